@@ -1,0 +1,12 @@
+# ombrix_add_test(NAME name SOURCES ... LIBS ...): one GoogleTest executable, registered with CTest.
+function(ombrix_add_test)
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest GTest::gtest_main)
+  target_compile_definitions(${T_NAME} PRIVATE OMBRIX_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  if(T_LABELS)
+    gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${T_LABELS}")
+  else()
+    gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60)
+  endif()
+endfunction()
