@@ -1,4 +1,5 @@
 #include "usr/Exception.hpp"
+#include "excel/ExcelException.hpp"
 
 #include <gtest/gtest.h>
 
@@ -50,6 +51,20 @@ TEST(Exception, WrapPutsTheInnerTrailOldest) {
     outer.wrap(usr::Exception("inner"));
     EXPECT_STREQ(outer.what(), "outer");
     EXPECT_EQ(outer.format_trace(), "Exception:\touter\nException:\tinner");
+}
+
+TEST(Exception, ExcelExceptionCarriesOneNamedEntry) {
+    excel::ExcelException e("Dialog index out of bounds");
+    ASSERT_EQ(e.trail.size(), 1u);
+    EXPECT_EQ(e.trail[0].first, "ExcelException");
+    e.append("more");
+    EXPECT_EQ(e.trail[1].first, "ExcelException");
+    try {
+        throw excel::ExcelException("M", e);
+    } catch (const usr::Exception& caught) {
+        EXPECT_EQ(caught.format_trace(),
+                  "ExcelException:\tM\nExcelException:\tmore\nExcelException:\tDialog index out of bounds");
+    }
 }
 
 TEST(ExceptionDeathTest, AssertionReportsAndExits) {

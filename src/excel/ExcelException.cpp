@@ -1,0 +1,7 @@
+#include "excel/ExcelException.hpp"
+
+namespace excel {
+
+ExcelException::~ExcelException() noexcept = default;
+
+} // namespace excel
