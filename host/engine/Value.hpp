@@ -1,0 +1,84 @@
+#ifndef OMBRIX_HOST_ENGINE_VALUE_HPP
+#define OMBRIX_HOST_ENGINE_VALUE_HPP
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace host::engine {
+
+// The spreadsheet's error values.
+enum class ErrorCode : std::uint8_t { Null, Div0, Value, Ref, Name, Num, NA };
+
+// "#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A".
+const char* error_text(ErrorCode code);
+// The error whose text is `text` (case-insensitive), if any.
+std::optional<ErrorCode> parse_error(std::string_view text);
+
+enum class ValueType : std::uint8_t { Empty, Number, Text, Boolean, Error };
+
+// A cell's value: empty, number, text, boolean or error. 16 bytes; text is shared between
+// copies (reference counted, not thread safe: a workbook and its values belong to one thread).
+// Numbers are always finite: make_number() turns NaN and infinities into #NUM!.
+class Value {
+public:
+    Value() noexcept : type_(ValueType::Empty), error_(ErrorCode::Null), number_(0) {}
+    Value(const Value& other) noexcept;
+    Value(Value&& other) noexcept;
+    Value& operator=(const Value& other) noexcept;
+    Value& operator=(Value&& other) noexcept;
+    ~Value() { release(); }
+
+    static Value number(double x) noexcept;
+    static Value text(std::string_view s);
+    static Value boolean(bool b) noexcept;
+    static Value error(ErrorCode code) noexcept;
+
+    ValueType type() const noexcept { return type_; }
+    bool is_empty() const noexcept { return type_ == ValueType::Empty; }
+    bool is_number() const noexcept { return type_ == ValueType::Number; }
+    bool is_text() const noexcept { return type_ == ValueType::Text; }
+    bool is_boolean() const noexcept { return type_ == ValueType::Boolean; }
+    bool is_error() const noexcept { return type_ == ValueType::Error; }
+
+    // Accessors of the held alternative; each is only meaningful for its own type
+    // (as_number() of a non-number is 0, as_text() of a non-text is "").
+    double as_number() const noexcept { return type_ == ValueType::Number ? number_ : 0.0; }
+    std::string_view as_text() const noexcept;
+    bool as_boolean() const noexcept { return type_ == ValueType::Boolean && boolean_; }
+    ErrorCode as_error() const noexcept { return error_; }
+
+    // How the cell reads as text: "" for empty, shortest round-trip number, TRUE/FALSE, the
+    // text itself, the error's text.
+    std::string to_string() const;
+
+    // Same type and same content (text compared exactly, case included).
+    bool operator==(const Value& other) const noexcept;
+    bool operator!=(const Value& other) const noexcept { return !(*this == other); }
+
+private:
+    struct Text;
+    void release() noexcept;
+
+    ValueType type_;
+    ErrorCode error_;
+    union {
+        double number_;
+        bool boolean_;
+        Text* text_;
+    };
+};
+
+// The shortest decimal text that reads back as exactly `x` ("0.1", "1e+300", "-0.5");
+// integers print without exponent up to 1e15. For JSON and the cached values in files.
+std::string format_number(double x);
+
+// Reads a number the way the spreadsheet reads a typed-in or coerced text: optional spaces,
+// sign, digits with optional decimal point and exponent, an optional trailing '%'.
+// Returns nothing for anything else (including "", "TRUE", "1,2,3").
+std::optional<double> parse_number(std::string_view text);
+
+} // namespace host::engine
+
+#endif

@@ -1,0 +1,171 @@
+#ifndef OMBRIX_HOST_ENGINE_WORKBOOK_HPP
+#define OMBRIX_HOST_ENGINE_WORKBOOK_HPP
+
+#include "engine/Value.hpp"
+#include "usr/Exception.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace host::engine {
+
+// The grid: 16384 columns x 1048576 rows. The add-in itself addresses only the first 256
+// columns and 65536 rows, but workbooks written by newer programs use the whole grid.
+constexpr std::int32_t max_rows = 1048576;
+constexpr std::int32_t max_columns = 16384;
+
+// A cell: sheet index (0-based, in workbook order), row and column (0-based).
+struct CellAddress {
+    int sheet = 0;
+    std::int32_t row = 0;
+    std::int32_t col = 0;
+    bool operator==(const CellAddress& o) const { return sheet == o.sheet && row == o.row && col == o.col; }
+    bool operator!=(const CellAddress& o) const { return !(*this == o); }
+    bool operator<(const CellAddress& o) const {
+        return sheet != o.sheet ? sheet < o.sheet : row != o.row ? row < o.row : col < o.col;
+    }
+};
+
+// "A" for 0, "Z" for 25, "AA" for 26 ... "XFD" for 16383.
+std::string column_name(std::int32_t col);
+// "B3" for row 2, column 1.
+std::string a1_name(std::int32_t row, std::int32_t col);
+// Parses "B3", "$B$3", "b3" into 0-based row and column; false if not a cell on the grid.
+bool parse_a1(std::string_view text, std::int32_t& row, std::int32_t& col);
+
+// Every failure of the engine reported to a caller: bad sheet names, cells off the grid.
+class EngineError : public usr::Exception {
+public:
+    explicit EngineError(const std::string& message) : usr::Exception("EngineError", message, usr::Exception()) {}
+    ~EngineError() noexcept override;
+};
+
+// A formula that does not parse. position() is the 0-based byte offset in the text as given
+// (leading '=' included when it was given); what() reads like
+// "Cannot read the formula \"1+*2\": unexpected '*' at character 3".
+class FormulaError : public EngineError {
+public:
+    FormulaError(const std::string& formula, std::size_t position, const std::string& reason);
+    ~FormulaError() noexcept override;
+    std::size_t position() const { return position_; }
+    const std::string& reason() const { return reason_; }
+    const std::string& formula() const { return formula_; }
+
+private:
+    std::string formula_;
+    std::size_t position_;
+    std::string reason_;
+};
+
+// What a loader should tell the user about a workbook.
+struct Diagnostics {
+    struct UnknownFunction {
+        std::string name;                 // upper case, as written
+        std::vector<CellAddress> cells;   // every cell using it, sorted
+    };
+    std::vector<UnknownFunction> unknown_functions;   // sorted by name
+    std::vector<std::vector<CellAddress>> cycles;     // the cells of each circular reference, sorted
+};
+
+// A sheet's used area: the smallest rectangle holding every non-empty cell.
+struct UsedRange {
+    bool empty = true;
+    std::int32_t first_row = 0, first_col = 0, last_row = -1, last_col = -1;
+};
+
+// A workbook: sheets of cells, defined names, and recalculation that follows the
+// dependencies of formulas.
+//
+// Formulas are given as text, with or without the leading '='. They are parsed once; each
+// cell that a formula reads is resolved when the formula is set. References to sheets or
+// names that do not exist yet evaluate to #REF! / #NAME? and are resolved again when the
+// sheet is added or the name defined.
+//
+// Recalculation: every write marks the cell changed. In manual mode (the default) nothing
+// is computed until recalculate(), which evaluates each formula that depends on a changed
+// cell once, in dependency order. In automatic mode every write is followed at once by
+// that recalculation, as the spreadsheet does; set_values() writes a batch and recalculates
+// once. Circular references evaluate to #REF! in every cell of the cycle and are listed by
+// diagnostics(). The evaluation order for a set of changed cells is computed once and
+// reused while no formula changes, so writing the same cells again is cheap.
+class Workbook {
+public:
+    Workbook();
+    ~Workbook();
+    Workbook(Workbook&&) noexcept;
+    Workbook& operator=(Workbook&&) noexcept;
+    Workbook(const Workbook&) = delete;
+    Workbook& operator=(const Workbook&) = delete;
+
+    // Sheets. Names are unique ignoring case, 1 to 31 characters, none of []:*?/\ and
+    // not starting or ending with an apostrophe; add_sheet throws EngineError otherwise.
+    int add_sheet(const std::string& name);
+    int find_sheet(std::string_view name) const;   // -1 if there is none
+    int sheet_count() const;
+    const std::string& sheet_name(int sheet) const;
+    std::vector<std::string> sheet_names() const;
+    int active_sheet() const;
+    void set_active_sheet(int sheet);
+
+    // Cells. Addresses off the grid or on a missing sheet throw EngineError.
+    void set_value(const CellAddress& cell, const Value& value);
+    // Writes several cells; in automatic mode recalculates once after the last.
+    void set_values(const std::vector<std::pair<CellAddress, Value>>& cells);
+    // Parses and sets a formula (throws FormulaError, leaving the cell unchanged). An array
+    // formula is evaluated in array context and its anchor cell holds the top-left result.
+    void set_formula(const CellAddress& cell, std::string_view text, bool array = false);
+    void clear(const CellAddress& cell) { set_value(cell, Value()); }
+
+    // The cell's value; a formula gives its last computed value.
+    const Value& value(const CellAddress& cell) const;
+    bool is_formula(const CellAddress& cell) const;
+    bool is_array_formula(const CellAddress& cell) const;
+    // The formula as it was set, without the leading '='; "" if the cell has none.
+    std::string formula_text(const CellAddress& cell) const;
+
+    // Calls f(row, col, value) for every cell of the sheet that holds a value or formula,
+    // row by row, left to right.
+    void for_each_cell(int sheet, const std::function<void(std::int32_t row, std::int32_t col, const Value& value)>& f) const;
+    UsedRange used_range(int sheet) const;
+
+    // Workbook-scoped names: a reference ("Sheet1!$A$1:$B$3"), a constant ("0.5") or any
+    // formula. Names follow the spreadsheet's rules (letter, '_' or '\' first; letters,
+    // digits, '_' and '.'; not a cell reference; not TRUE/FALSE); ignoring case. Redefining
+    // replaces. Throws FormulaError if the text does not parse, EngineError for a bad name.
+    void define_name(const std::string& name, std::string_view formula);
+    bool has_name(std::string_view name) const;
+    std::string name_formula(std::string_view name) const;   // "" if undefined
+    std::vector<std::string> names() const;
+
+    // Recalculation.
+    void set_automatic(bool automatic);
+    bool automatic() const;
+    void recalculate();       // every formula depending on a cell changed since the last one
+    void recalculate_all();   // every formula, ignoring what was computed before
+
+    // Unknown functions and circular references of the workbook as it stands.
+    Diagnostics diagnostics() const;
+
+    // Formula evaluations so far (for tests and benchmarks).
+    std::uint64_t evaluation_count() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Moves the relative parts of a formula's references by (rows, cols), as copying the cell
+// does: "A1+$B2" moved by (1,1) is "B2+$B3". Absolute parts stay. A reference moved off the
+// grid becomes #REF!. Text outside references (strings, names, functions) is unchanged.
+// Takes and returns the text without a leading '=' (a leading '=' is kept if present).
+// Throws FormulaError if the text does not parse.
+std::string move_formula(std::string_view formula, std::int32_t rows, std::int32_t cols);
+
+} // namespace host::engine
+
+#endif
