@@ -1,0 +1,29 @@
+#include "excel/AutoFree.hpp"
+
+#include "excel/Array.hpp"
+#include "excel/String.hpp"
+
+#include <cstddef>
+
+namespace excel {
+
+void auto_free(LPXLOPER value)
+{
+    if (value == nullptr)
+        return;
+    if (value->xltype == (xltypeStr | xlbitDLLFree)) {
+        String::allocator.deallocate(value->val.str);
+    } else if (value->xltype == (xltypeMulti | xlbitDLLFree)) {
+        XLOPER* elements = value->val.array.lparray;
+        if (elements == nullptr)
+            return;
+        const std::size_t n = std::size_t(value->val.array.rows) * value->val.array.columns;
+        for (std::size_t i = 0; i < n; ++i) {
+            if ((elements[i].xltype & xltypeStr) != 0)
+                String::allocator.deallocate(elements[i].val.str);
+        }
+        Array::allocator.deallocate(elements);
+    }
+}
+
+} // namespace excel
