@@ -1,0 +1,57 @@
+#ifndef OMBRIX_IO_DOCUMENT_HPP
+#define OMBRIX_IO_DOCUMENT_HPP
+
+#include "engine/Workbook.hpp"
+#include "io/Package.hpp"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace host::io {
+
+enum class Format { Xlsx, Csv };
+
+// A workbook together with the file it came from. For an .xlsx file the original package
+// is kept, so that saving rewrites only what changed.
+struct Document {
+    std::string path;
+    Format format = Format::Xlsx;
+    engine::Workbook workbook;
+    // The package read, and the worksheet part of each sheet ("" for chart sheets);
+    // empty for a workbook that came from elsewhere.
+    std::shared_ptr<const Package> package;
+    std::string workbook_part;
+    std::vector<std::string> sheet_parts;
+    // What the user should hear about while loading: names that could not be defined,
+    // unknown functions, circular references.
+    std::vector<std::string> warnings;
+};
+
+// Loads by extension: .csv as text, anything else as an .xlsx package. Throws io::IoError.
+Document load(const std::string& path);
+
+// Saves by the extension of `path`: .csv writes the active sheet, anything else an .xlsx
+// package (written back over the original package when the document has one). Atomic:
+// on failure the target is left as it was. Throws io::IoError.
+void save(const Document& document, const std::string& path);
+
+// The format a path names by its extension (case-insensitive ".csv" is Csv).
+Format format_of(const std::string& path);
+
+// Writes `bytes` to `path` through a temporary file in the same directory, synced and then
+// renamed over the target; on any failure the temporary file is removed and the target is
+// untouched. Throws io::IoError.
+void write_file_atomically(const std::string& path, const std::string& bytes);
+
+// "Sheet1!B7" for messages and keys: the sheet name unquoted.
+std::string cell_key(const engine::Workbook& workbook, const engine::CellAddress& cell);
+
+// Warnings for the workbook's unknown functions (once each, with its cells) and circular
+// references, prefixed with the file name.
+std::vector<std::string> diagnostic_warnings(const std::string& file,
+                                             const engine::Workbook& workbook);
+
+} // namespace host::io
+
+#endif

@@ -1,0 +1,89 @@
+#ifndef OMBRIX_IO_PACKAGE_HPP
+#define OMBRIX_IO_PACKAGE_HPP
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace host::io {
+
+// One relationship of a part, with its target already resolved to a part name.
+struct Relationship {
+    std::string id;
+    std::string type;      // full type URI
+    std::string target;    // part name without a leading '/', or the raw target if external
+    bool external = false;
+};
+
+// A zip package (an .xlsx file) opened read only from bytes in memory. Part names never
+// start with '/'. Errors throw io::IoError naming `file`.
+class Package {
+public:
+    // Parts larger than this are refused rather than read: a guard against zip bombs.
+    static constexpr std::size_t max_part_size = std::size_t(1) << 30;
+
+    Package(std::string file, std::string bytes);
+    ~Package();
+    Package(const Package&) = delete;
+    Package& operator=(const Package&) = delete;
+
+    const std::string& file() const { return file_; }
+    const std::string& bytes() const { return bytes_; }
+    // Entry names in the order of the archive's directory.
+    const std::vector<std::string>& entries() const { return entries_; }
+
+    // The stored name of a part: exact match first, then ignoring ASCII case, as part
+    // names are case insensitive. Empty when absent.
+    std::string find(const std::string& part) const;
+    bool has(const std::string& part) const { return !find(part).empty(); }
+    std::string read(const std::string& part) const;
+
+    // The relationships of `part` (read from its _rels/NAME.rels); empty when it has none.
+    std::vector<Relationship> relationships(const std::string& part) const;
+
+    // The relationships part of a part: "xl/workbook.xml" -> "xl/_rels/workbook.xml.rels";
+    // "" (the package itself) -> "_rels/.rels".
+    static std::string rels_name(const std::string& part);
+    // Resolves a relationship target against its source part: relative targets against the
+    // source's directory, absolute ones ("/xl/...") from the root; "." and ".." removed and
+    // %XX escapes decoded.
+    static std::string resolve(const std::string& source_part, const std::string& target);
+
+private:
+    friend class PackageWriter;
+    struct Archive;
+    std::string file_;
+    std::string bytes_;
+    std::unique_ptr<Archive> zip_;
+    std::vector<std::string> entries_;
+};
+
+// The whole content of a file; throws io::IoError naming it.
+std::string read_file(const std::string& path);
+
+// Builds a new zip package in memory; entries keep the order in which they are added.
+class PackageWriter {
+public:
+    explicit PackageWriter(std::string file);
+    ~PackageWriter();
+    PackageWriter(const PackageWriter&) = delete;
+    PackageWriter& operator=(const PackageWriter&) = delete;
+
+    void add(const std::string& name, std::string data);
+    // Copies an entry of `from` as it is stored (no recompression where possible).
+    void copy(const Package& from, const std::string& name);
+    // Finishes the archive and returns its bytes. The writer is spent afterwards.
+    std::string finish();
+
+private:
+    struct Archive;
+    std::string file_;
+    // Declared before the archive so that the archive, which points into them, goes first.
+    std::vector<std::unique_ptr<std::string> > buffers_;
+    std::unique_ptr<Archive> zip_;
+};
+
+} // namespace host::io
+
+#endif

@@ -1,0 +1,425 @@
+#include "io/XlsxParts.hpp"
+
+#include "io/IoError.hpp"
+#include "io/Xml.hpp"
+
+#include <charconv>
+#include <cstdlib>
+#include <unordered_map>
+
+namespace host::io {
+
+namespace {
+
+bool type_is(const std::string& type, const char* suffix) {
+    std::string tail = std::string("/") + suffix;
+    return type.size() >= tail.size() &&
+           type.compare(type.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\n' ||
+                          s.front() == '\r'))
+        s.remove_prefix(1);
+    while (!s.empty() &&
+           (s.back() == ' ' || s.back() == '\t' || s.back() == '\n' || s.back() == '\r'))
+        s.remove_suffix(1);
+    return s;
+}
+
+bool read_double(std::string_view text, double& out) {
+    text = trim(text);
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    if (text.empty()) return false;
+    auto result = std::from_chars(text.data(), text.data() + text.size(), out);
+    if (result.ec == std::errc::result_out_of_range) {
+        // Underflow reads as zero; overflow is not a finite number.
+        out = std::strtod(std::string(text).c_str(), nullptr);
+        return true;
+    }
+    return result.ec == std::errc() && result.ptr == text.data() + text.size();
+}
+
+bool read_int(std::string_view text, long long& out) {
+    text = trim(text);
+    if (text.empty()) return false;
+    auto result = std::from_chars(text.data(), text.data() + text.size(), out);
+    return result.ec == std::errc() && result.ptr == text.data() + text.size();
+}
+
+// The text of an <si> or <is>: the plain <t> and every run's <t>, phonetic runs left out.
+std::string rich_text(const pugi::xml_node& node) {
+    std::string out;
+    for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling()) {
+        if (c.type() != pugi::node_element) continue;
+        if (is(c, "t")) {
+            out += c.child_value();
+        } else if (is(c, "r")) {
+            pugi::xml_node t = child(c, "t");
+            if (t) out += t.child_value();
+        }
+    }
+    return decode_escapes(std::move(out));
+}
+
+void append_utf8(std::string& out, unsigned long code) {
+    if (code < 0x80) {
+        out += char(code);
+    } else if (code < 0x800) {
+        out += char(0xC0 | (code >> 6));
+        out += char(0x80 | (code & 0x3F));
+    } else {
+        out += char(0xE0 | (code >> 12));
+        out += char(0x80 | ((code >> 6) & 0x3F));
+        out += char(0x80 | (code & 0x3F));
+    }
+}
+
+int hex(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+std::vector<std::string> read_shared_strings(const Package& package, const std::string& part) {
+    std::vector<std::string> out;
+    XmlDocument doc = parse_xml(package.file(), part, package.read(part));
+    for (pugi::xml_node si = doc.root().first_child(); si; si = si.next_sibling())
+        if (si.type() == pugi::node_element && is(si, "si")) out.push_back(rich_text(si));
+    return out;
+}
+
+bool decode_value(const pugi::xml_node& c, const std::vector<std::string>& strings,
+                  bool date1904, engine::Value& out, std::string& why) {
+    out = engine::Value();
+    pugi::xml_node v = child(c, "v");
+    std::string type = c.attribute("t").value();
+    if (type.empty()) type = "n";
+    if (type == "inlineStr") {
+        pugi::xml_node inline_string = child(c, "is");
+        if (inline_string) out = engine::Value::text(rich_text(inline_string));
+        else if (v) out = engine::Value::text(decode_escapes(v.child_value()));
+        return true;
+    }
+    if (!v) return true;
+    std::string text = v.child_value();
+    if (type == "n") {
+        double x = 0;
+        if (!read_double(text, x)) {
+            why = "bad number '" + text + "'";
+            return false;
+        }
+        out = engine::Value::number(x);
+    } else if (type == "s") {
+        long long index = -1;
+        if (!read_int(text, index) || index < 0 ||
+            static_cast<unsigned long long>(index) >= strings.size()) {
+            why = "shared string " + text + " does not exist";
+            return false;
+        }
+        out = engine::Value::text(strings[std::size_t(index)]);
+    } else if (type == "str") {
+        out = engine::Value::text(decode_escapes(text));
+    } else if (type == "b") {
+        std::string_view t = trim(text);
+        if (t == "1" || t == "true") out = engine::Value::boolean(true);
+        else if (t == "0" || t == "false") out = engine::Value::boolean(false);
+        else {
+            why = "bad boolean '" + text + "'";
+            return false;
+        }
+    } else if (type == "e") {
+        auto code = engine::parse_error(trim(text));
+        // Newer error kinds (#SPILL!, #CALC!, ...) have no equivalent here.
+        out = engine::Value::error(code ? *code : engine::ErrorCode::NA);
+    } else if (type == "d") {
+        double serial = 0;
+        if (!parse_iso_date(std::string(trim(text)), date1904, serial)) {
+            why = "bad date '" + text + "'";
+            return false;
+        }
+        out = engine::Value::number(serial);
+    } else {
+        why = "unknown cell type '" + type + "'";
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+class SheetReader {
+public:
+    SheetReader(const Package& package, const std::vector<std::string>& strings,
+                SheetRecord& sheet, bool date1904)
+        : package_(package), strings_(strings), sheet_(sheet), date1904_(date1904) {}
+
+    void read() {
+        XmlDocument doc = load();
+        pugi::xml_node data = child(doc.root(), "sheetData");
+        if (!data) return;
+        std::uint32_t next_row = 0;
+        for (pugi::xml_node row = data.first_child(); row; row = row.next_sibling()) {
+            if (row.type() != pugi::node_element || !is(row, "row")) continue;
+            std::uint32_t r = next_row;
+            if (pugi::xml_attribute ra = row.attribute("r")) {
+                long long n = 0;
+                if (!read_int(ra.value(), n) || n < 1)
+                    fail(std::string(), "bad row number '" + std::string(ra.value()) + "'");
+                if (n > static_cast<long long>(max_rows))
+                    fail("row " + std::string(ra.value()), "reference off the sheet");
+                r = std::uint32_t(n - 1);
+            }
+            if (r >= max_rows) fail("row " + std::to_string(std::uint64_t(r) + 1),
+                                    "reference off the sheet");
+            read_row(row, r);
+            next_row = r + 1;
+        }
+    }
+
+private:
+    XmlDocument load() {
+        try {
+            return parse_xml(package_.file(), sheet_.part, package_.read(sheet_.part));
+        } catch (const IoError& e) {
+            throw IoError(package_.file(), sheet_.name, std::string(), e.reason());
+        }
+    }
+
+    [[noreturn]] void fail(const std::string& cell, const std::string& reason) {
+        throw IoError(package_.file(), sheet_.name, cell, reason);
+    }
+
+    void read_row(const pugi::xml_node& row, std::uint32_t r) {
+        std::uint32_t next_column = 0;
+        for (pugi::xml_node c = row.first_child(); c; c = c.next_sibling()) {
+            if (c.type() != pugi::node_element || !is(c, "c")) continue;
+            Address at{r, next_column};
+            if (pugi::xml_attribute ref = c.attribute("r")) {
+                AddressParse parsed = parse_address(ref.value(), at);
+                if (parsed == AddressParse::OffSheet) fail(ref.value(), "reference off the sheet");
+                if (parsed != AddressParse::Malformed && at.row != r && row.attribute("r"))
+                    fail(ref.value(), "cell is outside its row " + std::to_string(r + 1));
+                if (parsed == AddressParse::Malformed)
+                    fail(std::string(), "bad cell reference '" + std::string(ref.value()) + "'");
+            }
+            if (at.column >= max_columns)
+                fail(format_address(Address{at.row, max_columns - 1}), "reference off the sheet");
+            read_cell(c, at);
+            next_column = at.column + 1;
+        }
+    }
+
+    void read_cell(const pugi::xml_node& c, Address at) {
+        CellRecord cell;
+        cell.at = at;
+        std::string where = format_address(at);
+        pugi::xml_node f = child(c, "f");
+        std::string why;
+        if (!decode_value(c, strings_, date1904_, cell.value, why)) fail(where, why);
+
+        if (f) {
+            std::string ftype = f.attribute("t").value();
+            cell.formula = f.child_value();
+            if (ftype == "shared") {
+                long long si = -1;
+                if (!read_int(f.attribute("si").value(), si) || si < 0 || si > 0x7fffffff)
+                    fail(where, "shared formula without a valid index");
+                cell.shared_index = std::int32_t(si);
+                cell.kind = trim(cell.formula).empty() ? FormulaKind::SharedDependent
+                                                       : FormulaKind::SharedAnchor;
+            } else if (ftype == "array") {
+                cell.kind = FormulaKind::Array;
+            } else if (ftype.empty() || ftype == "normal") {
+                if (!trim(cell.formula).empty()) cell.kind = FormulaKind::Normal;
+            }
+            // Data tables ("dataTable") keep their cached values as constants.
+            if (cell.kind == FormulaKind::None) cell.formula.clear();
+        }
+        if (cell.kind == FormulaKind::None && cell.value.is_empty()) return;
+        sheet_.cells.push_back(std::move(cell));
+    }
+
+    const Package& package_;
+    const std::vector<std::string>& strings_;
+    SheetRecord& sheet_;
+    bool date1904_;
+};
+
+} // namespace
+
+std::string decode_escapes(std::string text) {
+    std::size_t pos = text.find("_x");
+    if (pos == std::string::npos) return text;
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] == '_' && i + 6 < text.size() && text[i + 1] == 'x' && text[i + 6] == '_' &&
+            hex(text[i + 2]) >= 0 && hex(text[i + 3]) >= 0 && hex(text[i + 4]) >= 0 &&
+            hex(text[i + 5]) >= 0) {
+            unsigned long code = 0;
+            for (int k = 2; k < 6; ++k) code = code * 16 + unsigned(hex(text[i + std::size_t(k)]));
+            append_utf8(out, code);
+            i += 7;
+        } else {
+            out += text[i++];
+        }
+    }
+    return out;
+}
+
+std::string encode_escapes(const std::string& text) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        bool control = c < 0x20 && c != '\t' && c != '\n' && c != '\r';
+        bool looks_escaped = c == '_' && i + 6 < text.size() && text[i + 1] == 'x' &&
+                             text[i + 6] == '_' && hex(text[i + 2]) >= 0 &&
+                             hex(text[i + 3]) >= 0 && hex(text[i + 4]) >= 0 &&
+                             hex(text[i + 5]) >= 0;
+        if (control || looks_escaped) {
+            out += "_x00";
+            out += digits[c >> 4];
+            out += digits[c & 15];
+            out += '_';
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
+}
+
+bool parse_iso_date(const std::string& text, bool date1904, double& serial) {
+    int y = 0, m = 0, d = 0, hh = 0, mm = 0;
+    double ss = 0;
+    if (text.size() < 10 || text[4] != '-' || text[7] != '-') return false;
+    long long n = 0;
+    if (!read_int(std::string_view(text).substr(0, 4), n)) return false;
+    y = int(n);
+    if (!read_int(std::string_view(text).substr(5, 2), n)) return false;
+    m = int(n);
+    if (!read_int(std::string_view(text).substr(8, 2), n)) return false;
+    d = int(n);
+    if (m < 1 || m > 12 || d < 1 || d > 31 || y < 1) return false;
+    if (text.size() > 10) {
+        if (text[10] != 'T' || text.size() < 19 || text[13] != ':' || text[16] != ':') return false;
+        if (!read_int(std::string_view(text).substr(11, 2), n)) return false;
+        hh = int(n);
+        if (!read_int(std::string_view(text).substr(14, 2), n)) return false;
+        mm = int(n);
+        std::string_view rest = std::string_view(text).substr(17);
+        if (!rest.empty() && rest.back() == 'Z') rest.remove_suffix(1);
+        if (!read_double(rest, ss)) return false;
+    }
+    // Days from the civil calendar (proleptic Gregorian), then to the workbook's epoch.
+    int yy = y - (m <= 2 ? 1 : 0);
+    long era = (yy >= 0 ? yy : yy - 399) / 400;
+    long yoe = yy - era * 400;
+    long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    long days = era * 146097 + doe - 719468;  // days since 1970-01-01
+    double day = 0;
+    if (date1904) {
+        day = double(days + 24107);  // 1904-01-01 is day 0
+    } else {
+        day = double(days + 25569);  // 1970-01-01 is day 25569
+        // The 1900 system counts a 29 February 1900 that never was.
+        if (day < 61) day -= 1;
+    }
+    serial = day + (hh * 3600.0 + mm * 60.0 + ss) / 86400.0;
+    return true;
+}
+
+std::string find_workbook_part(const Package& package) {
+    for (const Relationship& r : package.relationships(""))
+        if (!r.external && type_is(r.type, "officeDocument")) return r.target;
+    if (!package.has("_rels/.rels"))
+        throw IoError(package.file(), "not an .xlsx workbook (missing part _rels/.rels)");
+    throw IoError(package.file(), "not an .xlsx workbook (no workbook in the package)");
+}
+
+WorkbookRecord read_workbook_parts(const Package& package) {
+    WorkbookRecord book;
+    book.workbook_part = find_workbook_part(package);
+    if (!package.has(book.workbook_part))
+        throw IoError(package.file(), "missing part " + book.workbook_part);
+    std::vector<Relationship> rels = package.relationships(book.workbook_part);
+    std::unordered_map<std::string, const Relationship*> by_id;
+    for (const Relationship& r : rels) {
+        by_id[r.id] = &r;
+        if (!r.external && type_is(r.type, "sharedStrings")) book.shared_strings_part = r.target;
+    }
+
+    XmlDocument doc = parse_xml(package.file(), book.workbook_part, package.read(book.workbook_part));
+    pugi::xml_node root = doc.root();
+    if (pugi::xml_node pr = child(root, "workbookPr")) {
+        std::string v = pr.attribute("date1904").value();
+        book.date1904 = v == "1" || v == "true";
+    }
+    pugi::xml_node sheets = child(root, "sheets");
+    for (pugi::xml_node s = sheets.first_child(); s; s = s.next_sibling()) {
+        if (s.type() != pugi::node_element || !is(s, "sheet")) continue;
+        SheetRecord sheet;
+        sheet.name = s.attribute("name").value();
+        if (sheet.name.empty()) throw IoError(package.file(), "a sheet without a name");
+        for (const SheetRecord& other : book.sheets)
+            if (other.name == sheet.name)
+                throw IoError(package.file(), "two sheets named '" + sheet.name + "'");
+        std::string state = s.attribute("state").value();
+        sheet.hidden = !state.empty() && state != "visible";
+        pugi::xml_attribute id = attribute_local(s, "id");
+        auto found = by_id.find(id.value());
+        if (found == by_id.end() || found->second->external)
+            throw IoError(package.file(), sheet.name, std::string(),
+                          "the workbook names no part for this sheet");
+        if (type_is(found->second->type, "worksheet")) {
+            sheet.part = found->second->target;
+            if (!package.has(sheet.part))
+                throw IoError(package.file(), sheet.name, std::string(),
+                              "missing part " + sheet.part);
+        }
+        book.sheets.push_back(std::move(sheet));
+    }
+    if (book.sheets.empty()) throw IoError(package.file(), "the workbook has no sheets");
+
+    if (pugi::xml_node views = child(root, "bookViews")) {
+        if (pugi::xml_node view = child(views, "workbookView")) {
+            long long tab = 0;
+            if (read_int(view.attribute("activeTab").value(), tab) && tab >= 0 &&
+                tab < static_cast<long long>(book.sheets.size()))
+                book.active_sheet = int(tab);
+        }
+    }
+    if (pugi::xml_node names = child(root, "definedNames")) {
+        for (pugi::xml_node n = names.first_child(); n; n = n.next_sibling()) {
+            if (n.type() != pugi::node_element || !is(n, "definedName")) continue;
+            NameRecord name;
+            name.name = n.attribute("name").value();
+            name.formula = std::string(trim(n.child_value()));
+            std::string hidden = n.attribute("hidden").value();
+            name.hidden = hidden == "1" || hidden == "true";
+            long long local = -1;
+            if (n.attribute("localSheetId") && read_int(n.attribute("localSheetId").value(), local) &&
+                local >= 0 && local < static_cast<long long>(book.sheets.size()))
+                name.local_sheet = int(local);
+            book.names.push_back(std::move(name));
+        }
+    }
+
+    std::vector<std::string> strings;
+    if (!book.shared_strings_part.empty() && package.has(book.shared_strings_part))
+        strings = read_shared_strings(package, book.shared_strings_part);
+    for (SheetRecord& sheet : book.sheets) {
+        if (sheet.part.empty()) continue;
+        SheetReader(package, strings, sheet, book.date1904).read();
+    }
+    return book;
+}
+
+} // namespace host::io

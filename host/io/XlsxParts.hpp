@@ -1,0 +1,84 @@
+#ifndef OMBRIX_IO_XLSXPARTS_HPP
+#define OMBRIX_IO_XLSXPARTS_HPP
+
+#include "engine/Value.hpp"
+#include "io/Address.hpp"
+#include "io/Package.hpp"
+#include "io/Xml.hpp"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The contents of an .xlsx package as read from its XML parts, before they become a
+// workbook: what the file says, cell by cell, with nothing evaluated.
+namespace host::io {
+
+enum class FormulaKind : std::uint8_t {
+    None,
+    Normal,
+    SharedAnchor,     // carries the text and the block it covers
+    SharedDependent,  // text comes from its anchor, moved by the offset
+    Array             // evaluated in its anchor; the rest of the block holds constants
+};
+
+struct CellRecord {
+    Address at;
+    // The constant, or for a formula the value cached in the file (maybe empty).
+    engine::Value value;
+    FormulaKind kind = FormulaKind::None;
+    std::int32_t shared_index = -1;
+    std::string formula;  // without the leading '='
+};
+
+struct SheetRecord {
+    std::string name;
+    std::string part;        // the worksheet part; empty for chart and dialog sheets
+    bool hidden = false;
+    std::vector<CellRecord> cells;  // in document order
+};
+
+struct NameRecord {
+    std::string name;
+    std::string formula;   // without '='
+    int local_sheet = -1;  // index into the sheets, -1 for a workbook-level name
+    bool hidden = false;
+};
+
+struct WorkbookRecord {
+    std::string workbook_part;
+    std::string shared_strings_part;  // empty when the package has none
+    std::vector<SheetRecord> sheets;  // every sheet of the workbook, in tab order
+    std::vector<NameRecord> names;
+    int active_sheet = 0;             // index into sheets
+    bool date1904 = false;
+};
+
+// Reads every part that holds cells. Throws io::IoError naming the file, and the sheet
+// and cell where they apply.
+WorkbookRecord read_workbook_parts(const Package& package);
+
+// The workbook part, found through the package relationships.
+std::string find_workbook_part(const Package& package);
+
+// The strings of a sharedStrings part, rich text flattened.
+std::vector<std::string> read_shared_strings(const Package& package, const std::string& part);
+
+// The value held by a <c> element (empty when it has none); false with a reason when the
+// element is malformed.
+bool decode_value(const pugi::xml_node& c, const std::vector<std::string>& strings,
+                  bool date1904, engine::Value& out, std::string& why);
+
+// Decodes the _xHHHH_ escapes with which the format stores control characters.
+std::string decode_escapes(std::string text);
+
+// The reverse: control characters other than tab and line breaks, and text that would read
+// as an escape, are escaped so that the XML stays valid and reads back the same.
+std::string encode_escapes(const std::string& text);
+
+// An ISO 8601 date-time ("2024-02-29T12:00:00") as a serial day number; false if malformed.
+bool parse_iso_date(const std::string& text, bool date1904, double& serial);
+
+} // namespace host::io
+
+#endif

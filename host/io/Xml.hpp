@@ -1,0 +1,61 @@
+#ifndef OMBRIX_IO_XML_HPP
+#define OMBRIX_IO_XML_HPP
+
+#include <pugixml.hpp>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace host::io {
+
+// A parsed XML part.
+class XmlDocument {
+public:
+    pugi::xml_document& doc() { return *doc_; }
+    // The document element.
+    pugi::xml_node root() const { return doc_->document_element(); }
+
+private:
+    friend XmlDocument parse_xml(const std::string&, const std::string&, std::string, bool);
+    std::unique_ptr<pugi::xml_document> doc_{new pugi::xml_document};
+};
+
+// Parses `text`, the part `part` of `file`. Throws io::IoError naming both on malformed
+// XML. `faithful` keeps the declaration, comments and every whitespace node, so that a
+// document written back differs only where it was edited.
+XmlDocument parse_xml(const std::string& file, const std::string& part, std::string text,
+                      bool faithful = false);
+
+// Serialises without reformatting.
+std::string write_xml(const pugi::xml_document& doc);
+
+// The element name without its namespace prefix: producers differ in prefixes (none,
+// "x:", "main:"), never in local names.
+inline const char* local_name(const pugi::xml_node& node) {
+    const char* name = node.name();
+    const char* colon = std::strchr(name, ':');
+    return colon ? colon + 1 : name;
+}
+
+inline bool is(const pugi::xml_node& node, const char* name) {
+    return std::strcmp(local_name(node), name) == 0;
+}
+
+// The first child element with the given local name.
+inline pugi::xml_node child(const pugi::xml_node& node, const char* name) {
+    for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling())
+        if (c.type() == pugi::node_element && is(c, name)) return c;
+    return pugi::xml_node();
+}
+
+// An attribute by local name ("r:id" and "id" alike are found by "id" only when the
+// prefixed form is absent; prefer exact names where the schema fixes them).
+pugi::xml_attribute attribute_local(const pugi::xml_node& node, const char* name);
+
+// The prefix of an element's name including the colon ("x:"), or "".
+std::string prefix_of(const pugi::xml_node& node);
+
+} // namespace host::io
+
+#endif
