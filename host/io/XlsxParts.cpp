@@ -106,6 +106,8 @@ bool decode_value(const pugi::xml_node& c, const std::vector<std::string>& strin
     }
     if (!v) return true;
     std::string text = v.child_value();
+    // Some producers write an empty <v/> for a formula they did not calculate.
+    if (type != "str" && trim(text).empty()) return true;
     if (type == "n") {
         double x = 0;
         if (!read_double(text, x)) {
