@@ -1,0 +1,84 @@
+#include "api/Host.hpp"
+
+#include "api/Text.hpp"
+
+#include <cstdarg>
+
+namespace host::api {
+
+namespace {
+Host* current = nullptr;
+
+// Sheet ids start well away from 0 and from small numbers so that a zeroed or made-up
+// reference does not name a sheet by accident.
+constexpr IDSHEET first_sheet_id = 0x5E10;
+} // namespace
+
+Host::Host(engine::Workbook& workbook, std::string book_name)
+    : workbook_(&workbook), book_name_(std::move(book_name)) {
+    // The worksheet menu bar as the spreadsheet shows it before any add-in is opened.
+    std::vector<Menu>& bar = bars_[worksheet_menu_bar];
+    for (const char* title : {"&File", "&Edit", "&View", "&Insert", "F&ormat", "&Tools", "&Data", "&Window", "&Help"}) {
+        Menu m;
+        m.title = title;
+        m.builtin = true;
+        bar.push_back(std::move(m));
+    }
+}
+
+Host::~Host() {
+    if (current == this)
+        current = nullptr;
+}
+
+IDSHEET Host::sheet_id(int sheet) const { return first_sheet_id + static_cast<IDSHEET>(sheet); }
+
+int Host::sheet_of(IDSHEET id) const {
+    if (id < first_sheet_id || id - first_sheet_id >= static_cast<IDSHEET>(workbook_->sheet_count()))
+        return -1;
+    return static_cast<int>(id - first_sheet_id);
+}
+
+const Registration* Host::find_registration(std::string_view procedure) const {
+    for (const Registration& r : registrations_)
+        if (same_text(r.procedure(), procedure))
+            return &r;
+    return nullptr;
+}
+
+const std::vector<Menu>* Host::menu_bar(int bar) const {
+    auto it = bars_.find(bar);
+    return it == bars_.end() ? nullptr : &it->second;
+}
+
+const Table* Host::name_value(std::string_view name) const {
+    auto it = names_.find(upper(name));
+    return it == names_.end() ? nullptr : &it->second;
+}
+
+void set_current_host(Host* host) { current = host; }
+Host* current_host() { return current; }
+
+} // namespace host::api
+
+// The callback entries the add-in module imports. The host executable exports them.
+extern "C" int XLCALL_CONV Excel4v(int xlfn, LPXLOPER operRes, int count, LPXLOPER opers[]) {
+    host::api::Host* host = host::api::current_host();
+    if (host == nullptr)
+        return xlretFailed;
+    return host->call(xlfn, operRes, count, opers);
+}
+
+extern "C" int Excel4(int xlfn, LPXLOPER operRes, int count, ...) {
+    // The spreadsheet takes at most 30 arguments; more cannot be read back safely.
+    constexpr int max_args = 30;
+    if (count < 0 || count > max_args)
+        return xlretInvCount;
+    LPXLOPER args[max_args];
+    va_list ap;
+    va_start(ap, count);
+    for (int i = 0; i < count; ++i)
+        args[i] = va_arg(ap, LPXLOPER);
+    va_end(ap);
+    return Excel4v(xlfn, operRes, count, args);
+}
