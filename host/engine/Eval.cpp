@@ -1,0 +1,425 @@
+#include "engine/Eval.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+
+namespace host::engine::detail {
+
+namespace {
+
+// Defined names may refer to each other; deeper than this is taken as a loop.
+constexpr int max_name_depth = 32;
+
+bool is_multi(const Item& item) {
+    return item.kind == Item::Arr || (item.kind == Item::Range && item.area.size() > 1);
+}
+
+Value numeric(double x) { return Value::number(x); }
+
+// Sums and differences of nearly equal numbers are snapped to 0, as the spreadsheet does,
+// so that 0.1+0.2-0.3 is 0.
+double approx_add(double a, double b) {
+    if (((a < 0 && b > 0) || (a > 0 && b < 0)) && approx_equal(a, -b))
+        return 0;
+    return a + b;
+}
+
+double approx_sub(double a, double b) {
+    if (((a < 0 && b < 0) || (a > 0 && b > 0)) && approx_equal(a, b))
+        return 0;
+    return a - b;
+}
+
+} // namespace
+
+bool approx_equal(double a, double b) {
+    if (a == b)
+        return true;
+    if (a == 0 || b == 0)
+        return false;
+    const double eps = 1.0 / (16777216.0 * 16777216.0);   // 2^-48
+    double d = std::fabs(a - b);
+    return d < std::fabs(a) * eps && d < std::fabs(b) * eps;
+}
+
+bool to_number(const Value& v, double& out, ErrorCode& error) {
+    switch (v.type()) {
+    case ValueType::Empty: out = 0; return true;
+    case ValueType::Number: out = v.as_number(); return true;
+    case ValueType::Boolean: out = v.as_boolean() ? 1 : 0; return true;
+    case ValueType::Text: {
+        auto x = parse_number(v.as_text());
+        if (!x) {
+            error = ErrorCode::Value;
+            return false;
+        }
+        out = *x;
+        return true;
+    }
+    case ValueType::Error: error = v.as_error(); return false;
+    }
+    return false;
+}
+
+bool to_boolean(const Value& v, bool& out, ErrorCode& error) {
+    switch (v.type()) {
+    case ValueType::Empty: out = false; return true;
+    case ValueType::Number: out = v.as_number() != 0; return true;
+    case ValueType::Boolean: out = v.as_boolean(); return true;
+    case ValueType::Text:
+        if (iequals(v.as_text(), "TRUE")) {
+            out = true;
+            return true;
+        }
+        if (iequals(v.as_text(), "FALSE")) {
+            out = false;
+            return true;
+        }
+        error = ErrorCode::Value;
+        return false;
+    case ValueType::Error: error = v.as_error(); return false;
+    }
+    return false;
+}
+
+std::string general_number(double x) {
+    char buf[40];
+    if (std::fabs(x) < 1e15 && x == std::trunc(x)) {
+        std::snprintf(buf, sizeof buf, "%.0f", x);
+    } else {
+        std::snprintf(buf, sizeof buf, "%.15G", x);
+    }
+    std::string s(buf);
+    return s == "-0" ? "0" : s;
+}
+
+std::string to_text(const Value& v) {
+    switch (v.type()) {
+    case ValueType::Empty: return std::string();
+    case ValueType::Number: return general_number(v.as_number());
+    case ValueType::Boolean: return v.as_boolean() ? "TRUE" : "FALSE";
+    case ValueType::Text: return std::string(v.as_text());
+    case ValueType::Error: return error_text(v.as_error());
+    }
+    return std::string();
+}
+
+int compare(const Value& a0, const Value& b0) {
+    auto rank = [](const Value& v) {
+        switch (v.type()) {
+        case ValueType::Text: return 1;
+        case ValueType::Boolean: return 2;
+        default: return 0;
+        }
+    };
+    const Value* a = &a0;
+    const Value* b = &b0;
+    static const Value zero = Value::number(0);
+    static const Value empty_text = Value::text("");
+    static const Value no = Value::boolean(false);
+    auto stand_in = [&](const Value& other) -> const Value* {
+        switch (other.type()) {
+        case ValueType::Text: return &empty_text;
+        case ValueType::Boolean: return &no;
+        default: return &zero;
+        }
+    };
+    if (a->is_empty())
+        a = stand_in(*b);
+    if (b->is_empty())
+        b = stand_in(*a);
+    int ra = rank(*a), rb = rank(*b);
+    if (ra != rb)
+        return ra < rb ? -1 : 1;
+    switch (a->type()) {
+    case ValueType::Text: {
+        std::string_view x = a->as_text(), y = b->as_text();
+        std::size_t n = std::min(x.size(), y.size());
+        for (std::size_t i = 0; i < n; ++i) {
+            int cx = std::toupper(static_cast<unsigned char>(x[i]));
+            int cy = std::toupper(static_cast<unsigned char>(y[i]));
+            if (cx != cy)
+                return cx < cy ? -1 : 1;
+        }
+        return x.size() == y.size() ? 0 : x.size() < y.size() ? -1 : 1;
+    }
+    case ValueType::Boolean: return int(a->as_boolean()) - int(b->as_boolean());
+    default: {
+        double x = a->as_number(), y = b->as_number();
+        if (approx_equal(x, y))
+            return 0;
+        return x < y ? -1 : 1;
+    }
+    }
+}
+
+Value apply_unary(Op op, const Value& a) {
+    double x;
+    ErrorCode e;
+    if (op == Op::Plus)
+        return a;
+    if (!to_number(a, x, e))
+        return Value::error(e);
+    return numeric(op == Op::Neg ? -x : x / 100);
+}
+
+Value apply_binary(Op op, const Value& a, const Value& b) {
+    switch (op) {
+    case Op::Concat:
+        if (a.is_error())
+            return a;
+        if (b.is_error())
+            return b;
+        return Value::text(to_text(a) + to_text(b));
+    case Op::Eq: case Op::Ne: case Op::Lt: case Op::Le: case Op::Gt: case Op::Ge: {
+        if (a.is_error())
+            return a;
+        if (b.is_error())
+            return b;
+        int c = compare(a, b);
+        switch (op) {
+        case Op::Eq: return Value::boolean(c == 0);
+        case Op::Ne: return Value::boolean(c != 0);
+        case Op::Lt: return Value::boolean(c < 0);
+        case Op::Le: return Value::boolean(c <= 0);
+        case Op::Gt: return Value::boolean(c > 0);
+        default: return Value::boolean(c >= 0);
+        }
+    }
+    default: break;
+    }
+    double x, y;
+    ErrorCode e;
+    if (!to_number(a, x, e) || !to_number(b, y, e))
+        return Value::error(e);
+    switch (op) {
+    case Op::Add: return numeric(approx_add(x, y));
+    case Op::Sub: return numeric(approx_sub(x, y));
+    case Op::Mul: return numeric(x * y);
+    case Op::Div:
+        if (y == 0)
+            return Value::error(ErrorCode::Div0);
+        return numeric(x / y);
+    case Op::Pow:
+        if (x == 0 && y == 0)
+            return Value::error(ErrorCode::Num);
+        if (x == 0 && y < 0)
+            return Value::error(ErrorCode::Div0);
+        if (x < 0 && y != std::trunc(y))
+            return Value::error(ErrorCode::Num);
+        return numeric(std::pow(x, y));
+    default: return Value::error(ErrorCode::Value);
+    }
+}
+
+View::View(const Evaluator& ev, const Item& item) : ev(ev), item(item) {
+    if (item.kind == Item::Range) {
+        rows = item.area.r2 - item.area.r1 + 1;
+        cols = item.area.c2 - item.area.c1 + 1;
+    } else if (item.kind == Item::Arr) {
+        rows = item.arr->rows;
+        cols = item.arr->cols;
+    }
+}
+
+Value View::at(std::int32_t r, std::int32_t c) const {
+    switch (item.kind) {
+    case Item::Range: return ev.grid.value_at(item.area.sheet, item.area.r1 + r, item.area.c1 + c);
+    case Item::Arr: return item.arr->at(r, c);
+    case Item::Cell: return ev.grid.cell_value(item.cell);
+    case Item::Missing: return Value();
+    default: return item.v;
+    }
+}
+
+Value Evaluator::scalar(const Item& item, bool array) const {
+    switch (item.kind) {
+    case Item::Val: return item.v;
+    case Item::Missing: return Value();
+    case Item::Cell: return grid.cell_value(item.cell);
+    case Item::Arr: return item.arr->values.empty() ? Value() : item.arr->values[0];
+    case Item::Range: {
+        const Area& a = item.area;
+        if (array || (a.r1 == a.r2 && a.c1 == a.c2))
+            return grid.value_at(a.sheet, a.r1, a.c1);
+        if (a.c1 == a.c2 && row >= a.r1 && row <= a.r2)
+            return grid.value_at(a.sheet, row, a.c1);
+        if (a.r1 == a.r2 && col >= a.c1 && col <= a.c2)
+            return grid.value_at(a.sheet, a.r1, col);
+        return Value::error(ErrorCode::Value);
+    }
+    }
+    return Value();
+}
+
+void Evaluator::unary(Op op, Item& a, bool array) {
+    if (array && is_multi(a)) {
+        View v(*this, a);
+        auto out = std::make_shared<Array>();
+        out->rows = v.rows;
+        out->cols = v.cols;
+        out->values.reserve(std::size_t(v.rows) * v.cols);
+        for (std::int32_t r = 0; r < v.rows; ++r)
+            for (std::int32_t c = 0; c < v.cols; ++c)
+                out->values.push_back(apply_unary(op, v.at(r, c)));
+        a.kind = Item::Arr;
+        a.arr = std::move(out);
+        return;
+    }
+    a.v = apply_unary(op, scalar(a));
+    a.kind = Item::Val;
+}
+
+namespace {
+
+// Element (r, c) of a view broadcast to a larger shape: a single row or column repeats.
+Value broadcast(const View& v, std::int32_t r, std::int32_t c) {
+    if (v.rows == 1)
+        r = 0;
+    if (v.cols == 1)
+        c = 0;
+    if (r >= v.rows || c >= v.cols)
+        return Value::error(ErrorCode::NA);
+    return v.at(r, c);
+}
+
+} // namespace
+
+void Evaluator::binary(Op op, Item& a, const Item& b, bool array) {
+    if (array && (is_multi(a) || is_multi(b))) {
+        View va(*this, a), vb(*this, b);
+        std::int32_t rows = std::max(va.rows, vb.rows), cols = std::max(va.cols, vb.cols);
+        auto out = std::make_shared<Array>();
+        out->rows = rows;
+        out->cols = cols;
+        out->values.reserve(std::size_t(rows) * cols);
+        for (std::int32_t r = 0; r < rows; ++r)
+            for (std::int32_t c = 0; c < cols; ++c)
+                out->values.push_back(apply_binary(op, broadcast(va, r, c), broadcast(vb, r, c)));
+        a.kind = Item::Arr;
+        a.arr = std::move(out);
+        return;
+    }
+    a.v = apply_binary(op, scalar(a), scalar(b));
+    a.kind = Item::Val;
+    a.arr.reset();
+}
+
+Item Evaluator::evaluate(const Linked& p, int depth) {
+    const std::size_t base = stack_.size();
+    const std::size_t n = p.code.size();
+    for (std::size_t pc = 0; pc < n;) {
+        const Instr& in = p.code[pc];
+        switch (in.op) {
+        case Op::Const:
+            stack_.emplace_back();
+            stack_.back().v = p.consts[in.operand];
+            break;
+        case Op::Missing:
+            stack_.emplace_back();
+            stack_.back().kind = Item::Missing;
+            break;
+        case Op::Ref: {
+            const LinkedRef& r = p.refs[in.operand];
+            stack_.emplace_back();
+            Item& it = stack_.back();
+            if (r.kind == LinkedRef::Cell) {
+                it.kind = Item::Cell;
+                it.cell = r.cell;
+            } else if (r.kind == LinkedRef::Range) {
+                it.kind = Item::Range;
+                it.area = r.area;
+            } else {
+                it.v = Value::error(r.error);
+            }
+            break;
+        }
+        case Op::Name: {
+            const Linked* named = grid.name_program(p.names[in.operand]);
+            if (!named || depth >= max_name_depth) {
+                stack_.emplace_back();
+                stack_.back().v = Value::error(ErrorCode::Name);
+            } else {
+                Item result = evaluate(*named, depth + 1);
+                stack_.push_back(std::move(result));
+            }
+            break;
+        }
+        case Op::Array:
+            stack_.emplace_back();
+            stack_.back().kind = Item::Arr;
+            stack_.back().arr = p.arrays[in.operand];
+            break;
+        case Op::Neg:
+        case Op::Percent:
+            unary(in.op, stack_.back(), in.flags & ArrayContext);
+            break;
+        case Op::Plus:
+            break;
+        case Op::Add: case Op::Sub: case Op::Mul: case Op::Div: case Op::Pow: case Op::Concat:
+        case Op::Eq: case Op::Ne: case Op::Lt: case Op::Le: case Op::Gt: case Op::Ge: {
+            Item b = std::move(stack_.back());
+            stack_.pop_back();
+            binary(in.op, stack_.back(), b, in.flags & ArrayContext);
+            break;
+        }
+        case Op::Call: {
+            std::size_t argc = in.argc;
+            Item out;
+            call_function(*this, static_cast<int>(in.operand), stack_.data() + (stack_.size() - argc),
+                          static_cast<int>(argc), out, in.flags & ArrayContext);
+            stack_.resize(stack_.size() - argc);
+            stack_.push_back(std::move(out));
+            break;
+        }
+        case Op::Unknown:
+            stack_.resize(stack_.size() - in.argc);
+            stack_.emplace_back();
+            stack_.back().v = Value::error(ErrorCode::Name);
+            break;
+        case Op::IfFalse: {
+            Value c = scalar(stack_.back(), in.flags & ArrayContext);
+            stack_.pop_back();
+            bool b;
+            ErrorCode e;
+            if (!to_boolean(c, b, e)) {
+                stack_.emplace_back();
+                stack_.back().v = Value::error(e);
+                pc = p.code[in.operand - 1].operand;
+                continue;
+            }
+            if (!b) {
+                pc = in.operand;
+                continue;
+            }
+            break;
+        }
+        case Op::Jump:
+            pc = in.operand;
+            continue;
+        }
+        ++pc;
+    }
+    Item result;
+    if (stack_.size() > base)
+        result = std::move(stack_.back());
+    else
+        result.v = Value::error(ErrorCode::Value);
+    stack_.resize(base);
+    return result;
+}
+
+Value Evaluator::run(const Linked& program, int sheet_, std::int32_t row_, std::int32_t col_, bool array_formula) {
+    sheet = sheet_;
+    row = row_;
+    col = col_;
+    Item result = evaluate(program, 0);
+    Value v = scalar(result, array_formula);
+    if (v.is_empty())
+        return Value::number(0);
+    return v;
+}
+
+} // namespace host::engine::detail

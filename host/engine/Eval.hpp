@@ -1,0 +1,104 @@
+#ifndef OMBRIX_HOST_ENGINE_EVAL_HPP
+#define OMBRIX_HOST_ENGINE_EVAL_HPP
+
+// The evaluator: runs a linked program against the cells of a workbook.
+
+#include "engine/Program.hpp"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace host::engine::detail {
+
+// A reference resolved against the workbook: a cell slot, an area, or an error.
+struct LinkedRef {
+    enum Kind : std::uint8_t { Cell, Range, Error } kind = Error;
+    ErrorCode error = ErrorCode::Ref;
+    std::uint32_t cell = 0;
+    Area area{0, 0, 0, 0, 0};
+};
+
+// A program ready to run: the references resolved, names by workbook index.
+struct Linked {
+    std::vector<Instr> code;
+    std::vector<Value> consts;
+    std::vector<LinkedRef> refs;
+    std::vector<std::uint32_t> names;
+    std::vector<std::shared_ptr<const Array>> arrays;
+};
+
+// One entry of the evaluation stack.
+struct Item {
+    enum Kind : std::uint8_t { Val, Cell, Range, Arr, Missing } kind = Val;
+    std::uint32_t cell = 0;
+    Value v;
+    Area area{0, 0, 0, 0, 0};
+    std::shared_ptr<const Array> arr;
+};
+
+// What the evaluator needs from the workbook.
+class Grid {
+public:
+    virtual ~Grid() = default;
+    virtual const Value& cell_value(std::uint32_t id) const = 0;
+    virtual Area cell_area(std::uint32_t id) const = 0;
+    virtual const Value& value_at(int sheet, std::int32_t row, std::int32_t col) const = 0;
+    // The slots that exist in the area, row by row.
+    virtual const std::vector<std::uint32_t>& cells_in(const Area& area) const = 0;
+    // A defined name's program, or nullptr if the name is not defined.
+    virtual const Linked* name_program(std::uint32_t name) const = 0;
+};
+
+// Coercions, as the spreadsheet makes them.
+bool to_number(const Value& v, double& out, ErrorCode& error);
+std::string to_text(const Value& v);   // numbers with up to 15 significant digits
+bool to_boolean(const Value& v, bool& out, ErrorCode& error);
+std::string general_number(double x);
+// -1, 0, 1: numbers < text < booleans, empty as 0, "" or FALSE; text ignoring case.
+int compare(const Value& a, const Value& b);
+bool approx_equal(double a, double b);
+
+class Evaluator {
+public:
+    explicit Evaluator(const Grid& grid) : grid(grid) {}
+
+    // The value of a formula placed at (sheet, row, col).
+    Value run(const Linked& program, int sheet, std::int32_t row, std::int32_t col, bool array_formula);
+
+    // An item reduced to one value: a range by implicit intersection with the formula's
+    // row or column (or its top-left cell when `array`), an array by its top-left element.
+    Value scalar(const Item& item, bool array = false) const;
+
+    const Grid& grid;
+    int sheet = 0;
+    std::int32_t row = 0, col = 0;
+
+private:
+    Item evaluate(const Linked& program, int depth);
+    void binary(Op op, Item& a, const Item& b, bool array);
+    void unary(Op op, Item& a, bool array);
+
+    std::vector<Item> stack_;
+};
+
+// An item seen as a grid of values: a range, an array, or one value as 1x1.
+struct View {
+    View(const Evaluator& ev, const Item& item);
+    Value at(std::int32_t r, std::int32_t c) const;
+    const Evaluator& ev;
+    const Item& item;
+    std::int32_t rows = 1, cols = 1;
+};
+
+// Calls built-in function `id` on args[0..argc), leaving the result in `out`.
+void call_function(Evaluator& ev, int id, Item* args, int argc, Item& out, bool array);
+
+// Scalar operators, shared by the evaluator and element-by-element evaluation.
+Value apply_binary(Op op, const Value& a, const Value& b);
+Value apply_unary(Op op, const Value& a);
+
+} // namespace host::engine::detail
+
+#endif

@@ -1,0 +1,773 @@
+#include "engine/Workbook.hpp"
+
+#include "engine/Eval.hpp"
+#include "engine/Program.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace host::engine {
+
+using namespace detail;
+
+namespace {
+
+constexpr std::uint32_t none = 0xFFFFFFFFu;
+constexpr std::uint32_t cyclic_bit = 0x80000000u;
+// Ranges up to this many cells are tracked cell by cell; larger ones through the range index.
+constexpr std::int64_t small_range = 64;
+constexpr std::int32_t bucket_columns = 64;
+constexpr std::size_t max_cached_orders = 256;
+
+std::uint64_t key_of(std::int32_t row, std::int32_t col) {
+    return (std::uint64_t(std::uint32_t(row)) << 14) | std::uint64_t(std::uint32_t(col));
+}
+
+struct Cell {
+    Value value;
+    std::uint32_t formula = none;
+    std::int32_t sheet = 0, row = 0, col = 0;
+    bool queued = false;
+    std::vector<std::uint32_t> dependents;   // formula cells that read this one directly
+};
+
+struct Formula {
+    std::uint32_t cell = none;
+    std::string text;
+    Linked linked;
+    bool array = false;
+    bool uses_names = false;
+    bool unresolved = false;    // refers to a sheet that does not exist (yet)
+    bool has_unknown = false;
+    std::vector<std::uint32_t> precedents;
+    std::vector<Area> big_ranges;
+};
+
+struct NameDef {
+    std::string name;    // as defined
+    std::string text;
+    bool defined = false;
+    Program program;
+    Linked linked;
+};
+
+struct RangeEntry {
+    Area area;
+    std::uint32_t cell;
+};
+
+struct Sheet {
+    std::string name;
+    std::unordered_map<std::uint64_t, std::uint32_t> cells;
+    std::vector<std::vector<RangeEntry>> buckets;   // range index, by blocks of columns
+    std::uint64_t generation = 0;                   // bumped when a cell slot is added
+};
+
+struct AreaKey {
+    Area a;
+    bool operator==(const AreaKey& o) const {
+        return a.sheet == o.a.sheet && a.r1 == o.a.r1 && a.c1 == o.a.c1 && a.r2 == o.a.r2 && a.c2 == o.a.c2;
+    }
+};
+struct AreaHash {
+    std::size_t operator()(const AreaKey& k) const {
+        std::uint64_t h = std::uint64_t(k.a.sheet) * 0x9E3779B97F4A7C15ull;
+        for (std::int32_t v : {k.a.r1, k.a.c1, k.a.r2, k.a.c2})
+            h = (h ^ std::uint64_t(std::uint32_t(v))) * 0x100000001B3ull;
+        return std::size_t(h ^ (h >> 29));
+    }
+};
+struct CachedCells {
+    std::uint64_t generation = ~0ull;
+    std::vector<std::uint32_t> ids;
+};
+
+bool valid_sheet_name(const std::string& name) {
+    if (name.empty() || name.size() > 31 || name.front() == '\'' || name.back() == '\'')
+        return false;
+    return name.find_first_of("[]:*?/\\") == std::string::npos;
+}
+
+bool valid_name(const std::string& name) {
+    if (name.empty() || name.size() > 255)
+        return false;
+    unsigned char first = static_cast<unsigned char>(name[0]);
+    if (!(std::isalpha(first) || first == '_' || first == '\\' || first >= 0x80))
+        return false;
+    for (char ch : name) {
+        unsigned char u = static_cast<unsigned char>(ch);
+        if (!(std::isalnum(u) || u == '_' || u == '.' || u == '\\' || u >= 0x80))
+            return false;
+    }
+    std::int32_t r, c;
+    if (parse_a1(name, r, c) || iequals(name, "TRUE") || iequals(name, "FALSE"))
+        return false;
+    return true;
+}
+
+} // namespace
+
+struct Workbook::Impl final : Grid {
+    std::vector<Sheet> sheets;
+    std::vector<Cell> cells;
+    std::vector<Formula> formulas;
+    std::vector<std::uint32_t> free_formulas;
+    std::vector<NameDef> names;
+    std::unordered_map<std::string, std::uint32_t> name_index;   // upper case
+    int active = 0;
+    bool automatic = false;
+
+    std::vector<std::uint32_t> pending;
+    std::uint64_t structure = 0;
+    std::uint64_t cache_structure = 0;
+    std::map<std::vector<std::uint32_t>, std::vector<std::uint32_t>> orders;
+    mutable std::unordered_map<AreaKey, CachedCells, AreaHash> area_cells;
+
+    std::uint64_t evaluations = 0;
+    Evaluator evaluator{*this};
+
+    // Tarjan's scratch space.
+    std::vector<std::uint32_t> t_index, t_low, t_stamp;
+    std::vector<std::uint8_t> t_on_stack, t_self;
+    std::uint32_t t_run = 0;
+
+    // ---- Grid ----
+    const Value& cell_value(std::uint32_t id) const override { return cells[id].value; }
+    Area cell_area(std::uint32_t id) const override {
+        const Cell& c = cells[id];
+        return Area{c.sheet, c.row, c.col, c.row, c.col};
+    }
+    const Value& value_at(int sheet, std::int32_t row, std::int32_t col) const override {
+        static const Value empty;
+        const auto& m = sheets[std::size_t(sheet)].cells;
+        auto it = m.find(key_of(row, col));
+        return it == m.end() ? empty : cells[it->second].value;
+    }
+    const std::vector<std::uint32_t>& cells_in(const Area& a) const override {
+        const Sheet& s = sheets[std::size_t(a.sheet)];
+        CachedCells& cached = area_cells[AreaKey{a}];
+        if (cached.generation == s.generation)
+            return cached.ids;
+        cached.ids.clear();
+        if (a.size() <= std::int64_t(s.cells.size()) * 2) {
+            for (std::int32_t r = a.r1; r <= a.r2; ++r)
+                for (std::int32_t c = a.c1; c <= a.c2; ++c) {
+                    auto it = s.cells.find(key_of(r, c));
+                    if (it != s.cells.end())
+                        cached.ids.push_back(it->second);
+                }
+        } else {
+            for (const auto& kv : s.cells) {
+                const Cell& c = cells[kv.second];
+                if (a.contains(c.row, c.col))
+                    cached.ids.push_back(kv.second);
+            }
+            std::sort(cached.ids.begin(), cached.ids.end(), [&](std::uint32_t x, std::uint32_t y) {
+                const Cell& p = cells[x];
+                const Cell& q = cells[y];
+                return p.row != q.row ? p.row < q.row : p.col < q.col;
+            });
+        }
+        cached.generation = s.generation;
+        return cached.ids;
+    }
+    const Linked* name_program(std::uint32_t name) const override {
+        return names[name].defined ? &names[name].linked : nullptr;
+    }
+
+    // ---- cells ----
+    void check(const CellAddress& a) const {
+        if (a.sheet < 0 || a.sheet >= int(sheets.size()))
+            throw EngineError("There is no sheet number " + std::to_string(a.sheet + 1) + " in the workbook");
+        if (a.row < 0 || a.row >= max_rows || a.col < 0 || a.col >= max_columns)
+            throw EngineError("The cell at row " + std::to_string(std::int64_t(a.row) + 1) + ", column " +
+                              std::to_string(std::int64_t(a.col) + 1) + " is outside the sheet");
+    }
+
+    std::uint32_t find(const CellAddress& a) const {
+        if (a.sheet < 0 || a.sheet >= int(sheets.size()))
+            return none;
+        const auto& m = sheets[std::size_t(a.sheet)].cells;
+        auto it = m.find(key_of(a.row, a.col));
+        return it == m.end() ? none : it->second;
+    }
+
+    std::uint32_t slot(int sheet, std::int32_t row, std::int32_t col) {
+        Sheet& s = sheets[std::size_t(sheet)];
+        auto it = s.cells.find(key_of(row, col));
+        if (it != s.cells.end())
+            return it->second;
+        std::uint32_t id = static_cast<std::uint32_t>(cells.size());
+        cells.emplace_back();
+        cells.back().sheet = sheet;
+        cells.back().row = row;
+        cells.back().col = col;
+        s.cells.emplace(key_of(row, col), id);
+        ++s.generation;
+        return id;
+    }
+
+    void queue(std::uint32_t id) {
+        if (!cells[id].queued) {
+            cells[id].queued = true;
+            pending.push_back(id);
+        }
+    }
+
+    // ---- linking and dependencies ----
+    std::uint32_t name_slot(const std::string& upper) {
+        auto it = name_index.find(upper);
+        if (it != name_index.end())
+            return it->second;
+        std::uint32_t id = static_cast<std::uint32_t>(names.size());
+        names.emplace_back();
+        names.back().name = upper;
+        name_index.emplace(upper, id);
+        return id;
+    }
+
+    // Resolves the program's references; `sheet` is the formula's own sheet (-1 for names).
+    Linked link(const Program& p, int sheet, bool& unresolved) {
+        Linked l;
+        l.code = p.code;
+        l.consts = p.consts;
+        l.arrays = p.arrays;
+        for (const SymRef& r : p.refs) {
+            LinkedRef lr;
+            int s = sheet;
+            if (!r.sheet.empty()) {
+                s = find_sheet(r.sheet);
+                if (s < 0 && !r.external)
+                    unresolved = true;
+            }
+            if (r.invalid || r.external || s < 0) {
+                lr.kind = LinkedRef::Error;
+            } else if (r.single()) {
+                lr.kind = LinkedRef::Cell;
+                lr.cell = slot(s, r.r1, r.c1);
+            } else {
+                lr.kind = LinkedRef::Range;
+                lr.area = Area{s, r.r1, r.c1, r.r2, r.c2};
+            }
+            l.refs.push_back(lr);
+        }
+        for (const std::string& n : p.names)
+            l.names.push_back(name_slot(n));
+        return l;
+    }
+
+    int find_sheet(std::string_view name) const {
+        for (std::size_t i = 0; i < sheets.size(); ++i)
+            if (iequals(sheets[i].name, name))
+                return int(i);
+        return -1;
+    }
+
+    void gather(const Linked& l, Formula& f, int depth, std::vector<std::uint32_t>& seen_names) {
+        for (const LinkedRef& r : l.refs) {
+            if (r.kind == LinkedRef::Cell) {
+                f.precedents.push_back(r.cell);
+            } else if (r.kind == LinkedRef::Range) {
+                if (r.area.size() <= small_range) {
+                    for (std::int32_t row = r.area.r1; row <= r.area.r2; ++row)
+                        for (std::int32_t col = r.area.c1; col <= r.area.c2; ++col)
+                            f.precedents.push_back(slot(r.area.sheet, row, col));
+                } else {
+                    f.big_ranges.push_back(r.area);
+                }
+            }
+        }
+        if (depth > 32)
+            return;
+        for (std::uint32_t n : l.names) {
+            if (std::find(seen_names.begin(), seen_names.end(), n) != seen_names.end())
+                continue;
+            seen_names.push_back(n);
+            if (names[n].defined)
+                gather(names[n].linked, f, depth + 1, seen_names);
+        }
+    }
+
+    void register_formula(std::uint32_t fi) {
+        Formula& f = formulas[fi];
+        f.precedents.clear();
+        f.big_ranges.clear();
+        std::vector<std::uint32_t> seen;
+        gather(f.linked, f, 0, seen);
+        std::sort(f.precedents.begin(), f.precedents.end());
+        f.precedents.erase(std::unique(f.precedents.begin(), f.precedents.end()), f.precedents.end());
+        for (std::uint32_t p : f.precedents)
+            cells[p].dependents.push_back(f.cell);
+        for (const Area& a : f.big_ranges) {
+            Sheet& s = sheets[std::size_t(a.sheet)];
+            if (s.buckets.empty())
+                s.buckets.resize(std::size_t(max_columns / bucket_columns));
+            for (std::int32_t b = a.c1 / bucket_columns; b <= a.c2 / bucket_columns; ++b)
+                s.buckets[std::size_t(b)].push_back(RangeEntry{a, f.cell});
+        }
+        ++structure;
+    }
+
+    void unregister_formula(std::uint32_t fi) {
+        Formula& f = formulas[fi];
+        for (std::uint32_t p : f.precedents) {
+            auto& d = cells[p].dependents;
+            auto it = std::find(d.begin(), d.end(), f.cell);
+            if (it != d.end()) {
+                *it = d.back();
+                d.pop_back();
+            }
+        }
+        for (const Area& a : f.big_ranges) {
+            Sheet& s = sheets[std::size_t(a.sheet)];
+            for (std::int32_t b = a.c1 / bucket_columns; b <= a.c2 / bucket_columns; ++b) {
+                auto& v = s.buckets[std::size_t(b)];
+                v.erase(std::remove_if(v.begin(), v.end(), [&](const RangeEntry& e) { return e.cell == f.cell; }),
+                        v.end());
+            }
+        }
+        f.precedents.clear();
+        f.big_ranges.clear();
+        ++structure;
+    }
+
+    // Parses (already parsed: `p`) and links formula fi, then registers its dependencies.
+    void install(std::uint32_t fi, const Program& p) {
+        int sheet = cells[formulas[fi].cell].sheet;
+        bool unresolved = false;
+        Linked l = link(p, sheet, unresolved);
+        Formula& g = formulas[fi];   // link() may add cells but not formulas
+        g.linked = std::move(l);
+        g.unresolved = unresolved;
+        g.uses_names = !p.names.empty();
+        g.has_unknown = !p.unknown_functions.empty();
+        register_formula(fi);
+    }
+
+    void remove_formula(std::uint32_t id) {
+        std::uint32_t fi = cells[id].formula;
+        if (fi == none)
+            return;
+        unregister_formula(fi);
+        formulas[fi] = Formula();
+        free_formulas.push_back(fi);
+        cells[id].formula = none;
+    }
+
+    void relink_where(bool (*pred)(const Formula&)) {
+        for (std::uint32_t fi = 0; fi < formulas.size(); ++fi) {
+            Formula& f = formulas[fi];
+            if (f.cell == none || !pred(f))
+                continue;
+            unregister_formula(fi);
+            Program p = parse(f.text, f.array);
+            install(fi, p);
+            queue(formulas[fi].cell);
+        }
+    }
+
+    void relink_names() {
+        for (NameDef& n : names) {
+            if (!n.defined)
+                continue;
+            bool unresolved = false;
+            n.linked = link(n.program, active, unresolved);
+        }
+    }
+
+    // ---- recalculation ----
+    template <class F>
+    void each_dependent(std::uint32_t id, F f) const {
+        const Cell& c = cells[id];
+        for (std::uint32_t d : c.dependents)
+            f(d);
+        const Sheet& s = sheets[std::size_t(c.sheet)];
+        if (s.buckets.empty())
+            return;
+        for (const RangeEntry& e : s.buckets[std::size_t(c.col / bucket_columns)])
+            if (e.area.contains(c.row, c.col))
+                f(e.cell);
+    }
+
+    // Orders every cell reachable from `roots` so that each comes after what it reads;
+    // cells on a cycle carry cyclic_bit. Optionally collects the cycles.
+    void order_from(const std::vector<std::uint32_t>& roots, std::vector<std::uint32_t>& order,
+                    std::vector<std::vector<std::uint32_t>>* cycles) {
+        std::size_t n = cells.size();
+        if (t_index.size() < n) {
+            t_index.resize(n);
+            t_low.resize(n);
+            t_stamp.resize(n, 0);
+            t_on_stack.resize(n, 0);
+            t_self.resize(n, 0);
+        }
+        if (++t_run == 0) {
+            std::fill(t_stamp.begin(), t_stamp.end(), 0);
+            t_run = 1;
+        }
+        struct Frame {
+            std::uint32_t node;
+            std::size_t begin, pos;
+        };
+        std::vector<Frame> frames;
+        std::vector<std::uint32_t> edges, stack, components;
+        std::uint32_t counter = 0;
+        auto visit = [&](std::uint32_t v) {
+            t_stamp[v] = t_run;
+            t_index[v] = t_low[v] = counter++;
+            t_on_stack[v] = 1;
+            t_self[v] = 0;
+            stack.push_back(v);
+            std::size_t begin = edges.size();
+            each_dependent(v, [&](std::uint32_t w) { edges.push_back(w); });
+            frames.push_back(Frame{v, begin, begin});
+        };
+        for (std::uint32_t root : roots) {
+            if (t_stamp[root] == t_run)
+                continue;
+            visit(root);
+            while (!frames.empty()) {
+                Frame& fr = frames.back();
+                std::uint32_t v = fr.node;
+                if (fr.pos < edges.size()) {
+                    std::uint32_t w = edges[fr.pos++];
+                    if (w == v)
+                        t_self[v] = 1;
+                    if (t_stamp[w] != t_run)
+                        visit(w);
+                    else if (t_on_stack[w])
+                        t_low[v] = std::min(t_low[v], t_index[w]);
+                    continue;
+                }
+                edges.resize(fr.begin);
+                frames.pop_back();
+                if (!frames.empty())
+                    t_low[frames.back().node] = std::min(t_low[frames.back().node], t_low[v]);
+                if (t_low[v] != t_index[v])
+                    continue;
+                std::size_t start = stack.size();
+                do {
+                    --start;
+                } while (stack[start] != v);
+                bool cyclic = stack.size() - start > 1 || t_self[v];
+                if (cyclic && cycles)
+                    cycles->emplace_back(stack.begin() + std::ptrdiff_t(start), stack.end());
+                for (std::size_t i = stack.size(); i-- > start;) {
+                    t_on_stack[stack[i]] = 0;
+                    components.push_back(stack[i] | (cyclic ? cyclic_bit : 0));
+                }
+                stack.resize(start);
+            }
+        }
+        order.assign(components.rbegin(), components.rend());
+    }
+
+    void evaluate(std::uint32_t id) {
+        Cell& c = cells[id];
+        const Formula& f = formulas[c.formula];
+        Value v = evaluator.run(f.linked, c.sheet, c.row, c.col, f.array);
+        cells[id].value = std::move(v);
+        ++evaluations;
+    }
+
+    void run(const std::vector<std::uint32_t>& order) {
+        for (std::uint32_t entry : order) {
+            std::uint32_t id = entry & ~cyclic_bit;
+            if (cells[id].formula == none)
+                continue;
+            if (entry & cyclic_bit)
+                cells[id].value = Value::error(ErrorCode::Ref);
+            else
+                evaluate(id);
+        }
+    }
+
+    void recalculate() {
+        if (pending.empty())
+            return;
+        std::sort(pending.begin(), pending.end());
+        for (std::uint32_t id : pending)
+            cells[id].queued = false;
+        if (cache_structure != structure || orders.size() > max_cached_orders) {
+            orders.clear();
+            cache_structure = structure;
+        }
+        auto it = orders.find(pending);
+        if (it == orders.end()) {
+            std::vector<std::uint32_t> order;
+            order_from(pending, order, nullptr);
+            it = orders.emplace(pending, std::move(order)).first;
+        }
+        pending.clear();
+        run(it->second);
+    }
+
+    std::vector<std::uint32_t> all_formula_cells() const {
+        std::vector<std::uint32_t> roots;
+        for (const Formula& f : formulas)
+            if (f.cell != none)
+                roots.push_back(f.cell);
+        std::sort(roots.begin(), roots.end());
+        return roots;
+    }
+
+    void recalculate_all() {
+        for (std::uint32_t id : pending)
+            cells[id].queued = false;
+        pending.clear();
+        std::vector<std::uint32_t> order;
+        order_from(all_formula_cells(), order, nullptr);
+        run(order);
+    }
+
+    void after_write() {
+        if (automatic)
+            recalculate();
+    }
+
+    CellAddress address(std::uint32_t id) const {
+        const Cell& c = cells[id];
+        return CellAddress{c.sheet, c.row, c.col};
+    }
+};
+
+Workbook::Workbook() : impl_(std::make_unique<Impl>()) {}
+Workbook::~Workbook() = default;
+Workbook::Workbook(Workbook&&) noexcept = default;
+Workbook& Workbook::operator=(Workbook&&) noexcept = default;
+
+int Workbook::add_sheet(const std::string& name) {
+    if (!valid_sheet_name(name))
+        throw EngineError("\"" + name + "\" cannot be a sheet name: it must have 1 to 31 characters, none of " +
+                          "[ ] : * ? / \\, and not begin or end with an apostrophe");
+    if (impl_->find_sheet(name) >= 0)
+        throw EngineError("The workbook already has a sheet named \"" + name + "\"");
+    impl_->sheets.emplace_back();
+    impl_->sheets.back().name = name;
+    impl_->relink_names();
+    impl_->relink_where([](const Formula& f) { return f.unresolved || f.uses_names; });
+    impl_->after_write();
+    return int(impl_->sheets.size()) - 1;
+}
+
+int Workbook::find_sheet(std::string_view name) const { return impl_->find_sheet(name); }
+int Workbook::sheet_count() const { return int(impl_->sheets.size()); }
+
+const std::string& Workbook::sheet_name(int sheet) const {
+    if (sheet < 0 || sheet >= sheet_count())
+        throw EngineError("There is no sheet number " + std::to_string(sheet + 1) + " in the workbook");
+    return impl_->sheets[std::size_t(sheet)].name;
+}
+
+std::vector<std::string> Workbook::sheet_names() const {
+    std::vector<std::string> out;
+    for (const Sheet& s : impl_->sheets)
+        out.push_back(s.name);
+    return out;
+}
+
+int Workbook::active_sheet() const { return impl_->active; }
+
+void Workbook::set_active_sheet(int sheet) {
+    if (sheet < 0 || sheet >= sheet_count())
+        throw EngineError("There is no sheet number " + std::to_string(sheet + 1) + " in the workbook");
+    impl_->active = sheet;
+}
+
+void Workbook::set_value(const CellAddress& a, const Value& value) {
+    impl_->check(a);
+    std::uint32_t id = impl_->find(a);
+    if (id == none) {
+        if (value.is_empty())
+            return;
+        id = impl_->slot(a.sheet, a.row, a.col);
+    }
+    impl_->remove_formula(id);
+    impl_->cells[id].value = value;
+    impl_->queue(id);
+    impl_->after_write();
+}
+
+void Workbook::set_values(const std::vector<std::pair<CellAddress, Value>>& cells) {
+    bool automatic = impl_->automatic;
+    impl_->automatic = false;
+    try {
+        for (const auto& c : cells)
+            set_value(c.first, c.second);
+    } catch (...) {
+        impl_->automatic = automatic;
+        throw;
+    }
+    impl_->automatic = automatic;
+    impl_->after_write();
+}
+
+void Workbook::set_formula(const CellAddress& a, std::string_view text, bool array) {
+    impl_->check(a);
+    Program p = parse(text, array);
+    std::uint32_t id = impl_->slot(a.sheet, a.row, a.col);
+    impl_->remove_formula(id);
+    std::uint32_t fi;
+    if (!impl_->free_formulas.empty()) {
+        fi = impl_->free_formulas.back();
+        impl_->free_formulas.pop_back();
+    } else {
+        fi = static_cast<std::uint32_t>(impl_->formulas.size());
+        impl_->formulas.emplace_back();
+    }
+    Formula& f = impl_->formulas[fi];
+    std::size_t start = 0;
+    while (start < text.size() && text[start] == ' ')
+        ++start;
+    if (start < text.size() && text[start] == '=')
+        text.remove_prefix(start + 1);
+    f.text = std::string(text);
+    f.cell = id;
+    f.array = array;
+    impl_->cells[id].formula = fi;
+    impl_->install(fi, p);
+    impl_->queue(id);
+    impl_->after_write();
+}
+
+const Value& Workbook::value(const CellAddress& a) const {
+    static const Value empty;
+    std::uint32_t id = impl_->find(a);
+    return id == none ? empty : impl_->cells[id].value;
+}
+
+bool Workbook::is_formula(const CellAddress& a) const {
+    std::uint32_t id = impl_->find(a);
+    return id != none && impl_->cells[id].formula != none;
+}
+
+bool Workbook::is_array_formula(const CellAddress& a) const {
+    std::uint32_t id = impl_->find(a);
+    return id != none && impl_->cells[id].formula != none && impl_->formulas[impl_->cells[id].formula].array;
+}
+
+std::string Workbook::formula_text(const CellAddress& a) const {
+    std::uint32_t id = impl_->find(a);
+    if (id == none || impl_->cells[id].formula == none)
+        return std::string();
+    return impl_->formulas[impl_->cells[id].formula].text;
+}
+
+void Workbook::for_each_cell(int sheet, const std::function<void(std::int32_t, std::int32_t, const Value&)>& f) const {
+    if (sheet < 0 || sheet >= sheet_count())
+        return;
+    std::vector<std::uint32_t> ids;
+    for (const auto& kv : impl_->sheets[std::size_t(sheet)].cells) {
+        const Cell& c = impl_->cells[kv.second];
+        if (c.formula != none || !c.value.is_empty())
+            ids.push_back(kv.second);
+    }
+    const auto& cells = impl_->cells;
+    std::sort(ids.begin(), ids.end(), [&](std::uint32_t x, std::uint32_t y) {
+        return cells[x].row != cells[y].row ? cells[x].row < cells[y].row : cells[x].col < cells[y].col;
+    });
+    for (std::uint32_t id : ids)
+        f(cells[id].row, cells[id].col, cells[id].value);
+}
+
+UsedRange Workbook::used_range(int sheet) const {
+    UsedRange u;
+    for_each_cell(sheet, [&](std::int32_t r, std::int32_t c, const Value&) {
+        if (u.empty) {
+            u.empty = false;
+            u.first_row = u.last_row = r;
+            u.first_col = u.last_col = c;
+        }
+        u.first_row = std::min(u.first_row, r);
+        u.last_row = std::max(u.last_row, r);
+        u.first_col = std::min(u.first_col, c);
+        u.last_col = std::max(u.last_col, c);
+    });
+    return u;
+}
+
+void Workbook::define_name(const std::string& name, std::string_view formula) {
+    if (!valid_name(name))
+        throw EngineError("\"" + name + "\" cannot be a name: it must begin with a letter, '_' or '\\', " +
+                          "hold only letters, digits, '_' and '.', and not read as a cell reference");
+    Program p = parse(formula);
+    std::uint32_t id = impl_->name_slot(to_upper(name));
+    NameDef& n = impl_->names[id];
+    n.name = name;
+    std::size_t start = 0;
+    while (start < formula.size() && formula[start] == ' ')
+        ++start;
+    if (start < formula.size() && formula[start] == '=')
+        formula.remove_prefix(start + 1);
+    n.text = std::string(formula);
+    n.program = std::move(p);
+    n.defined = true;
+    impl_->relink_names();
+    impl_->relink_where([](const Formula& f) { return f.uses_names; });
+    impl_->after_write();
+}
+
+bool Workbook::has_name(std::string_view name) const {
+    auto it = impl_->name_index.find(to_upper(name));
+    return it != impl_->name_index.end() && impl_->names[it->second].defined;
+}
+
+std::string Workbook::name_formula(std::string_view name) const {
+    auto it = impl_->name_index.find(to_upper(name));
+    return it != impl_->name_index.end() && impl_->names[it->second].defined ? impl_->names[it->second].text
+                                                                              : std::string();
+}
+
+std::vector<std::string> Workbook::names() const {
+    std::vector<std::string> out;
+    for (const NameDef& n : impl_->names)
+        if (n.defined)
+            out.push_back(n.name);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+void Workbook::set_automatic(bool automatic) {
+    impl_->automatic = automatic;
+    impl_->after_write();
+}
+
+bool Workbook::automatic() const { return impl_->automatic; }
+void Workbook::recalculate() { impl_->recalculate(); }
+void Workbook::recalculate_all() { impl_->recalculate_all(); }
+std::uint64_t Workbook::evaluation_count() const { return impl_->evaluations; }
+
+Diagnostics Workbook::diagnostics() const {
+    Diagnostics d;
+    std::map<std::string, std::vector<CellAddress>> unknown;
+    for (const Formula& f : impl_->formulas) {
+        if (f.cell == none || !f.has_unknown)
+            continue;
+        Program p = parse(f.text, f.array);
+        for (const std::string& name : p.unknown_functions)
+            unknown[name].push_back(impl_->address(f.cell));
+    }
+    for (auto& kv : unknown) {
+        std::sort(kv.second.begin(), kv.second.end());
+        d.unknown_functions.push_back(Diagnostics::UnknownFunction{kv.first, kv.second});
+    }
+    std::vector<std::uint32_t> order;
+    std::vector<std::vector<std::uint32_t>> cycles;
+    impl_->order_from(impl_->all_formula_cells(), order, &cycles);
+    for (const auto& cycle : cycles) {
+        std::vector<CellAddress> cells;
+        for (std::uint32_t id : cycle)
+            if (impl_->cells[id].formula != none)
+                cells.push_back(impl_->address(id));
+        std::sort(cells.begin(), cells.end());
+        if (!cells.empty())
+            d.cycles.push_back(std::move(cells));
+    }
+    std::sort(d.cycles.begin(), d.cycles.end());
+    return d;
+}
+
+} // namespace host::engine
