@@ -1,0 +1,1 @@
+ombrix_add_fuzzer(refs ombrix_core)
