@@ -1,0 +1,261 @@
+#include "Fixture.hpp"
+
+#include <vector>
+
+namespace enginetest {
+namespace {
+
+using host::engine::EngineError;
+using host::engine::FormulaError;
+
+CellAddress at(const char* a1, int sheet = 0) {
+    std::int32_t r = 0, c = 0;
+    host::engine::parse_a1(a1, r, c);
+    return CellAddress{sheet, r, c};
+}
+
+class Recalc : public ::testing::Test {
+protected:
+    void SetUp() override { wb.add_sheet("Sheet1"); }
+    Workbook wb;
+};
+
+TEST_F(Recalc, ChangesRecalculateOnlyTheirDependentsEachOnceInOrder) {
+    // A1 -> B1 -> C1 -> D1, and B1 -> D1 (a diamond); E1 reads an unrelated cell.
+    wb.set_value(at("A1"), N(1));
+    wb.set_value(at("A2"), N(5));
+    wb.set_formula(at("D1"), "=C1+B1");
+    wb.set_formula(at("C1"), "=B1*10");
+    wb.set_formula(at("B1"), "=A1+1");
+    wb.set_formula(at("E1"), "=A2*2");
+    wb.recalculate();
+    EXPECT_TRUE(same(N(22), wb.value(at("D1"))));
+    EXPECT_TRUE(same(N(10), wb.value(at("E1"))));
+
+    std::uint64_t before = wb.evaluation_count();
+    wb.set_value(at("A1"), N(2));
+    wb.recalculate();
+    EXPECT_EQ(3u, wb.evaluation_count() - before);   // B1, C1, D1 once each; not E1
+    EXPECT_TRUE(same(N(3), wb.value(at("B1"))));
+    EXPECT_TRUE(same(N(33), wb.value(at("D1"))));    // D1 saw the new B1 and C1
+
+    // The same change again takes the cached order and gives the same work.
+    before = wb.evaluation_count();
+    wb.set_value(at("A1"), N(3));
+    wb.recalculate();
+    EXPECT_EQ(3u, wb.evaluation_count() - before);
+    EXPECT_TRUE(same(N(44), wb.value(at("D1"))));
+
+    // Nothing changed: nothing evaluated.
+    before = wb.evaluation_count();
+    wb.recalculate();
+    EXPECT_EQ(0u, wb.evaluation_count() - before);
+}
+
+TEST_F(Recalc, RangeDependenciesSmallAndLarge) {
+    for (int i = 0; i < 1000; ++i)
+        wb.set_value({0, i, 0}, N(1));
+    wb.set_formula(at("C1"), "SUM(A1:A3)");        // tracked cell by cell
+    wb.set_formula(at("C2"), "SUM(A1:A1000)");     // tracked through the range index
+    wb.set_formula(at("C3"), "SUM(A:A)");
+    wb.set_formula(at("C4"), "COUNT(A5:A2000)");
+    wb.recalculate_all();
+    EXPECT_TRUE(same(N(1000), wb.value(at("C2"))));
+    EXPECT_TRUE(same(N(996), wb.value(at("C4"))));
+
+    std::uint64_t before = wb.evaluation_count();
+    wb.set_value({0, 499, 0}, N(101));
+    wb.recalculate();
+    EXPECT_EQ(3u, wb.evaluation_count() - before);   // C2, C3, C4; not C1
+    EXPECT_TRUE(same(N(1100), wb.value(at("C2"))));
+    EXPECT_TRUE(same(N(1100), wb.value(at("C3"))));
+
+    // A cell that did not exist when the range was registered is still seen.
+    wb.set_value({0, 1499, 0}, N(7));
+    wb.recalculate();
+    EXPECT_TRUE(same(N(1107), wb.value(at("C3"))));
+    EXPECT_TRUE(same(N(997), wb.value(at("C4"))));
+    EXPECT_TRUE(same(N(1100), wb.value(at("C2"))));
+}
+
+TEST_F(Recalc, ReplacingAFormulaDropsItsOldDependencies) {
+    wb.set_value(at("A1"), N(1));
+    wb.set_value(at("A2"), N(2));
+    wb.set_formula(at("B1"), "A1*2");
+    wb.recalculate();
+    wb.set_formula(at("B1"), "A2*2");
+    wb.recalculate();
+    EXPECT_TRUE(same(N(4), wb.value(at("B1"))));
+    std::uint64_t before = wb.evaluation_count();
+    wb.set_value(at("A1"), N(100));
+    wb.recalculate();
+    EXPECT_EQ(0u, wb.evaluation_count() - before);
+    wb.set_value(at("B1"), N(9));   // a constant now
+    wb.set_value(at("A2"), N(3));
+    wb.recalculate();
+    EXPECT_FALSE(wb.is_formula(at("B1")));
+    EXPECT_TRUE(same(N(9), wb.value(at("B1"))));
+}
+
+TEST_F(Recalc, AutomaticModeRecalculatesAfterEveryWrite) {
+    wb.set_automatic(true);
+    wb.set_value(at("A1"), N(2));
+    wb.set_formula(at("B1"), "A1^2");
+    EXPECT_TRUE(same(N(4), wb.value(at("B1"))));
+    wb.set_value(at("A1"), N(3));
+    EXPECT_TRUE(same(N(9), wb.value(at("B1"))));
+    std::uint64_t before = wb.evaluation_count();
+    wb.set_values({{at("A1"), N(4)}, {at("A2"), N(1)}, {at("A3"), N(1)}});
+    EXPECT_EQ(1u, wb.evaluation_count() - before);   // one recalculation for the batch
+    EXPECT_TRUE(same(N(16), wb.value(at("B1"))));
+}
+
+TEST_F(Recalc, CircularReferencesTerminateAndAreReported) {
+    wb.set_value(at("A1"), N(1));
+    wb.set_formula(at("B1"), "C1+A1");
+    wb.set_formula(at("C1"), "B1+1");
+    wb.set_formula(at("D1"), "D1+1");     // reads itself
+    wb.set_formula(at("E1"), "B1*2");     // downstream of the cycle, not on it
+    wb.set_formula(at("F1"), "SUM(F2:F100)");
+    wb.set_formula(at("F50"), "F1");      // a cycle through a large range
+    wb.recalculate_all();
+    EXPECT_TRUE(same(E(ErrorCode::Ref), wb.value(at("B1"))));
+    EXPECT_TRUE(same(E(ErrorCode::Ref), wb.value(at("C1"))));
+    EXPECT_TRUE(same(E(ErrorCode::Ref), wb.value(at("D1"))));
+    EXPECT_TRUE(same(E(ErrorCode::Ref), wb.value(at("E1"))));   // the error propagates
+    EXPECT_TRUE(same(E(ErrorCode::Ref), wb.value(at("F1"))));
+    auto d = wb.diagnostics();
+    ASSERT_EQ(3u, d.cycles.size());
+    EXPECT_EQ((std::vector<CellAddress>{at("B1"), at("C1")}), d.cycles[0]);
+    EXPECT_EQ((std::vector<CellAddress>{at("D1")}), d.cycles[1]);
+    EXPECT_EQ((std::vector<CellAddress>{at("F1"), at("F50")}), d.cycles[2]);
+
+    // Breaking the cycle brings the values back.
+    wb.set_formula(at("C1"), "A1+1");
+    wb.recalculate();
+    EXPECT_TRUE(same(N(3), wb.value(at("B1"))));
+    EXPECT_TRUE(same(N(6), wb.value(at("E1"))));
+    EXPECT_EQ(2u, wb.diagnostics().cycles.size());
+}
+
+TEST_F(Recalc, UnknownFunctionsReportedOnceWithTheirCells) {
+    wb.set_formula(at("A1"), "FOO(1)+FOO(2)");
+    wb.set_formula(at("A3"), "BAR()");
+    wb.set_formula(at("A2"), "foo(3)*SUM(1)");
+    wb.set_formula(at("A4"), "SUM(1)");
+    wb.recalculate_all();
+    EXPECT_TRUE(same(E(ErrorCode::Name), wb.value(at("A1"))));
+    auto d = wb.diagnostics();
+    ASSERT_EQ(2u, d.unknown_functions.size());
+    EXPECT_EQ("BAR", d.unknown_functions[0].name);
+    EXPECT_EQ(std::vector<CellAddress>{at("A3")}, d.unknown_functions[0].cells);
+    EXPECT_EQ("FOO", d.unknown_functions[1].name);
+    EXPECT_EQ((std::vector<CellAddress>{at("A1"), at("A2")}), d.unknown_functions[1].cells);
+    EXPECT_TRUE(d.cycles.empty());
+}
+
+TEST_F(Recalc, DefinedNames) {
+    wb.add_sheet("Data Sheet");
+    wb.set_value(at("A1", 1), N(2));
+    wb.set_value(at("A2", 1), N(3));
+    wb.set_formula(at("A1"), "Rate*SUM(Block)");   // names defined later
+    wb.recalculate();
+    EXPECT_TRUE(same(E(ErrorCode::Name), wb.value(at("A1"))));
+    wb.define_name("Rate", "0.5");
+    wb.define_name("Block", "='Data Sheet'!$A$1:$A$2");
+    wb.recalculate();
+    EXPECT_TRUE(same(N(2.5), wb.value(at("A1"))));
+    EXPECT_TRUE(wb.has_name("rate"));
+    EXPECT_EQ("'Data Sheet'!$A$1:$A$2", wb.name_formula("BLOCK"));
+    EXPECT_EQ((std::vector<std::string>{"Block", "Rate"}), wb.names());
+
+    // A change inside a named range reaches the formula.
+    wb.set_value(at("A2", 1), N(5));
+    wb.recalculate();
+    EXPECT_TRUE(same(N(3.5), wb.value(at("A1"))));
+    // Redefining replaces; names may use names.
+    wb.define_name("Rate", "Half/2");
+    wb.define_name("Half", "0.5");
+    wb.recalculate();
+    EXPECT_TRUE(same(N(1.75), wb.value(at("A1"))));
+    // Names that refer to each other give an error instead of looping.
+    wb.define_name("Loop1", "Loop2");
+    wb.define_name("Loop2", "Loop1+1");
+    wb.set_formula(at("A2"), "Loop1");
+    wb.recalculate();
+    EXPECT_TRUE(same(E(ErrorCode::Name), wb.value(at("A2"))));
+
+    for (const char* bad : {"", "1abc", "A1", "TRUE", "has space", "XFD1"})
+        EXPECT_THROW(wb.define_name(bad, "1"), EngineError) << bad;
+    EXPECT_THROW(wb.define_name("ok", "1+"), FormulaError);
+}
+
+TEST_F(Recalc, SheetsReferencedBeforeTheyExist) {
+    wb.set_formula(at("A1"), "'Later One'!B2*2");
+    wb.recalculate();
+    EXPECT_TRUE(same(E(ErrorCode::Ref), wb.value(at("A1"))));
+    int later = wb.add_sheet("Later One");
+    wb.set_value({later, 1, 1}, N(21));
+    wb.recalculate();
+    EXPECT_TRUE(same(N(42), wb.value(at("A1"))));
+}
+
+TEST_F(Recalc, SheetsAndCells) {
+    EXPECT_EQ(1, wb.add_sheet("Second"));
+    EXPECT_EQ(1, wb.find_sheet("SECOND"));
+    EXPECT_EQ(-1, wb.find_sheet("Third"));
+    EXPECT_EQ((std::vector<std::string>{"Sheet1", "Second"}), wb.sheet_names());
+    EXPECT_THROW(wb.add_sheet("second"), EngineError);
+    for (const char* bad : {"", "a:b", "x[1]", "'quoted", "this name is longer than thirty one"})
+        EXPECT_THROW(wb.add_sheet(bad), EngineError) << bad;
+    wb.set_active_sheet(1);
+    EXPECT_EQ(1, wb.active_sheet());
+    EXPECT_THROW(wb.set_active_sheet(2), EngineError);
+
+    EXPECT_THROW(wb.set_value({0, host::engine::max_rows, 0}, N(1)), EngineError);
+    EXPECT_THROW(wb.set_value({0, 0, host::engine::max_columns}, N(1)), EngineError);
+    EXPECT_THROW(wb.set_value({5, 0, 0}, N(1)), EngineError);
+    wb.set_value({0, host::engine::max_rows - 1, host::engine::max_columns - 1}, N(1));
+
+    wb.set_value(at("C3"), T("x"));
+    wb.set_formula(at("B5"), "=C3&\"y\"");
+    wb.set_value(at("A9"), N(1));
+    wb.set_value(at("A9"), Value());   // cleared: no longer used
+    wb.recalculate();
+    EXPECT_EQ("C3&\"y\"", wb.formula_text(at("B5")));
+    EXPECT_TRUE(wb.is_formula(at("B5")));
+    EXPECT_EQ("", wb.formula_text(at("C3")));
+    std::vector<std::string> seen;
+    Workbook small;
+    small.add_sheet("S");
+    small.set_value(at("C3"), T("x"));
+    small.set_formula(at("B5"), "=C3&\"y\"");
+    small.set_formula(at("A1"), "Z9");   // reads an empty cell; the read does not make Z9 used
+    small.set_value(at("D2"), N(1));
+    small.set_value(at("D2"), Value());
+    small.recalculate();
+    small.for_each_cell(0, [&](std::int32_t r, std::int32_t c, const Value& v) {
+        seen.push_back(host::engine::a1_name(r, c) + "=" + v.to_string());
+    });
+    EXPECT_EQ((std::vector<std::string>{"A1=0", "C3=x", "B5=xy"}), seen);
+    auto used = small.used_range(0);
+    EXPECT_FALSE(used.empty);
+    EXPECT_EQ(0, used.first_row);
+    EXPECT_EQ(4, used.last_row);
+    EXPECT_EQ(0, used.first_col);
+    EXPECT_EQ(2, used.last_col);
+}
+
+TEST_F(Recalc, LongChainsNeedNoDeepRecursion) {
+    wb.set_value({0, 0, 0}, N(0));
+    for (int i = 1; i < 20000; ++i)
+        wb.set_formula({0, i, 0}, "A" + std::to_string(i) + "+1");
+    wb.recalculate_all();
+    EXPECT_TRUE(same(N(19999), wb.value({0, 19999, 0})));
+    wb.set_value({0, 0, 0}, N(1));
+    wb.recalculate();
+    EXPECT_TRUE(same(N(20000), wb.value({0, 19999, 0})));
+}
+
+} // namespace
+} // namespace enginetest
