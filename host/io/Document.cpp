@@ -24,10 +24,7 @@ Format format_of(const std::string& path) {
 }
 
 Document load(const std::string& path) {
-    Document document = format_of(path) == Format::Csv ? load_csv(path) : load_xlsx(path);
-    for (std::string& w : diagnostic_warnings(path, document.workbook))
-        document.warnings.push_back(std::move(w));
-    return document;
+    return format_of(path) == Format::Csv ? load_csv(path) : load_xlsx(path);
 }
 
 void save(const Document& document, const std::string& path) {

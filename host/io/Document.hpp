@@ -23,8 +23,8 @@ struct Document {
     std::shared_ptr<const Package> package;
     std::string workbook_part;
     std::vector<std::string> sheet_parts;
-    // What the user should hear about while loading: names that could not be defined,
-    // unknown functions, circular references.
+    // What the user should hear about while loading: names that could not be defined.
+    // Unknown functions and circular references: diagnostic_warnings().
     std::vector<std::string> warnings;
 };
 

@@ -3,13 +3,13 @@
 #include "io/IoError.hpp"
 #include "io/Xml.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zip.h>
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 #include <utility>
 
 namespace host::io {
@@ -51,6 +51,7 @@ struct Package::Archive {
 
 Package::Package(std::string file, std::string bytes)
     : file_(std::move(file)), bytes_(std::move(bytes)), zip_(new Archive) {
+    if (bytes_.empty()) throw IoError(file_, "not an .xlsx workbook (the file is empty)");
     zip_error_t error;
     zip_error_init(&error);
     zip_source_t* source = zip_source_buffer_create(bytes_.data(), bytes_.size(), 0, &error);
@@ -72,15 +73,29 @@ Package::Package(std::string file, std::string bytes)
 Package::~Package() = default;
 
 std::string read_file(const std::string& path) {
-    errno = 0;
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw IoError(path, std::string("cannot open the file: ") +
-                                (errno ? std::strerror(errno) : "unknown error"));
-    std::ostringstream content;
-    content << in.rdbuf();
-    if (in.bad()) throw IoError(path, "cannot read the file");
-    return content.str();
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw IoError(path, std::string("cannot open the file: ") + std::strerror(errno));
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw IoError(path, "cannot open the file: not a regular file");
+    }
+    std::string data;
+    data.reserve(std::size_t(st.st_size));
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            int error = errno;
+            ::close(fd);
+            throw IoError(path, std::string("cannot read the file: ") + std::strerror(error));
+        }
+        if (n == 0) break;
+        data.append(buffer, std::size_t(n));
+    }
+    ::close(fd);
+    return data;
 }
 
 std::string Package::find(const std::string& part) const {
@@ -218,6 +233,7 @@ PackageWriter::PackageWriter(std::string file) : file_(std::move(file)), zip_(ne
 PackageWriter::~PackageWriter() = default;
 
 void PackageWriter::add(const std::string& name, std::string data) {
+    if (!zip_->zip) throw IoError(file_, "cannot add part " + name + ": the package is finished");
     buffers_.emplace_back(new std::string(std::move(data)));
     const std::string& held = *buffers_.back();
     zip_source_t* source = zip_source_buffer(zip_->zip, held.data(), held.size(), 0);
@@ -228,6 +244,7 @@ void PackageWriter::add(const std::string& name, std::string data) {
 }
 
 void PackageWriter::copy(const Package& from, const std::string& name) {
+    if (!zip_->zip) throw IoError(file_, "cannot copy part " + name + ": the package is finished");
     zip_int64_t index = zip_name_locate(from.zip_->zip, name.c_str(), 0);
     if (index < 0) throw IoError(file_, "missing part " + name);
     zip_source_t* source = zip_source_zip(zip_->zip, from.zip_->zip, zip_uint64_t(index), 0, 0, -1);
@@ -238,6 +255,7 @@ void PackageWriter::copy(const Package& from, const std::string& name) {
 }
 
 std::string PackageWriter::finish() {
+    if (!zip_->zip) throw IoError(file_, "the package is finished");
     if (zip_close(zip_->zip) != 0)
         throw IoError(file_, std::string("cannot build the workbook: ") + zip_strerror(zip_->zip));
     zip_->zip = nullptr;

@@ -10,7 +10,9 @@ ACTIVE = 1  # the second sheet is active
 price, quantity, discount, active = 12.5, 4.0, 0.1, True
 spaced = "  spaced text "
 unicode_text = "Z\u00fcrich \u2013 \u6771\u4eac"
-third = 0.1 + 0.2  # 0.30000000000000004: must survive writing and reading exactly
+# Producers write numbers with 15 significant digits, so inputs are chosen to survive that;
+# the formula Inputs!B8*3 then makes 0.30000000000000004, which a saved file must keep.
+tenth = 0.1
 
 # (sheet, cell, kind, content): kind n = number, s = text, b = boolean, f = formula,
 # a = array formula over the single cell.
@@ -22,7 +24,7 @@ INPUTS = [
     ("Inputs", "A5", "s", "active"), ("Inputs", "B5", "b", active),
     ("Inputs", "A6", "s", "note"), ("Inputs", "B6", "s", spaced),
     ("Inputs", "A7", "s", "unicode"), ("Inputs", "B7", "s", unicode_text),
-    ("Inputs", "A8", "s", "third"), ("Inputs", "B8", "n", third),
+    ("Inputs", "A8", "s", "tenth"), ("Inputs", "B8", "n", tenth),
 ]
 
 NAMES = [("rate", "Inputs!$B$4")]
@@ -38,7 +40,7 @@ FORMULAS = [
     ("Calc Sheet", "A3", "f", 'IF(Inputs!B5,"on","off")', "on" if active else "off"),
     ("Calc Sheet", "A4", "f", 'Inputs!B6&"|"', spaced + "|"),
     ("Calc Sheet", "A5", "f", "1/0", ERROR),
-    ("Calc Sheet", "A6", "f", "Inputs!B8*3", third * 3),
+    ("Calc Sheet", "A6", "f", "Inputs!B8*3", tenth * 3),
     ("Calc Sheet", "B1", "f", "Inputs!B2*2", price * 2),
     ("Calc Sheet", "B2", "f", "Inputs!B3*2", quantity * 2),
     ("Calc Sheet", "B3", "f", "Inputs!B4*2", discount * 2),

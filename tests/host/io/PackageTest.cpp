@@ -1,0 +1,177 @@
+#include "io/Address.hpp"
+#include "io/IoError.hpp"
+#include "io/Package.hpp"
+
+#include "TestPackages.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using host::io::IoError;
+using host::io::Package;
+using host::io::PackageWriter;
+using testing_packages::corpus;
+using testing_packages::zip;
+
+namespace {
+
+struct ResolveCase {
+    const char* source;
+    const char* target;
+    const char* expected;
+};
+
+TEST(PackageResolve, RelativeAbsoluteAndDotSegments) {
+    const ResolveCase cases[] = {
+        {"xl/workbook.xml", "worksheets/sheet1.xml", "xl/worksheets/sheet1.xml"},
+        {"xl/workbook.xml", "/xl/worksheets/sheet1.xml", "xl/worksheets/sheet1.xml"},
+        {"xl/worksheets/sheet1.xml", "../comments1.xml", "xl/comments1.xml"},
+        {"xl/worksheets/sheet1.xml", "../drawings/./vmlDrawing1.vml", "xl/drawings/vmlDrawing1.vml"},
+        {"", "xl/workbook.xml", "xl/workbook.xml"},
+        {"", "/xl/workbook.xml", "xl/workbook.xml"},
+        {"xl/workbook.xml", "sheet%20one.xml", "xl/sheet one.xml"},
+        {"xl/workbook.xml", "bad%2", "xl/bad%2"},
+        {"xl/workbook.xml", "../../../up.xml", "up.xml"},
+        {"xl/workbook.xml", "worksheets\\sheet2.xml", "xl/worksheets/sheet2.xml"},
+    };
+    for (const ResolveCase& c : cases)
+        EXPECT_EQ(Package::resolve(c.source, c.target), c.expected) << c.source << " + " << c.target;
+}
+
+TEST(PackageResolve, RelationshipPartNames) {
+    EXPECT_EQ(Package::rels_name(""), "_rels/.rels");
+    EXPECT_EQ(Package::rels_name("xl/workbook.xml"), "xl/_rels/workbook.xml.rels");
+    EXPECT_EQ(Package::rels_name("xl/worksheets/sheet3.xml"), "xl/worksheets/_rels/sheet3.xml.rels");
+}
+
+TEST(PackageRoundTrip, WrittenPartsReadBackInOrder) {
+    std::string big(200000, 'x');
+    for (std::size_t i = 0; i < big.size(); i += 7) big[i] = char('a' + i % 26);
+    Package p("t.xlsx", zip({{"b.xml", "<b/>"}, {"a/c.bin", big}, {"empty", ""}}));
+    ASSERT_EQ(p.entries(), (std::vector<std::string>{"b.xml", "a/c.bin", "empty"}));
+    EXPECT_EQ(p.read("b.xml"), "<b/>");
+    EXPECT_EQ(p.read("a/c.bin"), big);
+    EXPECT_EQ(p.read("empty"), "");
+    // Part names are case insensitive.
+    EXPECT_EQ(p.find("A/C.BIN"), "a/c.bin");
+    EXPECT_TRUE(p.has("B.xml"));
+    EXPECT_FALSE(p.has("c.bin"));
+}
+
+TEST(PackageRoundTrip, CopiedEntriesKeepTheirContent) {
+    Package original("o.xlsx", zip({{"one.xml", "<one>1</one>"}, {"two.xml", std::string(5000, 'z')}}));
+    PackageWriter writer("copy.xlsx");
+    writer.copy(original, "two.xml");
+    writer.add("new.xml", "<new/>");
+    writer.copy(original, "one.xml");
+    Package copy("copy.xlsx", writer.finish());
+    EXPECT_EQ(copy.entries(), (std::vector<std::string>{"two.xml", "new.xml", "one.xml"}));
+    EXPECT_EQ(copy.read("one.xml"), original.read("one.xml"));
+    EXPECT_EQ(copy.read("two.xml"), original.read("two.xml"));
+    EXPECT_THROW(writer.copy(original, "one.xml"), std::exception);
+}
+
+TEST(PackageErrors, NotAZipNamesTheFile) {
+    const std::string inputs[] = {"", "hello, world", std::string("PK\x03\x04garbage", 11)};
+    for (const std::string& bytes : inputs) {
+        try {
+            Package p("book.xlsx", bytes);
+            FAIL() << "opened " << bytes.size() << " bytes";
+        } catch (const IoError& e) {
+            EXPECT_EQ(e.file(), "book.xlsx");
+            EXPECT_NE(std::string(e.what()).find("book.xlsx: not an .xlsx workbook"), std::string::npos)
+                << e.what();
+        }
+    }
+}
+
+TEST(PackageErrors, MissingPartAndMissingFile) {
+    Package p("book.xlsx", zip({{"a.xml", "<a/>"}}));
+    try {
+        p.read("xl/workbook.xml");
+        FAIL();
+    } catch (const IoError& e) {
+        EXPECT_STREQ(e.what(), "book.xlsx: missing part xl/workbook.xml");
+    }
+    EXPECT_THROW(host::io::read_file("/nonexistent/dir/book.xlsx"), IoError);
+    EXPECT_THROW(host::io::read_file("/"), IoError);
+}
+
+TEST(PackageRelationships, AbsoluteTargetsOfOpenpyxl) {
+    Package p("openpyxl.xlsx", host::io::read_file(corpus("openpyxl.xlsx")));
+    auto rels = p.relationships("xl/workbook.xml");
+    ASSERT_GE(rels.size(), 2u);
+    EXPECT_EQ(rels[0].target, "xl/worksheets/sheet1.xml");
+    EXPECT_EQ(rels[1].target, "xl/worksheets/sheet2.xml");
+    EXPECT_TRUE(p.has(rels[0].target));
+    EXPECT_TRUE(p.relationships("xl/worksheets/sheet1.xml").empty());
+}
+
+TEST(PackageRelationships, ExternalTargetsStayAsWritten) {
+    Package p("x.xlsx",
+              zip({{"xl/_rels/workbook.xml.rels",
+                    "<Relationships><Relationship Id=\"r9\" Type=\"t/hyperlink\" "
+                    "Target=\"http://example.invalid/a%20b\" TargetMode=\"External\"/></Relationships>"}}));
+    auto rels = p.relationships("xl/workbook.xml");
+    ASSERT_EQ(rels.size(), 1u);
+    EXPECT_TRUE(rels[0].external);
+    EXPECT_EQ(rels[0].target, "http://example.invalid/a%20b");
+    EXPECT_EQ(rels[0].id, "r9");
+}
+
+TEST(PackageRelationships, MalformedRelationshipsNameThePart) {
+    Package p("bad.xlsx", zip({{"_rels/.rels", "<Relationships><Relationship"}}));
+    try {
+        p.relationships("");
+        FAIL();
+    } catch (const IoError& e) {
+        EXPECT_NE(std::string(e.what()).find("bad.xlsx: malformed XML in part _rels/.rels (line 1)"),
+                  std::string::npos)
+            << e.what();
+    }
+}
+
+TEST(Address, ParseAndFormat) {
+    using host::io::Address;
+    using host::io::AddressParse;
+    struct Case {
+        const char* text;
+        AddressParse result;
+        std::uint32_t row, column;
+    } cases[] = {
+        {"A1", AddressParse::Ok, 0, 0},
+        {"$B$7", AddressParse::Ok, 6, 1},
+        {"b7", AddressParse::Ok, 6, 1},
+        {"XFD1048576", AddressParse::Ok, 1048575, 16383},
+        {"XFE1", AddressParse::OffSheet, 0, 0},
+        {"A1048577", AddressParse::OffSheet, 0, 0},
+        {"ZZZZZZZZ99999999999999", AddressParse::OffSheet, 0, 0},
+        {"A0", AddressParse::Malformed, 0, 0},
+        {"1A", AddressParse::Malformed, 0, 0},
+        {"A", AddressParse::Malformed, 0, 0},
+        {"A1B", AddressParse::Malformed, 0, 0},
+        {"", AddressParse::Malformed, 0, 0},
+    };
+    for (const Case& c : cases) {
+        Address a;
+        EXPECT_EQ(host::io::parse_address(c.text, a), c.result) << c.text;
+        if (c.result == AddressParse::Ok) {
+            EXPECT_EQ(a.row, c.row) << c.text;
+            EXPECT_EQ(a.column, c.column) << c.text;
+        }
+    }
+    for (std::uint32_t col : {0u, 25u, 26u, 701u, 702u, 16383u}) {
+        Address a{41, col}, back;
+        ASSERT_EQ(host::io::parse_address(host::io::format_address(a), back), AddressParse::Ok);
+        EXPECT_EQ(back, a);
+    }
+    EXPECT_EQ(host::io::column_name(701), "ZZ");
+    EXPECT_EQ(host::io::column_name(702), "AAA");
+    host::io::Block b;
+    ASSERT_EQ(host::io::parse_block("C3:A1", b), AddressParse::Ok);
+    EXPECT_EQ(b.first, (Address{0, 0}));
+    EXPECT_EQ(b.last, (Address{2, 2}));
+}
+
+} // namespace

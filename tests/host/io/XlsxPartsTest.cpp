@@ -1,0 +1,249 @@
+#include "io/IoError.hpp"
+#include "io/Package.hpp"
+#include "io/XlsxParts.hpp"
+
+#include "TestPackages.hpp"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+
+using host::engine::Value;
+using host::io::CellRecord;
+using host::io::FormulaKind;
+using host::io::IoError;
+using host::io::Package;
+using host::io::read_workbook_parts;
+using host::io::WorkbookRecord;
+using testing_packages::corpus;
+using testing_packages::workbook_parts;
+using testing_packages::zip;
+
+namespace {
+
+const CellRecord* find_cell(const host::io::SheetRecord& sheet, const char* ref) {
+    host::io::Address a;
+    if (host::io::parse_address(ref, a) != host::io::AddressParse::Ok) return nullptr;
+    for (const CellRecord& c : sheet.cells)
+        if (c.at == a) return &c;
+    return nullptr;
+}
+
+// The cell, or an exception (which the test reports) when the reader lost it.
+const CellRecord& cell(const host::io::SheetRecord& sheet, const char* ref) {
+    const CellRecord* c = find_cell(sheet, ref);
+    if (!c) throw std::runtime_error(std::string("no cell ") + ref + " in " + sheet.name);
+    return *c;
+}
+
+WorkbookRecord read_corpus(const std::string& name) {
+    Package p(name, host::io::read_file(corpus(name)));
+    return read_workbook_parts(p);
+}
+
+// Every producer writes the same model: the same sheets, inputs, names and formulas.
+class CorpusParts : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(CorpusParts, SheetsNamesAndInputs) {
+    WorkbookRecord book = read_corpus(GetParam());
+    ASSERT_EQ(book.sheets.size(), 2u);
+    EXPECT_EQ(book.sheets[0].name, "Inputs");
+    EXPECT_EQ(book.sheets[1].name, "Calc Sheet");
+    EXPECT_EQ(book.active_sheet, 1);
+    bool rate = false;
+    for (const auto& n : book.names)
+        if (n.name == "rate") {
+            rate = true;
+            EXPECT_EQ(n.formula, "Inputs!$B$4");
+        }
+    EXPECT_TRUE(rate);
+
+    const auto& inputs = book.sheets[0];
+    ASSERT_NE(find_cell(inputs, "A1"), nullptr);
+    // In the handmade file the first shared string is split into rich-text runs.
+    EXPECT_EQ(cell(inputs, "A1").value, Value::text("Name"));
+    EXPECT_EQ(cell(inputs, "B2").value, Value::number(12.5));
+    EXPECT_EQ(cell(inputs, "B5").value, Value::boolean(true));
+    EXPECT_EQ(cell(inputs, "B6").value, Value::text("  spaced text "));
+    EXPECT_EQ(cell(inputs, "B7").value, Value::text("Z\xC3\xBCrich \xE2\x80\x93 \xE6\x9D\xB1\xE4\xBA\xAC"));
+    EXPECT_EQ(cell(inputs, "B8").value, Value::number(0.1));
+    EXPECT_EQ(find_cell(inputs, "C9"), nullptr);
+
+    const auto& calc = book.sheets[1];
+    EXPECT_EQ(calc.cells.size(), 16u);
+    const CellRecord* a1 = find_cell(calc, "A1");
+    ASSERT_NE(a1, nullptr);
+    EXPECT_EQ(a1->kind, FormulaKind::Normal);
+    EXPECT_EQ(a1->formula, "Inputs!B2*Inputs!B3");
+    const CellRecord* c2 = find_cell(calc, "C2");
+    ASSERT_NE(c2, nullptr);
+    EXPECT_EQ(c2->kind, FormulaKind::Array);
+    EXPECT_EQ(c2->formula, "SUM(Inputs!B2:B3*2)");
+    const CellRecord* c5 = find_cell(calc, "C5");
+    ASSERT_NE(c5, nullptr);
+    EXPECT_EQ(c5->formula, "'Calc Sheet'!A1+1");
+}
+
+INSTANTIATE_TEST_SUITE_P(Producers, CorpusParts,
+                         ::testing::Values("openpyxl.xlsx", "libxlsxwriter.xlsx", "libreoffice.xlsx",
+                                           "handmade.xlsx", "handmade-prefixed.xlsx"));
+
+TEST(XlsxParts, SharedFormulasKeepAnchorAndDependents) {
+    for (const char* name : {"handmade.xlsx", "handmade-prefixed.xlsx"}) {
+        WorkbookRecord book = read_corpus(name);
+        const auto& calc = book.sheets[1];
+        const CellRecord* anchor = find_cell(calc, "B1");
+        ASSERT_NE(anchor, nullptr) << name;
+        EXPECT_EQ(anchor->kind, FormulaKind::SharedAnchor);
+        EXPECT_EQ(anchor->shared_index, 0);
+        EXPECT_EQ(anchor->formula, "Inputs!B2*2");
+        for (const char* ref : {"B2", "B3", "B4", "B5"}) {
+            const CellRecord* dep = find_cell(calc, ref);
+            ASSERT_NE(dep, nullptr) << name << " " << ref;
+            EXPECT_EQ(dep->kind, FormulaKind::SharedDependent) << ref;
+            EXPECT_EQ(dep->shared_index, 0);
+            EXPECT_TRUE(dep->formula.empty());
+        }
+        // The cached values written by the producer are read as well.
+        EXPECT_EQ(cell(calc, "B2").value, Value::number(8));
+        EXPECT_EQ(cell(calc, "C3").value, Value::boolean(true));
+        EXPECT_EQ(cell(calc, "A3").value, Value::text("on"));
+        EXPECT_EQ(cell(calc, "A5").value, Value::error(host::engine::ErrorCode::Div0));
+    }
+}
+
+TEST(XlsxParts, ImplicitPositionsFollowTheCellBefore) {
+    Package p("t.xlsx", zip(workbook_parts(
+                            {{"S", "<row><c><v>1</v></c><c r=\"D1\"><v>2</v></c><c><v>3</v></c></row>"
+                                   "<row r=\"5\"><c><v>4</v></c></row><row><c r=\"B6\"><v>5</v></c></row>"}})));
+    WorkbookRecord book = read_workbook_parts(p);
+    const auto& s = book.sheets[0];
+    ASSERT_EQ(s.cells.size(), 5u);
+    EXPECT_EQ(cell(s, "A1").value, Value::number(1));
+    EXPECT_EQ(cell(s, "D1").value, Value::number(2));
+    EXPECT_EQ(cell(s, "E1").value, Value::number(3));
+    EXPECT_EQ(cell(s, "A5").value, Value::number(4));
+    EXPECT_EQ(cell(s, "B6").value, Value::number(5));
+}
+
+TEST(XlsxParts, CellTypes) {
+    Package p("t.xlsx",
+              zip(workbook_parts(
+                  {{"S", "<row r=\"1\">"
+                         "<c r=\"A1\" t=\"s\"><v>1</v></c>"
+                         "<c r=\"B1\" t=\"inlineStr\"><is><t>in</t><r><t>line</t></r></is></c>"
+                         "<c r=\"C1\" t=\"b\"><v>0</v></c>"
+                         "<c r=\"D1\" t=\"e\"><v>#N/A</v></c>"
+                         "<c r=\"E1\" t=\"e\"><v>#SPILL!</v></c>"
+                         "<c r=\"F1\"><v> -1.5E-3 </v></c>"
+                         "<c r=\"G1\" s=\"3\"/>"
+                         "<c r=\"H1\" t=\"d\"><v>2024-02-29T12:00:00</v></c>"
+                         "<c r=\"I1\" t=\"str\"><v>a_x000D_b</v></c>"
+                         "<c r=\"J1\"><f t=\"dataTable\" ref=\"J1\"/><v>7</v></c>"
+                         "<c r=\"K1\"><f>1+1</f><v/></c>"
+                         "</row>"}},
+                  "<si><t>zero</t></si><si><t>one</t></si>")));
+    WorkbookRecord book = read_workbook_parts(p);
+    const auto& s = book.sheets[0];
+    EXPECT_EQ(cell(s, "A1").value, Value::text("one"));
+    EXPECT_EQ(cell(s, "B1").value, Value::text("inline"));
+    EXPECT_EQ(cell(s, "C1").value, Value::boolean(false));
+    EXPECT_EQ(cell(s, "D1").value, Value::error(host::engine::ErrorCode::NA));
+    EXPECT_EQ(cell(s, "E1").value, Value::error(host::engine::ErrorCode::NA));
+    EXPECT_EQ(cell(s, "F1").value, Value::number(-1.5e-3));
+    EXPECT_EQ(find_cell(s, "G1"), nullptr) << "a styled empty cell holds nothing";
+    EXPECT_EQ(cell(s, "H1").value, Value::number(45351.5));
+    EXPECT_EQ(cell(s, "I1").value, Value::text("a\rb"));
+    EXPECT_EQ(cell(s, "J1").kind, FormulaKind::None) << "data tables keep their values";
+    EXPECT_EQ(cell(s, "J1").value, Value::number(7));
+    EXPECT_EQ(cell(s, "K1").kind, FormulaKind::Normal);
+    EXPECT_TRUE(cell(s, "K1").value.is_empty());
+}
+
+struct BadCase {
+    const char* what;
+    testing_packages::Parts parts;
+    const char* message;
+};
+
+TEST(XlsxParts, BadFilesGiveOneClearMessage) {
+    using testing_packages::Parts;
+    Parts missing_sheet = workbook_parts({{"Plan", ""}});
+    missing_sheet.erase(missing_sheet.begin() + 1);  // the worksheet part
+    Parts no_rels = workbook_parts({{"Plan", ""}});
+    no_rels.erase(no_rels.begin());
+    const BadCase cases[] = {
+        {"malformed sheet", workbook_parts({{"Plan", "<row><c><v>1</v></row>"}}),
+         "book.xlsx: sheet 'Plan': malformed XML in part xl/worksheets/sheet1.xml (line 1): "},
+        {"missing sheet part", missing_sheet,
+         "book.xlsx: sheet 'Plan': missing part xl/worksheets/sheet1.xml"},
+        {"no package relationships", no_rels, "book.xlsx: not an .xlsx workbook (missing part _rels/.rels)"},
+        {"off the sheet", workbook_parts({{"Plan", "<row r=\"1\"><c r=\"XFE1\"><v>1</v></c></row>"}}),
+         "book.xlsx: sheet 'Plan', cell XFE1: reference off the sheet"},
+        {"row off the sheet", workbook_parts({{"Plan", "<row r=\"1048577\"><c><v>1</v></c></row>"}}),
+         "book.xlsx: sheet 'Plan', cell row 1048577: reference off the sheet"},
+        {"bad shared string", workbook_parts({{"Plan", "<row><c r=\"B7\" t=\"s\"><v>4</v></c></row>"}}, "<si><t>a</t></si>"),
+         "book.xlsx: sheet 'Plan', cell B7: shared string 4 does not exist"},
+        {"bad number", workbook_parts({{"Plan", "<row><c r=\"C2\"><v>1,5</v></c></row>"}}),
+         "book.xlsx: sheet 'Plan', cell C2: bad number '1,5'"},
+        {"bad boolean", workbook_parts({{"Plan", "<row><c r=\"A1\" t=\"b\"><v>yes</v></c></row>"}}),
+         "book.xlsx: sheet 'Plan', cell A1: bad boolean 'yes'"},
+        {"shared formula without index",
+         workbook_parts({{"Plan", "<row><c r=\"A1\"><f t=\"shared\">1</f></c></row>"}}),
+         "book.xlsx: sheet 'Plan', cell A1: shared formula without a valid index"},
+        {"no sheets", workbook_parts({}), "book.xlsx: the workbook has no sheets"},
+        {"duplicate sheets", workbook_parts({{"A", ""}, {"A", ""}}), "book.xlsx: two sheets named 'A'"},
+    };
+    for (const BadCase& c : cases) {
+        Package p("book.xlsx", zip(c.parts));
+        try {
+            read_workbook_parts(p);
+            ADD_FAILURE() << c.what << ": no error";
+        } catch (const IoError& e) {
+            EXPECT_EQ(std::string(e.what()).substr(0, std::string(c.message).size()), c.message)
+                << c.what << ": " << e.what();
+        }
+    }
+}
+
+TEST(XlsxParts, EscapesRoundTrip) {
+    struct Case {
+        const char* raw;
+        const char* decoded;
+    } cases[] = {
+        {"plain", "plain"},
+        {"a_x000D_b", "a\rb"},
+        {"_x0001__x001F_", "\x01\x1F"},
+        {"_x00E9_", "\xC3\xA9"},
+        {"_x005F_x0041_", "_x0041_"},
+        {"_x12_", "_x12_"},
+        {"_xZZZZ_", "_xZZZZ_"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(host::io::decode_escapes(c.raw), c.decoded) << c.raw;
+    for (const char* text : {"a\x01z", "_x0041_", "tab\tand\nline", "_x", "__x0000__"})
+        EXPECT_EQ(host::io::decode_escapes(host::io::encode_escapes(text)), text) << text;
+}
+
+TEST(XlsxParts, IsoDates) {
+    struct Case {
+        const char* text;
+        bool date1904;
+        double serial;
+    } cases[] = {
+        {"1900-01-01", false, 1},      {"1900-02-28", false, 59},
+        {"1900-03-01", false, 61},     {"2024-02-29T12:00:00", false, 45351.5},
+        {"1999-12-31T06:00:00Z", false, 36525.25},
+        {"1904-01-01", true, 0},       {"1904-01-02T00:00:00", true, 1},
+    };
+    for (const Case& c : cases) {
+        double serial = -1;
+        ASSERT_TRUE(host::io::parse_iso_date(c.text, c.date1904, serial)) << c.text;
+        EXPECT_DOUBLE_EQ(serial, c.serial) << c.text;
+    }
+    double ignored;
+    for (const char* bad : {"", "2024", "2024-13-01", "2024-01-01X", "2024/01/01", "2024-01-01T1:00"})
+        EXPECT_FALSE(host::io::parse_iso_date(bad, false, ignored)) << bad;
+}
+
+} // namespace
