@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstring>
 #include <sstream>
+#include <string>
+#include <tuple>
 
 namespace bridge_fake {
 
@@ -10,7 +12,7 @@ namespace {
 
 Fake* current = nullptr;
 
-char* new_counted(const std::string& s, Fake& f)
+char* counted(const std::string& s, Fake& f)
 {
     char* p = new char[s.size() + 1];
     p[0] = static_cast<char>(s.size());
@@ -19,7 +21,6 @@ char* new_counted(const std::string& s, Fake& f)
     return p;
 }
 
-// The rectangle and sheet a reference value names.
 bool target(const XLOPER* x, Fake& f, XLREF& r, IDSHEET& sheet)
 {
     if (x->xltype == xltypeSRef) {
@@ -27,12 +28,22 @@ bool target(const XLOPER* x, Fake& f, XLREF& r, IDSHEET& sheet)
         sheet = f.active;
         return true;
     }
-    if (x->xltype == xltypeRef && x->val.mref.lpmref != nullptr) {
-        r = x->val.mref.lpmref->reftbl[0];
-        sheet = x->val.mref.idSheet;
-        return true;
-    }
-    return false;
+    if (x->xltype != xltypeRef || x->val.mref.lpmref == nullptr)
+        return false;
+    r = x->val.mref.lpmref->reftbl[0];
+    sheet = x->val.mref.idSheet;
+    return true;
+}
+
+void fill(XLOPER& x, const Cell& c, Fake& f)
+{
+    x.xltype = c.type;
+    if (c.type == xltypeNum)
+        x.val.num = c.num;
+    else if (c.type == xltypeErr)
+        x.val.err = static_cast<std::uint16_t>(c.num);
+    else if (c.type == xltypeStr)
+        x.val.str = counted(c.str, f);
 }
 
 int coerce(Fake& f, XLOPER* result, XLOPER* src, int to)
@@ -40,48 +51,27 @@ int coerce(Fake& f, XLOPER* result, XLOPER* src, int to)
     XLREF r;
     IDSHEET sheet;
     if (!target(src, f, r, sheet)) {
-        if (src->xltype == xltypeNum && to == xltypeStr) {
-            std::ostringstream os;
-            os << src->val.num;
-            result->xltype = xltypeStr;
-            result->val.str = new_counted(os.str(), f);
-            return xlretSuccess;
-        }
-        return xlretFailed;
-    }
-    if (to == xltypeNum) {
-        const Cell& c = f.at(r.rwFirst, r.colFirst, sheet);
-        if (c.type == xltypeStr)
+        if (src->xltype != xltypeNum || to != xltypeStr)
             return xlretFailed;
-        result->xltype = c.type == xltypeErr ? xltypeErr : xltypeNum;
-        if (c.type == xltypeErr)
-            result->val.err = c.err;
-        else
-            result->val.num = c.num;
+        std::ostringstream os;
+        os << src->val.num;
+        fill(*result, Cell{xltypeStr, 0, os.str()}, f);
         return xlretSuccess;
     }
-    if (to != xltypeMulti)
-        return xlretFailed;
-    int rows = r.rwLast - r.rwFirst + 1, cols = r.colLast - r.colFirst + 1;
-    if (f.coerce_shape.first > 0) {
-        rows = f.coerce_shape.first;
-        cols = f.coerce_shape.second;
+    if (to == xltypeNum) {
+        Cell c = f.at(r.rwFirst, r.colFirst, sheet);
+        if (c.type == xltypeStr)
+            return xlretFailed;
+        fill(*result, c.type == xltypeErr ? c : Cell{xltypeNum, c.num, ""}, f);
+        return xlretSuccess;
     }
+    int rows = r.rwLast - r.rwFirst + 1, cols = r.colLast - r.colFirst + 1;
+    if (f.coerce_shape.first > 0)
+        std::tie(rows, cols) = f.coerce_shape;
     XLOPER* e = new XLOPER[std::size_t(rows) * cols];
     f.allocated.insert(e);
-    for (int i = 0; i < rows; ++i) {
-        for (int j = 0; j < cols; ++j) {
-            const Cell& c = f.at(r.rwFirst + i, r.colFirst + j, sheet);
-            XLOPER& x = e[i * cols + j];
-            x.xltype = c.type;
-            if (c.type == xltypeNum)
-                x.val.num = c.num;
-            else if (c.type == xltypeErr)
-                x.val.err = c.err;
-            else if (c.type == xltypeStr)
-                x.val.str = new_counted(c.str, f);
-        }
-    }
+    for (int i = 0; i < rows * cols; ++i)
+        fill(e[i], f.at(r.rwFirst + i / cols, r.colFirst + i % cols, sheet), f);
     result->xltype = xltypeMulti;
     result->val.array.lparray = e;
     result->val.array.rows = static_cast<std::uint16_t>(rows);
@@ -93,27 +83,25 @@ int set(Fake& f, XLOPER* ref, XLOPER* v)
 {
     XLREF r;
     IDSHEET sheet;
-    if (!target(ref, f, r, sheet))
+    const int rows = target(ref, f, r, sheet) ? r.rwLast - r.rwFirst + 1 : 0;
+    const int cols = r.colLast - r.colFirst + 1;
+    if (rows == 0 || (v->xltype == xltypeMulti &&
+                      (v->val.array.rows != rows || v->val.array.columns != cols)))
         return xlretFailed;
-    const int rows = r.rwLast - r.rwFirst + 1, cols = r.colLast - r.colFirst + 1;
-    if (v->xltype == xltypeMulti && (v->val.array.rows != rows || v->val.array.columns != cols))
-        return xlretFailed;
-    for (int i = 0; i < rows; ++i)
-        for (int j = 0; j < cols; ++j)
-            f.put(r.rwFirst + i, r.colFirst + j,
-                  v->xltype == xltypeNum ? v->val.num : v->val.array.lparray[i * cols + j].val.num,
-                  sheet);
+    for (int i = 0; i < rows * cols; ++i)
+        f.put(r.rwFirst + i / cols, r.colFirst + i % cols,
+              v->xltype == xltypeNum ? v->val.num : v->val.array.lparray[i].val.num, xltypeNum,
+              sheet);
     return xlretSuccess;
 }
 
-void free_value(Fake& f, XLOPER* x)
+void release(Fake& f, XLOPER* x)
 {
     if (x->xltype == xltypeStr && f.allocated.erase(x->val.str)) {
         delete[] x->val.str;
     } else if (x->xltype == xltypeMulti && f.allocated.erase(x->val.array.lparray)) {
-        const int n = x->val.array.rows * x->val.array.columns;
-        for (int i = 0; i < n; ++i)
-            free_value(f, &x->val.array.lparray[i]);
+        for (int i = 0; i < x->val.array.rows * x->val.array.columns; ++i)
+            release(f, &x->val.array.lparray[i]);
         delete[] x->val.array.lparray;
     }
 }
@@ -123,7 +111,7 @@ void free_value(Fake& f, XLOPER* x)
 Fake& fake()
 {
     if (current == nullptr)
-        current = new Fake;
+        reset();
     return *current;
 }
 
@@ -131,42 +119,24 @@ void reset()
 {
     delete current;
     current = new Fake;
+    current->caller.xltype = xltypeErr;
 }
 
-void Fake::put(int row, int col, double v, IDSHEET sheet)
+void Fake::put(int row, int col, double v, std::uint16_t type, IDSHEET sheet)
 {
-    Cell& c = cells[{sheet, {row, col}}];
-    c = Cell();
-    c.type = xltypeNum;
-    c.num = v;
+    at(row, col, sheet) = Cell{type, v, ""};
 }
 
-void Fake::put_str(int row, int col, const std::string& s, IDSHEET sheet)
+void Fake::put_str(int row, int col, const std::string& s)
 {
-    Cell& c = cells[{sheet, {row, col}}];
-    c = Cell();
-    c.type = xltypeStr;
-    c.str = s;
-}
-
-void Fake::put_err(int row, int col, std::uint16_t err, IDSHEET sheet)
-{
-    Cell& c = cells[{sheet, {row, col}}];
-    c = Cell();
-    c.type = xltypeErr;
-    c.err = err;
-}
-
-const Cell& Fake::at(int row, int col, IDSHEET sheet)
-{
-    return cells[{sheet, {row, col}}];
+    at(row, col) = Cell{xltypeStr, 0, s};
 }
 
 int Fake::count(int function) const
 {
     int n = 0;
-    for (const Call& c : calls)
-        n += c.function == function;
+    for (const auto& c : calls)
+        n += c.first == function;
     return n;
 }
 
@@ -177,56 +147,44 @@ using namespace bridge_fake;
 extern "C" int XLCALL_CONV Excel4v(int xlfn, LPXLOPER result, int count, LPXLOPER opers[])
 {
     Fake& f = fake();
-    Call call{xlfn, {}, {}};
-    for (int i = 0; i < count; ++i) {
-        call.arg_types.push_back(opers[i]->xltype);
-        call.args.push_back(*opers[i]);
-    }
-    f.calls.push_back(call);
-    auto forced = f.forced.find(xlfn);
-    if (forced != f.forced.end())
-        return forced->second;
+    std::vector<std::uint16_t> types;
+    for (int i = 0; i < count; ++i)
+        types.push_back(opers[i]->xltype);
+    f.calls.emplace_back(xlfn, types);
+    if (f.forced.count(xlfn) != 0)
+        return f.forced[xlfn];
 
+    const auto text = [](const XLOPER* x) {
+        return std::string(x->val.str + 1, static_cast<unsigned char>(x->val.str[0]));
+    };
     switch (xlfn) {
-    case xlSheetId:
-        if (count == 0) {
-            result->xltype = xltypeRef;
-            result->val.mref.lpmref = nullptr;
-            result->val.mref.idSheet = f.active;
-            return xlretSuccess;
-        } else {
-            const std::string name(opers[0]->val.str + 1,
-                                   static_cast<unsigned char>(opers[0]->val.str[0]));
-            auto it = f.sheets.find(name);
-            if (it == f.sheets.end())
-                return xlretFailed;
-            result->xltype = xltypeRef;
-            result->val.mref.lpmref = nullptr;
-            result->val.mref.idSheet = it->second;
-            return xlretSuccess;
-        }
+    case xlSheetId: {
+        auto it = count == 0 ? f.sheets.end() : f.sheets.find(text(opers[0]));
+        if (count != 0 && it == f.sheets.end())
+            return xlretFailed;
+        result->xltype = xltypeRef;
+        result->val.mref.lpmref = nullptr;
+        result->val.mref.idSheet = count == 0 ? f.active : it->second;
+        return xlretSuccess;
+    }
     case xlCoerce:
         return coerce(f, result, opers[0], opers[1]->val.w);
     case xlSet:
         return set(f, opers[0], opers[1]);
     case xlFree:
         for (int i = 0; i < count; ++i)
-            free_value(f, opers[i]);
+            release(f, opers[i]);
         return xlretSuccess;
     case xlfCaller:
         *result = f.caller;
         return xlretSuccess;
-    case xlSheetNm: {
-        std::string name = "Sheet?";
+    case xlSheetNm:
         for (const auto& s : f.sheets)
             if (s.second == f.active)
-                name = s.first;
-        result->xltype = xltypeStr;
-        result->val.str = new_counted("[Book1]" + name, f);
+                fill(*result, Cell{xltypeStr, 0, "[Book1]" + s.first}, f);
         return xlretSuccess;
-    }
     case xlcAlert:
-        f.alert.assign(opers[0]->val.str + 1, static_cast<unsigned char>(opers[0]->val.str[0]));
+        f.alert = text(opers[0]);
         f.alert_type = opers[1]->val.w;
         return xlretSuccess;
     default:
