@@ -1,0 +1,25 @@
+// ombrix: runs the optimiser add-in's commands on a workbook file, without a spreadsheet
+// program. Each subcommand lives in its own source file and registers itself here.
+#include "Commands.hpp"
+
+#include <exception>
+#include <iostream>
+
+int main(int argc, char** argv) {
+    CLI::App ombrix(
+        "ombrix: a genetic-algorithm optimiser for spreadsheet models, with its own workbook "
+        "engine for .xlsx and .csv files.\nRun `ombrix COMMAND --help` for a command's options.",
+        "ombrix");
+    ombrix.require_subcommand(1);
+    app::Outcome outcome;
+    app::add_calc_command(ombrix, outcome);
+    try {
+        ombrix.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return ombrix.exit(e);
+    } catch (const std::exception& e) {
+        std::cerr << "ombrix: " << e.what() << "\n";
+        return 1;
+    }
+    return outcome.status;
+}
