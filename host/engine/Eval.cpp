@@ -209,6 +209,8 @@ Value apply_binary(Op op, const Value& a, const Value& b) {
             return Value::error(ErrorCode::Div0);
         if (x < 0 && y != std::trunc(y))
             return Value::error(ErrorCode::Num);
+        if (y == 2)
+            return numeric(x * x);   // exact, and the most common power by far
         return numeric(std::pow(x, y));
     default: return Value::error(ErrorCode::Value);
     }
@@ -265,7 +267,7 @@ void Evaluator::unary(Op op, Item& a, bool array) {
             for (std::int32_t c = 0; c < v.cols; ++c)
                 out->values.push_back(apply_unary(op, v.at(r, c)));
         a.kind = Item::Arr;
-        a.arr = std::move(out);
+        a.arr = keep(std::move(out));
         return;
     }
     a.v = apply_unary(op, scalar(a));
@@ -299,12 +301,12 @@ void Evaluator::binary(Op op, Item& a, const Item& b, bool array) {
             for (std::int32_t c = 0; c < cols; ++c)
                 out->values.push_back(apply_binary(op, broadcast(va, r, c), broadcast(vb, r, c)));
         a.kind = Item::Arr;
-        a.arr = std::move(out);
+        a.arr = keep(std::move(out));
         return;
     }
     a.v = apply_binary(op, scalar(a), scalar(b));
     a.kind = Item::Val;
-    a.arr.reset();
+    a.arr = nullptr;
 }
 
 Item Evaluator::evaluate(const Linked& p, int depth) {
@@ -350,7 +352,7 @@ Item Evaluator::evaluate(const Linked& p, int depth) {
         case Op::Array:
             stack_.emplace_back();
             stack_.back().kind = Item::Arr;
-            stack_.back().arr = p.arrays[in.operand];
+            stack_.back().arr = p.arrays[in.operand].get();
             break;
         case Op::Neg:
         case Op::Percent:
@@ -358,7 +360,31 @@ Item Evaluator::evaluate(const Linked& p, int depth) {
             break;
         case Op::Plus:
             break;
-        case Op::Add: case Op::Sub: case Op::Mul: case Op::Div: case Op::Pow: case Op::Concat:
+        case Op::Add: case Op::Sub: case Op::Mul: case Op::Div: {
+            // The common case, two numbers, without building values.
+            Item& a = stack_[stack_.size() - 2];
+            const Item& b = stack_.back();
+            const Value* x = a.kind == Item::Val ? &a.v : a.kind == Item::Cell ? &grid.cell_value(a.cell) : nullptr;
+            const Value* y = b.kind == Item::Val ? &b.v : b.kind == Item::Cell ? &grid.cell_value(b.cell) : nullptr;
+            if (x && y && x->is_number() && y->is_number() && !(in.op == Op::Div && y->as_number() == 0)) {
+                double p = x->as_number(), q = y->as_number(), r;
+                switch (in.op) {
+                case Op::Add: r = approx_add(p, q); break;
+                case Op::Sub: r = approx_sub(p, q); break;
+                case Op::Mul: r = p * q; break;
+                default: r = p / q; break;
+                }
+                a.v = Value::number(r);
+                a.kind = Item::Val;
+                stack_.pop_back();
+                break;
+            }
+            Item bb = std::move(stack_.back());
+            stack_.pop_back();
+            binary(in.op, stack_.back(), bb, in.flags & ArrayContext);
+            break;
+        }
+        case Op::Pow: case Op::Concat:
         case Op::Eq: case Op::Ne: case Op::Lt: case Op::Le: case Op::Gt: case Op::Ge: {
             Item b = std::move(stack_.back());
             stack_.pop_back();
@@ -415,6 +441,7 @@ Value Evaluator::run(const Linked& program, int sheet_, std::int32_t row_, std::
     sheet = sheet_;
     row = row_;
     col = col_;
+    arena_.clear();
     Item result = evaluate(program, 0);
     Value v = scalar(result, array_formula);
     if (v.is_empty())

@@ -35,7 +35,7 @@ struct Item {
     std::uint32_t cell = 0;
     Value v;
     Area area{0, 0, 0, 0, 0};
-    std::shared_ptr<const Array> arr;
+    const Array* arr = nullptr;   // owned by the program or the evaluator's arena
 };
 
 // What the evaluator needs from the workbook.
@@ -71,6 +71,12 @@ public:
     // row or column (or its top-left cell when `array`), an array by its top-left element.
     Value scalar(const Item& item, bool array = false) const;
 
+    // Keeps an array computed during this evaluation alive until the next one.
+    const Array* keep(std::shared_ptr<const Array> array) {
+        arena_.push_back(std::move(array));
+        return arena_.back().get();
+    }
+
     const Grid& grid;
     int sheet = 0;
     std::int32_t row = 0, col = 0;
@@ -81,6 +87,7 @@ private:
     void unary(Op op, Item& a, bool array);
 
     std::vector<Item> stack_;
+    std::vector<std::shared_ptr<const Array>> arena_;
 };
 
 // An item seen as a grid of values: a range, an array, or one value as 1x1.

@@ -808,7 +808,7 @@ FN(index) {
         for (std::int32_t j = c1; j <= c2; ++j)
             a->values.push_back(t.at(i, j));
     out.kind = Item::Arr;
-    out.arr = std::move(a);
+    out.arr = c.ev.keep(std::move(a));
 }
 
 FN(npv) {
@@ -1077,7 +1077,7 @@ void lift(Evaluator& ev, Impl impl, Item* args, int argc, Item& out) {
             result->values.push_back(ev.scalar(o, true));
         }
     out.kind = Item::Arr;
-    out.arr = std::move(result);
+    out.arr = ev.keep(std::move(result));
 }
 
 } // namespace

@@ -34,64 +34,10 @@ std::optional<ErrorCode> parse_error(std::string_view text) {
     return std::nullopt;
 }
 
-struct Value::Text {
-    long refs;
-    std::string s;
-};
-
-Value::Value(const Value& other) noexcept : type_(other.type_), error_(other.error_), number_(other.number_) {
-    if (type_ == ValueType::Text)
-        text_ = other.text_, ++text_->refs;
-}
-
-Value::Value(Value&& other) noexcept : type_(other.type_), error_(other.error_), number_(other.number_) {
-    if (type_ == ValueType::Text)
-        text_ = other.text_;
-    other.type_ = ValueType::Empty;
-}
-
-Value& Value::operator=(const Value& other) noexcept {
-    if (this != &other) {
-        if (other.type_ == ValueType::Text)
-            ++other.text_->refs;
-        release();
-        type_ = other.type_;
-        error_ = other.error_;
-        if (type_ == ValueType::Text)
-            text_ = other.text_;
-        else
-            number_ = other.number_;
-    }
-    return *this;
-}
-
-Value& Value::operator=(Value&& other) noexcept {
-    if (this != &other) {
-        release();
-        type_ = other.type_;
-        error_ = other.error_;
-        if (type_ == ValueType::Text)
-            text_ = other.text_;
-        else
-            number_ = other.number_;
-        other.type_ = ValueType::Empty;
-    }
-    return *this;
-}
-
 void Value::release() noexcept {
     if (type_ == ValueType::Text && --text_->refs == 0)
         delete text_;
     type_ = ValueType::Empty;
-}
-
-Value Value::number(double x) noexcept {
-    if (!std::isfinite(x))
-        return error(ErrorCode::Num);
-    Value v;
-    v.type_ = ValueType::Number;
-    v.number_ = x == 0 ? 0.0 : x;   // no negative zero: it would print as "-0"
-    return v;
 }
 
 Value Value::text(std::string_view s) {

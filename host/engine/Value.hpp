@@ -24,13 +24,58 @@ enum class ValueType : std::uint8_t { Empty, Number, Text, Boolean, Error };
 class Value {
 public:
     Value() noexcept : type_(ValueType::Empty), error_(ErrorCode::Null), number_(0) {}
-    Value(const Value& other) noexcept;
-    Value(Value&& other) noexcept;
-    Value& operator=(const Value& other) noexcept;
-    Value& operator=(Value&& other) noexcept;
-    ~Value() { release(); }
+    Value(const Value& other) noexcept : type_(other.type_), error_(other.error_), number_(other.number_) {
+        if (type_ == ValueType::Text)
+            text_ = other.text_, ++text_->refs;
+    }
+    Value(Value&& other) noexcept : type_(other.type_), error_(other.error_), number_(other.number_) {
+        if (type_ == ValueType::Text)
+            text_ = other.text_;
+        other.type_ = ValueType::Empty;
+    }
+    Value& operator=(const Value& other) noexcept {
+        if (this == &other)
+            return *this;
+        if (other.type_ == ValueType::Text)
+            ++other.text_->refs;
+        if (type_ == ValueType::Text)
+            release();
+        type_ = other.type_;
+        error_ = other.error_;
+        number_ = other.number_;
+        if (type_ == ValueType::Text)
+            text_ = other.text_;
+        return *this;
+    }
+    Value& operator=(Value&& other) noexcept {
+        if (this != &other) {
+            if (type_ == ValueType::Text)
+                release();
+            type_ = other.type_;
+            error_ = other.error_;
+            number_ = other.number_;
+            if (type_ == ValueType::Text)
+                text_ = other.text_;
+            other.type_ = ValueType::Empty;
+        }
+        return *this;
+    }
+    ~Value() {
+        if (type_ == ValueType::Text)
+            release();
+    }
 
-    static Value number(double x) noexcept;
+    static Value number(double x) noexcept {
+        Value v;
+        if (!(x - x == 0)) {   // NaN or infinite
+            v.type_ = ValueType::Error;
+            v.error_ = ErrorCode::Num;
+            return v;
+        }
+        v.type_ = ValueType::Number;
+        v.number_ = x == 0 ? 0.0 : x;   // no negative zero: it would print as "-0"
+        return v;
+    }
     static Value text(std::string_view s);
     static Value boolean(bool b) noexcept;
     static Value error(ErrorCode code) noexcept;
@@ -58,7 +103,10 @@ public:
     bool operator!=(const Value& other) const noexcept { return !(*this == other); }
 
 private:
-    struct Text;
+    struct Text {
+        long refs;
+        std::string s;
+    };
     void release() noexcept;
 
     ValueType type_;
