@@ -56,6 +56,8 @@ void debug_output(const char* text) {
 
 HRESULT invoke(IDispatch* object, const wchar_t* member, WORD flags, VARIANT* out,
                VARIANT* argument) {
+    // The result is always initialised, so callers may clear it whatever happened.
+    VariantInit(out);
     if (!object)
         return E_POINTER;
     DISPID id;
@@ -68,7 +70,6 @@ HRESULT invoke(IDispatch* object, const wchar_t* member, WORD flags, VARIANT* ou
     params.rgdispidNamedArgs = nullptr;
     params.cArgs = argument ? 1 : 0;
     params.cNamedArgs = 0;
-    VariantInit(out);
     return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, out, nullptr, nullptr);
 }
 

@@ -6,6 +6,7 @@
 
 #ifdef _WIN32
 #include <cstring>
+#include <cwchar>
 #include <memory>
 #include <vector>
 #endif
