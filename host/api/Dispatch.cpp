@@ -28,6 +28,9 @@ struct Refusal {
 
 constexpr std::uint16_t memory_bits = xlbitDLLFree | 0x1000;
 constexpr int max_args = 30;
+// The largest block the host reads or writes in one call. A whole column is 65,536 cells;
+// a request for much more is refused rather than answered with hundreds of megabytes.
+constexpr std::size_t max_block_cells = std::size_t(1) << 20;
 
 std::uint16_t base_type(const XLOPER& v) { return static_cast<std::uint16_t>(v.xltype & ~memory_bits); }
 
@@ -184,6 +187,7 @@ struct Area {
     XLREF rect;
     int rows() const { return rect.rwLast - rect.rwFirst + 1; }
     int columns() const { return rect.colLast - rect.colFirst + 1; }
+    std::size_t cells() const { return std::size_t(rows()) * std::size_t(columns()); }
     engine::CellAddress cell(int row, int column) const {
         return engine::CellAddress{sheet, rect.rwFirst + row, rect.colFirst + column};
     }
@@ -321,7 +325,13 @@ struct Dispatch {
     }
 
     // The values of an area as an xltypeMulti result.
+    static void check_block(const Area& a) {
+        if (a.cells() > max_block_cells)
+            refuse(xlretFailed);
+    }
+
     void area_values(const Area& a) {
+        check_block(a);
         XLOPER* elements = start_array(a.rows(), a.columns());
         for (int r = 0; r < a.rows(); ++r)
             for (int c = 0; c < a.columns(); ++c)
@@ -492,6 +502,7 @@ struct Dispatch {
         if (!is_reference(type(0)))
             refuse(xlretFailed);
         Area a = area_of(arg(0));
+        check_block(a);
         auto& pending = host.pending_;
         pending.clear();
         std::size_t cells = std::size_t(a.rows()) * std::size_t(a.columns());
@@ -814,6 +825,7 @@ struct Dispatch {
         Table t;
         if (is_reference(base_type(v))) {
             Area a = area_of(v);
+            check_block(a);
             t.rows = a.rows();
             t.columns = a.columns();
             for (int r = 0; r < t.rows; ++r)

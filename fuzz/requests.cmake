@@ -1,0 +1,1 @@
+ombrix_add_fuzzer(requests ombrix_host_api)

@@ -1,0 +1,200 @@
+// The add-in's own classes talking to the host: cells and ranges read and written with
+// recalculation in between, bound vectors, registration and menus, alerts, dialogs.
+
+#include "Calls.hpp"
+
+#include "excel/Cell.hpp"
+#include "excel/Dialog.hpp"
+#include "excel/Error.hpp"
+#include "excel/ExcelException.hpp"
+#include "excel/Range.hpp"
+#include "excel/Registration.hpp"
+#include "solver/VectorRef.hpp"
+
+namespace host::api::testing {
+namespace {
+
+using engine::Value;
+
+// The message of the ExcelException that f throws, or "" when it throws none.
+template <class F>
+std::string message_of(F f) {
+    try {
+        f();
+    } catch (const excel::ExcelException& e) {
+        return e.what();
+    }
+    return "";
+}
+
+class Bridge : public HostTest {
+protected:
+    Bridge() {
+        // The model: D1 = A1 + 2*B1 + 3*C1, E1 = D1^2 on Data.
+        book.set_formula(at(0, "D1"), "=A1+2*B1+3*C1");
+        book.set_formula(at(1, "E1"), "=Sheet1!D1^2");
+        book.recalculate();
+    }
+};
+
+TEST_F(Bridge, RangeWriteThenCellReadSeesTheRecalculatedModel) {
+    excel::Range vars("A1:C1");
+    excel::Cell objective("D1");
+    vars.set({1, 2, 3});
+    EXPECT_EQ(objective.get_as_double(), 14);
+    vars.set_rows({0.5, 0, -1});
+    EXPECT_EQ(objective.get_as_double(), -2.5);
+    objective.set(7);   // overwrites the formula, as the spreadsheet does
+    EXPECT_EQ(excel::Cell("Data!E1").get_as_double(), 49);
+}
+
+TEST_F(Bridge, ReadersOfABlock) {
+    excel::Range block("A1:C2");
+    block.set({1, 2, 3, 4, 5, 6});
+    std::vector<double> out(10, 9.0);
+    block.get(out);
+    EXPECT_EQ(out, (std::vector<double>{1, 2, 3, 4, 5, 6}));
+    block.get_col_vector(out);
+    EXPECT_EQ(out, (std::vector<double>{1, 4}));
+    block.get_row_vector(out);
+    EXPECT_EQ(out, (std::vector<double>{1, 2, 3}));
+    block.set_cols({7, 8});
+    EXPECT_EQ(book.value(at(0, "C1")), Value::number(7));
+    EXPECT_EQ(book.value(at(0, "A2")), Value::number(8));
+}
+
+TEST_F(Bridge, NamedSheetReferences) {
+    excel::Range data("Data!B2:B4");
+    data.set({1, 2, 3});
+    EXPECT_EQ(book.value(at(1, "B3")), Value::number(2));
+    EXPECT_TRUE(book.value(at(0, "B3")).is_empty());
+    EXPECT_EQ(excel::Cell("'Data'!B4").get_as_double(), 3);
+    EXPECT_NE(message_of([] { excel::Cell("Nope!A1"); }), "");
+}
+
+TEST_F(Bridge, CellsThatHoldNoNumber) {
+    book.set_value(at(0, "A5"), Value::text("abc"));
+    book.set_formula(at(0, "A6"), "=1/0");
+    book.recalculate();
+    for (const char* a1 : {"A5", "A6"}) {
+        SCOPED_TRACE(a1);
+        excel::Cell c{std::string(a1)};
+        EXPECT_EQ(message_of([&] { c.get_as_double(); }), "Failed to get cell value as double");
+    }
+    // An empty cell reads as 0 through a cell, but is refused in a range.
+    EXPECT_EQ(excel::Cell("A7").get_as_double(), 0);
+    std::vector<double> out;
+    EXPECT_EQ(message_of([&] { excel::Range("A7:A8").get(out); }), "range element not a double");
+    EXPECT_EQ(message_of([&] { excel::Range("A5:B5").get_col_vector(out); }), "Column element not a double");
+    EXPECT_EQ(message_of([&] { excel::Range("A5:B6").get_row_vector(out); }), "Row element not a double");
+}
+
+TEST_F(Bridge, RefusalsOfTheHostBecomeTheBridgeMessages) {
+    excel::Cell c("A1");
+    excel::Range r("A1:B1");
+    std::vector<double> out;
+    set_current_host(nullptr);
+    EXPECT_EQ(message_of([&] { c.get_as_double(); }), "Failed to get cell value as double");
+    EXPECT_EQ(message_of([&] { c.set(1); }), "Failed to set cell");
+    EXPECT_EQ(message_of([&] { r.get(out); }), "Range lookup failed");
+    EXPECT_EQ(message_of([&] { r.set({1, 2}); }), "Failed to set range");
+    set_current_host(&host);
+    EXPECT_EQ(message_of([&] { r.set({1, 2, 3}); }), "Range set size mismatch");
+    EXPECT_TRUE(book.value(at(0, "A1")).is_empty());
+}
+
+TEST_F(Bridge, BoundVectorsReadFromTheSheet) {
+    book.set_value(at(0, "A3"), Value::number(1));
+    book.set_value(at(0, "B3"), Value::number(2));
+    book.set_formula(at(0, "C3"), "=A3+B3");
+    book.recalculate();
+    const std::vector<double> three(3, 0.0);
+    EXPECT_EQ(solver::get_constant_vector("A3:C3", "Max", three), (std::vector<double>{1, 2, 3}));
+    EXPECT_EQ(message_of([&] { solver::get_constant_vector("A3:B3", "Max", three); }),
+              "Max vector has different size from variable vector");
+    book.set_value(at(0, "B3"), Value::text("two"));
+    EXPECT_EQ(message_of([&] { solver::get_constant_vector("A3:C3", "Min", three); }),
+              "Failed to read Min vector. Ensure all values are numbers");
+    EXPECT_EQ(message_of([&] { solver::get_constant_vector("A9:C9", "Min", three); }),
+              "Failed to read Min vector. Ensure all values are numbers");
+    EXPECT_EQ(message_of([&] { solver::get_constant_vector("", "Min", three); }), "Expected Min vector");
+    EXPECT_EQ(message_of([&] { solver::get_constant_vector("A1:B2", "Max", three); }),
+              "Max vector must be a row or column");
+}
+
+TEST_F(Bridge, OpeningTwiceRegistersOnceAndAddsOneMenu) {
+    excel::Args args;
+    excel::RetImpl::set_result(args, 'I');
+    excel::Addin addin("Ombrix");
+    excel::CommandMacro about("Ombrix", "About", args, "About");
+    excel::CommandMacro solve("Ombrix", "Solve", args, "Solve");
+    excel::Menu menu("&Ombrix");
+    excel::MenuOption about_item(menu, "About");
+    excel::MenuOption solve_item(menu, "Solve");
+
+    for (int open = 0; open < 2; ++open) {
+        XLOPER module = nil();
+        ASSERT_EQ(call(xlGetName, &module, {}), xlretSuccess);
+        addin.reg(&module);
+        free_value(module);
+    }
+    ASSERT_EQ(host.registrations().size(), 2u);
+    EXPECT_EQ(host.registrations()[0].procedure(), "Solve");   // most recent first
+    const std::vector<std::string> expected = {"/opt/ombrix/ombrix.so", "About", "I", "About", "",
+                                               " 2", "Ombrix", " ", " ", "About"};
+    EXPECT_EQ(host.registrations()[1].arguments, expected);
+
+    const std::vector<Menu>& bar = *host.menu_bar(worksheet_menu_bar);
+    int found = 0;
+    std::size_t where = 0;
+    for (std::size_t i = 0; i < bar.size(); ++i)
+        if (bar[i].title == "&Ombrix") {
+            ++found;
+            where = i;
+        }
+    ASSERT_EQ(found, 1);
+    ASSERT_LT(where + 1, bar.size());
+    EXPECT_EQ(bar[where + 1].title, "&Help");
+    ASSERT_EQ(bar[where].items.size(), 2u);
+    EXPECT_EQ(bar[where].items[0], (std::vector<std::string>{"Solve", "Solve", "", "", ""}));
+    EXPECT_EQ(bar[where].items[1], (std::vector<std::string>{"About", "About", "", "", ""}));
+
+    addin.unreg();
+    EXPECT_TRUE(host.registrations().empty());
+    for (const Menu& m : *host.menu_bar(worksheet_menu_bar))
+        EXPECT_NE(m.title, "&Ombrix");
+}
+
+TEST_F(Bridge, AlertsAndDialogsRoundTrip) {
+    excel::display_dialog_box("Unknown exception", 3);
+    ASSERT_EQ(host.alerts().size(), 1u);
+    EXPECT_EQ(host.alerts()[0].text, "Unknown exception");
+    EXPECT_EQ(host.alerts()[0].type, 3);
+
+    excel::Dialog dialog("Ombrix");
+    dialog.add_editbox("Seed", "1");
+    dialog.add_listbox("Goal", {"Maximise", "Minimise"}, "Minimise");
+    dialog.add_cellpicker("Objective", "");
+    std::vector<std::string> entries;
+    host.set_dialog_handler([&](Table& t) {
+        // rows: dialog, OK, Cancel, then a label line and a control line per control
+        const Table* list = host.name_value(t.at(6, 5).as_text());
+        if (list != nullptr)
+            for (const Value& v : list->cells)
+                entries.emplace_back(v.as_text());
+        t.at(4, 6) = Value::text("42");
+        t.at(6, 6) = Value::number(1);
+        t.at(8, 6) = Value::text("Data!$A$1");
+        return true;
+    });
+    ASSERT_TRUE(dialog.display(true));
+    EXPECT_EQ(entries, (std::vector<std::string>{"Maximise", "Minimise"}));
+    EXPECT_EQ(dialog[0], "42");
+    EXPECT_EQ(dialog[1], "Maximise");
+    EXPECT_EQ(dialog[2], "'Data'!$A$1");
+    // The list's name lives only while the dialog is shown.
+    EXPECT_EQ(host.name_count(), 0u);
+}
+
+} // namespace
+} // namespace host::api::testing

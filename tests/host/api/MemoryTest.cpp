@@ -1,0 +1,95 @@
+// The host's books of the memory it hands out.
+
+#include "api/Memory.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace host::api {
+namespace {
+
+XLOPER string_value(char* s) {
+    XLOPER v;
+    v.val.str = s;
+    v.xltype = xltypeStr;
+    return v;
+}
+
+TEST(Allocations, StringsAreCountedAndTerminated) {
+    Allocations a;
+    for (std::size_t n : {0u, 1u, 30u, 255u}) {
+        SCOPED_TRACE(n);
+        const std::string text(n, 'q');
+        char* s = a.make_string(text);
+        ASSERT_NE(s, nullptr);
+        EXPECT_EQ(static_cast<unsigned char>(s[0]), n);
+        EXPECT_EQ(std::string(s + 1), text);
+        EXPECT_TRUE(a.release(string_value(s)));
+    }
+    EXPECT_EQ(a.make_string(std::string(256, 'q')), nullptr);
+    EXPECT_EQ(a.outstanding(), 0u);
+    EXPECT_EQ(a.total_allocated(), 4u);
+}
+
+TEST(Allocations, ArraysGoWithTheirStrings) {
+    Allocations a;
+    XLOPER* array = a.make_array(3);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(array[i].xltype, xltypeNil);
+    char* s = a.make_string("x");
+    a.adopt_element_string(array, s);
+    array[1] = string_value(s);
+    EXPECT_EQ(a.outstanding(), 2u);
+    // An element's string is part of the array: not released on its own.
+    EXPECT_FALSE(a.release(array[1]));
+    EXPECT_FALSE(a.release_block(s));
+    // The add-in may overwrite the element: the array still knows its string.
+    array[1].xltype = xltypeNum;
+    XLOPER m;
+    m.val.array.lparray = array;
+    m.val.array.rows = 1;
+    m.val.array.columns = 3;
+    m.xltype = xltypeMulti;
+    EXPECT_TRUE(a.release(m));
+    EXPECT_EQ(a.outstanding(), 0u);
+    EXPECT_EQ(a.total_released(), 2u);
+    EXPECT_FALSE(a.release(m));
+}
+
+TEST(Allocations, ReferenceListsAndForeignPointers) {
+    Allocations a;
+    XLREF rect{1, 2, 3, 4};
+    XLMREF* m = a.make_mref(rect);
+    EXPECT_EQ(m->count, 1);
+    EXPECT_EQ(m->reftbl[0].colLast, 4);
+    XLOPER r;
+    r.val.mref.lpmref = m;
+    r.val.mref.idSheet = 1;
+    r.xltype = xltypeRef;
+    EXPECT_TRUE(a.owns(m));
+    EXPECT_TRUE(a.release(r));
+    EXPECT_FALSE(a.release(r));
+
+    char local[4] = {3, 'a', 'b', 'c'};
+    EXPECT_FALSE(a.release(string_value(local)));
+    EXPECT_EQ(local[1], 'a');
+    // A value marked for the add-in's own free routine is still read by its type.
+    char* s = a.make_string("y");
+    XLOPER marked = string_value(s);
+    marked.xltype |= xlbitDLLFree;
+    EXPECT_TRUE(a.release(marked));
+}
+
+TEST(Allocations, WhatIsNeverGivenBackIsReleasedWithTheBooks) {
+    // Run under the leak checker: the destructor must release every kind of block.
+    Allocations a;
+    XLOPER* array = a.make_array(2);
+    a.adopt_element_string(array, a.make_string("kept"));
+    a.make_string("loose");
+    a.make_mref(XLREF{0, 0, 0, 0});
+    EXPECT_EQ(a.outstanding(), 4u);
+}
+
+} // namespace
+} // namespace host::api
