@@ -24,21 +24,21 @@ protected:
     ~InvertibleFunction() = default;
 };
 
-class Identity : public InvertibleFunction<double, double> {
+class Identity final : public InvertibleFunction<double, double> {
 public:
     double operator()(const double& x) const override;
     boost::shared_ptr<InvertibleFunction<double, double> > inverse() const override;
 };
 
 // 1 / (e^x + 1): falls from 1 to 0 as x grows.
-class Sigmoid : public InvertibleFunction<double, double> {
+class Sigmoid final : public InvertibleFunction<double, double> {
 public:
     double operator()(const double& x) const override;
     boost::shared_ptr<InvertibleFunction<double, double> > inverse() const override;
 };
 
 // ln((1 - y) / y), clipped to the largest finite doubles outside [0.001, 0.999].
-class SigmoidInverse : public InvertibleFunction<double, double> {
+class SigmoidInverse final : public InvertibleFunction<double, double> {
 public:
     double operator()(const double& y) const override;
     boost::shared_ptr<InvertibleFunction<double, double> > inverse() const override;

@@ -2,6 +2,9 @@
 #include "math/opt/GAOptimiser.hpp"
 #include "math/opt/Truncate.hpp"
 
+#include <cmath>
+#include <cstdint>
+
 namespace math {
 namespace opt {
 
@@ -18,14 +21,20 @@ void GAOptimiser::OnePointCrossover::cross(Chromosome& p1, Chromosome& p2, int /
 
 void GAOptimiser::UniformMutation::mutate(Chromosome& c, int /*generation*/,
                                           UniformSource& source) const {
-    // One draw per bit, flipped or not, bit 0 (the top of word 0) first.
-    const double p = rate;
+    // One draw per bit, flipped or not, bit 0 (the top of word 0) first. A draw is the engine
+    // output k times 2^-32, and scaling by 2^32 is exact, so "rate > draw" is exactly
+    // "k < ceil(rate * 2^32)": the same decision for every draw, made on the output itself.
+    // This is the optimiser's hot loop; it also runs branch-free, since flips are random.
+    std::uint64_t threshold = 0; // NaN and rates up to 0 never flip
+    if (rate >= 1.0)
+        threshold = std::uint64_t(1) << 32;
+    else if (rate > 0.0)
+        threshold = static_cast<std::uint64_t>(std::ceil(rate * 4294967296.0));
+    boost::mt19937& engine = source.base();
     for (unsigned int& word : c.words) {
         unsigned int w = word;
-        for (unsigned int bit = 0x80000000u; bit != 0; bit >>= 1) {
-            if (p > source())
-                w ^= bit;
-        }
+        for (unsigned int bit = 0x80000000u; bit != 0; bit >>= 1)
+            w ^= bit & (0u - static_cast<unsigned int>(std::uint64_t(engine()) < threshold));
         word = w;
     }
 }

@@ -6,189 +6,163 @@
 #include <boost/numeric/conversion/cast.hpp>
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <limits>
+#include <cfenv>
+#include <random>
+#include <stdexcept>
 
 namespace {
 
 using math::opt::GAOptimiser;
+using math::opt::Interval;
 typedef GAOptimiser::Chromosome Chromosome;
-typedef GAOptimiser::Population Population;
 typedef GAOptimiser::UniformSource Source;
 using namespace enginetools;
+const double inf = HUGE_VAL;
 
-Chromosome of_words(std::vector<unsigned int> words) {
-    Chromosome c(static_cast<unsigned int>(words.size()));
-    c.words = words;
-    return c;
+TEST(Engine, ToolsMatchTheStandardAndTheRunEngineStartsFromThe624NextOutputs) {
+    std::mt19937 standard; // seed 5489: its 10000th output is 4123659995
+    State block;
+    for (auto& w : block)
+        w = untemper(standard());
+    ReferenceMt reference(block); // the state behind the first 624 outputs
+    for (int i = 624; i < 9999; ++i)
+        ASSERT_EQ(reference.next(), standard()) << i;
+    EXPECT_EQ(reference.next(), 4123659995u);
+    boost::mt19937 forced = engine_with_outputs({0u, ~0u, 12345u});
+    EXPECT_TRUE(forced() == 0u && forced() == ~0u && forced() == 12345u);
+
+    for (std::uint32_t seed : {0u, 233u, 4294967295u}) {
+        boost::mt19937 parent(seed);
+        parent.discard(100);
+        const boost::mt19937 before = parent;
+        boost::mt19937 run = GAOptimiser::spawn_run_engine(parent);
+        EXPECT_TRUE(parent == before) << "the parent must not move";
+        ReferenceMt expected(next_outputs(parent));
+        for (int i = 0; i < 1300; ++i)
+            ASSERT_EQ(run(), expected.next()) << "seed " << seed << ", output " << i;
+    }
 }
 
-TEST(Chromosome, EmptyChromosomeHasNoBitsAndDrawsNothing) {
-    Chromosome c(0);
-    EXPECT_EQ(c.length(), 0u);
-    boost::mt19937 engine(7);
-    Source source(engine);
-    c.randomise(source);
-    EXPECT_TRUE(source.base() == engine);
-}
-
-TEST(Chromosome, FreshChromosomeIsAllZero) {
-    Chromosome c(3);
-    EXPECT_EQ(c.length(), 96u);
-    for (unsigned int i = 0; i < c.length(); ++i)
-        EXPECT_EQ(c[i], 0u) << "bit " << i;
-}
-
-TEST(Chromosome, BitZeroIsTheTopOfWordZero) {
-    Chromosome c(1);
-    c.flip(0);
-    EXPECT_EQ(c.words[0], 0x80000000u);
-    c.flip(0);
-    c.flip(31);
-    EXPECT_EQ(c.words[0], 0x00000001u);
-}
-
-TEST(Chromosome, FlipAndIndexAgreeOnEveryBitOfTwoWords) {
+TEST(Chromosome, BitsAreMostSignificantFirstAndCrossingSwapsTheTail) {
+    EXPECT_EQ(Chromosome(0).length(), 0u);
     for (unsigned int i = 0; i < 64; ++i) {
         Chromosome c(2);
         c.flip(i);
-        const unsigned int word = i / 32;
-        EXPECT_EQ(c.words[word], 1u << (31 - i % 32)) << "bit " << i;
-        EXPECT_EQ(c.words[1 - word], 0u) << "bit " << i;
+        EXPECT_TRUE(c.words[i / 32] == 1u << (31 - i % 32) && c.words[1 - i / 32] == 0u) << i;
         for (unsigned int j = 0; j < 64; ++j)
-            EXPECT_EQ(c[j], j == i ? 1u : 0u) << "flipped " << i << ", read " << j;
+            ASSERT_EQ(c[j], j == i ? 1u : 0u) << "flipped " << i << ", read " << j;
     }
-}
-
-TEST(Chromosome, CrossWordExchangesOnlyMaskedBits) {
-    struct Case { unsigned int mask, new_a, new_b; };
-    const unsigned int a = 0x12345678u, b = 0xABCDEF01u;
-    const Case cases[] = {
-        {0x00000000u, a, b},
-        {0xFFFFFFFFu, b, a},
-        {0x0000FFFFu, 0x1234EF01u, 0xABCD5678u},
-        {0xF0F0F0F0u, 0xA2C4E608u, 0x1B3D5F71u},
-    };
-    for (const Case& c : cases) {
-        unsigned int x = a, y = b;
-        Chromosome::cross_word(x, y, c.mask);
-        EXPECT_EQ(x, c.new_a) << std::hex << c.mask;
-        EXPECT_EQ(y, c.new_b) << std::hex << c.mask;
-    }
-}
-
-TEST(Chromosome, CrossAtNamedCutsExchangesTheTail) {
-    struct Case { unsigned int k; std::vector<unsigned int> first, second; };
-    const std::vector<unsigned int> a = {0x11111111u, 0x22222222u, 0x33333333u};
-    const std::vector<unsigned int> b = {0xEEEEEEEEu, 0xDDDDDDDDu, 0xCCCCCCCCu};
-    const Case cases[] = {
-        {0, b, a},
-        {31, {0x11111110u, 0xDDDDDDDDu, 0xCCCCCCCCu}, {0xEEEEEEEFu, 0x22222222u, 0x33333333u}},
-        {32, {0x11111111u, 0xDDDDDDDDu, 0xCCCCCCCCu}, {0xEEEEEEEEu, 0x22222222u, 0x33333333u}},
-        {40, {0x11111111u, 0x22DDDDDDu, 0xCCCCCCCCu}, {0xEEEEEEEEu, 0xDD222222u, 0x33333333u}},
-        {95, {0x11111111u, 0x22222222u, 0x33333332u}, {0xEEEEEEEEu, 0xDDDDDDDDu, 0xCCCCCCCDu}},
-    };
-    for (const Case& c : cases) {
-        Chromosome p = of_words(a), q = of_words(b);
-        p.cross(q, c.k);
-        EXPECT_EQ(p.words, c.first) << "k = " << c.k;
-        EXPECT_EQ(q.words, c.second) << "k = " << c.k;
-    }
-}
-
-TEST(Chromosome, CrossMatchesABitByBitExchangeAtEveryCut) {
     boost::mt19937 engine(99);
-    for (unsigned int k = 0; k < 96; ++k) {
-        const Chromosome a = of_words({engine(), engine(), engine()});
-        const Chromosome b = of_words({engine(), engine(), engine()});
-        Chromosome p = a, q = b;
+    for (unsigned int k = 0; k < 96; ++k) { // every cut against a bit-by-bit exchange
+        Chromosome x(3), y(3);
+        x.words = {engine(), engine(), engine()};
+        y.words = {engine(), engine(), engine()};
+        Chromosome p = x, q = y;
         p.cross(q, k);
-        for (unsigned int i = 0; i < 96; ++i) {
-            EXPECT_EQ(p[i], i < k ? a[i] : b[i]) << "k = " << k << ", bit " << i;
-            EXPECT_EQ(q[i], i < k ? b[i] : a[i]) << "k = " << k << ", bit " << i;
-        }
+        for (unsigned int i = 0; i < 96; ++i)
+            ASSERT_TRUE(p[i] == (i < k ? x[i] : y[i]) && q[i] == (i < k ? y[i] : x[i])) << k << " " << i;
     }
 }
 
-TEST(Chromosome, RandomiseTakesOneDrawPerWordInOrder) {
-    boost::mt19937 engine(2024);
+TEST(Chromosome, RandomiseTakesOneTruncatedDrawPerWord) {
+    const boost::mt19937 engine = engine_with_outputs({0u, ~0u, 0x80000000u, 77u});
     Source source(engine);
-    Chromosome c(5);
+    Chromosome c(3), empty(0);
     c.randomise(source);
-    boost::mt19937 reference = engine;
-    for (unsigned int j = 0; j < 5; ++j) {
-        const double draw = reference() / 4294967296.0;
-        EXPECT_EQ(c.words[j], static_cast<unsigned int>(std::floor(draw * 4294967295.0)));
-    }
-    EXPECT_TRUE(source.base() == reference);
-}
+    empty.randomise(source);
+    EXPECT_EQ(c.words, (std::vector<unsigned int>{0u, 4294967294u, 2147483647u})) << "never all ones";
+    EXPECT_EQ(draws_between(engine, source.base()), 3);
 
-TEST(Chromosome, RandomiseMapsTheExtremeDrawsInsideTheWordRange) {
-    // Outputs 0 and 2^32 - 1 are the smallest and largest draws.
-    boost::mt19937 engine = engine_with_outputs({0u, 0xFFFFFFFFu, 0x80000000u});
-    Source source(engine);
-    Chromosome c(3);
-    c.randomise(source);
-    EXPECT_EQ(c.words[0], 0u);
-    EXPECT_EQ(c.words[1], 4294967294u); // never the all-ones word
-    EXPECT_EQ(c.words[2], 2147483647u); // 0.5 * (2^32 - 1), truncated
-}
-
-TEST(Truncation, AgreesWithNumericCast) {
-    const double values[] = {0.0, -0.0, -0.999999, 0.5, 1.0, 2147483647.5, 4294967294.9,
-                             4294967295.0, 4294967295.999, std::nextafter(-1.0, 0.0)};
-    for (double x : values)
+    for (double x : {0.0, -0.999999, 0.5, 2147483647.5, 4294967295.999})
         EXPECT_EQ(math::opt::truncate_to_unsigned(x), boost::numeric_cast<unsigned int>(x)) << x;
-}
-
-TEST(Truncation, RefusesWhatDoesNotFit) {
     EXPECT_THROW(math::opt::truncate_to_unsigned(-1.0), boost::numeric::negative_overflow);
     EXPECT_THROW(math::opt::truncate_to_unsigned(4294967296.0), boost::numeric::positive_overflow);
-    EXPECT_THROW(math::opt::truncate_to_unsigned(std::numeric_limits<double>::infinity()),
-                 boost::numeric::positive_overflow);
     EXPECT_THROW(math::opt::truncate_to_unsigned(std::nan("")), boost::numeric::bad_numeric_cast);
 }
 
-TEST(Population, StartsWithZeroedChromosomesOfTheGivenSize) {
-    Population p(4, 3);
-    ASSERT_EQ(p.size(), 4u);
-    for (const Chromosome& c : p)
-        EXPECT_EQ(c.words, std::vector<unsigned int>(3, 0u));
+TEST(Population, AutoSelectCopiesTheListedChromosomes) {
+    GAOptimiser::Population p(3, 1);
+    for (unsigned int i = 0; i < 3; ++i)
+        p[i].words = {10 + i};
+    p.auto_select({2, 2, 0});
+    ASSERT_EQ(p.size(), 3u);
+    EXPECT_TRUE(p[0].words[0] == 12u && p[1].words[0] == 12u && p[2].words[0] == 10u);
+    p.auto_select({});
+    EXPECT_TRUE(p.empty());
 }
 
-TEST(Population, RandomiseGoesChromosomeByChromosome) {
-    boost::mt19937 engine(5);
-    Source source(engine);
-    Population p(3, 2);
-    p.randomise(source);
-    Source again(engine);
-    for (unsigned int i = 0; i < 3; ++i) {
-        Chromosome c(2);
-        c.randomise(again);
-        EXPECT_EQ(p[i].words, c.words) << "chromosome " << i;
+// w >= upper - lower exactly, judged by w + lower rounded down at run time.
+__attribute__((noinline)) bool covers(double w, double lower, double upper) {
+    volatile double x = w, y = lower;
+    std::fesetround(FE_DOWNWARD);
+    volatile double s = x + y;
+    std::fesetround(FE_TONEAREST);
+    return s >= upper;
+}
+
+TEST(Coding, WidthIsTheNearestDifferenceSteppedUpOnlyWhenShort) {
+    struct Case { double lower, upper; bool steps_up; };
+    for (const Case& c : {Case{-1e-300, 3, true}, Case{-3.3, 10.1, true}, Case{-1, 9007199254740992.0, true},
+                          Case{0.1, 0.7, false}, Case{0, 1, false}, Case{-5, 5, false}, Case{3, 3, false}}) {
+        const double nearest = c.upper - c.lower;
+        EXPECT_EQ(math::opt::upward_width(Interval(c.lower, c.upper)),
+                  c.steps_up ? std::nextafter(nearest, inf) : nearest) << c.lower << " " << c.upper;
+    }
+    EXPECT_EQ(math::opt::upward_width(-1e292, 1.7976931348623157e308), inf);
+    boost::mt19937 engine(31);
+    for (int i = 0; i < 20000; ++i) {
+        const double a = std::ldexp(engine() / 4294967296.0 - 0.5, int(engine() % 200) - 100);
+        const double b = std::ldexp(engine() / 4294967296.0 - 0.5, int(engine() % 200) - 100);
+        const double lo = std::min(a, b), hi = std::max(a, b), w = math::opt::upward_width(lo, hi);
+        ASSERT_TRUE(covers(w, lo, hi) && (w == 0 || !covers(std::nextafter(w, 0.0), lo, hi))) << lo << " " << hi;
     }
 }
 
-TEST(Population, AutoSelectCopiesListedChromosomes) {
-    Population p(3, 1);
-    p[0].words[0] = 10;
-    p[1].words[0] = 11;
-    p[2].words[0] = 12;
-    p.auto_select({2, 2, 0});
-    ASSERT_EQ(p.size(), 3u);
-    EXPECT_EQ(p[0].words[0], 12u);
-    EXPECT_EQ(p[1].words[0], 12u);
-    EXPECT_EQ(p[2].words[0], 10u);
-    p[0].flip(0); // the copies are independent
-    EXPECT_EQ(p[1].words[0], 12u);
+TEST(Coding, WordsAndValuesAtTheIntervalEnds) {
+    GAOptimiser o;
+    struct Case { double lo, hi, value; unsigned int word; bool codes, decodes; };
+    for (const Case& c : {Case{0, 1, 0.0, 0u, true, true}, Case{0, 1, 1.0, 4294967295u, true, true},
+                          Case{0, 1, 2147483648.0 / 4294967295.0, 2147483648u, false, true},
+                          Case{-5, 5, -5, 0u, true, true}, Case{-5, 5, 0, 2147483647u, true, false},
+                          Case{-5, 5, -5.000000001, 0u, true, false}, Case{3, 3, 3, 0u, true, true},
+                          Case{-1e-300, 3, 3, 4294967294u, true, false}}) {
+        unsigned int w = 99;
+        o.code(c.value, Interval(c.lo, c.hi), w);
+        EXPECT_TRUE(!c.codes || w == c.word) << c.value << " in [" << c.lo << ", " << c.hi << "] coded to " << w;
+        double v = -1;
+        o.decode(c.word, v, Interval(c.lo, c.hi));
+        EXPECT_TRUE(!c.decodes || v == c.value) << c.word << " decoded to " << v;
+    }
+    double v = 0;
+    o.decode(4294967295u, v, Interval(3, 3));
+    EXPECT_EQ(v, 3.0);
+    o.decode(4294967295u, v, Interval(-1e-300, 3)); // the top word sits on the widened end
+    EXPECT_EQ(v, std::nextafter(3.0, inf));
+    unsigned int w = 17;
+    EXPECT_THROW(o.code(-6.0, Interval(-5, 5), w), boost::numeric::negative_overflow);
+    EXPECT_THROW(o.code(6.0, Interval(-5, 5), w), boost::numeric::positive_overflow);
+    EXPECT_THROW(o.code(std::nan(""), Interval(0, 1), w), boost::numeric::bad_numeric_cast);
+    EXPECT_EQ(w, 17u) << "a refused value leaves the word alone";
 
-    p.auto_select({1, 0, 2, 2, 1});
-    ASSERT_EQ(p.size(), 5u);
-    EXPECT_EQ(p[0].words[0], 12u);
-    EXPECT_EQ(p[1].words[0], 12u | 0x80000000u);
+    boost::mt19937 engine(11); // round trips never move up, and lose less than a level
+    for (const Interval& x : {Interval(-3.3, 10.1), Interval(-1e6, -999.5), Interval(1e-9, 2e-9)})
+        for (int i = 0; i < 3000; ++i) {
+            const double value = x.lower() + engine() / 4294967296.0 * (x.upper() - x.lower());
+            o.code(value, x, w);
+            o.decode(w, v, x);
+            ASSERT_TRUE(v <= value && value - v < 2 * math::opt::upward_width(x) / 4294967295.0) << value;
+        }
+}
 
-    p.auto_select({});
-    EXPECT_TRUE(p.empty());
+TEST(Coding, AnEmptyIntervalIsRefusedByItsType) {
+    GAOptimiser o;
+    try {
+        o.design_variable(Interval(2, 1));
+        ADD_FAILURE() << "an empty interval was accepted";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "boost::interval: empty interval created");
+    }
+    EXPECT_EQ(o.design_variable_count(), 0u);
 }
 
 } // namespace
