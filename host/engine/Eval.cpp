@@ -259,6 +259,11 @@ Value Evaluator::scalar(const Item& item, bool array) const {
 void Evaluator::unary(Op op, Item& a, bool array) {
     if (array && is_multi(a)) {
         View v(*this, a);
+        if (std::int64_t(v.rows) * v.cols > max_dense_cells) {
+            a = Item();
+            a.v = Value::error(ErrorCode::Num);
+            return;
+        }
         auto out = std::make_shared<Array>();
         out->rows = v.rows;
         out->cols = v.cols;
@@ -293,6 +298,11 @@ void Evaluator::binary(Op op, Item& a, const Item& b, bool array) {
     if (array && (is_multi(a) || is_multi(b))) {
         View va(*this, a), vb(*this, b);
         std::int32_t rows = std::max(va.rows, vb.rows), cols = std::max(va.cols, vb.cols);
+        if (std::int64_t(rows) * cols > max_dense_cells) {
+            a = Item();
+            a.v = Value::error(ErrorCode::Num);
+            return;
+        }
         auto out = std::make_shared<Array>();
         out->rows = rows;
         out->cols = cols;

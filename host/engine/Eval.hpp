@@ -29,6 +29,11 @@ struct Linked {
     std::vector<std::shared_ptr<const Array>> arrays;
 };
 
+// The most cells an operation works through one by one (an element-by-element operation,
+// SUMPRODUCT, a criterion that matches empty cells): one full column. Beyond it the result
+// is #NUM! rather than minutes of work and gigabytes of memory.
+constexpr std::int64_t max_dense_cells = std::int64_t(1) << 20;
+
 // One entry of the evaluation stack.
 struct Item {
     enum Kind : std::uint8_t { Val, Cell, Range, Arr, Missing } kind = Val;

@@ -283,7 +283,7 @@ struct Criterion {
 // Visits each position of `range` that matches, with the value at the same offset in
 // `other` (the sum range). Sparse over the cells that exist when empty cells cannot match.
 template <class F>
-void each_match(const Ctx& c, const Item& range, const Item* other, const Criterion& crit, F f) {
+bool each_match(const Ctx& c, const Item& range, const Item* other, const Criterion& crit, F f) {
     View rv(c.ev, range);
     std::unique_ptr<View> ov;
     if (other)
@@ -310,12 +310,15 @@ void each_match(const Ctx& c, const Item& range, const Item* other, const Criter
                 f(other_at(a.r1 - range.area.r1, a.c1 - range.area.c1));
             }
         }
-        return;
+        return true;
     }
+    if (std::int64_t(rv.rows) * rv.cols > max_dense_cells)
+        return false;
     for (std::int32_t r = 0; r < rv.rows; ++r)
         for (std::int32_t col = 0; col < rv.cols; ++col)
             if (crit.matches(rv.at(r, col)))
                 f(other_at(r, col));
+    return true;
 }
 
 // ---- lookups ----
@@ -602,6 +605,8 @@ FN(sumproduct) {
         if (views[i].rows != views[0].rows || views[i].cols != views[0].cols)
             RET(err(ErrorCode::Value));
     }
+    if (std::int64_t(views[0].rows) * views[0].cols > max_dense_cells)
+        RET(err(ErrorCode::Num));
     double total = 0;
     for (std::int32_t r = 0; r < views[0].rows; ++r)
         for (std::int32_t col = 0; col < views[0].cols; ++col) {
@@ -635,17 +640,20 @@ void conditional(Ctx& c, Item& out, int kind) {   // 0 SUMIF, 1 COUNTIF, 2 AVERA
                 n += crit.matches(c.ev.grid.cell_value(id));
             RET(Value::number(n));
         }
-        each_match(c, range, nullptr, crit, [&](const Value&) { ++n; });
+        if (!each_match(c, range, nullptr, crit, [&](const Value&) { ++n; }))
+            RET(err(ErrorCode::Num));
         RET(Value::number(n));
     }
     double sum = 0, n = 0;
     Value error;
-    each_match(c, range, other, crit, [&](const Value& v) {
+    bool done = each_match(c, range, other, crit, [&](const Value& v) {
         if (v.is_error() && !error.is_error())
             error = v;
         if (v.is_number())
             sum += v.as_number(), ++n;
     });
+    if (!done)
+        RET(err(ErrorCode::Num));
     if (error.is_error())
         RET(error);
     if (kind == 2 && n == 0)
@@ -1053,6 +1061,10 @@ void lift(Evaluator& ev, Impl impl, Item* args, int argc, Item& out) {
             rows = std::max(rows, views[i].rows);
             cols = std::max(cols, views[i].cols);
         }
+    }
+    if (std::int64_t(rows) * cols > max_dense_cells) {
+        out.v = Value::error(ErrorCode::Num);
+        return;
     }
     auto result = std::make_shared<Array>();
     result->rows = rows;

@@ -399,7 +399,8 @@ private:
                 return t;
             }
         }
-        if (lex_col_range(t, at, std::string()) || lex_cell(t, at, std::string()))
+        if (lex_col_range(t, at, std::string()) || lex_cell(t, at, std::string()) ||
+            (s_[at] == '$' && lex_row_range(t, at, std::string(), true)))
             return t;
         if (s_[at] == '$')
             fail(at, "'$' must be part of a cell reference");

@@ -2,12 +2,12 @@
 #define OMBRIX_HOST_ENGINE_WORKBOOK_HPP
 
 #include "engine/Value.hpp"
-#include "usr/Exception.hpp"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,9 +39,11 @@ std::string a1_name(std::int32_t row, std::int32_t col);
 bool parse_a1(std::string_view text, std::int32_t& row, std::int32_t& col);
 
 // Every failure of the engine reported to a caller: bad sheet names, cells off the grid.
-class EngineError : public usr::Exception {
+// A plain std::runtime_error: the engine depends on nothing but the standard library and
+// Boost, so that it builds alone (for Windows, for the fuzzers).
+class EngineError : public std::runtime_error {
 public:
-    explicit EngineError(const std::string& message) : usr::Exception("EngineError", message, usr::Exception()) {}
+    explicit EngineError(const std::string& message) : std::runtime_error(message) {}
     ~EngineError() noexcept override;
 };
 

@@ -197,6 +197,7 @@ TEST(MoveFormula, MovesRelativePartsOnly) {
         {"'My Sheet'!A1*Sheet1!$A1", 0, 2, "'My Sheet'!C1*Sheet1!$A1"},
         {"SUM(A:A)+SUM(1:2)", 3, 1, "SUM(B:B)+SUM(4:5)"},
         {"SUM($A:A)", 0, 1, "SUM($A:B)"},
+        {"SUM(2:$1)+SUM($3:4)", 3, 0, "SUM($1:5)+SUM($3:7)"},
         {"A2-1", -1, 0, "A1-1"},
         {"A1+1", -1, 0, "#REF!+1"},
         {"SUM(A1:B2)", 0, -1, "SUM(#REF!)"},

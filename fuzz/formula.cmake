@@ -1,0 +1,1 @@
+ombrix_add_fuzzer(formula ombrix_engine)
