@@ -280,7 +280,8 @@ std::string encode_escapes(const std::string& text) {
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(text[i]);
-        bool control = c < 0x20 && c != '\t' && c != '\n' && c != '\r';
+        // A carriage return would be lost to line-end normalisation when read back.
+        bool control = c < 0x20 && c != '\t' && c != '\n';
         bool looks_escaped = c == '_' && i + 6 < text.size() && text[i + 1] == 'x' &&
                              text[i + 6] == '_' && hex(text[i + 2]) >= 0 &&
                              hex(text[i + 3]) >= 0 && hex(text[i + 4]) >= 0 &&

@@ -72,7 +72,7 @@ bool decode_value(const pugi::xml_node& c, const std::vector<std::string>& strin
 // Decodes the _xHHHH_ escapes with which the format stores control characters.
 std::string decode_escapes(std::string text);
 
-// The reverse: control characters other than tab and line breaks, and text that would read
+// The reverse: control characters other than tab and line feed, and text that would read
 // as an escape, are escaped so that the XML stays valid and reads back the same.
 std::string encode_escapes(const std::string& text);
 

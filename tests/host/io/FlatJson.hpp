@@ -8,8 +8,17 @@
 
 #include <cstdlib>
 #include <map>
+#include <ostream>
 #include <stdexcept>
 #include <string>
+
+namespace host::engine {
+// Failures show the value, not its bytes.
+inline void PrintTo(const Value& v, std::ostream* os) {
+    static const char* const types[] = {"empty", "number", "text", "boolean", "error"};
+    *os << types[int(v.type())] << " " << v.to_string();
+}
+} // namespace host::engine
 
 namespace testing_json {
 

@@ -1,0 +1,194 @@
+#include "io/Csv.hpp"
+#include "io/Document.hpp"
+#include "io/IoError.hpp"
+#include "io/Package.hpp"
+
+#include "FlatJson.hpp"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+using host::engine::CellAddress;
+using host::engine::ErrorCode;
+using host::engine::Value;
+using host::io::Document;
+using host::io::IoError;
+
+namespace {
+
+TEST(CsvRead, FieldsBecomeTheirValues) {
+    Document d = host::io::load_csv_text(
+        "/tmp/models/plan.v2.csv",
+        "\xEF\xBB\xBF" "1.5,-2,TRUE,false,#DIV/0!,text,\"quoted, with \"\"quotes\"\"\"\r\n"
+        ",\"\",\"3\",=A1*2,\"=SUM(A1,B1)\",  spaced ,50%\r\n"
+        "\n"
+        "\"multi\nline\",x\"y,\"a\"b\n");
+    const auto& b = d.workbook;
+    ASSERT_EQ(b.sheet_count(), 1);
+    EXPECT_EQ(b.sheet_name(0), "plan.v2");
+    d.workbook.recalculate_all();
+    struct Case {
+        std::int32_t row, col;
+        Value value;
+    } cases[] = {
+        {0, 0, Value::number(1.5)},         {0, 1, Value::number(-2)},
+        {0, 2, Value::boolean(true)},       {0, 3, Value::boolean(false)},
+        {0, 4, Value::error(ErrorCode::Div0)}, {0, 5, Value::text("text")},
+        {0, 6, Value::text("quoted, with \"quotes\"")},
+        {1, 0, Value()},                    {1, 1, Value::text("")},
+        {1, 2, Value::text("3")},           {1, 3, Value::number(3)},
+        {1, 4, Value::number(-0.5)},        {1, 5, Value::text("  spaced ")},
+        {1, 6, Value::number(0.5)},
+        {2, 0, Value()},
+        {3, 0, Value::text("multi\nline")}, {3, 1, Value::text("x\"y")},
+        {3, 2, Value::text("ab")},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(b.value({0, c.row, c.col}), c.value) << host::engine::a1_name(c.row, c.col);
+    EXPECT_TRUE(b.is_formula({0, 1, 4}));
+    EXPECT_EQ(b.formula_text({0, 1, 4}), "SUM(A1,B1)");
+}
+
+TEST(CsvRead, BadFieldsNameTheCell) {
+    try {
+        host::io::load_csv_text("m.csv", "1,2\n3,=1+*2\n");
+        FAIL();
+    } catch (const IoError& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("m.csv: sheet 'm', cell B2: formula does not parse: =1+*2: ", 0), 0u)
+            << e.what();
+    }
+    try {
+        host::io::load_csv_text("m.csv", "1,\"open\n2\n");
+        FAIL();
+    } catch (const IoError& e) {
+        EXPECT_STREQ(e.what(), "m.csv: sheet 'm': quoted field opened on line 1 is never closed");
+    }
+    std::string wide(16384, ',');
+    EXPECT_THROW(host::io::load_csv_text("m.csv", wide + "1\n"), IoError);
+}
+
+TEST(CsvWrite, ReadsBackTheSameCells) {
+    Document d;
+    int s = d.workbook.add_sheet("m");
+    std::vector<std::pair<CellAddress, Value>> cells = {
+        {{s, 0, 0}, Value::number(0.1 + 0.2)},  {{s, 0, 2}, Value::text("3")},
+        {{s, 1, 1}, Value::text("a,b")},        {{s, 1, 3}, Value::text("say \"hi\"")},
+        {{s, 3, 0}, Value::boolean(true)},      {{s, 3, 1}, Value::error(ErrorCode::NA)},
+        {{s, 3, 2}, Value::text("TRUE")},       {{s, 3, 3}, Value::text(" pad")},
+        {{s, 4, 0}, Value::text("two\nlines")}, {{s, 4, 1}, Value::text("")},
+        {{s, 4, 2}, Value::text("#N/A")},       {{s, 4, 3}, Value::number(-1e-300)},
+    };
+    for (const auto& c : cells) d.workbook.set_value(c.first, c.second);
+    d.workbook.set_formula({s, 5, 0}, "SUM(A1,C1)");
+    std::string text = host::io::csv_text(d.workbook, s);
+    Document back = host::io::load_csv_text("m.csv", text);
+    for (const auto& c : cells) EXPECT_EQ(back.workbook.value(c.first), c.second) << text;
+    EXPECT_EQ(back.workbook.formula_text({0, 5, 0}), "SUM(A1,C1)");
+    EXPECT_TRUE(back.workbook.value({0, 0, 1}).is_empty());
+    EXPECT_TRUE(back.workbook.value({0, 2, 0}).is_empty());
+}
+
+TEST(CsvWrite, SheetNamesFromFileNames) {
+    struct Case {
+        const char* path;
+        const char* name;
+    } cases[] = {
+        {"model.csv", "model"},
+        {"/a/b/Q1 [draft].csv", "Q1 _draft_"},
+        {"dir.d/noext", "noext"},
+        {".csv", ".csv"},
+        {"'quoted'.csv", "quoted"},
+        {"/x/.csv/", "Sheet1"},
+        {"abcdefghijklmnopqrstuvwxyz0123456789.csv", "abcdefghijklmnopqrstuvwxyz01234"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(host::io::sheet_name_for(c.path), c.name) << c.path;
+}
+
+class SaveFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/ombrix-io-test.XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override {
+        for (const std::string& f : files()) ::unlink((dir + "/" + f).c_str());
+        ::rmdir((dir + "/sub").c_str());
+        ::rmdir(dir.c_str());
+    }
+    std::vector<std::string> files() const {
+        std::vector<std::string> out;
+        if (DIR* d = ::opendir(dir.c_str())) {
+            while (dirent* e = ::readdir(d))
+                if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+                    out.push_back(e->d_name);
+            ::closedir(d);
+        }
+        return out;
+    }
+    std::string dir;
+};
+
+TEST_F(SaveFiles, AtomicWriteReplacesAndKeepsPermissions) {
+    std::string path = dir + "/book.xlsx";
+    host::io::write_file_atomically(path, "first");
+    EXPECT_EQ(host::io::read_file(path), "first");
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    host::io::write_file_atomically(path, std::string(100000, 'b'));
+    EXPECT_EQ(host::io::read_file(path), std::string(100000, 'b'));
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(files(), std::vector<std::string>{"book.xlsx"}) << "no temporary file left";
+}
+
+TEST_F(SaveFiles, FailureLeavesTheTargetAndNoTemporaryFile) {
+    // The target is a directory: the rename fails after the temporary file was written.
+    std::string target = dir + "/sub";
+    ASSERT_EQ(::mkdir(target.c_str(), 0755), 0);
+    EXPECT_THROW(host::io::write_file_atomically(target, "data"), IoError);
+    struct stat st;
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(files(), std::vector<std::string>{"sub"});
+    try {
+        host::io::write_file_atomically(dir + "/missing/book.xlsx", "data");
+        FAIL();
+    } catch (const IoError& e) {
+        EXPECT_EQ(e.file(), dir + "/missing/book.xlsx");
+        EXPECT_NE(std::string(e.what()).find("cannot save"), std::string::npos);
+    }
+}
+
+TEST_F(SaveFiles, SaveChoosesTheFormatByExtension) {
+    Document d = host::io::load_csv_text("m.csv", "1,=A1+1\n");
+    d.workbook.recalculate_all();
+    host::io::save(d, dir + "/out.csv");
+    host::io::save(d, dir + "/out.XLSX");
+    EXPECT_EQ(host::io::read_file(dir + "/out.csv"), "1,=A1+1\n");
+    Document x = host::io::load(dir + "/out.XLSX");
+    x.workbook.recalculate_all();
+    EXPECT_EQ(x.workbook.value({0, 0, 1}), Value::number(2));
+    EXPECT_EQ(host::io::format_of("a/b.Csv"), host::io::Format::Csv);
+    EXPECT_EQ(host::io::format_of("a.csv/b"), host::io::Format::Xlsx);
+}
+
+TEST(Diagnostics, UnknownFunctionsOnceEachAndCycles) {
+    Document d = host::io::load_csv_text("m.csv", "=NOSUCH(1),=nosuch(2),=OTHER()\n=A3,,\n=A2\n");
+    d.workbook.recalculate_all();
+    std::vector<std::string> w = host::io::diagnostic_warnings("m.csv", d.workbook);
+    ASSERT_EQ(w.size(), 3u);
+    EXPECT_EQ(w[0], "m.csv: warning: unknown function NOSUCH in m!A1, m!B1");
+    EXPECT_EQ(w[1], "m.csv: warning: unknown function OTHER in m!C1");
+    EXPECT_EQ(w[2], "m.csv: warning: circular reference through m!A2, m!A3");
+}
+
+} // namespace

@@ -1,0 +1,318 @@
+#include "io/Document.hpp"
+#include "io/IoError.hpp"
+#include "io/Package.hpp"
+#include "io/Xlsx.hpp"
+#include "io/XlsxParts.hpp"
+
+#include "FlatJson.hpp"
+#include "TestPackages.hpp"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+
+using host::engine::CellAddress;
+using host::engine::Value;
+using host::engine::Workbook;
+using host::io::Document;
+using host::io::IoError;
+using host::io::Package;
+using testing_packages::corpus;
+using testing_packages::workbook_parts;
+using testing_packages::zip;
+
+namespace {
+
+CellAddress at(const Workbook& book, const std::string& key) {
+    std::size_t bang = key.rfind('!');
+    CellAddress a;
+    a.sheet = book.find_sheet(key.substr(0, bang));
+    if (a.sheet < 0 || !host::engine::parse_a1(key.substr(bang + 1), a.row, a.col))
+        throw std::runtime_error("no cell " + key);
+    return a;
+}
+
+Value value(const Workbook& book, const std::string& key) { return book.value(at(book, key)); }
+
+std::map<std::string, Value> expected_values() {
+    return testing_json::parse_object(host::io::read_file(corpus("expected.json")));
+}
+
+// Every value of every formula cell, by "Sheet!A1".
+std::map<std::string, Value> formula_values(const Workbook& book) {
+    std::map<std::string, Value> out;
+    for (int s = 0; s < book.sheet_count(); ++s)
+        book.for_each_cell(s, [&](std::int32_t r, std::int32_t c, const Value& v) {
+            CellAddress a{s, r, c};
+            if (book.is_formula(a)) out[host::io::cell_key(book, a)] = v;
+        });
+    return out;
+}
+
+Document reload(const Document& document) {
+    return host::io::load_xlsx_bytes("saved.xlsx", host::io::xlsx_bytes(document, "saved.xlsx"));
+}
+
+std::string part_text(const std::string& bytes, const std::string& part) {
+    return Package("saved.xlsx", bytes).read(part);
+}
+
+class Corpus : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(Corpus, LoadsAndRecalculatesToTheExpectedValues) {
+    Document d = host::io::load_xlsx(corpus(GetParam()));
+    d.workbook.recalculate_all();
+    EXPECT_EQ(d.workbook.active_sheet(), 1);
+    EXPECT_TRUE(d.warnings.empty());
+    auto expected = expected_values();
+    ASSERT_EQ(expected.size(), 16u);
+    for (const auto& e : expected) EXPECT_EQ(value(d.workbook, e.first), e.second) << e.first;
+}
+
+TEST_P(Corpus, SavedPackageReloadsWithTheSameValuesAndUntouchedParts) {
+    Document d = host::io::load_xlsx(corpus(GetParam()));
+    d.workbook.recalculate_all();
+    std::string bytes = host::io::xlsx_bytes(d, "saved.xlsx");
+    Package before("in.xlsx", host::io::read_file(corpus(GetParam())));
+    Package after("saved.xlsx", bytes);
+    ASSERT_EQ(after.entries(), before.entries());
+
+    // Only the workbook part and the sheet with formulas may change; Inputs holds only
+    // constants that did not change.
+    std::set<std::string> may_change = {d.workbook_part, d.sheet_parts[1]};
+    for (const std::string& entry : before.entries())
+        if (!may_change.count(entry)) {
+            EXPECT_EQ(after.read(entry), before.read(entry)) << entry;
+        }
+    EXPECT_NE(after.read(d.workbook_part).find("fullCalcOnLoad=\"1\""), std::string::npos);
+
+    // The cached values in the file are the engine's, to the last bit.
+    host::io::WorkbookRecord record = host::io::read_workbook_parts(after);
+    std::map<std::string, Value> values = formula_values(d.workbook);
+    for (const auto& cell : record.sheets[1].cells) {
+        std::string key = "Calc Sheet!" + host::io::format_address(cell.at);
+        ASSERT_TRUE(values.count(key)) << key;
+        EXPECT_EQ(cell.value, values[key]) << key;
+    }
+
+    Document again = host::io::load_xlsx_bytes("saved.xlsx", bytes);
+    again.workbook.recalculate_all();
+    EXPECT_EQ(formula_values(again.workbook), values);
+    EXPECT_EQ(again.workbook.active_sheet(), 1);
+    EXPECT_EQ(again.workbook.name_formula("rate"), d.workbook.name_formula("rate"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Producers, Corpus,
+                         ::testing::Values("openpyxl.xlsx", "libxlsxwriter.xlsx", "libreoffice.xlsx",
+                                           "handmade.xlsx", "handmade-prefixed.xlsx"));
+
+TEST(XlsxWriteBack, ChangedNewAndClearedCellsKeepStylesAndOrder) {
+    Document d = host::io::load_xlsx(corpus("handmade.xlsx"));
+    Workbook& book = d.workbook;
+    book.set_value(at(book, "Inputs!B2"), Value::number(20));       // changed number
+    book.set_value(at(book, "Inputs!A1"), Value::text("Title"));    // shared string -> inline
+    book.set_value(at(book, "Inputs!C2"), Value::number(1.5));      // new cell, existing row
+    book.set_value(at(book, "Inputs!D10"), Value::text("<&> new")); // new row past the end
+    book.set_value(at(book, "Inputs!A9"), Value::boolean(false));   // new row between
+    book.clear(at(book, "Inputs!B6"));                               // cleared
+    book.recalculate_all();
+    std::string bytes = host::io::xlsx_bytes(d, "saved.xlsx");
+
+    Document again = host::io::load_xlsx_bytes("saved.xlsx", bytes);
+    again.workbook.recalculate_all();
+    for (const char* key : {"Inputs!B2", "Inputs!A1", "Inputs!C2", "Inputs!D10", "Inputs!A9",
+                            "Inputs!B6", "Inputs!B7", "Calc Sheet!A1", "Calc Sheet!A4"})
+        EXPECT_EQ(value(again.workbook, key), value(book, key)) << key;
+    EXPECT_EQ(value(again.workbook, "Calc Sheet!A1"), Value::number(80));
+    EXPECT_TRUE(value(again.workbook, "Inputs!B6").is_empty());
+
+    Package before("in.xlsx", host::io::read_file(corpus("handmade.xlsx")));
+    Package after("saved.xlsx", bytes);
+    for (const char* part : {"xl/sharedStrings.xml", "xl/styles.xml", "xl/calcChain.xml",
+                             "xl/comments1.xml", "xl/drawings/vmlDrawing1.vml",
+                             "xl/worksheets/_rels/sheet1.xml.rels", "[Content_Types].xml"})
+        EXPECT_EQ(after.read(part), before.read(part)) << part;
+
+    host::io::XmlDocument sheet =
+        host::io::parse_xml("saved.xlsx", "sheet1", after.read("xl/worksheets/sheet1.xml"));
+    pugi::xml_node data = host::io::child(sheet.root(), "sheetData");
+    host::io::Address last{0, 0};
+    bool first = true;
+    std::map<std::string, std::string> styles;
+    for (pugi::xml_node row : data.children("row"))
+        for (pugi::xml_node c : row.children("c")) {
+            host::io::Address a;
+            ASSERT_EQ(host::io::parse_address(c.attribute("r").value(), a), host::io::AddressParse::Ok);
+            EXPECT_EQ(a.row + 1, row.attribute("r").as_uint());
+            if (!first) {
+                EXPECT_TRUE(last < a) << c.attribute("r").value() << " out of order";
+            }
+            last = a;
+            first = false;
+            styles[c.attribute("r").value()] = c.attribute("s").value();
+        }
+    EXPECT_EQ(styles["A1"], "1");  // style kept on a changed cell
+    EXPECT_EQ(styles["A2"], "1");
+    EXPECT_EQ(styles["B2"], "");
+    EXPECT_TRUE(styles.count("D10"));
+    EXPECT_EQ(std::string(host::io::child(sheet.root(), "dimension").attribute("ref").value()), "A1:D10");
+    // The legacy drawing element after the sheet data is still there.
+    EXPECT_TRUE(host::io::child(sheet.root(), "legacyDrawing"));
+
+    std::string workbook = after.read("xl/workbook.xml");
+    EXPECT_NE(workbook.find("<calcPr calcId=\"191029\" fullCalcOnLoad=\"1\"/>"), std::string::npos)
+        << workbook;
+}
+
+TEST(XlsxWriteBack, ConstantOverASharedAnchorGivesDependentsTheirOwnFormulas) {
+    Document d = host::io::load_xlsx(corpus("handmade.xlsx"));
+    d.workbook.set_value(at(d.workbook, "Calc Sheet!B1"), Value::number(5));
+    d.workbook.recalculate_all();
+    Document again = reload(d);
+    again.workbook.recalculate_all();
+    EXPECT_FALSE(again.workbook.is_formula(at(again.workbook, "Calc Sheet!B1")));
+    EXPECT_EQ(value(again.workbook, "Calc Sheet!B1"), Value::number(5));
+    for (const char* key : {"Calc Sheet!B2", "Calc Sheet!B3", "Calc Sheet!B4", "Calc Sheet!B5"}) {
+        EXPECT_TRUE(again.workbook.is_formula(at(again.workbook, key))) << key;
+        EXPECT_EQ(value(again.workbook, key), value(d.workbook, key)) << key;
+    }
+    EXPECT_EQ(again.workbook.formula_text(at(again.workbook, "Calc Sheet!B3")), "Inputs!B4*2");
+}
+
+TEST(XlsxWriteBack, InsertionIntoImplicitPositionsKeepsEveryCellInPlace) {
+    Document d = host::io::load_xlsx(corpus("handmade-prefixed.xlsx"));
+    std::map<std::string, Value> inputs;
+    d.workbook.for_each_cell(0, [&](std::int32_t r, std::int32_t c, const Value& v) {
+        inputs[host::engine::a1_name(r, c)] = v;
+    });
+    d.workbook.set_value(at(d.workbook, "Inputs!C3"), Value::number(-7));
+    d.workbook.set_value(at(d.workbook, "Inputs!A12"), Value::text("x"));
+    inputs["C3"] = Value::number(-7);
+    inputs["A12"] = Value::text("x");
+    std::string bytes = host::io::xlsx_bytes(d, "saved.xlsx");
+    Document again = host::io::load_xlsx_bytes("saved.xlsx", bytes);
+    std::map<std::string, Value> back;
+    again.workbook.for_each_cell(0, [&](std::int32_t r, std::int32_t c, const Value& v) {
+        back[host::engine::a1_name(r, c)] = v;
+    });
+    EXPECT_EQ(back, inputs);
+    std::string sheet = part_text(bytes, "xl/worksheets/sheet1.xml");
+    EXPECT_NE(sheet.find("<x:c r=\"C3\"><x:v>-7</x:v></x:c>"), std::string::npos) << sheet;
+    EXPECT_EQ(sheet.find("<c "), std::string::npos) << "new elements take the document's prefix";
+}
+
+TEST(XlsxWriteBack, NumbersAndTextReadBackExactly) {
+    const double numbers[] = {0.1 + 0.2, 1e-300, 5e-324, 1.7976931348623157e308, -2.5e-10,
+                              123456789012345680000.0, 1.0 / 3.0, -0.0, 1e15, 1e16 + 2};
+    const std::string texts[] = {"  lead and trail  ", "a\x01" "b", "_x0041_", "<&>\"'", "tab\there",
+                                 "line\nbreak\r\n", "", "=not a formula", "1e5"};
+    Document d = host::io::load_xlsx(corpus("handmade.xlsx"));
+    int sheet = 0;
+    std::int32_t row = 20;
+    for (double x : numbers) d.workbook.set_value({sheet, row++, 0}, Value::number(x));
+    for (const std::string& t : texts) d.workbook.set_value({sheet, row++, 0}, Value::text(t));
+    Document again = reload(d);
+    row = 20;
+    for (double x : numbers) {
+        const Value& v = again.workbook.value({sheet, row++, 0});
+        EXPECT_EQ(v, Value::number(x)) << x;
+    }
+    for (const std::string& t : texts) EXPECT_EQ(again.workbook.value({sheet, row++, 0}), Value::text(t)) << t;
+}
+
+TEST(XlsxWriteBack, FormulaResultsOfEveryType) {
+    Package p("t.xlsx",
+              zip(workbook_parts({{"S", "<row r=\"1\"><c r=\"A1\"><f>1+1</f><v>2</v></c>"
+                                        "<c r=\"B1\"><f>\"a\"&amp;\"b\"</f></c>"
+                                        "<c r=\"C1\"><f>1&lt;2</f></c>"
+                                        "<c r=\"D1\"><f>1/0</f></c><c r=\"E1\" t=\"e\"><f>1+2</f><v>#N/A</v></c></row>"}})));
+    Document d = host::io::load_xlsx_bytes("t.xlsx", p.bytes());
+    d.workbook.recalculate_all();
+    std::string sheet = part_text(host::io::xlsx_bytes(d, "saved.xlsx"), "xl/worksheets/sheet1.xml");
+    EXPECT_NE(sheet.find("<c r=\"A1\"><f>1+1</f><v>2</v></c>"), std::string::npos) << sheet;
+    EXPECT_NE(sheet.find("<c r=\"B1\" t=\"str\"><f>\"a\"&amp;\"b\"</f><v>ab</v></c>"), std::string::npos) << sheet;
+    EXPECT_NE(sheet.find("<c r=\"C1\" t=\"b\"><f>1&lt;2</f><v>1</v></c>"), std::string::npos) << sheet;
+    EXPECT_NE(sheet.find("<c r=\"D1\" t=\"e\"><f>1/0</f><v>#DIV/0!</v></c>"), std::string::npos) << sheet;
+    EXPECT_NE(sheet.find("<c r=\"E1\"><f>1+2</f><v>3</v></c>"), std::string::npos) << sheet;
+}
+
+TEST(XlsxWriteBack, NothingChangedLeavesEverySheetAlone) {
+    Package p("t.xlsx", zip(workbook_parts({{"S", "<row r=\"1\"><c r=\"A1\"><v>4</v></c>"
+                                                  "<c r=\"B1\"><f>A1*2</f><v>8</v></c></row>"}})));
+    Document d = host::io::load_xlsx_bytes("t.xlsx", p.bytes());
+    d.workbook.recalculate_all();
+    std::string bytes = host::io::xlsx_bytes(d, "saved.xlsx");
+    EXPECT_EQ(part_text(bytes, "xl/worksheets/sheet1.xml"), p.read("xl/worksheets/sheet1.xml"));
+    // A stale cached value is a change.
+    d.workbook.set_value({0, 0, 0}, Value::number(5));
+    d.workbook.recalculate_all();
+    bytes = host::io::xlsx_bytes(d, "saved.xlsx");
+    EXPECT_NE(part_text(bytes, "xl/worksheets/sheet1.xml").find("<f>A1*2</f><v>10</v>"), std::string::npos);
+}
+
+TEST(XlsxWriteBack, WorkbookWithoutPackageGetsANewOne) {
+    Document d;
+    int s = d.workbook.add_sheet("New one");
+    d.workbook.add_sheet("Second");
+    d.workbook.set_value({s, 0, 0}, Value::number(2.5));
+    d.workbook.set_value({s, 1, 0}, Value::text("t"));
+    d.workbook.set_formula({s, 2, 1}, "A1*4");
+    d.workbook.set_formula({1, 0, 0}, "'New one'!B3+1");
+    d.workbook.define_name("half", "0.5");
+    d.workbook.set_active_sheet(1);
+    d.workbook.recalculate_all();
+    Document again = reload(d);
+    again.workbook.recalculate_all();
+    EXPECT_EQ(again.workbook.sheet_names(), d.workbook.sheet_names());
+    EXPECT_EQ(again.workbook.active_sheet(), 1);
+    EXPECT_EQ(again.workbook.value({0, 1, 0}), Value::text("t"));
+    EXPECT_EQ(again.workbook.value({1, 0, 0}), Value::number(11));
+    EXPECT_EQ(again.workbook.name_formula("half"), "0.5");
+}
+
+TEST(XlsxLoad, FormulaErrorsNameTheFileSheetAndCell) {
+    struct Case {
+        std::string sheet_data;
+        std::string message;
+    } cases[] = {
+        {"<row r=\"7\"><c r=\"B7\"><f>1+*2</f></c></row>",
+         "book.xlsx: sheet 'Plan', cell B7: formula does not parse: =1+*2: "},
+        {"<row r=\"2\"><c r=\"A2\"><f t=\"shared\" si=\"3\"/></c></row>",
+         "book.xlsx: sheet 'Plan', cell A2: shared formula 3 has no anchor cell"},
+        {"<row r=\"1\"><c r=\"A1\"><f t=\"shared\" ref=\"A1:A2\" si=\"0\">SUM(</f></c>"
+         "</row><row r=\"2\"><c r=\"A2\"><f t=\"shared\" si=\"0\"/></c></row>",
+         "book.xlsx: sheet 'Plan', cell A1: formula does not parse: =SUM(: "},
+    };
+    for (const Case& c : cases) {
+        try {
+            host::io::load_xlsx_bytes("book.xlsx", zip(workbook_parts({{"Plan", c.sheet_data}})));
+            ADD_FAILURE() << "no error for " << c.sheet_data;
+        } catch (const IoError& e) {
+            EXPECT_EQ(std::string(e.what()).substr(0, c.message.size()), c.message) << e.what();
+        }
+    }
+    try {
+        host::io::load_xlsx_bytes("book.xlsx", zip(workbook_parts({{"a[1]", ""}})));
+        ADD_FAILURE();
+    } catch (const IoError& e) {
+        EXPECT_EQ(e.sheet(), "a[1]");
+    }
+}
+
+TEST(XlsxLoad, NamesThatCannotBeDefinedAreWarnings) {
+    Document d = host::io::load_xlsx_bytes(
+        "book.xlsx", zip(workbook_parts({{"S", "<row r=\"1\"><c r=\"A1\"><f>good*2</f></c></row>"}}, "",
+                                        "<definedNames><definedName name=\"good\">3</definedName>"
+                                        "<definedName name=\"broken\">1+*</definedName>"
+                                        "<definedName name=\"_xlnm.Print_Area\">S!$A$1</definedName>"
+                                        "</definedNames>")));
+    d.workbook.recalculate_all();
+    EXPECT_EQ(d.workbook.value({0, 0, 0}), Value::number(6));
+    ASSERT_EQ(d.warnings.size(), 1u);
+    EXPECT_EQ(d.warnings[0].rfind("book.xlsx: warning: name broken ignored: formula does not parse", 0), 0u)
+        << d.warnings[0];
+}
+
+} // namespace
