@@ -201,9 +201,13 @@ TEST_F(Module, SolveFailureEndsInOneErrorAlert) {
     // OK with a population of 1: the edit box of "Population" is control 11.
     excel_().overrides[xlfDialogBox] = [](int, XLOPER* result, const std::vector<XLOPER*>& args) {
         Value table = Value::copy(args.at(0));
-        for (unsigned r = 0; r + 1 < table.rows; ++r)
+        for (unsigned r = 0; r + 1 < table.rows; ++r) {
             if (table.at(r, 5).is_str("Population"))
                 table.elements.at((r + 1) * table.columns + 6) = fake::str("1");
+            // A list answers with the position of its entry, as a number.
+            if (table.at(r, 0).base_type() == xltypeNum && table.at(r, 0).num == 21)
+                table.elements.at(r * table.columns + 6) = fake::num(1);
+        }
         fake::Excel::instance().give_array(result, table);
         return 0;
     };
