@@ -130,6 +130,14 @@ TEST(Mutation, OneDrawPerBitFlippingWhereTheDrawIsBelowTheRate) {
     mutation.mutate(c, 0, source);
     EXPECT_EQ(c.words, (std::vector<unsigned int>{0x90000000u, 0u}));
     EXPECT_EQ(draws_between(engine, source.base()), 128) << "rate 0 still draws for every bit";
+
+    // A rate that is no multiple of 2^-32 against the draws just below and above it.
+    const std::uint32_t below = 429496729u; // 0.1 * 2^32 = 429496729.6
+    Source edge(engine_with_outputs({below, below + 1, below - 1}));
+    mutation.rate = 0.1;
+    Chromosome d(1);
+    mutation.mutate(d, 0, edge);
+    EXPECT_EQ(d.words[0] >> 29, 5u) << "bits 0 and 2 flip, bit 1 does not";
 }
 
 TEST(OperatorsDeathTest, ConsistencyChecksReportExpressionFileAndLine) {

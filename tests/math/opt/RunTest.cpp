@@ -188,6 +188,11 @@ TEST(Run, ReturnsTheFirstBestEvaluatedPointAndMinimiseNegates) {
     EXPECT_EQ(low.points, negated.points);
     EXPECT_TRUE(e2 == e3);
 
+    // Population 2, one generation, a flat objective: the first random point wins the tie.
+    GAOptimiser two = make(2, 1, 1, {{0, 1}});
+    boost::mt19937 run = GAOptimiser::spawn_run_engine(boost::mt19937(31)), e4(31);
+    EXPECT_EQ(two.maximise(Recorder([](const std::vector<double>&) { return 1.0; }), e4),
+              std::vector<double>{std::floor(run() / 4294967296.0 * 4294967295.0) / 4294967295.0});
 }
 
 // Runs o and returns the message of the usr::Exception it must throw, checking that the
