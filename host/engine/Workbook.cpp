@@ -370,6 +370,12 @@ struct Workbook::Impl final : Grid {
     }
 
     void relink_names() {
+        // Create every name the definitions mention first: linking must not grow `names`
+        // while it reads a definition in it.
+        for (std::size_t i = 0; i < names.size(); ++i)
+            if (names[i].defined)
+                for (std::size_t k = 0; k < names[i].program.names.size(); ++k)
+                    name_slot(std::string(names[i].program.names[k]));
         for (NameDef& n : names) {
             if (!n.defined)
                 continue;
