@@ -1,6 +1,8 @@
 #ifndef OMBRIX_SOLVER_OMBRIXIMPL_HPP
 #define OMBRIX_SOLVER_OMBRIXIMPL_HPP
 
+#include "excel/CellRef.hpp"
+#include "excel/RangeRef.hpp"
 #include "math/opt/GAOptimiser.hpp"
 #include "solver/ParseParam.hpp"
 
@@ -12,6 +14,44 @@
 class OmbrixImpl {
 public:
     OmbrixImpl();
+
+    // The Solve command: shows the dialog with the current settings, stores what was
+    // entered and runs the optimisation. Every failure is an exception for the entry point.
+    void solve();
+    // Checks the stored reference texts, reads the bounds and runs setup.
+    void process();
+    // One optimisation of the workbook model; the best point ends up in the variable cells.
+    // A run that fails part-way puts the variable cells' starting contents back.
+    void setup(const std::vector<double>& min, const std::vector<double>& max,
+               const excel::RangeRef& variables, const excel::CellRef& target, bool maximise,
+               unsigned int seed);
+
+    // A reference text that must be one row or one column of cells; name is for messages.
+    static void as_vector(const std::string& text, const std::string& name,
+                          excel::RangeRef& range);
+    // The numbers of such a range, as many as reference has.
+    static std::vector<double> get_constant_vector(const std::string& text,
+                                                   const std::string& name,
+                                                   const std::vector<double>& reference);
+
+    // The About alert: product, installed version, help line.
+    void about() const;
+    static std::string about_text();
+    // Copies the block at test_block() one cell down and right, and moves the block along.
+    static void test();
+    // Where the next Test reads: A1:C3 when the library is loaded.
+    static excel::RangeRef& test_block();
+    // The reference parser and printer against a fixed table; silent when all pass.
+    static void run_tests();
+    static void checkcell(const std::string& text, const std::string& expected);
+    static void checkrange(const std::string& text, const std::string& expected);
+
+    // Crossover pairs neighbouring chromosomes, so a population must be even. Throws
+    // ExcelException with odd_population_message otherwise.
+    static void check_population(unsigned int size);
+    static const char* const odd_population_message;
+    // The last line of the dialog and of the About text.
+    static const char* const help_line;
 
     // Reference texts as last typed in the dialog, unchecked.
     std::string min_text;

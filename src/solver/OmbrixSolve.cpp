@@ -1,0 +1,131 @@
+#include "solver/OmbrixImpl.hpp"
+
+#include "excel/CellRef.hpp"
+#include "excel/Dialog.hpp"
+#include "excel/ExcelException.hpp"
+#include "excel/Range.hpp"
+#include "excel/RangeRef.hpp"
+#include "solver/CellSnapshot.hpp"
+#include "solver/ExcelObjFunc.hpp"
+
+#include <boost/lexical_cast.hpp>
+#include <boost/random/mersenne_twister.hpp>
+
+namespace {
+
+template <class T>
+std::string as_text(T value)
+{
+    return boost::lexical_cast<std::string>(value);
+}
+
+} // namespace
+
+void OmbrixImpl::check_population(unsigned int size)
+{
+    // Crossover works on neighbouring pairs; an odd chromosome would have no partner.
+    if (size % 2 != 0)
+        throw excel::ExcelException(odd_population_message);
+}
+
+void OmbrixImpl::solve()
+{
+    excel::Dialog dialog("Ombrix");
+    dialog.add_statictext("Domain:");
+    dialog.add_cellpicker("Min Vector", min_text);
+    dialog.add_cellpicker("Max Vector", max_text);
+    dialog.add_cellpicker("Var Vector", variable_text);
+    dialog.add_statictext("");
+    dialog.add_statictext("Objective:");
+    dialog.add_cellpicker("Function Cell", target_text);
+    dialog.add_listbox("Goal:", goals, goal);
+    dialog.add_statictext("");
+    dialog.add_statictext("Parameters:");
+    dialog.add_editbox("Seed", as_text(seed));
+    dialog.add_editbox("Population", as_text(optimiser.population_size));
+    dialog.add_editbox("Generations", as_text(optimiser.generations));
+    dialog.add_editbox("Trials", as_text(optimiser.trials));
+    dialog.add_statictext("");
+    dialog.add_statictext("Advanced:");
+    dialog.add_editbox("Crossover Rate", as_text(optimiser.one_point_crossover.rate));
+    dialog.add_editbox("Mutation Rate", as_text(optimiser.uniform_mutation.rate));
+    dialog.add_statictext("");
+    dialog.add_statictext(help_line);
+
+    if (!dialog.display(true))
+        return;
+
+    min_text = dialog[1];
+    max_text = dialog[2];
+    variable_text = dialog[3];
+    target_text = dialog[6];
+    goal = dialog[7];
+
+    // Each value is kept the moment it is accepted, so the next dialog shows it even when
+    // a later field is refused.
+    seed = parse_param<unsigned int>(dialog[10], 0u, 4294967295u,
+                                     "Expected seed to be a positive integer");
+    const int population = parse_param<int>(
+        dialog[11], 2, 2147483647, "Expected population size to be an integer above 2");
+    check_population(static_cast<unsigned int>(population));
+    optimiser.population_size = static_cast<unsigned int>(population);
+    optimiser.generations = static_cast<unsigned int>(parse_param<int>(
+        dialog[12], 2, 2147483647, "Expected number of generations to be an integer above 2"));
+    optimiser.trials = static_cast<unsigned int>(parse_param<int>(
+        dialog[13], 1, 2147483647, "Expected number of trials to be an integer above 1"));
+    optimiser.one_point_crossover.rate = parse_param<double>(
+        dialog[16], 0.0, 1.0, "Expected crossover rate to be a number  between 0 and 1");
+    optimiser.uniform_mutation.rate = parse_param<double>(
+        dialog[17], 0.0, 1.0, "Expected mutation rate to be a number between 0 and 1");
+
+    process();
+}
+
+void OmbrixImpl::process()
+{
+    check_population(optimiser.population_size);
+
+    excel::RangeRef variables;
+    as_vector(variable_text, "variable", variables);
+    const unsigned int n = static_cast<unsigned int>(
+        (variables.end.x - variables.first.x) * (variables.end.y - variables.first.y));
+
+    const std::vector<double> reference(n);
+    const std::vector<double> min = get_constant_vector(min_text, "Min", reference);
+    const std::vector<double> max = get_constant_vector(max_text, "Max", reference);
+
+    excel::CellRef target;
+    if (!excel::CellRef::coerce_to_cell(target_text, target))
+        throw excel::ExcelException("Invalid target cell specified");
+
+    const bool maximise = goal == goals.front();
+    setup(min, max, variables, target, maximise, seed);
+}
+
+void OmbrixImpl::setup(const std::vector<double>& min, const std::vector<double>& max,
+                       const excel::RangeRef& variables, const excel::CellRef& target,
+                       bool maximise, unsigned int seed)
+{
+    const unsigned int n = static_cast<unsigned int>(
+        (variables.end.x - variables.first.x) * (variables.end.y - variables.first.y));
+
+    optimiser.clear_design_variables();
+    for (unsigned int i = 0; i < n; ++i)
+        // An empty or NaN interval throws std::runtime_error from the interval type itself.
+        optimiser.design_variable(math::opt::Interval(min[i], max[i]));
+
+    ExcelObjFunc objective(variables, target);
+    boost::mt19937 engine(seed);
+
+    // Every evaluation overwrites the variable cells: keep what the user had there, so a
+    // run that fails part-way does not leave a random candidate in place of the inputs.
+    const CellSnapshot inputs(variables);
+    try {
+        const std::vector<double> result = maximise ? optimiser.maximise(objective, engine)
+                          : optimiser.minimise(objective, engine);
+        excel::Range(variables).set(result);
+    } catch (...) {
+        inputs.restore();
+        throw;
+    }
+}
