@@ -1,5 +1,6 @@
 // ombrix: runs the optimiser add-in's commands on a workbook file, without a spreadsheet
 // program. Each subcommand lives in its own source file and registers itself here.
+#include "AddinCommands.hpp"
 #include "Commands.hpp"
 
 #include <exception>
@@ -12,6 +13,12 @@ int main(int argc, char** argv) {
         "ombrix");
     ombrix.require_subcommand(1);
     app::Outcome outcome;
+    app::add_solve_command(ombrix, outcome);
+    app::add_about_command(ombrix, outcome);
+    app::add_run_tests_command(ombrix, outcome);
+    app::add_test_command(ombrix, outcome);
+    app::add_menu_command(ombrix, outcome);
+    app::add_run_command(ombrix, outcome);
     app::add_calc_command(ombrix, outcome);
     try {
         ombrix.parse(argc, argv);

@@ -1,0 +1,158 @@
+// The session shared by the add-in commands, and `ombrix run NAME` for any exported command.
+#include "AddinCommands.hpp"
+#include "Calc.hpp"
+#include "Commands.hpp"
+
+#include "io/Document.hpp"
+#include "ui/Dialog.hpp"
+#include "usr/Exception.hpp"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+
+namespace app {
+
+namespace fs = std::filesystem;
+
+Session::Session(host::engine::Workbook& workbook, const std::string& book_name,
+                 const SessionOptions& options, std::ostream& out, std::ostream& err)
+    : host_(workbook, book_name), current_(host_), front_end_(out, err) {
+    front_end_.attach(host_);
+    front_end_.set_answers(options.answers);
+    front_end_.set_form_input(options.form_input);
+    loader_ = std::make_unique<AddinLoader>(options.addin.empty() ? AddinLoader::find_default() : options.addin);
+    host_.set_module_path(loader_->path());
+    // Registering a procedure the module does not export fails, as in the spreadsheet.
+    AddinLoader* loader = loader_.get();
+    host_.set_procedure_resolver([loader](const std::string&, const std::string& procedure) {
+        return loader->exports(procedure);
+    });
+    loader_->open();
+}
+
+Session::~Session() {
+    // Closed and unloaded while this host is still current: the add-in calls back on close
+    // and its static objects may on unload.
+    loader_.reset();
+}
+
+void add_addin_option(CLI::App* command, std::string& addin) {
+    command->add_option("--addin", addin,
+                        "Load this build of the add-in module instead of the one built or installed "
+                        "with the command (also: the OMBRIX_ADDIN environment variable)")
+        ->type_name("PATH");
+}
+
+std::string output_path(const std::string& input, const std::string& output, bool in_place,
+                        const std::string& suffix) {
+    if (in_place) return input;
+    if (!output.empty()) {
+        std::error_code ec;
+        if (fs::exists(output, ec) && fs::equivalent(input, output, ec))
+            throw UsageError("--output names the input workbook " + input +
+                             "; use --in-place to overwrite it");
+        return output;
+    }
+    fs::path in(input);
+    fs::path out = in.parent_path() / (in.stem().string() + "." + suffix + in.extension().string());
+    return out.string();
+}
+
+int report(std::ostream& err, const std::string& message, int status) {
+    err << "ombrix: " << message << "\n";
+    return status;
+}
+
+std::string json_number(double x) {
+    if (!std::isfinite(x)) return "null";
+    char buffer[40];
+    std::snprintf(buffer, sizeof buffer, "%.17g", x);
+    return buffer;
+}
+
+int run_command(const RunOptions& options, std::ostream& out, std::ostream& err) {
+    try {
+        SessionOptions session;
+        session.addin = options.addin;
+        for (const std::string& f : options.fields) session.answers.push_back(host::ui::split_field(f));
+        if (session.answers.empty() && options.interactive) session.form_input = &std::cin;
+
+        std::optional<host::io::Document> document;
+        host::engine::Workbook blank;
+        host::engine::Workbook* book = &blank;
+        std::string book_name = "Book1";
+        std::string target;
+        if (!options.book.empty()) {
+            target = output_path(options.book, options.output, options.in_place, options.suffix);
+            document = host::io::load(options.book);
+            for (const std::string& w : document->warnings) err << w << "\n";
+            book = &document->workbook;
+            book_name = fs::path(options.book).filename().string();
+        } else {
+            if (!options.output.empty() || options.in_place)
+                throw UsageError("--output and --in-place need a workbook");
+            blank.add_sheet("Sheet1");
+        }
+        book->recalculate_all();
+        if (!options.sheet.empty()) {
+            int s = book->find_sheet(options.sheet);
+            if (s < 0) throw UsageError("the workbook has no sheet \"" + options.sheet + "\"");
+            book->set_active_sheet(s);
+        }
+
+        Session s(*book, book_name, session, out, err);
+        if (!s.addin().exports(options.name))
+            throw UsageError("the add-in exports no command \"" + options.name + "\"");
+        s.run(options.name);
+        if (s.front_end().answer_error()) throw UsageError(*s.front_end().answer_error());
+        if (s.front_end().error_alerts() > 0) {
+            if (document) err << "ombrix: the workbook was not saved\n";
+            return exit_failed;
+        }
+        if (document) {
+            host::io::save(*document, target);
+            err << "Saved " << target << "\n";
+        }
+        return exit_ok;
+    } catch (const UsageError& e) {
+        return report(err, e.what(), exit_usage);
+    } catch (const host::ui::DialogAnswerError& e) {
+        return report(err, e.what(), exit_usage);
+    } catch (const AddinError& e) {
+        return report(err, e.what(), exit_failed);
+    } catch (const usr::Exception& e) {
+        return report(err, e.what(), exit_failed);
+    } catch (const std::exception& e) {
+        return report(err, e.what(), exit_failed);
+    }
+}
+
+void add_run_command(CLI::App& ombrix, Outcome& outcome) {
+    auto options = std::make_shared<RunOptions>();
+    CLI::App* run = ombrix.add_subcommand(
+        "run",
+        "Call any command the add-in exports (Solve, About, RunTests, Test, ...) by name, on "
+        "an empty workbook or on BOOK. Dialogs are answered from --field, or with a form on a "
+        "terminal, or left at their initial values. Exit status 1 after an error alert.");
+    run->add_option("NAME", options->name, "The exported command to call, e.g. About")->required();
+    run->add_option("BOOK", options->book, "A workbook to run it on (.xlsx or .csv); saved afterwards");
+    run->add_option("--sheet", options->sheet, "Make this sheet active first")->type_name("NAME");
+    run->add_option("--field", options->fields,
+                    "Answer the dialog control with this label, e.g. --field \"Seed=7\" (repeatable)")
+        ->type_name("LABEL=VALUE");
+    auto* output = run->add_option("-o,--output", options->output,
+                                   "Save the workbook here (default: BOOK's name with .run before the extension)")
+                       ->type_name("FILE");
+    run->add_flag("--in-place", options->in_place, "Save the workbook over BOOK")->excludes(output);
+    add_addin_option(run, options->addin);
+    run->callback([options, &outcome]() {
+        options->interactive = isatty(0) != 0;
+        outcome.status = run_command(*options, std::cout, std::cerr);
+    });
+}
+
+} // namespace app

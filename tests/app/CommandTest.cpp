@@ -1,0 +1,270 @@
+// The `ombrix` program run as a user runs it: solve, about, run-tests, test, menu, run and
+// their help, on the bundled examples and small workbooks made here.
+#include "AddinCommands.hpp"
+#include "Mirror.hpp"
+
+#include "io/Document.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+using host::engine::Value;
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class Command : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/ombrix-app-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    // Runs the program with its standard input closed, as in a script.
+    Result ombrix(const std::string& args) const {
+        std::string cmd = std::string(OMBRIX_EXE) + " " + args + " >" + (dir / "stdout").string() + " 2>" +
+                          (dir / "stderr").string() + " </dev/null";
+        int rc = std::system(cmd.c_str());
+        Result r;
+        r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+        r.out = slurp(dir / "stdout");
+        r.err = slurp(dir / "stderr");
+        return r;
+    }
+    fs::path example(const std::string& name) const {
+        fs::path copy = dir / name;
+        fs::copy_file(fs::path(OMBRIX_SOURCE_DIR) / "examples" / name, copy);
+        return copy;
+    }
+    // A workbook of one sheet saved to dir.
+    fs::path book(const std::string& name, const std::function<void(host::engine::Workbook&)>& fill) const {
+        host::io::Document d;
+        d.workbook.add_sheet("Sheet1");
+        fill(d.workbook);
+        fs::path p = dir / name;
+        host::io::save(d, p.string());
+        return p;
+    }
+
+    fs::path dir;
+};
+
+// The number after "KEY": in a JSON text, read back exactly.
+double json_number_at(const std::string& json, const std::string& key) {
+    std::size_t at = json.find("\"" + key + "\": ");
+    if (at == std::string::npos) {
+        ADD_FAILURE() << key << " not in " << json;
+        return 0;
+    }
+    return std::strtod(json.c_str() + at + key.size() + 4, nullptr);
+}
+
+const char* rastrigin_flags = "--var B3:D3 --min B4:D4 --max B5:D5 --objective B8 --goal minimise";
+
+TEST_F(Command, SolveMatchesTheOptimiserCalledDirectly) {
+    fs::path input = example("rastrigin.xlsx");
+    Result r = ombrix("solve " + input.string() + " " + rastrigin_flags + " --seed 5 --generations 40 --json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<double> got = {json_number_at(r.out, "Rastrigin!B3"), json_number_at(r.out, "Rastrigin!C3"),
+                               json_number_at(r.out, "Rastrigin!D3")};
+    mirror::Settings s{5, 50, 40, 2, 1.0, 0.03125, false};
+    std::vector<double> best = mirror::solve(s, {-5.12, -5.12, -5.12}, {5.12, 5.12, 5.12}, mirror::rastrigin);
+    EXPECT_EQ(got, best);
+    EXPECT_EQ(json_number_at(r.out, "Rastrigin!B8"), mirror::rastrigin(best));
+    EXPECT_EQ(json_number_at(r.out, "evaluations"), 50 * 40 * 2);
+    EXPECT_GE(json_number_at(r.out, "seconds"), 0);
+
+    // The result is written into the saved workbook, next to the input; the input is untouched.
+    fs::path output = dir / "rastrigin.solved.xlsx";
+    ASSERT_TRUE(fs::exists(output));
+    host::io::Document solved = host::io::load(output.string());
+    EXPECT_EQ(solved.workbook.value({0, 2, 1}), Value::number(best[0]));
+    EXPECT_EQ(solved.workbook.value({0, 2, 3}), Value::number(best[2]));
+    EXPECT_EQ(slurp(input), slurp(fs::path(OMBRIX_SOURCE_DIR) / "examples/rastrigin.xlsx"));
+
+    // The same settings again give the same answer.
+    Result again = ombrix("solve " + input.string() + " " + rastrigin_flags + " --seed 5 --generations 40 --json");
+    EXPECT_EQ(json_number_at(again.out, "Rastrigin!C3"), got[1]);
+}
+
+TEST_F(Command, SolveSavesWhereAsked) {
+    fs::path input = book("model.xlsx", [](host::engine::Workbook& b) {
+        b.add_sheet("Model");
+        b.set_value({1, 0, 1}, Value::number(0)), b.set_value({1, 0, 2}, Value::number(0));
+        b.set_value({1, 1, 1}, Value::number(-3)), b.set_value({1, 1, 2}, Value::number(-2));
+        b.set_value({1, 2, 1}, Value::number(4)), b.set_value({1, 2, 2}, Value::number(1.5));
+        b.set_formula({1, 4, 1}, mirror::bowl_formula);
+    });
+    std::string flags = " --sheet Model --var B1:C1 --min B2:C2 --max B3:C3 --objective B5 --generations 10";
+    std::string before = slurp(input);
+
+    Result r = ombrix("solve " + input.string() + flags + " --output " + (dir / "out.xlsx").string());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::exists(dir / "out.xlsx"));
+    EXPECT_FALSE(fs::exists(dir / "model.solved.xlsx"));
+    EXPECT_NE(r.out.find("Model!B1"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Objective Model!B5"), std::string::npos) << r.out;
+    EXPECT_EQ(slurp(input), before);
+
+    r = ombrix("solve " + input.string() + flags + " --output " + input.string());
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("--in-place"), std::string::npos) << r.err;
+    EXPECT_EQ(slurp(input), before);
+
+    r = ombrix("solve " + input.string() + flags + " --in-place");
+    ASSERT_EQ(r.status, 0) << r.err;
+    host::io::Document solved = host::io::load(input.string());
+    EXPECT_NE(solved.workbook.value({1, 0, 1}), Value::number(0));
+    EXPECT_NEAR(solved.workbook.value({1, 0, 2}).as_number(), -0.5, 0.2);
+
+    r = ombrix("solve " + input.string() + " --sheet Nowhere --var B1:C1");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("Nowhere"), std::string::npos);
+}
+
+TEST_F(Command, SolveErrorAlertsEndWithStatusOne) {
+    fs::path input = example("production.xlsx");
+    struct Case {
+        std::string flags;
+        std::string message;
+    } cases[] = {
+        {"--population 1", "Error: Expected population size to be an integer above 2"},
+        {"--crossover 2", "Error: Expected crossover rate to be a number  between 0 and 1"},
+        {"", "Error: Expected variable vector"},
+        {"--var B3:D4", "Error: variable vector must be a row or column"},
+        {"--var B3:D3 --min B4:D4", "Error: Expected Max vector"},
+        {"--var B3:D3 --min B4:C4 --max B5:D5", "Error: Min vector has different size from variable vector"},
+        {"--var B3:D3 --min B4:D4 --max B5:D5 --objective B16:B17", "Error: Invalid target cell specified"},
+        {"--var B3:D3 --min B4:D4 --max B5:D5 --objective A16", "Error: Failed to get cell value as double"},
+    };
+    for (const Case& c : cases) {
+        Result r = ombrix("solve " + input.string() + " " + c.flags);
+        EXPECT_EQ(r.status, 1) << c.flags;
+        EXPECT_NE(r.err.find(c.message + "\n"), std::string::npos) << c.flags << ": " << r.err;
+        EXPECT_EQ(r.out, "") << c.flags;
+        EXPECT_FALSE(fs::exists(dir / "production.solved.xlsx")) << c.flags;
+    }
+}
+
+TEST_F(Command, UnknownFieldsAreRefusedBeforeTheAddinRuns) {
+    fs::path input = example("production.xlsx");
+    // The module named does not exist: refusing the flags must come first.
+    for (const char* flags : {"--field Colour=red", "--field Seed", "--field =3"}) {
+        Result r = ombrix("solve " + input.string() + " " + flags + " --addin /nonexistent.so");
+        EXPECT_EQ(r.status, 2) << flags << r.err;
+        EXPECT_EQ(r.err.find("nonexistent"), std::string::npos) << flags << ": " << r.err;
+    }
+    // A goal that is no entry is found once the dialog's list is known.
+    Result r = ombrix("solve " + input.string() + " --var B3:D3 --goal sideways");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("Maximise or Minimise"), std::string::npos) << r.err;
+    r = ombrix("solve " + input.string() + " --field \"goal=MINIMISE\" --field \"seed=3\" " +
+               "--var B3:D3 --min B4:D4 --max B5:D5 --objective B16 --generations 5 --json");
+    EXPECT_EQ(r.status, 0) << r.err;
+}
+
+TEST_F(Command, AboutRunTestsMenuAndRun) {
+    Result r = ombrix("about");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("Ombrix V", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("For help visit: "), std::string::npos);
+
+    r = ombrix("run-tests");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out + r.err, "");
+
+    r = ombrix("menu");
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::size_t menu = r.out.find("&Ombrix (in front of &Help)\n  Solve  -> runs Solve\n  About  -> runs About\n");
+    EXPECT_NE(menu, std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("macro type: \" 2\""), std::string::npos) << r.out;
+    r = ombrix("menu --json");
+    EXPECT_NE(r.out.find("[\"Solve\", \"Solve\", \"\", \"\", \"\"]"), std::string::npos) << r.out;
+
+    r = ombrix("run About");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("Ombrix V", 0), 0u) << r.out;
+    r = ombrix("run NoSuchCommand");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("NoSuchCommand"), std::string::npos);
+    r = ombrix("about --addin " + (dir / "missing.so").string());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("missing.so"), std::string::npos) << r.err;
+}
+
+TEST_F(Command, TestCopiesTheBlockAndSaves) {
+    fs::path input = book("block.xlsx", [](host::engine::Workbook& b) {
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c) b.set_value({0, r, c}, Value::number(10 * r + c));
+    });
+    Result r = ombrix("test " + input.string());
+    ASSERT_EQ(r.status, 0) << r.err;
+    host::io::Document tested = host::io::load((dir / "block.tested.xlsx").string());
+    for (int row = 0; row < 3; ++row)
+        for (int c = 0; c < 3; ++c) EXPECT_EQ(tested.workbook.value({0, row + 1, c + 1}), Value::number(10 * row + c));
+
+    fs::path holey = book("holey.xlsx", [](host::engine::Workbook& b) { b.set_value({0, 0, 0}, Value::number(1)); });
+    r = ombrix("test " + holey.string());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Error: range element not a double"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "holey.tested.xlsx"));
+}
+
+TEST_F(Command, HelpExplainsEachCommand) {
+    Result r = ombrix("--help");
+    EXPECT_EQ(r.status, 0);
+    for (const char* command : {"solve", "about", "run-tests", "test", "menu", "run", "calc"})
+        EXPECT_NE(r.out.find(command), std::string::npos) << command;
+    for (const char* command : {"solve", "about", "run-tests", "test", "menu", "run"}) {
+        Result h = ombrix(std::string(command) + " --help");
+        EXPECT_EQ(h.status, 0) << command;
+        EXPECT_NE(h.out.find("--addin"), std::string::npos) << command;
+    }
+    Result solve = ombrix("solve --help");
+    for (const char* flag : {"--var", "--min", "--max", "--objective", "--goal", "--seed", "--population",
+                             "--generations", "--trials", "--crossover", "--mutation", "--field", "--output",
+                             "--in-place", "--json", "--sheet", "Example:"})
+        EXPECT_NE(solve.out.find(flag), std::string::npos) << flag;
+}
+
+TEST(OutputPath, DefaultsNextToTheInput) {
+    EXPECT_EQ(app::output_path("dir/model.xlsx", "", false, "solved"), "dir/model.solved.xlsx");
+    EXPECT_EQ(app::output_path("model.csv", "", false, "solved"), "model.solved.csv");
+    EXPECT_EQ(app::output_path("a.b/model", "", false, "tested"), "a.b/model.tested");
+    EXPECT_EQ(app::output_path("model.xlsx", "", true, "solved"), "model.xlsx");
+    EXPECT_EQ(app::output_path("model.xlsx", "other.xlsx", false, "solved"), "other.xlsx");
+    std::string self = std::string(OMBRIX_SOURCE_DIR) + "/examples/production.xlsx";
+    EXPECT_THROW(app::output_path(self, std::string(OMBRIX_SOURCE_DIR) + "/examples/../examples/production.xlsx",
+                                  false, "solved"),
+                 app::UsageError);
+}
+
+TEST(JsonNumber, SeventeenSignificantDigitsReadBackExactly) {
+    for (double x : {0.1, 1.0 / 3, -2.5e-300, 123456789.123456789, 0.0})
+        EXPECT_EQ(std::strtod(app::json_number(x).c_str(), nullptr), x) << app::json_number(x);
+    EXPECT_EQ(app::json_number(0.1), "0.10000000000000001");
+    EXPECT_EQ(app::json_number(std::nan("")), "null");
+}
+
+} // namespace

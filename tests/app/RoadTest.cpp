@@ -1,0 +1,302 @@
+// The add-in module loaded through the host as the command loads it, walked from open to
+// close: registration and menu, the Solve dialog and its result, every failure of Solve
+// reaching an error alert, and everything removed again on close. Each test runs in a
+// process of its own, so each starts from a freshly loaded module.
+#include "AddinLoader.hpp"
+#include "Mirror.hpp"
+
+#include "api/Host.hpp"
+#include "ui/Dialog.hpp"
+#include "ui/FrontEnd.hpp"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <sstream>
+
+namespace {
+
+using host::engine::CellAddress;
+using host::engine::Value;
+
+// A workbook with a model on Sheet1: variables B1:C1, bounds in B2:C2 and B3:C3, the
+// objective in B5 (the mirror's formula).
+struct Model {
+    host::engine::Workbook book;
+    Model() {
+        book.add_sheet("Sheet1");
+        book.add_sheet("Other");
+        set(0, 1, 0.5), set(0, 2, 0.5);
+        set(1, 1, -3), set(1, 2, -2);
+        set(2, 1, 4), set(2, 2, 1.5);
+        book.set_formula({0, 4, 1}, mirror::bowl_formula);
+        set(6, 0, 1);   // A7:C7 hold text and blanks for the failure cases
+        book.set_value({0, 6, 1}, Value::text("n/a"));
+        book.set_formula({0, 7, 0}, "1/0");
+        book.set_active_sheet(0);
+        book.recalculate_all();
+    }
+    void set(int row, int col, double x) { book.set_value({0, row, col}, Value::number(x)); }
+    double at(int row, int col) const { return book.value({0, row, col}).as_number(); }
+};
+
+// The host, the terminal stand-in and the loaded module, in the order they must go away.
+struct Road {
+    Model model;
+    host::api::Host host{model.book, "Model.xlsx"};
+    host::api::CurrentHost current{host};
+    std::ostringstream out, err;
+    host::ui::FrontEnd front{out, err};
+    std::unique_ptr<app::AddinLoader> addin;
+    std::vector<host::api::Table> tables;   // every dialog as the add-in laid it out
+
+    Road() {
+        front.attach(host);
+        host.set_dialog_handler([this](host::api::Table& t) {
+            tables.push_back(t);
+            return front.answer(t);
+        });
+        addin = std::make_unique<app::AddinLoader>(OMBRIX_ADDIN_PATH);
+        host.set_module_path(addin->path());
+        app::AddinLoader* loader = addin.get();
+        host.set_procedure_resolver([loader](const std::string&, const std::string& p) { return loader->exports(p); });
+    }
+    ~Road() { addin.reset(); }
+
+    const std::vector<host::api::Menu>& bar() const { return *host.menu_bar(host::api::worksheet_menu_bar); }
+    int ombrix_menus() const {
+        int n = 0;
+        for (const host::api::Menu& m : bar()) n += m.title == "&Ombrix";
+        return n;
+    }
+    std::vector<std::pair<std::string, std::string>> valid_answers() const {
+        return {{"Var Vector", "B1:C1"}, {"Min Vector", "B2:C2"}, {"Max Vector", "B3:C3"},
+                {"Function Cell", "B5"}, {"Goal:", "Maximise"}, {"Seed", "11"},
+                {"Population", "20"},    {"Generations", "15"},   {"Trials", "2"},
+                {"Crossover Rate", "0.9"}, {"Mutation Rate", "0.02"}};
+    }
+    std::string last_alert() const { return host.alerts().empty() ? std::string() : host.alerts().back().text; }
+};
+
+TEST(AddinRoad, OpenRegistersCommandsAndAddsTheMenuOnce) {
+    Road road;
+    EXPECT_TRUE(road.host.registrations().empty());
+    EXPECT_EQ(road.addin->open(), 1);
+    const host::api::Registration* solve = road.host.find_registration("Solve");
+    const host::api::Registration* about = road.host.find_registration("About");
+    ASSERT_NE(solve, nullptr);
+    ASSERT_NE(about, nullptr);
+    for (const auto& [r, name] : {std::pair{solve, "Solve"}, std::pair{about, "About"}}) {
+        EXPECT_EQ(r->arguments, (std::vector<std::string>{road.addin->path(), name, "I", name, "", " 2", "Ombrix", " ",
+                                                          " ", name}));
+    }
+    // Solve is registered before About; neither self test is registered.
+    auto position = [&](const char* p) { return road.host.find_registration(p) - road.host.registrations().data(); };
+    EXPECT_LT(position("Solve"), position("About"));
+    EXPECT_EQ(road.host.find_registration("RunTests"), nullptr);
+    EXPECT_EQ(road.host.find_registration("Test"), nullptr);
+
+    const auto& bar = road.bar();
+    ASSERT_EQ(road.ombrix_menus(), 1);
+    std::size_t at = 0;
+    while (bar[at].title != "&Ombrix") ++at;
+    ASSERT_LT(at + 1, bar.size());
+    EXPECT_EQ(bar[at + 1].title, "&Help");
+    ASSERT_EQ(bar[at].items.size(), 2u);
+    EXPECT_EQ(bar[at].items[0][0], "Solve");
+    EXPECT_EQ(bar[at].items[0][1], "Solve");
+    EXPECT_EQ(bar[at].items[1][0], "About");
+    EXPECT_EQ(bar[at].items[1][1], "About");
+
+    std::size_t registered = road.host.registrations().size();
+    EXPECT_EQ(road.addin->open(), 1);
+    EXPECT_EQ(road.ombrix_menus(), 1);   // a second open adds no second menu
+    EXPECT_GE(road.host.registrations().size(), registered);
+    EXPECT_TRUE(road.host.alerts().empty());
+}
+
+TEST(AddinRoad, SolveShowsItsDialogAndWritesTheBestPoint) {
+    Road road;
+    road.addin->open();
+    road.front.set_answers(road.valid_answers());
+    EXPECT_EQ(road.addin->run("Solve"), 0);
+    EXPECT_TRUE(road.host.alerts().empty()) << road.last_alert();
+    ASSERT_EQ(road.tables.size(), 1u);
+
+    const host::api::Table& t = road.tables[0];
+    ASSERT_EQ(t.rows, 43);   // 20 controls, the dialog row, OK and Cancel
+    ASSERT_EQ(t.columns, 7);
+    // One goal list of two entries: H = 19 * 20 + 22.
+    EXPECT_EQ(t.at(0, 4), Value::number(402 + 100));
+    EXPECT_EQ(t.at(0, 5), Value::text("Ombrix"));
+    EXPECT_EQ(t.at(1, 0), Value::number(1));
+    EXPECT_EQ(t.at(1, 2), Value::number(452));
+    EXPECT_EQ(t.at(2, 0), Value::number(2));
+    const char* labels[] = {"Domain:", "Min Vector", "Max Vector", "Var Vector", "", "Objective:", "Function Cell",
+                            "Goal:", "", "Parameters:", "Seed", "Population", "Generations", "Trials", "",
+                            "Advanced:", "Crossover Rate", "Mutation Rate", ""};
+    const int codes[] = {5, 10, 10, 10, 5, 5, 10, 21, 5, 5, 6, 6, 6, 6, 5, 5, 6, 6, 5, 5};
+    for (int k = 0; k < 20; ++k) {
+        EXPECT_EQ(t.at(3 + 2 * k, 0), Value::number(5)) << k;
+        EXPECT_EQ(t.at(3 + 2 * k, 2), Value::number(20 + 20 * k)) << k;
+        if (k < 19) {
+            EXPECT_EQ(t.at(3 + 2 * k, 5).to_string(), labels[k]) << k;
+        }
+        EXPECT_EQ(t.at(4 + 2 * k, 0), Value::number(codes[k])) << k;
+        EXPECT_EQ(t.at(4 + 2 * k, 1), Value::number(220)) << k;
+    }
+    EXPECT_EQ(t.at(3 + 2 * 19, 5).to_string().rfind("For help visit: ", 0), 0u);
+    // The initial values are the add-in's defaults.
+    const char* initial[] = {"233", "50", "100", "2", "1", "0.03125"};
+    for (int k = 10, i = 0; k < 18; ++k)
+        if (codes[k] == 6) {
+            EXPECT_EQ(t.at(4 + 2 * k, 6).to_string(), initial[i++]) << k;
+        }
+    EXPECT_EQ(t.at(4 + 2 * 7, 6).to_string(), "1");
+    EXPECT_EQ(t.at(4 + 2 * 7, 4), Value::number(30));
+    // The list's entries were defined for the dialog only.
+    EXPECT_EQ(road.host.name_value(t.at(4 + 2 * 7, 5).to_string()), nullptr);
+
+    // The best point is written back, and it is the optimiser's own answer for this model.
+    mirror::Settings s{11, 20, 15, 2, 0.9, 0.02, true};
+    std::vector<double> best = mirror::solve(s, {-3, -2}, {4, 1.5}, mirror::bowl);
+    EXPECT_EQ(road.model.at(0, 1), best[0]);
+    EXPECT_EQ(road.model.at(0, 2), best[1]);
+    EXPECT_EQ(road.model.at(4, 1), mirror::bowl(best));
+    EXPECT_NEAR(best[0], 1.25, 0.2);
+
+    // Settings stay for the next Solve: its dialog opens with what was entered.
+    road.front.set_answers({});
+    road.addin->run("Solve");
+    ASSERT_EQ(road.tables.size(), 2u);
+    EXPECT_EQ(road.tables[1].at(4 + 2 * 10, 6).to_string(), "11");
+    EXPECT_EQ(road.tables[1].at(4 + 2 * 3, 6).to_string(), "B1:C1");
+}
+
+TEST(AddinRoad, EveryFailureOfSolveReachesAnErrorAlert) {
+    struct Case {
+        const char* label;
+        const char* value;
+        const char* alert;
+        const char* label2 = nullptr;
+        const char* value2 = nullptr;
+    } cases[] = {
+        {"Seed", "-1", "Expected seed to be a positive integer"},
+        {"Population", "1", "Expected population size to be an integer above 2"},
+        {"Generations", "x", "Expected number of generations to be an integer above 2"},
+        {"Trials", "0", "Expected number of trials to be an integer above 1"},
+        {"Crossover Rate", "1.5", "Expected crossover rate to be a number  between 0 and 1"},
+        {"Mutation Rate", "-0.5", "Expected mutation rate to be a number between 0 and 1"},
+        {"Var Vector", "", "Expected variable vector"},
+        {"Var Vector", "B1:C2", "variable vector must be a row or column"},
+        {"Min Vector", "", "Expected Min vector"},
+        {"Min Vector", "B2:C3", "Min vector must be a row or column"},
+        {"Min Vector", "A7:B7", "Failed to read Min vector. Ensure all values are numbers"},
+        {"Min Vector", "B2:B2", "Min vector has different size from variable vector"},
+        {"Max Vector", "", "Expected Max vector"},
+        {"Max Vector", "B3", "Max vector has different size from variable vector"},
+        {"Max Vector", "B2:C3", "Max vector must be a row or column"},
+        {"Max Vector", "B7:C7", "Failed to read Max vector. Ensure all values are numbers"},
+        {"Function Cell", "B5:C5", "Invalid target cell specified"},
+        {"Function Cell", "", "Invalid target cell specified"},
+        {"Max Vector", "B2:C2", ""},   // equal bounds are accepted
+        {"Min Vector", "B3:C3", "Unknown exception", "Max Vector", "B2:C2"},   // maxima below minima
+        {"Function Cell", "B7", "Failed to get cell value as double"},
+        {"Var Vector", "B1:C1:D1", "Cell picker returned malformed"},
+    };
+    Road road;
+    road.addin->open();
+    for (const Case& c : cases) {
+        std::size_t before = road.host.alerts().size();
+        auto answers = road.valid_answers();
+        answers.emplace_back(c.label, c.value);
+        if (c.label2) answers.emplace_back(c.label2, c.value2);
+        road.front.set_answers(answers);
+        EXPECT_EQ(road.addin->run("Solve"), 0);
+        if (*c.alert == '\0') {
+            EXPECT_EQ(road.host.alerts().size(), before) << c.label << "=" << c.value << ": " << road.last_alert();
+            continue;
+        }
+        ASSERT_EQ(road.host.alerts().size(), before + 1) << c.label << "=" << c.value;
+        EXPECT_EQ(road.host.alerts().back().text, c.alert) << c.label << "=" << c.value;
+        EXPECT_EQ(road.host.alerts().back().type, 3);
+    }
+    // Each alert went to standard error, none to the output.
+    EXPECT_EQ(road.front.error_alerts(), std::size(cases) - 1);
+    EXPECT_NE(road.err.str().find("Error: Invalid target cell specified\n"), std::string::npos);
+    EXPECT_EQ(road.out.str(), "");
+}
+
+TEST(AddinRoad, CloseRemovesWhatOpenAdded) {
+    Road road;
+    std::size_t menus = road.bar().size();
+    road.addin->open();
+    road.front.set_answers(road.valid_answers());
+    road.addin->run("Solve");
+    ASSERT_FALSE(road.host.registrations().empty());
+    EXPECT_EQ(road.addin->close(), 1);
+    EXPECT_TRUE(road.host.registrations().empty());
+    EXPECT_EQ(road.ombrix_menus(), 0);
+    EXPECT_EQ(road.bar().size(), menus);
+    EXPECT_EQ(road.host.name_count(), 0u);
+    EXPECT_TRUE(road.host.alerts().empty()) << road.last_alert();
+    EXPECT_TRUE(road.host.allocations().outstanding() == 0u);
+    // Opening again after a close puts everything back.
+    road.addin->open();
+    EXPECT_EQ(road.ombrix_menus(), 1);
+    EXPECT_NE(road.host.find_registration("Solve"), nullptr);
+}
+
+TEST(AddinRoad, AboutAndSelfTestsThroughTheHost) {
+    Road road;
+    road.addin->open();
+    EXPECT_EQ(road.addin->run("About"), 0);
+    ASSERT_EQ(road.host.alerts().size(), 1u);
+    EXPECT_EQ(road.host.alerts()[0].type, 2);
+    EXPECT_EQ(road.host.alerts()[0].text.rfind("Ombrix V", 0), 0u);
+    EXPECT_NE(road.host.alerts()[0].text.find("For help visit: "), std::string::npos);
+    EXPECT_EQ(road.addin->run("RunTests"), 0);
+    EXPECT_EQ(road.host.alerts().size(), 1u);   // all checks pass silently
+
+    // Test copies A1:C3 to B2:D4, then B2:D4 to C3:E5.
+    host::engine::Workbook& book = road.model.book;
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c) book.set_value({0, r, c}, Value::number(1 + 3 * r + c));
+    book.recalculate();
+    EXPECT_EQ(road.addin->run("Test"), 0);
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c) EXPECT_EQ(road.model.at(r + 1, c + 1), 1 + 3 * r + c);
+    EXPECT_EQ(road.model.at(0, 0), 1);
+    EXPECT_THROW(road.addin->run("NoSuchCommand"), app::AddinError);
+}
+
+TEST(AddinLoading, RefusesWhatIsNoAddin) {
+    EXPECT_THROW(app::AddinLoader("/nonexistent/ombrix.so"), app::AddinError);
+    try {
+        app::AddinLoader loader(OMBRIX_SOURCE_DIR "/README.md");
+        ADD_FAILURE() << "a text file loaded";
+    } catch (const app::AddinError& e) {
+        EXPECT_NE(std::string(e.what()).find("README.md"), std::string::npos) << e.what();
+    }
+    // A shared library that is not an add-in: the maths library.
+    if (access("/lib/x86_64-linux-gnu/libm.so.6", R_OK) != 0) return;
+    try {
+        app::AddinLoader loader("/lib/x86_64-linux-gnu/libm.so.6");
+        ADD_FAILURE() << "a library without entry points loaded";
+    } catch (const app::AddinError& e) {
+        EXPECT_NE(std::string(e.what()).find("not an add-in"), std::string::npos) << e.what();
+    }
+}
+
+TEST(AddinLoading, EnvironmentNamesTheModuleFirst) {
+    setenv("OMBRIX_ADDIN", "/somewhere/else.so", 1);
+    std::vector<std::string> candidates = app::AddinLoader::default_candidates();
+    unsetenv("OMBRIX_ADDIN");
+    ASSERT_GE(candidates.size(), 2u);
+    EXPECT_EQ(candidates[0], "/somewhere/else.so");
+    EXPECT_EQ(candidates[1].substr(candidates[1].size() - 14), "/src/ombrix.so");
+}
+
+} // namespace
