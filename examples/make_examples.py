@@ -70,7 +70,7 @@ def rastrigin():
     ws.title = "Rastrigin"
     title(ws, "Rastrigin function: find the lowest point among many local minima",
           "ombrix solve examples/rastrigin.xlsx --var B3:D3 --min B4:D4 --max B5:D5 "
-          "--objective B8 --goal minimise")
+          "--objective B8 --goal minimise --trials 5")
     ws["A2"], ws["B2"], ws["C2"], ws["D2"] = "", "x1", "x2", "x3"
     for r, (label, value) in enumerate([("x", 2.5), ("Minimum", -5.12), ("Maximum", 5.12)], start=3):
         ws.cell(row=r, column=1, value=label)
