@@ -370,21 +370,28 @@ Item Evaluator::evaluate(const Linked& p, int depth) {
             break;
         case Op::Plus:
             break;
-        case Op::Add: case Op::Sub: case Op::Mul: case Op::Div: {
+        case Op::Add: case Op::Sub: case Op::Mul: case Op::Div: case Op::Pow:
+        case Op::Eq: case Op::Ne: case Op::Lt: case Op::Le: case Op::Gt: case Op::Ge: {
             // The common case, two numbers, without building values.
             Item& a = stack_[stack_.size() - 2];
             const Item& b = stack_.back();
             const Value* x = a.kind == Item::Val ? &a.v : a.kind == Item::Cell ? &grid.cell_value(a.cell) : nullptr;
             const Value* y = b.kind == Item::Val ? &b.v : b.kind == Item::Cell ? &grid.cell_value(b.cell) : nullptr;
-            if (x && y && x->is_number() && y->is_number() && !(in.op == Op::Div && y->as_number() == 0)) {
-                double p = x->as_number(), q = y->as_number(), r;
+            if (x && y && x->is_number() && y->is_number()) {
+                double p = x->as_number(), q = y->as_number();
                 switch (in.op) {
-                case Op::Add: r = approx_add(p, q); break;
-                case Op::Sub: r = approx_sub(p, q); break;
-                case Op::Mul: r = p * q; break;
-                default: r = p / q; break;
+                case Op::Add: a.v = Value::number(approx_add(p, q)); break;
+                case Op::Sub: a.v = Value::number(approx_sub(p, q)); break;
+                case Op::Mul: a.v = Value::number(p * q); break;
+                case Op::Div: a.v = q == 0 ? Value::error(ErrorCode::Div0) : Value::number(p / q); break;
+                case Op::Pow: a.v = apply_binary(Op::Pow, *x, *y); break;
+                default: {
+                    int c = approx_equal(p, q) ? 0 : p < q ? -1 : 1;
+                    bool r = in.op == Op::Eq ? c == 0 : in.op == Op::Ne ? c != 0 : in.op == Op::Lt ? c < 0
+                           : in.op == Op::Le ? c <= 0 : in.op == Op::Gt ? c > 0 : c >= 0;
+                    a.v = Value::boolean(r);
                 }
-                a.v = Value::number(r);
+                }
                 a.kind = Item::Val;
                 stack_.pop_back();
                 break;
@@ -394,8 +401,7 @@ Item Evaluator::evaluate(const Linked& p, int depth) {
             binary(in.op, stack_.back(), bb, in.flags & ArrayContext);
             break;
         }
-        case Op::Pow: case Op::Concat:
-        case Op::Eq: case Op::Ne: case Op::Lt: case Op::Le: case Op::Gt: case Op::Ge: {
+        case Op::Concat: {
             Item b = std::move(stack_.back());
             stack_.pop_back();
             binary(in.op, stack_.back(), b, in.flags & ArrayContext);
@@ -416,6 +422,15 @@ Item Evaluator::evaluate(const Linked& p, int depth) {
             stack_.back().v = Value::error(ErrorCode::Name);
             break;
         case Op::IfFalse: {
+            if (stack_.back().kind == Item::Val && stack_.back().v.is_boolean()) {
+                bool b = stack_.back().v.as_boolean();
+                stack_.pop_back();
+                if (!b) {
+                    pc = in.operand;
+                    continue;
+                }
+                break;
+            }
             Value c = scalar(stack_.back(), in.flags & ArrayContext);
             stack_.pop_back();
             bool b;
