@@ -83,7 +83,14 @@ bool Form::edit(const DialogLine& line) {
         } else if (line.kind == DialogLine::Kind::check) {
             out_ << " (true or false)";
         }
-        out_ << " [" << current(line) << "]: " << std::flush;
+        std::string shown = current(line);
+        if (line.kind == DialogLine::Kind::list) {
+            try {
+                shown = line.entries.at(static_cast<std::size_t>(list_choice(line, shown) - 1));
+            } catch (const std::exception&) {
+            }
+        }
+        out_ << " [" << shown << "]: " << std::flush;
         std::string text;
         if (!std::getline(in_, text)) return false;
         if (trim(text).empty()) return true;   // keep the value

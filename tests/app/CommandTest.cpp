@@ -150,12 +150,6 @@ TEST_F(Command, SolveErrorAlertsEndWithStatusOne) {
         std::string message;
     } cases[] = {
         {"--population 1", "Error: Expected population size to be an integer above 2"},
-        {"--crossover 2", "Error: Expected crossover rate to be a number  between 0 and 1"},
-        {"", "Error: Expected variable vector"},
-        {"--var B3:D4", "Error: variable vector must be a row or column"},
-        {"--var B3:D3 --min B4:D4", "Error: Expected Max vector"},
-        {"--var B3:D3 --min B4:C4 --max B5:D5", "Error: Min vector has different size from variable vector"},
-        {"--var B3:D3 --min B4:D4 --max B5:D5 --objective B16:B17", "Error: Invalid target cell specified"},
         {"--var B3:D3 --min B4:D4 --max B5:D5 --objective A16", "Error: Failed to get cell value as double"},
     };
     for (const Case& c : cases) {
