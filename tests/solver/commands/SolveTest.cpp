@@ -1,0 +1,239 @@
+#include "Workbook.hpp"
+
+#include "math/function/Function.hpp"
+#include "math/opt/GAOptimiser.hpp"
+
+#include <boost/random/mersenne_twister.hpp>
+
+#include <stdexcept>
+
+namespace solver_test {
+namespace {
+
+class PlainModel : public math::function::Function<double, std::vector<double> > {
+public:
+    double operator()(const std::vector<double>& v) const override
+    {
+        return model(v.at(0), v.at(1), v.at(2));
+    }
+};
+
+// The optimiser run straight on the plain model with the same settings and seed.
+std::vector<double> direct_run(unsigned int seed, bool maximise)
+{
+    math::opt::GAOptimiser direct;
+    direct.population_size = 12;
+    direct.generations = 6;
+    direct.trials = 2;
+    for (int i = 0; i < 3; ++i)
+        direct.design_variable(math::opt::Interval(-2.0, 3.0));
+    boost::mt19937 engine(seed);
+    const PlainModel f;
+    return maximise ? direct.maximise(f, engine) : direct.minimise(f, engine);
+}
+
+TEST_F(Workbook, DialogShowsTheCurrentSettings)
+{
+    ok = false;
+    ASSERT_EQ("", solve_message());
+    const std::vector<Shown> expected = {
+        {5, "Domain:", ""},         {10, "Min Vector", ""},        {10, "Max Vector", ""},
+        {10, "Var Vector", ""},     {5, "", ""},                   {5, "Objective:", ""},
+        {10, "Function Cell", ""},  {21, "Goal:", "1"},            {5, "", ""},
+        {5, "Parameters:", ""},     {6, "Seed", "233"},            {6, "Population", "50"},
+        {6, "Generations", "100"},  {6, "Trials", "2"},            {5, "", ""},
+        {5, "Advanced:", ""},       {6, "Crossover Rate", "1"},    {6, "Mutation Rate", "0.03125"},
+        {5, "", ""},                {5, OmbrixImpl::help_line, ""}};
+    ASSERT_EQ(1u, shown.size());
+    EXPECT_EQ(expected, shown[0]);
+    EXPECT_EQ(0u, std::string(OmbrixImpl::help_line).find("For help visit: http"));
+    // Cancel changed nothing, not even the texts typed before it.
+    ASSERT_EQ("", solve_message());
+    EXPECT_EQ(expected, shown[1]);
+    EXPECT_EQ((std::vector<double>{0.5, 0.5, 0.5}), variables());
+}
+
+TEST_F(Workbook, SolveGivesTheOptimisersOwnAnswerBitForBit)
+{
+    for (const bool maximise : {true, false}) {
+        typed["Goal:"] = maximise ? "Maximise" : "Minimise";
+        typed["Seed"] = "4242";
+        const std::uint64_t before = book.evaluation_count();
+        ASSERT_EQ("", solve_message());
+        const std::vector<double> expected = direct_run(4242, maximise);
+        EXPECT_EQ(expected, variables()) << maximise;
+        EXPECT_EQ(model(expected[0], expected[1], expected[2]), num("D1"));
+        // One write (and so one recalculation) per evaluation, and one for the result.
+        EXPECT_EQ(12u * 6 * 2 + 1, book.evaluation_count() - before);
+    }
+    EXPECT_NE(direct_run(4242, true), direct_run(4242, false));
+    EXPECT_TRUE(host->alerts().empty());
+}
+
+TEST_F(Workbook, SecondSolveWithTheSameSettingsRepeatsTheResult)
+{
+    ASSERT_EQ("", solve_message());
+    const std::vector<double> first = variables();
+    set("A1", Value::number(0.0));
+    typed.clear();  // OK on the dialog as it opens
+    ASSERT_EQ("", solve_message());
+    EXPECT_EQ(first, variables());
+    EXPECT_EQ(direct_run(233, true), first);
+}
+
+struct Layout {
+    const char* variables;
+    const char* min;
+    const char* max;
+    const char* target;
+};
+
+TEST_F(Workbook, AcceptedReferenceShapes)
+{
+    for (const char* c : {"E1", "E2", "E3"})
+        set(c, Value::number(-2.0));
+    for (const char* c : {"F1", "F2", "F3"})
+        set(c, Value::number(3.0));
+    formula("F2", "=1+2");  // bounds are read as they are when the run starts
+    for (const Layout& l : {Layout{"A1:C1", "E1:E3", "F1:F3", "D1"},
+                            Layout{"$A$1:$C$1", "$A$2:$C$2", "A3:C3", "$D$1"},
+                            Layout{"A1:C1", "A2:C2", "A3:C3", "R1C4"},
+                            Layout{"'Sheet1'!A1:C1", "Sheet1!A2:C2", "A3:C3", "Sheet1!D1"}}) {
+        typed["Var Vector"] = l.variables;
+        typed["Min Vector"] = l.min;
+        typed["Max Vector"] = l.max;
+        typed["Function Cell"] = l.target;
+        EXPECT_EQ("", solve_message()) << l.variables << " " << l.min << " " << l.target;
+        EXPECT_EQ(direct_run(233, true), variables()) << l.variables << " " << l.min;
+    }
+}
+
+TEST_F(Workbook, OneCellVariableWithEqualBounds)
+{
+    set("B5", Value::number(5.0));
+    set("B6", Value::number(5.0));
+    formula("D1", "=-B2");
+    typed = {{"Var Vector", "B2"}, {"Min Vector", "B5"}, {"Max Vector", "B6"},
+             {"Function Cell", "D1"}, {"Population", "4"}, {"Generations", "2"}};
+    ASSERT_EQ("", solve_message());
+    EXPECT_EQ(5.0, num("B2"));
+    EXPECT_EQ(-5.0, num("D1"));
+}
+
+TEST_F(Workbook, AcceptedFieldsAreKeptWhenALaterOneFails)
+{
+    typed = {{"Min Vector", "A2:C2"}, {"Max Vector", "$A$3:$C$3"}, {"Var Vector", "A1:C1"},
+             {"Function Cell", "R1C4"}, {"Goal:", "Minimise"}, {"Seed", "77"},
+             {"Population", "12"}, {"Generations", "x"}, {"Trials", "5"},
+             {"Crossover Rate", "0.5"}, {"Mutation Rate", "0.5"}};
+    EXPECT_EQ("Expected number of generations to be an integer above 2", solve_message());
+    typed = {{"Crossover Rate", "0.1"}, {"Var Vector", ""}};
+    EXPECT_EQ("Expected variable vector", solve_message());
+    ok = false;
+    solve_message();
+    const std::vector<Shown> expected = {
+        {10, "Min Vector", "A2:C2"},   {10, "Max Vector", "$A$3:$C$3"},
+        {10, "Var Vector", ""},        {10, "Function Cell", "$D$1"},
+        {21, "Goal:", "2"},            {6, "Seed", "77"},
+        {6, "Population", "12"},       {6, "Generations", "100"},
+        {6, "Trials", "2"},            {6, "Crossover Rate", "0.10000000000000001"},
+        {6, "Mutation Rate", "0.03125"}};
+    for (const Shown& s : expected)
+        EXPECT_EQ(s.initial, initial(2, s.label)) << s.label;
+    EXPECT_EQ((std::vector<double>{0.5, 0.5, 0.5}), variables());
+}
+
+TEST_F(Workbook, OddPopulationIsRefusedBeforeAnythingIsRead)
+{
+    typed["Seed"] = "5";
+    typed["Population"] = "7";
+    EXPECT_EQ(OmbrixImpl::odd_population_message, solve_message());
+    EXPECT_EQ(5u, impl.seed);
+    EXPECT_EQ(50u, impl.optimiser.population_size);
+    // Settings made some other way are refused by the run as well.
+    impl.optimiser.population_size = 9;
+    try {
+        impl.process();
+        ADD_FAILURE() << "an odd population ran";
+    } catch (const usr::Exception& e) {
+        EXPECT_EQ(std::string(OmbrixImpl::odd_population_message), e.what());
+    }
+    EXPECT_EQ((std::vector<double>{0.5, 0.5, 0.5}), variables());
+}
+
+struct Failure {
+    Typed changes;
+    const char* cell;  // a cell given text before the run, or null
+    std::string message;
+};
+
+TEST_F(Workbook, FailuresAreReportedInCheckingOrderAndLeaveTheCellsAlone)
+{
+    const std::string population = "Expected population size to be an integer above 2";
+    const std::vector<Failure> cases = {
+        {{{"Seed", "-1"}}, nullptr, "Expected seed to be a positive integer"},
+        {{{"Population", "1"}, {"Var Vector", ""}}, nullptr, population},
+        {{{"Generations", "1"}}, nullptr, "Expected number of generations to be an integer above 2"},
+        {{{"Trials", "0"}}, nullptr, "Expected number of trials to be an integer above 1"},
+        {{{"Crossover Rate", "1.5"}}, nullptr,
+         "Expected crossover rate to be a number  between 0 and 1"},
+        {{{"Mutation Rate", "-0.5"}}, nullptr,
+         "Expected mutation rate to be a number between 0 and 1"},
+        {{{"Var Vector", ""}, {"Min Vector", ""}}, nullptr, "Expected variable vector"},
+        {{{"Var Vector", "A1:B2"}}, nullptr, "variable vector must be a row or column"},
+        {{{"Min Vector", ""}, {"Max Vector", ""}}, nullptr, "Expected Min vector"},
+        {{{"Max Vector", "A3:C4"}}, nullptr, "Max vector must be a row or column"},
+        {{{"Max Vector", "A3:B3"}}, nullptr, "Max vector has different size from variable vector"},
+        {{{"Max Vector", "A3:B3"}}, "B2", "Failed to read Min vector. Ensure all values are numbers"},
+        {{{"Min Vector", "A2:D2"}}, nullptr, "Failed to read Min vector. Ensure all values are numbers"},
+        {{}, "C3", "Failed to read Max vector. Ensure all values are numbers"},
+        {{{"Function Cell", "A1:B2"}}, nullptr, "Invalid target cell specified"},
+        {{{"Function Cell", ""}}, nullptr, "Invalid target cell specified"},
+        {{{"Var Vector", "A1:B2:C3"}}, nullptr, "Cell picker returned malformed"},
+        {{}, "D1", "Failed to get cell value as double"}};
+    const Typed run = typed;
+    for (const Failure& c : cases) {
+        build();
+        typed = run;
+        for (const auto& change : c.changes)
+            typed[change.first] = change.second;
+        if (c.cell)
+            set(c.cell, Value::text("abc"));
+        const std::uint64_t before = book.evaluation_count();
+        EXPECT_EQ(c.message, solve_message());
+        EXPECT_EQ((std::vector<double>{0.5, 0.5, 0.5}), variables()) << c.message;
+        if (c.message.find("cell value") == std::string::npos) {
+            EXPECT_EQ(before, book.evaluation_count()) << c.message;
+        }
+        EXPECT_EQ(0u, host->allocations().outstanding()) << c.message;
+    }
+}
+
+TEST_F(Workbook, MaximumBelowItsMinimumIsNoUserMessage)
+{
+    set("B3", Value::number(-3.0));  // below B2's -2
+    try {
+        impl.solve();
+        ADD_FAILURE() << "an empty interval was accepted";
+    } catch (const usr::Exception&) {
+        ADD_FAILURE() << "the barrier would show this text instead of \"Unknown exception\"";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string("boost::interval: empty interval created"), e.what());
+    }
+    EXPECT_EQ(1u, impl.optimiser.design_variable_count());
+    EXPECT_EQ((std::vector<double>{0.5, 0.5, 0.5}), variables());
+}
+
+TEST_F(Workbook, FailedEvaluationPutsTheStartingContentsBack)
+{
+    book.clear(at("B1"));
+    set("C1", Value::text("start"));
+    formula("D1", "=SQRT(2-A1)");  // #NUM! for every candidate with A1 above 2
+    EXPECT_EQ("Failed to get cell value as double", solve_message());
+    EXPECT_EQ(0.5, num("A1"));
+    EXPECT_TRUE(get("B1").is_empty());
+    EXPECT_EQ("start", std::string(get("C1").as_text()));
+}
+
+} // namespace
+} // namespace solver_test
