@@ -146,6 +146,17 @@ XLOPER value(Input& in, Arena& arena, Host& host, std::vector<XLOPER>& results) 
     }
 }
 
+// Whether a result still points at memory the host has on its books (values without memory
+// stay readable forever).
+bool holds_memory(const Host& host, const XLOPER& v) {
+    switch (v.xltype & 0x0FFF) {
+    case xltypeStr: return v.val.str == nullptr || host.allocations().owns(v.val.str);
+    case xltypeMulti: return v.val.array.lparray == nullptr || host.allocations().owns(v.val.array.lparray);
+    case xltypeRef: return v.val.mref.lpmref == nullptr || host.allocations().owns(v.val.mref.lpmref);
+    default: return true;
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -178,7 +189,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         int xlfn = pick < 240 ? functions[pick % (sizeof functions / sizeof functions[0])] : in.word();
         int count = in.byte() % 16 == 0 ? in.byte() % 34 - 1 : in.byte() % 5;
         std::vector<LPXLOPER> args;
-        std::vector<std::size_t> freed;   // indices of results given to xlFree
+        std::vector<std::size_t> freed;   // results given to xlFree
         for (int i = 0; i < count && i < 32; ++i) {
             if (xlfn == 16384 && !results.empty() && in.byte() % 2 == 0) {
                 std::size_t k = in.byte() % results.size();
@@ -197,15 +208,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         bool want_result = in.byte() % 4 != 0;
         int code = Excel4v(xlfn, want_result ? &result : nullptr, count, args.empty() ? nullptr : args.data());
         if (xlfn == 16384 && !freed.empty()) {
-            // Whatever the code, those values are no longer to be read.
+            // A free answered with a failure may still have released some of its arguments:
+            // whatever the host no longer has on its books is not to be read again.
             std::vector<XLOPER> kept;
-            for (std::size_t k = 0; k < results.size(); ++k) {
-                bool gone = false;
-                for (std::size_t f : freed)
-                    gone = gone || f == k;
-                if (!gone)
-                    kept.push_back(results[k]);
-            }
+            for (const XLOPER& r : results)
+                if (holds_memory(host, r))
+                    kept.push_back(r);
             results.swap(kept);
         }
         if (want_result && code == xlretSuccess && xlfn != 16384)

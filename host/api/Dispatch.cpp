@@ -605,7 +605,13 @@ struct Dispatch {
         }
         switch (type(i)) {
         case xltypeStr: return std::string(counted(arg(i).val.str));
-        case xltypeNum: case xltypeBool: case xltypeInt: return *text_of(scalar_of(arg(i)));
+        case xltypeNum: case xltypeBool: case xltypeInt: {
+            // A number that is not finite reads as #NUM!, which has no text.
+            std::optional<std::string> t = text_of(scalar_of(arg(i)));
+            if (!t)
+                refuse(xlretFailed);
+            return *t;
+        }
         default: refuse(xlretFailed);
         }
     }

@@ -3,6 +3,9 @@
 
 #include "Calls.hpp"
 
+#include <limits>
+#include <stdexcept>
+
 namespace host::api::testing {
 namespace {
 
@@ -21,6 +24,7 @@ TEST_F(Malformed, EveryBadRequestAnswersACodeAndChangesNothing) {
     XLOPER strange = num(1);
     strange.xltype = 0x200;
     XLOPER bad_error = err(99);
+    XLOPER not_finite = num(std::numeric_limits<double>::infinity());
     XLOPER bad_sheet = ref(12345, 0, 0, 0, 0);
     XLOPER two_areas = ref(host.sheet_id(0), 0, 0, 0, 0);
     two_areas.val.mref.lpmref->count = 2;
@@ -66,6 +70,8 @@ TEST_F(Malformed, EveryBadRequestAnswersACodeAndChangesNothing) {
         {"alert of a reference", xlcAlert, {&bad_sheet}, xlretFailed},
         {"register with two arguments", xlfRegister, {&n, &n}, xlretInvCount},
         {"dialog of a number", xlfDialogBox, {&n}, xlretFailed},
+        {"name that reads as #NUM!", xlfSetName, {&not_finite}, xlretFailed},
+        {"alert that reads as #NUM!", xlcAlert, {&not_finite}, xlretFailed},
         {"menu table of a number", xlfAddMenu, {&n, &n}, xlretFailed},
     };
     for (const Case& k : cases) {
