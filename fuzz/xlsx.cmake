@@ -1,0 +1,1 @@
+ombrix_add_fuzzer(xlsx ombrix_io)
