@@ -1,6 +1,7 @@
 #include "math/opt/GAOptimiser.hpp"
 #include "math/opt/Truncate.hpp"
 
+#include <algorithm>
 #include <utility>
 
 namespace math {
@@ -29,6 +30,22 @@ void GAOptimiser::Population::randomise(UniformSource& source) {
 }
 
 void GAOptimiser::Population::auto_select(const std::vector<unsigned int>& indices) {
+    // The run's case, same size and equal word counts, reuses the chromosomes' storage: one
+    // flat snapshot instead of an allocation per chromosome in every generation.
+    const std::size_t m = empty() ? 0 : front().words.size();
+    bool same_shape = indices.size() == size();
+    for (std::size_t i = 0; same_shape && i < size(); ++i)
+        same_shape = (*this)[i].words.size() == m;
+    if (same_shape) {
+        std::vector<unsigned int> snapshot;
+        snapshot.reserve(size() * m);
+        for (const Chromosome& c : *this)
+            snapshot.insert(snapshot.end(), c.words.begin(), c.words.end());
+        for (std::size_t i = 0; i < size(); ++i)
+            std::copy(snapshot.begin() + indices[i] * m, snapshot.begin() + (indices[i] + 1) * m,
+                      (*this)[i].words.begin());
+        return;
+    }
     std::vector<Chromosome> next;
     next.reserve(size());
     for (unsigned int index : indices)
