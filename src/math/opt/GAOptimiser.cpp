@@ -36,6 +36,8 @@ std::string format_point(const std::vector<double>& point) {
 
 } // namespace
 
+const unsigned int GAOptimiser::MAX_DESIGN_VARIABLES;
+
 GAOptimiser::GAOptimiser()
     : population_size(50),
       generations(100),
@@ -208,6 +210,9 @@ boost::mt19937 GAOptimiser::spawn_run_engine(const boost::mt19937& parent) {
     return run;
 }
 
+// Everything a run needs before its first draw. The checks do not depend on generations or
+// trials, so settings that cannot run are refused even when those are 0 and no generation
+// would have been reached.
 void GAOptimiser::refuse_invalid_settings() const {
     std::ostringstream message;
     if (selection == nullptr || crossover == nullptr || mutation == nullptr) {
