@@ -27,9 +27,9 @@ std::string message_of(F f) {
     return "";
 }
 
-class Bridge : public HostTest {
+class ApiBridge : public HostTest {
 protected:
-    Bridge() {
+    ApiBridge() {
         // The model: D1 = A1 + 2*B1 + 3*C1, E1 = D1^2 on Data.
         book.set_formula(at(0, "D1"), "=A1+2*B1+3*C1");
         book.set_formula(at(1, "E1"), "=Sheet1!D1^2");
@@ -37,7 +37,7 @@ protected:
     }
 };
 
-TEST_F(Bridge, RangeWriteThenCellReadSeesTheRecalculatedModel) {
+TEST_F(ApiBridge, RangeWriteThenCellReadSeesTheRecalculatedModel) {
     excel::Range vars("A1:C1");
     excel::Cell objective("D1");
     vars.set({1, 2, 3});
@@ -48,7 +48,7 @@ TEST_F(Bridge, RangeWriteThenCellReadSeesTheRecalculatedModel) {
     EXPECT_EQ(excel::Cell("Data!E1").get_as_double(), 49);
 }
 
-TEST_F(Bridge, ReadersOfABlock) {
+TEST_F(ApiBridge, ReadersOfABlock) {
     excel::Range block("A1:C2");
     block.set({1, 2, 3, 4, 5, 6});
     std::vector<double> out(10, 9.0);
@@ -63,7 +63,7 @@ TEST_F(Bridge, ReadersOfABlock) {
     EXPECT_EQ(book.value(at(0, "A2")), Value::number(8));
 }
 
-TEST_F(Bridge, NamedSheetReferences) {
+TEST_F(ApiBridge, NamedSheetReferences) {
     excel::Range data("Data!B2:B4");
     data.set({1, 2, 3});
     EXPECT_EQ(book.value(at(1, "B3")), Value::number(2));
@@ -72,7 +72,7 @@ TEST_F(Bridge, NamedSheetReferences) {
     EXPECT_NE(message_of([] { excel::Cell("Nope!A1"); }), "");
 }
 
-TEST_F(Bridge, CellsThatHoldNoNumber) {
+TEST_F(ApiBridge, CellsThatHoldNoNumber) {
     book.set_value(at(0, "A5"), Value::text("abc"));
     book.set_formula(at(0, "A6"), "=1/0");
     book.recalculate();
@@ -89,7 +89,7 @@ TEST_F(Bridge, CellsThatHoldNoNumber) {
     EXPECT_EQ(message_of([&] { excel::Range("A5:B6").get_row_vector(out); }), "Row element not a double");
 }
 
-TEST_F(Bridge, RefusalsOfTheHostBecomeTheBridgeMessages) {
+TEST_F(ApiBridge, RefusalsOfTheHostBecomeTheBridgeMessages) {
     excel::Cell c("A1");
     excel::Range r("A1:B1");
     std::vector<double> out;
@@ -103,7 +103,7 @@ TEST_F(Bridge, RefusalsOfTheHostBecomeTheBridgeMessages) {
     EXPECT_TRUE(book.value(at(0, "A1")).is_empty());
 }
 
-TEST_F(Bridge, BoundVectorsReadFromTheSheet) {
+TEST_F(ApiBridge, BoundVectorsReadFromTheSheet) {
     book.set_value(at(0, "A3"), Value::number(1));
     book.set_value(at(0, "B3"), Value::number(2));
     book.set_formula(at(0, "C3"), "=A3+B3");
@@ -122,7 +122,7 @@ TEST_F(Bridge, BoundVectorsReadFromTheSheet) {
               "Max vector must be a row or column");
 }
 
-TEST_F(Bridge, OpeningTwiceRegistersOnceAndAddsOneMenu) {
+TEST_F(ApiBridge, OpeningTwiceRegistersOnceAndAddsOneMenu) {
     excel::Args args;
     excel::RetImpl::set_result(args, 'I');
     excel::Addin addin("Ombrix");
@@ -165,7 +165,7 @@ TEST_F(Bridge, OpeningTwiceRegistersOnceAndAddsOneMenu) {
         EXPECT_NE(m.title, "&Ombrix");
 }
 
-TEST_F(Bridge, AlertsAndDialogsRoundTrip) {
+TEST_F(ApiBridge, AlertsAndDialogsRoundTrip) {
     excel::display_dialog_box("Unknown exception", 3);
     ASSERT_EQ(host.alerts().size(), 1u);
     EXPECT_EQ(host.alerts()[0].text, "Unknown exception");

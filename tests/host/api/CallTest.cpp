@@ -8,9 +8,9 @@ namespace {
 
 using engine::Value;
 
-class Coerce : public HostTest {};
+class ApiCoerce : public HostTest {};
 
-TEST_F(Coerce, ReferenceToNumberReadsTheCell) {
+TEST_F(ApiCoerce, ReferenceToNumberReadsTheCell) {
     book.set_value(at(0, "B3"), Value::number(2.5));
     XLOPER target = integer(xltypeNum), result = nil();
     XLOPER c = cell(2, 1);
@@ -19,7 +19,7 @@ TEST_F(Coerce, ReferenceToNumberReadsTheCell) {
     EXPECT_EQ(result.val.num, 2.5);
 }
 
-TEST_F(Coerce, ScalarConversionsFollowTheSpreadsheet) {
+TEST_F(ApiCoerce, ScalarConversionsFollowTheSpreadsheet) {
     struct Case {
         Value cell;
         std::uint16_t target;
@@ -65,7 +65,7 @@ TEST_F(Coerce, ScalarConversionsFollowTheSpreadsheet) {
     }
 }
 
-TEST_F(Coerce, ConversionsThatCannotBeDoneFail) {
+TEST_F(ApiCoerce, ConversionsThatCannotBeDoneFail) {
     struct Case {
         Value cell;
         std::uint16_t target;
@@ -85,7 +85,7 @@ TEST_F(Coerce, ConversionsThatCannotBeDoneFail) {
     }
 }
 
-TEST_F(Coerce, TextBackAndForth) {
+TEST_F(ApiCoerce, TextBackAndForth) {
     XLOPER s = str("42.5"), to_num = integer(xltypeNum), n = nil();
     ASSERT_EQ(call(xlCoerce, &n, {&s, &to_num}), xlretSuccess);
     ASSERT_EQ(n.xltype, xltypeNum);
@@ -102,7 +102,7 @@ TEST_F(Coerce, TextBackAndForth) {
     EXPECT_EQ(call(xlFree, nullptr, {&t, &copy}), xlretSuccess);
 }
 
-TEST_F(Coerce, BlockToArrayRowByRow) {
+TEST_F(ApiCoerce, BlockToArrayRowByRow) {
     book.set_value(at(0, "A1"), Value::number(1));
     book.set_value(at(0, "B1"), Value::text("two"));
     book.set_value(at(0, "A2"), Value::boolean(true));
@@ -123,7 +123,7 @@ TEST_F(Coerce, BlockToArrayRowByRow) {
     EXPECT_EQ(free_value(result), xlretSuccess);
 }
 
-TEST_F(Coerce, WithoutTargetOneCellGivesItsValueABlockAnArray) {
+TEST_F(ApiCoerce, WithoutTargetOneCellGivesItsValueABlockAnArray) {
     book.set_value(at(0, "C1"), Value::number(9));
     XLOPER one = cell(0, 2), v = nil();
     ASSERT_EQ(call(xlCoerce, &v, {&one}), xlretSuccess);
@@ -135,14 +135,14 @@ TEST_F(Coerce, WithoutTargetOneCellGivesItsValueABlockAnArray) {
     free_value(a);
 }
 
-TEST_F(Coerce, ArrayToScalarTakesTheTopLeft) {
+TEST_F(ApiCoerce, ArrayToScalarTakesTheTopLeft) {
     std::vector<XLOPER> e = {str("7"), num(8)};
     XLOPER m = multi(e, 1, 2), target = integer(xltypeNum), result = nil();
     ASSERT_EQ(call(xlCoerce, &result, {&m, &target}), xlretSuccess);
     EXPECT_EQ(result.val.num, 7);
 }
 
-TEST_F(Coerce, ReferenceFormsConvert) {
+TEST_F(ApiCoerce, ReferenceFormsConvert) {
     XLOPER s = sref(1, 2, 3, 4), to_ref = integer(xltypeRef), r = nil();
     ASSERT_EQ(call(xlCoerce, &r, {&s, &to_ref}), xlretSuccess);
     ASSERT_EQ(r.xltype, xltypeRef);
@@ -158,7 +158,7 @@ TEST_F(Coerce, ReferenceFormsConvert) {
     EXPECT_EQ(call(xlCoerce, &none, {&other, &to_sref}), xlretFailed);
 }
 
-TEST_F(Coerce, LongTextIsRefusedNotCut) {
+TEST_F(ApiCoerce, LongTextIsRefusedNotCut) {
     book.set_value(at(0, "A1"), Value::text(std::string(256, 'x')));
     XLOPER c = cell(0, 0), target = integer(xltypeStr), result = nil();
     EXPECT_EQ(call(xlCoerce, &result, {&c, &target}), xlretFailed);
@@ -168,9 +168,9 @@ TEST_F(Coerce, LongTextIsRefusedNotCut) {
     free_value(result);
 }
 
-class Set : public HostTest {
+class ApiSet : public HostTest {
 protected:
-    Set() {
+    ApiSet() {
         // B1 = 3 * A1, C1 = B1 + Data!A1 (another sheet), a chain of dependents.
         book.set_value(at(0, "A1"), Value::number(1));
         book.set_value(at(1, "A1"), Value::number(100));
@@ -190,7 +190,7 @@ protected:
     }
 };
 
-TEST_F(Set, WriteRecalculatesDependentsBeforeTheNextRead) {
+TEST_F(ApiSet, WriteRecalculatesDependentsBeforeTheNextRead) {
     EXPECT_EQ(read(0, "C1"), 103);
     XLOPER a1 = cell(0, 0), v = num(5);
     ASSERT_EQ(call(xlSet, nullptr, {&a1, &v}), xlretSuccess);
@@ -202,14 +202,14 @@ TEST_F(Set, WriteRecalculatesDependentsBeforeTheNextRead) {
     EXPECT_EQ(read(0, "C1"), 0);
 }
 
-TEST_F(Set, ManualWorkbookIsStillRecalculatedAfterAWrite) {
+TEST_F(ApiSet, ManualWorkbookIsStillRecalculatedAfterAWrite) {
     book.set_automatic(false);
     XLOPER a1 = cell(0, 0), v = num(2);
     ASSERT_EQ(call(xlSet, nullptr, {&a1, &v}), xlretSuccess);
     EXPECT_EQ(read(0, "B1"), 6);
 }
 
-TEST_F(Set, ArrayOfTheReferenceShapeWritesRowByRow) {
+TEST_F(ApiSet, ArrayOfTheReferenceShapeWritesRowByRow) {
     std::vector<XLOPER> e = {num(1), num(2), str("x"), boolean(true), nil(), err(42)};
     XLOPER m = multi(e, 2, 3), r = sref(4, 5, 0, 2);
     ASSERT_EQ(call(xlSet, nullptr, {&r, &m}), xlretSuccess);
@@ -221,7 +221,7 @@ TEST_F(Set, ArrayOfTheReferenceShapeWritesRowByRow) {
     EXPECT_EQ(book.value(at(0, "C6")), Value::error(engine::ErrorCode::NA));
 }
 
-TEST_F(Set, ArrayOfAnotherShapeWritesNothing) {
+TEST_F(ApiSet, ArrayOfAnotherShapeWritesNothing) {
     std::vector<XLOPER> e = {num(7), num(8), num(9)};
     XLOPER m = multi(e, 1, 3), column = sref(0, 2, 0, 0), transposed = multi(e, 3, 1), row = sref(0, 0, 0, 1);
     EXPECT_EQ(call(xlSet, nullptr, {&column, &m}), xlretFailed);
@@ -230,7 +230,7 @@ TEST_F(Set, ArrayOfAnotherShapeWritesNothing) {
     EXPECT_TRUE(book.value(at(0, "A2")).is_empty());
 }
 
-TEST_F(Set, OneValueFillsTheBlockAndNoValueClearsIt) {
+TEST_F(ApiSet, OneValueFillsTheBlockAndNoValueClearsIt) {
     XLOPER block = sref(9, 10, 1, 2), v = num(4);
     ASSERT_EQ(call(xlSet, nullptr, {&block, &v}), xlretSuccess);
     EXPECT_EQ(book.value(at(0, "C11")), Value::number(4));
@@ -238,9 +238,9 @@ TEST_F(Set, OneValueFillsTheBlockAndNoValueClearsIt) {
     EXPECT_TRUE(book.value(at(0, "B10")).is_empty());
 }
 
-class Sheets : public HostTest {};
+class ApiSheets : public HostTest {};
 
-TEST_F(Sheets, IdOfTheActiveSheetAndOfANamedOne) {
+TEST_F(ApiSheets, IdOfTheActiveSheetAndOfANamedOne) {
     XLOPER id = nil();
     ASSERT_EQ(call(xlSheetId, &id, {}), xlretSuccess);
     ASSERT_EQ(id.xltype, xltypeRef);
@@ -261,7 +261,7 @@ TEST_F(Sheets, IdOfTheActiveSheetAndOfANamedOne) {
     }
 }
 
-TEST_F(Sheets, ActiveSheetFollowsTheWorkbook) {
+TEST_F(ApiSheets, ActiveSheetFollowsTheWorkbook) {
     book.set_active_sheet(1);
     book.set_value(at(1, "A1"), Value::number(3));
     XLOPER c = cell(0, 0), target = integer(xltypeNum), result = nil();
@@ -269,7 +269,7 @@ TEST_F(Sheets, ActiveSheetFollowsTheWorkbook) {
     EXPECT_EQ(result.val.num, 3);
 }
 
-TEST_F(Sheets, NameOfAReferenceCarriesTheBook) {
+TEST_F(ApiSheets, NameOfAReferenceCarriesTheBook) {
     XLOPER s = cell(0, 0), name = nil();
     ASSERT_EQ(call(xlSheetNm, &name, {&s}), xlretSuccess);
     EXPECT_EQ(text(name), "[Book1]Sheet1");
@@ -281,7 +281,7 @@ TEST_F(Sheets, NameOfAReferenceCarriesTheBook) {
     free_value(other);
 }
 
-TEST_F(Sheets, ModulePathAndCaller) {
+TEST_F(ApiSheets, ModulePathAndCaller) {
     XLOPER path = nil();
     ASSERT_EQ(call(xlGetName, &path, {}), xlretSuccess);
     EXPECT_EQ(text(path), "/opt/ombrix/ombrix.so");
@@ -298,9 +298,9 @@ TEST_F(Sheets, ModulePathAndCaller) {
     EXPECT_EQ(caller.xltype, xltypeErr);
 }
 
-class Memory : public HostTest {};
+class ApiMemory : public HostTest {};
 
-TEST_F(Memory, EverythingHandedOutComesBackWithXlFree) {
+TEST_F(ApiMemory, EverythingHandedOutComesBackWithXlFree) {
     book.set_value(at(0, "A1"), Value::text("a"));
     book.set_value(at(0, "A2"), Value::text("b"));
     XLOPER block = sref(0, 1, 0, 0), to_multi = integer(xltypeMulti), to_ref = integer(xltypeRef);
@@ -315,7 +315,7 @@ TEST_F(Memory, EverythingHandedOutComesBackWithXlFree) {
     EXPECT_EQ(host.allocations().total_released(), host.allocations().total_allocated());
 }
 
-TEST_F(Memory, SecondFreeAndForeignMemoryAreRefusedSafely) {
+TEST_F(ApiMemory, SecondFreeAndForeignMemoryAreRefusedSafely) {
     XLOPER path = nil();
     ASSERT_EQ(call(xlGetName, &path, {}), xlretSuccess);
     XLOPER copy = path;
@@ -333,7 +333,7 @@ TEST_F(Memory, SecondFreeAndForeignMemoryAreRefusedSafely) {
     EXPECT_EQ(call(xlFree, nullptr, {&n, &s}), xlretSuccess);
 }
 
-TEST_F(Memory, AStringInsideAnArrayGoesOnlyWithTheArray) {
+TEST_F(ApiMemory, AStringInsideAnArrayGoesOnlyWithTheArray) {
     book.set_value(at(0, "A1"), Value::text("inside"));
     XLOPER one = sref(0, 0, 0, 0), to_multi = integer(xltypeMulti), a = nil();
     ASSERT_EQ(call(xlCoerce, &a, {&one, &to_multi}), xlretSuccess);
@@ -343,7 +343,7 @@ TEST_F(Memory, AStringInsideAnArrayGoesOnlyWithTheArray) {
     EXPECT_EQ(free_value(a), xlretSuccess);
 }
 
-TEST_F(Memory, AFailedCallLeavesNothingBehind) {
+TEST_F(ApiMemory, AFailedCallLeavesNothingBehind) {
     // The third cell cannot be coerced to a string: the partly built array is dropped.
     book.set_value(at(0, "A1"), Value::text("a"));
     book.set_value(at(0, "A2"), Value::text(std::string(300, 'y')));

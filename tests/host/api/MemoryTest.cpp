@@ -16,7 +16,7 @@ XLOPER string_value(char* s) {
     return v;
 }
 
-TEST(Allocations, StringsAreCountedAndTerminated) {
+TEST(ApiAllocations, StringsAreCountedAndTerminated) {
     Allocations a;
     for (std::size_t n : {0u, 1u, 30u, 255u}) {
         SCOPED_TRACE(n);
@@ -32,7 +32,7 @@ TEST(Allocations, StringsAreCountedAndTerminated) {
     EXPECT_EQ(a.total_allocated(), 4u);
 }
 
-TEST(Allocations, ArraysGoWithTheirStrings) {
+TEST(ApiAllocations, ArraysGoWithTheirStrings) {
     Allocations a;
     XLOPER* array = a.make_array(3);
     for (int i = 0; i < 3; ++i)
@@ -57,7 +57,7 @@ TEST(Allocations, ArraysGoWithTheirStrings) {
     EXPECT_FALSE(a.release(m));
 }
 
-TEST(Allocations, ReferenceListsAndForeignPointers) {
+TEST(ApiAllocations, ReferenceListsAndForeignPointers) {
     Allocations a;
     XLREF rect{1, 2, 3, 4};
     XLMREF* m = a.make_mref(rect);
@@ -81,7 +81,7 @@ TEST(Allocations, ReferenceListsAndForeignPointers) {
     EXPECT_TRUE(a.release(marked));
 }
 
-TEST(Allocations, WhatIsNeverGivenBackIsReleasedWithTheBooks) {
+TEST(ApiAllocations, WhatIsNeverGivenBackIsReleasedWithTheBooks) {
     // Run under the leak checker: the destructor must release every kind of block.
     Allocations a;
     XLOPER* array = a.make_array(2);

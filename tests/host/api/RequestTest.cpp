@@ -11,9 +11,9 @@ namespace {
 
 using engine::Value;
 
-class Malformed : public HostTest {};
+class ApiMalformed : public HostTest {};
 
-TEST_F(Malformed, EveryBadRequestAnswersACodeAndChangesNothing) {
+TEST_F(ApiMalformed, EveryBadRequestAnswersACodeAndChangesNothing) {
     book.set_value(at(0, "A1"), Value::number(1));
     XLOPER n = num(2), c = cell(0, 0), to_num = integer(xltypeNum), zero = integer(0);
     XLOPER backwards = sref(3, 1, 0, 0), wide_sref = cell(0, 0);
@@ -86,7 +86,7 @@ TEST_F(Malformed, EveryBadRequestAnswersACodeAndChangesNothing) {
     EXPECT_TRUE(host.alerts().empty());
 }
 
-TEST_F(Malformed, CountsAndPointersOutsideTheProtocol) {
+TEST_F(ApiMalformed, CountsAndPointersOutsideTheProtocol) {
     XLOPER result = nil();
     EXPECT_EQ(Excel4v(xlGetName, &result, -1, nullptr), xlretInvCount);
     EXPECT_EQ(Excel4v(xlFree, nullptr, 1, nullptr), xlretInvCount);
@@ -103,7 +103,7 @@ TEST_F(Malformed, CountsAndPointersOutsideTheProtocol) {
     EXPECT_EQ(result.xltype, xltypeBool);
 }
 
-TEST_F(Malformed, NoSessionNoAnswer) {
+TEST_F(ApiMalformed, NoSessionNoAnswer) {
     set_current_host(nullptr);
     XLOPER result = nil();
     EXPECT_EQ(Excel4(xlGetName, &result, 0), xlretFailed);
@@ -112,16 +112,16 @@ TEST_F(Malformed, NoSessionNoAnswer) {
     free_value(result);
 }
 
-TEST_F(Malformed, FailureLeavesAnErrorInTheResult) {
+TEST_F(ApiMalformed, FailureLeavesAnErrorInTheResult) {
     XLOPER n = num(1), result = num(5);
     ASSERT_EQ(call(xlSheetNm, &result, {&n}), xlretFailed);
     EXPECT_EQ(result.xltype, xltypeErr);
     EXPECT_EQ(free_value(result), xlretSuccess);
 }
 
-class Registrations : public HostTest {};
+class ApiRegistrations : public HostTest {};
 
-TEST_F(Registrations, TenArgumentsAreRecordedAsGiven) {
+TEST_F(ApiRegistrations, TenArgumentsAreRecordedAsGiven) {
     std::vector<XLOPER> a = {str("/opt/ombrix/ombrix.so"), str("Solve"), str("I"), str("Solve"), str(""),
                              str(" 2"), str("Ombrix"), str(" "), str(" "), str("Solve")};
     std::vector<XLOPER*> args;
@@ -155,7 +155,7 @@ TEST_F(Registrations, TenArgumentsAreRecordedAsGiven) {
     EXPECT_EQ(gone.val.xbool, 0);
 }
 
-TEST_F(Registrations, RegisterIdRegistersOnlyWithATypeText) {
+TEST_F(ApiRegistrations, RegisterIdRegistersOnlyWithATypeText) {
     XLOPER module = str("/opt/ombrix/ombrix.so"), proc = str("CheckInstance"), type = str("J");
     XLOPER id = nil();
     ASSERT_EQ(call(xlfRegisterId, &id, {&module, &proc}), xlretSuccess);
@@ -165,7 +165,7 @@ TEST_F(Registrations, RegisterIdRegistersOnlyWithATypeText) {
     EXPECT_EQ(host.find_registration("CheckInstance")->type_text(), "J");
 }
 
-TEST_F(Registrations, TheResolverRefusesProceduresTheModuleLacks) {
+TEST_F(ApiRegistrations, TheResolverRefusesProceduresTheModuleLacks) {
     host.set_procedure_resolver([](const std::string&, const std::string& p) { return p == "About"; });
     XLOPER module = str("/m.so"), about = str("About"), other = str("Missing"), type = str("I");
     XLOPER id = nil();
@@ -176,7 +176,7 @@ TEST_F(Registrations, TheResolverRefusesProceduresTheModuleLacks) {
     EXPECT_EQ(host.registrations().size(), 1u);
 }
 
-class Menus : public HostTest {
+class ApiMenus : public HostTest {
 protected:
     const std::vector<Menu>& bar() { return *host.menu_bar(worksheet_menu_bar); }
     int position(const std::string& title) {
@@ -187,7 +187,7 @@ protected:
     }
 };
 
-TEST_F(Menus, AddedInFrontOfHelpAndFoundByGetBar) {
+TEST_F(ApiMenus, AddedInFrontOfHelpAndFoundByGetBar) {
     XLOPER ten = integer(10), title = str("&Ombrix"), zero = integer(0), result = nil();
     ASSERT_EQ(call(xlfGetBar, &result, {&ten, &title, &zero}), xlretSuccess);
     EXPECT_EQ(result.xltype, xltypeErr);
@@ -220,7 +220,7 @@ TEST_F(Menus, AddedInFrontOfHelpAndFoundByGetBar) {
     EXPECT_EQ(gone.xltype, xltypeErr);
 }
 
-TEST_F(Menus, UnknownBarsAndPositionsAnswerErrors) {
+TEST_F(ApiMenus, UnknownBarsAndPositionsAnswerErrors) {
     std::vector<XLOPER> table = {str("X")};
     XLOPER m = multi(table, 1, 1), bar99 = num(99), ten = num(10), nowhere = str("Nowhere"), result = nil();
     ASSERT_EQ(call(xlfAddMenu, &result, {&bar99, &m}), xlretSuccess);
@@ -233,9 +233,9 @@ TEST_F(Menus, UnknownBarsAndPositionsAnswerErrors) {
     EXPECT_EQ(position("X"), static_cast<int>(bar().size()) - 1);
 }
 
-class Session : public HostTest {};
+class ApiSession : public HostTest {};
 
-TEST_F(Session, AlertsAreRecordedAndForwarded) {
+TEST_F(ApiSession, AlertsAreRecordedAndForwarded) {
     std::vector<Alert> seen;
     host.set_alert_handler([&](const Alert& a) { seen.push_back(a); });
     XLOPER message = str("Expected variable vector"), three = integer(3), result = nil();
@@ -250,7 +250,7 @@ TEST_F(Session, AlertsAreRecordedAndForwarded) {
     EXPECT_EQ(host.alerts().size(), 2u);
 }
 
-TEST_F(Session, DialogIsAnsweredByTheFrontEnd) {
+TEST_F(ApiSession, DialogIsAnsweredByTheFrontEnd) {
     // Define the entries of a list, as the dialog builder does.
     std::vector<XLOPER> entries = {str("Maximise"), str("Minimise")};
     XLOPER name = str("USTR0"), list = multi(entries, 2, 1), result = nil();
@@ -297,7 +297,7 @@ TEST_F(Session, DialogIsAnsweredByTheFrontEnd) {
     EXPECT_EQ(host.name_value("ustr0"), nullptr);
 }
 
-TEST_F(Session, AFrontEndThatBreaksTheTableFails) {
+TEST_F(ApiSession, AFrontEndThatBreaksTheTableFails) {
     std::vector<XLOPER> table(7, nil());
     XLOPER t = multi(table, 1, 7), answer = nil();
     host.set_dialog_handler([](Table& d) {
@@ -310,7 +310,7 @@ TEST_F(Session, AFrontEndThatBreaksTheTableFails) {
     EXPECT_EQ(call(xlfDialogBox, &answer, {&t}), xlretFailed);
 }
 
-TEST_F(Session, WorkspaceAndAutomationAnswers) {
+TEST_F(ApiSession, WorkspaceAndAutomationAnswers) {
     XLOPER two = num(2), version = nil();
     ASSERT_EQ(call(xlfGetWorkspace, &version, {&two}), xlretSuccess);
     EXPECT_EQ(text(version), "16.0");
@@ -327,7 +327,7 @@ TEST_F(Session, WorkspaceAndAutomationAnswers) {
     EXPECT_EQ(result.val.xbool, 1);
 }
 
-TEST_F(Session, IsTextAndOrOverABlock) {
+TEST_F(ApiSession, IsTextAndOrOverABlock) {
     book.set_value(at(0, "A1"), Value::number(1));
     book.set_value(at(0, "A2"), Value::text("t"));
     XLOPER block = sref(0, 1, 0, 0), flags = nil();
