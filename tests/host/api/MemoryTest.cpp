@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
 
 namespace host::api {
 namespace {
@@ -14,22 +13,6 @@ XLOPER string_value(char* s) {
     v.val.str = s;
     v.xltype = xltypeStr;
     return v;
-}
-
-TEST(ApiAllocations, StringsAreCountedAndTerminated) {
-    Allocations a;
-    for (std::size_t n : {0u, 1u, 30u, 255u}) {
-        SCOPED_TRACE(n);
-        const std::string text(n, 'q');
-        char* s = a.make_string(text);
-        ASSERT_NE(s, nullptr);
-        EXPECT_EQ(static_cast<unsigned char>(s[0]), n);
-        EXPECT_EQ(std::string(s + 1), text);
-        EXPECT_TRUE(a.release(string_value(s)));
-    }
-    EXPECT_EQ(a.make_string(std::string(256, 'q')), nullptr);
-    EXPECT_EQ(a.outstanding(), 0u);
-    EXPECT_EQ(a.total_allocated(), 4u);
 }
 
 TEST(ApiAllocations, ArraysGoWithTheirStrings) {
