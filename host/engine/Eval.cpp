@@ -18,31 +18,7 @@ bool is_multi(const Item& item) {
 
 Value numeric(double x) { return Value::number(x); }
 
-// Sums and differences of nearly equal numbers are snapped to 0, as the spreadsheet does,
-// so that 0.1+0.2-0.3 is 0.
-double approx_add(double a, double b) {
-    if (((a < 0 && b > 0) || (a > 0 && b < 0)) && approx_equal(a, -b))
-        return 0;
-    return a + b;
-}
-
-double approx_sub(double a, double b) {
-    if (((a < 0 && b < 0) || (a > 0 && b > 0)) && approx_equal(a, b))
-        return 0;
-    return a - b;
-}
-
 } // namespace
-
-bool approx_equal(double a, double b) {
-    if (a == b)
-        return true;
-    if (a == 0 || b == 0)
-        return false;
-    const double eps = 1.0 / (16777216.0 * 16777216.0);   // 2^-48
-    double d = std::fabs(a - b);
-    return d < std::fabs(a) * eps && d < std::fabs(b) * eps;
-}
 
 bool to_number(const Value& v, double& out, ErrorCode& error) {
     switch (v.type()) {

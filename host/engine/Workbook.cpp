@@ -1,6 +1,7 @@
 #include "engine/Workbook.hpp"
 
 #include "engine/Eval.hpp"
+#include "engine/Numeric.hpp"
 #include "engine/Program.hpp"
 
 #include <algorithm>
@@ -44,6 +45,8 @@ struct Formula {
     bool has_unknown = false;
     std::vector<std::uint32_t> precedents;
     std::vector<Area> big_ranges;
+    NumericProgram numeric;     // empty: the general evaluator only
+    std::int32_t numeric_misses = 0;
 };
 
 struct NameDef {
@@ -345,6 +348,31 @@ struct Workbook::Impl final : Grid {
         g.uses_names = !p.names.empty();
         g.has_unknown = !p.unknown_functions.empty();
         register_formula(fi);
+        compile(formulas[fi]);
+    }
+
+    // The numeric form, where the formula has one. Small ranges have every slot already
+    // (register_formula made them), so their cells are listed once here.
+    void compile(Formula& f) {
+        f.numeric_misses = 0;
+        if (f.array || f.uses_names) {
+            f.numeric = NumericProgram();
+            return;
+        }
+        auto cells_of = [this](const Area& a, std::vector<std::uint32_t>& ids) {
+            if (a.size() > small_range)
+                return false;
+            const auto& m = sheets[std::size_t(a.sheet)].cells;
+            for (std::int32_t r = a.r1; r <= a.r2; ++r)
+                for (std::int32_t c = a.c1; c <= a.c2; ++c) {
+                    auto it = m.find(key_of(r, c));
+                    if (it == m.end())
+                        return false;
+                    ids.push_back(it->second);
+                }
+            return true;
+        };
+        compile_numeric(f.linked, cells_of, f.numeric);
     }
 
     void remove_formula(std::uint32_t id) {
@@ -471,12 +499,28 @@ struct Workbook::Impl final : Grid {
         order.assign(components.rbegin(), components.rend());
     }
 
+    // A formula that the numeric form keeps handing back is left to the general evaluator.
+    static constexpr std::int32_t max_numeric_misses = 16;
+
     void evaluate(std::uint32_t id) {
         Cell& c = cells[id];
-        const Formula& f = formulas[c.formula];
+        Formula& f = formulas[c.formula];
+        ++evaluations;
+        if (!f.numeric.empty()) {
+            Value& out = c.value;
+            bool done = run_numeric(
+                f.numeric, [this](std::uint32_t k) -> const Value& { return cells[k].value; },
+                [this](const Area& a) -> const std::vector<std::uint32_t>& { return cells_in(a); }, out);
+            if (done) {
+                if (f.numeric_misses > 0)
+                    --f.numeric_misses;
+                return;
+            }
+            if (++f.numeric_misses >= max_numeric_misses)
+                f.numeric = NumericProgram();
+        }
         Value v = evaluator.run(f.linked, c.sheet, c.row, c.col, f.array);
         cells[id].value = std::move(v);
-        ++evaluations;
     }
 
     void run(const std::vector<std::uint32_t>& order) {
