@@ -5,10 +5,37 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 #if defined(__GLIBC__)
 #include <malloc.h>
+#endif
+
+// Every allocation through new counted, to show that a round trip makes none.
+namespace {
+std::uint64_t allocations = 0;
+}
+
+void* operator new(std::size_t n) {
+    ++allocations;
+    if (void* p = std::malloc(n ? n : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t n) { return operator new(n); }
+// These deletes do pair with the news above, which g++ cannot see.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
 #endif
 
 using host::engine::CellAddress;
@@ -46,16 +73,20 @@ void round_trip(benchmark::State& state, Workbook& wb) {
     std::vector<std::pair<CellAddress, Value>> writes(10);
     double x = 0;
     const std::uint64_t before = wb.evaluation_count();
+    std::uint64_t allocated = 0;
     for (auto _ : state) {
+        const std::uint64_t a = allocations;
         x += 0.001;
         for (int i = 0; i < 10; ++i)
             writes[std::size_t(i)] = {CellAddress{0, i, 0}, Value::number(x + i)};
         wb.set_values(writes);
         wb.recalculate();
         benchmark::DoNotOptimize(wb.value({0, 0, 3}).as_number());
+        allocated += allocations - a;
     }
     state.counters["evaluations/round"] =
         benchmark::Counter(double(wb.evaluation_count() - before), benchmark::Counter::kAvgIterations);
+    state.counters["allocations/round"] = benchmark::Counter(double(allocated), benchmark::Counter::kAvgIterations);
 }
 
 void BM_RoundTrip100(benchmark::State& state) {
