@@ -30,13 +30,14 @@ enum class NumOp : std::uint8_t {
     Jump,     // jump to a
 };
 
-// Where a binary operator finds its right operand.
+// Where a binary operator finds its operands.
 enum : std::uint8_t { OnStack = 0, InStep = 1, InCell = 2 };
 
 struct NumStep {
     NumOp op;
     std::uint8_t right = OnStack;   // binary operators: the stack, x, or cell slot a
-    std::uint16_t argc = 0;
+    std::uint8_t left = OnStack;    // the stack, or cell slot a (the right one then in x)
+    std::uint8_t argc = 0;
     std::uint32_t a = 0;
     double x = 0;
 };
@@ -62,11 +63,11 @@ namespace numeric {
 struct Entry {
     double x;
     std::uint32_t a;
-    std::uint16_t n;
+    std::uint8_t n;
     NumOp kind;   // Num, Bool, Cell, Cells or Area
     // Only the fields the kind uses are written.
     void number(double v) { x = v, kind = NumOp::Num; }
-    void ref(NumOp k, std::uint32_t id, std::uint16_t count = 0) { a = id, n = count, kind = k; }
+    void ref(NumOp k, std::uint32_t id, std::uint8_t count = 0) { a = id, n = count, kind = k; }
 };
 
 // The number, or false where the slow path must decide: finite results only, no
@@ -74,8 +75,7 @@ struct Entry {
 inline bool finite(double& x) {
     if (!(x - x == 0))
         return false;
-    if (x == 0)
-        x = 0.0;
+    x += 0.0;   // -0 + 0 is +0; every other number is unchanged
     return true;
 }
 
@@ -205,8 +205,16 @@ bool run_numeric(const NumericProgram& p, CellValue cell, AreaCells area_cells, 
                 y = s.x;
             else if (s.right == InCell ? !arith_value(cell(s.a), y) : !arith(st[--sp], y))
                 return false;
-            if (!arith(st[sp - 1], x))
-                return false;
+            Entry* dst;
+            if (s.left == InCell) {
+                if (!arith_value(cell(s.a), x))
+                    return false;
+                dst = &st[sp++];
+            } else {
+                if (!arith(st[sp - 1], x))
+                    return false;
+                dst = &st[sp - 1];
+            }
             switch (s.op) {
             case NumOp::Add: x = approx_add(x, y); break;
             case NumOp::Sub: x = approx_sub(x, y); break;
@@ -226,7 +234,7 @@ bool run_numeric(const NumericProgram& p, CellValue cell, AreaCells area_cells, 
             }
             if (!numeric::finite(x))
                 return false;
-            st[sp - 1].number(x);
+            dst->number(x);
             break;
         }
         case NumOp::Eq: case NumOp::Ne: case NumOp::Lt: case NumOp::Le: case NumOp::Gt: case NumOp::Ge: {
@@ -235,12 +243,20 @@ bool run_numeric(const NumericProgram& p, CellValue cell, AreaCells area_cells, 
                 y = s.x;
             else if (s.right == InCell ? !comparable_value(cell(s.a), y) : !comparable(st[--sp], y))
                 return false;
-            if (!comparable(st[sp - 1], x))
-                return false;
+            Entry* dst;
+            if (s.left == InCell) {
+                if (!comparable_value(cell(s.a), x))
+                    return false;
+                dst = &st[sp++];
+            } else {
+                if (!comparable(st[sp - 1], x))
+                    return false;
+                dst = &st[sp - 1];
+            }
             int c = approx_equal(x, y) ? 0 : x < y ? -1 : 1;
             bool r = s.op == NumOp::Eq ? c == 0 : s.op == NumOp::Ne ? c != 0 : s.op == NumOp::Lt ? c < 0
                    : s.op == NumOp::Le ? c <= 0 : s.op == NumOp::Gt ? c > 0 : c >= 0;
-            st[sp - 1].ref(NumOp::Bool, r ? 1u : 0u);
+            dst->ref(NumOp::Bool, r ? 1u : 0u);
             break;
         }
         case NumOp::Sum: case NumOp::SumSq: case NumOp::Product: case NumOp::Average:
@@ -359,16 +375,16 @@ bool run_numeric(const NumericProgram& p, CellValue cell, AreaCells area_cells, 
     }
 }
 
-// Folds a number or cell pushed just before a binary operator into the operator, and
-// drops the no-ops; fewer steps to dispatch. Not where a jump lands on the operator: the
-// push would be skipped on that path.
-inline void fuse(NumericProgram& p) {
+// Merges pairs of steps where merge(first, second, out) says so, and drops the no-ops;
+// fewer steps to dispatch. Never where a jump lands on the second step: the first would
+// be skipped on that path.
+template <class Merge>
+void merge_pairs(NumericProgram& p, Merge merge) {
     const std::size_t n = p.code.size();
     std::vector<bool> target(n + 1, false);
     for (const NumStep& s : p.code)
         if (s.op == NumOp::IfFalse || s.op == NumOp::Jump)
             target[s.a] = true;
-    auto binary = [](NumOp op) { return op >= NumOp::Add && op <= NumOp::Ge; };
     std::vector<std::uint32_t> moved(n + 1);
     std::vector<NumStep> code;
     code.reserve(n);
@@ -379,12 +395,8 @@ inline void fuse(NumericProgram& p) {
             ++i;
             continue;
         }
-        if ((s.op == NumOp::Num || s.op == NumOp::Cell) && i + 1 < n && binary(p.code[i + 1].op) &&
-            p.code[i + 1].right == OnStack && !target[i + 1]) {
-            NumStep f = p.code[i + 1];
-            f.right = s.op == NumOp::Num ? InStep : InCell;
-            f.x = s.x;
-            f.a = s.a;
+        NumStep f;
+        if (i + 1 < n && !target[i + 1] && merge(s, p.code[i + 1], f)) {
             moved[i + 1] = moved[i];
             code.push_back(f);
             i += 2;
@@ -399,6 +411,29 @@ inline void fuse(NumericProgram& p) {
             s.a = moved[s.a];
     code.shrink_to_fit();
     p.code = std::move(code);
+}
+
+// Folds the operands that binary operators find in constants and cells into them:
+// "A1*2" becomes one step instead of three.
+inline void fuse(NumericProgram& p) {
+    auto binary = [](NumOp op) { return op >= NumOp::Add && op <= NumOp::Ge; };
+    merge_pairs(p, [&](const NumStep& push, const NumStep& op, NumStep& out) {
+        if ((push.op != NumOp::Num && push.op != NumOp::Cell) || !binary(op.op) || op.right != OnStack)
+            return false;
+        out = op;
+        out.right = push.op == NumOp::Num ? InStep : InCell;
+        out.x = push.x;
+        out.a = push.a;
+        return true;
+    });
+    merge_pairs(p, [&](const NumStep& push, const NumStep& op, NumStep& out) {
+        if (push.op != NumOp::Cell || !binary(op.op) || op.right != InStep || op.left != OnStack)
+            return false;
+        out = op;
+        out.left = InCell;
+        out.a = push.a;
+        return true;
+    });
 }
 
 template <class CellsOf>
@@ -437,10 +472,10 @@ void compile_numeric(const Linked& l, CellsOf cells_of, NumericProgram& out) {
                 s.a = r.cell;
             } else if (r.kind == LinkedRef::Range) {
                 std::size_t start = p.ids.size();
-                if (cells_of(r.area, p.ids) && p.ids.size() - start < 0xFFFF) {
+                if (cells_of(r.area, p.ids) && p.ids.size() - start <= 0xFF) {
                     s.op = NumOp::Cells;
                     s.a = static_cast<std::uint32_t>(start);
-                    s.argc = static_cast<std::uint16_t>(p.ids.size() - start);
+                    s.argc = static_cast<std::uint8_t>(p.ids.size() - start);
                 } else {
                     p.ids.resize(start);
                     s.op = NumOp::Area;
@@ -483,7 +518,7 @@ void compile_numeric(const Linked& l, CellsOf cells_of, NumericProgram& out) {
             else return fail();
             if (argc < 1 || argc > depth)
                 return fail();
-            s.argc = static_cast<std::uint16_t>(argc);
+            s.argc = static_cast<std::uint8_t>(argc);
             depth -= argc - 1;
             break;
         }

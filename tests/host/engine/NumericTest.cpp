@@ -101,6 +101,8 @@ TEST_F(Numeric, ComparisonsAndConditions) {
         {"IF(A1<A2,D1,B1)", T("apple")},
         {"IF(A1<A2,A6,B1)", N(0)},
         {"2*IF(A1>A2,A1,5)", N(10)},         // a branch ending where an operator is applied
+        {"2*IF(A1<A2,A1,5)", N(2)},
+        {"3-IF(A1<A2,A2,5)", N(1)},
         {"IF(IF(A1>0,G1,A1),1,2)+1", N(3)},
         {"IF(A1>0,IF(A2>5,1,2),3)*IF(A3<0,4,A3)", N(6)},
     };
