@@ -92,15 +92,11 @@ private:
             case 'r': out += '\r'; break;
             case 'b': out += '\b'; break;
             case 'f': out += '\f'; break;
-            case 'u': {
+            case 'u': {  // control characters only: `ombrix calc` writes other text as UTF-8
                 unsigned code = unsigned(std::stoul(s_.substr(i_, 4), nullptr, 16));
                 i_ += 4;
-                if (code >= 0xD800 && code < 0xDC00 && s_.compare(i_, 2, "\\u") == 0) {
-                    unsigned low = unsigned(std::stoul(s_.substr(i_ + 2, 4), nullptr, 16));
-                    i_ += 6;
-                    code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-                }
-                utf8(out, code);
+                if (code >= 0x80) fail("unexpected \\u escape above 0x7f");
+                out += char(code);
                 break;
             }
             default: out += e;
@@ -108,24 +104,6 @@ private:
         }
         expect('"');
         return out;
-    }
-
-    static void utf8(std::string& out, unsigned code) {
-        if (code < 0x80) {
-            out += char(code);
-        } else if (code < 0x800) {
-            out += char(0xC0 | (code >> 6));
-            out += char(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += char(0xE0 | (code >> 12));
-            out += char(0x80 | ((code >> 6) & 0x3F));
-            out += char(0x80 | (code & 0x3F));
-        } else {
-            out += char(0xF0 | (code >> 18));
-            out += char(0x80 | ((code >> 12) & 0x3F));
-            out += char(0x80 | ((code >> 6) & 0x3F));
-            out += char(0x80 | (code & 0x3F));
-        }
     }
 
     void skip() {
