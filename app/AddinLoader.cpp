@@ -18,7 +18,10 @@ AddinLoader::AddinLoader(const std::string& path) : path_(path) {
     if (!fs::is_regular_file(path_, ec))
         throw AddinError("cannot load the add-in " + path + ": no such file");
     // A path with a slash is taken as is: dlopen does not search the library path for it.
-    handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // The module stays mapped after dlclose (its static objects then go at exit): its value
+    // pools are taken once and kept for the life of the process, and unmapping them would
+    // lose them.
+    handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (handle_ == nullptr) {
         const char* why = dlerror();
         throw AddinError("cannot load the add-in " + path + ": " + (why ? why : "unknown reason"));

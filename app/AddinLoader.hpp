@@ -16,8 +16,7 @@ public:
 
 // The add-in module, loaded as the spreadsheet program loads an add-in: by path, its
 // functions called by name. Opening calls xlAutoOpen; the loader calls xlAutoClose before it
-// unloads a module it opened. A host session must be current whenever the module runs,
-// its static destructors at unload included.
+// lets go of a module it opened. A host session must be current whenever the module runs.
 class AddinLoader {
 public:
     // Loads the module (RTLD_NOW, so a missing symbol fails here). Throws AddinError.
