@@ -87,9 +87,9 @@ int run_menu(const MenuOptions& options, std::ostream& out, std::ostream& err) {
 void add_menu_command(CLI::App& ombrix, Outcome& outcome) {
     auto options = std::make_shared<MenuOptions>();
     CLI::App* menu = ombrix.add_subcommand(
-        "menu",
-        "Open the add-in and list what it registers (each procedure with its registration "
-        "arguments) and the menus it adds to the worksheet menu bar; then close it again.");
+        "menu", "List the procedures the add-in registers and the menu it adds when opened");
+    menu->footer("Opens the add-in, prints each registered procedure with its registration arguments and\n"
+                 "the worksheet menu bar with the add-in's menu and items, then closes the add-in.");
     menu->add_flag("--json", options->json, "Print one JSON object instead");
     add_addin_option(menu, options->addin);
     menu->callback([options, &outcome]() { outcome.status = run_menu(*options, std::cout, std::cerr); });

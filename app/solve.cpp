@@ -198,14 +198,14 @@ void add_solve_command(CLI::App& ombrix, Outcome& outcome) {
     };
     auto state = std::make_shared<State>();
     CLI::App* solve = ombrix.add_subcommand(
-        "solve",
-        "Run the add-in's Solve command on BOOK: search the variable cells, between their minimum "
-        "and maximum cells, for the values that maximise or minimise the objective cell, write the "
-        "best into the variable cells and save the workbook to a new file next to BOOK "
-        "(BOOK.solved.xlsx). Each flag fills the Solve dialog's control of that name; controls left "
-        "unset keep the add-in's values (on a terminal with no flags, a form shows them). The "
-        "add-in checks the entries and reports problems itself. Exit status 1 after an error alert.");
+        "solve", "Optimise a workbook model with the add-in's Solve command and save the result");
     solve->footer(
+        "Searches the variable cells, between their minimum and maximum cells, for the values that\n"
+        "maximise or minimise the objective cell, writes the best into the variable cells and saves\n"
+        "the workbook to a new file next to BOOK (BOOK.solved.xlsx). Each flag fills the Solve\n"
+        "dialog's control of that name; controls left unset keep the add-in's values (on a terminal\n"
+        "with no flags, a form shows them). The add-in checks the entries and reports problems\n"
+        "itself, on standard error; the exit status is then 1.\n\n"
         "Example:\n  ombrix solve examples/production.xlsx --var B3:D3 --min B4:D4 --max B5:D5 "
         "--objective B16 --goal maximise");
     solve->add_option("BOOK", state->options.book, "The workbook (.xlsx or .csv)")->required();

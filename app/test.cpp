@@ -11,11 +11,11 @@ void add_test_command(CLI::App& ombrix, Outcome& outcome) {
     options->name = "Test";
     options->suffix = "tested";
     CLI::App* test = ombrix.add_subcommand(
-        "test",
-        "Run the add-in's Test command on BOOK: it copies the numbers in A1:C3 of the active sheet "
-        "to B2:D4, a check of reading and writing ranges. The workbook is saved to a new file next "
-        "to BOOK (BOOK.tested.xlsx). Exit status 1 after an error alert (for instance a cell of "
-        "A1:C3 that holds no number).");
+        "test", "Run the add-in's Test command on BOOK: copy A1:C3 one cell down and right");
+    test->footer("Test reads the numbers in A1:C3 of the active sheet and writes them to B2:D4, a check of\n"
+                 "reading and writing ranges. The workbook is saved to a new file next to BOOK\n"
+                 "(BOOK.tested.xlsx). Exit status 1 after an error alert, for instance when a cell of A1:C3\n"
+                 "holds no number.");
     test->add_option("BOOK", options->book, "The workbook (.xlsx or .csv)")->required();
     test->add_option("--sheet", options->sheet, "Make this sheet active first")->type_name("NAME");
     auto* output = test->add_option("-o,--output", options->output, "Save the workbook here instead")
