@@ -189,12 +189,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         int xlfn = pick < 240 ? functions[pick % (sizeof functions / sizeof functions[0])] : in.word();
         int count = in.byte() % 16 == 0 ? in.byte() % 34 - 1 : in.byte() % 5;
         std::vector<LPXLOPER> args;
-        std::vector<std::size_t> freed;   // results given to xlFree
         for (int i = 0; i < count && i < 32; ++i) {
             if (xlfn == 16384 && !results.empty() && in.byte() % 2 == 0) {
-                std::size_t k = in.byte() % results.size();
-                arena.values.push_back(results[k]);
-                freed.push_back(k);
+                arena.values.push_back(results[in.byte() % results.size()]);
             } else if (in.byte() % 32 == 0) {
                 args.push_back(nullptr);
                 continue;
@@ -207,9 +204,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         result.xltype = xltypeNil;
         bool want_result = in.byte() % 4 != 0;
         int code = Excel4v(xlfn, want_result ? &result : nullptr, count, args.empty() ? nullptr : args.data());
-        if (xlfn == 16384 && !freed.empty()) {
-            // A free answered with a failure may still have released some of its arguments:
-            // whatever the host no longer has on its books is not to be read again.
+        if (xlfn == 16384) {
+            // Earlier results reach xlFree by either branch above, and a free answered with a
+            // failure may still have released some of them: whatever the host no longer has on
+            // its books is not to be read again.
             std::vector<XLOPER> kept;
             for (const XLOPER& r : results)
                 if (holds_memory(host, r))
