@@ -88,6 +88,10 @@ std::string output_path(const std::string& input, const std::string& output, boo
 // "ombrix: <message>" on err; returns the status.
 int report(std::ostream& err, const std::string& message, int status);
 
+// Reports the exception being handled (call it from a catch block) and returns the exit
+// status for it; file_prefix goes before the text of a failure to read or write the workbook.
+int report_current_exception(std::ostream& err, const std::string& file_prefix);
+
 // A number with 17 significant digits, as JSON (null for a value that is not finite).
 std::string json_number(double x);
 

@@ -67,6 +67,23 @@ int report(std::ostream& err, const std::string& message, int status) {
     return status;
 }
 
+int report_current_exception(std::ostream& err, const std::string& file_prefix) {
+    try {
+        throw;
+    } catch (const UsageError& e) {
+        return report(err, e.what(), exit_usage);
+    } catch (const host::ui::DialogAnswerError& e) {
+        return report(err, e.what(), exit_usage);
+    } catch (const AddinError& e) {
+        return report(err, e.what(), exit_failed);
+    } catch (const usr::Exception& e) {
+        return report(err, e.what(), exit_failed);
+    } catch (const std::exception& e) {
+        // Anything else comes from reading or writing the workbook.
+        return report(err, file_prefix + e.what(), exit_failed);
+    }
+}
+
 std::string json_number(double x) {
     if (!std::isfinite(x)) return "null";
     char buffer[40];
@@ -118,16 +135,8 @@ int run_command(const RunOptions& options, std::ostream& out, std::ostream& err)
             err << "Saved " << target << "\n";
         }
         return exit_ok;
-    } catch (const UsageError& e) {
-        return report(err, e.what(), exit_usage);
-    } catch (const host::ui::DialogAnswerError& e) {
-        return report(err, e.what(), exit_usage);
-    } catch (const AddinError& e) {
-        return report(err, e.what(), exit_failed);
-    } catch (const usr::Exception& e) {
-        return report(err, e.what(), exit_failed);
-    } catch (const std::exception& e) {
-        return report(err, e.what(), exit_failed);
+    } catch (...) {
+        return report_current_exception(err, "");
     }
 }
 

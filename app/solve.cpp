@@ -176,16 +176,8 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
             out << "Saved " << target << "\n";
         }
         return exit_ok;
-    } catch (const UsageError& e) {
-        return report(err, e.what(), exit_usage);
-    } catch (const host::ui::DialogAnswerError& e) {
-        return report(err, e.what(), exit_usage);
-    } catch (const AddinError& e) {
-        return report(err, e.what(), exit_failed);
-    } catch (const usr::Exception& e) {
-        return report(err, e.what(), exit_failed);
-    } catch (const std::exception& e) {
-        return report(err, options.book + ": " + e.what(), exit_failed);
+    } catch (...) {
+        return report_current_exception(err, options.book + ": ");
     }
 }
 

@@ -8,8 +8,6 @@ namespace host::ui {
 
 using engine::Value;
 
-namespace {
-
 std::string trim(const std::string& s) {
     std::size_t b = 0, e = s.size();
     while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
@@ -21,6 +19,8 @@ std::string lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
 }
+
+namespace {
 
 int code_of(const Value& v) {
     if (!v.is_number()) return 0;

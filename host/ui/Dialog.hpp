@@ -88,6 +88,10 @@ void fill_table(api::Table& table, const DialogLayout& layout,
 // "LABEL=VALUE" split at the first '='; throws DialogAnswerError without one or without a label.
 std::pair<std::string, std::string> split_field(const std::string& field);
 
+// Text without surrounding white space, and in lower case: how answers and labels are matched.
+std::string trim(const std::string& s);
+std::string lower(std::string s);
+
 } // namespace host::ui
 
 #endif
