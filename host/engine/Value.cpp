@@ -1,4 +1,5 @@
 #include "engine/Value.hpp"
+#include "engine/Program.hpp"
 
 #include <cctype>
 #include <cmath>
@@ -12,15 +13,6 @@ namespace {
 
 const char* const error_texts[] = {"#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A"};
 
-bool iequal(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 } // namespace
 
 const char* error_text(ErrorCode code) {
@@ -29,7 +21,7 @@ const char* error_text(ErrorCode code) {
 
 std::optional<ErrorCode> parse_error(std::string_view text) {
     for (int i = 0; i < 7; ++i)
-        if (iequal(text, error_texts[i]))
+        if (detail::iequals(text, error_texts[i]))
             return static_cast<ErrorCode>(i);
     return std::nullopt;
 }
