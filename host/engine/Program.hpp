@@ -91,6 +91,7 @@ struct Function {
 };
 constexpr std::uint8_t FnArrayArgs = 1;   // arguments are evaluated in array context
 constexpr std::uint8_t FnLift = 2;        // scalar: applied element by element to arrays
+constexpr std::uint8_t FnVolatile = 4;    // the value may change on every recalculation
 
 // The function's index in functions(), or -1.
 int find_function(std::string_view upper_name);

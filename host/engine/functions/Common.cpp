@@ -1,0 +1,178 @@
+// Helpers shared by the built-in functions.
+
+#include "engine/functions/Common.hpp"
+#include "engine/Workbook.hpp"
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace host::engine::detail::fn {
+
+bool num(const Ctx& c, int i, double& x, Value& out, double fallback) {
+    if (c.missing(i)) {
+        x = fallback;
+        return true;
+    }
+    ErrorCode e;
+    if (!to_number(c.arg(i), x, e)) {
+        out = err(e);
+        return false;
+    }
+    return true;
+}
+
+bool text_arg(const Ctx& c, int i, std::string& s, Value& out) {
+    Value v = c.arg(i);
+    if (v.is_error()) {
+        out = v;
+        return false;
+    }
+    s = to_text(v);
+    return true;
+}
+
+bool collect(const Ctx& c, int from, int to, std::vector<double>& out, Value& error) {
+    for (int i = from; i < to && i < c.argc; ++i) {
+        const Item& it = c.args[i];
+        auto take_ref = [&](const Value& v) {
+            if (v.is_number())
+                out.push_back(v.as_number());
+            else if (v.is_error()) {
+                error = v;
+                return false;
+            }
+            return true;
+        };
+        switch (it.kind) {
+        case Item::Missing: out.push_back(0); break;
+        case Item::Val: {
+            if (it.v.is_empty())
+                break;
+            double x;
+            ErrorCode e;
+            if (!to_number(it.v, x, e)) {
+                error = err(e);
+                return false;
+            }
+            out.push_back(x);
+            break;
+        }
+        case Item::Cell:
+            if (!take_ref(c.ev.grid.cell_value(it.cell)))
+                return false;
+            break;
+        case Item::Range:
+            for (std::uint32_t id : c.ev.grid.cells_in(it.area))
+                if (!take_ref(c.ev.grid.cell_value(id)))
+                    return false;
+            break;
+        case Item::Arr:
+            for (const Value& v : it.arr->values)
+                if (!take_ref(v))
+                    return false;
+            break;
+        }
+    }
+    return true;
+}
+
+std::vector<double>& numbers() {
+    thread_local std::vector<double> scratch;
+    scratch.clear();
+    return scratch;
+}
+
+double snap15(double v) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.15g", v);
+    return std::strtod(buf, nullptr);
+}
+
+Value round_digits(double x, double digits, int mode) {
+    double d = std::trunc(digits);
+    if (d > 308)
+        d = 308;
+    if (d < -308)
+        d = -308;
+    double p = std::pow(10.0, std::fabs(d));
+    double v = d >= 0 ? x * p : x / p;
+    if (!std::isfinite(v) || std::fabs(v) >= 1e300)
+        return Value::number(x);
+    v = snap15(v);
+    double r = mode == 0 ? std::round(v) : mode == 1 ? (v < 0 ? -std::ceil(-v) : std::ceil(v)) : std::trunc(v);
+    return Value::number(d >= 0 ? r / p : r * p);
+}
+
+std::size_t utf8_length(std::string_view s) {
+    std::size_t n = 0;
+    for (char ch : s)
+        if ((static_cast<unsigned char>(ch) & 0xC0) != 0x80)
+            ++n;
+    return n;
+}
+
+std::size_t utf8_offset(std::string_view s, std::size_t k) {
+    std::size_t i = 0, n = 0;
+    while (i < s.size()) {
+        if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) {
+            if (n == k)
+                return i;
+            ++n;
+        }
+        ++i;
+    }
+    return s.size();
+}
+
+bool wildcard_match(std::string_view pattern, std::string_view text) {
+    std::size_t p = 0, t = 0, star = std::string_view::npos, mark = 0;
+    auto up = [](char ch) { return std::toupper(static_cast<unsigned char>(ch)); };
+    while (t < text.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            mark = t;
+            continue;
+        }
+        if (p < pattern.size()) {
+            char pc = pattern[p];
+            std::size_t adv = 1;
+            bool any = pc == '?';
+            if (pc == '~' && p + 1 < pattern.size() && (pattern[p + 1] == '*' || pattern[p + 1] == '?' || pattern[p + 1] == '~'))
+                pc = pattern[p + 1], adv = 2, any = false;
+            if (any || up(pc) == up(text[t])) {
+                p += adv;
+                ++t;
+                continue;
+            }
+        }
+        if (star == std::string_view::npos)
+            return false;
+        p = star + 1;
+        t = ++mark;
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
+bool has_wildcards(std::string_view s) {
+    return s.find_first_of("*?~") != std::string_view::npos;
+}
+
+Value variance(const std::vector<double>& xs, bool sample) {
+    std::size_t n = xs.size();
+    if (n == 0 || (sample && n < 2))
+        return err(ErrorCode::Div0);
+    double mean = 0;
+    for (double x : xs)
+        mean += x;
+    mean /= double(n);
+    double ss = 0;
+    for (double x : xs)
+        ss += (x - mean) * (x - mean);
+    return Value::number(ss / double(sample ? n - 1 : n));
+}
+
+} // namespace host::engine::detail::fn

@@ -1,0 +1,116 @@
+#ifndef OMBRIX_HOST_ENGINE_FUNCTIONS_COMMON_HPP
+#define OMBRIX_HOST_ENGINE_FUNCTIONS_COMMON_HPP
+
+// What the built-in functions share: the argument context, the coercions they make, and the
+// per-family tables that Registry.cpp joins into one.
+
+#include "engine/Eval.hpp"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace host::engine::detail::fn {
+
+struct Ctx {
+    Evaluator& ev;
+    Item* args;
+    int argc;
+    bool array;
+
+    bool missing(int i) const { return i >= argc || args[i].kind == Item::Missing; }
+    Value arg(int i) const { return i < argc ? ev.scalar(args[i]) : Value(); }
+};
+
+using Impl = void (*)(Ctx&, Item&);
+
+struct Entry {
+    Function meta;
+    Impl impl;
+};
+
+// One table per family; Registry.cpp lists them.
+std::vector<Entry> math_functions();
+std::vector<Entry> aggregate_functions();
+std::vector<Entry> statistics_functions();
+std::vector<Entry> conditional_functions();
+std::vector<Entry> logic_functions();
+std::vector<Entry> information_functions();
+std::vector<Entry> lookup_functions();
+std::vector<Entry> finance_functions();
+std::vector<Entry> text_functions();
+
+inline Value err(ErrorCode e) { return Value::error(e); }
+
+// Reads argument i as a number; `fallback` when it is omitted.
+bool num(const Ctx& c, int i, double& x, Value& out, double fallback = 0);
+
+// Reads argument i as text (numbers formatted as the spreadsheet shows them).
+bool text_arg(const Ctx& c, int i, std::string& s, Value& out);
+
+// Numbers seen as the aggregate functions see them: in ranges and arrays only numbers count
+// (text, booleans and empty cells are skipped); a direct argument is coerced ("3" is 3,
+// TRUE is 1, other text is #VALUE!). The first error met is the result.
+bool collect(const Ctx& c, int from, int to, std::vector<double>& out, Value& error);
+
+// Calls f(value, direct, missing) for every value of the arguments, references and arrays
+// included; `direct` when the value was an argument itself rather than inside a reference.
+template <class F>
+void each_value(const Ctx& c, int from, int to, F f) {
+    for (int i = from; i < to && i < c.argc; ++i) {
+        const Item& it = c.args[i];
+        switch (it.kind) {
+        case Item::Missing: f(Value(), true, true); break;
+        case Item::Val: f(it.v, true, false); break;
+        case Item::Cell: f(c.ev.grid.cell_value(it.cell), false, false); break;
+        case Item::Range:
+            for (std::uint32_t id : c.ev.grid.cells_in(it.area))
+                f(c.ev.grid.cell_value(id), false, false);
+            break;
+        case Item::Arr:
+            for (const Value& v : it.arr->values)
+                f(v, false, false);
+            break;
+        }
+    }
+}
+
+// A reusable buffer for collect(), emptied.
+std::vector<double>& numbers();
+
+// x rounded to 15 significant digits, as the spreadsheet sees a result before rounding it.
+double snap15(double v);
+
+// mode 0: half away from zero, 1: away from zero, 2: toward zero.
+Value round_digits(double x, double digits, int mode);
+
+std::size_t utf8_length(std::string_view s);
+// Byte offset of code point k (or the size if there are fewer).
+std::size_t utf8_offset(std::string_view s, std::size_t k);
+
+// Wildcard match ignoring case: '*' any run, '?' one character, '~' escapes.
+bool wildcard_match(std::string_view pattern, std::string_view text);
+bool has_wildcards(std::string_view s);
+
+// Population or sample variance; #DIV/0! when there are too few numbers.
+Value variance(const std::vector<double>& xs, bool sample);
+
+#define FN(name) void fn_##name(Ctx& c, Item& out)
+#define RET(value) do { out.v = (value); return; } while (0)
+#define NUM(i, var) double var; if (!num(c, i, var, out.v)) return
+#define NUMD(i, var, dflt) double var; if (!num(c, i, var, out.v, dflt)) return
+#define TEXT(i, var) std::string var; if (!text_arg(c, i, var, out.v)) return
+
+// Collects every argument's numbers and hands them to reduce(xs) for the result.
+template <class Reduce>
+void aggregate(Ctx& c, Item& out, Reduce reduce) {
+    auto& xs = numbers();
+    Value e;
+    if (!collect(c, 0, c.argc, xs, e))
+        RET(e);
+    RET(reduce(xs));
+}
+
+} // namespace host::engine::detail::fn
+
+#endif

@@ -1,0 +1,113 @@
+// The table of built-in functions, joined from the families, and how a call reaches one.
+
+#include "engine/functions/Common.hpp"
+
+#include <algorithm>
+#include <unordered_map>
+
+namespace host::engine::detail {
+
+namespace {
+
+using fn::Entry;
+using fn::Impl;
+
+// A new family is one more line here.
+const std::vector<Entry>& table() {
+    static const std::vector<Entry> t = [] {
+        std::vector<Entry> all;
+        for (auto family : {fn::math_functions, fn::aggregate_functions, fn::statistics_functions,
+                            fn::conditional_functions, fn::logic_functions, fn::information_functions,
+                            fn::lookup_functions, fn::finance_functions, fn::text_functions}) {
+            std::vector<Entry> part = family();
+            all.insert(all.end(), part.begin(), part.end());
+        }
+        return all;
+    }();
+    return t;
+}
+
+bool is_multi(const Item& item) {
+    return item.kind == Item::Arr || (item.kind == Item::Range && item.area.size() > 1);
+}
+
+// A scalar function given arrays in array context: applied element by element.
+void lift(Evaluator& ev, Impl impl, Item* args, int argc, Item& out) {
+    std::vector<View> views;
+    views.reserve(std::size_t(argc));
+    std::int32_t rows = 1, cols = 1;
+    for (int i = 0; i < argc; ++i) {
+        views.emplace_back(ev, args[i]);
+        if (is_multi(args[i])) {
+            rows = std::max(rows, views[i].rows);
+            cols = std::max(cols, views[i].cols);
+        }
+    }
+    if (std::int64_t(rows) * cols > max_dense_cells) {
+        out.v = Value::error(ErrorCode::Num);
+        return;
+    }
+    auto result = std::make_shared<Array>();
+    result->rows = rows;
+    result->cols = cols;
+    std::vector<Item> element(static_cast<std::size_t>(argc));
+    for (std::int32_t r = 0; r < rows; ++r)
+        for (std::int32_t c = 0; c < cols; ++c) {
+            for (int i = 0; i < argc; ++i) {
+                if (!is_multi(args[i])) {
+                    element[std::size_t(i)] = args[i];
+                    continue;
+                }
+                const View& v = views[std::size_t(i)];
+                Item& e = element[std::size_t(i)];
+                e.kind = Item::Val;
+                std::int32_t rr = v.rows == 1 ? 0 : r, cc = v.cols == 1 ? 0 : c;
+                e.v = rr < v.rows && cc < v.cols ? v.at(rr, cc) : Value::error(ErrorCode::NA);
+            }
+            Item o;
+            fn::Ctx ctx{ev, element.data(), argc, true};
+            impl(ctx, o);
+            result->values.push_back(ev.scalar(o, true));
+        }
+    out.kind = Item::Arr;
+    out.arr = ev.keep(std::move(result));
+}
+
+} // namespace
+
+const std::vector<Function>& functions() {
+    static const std::vector<Function> list = [] {
+        std::vector<Function> l;
+        for (const Entry& e : table())
+            l.push_back(e.meta);
+        return l;
+    }();
+    return list;
+}
+
+int find_function(std::string_view upper_name) {
+    static const std::unordered_map<std::string, int> index = [] {
+        std::unordered_map<std::string, int> m;
+        const auto& t = table();
+        for (std::size_t i = 0; i < t.size(); ++i)
+            m.emplace(t[i].meta.name, static_cast<int>(i));
+        return m;
+    }();
+    auto it = index.find(std::string(upper_name));
+    return it == index.end() ? -1 : it->second;
+}
+
+void call_function(Evaluator& ev, int id, Item* args, int argc, Item& out, bool array) {
+    const Entry& e = table()[static_cast<std::size_t>(id)];
+    if (array && (e.meta.flags & FnLift)) {
+        for (int i = 0; i < argc; ++i)
+            if (is_multi(args[i])) {
+                lift(ev, e.impl, args, argc, out);
+                return;
+            }
+    }
+    fn::Ctx ctx{ev, args, argc, array};
+    e.impl(ctx, out);
+}
+
+} // namespace host::engine::detail
