@@ -1,5 +1,6 @@
 #include "engine/Workbook.hpp"
 
+#include "engine/Dependencies.hpp"
 #include "engine/Eval.hpp"
 #include "engine/Numeric.hpp"
 #include "engine/Program.hpp"
@@ -8,7 +9,6 @@
 #include <cctype>
 #include <map>
 #include <unordered_map>
-#include <unordered_set>
 
 namespace host::engine {
 
@@ -17,22 +17,15 @@ using namespace detail;
 namespace {
 
 constexpr std::uint32_t none = 0xFFFFFFFFu;
-constexpr std::uint32_t cyclic_bit = 0x80000000u;
-// Ranges up to this many cells are tracked cell by cell; larger ones through the range index.
-constexpr std::int64_t small_range = 64;
-constexpr std::int32_t bucket_columns = 64;
-constexpr std::size_t max_cached_orders = 256;
 
 std::uint64_t key_of(std::int32_t row, std::int32_t col) {
     return (std::uint64_t(std::uint32_t(row)) << 14) | std::uint64_t(std::uint32_t(col));
 }
 
+// A cell slot; where it is lies in the parallel list of places.
 struct Cell {
     Value value;
     std::uint32_t formula = none;
-    std::int32_t sheet = 0, row = 0, col = 0;
-    bool queued = false;
-    std::vector<std::uint32_t> dependents;   // formula cells that read this one directly
 };
 
 struct Formula {
@@ -43,8 +36,7 @@ struct Formula {
     bool uses_names = false;
     bool unresolved = false;    // refers to a sheet that does not exist (yet)
     bool has_unknown = false;
-    std::vector<std::uint32_t> precedents;
-    std::vector<Area> big_ranges;
+    Reads reads;
     NumericProgram numeric;     // empty: the general evaluator only
     std::int32_t numeric_misses = 0;
 };
@@ -57,15 +49,9 @@ struct NameDef {
     Linked linked;
 };
 
-struct RangeEntry {
-    Area area;
-    std::uint32_t cell;
-};
-
 struct Sheet {
     std::string name;
     std::unordered_map<std::uint64_t, std::uint32_t> cells;
-    std::vector<std::vector<RangeEntry>> buckets;   // range index, by blocks of columns
     std::uint64_t generation = 0;                   // bumped when a cell slot is added
 };
 
@@ -116,6 +102,7 @@ bool valid_name(const std::string& name) {
 struct Workbook::Impl final : Grid {
     std::vector<Sheet> sheets;
     std::vector<Cell> cells;
+    std::vector<Place> places;   // of each cell slot
     std::vector<Formula> formulas;
     std::vector<std::uint32_t> free_formulas;
     std::vector<NameDef> names;
@@ -123,25 +110,17 @@ struct Workbook::Impl final : Grid {
     int active = 0;
     bool automatic = false;
 
-    std::vector<std::uint32_t> pending;
-    std::uint64_t structure = 0;
-    std::uint64_t cache_structure = 0;
-    std::map<std::vector<std::uint32_t>, std::vector<std::uint32_t>> orders;
+    Dependencies dependencies{places};
     mutable std::unordered_map<AreaKey, CachedCells, AreaHash> area_cells;
 
     std::uint64_t evaluations = 0;
     Evaluator evaluator{*this};
 
-    // Tarjan's scratch space.
-    std::vector<std::uint32_t> t_index, t_low, t_stamp;
-    std::vector<std::uint8_t> t_on_stack, t_self;
-    std::uint32_t t_run = 0;
-
     // ---- Grid ----
     const Value& cell_value(std::uint32_t id) const override { return cells[id].value; }
     Area cell_area(std::uint32_t id) const override {
-        const Cell& c = cells[id];
-        return Area{c.sheet, c.row, c.col, c.row, c.col};
+        const Place& p = places[id];
+        return Area{p.sheet, p.row, p.col, p.row, p.col};
     }
     const Value& value_at(int sheet, std::int32_t row, std::int32_t col) const override {
         static const Value empty;
@@ -164,13 +143,13 @@ struct Workbook::Impl final : Grid {
                 }
         } else {
             for (const auto& kv : s.cells) {
-                const Cell& c = cells[kv.second];
-                if (a.contains(c.row, c.col))
+                const Place& p = places[kv.second];
+                if (a.contains(p.row, p.col))
                     cached.ids.push_back(kv.second);
             }
             std::sort(cached.ids.begin(), cached.ids.end(), [&](std::uint32_t x, std::uint32_t y) {
-                const Cell& p = cells[x];
-                const Cell& q = cells[y];
+                const Place& p = places[x];
+                const Place& q = places[y];
                 return p.row != q.row ? p.row < q.row : p.col < q.col;
             });
         }
@@ -205,22 +184,14 @@ struct Workbook::Impl final : Grid {
             return it->second;
         std::uint32_t id = static_cast<std::uint32_t>(cells.size());
         cells.emplace_back();
-        cells.back().sheet = sheet;
-        cells.back().row = row;
-        cells.back().col = col;
+        places.push_back(Place{sheet, row, col});
+        dependencies.add_slot();
         s.cells.emplace(key_of(row, col), id);
         ++s.generation;
         return id;
     }
 
-    void queue(std::uint32_t id) {
-        if (!cells[id].queued) {
-            cells[id].queued = true;
-            pending.push_back(id);
-        }
-    }
-
-    // ---- linking and dependencies ----
+    // ---- linking ----
     std::uint32_t name_slot(const std::string& upper) {
         auto it = name_index.find(upper);
         if (it != name_index.end())
@@ -272,14 +243,14 @@ struct Workbook::Impl final : Grid {
     void gather(const Linked& l, Formula& f, int depth, std::vector<std::uint32_t>& seen_names) {
         for (const LinkedRef& r : l.refs) {
             if (r.kind == LinkedRef::Cell) {
-                f.precedents.push_back(r.cell);
+                f.reads.cells.push_back(r.cell);
             } else if (r.kind == LinkedRef::Range) {
                 if (r.area.size() <= small_range) {
                     for (std::int32_t row = r.area.r1; row <= r.area.r2; ++row)
                         for (std::int32_t col = r.area.c1; col <= r.area.c2; ++col)
-                            f.precedents.push_back(slot(r.area.sheet, row, col));
+                            f.reads.cells.push_back(slot(r.area.sheet, row, col));
                 } else {
-                    f.big_ranges.push_back(r.area);
+                    f.reads.ranges.push_back(r.area);
                 }
             }
         }
@@ -294,52 +265,27 @@ struct Workbook::Impl final : Grid {
         }
     }
 
+    // Works out what the linked formula reads (through names too) and indexes it.
     void register_formula(std::uint32_t fi) {
         Formula& f = formulas[fi];
-        f.precedents.clear();
-        f.big_ranges.clear();
+        f.reads = Reads();
         std::vector<std::uint32_t> seen;
         gather(f.linked, f, 0, seen);
-        std::sort(f.precedents.begin(), f.precedents.end());
-        f.precedents.erase(std::unique(f.precedents.begin(), f.precedents.end()), f.precedents.end());
-        for (std::uint32_t p : f.precedents)
-            cells[p].dependents.push_back(f.cell);
-        for (const Area& a : f.big_ranges) {
-            Sheet& s = sheets[std::size_t(a.sheet)];
-            if (s.buckets.empty())
-                s.buckets.resize(std::size_t(max_columns / bucket_columns));
-            for (std::int32_t b = a.c1 / bucket_columns; b <= a.c2 / bucket_columns; ++b)
-                s.buckets[std::size_t(b)].push_back(RangeEntry{a, f.cell});
-        }
-        ++structure;
+        std::vector<std::uint32_t>& read = f.reads.cells;
+        std::sort(read.begin(), read.end());
+        read.erase(std::unique(read.begin(), read.end()), read.end());
+        dependencies.add(f.cell, f.reads);
     }
 
     void unregister_formula(std::uint32_t fi) {
         Formula& f = formulas[fi];
-        for (std::uint32_t p : f.precedents) {
-            auto& d = cells[p].dependents;
-            auto it = std::find(d.begin(), d.end(), f.cell);
-            if (it != d.end()) {
-                *it = d.back();
-                d.pop_back();
-            }
-        }
-        for (const Area& a : f.big_ranges) {
-            Sheet& s = sheets[std::size_t(a.sheet)];
-            for (std::int32_t b = a.c1 / bucket_columns; b <= a.c2 / bucket_columns; ++b) {
-                auto& v = s.buckets[std::size_t(b)];
-                v.erase(std::remove_if(v.begin(), v.end(), [&](const RangeEntry& e) { return e.cell == f.cell; }),
-                        v.end());
-            }
-        }
-        f.precedents.clear();
-        f.big_ranges.clear();
-        ++structure;
+        dependencies.remove(f.cell, f.reads);
+        f.reads = Reads();
     }
 
     // Parses (already parsed: `p`) and links formula fi, then registers its dependencies.
     void install(std::uint32_t fi, const Program& p) {
-        int sheet = cells[formulas[fi].cell].sheet;
+        int sheet = places[formulas[fi].cell].sheet;
         bool unresolved = false;
         Linked l = link(p, sheet, unresolved);
         Formula& g = formulas[fi];   // link() may add cells but not formulas
@@ -393,7 +339,7 @@ struct Workbook::Impl final : Grid {
             unregister_formula(fi);
             Program p = parse(f.text, f.array);
             install(fi, p);
-            queue(formulas[fi].cell);
+            dependencies.mark_changed(formulas[fi].cell);
         }
     }
 
@@ -413,92 +359,6 @@ struct Workbook::Impl final : Grid {
     }
 
     // ---- recalculation ----
-    template <class F>
-    void each_dependent(std::uint32_t id, F f) const {
-        const Cell& c = cells[id];
-        for (std::uint32_t d : c.dependents)
-            f(d);
-        const Sheet& s = sheets[std::size_t(c.sheet)];
-        if (s.buckets.empty())
-            return;
-        for (const RangeEntry& e : s.buckets[std::size_t(c.col / bucket_columns)])
-            if (e.area.contains(c.row, c.col))
-                f(e.cell);
-    }
-
-    // Orders every cell reachable from `roots` so that each comes after what it reads;
-    // cells on a cycle carry cyclic_bit. Optionally collects the cycles.
-    void order_from(const std::vector<std::uint32_t>& roots, std::vector<std::uint32_t>& order,
-                    std::vector<std::vector<std::uint32_t>>* cycles) {
-        std::size_t n = cells.size();
-        if (t_index.size() < n) {
-            t_index.resize(n);
-            t_low.resize(n);
-            t_stamp.resize(n, 0);
-            t_on_stack.resize(n, 0);
-            t_self.resize(n, 0);
-        }
-        if (++t_run == 0) {
-            std::fill(t_stamp.begin(), t_stamp.end(), 0);
-            t_run = 1;
-        }
-        struct Frame {
-            std::uint32_t node;
-            std::size_t begin, pos;
-        };
-        std::vector<Frame> frames;
-        std::vector<std::uint32_t> edges, stack, components;
-        std::uint32_t counter = 0;
-        auto visit = [&](std::uint32_t v) {
-            t_stamp[v] = t_run;
-            t_index[v] = t_low[v] = counter++;
-            t_on_stack[v] = 1;
-            t_self[v] = 0;
-            stack.push_back(v);
-            std::size_t begin = edges.size();
-            each_dependent(v, [&](std::uint32_t w) { edges.push_back(w); });
-            frames.push_back(Frame{v, begin, begin});
-        };
-        for (std::uint32_t root : roots) {
-            if (t_stamp[root] == t_run)
-                continue;
-            visit(root);
-            while (!frames.empty()) {
-                Frame& fr = frames.back();
-                std::uint32_t v = fr.node;
-                if (fr.pos < edges.size()) {
-                    std::uint32_t w = edges[fr.pos++];
-                    if (w == v)
-                        t_self[v] = 1;
-                    if (t_stamp[w] != t_run)
-                        visit(w);
-                    else if (t_on_stack[w])
-                        t_low[v] = std::min(t_low[v], t_index[w]);
-                    continue;
-                }
-                edges.resize(fr.begin);
-                frames.pop_back();
-                if (!frames.empty())
-                    t_low[frames.back().node] = std::min(t_low[frames.back().node], t_low[v]);
-                if (t_low[v] != t_index[v])
-                    continue;
-                std::size_t start = stack.size();
-                do {
-                    --start;
-                } while (stack[start] != v);
-                bool cyclic = stack.size() - start > 1 || t_self[v];
-                if (cyclic && cycles)
-                    cycles->emplace_back(stack.begin() + std::ptrdiff_t(start), stack.end());
-                for (std::size_t i = stack.size(); i-- > start;) {
-                    t_on_stack[stack[i]] = 0;
-                    components.push_back(stack[i] | (cyclic ? cyclic_bit : 0));
-                }
-                stack.resize(start);
-            }
-        }
-        order.assign(components.rbegin(), components.rend());
-    }
-
     // A formula that the numeric form keeps handing back is left to the general evaluator.
     static constexpr std::int32_t max_numeric_misses = 16;
 
@@ -519,7 +379,8 @@ struct Workbook::Impl final : Grid {
             if (++f.numeric_misses >= max_numeric_misses)
                 f.numeric = NumericProgram();
         }
-        Value v = evaluator.run(f.linked, c.sheet, c.row, c.col, f.array);
+        const Place& at = places[id];
+        Value v = evaluator.run(f.linked, at.sheet, at.row, at.col, f.array);
         cells[id].value = std::move(v);
     }
 
@@ -536,23 +397,8 @@ struct Workbook::Impl final : Grid {
     }
 
     void recalculate() {
-        if (pending.empty())
-            return;
-        std::sort(pending.begin(), pending.end());
-        for (std::uint32_t id : pending)
-            cells[id].queued = false;
-        if (cache_structure != structure || orders.size() > max_cached_orders) {
-            orders.clear();
-            cache_structure = structure;
-        }
-        auto it = orders.find(pending);
-        if (it == orders.end()) {
-            std::vector<std::uint32_t> order;
-            order_from(pending, order, nullptr);
-            it = orders.emplace(pending, std::move(order)).first;
-        }
-        pending.clear();
-        run(it->second);
+        if (dependencies.has_changes())
+            run(dependencies.changed_order());
     }
 
     std::vector<std::uint32_t> all_formula_cells() const {
@@ -565,11 +411,9 @@ struct Workbook::Impl final : Grid {
     }
 
     void recalculate_all() {
-        for (std::uint32_t id : pending)
-            cells[id].queued = false;
-        pending.clear();
+        dependencies.forget_changes();
         std::vector<std::uint32_t> order;
-        order_from(all_formula_cells(), order, nullptr);
+        dependencies.order(all_formula_cells(), order, nullptr);
         run(order);
     }
 
@@ -579,8 +423,8 @@ struct Workbook::Impl final : Grid {
     }
 
     CellAddress address(std::uint32_t id) const {
-        const Cell& c = cells[id];
-        return CellAddress{c.sheet, c.row, c.col};
+        const Place& p = places[id];
+        return CellAddress{p.sheet, p.row, p.col};
     }
 };
 
@@ -637,7 +481,7 @@ void Workbook::set_value(const CellAddress& a, const Value& value) {
     }
     impl_->remove_formula(id);
     impl_->cells[id].value = value;
-    impl_->queue(id);
+    impl_->dependencies.mark_changed(id);
     impl_->after_write();
 }
 
@@ -679,7 +523,7 @@ void Workbook::set_formula(const CellAddress& a, std::string_view text, bool arr
     f.array = array;
     impl_->cells[id].formula = fi;
     impl_->install(fi, p);
-    impl_->queue(id);
+    impl_->dependencies.mark_changed(id);
     impl_->after_write();
 }
 
@@ -715,12 +559,12 @@ void Workbook::for_each_cell(int sheet, const std::function<void(std::int32_t, s
         if (c.formula != none || !c.value.is_empty())
             ids.push_back(kv.second);
     }
-    const auto& cells = impl_->cells;
+    const auto& places = impl_->places;
     std::sort(ids.begin(), ids.end(), [&](std::uint32_t x, std::uint32_t y) {
-        return cells[x].row != cells[y].row ? cells[x].row < cells[y].row : cells[x].col < cells[y].col;
+        return places[x].row != places[y].row ? places[x].row < places[y].row : places[x].col < places[y].col;
     });
     for (std::uint32_t id : ids)
-        f(cells[id].row, cells[id].col, cells[id].value);
+        f(places[id].row, places[id].col, impl_->cells[id].value);
 }
 
 UsedRange Workbook::used_range(int sheet) const {
@@ -806,7 +650,7 @@ Diagnostics Workbook::diagnostics() const {
     }
     std::vector<std::uint32_t> order;
     std::vector<std::vector<std::uint32_t>> cycles;
-    impl_->order_from(impl_->all_formula_cells(), order, &cycles);
+    impl_->dependencies.order(impl_->all_formula_cells(), order, &cycles);
     for (const auto& cycle : cycles) {
         std::vector<CellAddress> cells;
         for (std::uint32_t id : cycle)
