@@ -85,13 +85,6 @@ protected:
     Workbook wb;
 };
 
-struct Case {
-    const char* formula;
-    Value expected;
-};
-
-inline std::ostream& operator<<(std::ostream& os, const Case& c) { return os << c.formula; }
-
 } // namespace enginetest
 
 #endif
