@@ -1,23 +1,19 @@
 #ifndef OMBRIX_HOST_ENGINE_WORKBOOK_HPP
 #define OMBRIX_HOST_ENGINE_WORKBOOK_HPP
 
+#include "engine/A1.hpp"
+#include "engine/Errors.hpp"
 #include "engine/Value.hpp"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace host::engine {
-
-// The grid: 16384 columns x 1048576 rows. The add-in itself addresses only the first 256
-// columns and 65536 rows, but workbooks written by newer programs use the whole grid.
-constexpr std::int32_t max_rows = 1048576;
-constexpr std::int32_t max_columns = 16384;
 
 // A cell: sheet index (0-based, in workbook order), row and column (0-based).
 struct CellAddress {
@@ -29,39 +25,6 @@ struct CellAddress {
     bool operator<(const CellAddress& o) const {
         return sheet != o.sheet ? sheet < o.sheet : row != o.row ? row < o.row : col < o.col;
     }
-};
-
-// "A" for 0, "Z" for 25, "AA" for 26 ... "XFD" for 16383.
-std::string column_name(std::int32_t col);
-// "B3" for row 2, column 1.
-std::string a1_name(std::int32_t row, std::int32_t col);
-// Parses "B3", "$B$3", "b3" into 0-based row and column; false if not a cell on the grid.
-bool parse_a1(std::string_view text, std::int32_t& row, std::int32_t& col);
-
-// Every failure of the engine reported to a caller: bad sheet names, cells off the grid.
-// A plain std::runtime_error: the engine depends on nothing but the standard library and
-// Boost, so that it builds alone (for Windows, for the fuzzers).
-class EngineError : public std::runtime_error {
-public:
-    explicit EngineError(const std::string& message) : std::runtime_error(message) {}
-    ~EngineError() noexcept override;
-};
-
-// A formula that does not parse. position() is the 0-based byte offset in the text as given
-// (leading '=' included when it was given); what() reads like
-// "Cannot read the formula \"1+*2\": unexpected '*' at character 3".
-class FormulaError : public EngineError {
-public:
-    FormulaError(const std::string& formula, std::size_t position, const std::string& reason);
-    ~FormulaError() noexcept override;
-    std::size_t position() const { return position_; }
-    const std::string& reason() const { return reason_; }
-    const std::string& formula() const { return formula_; }
-
-private:
-    std::string formula_;
-    std::size_t position_;
-    std::string reason_;
 };
 
 // What a loader should tell the user about a workbook.

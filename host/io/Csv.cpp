@@ -74,10 +74,10 @@ Document load_csv_text(const std::string& file, const std::string& text) {
     std::uint32_t row = 0, column = 0;
     auto place = [&](const Field& field) {
         if (field.text.empty() && !field.quoted) return;
-        if (row >= max_rows || column >= max_columns)
+        if (row >= grid_rows || column >= grid_columns)
             throw IoError(file, sheet_name,
-                          format_address(Address{std::min(row, max_rows - 1),
-                                                 std::min(column, max_columns - 1)}),
+                          format_address(Address{std::min(row, grid_rows - 1),
+                                                 std::min(column, grid_columns - 1)}),
                           "reference off the sheet");
         engine::CellAddress at{sheet, std::int32_t(row), std::int32_t(column)};
         if (!field.text.empty() && field.text[0] == '=') {

@@ -423,7 +423,7 @@ private:
         pugi::xml_node dimension = child(doc_.root(), "dimension");
         if (!dimension) return;
         Block block;
-        if (parse_block(dimension.attribute("ref").value(), block) != AddressParse::Ok)
+        if (parse_block(dimension.attribute("ref").value(), block) != A1Parse::Ok)
             block = added_block_;
         block.first.row = std::min(block.first.row, added_block_.first.row);
         block.first.column = std::min(block.first.column, added_block_.first.column);

@@ -171,11 +171,11 @@ public:
                 long long n = 0;
                 if (!read_int(ra.value(), n) || n < 1)
                     fail(std::string(), "bad row number '" + std::string(ra.value()) + "'");
-                if (n > static_cast<long long>(max_rows))
+                if (n > static_cast<long long>(grid_rows))
                     fail("row " + std::string(ra.value()), "reference off the sheet");
                 r = std::uint32_t(n - 1);
             }
-            if (r >= max_rows) fail("row " + std::to_string(std::uint64_t(r) + 1),
+            if (r >= grid_rows) fail("row " + std::to_string(std::uint64_t(r) + 1),
                                     "reference off the sheet");
             read_row(row, r);
             next_row = r + 1;
@@ -201,15 +201,15 @@ private:
             if (c.type() != pugi::node_element || !is(c, "c")) continue;
             Address at{r, next_column};
             if (pugi::xml_attribute ref = c.attribute("r")) {
-                AddressParse parsed = parse_address(ref.value(), at);
-                if (parsed == AddressParse::OffSheet) fail(ref.value(), "reference off the sheet");
-                if (parsed != AddressParse::Malformed && at.row != r && row.attribute("r"))
+                A1Parse parsed = parse_address(ref.value(), at);
+                if (parsed == A1Parse::OffSheet) fail(ref.value(), "reference off the sheet");
+                if (parsed != A1Parse::Malformed && at.row != r && row.attribute("r"))
                     fail(ref.value(), "cell is outside its row " + std::to_string(r + 1));
-                if (parsed == AddressParse::Malformed)
+                if (parsed == A1Parse::Malformed)
                     fail(std::string(), "bad cell reference '" + std::string(ref.value()) + "'");
             }
-            if (at.column >= max_columns)
-                fail(format_address(Address{at.row, max_columns - 1}), "reference off the sheet");
+            if (at.column >= grid_columns)
+                fail(format_address(Address{at.row, grid_columns - 1}), "reference off the sheet");
             read_cell(c, at);
             next_column = at.column + 1;
         }

@@ -134,42 +134,42 @@ TEST(PackageRelationships, MalformedRelationshipsNameThePart) {
 
 TEST(Address, ParseAndFormat) {
     using host::io::Address;
-    using host::io::AddressParse;
+    using host::io::A1Parse;
     struct Case {
         const char* text;
-        AddressParse result;
+        A1Parse result;
         std::uint32_t row, column;
     } cases[] = {
-        {"A1", AddressParse::Ok, 0, 0},
-        {"$B$7", AddressParse::Ok, 6, 1},
-        {"b7", AddressParse::Ok, 6, 1},
-        {"XFD1048576", AddressParse::Ok, 1048575, 16383},
-        {"XFE1", AddressParse::OffSheet, 0, 0},
-        {"A1048577", AddressParse::OffSheet, 0, 0},
-        {"ZZZZZZZZ99999999999999", AddressParse::OffSheet, 0, 0},
-        {"A0", AddressParse::Malformed, 0, 0},
-        {"1A", AddressParse::Malformed, 0, 0},
-        {"A", AddressParse::Malformed, 0, 0},
-        {"A1B", AddressParse::Malformed, 0, 0},
-        {"", AddressParse::Malformed, 0, 0},
+        {"A1", A1Parse::Ok, 0, 0},
+        {"$B$7", A1Parse::Ok, 6, 1},
+        {"b7", A1Parse::Ok, 6, 1},
+        {"XFD1048576", A1Parse::Ok, 1048575, 16383},
+        {"XFE1", A1Parse::OffSheet, 0, 0},
+        {"A1048577", A1Parse::OffSheet, 0, 0},
+        {"ZZZZZZZZ99999999999999", A1Parse::OffSheet, 0, 0},
+        {"A0", A1Parse::Malformed, 0, 0},
+        {"1A", A1Parse::Malformed, 0, 0},
+        {"A", A1Parse::Malformed, 0, 0},
+        {"A1B", A1Parse::Malformed, 0, 0},
+        {"", A1Parse::Malformed, 0, 0},
     };
     for (const Case& c : cases) {
         Address a;
         EXPECT_EQ(host::io::parse_address(c.text, a), c.result) << c.text;
-        if (c.result == AddressParse::Ok) {
+        if (c.result == A1Parse::Ok) {
             EXPECT_EQ(a.row, c.row) << c.text;
             EXPECT_EQ(a.column, c.column) << c.text;
         }
     }
     for (std::uint32_t col : {0u, 25u, 26u, 701u, 702u, 16383u}) {
         Address a{41, col}, back;
-        ASSERT_EQ(host::io::parse_address(host::io::format_address(a), back), AddressParse::Ok);
+        ASSERT_EQ(host::io::parse_address(host::io::format_address(a), back), A1Parse::Ok);
         EXPECT_EQ(back, a);
     }
-    EXPECT_EQ(host::io::column_name(701), "ZZ");
-    EXPECT_EQ(host::io::column_name(702), "AAA");
+    EXPECT_EQ(host::engine::column_name(701), "ZZ");
+    EXPECT_EQ(host::engine::column_name(702), "AAA");
     host::io::Block b;
-    ASSERT_EQ(host::io::parse_block("C3:A1", b), AddressParse::Ok);
+    ASSERT_EQ(host::io::parse_block("C3:A1", b), A1Parse::Ok);
     EXPECT_EQ(b.first, (Address{0, 0}));
     EXPECT_EQ(b.last, (Address{2, 2}));
 }

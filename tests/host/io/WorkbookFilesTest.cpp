@@ -144,7 +144,7 @@ TEST(XlsxWriteBack, ChangedNewAndClearedCellsKeepStylesAndOrder) {
     for (pugi::xml_node row : data.children("row"))
         for (pugi::xml_node c : row.children("c")) {
             host::io::Address a;
-            ASSERT_EQ(host::io::parse_address(c.attribute("r").value(), a), host::io::AddressParse::Ok);
+            ASSERT_EQ(host::io::parse_address(c.attribute("r").value(), a), host::io::A1Parse::Ok);
             EXPECT_EQ(a.row + 1, row.attribute("r").as_uint());
             if (!first) {
                 EXPECT_TRUE(last < a) << c.attribute("r").value() << " out of order";

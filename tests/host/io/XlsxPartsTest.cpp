@@ -24,7 +24,7 @@ namespace {
 
 const CellRecord* find_cell(const host::io::SheetRecord& sheet, const char* ref) {
     host::io::Address a;
-    if (host::io::parse_address(ref, a) != host::io::AddressParse::Ok) return nullptr;
+    if (host::io::parse_address(ref, a) != host::io::A1Parse::Ok) return nullptr;
     for (const CellRecord& c : sheet.cells)
         if (c.at == a) return &c;
     return nullptr;

@@ -1,0 +1,98 @@
+// Moving a formula as copying its cell does: the relative parts of its references shift.
+
+#include "engine/A1.hpp"
+#include "engine/Lexer.hpp"
+#include "engine/Workbook.hpp"
+
+#include <vector>
+
+namespace host::engine {
+
+namespace {
+
+std::string cell_text(std::int32_t row, std::int32_t col, bool row_abs, bool col_abs) {
+    return (col_abs ? "$" : "") + column_name(col) + (row_abs ? "$" : "") + std::to_string(row + 1);
+}
+
+
+} // namespace
+
+std::string move_formula(std::string_view formula, std::int32_t rows, std::int32_t cols) {
+    using namespace detail;
+    parse(formula);   // reject what does not parse before rewriting it
+    std::size_t start = 0;
+    while (start < formula.size() && formula[start] == ' ')
+        ++start;
+    if (start < formula.size() && formula[start] == '=')
+        ++start;
+    else
+        start = 0;
+    Lexer lex(formula, start);
+    std::vector<Token> tokens;
+    for (;;) {
+        tokens.push_back(lex.next());
+        if (tokens.back().kind == Tok::End)
+            break;
+    }
+    auto move = [](std::int32_t v, bool abs, std::int32_t by, std::int32_t limit, bool& off) {
+        if (abs)
+            return v;
+        std::int64_t m = std::int64_t(v) + by;
+        if (m < 0 || m >= limit)
+            off = true;
+        return static_cast<std::int32_t>(m);
+    };
+    std::string out(formula.substr(0, start));
+    std::size_t copied = start;
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        const Token& t = tokens[i];
+        if (t.kind != Tok::Ref || t.ref.invalid)
+            continue;
+        // A1:B2 is two tokens; move them together so one off the grid spoils both.
+        bool pair = !t.ref.whole_cols && !t.ref.whole_rows && i + 2 < tokens.size() &&
+                    tokens[i + 1].kind == Tok::Colon && tokens[i + 2].kind == Tok::Ref &&
+                    !tokens[i + 2].ref.whole_cols && !tokens[i + 2].ref.whole_rows && !tokens[i + 2].ref.invalid;
+        const Token* parts[2] = {&t, pair ? &tokens[i + 2] : nullptr};
+        bool off = false;
+        std::string moved[2];
+        for (int k = 0; k < 2; ++k) {
+            const Token* p = parts[k];
+            if (!p)
+                continue;
+            const SymRef& r = p->ref;
+            std::string prefix(formula.substr(p->begin, p->ref_start - p->begin));
+            if (r.whole_cols) {
+                std::int32_t c1 = move(r.c1, r.c1_abs, cols, max_columns, off);
+                std::int32_t c2 = move(r.c2, r.c2_abs, cols, max_columns, off);
+                if (!off)
+                    moved[k] = prefix + (r.c1_abs ? "$" : "") + column_name(c1) + ":" + (r.c2_abs ? "$" : "") + column_name(c2);
+            } else if (r.whole_rows) {
+                std::int32_t r1 = move(r.r1, r.r1_abs, rows, max_rows, off);
+                std::int32_t r2 = move(r.r2, r.r2_abs, rows, max_rows, off);
+                if (!off)
+                    moved[k] = prefix + (r.r1_abs ? "$" : "") + std::to_string(r1 + 1) + ":" + (r.r2_abs ? "$" : "") +
+                               std::to_string(r2 + 1);
+            } else {
+                std::int32_t row = move(r.r1, r.r1_abs, rows, max_rows, off);
+                std::int32_t col = move(r.c1, r.c1_abs, cols, max_columns, off);
+                if (!off)
+                    moved[k] = prefix + cell_text(row, col, r.r1_abs, r.c1_abs);
+            }
+        }
+        std::size_t end = pair ? tokens[i + 2].end : t.end;
+        out.append(formula.substr(copied, t.begin - copied));
+        if (off)
+            out += "#REF!";
+        else if (pair)
+            out += moved[0] + std::string(formula.substr(t.end, tokens[i + 2].begin - t.end)) + moved[1];
+        else
+            out += moved[0];
+        copied = end;
+        if (pair)
+            i += 2;
+    }
+    out.append(formula.substr(copied));
+    return out;
+}
+
+} // namespace host::engine
