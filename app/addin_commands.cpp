@@ -4,6 +4,7 @@
 #include "Commands.hpp"
 
 #include "io/Document.hpp"
+#include "io/IoError.hpp"
 #include "ui/Dialog.hpp"
 #include "usr/Exception.hpp"
 
@@ -77,6 +78,8 @@ int report_current_exception(std::ostream& err, const std::string& file_prefix) 
     } catch (const AddinError& e) {
         return report(err, e.what(), exit_failed);
     } catch (const usr::Exception& e) {
+        return report(err, e.what(), exit_failed);
+    } catch (const host::io::IoError& e) {   // names its file itself
         return report(err, e.what(), exit_failed);
     } catch (const std::exception& e) {
         // Anything else comes from reading or writing the workbook.

@@ -86,7 +86,7 @@ int run_calc(const CalcOptions& options, std::ostream& out, std::ostream& err) {
 
         if (!options.output.empty()) host::io::save(document, options.output);
         return 0;
-    } catch (const usr::Exception& e) {
+    } catch (const host::io::IoError& e) {   // names its file itself
         err << "ombrix: " << e.what() << "\n";
     } catch (const std::exception& e) {
         err << "ombrix: " << options.book << ": " << e.what() << "\n";

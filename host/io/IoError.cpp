@@ -8,7 +8,7 @@ IoError::IoError(std::string file, std::string reason)
     : IoError(std::move(file), std::string(), std::string(), std::move(reason)) {}
 
 IoError::IoError(std::string file, std::string sheet, std::string cell, std::string reason)
-    : usr::Exception("IoError", compose(file, sheet, cell, reason), usr::Exception()),
+    : Error(compose(file, sheet, cell, reason)),
       file_(std::move(file)), sheet_(std::move(sheet)), cell_(std::move(cell)),
       reason_(std::move(reason)) {}
 

@@ -1,7 +1,7 @@
 #ifndef OMBRIX_IO_IOERROR_HPP
 #define OMBRIX_IO_IOERROR_HPP
 
-#include "usr/Exception.hpp"
+#include "engine/Errors.hpp"
 
 #include <string>
 
@@ -9,7 +9,7 @@ namespace host::io {
 
 // A workbook file that cannot be read or written. The message names the file and, where
 // it applies, the sheet and the cell: "book.xlsx: sheet 'Plan', cell B7: <reason>".
-class IoError : public usr::Exception {
+class IoError : public Error {
 public:
     IoError(std::string file, std::string reason);
     IoError(std::string file, std::string sheet, std::string cell, std::string reason);
