@@ -89,6 +89,8 @@ template <class F>
 void Dependencies::each_dependent(std::uint32_t cell, F f) const {
     for (std::uint32_t d : dependents_[cell])
         f(d);
+    if (buckets_.empty())   // no large ranges anywhere: the place need not be read
+        return;
     const Place& p = places_[cell];
     if (std::size_t(p.sheet) >= buckets_.size() || buckets_[std::size_t(p.sheet)].empty())
         return;
