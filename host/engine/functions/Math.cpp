@@ -128,18 +128,27 @@ FN(odd) {
 
 constexpr double two53 = 9007199254740992.0;   // beyond it not every integer is a double
 
-// The whole numbers of every argument for GCD and LCM: #NUM! for a negative one or one past 2^53.
+// The whole numbers of every argument for GCD and LCM: empty cells are skipped, booleans and
+// text that is no number are #VALUE!, a negative number or one past 2^53 #NUM!.
 bool whole_numbers(Ctx& c, std::vector<double>& xs, Value& error) {
-    if (!collect(c, 0, c.argc, xs, error))
-        return false;
-    for (double& x : xs) {
+    bool ok = true;
+    each_value(c, 0, c.argc, [&](const Value& v, bool direct, bool missing) {
+        if (!ok || (v.is_empty() && !missing))
+            return;
+        double x = 0;
+        ErrorCode e = ErrorCode::Value;
+        if (v.is_boolean() || (!direct && v.is_text()) || !to_number(v, x, e)) {
+            error = err(e), ok = false;
+            return;
+        }
         x = std::trunc(x);
         if (x < 0 || x >= two53) {
-            error = err(ErrorCode::Num);
-            return false;
+            error = err(ErrorCode::Num), ok = false;
+            return;
         }
-    }
-    return true;
+        xs.push_back(x);
+    });
+    return ok;
 }
 double gcd(double a, double b) {
     while (b != 0)
