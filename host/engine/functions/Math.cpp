@@ -129,7 +129,7 @@ FN(odd) {
 constexpr double two53 = 9007199254740992.0;   // beyond it not every integer is a double
 
 // The whole numbers of every argument for GCD and LCM: empty cells are skipped, booleans and
-// text that is no number are #VALUE!, a negative number or one past 2^53 #NUM!.
+// text that is no number are #VALUE!, a negative number or one of 2^53 or more #NUM!.
 bool whole_numbers(Ctx& c, std::vector<double>& xs, Value& error) {
     bool ok = true;
     each_value(c, 0, c.argc, [&](const Value& v, bool direct, bool missing) {
