@@ -55,6 +55,8 @@ public:
     virtual const std::vector<std::uint32_t>& cells_in(const Area& area) const = 0;
     // A defined name's program, or nullptr if the name is not defined.
     virtual const Linked* name_program(std::uint32_t name) const = 0;
+    // The formula of a cell slot, or nullptr if the cell holds a constant.
+    virtual const Linked* cell_program(std::uint32_t id) const = 0;
 };
 
 // Coercions, as the spreadsheet makes them.

@@ -159,6 +159,9 @@ struct Workbook::Impl final : Grid {
     const Linked* name_program(std::uint32_t name) const override {
         return names[name].defined ? &names[name].linked : nullptr;
     }
+    const Linked* cell_program(std::uint32_t id) const override {
+        return cells[id].formula == none ? nullptr : &formulas[cells[id].formula].linked;
+    }
 
     // ---- cells ----
     void check(const CellAddress& a) const {

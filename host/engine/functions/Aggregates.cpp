@@ -4,6 +4,8 @@
 #include "engine/Workbook.hpp"
 
 #include <algorithm>
+#include <cmath>
+#include <memory>
 
 namespace host::engine::detail::fn {
 
@@ -115,6 +117,107 @@ FN(sumproduct) {
     RET(Value::number(total));
 }
 
+// The values as MAXA, MINA and AVERAGEA see them: in references and arrays TRUE is 1, FALSE
+// and any text 0, empty cells skipped; a direct argument coerced as for SUM.
+bool collect_all(const Ctx& c, std::vector<double>& xs, Value& error) {
+    bool ok = true;
+    each_value(c, 0, c.argc, [&](const Value& v, bool direct, bool missing) {
+        if (!ok || (v.is_empty() && !missing))
+            return;
+        if (v.is_error()) {
+            error = v, ok = false;
+            return;
+        }
+        double x = 0;
+        ErrorCode e;
+        if (direct && !to_number(v, x, e)) {
+            error = err(e), ok = false;
+            return;
+        }
+        if (!direct)
+            x = v.is_number() ? v.as_number() : v.is_boolean() && v.as_boolean() ? 1 : 0;
+        xs.push_back(x);
+    });
+    return ok;
+}
+
+template <class Reduce>
+void aggregate_all(Ctx& c, Item& out, Reduce reduce) {
+    auto& xs = numbers();
+    Value e;
+    if (!collect_all(c, xs, e))
+        RET(e);
+    RET(reduce(xs));
+}
+FN(maxa) {
+    aggregate_all(c, out, [](const std::vector<double>& xs) {
+        return Value::number(xs.empty() ? 0 : *std::max_element(xs.begin(), xs.end()));
+    });
+}
+FN(mina) {
+    aggregate_all(c, out, [](const std::vector<double>& xs) {
+        return Value::number(xs.empty() ? 0 : *std::min_element(xs.begin(), xs.end()));
+    });
+}
+FN(averagea) {
+    aggregate_all(c, out, [](const std::vector<double>& xs) {
+        if (xs.empty())
+            return err(ErrorCode::Div0);
+        double s = 0;
+        for (double x : xs)
+            s += x;
+        return Value::number(s / double(xs.size()));
+    });
+}
+
+// True if the cell's formula calls SUBTOTAL, whose result a SUBTOTAL over it leaves out so
+// that subtotals are not counted twice.
+bool holds_subtotal(const Grid& grid, std::uint32_t id) {
+    static const int subtotal = find_function("SUBTOTAL");
+    const Linked* program = grid.cell_program(id);
+    if (!program)
+        return false;
+    for (const Instr& in : program->code)
+        if (in.op == Op::Call && int(in.operand) == subtotal)
+            return true;
+    return false;
+}
+
+// SUBTOTAL(code, ref...): codes 1-11 name the function; 101-111 are the same functions
+// skipping hidden rows, and as this host hides no rows they give the same results. Each
+// reference is handed on as an array of its cells' values less those holding a SUBTOTAL.
+FN(subtotal) {
+    static const char* const names[] = {"AVERAGE", "COUNT", "COUNTA", "MAX", "MIN", "PRODUCT",
+                                        "STDEV", "STDEVP", "SUM", "VAR", "VARP"};
+    NUM(0, code);
+    double k = std::trunc(code);
+    if (k > 100)
+        k -= 100;
+    if (k < 1 || k > 11)
+        RET(err(ErrorCode::Value));
+    std::vector<Item> args(c.args + 1, c.args + c.argc);
+    for (Item& it : args) {
+        if (it.kind != Item::Cell && it.kind != Item::Range)
+            continue;
+        auto values = std::make_shared<Array>();
+        auto take = [&](std::uint32_t id) {
+            if (!holds_subtotal(c.ev.grid, id))
+                values->values.push_back(c.ev.grid.cell_value(id));
+        };
+        if (it.kind == Item::Cell)
+            take(it.cell);
+        else
+            for (std::uint32_t id : c.ev.grid.cells_in(it.area))
+                take(id);
+        values->rows = 1;
+        values->cols = std::int32_t(values->values.size());
+        it = Item();
+        it.kind = Item::Arr;
+        it.arr = c.ev.keep(std::move(values));
+    }
+    call_function(c.ev, find_function(names[int(k) - 1]), args.data(), int(args.size()), out, false);
+}
+
 } // namespace
 
 std::vector<Entry> aggregate_functions() {
@@ -129,6 +232,10 @@ std::vector<Entry> aggregate_functions() {
         {{"COUNTA", 1, -1, 0}, fn_counta},
         {{"COUNTBLANK", 1, 1, 0}, fn_countblank},
         {{"SUMPRODUCT", 1, -1, FnArrayArgs}, fn_sumproduct},
+        {{"MAXA", 1, -1, 0}, fn_maxa},
+        {{"MINA", 1, -1, 0}, fn_mina},
+        {{"AVERAGEA", 1, -1, 0}, fn_averagea},
+        {{"SUBTOTAL", 2, -1, 0}, fn_subtotal},
     };
 }
 

@@ -78,6 +78,46 @@ bool collect(const Ctx& c, int from, int to, std::vector<double>& out, Value& er
     return true;
 }
 
+bool paired_numbers(const Ctx& c, int a, int b, std::vector<double>& xs, std::vector<double>& ys,
+                    Value& error) {
+    View va(c.ev, c.args[a]), vb(c.ev, c.args[b]);
+    std::int64_t n = std::int64_t(va.rows) * va.cols;
+    if (n != std::int64_t(vb.rows) * vb.cols) {
+        error = err(ErrorCode::NA);
+        return false;
+    }
+    if (n > max_dense_cells) {
+        error = err(ErrorCode::Num);
+        return false;
+    }
+    for (std::int64_t i = 0; i < n; ++i) {
+        Value x = va.at(std::int32_t(i / va.cols), std::int32_t(i % va.cols));
+        Value y = vb.at(std::int32_t(i / vb.cols), std::int32_t(i % vb.cols));
+        if (x.is_error() || y.is_error()) {
+            error = x.is_error() ? x : y;
+            return false;
+        }
+        if (x.is_number() && y.is_number()) {
+            xs.push_back(x.as_number());
+            ys.push_back(y.as_number());
+        }
+    }
+    return true;
+}
+
+bool flag(const Ctx& c, int i, bool& b, Value& out, bool fallback) {
+    if (c.missing(i)) {
+        b = fallback;
+        return true;
+    }
+    ErrorCode e;
+    if (!to_boolean(c.arg(i), b, e)) {
+        out = err(e);
+        return false;
+    }
+    return true;
+}
+
 std::vector<double>& numbers() {
     thread_local std::vector<double> scratch;
     scratch.clear();

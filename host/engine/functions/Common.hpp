@@ -33,6 +33,7 @@ struct Entry {
 std::vector<Entry> math_functions();
 std::vector<Entry> aggregate_functions();
 std::vector<Entry> statistics_functions();
+std::vector<Entry> distribution_functions();
 std::vector<Entry> conditional_functions();
 std::vector<Entry> logic_functions();
 std::vector<Entry> information_functions();
@@ -52,6 +53,14 @@ bool text_arg(const Ctx& c, int i, std::string& s, Value& out);
 // (text, booleans and empty cells are skipped); a direct argument is coerced ("3" is 3,
 // TRUE is 1, other text is #VALUE!). The first error met is the result.
 bool collect(const Ctx& c, int from, int to, std::vector<double>& out, Value& error);
+
+// The numbers of two equally long arrays taken in pairs, skipping any pair where either
+// value is not a number: #N/A when the lengths differ, the first error met otherwise.
+bool paired_numbers(const Ctx& c, int a, int b, std::vector<double>& xs, std::vector<double>& ys,
+                    Value& error);
+
+// Reads argument i as TRUE or FALSE; `fallback` when it is omitted.
+bool flag(const Ctx& c, int i, bool& b, Value& out, bool fallback = false);
 
 // Calls f(value, direct, missing) for every value of the arguments, references and arrays
 // included; `direct` when the value was an argument itself rather than inside a reference.
@@ -99,6 +108,7 @@ Value variance(const std::vector<double>& xs, bool sample);
 #define RET(value) do { out.v = (value); return; } while (0)
 #define NUM(i, var) double var; if (!num(c, i, var, out.v)) return
 #define NUMD(i, var, dflt) double var; if (!num(c, i, var, out.v, dflt)) return
+#define FLAG(i, var) bool var; if (!flag(c, i, var, out.v)) return
 #define TEXT(i, var) std::string var; if (!text_arg(c, i, var, out.v)) return
 
 // Collects every argument's numbers and hands them to reduce(xs) for the result.

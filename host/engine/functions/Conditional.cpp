@@ -3,6 +3,7 @@
 #include "engine/functions/Common.hpp"
 #include "engine/Workbook.hpp"
 
+#include <algorithm>
 #include <memory>
 
 namespace host::engine::detail::fn {
@@ -172,6 +173,88 @@ FN(sumif) { conditional(c, out, 0); }
 FN(countif) { conditional(c, out, 1); }
 FN(averageif) { conditional(c, out, 2); }
 
+// The several-criteria forms: (range, criterion) pairs from argument `first` on, every range
+// of the same shape as the first (and as the range of values, argument 0, unless counting).
+enum class Reduce { Sum, Count, Average, Max, Min };
+
+void conditional_many(Ctx& c, Item& out, Reduce kind) {
+    const bool counting = kind == Reduce::Count;
+    const int first = counting ? 0 : 1;
+    if (c.argc - first < 2 || (c.argc - first) % 2 != 0)
+        RET(err(ErrorCode::Value));
+    std::vector<Criterion> crits;
+    std::vector<View> views;   // views[0] the values (unless counting), then one per criterion
+    views.reserve(std::size_t(c.argc));
+    for (int i = counting ? first : 0; i < c.argc; i += i < first ? 1 : 2) {
+        const Item& range = c.args[i];
+        if (range.kind == Item::Val || range.kind == Item::Missing)
+            RET(range.v.is_error() ? range.v : err(ErrorCode::Value));
+        views.emplace_back(c.ev, range);
+        if (views.back().rows != views[0].rows || views.back().cols != views[0].cols)
+            RET(err(ErrorCode::Value));
+        if (i < first)
+            continue;
+        Value cv = c.arg(i + 1);
+        if (cv.is_error())
+            RET(cv);
+        crits.emplace_back(cv);
+    }
+    const std::size_t skip = counting ? 0 : 1;   // views[skip + k] goes with crits[k]
+    double acc = 0, n = 0;
+    Value error;
+    auto visit = [&](std::int32_t r, std::int32_t col, std::size_t known) {
+        for (std::size_t k = 0; k < crits.size(); ++k)
+            if (k != known && !crits[k].matches(views[skip + k].at(r, col)))
+                return;
+        if (counting) {
+            ++n;
+            return;
+        }
+        Value v = views[0].at(r, col);
+        if (v.is_error() && !error.is_error())
+            error = v;
+        if (!v.is_number())
+            return;
+        double x = v.as_number();
+        if (kind == Reduce::Max)
+            acc = n == 0 ? x : std::max(acc, x);
+        else if (kind == Reduce::Min)
+            acc = n == 0 ? x : std::min(acc, x);
+        else
+            acc += x;
+        ++n;
+    };
+    // Sparse over the cells that exist of a range whose criterion empty cells cannot meet.
+    std::size_t sparse = crits.size();
+    for (std::size_t k = 0; k < crits.size() && sparse == crits.size(); ++k)
+        if (views[skip + k].item.kind == Item::Range && !crits[k].matches(Value()))
+            sparse = k;
+    if (sparse < crits.size()) {
+        const Area& area = views[skip + sparse].item.area;
+        for (std::uint32_t id : c.ev.grid.cells_in(area))
+            if (crits[sparse].matches(c.ev.grid.cell_value(id))) {
+                Area a = c.ev.grid.cell_area(id);
+                visit(a.r1 - area.r1, a.c1 - area.c1, sparse);
+            }
+    } else {
+        if (std::int64_t(views[0].rows) * views[0].cols > max_dense_cells)
+            RET(err(ErrorCode::Num));
+        for (std::int32_t r = 0; r < views[0].rows; ++r)
+            for (std::int32_t col = 0; col < views[0].cols; ++col)
+                visit(r, col, crits.size());
+    }
+    if (error.is_error())
+        RET(error);
+    if (kind == Reduce::Average)
+        RET(n == 0 ? err(ErrorCode::Div0) : Value::number(acc / n));
+    RET(Value::number(counting ? n : acc));
+}
+FN(sumifs) { conditional_many(c, out, Reduce::Sum); }
+FN(countifs) { conditional_many(c, out, Reduce::Count); }
+FN(averageifs) { conditional_many(c, out, Reduce::Average); }
+FN(maxifs) { conditional_many(c, out, Reduce::Max); }
+FN(minifs) { conditional_many(c, out, Reduce::Min); }
+
 } // namespace
 
 std::vector<Entry> conditional_functions() {
@@ -179,6 +262,11 @@ std::vector<Entry> conditional_functions() {
         {{"SUMIF", 2, 3, 0}, fn_sumif},
         {{"COUNTIF", 2, 2, 0}, fn_countif},
         {{"AVERAGEIF", 2, 3, 0}, fn_averageif},
+        {{"SUMIFS", 3, -1, 0}, fn_sumifs},
+        {{"COUNTIFS", 2, -1, 0}, fn_countifs},
+        {{"AVERAGEIFS", 3, -1, 0}, fn_averageifs},
+        {{"MAXIFS", 3, -1, 0}, fn_maxifs},
+        {{"MINIFS", 3, -1, 0}, fn_minifs},
     };
 }
 

@@ -2,6 +2,8 @@
 
 #include "engine/functions/Common.hpp"
 
+#include <cmath>
+
 namespace host::engine::detail::fn {
 
 namespace {
@@ -11,6 +13,64 @@ FN(iserror) { RET(Value::boolean(c.arg(0).is_error())); }
 FN(isna) { Value v = c.arg(0); RET(Value::boolean(v.is_error() && v.as_error() == ErrorCode::NA)); }
 FN(isblank) { RET(Value::boolean(!c.missing(0) && c.arg(0).is_empty())); }
 FN(istext) { RET(Value::boolean(c.arg(0).is_text())); }
+
+FN(iserr) { Value v = c.arg(0); RET(Value::boolean(v.is_error() && v.as_error() != ErrorCode::NA)); }
+FN(islogical) { RET(Value::boolean(c.arg(0).is_boolean())); }
+FN(isnontext) { RET(Value::boolean(!c.arg(0).is_text())); }
+
+// ISEVEN and ISODD take numbers (text that reads as one too) but no TRUE or FALSE.
+void parity(Ctx& c, Item& out, bool even) {
+    if (c.arg(0).is_boolean())
+        RET(err(ErrorCode::Value));
+    NUM(0, x);
+    RET(Value::boolean((std::fmod(std::trunc(std::fabs(x)), 2) == 0) == even));
+}
+FN(iseven) { parity(c, out, true); }
+FN(isodd) { parity(c, out, false); }
+
+FN(isref) { RET(Value::boolean(c.args[0].kind == Item::Cell || c.args[0].kind == Item::Range)); }
+FN(isformula) {
+    const Item& it = c.args[0];
+    std::uint32_t id;
+    if (it.kind == Item::Cell) {
+        id = it.cell;
+    } else if (it.kind == Item::Range) {
+        const Area& a = it.area;
+        const auto& ids = c.ev.grid.cells_in(Area{a.sheet, a.r1, a.c1, a.r1, a.c1});
+        if (ids.empty())
+            RET(Value::boolean(false));
+        id = ids[0];
+    } else {
+        RET(it.v.is_error() ? it.v : err(ErrorCode::Value));
+    }
+    RET(Value::boolean(c.ev.grid.cell_program(id) != nullptr));
+}
+
+FN(n) {
+    Value v = c.arg(0);
+    if (v.is_number() || v.is_error())
+        RET(v);
+    RET(Value::number(v.is_boolean() && v.as_boolean() ? 1 : 0));
+}
+FN(t) {
+    Value v = c.arg(0);
+    RET(v.is_text() || v.is_error() ? v : Value::text(""));
+}
+FN(error_type) {
+    Value v = c.arg(0);
+    if (!v.is_error())
+        RET(err(ErrorCode::NA));
+    switch (v.as_error()) {
+    case ErrorCode::Null: RET(Value::number(1));
+    case ErrorCode::Div0: RET(Value::number(2));
+    case ErrorCode::Value: RET(Value::number(3));
+    case ErrorCode::Ref: RET(Value::number(4));
+    case ErrorCode::Name: RET(Value::number(5));
+    case ErrorCode::Num: RET(Value::number(6));
+    case ErrorCode::NA: RET(Value::number(7));
+    }
+    RET(err(ErrorCode::NA));
+}
 
 FN(na) { (void)c; RET(err(ErrorCode::NA)); }
 
@@ -24,6 +84,16 @@ std::vector<Entry> information_functions() {
         {{"ISNA", 1, 1, L}, fn_isna},
         {{"ISBLANK", 1, 1, L}, fn_isblank},
         {{"ISTEXT", 1, 1, L}, fn_istext},
+        {{"ISERR", 1, 1, L}, fn_iserr},
+        {{"ISLOGICAL", 1, 1, L}, fn_islogical},
+        {{"ISNONTEXT", 1, 1, L}, fn_isnontext},
+        {{"ISEVEN", 1, 1, L}, fn_iseven},
+        {{"ISODD", 1, 1, L}, fn_isodd},
+        {{"ISREF", 1, 1, 0}, fn_isref},
+        {{"ISFORMULA", 1, 1, 0}, fn_isformula},
+        {{"N", 1, 1, L}, fn_n},
+        {{"T", 1, 1, L}, fn_t},
+        {{"ERROR.TYPE", 1, 1, L}, fn_error_type},
         {{"NA", 0, 0, 0}, fn_na},
     };
 }

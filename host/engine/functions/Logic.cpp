@@ -6,8 +6,10 @@ namespace host::engine::detail::fn {
 
 namespace {
 
-void logical(Ctx& c, Item& out, bool is_and) {
-    bool any = false, acc = is_and;
+enum class Combine { And, Or, Xor };
+
+void logical(Ctx& c, Item& out, Combine how) {
+    bool any = false, acc = how == Combine::And;
     Value error;
     each_value(c, 0, c.argc, [&](const Value& v, bool direct, bool missing) {
         if (error.is_error() || missing)
@@ -29,7 +31,7 @@ void logical(Ctx& c, Item& out, bool is_and) {
             return;
         }
         any = true;
-        acc = is_and ? (acc && b) : (acc || b);
+        acc = how == Combine::And ? (acc && b) : how == Combine::Or ? (acc || b) : acc != b;
     });
     if (error.is_error())
         RET(error);
@@ -37,8 +39,9 @@ void logical(Ctx& c, Item& out, bool is_and) {
         RET(err(ErrorCode::Value));
     RET(Value::boolean(acc));
 }
-FN(and) { logical(c, out, true); }
-FN(or) { logical(c, out, false); }
+FN(and) { logical(c, out, Combine::And); }
+FN(or) { logical(c, out, Combine::Or); }
+FN(xor) { logical(c, out, Combine::Xor); }
 FN(not) {
     bool b;
     ErrorCode e;
@@ -62,6 +65,53 @@ FN(iferror) {
 FN(true) { (void)c; RET(Value::boolean(true)); }
 FN(false) { (void)c; RET(Value::boolean(false)); }
 
+FN(ifna) {
+    Value v = c.arg(0);
+    RET(v.is_error() && v.as_error() == ErrorCode::NA ? c.arg(1) : v);
+}
+
+// Hands argument i on as it is (a reference stays a reference); an omitted one is 0.
+void pass(Ctx& c, Item& out, int i) {
+    out = c.args[i];
+    if (out.kind == Item::Missing) {
+        out.kind = Item::Val;
+        out.v = Value::number(0);
+    }
+}
+
+// IFS(condition, value, ...): the value of the first condition that holds; #N/A if none does.
+FN(ifs) {
+    if (c.argc % 2 != 0)
+        RET(err(ErrorCode::Value));
+    for (int i = 0; i < c.argc; i += 2) {
+        bool b;
+        ErrorCode e;
+        if (!to_boolean(c.arg(i), b, e))
+            RET(err(e));
+        if (b)
+            return pass(c, out, i + 1);
+    }
+    RET(err(ErrorCode::NA));
+}
+
+// SWITCH(expression, value, result, ..., [default]): compared as by "=".
+FN(switch) {
+    Value x = c.arg(0);
+    if (x.is_error())
+        RET(x);
+    int i = 1;
+    for (; i + 1 < c.argc; i += 2) {
+        Value same = apply_binary(Op::Eq, x, c.arg(i));
+        if (same.is_error())
+            RET(same);
+        if (same.as_boolean())
+            return pass(c, out, i + 1);
+    }
+    if (i < c.argc)
+        return pass(c, out, i);
+    RET(err(ErrorCode::NA));
+}
+
 } // namespace
 
 std::vector<Entry> logic_functions() {
@@ -72,6 +122,10 @@ std::vector<Entry> logic_functions() {
         {{"OR", 1, -1, 0}, fn_or},
         {{"NOT", 1, 1, L}, fn_not},
         {{"IFERROR", 2, 2, L}, fn_iferror},
+        {{"XOR", 1, -1, 0}, fn_xor},
+        {{"IFNA", 2, 2, L}, fn_ifna},
+        {{"IFS", 2, -1, L}, fn_ifs},
+        {{"SWITCH", 3, -1, L}, fn_switch},
         {{"TRUE", 0, 0, 0}, fn_true},
         {{"FALSE", 0, 0, 0}, fn_false},
     };

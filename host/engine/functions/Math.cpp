@@ -2,7 +2,10 @@
 
 #include "engine/functions/Common.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <random>
+#include <utility>
 
 namespace host::engine::detail::fn {
 
@@ -95,6 +98,150 @@ FN(fact) {
     RET(Value::number(r));
 }
 
+FN(mround) {
+    NUM(0, x);
+    NUM(1, m);
+    if (m == 0 || x == 0)
+        RET(Value::number(0));
+    if ((x > 0) != (m > 0))
+        RET(err(ErrorCode::Num));
+    RET(Value::number(std::round(snap15(x / m)) * m));
+}
+FN(quotient) {
+    NUM(0, a);
+    NUM(1, b);
+    if (b == 0)
+        RET(err(ErrorCode::Div0));
+    RET(Value::number(std::trunc(a / b)));
+}
+// Away from zero to the nearest even (EVEN) or odd (ODD) integer.
+FN(even) {
+    NUM(0, x);
+    double r = std::ceil(snap15(std::fabs(x) / 2)) * 2;
+    RET(Value::number(x < 0 ? -r : r));
+}
+FN(odd) {
+    NUM(0, x);
+    double r = std::ceil(snap15((std::fabs(x) + 1) / 2)) * 2 - 1;
+    RET(Value::number(x < 0 ? -r : r));
+}
+
+constexpr double two53 = 9007199254740992.0;   // beyond it not every integer is a double
+
+// The whole numbers of every argument for GCD and LCM: empty cells are skipped, booleans and
+// text that is no number are #VALUE!, a negative number or one of 2^53 or more #NUM!.
+bool whole_numbers(Ctx& c, std::vector<double>& xs, Value& error) {
+    bool ok = true;
+    each_value(c, 0, c.argc, [&](const Value& v, bool direct, bool missing) {
+        if (!ok || (v.is_empty() && !missing))
+            return;
+        double x = 0;
+        ErrorCode e = ErrorCode::Value;
+        if (v.is_boolean() || (!direct && v.is_text()) || !to_number(v, x, e)) {
+            error = err(e), ok = false;
+            return;
+        }
+        x = std::trunc(x);
+        if (x < 0 || x >= two53) {
+            error = err(ErrorCode::Num), ok = false;
+            return;
+        }
+        xs.push_back(x);
+    });
+    return ok;
+}
+double gcd(double a, double b) {
+    while (b != 0)
+        a = std::fmod(a, b), std::swap(a, b);
+    return a;
+}
+FN(gcd) {
+    auto& xs = numbers();
+    Value e;
+    if (!whole_numbers(c, xs, e))
+        RET(e);
+    double g = 0;
+    for (double x : xs)
+        g = gcd(g, x);
+    RET(Value::number(g));
+}
+FN(lcm) {
+    auto& xs = numbers();
+    Value e;
+    if (!whole_numbers(c, xs, e))
+        RET(e);
+    double l = 1;
+    for (double x : xs) {
+        if (x == 0)
+            RET(Value::number(0));
+        l = l / gcd(l, x) * x;
+        if (l >= two53)
+            RET(err(ErrorCode::Num));
+    }
+    RET(Value::number(l));
+}
+FN(combin) {
+    NUM(0, nf);
+    NUM(1, kf);
+    double n = std::trunc(nf), k = std::trunc(kf);
+    if (n < 0 || k < 0 || n < k)
+        RET(err(ErrorCode::Num));
+    k = std::min(k, n - k);
+    double r = 1;
+    for (double i = 1; i <= k && std::isfinite(r); ++i)   // each factor >= 1: overflows soon if at all
+        r = r * (n - k + i) / i;
+    RET(Value::number(r < two53 ? std::round(r) : r));
+}
+FN(permut) {
+    NUM(0, nf);
+    NUM(1, kf);
+    double n = std::trunc(nf), k = std::trunc(kf);
+    if (n <= 0 || k < 0 || n < k)
+        RET(err(ErrorCode::Num));
+    double r = 1;
+    for (double i = 0; i < k && std::isfinite(r); ++i)
+        r *= n - i;
+    RET(Value::number(r));
+}
+
+// SUMX2MY2, SUMX2PY2, SUMXMY2: a sum over the pairs of two arrays.
+template <double (*F)(double, double)>
+void sum_of_pairs(Ctx& c, Item& out) {
+    std::vector<double> xs, ys;
+    Value e;
+    if (!paired_numbers(c, 0, 1, xs, ys, e))
+        RET(e);
+    double s = 0;
+    for (std::size_t i = 0; i < xs.size(); ++i)
+        s += F(xs[i], ys[i]);
+    RET(Value::number(s));
+}
+double x2my2(double x, double y) { return x * x - y * y; }
+double x2py2(double x, double y) { return x * x + y * y; }
+double xmy2(double x, double y) { return (x - y) * (x - y); }
+
+FN(sqrtpi) {
+    NUM(0, x);
+    if (x < 0)
+        RET(err(ErrorCode::Num));
+    RET(Value::number(std::sqrt(x * 3.14159265358979323846)));
+}
+
+// Uniform in [0, 1), 53 random bits.
+double uniform() {
+    thread_local std::mt19937_64 engine{std::random_device{}()};
+    return double(engine() >> 11) * (1.0 / two53);
+}
+FN(rand) { (void)c; RET(Value::number(uniform())); }
+FN(randbetween) {
+    NUM(0, lo);
+    NUM(1, hi);
+    lo = std::ceil(lo), hi = std::floor(hi);
+    if (lo > hi)
+        RET(err(ErrorCode::Num));
+    RET(Value::number(std::min(hi, lo + std::floor(uniform() * (hi - lo + 1)))));
+}
+
 } // namespace
 
 std::vector<Entry> math_functions() {
@@ -130,6 +277,20 @@ std::vector<Entry> math_functions() {
         {{"FLOOR", 1, 2, L}, fn_floor},
         {{"CEILING", 1, 2, L}, fn_ceiling},
         {{"FACT", 1, 1, L}, fn_fact},
+        {{"MROUND", 2, 2, L}, fn_mround},
+        {{"QUOTIENT", 2, 2, L}, fn_quotient},
+        {{"EVEN", 1, 1, L}, fn_even},
+        {{"ODD", 1, 1, L}, fn_odd},
+        {{"GCD", 1, -1, 0}, fn_gcd},
+        {{"LCM", 1, -1, 0}, fn_lcm},
+        {{"COMBIN", 2, 2, L}, fn_combin},
+        {{"PERMUT", 2, 2, L}, fn_permut},
+        {{"SUMX2MY2", 2, 2, FnArrayArgs}, sum_of_pairs<x2my2>},
+        {{"SUMX2PY2", 2, 2, FnArrayArgs}, sum_of_pairs<x2py2>},
+        {{"SUMXMY2", 2, 2, FnArrayArgs}, sum_of_pairs<xmy2>},
+        {{"SQRTPI", 1, 1, L}, fn_sqrtpi},
+        {{"RAND", 0, 0, FnVolatile}, fn_rand},
+        {{"RANDBETWEEN", 2, 2, L | FnVolatile}, fn_randbetween},
     };
 }
 

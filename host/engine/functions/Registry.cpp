@@ -16,9 +16,18 @@ using fn::Impl;
 const std::vector<Entry>& table() {
     static const std::vector<Entry> t = [] {
         std::vector<Entry> all;
-        for (auto family : {fn::math_functions, fn::aggregate_functions, fn::statistics_functions,
-                            fn::conditional_functions, fn::logic_functions, fn::information_functions,
-                            fn::lookup_functions, fn::finance_functions, fn::text_functions}) {
+        for (auto family : {
+                 fn::math_functions,
+                 fn::aggregate_functions,
+                 fn::statistics_functions,
+                 fn::distribution_functions,
+                 fn::conditional_functions,
+                 fn::logic_functions,
+                 fn::information_functions,
+                 fn::lookup_functions,
+                 fn::finance_functions,
+                 fn::text_functions,
+             }) {
             std::vector<Entry> part = family();
             all.insert(all.end(), part.begin(), part.end());
         }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <unordered_map>
 
 namespace host::engine::detail::fn {
 
@@ -45,6 +46,136 @@ void kth(Ctx& c, Item& out, bool largest) {
 FN(large) { kth(c, out, true); }
 FN(small) { kth(c, out, false); }
 
+// CORREL, COVARIANCE.S, COVARIANCE.P over the pairs where both values are numbers.
+enum class Pairwise { Correlation, SampleCovariance, PopulationCovariance };
+
+void pairwise(Ctx& c, Item& out, Pairwise kind) {
+    std::vector<double> xs, ys;
+    Value e;
+    if (!paired_numbers(c, 0, 1, xs, ys, e))
+        RET(e);
+    std::size_t n = xs.size();
+    if (n == 0 || (kind == Pairwise::SampleCovariance && n < 2))
+        RET(err(ErrorCode::Div0));
+    double mx = 0, my = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        mx += xs[i], my += ys[i];
+    mx /= double(n), my /= double(n);
+    double sxy = 0, sxx = 0, syy = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        double dx = xs[i] - mx, dy = ys[i] - my;
+        sxy += dx * dy, sxx += dx * dx, syy += dy * dy;
+    }
+    if (kind == Pairwise::Correlation) {
+        if (sxx == 0 || syy == 0)
+            RET(err(ErrorCode::Div0));
+        RET(Value::number(sxy / std::sqrt(sxx * syy)));
+    }
+    RET(Value::number(sxy / double(kind == Pairwise::SampleCovariance ? n - 1 : n)));
+}
+FN(correl) { pairwise(c, out, Pairwise::Correlation); }
+FN(covariance_s) { pairwise(c, out, Pairwise::SampleCovariance); }
+FN(covariance_p) { pairwise(c, out, Pairwise::PopulationCovariance); }
+
+// The value at fractional 0-based position h of sorted xs, between neighbours.
+double interpolate(const std::vector<double>& xs, double h) {
+    std::size_t i = std::size_t(h);
+    double frac = h - double(i);
+    return i + 1 < xs.size() && frac > 0 ? xs[i] + frac * (xs[i + 1] - xs[i]) : xs[i];
+}
+
+// PERCENTILE(.INC) ranks k in [0, 1] across the data; .EXC in (0, 1), within 1/(n+1) of the ends.
+Value percentile(std::vector<double>& xs, double k, bool exclusive) {
+    std::size_t n = xs.size();
+    if (n == 0 || (exclusive ? k <= 0 || k >= 1 : k < 0 || k > 1))
+        return err(ErrorCode::Num);
+    double h = exclusive ? k * double(n + 1) - 1 : k * double(n - 1);
+    if (h < 0 || h > double(n - 1))
+        return err(ErrorCode::Num);
+    std::sort(xs.begin(), xs.end());
+    return Value::number(interpolate(xs, h));
+}
+
+void percentile_of(Ctx& c, Item& out, bool exclusive, bool quartile) {
+    auto& xs = numbers();
+    Value e;
+    if (!collect(c, 0, 1, xs, e))
+        RET(e);
+    NUM(1, k);
+    if (quartile) {
+        k = std::trunc(k);
+        if (exclusive ? k <= 0 || k >= 4 : k < 0 || k > 4)
+            RET(err(ErrorCode::Num));
+        k /= 4;
+    }
+    RET(percentile(xs, k, exclusive));
+}
+FN(percentile_inc) { percentile_of(c, out, false, false); }
+FN(percentile_exc) { percentile_of(c, out, true, false); }
+FN(quartile_inc) { percentile_of(c, out, false, true); }
+FN(quartile_exc) { percentile_of(c, out, true, true); }
+
+// RANK(.EQ): 1 + how many come before the number in the order (descending unless the third
+// argument is nonzero); RANK.AVG averages the places of equal numbers. #N/A if it is absent.
+void rank(Ctx& c, Item& out, bool average) {
+    NUM(0, x);
+    auto& xs = numbers();
+    Value e;
+    if (!collect(c, 1, 2, xs, e))
+        RET(e);
+    NUMD(2, order, 0);
+    double before = 0, equal = 0;
+    for (double v : xs) {
+        if (v == x)
+            ++equal;
+        else if (order == 0 ? v > x : v < x)
+            ++before;
+    }
+    if (equal == 0)
+        RET(err(ErrorCode::NA));
+    RET(Value::number(before + 1 + (average ? (equal - 1) / 2 : 0)));
+}
+FN(rank_eq) { rank(c, out, false); }
+FN(rank_avg) { rank(c, out, true); }
+
+// The most frequent number; among equally frequent ones the first met. #N/A if none repeats.
+FN(mode) {
+    aggregate(c, out, [](const std::vector<double>& xs) {
+        std::unordered_map<double, std::size_t> counts;
+        for (double x : xs)
+            ++counts[x];
+        std::size_t best = 1;
+        double mode = 0;
+        for (double x : xs)
+            if (counts[x] > best)
+                best = counts[x], mode = x;
+        return best > 1 ? Value::number(mode) : err(ErrorCode::NA);
+    });
+}
+
+FN(geomean) {
+    aggregate(c, out, [](const std::vector<double>& xs) {
+        double logs = 0;
+        for (double x : xs) {
+            if (x <= 0)
+                return err(ErrorCode::Num);
+            logs += std::log(x);
+        }
+        return xs.empty() ? err(ErrorCode::Num) : Value::number(std::exp(logs / double(xs.size())));
+    });
+}
+FN(harmean) {
+    aggregate(c, out, [](const std::vector<double>& xs) {
+        double inverses = 0;
+        for (double x : xs) {
+            if (x <= 0)
+                return err(ErrorCode::Num);
+            inverses += 1 / x;
+        }
+        return xs.empty() ? err(ErrorCode::Num) : Value::number(double(xs.size()) / inverses);
+    });
+}
+
 } // namespace
 
 std::vector<Entry> statistics_functions() {
@@ -54,6 +185,26 @@ std::vector<Entry> statistics_functions() {
         {{"STDEVP", 1, -1, 0}, fn_stdevp},
         {{"VAR", 1, -1, 0}, fn_var},
         {{"VARP", 1, -1, 0}, fn_varp},
+        {{"STDEV.S", 1, -1, 0}, fn_stdev},
+        {{"STDEV.P", 1, -1, 0}, fn_stdevp},
+        {{"VAR.S", 1, -1, 0}, fn_var},
+        {{"VAR.P", 1, -1, 0}, fn_varp},
+        {{"CORREL", 2, 2, FnArrayArgs}, fn_correl},
+        {{"COVARIANCE.S", 2, 2, FnArrayArgs}, fn_covariance_s},
+        {{"COVARIANCE.P", 2, 2, FnArrayArgs}, fn_covariance_p},
+        {{"PERCENTILE", 2, 2, 0}, fn_percentile_inc},
+        {{"PERCENTILE.INC", 2, 2, 0}, fn_percentile_inc},
+        {{"PERCENTILE.EXC", 2, 2, 0}, fn_percentile_exc},
+        {{"QUARTILE", 2, 2, 0}, fn_quartile_inc},
+        {{"QUARTILE.INC", 2, 2, 0}, fn_quartile_inc},
+        {{"QUARTILE.EXC", 2, 2, 0}, fn_quartile_exc},
+        {{"RANK", 2, 3, 0}, fn_rank_eq},
+        {{"RANK.EQ", 2, 3, 0}, fn_rank_eq},
+        {{"RANK.AVG", 2, 3, 0}, fn_rank_avg},
+        {{"MODE", 1, -1, 0}, fn_mode},
+        {{"MODE.SNGL", 1, -1, 0}, fn_mode},
+        {{"GEOMEAN", 1, -1, 0}, fn_geomean},
+        {{"HARMEAN", 1, -1, 0}, fn_harmean},
         {{"LARGE", 2, 2, 0}, fn_large},
         {{"SMALL", 2, 2, 0}, fn_small},
     };

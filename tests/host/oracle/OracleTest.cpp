@@ -82,6 +82,10 @@ std::vector<Input> inputs() {
         {"I1", Value::number(4), nullptr}, {"J1", Value::number(8), nullptr},
         {"G2", Value::text("a"), nullptr}, {"H2", Value::text("b"), nullptr},
         {"I2", Value::text("c"), nullptr}, {"J2", Value::text("d"), nullptr},
+        // Subtotals within subtotals, for SUBTOTAL.
+        {"K1", Value::number(1), nullptr}, {"K2", Value::number(2), nullptr},
+        {"K3", Value(), "SUBTOTAL(9,K1:K2)"}, {"K4", Value::number(4), nullptr},
+        {"K5", Value(), "SUBTOTAL(9,K1:K4)"}, {"K6", Value::text("x"), nullptr},
     };
 }
 
