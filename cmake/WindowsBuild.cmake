@@ -16,6 +16,8 @@ set_target_properties(Boost::headers PROPERTIES INTERFACE_SYSTEM_INCLUDE_DIRECTO
 
 # The C++ runtime goes into each module: the spreadsheet's machine has no mingw DLLs.
 add_link_options(-static-libgcc -static-libstdc++)
+# Release modules ship without symbols.
+add_link_options($<$<CONFIG:Release>:-s>)
 
 set(OMBRIX_WIN64 OFF)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)

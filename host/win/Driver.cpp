@@ -3,7 +3,9 @@
 // prints what each step did as one JSON object per line. Solve's line carries the same
 // variables, objective and evaluations as `ombrix solve --json`.
 //
-//   ombrix-host ADDIN.xll [--book MODEL.csv] [--field LABEL=VALUE]... COMMAND...
+//   ombrix-host ADDIN.xll [--book MODEL.csv] [--field LABEL=VALUE]... [--program-version TEXT] COMMAND...
+//
+// --program-version sets the version the spreadsheet program reports (16.0 unless given).
 
 #include "api/Host.hpp"
 #include "engine/Workbook.hpp"
@@ -76,6 +78,7 @@ std::string json_list(const std::vector<std::string>& items) {
 struct Options {
     std::string addin;
     std::string book;
+    std::string program_version;
     std::vector<std::pair<std::string, std::string>> answers;
     std::vector<std::string> commands;
 };
@@ -90,10 +93,12 @@ Options parse(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if ((a == "--book" || a == "--field") && i + 1 == args.size())
+        if ((a == "--book" || a == "--field" || a == "--program-version") && i + 1 == args.size())
             throw UsageError(a + " needs a value");
         if (a == "--book")
             options.book = args[++i];
+        else if (a == "--program-version")
+            options.program_version = args[++i];
         else if (a == "--field")
             options.answers.push_back(host::ui::split_field(args[++i]));
         else if (options.addin.empty())
@@ -102,7 +107,8 @@ Options parse(int argc, char** argv) {
             options.commands.push_back(a);
     }
     if (options.addin.empty())
-        throw UsageError("usage: ombrix-host ADDIN.xll [--book MODEL.csv] [--field LABEL=VALUE]... COMMAND...");
+        throw UsageError("usage: ombrix-host ADDIN.xll [--book MODEL.csv] [--field LABEL=VALUE]... "
+                         "[--program-version TEXT] COMMAND...");
     return options;
 }
 
@@ -219,6 +225,7 @@ int run(const Options& options) {
 
     host::api::Host host(book, book_name);
     host::api::CurrentHost current(host);
+    if (!options.program_version.empty()) host.set_version(options.program_version);
     // Alerts are reported from the host's record, in each step's line.
     std::ostringstream shown;
     host::ui::FrontEnd front(shown, shown);
