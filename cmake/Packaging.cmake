@@ -1,0 +1,21 @@
+# `ombrix` as a Debian package (cpack -G DEB, run by scripts/package): the command in
+# /usr/bin, the add-in module where the command looks for it (/usr/lib/ombrix/ombrix.so,
+# beside ../lib/ombrix of the program) and the example models.
+install(TARGETS ombrix RUNTIME DESTINATION bin)
+install(TARGETS ombrix_addin LIBRARY DESTINATION lib/ombrix)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION share/ombrix/examples
+        FILES_MATCHING PATTERN "*.xlsx" PATTERN "*.csv" PATTERN "*.py")
+
+set(CPACK_PACKAGE_NAME ombrix)
+set(CPACK_PACKAGE_VENDOR Quenmark)
+set(CPACK_PACKAGE_CONTACT "Quenmark <ombrix@quenmark.com>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Genetic-algorithm optimiser for spreadsheet models")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "The Ombrix spreadsheet add-in with its own host: `ombrix solve BOOK` opens an .xlsx or .csv\n model, runs the add-in's Solve on it and saves the result.")
+set(CPACK_DEBIAN_PACKAGE_SECTION math)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_GENERATOR DEB)
+include(CPack)
