@@ -18,9 +18,10 @@ FN(iserr) { Value v = c.arg(0); RET(Value::boolean(v.is_error() && v.as_error() 
 FN(islogical) { RET(Value::boolean(c.arg(0).is_boolean())); }
 FN(isnontext) { RET(Value::boolean(!c.arg(0).is_text())); }
 
-// ISEVEN and ISODD take numbers (text that reads as one too) but no TRUE or FALSE.
+// ISEVEN and ISODD take numbers (an empty cell is 0) but no text, TRUE or FALSE.
 void parity(Ctx& c, Item& out, bool even) {
-    if (c.arg(0).is_boolean())
+    Value v = c.arg(0);
+    if (v.is_text() || v.is_boolean())
         RET(err(ErrorCode::Value));
     NUM(0, x);
     RET(Value::boolean((std::fmod(std::trunc(std::fabs(x)), 2) == 0) == even));
