@@ -5,6 +5,9 @@
 
 #include <exception>
 #include <iostream>
+#include <new>
+#include <string>
+#include <vector>
 
 int main(int argc, char** argv) {
     CLI::App ombrix(
@@ -24,6 +27,13 @@ int main(int argc, char** argv) {
         ombrix.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return ombrix.exit(e);
+    } catch (const std::bad_alloc&) {
+        const std::vector<CLI::App*> chosen = ombrix.get_subcommands();
+        std::cerr << "ombrix: not enough memory to finish "
+                  << (chosen.empty() ? std::string("the command")
+                                     : "'" + chosen.front()->get_name() + "'")
+                  << "\n";
+        return 1;
     } catch (const std::exception& e) {
         std::cerr << "ombrix: " << e.what() << "\n";
         return 1;

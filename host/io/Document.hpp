@@ -4,8 +4,11 @@
 #include "engine/Workbook.hpp"
 #include "io/Package.hpp"
 
+#include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace host::io {
@@ -26,6 +29,9 @@ struct Document {
     // What the user should hear about while loading: names that could not be defined.
     // Unknown functions and circular references: diagnostic_warnings().
     std::vector<std::string> warnings;
+    // Cells of an .xlsx file whose formula the engine cannot read: they hold #NAME? here, and
+    // saving leaves them in the file as they were, formula and all.
+    std::set<std::tuple<int, std::int32_t, std::int32_t> > unread_formulas;
 };
 
 // Loads by extension: .csv as text, anything else as an .xlsx package. Throws io::IoError.

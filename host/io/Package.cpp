@@ -9,6 +9,7 @@
 #include <zip.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
@@ -40,7 +41,77 @@ int hex_value(char c) {
     return -1;
 }
 
+// An encrypted workbook is an OLE compound file holding the encrypted package, not a zip.
+bool is_compound_file(const std::string& bytes) {
+    static const unsigned char signature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    return bytes.size() >= sizeof signature &&
+           std::memcmp(bytes.data(), signature, sizeof signature) == 0;
+}
+
+std::uint32_t little_endian(const std::string& bytes, std::size_t at, int size) {
+    std::uint32_t value = 0;
+    for (int i = size - 1; i >= 0; --i)
+        value = (value << 8) | static_cast<unsigned char>(bytes[at + std::size_t(i)]);
+    return value;
+}
+
+// The first entry whose local header disagrees with the directory about its checksum, or
+// whose contents do not match it; "" when none can be named.
+std::string damaged_entry(const std::string& bytes) {
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t* source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error);
+    zip_t* zip = source ? zip_open_from_source(source, ZIP_RDONLY, &error) : nullptr;
+    zip_error_fini(&error);
+    if (!zip) {
+        if (source) zip_source_free(source);
+        return std::string();
+    }
+    std::string damaged;
+    // Local headers in file order: signature, versions, flags, method, time, date, crc,
+    // sizes, name and extra lengths, then the name.
+    for (std::size_t at = 0; damaged.empty() && at + 30 <= bytes.size();) {
+        if (little_endian(bytes, at, 4) != 0x04034b50u) break;
+        const std::uint32_t flags = little_endian(bytes, at + 6, 2);
+        const std::uint32_t crc = little_endian(bytes, at + 14, 4);
+        const std::size_t packed = little_endian(bytes, at + 18, 4);
+        const std::size_t name_length = little_endian(bytes, at + 26, 2);
+        const std::size_t extra_length = little_endian(bytes, at + 28, 2);
+        if (at + 30 + name_length > bytes.size()) break;
+        const std::string name = bytes.substr(at + 30, name_length);
+        zip_stat_t st;
+        zip_stat_init(&st);
+        if ((flags & 8u) == 0 && zip_stat(zip, name.c_str(), 0, &st) == 0 &&
+            (st.valid & ZIP_STAT_CRC) && st.crc != crc)
+            damaged = name;
+        if (flags & 8u) break;  // sizes follow the data: no way to step over it here
+        at += 30 + name_length + extra_length + packed;
+    }
+    // Contents that do not match the directory's checksum.
+    const zip_int64_t count = zip_get_num_entries(zip, 0);
+    for (zip_int64_t i = 0; damaged.empty() && i < count; ++i) {
+        zip_file_t* entry = zip_fopen_index(zip, zip_uint64_t(i), 0);
+        if (!entry) continue;
+        char buffer[65536];
+        std::size_t total = 0;
+        zip_int64_t n = 0;
+        while ((n = zip_fread(entry, buffer, sizeof buffer)) > 0 && total < Package::max_part_size)
+            total += std::size_t(n);
+        if (n < 0) {
+            const char* name = zip_get_name(zip, zip_uint64_t(i), 0);
+            damaged = name ? name : "";
+        }
+        zip_fclose(entry);
+    }
+    zip_discard(zip);
+    return damaged;
+}
+
 } // namespace
+
+std::string too_large(const std::string& what) {
+    return "the workbook is too large: " + what;
+}
 
 struct Package::Archive {
     zip_t* zip = nullptr;
@@ -49,9 +120,12 @@ struct Package::Archive {
     }
 };
 
-Package::Package(std::string file, std::string bytes)
-    : file_(std::move(file)), bytes_(std::move(bytes)), zip_(new Archive) {
+Package::Package(std::string file, std::string bytes, LoadLimits limits)
+    : file_(std::move(file)), bytes_(std::move(bytes)), zip_(new Archive), limits_(limits) {
     if (bytes_.empty()) throw IoError(file_, "not an .xlsx workbook (the file is empty)");
+    if (is_compound_file(bytes_))
+        throw IoError(file_, "the workbook is encrypted (protected by a password); save it "
+                             "without a password and try again");
     zip_error_t error;
     zip_error_init(&error);
     zip_source_t* source = zip_source_buffer_create(bytes_.data(), bytes_.size(), 0, &error);
@@ -59,8 +133,13 @@ Package::Package(std::string file, std::string bytes)
     zip_->zip = zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error);
     if (!zip_->zip) {
         zip_source_free(source);
-        throw IoError(file_, "not an .xlsx workbook (not a valid zip archive: " +
-                                 zip_message(&error) + ")");
+        const bool inconsistent = zip_error_code_zip(&error) == ZIP_ER_INCONS;
+        const std::string why = zip_message(&error);
+        const std::string damaged = inconsistent ? damaged_entry(bytes_) : std::string();
+        if (!damaged.empty())
+            throw IoError(file_, "the workbook is damaged: part " + damaged +
+                                     " does not match its checksum");
+        throw IoError(file_, "not an .xlsx workbook (not a valid zip archive: " + why + ")");
     }
     zip_error_fini(&error);
     zip_int64_t count = zip_get_num_entries(zip_->zip, 0);
@@ -116,6 +195,16 @@ std::string Package::read(const std::string& part) const {
         throw IoError(file_, "cannot read part " + part);
     if ((st.valid & ZIP_STAT_SIZE) && st.size > max_part_size)
         throw IoError(file_, "part " + part + " is too large");
+    const std::size_t budget = loaded_ ? max_part_size
+                               : limits_.max_unpacked_bytes > unpacked_
+                                   ? limits_.max_unpacked_bytes - unpacked_
+                                   : 0;
+    const std::string over_budget =
+        too_large("its parts unpack to more than " + std::to_string(limits_.max_unpacked_bytes) +
+                  " bytes (the limit was crossed reading part " + part + ")");
+    // The size the directory declares is checked before anything is decompressed; the
+    // bytes actually produced are counted as well, as the declaration may lie.
+    if ((st.valid & ZIP_STAT_SIZE) && st.size > budget) throw IoError(file_, over_budget);
     zip_file_t* entry = zip_fopen_index(zip_->zip, zip_uint64_t(index), 0);
     if (!entry)
         throw IoError(file_, "cannot read part " + part + ": " + zip_strerror(zip_->zip));
@@ -125,8 +214,12 @@ std::string Package::read(const std::string& part) const {
     for (;;) {
         zip_int64_t n = zip_fread(entry, buffer, sizeof buffer);
         if (n < 0) {
+            const bool crc = zip_error_code_zip(zip_file_get_error(entry)) == ZIP_ER_CRC;
             std::string why = zip_error_strerror(zip_file_get_error(entry));
             zip_fclose(entry);
+            if (crc)
+                throw IoError(file_, "the workbook is damaged: part " + part +
+                                         " does not match its checksum");
             throw IoError(file_, "cannot read part " + part + ": " + why);
         }
         if (n == 0) break;
@@ -134,9 +227,14 @@ std::string Package::read(const std::string& part) const {
             zip_fclose(entry);
             throw IoError(file_, "part " + part + " is too large");
         }
+        if (data.size() + std::size_t(n) > budget) {
+            zip_fclose(entry);
+            throw IoError(file_, over_budget);
+        }
         data.append(buffer, std::size_t(n));
     }
     zip_fclose(entry);
+    unpacked_ += data.size();
     return data;
 }
 

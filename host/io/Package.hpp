@@ -16,6 +16,18 @@ struct Relationship {
     bool external = false;
 };
 
+// What reading one workbook may cost at most. A few hundred compressed kilobytes can unpack
+// to gigabytes of cells, so a workbook beyond any of these is refused as too large before
+// it is parsed, rather than left to exhaust the machine.
+struct LoadLimits {
+    // All parts read, after decompression.
+    std::size_t max_unpacked_bytes = std::size_t(1) << 30;
+    // Cells of all sheets together.
+    std::size_t max_cells = 10'000'000;
+    // What parsing the sheets would take, estimated from each sheet's text and cell count.
+    std::size_t max_memory = sizeof(void*) >= 8 ? std::size_t(6) << 30 : std::size_t(1) << 30;
+};
+
 // A zip package (an .xlsx file) opened read only from bytes in memory. Part names never
 // start with '/'. Errors throw io::IoError naming `file`.
 class Package {
@@ -23,13 +35,17 @@ public:
     // Parts larger than this are refused rather than read: a guard against zip bombs.
     static constexpr std::size_t max_part_size = std::size_t(1) << 30;
 
-    Package(std::string file, std::string bytes);
+    Package(std::string file, std::string bytes, LoadLimits limits = LoadLimits());
     ~Package();
     Package(const Package&) = delete;
     Package& operator=(const Package&) = delete;
 
     const std::string& file() const { return file_; }
     const std::string& bytes() const { return bytes_; }
+    const LoadLimits& limits() const { return limits_; }
+    // Loading is done: later reads (saving reads the parts again) no longer count against
+    // the unpacked-size limit, each part stays bounded by max_part_size.
+    void loaded() const { loaded_ = true; }
     // Entry names in the order of the archive's directory.
     const std::vector<std::string>& entries() const { return entries_; }
 
@@ -57,7 +73,14 @@ private:
     std::string bytes_;
     std::unique_ptr<Archive> zip_;
     std::vector<std::string> entries_;
+    LoadLimits limits_;
+    // Decompressed bytes read so far, against limits_.max_unpacked_bytes.
+    mutable std::size_t unpacked_ = 0;
+    mutable bool loaded_ = false;
 };
+
+// "the workbook is too large: <what>" for a limit crossed while loading.
+std::string too_large(const std::string& what);
 
 // The whole content of a file; throws io::IoError naming it.
 std::string read_file(const std::string& path);

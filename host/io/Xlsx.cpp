@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <map>
+#include <set>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -18,23 +20,44 @@ std::uint64_t key_of(std::uint32_t row, std::uint32_t column) {
     return (std::uint64_t(row) << 32) | column;
 }
 
-std::string formula_failure(const engine::FormulaError& e) {
-    return "formula does not parse: =" + e.formula() + ": " + e.reason() + " at character " +
-           std::to_string(e.position() + 1);
+// A formula as a message quotes it: long ones (a cell may hold 32,767 characters) cut.
+std::string quoted_formula(const std::string& text) {
+    const std::size_t shown = 100;
+    if (text.size() <= shown) return "=" + text;
+    return "=" + text.substr(0, shown) + "... (" + std::to_string(text.size()) + " characters)";
 }
 
-// Sets a formula given without '='; parse failures name the cell.
-void set_formula(const std::string& file, Document& document, int sheet, Address at,
+std::string formula_failure(const engine::FormulaError& e) {
+    return "formula does not parse: " + quoted_formula(e.formula()) + ": " + e.reason() +
+           " at character " + std::to_string(e.position() + 1);
+}
+
+// A formula the engine cannot read (a reference form or operator it does not know) is
+// treated like an unknown function: the cell shows #NAME?, the user is warned, the rest of
+// the workbook loads, and saving leaves the cell's formula in the file untouched.
+void keep_unread(Document& document, const engine::CellAddress& cell) {
+    document.workbook.set_value(cell, engine::Value::error(engine::ErrorCode::Name));
+    document.unread_formulas.emplace(cell.sheet, cell.row, cell.col);
+}
+
+// Sets a formula given without '='; false when it does not parse (the cell is kept unread
+// and a warning names it).
+bool set_formula(const std::string& file, Document& document, int sheet, Address at,
                  const std::string& text, bool array) {
     engine::CellAddress cell{sheet, std::int32_t(at.row), std::int32_t(at.column)};
     try {
         document.workbook.set_formula(cell, text, array);
     } catch (const engine::FormulaError& e) {
-        throw IoError(file, document.workbook.sheet_name(sheet), format_address(at),
-                      formula_failure(e));
+        keep_unread(document, cell);
+        document.warnings.push_back(file + ": warning: sheet '" +
+                                    document.workbook.sheet_name(sheet) + "', cell " +
+                                    format_address(at) + ": " + formula_failure(e) +
+                                    "; the cell shows #NAME?");
+        return false;
     } catch (const engine::EngineError& e) {
         throw IoError(file, document.workbook.sheet_name(sheet), format_address(at), e.what());
     }
+    return true;
 }
 
 } // namespace
@@ -79,6 +102,8 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
         std::unordered_map<std::int32_t, const CellRecord*> anchors;
         for (const CellRecord& cell : sheet.cells)
             if (cell.kind == FormulaKind::SharedAnchor) anchors.emplace(cell.shared_index, &cell);
+        // Shared formulas whose anchor did not parse: their cells follow it silently.
+        std::unordered_set<std::int32_t> unread_anchors;
         for (const CellRecord& cell : sheet.cells) {
             engine::CellAddress at{index, std::int32_t(cell.at.row), std::int32_t(cell.at.column)};
             switch (cell.kind) {
@@ -86,8 +111,11 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
                 book.set_value(at, cell.value);
                 break;
             case FormulaKind::Normal:
-            case FormulaKind::SharedAnchor:
                 set_formula(file, document, index, cell.at, cell.formula, false);
+                break;
+            case FormulaKind::SharedAnchor:
+                if (!set_formula(file, document, index, cell.at, cell.formula, false))
+                    unread_anchors.insert(cell.shared_index);
                 break;
             case FormulaKind::Array:
                 set_formula(file, document, index, cell.at, cell.formula, true);
@@ -99,13 +127,21 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
                                   "shared formula " + std::to_string(cell.shared_index) +
                                       " has no anchor cell");
                 const CellRecord& from = *anchor->second;
+                if (unread_anchors.count(cell.shared_index)) {
+                    keep_unread(document, at);
+                    break;
+                }
                 std::string moved;
                 try {
                     moved = engine::move_formula(
                         from.formula, std::int32_t(cell.at.row) - std::int32_t(from.at.row),
                         std::int32_t(cell.at.column) - std::int32_t(from.at.column));
                 } catch (const engine::FormulaError& e) {
-                    throw IoError(file, sheet.name, format_address(from.at), formula_failure(e));
+                    keep_unread(document, at);
+                    document.warnings.push_back(file + ": warning: sheet '" + sheet.name +
+                                                "', cell " + format_address(cell.at) + ": " +
+                                                formula_failure(e) + "; the cell shows #NAME?");
+                    break;
                 }
                 set_formula(file, document, index, cell.at, moved, false);
                 break;
@@ -115,13 +151,14 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
     }
 }
 
-Document load_xlsx_bytes(const std::string& file, std::string bytes) {
+Document load_xlsx_bytes(const std::string& file, std::string bytes, const LoadLimits& limits) {
     Document document;
     document.path = file;
     document.format = Format::Xlsx;
-    auto package = std::make_shared<Package>(file, std::move(bytes));
+    auto package = std::make_shared<Package>(file, std::move(bytes), limits);
     WorkbookRecord record = read_workbook_parts(*package);
     build_workbook(file, record, document);
+    package->loaded();
     document.package = package;
     return document;
 }
@@ -224,8 +261,8 @@ class SheetEditor {
 public:
     SheetEditor(const std::string& file, const Package& package, const engine::Workbook& book,
                 int sheet, const std::string& part, const std::vector<std::string>& strings,
-                bool date1904)
-        : book_(book), sheet_(sheet), strings_(strings), date1904_(date1904),
+                bool date1904, const std::set<std::tuple<int, std::int32_t, std::int32_t> >& unread)
+        : book_(book), sheet_(sheet), strings_(strings), date1904_(date1904), unread_(unread),
           doc_(parse_xml(file, part, package.read(part), true)) {}
 
     // The new text of the part, or "" when nothing changed.
@@ -240,6 +277,11 @@ public:
             seen.insert(key_of(a.row, a.column));
             engine::CellAddress at{sheet_, r, col};
             bool formula = book_.is_formula(at);
+            // A formula the engine could not read stays in the file as it was, unless the
+            // cell was given something else since.
+            if (!formula && unread_.count(std::make_tuple(sheet_, r, col)) &&
+                value == engine::Value::error(engine::ErrorCode::Name))
+                return;
             auto found = cells_.find(key_of(a.row, a.column));
             if (found == cells_.end()) {
                 pugi::xml_node c = insert_cell(a);
@@ -438,6 +480,7 @@ private:
     int sheet_;
     const std::vector<std::string>& strings_;
     bool date1904_;
+    const std::set<std::tuple<int, std::int32_t, std::int32_t> >& unread_;
     XmlDocument doc_;
     std::string prefix_;
     pugi::xml_node data_;
@@ -609,7 +652,7 @@ std::string xlsx_bytes(const Document& document, const std::string& file) {
         const std::string& part = document.sheet_parts[std::size_t(s)];
         if (part.empty()) continue;
         std::string text =
-            SheetEditor(file, package, book, s, part, strings, date1904).edit();
+            SheetEditor(file, package, book, s, part, strings, date1904, document.unread_formulas).edit();
         if (!text.empty()) replaced[package.find(part)] = std::move(text);
     }
     replaced[package.find(workbook_part)] =

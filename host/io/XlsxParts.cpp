@@ -5,6 +5,7 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <cstring>
 #include <unordered_map>
 
 namespace host::io {
@@ -153,11 +154,42 @@ bool decode_value(const pugi::xml_node& c, const std::vector<std::string>& strin
 
 namespace {
 
+// Cell elements in a worksheet's text, counted without parsing it: every tag whose local
+// name is "c" ("<c ", "<c>", "<x:c/>").
+std::size_t count_cell_tags(const std::string& text) {
+    std::size_t count = 0;
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while ((p = static_cast<const char*>(std::memchr(p, '<', std::size_t(end - p)))) != nullptr) {
+        const char* name = ++p;
+        while (p < end && *p != ' ' && *p != '>' && *p != '/' && *p != '\t' && *p != '\n' &&
+               *p != '\r' && *p != '<')
+            ++p;
+        const char* local = name;
+        for (const char* q = name; q < p; ++q)
+            if (*q == ':') local = q + 1;
+        if (p - local == 1 && *local == 'c' && p < end && *p != '<') ++count;
+    }
+    return count;
+}
+
+// What the sheets read so far will cost, against the package's limits.
+struct LoadCost {
+    std::size_t cells = 0;
+    double memory = 0;
+};
+
+// Bytes loading takes per cell and per byte of sheet text, about: the text twice (read and
+// the parser's copy), each cell's element nodes, its record and its place in the workbook.
+constexpr double memory_per_text_byte = 2.0;
+constexpr double memory_per_cell = 400.0;
+
 class SheetReader {
 public:
     SheetReader(const Package& package, const std::vector<std::string>& strings,
-                SheetRecord& sheet, bool date1904)
-        : package_(package), strings_(strings), sheet_(sheet), date1904_(date1904) {}
+                SheetRecord& sheet, bool date1904, LoadCost& cost)
+        : package_(package), strings_(strings), sheet_(sheet), date1904_(date1904),
+          cost_(cost) {}
 
     void read() {
         XmlDocument doc = load();
@@ -184,8 +216,32 @@ public:
 
 private:
     XmlDocument load() {
+        std::string text;
         try {
-            return parse_xml(package_.file(), sheet_.part, package_.read(sheet_.part));
+            text = package_.read(sheet_.part);
+        } catch (const IoError& e) {
+            throw IoError(package_.file(), sheet_.name, std::string(), e.reason());
+        }
+        // Bounded before the text is parsed: parsing is what costs.
+        const LoadLimits& limits = package_.limits();
+        const std::size_t cells = count_cell_tags(text);
+        cost_.cells += cells;
+        if (cost_.cells > limits.max_cells)
+            fail(std::string(), too_large("more than " + std::to_string(limits.max_cells) +
+                                          " cells (the limit was crossed in this sheet)"));
+        cost_.memory += memory_per_text_byte * double(text.size()) + memory_per_cell * double(cells);
+        if (cost_.memory > double(limits.max_memory)) {
+            const double mib = 1024.0 * 1024.0;
+            fail(std::string(),
+                 too_large("loading it would take about " +
+                           std::to_string(static_cast<unsigned long long>(cost_.memory / mib)) +
+                           " MiB of memory, more than the " +
+                           std::to_string(static_cast<unsigned long long>(
+                               double(limits.max_memory) / mib)) +
+                           " MiB allowed (the limit was crossed in this sheet)"));
+        }
+        try {
+            return parse_xml(package_.file(), sheet_.part, std::move(text));
         } catch (const IoError& e) {
             throw IoError(package_.file(), sheet_.name, std::string(), e.reason());
         }
@@ -249,6 +305,7 @@ private:
     const std::vector<std::string>& strings_;
     SheetRecord& sheet_;
     bool date1904_;
+    LoadCost& cost_;
 };
 
 } // namespace
@@ -418,9 +475,10 @@ WorkbookRecord read_workbook_parts(const Package& package) {
     std::vector<std::string> strings;
     if (!book.shared_strings_part.empty() && package.has(book.shared_strings_part))
         strings = read_shared_strings(package, book.shared_strings_part);
+    LoadCost cost;
     for (SheetRecord& sheet : book.sheets) {
         if (sheet.part.empty()) continue;
-        SheetReader(package, strings, sheet, book.date1904).read();
+        SheetReader(package, strings, sheet, book.date1904, cost).read();
     }
     return book;
 }

@@ -2,6 +2,7 @@
 
 #include "io/IoError.hpp"
 
+#include <new>
 #include <sstream>
 
 namespace host::io {
@@ -25,6 +26,8 @@ XmlDocument parse_xml(const std::string& file, const std::string& part, std::str
                                 : pugi::parse_default;
     pugi::xml_parse_result parsed =
         result.doc_->load_buffer(text.data(), text.size(), options, pugi::encoding_auto);
+    // Memory exhaustion is not the file's fault: it reaches the user as such.
+    if (parsed.status == pugi::status_out_of_memory) throw std::bad_alloc();
     if (!parsed) {
         // Offsets are more useful to a user as a line number.
         std::size_t offset = std::size_t(parsed.offset);

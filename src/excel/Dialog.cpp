@@ -136,9 +136,7 @@ std::string to_string(XLOPER x) {
     }
 }
 
-std::string cellpicker_result(const std::string& t) {
-    if (t.empty())
-        return t;
+std::string canonical_reference(const std::string& t) {
     CellRef cell;
     if (CellRef::parse_ref(t, cell) == t.size())
         return cell.to_string();
@@ -146,6 +144,20 @@ std::string cellpicker_result(const std::string& t) {
     if (RangeRef::parse_ref(t, range) == t.size())
         return range.to_string();
     throw ExcelException("Cell picker returned malformed");
+}
+
+// The canonical form can be longer than what was typed (quotes around a sheet name); one
+// that no longer fits a dialog text would make every later display refuse itself.
+std::string cellpicker_result(const std::string& label, const std::string& t) {
+    if (t.empty())
+        return t;
+    std::string canonical = canonical_reference(t);
+    if (canonical.size() > max_text)
+        throw ExcelException("The reference given for " + label + " is too long: written in full (" +
+                             canonical.substr(0, 24) + "...) it takes " +
+                             std::to_string(canonical.size()) + " characters, at most " +
+                             std::to_string(max_text) + " fit");
+    return canonical;
 }
 
 void check_length(const std::string& text) {
@@ -327,7 +339,7 @@ bool Dialog::display(bool with_cancel) {
                     c.value = to_string(cell);
                     break;
                 case reference_box:
-                    c.value = cellpicker_result(to_string(cell));
+                    c.value = cellpicker_result(c.label, to_string(cell));
                     break;
                 case check_box:
                     c.value = to_bool(cell) ? "true" : "false";

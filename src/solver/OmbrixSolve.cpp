@@ -5,11 +5,13 @@
 #include "excel/ExcelException.hpp"
 #include "excel/Range.hpp"
 #include "excel/RangeRef.hpp"
-#include "solver/CellSnapshot.hpp"
 #include "solver/ExcelObjFunc.hpp"
 
 #include <boost/lexical_cast.hpp>
 #include <boost/random/mersenne_twister.hpp>
+
+#include <new>
+#include <string>
 
 namespace {
 
@@ -117,15 +119,21 @@ void OmbrixImpl::setup(const std::vector<double>& min, const std::vector<double>
     ExcelObjFunc objective(variables, target);
     boost::mt19937 engine(seed);
 
-    // Every evaluation overwrites the variable cells: keep what the user had there, so a
-    // run that fails part-way does not leave a random candidate in place of the inputs.
-    const CellSnapshot inputs(variables);
+    // Every evaluation overwrites the variable cells: a run that fails part-way puts back
+    // what the user had there. The objective keeps that at its first write, so a run refused
+    // before any candidate is written touches no cell.
     try {
         const std::vector<double> result = maximise ? optimiser.maximise(objective, engine)
                           : optimiser.minimise(objective, engine);
         excel::Range(variables).set(result);
+    } catch (const std::bad_alloc&) {
+        objective.restore_inputs();
+        throw excel::ExcelException(
+            "Not enough memory for the run: a population of " +
+            std::to_string(optimiser.population_size) + " with " + std::to_string(n) +
+            " variables does not fit; try a smaller population");
     } catch (...) {
-        inputs.restore();
+        objective.restore_inputs();
         throw;
     }
 }

@@ -21,9 +21,11 @@ std::vector<double> get_constant_vector(const std::string& text, const std::stri
 {
     excel::RangeRef range;
     as_vector(text, name, range);
+    // Building the range looks up a named sheet: a missing sheet is its own message, not
+    // a value that failed to read.
+    const excel::Range cells(range);
     std::vector<double> values;
     try {
-        excel::Range cells(range);
         cells.get(values);
     } catch (const excel::ExcelException&) {
         throw excel::ExcelException("Failed to read " + name +

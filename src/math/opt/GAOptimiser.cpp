@@ -37,6 +37,20 @@ std::string format_point(const std::vector<double>& point) {
 } // namespace
 
 const unsigned int GAOptimiser::MAX_DESIGN_VARIABLES;
+// A quarter of what a 32-bit process can address, 2 GiB where pointers are wider.
+const std::size_t GAOptimiser::DEFAULT_MAX_RUN_MEMORY =
+    sizeof(void*) >= 8 ? std::size_t(1) << 31 : std::size_t(1) << 30;
+
+double GAOptimiser::run_memory(double population_size, double variables) {
+    // Per chromosome: its vector and heap block (rounded, with the allocator's header), its
+    // words again in the selection snapshot, a fitness entry, a selected index, a wheel slot.
+    const double word_bytes = sizeof(unsigned int) * variables;
+    const double block = 16.0 * std::ceil(word_bytes / 16.0) + 16.0;
+    const double per_chromosome = sizeof(Chromosome) + block + word_bytes +
+                                  sizeof(FitnessTable::value_type) + sizeof(unsigned int) +
+                                  sizeof(double);
+    return population_size * per_chromosome;
+}
 
 GAOptimiser::GAOptimiser()
     : population_size(50),
@@ -44,7 +58,8 @@ GAOptimiser::GAOptimiser()
       trials(10),
       selection(&roulette_wheel_selection),
       crossover(&one_point_crossover),
-      mutation(&uniform_mutation) {
+      mutation(&uniform_mutation),
+      max_run_memory(DEFAULT_MAX_RUN_MEMORY) {
     roulette_wheel_selection.scale_to_max_fitness(10.0);
     one_point_crossover.rate = 1.0;
     uniform_mutation.rate = 0.03125;
@@ -58,7 +73,8 @@ GAOptimiser::GAOptimiser(const GAOptimiser& other)
       design_variables(other.design_variables),
       roulette_wheel_selection(other.roulette_wheel_selection),
       one_point_crossover(other.one_point_crossover),
-      uniform_mutation(other.uniform_mutation) {
+      uniform_mutation(other.uniform_mutation),
+      max_run_memory(other.max_run_memory) {
     rebind_strategies(other);
 }
 
@@ -71,6 +87,7 @@ GAOptimiser& GAOptimiser::operator=(const GAOptimiser& other) {
         roulette_wheel_selection = other.roulette_wheel_selection;
         one_point_crossover = other.one_point_crossover;
         uniform_mutation = other.uniform_mutation;
+        max_run_memory = other.max_run_memory;
         rebind_strategies(other);
     }
     return *this;
@@ -230,6 +247,16 @@ void GAOptimiser::refuse_invalid_settings() const {
     } else if (design_variables.size() > MAX_DESIGN_VARIABLES) {
         message << "Too many design variables (" << design_variables.size() << "); at most "
                 << MAX_DESIGN_VARIABLES << " fit in a chromosome";
+    } else if (run_memory(population_size, double(design_variables.size())) >
+               double(max_run_memory)) {
+        const double mib = 1024.0 * 1024.0;
+        message << "A population of " << population_size << " with " << design_variables.size()
+                << " variables would need about "
+                << static_cast<unsigned long long>(std::ceil(
+                       run_memory(population_size, double(design_variables.size())) / mib))
+                << " MiB of memory, more than the "
+                << static_cast<unsigned long long>(double(max_run_memory) / mib)
+                << " MiB a run may take; choose a smaller population";
     } else {
         for (std::size_t j = 0; j < design_variables.size(); ++j) {
             const interval& x = design_variables[j];

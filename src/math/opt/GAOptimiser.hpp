@@ -7,6 +7,7 @@
 #include <boost/random/mersenne_twister.hpp>
 #include <boost/random/uniform_01.hpp>
 
+#include <cstddef>
 #include <utility>
 #include <vector>
 
@@ -197,6 +198,13 @@ public:
     // Most variables a chromosome can hold with its bit length in an unsigned int.
     static const unsigned int MAX_DESIGN_VARIABLES = 0xFFFFFFFFu / Chromosome::BITS_PER_WORD;
 
+    // Bytes of working memory a run of population_size chromosomes of `variables` words
+    // needs, about: the population, its selection snapshot, the fitness table and the wheel.
+    static double run_memory(double population_size, double variables);
+    // Most working memory a run may take; a larger population is refused before anything is
+    // allocated rather than left to exhaust the machine.
+    static const std::size_t DEFAULT_MAX_RUN_MEMORY;
+
     unsigned int population_size;
     unsigned int generations;
     unsigned int trials;
@@ -207,6 +215,7 @@ public:
     RouletteWheelSelection roulette_wheel_selection;
     OnePointCrossover one_point_crossover;
     UniformMutation uniform_mutation;
+    std::size_t max_run_memory;
 
 private:
     void refuse_invalid_settings() const;

@@ -7,13 +7,15 @@
 #include "excel/Error.hpp"
 #include "usr/Exception.hpp"
 
+#include <new>
+
 namespace entry {
 
 // Alert type of an error alert (stop icon).
 constexpr int error_alert = 3;
 
 // Runs a command's body. A spreadsheet error value shows its text, one of the system's
-// exceptions its newest message, anything else "Unknown exception". Returns 0 either way.
+// exceptions its newest message, memory exhaustion says so, anything else "Unknown exception". Returns 0 either way.
 template <class Body>
 int command_barrier(Body body) noexcept {
     try {
@@ -22,6 +24,8 @@ int command_barrier(Body body) noexcept {
         excel::display_dialog_box(e.what(), error_alert);
     } catch (const usr::Exception& e) {
         excel::display_dialog_box(e.what(), error_alert);
+    } catch (const std::bad_alloc&) {
+        excel::display_dialog_box("Not enough memory to finish the command", error_alert);
     } catch (...) {
         excel::display_dialog_box("Unknown exception", error_alert);
     }

@@ -200,7 +200,8 @@ TEST_F(Workbook, FailuresAreReportedInCheckingOrderAndLeaveTheCellsAlone)
         if (c.cell)
             set(c.cell, Value::text("abc"));
         const std::uint64_t before = book.evaluation_count();
-        EXPECT_EQ(c.message, solve_message());
+        // A failed evaluation adds what the objective held after the message.
+        EXPECT_EQ(c.message, solve_message().substr(0, c.message.size()));
         EXPECT_EQ((std::vector<double>{0.5, 0.5, 0.5}), variables()) << c.message;
         if (c.message.find("cell value") == std::string::npos) {
             EXPECT_EQ(before, book.evaluation_count()) << c.message;
@@ -229,7 +230,7 @@ TEST_F(Workbook, FailedEvaluationPutsTheStartingContentsBack)
     book.clear(at("B1"));
     set("C1", Value::text("start"));
     formula("D1", "=SQRT(2-A1)");  // #NUM! for every candidate with A1 above 2
-    EXPECT_EQ("Failed to get cell value as double", solve_message());
+    EXPECT_EQ(0u, solve_message().find("Failed to get cell value as double: "));
     EXPECT_EQ(0.5, num("A1"));
     EXPECT_TRUE(get("B1").is_empty());
     EXPECT_EQ("start", std::string(get("C1").as_text()));
