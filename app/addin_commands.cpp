@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <new>
 
 namespace app {
 
@@ -81,6 +82,8 @@ int report_current_exception(std::ostream& err, const std::string& file_prefix) 
         return report(err, e.what(), exit_failed);
     } catch (const host::io::IoError& e) {   // names its file itself
         return report(err, e.what(), exit_failed);
+    } catch (const std::bad_alloc&) {
+        return report(err, file_prefix + "not enough memory to finish the command", exit_failed);
     } catch (const std::exception& e) {
         // Anything else comes from reading or writing the workbook.
         return report(err, file_prefix + e.what(), exit_failed);

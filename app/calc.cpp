@@ -5,6 +5,7 @@
 #include "io/IoError.hpp"
 
 #include <iostream>
+#include <new>
 #include <memory>
 
 namespace app {
@@ -88,6 +89,8 @@ int run_calc(const CalcOptions& options, std::ostream& out, std::ostream& err) {
         return 0;
     } catch (const host::io::IoError& e) {   // names its file itself
         err << "ombrix: " << e.what() << "\n";
+    } catch (const std::bad_alloc&) {
+        err << "ombrix: " << options.book << ": not enough memory to load and recalculate it\n";
     } catch (const std::exception& e) {
         err << "ombrix: " << options.book << ": " << e.what() << "\n";
     }

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <unistd.h>
 
 #include <cstdlib>
@@ -220,7 +222,9 @@ TEST(AddinRoad, EveryFailureOfSolveReachesAnErrorAlert) {
             continue;
         }
         ASSERT_EQ(road.host.alerts().size(), before + 1) << c.label << "=" << c.value;
-        EXPECT_EQ(road.host.alerts().back().text, c.alert) << c.label << "=" << c.value;
+        // An alert may go on after the known message with details (what a cell held).
+        EXPECT_EQ(road.host.alerts().back().text.substr(0, std::strlen(c.alert)), c.alert)
+            << c.label << "=" << c.value;
         EXPECT_EQ(road.host.alerts().back().type, 3);
     }
     // Each alert went to standard error, none to the output.

@@ -224,7 +224,7 @@ TEST_F(Sheet, BoundVectors)
         {"A3:D3", "Min", "Failed to read Min vector. Ensure all values are numbers"},
         {"", "Min", "Expected Min vector"},
         {"A1:B2", "Max", "Max vector must be a row or column"},
-        {"Sheet9!A1:C1", "Min", "Failed to read Min vector. Ensure all values are numbers"}};
+        {"Sheet9!A1:C1", "Min", "No sheet named 'Sheet9' is open"}};
     for (const Case& c : refusals)
         EXPECT_EQ(bridge_fake::message_of<Msg>([&] { solver::get_constant_vector(c.text, c.name, three); }), c.message)
             << c.text;
