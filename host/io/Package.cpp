@@ -193,8 +193,9 @@ std::string Package::read(const std::string& part) const {
     zip_stat_init(&st);
     if (index < 0 || zip_stat_index(zip_->zip, zip_uint64_t(index), 0, &st) != 0)
         throw IoError(file_, "cannot read part " + part);
-    if ((st.valid & ZIP_STAT_SIZE) && st.size > max_part_size)
-        throw IoError(file_, "part " + part + " is too large");
+    const std::string part_too_large = too_large(
+        "part " + part + " unpacks to more than " + std::to_string(max_part_size) + " bytes");
+    if ((st.valid & ZIP_STAT_SIZE) && st.size > max_part_size) throw IoError(file_, part_too_large);
     const std::size_t budget = loaded_ ? max_part_size
                                : limits_.max_unpacked_bytes > unpacked_
                                    ? limits_.max_unpacked_bytes - unpacked_
@@ -225,7 +226,7 @@ std::string Package::read(const std::string& part) const {
         if (n == 0) break;
         if (data.size() + std::size_t(n) > max_part_size) {
             zip_fclose(entry);
-            throw IoError(file_, "part " + part + " is too large");
+            throw IoError(file_, part_too_large);
         }
         if (data.size() + std::size_t(n) > budget) {
             zip_fclose(entry);

@@ -83,14 +83,79 @@ int hex(char c) {
     return -1;
 }
 
-} // namespace
+// Elements with the given local name in a part's text, counted without parsing it ("<c ",
+// "<c>", "<x:c/>" for "c").
+std::size_t count_tags(const std::string& text, const char* tag) {
+    const std::size_t tag_length = std::strlen(tag);
+    std::size_t count = 0;
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while ((p = static_cast<const char*>(std::memchr(p, '<', std::size_t(end - p)))) != nullptr) {
+        const char* name = ++p;
+        while (p < end && *p != ' ' && *p != '>' && *p != '/' && *p != '\t' && *p != '\n' &&
+               *p != '\r' && *p != '<')
+            ++p;
+        const char* local = name;
+        for (const char* q = name; q < p; ++q)
+            if (*q == ':') local = q + 1;
+        if (std::size_t(p - local) == tag_length && std::memcmp(local, tag, tag_length) == 0 &&
+            p < end && *p != '<')
+            ++count;
+    }
+    return count;
+}
 
-std::vector<std::string> read_shared_strings(const Package& package, const std::string& part) {
+// Bytes loading takes per byte of a part's text and per element of interest (a cell, a
+// shared string), about: the text twice (read and the parser's copy), the element's nodes,
+// its record and its place in the workbook.
+constexpr double memory_per_text_byte = 2.0;
+constexpr double memory_per_element = 400.0;
+
+// What the parts read so far will cost, against the package's limits. charge() adds a part
+// and returns why the workbook is too large once a limit is crossed, "" before.
+struct LoadCost {
+    std::size_t cells = 0;
+    double memory = 0;
+
+    std::string charge(const LoadLimits& limits, const std::string& text, std::size_t elements,
+                       bool are_cells) {
+        if (are_cells) {
+            cells += elements;
+            if (cells > limits.max_cells)
+                return too_large("more than " + std::to_string(limits.max_cells) + " cells");
+        }
+        memory += memory_per_text_byte * double(text.size()) + memory_per_element * double(elements);
+        if (memory > double(limits.max_memory)) {
+            const double mib = 1024.0 * 1024.0;
+            return too_large("loading it would take about " +
+                             std::to_string(static_cast<unsigned long long>(memory / mib)) +
+                             " MiB of memory, more than the " +
+                             std::to_string(static_cast<unsigned long long>(
+                                 double(limits.max_memory) / mib)) +
+                             " MiB allowed");
+        }
+        return std::string();
+    }
+};
+
+std::vector<std::string> shared_strings(const Package& package, const std::string& part,
+                                        LoadCost* cost) {
+    std::string text = package.read(part);
+    const std::string why = cost ? cost->charge(package.limits(), text, count_tags(text, "si"), false)
+                                 : std::string();
+    if (!why.empty())
+        throw IoError(package.file(), why + " (the limit was crossed reading part " + part + ")");
     std::vector<std::string> out;
-    XmlDocument doc = parse_xml(package.file(), part, package.read(part));
+    XmlDocument doc = parse_xml(package.file(), part, std::move(text));
     for (pugi::xml_node si = doc.root().first_child(); si; si = si.next_sibling())
         if (si.type() == pugi::node_element && is(si, "si")) out.push_back(rich_text(si));
     return out;
+}
+
+} // namespace
+
+std::vector<std::string> read_shared_strings(const Package& package, const std::string& part) {
+    return shared_strings(package, part, nullptr);
 }
 
 bool decode_value(const pugi::xml_node& c, const std::vector<std::string>& strings,
@@ -154,36 +219,6 @@ bool decode_value(const pugi::xml_node& c, const std::vector<std::string>& strin
 
 namespace {
 
-// Cell elements in a worksheet's text, counted without parsing it: every tag whose local
-// name is "c" ("<c ", "<c>", "<x:c/>").
-std::size_t count_cell_tags(const std::string& text) {
-    std::size_t count = 0;
-    const char* p = text.data();
-    const char* const end = p + text.size();
-    while ((p = static_cast<const char*>(std::memchr(p, '<', std::size_t(end - p)))) != nullptr) {
-        const char* name = ++p;
-        while (p < end && *p != ' ' && *p != '>' && *p != '/' && *p != '\t' && *p != '\n' &&
-               *p != '\r' && *p != '<')
-            ++p;
-        const char* local = name;
-        for (const char* q = name; q < p; ++q)
-            if (*q == ':') local = q + 1;
-        if (p - local == 1 && *local == 'c' && p < end && *p != '<') ++count;
-    }
-    return count;
-}
-
-// What the sheets read so far will cost, against the package's limits.
-struct LoadCost {
-    std::size_t cells = 0;
-    double memory = 0;
-};
-
-// Bytes loading takes per cell and per byte of sheet text, about: the text twice (read and
-// the parser's copy), each cell's element nodes, its record and its place in the workbook.
-constexpr double memory_per_text_byte = 2.0;
-constexpr double memory_per_cell = 400.0;
-
 class SheetReader {
 public:
     SheetReader(const Package& package, const std::vector<std::string>& strings,
@@ -223,23 +258,8 @@ private:
             throw IoError(package_.file(), sheet_.name, std::string(), e.reason());
         }
         // Bounded before the text is parsed: parsing is what costs.
-        const LoadLimits& limits = package_.limits();
-        const std::size_t cells = count_cell_tags(text);
-        cost_.cells += cells;
-        if (cost_.cells > limits.max_cells)
-            fail(std::string(), too_large("more than " + std::to_string(limits.max_cells) +
-                                          " cells (the limit was crossed in this sheet)"));
-        cost_.memory += memory_per_text_byte * double(text.size()) + memory_per_cell * double(cells);
-        if (cost_.memory > double(limits.max_memory)) {
-            const double mib = 1024.0 * 1024.0;
-            fail(std::string(),
-                 too_large("loading it would take about " +
-                           std::to_string(static_cast<unsigned long long>(cost_.memory / mib)) +
-                           " MiB of memory, more than the " +
-                           std::to_string(static_cast<unsigned long long>(
-                               double(limits.max_memory) / mib)) +
-                           " MiB allowed (the limit was crossed in this sheet)"));
-        }
+        const std::string why = cost_.charge(package_.limits(), text, count_tags(text, "c"), true);
+        if (!why.empty()) fail(std::string(), why + " (the limit was crossed in this sheet)");
         try {
             return parse_xml(package_.file(), sheet_.part, std::move(text));
         } catch (const IoError& e) {
@@ -472,10 +492,10 @@ WorkbookRecord read_workbook_parts(const Package& package) {
         }
     }
 
+    LoadCost cost;
     std::vector<std::string> strings;
     if (!book.shared_strings_part.empty() && package.has(book.shared_strings_part))
-        strings = read_shared_strings(package, book.shared_strings_part);
-    LoadCost cost;
+        strings = shared_strings(package, book.shared_strings_part, &cost);
     for (SheetRecord& sheet : book.sheets) {
         if (sheet.part.empty()) continue;
         SheetReader(package, strings, sheet, book.date1904, cost).read();

@@ -42,6 +42,10 @@ TEST(LoadLimits, AWorkbookBeyondALimitIsRefusedNamingTheLimit) {
     const std::string one_sheet = zip(workbook_parts({{"Big", unnumbered_cells(5000)}}));
     const std::string two_sheets =
         zip(workbook_parts({{"A", unnumbered_cells(3000)}, {"B", unnumbered_cells(3000)}}));
+    std::string strings;
+    for (int i = 0; i < 5000; ++i) strings += "<si><t>s</t></si>";
+    const std::string many_strings =
+        zip(workbook_parts({{"Small", "<row><c t=\"s\"><v>0</v></c></row>"}}, strings));
     struct Case {
         const std::string& bytes;
         LoadLimits limits;
@@ -59,12 +63,17 @@ TEST(LoadLimits, AWorkbookBeyondALimitIsRefusedNamingTheLimit) {
         {one_sheet, with(&LoadLimits::max_memory, std::size_t(1) << 20),
          "book.xlsx: sheet 'Big': the workbook is too large: loading it would take about 2 MiB "
          "of memory, more than the 1 MiB allowed"},
+        // Shared strings cost memory too, before any sheet is read.
+        {many_strings, with(&LoadLimits::max_memory, std::size_t(1) << 20),
+         "book.xlsx: the workbook is too large: loading it would take about 2 MiB of memory, more "
+         "than the 1 MiB allowed (the limit was crossed reading part xl/sharedStrings.xml)"},
     };
     for (const Case& c : cases) EXPECT_EQ(0u, load_failure(c.bytes, c.limits).find(c.message)) << c.message;
     // Within the limits the same workbooks load whole.
     host::io::Document loaded = host::io::load_xlsx_bytes("book.xlsx", one_sheet);
     EXPECT_EQ(1.0, loaded.workbook.value(engine::CellAddress{0, 4999, 0}).as_number());
     EXPECT_EQ("", load_failure(two_sheets, with(&LoadLimits::max_cells, 6000)));
+    EXPECT_EQ("", load_failure(many_strings));
 }
 
 // The local and central headers of a part, found by its name.
