@@ -19,6 +19,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 ENTRY_POINTS = {"xlAutoOpen", "xlAutoClose", "xlAutoAdd", "xlAutoRemove", "xlAddInManagerInfo",
                 "xlAutoFree", "Solve", "About", "RunTests", "Test", "CheckInstance"}
@@ -61,7 +62,13 @@ def wine_env(args):
 
 
 def run(command, env=None, check=True):
-    done = subprocess.run(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    # Output goes through files, not pipes: Wine's services outlive the program that started
+    # them and would hold a pipe open.
+    with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err:
+        code = subprocess.run(command, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=err).returncode
+        out.seek(0)
+        err.seek(0)
+        done = subprocess.CompletedProcess(command, code, out.read(), err.read())
     if check and done.returncode != 0:
         fail("%s exited %d\n%s%s" % (" ".join(command), done.returncode, done.stdout, done.stderr))
     return done
@@ -125,10 +132,16 @@ def check_tables(args, bits):
 
 
 def start_prefix(args):
+    # A server left from an earlier run is found through the prefix: stop it before replacing it.
+    if os.path.isdir(args.prefix):
+        stop_prefix(args)
     shutil.rmtree(args.prefix, ignore_errors=True)
+    os.makedirs(args.prefix)
     env = wine_env(args)
+    # A server that stays up until the last check stops it: each Wine program then starts in
+    # a fraction of a second instead of bringing the prefix's services up again.
+    run(["wineserver", "--persistent"], env=env)
     run(["wineboot", "--init"], env=env)
-    run(["wineserver", "--wait"], env=env)
     # The 32-bit side must work in the prefix too: a prefix made without it runs 64-bit only.
     if not os.path.isdir(os.path.join(args.prefix, "drive_c", "windows", "syswow64")):
         fail("the Wine prefix has no 32-bit side (is wine32:i386 installed?)")
@@ -136,6 +149,21 @@ def start_prefix(args):
 
 def stop_prefix(args):
     run(["wineserver", "--kill"], env=wine_env(args), check=False)
+
+
+def set_registry(args, view, value):
+    """The product key absent (None), without a version (""), or with this version."""
+    lines = ["REGEDIT4", "", "[-HKEY_LOCAL_MACHINE\\Software\\Quenmark\\Ombrix]", ""]
+    if value is not None:
+        lines.append("[HKEY_LOCAL_MACHINE\\Software\\Quenmark\\Ombrix]")
+        if value:
+            lines.append('"Version"="%s"' % value.replace("\\", "\\\\").replace('"', '\\"'))
+    with tempfile.NamedTemporaryFile("w", suffix=".reg", delete=False) as f:
+        f.write("\r\n".join(lines) + "\r\n")
+    try:
+        run(["wine", "reg", "import", f.name, view], env=wine_env(args))
+    finally:
+        os.unlink(f.name)
 
 
 def host_steps(args, bits, book, fields, commands, options=()):
@@ -187,7 +215,6 @@ def read_sheet(text):
 
 
 def check_commands(args, bits):
-    env = wine_env(args)
     view = "/reg:32" if bits == "32" else "/reg:64"
     linux_about = run([args.ombrix, "about"]).stdout.rstrip("\n")
     version = linux_about.split("\n", 1)[0]
@@ -196,20 +223,13 @@ def check_commands(args, bits):
     version = version[len("Ombrix V"):]
     help_text = linux_about[len("Ombrix V" + version):]
 
-    def set_registry(value):
-        run(["wine", "reg", "delete", PRODUCT_KEY, "/f", view], env=env, check=False)
-        if value is not None:
-            command = ["wine", "reg", "add", PRODUCT_KEY, "/f", view]
-            if value:
-                command += ["/v", "Version", "/d", value]
-            run(command, env=env)
-
     block = os.path.join(args.source, "tests", "windows", "test_block.csv")
     # Registry value written -> the version About shows.
     cases = [(None, "no key path"), ("", "no key"), (version, version), ("1.2\\", "1.2"),
              ("9" * 256, "no key")]
+    full = None
     for value, shown in cases:
-        set_registry(value)
+        set_registry(args, view, value)
         commands = ["About", "RunTests", "Test"] if value == version else ["About"]
         # Once as the spreadsheet version that has the add-in look for the program through
         # automation (there is none to find under Wine; the add-in must open all the same).
@@ -218,8 +238,10 @@ def check_commands(args, bits):
         alerts = steps["About"]["alerts"]
         if [a["text"] for a in alerts] != ["Ombrix V" + shown + help_text]:
             fail("About with %r in the registry showed %s" % (value, alerts))
-    set_registry(None)
+        full = steps if value == version else full
+    set_registry(args, view, None)
 
+    steps = full
     if steps["RunTests"]["alerts"]:
         fail("RunTests reported %s" % steps["RunTests"]["alerts"])
     with open(block) as f:
@@ -240,7 +262,6 @@ def check_installer(args):
     installer = os.path.join(args.source, "dist", installers[-1])
     target = os.path.join(args.prefix, "drive_c", "Program Files", "Ombrix")
     run(["wine", installer, "/S"], env=env)
-    run(["wineserver", "--wait"], env=env)
     for name in ("ombrix.xll", "ombrix64.xll", "uninstall.exe"):
         if not os.path.exists(os.path.join(target, name)):
             fail("the installer did not install %s in %s" % (name, target))
@@ -248,8 +269,11 @@ def check_installer(args):
         query = run(["wine", "reg", "query", PRODUCT_KEY, "/v", "Version", view], env=env, check=False)
         if query.returncode != 0 or "Version" not in query.stdout:
             fail("the installer did not write the version (%s): %s" % (view, query.stdout + query.stderr))
+    # The uninstaller runs a copy of itself from the temporary folder and returns at once.
     run(["wine", os.path.join(target, "uninstall.exe"), "/S"], env=env)
-    run(["wineserver", "--wait"], env=env)
+    deadline = time.time() + 60
+    while os.path.exists(target) and time.time() < deadline:
+        time.sleep(0.5)
     if os.path.exists(target):
         fail("uninstalling left %s" % os.listdir(target))
     for view in ("/reg:32", "/reg:64"):
