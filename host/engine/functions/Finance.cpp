@@ -195,7 +195,8 @@ FN(mirr) {
     }
     if (pos == 0 || neg == 0 || n < 2)
         RET(err(ErrorCode::Div0));
-    double ratio = -pos * std::pow(1 + reinvest_rate, n) / (neg * (1 + finance_rate));
+    // Positive flows carried forward to the last period, negative ones discounted to the first.
+    double ratio = -pos * std::pow(1 + reinvest_rate, n - 1) / neg;
     RET(finite_or(std::pow(ratio, 1 / (n - 1)) - 1, ErrorCode::Num));
 }
 

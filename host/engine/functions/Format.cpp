@@ -1,7 +1,7 @@
 // Number formats, for TEXT and FIXED: digits (0 # ?), decimal point, thousands separator,
-// percent, scientific notation, quoted or escaped literals, dates and times, and sections for
-// negative numbers and zero. Anything else (colours, conditions, fractions, fills, elapsed
-// times) is reported as unsupported rather than shown wrongly.
+// percent, scientific notation, quoted or escaped literals, dates and times, colours (ignored),
+// and sections for negative numbers and zero. Anything else (conditions, fractions, fills,
+// elapsed times) is reported as unsupported rather than shown wrongly.
 
 #include "engine/functions/Calendar.hpp"
 #include "engine/functions/Common.hpp"
@@ -55,6 +55,19 @@ bool starts_with_ci(std::string_view s, std::size_t at, std::string_view word) {
     return true;
 }
 
+// "[Red]", "[Color12]" and the like.
+bool is_colour(std::string_view s, std::size_t at) {
+    std::size_t end = s.find(']', at);
+    if (end == std::string_view::npos)
+        return false;
+    std::string name = to_upper(s.substr(at + 1, end - at - 1));
+    for (const char* colour : {"BLACK", "BLUE", "CYAN", "GREEN", "MAGENTA", "RED", "WHITE", "YELLOW"})
+        if (name == colour)
+            return true;
+    return name.size() > 5 && name.compare(0, 5, "COLOR") == 0 &&
+           name.find_first_not_of("0123456789", 5) == std::string::npos;
+}
+
 // Splits a section into tokens; false for what is not supported.
 bool tokenize(std::string_view s, std::vector<Token>& out) {
     for (std::size_t i = 0; i < s.size();) {
@@ -72,6 +85,8 @@ bool tokenize(std::string_view s, std::vector<Token>& out) {
             std::size_t n = utf8_offset(s.substr(i + 1), 1);
             out.push_back({Token::Literal, std::string(s.substr(i + 1, n))});
             i += 1 + n;
+        } else if (ch == '[' && is_colour(s, i)) {
+            i = s.find(']', i) + 1;   // a colour changes nothing in text
         } else if (ch == '0' || ch == '#' || ch == '?') {
             out.push_back({Token::Digit, std::string(1, ch)});
             ++i;
