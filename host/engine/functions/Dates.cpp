@@ -66,7 +66,7 @@ long ymd_to_serial(long y, long m, long d, bool date1904) {
     m = m - 1 - floor_div(m - 1, 12) * 12 + 1;
     long first = days_from_civil(y, m, 1);
     if (date1904)
-        return first - epoch1904 + d - 1;
+        return first + epoch1904 + d - 1;
     first += epoch1900;
     if (first < 61)
         first -= 1;   // before the 29 February 1900 that the 1900 system counts
