@@ -262,6 +262,8 @@ void cumulative(Ctx& c, Item& out, bool principal) {
     first = std::trunc(first), last = std::trunc(last);
     if (rate <= 0 || nper <= 0 || pv <= 0 || first < 1 || last < first || last > nper || (type != 0 && type != 1))
         RET(err(ErrorCode::Num));
+    if (last - first > 1e6)
+        RET(err(ErrorCode::Num));   // summed period by period: a bound on the work
     double pmt = annuity_pmt(rate, nper, pv, 0, type);
     double total = 0;
     for (double per = first; per <= last; ++per) {

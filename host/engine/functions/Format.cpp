@@ -87,6 +87,11 @@ bool tokenize(std::string_view s, std::vector<Token>& out) {
             i += 1 + n;
         } else if (ch == '[' && is_colour(s, i)) {
             i = s.find(']', i) + 1;   // a colour changes nothing in text
+        } else if (ch == '[' && i + 1 < s.size() && s[i + 1] == '$' && s.find(']', i) != std::string_view::npos) {
+            // "[$-409]" names a locale, "[$€-407]" a currency symbol too: the symbol is shown.
+            std::string_view inside = s.substr(i + 2, s.find(']', i) - i - 2);
+            out.push_back({Token::Literal, std::string(inside.substr(0, inside.find('-')))});
+            i = s.find(']', i) + 1;
         } else if (ch == '0' || ch == '#' || ch == '?') {
             out.push_back({Token::Digit, std::string(1, ch)});
             ++i;
@@ -203,6 +208,28 @@ bool format_date(double x, const std::vector<Token>& tokens, bool date1904, std:
     return true;
 }
 
+// |r| with `decimals` places, at most 15 digits significant and zeros after them, as the
+// spreadsheet shows numbers. `r` is already rounded to its places.
+std::string fixed_digits(double r, int decimals) {
+    std::string whole, fraction(std::size_t(std::max(decimals, 0)), '0');
+    if (r == 0) {
+        whole = "0";
+    } else {
+        char buf[40];
+        std::snprintf(buf, sizeof buf, "%.14e", std::fabs(r));
+        std::string digits = std::string(1, buf[0]) + std::string(buf + 2, 14);
+        int e = std::atoi(std::strchr(buf, 'e') + 1);   // digits[i] counts 10^(e-i)
+        if (e < 0)
+            whole = "0";
+        for (int i = 0; i <= e; ++i)
+            whole += i < 15 ? digits[std::size_t(i)] : '0';
+        for (int j = 1; j <= decimals; ++j)
+            if (e + j >= 0 && e + j < 15)
+                fraction[std::size_t(j - 1)] = digits[std::size_t(e + j)];
+    }
+    return decimals > 0 ? whole + "." + fraction : whole;
+}
+
 std::string group_thousands(const std::string& digits) {
     std::string out;
     std::size_t n = digits.size();
@@ -309,9 +336,7 @@ bool format_number(double x, const std::vector<Token>& tokens, std::string& out)
         Value r = round_digits(std::fabs(x), decimals, 0);
         if (r.is_error())
             return false;
-        char buf[512];
-        std::snprintf(buf, sizeof buf, "%.*f", decimals, r.as_number());
-        std::string digits = buf;
+        std::string digits = fixed_digits(r.as_number(), decimals);
         std::size_t dot = digits.find('.');
         std::string whole = digits.substr(0, dot);
         body = integer_digits(whole, int_places, grouping);
@@ -330,10 +355,9 @@ bool format_number(double x, const std::vector<Token>& tokens, std::string& out)
         int shift = engineering ? (e >= 0 ? e / ints * ints : -((-e + ints - 1) / ints) * ints) : e - (ints - 1);
         if (a == 0)
             shift = 0;
-        double mantissa = a / std::pow(10.0, shift);
-        char buf[512];
-        std::snprintf(buf, sizeof buf, "%.*f", decimals, snap15(mantissa));
-        std::string digits = buf;
+        // In two steps: 10^shift alone leaves the doubles for the smallest numbers.
+        double mantissa = a / std::pow(10.0, shift / 2) / std::pow(10.0, shift - shift / 2);
+        std::string digits = fixed_digits(round_digits(mantissa, decimals, 0).as_number(), decimals);
         std::size_t dot = digits.find('.');
         body = integer_digits(digits.substr(0, dot), int_places, false);
         if (seen_point)
@@ -382,6 +406,11 @@ bool format_with(double x, std::string_view format, bool date1904, std::string& 
             return true;
         }
         return format_date(x, tokens, date1904, out);
+    }
+    if (std::any_of(tokens.begin(), tokens.end(), [](const Token& t) { return t.kind == Token::At; })) {
+        for (const Token& t : tokens)   // a number in a text format shows as it is
+            out += t.kind == Token::At ? general_number(minus ? -x : x) : t.text;
+        return true;
     }
     if (tokens.size() == 1 && tokens[0].kind == Token::General) {
         out = general_number(x);

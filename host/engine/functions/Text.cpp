@@ -200,10 +200,13 @@ void find_text(Ctx& c, Item& out, bool search) {
     if (needle.empty())
         RET(Value::number(double(k + 1)));
     std::string pattern = needle + "*";
-    for (std::size_t at = utf8_offset(hay, k); at < hay.size(); ++k, at = utf8_offset(hay, k)) {
+    for (std::size_t at = utf8_offset(hay, k); at < hay.size(); ++at) {
+        if ((static_cast<unsigned char>(hay[at]) & 0xC0) == 0x80)
+            continue;   // inside a character
         std::string_view rest = std::string_view(hay).substr(at);
         if (search ? wildcard_match(pattern, rest) : rest.compare(0, needle.size(), needle) == 0)
             RET(Value::number(double(k + 1)));
+        ++k;
     }
     RET(err(ErrorCode::Value));
 }
