@@ -57,6 +57,8 @@ public:
     virtual const Linked* name_program(std::uint32_t name) const = 0;
     // The formula of a cell slot, or nullptr if the cell holds a constant.
     virtual const Linked* cell_program(std::uint32_t id) const = 0;
+    // Dates count from 1904-01-01 rather than 1900-01-00.
+    virtual bool date1904() const { return false; }
 };
 
 // Coercions, as the spreadsheet makes them.
@@ -110,6 +112,8 @@ public:
 
     const Grid& grid;
     int sheet = 0;
+    // Number formats that TEXT met and cannot show, for the workbook's warnings.
+    std::vector<std::string> unsupported_formats;
     std::int32_t row = 0, col = 0;
 
 private:

@@ -115,6 +115,8 @@ struct Workbook::Impl final : Grid {
 
     std::uint64_t evaluations = 0;
     Evaluator evaluator{*this};
+    bool dates_from_1904 = false;
+    std::map<std::uint32_t, std::vector<std::string>> format_warnings;   // by cell slot
 
     // ---- Grid ----
     const Value& cell_value(std::uint32_t id) const override { return cells[id].value; }
@@ -156,6 +158,7 @@ struct Workbook::Impl final : Grid {
         cached.generation = s.generation;
         return cached.ids;
     }
+    bool date1904() const override { return dates_from_1904; }
     const Linked* name_program(std::uint32_t name) const override {
         return names[name].defined ? &names[name].linked : nullptr;
     }
@@ -385,6 +388,12 @@ struct Workbook::Impl final : Grid {
         const Place& at = places[id];
         Value v = evaluator.run(f.linked, at.sheet, at.row, at.col, f.array);
         cells[id].value = std::move(v);
+        if (!evaluator.unsupported_formats.empty()) {
+            format_warnings[id] = std::move(evaluator.unsupported_formats);
+            evaluator.unsupported_formats.clear();
+        } else if (!format_warnings.empty()) {
+            format_warnings.erase(id);
+        }
     }
 
     void run(const std::vector<std::uint32_t>& order) {
@@ -633,6 +642,8 @@ void Workbook::set_automatic(bool automatic) {
 }
 
 bool Workbook::automatic() const { return impl_->automatic; }
+void Workbook::set_date1904(bool date1904) { impl_->dates_from_1904 = date1904; }
+bool Workbook::date1904() const { return impl_->dates_from_1904; }
 void Workbook::recalculate() { impl_->recalculate(); }
 void Workbook::recalculate_all() { impl_->recalculate_all(); }
 std::uint64_t Workbook::evaluation_count() const { return impl_->evaluations; }
@@ -664,6 +675,16 @@ Diagnostics Workbook::diagnostics() const {
             d.cycles.push_back(std::move(cells));
     }
     std::sort(d.cycles.begin(), d.cycles.end());
+    std::map<std::string, std::vector<CellAddress>> formats;
+    for (const auto& kv : impl_->format_warnings)
+        if (impl_->cells[kv.first].formula != none)
+            for (const std::string& format : kv.second)
+                formats[format].push_back(impl_->address(kv.first));
+    for (auto& kv : formats) {
+        std::sort(kv.second.begin(), kv.second.end());
+        kv.second.erase(std::unique(kv.second.begin(), kv.second.end()), kv.second.end());
+        d.unsupported_formats.push_back(Diagnostics::UnsupportedFormat{kv.first, kv.second});
+    }
     return d;
 }
 

@@ -35,6 +35,11 @@ struct Diagnostics {
     };
     std::vector<UnknownFunction> unknown_functions;   // sorted by name
     std::vector<std::vector<CellAddress>> cycles;     // the cells of each circular reference, sorted
+    struct UnsupportedFormat {
+        std::string format;               // a number format TEXT cannot show (it gave #VALUE!)
+        std::vector<CellAddress> cells;   // sorted
+    };
+    std::vector<UnsupportedFormat> unsupported_formats;   // sorted by format, as of the last calculation
 };
 
 // A sheet's used area: the smallest rectangle holding every non-empty cell.
@@ -106,6 +111,11 @@ public:
     bool has_name(std::string_view name) const;
     std::string name_formula(std::string_view name) const;   // "" if undefined
     std::vector<std::string> names() const;
+
+    // Dates count from 1904-01-01 (serial 0) rather than 1900-01-00, as the workbook's file
+    // may say. Changing it recalculates nothing by itself.
+    void set_date1904(bool date1904);
+    bool date1904() const;
 
     // Recalculation.
     void set_automatic(bool automatic);

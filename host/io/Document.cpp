@@ -118,6 +118,9 @@ std::vector<std::string> diagnostic_warnings(const std::string& file,
     for (const auto& unknown : d.unknown_functions)
         out.push_back(file + ": warning: unknown function " + unknown.name + " in " +
                       cell_list(workbook, unknown.cells));
+    for (const auto& format : d.unsupported_formats)
+        out.push_back(file + ": warning: TEXT cannot show the number format \"" + format.format +
+                      "\" (it gives #VALUE!) in " + cell_list(workbook, format.cells));
     for (const auto& cycle : d.cycles)
         out.push_back(file + ": warning: circular reference through " +
                       cell_list(workbook, cycle));

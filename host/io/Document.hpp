@@ -53,8 +53,8 @@ void write_file_atomically(const std::string& path, const std::string& bytes);
 // "Sheet1!B7" for messages and keys: the sheet name unquoted.
 std::string cell_key(const engine::Workbook& workbook, const engine::CellAddress& cell);
 
-// Warnings for the workbook's unknown functions (once each, with its cells) and circular
-// references, prefixed with the file name.
+// Warnings for the workbook's unknown functions (once each, with its cells), number formats
+// TEXT could not show, and circular references, prefixed with the file name.
 std::vector<std::string> diagnostic_warnings(const std::string& file,
                                              const engine::Workbook& workbook);
 

@@ -74,6 +74,7 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
     }
     document.workbook_part = record.workbook_part;
     book.set_active_sheet(record.active_sheet);
+    book.set_date1904(record.date1904);
 
     for (const NameRecord& name : record.names) {
         // Built-in names (print areas, filter ranges) mean nothing to a calculation.
@@ -562,6 +563,7 @@ std::string new_package(const engine::Workbook& book, const std::string& file) {
     pugi::xml_node w = wb.append_child("workbook");
     w.append_attribute("xmlns").set_value(main_namespace);
     w.append_attribute("xmlns:r").set_value(rel_namespace);
+    if (book.date1904()) w.append_child("workbookPr").append_attribute("date1904").set_value("1");
     w.append_child("bookViews").append_child("workbookView").append_attribute("activeTab")
         .set_value(book.active_sheet());
     pugi::xml_node sheets = w.append_child("sheets");

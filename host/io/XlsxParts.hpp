@@ -76,7 +76,8 @@ std::string decode_escapes(std::string text);
 // as an escape, are escaped so that the XML stays valid and reads back the same.
 std::string encode_escapes(const std::string& text);
 
-// An ISO 8601 date-time ("2024-02-29T12:00:00") as a serial day number; false if malformed.
+// An ISO 8601 date, date-time or time ("2024-02-29", "2024-02-29T12:00:00", "10:10:10") as a
+// serial day number (a time alone is a fraction of day 0); false if malformed.
 bool parse_iso_date(const std::string& text, bool date1904, double& serial);
 
 } // namespace host::io

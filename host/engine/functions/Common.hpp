@@ -40,6 +40,8 @@ std::vector<Entry> information_functions();
 std::vector<Entry> lookup_functions();
 std::vector<Entry> finance_functions();
 std::vector<Entry> text_functions();
+std::vector<Entry> date_functions();
+std::vector<Entry> format_functions();
 
 inline Value err(ErrorCode e) { return Value::error(e); }
 

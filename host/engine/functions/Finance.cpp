@@ -2,6 +2,7 @@
 
 #include "engine/functions/Common.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace host::engine::detail::fn {
@@ -23,27 +24,35 @@ FN(npv) {
     }
     RET(Value::number(total));
 }
+// The payment, future and present values of an annuity; `type` 1 pays at the start of each
+// period. Infinite or NaN results become #NUM! when made into values.
+double annuity_pmt(double rate, double nper, double pv, double fv, double type) {
+    double t = type != 0 ? 1 : 0;
+    if (rate == 0)
+        return -(pv + fv) / nper;
+    double g = std::pow(1 + rate, nper);
+    return -(fv + pv * g) * rate / ((1 + rate * t) * (g - 1));
+}
+double annuity_fv(double rate, double nper, double pmt, double pv, double type) {
+    double t = type != 0 ? 1 : 0;
+    if (rate == 0)
+        return -(pv + pmt * nper);
+    double g = std::pow(1 + rate, nper);
+    return -(pv * g + pmt * (1 + rate * t) * (g - 1) / rate);
+}
+
+Value finite_or(double x, ErrorCode e) { return std::isfinite(x) ? Value::number(x) : err(e); }
+
 FN(pmt) {
     NUM(0, rate); NUM(1, nper); NUM(2, pv); NUMD(3, fv, 0); NUMD(4, type, 0);
     double t = type != 0 ? 1 : 0;
-    if (rate == 0) {
-        if (nper == 0)
-            RET(err(ErrorCode::Div0));
-        RET(Value::number(-(pv + fv) / nper));
-    }
-    double g = std::pow(1 + rate, nper);
-    double d = (1 + rate * t) * (g - 1);
-    if (d == 0)
+    if ((rate == 0 && nper == 0) || (rate != 0 && (1 + rate * t) * (std::pow(1 + rate, nper) - 1) == 0))
         RET(err(ErrorCode::Div0));
-    RET(Value::number(-(fv + pv * g) * rate / d));
+    RET(Value::number(annuity_pmt(rate, nper, pv, fv, type)));
 }
 FN(fv) {
     NUM(0, rate); NUM(1, nper); NUM(2, pmt); NUMD(3, pv, 0); NUMD(4, type, 0);
-    double t = type != 0 ? 1 : 0;
-    if (rate == 0)
-        RET(Value::number(-(pv + pmt * nper)));
-    double g = std::pow(1 + rate, nper);
-    RET(Value::number(-(pv * g + pmt * (1 + rate * t) * (g - 1) / rate)));
+    RET(Value::number(annuity_fv(rate, nper, pmt, pv, type)));
 }
 FN(pv) {
     NUM(0, rate); NUM(1, nper); NUM(2, pmt); NUMD(3, fv, 0); NUMD(4, type, 0);
@@ -56,6 +65,276 @@ FN(pv) {
     RET(Value::number(-(fv + pmt * (1 + rate * t) * (g - 1) / rate) / g));
 }
 
+// Newton's method from `guess`, as the spreadsheet iterates: done when a step is smaller than
+// `tolerance`, #NUM! after `limit` steps or when it leaves the domain (rate <= -1).
+template <class F>
+Value newton(double guess, double tolerance, int limit, F f) {
+    double r = guess;
+    for (int i = 0; i < limit; ++i) {
+        double value, slope;
+        f(r, value, slope);
+        if (!std::isfinite(value) || !std::isfinite(slope) || slope == 0)
+            return err(ErrorCode::Num);
+        double next = r - value / slope;
+        if (!std::isfinite(next) || next <= -1)
+            return err(ErrorCode::Num);
+        if (std::fabs(next - r) < tolerance)
+            return Value::number(next);
+        r = next;
+    }
+    return err(ErrorCode::Num);
+}
+
+bool has_both_signs(const std::vector<double>& xs) {
+    bool pos = false, neg = false;
+    for (double x : xs)
+        pos |= x > 0, neg |= x < 0;
+    return pos && neg;
+}
+
+FN(irr) {
+    std::vector<double> xs;
+    Value e;
+    if (!collect(c, 0, 1, xs, e))
+        RET(e);
+    NUMD(1, guess, 0.1);
+    if (!has_both_signs(xs))
+        RET(err(ErrorCode::Num));
+    RET(newton(guess, 1e-7, 20, [&](double r, double& value, double& slope) {
+        value = slope = 0;
+        double f = 1;
+        for (std::size_t i = 0; i < xs.size(); ++i) {
+            value += xs[i] / f;
+            slope -= double(i) * xs[i] / (f * (1 + r));
+            f *= 1 + r;
+        }
+    }));
+}
+
+// The cash flows and their dates of XNPV and XIRR: numbers only, as many dates as values,
+// none before the first.
+bool dated_flows(const Ctx& c, int values_at, std::vector<double>& values, std::vector<double>& dates, Value& out) {
+    for (int k = 0; k < 2; ++k) {
+        std::vector<double>& into = k == 0 ? values : dates;
+        bool ok = true;
+        each_value(c, values_at + k, values_at + k + 1, [&](const Value& v, bool direct, bool) {
+            if (!ok)
+                return;
+            double x;
+            ErrorCode e;
+            if (v.is_error() || (!v.is_number() && !direct) || !to_number(v, x, e)) {
+                out = v.is_error() ? v : err(ErrorCode::Value);
+                ok = false;
+                return;
+            }
+            into.push_back(k == 1 ? std::floor(x) : x);
+        });
+        if (!ok)
+            return false;
+    }
+    if (values.empty() || values.size() != dates.size()) {
+        out = err(ErrorCode::Num);
+        return false;
+    }
+    for (double d : dates)
+        if (d < dates[0] || d < 0) {
+            out = err(ErrorCode::Num);
+            return false;
+        }
+    return true;
+}
+
+void xnpv_at(double r, const std::vector<double>& v, const std::vector<double>& d, double& value, double& slope) {
+    value = slope = 0;
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        double t = (d[i] - d[0]) / 365;
+        double f = std::pow(1 + r, t);
+        value += v[i] / f;
+        slope -= t * v[i] / (f * (1 + r));
+    }
+}
+
+FN(xnpv) {
+    NUM(0, rate);
+    std::vector<double> v, d;
+    if (!dated_flows(c, 1, v, d, out.v))
+        return;
+    if (rate <= -1)
+        RET(err(ErrorCode::Num));
+    double value, slope;
+    xnpv_at(rate, v, d, value, slope);
+    RET(Value::number(value));
+}
+
+FN(xirr) {
+    std::vector<double> v, d;
+    if (!dated_flows(c, 0, v, d, out.v))
+        return;
+    NUMD(2, guess, 0.1);
+    if (!has_both_signs(v) || guess <= -1)
+        RET(err(ErrorCode::Num));
+    RET(newton(guess, 1e-8, 100, [&](double r, double& value, double& slope) { xnpv_at(r, v, d, value, slope); }));
+}
+
+FN(mirr) {
+    std::vector<double> xs;
+    Value e;
+    if (!collect(c, 0, 1, xs, e))
+        RET(e);
+    NUM(1, finance_rate);
+    NUM(2, reinvest_rate);
+    double n = double(xs.size());
+    double pos = 0, neg = 0, fp = 1, fn = 1;
+    for (double x : xs) {
+        if (x > 0)
+            pos += x / fp;
+        else
+            neg += x / fn;
+        fp *= 1 + reinvest_rate;
+        fn *= 1 + finance_rate;
+    }
+    if (pos == 0 || neg == 0 || n < 2)
+        RET(err(ErrorCode::Div0));
+    // Positive flows carried forward to the last period, negative ones discounted to the first.
+    double ratio = -pos * std::pow(1 + reinvest_rate, n - 1) / neg;
+    RET(finite_or(std::pow(ratio, 1 / (n - 1)) - 1, ErrorCode::Num));
+}
+
+FN(rate) {
+    NUM(0, nper); NUM(1, pmt); NUM(2, pv); NUMD(3, fv, 0); NUMD(4, type, 0); NUMD(5, guess, 0.1);
+    double t = type != 0 ? 1 : 0;
+    if (nper <= 0)
+        RET(err(ErrorCode::Num));
+    RET(newton(guess, 1e-7, 20, [&](double r, double& value, double& slope) {
+        if (std::fabs(r) < 1e-12) {
+            value = pv + pmt * nper + fv;
+            slope = pv * nper + pmt * t * nper + pmt * nper * (nper - 1) / 2;
+            return;
+        }
+        double g = std::pow(1 + r, nper), dg = nper * std::pow(1 + r, nper - 1);
+        value = pv * g + pmt * (1 + r * t) * (g - 1) / r + fv;
+        slope = pv * dg + pmt * t * (g - 1) / r + pmt * (1 + r * t) * (dg * r - (g - 1)) / (r * r);
+    }));
+}
+
+FN(nper) {
+    NUM(0, rate); NUM(1, pmt); NUM(2, pv); NUMD(3, fv, 0); NUMD(4, type, 0);
+    double t = type != 0 ? 1 : 0;
+    if (rate == 0) {
+        if (pmt == 0)
+            RET(err(ErrorCode::Num));
+        RET(Value::number(-(pv + fv) / pmt));
+    }
+    double a = pmt * (1 + rate * t);
+    double ratio = (a - fv * rate) / (a + pv * rate);
+    if (!(ratio > 0) || rate <= -1)
+        RET(err(ErrorCode::Num));
+    RET(finite_or(std::log(ratio) / std::log1p(rate), ErrorCode::Num));
+}
+
+// The interest part of payment `per`.
+double interest_part(double rate, double per, double nper, double pv, double fv, double t) {
+    double pmt = annuity_pmt(rate, nper, pv, fv, t);
+    double interest;
+    if (per == 1)
+        interest = t > 0 ? 0 : -pv;
+    else if (t > 0)
+        interest = annuity_fv(rate, per - 2, pmt, pv, 1) - pmt;
+    else
+        interest = annuity_fv(rate, per - 1, pmt, pv, 0);
+    return interest * rate;
+}
+
+void payment_part(Ctx& c, Item& out, bool principal) {
+    NUM(0, rate); NUM(1, per); NUM(2, nper); NUM(3, pv); NUMD(4, fv, 0); NUMD(5, type, 0);
+    double t = type != 0 ? 1 : 0;
+    if (per < 1 || per >= nper + 1)
+        RET(err(ErrorCode::Num));
+    double interest = interest_part(rate, per, nper, pv, fv, t);
+    double value = principal ? annuity_pmt(rate, nper, pv, fv, t) - interest : interest;
+    RET(finite_or(value, ErrorCode::Num));
+}
+FN(ipmt) { payment_part(c, out, false); }
+FN(ppmt) { payment_part(c, out, true); }
+
+void cumulative(Ctx& c, Item& out, bool principal) {
+    NUM(0, rate); NUM(1, nper); NUM(2, pv); NUM(3, first); NUM(4, last); NUM(5, type);
+    first = std::trunc(first), last = std::trunc(last);
+    if (rate <= 0 || nper <= 0 || pv <= 0 || first < 1 || last < first || last > nper || (type != 0 && type != 1))
+        RET(err(ErrorCode::Num));
+    if (last - first > 1e6)
+        RET(err(ErrorCode::Num));   // summed period by period: a bound on the work
+    double pmt = annuity_pmt(rate, nper, pv, 0, type);
+    double total = 0;
+    for (double per = first; per <= last; ++per) {
+        double interest = interest_part(rate, per, nper, pv, 0, type);
+        total += principal ? pmt - interest : interest;
+    }
+    RET(finite_or(total, ErrorCode::Num));
+}
+FN(cumipmt) { cumulative(c, out, false); }
+FN(cumprinc) { cumulative(c, out, true); }
+
+FN(sln) {
+    NUM(0, cost); NUM(1, salvage); NUM(2, life);
+    if (life == 0)
+        RET(err(ErrorCode::Div0));
+    RET(Value::number((cost - salvage) / life));
+}
+
+FN(db) {
+    NUM(0, cost); NUM(1, salvage); NUM(2, life); NUM(3, period); NUMD(4, month, 12);
+    month = std::trunc(month);
+    period = std::trunc(period);
+    if (cost < 0 || salvage < 0 || life <= 0 || period <= 0 || month < 1 || month > 12 ||
+        period > life + (month < 12 ? 1 : 0) || period > 1e6)
+        RET(err(ErrorCode::Num));
+    if (cost == 0)
+        RET(Value::number(0));
+    double rate = std::round((1 - std::pow(salvage / cost, 1 / life)) * 1000) / 1000;
+    double first = cost * rate * month / 12;
+    if (period == 1)
+        RET(Value::number(first));
+    double total = first, dep = 0;
+    for (double p = 2; p <= period; ++p) {
+        dep = p > life ? (cost - total) * rate * (12 - month) / 12 : (cost - total) * rate;
+        total += dep;
+    }
+    RET(Value::number(dep));
+}
+
+FN(ddb) {
+    NUM(0, cost); NUM(1, salvage); NUM(2, life); NUM(3, period); NUMD(4, factor, 2);
+    if (cost < 0 || salvage < 0 || life <= 0 || period <= 0 || factor <= 0 || period > life)
+        RET(err(ErrorCode::Num));
+    double rate = factor / life, before;
+    if (rate >= 1) {
+        rate = 1;
+        before = period == 1 ? cost : 0;
+    } else {
+        before = cost * std::pow(1 - rate, period - 1);
+    }
+    double after = cost * std::pow(1 - rate, period);
+    double dep = after < salvage ? before - salvage : before - after;
+    RET(Value::number(std::max(dep, 0.0)));
+}
+
+FN(effect) {
+    NUM(0, nominal); NUM(1, periods);
+    periods = std::trunc(periods);
+    if (nominal <= 0 || periods < 1)
+        RET(err(ErrorCode::Num));
+    RET(finite_or(std::pow(1 + nominal / periods, periods) - 1, ErrorCode::Num));
+}
+
+FN(nominal) {
+    NUM(0, effective); NUM(1, periods);
+    periods = std::trunc(periods);
+    if (effective <= 0 || periods < 1)
+        RET(err(ErrorCode::Num));
+    RET(finite_or(periods * (std::pow(1 + effective, 1 / periods) - 1), ErrorCode::Num));
+}
+
 } // namespace
 
 std::vector<Entry> finance_functions() {
@@ -65,6 +344,21 @@ std::vector<Entry> finance_functions() {
         {{"PMT", 3, 5, L}, fn_pmt},
         {{"FV", 3, 5, L}, fn_fv},
         {{"PV", 3, 5, L}, fn_pv},
+        {{"IRR", 1, 2, 0}, fn_irr},
+        {{"XIRR", 2, 3, 0}, fn_xirr},
+        {{"XNPV", 3, 3, 0}, fn_xnpv},
+        {{"MIRR", 3, 3, 0}, fn_mirr},
+        {{"RATE", 3, 6, L}, fn_rate},
+        {{"NPER", 3, 5, L}, fn_nper},
+        {{"IPMT", 4, 6, L}, fn_ipmt},
+        {{"PPMT", 4, 6, L}, fn_ppmt},
+        {{"CUMIPMT", 6, 6, L}, fn_cumipmt},
+        {{"CUMPRINC", 6, 6, L}, fn_cumprinc},
+        {{"SLN", 3, 3, L}, fn_sln},
+        {{"DB", 4, 5, L}, fn_db},
+        {{"DDB", 4, 5, L}, fn_ddb},
+        {{"EFFECT", 2, 2, L}, fn_effect},
+        {{"NOMINAL", 2, 2, L}, fn_nominal},
     };
 }
 

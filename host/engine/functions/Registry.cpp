@@ -27,6 +27,8 @@ const std::vector<Entry>& table() {
                  fn::lookup_functions,
                  fn::finance_functions,
                  fn::text_functions,
+                 fn::date_functions,
+                 fn::format_functions,
              }) {
             std::vector<Entry> part = family();
             all.insert(all.end(), part.begin(), part.end());

@@ -1,0 +1,697 @@
+// Date and time functions, over serial date numbers.
+
+#include "engine/functions/Calendar.hpp"
+#include "engine/functions/Common.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace host::engine::detail::fn {
+
+const char* const month_names[12] = {"January", "February", "March",     "April",   "May",      "June",
+                                     "July",    "August",   "September", "October", "November", "December"};
+const char* const day_names[7] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
+
+namespace {
+
+// Days since 1970-01-01 of a proleptic Gregorian date, and back.
+long days_from_civil(long y, long m, long d) {
+    y -= m <= 2;
+    long era = (y >= 0 ? y : y - 399) / 400;
+    long yoe = y - era * 400;
+    long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+Ymd civil_from_days(long z) {
+    z += 719468;
+    long era = (z >= 0 ? z : z - 146096) / 146097;
+    long doe = z - era * 146097;
+    long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    long mp = (5 * doy + 2) / 153;
+    long d = doy - (153 * mp + 2) / 5 + 1;
+    long m = mp < 10 ? mp + 3 : mp - 9;
+    return {yoe + era * 400 + (m <= 2), m, d};
+}
+
+long floor_div(long a, long b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+
+constexpr long epoch1900 = 25569;   // serial of 1970-01-01 in the 1900 system
+constexpr long epoch1904 = 24107;   // and in the 1904 system
+
+bool leap(long y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+} // namespace
+
+long max_serial(bool date1904) { return date1904 ? 2957003 : 2958465; }
+
+Ymd serial_to_ymd(long serial, bool date1904) {
+    if (date1904)
+        return civil_from_days(serial - epoch1904);
+    if (serial == 0)
+        return {1900, 1, 0};
+    if (serial == 60)
+        return {1900, 2, 29};
+    return civil_from_days(serial - epoch1900 + (serial < 60 ? 1 : 0));
+}
+
+long ymd_to_serial(long y, long m, long d, bool date1904) {
+    y += floor_div(m - 1, 12);
+    m = m - 1 - floor_div(m - 1, 12) * 12 + 1;
+    long first = days_from_civil(y, m, 1);
+    if (date1904)
+        return first + epoch1904 + d - 1;
+    first += epoch1900;
+    if (first < 61)
+        first -= 1;   // before the 29 February 1900 that the 1900 system counts
+    return first + d - 1;
+}
+
+long days_in_month(long y, long m, bool date1904) {
+    static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (m == 2 && (leap(y) || (y == 1900 && !date1904)))
+        return 29;
+    return days[m - 1];
+}
+
+int day_of_week(long serial, bool date1904) {
+    long s = date1904 ? serial + 1462 : serial;
+    return int(((s + 6) % 7 + 7) % 7);
+}
+
+double now_serial(bool date1904) {
+    std::time_t t = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &t);
+#else
+    localtime_r(&t, &local);
+#endif
+    long day = ymd_to_serial(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, date1904);
+    return double(day) + (local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec) / 86400.0;
+}
+
+namespace {
+
+std::string lower(std::string_view s) {
+    std::string r(s);
+    for (char& ch : r)
+        ch = char(std::tolower(static_cast<unsigned char>(ch)));
+    return r;
+}
+
+// 1..12 for a month's name or its three-letter abbreviation, else 0.
+int month_of(std::string_view word) {
+    std::string w = lower(word);
+    for (int i = 0; i < 12; ++i) {
+        std::string full = lower(month_names[i]);
+        if (w == full || (w.size() == 3 && full.compare(0, 3, w) == 0))
+            return i + 1;
+    }
+    return 0;
+}
+
+bool parse_time(std::string_view s, bool pm, bool am, double& out) {
+    double parts[3] = {0, 0, 0};
+    int n = 0;
+    std::size_t i = 0;
+    while (i <= s.size() && n < 3) {
+        std::size_t j = i;
+        while (j < s.size() && (std::isdigit(static_cast<unsigned char>(s[j])) || (n == 2 && s[j] == '.')))
+            ++j;
+        if (j == i || j - i > 10)
+            return false;
+        parts[n++] = std::strtod(std::string(s.substr(i, j - i)).c_str(), nullptr);
+        if (j == s.size())
+            break;
+        if (s[j] != ':')
+            return false;
+        i = j + 1;
+    }
+    if (n < 2 || i > s.size() || parts[1] >= 60 || parts[2] >= 60 || parts[0] >= 10000)
+        return false;
+    double h = parts[0];
+    if (am || pm) {
+        if (h < 1 || h > 12)
+            return false;
+        h = std::fmod(h, 12) + (pm ? 12 : 0);
+    }
+    out = (h * 3600 + parts[1] * 60 + parts[2]) / 86400;
+    return true;
+}
+
+long two_digit_year(long y, std::size_t digits) {
+    if (digits > 2)
+        return y;
+    return y < 30 ? 2000 + y : 1900 + y;
+}
+
+bool parse_date(std::string_view s, bool date1904, long this_year, double& out) {
+    struct Part {
+        bool word;
+        long n;
+        std::size_t digits;
+        std::string_view text;
+    };
+    std::vector<Part> parts;
+    char sep = 0;
+    std::size_t i = 0;
+    while (i < s.size()) {
+        unsigned char ch = static_cast<unsigned char>(s[i]);
+        std::size_t j = i;
+        if (std::isdigit(ch)) {
+            while (j < s.size() && std::isdigit(static_cast<unsigned char>(s[j])))
+                ++j;
+            if (j - i > 4)
+                return false;
+            parts.push_back({false, std::stol(std::string(s.substr(i, j - i))), j - i, s.substr(i, j - i)});
+        } else if (std::isalpha(ch)) {
+            while (j < s.size() && std::isalpha(static_cast<unsigned char>(s[j])))
+                ++j;
+            parts.push_back({true, 0, 0, s.substr(i, j - i)});
+        } else if (ch == '-' || ch == '/' || ch == ' ' || ch == ',' || ch == '.') {
+            if (ch == '-' || ch == '/') {
+                if (sep && sep != char(ch))
+                    return false;
+                sep = char(ch);
+            }
+            j = i + 1;
+        } else {
+            return false;
+        }
+        i = j;
+    }
+    long y = this_year, m = 0, d = 1;
+    std::size_t ydigits = 4;
+    auto is_num = [&](std::size_t k) { return k < parts.size() && !parts[k].word; };
+    auto is_word = [&](std::size_t k) { return k < parts.size() && parts[k].word; };
+    if (parts.size() == 3 && is_num(0) && parts[0].digits >= 3 && is_num(1) && is_num(2)) {
+        y = parts[0].n, m = parts[1].n, d = parts[2].n;   // 2024-01-15
+    } else if (parts.size() == 3 && is_num(0) && is_num(1) && is_num(2)) {
+        m = parts[0].n, d = parts[1].n, y = parts[2].n, ydigits = parts[2].digits;   // 1/15/2024
+    } else if (parts.size() == 2 && is_num(0) && is_num(1)) {
+        m = parts[0].n;   // 1/15, or 1/2024 for its first day
+        if (parts[1].n > 31 || parts[1].digits > 2)
+            y = parts[1].n, ydigits = parts[1].digits;
+        else
+            d = parts[1].n;
+    } else if (parts.size() >= 2 && parts.size() <= 3 && is_num(0) && is_word(1) && (parts.size() == 2 || is_num(2))) {
+        d = parts[0].n, m = month_of(parts[1].text);   // 15 Jan 2024, 15-Jan
+        if (parts.size() == 3)
+            y = parts[2].n, ydigits = parts[2].digits;
+    } else if (parts.size() >= 2 && parts.size() <= 3 && is_word(0) && is_num(1) && (parts.size() == 2 || is_num(2))) {
+        m = month_of(parts[0].text);   // Jan 15, 2024; Jan-2024
+        if (parts.size() == 3)
+            d = parts[1].n, y = parts[2].n, ydigits = parts[2].digits;
+        else if (parts[1].n > 31 || parts[1].digits > 2)
+            y = parts[1].n, ydigits = parts[1].digits;
+        else
+            d = parts[1].n;
+    } else {
+        return false;
+    }
+    y = two_digit_year(y, ydigits);
+    if (m < 1 || m > 12 || y < (date1904 ? 1904 : 1900) || y > 9999 || d < 1 || d > days_in_month(y, m, date1904))
+        return false;
+    out = double(ymd_to_serial(y, m, d, date1904));
+    return true;
+}
+
+} // namespace
+
+bool parse_date_text(std::string_view text, bool date1904, long this_year, DateText& out) {
+    out = DateText();
+    std::string s(text);
+    // "2024-01-15T10:30:00" is a date and a time.
+    std::size_t t = s.find('T');
+    if (t != std::string::npos && t > 0 && t + 1 < s.size() && std::isdigit(static_cast<unsigned char>(s[t - 1])) &&
+        std::isdigit(static_cast<unsigned char>(s[t + 1])))
+        s[t] = ' ';
+    std::vector<std::string> words;
+    std::size_t i = 0;
+    while (i < s.size()) {
+        while (i < s.size() && s[i] == ' ')
+            ++i;
+        std::size_t j = i;
+        while (j < s.size() && s[j] != ' ')
+            ++j;
+        if (j > i)
+            words.push_back(s.substr(i, j - i));
+        i = j;
+    }
+    std::string date, time;
+    bool am = false, pm = false;
+    for (const std::string& w : words) {
+        std::string l = lower(w);
+        if (l == "am" || l == "a")
+            am = true;
+        else if (l == "pm" || l == "p")
+            pm = true;
+        else if (w.find(':') != std::string::npos) {
+            if (!time.empty())
+                return false;
+            time = w;
+        } else {
+            if (!time.empty())
+                return false;   // the date comes first
+            date += date.empty() ? w : " " + w;
+        }
+    }
+    if ((am || pm) && time.empty()) {
+        // "3 PM": an hour alone.
+        if (words.size() != 2 || date.empty() || date.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        time = date + ":00";
+        date.clear();
+    }
+    if (am && pm)
+        return false;
+    if (!time.empty()) {
+        if (!parse_time(time, pm, am, out.time))
+            return false;
+        out.has_time = true;
+    }
+    if (!date.empty()) {
+        if (!parse_date(date, date1904, this_year, out.days))
+            return false;
+        out.has_date = true;
+    }
+    return out.has_date || out.has_time;
+}
+
+namespace {
+
+bool system1904(const Ctx& c) { return c.ev.grid.date1904(); }
+
+long current_year(bool date1904) { return serial_to_ymd(long(now_serial(date1904)), date1904).y; }
+
+// A date argument: a number, or text that reads as a number or a date.
+bool date_value(const Ctx& c, int i, double& x, Value& out, double fallback = 0) {
+    if (c.missing(i)) {
+        x = fallback;
+        return true;
+    }
+    Value v = c.arg(i);
+    if (v.is_text() && !parse_number(v.as_text())) {
+        bool d1904 = system1904(c);
+        DateText dt;
+        if (!parse_date_text(v.as_text(), d1904, current_year(d1904), dt)) {
+            out = err(ErrorCode::Value);
+            return false;
+        }
+        x = dt.days + dt.time;
+        return true;
+    }
+    return num(c, i, x, out, fallback);
+}
+
+// A date argument as a whole serial on the calendar; #NUM! outside it.
+bool day_arg(const Ctx& c, int i, long& day, Value& out) {
+    double x;
+    if (!date_value(c, i, x, out))
+        return false;
+    if (x < 0 || std::floor(x) > double(max_serial(system1904(c)))) {
+        out = err(ErrorCode::Num);
+        return false;
+    }
+    day = long(std::floor(x));
+    return true;
+}
+
+#define DAY(i, var) long var; if (!day_arg(c, i, var, out.v)) return
+#define DATEV(i, var) double var; if (!date_value(c, i, var, out.v)) return
+
+Value serial_result(long serial, bool date1904) {
+    if (serial < 0 || serial > max_serial(date1904))
+        return err(ErrorCode::Num);
+    return Value::number(double(serial));
+}
+
+FN(date) {
+    NUM(0, year); NUM(1, month); NUM(2, day);
+    double y = std::trunc(year);
+    if (y < 0 || y >= 10000 || std::fabs(month) > 1e6 || std::fabs(day) > 1e8)
+        RET(err(ErrorCode::Num));
+    if (y < 1900)
+        y += 1900;
+    bool d1904 = system1904(c);
+    RET(serial_result(ymd_to_serial(long(y), long(std::trunc(month)), long(std::trunc(day)), d1904), d1904));
+}
+
+FN(time) {
+    NUM(0, h); NUM(1, m); NUM(2, s);
+    h = std::trunc(h), m = std::trunc(m), s = std::trunc(s);
+    if (h > 32767 || m > 32767 || s > 32767)
+        RET(err(ErrorCode::Num));
+    double total = h * 3600 + m * 60 + s;
+    if (total < 0)
+        RET(err(ErrorCode::Num));
+    RET(Value::number(std::fmod(total, 86400) / 86400));
+}
+
+FN(year) { DAY(0, d); RET(Value::number(double(serial_to_ymd(d, system1904(c)).y))); }
+FN(month) { DAY(0, d); RET(Value::number(double(serial_to_ymd(d, system1904(c)).m))); }
+FN(day) { DAY(0, d); RET(Value::number(double(serial_to_ymd(d, system1904(c)).d))); }
+
+// The time of day in whole seconds, rounded to the nearest as the clock shows it.
+bool seconds_of_day(Ctx& c, Item& out, long& secs) {
+    double x;
+    if (!date_value(c, 0, x, out.v))
+        return false;
+    if (x < 0 || x > double(max_serial(system1904(c))) + 1) {
+        out.v = err(ErrorCode::Num);
+        return false;
+    }
+    secs = long(std::round((x - std::floor(x)) * 86400)) % 86400;
+    return true;
+}
+FN(hour) { long s; if (seconds_of_day(c, out, s)) RET(Value::number(double(s / 3600))); }
+FN(minute) { long s; if (seconds_of_day(c, out, s)) RET(Value::number(double(s / 60 % 60))); }
+FN(second) { long s; if (seconds_of_day(c, out, s)) RET(Value::number(double(s % 60))); }
+
+FN(weekday) {
+    DAY(0, d);
+    NUMD(1, kind, 1);
+    int dow = day_of_week(d, system1904(c));
+    int k = int(std::trunc(kind));
+    if (k == 1 || k == 17)
+        RET(Value::number(dow + 1));
+    if (k == 2 || k == 11)
+        RET(Value::number((dow + 6) % 7 + 1));
+    if (k == 3)
+        RET(Value::number((dow + 6) % 7));
+    if (k >= 12 && k <= 16)
+        RET(Value::number((dow - (k - 10) + 7) % 7 + 1));
+    RET(err(ErrorCode::Num));
+}
+
+FN(weeknum) {
+    DAY(0, d);
+    NUMD(1, kind, 1);
+    bool d1904 = system1904(c);
+    int k = int(std::trunc(kind));
+    Ymd ymd = serial_to_ymd(d, d1904);
+    if (k == 21) {
+        // ISO weeks: the week holding the year's first Thursday is week 1.
+        long thursday = d - (day_of_week(d, d1904) + 6) % 7 + 3;
+        long y = thursday < 0 ? ymd.y : serial_to_ymd(thursday, d1904).y;
+        RET(Value::number(double((thursday - ymd_to_serial(y, 1, 1, d1904)) / 7 + 1)));
+    }
+    int start;   // the day weeks begin on, 0 for Sunday
+    if (k == 1 || k == 17)
+        start = 0;
+    else if (k == 2 || k == 11)
+        start = 1;
+    else if (k >= 12 && k <= 16)
+        start = k - 10;
+    else
+        RET(err(ErrorCode::Num));
+    long jan1 = ymd_to_serial(ymd.y, 1, 1, d1904);
+    int offset = (day_of_week(jan1, d1904) - start + 7) % 7;
+    RET(Value::number(double((d - jan1 + offset) / 7 + 1)));
+}
+
+void month_shift(Ctx& c, Item& out, bool end_of_month) {
+    DATEV(0, start);
+    NUM(1, months);
+    bool d1904 = system1904(c);
+    if (start < 0 || start > double(max_serial(d1904)) || std::fabs(months) > 1e6)
+        RET(err(ErrorCode::Num));
+    Ymd s = serial_to_ymd(long(start), d1904);
+    long total = s.y * 12 + (s.m - 1) + long(std::trunc(months));
+    long y = floor_div(total, 12), m = total - y * 12 + 1;
+    if (y < 1900 || y > 9999)
+        RET(err(ErrorCode::Num));
+    long dim = days_in_month(y, m, d1904);
+    long day = end_of_month ? dim : std::min(s.d, dim);
+    RET(serial_result(ymd_to_serial(y, m, day, d1904), d1904));
+}
+FN(edate) { month_shift(c, out, false); }
+FN(eomonth) { month_shift(c, out, true); }
+
+FN(days) {
+    DAY(0, end);
+    DAY(1, start);
+    RET(Value::number(double(end - start)));
+}
+
+FN(datedif) {
+    DAY(0, start);
+    DAY(1, end);
+    TEXT(2, unit_text);
+    if (start > end)
+        RET(err(ErrorCode::Num));
+    bool d1904 = system1904(c);
+    std::string unit = to_upper(unit_text);
+    Ymd a = serial_to_ymd(start, d1904), b = serial_to_ymd(end, d1904);
+    long months = (b.y - a.y) * 12 + (b.m - a.m) - (b.d < a.d ? 1 : 0);
+    if (unit == "D")
+        RET(Value::number(double(end - start)));
+    if (unit == "M")
+        RET(Value::number(double(months)));
+    if (unit == "Y")
+        RET(Value::number(double(months / 12)));
+    if (unit == "YM")
+        RET(Value::number(double(months % 12)));
+    if (unit == "MD") {
+        if (b.d >= a.d)
+            RET(Value::number(double(b.d - a.d)));
+        RET(Value::number(double(end - ymd_to_serial(b.y, b.m - 1, a.d, d1904))));
+    }
+    if (unit == "YD") {
+        long shifted = ymd_to_serial(b.y, a.m, a.d, d1904);
+        if (shifted > end)
+            shifted = ymd_to_serial(b.y - 1, a.m, a.d, d1904);
+        RET(Value::number(double(end - shifted)));
+    }
+    RET(err(ErrorCode::Num));
+}
+
+FN(datevalue) {
+    Value v = c.arg(0);
+    if (v.is_error())
+        RET(v);
+    if (!v.is_text())
+        RET(err(ErrorCode::Value));
+    bool d1904 = system1904(c);
+    DateText dt;
+    if (!parse_date_text(v.as_text(), d1904, current_year(d1904), dt) || !dt.has_date)
+        RET(err(ErrorCode::Value));
+    RET(Value::number(dt.days));
+}
+
+FN(timevalue) {
+    Value v = c.arg(0);
+    if (v.is_error())
+        RET(v);
+    if (!v.is_text())
+        RET(err(ErrorCode::Value));
+    bool d1904 = system1904(c);
+    DateText dt;
+    if (!parse_date_text(v.as_text(), d1904, current_year(d1904), dt) || !dt.has_time)
+        RET(err(ErrorCode::Value));
+    RET(Value::number(dt.time - std::floor(dt.time)));
+}
+
+// The holidays argument: whole serials, sorted, without duplicates.
+bool holidays(const Ctx& c, int i, std::vector<long>& out, Value& error) {
+    out.clear();
+    if (c.missing(i))
+        return true;
+    bool ok = true;
+    bool d1904 = c.ev.grid.date1904();
+    each_value(c, i, i + 1, [&](const Value& v, bool direct, bool missing) {
+        if (!ok || missing || v.is_empty())
+            return;
+        double x;
+        if (v.is_error()) {
+            error = v, ok = false;
+            return;
+        }
+        if (v.is_number())
+            x = v.as_number();
+        else if (v.is_text()) {
+            DateText dt;
+            if (auto n = parse_number(v.as_text()))
+                x = *n;
+            else if (parse_date_text(v.as_text(), d1904, current_year(d1904), dt))
+                x = dt.days;
+            else {
+                error = err(ErrorCode::Value), ok = false;
+                return;
+            }
+        } else if (direct && v.is_boolean()) {
+            x = v.as_boolean() ? 1 : 0;
+        } else {
+            error = err(ErrorCode::Value), ok = false;
+            return;
+        }
+        if (x < 0 || x > double(max_serial(d1904))) {
+            error = err(ErrorCode::Num), ok = false;
+            return;
+        }
+        out.push_back(long(std::floor(x)));
+    });
+    std::sort(out.begin(), out.end());
+    out.erase(std::unique(out.begin(), out.end()), out.end());
+    return ok;
+}
+
+bool weekend(long d, bool d1904) {
+    int w = day_of_week(d, d1904);
+    return w == 0 || w == 6;
+}
+
+// Monday to Friday from a to b (a <= b), inclusive.
+long weekdays_between(long a, long b, bool d1904) {
+    long n = b - a + 1, count = n / 7 * 5;
+    for (long d = a + n / 7 * 7; d <= b; ++d)
+        count += weekend(d, d1904) ? 0 : 1;
+    return count;
+}
+
+FN(networkdays) {
+    DAY(0, start);
+    DAY(1, end);
+    std::vector<long> off;
+    Value e;
+    if (!holidays(c, 2, off, e))
+        RET(e);
+    bool d1904 = system1904(c);
+    long a = std::min(start, end), b = std::max(start, end);
+    long n = weekdays_between(a, b, d1904);
+    for (long h : off)
+        if (h >= a && h <= b && !weekend(h, d1904))
+            --n;
+    RET(Value::number(double(start <= end ? n : -n)));
+}
+
+FN(workday) {
+    DAY(0, start);
+    NUM(1, days);
+    std::vector<long> off;
+    Value e;
+    if (!holidays(c, 2, off, e))
+        RET(e);
+    bool d1904 = system1904(c);
+    long left = long(std::trunc(std::max(-1e7, std::min(1e7, days))));
+    long step = left < 0 ? -1 : 1, d = start;
+    long limit = max_serial(d1904);
+    // Whole weeks first, then day by day past weekends and holidays.
+    while (left != 0) {
+        if (std::labs(left) > 10 && off.empty()) {
+            long weeks = (std::labs(left) - 5) / 5;
+            d += step * weeks * 7;
+            left -= step * weeks * 5;
+        }
+        d += step;
+        if (d < 0 || d > limit)
+            RET(err(ErrorCode::Num));
+        if (!weekend(d, d1904) && !std::binary_search(off.begin(), off.end(), d))
+            left -= step;
+    }
+    RET(serial_result(d, d1904));
+}
+
+// The four ways of counting a year's fraction, by the day count basis.
+double days360(Ymd a, Ymd b, bool european, bool d1904) {
+    long d1 = a.d, d2 = b.d;
+    if (european) {
+        d1 = std::min(d1, 30L);
+        d2 = std::min(d2, 30L);
+    } else {
+        bool a_feb_end = a.m == 2 && a.d == days_in_month(a.y, 2, d1904);
+        bool b_feb_end = b.m == 2 && b.d == days_in_month(b.y, 2, d1904);
+        if (d1 == 31 && d2 == 31)
+            d1 = d2 = 30;
+        else if (d1 == 31)
+            d1 = 30;
+        else if (d1 == 30 && d2 == 31)
+            d2 = 30;
+        else if (a_feb_end && b_feb_end)
+            d1 = d2 = 30;
+        else if (a_feb_end)
+            d1 = 30;
+    }
+    return double((b.y - a.y) * 360 + (b.m - a.m) * 30 + (d2 - d1));
+}
+
+double actual_actual(long start, long end, bool d1904) {
+    Ymd a = serial_to_ymd(start, d1904), b = serial_to_ymd(end, d1904);
+    double days = double(end - start);
+    bool within_year = a.y == b.y || (b.y == a.y + 1 && (a.m > b.m || (a.m == b.m && a.d >= b.d)));
+    if (within_year) {
+        double length = 365;
+        if (a.y == b.y && leap(a.y))
+            length = 366;
+        else if ((leap(a.y) && start < ymd_to_serial(a.y, 3, 1, d1904)) ||
+                 (leap(b.y) && end >= ymd_to_serial(b.y, 3, 1, d1904) && start < ymd_to_serial(b.y, 3, 1, d1904)) ||
+                 (b.m == 2 && b.d == 29))
+            length = 366;
+        return days / length;
+    }
+    double years = double(b.y - a.y + 1);
+    double total = double(ymd_to_serial(b.y + 1, 1, 1, d1904) - ymd_to_serial(a.y, 1, 1, d1904));
+    return days / (total / years);
+}
+
+FN(yearfrac) {
+    DAY(0, start);
+    DAY(1, end);
+    NUMD(2, basis_arg, 0);
+    int basis = int(std::trunc(basis_arg));
+    if (basis < 0 || basis > 4)
+        RET(err(ErrorCode::Num));
+    if (start > end)
+        std::swap(start, end);
+    bool d1904 = system1904(c);
+    double days = double(end - start);
+    switch (basis) {
+    case 0: RET(Value::number(days360(serial_to_ymd(start, d1904), serial_to_ymd(end, d1904), false, d1904) / 360));
+    case 1: RET(Value::number(actual_actual(start, end, d1904)));
+    case 2: RET(Value::number(days / 360));
+    case 3: RET(Value::number(days / 365));
+    default: RET(Value::number(days360(serial_to_ymd(start, d1904), serial_to_ymd(end, d1904), true, d1904) / 360));
+    }
+}
+
+FN(today) { RET(Value::number(std::floor(now_serial(system1904(c))))); }
+FN(now) { RET(Value::number(now_serial(system1904(c)))); }
+
+} // namespace
+
+std::vector<Entry> date_functions() {
+    constexpr std::uint8_t L = FnLift;
+    return {
+        {{"DATE", 3, 3, L}, fn_date},
+        {{"TIME", 3, 3, L}, fn_time},
+        {{"YEAR", 1, 1, L}, fn_year},
+        {{"MONTH", 1, 1, L}, fn_month},
+        {{"DAY", 1, 1, L}, fn_day},
+        {{"HOUR", 1, 1, L}, fn_hour},
+        {{"MINUTE", 1, 1, L}, fn_minute},
+        {{"SECOND", 1, 1, L}, fn_second},
+        {{"WEEKDAY", 1, 2, L}, fn_weekday},
+        {{"WEEKNUM", 1, 2, L}, fn_weeknum},
+        {{"EDATE", 2, 2, L}, fn_edate},
+        {{"EOMONTH", 2, 2, L}, fn_eomonth},
+        {{"DAYS", 2, 2, L}, fn_days},
+        {{"DATEDIF", 3, 3, L}, fn_datedif},
+        {{"DATEVALUE", 1, 1, L}, fn_datevalue},
+        {{"TIMEVALUE", 1, 1, L}, fn_timevalue},
+        {{"NETWORKDAYS", 2, 3, 0}, fn_networkdays},
+        {{"WORKDAY", 2, 3, 0}, fn_workday},
+        {{"YEARFRAC", 2, 3, L}, fn_yearfrac},
+        {{"TODAY", 0, 0, FnVolatile}, fn_today},
+        {{"NOW", 0, 0, FnVolatile}, fn_now},
+    };
+}
+
+} // namespace host::engine::detail::fn

@@ -1,0 +1,92 @@
+// Date cells ("d": ISO 8601 dates, times and date-times) and the workbook's date system, read
+// from packages built in memory and through a save and reload.
+
+#include "TestPackages.hpp"
+
+#include "engine/Workbook.hpp"
+#include "io/Document.hpp"
+#include "io/Xlsx.hpp"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using host::engine::Value;
+using namespace testing_packages;
+
+// Dates typed in cells and read back by the date functions, on one sheet.
+const char* const sheet =
+    "<row r=\"1\"><c r=\"A1\" t=\"d\"><v>2024-01-15</v></c><c r=\"B1\"><f>YEAR(A1)*100+MONTH(A1)</f></c></row>"
+    "<row r=\"2\"><c r=\"A2\" t=\"d\"><v>10:10:10</v></c><c r=\"B2\"><f>HOUR(A2)*100+MINUTE(A2)</f></c></row>"
+    "<row r=\"3\"><c r=\"A3\" t=\"d\"><v>2024-01-15T18:00:00</v></c><c r=\"B3\"><f>DATE(2024,1,15)</f></c></row>"
+    "<row r=\"4\"><c r=\"B4\"><f>TEXT(0,\"yyyy-mm-dd\")</f></c><c r=\"C4\"><f>DATE(1903,12,31)</f></c></row>";
+
+host::io::Document load(bool date1904) {
+    std::string pr = date1904 ? "<workbookPr date1904=\"1\"/>" : "";
+    host::io::Document d = host::io::load_xlsx_bytes("dates.xlsx", zip(workbook_parts({{"S", sheet}}, "", pr)));
+    d.workbook.recalculate_all();
+    return d;
+}
+
+Value at(const host::io::Document& d, const char* a1) {
+    host::engine::CellAddress cell{0, 0, 0};
+    EXPECT_TRUE(host::engine::parse_a1(a1, cell.row, cell.col));
+    return d.workbook.value(cell);
+}
+
+TEST(DateCells, LoadAsSerialsOfTheWorkbooksDateSystem) {
+    // 2024-01-15 is serial 45306 from 1900 and 1462 days fewer from 1904.
+    struct Case {
+        bool date1904;
+        double day;
+        Value year_month, text_of_zero, before_1904;
+    } cases[] = {
+        {false, 45306, Value::number(202401), Value::text("1900-01-00"), Value::number(1461)},
+        {true, 45306 - 1462, Value::number(202401), Value::text("1904-01-01"), Value::error(host::engine::ErrorCode::Num)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.date1904 ? "1904" : "1900");
+        host::io::Document d = load(c.date1904);
+        EXPECT_EQ(d.workbook.date1904(), c.date1904);
+        EXPECT_EQ(at(d, "A1"), Value::number(c.day));
+        EXPECT_EQ(at(d, "B1"), c.year_month);
+        EXPECT_DOUBLE_EQ(at(d, "A2").as_number(), (10 * 3600 + 10 * 60 + 10) / 86400.0);
+        EXPECT_EQ(at(d, "B2"), Value::number(1010));
+        EXPECT_EQ(at(d, "A3"), Value::number(c.day + 0.75));
+        EXPECT_EQ(at(d, "B3"), Value::number(c.day));
+        EXPECT_EQ(at(d, "B4"), c.text_of_zero);
+        EXPECT_EQ(at(d, "C4"), c.before_1904);
+
+        // A new package keeps the date system.
+        host::io::Document fresh;
+        fresh.workbook.add_sheet("S");
+        fresh.workbook.set_date1904(c.date1904);
+        host::io::Document back = host::io::load_xlsx_bytes("back.xlsx", host::io::xlsx_bytes(fresh, "back.xlsx"));
+        EXPECT_EQ(back.workbook.date1904(), c.date1904);
+    }
+}
+
+TEST(DateCells, MalformedDateIsAnError) {
+    for (const char* bad : {"10:61", "2024-01-15T", "T", "noon"}) {
+        std::string cells = std::string("<row r=\"1\"><c r=\"A1\" t=\"d\"><v>") + bad + "</v></c></row>";
+        EXPECT_ANY_THROW(host::io::load_xlsx_bytes("bad.xlsx", zip(workbook_parts({{"S", cells}})))) << bad;
+    }
+}
+
+TEST(DateCells, UnsupportedTextFormatIsNamedInTheWarnings) {
+    const char* cells =
+        "<row r=\"1\"><c r=\"A1\"><f>TEXT(1,\"# ?/?\")</f></c><c r=\"B1\"><f>TEXT(1,\"0.0\")</f></c></row>";
+    host::io::Document d = host::io::load_xlsx_bytes("t.xlsx", zip(workbook_parts({{"S", cells}})));
+    d.workbook.recalculate_all();
+    EXPECT_EQ(at(d, "A1"), Value::error(host::engine::ErrorCode::Value));
+    std::vector<std::string> warnings = host::io::diagnostic_warnings("t.xlsx", d.workbook);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("\"# ?/?\""), std::string::npos) << warnings[0];
+    EXPECT_NE(warnings[0].find("S!A1"), std::string::npos) << warnings[0];
+
+    d.workbook.set_formula({0, 0, 0}, "TEXT(1,\"0\")");
+    d.workbook.recalculate();
+    EXPECT_TRUE(host::io::diagnostic_warnings("t.xlsx", d.workbook).empty());
+}
+
+} // namespace
