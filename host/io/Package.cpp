@@ -185,7 +185,8 @@ std::string Package::find(const std::string& part) const {
     return std::string();
 }
 
-std::string Package::read(const std::string& part) const {
+std::string Package::read(const std::string& part,
+                          const std::function<void(const std::string&)>& arrived) const {
     std::string name = find(part);
     if (name.empty()) throw IoError(file_, "missing part " + part);
     zip_int64_t index = zip_name_locate(zip_->zip, name.c_str(), 0);
@@ -233,6 +234,14 @@ std::string Package::read(const std::string& part) const {
             throw IoError(file_, over_budget);
         }
         data.append(buffer, std::size_t(n));
+        if (arrived) {
+            try {
+                arrived(data);
+            } catch (...) {
+                zip_fclose(entry);
+                throw;
+            }
+        }
     }
     zip_fclose(entry);
     unpacked_ += data.size();

@@ -2,6 +2,7 @@
 #define OMBRIX_IO_PACKAGE_HPP
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,7 +54,10 @@ public:
     // names are case insensitive. Empty when absent.
     std::string find(const std::string& part) const;
     bool has(const std::string& part) const { return !find(part).empty(); }
-    std::string read(const std::string& part) const;
+    // `arrived`, when given, sees the text read so far after each piece is decompressed, and
+    // may stop the reading by throwing.
+    std::string read(const std::string& part,
+                     const std::function<void(const std::string&)>& arrived = nullptr) const;
 
     // The relationships of `part` (read from its _rels/NAME.rels); empty when it has none.
     std::vector<Relationship> relationships(const std::string& part) const;

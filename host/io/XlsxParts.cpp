@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <unordered_map>
 
 namespace host::io {
@@ -84,13 +85,11 @@ int hex(char c) {
     return -1;
 }
 
-// Elements with the given local name in a part's text, counted without parsing it ("<c ",
-// "<c>", "<x:c/>" for "c").
-std::size_t count_tags(const std::string& text, const char* tag) {
+// Elements with the given local name in text, counted without parsing it ("<c ", "<c>",
+// "<x:c/>" for "c"). A name that runs into the end is not counted.
+std::size_t count_tags(const char* p, const char* const end, const char* tag) {
     const std::size_t tag_length = std::strlen(tag);
     std::size_t count = 0;
-    const char* p = text.data();
-    const char* const end = p + text.size();
     while ((p = static_cast<const char*>(std::memchr(p, '<', std::size_t(end - p)))) != nullptr) {
         const char* name = ++p;
         while (p < end && *p != ' ' && *p != '>' && *p != '/' && *p != '\t' && *p != '\n' &&
@@ -106,46 +105,83 @@ std::size_t count_tags(const std::string& text, const char* tag) {
     return count;
 }
 
+// Counts the tags of a part's text as it is decompressed: each time up to its last '<',
+// whose name may not have arrived whole.
+class TagCounter {
+public:
+    explicit TagCounter(const char* tag) : tag_(tag) {}
+    std::size_t count(const std::string& text, bool whole) {
+        const std::size_t upto = whole ? text.size() : text.rfind('<');
+        if (upto != std::string::npos && upto > scanned_) {
+            total_ += count_tags(text.data() + scanned_, text.data() + upto, tag_);
+            scanned_ = upto;
+        }
+        return total_;
+    }
+
+private:
+    const char* tag_;
+    std::size_t scanned_ = 0;
+    std::size_t total_ = 0;
+};
+
 // Bytes loading takes per byte of a part's text and per element of interest (a cell, a
 // shared string), about: the text twice (read and the parser's copy), the element's nodes,
 // its record and its place in the workbook.
 constexpr double memory_per_text_byte = 2.0;
 constexpr double memory_per_element = 400.0;
 
-// What the parts read so far will cost, against the package's limits. charge() adds a part
-// and returns why the workbook is too large once a limit is crossed, "" before.
+// What the parts read so far will cost, against the package's limits.
 struct LoadCost {
     std::size_t cells = 0;
     double memory = 0;
 
-    std::string charge(const LoadLimits& limits, const std::string& text, std::size_t elements,
-                       bool are_cells) {
-        if (are_cells) {
-            cells += elements;
-            if (cells > limits.max_cells)
-                return too_large("more than " + std::to_string(limits.max_cells) + " cells");
-        }
-        memory += memory_per_text_byte * double(text.size()) + memory_per_element * double(elements);
-        if (memory > double(limits.max_memory)) {
-            const double mib = 1024.0 * 1024.0;
-            return too_large("loading it would take about " +
-                             std::to_string(static_cast<unsigned long long>(memory / mib)) +
-                             " MiB of memory, more than the " +
-                             std::to_string(static_cast<unsigned long long>(
-                                 double(limits.max_memory) / mib)) +
-                             " MiB allowed");
-        }
+    // Why the workbook is too large with a part of `bytes` holding `elements` added, "" when
+    // it is not.
+    std::string over(const LoadLimits& limits, std::size_t bytes, std::size_t elements,
+                     bool are_cells) const {
+        if (are_cells && cells + elements > limits.max_cells)
+            return too_large("more than " + std::to_string(limits.max_cells) + " cells");
+        if (memory + cost(bytes, elements) > double(limits.max_memory))
+            return too_large("loading it would take more than the " +
+                             std::to_string(limits.max_memory >> 20) + " MiB of memory allowed");
         return std::string();
+    }
+    void add(std::size_t bytes, std::size_t elements, bool are_cells) {
+        if (are_cells) cells += elements;
+        memory += cost(bytes, elements);
+    }
+    static double cost(std::size_t bytes, std::size_t elements) {
+        return memory_per_text_byte * double(bytes) + memory_per_element * double(elements);
     }
 };
 
+// Reads a part whose `tag` elements count towards the cost, refusing it as soon as what has
+// arrived crosses a limit; `refuse` turns the reason into the exception to throw.
+std::string read_counted(const Package& package, const std::string& part, const char* tag,
+                         bool are_cells, LoadCost& cost,
+                         const std::function<void(const std::string&)>& refuse) {
+    TagCounter counter(tag);
+    auto check = [&](const std::string& text, bool whole) {
+        const std::size_t elements = counter.count(text, whole);
+        const std::string why = cost.over(package.limits(), text.size(), elements, are_cells);
+        if (!why.empty()) refuse(why);
+        return elements;
+    };
+    std::string text = package.read(part, [&](const std::string& so_far) { check(so_far, false); });
+    cost.add(text.size(), check(text, true), are_cells);
+    return text;
+}
+
 std::vector<std::string> shared_strings(const Package& package, const std::string& part,
                                         LoadCost* cost) {
-    std::string text = package.read(part);
-    const std::string why = cost ? cost->charge(package.limits(), text, count_tags(text, "si"), false)
-                                 : std::string();
-    if (!why.empty())
-        throw IoError(package.file(), why + " (the limit was crossed reading part " + part + ")");
+    std::string text =
+        cost ? read_counted(package, part, "si", false, *cost,
+                            [&](const std::string& why) {
+                                throw IoError(package.file(), why + " (the limit was crossed "
+                                                                    "reading part " + part + ")");
+                            })
+             : package.read(part);
     std::vector<std::string> out;
     XmlDocument doc = parse_xml(package.file(), part, std::move(text));
     for (pugi::xml_node si = doc.root().first_child(); si; si = si.next_sibling())
@@ -252,15 +288,16 @@ public:
 
 private:
     XmlDocument load() {
+        // Bounded while the text arrives, before it is parsed: parsing is what costs.
         std::string text;
         try {
-            text = package_.read(sheet_.part);
+            text = read_counted(package_, sheet_.part, "c", true, cost_, [&](const std::string& why) {
+                fail(std::string(), why + " (the limit was crossed in this sheet)");
+            });
         } catch (const IoError& e) {
+            if (!e.sheet().empty()) throw;
             throw IoError(package_.file(), sheet_.name, std::string(), e.reason());
         }
-        // Bounded before the text is parsed: parsing is what costs.
-        const std::string why = cost_.charge(package_.limits(), text, count_tags(text, "c"), true);
-        if (!why.empty()) fail(std::string(), why + " (the limit was crossed in this sheet)");
         try {
             return parse_xml(package_.file(), sheet_.part, std::move(text));
         } catch (const IoError& e) {
