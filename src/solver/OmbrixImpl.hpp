@@ -6,6 +6,7 @@
 #include "math/opt/GAOptimiser.hpp"
 #include "solver/ParseParam.hpp"
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,8 @@ public:
     std::string goal;
     unsigned int seed;
     std::vector<std::string> goals;
+    // The least time between two progress texts in the status bar.
+    std::chrono::steady_clock::duration status_interval;
     // Holds population size, generations, trials and the two rates.
     math::opt::GAOptimiser optimiser;
 };

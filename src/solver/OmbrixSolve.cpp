@@ -2,10 +2,12 @@
 
 #include "excel/CellRef.hpp"
 #include "excel/Dialog.hpp"
+#include "excel/Error.hpp"
 #include "excel/ExcelException.hpp"
 #include "excel/Range.hpp"
 #include "excel/RangeRef.hpp"
 #include "solver/ExcelObjFunc.hpp"
+#include "solver/RunStatus.hpp"
 
 #include <boost/lexical_cast.hpp>
 #include <boost/random/mersenne_twister.hpp>
@@ -14,6 +16,8 @@
 #include <string>
 
 namespace {
+
+const int information_alert = 2;
 
 template <class T>
 std::string as_text(T value)
@@ -122,18 +126,30 @@ void OmbrixImpl::setup(const std::vector<double>& min, const std::vector<double>
     // Every evaluation overwrites the variable cells: a run that fails part-way puts back
     // what the user had there. The objective keeps that at its first write, so a run refused
     // before any candidate is written touches no cell.
+    RunStatus status(!maximise, status_interval);
+    optimiser.observer = &status;
     try {
         const std::vector<double> result = maximise ? optimiser.maximise(objective, engine)
                           : optimiser.minimise(objective, engine);
-        excel::Range(variables).set(result);
+        optimiser.observer = nullptr;
+        // A run stopped before its first generation wrote nothing and has no point to keep.
+        if (!status.stopped() || status.evaluated())
+            excel::Range(variables).set(result);
     } catch (const std::bad_alloc&) {
+        optimiser.observer = nullptr;
+        status.finish();
         objective.restore_inputs();
         throw excel::ExcelException(
             "Not enough memory for the run: a population of " +
             std::to_string(optimiser.population_size) + " with " + std::to_string(n) +
             " variables does not fit; try a smaller population");
     } catch (...) {
+        optimiser.observer = nullptr;
+        status.finish();
         objective.restore_inputs();
         throw;
     }
+    status.finish();
+    if (status.stopped())
+        excel::display_dialog_box(status.stop_message().c_str(), information_alert);
 }

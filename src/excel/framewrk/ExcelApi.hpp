@@ -104,6 +104,7 @@ enum : int {
 enum : int {
     // Special functions of the callback API.
     xlFree = 16384,
+    xlAbort = 16385,
     xlCoerce = 16386,
     xlSet = 16387,
     xlSheetId = 16388,
@@ -127,6 +128,7 @@ enum : int {
     xlcActivate = 32871,
     xlcAlert = 32886,
     xlcNew = 32887,
+    xlcMessage = 32890,
     xlcEcho = 32909
 };
 

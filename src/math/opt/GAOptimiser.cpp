@@ -59,7 +59,8 @@ GAOptimiser::GAOptimiser()
       selection(&roulette_wheel_selection),
       crossover(&one_point_crossover),
       mutation(&uniform_mutation),
-      max_run_memory(DEFAULT_MAX_RUN_MEMORY) {
+      max_run_memory(DEFAULT_MAX_RUN_MEMORY),
+      observer(nullptr) {
     roulette_wheel_selection.scale_to_max_fitness(10.0);
     one_point_crossover.rate = 1.0;
     uniform_mutation.rate = 0.03125;
@@ -74,7 +75,8 @@ GAOptimiser::GAOptimiser(const GAOptimiser& other)
       roulette_wheel_selection(other.roulette_wheel_selection),
       one_point_crossover(other.one_point_crossover),
       uniform_mutation(other.uniform_mutation),
-      max_run_memory(other.max_run_memory) {
+      max_run_memory(other.max_run_memory),
+      observer(other.observer) {
     rebind_strategies(other);
 }
 
@@ -88,6 +90,7 @@ GAOptimiser& GAOptimiser::operator=(const GAOptimiser& other) {
         one_point_crossover = other.one_point_crossover;
         uniform_mutation = other.uniform_mutation;
         max_run_memory = other.max_run_memory;
+        observer = other.observer;
         rebind_strategies(other);
     }
     return *this;
@@ -286,10 +289,23 @@ std::vector<double> GAOptimiser::maximise(const Objective& f, boost::mt19937& en
     std::vector<unsigned int> selected(population_size, 0u);
 
     // The population carries over from trial to trial; only the generation number restarts.
-    for (unsigned int t = 0; t < trials; ++t) {
-        for (unsigned int g = 0; g < generations; ++g)
+    Progress progress = {0, 0, trials, generations, 0, lowest_value};
+    bool stopped = false;
+    for (unsigned int t = 0; t < trials && !stopped; ++t) {
+        for (unsigned int g = 0; g < generations; ++g) {
+            if (observer != nullptr) {
+                progress.trial = t;
+                progress.generation = g;
+                progress.best_value = best_value;
+                if (!observer->proceed(progress)) {
+                    stopped = true;
+                    break;
+                }
+            }
             generation(population, f, fitness, selected, static_cast<int>(g), source, best,
                        best_value);
+            ++progress.done;
+        }
     }
 
     std::vector<double> result(m, 0.0);

@@ -152,6 +152,31 @@ public:
         double rate;
     };
 
+    // Where a run stands between two generations.
+    struct Progress {
+        unsigned int trial;          // of the next generation, from 0
+        unsigned int generation;     // the next generation within its trial, from 0
+        unsigned int trials;
+        unsigned int generations;    // per trial
+        unsigned long long done;     // generations run so far, over all trials
+        double best_value;           // the best evaluated so far; only meaningful once done > 0
+    };
+
+    // Asked before every generation whether the run goes on. It sees the run but draws
+    // nothing, so a run it lets finish is the same, bit for bit, as a run without it. A run
+    // it stops returns the best point evaluated so far (the lower bounds if none was) and
+    // leaves the engine advanced to where the run stopped.
+    class RunObserver {
+    public:
+        virtual bool proceed(const Progress& progress) = 0;
+
+    protected:
+        RunObserver() = default;
+        RunObserver(const RunObserver&) = default;
+        RunObserver& operator=(const RunObserver&) = default;
+        ~RunObserver() = default;
+    };
+
     GAOptimiser();
     // Copies keep their strategy pointers on their own embedded strategies.
     GAOptimiser(const GAOptimiser& other);
@@ -216,6 +241,8 @@ public:
     OnePointCrossover one_point_crossover;
     UniformMutation uniform_mutation;
     std::size_t max_run_memory;
+    // Not owned; null: runs are not observed.
+    RunObserver* observer;
 
 private:
     void refuse_invalid_settings() const;
