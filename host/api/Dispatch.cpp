@@ -42,6 +42,8 @@ int Dispatch::run(int xlfn) {
     case xlcActivate: return activate();
     case xlfIstext: return is_text();
     case xlfOr: return logical_or();
+    case xlAbort: return check_break();
+    case xlcMessage: return message();
     case xlcNew:
     case xlcClose:
         // The host has one workbook and no windows: it opens no other and does not close

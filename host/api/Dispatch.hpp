@@ -182,6 +182,10 @@ struct Dispatch {
     // Worksheet functions (SheetFunctions.cpp).
     int is_text();      // xlfIstext
     int logical_or();   // xlfOr
+
+    // While a command runs (Status.cpp).
+    int check_break();   // xlAbort
+    int message();       // xlcMessage
 };
 
 } // namespace host::api

@@ -69,6 +69,11 @@ using AlertHandler = std::function<void(const Alert&)>;
 // text, initial value). Returns true for OK after writing each control's result into column
 // 6 of its row; false for Cancel. List entries are under the defined name in column 5.
 using DialogHandler = std::function<bool(Table& table)>;
+// The status bar changed: the text the add-in shows there, or none when it gave the bar back.
+using StatusHandler = std::function<void(const std::optional<std::string>& text)>;
+// Whether the user asked to stop since the last time it was asked (as Esc does in the
+// spreadsheet).
+using BreakSource = std::function<bool()>;
 // Whether the module exports the procedure; registration of one that does not fails.
 using ProcedureResolver = std::function<bool(const std::string& module, const std::string& procedure)>;
 
@@ -105,6 +110,15 @@ public:
     // Without a handler every dialog is cancelled.
     void set_dialog_handler(DialogHandler handler) { dialog_handler_ = std::move(handler); }
     void set_procedure_resolver(ProcedureResolver resolver) { resolver_ = std::move(resolver); }
+    void set_status_handler(StatusHandler handler) { status_handler_ = std::move(handler); }
+    void set_break_source(BreakSource source) { break_source_ = std::move(source); }
+
+    // The status bar (xlcMessage): the add-in's text, none when the spreadsheet has the bar.
+    const std::optional<std::string>& status() const { return status_; }
+    void show_status(std::optional<std::string> text);
+    // A break (xlAbort): once the source reports one it stays pending until the add-in
+    // clears it. Answers whether one is pending, then clears it when asked.
+    bool check_break(bool clear);
 
     // Sheet ids as the API carries them in xltypeRef values; 0 is never a sheet.
     IDSHEET sheet_id(int sheet) const;
@@ -140,6 +154,10 @@ private:
     AlertHandler alert_handler_;
     DialogHandler dialog_handler_;
     ProcedureResolver resolver_;
+    StatusHandler status_handler_;
+    BreakSource break_source_;
+    std::optional<std::string> status_;
+    bool break_pending_ = false;
 
     std::vector<Registration> registrations_;
     double next_register_id_ = 1;

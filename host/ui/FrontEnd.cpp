@@ -17,15 +17,18 @@ void print_alert(const api::Alert& alert, std::ostream& out, std::ostream& err) 
         out << text << "\n" << std::flush;
 }
 
-FrontEnd::FrontEnd(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+FrontEnd::FrontEnd(std::ostream& out, std::ostream& err)
+    : out_(out), err_(err), status_(err, StatusDisplay::none) {}
 
 void FrontEnd::attach(api::Host& host) {
     host_ = &host;
     host.set_alert_handler([this](const api::Alert& alert) {
         ++alerts_;
         if (alert.type == 3) ++error_alerts_;
+        status_.make_room();
         print_alert(alert, out_, err_);
     });
+    host.set_status_handler([this](const std::optional<std::string>& text) { status_.show(text); });
     host.set_dialog_handler([this](api::Table& table) { return answer(table); });
 }
 

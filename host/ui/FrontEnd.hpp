@@ -3,6 +3,7 @@
 
 #include "api/Host.hpp"
 #include "ui/Dialog.hpp"
+#include "ui/StatusLine.hpp"
 
 #include <iosfwd>
 #include <optional>
@@ -15,9 +16,10 @@ namespace host::ui {
 // Prints an alert: notes and questions on `out`, errors on `err` prefixed "Error: ".
 void print_alert(const api::Alert& alert, std::ostream& out, std::ostream& err);
 
-// The terminal in place of the spreadsheet's window: shows the add-in's alerts and answers
-// its dialogs, from given field values when there are any, else with the form when a
-// terminal is at hand, else by accepting the initial values.
+// The terminal in place of the spreadsheet's window: shows the add-in's alerts and its
+// status bar (on `err`, nowhere until set_status_display), and answers its dialogs from
+// given field values when there are any, else with the form when a terminal is at hand,
+// else by accepting the initial values.
 class FrontEnd {
 public:
     FrontEnd(std::ostream& out, std::ostream& err);
@@ -27,6 +29,7 @@ public:
 
     // LABEL -> VALUE pairs for every dialog; later pairs win over earlier ones.
     void set_answers(std::vector<std::pair<std::string, std::string>> answers) { answers_ = std::move(answers); }
+    void set_status_display(StatusDisplay display) { status_.set_display(display); }
     // Where the form reads from; null (the default): no form.
     void set_form_input(std::istream* in) { form_in_ = in; }
 
@@ -48,6 +51,7 @@ private:
     const api::Host* host_ = nullptr;
     std::vector<std::pair<std::string, std::string>> answers_;
     std::istream* form_in_ = nullptr;
+    StatusLine status_;
     std::size_t error_alerts_ = 0;
     std::size_t alerts_ = 0;
     std::size_t dialogs_ = 0;
