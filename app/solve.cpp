@@ -3,6 +3,7 @@
 #include "AddinCommands.hpp"
 #include "Calc.hpp"
 #include "Commands.hpp"
+#include "RunControl.hpp"
 
 #include "excel/CellRef.hpp"
 #include "excel/RangeRef.hpp"
@@ -13,7 +14,7 @@
 
 #include <unistd.h>
 
-#include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -34,6 +35,9 @@ struct SolveOptions {
     std::string output;
     bool in_place = false;
     bool json = false;
+    std::optional<double> time_limit;
+    bool progress = false;
+    bool quiet = false;
     // Flag values by the label of the dialog control they fill, in the dialog's order.
     std::vector<std::pair<std::string, std::string>> flags;
     std::vector<std::string> fields;
@@ -116,14 +120,27 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
             book.set_active_sheet(s);
         }
 
-        Session s(book, fs::path(options.book).filename().string(), session, out, err);
+        // The add-in's notes would break the JSON on standard output.
+        Session s(book, fs::path(options.book).filename().string(), session, options.json ? err : out, err);
+        host::ui::FrontEnd& front = s.front_end();
+        front.set_status_display(options.quiet ? host::ui::StatusDisplay::none
+                                 : isatty(2)   ? host::ui::StatusDisplay::in_place
+                                 : options.progress ? host::ui::StatusDisplay::lines
+                                                    : host::ui::StatusDisplay::none);
+        // The run, its clock and Ctrl-C begin once the dialog is answered.
+        RunControl control(options.time_limit);
+        control.attach(s.host());
+        s.host().set_dialog_handler([&front, &control](host::api::Table& table) {
+            bool ok = front.answer(table);
+            if (ok) control.start();
+            return ok;
+        });
         std::uint64_t evaluations_before = book.evaluation_count();
-        auto start = std::chrono::steady_clock::now();
         s.run("Solve");
-        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        control.finish();
+        double seconds = control.seconds();
         std::uint64_t evaluated = book.evaluation_count() - evaluations_before;
 
-        host::ui::FrontEnd& front = s.front_end();
         if (front.answer_error()) throw UsageError(*front.answer_error());
         if (front.error_alerts() > 0) return report(err, "Solve failed; the workbook was not saved", exit_failed);
         if (front.dialogs() == 0 || front.cancelled()) {
@@ -142,6 +159,12 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
             if (per_write > 0 && evaluated % per_write == 0 && evaluated >= per_write)
                 evaluations = evaluated / per_write - 1;
         }
+        // Every generation evaluates the whole population.
+        std::optional<std::uint64_t> generations;
+        std::uint64_t population = std::strtoull(front.accepted("Population").c_str(), nullptr, 10);
+        if (evaluations && population > 0 && *evaluations % population == 0)
+            generations = *evaluations / population;
+        const char* ended = run_end_name(control.end());
 
         host::io::save(document, target);
 
@@ -159,12 +182,18 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
                     << (v.is_number() ? json_number(v.as_number()) : json_value(v));
             }
             out << "}, \"evaluations\": " << (evaluations ? std::to_string(*evaluations) : "null")
-                << ", \"seconds\": " << json_number(seconds) << ", \"output\": " << json_string(target) << "}\n";
+                << ", \"generations\": " << (generations ? std::to_string(*generations) : "null")
+                << ", \"ended\": " << json_string(ended) << ", \"seconds\": " << json_number(seconds) << ", \"output\": " << json_string(target) << "}\n";
         } else {
             char taken[32];
             std::snprintf(taken, sizeof taken, "%.3f", seconds);
-            out << "Solved in " << taken << " s";
+            out << (control.end() == RunEnd::completed     ? "Solved in "
+                     : control.end() == RunEnd::interrupted ? "Interrupted after "
+                                                            : "Stopped at the time limit after ")
+                << taken << " s";
             if (evaluations) out << " with " << *evaluations << " evaluations";
+            if (generations && control.end() != RunEnd::completed)
+                out << " (" << *generations << " generations); the best point so far was kept";
             out << ".\n";
             for (const CellAddress& c : variables)
                 out << "  " << host::io::cell_key(book, c) << "\t" << json_number(book.value(c).as_number()) << "\n";
@@ -197,7 +226,8 @@ void add_solve_command(CLI::App& ombrix, Outcome& outcome) {
         "the workbook to a new file next to BOOK (BOOK.solved.xlsx). Each flag fills the Solve\n"
         "dialog's control of that name; controls left unset keep the add-in's values (on a terminal\n"
         "with no flags, a form shows them). The add-in checks the entries and reports problems\n"
-        "itself, on standard error; the exit status is then 1.\n\n"
+        "itself, on standard error; the exit status is then 1. Ctrl-C during the run stops it and\n"
+        "keeps and saves the best point found so far; a second Ctrl-C quits at once, saving nothing.\n\n"
         "Example:\n  ombrix solve examples/production.xlsx --var B3:D3 --min B4:D4 --max B5:D5 "
         "--objective B16 --goal maximise");
     solve->add_option("BOOK", state->options.book, "The workbook (.xlsx or .csv)")->required();
@@ -215,7 +245,16 @@ void add_solve_command(CLI::App& ombrix, Outcome& outcome) {
     solve->add_flag("--in-place", state->options.in_place, "Save the solved workbook over BOOK")->excludes(output);
     solve->add_flag("--json", state->options.json,
                     "Print one JSON object: the variable cells' values, the objective cell's value, "
-                    "the number of evaluations, the seconds taken and the file saved");
+                    "the number of evaluations and generations, how the run ended (completed, interrupted, "
+                    "time-limit), the seconds the run took and the file saved");
+    solve->add_option("--time-limit", state->options.time_limit,
+                      "Stop the run after this many seconds, keeping the best point found so far")
+        ->type_name("SECONDS")
+        ->check(CLI::NonNegativeNumber);
+    auto* quiet = solve->add_flag("--quiet", state->options.quiet, "Show no progress");
+    solve->add_flag("--progress", state->options.progress,
+                    "Show progress on standard error even when it is no terminal (one line a second)")
+        ->excludes(quiet);
     add_addin_option(solve, state->options.addin);
     solve->callback([state, solve, &outcome]() {
         state->options.flags.clear();
