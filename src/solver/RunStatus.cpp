@@ -95,6 +95,6 @@ std::string RunStatus::stop_message() const
     char best[32];
     std::snprintf(best, sizeof best, "%g", minimising_ ? -last_.best_value : last_.best_value);
     return "The run was stopped at " + where(last_) + ", after " + std::to_string(last_.done) +
-           " generations; the best point found so far (" + best +
+           (last_.done == 1 ? " generation" : " generations") + "; the best point found so far (" + best +
            ") was kept in the variable cells.";
 }

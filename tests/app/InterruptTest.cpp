@@ -1,5 +1,4 @@
-// `ombrix solve` stopped as a user stops it: Ctrl-C (a real SIGINT to the process) and a
-// time limit.
+// `ombrix solve` stopped as a user stops it: Ctrl-C (a real SIGINT) and a time limit.
 #include "io/Document.hpp"
 
 #include <gtest/gtest.h>
@@ -11,27 +10,19 @@
 
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <vector>
 
 namespace {
 
 namespace fs = std::filesystem;
 
 std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
     std::ostringstream s;
-    s << in.rdbuf();
+    s << std::ifstream(p, std::ios::binary).rdbuf();
     return s.str();
 }
-
-struct Finished {
-    int status = -1;
-    std::string out, err;
-};
 
 class Interrupt : public ::testing::Test {
 protected:
@@ -39,123 +30,98 @@ protected:
         char pattern[] = "/tmp/ombrix-interrupt-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir = pattern;
-        input = dir / "rastrigin.xlsx";
-        fs::copy_file(fs::path(OMBRIX_SOURCE_DIR) / "examples" / "rastrigin.xlsx", input);
-        output = dir / "out.xlsx";
+        fs::copy_file(fs::path(OMBRIX_SOURCE_DIR) / "examples" / "rastrigin.xlsx", dir / "in.xlsx");
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    // Solves the example with these extra flags; once standard error shows each of `waits`
-    // in turn, sends the process a SIGINT.
-    Finished solve(const std::vector<std::string>& flags, const std::vector<std::string>& waits = {}) {
-        std::vector<std::string> args = {OMBRIX_EXE, "solve", input.string(), "--var", "B3:D3", "--min", "B4:D4",
-                                         "--max", "B5:D5", "--objective", "B8", "--goal", "minimise",
-                                         "--json", "-o", output.string()};
+    // Solves the example with these flags, its JSON into `out` and standard error into `err`,
+    // sending a SIGINT each time standard error shows the next of `waits`. The exit status.
+    int solve(const std::vector<std::string>& flags, const std::vector<std::string>& waits = {}) {
+        std::vector<std::string> args = {OMBRIX_EXE, "solve", (dir / "in.xlsx").string(), "-o",
+                                         (dir / "out.xlsx").string(), "--var", "B3:D3", "--min", "B4:D4",
+                                         "--max", "B5:D5", "--objective", "B8", "--json"};
         args.insert(args.end(), flags.begin(), flags.end());
-        int err_pipe[2];
-        if (pipe(err_pipe) != 0) return {};
+        int pipe_fds[2];
+        if (pipe(pipe_fds) != 0) return -1;
         pid_t pid = fork();
         if (pid == 0) {
-            int out = open((dir / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int in = open("/dev/null", O_RDONLY);
-            dup2(in, 0);
-            dup2(out, 1);
-            dup2(err_pipe[1], 2);
-            close(err_pipe[0]);
+            dup2(open("/dev/null", O_RDONLY), 0);
+            dup2(open((dir / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+            dup2(pipe_fds[1], 2);
+            close(pipe_fds[0]);
             std::vector<char*> argv;
             for (std::string& a : args) argv.push_back(a.data());
             argv.push_back(nullptr);
             execv(argv[0], argv.data());
             _exit(127);
         }
-        close(err_pipe[1]);
-        Finished f;
-        std::size_t next = 0;
+        close(pipe_fds[1]);
+        err.clear();
+        std::size_t sent = 0;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        char buffer[4096];
-        for (;;) {
-            pollfd p{err_pipe[0], POLLIN, 0};
-            if (poll(&p, 1, 100) > 0) {
-                ssize_t n = read(err_pipe[0], buffer, sizeof buffer);
-                if (n <= 0) break;
-                f.err.append(buffer, static_cast<std::size_t>(n));
-            }
-            if (next < waits.size() && f.err.find(waits[next]) != std::string::npos) {
-                kill(pid, SIGINT);
-                ++next;
-            }
+        for (char buffer[4096];;) {
+            pollfd p{pipe_fds[0], POLLIN, 0};
+            ssize_t n = poll(&p, 1, 100) > 0 ? read(pipe_fds[0], buffer, sizeof buffer) : 1;
+            if (n <= 0) break;
+            if (p.revents) err.append(buffer, static_cast<std::size_t>(n));
+            if (sent < waits.size() && err.find(waits[sent]) != std::string::npos && kill(pid, SIGINT) == 0) ++sent;
             if (std::chrono::steady_clock::now() > deadline) {
-                ADD_FAILURE() << "still running; standard error so far: " << f.err;
+                ADD_FAILURE() << "still running: " << err;
                 kill(pid, SIGKILL);
                 break;
             }
         }
-        close(err_pipe[0]);
+        close(pipe_fds[0]);
         int rc = 0;
         waitpid(pid, &rc, 0);
-        f.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-        f.out = slurp(dir / "stdout");
-        EXPECT_EQ(next, waits.size()) << f.err;
-        return f;
+        out = slurp(dir / "stdout");
+        EXPECT_EQ(sent, waits.size()) << err;
+        return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
     }
 
-    // The saved variable cells equal the values the command printed.
-    void expect_saved_as_printed(const std::string& json) {
-        host::io::Document saved = host::io::load(output.string());
-        int sheet = saved.workbook.active_sheet();
+    // The run ended so, with at least `least` generations, and the saved variable cells hold
+    // the values printed.
+    void expect_saved(const std::string& ended, long least) {
+        EXPECT_NE(std::string::npos, out.find("\"ended\": \"" + ended + "\"")) << out;
+        std::size_t at = out.find("\"generations\": ");
+        EXPECT_LE(least, at == std::string::npos ? -1 : std::strtol(out.c_str() + at + 15, nullptr, 10)) << out;
+        host::io::Document saved = host::io::load((dir / "out.xlsx").string());
         for (int col = 1; col <= 3; ++col) {
             std::string key = std::string("\"Rastrigin!") + char('A' + col) + "3\": ";
-            std::size_t at = json.find(key);
-            ASSERT_NE(at, std::string::npos) << key << json;
-            const host::engine::Value& v = saved.workbook.value({sheet, 2, col});
-            ASSERT_TRUE(v.is_number());
-            EXPECT_EQ(std::strtod(json.c_str() + at + key.size(), nullptr), v.as_number()) << key;
+            ASSERT_NE(out.find(key), std::string::npos) << key << out;
+            EXPECT_EQ(std::strtod(out.c_str() + out.find(key) + key.size(), nullptr),
+                      saved.workbook.value({saved.workbook.active_sheet(), 2, col}).as_number()) << key;
         }
     }
 
-    static long generations(const std::string& json) {
-        std::size_t at = json.find("\"generations\": ");
-        return at == std::string::npos ? -1 : std::strtol(json.c_str() + at + 15, nullptr, 10);
-    }
-
-    fs::path dir, input, output;
+    fs::path dir;
+    std::string out, err;
 };
 
 TEST_F(Interrupt, CtrlCStopsTheRunAndSavesTheBestSoFar) {
-    Finished f = solve({"--generations", "10000000", "--trials", "1", "--progress"}, {"Ombrix: trial 1 of 1"});
-    EXPECT_EQ(0, f.status) << f.err;
-    EXPECT_NE(std::string::npos, f.out.find("\"ended\": \"interrupted\"")) << f.out;
-    EXPECT_LT(0, generations(f.out)) << f.out;
-    EXPECT_LT(generations(f.out), 10000000) << f.out;
-    EXPECT_NE(std::string::npos, f.err.find("best point found so far")) << f.err;
-    expect_saved_as_printed(f.out);
+    EXPECT_EQ(0, solve({"--generations", "10000000", "--trials", "1", "--progress"}, {"Ombrix: trial 1 of 1"})) << err;
+    expect_saved("interrupted", 1);
+    EXPECT_NE(std::string::npos, err.find("best point found so far")) << err;
 }
 
 TEST_F(Interrupt, ASecondCtrlCQuitsAtOnceSavingNothing) {
-    const std::string before = slurp(input);
-    // Generations of this size take long enough for the second Ctrl-C to land inside one.
-    Finished f = solve({"--population", "400000", "--generations", "1000", "--progress"},
-                       {"Ombrix: trial 1 of 2", "ombrix: stopping"});
-    EXPECT_EQ(130, f.status) << f.err;
-    EXPECT_NE(std::string::npos, f.err.find("nothing was saved")) << f.err;
-    EXPECT_EQ("", f.out);
-    EXPECT_FALSE(fs::exists(output));
-    EXPECT_EQ(before, slurp(input));
+    const std::string before = slurp(dir / "in.xlsx");
+    // Generations this big take long enough for the second Ctrl-C to land inside one.
+    EXPECT_EQ(130, solve({"--population", "400000", "--progress"}, {"Ombrix: trial", "ombrix: stopping"})) << err;
+    EXPECT_NE(std::string::npos, err.find("nothing was saved")) << err;
+    EXPECT_EQ("", out);
+    EXPECT_FALSE(fs::exists(dir / "out.xlsx"));
+    EXPECT_EQ(before, slurp(dir / "in.xlsx"));
 }
 
 TEST_F(Interrupt, TheTimeLimitStopsTheRun) {
-    Finished f = solve({"--generations", "10000000", "--time-limit", "0.3"});
-    EXPECT_EQ(0, f.status) << f.err;
-    EXPECT_NE(std::string::npos, f.out.find("\"ended\": \"time-limit\"")) << f.out;
-    EXPECT_LT(0, generations(f.out)) << f.out;
-    expect_saved_as_printed(f.out);
-
-    // No time at all: no point is evaluated and the starting values stay.
-    f = solve({"--time-limit", "0", "--quiet"});
-    EXPECT_EQ(0, f.status) << f.err;
-    EXPECT_EQ(0, generations(f.out)) << f.out;
-    EXPECT_NE(std::string::npos, f.out.find("\"Rastrigin!B3\": 2.5, \"Rastrigin!C3\": 2.5")) << f.out;
-    EXPECT_EQ("", f.err.substr(0, f.err.find("The run was stopped before any point"))) << "no progress with --quiet";
+    EXPECT_EQ(0, solve({"--generations", "10000000", "--time-limit", "0.3"})) << err;
+    expect_saved("time-limit", 1);
+    // No time at all: no point is evaluated, the starting values stay, --quiet shows nothing.
+    EXPECT_EQ(0, solve({"--time-limit", "0", "--quiet"})) << err;
+    expect_saved("time-limit", 0);
+    EXPECT_NE(std::string::npos, out.find("\"Rastrigin!B3\": 2.5, \"Rastrigin!C3\": 2.5")) << out;
+    EXPECT_EQ(0u, err.find("The run was stopped before any point")) << err;
 }
 
 } // namespace
