@@ -69,7 +69,7 @@ TEST_F(Progress, OneTextPerGenerationThenTheBarIsGivenBackAlsoAfterAFailure)
 
     texts.clear();
     formula("D1", "=SQRT(2-A1)");
-    EXPECT_EQ("Failed to get cell value as double", solve_message());
+    EXPECT_EQ(0u, solve_message().find("Failed to get cell value as double"));
     EXPECT_TRUE(texts.size() >= 2 && texts.front() && !texts.back());
     EXPECT_EQ(std::nullopt, host->status());
 }
