@@ -56,6 +56,19 @@ const Table* Host::name_value(std::string_view name) const {
     return it == names_.end() ? nullptr : &it->second;
 }
 
+void Host::record_write(const std::vector<std::pair<engine::CellAddress, engine::Value>>& cells) {
+    ++activity_.writes;
+    wrote_since_read_ = true;
+    for (const auto& cell : cells)
+        if (written_.insert(cell.first).second) activity_.written.push_back(cell.first);
+}
+
+void Host::record_read(const engine::CellAddress& cell) {
+    if (!wrote_since_read_) return;
+    wrote_since_read_ = false;
+    ++activity_.read_after_write[cell];
+}
+
 void set_current_host(Host* host) { current = host; }
 Host* current_host() { return current; }
 
