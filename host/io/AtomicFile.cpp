@@ -75,28 +75,40 @@ extern "C" void remove_pending_temp(int signal_number) {
     ::raise(signal_number);
 }
 
-// Removes the temporary file on SIGINT/SIGTERM for the life of the object, then puts the
-// previous handlers back.
-class TempGuard {
+// Creates the temporary file (mkstemp) and removes it on SIGINT/SIGTERM for the life of the
+// object, then puts the previous handlers back.
+class TempFile {
 public:
-    explicit TempGuard(const std::string& temp) {
-        std::size_t n = std::min(temp.size(), sizeof pending_temp - 1);
-        std::memcpy(pending_temp, temp.data(), n);
-        pending_temp[n] = '\0';
+    explicit TempFile(std::string& pattern) {
         struct sigaction action {};
         action.sa_handler = remove_pending_temp;
         sigemptyset(&action.sa_mask);
         ::sigaction(SIGINT, &action, &old_int_);
         ::sigaction(SIGTERM, &action, &old_term_);
-        pending = 1;
+        // Held back until the file's name is known to the handler.
+        sigset_t signals, previous;
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGINT);
+        sigaddset(&signals, SIGTERM);
+        ::sigprocmask(SIG_BLOCK, &signals, &previous);
+        fd = ::mkstemp(&pattern[0]);
+        if (fd >= 0 && pattern.size() < sizeof pending_temp) {
+            std::memcpy(pending_temp, pattern.c_str(), pattern.size() + 1);
+            pending = 1;
+        }
+        int saved = errno;
+        ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+        errno = saved;
     }
-    ~TempGuard() {
+    ~TempFile() {
         pending = 0;
         ::sigaction(SIGINT, &old_int_, nullptr);
         ::sigaction(SIGTERM, &old_term_, nullptr);
     }
-    TempGuard(const TempGuard&) = delete;
-    TempGuard& operator=(const TempGuard&) = delete;
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    int fd = -1;
 
 private:
     struct sigaction old_int_ {}, old_term_ {};
@@ -121,9 +133,9 @@ void write_file_atomically(const std::string& path, const std::string& bytes) {
     auto failure = [&](const char* what) {
         return IoError(path, std::string("cannot save: ") + what + ": " + std::strerror(errno));
     };
-    int fd = ::mkstemp(&temp[0]);
+    TempFile file(temp);
+    const int fd = file.fd;
     if (fd < 0) throw failure("cannot create a temporary file in the target's directory");
-    TempGuard guard(temp);
     auto give_up = [&](const char* what) {
         IoError error = failure(what);
         ::close(fd);
