@@ -2,6 +2,7 @@
 #include "AddinCommands.hpp"
 #include "Calc.hpp"
 #include "Commands.hpp"
+#include "SolveChecks.hpp"
 
 #include "io/Document.hpp"
 #include "io/IoError.hpp"
@@ -127,11 +128,17 @@ int run_command(const RunOptions& options, std::ostream& out, std::ostream& err)
                 throw UsageError("the workbook has no sheet \"" + options.sheet + "\"");
         }
 
+        // Solve run by name gets the same refusals as `ombrix solve`.
+        if (fold_case(options.name) == "solve")
+            session.vet_dialog = [book](const host::ui::FrontEnd& front) {
+                return solve_refusal(*book, front.accepted("Var Vector"), front.accepted("Function Cell"));
+            };
         Session s(*book, book_name, session, out, err);
         if (!s.addin().exports(options.name))
             throw UsageError("the add-in exports no command \"" + options.name + "\"");
         s.run(options.name);
         if (s.front_end().answer_error()) throw UsageError(*s.front_end().answer_error());
+        if (s.refusal()) throw UsageError(*s.refusal() + "; nothing was run or saved");
         if (s.front_end().error_alerts() > 0) {
             if (document) err << "ombrix: the workbook was not saved\n";
             return exit_failed;

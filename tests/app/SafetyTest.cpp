@@ -101,6 +101,7 @@ TEST_F(Safety, RefusedRequestsWriteNothing) {
     } cases[] = {
         {"solve BOOK --var Vars!B10 --min Vars!C2 --max Vars!D2 --objective Vars!F2", "Vars!B10 holds a formula (=B2*2)"},
         {"solve BOOK" + vars + " --objective Vars!B3", "objective cell Vars!B3 is one of the variable cells"},
+        {"run Solve BOOK --field \"Var Vector=Vars!B10\" --field \"Function Cell=Vars!F2\"", "Vars!B10 holds a formula"},
         {"solve BOOK" + vars + " --objective Vars!F3", "Vars!F3 is blank, so it does not depend"},
         {"solve BOOK" + vars + " --objective Vars!G2", "Vars!G2 holds a constant"},
         {"solve BOOK" + vars + " --objective Vars!F4", "Vars!F4 does not depend on any variable cell"},
