@@ -207,7 +207,9 @@ void add_solve_command(CLI::App& ombrix, Outcome& outcome) {
         "the workbook to a new file next to BOOK (BOOK.solved.xlsx). Each flag fills the Solve\n"
         "dialog's control of that name; controls left unset keep the add-in's values (on a terminal\n"
         "with no flags, a form shows them). The add-in checks the entries and reports problems\n"
-        "itself, on standard error; the exit status is then 1.\n\n"
+        "itself, on standard error; the exit status is then 1. Refused before the run, with status 2\n"
+        "and nothing written: variable cells holding formulas, an objective that is a variable or\n"
+        "does not depend on them, and an output that cannot be saved (see ombrix --help).\n\n"
         "Example:\n  ombrix solve examples/production.xlsx --var B3:D3 --min B4:D4 --max B5:D5 "
         "--objective B16 --goal maximise");
     solve->add_option("BOOK", state->options.book, "The workbook (.xlsx or .csv)")->required();

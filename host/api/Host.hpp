@@ -164,6 +164,7 @@ private:
     Allocations allocations_;
     CellActivity activity_;
     std::set<engine::CellAddress> written_;
+    std::vector<engine::CellAddress> last_write_;
     bool wrote_since_read_ = false;
     // Reused by writes so that a round trip does not allocate.
     std::vector<std::pair<engine::CellAddress, engine::Value>> pending_;
