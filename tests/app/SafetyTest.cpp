@@ -11,7 +11,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <charconv>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -136,7 +135,7 @@ TEST_F(Safety, RefusedRequestsWriteNothing) {
     EXPECT_EQ(slurp(dir / "readonly.xlsx"), "keep");
 }
 
-// The number after "KEY": in a JSON text.
+// The text of the value after "KEY": in a JSON text.
 std::string json_field(const std::string& json, const std::string& key) {
     std::smatch m;
     if (!std::regex_search(json, m, std::regex("\"" + key + "\": ([^,}]*)"))) return "";
@@ -159,25 +158,13 @@ TEST_F(Safety, SolvesTheNamedCellsOnTheirOwnSheets) {
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.out.find("\"variables\": {\"Vars!B2\": "), std::string::npos) << r.out;
         EXPECT_NE(r.out.find("\"objective\": {\"" + c.objective + "\": "), std::string::npos) << r.out;
-        std::string evaluations = json_field(r.out, "evaluations");
-        EXPECT_GE(std::atoi(evaluations.c_str()), 8 * 4) << r.out;
+        EXPECT_EQ(json_field(r.out, "evaluations"), "32") << "8 a generation, 4 generations: " << r.out;
 
         host::io::Document saved = host::io::load(out);
         host::engine::Workbook& b = saved.workbook;
         EXPECT_TRUE(b.is_formula({0, 3, 1})) << "Front!B4 keeps its formula";
         EXPECT_TRUE(b.is_formula({1, 9, 1})) << "Vars!B10 keeps its formula";
         EXPECT_EQ(b.value({0, 1, 1}), Value::text("label"));
-        // Every number printed is the shortest text that reads back as the value saved.
-        std::smatch m;
-        std::string printed = r.out;
-        for (int k = 0; k < 3; ++k) {
-            ASSERT_TRUE(std::regex_search(printed, m, std::regex("\"Vars!B([234])\": (-?[0-9.e+-]+)")));
-            double value = b.value({1, std::stoi(m[1]) - 1, 1}).as_number();
-            char shortest[40];
-            *std::to_chars(shortest, shortest + 39, value, std::chars_format::general).ptr = '\0';
-            EXPECT_EQ(m[2].str(), shortest);
-            printed = m.suffix();
-        }
         fs::remove(out);
     }
 }
