@@ -6,12 +6,14 @@
 // alerts and dialogs, and where a changed workbook is saved.
 
 #include "AddinLoader.hpp"
+#include "BookFiles.hpp"
 #include "api/Host.hpp"
 #include "engine/Workbook.hpp"
 #include "ui/FrontEnd.hpp"
 
 #include <CLI/CLI.hpp>
 
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <optional>
@@ -27,16 +29,13 @@ constexpr int exit_ok = 0;
 constexpr int exit_failed = 1;
 constexpr int exit_usage = 2;
 
-// A mistake on the command line found before or while the add-in runs.
-class UsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
 struct SessionOptions {
     std::string addin;   // empty: AddinLoader::find_default()
     std::vector<std::pair<std::string, std::string>> answers;
     std::istream* form_input = nullptr;   // the dialog form reads here; null: no form
+    // Looks at each accepted dialog before the add-in acts on it: a reason to refuse it
+    // cancels the dialog and is kept in Session::refusal().
+    std::function<std::optional<std::string>(const host::ui::FrontEnd&)> vet_dialog;
 };
 
 // The add-in opened in a host over a workbook, for the life of the object. The session is
@@ -52,12 +51,15 @@ public:
     AddinLoader& addin() { return *loader_; }
     // Runs an exported command; the add-in's alerts are shown as they come.
     int run(const std::string& command) { return loader_->run(command); }
+    // Why a dialog was refused by SessionOptions::vet_dialog, if one was.
+    const std::optional<std::string>& refusal() const { return refusal_; }
 
 private:
     host::api::Host host_;
     host::api::CurrentHost current_;
     host::ui::FrontEnd front_end_;
     std::unique_ptr<AddinLoader> loader_;
+    std::optional<std::string> refusal_;
 };
 
 // One exported command run on an empty workbook or on a book, which is saved afterwards
@@ -92,7 +94,8 @@ int report(std::ostream& err, const std::string& message, int status);
 // status for it; file_prefix goes before the text of a failure to read or write the workbook.
 int report_current_exception(std::ostream& err, const std::string& file_prefix);
 
-// A number with 17 significant digits, as JSON (null for a value that is not finite).
+// A number in the shortest form that reads back the same, as JSON (null for a value that is
+// not finite).
 std::string json_number(double x);
 
 // The subcommands that run the add-in; each adds itself to the program.

@@ -15,6 +15,8 @@ AddinLoader::AddinLoader(const std::string& path) : path_(path) {
     std::error_code ec;
     fs::path absolute = fs::absolute(path, ec);
     if (!ec) path_ = absolute.lexically_normal().string();
+    if (fs::is_directory(path_, ec))
+        throw AddinError("cannot load the add-in " + path + ": it is a directory; give the module file in it");
     if (!fs::is_regular_file(path_, ec))
         throw AddinError("cannot load the add-in " + path + ": no such file");
     // A path with a slash is taken as is: dlopen does not search the library path for it.

@@ -2,6 +2,7 @@
 #include "AddinCommands.hpp"
 #include "Calc.hpp"
 #include "Commands.hpp"
+#include "SolveChecks.hpp"
 
 #include "io/Document.hpp"
 #include "io/IoError.hpp"
@@ -26,6 +27,12 @@ Session::Session(host::engine::Workbook& workbook, const std::string& book_name,
     front_end_.attach(host_);
     front_end_.set_answers(options.answers);
     front_end_.set_form_input(options.form_input);
+    if (options.vet_dialog)
+        host_.set_dialog_handler([this, vet = options.vet_dialog](host::api::Table& table) {
+            if (!front_end_.answer(table)) return false;
+            refusal_ = vet(front_end_);
+            return !refusal_;
+        });
     loader_ = std::make_unique<AddinLoader>(options.addin.empty() ? AddinLoader::find_default() : options.addin);
     host_.set_module_path(loader_->path());
     // Registering a procedure the module does not export fails, as in the spreadsheet.
@@ -92,9 +99,7 @@ int report_current_exception(std::ostream& err, const std::string& file_prefix) 
 
 std::string json_number(double x) {
     if (!std::isfinite(x)) return "null";
-    char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "%.17g", x);
-    return buffer;
+    return host::engine::format_number(x);
 }
 
 int run_command(const RunOptions& options, std::ostream& out, std::ostream& err) {
@@ -111,27 +116,29 @@ int run_command(const RunOptions& options, std::ostream& out, std::ostream& err)
         std::string target;
         if (!options.book.empty()) {
             target = output_path(options.book, options.output, options.in_place, options.suffix);
-            document = host::io::load(options.book);
-            for (const std::string& w : document->warnings) err << w << "\n";
+            document = open_book(options.book, options.sheet, err);
+            check_save(*document, target, !options.sheet.empty());
             book = &document->workbook;
             book_name = fs::path(options.book).filename().string();
         } else {
             if (!options.output.empty() || options.in_place)
                 throw UsageError("--output and --in-place need a workbook");
             blank.add_sheet("Sheet1");
-        }
-        book->recalculate_all();
-        if (!options.sheet.empty()) {
-            int s = book->find_sheet(options.sheet);
-            if (s < 0) throw UsageError("the workbook has no sheet \"" + options.sheet + "\"");
-            book->set_active_sheet(s);
+            if (!options.sheet.empty() && find_sheet(blank, options.sheet) < 0)
+                throw UsageError("the workbook has no sheet \"" + options.sheet + "\"");
         }
 
+        // Solve run by name gets the same refusals as `ombrix solve`.
+        if (fold_case(options.name) == "solve")
+            session.vet_dialog = [book](const host::ui::FrontEnd& front) {
+                return solve_refusal(*book, front.accepted("Var Vector"), front.accepted("Function Cell"));
+            };
         Session s(*book, book_name, session, out, err);
         if (!s.addin().exports(options.name))
             throw UsageError("the add-in exports no command \"" + options.name + "\"");
         s.run(options.name);
         if (s.front_end().answer_error()) throw UsageError(*s.front_end().answer_error());
+        if (s.refusal()) throw UsageError(*s.refusal() + "; nothing was run or saved");
         if (s.front_end().error_alerts() > 0) {
             if (document) err << "ombrix: the workbook was not saved\n";
             return exit_failed;

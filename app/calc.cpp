@@ -1,3 +1,5 @@
+#include "AddinCommands.hpp"
+#include "BookFiles.hpp"
 #include "Calc.hpp"
 #include "Commands.hpp"
 
@@ -10,11 +12,42 @@
 
 namespace app {
 
+namespace {
+
+// The length of the valid UTF-8 sequence at text[i], 0 if there is none.
+std::size_t utf8_length(const std::string& text, std::size_t i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    std::size_t n = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (n == 0 || i + n > text.size()) return 0;
+    for (std::size_t k = 1; k < n; ++k)
+        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
+    unsigned char second = static_cast<unsigned char>(text[i + 1 < text.size() ? i + 1 : i]);
+    // Overlong forms, surrogates and code points past U+10FFFF.
+    if ((c == 0xE0 && second < 0xA0) || (c == 0xED && second >= 0xA0) || (c == 0xF0 && second < 0x90) ||
+        (c == 0xF4 && second >= 0x90))
+        return 0;
+    return n;
+}
+
+} // namespace
+
 std::string json_string(const std::string& text) {
     static const char digits[] = "0123456789abcdef";
     std::string out = "\"";
-    for (char ch : text) {
-        unsigned char c = static_cast<unsigned char>(ch);
+    for (std::size_t i = 0; i < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80) {
+            std::size_t n = utf8_length(text, i);
+            if (n == 0) {
+                out += "\xEF\xBF\xBD";   // U+FFFD REPLACEMENT CHARACTER
+                ++i;
+            } else {
+                out.append(text, i, n);
+                i += n;
+            }
+            continue;
+        }
+        ++i;
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
@@ -32,6 +65,21 @@ std::string json_string(const std::string& text) {
         }
     }
     return out + "\"";
+}
+
+std::string escaped_line(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        default: out += c;
+        }
+    }
+    return out;
 }
 
 std::string json_value(const host::engine::Value& value) {
@@ -59,10 +107,9 @@ std::string plain_value(const host::engine::Value& value) {
 
 int run_calc(const CalcOptions& options, std::ostream& out, std::ostream& err) {
     try {
-        host::io::Document document = host::io::load(options.book);
+        host::io::Document document = open_book(options.book, options.sheet, err);
         host::engine::Workbook& book = document.workbook;
-        book.recalculate_all();
-        for (const std::string& warning : document.warnings) err << warning << "\n";
+        if (!options.output.empty()) check_save(document, options.output, !options.sheet.empty());
         for (const std::string& warning : host::io::diagnostic_warnings(options.book, book))
             err << warning << "\n";
 
@@ -77,7 +124,7 @@ int run_calc(const CalcOptions& options, std::ostream& out, std::ostream& err) {
                 if (options.json) {
                     out << (first ? "\n  " : ",\n  ") << json_string(key) << ": " << json_value(value);
                 } else {
-                    out << key << "\t" << plain_value(value) << "\n";
+                    out << escaped_line(key) << "\t" << escaped_line(plain_value(value)) << "\n";
                 }
                 first = false;
             });
@@ -87,14 +134,12 @@ int run_calc(const CalcOptions& options, std::ostream& out, std::ostream& err) {
 
         if (!options.output.empty()) host::io::save(document, options.output);
         return 0;
-    } catch (const host::io::IoError& e) {   // names its file itself
-        err << "ombrix: " << e.what() << "\n";
     } catch (const std::bad_alloc&) {
         err << "ombrix: " << options.book << ": not enough memory to load and recalculate it\n";
-    } catch (const std::exception& e) {
-        err << "ombrix: " << options.book << ": " << e.what() << "\n";
+        return 1;
+    } catch (...) {
+        return report_current_exception(err, options.book + ": ");
     }
-    return 1;
 }
 
 void add_calc_command(CLI::App& ombrix, Outcome& outcome) {
@@ -111,6 +156,8 @@ void add_calc_command(CLI::App& ombrix, Outcome& outcome) {
                      "Save the recalculated workbook to FILE (.xlsx, or .csv for the active sheet); "
                      "the file is replaced atomically")
         ->type_name("FILE");
+    calc->add_option("--sheet", options->sheet, "The sheet a .csv output holds (its name in any case)")
+        ->type_name("NAME");
     calc->add_flag("--json", options->json,
                    "Print one JSON object: keys \"Sheet!A1\", values a number, a string, "
                    "true/false or {\"error\": \"#DIV/0!\"}");

@@ -14,6 +14,9 @@ int main(int argc, char** argv) {
         "ombrix: a genetic-algorithm optimiser for spreadsheet models, with its own workbook "
         "engine for .xlsx and .csv files.\nRun `ombrix COMMAND --help` for a command's options.",
         "ombrix");
+    ombrix.footer("Exit status: 0 done; 1 the add-in reported an error, or a file could not be read or\n"
+                  "written; 2 a usage error (unknown command or flag, bad or conflicting values, a request\n"
+                  "the command refuses), nothing run or written.");
     ombrix.require_subcommand(1);
     app::Outcome outcome;
     app::add_solve_command(ombrix, outcome);
@@ -23,10 +26,21 @@ int main(int argc, char** argv) {
     app::add_menu_command(ombrix, outcome);
     app::add_run_command(ombrix, outcome);
     app::add_calc_command(ombrix, outcome);
+    if (argc > 1 && argv[1][0] != '-') {
+        bool known = false;
+        for (const CLI::App* command : ombrix.get_subcommands([](CLI::App*) { return true; }))
+            known = known || command->check_name(argv[1]);
+        if (!known) {
+            std::cerr << "ombrix: unknown command '" << argv[1] << "' (ombrix --help lists them)\n";
+            return app::exit_usage;
+        }
+    }
     try {
         ombrix.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return ombrix.exit(e);
+        // Help is not an error; every mistake on the command line has the one usage status.
+        int status = ombrix.exit(e);
+        return status == 0 ? 0 : app::exit_usage;
     } catch (const std::bad_alloc&) {
         const std::vector<CLI::App*> chosen = ombrix.get_subcommands();
         std::cerr << "ombrix: not enough memory to finish "

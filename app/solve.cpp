@@ -5,8 +5,8 @@
 #include "Commands.hpp"
 #include "RunControl.hpp"
 
-#include "excel/CellRef.hpp"
-#include "excel/RangeRef.hpp"
+#include "SolveChecks.hpp"
+
 #include "io/Document.hpp"
 #include "io/IoError.hpp"
 #include "ui/Dialog.hpp"
@@ -54,7 +54,7 @@ const FlagLabel solve_flags[] = {
     {"--min", "Min Vector", "Cells holding each variable's minimum, as many as the variables"},
     {"--max", "Max Vector", "Cells holding each variable's maximum"},
     {"--objective", "Function Cell", "The cell whose value is optimised, e.g. B16"},
-    {"--goal", "Goal:", "maximise or minimise (any case)"},
+    {"--goal", "Goal:", "maximise or minimise (any case; also maximize, minimize)"},
     {"--seed", "Seed", "Seed of the random engine (a whole number, default 233)"},
     {"--population", "Population", "Chromosomes per generation (default 50)"},
     {"--generations", "Generations", "Generations per trial (default 100)"},
@@ -63,62 +63,115 @@ const FlagLabel solve_flags[] = {
     {"--mutation", "Mutation Rate", "Probability that a bit flips, 0 to 1 (default 0.03125)"},
 };
 
-// The cells a reference text names on the active sheet (the add-in ignores book and sheet
-// names, so the host does too).
-std::vector<CellAddress> cells_of(const std::string& text, int sheet) {
-    std::vector<CellAddress> cells;
-    excel::RangeRef range;
-    if (!excel::RangeRef::coerce_to_range(text, range)) return cells;
-    for (int y = range.first.y; y < range.end.y; ++y)
-        for (int x = range.first.x; x < range.end.x; ++x)
-            cells.push_back(CellAddress{sheet, y, x});
-    return cells;
+// The dialog's answers from the flags and --field, in that order; refuses a label the Solve
+// dialog does not have and a control given twice.
+std::vector<std::pair<std::string, std::string>> answers_of(const SolveOptions& options) {
+    std::vector<std::pair<std::string, std::string>> answers = options.flags;
+    for (const std::string& f : options.fields) answers.push_back(host::ui::split_field(f));
+    std::string labels;
+    for (const FlagLabel& f : solve_flags) labels += std::string(labels.empty() ? "" : ", ") + f.label;
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+        std::string key = host::ui::label_key(answers[i].first);
+        const FlagLabel* flag = nullptr;
+        for (const FlagLabel& f : solve_flags)
+            if (host::ui::label_key(f.label) == key) flag = &f;
+        if (flag == nullptr)
+            throw UsageError("the Solve dialog has no field \"" + answers[i].first + "\" (its fields: " + labels + ")");
+        auto source = [&](std::size_t k) {
+            return k < options.flags.size() ? std::string(flag->flag)
+                                            : "--field \"" + options.fields[k - options.flags.size()] + "\"";
+        };
+        for (std::size_t j = 0; j < i; ++j)
+            if (host::ui::label_key(answers[j].first) == key)
+                throw UsageError(std::string(flag->label) + " is given twice, by " + source(j) + " and by " + source(i) +
+                                 "; give it once");
+        // Either spelling of the goal.
+        std::string& value = answers[i].second;
+        if (key == host::ui::label_key("Goal:")) {
+            std::string folded = fold_case(value);
+            if (folded == "maximize" || folded == "minimize") value.replace(value.size() - 2, 1, "s");
+        }
+    }
+    return answers;
 }
 
-// Formula evaluations that one write of these cells (unchanged) costs: every formula that
-// depends on them is computed once.
-std::uint64_t evaluations_per_write(host::engine::Workbook& book, const std::vector<CellAddress>& cells) {
-    std::vector<std::pair<CellAddress, Value>> same;
-    for (const CellAddress& c : cells) same.emplace_back(c, book.value(c));
-    std::uint64_t before = book.evaluation_count();
-    book.set_values(same);
-    book.recalculate();
-    return book.evaluation_count() - before;
+// What a run did, from the host's record of the add-in's writes and reads: the cells it
+// solved (every cell it wrote), the cell it evaluated after each write and how often.
+struct SolveReport {
+    std::vector<CellAddress> variables;
+    std::optional<CellAddress> objective;
+    std::uint64_t evaluations = 0;
+    std::optional<std::uint64_t> generations;
+    RunEnd end = RunEnd::completed;
+    double seconds = 0;
+};
+
+SolveReport report_of(const host::api::CellActivity& activity, double seconds) {
+    SolveReport report;
+    report.variables = activity.written;
+    for (const auto& [cell, count] : activity.read_after_write)
+        if (count > report.evaluations) {
+            report.objective = cell;
+            report.evaluations = count;
+        }
+    report.seconds = seconds;
+    return report;
+}
+
+std::string shown(const Value& v) { return v.is_number() ? json_number(v.as_number()) : v.to_string(); }
+
+void print_json(std::ostream& out, const host::engine::Workbook& book, const SolveReport& r,
+                const std::string& saved) {
+    auto json_cell = [&](const CellAddress& c) {
+        const Value& v = book.value(c);
+        return json_string(host::io::cell_key(book, c)) + ": " +
+               (v.is_number() ? json_number(v.as_number()) : json_value(v));
+    };
+    out << "{\"variables\": {";
+    for (std::size_t i = 0; i < r.variables.size(); ++i) out << (i ? ", " : "") << json_cell(r.variables[i]);
+    out << "}, \"objective\": {" << (r.objective ? json_cell(*r.objective) : "") << "}, \"evaluations\": "
+        << r.evaluations << ", \"generations\": " << (r.generations ? std::to_string(*r.generations) : "null")
+        << ", \"ended\": " << json_string(run_end_name(r.end)) << ", \"seconds\": " << json_number(r.seconds)
+        << ", \"output\": " << (saved.empty() ? "null" : json_string(saved)) << "}\n";
+}
+
+void print_plain(std::ostream& out, const host::engine::Workbook& book, const SolveReport& r) {
+    char taken[32];
+    std::snprintf(taken, sizeof taken, "%.3f", r.seconds);
+    out << (r.end == RunEnd::completed     ? "Solved in "
+            : r.end == RunEnd::interrupted ? "Interrupted after "
+                                           : "Stopped at the time limit after ")
+        << taken << " s with " << r.evaluations << " evaluations";
+    if (r.generations && r.end != RunEnd::completed)
+        out << " (" << *r.generations << " generations); the best point so far was kept";
+    out << ".\n";
+    for (const CellAddress& c : r.variables)
+        out << "  " << escaped_line(host::io::cell_key(book, c)) << "\t" << escaped_line(shown(book.value(c))) << "\n";
+    if (r.objective)
+        out << "Objective " << escaped_line(host::io::cell_key(book, *r.objective)) << "\t"
+            << escaped_line(shown(book.value(*r.objective))) << "\n";
 }
 
 int run_solve(const SolveOptions& options, std::istream* form_input, std::ostream& out, std::ostream& err) {
     try {
         SessionOptions session;
         session.addin = options.addin;
-        session.answers = options.flags;
-        for (const std::string& f : options.fields) session.answers.push_back(host::ui::split_field(f));
-        // A label the Solve dialog does not have is a mistake worth stopping for before anything runs.
-        for (const auto& answer : session.answers) {
-            bool known = false;
-            std::string labels;
-            for (const FlagLabel& f : solve_flags) {
-                known = known || host::ui::label_key(f.label) == host::ui::label_key(answer.first);
-                labels += std::string(labels.empty() ? "" : ", ") + f.label;
-            }
-            if (!known)
-                throw UsageError("the Solve dialog has no field \"" + answer.first + "\" (its fields: " + labels + ")");
-        }
+        session.answers = answers_of(options);
         if (session.answers.empty()) session.form_input = form_input;
 
+        // Everything that would make the run pointless or its result unsaveable is refused
+        // before it starts.
         std::string target = output_path(options.book, options.output, options.in_place, "solved");
-        host::io::Document document = host::io::load(options.book);
-        for (const std::string& w : document.warnings) err << w << "\n";
+        host::io::Document document = open_book(options.book, options.sheet, err);
+        check_save(document, target, !options.sheet.empty());
         host::engine::Workbook& book = document.workbook;
-        book.recalculate_all();
-        if (!options.sheet.empty()) {
-            int s = book.find_sheet(options.sheet);
-            if (s < 0) {
-                std::string names;
-                for (const std::string& n : book.sheet_names()) names += (names.empty() ? "" : ", ") + n;
-                throw UsageError("the workbook has no sheet \"" + options.sheet + "\" (its sheets: " + names + ")");
-            }
-            book.set_active_sheet(s);
-        }
+        // The run, its clock and Ctrl-C begin once the dialog is answered and accepted.
+        RunControl control(options.time_limit);
+        session.vet_dialog = [&book, &control](const host::ui::FrontEnd& front) {
+            auto refusal = solve_refusal(book, front.accepted("Var Vector"), front.accepted("Function Cell"));
+            if (!refusal) control.start();
+            return refusal;
+        };
 
         // The add-in's notes would break the JSON on standard output.
         Session s(book, fs::path(options.book).filename().string(), session, options.json ? err : out, err);
@@ -127,83 +180,44 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
                                  : isatty(2)   ? host::ui::StatusDisplay::in_place
                                  : options.progress ? host::ui::StatusDisplay::lines
                                                     : host::ui::StatusDisplay::none);
-        // The run, its clock and Ctrl-C begin once the dialog is answered.
-        RunControl control(options.time_limit);
         control.attach(s.host());
-        s.host().set_dialog_handler([&front, &control](host::api::Table& table) {
-            bool ok = front.answer(table);
-            if (ok) control.start();
-            return ok;
-        });
-        std::uint64_t evaluations_before = book.evaluation_count();
         s.run("Solve");
         control.finish();
         double seconds = control.seconds();
-        std::uint64_t evaluated = book.evaluation_count() - evaluations_before;
 
         if (front.answer_error()) throw UsageError(*front.answer_error());
+        if (s.refusal()) throw UsageError(*s.refusal() + "; nothing was solved or saved");
         if (front.error_alerts() > 0) return report(err, "Solve failed; the workbook was not saved", exit_failed);
         if (front.dialogs() == 0 || front.cancelled()) {
             err << "Solve was cancelled; the workbook was not saved.\n";
             return exit_ok;
         }
 
-        int sheet = book.active_sheet();
-        std::vector<CellAddress> variables = cells_of(front.accepted("Var Vector"), sheet);
-        std::vector<CellAddress> objective = cells_of(front.accepted("Function Cell"), sheet);
-        // Each candidate is one write of the variable cells and the recalculation it starts;
-        // the last write puts the best point back.
-        std::optional<std::uint64_t> evaluations;
-        if (!variables.empty()) {
-            std::uint64_t per_write = evaluations_per_write(book, variables);
-            if (per_write > 0 && evaluated % per_write == 0 && evaluated >= per_write)
-                evaluations = evaluated / per_write - 1;
+        SolveReport result = report_of(s.host().activity(), seconds);
+        // A run stopped before its first candidate wrote nothing: the cells it was given kept
+        // their starting values.
+        if (result.variables.empty()) result.variables = cells_named(book, front.accepted("Var Vector"));
+        if (!result.objective)
+            if (auto named = cells_named(book, front.accepted("Function Cell")); named.size() == 1)
+                result.objective = named[0];
+        // The result is shown even when it cannot be saved.
+        std::optional<std::string> save_error;
+        try {
+            host::io::save(document, target);
+        } catch (const std::exception& e) {
+            save_error = e.what();
         }
         // Every generation evaluates the whole population.
-        std::optional<std::uint64_t> generations;
         std::uint64_t population = std::strtoull(front.accepted("Population").c_str(), nullptr, 10);
-        if (evaluations && population > 0 && *evaluations % population == 0)
-            generations = *evaluations / population;
-        const char* ended = run_end_name(control.end());
-
-        host::io::save(document, target);
-
+        if (population > 0 && result.evaluations % population == 0) result.generations = result.evaluations / population;
+        result.end = control.end();
         if (options.json) {
-            out << "{\"variables\": {";
-            for (std::size_t i = 0; i < variables.size(); ++i) {
-                const Value& v = book.value(variables[i]);
-                out << (i ? ", " : "") << json_string(host::io::cell_key(book, variables[i])) << ": "
-                    << (v.is_number() ? json_number(v.as_number()) : json_value(v));
-            }
-            out << "}, \"objective\": {";
-            if (!objective.empty()) {
-                const Value& v = book.value(objective[0]);
-                out << json_string(host::io::cell_key(book, objective[0])) << ": "
-                    << (v.is_number() ? json_number(v.as_number()) : json_value(v));
-            }
-            out << "}, \"evaluations\": " << (evaluations ? std::to_string(*evaluations) : "null")
-                << ", \"generations\": " << (generations ? std::to_string(*generations) : "null")
-                << ", \"ended\": " << json_string(ended) << ", \"seconds\": " << json_number(seconds) << ", \"output\": " << json_string(target) << "}\n";
+            print_json(out, book, result, save_error ? std::string() : target);
         } else {
-            char taken[32];
-            std::snprintf(taken, sizeof taken, "%.3f", seconds);
-            out << (control.end() == RunEnd::completed     ? "Solved in "
-                     : control.end() == RunEnd::interrupted ? "Interrupted after "
-                                                            : "Stopped at the time limit after ")
-                << taken << " s";
-            if (evaluations) out << " with " << *evaluations << " evaluations";
-            if (generations && control.end() != RunEnd::completed)
-                out << " (" << *generations << " generations); the best point so far was kept";
-            out << ".\n";
-            for (const CellAddress& c : variables)
-                out << "  " << host::io::cell_key(book, c) << "\t" << json_number(book.value(c).as_number()) << "\n";
-            if (!objective.empty()) {
-                const Value& v = book.value(objective[0]);
-                out << "Objective " << host::io::cell_key(book, objective[0]) << "\t"
-                    << (v.is_number() ? json_number(v.as_number()) : v.to_string()) << "\n";
-            }
-            out << "Saved " << target << "\n";
+            print_plain(out, book, result);
+            if (!save_error) out << "Saved " << target << "\n";
         }
+        if (save_error) return report(err, *save_error, exit_failed);
         return exit_ok;
     } catch (...) {
         return report_current_exception(err, options.book + ": ");
@@ -226,13 +240,16 @@ void add_solve_command(CLI::App& ombrix, Outcome& outcome) {
         "the workbook to a new file next to BOOK (BOOK.solved.xlsx). Each flag fills the Solve\n"
         "dialog's control of that name; controls left unset keep the add-in's values (on a terminal\n"
         "with no flags, a form shows them). The add-in checks the entries and reports problems\n"
-        "itself, on standard error; the exit status is then 1. Ctrl-C during the run stops it and\n"
-        "keeps and saves the best point found so far; a second Ctrl-C quits at once, saving nothing.\n\n"
+        "itself, on standard error; the exit status is then 1. Refused before the run, with status 2\n"
+        "and nothing written: variable cells holding formulas, an objective that is a variable or\n"
+        "does not depend on them, and an output that cannot be saved (see ombrix --help). Ctrl-C\n"
+        "during the run stops it and keeps and saves the best point found so far; a second Ctrl-C\n"
+        "quits at once, saving nothing.\n\n"
         "Example:\n  ombrix solve examples/production.xlsx --var B3:D3 --min B4:D4 --max B5:D5 "
         "--objective B16 --goal maximise");
     solve->add_option("BOOK", state->options.book, "The workbook (.xlsx or .csv)")->required();
     solve->add_option("--sheet", state->options.sheet, "Make this sheet active first: the references "
-                      "are taken on the active sheet")->type_name("NAME");
+                      "are taken on the active sheet (its name in any case)")->type_name("NAME");
     for (std::size_t i = 0; i < std::size(solve_flags); ++i)
         solve->add_option(solve_flags[i].flag, state->values[i], solve_flags[i].help)->type_name(
             i < 4 ? (i == 3 ? "CELL" : "RANGE") : i == 4 ? "GOAL" : i < 9 ? "N" : "X");

@@ -106,6 +106,7 @@ int Dispatch::do_set() {
         refuse(xlretFailed);
     }
     book().set_values(pending);
+    host.record_write(pending);
     pending.clear();
     if (!book().automatic())
         book().recalculate();

@@ -116,6 +116,7 @@ void Dispatch::coerce(const XLOPER& src, std::optional<std::uint16_t> target) {
             return;
         }
         // A block read as one value reads its top-left cell.
+        host.record_read(a.cell(0, 0));
         coerce_scalar(book().value(a.cell(0, 0)), xltypeNil, mask);
         return;
     }

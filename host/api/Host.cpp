@@ -2,6 +2,7 @@
 
 #include "api/Text.hpp"
 
+#include <algorithm>
 #include <cstdarg>
 
 namespace host::api {
@@ -54,6 +55,27 @@ const std::vector<Menu>* Host::menu_bar(int bar) const {
 const Table* Host::name_value(std::string_view name) const {
     auto it = names_.find(upper(name));
     return it == names_.end() ? nullptr : &it->second;
+}
+
+void Host::record_write(const std::vector<std::pair<engine::CellAddress, engine::Value>>& cells) {
+    ++activity_.writes;
+    wrote_since_read_ = true;
+    // An optimiser writes the same cells again and again: only new ones need looking up.
+    bool same = cells.size() == last_write_.size() &&
+                std::equal(cells.begin(), cells.end(), last_write_.begin(),
+                           [](const auto& cell, const engine::CellAddress& at) { return cell.first == at; });
+    if (same) return;
+    last_write_.clear();
+    for (const auto& cell : cells) {
+        last_write_.push_back(cell.first);
+        if (written_.insert(cell.first).second) activity_.written.push_back(cell.first);
+    }
+}
+
+void Host::record_read(const engine::CellAddress& cell) {
+    if (!wrote_since_read_) return;
+    wrote_since_read_ = false;
+    ++activity_.read_after_write[cell];
 }
 
 void set_current_host(Host* host) { current = host; }

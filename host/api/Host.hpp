@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,6 +62,14 @@ struct Menu {
 struct Alert {
     std::string text;
     int type = 2;
+};
+
+// What the add-in did to the workbook's cells, for reporting a run from what really happened.
+struct CellActivity {
+    std::vector<engine::CellAddress> written;   // each cell written, once, in the order first written
+    std::uint64_t writes = 0;                   // calls that wrote cells
+    // Cells read as one value right after a write (what the write was made for), and how often.
+    std::map<engine::CellAddress, std::uint64_t> read_after_write;
 };
 
 // The front end's answers.
@@ -137,6 +146,10 @@ public:
     std::size_t dialogs_shown() const { return dialogs_shown_; }
     bool echo() const { return echo_; }
 
+    const CellActivity& activity() const { return activity_; }
+    void record_write(const std::vector<std::pair<engine::CellAddress, engine::Value>>& cells);
+    void record_read(const engine::CellAddress& cell);
+
     // The memory handed out in results and not yet given back with xlFree.
     const Allocations& allocations() const { return allocations_; }
 
@@ -167,6 +180,10 @@ private:
     std::size_t dialogs_shown_ = 0;
     bool echo_ = true;
     Allocations allocations_;
+    CellActivity activity_;
+    std::set<engine::CellAddress> written_;
+    std::vector<engine::CellAddress> last_write_;
+    bool wrote_since_read_ = false;
     // Reused by writes so that a round trip does not allocate.
     std::vector<std::pair<engine::CellAddress, engine::Value>> pending_;
 };

@@ -2,6 +2,7 @@
 #include "engine/Program.hpp"
 
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -112,12 +113,9 @@ std::string format_number(double x) {
         std::snprintf(buf, sizeof buf, "%.0f", x);
         return buf;
     }
-    for (int precision = 1; precision <= 17; ++precision) {
-        std::snprintf(buf, sizeof buf, "%.*g", precision, x);
-        if (std::strtod(buf, nullptr) == x)
-            break;
-    }
-    return buf;
+    // The fewest significant digits that read back the same, in %g style.
+    auto end = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::general).ptr;
+    return std::string(buf, end);
 }
 
 std::optional<double> parse_number(std::string_view text) {

@@ -80,7 +80,7 @@ Document load_csv_text(const std::string& file, const std::string& text) {
                                                  std::min(column, grid_columns - 1)}),
                           "reference off the sheet");
         engine::CellAddress at{sheet, std::int32_t(row), std::int32_t(column)};
-        if (!field.text.empty() && field.text[0] == '=') {
+        if (!field.quoted && !field.text.empty() && field.text[0] == '=') {
             try {
                 book.set_formula(at, field.text);
             } catch (const engine::FormulaError& e) {
@@ -94,6 +94,29 @@ Document load_csv_text(const std::string& file, const std::string& text) {
         }
     };
 
+    // The text of a quoted stretch starting at text[i] (the opening quote), with "" for a
+    // quote; leaves i after the closing quote.
+    auto read_quoted = [&](std::string& into) {
+        ++i;
+        std::size_t start_line = row;
+        for (;;) {
+            if (i >= text.size())
+                throw IoError(file, sheet_name, std::string(),
+                              "quoted field opened on line " + std::to_string(start_line + 1) +
+                                  " is never closed");
+            if (text[i] == '"') {
+                if (i + 1 < text.size() && text[i + 1] == '"') {
+                    into += '"';
+                    i += 2;
+                    continue;
+                }
+                ++i;
+                return;
+            }
+            into += text[i++];
+        }
+    };
+
     Field field;
     bool any = false;  // something on the current line
     while (i < text.size()) {
@@ -101,24 +124,15 @@ Document load_csv_text(const std::string& file, const std::string& text) {
         if (c == '"' && field.text.empty() && !field.quoted) {
             field.quoted = true;
             any = true;
+            read_quoted(field.text);
+            continue;
+        }
+        if (c == '=' && field.text.empty() && !field.quoted && i + 1 < text.size() && text[i + 1] == '"') {
+            // A formula whose text needs quoting: '=' and then the rest quoted.
+            field.text = "=";
+            any = true;
             ++i;
-            std::size_t start_line = row;
-            for (;;) {
-                if (i >= text.size())
-                    throw IoError(file, sheet_name, std::string(),
-                                  "quoted field opened on line " + std::to_string(start_line + 1) +
-                                      " is never closed");
-                if (text[i] == '"') {
-                    if (i + 1 < text.size() && text[i + 1] == '"') {
-                        field.text += '"';
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    break;
-                }
-                field.text += text[i++];
-            }
+            read_quoted(field.text);
             continue;
         }
         if (c == ',') {
@@ -186,7 +200,8 @@ std::string csv_text(const engine::Workbook& workbook, int sheet) {
         for (; column < c; ++column) out += ',';
         engine::CellAddress at{sheet, r, c};
         if (workbook.is_formula(at)) {
-            std::string formula = "=" + workbook.formula_text(at);
+            std::string formula = workbook.formula_text(at);
+            out += '=';
             out += formula.find_first_of(",\"\r\n") == std::string::npos ? formula : quote(formula);
             return;
         }

@@ -10,7 +10,9 @@ namespace host::io {
 // Comma-separated values, for quick models. Reading makes one sheet named after the file
 // (without its extension). An unquoted field is a number, TRUE/FALSE, an error value, a
 // formula when it starts with '=', or else text; a quoted field (with "" for a quote) is
-// text, or a formula when it starts with '='. An empty field is an empty cell.
+// always text. A formula whose text holds commas, quotes or line breaks is written as '='
+// followed by the rest quoted, ="SUM(A1,B1)" for =SUM(A1,B1). An empty field is an empty
+// cell.
 Document load_csv(const std::string& path);
 // The same from text in memory; `file` names it in messages and gives the sheet its name.
 Document load_csv_text(const std::string& file, const std::string& text);

@@ -46,9 +46,16 @@ void save(const Document& document, const std::string& path);
 Format format_of(const std::string& path);
 
 // Writes `bytes` to `path` through a temporary file in the same directory, synced and then
-// renamed over the target; on any failure the temporary file is removed and the target is
-// untouched. Throws io::IoError.
+// renamed over the target; on any failure, or SIGINT/SIGTERM while writing, the temporary
+// file is removed and the target is untouched. A symbolic link is saved through to the file
+// it names; an existing file keeps its owner, group and mode. Throws io::IoError, also for
+// everything check_save_target() refuses.
 void write_file_atomically(const std::string& path, const std::string& bytes);
+
+// Refuses (io::IoError, saying why) a save target that cannot be replaced by a workbook
+// file: not a regular file (a directory, device, FIFO...), read-only, owned by another user,
+// or in a directory that is missing or cannot be written. For checking before long work.
+void check_save_target(const std::string& path);
 
 // "Sheet1!B7" for messages and keys: the sheet name unquoted.
 std::string cell_key(const engine::Workbook& workbook, const engine::CellAddress& cell);

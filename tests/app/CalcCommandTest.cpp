@@ -124,10 +124,11 @@ TEST_F(CalcCommand, BadFilesGiveOneMessageAndFailure) {
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
         EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line: " << run.err;
     }
-    // A failed save leaves no output and says so.
+    // A save that cannot be made is refused before anything is printed.
     std::string book = write("ok.csv", "1,=A1\n");
     Outcome run = ombrix("calc '" + book + "' --output '" + dir + "/no/such/dir/out.xlsx'");
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
     EXPECT_NE(run.err.find("cannot save"), std::string::npos) << run.err;
 }
 

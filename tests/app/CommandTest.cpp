@@ -150,8 +150,6 @@ TEST_F(Command, SolveErrorAlertsEndWithStatusOne) {
         std::string message;
     } cases[] = {
         {"--population 1", "Error: Expected population size to be an integer above 2\n"},
-        {"--var B3:D3 --min B4:D4 --max B5:D5 --objective A16",
-         "Error: Failed to get cell value as double: the objective cell A16 held "},
     };
     for (const Case& c : cases) {
         Result r = ombrix("solve " + input.string() + " " + c.flags);
@@ -255,10 +253,10 @@ TEST(OutputPath, DefaultsNextToTheInput) {
                  app::UsageError);
 }
 
-TEST(JsonNumber, SeventeenSignificantDigitsReadBackExactly) {
+TEST(JsonNumber, ShortestFormReadsBackExactly) {
     for (double x : {0.1, 1.0 / 3, -2.5e-300, 123456789.123456789, 0.0})
         EXPECT_EQ(std::strtod(app::json_number(x).c_str(), nullptr), x) << app::json_number(x);
-    EXPECT_EQ(app::json_number(0.1), "0.10000000000000001");
+    EXPECT_EQ(app::json_number(0.1), "0.1");
     EXPECT_EQ(app::json_number(std::nan("")), "null");
 }
 

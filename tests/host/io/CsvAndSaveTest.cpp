@@ -28,7 +28,7 @@ TEST(CsvRead, FieldsBecomeTheirValues) {
     Document d = host::io::load_csv_text(
         "/tmp/models/plan.v2.csv",
         "\xEF\xBB\xBF" "1.5,-2,TRUE,false,#DIV/0!,text,\"quoted, with \"\"quotes\"\"\"\r\n"
-        ",\"\",\"3\",=A1*2,\"=SUM(A1,B1)\",  spaced ,50%\r\n"
+        ",\"\",\"3\",=A1*2,=\"SUM(A1,B1)\",  spaced ,50%\r\n"
         "\n"
         "\"multi\nline\",x\"y,\"a\"b\n");
     const auto& b = d.workbook;

@@ -1,0 +1,29 @@
+#ifndef OMBRIX_APP_SOLVECHECKS_HPP
+#define OMBRIX_APP_SOLVECHECKS_HPP
+
+// What makes a Solve request unsafe or pointless, found before anything is written.
+
+#include "engine/Workbook.hpp"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace app {
+
+// Why solving with these variable and objective cells (reference texts as the dialog
+// takes them, on the active sheet unless they name one) must not start: a variable cell
+// holds a formula (it would be overwritten), the objective is one of the variables, or the
+// objective does not depend on any variable cell (blank, a constant, or a formula that
+// never reads them). Nothing when the request is sound or a reference cannot be read here
+// (the add-in then reports it).
+std::optional<std::string> solve_refusal(const host::engine::Workbook& book, const std::string& variables,
+                                         const std::string& objective);
+
+// The cells a dialog's reference text names, in row order; none when it names no single
+// block of this workbook.
+std::vector<host::engine::CellAddress> cells_named(const host::engine::Workbook& book, const std::string& text);
+
+} // namespace app
+
+#endif
