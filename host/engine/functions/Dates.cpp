@@ -584,12 +584,16 @@ FN(workday) {
     long left = long(std::trunc(std::max(-1e7, std::min(1e7, days))));
     long step = left < 0 ? -1 : 1, d = start;
     long limit = max_serial(d1904);
-    // Whole weeks first, then day by day past weekends and holidays.
+    // Whole weeks at a time where no holiday falls, else day by day.
     while (left != 0) {
-        if (std::labs(left) > 10 && off.empty()) {
+        if (std::labs(left) > 10) {
             long weeks = (std::labs(left) - 5) / 5;
-            d += step * weeks * 7;
-            left -= step * weeks * 5;
+            long to = d + step * weeks * 7;
+            auto next = std::upper_bound(off.begin(), off.end(), std::min(d, to));
+            if (next == off.end() || *next > std::max(d, to)) {
+                d = to;
+                left -= step * weeks * 5;
+            }
         }
         d += step;
         if (d < 0 || d > limit)
