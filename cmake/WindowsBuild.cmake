@@ -22,6 +22,9 @@ add_link_options($<$<CONFIG:Release>:-s>)
 set(OMBRIX_WIN64 OFF)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(OMBRIX_WIN64 ON)
+else()
+  # Doubles in SSE2 registers, not the x87 stack's 80 bits: the same bits as the 64-bit builds.
+  add_compile_options(-msse2 -mfpmath=sse)
 endif()
 
 # The callback library's import library, from a .def. 32-bit callers reference the stdcall

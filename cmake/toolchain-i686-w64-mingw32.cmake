@@ -11,5 +11,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# Doubles in SSE2 registers, not the x87 stack's 80 bits: the same bits as the 64-bit builds.
-set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse")

@@ -151,7 +151,7 @@ private:
 std::vector<CellAddress> cells_of(const std::string& text, int sheet) {
     std::vector<CellAddress> cells;
     host::io::Block block;
-    if (host::io::parse_block(text, block) != host::io::AddressParse::Ok) return cells;
+    if (host::io::parse_block(text, block) != host::io::A1Parse::Ok) return cells;
     for (std::uint32_t y = block.first.row; y <= block.last.row; ++y)
         for (std::uint32_t x = block.first.column; x <= block.last.column; ++x)
             cells.push_back(CellAddress{sheet, static_cast<std::int32_t>(y), static_cast<std::int32_t>(x)});

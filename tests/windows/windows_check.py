@@ -56,7 +56,9 @@ def addin_path(args, bits):
 
 
 def wine_env(args):
-    env = dict(os.environ, WINEPREFIX=args.prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+    # No .NET, browser engine or desktop menus to set up in a prefix made for console programs.
+    env = dict(os.environ, WINEPREFIX=args.prefix, WINEDEBUG="-all",
+               WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d")
     env.pop("DISPLAY", None)
     return env
 
