@@ -62,9 +62,9 @@ int Host::call(int xlfn, XLOPER* result, int count, XLOPER* const* args) {
         if (args[i] == nullptr)
             return xlretInvXloper;
     Dispatch d{*this, count, args};
-    int code;
+    int code = injected_fault(xlfn);
     try {
-        code = d.run(xlfn);
+        if (code == xlretSuccess) code = d.run(xlfn);
     } catch (const Refusal& r) {
         code = r.code;
     } catch (...) {

@@ -27,6 +27,12 @@ Host::Host(engine::Workbook& workbook, std::string book_name)
     }
 }
 
+int Host::injected_fault(int xlfn) {
+    if (xlfn != fault_.xlfn)
+        return xlretSuccess;
+    return fault_.calls++ < fault_.after ? xlretSuccess : fault_.code;
+}
+
 Host::~Host() {
     if (current == this)
         current = nullptr;

@@ -156,8 +156,21 @@ public:
     // Answers one call, as Excel4v does. Never throws.
     int call(int xlfn, XLOPER* result, int count, XLOPER* const* args);
 
+    // For tests of the add-in's failure paths: calls to function `xlfn` fail with `code`
+    // once `after` of them have been answered (xlfn -1: none fail). Calls to it are counted
+    // from the moment this is set.
+    void fail_calls(int xlfn, int after, int code = xlretFailed) { fault_ = Fault{xlfn, after, code, 0}; }
+    int calls_to_failing_function() const { return fault_.calls; }
+
 private:
     friend struct Dispatch;
+
+    struct Fault {
+        int xlfn = -1, after = 0, code = 0, calls = 0;
+    };
+    // The code that fail_calls() set for this call, or xlretSuccess.
+    int injected_fault(int xlfn);
+    Fault fault_;
 
     engine::Workbook* workbook_;
     std::string book_name_;
