@@ -233,6 +233,35 @@ TEST(AddinRoad, EveryFailureOfSolveReachesAnErrorAlert) {
     EXPECT_EQ(road.out.str(), "");
 }
 
+// The host refusing a call: opening still answers 1, and a Solve that loses the host part way
+// through its run ends in an error alert with the variable cells as they were.
+TEST(AddinRoad, RefusalsOfTheHostMidway) {
+    for (int xlfn : {xlGetName, xlfRegister, xlfAddMenu}) {
+        Road road;
+        road.host.fail_calls(xlfn, 0);
+        EXPECT_EQ(road.addin->open(), 1) << xlfn;
+        EXPECT_EQ(road.addin->close(), 1) << xlfn;
+        EXPECT_EQ(road.ombrix_menus(), 0) << xlfn;
+    }
+    // Reads fail: the cells are put back. Writes fail: nothing can be put back.
+    for (auto [xlfn, alert] : {std::pair{xlCoerce, "Failed to get cell value as double"},
+                               std::pair{xlSet, "Failed to set range"}}) {
+        Road road;
+        road.addin->open();
+        road.front.set_answers(road.valid_answers());
+        road.host.fail_calls(xlfn, 40);
+        EXPECT_EQ(road.addin->run("Solve"), 0);
+        EXPECT_GT(road.host.calls_to_failing_function(), 40) << xlfn;
+        ASSERT_EQ(road.host.alerts().size(), 1u) << xlfn;
+        EXPECT_EQ(road.host.alerts()[0].type, 3);
+        EXPECT_EQ(road.last_alert(), alert) << xlfn;
+        if (xlfn == xlCoerce) {
+            EXPECT_EQ(road.model.at(0, 1), 0.5);
+            EXPECT_EQ(road.model.at(0, 2), 0.5);
+        }
+    }
+}
+
 TEST(AddinRoad, CloseRemovesWhatOpenAdded) {
     Road road;
     std::size_t menus = road.bar().size();

@@ -2,6 +2,7 @@
 // recalculation in between, bound vectors, registration and menus, alerts, dialogs.
 
 #include "Calls.hpp"
+#include "Message.hpp"
 
 #include "excel/Cell.hpp"
 #include "excel/Dialog.hpp"
@@ -15,17 +16,6 @@ namespace host::api::testing {
 namespace {
 
 using engine::Value;
-
-// The message of the ExcelException that f throws, or "" when it throws none.
-template <class F>
-std::string message_of(F f) {
-    try {
-        f();
-    } catch (const excel::ExcelException& e) {
-        return e.what();
-    }
-    return "";
-}
 
 class ApiBridge : public HostTest {
 protected:
