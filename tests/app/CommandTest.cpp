@@ -1,9 +1,12 @@
-// The `ombrix` program run as a user runs it: solve, about, run-tests, test, menu, run and
-// their help, on the bundled examples and small workbooks made here.
+// The `ombrix` program run as a user runs it: solve, calc, about, run-tests, test, menu and run,
+// on the bundled examples, the workbook corpus and small workbooks made here.
 #include "AddinCommands.hpp"
 #include "Mirror.hpp"
 
 #include "io/Document.hpp"
+#include "io/Package.hpp"
+
+#include "FlatJson.hpp"
 
 #include <gtest/gtest.h>
 
@@ -66,6 +69,12 @@ protected:
         host::io::save(d, p.string());
         return p;
     }
+
+    std::string write(const std::string& name, const std::string& content) const {
+        std::ofstream(dir / name, std::ios::binary) << content;
+        return (dir / name).string();
+    }
+    static std::string corpus(const std::string& name) { return OMBRIX_SOURCE_DIR "/tests/host/corpus/" + name; }
 
     fs::path dir;
 };
@@ -224,23 +233,6 @@ TEST_F(Command, TestCopiesTheBlockAndSaves) {
     EXPECT_FALSE(fs::exists(dir / "holey.tested.xlsx"));
 }
 
-TEST_F(Command, HelpExplainsEachCommand) {
-    Result r = ombrix("--help");
-    EXPECT_EQ(r.status, 0);
-    for (const char* command : {"solve", "about", "run-tests", "test", "menu", "run", "calc"})
-        EXPECT_NE(r.out.find(command), std::string::npos) << command;
-    for (const char* command : {"solve", "about", "run-tests", "test", "menu", "run"}) {
-        Result h = ombrix(std::string(command) + " --help");
-        EXPECT_EQ(h.status, 0) << command;
-        EXPECT_NE(h.out.find("--addin"), std::string::npos) << command;
-    }
-    Result solve = ombrix("solve --help");
-    for (const char* flag : {"--var", "--min", "--max", "--objective", "--goal", "--seed", "--population",
-                             "--generations", "--trials", "--crossover", "--mutation", "--field", "--output",
-                             "--in-place", "--json", "--sheet", "Example:"})
-        EXPECT_NE(solve.out.find(flag), std::string::npos) << flag;
-}
-
 TEST(OutputPath, DefaultsNextToTheInput) {
     EXPECT_EQ(app::output_path("dir/model.xlsx", "", false, "solved"), "dir/model.solved.xlsx");
     EXPECT_EQ(app::output_path("model.csv", "", false, "solved"), "model.solved.csv");
@@ -258,6 +250,80 @@ TEST(JsonNumber, ShortestFormReadsBackExactly) {
         EXPECT_EQ(std::strtod(app::json_number(x).c_str(), nullptr), x) << app::json_number(x);
     EXPECT_EQ(app::json_number(0.1), "0.1");
     EXPECT_EQ(app::json_number(std::nan("")), "null");
+}
+
+TEST_F(Command, CalcJsonHoldsEveryFormulaValue) {
+    auto expected = testing_json::parse_object(host::io::read_file(corpus("expected.json")));
+    for (const char* name : {"openpyxl.xlsx", "libxlsxwriter.xlsx", "libreoffice.xlsx", "handmade.xlsx"}) {
+        Result run = ombrix("calc --json '" + corpus(name) + "'");
+        ASSERT_EQ(run.status, 0) << name << ": " << run.err;
+        EXPECT_EQ(run.err, "") << name;
+        auto values = testing_json::parse_object(run.out);
+        for (const auto& e : expected) {
+            ASSERT_TRUE(values.count(e.first)) << name << " lacks " << e.first;
+            EXPECT_EQ(values[e.first], e.second) << name << " " << e.first;
+        }
+        // Only formula cells are printed: LibreOffice stores TRUE as a formula.
+        std::size_t extra = std::string(name) == "libreoffice.xlsx" ? 1 : 0;
+        EXPECT_EQ(values.size(), expected.size() + extra) << name;
+    }
+}
+
+TEST_F(Command, CalcPlainOutputIsOneLinePerFormula) {
+    std::string book = write("m.csv", "2,=A1*3,=A1/0\n\"x\",=A2&\"y\",=A1>1\n");
+    Result run = ombrix("calc '" + book + "'");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "m!B1\t6\nm!C1\t#DIV/0!\nm!B2\txy\nm!C2\tTRUE\n");
+}
+
+TEST_F(Command, CalcOutputSavesTheRecalculatedWorkbook) {
+    std::string saved = (dir / "saved.xlsx").string();
+    Result run = ombrix("calc '" + corpus("openpyxl.xlsx") + "' --json --output '" + saved + "'");
+    ASSERT_EQ(run.status, 0) << run.err;
+    Result again = ombrix("calc --json '" + saved + "'");
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(testing_json::parse_object(again.out), testing_json::parse_object(run.out));
+    // The cached values were written, to the last bit.
+    host::io::Package package(saved, host::io::read_file(saved));
+    EXPECT_NE(package.read("xl/worksheets/sheet2.xml").find("<v>0.30000000000000004</v>"), std::string::npos);
+
+    std::string csv = (dir / "saved.csv").string();
+    ASSERT_EQ(ombrix("calc '" + write("q.csv", "1,=A1+1\n") + "' -o '" + csv + "'").status, 0);
+    EXPECT_EQ(host::io::read_file(csv), "1,=A1+1\n");
+}
+
+TEST_F(Command, CalcBadFilesGiveOneMessageAndFailure) {
+    struct Case {
+        std::string file;
+        std::string message;
+    } cases[] = {
+        {write("text.xlsx", "not a zip"), "text.xlsx: not an .xlsx workbook"},
+        {(dir / "missing.xlsx").string(), "missing.xlsx: cannot open the file"},
+        {write("bad.csv", "1\n2,=SUM(A1\n"), "bad.csv: sheet 'bad', cell B2: formula does not parse"},
+    };
+    for (const Case& c : cases) {
+        Result run = ombrix("calc '" + c.file + "'");
+        EXPECT_EQ(run.status, 1) << c.file;
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line: " << run.err;
+    }
+    // A save that cannot be made is refused before anything is printed.
+    std::string book = write("ok.csv", "1,=A1\n");
+    Result run = ombrix("calc '" + book + "' --output '" + (dir / "no/such/dir/out.xlsx").string() + "'");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("cannot save"), std::string::npos) << run.err;
+}
+
+TEST_F(Command, CalcUnknownFunctionsAndCyclesAreWarnings) {
+    std::string book = write("w.csv", "=FOO(1),=foo(2)\n=A3\n=A2\n");
+    Result run = ombrix("calc --json '" + book + "'");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.err.find("warning: unknown function FOO in w!A1, w!B1"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("warning: circular reference through w!A2, w!A3"), std::string::npos) << run.err;
+    auto values = testing_json::parse_object(run.out);
+    EXPECT_EQ(values["w!A1"], Value::error(host::engine::ErrorCode::Name));
 }
 
 } // namespace
