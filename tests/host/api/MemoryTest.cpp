@@ -40,30 +40,6 @@ TEST(ApiAllocations, ArraysGoWithTheirStrings) {
     EXPECT_FALSE(a.release(m));
 }
 
-TEST(ApiAllocations, ReferenceListsAndForeignPointers) {
-    Allocations a;
-    XLREF rect{1, 2, 3, 4};
-    XLMREF* m = a.make_mref(rect);
-    EXPECT_EQ(m->count, 1);
-    EXPECT_EQ(m->reftbl[0].colLast, 4);
-    XLOPER r;
-    r.val.mref.lpmref = m;
-    r.val.mref.idSheet = 1;
-    r.xltype = xltypeRef;
-    EXPECT_TRUE(a.owns(m));
-    EXPECT_TRUE(a.release(r));
-    EXPECT_FALSE(a.release(r));
-
-    char local[4] = {3, 'a', 'b', 'c'};
-    EXPECT_FALSE(a.release(string_value(local)));
-    EXPECT_EQ(local[1], 'a');
-    // A value marked for the add-in's own free routine is still read by its type.
-    char* s = a.make_string("y");
-    XLOPER marked = string_value(s);
-    marked.xltype |= xlbitDLLFree;
-    EXPECT_TRUE(a.release(marked));
-}
-
 TEST(ApiAllocations, WhatIsNeverGivenBackIsReleasedWithTheBooks) {
     // Run under the leak checker: the destructor must release every kind of block.
     Allocations a;
