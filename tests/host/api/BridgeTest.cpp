@@ -1,11 +1,11 @@
 // The add-in's own classes talking to the host: cells and ranges read and written with
-// recalculation in between, bound vectors, registration and menus, alerts, dialogs.
+// recalculation in between, and bound vectors. (Registration and menus: tests/app/RoadTest;
+// dialogs: tests/excel/DialogTest.)
 
 #include "Calls.hpp"
 #include "Message.hpp"
 
 #include "excel/Cell.hpp"
-#include "excel/Dialog.hpp"
 #include "excel/Error.hpp"
 #include "excel/ExcelException.hpp"
 #include "excel/Range.hpp"
@@ -112,78 +112,26 @@ TEST_F(ApiBridge, BoundVectorsReadFromTheSheet) {
               "Max vector must be a row or column");
 }
 
-TEST_F(ApiBridge, OpeningTwiceRegistersOnceAndAddsOneMenu) {
+// A help text of 255 characters is registered whole; one more is refused before the host is asked.
+TEST_F(ApiBridge, RegistrationTextsOfAtMost255Characters) {
     excel::Args args;
     excel::RetImpl::set_result(args, 'I');
-    excel::Addin addin("Ombrix");
-    excel::CommandMacro about("Ombrix", "About", args, "About");
-    excel::CommandMacro solve("Ombrix", "Solve", args, "Solve");
-    excel::Menu menu("&Ombrix");
-    excel::MenuOption about_item(menu, "About");
-    excel::MenuOption solve_item(menu, "Solve");
-
-    for (int open = 0; open < 2; ++open) {
+    for (std::size_t length : {255, 256}) {
+        const std::string help(length, 'h');
+        excel::CommandMacro command("Ombrix", "Long", args, help.c_str());
         XLOPER module = nil();
         ASSERT_EQ(call(xlGetName, &module, {}), xlretSuccess);
-        addin.reg(&module);
+        std::string message = message_of([&] { command.reg(&module); });
         free_value(module);
-    }
-    ASSERT_EQ(host.registrations().size(), 2u);
-    EXPECT_EQ(host.registrations()[0].procedure(), "Solve");   // most recent first
-    const std::vector<std::string> expected = {"/opt/ombrix/ombrix.so", "About", "I", "About", "",
-                                               " 2", "Ombrix", " ", " ", "About"};
-    EXPECT_EQ(host.registrations()[1].arguments, expected);
-
-    const std::vector<Menu>& bar = *host.menu_bar(worksheet_menu_bar);
-    int found = 0;
-    std::size_t where = 0;
-    for (std::size_t i = 0; i < bar.size(); ++i)
-        if (bar[i].title == "&Ombrix") {
-            ++found;
-            where = i;
+        if (length == 255) {
+            ASSERT_EQ(host.registrations().size(), 1u);
+            EXPECT_EQ(host.registrations()[0].argument(9), help);
+            command.unreg();
+        } else {
+            EXPECT_EQ(message, "String overrun");
         }
-    ASSERT_EQ(found, 1);
-    ASSERT_LT(where + 1, bar.size());
-    EXPECT_EQ(bar[where + 1].title, "&Help");
-    ASSERT_EQ(bar[where].items.size(), 2u);
-    EXPECT_EQ(bar[where].items[0], (std::vector<std::string>{"Solve", "Solve", "", "", ""}));
-    EXPECT_EQ(bar[where].items[1], (std::vector<std::string>{"About", "About", "", "", ""}));
-
-    addin.unreg();
+    }
     EXPECT_TRUE(host.registrations().empty());
-    for (const Menu& m : *host.menu_bar(worksheet_menu_bar))
-        EXPECT_NE(m.title, "&Ombrix");
-}
-
-TEST_F(ApiBridge, AlertsAndDialogsRoundTrip) {
-    excel::display_dialog_box("Unknown exception", 3);
-    ASSERT_EQ(host.alerts().size(), 1u);
-    EXPECT_EQ(host.alerts()[0].text, "Unknown exception");
-    EXPECT_EQ(host.alerts()[0].type, 3);
-
-    excel::Dialog dialog("Ombrix");
-    dialog.add_editbox("Seed", "1");
-    dialog.add_listbox("Goal", {"Maximise", "Minimise"}, "Minimise");
-    dialog.add_cellpicker("Objective", "");
-    std::vector<std::string> entries;
-    host.set_dialog_handler([&](Table& t) {
-        // rows: dialog, OK, Cancel, then a label line and a control line per control
-        const Table* list = host.name_value(t.at(6, 5).as_text());
-        if (list != nullptr)
-            for (const Value& v : list->cells)
-                entries.emplace_back(v.as_text());
-        t.at(4, 6) = Value::text("42");
-        t.at(6, 6) = Value::number(1);
-        t.at(8, 6) = Value::text("Data!$A$1");
-        return true;
-    });
-    ASSERT_TRUE(dialog.display(true));
-    EXPECT_EQ(entries, (std::vector<std::string>{"Maximise", "Minimise"}));
-    EXPECT_EQ(dialog[0], "42");
-    EXPECT_EQ(dialog[1], "Maximise");
-    EXPECT_EQ(dialog[2], "'Data'!$A$1");
-    // The list's name lives only while the dialog is shown.
-    EXPECT_EQ(host.name_count(), 0u);
 }
 
 } // namespace
