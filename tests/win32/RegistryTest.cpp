@@ -44,37 +44,21 @@ TEST_F(RegistryStandIn, ResetRestoresTheVersion)
     EXPECT_EQ(OMBRIX_PRODUCT_VERSION, win32::Registry::get_value(key, "Version"));
 }
 
-struct ValueCase {
-    const char* name;
-    std::string stored;
-    std::string read;
-};
-
-class RegistryValues : public ::testing::TestWithParam<ValueCase> {
-protected:
-    void TearDown() override { win32::Registry::stand_in_reset(); }
-};
-
-TEST_P(RegistryValues, ReadsAsTheAboutTextNeedsIt)
+TEST_F(RegistryStandIn, ValuesReadAsTheAboutTextNeedsThem)
 {
-    win32::Registry::stand_in_set(key, "Version", GetParam().stored);
-    EXPECT_EQ(GetParam().read, win32::Registry::get_value(key, "Version"));
+    const struct {
+        std::string stored, read;
+    } cases[] = {
+        {"1.2", "1.2"}, {"", ""}, {"1.2\\", "1.2"}, {"1.2\\\\", "1.2\\"},   // one trailing backslash goes
+        {"\\", ""}, {"C:\\x", "C:\\x"}, {std::string("1.2\0junk", 8), "1.2"},
+        {std::string(255, 'v'), std::string(255, 'v')},   // the longest that fits the buffer
+        {std::string(256, 'v'), "no key"}, {std::string(1000, 'v'), "no key"},
+    };
+    for (const auto& c : cases) {
+        win32::Registry::stand_in_set(key, "Version", c.stored);
+        EXPECT_EQ(c.read, win32::Registry::get_value(key, "Version")) << c.stored;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, RegistryValues,
-    ::testing::Values(
-        ValueCase{"Plain", "1.2", "1.2"},
-        ValueCase{"Empty", "", ""},
-        ValueCase{"TrailingBackslash", "1.2\\", "1.2"},
-        ValueCase{"OnlyOneBackslashGoes", "1.2\\\\", "1.2\\"},
-        ValueCase{"LoneBackslash", "\\", ""},
-        ValueCase{"InnerBackslashStays", "C:\\x", "C:\\x"},
-        ValueCase{"StopsAtFirstNul", std::string("1.2\0junk", 8), "1.2"},
-        ValueCase{"LongestThatFits", std::string(255, 'v'), std::string(255, 'v')},
-        ValueCase{"TooLongForTheBuffer", std::string(256, 'v'), "no key"},
-        ValueCase{"FarTooLong", std::string(1000, 'v'), "no key"}),
-    [](const ::testing::TestParamInfo<ValueCase>& info) { return info.param.name; });
 
 TEST(RegistryValueText, BufferWithoutNulIsTakenWhole)
 {
