@@ -6,7 +6,9 @@
 
 #include "engine/Value.hpp"
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <ostream>
 #include <stdexcept>
@@ -22,116 +24,73 @@ inline void PrintTo(const Value& v, std::ostream* os) {
 
 namespace testing_json {
 
-class Reader {
-public:
-    explicit Reader(const std::string& text) : s_(text) {}
-
-    std::map<std::string, host::engine::Value> object() {
-        std::map<std::string, host::engine::Value> out;
-        expect('{');
-        if (peek() == '}') {
-            ++i_;
-            return out;
-        }
-        for (;;) {
-            std::string key = string();
-            expect(':');
-            out[key] = value();
-            char c = next();
-            if (c == '}') break;
-            if (c != ',') fail("expected , or }");
-        }
-        return out;
-    }
-
-private:
-    host::engine::Value value() {
-        char c = peek();
-        if (c == '"') return host::engine::Value::text(string());
-        if (c == '{') {
-            ++i_;
-            std::string key = string();
-            if (key != "error") fail("expected \"error\"");
-            expect(':');
-            std::string text = string();
-            expect('}');
-            auto code = host::engine::parse_error(text);
-            if (!code) fail("unknown error " + text);
-            return host::engine::Value::error(*code);
-        }
-        if (s_.compare(i_, 4, "true") == 0) {
-            i_ += 4;
-            return host::engine::Value::boolean(true);
-        }
-        if (s_.compare(i_, 5, "false") == 0) {
-            i_ += 5;
-            return host::engine::Value::boolean(false);
-        }
-        const char* start = s_.c_str() + i_;
-        char* end = nullptr;
-        double x = std::strtod(start, &end);
-        if (end == start) fail("expected a value");
-        i_ += std::size_t(end - start);
-        return host::engine::Value::number(x);
-    }
-
-    std::string string() {
+inline std::map<std::string, host::engine::Value> parse_object(const std::string& s) {
+    using host::engine::Value;
+    std::size_t i = 0;
+    auto fail = [&](const std::string& why) { return std::runtime_error("JSON at " + std::to_string(i) + ": " + why); };
+    auto peek = [&] {
+        i = std::min(s.find_first_not_of(" \t\r\n", i), s.size());
+        return i < s.size() ? s[i] : '\0';
+    };
+    auto expect = [&](char c) {
+        if (peek() != c)
+            throw fail(std::string("expected ") + c);
+        ++i;
+    };
+    auto string = [&] {
         expect('"');
         std::string out;
-        while (i_ < s_.size() && s_[i_] != '"') {
-            char c = s_[i_++];
-            if (c != '\\') {
-                out += c;
-                continue;
-            }
-            if (i_ >= s_.size()) fail("bad escape");
-            char e = s_[i_++];
-            switch (e) {
-            case 'n': out += '\n'; break;
-            case 't': out += '\t'; break;
-            case 'r': out += '\r'; break;
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
-            case 'u': {  // control characters only: `ombrix calc` writes other text as UTF-8
-                unsigned code = unsigned(std::stoul(s_.substr(i_, 4), nullptr, 16));
-                i_ += 4;
-                if (code >= 0x80) fail("unexpected \\u escape above 0x7f");
-                out += char(code);
-                break;
-            }
-            default: out += e;
+        for (; i < s.size() && s[i] != '"'; ++i) {
+            if (s[i] != '\\') {
+                out += s[i];
+            } else if (++i < s.size()) {
+                const char* from = "nrtbf";
+                const char* to = "\n\r\t\b\f";
+                if (s[i] == 'u') {   // control characters only: other text is written as UTF-8
+                    out += char(std::stoul(s.substr(i + 1, 4), nullptr, 16));
+                    i += 4;
+                } else {
+                    const char* k = std::strchr(from, s[i]);
+                    out += k ? to[k - from] : s[i];
+                }
             }
         }
         expect('"');
         return out;
-    }
-
-    void skip() {
-        while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\n' || s_[i_] == '\r' || s_[i_] == '\t'))
-            ++i_;
-    }
-    char peek() {
-        skip();
-        return i_ < s_.size() ? s_[i_] : '\0';
-    }
-    char next() {
+    };
+    std::map<std::string, Value> out;
+    expect('{');
+    while (peek() != '}') {
+        if (!out.empty())
+            expect(',');
+        std::string key = string();
+        expect(':');
         char c = peek();
-        ++i_;
-        return c;
+        if (c == '"') {
+            out[key] = Value::text(string());
+        } else if (c == '{') {
+            ++i;
+            if (string() != "error")
+                throw fail("expected \"error\"");
+            expect(':');
+            auto code = host::engine::parse_error(string());
+            if (!code)
+                throw fail("unknown error");
+            out[key] = Value::error(*code);
+            expect('}');
+        } else if (s.compare(i, 4, "true") == 0 || s.compare(i, 5, "false") == 0) {
+            out[key] = Value::boolean(c == 't');
+            i += c == 't' ? 4 : 5;
+        } else {
+            char* end = nullptr;
+            double x = std::strtod(s.c_str() + i, &end);
+            if (end == s.c_str() + i)
+                throw fail("expected a value");
+            i = std::size_t(end - s.c_str());
+            out[key] = Value::number(x);
+        }
     }
-    void expect(char c) {
-        if (next() != c) fail(std::string("expected ") + c);
-    }
-    [[noreturn]] void fail(const std::string& why) {
-        throw std::runtime_error("JSON at " + std::to_string(i_) + ": " + why);
-    }
-
-    const std::string& s_;
-    std::size_t i_ = 0;
-};
-
-inline std::map<std::string, host::engine::Value> parse_object(const std::string& text) {
-    return Reader(text).object();
+    return out;
 }
 
 } // namespace testing_json
