@@ -108,6 +108,8 @@ TEST_F(ApiBridge, BoundVectorsReadFromTheSheet) {
     EXPECT_EQ(message_of([&] { solver::get_constant_vector("A9:C9", "Min", three); }),
               "Failed to read Min vector. Ensure all values are numbers");
     EXPECT_EQ(message_of([&] { solver::get_constant_vector("", "Min", three); }), "Expected Min vector");
+    EXPECT_EQ(message_of([&] { solver::get_constant_vector("Sheet9!A1:C1", "Min", three); }),
+              "No sheet named 'Sheet9' is open");
     EXPECT_EQ(message_of([&] { solver::get_constant_vector("A1:B2", "Max", three); }),
               "Max vector must be a row or column");
 }
