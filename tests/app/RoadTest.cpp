@@ -240,7 +240,7 @@ TEST(AddinRoad, RefusalsOfTheHostMidway) {
         EXPECT_GT(road.host.calls_to_failing_function(), 40) << xlfn;
         ASSERT_EQ(road.host.alerts().size(), 1u) << xlfn;
         EXPECT_EQ(road.host.alerts()[0].type, 3);
-        EXPECT_EQ(road.last_alert(), alert) << xlfn;
+        EXPECT_EQ(road.last_alert().rfind(alert, 0), 0u) << xlfn << ": " << road.last_alert();
         if (xlfn == xlCoerce) {
             EXPECT_EQ(road.model.at(0, 1), 0.5);
             EXPECT_EQ(road.model.at(0, 2), 0.5);
