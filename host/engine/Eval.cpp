@@ -298,6 +298,7 @@ void Evaluator::binary(Op op, Item& a, const Item& b, bool array) {
 Item Evaluator::evaluate(const Linked& p, int depth) {
     const std::size_t base = stack_.size();
     const std::size_t n = p.code.size();
+    std::vector<Item> locals(p.locals);
     for (std::size_t pc = 0; pc < n;) {
         const Instr& in = p.code[pc];
         switch (in.op) {
@@ -426,6 +427,13 @@ Item Evaluator::evaluate(const Linked& p, int depth) {
         case Op::Jump:
             pc = in.operand;
             continue;
+        case Op::Bind:
+            locals[in.operand] = std::move(stack_.back());
+            stack_.pop_back();
+            break;
+        case Op::Local:
+            stack_.push_back(locals[in.operand]);
+            break;
         }
         ++pc;
     }

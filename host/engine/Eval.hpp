@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace host::engine::detail {
@@ -28,6 +29,7 @@ struct Linked {
     std::vector<LinkedRef> refs;
     std::vector<std::uint32_t> names;
     std::vector<std::shared_ptr<const Array>> arrays;
+    std::uint32_t locals = 0;
 };
 
 // The most cells an operation works through one by one (an element-by-element operation,
@@ -55,6 +57,8 @@ public:
     virtual const std::vector<std::uint32_t>& cells_in(const Area& area) const = 0;
     // A defined name's program, or nullptr if the name is not defined.
     virtual const Linked* name_program(std::uint32_t name) const = 0;
+    // The sheet of that name (ignoring case), or -1.
+    virtual int sheet_index(std::string_view name) const = 0;
     // The formula of a cell slot, or nullptr if the cell holds a constant.
     virtual const Linked* cell_program(std::uint32_t id) const = 0;
     // Dates count from 1904-01-01 rather than 1900-01-00.
@@ -115,6 +119,9 @@ public:
     // Number formats that TEXT met and cannot show, for the workbook's warnings.
     std::vector<std::string> unsupported_formats;
     std::int32_t row = 0, col = 0;
+    // When set, references built at run time (OFFSET, INDIRECT) are recorded here, for the
+    // dependency graph.
+    std::vector<Area>* built_refs = nullptr;
 
 private:
     Item evaluate(const Linked& program, int depth);

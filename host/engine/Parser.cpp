@@ -162,6 +162,8 @@ private:
         case Tok::Ident:
             if (tok_.text == "TRUE" || tok_.text == "FALSE") {
                 emit_const(Value::boolean(tok_.text == "TRUE"));
+            } else if (int local = find_local(tok_.text); local >= 0) {
+                emit(Op::Local, static_cast<std::uint32_t>(local));
             } else {
                 std::uint32_t index = 0;
                 while (index < prog_.names.size() && prog_.names[index] != tok_.text)
@@ -287,6 +289,8 @@ private:
         int argc = 0;
         if (name == "IF") {
             argc = if_call(at);
+        } else if (name == "LET") {
+            argc = let_call(at);
         } else if (tok_.kind == Tok::RParen) {
             advance();
         } else {
@@ -328,7 +332,7 @@ private:
             lex_.fail(at, name + " takes " + expected + " argument" + (expected == "1" ? "" : "s") + ", not " +
                               std::to_string(argc));
         }
-        if (name != "IF")
+        if (name != "IF" && name != "LET")
             emit(Op::Call, static_cast<std::uint32_t>(id), static_cast<std::uint16_t>(argc));
     }
 
@@ -367,6 +371,54 @@ private:
         return argc;
     }
 
+    // LET(name, value, [name, value, ...] calculation): each name is bound in what follows it.
+    int let_call(std::size_t at) {
+        std::size_t outer = scope_.size();
+        int argc = 0;
+        for (;;) {
+            Token t = tok_;
+            advance();
+            if (t.kind == Tok::Ident && tok_.kind == Tok::Comma && t.text != "TRUE" && t.text != "FALSE") {
+                advance();
+                std::uint32_t slot = prog_.locals++;
+                expression();
+                emit(Op::Bind, slot);
+                scope_.emplace_back(local_name(t.text), slot);
+                argc += 2;
+                if (tok_.kind != Tok::Comma)
+                    lex_.fail(at, "LET needs a calculation after its names and values");
+                advance();
+                continue;
+            }
+            if (argc == 0)
+                lex_.fail(t.begin, "LET needs a name before each value");
+            lex_ = Lexer(text_, t.begin);   // the calculation: read it again as an expression
+            advance();
+            expression();
+            ++argc;
+            if (tok_.kind != Tok::RParen)
+                unexpected();
+            break;
+        }
+        advance();
+        scope_.resize(outer);
+        return argc;
+    }
+
+    // Files write the names LET binds with a prefix: _xlpm.x.
+    static std::string local_name(const std::string& upper) {
+        return upper.compare(0, 6, "_XLPM.") == 0 ? upper.substr(6) : upper;
+    }
+
+    int find_local(const std::string& written) const {
+        std::string upper = local_name(written);
+        for (std::size_t i = scope_.size(); i-- > 0;)
+            if (scope_[i].first == upper)
+                return static_cast<int>(scope_[i].second);
+        return -1;
+    }
+
+    std::vector<std::pair<std::string, std::uint32_t>> scope_;
     std::string_view text_;
     Lexer lex_;
     Token tok_;

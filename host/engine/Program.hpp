@@ -26,6 +26,8 @@ enum class Op : std::uint8_t {
     IfFalse,      // pop the condition; if false jump to operand; on error push it and jump to
                   // the target of the Jump just before operand
     Jump,         // jump to operand
+    Bind,         // pop a value into local operand (a name bound by LET)
+    Local,        // push local operand
 };
 
 // Instructions flagged ArrayContext work element by element on ranges and arrays; the others
@@ -73,6 +75,7 @@ struct Program {
     std::vector<std::string> names;                  // upper case
     std::vector<std::shared_ptr<const Array>> arrays;
     std::vector<std::string> unknown_functions;      // upper case, each once
+    std::uint32_t locals = 0;                        // names bound by LET
 };
 
 // Deepest nesting of parentheses, function calls and unary operators a formula may have.

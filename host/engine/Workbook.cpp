@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <map>
+#include <tuple>
 #include <unordered_map>
 
 namespace host::engine {
@@ -36,6 +37,8 @@ struct Formula {
     bool uses_names = false;
     bool unresolved = false;    // refers to a sheet that does not exist (yet)
     bool has_unknown = false;
+    bool is_volatile = false;   // calls a volatile function, itself or through a name
+    std::vector<Area> built;    // the references OFFSET and INDIRECT gave when last computed
     Reads reads;
     NumericProgram numeric;     // empty: the general evaluator only
     std::int32_t numeric_misses = 0;
@@ -74,6 +77,14 @@ struct CachedCells {
     std::vector<std::uint32_t> ids;
 };
 
+bool calls_volatile(const std::vector<Instr>& code) {
+    const auto& list = functions();
+    for (const Instr& in : code)
+        if (in.op == Op::Call && (list[in.operand].flags & FnVolatile))
+            return true;
+    return false;
+}
+
 bool valid_sheet_name(const std::string& name) {
     if (name.empty() || name.size() > 31 || name.front() == '\'' || name.back() == '\'')
         return false;
@@ -106,6 +117,7 @@ struct Workbook::Impl final : Grid {
     std::vector<Formula> formulas;
     std::vector<std::uint32_t> free_formulas;
     std::vector<NameDef> names;
+    std::vector<std::uint32_t> volatile_cells;   // formula cells recomputed on every recalculation
     std::unordered_map<std::string, std::uint32_t> name_index;   // upper case
     int active = 0;
     bool automatic = false;
@@ -162,6 +174,7 @@ struct Workbook::Impl final : Grid {
     const Linked* name_program(std::uint32_t name) const override {
         return names[name].defined ? &names[name].linked : nullptr;
     }
+    int sheet_index(std::string_view name) const override { return find_sheet(name); }
     const Linked* cell_program(std::uint32_t id) const override {
         return cells[id].formula == none ? nullptr : &formulas[cells[id].formula].linked;
     }
@@ -215,6 +228,7 @@ struct Workbook::Impl final : Grid {
         l.code = p.code;
         l.consts = p.consts;
         l.arrays = p.arrays;
+        l.locals = p.locals;
         for (const SymRef& r : p.refs) {
             LinkedRef lr;
             int s = sheet;
@@ -246,18 +260,22 @@ struct Workbook::Impl final : Grid {
         return -1;
     }
 
+    void add_read(Formula& f, const Area& a) {
+        if (a.size() <= small_range) {
+            for (std::int32_t row = a.r1; row <= a.r2; ++row)
+                for (std::int32_t col = a.c1; col <= a.c2; ++col)
+                    f.reads.cells.push_back(slot(a.sheet, row, col));
+        } else {
+            f.reads.ranges.push_back(a);
+        }
+    }
+
     void gather(const Linked& l, Formula& f, int depth, std::vector<std::uint32_t>& seen_names) {
         for (const LinkedRef& r : l.refs) {
             if (r.kind == LinkedRef::Cell) {
                 f.reads.cells.push_back(r.cell);
             } else if (r.kind == LinkedRef::Range) {
-                if (r.area.size() <= small_range) {
-                    for (std::int32_t row = r.area.r1; row <= r.area.r2; ++row)
-                        for (std::int32_t col = r.area.c1; col <= r.area.c2; ++col)
-                            f.reads.cells.push_back(slot(r.area.sheet, row, col));
-                } else {
-                    f.reads.ranges.push_back(r.area);
-                }
+                add_read(f, r.area);
             }
         }
         if (depth > 32)
@@ -266,8 +284,10 @@ struct Workbook::Impl final : Grid {
             if (std::find(seen_names.begin(), seen_names.end(), n) != seen_names.end())
                 continue;
             seen_names.push_back(n);
-            if (names[n].defined)
+            if (names[n].defined) {
+                f.is_volatile = f.is_volatile || calls_volatile(names[n].linked.code);
                 gather(names[n].linked, f, depth + 1, seen_names);
+            }
         }
     }
 
@@ -275,8 +295,13 @@ struct Workbook::Impl final : Grid {
     void register_formula(std::uint32_t fi) {
         Formula& f = formulas[fi];
         f.reads = Reads();
+        f.is_volatile = calls_volatile(f.linked.code);
         std::vector<std::uint32_t> seen;
         gather(f.linked, f, 0, seen);
+        for (const Area& a : f.built)
+            add_read(f, a);
+        if (f.is_volatile)
+            volatile_cells.push_back(f.cell);
         std::vector<std::uint32_t>& read = f.reads.cells;
         std::sort(read.begin(), read.end());
         read.erase(std::unique(read.begin(), read.end()), read.end());
@@ -287,6 +312,10 @@ struct Workbook::Impl final : Grid {
         Formula& f = formulas[fi];
         dependencies.remove(f.cell, f.reads);
         f.reads = Reads();
+        if (f.is_volatile)
+            volatile_cells.erase(std::remove(volatile_cells.begin(), volatile_cells.end(), f.cell),
+                                 volatile_cells.end());
+        f.is_volatile = false;
     }
 
     // Parses (already parsed: `p`) and links formula fi, then registers its dependencies.
@@ -386,14 +415,37 @@ struct Workbook::Impl final : Grid {
                 f.numeric = NumericProgram();
         }
         const Place& at = places[id];
+        std::vector<Area> built;
+        evaluator.built_refs = f.is_volatile ? &built : nullptr;
         Value v = evaluator.run(f.linked, at.sheet, at.row, at.col, f.array);
-        cells[id].value = std::move(v);
+        evaluator.built_refs = nullptr;
+        c.value = std::move(v);
         if (!evaluator.unsupported_formats.empty()) {
             format_warnings[id] = std::move(evaluator.unsupported_formats);
             evaluator.unsupported_formats.clear();
         } else if (!format_warnings.empty()) {
             format_warnings.erase(id);
         }
+        if (f.is_volatile && !same_areas(built, f.built)) {
+            // The graph learns what the formula read; the pass is run again in its new order.
+            std::uint32_t fi = c.formula;
+            unregister_formula(fi);
+            formulas[fi].built = std::move(built);
+            register_formula(fi);
+            rewired = true;
+        }
+    }
+
+    static bool same_areas(std::vector<Area>& a, const std::vector<Area>& b) {
+        auto less = [](const Area& x, const Area& y) {
+            return std::tie(x.sheet, x.r1, x.c1, x.r2, x.c2) < std::tie(y.sheet, y.r1, y.c1, y.r2, y.c2);
+        };
+        std::sort(a.begin(), a.end(), less);
+        a.erase(std::unique(a.begin(), a.end(), [&](const Area& x, const Area& y) { return !less(x, y) && !less(y, x); }),
+                a.end());
+        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](const Area& x, const Area& y) {
+                   return !less(x, y) && !less(y, x);
+               });
     }
 
     void run(const std::vector<std::uint32_t>& order) {
@@ -409,8 +461,27 @@ struct Workbook::Impl final : Grid {
     }
 
     void recalculate() {
-        if (dependencies.has_changes())
+        for (std::uint32_t id : volatile_cells)
+            dependencies.mark_changed(id);
+        if (!dependencies.has_changes())
+            return;
+        rewired = false;
+        run(dependencies.changed_order());
+        again_if_rewired();
+    }
+
+    // A reference built at run time may have been read before its cell was brought up to
+    // date; once the graph knows it, the volatile cells run again in the right order.
+    static constexpr int max_rewired_passes = 8;
+    bool rewired = false;
+
+    void again_if_rewired() {
+        for (int pass = 0; rewired && pass < max_rewired_passes; ++pass) {
+            rewired = false;
+            for (std::uint32_t id : volatile_cells)
+                dependencies.mark_changed(id);
             run(dependencies.changed_order());
+        }
     }
 
     std::vector<std::uint32_t> all_formula_cells() const {
@@ -426,7 +497,9 @@ struct Workbook::Impl final : Grid {
         dependencies.forget_changes();
         std::vector<std::uint32_t> order;
         dependencies.order(all_formula_cells(), order, nullptr);
+        rewired = false;
         run(order);
+        again_if_rewired();
     }
 
     void after_write() {
@@ -647,6 +720,39 @@ bool Workbook::date1904() const { return impl_->dates_from_1904; }
 void Workbook::recalculate() { impl_->recalculate(); }
 void Workbook::recalculate_all() { impl_->recalculate_all(); }
 std::uint64_t Workbook::evaluation_count() const { return impl_->evaluations; }
+
+std::vector<CellAddress> Workbook::volatile_sources(const CellAddress& cell) const {
+    std::vector<CellAddress> out;
+    std::uint32_t start = impl_->find(cell);
+    if (start == none || impl_->volatile_cells.empty())
+        return out;
+    std::vector<std::uint8_t> seen(impl_->cells.size(), 0);
+    std::vector<std::uint32_t> todo{start};
+    seen[start] = 1;
+    auto visit = [&](std::uint32_t id) {
+        if (!seen[id]) {
+            seen[id] = 1;
+            todo.push_back(id);
+        }
+    };
+    while (!todo.empty()) {
+        std::uint32_t id = todo.back();
+        todo.pop_back();
+        std::uint32_t fi = impl_->cells[id].formula;
+        if (fi == none)
+            continue;
+        const Formula& f = impl_->formulas[fi];
+        if (f.is_volatile)
+            out.push_back(impl_->address(id));
+        for (std::uint32_t read : f.reads.cells)
+            visit(read);
+        for (const Area& a : f.reads.ranges)
+            for (std::uint32_t read : impl_->cells_in(a))
+                visit(read);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
 
 Diagnostics Workbook::diagnostics() const {
     Diagnostics d;

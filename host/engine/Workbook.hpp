@@ -60,7 +60,8 @@ struct UsedRange {
 // is computed until recalculate(), which evaluates each formula that depends on a changed
 // cell once, in dependency order. In automatic mode every write is followed at once by
 // that recalculation, as the spreadsheet does; set_values() writes a batch and recalculates
-// once. Circular references evaluate to #REF! in every cell of the cycle and are listed by
+// once. Formulas calling a volatile function, and all that depend on them, are computed again
+// on every recalculation. Circular references evaluate to #REF! in every cell of the cycle and are listed by
 // diagnostics(). The evaluation order for a set of changed cells is computed once and
 // reused while no formula changes, so writing the same cells again is cheap.
 class Workbook {
@@ -122,6 +123,11 @@ public:
     bool automatic() const;
     void recalculate();       // every formula depending on a cell changed since the last one
     void recalculate_all();   // every formula, ignoring what was computed before
+
+    // The formula cells calling a volatile function (RAND, NOW, OFFSET, INDIRECT...) that the
+    // cell's value depends on, itself included, sorted: empty when the value is the same on
+    // every recalculation.
+    std::vector<CellAddress> volatile_sources(const CellAddress& cell) const;
 
     // Unknown functions and circular references of the workbook as it stands.
     Diagnostics diagnostics() const;

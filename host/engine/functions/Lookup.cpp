@@ -3,6 +3,8 @@
 #include "engine/functions/Common.hpp"
 #include "engine/Workbook.hpp"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <memory>
 #include <utility>
@@ -147,6 +149,344 @@ FN(index) {
     out.arr = c.ev.keep(std::move(a));
 }
 
+// ---- positions ----
+
+// The area an item refers to, if it is a reference.
+bool area_of(const Ctx& c, const Item& it, Area& a) {
+    if (it.kind == Item::Cell) {
+        a = c.ev.grid.cell_area(it.cell);
+        return true;
+    }
+    if (it.kind == Item::Range) {
+        a = it.area;
+        return true;
+    }
+    return false;
+}
+
+// ROW and COLUMN: the formula's own position without an argument; a range gives all its
+// rows (columns), the first where one value is wanted.
+void position(Ctx& c, Item& out, bool rows) {
+    if (c.missing(0))
+        RET(Value::number(double((rows ? c.ev.row : c.ev.col) + 1)));
+    Area a;
+    if (!area_of(c, c.args[0], a))
+        RET(c.args[0].kind == Item::Val && c.args[0].v.is_error() ? c.args[0].v : err(ErrorCode::Value));
+    std::int32_t first = rows ? a.r1 : a.c1, last = rows ? a.r2 : a.c2;
+    if (first == last)
+        RET(Value::number(double(first + 1)));
+    auto arr = std::make_shared<Array>();
+    arr->rows = rows ? last - first + 1 : 1;
+    arr->cols = rows ? 1 : last - first + 1;
+    for (std::int32_t i = first; i <= last; ++i)
+        arr->values.push_back(Value::number(double(i + 1)));
+    out.kind = Item::Arr;
+    out.arr = c.ev.keep(std::move(arr));
+}
+FN(row) { position(c, out, true); }
+FN(column) { position(c, out, false); }
+
+void extent(Ctx& c, Item& out, bool rows) {
+    const Item& it = c.args[0];
+    if (it.kind == Item::Val && it.v.is_error())
+        RET(it.v);
+    View v(c.ev, it);
+    RET(Value::number(double(rows ? v.rows : v.cols)));
+}
+FN(rows) { extent(c, out, true); }
+FN(columns) { extent(c, out, false); }
+
+// ---- references built at run time ----
+
+FN(offset) {
+    Area a;
+    if (!area_of(c, c.args[0], a))
+        RET(c.args[0].kind == Item::Val && c.args[0].v.is_error() ? c.args[0].v : err(ErrorCode::Value));
+    NUM(1, dr);
+    NUM(2, dc);
+    NUMD(3, height, a.r2 - a.r1 + 1);
+    NUMD(4, width, a.c2 - a.c1 + 1);
+    double h = std::trunc(height), w = std::trunc(width);
+    if (h < 1 || w < 1)
+        RET(err(ErrorCode::Ref));
+    double r1 = a.r1 + std::trunc(dr), c1 = a.c1 + std::trunc(dc);
+    double r2 = r1 + h - 1, c2 = c1 + w - 1;
+    if (r1 < 0 || c1 < 0 || r2 >= max_rows || c2 >= max_columns)
+        RET(err(ErrorCode::Ref));
+    out.kind = Item::Range;
+    out.area = Area{a.sheet, std::int32_t(r1), std::int32_t(c1), std::int32_t(r2), std::int32_t(c2)};
+    if (c.ev.built_refs)
+        c.ev.built_refs->push_back(out.area);
+}
+
+// "R2C3", "R[-1]C[2]", "RC" relative to the formula's cell; false if it is not one.
+bool read_r1c1_part(std::string_view& s, char letter, std::int32_t here, std::int32_t limit, std::int32_t& out) {
+    if (s.empty() || std::toupper(static_cast<unsigned char>(s[0])) != letter)
+        return false;
+    s.remove_prefix(1);
+    bool relative = !s.empty() && s[0] == '[';
+    if (relative)
+        s.remove_prefix(1);
+    std::int64_t v = 0;
+    bool negative = relative && !s.empty() && s[0] == '-';
+    if (negative)
+        s.remove_prefix(1);
+    std::size_t digits = 0;
+    while (digits < s.size() && digits < 8 && s[digits] >= '0' && s[digits] <= '9')
+        v = v * 10 + (s[digits++] - '0');
+    s.remove_prefix(digits);
+    if (relative) {
+        if (s.empty() || s[0] != ']' || digits == 0)
+            return false;
+        s.remove_prefix(1);
+        v = here + (negative ? -v : v);
+    } else if (digits == 0) {
+        v = here;
+    } else {
+        v -= 1;
+    }
+    if (v < 0 || v >= limit)
+        return false;
+    out = std::int32_t(v);
+    return true;
+}
+
+bool read_r1c1(std::string_view s, const Evaluator& ev, std::int32_t& row, std::int32_t& col) {
+    return read_r1c1_part(s, 'R', ev.row, max_rows, row) && read_r1c1_part(s, 'C', ev.col, max_columns, col) &&
+           s.empty();
+}
+
+FN(indirect) {
+    TEXT(0, ref);
+    bool a1 = true;
+    if (!c.missing(1)) {
+        ErrorCode e;
+        if (!to_boolean(c.arg(1), a1, e))
+            RET(err(e));
+    }
+    int sheet = c.ev.sheet;
+    std::string_view cells = ref;
+    std::size_t bang = ref.rfind('!');
+    if (bang != std::string::npos) {
+        std::string name = ref.substr(0, bang);
+        if (name.size() >= 2 && name.front() == '\'' && name.back() == '\'') {
+            std::string unquoted;
+            for (std::size_t i = 1; i + 1 < name.size(); ++i) {
+                unquoted += name[i];
+                if (name[i] == '\'' && i + 2 < name.size() && name[i + 1] == '\'')
+                    ++i;
+            }
+            name = unquoted;
+        }
+        sheet = c.ev.grid.sheet_index(name);
+        if (sheet < 0)
+            RET(err(ErrorCode::Ref));
+        cells = std::string_view(ref).substr(bang + 1);
+    }
+    std::size_t colon = cells.find(':');
+    std::string_view first = cells.substr(0, colon);
+    std::string_view second = colon == std::string_view::npos ? first : cells.substr(colon + 1);
+    std::int32_t r1, c1, r2, c2;
+    bool ok = a1 ? parse_a1(first, r1, c1) && parse_a1(second, r2, c2)
+                 : read_r1c1(first, c.ev, r1, c1) && read_r1c1(second, c.ev, r2, c2);
+    if (!ok)
+        RET(err(ErrorCode::Ref));
+    out.kind = Item::Range;
+    out.area = Area{sheet, std::min(r1, r2), std::min(c1, c2), std::max(r1, r2), std::max(c1, c2)};
+    if (c.ev.built_refs)
+        c.ev.built_refs->push_back(out.area);
+}
+
+// A sheet name as a reference writes it: quoted unless it is letters, digits and '_' not
+// starting with a digit.
+std::string sheet_prefix(const std::string& name) {
+    bool plain = !name.empty() && !std::isdigit(static_cast<unsigned char>(name[0]));
+    for (char ch : name)
+        plain = plain && (std::isalnum(static_cast<unsigned char>(ch)) || ch == '_' || ch == '.');
+    std::int32_t r, k;
+    if (plain && !parse_a1(name, r, k))
+        return name + "!";
+    std::string q = "'";
+    for (char ch : name) {
+        q += ch;
+        if (ch == '\'')
+            q += '\'';
+    }
+    return q + "'!";
+}
+
+FN(address) {
+    NUM(0, rowf);
+    NUM(1, colf);
+    NUMD(2, absf, 1);
+    bool a1 = true;
+    if (!c.missing(3)) {
+        ErrorCode e;
+        if (!to_boolean(c.arg(3), a1, e))
+            RET(err(e));
+    }
+    double r = std::trunc(rowf), k = std::trunc(colf), mode = std::trunc(absf);
+    if (r < 1 || r > max_rows || k < 1 || k > max_columns || mode < 1 || mode > 4)
+        RET(err(ErrorCode::Value));
+    bool row_abs = mode == 1 || mode == 2, col_abs = mode == 1 || mode == 3;
+    std::string prefix;
+    if (!c.missing(4)) {
+        TEXT(4, sheet);
+        prefix = sheet_prefix(sheet);
+    }
+    std::int64_t ri = std::int64_t(r), ki = std::int64_t(k);
+    if (a1)
+        RET(Value::text(prefix + (col_abs ? "$" : "") + column_name(std::int32_t(ki - 1)) + (row_abs ? "$" : "") +
+                        std::to_string(ri)));
+    auto part = [](char letter, std::int64_t v, bool abs) {
+        return std::string(1, letter) + (abs ? std::to_string(v) : "[" + std::to_string(v) + "]");
+    };
+    RET(Value::text(prefix + part('R', ri, row_abs) + part('C', ki, col_abs)));
+}
+
+// ---- LOOKUP, XLOOKUP, XMATCH ----
+
+// The n-th value of a row or column (or of a grid's first row or column by `along_rows`).
+Value vector_at(const View& v, std::int64_t i, bool along_rows) {
+    std::int32_t k = static_cast<std::int32_t>(i);
+    return along_rows ? v.at(k, 0) : v.at(0, k);
+}
+
+FN(lookup) {
+    Value key = c.arg(0);
+    if (key.is_error())
+        RET(key);
+    View t(c.ev, c.args[1]);
+    // The array form searches the first row of a wide grid, else the first column, and
+    // answers from the last one.
+    bool along_rows = !(t.cols > t.rows);
+    std::int64_t n = along_rows ? t.rows : t.cols;
+    std::int64_t pos = find_position(key, n, 1, [&](std::int64_t i) { return vector_at(t, i, along_rows); });
+    if (pos < 0)
+        RET(err(ErrorCode::NA));
+    if (c.missing(2)) {
+        std::int32_t p = static_cast<std::int32_t>(pos);
+        RET(along_rows ? t.at(p, t.cols - 1) : t.at(t.rows - 1, p));
+    }
+    View r(c.ev, c.args[2]);
+    bool result_rows = r.cols == 1;
+    if (r.rows != 1 && r.cols != 1)
+        RET(err(ErrorCode::NA));
+    if (pos >= (result_rows ? r.rows : r.cols))
+        RET(err(ErrorCode::NA));
+    RET(vector_at(r, pos, result_rows));
+}
+
+bool same_kind(const Value& a, const Value& b) {
+    return (a.is_number() && b.is_number()) || (a.is_text() && b.is_text()) || (a.is_boolean() && b.is_boolean());
+}
+
+// Position of key in a row or column for XLOOKUP and XMATCH; -1 if none. match: 0 exact,
+// -1 exact or next smaller, 1 exact or next larger, 2 wildcards. search: 1/2 from the
+// first, -1/-2 from the last.
+std::int64_t x_position(const Value& key, const View& t, bool along_rows, int match, int search) {
+    std::int64_t n = along_rows ? t.rows : t.cols;
+    std::int64_t best = -1;
+    Value best_value;
+    for (std::int64_t k = 0; k < n; ++k) {
+        std::int64_t i = search < 0 ? n - 1 - k : k;
+        Value v = vector_at(t, i, along_rows);
+        if (match == 2 && key.is_text() && v.is_text()) {
+            if (wildcard_match(key.as_text(), v.as_text()))
+                return i;
+            continue;
+        }
+        if (!same_kind(v, key))
+            continue;
+        int cmp = compare(v, key);
+        if (cmp == 0)
+            return i;
+        if ((match == -1 && cmp < 0) || (match == 1 && cmp > 0)) {
+            if (best < 0 || (match == -1 ? compare(v, best_value) > 0 : compare(v, best_value) < 0)) {
+                best = i;
+                best_value = v;
+            }
+        }
+    }
+    return best;
+}
+
+bool x_modes(const Ctx& c, int at, int& match, int& search, Value& out) {
+    double m, s;
+    if (!num(c, at, m, out, 0) || !num(c, at + 1, s, out, 1))
+        return false;
+    m = std::trunc(m);
+    s = std::trunc(s);
+    if (!(m == 0 || m == -1 || m == 1 || m == 2) || !(s == 1 || s == -1 || s == 2 || s == -2)) {
+        out = err(ErrorCode::Value);
+        return false;
+    }
+    match = int(m);
+    search = int(s);
+    return true;
+}
+
+FN(xlookup) {
+    Value key = c.arg(0);
+    if (key.is_error())
+        RET(key);
+    View t(c.ev, c.args[1]), r(c.ev, c.args[2]);
+    if (t.rows != 1 && t.cols != 1)
+        RET(err(ErrorCode::Value));
+    bool along_rows = t.cols == 1 && !(t.rows == 1 && r.rows == 1 && r.cols > 1);
+    if (along_rows ? r.rows != t.rows : r.cols != t.cols)
+        RET(err(ErrorCode::Value));
+    int match, search;
+    if (!x_modes(c, 4, match, search, out.v))
+        return;
+    std::int64_t pos = x_position(key, t, along_rows, match, search);
+    if (pos < 0) {
+        if (c.missing(3))
+            RET(err(ErrorCode::NA));
+        out = c.args[3];
+        return;
+    }
+    std::int32_t p = static_cast<std::int32_t>(pos);
+    const Item& src = c.args[2];
+    if (src.kind == Item::Range) {
+        out.kind = Item::Range;
+        const Area& a = src.area;
+        out.area = along_rows ? Area{a.sheet, a.r1 + p, a.c1, a.r1 + p, a.c2} : Area{a.sheet, a.r1, a.c1 + p, a.r2, a.c1 + p};
+        return;
+    }
+    if ((along_rows ? r.cols : r.rows) == 1)
+        RET(along_rows ? r.at(p, 0) : r.at(0, p));
+    auto arr = std::make_shared<Array>();
+    arr->rows = along_rows ? 1 : r.rows;
+    arr->cols = along_rows ? r.cols : 1;
+    for (std::int32_t i = 0; i < (along_rows ? r.cols : r.rows); ++i)
+        arr->values.push_back(along_rows ? r.at(p, i) : r.at(i, p));
+    out.kind = Item::Arr;
+    out.arr = c.ev.keep(std::move(arr));
+}
+
+FN(xmatch) {
+    Value key = c.arg(0);
+    if (key.is_error())
+        RET(key);
+    View t(c.ev, c.args[1]);
+    if (t.rows != 1 && t.cols != 1)
+        RET(err(ErrorCode::Value));
+    int match, search;
+    if (!x_modes(c, 2, match, search, out.v))
+        return;
+    std::int64_t pos = x_position(key, t, t.cols == 1, match, search);
+    if (pos < 0)
+        RET(err(ErrorCode::NA));
+    RET(Value::number(double(pos + 1)));
+}
+
+// LET is compiled into bindings; it is listed for its name and argument count only.
+FN(let) {
+    (void)c;
+    RET(err(ErrorCode::Value));
+}
+
 } // namespace
 
 std::vector<Entry> lookup_functions() {
@@ -156,6 +496,17 @@ std::vector<Entry> lookup_functions() {
         {{"HLOOKUP", 3, 4, 0}, fn_hlookup},
         {{"INDEX", 2, 3, 0}, fn_index},
         {{"MATCH", 2, 3, 0}, fn_match},
+        {{"ROW", 0, 1, 0}, fn_row},
+        {{"COLUMN", 0, 1, 0}, fn_column},
+        {{"ROWS", 1, 1, 0}, fn_rows},
+        {{"COLUMNS", 1, 1, 0}, fn_columns},
+        {{"OFFSET", 3, 5, FnVolatile}, fn_offset},
+        {{"INDIRECT", 1, 2, FnVolatile}, fn_indirect},
+        {{"ADDRESS", 2, 5, 0}, fn_address},
+        {{"LOOKUP", 2, 3, 0}, fn_lookup},
+        {{"XLOOKUP", 3, 6, 0}, fn_xlookup},
+        {{"XMATCH", 2, 4, 0}, fn_xmatch},
+        {{"LET", 3, 253, 0}, fn_let},
     };
 }
 
