@@ -164,7 +164,7 @@ void Dependencies::order(const std::vector<std::uint32_t>& roots, std::vector<st
                 cycles->emplace_back(stack.begin() + std::ptrdiff_t(start), stack.end());
             for (std::size_t i = stack.size(); i-- > start;) {
                 t_on_stack_[stack[i]] = 0;
-                components.push_back(stack[i] | (cyclic ? cyclic_bit : 0));
+                components.push_back(stack[i] | (cyclic ? cyclic_bit : 0) | (cyclic && i == start ? cycle_start_bit : 0));
             }
             stack.resize(start);
         }

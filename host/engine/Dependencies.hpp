@@ -30,6 +30,10 @@ constexpr std::int64_t small_range = 64;
 // An entry of an evaluation order: a cell slot, with this bit set when the cell is on a
 // circular reference.
 constexpr std::uint32_t cyclic_bit = 0x80000000u;
+// Set on the first entry of each circular reference, so that one cycle is told from the
+// next.
+constexpr std::uint32_t cycle_start_bit = 0x40000000u;
+constexpr std::uint32_t entry_flags = cyclic_bit | cycle_start_bit;
 
 // The dependency graph over the cell slots of a workbook's storage. Each formula cell's
 // reads are indexed both ways: a cell knows the formulas that read it directly, and a sheet

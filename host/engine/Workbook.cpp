@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <map>
 #include <tuple>
 #include <unordered_map>
@@ -46,6 +47,7 @@ struct Formula {
 
 struct NameDef {
     std::string name;    // as defined
+    int sheet = -1;      // the sheet it belongs to; -1: the workbook's
     std::string text;
     bool defined = false;
     Program program;
@@ -118,7 +120,7 @@ struct Workbook::Impl final : Grid {
     std::vector<std::uint32_t> free_formulas;
     std::vector<NameDef> names;
     std::vector<std::uint32_t> volatile_cells;   // formula cells recomputed on every recalculation
-    std::unordered_map<std::string, std::uint32_t> name_index;   // upper case
+    std::unordered_map<std::string, std::uint32_t> name_index;   // upper case; "3!NAME" for sheet 3's
     int active = 0;
     bool automatic = false;
 
@@ -211,19 +213,37 @@ struct Workbook::Impl final : Grid {
     }
 
     // ---- linking ----
-    std::uint32_t name_slot(const std::string& upper) {
-        auto it = name_index.find(upper);
+    static std::string name_key(const std::string& upper, int sheet) {
+        return sheet < 0 ? upper : std::to_string(sheet) + "!" + upper;
+    }
+
+    std::uint32_t name_slot(const std::string& upper, int sheet = -1) {
+        std::string key = name_key(upper, sheet);
+        auto it = name_index.find(key);
         if (it != name_index.end())
             return it->second;
         std::uint32_t id = static_cast<std::uint32_t>(names.size());
         names.emplace_back();
         names.back().name = upper;
-        name_index.emplace(upper, id);
+        names.back().sheet = sheet;
+        name_index.emplace(key, id);
         return id;
     }
 
+    // A name as a formula on `sheet` sees it: the sheet's own name of that spelling wins
+    // over the workbook's.
+    std::uint32_t resolve_name(const std::string& upper, int sheet) {
+        if (sheet >= 0) {
+            auto it = name_index.find(name_key(upper, sheet));
+            if (it != name_index.end() && names[it->second].defined)
+                return it->second;
+        }
+        return name_slot(upper);
+    }
+
     // Resolves the program's references; `sheet` is the formula's own sheet (-1 for names).
-    Linked link(const Program& p, int sheet, bool& unresolved) {
+    // `scope`: the sheet whose own names the program sees (-1: the workbook's only).
+    Linked link(const Program& p, int sheet, int scope, bool& unresolved) {
         Linked l;
         l.code = p.code;
         l.consts = p.consts;
@@ -249,7 +269,7 @@ struct Workbook::Impl final : Grid {
             l.refs.push_back(lr);
         }
         for (const std::string& n : p.names)
-            l.names.push_back(name_slot(n));
+            l.names.push_back(resolve_name(n, scope));
         return l;
     }
 
@@ -322,7 +342,7 @@ struct Workbook::Impl final : Grid {
     void install(std::uint32_t fi, const Program& p) {
         int sheet = places[formulas[fi].cell].sheet;
         bool unresolved = false;
-        Linked l = link(p, sheet, unresolved);
+        Linked l = link(p, sheet, sheet, unresolved);
         Formula& g = formulas[fi];   // link() may add cells but not formulas
         g.linked = std::move(l);
         g.unresolved = unresolved;
@@ -389,7 +409,7 @@ struct Workbook::Impl final : Grid {
             if (!n.defined)
                 continue;
             bool unresolved = false;
-            n.linked = link(n.program, active, unresolved);
+            n.linked = link(n.program, n.sheet >= 0 ? n.sheet : active, n.sheet, unresolved);
         }
     }
 
@@ -449,16 +469,53 @@ struct Workbook::Impl final : Grid {
     }
 
     void run(const std::vector<std::uint32_t>& order) {
-        for (std::uint32_t entry : order) {
-            std::uint32_t id = entry & ~cyclic_bit;
-            if (cells[id].formula == none)
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            std::uint32_t entry = order[i];
+            std::uint32_t id = entry & ~entry_flags;
+            if (!(entry & cyclic_bit)) {
+                if (cells[id].formula != none)
+                    evaluate(id);
                 continue;
-            if (entry & cyclic_bit)
-                cells[id].value = Value::error(ErrorCode::Ref);
-            else
-                evaluate(id);
+            }
+            std::size_t end = i + 1;
+            while (end < order.size() && (order[end] & cyclic_bit) && !(order[end] & cycle_start_bit))
+                ++end;
+            run_cycle(order, i, end);
+            i = end - 1;
         }
     }
+
+    // The cells order[begin, end) of one circular reference. Without iteration they hold 0,
+    // as the spreadsheet shows them; with it they are computed in turn until they settle.
+    void run_cycle(const std::vector<std::uint32_t>& order, std::size_t begin, std::size_t end) {
+        if (!settings.iterate) {
+            for (std::size_t i = begin; i < end; ++i) {
+                std::uint32_t id = order[i] & ~entry_flags;
+                if (cells[id].formula != none)
+                    cells[id].value = Value::number(0);
+            }
+            return;
+        }
+        for (int pass = 0; pass < settings.max_iterations; ++pass) {
+            double largest = 0;
+            for (std::size_t i = begin; i < end; ++i) {
+                std::uint32_t id = order[i] & ~entry_flags;
+                if (cells[id].formula == none)
+                    continue;
+                Value before = cells[id].value;
+                evaluate(id);
+                const Value& after = cells[id].value;
+                double change = before.is_number() && after.is_number()
+                                    ? std::fabs(after.as_number() - before.as_number())
+                                    : before == after ? 0 : HUGE_VAL;
+                largest = std::max(largest, change);
+            }
+            if (!(largest >= settings.max_change))
+                break;
+        }
+    }
+
+    CalcSettings settings;
 
     void recalculate() {
         for (std::uint32_t id : volatile_cells)
@@ -668,12 +725,14 @@ UsedRange Workbook::used_range(int sheet) const {
     return u;
 }
 
-void Workbook::define_name(const std::string& name, std::string_view formula) {
+void Workbook::define_name(const std::string& name, std::string_view formula, int sheet) {
     if (!valid_name(name))
         throw EngineError("\"" + name + "\" cannot be a name: it must begin with a letter, '_' or '\\', " +
                           "hold only letters, digits, '_' and '.', and not read as a cell reference");
+    if (sheet < -1 || sheet >= sheet_count())
+        throw EngineError("There is no sheet number " + std::to_string(sheet + 1) + " in the workbook");
     Program p = parse(formula);
-    std::uint32_t id = impl_->name_slot(to_upper(name));
+    std::uint32_t id = impl_->name_slot(to_upper(name), sheet);
     NameDef& n = impl_->names[id];
     n.name = name;
     std::size_t start = 0;
@@ -694,8 +753,8 @@ bool Workbook::has_name(std::string_view name) const {
     return it != impl_->name_index.end() && impl_->names[it->second].defined;
 }
 
-std::string Workbook::name_formula(std::string_view name) const {
-    auto it = impl_->name_index.find(to_upper(name));
+std::string Workbook::name_formula(std::string_view name, int sheet) const {
+    auto it = impl_->name_index.find(Impl::name_key(to_upper(name), sheet));
     return it != impl_->name_index.end() && impl_->names[it->second].defined ? impl_->names[it->second].text
                                                                               : std::string();
 }
@@ -703,7 +762,7 @@ std::string Workbook::name_formula(std::string_view name) const {
 std::vector<std::string> Workbook::names() const {
     std::vector<std::string> out;
     for (const NameDef& n : impl_->names)
-        if (n.defined)
+        if (n.defined && n.sheet < 0)
             out.push_back(n.name);
     std::sort(out.begin(), out.end());
     return out;
@@ -719,6 +778,15 @@ void Workbook::set_date1904(bool date1904) { impl_->dates_from_1904 = date1904; 
 bool Workbook::date1904() const { return impl_->dates_from_1904; }
 void Workbook::recalculate() { impl_->recalculate(); }
 void Workbook::recalculate_all() { impl_->recalculate_all(); }
+
+void Workbook::set_calc_settings(const CalcSettings& settings) {
+    impl_->settings = settings;
+    impl_->settings.max_iterations = std::max(1, std::min(settings.max_iterations, 32767));
+    if (!(settings.max_change >= 0))
+        impl_->settings.max_change = 0;
+}
+
+const CalcSettings& Workbook::calc_settings() const { return impl_->settings; }
 std::uint64_t Workbook::evaluation_count() const { return impl_->evaluations; }
 
 std::vector<CellAddress> Workbook::volatile_sources(const CellAddress& cell) const {

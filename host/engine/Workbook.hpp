@@ -42,6 +42,15 @@ struct Diagnostics {
     std::vector<UnsupportedFormat> unsupported_formats;   // sorted by format, as of the last calculation
 };
 
+// How circular references are computed. Without iteration the cells of a cycle hold 0 (and
+// diagnostics() names them); with it each cycle is computed again and again, up to
+// max_iterations times or until no value of it changes by more than max_change.
+struct CalcSettings {
+    bool iterate = false;
+    int max_iterations = 100;
+    double max_change = 0.001;
+};
+
 // A sheet's used area: the smallest rectangle holding every non-empty cell.
 struct UsedRange {
     bool empty = true;
@@ -108,10 +117,12 @@ public:
     // formula. Names follow the spreadsheet's rules (letter, '_' or '\' first; letters,
     // digits, '_' and '.'; not a cell reference; not TRUE/FALSE); ignoring case. Redefining
     // replaces. Throws FormulaError if the text does not parse, EngineError for a bad name.
-    void define_name(const std::string& name, std::string_view formula);
-    bool has_name(std::string_view name) const;
-    std::string name_formula(std::string_view name) const;   // "" if undefined
-    std::vector<std::string> names() const;
+    // A name of sheet `sheet` (0-based) is seen by the formulas of that sheet only, where it
+    // wins over a workbook name of the same spelling.
+    void define_name(const std::string& name, std::string_view formula, int sheet = -1);
+    bool has_name(std::string_view name) const;   // workbook names
+    std::string name_formula(std::string_view name, int sheet = -1) const;   // "" if undefined
+    std::vector<std::string> names() const;       // workbook names
 
     // Dates count from 1904-01-01 (serial 0) rather than 1900-01-00, as the workbook's file
     // may say. Changing it recalculates nothing by itself.
@@ -123,6 +134,8 @@ public:
     bool automatic() const;
     void recalculate();       // every formula depending on a cell changed since the last one
     void recalculate_all();   // every formula, ignoring what was computed before
+    void set_calc_settings(const CalcSettings& settings);
+    const CalcSettings& calc_settings() const;
 
     // The formula cells calling a volatile function (RAND, NOW, OFFSET, INDIRECT...) that the
     // cell's value depends on, itself included, sorted: empty when the value is the same on

@@ -58,9 +58,10 @@ std::vector<std::string> diagnostic_warnings(const std::string& file,
     for (const auto& format : d.unsupported_formats)
         out.push_back(file + ": warning: TEXT cannot show the number format \"" + format.format +
                       "\" (it gives #VALUE!) in " + cell_list(workbook, format.cells));
-    for (const auto& cycle : d.cycles)
-        out.push_back(file + ": warning: circular reference through " +
-                      cell_list(workbook, cycle));
+    if (!workbook.calc_settings().iterate)   // a cycle computed on purpose needs no warning
+        for (const auto& cycle : d.cycles)
+            out.push_back(file + ": warning: circular reference through " +
+                          cell_list(workbook, cycle));
     return out;
 }
 

@@ -75,18 +75,13 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
     document.workbook_part = record.workbook_part;
     book.set_active_sheet(record.active_sheet);
     book.set_date1904(record.date1904);
+    book.set_calc_settings(record.calc);
 
     for (const NameRecord& name : record.names) {
         // Built-in names (print areas, filter ranges) mean nothing to a calculation.
         if (name.name.rfind("_xlnm.", 0) == 0) continue;
-        if (name.local_sheet >= 0 && book.has_name(name.name)) {
-            document.warnings.push_back(file + ": warning: name " + name.name + " of sheet '" +
-                                        record.sheets[std::size_t(name.local_sheet)].name +
-                                        "' ignored: a workbook name has the same name");
-            continue;
-        }
         try {
-            book.define_name(name.name, name.formula);
+            book.define_name(name.name, name.formula, name.local_sheet);
         } catch (const engine::FormulaError& e) {
             document.warnings.push_back(file + ": warning: name " + name.name + " ignored: " +
                                         formula_failure(e));
@@ -582,7 +577,13 @@ std::string new_package(const engine::Workbook& book, const std::string& file) {
             n.text().set(book.name_formula(name).c_str());
         }
     }
-    w.append_child("calcPr").append_attribute("fullCalcOnLoad").set_value("1");
+    pugi::xml_node calc = w.append_child("calcPr");
+    calc.append_attribute("fullCalcOnLoad").set_value("1");
+    if (book.calc_settings().iterate) {
+        calc.append_attribute("iterate").set_value("1");
+        calc.append_attribute("iterateCount").set_value(book.calc_settings().max_iterations);
+        calc.append_attribute("iterateDelta").set_value(book.calc_settings().max_change);
+    }
     writer.add("xl/workbook.xml", xml_text(wb));
 
     pugi::xml_document wbrels;

@@ -501,6 +501,16 @@ WorkbookRecord read_workbook_parts(const Package& package) {
         std::string v = pr.attribute("date1904").value();
         book.date1904 = v == "1" || v == "true";
     }
+    if (pugi::xml_node calc = child(root, "calcPr")) {
+        std::string on = calc.attribute("iterate").value();
+        book.calc.iterate = on == "1" || on == "true";
+        long long count = 0;
+        if (read_int(calc.attribute("iterateCount").value(), count) && count >= 1 && count <= 32767)
+            book.calc.max_iterations = int(count);
+        double delta = 0;
+        if (read_double(calc.attribute("iterateDelta").value(), delta) && delta >= 0 && delta < 1e300)
+            book.calc.max_change = delta;
+    }
     pugi::xml_node sheets = child(root, "sheets");
     for (pugi::xml_node s = sheets.first_child(); s; s = s.next_sibling()) {
         if (s.type() != pugi::node_element || !is(s, "sheet")) continue;

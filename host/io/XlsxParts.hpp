@@ -2,6 +2,7 @@
 #define OMBRIX_IO_XLSXPARTS_HPP
 
 #include "engine/Value.hpp"
+#include "engine/Workbook.hpp"
 #include "io/Address.hpp"
 #include "io/Package.hpp"
 #include "io/Xml.hpp"
@@ -52,6 +53,7 @@ struct WorkbookRecord {
     std::vector<NameRecord> names;
     int active_sheet = 0;             // index into sheets
     bool date1904 = false;
+    engine::CalcSettings calc;        // calcPr: iteration over circular references
 };
 
 // Reads every part that holds cells. Throws io::IoError naming the file, and the sheet

@@ -1,5 +1,6 @@
-// Volatile functions are computed again on every recalculation with all that depends on
-// them, and references built at run time are read after their cells are up to date.
+// Calculation: volatile functions are computed again on every recalculation with all that
+// depends on them, references built at run time are read after their cells are up to date,
+// and circular references follow the workbook's settings.
 
 #include "Fixture.hpp"
 
@@ -76,6 +77,46 @@ TEST(Volatile, ThroughADefinedName) {
     wb.define_name("Noise", "RAND()*0");
     wb.set_formula(at("A1"), "Noise+1");
     EXPECT_EQ((std::vector<CellAddress>{at("A1")}), wb.volatile_sources(at("A1")));
+}
+
+TEST(Circular, IterationFollowsTheSettings) {
+    Workbook wb;
+    wb.add_sheet("Sheet1");
+    wb.set_formula(at("A1"), "A1/2+1");      // settles at 2
+    wb.set_formula(at("B1"), "C1+10");       // B1 = 10 + B1/10: 100/9
+    wb.set_formula(at("C1"), "B1/10");
+    wb.set_formula(at("D1"), "A1+B1");       // downstream of the cycles
+
+    wb.recalculate_all();                    // no iteration: the cycles hold 0
+    for (const char* cell : {"A1", "B1", "C1"})
+        EXPECT_TRUE(same(N(0), wb.value(at(cell)))) << cell;
+    EXPECT_TRUE(same(N(0), wb.value(at("D1"))));
+
+    host::engine::CalcSettings settings;
+    settings.iterate = true;
+    settings.max_iterations = 3;
+    wb.set_calc_settings(settings);
+    wb.set_formula(at("A1"), "A1/2+1");
+    wb.recalculate();
+    EXPECT_TRUE(same(N(1.75), wb.value(at("A1"))));   // from 0: 1, 1.5, 1.75
+    settings.max_iterations = 100;
+    wb.set_calc_settings(settings);
+    wb.set_value(at("A1"), N(0));
+    wb.set_formula(at("A1"), "A1/2+1");
+    std::uint64_t before = wb.evaluation_count();
+    wb.recalculate_all();
+    EXPECT_NEAR(2, wb.value(at("A1")).as_number(), 0.001);
+    EXPECT_NEAR(100.0 / 9, wb.value(at("B1")).as_number(), 0.001);
+    EXPECT_NEAR(100.0 / 9 + 2, wb.value(at("D1")).as_number(), 0.002);
+    EXPECT_LT(wb.evaluation_count() - before, 60u);   // stopped when the change was small
+
+    settings.max_change = 0;                 // never small enough: stops at the limit
+    settings.max_iterations = 7;
+    wb.set_calc_settings(settings);
+    wb.set_value(at("A1"), N(0));
+    wb.set_formula(at("A1"), "A1/2+1");
+    wb.recalculate();
+    EXPECT_TRUE(same(N(2 - 1.0 / 64), wb.value(at("A1"))));
 }
 
 } // namespace
