@@ -317,9 +317,10 @@ Item Evaluator::evaluate(const Linked& p, int depth) {
             if (r.kind == LinkedRef::Cell) {
                 it.kind = Item::Cell;
                 it.cell = r.cell;
-            } else if (r.kind == LinkedRef::Range) {
+            } else if (r.kind == LinkedRef::Range || r.kind == LinkedRef::Sheets) {
                 it.kind = Item::Range;
                 it.area = r.area;
+                it.last_sheet = r.last_sheet;
             } else {
                 it.v = Value::error(r.error);
             }

@@ -16,10 +16,11 @@ namespace host::engine::detail {
 
 // A reference resolved against the workbook: a cell slot, an area, or an error.
 struct LinkedRef {
-    enum Kind : std::uint8_t { Cell, Range, Error } kind = Error;
+    enum Kind : std::uint8_t { Cell, Range, Sheets, Error } kind = Error;
     ErrorCode error = ErrorCode::Ref;
     std::uint32_t cell = 0;
     Area area{0, 0, 0, 0, 0};
+    std::int32_t last_sheet = -1;   // Sheets: the area on every sheet from area.sheet to this one
 };
 
 // A program ready to run: the references resolved, names by workbook index.
@@ -44,6 +45,7 @@ struct Item {
     Value v;
     Area area{0, 0, 0, 0, 0};
     const Array* arr = nullptr;   // owned by the program or the evaluator's arena
+    std::int32_t last_sheet = -1; // a Range through several sheets (only aggregates see one)
 };
 
 // What the evaluator needs from the workbook.

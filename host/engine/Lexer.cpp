@@ -157,7 +157,16 @@ Token& Lexer::lex_prefixed(Token& t) {
     return t;
 }
 
-void Lexer::lex_reference_after_sheet(Token& t, const std::string& sheet) {
+void Lexer::lex_reference_after_sheet(Token& t, const std::string& sheets) {
+    // A colon cannot be part of a sheet's name: "Jan:Mar" are the first and last of several.
+    std::size_t colon = sheets.find(':');
+    std::string sheet = sheets.substr(0, colon);
+    lex_one_sheet_reference(t, sheet);
+    if (colon != std::string::npos)
+        t.ref.last_sheet = sheets.substr(colon + 1);
+}
+
+void Lexer::lex_one_sheet_reference(Token& t, const std::string& sheet) {
     std::size_t at = pos_;
     t.ref_start = at;
     if (at < s_.size() && s_[at] == '#') {
@@ -337,6 +346,13 @@ Token& Lexer::lex_word(Token& t) {
         std::size_t p = at;
         while (p < s_.size() && is_name_char(s_[p]))
             ++p;
+        if (p + 1 < s_.size() && s_[p] == ':' && is_name_start(s_[p + 1])) {   // Jan:Mar!B2
+            std::size_t q = p + 1;
+            while (q < s_.size() && is_name_char(s_[q]))
+                ++q;
+            if (q < s_.size() && s_[q] == '!')
+                p = q;
+        }
         if (p < s_.size() && s_[p] == '!') {
             std::string sheet(s_.substr(at, p - at));
             pos_ = p + 1;

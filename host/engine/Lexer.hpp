@@ -51,7 +51,8 @@ private:
 
     // '[1]Sheet'!A1, 'My sheet'!A1, [1]Sheet1!A1
     Token& lex_prefixed(Token& t);
-    void lex_reference_after_sheet(Token& t, const std::string& sheet);
+    void lex_reference_after_sheet(Token& t, const std::string& sheets);
+    void lex_one_sheet_reference(Token& t, const std::string& sheet);
 
     // $A$1 with optional $ markers; true and the position after it on success.
     bool scan_cell(std::size_t at, std::int32_t& row, std::int32_t& col, bool& row_abs, bool& col_abs,

@@ -21,6 +21,9 @@ public:
         expression();
         if (tok_.kind != Tok::End)
             unexpected();
+        if (!cubes_.empty())
+            lex_.fail(cubes_.front(), "a reference through several sheets can only be an argument of SUM, AVERAGE, "
+                                      "COUNT, COUNTA, MAX, MIN, PRODUCT, STDEV, VAR and their kin");
         return std::move(prog_);
     }
 
@@ -217,8 +220,21 @@ private:
                 r.c2 = b.c2, r.c2_abs = b.c2_abs;
             advance();
         }
+        if (!r.last_sheet.empty())
+            cubes_.push_back(at);
         prog_.refs.push_back(std::move(r));
         emit(Op::Ref, static_cast<std::uint32_t>(prog_.refs.size() - 1));
+    }
+
+    // The functions that take references through several sheets.
+    static bool takes_sheet_spans(const std::string& name) {
+        static const char* const list[] = {"SUM", "AVERAGE", "AVERAGEA", "COUNT", "COUNTA", "MAX", "MAXA", "MIN",
+                                           "MINA", "PRODUCT", "SUMSQ", "STDEV", "STDEVP", "STDEV.S", "STDEV.P",
+                                           "VAR", "VARP", "VAR.S", "VAR.P"};
+        for (const char* n : list)
+            if (name == n)
+                return true;
+        return false;
     }
 
     void array_literal() {
@@ -295,10 +311,15 @@ private:
             advance();
         } else {
             for (;;) {
+                std::size_t first = prog_.code.size(), cubes = cubes_.size();
                 if (tok_.kind == Tok::Comma || tok_.kind == Tok::RParen)
                     emit(Op::Missing);
                 else
                     expression();
+                // A bare reference through several sheets, where the function takes one.
+                if (cubes_.size() == cubes + 1 && prog_.code.size() == first + 1 && prog_.code[first].op == Op::Ref &&
+                    takes_sheet_spans(name))
+                    cubes_.pop_back();
                 ++argc;
                 if (argc > 255)
                     lex_.fail(at, "more than 255 arguments");
@@ -419,6 +440,7 @@ private:
     }
 
     std::vector<std::pair<std::string, std::uint32_t>> scope_;
+    std::vector<std::size_t> cubes_;   // where each reference through several sheets not yet accepted is
     std::string_view text_;
     Lexer lex_;
     Token tok_;

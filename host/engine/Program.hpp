@@ -52,6 +52,7 @@ struct Area {
 // A reference as written: the sheet by name, the cells, and which parts are absolute.
 struct SymRef {
     std::string sheet;            // empty: the formula's own sheet
+    std::string last_sheet;       // "Jan:Mar!B2", through several sheets: the last one
     bool external = false;        // "[1]Sheet!A1": another workbook, always #REF!
     bool invalid = false;         // written as #REF! or moved off the grid
     bool whole_rows = false;      // "1:3"

@@ -257,8 +257,18 @@ struct Workbook::Impl final : Grid {
                 if (s < 0 && !r.external)
                     unresolved = true;
             }
-            if (r.invalid || r.external || s < 0) {
+            int last = s;
+            if (!r.last_sheet.empty()) {
+                last = find_sheet(r.last_sheet);
+                if (last < 0)
+                    unresolved = true;
+            }
+            if (r.invalid || r.external || s < 0 || last < 0) {
                 lr.kind = LinkedRef::Error;
+            } else if (last != s) {
+                lr.kind = LinkedRef::Sheets;
+                lr.area = Area{std::min(s, last), r.r1, r.c1, r.r2, r.c2};
+                lr.last_sheet = std::max(s, last);
             } else if (r.single()) {
                 lr.kind = LinkedRef::Cell;
                 lr.cell = slot(s, r.r1, r.c1);
@@ -296,6 +306,12 @@ struct Workbook::Impl final : Grid {
                 f.reads.cells.push_back(r.cell);
             } else if (r.kind == LinkedRef::Range) {
                 add_read(f, r.area);
+            } else if (r.kind == LinkedRef::Sheets) {
+                for (int s = r.area.sheet; s <= r.last_sheet; ++s) {
+                    Area a = r.area;
+                    a.sheet = s;
+                    add_read(f, a);
+                }
             }
         }
         if (depth > 32)

@@ -64,9 +64,13 @@ bool collect(const Ctx& c, int from, int to, std::vector<double>& out, Value& er
                 return false;
             break;
         case Item::Range:
-            for (std::uint32_t id : c.ev.grid.cells_in(it.area))
-                if (!take_ref(c.ev.grid.cell_value(id)))
-                    return false;
+            for (int s = it.area.sheet; s <= std::max(it.area.sheet, it.last_sheet); ++s) {
+                Area a = it.area;
+                a.sheet = s;
+                for (std::uint32_t id : c.ev.grid.cells_in(a))
+                    if (!take_ref(c.ev.grid.cell_value(id)))
+                        return false;
+            }
             break;
         case Item::Arr:
             for (const Value& v : it.arr->values)

@@ -6,6 +6,7 @@
 
 #include "engine/Eval.hpp"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -75,8 +76,12 @@ void each_value(const Ctx& c, int from, int to, F f) {
         case Item::Val: f(it.v, true, false); break;
         case Item::Cell: f(c.ev.grid.cell_value(it.cell), false, false); break;
         case Item::Range:
-            for (std::uint32_t id : c.ev.grid.cells_in(it.area))
-                f(c.ev.grid.cell_value(id), false, false);
+            for (int s = it.area.sheet; s <= std::max(it.area.sheet, it.last_sheet); ++s) {
+                Area a = it.area;
+                a.sheet = s;
+                for (std::uint32_t id : c.ev.grid.cells_in(a))
+                    f(c.ev.grid.cell_value(id), false, false);
+            }
             break;
         case Item::Arr:
             for (const Value& v : it.arr->values)

@@ -79,6 +79,22 @@ TEST(Volatile, ThroughADefinedName) {
     EXPECT_EQ((std::vector<CellAddress>{at("A1")}), wb.volatile_sources(at("A1")));
 }
 
+TEST(SheetSpans, OnlyAggregatesTakeThemAndTheyFollowEverySheet) {
+    Workbook wb;
+    for (const char* name : {"Jan", "Feb", "Mar"})
+        wb.add_sheet(name);
+    wb.set_automatic(true);
+    for (const char* bad : {"Jan:Mar!B2+1", "INDEX(Jan:Mar!B2:B3,1)", "SUM(Jan:Mar!B2*2)", "Jan:Mar!B2"})
+        EXPECT_THROW(wb.set_formula(at("A1"), bad), host::engine::FormulaError) << bad;
+    wb.set_formula(at("A1"), "SUM(Jan:Mar!B2:B100)");   // a large range on each sheet
+    wb.set_formula(at("A2"), "COUNT(Jan:Mar!B2)");
+    wb.set_value(CellAddress{1, 1, 1}, N(5));
+    wb.set_value(CellAddress{2, 99, 1}, N(7));
+    EXPECT_TRUE(same(N(12), wb.value(at("A1"))));
+    EXPECT_TRUE(same(N(1), wb.value(at("A2"))));
+    EXPECT_EQ("SUM(Jan:Mar!C3:C101)", host::engine::move_formula("SUM(Jan:Mar!B2:B100)", 1, 1));
+}
+
 TEST(Circular, IterationFollowsTheSettings) {
     Workbook wb;
     wb.add_sheet("Sheet1");
