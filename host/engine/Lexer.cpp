@@ -370,6 +370,28 @@ Token& Lexer::lex_word(Token& t) {
         ++p;
     t.text = to_upper(s_.substr(at, p - at));
     pos_ = t.end = p;
+    if (p < s_.size() && s_[p] == '[') {   // Sales[Qty], Sales[[#This Row],[Qty]]
+        int depth = 0;
+        std::size_t q = p;
+        for (; q < s_.size(); ++q) {
+            if (s_[q] == '\'' && q + 1 < s_.size()) {   // escapes the next character in a column name
+                ++q;
+                continue;
+            }
+            if (s_[q] == '[')
+                ++depth;
+            else if (s_[q] == ']' && --depth == 0)
+                break;
+        }
+        if (q >= s_.size())
+            fail(p, "'[' without ']'");
+        t.kind = Tok::Ref;
+        t.ref.table = t.text;
+        t.ref.table_spec = std::string(s_.substr(p + 1, q - p - 1));
+        t.ref_start = at;
+        pos_ = t.end = q + 1;
+        return t;
+    }
     if (p < s_.size() && s_[p] == '(') {
         t.kind = Tok::Func;
         ++pos_;

@@ -201,7 +201,7 @@ private:
         SymRef r = tok_.ref;
         std::size_t at = tok_.begin;
         advance();
-        if (tok_.kind == Tok::Colon) {
+        if (tok_.kind == Tok::Colon && r.table.empty()) {
             advance();
             if (tok_.kind != Tok::Ref || r.whole_cols || r.whole_rows || tok_.ref.whole_cols || tok_.ref.whole_rows)
                 lex_.fail(tok_.begin, "a range needs a cell reference on each side of ':'");

@@ -53,6 +53,8 @@ struct Area {
 struct SymRef {
     std::string sheet;            // empty: the formula's own sheet
     std::string last_sheet;       // "Jan:Mar!B2", through several sheets: the last one
+    std::string table;            // "Sales[[#Totals],[Qty]]": the table (upper case) ...
+    std::string table_spec;       // ... and what is inside its outer brackets
     bool external = false;        // "[1]Sheet!A1": another workbook, always #REF!
     bool invalid = false;         // written as #REF! or moved off the grid
     bool whole_rows = false;      // "1:3"

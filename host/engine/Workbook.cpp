@@ -36,6 +36,7 @@ struct Formula {
     Linked linked;
     bool array = false;
     bool uses_names = false;
+    bool uses_tables = false;
     bool unresolved = false;    // refers to a sheet that does not exist (yet)
     bool has_unknown = false;
     bool is_volatile = false;   // calls a volatile function, itself or through a name
@@ -119,7 +120,8 @@ struct Workbook::Impl final : Grid {
     std::vector<Formula> formulas;
     std::vector<std::uint32_t> free_formulas;
     std::vector<NameDef> names;
-    std::vector<std::uint32_t> volatile_cells;   // formula cells recomputed on every recalculation
+    std::vector<std::uint32_t> volatile_cells;
+    std::vector<TableDef> tables;   // formula cells recomputed on every recalculation
     std::unordered_map<std::string, std::uint32_t> name_index;   // upper case; "3!NAME" for sheet 3's
     int active = 0;
     bool automatic = false;
@@ -242,14 +244,140 @@ struct Workbook::Impl final : Grid {
     }
 
     // Resolves the program's references; `sheet` is the formula's own sheet (-1 for names).
-    // `scope`: the sheet whose own names the program sees (-1: the workbook's only).
-    Linked link(const Program& p, int sheet, int scope, bool& unresolved) {
+    // Sales[...]: the cells of table `r.table` that the part in brackets names, for a formula
+    // in `row` (-1: not in a cell).
+    LinkedRef link_table(const SymRef& r, std::int32_t row, bool& unresolved) {
+        LinkedRef lr;
+        const TableDef* t = nullptr;
+        for (const TableDef& d : tables)
+            if (iequals(d.name, r.table))
+                t = &d;
+        if (!t) {
+            unresolved = true;
+            return lr;
+        }
+        // The bracketed items, each unescaped ('x is x), with the separator before it.
+        std::vector<std::pair<char, std::string>> items;
+        std::string_view spec = r.table_spec;
+        auto trim = [](std::string_view v) {
+            while (!v.empty() && v.front() == ' ')
+                v.remove_prefix(1);
+            while (!v.empty() && v.back() == ' ')
+                v.remove_suffix(1);
+            return v;
+        };
+        auto unescape = [](std::string_view v) {
+            std::string out;
+            for (std::size_t i = 0; i < v.size(); ++i) {
+                if (v[i] == '\'' && i + 1 < v.size())
+                    ++i;
+                out += v[i];
+            }
+            return out;
+        };
+        spec = trim(spec);
+        bool this_row = false;
+        if (!spec.empty() && spec[0] == '@') {
+            this_row = true;
+            spec = trim(spec.substr(1));
+        }
+        if (!spec.empty() && spec[0] != '[') {
+            items.emplace_back(',', unescape(spec));
+        } else {
+            char sep = ',';
+            std::size_t i = 0;
+            while (i < spec.size()) {
+                if (spec[i] == ' ') {
+                    ++i;
+                    continue;
+                }
+                if (spec[i] == ',' || spec[i] == ':') {
+                    sep = spec[i++];
+                    continue;
+                }
+                if (spec[i] != '[')
+                    return lr;
+                std::size_t j = i + 1;
+                while (j < spec.size() && spec[j] != ']')
+                    j += spec[j] == '\'' ? 2 : 1;
+                if (j >= spec.size())
+                    return lr;
+                items.emplace_back(sep, unescape(spec.substr(i + 1, j - i - 1)));
+                sep = ',';
+                i = j + 1;
+            }
+        }
+        bool all = false, headers = false, data = false, totals = false;
+        std::int32_t c1 = -1, c2 = -1;
+        for (const auto& item : items) {
+            const std::string& text = item.second;
+            if (!text.empty() && text[0] == '#') {
+                if (iequals(text, "#All")) all = true;
+                else if (iequals(text, "#Headers")) headers = true;
+                else if (iequals(text, "#Data")) data = true;
+                else if (iequals(text, "#Totals")) totals = true;
+                else if (iequals(text, "#This Row")) this_row = true;
+                else return lr;
+                continue;
+            }
+            std::int32_t k = 0;
+            while (k < std::int32_t(t->columns.size()) && !iequals(t->columns[std::size_t(k)], text))
+                ++k;
+            if (k == std::int32_t(t->columns.size()))
+                return lr;
+            if (item.first == ':' && c1 >= 0) {
+                c2 = std::max(c1, k);
+                c1 = std::min(c1, k);
+            } else {
+                c1 = c2 = k;
+            }
+        }
+        std::int32_t d1 = t->first_row + (t->header_row ? 1 : 0), d2 = t->last_row - (t->totals_row ? 1 : 0);
+        std::int32_t r1 = d1, r2 = d2;
+        if (all) {
+            r1 = t->first_row, r2 = t->last_row;
+        } else if (this_row) {
+            if (row < d1 || row > d2) {
+                lr.error = ErrorCode::Value;
+                return lr;
+            }
+            r1 = r2 = row;
+        } else if (headers || totals) {
+            if ((headers && !t->header_row) || (totals && !t->totals_row))
+                return lr;
+            r1 = headers ? t->first_row : data ? d1 : t->last_row;
+            r2 = totals ? t->last_row : data ? d2 : t->first_row;
+            if (headers && totals && !data)
+                return lr;
+        }
+        if (r2 < r1)
+            return lr;
+        Area a{t->sheet, r1, t->first_col, r2, t->last_col};
+        if (c1 >= 0)
+            a.c1 = t->first_col + c1, a.c2 = t->first_col + c2;
+        if (a.r1 == a.r2 && a.c1 == a.c2) {
+            lr.kind = LinkedRef::Cell;
+            lr.cell = slot(a.sheet, a.r1, a.c1);
+        } else {
+            lr.kind = LinkedRef::Range;
+            lr.area = a;
+        }
+        return lr;
+    }
+
+    // `scope`: the sheet whose own names the program sees (-1: the workbook's only); `row`:
+    // the formula's row, for tables' [#This Row].
+    Linked link(const Program& p, int sheet, int scope, bool& unresolved, std::int32_t row = -1) {
         Linked l;
         l.code = p.code;
         l.consts = p.consts;
         l.arrays = p.arrays;
         l.locals = p.locals;
         for (const SymRef& r : p.refs) {
+            if (!r.table.empty()) {
+                l.refs.push_back(link_table(r, row, unresolved));
+                continue;
+            }
             LinkedRef lr;
             int s = sheet;
             if (!r.sheet.empty()) {
@@ -358,11 +486,12 @@ struct Workbook::Impl final : Grid {
     void install(std::uint32_t fi, const Program& p) {
         int sheet = places[formulas[fi].cell].sheet;
         bool unresolved = false;
-        Linked l = link(p, sheet, sheet, unresolved);
+        Linked l = link(p, sheet, sheet, unresolved, places[formulas[fi].cell].row);
         Formula& g = formulas[fi];   // link() may add cells but not formulas
         g.linked = std::move(l);
         g.unresolved = unresolved;
         g.uses_names = !p.names.empty();
+        g.uses_tables = std::any_of(p.refs.begin(), p.refs.end(), [](const SymRef& r) { return !r.table.empty(); });
         g.has_unknown = !p.unknown_functions.empty();
         register_formula(fi);
         compile(formulas[fi]);
@@ -761,6 +890,23 @@ void Workbook::define_name(const std::string& name, std::string_view formula, in
     n.defined = true;
     impl_->relink_names();
     impl_->relink_where([](const Formula& f) { return f.uses_names; });
+    impl_->after_write();
+}
+
+void Workbook::define_table(const TableDef& table) {
+    if (!valid_name(table.name))
+        throw EngineError("\"" + table.name + "\" cannot be a table name");
+    if (table.sheet < 0 || table.sheet >= sheet_count() || table.first_row < 0 || table.first_col < 0 ||
+        table.last_row >= max_rows || table.last_col >= max_columns || table.first_row > table.last_row ||
+        table.first_col > table.last_col ||
+        std::int64_t(table.columns.size()) != std::int64_t(table.last_col) - table.first_col + 1)
+        throw EngineError("Table " + table.name + " does not fit its sheet or its columns");
+    auto& tables = impl_->tables;
+    tables.erase(std::remove_if(tables.begin(), tables.end(),
+                                [&](const TableDef& t) { return iequals(t.name, table.name); }),
+                 tables.end());
+    tables.push_back(table);
+    impl_->relink_where([](const Formula& f) { return f.unresolved || f.uses_tables; });
     impl_->after_write();
 }
 

@@ -51,6 +51,18 @@ struct CalcSettings {
     double max_change = 0.001;
 };
 
+// A table: a block of rows with a header row of column names (unless header_row is false)
+// and optionally a totals row, which formulas address as Sales[Qty], Sales[#Totals],
+// Sales[[#This Row],[Qty]] or Sales[@Qty].
+struct TableDef {
+    std::string name;
+    int sheet = 0;
+    std::int32_t first_row = 0, first_col = 0, last_row = 0, last_col = 0;   // header and totals included
+    std::vector<std::string> columns;   // one per column, left to right
+    bool header_row = true;
+    bool totals_row = false;
+};
+
 // A sheet's used area: the smallest rectangle holding every non-empty cell.
 struct UsedRange {
     bool empty = true;
@@ -128,6 +140,8 @@ public:
     // may say. Changing it recalculates nothing by itself.
     void set_date1904(bool date1904);
     bool date1904() const;
+    // Tables. Names follow the rules of defined names; redefining replaces. Throws EngineError.
+    void define_table(const TableDef& table);
 
     // Recalculation.
     void set_automatic(bool automatic);

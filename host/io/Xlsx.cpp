@@ -76,6 +76,15 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
     book.set_active_sheet(record.active_sheet);
     book.set_date1904(record.date1904);
     book.set_calc_settings(record.calc);
+    for (std::size_t s = 0; s < record.sheets.size(); ++s)
+        for (engine::TableDef table : record.sheets[s].tables) {
+            table.sheet = int(s);
+            try {
+                book.define_table(table);
+            } catch (const engine::EngineError& e) {
+                document.warnings.push_back(file + ": warning: table " + table.name + " ignored: " + e.what());
+            }
+        }
 
     for (const NameRecord& name : record.names) {
         // Built-in names (print areas, filter ranges) mean nothing to a calculation.

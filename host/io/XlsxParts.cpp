@@ -475,6 +475,35 @@ bool parse_iso_date(const std::string& text, bool date1904, double& serial) {
     return true;
 }
 
+// The sheet's table parts: name, place, header and totals rows, column names.
+void read_tables(const Package& package, SheetRecord& sheet) {
+    for (const Relationship& r : package.relationships(sheet.part)) {
+        if (r.external || !type_is(r.type, "table") || !package.has(r.target)) continue;
+        XmlDocument doc = parse_xml(package.file(), r.target, package.read(r.target));
+        pugi::xml_node t = doc.root();
+        engine::TableDef table;
+        table.name = t.attribute("displayName").value();
+        if (table.name.empty()) table.name = t.attribute("name").value();
+        std::string ref = t.attribute("ref").value();
+        std::size_t colon = ref.find(':');
+        long long header = 1, totals = 0;
+        if (t.attribute("headerRowCount")) read_int(t.attribute("headerRowCount").value(), header);
+        if (t.attribute("totalsRowCount")) read_int(t.attribute("totalsRowCount").value(), totals);
+        table.header_row = header > 0;
+        table.totals_row = totals > 0;
+        if (colon == std::string::npos ||
+            !engine::parse_a1(ref.substr(0, colon), table.first_row, table.first_col) ||
+            !engine::parse_a1(ref.substr(colon + 1), table.last_row, table.last_col))
+            throw IoError(package.file(), sheet.name, std::string(),
+                          "table " + table.name + " has no valid range (" + ref + ")");
+        if (pugi::xml_node columns = child(t, "tableColumns"))
+            for (pugi::xml_node c = columns.first_child(); c; c = c.next_sibling())
+                if (c.type() == pugi::node_element && is(c, "tableColumn"))
+                    table.columns.push_back(decode_escapes(c.attribute("name").value()));
+        sheet.tables.push_back(std::move(table));
+    }
+}
+
 std::string find_workbook_part(const Package& package) {
     for (const Relationship& r : package.relationships(""))
         if (!r.external && type_is(r.type, "officeDocument")) return r.target;
@@ -562,6 +591,10 @@ WorkbookRecord read_workbook_parts(const Package& package) {
     }
 
     LoadCost cost;
+    for (SheetRecord& sheet : book.sheets)
+        if (!sheet.part.empty())
+            read_tables(package, sheet);
+
     std::vector<std::string> strings;
     if (!book.shared_strings_part.empty() && package.has(book.shared_strings_part))
         strings = shared_strings(package, book.shared_strings_part, &cost);

@@ -37,6 +37,7 @@ struct SheetRecord {
     std::string part;        // the worksheet part; empty for chart and dialog sheets
     bool hidden = false;
     std::vector<CellRecord> cells;  // in document order
+    std::vector<engine::TableDef> tables;   // its table parts (the sheet index left 0)
 };
 
 struct NameRecord {

@@ -64,6 +64,34 @@ TEST_F(Forms, ASheetsOwnNameWinsOnThatSheetOnly) {
     EXPECT_EQ("0.1", d.workbook.name_formula("Rate"));
 }
 
+TEST_F(Forms, ReferencesThroughSeveralSheets) {
+    EXPECT_DOUBLE_EQ(6, number("Calc", "E1"));
+    EXPECT_DOUBLE_EQ(2, number("Calc", "E2"));
+}
+
+TEST_F(Forms, StructuredReferencesToATable) {
+    EXPECT_DOUBLE_EQ(7.5, number("Sales", "D2"));   // [[#This Row],[Qty]], an escaped column name
+    EXPECT_DOUBLE_EQ(5, number("Sales", "D3"));
+    EXPECT_DOUBLE_EQ(24, number("Sales", "D4"));    // [@Qty]
+    EXPECT_DOUBLE_EQ(36.5, number("Sales", "D5"));
+    EXPECT_DOUBLE_EQ(15, number("Calc", "F1"));
+    EXPECT_DOUBLE_EQ(36.5, number("Calc", "F2"));   // [#Totals]
+    EXPECT_DOUBLE_EQ(36.5, number("Calc", "F3"));
+    EXPECT_DOUBLE_EQ(4, number("Calc", "F4"));      // [#Headers]
+    EXPECT_DOUBLE_EQ(5, number("Calc", "F5"));      // [#All]
+    EXPECT_DOUBLE_EQ(66.5, number("Calc", "F6"));   // [[Qty]:[Amount]]
+
+    // The values follow the table's cells; a cell off the table's rows has no [#This Row].
+    CellAddress qty{d.workbook.find_sheet("Sales"), 2, 1};
+    d.workbook.set_automatic(true);
+    d.workbook.set_value(qty, host::engine::Value::number(20));
+    EXPECT_DOUBLE_EQ(25, number("Calc", "F1"));
+    d.workbook.set_formula({0, 9, 0}, "Sales[@Qty]");
+    EXPECT_EQ(host::engine::Value::error(host::engine::ErrorCode::Value), d.workbook.value({0, 9, 0}));
+    d.workbook.set_formula({0, 9, 0}, "SUM(Sales[Nothing])");
+    EXPECT_EQ(host::engine::Value::error(host::engine::ErrorCode::Ref), d.workbook.value({0, 9, 0}));
+}
+
 TEST_F(Forms, VolatileSourcesOfACell) {
     CellAddress h2{0, 1, 7}, h1{0, 0, 7}, a1{0, 0, 0};
     EXPECT_EQ(std::vector<CellAddress>{h1}, d.workbook.volatile_sources(h2));
