@@ -121,10 +121,13 @@ int run_calc(const CalcOptions& options, std::ostream& out, std::ostream& err) {
                 host::engine::CellAddress at{sheet, row, col};
                 if (!book.is_formula(at)) return;
                 std::string key = host::io::cell_key(book, at);
+                // A value that changes on every recalculation is marked.
+                bool changing = !book.volatile_sources(at).empty();
                 if (options.json) {
                     out << (first ? "\n  " : ",\n  ") << json_string(key) << ": " << json_value(value);
                 } else {
-                    out << escaped_line(key) << "\t" << escaped_line(plain_value(value)) << "\n";
+                    out << escaped_line(key) << "\t" << escaped_line(plain_value(value))
+                        << (changing ? "\tvolatile" : "") << "\n";
                 }
                 first = false;
             });
@@ -147,7 +150,8 @@ void add_calc_command(CLI::App& ombrix, Outcome& outcome) {
     CLI::App* calc = ombrix.add_subcommand("calc", "Recalculate a workbook and print its formulas' values");
     calc->footer(
         "Opens BOOK (.xlsx, or .csv for a one-sheet model), recalculates every formula and prints\n"
-        "each formula cell's value, one per line as SHEET!CELL<tab>VALUE. Unknown functions and\n"
+        "each formula cell's value, one per line as SHEET!CELL<tab>VALUE (then <tab>volatile when\n"
+        "the value changes on every recalculation: it depends on RAND, NOW, OFFSET...). Unknown functions and\n"
         "circular references are reported as warnings on stderr. Exit status 1 when the file\n"
         "cannot be read or saved.");
     calc->add_option("BOOK", options->book, "The workbook to open (.xlsx, or .csv for a one-sheet model)")

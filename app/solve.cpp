@@ -173,6 +173,20 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
             return refusal;
         };
 
+        // A volatile function under the objective makes every evaluation a new draw.
+        for (const auto& answer : session.answers)
+            if (host::ui::label_key(answer.first) == host::ui::label_key("Function Cell"))
+                for (const CellAddress& cell : cells_of(answer.second, book.active_sheet())) {
+                    std::vector<CellAddress> sources = book.volatile_sources(cell);
+                    if (sources.empty()) continue;
+                    std::string names;
+                    for (const CellAddress& v : sources)
+                        names += (names.empty() ? "" : ", ") + host::io::cell_key(book, v);
+                    err << options.book << ": warning: the objective " << host::io::cell_key(book, cell)
+                        << " depends on volatile functions in " << names
+                        << "; its value changes on every recalculation, so the optimum found will not be reproducible\n";
+                }
+
         // The add-in's notes would break the JSON on standard output.
         Session s(book, fs::path(options.book).filename().string(), session, options.json ? err : out, err);
         host::ui::FrontEnd& front = s.front_end();
