@@ -435,6 +435,65 @@ Item Evaluator::evaluate(const Linked& p, int depth) {
         case Op::Local:
             stack_.push_back(locals[in.operand]);
             break;
+        case Op::Intersect: {
+            Item b = std::move(stack_.back());
+            stack_.pop_back();
+            Item& a = stack_.back();
+            auto area = [this](const Item& it, Area& out) {
+                if (it.kind == Item::Cell)
+                    out = grid.cell_area(it.cell);
+                else if (it.kind == Item::Range && !it.areas && it.last_sheet < 0)
+                    out = it.area;
+                else
+                    return false;
+                return true;
+            };
+            Area x, y;
+            if (a.kind == Item::Val && a.v.is_error())
+                break;
+            if (b.kind == Item::Val && b.v.is_error()) {
+                a = std::move(b);
+                break;
+            }
+            if (!area(a, x) || !area(b, y) || x.sheet != y.sheet) {
+                a = Item();
+                a.v = Value::error(ErrorCode::Value);
+                break;
+            }
+            Area both{x.sheet, std::max(x.r1, y.r1), std::max(x.c1, y.c1), std::min(x.r2, y.r2), std::min(x.c2, y.c2)};
+            a = Item();
+            if (both.r1 > both.r2 || both.c1 > both.c2) {
+                a.v = Value::error(ErrorCode::Null);
+            } else {
+                a.kind = Item::Range;
+                a.area = both;
+            }
+            break;
+        }
+        case Op::Union: {
+            auto list = std::make_unique<std::vector<Area>>();
+            Item result;
+            for (std::size_t k = stack_.size() - in.argc; k < stack_.size(); ++k) {
+                const Item& it = stack_[k];
+                if (it.kind == Item::Cell) {
+                    list->push_back(grid.cell_area(it.cell));
+                } else if (it.kind == Item::Range && !it.areas && it.last_sheet < 0) {
+                    list->push_back(it.area);
+                } else {
+                    result.v = it.kind == Item::Val && it.v.is_error() ? it.v : Value::error(ErrorCode::Value);
+                    break;
+                }
+            }
+            stack_.resize(stack_.size() - in.argc);
+            if (result.v.is_empty()) {
+                result.kind = Item::Range;
+                result.area = list->front();
+                result.areas = list.get();
+                unions_.push_back(std::move(list));
+            }
+            stack_.push_back(std::move(result));
+            break;
+        }
         }
         ++pc;
     }
@@ -452,6 +511,7 @@ Value Evaluator::run(const Linked& program, int sheet_, std::int32_t row_, std::
     row = row_;
     col = col_;
     arena_.clear();
+    unions_.clear();
     Item result = evaluate(program, 0);
     Value v = scalar(result, array_formula);
     if (v.is_empty())

@@ -46,6 +46,7 @@ struct Item {
     Area area{0, 0, 0, 0, 0};
     const Array* arr = nullptr;   // owned by the program or the evaluator's arena
     std::int32_t last_sheet = -1; // a Range through several sheets (only aggregates see one)
+    const std::vector<Area>* areas = nullptr;   // a Range that is a union (only aggregates see one)
 };
 
 // What the evaluator needs from the workbook.
@@ -132,6 +133,7 @@ private:
 
     std::vector<Item> stack_;
     std::vector<std::shared_ptr<const Array>> arena_;
+    std::vector<std::unique_ptr<std::vector<Area>>> unions_;
 };
 
 // An item seen as a grid of values: a range, an array, or one value as 1x1.

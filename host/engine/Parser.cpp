@@ -21,6 +21,9 @@ public:
         expression();
         if (tok_.kind != Tok::End)
             unexpected();
+        if (!unions_.empty())
+            lex_.fail(unions_.front(), "a union of references, (A1,B2), can only be an argument of SUM, AVERAGE, "
+                                       "COUNT, COUNTA, MAX, MIN, PRODUCT, STDEV, VAR and their kin");
         if (!cubes_.empty())
             lex_.fail(cubes_.front(), "a reference through several sheets can only be an argument of SUM, AVERAGE, "
                                       "COUNT, COUNTA, MAX, MIN, PRODUCT, STDEV, VAR and their kin");
@@ -35,7 +38,10 @@ private:
         return p < text.size() && text[p] == '=' ? p + 1 : 0;
     }
 
-    void advance() { tok_ = lex_.next(); }
+    void advance() {
+        prev_end_ = tok_.end;
+        tok_ = lex_.next();
+    }
 
     [[noreturn]] void unexpected() {
         if (tok_.kind == Tok::End)
@@ -139,6 +145,14 @@ private:
 
     void postfix() {
         primary();
+        // A1:C3 B2:D2, written with a space between two references: their intersection.
+        while (tok_.begin > prev_end_ && (tok_.kind == Tok::Ref || tok_.kind == Tok::Ident ||
+                                          tok_.kind == Tok::Func || tok_.kind == Tok::LParen) &&
+               std::string_view(text_).substr(prev_end_, tok_.begin - prev_end_).find_first_not_of(' ') ==
+                   std::string_view::npos) {
+            primary();
+            emit(Op::Intersect);
+        }
         while (is_op("%")) {
             advance();
             emit(Op::Percent);
@@ -180,15 +194,29 @@ private:
         case Tok::Func:
             call();
             return;
-        case Tok::LParen:
+        case Tok::LParen: {
             enter();
+            std::size_t at = tok_.begin;
             advance();
             expression();
+            int parts = 1;
+            while (tok_.kind == Tok::Comma) {   // (A1:B2,D4): a union
+                advance();
+                expression();
+                ++parts;
+            }
+            if (parts > 1) {
+                if (parts > 255)
+                    lex_.fail(at, "more than 255 references in a union");
+                emit(Op::Union, 0, static_cast<std::uint16_t>(parts));
+                unions_.push_back(at);
+            }
             if (tok_.kind != Tok::RParen)
                 unexpected();
             advance();
             --depth_;
             return;
+        }
         case Tok::LBrace:
             array_literal();
             return;
@@ -311,7 +339,7 @@ private:
             advance();
         } else {
             for (;;) {
-                std::size_t first = prog_.code.size(), cubes = cubes_.size();
+                std::size_t first = prog_.code.size(), cubes = cubes_.size(), unions = unions_.size();
                 if (tok_.kind == Tok::Comma || tok_.kind == Tok::RParen)
                     emit(Op::Missing);
                 else
@@ -320,6 +348,8 @@ private:
                 if (cubes_.size() == cubes + 1 && prog_.code.size() == first + 1 && prog_.code[first].op == Op::Ref &&
                     takes_sheet_spans(name))
                     cubes_.pop_back();
+                if (unions_.size() == unions + 1 && prog_.code.back().op == Op::Union && takes_sheet_spans(name))
+                    unions_.pop_back();
                 ++argc;
                 if (argc > 255)
                     lex_.fail(at, "more than 255 arguments");
@@ -444,6 +474,8 @@ private:
     std::string_view text_;
     Lexer lex_;
     Token tok_;
+    std::size_t prev_end_ = 0;
+    std::vector<std::size_t> unions_;   // where each union not yet accepted as an argument is
     Program prog_;
     int array_;
     int depth_ = 0;

@@ -28,6 +28,8 @@ enum class Op : std::uint8_t {
     Jump,         // jump to operand
     Bind,         // pop a value into local operand (a name bound by LET)
     Local,        // push local operand
+    Intersect,    // the cells two references share (the space operator)
+    Union,        // argc references as one, (A1:B2,D4): only aggregates take it
 };
 
 // Instructions flagged ArrayContext work element by element on ranges and arrays; the others
