@@ -579,6 +579,13 @@ struct Workbook::Impl final : Grid {
             if (++f.numeric_misses >= max_numeric_misses)
                 f.numeric = NumericProgram();
         }
+        evaluate_general(id);
+    }
+
+    // Kept out of evaluate(), whose lean path is the hot one.
+    __attribute__((noinline)) void evaluate_general(std::uint32_t id) {
+        Cell& c = cells[id];
+        Formula& f = formulas[c.formula];
         const Place& at = places[id];
         std::vector<Area> built;
         evaluator.built_refs = f.is_volatile ? &built : nullptr;
