@@ -176,7 +176,7 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         // A volatile function under the objective makes every evaluation a new draw.
         for (const auto& answer : session.answers)
             if (host::ui::label_key(answer.first) == host::ui::label_key("Function Cell"))
-                for (const CellAddress& cell : cells_of(answer.second, book.active_sheet())) {
+                for (const CellAddress& cell : cells_named(book, answer.second)) {
                     std::vector<CellAddress> sources = book.volatile_sources(cell);
                     if (sources.empty()) continue;
                     std::string names;
