@@ -163,7 +163,7 @@ void Lexer::lex_reference_after_sheet(Token& t, const std::string& sheets) {
     std::string sheet = sheets.substr(0, colon);
     lex_one_sheet_reference(t, sheet);
     if (colon != std::string::npos)
-        t.ref.last_sheet = sheets.substr(colon + 1);
+        t.ref.rare = std::make_shared<SymRef::Rare>(SymRef::Rare{sheets.substr(colon + 1), {}, {}});
 }
 
 void Lexer::lex_one_sheet_reference(Token& t, const std::string& sheet) {
@@ -386,8 +386,7 @@ Token& Lexer::lex_word(Token& t) {
         if (q >= s_.size())
             fail(p, "'[' without ']'");
         t.kind = Tok::Ref;
-        t.ref.table = t.text;
-        t.ref.table_spec = std::string(s_.substr(p + 1, q - p - 1));
+        t.ref.rare = std::make_shared<SymRef::Rare>(SymRef::Rare{{}, t.text, std::string(s_.substr(p + 1, q - p - 1))});
         t.ref_start = at;
         pos_ = t.end = q + 1;
         return t;

@@ -46,7 +46,7 @@ std::string move_formula(std::string_view formula, std::int32_t rows, std::int32
     std::size_t copied = start;
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         const Token& t = tokens[i];
-        if (t.kind != Tok::Ref || t.ref.invalid || !t.ref.table.empty())
+        if (t.kind != Tok::Ref || t.ref.invalid || !t.ref.table().empty())
             continue;
         // A1:B2 is two tokens; move them together so one off the grid spoils both.
         bool pair = !t.ref.whole_cols && !t.ref.whole_rows && i + 2 < tokens.size() &&

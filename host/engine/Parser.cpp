@@ -229,7 +229,7 @@ private:
         SymRef r = tok_.ref;
         std::size_t at = tok_.begin;
         advance();
-        if (tok_.kind == Tok::Colon && r.table.empty()) {
+        if (tok_.kind == Tok::Colon && r.table().empty()) {
             advance();
             if (tok_.kind != Tok::Ref || r.whole_cols || r.whole_rows || tok_.ref.whole_cols || tok_.ref.whole_rows)
                 lex_.fail(tok_.begin, "a range needs a cell reference on each side of ':'");
@@ -248,7 +248,7 @@ private:
                 r.c2 = b.c2, r.c2_abs = b.c2_abs;
             advance();
         }
-        if (!r.last_sheet.empty())
+        if (!r.last_sheet().empty())
             cubes_.push_back(at);
         prog_.refs.push_back(std::move(r));
         emit(Op::Ref, static_cast<std::uint32_t>(prog_.refs.size() - 1));

@@ -54,9 +54,20 @@ struct Area {
 // A reference as written: the sheet by name, the cells, and which parts are absolute.
 struct SymRef {
     std::string sheet;            // empty: the formula's own sheet
-    std::string last_sheet;       // "Jan:Mar!B2", through several sheets: the last one
-    std::string table;            // "Sales[[#Totals],[Qty]]": the table (upper case) ...
-    std::string table_spec;       // ... and what is inside its outer brackets
+    // The rarer forms, shared and absent from most references so that those stay small.
+    struct Rare {
+        std::string last_sheet;   // "Jan:Mar!B2", through several sheets: the last one
+        std::string table;        // "Sales[[#Totals],[Qty]]": the table (upper case) ...
+        std::string table_spec;   // ... and what is inside its outer brackets
+    };
+    std::shared_ptr<const Rare> rare;
+    const std::string& last_sheet() const { return rare ? rare->last_sheet : no_text(); }
+    const std::string& table() const { return rare ? rare->table : no_text(); }
+    const std::string& table_spec() const { return rare ? rare->table_spec : no_text(); }
+    static const std::string& no_text() {
+        static const std::string empty;
+        return empty;
+    }
     bool external = false;        // "[1]Sheet!A1": another workbook, always #REF!
     bool invalid = false;         // written as #REF! or moved off the grid
     bool whole_rows = false;      // "1:3"

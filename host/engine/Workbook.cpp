@@ -250,7 +250,7 @@ struct Workbook::Impl final : Grid {
         LinkedRef lr;
         const TableDef* t = nullptr;
         for (const TableDef& d : tables)
-            if (iequals(d.name, r.table))
+            if (iequals(d.name, r.table()))
                 t = &d;
         if (!t) {
             unresolved = true;
@@ -258,7 +258,7 @@ struct Workbook::Impl final : Grid {
         }
         // The bracketed items, each unescaped ('x is x), with the separator before it.
         std::vector<std::pair<char, std::string>> items;
-        std::string_view spec = r.table_spec;
+        std::string_view spec = r.table_spec();
         auto trim = [](std::string_view v) {
             while (!v.empty() && v.front() == ' ')
                 v.remove_prefix(1);
@@ -374,7 +374,7 @@ struct Workbook::Impl final : Grid {
         l.arrays = p.arrays;
         l.locals = p.locals;
         for (const SymRef& r : p.refs) {
-            if (!r.table.empty()) {
+            if (!r.table().empty()) {
                 l.refs.push_back(link_table(r, row, unresolved));
                 continue;
             }
@@ -386,8 +386,8 @@ struct Workbook::Impl final : Grid {
                     unresolved = true;
             }
             int last = s;
-            if (!r.last_sheet.empty()) {
-                last = find_sheet(r.last_sheet);
+            if (!r.last_sheet().empty()) {
+                last = find_sheet(r.last_sheet());
                 if (last < 0)
                     unresolved = true;
             }
@@ -491,7 +491,7 @@ struct Workbook::Impl final : Grid {
         g.linked = std::move(l);
         g.unresolved = unresolved;
         g.uses_names = !p.names.empty();
-        g.uses_tables = std::any_of(p.refs.begin(), p.refs.end(), [](const SymRef& r) { return !r.table.empty(); });
+        g.uses_tables = std::any_of(p.refs.begin(), p.refs.end(), [](const SymRef& r) { return !r.table().empty(); });
         g.has_unknown = !p.unknown_functions.empty();
         register_formula(fi);
         compile(formulas[fi]);
