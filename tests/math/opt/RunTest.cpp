@@ -212,7 +212,9 @@ std::string refusal(GAOptimiser& o, const GAOptimiser::Objective& f, bool minimi
 
 TEST(Run, SettingsThatCannotRunAreRefusedBeforeAnyDraw) {
     const double big = std::numeric_limits<double>::max();
+    const std::size_t mib = std::size_t(1) << 20;
     const char* no_variables = "There are no design variables: the optimiser needs at least one variable to search";
+    const char* too_big = "would need about "; // then the memory and "choose a smaller population"
     struct Case { std::function<void(GAOptimiser&)> spoil; std::string message; };
     for (const Case& c : {Case{[](GAOptimiser& o) { o.population_size = 7; }, "The population size must be an even number of at least 2, not 7"},
                           Case{[](GAOptimiser& o) { o.population_size = 0; }, "The population size must be an even number of at least 2, not 0"},
@@ -222,14 +224,35 @@ TEST(Run, SettingsThatCannotRunAreRefusedBeforeAnyDraw) {
                                "Design variable 3 has the range [-1.79769e+308, 1.79769e+308], which is too wide to search: its width is not a finite number"},
                           Case{[](GAOptimiser& o) { o.design_variable(0) = Interval(0.0, HUGE_VAL); },
                                "Design variable 1 has the range [0, inf], which is too wide to search: its width is not a finite number"},
-                          Case{[](GAOptimiser& o) { o.mutation = nullptr; }, "The optimiser has no mutation strategy"}}) {
+                          Case{[](GAOptimiser& o) { o.mutation = nullptr; }, "The optimiser has no mutation strategy"},
+                          // Populations that cannot fit in the memory a run may take, before anything is allocated.
+                          Case{[](GAOptimiser& o) { o.population_size = 1000000000u; }, too_big},
+                          Case{[](GAOptimiser& o) { o.population_size = 100000000u; }, too_big},
+                          Case{[mib](GAOptimiser& o) { o.population_size = 20000; o.max_run_memory = mib; }, too_big},
+                          Case{[mib](GAOptimiser& o) { // the variables count as well as the population
+                                   o.population_size = 200;
+                                   o.max_run_memory = mib;
+                                   for (int j = 0; j < 4000; ++j) o.design_variable(Interval(0, 1));
+                               }, too_big}}) {
         GAOptimiser o = make(4, 3, 1, {{0, 1}, {-1, 1}});
         c.spoil(o);
         const Recorder f(bumps);
-        EXPECT_EQ(refusal(o, f), c.message);
-        EXPECT_EQ(refusal(o, f, true), c.message);
+        const std::string message = refusal(o, f);
+        if (c.message == too_big) {
+            const std::string start = "A population of " + std::to_string(o.population_size) + " with " +
+                                      std::to_string(o.design_variable_count()) + " variables " + too_big;
+            EXPECT_EQ(message.rfind(start, 0), 0u) << message;
+            EXPECT_NE(message.find("choose a smaller population"), std::string::npos) << message;
+        } else {
+            EXPECT_EQ(message, c.message);
+        }
+        EXPECT_EQ(refusal(o, f, true), message);
         EXPECT_TRUE(f.values.empty());
     }
+    GAOptimiser fits = make(20000, 1, 1, Box(3, {0.0, 1.0})); // just within 4 MiB
+    fits.max_run_memory = 4 * mib;
+    boost::mt19937 engine(7);
+    EXPECT_NO_THROW(fits.maximise(Recorder(bumps), engine));
 }
 
 TEST(Run, AnObjectiveValueThatIsNotFiniteEndsTheRunWithItsPlace) {
@@ -278,6 +301,52 @@ TEST(Run, RegressionPinOfADefaultRun) {
     }
     EXPECT_LT(rastrigin(best), 5.0) << "near the optimum 0 of a 4-variable Rastrigin";
     EXPECT_EQ(engine(), 1636639120u) << "the engine's next output after the run";
+}
+
+// Keeps what it is shown; stops the run once `stop` generations are done.
+class Watcher : public GAOptimiser::RunObserver {
+public:
+    explicit Watcher(unsigned long long stop_ = ~0ull) : stop(stop_) {}
+    bool proceed(const GAOptimiser::Progress& p) override {
+        seen.push_back(p);
+        return p.done < stop;
+    }
+    unsigned long long stop;
+    std::vector<GAOptimiser::Progress> seen;
+};
+
+TEST(Observer, SeesEveryGenerationAndLeavesTheRunUnchanged) {
+    GAOptimiser plain = make(10, 7, 3, Box(3, {-3.0, 2.0})), watched = plain;
+    Watcher watcher;
+    watched.observer = &watcher;
+    boost::mt19937 e1(99), e2(99);
+    const Recorder f1(bumps), f2(bumps);
+    EXPECT_EQ(plain.maximise(f1, e1), watched.maximise(f2, e2));
+    EXPECT_EQ(f1.values, f2.values);
+    EXPECT_TRUE(e1 == e2) << "the same engine state after the run";
+    ASSERT_EQ(watcher.seen.size(), 21u) << "asked before each of 3 x 7 generations";
+    double best = -std::numeric_limits<double>::max();
+    for (std::size_t k = 0; k < watcher.seen.size(); ++k) {
+        const GAOptimiser::Progress& p = watcher.seen[k];
+        EXPECT_EQ(std::vector<unsigned long long>({k / 7, k % 7, 3, 7, k}),
+                  std::vector<unsigned long long>({p.trial, p.generation, p.trials, p.generations, p.done}));
+        EXPECT_TRUE(k == 0 || p.best_value == best) << "the best of the generations before " << k;
+        best = std::max(best, *std::max_element(f2.values.begin() + k * 10, f2.values.begin() + k * 10 + 10));
+    }
+}
+
+TEST(Observer, AStoppedRunReturnsTheBestSoFarAndEvaluatesNoMore) {
+    for (unsigned long long stop : {0ull, 1ull, 9ull, 20ull}) {
+        GAOptimiser o = make(10, 7, 3, Box(3, {-3.0, 2.0}));
+        Watcher watcher(stop);
+        o.observer = &watcher;
+        boost::mt19937 engine(5);
+        const Recorder f(bumps);
+        const std::vector<double> result = o.maximise(f, engine);
+        ASSERT_EQ(f.values.size(), stop * 10) << stop;
+        const std::size_t top = std::max_element(f.values.begin(), f.values.end()) - f.values.begin();
+        EXPECT_EQ(result, stop ? f.points[top] : std::vector<double>(3, -3.0)) << "lower bounds if none";
+    }
 }
 
 } // namespace
