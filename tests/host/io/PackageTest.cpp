@@ -11,7 +11,6 @@
 using host::io::IoError;
 using host::io::Package;
 using host::io::PackageWriter;
-using testing_packages::corpus;
 using testing_packages::zip;
 
 namespace {
@@ -37,12 +36,6 @@ TEST(PackageResolve, RelativeAbsoluteAndDotSegments) {
     };
     for (const ResolveCase& c : cases)
         EXPECT_EQ(Package::resolve(c.source, c.target), c.expected) << c.source << " + " << c.target;
-}
-
-TEST(PackageResolve, RelationshipPartNames) {
-    EXPECT_EQ(Package::rels_name(""), "_rels/.rels");
-    EXPECT_EQ(Package::rels_name("xl/workbook.xml"), "xl/_rels/workbook.xml.rels");
-    EXPECT_EQ(Package::rels_name("xl/worksheets/sheet3.xml"), "xl/worksheets/_rels/sheet3.xml.rels");
 }
 
 TEST(PackageRoundTrip, WrittenPartsReadBackInOrder) {
@@ -72,40 +65,18 @@ TEST(PackageRoundTrip, CopiedEntriesKeepTheirContent) {
     EXPECT_THROW(writer.copy(original, "one.xml"), std::exception);
 }
 
-TEST(PackageErrors, NotAZipNamesTheFile) {
-    const std::string inputs[] = {"", "hello, world", std::string("PK\x03\x04garbage", 11)};
-    for (const std::string& bytes : inputs) {
+TEST(PackageErrors, NotAZipOrNoFileNamesTheFile) {
+    for (const std::string& bytes : {std::string(), std::string("hello, world"), std::string("PK\x03\x04garbage", 11)}) {
         try {
             Package p("book.xlsx", bytes);
-            FAIL() << "opened " << bytes.size() << " bytes";
+            ADD_FAILURE() << "opened " << bytes.size() << " bytes";
         } catch (const IoError& e) {
             EXPECT_EQ(e.file(), "book.xlsx");
-            EXPECT_NE(std::string(e.what()).find("book.xlsx: not an .xlsx workbook"), std::string::npos)
-                << e.what();
+            EXPECT_EQ(std::string(e.what()).rfind("book.xlsx: not an .xlsx workbook", 0), 0u) << e.what();
         }
-    }
-}
-
-TEST(PackageErrors, MissingPartAndMissingFile) {
-    Package p("book.xlsx", zip({{"a.xml", "<a/>"}}));
-    try {
-        p.read("xl/workbook.xml");
-        FAIL();
-    } catch (const IoError& e) {
-        EXPECT_STREQ(e.what(), "book.xlsx: missing part xl/workbook.xml");
     }
     EXPECT_THROW(host::io::read_file("/nonexistent/dir/book.xlsx"), IoError);
     EXPECT_THROW(host::io::read_file("/"), IoError);
-}
-
-TEST(PackageRelationships, AbsoluteTargetsOfOpenpyxl) {
-    Package p("openpyxl.xlsx", host::io::read_file(corpus("openpyxl.xlsx")));
-    auto rels = p.relationships("xl/workbook.xml");
-    ASSERT_GE(rels.size(), 2u);
-    EXPECT_EQ(rels[0].target, "xl/worksheets/sheet1.xml");
-    EXPECT_EQ(rels[1].target, "xl/worksheets/sheet2.xml");
-    EXPECT_TRUE(p.has(rels[0].target));
-    EXPECT_TRUE(p.relationships("xl/worksheets/sheet1.xml").empty());
 }
 
 TEST(PackageRelationships, ExternalTargetsStayAsWritten) {
@@ -118,18 +89,6 @@ TEST(PackageRelationships, ExternalTargetsStayAsWritten) {
     EXPECT_TRUE(rels[0].external);
     EXPECT_EQ(rels[0].target, "http://example.invalid/a%20b");
     EXPECT_EQ(rels[0].id, "r9");
-}
-
-TEST(PackageRelationships, MalformedRelationshipsNameThePart) {
-    Package p("bad.xlsx", zip({{"_rels/.rels", "<Relationships><Relationship"}}));
-    try {
-        p.relationships("");
-        FAIL();
-    } catch (const IoError& e) {
-        EXPECT_NE(std::string(e.what()).find("bad.xlsx: malformed XML in part _rels/.rels (line 1)"),
-                  std::string::npos)
-            << e.what();
-    }
 }
 
 TEST(Address, ParseAndFormat) {
