@@ -7,12 +7,10 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -119,19 +117,10 @@ protected:
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir = pattern;
     }
-    void TearDown() override {
-        for (const std::string& f : files()) ::unlink((dir + "/" + f).c_str());
-        ::rmdir((dir + "/sub").c_str());
-        ::rmdir(dir.c_str());
-    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
     std::vector<std::string> files() const {
         std::vector<std::string> out;
-        if (DIR* d = ::opendir(dir.c_str())) {
-            while (dirent* e = ::readdir(d))
-                if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
-                    out.push_back(e->d_name);
-            ::closedir(d);
-        }
+        for (const auto& entry : std::filesystem::directory_iterator(dir)) out.push_back(entry.path().filename());
         return out;
     }
     std::string dir;
