@@ -15,14 +15,8 @@ using testing_packages::zip;
 
 namespace {
 
-struct ResolveCase {
-    const char* source;
-    const char* target;
-    const char* expected;
-};
-
 TEST(PackageResolve, RelativeAbsoluteAndDotSegments) {
-    const ResolveCase cases[] = {
+    const struct { const char *source, *target, *expected; } cases[] = {
         {"xl/workbook.xml", "worksheets/sheet1.xml", "xl/worksheets/sheet1.xml"},
         {"xl/workbook.xml", "/xl/worksheets/sheet1.xml", "xl/worksheets/sheet1.xml"},
         {"xl/worksheets/sheet1.xml", "../comments1.xml", "xl/comments1.xml"},
@@ -34,7 +28,7 @@ TEST(PackageResolve, RelativeAbsoluteAndDotSegments) {
         {"xl/workbook.xml", "../../../up.xml", "up.xml"},
         {"xl/workbook.xml", "worksheets\\sheet2.xml", "xl/worksheets/sheet2.xml"},
     };
-    for (const ResolveCase& c : cases)
+    for (const auto& c : cases)
         EXPECT_EQ(Package::resolve(c.source, c.target), c.expected) << c.source << " + " << c.target;
 }
 
@@ -94,11 +88,7 @@ TEST(PackageRelationships, ExternalTargetsStayAsWritten) {
 TEST(Address, ParseAndFormat) {
     using host::io::Address;
     using host::io::A1Parse;
-    struct Case {
-        const char* text;
-        A1Parse result;
-        std::uint32_t row, column;
-    } cases[] = {
+    struct Case { const char* text; A1Parse result; std::uint32_t row, column; } cases[] = {
         {"A1", A1Parse::Ok, 0, 0},
         {"$B$7", A1Parse::Ok, 6, 1},
         {"b7", A1Parse::Ok, 6, 1},

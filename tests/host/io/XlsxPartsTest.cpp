@@ -167,6 +167,8 @@ TEST(XlsxParts, BadFilesGiveOneClearMessage) {
          "book.xlsx: sheet 'Plan', cell B7: shared string 4 does not exist"},
         {"bad number", workbook_parts({{"Plan", "<row><c r=\"C2\"><v>1,5</v></c></row>"}}),
          "book.xlsx: sheet 'Plan', cell C2: bad number '1,5'"},
+        {"bad date", workbook_parts({{"Plan", "<row><c r=\"A1\" t=\"d\"><v>noon</v></c></row>"}}),
+         "book.xlsx: sheet 'Plan', cell A1: bad date 'noon'"},
         {"bad boolean", workbook_parts({{"Plan", "<row><c r=\"A1\" t=\"b\"><v>yes</v></c></row>"}}),
          "book.xlsx: sheet 'Plan', cell A1: bad boolean 'yes'"},
         {"shared formula without index",
@@ -188,17 +190,9 @@ TEST(XlsxParts, BadFilesGiveOneClearMessage) {
 }
 
 TEST(XlsxParts, EscapesRoundTrip) {
-    struct Case {
-        const char* raw;
-        const char* decoded;
-    } cases[] = {
-        {"plain", "plain"},
-        {"a_x000D_b", "a\rb"},
-        {"_x0001__x001F_", "\x01\x1F"},
-        {"_x00E9_", "\xC3\xA9"},
-        {"_x005F_x0041_", "_x0041_"},
-        {"_x12_", "_x12_"},
-        {"_xZZZZ_", "_xZZZZ_"},
+    struct Case { const char *raw, *decoded; } cases[] = {
+        {"plain", "plain"}, {"a_x000D_b", "a\rb"}, {"_x0001__x001F_", "\x01\x1F"}, {"_x00E9_", "\xC3\xA9"},
+        {"_x005F_x0041_", "_x0041_"}, {"_x12_", "_x12_"}, {"_xZZZZ_", "_xZZZZ_"},
     };
     for (const Case& c : cases) EXPECT_EQ(host::io::decode_escapes(c.raw), c.decoded) << c.raw;
     for (const char* text : {"a\x01z", "_x0041_", "tab\tand\nline", "_x", "__x0000__"})
@@ -206,11 +200,7 @@ TEST(XlsxParts, EscapesRoundTrip) {
 }
 
 TEST(XlsxParts, IsoDates) {
-    struct Case {
-        const char* text;
-        bool date1904;
-        double serial;
-    } cases[] = {
+    struct Case { const char* text; bool date1904; double serial; } cases[] = {
         {"1900-01-01", false, 1},      {"1900-02-28", false, 59},
         {"1900-03-01", false, 61},     {"2024-02-29T12:00:00", false, 45351.5},
         {"1999-12-31T06:00:00Z", false, 36525.25},
@@ -222,7 +212,8 @@ TEST(XlsxParts, IsoDates) {
         EXPECT_DOUBLE_EQ(serial, c.serial) << c.text;
     }
     double ignored;
-    for (const char* bad : {"", "2024", "2024-13-01", "2024-01-01X", "2024/01/01", "2024-01-01T1:00"})
+    for (const char* bad : {"", "2024", "2024-13-01", "2024-01-01X", "2024/01/01", "2024-01-01T1:00", "10:61",
+                            "2024-01-15T", "T", "noon"})
         EXPECT_FALSE(host::io::parse_iso_date(bad, false, ignored)) << bad;
 }
 
