@@ -73,27 +73,6 @@ TEST(CsvRead, BadFieldsNameTheCell) {
     EXPECT_THROW(host::io::load_csv_text("m.csv", wide + "1\n"), IoError);
 }
 
-TEST(CsvWrite, ReadsBackTheSameCells) {
-    Document d;
-    int s = d.workbook.add_sheet("m");
-    std::vector<std::pair<CellAddress, Value>> cells = {
-        {{s, 0, 0}, Value::number(0.1 + 0.2)},  {{s, 0, 2}, Value::text("3")},
-        {{s, 1, 1}, Value::text("a,b")},        {{s, 1, 3}, Value::text("say \"hi\"")},
-        {{s, 3, 0}, Value::boolean(true)},      {{s, 3, 1}, Value::error(ErrorCode::NA)},
-        {{s, 3, 2}, Value::text("TRUE")},       {{s, 3, 3}, Value::text(" pad")},
-        {{s, 4, 0}, Value::text("two\nlines")}, {{s, 4, 1}, Value::text("")},
-        {{s, 4, 2}, Value::text("#N/A")},       {{s, 4, 3}, Value::number(-1e-300)},
-    };
-    for (const auto& c : cells) d.workbook.set_value(c.first, c.second);
-    d.workbook.set_formula({s, 5, 0}, "SUM(A1,C1)");
-    std::string text = host::io::csv_text(d.workbook, s);
-    Document back = host::io::load_csv_text("m.csv", text);
-    for (const auto& c : cells) EXPECT_EQ(back.workbook.value(c.first), c.second) << text;
-    EXPECT_EQ(back.workbook.formula_text({0, 5, 0}), "SUM(A1,C1)");
-    EXPECT_TRUE(back.workbook.value({0, 0, 1}).is_empty());
-    EXPECT_TRUE(back.workbook.value({0, 2, 0}).is_empty());
-}
-
 TEST(CsvWrite, SheetNamesFromFileNames) {
     struct Case {
         const char* path;

@@ -1,3 +1,4 @@
+#include "io/Csv.hpp"
 #include "io/Document.hpp"
 #include "io/IoError.hpp"
 #include "io/Package.hpp"
@@ -203,23 +204,29 @@ TEST(XlsxWriteBack, InsertionIntoImplicitPositionsKeepsEveryCellInPlace) {
     EXPECT_EQ(sheet.find("<c "), std::string::npos) << "new elements take the document's prefix";
 }
 
-TEST(XlsxWriteBack, NumbersAndTextReadBackExactly) {
-    const double numbers[] = {0.1 + 0.2, 1e-300, 5e-324, 1.7976931348623157e308, -2.5e-10,
-                              123456789012345680000.0, 1.0 / 3.0, -0.0, 1e15, 1e16 + 2};
-    const std::string texts[] = {"  lead and trail  ", "a\x01" "b", "_x0041_", "<&>\"'", "tab\there",
-                                 "line\nbreak\r\n", "", "=not a formula", "1e5"};
+// Written into an existing package and as CSV, every value reads back as it was.
+TEST(WriteBack, ValuesReadBackExactlyFromXlsxAndCsv) {
+    const Value values[] = {
+        Value::number(0.1 + 0.2), Value::number(1e-300), Value::number(5e-324), Value::number(1.7976931348623157e308),
+        Value::number(-2.5e-10), Value::number(123456789012345680000.0), Value::number(1.0 / 3.0), Value::number(-0.0),
+        Value::number(1e15), Value::number(1e16 + 2), Value::boolean(true), Value::error(host::engine::ErrorCode::NA),
+        Value::text("  lead and trail  "), Value::text("a\x01" "b"), Value::text("_x0041_"), Value::text("<&>\"'"),
+        Value::text("tab\there"), Value::text("line\nbreak\r\n"), Value::text(""), Value::text("=not a formula"),
+        Value::text("1e5"), Value::text("3"), Value::text("a,b"), Value::text("TRUE"), Value::text("#N/A"),
+    };
     Document d = host::io::load_xlsx(corpus("handmade.xlsx"));
-    int sheet = 0;
     std::int32_t row = 20;
-    for (double x : numbers) d.workbook.set_value({sheet, row++, 0}, Value::number(x));
-    for (const std::string& t : texts) d.workbook.set_value({sheet, row++, 0}, Value::text(t));
-    Document again = reload(d);
-    row = 20;
-    for (double x : numbers) {
-        const Value& v = again.workbook.value({sheet, row++, 0});
-        EXPECT_EQ(v, Value::number(x)) << x;
+    for (const Value& v : values) d.workbook.set_value({0, row++, 0}, v);
+    d.workbook.set_formula({0, row, 0}, "SUM(B2,B3)");
+    const Workbook xlsx = reload(d).workbook;
+    const Workbook csv = host::io::load_csv_text("m.csv", host::io::csv_text(d.workbook, 0)).workbook;
+    for (const Workbook* back : {&xlsx, &csv}) {
+        SCOPED_TRACE(back == &csv ? "csv" : "xlsx");
+        row = 20;
+        for (const Value& v : values) EXPECT_EQ(back->value({0, row++, 0}), v) << v.to_string();
+        EXPECT_EQ(back->formula_text({0, row, 0}), "SUM(B2,B3)");
+        EXPECT_TRUE(back->value({0, 15, 0}).is_empty());
     }
-    for (const std::string& t : texts) EXPECT_EQ(again.workbook.value({sheet, row++, 0}), Value::text(t)) << t;
 }
 
 TEST(XlsxWriteBack, FormulaResultsOfEveryType) {
