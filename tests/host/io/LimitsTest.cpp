@@ -17,12 +17,7 @@ using host::io::LoadLimits;
 namespace engine = host::engine;
 
 std::string load_failure(const std::string& bytes, const LoadLimits& limits = LoadLimits()) {
-    try {
-        host::io::load_xlsx_bytes("book.xlsx", bytes, limits);
-    } catch (const host::io::IoError& e) {
-        return e.what();
-    }
-    return std::string();
+    return io_failure([&] { host::io::load_xlsx_bytes("book.xlsx", bytes, limits); });
 }
 
 // Rows of one cell each, without positions: the shape of a zip bomb's sheet.

@@ -3,6 +3,7 @@
 
 // Small .xlsx packages built in memory for tests, and access to the checked-in corpus.
 
+#include "io/IoError.hpp"
 #include "io/Package.hpp"
 
 #include <string>
@@ -15,6 +16,16 @@ using Parts = std::vector<std::pair<std::string, std::string>>;
 
 inline std::string corpus(const std::string& name) {
     return std::string(OMBRIX_SOURCE_DIR) + "/tests/host/corpus/" + name;
+}
+
+// The message of the IoError that f throws, or "" when it throws none.
+template <class F> std::string io_failure(F f) {
+    try {
+        f();
+    } catch (const host::io::IoError& e) {
+        return e.what();
+    }
+    return std::string();
 }
 
 inline std::string zip(const Parts& parts) {

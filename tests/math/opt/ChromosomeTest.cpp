@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cfenv>
-#include <random>
 #include <stdexcept>
 
 namespace {
@@ -19,18 +18,7 @@ typedef GAOptimiser::UniformSource Source;
 using namespace enginetools;
 const double inf = HUGE_VAL;
 
-TEST(Engine, ToolsMatchTheStandardAndTheRunEngineStartsFromThe624NextOutputs) {
-    std::mt19937 standard; // seed 5489: its 10000th output is 4123659995
-    State block;
-    for (auto& w : block)
-        w = untemper(standard());
-    ReferenceMt reference(block); // the state behind the first 624 outputs
-    for (int i = 624; i < 9999; ++i)
-        ASSERT_EQ(reference.next(), standard()) << i;
-    EXPECT_EQ(reference.next(), 4123659995u);
-    boost::mt19937 forced = engine_with_outputs({0u, ~0u, 12345u});
-    EXPECT_TRUE(forced() == 0u && forced() == ~0u && forced() == 12345u);
-
+TEST(Engine, TheRunEngineStartsFromThe624NextOutputs) {
     for (std::uint32_t seed : {0u, 233u, 4294967295u}) {
         boost::mt19937 parent(seed);
         parent.discard(100);
