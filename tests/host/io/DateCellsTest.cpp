@@ -66,20 +66,4 @@ TEST(DateCells, LoadAsSerialsOfTheWorkbooksDateSystem) {
     }
 }
 
-TEST(DateCells, UnsupportedTextFormatIsNamedInTheWarnings) {
-    const char* cells =
-        "<row r=\"1\"><c r=\"A1\"><f>TEXT(1,\"# ?/?\")</f></c><c r=\"B1\"><f>TEXT(1,\"0.0\")</f></c></row>";
-    host::io::Document d = host::io::load_xlsx_bytes("t.xlsx", zip(workbook_parts({{"S", cells}})));
-    d.workbook.recalculate_all();
-    EXPECT_EQ(at(d, "A1"), Value::error(host::engine::ErrorCode::Value));
-    std::vector<std::string> warnings = host::io::diagnostic_warnings("t.xlsx", d.workbook);
-    ASSERT_EQ(warnings.size(), 1u);
-    EXPECT_NE(warnings[0].find("\"# ?/?\""), std::string::npos) << warnings[0];
-    EXPECT_NE(warnings[0].find("S!A1"), std::string::npos) << warnings[0];
-
-    d.workbook.set_formula({0, 0, 0}, "TEXT(1,\"0\")");
-    d.workbook.recalculate();
-    EXPECT_TRUE(host::io::diagnostic_warnings("t.xlsx", d.workbook).empty());
-}
-
 } // namespace
