@@ -249,7 +249,7 @@ TEST(Run, SettingsThatCannotRunAreRefusedBeforeAnyDraw) {
         EXPECT_EQ(refusal(o, f, true), message);
         EXPECT_TRUE(f.values.empty());
     }
-    GAOptimiser fits = make(20000, 1, 1, Box(3, {0.0, 1.0})); // just within 4 MiB
+    GAOptimiser fits = make(20000, 1, 1, Box(3, {0.0, 1.0})); // the same population fits in 4 MiB
     fits.max_run_memory = 4 * mib;
     boost::mt19937 engine(7);
     EXPECT_NO_THROW(fits.maximise(Recorder(bumps), engine));
