@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -48,38 +47,25 @@ TEST_F(Forms, IterationSettingsComputeTheCyclesAndTravelWithTheFile) {
     Document copy;
     copy.workbook.add_sheet("S");
     copy.workbook.set_calc_settings(settings);
-    std::string path = ::testing::TempDir() + "forms-copy.xlsx";
-    host::io::save(copy, path);
-    Document back = host::io::load_xlsx(path);
-    std::remove(path.c_str());
-    EXPECT_TRUE(back.workbook.calc_settings().iterate);
-    EXPECT_EQ(50, back.workbook.calc_settings().max_iterations);
-    EXPECT_DOUBLE_EQ(0.0001, back.workbook.calc_settings().max_change);
+    const auto back = host::io::load_xlsx_bytes("copy.xlsx", host::io::xlsx_bytes(copy, "copy.xlsx")).workbook.calc_settings();
+    EXPECT_TRUE(back.iterate);
+    EXPECT_EQ(50, back.max_iterations);
+    EXPECT_DOUBLE_EQ(0.0001, back.max_change);
 }
 
-TEST_F(Forms, ASheetsOwnNameWinsOnThatSheetOnly) {
-    EXPECT_DOUBLE_EQ(10, number("Calc", "D1"));
-    EXPECT_DOUBLE_EQ(20, number("Jan", "B5"));
+// A sheet's own name, references through several sheets, structured references to a table.
+TEST_F(Forms, EachFormGivesItsValue) {
+    const struct { const char *sheet, *cell; double value; } cases[] = {
+        {"Calc", "D1", 10}, {"Jan", "B5", 20},                                   // the sheet's own Rate on Jan only
+        {"Calc", "E1", 6}, {"Calc", "E2", 2},                                    // through several sheets
+        {"Sales", "D2", 7.5}, {"Sales", "D3", 5},                                // [[#This Row],[Qty]], an escaped name
+        {"Sales", "D4", 24}, {"Sales", "D5", 36.5}, {"Calc", "F1", 15},          // [@Qty]
+        {"Calc", "F2", 36.5}, {"Calc", "F3", 36.5}, {"Calc", "F4", 4},           // [#Totals], [#Headers]
+        {"Calc", "F5", 5}, {"Calc", "F6", 66.5},                                 // [#All], [[Qty]:[Amount]]
+    };
+    for (const auto& c : cases) EXPECT_DOUBLE_EQ(c.value, number(c.sheet, c.cell)) << c.sheet << "!" << c.cell;
     EXPECT_EQ("0.2", d.workbook.name_formula("Rate", d.workbook.find_sheet("Jan")));
     EXPECT_EQ("0.1", d.workbook.name_formula("Rate"));
-}
-
-TEST_F(Forms, ReferencesThroughSeveralSheets) {
-    EXPECT_DOUBLE_EQ(6, number("Calc", "E1"));
-    EXPECT_DOUBLE_EQ(2, number("Calc", "E2"));
-}
-
-TEST_F(Forms, StructuredReferencesToATable) {
-    EXPECT_DOUBLE_EQ(7.5, number("Sales", "D2"));   // [[#This Row],[Qty]], an escaped column name
-    EXPECT_DOUBLE_EQ(5, number("Sales", "D3"));
-    EXPECT_DOUBLE_EQ(24, number("Sales", "D4"));    // [@Qty]
-    EXPECT_DOUBLE_EQ(36.5, number("Sales", "D5"));
-    EXPECT_DOUBLE_EQ(15, number("Calc", "F1"));
-    EXPECT_DOUBLE_EQ(36.5, number("Calc", "F2"));   // [#Totals]
-    EXPECT_DOUBLE_EQ(36.5, number("Calc", "F3"));
-    EXPECT_DOUBLE_EQ(4, number("Calc", "F4"));      // [#Headers]
-    EXPECT_DOUBLE_EQ(5, number("Calc", "F5"));      // [#All]
-    EXPECT_DOUBLE_EQ(66.5, number("Calc", "F6"));   // [[Qty]:[Amount]]
 
     // The values follow the table's cells; a cell off the table's rows has no [#This Row].
     CellAddress qty{d.workbook.find_sheet("Sales"), 2, 1};
