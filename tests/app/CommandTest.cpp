@@ -2,6 +2,7 @@
 // on the bundled examples, the workbook corpus and small workbooks made here.
 #include "AddinCommands.hpp"
 #include "Mirror.hpp"
+#include "ProgramRun.hpp"
 
 #include "io/Document.hpp"
 #include "io/Package.hpp"
@@ -10,56 +11,19 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace {
 
 namespace fs = std::filesystem;
 using host::engine::Value;
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
+using program_run::json_number_at;
+using program_run::Result;
+using program_run::slurp;
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-class Command : public ::testing::Test {
+class Command : public program_run::ProgramTest {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/ombrix-app-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    // Runs the program with its standard input closed, as in a script.
-    Result ombrix(const std::string& args) const {
-        std::string cmd = std::string(OMBRIX_EXE) + " " + args + " >" + (dir / "stdout").string() + " 2>" +
-                          (dir / "stderr").string() + " </dev/null";
-        int rc = std::system(cmd.c_str());
-        Result r;
-        r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-        r.out = slurp(dir / "stdout");
-        r.err = slurp(dir / "stderr");
-        return r;
-    }
-    fs::path example(const std::string& name) const {
-        fs::path copy = dir / name;
-        fs::copy_file(fs::path(OMBRIX_SOURCE_DIR) / "examples" / name, copy);
-        return copy;
-    }
     // A workbook of one sheet saved to dir.
     fs::path book(const std::string& name, const std::function<void(host::engine::Workbook&)>& fill) const {
         host::io::Document d;
@@ -75,19 +39,7 @@ protected:
         return (dir / name).string();
     }
     static std::string corpus(const std::string& name) { return OMBRIX_SOURCE_DIR "/tests/host/corpus/" + name; }
-
-    fs::path dir;
 };
-
-// The number after "KEY": in a JSON text, read back exactly.
-double json_number_at(const std::string& json, const std::string& key) {
-    std::size_t at = json.find("\"" + key + "\": ");
-    if (at == std::string::npos) {
-        ADD_FAILURE() << key << " not in " << json;
-        return 0;
-    }
-    return std::strtod(json.c_str() + at + key.size() + 4, nullptr);
-}
 
 const char* rastrigin_flags = "--var B3:D3 --min B4:D4 --max B5:D5 --objective B8 --goal minimise";
 

@@ -73,7 +73,7 @@ TEST(DialogLabels, CompareWithoutCaseColonBlanksOrAccelerators) {
         EXPECT_EQ(host::ui::label_key(c.a) == host::ui::label_key(c.b), c.same) << c.a << " vs " << c.b;
 }
 
-TEST(DialogFill, UnansweredControlsKeepTheirInitialValues) {
+TEST(DialogFill, UnansweredControlsKeepTheirValuesAnsweredOnesTakeTheirAnswer) {
     host::api::Table t = dialog_table("Ombrix", solve_controls());
     host::ui::DialogLayout layout = host::ui::read_layout(t, goals());
     host::ui::fill_table(t, layout, {});
@@ -82,11 +82,8 @@ TEST(DialogFill, UnansweredControlsKeepTheirInitialValues) {
     EXPECT_TRUE(t.at(control_row(1), 6).is_empty());      // an empty reference stays empty
     EXPECT_EQ(t.at(control_row(7), 6), Value::number(1));   // the list's position as a number
     EXPECT_TRUE(t.at(control_row(0), 6).is_empty());      // static texts untouched
-}
 
-TEST(DialogFill, AnswersGoToTheControlOfTheirLabel) {
-    host::api::Table t = dialog_table("Ombrix", solve_controls());
-    host::ui::DialogLayout layout = host::ui::read_layout(t, goals());
+    // Answers go to the control of their label.
     host::ui::fill_table(t, layout,
                          {{"Var Vector", "B3:D3"}, {"goal", "MINIMISE"}, {"Seed", "7"}, {"Seed", "8"}, {"Trials", ""}});
     EXPECT_EQ(t.at(control_row(3), 6), Value::text("B3:D3"));

@@ -1,6 +1,8 @@
 // `ombrix solve` stopped as a user stops it: Ctrl-C (a real SIGINT) and a time limit.
 #include "io/Document.hpp"
 
+#include "ProgramRun.hpp"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -10,29 +12,19 @@
 
 #include <chrono>
 #include <csignal>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string slurp(const fs::path& p) {
-    std::ostringstream s;
-    s << std::ifstream(p, std::ios::binary).rdbuf();
-    return s.str();
-}
+using program_run::slurp;
 
-class Interrupt : public ::testing::Test {
+class Interrupt : public program_run::ProgramTest {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/ombrix-interrupt-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-        fs::copy_file(fs::path(OMBRIX_SOURCE_DIR) / "examples" / "rastrigin.xlsx", dir / "in.xlsx");
+        ProgramTest::SetUp();
+        example("rastrigin.xlsx", "in.xlsx");
     }
-    void TearDown() override { fs::remove_all(dir); }
 
     // Solves the example with these flags, its JSON into `out` and standard error into `err`,
     // sending a SIGINT each time standard error shows the next of `waits`. The exit status.
@@ -83,18 +75,15 @@ protected:
     // the values printed.
     void expect_saved(const std::string& ended, long least) {
         EXPECT_NE(std::string::npos, out.find("\"ended\": \"" + ended + "\"")) << out;
-        std::size_t at = out.find("\"generations\": ");
-        EXPECT_LE(least, at == std::string::npos ? -1 : std::strtol(out.c_str() + at + 15, nullptr, 10)) << out;
+        EXPECT_LE(least, program_run::json_number_at(out, "generations")) << out;
         host::io::Document saved = host::io::load((dir / "out.xlsx").string());
         for (int col = 1; col <= 3; ++col) {
-            std::string key = std::string("\"Rastrigin!") + char('A' + col) + "3\": ";
-            ASSERT_NE(out.find(key), std::string::npos) << key << out;
-            EXPECT_EQ(std::strtod(out.c_str() + out.find(key) + key.size(), nullptr),
+            std::string key = std::string("Rastrigin!") + char('A' + col) + "3";
+            EXPECT_EQ(program_run::json_number_at(out, key),
                       saved.workbook.value({saved.workbook.active_sheet(), 2, col}).as_number()) << key;
         }
     }
 
-    fs::path dir;
     std::string out, err;
 };
 

@@ -4,18 +4,14 @@
 #include "io/Document.hpp"
 #include "io/IoError.hpp"
 
+#include "ProgramRun.hpp"
+
 #include <gtest/gtest.h>
 
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
 
 namespace {
 
@@ -23,21 +19,16 @@ namespace fs = std::filesystem;
 using host::engine::CellAddress;
 using host::engine::Value;
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using program_run::json_number_at;
+using program_run::Result;
+using program_run::slurp;
 
 const char* quick = " --population 8 --generations 4 --trials 1";
 
-class Safety : public ::testing::Test {
+class Safety : public program_run::ProgramTest {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/ombrix-safety-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
+        ProgramTest::SetUp();
         // Front (active): a formula at the address the variables have on Vars. Vars: a
         // model whose objective F2 reads B2:B4, and cells that make bad requests.
         host::io::Document d;
@@ -62,19 +53,6 @@ protected:
         book = (dir / "two.xlsx").string();
         host::io::save(d, book);
     }
-    void TearDown() override { fs::remove_all(dir); }
-
-    struct Result {
-        int status = -1;
-        std::string out, err;
-    };
-    // Runs the program with standard input closed; `shell` goes before it (limits, traps).
-    Result ombrix(const std::string& args, const std::string& shell = "") const {
-        std::string cmd = shell + std::string(OMBRIX_EXE) + " " + args + " >" + (dir / "stdout").string() +
-                          " 2>" + (dir / "stderr").string() + " </dev/null";
-        int rc = std::system(cmd.c_str());
-        return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, slurp(dir / "stdout"), slurp(dir / "stderr")};
-    }
     std::vector<std::string> files() const {
         std::vector<std::string> names;
         for (const auto& e : fs::directory_iterator(dir))
@@ -84,7 +62,6 @@ protected:
         return names;
     }
 
-    fs::path dir;
     std::string book;
 };
 
@@ -135,13 +112,6 @@ TEST_F(Safety, RefusedRequestsWriteNothing) {
     EXPECT_EQ(slurp(dir / "readonly.xlsx"), "keep");
 }
 
-// The text of the value after "KEY": in a JSON text.
-std::string json_field(const std::string& json, const std::string& key) {
-    std::smatch m;
-    if (!std::regex_search(json, m, std::regex("\"" + key + "\": ([^,}]*)"))) return "";
-    return m[1];
-}
-
 // Variables and objective away from the active sheet: only the named cells change, and the
 // report names the cells really solved, the objective really used and the evaluations made.
 TEST_F(Safety, SolvesTheNamedCellsOnTheirOwnSheets) {
@@ -158,7 +128,7 @@ TEST_F(Safety, SolvesTheNamedCellsOnTheirOwnSheets) {
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.out.find("\"variables\": {\"Vars!B2\": "), std::string::npos) << r.out;
         EXPECT_NE(r.out.find("\"objective\": {\"" + c.objective + "\": "), std::string::npos) << r.out;
-        EXPECT_EQ(json_field(r.out, "evaluations"), "32") << "8 a generation, 4 generations: " << r.out;
+        EXPECT_EQ(json_number_at(r.out, "evaluations"), 32) << "8 a generation, 4 generations: " << r.out;
 
         host::io::Document saved = host::io::load(out);
         host::engine::Workbook& b = saved.workbook;

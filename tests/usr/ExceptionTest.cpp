@@ -7,29 +7,28 @@
 
 namespace {
 
-TEST(Exception, MessageAloneGivesOneEntry) {
-    usr::Exception e("x");
-    EXPECT_STREQ(e.what(), "x");
-    EXPECT_EQ(e.format_trace(), "Exception:\tx");
-}
-
-TEST(Exception, StdCauseContributesItsText) {
-    std::runtime_error cause("disk full");
-    usr::Exception e("Saver", cause);
-    ASSERT_EQ(e.trail.size(), 1u);
-    EXPECT_EQ(e.trail[0].first, "Saver");
-    EXPECT_EQ(e.trail[0].second, "disk full");
-
-    usr::Exception f("Outer", "could not save", "runtime_error", cause);
-    EXPECT_STREQ(f.what(), "could not save");
-    EXPECT_EQ(f.format_trace(), "Outer:\tcould not save\nruntime_error:\tdisk full");
-}
-
-TEST(Exception, RethrowKeepsTheWholeTrailNewestLast) {
-    usr::Exception inner("Exception", "Dialog index out of bounds", usr::Exception());
-    usr::Exception outer("Exception", "M", inner);
-    EXPECT_STREQ(outer.what(), "M");
-    EXPECT_EQ(outer.format_trace(), "Exception:\tM\nException:\tDialog index out of bounds");
+// what() is the newest message; the trace lists the entries newest first.
+TEST(Exception, TrailsOfMessagesCausesRethrowsAndWraps) {
+    const std::runtime_error cause("disk full");
+    const usr::Exception inner("Exception", "Dialog index out of bounds", usr::Exception());
+    usr::Exception wrapped("outer");
+    wrapped.wrap(usr::Exception("inner"));
+    const struct {
+        usr::Exception e;
+        const char* what;
+        const char* trace;
+    } cases[] = {
+        {usr::Exception("x"), "x", "Exception:\tx"},
+        {usr::Exception("Saver", cause), "disk full", "Saver:\tdisk full"},
+        {usr::Exception("Outer", "could not save", "runtime_error", cause), "could not save",
+         "Outer:\tcould not save\nruntime_error:\tdisk full"},
+        {usr::Exception("Exception", "M", inner), "M", "Exception:\tM\nException:\tDialog index out of bounds"},
+        {wrapped, "outer", "Exception:\touter\nException:\tinner"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_STREQ(c.e.what(), c.what);
+        EXPECT_EQ(c.e.format_trace(), c.trace);
+    }
 }
 
 TEST(Exception, AppendNamesTheEntryAfterTheNewest) {
@@ -44,13 +43,6 @@ TEST(Exception, AppendNamesTheEntryAfterTheNewest) {
     EXPECT_EQ(empty.format_trace(), "");
     empty.append("late");
     EXPECT_EQ(empty.trail[0].first, "Exception");
-}
-
-TEST(Exception, WrapPutsTheInnerTrailOldest) {
-    usr::Exception outer("outer");
-    outer.wrap(usr::Exception("inner"));
-    EXPECT_STREQ(outer.what(), "outer");
-    EXPECT_EQ(outer.format_trace(), "Exception:\touter\nException:\tinner");
 }
 
 TEST(Exception, ExcelExceptionCarriesOneNamedEntry) {
