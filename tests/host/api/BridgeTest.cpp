@@ -10,7 +10,6 @@
 #include "excel/ExcelException.hpp"
 #include "excel/Range.hpp"
 #include "excel/Registration.hpp"
-#include "solver/VectorRef.hpp"
 
 namespace host::api::testing {
 namespace {
@@ -91,27 +90,6 @@ TEST_F(ApiBridge, RefusalsOfTheHostBecomeTheBridgeMessages) {
     set_current_host(&host);
     EXPECT_EQ(message_of([&] { r.set({1, 2, 3}); }), "Range set size mismatch");
     EXPECT_TRUE(book.value(at(0, "A1")).is_empty());
-}
-
-TEST_F(ApiBridge, BoundVectorsReadFromTheSheet) {
-    book.set_value(at(0, "A3"), Value::number(1));
-    book.set_value(at(0, "B3"), Value::number(2));
-    book.set_formula(at(0, "C3"), "=A3+B3");
-    book.recalculate();
-    const std::vector<double> three(3, 0.0);
-    EXPECT_EQ(solver::get_constant_vector("A3:C3", "Max", three), (std::vector<double>{1, 2, 3}));
-    EXPECT_EQ(message_of([&] { solver::get_constant_vector("A3:B3", "Max", three); }),
-              "Max vector has different size from variable vector");
-    book.set_value(at(0, "B3"), Value::text("two"));
-    EXPECT_EQ(message_of([&] { solver::get_constant_vector("A3:C3", "Min", three); }),
-              "Failed to read Min vector. Ensure all values are numbers");
-    EXPECT_EQ(message_of([&] { solver::get_constant_vector("A9:C9", "Min", three); }),
-              "Failed to read Min vector. Ensure all values are numbers");
-    EXPECT_EQ(message_of([&] { solver::get_constant_vector("", "Min", three); }), "Expected Min vector");
-    EXPECT_EQ(message_of([&] { solver::get_constant_vector("Sheet9!A1:C1", "Min", three); }),
-              "No sheet named 'Sheet9' is open");
-    EXPECT_EQ(message_of([&] { solver::get_constant_vector("A1:B2", "Max", three); }),
-              "Max vector must be a row or column");
 }
 
 // A help text of 255 characters is registered whole; one more is refused before the host is asked.

@@ -38,40 +38,31 @@ protected:
     std::deque<std::string> texts;
     std::deque<XLMREF> mrefs;
 
-    static XLOPER num(double x) {
+    static XLOPER of_type(std::uint16_t type) {
         XLOPER v;
+        v.val.num = 0;
+        v.xltype = type;
+        return v;
+    }
+    static XLOPER nil() { return of_type(xltypeNil); }
+    static XLOPER num(double x) {
+        XLOPER v = of_type(xltypeNum);
         v.val.num = x;
-        v.xltype = xltypeNum;
         return v;
     }
     static XLOPER integer(short w) {
-        XLOPER v;
+        XLOPER v = of_type(xltypeInt);
         v.val.w = w;
-        v.xltype = xltypeInt;
         return v;
     }
     static XLOPER boolean(bool b) {
-        XLOPER v;
+        XLOPER v = of_type(xltypeBool);
         v.val.xbool = b;
-        v.xltype = xltypeBool;
         return v;
     }
     static XLOPER err(unsigned short code) {
-        XLOPER v;
+        XLOPER v = of_type(xltypeErr);
         v.val.err = code;
-        v.xltype = xltypeErr;
-        return v;
-    }
-    static XLOPER missing() {
-        XLOPER v;
-        v.val.num = 0;
-        v.xltype = xltypeMissing;
-        return v;
-    }
-    static XLOPER nil() {
-        XLOPER v;
-        v.val.num = 0;
-        v.xltype = xltypeNil;
         return v;
     }
     XLOPER str(const std::string& s) {

@@ -1,20 +1,11 @@
 // Progress in the status bar and stopping a run with a break, against the host's workbook.
 #include "Workbook.hpp"
 
-#include "math/function/Function.hpp"
-
-#include <boost/random/mersenne_twister.hpp>
-
 #include <optional>
 #include <stdexcept>
 
 namespace solver_test {
 namespace {
-
-class PlainModel : public math::function::Function<double, std::vector<double> > {
-public:
-    double operator()(const std::vector<double>& v) const override { return model(v[0], v[1], v[2]); }
-};
 
 class StopAfter : public math::opt::GAOptimiser::RunObserver {
 public:
@@ -23,19 +14,11 @@ public:
     unsigned long long generations;
 };
 
-// The optimiser straight on the plain model with the fixture's settings, cut after n generations.
+// The fixture's run cut after n generations.
 std::vector<double> cut_run(unsigned long long n)
 {
-    math::opt::GAOptimiser direct;
-    direct.population_size = 12;
-    direct.generations = 6;
-    direct.trials = 2;
-    for (int i = 0; i < 3; ++i)
-        direct.design_variable(math::opt::Interval(-2.0, 3.0));
     StopAfter stop(n);
-    direct.observer = &stop;
-    boost::mt19937 engine(233);
-    return direct.maximise(PlainModel(), engine);
+    return direct_run(233, true, &stop);
 }
 
 class Progress : public Workbook {

@@ -2,37 +2,10 @@
 
 #include "Message.hpp"
 
-#include "math/function/Function.hpp"
-#include "math/opt/GAOptimiser.hpp"
-
-#include <boost/random/mersenne_twister.hpp>
-
 #include <stdexcept>
 
 namespace solver_test {
 namespace {
-
-class PlainModel : public math::function::Function<double, std::vector<double> > {
-public:
-    double operator()(const std::vector<double>& v) const override
-    {
-        return model(v.at(0), v.at(1), v.at(2));
-    }
-};
-
-// The optimiser run straight on the plain model with the same settings and seed.
-std::vector<double> direct_run(unsigned int seed, bool maximise)
-{
-    math::opt::GAOptimiser direct;
-    direct.population_size = 12;
-    direct.generations = 6;
-    direct.trials = 2;
-    for (int i = 0; i < 3; ++i)
-        direct.design_variable(math::opt::Interval(-2.0, 3.0));
-    boost::mt19937 engine(seed);
-    const PlainModel f;
-    return maximise ? direct.maximise(f, engine) : direct.minimise(f, engine);
-}
 
 TEST_F(Workbook, CancelChangesNothing)
 {

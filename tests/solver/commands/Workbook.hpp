@@ -6,9 +6,12 @@
 
 #include "api/Host.hpp"
 #include "engine/Workbook.hpp"
+#include "math/function/Function.hpp"
+#include "math/opt/GAOptimiser.hpp"
 #include "solver/OmbrixImpl.hpp"
 #include "usr/Exception.hpp"
 
+#include <boost/random/mersenne_twister.hpp>
 #include <gtest/gtest.h>
 
 #include <map>
@@ -25,15 +28,30 @@ inline double model(double x, double y, double z)
     return -((x - 1.0) * (x - 1.0) + (y - 2.0) * (y - 2.0) + (z + 1.0) * (z + 1.0));
 }
 
+// The optimiser run straight on model() with the fixture's quick settings and this seed,
+// watched by the observer when one is given.
+inline std::vector<double> direct_run(unsigned int seed, bool maximise,
+                                      math::opt::GAOptimiser::RunObserver* observer = nullptr)
+{
+    struct Plain : math::function::Function<double, std::vector<double> > {
+        double operator()(const std::vector<double>& v) const override { return model(v.at(0), v.at(1), v.at(2)); }
+    } f;
+    math::opt::GAOptimiser direct;
+    direct.population_size = 12;
+    direct.generations = 6;
+    direct.trials = 2;
+    for (int i = 0; i < 3; ++i)
+        direct.design_variable(math::opt::Interval(-2.0, 3.0));
+    direct.observer = observer;
+    boost::mt19937 engine(seed);
+    return maximise ? direct.maximise(f, engine) : direct.minimise(f, engine);
+}
+
 // One control as the dialog table showed it.
 struct Shown {
     int type;
     std::string label;
     std::string initial;
-    bool operator==(const Shown& o) const
-    {
-        return type == o.type && label == o.label && initial == o.initial;
-    }
 };
 
 typedef std::map<std::string, std::string> Typed;
