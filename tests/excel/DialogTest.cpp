@@ -200,20 +200,6 @@ TEST_F(DialogBox, ResultsAreReadBackByKind) {
     }
 }
 
-TEST_F(DialogBox, CancelKeepsTheValuesAndOkMakesTheResultsTheNextInitialValues) {
-    excel::Dialog dialog("D");
-    dialog.add_editbox("E", "first");
-    dialog.add_checkbox("C", true);
-    EXPECT_FALSE(dialog.display(true));
-    EXPECT_EQ(dialog[0], "first");
-    EXPECT_EQ(dialog[1], "1");
-    answer_ok({{0, T("second")}, {1, Value::boolean(false)}});
-    ASSERT_TRUE(dialog.display(true));
-    dialog.display(true);
-    EXPECT_EQ(shown.at(2).at(4, 6), T("second"));
-    EXPECT_EQ(shown.at(2).at(6, 6), T("false"));
-}
-
 // Texts of up to 255 characters pass whole; one more is refused before anything is shown.
 TEST_F(DialogBox, TextsOfAtMost255Characters) {
     for (std::size_t length : {255, 256})

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -33,6 +34,8 @@ const Case cases[] = {
     {"plain usr::Exception", [] { throw usr::Exception("plain"); }, "plain", "plain"},
     {"runtime_error", [] { throw std::runtime_error("not shown"); }, "Unknown exception", "Caught unknown exception"},
     {"an int", [] { throw 7; }, "Unknown exception", "Caught unknown exception"},
+    {"out of memory", [] { throw std::bad_alloc(); }, "Not enough memory to finish the command",
+     "Caught unknown exception"},
 };
 
 TEST(Barriers, CommandsAnswerZeroAndOpeningOneWithOneErrorAlertAtMost) {

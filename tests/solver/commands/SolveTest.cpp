@@ -13,7 +13,7 @@ TEST_F(Workbook, CancelChangesNothing)
     typed["Seed"] = "99";
     ASSERT_EQ("", solve_message());
     ASSERT_EQ("", solve_message());
-    EXPECT_EQ(initial(1, "Seed"), "233");   // not even the texts typed before Cancel
+    EXPECT_EQ(control(1, "Seed").initial, "233");   // not even the texts typed before Cancel
     EXPECT_EQ((std::vector<double>{0.5, 0.5, 0.5}), variables());
 }
 
@@ -102,8 +102,10 @@ TEST_F(Workbook, AcceptedFieldsAreKeptWhenALaterOneFails)
         {6, "Population", "12"},       {6, "Generations", "100"},
         {6, "Trials", "2"},            {6, "Crossover Rate", "0.10000000000000001"},
         {6, "Mutation Rate", "0.03125"}};
-    for (const Shown& s : expected)
-        EXPECT_EQ(s.initial, initial(2, s.label)) << s.label;
+    for (const Shown& s : expected) {
+        EXPECT_EQ(s.type, control(2, s.label).type) << s.label;
+        EXPECT_EQ(s.initial, control(2, s.label).initial) << s.label;
+    }
     EXPECT_EQ((std::vector<double>{0.5, 0.5, 0.5}), variables());
 }
 

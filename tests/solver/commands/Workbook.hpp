@@ -49,7 +49,7 @@ inline std::vector<double> direct_run(unsigned int seed, bool maximise,
 
 // One control as the dialog table showed it.
 struct Shown {
-    int type;
+    int type = 0;
     std::string label;
     std::string initial;
 };
@@ -148,13 +148,14 @@ protected:
         return std::string();
     }
 
-    std::string initial(std::size_t dialog, const std::string& label) const
+    // The control of that label in the dialog-th dialog shown (from 0).
+    Shown control(std::size_t dialog, const std::string& label) const
     {
         for (const Shown& s : shown.at(dialog))
             if (s.label == label)
-                return s.initial;
+                return s;
         ADD_FAILURE() << label;
-        return std::string();
+        return Shown();
     }
 
     host::engine::Workbook book;
