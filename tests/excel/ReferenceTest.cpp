@@ -23,12 +23,6 @@ const char* const no_rc = "R1C1 cell ref has no 'R/C'";
 const char* const relative = "Relative cell references in R1C1 mode not supported";
 const char* const truncated = "R1C1 cell ref is truncated";
 
-std::string printed(const RangeRef& r) {
-    std::ostringstream os;
-    os << r;
-    return os.str();
-}
-
 TEST(References, CellsParsePrintAndReadBack) {
     const struct {
         const char* text;
@@ -111,16 +105,16 @@ TEST(References, RangesParseNormaliseAndPrint) {
         EXPECT_EQ(range.first, c.first);
         EXPECT_EQ(range.end, c.end);
         EXPECT_EQ(RangeRef(c.text), range);
-        EXPECT_EQ(printed(range), c.printed);
+        EXPECT_EQ(range.to_string(), c.printed);
         RangeRef back;
-        ASSERT_TRUE(RangeRef::coerce_to_range(printed(range), back));
+        ASSERT_TRUE(RangeRef::coerce_to_range(range.to_string(), back));
         EXPECT_EQ(back, range);
     }
     EXPECT_EQ(RangeRef("A1:C3").last(), CellRef(2, 2, false, false));
     EXPECT_EQ(RangeRef("C$3:$A1").last().cell_name(), "C$3");
     for (const char* text : {"A1:IW1", "A0:B2", "IV65536:IV65537", "R1C1:R0C1"}) {
         const RangeRef r(text);
-        EXPECT_MESSAGE(printed(r), off_sheet) << text;
+        EXPECT_MESSAGE(r.to_string(), off_sheet) << text;
     }
 }
 
