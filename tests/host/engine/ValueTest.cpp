@@ -36,7 +36,8 @@ TEST(Values, CopiesShareTextAndStayIndependent) {
     Value d = std::move(c);
     EXPECT_TRUE(c.is_empty());
     EXPECT_EQ("hello", d.as_text());
-    d = d;
+    const Value& self = d;
+    d = self;
     EXPECT_EQ("hello", d.as_text());
     EXPECT_NE(Value::text("a"), Value::text("A"));
     EXPECT_NE(Value::number(1), Value::boolean(true));

@@ -212,7 +212,7 @@ std::string refusal(GAOptimiser& o, const GAOptimiser::Objective& f, bool minimi
 
 TEST(Run, SettingsThatCannotRunAreRefusedBeforeAnyDraw) {
     const double big = std::numeric_limits<double>::max();
-    const std::size_t mib = std::size_t(1) << 20;
+    constexpr std::size_t mib = std::size_t(1) << 20;
     const char* no_variables = "There are no design variables: the optimiser needs at least one variable to search";
     const char* too_big = "would need about "; // then the memory and "choose a smaller population"
     struct Case { std::function<void(GAOptimiser&)> spoil; std::string message; };
@@ -228,8 +228,8 @@ TEST(Run, SettingsThatCannotRunAreRefusedBeforeAnyDraw) {
                           // Populations that cannot fit in the memory a run may take, before anything is allocated.
                           Case{[](GAOptimiser& o) { o.population_size = 1000000000u; }, too_big},
                           Case{[](GAOptimiser& o) { o.population_size = 100000000u; }, too_big},
-                          Case{[mib](GAOptimiser& o) { o.population_size = 20000; o.max_run_memory = mib; }, too_big},
-                          Case{[mib](GAOptimiser& o) { // the variables count as well as the population
+                          Case{[](GAOptimiser& o) { o.population_size = 20000; o.max_run_memory = mib; }, too_big},
+                          Case{[](GAOptimiser& o) { // the variables count as well as the population
                                    o.population_size = 200;
                                    o.max_run_memory = mib;
                                    for (int j = 0; j < 4000; ++j) o.design_variable(Interval(0, 1));
