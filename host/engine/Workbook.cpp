@@ -258,7 +258,7 @@ struct Workbook::Impl final : Grid {
         }
         // The bracketed items, each unescaped ('x is x), with the separator before it.
         std::vector<std::pair<char, std::string>> items;
-        std::string_view spec = r.table_spec();
+        std::string_view inside = r.table_spec();
         auto trim = [](std::string_view v) {
             while (!v.empty() && v.front() == ' ')
                 v.remove_prefix(1);
@@ -275,34 +275,34 @@ struct Workbook::Impl final : Grid {
             }
             return out;
         };
-        spec = trim(spec);
+        inside = trim(inside);
         bool this_row = false;
-        if (!spec.empty() && spec[0] == '@') {
+        if (!inside.empty() && inside[0] == '@') {
             this_row = true;
-            spec = trim(spec.substr(1));
+            inside = trim(inside.substr(1));
         }
-        if (!spec.empty() && spec[0] != '[') {
-            items.emplace_back(',', unescape(spec));
+        if (!inside.empty() && inside[0] != '[') {
+            items.emplace_back(',', unescape(inside));
         } else {
             char sep = ',';
             std::size_t i = 0;
-            while (i < spec.size()) {
-                if (spec[i] == ' ') {
+            while (i < inside.size()) {
+                if (inside[i] == ' ') {
                     ++i;
                     continue;
                 }
-                if (spec[i] == ',' || spec[i] == ':') {
-                    sep = spec[i++];
+                if (inside[i] == ',' || inside[i] == ':') {
+                    sep = inside[i++];
                     continue;
                 }
-                if (spec[i] != '[')
+                if (inside[i] != '[')
                     return lr;
                 std::size_t j = i + 1;
-                while (j < spec.size() && spec[j] != ']')
-                    j += spec[j] == '\'' ? 2 : 1;
-                if (j >= spec.size())
+                while (j < inside.size() && inside[j] != ']')
+                    j += inside[j] == '\'' ? 2 : 1;
+                if (j >= inside.size())
                     return lr;
-                items.emplace_back(sep, unescape(spec.substr(i + 1, j - i - 1)));
+                items.emplace_back(sep, unescape(inside.substr(i + 1, j - i - 1)));
                 sep = ',';
                 i = j + 1;
             }
