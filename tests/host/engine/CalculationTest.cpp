@@ -11,12 +11,6 @@ namespace {
 
 using namespace enginetest;
 
-CellAddress at(const char* a1) {
-    CellAddress c;
-    host::engine::parse_a1(a1, c.row, c.col);
-    return c;
-}
-
 TEST(Volatile, RecomputedWithTheirDependentsOnEveryRecalculation) {
     Workbook wb;
     wb.add_sheet("Sheet1");

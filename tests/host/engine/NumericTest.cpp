@@ -6,7 +6,7 @@
 namespace enginetest {
 namespace {
 
-using Numeric = Model;
+using Numeric = Engine;
 
 // A formula whose cells stop being numbers, and become numbers again, many times.
 TEST_F(Numeric, CellsChangingTypeBetweenRecalculations) {
