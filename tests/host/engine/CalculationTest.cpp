@@ -10,10 +10,10 @@
 namespace {
 
 using namespace enginetest;
+using Volatile = Engine;
+using Circular = Engine;
 
-TEST(Volatile, RecomputedWithTheirDependentsOnEveryRecalculation) {
-    Workbook wb;
-    wb.add_sheet("Sheet1");
+TEST_F(Volatile, RecomputedWithTheirDependentsOnEveryRecalculation) {
     wb.set_value(at("A1"), N(1));
     wb.set_formula(at("B1"), "RAND()");
     wb.set_formula(at("C1"), "B1+A1");       // depends on a volatile cell
@@ -36,15 +36,11 @@ TEST(Volatile, RecomputedWithTheirDependentsOnEveryRecalculation) {
 
     wb.set_formula(at("B1"), "0.5");         // no longer volatile
     wb.recalculate();
-    before = wb.evaluation_count();
-    wb.recalculate();
-    EXPECT_EQ(before, wb.evaluation_count());
+    EXPECT_EQ(0u, recalculated());
     EXPECT_TRUE(wb.volatile_sources(at("C1")).empty());
 }
 
-TEST(Volatile, BuiltReferencesReadUpToDateCells) {
-    Workbook wb;
-    wb.add_sheet("Sheet1");
+TEST_F(Volatile, BuiltReferencesReadUpToDateCells) {
     wb.set_automatic(true);
     // The reading cells come first in the sheet, so an order that ignored the built
     // references would read B1 and the SUM range before they are computed.
@@ -65,9 +61,7 @@ TEST(Volatile, BuiltReferencesReadUpToDateCells) {
     EXPECT_EQ((std::vector<CellAddress>{at("A5")}), wb.volatile_sources(at("A8")));
 }
 
-TEST(Volatile, ThroughADefinedName) {
-    Workbook wb;
-    wb.add_sheet("Sheet1");
+TEST_F(Volatile, ThroughADefinedName) {
     wb.define_name("Noise", "RAND()*0");
     wb.set_formula(at("A1"), "Noise+1");
     EXPECT_EQ((std::vector<CellAddress>{at("A1")}), wb.volatile_sources(at("A1")));
@@ -92,9 +86,7 @@ TEST(SheetSpans, OnlyAggregatesTakeThemAndTheyFollowEverySheet) {
         EXPECT_THROW(wb.set_formula(at("A3"), bad), host::engine::FormulaError) << bad;
 }
 
-TEST(Circular, IterationFollowsTheSettings) {
-    Workbook wb;
-    wb.add_sheet("Sheet1");
+TEST_F(Circular, IterationFollowsTheSettings) {
     wb.set_formula(at("A1"), "A1/2+1");      // settles at 2
     wb.set_formula(at("B1"), "C1+10");       // B1 = 10 + B1/10: 100/9
     wb.set_formula(at("C1"), "B1/10");
@@ -106,16 +98,18 @@ TEST(Circular, IterationFollowsTheSettings) {
     EXPECT_TRUE(same(N(0), wb.value(at("D1"))));
 
     host::engine::CalcSettings settings;
+    auto restart = [&] {   // new settings; A1 starts again from 0
+        wb.set_calc_settings(settings);
+        wb.set_value(at("A1"), N(0));
+        wb.set_formula(at("A1"), "A1/2+1");
+    };
     settings.iterate = true;
     settings.max_iterations = 3;
-    wb.set_calc_settings(settings);
-    wb.set_formula(at("A1"), "A1/2+1");
+    restart();
     wb.recalculate();
     EXPECT_TRUE(same(N(1.75), wb.value(at("A1"))));   // from 0: 1, 1.5, 1.75
     settings.max_iterations = 100;
-    wb.set_calc_settings(settings);
-    wb.set_value(at("A1"), N(0));
-    wb.set_formula(at("A1"), "A1/2+1");
+    restart();
     std::uint64_t before = wb.evaluation_count();
     wb.recalculate_all();
     EXPECT_NEAR(2, wb.value(at("A1")).as_number(), 0.001);
@@ -125,9 +119,7 @@ TEST(Circular, IterationFollowsTheSettings) {
 
     settings.max_change = 0;                 // never small enough: stops at the limit
     settings.max_iterations = 7;
-    wb.set_calc_settings(settings);
-    wb.set_value(at("A1"), N(0));
-    wb.set_formula(at("A1"), "A1/2+1");
+    restart();
     wb.recalculate();
     EXPECT_TRUE(same(N(2 - 1.0 / 64), wb.value(at("A1"))));
 }

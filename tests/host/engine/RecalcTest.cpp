@@ -150,10 +150,7 @@ TEST_F(Recalc, SheetsAndCells) {
     EXPECT_EQ((std::vector<std::string>{"A1=0", "C3=x", "B5=xy"}), seen);
     auto used = small.used_range(0);
     EXPECT_FALSE(used.empty);
-    EXPECT_EQ(0, used.first_row);
-    EXPECT_EQ(4, used.last_row);
-    EXPECT_EQ(0, used.first_col);
-    EXPECT_EQ(2, used.last_col);
+    EXPECT_EQ((std::vector<int>{0, 4, 0, 2}), (std::vector<int>{used.first_row, used.last_row, used.first_col, used.last_col}));
 }
 
 TEST_F(Recalc, LongChainsNeedNoDeepRecursion) {

@@ -47,13 +47,9 @@ TEST(Values, CopiesShareTextAndStayIndependent) {
 }
 
 TEST(Values, FormatNumberIsShortestRoundTrip) {
-    EXPECT_EQ("0", format_number(0.0));
-    EXPECT_EQ("0", format_number(-0.0));
-    EXPECT_EQ("0.1", format_number(0.1));
-    EXPECT_EQ("-2.5", format_number(-2.5));
-    EXPECT_EQ("123456789012", format_number(123456789012.0));
-    EXPECT_EQ("0.30000000000000004", format_number(0.1 + 0.2));
-    EXPECT_EQ("1e+300", format_number(1e300));
+    for (auto [x, text] : {std::pair<double, const char*>{0.0, "0"}, {-0.0, "0"}, {0.1, "0.1"}, {-2.5, "-2.5"},
+                           {123456789012.0, "123456789012"}, {0.1 + 0.2, "0.30000000000000004"}, {1e300, "1e+300"}})
+        EXPECT_EQ(text, format_number(x));
     std::mt19937_64 rng(7);
     std::uniform_real_distribution<double> exponent(-300, 300);
     for (int i = 0; i < 2000; ++i) {
@@ -86,19 +82,14 @@ TEST(Values, ParseNumberAcceptsWhatTheSpreadsheetCoerces) {
 
 TEST(Addresses, A1NamesRoundTripAndLimits) {
     std::int32_t r, c;
-    EXPECT_EQ("A", host::engine::column_name(0));
-    EXPECT_EQ("Z", host::engine::column_name(25));
-    EXPECT_EQ("AA", host::engine::column_name(26));
-    EXPECT_EQ("IV", host::engine::column_name(255));
-    EXPECT_EQ("XFD", host::engine::column_name(16383));
-    for (std::int32_t col : {0, 25, 26, 701, 702, 16383}) {
+    for (auto [col, name] : {std::pair<std::int32_t, const char*>{0, "A"}, {25, "Z"}, {26, "AA"}, {255, "IV"},
+                             {701, "ZZ"}, {702, "AAA"}, {16383, "XFD"}}) {
+        EXPECT_EQ(name, host::engine::column_name(col));
         ASSERT_TRUE(host::engine::parse_a1(host::engine::a1_name(41, col), r, c));
-        EXPECT_EQ(41, r);
-        EXPECT_EQ(col, c);
+        EXPECT_EQ(std::make_pair(41, col), std::make_pair(r, c));
     }
     ASSERT_TRUE(host::engine::parse_a1("$b$3", r, c));
-    EXPECT_EQ(2, r);
-    EXPECT_EQ(1, c);
+    EXPECT_EQ(std::make_pair(2, 1), std::make_pair(r, c));
     for (const char* bad : {"A0", "XFE1", "A1048577", "1A", "A", "A1B", ""})
         EXPECT_FALSE(host::engine::parse_a1(bad, r, c)) << bad;
 }
