@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <ostream>
 #include <stdexcept>
@@ -37,26 +36,14 @@ inline std::map<std::string, host::engine::Value> parse_object(const std::string
             throw fail(std::string("expected ") + c);
         ++i;
     };
-    auto string = [&] {
+    auto string = [&] {   // the texts these files hold need no escapes
         expect('"');
-        std::string out;
-        for (; i < s.size() && s[i] != '"'; ++i) {
-            if (s[i] != '\\') {
-                out += s[i];
-            } else if (++i < s.size()) {
-                const char* from = "nrtbf";
-                const char* to = "\n\r\t\b\f";
-                if (s[i] == 'u') {   // control characters only: other text is written as UTF-8
-                    out += char(std::stoul(s.substr(i + 1, 4), nullptr, 16));
-                    i += 4;
-                } else {
-                    const char* k = std::strchr(from, s[i]);
-                    out += k ? to[k - from] : s[i];
-                }
-            }
-        }
-        expect('"');
-        return out;
+        std::size_t end = s.find('"', i);
+        if (end == std::string::npos || s.find('\\', i) < end)
+            throw fail("expected a string without escapes");
+        std::string text = s.substr(i, end - i);
+        i = end + 1;
+        return text;
     };
     std::map<std::string, Value> out;
     expect('{');
