@@ -88,6 +88,14 @@ TEST_F(Recalc, DefinedNames) {
     wb.define_name("Half", "0.5");
     wb.recalculate();
     EXPECT_TRUE(same(N(1.75), wb.value(at("A1"))));
+    // A redefined range moves the dependency.
+    wb.define_name("Block", "'Data Sheet'!$A$1");
+    wb.recalculate();
+    wb.set_value(at("A2", 1), N(9));
+    EXPECT_EQ(0u, recalculated());
+    wb.set_value(at("A1", 1), N(4));
+    EXPECT_EQ(1u, recalculated());
+    EXPECT_TRUE(same(N(1), wb.value(at("A1"))));
     // Names that refer to each other give an error instead of looping.
     wb.define_name("Loop1", "Loop2");
     wb.define_name("Loop2", "Loop1+1");
