@@ -6,41 +6,6 @@
 namespace solver_test {
 namespace {
 
-TEST_F(Workbook, AnUnreadableObjectiveNamesTheCellWhatItHeldAndThePoint)
-{
-    struct Case {
-        const char* objective;  // formula in D1
-        const char* held;
-    };
-    const Case cases[] = {
-        {"=1/(A1-A1)", "held #DIV/0! at"},
-        {"=\"many \"&\"apples\"", "held the text \"many apples\" at"},
-        {"=INDEX(A1:B1,1,3)", "held #REF! (an invalid or circular reference) at"},
-    };
-    for (const Case& c : cases) {
-        build();
-        formula("D1", c.objective);
-        const std::string message = solve_message();
-        // The message the add-in has always given comes first.
-        EXPECT_EQ(0u, message.find("Failed to get cell value as double: the objective cell D1 " +
-                                   std::string(c.held) + " the candidate point ("))
-            << message;
-        // The inputs are back in place.
-        EXPECT_EQ((std::vector<double>{0.5, 0.5, 0.5}), variables()) << c.held;
-    }
-}
-
-TEST_F(Workbook, BoundsOnAMissingSheetSayTheSheetIsMissing)
-{
-    const Typed quick_run = typed;
-    for (const char* label : {"Min Vector", "Max Vector", "Var Vector"}) {
-        build();
-        typed = quick_run;
-        typed[label] = "'X'!A2:C2";
-        EXPECT_EQ("No sheet named 'X' is open", solve_message()) << label;
-    }
-}
-
 TEST_F(Workbook, ARunRefusedBeforeItsFirstCandidateTouchesNoCell)
 {
     const Typed wide_box{{"Min Vector", "E2:G2"}, {"Max Vector", "E3:G3"}};

@@ -126,6 +126,7 @@ struct Failure {
     Typed changes;
     const char* cell;  // a cell given text before the run, or null
     std::string message;
+    const char* objective = nullptr;  // a formula for D1, or null
 };
 
 TEST_F(Workbook, FailuresAreReportedInCheckingOrderAndLeaveTheCellsAlone)
@@ -151,7 +152,17 @@ TEST_F(Workbook, FailuresAreReportedInCheckingOrderAndLeaveTheCellsAlone)
         {{{"Function Cell", "A1:B2"}}, nullptr, "Invalid target cell specified"},
         {{{"Function Cell", ""}}, nullptr, "Invalid target cell specified"},
         {{{"Var Vector", "A1:B2:C3"}}, nullptr, "Cell picker returned malformed"},
-        {{}, "D1", "Failed to get cell value as double"}};
+        {{}, "D1", "Failed to get cell value as double"},
+        // An unreadable objective: the cell, what it held and the point.
+        {{}, nullptr, "Failed to get cell value as double: the objective cell D1 held #DIV/0! at the candidate point (",
+         "=1/(A1-A1)"},
+        {{}, nullptr, "Failed to get cell value as double: the objective cell D1 held the text \"many apples\" at the "
+         "candidate point (", "=\"many \"&\"apples\""},
+        {{}, nullptr, "Failed to get cell value as double: the objective cell D1 held #REF! (an invalid or circular "
+         "reference) at the candidate point (", "=INDEX(A1:B1,1,3)"},
+        {{{"Min Vector", "'X'!A2:C2"}}, nullptr, "No sheet named 'X' is open"},
+        {{{"Max Vector", "'X'!A3:C3"}}, nullptr, "No sheet named 'X' is open"},
+        {{{"Var Vector", "'X'!A1:C1"}}, nullptr, "No sheet named 'X' is open"}};
     const Typed run = typed;
     for (const Failure& c : cases) {
         build();
@@ -160,6 +171,8 @@ TEST_F(Workbook, FailuresAreReportedInCheckingOrderAndLeaveTheCellsAlone)
             typed[change.first] = change.second;
         if (c.cell)
             set(c.cell, Value::text("abc"));
+        if (c.objective)
+            formula("D1", c.objective);
         const std::uint64_t before = book.evaluation_count();
         // A failed evaluation adds what the objective held after the message.
         EXPECT_EQ(c.message, solve_message().substr(0, c.message.size()));
