@@ -151,10 +151,8 @@ protected:
     }
 
     double read(int sheet, const char* a1) {
-        XLOPER r = ref(host.sheet_id(sheet), 0, 0, 0, 0);
-        engine::CellAddress c = at(sheet, a1);
-        r.val.mref.lpmref->reftbl[0] = sref(c.row, c.row, c.col, c.col).val.sref.ref;
-        XLOPER target = integer(xltypeNum), result = nil();
+        const engine::CellAddress c = at(sheet, a1);
+        XLOPER r = ref(host.sheet_id(sheet), c.row, c.row, c.col, c.col), target = integer(xltypeNum), result = nil();
         EXPECT_EQ(call(xlCoerce, &result, {&r, &target}), xlretSuccess);
         EXPECT_EQ(result.xltype, xltypeNum);
         return result.val.num;

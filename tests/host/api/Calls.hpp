@@ -38,71 +38,50 @@ protected:
     std::deque<std::string> texts;
     std::deque<XLMREF> mrefs;
 
-    static XLOPER of_type(std::uint16_t type) {
+    // A value of that type, its payload set by fill.
+    template <class Fill>
+    static XLOPER of_type(std::uint16_t type, Fill fill) {
         XLOPER v;
         v.val.num = 0;
+        fill(v.val);
         v.xltype = type;
         return v;
     }
-    static XLOPER nil() { return of_type(xltypeNil); }
-    static XLOPER num(double x) {
-        XLOPER v = of_type(xltypeNum);
-        v.val.num = x;
-        return v;
-    }
-    static XLOPER integer(short w) {
-        XLOPER v = of_type(xltypeInt);
-        v.val.w = w;
-        return v;
-    }
-    static XLOPER boolean(bool b) {
-        XLOPER v = of_type(xltypeBool);
-        v.val.xbool = b;
-        return v;
-    }
-    static XLOPER err(unsigned short code) {
-        XLOPER v = of_type(xltypeErr);
-        v.val.err = code;
-        return v;
-    }
+    static XLOPER nil() { return of_type(xltypeNil, [](auto&) {}); }
+    static XLOPER num(double x) { return of_type(xltypeNum, [x](auto& val) { val.num = x; }); }
+    static XLOPER integer(short w) { return of_type(xltypeInt, [w](auto& val) { val.w = w; }); }
+    static XLOPER boolean(bool b) { return of_type(xltypeBool, [b](auto& val) { val.xbool = b; }); }
+    static XLOPER err(unsigned short code) { return of_type(xltypeErr, [code](auto& val) { val.err = code; }); }
     XLOPER str(const std::string& s) {
         texts.push_back(std::string(1, static_cast<char>(s.size())) + s);
-        XLOPER v;
-        v.val.str = &texts.back()[0];
-        v.xltype = xltypeStr;
-        return v;
+        return of_type(xltypeStr, [this](auto& val) { val.str = &texts.back()[0]; });
     }
     // A rectangle on the active sheet (inclusive, zero based).
+    static XLREF rect(int r0, int r1, int c0, int c1) {
+        return XLREF{static_cast<std::uint16_t>(r0), static_cast<std::uint16_t>(r1), static_cast<std::uint8_t>(c0),
+                     static_cast<std::uint8_t>(c1)};
+    }
     static XLOPER sref(int r0, int r1, int c0, int c1) {
-        XLOPER v;
-        v.val.sref.count = 1;
-        v.val.sref.ref.rwFirst = static_cast<std::uint16_t>(r0);
-        v.val.sref.ref.rwLast = static_cast<std::uint16_t>(r1);
-        v.val.sref.ref.colFirst = static_cast<std::uint8_t>(c0);
-        v.val.sref.ref.colLast = static_cast<std::uint8_t>(c1);
-        v.xltype = xltypeSRef;
-        return v;
+        return of_type(xltypeSRef, [&](auto& val) {
+            val.sref.count = 1;
+            val.sref.ref = rect(r0, r1, c0, c1);
+        });
     }
     static XLOPER cell(int r, int c) { return sref(r, r, c, c); }
     // A rectangle on the sheet with that id.
     XLOPER ref(IDSHEET id, int r0, int r1, int c0, int c1) {
-        XLMREF m;
-        m.count = 1;
-        m.reftbl[0] = sref(r0, r1, c0, c1).val.sref.ref;
-        mrefs.push_back(m);
-        XLOPER v;
-        v.val.mref.lpmref = &mrefs.back();
-        v.val.mref.idSheet = id;
-        v.xltype = xltypeRef;
-        return v;
+        mrefs.push_back(XLMREF{1, {rect(r0, r1, c0, c1)}});
+        return of_type(xltypeRef, [&](auto& val) {
+            val.mref.lpmref = &mrefs.back();
+            val.mref.idSheet = id;
+        });
     }
     static XLOPER multi(std::vector<XLOPER>& elements, int rows, int columns) {
-        XLOPER v;
-        v.val.array.lparray = elements.data();
-        v.val.array.rows = static_cast<std::uint16_t>(rows);
-        v.val.array.columns = static_cast<std::uint16_t>(columns);
-        v.xltype = xltypeMulti;
-        return v;
+        return of_type(xltypeMulti, [&](auto& val) {
+            val.array.lparray = elements.data();
+            val.array.rows = static_cast<std::uint16_t>(rows);
+            val.array.columns = static_cast<std::uint16_t>(columns);
+        });
     }
 
     // One call through the exported entry.
