@@ -9,6 +9,7 @@
 #include "math/function/Function.hpp"
 #include "math/opt/GAOptimiser.hpp"
 #include "solver/OmbrixImpl.hpp"
+#include "ui/FrontEnd.hpp"
 #include "usr/Exception.hpp"
 
 #include <boost/random/mersenne_twister.hpp>
@@ -16,6 +17,7 @@
 
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -47,13 +49,6 @@ inline std::vector<double> direct_run(unsigned int seed, bool maximise,
     return maximise ? direct.maximise(f, engine) : direct.minimise(f, engine);
 }
 
-// One control as the dialog table showed it.
-struct Shown {
-    int type = 0;
-    std::string label;
-    std::string initial;
-};
-
 typedef std::map<std::string, std::string> Typed;
 
 // Variables A1:C1 (0.5 each), minima A2:C2 (-2), maxima A3:C3 (3); D1 is model() as a formula.
@@ -68,7 +63,6 @@ protected:
         host.reset();
         book = host::engine::Workbook();
         impl = OmbrixImpl();
-        shown.clear();
         sheet = book.add_sheet("Sheet1");
         book.set_active_sheet(sheet);
         for (const char* c : {"A", "B", "C"}) {
@@ -79,7 +73,15 @@ protected:
         formula("D1", "=-((A1-1)*(A1-1)+(B1-2)*(B1-2)+(C1+1)*(C1+1))");
         host.reset(new host::api::Host(book));
         current.reset(new host::api::CurrentHost(*host));
-        host->set_dialog_handler([this](host::api::Table& t) { return answer(t); });
+        front.reset(new host::ui::FrontEnd(screen, screen));
+        front->attach(*host);
+        // The dialog answered by label with the typed texts, then OK or Cancel.
+        host->set_dialog_handler([this](host::api::Table& t) {
+            front->set_answers({typed.begin(), typed.end()});
+            const bool answered = front->answer(t);
+            EXPECT_FALSE(front->answer_error()) << *front->answer_error();
+            return answered && ok;
+        });
     }
 
     void TearDown() override
@@ -105,35 +107,6 @@ protected:
     }
     std::vector<double> variables() const { return {num("A1"), num("B1"), num("C1")}; }
 
-    // Records the dialog, then answers it: OK with the typed texts (a list gets the position
-    // of the typed entry), or Cancel.
-    bool answer(host::api::Table& table)
-    {
-        shown.emplace_back();
-        for (int row = 1; row + 1 < table.rows; ++row) {
-            if (table.at(row, 0).as_number() != 5 || table.at(row, 1).as_number() != 10)
-                continue;  // not a label line
-            const std::string label(table.at(row, 5).as_text());
-            const int type = static_cast<int>(table.at(row + 1, 0).as_number());
-            Value& result = table.at(row + 1, 6);
-            shown.back().push_back(Shown{type, label, std::string(result.as_text())});
-            const Typed::const_iterator t = typed.find(label);
-            if (type == 21) {
-                const host::api::Table* entries =
-                    host->name_value(std::string(table.at(row + 1, 5).as_text()));
-                EXPECT_TRUE(entries != nullptr);
-                double position = std::stod(shown.back().back().initial);
-                for (int e = 0; entries && t != typed.end() && e < entries->rows; ++e)
-                    if (entries->at(e, 0).as_text() == t->second)
-                        position = e + 1;
-                result = Value::number(position);
-            } else if (t != typed.end()) {
-                result = Value::text(t->second);
-            }
-        }
-        return ok;
-    }
-
     // Solve's failure as the user reads it; "" on success. Exceptions that are no
     // usr::Exception are marked: the barrier shows a fixed text for them.
     std::string solve_message()
@@ -148,27 +121,21 @@ protected:
         return std::string();
     }
 
-    // The control of that label in the dialog-th dialog shown (from 0).
-    Shown control(std::size_t dialog, const std::string& label) const
-    {
-        for (const Shown& s : shown.at(dialog))
-            if (s.label == label)
-                return s;
-        ADD_FAILURE() << label;
-        return Shown();
-    }
+    // What the control of that label held when the last dialog was answered.
+    std::string shown(const std::string& label) const { return front->accepted(label); }
 
     host::engine::Workbook book;
     int sheet = 0;
     std::unique_ptr<host::api::Host> host;
     std::unique_ptr<host::api::CurrentHost> current;
+    std::ostringstream screen;
+    std::unique_ptr<host::ui::FrontEnd> front;
     OmbrixImpl impl;
     bool ok = true;
     // A quick run: 12 x 6 x 2 evaluations.
     Typed typed{{"Min Vector", "A2:C2"}, {"Max Vector", "A3:C3"}, {"Var Vector", "A1:C1"},
                 {"Function Cell", "D1"},  {"Population", "12"},  {"Generations", "6"},
                 {"Trials", "2"}};
-    std::vector<std::vector<Shown> > shown;
 };
 
 } // namespace solver_test
