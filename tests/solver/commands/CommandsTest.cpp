@@ -84,7 +84,7 @@ protected:
     }
 };
 
-TEST_F(TestCommand, CopiesTheBlockDiagonallyAndCreeps)
+TEST_F(TestCommand, CopiesTheBlockDiagonallyAndCreepsUntilACellIsEmpty)
 {
     const excel::RangeRef block = OmbrixImpl::test_block();
     fill(block);
@@ -98,16 +98,13 @@ TEST_F(TestCommand, CopiesTheBlockDiagonallyAndCreeps)
     OmbrixImpl::test();
     EXPECT_EQ(one_to_nine, read(moved(block, 2)));
     EXPECT_EQ(moved(block, 2), OmbrixImpl::test_block());
-}
-
-TEST_F(TestCommand, EmptyCellFailsAndTheBlockStays)
-{
-    const excel::RangeRef block = OmbrixImpl::test_block();
-    fill(block);
-    book.clear({sheet, block.first.y + 1, block.first.x + 1});
+    // An empty cell fails the copy and the block stays where it is.
+    const excel::RangeRef last = OmbrixImpl::test_block();
+    fill(last);
+    book.clear({sheet, last.first.y + 1, last.first.x + 1});
     EXPECT_MESSAGE(OmbrixImpl::test(), "range element not a double");
-    EXPECT_EQ(block, OmbrixImpl::test_block());
-    EXPECT_TRUE(book.value({sheet, block.first.y + 3, block.first.x + 3}).is_empty());
+    EXPECT_EQ(last, OmbrixImpl::test_block());
+    EXPECT_TRUE(book.value({sheet, last.first.y + 3, last.first.x + 3}).is_empty());
 }
 
 TEST_F(Workbook, VectorMembersKeepTheirMessages)
