@@ -18,11 +18,8 @@ TEST_F(ApiMalformed, EveryBadRequestAnswersACodeAndChangesNothing) {
     XLOPER n = num(2), c = cell(0, 0), to_num = integer(xltypeNum), zero = integer(0);
     XLOPER backwards = sref(3, 1, 0, 0), wide_sref = cell(0, 0);
     wide_sref.val.sref.count = 2;
-    XLOPER null_str;
-    null_str.val.str = nullptr;
-    null_str.xltype = xltypeStr;
-    XLOPER strange = num(1);
-    strange.xltype = 0x200;
+    XLOPER null_str = of_type(xltypeStr, [](auto& v) { v.str = nullptr; });
+    XLOPER strange = of_type(0x200, [](auto&) {});
     XLOPER bad_error = err(99);
     XLOPER not_finite = num(std::numeric_limits<double>::infinity());
     XLOPER bad_sheet = ref(12345, 0, 0, 0, 0);
@@ -30,11 +27,8 @@ TEST_F(ApiMalformed, EveryBadRequestAnswersACodeAndChangesNothing) {
     two_areas.val.mref.lpmref->count = 2;
     XLOPER null_mref = ref(host.sheet_id(0), 0, 0, 0, 0);
     null_mref.val.mref.lpmref = nullptr;
-    XLOPER empty_multi = num(0);
-    empty_multi.val.array.lparray = nullptr;
-    empty_multi.val.array.rows = 0;
-    empty_multi.val.array.columns = 0;
-    empty_multi.xltype = xltypeMulti;
+    std::vector<XLOPER> no_elements;
+    XLOPER empty_multi = multi(no_elements, 0, 0);
     std::vector<XLOPER> nested_elements = {num(1), cell(0, 0)};
     XLOPER nested = multi(nested_elements, 1, 2);
 
