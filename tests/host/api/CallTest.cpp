@@ -83,37 +83,32 @@ TEST_F(ApiCoerce, TextBackAndForth) {
     EXPECT_EQ(call(xlFree, nullptr, {&t, &copy}), xlretSuccess);
 }
 
+// With or without the target type a block becomes an array; one cell without it, its value.
 TEST_F(ApiCoerce, BlockToArrayRowByRow) {
     book.set_value(at(0, "A1"), Value::number(1));
     book.set_value(at(0, "B1"), Value::text("two"));
     book.set_value(at(0, "A2"), Value::boolean(true));
     // B2 stays empty
-    XLOPER r = sref(0, 1, 0, 1), target = integer(xltypeMulti), result = nil();
-    ASSERT_EQ(call(xlCoerce, &result, {&r, &target}), xlretSuccess);
-    ASSERT_EQ(result.xltype, xltypeMulti);
-    ASSERT_EQ(result.val.array.rows, 2);
-    ASSERT_EQ(result.val.array.columns, 2);
-    const XLOPER* e = result.val.array.lparray;
-    EXPECT_EQ(e[0].xltype, xltypeNum);
-    EXPECT_EQ(e[0].val.num, 1);
-    EXPECT_EQ(text(e[1]), "two");
-    EXPECT_EQ(e[2].xltype, xltypeBool);
-    EXPECT_EQ(e[3].xltype, xltypeNil);
-    // The array and the string inside it: both go with one xlFree.
-    EXPECT_EQ(host.allocations().outstanding(), 2u);
-    EXPECT_EQ(free_value(result), xlretSuccess);
-}
-
-TEST_F(ApiCoerce, WithoutTargetOneCellGivesItsValueABlockAnArray) {
-    book.set_value(at(0, "C1"), Value::number(9));
-    XLOPER one = cell(0, 2), v = nil();
+    XLOPER r = sref(0, 1, 0, 1), target = integer(xltypeMulti);
+    for (const std::vector<XLOPER*>& args : {std::vector<XLOPER*>{&r, &target}, std::vector<XLOPER*>{&r}}) {
+        XLOPER result = nil();
+        ASSERT_EQ(call(xlCoerce, &result, args), xlretSuccess);
+        ASSERT_EQ(result.xltype, xltypeMulti);
+        ASSERT_EQ(result.val.array.rows, 2);
+        ASSERT_EQ(result.val.array.columns, 2);
+        const XLOPER* e = result.val.array.lparray;
+        EXPECT_EQ(e[0].xltype, xltypeNum);
+        EXPECT_EQ(e[0].val.num, 1);
+        EXPECT_EQ(text(e[1]), "two");
+        EXPECT_EQ(e[2].xltype, xltypeBool);
+        EXPECT_EQ(e[3].xltype, xltypeNil);
+        // The array and the string inside it: both go with one xlFree.
+        EXPECT_EQ(host.allocations().outstanding(), 2u);
+        EXPECT_EQ(free_value(result), xlretSuccess);
+    }
+    XLOPER one = cell(0, 0), v = nil();
     ASSERT_EQ(call(xlCoerce, &v, {&one}), xlretSuccess);
     EXPECT_EQ(v.xltype, xltypeNum);
-    XLOPER block = sref(0, 2, 2, 2), a = nil();
-    ASSERT_EQ(call(xlCoerce, &a, {&block}), xlretSuccess);
-    EXPECT_EQ(a.xltype, xltypeMulti);
-    EXPECT_EQ(a.val.array.rows, 3);
-    free_value(a);
 }
 
 TEST_F(ApiCoerce, ArrayToScalarTakesTheTopLeft) {
@@ -178,7 +173,7 @@ TEST_F(ApiSet, ManualWorkbookIsStillRecalculatedAfterAWrite) {
     EXPECT_EQ(read(0, "B1"), 6);
 }
 
-TEST_F(ApiSet, ArrayOfTheReferenceShapeWritesRowByRow) {
+TEST_F(ApiSet, BlocksTakeAnArrayOfTheirShapeOrOneValueOrNone) {
     std::vector<XLOPER> e = {num(1), num(2), str("x"), boolean(true), nil(), err(42)};
     XLOPER m = multi(e, 2, 3), r = sref(4, 5, 0, 2);
     ASSERT_EQ(call(xlSet, nullptr, {&r, &m}), xlretSuccess);
@@ -188,18 +183,14 @@ TEST_F(ApiSet, ArrayOfTheReferenceShapeWritesRowByRow) {
     EXPECT_EQ(book.value(at(0, "A6")), Value::boolean(true));
     EXPECT_TRUE(book.value(at(0, "B6")).is_empty());
     EXPECT_EQ(book.value(at(0, "C6")), Value::error(engine::ErrorCode::NA));
-}
 
-TEST_F(ApiSet, ArrayOfAnotherShapeWritesNothing) {
-    std::vector<XLOPER> e = {num(7), num(8), num(9)};
-    XLOPER m = multi(e, 1, 3), column = sref(0, 2, 0, 0), transposed = multi(e, 3, 1), row = sref(0, 0, 0, 1);
-    EXPECT_EQ(call(xlSet, nullptr, {&column, &m}), xlretFailed);
-    EXPECT_EQ(call(xlSet, nullptr, {&row, &transposed}), xlretFailed);
+    // An array of another shape writes nothing.
+    XLOPER column = sref(0, 2, 0, 0), row = multi(e, 1, 3), transposed = multi(e, 3, 1), across = sref(0, 0, 0, 1);
+    EXPECT_EQ(call(xlSet, nullptr, {&column, &row}), xlretFailed);
+    EXPECT_EQ(call(xlSet, nullptr, {&across, &transposed}), xlretFailed);
     EXPECT_EQ(book.value(at(0, "A1")), Value::number(1));
     EXPECT_TRUE(book.value(at(0, "A2")).is_empty());
-}
 
-TEST_F(ApiSet, OneValueFillsTheBlockAndNoValueClearsIt) {
     XLOPER block = sref(9, 10, 1, 2), v = num(4);
     ASSERT_EQ(call(xlSet, nullptr, {&block, &v}), xlretSuccess);
     EXPECT_EQ(book.value(at(0, "C11")), Value::number(4));
