@@ -56,13 +56,17 @@ class Workbook : public ::testing::Test {
 protected:
     void SetUp() override { build(); }
 
-    // A fresh workbook, host session and solver.
+    // A fresh workbook, host session and solver, and the quick run typed into an accepted dialog.
     void build()
     {
         current.reset();
         host.reset();
         book = host::engine::Workbook();
         impl = OmbrixImpl();
+        ok = true;
+        // A quick run: 12 x 6 x 2 evaluations.
+        typed = {{"Min Vector", "A2:C2"}, {"Max Vector", "A3:C3"}, {"Var Vector", "A1:C1"}, {"Function Cell", "D1"},
+                 {"Population", "12"},    {"Generations", "6"},    {"Trials", "2"}};
         sheet = book.add_sheet("Sheet1");
         book.set_active_sheet(sheet);
         for (const char* c : {"A", "B", "C"}) {
@@ -132,10 +136,7 @@ protected:
     std::unique_ptr<host::ui::FrontEnd> front;
     OmbrixImpl impl;
     bool ok = true;
-    // A quick run: 12 x 6 x 2 evaluations.
-    Typed typed{{"Min Vector", "A2:C2"}, {"Max Vector", "A3:C3"}, {"Var Vector", "A1:C1"},
-                {"Function Cell", "D1"},  {"Population", "12"},  {"Generations", "6"},
-                {"Trials", "2"}};
+    Typed typed;
 };
 
 } // namespace solver_test
