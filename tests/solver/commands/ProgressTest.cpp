@@ -7,20 +7,6 @@
 namespace solver_test {
 namespace {
 
-class StopAfter : public math::opt::GAOptimiser::RunObserver {
-public:
-    explicit StopAfter(unsigned long long n) : generations(n) {}
-    bool proceed(const math::opt::GAOptimiser::Progress& p) override { return p.done < generations; }
-    unsigned long long generations;
-};
-
-// The fixture's run cut after n generations.
-std::vector<double> cut_run(unsigned long long n)
-{
-    StopAfter stop(n);
-    return direct_run(233, true, &stop);
-}
-
 class Progress : public Workbook {
 protected:
     // A fresh session whose break source breaks once, before generation break_at (from 0).
@@ -72,7 +58,7 @@ TEST_F(Progress, ABreakKeepsTheBestPointSoFarOrTheStartingValues)
             EXPECT_NE(std::string::npos, alert().find("before any point was evaluated")) << alert();
             continue;
         }
-        EXPECT_EQ(cut_run(static_cast<unsigned long long>(at)), variables()) << at;
+        EXPECT_EQ(direct_run(233, true, static_cast<unsigned long long>(at)), variables()) << at;
         const std::vector<double> x = variables();
         EXPECT_EQ(model(x[0], x[1], x[2]), num("D1")) << "recalculated";
         EXPECT_NE(std::string::npos, alert().find(at == 8 ? "trial 2 of 2, generation 3 of 6, after 8 generations;"
@@ -93,7 +79,7 @@ TEST_F(Progress, AHostThatFailsBothCallsStillGetsTheWholeRun)
         throw std::runtime_error("no break key");
     });
     ASSERT_EQ("", solve_message());
-    EXPECT_EQ(cut_run(~0ull), variables());
+    EXPECT_EQ(direct_run(233, true), variables());
     EXPECT_EQ(2, asked) << "each refused once, then left alone";
     EXPECT_TRUE(host->alerts().empty());
 }

@@ -30,21 +30,25 @@ inline double model(double x, double y, double z)
     return -((x - 1.0) * (x - 1.0) + (y - 2.0) * (y - 2.0) + (z + 1.0) * (z + 1.0));
 }
 
-// The optimiser run straight on model() with the fixture's quick settings and this seed,
-// watched by the observer when one is given.
-inline std::vector<double> direct_run(unsigned int seed, bool maximise,
-                                      math::opt::GAOptimiser::RunObserver* observer = nullptr)
+// The optimiser run straight on model() with the fixture's quick settings and this seed, stopped
+// after that many generations.
+inline std::vector<double> direct_run(unsigned int seed, bool maximise, unsigned long long generations = ~0ull)
 {
     struct Plain : math::function::Function<double, std::vector<double> > {
         double operator()(const std::vector<double>& v) const override { return model(v.at(0), v.at(1), v.at(2)); }
     } f;
+    struct StopAfter : math::opt::GAOptimiser::RunObserver {
+        unsigned long long generations = 0;
+        bool proceed(const math::opt::GAOptimiser::Progress& p) override { return p.done < generations; }
+    } stop;
+    stop.generations = generations;
     math::opt::GAOptimiser direct;
     direct.population_size = 12;
     direct.generations = 6;
     direct.trials = 2;
     for (int i = 0; i < 3; ++i)
         direct.design_variable(math::opt::Interval(-2.0, 3.0));
-    direct.observer = observer;
+    direct.observer = &stop;
     boost::mt19937 engine(seed);
     return maximise ? direct.maximise(f, engine) : direct.minimise(f, engine);
 }
