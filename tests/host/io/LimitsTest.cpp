@@ -41,11 +41,7 @@ TEST(LoadLimits, AWorkbookBeyondALimitIsRefusedNamingTheLimit) {
     for (int i = 0; i < 5000; ++i) strings += "<si><t>s</t></si>";
     const std::string many_strings =
         zip(workbook_parts({{"Small", "<row><c t=\"s\"><v>0</v></c></row>"}}, strings));
-    struct Case {
-        const std::string& bytes;
-        LoadLimits limits;
-        const char* message;
-    };
+    struct Case { const std::string& bytes; LoadLimits limits; const char* message; };
     const Case cases[] = {
         // Counted exactly, while the text arrives piece by piece.
         {one_sheet, with(&LoadLimits::max_cells, 4999),
@@ -94,10 +90,7 @@ TEST(DamagedPackages, ADamagedOrEncryptedPackageSaysWhat) {
 
     std::string compound("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
     compound.resize(4096, '\0');
-    struct Case {
-        const std::string& bytes;
-        const char* message;
-    };
+    struct Case { const std::string& bytes; const char* message; };
     const Case cases[] = {
         {local_only, "book.xlsx: the workbook is damaged: part xl/worksheets/sheet1.xml does not "
                      "match its checksum"},
