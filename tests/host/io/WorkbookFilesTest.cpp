@@ -214,34 +214,29 @@ TEST(WriteBack, ValuesReadBackExactlyFromXlsxAndCsv) {
     }
 }
 
-TEST(XlsxWriteBack, FormulaResultsOfEveryType) {
+// Formula results of every type are cached with their type; a sheet where nothing changed is copied.
+TEST(XlsxWriteBack, FormulaResultsOfEveryTypeAndUnchangedSheets) {
     Package p("t.xlsx",
               zip(workbook_parts({{"S", "<row r=\"1\"><c r=\"A1\"><f>1+1</f><v>2</v></c>"
                                         "<c r=\"B1\"><f>\"a\"&amp;\"b\"</f></c>"
                                         "<c r=\"C1\"><f>1&lt;2</f></c>"
-                                        "<c r=\"D1\"><f>1/0</f></c><c r=\"E1\" t=\"e\"><f>1+2</f><v>#N/A</v></c></row>"}})));
+                                        "<c r=\"D1\"><f>1/0</f></c><c r=\"E1\" t=\"e\"><f>1+2</f><v>#N/A</v></c></row>"},
+                                  {"T", "<row r=\"1\"><c r=\"A1\"><v>4</v></c><c r=\"B1\"><f>A1*2</f><v>8</v></c></row>"}})));
     Document d = host::io::load_xlsx_bytes("t.xlsx", p.bytes());
     d.workbook.recalculate_all();
-    std::string sheet = part_text(host::io::xlsx_bytes(d, "saved.xlsx"), "xl/worksheets/sheet1.xml");
+    std::string bytes = host::io::xlsx_bytes(d, "saved.xlsx");
+    std::string sheet = part_text(bytes, "xl/worksheets/sheet1.xml");
     EXPECT_NE(sheet.find("<c r=\"A1\"><f>1+1</f><v>2</v></c>"), std::string::npos) << sheet;
     EXPECT_NE(sheet.find("<c r=\"B1\" t=\"str\"><f>\"a\"&amp;\"b\"</f><v>ab</v></c>"), std::string::npos) << sheet;
     EXPECT_NE(sheet.find("<c r=\"C1\" t=\"b\"><f>1&lt;2</f><v>1</v></c>"), std::string::npos) << sheet;
     EXPECT_NE(sheet.find("<c r=\"D1\" t=\"e\"><f>1/0</f><v>#DIV/0!</v></c>"), std::string::npos) << sheet;
     EXPECT_NE(sheet.find("<c r=\"E1\"><f>1+2</f><v>3</v></c>"), std::string::npos) << sheet;
-}
-
-TEST(XlsxWriteBack, NothingChangedLeavesEverySheetAlone) {
-    Package p("t.xlsx", zip(workbook_parts({{"S", "<row r=\"1\"><c r=\"A1\"><v>4</v></c>"
-                                                  "<c r=\"B1\"><f>A1*2</f><v>8</v></c></row>"}})));
-    Document d = host::io::load_xlsx_bytes("t.xlsx", p.bytes());
-    d.workbook.recalculate_all();
-    std::string bytes = host::io::xlsx_bytes(d, "saved.xlsx");
-    EXPECT_EQ(part_text(bytes, "xl/worksheets/sheet1.xml"), p.read("xl/worksheets/sheet1.xml"));
+    EXPECT_EQ(part_text(bytes, "xl/worksheets/sheet2.xml"), p.read("xl/worksheets/sheet2.xml"));
     // A stale cached value is a change.
-    d.workbook.set_value({0, 0, 0}, Value::number(5));
+    d.workbook.set_value({1, 0, 0}, Value::number(5));
     d.workbook.recalculate_all();
     bytes = host::io::xlsx_bytes(d, "saved.xlsx");
-    EXPECT_NE(part_text(bytes, "xl/worksheets/sheet1.xml").find("<f>A1*2</f><v>10</v>"), std::string::npos);
+    EXPECT_NE(part_text(bytes, "xl/worksheets/sheet2.xml").find("<f>A1*2</f><v>10</v>"), std::string::npos);
 }
 
 TEST(XlsxWriteBack, WorkbookWithoutPackageGetsANewOne) {
