@@ -101,22 +101,20 @@ XLOPER scalar(Input& in, Arena& arena) {
 }
 
 XLOPER value(Input& in, Arena& arena, Host& host, std::vector<XLOPER>& results) {
+    XLOPER v;
     switch (in.byte() % 6) {
     case 0:
     case 1: return scalar(in, arena);
-    case 2: {
-        XLOPER v;
+    case 2:
         v.xltype = xltypeSRef;
         v.val.sref.count = in.byte() % 8 == 0 ? 2 : 1;
         v.val.sref.ref = rectangle(in);
         return v;
-    }
     case 3: {
         XLMREF m;
         m.count = in.byte() % 8 == 0 ? in.byte() % 3 : 1;
         m.reftbl[0] = rectangle(in);
         arena.mrefs.push_back(m);
-        XLOPER v;
         v.xltype = xltypeRef;
         v.val.mref.lpmref = in.byte() % 16 == 0 ? nullptr : &arena.mrefs.back();
         std::uint8_t which = in.byte();
@@ -131,7 +129,6 @@ XLOPER value(Input& in, Arena& arena, Host& host, std::vector<XLOPER>& results) 
         std::vector<XLOPER>& e = arena.arrays.back();
         for (int i = 0; i < rows * columns; ++i)
             e.push_back(in.byte() % 16 == 0 ? value(in, arena, host, results) : scalar(in, arena));
-        XLOPER v;
         v.xltype = xltypeMulti;
         v.val.array.lparray = e.empty() ? nullptr : e.data();
         v.val.array.rows = static_cast<std::uint16_t>(rows);

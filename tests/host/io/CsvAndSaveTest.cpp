@@ -34,10 +34,7 @@ TEST(CsvRead, FieldsBecomeTheirValues) {
     ASSERT_EQ(b.sheet_count(), 1);
     EXPECT_EQ(b.sheet_name(0), "plan.v2");
     d.workbook.recalculate_all();
-    struct Case {
-        std::int32_t row, col;
-        Value value;
-    } cases[] = {
+    struct Case { std::int32_t row, col; Value value; } cases[] = {
         {0, 0, Value::number(1.5)},         {0, 1, Value::number(-2)},
         {0, 2, Value::boolean(true)},       {0, 3, Value::boolean(false)},
         {0, 4, Value::error(ErrorCode::Div0)}, {0, 5, Value::text("text")},
@@ -66,10 +63,7 @@ TEST(CsvRead, BadFieldsNameTheCell) {
 }
 
 TEST(CsvWrite, SheetNamesFromFileNames) {
-    struct Case {
-        const char* path;
-        const char* name;
-    } cases[] = {
+    struct Case { const char *path, *name; } cases[] = {
         {"model.csv", "model"},
         {"/a/b/Q1 [draft].csv", "Q1 _draft_"},
         {"dir.d/noext", "noext"},

@@ -3,9 +3,11 @@
 
 // Small .xlsx packages built in memory for tests, and access to the checked-in corpus.
 
+#include "engine/Workbook.hpp"
 #include "io/IoError.hpp"
 #include "io/Package.hpp"
 
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,6 +18,16 @@ using Parts = std::vector<std::pair<std::string, std::string>>;
 
 inline std::string corpus(const std::string& name) {
     return std::string(OMBRIX_SOURCE_DIR) + "/tests/host/corpus/" + name;
+}
+
+// The cell named "Sheet!A1" in book.
+inline host::engine::CellAddress cell_at(const host::engine::Workbook& book, const std::string& key) {
+    std::size_t bang = key.rfind('!');
+    host::engine::CellAddress a;
+    a.sheet = book.find_sheet(key.substr(0, bang));
+    if (a.sheet < 0 || bang == std::string::npos || !host::engine::parse_a1(key.substr(bang + 1), a.row, a.col))
+        throw std::runtime_error("no cell " + key);
+    return a;
 }
 
 // The message of the IoError that f throws, or "" when it throws none.

@@ -10,9 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 using host::engine::CellAddress;
 using host::engine::Value;
@@ -26,15 +28,7 @@ using testing_packages::zip;
 
 namespace {
 
-CellAddress at(const Workbook& book, const std::string& key) {
-    std::size_t bang = key.rfind('!');
-    CellAddress a;
-    a.sheet = book.find_sheet(key.substr(0, bang));
-    if (a.sheet < 0 || !host::engine::parse_a1(key.substr(bang + 1), a.row, a.col))
-        throw std::runtime_error("no cell " + key);
-    return a;
-}
-
+CellAddress at(const Workbook& book, const std::string& key) { return testing_packages::cell_at(book, key); }
 Value value(const Workbook& book, const std::string& key) { return book.value(at(book, key)); }
 
 std::map<std::string, Value> expected_values() {
@@ -139,21 +133,17 @@ TEST(XlsxWriteBack, ChangedNewAndClearedCellsKeepStylesAndOrder) {
     host::io::XmlDocument sheet =
         host::io::parse_xml("saved.xlsx", "sheet1", after.read("xl/worksheets/sheet1.xml"));
     pugi::xml_node data = host::io::child(sheet.root(), "sheetData");
-    host::io::Address last{0, 0};
-    bool first = true;
+    std::vector<host::io::Address> order;
     std::map<std::string, std::string> styles;
     for (pugi::xml_node row : data.children("row"))
         for (pugi::xml_node c : row.children("c")) {
-            host::io::Address a;
-            ASSERT_EQ(host::io::parse_address(c.attribute("r").value(), a), host::io::A1Parse::Ok);
-            EXPECT_EQ(a.row + 1, row.attribute("r").as_uint());
-            if (!first) {
-                EXPECT_TRUE(last < a) << c.attribute("r").value() << " out of order";
-            }
-            last = a;
-            first = false;
+            order.emplace_back();
+            ASSERT_EQ(host::io::parse_address(c.attribute("r").value(), order.back()), host::io::A1Parse::Ok);
+            EXPECT_EQ(order.back().row + 1, row.attribute("r").as_uint());
             styles[c.attribute("r").value()] = c.attribute("s").value();
         }
+    EXPECT_EQ(std::adjacent_find(order.begin(), order.end(), [](auto& a, auto& b) { return !(a < b); }), order.end())
+        << "cells out of order";
     EXPECT_EQ(styles["A1"], "1");  // style kept on a changed cell
     EXPECT_EQ(styles["A2"], "1");
     EXPECT_EQ(styles["B2"], "");
@@ -224,34 +214,29 @@ TEST(WriteBack, ValuesReadBackExactlyFromXlsxAndCsv) {
     }
 }
 
-TEST(XlsxWriteBack, FormulaResultsOfEveryType) {
+// Formula results of every type are cached with their type; a sheet where nothing changed is copied.
+TEST(XlsxWriteBack, FormulaResultsOfEveryTypeAndUnchangedSheets) {
     Package p("t.xlsx",
               zip(workbook_parts({{"S", "<row r=\"1\"><c r=\"A1\"><f>1+1</f><v>2</v></c>"
                                         "<c r=\"B1\"><f>\"a\"&amp;\"b\"</f></c>"
                                         "<c r=\"C1\"><f>1&lt;2</f></c>"
-                                        "<c r=\"D1\"><f>1/0</f></c><c r=\"E1\" t=\"e\"><f>1+2</f><v>#N/A</v></c></row>"}})));
+                                        "<c r=\"D1\"><f>1/0</f></c><c r=\"E1\" t=\"e\"><f>1+2</f><v>#N/A</v></c></row>"},
+                                  {"T", "<row r=\"1\"><c r=\"A1\"><v>4</v></c><c r=\"B1\"><f>A1*2</f><v>8</v></c></row>"}})));
     Document d = host::io::load_xlsx_bytes("t.xlsx", p.bytes());
     d.workbook.recalculate_all();
-    std::string sheet = part_text(host::io::xlsx_bytes(d, "saved.xlsx"), "xl/worksheets/sheet1.xml");
+    std::string bytes = host::io::xlsx_bytes(d, "saved.xlsx");
+    std::string sheet = part_text(bytes, "xl/worksheets/sheet1.xml");
     EXPECT_NE(sheet.find("<c r=\"A1\"><f>1+1</f><v>2</v></c>"), std::string::npos) << sheet;
     EXPECT_NE(sheet.find("<c r=\"B1\" t=\"str\"><f>\"a\"&amp;\"b\"</f><v>ab</v></c>"), std::string::npos) << sheet;
     EXPECT_NE(sheet.find("<c r=\"C1\" t=\"b\"><f>1&lt;2</f><v>1</v></c>"), std::string::npos) << sheet;
     EXPECT_NE(sheet.find("<c r=\"D1\" t=\"e\"><f>1/0</f><v>#DIV/0!</v></c>"), std::string::npos) << sheet;
     EXPECT_NE(sheet.find("<c r=\"E1\"><f>1+2</f><v>3</v></c>"), std::string::npos) << sheet;
-}
-
-TEST(XlsxWriteBack, NothingChangedLeavesEverySheetAlone) {
-    Package p("t.xlsx", zip(workbook_parts({{"S", "<row r=\"1\"><c r=\"A1\"><v>4</v></c>"
-                                                  "<c r=\"B1\"><f>A1*2</f><v>8</v></c></row>"}})));
-    Document d = host::io::load_xlsx_bytes("t.xlsx", p.bytes());
-    d.workbook.recalculate_all();
-    std::string bytes = host::io::xlsx_bytes(d, "saved.xlsx");
-    EXPECT_EQ(part_text(bytes, "xl/worksheets/sheet1.xml"), p.read("xl/worksheets/sheet1.xml"));
+    EXPECT_EQ(part_text(bytes, "xl/worksheets/sheet2.xml"), p.read("xl/worksheets/sheet2.xml"));
     // A stale cached value is a change.
-    d.workbook.set_value({0, 0, 0}, Value::number(5));
+    d.workbook.set_value({1, 0, 0}, Value::number(5));
     d.workbook.recalculate_all();
     bytes = host::io::xlsx_bytes(d, "saved.xlsx");
-    EXPECT_NE(part_text(bytes, "xl/worksheets/sheet1.xml").find("<f>A1*2</f><v>10</v>"), std::string::npos);
+    EXPECT_NE(part_text(bytes, "xl/worksheets/sheet2.xml").find("<f>A1*2</f><v>10</v>"), std::string::npos);
 }
 
 TEST(XlsxWriteBack, WorkbookWithoutPackageGetsANewOne) {
@@ -264,6 +249,9 @@ TEST(XlsxWriteBack, WorkbookWithoutPackageGetsANewOne) {
     d.workbook.set_formula({1, 0, 0}, "'New one'!B3+1");
     d.workbook.define_name("half", "0.5");
     d.workbook.set_active_sheet(1);
+    // The date system and iteration settings travel in the new package.
+    d.workbook.set_date1904(true);
+    d.workbook.set_calc_settings({true, 50, 0.0001});
     d.workbook.recalculate_all();
     Document again = reload(d);
     again.workbook.recalculate_all();
@@ -272,6 +260,9 @@ TEST(XlsxWriteBack, WorkbookWithoutPackageGetsANewOne) {
     EXPECT_EQ(again.workbook.value({0, 1, 0}), Value::text("t"));
     EXPECT_EQ(again.workbook.value({1, 0, 0}), Value::number(11));
     EXPECT_EQ(again.workbook.name_formula("half"), "0.5");
+    EXPECT_TRUE(again.workbook.date1904());
+    const host::engine::CalcSettings& back = again.workbook.calc_settings();
+    EXPECT_TRUE(back.iterate && back.max_iterations == 50 && back.max_change == 0.0001);
 }
 
 TEST(XlsxLoad, FormulaErrorsNameTheFileSheetAndCell) {
