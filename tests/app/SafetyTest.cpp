@@ -1,6 +1,5 @@
 // What `ombrix` refuses, what it never writes, and how it reports: run as a user runs it, on
 // real files, checking that refused requests leave every file as it was.
-#include "io/Csv.hpp"
 #include "io/Document.hpp"
 #include "io/IoError.hpp"
 
@@ -182,21 +181,6 @@ TEST_F(Safety, CalcOutputKeepsOneValuePerLineAndValidJson) {
     EXPECT_EQ(plain.out, "odd!B1\ttwo\\nlines\nodd!D1\tbad \xff byte\n");
     Result json = ombrix("calc --json " + (dir / "odd.csv").string());
     EXPECT_NE(json.out.find("\"odd!D1\": \"bad \xEF\xBF\xBD byte\""), std::string::npos) << json.out;
-}
-
-TEST(CsvText, QuotedFieldsAreTextAndFormulasRoundTrip) {
-    host::io::Document d = host::io::load_csv_text("t.csv", "\"=1+1\",=\"SUM(1,2)\",=A1&\"x\"\n");
-    host::engine::Workbook& b = d.workbook;
-    b.recalculate_all();
-    EXPECT_FALSE(b.is_formula({0, 0, 0}));
-    EXPECT_EQ(b.value({0, 0, 0}), Value::text("=1+1"));
-    EXPECT_EQ(b.value({0, 0, 1}), Value::number(3));
-    EXPECT_EQ(b.formula_text({0, 0, 2}), "A1&\"x\"");
-    std::string text = host::io::csv_text(b, 0);
-    host::io::Document again = host::io::load_csv_text("t.csv", text);
-    EXPECT_EQ(host::io::csv_text(again.workbook, 0), text);
-    EXPECT_FALSE(again.workbook.is_formula({0, 0, 0})) << text;
-    EXPECT_EQ(again.workbook.formula_text({0, 0, 1}), "SUM(1,2)") << text;
 }
 
 // SIGTERM while a large file is written: the hidden temporary file goes with the process.

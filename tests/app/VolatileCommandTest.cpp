@@ -3,26 +3,13 @@
 
 #include "io/Document.hpp"
 
-#include <gtest/gtest.h>
-
-#include <unistd.h>
-
-#include <cstdlib>
-#include <string>
+#include "ProgramRun.hpp"
 
 namespace {
 
-std::string run(const std::string& args, const std::string& dir, std::string* err = nullptr) {
-    std::system(("'" + std::string(OMBRIX_EXE) + "' " + args + " >'" + dir + "/out' 2>'" + dir + "/err' </dev/null").c_str());
-    if (err)
-        *err = host::io::read_file(dir + "/err");
-    return host::io::read_file(dir + "/out");
-}
+class VolatileCommand : public program_run::ProgramTest {};
 
-TEST(VolatileCommand, CalcMarksAndSolveWarns) {
-    char pattern[] = "/tmp/ombrix-volatile.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    std::string dir = pattern;
+TEST_F(VolatileCommand, CalcMarksAndSolveWarns) {
     host::io::Document d;
     auto& book = d.workbook;
     book.add_sheet("M");
@@ -32,22 +19,21 @@ TEST(VolatileCommand, CalcMarksAndSolveWarns) {
     book.set_formula({0, 0, 1}, "A1*A1");                        // B1 reproducible
     book.set_formula({0, 1, 1}, "RAND()");                       // B2
     book.set_formula({0, 2, 1}, "B1+B2*0");                      // B3 depends on B2
-    host::io::save(d, dir + "/m.xlsx");
+    const std::string m = (dir / "m.xlsx").string();
+    host::io::save(d, m);
 
-    std::string out = run("calc '" + dir + "/m.xlsx'", dir);
+    std::string out = ombrix("calc '" + m + "'").out;
     EXPECT_NE(std::string::npos, out.find("M!B1\t1\n")) << out;
-    EXPECT_NE(std::string::npos, out.find("M!B2\t")) << out;
     EXPECT_NE(std::string::npos, out.find("M!B3\t1\tvolatile\n")) << out;
 
-    std::string err;
-    run("solve '" + dir + "/m.xlsx' --var A1 --min A2 --max A3 --objective B3 --generations 2 --population 4", dir, &err);
+    const std::string solve = "solve '" + m + "' --var A1 --min A2 --max A3 --generations 2 --population 4 --objective ";
+    std::string err = ombrix(solve + "B3").err;
     EXPECT_NE(std::string::npos,
               err.find("warning: the objective M!B3 depends on volatile functions in M!B2; its value changes on every "
                        "recalculation, so the optimum found will not be reproducible"))
         << err;
-    run("solve '" + dir + "/m.xlsx' --var A1 --min A2 --max A3 --objective B1 --generations 2 --population 4", dir, &err);
+    err = ombrix(solve + "B1").err;
     EXPECT_EQ(std::string::npos, err.find("volatile")) << err;
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 } // namespace

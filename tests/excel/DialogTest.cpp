@@ -58,49 +58,41 @@ protected:
 Value N(double x) { return Value::number(x); }
 Value T(const std::string& s) { return Value::text(s); }
 
-void expect_rows(const host::api::Table& t, const std::vector<std::vector<Value>>& rows) {
-    ASSERT_EQ(t.rows, int(rows.size()));
-    for (int r = 0; r < t.rows; ++r)
-        for (int c = 0; c < 7; ++c)
-            EXPECT_EQ(t.at(r, c), rows[std::size_t(r)][std::size_t(c)]) << "row " << r << ", column " << c;
-}
-
-TEST_F(DialogBox, OneEditBoxWithCancelIsLaidOutInFiveRows) {
-    excel::Dialog dialog("Title");
-    dialog.add_editbox("Seed", "233");
-    EXPECT_FALSE(dialog.display(true));
-    ASSERT_EQ(shown.size(), 1u);
-    const Value _;
-    expect_rows(shown[0], {{_, _, _, N(430), N(120), T("Title"), _},
-                           {N(1), N(50), N(70), N(80), _, T("OK"), _},
-                           {N(2), N(150), N(70), N(80), _, T("Cancel"), _},
-                           {N(5), N(10), N(20), N(430), _, T("Seed"), _},
-                           {N(6), N(220), N(20), N(200), _, T(""), T("233")}});
-}
-
+// The dialog row, OK, Cancel (only when asked for), then a label line and a control line
+// for each control.
 TEST_F(DialogBox, EveryKindOfControlGetsItsCodeAndLine) {
     excel::Dialog dialog("D");
+    dialog.add_editbox("Seed", "233");
     dialog.add_statictext("Domain:");
     dialog.add_cellpicker("Var", "$A$1");
     dialog.add_checkbox("On", true);
     dialog.add_checkbox("Off", false);
-    dialog.add_editbox("E", "");
+    EXPECT_FALSE(dialog.display(true));
     dialog.display(false);
-    const host::api::Table& t = shown.at(0);
-    ASSERT_EQ(t.rows, 12) << "2n + 2 rows without Cancel";
-    EXPECT_EQ(t.at(0, 4), N(5 * 20 + 100));
-    EXPECT_EQ(t.at(1, 2), N(5 * 20 + 50));
-    const int codes[] = {5, 10, 13, 13, 6};
-    const char* values[] = {"", "$A$1", "1", "", ""};
-    for (int k = 0; k < 5; ++k) {
-        EXPECT_EQ(t.at(2 + 2 * k, 2), N(20 + 20 * k)) << k;
-        EXPECT_EQ(t.at(3 + 2 * k, 0), N(codes[k])) << k;
-        EXPECT_EQ(t.at(3 + 2 * k, 1), N(220)) << k;
-        EXPECT_EQ(t.at(3 + 2 * k, 2), N(20 + 20 * k)) << k;
-        EXPECT_EQ(t.at(3 + 2 * k, 6), T(values[k])) << k;
+    ASSERT_EQ(shown.size(), 2u);
+    const Value _;
+    const host::api::Table& t = shown[0];
+    ASSERT_EQ(t.rows, 13);
+    for (int c = 0; c < 7; ++c) {
+        const Value rows[][7] = {{_, _, _, N(430), N(200), T("D"), _},
+                                 {N(1), N(50), N(150), N(80), _, T("OK"), _},
+                                 {N(2), N(150), N(150), N(80), _, T("Cancel"), _},
+                                 {N(5), N(10), N(20), N(430), _, T("Seed"), _},
+                                 {N(6), N(220), N(20), N(200), _, T(""), T("233")}};
+        for (int r = 0; r < 5; ++r) EXPECT_EQ(t.at(r, c), rows[r][c]) << "row " << r << ", column " << c;
     }
-    EXPECT_EQ(t.at(2, 5), T("Domain:"));
-    EXPECT_EQ(t.at(3, 5), T(""));
+    EXPECT_EQ(shown[1].rows, 12) << "no Cancel row";
+    const int codes[] = {6, 5, 10, 13, 13};
+    const char* values[] = {"233", "", "$A$1", "1", ""};
+    for (int k = 0; k < 5; ++k) {
+        EXPECT_EQ(t.at(3 + 2 * k, 2), N(20 + 20 * k)) << k;
+        EXPECT_EQ(t.at(4 + 2 * k, 0), N(codes[k])) << k;
+        EXPECT_EQ(t.at(4 + 2 * k, 1), N(220)) << k;
+        EXPECT_EQ(t.at(4 + 2 * k, 2), N(20 + 20 * k)) << k;
+        EXPECT_EQ(t.at(4 + 2 * k, 6), T(values[k])) << k;
+    }
+    EXPECT_EQ(t.at(5, 5), T("Domain:"));
+    EXPECT_EQ(t.at(6, 5), T(""));
 }
 
 TEST_F(DialogBox, DropDownDefinesItsEntriesUnderAFreshNameForTheDisplayOnly) {
@@ -154,7 +146,6 @@ TEST_F(DialogBox, ResultsAreReadBackByKind) {
         {Edit, T(std::string(200, 'y')), std::string(200, 'y')},   // the length byte is unsigned
         {Edit, Value::boolean(true), "xltype not a string", true},
         {Check, Value::boolean(true), "true"},
-        {Check, Value::boolean(false), "false"},
         {Check, T("yes"), "xltype not a bool", true},
         {List, N(1), "one"},
         {List, T("1"), "xltype not an int", true},
@@ -162,10 +153,8 @@ TEST_F(DialogBox, ResultsAreReadBackByKind) {
         {List, N(1e300), "xltype not an int", true},
         {List, N(0), "Drop-down list returned a choice outside its entries", true},
         {List, N(3), "Drop-down list returned a choice outside its entries", true},
-        {List, N(-5), "Drop-down list returned a choice outside its entries", true},
         {Picker, Value(), ""},
         {Picker, T("A1:C3"), "A1:C3"},
-        {Picker, T("$A$1:$C$3"), "$A$1:$C$3"},
         {Picker, T("Sheet1!$A$1"), "'Sheet1'!$A$1"},
         {Picker, T("[Book1]Sheet1!$A$1:$B$2"), "'[Book1]Sheet1'!$A$1:$B$2"},
         {Picker, T("R1C2"), "$B$1"},
