@@ -46,17 +46,6 @@ TEST(DialogLayout, SolveDialogReadsAsElevenLabelledInputs) {
     EXPECT_EQ(host::ui::find_input(layout, "Domain"), nullptr);   // a static text takes no answer
 }
 
-TEST(DialogLayout, TableWithoutCancelOrWithUnknownControls) {
-    host::api::Table t = dialog_table("T", {{6, "Name", "x", ""}, {23, "Picture", "", ""}}, false);
-    host::ui::DialogLayout layout = host::ui::read_layout(t, nullptr);
-    EXPECT_FALSE(layout.has_cancel);
-    ASSERT_EQ(layout.lines.size(), 2u);
-    EXPECT_EQ(layout.lines[1].kind, DialogLine::Kind::unsupported);
-    EXPECT_THROW(host::ui::fill_table(t, layout, {{"Picture", "1"}}), DialogAnswerError);
-    // Tables too small to be a dialog give no lines rather than reading past their end.
-    host::api::Table empty;
-    EXPECT_TRUE(host::ui::read_layout(empty, nullptr).lines.empty());
-}
 
 TEST(DialogLabels, CompareWithoutCaseColonBlanksOrAccelerators) {
     struct Case {
@@ -105,16 +94,23 @@ TEST(DialogFill, ListTakesEntryNamesOrPositions) {
     }
 }
 
+// Check boxes, in a table without Cancel and with a control of no known kind.
 TEST(DialogFill, CheckBoxesTakeTruthValues) {
-    host::api::Table t = dialog_table("T", {{13, "Verbose", "1", ""}, {13, "Quiet", "", ""}});
+    host::api::Table t = dialog_table("T", {{13, "Verbose", "1", ""}, {13, "Quiet", "", ""}, {23, "Picture", "", ""}}, false);
     host::ui::DialogLayout layout = host::ui::read_layout(t, nullptr);
+    EXPECT_FALSE(layout.has_cancel);
+    ASSERT_EQ(layout.lines.size(), 3u);
+    EXPECT_EQ(layout.lines[2].kind, DialogLine::Kind::unsupported);
+    EXPECT_THROW(host::ui::fill_table(t, layout, {{"Picture", "1"}}), DialogAnswerError);
     host::ui::fill_table(t, layout, {});
-    EXPECT_EQ(t.at(control_row(0), 6), Value::boolean(true));
-    EXPECT_EQ(t.at(control_row(1), 6), Value::boolean(false));
+    EXPECT_EQ(t.at(control_row(0) - 1, 6), Value::boolean(true));
+    EXPECT_EQ(t.at(control_row(1) - 1, 6), Value::boolean(false));
     host::ui::fill_table(t, layout, {{"Verbose", "no"}, {"Quiet", "TRUE"}});
-    EXPECT_EQ(t.at(control_row(0), 6), Value::boolean(false));
-    EXPECT_EQ(t.at(control_row(1), 6), Value::boolean(true));
+    EXPECT_EQ(t.at(control_row(0) - 1, 6), Value::boolean(false));
+    EXPECT_EQ(t.at(control_row(1) - 1, 6), Value::boolean(true));
     EXPECT_THROW(host::ui::fill_table(t, layout, {{"Quiet", "maybe"}}), DialogAnswerError);
+    // Tables too small to be a dialog give no lines rather than reading past their end.
+    EXPECT_TRUE(host::ui::read_layout(host::api::Table(), nullptr).lines.empty());
 }
 
 TEST(DialogFields, SplitAtFirstEquals) {
