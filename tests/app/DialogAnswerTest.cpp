@@ -117,8 +117,6 @@ TEST(DialogFields, SplitAtFirstEquals) {
     EXPECT_EQ(host::ui::split_field("Seed=7"), (std::pair<std::string, std::string>{"Seed", "7"}));
     EXPECT_EQ(host::ui::split_field(" Goal: =a=b"), (std::pair<std::string, std::string>{"Goal:", "a=b"}));
     EXPECT_EQ(host::ui::split_field("Var Vector="), (std::pair<std::string, std::string>{"Var Vector", ""}));
-    EXPECT_THROW(host::ui::split_field("Seed"), DialogAnswerError);
-    EXPECT_THROW(host::ui::split_field("=7"), DialogAnswerError);
 }
 
 struct FormRun {

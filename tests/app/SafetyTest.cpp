@@ -87,7 +87,6 @@ TEST_F(Safety, RefusedRequestsWriteNothing) {
         {"solve BOOK" + vars + " --objective Vars!F2 -o DIR/missing/out.xlsx", "does not exist"},
         {"solve BOOK" + vars + " --objective Vars!F2 -o DIR/readonly.xlsx", "the file is read-only"},
         {"solve BOOK" + vars + " --objective Vars!F2 -o DIR/out.csv", "would lose the sheets Vars, Plän and the defined names Top"},
-        {"calc BOOK -o DIR/out.csv", "would lose the sheets Vars, Plän"},
         {"solve BOOK" + vars + " --objective Vars!F2 --field Seed=7 --seed 8", "Seed is given twice, by --seed and by --field \"Seed=7\""},
         {"solve BOOK --frob", "not expected: --frob"},
         {"frob BOOK", "unknown command 'frob'"},
@@ -173,14 +172,6 @@ TEST_F(Safety, SheetNamesMatchWithoutRegardToCase) {
     Result r = ombrix("calc " + book + " --sheet PLÄN -o " + (dir / "plan.csv").string());
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(slurp(dir / "plan.csv"), "7\n");
-}
-
-TEST_F(Safety, CalcOutputKeepsOneValuePerLineAndValidJson) {
-    std::ofstream(dir / "odd.csv") << "\"two\nlines\",=A1,\"bad \xff byte\",=C1\n";
-    Result plain = ombrix("calc " + (dir / "odd.csv").string());
-    EXPECT_EQ(plain.out, "odd!B1\ttwo\\nlines\nodd!D1\tbad \xff byte\n");
-    Result json = ombrix("calc --json " + (dir / "odd.csv").string());
-    EXPECT_NE(json.out.find("\"odd!D1\": \"bad \xEF\xBF\xBD byte\""), std::string::npos) << json.out;
 }
 
 // SIGTERM while a large file is written: the hidden temporary file goes with the process.
