@@ -33,7 +33,6 @@ TEST(References, CellsParsePrintAndReadBack) {
         {"$A1", CellRef(0, 0, true, false), "$A1"},
         {"A$1", CellRef(0, 0, false, true), "A$1"},
         {"AB15", CellRef(27, 14, false, false), "AB15"},
-        {"ab15", CellRef(27, 14, false, false), "AB15"},
         {"iv65536", CellRef(255, 65535, false, false), "IV65536"},
         {"AA1", CellRef(26, 0, false, false), "AA1"},
         {"R1C2", CellRef(1, 0, true, true), "$B$1"},
