@@ -1,5 +1,6 @@
 // Reading the add-in's dialog table and answering it from fields and from the terminal form.
 #include "DialogTables.hpp"
+#include "Message.hpp"
 
 #include "ui/Dialog.hpp"
 #include "ui/Form.hpp"
@@ -84,14 +85,9 @@ TEST(DialogFill, ListTakesEntryNamesOrPositions) {
     const DialogLine& goal = *host::ui::find_input(layout, "Goal:");
     EXPECT_EQ(host::ui::list_choice(goal, " Minimise "), 2);
     EXPECT_EQ(host::ui::list_choice(goal, "2"), 2);
-    for (const char* bad : {"3", "0", "1.5", "maximize", ""}) {
-        try {
-            host::ui::list_choice(goal, bad);
-            ADD_FAILURE() << bad << " accepted";
-        } catch (const DialogAnswerError& e) {
-            EXPECT_NE(std::string(e.what()).find("Maximise or Minimise"), std::string::npos) << e.what();
-        }
-    }
+    for (const char* bad : {"3", "0", "1.5", "maximize", ""})
+        EXPECT_NE(message_of([&] { host::ui::list_choice(goal, bad); }).find("Maximise or Minimise"), std::string::npos)
+            << bad;
 }
 
 // Check boxes, in a table without Cancel and with a control of no known kind.
