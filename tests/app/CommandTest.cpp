@@ -73,7 +73,6 @@ TEST_F(Command, SolveSavesWhereAsked) {
     r = ombrix("solve " + input + flags + " --in-place");
     ASSERT_EQ(r.status, 0) << r.err;
     host::io::Document solved = host::io::load(input);
-    EXPECT_NE(solved.workbook.value({0, 0, 1}), Value::number(0));
     EXPECT_NEAR(solved.workbook.value({0, 0, 2}).as_number(), -0.5, 0.2);
 }
 
