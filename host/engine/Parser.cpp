@@ -145,9 +145,11 @@ private:
 
     void postfix() {
         primary();
-        // A1:C3 B2:D2, written with a space between two references: their intersection.
-        while (tok_.begin > prev_end_ && (tok_.kind == Tok::Ref || tok_.kind == Tok::Ident ||
-                                          tok_.kind == Tok::Func || tok_.kind == Tok::LParen) &&
+        // A1:C3 B2:D2, written with a space between two references: their intersection. A
+        // reference moved off the sheet reads #REF! and stays an operand.
+        while (tok_.begin > prev_end_ &&
+               (tok_.kind == Tok::Ref || tok_.kind == Tok::Ident || tok_.kind == Tok::Func ||
+                tok_.kind == Tok::LParen || (tok_.kind == Tok::Error && tok_.error == ErrorCode::Ref)) &&
                std::string_view(text_).substr(prev_end_, tok_.begin - prev_end_).find_first_not_of(' ') ==
                    std::string_view::npos) {
             primary();
