@@ -260,7 +260,8 @@ TEST(AddinLoading, RefusesWhatIsNoAddin) {
     for (auto [path, message] : {std::pair{OMBRIX_SOURCE_DIR "/README.md", "README.md"},
                                  std::pair{"/lib/x86_64-linux-gnu/libm.so.6", "not an add-in"}}) {
         if (access(path, R_OK) != 0) continue;
-        EXPECT_NE(message_of([path] { app::AddinLoader{path}; }).find(message), std::string::npos) << path;
+        const char* file = path;
+        EXPECT_NE(message_of([file] { app::AddinLoader{file}; }).find(message), std::string::npos) << path;
     }
 }
 
