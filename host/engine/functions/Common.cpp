@@ -64,15 +64,8 @@ bool collect(const Ctx& c, int from, int to, std::vector<double>& out, Value& er
                 return false;
             break;
         case Item::Range:
-            for (std::size_t part = 0; part < (it.areas ? it.areas->size() : 1); ++part)
-            for (int s = it.area.sheet; s <= std::max(it.area.sheet, it.last_sheet); ++s) {
-                Area a = it.areas ? (*it.areas)[part] : it.area;
-                if (!it.areas)
-                    a.sheet = s;
-                for (std::uint32_t id : c.ev.grid.cells_in(a))
-                    if (!take_ref(c.ev.grid.cell_value(id)))
-                        return false;
-            }
+            if (!each_cell(c, it, take_ref))
+                return false;
             break;
         case Item::Arr:
             for (const Value& v : it.arr->values)

@@ -65,6 +65,31 @@ bool paired_numbers(const Ctx& c, int a, int b, std::vector<double>& xs, std::ve
 // Reads argument i as TRUE or FALSE; `fallback` when it is omitted.
 bool flag(const Ctx& c, int i, bool& b, Value& out, bool fallback = false);
 
+// Calls f(value) for every cell of a range item: each area of a union, each sheet of a
+// reference through several sheets. Stops, answering false, when f answers false.
+template <class F>
+bool each_cell(const Ctx& c, const Item& it, F f) {
+    auto walk = [&](const Area& a) {
+        for (std::uint32_t id : c.ev.grid.cells_in(a))
+            if (!f(c.ev.grid.cell_value(id)))
+                return false;
+        return true;
+    };
+    if (it.areas) {
+        for (const Area& a : *it.areas)
+            if (!walk(a))
+                return false;
+        return true;
+    }
+    for (int s = it.area.sheet; s <= std::max(it.area.sheet, it.last_sheet); ++s) {
+        Area a = it.area;
+        a.sheet = s;
+        if (!walk(a))
+            return false;
+    }
+    return true;
+}
+
 // Calls f(value, direct, missing) for every value of the arguments, references and arrays
 // included; `direct` when the value was an argument itself rather than inside a reference.
 template <class F>
@@ -76,14 +101,10 @@ void each_value(const Ctx& c, int from, int to, F f) {
         case Item::Val: f(it.v, true, false); break;
         case Item::Cell: f(c.ev.grid.cell_value(it.cell), false, false); break;
         case Item::Range:
-            for (std::size_t part = 0; part < (it.areas ? it.areas->size() : 1); ++part)
-            for (int s = it.area.sheet; s <= std::max(it.area.sheet, it.last_sheet); ++s) {
-                Area a = it.areas ? (*it.areas)[part] : it.area;
-                if (!it.areas)
-                    a.sheet = s;
-                for (std::uint32_t id : c.ev.grid.cells_in(a))
-                    f(c.ev.grid.cell_value(id), false, false);
-            }
+            each_cell(c, it, [&](const Value& v) {
+                f(v, false, false);
+                return true;
+            });
             break;
         case Item::Arr:
             for (const Value& v : it.arr->values)
