@@ -37,25 +37,30 @@ FN(product) {
         return Value::number(p);
     });
 }
+// The reductions AVERAGE, MIN and MAX share with AVERAGEA, MINA and MAXA.
+Value mean_of(const std::vector<double>& xs) {
+    if (xs.empty())
+        return err(ErrorCode::Div0);
+    double s = 0;
+    for (double x : xs)
+        s += x;
+    return Value::number(s / double(xs.size()));
+}
+Value min_of(const std::vector<double>& xs) {
+    return Value::number(xs.empty() ? 0 : *std::min_element(xs.begin(), xs.end()));
+}
+Value max_of(const std::vector<double>& xs) {
+    return Value::number(xs.empty() ? 0 : *std::max_element(xs.begin(), xs.end()));
+}
+
 FN(average) {
-    aggregate(c, out, [](const std::vector<double>& xs) {
-        if (xs.empty())
-            return err(ErrorCode::Div0);
-        double s = 0;
-        for (double x : xs)
-            s += x;
-        return Value::number(s / double(xs.size()));
-    });
+    aggregate(c, out, mean_of);
 }
 FN(min) {
-    aggregate(c, out, [](const std::vector<double>& xs) {
-        return Value::number(xs.empty() ? 0 : *std::min_element(xs.begin(), xs.end()));
-    });
+    aggregate(c, out, min_of);
 }
 FN(max) {
-    aggregate(c, out, [](const std::vector<double>& xs) {
-        return Value::number(xs.empty() ? 0 : *std::max_element(xs.begin(), xs.end()));
-    });
+    aggregate(c, out, max_of);
 }
 FN(count) {
     double n = 0;
@@ -150,24 +155,13 @@ void aggregate_all(Ctx& c, Item& out, Reduce reduce) {
     RET(reduce(xs));
 }
 FN(maxa) {
-    aggregate_all(c, out, [](const std::vector<double>& xs) {
-        return Value::number(xs.empty() ? 0 : *std::max_element(xs.begin(), xs.end()));
-    });
+    aggregate_all(c, out, max_of);
 }
 FN(mina) {
-    aggregate_all(c, out, [](const std::vector<double>& xs) {
-        return Value::number(xs.empty() ? 0 : *std::min_element(xs.begin(), xs.end()));
-    });
+    aggregate_all(c, out, min_of);
 }
 FN(averagea) {
-    aggregate_all(c, out, [](const std::vector<double>& xs) {
-        if (xs.empty())
-            return err(ErrorCode::Div0);
-        double s = 0;
-        for (double x : xs)
-            s += x;
-        return Value::number(s / double(xs.size()));
-    });
+    aggregate_all(c, out, mean_of);
 }
 
 // True if the cell's formula calls SUBTOTAL, whose result a SUBTOTAL over it leaves out so

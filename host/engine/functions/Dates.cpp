@@ -474,30 +474,34 @@ FN(datedif) {
     RET(err(ErrorCode::Num));
 }
 
-FN(datevalue) {
+// DATEVALUE's and TIMEVALUE's argument: text that reads as a date or time; otherwise `out`
+// holds the error.
+bool date_text_arg(const Ctx& c, DateText& dt, Item& out) {
     Value v = c.arg(0);
-    if (v.is_error())
-        RET(v);
-    if (!v.is_text())
-        RET(err(ErrorCode::Value));
+    if (v.is_error()) {
+        out.v = v;
+        return false;
+    }
     bool d1904 = system1904(c);
+    if (!v.is_text() || !parse_date_text(v.as_text(), d1904, current_year(d1904), dt)) {
+        out.v = err(ErrorCode::Value);
+        return false;
+    }
+    return true;
+}
+
+FN(datevalue) {
     DateText dt;
-    if (!parse_date_text(v.as_text(), d1904, current_year(d1904), dt) || !dt.has_date)
-        RET(err(ErrorCode::Value));
-    RET(Value::number(dt.days));
+    if (!date_text_arg(c, dt, out))
+        return;
+    RET(dt.has_date ? Value::number(dt.days) : err(ErrorCode::Value));
 }
 
 FN(timevalue) {
-    Value v = c.arg(0);
-    if (v.is_error())
-        RET(v);
-    if (!v.is_text())
-        RET(err(ErrorCode::Value));
-    bool d1904 = system1904(c);
     DateText dt;
-    if (!parse_date_text(v.as_text(), d1904, current_year(d1904), dt) || !dt.has_time)
-        RET(err(ErrorCode::Value));
-    RET(Value::number(dt.time - std::floor(dt.time)));
+    if (!date_text_arg(c, dt, out))
+        return;
+    RET(dt.has_time ? Value::number(dt.time - std::floor(dt.time)) : err(ErrorCode::Value));
 }
 
 // The holidays argument: whole serials, sorted, without duplicates.
