@@ -76,7 +76,7 @@ std::string general_number(double x);
 // -1, 0, 1: numbers < text < booleans, empty as 0, "" or FALSE; text ignoring case.
 int compare(const Value& a, const Value& b);
 // Equal to within 2^-48 relative; the spreadsheet's idea of equal numbers.
-inline bool approx_equal(double a, double b) {
+OMBRIX_ALWAYS_INLINE inline bool approx_equal(double a, double b) {
     if (a == b)
         return true;
     if (a == 0 || b == 0)
@@ -88,13 +88,13 @@ inline bool approx_equal(double a, double b) {
 
 // Sums and differences of nearly equal numbers are snapped to 0, as the spreadsheet does,
 // so that 0.1+0.2-0.3 is 0.
-inline double approx_add(double a, double b) {
+OMBRIX_ALWAYS_INLINE inline double approx_add(double a, double b) {
     if (((a < 0 && b > 0) || (a > 0 && b < 0)) && approx_equal(a, -b))
         return 0;
     return a + b;
 }
 
-inline double approx_sub(double a, double b) {
+OMBRIX_ALWAYS_INLINE inline double approx_sub(double a, double b) {
     if (((a < 0 && b < 0) || (a > 0 && b > 0)) && approx_equal(a, b))
         return 0;
     return a - b;

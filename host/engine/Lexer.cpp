@@ -4,8 +4,11 @@
 #include "engine/Errors.hpp"
 
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <string>
+#include <system_error>
 
 namespace host::engine::detail {
 
@@ -329,10 +332,15 @@ Token& Lexer::lex_number(Token& t) {
             p = q;
         }
     }
-    std::string digits(s_.substr(pos_, p - pos_));
-    double x = std::strtod(digits.c_str(), nullptr);
-    if (!std::isfinite(x))
-        fail(t.begin, "number too large");
+    // from_chars reads the same digits as strtod, correctly rounded, without a copy or the
+    // locale; out of range it leaves x alone, and strtod then tells overflow from underflow.
+    double x = 0;
+    const auto read = std::from_chars(s_.data() + pos_, s_.data() + p, x);
+    if (read.ec != std::errc() || read.ptr != s_.data() + p) {
+        x = std::strtod(std::string(s_.substr(pos_, p - pos_)).c_str(), nullptr);
+        if (!std::isfinite(x))
+            fail(t.begin, "number too large");
+    }
     t.kind = Tok::Number;
     t.number = x;
     pos_ = t.end = p;

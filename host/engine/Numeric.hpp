@@ -89,7 +89,7 @@ bool run_numeric(const NumericProgram& p, CellValue cell, AreaCells area_cells, 
     Entry st[numeric_stack];
     int sp = 0;
     // An operand of arithmetic: numbers, booleans and empty cells coerce.
-    auto arith_value = [](const Value& v, double& x) {
+    auto arith_value = [](const Value& v, double& x) OMBRIX_ALWAYS_INLINE {
         if (v.is_number()) {
             x = v.as_number();
             return true;
@@ -104,7 +104,7 @@ bool run_numeric(const NumericProgram& p, CellValue cell, AreaCells area_cells, 
         }
         return false;
     };
-    auto arith = [&](const Entry& e, double& x) {
+    auto arith = [&](const Entry& e, double& x) OMBRIX_ALWAYS_INLINE {
         if (e.kind == NumOp::Num) {
             x = e.x;
             return true;
@@ -116,7 +116,7 @@ bool run_numeric(const NumericProgram& p, CellValue cell, AreaCells area_cells, 
         return e.kind == NumOp::Cell && arith_value(cell(e.a), x);
     };
     // An operand of a comparison: booleans rank above numbers, so only numbers and empty.
-    auto comparable_value = [](const Value& v, double& x) {
+    auto comparable_value = [](const Value& v, double& x) OMBRIX_ALWAYS_INLINE {
         if (v.is_number()) {
             x = v.as_number();
             return true;
@@ -127,7 +127,7 @@ bool run_numeric(const NumericProgram& p, CellValue cell, AreaCells area_cells, 
         }
         return false;
     };
-    auto comparable = [&](const Entry& e, double& x) {
+    auto comparable = [&](const Entry& e, double& x) OMBRIX_ALWAYS_INLINE {
         if (e.kind == NumOp::Num) {
             x = e.x;
             return true;
@@ -136,8 +136,8 @@ bool run_numeric(const NumericProgram& p, CellValue cell, AreaCells area_cells, 
     };
     // The numbers an aggregate sees: direct values coerce, referenced cells count only if
     // numbers; an error anywhere is the slow path's business.
-    auto each = [&](int from, auto f) {
-        auto ref = [&](const Value& v) {
+    auto each = [&](int from, auto f) OMBRIX_ALWAYS_INLINE {
+        auto ref = [&](const Value& v) OMBRIX_ALWAYS_INLINE {
             if (v.is_number())
                 f(v.as_number());
             else if (v.is_error())

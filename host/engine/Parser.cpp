@@ -60,7 +60,9 @@ private:
         emit(Op::Const, static_cast<std::uint32_t>(prog_.consts.size() - 1));
     }
 
-    bool is_op(const char* op) const { return tok_.kind == Tok::Op && tok_.text == op; }
+    // Compared as views: the operator's length is known where it is called, so no strlen.
+    bool is_op(std::string_view op) const { return tok_.kind == Tok::Op && text_is(op); }
+    bool text_is(std::string_view text) const { return std::string_view(tok_.text) == text; }
 
     void enter() {
         if (++depth_ > max_nesting)
@@ -103,7 +105,7 @@ private:
     void additive() {
         multiplicative();
         while (is_op("+") || is_op("-")) {
-            Op op = tok_.text == "+" ? Op::Add : Op::Sub;
+            Op op = text_is("+") ? Op::Add : Op::Sub;
             advance();
             multiplicative();
             emit(op);
@@ -113,7 +115,7 @@ private:
     void multiplicative() {
         power();
         while (is_op("*") || is_op("/")) {
-            Op op = tok_.text == "*" ? Op::Mul : Op::Div;
+            Op op = text_is("*") ? Op::Mul : Op::Div;
             advance();
             power();
             emit(op);
@@ -132,7 +134,7 @@ private:
     void unary() {
         if (is_op("-") || is_op("+")) {
             enter();
-            Op op = tok_.text == "-" ? Op::Neg : Op::Plus;
+            Op op = text_is("-") ? Op::Neg : Op::Plus;
             advance();
             unary();
             if (op == Op::Neg)
@@ -179,8 +181,8 @@ private:
             reference();
             return;
         case Tok::Ident:
-            if (tok_.text == "TRUE" || tok_.text == "FALSE") {
-                emit_const(Value::boolean(tok_.text == "TRUE"));
+            if (text_is("TRUE") || text_is("FALSE")) {
+                emit_const(Value::boolean(text_is("TRUE")));
             } else if (int local = find_local(tok_.text); local >= 0) {
                 emit(Op::Local, static_cast<std::uint32_t>(local));
             } else {
@@ -276,7 +278,7 @@ private:
             Value v;
             double sign = 1;
             if (is_op("-") || is_op("+")) {
-                sign = tok_.text == "-" ? -1 : 1;
+                sign = text_is("-") ? -1 : 1;
                 advance();
                 if (tok_.kind != Tok::Number)
                     unexpected();
@@ -286,8 +288,8 @@ private:
             case Tok::String: v = Value::text(tok_.text); break;
             case Tok::Error: v = Value::error(tok_.error); break;
             case Tok::Ident:
-                if (tok_.text == "TRUE" || tok_.text == "FALSE") {
-                    v = Value::boolean(tok_.text == "TRUE");
+                if (text_is("TRUE") || text_is("FALSE")) {
+                    v = Value::boolean(text_is("TRUE"));
                     break;
                 }
                 unexpected();

@@ -6,6 +6,14 @@
 #include <string>
 #include <string_view>
 
+// For the few small functions of the recalculation's inner loop: whether the compiler inlines
+// them otherwise depends on how large the rest of their file has grown.
+#if defined(__GNUC__) || defined(__clang__)
+#define OMBRIX_ALWAYS_INLINE __attribute__((always_inline))
+#else
+#define OMBRIX_ALWAYS_INLINE
+#endif
+
 namespace host::engine {
 
 // The spreadsheet's error values.
@@ -47,7 +55,7 @@ public:
             text_ = other.text_;
         return *this;
     }
-    Value& operator=(Value&& other) noexcept {
+    OMBRIX_ALWAYS_INLINE Value& operator=(Value&& other) noexcept {
         if (this != &other) {
             if (type_ == ValueType::Text)
                 release();
@@ -65,7 +73,7 @@ public:
             release();
     }
 
-    static Value number(double x) noexcept {
+    OMBRIX_ALWAYS_INLINE static Value number(double x) noexcept {
         Value v;
         if (!(x - x == 0)) {   // NaN or infinite
             v.type_ = ValueType::Error;

@@ -202,14 +202,13 @@ struct Workbook::Impl final : Grid {
 
     std::uint32_t slot(int sheet, std::int32_t row, std::int32_t col) {
         Sheet& s = sheets[std::size_t(sheet)];
-        auto it = s.cells.find(key_of(row, col));
-        if (it != s.cells.end())
+        const std::uint32_t id = static_cast<std::uint32_t>(cells.size());
+        auto [it, added] = s.cells.try_emplace(key_of(row, col), id);
+        if (!added)
             return it->second;
-        std::uint32_t id = static_cast<std::uint32_t>(cells.size());
         cells.emplace_back();
         places.push_back(Place{sheet, row, col});
         dependencies.add_slot();
-        s.cells.emplace(key_of(row, col), id);
         ++s.generation;
         return id;
     }

@@ -31,7 +31,7 @@ TEST_F(Grammar, BadFormulasThrowWithPosition) {
         {"1+*2", 2}, {"=1+", 3}, {"(1", 2}, {"1)", 1}, {"\"abc", 0}, {"", 0},
         {"SUM(1", 5}, {"'Sheet1!A1", 0}, {"A1:", 3}, {"#FOO", 0}, {"{1,2;3}", 0},
         {"ROUND(1)", 0}, {"IF(1)", 0}, {"PI(1)", 0}, {"1 2", 2}, {"$A", 0}, {"SQRT()", 0},
-        {"SQRT(1,2)", 0}, {"ROUND(1,2,3)", 0}, {"MID(\"a\",1)", 0}, {"VLOOKUP(1,A1:B2)", 0}, {"NA(1)", 0},
+        {"SQRT(1,2)", 0}, {"ROUND(1,2,3)", 0}, {"MID(\"a\",1)", 0}, {"VLOOKUP(1,A1:B2)", 0}, {"NA(1)", 0}, {"1+1e999", 2},
     };
     for (const Bad& b : bad) {
         SCOPED_TRACE(b.text);
