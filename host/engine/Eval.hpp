@@ -60,6 +60,9 @@ public:
     virtual const std::vector<std::uint32_t>& cells_in(const Area& area) const = 0;
     // A defined name's program, or nullptr if the name is not defined.
     virtual const Linked* name_program(std::uint32_t name) const = 0;
+    // The program of the defined name `name` as a formula on `sheet` sees it: the sheet's own
+    // name first, then (unless `sheet_only`) the workbook's; nullptr if there is none.
+    virtual const Linked* visible_name(std::string_view name, int sheet, bool sheet_only) const = 0;
     // The sheet of that name (ignoring case), or -1.
     virtual int sheet_index(std::string_view name) const = 0;
     // The formula of a cell slot, or nullptr if the cell holds a constant.

@@ -178,6 +178,16 @@ struct Workbook::Impl final : Grid {
     const Linked* name_program(std::uint32_t name) const override {
         return names[name].defined ? &names[name].linked : nullptr;
     }
+    const Linked* visible_name(std::string_view name, int sheet, bool sheet_only) const override {
+        const std::string upper = to_upper(name);
+        auto defined = [&](const std::string& key) -> const Linked* {
+            auto it = name_index.find(key);
+            return it != name_index.end() && names[it->second].defined ? &names[it->second].linked : nullptr;
+        };
+        if (const Linked* own = defined(name_key(upper, sheet)))
+            return own;
+        return sheet_only ? nullptr : defined(upper);
+    }
     int sheet_index(std::string_view name) const override { return find_sheet(name); }
     const Linked* cell_program(std::uint32_t id) const override {
         return cells[id].formula == none ? nullptr : &formulas[cells[id].formula].linked;

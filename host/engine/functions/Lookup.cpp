@@ -256,6 +256,22 @@ bool read_r1c1(std::string_view s, const Evaluator& ev, std::int32_t& row, std::
            s.empty();
 }
 
+// A defined name that is one reference ("Prices" for =Sheet1!$A$1:$A$9). Names that are
+// formulas give #REF! in INDIRECT, as in the spreadsheet.
+bool named_reference(const Grid& grid, std::string_view name, int sheet, bool sheet_only, Area& out) {
+    const Linked* named = grid.visible_name(name, sheet, sheet_only);
+    if (!named || named->code.size() != 1 || named->code[0].op != Op::Ref)
+        return false;
+    const LinkedRef& r = named->refs[named->code[0].operand];
+    if (r.kind == LinkedRef::Cell)
+        out = grid.cell_area(r.cell);
+    else if (r.kind == LinkedRef::Range)
+        out = r.area;
+    else
+        return false;
+    return true;
+}
+
 FN(indirect) {
     TEXT(0, ref);
     bool a1 = true;
@@ -289,10 +305,12 @@ FN(indirect) {
     std::int32_t r1, c1, r2, c2;
     bool ok = a1 ? parse_a1(first, r1, c1) && parse_a1(second, r2, c2)
                  : read_r1c1(first, c.ev, r1, c1) && read_r1c1(second, c.ev, r2, c2);
-    if (!ok)
+    if (ok) {
+        out.area = Area{sheet, std::min(r1, r2), std::min(c1, c2), std::max(r1, r2), std::max(c1, c2)};
+    } else if (!named_reference(c.ev.grid, cells, sheet, bang != std::string::npos, out.area)) {
         RET(err(ErrorCode::Ref));
+    }
     out.kind = Item::Range;
-    out.area = Area{sheet, std::min(r1, r2), std::min(c1, c2), std::max(r1, r2), std::max(c1, c2)};
     if (c.ev.built_refs)
         c.ev.built_refs->push_back(out.area);
 }

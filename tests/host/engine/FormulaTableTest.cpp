@@ -11,17 +11,21 @@ namespace {
 
 const std::string dir = OMBRIX_SOURCE_DIR "/tests/host/engine/formulas";
 
-// `@CELL` or `@'Sheet name'!CELL`: a sheet other than Sheet1 is added when first named.
-CellAddress input_cell(Workbook& wb, std::string at) {
-    CellAddress cell{0, 0, 0};
+// The sheet of `@'Sheet name'!CELL` (removing the prefix), added when first named; -1 without one.
+int input_sheet(Workbook& wb, std::string& at) {
     auto bang = at.rfind('!');
-    if (bang != std::string::npos) {
-        std::string sheet = at.substr(0, bang);
-        if (sheet.size() > 1 && sheet.front() == '\'')
-            sheet = sheet.substr(1, sheet.size() - 2);
-        cell.sheet = wb.find_sheet(sheet) >= 0 ? wb.find_sheet(sheet) : wb.add_sheet(sheet);
-        at = at.substr(bang + 1);
-    }
+    if (bang == std::string::npos)
+        return -1;
+    std::string sheet = at.substr(0, bang);
+    if (sheet.size() > 1 && sheet.front() == '\'')
+        sheet = sheet.substr(1, sheet.size() - 2);
+    at = at.substr(bang + 1);
+    return wb.find_sheet(sheet) >= 0 ? wb.find_sheet(sheet) : wb.add_sheet(sheet);
+}
+
+// `@CELL` or `@'Sheet name'!CELL`, on Sheet1 without a sheet.
+CellAddress input_cell(Workbook& wb, std::string at) {
+    CellAddress cell{std::max(0, input_sheet(wb, at)), 0, 0};
     if (!host::engine::parse_a1(at, cell.row, cell.col))
         throw std::runtime_error("not a cell: " + at);
     return cell;
@@ -39,8 +43,14 @@ TEST_P(FormulaTable, EveryRowBothWays) {
         const auto& c = row.columns;
         std::string where = row.where + ": ";
         if (c[0][0] == '@') {
-            ASSERT_EQ(c.size(), 2u) << where << "an input is @CELL, a tab, and its content";
-            put(wb, input_cell(wb, c[0].substr(1)), c[1]);
+            ASSERT_EQ(c.size(), 2u) << where << "an input is @CELL or @=NAME, a tab, and its content";
+            if (c[0].size() > 1 && c[0][1] == '=') {   // a defined name, the sheet's own with a prefix
+                std::string name = c[0].substr(2);
+                const int sheet = input_sheet(wb, name);
+                wb.define_name(name, c[1], sheet);
+            } else {
+                put(wb, input_cell(wb, c[0].substr(1)), c[1]);
+            }
             continue;
         }
         ASSERT_TRUE(c.size() == 2 || c.size() == 3) << where << "a row is FORMULA, EXPECTED[, TOLERANCE]";
