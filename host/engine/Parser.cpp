@@ -3,6 +3,8 @@
 
 #include "engine/Lexer.hpp"
 
+#include <algorithm>
+#include <iterator>
 #include <memory>
 
 namespace host::engine::detail {
@@ -23,7 +25,8 @@ public:
             unexpected();
         if (!unions_.empty())
             lex_.fail(unions_.front(), "a union of references, (A1,B2), can only be an argument of SUM, AVERAGE, "
-                                       "COUNT, COUNTA, MAX, MIN, PRODUCT, STDEV, VAR and their kin");
+                                       "COUNT, COUNTA, MAX, MIN, PRODUCT, STDEV, VAR, MEDIAN, LARGE, SMALL, "
+                                       "RANK, PERCENTILE, QUARTILE and their kin");
         if (!cubes_.empty())
             lex_.fail(cubes_.front(), "a reference through several sheets can only be an argument of SUM, AVERAGE, "
                                       "COUNT, COUNTA, MAX, MIN, PRODUCT, STDEV, VAR and their kin");
@@ -269,6 +272,18 @@ private:
         return false;
     }
 
+    // Functions that read argument `index` as a list of numbers also take a union there.
+    static bool takes_union(const std::string& name, int index) {
+        static const char* const any[] = {"MEDIAN", "MODE", "MODE.SNGL", "GEOMEAN", "HARMEAN"};
+        static const char* const first[] = {"LARGE", "SMALL", "PERCENTILE", "PERCENTILE.INC", "PERCENTILE.EXC",
+                                            "QUARTILE", "QUARTILE.INC", "QUARTILE.EXC"};
+        static const char* const second[] = {"RANK", "RANK.EQ", "RANK.AVG"};
+        auto in = [&](const auto& list) {
+            return std::any_of(std::begin(list), std::end(list), [&](const char* n) { return name == n; });
+        };
+        return takes_sheet_spans(name) || in(any) || (index == 0 && in(first)) || (index == 1 && in(second));
+    }
+
     void array_literal() {
         std::size_t at = tok_.begin;
         advance();
@@ -352,7 +367,7 @@ private:
                 if (cubes_.size() == cubes + 1 && prog_.code.size() == first + 1 && prog_.code[first].op == Op::Ref &&
                     takes_sheet_spans(name))
                     cubes_.pop_back();
-                if (unions_.size() == unions + 1 && prog_.code.back().op == Op::Union && takes_sheet_spans(name))
+                if (unions_.size() == unions + 1 && prog_.code.back().op == Op::Union && takes_union(name, argc))
                     unions_.pop_back();
                 ++argc;
                 if (argc > 255)
