@@ -16,7 +16,12 @@ constexpr std::size_t max_cached_orders = 256;
 
 void Dependencies::add_slot() {
     dependents_.emplace_back();
-    changed_.push_back(0);
+    try {
+        changed_.push_back(0);
+    } catch (...) {   // the two stay one entry per slot
+        dependents_.pop_back();
+        throw;
+    }
 }
 
 void Dependencies::add(std::uint32_t formula_cell, const Reads& reads) {

@@ -4,6 +4,7 @@
 #include "engine/Lexer.hpp"
 #include "engine/Workbook.hpp"
 
+#include <memory>
 #include <vector>
 
 namespace host::engine {
@@ -17,9 +18,17 @@ std::string cell_text(std::int32_t row, std::int32_t col, bool row_abs, bool col
 
 } // namespace
 
-std::string move_formula(std::string_view formula, std::int32_t rows, std::int32_t cols) {
+struct FormulaMover::Impl {
+    std::string formula;
+    std::size_t start = 0;   // after a leading '='
+    std::vector<detail::Token> tokens;
+};
+
+FormulaMover::FormulaMover(std::string_view text) : impl_(std::make_unique<Impl>()) {
     using namespace detail;
-    parse(formula);   // reject what does not parse before rewriting it
+    parse(text);   // reject what does not parse before rewriting it
+    impl_->formula = std::string(text);
+    std::string_view formula = impl_->formula;
     std::size_t start = 0;
     while (start < formula.size() && formula[start] == ' ')
         ++start;
@@ -27,13 +36,27 @@ std::string move_formula(std::string_view formula, std::int32_t rows, std::int32
         ++start;
     else
         start = 0;
+    impl_->start = start;
     Lexer lex(formula, start);
-    std::vector<Token> tokens;
     for (;;) {
-        tokens.push_back(lex.next());
-        if (tokens.back().kind == Tok::End)
+        impl_->tokens.push_back(lex.next());
+        if (impl_->tokens.back().kind == Tok::End)
             break;
     }
+}
+
+FormulaMover::~FormulaMover() = default;
+FormulaMover::FormulaMover(FormulaMover&&) noexcept = default;
+
+std::string move_formula(std::string_view formula, std::int32_t rows, std::int32_t cols) {
+    return FormulaMover(formula).move(rows, cols);
+}
+
+std::string FormulaMover::move(std::int32_t rows, std::int32_t cols) const {
+    using namespace detail;
+    const std::string_view formula = impl_->formula;
+    const std::size_t start = impl_->start;
+    const std::vector<Token>& tokens = impl_->tokens;
     auto move = [](std::int32_t v, bool abs, std::int32_t by, std::int32_t limit, bool& off) {
         if (abs)
             return v;

@@ -216,9 +216,16 @@ struct Workbook::Impl final : Grid {
         auto [it, added] = s.cells.try_emplace(key_of(row, col), id);
         if (!added)
             return it->second;
-        cells.emplace_back();
-        places.push_back(Place{sheet, row, col});
-        dependencies.add_slot();
+        try {
+            cells.emplace_back();
+            places.push_back(Place{sheet, row, col});
+            dependencies.add_slot();
+        } catch (...) {   // out of memory: no half-made slot for the next cell to share
+            s.cells.erase(it);
+            cells.resize(id);
+            places.resize(id);
+            throw;
+        }
         ++s.generation;
         return id;
     }

@@ -174,6 +174,20 @@ private:
 // Throws FormulaError if the text does not parse.
 std::string move_formula(std::string_view formula, std::int32_t rows, std::int32_t cols);
 
+// The same for one formula moved to many places (the cells of a shared formula): it is read
+// once, here, and each move only writes the text.
+class FormulaMover {
+public:
+    explicit FormulaMover(std::string_view formula);   // throws FormulaError if it does not parse
+    ~FormulaMover();
+    FormulaMover(FormulaMover&&) noexcept;
+    std::string move(std::int32_t rows, std::int32_t cols) const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
 } // namespace host::engine
 
 #endif

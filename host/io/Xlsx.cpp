@@ -109,6 +109,8 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
             if (cell.kind == FormulaKind::SharedAnchor) anchors.emplace(cell.shared_index, &cell);
         // Shared formulas whose anchor did not parse: their cells follow it silently.
         std::unordered_set<std::int32_t> unread_anchors;
+        // Each anchor's formula read once for all its cells.
+        std::unordered_map<std::int32_t, engine::FormulaMover> movers;
         for (const CellRecord& cell : sheet.cells) {
             engine::CellAddress at{index, std::int32_t(cell.at.row), std::int32_t(cell.at.column)};
             switch (cell.kind) {
@@ -138,9 +140,11 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
                 }
                 std::string moved;
                 try {
-                    moved = engine::move_formula(
-                        from.formula, std::int32_t(cell.at.row) - std::int32_t(from.at.row),
-                        std::int32_t(cell.at.column) - std::int32_t(from.at.column));
+                    auto mover = movers.find(cell.shared_index);
+                    if (mover == movers.end())
+                        mover = movers.emplace(cell.shared_index, engine::FormulaMover(from.formula)).first;
+                    moved = mover->second.move(std::int32_t(cell.at.row) - std::int32_t(from.at.row),
+                                               std::int32_t(cell.at.column) - std::int32_t(from.at.column));
                 } catch (const engine::FormulaError& e) {
                     keep_unread(document, at);
                     document.warnings.push_back(file + ": warning: sheet '" + sheet.name +
