@@ -1,5 +1,7 @@
 #include "engine/Eval.hpp"
 
+#include "engine/functions/Calendar.hpp"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -18,21 +20,30 @@ bool is_multi(const Item& item) {
 
 Value numeric(double x) { return Value::number(x); }
 
+// Text taken for a date or a time where a number is wanted: it has a date's or a time's
+// separator or a month's name. Digits with commas alone ("1,5") stay #VALUE!.
+bool reads_as_date(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char ch) {
+        return ch == '/' || ch == '-' || ch == ':' || std::isalpha(static_cast<unsigned char>(ch));
+    });
+}
+
 } // namespace
 
-bool to_number(const Value& v, double& out, ErrorCode& error) {
+bool to_number(const Value& v, double& out, ErrorCode& error, bool date1904) {
     switch (v.type()) {
     case ValueType::Empty: out = 0; return true;
     case ValueType::Number: out = v.as_number(); return true;
     case ValueType::Boolean: out = v.as_boolean() ? 1 : 0; return true;
     case ValueType::Text: {
-        auto x = parse_number(v.as_text());
-        if (!x) {
-            error = ErrorCode::Value;
-            return false;
+        if (auto x = parse_number(v.as_text())) {
+            out = *x;
+            return true;
         }
-        out = *x;
-        return true;
+        if (reads_as_date(v.as_text()) && fn::date_text_serial(v.as_text(), date1904, out))
+            return true;
+        error = ErrorCode::Value;
+        return false;
     }
     case ValueType::Error: error = v.as_error(); return false;
     }
@@ -131,17 +142,17 @@ int compare(const Value& a0, const Value& b0) {
     }
 }
 
-Value apply_unary(Op op, const Value& a) {
+Value apply_unary(Op op, const Value& a, bool date1904) {
     double x;
     ErrorCode e;
     if (op == Op::Plus)
         return a;
-    if (!to_number(a, x, e))
+    if (!to_number(a, x, e, date1904))
         return Value::error(e);
     return numeric(op == Op::Neg ? -x : x / 100);
 }
 
-Value apply_binary(Op op, const Value& a, const Value& b) {
+Value apply_binary(Op op, const Value& a, const Value& b, bool date1904) {
     switch (op) {
     case Op::Concat:
         if (a.is_error())
@@ -168,7 +179,7 @@ Value apply_binary(Op op, const Value& a, const Value& b) {
     }
     double x, y;
     ErrorCode e;
-    if (!to_number(a, x, e) || !to_number(b, y, e))
+    if (!to_number(a, x, e, date1904) || !to_number(b, y, e, date1904))
         return Value::error(e);
     switch (op) {
     case Op::Add: return numeric(approx_add(x, y));
@@ -246,12 +257,12 @@ void Evaluator::unary(Op op, Item& a, bool array) {
         out->values.reserve(std::size_t(v.rows) * v.cols);
         for (std::int32_t r = 0; r < v.rows; ++r)
             for (std::int32_t c = 0; c < v.cols; ++c)
-                out->values.push_back(apply_unary(op, v.at(r, c)));
+                out->values.push_back(apply_unary(op, v.at(r, c), grid.date1904()));
         a.kind = Item::Arr;
         a.arr = keep(std::move(out));
         return;
     }
-    a.v = apply_unary(op, scalar(a));
+    a.v = apply_unary(op, scalar(a), grid.date1904());
     a.kind = Item::Val;
 }
 
@@ -285,12 +296,12 @@ void Evaluator::binary(Op op, Item& a, const Item& b, bool array) {
         out->values.reserve(std::size_t(rows) * cols);
         for (std::int32_t r = 0; r < rows; ++r)
             for (std::int32_t c = 0; c < cols; ++c)
-                out->values.push_back(apply_binary(op, broadcast(va, r, c), broadcast(vb, r, c)));
+                out->values.push_back(apply_binary(op, broadcast(va, r, c), broadcast(vb, r, c), grid.date1904()));
         a.kind = Item::Arr;
         a.arr = keep(std::move(out));
         return;
     }
-    a.v = apply_binary(op, scalar(a), scalar(b));
+    a.v = apply_binary(op, scalar(a), scalar(b), grid.date1904());
     a.kind = Item::Val;
     a.arr = nullptr;
 }
@@ -362,7 +373,7 @@ Item Evaluator::evaluate(const Linked& p, int depth) {
                 case Op::Sub: a.v = Value::number(approx_sub(p, q)); break;
                 case Op::Mul: a.v = Value::number(p * q); break;
                 case Op::Div: a.v = q == 0 ? Value::error(ErrorCode::Div0) : Value::number(p / q); break;
-                case Op::Pow: a.v = apply_binary(Op::Pow, *x, *y); break;
+                case Op::Pow: a.v = apply_binary(Op::Pow, *x, *y, grid.date1904()); break;
                 default: {
                     int c = approx_equal(p, q) ? 0 : p < q ? -1 : 1;
                     bool r = in.op == Op::Eq ? c == 0 : in.op == Op::Ne ? c != 0 : in.op == Op::Lt ? c < 0

@@ -71,8 +71,9 @@ public:
     virtual bool date1904() const { return false; }
 };
 
-// Coercions, as the spreadsheet makes them.
-bool to_number(const Value& v, double& out, ErrorCode& error);
+// Coercions, as the spreadsheet makes them. Text that is not a number may be a date or a
+// time ("2024-01-15", "10:30"): its serial in the workbook's date system (`date1904`).
+bool to_number(const Value& v, double& out, ErrorCode& error, bool date1904);
 std::string to_text(const Value& v);   // numbers with up to 15 significant digits
 bool to_boolean(const Value& v, bool& out, ErrorCode& error);
 std::string general_number(double x);
@@ -152,8 +153,8 @@ struct View {
 void call_function(Evaluator& ev, int id, Item* args, int argc, Item& out, bool array);
 
 // Scalar operators, shared by the evaluator and element-by-element evaluation.
-Value apply_binary(Op op, const Value& a, const Value& b);
-Value apply_unary(Op op, const Value& a);
+Value apply_binary(Op op, const Value& a, const Value& b, bool date1904);
+Value apply_unary(Op op, const Value& a, bool date1904);
 
 } // namespace host::engine::detail
 

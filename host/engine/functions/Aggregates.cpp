@@ -135,7 +135,7 @@ bool collect_all(const Ctx& c, std::vector<double>& xs, Value& error) {
         }
         double x = 0;
         ErrorCode e;
-        if (direct && !to_number(v, x, e)) {
+        if (direct && !to_number(v, x, e, c.ev.grid.date1904())) {
             error = err(e), ok = false;
             return;
         }

@@ -35,6 +35,8 @@ struct DateText {
     bool has_time = false;
 };
 bool parse_date_text(std::string_view text, bool date1904, long this_year, DateText& out);
+// The same as one serial (date plus time), a date without a year in the current one.
+bool date_text_serial(std::string_view text, bool date1904, double& out);
 
 // The current local date and time as a serial.
 double now_serial(bool date1904);

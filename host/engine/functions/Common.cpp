@@ -16,7 +16,7 @@ bool num(const Ctx& c, int i, double& x, Value& out, double fallback) {
         return true;
     }
     ErrorCode e;
-    if (!to_number(c.arg(i), x, e)) {
+    if (!to_number(c.arg(i), x, e, c.ev.grid.date1904())) {
         out = err(e);
         return false;
     }
@@ -52,7 +52,7 @@ bool collect(const Ctx& c, int from, int to, std::vector<double>& out, Value& er
                 break;
             double x;
             ErrorCode e;
-            if (!to_number(it.v, x, e)) {
+            if (!to_number(it.v, x, e, c.ev.grid.date1904())) {
                 error = err(e);
                 return false;
             }

@@ -292,6 +292,18 @@ bool system1904(const Ctx& c) { return c.ev.grid.date1904(); }
 
 long current_year(bool date1904) { return serial_to_ymd(long(now_serial(date1904)), date1904).y; }
 
+} // namespace
+
+bool date_text_serial(std::string_view text, bool date1904, double& out) {
+    DateText dt;
+    if (!parse_date_text(text, date1904, current_year(date1904), dt))
+        return false;
+    out = dt.days + dt.time;
+    return true;
+}
+
+namespace {
+
 // A date argument: a number, or text that reads as a number or a date.
 bool date_value(const Ctx& c, int i, double& x, Value& out, double fallback = 0) {
     if (c.missing(i)) {

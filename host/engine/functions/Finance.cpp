@@ -122,7 +122,7 @@ bool dated_flows(const Ctx& c, int values_at, std::vector<double>& values, std::
                 return;
             double x;
             ErrorCode e;
-            if (v.is_error() || (!v.is_number() && !direct) || !to_number(v, x, e)) {
+            if (v.is_error() || (!v.is_number() && !direct) || !to_number(v, x, e, c.ev.grid.date1904())) {
                 out = v.is_error() ? v : err(ErrorCode::Value);
                 ok = false;
                 return;

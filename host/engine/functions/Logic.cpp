@@ -101,7 +101,7 @@ FN(switch) {
         RET(x);
     int i = 1;
     for (; i + 1 < c.argc; i += 2) {
-        Value same = apply_binary(Op::Eq, x, c.arg(i));
+        Value same = apply_binary(Op::Eq, x, c.arg(i), c.ev.grid.date1904());
         if (same.is_error())
             RET(same);
         if (same.as_boolean())

@@ -39,7 +39,7 @@ FN(log) {
         RET(err(ErrorCode::Div0));
     RET(Value::number(base == 10 ? std::log10(x) : std::log(x) / std::log(base)));
 }
-FN(power) { RET(apply_binary(Op::Pow, c.arg(0), c.arg(1))); }
+FN(power) { RET(apply_binary(Op::Pow, c.arg(0), c.arg(1), c.ev.grid.date1904())); }
 FN(mod) {
     NUM(0, a);
     NUM(1, b);
@@ -137,7 +137,7 @@ bool whole_numbers(Ctx& c, std::vector<double>& xs, Value& error) {
             return;
         double x = 0;
         ErrorCode e = ErrorCode::Value;
-        if (v.is_boolean() || (!direct && v.is_text()) || !to_number(v, x, e)) {
+        if (v.is_boolean() || (!direct && v.is_text()) || !to_number(v, x, e, c.ev.grid.date1904())) {
             error = err(e), ok = false;
             return;
         }

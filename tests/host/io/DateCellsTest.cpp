@@ -19,7 +19,8 @@ const char* const sheet =
     "<row r=\"1\"><c r=\"A1\" t=\"d\"><v>2024-01-15</v></c><c r=\"B1\"><f>YEAR(A1)*100+MONTH(A1)</f></c></row>"
     "<row r=\"2\"><c r=\"A2\" t=\"d\"><v>10:10:10</v></c><c r=\"B2\"><f>HOUR(A2)*100+MINUTE(A2)</f></c></row>"
     "<row r=\"3\"><c r=\"A3\" t=\"d\"><v>2024-01-15T18:00:00</v></c><c r=\"B3\"><f>DATE(2024,1,15)</f></c></row>"
-    "<row r=\"4\"><c r=\"B4\"><f>TEXT(0,\"yyyy-mm-dd\")</f></c><c r=\"C4\"><f>DATE(1903,12,31)</f></c></row>";
+    "<row r=\"4\"><c r=\"B4\"><f>TEXT(0,\"yyyy-mm-dd\")</f></c><c r=\"C4\"><f>DATE(1903,12,31)</f></c>"
+    "<c r=\"D4\"><f>\"2024-01-15\"+0</f></c></row>";
 
 host::io::Document load(bool date1904) {
     std::string pr = date1904 ? "<workbookPr date1904=\"1\"/>" : "";
@@ -48,6 +49,7 @@ TEST(DateCells, LoadAsSerialsOfTheWorkbooksDateSystem) {
         EXPECT_EQ(at(d, "B3"), Value::number(c.day));
         EXPECT_EQ(at(d, "B4"), c.text_of_zero);
         EXPECT_EQ(at(d, "C4"), c.before_1904);
+        EXPECT_EQ(at(d, "D4"), Value::number(c.day));   // date text in arithmetic
     }
 }
 
