@@ -312,13 +312,10 @@ bool date_value(const Ctx& c, int i, double& x, Value& out, double fallback = 0)
     }
     Value v = c.arg(i);
     if (v.is_text() && !parse_number(v.as_text())) {
-        bool d1904 = system1904(c);
-        DateText dt;
-        if (!parse_date_text(v.as_text(), d1904, current_year(d1904), dt)) {
+        if (!date_text_serial(v.as_text(), system1904(c), x)) {
             out = err(ErrorCode::Value);
             return false;
         }
-        x = dt.days + dt.time;
         return true;
     }
     return num(c, i, x, out, fallback);

@@ -443,12 +443,9 @@ FN(text) {
     } else if (v.is_boolean()) {
         RET(Value::text(v.as_boolean() ? "TRUE" : "FALSE"));
     } else if (v.is_text()) {
-        DateText dt;
         if (auto n = parse_number(v.as_text()))
             x = *n;
-        else if (parse_date_text(v.as_text(), d1904, serial_to_ymd(long(now_serial(d1904)), d1904).y, dt))
-            x = dt.days + dt.time;
-        else {
+        else if (!date_text_serial(v.as_text(), d1904, x)) {
             // Text stays text, unless the format has a place for it.
             std::vector<std::string> sections = split_sections(format);
             std::string& s = sections.size() == 4 ? sections[3] : sections[0];
