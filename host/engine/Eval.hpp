@@ -49,6 +49,8 @@ struct Item {
     const std::vector<Area>* areas = nullptr;   // a Range that is a union (only aggregates see one)
 };
 
+class LookupIndex;
+
 // What the evaluator needs from the workbook.
 class Grid {
 public:
@@ -69,6 +71,11 @@ public:
     virtual const Linked* cell_program(std::uint32_t id) const = 0;
     // Dates count from 1904-01-01 rather than 1900-01-00.
     virtual bool date1904() const { return false; }
+    // An index of the values in the area (engine/LookupIndex.hpp), or nullptr: walk the cells.
+    virtual const LookupIndex* lookup_index(const Area& area) const {
+        (void)area;
+        return nullptr;
+    }
 };
 
 // Coercions, as the spreadsheet makes them. Text that is not a number may be a date or a

@@ -2,6 +2,7 @@
 
 #include "engine/Dependencies.hpp"
 #include "engine/Eval.hpp"
+#include "engine/LookupIndex.hpp"
 #include "engine/Numeric.hpp"
 #include "engine/Program.hpp"
 
@@ -128,6 +129,8 @@ struct Workbook::Impl final : Grid {
 
     Dependencies dependencies{places};
     mutable std::unordered_map<AreaKey, CachedCells, AreaHash> area_cells;
+    mutable LookupIndexes lookup_indexes;
+    bool use_lookup_indexes = true;
 
     std::uint64_t evaluations = 0;
     Evaluator evaluator{*this};
@@ -175,6 +178,23 @@ struct Workbook::Impl final : Grid {
         return cached.ids;
     }
     bool date1904() const override { return dates_from_1904; }
+    const LookupIndex* lookup_index(const Area& a) const override {
+        const std::int64_t width = a.c2 - a.c1 + 1;
+        if (!use_lookup_indexes || a.sheet < 0 || a.sheet >= int(sheets.size()) || a.size() > std::int64_t(0xFFFFFFFFu))
+            return nullptr;
+        return lookup_indexes.get(a, [&] {
+            std::vector<LookupIndex::Entry> list;
+            for (std::uint32_t id : cells_in(a)) {
+                const Value& v = cells[id].value;
+                const Place& p = places[id];
+                if (!v.is_empty())
+                    list.push_back({std::uint32_t((p.row - a.r1) * width + (p.col - a.c1)), v});
+            }
+            return list;
+        });
+    }
+    // Each write of a cell's value, by the user or a calculation, goes through here.
+    OMBRIX_ALWAYS_INLINE void touched(std::uint32_t id) { lookup_indexes.touched(places[id].sheet, places[id].col); }
     const Linked* name_program(std::uint32_t name) const override {
         return names[name].defined ? &names[name].linked : nullptr;
     }
@@ -582,6 +602,7 @@ struct Workbook::Impl final : Grid {
         Cell& c = cells[id];
         Formula& f = formulas[c.formula];
         ++evaluations;
+        touched(id);
         if (!f.numeric.empty()) {
             Value& out = c.value;
             bool done = run_numeric(
@@ -659,8 +680,10 @@ struct Workbook::Impl final : Grid {
         if (!settings.iterate) {
             for (std::size_t i = begin; i < end; ++i) {
                 std::uint32_t id = order[i] & ~entry_flags;
-                if (cells[id].formula != none)
+                if (cells[id].formula != none) {
                     cells[id].value = Value::number(0);
+                    touched(id);
+                }
             }
             return;
         }
@@ -751,6 +774,7 @@ int Workbook::add_sheet(const std::string& name) {
         throw EngineError("The workbook already has a sheet named \"" + name + "\"");
     impl_->sheets.emplace_back();
     impl_->sheets.back().name = name;
+    impl_->lookup_indexes.sheets_changed(int(impl_->sheets.size()));
     impl_->relink_names();
     impl_->relink_where([](const Formula& f) { return f.unresolved || f.uses_names; });
     impl_->after_write();
@@ -791,6 +815,7 @@ void Workbook::set_value(const CellAddress& a, const Value& value) {
     }
     impl_->remove_formula(id);
     impl_->cells[id].value = value;
+    impl_->touched(id);
     impl_->dependencies.mark_changed(id);
     impl_->after_write();
 }
@@ -833,6 +858,7 @@ void Workbook::set_formula(const CellAddress& a, std::string_view text, bool arr
     f.array = array;
     impl_->cells[id].formula = fi;
     impl_->install(fi, p);
+    impl_->touched(id);
     impl_->dependencies.mark_changed(id);
     impl_->after_write();
 }
@@ -973,6 +999,10 @@ void Workbook::set_calc_settings(const CalcSettings& settings) {
 
 const CalcSettings& Workbook::calc_settings() const { return impl_->settings; }
 std::uint64_t Workbook::evaluation_count() const { return impl_->evaluations; }
+void Workbook::set_lookup_indexes(bool on) {
+    impl_->use_lookup_indexes = on;
+    impl_->lookup_indexes.clear();
+}
 
 std::vector<CellAddress> Workbook::volatile_sources(const CellAddress& cell) const {
     std::vector<CellAddress> out;
