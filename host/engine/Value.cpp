@@ -1,5 +1,5 @@
 #include "engine/Value.hpp"
-#include "engine/Program.hpp"
+#include "engine/internal/Program.hpp"
 
 #include <cctype>
 #include <charconv>

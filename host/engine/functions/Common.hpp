@@ -4,7 +4,7 @@
 // What the built-in functions share: the argument context, the coercions they make, and the
 // per-family tables that Registry.cpp joins into one.
 
-#include "engine/Eval.hpp"
+#include "engine/internal/Eval.hpp"
 
 #include <algorithm>
 #include <string>
