@@ -8,6 +8,7 @@
 
 // The engine's internals: a formula compiled to postfix code, and its references.
 
+#include "engine/Unicode.hpp"
 #include "engine/Value.hpp"
 
 #include <cstdint>
@@ -121,10 +122,6 @@ constexpr std::uint8_t FnVolatile = 4;    // the value may change on every recal
 int find_function(std::string_view upper_name);
 const std::vector<Function>& functions();
 
-
-// Case-insensitive comparison helpers (ASCII letters fold).
-bool iequals(std::string_view a, std::string_view b);
-std::string to_upper(std::string_view s);
 
 } // namespace host::engine::detail
 
