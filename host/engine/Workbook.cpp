@@ -4,6 +4,7 @@
 #include "engine/Eval.hpp"
 #include "engine/Numeric.hpp"
 #include "engine/Program.hpp"
+#include "engine/functions/Common.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -89,7 +90,9 @@ bool calls_volatile(const std::vector<Instr>& code) {
 }
 
 bool valid_sheet_name(const std::string& name) {
-    if (name.empty() || name.size() > 31 || name.front() == '\'' || name.back() == '\'')
+    // The limit is in characters: a name of 31 Cyrillic letters takes 62 bytes.
+    if (name.empty() || detail::fn::utf8_length(name) > 31 || name.front() == '\'' ||
+        name.back() == '\'')
         return false;
     return name.find_first_of("[]:*?/\\") == std::string::npos;
 }

@@ -57,6 +57,8 @@ bool set_formula(const std::string& file, Document& document, int sheet, Address
 
 void build_workbook(const std::string& file, const WorkbookRecord& record, Document& document) {
     engine::Workbook& book = document.workbook;
+    for (const std::string& warning : record.warnings)
+        document.warnings.push_back(file + ": warning: " + warning);
     for (const SheetRecord& sheet : record.sheets) {
         try {
             book.add_sheet(sheet.name);
