@@ -145,6 +145,9 @@ public:
             }
             pugi::xml_node c = found->second;
             pugi::xml_node f = child(c, "f");
+            // A data table or an empty mark (<f ca="1"/>) is not the engine's: it stays, and
+            // the cell's value goes beside it as a formula's would.
+            const bool kept = f && !formula_is_read(f);
             if (formula) {
                 if (!f) {
                     write_formula(c, prefix_, book_, at, a);
@@ -157,13 +160,13 @@ public:
                         changed_ = true;
                     }
                 }
-            } else if (f) {
+            } else if (f && !kept) {
                 drop_formula(c, f);
             }
             engine::Value current;
             std::string why;
             if (!decode_value(c, strings_, date1904_, current, why) || current != value) {
-                write_value(c, prefix_, value, formula);
+                write_value(c, prefix_, value, formula || kept);
                 changed_ = true;
             }
         });
@@ -171,9 +174,19 @@ public:
         for (auto& entry : cells_) {
             if (seen.count(entry.first)) continue;
             pugi::xml_node c = entry.second;
-            bool holds = child(c, "v") || child(c, "is") || child(c, "f");
+            pugi::xml_node f = child(c, "f");
+            if (f && !formula_is_read(f)) {
+                // Kept as it was; only a value the run cleared goes.
+                engine::Value current;
+                std::string why;
+                if (decode_value(c, strings_, date1904_, current, why) && current.is_empty()) continue;
+                write_value(c, prefix_, engine::Value(), true);
+                changed_ = true;
+                continue;
+            }
+            bool holds = child(c, "v") || child(c, "is") || f;
             if (!holds) continue;
-            if (pugi::xml_node f = child(c, "f")) drop_formula(c, f);
+            if (f) drop_formula(c, f);
             write_value(c, prefix_, engine::Value(), false);
             changed_ = true;
         }
