@@ -228,6 +228,9 @@ bool parse_date(std::string_view s, bool date1904, long this_year, double& out) 
 
 bool parse_date_text(std::string_view text, bool date1904, long this_year, DateText& out) {
     out = DateText();
+    // The spreadsheet reads no date from text with a space before or after it.
+    if (!text.empty() && (text.front() == ' ' || text.back() == ' '))
+        return false;
     std::string s(text);
     // "2024-01-15T10:30:00" is a date and a time.
     std::size_t t = s.find('T');
