@@ -7,7 +7,9 @@ using namespace detail;
 namespace {
 
 bool valid_sheet_name(const std::string& name) {
-    if (name.empty() || name.size() > 31 || name.front() == '\'' || name.back() == '\'')
+    // The limit is in characters: a name of 31 Cyrillic letters takes 62 bytes.
+    if (name.empty() || utf8_length(name) > 31 || name.front() == '\'' ||
+        name.back() == '\'')
         return false;
     return name.find_first_of("[]:*?/\\") == std::string::npos;
 }

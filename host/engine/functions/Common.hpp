@@ -43,6 +43,9 @@ std::vector<Entry> finance_functions();
 std::vector<Entry> text_functions();
 std::vector<Entry> date_functions();
 std::vector<Entry> format_functions();
+std::vector<Entry> engineering_functions();
+std::vector<Entry> more_math_functions();
+std::vector<Entry> complex_functions();
 
 inline Value err(ErrorCode e) { return Value::error(e); }
 

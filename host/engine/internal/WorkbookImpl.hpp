@@ -159,6 +159,10 @@ struct Workbook::Impl final : detail::Grid {
     const detail::Linked* cell_program(std::uint32_t id) const override {
         return cells[id].formula == detail::none ? nullptr : &formulas[cells[id].formula].linked;
     }
+    std::string_view cell_formula(std::uint32_t id) const override {
+        return cells[id].formula == detail::none ? std::string_view() : std::string_view(formulas[cells[id].formula].text);
+    }
+    int sheet_count() const override { return int(sheets.size()); }
 
     // ---- cells (Workbook.cpp) ----
     void check(const CellAddress& a) const;
