@@ -1,4 +1,4 @@
-#include "engine/LookupIndex.hpp"
+#include "engine/internal/LookupIndex.hpp"
 
 #include "engine/A1.hpp"
 
@@ -19,25 +19,34 @@ std::uint64_t mix(std::uint64_t h) {   // splitmix64's finaliser
 
 enum : std::uint64_t { NumberTag = 1, TextTag = 2, BooleanTag = 3, ErrorTag = 4 };
 
-// Numbers are filed by their magnitude with the last 8 bits of the mantissa dropped: a bucket
-// spans 2^-44 of the number, more than the 2^-48 within which two numbers count as equal.
+// Numbers are filed by their magnitude with the last 8 bits of the mantissa dropped (rounded,
+// so that round numbers lie mid-bucket): a bucket spans 2^-44 of the number, more than the
+// 2^-48 within which two numbers count as equal - less than 64 steps of the last bit, either
+// side, even across a power of two.
 constexpr int dropped_bits = 8;
+constexpr std::uint64_t near_edge = 64;
 
-std::uint64_t number_bucket(double x, bool& negative) {
+std::uint64_t number_bucket(double x, bool& negative, std::uint64_t& within) {
     std::uint64_t bits;
     std::memcpy(&bits, &x, sizeof bits);
     negative = (bits >> 63) != 0;
-    return (bits & 0x7FFFFFFFFFFFFFFFull) >> dropped_bits;
+    const std::uint64_t magnitude = (bits & 0x7FFFFFFFFFFFFFFFull) + (std::uint64_t(1) << (dropped_bits - 1));
+    within = magnitude & ((std::uint64_t(1) << dropped_bits) - 1);
+    return magnitude >> dropped_bits;
 }
 
 std::uint64_t number_hash(bool negative, std::uint64_t bucket) {
     return mix((NumberTag << 60) ^ (std::uint64_t(negative) << 59) ^ bucket);
 }
 
+// Over the bytes in upper case, every byte beyond ASCII alike: text that compares equal
+// ignoring case hashes alike even should the comparison fold letters beyond ASCII.
 std::uint64_t text_hash(std::string_view s) {
-    std::uint64_t h = 0xCBF29CE484222325ull;   // FNV-1a over the upper-case bytes
-    for (char ch : s)
-        h = (h ^ std::uint64_t(std::toupper(static_cast<unsigned char>(ch)))) * 0x100000001B3ull;
+    std::uint64_t h = 0xCBF29CE484222325ull;   // FNV-1a
+    for (char ch : s) {
+        const unsigned char u = static_cast<unsigned char>(ch);
+        h = (h ^ std::uint64_t(u < 0x80 ? std::toupper(u) : 0x80)) * 0x100000001B3ull;
+    }
     return mix(h ^ (TextTag << 60));
 }
 
@@ -46,7 +55,8 @@ bool filed_hash(const Value& v, std::uint64_t& out) {
     switch (v.type()) {
     case ValueType::Number: {
         bool negative;
-        std::uint64_t bucket = number_bucket(v.as_number(), negative);
+        std::uint64_t within;
+        std::uint64_t bucket = number_bucket(v.as_number(), negative, within);
         out = number_hash(negative, bucket);
         return true;
     }
@@ -63,12 +73,14 @@ int LookupIndex::probe_hashes(const Value& key, std::uint64_t out[3]) {
     if (!key.is_number())
         return filed_hash(key, out[0]) ? 1 : 0;
     bool negative;
-    std::uint64_t bucket = number_bucket(key.as_number(), negative);
+    std::uint64_t within;
+    std::uint64_t bucket = number_bucket(key.as_number(), negative, within);
     int n = 0;
     out[n++] = number_hash(negative, bucket);
-    if (bucket > 0)
+    if (bucket > 0 && within < near_edge)
         out[n++] = number_hash(negative, bucket - 1);
-    out[n++] = number_hash(negative, bucket + 1);
+    if (within >= (std::uint64_t(1) << dropped_bits) - near_edge)
+        out[n++] = number_hash(negative, bucket + 1);
     return n;
 }
 

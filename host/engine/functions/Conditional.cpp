@@ -1,7 +1,7 @@
 // Aggregates over the cells that meet a criterion.
 
 #include "engine/functions/Common.hpp"
-#include "engine/LookupIndex.hpp"
+#include "engine/internal/LookupIndex.hpp"
 #include "engine/Workbook.hpp"
 
 #include <algorithm>

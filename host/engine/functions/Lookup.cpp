@@ -1,7 +1,7 @@
 // Lookup and reference functions.
 
 #include "engine/functions/Common.hpp"
-#include "engine/LookupIndex.hpp"
+#include "engine/internal/LookupIndex.hpp"
 #include "engine/Workbook.hpp"
 
 #include <algorithm>
