@@ -1,5 +1,4 @@
-#include "engine/WorkbookImpl.hpp"
-#include "engine/functions/Common.hpp"
+#include "engine/internal/WorkbookImpl.hpp"
 
 namespace host::engine {
 
@@ -9,7 +8,7 @@ namespace {
 
 bool valid_sheet_name(const std::string& name) {
     // The limit is in characters: a name of 31 Cyrillic letters takes 62 bytes.
-    if (name.empty() || detail::fn::utf8_length(name) > 31 || name.front() == '\'' ||
+    if (name.empty() || utf8_length(name) > 31 || name.front() == '\'' ||
         name.back() == '\'')
         return false;
     return name.find_first_of("[]:*?/\\") == std::string::npos;
@@ -218,6 +217,31 @@ UsedRange Workbook::used_range(int sheet) const {
         u.last_col = std::max(u.last_col, c);
     });
     return u;
+}
+
+std::optional<CellRange> Workbook::reference_range(std::string_view text, int sheet) const {
+    Program p;
+    try {
+        p = parse(text);
+    } catch (const FormulaError&) {
+        return std::nullopt;
+    }
+    if (p.refs.size() != 1 || !p.names.empty() || p.code.size() != 1)
+        return std::nullopt;
+    const SymRef& r = p.refs[0];
+    if (r.external || r.invalid || !r.last_sheet().empty() || !r.table().empty())
+        return std::nullopt;
+    const int s = r.sheet.empty() ? sheet : impl_->find_sheet(r.sheet);
+    if (s < 0 || s >= sheet_count())
+        return std::nullopt;
+    return CellRange{s, r.r1, r.c1, r.r2, r.c2};
+}
+
+std::vector<std::string> function_names() {
+    std::vector<std::string> out;
+    for (const Function& f : functions())
+        out.emplace_back(f.name);
+    return out;
 }
 
 } // namespace host::engine

@@ -1,24 +1,13 @@
 // The _xHHHH_ escapes with which the format stores characters XML cannot carry.
 #include "io/XlsxParts.hpp"
 
+#include "engine/Unicode.hpp"
+
 #include <string>
 
 namespace host::io {
 
 namespace {
-
-void append_utf8(std::string& out, unsigned long code) {
-    if (code < 0x80) {
-        out += char(code);
-    } else if (code < 0x800) {
-        out += char(0xC0 | (code >> 6));
-        out += char(0x80 | (code & 0x3F));
-    } else {
-        out += char(0xE0 | (code >> 12));
-        out += char(0x80 | ((code >> 6) & 0x3F));
-        out += char(0x80 | (code & 0x3F));
-    }
-}
 
 int hex(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -41,7 +30,7 @@ std::string decode_escapes(std::string text) {
             hex(text[i + 5]) >= 0) {
             unsigned long code = 0;
             for (int k = 2; k < 6; ++k) code = code * 16 + unsigned(hex(text[i + std::size_t(k)]));
-            append_utf8(out, code);
+            engine::append_utf8(out, static_cast<char32_t>(code));
             i += 7;
         } else {
             out += text[i++];

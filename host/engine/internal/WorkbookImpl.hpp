@@ -1,15 +1,20 @@
 #ifndef OMBRIX_HOST_ENGINE_WORKBOOKIMPL_HPP
 #define OMBRIX_HOST_ENGINE_WORKBOOKIMPL_HPP
 
+// The engine's own: everything outside host/engine goes through engine/Workbook.hpp.
+#ifndef OMBRIX_ENGINE_INTERNALS
+#error "engine/internal/ headers are private to the engine (use engine/Workbook.hpp)"
+#endif
+
 // The workbook's insides, shared by the files that make it up: Workbook.cpp (sheets and cell
 // storage), WorkbookLinking.cpp (references resolved, dependencies registered),
 // WorkbookNames.cpp (defined names and tables) and WorkbookRecalc.cpp (recalculation and
 // what it reports).
 
-#include "engine/Dependencies.hpp"
-#include "engine/Eval.hpp"
-#include "engine/Numeric.hpp"
-#include "engine/Program.hpp"
+#include "engine/internal/Dependencies.hpp"
+#include "engine/internal/Eval.hpp"
+#include "engine/internal/Numeric.hpp"
+#include "engine/internal/Program.hpp"
 #include "engine/Workbook.hpp"
 
 #include <algorithm>
@@ -154,6 +159,10 @@ struct Workbook::Impl final : detail::Grid {
     const detail::Linked* cell_program(std::uint32_t id) const override {
         return cells[id].formula == detail::none ? nullptr : &formulas[cells[id].formula].linked;
     }
+    std::string_view cell_formula(std::uint32_t id) const override {
+        return cells[id].formula == detail::none ? std::string_view() : std::string_view(formulas[cells[id].formula].text);
+    }
+    int sheet_count() const override { return int(sheets.size()); }
 
     // ---- cells (Workbook.cpp) ----
     void check(const CellAddress& a) const;
@@ -179,6 +188,7 @@ struct Workbook::Impl final : detail::Grid {
     void remove_formula(std::uint32_t id);
     void relink_where(bool (*pred)(const detail::Formula&));
     void relink_names();
+    bool builds_references(const detail::Linked& l, std::vector<std::uint8_t>& seen_names) const;
 
     // ---- recalculation (WorkbookRecalc.cpp) ----
     // A formula that the numeric form keeps handing back is left to the general evaluator.
