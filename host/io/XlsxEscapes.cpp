@@ -10,9 +10,12 @@ namespace host::io {
 namespace {
 
 int hex(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
@@ -20,16 +23,17 @@ int hex(char c) {
 
 std::string decode_escapes(std::string text) {
     std::size_t pos = text.find("_x");
-    if (pos == std::string::npos) return text;
+    if (pos == std::string::npos)
+        return text;
     std::string out;
     out.reserve(text.size());
     std::size_t i = 0;
     while (i < text.size()) {
         if (text[i] == '_' && i + 6 < text.size() && text[i + 1] == 'x' && text[i + 6] == '_' &&
-            hex(text[i + 2]) >= 0 && hex(text[i + 3]) >= 0 && hex(text[i + 4]) >= 0 &&
-            hex(text[i + 5]) >= 0) {
+            hex(text[i + 2]) >= 0 && hex(text[i + 3]) >= 0 && hex(text[i + 4]) >= 0 && hex(text[i + 5]) >= 0) {
             unsigned long code = 0;
-            for (int k = 2; k < 6; ++k) code = code * 16 + unsigned(hex(text[i + std::size_t(k)]));
+            for (int k = 2; k < 6; ++k)
+                code = code * 16 + unsigned(hex(text[i + std::size_t(k)]));
             engine::append_utf8(out, static_cast<char32_t>(code));
             i += 7;
         } else {
@@ -47,9 +51,8 @@ std::string encode_escapes(const std::string& text) {
         unsigned char c = static_cast<unsigned char>(text[i]);
         // A carriage return would be lost to line-end normalisation when read back.
         bool control = c < 0x20 && c != '\t' && c != '\n';
-        bool looks_escaped = c == '_' && i + 6 < text.size() && text[i + 1] == 'x' &&
-                             text[i + 6] == '_' && hex(text[i + 2]) >= 0 &&
-                             hex(text[i + 3]) >= 0 && hex(text[i + 4]) >= 0 &&
+        bool looks_escaped = c == '_' && i + 6 < text.size() && text[i + 1] == 'x' && text[i + 6] == '_' &&
+                             hex(text[i + 2]) >= 0 && hex(text[i + 3]) >= 0 && hex(text[i + 4]) >= 0 &&
                              hex(text[i + 5]) >= 0;
         if (control || looks_escaped) {
             out += "_x00";
