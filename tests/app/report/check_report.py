@@ -14,7 +14,7 @@ import sys
 import tempfile
 import zlib
 
-OMBRIX, SOURCE, CHECK = sys.argv[1], sys.argv[2], sys.argv[3]
+OMBRIX, SOURCE, CHECK = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2]), sys.argv[3]
 # Each model: the file, the flags of its run, and whether it maximises.
 MODELS = {
     "production": ("examples/production.xlsx", ["--var", "B3:D3", "--min", "B4:D4", "--max", "B5:D5",
