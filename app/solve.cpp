@@ -8,6 +8,7 @@
 
 #include "SolveChecks.hpp"
 
+#include "engine/Unicode.hpp"
 #include "io/Document.hpp"
 #include "io/IoError.hpp"
 #include "io/ReportSheet.hpp"
@@ -94,7 +95,7 @@ std::vector<std::pair<std::string, std::string>> answers_of(const SolveOptions& 
         // Either spelling of the goal.
         std::string& value = answers[i].second;
         if (key == host::ui::label_key("Goal:")) {
-            std::string folded = fold_case(value);
+            std::string folded = host::engine::fold_case(value);
             if (folded == "maximize" || folded == "minimize") value.replace(value.size() - 2, 1, "s");
         }
     }
