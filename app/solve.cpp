@@ -274,7 +274,7 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         std::vector<GenerationRow> table;
         if (recording) {
             std::uint64_t generations = std::strtoull(front.accepted("Generations").c_str(), nullptr, 10);
-            std::string goal = front.accepted("Goal:");
+            std::string goal = front.accepted_shown("Goal:");
             table = convergence(log.objectives, population, generations, fold_case(goal).rfind("max", 0) == 0);
             summary.date1904 = book.date1904();
             summary.book = fs::path(options.book).filename().string();
@@ -295,7 +295,7 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
             for (const FlagLabel& f : solve_flags) {
                 std::string label = f.label;
                 if (!label.empty() && label.back() == ':') label.pop_back();
-                summary.settings.emplace_back(label, front.accepted(f.label));
+                summary.settings.emplace_back(label, front.accepted_shown(f.label));
             }
             summary.evaluations = result.evaluations;
             summary.generations = result.generations;

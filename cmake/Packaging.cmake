@@ -28,7 +28,7 @@ set(CPACK_PACKAGE_VENDOR Quenmark)
 set(CPACK_PACKAGE_CONTACT "Quenmark <ombrix@quenmark.com>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Genetic-algorithm optimiser for spreadsheet models")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "The Ombrix spreadsheet add-in with its own host: `ombrix solve BOOK` opens an .xlsx or .csv\n model, runs the add-in's Solve on it and saves the result.")
+    "The Ombrix spreadsheet add-in with its own host: `ombrix solve BOOK`\n opens an .xlsx or .csv model, runs the add-in's Solve on it and saves\n the result, with an answer report and a convergence chart if asked.")
 set(CPACK_DEBIAN_PACKAGE_SECTION math)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
