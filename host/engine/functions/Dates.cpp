@@ -228,6 +228,11 @@ bool parse_date(std::string_view s, bool date1904, long this_year, double& out) 
 
 bool parse_date_text(std::string_view text, bool date1904, long this_year, DateText& out) {
     out = DateText();
+    // The spreadsheet reads no date written with digits from text with a space before or after
+    // it (" 2024-01-10 "), though it reads a time so (" 1:30 ").
+    if (!text.empty() && (text.front() == ' ' || text.back() == ' ') &&
+        text.find_first_of("-/") != std::string_view::npos)
+        return false;
     std::string s(text);
     // "2024-01-15T10:30:00" is a date and a time.
     std::size_t t = s.find('T');
@@ -683,6 +688,23 @@ FN(today) { RET(Value::number(std::floor(now_serial(system1904(c))))); }
 FN(now) { RET(Value::number(now_serial(system1904(c)))); }
 
 } // namespace
+
+double day_count(long start, long end, int basis, bool date1904) {
+    if (basis == 0 || basis == 4)
+        return days360(serial_to_ymd(start, date1904), serial_to_ymd(end, date1904), basis == 4, date1904);
+    return double(end - start);
+}
+
+double year_fraction(long start, long end, int basis, bool date1904) {
+    if (start > end)
+        std::swap(start, end);
+    switch (basis) {
+    case 1: return actual_actual(start, end, date1904);
+    case 2: return double(end - start) / 360;
+    case 3: return double(end - start) / 365;
+    default: return day_count(start, end, basis, date1904) / 360;
+    }
+}
 
 std::vector<Entry> date_functions() {
     constexpr std::uint8_t L = FnLift;

@@ -29,6 +29,10 @@ const std::vector<Entry>& table() {
                  fn::text_functions,
                  fn::date_functions,
                  fn::format_functions,
+                 fn::engineering_functions,
+                 fn::more_math_functions,
+                 fn::securities_functions,
+                 fn::complex_functions,
              }) {
             std::vector<Entry> part = family();
             all.insert(all.end(), part.begin(), part.end());

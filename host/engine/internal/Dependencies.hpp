@@ -1,0 +1,101 @@
+#ifndef OMBRIX_HOST_ENGINE_DEPENDENCIES_HPP
+#define OMBRIX_HOST_ENGINE_DEPENDENCIES_HPP
+
+// The engine's own: everything outside host/engine goes through engine/Workbook.hpp.
+#ifndef OMBRIX_ENGINE_INTERNALS
+#error "engine/internal/ headers are private to the engine (use engine/Workbook.hpp)"
+#endif
+
+// Which formula cells read which cells, which cells changed since the last recalculation,
+// and the order that brings their dependents up to date.
+
+#include "engine/internal/Program.hpp"
+
+#include <cstdint>
+#include <map>
+#include <vector>
+
+namespace host::engine::detail {
+
+// Where a cell slot is on the grid.
+struct Place {
+    std::int32_t sheet = 0, row = 0, col = 0;
+};
+
+// What one formula reads: cell slots (sorted, each once) and the large ranges, which are
+// tracked as areas rather than cell by cell.
+struct Reads {
+    std::vector<std::uint32_t> cells;
+    std::vector<Area> ranges;
+};
+
+// Ranges of up to this many cells are read cell by cell; larger ones through the range index.
+constexpr std::int64_t small_range = 64;
+
+// An entry of an evaluation order: a cell slot, with this bit set when the cell is on a
+// circular reference.
+constexpr std::uint32_t cyclic_bit = 0x80000000u;
+// Set on the first entry of each circular reference, so that one cycle is told from the
+// next.
+constexpr std::uint32_t cycle_start_bit = 0x40000000u;
+constexpr std::uint32_t entry_flags = cyclic_bit | cycle_start_bit;
+
+// The dependency graph over the cell slots of a workbook's storage. Each formula cell's
+// reads are indexed both ways: a cell knows the formulas that read it directly, and a sheet
+// keeps its large ranges in an index by blocks of columns.
+//
+// The order for a set of changed cells is computed once and reused while no formula's reads
+// change, so writing the same cells again costs no search and no allocation.
+class Dependencies {
+public:
+    // The storage's place of every slot, read as the graph needs it; add_slot() tells of
+    // each new one.
+    explicit Dependencies(const std::vector<Place>& places) : places_(places) {}
+
+    void add_slot();
+    // A formula cell's reads, indexed after its formula is linked and taken out (with the
+    // same reads) before the formula changes or goes.
+    void add(std::uint32_t formula_cell, const Reads& reads);
+    void remove(std::uint32_t formula_cell, const Reads& reads);
+
+    // The changed set: cells written since the last recalculation.
+    void mark_changed(std::uint32_t cell);
+    bool has_changes() const { return !pending_.empty(); }
+    void forget_changes();
+    // The order that brings every dependent of the changed cells up to date, each after what
+    // it reads; empties the changed set. Valid until the graph or the changed set changes.
+    const std::vector<std::uint32_t>& changed_order();
+
+    // Orders every cell reachable from `roots` so that each comes after what it reads; cells
+    // on a cycle carry cyclic_bit. Optionally collects the cells of each cycle.
+    void order(const std::vector<std::uint32_t>& roots, std::vector<std::uint32_t>& out,
+               std::vector<std::vector<std::uint32_t>>* cycles);
+
+private:
+    struct RangeEntry {
+        Area area;
+        std::uint32_t cell;
+    };
+
+    template <class F>
+    void each_dependent(std::uint32_t cell, F f) const;
+
+    const std::vector<Place>& places_;
+    std::vector<std::vector<std::uint32_t>> dependents_;   // per slot: formula cells reading it
+    std::vector<std::uint8_t> changed_;                    // per slot: in pending_
+    std::vector<std::uint32_t> pending_;
+    std::vector<std::vector<std::vector<RangeEntry>>> buckets_;   // per sheet, by blocks of columns
+
+    std::uint64_t structure_ = 0;         // bumped whenever a formula's reads change
+    std::uint64_t cache_structure_ = 0;   // the structure the cached orders were made for
+    std::map<std::vector<std::uint32_t>, std::vector<std::uint32_t>> orders_;
+
+    // Tarjan's scratch space, per slot; t_stamp_ tells which entries belong to this run.
+    std::vector<std::uint32_t> t_index_, t_low_, t_stamp_;
+    std::vector<std::uint8_t> t_on_stack_, t_self_;
+    std::uint32_t t_run_ = 0;
+};
+
+} // namespace host::engine::detail
+
+#endif

@@ -1,0 +1,169 @@
+#ifndef OMBRIX_HOST_ENGINE_EVAL_HPP
+#define OMBRIX_HOST_ENGINE_EVAL_HPP
+
+// The engine's own: everything outside host/engine goes through engine/Workbook.hpp.
+#ifndef OMBRIX_ENGINE_INTERNALS
+#error "engine/internal/ headers are private to the engine (use engine/Workbook.hpp)"
+#endif
+
+// The evaluator: runs a linked program against the cells of a workbook.
+
+#include "engine/internal/Program.hpp"
+
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace host::engine::detail {
+
+// A reference resolved against the workbook: a cell slot, an area, or an error.
+struct LinkedRef {
+    enum Kind : std::uint8_t { Cell, Range, Sheets, Error } kind = Error;
+    ErrorCode error = ErrorCode::Ref;
+    std::uint32_t cell = 0;
+    Area area{0, 0, 0, 0, 0};
+    std::int32_t last_sheet = -1;   // Sheets: the area on every sheet from area.sheet to this one
+};
+
+// A program ready to run: the references resolved, names by workbook index.
+struct Linked {
+    std::vector<Instr> code;
+    std::vector<Value> consts;
+    std::vector<LinkedRef> refs;
+    std::vector<std::uint32_t> names;
+    std::vector<std::shared_ptr<const Array>> arrays;
+    std::uint32_t locals = 0;
+};
+
+// The most cells an operation works through one by one (an element-by-element operation,
+// SUMPRODUCT, a criterion that matches empty cells): one full column. Beyond it the result
+// is #NUM! rather than minutes of work and gigabytes of memory.
+constexpr std::int64_t max_dense_cells = std::int64_t(1) << 20;
+
+// One entry of the evaluation stack.
+struct Item {
+    enum Kind : std::uint8_t { Val, Cell, Range, Arr, Missing } kind = Val;
+    std::uint32_t cell = 0;
+    Value v;
+    Area area{0, 0, 0, 0, 0};
+    const Array* arr = nullptr;   // owned by the program or the evaluator's arena
+    std::int32_t last_sheet = -1; // a Range through several sheets (only aggregates see one)
+    const std::vector<Area>* areas = nullptr;   // a Range that is a union (only aggregates see one)
+};
+
+// What the evaluator needs from the workbook.
+class Grid {
+public:
+    virtual ~Grid() = default;
+    virtual const Value& cell_value(std::uint32_t id) const = 0;
+    virtual Area cell_area(std::uint32_t id) const = 0;
+    virtual const Value& value_at(int sheet, std::int32_t row, std::int32_t col) const = 0;
+    // The slots that exist in the area, row by row.
+    virtual const std::vector<std::uint32_t>& cells_in(const Area& area) const = 0;
+    // A defined name's program, or nullptr if the name is not defined.
+    virtual const Linked* name_program(std::uint32_t name) const = 0;
+    // The program of the defined name `name` as a formula on `sheet` sees it: the sheet's own
+    // name first, then (unless `sheet_only`) the workbook's; nullptr if there is none.
+    virtual const Linked* visible_name(std::string_view name, int sheet, bool sheet_only) const = 0;
+    // The sheet of that name (ignoring case), or -1.
+    virtual int sheet_index(std::string_view name) const = 0;
+    // The formula of a cell slot, or nullptr if the cell holds a constant.
+    virtual const Linked* cell_program(std::uint32_t id) const = 0;
+    // Dates count from 1904-01-01 rather than 1900-01-00.
+    virtual bool date1904() const { return false; }
+    // The text of a cell slot's formula (without '='), empty for a constant; for FORMULATEXT.
+    virtual std::string_view cell_formula(std::uint32_t) const { return {}; }
+    virtual int sheet_count() const { return 1; }
+};
+
+// Coercions, as the spreadsheet makes them. Text that is not a number may be a date or a
+// time ("2024-01-15", "10:30"): its serial in the workbook's date system (`date1904`).
+bool to_number(const Value& v, double& out, ErrorCode& error, bool date1904);
+std::string to_text(const Value& v);   // numbers with up to 15 significant digits
+bool to_boolean(const Value& v, bool& out, ErrorCode& error);
+std::string general_number(double x);
+// -1, 0, 1: numbers < text < booleans, empty as 0, "" or FALSE; text ignoring case.
+int compare(const Value& a, const Value& b);
+// Equal to within 2^-48 relative; the spreadsheet's idea of equal numbers.
+OMBRIX_ALWAYS_INLINE inline bool approx_equal(double a, double b) {
+    if (a == b)
+        return true;
+    if (a == 0 || b == 0)
+        return false;
+    const double eps = 1.0 / (16777216.0 * 16777216.0);   // 2^-48
+    double d = std::fabs(a - b);
+    return d < std::fabs(a) * eps && d < std::fabs(b) * eps;
+}
+
+// Sums and differences of nearly equal numbers are snapped to 0, as the spreadsheet does,
+// so that 0.1+0.2-0.3 is 0.
+OMBRIX_ALWAYS_INLINE inline double approx_add(double a, double b) {
+    if (((a < 0 && b > 0) || (a > 0 && b < 0)) && approx_equal(a, -b))
+        return 0;
+    return a + b;
+}
+
+OMBRIX_ALWAYS_INLINE inline double approx_sub(double a, double b) {
+    if (((a < 0 && b < 0) || (a > 0 && b > 0)) && approx_equal(a, b))
+        return 0;
+    return a - b;
+}
+
+class Evaluator {
+public:
+    explicit Evaluator(const Grid& grid) : grid(grid) {}
+
+    // The value of a formula placed at (sheet, row, col).
+    Value run(const Linked& program, int sheet, std::int32_t row, std::int32_t col, bool array_formula);
+
+    // An item reduced to one value: a range by implicit intersection with the formula's
+    // row or column (or its top-left cell when `array`), an array by its top-left element.
+    Value scalar(const Item& item, bool array = false) const;
+
+    // Keeps an array computed during this evaluation alive until the next one.
+    const Array* keep(std::shared_ptr<const Array> array) {
+        arena_.push_back(std::move(array));
+        return arena_.back().get();
+    }
+
+    const Grid& grid;
+    int sheet = 0;
+    // Number formats that TEXT met and cannot show, for the workbook's warnings.
+    std::vector<std::string> unsupported_formats;
+    std::int32_t row = 0, col = 0;
+    // When set, references built at run time (OFFSET, INDIRECT) are recorded here, for the
+    // dependency graph.
+    std::vector<Area>* built_refs = nullptr;
+
+private:
+    Item evaluate(const Linked& program, int depth);
+    void binary(Op op, Item& a, const Item& b, bool array);
+    void unary(Op op, Item& a, bool array);
+
+    std::vector<Item> stack_;
+    std::vector<std::shared_ptr<const Array>> arena_;
+    std::vector<std::unique_ptr<std::vector<Area>>> unions_;
+};
+
+// An item seen as a grid of values: a range, an array, or one value as 1x1.
+struct View {
+    View(const Evaluator& ev, const Item& item);
+    Value at(std::int32_t r, std::int32_t c) const;
+    const Evaluator& ev;
+    const Item& item;
+    std::int32_t rows = 1, cols = 1;
+};
+
+// Calls built-in function `id` on args[0..argc), leaving the result in `out`.
+void call_function(Evaluator& ev, int id, Item* args, int argc, Item& out, bool array);
+
+// Scalar operators, shared by the evaluator and element-by-element evaluation.
+Value apply_binary(Op op, const Value& a, const Value& b, bool date1904);
+Value apply_unary(Op op, const Value& a, bool date1904);
+
+} // namespace host::engine::detail
+
+#endif
