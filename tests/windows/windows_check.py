@@ -24,6 +24,7 @@ import json
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -347,9 +348,13 @@ def check_commands(args, bits):
     help_text = linux_about[len("Ombrix V" + version):]
 
     block = os.path.join(args.source, "tests", "windows", "test_block.csv")
-    # Registry value written -> the version About shows.
+    # Registry value written -> the version About shows. The 32-bit build reads the 32-bit view:
+    # its rows are the ones whose reading could differ by bitness (the key missing, a value, one
+    # longer than the buffer), as each 32-bit run may be emulated and take minutes.
     cases = [(None, "no key path"), ("", "no key"), (version, version), ("1.2\\", "1.2"),
              ("9" * 256, "no key")]
+    if bits == "32":
+        cases = [case for case in cases if case[0] in (None, version, "9" * 256)]
     full = None
     try:
         for value, shown in cases:
@@ -450,6 +455,8 @@ def main():
     parser.add_argument("check", choices=["tables", "prefix", "solve", "commands", "installer", "stop"])
     parser.add_argument("bits", nargs="?", choices=["32", "64"])
     args = parser.parse_args()
+    # Stopped from outside (Ctrl-C, ctest ending the run): the cleanup in the checks still runs.
+    signal.signal(signal.SIGTERM, lambda *_: fail("stopped"))
     if (args.bits is None) != (args.check == "installer"):
         parser.error("installer takes no bitness; every other check takes one")
     if args.time_limit:
