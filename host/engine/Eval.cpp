@@ -1,4 +1,4 @@
-#include "engine/Eval.hpp"
+#include "engine/internal/Eval.hpp"
 
 #include "engine/functions/Calendar.hpp"
 

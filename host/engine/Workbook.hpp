@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,17 @@ struct CellAddress {
     bool operator<(const CellAddress& o) const {
         return sheet != o.sheet ? sheet < o.sheet : row != o.row ? row < o.row : col < o.col;
     }
+};
+
+// A block of cells on one sheet, corners included.
+struct CellRange {
+    int sheet = 0;
+    std::int32_t first_row = 0, first_col = 0, last_row = 0, last_col = 0;
+    bool contains(const CellAddress& cell) const {
+        return cell.sheet == sheet && cell.row >= first_row && cell.row <= last_row && cell.col >= first_col &&
+               cell.col <= last_col;
+    }
+    std::int64_t size() const { return std::int64_t(last_row - first_row + 1) * (last_col - first_col + 1); }
 };
 
 // What a loader should tell the user about a workbook.
@@ -156,6 +168,17 @@ public:
     // every recalculation.
     std::vector<CellAddress> volatile_sources(const CellAddress& cell) const;
 
+    // The cells a reference names: "B3:D3", "$B$16", "Plan!B3:D3", on `sheet` when it names
+    // no sheet. Empty for any other text (a name, a formula, another workbook's cells, a
+    // sheet that does not exist).
+    std::optional<CellRange> reference_range(std::string_view text, int sheet) const;
+
+    // Whether the formula in `cell` reads any cell of `cells`: itself, through the formulas
+    // it reads, or through defined names, as recalculation follows them. A formula that
+    // builds its references while it runs (INDIRECT, OFFSET) may read any cell, so it counts
+    // as reading them. False for a cell without a formula.
+    bool depends_on(const CellAddress& cell, const CellRange& cells) const;
+
     // Unknown functions and circular references of the workbook as it stands.
     Diagnostics diagnostics() const;
 
@@ -166,6 +189,9 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// The names of the functions formulas can call, upper case, in no particular order.
+std::vector<std::string> function_names();
 
 // Moves the relative parts of a formula's references by (rows, cols), as copying the cell
 // does: "A1+$B2" moved by (1,1) is "B2+$B3". Absolute parts stay. A reference moved off the

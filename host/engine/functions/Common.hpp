@@ -4,7 +4,7 @@
 // What the built-in functions share: the argument context, the coercions they make, and the
 // per-family tables that Registry.cpp joins into one.
 
-#include "engine/Eval.hpp"
+#include "engine/internal/Eval.hpp"
 
 #include <algorithm>
 #include <string>
@@ -129,9 +129,6 @@ double snap15(double v);
 // mode 0: half away from zero, 1: away from zero, 2: toward zero.
 Value round_digits(double x, double digits, int mode);
 
-std::size_t utf8_length(std::string_view s);
-// Byte offset of code point k (or the size if there are fewer).
-std::size_t utf8_offset(std::string_view s, std::size_t k);
 
 // Wildcard match ignoring case: '*' any run, '?' one character, '~' escapes.
 bool wildcard_match(std::string_view pattern, std::string_view text);

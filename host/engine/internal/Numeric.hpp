@@ -1,13 +1,18 @@
 #ifndef OMBRIX_HOST_ENGINE_NUMERIC_HPP
 #define OMBRIX_HOST_ENGINE_NUMERIC_HPP
 
+// The engine's own: everything outside host/engine goes through engine/Workbook.hpp.
+#ifndef OMBRIX_ENGINE_INTERNALS
+#error "engine/internal/ headers are private to the engine (use engine/Workbook.hpp)"
+#endif
+
 // Formulas of numbers only (arithmetic, comparisons, IF, the common aggregates) compiled
 // for a lean evaluator: a fixed stack of doubles and no values built on the way. It gives
 // up (returns false) on anything it does not model exactly - text, errors, infinities -
 // and the caller then runs the general evaluator, which computes the same result the
 // slow way. So it only has to be right where it answers.
 
-#include "engine/Eval.hpp"
+#include "engine/internal/Eval.hpp"
 
 #include <cmath>
 #include <cstdint>

@@ -1,9 +1,14 @@
 #ifndef OMBRIX_HOST_ENGINE_EVAL_HPP
 #define OMBRIX_HOST_ENGINE_EVAL_HPP
 
+// The engine's own: everything outside host/engine goes through engine/Workbook.hpp.
+#ifndef OMBRIX_ENGINE_INTERNALS
+#error "engine/internal/ headers are private to the engine (use engine/Workbook.hpp)"
+#endif
+
 // The evaluator: runs a linked program against the cells of a workbook.
 
-#include "engine/Program.hpp"
+#include "engine/internal/Program.hpp"
 
 #include <cmath>
 #include <cstdint>
