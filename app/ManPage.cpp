@@ -49,11 +49,15 @@ std::string options_of(const CLI::App& command) {
     std::string out;
     for (const CLI::Option* option : command.get_options()) {
         if (option->get_group().empty()) continue;   // hidden
-        std::string name = option->get_name(false, true);
-        if (option->get_positional() && option->nonpositional() == false) name = option->get_name(true, false);
+        bool positional = option->nonpositional() == false;
+        std::string name = positional ? option->get_name(true, false) : option->get_name(false, true);
+        for (std::size_t comma = name.find(','); comma != std::string::npos; comma = name.find(',', comma + 2))
+            name.replace(comma, 1, ", ");
+        // The type as the help shows it, without the validator CLI11 appends ("N:NONNEGATIVE").
         std::string type = option->get_type_name();
+        type = type.substr(0, type.find(':'));
         out += ".TP\n\\fB" + roff(name) + "\\fR";
-        if (!type.empty() && option->get_expected_max() > 0) out += " \\fI" + roff(type) + "\\fR";
+        if (!positional && !type.empty() && option->get_expected_max() > 0) out += " \\fI" + roff(type) + "\\fR";
         out += "\n" + roff(option->get_description()) + "\n";
     }
     return out;
@@ -70,7 +74,9 @@ std::string man_page(const CLI::App& ombrix, const std::string& version) {
     std::string footer = ombrix.get_footer();
     for (const CLI::App* command : ombrix.get_subcommands([](const CLI::App*) { return true; })) {
         out += ".SS \\fBombrix " + roff(command->get_name()) + "\\fR\n" + paragraphs(command->get_description());
-        if (!command->get_footer().empty()) out += ".PP\n" + paragraphs(command->get_footer());
+        // A command without a footer of its own shows the program's.
+        if (!command->get_footer().empty() && command->get_footer() != footer)
+            out += ".PP\n" + paragraphs(command->get_footer());
         std::string options = options_of(*command);
         if (!options.empty()) out += ".PP\nOptions:\n" + options;
     }

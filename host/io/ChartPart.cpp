@@ -75,7 +75,6 @@ std::string xml_escaped(const std::string& text) {
         case '<': out += "&lt;"; break;
         case '>': out += "&gt;"; break;
         case '"': out += "&quot;"; break;
-        case '\'': out += "&apos;"; break;
         default: out += c;
         }
     }

@@ -19,7 +19,7 @@ std::string chart_part_xml(const ReportChart& chart, const ReportSheet& sheet, c
 // The colour of line k, "RRGGBB": a few distinct ones, repeating.
 const char* chart_colour(std::size_t k);
 
-// Text escaped for XML content and attribute values.
+// Text escaped for XML content and for attribute values in double quotes.
 std::string xml_escaped(const std::string& text);
 
 } // namespace host::io

@@ -14,7 +14,7 @@ import sys
 import tempfile
 import zlib
 
-OMBRIX, SOURCE, CHECK = sys.argv[1], sys.argv[2], sys.argv[3]
+OMBRIX, SOURCE, CHECK = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2]), sys.argv[3]
 # Each model: the file, the flags of its run, and whether it maximises.
 MODELS = {
     "production": ("examples/production.xlsx", ["--var", "B3:D3", "--min", "B4:D4", "--max", "B5:D5",
@@ -116,11 +116,23 @@ def check_numbers(work):
               f"{model}: the best evaluation's variables {row[4:]} are not the final {full['variables']}")
         generations = {(r[1], r[2]) for r in rows}
         check(len(generations) == full["generations"], f"{model}: {len(generations)} generations in the trace")
-    stderr = solve("production", work, "--report", "-o", "refused.csv", expect=2)
-    check(".xlsx" in stderr and not os.path.exists(os.path.join(work, "refused.csv")),
-          f"a .csv output with --report: {stderr!r}")
-    stderr = solve("production", work, "--chart", "plan.png", expect=2)
-    check(".svg" in stderr, f"--chart to a .png: {stderr!r}")
+    # A run stopped at its time limit still reports what it did.
+    cut = solve("production", work, "--time-limit", "0", "--report", "--trace", "cut.csv", "-o", "cut.xlsx")
+    with open(os.path.join(work, "cut.csv")) as f:
+        traced = sum(1 for _ in f) - 1
+    check(cut["ended"] == "time-limit" and cut.get("report_sheet") == "Ombrix Report" and traced == cut["evaluations"],
+          f"a run stopped at once: {cut}, {traced} evaluations traced")
+
+    # Refused before the run, with nothing written.
+    refusals = [(["--report", "-o", "refused.csv"], ".xlsx"),
+                (["--chart", "plan.png", "-o", "refused.xlsx"], ".svg"),
+                (["--trace", "refused.xlsx", "-o", "refused.xlsx"], "is the workbook saved"),
+                (["--chart", "same.svg", "--trace", "same.svg", "-o", "refused.xlsx"], "same file")]
+    for flags, reason in refusals:
+        before = set(os.listdir(work))
+        stderr = solve("production", work, *flags, expect=2)
+        check(reason in stderr, f"{' '.join(flags)}: {stderr!r}")
+        check(set(os.listdir(work)) == before, f"{' '.join(flags)} wrote {set(os.listdir(work)) - before}")
 
 
 def check_workbook(work):
@@ -197,15 +209,16 @@ def check_workbook(work):
         text = subprocess.run(["pdftotext", "-layout", pdf, "-"], check=True, capture_output=True, text=True).stdout
         check("Generation" in text and f"Objective {objective_cell}" in text and "Ombrix answer report" in text,
               f"{model}: the PDF lacks the report's or the axes' titles")
-        subprocess.run(["pdftoppm", "-png", "-r", "60", pdf, os.path.join(pdf_dir, "page")], check=True)
-        pages = sorted(p for p in os.listdir(pdf_dir) if p.startswith("page"))
-        drawn = []
-        for page in pages:
-            _, _, rows = png_pixels(os.path.join(pdf_dir, page))
-            spans = [extent(rows, colour) for colour in COLOURS[:len(trials)]]
-            if all(width > len(rows[0]) // 5 and count > 100 for width, _, count in spans):
-                drawn.append(page)
-        check(drawn, f"{model}: no page of the PDF shows every trial's line across the plot ({len(pages)} pages)")
+        # The report's first page: the one with its title.
+        page = next(k + 1 for k, t in enumerate(text.split("\f")) if "Ombrix answer report" in t)
+        picture = os.path.join(pdf_dir, "report")
+        subprocess.run(["pdftoppm", "-png", "-r", "150", "-f", str(page), "-l", str(page), "-singlefile", pdf, picture],
+                       check=True)
+        _, _, rows = png_pixels(picture + ".png")
+        for k, colour in enumerate(COLOURS[:len(trials)]):
+            width, _, count = extent(rows, colour)
+            check(width > len(rows[0]) // 5 and count > 100,
+                  f"{model}: trial {k + 1}'s lines span {width} of {len(rows[0])} px ({count} px) on page {page}")
 
 
 def check_svg(work):
