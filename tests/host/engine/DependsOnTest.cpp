@@ -16,20 +16,17 @@ TEST_F(Engine, DependsOnFollowsFormulasNamesAndRangesToTheCellsTheyRead) {
         const char* formula;
         bool reads_variables;
     } rows[] = {
-        {"B1", "A1*2", true},
-        {"B2", "B1+1", true},                        // through another formula
-        {"B3", "SUM(C1:C100)", true},                // a large range holding a formula (C50) that reads A2
-        {"B4", "Top*2", true},                       // a defined name for A3
-        {"B5", "5*2", false},
-        {"B6", "INDIRECT(\"Z1\")", true},            // references built while it runs: anything
-        {"B7", "Moving+1", true},                    // the same, behind a name
-        {"B8", "SUM(D1:D200)", false},               // a large range of constants
-        {"B9", "Other!A1", true},                    // a formula on another sheet
-        {"B10", "SUM(A1:A3)", true},
-        {"B11", "SUM(A4:A100)", false},              // next to the variables, not on them
-        {"B12", "RAND()+B5", false},                 // volatile, but it reads no variable
-        {"B13", "Far*1", false},                     // a name for other cells
-        {"B14", "Other!A1:A2", true},                // a range holding the formula Other!A1
+        {"B1", "A1*2", true},          {"B2", "B1+1", true}, // through another formula
+        {"B3", "SUM(C1:C100)", true},                        // a large range holding a formula (C50) that reads A2
+        {"B4", "Top*2", true},                               // a defined name for A3
+        {"B5", "5*2", false},          {"B6", "INDIRECT(\"Z1\")", true}, // references built while it runs: anything
+        {"B7", "Moving+1", true},                                        // the same, behind a name
+        {"B8", "SUM(D1:D200)", false},                                   // a large range of constants
+        {"B9", "Other!A1", true},                                        // a formula on another sheet
+        {"B10", "SUM(A1:A3)", true},   {"B11", "SUM(A4:A100)", false},   // next to the variables, not on them
+        {"B12", "RAND()+B5", false},                                     // volatile, but it reads no variable
+        {"B13", "Far*1", false},                                         // a name for other cells
+        {"B14", "Other!A1:A2", true},                                    // a range holding the formula Other!A1
     };
     const int other = wb.add_sheet("Other");
     for (const char* a : {"A1", "A2", "A3", "A4", "D1", "D150", "Z1"})
