@@ -17,12 +17,12 @@ struct Criterion {
     Value target;
     bool blank_only = false;   // "="
     bool blank_or_empty_text = false;   // ""
+    bool never = false;                 // "<", ">", "<=", ">=" with nothing to compare with
 
     explicit Criterion(const Value& c) {
         if (!c.is_text()) {
-            target = c.is_empty() ? Value::text("") : c;
-            if (c.is_empty())
-                blank_or_empty_text = true;
+            // An empty cell as the criterion is 0; an error counts the same errors.
+            target = c.is_empty() ? Value::number(0) : c;
             return;
         }
         std::string_view s = c.as_text();
@@ -39,6 +39,7 @@ struct Criterion {
         }
         if (s.empty()) {
             target = Value::text("");
+            never = had_op && op != Eq && op != Ne;
             if (!had_op)
                 blank_or_empty_text = true;
             else if (op == Eq)
@@ -55,13 +56,19 @@ struct Criterion {
             target = Value::text(s);
     }
 
-    bool equal(const Value& v) const {
+    // `numeric_text`: the number 23 also equals the text "23" (as "=23" finds, though "<>23"
+    // leaves that text in).
+    bool equal(const Value& v, bool numeric_text = true) const {
         if (blank_only)
             return v.is_empty();
         if (blank_or_empty_text)
             return v.is_empty() || (v.is_text() && v.as_text().empty());
         if (target.is_text() && target.as_text().empty())
             return v.is_empty();
+        if (numeric_text && target.is_number() && v.is_text()) {
+            auto x = parse_number(v.as_text());
+            return x && approx_equal(*x, target.as_number());
+        }
         if (v.type() != target.type())
             return false;
         switch (v.type()) {
@@ -74,10 +81,12 @@ struct Criterion {
     }
 
     bool matches(const Value& v) const {
+        if (never)
+            return false;
         if (op == Eq)
             return equal(v);
         if (op == Ne)
-            return !equal(v);
+            return !equal(v, false);
         if (v.type() != target.type() || v.is_error())
             return false;
         int c = compare(v, target);
@@ -132,10 +141,7 @@ bool each_match(const Ctx& c, const Item& range, const Item* other, const Criter
 }
 
 void conditional(Ctx& c, Item& out, int kind) {   // 0 SUMIF, 1 COUNTIF, 2 AVERAGEIF
-    Value cv = c.arg(1);
-    if (cv.is_error())
-        RET(cv);
-    Criterion crit(cv);
+    Criterion crit(c.arg(1));
     const Item& range = c.args[0];
     if (range.kind == Item::Val)
         RET(err(ErrorCode::Value));
@@ -194,10 +200,7 @@ void conditional_many(Ctx& c, Item& out, Reduce kind) {
             RET(err(ErrorCode::Value));
         if (i < first)
             continue;
-        Value cv = c.arg(i + 1);
-        if (cv.is_error())
-            RET(cv);
-        crits.emplace_back(cv);
+        crits.emplace_back(c.arg(i + 1));
     }
     const std::size_t skip = counting ? 0 : 1;   // views[skip + k] goes with crits[k]
     double acc = 0, n = 0;
