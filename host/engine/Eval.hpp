@@ -67,6 +67,13 @@ public:
     virtual int sheet_index(std::string_view name) const = 0;
     // The formula of a cell slot, or nullptr if the cell holds a constant.
     virtual const Linked* cell_program(std::uint32_t id) const = 0;
+    // The cells the array formula in cell `id` fills as of its last calculation (A1#); false
+    // with the error to give when the cell holds none (#REF!) or its spill is blocked.
+    virtual bool spill_area(std::uint32_t id, Area& out, Value& error) const {
+        (void)id, (void)out;
+        error = Value::error(ErrorCode::Ref);
+        return false;
+    }
     // Dates count from 1904-01-01 rather than 1900-01-00.
     virtual bool date1904() const { return false; }
 };
@@ -111,6 +118,10 @@ public:
     // The value of a formula placed at (sheet, row, col).
     Value run(const Linked& program, int sheet, std::int32_t row, std::int32_t col, bool array_formula);
 
+    // The whole value of an array formula placed at (sheet, row, col): a range's cells or an
+    // array's values, row by row; one value as 1x1. Too large a result is a 1x1 #NUM!.
+    std::shared_ptr<const Array> run_array(const Linked& program, int sheet, std::int32_t row, std::int32_t col);
+
     // An item reduced to one value: a range by implicit intersection with the formula's
     // row or column (or its top-left cell when `array`), an array by its top-left element.
     Value scalar(const Item& item, bool array = false) const;
@@ -132,6 +143,13 @@ public:
 
 private:
     Item evaluate(const Linked& program, int depth);
+    Item execute(const Linked& program, std::size_t begin, std::size_t end, int depth, std::vector<Item>& locals);
+    void push_ref(const LinkedRef& ref);
+    void push_name(std::uint32_t name, int depth);
+    bool numbers_only(Op op);
+    std::size_t branch(const Linked& program, std::size_t pc, int depth, std::vector<Item>& locals);
+    void intersect();
+    void unite(std::size_t count);
     void binary(Op op, Item& a, const Item& b, bool array);
     void unary(Op op, Item& a, bool array);
 

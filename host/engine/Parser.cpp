@@ -135,6 +135,15 @@ private:
     }
 
     void unary() {
+        if (is_op("@")) {   // implicit intersection, written _xlfn.SINGLE(...) in files
+            enter();
+            std::size_t at = tok_.begin;
+            advance();
+            unary();
+            emit_call("SINGLE", 1, at);
+            --depth_;
+            return;
+        }
         if (is_op("-") || is_op("+")) {
             enter();
             Op op = text_is("-") ? Op::Neg : Op::Plus;
@@ -148,8 +157,20 @@ private:
         postfix();
     }
 
+    // A call the grammar makes itself (the spill and implicit intersection operators).
+    void emit_call(const char* name, std::uint16_t argc, std::size_t at) {
+        int id = find_function(name);
+        if (id < 0)
+            lex_.fail(at, std::string("no function ") + name);
+        emit(Op::Call, static_cast<std::uint32_t>(id), argc);
+    }
+
     void postfix() {
         primary();
+        while (is_op("#")) {   // A1#: written _xlfn.ANCHORARRAY(A1) in files
+            emit_call("ANCHORARRAY", 1, tok_.begin);
+            advance();
+        }
         // A1:C3 B2:D2, written with a space between two references: their intersection. A
         // reference moved off the sheet reads #REF! and stays an operand.
         while (tok_.begin > prev_end_ &&

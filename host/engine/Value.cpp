@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 namespace host::engine {
 
@@ -32,7 +33,7 @@ std::string to_upper(std::string_view s) {
 
 namespace {
 
-const char* const error_texts[] = {"#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A"};
+const char* const error_texts[] = {"#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A", "#SPILL!", "#CALC!"};
 
 } // namespace
 
@@ -41,7 +42,7 @@ const char* error_text(ErrorCode code) {
 }
 
 std::optional<ErrorCode> parse_error(std::string_view text) {
-    for (int i = 0; i < 7; ++i)
+    for (int i = 0; i < int(std::size(error_texts)); ++i)
         if (detail::iequals(text, error_texts[i]))
             return static_cast<ErrorCode>(i);
     return std::nullopt;

@@ -35,6 +35,16 @@ struct Formula {
     std::string text;
     Linked linked;
     bool array = false;
+    // An array formula fills `rows` x `cols` cells from its own; one that `spills` fills as
+    // many as its last result has (dynamic arrays). Its other cells are `members`.
+    bool spills = false;
+    std::int32_t rows = 1, cols = 1;
+    std::shared_ptr<const Array> result;
+    std::vector<std::uint32_t> members;
+    std::vector<Area> blocked;   // the cells that kept a spill out, read to learn when they empty
+    // A member: element (at_row, at_col) of the array formula in cell `anchor`.
+    std::uint32_t anchor = none;
+    std::int32_t at_row = 0, at_col = 0;
     bool uses_names = false;
     bool uses_tables = false;
     bool unresolved = false;    // refers to a sheet that does not exist (yet)
@@ -189,6 +199,29 @@ struct Workbook::Impl final : Grid {
         return sheet_only ? nullptr : defined(upper);
     }
     int sheet_index(std::string_view name) const override { return find_sheet(name); }
+    bool spill_area(std::uint32_t id, Area& out, Value& error) const override {
+        std::uint32_t fi = cells[id].formula;
+        if (fi == none || !formulas[fi].array || formulas[fi].anchor != none) {
+            error = Value::error(ErrorCode::Ref);
+            return false;
+        }
+        const Formula& f = formulas[fi];
+        if (cells[id].value.is_error() && cells[id].value.as_error() == ErrorCode::Spill) {
+            error = cells[id].value;
+            return false;
+        }
+        const Place& p = places[id];
+        out = Area{p.sheet, p.row, p.col, p.row, p.col};
+        if (!f.spills) {
+            out.r2 = p.row + f.rows - 1, out.c2 = p.col + f.cols - 1;
+            return true;
+        }
+        for (std::uint32_t m : f.members) {
+            out.r2 = std::max(out.r2, places[m].row);
+            out.c2 = std::max(out.c2, places[m].col);
+        }
+        return true;
+    }
     const Linked* cell_program(std::uint32_t id) const override {
         return cells[id].formula == none ? nullptr : &formulas[cells[id].formula].linked;
     }
@@ -480,6 +513,8 @@ struct Workbook::Impl final : Grid {
         gather(f.linked, f, 0, seen);
         for (const Area& a : f.built)
             add_read(f, a);
+        for (const Area& a : f.blocked)
+            add_read(f, a);
         if (f.is_volatile)
             volatile_cells.push_back(f.cell);
         std::vector<std::uint32_t>& read = f.reads.cells;
@@ -541,6 +576,11 @@ struct Workbook::Impl final : Grid {
         std::uint32_t fi = cells[id].formula;
         if (fi == none)
             return;
+        if (formulas[fi].anchor != none)   // the array loses this cell: it shows #SPILL! or goes on
+            dependencies.mark_changed(formulas[fi].anchor);
+        std::vector<std::uint32_t> members = std::move(formulas[fi].members);
+        for (std::uint32_t m : members)
+            drop_member(m);
         unregister_formula(fi);
         formulas[fi] = Formula();
         free_formulas.push_back(fi);
@@ -550,7 +590,7 @@ struct Workbook::Impl final : Grid {
     void relink_where(bool (*pred)(const Formula&)) {
         for (std::uint32_t fi = 0; fi < formulas.size(); ++fi) {
             Formula& f = formulas[fi];
-            if (f.cell == none || !pred(f))
+            if (f.cell == none || f.anchor != none || !pred(f))
                 continue;
             unregister_formula(fi);
             Program p = parse(f.text, f.array);
@@ -598,25 +638,174 @@ struct Workbook::Impl final : Grid {
         evaluate_general(id);
     }
 
+    // ---- arrays ----
+    std::uint32_t new_formula() {
+        if (!free_formulas.empty()) {
+            std::uint32_t fi = free_formulas.back();
+            free_formulas.pop_back();
+            return fi;
+        }
+        formulas.emplace_back();
+        return static_cast<std::uint32_t>(formulas.size() - 1);
+    }
+
+    // Element (r, c) of an array formula's result where it fills `rows` x `cols` cells: a
+    // single row or column repeats, as the spreadsheet fills a legacy array's range; #N/A
+    // beyond the result.
+    static Value element(const Array& a, std::int32_t r, std::int32_t c) {
+        if (a.rows == 1)
+            r = 0;
+        if (a.cols == 1)
+            c = 0;
+        if (r >= a.rows || c >= a.cols)
+            return Value::error(ErrorCode::NA);
+        return a.at(r, c);
+    }
+
+    void add_member(std::uint32_t anchor_cell, std::uint32_t slot_id, std::int32_t r, std::int32_t c) {
+        std::uint32_t fi = new_formula();
+        Formula& m = formulas[fi];
+        m.cell = slot_id;
+        m.anchor = anchor_cell;
+        m.at_row = r;
+        m.at_col = c;
+        m.reads.cells.push_back(anchor_cell);
+        dependencies.add(slot_id, m.reads);
+        cells[slot_id].formula = fi;
+    }
+
+    void drop_member(std::uint32_t slot_id) {
+        std::uint32_t fi = cells[slot_id].formula;
+        if (fi == none || formulas[fi].anchor == none)
+            return;
+        dependencies.remove(slot_id, formulas[fi].reads);
+        formulas[fi] = Formula();
+        free_formulas.push_back(fi);
+        cells[slot_id].formula = none;
+        cells[slot_id].value = Value();
+        dependencies.mark_changed(slot_id);
+    }
+
+    // Whether the cell holds something of its own, which a spill may not cover.
+    bool occupied(int sheet, std::int32_t row, std::int32_t col, std::uint32_t anchor_cell) const {
+        std::uint32_t id = find(CellAddress{sheet, row, col});
+        if (id == none || id == anchor_cell)
+            return false;
+        std::uint32_t fi = cells[id].formula;
+        if (fi != none)
+            return formulas[fi].anchor != anchor_cell;
+        return !cells[id].value.is_empty();
+    }
+
+    // An array formula's result put in its cells: the members follow the result's shape when
+    // the formula spills, and a spill that meets a filled cell is #SPILL!.
+    void place_array(std::uint32_t id, std::shared_ptr<const Array> result) {
+        const Place at = places[id];
+        std::uint32_t fi = cells[id].formula;
+        bool spills = formulas[fi].spills;
+        std::int32_t rows = spills ? result->rows : formulas[fi].rows;
+        std::int32_t cols = spills ? result->cols : formulas[fi].cols;
+        Area want{at.sheet, at.row, at.col, at.row + rows - 1, at.col + cols - 1};
+        std::vector<Area> blocked;   // the spill's cells but its own, when something is in the way
+        bool off_grid = std::int64_t(at.row) + rows > max_rows || std::int64_t(at.col) + cols > max_columns;
+        if (off_grid) {
+            want.r2 = std::min(want.r2, max_rows - 1);
+            want.c2 = std::min(want.c2, max_columns - 1);
+        }
+        bool in_the_way = false;
+        for (std::int32_t r = want.r1; spills && !off_grid && r <= want.r2 && !in_the_way; ++r)
+            for (std::int32_t c = want.c1; c <= want.c2 && !in_the_way; ++c)
+                in_the_way = occupied(at.sheet, r, c, id);
+        if (in_the_way) {
+            if (want.c2 > want.c1)
+                blocked.push_back(Area{at.sheet, want.r1, want.c1 + 1, want.r1, want.c2});
+            if (want.r2 > want.r1)
+                blocked.push_back(Area{at.sheet, want.r1 + 1, want.c1, want.r2, want.c2});
+        }
+        if (spills && (off_grid || in_the_way)) {
+            result = std::make_shared<Array>(Array{1, 1, {Value::error(ErrorCode::Spill)}});
+            want = Area{at.sheet, at.row, at.col, at.row, at.col};
+        }
+        // Members no longer covered go; new ones come, and what reads them runs again.
+        std::vector<std::uint32_t> old = std::move(formulas[fi].members), kept;
+        for (std::uint32_t m : old) {
+            const Place& p = places[m];
+            if (want.contains(p.row, p.col) && cells[m].formula != none && formulas[cells[m].formula].anchor == id)
+                kept.push_back(m);
+            else
+                drop_member(m);
+        }
+        for (std::int32_t r = want.r1; r <= want.r2; ++r)
+            for (std::int32_t c = want.c1; c <= want.c2; ++c) {
+                if (r == at.row && c == at.col)
+                    continue;
+                std::uint32_t m = slot(at.sheet, r, c);
+                if (cells[m].formula == none) {
+                    if (!cells[m].value.is_empty() && !spills)
+                        continue;   // a legacy array's cell overwritten since: it keeps its value
+                    add_member(id, m, r - at.row, c - at.col);
+                    dependencies.mark_changed(m);
+                    rewired = true;
+                    kept.push_back(m);
+                } else if (formulas[cells[m].formula].anchor != id) {
+                    continue;
+                }
+                cells[m].value = element(*result, r - at.row, c - at.col);
+            }
+        Formula& f = formulas[fi];
+        f.members = std::move(kept);
+        cells[id].value = element(*result, 0, 0);
+        f.result = std::move(result);
+        if (!same_areas(blocked, f.blocked)) {
+            unregister_formula(fi);
+            formulas[fi].blocked = std::move(blocked);
+            register_formula(fi);
+            rewired = true;
+        }
+    }
+
     // Kept out of evaluate(), whose lean path is the hot one.
     __attribute__((noinline)) void evaluate_general(std::uint32_t id) {
         Cell& c = cells[id];
         Formula& f = formulas[c.formula];
+        if (f.anchor != none) {
+            std::uint32_t af = cells[f.anchor].formula;
+            c.value = af != none && formulas[af].result ? element(*formulas[af].result, f.at_row, f.at_col) : Value();
+            return;
+        }
         const Place& at = places[id];
+        if (f.array) {
+            std::vector<Area> built;
+            evaluator.built_refs = f.is_volatile ? &built : nullptr;
+            auto result = evaluator.run_array(f.linked, at.sheet, at.row, at.col);
+            evaluator.built_refs = nullptr;
+            keep_format_warnings(id);
+            rewire_if_built(id, built);
+            place_array(id, std::move(result));
+            return;
+        }
         std::vector<Area> built;
         evaluator.built_refs = f.is_volatile ? &built : nullptr;
         Value v = evaluator.run(f.linked, at.sheet, at.row, at.col, f.array);
         evaluator.built_refs = nullptr;
         c.value = std::move(v);
+        keep_format_warnings(id);
+        rewire_if_built(id, built);
+    }
+
+    void keep_format_warnings(std::uint32_t id) {
         if (!evaluator.unsupported_formats.empty()) {
             format_warnings[id] = std::move(evaluator.unsupported_formats);
             evaluator.unsupported_formats.clear();
         } else if (!format_warnings.empty()) {
             format_warnings.erase(id);
         }
-        if (f.is_volatile && !same_areas(built, f.built)) {
+    }
+
+    void rewire_if_built(std::uint32_t id, std::vector<Area>& built) {
+        std::uint32_t fi = cells[id].formula;
+        if (formulas[fi].is_volatile && !same_areas(built, formulas[fi].built)) {
             // The graph learns what the formula read; the pass is run again in its new order.
-            std::uint32_t fi = c.formula;
             unregister_formula(fi);
             formulas[fi].built = std::move(built);
             register_formula(fi);
@@ -736,6 +925,10 @@ struct Workbook::Impl final : Grid {
         const Place& p = places[id];
         return CellAddress{p.sheet, p.row, p.col};
     }
+
+    void set_formula(const CellAddress& a, std::string_view text, bool array, bool spills, std::int32_t rows,
+                     std::int32_t cols);
+    const Formula* formula_at(const CellAddress& a) const;
 };
 
 Workbook::Workbook() : impl_(std::make_unique<Impl>()) {}
@@ -810,19 +1003,29 @@ void Workbook::set_values(const std::vector<std::pair<CellAddress, Value>>& cell
 }
 
 void Workbook::set_formula(const CellAddress& a, std::string_view text, bool array) {
-    impl_->check(a);
+    impl_->set_formula(a, text, array, false, 1, 1);
+}
+
+void Workbook::set_array_formula(const CellAddress& anchor, std::string_view text, std::int32_t rows,
+                                 std::int32_t cols) {
+    if (rows < 1 || cols < 1 || std::int64_t(anchor.row) + rows > max_rows ||
+        std::int64_t(anchor.col) + cols > max_columns)
+        throw EngineError("An array formula's range must have at least one cell and fit on the sheet");
+    impl_->set_formula(anchor, text, true, false, rows, cols);
+}
+
+void Workbook::set_spilling_formula(const CellAddress& cell, std::string_view text) {
+    impl_->set_formula(cell, text, true, true, 1, 1);
+}
+
+void Workbook::Impl::set_formula(const CellAddress& a, std::string_view text, bool array, bool spills,
+                                 std::int32_t rows, std::int32_t cols) {
+    check(a);
     Program p = parse(text, array);
-    std::uint32_t id = impl_->slot(a.sheet, a.row, a.col);
-    impl_->remove_formula(id);
-    std::uint32_t fi;
-    if (!impl_->free_formulas.empty()) {
-        fi = impl_->free_formulas.back();
-        impl_->free_formulas.pop_back();
-    } else {
-        fi = static_cast<std::uint32_t>(impl_->formulas.size());
-        impl_->formulas.emplace_back();
-    }
-    Formula& f = impl_->formulas[fi];
+    std::uint32_t id = slot(a.sheet, a.row, a.col);
+    remove_formula(id);
+    std::uint32_t fi = new_formula();
+    Formula& f = formulas[fi];
     std::size_t start = 0;
     while (start < text.size() && text[start] == ' ')
         ++start;
@@ -831,10 +1034,13 @@ void Workbook::set_formula(const CellAddress& a, std::string_view text, bool arr
     f.text = std::string(text);
     f.cell = id;
     f.array = array;
-    impl_->cells[id].formula = fi;
-    impl_->install(fi, p);
-    impl_->dependencies.mark_changed(id);
-    impl_->after_write();
+    f.spills = spills;
+    f.rows = rows;
+    f.cols = cols;
+    cells[id].formula = fi;
+    install(fi, p);
+    dependencies.mark_changed(id);
+    after_write();
 }
 
 const Value& Workbook::value(const CellAddress& a) const {
@@ -843,21 +1049,53 @@ const Value& Workbook::value(const CellAddress& a) const {
     return id == none ? empty : impl_->cells[id].value;
 }
 
+const Formula* Workbook::Impl::formula_at(const CellAddress& a) const {
+    std::uint32_t id = find(a);
+    if (id == none || cells[id].formula == none)
+        return nullptr;
+    return &formulas[cells[id].formula];
+}
+
 bool Workbook::is_formula(const CellAddress& a) const {
-    std::uint32_t id = impl_->find(a);
-    return id != none && impl_->cells[id].formula != none;
+    const Formula* f = impl_->formula_at(a);
+    return f && f->anchor == none;
 }
 
 bool Workbook::is_array_formula(const CellAddress& a) const {
-    std::uint32_t id = impl_->find(a);
-    return id != none && impl_->cells[id].formula != none && impl_->formulas[impl_->cells[id].formula].array;
+    const Formula* f = impl_->formula_at(a);
+    return f && f->anchor == none && f->array;
+}
+
+bool Workbook::is_spilling_formula(const CellAddress& a) const {
+    const Formula* f = impl_->formula_at(a);
+    return f && f->anchor == none && f->spills;
+}
+
+ArrayExtent Workbook::array_extent(const CellAddress& a) const {
+    const Formula* f = impl_->formula_at(a);
+    if (!f || f->anchor != none || !f->array)
+        return ArrayExtent{0, 0};
+    if (!f->spills)
+        return ArrayExtent{f->rows, f->cols};
+    ArrayExtent e{1, 1};
+    for (std::uint32_t m : f->members) {
+        const Place& p = impl_->places[m];
+        e.rows = std::max(e.rows, p.row - a.row + 1);
+        e.cols = std::max(e.cols, p.col - a.col + 1);
+    }
+    return e;
+}
+
+std::optional<CellAddress> Workbook::array_anchor(const CellAddress& a) const {
+    const Formula* f = impl_->formula_at(a);
+    if (!f || (f->anchor == none && !f->array))
+        return std::nullopt;
+    return f->anchor == none ? a : impl_->address(f->anchor);
 }
 
 std::string Workbook::formula_text(const CellAddress& a) const {
-    std::uint32_t id = impl_->find(a);
-    if (id == none || impl_->cells[id].formula == none)
-        return std::string();
-    return impl_->formulas[impl_->cells[id].formula].text;
+    const Formula* f = impl_->formula_at(a);
+    return f && f->anchor == none ? f->text : std::string();
 }
 
 void Workbook::for_each_cell(int sheet, const std::function<void(std::int32_t, std::int32_t, const Value&)>& f) const {

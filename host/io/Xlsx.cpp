@@ -60,6 +60,25 @@ bool set_formula(const std::string& file, Document& document, int sheet, Address
     return true;
 }
 
+// A legacy array formula fills its block; a dynamic one spills as its result says.
+void set_array_formula(const std::string& file, Document& document, int sheet, const CellRecord& cell) {
+    engine::CellAddress at{sheet, std::int32_t(cell.at.row), std::int32_t(cell.at.column)};
+    try {
+        if (cell.spills)
+            document.workbook.set_spilling_formula(at, cell.formula);
+        else
+            document.workbook.set_array_formula(at, cell.formula, std::int32_t(cell.last.row - cell.at.row + 1),
+                                                std::int32_t(cell.last.column - cell.at.column + 1));
+    } catch (const engine::FormulaError& e) {
+        keep_unread(document, at);
+        document.warnings.push_back(file + ": warning: sheet '" + document.workbook.sheet_name(sheet) +
+                                    "', cell " + format_address(cell.at) + ": " + formula_failure(e) +
+                                    "; the cell shows #NAME?");
+    } catch (const engine::EngineError& e) {
+        throw IoError(file, document.workbook.sheet_name(sheet), format_address(cell.at), e.what());
+    }
+}
+
 } // namespace
 
 void build_workbook(const std::string& file, const WorkbookRecord& record, Document& document) {
@@ -111,10 +130,21 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
         std::unordered_set<std::int32_t> unread_anchors;
         // Each anchor's formula read once for all its cells.
         std::unordered_map<std::int32_t, engine::FormulaMover> movers;
+        // The blocks array formulas fill: their cells' cached values are the formulas' to give.
+        std::vector<std::pair<Address, Address>> arrays;
+        for (const CellRecord& cell : sheet.cells)
+            if (cell.kind == FormulaKind::Array && !(cell.last == cell.at)) arrays.emplace_back(cell.at, cell.last);
+        auto in_array = [&](Address a) {
+            return std::any_of(arrays.begin(), arrays.end(), [&](const auto& b) {
+                return a.row >= b.first.row && a.row <= b.second.row && a.column >= b.first.column &&
+                       a.column <= b.second.column;
+            });
+        };
         for (const CellRecord& cell : sheet.cells) {
             engine::CellAddress at{index, std::int32_t(cell.at.row), std::int32_t(cell.at.column)};
             switch (cell.kind) {
             case FormulaKind::None:
+                if (!arrays.empty() && in_array(cell.at)) break;
                 book.set_value(at, cell.value);
                 break;
             case FormulaKind::Normal:
@@ -125,7 +155,7 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
                     unread_anchors.insert(cell.shared_index);
                 break;
             case FormulaKind::Array:
-                set_formula(file, document, index, cell.at, cell.formula, true);
+                set_array_formula(file, document, index, cell);
                 break;
             case FormulaKind::SharedDependent: {
                 auto anchor = anchors.find(cell.shared_index);
@@ -259,8 +289,12 @@ void write_formula(pugi::xml_node c, const std::string& prefix, const engine::Wo
     remove_children(c, "f");
     pugi::xml_node f = c.prepend_child((prefix + "f").c_str());
     if (book.is_array_formula(at)) {
+        engine::ArrayExtent extent = book.array_extent(at);
+        Address last{a.row + std::uint32_t(extent.rows) - 1, a.column + std::uint32_t(extent.cols) - 1};
+        std::string ref = format_address(a);
+        if (!(last == a)) ref += ":" + format_address(last);
         f.append_attribute("t").set_value("array");
-        f.append_attribute("ref").set_value(format_address(a).c_str());
+        f.append_attribute("ref").set_value(ref.c_str());
     }
     f.text().set(book.formula_text(at).c_str());
 }

@@ -43,6 +43,7 @@ std::vector<Entry> finance_functions();
 std::vector<Entry> text_functions();
 std::vector<Entry> date_functions();
 std::vector<Entry> format_functions();
+std::vector<Entry> array_functions();
 
 inline Value err(ErrorCode e) { return Value::error(e); }
 

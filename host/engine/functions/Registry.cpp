@@ -29,6 +29,7 @@ const std::vector<Entry>& table() {
                  fn::text_functions,
                  fn::date_functions,
                  fn::format_functions,
+                 fn::array_functions,
              }) {
             std::vector<Entry> part = family();
             all.insert(all.end(), part.begin(), part.end());
