@@ -13,6 +13,8 @@ namespace {
 
 // Defined names may refer to each other; deeper than this is taken as a loop.
 constexpr int max_name_depth = 32;
+// Calls of LAMBDA's functions inside each other (recursion through a name); deeper is #NUM!.
+constexpr int max_call_depth = 500;
 
 bool is_multi(const Item& item) {
     return item.kind == Item::Arr || (item.kind == Item::Range && item.area.size() > 1);
@@ -321,8 +323,9 @@ void Evaluator::push_ref(const LinkedRef& r) {
     }
 }
 
-void Evaluator::push_name(std::uint32_t name, int depth) {
-    const Linked* named = grid.name_program(name);
+// A name used in array context (an array formula's) is evaluated element by element too.
+void Evaluator::push_name(std::uint32_t name, bool array, int depth) {
+    const Linked* named = grid.name_program(name, array);
     if (!named || depth >= max_name_depth) {
         stack_.emplace_back();
         stack_.back().v = Value::error(ErrorCode::Name);
@@ -453,6 +456,61 @@ void Evaluator::unite(std::size_t count) {
     stack_.push_back(std::move(result));
 }
 
+void Evaluator::make_closure(const Linked& p, std::size_t pc, const std::vector<Item>& locals) {
+    const Instr& in = p.code[pc];
+    auto f = std::make_unique<Closure>();
+    f->program = &p;
+    f->begin = pc + 2;
+    f->end = p.code[pc + 1].operand;
+    f->first_local = in.operand;
+    f->params = in.argc;
+    f->captured = locals;
+    stack_.emplace_back();
+    stack_.back().v = Value::error(ErrorCode::Calc);
+    stack_.back().closure = f.get();
+    closures_.push_back(std::move(f));
+}
+
+// f(args): the function sits below its arguments.
+void Evaluator::call_closure(std::size_t argc) {
+    const std::size_t base = stack_.size() - argc - 1;
+    const Item& callee = stack_[base];
+    Item out;
+    if (callee.closure) {
+        out = invoke(*callee.closure, stack_.data() + base + 1, static_cast<int>(argc));
+    } else {
+        out.v = callee.kind == Item::Val && callee.v.is_error() ? callee.v : Value::error(ErrorCode::Value);
+    }
+    stack_.resize(base);
+    stack_.push_back(std::move(out));
+}
+
+Item Evaluator::invoke(const Closure& f, const Item* args, int argc) {
+    Item out;
+    if (argc > f.params) {
+        out.v = Value::error(ErrorCode::Value);
+        return out;
+    }
+    if (depth_ >= max_call_depth) {
+        out.v = Value::error(ErrorCode::Num);
+        return out;
+    }
+    std::vector<Item> locals = f.captured;
+    for (int i = 0; i < f.params; ++i) {
+        Item& slot = locals[f.first_local + std::size_t(i)];
+        if (i < argc) {
+            slot = args[i];
+        } else {
+            slot = Item();
+            slot.kind = Item::Missing;
+        }
+    }
+    ++depth_;
+    out = execute(*f.program, f.begin, f.end, 0, locals);
+    --depth_;
+    return out;
+}
+
 Item Evaluator::evaluate(const Linked& p, int depth) {
     std::vector<Item> locals(p.locals);
     return execute(p, 0, p.code.size(), depth, locals);
@@ -473,7 +531,7 @@ Item Evaluator::execute(const Linked& p, std::size_t begin, std::size_t end, int
             stack_.back().kind = Item::Missing;
             break;
         case Op::Ref: push_ref(p.refs[in.operand]); break;
-        case Op::Name: push_name(p.names[in.operand], depth); break;
+        case Op::Name: push_name(p.names[in.operand], in.flags & ArrayContext, depth); break;
         case Op::Array:
             stack_.emplace_back();
             stack_.back().kind = Item::Arr;
@@ -505,11 +563,6 @@ Item Evaluator::execute(const Linked& p, std::size_t begin, std::size_t end, int
             stack_.push_back(std::move(out));
             break;
         }
-        case Op::Unknown:
-            stack_.resize(stack_.size() - in.argc);
-            stack_.emplace_back();
-            stack_.back().v = Value::error(ErrorCode::Name);
-            break;
         case Op::IfFalse:
             pc = branch(p, pc, depth, locals);
             continue;
@@ -525,6 +578,11 @@ Item Evaluator::execute(const Linked& p, std::size_t begin, std::size_t end, int
             break;
         case Op::Intersect: intersect(); break;
         case Op::Union: unite(in.argc); break;
+        case Op::Lambda:
+            make_closure(p, pc, locals);
+            pc = p.code[pc + 1].operand;
+            continue;
+        case Op::Invoke: call_closure(in.argc); break;
         }
         ++pc;
     }
@@ -543,6 +601,8 @@ Value Evaluator::run(const Linked& program, int sheet_, std::int32_t row_, std::
     col = col_;
     arena_.clear();
     unions_.clear();
+    closures_.clear();
+    depth_ = 0;
     Item result = evaluate(program, 0);
     Value v = scalar(result, array_formula);
     if (v.is_empty())
@@ -557,6 +617,8 @@ std::shared_ptr<const Array> Evaluator::run_array(const Linked& program, int she
     col = col_;
     arena_.clear();
     unions_.clear();
+    closures_.clear();
+    depth_ = 0;
     Item result = evaluate(program, 0);
     auto out = std::make_shared<Array>();
     if (is_multi(result) && !result.areas && result.last_sheet < 0) {

@@ -1,3 +1,4 @@
+// Loading a workbook: the records read from the package's parts become sheets, names and cells.
 #include "io/Xlsx.hpp"
 
 #include "io/IoError.hpp"
@@ -5,9 +6,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <map>
-#include <set>
-#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -15,10 +13,6 @@
 namespace host::io {
 
 namespace {
-
-std::uint64_t key_of(std::uint32_t row, std::uint32_t column) {
-    return (std::uint64_t(row) << 32) | column;
-}
 
 // A formula as a message quotes it: long ones (a cell may hold 32,767 characters) cut.
 std::string quoted_formula(const std::string& text) {
@@ -41,12 +35,18 @@ void keep_unread(Document& document, const engine::CellAddress& cell) {
 }
 
 // Sets a formula given without '='; false when it does not parse (the cell is kept unread
-// and a warning names it).
+// and a warning names it). An array formula fills its block up to `last`, or spills.
 bool set_formula(const std::string& file, Document& document, int sheet, Address at,
-                 const std::string& text, bool array) {
+                 const std::string& text, bool array, Address last = {}, bool spills = false) {
     engine::CellAddress cell{sheet, std::int32_t(at.row), std::int32_t(at.column)};
     try {
-        document.workbook.set_formula(cell, text, array);
+        if (spills)
+            document.workbook.set_spilling_formula(cell, text);
+        else if (array && last.row >= at.row && last.column >= at.column)
+            document.workbook.set_array_formula(cell, text, std::int32_t(last.row - at.row + 1),
+                                                std::int32_t(last.column - at.column + 1));
+        else
+            document.workbook.set_formula(cell, text, array);
     } catch (const engine::FormulaError& e) {
         keep_unread(document, cell);
         document.warnings.push_back(file + ": warning: sheet '" +
@@ -60,29 +60,12 @@ bool set_formula(const std::string& file, Document& document, int sheet, Address
     return true;
 }
 
-// A legacy array formula fills its block; a dynamic one spills as its result says.
-void set_array_formula(const std::string& file, Document& document, int sheet, const CellRecord& cell) {
-    engine::CellAddress at{sheet, std::int32_t(cell.at.row), std::int32_t(cell.at.column)};
-    try {
-        if (cell.spills)
-            document.workbook.set_spilling_formula(at, cell.formula);
-        else
-            document.workbook.set_array_formula(at, cell.formula, std::int32_t(cell.last.row - cell.at.row + 1),
-                                                std::int32_t(cell.last.column - cell.at.column + 1));
-    } catch (const engine::FormulaError& e) {
-        keep_unread(document, at);
-        document.warnings.push_back(file + ": warning: sheet '" + document.workbook.sheet_name(sheet) +
-                                    "', cell " + format_address(cell.at) + ": " + formula_failure(e) +
-                                    "; the cell shows #NAME?");
-    } catch (const engine::EngineError& e) {
-        throw IoError(file, document.workbook.sheet_name(sheet), format_address(cell.at), e.what());
-    }
-}
-
 } // namespace
 
 void build_workbook(const std::string& file, const WorkbookRecord& record, Document& document) {
     engine::Workbook& book = document.workbook;
+    for (const std::string& warning : record.warnings)
+        document.warnings.push_back(file + ": warning: " + warning);
     for (const SheetRecord& sheet : record.sheets) {
         try {
             book.add_sheet(sheet.name);
@@ -155,7 +138,7 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
                     unread_anchors.insert(cell.shared_index);
                 break;
             case FormulaKind::Array:
-                set_array_formula(file, document, index, cell);
+                set_formula(file, document, index, cell.at, cell.formula, true, cell.last, cell.spills);
                 break;
             case FormulaKind::SharedDependent: {
                 auto anchor = anchors.find(cell.shared_index);
@@ -204,521 +187,6 @@ Document load_xlsx_bytes(const std::string& file, std::string bytes, const LoadL
 
 Document load_xlsx(const std::string& path) {
     return load_xlsx_bytes(path, read_file(path));
-}
-
-namespace {
-
-const char* const main_namespace = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
-const char* const rel_namespace =
-    "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
-
-bool needs_preserve(const std::string& text) {
-    if (text.empty()) return false;
-    auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-    return space(text.front()) || space(text.back());
-}
-
-void remove_children(pugi::xml_node node, const char* name) {
-    for (pugi::xml_node c = node.first_child(); c;) {
-        pugi::xml_node next = c.next_sibling();
-        if (c.type() == pugi::node_element && is(c, name)) node.remove_child(c);
-        c = next;
-    }
-}
-
-void set_attribute(pugi::xml_node node, const char* name, const char* value) {
-    pugi::xml_attribute a = node.attribute(name);
-    if (!a) a = node.append_attribute(name);
-    a.set_value(value);
-}
-
-// Writes `value` into a <c> element: the <v> (after the <f>, if any) or, for a text
-// constant, an inline string; and the matching t attribute. Other attributes stay.
-void write_value(pugi::xml_node c, const std::string& prefix, const engine::Value& value,
-                 bool formula) {
-    remove_children(c, "is");
-    pugi::xml_node v = child(c, "v");
-    auto ensure_v = [&]() {
-        if (!v) {
-            pugi::xml_node f = child(c, "f");
-            v = f ? c.insert_child_after((prefix + "v").c_str(), f)
-                  : c.prepend_child((prefix + "v").c_str());
-        }
-        return v;
-    };
-    switch (value.type()) {
-    case engine::ValueType::Empty:
-        if (v) c.remove_child(v);
-        c.remove_attribute("t");
-        break;
-    case engine::ValueType::Number:
-        c.remove_attribute("t");
-        ensure_v().text().set(engine::format_number(value.as_number()).c_str());
-        break;
-    case engine::ValueType::Boolean:
-        set_attribute(c, "t", "b");
-        ensure_v().text().set(value.as_boolean() ? "1" : "0");
-        break;
-    case engine::ValueType::Error:
-        set_attribute(c, "t", "e");
-        ensure_v().text().set(engine::error_text(value.as_error()));
-        break;
-    case engine::ValueType::Text: {
-        std::string text = encode_escapes(std::string(value.as_text()));
-        if (formula) {
-            set_attribute(c, "t", "str");
-            ensure_v().text().set(text.c_str());
-        } else {
-            if (v) c.remove_child(v);
-            set_attribute(c, "t", "inlineStr");
-            pugi::xml_node is_node;
-            pugi::xml_node f = child(c, "f");
-            is_node = f ? c.insert_child_after((prefix + "is").c_str(), f)
-                        : c.prepend_child((prefix + "is").c_str());
-            pugi::xml_node t = is_node.append_child((prefix + "t").c_str());
-            if (needs_preserve(text)) t.append_attribute("xml:space").set_value("preserve");
-            t.text().set(text.c_str());
-        }
-        break;
-    }
-    }
-}
-
-void write_formula(pugi::xml_node c, const std::string& prefix, const engine::Workbook& book,
-                   const engine::CellAddress& at, Address a) {
-    remove_children(c, "f");
-    pugi::xml_node f = c.prepend_child((prefix + "f").c_str());
-    if (book.is_array_formula(at)) {
-        engine::ArrayExtent extent = book.array_extent(at);
-        Address last{a.row + std::uint32_t(extent.rows) - 1, a.column + std::uint32_t(extent.cols) - 1};
-        std::string ref = format_address(a);
-        if (!(last == a)) ref += ":" + format_address(last);
-        f.append_attribute("t").set_value("array");
-        f.append_attribute("ref").set_value(ref.c_str());
-    }
-    f.text().set(book.formula_text(at).c_str());
-}
-
-// One worksheet being written back.
-class SheetEditor {
-public:
-    SheetEditor(const std::string& file, const Package& package, const engine::Workbook& book,
-                int sheet, const std::string& part, const std::vector<std::string>& strings,
-                bool date1904, const std::set<std::tuple<int, std::int32_t, std::int32_t> >& unread)
-        : book_(book), sheet_(sheet), strings_(strings), date1904_(date1904), unread_(unread),
-          doc_(parse_xml(file, part, package.read(part), true)) {}
-
-    // The new text of the part, or "" when nothing changed.
-    std::string edit() {
-        pugi::xml_node root = doc_.root();
-        prefix_ = prefix_of(root);
-        data_ = child(root, "sheetData");
-        index();
-        std::unordered_set<std::uint64_t> seen;
-        book_.for_each_cell(sheet_, [&](std::int32_t r, std::int32_t col, const engine::Value& value) {
-            Address a{std::uint32_t(r), std::uint32_t(col)};
-            seen.insert(key_of(a.row, a.column));
-            engine::CellAddress at{sheet_, r, col};
-            bool formula = book_.is_formula(at);
-            // A formula the engine could not read stays in the file as it was, unless the
-            // cell was given something else since.
-            if (!formula && unread_.count(std::make_tuple(sheet_, r, col)) &&
-                value == engine::Value::error(engine::ErrorCode::Name))
-                return;
-            auto found = cells_.find(key_of(a.row, a.column));
-            if (found == cells_.end()) {
-                pugi::xml_node c = insert_cell(a);
-                if (formula) write_formula(c, prefix_, book_, at, a);
-                write_value(c, prefix_, value, formula);
-                changed_ = true;
-                return;
-            }
-            pugi::xml_node c = found->second;
-            pugi::xml_node f = child(c, "f");
-            if (formula) {
-                if (!f) {
-                    write_formula(c, prefix_, book_, at, a);
-                    changed_ = true;
-                } else {
-                    std::string kind = f.attribute("t").value();
-                    std::string text = book_.formula_text(at);
-                    if ((kind.empty() || kind == "normal") && text != f.child_value()) {
-                        f.text().set(text.c_str());
-                        changed_ = true;
-                    }
-                }
-            } else if (f) {
-                drop_formula(c, f);
-            }
-            engine::Value current;
-            std::string why;
-            if (!decode_value(c, strings_, date1904_, current, why) || current != value) {
-                write_value(c, prefix_, value, formula);
-                changed_ = true;
-            }
-        });
-        // Cells the workbook no longer holds.
-        for (auto& entry : cells_) {
-            if (seen.count(entry.first)) continue;
-            pugi::xml_node c = entry.second;
-            bool holds = child(c, "v") || child(c, "is") || child(c, "f");
-            if (!holds) continue;
-            if (pugi::xml_node f = child(c, "f")) drop_formula(c, f);
-            write_value(c, prefix_, engine::Value(), false);
-            changed_ = true;
-        }
-        if (!changed_) return std::string();
-        update_dimension();
-        return write_xml(doc_.doc());
-    }
-
-private:
-    // Positions of rows and cells, as the reader computes them (implicit when r is absent).
-    void index() {
-        if (!data_) return;
-        std::uint32_t next_row = 0;
-        for (pugi::xml_node row = data_.first_child(); row; row = row.next_sibling()) {
-            if (row.type() != pugi::node_element || !is(row, "row")) continue;
-            std::uint32_t r = next_row;
-            if (pugi::xml_attribute ra = row.attribute("r")) r = std::uint32_t(ra.as_uint() - 1);
-            else implicit_ = true;
-            rows_[r] = row;
-            std::uint32_t next_column = 0;
-            for (pugi::xml_node c = row.first_child(); c; c = c.next_sibling()) {
-                if (c.type() != pugi::node_element || !is(c, "c")) continue;
-                Address a{r, next_column};
-                if (pugi::xml_attribute ref = c.attribute("r")) parse_address(ref.value(), a);
-                else implicit_ = true;
-                cells_[key_of(a.row, a.column)] = c;
-                next_column = a.column + 1;
-            }
-            next_row = r + 1;
-        }
-    }
-
-    // Before anything is inserted, every row and cell gets its position written out, so
-    // that an insertion cannot shift positions that were only implied.
-    void make_explicit() {
-        if (!implicit_) return;
-        implicit_ = false;
-        for (auto& entry : rows_)
-            if (!entry.second.attribute("r"))
-                entry.second.prepend_attribute("r").set_value(entry.first + 1);
-        for (auto& entry : cells_) {
-            if (entry.second.attribute("r")) continue;
-            Address a{std::uint32_t(entry.first >> 32), std::uint32_t(entry.first & 0xffffffffu)};
-            entry.second.prepend_attribute("r").set_value(format_address(a).c_str());
-        }
-    }
-
-    pugi::xml_node ensure_sheet_data() {
-        if (data_) return data_;
-        pugi::xml_node root = doc_.root();
-        // sheetData follows these in the worksheet's element order.
-        static const char* const before[] = {"sheetPr", "dimension", "sheetViews",
-                                             "sheetFormatPr", "cols"};
-        pugi::xml_node after;
-        for (pugi::xml_node c = root.first_child(); c; c = c.next_sibling())
-            for (const char* name : before)
-                if (c.type() == pugi::node_element && is(c, name)) after = c;
-        data_ = after ? root.insert_child_after((prefix_ + "sheetData").c_str(), after)
-                      : root.prepend_child((prefix_ + "sheetData").c_str());
-        return data_;
-    }
-
-    pugi::xml_node insert_cell(Address a) {
-        make_explicit();
-        pugi::xml_node data = ensure_sheet_data();
-        pugi::xml_node row;
-        auto found = rows_.find(a.row);
-        if (found != rows_.end()) {
-            row = found->second;
-        } else {
-            auto next = rows_.upper_bound(a.row);
-            row = next == rows_.end() ? data.append_child((prefix_ + "row").c_str())
-                                      : data.insert_child_before((prefix_ + "row").c_str(), next->second);
-            row.append_attribute("r").set_value(a.row + 1);
-            rows_[a.row] = row;
-        }
-        pugi::xml_node before;
-        for (pugi::xml_node c = row.first_child(); c; c = c.next_sibling()) {
-            if (c.type() != pugi::node_element || !is(c, "c")) continue;
-            Address other{a.row, 0};
-            parse_address(c.attribute("r").value(), other);
-            if (other.column > a.column) {
-                before = c;
-                break;
-            }
-        }
-        pugi::xml_node c;
-        if (before) {
-            c = row.insert_child_before((prefix_ + "c").c_str(), before);
-        } else {
-            // After the last cell, but before any extension list of the row.
-            pugi::xml_node ext = child(row, "extLst");
-            c = ext ? row.insert_child_before((prefix_ + "c").c_str(), ext)
-                    : row.append_child((prefix_ + "c").c_str());
-        }
-        c.append_attribute("r").set_value(format_address(a).c_str());
-        cells_[key_of(a.row, a.column)] = c;
-        extend(a);
-        return c;
-    }
-
-    // Removes a formula from a cell that now holds a constant. Cells that shared this one's
-    // formula get their own text, since their anchor is gone.
-    void drop_formula(pugi::xml_node c, pugi::xml_node f) {
-        std::string kind = f.attribute("t").value();
-        bool anchor = kind == "shared" && std::string(f.child_value()).find_first_not_of(" \t\r\n") !=
-                                              std::string::npos;
-        std::string si = f.attribute("si").value();
-        c.remove_child(f);
-        changed_ = true;
-        if (!anchor) return;
-        for (auto& entry : cells_) {
-            pugi::xml_node other = entry.second;
-            pugi::xml_node of = child(other, "f");
-            if (!of || std::string(of.attribute("t").value()) != "shared" ||
-                si != of.attribute("si").value())
-                continue;
-            engine::CellAddress at{sheet_, std::int32_t(entry.first >> 32),
-                                   std::int32_t(entry.first & 0xffffffffu)};
-            of.remove_attribute("t");
-            of.remove_attribute("si");
-            of.remove_attribute("ref");
-            of.text().set(book_.formula_text(at).c_str());
-        }
-    }
-
-    void extend(Address a) {
-        if (!added_) {
-            added_ = true;
-            added_block_ = Block{a, a};
-            return;
-        }
-        added_block_.first.row = std::min(added_block_.first.row, a.row);
-        added_block_.first.column = std::min(added_block_.first.column, a.column);
-        added_block_.last.row = std::max(added_block_.last.row, a.row);
-        added_block_.last.column = std::max(added_block_.last.column, a.column);
-    }
-
-    // The dimension must still cover every cell after insertions.
-    void update_dimension() {
-        if (!added_) return;
-        pugi::xml_node dimension = child(doc_.root(), "dimension");
-        if (!dimension) return;
-        Block block;
-        if (parse_block(dimension.attribute("ref").value(), block) != A1Parse::Ok)
-            block = added_block_;
-        block.first.row = std::min(block.first.row, added_block_.first.row);
-        block.first.column = std::min(block.first.column, added_block_.first.column);
-        block.last.row = std::max(block.last.row, added_block_.last.row);
-        block.last.column = std::max(block.last.column, added_block_.last.column);
-        std::string ref = format_address(block.first);
-        if (!(block.first == block.last)) ref += ":" + format_address(block.last);
-        set_attribute(dimension, "ref", ref.c_str());
-    }
-
-    const engine::Workbook& book_;
-    int sheet_;
-    const std::vector<std::string>& strings_;
-    bool date1904_;
-    const std::set<std::tuple<int, std::int32_t, std::int32_t> >& unread_;
-    XmlDocument doc_;
-    std::string prefix_;
-    pugi::xml_node data_;
-    std::map<std::uint32_t, pugi::xml_node> rows_;
-    std::unordered_map<std::uint64_t, pugi::xml_node> cells_;
-    bool implicit_ = false;
-    bool changed_ = false;
-    bool added_ = false;
-    Block added_block_;
-};
-
-std::string mark_full_calculation(const std::string& file, const std::string& part,
-                                  std::string text) {
-    XmlDocument doc = parse_xml(file, part, std::move(text), true);
-    pugi::xml_node root = doc.root();
-    pugi::xml_node calc = child(root, "calcPr");
-    if (!calc) {
-        // calcPr follows these in the workbook's element order.
-        static const char* const before[] = {
-            "fileVersion", "fileSharing", "workbookPr",    "workbookProtection",
-            "bookViews",   "sheets",      "functionGroups", "externalReferences",
-            "definedNames"};
-        pugi::xml_node after;
-        for (pugi::xml_node c = root.first_child(); c; c = c.next_sibling())
-            for (const char* name : before)
-                if (c.type() == pugi::node_element && is(c, name)) after = c;
-        std::string name = prefix_of(root) + "calcPr";
-        calc = after ? root.insert_child_after(name.c_str(), after)
-                     : root.prepend_child(name.c_str());
-    }
-    set_attribute(calc, "fullCalcOnLoad", "1");
-    return write_xml(doc.doc());
-}
-
-std::string xml_text(pugi::xml_document& doc) {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n" + write_xml(doc);
-}
-
-// A package of our own, for a workbook that did not come from an .xlsx file.
-std::string new_package(const engine::Workbook& book, const std::string& file) {
-    PackageWriter writer(file);
-    int count = book.sheet_count();
-
-    pugi::xml_document types;
-    pugi::xml_node t = types.append_child("Types");
-    t.append_attribute("xmlns").set_value(
-        "http://schemas.openxmlformats.org/package/2006/content-types");
-    pugi::xml_node d = t.append_child("Default");
-    d.append_attribute("Extension").set_value("rels");
-    d.append_attribute("ContentType")
-        .set_value("application/vnd.openxmlformats-package.relationships+xml");
-    d = t.append_child("Default");
-    d.append_attribute("Extension").set_value("xml");
-    d.append_attribute("ContentType").set_value("application/xml");
-    pugi::xml_node o = t.append_child("Override");
-    o.append_attribute("PartName").set_value("/xl/workbook.xml");
-    o.append_attribute("ContentType")
-        .set_value("application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml");
-    for (int s = 0; s < count; ++s) {
-        o = t.append_child("Override");
-        o.append_attribute("PartName")
-            .set_value(("/xl/worksheets/sheet" + std::to_string(s + 1) + ".xml").c_str());
-        o.append_attribute("ContentType")
-            .set_value("application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml");
-    }
-    writer.add("[Content_Types].xml", xml_text(types));
-
-    pugi::xml_document rels;
-    pugi::xml_node r = rels.append_child("Relationships");
-    r.append_attribute("xmlns").set_value(
-        "http://schemas.openxmlformats.org/package/2006/relationships");
-    pugi::xml_node rel = r.append_child("Relationship");
-    rel.append_attribute("Id").set_value("rId1");
-    rel.append_attribute("Type").set_value((std::string(rel_namespace) + "/officeDocument").c_str());
-    rel.append_attribute("Target").set_value("xl/workbook.xml");
-    writer.add("_rels/.rels", xml_text(rels));
-
-    pugi::xml_document wb;
-    pugi::xml_node w = wb.append_child("workbook");
-    w.append_attribute("xmlns").set_value(main_namespace);
-    w.append_attribute("xmlns:r").set_value(rel_namespace);
-    if (book.date1904()) w.append_child("workbookPr").append_attribute("date1904").set_value("1");
-    w.append_child("bookViews").append_child("workbookView").append_attribute("activeTab")
-        .set_value(book.active_sheet());
-    pugi::xml_node sheets = w.append_child("sheets");
-    for (int s = 0; s < count; ++s) {
-        pugi::xml_node sh = sheets.append_child("sheet");
-        sh.append_attribute("name").set_value(book.sheet_name(s).c_str());
-        sh.append_attribute("sheetId").set_value(s + 1);
-        sh.append_attribute("r:id").set_value(("rId" + std::to_string(s + 1)).c_str());
-    }
-    std::vector<std::string> names = book.names();
-    if (!names.empty()) {
-        pugi::xml_node defined = w.append_child("definedNames");
-        for (const std::string& name : names) {
-            pugi::xml_node n = defined.append_child("definedName");
-            n.append_attribute("name").set_value(name.c_str());
-            n.text().set(book.name_formula(name).c_str());
-        }
-    }
-    pugi::xml_node calc = w.append_child("calcPr");
-    calc.append_attribute("fullCalcOnLoad").set_value("1");
-    if (book.calc_settings().iterate) {
-        calc.append_attribute("iterate").set_value("1");
-        calc.append_attribute("iterateCount").set_value(book.calc_settings().max_iterations);
-        calc.append_attribute("iterateDelta").set_value(book.calc_settings().max_change);
-    }
-    writer.add("xl/workbook.xml", xml_text(wb));
-
-    pugi::xml_document wbrels;
-    r = wbrels.append_child("Relationships");
-    r.append_attribute("xmlns").set_value(
-        "http://schemas.openxmlformats.org/package/2006/relationships");
-    for (int s = 0; s < count; ++s) {
-        rel = r.append_child("Relationship");
-        rel.append_attribute("Id").set_value(("rId" + std::to_string(s + 1)).c_str());
-        rel.append_attribute("Type").set_value((std::string(rel_namespace) + "/worksheet").c_str());
-        rel.append_attribute("Target").set_value(
-            ("worksheets/sheet" + std::to_string(s + 1) + ".xml").c_str());
-    }
-    writer.add("xl/_rels/workbook.xml.rels", xml_text(wbrels));
-
-    for (int s = 0; s < count; ++s) {
-        pugi::xml_document ws;
-        pugi::xml_node root = ws.append_child("worksheet");
-        root.append_attribute("xmlns").set_value(main_namespace);
-        pugi::xml_node data = root.append_child("sheetData");
-        pugi::xml_node row;
-        std::int32_t row_number = -1;
-        book.for_each_cell(s, [&](std::int32_t rr, std::int32_t cc, const engine::Value& value) {
-            if (rr != row_number) {
-                row = data.append_child("row");
-                row.append_attribute("r").set_value(rr + 1);
-                row_number = rr;
-            }
-            Address a{std::uint32_t(rr), std::uint32_t(cc)};
-            engine::CellAddress at{s, rr, cc};
-            pugi::xml_node c = row.append_child("c");
-            c.append_attribute("r").set_value(format_address(a).c_str());
-            bool formula = book.is_formula(at);
-            if (formula) write_formula(c, std::string(), book, at, a);
-            write_value(c, std::string(), value, formula);
-        });
-        writer.add("xl/worksheets/sheet" + std::to_string(s + 1) + ".xml", xml_text(ws));
-    }
-    return writer.finish();
-}
-
-} // namespace
-
-std::string xlsx_bytes(const Document& document, const std::string& file) {
-    const engine::Workbook& book = document.workbook;
-    if (!document.package) return new_package(book, file);
-    const Package& package = *document.package;
-    if (std::size_t(book.sheet_count()) != document.sheet_parts.size())
-        throw IoError(file, "sheets were added or removed after loading; the workbook cannot be "
-                            "written back over its original package");
-
-    std::string workbook_part = document.workbook_part;
-    std::vector<std::string> strings;
-    bool date1904 = false;
-    {
-        for (const Relationship& r : package.relationships(workbook_part))
-            if (!r.external && r.type.size() >= 14 &&
-                r.type.compare(r.type.size() - 14, 14, "/sharedStrings") == 0 && package.has(r.target))
-                strings = read_shared_strings(package, r.target);
-        XmlDocument wb = parse_xml(package.file(), workbook_part, package.read(workbook_part));
-        if (pugi::xml_node pr = child(wb.root(), "workbookPr")) {
-            std::string v = pr.attribute("date1904").value();
-            date1904 = v == "1" || v == "true";
-        }
-    }
-
-    std::map<std::string, std::string> replaced;
-    for (int s = 0; s < book.sheet_count(); ++s) {
-        const std::string& part = document.sheet_parts[std::size_t(s)];
-        if (part.empty()) continue;
-        std::string text =
-            SheetEditor(file, package, book, s, part, strings, date1904, document.unread_formulas).edit();
-        if (!text.empty()) replaced[package.find(part)] = std::move(text);
-    }
-    replaced[package.find(workbook_part)] =
-        mark_full_calculation(file, workbook_part, package.read(workbook_part));
-
-    PackageWriter writer(file);
-    for (const std::string& entry : package.entries()) {
-        auto edited = replaced.find(entry);
-        if (edited != replaced.end()) writer.add(entry, std::move(edited->second));
-        else writer.copy(package, entry);
-    }
-    return writer.finish();
-}
-
-void save_xlsx(const Document& document, const std::string& path) {
-    write_file_atomically(path, xlsx_bytes(document, path));
 }
 
 } // namespace host::io

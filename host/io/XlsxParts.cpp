@@ -16,6 +16,8 @@ namespace host::io {
 
 namespace {
 
+const char* const conventional_workbook_part = "xl/workbook.xml";
+
 bool type_is(const std::string& type, const char* suffix) {
     std::string tail = std::string("/") + suffix;
     return type.size() >= tail.size() &&
@@ -256,6 +258,12 @@ bool decode_value(const pugi::xml_node& c, const std::vector<std::string>& strin
     return true;
 }
 
+bool formula_is_read(const pugi::xml_node& f) {
+    const std::string_view type = f.attribute("t").value();
+    if (type == "shared" || type == "array") return true;
+    return (type.empty() || type == "normal") && !trim(f.child_value()).empty();
+}
+
 namespace {
 
 class SheetReader {
@@ -339,7 +347,8 @@ private:
         std::string why;
         if (!decode_value(c, strings_, date1904_, cell.value, why)) fail(where, why);
 
-        if (f) {
+        // Data tables and empty marks keep their cached values as constants.
+        if (f && formula_is_read(f)) {
             const std::string_view ftype = f.attribute("t").value();
             cell.formula = f.child_value();
             if (ftype == "shared") {
@@ -359,11 +368,9 @@ private:
                     cell.last = at;
                 // The metadata of dynamic arrays is the one cell metadata files carry.
                 cell.spills = bool(c.attribute("cm"));
-            } else if (ftype.empty() || ftype == "normal") {
-                if (!trim(cell.formula).empty()) cell.kind = FormulaKind::Normal;
+            } else {
+                cell.kind = FormulaKind::Normal;
             }
-            // Data tables ("dataTable") keep their cached values as constants.
-            if (cell.kind == FormulaKind::None) cell.formula.clear();
         }
         if (cell.kind == FormulaKind::None && cell.value.is_empty()) return;
         sheet_.cells.push_back(std::move(cell));
@@ -517,8 +524,12 @@ void read_tables(const Package& package, SheetRecord& sheet) {
 std::string find_workbook_part(const Package& package) {
     for (const Relationship& r : package.relationships(""))
         if (!r.external && type_is(r.type, "officeDocument")) return r.target;
-    if (!package.has("_rels/.rels"))
-        throw IoError(package.file(), "not an .xlsx workbook (missing part _rels/.rels)");
+    if (!package.has("_rels/.rels")) {
+        // Other readers then look where the workbook part usually is, and so do we.
+        if (package.has(conventional_workbook_part)) return conventional_workbook_part;
+        throw IoError(package.file(), "not an .xlsx workbook (missing parts _rels/.rels and " +
+                                          std::string(conventional_workbook_part) + ")");
+    }
     throw IoError(package.file(), "not an .xlsx workbook (no workbook in the package)");
 }
 
@@ -550,6 +561,9 @@ WorkbookRecord read_workbook_parts(const Package& package) {
         if (read_double(calc.attribute("iterateDelta").value(), delta) && delta >= 0 && delta < 1e300)
             book.calc.max_change = delta;
     }
+    // Sheets in the file's order -> their index in book.sheets, -1 for one skipped.
+    std::vector<int> sheet_index;
+    std::vector<std::string> skipped;
     pugi::xml_node sheets = child(root, "sheets");
     for (pugi::xml_node s = sheets.first_child(); s; s = s.next_sibling()) {
         if (s.type() != pugi::node_element || !is(s, "sheet")) continue;
@@ -562,6 +576,13 @@ WorkbookRecord read_workbook_parts(const Package& package) {
         std::string state = s.attribute("state").value();
         sheet.hidden = !state.empty() && state != "visible";
         pugi::xml_attribute id = attribute_local(s, "id");
+        // Macro workbooks may list very hidden sheets with no part at all (r:id=""): the
+        // spreadsheet opens the rest, and so do we.
+        if (id && *id.value() == '\0') {
+            sheet_index.push_back(-1);
+            skipped.push_back(sheet.name);
+            continue;
+        }
         auto found = by_id.find(id.value());
         if (found == by_id.end() || found->second->external)
             throw IoError(package.file(), sheet.name, std::string(),
@@ -572,18 +593,25 @@ WorkbookRecord read_workbook_parts(const Package& package) {
                 throw IoError(package.file(), sheet.name, std::string(),
                               "missing part " + sheet.part);
         }
+        sheet_index.push_back(int(book.sheets.size()));
         book.sheets.push_back(std::move(sheet));
     }
     if (book.sheets.empty()) throw IoError(package.file(), "the workbook has no sheets");
+    // A position in the file's list of sheets as an index into book.sheets, -1 if skipped.
+    auto book_sheet = [&](const char* text) {
+        long long n = -1;
+        if (!read_int(text, n) || n < 0 || n >= static_cast<long long>(sheet_index.size()))
+            return -1;
+        return sheet_index[std::size_t(n)];
+    };
 
     if (pugi::xml_node views = child(root, "bookViews")) {
         if (pugi::xml_node view = child(views, "workbookView")) {
-            long long tab = 0;
-            if (read_int(view.attribute("activeTab").value(), tab) && tab >= 0 &&
-                tab < static_cast<long long>(book.sheets.size()))
-                book.active_sheet = int(tab);
+            int tab = book_sheet(view.attribute("activeTab").value());
+            if (tab >= 0) book.active_sheet = tab;
         }
     }
+    std::vector<int> names_dropped(sheet_index.size(), 0);
     if (pugi::xml_node names = child(root, "definedNames")) {
         for (pugi::xml_node n = names.first_child(); n; n = n.next_sibling()) {
             if (n.type() != pugi::node_element || !is(n, "definedName")) continue;
@@ -592,12 +620,26 @@ WorkbookRecord read_workbook_parts(const Package& package) {
             name.formula = std::string(trim(n.child_value()));
             std::string hidden = n.attribute("hidden").value();
             name.hidden = hidden == "1" || hidden == "true";
-            long long local = -1;
-            if (n.attribute("localSheetId") && read_int(n.attribute("localSheetId").value(), local) &&
-                local >= 0 && local < static_cast<long long>(book.sheets.size()))
-                name.local_sheet = int(local);
+            if (pugi::xml_attribute local = n.attribute("localSheetId")) {
+                name.local_sheet = book_sheet(local.value());
+                long long position = -1;
+                // A name of a skipped sheet goes with it.
+                if (name.local_sheet < 0 && read_int(local.value(), position) && position >= 0 &&
+                    position < static_cast<long long>(sheet_index.size())) {
+                    ++names_dropped[std::size_t(position)];
+                    continue;
+                }
+            }
             book.names.push_back(std::move(name));
         }
+    }
+    for (std::size_t position = 0, k = 0; position < sheet_index.size(); ++position) {
+        if (sheet_index[position] >= 0) continue;
+        std::string what = "sheet '" + skipped[k++] + "' skipped: the workbook names no part for it";
+        if (names_dropped[position] > 0)
+            what += " (with its " + std::to_string(names_dropped[position]) + " local name" +
+                    (names_dropped[position] > 1 ? "s" : "") + ")";
+        book.warnings.push_back(what);
     }
 
     LoadCost cost;

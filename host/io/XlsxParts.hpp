@@ -59,11 +59,17 @@ struct WorkbookRecord {
     int active_sheet = 0;             // index into sheets
     bool date1904 = false;
     engine::CalcSettings calc;        // calcPr: iteration over circular references
+    std::vector<std::string> warnings;  // what was left out, without the file's name
 };
 
 // Reads every part that holds cells. Throws io::IoError naming the file, and the sheet
 // and cell where they apply.
 WorkbookRecord read_workbook_parts(const Package& package);
+
+// Whether the engine takes the formula of an <f> element: normal ones with text, shared and
+// array ones. Data tables and empty marks (<f ca="1"/>) stay in the file as they are, their
+// cells holding their cached values.
+bool formula_is_read(const pugi::xml_node& f);
 
 // The workbook part, found through the package relationships.
 std::string find_workbook_part(const Package& package);

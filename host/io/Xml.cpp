@@ -23,7 +23,8 @@ XmlDocument parse_xml(const std::string& file, const std::string& part, std::str
     XmlDocument result;
     unsigned options = faithful ? (pugi::parse_full | pugi::parse_ws_pcdata) &
                                       ~unsigned(pugi::parse_eol)
-                                : pugi::parse_default;
+                                // Text that is only white space (" " in a <t>) is a value.
+                                : pugi::parse_default | pugi::parse_ws_pcdata_single;
     pugi::xml_parse_result parsed =
         result.doc_->load_buffer(text.data(), text.size(), options, pugi::encoding_auto);
     // Memory exhaustion is not the file's fault: it reaches the user as such.

@@ -7,12 +7,24 @@
 
 namespace excel {
 
+namespace {
+
+// The shared empty text of default strings was never allocated: handing it to the
+// allocator would give a static to the heap.
+void release_string(char* text)
+{
+    if (text != nullptr && text != String::blank)
+        String::allocator.deallocate(text);
+}
+
+} // namespace
+
 void auto_free(LPXLOPER value)
 {
     if (value == nullptr)
         return;
     if (value->xltype == (xltypeStr | xlbitDLLFree)) {
-        String::allocator.deallocate(value->val.str);
+        release_string(value->val.str);
     } else if (value->xltype == (xltypeMulti | xlbitDLLFree)) {
         XLOPER* elements = value->val.array.lparray;
         if (elements == nullptr)
@@ -20,7 +32,7 @@ void auto_free(LPXLOPER value)
         const std::size_t n = std::size_t(value->val.array.rows) * value->val.array.columns;
         for (std::size_t i = 0; i < n; ++i) {
             if ((elements[i].xltype & xltypeStr) != 0)
-                String::allocator.deallocate(elements[i].val.str);
+                release_string(elements[i].val.str);
         }
         Array::allocator.deallocate(elements);
     }

@@ -3,24 +3,14 @@
 // MINVERSE) and the spill operators' functions (ANCHORARRAY for A1#, SINGLE for @).
 
 #include "engine/A1.hpp"
-#include "engine/functions/Common.hpp"
+#include "engine/functions/ArrayArgs.hpp"
 
 #include <cmath>
 #include <numeric>
 
 namespace host::engine::detail::fn {
 
-namespace {
-
-// An argument's values as a grid, row by row.
-struct Grid2 {
-    std::int32_t rows = 0, cols = 0;
-    std::vector<Value> values;
-    const Value& at(std::int32_t r, std::int32_t c) const { return values[std::size_t(r) * std::size_t(cols) + std::size_t(c)]; }
-};
-
-// Argument i as a grid; false (with the error in `out`) when it is an error or too large.
-bool grid_arg(const Ctx& c, int i, Grid2& g, Value& out) {
+bool grid_arg(const Ctx& c, int i, ValueGrid& g, Value& out) {
     const Item& it = c.args[i];
     if (it.kind == Item::Val && it.v.is_error()) {
         out = it.v;
@@ -45,12 +35,9 @@ bool grid_arg(const Ctx& c, int i, Grid2& g, Value& out) {
     return true;
 }
 
-#define OMBRIX_GRID(i, var) Grid2 var; if (!grid_arg(c, i, var, out.v)) return
-
-// Hands a computed grid on as the result; an array of no cells is #CALC!.
-void give(Ctx& c, Item& out, Grid2 g) {
+void give(Ctx& c, Item& out, ValueGrid g) {
     if (g.rows <= 0 || g.cols <= 0)
-        RET(err(ErrorCode::Calc));
+        RET(err(ErrorCode::Value));
     if (g.rows == 1 && g.cols == 1)
         RET(g.values[0]);
     auto a = std::make_shared<Array>();
@@ -61,13 +48,17 @@ void give(Ctx& c, Item& out, Grid2 g) {
     out.arr = c.ev.keep(std::move(a));
 }
 
-Grid2 sized(std::int32_t rows, std::int32_t cols, const Value& fill = Value()) {
-    Grid2 g;
+ValueGrid sized(std::int32_t rows, std::int32_t cols, const Value& fill) {
+    ValueGrid g;
     g.rows = rows;
     g.cols = cols;
     g.values.assign(std::size_t(rows) * std::size_t(cols), fill);
     return g;
 }
+
+namespace {
+
+#define OMBRIX_GRID(i, var) ValueGrid var; if (!grid_arg(c, i, var, out.v)) return
 
 // A count argument: truncated; within [lo, hi].
 bool count_arg(const Ctx& c, int i, double fallback, double lo, double hi, std::int32_t& n, Value& out) {
@@ -112,7 +103,7 @@ FN(single) {   // @x: one value, by implicit intersection
 
 FN(transpose) {
     OMBRIX_GRID(0, g);
-    Grid2 t = sized(g.cols, g.rows);
+    ValueGrid t = sized(g.cols, g.rows);
     for (std::int32_t r = 0; r < g.rows; ++r)
         for (std::int32_t k = 0; k < g.cols; ++k)
             t.values[std::size_t(k) * std::size_t(g.rows) + std::size_t(r)] = g.at(r, k);
@@ -123,8 +114,8 @@ FN(transpose) {
 }
 
 // The rows [r1, r2) and columns [c1, c2) of a grid.
-Grid2 part(const Grid2& g, std::int32_t r1, std::int32_t r2, std::int32_t c1, std::int32_t c2) {
-    Grid2 p = sized(std::max(0, r2 - r1), std::max(0, c2 - c1));
+ValueGrid part(const ValueGrid& g, std::int32_t r1, std::int32_t r2, std::int32_t c1, std::int32_t c2) {
+    ValueGrid p = sized(std::max(0, r2 - r1), std::max(0, c2 - c1));
     for (std::int32_t r = 0; r < p.rows; ++r)
         for (std::int32_t k = 0; k < p.cols; ++k)
             p.values[std::size_t(r) * std::size_t(p.cols) + std::size_t(k)] = g.at(r1 + r, c1 + k);
@@ -153,8 +144,6 @@ void take_or_drop(Ctx& c, Item& out, bool take) {
     std::int32_t r1, r2, c1, c2;
     span(rows, g.rows, r1, r2);
     span(cols, g.cols, c1, c2);
-    if (take && ((!omitted(c, 1) && rows == 0) || (c.argc > 2 && !omitted(c, 2) && cols == 0)))
-        RET(err(ErrorCode::Calc));
     give(c, out, part(g, r1, r2, c1, c2));
 }
 FN(take) { take_or_drop(c, out, true); }
@@ -166,7 +155,7 @@ void choose_lines(Ctx& c, Item& out, bool columns) {
     std::int32_t size = columns ? g.cols : g.rows;
     std::vector<std::int32_t> picks;
     for (int i = 1; i < c.argc; ++i) {
-        Grid2 list;
+        ValueGrid list;
         if (!grid_arg(c, i, list, out.v))
             return;
         for (const Value& v : list.values) {
@@ -180,7 +169,7 @@ void choose_lines(Ctx& c, Item& out, bool columns) {
             picks.push_back(x > 0 ? std::int32_t(x) - 1 : size + std::int32_t(x));
         }
     }
-    Grid2 r = columns ? sized(g.rows, std::int32_t(picks.size())) : sized(std::int32_t(picks.size()), g.cols);
+    ValueGrid r = columns ? sized(g.rows, std::int32_t(picks.size())) : sized(std::int32_t(picks.size()), g.cols);
     for (std::int32_t i = 0; i < r.rows; ++i)
         for (std::int32_t k = 0; k < r.cols; ++k)
             r.values[std::size_t(i) * std::size_t(r.cols) + std::size_t(k)] =
@@ -203,7 +192,7 @@ FN(expand) {
     Value pad = c.argc > 3 && !omitted(c, 3) ? c.arg(3) : err(ErrorCode::NA);
     if (std::int64_t(rows) * cols > max_dense_cells)
         RET(err(ErrorCode::Num));
-    Grid2 r = sized(rows, cols, pad);
+    ValueGrid r = sized(rows, cols, pad);
     for (std::int32_t i = 0; i < g.rows; ++i)
         for (std::int32_t k = 0; k < g.cols; ++k)
             r.values[std::size_t(i) * std::size_t(cols) + std::size_t(k)] = g.at(i, k);
@@ -212,21 +201,21 @@ FN(expand) {
 
 // VSTACK and HSTACK: the arguments one after another, short ones padded with #N/A.
 void stack_args(Ctx& c, Item& out, bool vertical) {
-    std::vector<Grid2> parts(std::size_t(c.argc));
+    std::vector<ValueGrid> parts(std::size_t(c.argc));
     std::int64_t along = 0, across = 0;
     for (int i = 0; i < c.argc; ++i) {
         if (!grid_arg(c, i, parts[std::size_t(i)], out.v))
             return;
-        const Grid2& p = parts[std::size_t(i)];
+        const ValueGrid& p = parts[std::size_t(i)];
         along += vertical ? p.rows : p.cols;
         across = std::max<std::int64_t>(across, vertical ? p.cols : p.rows);
     }
     if (along * across > max_dense_cells)
         RET(err(ErrorCode::Num));
-    Grid2 r = vertical ? sized(std::int32_t(along), std::int32_t(across), err(ErrorCode::NA))
+    ValueGrid r = vertical ? sized(std::int32_t(along), std::int32_t(across), err(ErrorCode::NA))
                        : sized(std::int32_t(across), std::int32_t(along), err(ErrorCode::NA));
     std::int32_t offset = 0;
-    for (const Grid2& p : parts) {
+    for (const ValueGrid& p : parts) {
         for (std::int32_t i = 0; i < p.rows; ++i)
             for (std::int32_t k = 0; k < p.cols; ++k) {
                 std::int32_t rr = vertical ? offset + i : i, cc = vertical ? k : offset + k;
@@ -256,7 +245,7 @@ void to_line(Ctx& c, Item& out, bool column) {
                 continue;
             line.push_back(v.is_empty() ? Value::number(0) : v);
         }
-    Grid2 r;
+    ValueGrid r;
     r.rows = column ? std::int32_t(line.size()) : 1;
     r.cols = column ? 1 : std::int32_t(line.size());
     r.values = std::move(line);
@@ -274,8 +263,10 @@ void wrap(Ctx& c, Item& out, bool rows) {
     if (!count_arg(c, 1, 0, 1, double(max_rows), count, out.v))
         return;
     Value pad = c.argc > 2 && !omitted(c, 2) ? c.arg(2) : err(ErrorCode::NA);
-    std::int32_t n = std::int32_t(g.values.size()), lines = (n + count - 1) / count;
-    Grid2 r = rows ? sized(lines, count, pad) : sized(count, lines, pad);
+    std::int32_t n = std::int32_t(g.values.size());
+    count = std::min(count, n);   // a line never longer than the values
+    std::int32_t lines = (n + count - 1) / count;
+    ValueGrid r = rows ? sized(lines, count, pad) : sized(count, lines, pad);
     for (std::int32_t i = 0; i < n; ++i) {
         std::int32_t line = i / count, at = i % count;
         std::int32_t rr = rows ? line : at, cc = rows ? at : line;
@@ -308,7 +299,7 @@ FN(filter) {
     }
     if (chosen.empty())
         RET(c.argc > 2 && !omitted(c, 2) ? c.arg(2) : err(ErrorCode::Calc));
-    Grid2 r = by_row ? sized(std::int32_t(chosen.size()), g.cols) : sized(g.rows, std::int32_t(chosen.size()));
+    ValueGrid r = by_row ? sized(std::int32_t(chosen.size()), g.cols) : sized(g.rows, std::int32_t(chosen.size()));
     for (std::int32_t i = 0; i < r.rows; ++i)
         for (std::int32_t k = 0; k < r.cols; ++k)
             r.values[std::size_t(i) * std::size_t(r.cols) + std::size_t(k)] =
@@ -326,11 +317,11 @@ int sort_compare(const Value& a, const Value& b) {
 
 // The lines (rows, or columns when `by_col`) of `g` ordered by the keys, stable.
 struct SortKey {
-    Grid2 values;   // one value per line, in line order
+    ValueGrid values;   // one value per line, in line order
     bool descending = false;
 };
 
-Grid2 ordered(const Grid2& g, bool by_col, const std::vector<SortKey>& keys) {
+ValueGrid ordered(const ValueGrid& g, bool by_col, const std::vector<SortKey>& keys) {
     std::int32_t lines = by_col ? g.cols : g.rows;
     std::vector<std::int32_t> order(static_cast<std::size_t>(lines));
     std::iota(order.begin(), order.end(), 0);
@@ -342,7 +333,7 @@ Grid2 ordered(const Grid2& g, bool by_col, const std::vector<SortKey>& keys) {
         }
         return false;
     });
-    Grid2 r = sized(g.rows, g.cols);
+    ValueGrid r = sized(g.rows, g.cols);
     for (std::int32_t i = 0; i < g.rows; ++i)
         for (std::int32_t k = 0; k < g.cols; ++k)
             r.values[std::size_t(i) * std::size_t(g.cols) + std::size_t(k)] =
@@ -351,7 +342,7 @@ Grid2 ordered(const Grid2& g, bool by_col, const std::vector<SortKey>& keys) {
 }
 
 // A grid's column `which` (its row, when `by_col`) as a key, one value per line.
-SortKey key_of(const Grid2& g, std::int32_t which, bool by_col, bool descending) {
+SortKey key_of(const ValueGrid& g, std::int32_t which, bool by_col, bool descending) {
     SortKey k;
     k.descending = descending;
     std::int32_t lines = by_col ? g.cols : g.rows;
@@ -397,7 +388,7 @@ FN(sortby) {
     std::vector<SortKey> keys;
     bool by_col = false;
     for (int i = 1; i < c.argc; i += 2) {
-        Grid2 by;
+        ValueGrid by;
         if (!grid_arg(c, i, by, out.v))
             return;
         bool descending = false;
@@ -446,7 +437,7 @@ FN(unique) {
     for (std::size_t k = 0; k < first.size(); ++k)
         if (!exactly_once || count[k] == 1)
             chosen.push_back(first[k]);
-    Grid2 r = by_col ? sized(g.rows, std::int32_t(chosen.size())) : sized(std::int32_t(chosen.size()), g.cols);
+    ValueGrid r = by_col ? sized(g.rows, std::int32_t(chosen.size())) : sized(std::int32_t(chosen.size()), g.cols);
     for (std::int32_t i = 0; i < r.rows; ++i)
         for (std::int32_t k = 0; k < r.cols; ++k) {
             const Value& v = by_col ? g.at(i, chosen[std::size_t(k)]) : g.at(chosen[std::size_t(i)], k);
@@ -467,7 +458,7 @@ FN(sequence) {
     NUMD(3, step, 1);
     if (std::int64_t(rows) * cols > max_dense_cells)
         RET(err(ErrorCode::Num));
-    Grid2 r = sized(rows, cols);
+    ValueGrid r = sized(rows, cols);
     for (std::size_t i = 0; i < r.values.size(); ++i)
         r.values[i] = Value::number(start + step * double(i));
     give(c, out, std::move(r));
@@ -486,7 +477,7 @@ FN(randarray) {
         RET(err(ErrorCode::Value));
     if (std::int64_t(rows) * cols > max_dense_cells)
         RET(err(ErrorCode::Num));
-    Grid2 r = sized(rows, cols);
+    ValueGrid r = sized(rows, cols);
     static const int rand_id = find_function("RAND");
     for (Value& v : r.values) {
         Item unit;
@@ -500,7 +491,7 @@ FN(randarray) {
 // ---- matrices ----
 
 // Argument i as a matrix of numbers; any other value is #VALUE!.
-bool matrix_arg(const Ctx& c, int i, Grid2& g, std::vector<double>& m, Value& out) {
+bool matrix_arg(const Ctx& c, int i, ValueGrid& g, std::vector<double>& m, Value& out) {
     if (!grid_arg(c, i, g, out))
         return false;
     m.clear();
@@ -519,26 +510,28 @@ bool matrix_arg(const Ctx& c, int i, Grid2& g, std::vector<double>& m, Value& ou
 }
 
 FN(mmult) {
-    Grid2 ga, gb;
+    ValueGrid ga, gb;
     std::vector<double> a, b;
     if (!matrix_arg(c, 0, ga, a, out.v) || !matrix_arg(c, 1, gb, b, out.v))
         return;
     if (ga.cols != gb.rows)
         RET(err(ErrorCode::Value));
-    Grid2 r = sized(ga.rows, gb.cols);
+    ValueGrid r = sized(ga.rows, gb.cols);
     for (std::int32_t i = 0; i < ga.rows; ++i)
         for (std::int32_t k = 0; k < gb.cols; ++k) {
             double sum = 0;
             for (std::int32_t j = 0; j < ga.cols; ++j)
                 sum += a[std::size_t(i) * std::size_t(ga.cols) + std::size_t(j)] *
                        b[std::size_t(j) * std::size_t(gb.cols) + std::size_t(k)];
+            if (!std::isfinite(sum))   // an overflow anywhere makes the whole product #NUM!
+                RET(err(ErrorCode::Num));
             r.values[std::size_t(i) * std::size_t(gb.cols) + std::size_t(k)] = Value::number(sum);
         }
     give(c, out, std::move(r));
 }
 
 FN(minverse) {
-    Grid2 g;
+    ValueGrid g;
     std::vector<double> a;
     if (!matrix_arg(c, 0, g, a, out.v))
         return;
@@ -576,7 +569,7 @@ FN(minverse) {
             }
         }
     }
-    Grid2 r = sized(g.rows, g.cols);
+    ValueGrid r = sized(g.rows, g.cols);
     for (std::size_t i = 0; i < n * n; ++i)
         r.values[i] = Value::number(inv[i]);
     give(c, out, std::move(r));
@@ -586,7 +579,7 @@ FN(munit) {
     std::int32_t n;
     if (!count_arg(c, 0, 1, 1, 1024, n, out.v))
         return;
-    Grid2 r = sized(n, n, Value::number(0));
+    ValueGrid r = sized(n, n, Value::number(0));
     for (std::int32_t i = 0; i < n; ++i)
         r.values[std::size_t(i) * std::size_t(n) + std::size_t(i)] = Value::number(1);
     give(c, out, std::move(r));
@@ -614,7 +607,7 @@ FN(frequency) {
     std::vector<std::size_t> order(bins.size());
     std::iota(order.begin(), order.end(), std::size_t(0));
     std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) { return bins[x] < bins[y]; });
-    Grid2 r = sized(std::int32_t(bins.size()) + 1, 1, Value::number(0));
+    ValueGrid r = sized(std::int32_t(bins.size()) + 1, 1, Value::number(0));
     std::vector<double> counts(bins.size() + 1, 0);
     for (double x : data) {
         std::size_t k = 0;
@@ -635,7 +628,7 @@ FN(textsplit) {
     auto delimiters = [&](int i, std::vector<std::string>& list) {
         if (i >= c.argc || omitted(c, i))
             return true;
-        Grid2 g;
+        ValueGrid g;
         if (!grid_arg(c, i, g, out.v))
             return false;
         for (const Value& v : g.values) {
@@ -691,7 +684,7 @@ FN(textsplit) {
     std::size_t width = 0;
     for (const auto& l : lines)
         width = std::max(width, l.size());
-    Grid2 r = sized(std::int32_t(lines.size()), std::int32_t(width), pad);
+    ValueGrid r = sized(std::int32_t(lines.size()), std::int32_t(width), pad);
     for (std::size_t i = 0; i < lines.size(); ++i)
         for (std::size_t k = 0; k < lines[i].size(); ++k)
             r.values[i * width + k] = Value::text(std::string_view(text).substr(

@@ -43,7 +43,11 @@ std::vector<Entry> finance_functions();
 std::vector<Entry> text_functions();
 std::vector<Entry> date_functions();
 std::vector<Entry> format_functions();
+std::vector<Entry> engineering_functions();
+std::vector<Entry> more_math_functions();
+std::vector<Entry> complex_functions();
 std::vector<Entry> array_functions();
+std::vector<Entry> lambda_functions();
 
 inline Value err(ErrorCode e) { return Value::error(e); }
 

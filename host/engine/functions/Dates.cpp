@@ -228,6 +228,11 @@ bool parse_date(std::string_view s, bool date1904, long this_year, double& out) 
 
 bool parse_date_text(std::string_view text, bool date1904, long this_year, DateText& out) {
     out = DateText();
+    // The spreadsheet reads no date written with digits from text with a space before or after
+    // it (" 2024-01-10 "), though it reads a time so (" 1:30 ").
+    if (!text.empty() && (text.front() == ' ' || text.back() == ' ') &&
+        text.find_first_of("-/") != std::string_view::npos)
+        return false;
     std::string s(text);
     // "2024-01-15T10:30:00" is a date and a time.
     std::size_t t = s.find('T');

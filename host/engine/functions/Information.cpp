@@ -18,10 +18,9 @@ FN(iserr) { Value v = c.arg(0); RET(Value::boolean(v.is_error() && v.as_error() 
 FN(islogical) { RET(Value::boolean(c.arg(0).is_boolean())); }
 FN(isnontext) { RET(Value::boolean(!c.arg(0).is_text())); }
 
-// ISEVEN and ISODD take numbers (an empty cell is 0) but no text, TRUE or FALSE.
+// ISEVEN and ISODD take numbers (an empty cell is 0) and text that reads as one, but no TRUE or FALSE.
 void parity(Ctx& c, Item& out, bool even) {
-    Value v = c.arg(0);
-    if (v.is_text() || v.is_boolean())
+    if (c.arg(0).is_boolean())
         RET(err(ErrorCode::Value));
     NUM(0, x);
     RET(Value::boolean((std::fmod(std::trunc(std::fabs(x)), 2) == 0) == even));
@@ -45,6 +44,85 @@ FN(isformula) {
         RET(it.v.is_error() ? it.v : err(ErrorCode::Value));
     }
     RET(Value::boolean(c.ev.grid.cell_program(id) != nullptr));
+}
+
+// The slot of the top-left cell of a reference argument; false (with the result set) when
+// the argument is no reference or that cell does not exist.
+bool first_cell(Ctx& c, Item& out, std::uint32_t& id) {
+    const Item& it = c.args[0];
+    if (it.kind == Item::Cell) {
+        id = it.cell;
+        return true;
+    }
+    if (it.kind == Item::Range) {
+        const Area& a = it.area;
+        const auto& ids = c.ev.grid.cells_in(Area{a.sheet, a.r1, a.c1, a.r1, a.c1});
+        if (!ids.empty()) {
+            id = ids[0];
+            return true;
+        }
+        out.v = err(ErrorCode::NA);
+        return false;
+    }
+    out.v = it.kind == Item::Val && it.v.is_error() ? it.v : err(ErrorCode::NA);
+    return false;
+}
+
+FN(formulatext) {
+    std::uint32_t id;
+    if (!first_cell(c, out, id))
+        return;
+    std::string_view f = c.ev.grid.cell_formula(id);
+    if (f.empty())
+        RET(err(ErrorCode::NA));
+    // Newer functions are shown without the prefixes the file writes them with.
+    std::string text = "=";
+    bool quoted = false;
+    for (std::size_t i = 0; i < f.size(); ++i) {
+        if (f[i] == '"')
+            quoted = !quoted;
+        if (!quoted && f[i] == '_' && (f.substr(i, 6) == "_xlfn." || f.substr(i, 6) == "_xlws.")) {
+            i += 5;
+            continue;
+        }
+        text += f[i];
+    }
+    RET(Value::text(text));
+}
+
+FN(sheet) {
+    if (c.argc == 0)
+        RET(Value::number(c.ev.sheet + 1));
+    const Item& it = c.args[0];
+    if (it.kind == Item::Cell)
+        RET(Value::number(c.ev.grid.cell_area(it.cell).sheet + 1));
+    if (it.kind == Item::Range)
+        RET(Value::number(it.area.sheet + 1));
+    Value v = c.arg(0);
+    if (v.is_error())
+        RET(v);
+    if (!v.is_text())
+        RET(err(ErrorCode::NA));
+    int s = c.ev.grid.sheet_index(v.as_text());
+    RET(s < 0 ? err(ErrorCode::NA) : Value::number(s + 1));
+}
+FN(sheets) {
+    if (c.argc == 0)
+        RET(Value::number(c.ev.grid.sheet_count()));
+    const Item& it = c.args[0];
+    if (it.kind == Item::Cell)
+        RET(Value::number(1));
+    if (it.kind == Item::Range)
+        RET(Value::number(it.areas ? 1 : std::max(it.area.sheet, it.last_sheet) - it.area.sheet + 1));
+    Value v = c.arg(0);
+    RET(v.is_error() ? v : err(ErrorCode::NA));
+}
+FN(type) {
+    const Item& it = c.args[0];
+    if (it.kind == Item::Arr || (it.kind == Item::Range && it.area.size() > 1))
+        RET(Value::number(64));
+    Value v = c.arg(0);
+    RET(Value::number(v.is_number() || v.is_empty() ? 1 : v.is_text() ? 2 : v.is_boolean() ? 4 : 16));
 }
 
 FN(n) {
@@ -98,6 +176,10 @@ std::vector<Entry> information_functions() {
         {{"T", 1, 1, L}, fn_t},
         {{"ERROR.TYPE", 1, 1, L}, fn_error_type},
         {{"NA", 0, 0, 0}, fn_na},
+        {{"FORMULATEXT", 1, 1, 0}, fn_formulatext},
+        {{"SHEET", 0, 1, 0}, fn_sheet},
+        {{"SHEETS", 0, 1, 0}, fn_sheets},
+        {{"TYPE", 1, 1, 0}, fn_type},
     };
 }
 

@@ -258,6 +258,10 @@ XLAutoStatus InitXLCoerce() {
         return status;
     }
 
+    // A search starts from nothing: an instance found while the add-in was last open proves
+    // nothing now.
+    state().correct_instance = false;
+
 #ifdef _WIN32
     const std::string path = xlauto::text_of(module);
     Excel(xlFree, nullptr, 1, &module);

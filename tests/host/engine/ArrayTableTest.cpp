@@ -139,6 +139,42 @@ TEST(Spills, BlockedFollowedAndRead) {
     }
 }
 
+// A defined name with references without '$' means, for each cell using it, the cells it
+// would reach had it been written in A1 and copied there (wrapping around the sheet).
+TEST(RelativeNames, MoveWithTheCellUsingThem) {
+    struct Case {
+        const char* cell;
+        const char* formula;
+        double expected;
+    };
+    const Case cases[] = {
+        {"A10", "=SUM(COLUMN_DATA)", 15},    // A$4:A$8 from column A
+        {"B10", "=SUM(COLUMN_DATA)", 150},   // ... and from column B: B$4:B$8
+        {"C3", "=LEFT_CELL*2", 14},          // XFD1 from A1 is the cell to the left
+        {"B12", "=SUM(FIXED)", 15},          // $A$4:$A$8 stays
+    };
+    Workbook wb;
+    wb.add_sheet("Sheet1");
+    for (int r = 4; r <= 8; ++r) {
+        wb.set_value({0, r - 1, 0}, Value::number(r - 3));
+        wb.set_value({0, r - 1, 1}, Value::number(10 * (r - 3)));
+    }
+    wb.set_value(at("B3"), Value::number(7));
+    wb.define_name("COLUMN_DATA", "Sheet1!A$4:A$8");
+    wb.define_name("LEFT_CELL", "Sheet1!XFD1");
+    wb.define_name("FIXED", "Sheet1!$A$4:$A$8");
+    for (const Case& c : cases)
+        wb.set_formula(at(c.cell), c.formula);
+    wb.recalculate();
+    for (const Case& c : cases)
+        EXPECT_TRUE(same(N(c.expected), wb.value(at(c.cell)))) << c.cell << " " << c.formula << ": "
+                                                                << show(wb.value(at(c.cell)));
+    wb.set_value(at("B5"), Value::number(1000));   // the moved copy is followed as a dependency
+    wb.recalculate();
+    EXPECT_TRUE(same(N(1130), wb.value(at("B10"))));
+    EXPECT_EQ(wb.names(), (std::vector<std::string>{"COLUMN_DATA", "FIXED", "LEFT_CELL"}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Arrays, ArrayTable, ::testing::ValuesIn(files_in(dir, ".tsv")),
                          [](const ::testing::TestParamInfo<std::string>& info) {
                              std::string name = info.param.substr(0, info.param.size() - 4);

@@ -129,14 +129,13 @@ TEST(XlsxParts, BadFilesGiveOneClearMessage) {
     using testing_packages::Parts;
     Parts missing_sheet = workbook_parts({{"Plan", ""}});
     missing_sheet.erase(missing_sheet.begin() + 1);  // the worksheet part
-    Parts no_rels = workbook_parts({{"Plan", ""}});
-    no_rels.erase(no_rels.begin());
     const BadCase cases[] = {
         {"malformed sheet", workbook_parts({{"Plan", "<row><c><v>1</v></row>"}}),
          "book.xlsx: sheet 'Plan': malformed XML in part xl/worksheets/sheet1.xml (line 1): "},
         {"missing sheet part", missing_sheet,
          "book.xlsx: sheet 'Plan': missing part xl/worksheets/sheet1.xml"},
-        {"no package relationships", no_rels, "book.xlsx: not an .xlsx workbook (missing part _rels/.rels)"},
+        {"no workbook anywhere", {{"docProps/app.xml", "<Properties/>"}},
+         "book.xlsx: not an .xlsx workbook (missing parts _rels/.rels and xl/workbook.xml)"},
         {"malformed relationships", {{"_rels/.rels", "<Relationships><Relationship"}},
          "book.xlsx: malformed XML in part _rels/.rels (line 1)"},
         {"off the sheet", workbook_parts({{"Plan", "<row r=\"1\"><c r=\"XFE1\"><v>1</v></c></row>"}}),

@@ -1,0 +1,247 @@
+#ifndef OMBRIX_HOST_ENGINE_WORKBOOKIMPL_HPP
+#define OMBRIX_HOST_ENGINE_WORKBOOKIMPL_HPP
+
+// The workbook's insides, shared by the files that make it up: Workbook.cpp (sheets and cell
+// storage), WorkbookLinking.cpp (references resolved, dependencies registered),
+// WorkbookNames.cpp (defined names and tables) and WorkbookRecalc.cpp (recalculation and
+// what it reports).
+
+#include "engine/Dependencies.hpp"
+#include "engine/Eval.hpp"
+#include "engine/Numeric.hpp"
+#include "engine/Program.hpp"
+#include "engine/Workbook.hpp"
+
+#include <algorithm>
+#include <map>
+#include <unordered_map>
+
+namespace host::engine {
+
+namespace detail {
+
+constexpr std::uint32_t none = 0xFFFFFFFFu;
+
+inline std::uint64_t key_of(std::int32_t row, std::int32_t col) {
+    return (std::uint64_t(std::uint32_t(row)) << 14) | std::uint64_t(std::uint32_t(col));
+}
+
+// A cell slot; where it is lies in the parallel list of places.
+struct Cell {
+    Value value;
+    std::uint32_t formula = none;
+};
+
+struct Formula {
+    std::uint32_t cell = none;
+    std::string text;
+    Linked linked;
+    bool array = false;
+    // An array formula fills `rows` x `cols` cells from its own; one that `spills` fills as
+    // many as its last result has (dynamic arrays). Its other cells are `members`.
+    bool spills = false;
+    std::int32_t rows = 1, cols = 1;
+    std::shared_ptr<const Array> result;
+    std::vector<std::uint32_t> members;
+    std::vector<Area> blocked;   // the cells that kept a spill out, read to learn when they empty
+    // A member: element (at_row, at_col) of the array formula in cell `anchor`.
+    std::uint32_t anchor = none;
+    std::int32_t at_row = 0, at_col = 0;
+    bool uses_names = false;
+    bool uses_tables = false;
+    bool unresolved = false;    // refers to a sheet that does not exist (yet)
+    bool has_unknown = false;
+    bool is_volatile = false;   // calls a volatile function, itself or through a name
+    std::vector<Area> built;    // the references OFFSET and INDIRECT gave when last computed
+    Reads reads;
+    NumericProgram numeric;     // empty: the general evaluator only
+    std::int32_t numeric_misses = 0;
+};
+
+struct NameDef {
+    std::string name;    // as defined
+    int sheet = -1;      // the sheet it belongs to; -1: the workbook's
+    std::string text;
+    bool defined = false;
+    Program program;
+    Linked linked;
+    // The same, as an array formula or a spilling one sees it: element by element.
+    Program array_program;
+    Linked array_linked;
+    // A reference without '$' (=A$4:A$8): the name means other cells for each cell using it,
+    // as if it were written in A1 and copied there. Each place gets its own moved copy.
+    bool relative = false;
+    std::uint32_t moved_from = none;   // a moved copy: the name it was made from
+};
+
+struct Sheet {
+    std::string name;
+    std::unordered_map<std::uint64_t, std::uint32_t> cells;
+    std::uint64_t generation = 0;                   // bumped when a cell slot is added
+};
+
+struct AreaKey {
+    Area a;
+    bool operator==(const AreaKey& o) const {
+        return a.sheet == o.a.sheet && a.r1 == o.a.r1 && a.c1 == o.a.c1 && a.r2 == o.a.r2 && a.c2 == o.a.c2;
+    }
+};
+struct AreaHash {
+    std::size_t operator()(const AreaKey& k) const {
+        std::uint64_t h = std::uint64_t(k.a.sheet) * 0x9E3779B97F4A7C15ull;
+        for (std::int32_t v : {k.a.r1, k.a.c1, k.a.r2, k.a.c2})
+            h = (h ^ std::uint64_t(std::uint32_t(v))) * 0x100000001B3ull;
+        return std::size_t(h ^ (h >> 29));
+    }
+};
+struct CachedCells {
+    std::uint64_t generation = ~0ull;
+    std::vector<std::uint32_t> ids;
+};
+
+} // namespace detail
+
+struct Workbook::Impl final : detail::Grid {
+    std::vector<detail::Sheet> sheets;
+    std::vector<detail::Cell> cells;
+    std::vector<detail::Place> places;   // of each cell slot
+    std::vector<detail::Formula> formulas;
+    std::vector<std::uint32_t> free_formulas;
+    std::vector<detail::NameDef> names;
+    std::vector<std::uint32_t> volatile_cells;
+    std::vector<TableDef> tables;   // formula cells recomputed on every recalculation
+    std::unordered_map<std::string, std::uint32_t> name_index;   // upper case; "3!NAME" for sheet 3's
+    int active = 0;
+    bool automatic = false;
+
+    detail::Dependencies dependencies{places};
+    mutable std::unordered_map<detail::AreaKey, detail::CachedCells, detail::AreaHash> area_cells;
+
+    std::uint64_t evaluations = 0;
+    detail::Evaluator evaluator{*this};
+    bool dates_from_1904 = false;
+    std::map<std::uint32_t, std::vector<std::string>> format_warnings;   // by cell slot
+
+    // ---- Grid ----
+    const Value& cell_value(std::uint32_t id) const override { return cells[id].value; }
+    detail::Area cell_area(std::uint32_t id) const override {
+        const detail::Place& p = places[id];
+        return detail::Area{p.sheet, p.row, p.col, p.row, p.col};
+    }
+    const Value& value_at(int sheet, std::int32_t row, std::int32_t col) const override {
+        static const Value empty;
+        const auto& m = sheets[std::size_t(sheet)].cells;
+        auto it = m.find(detail::key_of(row, col));
+        return it == m.end() ? empty : cells[it->second].value;
+    }
+    const std::vector<std::uint32_t>& cells_in(const detail::Area& a) const override {
+        const detail::Sheet& s = sheets[std::size_t(a.sheet)];
+        detail::CachedCells& cached = area_cells[detail::AreaKey{a}];
+        if (cached.generation == s.generation)
+            return cached.ids;
+        cached.ids.clear();
+        if (a.size() <= std::int64_t(s.cells.size()) * 2) {
+            for (std::int32_t r = a.r1; r <= a.r2; ++r)
+                for (std::int32_t c = a.c1; c <= a.c2; ++c) {
+                    auto it = s.cells.find(detail::key_of(r, c));
+                    if (it != s.cells.end())
+                        cached.ids.push_back(it->second);
+                }
+        } else {
+            for (const auto& kv : s.cells) {
+                const detail::Place& p = places[kv.second];
+                if (a.contains(p.row, p.col))
+                    cached.ids.push_back(kv.second);
+            }
+            std::sort(cached.ids.begin(), cached.ids.end(), [&](std::uint32_t x, std::uint32_t y) {
+                const detail::Place& p = places[x];
+                const detail::Place& q = places[y];
+                return p.row != q.row ? p.row < q.row : p.col < q.col;
+            });
+        }
+        cached.generation = s.generation;
+        return cached.ids;
+    }
+    bool date1904() const override { return dates_from_1904; }
+    const detail::Linked* name_program(std::uint32_t name, bool array) const override {
+        return !names[name].defined ? nullptr : array ? &names[name].array_linked : &names[name].linked;
+    }
+    const detail::Linked* visible_name(std::string_view name, int sheet, bool sheet_only) const override;
+    int sheet_index(std::string_view name) const override { return find_sheet(name); }
+    const detail::Linked* cell_program(std::uint32_t id) const override {
+        return cells[id].formula == detail::none ? nullptr : &formulas[cells[id].formula].linked;
+    }
+    std::string_view cell_formula(std::uint32_t id) const override {
+        return cells[id].formula == detail::none ? std::string_view() : std::string_view(formulas[cells[id].formula].text);
+    }
+    int sheet_count() const override { return int(sheets.size()); }
+    bool spill_area(std::uint32_t id, detail::Area& out, Value& error) const override;
+
+    // ---- cells (Workbook.cpp) ----
+    void check(const CellAddress& a) const;
+    std::uint32_t find(const CellAddress& a) const;
+    std::uint32_t slot(int sheet, std::int32_t row, std::int32_t col);
+    int find_sheet(std::string_view name) const;
+    CellAddress address(std::uint32_t id) const;
+    void set_formula(const CellAddress& a, std::string_view text, bool array, bool spills, std::int32_t rows,
+                     std::int32_t cols);
+    const detail::Formula* formula_at(const CellAddress& a) const;
+    std::uint32_t new_formula();
+
+    // ---- array formulas and spills (WorkbookArrays.cpp) ----
+    static Value element(const detail::Array& a, std::int32_t r, std::int32_t c);
+    void add_member(std::uint32_t anchor_cell, std::uint32_t slot_id, std::int32_t r, std::int32_t c);
+    void drop_member(std::uint32_t slot_id);
+    bool occupied(int sheet, std::int32_t row, std::int32_t col, std::uint32_t anchor_cell) const;
+    void place_array(std::uint32_t id, std::shared_ptr<const detail::Array> result);
+
+    // ---- names (WorkbookNames.cpp) ----
+    static std::string name_key(const std::string& upper, int sheet);
+    std::uint32_t name_slot(const std::string& upper, int sheet = -1);
+    std::uint32_t resolve_name(const std::string& upper, int sheet);
+
+    // ---- linking (WorkbookLinking.cpp) ----
+    detail::LinkedRef link_table(const detail::SymRef& r, std::int32_t row, bool& unresolved);
+    detail::Linked link(const detail::Program& p, int sheet, int scope, bool& unresolved, std::int32_t row = -1,
+                        std::int32_t col = -1);
+    std::uint32_t moved_name(std::uint32_t name, std::int32_t row, std::int32_t col);
+    void add_read(detail::Formula& f, const detail::Area& a);
+    void gather(const detail::Linked& l, detail::Formula& f, int depth, std::vector<std::uint32_t>& seen_names);
+    void register_formula(std::uint32_t fi);
+    void unregister_formula(std::uint32_t fi);
+    void install(std::uint32_t fi, const detail::Program& p);
+    void compile(detail::Formula& f);
+    void remove_formula(std::uint32_t id);
+    void relink_where(bool (*pred)(const detail::Formula&));
+    void relink_names();
+
+    // ---- recalculation (WorkbookRecalc.cpp) ----
+    // A formula that the numeric form keeps handing back is left to the general evaluator.
+    static constexpr std::int32_t max_numeric_misses = 16;
+
+    void evaluate(std::uint32_t id);
+    __attribute__((noinline)) void evaluate_general(std::uint32_t id);
+    void keep_format_warnings(std::uint32_t id);
+    void rewire_if_built(std::uint32_t id, std::vector<detail::Area>& built);
+    static bool same_areas(std::vector<detail::Area>& a, const std::vector<detail::Area>& b);
+    void run(const std::vector<std::uint32_t>& order);
+    void run_cycle(const std::vector<std::uint32_t>& order, std::size_t begin, std::size_t end);
+
+    CalcSettings settings;
+
+    void recalculate();
+
+    // A reference built at run time may have been read before its cell was brought up to
+    // date; once the graph knows it, the volatile cells run again in the right order.
+    static constexpr int max_rewired_passes = 8;
+    bool rewired = false;
+
+    void again_if_rewired();
+    std::vector<std::uint32_t> all_formula_cells() const;
+    void recalculate_all();
+    void after_write();
+};
+
+} // namespace host::engine
+
+#endif

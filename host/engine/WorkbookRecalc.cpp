@@ -1,0 +1,276 @@
+#include "engine/WorkbookImpl.hpp"
+
+#include <cmath>
+#include <tuple>
+
+namespace host::engine {
+
+using namespace detail;
+
+void Workbook::Impl::evaluate(std::uint32_t id) {
+    Cell& c = cells[id];
+    Formula& f = formulas[c.formula];
+    ++evaluations;
+    if (!f.numeric.empty()) {
+        Value& out = c.value;
+        bool done = run_numeric(
+            f.numeric, [this](std::uint32_t k) -> const Value& { return cells[k].value; },
+            [this](const Area& a) -> const std::vector<std::uint32_t>& { return cells_in(a); }, out);
+        if (done) {
+            if (f.numeric_misses > 0)
+                --f.numeric_misses;
+            return;
+        }
+        if (++f.numeric_misses >= max_numeric_misses)
+            f.numeric = NumericProgram();
+    }
+    evaluate_general(id);
+}
+
+// Kept out of evaluate(), whose lean path is the hot one.
+void Workbook::Impl::evaluate_general(std::uint32_t id) {
+    Cell& c = cells[id];
+    Formula& f = formulas[c.formula];
+    if (f.anchor != none) {
+        std::uint32_t af = cells[f.anchor].formula;
+        c.value = af != none && formulas[af].result ? element(*formulas[af].result, f.at_row, f.at_col) : Value();
+        return;
+    }
+    const Place& at = places[id];
+    std::vector<Area> built;
+    evaluator.built_refs = f.is_volatile ? &built : nullptr;
+    if (f.array) {
+        auto result = evaluator.run_array(f.linked, at.sheet, at.row, at.col);
+        evaluator.built_refs = nullptr;
+        keep_format_warnings(id);
+        rewire_if_built(id, built);
+        place_array(id, std::move(result));
+        return;
+    }
+    Value v = evaluator.run(f.linked, at.sheet, at.row, at.col, f.array);
+    evaluator.built_refs = nullptr;
+    c.value = std::move(v);
+    keep_format_warnings(id);
+    rewire_if_built(id, built);
+}
+
+void Workbook::Impl::keep_format_warnings(std::uint32_t id) {
+    if (!evaluator.unsupported_formats.empty()) {
+        format_warnings[id] = std::move(evaluator.unsupported_formats);
+        evaluator.unsupported_formats.clear();
+    } else if (!format_warnings.empty()) {
+        format_warnings.erase(id);
+    }
+}
+
+void Workbook::Impl::rewire_if_built(std::uint32_t id, std::vector<Area>& built) {
+    std::uint32_t fi = cells[id].formula;
+    if (formulas[fi].is_volatile && !same_areas(built, formulas[fi].built)) {
+        // The graph learns what the formula read; the pass is run again in its new order.
+        unregister_formula(fi);
+        formulas[fi].built = std::move(built);
+        register_formula(fi);
+        rewired = true;
+    }
+}
+
+bool Workbook::Impl::same_areas(std::vector<Area>& a, const std::vector<Area>& b) {
+    auto less = [](const Area& x, const Area& y) {
+        return std::tie(x.sheet, x.r1, x.c1, x.r2, x.c2) < std::tie(y.sheet, y.r1, y.c1, y.r2, y.c2);
+    };
+    std::sort(a.begin(), a.end(), less);
+    a.erase(std::unique(a.begin(), a.end(), [&](const Area& x, const Area& y) { return !less(x, y) && !less(y, x); }),
+            a.end());
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](const Area& x, const Area& y) {
+               return !less(x, y) && !less(y, x);
+           });
+}
+
+void Workbook::Impl::run(const std::vector<std::uint32_t>& order) {
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        std::uint32_t entry = order[i];
+        std::uint32_t id = entry & ~entry_flags;
+        if (!(entry & cyclic_bit)) {
+            if (cells[id].formula != none)
+                evaluate(id);
+            continue;
+        }
+        std::size_t end = i + 1;
+        while (end < order.size() && (order[end] & cyclic_bit) && !(order[end] & cycle_start_bit))
+            ++end;
+        run_cycle(order, i, end);
+        i = end - 1;
+    }
+}
+
+// The cells order[begin, end) of one circular reference. Without iteration they hold 0,
+// as the spreadsheet shows them; with it they are computed in turn until they settle.
+void Workbook::Impl::run_cycle(const std::vector<std::uint32_t>& order, std::size_t begin, std::size_t end) {
+    if (!settings.iterate) {
+        for (std::size_t i = begin; i < end; ++i) {
+            std::uint32_t id = order[i] & ~entry_flags;
+            if (cells[id].formula != none)
+                cells[id].value = Value::number(0);
+        }
+        return;
+    }
+    for (int pass = 0; pass < settings.max_iterations; ++pass) {
+        double largest = 0;
+        for (std::size_t i = begin; i < end; ++i) {
+            std::uint32_t id = order[i] & ~entry_flags;
+            if (cells[id].formula == none)
+                continue;
+            Value before = cells[id].value;
+            evaluate(id);
+            const Value& after = cells[id].value;
+            double change = before.is_number() && after.is_number()
+                                ? std::fabs(after.as_number() - before.as_number())
+                                : before == after ? 0 : HUGE_VAL;
+            largest = std::max(largest, change);
+        }
+        if (!(largest >= settings.max_change))
+            break;
+    }
+}
+
+CalcSettings settings;
+
+void Workbook::Impl::recalculate() {
+    for (std::uint32_t id : volatile_cells)
+        dependencies.mark_changed(id);
+    if (!dependencies.has_changes())
+        return;
+    rewired = false;
+    run(dependencies.changed_order());
+    again_if_rewired();
+}
+
+void Workbook::Impl::again_if_rewired() {
+    for (int pass = 0; rewired && pass < max_rewired_passes; ++pass) {
+        rewired = false;
+        for (std::uint32_t id : volatile_cells)
+            dependencies.mark_changed(id);
+        run(dependencies.changed_order());
+    }
+}
+
+std::vector<std::uint32_t> Workbook::Impl::all_formula_cells() const {
+    std::vector<std::uint32_t> roots;
+    for (const Formula& f : formulas)
+        if (f.cell != none)
+            roots.push_back(f.cell);
+    std::sort(roots.begin(), roots.end());
+    return roots;
+}
+
+void Workbook::Impl::recalculate_all() {
+    dependencies.forget_changes();
+    std::vector<std::uint32_t> order;
+    dependencies.order(all_formula_cells(), order, nullptr);
+    rewired = false;
+    run(order);
+    again_if_rewired();
+}
+
+void Workbook::Impl::after_write() {
+    if (automatic)
+        recalculate();
+}
+
+void Workbook::set_automatic(bool automatic) {
+    impl_->automatic = automatic;
+    impl_->after_write();
+}
+
+bool Workbook::automatic() const { return impl_->automatic; }
+void Workbook::set_date1904(bool date1904) { impl_->dates_from_1904 = date1904; }
+bool Workbook::date1904() const { return impl_->dates_from_1904; }
+void Workbook::recalculate() { impl_->recalculate(); }
+void Workbook::recalculate_all() { impl_->recalculate_all(); }
+
+void Workbook::set_calc_settings(const CalcSettings& settings) {
+    impl_->settings = settings;
+    impl_->settings.max_iterations = std::max(1, std::min(settings.max_iterations, 32767));
+    if (!(settings.max_change >= 0))
+        impl_->settings.max_change = 0;
+}
+
+const CalcSettings& Workbook::calc_settings() const { return impl_->settings; }
+std::uint64_t Workbook::evaluation_count() const { return impl_->evaluations; }
+
+std::vector<CellAddress> Workbook::volatile_sources(const CellAddress& cell) const {
+    std::vector<CellAddress> out;
+    std::uint32_t start = impl_->find(cell);
+    if (start == none || impl_->volatile_cells.empty())
+        return out;
+    std::vector<std::uint8_t> seen(impl_->cells.size(), 0);
+    std::vector<std::uint32_t> todo{start};
+    seen[start] = 1;
+    auto visit = [&](std::uint32_t id) {
+        if (!seen[id]) {
+            seen[id] = 1;
+            todo.push_back(id);
+        }
+    };
+    while (!todo.empty()) {
+        std::uint32_t id = todo.back();
+        todo.pop_back();
+        std::uint32_t fi = impl_->cells[id].formula;
+        if (fi == none)
+            continue;
+        const Formula& f = impl_->formulas[fi];
+        if (f.is_volatile)
+            out.push_back(impl_->address(id));
+        for (std::uint32_t read : f.reads.cells)
+            visit(read);
+        for (const Area& a : f.reads.ranges)
+            for (std::uint32_t read : impl_->cells_in(a))
+                visit(read);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+Diagnostics Workbook::diagnostics() const {
+    Diagnostics d;
+    std::map<std::string, std::vector<CellAddress>> unknown;
+    for (const Formula& f : impl_->formulas) {
+        if (f.cell == none || !f.has_unknown)
+            continue;
+        Program p = parse(f.text, f.array);
+        const int sheet = impl_->places[f.cell].sheet;
+        for (const std::string& name : p.unknown_functions)
+            if (!impl_->visible_name(name, sheet, false))   // a defined name's LAMBDA is known
+                unknown[name].push_back(impl_->address(f.cell));
+    }
+    for (auto& kv : unknown) {
+        std::sort(kv.second.begin(), kv.second.end());
+        d.unknown_functions.push_back(Diagnostics::UnknownFunction{kv.first, kv.second});
+    }
+    std::vector<std::uint32_t> order;
+    std::vector<std::vector<std::uint32_t>> cycles;
+    impl_->dependencies.order(impl_->all_formula_cells(), order, &cycles);
+    for (const auto& cycle : cycles) {
+        std::vector<CellAddress> cells;
+        for (std::uint32_t id : cycle)
+            if (impl_->cells[id].formula != none)
+                cells.push_back(impl_->address(id));
+        std::sort(cells.begin(), cells.end());
+        if (!cells.empty())
+            d.cycles.push_back(std::move(cells));
+    }
+    std::sort(d.cycles.begin(), d.cycles.end());
+    std::map<std::string, std::vector<CellAddress>> formats;
+    for (const auto& kv : impl_->format_warnings)
+        if (impl_->cells[kv.first].formula != none)
+            for (const std::string& format : kv.second)
+                formats[format].push_back(impl_->address(kv.first));
+    for (auto& kv : formats) {
+        std::sort(kv.second.begin(), kv.second.end());
+        kv.second.erase(std::unique(kv.second.begin(), kv.second.end()), kv.second.end());
+        d.unsupported_formats.push_back(Diagnostics::UnsupportedFormat{kv.first, kv.second});
+    }
+    return d;
+}
+
+} // namespace host::engine

@@ -1,0 +1,372 @@
+// Engineering functions: Roman numerals, number bases, bits, steps, the error function and
+// the Bessel functions.
+
+#include "engine/functions/Common.hpp"
+
+#include <boost/math/special_functions/bessel.hpp>
+#include <boost/math/special_functions/erf.hpp>
+
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <string>
+
+namespace host::engine::detail::fn {
+
+namespace {
+
+namespace bm = boost::math;
+
+// ROMAN's forms 0 (classic) to 4 (most concise). A digit 4 or 9 is written as a subtraction;
+// each further form lets the subtracted numeral be a smaller one (499: CDXCIX, LDVLIV, XDIX,
+// VDIV, ID) as long as what it leaves is still written after it.
+std::string roman(int n, int form) {
+    static const char letters[] = {'M', 'D', 'C', 'L', 'X', 'V', 'I'};
+    static const int values[] = {1000, 500, 100, 50, 10, 5, 1};
+    constexpr int last = 6;
+    std::string out;
+    for (int i = 0; i <= last; i += 2) {
+        int digit = n / values[i];
+        if (digit % 5 == 4) {
+            int big = digit == 4 ? i - 1 : i - 2;   // the numeral subtracted from
+            int small = i;
+            for (int step = 0; step < form && small < last; ++step) {
+                if (values[big] - values[small + 1] <= n)
+                    ++small;
+                else
+                    break;
+            }
+            out += letters[small];
+            out += letters[big];
+            n -= values[big] - values[small];
+        } else {
+            if (digit > 4)
+                out += letters[i - 1];
+            out.append(std::size_t(digit % 5), letters[i]);
+            n %= values[i];
+        }
+    }
+    return out;
+}
+
+FN(roman) {
+    NUM(0, x);
+    double form = 0;
+    if (!c.missing(1)) {
+        Value f = c.arg(1);
+        if (f.is_boolean())
+            form = f.as_boolean() ? 0 : 4;
+        else if (!num(c, 1, form, out.v))
+            return;
+    }
+    form = std::trunc(form);
+    x = std::trunc(x);
+    if (x < 0 || x > 3999 || form < 0 || form > 4)
+        RET(err(ErrorCode::Value));
+    RET(Value::text(roman(int(x), int(form))));
+}
+
+int roman_value(char ch) {
+    switch (std::toupper(static_cast<unsigned char>(ch))) {
+    case 'I': return 1;
+    case 'V': return 5;
+    case 'X': return 10;
+    case 'L': return 50;
+    case 'C': return 100;
+    case 'D': return 500;
+    case 'M': return 1000;
+    default: return 0;
+    }
+}
+
+FN(arabic) {
+    TEXT(0, s);
+    std::size_t b = s.find_first_not_of(' '), e = s.find_last_not_of(' ');
+    s = b == std::string::npos ? "" : s.substr(b, e - b + 1);
+    if (s.size() > 255)
+        RET(err(ErrorCode::Value));
+    double sign = 1;
+    if (!s.empty() && s[0] == '-') {
+        sign = -1;
+        s.erase(0, 1);
+    }
+    double total = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        int v = roman_value(s[i]);
+        if (v == 0)
+            RET(err(ErrorCode::Value));
+        int next = i + 1 < s.size() ? roman_value(s[i + 1]) : 0;
+        total += next > v ? -v : v;
+    }
+    RET(Value::number(sign * total));
+}
+
+// The number bases of DEC2BIN and its kin: digits of 10 at most, negatives in two's complement.
+struct Base {
+    int radix;
+    double limit;   // radix^10 / 2: the first number out of range
+};
+constexpr Base bin{2, 512}, oct{8, 536870912}, hex{16, 549755813888};
+
+// The places argument of DEC2BIN and its kin, read before the number: a whole number from
+// 1 to 10, or 0 when omitted.
+bool read_places(const Ctx& c, int i, double& places, Value& out) {
+    places = 0;
+    if (c.missing(i))
+        return true;
+    if (!num(c, i, places, out))
+        return false;
+    places = std::trunc(places);
+    if (places < 1 || places > 10) {
+        out = err(ErrorCode::Num);
+        return false;
+    }
+    return true;
+}
+
+// A whole number in [-limit, limit) written in `to`; a positive one padded to `places` digits.
+Value write_base(double n, const Base& to, double places) {
+    if (n < -to.limit || n >= to.limit)
+        return err(ErrorCode::Num);
+    double full = to.limit * 2;
+    double u = n < 0 ? full + n : n;
+    std::string digits;
+    do {
+        int d = int(std::fmod(u, to.radix));
+        digits.insert(digits.begin(), "0123456789ABCDEF"[d]);
+        u = std::floor(u / to.radix);
+    } while (u > 0);
+    if (n >= 0 && places > 0) {
+        if (places < double(digits.size()))
+            return err(ErrorCode::Num);
+        digits.insert(0, std::size_t(places) - digits.size(), '0');
+    }
+    return Value::text(digits);
+}
+
+// Text of up to ten digits of `from` (a number argument read as its digits).
+bool read_base(const Ctx& c, int i, const Base& from, double& n, Value& out) {
+    Value v = c.arg(i);
+    if (v.is_error()) {
+        out = v;
+        return false;
+    }
+    if (v.is_boolean()) {
+        out = err(ErrorCode::Value);
+        return false;
+    }
+    std::string s = to_text(v);
+    if (s.size() > 10) {
+        out = err(ErrorCode::Num);
+        return false;
+    }
+    double u = 0;
+    for (char ch : s) {
+        int d = std::isdigit(static_cast<unsigned char>(ch)) ? ch - '0'
+                : std::isalpha(static_cast<unsigned char>(ch))
+                    ? std::toupper(static_cast<unsigned char>(ch)) - 'A' + 10
+                    : 99;
+        if (d >= from.radix) {
+            out = err(ErrorCode::Num);
+            return false;
+        }
+        u = u * from.radix + d;
+    }
+    n = s.size() == 10 && u >= from.limit ? u - 2 * from.limit : u;
+    return true;
+}
+
+template <const Base& From, const Base& To>
+void convert_base(Ctx& c, Item& out) {
+    double n, places;
+    if (!read_places(c, 1, places, out.v) || !read_base(c, 0, From, n, out.v))
+        return;
+    RET(write_base(n, To, places));
+}
+
+template <const Base& From>
+void base_to_decimal(Ctx& c, Item& out) {
+    double n;
+    if (!read_base(c, 0, From, n, out.v))
+        return;
+    RET(Value::number(n));
+}
+
+template <const Base& To>
+void decimal_to_base(Ctx& c, Item& out) {
+    double places;
+    if (!read_places(c, 1, places, out.v))
+        return;
+    if (c.arg(0).is_boolean())
+        RET(err(ErrorCode::Value));
+    NUM(0, x);
+    RET(write_base(std::trunc(x), To, places));
+}
+
+FN(base) {
+    NUM(0, x);
+    NUM(1, radix);
+    NUMD(2, length, 0);
+    x = std::trunc(x), radix = std::trunc(radix), length = std::trunc(length);
+    if (x < 0 || x >= 9007199254740992.0 || radix < 2 || radix > 36 || length < 0 || length > 255)
+        RET(err(ErrorCode::Num));
+    std::string digits;
+    do {
+        digits.insert(digits.begin(), "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"[int(std::fmod(x, radix))]);
+        x = std::floor(x / radix);
+    } while (x > 0);
+    if (double(digits.size()) < length)
+        digits.insert(0, std::size_t(length) - digits.size(), '0');
+    RET(Value::text(digits));
+}
+
+FN(decimal) {
+    TEXT(0, s);
+    NUM(1, radix);
+    radix = std::trunc(radix);
+    if (radix < 2 || radix > 36 || s.size() > 255)
+        RET(err(ErrorCode::Num));
+    double n = 0;
+    for (char ch : s) {
+        int d = std::isdigit(static_cast<unsigned char>(ch)) ? ch - '0'
+                : std::isalpha(static_cast<unsigned char>(ch))
+                    ? std::toupper(static_cast<unsigned char>(ch)) - 'A' + 10
+                    : 99;
+        if (d >= radix)
+            RET(err(ErrorCode::Num));
+        n = n * radix + d;
+    }
+    if (n >= 9007199254740992.0)
+        RET(err(ErrorCode::Num));
+    RET(Value::number(n));
+}
+
+// The bit functions take whole numbers in [0, 2^48).
+constexpr double bit_limit = 281474976710656.0;
+
+bool bits(const Ctx& c, int i, std::uint64_t& b, Value& out) {
+    double x;
+    if (!num(c, i, x, out))
+        return false;
+    if (x < 0 || x >= bit_limit || x != std::floor(x)) {
+        out = err(ErrorCode::Num);
+        return false;
+    }
+    b = std::uint64_t(x);
+    return true;
+}
+
+template <int Op>
+void bitwise(Ctx& c, Item& out) {
+    std::uint64_t a, b;
+    if (!bits(c, 0, a, out.v) || !bits(c, 1, b, out.v))
+        return;
+    RET(Value::number(double(Op == 0 ? (a & b) : Op == 1 ? (a | b) : (a ^ b))));
+}
+
+template <int Direction>
+void bitshift(Ctx& c, Item& out) {
+    std::uint64_t a;
+    if (!bits(c, 0, a, out.v))
+        return;
+    NUM(1, shift);
+    shift = std::trunc(shift) * Direction;
+    if (std::fabs(shift) > 53)
+        RET(err(ErrorCode::Num));
+    double r = shift >= 0 ? double(a) * std::ldexp(1.0, int(shift)) : std::floor(double(a) / std::ldexp(1.0, int(-shift)));
+    if (r >= bit_limit)
+        RET(err(ErrorCode::Num));
+    RET(Value::number(r));
+}
+
+bool plain_number(const Ctx& c, int i, double& x, Value& out, double fallback = 0) {
+    if (c.arg(i).is_boolean()) {
+        out = err(ErrorCode::Value);
+        return false;
+    }
+    return num(c, i, x, out, fallback);
+}
+
+FN(delta) {
+    double a, b;
+    if (!plain_number(c, 0, a, out.v) || !plain_number(c, 1, b, out.v))
+        return;
+    RET(Value::number(a == b ? 1 : 0));
+}
+FN(gestep) {
+    double a, b;
+    if (!plain_number(c, 0, a, out.v) || !plain_number(c, 1, b, out.v))
+        return;
+    RET(Value::number(a >= b ? 1 : 0));
+}
+
+FN(erf) {
+    NUM(0, lo);
+    if (c.missing(1))
+        RET(Value::number(bm::erf(lo)));
+    NUM(1, hi);
+    RET(Value::number(bm::erf(hi) - bm::erf(lo)));
+}
+FN(erf_precise) { NUM(0, x); RET(Value::number(bm::erf(x))); }
+FN(erfc) { NUM(0, x); RET(Value::number(bm::erfc(x))); }
+
+// BESSELJ, BESSELY, BESSELI, BESSELK: x and a whole order n >= 0.
+template <int Kind>
+void bessel(Ctx& c, Item& out) {
+    double x, n;
+    if (!plain_number(c, 0, x, out.v) || !plain_number(c, 1, n, out.v))
+        return;
+    n = std::trunc(n);
+    if (n < 0 || ((Kind == 1 || Kind == 3) && x <= 0))
+        RET(err(ErrorCode::Num));
+    try {
+        double r = Kind == 0   ? bm::cyl_bessel_j(n, x)
+                   : Kind == 1 ? bm::cyl_neumann(n, x)
+                   : Kind == 2 ? bm::cyl_bessel_i(n, x)
+                               : bm::cyl_bessel_k(n, x);
+        RET(Value::number(r));
+    } catch (...) {
+        RET(err(ErrorCode::Num));
+    }
+}
+
+} // namespace
+
+std::vector<Entry> engineering_functions() {
+    constexpr std::uint8_t L = FnLift;
+    return {
+        {{"ROMAN", 1, 2, L}, fn_roman},
+        {{"ARABIC", 1, 1, L}, fn_arabic},
+        {{"DEC2BIN", 1, 2, L}, decimal_to_base<bin>},
+        {{"DEC2OCT", 1, 2, L}, decimal_to_base<oct>},
+        {{"DEC2HEX", 1, 2, L}, decimal_to_base<hex>},
+        {{"BIN2DEC", 1, 1, L}, base_to_decimal<bin>},
+        {{"OCT2DEC", 1, 1, L}, base_to_decimal<oct>},
+        {{"HEX2DEC", 1, 1, L}, base_to_decimal<hex>},
+        {{"BIN2OCT", 1, 2, L}, convert_base<bin, oct>},
+        {{"BIN2HEX", 1, 2, L}, convert_base<bin, hex>},
+        {{"OCT2BIN", 1, 2, L}, convert_base<oct, bin>},
+        {{"OCT2HEX", 1, 2, L}, convert_base<oct, hex>},
+        {{"HEX2BIN", 1, 2, L}, convert_base<hex, bin>},
+        {{"HEX2OCT", 1, 2, L}, convert_base<hex, oct>},
+        {{"BASE", 2, 3, L}, fn_base},
+        {{"DECIMAL", 2, 2, L}, fn_decimal},
+        {{"BITAND", 2, 2, L}, bitwise<0>},
+        {{"BITOR", 2, 2, L}, bitwise<1>},
+        {{"BITXOR", 2, 2, L}, bitwise<2>},
+        {{"BITLSHIFT", 2, 2, L}, bitshift<1>},
+        {{"BITRSHIFT", 2, 2, L}, bitshift<-1>},
+        {{"DELTA", 1, 2, L}, fn_delta},
+        {{"GESTEP", 1, 2, L}, fn_gestep},
+        {{"ERF", 1, 2, L}, fn_erf},
+        {{"ERF.PRECISE", 1, 1, L}, fn_erf_precise},
+        {{"ERFC", 1, 1, L}, fn_erfc},
+        {{"ERFC.PRECISE", 1, 1, L}, fn_erfc},
+        {{"BESSELJ", 2, 2, L}, bessel<0>},
+        {{"BESSELY", 2, 2, L}, bessel<1>},
+        {{"BESSELI", 2, 2, L}, bessel<2>},
+        {{"BESSELK", 2, 2, L}, bessel<3>},
+    };
+}
+
+} // namespace host::engine::detail::fn

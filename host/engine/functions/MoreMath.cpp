@@ -1,0 +1,183 @@
+// Rounding to multiples (the .MATH and .PRECISE forms), reciprocal and hyperbolic
+// trigonometry, and counting functions beyond COMBIN and PERMUT.
+
+#include "engine/functions/Common.hpp"
+
+#include <cmath>
+
+namespace host::engine::detail::fn {
+
+namespace {
+
+// x rounded down (Up false) or up to a multiple of |s|; 0 when s is 0.
+double to_multiple(double x, double s, bool up) {
+    s = std::fabs(s);
+    if (s == 0 || x == 0)
+        return 0;
+    double q = snap15(x / s);
+    return (up ? std::ceil(q) : std::floor(q)) * s;
+}
+
+// FLOOR.MATH and CEILING.MATH: a negative number goes toward zero (CEILING) or away from it
+// (FLOOR) unless mode is non-zero, which turns that direction round.
+template <bool Up>
+void rounding_math(Ctx& c, Item& out) {
+    NUM(0, x);
+    NUMD(1, s, 1);
+    NUMD(2, mode, 0);
+    bool up = Up;
+    if (x < 0 && mode != 0)
+        up = !up;
+    RET(Value::number(to_multiple(x, s, up)));
+}
+
+template <bool Up>
+void rounding_precise(Ctx& c, Item& out) {
+    NUM(0, x);
+    NUMD(1, s, 1);
+    RET(Value::number(to_multiple(x, s, Up)));
+}
+
+constexpr double trig_limit = 134217728.0;   // 2^27: beyond it SEC, CSC and COT are #NUM!
+
+template <int Kind>
+void reciprocal_trig(Ctx& c, Item& out) {
+    NUM(0, x);
+    if (std::fabs(x) >= trig_limit)
+        RET(err(ErrorCode::Num));
+    double d = Kind == 0 ? std::cos(x) : Kind == 1 ? std::sin(x) : std::tan(x);
+    if (d == 0)
+        RET(err(ErrorCode::Div0));
+    RET(Value::number(1 / d));
+}
+
+FN(sech) { NUM(0, x); RET(Value::number(1 / std::cosh(x))); }
+FN(csch) {
+    NUM(0, x);
+    if (x == 0)
+        RET(err(ErrorCode::Div0));
+    RET(Value::number(1 / std::sinh(x)));
+}
+FN(coth) {
+    NUM(0, x);
+    if (x == 0)
+        RET(err(ErrorCode::Div0));
+    RET(Value::number(1 / std::tanh(x)));
+}
+FN(acot) { NUM(0, x); RET(Value::number(std::atan2(1.0, x))); }
+FN(acoth) {
+    NUM(0, x);
+    if (std::fabs(x) <= 1)
+        RET(err(ErrorCode::Num));
+    RET(Value::number(std::atanh(1 / x)));
+}
+FN(asinh) { NUM(0, x); RET(Value::number(std::asinh(x))); }
+FN(acosh) {
+    NUM(0, x);
+    if (x < 1)
+        RET(err(ErrorCode::Num));
+    RET(Value::number(std::acosh(x)));
+}
+FN(atanh) {
+    NUM(0, x);
+    if (std::fabs(x) >= 1)
+        RET(err(ErrorCode::Num));
+    RET(Value::number(std::atanh(x)));
+}
+
+// n choose k for whole n >= k >= 0.
+double choose(double n, double k) {
+    k = std::min(k, n - k);
+    double r = 1;
+    for (double i = 1; i <= k && std::isfinite(r); ++i)
+        r = r * (n - k + i) / i;
+    return r < 9007199254740992.0 ? std::round(r) : r;
+}
+
+FN(combina) {
+    NUM(0, nf);
+    NUM(1, kf);
+    double n = std::trunc(nf), k = std::trunc(kf);
+    if (n < 0 || k < 0 || (n == 0 && k > 0))
+        RET(err(ErrorCode::Num));
+    if (k == 0)
+        RET(Value::number(1));
+    RET(Value::number(choose(n + k - 1, k)));
+}
+FN(permutationa) {
+    NUM(0, nf);
+    NUM(1, kf);
+    double n = std::trunc(nf), k = std::trunc(kf);
+    if (n < 0 || k < 0)
+        RET(err(ErrorCode::Num));
+    RET(Value::number(std::pow(n, k)));
+}
+FN(multinomial) {
+    auto& xs = numbers();
+    Value e;
+    if (!collect(c, 0, c.argc, xs, e))
+        RET(e);
+    double sum = 0, r = 1;
+    for (double x : xs) {
+        x = std::trunc(x);
+        if (x < 0)
+            RET(err(ErrorCode::Num));
+        sum += x;
+        r *= choose(sum, x);
+    }
+    RET(Value::number(r));
+}
+FN(factdouble) {
+    NUM(0, x);
+    double n = std::trunc(x);
+    if (n < -1)
+        RET(err(ErrorCode::Num));
+    double r = 1;
+    for (; n > 1 && std::isfinite(r); n -= 2)
+        r *= n;
+    RET(Value::number(r));
+}
+FN(seriessum) {
+    NUM(0, x);
+    NUM(1, n);
+    NUM(2, m);
+    std::vector<double> as;
+    Value e;
+    if (!collect(c, 3, 4, as, e))
+        RET(e);
+    double s = 0;
+    for (std::size_t i = 0; i < as.size(); ++i)
+        s += as[i] * std::pow(x, n + double(i) * m);
+    RET(Value::number(s));
+}
+
+} // namespace
+
+std::vector<Entry> more_math_functions() {
+    constexpr std::uint8_t L = FnLift;
+    return {
+        {{"FLOOR.MATH", 1, 3, L}, rounding_math<false>},
+        {{"CEILING.MATH", 1, 3, L}, rounding_math<true>},
+        {{"FLOOR.PRECISE", 1, 2, L}, rounding_precise<false>},
+        {{"CEILING.PRECISE", 1, 2, L}, rounding_precise<true>},
+        {{"ISO.CEILING", 1, 2, L}, rounding_precise<true>},
+        {{"SEC", 1, 1, L}, reciprocal_trig<0>},
+        {{"CSC", 1, 1, L}, reciprocal_trig<1>},
+        {{"COT", 1, 1, L}, reciprocal_trig<2>},
+        {{"SECH", 1, 1, L}, fn_sech},
+        {{"CSCH", 1, 1, L}, fn_csch},
+        {{"COTH", 1, 1, L}, fn_coth},
+        {{"ACOT", 1, 1, L}, fn_acot},
+        {{"ACOTH", 1, 1, L}, fn_acoth},
+        {{"ASINH", 1, 1, L}, fn_asinh},
+        {{"ACOSH", 1, 1, L}, fn_acosh},
+        {{"ATANH", 1, 1, L}, fn_atanh},
+        {{"COMBINA", 2, 2, L}, fn_combina},
+        {{"PERMUTATIONA", 2, 2, L}, fn_permutationa},
+        {{"MULTINOMIAL", 1, -1, 0}, fn_multinomial},
+        {{"FACTDOUBLE", 1, 1, L}, fn_factdouble},
+        {{"SERIESSUM", 4, 4, FnArrayArgs}, fn_seriessum},
+    };
+}
+
+} // namespace host::engine::detail::fn
