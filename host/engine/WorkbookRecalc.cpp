@@ -32,21 +32,42 @@ void Workbook::Impl::evaluate(std::uint32_t id) {
 void Workbook::Impl::evaluate_general(std::uint32_t id) {
     Cell& c = cells[id];
     Formula& f = formulas[c.formula];
+    if (f.anchor != none) {
+        std::uint32_t af = cells[f.anchor].formula;
+        c.value = af != none && formulas[af].result ? element(*formulas[af].result, f.at_row, f.at_col) : Value();
+        return;
+    }
     const Place& at = places[id];
     std::vector<Area> built;
     evaluator.built_refs = f.is_volatile ? &built : nullptr;
+    if (f.array) {
+        auto result = evaluator.run_array(f.linked, at.sheet, at.row, at.col);
+        evaluator.built_refs = nullptr;
+        keep_format_warnings(id);
+        rewire_if_built(id, built);
+        place_array(id, std::move(result));
+        return;
+    }
     Value v = evaluator.run(f.linked, at.sheet, at.row, at.col, f.array);
     evaluator.built_refs = nullptr;
     c.value = std::move(v);
+    keep_format_warnings(id);
+    rewire_if_built(id, built);
+}
+
+void Workbook::Impl::keep_format_warnings(std::uint32_t id) {
     if (!evaluator.unsupported_formats.empty()) {
         format_warnings[id] = std::move(evaluator.unsupported_formats);
         evaluator.unsupported_formats.clear();
     } else if (!format_warnings.empty()) {
         format_warnings.erase(id);
     }
-    if (f.is_volatile && !same_areas(built, f.built)) {
+}
+
+void Workbook::Impl::rewire_if_built(std::uint32_t id, std::vector<Area>& built) {
+    std::uint32_t fi = cells[id].formula;
+    if (formulas[fi].is_volatile && !same_areas(built, formulas[fi].built)) {
         // The graph learns what the formula read; the pass is run again in its new order.
-        std::uint32_t fi = c.formula;
         unregister_formula(fi);
         formulas[fi].built = std::move(built);
         register_formula(fi);
@@ -241,8 +262,10 @@ Diagnostics Workbook::diagnostics() const {
         if (f.cell == none || !f.has_unknown)
             continue;
         Program p = parse(f.text, f.array);
+        const int sheet = impl_->places[f.cell].sheet;
         for (const std::string& name : p.unknown_functions)
-            unknown[name].push_back(impl_->address(f.cell));
+            if (!impl_->visible_name(name, sheet, false))   // a defined name's LAMBDA is known
+                unknown[name].push_back(impl_->address(f.cell));
     }
     for (auto& kv : unknown) {
         std::sort(kv.second.begin(), kv.second.end());
