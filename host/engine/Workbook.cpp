@@ -77,6 +77,7 @@ int Workbook::add_sheet(const std::string& name) {
         throw EngineError("The workbook already has a sheet named \"" + name + "\"");
     impl_->sheets.emplace_back();
     impl_->sheets.back().name = name;
+    impl_->lookup_indexes.sheets_changed(int(impl_->sheets.size()));
     impl_->relink_names();
     impl_->relink_where([](const Formula& f) { return f.unresolved || f.uses_names; });
     impl_->after_write();
@@ -117,6 +118,7 @@ void Workbook::set_value(const CellAddress& a, const Value& value) {
     }
     impl_->remove_formula(id);
     impl_->cells[id].value = value;
+    impl_->touched(id);
     impl_->dependencies.mark_changed(id);
     impl_->after_write();
 }
@@ -159,6 +161,7 @@ void Workbook::set_formula(const CellAddress& a, std::string_view text, bool arr
     f.array = array;
     impl_->cells[id].formula = fi;
     impl_->install(fi, p);
+    impl_->touched(id);
     impl_->dependencies.mark_changed(id);
     impl_->after_write();
 }

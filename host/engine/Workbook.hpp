@@ -185,6 +185,10 @@ public:
     // Formula evaluations so far (for tests and benchmarks).
     std::uint64_t evaluation_count() const;
 
+    // Lookups and criteria find their cells through an index of the range they search, kept
+    // while its cells do not change (the default), or walk the range on every call.
+    void set_lookup_indexes(bool on);
+
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;

@@ -54,6 +54,8 @@ struct Item {
     const std::vector<Area>* areas = nullptr;   // a Range that is a union (only aggregates see one)
 };
 
+class LookupIndex;
+
 // What the evaluator needs from the workbook.
 class Grid {
 public:
@@ -74,6 +76,11 @@ public:
     virtual const Linked* cell_program(std::uint32_t id) const = 0;
     // Dates count from 1904-01-01 rather than 1900-01-00.
     virtual bool date1904() const { return false; }
+    // An index of the values in the area (engine/internal/LookupIndex.hpp), or nullptr: walk the cells.
+    virtual const LookupIndex* lookup_index(const Area& area) const {
+        (void)area;
+        return nullptr;
+    }
     // The text of a cell slot's formula (without '='), empty for a constant; for FORMULATEXT.
     virtual std::string_view cell_formula(std::uint32_t) const { return {}; }
     virtual int sheet_count() const { return 1; }

@@ -13,6 +13,7 @@
 
 #include "engine/internal/Dependencies.hpp"
 #include "engine/internal/Eval.hpp"
+#include "engine/internal/LookupIndex.hpp"
 #include "engine/internal/Numeric.hpp"
 #include "engine/internal/Program.hpp"
 #include "engine/Workbook.hpp"
@@ -104,6 +105,8 @@ struct Workbook::Impl final : detail::Grid {
 
     detail::Dependencies dependencies{places};
     mutable std::unordered_map<detail::AreaKey, detail::CachedCells, detail::AreaHash> area_cells;
+    mutable detail::LookupIndexes lookup_indexes;
+    bool use_lookup_indexes = true;
 
     std::uint64_t evaluations = 0;
     detail::Evaluator evaluator{*this};
@@ -151,6 +154,9 @@ struct Workbook::Impl final : detail::Grid {
         return cached.ids;
     }
     bool date1904() const override { return dates_from_1904; }
+    const detail::LookupIndex* lookup_index(const detail::Area& a) const override;
+    // Each write of a cell's value, by the user or a calculation, goes through here.
+    OMBRIX_ALWAYS_INLINE void touched(std::uint32_t id) { lookup_indexes.touched(places[id].sheet, places[id].col); }
     const detail::Linked* name_program(std::uint32_t name) const override {
         return names[name].defined ? &names[name].linked : nullptr;
     }
