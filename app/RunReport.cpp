@@ -102,8 +102,8 @@ host::io::ReportSheet report_sheet(const RunSummary& run, const std::vector<Gene
         chart.title = chart_title;
         chart.x_title = x_title;
         chart.y_title = y_title(run.objective);
-        chart.from = {0, 6};
-        chart.to = {28, 17};
+        chart.from = {0, 5};
+        chart.to = {28, 16};
         // A series per trial over its own rows.
         for (std::size_t start = 0; start < table.size();) {
             std::size_t end = start;

@@ -30,6 +30,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using host::engine::CellAddress;
+using host::engine::fold_case;
 using host::engine::Value;
 
 struct SolveOptions {
@@ -163,10 +164,15 @@ void print_plain(std::ostream& out, const host::engine::Workbook& book, const So
 
 // Refuses, before the run, a --chart or --trace file that would be lost or would overwrite the
 // workbook read or saved.
-void check_run_file(const std::string& path, const char* flag, const std::string& book, const std::string& target) {
+fs::path canonical(const std::string& path) {
     std::error_code ec;
+    fs::path resolved = fs::weakly_canonical(path, ec);
+    return ec ? fs::absolute(path, ec).lexically_normal() : resolved;
+}
+
+void check_run_file(const std::string& path, const char* flag, const std::string& book, const std::string& target) {
     for (const std::string& other : {book, target})
-        if (fs::weakly_canonical(path, ec) == fs::weakly_canonical(other, ec))
+        if (canonical(path) == canonical(other))
             throw UsageError(std::string(flag) + " " + path + " is the workbook " +
                              (other == book ? "read" : "saved") + "; give another file");
     try {
@@ -177,7 +183,7 @@ void check_run_file(const std::string& path, const char* flag, const std::string
 }
 
 bool ends_with_folded(const std::string& text, const std::string& suffix) {
-    std::string folded = fold_case(text);
+    std::string folded = host::engine::fold_case(text);
     return folded.size() >= suffix.size() && folded.compare(folded.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
@@ -200,6 +206,8 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
             throw UsageError("--chart writes an SVG picture: give it a file name ending in .svg");
         if (!options.chart.empty()) check_run_file(options.chart, "--chart", options.book, target);
         if (!options.trace.empty()) check_run_file(options.trace, "--trace", options.book, target);
+        if (!options.chart.empty() && !options.trace.empty() && canonical(options.chart) == canonical(options.trace))
+            throw UsageError("--chart and --trace name the same file " + options.trace + "; give two files");
         host::engine::Workbook& book = document.workbook;
         // The run as the host sees it, for the report, the chart and the trace.
         bool recording = options.report || !options.chart.empty() || !options.trace.empty();
@@ -275,7 +283,7 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         if (recording) {
             std::uint64_t generations = std::strtoull(front.accepted("Generations").c_str(), nullptr, 10);
             std::string goal = front.accepted_shown("Goal:");
-            table = convergence(log.objectives, population, generations, fold_case(goal).rfind("max", 0) == 0);
+            table = convergence(log.objectives, population, generations, host::engine::fold_case(goal).rfind("max", 0) == 0);
             summary.date1904 = book.date1904();
             summary.book = fs::path(options.book).filename().string();
             summary.sheet = book.sheet_name(book.active_sheet());
@@ -386,7 +394,8 @@ void add_solve_command(CLI::App& ombrix, Outcome& outcome) {
     solve->add_flag("--json", state->options.json,
                     "Print one JSON object: the variable cells' values, the objective cell's value, "
                     "the number of evaluations and generations, how the run ended (completed, interrupted, "
-                    "time-limit), the seconds the run took and the file saved");
+                    "time-limit), the seconds the run took and the file saved (and report_sheet, chart, trace with "
+                    "those flags)");
     solve->add_option("--time-limit", state->options.time_limit,
                       "Stop the run after this many seconds, keeping the best point found so far")
         ->type_name("SECONDS")

@@ -8,6 +8,13 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION share/ombrix/examp
 
 # What Debian users expect of a package: the manual page ombrix(1), made from the commands'
 # help texts whenever the command is rebuilt, bash completion, the copyright and changelog.
+# The changelog's latest entry is for the version in VERSION: a new version needs its entry.
+file(STRINGS ${PROJECT_SOURCE_DIR}/packaging/changelog changelog_head LIMIT_COUNT 1)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog)
+if(NOT changelog_head MATCHES "^ombrix \\(([^)]*)\\)" OR NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
+  message(FATAL_ERROR "packaging/changelog's latest entry (${changelog_head}) is not for version "
+                      "${PROJECT_VERSION} (VERSION): add an entry for it")
+endif()
 set(ombrix_doc_dir ${CMAKE_BINARY_DIR}/packaging)
 file(MAKE_DIRECTORY ${ombrix_doc_dir})
 add_custom_command(

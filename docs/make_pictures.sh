@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Remakes the README's pictures from a real run: docs/convergence.svg is what
 # `ombrix solve --chart` draws, docs/report.png the report sheet that `--report` adds, as
-# headless LibreOffice prints it (the first page of the sheet, at 60 dpi).
+# headless LibreOffice prints it (the top of its first page, at 80 dpi).
 #   docs/make_pictures.sh [OMBRIX]      (default build/app/ombrix; needs scripts/setup --test)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,6 +13,7 @@ trap 'rm -rf "$work"' EXIT
 soffice "-env:UserInstallation=file://$work/profile" --headless --convert-to pdf --outdir "$work" \
   "$work/production.xlsx" >/dev/null 2>&1
 # The report is the workbook's last sheet: its first page is the one after the model's.
-page=$(pdftotext -layout "$work/production.pdf" - | awk -v RS='\f' '/Ombrix answer report/ {print NR; exit}')
-pdftoppm -png -r 60 -f "$page" -l "$page" -singlefile "$work/production.pdf" docs/report
+page=$(pdftotext -layout "$work/production.pdf" - | awk -v RS='\f' '!found && /Ombrix answer report/ {print NR; found = 1}')
+# The top of the page: the run's facts beside the chart, and the first rows of the table.
+pdftoppm -png -r 80 -f "$page" -l "$page" -x 0 -y 0 -W 935 -H 330 -singlefile "$work/production.pdf" docs/report
 ls -l docs/report.png docs/convergence.svg

@@ -1,6 +1,7 @@
 // Aggregates over the cells that meet a criterion.
 
 #include "engine/functions/Common.hpp"
+#include "engine/internal/LookupIndex.hpp"
 #include "engine/Workbook.hpp"
 
 #include <algorithm>
@@ -81,6 +82,20 @@ struct Criterion {
         }
     }
 
+    // Whether the cells it matches are those equal to one value, which a range's index finds.
+    bool exact() const {
+        return op == Eq && !blank_only && !blank_or_empty_text && !target.is_empty() &&
+               !(target.is_text() && (target.as_text().empty() || has_wildcards(target.as_text())));
+    }
+
+    // The cells of `range` it matches, through the range's index: f(row, col) row by row;
+    // false if it cannot be used.
+    template <class F>
+    bool each_indexed(const Ctx& c, const Item& range, F f) const {
+        return exact() && each_indexed_match(c.ev.grid, range, target,
+                                             [this](const Value& v, const Value&) { return matches(v); }, f);
+    }
+
     bool matches(const Value& v) const {
         if (never)
             return false;
@@ -123,6 +138,8 @@ bool each_match(const Ctx& c, const Item& range, const Item* other, const Criter
     };
     bool blank_matches = crit.matches(Value());
     if (range.kind == Item::Range && !blank_matches) {
+        if (crit.each_indexed(c, range, [&](std::int32_t r, std::int32_t col) { f(other_at(r, col)); }))
+            return true;
         for (std::uint32_t id : c.ev.grid.cells_in(range.area)) {
             const Value& v = c.ev.grid.cell_value(id);
             if (crit.matches(v)) {
@@ -233,14 +250,15 @@ void conditional_many(Ctx& c, Item& out, Reduce kind) {
     for (std::size_t k = 0; k < crits.size() && sparse == crits.size(); ++k)
         if (views[skip + k].item.kind == Item::Range && !crits[k].matches(Value()))
             sparse = k;
-    if (sparse < crits.size()) {
+    auto visit_sparse = [&](std::int32_t r, std::int32_t col) { visit(r, col, sparse); };
+    if (sparse < crits.size() && !crits[sparse].each_indexed(c, views[skip + sparse].item, visit_sparse)) {
         const Area& area = views[skip + sparse].item.area;
         for (std::uint32_t id : c.ev.grid.cells_in(area))
             if (crits[sparse].matches(c.ev.grid.cell_value(id))) {
                 Area a = c.ev.grid.cell_area(id);
-                visit(a.r1 - area.r1, a.c1 - area.c1, sparse);
+                visit_sparse(a.r1 - area.r1, a.c1 - area.c1);
             }
-    } else {
+    } else if (sparse == crits.size()) {
         if (std::int64_t(views[0].rows) * views[0].cols > max_dense_cells)
             RET(err(ErrorCode::Num));
         for (std::int32_t r = 0; r < views[0].rows; ++r)

@@ -116,11 +116,23 @@ def check_numbers(work):
               f"{model}: the best evaluation's variables {row[4:]} are not the final {full['variables']}")
         generations = {(r[1], r[2]) for r in rows}
         check(len(generations) == full["generations"], f"{model}: {len(generations)} generations in the trace")
-    stderr = solve("production", work, "--report", "-o", "refused.csv", expect=2)
-    check(".xlsx" in stderr and not os.path.exists(os.path.join(work, "refused.csv")),
-          f"a .csv output with --report: {stderr!r}")
-    stderr = solve("production", work, "--chart", "plan.png", expect=2)
-    check(".svg" in stderr, f"--chart to a .png: {stderr!r}")
+    # A run stopped at its time limit still reports what it did.
+    cut = solve("production", work, "--time-limit", "0", "--report", "--trace", "cut.csv", "-o", "cut.xlsx")
+    with open(os.path.join(work, "cut.csv")) as f:
+        traced = sum(1 for _ in f) - 1
+    check(cut["ended"] == "time-limit" and cut.get("report_sheet") == "Ombrix Report" and traced == cut["evaluations"],
+          f"a run stopped at once: {cut}, {traced} evaluations traced")
+
+    # Refused before the run, with nothing written.
+    refusals = [(["--report", "-o", "refused.csv"], ".xlsx"),
+                (["--chart", "plan.png", "-o", "refused.xlsx"], ".svg"),
+                (["--trace", "refused.xlsx", "-o", "refused.xlsx"], "is the workbook saved"),
+                (["--chart", "same.svg", "--trace", "same.svg", "-o", "refused.xlsx"], "same file")]
+    for flags, reason in refusals:
+        before = set(os.listdir(work))
+        stderr = solve("production", work, *flags, expect=2)
+        check(reason in stderr, f"{' '.join(flags)}: {stderr!r}")
+        check(set(os.listdir(work)) == before, f"{' '.join(flags)} wrote {set(os.listdir(work)) - before}")
 
 
 def check_workbook(work):
