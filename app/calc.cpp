@@ -50,7 +50,8 @@ int run_calc(const CalcOptions& options, std::ostream& out, std::ostream& err) {
             book.for_each_cell(sheet, [&](std::int32_t row, std::int32_t col,
                                           const host::engine::Value& value) {
                 host::engine::CellAddress at{sheet, row, col};
-                if (!book.is_formula(at)) return;
+                // Every cell of an array formula's result is printed, not only its own.
+                if (!book.is_formula(at) && !book.array_anchor(at)) return;
                 std::string key = host::io::cell_key(book, at);
                 // A value that changes on every recalculation is marked.
                 bool changing = !book.volatile_sources(at).empty();
@@ -81,8 +82,9 @@ void add_calc_command(CLI::App& ombrix, Outcome& outcome) {
     CLI::App* calc = ombrix.add_subcommand("calc", "Recalculate a workbook and print its formulas' values");
     calc->footer(
         "Opens BOOK (.xlsx, or .csv for a one-sheet model), recalculates every formula and prints\n"
-        "each formula cell's value, one per line as SHEET!CELL<tab>VALUE (then <tab>volatile when\n"
-        "the value changes on every recalculation: it depends on RAND, NOW, OFFSET...). Unknown functions and\n"
+        "each formula cell's value (every cell of an array formula's result), one per line as\n"
+        "SHEET!CELL<tab>VALUE (then <tab>volatile when the value changes on every recalculation: it\n"
+        "depends on RAND, NOW, OFFSET...). Unknown functions and\n"
         "circular references are reported as warnings on stderr. Exit status 1 when the file\n"
         "cannot be read or saved.");
     calc->add_option("BOOK", options->book, "The workbook to open (.xlsx, or .csv for a one-sheet model)")

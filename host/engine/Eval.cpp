@@ -13,6 +13,8 @@ namespace {
 
 // Defined names may refer to each other; deeper than this is taken as a loop.
 constexpr int max_name_depth = 32;
+// Calls of LAMBDA's functions inside each other (recursion through a name); deeper is #NUM!.
+constexpr int max_call_depth = 500;
 
 bool is_multi(const Item& item) {
     return item.kind == Item::Arr || (item.kind == Item::Range && item.area.size() > 1);
@@ -306,11 +308,218 @@ void Evaluator::binary(Op op, Item& a, const Item& b, bool array) {
     a.arr = nullptr;
 }
 
+void Evaluator::push_ref(const LinkedRef& r) {
+    stack_.emplace_back();
+    Item& it = stack_.back();
+    if (r.kind == LinkedRef::Cell) {
+        it.kind = Item::Cell;
+        it.cell = r.cell;
+    } else if (r.kind == LinkedRef::Range || r.kind == LinkedRef::Sheets) {
+        it.kind = Item::Range;
+        it.area = r.area;
+        it.last_sheet = r.last_sheet;
+    } else {
+        it.v = Value::error(r.error);
+    }
+}
+
+// A name used in array context (an array formula's) is evaluated element by element too.
+void Evaluator::push_name(std::uint32_t name, bool array, int depth) {
+    const Linked* named = grid.name_program(name, array);
+    if (!named || depth >= max_name_depth) {
+        stack_.emplace_back();
+        stack_.back().v = Value::error(ErrorCode::Name);
+        return;
+    }
+    Item result = evaluate(*named, depth + 1);
+    stack_.push_back(std::move(result));
+}
+
+// The common case, two numbers, without building values; false for anything else.
+bool Evaluator::numbers_only(Op op) {
+    Item& a = stack_[stack_.size() - 2];
+    const Item& b = stack_.back();
+    const Value* x = a.kind == Item::Val ? &a.v : a.kind == Item::Cell ? &grid.cell_value(a.cell) : nullptr;
+    const Value* y = b.kind == Item::Val ? &b.v : b.kind == Item::Cell ? &grid.cell_value(b.cell) : nullptr;
+    if (!x || !y || !x->is_number() || !y->is_number())
+        return false;
+    double p = x->as_number(), q = y->as_number();
+    switch (op) {
+    case Op::Add: a.v = Value::number(approx_add(p, q)); break;
+    case Op::Sub: a.v = Value::number(approx_sub(p, q)); break;
+    case Op::Mul: a.v = Value::number(p * q); break;
+    case Op::Div: a.v = q == 0 ? Value::error(ErrorCode::Div0) : Value::number(p / q); break;
+    case Op::Pow: a.v = apply_binary(Op::Pow, *x, *y, grid.date1904()); break;
+    default: {
+        int c = approx_equal(p, q) ? 0 : p < q ? -1 : 1;
+        bool r = op == Op::Eq ? c == 0 : op == Op::Ne ? c != 0 : op == Op::Lt ? c < 0
+               : op == Op::Le ? c <= 0 : op == Op::Gt ? c > 0 : c >= 0;
+        a.v = Value::boolean(r);
+    }
+    }
+    a.kind = Item::Val;
+    stack_.pop_back();
+    return true;
+}
+
+// IF's jump on the condition at the top of the stack; the next instruction to run. An array
+// condition in array context takes both branches and chooses element by element.
+std::size_t Evaluator::branch(const Linked& p, std::size_t pc, int depth, std::vector<Item>& locals) {
+    const Instr& in = p.code[pc];
+    const std::size_t else_begin = in.operand, end = p.code[in.operand - 1].operand;
+    Item& condition = stack_.back();
+    if (condition.kind == Item::Val && condition.v.is_boolean()) {
+        bool b = condition.v.as_boolean();
+        stack_.pop_back();
+        return b ? pc + 1 : else_begin;
+    }
+    if ((in.flags & ArrayContext) && is_multi(condition)) {
+        std::size_t base = stack_.size() - 1;
+        stack_.push_back(execute(p, pc + 1, else_begin - 1, depth, locals));
+        stack_.push_back(execute(p, else_begin, end, depth, locals));
+        Item out;
+        call_function(*this, find_function("IF"), stack_.data() + base, 3, out, true);
+        stack_.resize(base);
+        stack_.push_back(std::move(out));
+        return end;
+    }
+    Value c = scalar(condition, in.flags & ArrayContext);
+    stack_.pop_back();
+    bool b;
+    ErrorCode e;
+    if (!to_boolean(c, b, e)) {
+        stack_.emplace_back();
+        stack_.back().v = Value::error(e);
+        return end;
+    }
+    return b ? pc + 1 : else_begin;
+}
+
+// The space operator: the cells two references share.
+void Evaluator::intersect() {
+    Item b = std::move(stack_.back());
+    stack_.pop_back();
+    Item& a = stack_.back();
+    auto area = [this](const Item& it, Area& out) {
+        if (it.kind == Item::Cell)
+            out = grid.cell_area(it.cell);
+        else if (it.kind == Item::Range && !it.areas && it.last_sheet < 0)
+            out = it.area;
+        else
+            return false;
+        return true;
+    };
+    Area x, y;
+    if (a.kind == Item::Val && a.v.is_error())
+        return;
+    if (b.kind == Item::Val && b.v.is_error()) {
+        a = std::move(b);
+        return;
+    }
+    if (!area(a, x) || !area(b, y) || x.sheet != y.sheet) {
+        a = Item();
+        a.v = Value::error(ErrorCode::Value);
+        return;
+    }
+    Area both{x.sheet, std::max(x.r1, y.r1), std::max(x.c1, y.c1), std::min(x.r2, y.r2), std::min(x.c2, y.c2)};
+    a = Item();
+    if (both.r1 > both.r2 || both.c1 > both.c2) {
+        a.v = Value::error(ErrorCode::Null);
+    } else {
+        a.kind = Item::Range;
+        a.area = both;
+    }
+}
+
+// (A1:B2,D4): the top `count` references as one.
+void Evaluator::unite(std::size_t count) {
+    auto list = std::make_unique<std::vector<Area>>();
+    Item result;
+    for (std::size_t k = stack_.size() - count; k < stack_.size(); ++k) {
+        const Item& it = stack_[k];
+        if (it.kind == Item::Cell) {
+            list->push_back(grid.cell_area(it.cell));
+        } else if (it.kind == Item::Range && !it.areas && it.last_sheet < 0) {
+            list->push_back(it.area);
+        } else {
+            result.v = it.kind == Item::Val && it.v.is_error() ? it.v : Value::error(ErrorCode::Value);
+            break;
+        }
+    }
+    stack_.resize(stack_.size() - count);
+    if (result.v.is_empty()) {
+        result.kind = Item::Range;
+        result.area = list->front();
+        result.areas = list.get();
+        unions_.push_back(std::move(list));
+    }
+    stack_.push_back(std::move(result));
+}
+
+void Evaluator::make_closure(const Linked& p, std::size_t pc, const std::vector<Item>& locals) {
+    const Instr& in = p.code[pc];
+    auto f = std::make_unique<Closure>();
+    f->program = &p;
+    f->begin = pc + 2;
+    f->end = p.code[pc + 1].operand;
+    f->first_local = in.operand;
+    f->params = in.argc;
+    f->captured = locals;
+    stack_.emplace_back();
+    stack_.back().v = Value::error(ErrorCode::Calc);
+    stack_.back().closure = f.get();
+    closures_.push_back(std::move(f));
+}
+
+// f(args): the function sits below its arguments.
+void Evaluator::call_closure(std::size_t argc) {
+    const std::size_t base = stack_.size() - argc - 1;
+    const Item& callee = stack_[base];
+    Item out;
+    if (callee.closure) {
+        out = invoke(*callee.closure, stack_.data() + base + 1, static_cast<int>(argc));
+    } else {
+        out.v = callee.kind == Item::Val && callee.v.is_error() ? callee.v : Value::error(ErrorCode::Value);
+    }
+    stack_.resize(base);
+    stack_.push_back(std::move(out));
+}
+
+Item Evaluator::invoke(const Closure& f, const Item* args, int argc) {
+    Item out;
+    if (argc > f.params) {
+        out.v = Value::error(ErrorCode::Value);
+        return out;
+    }
+    if (depth_ >= max_call_depth) {
+        out.v = Value::error(ErrorCode::Num);
+        return out;
+    }
+    std::vector<Item> locals = f.captured;
+    for (int i = 0; i < f.params; ++i) {
+        Item& slot = locals[f.first_local + std::size_t(i)];
+        if (i < argc) {
+            slot = args[i];
+        } else {
+            slot = Item();
+            slot.kind = Item::Missing;
+        }
+    }
+    ++depth_;
+    out = execute(*f.program, f.begin, f.end, 0, locals);
+    --depth_;
+    return out;
+}
+
 Item Evaluator::evaluate(const Linked& p, int depth) {
-    const std::size_t base = stack_.size();
-    const std::size_t n = p.code.size();
     std::vector<Item> locals(p.locals);
-    for (std::size_t pc = 0; pc < n;) {
+    return execute(p, 0, p.code.size(), depth, locals);
+}
+
+// Runs code[begin, end) and answers what it leaves on the stack.
+Item Evaluator::execute(const Linked& p, std::size_t begin, std::size_t end, int depth, std::vector<Item>& locals) {
+    const std::size_t base = stack_.size();
+    for (std::size_t pc = begin; pc < end;) {
         const Instr& in = p.code[pc];
         switch (in.op) {
         case Op::Const:
@@ -321,33 +530,8 @@ Item Evaluator::evaluate(const Linked& p, int depth) {
             stack_.emplace_back();
             stack_.back().kind = Item::Missing;
             break;
-        case Op::Ref: {
-            const LinkedRef& r = p.refs[in.operand];
-            stack_.emplace_back();
-            Item& it = stack_.back();
-            if (r.kind == LinkedRef::Cell) {
-                it.kind = Item::Cell;
-                it.cell = r.cell;
-            } else if (r.kind == LinkedRef::Range || r.kind == LinkedRef::Sheets) {
-                it.kind = Item::Range;
-                it.area = r.area;
-                it.last_sheet = r.last_sheet;
-            } else {
-                it.v = Value::error(r.error);
-            }
-            break;
-        }
-        case Op::Name: {
-            const Linked* named = grid.name_program(p.names[in.operand]);
-            if (!named || depth >= max_name_depth) {
-                stack_.emplace_back();
-                stack_.back().v = Value::error(ErrorCode::Name);
-            } else {
-                Item result = evaluate(*named, depth + 1);
-                stack_.push_back(std::move(result));
-            }
-            break;
-        }
+        case Op::Ref: push_ref(p.refs[in.operand]); break;
+        case Op::Name: push_name(p.names[in.operand], in.flags & ArrayContext, depth); break;
         case Op::Array:
             stack_.emplace_back();
             stack_.back().kind = Item::Arr;
@@ -360,36 +544,10 @@ Item Evaluator::evaluate(const Linked& p, int depth) {
         case Op::Plus:
             break;
         case Op::Add: case Op::Sub: case Op::Mul: case Op::Div: case Op::Pow:
-        case Op::Eq: case Op::Ne: case Op::Lt: case Op::Le: case Op::Gt: case Op::Ge: {
-            // The common case, two numbers, without building values.
-            Item& a = stack_[stack_.size() - 2];
-            const Item& b = stack_.back();
-            const Value* x = a.kind == Item::Val ? &a.v : a.kind == Item::Cell ? &grid.cell_value(a.cell) : nullptr;
-            const Value* y = b.kind == Item::Val ? &b.v : b.kind == Item::Cell ? &grid.cell_value(b.cell) : nullptr;
-            if (x && y && x->is_number() && y->is_number()) {
-                double p = x->as_number(), q = y->as_number();
-                switch (in.op) {
-                case Op::Add: a.v = Value::number(approx_add(p, q)); break;
-                case Op::Sub: a.v = Value::number(approx_sub(p, q)); break;
-                case Op::Mul: a.v = Value::number(p * q); break;
-                case Op::Div: a.v = q == 0 ? Value::error(ErrorCode::Div0) : Value::number(p / q); break;
-                case Op::Pow: a.v = apply_binary(Op::Pow, *x, *y, grid.date1904()); break;
-                default: {
-                    int c = approx_equal(p, q) ? 0 : p < q ? -1 : 1;
-                    bool r = in.op == Op::Eq ? c == 0 : in.op == Op::Ne ? c != 0 : in.op == Op::Lt ? c < 0
-                           : in.op == Op::Le ? c <= 0 : in.op == Op::Gt ? c > 0 : c >= 0;
-                    a.v = Value::boolean(r);
-                }
-                }
-                a.kind = Item::Val;
-                stack_.pop_back();
+        case Op::Eq: case Op::Ne: case Op::Lt: case Op::Le: case Op::Gt: case Op::Ge:
+            if (numbers_only(in.op))
                 break;
-            }
-            Item bb = std::move(stack_.back());
-            stack_.pop_back();
-            binary(in.op, stack_.back(), bb, in.flags & ArrayContext);
-            break;
-        }
+            [[fallthrough]];
         case Op::Concat: {
             Item b = std::move(stack_.back());
             stack_.pop_back();
@@ -405,37 +563,9 @@ Item Evaluator::evaluate(const Linked& p, int depth) {
             stack_.push_back(std::move(out));
             break;
         }
-        case Op::Unknown:
-            stack_.resize(stack_.size() - in.argc);
-            stack_.emplace_back();
-            stack_.back().v = Value::error(ErrorCode::Name);
-            break;
-        case Op::IfFalse: {
-            if (stack_.back().kind == Item::Val && stack_.back().v.is_boolean()) {
-                bool b = stack_.back().v.as_boolean();
-                stack_.pop_back();
-                if (!b) {
-                    pc = in.operand;
-                    continue;
-                }
-                break;
-            }
-            Value c = scalar(stack_.back(), in.flags & ArrayContext);
-            stack_.pop_back();
-            bool b;
-            ErrorCode e;
-            if (!to_boolean(c, b, e)) {
-                stack_.emplace_back();
-                stack_.back().v = Value::error(e);
-                pc = p.code[in.operand - 1].operand;
-                continue;
-            }
-            if (!b) {
-                pc = in.operand;
-                continue;
-            }
-            break;
-        }
+        case Op::IfFalse:
+            pc = branch(p, pc, depth, locals);
+            continue;
         case Op::Jump:
             pc = in.operand;
             continue;
@@ -446,65 +576,13 @@ Item Evaluator::evaluate(const Linked& p, int depth) {
         case Op::Local:
             stack_.push_back(locals[in.operand]);
             break;
-        case Op::Intersect: {
-            Item b = std::move(stack_.back());
-            stack_.pop_back();
-            Item& a = stack_.back();
-            auto area = [this](const Item& it, Area& out) {
-                if (it.kind == Item::Cell)
-                    out = grid.cell_area(it.cell);
-                else if (it.kind == Item::Range && !it.areas && it.last_sheet < 0)
-                    out = it.area;
-                else
-                    return false;
-                return true;
-            };
-            Area x, y;
-            if (a.kind == Item::Val && a.v.is_error())
-                break;
-            if (b.kind == Item::Val && b.v.is_error()) {
-                a = std::move(b);
-                break;
-            }
-            if (!area(a, x) || !area(b, y) || x.sheet != y.sheet) {
-                a = Item();
-                a.v = Value::error(ErrorCode::Value);
-                break;
-            }
-            Area both{x.sheet, std::max(x.r1, y.r1), std::max(x.c1, y.c1), std::min(x.r2, y.r2), std::min(x.c2, y.c2)};
-            a = Item();
-            if (both.r1 > both.r2 || both.c1 > both.c2) {
-                a.v = Value::error(ErrorCode::Null);
-            } else {
-                a.kind = Item::Range;
-                a.area = both;
-            }
-            break;
-        }
-        case Op::Union: {
-            auto list = std::make_unique<std::vector<Area>>();
-            Item result;
-            for (std::size_t k = stack_.size() - in.argc; k < stack_.size(); ++k) {
-                const Item& it = stack_[k];
-                if (it.kind == Item::Cell) {
-                    list->push_back(grid.cell_area(it.cell));
-                } else if (it.kind == Item::Range && !it.areas && it.last_sheet < 0) {
-                    list->push_back(it.area);
-                } else {
-                    result.v = it.kind == Item::Val && it.v.is_error() ? it.v : Value::error(ErrorCode::Value);
-                    break;
-                }
-            }
-            stack_.resize(stack_.size() - in.argc);
-            if (result.v.is_empty()) {
-                result.kind = Item::Range;
-                result.area = list->front();
-                result.areas = list.get();
-                unions_.push_back(std::move(list));
-            }
-            stack_.push_back(std::move(result));
-            break;
-        }
+        case Op::Intersect: intersect(); break;
+        case Op::Union: unite(in.argc); break;
+        case Op::Lambda:
+            make_closure(p, pc, locals);
+            pc = p.code[pc + 1].operand;
+            continue;
+        case Op::Invoke: call_closure(in.argc); break;
         }
         ++pc;
     }
@@ -523,11 +601,46 @@ Value Evaluator::run(const Linked& program, int sheet_, std::int32_t row_, std::
     col = col_;
     arena_.clear();
     unions_.clear();
+    closures_.clear();
+    depth_ = 0;
     Item result = evaluate(program, 0);
     Value v = scalar(result, array_formula);
     if (v.is_empty())
         return Value::number(0);
     return v;
+}
+
+std::shared_ptr<const Array> Evaluator::run_array(const Linked& program, int sheet_, std::int32_t row_,
+                                                  std::int32_t col_) {
+    sheet = sheet_;
+    row = row_;
+    col = col_;
+    arena_.clear();
+    unions_.clear();
+    closures_.clear();
+    depth_ = 0;
+    Item result = evaluate(program, 0);
+    auto out = std::make_shared<Array>();
+    if (is_multi(result) && !result.areas && result.last_sheet < 0) {
+        View view(*this, result);
+        if (std::int64_t(view.rows) * view.cols <= max_dense_cells) {
+            out->rows = view.rows;
+            out->cols = view.cols;
+            out->values.reserve(std::size_t(view.rows) * view.cols);
+            for (std::int32_t r = 0; r < view.rows; ++r)
+                for (std::int32_t c = 0; c < view.cols; ++c) {
+                    Value v = view.at(r, c);
+                    out->values.push_back(v.is_empty() ? Value::number(0) : std::move(v));
+                }
+            return out;
+        }
+        result = Item();
+        result.v = Value::error(ErrorCode::Num);
+    }
+    out->rows = out->cols = 1;
+    Value v = scalar(result, true);
+    out->values.push_back(v.is_empty() ? Value::number(0) : std::move(v));
+    return out;
 }
 
 } // namespace host::engine::detail

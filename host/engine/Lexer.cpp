@@ -49,7 +49,7 @@ Token Lexer::next() {
     case '{': t.kind = Tok::LBrace; return t;
     case '}': t.kind = Tok::RBrace; return t;
     case ':': t.kind = Tok::Colon; return t;
-    case '+': case '-': case '*': case '/': case '^': case '&': case '=': case '%':
+    case '+': case '-': case '*': case '/': case '^': case '&': case '=': case '%': case '@':
         t.kind = Tok::Op;
         t.text = std::string(1, ch);
         return t;
@@ -96,9 +96,8 @@ Token& Lexer::lex_string(Token& t) {
 }
 
 Token& Lexer::lex_error_or_ref(Token& t) {
-    static const char* const texts[] = {"#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A"};
-    for (int i = 0; i < 7; ++i) {
-        std::string_view e(texts[i]);
+    for (int i = 0; i <= int(ErrorCode::Calc); ++i) {
+        std::string_view e(error_text(static_cast<ErrorCode>(i)));
         if (iequals(s_.substr(pos_, e.size()), e)) {
             pos_ += e.size();
             t.kind = Tok::Error;
@@ -106,6 +105,13 @@ Token& Lexer::lex_error_or_ref(Token& t) {
             t.end = pos_;
             return t;
         }
+    }
+    // A1#, right after a reference or a call: the spill of the array formula there.
+    if (t.begin > 0 && (is_name_char(s_[t.begin - 1]) || s_[t.begin - 1] == ')')) {
+        t.kind = Tok::Op;
+        t.text = "#";
+        t.end = ++pos_;
+        return t;
     }
     fail(t.begin, "unknown error value");
 }

@@ -135,6 +135,15 @@ private:
     }
 
     void unary() {
+        if (is_op("@")) {   // implicit intersection, written _xlfn.SINGLE(...) in files
+            enter();
+            std::size_t at = tok_.begin;
+            advance();
+            unary();
+            emit_call("SINGLE", 1, at);
+            --depth_;
+            return;
+        }
         if (is_op("-") || is_op("+")) {
             enter();
             Op op = text_is("-") ? Op::Neg : Op::Plus;
@@ -148,8 +157,54 @@ private:
         postfix();
     }
 
+    // A call the grammar makes itself (the spill and implicit intersection operators).
+    void emit_call(const char* name, std::uint16_t argc, std::size_t at) {
+        int id = find_function(name);
+        if (id < 0)
+            lex_.fail(at, std::string("no function ") + name);
+        emit(Op::Call, static_cast<std::uint32_t>(id), argc);
+    }
+
+    // The arguments of a call up to its ')', each an expression or omitted; their count.
+    int arguments(std::size_t at) {
+        int argc = 0;
+        if (tok_.kind == Tok::RParen) {
+            advance();
+            return 0;
+        }
+        for (;;) {
+            if (tok_.kind == Tok::Comma || tok_.kind == Tok::RParen)
+                emit(Op::Missing);
+            else
+                expression();
+            if (++argc > 255)
+                lex_.fail(at, "more than 255 arguments");
+            if (tok_.kind == Tok::Comma) {
+                advance();
+                continue;
+            }
+            if (tok_.kind != Tok::RParen)
+                unexpected();
+            advance();
+            return argc;
+        }
+    }
+
     void postfix() {
         primary();
+        while (tok_.kind == Tok::LParen && tok_.begin == prev_end_ && prev_end_ > 0 &&
+               text_[prev_end_ - 1] == ')') {   // LAMBDA(x,x+1)(5): a call of the function made
+            std::size_t at = tok_.begin;
+            enter();
+            advance();
+            int argc = arguments(at);
+            emit(Op::Invoke, 0, static_cast<std::uint16_t>(argc));
+            --depth_;
+        }
+        while (is_op("#")) {   // A1#: written _xlfn.ANCHORARRAY(A1) in files
+            emit_call("ANCHORARRAY", 1, tok_.begin);
+            advance();
+        }
         // A1:C3 B2:D2, written with a space between two references: their intersection. A
         // reference moved off the sheet reads #REF! and stays an operand.
         while (tok_.begin > prev_end_ &&
@@ -189,12 +244,7 @@ private:
             } else if (int local = find_local(tok_.text); local >= 0) {
                 emit(Op::Local, static_cast<std::uint32_t>(local));
             } else {
-                std::uint32_t index = 0;
-                while (index < prog_.names.size() && prog_.names[index] != tok_.text)
-                    ++index;
-                if (index == prog_.names.size())
-                    prog_.names.push_back(tok_.text);
-                emit(Op::Name, index);
+                emit(Op::Name, name_index(tok_.text));
             }
             advance();
             return;
@@ -350,10 +400,27 @@ private:
         if (array_args)
             ++array_;
         int argc = 0;
+        // Not a built-in function: a function LET or LAMBDA's parameters hold, or a defined
+        // name holding a LAMBDA (a function the engine does not know otherwise).
+        const bool named_function = id < 0 && name != "IF" && name != "LET" && name != "LAMBDA";
+        if (named_function) {
+            if (int local = find_local(name); local >= 0) {
+                emit(Op::Local, static_cast<std::uint32_t>(local));
+            } else {
+                emit(Op::Name, name_index(name));
+                bool seen = false;
+                for (const auto& u : prog_.unknown_functions)
+                    seen = seen || u == name;
+                if (!seen)
+                    prog_.unknown_functions.push_back(name);
+            }
+        }
         if (name == "IF") {
             argc = if_call(at);
         } else if (name == "LET") {
             argc = let_call(at);
+        } else if (name == "LAMBDA") {
+            lambda_call(at);
         } else if (tok_.kind == Tok::RParen) {
             advance();
         } else {
@@ -385,15 +452,12 @@ private:
         if (array_args)
             --array_;
         --depth_;
-        if (id < 0) {
-            bool seen = false;
-            for (const auto& u : prog_.unknown_functions)
-                seen = seen || u == name;
-            if (!seen)
-                prog_.unknown_functions.push_back(name);
-            emit(Op::Unknown, 0, static_cast<std::uint16_t>(argc));
+        if (named_function) {
+            emit(Op::Invoke, 0, static_cast<std::uint16_t>(argc));
             return;
         }
+        if (id < 0)
+            return;   // IF, LET and LAMBDA made their own code
         const Function& f = functions()[id];
         if (argc < f.min_args || (f.max_args >= 0 && argc > f.max_args)) {
             std::string expected = f.min_args == f.max_args ? std::to_string(f.min_args)
@@ -402,7 +466,7 @@ private:
             lex_.fail(at, name + " takes " + expected + " argument" + (expected == "1" ? "" : "s") + ", not " +
                               std::to_string(argc));
         }
-        if (name != "IF" && name != "LET")
+        if (name != "IF" && name != "LET")   // LAMBDA is no built-in function: it returned above
             emit(Op::Call, static_cast<std::uint32_t>(id), static_cast<std::uint16_t>(argc));
     }
 
@@ -475,9 +539,53 @@ private:
         return argc;
     }
 
-    // Files write the names LET binds with a prefix: _xlpm.x.
+    // LAMBDA(parameter, ..., body): the body's code follows a jump over it, so that it runs
+    // only when the function is called; the parameters are locals, as LET's names are.
+    void lambda_call(std::size_t at) {
+        std::size_t outer = scope_.size();
+        std::vector<std::string> params;
+        for (;;) {
+            Token t = tok_;
+            advance();
+            if (t.kind == Tok::Ident && tok_.kind == Tok::Comma && t.text != "TRUE" && t.text != "FALSE") {
+                params.push_back(local_name(t.text));
+                if (params.size() > 253)
+                    lex_.fail(at, "LAMBDA takes at most 253 parameters");
+                advance();
+                continue;
+            }
+            const std::uint32_t first = prog_.locals;
+            prog_.locals += static_cast<std::uint32_t>(params.size());
+            for (std::size_t k = 0; k < params.size(); ++k)
+                scope_.emplace_back(params[k], first + static_cast<std::uint32_t>(k));
+            emit(Op::Lambda, first, static_cast<std::uint16_t>(params.size()));
+            std::size_t jump = prog_.code.size();
+            emit(Op::Jump);
+            lex_ = Lexer(text_, t.begin);   // the body: read it again as an expression
+            advance();
+            expression();
+            if (tok_.kind != Tok::RParen)
+                unexpected();
+            prog_.code[jump].operand = static_cast<std::uint32_t>(prog_.code.size());
+            break;
+        }
+        advance();
+        scope_.resize(outer);
+    }
+
+    std::uint32_t name_index(const std::string& upper) {
+        std::uint32_t index = 0;
+        while (index < prog_.names.size() && prog_.names[index] != upper)
+            ++index;
+        if (index == prog_.names.size())
+            prog_.names.push_back(upper);
+        return index;
+    }
+
+    // Files write the names LET and LAMBDA bind with a prefix: _xlpm.x, and _xlop.x for a
+    // parameter a call may leave out.
     static std::string local_name(const std::string& upper) {
-        return upper.compare(0, 6, "_XLPM.") == 0 ? upper.substr(6) : upper;
+        return upper.compare(0, 6, "_XLPM.") == 0 || upper.compare(0, 6, "_XLOP.") == 0 ? upper.substr(6) : upper;
     }
 
     int find_local(const std::string& written) const {

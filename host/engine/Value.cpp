@@ -7,12 +7,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 namespace host::engine {
 
 namespace {
 
-const char* const error_texts[] = {"#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A"};
+const char* const error_texts[] = {"#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A", "#SPILL!", "#CALC!"};
 
 } // namespace
 
@@ -21,7 +22,7 @@ const char* error_text(ErrorCode code) {
 }
 
 std::optional<ErrorCode> parse_error(std::string_view text) {
-    for (int i = 0; i < 7; ++i)
+    for (int i = 0; i < int(std::size(error_texts)); ++i)
         if (iequals(text, error_texts[i]))
             return static_cast<ErrorCode>(i);
     return std::nullopt;

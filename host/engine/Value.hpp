@@ -17,9 +17,11 @@
 namespace host::engine {
 
 // The spreadsheet's error values.
-enum class ErrorCode : std::uint8_t { Null, Div0, Value, Ref, Name, Num, NA };
+// Spill: an array result kept out of its cells; Calc: a calculation with no answer (an empty
+// FILTER, an array of no cells).
+enum class ErrorCode : std::uint8_t { Null, Div0, Value, Ref, Name, Num, NA, Spill, Calc };
 
-// "#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A".
+// "#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A", "#SPILL!", "#CALC!".
 const char* error_text(ErrorCode code);
 // The error whose text is `text` (case-insensitive), if any.
 std::optional<ErrorCode> parse_error(std::string_view text);

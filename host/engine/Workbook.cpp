@@ -77,6 +77,7 @@ int Workbook::add_sheet(const std::string& name) {
         throw EngineError("The workbook already has a sheet named \"" + name + "\"");
     impl_->sheets.emplace_back();
     impl_->sheets.back().name = name;
+    impl_->lookup_indexes.sheets_changed(int(impl_->sheets.size()));
     impl_->relink_names();
     impl_->relink_where([](const Formula& f) { return f.unresolved || f.uses_names; });
     impl_->after_write();
@@ -117,6 +118,7 @@ void Workbook::set_value(const CellAddress& a, const Value& value) {
     }
     impl_->remove_formula(id);
     impl_->cells[id].value = value;
+    impl_->touched(id);
     impl_->dependencies.mark_changed(id);
     impl_->after_write();
 }
@@ -136,19 +138,27 @@ void Workbook::set_values(const std::vector<std::pair<CellAddress, Value>>& cell
 }
 
 void Workbook::set_formula(const CellAddress& a, std::string_view text, bool array) {
-    impl_->check(a);
-    Program p = parse(text, array);
-    std::uint32_t id = impl_->slot(a.sheet, a.row, a.col);
-    impl_->remove_formula(id);
-    std::uint32_t fi;
-    if (!impl_->free_formulas.empty()) {
-        fi = impl_->free_formulas.back();
-        impl_->free_formulas.pop_back();
-    } else {
-        fi = static_cast<std::uint32_t>(impl_->formulas.size());
-        impl_->formulas.emplace_back();
+    impl_->set_formula(a, text, array, false, 1, 1);
+}
+
+std::uint32_t Workbook::Impl::new_formula() {
+    if (!free_formulas.empty()) {
+        std::uint32_t fi = free_formulas.back();
+        free_formulas.pop_back();
+        return fi;
     }
-    Formula& f = impl_->formulas[fi];
+    formulas.emplace_back();
+    return static_cast<std::uint32_t>(formulas.size() - 1);
+}
+
+void Workbook::Impl::set_formula(const CellAddress& a, std::string_view text, bool array, bool spills,
+                                 std::int32_t rows, std::int32_t cols) {
+    check(a);
+    Program p = parse(text, array);
+    std::uint32_t id = slot(a.sheet, a.row, a.col);
+    remove_formula(id);
+    std::uint32_t fi = new_formula();
+    Formula& f = formulas[fi];
     std::size_t start = 0;
     while (start < text.size() && text[start] == ' ')
         ++start;
@@ -157,10 +167,14 @@ void Workbook::set_formula(const CellAddress& a, std::string_view text, bool arr
     f.text = std::string(text);
     f.cell = id;
     f.array = array;
-    impl_->cells[id].formula = fi;
-    impl_->install(fi, p);
-    impl_->dependencies.mark_changed(id);
-    impl_->after_write();
+    f.spills = spills;
+    f.rows = rows;
+    f.cols = cols;
+    cells[id].formula = fi;
+    install(fi, p);
+    touched(id);
+    dependencies.mark_changed(id);
+    after_write();
 }
 
 const Value& Workbook::value(const CellAddress& a) const {
@@ -169,21 +183,28 @@ const Value& Workbook::value(const CellAddress& a) const {
     return id == none ? empty : impl_->cells[id].value;
 }
 
+const Formula* Workbook::Impl::formula_at(const CellAddress& a) const {
+    std::uint32_t id = find(a);
+    if (id == none || cells[id].formula == none)
+        return nullptr;
+    return &formulas[cells[id].formula];
+}
+
+// The cells of an array formula's result other than its own have a formula slot (so that the
+// dependency graph orders them after it) but no formula of their own.
 bool Workbook::is_formula(const CellAddress& a) const {
-    std::uint32_t id = impl_->find(a);
-    return id != none && impl_->cells[id].formula != none;
+    const Formula* f = impl_->formula_at(a);
+    return f && f->anchor == none;
 }
 
 bool Workbook::is_array_formula(const CellAddress& a) const {
-    std::uint32_t id = impl_->find(a);
-    return id != none && impl_->cells[id].formula != none && impl_->formulas[impl_->cells[id].formula].array;
+    const Formula* f = impl_->formula_at(a);
+    return f && f->anchor == none && f->array;
 }
 
 std::string Workbook::formula_text(const CellAddress& a) const {
-    std::uint32_t id = impl_->find(a);
-    if (id == none || impl_->cells[id].formula == none)
-        return std::string();
-    return impl_->formulas[impl_->cells[id].formula].text;
+    const Formula* f = impl_->formula_at(a);
+    return f && f->anchor == none ? f->text : std::string();
 }
 
 void Workbook::for_each_cell(int sheet, const std::function<void(std::int32_t, std::int32_t, const Value&)>& f) const {

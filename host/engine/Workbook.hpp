@@ -39,6 +39,11 @@ struct CellRange {
     std::int64_t size() const { return std::int64_t(last_row - first_row + 1) * (last_col - first_col + 1); }
 };
 
+// The size of an array formula's range.
+struct ArrayExtent {
+    std::int32_t rows = 0, cols = 0;
+};
+
 // What a loader should tell the user about a workbook.
 struct Diagnostics {
     struct UnknownFunction {
@@ -121,14 +126,30 @@ public:
     // Writes several cells; in automatic mode recalculates once after the last.
     void set_values(const std::vector<std::pair<CellAddress, Value>>& cells);
     // Parses and sets a formula (throws FormulaError, leaving the cell unchanged). An array
-    // formula is evaluated in array context and its anchor cell holds the top-left result.
+    // formula is evaluated in array context; this one fills its own cell only.
     void set_formula(const CellAddress& cell, std::string_view text, bool array = false);
+    // An array formula filling `rows` x `cols` cells from `anchor` (the legacy array formula,
+    // {=...}): each cell gets its element of the result; a result of one row or column
+    // repeats across the range; cells beyond the result show #N/A. Throws EngineError when the
+    // range is empty or leaves the sheet.
+    void set_array_formula(const CellAddress& anchor, std::string_view text, std::int32_t rows, std::int32_t cols);
+    // A formula evaluated in array context whose result spills into the cells below and to
+    // the right, as many as it has (a dynamic array). A spill that would cover a cell holding
+    // something, or leave the sheet, shows #SPILL! in the formula's cell instead.
+    void set_spilling_formula(const CellAddress& cell, std::string_view text);
     void clear(const CellAddress& cell) { set_value(cell, Value()); }
 
     // The cell's value; a formula gives its last computed value.
     const Value& value(const CellAddress& cell) const;
     bool is_formula(const CellAddress& cell) const;
     bool is_array_formula(const CellAddress& cell) const;
+    bool is_spilling_formula(const CellAddress& cell) const;
+    // The cells an array formula fills from its cell: its range, or what its spill covers as
+    // of the last calculation (1x1 when it shows #SPILL!); 0x0 for any other cell.
+    ArrayExtent array_extent(const CellAddress& cell) const;
+    // The array formula whose result gives this cell its value (the cell itself for the
+    // formula's own cell), if any.
+    std::optional<CellAddress> array_anchor(const CellAddress& cell) const;
     // The formula as it was set, without the leading '='; "" if the cell has none.
     std::string formula_text(const CellAddress& cell) const;
 
@@ -184,6 +205,10 @@ public:
 
     // Formula evaluations so far (for tests and benchmarks).
     std::uint64_t evaluation_count() const;
+
+    // Lookups and criteria find their cells through an index of the range they search, kept
+    // while its cells do not change (the default), or walk the range on every call.
+    void set_lookup_indexes(bool on);
 
 private:
     struct Impl;

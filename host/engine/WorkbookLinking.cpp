@@ -140,7 +140,59 @@ LinkedRef Workbook::Impl::link_table(const SymRef& r, std::int32_t row, bool& un
 
 // `scope`: the sheet whose own names the program sees (-1: the workbook's only); `row`:
 // the formula's row, for tables' [#This Row].
-Linked Workbook::Impl::link(const Program& p, int sheet, int scope, bool& unresolved, std::int32_t row) {
+// A name with relative references as the formula in (row, col) sees it: a copy of it with
+// those references moved by (row, col), wrapping around the sheet as the spreadsheet does.
+std::uint32_t Workbook::Impl::moved_name(std::uint32_t name, std::int32_t row, std::int32_t col) {
+    const std::string key = "~" + std::to_string(name) + "@" + std::to_string(row) + "," + std::to_string(col);
+    auto move_refs = [row, col](Program p) {
+        for (SymRef& r : p.refs) {
+            auto move = [](std::int32_t& at, bool absolute, std::int32_t by, std::int32_t size) {
+                if (!absolute)
+                    at = static_cast<std::int32_t>((std::int64_t(at) + by) % size);
+            };
+            if (!r.whole_cols) {
+                move(r.r1, r.r1_abs, row, max_rows);
+                move(r.r2, r.r2_abs, row, max_rows);
+            }
+            if (!r.whole_rows) {
+                move(r.c1, r.c1_abs, col, max_columns);
+                move(r.c2, r.c2_abs, col, max_columns);
+            }
+            if (r.r1 > r.r2)
+                std::swap(r.r1, r.r2);
+            if (r.c1 > r.c2)
+                std::swap(r.c1, r.c2);
+        }
+        return p;
+    };
+    Program program = move_refs(names[name].program), array_program = move_refs(names[name].array_program);
+    const int sheet = names[name].sheet;
+    std::uint32_t id;
+    auto it = name_index.find(key);
+    if (it != name_index.end()) {
+        id = it->second;
+    } else {
+        id = static_cast<std::uint32_t>(names.size());
+        names.emplace_back();
+        name_index.emplace(key, id);
+    }
+    bool unresolved = false;
+    const int at = sheet >= 0 ? sheet : active;
+    Linked linked = link(program, at, sheet, unresolved), array_linked = link(array_program, at, sheet, unresolved);
+    NameDef& n = names[id];   // link() may have added names
+    n.name = key;
+    n.sheet = sheet;
+    n.defined = true;
+    n.moved_from = name;
+    n.program = std::move(program);
+    n.array_program = std::move(array_program);
+    n.linked = std::move(linked);
+    n.array_linked = std::move(array_linked);
+    return id;
+}
+
+Linked Workbook::Impl::link(const Program& p, int sheet, int scope, bool& unresolved, std::int32_t row,
+                            std::int32_t col) {
     Linked l;
     l.code = p.code;
     l.consts = p.consts;
@@ -179,8 +231,12 @@ Linked Workbook::Impl::link(const Program& p, int sheet, int scope, bool& unreso
         }
         l.refs.push_back(lr);
     }
-    for (const std::string& n : p.names)
-        l.names.push_back(resolve_name(n, scope));
+    for (const std::string& n : p.names) {
+        std::uint32_t id = resolve_name(n, scope);
+        if (col >= 0 && names[id].defined && names[id].relative)
+            id = moved_name(id, row, col);
+        l.names.push_back(id);
+    }
     return l;
 }
 
@@ -230,6 +286,8 @@ void Workbook::Impl::register_formula(std::uint32_t fi) {
     gather(f.linked, f, 0, seen);
     for (const Area& a : f.built)
         add_read(f, a);
+    for (const Area& a : f.blocked)
+        add_read(f, a);
     if (f.is_volatile)
         volatile_cells.push_back(f.cell);
     std::vector<std::uint32_t>& read = f.reads.cells;
@@ -252,7 +310,7 @@ void Workbook::Impl::unregister_formula(std::uint32_t fi) {
 void Workbook::Impl::install(std::uint32_t fi, const Program& p) {
     int sheet = places[formulas[fi].cell].sheet;
     bool unresolved = false;
-    Linked l = link(p, sheet, sheet, unresolved, places[formulas[fi].cell].row);
+    Linked l = link(p, sheet, sheet, unresolved, places[formulas[fi].cell].row, places[formulas[fi].cell].col);
     Formula& g = formulas[fi];   // link() may add cells but not formulas
     g.linked = std::move(l);
     g.unresolved = unresolved;
@@ -291,6 +349,11 @@ void Workbook::Impl::remove_formula(std::uint32_t id) {
     std::uint32_t fi = cells[id].formula;
     if (fi == none)
         return;
+    if (formulas[fi].anchor != none)   // the array loses this cell: it shows #SPILL! or goes on
+        dependencies.mark_changed(formulas[fi].anchor);
+    std::vector<std::uint32_t> members = std::move(formulas[fi].members);
+    for (std::uint32_t m : members)
+        drop_member(m);
     unregister_formula(fi);
     formulas[fi] = Formula();
     free_formulas.push_back(fi);
@@ -300,7 +363,7 @@ void Workbook::Impl::remove_formula(std::uint32_t id) {
 void Workbook::Impl::relink_where(bool (*pred)(const Formula&)) {
     for (std::uint32_t fi = 0; fi < formulas.size(); ++fi) {
         Formula& f = formulas[fi];
-        if (f.cell == none || !pred(f))
+        if (f.cell == none || f.anchor != none || !pred(f))
             continue;
         unregister_formula(fi);
         Program p = parse(f.text, f.array);
@@ -317,10 +380,11 @@ void Workbook::Impl::relink_names() {
             for (std::size_t k = 0; k < names[i].program.names.size(); ++k)
                 name_slot(std::string(names[i].program.names[k]));
     for (NameDef& n : names) {
-        if (!n.defined)
+        if (!n.defined || n.moved_from != none)   // moved copies are made again as formulas link
             continue;
         bool unresolved = false;
         n.linked = link(n.program, n.sheet >= 0 ? n.sheet : active, n.sheet, unresolved);
+        n.array_linked = link(n.array_program, n.sheet >= 0 ? n.sheet : active, n.sheet, unresolved);
     }
 }
 

@@ -73,6 +73,7 @@ void Workbook::define_name(const std::string& name, std::string_view formula, in
     if (sheet < -1 || sheet >= sheet_count())
         throw EngineError("There is no sheet number " + std::to_string(sheet + 1) + " in the workbook");
     Program p = parse(formula);
+    Program in_arrays = parse(formula, true);
     std::uint32_t id = impl_->name_slot(to_upper(name), sheet);
     NameDef& n = impl_->names[id];
     n.name = name;
@@ -83,6 +84,11 @@ void Workbook::define_name(const std::string& name, std::string_view formula, in
         formula.remove_prefix(start + 1);
     n.text = std::string(formula);
     n.program = std::move(p);
+    n.array_program = std::move(in_arrays);
+    n.relative = std::any_of(n.program.refs.begin(), n.program.refs.end(), [](const SymRef& r) {
+        return r.table().empty() && !r.invalid && !r.external &&
+               ((!r.whole_cols && (!r.r1_abs || !r.r2_abs)) || (!r.whole_rows && (!r.c1_abs || !r.c2_abs)));
+    });
     n.defined = true;
     impl_->relink_names();
     impl_->relink_where([](const Formula& f) { return f.uses_names; });
@@ -120,7 +126,7 @@ std::string Workbook::name_formula(std::string_view name, int sheet) const {
 std::vector<std::string> Workbook::names() const {
     std::vector<std::string> out;
     for (const NameDef& n : impl_->names)
-        if (n.defined && n.sheet < 0)
+        if (n.defined && n.sheet < 0 && n.moved_from == none)
             out.push_back(n.name);
     std::sort(out.begin(), out.end());
     return out;

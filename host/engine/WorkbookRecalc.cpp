@@ -11,6 +11,7 @@ void Workbook::Impl::evaluate(std::uint32_t id) {
     Cell& c = cells[id];
     Formula& f = formulas[c.formula];
     ++evaluations;
+    touched(id);
     if (!f.numeric.empty()) {
         Value& out = c.value;
         bool done = run_numeric(
@@ -31,21 +32,42 @@ void Workbook::Impl::evaluate(std::uint32_t id) {
 void Workbook::Impl::evaluate_general(std::uint32_t id) {
     Cell& c = cells[id];
     Formula& f = formulas[c.formula];
+    if (f.anchor != none) {
+        std::uint32_t af = cells[f.anchor].formula;
+        c.value = af != none && formulas[af].result ? element(*formulas[af].result, f.at_row, f.at_col) : Value();
+        return;
+    }
     const Place& at = places[id];
     std::vector<Area> built;
     evaluator.built_refs = f.is_volatile ? &built : nullptr;
+    if (f.array) {
+        auto result = evaluator.run_array(f.linked, at.sheet, at.row, at.col);
+        evaluator.built_refs = nullptr;
+        keep_format_warnings(id);
+        rewire_if_built(id, built);
+        place_array(id, std::move(result));
+        return;
+    }
     Value v = evaluator.run(f.linked, at.sheet, at.row, at.col, f.array);
     evaluator.built_refs = nullptr;
     c.value = std::move(v);
+    keep_format_warnings(id);
+    rewire_if_built(id, built);
+}
+
+void Workbook::Impl::keep_format_warnings(std::uint32_t id) {
     if (!evaluator.unsupported_formats.empty()) {
         format_warnings[id] = std::move(evaluator.unsupported_formats);
         evaluator.unsupported_formats.clear();
     } else if (!format_warnings.empty()) {
         format_warnings.erase(id);
     }
-    if (f.is_volatile && !same_areas(built, f.built)) {
+}
+
+void Workbook::Impl::rewire_if_built(std::uint32_t id, std::vector<Area>& built) {
+    std::uint32_t fi = cells[id].formula;
+    if (formulas[fi].is_volatile && !same_areas(built, formulas[fi].built)) {
         // The graph learns what the formula read; the pass is run again in its new order.
-        std::uint32_t fi = c.formula;
         unregister_formula(fi);
         formulas[fi].built = std::move(built);
         register_formula(fi);
@@ -88,8 +110,10 @@ void Workbook::Impl::run_cycle(const std::vector<std::uint32_t>& order, std::siz
     if (!settings.iterate) {
         for (std::size_t i = begin; i < end; ++i) {
             std::uint32_t id = order[i] & ~entry_flags;
-            if (cells[id].formula != none)
+            if (cells[id].formula != none) {
                 cells[id].value = Value::number(0);
+                touched(id);
+            }
         }
         return;
     }
@@ -177,6 +201,27 @@ void Workbook::set_calc_settings(const CalcSettings& settings) {
 const CalcSettings& Workbook::calc_settings() const { return impl_->settings; }
 std::uint64_t Workbook::evaluation_count() const { return impl_->evaluations; }
 
+void Workbook::set_lookup_indexes(bool on) {
+    impl_->use_lookup_indexes = on;
+    impl_->lookup_indexes.clear();
+}
+
+const LookupIndex* Workbook::Impl::lookup_index(const Area& a) const {
+    const std::int64_t width = a.c2 - a.c1 + 1;
+    if (!use_lookup_indexes || a.sheet < 0 || a.sheet >= int(sheets.size()) || a.size() > std::int64_t(0xFFFFFFFFu))
+        return nullptr;
+    return lookup_indexes.get(a, [&] {
+        std::vector<LookupIndex::Entry> list;
+        for (std::uint32_t id : cells_in(a)) {
+            const Value& v = cells[id].value;
+            const Place& p = places[id];
+            if (!v.is_empty())
+                list.push_back({std::uint32_t((p.row - a.r1) * width + (p.col - a.c1)), v});
+        }
+        return list;
+    });
+}
+
 std::vector<CellAddress> Workbook::volatile_sources(const CellAddress& cell) const {
     std::vector<CellAddress> out;
     std::uint32_t start = impl_->find(cell);
@@ -217,8 +262,10 @@ Diagnostics Workbook::diagnostics() const {
         if (f.cell == none || !f.has_unknown)
             continue;
         Program p = parse(f.text, f.array);
+        const int sheet = impl_->places[f.cell].sheet;
         for (const std::string& name : p.unknown_functions)
-            unknown[name].push_back(impl_->address(f.cell));
+            if (!impl_->visible_name(name, sheet, false))   // a defined name's LAMBDA is known
+                unknown[name].push_back(impl_->address(f.cell));
     }
     for (auto& kv : unknown) {
         std::sort(kv.second.begin(), kv.second.end());

@@ -4,6 +4,7 @@
 #include "io/IoError.hpp"
 #include "io/Xml.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <unordered_map>
 #include <unordered_set>
@@ -34,12 +35,18 @@ void keep_unread(Document& document, const engine::CellAddress& cell) {
 }
 
 // Sets a formula given without '='; false when it does not parse (the cell is kept unread
-// and a warning names it).
+// and a warning names it). An array formula fills its block up to `last`, or spills.
 bool set_formula(const std::string& file, Document& document, int sheet, Address at,
-                 const std::string& text, bool array) {
+                 const std::string& text, bool array, Address last = {}, bool spills = false) {
     engine::CellAddress cell{sheet, std::int32_t(at.row), std::int32_t(at.column)};
     try {
-        document.workbook.set_formula(cell, text, array);
+        if (spills)
+            document.workbook.set_spilling_formula(cell, text);
+        else if (array && last.row >= at.row && last.column >= at.column)
+            document.workbook.set_array_formula(cell, text, std::int32_t(last.row - at.row + 1),
+                                                std::int32_t(last.column - at.column + 1));
+        else
+            document.workbook.set_formula(cell, text, array);
     } catch (const engine::FormulaError& e) {
         keep_unread(document, cell);
         document.warnings.push_back(file + ": warning: sheet '" +
@@ -106,10 +113,21 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
         std::unordered_set<std::int32_t> unread_anchors;
         // Each anchor's formula read once for all its cells.
         std::unordered_map<std::int32_t, engine::FormulaMover> movers;
+        // The blocks array formulas fill: their cells' cached values are the formulas' to give.
+        std::vector<std::pair<Address, Address>> arrays;
+        for (const CellRecord& cell : sheet.cells)
+            if (cell.kind == FormulaKind::Array && !(cell.last == cell.at)) arrays.emplace_back(cell.at, cell.last);
+        auto in_array = [&](Address a) {
+            return std::any_of(arrays.begin(), arrays.end(), [&](const auto& b) {
+                return a.row >= b.first.row && a.row <= b.second.row && a.column >= b.first.column &&
+                       a.column <= b.second.column;
+            });
+        };
         for (const CellRecord& cell : sheet.cells) {
             engine::CellAddress at{index, std::int32_t(cell.at.row), std::int32_t(cell.at.column)};
             switch (cell.kind) {
             case FormulaKind::None:
+                if (!arrays.empty() && in_array(cell.at)) break;
                 book.set_value(at, cell.value);
                 break;
             case FormulaKind::Normal:
@@ -120,7 +138,7 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
                     unread_anchors.insert(cell.shared_index);
                 break;
             case FormulaKind::Array:
-                set_formula(file, document, index, cell.at, cell.formula, true);
+                set_formula(file, document, index, cell.at, cell.formula, true, cell.last, cell.spills);
                 break;
             case FormulaKind::SharedDependent: {
                 auto anchor = anchors.find(cell.shared_index);

@@ -222,7 +222,7 @@ bool decode_value(const pugi::xml_node& c, const std::vector<std::string>& strin
         }
     } else if (type == "e") {
         auto code = engine::parse_error(trim(text));
-        // Newer error kinds (#SPILL!, #CALC!, ...) have no equivalent here.
+        // Error kinds the engine does not know (#FIELD!, #BLOCKED!, ...) read as #N/A.
         out = engine::Value::error(code ? *code : engine::ErrorCode::NA);
     } else if (type == "d") {
         double serial = 0;
@@ -340,6 +340,14 @@ private:
                                                        : FormulaKind::SharedAnchor;
             } else if (ftype == "array") {
                 cell.kind = FormulaKind::Array;
+                Block block{at, at};
+                if (f.attribute("ref") && parse_block(f.attribute("ref").value(), block) == A1Parse::Ok &&
+                    block.first == at && at.row <= block.last.row && at.column <= block.last.column)
+                    cell.last = block.last;
+                else
+                    cell.last = at;
+                // The metadata of dynamic arrays is the one cell metadata files carry.
+                cell.spills = bool(c.attribute("cm"));
             } else {
                 cell.kind = FormulaKind::Normal;
             }

@@ -20,7 +20,7 @@ enum class FormulaKind : std::uint8_t {
     Normal,
     SharedAnchor,     // carries the text and the block it covers
     SharedDependent,  // text comes from its anchor, moved by the offset
-    Array             // evaluated in its anchor; the rest of the block holds constants
+    Array             // evaluated in its anchor, which fills the block
 };
 
 struct CellRecord {
@@ -30,6 +30,10 @@ struct CellRecord {
     FormulaKind kind = FormulaKind::None;
     std::int32_t shared_index = -1;
     std::string formula;  // without the leading '='
+    // Array: the block it fills, and whether the cell's metadata marks it a dynamic array
+    // (its block is then where it spilled when saved).
+    Address last;
+    bool spills = false;
 };
 
 struct SheetRecord {

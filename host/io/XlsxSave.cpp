@@ -103,8 +103,12 @@ void write_formula(pugi::xml_node c, const std::string& prefix, const engine::Wo
     remove_children(c, "f");
     pugi::xml_node f = c.prepend_child((prefix + "f").c_str());
     if (book.is_array_formula(at)) {
+        engine::ArrayExtent extent = book.array_extent(at);
+        Address last{a.row + std::uint32_t(extent.rows) - 1, a.column + std::uint32_t(extent.cols) - 1};
+        std::string ref = format_address(a);
+        if (!(last == a)) ref += ":" + format_address(last);
         f.append_attribute("t").set_value("array");
-        f.append_attribute("ref").set_value(format_address(a).c_str());
+        f.append_attribute("ref").set_value(ref.c_str());
     }
     f.text().set(book.formula_text(at).c_str());
 }

@@ -14,7 +14,7 @@ std::string json_string(std::string_view text) {
         if (c >= 0x80) {
             std::size_t n = engine::utf8_sequence_length(text, i);
             if (n == 0) {
-                out += "\xEF\xBF\xBD";   // U+FFFD REPLACEMENT CHARACTER
+                out += "\xEF\xBF\xBD"; // U+FFFD REPLACEMENT CHARACTER
                 ++i;
             } else {
                 out.append(text, i, n);
@@ -43,7 +43,8 @@ std::string json_string(std::string_view text) {
 }
 
 std::string json_number(double x) {
-    if (!std::isfinite(x)) return "null";
+    if (!std::isfinite(x))
+        return "null";
     return engine::format_number(x);
 }
 

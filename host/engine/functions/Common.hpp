@@ -49,6 +49,8 @@ std::vector<Entry> more_text_functions();
 std::vector<Entry> more_distribution_functions();
 std::vector<Entry> securities_functions();
 std::vector<Entry> complex_functions();
+std::vector<Entry> array_functions();
+std::vector<Entry> lambda_functions();
 
 inline Value err(ErrorCode e) { return Value::error(e); }
 

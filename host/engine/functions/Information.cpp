@@ -147,6 +147,8 @@ FN(error_type) {
     case ErrorCode::Name: RET(Value::number(5));
     case ErrorCode::Num: RET(Value::number(6));
     case ErrorCode::NA: RET(Value::number(7));
+    case ErrorCode::Spill: RET(Value::number(9));
+    case ErrorCode::Calc: RET(Value::number(14));
     }
     RET(err(ErrorCode::NA));
 }

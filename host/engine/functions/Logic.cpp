@@ -58,16 +58,28 @@ FN(if) {   // only reached through array lifting; normally compiled to jumps
         RET(c.missing(1) ? Value::number(0) : c.arg(1));
     RET(c.argc < 3 ? Value::boolean(false) : c.missing(2) ? Value::number(0) : c.arg(2));
 }
+// The fallback is handed on whole: IFERROR(NA(), A1:A3) spills the three cells.
+void fallback(Ctx& c, Item& out) {
+    out = c.args[1];
+    if (out.kind == Item::Missing) {
+        out = Item();
+        out.v = Value::number(0);
+    }
+}
 FN(iferror) {
     Value v = c.arg(0);
-    RET(v.is_error() ? c.arg(1) : v);
+    if (!v.is_error())
+        RET(v);
+    fallback(c, out);
 }
 FN(true) { (void)c; RET(Value::boolean(true)); }
 FN(false) { (void)c; RET(Value::boolean(false)); }
 
 FN(ifna) {
     Value v = c.arg(0);
-    RET(v.is_error() && v.as_error() == ErrorCode::NA ? c.arg(1) : v);
+    if (!v.is_error() || v.as_error() != ErrorCode::NA)
+        RET(v);
+    fallback(c, out);
 }
 
 // Hands argument i on as it is (a reference stays a reference); an omitted one is 0.
@@ -121,9 +133,9 @@ std::vector<Entry> logic_functions() {
         {{"AND", 1, -1, 0}, fn_and},
         {{"OR", 1, -1, 0}, fn_or},
         {{"NOT", 1, 1, L}, fn_not},
-        {{"IFERROR", 2, 2, L}, fn_iferror},
+        {{"IFERROR", 2, 2, L | FnLiftFirst}, fn_iferror},
         {{"XOR", 1, -1, 0}, fn_xor},
-        {{"IFNA", 2, 2, L}, fn_ifna},
+        {{"IFNA", 2, 2, L | FnLiftFirst}, fn_ifna},
         {{"IFS", 2, -1, L}, fn_ifs},
         {{"SWITCH", 3, -1, L}, fn_switch},
         {{"TRUE", 0, 0, 0}, fn_true},

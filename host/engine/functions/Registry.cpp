@@ -35,6 +35,8 @@ const std::vector<Entry>& table() {
                  fn::more_distribution_functions,
                  fn::securities_functions,
                  fn::complex_functions,
+                 fn::array_functions,
+                 fn::lambda_functions,
              }) {
             std::vector<Entry> part = family();
             all.insert(all.end(), part.begin(), part.end());
@@ -117,7 +119,8 @@ int find_function(std::string_view upper_name) {
 void call_function(Evaluator& ev, int id, Item* args, int argc, Item& out, bool array) {
     const Entry& e = table()[static_cast<std::size_t>(id)];
     if (array && (e.meta.flags & FnLift)) {
-        for (int i = 0; i < argc; ++i)
+        const int lifting = e.meta.flags & FnLiftFirst ? std::min(argc, 1) : argc;
+        for (int i = 0; i < lifting; ++i)
             if (is_multi(args[i])) {
                 lift(ev, e.impl, args, argc, out);
                 return;

@@ -43,6 +43,8 @@ struct Linked {
 // is #NUM! rather than minutes of work and gigabytes of memory.
 constexpr std::int64_t max_dense_cells = std::int64_t(1) << 20;
 
+struct Closure;
+
 // One entry of the evaluation stack.
 struct Item {
     enum Kind : std::uint8_t { Val, Cell, Range, Arr, Missing } kind = Val;
@@ -52,7 +54,22 @@ struct Item {
     const Array* arr = nullptr;   // owned by the program or the evaluator's arena
     std::int32_t last_sheet = -1; // a Range through several sheets (only aggregates see one)
     const std::vector<Area>* areas = nullptr;   // a Range that is a union (only aggregates see one)
+    // A function made by LAMBDA: a Val whose value, #CALC!, is what anything but a call sees.
+    const Closure* closure = nullptr;
 };
+
+// LAMBDA's function: code[begin, end) of its program, its parameters in the locals from
+// first_local on, and the locals as they were where it was made (LET's names, outer
+// parameters).
+struct Closure {
+    const Linked* program = nullptr;
+    std::size_t begin = 0, end = 0;
+    std::uint32_t first_local = 0;
+    std::uint16_t params = 0;
+    std::vector<Item> captured;
+};
+
+class LookupIndex;
 
 // What the evaluator needs from the workbook.
 class Grid {
@@ -64,7 +81,7 @@ public:
     // The slots that exist in the area, row by row.
     virtual const std::vector<std::uint32_t>& cells_in(const Area& area) const = 0;
     // A defined name's program, or nullptr if the name is not defined.
-    virtual const Linked* name_program(std::uint32_t name) const = 0;
+    virtual const Linked* name_program(std::uint32_t name, bool array) const = 0;
     // The program of the defined name `name` as a formula on `sheet` sees it: the sheet's own
     // name first, then (unless `sheet_only`) the workbook's; nullptr if there is none.
     virtual const Linked* visible_name(std::string_view name, int sheet, bool sheet_only) const = 0;
@@ -72,8 +89,20 @@ public:
     virtual int sheet_index(std::string_view name) const = 0;
     // The formula of a cell slot, or nullptr if the cell holds a constant.
     virtual const Linked* cell_program(std::uint32_t id) const = 0;
+    // The cells the array formula in cell `id` fills as of its last calculation (A1#); false
+    // with the error to give when the cell holds none (#REF!) or its spill is blocked.
+    virtual bool spill_area(std::uint32_t id, Area& out, Value& error) const {
+        (void)id, (void)out;
+        error = Value::error(ErrorCode::Ref);
+        return false;
+    }
     // Dates count from 1904-01-01 rather than 1900-01-00.
     virtual bool date1904() const { return false; }
+    // An index of the values in the area (engine/internal/LookupIndex.hpp), or nullptr: walk the cells.
+    virtual const LookupIndex* lookup_index(const Area& area) const {
+        (void)area;
+        return nullptr;
+    }
     // The text of a cell slot's formula (without '='), empty for a constant; for FORMULATEXT.
     virtual std::string_view cell_formula(std::uint32_t) const { return {}; }
     virtual int sheet_count() const { return 1; }
@@ -119,6 +148,14 @@ public:
     // The value of a formula placed at (sheet, row, col).
     Value run(const Linked& program, int sheet, std::int32_t row, std::int32_t col, bool array_formula);
 
+    // The whole value of an array formula placed at (sheet, row, col): a range's cells or an
+    // array's values, row by row; one value as 1x1. Too large a result is a 1x1 #NUM!.
+    std::shared_ptr<const Array> run_array(const Linked& program, int sheet, std::int32_t row, std::int32_t col);
+
+    // Calls a LAMBDA's function with args[0..argc); fewer arguments than parameters leave the
+    // rest omitted (ISOMITTED), more are #VALUE!.
+    Item invoke(const Closure& function, const Item* args, int argc);
+
     // An item reduced to one value: a range by implicit intersection with the formula's
     // row or column (or its top-left cell when `array`), an array by its top-left element.
     Value scalar(const Item& item, bool array = false) const;
@@ -140,12 +177,23 @@ public:
 
 private:
     Item evaluate(const Linked& program, int depth);
+    Item execute(const Linked& program, std::size_t begin, std::size_t end, int depth, std::vector<Item>& locals);
+    void push_ref(const LinkedRef& ref);
+    void push_name(std::uint32_t name, bool array, int depth);
+    bool numbers_only(Op op);
+    std::size_t branch(const Linked& program, std::size_t pc, int depth, std::vector<Item>& locals);
+    void intersect();
+    void unite(std::size_t count);
+    void make_closure(const Linked& program, std::size_t pc, const std::vector<Item>& locals);
+    void call_closure(std::size_t argc);
     void binary(Op op, Item& a, const Item& b, bool array);
     void unary(Op op, Item& a, bool array);
 
     std::vector<Item> stack_;
     std::vector<std::shared_ptr<const Array>> arena_;
     std::vector<std::unique_ptr<std::vector<Area>>> unions_;
+    std::vector<std::unique_ptr<Closure>> closures_;
+    int depth_ = 0;   // of names and calls, against runaway recursion
 };
 
 // An item seen as a grid of values: a range, an array, or one value as 1x1.

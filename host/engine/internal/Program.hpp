@@ -28,7 +28,6 @@ enum class Op : std::uint8_t {
     Neg, Plus, Percent,
     Add, Sub, Mul, Div, Pow, Concat, Eq, Ne, Lt, Le, Gt, Ge,
     Call,         // call function `operand` with `argc` arguments
-    Unknown,      // pop argc arguments, push #NAME?
     IfFalse,      // pop the condition; if false jump to operand; on error push it and jump to
                   // the target of the Jump just before operand
     Jump,         // jump to operand
@@ -36,6 +35,9 @@ enum class Op : std::uint8_t {
     Local,        // push local operand
     Intersect,    // the cells two references share (the space operator)
     Union,        // argc references as one, (A1:B2,D4): only aggregates take it
+    Lambda,       // push a function of argc parameters, bound to the locals from operand on;
+                  // its body follows the Jump after this instruction
+    Invoke,       // call the function below the top argc arguments
 };
 
 // Instructions flagged ArrayContext work element by element on ranges and arrays; the others
@@ -117,6 +119,7 @@ struct Function {
 constexpr std::uint8_t FnArrayArgs = 1;   // arguments are evaluated in array context
 constexpr std::uint8_t FnLift = 2;        // scalar: applied element by element to arrays
 constexpr std::uint8_t FnVolatile = 4;    // the value may change on every recalculation
+constexpr std::uint8_t FnLiftFirst = 8;   // with FnLift: only an array first argument lifts it
 
 // The function's index in functions(), or -1.
 int find_function(std::string_view upper_name);

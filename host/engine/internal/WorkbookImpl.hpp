@@ -13,6 +13,7 @@
 
 #include "engine/internal/Dependencies.hpp"
 #include "engine/internal/Eval.hpp"
+#include "engine/internal/LookupIndex.hpp"
 #include "engine/internal/Numeric.hpp"
 #include "engine/internal/Program.hpp"
 #include "engine/Workbook.hpp"
@@ -42,6 +43,16 @@ struct Formula {
     std::string text;
     Linked linked;
     bool array = false;
+    // An array formula fills `rows` x `cols` cells from its own; one that `spills` fills as
+    // many as its last result has (dynamic arrays). Its other cells are `members`.
+    bool spills = false;
+    std::int32_t rows = 1, cols = 1;
+    std::shared_ptr<const Array> result;
+    std::vector<std::uint32_t> members;
+    std::vector<Area> blocked;   // the cells that kept a spill out, read to learn when they empty
+    // A member: element (at_row, at_col) of the array formula in cell `anchor`.
+    std::uint32_t anchor = none;
+    std::int32_t at_row = 0, at_col = 0;
     bool uses_names = false;
     bool uses_tables = false;
     bool unresolved = false;    // refers to a sheet that does not exist (yet)
@@ -60,6 +71,13 @@ struct NameDef {
     bool defined = false;
     Program program;
     Linked linked;
+    // The same, as an array formula or a spilling one sees it: element by element.
+    Program array_program;
+    Linked array_linked;
+    // A reference without '$' (=A$4:A$8): the name means other cells for each cell using it,
+    // as if it were written in A1 and copied there. Each place gets its own moved copy.
+    bool relative = false;
+    std::uint32_t moved_from = none;   // a moved copy: the name it was made from
 };
 
 struct Sheet {
@@ -104,6 +122,8 @@ struct Workbook::Impl final : detail::Grid {
 
     detail::Dependencies dependencies{places};
     mutable std::unordered_map<detail::AreaKey, detail::CachedCells, detail::AreaHash> area_cells;
+    mutable detail::LookupIndexes lookup_indexes;
+    bool use_lookup_indexes = true;
 
     std::uint64_t evaluations = 0;
     detail::Evaluator evaluator{*this};
@@ -151,8 +171,11 @@ struct Workbook::Impl final : detail::Grid {
         return cached.ids;
     }
     bool date1904() const override { return dates_from_1904; }
-    const detail::Linked* name_program(std::uint32_t name) const override {
-        return names[name].defined ? &names[name].linked : nullptr;
+    const detail::LookupIndex* lookup_index(const detail::Area& a) const override;
+    // Each write of a cell's value, by the user or a calculation, goes through here.
+    OMBRIX_ALWAYS_INLINE void touched(std::uint32_t id) { lookup_indexes.touched(places[id].sheet, places[id].col); }
+    const detail::Linked* name_program(std::uint32_t name, bool array) const override {
+        return !names[name].defined ? nullptr : array ? &names[name].array_linked : &names[name].linked;
     }
     const detail::Linked* visible_name(std::string_view name, int sheet, bool sheet_only) const override;
     int sheet_index(std::string_view name) const override { return find_sheet(name); }
@@ -163,6 +186,7 @@ struct Workbook::Impl final : detail::Grid {
         return cells[id].formula == detail::none ? std::string_view() : std::string_view(formulas[cells[id].formula].text);
     }
     int sheet_count() const override { return int(sheets.size()); }
+    bool spill_area(std::uint32_t id, detail::Area& out, Value& error) const override;
 
     // ---- cells (Workbook.cpp) ----
     void check(const CellAddress& a) const;
@@ -170,6 +194,17 @@ struct Workbook::Impl final : detail::Grid {
     std::uint32_t slot(int sheet, std::int32_t row, std::int32_t col);
     int find_sheet(std::string_view name) const;
     CellAddress address(std::uint32_t id) const;
+    void set_formula(const CellAddress& a, std::string_view text, bool array, bool spills, std::int32_t rows,
+                     std::int32_t cols);
+    const detail::Formula* formula_at(const CellAddress& a) const;
+    std::uint32_t new_formula();
+
+    // ---- array formulas and spills (WorkbookArrays.cpp) ----
+    static Value element(const detail::Array& a, std::int32_t r, std::int32_t c);
+    void add_member(std::uint32_t anchor_cell, std::uint32_t slot_id, std::int32_t r, std::int32_t c);
+    void drop_member(std::uint32_t slot_id);
+    bool occupied(int sheet, std::int32_t row, std::int32_t col, std::uint32_t anchor_cell) const;
+    void place_array(std::uint32_t id, std::shared_ptr<const detail::Array> result);
 
     // ---- names (WorkbookNames.cpp) ----
     static std::string name_key(const std::string& upper, int sheet);
@@ -178,7 +213,9 @@ struct Workbook::Impl final : detail::Grid {
 
     // ---- linking (WorkbookLinking.cpp) ----
     detail::LinkedRef link_table(const detail::SymRef& r, std::int32_t row, bool& unresolved);
-    detail::Linked link(const detail::Program& p, int sheet, int scope, bool& unresolved, std::int32_t row = -1);
+    detail::Linked link(const detail::Program& p, int sheet, int scope, bool& unresolved, std::int32_t row = -1,
+                        std::int32_t col = -1);
+    std::uint32_t moved_name(std::uint32_t name, std::int32_t row, std::int32_t col);
     void add_read(detail::Formula& f, const detail::Area& a);
     void gather(const detail::Linked& l, detail::Formula& f, int depth, std::vector<std::uint32_t>& seen_names);
     void register_formula(std::uint32_t fi);
@@ -196,6 +233,8 @@ struct Workbook::Impl final : detail::Grid {
 
     void evaluate(std::uint32_t id);
     __attribute__((noinline)) void evaluate_general(std::uint32_t id);
+    void keep_format_warnings(std::uint32_t id);
+    void rewire_if_built(std::uint32_t id, std::vector<detail::Area>& built);
     static bool same_areas(std::vector<detail::Area>& a, const std::vector<detail::Area>& b);
     void run(const std::vector<std::uint32_t>& order);
     void run_cycle(const std::vector<std::uint32_t>& order, std::size_t begin, std::size_t end);

@@ -91,6 +91,7 @@ std::vector<std::string> workbooks() {
 TEST(RealWorkbooks, RecalculateToTheirCachedValues) {
     const auto accepted = accepted_differences();
     std::map<std::string, std::pair<long, long>> by_source;   // agreeing, compared
+    std::map<std::string, std::pair<long, long>> by_kind;     // the same for the cells of arrays
     long accepted_count = 0;
     std::vector<std::string> stale;
     for (const std::string& name : workbooks()) {
@@ -101,15 +102,25 @@ TEST(RealWorkbooks, RecalculateToTheirCachedValues) {
         };
         host::io::Document d;
         std::vector<std::pair<CellAddress, Value>> cached;
+        std::map<CellAddress, std::string> array_kind;   // every cell of an array formula's block
         try {
             std::string bytes = host::io::read_file((root / name).string());
             host::io::Package package(name, bytes);
             const host::io::WorkbookRecord record = host::io::read_workbook_parts(package);
-            for (std::size_t s = 0; s < record.sheets.size(); ++s)
+            for (std::size_t s = 0; s < record.sheets.size(); ++s) {
                 for (const auto& cell : record.sheets[s].cells)
-                    if (cell.kind != host::io::FormulaKind::None)
-                        cached.emplace_back(CellAddress{int(s), std::int32_t(cell.at.row), std::int32_t(cell.at.column)},
-                                            cell.value);
+                    if (cell.kind == host::io::FormulaKind::Array)
+                        for (auto r = cell.at.row; r <= cell.last.row; ++r)
+                            for (auto c = cell.at.column; c <= cell.last.column; ++c)
+                                array_kind[CellAddress{int(s), std::int32_t(r), std::int32_t(c)}] =
+                                    cell.spills ? "dynamic arrays" : "legacy arrays";
+                // Every cell of an array's block is compared, not only the formula's own.
+                for (const auto& cell : record.sheets[s].cells) {
+                    CellAddress at{int(s), std::int32_t(cell.at.row), std::int32_t(cell.at.column)};
+                    if (cell.kind != host::io::FormulaKind::None || array_kind.count(at))
+                        cached.emplace_back(at, cell.value);
+                }
+            }
             d = host::io::load_xlsx_bytes(name, std::move(bytes));
         } catch (const std::exception& e) {
             if (!is_listed("*"))
@@ -122,9 +133,14 @@ TEST(RealWorkbooks, RecalculateToTheirCachedValues) {
         for (const auto& [cell, value] : cached) {
             const std::string key = host::io::cell_key(book, cell);
             auto& counts = by_source[source];
+            auto kind = array_kind.find(cell);
             ++counts.second;
+            if (kind != array_kind.end())
+                ++by_kind[kind->second].second;
             if (agrees(value, book.value(cell))) {
                 ++counts.first;
+                if (kind != array_kind.end())
+                    ++by_kind[kind->second].first;
                 continue;
             }
             differing.insert(key);
@@ -147,6 +163,9 @@ TEST(RealWorkbooks, RecalculateToTheirCachedValues) {
         agreeing += counts.first;
         compared += counts.second;
     }
+    for (const auto& [kind, counts] : by_kind)
+        std::cout << "[ corpus   ] " << kind << ": " << counts.first << " / " << counts.second
+                  << " cells agree with their cached values\n";
     std::cout << "[ corpus   ] all: " << agreeing << " / " << compared << " ("
               << (compared ? 100.0 * double(agreeing) / double(compared) : 0.0) << "%), " << accepted_count
               << " accepted differences\n";

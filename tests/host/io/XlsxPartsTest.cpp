@@ -92,9 +92,9 @@ TEST(XlsxParts, CellTypesAndImplicitPositions) {
                          "<c r=\"B1\" t=\"inlineStr\"><is><t>in</t><r><t>line</t></r></is></c>"
                          "<c r=\"C1\" t=\"b\"><v>0</v></c>"
                          "<c r=\"D1\" t=\"e\"><v>#N/A</v></c>"
-                         "<c r=\"E1\" t=\"e\"><v>#SPILL!</v></c>"
+                         "<c r=\"E1\" t=\"e\"><v>#FIELD!</v></c>"
                          "<c r=\"F1\"><v> -1.5E-3 </v></c>"
-                         "<c r=\"G1\" s=\"3\"/>"
+                         "<c r=\"G1\" s=\"3\"/><c r=\"H1\" t=\"e\"><v>#SPILL!</v></c>"
                          "<c r=\"I1\" t=\"str\"><v>a_x000D_b</v></c>"
                          "<c r=\"J1\"><f t=\"dataTable\" ref=\"J1\"/><v>7</v></c>"
                          "<c r=\"K1\"><f>1+1</f><v/></c>"
@@ -110,6 +110,7 @@ TEST(XlsxParts, CellTypesAndImplicitPositions) {
     EXPECT_EQ(cell(s, "C1").value, Value::boolean(false));
     EXPECT_EQ(cell(s, "D1").value, Value::error(host::engine::ErrorCode::NA));
     EXPECT_EQ(cell(s, "E1").value, Value::error(host::engine::ErrorCode::NA));
+    EXPECT_EQ(cell(s, "H1").value, Value::error(host::engine::ErrorCode::Spill));
     EXPECT_EQ(cell(s, "F1").value, Value::number(-1.5e-3));
     EXPECT_EQ(find_cell(s, "G1"), nullptr) << "a styled empty cell holds nothing";
     EXPECT_EQ(cell(s, "I1").value, Value::text("a\rb"));
@@ -119,7 +120,7 @@ TEST(XlsxParts, CellTypesAndImplicitPositions) {
     EXPECT_TRUE(cell(s, "K1").value.is_empty());
     const char* const positions[] = {"A2", "D2", "E2", "A5", "B6"};
     for (int i = 0; i < 5; ++i) EXPECT_EQ(cell(s, positions[i]).value, Value::number(i + 1)) << positions[i];
-    EXPECT_EQ(s.cells.size(), 9u + 5u) << "G1 holds nothing";
+    EXPECT_EQ(s.cells.size(), 10u + 5u) << "G1 holds nothing";
 }
 
 struct BadCase { const char* what; testing_packages::Parts parts; const char* message; };

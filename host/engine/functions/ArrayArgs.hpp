@@ -1,0 +1,32 @@
+#ifndef OMBRIX_HOST_ENGINE_FUNCTIONS_ARRAYARGS_HPP
+#define OMBRIX_HOST_ENGINE_FUNCTIONS_ARRAYARGS_HPP
+
+// What the functions that take and give whole arrays share (Arrays.cpp, Lambda.cpp).
+
+#include "engine/functions/Common.hpp"
+
+namespace host::engine::detail::fn {
+
+// An argument's values as a grid, row by row; a range's empty cells stay empty.
+struct ValueGrid {
+    std::int32_t rows = 0, cols = 0;
+    std::vector<Value> values;
+    const Value& at(std::int32_t r, std::int32_t c) const {
+        return values[std::size_t(r) * std::size_t(cols) + std::size_t(c)];
+    }
+};
+
+// Argument i as a grid; false (with the error in `out`) when it is an error, a union or a
+// reference through several sheets, or too large.
+bool grid_arg(const Ctx& c, int i, ValueGrid& g, Value& out);
+
+// Hands a computed grid on as the result (one value as itself); an array of no cells (all
+// rows dropped, a sequence of none) is #VALUE!, as the spreadsheet gives it.
+void give(Ctx& c, Item& out, ValueGrid g);
+
+// A grid of rows x cols cells holding `fill`.
+ValueGrid sized(std::int32_t rows, std::int32_t cols, const Value& fill = Value());
+
+} // namespace host::engine::detail::fn
+
+#endif

@@ -1,0 +1,153 @@
+// The functions that call a LAMBDA: MAP, REDUCE, SCAN, BYROW, BYCOL, MAKEARRAY; and
+// ISOMITTED, for a parameter the call left out.
+//
+// A call runs on the evaluator's stack, where the arguments live: each function here copies
+// what it needs from its arguments before the first call.
+
+#include "engine/functions/ArrayArgs.hpp"
+
+namespace host::engine::detail::fn {
+
+namespace {
+
+// The function in argument i, or nullptr (with #VALUE! in `out`).
+const Closure* function_arg(const Ctx& c, int i, Value& out) {
+    if (i < c.argc && c.args[i].closure)
+        return c.args[i].closure;
+    out = i < c.argc && c.args[i].kind == Item::Val && c.args[i].v.is_error() && !c.args[i].closure
+              ? c.args[i].v
+              : err(ErrorCode::Value);
+    return nullptr;
+}
+
+Item value_item(const Value& v) {
+    Item it;
+    it.v = v;
+    return it;
+}
+
+// One value from a call whose result fills one cell; an array there is #CALC!.
+Value single_result(const Evaluator& ev, const Item& result) {
+    if (result.kind == Item::Arr || (result.kind == Item::Range && result.area.size() > 1))
+        return err(ErrorCode::Calc);
+    Value v = ev.scalar(result, true);
+    return v.is_empty() ? Value::number(0) : v;
+}
+
+// MAP(array1, [array2, ...], function): the function of the arrays' elements, one by one.
+FN(map) {
+    const Closure* f = function_arg(c, c.argc - 1, out.v);
+    if (!f)
+        return;
+    std::vector<ValueGrid> grids(std::size_t(c.argc - 1));
+    for (int i = 0; i + 1 < c.argc; ++i)
+        if (!grid_arg(c, i, grids[std::size_t(i)], out.v))
+            return;
+    const ValueGrid& first = grids[0];
+    for (const ValueGrid& g : grids)
+        if (g.rows != first.rows || g.cols != first.cols)
+            RET(err(ErrorCode::Value));
+    ValueGrid r = sized(first.rows, first.cols);
+    std::vector<Item> args(grids.size());
+    for (std::size_t k = 0; k < r.values.size(); ++k) {
+        for (std::size_t i = 0; i < grids.size(); ++i)
+            args[i] = value_item(grids[i].values[k]);
+        r.values[k] = single_result(c.ev, c.ev.invoke(*f, args.data(), int(args.size())));
+    }
+    give(c, out, std::move(r));
+}
+
+// REDUCE([initial], array, function) and SCAN: the function of the accumulated value and each
+// element in turn; SCAN keeps every step.
+void accumulate(Ctx& c, Item& out, bool keep_steps) {
+    const Closure* f = function_arg(c, 2, out.v);
+    if (!f)
+        return;
+    ValueGrid g;
+    if (!grid_arg(c, 1, g, out.v))
+        return;
+    Item acc = c.missing(0) ? value_item(Value()) : c.args[0];
+    if (acc.kind == Item::Missing)
+        acc = value_item(Value());
+    ValueGrid steps = sized(g.rows, g.cols);
+    for (std::size_t k = 0; k < g.values.size(); ++k) {
+        Item args[2] = {acc, value_item(g.values[k])};
+        acc = c.ev.invoke(*f, args, 2);
+        if (keep_steps)
+            steps.values[k] = single_result(c.ev, acc);
+    }
+    if (keep_steps)
+        return give(c, out, std::move(steps));
+    out = acc;
+    if (out.kind == Item::Val && out.v.is_empty())
+        out.v = Value::number(0);
+}
+FN(reduce) { accumulate(c, out, false); }
+FN(scan) { accumulate(c, out, true); }
+
+// BYROW and BYCOL: the function of each row (column), one value each.
+void by_line(Ctx& c, Item& out, bool rows) {
+    const Closure* f = function_arg(c, 1, out.v);
+    if (!f)
+        return;
+    ValueGrid g;
+    if (!grid_arg(c, 0, g, out.v))
+        return;
+    std::int32_t lines = rows ? g.rows : g.cols, width = rows ? g.cols : g.rows;
+    ValueGrid r = rows ? sized(lines, 1) : sized(1, lines);
+    for (std::int32_t i = 0; i < lines; ++i) {
+        auto line = std::make_shared<Array>();
+        line->rows = rows ? 1 : width;
+        line->cols = rows ? width : 1;
+        for (std::int32_t k = 0; k < width; ++k)
+            line->values.push_back(rows ? g.at(i, k) : g.at(k, i));
+        Item arg;
+        arg.kind = Item::Arr;
+        arg.arr = c.ev.keep(std::move(line));
+        r.values[std::size_t(i)] = single_result(c.ev, c.ev.invoke(*f, &arg, 1));
+    }
+    give(c, out, std::move(r));
+}
+FN(byrow) { by_line(c, out, true); }
+FN(bycol) { by_line(c, out, false); }
+
+// MAKEARRAY(rows, columns, function): the function of each cell's row and column numbers.
+FN(makearray) {
+    NUM(0, rows);
+    NUM(1, cols);
+    const Closure* f = function_arg(c, 2, out.v);
+    if (!f)
+        return;
+    rows = std::trunc(rows), cols = std::trunc(cols);
+    if (rows < 1 || cols < 1)
+        RET(err(ErrorCode::Value));
+    if (rows * cols > double(max_dense_cells))
+        RET(err(ErrorCode::Num));
+    ValueGrid r = sized(std::int32_t(rows), std::int32_t(cols));
+    for (std::int32_t i = 0; i < r.rows; ++i)
+        for (std::int32_t k = 0; k < r.cols; ++k) {
+            Item args[2] = {value_item(Value::number(i + 1)), value_item(Value::number(k + 1))};
+            r.values[std::size_t(i) * std::size_t(r.cols) + std::size_t(k)] =
+                single_result(c.ev, c.ev.invoke(*f, args, 2));
+        }
+    give(c, out, std::move(r));
+}
+
+FN(isomitted) { RET(Value::boolean(c.args[0].kind == Item::Missing)); }
+
+} // namespace
+
+std::vector<Entry> lambda_functions() {
+    constexpr std::uint8_t A = FnArrayArgs;
+    return {
+        {{"MAP", 2, -1, A}, fn_map},
+        {{"REDUCE", 3, 3, A}, fn_reduce},
+        {{"SCAN", 3, 3, A}, fn_scan},
+        {{"BYROW", 2, 2, A}, fn_byrow},
+        {{"BYCOL", 2, 2, A}, fn_bycol},
+        {{"MAKEARRAY", 3, 3, 0}, fn_makearray},
+        {{"ISOMITTED", 1, 1, 0}, fn_isomitted},
+    };
+}
+
+} // namespace host::engine::detail::fn

@@ -1,0 +1,186 @@
+// Every tests/host/engine/arrays/NAME.tsv, on a fresh workbook of its own: `@CELL` rows set
+// the inputs as in the formula tables. A row `{=FORMULA}	{EXPECTED}` sets a legacy array
+// formula over as many cells as EXPECTED has and checks each one; a row `=FORMULA	{EXPECTED}`
+// sets a spilling formula and checks its whole spill, and that the spill stops there.
+// EXPECTED is written as an array constant: {1,2;3,4}, rows split by ';'.
+
+#include "Fixture.hpp"
+
+namespace enginetest {
+namespace {
+
+const std::string dir = OMBRIX_SOURCE_DIR "/tests/host/engine/arrays";
+
+// The values of `{a,b;c,d}` row by row (a single value is 1x1).
+std::vector<std::vector<Value>> parse_grid(const std::string& text) {
+    std::vector<std::vector<Value>> grid(1);
+    if (text.size() < 2 || text.front() != '{' || text.back() != '}') {
+        grid[0].push_back(parse_value(text));
+        return grid;
+    }
+    std::string item;
+    bool quoted = false;
+    for (std::size_t i = 1; i + 1 <= text.size(); ++i) {
+        char ch = i + 1 == text.size() ? ';' : text[i];
+        if (ch == '"')
+            quoted = !quoted;
+        if (quoted || (ch != ',' && ch != ';')) {
+            item += ch;
+            continue;
+        }
+        grid.back().push_back(parse_value(item));
+        item.clear();
+        if (ch == ';' && i + 1 < text.size())
+            grid.emplace_back();
+    }
+    for (const auto& row : grid)
+        if (row.size() != grid[0].size())
+            throw std::runtime_error("the rows of " + text + " differ in length");
+    return grid;
+}
+
+class ArrayTable : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(ArrayTable, EveryCellOfEveryResult) {
+    Workbook wb;
+    wb.add_sheet("Sheet1");
+    const CellAddress anchor{0, 40000, 200};
+    int formulas = 0;
+    for (const auto& row : read_rows(dir + "/" + GetParam())) {
+        const auto& c = row.columns;
+        std::string where = row.where + ": ";
+        if (c[0][0] == '@') {
+            ASSERT_EQ(c.size(), 2u) << where << "an input is @CELL or @=NAME, a tab, and its content";
+            if (c[0].size() > 1 && c[0][1] == '=')
+                wb.define_name(c[0].substr(2), c[1]);
+            else
+                put(wb, at(c[0].substr(1).c_str()), c[1]);
+            continue;
+        }
+        ASSERT_TRUE(c.size() == 2 || c.size() == 3) << where << "a row is FORMULA, EXPECTED[, TOLERANCE]";
+        const auto expected = parse_grid(c[1]);
+        const double tolerance = c.size() == 3 ? std::stod(c[2]) : 1e-12;
+        const auto rows = std::int32_t(expected.size()), cols = std::int32_t(expected[0].size());
+        const bool legacy = c[0].size() > 2 && c[0].front() == '{' && c[0].back() == '}';
+        try {
+            if (legacy)
+                wb.set_array_formula(anchor, c[0].substr(1, c[0].size() - 2), rows, cols);
+            else
+                wb.set_spilling_formula(anchor, c[0]);
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << where << c[0] << ": " << e.what();
+            continue;
+        }
+        wb.recalculate();
+        for (std::int32_t r = 0; r < rows; ++r)
+            for (std::int32_t k = 0; k < cols; ++k) {
+                const Value& got = wb.value({0, anchor.row + r, anchor.col + k});
+                EXPECT_TRUE(same(expected[std::size_t(r)][std::size_t(k)], got, tolerance))
+                    << where << c[0] << " at row " << r + 1 << ", column " << k + 1;
+            }
+        if (!legacy) {
+            EXPECT_TRUE(wb.value({0, anchor.row + rows, anchor.col}).is_empty()) << where << c[0] << ": spills lower";
+            EXPECT_TRUE(wb.value({0, anchor.row, anchor.col + cols}).is_empty()) << where << c[0] << ": spills wider";
+        }
+        wb.clear(anchor);
+        wb.recalculate();
+        EXPECT_TRUE(wb.value({0, anchor.row + rows - 1, anchor.col + cols - 1}).is_empty())
+            << where << c[0] << ": its cells outlive it";
+        ++formulas;
+    }
+    EXPECT_GT(formulas, 0) << GetParam() << " has no formulas";
+}
+
+// What a spill does to the cells around it, step by step: each row writes one cell (a value,
+// `=FORMULA` for a spilling formula, or `blank` to clear it) and then checks one cell.
+struct SpillStep {
+    const char* cell;
+    const char* content;
+    const char* check;
+    const char* expected;
+};
+
+TEST(Spills, BlockedFollowedAndRead) {
+    const SpillStep steps[] = {
+        {"A1", "=SEQUENCE(3)", "A3", "3"},
+        {"B2", "=A2*10", "B2", "20"},              // a formula reading a spilled cell
+        {"C1", "=SUM(A1#)", "C1", "6"},           // the whole spill by its anchor
+        {"D1", "=ROWS(A1#)", "D1", "3"},
+        {"A1", "=SEQUENCE(4,1,5)", "B2", "60"},    // the spill recomputed, its readers follow
+        {"C1", "blank", "C1", "blank"},
+        {"C5", "=SUM(A1#)", "C5", "26"},
+        {"A3", "9", "A1", "#SPILL!"},              // a value in the way
+        {"A2", "blank", "A2", "blank"},            // the blocked spill leaves its cells
+        {"C6", "=A2+1", "C6", "1"},
+        {"A3", "blank", "A2", "6"},                // the way clear again
+        {"C6", "=A2+1", "C6", "7"},
+        {"E1", "=A1:A2*2", "E2", "12"},
+        {"F1", "=@A1:A4", "F1", "5"},              // @: one value by implicit intersection
+        {"F2", "=@A1:A4", "F2", "6"},
+        {"G1", "=_xlfn.SINGLE(A1:A4)", "G1", "5"}, // the forms files write
+        {"G2", "=SUM(_xlfn.ANCHORARRAY(A1))", "G2", "26"},
+        {"H1", "=SUM(B1#)", "H1", "#REF!"},        // not an array formula's cell
+        {"A4", "=1", "A1", "#SPILL!"},             // a formula in the way
+        {"H2", "=SUM(A1#)", "H2", "#SPILL!"},
+        {"E5", "={1,2}", "F5", "2"},
+        {"F5", "3", "E5", "#SPILL!"},
+    };
+    Workbook wb;
+    wb.add_sheet("Sheet1");
+    wb.set_automatic(true);
+    for (const SpillStep& s : steps) {
+        std::string content = s.content;
+        if (content[0] == '=')
+            wb.set_spilling_formula(at(s.cell), content);
+        else
+            wb.set_value(at(s.cell), parse_value(content));
+        EXPECT_TRUE(same(parse_value(s.expected), wb.value(at(s.check))))
+            << s.cell << " := " << s.content << ", then " << s.check << " is " << show(wb.value(at(s.check)));
+    }
+}
+
+// A defined name with references without '$' means, for each cell using it, the cells it
+// would reach had it been written in A1 and copied there (wrapping around the sheet).
+TEST(RelativeNames, MoveWithTheCellUsingThem) {
+    struct Case {
+        const char* cell;
+        const char* formula;
+        double expected;
+    };
+    const Case cases[] = {
+        {"A10", "=SUM(COLUMN_DATA)", 15},    // A$4:A$8 from column A
+        {"B10", "=SUM(COLUMN_DATA)", 150},   // ... and from column B: B$4:B$8
+        {"C3", "=LEFT_CELL*2", 14},          // XFD1 from A1 is the cell to the left
+        {"B12", "=SUM(FIXED)", 15},          // $A$4:$A$8 stays
+    };
+    Workbook wb;
+    wb.add_sheet("Sheet1");
+    for (int r = 4; r <= 8; ++r) {
+        wb.set_value({0, r - 1, 0}, Value::number(r - 3));
+        wb.set_value({0, r - 1, 1}, Value::number(10 * (r - 3)));
+    }
+    wb.set_value(at("B3"), Value::number(7));
+    wb.define_name("COLUMN_DATA", "Sheet1!A$4:A$8");
+    wb.define_name("LEFT_CELL", "Sheet1!XFD1");
+    wb.define_name("FIXED", "Sheet1!$A$4:$A$8");
+    for (const Case& c : cases)
+        wb.set_formula(at(c.cell), c.formula);
+    wb.recalculate();
+    for (const Case& c : cases)
+        EXPECT_TRUE(same(N(c.expected), wb.value(at(c.cell)))) << c.cell << " " << c.formula << ": "
+                                                                << show(wb.value(at(c.cell)));
+    wb.set_value(at("B5"), Value::number(1000));   // the moved copy is followed as a dependency
+    wb.recalculate();
+    EXPECT_TRUE(same(N(1130), wb.value(at("B10"))));
+    EXPECT_EQ(wb.names(), (std::vector<std::string>{"COLUMN_DATA", "FIXED", "LEFT_CELL"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Arrays, ArrayTable, ::testing::ValuesIn(files_in(dir, ".tsv")),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                             std::string name = info.param.substr(0, info.param.size() - 4);
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
+
+} // namespace
+} // namespace enginetest
