@@ -10,6 +10,7 @@
 #include "api/Host.hpp"
 #include "engine/Workbook.hpp"
 #include "ui/FrontEnd.hpp"
+#include "ui/Json.hpp"
 
 #include <CLI/CLI.hpp>
 
@@ -94,9 +95,7 @@ int report(std::ostream& err, const std::string& message, int status);
 // status for it; file_prefix goes before the text of a failure to read or write the workbook.
 int report_current_exception(std::ostream& err, const std::string& file_prefix);
 
-// A number in the shortest form that reads back the same, as JSON (null for a value that is
-// not finite).
-std::string json_number(double x);
+using host::ui::json_number;
 
 // The subcommands that run the add-in; each adds itself to the program.
 struct Outcome;

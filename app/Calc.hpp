@@ -2,6 +2,7 @@
 #define OMBRIX_APP_CALC_HPP
 
 #include "engine/Workbook.hpp"
+#include "ui/Json.hpp"
 
 #include <iosfwd>
 #include <string>
@@ -20,13 +21,11 @@ struct CalcOptions {
 // Returns the exit status: 0, 1 after an error, 2 for a save the command refuses.
 int run_calc(const CalcOptions& options, std::ostream& out, std::ostream& err);
 
-// Text for JSON: quoted and escaped; bytes that are not UTF-8 become U+FFFD.
-std::string json_string(const std::string& text);
+using host::ui::json_string;
+using host::ui::json_value;
+
 // Text for one tab-separated line: backslash, tab and line breaks escaped as \\, \t, \n, \r.
 std::string escaped_line(const std::string& text);
-// One value as JSON: a number that reads back exactly, a string, true/false, or
-// {"error": "#DIV/0!"}.
-std::string json_value(const host::engine::Value& value);
 
 } // namespace app
 

@@ -4,6 +4,7 @@
 #include "Commands.hpp"
 #include "SolveChecks.hpp"
 
+#include "engine/Unicode.hpp"
 #include "io/Document.hpp"
 #include "io/IoError.hpp"
 #include "ui/Dialog.hpp"
@@ -97,11 +98,6 @@ int report_current_exception(std::ostream& err, const std::string& file_prefix) 
     }
 }
 
-std::string json_number(double x) {
-    if (!std::isfinite(x)) return "null";
-    return host::engine::format_number(x);
-}
-
 int run_command(const RunOptions& options, std::ostream& out, std::ostream& err) {
     try {
         SessionOptions session;
@@ -129,7 +125,7 @@ int run_command(const RunOptions& options, std::ostream& out, std::ostream& err)
         }
 
         // Solve run by name gets the same refusals as `ombrix solve`.
-        if (fold_case(options.name) == "solve")
+        if (host::engine::fold_case(options.name) == "solve")
             session.vet_dialog = [book](const host::ui::FrontEnd& front) {
                 return solve_refusal(*book, front.accepted("Var Vector"), front.accepted("Function Cell"));
             };

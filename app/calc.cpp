@@ -12,61 +12,6 @@
 
 namespace app {
 
-namespace {
-
-// The length of the valid UTF-8 sequence at text[i], 0 if there is none.
-std::size_t utf8_length(const std::string& text, std::size_t i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    std::size_t n = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-    if (n == 0 || i + n > text.size()) return 0;
-    for (std::size_t k = 1; k < n; ++k)
-        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
-    unsigned char second = static_cast<unsigned char>(text[i + 1 < text.size() ? i + 1 : i]);
-    // Overlong forms, surrogates and code points past U+10FFFF.
-    if ((c == 0xE0 && second < 0xA0) || (c == 0xED && second >= 0xA0) || (c == 0xF0 && second < 0x90) ||
-        (c == 0xF4 && second >= 0x90))
-        return 0;
-    return n;
-}
-
-} // namespace
-
-std::string json_string(const std::string& text) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out = "\"";
-    for (std::size_t i = 0; i < text.size();) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x80) {
-            std::size_t n = utf8_length(text, i);
-            if (n == 0) {
-                out += "\xEF\xBF\xBD";   // U+FFFD REPLACEMENT CHARACTER
-                ++i;
-            } else {
-                out.append(text, i, n);
-                i += n;
-            }
-            continue;
-        }
-        ++i;
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                out += "\\u00";
-                out += digits[c >> 4];
-                out += digits[c & 15];
-            } else {
-                out += char(c);
-            }
-        }
-    }
-    return out + "\"";
-}
-
 std::string escaped_line(const std::string& text) {
     std::string out;
     out.reserve(text.size());
@@ -80,20 +25,6 @@ std::string escaped_line(const std::string& text) {
         }
     }
     return out;
-}
-
-std::string json_value(const host::engine::Value& value) {
-    using host::engine::ValueType;
-    switch (value.type()) {
-    case ValueType::Number: return host::engine::format_number(value.as_number());
-    case ValueType::Text: return json_string(std::string(value.as_text()));
-    case ValueType::Boolean: return value.as_boolean() ? "true" : "false";
-    case ValueType::Error:
-        return std::string("{\"error\": ") + json_string(host::engine::error_text(value.as_error())) + "}";
-    case ValueType::Empty: break;
-    }
-    // A formula whose result is an empty cell reads as 0, as in the spreadsheet.
-    return "0";
 }
 
 namespace {

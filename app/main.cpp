@@ -2,6 +2,7 @@
 // program. Each subcommand lives in its own source file and registers itself here.
 #include "AddinCommands.hpp"
 #include "Commands.hpp"
+#include "ManPage.hpp"
 
 #include <exception>
 #include <iostream>
@@ -16,7 +17,15 @@ int main(int argc, char** argv) {
         "ombrix");
     ombrix.footer("Exit status: 0 done; 1 the add-in reported an error, or a file could not be read or\n"
                   "written; 2 a usage error (unknown command or flag, bad or conflicting values, a request\n"
-                  "the command refuses), nothing run or written.");
+                  "the command refuses), nothing run or written.\n\n"
+                  "Environment: OMBRIX_ADDIN names the add-in module to load when --addin is not given;\n"
+                  "without either, the command looks beside itself (../lib/ombrix/ombrix.so).\n\n"
+                  "Examples:\n"
+                  "  ombrix solve model.xlsx --var B3:D3 --min B4:D4 --max B5:D5 --objective B16 --goal maximise\n"
+                  "  ombrix solve model.xlsx --var B3:D3 --min B4:D4 --max B5:D5 --objective B16 --goal maximise \\\n"
+                  "      --report --chart plan.svg --trace plan.csv -o plan.xlsx\n"
+                  "  ombrix calc model.xlsx\n"
+                  "  ombrix about");
     ombrix.require_subcommand(1);
     app::Outcome outcome;
     app::add_solve_command(ombrix, outcome);
@@ -26,6 +35,11 @@ int main(int argc, char** argv) {
     app::add_menu_command(ombrix, outcome);
     app::add_run_command(ombrix, outcome);
     app::add_calc_command(ombrix, outcome);
+    // The build makes the manual page from these help texts: ombrix --man-page VERSION.
+    if (argc == 3 && std::string(argv[1]) == "--man-page") {
+        std::cout << app::man_page(ombrix, argv[2]);
+        return 0;
+    }
     if (argc > 1 && argv[1][0] != '-') {
         bool known = false;
         for (const CLI::App* command : ombrix.get_subcommands([](CLI::App*) { return true; }))

@@ -4,11 +4,14 @@
 #include "Calc.hpp"
 #include "Commands.hpp"
 #include "RunControl.hpp"
+#include "RunReport.hpp"
 
 #include "SolveChecks.hpp"
 
+#include "engine/Unicode.hpp"
 #include "io/Document.hpp"
 #include "io/IoError.hpp"
+#include "io/ReportSheet.hpp"
 #include "ui/Dialog.hpp"
 #include "usr/Exception.hpp"
 
@@ -16,6 +19,7 @@
 
 #include <cstdlib>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -26,6 +30,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using host::engine::CellAddress;
+using host::engine::fold_case;
 using host::engine::Value;
 
 struct SolveOptions {
@@ -38,6 +43,9 @@ struct SolveOptions {
     std::optional<double> time_limit;
     bool progress = false;
     bool quiet = false;
+    bool report = false;    // add the answer report sheet to the saved workbook
+    std::string chart;      // the convergence chart as SVG
+    std::string trace;      // every evaluation as CSV
     // Flag values by the label of the dialog control they fill, in the dialog's order.
     std::vector<std::pair<std::string, std::string>> flags;
     std::vector<std::string> fields;
@@ -88,7 +96,7 @@ std::vector<std::pair<std::string, std::string>> answers_of(const SolveOptions& 
         // Either spelling of the goal.
         std::string& value = answers[i].second;
         if (key == host::ui::label_key("Goal:")) {
-            std::string folded = fold_case(value);
+            std::string folded = host::engine::fold_case(value);
             if (folded == "maximize" || folded == "minimize") value.replace(value.size() - 2, 1, "s");
         }
     }
@@ -121,7 +129,7 @@ SolveReport report_of(const host::api::CellActivity& activity, double seconds) {
 std::string shown(const Value& v) { return v.is_number() ? json_number(v.as_number()) : v.to_string(); }
 
 void print_json(std::ostream& out, const host::engine::Workbook& book, const SolveReport& r,
-                const std::string& saved) {
+                const std::string& saved, const std::vector<std::pair<std::string, std::string>>& extra) {
     auto json_cell = [&](const CellAddress& c) {
         const Value& v = book.value(c);
         return json_string(host::io::cell_key(book, c)) + ": " +
@@ -132,7 +140,9 @@ void print_json(std::ostream& out, const host::engine::Workbook& book, const Sol
     out << "}, \"objective\": {" << (r.objective ? json_cell(*r.objective) : "") << "}, \"evaluations\": "
         << r.evaluations << ", \"generations\": " << (r.generations ? std::to_string(*r.generations) : "null")
         << ", \"ended\": " << json_string(run_end_name(r.end)) << ", \"seconds\": " << json_number(r.seconds)
-        << ", \"output\": " << (saved.empty() ? "null" : json_string(saved)) << "}\n";
+        << ", \"output\": " << (saved.empty() ? "null" : json_string(saved));
+    for (const auto& [key, value] : extra) out << ", " << json_string(key) << ": " << json_string(value);
+    out << "}\n";
 }
 
 void print_plain(std::ostream& out, const host::engine::Workbook& book, const SolveReport& r) {
@@ -152,6 +162,31 @@ void print_plain(std::ostream& out, const host::engine::Workbook& book, const So
             << escaped_line(shown(book.value(*r.objective))) << "\n";
 }
 
+// Refuses, before the run, a --chart or --trace file that would be lost or would overwrite the
+// workbook read or saved.
+fs::path canonical(const std::string& path) {
+    std::error_code ec;
+    fs::path resolved = fs::weakly_canonical(path, ec);
+    return ec ? fs::absolute(path, ec).lexically_normal() : resolved;
+}
+
+void check_run_file(const std::string& path, const char* flag, const std::string& book, const std::string& target) {
+    for (const std::string& other : {book, target})
+        if (canonical(path) == canonical(other))
+            throw UsageError(std::string(flag) + " " + path + " is the workbook " +
+                             (other == book ? "read" : "saved") + "; give another file");
+    try {
+        host::io::check_save_target(path);
+    } catch (const host::io::IoError& e) {
+        throw UsageError(e.what());
+    }
+}
+
+bool ends_with_folded(const std::string& text, const std::string& suffix) {
+    std::string folded = host::engine::fold_case(text);
+    return folded.size() >= suffix.size() && folded.compare(folded.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
 int run_solve(const SolveOptions& options, std::istream* form_input, std::ostream& out, std::ostream& err) {
     try {
         SessionOptions session;
@@ -164,12 +199,35 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         std::string target = output_path(options.book, options.output, options.in_place, "solved");
         host::io::Document document = open_book(options.book, options.sheet, err);
         check_save(document, target, !options.sheet.empty());
+        if (options.report && host::io::format_of(target) != host::io::Format::Xlsx)
+            throw UsageError("--report adds a sheet and a chart, which a .csv file cannot hold: save the workbook as "
+                             ".xlsx with --output FILE.xlsx");
+        if (!options.chart.empty() && !ends_with_folded(options.chart, ".svg"))
+            throw UsageError("--chart writes an SVG picture: give it a file name ending in .svg");
+        if (!options.chart.empty()) check_run_file(options.chart, "--chart", options.book, target);
+        if (!options.trace.empty()) check_run_file(options.trace, "--trace", options.book, target);
+        if (!options.chart.empty() && !options.trace.empty() && canonical(options.chart) == canonical(options.trace))
+            throw UsageError("--chart and --trace name the same file " + options.trace + "; give two files");
         host::engine::Workbook& book = document.workbook;
+        // The run as the host sees it, for the report, the chart and the trace.
+        bool recording = options.report || !options.chart.empty() || !options.trace.empty();
+        EvaluationLog log;
+        log.keep_variables = !options.trace.empty();
+        RunSummary summary;
         // The run, its clock and Ctrl-C begin once the dialog is answered and accepted.
         RunControl control(options.time_limit);
-        session.vet_dialog = [&book, &control](const host::ui::FrontEnd& front) {
+        session.vet_dialog = [&book, &control, &log, &summary](const host::ui::FrontEnd& front) {
             auto refusal = solve_refusal(book, front.accepted("Var Vector"), front.accepted("Function Cell"));
-            if (!refusal) control.start();
+            if (refusal) return refusal;
+            // What the cells held before the run.
+            log.variables = cells_named(book, front.accepted("Var Vector"));
+            summary.variables.clear();
+            for (const CellAddress& c : log.variables)
+                summary.variables.push_back({host::io::cell_key(book, c), Value(), Value(), book.value(c), Value()});
+            if (auto objective = cells_named(book, front.accepted("Function Cell")); objective.size() == 1)
+                summary.objective_original = book.value(objective[0]);
+            summary.started = std::time(nullptr);
+            control.start();
             return refusal;
         };
 
@@ -195,6 +253,8 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
                                  : options.progress ? host::ui::StatusDisplay::lines
                                                     : host::ui::StatusDisplay::none);
         control.attach(s.host());
+        if (recording)
+            s.host().set_evaluation_observer([&log, &book](const CellAddress& cell) { log.record(book, cell); });
         s.run("Solve");
         control.finish();
         double seconds = control.seconds();
@@ -214,22 +274,79 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         if (!result.objective)
             if (auto named = cells_named(book, front.accepted("Function Cell")); named.size() == 1)
                 result.objective = named[0];
-        // The result is shown even when it cannot be saved.
-        std::optional<std::string> save_error;
-        try {
-            host::io::save(document, target);
-        } catch (const std::exception& e) {
-            save_error = e.what();
-        }
         // Every generation evaluates the whole population.
         std::uint64_t population = std::strtoull(front.accepted("Population").c_str(), nullptr, 10);
         if (population > 0 && result.evaluations % population == 0) result.generations = result.evaluations / population;
         result.end = control.end();
+
+        std::vector<GenerationRow> table;
+        if (recording) {
+            std::uint64_t generations = std::strtoull(front.accepted("Generations").c_str(), nullptr, 10);
+            std::string goal = front.accepted_shown("Goal:");
+            table = convergence(log.objectives, population, generations, host::engine::fold_case(goal).rfind("max", 0) == 0);
+            summary.date1904 = book.date1904();
+            summary.book = fs::path(options.book).filename().string();
+            summary.sheet = book.sheet_name(book.active_sheet());
+            std::vector<CellAddress> minima = cells_named(book, front.accepted("Min Vector"));
+            std::vector<CellAddress> maxima = cells_named(book, front.accepted("Max Vector"));
+            for (std::size_t i = 0; i < summary.variables.size() && i < log.variables.size(); ++i) {
+                ReportVariable& v = summary.variables[i];
+                if (i < minima.size()) v.minimum = book.value(minima[i]);
+                if (i < maxima.size()) v.maximum = book.value(maxima[i]);
+                v.final = book.value(log.variables[i]);
+            }
+            if (result.objective) {
+                summary.objective = host::io::cell_key(book, *result.objective);
+                summary.objective_final = book.value(*result.objective);
+            }
+            summary.goal = goal;
+            for (const FlagLabel& f : solve_flags) {
+                std::string label = f.label;
+                if (!label.empty() && label.back() == ':') label.pop_back();
+                summary.settings.emplace_back(label, front.accepted_shown(f.label));
+            }
+            summary.evaluations = result.evaluations;
+            summary.generations = result.generations;
+            summary.seconds = seconds;
+            summary.ended = run_end_name(result.end);
+        }
+
+        // The result is shown even when it cannot be saved.
+        std::optional<std::string> save_error;
+        std::vector<std::pair<std::string, std::string>> written;
+        try {
+            if (options.report) {
+                std::string sheet = host::io::save_with_report(document, target, report_sheet(summary, table));
+                written.emplace_back("report_sheet", sheet);
+            } else {
+                host::io::save(document, target);
+            }
+        } catch (const std::exception& e) {
+            save_error = e.what();
+        }
+        try {
+            if (!options.chart.empty()) {
+                host::io::write_file_atomically(options.chart, convergence_svg(table, summary.objective));
+                written.emplace_back("chart", options.chart);
+            }
+            if (!options.trace.empty()) {
+                std::vector<std::string> names;
+                for (const CellAddress& c : log.variables) names.push_back(host::io::cell_key(book, c));
+                std::uint64_t generations = std::strtoull(front.accepted("Generations").c_str(), nullptr, 10);
+                host::io::write_file_atomically(options.trace, trace_csv(log, names, population, generations));
+                written.emplace_back("trace", options.trace);
+            }
+        } catch (const std::exception& e) {
+            save_error = save_error ? *save_error + "; " + e.what() : std::string(e.what());
+        }
         if (options.json) {
-            print_json(out, book, result, save_error ? std::string() : target);
+            print_json(out, book, result, save_error ? std::string() : target, written);
         } else {
             print_plain(out, book, result);
             if (!save_error) out << "Saved " << target << "\n";
+            for (const auto& [what, where] : written)
+                if (what == "report_sheet") out << "Report sheet \"" << escaped_line(where) << "\"\n";
+                else out << (what == "chart" ? "Chart " : "Trace ") << escaped_line(where) << "\n";
         }
         if (save_error) return report(err, *save_error, exit_failed);
         return exit_ok;
@@ -277,11 +394,22 @@ void add_solve_command(CLI::App& ombrix, Outcome& outcome) {
     solve->add_flag("--json", state->options.json,
                     "Print one JSON object: the variable cells' values, the objective cell's value, "
                     "the number of evaluations and generations, how the run ended (completed, interrupted, "
-                    "time-limit), the seconds the run took and the file saved");
+                    "time-limit), the seconds the run took and the file saved (and report_sheet, chart, trace with "
+                    "those flags)");
     solve->add_option("--time-limit", state->options.time_limit,
                       "Stop the run after this many seconds, keeping the best point found so far")
         ->type_name("SECONDS")
         ->check(CLI::NonNegativeNumber);
+    solve->add_flag("--report", state->options.report,
+                    "Add a sheet \"Ombrix Report\" to the saved .xlsx workbook: the variables, the objective and "
+                    "the settings before and after the run, how it ended, and each generation's best so far, best and "
+                    "mean with a line chart of them");
+    solve->add_option("--chart", state->options.chart,
+                      "Draw the convergence chart (best so far and generation mean per trial) as an SVG picture")
+        ->type_name("FILE.svg");
+    solve->add_option("--trace", state->options.trace,
+                      "Write every evaluation as CSV: its number, trial, generation, objective and the variables")
+        ->type_name("FILE.csv");
     auto* quiet = solve->add_flag("--quiet", state->options.quiet, "Show no progress");
     solve->add_flag("--progress", state->options.progress,
                     "Show progress on standard error even when it is no terminal (one line a second)")

@@ -1,1 +1,1 @@
-ombrix_add_fuzzer(requests ombrix_host_api)
+ombrix_add_fuzzer(requests ombrix_core ombrix_callback_entry)

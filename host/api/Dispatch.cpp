@@ -56,7 +56,7 @@ int Dispatch::run(int xlfn) {
 }
 
 int Host::call(int xlfn, XLOPER* result, int count, XLOPER* const* args) {
-    if (count < 0 || count > max_args || (count > 0 && args == nullptr))
+    if (count < 0 || count > max_callback_args || (count > 0 && args == nullptr))
         return xlretInvCount;
     for (int i = 0; i < count; ++i)
         if (args[i] == nullptr)

@@ -29,7 +29,6 @@ struct Refusal {
 };
 [[noreturn]] void refuse(int code);
 
-constexpr int max_args = 30;
 // The largest block the host reads or writes in one call. A whole column is 65,536 cells;
 // a request for much more is refused rather than answered with hundreds of megabytes.
 constexpr std::size_t max_block_cells = std::size_t(1) << 20;

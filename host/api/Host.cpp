@@ -3,7 +3,6 @@
 #include "api/Text.hpp"
 
 #include <algorithm>
-#include <cstdarg>
 
 namespace host::api {
 
@@ -82,31 +81,10 @@ void Host::record_read(const engine::CellAddress& cell) {
     if (!wrote_since_read_) return;
     wrote_since_read_ = false;
     ++activity_.read_after_write[cell];
+    if (evaluation_observer_) evaluation_observer_(cell);
 }
 
 void set_current_host(Host* host) { current = host; }
 Host* current_host() { return current; }
 
 } // namespace host::api
-
-// The callback entries the add-in module imports. The host executable exports them.
-extern "C" int XLCALL_CONV Excel4v(int xlfn, LPXLOPER operRes, int count, LPXLOPER opers[]) {
-    host::api::Host* host = host::api::current_host();
-    if (host == nullptr)
-        return xlretFailed;
-    return host->call(xlfn, operRes, count, opers);
-}
-
-extern "C" int Excel4(int xlfn, LPXLOPER operRes, int count, ...) {
-    // The spreadsheet takes at most 30 arguments; more cannot be read back safely.
-    constexpr int max_args = 30;
-    if (count < 0 || count > max_args)
-        return xlretInvCount;
-    LPXLOPER args[max_args];
-    va_list ap;
-    va_start(ap, count);
-    for (int i = 0; i < count; ++i)
-        args[i] = va_arg(ap, LPXLOPER);
-    va_end(ap);
-    return Excel4v(xlfn, operRes, count, args);
-}

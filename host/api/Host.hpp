@@ -85,6 +85,8 @@ using StatusHandler = std::function<void(const std::optional<std::string>& text)
 using BreakSource = std::function<bool()>;
 // Whether the module exports the procedure; registration of one that does not fails.
 using ProcedureResolver = std::function<bool(const std::string& module, const std::string& procedure)>;
+// One evaluation: the cell read as one value right after a write, its value current.
+using EvaluationObserver = std::function<void(const engine::CellAddress& cell)>;
 
 // One session of the add-in with the host: the workbook it works on, and everything it asked
 // for that the workbook does not hold (registrations, menus, names, alerts). The callback
@@ -121,6 +123,7 @@ public:
     void set_procedure_resolver(ProcedureResolver resolver) { resolver_ = std::move(resolver); }
     void set_status_handler(StatusHandler handler) { status_handler_ = std::move(handler); }
     void set_break_source(BreakSource source) { break_source_ = std::move(source); }
+    void set_evaluation_observer(EvaluationObserver observer) { evaluation_observer_ = std::move(observer); }
 
     // The status bar (xlcMessage): the add-in's text, none when the spreadsheet has the bar.
     const std::optional<std::string>& status() const { return status_; }
@@ -182,6 +185,7 @@ private:
     ProcedureResolver resolver_;
     StatusHandler status_handler_;
     BreakSource break_source_;
+    EvaluationObserver evaluation_observer_;
     std::optional<std::string> status_;
     bool break_pending_ = false;
 

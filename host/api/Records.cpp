@@ -192,7 +192,7 @@ void Dispatch::discard() {
 }
 
 int Dispatch::free_values() {
-    want_count(1, max_args);
+    want_count(1, max_callback_args);
     bool all_known = true;
     for (int i = 0; i < count; ++i)
         all_known = memory().release(arg(i)) && all_known;

@@ -36,7 +36,7 @@ double Dispatch::record(std::vector<std::string> arguments) {
 }
 
 int Dispatch::do_register() {
-    want_count(3, max_args);
+    want_count(3, max_callback_args);
     std::vector<std::string> arguments;
     for (int i = 0; i < count; ++i)
         arguments.push_back(text_arg(i, i >= 2));

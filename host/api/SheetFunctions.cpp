@@ -24,7 +24,7 @@ int Dispatch::is_text() {
 }
 
 int Dispatch::logical_or() {
-    want_count(1, max_args);
+    want_count(1, max_callback_args);
     bool any = false, seen = false;
     for (int i = 0; i < count; ++i) {
         if (type(i) == xltypeMissing)

@@ -1,4 +1,4 @@
-#include "engine/Dependencies.hpp"
+#include "engine/internal/Dependencies.hpp"
 
 #include "engine/Workbook.hpp"
 

@@ -1,4 +1,4 @@
-#include "engine/Lexer.hpp"
+#include "engine/internal/Lexer.hpp"
 
 #include "engine/A1.hpp"
 #include "engine/Errors.hpp"

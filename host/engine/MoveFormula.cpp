@@ -1,7 +1,7 @@
 // Moving a formula as copying its cell does: the relative parts of its references shift.
 
 #include "engine/A1.hpp"
-#include "engine/Lexer.hpp"
+#include "engine/internal/Lexer.hpp"
 #include "engine/Workbook.hpp"
 
 #include <memory>

@@ -1,7 +1,7 @@
 // The formula parser: emits postfix code directly (no tree, so long chains of operators
 // need no recursion).
 
-#include "engine/Lexer.hpp"
+#include "engine/internal/Lexer.hpp"
 
 #include <algorithm>
 #include <iterator>

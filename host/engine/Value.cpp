@@ -1,5 +1,5 @@
 #include "engine/Value.hpp"
-#include "engine/Program.hpp"
+#include "engine/internal/Program.hpp"
 
 #include <cctype>
 #include <charconv>
@@ -10,26 +10,6 @@
 #include <iterator>
 
 namespace host::engine {
-
-namespace detail {
-
-bool iequals(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
-std::string to_upper(std::string_view s) {
-    std::string out(s);
-    for (char& ch : out)
-        ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-    return out;
-}
-
-} // namespace detail
 
 namespace {
 
@@ -43,7 +23,7 @@ const char* error_text(ErrorCode code) {
 
 std::optional<ErrorCode> parse_error(std::string_view text) {
     for (int i = 0; i < int(std::size(error_texts)); ++i)
-        if (detail::iequals(text, error_texts[i]))
+        if (iequals(text, error_texts[i]))
             return static_cast<ErrorCode>(i);
     return std::nullopt;
 }

@@ -127,6 +127,8 @@ private:
         Text* text_;
     };
 };
+// Every cell holds one: the type and error bytes and one number or pointer, no more.
+static_assert(sizeof(Value) <= 16, "a Value grew past 16 bytes");
 
 // The shortest decimal text that reads back as exactly `x` ("0.1", "1e+300", "-0.5");
 // integers print without exponent up to 1e15. For JSON and the cached values in files.

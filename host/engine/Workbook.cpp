@@ -1,5 +1,4 @@
-#include "engine/WorkbookImpl.hpp"
-#include "engine/functions/Common.hpp"
+#include "engine/internal/WorkbookImpl.hpp"
 
 namespace host::engine {
 
@@ -9,7 +8,7 @@ namespace {
 
 bool valid_sheet_name(const std::string& name) {
     // The limit is in characters: a name of 31 Cyrillic letters takes 62 bytes.
-    if (name.empty() || detail::fn::utf8_length(name) > 31 || name.front() == '\'' ||
+    if (name.empty() || utf8_length(name) > 31 || name.front() == '\'' ||
         name.back() == '\'')
         return false;
     return name.find_first_of("[]:*?/\\") == std::string::npos;
@@ -78,6 +77,7 @@ int Workbook::add_sheet(const std::string& name) {
         throw EngineError("The workbook already has a sheet named \"" + name + "\"");
     impl_->sheets.emplace_back();
     impl_->sheets.back().name = name;
+    impl_->lookup_indexes.sheets_changed(int(impl_->sheets.size()));
     impl_->relink_names();
     impl_->relink_where([](const Formula& f) { return f.unresolved || f.uses_names; });
     impl_->after_write();
@@ -118,6 +118,7 @@ void Workbook::set_value(const CellAddress& a, const Value& value) {
     }
     impl_->remove_formula(id);
     impl_->cells[id].value = value;
+    impl_->touched(id);
     impl_->dependencies.mark_changed(id);
     impl_->after_write();
 }
@@ -171,6 +172,7 @@ void Workbook::Impl::set_formula(const CellAddress& a, std::string_view text, bo
     f.cols = cols;
     cells[id].formula = fi;
     install(fi, p);
+    touched(id);
     dependencies.mark_changed(id);
     after_write();
 }
@@ -236,6 +238,31 @@ UsedRange Workbook::used_range(int sheet) const {
         u.last_col = std::max(u.last_col, c);
     });
     return u;
+}
+
+std::optional<CellRange> Workbook::reference_range(std::string_view text, int sheet) const {
+    Program p;
+    try {
+        p = parse(text);
+    } catch (const FormulaError&) {
+        return std::nullopt;
+    }
+    if (p.refs.size() != 1 || !p.names.empty() || p.code.size() != 1)
+        return std::nullopt;
+    const SymRef& r = p.refs[0];
+    if (r.external || r.invalid || !r.last_sheet().empty() || !r.table().empty())
+        return std::nullopt;
+    const int s = r.sheet.empty() ? sheet : impl_->find_sheet(r.sheet);
+    if (s < 0 || s >= sheet_count())
+        return std::nullopt;
+    return CellRange{s, r.r1, r.c1, r.r2, r.c2};
+}
+
+std::vector<std::string> function_names() {
+    std::vector<std::string> out;
+    for (const Function& f : functions())
+        out.emplace_back(f.name);
+    return out;
 }
 
 } // namespace host::engine

@@ -28,6 +28,17 @@ struct CellAddress {
     }
 };
 
+// A block of cells on one sheet, corners included.
+struct CellRange {
+    int sheet = 0;
+    std::int32_t first_row = 0, first_col = 0, last_row = 0, last_col = 0;
+    bool contains(const CellAddress& cell) const {
+        return cell.sheet == sheet && cell.row >= first_row && cell.row <= last_row && cell.col >= first_col &&
+               cell.col <= last_col;
+    }
+    std::int64_t size() const { return std::int64_t(last_row - first_row + 1) * (last_col - first_col + 1); }
+};
+
 // The size of an array formula's range.
 struct ArrayExtent {
     std::int32_t rows = 0, cols = 0;
@@ -178,16 +189,34 @@ public:
     // every recalculation.
     std::vector<CellAddress> volatile_sources(const CellAddress& cell) const;
 
+    // The cells a reference names: "B3:D3", "$B$16", "Plan!B3:D3", on `sheet` when it names
+    // no sheet. Empty for any other text (a name, a formula, another workbook's cells, a
+    // sheet that does not exist).
+    std::optional<CellRange> reference_range(std::string_view text, int sheet) const;
+
+    // Whether the formula in `cell` reads any cell of `cells`: itself, through the formulas
+    // it reads, or through defined names, as recalculation follows them. A formula that
+    // builds its references while it runs (INDIRECT, OFFSET) may read any cell, so it counts
+    // as reading them. False for a cell without a formula.
+    bool depends_on(const CellAddress& cell, const CellRange& cells) const;
+
     // Unknown functions and circular references of the workbook as it stands.
     Diagnostics diagnostics() const;
 
     // Formula evaluations so far (for tests and benchmarks).
     std::uint64_t evaluation_count() const;
 
+    // Lookups and criteria find their cells through an index of the range they search, kept
+    // while its cells do not change (the default), or walk the range on every call.
+    void set_lookup_indexes(bool on);
+
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// The names of the functions formulas can call, upper case, in no particular order.
+std::vector<std::string> function_names();
 
 // Moves the relative parts of a formula's references by (rows, cols), as copying the cell
 // does: "A1+$B2" moved by (1,1) is "B2+$B3". Absolute parts stay. A reference moved off the

@@ -3,7 +3,7 @@
 // slot that reads the formula's cell, so the dependency graph brings them (and what reads
 // them) up to date after it; their values are written when the formula is computed.
 
-#include "engine/WorkbookImpl.hpp"
+#include "engine/internal/WorkbookImpl.hpp"
 
 namespace host::engine {
 
@@ -43,6 +43,7 @@ void Workbook::Impl::drop_member(std::uint32_t slot_id) {
     free_formulas.push_back(fi);
     cells[slot_id].formula = none;
     cells[slot_id].value = Value();
+    touched(slot_id);
     dependencies.mark_changed(slot_id);
 }
 
@@ -111,6 +112,7 @@ void Workbook::Impl::place_array(std::uint32_t id, std::shared_ptr<const Array> 
                 continue;
             }
             cells[m].value = element(*result, r - at.row, c - at.col);
+            touched(m);
         }
     Formula& f = formulas[fi];
     f.members = std::move(kept);

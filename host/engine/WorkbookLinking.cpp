@@ -1,4 +1,4 @@
-#include "engine/WorkbookImpl.hpp"
+#include "engine/internal/WorkbookImpl.hpp"
 
 namespace host::engine {
 
@@ -386,6 +386,61 @@ void Workbook::Impl::relink_names() {
         n.linked = link(n.program, n.sheet >= 0 ? n.sheet : active, n.sheet, unresolved);
         n.array_linked = link(n.array_program, n.sheet >= 0 ? n.sheet : active, n.sheet, unresolved);
     }
+}
+
+// Whether the program, or a name it uses, calls INDIRECT or OFFSET: what it reads is known
+// only once it runs.
+bool Workbook::Impl::builds_references(const Linked& l, std::vector<std::uint8_t>& seen_names) const {
+    static const int indirect = find_function("INDIRECT"), offset = find_function("OFFSET");
+    for (const Instr& in : l.code)
+        if (in.op == Op::Call && (int(in.operand) == indirect || int(in.operand) == offset))
+            return true;
+    for (std::uint32_t n : l.names) {
+        if (seen_names[n])
+            continue;
+        seen_names[n] = 1;
+        if (names[n].defined && builds_references(names[n].linked, seen_names))
+            return true;
+    }
+    return false;
+}
+
+bool Workbook::depends_on(const CellAddress& cell, const CellRange& range) const {
+    const Impl& m = *impl_;
+    const std::uint32_t start = m.find(cell);
+    if (start == none || m.cells[start].formula == none)
+        return false;
+    auto overlaps = [&](const Area& a) {
+        return a.sheet == range.sheet && a.r1 <= range.last_row && range.first_row <= a.r2 &&
+               a.c1 <= range.last_col && range.first_col <= a.c2;
+    };
+    std::vector<std::uint8_t> seen(m.cells.size(), 0), seen_names(m.names.size(), 0);
+    std::vector<std::uint32_t> todo{start};
+    seen[start] = 1;
+    auto follow = [&](std::uint32_t id) {
+        if (!seen[id] && m.cells[id].formula != none) {
+            seen[id] = 1;
+            todo.push_back(id);
+        }
+    };
+    while (!todo.empty()) {
+        const Formula& f = m.formulas[m.cells[todo.back()].formula];
+        todo.pop_back();
+        if (m.builds_references(f.linked, seen_names))
+            return true;
+        for (std::uint32_t id : f.reads.cells) {
+            if (range.contains(m.address(id)))
+                return true;
+            follow(id);
+        }
+        for (const Area& a : f.reads.ranges) {
+            if (overlaps(a))
+                return true;
+            for (std::uint32_t id : m.cells_in(a))
+                follow(id);
+        }
+    }
+    return false;
 }
 
 } // namespace host::engine

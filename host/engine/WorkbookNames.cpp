@@ -1,4 +1,4 @@
-#include "engine/WorkbookImpl.hpp"
+#include "engine/internal/WorkbookImpl.hpp"
 
 #include <cctype>
 

@@ -1,4 +1,4 @@
-#include "engine/WorkbookImpl.hpp"
+#include "engine/internal/WorkbookImpl.hpp"
 
 #include <cmath>
 #include <tuple>
@@ -11,6 +11,7 @@ void Workbook::Impl::evaluate(std::uint32_t id) {
     Cell& c = cells[id];
     Formula& f = formulas[c.formula];
     ++evaluations;
+    touched(id);
     if (!f.numeric.empty()) {
         Value& out = c.value;
         bool done = run_numeric(
@@ -109,8 +110,10 @@ void Workbook::Impl::run_cycle(const std::vector<std::uint32_t>& order, std::siz
     if (!settings.iterate) {
         for (std::size_t i = begin; i < end; ++i) {
             std::uint32_t id = order[i] & ~entry_flags;
-            if (cells[id].formula != none)
+            if (cells[id].formula != none) {
                 cells[id].value = Value::number(0);
+                touched(id);
+            }
         }
         return;
     }
@@ -197,6 +200,27 @@ void Workbook::set_calc_settings(const CalcSettings& settings) {
 
 const CalcSettings& Workbook::calc_settings() const { return impl_->settings; }
 std::uint64_t Workbook::evaluation_count() const { return impl_->evaluations; }
+
+void Workbook::set_lookup_indexes(bool on) {
+    impl_->use_lookup_indexes = on;
+    impl_->lookup_indexes.clear();
+}
+
+const LookupIndex* Workbook::Impl::lookup_index(const Area& a) const {
+    const std::int64_t width = a.c2 - a.c1 + 1;
+    if (!use_lookup_indexes || a.sheet < 0 || a.sheet >= int(sheets.size()) || a.size() > std::int64_t(0xFFFFFFFFu))
+        return nullptr;
+    return lookup_indexes.get(a, [&] {
+        std::vector<LookupIndex::Entry> list;
+        for (std::uint32_t id : cells_in(a)) {
+            const Value& v = cells[id].value;
+            const Place& p = places[id];
+            if (!v.is_empty())
+                list.push_back({std::uint32_t((p.row - a.r1) * width + (p.col - a.c1)), v});
+        }
+        return list;
+    });
+}
 
 std::vector<CellAddress> Workbook::volatile_sources(const CellAddress& cell) const {
     std::vector<CellAddress> out;

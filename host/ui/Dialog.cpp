@@ -1,5 +1,7 @@
 #include "ui/Dialog.hpp"
 
+#include "engine/Unicode.hpp"
+
 #include <cctype>
 #include <cmath>
 #include <optional>
@@ -15,10 +17,7 @@ std::string trim(const std::string& s) {
     return s.substr(b, e - b);
 }
 
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+std::string lower(std::string s) { return engine::fold_case(s); }
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include "ui/Form.hpp"
 
+#include <cstdlib>
 #include <ostream>
 
 namespace host::ui {
@@ -49,8 +50,15 @@ bool FrontEnd::answer(api::Table& table) {
         }
         fill_table(table, layout, answers);
         accepted_.clear();
-        for (const DialogLine& line : layout.lines)
-            if (line.is_input()) accepted_.emplace_back(line.label, table.at(line.row, 6).to_string());
+        accepted_shown_.clear();
+        for (const DialogLine& line : layout.lines) {
+            if (!line.is_input()) continue;
+            std::string value = table.at(line.row, 6).to_string();
+            accepted_.emplace_back(line.label, value);
+            std::size_t choice = line.kind == DialogLine::Kind::list ? std::strtoul(value.c_str(), nullptr, 10) : 0;
+            accepted_shown_.emplace_back(line.label, choice >= 1 && choice <= line.entries.size()
+                                                         ? line.entries[choice - 1] : value);
+        }
         return true;
     } catch (const DialogAnswerError& e) {
         answer_error_ = e.what();
@@ -61,11 +69,19 @@ bool FrontEnd::answer(api::Table& table) {
     return false;
 }
 
-std::string FrontEnd::accepted(const std::string& label) const {
+namespace {
+
+std::string value_of(const std::vector<std::pair<std::string, std::string>>& values, const std::string& label) {
     std::string key = label_key(label);
-    for (const auto& [l, v] : accepted_)
+    for (const auto& [l, v] : values)
         if (label_key(l) == key) return v;
     return std::string();
 }
+
+} // namespace
+
+std::string FrontEnd::accepted(const std::string& label) const { return value_of(accepted_, label); }
+
+std::string FrontEnd::accepted_shown(const std::string& label) const { return value_of(accepted_shown_, label); }
 
 } // namespace host::ui

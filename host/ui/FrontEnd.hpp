@@ -44,6 +44,8 @@ public:
     const std::optional<std::string>& answer_error() const { return answer_error_; }
     // What the control with this label held when the last dialog was accepted ("" if none).
     std::string accepted(const std::string& label) const;
+    // The same as shown: for a list, the entry chosen rather than its number.
+    std::string accepted_shown(const std::string& label) const;
 
 private:
     std::ostream& out_;
@@ -57,7 +59,7 @@ private:
     std::size_t dialogs_ = 0;
     bool cancelled_ = false;
     std::optional<std::string> answer_error_;
-    std::vector<std::pair<std::string, std::string>> accepted_;
+    std::vector<std::pair<std::string, std::string>> accepted_, accepted_shown_;
 };
 
 } // namespace host::ui

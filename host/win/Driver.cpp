@@ -13,6 +13,7 @@
 #include "io/Csv.hpp"
 #include "ui/Dialog.hpp"
 #include "ui/FrontEnd.hpp"
+#include "ui/Json.hpp"
 
 #include <windows.h>
 
@@ -38,36 +39,8 @@ using host::engine::Value;
 // The add-in's entry points: no arguments, an integer result, the callback convention.
 typedef int(WINAPI* Entry)();
 
-std::string json_string(const std::string& text) {
-    std::string out = "\"";
-    for (char ch : text) {
-        unsigned char c = static_cast<unsigned char>(ch);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += ch;
-        } else if (c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else {
-            out += ch;
-        }
-    }
-    return out + "\"";
-}
-
-// 17 significant digits read back to the same double.
-std::string json_number(double x) {
-    if (!std::isfinite(x)) return "null";
-    char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "%.17g", x);
-    return buffer;
-}
-
-std::string json_value(const Value& value) {
-    if (value.is_number()) return json_number(value.as_number());
-    return json_string(value.to_string());
-}
+using host::ui::json_string;
+using host::ui::json_value;
 
 std::string json_list(const std::vector<std::string>& items) {
     std::string out = "[";

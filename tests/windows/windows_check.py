@@ -2,20 +2,29 @@
 """Checks of the Windows builds (scripts/build-windows), one per command:
 
   tables BITS     the add-in's export and import tables
-  prefix          a fresh Wine prefix, started once for the other checks
+  prefix BITS     a fresh Wine prefix for that bitness's checks, started once
   solve BITS      Solve through the Windows host under Wine against `ombrix solve --json`
   commands BITS   About with the registry value written, absent or odd; RunTests; Test; close
-  installer       the NSIS installer, installed silently under Wine, then uninstalled
-  stop            ends the prefix's Wine server
+  installer       the NSIS installer, installed silently under Wine, then uninstalled (32-bit prefix)
+  stop BITS       ends the prefix's Wine server
+
+Each bitness has a prefix of its own (PREFIX/32, PREFIX/64). The 64-bit checks start the 64-bit
+loader directly, so they never need the 32-bit one. The 32-bit checks (and the installer, a 32-bit
+program) need a machine that runs i386 programs, natively or under emulation (scripts/setup
+--windows arranges it); where none runs they report themselves skipped, with the reason.
+A check that changes the registry or the prefix puts it back when it ends, also when it fails or
+runs out of time (--time-limit is kept shorter than the test's timeout so that there is time left).
 """
 
 import argparse
 import csv
+import hashlib
 import io
 import json
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -26,6 +35,17 @@ ENTRY_POINTS = {"xlAutoOpen", "xlAutoClose", "xlAutoAdd", "xlAutoRemove", "xlAdd
 # What a module may import besides Excel4v: the system libraries every Windows has.
 SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "advapi32.dll", "ole32.dll", "oleaut32.dll", "user32.dll"}
 PRODUCT_KEY = r"HKLM\Software\Quenmark\Ombrix"
+UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Ombrix"
+# Debian's Wine loaders: the 32-bit one is an i386 program, the 64-bit one is not.
+WINE32 = "/usr/lib/wine/wine"
+WINE64 = "/usr/lib/wine/wine64"
+I386_WINE = "/usr/lib/i386-linux-gnu/wine"  # 32-bit Wine's libraries (wine32:i386)
+# No .NET, browser engine or desktop menus to set up in a prefix made for console programs.
+WINE_OVERRIDES = "mscoree,mshtml=;winemenubuilder.exe,iexplore.exe=d"
+SKIPPED = 77  # the tests' SKIP_RETURN_CODE
+# Time kept back from --time-limit for putting the registry and the prefix back.
+CLEANUP_SECONDS = 90
+deadline = None
 
 # Settings for Solve: the production plan in its arithmetic-only form, as flags of `ombrix solve`.
 SOLVE_CASES = [
@@ -44,6 +64,34 @@ def fail(message):
     sys.exit(1)
 
 
+def skip(message):
+    print("SKIPPED: " + message)
+    sys.exit(SKIPPED)
+
+
+def runs_i386():
+    """Whether this machine starts i386 programs, natively or through a binfmt_misc emulator."""
+    if not os.path.exists(WINE32):
+        return False
+    try:
+        return subprocess.run([WINE32, "--version"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, timeout=60).returncode == 0
+    except (OSError, subprocess.TimeoutExpired):
+        return False
+
+
+def require_bits(bits):
+    if bits == "32" and not runs_i386():
+        skip("this machine does not run 32-bit (i386) programs such as 32-bit Wine and the installer "
+             "(%s does not start), and no emulator is registered for them: scripts/setup --windows "
+             "registers qemu-i386 where binfmt_misc can be used" % WINE32)
+
+
+def wine(bits):
+    """The loader for programs of that bitness."""
+    return WINE32 if bits == "32" else WINE64
+
+
 def build_dir(args, bits):
     return os.path.join(args.source, "build-win%s" % bits)
 
@@ -55,23 +103,46 @@ def addin_path(args, bits):
     return path
 
 
-def wine_env(args):
-    # No .NET, browser engine or desktop menus to set up in a prefix made for console programs.
-    env = dict(os.environ, WINEPREFIX=args.prefix, WINEDEBUG="-all",
-               WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d")
+def prefix_dir(args, bits):
+    return os.path.join(args.prefix, bits)
+
+
+def wine_env(args, bits):
+    # Both prefixes are 64-bit Windows; the 32-bit one also has the 32-bit side (syswow64).
+    env = dict(os.environ, WINEPREFIX=prefix_dir(args, bits), WINEARCH="win64", WINEDEBUG="-all",
+               WINEDLLOVERRIDES=WINE_OVERRIDES)
     env.pop("DISPLAY", None)
+    env.pop("WINELOADER", None)
     return env
 
 
-def run(command, env=None, check=True):
+def run(command, env=None, check=True, cleanup=False):
+    """Runs a program to its end, within the check's time limit; a cleanup step has time of its own."""
+    if cleanup or deadline is None:
+        limit = CLEANUP_SECONDS
+    else:
+        limit = deadline - time.monotonic()
+        if limit <= 0:
+            fail("out of time before %s" % " ".join(command))
     # Output goes through files, not pipes: Wine's services outlive the program that started
     # them and would hold a pipe open.
     with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err:
-        code = subprocess.run(command, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=err).returncode
+        try:
+            code = subprocess.run(command, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                  timeout=limit).returncode
+        except subprocess.TimeoutExpired:
+            code = None
         out.seek(0)
         err.seek(0)
         done = subprocess.CompletedProcess(command, code, out.read(), err.read())
-    if check and done.returncode != 0:
+    if code is None:
+        message = "%s did not finish in %.0f s, the time left to this check\n%s%s" % (
+            " ".join(command), limit, done.stdout, done.stderr)
+        if check:
+            fail(message)
+        print(message, file=sys.stderr)
+        done.returncode = -1
+    elif check and done.returncode != 0:
         fail("%s exited %d\n%s%s" % (" ".join(command), done.returncode, done.stdout, done.stderr))
     return done
 
@@ -133,28 +204,78 @@ def check_tables(args, bits):
     print("%s: %d exports, imports %s" % (os.path.basename(addin), len(names), sorted(table)))
 
 
-def start_prefix(args):
+def boot_command(args, bits):
+    """wineboot for the prefix. The 64-bit checks start no 32-bit program, so their prefix gets no
+    32-bit side: where 32-bit Wine is installed, wineboot runs in a mount namespace of its own in
+    which 32-bit Wine's libraries are hidden, so that it never waits on the 32-bit loader (which
+    may be emulated, or refused)."""
+    boot = [WINE64, "wineboot", "--init"]
+    if bits == "32" or not os.path.isdir(I386_WINE):
+        return boot
+    if os.geteuid() != 0 or not shutil.which("unshare"):
+        print("note: not root, so the 64-bit prefix gets a 32-bit side too (32-bit Wine is installed)")
+        return boot
+    empty = os.path.join(args.prefix, "empty")
+    os.makedirs(empty, exist_ok=True)
+    return ["unshare", "--mount", "sh", "-c", 'mount --bind "$1" "$2" && shift 2 && exec "$@"', "sh",
+            empty, I386_WINE] + boot
+
+
+def template_dir(bits):
+    """Where a freshly made prefix is kept for later runs, named after what made it (the Wine
+    build and its wine.inf): under emulation the 32-bit side takes minutes to set up."""
+    digest = hashlib.sha256()
+    for path in (WINE64, WINE32, "/usr/share/wine/wine.inf"):
+        if os.path.exists(path):
+            with open(path, "rb") as f:
+                digest.update(f.read())
+    digest.update(WINE_OVERRIDES.encode())
+    cache = os.environ.get("XDG_CACHE_HOME") or os.path.join(os.path.expanduser("~"), ".cache")
+    return os.path.join(cache, "ombrix", "wine-prefix-%s-%s" % (bits, digest.hexdigest()[:16]))
+
+
+def start_prefix(args, bits):
+    require_bits(bits)
+    prefix = prefix_dir(args, bits)
     # A server left from an earlier run is found through the prefix: stop it before replacing it.
-    if os.path.isdir(args.prefix):
-        stop_prefix(args)
-    shutil.rmtree(args.prefix, ignore_errors=True)
-    os.makedirs(args.prefix)
-    env = wine_env(args)
-    # A server that stays up until the last check stops it: each Wine program then starts in
-    # a fraction of a second instead of bringing the prefix's services up again.
-    run(["wineserver", "--persistent"], env=env)
-    run(["wineboot", "--init"], env=env)
-    # The 32-bit side must work in the prefix too: a prefix made without it runs 64-bit only.
-    if not os.path.isdir(os.path.join(args.prefix, "drive_c", "windows", "syswow64")):
-        fail("the Wine prefix has no 32-bit side (is wine32:i386 installed?)")
+    if os.path.isdir(prefix):
+        stop_prefix(args, bits)
+    shutil.rmtree(prefix, ignore_errors=True)
+    env = wine_env(args, bits)
+    template = template_dir(bits) if bits == "32" else None
+    try:
+        if template and os.path.isdir(template):
+            shutil.copytree(template, prefix, symlinks=True)
+            print("prefix copied from " + template)
+        else:
+            os.makedirs(prefix)
+            run(boot_command(args, bits), env=env)
+            # wineboot returns before the setup it started has finished; the server ends with it.
+            run(["wineserver", "--wait"], env=env)
+            if bits == "32" and not os.path.isdir(os.path.join(prefix, "drive_c", "windows", "syswow64")):
+                fail("the Wine prefix has no 32-bit side (is wine32:i386 installed?)")
+            if template:
+                partial = template + ".partial-%d" % os.getpid()
+                shutil.copytree(prefix, partial, symlinks=True)
+                shutil.rmtree(template, ignore_errors=True)
+                os.rename(partial, template)
+        # A server that stays up until the last check stops it: each Wine program then starts in
+        # a fraction of a second instead of bringing the prefix's services up again.
+        run(["wineserver", "--persistent"], env=env)
+    except BaseException:
+        # A prefix half made is no use to the checks after this one.
+        stop_prefix(args, bits)
+        shutil.rmtree(prefix, ignore_errors=True)
+        raise
 
 
-def stop_prefix(args):
-    run(["wineserver", "--kill"], env=wine_env(args), check=False)
+def stop_prefix(args, bits):
+    run(["wineserver", "--kill"], env=wine_env(args, bits), check=False, cleanup=True)
 
 
-def set_registry(args, view, value):
-    """The product key absent (None), without a version (""), or with this version."""
+def set_registry(args, bits, value, cleanup=False):
+    """The product key in that bitness's view: absent (None), without a version (""), or with this
+    version. The 64-bit reg writes both views, so no 32-bit program is started for it."""
     lines = ["REGEDIT4", "", "[-HKEY_LOCAL_MACHINE\\Software\\Quenmark\\Ombrix]", ""]
     if value is not None:
         lines.append("[HKEY_LOCAL_MACHINE\\Software\\Quenmark\\Ombrix]")
@@ -163,7 +284,7 @@ def set_registry(args, view, value):
     with tempfile.NamedTemporaryFile("w", suffix=".reg", delete=False) as f:
         f.write("\r\n".join(lines) + "\r\n")
     try:
-        run(["wine", "reg", "import", f.name, view], env=wine_env(args))
+        run([WINE64, "reg", "import", f.name, "/reg:" + bits], env=wine_env(args, bits), cleanup=cleanup)
     finally:
         os.unlink(f.name)
 
@@ -171,12 +292,12 @@ def set_registry(args, view, value):
 def host_steps(args, bits, book, fields, commands, options=()):
     """Runs the Windows host under Wine; {step: its JSON line}."""
     exe = os.path.join(build_dir(args, bits), "bin", "ombrix-host.exe")
-    command = ["wine", exe, addin_path(args, bits)] + list(options)
+    command = [wine(bits), exe, addin_path(args, bits)] + list(options)
     if book:
         command += ["--book", book]
     for label, value in fields:
         command += ["--field", "%s=%s" % (label, value)]
-    done = run(command + commands, env=wine_env(args))
+    done = run(command + commands, env=wine_env(args, bits))
     steps = {}
     for line in done.stdout.splitlines():
         step = json.loads(line)
@@ -197,6 +318,7 @@ def bits_of(values):
 
 
 def check_solve(args, bits):
+    require_bits(bits)
     model = os.path.join(args.source, "examples", "production.csv")
     for flags in SOLVE_CASES:
         with tempfile.TemporaryDirectory() as scratch:
@@ -217,7 +339,7 @@ def read_sheet(text):
 
 
 def check_commands(args, bits):
-    view = "/reg:32" if bits == "32" else "/reg:64"
+    require_bits(bits)
     linux_about = run([args.ombrix, "about"]).stdout.rstrip("\n")
     version = linux_about.split("\n", 1)[0]
     if not version.startswith("Ombrix V"):
@@ -226,22 +348,29 @@ def check_commands(args, bits):
     help_text = linux_about[len("Ombrix V" + version):]
 
     block = os.path.join(args.source, "tests", "windows", "test_block.csv")
-    # Registry value written -> the version About shows.
+    # Registry value written -> the version About shows. The 32-bit build reads the 32-bit view:
+    # its rows are the ones whose reading could differ by bitness (the key missing, a value, one
+    # longer than the buffer), as each 32-bit run may be emulated and take minutes.
     cases = [(None, "no key path"), ("", "no key"), (version, version), ("1.2\\", "1.2"),
              ("9" * 256, "no key")]
+    if bits == "32":
+        cases = [case for case in cases if case[0] in (None, version, "9" * 256)]
     full = None
-    for value, shown in cases:
-        set_registry(args, view, value)
-        commands = ["About", "RunTests", "Test"] if value == version else ["About"]
-        # Once as the spreadsheet version that has the add-in look for the program through
-        # automation (there is none to find under Wine; the add-in must open all the same).
-        options = ["--program-version", "8.0"] if value is None else []
-        steps = host_steps(args, bits, block if value == version else None, [], commands, options)
-        alerts = steps["About"]["alerts"]
-        if [a["text"] for a in alerts] != ["Ombrix V" + shown + help_text]:
-            fail("About with %r in the registry showed %s" % (value, alerts))
-        full = steps if value == version else full
-    set_registry(args, view, None)
+    try:
+        for value, shown in cases:
+            set_registry(args, bits, value)
+            commands = ["About", "RunTests", "Test"] if value == version else ["About"]
+            # Once as the spreadsheet version that has the add-in look for the program through
+            # automation (there is none to find under Wine; the add-in must open all the same).
+            options = ["--program-version", "8.0"] if value is None else []
+            steps = host_steps(args, bits, block if value == version else None, [], commands, options)
+            alerts = steps["About"]["alerts"]
+            if [a["text"] for a in alerts] != ["Ombrix V" + shown + help_text]:
+                fail("About with %r in the registry showed %s" % (value, alerts))
+            full = steps if value == version else full
+    finally:
+        # The prefix starts without the key; the checks after this one find it so.
+        set_registry(args, bits, None, cleanup=True)
 
     steps = full
     if steps["RunTests"]["alerts"]:
@@ -255,48 +384,88 @@ def check_commands(args, bits):
     print("%d-bit: About, RunTests, Test and xlAutoClose as expected" % int(bits))
 
 
+def registry_version(args, view, cleanup=False):
+    """The product key's Version in a view of the 32-bit prefix's registry: None without the key,
+    "" without the value."""
+    env = wine_env(args, "32")
+    if run([WINE64, "reg", "query", PRODUCT_KEY, view], env=env, check=False, cleanup=cleanup).returncode != 0:
+        return None
+    query = run([WINE64, "reg", "query", PRODUCT_KEY, "/v", "Version", view], env=env, check=False,
+                cleanup=cleanup)
+    m = re.search(r"^\s*Version\s+REG_SZ\s+(.*?)\s*$", query.stdout, re.M)
+    return m.group(1) if query.returncode == 0 and m else ""
+
+
+def remove_installation(args, target):
+    """What a failed or stopped install left: the files and the keys the installer writes."""
+    env = wine_env(args, "32")
+    shutil.rmtree(target, ignore_errors=True)
+    for view in ("/reg:32", "/reg:64"):
+        for key in (PRODUCT_KEY, UNINSTALL_KEY):
+            run([WINE64, "reg", "delete", key, "/f", view], env=env, check=False, cleanup=True)
+
+
 def check_installer(args):
+    require_bits("32")
     installers = sorted(f for f in os.listdir(os.path.join(args.source, "dist"))
                         if f.endswith(".exe")) if os.path.isdir(os.path.join(args.source, "dist")) else []
     if not installers:
         fail("no installer in dist/: run scripts/package first")
-    env = wine_env(args)
+    version = run([args.ombrix, "about"]).stdout.split("\n", 1)[0][len("Ombrix V"):]
+    env = wine_env(args, "32")
     installer = os.path.join(args.source, "dist", installers[-1])
-    target = os.path.join(args.prefix, "drive_c", "Program Files", "Ombrix")
-    run(["wine", installer, "/S"], env=env)
-    for name in ("ombrix.xll", "ombrix64.xll", "uninstall.exe"):
-        if not os.path.exists(os.path.join(target, name)):
-            fail("the installer did not install %s in %s" % (name, target))
-    for view in ("/reg:32", "/reg:64"):
-        query = run(["wine", "reg", "query", PRODUCT_KEY, "/v", "Version", view], env=env, check=False)
-        if query.returncode != 0 or "Version" not in query.stdout:
-            fail("the installer did not write the version (%s): %s" % (view, query.stdout + query.stderr))
-    # The uninstaller runs a copy of itself from the temporary folder and returns at once.
-    run(["wine", os.path.join(target, "uninstall.exe"), "/S"], env=env)
-    deadline = time.time() + 60
-    while os.path.exists(target) and time.time() < deadline:
-        time.sleep(0.5)
-    if os.path.exists(target):
-        fail("uninstalling left %s" % os.listdir(target))
-    for view in ("/reg:32", "/reg:64"):
-        if run(["wine", "reg", "query", PRODUCT_KEY, view], env=env, check=False).returncode == 0:
-            fail("uninstalling left the registry key (%s)" % view)
+    target = os.path.join(prefix_dir(args, "32"), "drive_c", "Program Files", "Ombrix")
+    finished = False
+    try:
+        run([WINE32, installer, "/S"], env=env)
+        for name in ("ombrix.xll", "ombrix64.xll", "uninstall.exe"):
+            if not os.path.exists(os.path.join(target, name)):
+                fail("the installer did not install %s in %s" % (name, target))
+        # About shows what the installer wrote: the version `ombrix about` shows.
+        for view in ("/reg:32", "/reg:64"):
+            written = registry_version(args, view)
+            if written != version:
+                fail("the installer wrote the version %r (%s), not %r" % (written, view, version))
+        # The uninstaller runs a copy of itself from the temporary folder and returns at once.
+        run([WINE32, os.path.join(target, "uninstall.exe"), "/S"], env=env)
+        wait_until = time.monotonic() + 120
+        if deadline is not None:
+            wait_until = min(wait_until, deadline)
+        while os.path.exists(target) and time.monotonic() < wait_until:
+            time.sleep(0.5)
+        if os.path.exists(target):
+            fail("uninstalling left %s" % os.listdir(target))
+        for view in ("/reg:32", "/reg:64"):
+            if registry_version(args, view) is not None:
+                fail("uninstalling left the registry key (%s)" % view)
+        finished = True
+    finally:
+        if not finished:
+            remove_installation(args, target)
     print("installed, checked and uninstalled " + installers[-1])
 
 
 def main():
+    global deadline
     parser = argparse.ArgumentParser()
     parser.add_argument("--source", required=True)
-    parser.add_argument("--prefix", required=True)
+    parser.add_argument("--prefix", required=True, help="the folder of the two prefixes, 32 and 64")
     parser.add_argument("--ombrix")
-    parser.add_argument("check")
+    parser.add_argument("--time-limit", type=float, help="seconds, the cleanup's time not counted")
+    parser.add_argument("check", choices=["tables", "prefix", "solve", "commands", "installer", "stop"])
     parser.add_argument("bits", nargs="?", choices=["32", "64"])
     args = parser.parse_args()
-    checks = {"tables": check_tables, "solve": check_solve, "commands": check_commands}
-    if args.check in checks:
-        checks[args.check](args, args.bits)
+    # Stopped from outside (Ctrl-C, ctest ending the run): the cleanup in the checks still runs.
+    signal.signal(signal.SIGTERM, lambda *_: fail("stopped"))
+    if (args.bits is None) != (args.check == "installer"):
+        parser.error("installer takes no bitness; every other check takes one")
+    if args.time_limit:
+        deadline = time.monotonic() + args.time_limit
+    if args.check == "installer":
+        check_installer(args)
     else:
-        {"prefix": start_prefix, "stop": stop_prefix, "installer": check_installer}[args.check](args)
+        {"tables": check_tables, "solve": check_solve, "commands": check_commands,
+         "prefix": start_prefix, "stop": stop_prefix}[args.check](args, args.bits)
 
 
 if __name__ == "__main__":

@@ -38,6 +38,12 @@ bool parse_date_text(std::string_view text, bool date1904, long this_year, DateT
 // The same as one serial (date plus time), a date without a year in the current one.
 bool date_text_serial(std::string_view text, bool date1904, double& out);
 
+// Days from start to end as the day count basis counts them: 0 US 30/360, 4 European 30/360,
+// otherwise actual days.
+double day_count(long start, long end, int basis, bool date1904);
+// YEARFRAC's fraction of a year between two serials, for basis 0 to 4.
+double year_fraction(long start, long end, int basis, bool date1904);
+
 // The current local date and time as a serial.
 double now_serial(bool date1904);
 

@@ -144,27 +144,6 @@ Value round_digits(double x, double digits, int mode) {
     return Value::number(d >= 0 ? r / p : r * p);
 }
 
-std::size_t utf8_length(std::string_view s) {
-    std::size_t n = 0;
-    for (char ch : s)
-        if ((static_cast<unsigned char>(ch) & 0xC0) != 0x80)
-            ++n;
-    return n;
-}
-
-std::size_t utf8_offset(std::string_view s, std::size_t k) {
-    std::size_t i = 0, n = 0;
-    while (i < s.size()) {
-        if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) {
-            if (n == k)
-                return i;
-            ++n;
-        }
-        ++i;
-    }
-    return s.size();
-}
-
 bool wildcard_match(std::string_view pattern, std::string_view text) {
     std::size_t p = 0, t = 0, star = std::string_view::npos, mark = 0;
     auto up = [](char ch) { return std::toupper(static_cast<unsigned char>(ch)); };

@@ -4,7 +4,7 @@
 // What the built-in functions share: the argument context, the coercions they make, and the
 // per-family tables that Registry.cpp joins into one.
 
-#include "engine/Eval.hpp"
+#include "engine/internal/Eval.hpp"
 
 #include <algorithm>
 #include <string>
@@ -45,8 +45,12 @@ std::vector<Entry> date_functions();
 std::vector<Entry> format_functions();
 std::vector<Entry> engineering_functions();
 std::vector<Entry> more_math_functions();
+std::vector<Entry> more_text_functions();
+std::vector<Entry> more_distribution_functions();
+std::vector<Entry> securities_functions();
 std::vector<Entry> complex_functions();
 std::vector<Entry> array_functions();
+std::vector<Entry> array_building_functions();
 std::vector<Entry> lambda_functions();
 
 inline Value err(ErrorCode e) { return Value::error(e); }
@@ -128,9 +132,6 @@ double snap15(double v);
 // mode 0: half away from zero, 1: away from zero, 2: toward zero.
 Value round_digits(double x, double digits, int mode);
 
-std::size_t utf8_length(std::string_view s);
-// Byte offset of code point k (or the size if there are fewer).
-std::size_t utf8_offset(std::string_view s, std::size_t k);
 
 // Wildcard match ignoring case: '*' any run, '?' one character, '~' escapes.
 bool wildcard_match(std::string_view pattern, std::string_view text);

@@ -1,9 +1,11 @@
 // Aggregates over the cells that meet a criterion.
 
 #include "engine/functions/Common.hpp"
+#include "engine/internal/LookupIndex.hpp"
 #include "engine/Workbook.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
 namespace host::engine::detail::fn {
@@ -17,12 +19,12 @@ struct Criterion {
     Value target;
     bool blank_only = false;   // "="
     bool blank_or_empty_text = false;   // ""
+    bool never = false;                 // "<", ">", "<=", ">=" with nothing to compare with
 
     explicit Criterion(const Value& c) {
         if (!c.is_text()) {
-            target = c.is_empty() ? Value::text("") : c;
-            if (c.is_empty())
-                blank_or_empty_text = true;
+            // An empty cell as the criterion is 0; an error counts the same errors.
+            target = c.is_empty() ? Value::number(0) : c;
             return;
         }
         std::string_view s = c.as_text();
@@ -39,6 +41,7 @@ struct Criterion {
         }
         if (s.empty()) {
             target = Value::text("");
+            never = had_op && op != Eq && op != Ne;
             if (!had_op)
                 blank_or_empty_text = true;
             else if (op == Eq)
@@ -55,13 +58,19 @@ struct Criterion {
             target = Value::text(s);
     }
 
-    bool equal(const Value& v) const {
+    // `numeric_text`: the number 23 also equals the text "23" (as "=23" finds, though "<>23"
+    // leaves that text in).
+    bool equal(const Value& v, bool numeric_text = true) const {
         if (blank_only)
             return v.is_empty();
         if (blank_or_empty_text)
             return v.is_empty() || (v.is_text() && v.as_text().empty());
         if (target.is_text() && target.as_text().empty())
             return v.is_empty();
+        if (numeric_text && target.is_number() && v.is_text()) {
+            auto x = parse_number(v.as_text());
+            return x && approx_equal(*x, target.as_number());
+        }
         if (v.type() != target.type())
             return false;
         switch (v.type()) {
@@ -73,11 +82,27 @@ struct Criterion {
         }
     }
 
+    // Whether the cells it matches are those equal to one value, which a range's index finds.
+    bool exact() const {
+        return op == Eq && !blank_only && !blank_or_empty_text && !target.is_empty() &&
+               !(target.is_text() && (target.as_text().empty() || has_wildcards(target.as_text())));
+    }
+
+    // The cells of `range` it matches, through the range's index: f(row, col) row by row;
+    // false if it cannot be used.
+    template <class F>
+    bool each_indexed(const Ctx& c, const Item& range, F f) const {
+        return exact() && each_indexed_match(c.ev.grid, range, target,
+                                             [this](const Value& v, const Value&) { return matches(v); }, f);
+    }
+
     bool matches(const Value& v) const {
+        if (never)
+            return false;
         if (op == Eq)
             return equal(v);
         if (op == Ne)
-            return !equal(v);
+            return !equal(v, false);
         if (v.type() != target.type() || v.is_error())
             return false;
         int c = compare(v, target);
@@ -113,6 +138,8 @@ bool each_match(const Ctx& c, const Item& range, const Item* other, const Criter
     };
     bool blank_matches = crit.matches(Value());
     if (range.kind == Item::Range && !blank_matches) {
+        if (crit.each_indexed(c, range, [&](std::int32_t r, std::int32_t col) { f(other_at(r, col)); }))
+            return true;
         for (std::uint32_t id : c.ev.grid.cells_in(range.area)) {
             const Value& v = c.ev.grid.cell_value(id);
             if (crit.matches(v)) {
@@ -132,10 +159,7 @@ bool each_match(const Ctx& c, const Item& range, const Item* other, const Criter
 }
 
 void conditional(Ctx& c, Item& out, int kind) {   // 0 SUMIF, 1 COUNTIF, 2 AVERAGEIF
-    Value cv = c.arg(1);
-    if (cv.is_error())
-        RET(cv);
-    Criterion crit(cv);
+    Criterion crit(c.arg(1));
     const Item& range = c.args[0];
     if (range.kind == Item::Val)
         RET(err(ErrorCode::Value));
@@ -194,10 +218,7 @@ void conditional_many(Ctx& c, Item& out, Reduce kind) {
             RET(err(ErrorCode::Value));
         if (i < first)
             continue;
-        Value cv = c.arg(i + 1);
-        if (cv.is_error())
-            RET(cv);
-        crits.emplace_back(cv);
+        crits.emplace_back(c.arg(i + 1));
     }
     const std::size_t skip = counting ? 0 : 1;   // views[skip + k] goes with crits[k]
     double acc = 0, n = 0;
@@ -229,14 +250,15 @@ void conditional_many(Ctx& c, Item& out, Reduce kind) {
     for (std::size_t k = 0; k < crits.size() && sparse == crits.size(); ++k)
         if (views[skip + k].item.kind == Item::Range && !crits[k].matches(Value()))
             sparse = k;
-    if (sparse < crits.size()) {
+    auto visit_sparse = [&](std::int32_t r, std::int32_t col) { visit(r, col, sparse); };
+    if (sparse < crits.size() && !crits[sparse].each_indexed(c, views[skip + sparse].item, visit_sparse)) {
         const Area& area = views[skip + sparse].item.area;
         for (std::uint32_t id : c.ev.grid.cells_in(area))
             if (crits[sparse].matches(c.ev.grid.cell_value(id))) {
                 Area a = c.ev.grid.cell_area(id);
-                visit(a.r1 - area.r1, a.c1 - area.c1, sparse);
+                visit_sparse(a.r1 - area.r1, a.c1 - area.c1);
             }
-    } else {
+    } else if (sparse == crits.size()) {
         if (std::int64_t(views[0].rows) * views[0].cols > max_dense_cells)
             RET(err(ErrorCode::Num));
         for (std::int32_t r = 0; r < views[0].rows; ++r)
@@ -255,6 +277,150 @@ FN(averageifs) { conditional_many(c, out, Reduce::Average); }
 FN(maxifs) { conditional_many(c, out, Reduce::Max); }
 FN(minifs) { conditional_many(c, out, Reduce::Min); }
 
+// ---- database functions (DSUM, DCOUNT, DGET, ...) ----
+
+// A criterion of a criteria range: as COUNTIF's, except that text without an operator
+// finds text beginning with it.
+Criterion database_criterion(const Value& v) {
+    if (v.is_text() && !v.as_text().empty() && std::string_view("<>=").find(v.as_text()[0]) == std::string_view::npos)
+        return Criterion(Value::text(std::string(v.as_text()) + "*"));
+    return Criterion(v);
+}
+
+// The values of the database's `field` column in the records the criteria select; false with
+// the result set when an argument is wrong.
+bool selected_values(Ctx& c, Item& out, std::vector<Value>& values, bool any_field) {
+    const Item& db = c.args[0];
+    const Item& cr = c.args[2];
+    if (db.kind != Item::Range || db.areas || cr.kind != Item::Range || cr.areas) {
+        out.v = err(ErrorCode::Value);
+        return false;
+    }
+    const Area& d = db.area;
+    const Area& k = cr.area;
+    const Grid& g = c.ev.grid;
+    auto header_column = [&](const Value& h) -> std::int32_t {
+        if (h.is_empty())
+            return -1;
+        std::string name = to_text(h);
+        for (std::int32_t col = d.c1; col <= d.c2; ++col)
+            if (iequals(to_text(g.value_at(d.sheet, d.r1, col)), name))
+                return col;
+        return -1;
+    };
+    std::int32_t field = -1;
+    if (!c.missing(1)) {
+        Value f = c.arg(1);
+        if (f.is_error()) {
+            out.v = f;
+            return false;
+        }
+        if (f.is_number()) {
+            double n = std::trunc(f.as_number());
+            if (n >= 1 && n <= double(d.c2 - d.c1 + 1))
+                field = d.c1 + std::int32_t(n) - 1;
+        } else {
+            field = header_column(f);
+        }
+        if (field < 0) {
+            out.v = err(ErrorCode::Value);
+            return false;
+        }
+    } else if (!any_field) {
+        out.v = err(ErrorCode::Value);
+        return false;
+    }
+    // Each criteria row: (database column, criterion) pairs, all of which must hold.
+    std::vector<std::vector<std::pair<std::int32_t, Criterion>>> rows;
+    for (std::int32_t r = k.r1 + 1; r <= k.r2; ++r) {
+        std::vector<std::pair<std::int32_t, Criterion>> row;
+        for (std::int32_t col = k.c1; col <= k.c2; ++col) {
+            const Value& v = g.value_at(k.sheet, r, col);
+            std::int32_t target = header_column(g.value_at(k.sheet, k.r1, col));
+            if (v.is_empty() || target < 0)
+                continue;
+            row.emplace_back(target, database_criterion(v));
+        }
+        rows.push_back(std::move(row));
+    }
+    for (std::int32_t r = d.r1 + 1; r <= d.r2; ++r) {
+        bool selected = rows.empty();
+        for (const auto& row : rows) {
+            bool all = true;
+            for (const auto& [col, crit] : row)
+                if (!crit.matches(g.value_at(d.sheet, r, col))) {
+                    all = false;
+                    break;
+                }
+            if (all) {
+                selected = true;
+                break;
+            }
+        }
+        if (selected)
+            values.push_back(field < 0 ? Value::boolean(true) : g.value_at(d.sheet, r, field));
+    }
+    return true;
+}
+
+enum class DbReduce { Sum, Average, Count, CountA, Get, Max, Min, Product, StdevS, StdevP, VarS, VarP };
+
+template <DbReduce Kind>
+void database(Ctx& c, Item& out) {
+    std::vector<Value> values;
+    const bool counting = Kind == DbReduce::Count || Kind == DbReduce::CountA;
+    if (!selected_values(c, out, values, counting))
+        return;
+    if (Kind == DbReduce::Get) {
+        if (values.empty())
+            RET(err(ErrorCode::Value));
+        RET(values.size() > 1 ? err(ErrorCode::Num) : values[0]);
+    }
+    if (Kind == DbReduce::CountA) {
+        double n = 0;
+        for (const Value& v : values)
+            n += !v.is_empty();
+        RET(Value::number(n));
+    }
+    std::vector<double> xs;
+    for (const Value& v : values)
+        if (v.is_number())
+            xs.push_back(v.as_number());
+    switch (Kind) {
+    case DbReduce::Count: RET(Value::number(double(c.missing(1) ? values.size() : xs.size())));
+    case DbReduce::Sum: {
+        double s = 0;
+        for (double x : xs)
+            s += x;
+        RET(Value::number(s));
+    }
+    case DbReduce::Average: {
+        if (xs.empty())
+            RET(err(ErrorCode::Div0));
+        double s = 0;
+        for (double x : xs)
+            s += x;
+        RET(Value::number(s / double(xs.size())));
+    }
+    case DbReduce::Max:
+        RET(Value::number(xs.empty() ? 0 : *std::max_element(xs.begin(), xs.end())));
+    case DbReduce::Min:
+        RET(Value::number(xs.empty() ? 0 : *std::min_element(xs.begin(), xs.end())));
+    case DbReduce::Product: {
+        double p = 1;
+        for (double x : xs)
+            p *= x;
+        RET(Value::number(xs.empty() ? 0 : p));
+    }
+    case DbReduce::VarS: RET(variance(xs, true));
+    case DbReduce::VarP: RET(variance(xs, false));
+    default: {
+        Value v = variance(xs, Kind == DbReduce::StdevS);
+        RET(v.is_number() ? Value::number(std::sqrt(v.as_number())) : v);
+    }
+    }
+}
+
 } // namespace
 
 std::vector<Entry> conditional_functions() {
@@ -267,6 +433,18 @@ std::vector<Entry> conditional_functions() {
         {{"AVERAGEIFS", 3, -1, 0}, fn_averageifs},
         {{"MAXIFS", 3, -1, 0}, fn_maxifs},
         {{"MINIFS", 3, -1, 0}, fn_minifs},
+        {{"DSUM", 3, 3, 0}, database<DbReduce::Sum>},
+        {{"DAVERAGE", 3, 3, 0}, database<DbReduce::Average>},
+        {{"DCOUNT", 2, 3, 0}, database<DbReduce::Count>},
+        {{"DCOUNTA", 2, 3, 0}, database<DbReduce::CountA>},
+        {{"DGET", 3, 3, 0}, database<DbReduce::Get>},
+        {{"DMAX", 3, 3, 0}, database<DbReduce::Max>},
+        {{"DMIN", 3, 3, 0}, database<DbReduce::Min>},
+        {{"DPRODUCT", 3, 3, 0}, database<DbReduce::Product>},
+        {{"DSTDEV", 3, 3, 0}, database<DbReduce::StdevS>},
+        {{"DSTDEVP", 3, 3, 0}, database<DbReduce::StdevP>},
+        {{"DVAR", 3, 3, 0}, database<DbReduce::VarS>},
+        {{"DVARP", 3, 3, 0}, database<DbReduce::VarP>},
     };
 }
 

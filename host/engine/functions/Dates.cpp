@@ -689,6 +689,23 @@ FN(now) { RET(Value::number(now_serial(system1904(c)))); }
 
 } // namespace
 
+double day_count(long start, long end, int basis, bool date1904) {
+    if (basis == 0 || basis == 4)
+        return days360(serial_to_ymd(start, date1904), serial_to_ymd(end, date1904), basis == 4, date1904);
+    return double(end - start);
+}
+
+double year_fraction(long start, long end, int basis, bool date1904) {
+    if (start > end)
+        std::swap(start, end);
+    switch (basis) {
+    case 1: return actual_actual(start, end, date1904);
+    case 2: return double(end - start) / 360;
+    case 3: return double(end - start) / 365;
+    default: return day_count(start, end, basis, date1904) / 360;
+    }
+}
+
 std::vector<Entry> date_functions() {
     constexpr std::uint8_t L = FnLift;
     return {

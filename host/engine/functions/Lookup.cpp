@@ -1,6 +1,7 @@
 // Lookup and reference functions.
 
 #include "engine/functions/Common.hpp"
+#include "engine/internal/LookupIndex.hpp"
 #include "engine/Workbook.hpp"
 
 #include <algorithm>
@@ -55,6 +56,23 @@ std::int64_t find_position(const Value& key, std::int64_t n, int mode, At at) {
     return best;
 }
 
+// find_position through the index of the searched row or column: the same answers.
+std::int64_t indexed_position(const LookupIndex& index, const Value& key, int mode) {
+    const LookupIndex::Entry* found = nullptr;
+    if (mode != 0) {
+        found = index.sorted_find(key, mode < 0);
+    } else if (key.is_text() && has_wildcards(key.as_text())) {
+        for (const LookupIndex::Entry& e : index.entries())
+            if (lookup_equal(e.value, key)) {
+                found = &e;
+                break;
+            }
+    } else {
+        found = index.find(key, lookup_equal);
+    }
+    return found ? std::int64_t(found->offset) : -1;
+}
+
 FN(choose) {
     NUM(0, x);
     double i = std::trunc(x);
@@ -87,9 +105,12 @@ void table_lookup(Ctx& c, Item& out, bool vertical) {
     if (k > (vertical ? t.cols : t.rows))
         RET(err(ErrorCode::Ref));
     std::int64_t n = vertical ? t.rows : t.cols;
-    std::int64_t pos = find_position(key, n, sorted ? 1 : 0, [&](std::int64_t i) {
-        return vertical ? t.at(static_cast<std::int32_t>(i), 0) : t.at(0, static_cast<std::int32_t>(i));
-    });
+    const LookupIndex* keys = range_index(c.ev.grid, c.args[1], vertical ? 'c' : 'r');
+    std::int64_t pos = keys ? indexed_position(*keys, key, sorted ? 1 : 0)
+                             : find_position(key, n, sorted ? 1 : 0, [&](std::int64_t i) {
+                                   return vertical ? t.at(static_cast<std::int32_t>(i), 0)
+                                                   : t.at(0, static_cast<std::int32_t>(i));
+                               });
     if (pos < 0)
         RET(err(ErrorCode::NA));
     std::int32_t off = static_cast<std::int32_t>(k) - 1, p = static_cast<std::int32_t>(pos);
@@ -108,9 +129,12 @@ FN(match) {
         RET(err(ErrorCode::NA));
     int mode = type > 0 ? 1 : type < 0 ? -1 : 0;
     bool column = t.cols == 1;
-    std::int64_t pos = find_position(key, column ? t.rows : t.cols, mode, [&](std::int64_t i) {
-        return column ? t.at(static_cast<std::int32_t>(i), 0) : t.at(0, static_cast<std::int32_t>(i));
-    });
+    const LookupIndex* index = range_index(c.ev.grid, c.args[1]);
+    std::int64_t pos = index ? indexed_position(*index, key, mode)
+                             : find_position(key, column ? t.rows : t.cols, mode, [&](std::int64_t i) {
+                                   return column ? t.at(static_cast<std::int32_t>(i), 0)
+                                                 : t.at(0, static_cast<std::int32_t>(i));
+                               });
     if (pos < 0)
         RET(err(ErrorCode::NA));
     RET(Value::number(double(pos + 1)));
@@ -379,7 +403,9 @@ FN(lookup) {
     // answers from the last one.
     bool along_rows = !(t.cols > t.rows);
     std::int64_t n = along_rows ? t.rows : t.cols;
-    std::int64_t pos = find_position(key, n, 1, [&](std::int64_t i) { return vector_at(t, i, along_rows); });
+    const LookupIndex* index = range_index(c.ev.grid, c.args[1], along_rows ? 'c' : 'r');
+    std::int64_t pos = index ? indexed_position(*index, key, 1)
+                             : find_position(key, n, 1, [&](std::int64_t i) { return vector_at(t, i, along_rows); });
     if (pos < 0)
         RET(err(ErrorCode::NA));
     if (c.missing(2)) {
@@ -404,6 +430,15 @@ bool same_kind(const Value& a, const Value& b) {
 // first, -1/-2 from the last.
 std::int64_t x_position(const Value& key, const View& t, bool along_rows, int match, int search) {
     std::int64_t n = along_rows ? t.rows : t.cols;
+    // An exact match, wherever there is one, is the answer of every mode but wildcards.
+    const LookupIndex* index = match != 2 ? range_index(t.ev.grid, t.item) : nullptr;
+    if (index) {
+        auto exact = [](const Value& v, const Value& k) { return same_kind(v, k) && compare(v, k) == 0; };
+        if (const LookupIndex::Entry* e = index->find(key, exact, search < 0))
+            return std::int64_t(e->offset);
+        if (match == 0)
+            return -1;
+    }
     std::int64_t best = -1;
     Value best_value;
     for (std::int64_t k = 0; k < n; ++k) {

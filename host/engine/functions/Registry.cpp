@@ -31,8 +31,12 @@ const std::vector<Entry>& table() {
                  fn::format_functions,
                  fn::engineering_functions,
                  fn::more_math_functions,
+                 fn::more_text_functions,
+                 fn::more_distribution_functions,
+                 fn::securities_functions,
                  fn::complex_functions,
                  fn::array_functions,
+                 fn::array_building_functions,
                  fn::lambda_functions,
              }) {
             std::vector<Entry> part = family();

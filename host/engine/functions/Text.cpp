@@ -254,16 +254,7 @@ const char32_t cp1252_high[32] = {0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2
 
 std::string utf8_of(char32_t cp) {
     std::string s;
-    if (cp < 0x80) {
-        s += char(cp);
-    } else if (cp < 0x800) {
-        s += char(0xC0 | (cp >> 6));
-        s += char(0x80 | (cp & 0x3F));
-    } else {
-        s += char(0xE0 | (cp >> 12));
-        s += char(0x80 | ((cp >> 6) & 0x3F));
-        s += char(0x80 | (cp & 0x3F));
-    }
+    append_utf8(s, cp);
     return s;
 }
 

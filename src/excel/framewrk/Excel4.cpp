@@ -1,23 +1,23 @@
-// On Windows the spreadsheet's callback library exports only the vector form, Excel4v; the
-// add-in's variadic Excel4 is built over it here. On Linux the host program provides both.
-#ifdef _WIN32
+// The callback library exports only the vector form, Excel4v; the add-in's variadic calls
+// are built over it here, on every platform.
 
-#include "excel/framewrk/ExcelApi.hpp"
+#include "excel/framewrk/Framework.hpp"
 
 #include <cstdarg>
 
-extern "C" int Excel4(int xlfn, LPXLOPER operRes, int count, ...) {
-    // The spreadsheet takes at most 30 arguments.
-    constexpr int max_args = 30;
-    if (count < 0 || count > max_args)
+int Excel4v_list(int xlfn, LPXLOPER operRes, int count, va_list args) {
+    if (count < 0 || count > max_callback_args)
         return xlretInvCount;
-    LPXLOPER args[max_args];
-    va_list ap;
-    va_start(ap, count);
+    LPXLOPER opers[max_callback_args];
     for (int i = 0; i < count; ++i)
-        args[i] = va_arg(ap, LPXLOPER);
-    va_end(ap);
-    return Excel4v(xlfn, operRes, count, args);
+        opers[i] = va_arg(args, LPXLOPER);
+    return Excel4v(xlfn, operRes, count, opers);
 }
 
-#endif
+extern "C" int Excel4(int xlfn, LPXLOPER operRes, int count, ...) {
+    va_list args;
+    va_start(args, count);
+    const int ret = Excel4v_list(xlfn, operRes, count, args);
+    va_end(args);
+    return ret;
+}

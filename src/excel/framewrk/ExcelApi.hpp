@@ -132,8 +132,12 @@ enum : int {
     xlcEcho = 32909
 };
 
-// The two callback entries. The spreadsheet program provides them: on Windows from its
-// call library, on Linux from the host program that loads the add-in.
+// The most arguments one callback takes; more answer xlretInvCount.
+constexpr int max_callback_args = 30;
+
+// The two callback entries. The spreadsheet program provides Excel4v: on Windows from its
+// call library, on Linux from the host program that loads the add-in. The add-in builds
+// its variadic Excel4 over it (excel/framewrk/Excel4.cpp).
 extern "C" {
 int Excel4(int xlfn, LPXLOPER operRes, int count, ...);
 int XLCALL_CONV Excel4v(int xlfn, LPXLOPER operRes, int count, LPXLOPER opers[]);

@@ -28,16 +28,10 @@ LPXLOPER temp_xloper()
 
 int Excel(int xlfn, LPXLOPER pxResult, int count, ...)
 {
-    int ret = xlretInvCount;
-    if (count >= 0 && count <= max_excel_args) {
-        LPXLOPER args[max_excel_args];
-        va_list ap;
-        va_start(ap, count);
-        for (int i = 0; i < count; ++i)
-            args[i] = va_arg(ap, LPXLOPER);
-        va_end(ap);
-        ret = Excel4v(xlfn, pxResult, count, args);
-    }
+    va_list args;
+    va_start(args, count);
+    const int ret = Excel4v_list(xlfn, pxResult, count, args);
+    va_end(args);
     FreeAllTempMemory();
     return ret;
 }

@@ -6,13 +6,15 @@
 
 #include "excel/framewrk/ExcelApi.hpp"
 
+#include <cstdarg>
 #include <cstddef>
 
 // Calls Excel4v with the count argument pointers that follow, then empties the temporary
 // pool (whatever the outcome) and returns the spreadsheet's code unchanged. More than
-// max_excel_args arguments, or a negative count, answer xlretInvCount without a call.
+// max_callback_args arguments, or a negative count, answer xlretInvCount without a call.
 int Excel(int xlfn, LPXLOPER pxResult, int count, ...);
-constexpr int max_excel_args = 30;
+// The same with the pointers in `args`, leaving the pool as it is (Excel4 is built on it).
+int Excel4v_list(int xlfn, LPXLOPER operRes, int count, va_list args);
 
 // bytes from the pool, or null when it cannot supply them (the pool is then unchanged).
 // Every block starts on an even offset.

@@ -40,15 +40,5 @@ TEST(ApiAllocations, ArraysGoWithTheirStrings) {
     EXPECT_FALSE(a.release(m));
 }
 
-TEST(ApiAllocations, WhatIsNeverGivenBackIsReleasedWithTheBooks) {
-    // Run under the leak checker: the destructor must release every kind of block.
-    Allocations a;
-    XLOPER* array = a.make_array(2);
-    a.adopt_element_string(array, a.make_string("kept"));
-    a.make_string("loose");
-    a.make_mref(XLREF{0, 0, 0, 0});
-    EXPECT_EQ(a.outstanding(), 4u);
-}
-
 } // namespace
 } // namespace host::api

@@ -9,7 +9,7 @@ namespace {
 
 using namespace math::function;
 
-TEST(ScalarFunctions, SigmoidItsClippedInverseAndTheSharedInverseObjects) {
+TEST(ScalarFunctions, SigmoidAndItsClippedInverse) {
     const Sigmoid s;
     const SigmoidInverse inv;
     const double largest = std::numeric_limits<double>::max();
@@ -21,10 +21,8 @@ TEST(ScalarFunctions, SigmoidItsClippedInverseAndTheSharedInverseObjects) {
     for (double x : {-5.0, -0.25, 0.3, 6.0})
         EXPECT_NEAR(inv(s(x)), x, 1e-12) << x;
     const auto a = Sigmoid().inverse();
-    EXPECT_EQ(a.get(), Sigmoid().inverse().get()) << "each class shares one inverse object";
     EXPECT_EQ((*a)(0.5), 0.0);
     EXPECT_EQ((*a->inverse())(0.0), 0.5);
-    EXPECT_EQ(SigmoidInverse().inverse().get(), a->inverse().get());
     EXPECT_EQ((*Identity().inverse())(-7.25), -7.25);
 }
 

@@ -1,9 +1,14 @@
 #ifndef OMBRIX_HOST_ENGINE_EVAL_HPP
 #define OMBRIX_HOST_ENGINE_EVAL_HPP
 
+// The engine's own: everything outside host/engine goes through engine/Workbook.hpp.
+#ifndef OMBRIX_ENGINE_INTERNALS
+#error "engine/internal/ headers are private to the engine (use engine/Workbook.hpp)"
+#endif
+
 // The evaluator: runs a linked program against the cells of a workbook.
 
-#include "engine/Program.hpp"
+#include "engine/internal/Program.hpp"
 
 #include <cmath>
 #include <cstdint>
@@ -64,6 +69,8 @@ struct Closure {
     std::vector<Item> captured;
 };
 
+class LookupIndex;
+
 // What the evaluator needs from the workbook.
 class Grid {
 public:
@@ -91,6 +98,11 @@ public:
     }
     // Dates count from 1904-01-01 rather than 1900-01-00.
     virtual bool date1904() const { return false; }
+    // An index of the values in the area (engine/internal/LookupIndex.hpp), or nullptr: walk the cells.
+    virtual const LookupIndex* lookup_index(const Area& area) const {
+        (void)area;
+        return nullptr;
+    }
     // The text of a cell slot's formula (without '='), empty for a constant; for FORMULATEXT.
     virtual std::string_view cell_formula(std::uint32_t) const { return {}; }
     virtual int sheet_count() const { return 1; }

@@ -1,10 +1,15 @@
 #ifndef OMBRIX_HOST_ENGINE_DEPENDENCIES_HPP
 #define OMBRIX_HOST_ENGINE_DEPENDENCIES_HPP
 
+// The engine's own: everything outside host/engine goes through engine/Workbook.hpp.
+#ifndef OMBRIX_ENGINE_INTERNALS
+#error "engine/internal/ headers are private to the engine (use engine/Workbook.hpp)"
+#endif
+
 // Which formula cells read which cells, which cells changed since the last recalculation,
 // and the order that brings their dependents up to date.
 
-#include "engine/Program.hpp"
+#include "engine/internal/Program.hpp"
 
 #include <cstdint>
 #include <map>

@@ -1,11 +1,16 @@
 #ifndef OMBRIX_HOST_ENGINE_LEXER_HPP
 #define OMBRIX_HOST_ENGINE_LEXER_HPP
 
+// The engine's own: everything outside host/engine goes through engine/Workbook.hpp.
+#ifndef OMBRIX_ENGINE_INTERNALS
+#error "engine/internal/ headers are private to the engine (use engine/Workbook.hpp)"
+#endif
+
 // The formula lexer: numbers, texts, error values, references (with sheet and book
 // prefixes, whole rows and columns), names, function names and operators. Shared by the
 // parser and the formula mover, which rewrites references token by token.
 
-#include "engine/Program.hpp"
+#include "engine/internal/Program.hpp"
 
 #include <cctype>
 #include <cstddef>

@@ -1,15 +1,21 @@
 #ifndef OMBRIX_HOST_ENGINE_WORKBOOKIMPL_HPP
 #define OMBRIX_HOST_ENGINE_WORKBOOKIMPL_HPP
 
+// The engine's own: everything outside host/engine goes through engine/Workbook.hpp.
+#ifndef OMBRIX_ENGINE_INTERNALS
+#error "engine/internal/ headers are private to the engine (use engine/Workbook.hpp)"
+#endif
+
 // The workbook's insides, shared by the files that make it up: Workbook.cpp (sheets and cell
 // storage), WorkbookLinking.cpp (references resolved, dependencies registered),
 // WorkbookNames.cpp (defined names and tables) and WorkbookRecalc.cpp (recalculation and
 // what it reports).
 
-#include "engine/Dependencies.hpp"
-#include "engine/Eval.hpp"
-#include "engine/Numeric.hpp"
-#include "engine/Program.hpp"
+#include "engine/internal/Dependencies.hpp"
+#include "engine/internal/Eval.hpp"
+#include "engine/internal/LookupIndex.hpp"
+#include "engine/internal/Numeric.hpp"
+#include "engine/internal/Program.hpp"
 #include "engine/Workbook.hpp"
 
 #include <algorithm>
@@ -116,6 +122,8 @@ struct Workbook::Impl final : detail::Grid {
 
     detail::Dependencies dependencies{places};
     mutable std::unordered_map<detail::AreaKey, detail::CachedCells, detail::AreaHash> area_cells;
+    mutable detail::LookupIndexes lookup_indexes;
+    bool use_lookup_indexes = true;
 
     std::uint64_t evaluations = 0;
     detail::Evaluator evaluator{*this};
@@ -163,6 +171,9 @@ struct Workbook::Impl final : detail::Grid {
         return cached.ids;
     }
     bool date1904() const override { return dates_from_1904; }
+    const detail::LookupIndex* lookup_index(const detail::Area& a) const override;
+    // Each write of a cell's value, by the user or a calculation, goes through here.
+    OMBRIX_ALWAYS_INLINE void touched(std::uint32_t id) { lookup_indexes.touched(places[id].sheet, places[id].col); }
     const detail::Linked* name_program(std::uint32_t name, bool array) const override {
         return !names[name].defined ? nullptr : array ? &names[name].array_linked : &names[name].linked;
     }
@@ -214,6 +225,7 @@ struct Workbook::Impl final : detail::Grid {
     void remove_formula(std::uint32_t id);
     void relink_where(bool (*pred)(const detail::Formula&));
     void relink_names();
+    bool builds_references(const detail::Linked& l, std::vector<std::uint8_t>& seen_names) const;
 
     // ---- recalculation (WorkbookRecalc.cpp) ----
     // A formula that the numeric form keeps handing back is left to the general evaluator.

@@ -1,13 +1,18 @@
 #ifndef OMBRIX_HOST_ENGINE_NUMERIC_HPP
 #define OMBRIX_HOST_ENGINE_NUMERIC_HPP
 
+// The engine's own: everything outside host/engine goes through engine/Workbook.hpp.
+#ifndef OMBRIX_ENGINE_INTERNALS
+#error "engine/internal/ headers are private to the engine (use engine/Workbook.hpp)"
+#endif
+
 // Formulas of numbers only (arithmetic, comparisons, IF, the common aggregates) compiled
 // for a lean evaluator: a fixed stack of doubles and no values built on the way. It gives
 // up (returns false) on anything it does not model exactly - text, errors, infinities -
 // and the caller then runs the general evaluator, which computes the same result the
 // slow way. So it only has to be right where it answers.
 
-#include "engine/Eval.hpp"
+#include "engine/internal/Eval.hpp"
 
 #include <cmath>
 #include <cstdint>
@@ -25,7 +30,7 @@ enum class NumOp : std::uint8_t {
     Neg, Percent,
     Add, Sub, Mul, Div, Pow, Eq, Ne, Lt, Le, Gt, Ge,
     Sum, SumSq, Product, Average, Min, Max,   // over argc arguments
-    Abs, Sqrt, Exp, Ln,
+    Abs, Sqrt, Exp, Ln, Sin, Cos, Tan, Atan,
     IfFalse,  // pop; if false jump to a
     Jump,     // jump to a
 };
@@ -301,7 +306,8 @@ bool run_numeric(const NumericProgram& p, CellValue cell, AreaCells area_cells, 
             st[sp - 1].number(acc);
             break;
         }
-        case NumOp::Abs: case NumOp::Sqrt: case NumOp::Exp: case NumOp::Ln: {
+        case NumOp::Abs: case NumOp::Sqrt: case NumOp::Exp: case NumOp::Ln:
+        case NumOp::Sin: case NumOp::Cos: case NumOp::Tan: case NumOp::Atan: {
             double x;
             if (!arith(st[sp - 1], x))
                 return false;
@@ -313,6 +319,10 @@ bool run_numeric(const NumericProgram& p, CellValue cell, AreaCells area_cells, 
                 x = std::sqrt(x);
                 break;
             case NumOp::Exp: x = std::exp(x); break;
+            case NumOp::Sin: x = std::sin(x); break;
+            case NumOp::Cos: x = std::cos(x); break;
+            case NumOp::Tan: x = std::tan(x); break;
+            case NumOp::Atan: x = std::atan(x); break;
             default:
                 if (x <= 0)
                     return false;
@@ -442,7 +452,9 @@ void compile_numeric(const Linked& l, CellsOf cells_of, NumericProgram& out) {
     static const int fn_sum = find_function("SUM"), fn_sumsq = find_function("SUMSQ"),
                      fn_product = find_function("PRODUCT"), fn_average = find_function("AVERAGE"),
                      fn_min = find_function("MIN"), fn_max = find_function("MAX"), fn_abs = find_function("ABS"),
-                     fn_sqrt = find_function("SQRT"), fn_exp = find_function("EXP"), fn_ln = find_function("LN");
+                     fn_sqrt = find_function("SQRT"), fn_exp = find_function("EXP"), fn_ln = find_function("LN"),
+                     fn_sin = find_function("SIN"), fn_cos = find_function("COS"), fn_tan = find_function("TAN"),
+                     fn_atan = find_function("ATAN");
     NumericProgram p;
     int depth = 0, deepest = 0;
     auto fail = [&] { out = NumericProgram(); };
@@ -515,6 +527,10 @@ void compile_numeric(const Linked& l, CellsOf cells_of, NumericProgram& out) {
             else if (id == fn_sqrt && argc == 1) s.op = NumOp::Sqrt;
             else if (id == fn_exp && argc == 1) s.op = NumOp::Exp;
             else if (id == fn_ln && argc == 1) s.op = NumOp::Ln;
+            else if (id == fn_sin && argc == 1) s.op = NumOp::Sin;
+            else if (id == fn_cos && argc == 1) s.op = NumOp::Cos;
+            else if (id == fn_tan && argc == 1) s.op = NumOp::Tan;
+            else if (id == fn_atan && argc == 1) s.op = NumOp::Atan;
             else return fail();
             if (argc < 1 || argc > depth)
                 return fail();

@@ -1,8 +1,14 @@
 #ifndef OMBRIX_HOST_ENGINE_PROGRAM_HPP
 #define OMBRIX_HOST_ENGINE_PROGRAM_HPP
 
+// The engine's own: everything outside host/engine goes through engine/Workbook.hpp.
+#ifndef OMBRIX_ENGINE_INTERNALS
+#error "engine/internal/ headers are private to the engine (use engine/Workbook.hpp)"
+#endif
+
 // The engine's internals: a formula compiled to postfix code, and its references.
 
+#include "engine/Unicode.hpp"
 #include "engine/Value.hpp"
 
 #include <cstdint>
@@ -119,9 +125,6 @@ constexpr std::uint8_t FnLiftFirst = 8;   // with FnLift: only an array first ar
 int find_function(std::string_view upper_name);
 const std::vector<Function>& functions();
 
-// Case-insensitive comparison helpers (ASCII letters fold).
-bool iequals(std::string_view a, std::string_view b);
-std::string to_upper(std::string_view s);
 
 } // namespace host::engine::detail
 

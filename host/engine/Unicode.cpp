@@ -1,0 +1,129 @@
+#include "engine/Unicode.hpp"
+
+#include <cctype>
+
+#ifndef _WIN32
+#include <cwctype>
+#include <locale.h>
+#endif
+
+namespace host::engine {
+
+std::size_t utf8_sequence_length(std::string_view text, std::size_t i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const std::size_t n = c < 0x80                 ? 1
+                          : c >= 0xC2 && c <= 0xDF ? 2
+                          : c >= 0xE0 && c <= 0xEF ? 3
+                          : c >= 0xF0 && c <= 0xF4 ? 4
+                                                   : 0;
+    if (n == 0 || i + n > text.size())
+        return 0;
+    for (std::size_t k = 1; k < n; ++k)
+        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+            return 0;
+    const unsigned char second = n > 1 ? static_cast<unsigned char>(text[i + 1]) : 0;
+    // Overlong forms, surrogates and code points past U+10FFFF.
+    if ((c == 0xE0 && second < 0xA0) || (c == 0xED && second >= 0xA0) || (c == 0xF0 && second < 0x90) ||
+        (c == 0xF4 && second >= 0x90))
+        return 0;
+    return n;
+}
+
+char32_t next_code_point(std::string_view text, std::size_t& i) {
+    const std::size_t n = utf8_sequence_length(text, i);
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (n == 0) {
+        ++i;
+        return 0x110000 + c;
+    }
+    char32_t cp = n == 1 ? c : c & (0x7F >> n);
+    for (std::size_t k = 1; k < n; ++k)
+        cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    i += n;
+    return cp;
+}
+
+void append_utf8(std::string& out, char32_t cp) {
+    if (cp >= 0x110000) {
+        out += char(cp - 0x110000);
+    } else if (cp < 0x80) {
+        out += char(cp);
+    } else if (cp < 0x800) {
+        out += char(0xC0 | (cp >> 6));
+        out += char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += char(0xE0 | (cp >> 12));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    } else {
+        out += char(0xF0 | (cp >> 18));
+        out += char(0x80 | ((cp >> 12) & 0x3F));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    }
+}
+
+std::size_t utf8_length(std::string_view text) {
+    std::size_t n = 0;
+    for (char ch : text)
+        if ((static_cast<unsigned char>(ch) & 0xC0) != 0x80)
+            ++n;
+    return n;
+}
+
+std::size_t utf8_offset(std::string_view text, std::size_t k) {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+            if (n == k)
+                return i;
+            ++n;
+        }
+    }
+    return text.size();
+}
+
+bool iequals(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+std::string to_upper(std::string_view text) {
+    std::string out(text);
+    for (char& ch : out)
+        ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    return out;
+}
+
+namespace {
+
+// The lower case of the upper case, which folds the letters with two lower forms (final
+// sigma); ASCII only where the C library has no Unicode character classes.
+char32_t fold(char32_t cp) {
+    if (cp < 0x80)
+        return cp >= 'A' && cp <= 'Z' ? cp + ('a' - 'A') : cp;
+#ifndef _WIN32
+    static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(nullptr));
+    if (cp < 0x110000 && unicode != locale_t(nullptr)) {
+        const wint_t c = static_cast<wint_t>(cp);
+        return static_cast<char32_t>(towlower_l(towupper_l(c, unicode), unicode));
+    }
+#endif
+    return cp;
+}
+
+} // namespace
+
+std::string fold_case(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size();)
+        append_utf8(out, fold(next_code_point(utf8, i)));
+    return out;
+}
+
+} // namespace host::engine

@@ -1,0 +1,512 @@
+// Securities: coupon dates (COUP*), accrued interest, bond prices and yields, discounted
+// securities and Treasury bills, and the smaller finance functions (DOLLARDE, SYD, VDB, ...).
+
+#include "engine/functions/Calendar.hpp"
+#include "engine/functions/Common.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace host::engine::detail::fn {
+
+namespace {
+
+bool d1904(const Ctx& c) { return c.ev.grid.date1904(); }
+
+// A date argument: its whole serial, #NUM! when negative or past the last date.
+bool date_arg(const Ctx& c, int i, long& day, Value& out) {
+    double x;
+    if (!num(c, i, x, out))
+        return false;
+    if (x < 0 || x > double(max_serial(d1904(c)))) {
+        out = err(ErrorCode::Num);
+        return false;
+    }
+    day = long(std::trunc(x));
+    return true;
+}
+#define DATE(i, var) long var; if (!date_arg(c, i, var, out.v)) return
+
+// The day count basis, 0 to 4.
+bool basis_arg(const Ctx& c, int i, int& basis, Value& out) {
+    double b;
+    if (!num(c, i, b, out, 0))
+        return false;
+    b = std::trunc(b);
+    if (b < 0 || b > 4) {
+        out = err(ErrorCode::Num);
+        return false;
+    }
+    basis = int(b);
+    return true;
+}
+#define BASIS(i, var) int var; if (!basis_arg(c, i, var, out.v)) return
+
+bool frequency_arg(const Ctx& c, int i, int& f, Value& out) {
+    double x;
+    if (!num(c, i, x, out))
+        return false;
+    x = std::trunc(x);
+    if (x != 1 && x != 2 && x != 4) {
+        out = err(ErrorCode::Num);
+        return false;
+    }
+    f = int(x);
+    return true;
+}
+#define FREQ(i, var) int var; if (!frequency_arg(c, i, var, out.v)) return
+
+// `anchor` moved by `months`, keeping its day (or the month's last day when it is past it,
+// or when the anchor itself is a month's last day).
+long shift_months(long anchor, long months, bool date1904) {
+    Ymd a = serial_to_ymd(anchor, date1904);
+    long total = a.y * 12 + (a.m - 1) + months;
+    long y = total >= 0 ? total / 12 : -((-total + 11) / 12), m = total - y * 12 + 1;
+    long dim = days_in_month(y, m, date1904);
+    bool month_end = a.d == days_in_month(a.y, a.m, date1904);
+    return ymd_to_serial(y, m, month_end ? dim : std::min(a.d, dim), date1904);
+}
+
+// The coupon dates around `settlement` of a security maturing at `maturity`: the last on or
+// before it and the first after it, and how many coupons remain.
+struct Coupons {
+    long previous, next;
+    long remaining;
+};
+Coupons coupons(long settlement, long maturity, int frequency, bool date1904) {
+    long step = 12 / frequency;
+    long k = 0;
+    long date = maturity;
+    // Whole years back first, then period by period.
+    Ymd s = serial_to_ymd(settlement, date1904), m = serial_to_ymd(maturity, date1904);
+    long skip = std::max(0L, (m.y - s.y - 1) * frequency);
+    k = skip;
+    date = shift_months(maturity, -k * step, date1904);
+    while (date > settlement) {
+        ++k;
+        date = shift_months(maturity, -k * step, date1904);
+    }
+    return {date, shift_months(maturity, -(k - 1) * step, date1904), k};
+}
+
+// The length of the coupon period holding `settlement`, in days of the basis.
+double period_days(const Coupons& p, int frequency, int basis) {
+    if (basis == 1)
+        return double(p.next - p.previous);
+    return (basis == 3 ? 365.0 : 360.0) / frequency;
+}
+
+// The arguments every COUP* function reads.
+#define COUPON_ARGS                                                                                   \
+    DATE(0, settlement);                                                                              \
+    DATE(1, maturity);                                                                                \
+    FREQ(2, frequency);                                                                               \
+    BASIS(3, basis);                                                                                  \
+    if (settlement >= maturity)                                                                       \
+        RET(err(ErrorCode::Num));                                                                     \
+    const bool sys = d1904(c);                                                                        \
+    const Coupons p = coupons(settlement, maturity, frequency, sys)
+
+double days_before(const Coupons& p, long settlement, int basis, bool sys) {
+    return day_count(p.previous, settlement, basis, sys);
+}
+double days_after(const Coupons& p, long settlement, int frequency, int basis, bool sys) {
+    if (basis == 0)
+        return period_days(p, frequency, basis) - days_before(p, settlement, basis, sys);
+    return day_count(settlement, p.next, basis, sys);
+}
+
+FN(coupdaybs) { COUPON_ARGS; RET(Value::number(days_before(p, settlement, basis, sys))); }
+FN(coupdays) { COUPON_ARGS; (void)sys; RET(Value::number(period_days(p, frequency, basis))); }
+FN(coupdaysnc) { COUPON_ARGS; RET(Value::number(days_after(p, settlement, frequency, basis, sys))); }
+FN(coupncd) { COUPON_ARGS; (void)basis; (void)sys; RET(Value::number(double(p.next))); }
+FN(couppcd) { COUPON_ARGS; (void)basis; (void)sys; RET(Value::number(double(p.previous))); }
+FN(coupnum) { COUPON_ARGS; (void)basis; (void)sys; RET(Value::number(double(p.remaining))); }
+
+// The price of a bond per 100 of face value at yield `yld`.
+double bond_price(long settlement, long maturity, double rate, double yld, double redemption, int frequency,
+                  int basis, bool sys) {
+    const Coupons p = coupons(settlement, maturity, frequency, sys);
+    double e = period_days(p, frequency, basis);
+    double a = days_before(p, settlement, basis, sys);
+    double dsc = days_after(p, settlement, frequency, basis, sys);
+    double coupon = 100 * rate / frequency;
+    double n = double(p.remaining);
+    if (n == 1)
+        return (redemption + coupon) / (1 + dsc / e * yld / frequency) - coupon * a / e;
+    double price = redemption / std::pow(1 + yld / frequency, n - 1 + dsc / e);
+    for (double k = 1; k <= n; ++k)
+        price += coupon / std::pow(1 + yld / frequency, k - 1 + dsc / e);
+    return price - coupon * a / e;
+}
+
+FN(price) {
+    DATE(0, settlement);
+    DATE(1, maturity);
+    NUM(2, rate);
+    NUM(3, yld);
+    NUM(4, redemption);
+    FREQ(5, frequency);
+    BASIS(6, basis);
+    if (settlement >= maturity || rate < 0 || yld < 0 || redemption <= 0)
+        RET(err(ErrorCode::Num));
+    RET(Value::number(bond_price(settlement, maturity, rate, yld, redemption, frequency, basis, d1904(c))));
+}
+
+FN(yield) {
+    DATE(0, settlement);
+    DATE(1, maturity);
+    NUM(2, rate);
+    NUM(3, pr);
+    NUM(4, redemption);
+    FREQ(5, frequency);
+    BASIS(6, basis);
+    if (settlement >= maturity || rate < 0 || pr <= 0 || redemption <= 0)
+        RET(err(ErrorCode::Num));
+    const bool sys = d1904(c);
+    const Coupons p = coupons(settlement, maturity, frequency, sys);
+    if (p.remaining == 1) {
+        double e = period_days(p, frequency, basis), a = days_before(p, settlement, basis, sys);
+        double dsr = e - a;
+        double coupon = rate / frequency;
+        double paid = redemption / 100 + coupon, cost = pr / 100 + a / e * coupon;
+        RET(Value::number((paid - cost) / cost * frequency * e / dsr));
+    }
+    // The price falls as the yield rises: bisection, then Newton's steps to polish.
+    double lo = -frequency + 1e-10, hi = 1;
+    while (bond_price(settlement, maturity, rate, hi, redemption, frequency, basis, sys) > pr && hi < 1e6)
+        hi *= 2;
+    for (int i = 0; i < 200 && hi - lo > 1e-15 * std::max(1.0, std::fabs(hi)); ++i) {
+        double mid = (lo + hi) / 2;
+        if (bond_price(settlement, maturity, rate, mid, redemption, frequency, basis, sys) > pr)
+            lo = mid;
+        else
+            hi = mid;
+    }
+    RET(Value::number((lo + hi) / 2));
+}
+
+// Macaulay duration in years (Modified when `modified`).
+template <bool Modified>
+void duration(Ctx& c, Item& out) {
+    DATE(0, settlement);
+    DATE(1, maturity);
+    NUM(2, coupon_rate);
+    NUM(3, yld);
+    FREQ(4, frequency);
+    BASIS(5, basis);
+    if (settlement >= maturity || coupon_rate < 0 || yld < 0)
+        RET(err(ErrorCode::Num));
+    const bool sys = d1904(c);
+    const Coupons p = coupons(settlement, maturity, frequency, sys);
+    double e = period_days(p, frequency, basis);
+    double dsc = days_after(p, settlement, frequency, basis, sys);
+    double coupon = 100 * coupon_rate / frequency, y = 1 + yld / frequency;
+    double weighted = 0, total = 0;
+    for (long k = 1; k <= p.remaining; ++k) {
+        double t = double(k - 1) + dsc / e;
+        double cash = coupon + (k == p.remaining ? 100 : 0);
+        double pv = cash / std::pow(y, t);
+        weighted += t * pv;
+        total += pv;
+    }
+    double years = weighted / total / frequency;
+    RET(Value::number(Modified ? years / y : years));
+}
+
+FN(accrint) {
+    DATE(0, issue);
+    DATE(1, first_interest);
+    DATE(2, settlement);
+    NUM(3, rate);
+    NUM(4, par);
+    FREQ(5, frequency);
+    BASIS(6, basis);
+    FLAG(7, from_issue_flag);
+    bool from_issue = c.missing(7) ? true : from_issue_flag;
+    if (rate <= 0 || par <= 0 || issue >= settlement)
+        RET(err(ErrorCode::Num));
+    const bool sys = d1904(c);
+    const long step = 12 / frequency;
+    // The quasi-coupon periods anchored on the first interest date.
+    long start = issue;
+    if (!from_issue && settlement > first_interest)
+        start = first_interest;
+    long k = 0;
+    while (shift_months(first_interest, -k * step, sys) > start)
+        ++k;
+    double sum = 0;
+    for (long at = -k;; ++at) {
+        long from = shift_months(first_interest, at * step, sys);
+        long to = shift_months(first_interest, (at + 1) * step, sys);
+        if (from >= settlement)
+            break;
+        long a = std::max(from, start), b = std::min(to, settlement);
+        if (b > a) {
+            double length = basis == 1 ? double(to - from) : (basis == 3 ? 365.0 : 360.0) / frequency;
+            sum += day_count(a, b, basis, sys) / length;
+        }
+    }
+    RET(Value::number(par * rate / frequency * sum));
+}
+
+FN(accrintm) {
+    DATE(0, issue);
+    DATE(1, settlement);
+    NUM(2, rate);
+    NUMD(3, par, 1000);
+    BASIS(4, basis);
+    if (rate <= 0 || par <= 0 || issue >= settlement)
+        RET(err(ErrorCode::Num));
+    RET(Value::number(par * rate * year_fraction(issue, settlement, basis, d1904(c))));
+}
+
+// DISC, INTRATE, RECEIVED, PRICEDISC, YIELDDISC: settlement, maturity, two amounts, basis.
+template <int Kind>
+void discounted(Ctx& c, Item& out) {
+    DATE(0, settlement);
+    DATE(1, maturity);
+    NUM(2, a);
+    NUM(3, b);
+    BASIS(4, basis);
+    if (settlement >= maturity || a <= 0 || b <= 0)
+        RET(err(ErrorCode::Num));
+    double t = year_fraction(settlement, maturity, basis, d1904(c));
+    switch (Kind) {
+    case 0: RET(Value::number((b - a) / b / t));          // DISC(price, redemption)
+    case 1: RET(Value::number((b - a) / a / t));          // INTRATE(investment, redemption)
+    case 2: {                                             // RECEIVED(investment, discount)
+        double d = 1 - b * t;
+        RET(d <= 0 ? err(ErrorCode::Num) : Value::number(a / d));
+    }
+    case 3: RET(Value::number(b * (1 - a * t)));          // PRICEDISC(discount, redemption)
+    default: RET(Value::number((b - a) / a / t));         // YIELDDISC(price, redemption)
+    }
+}
+
+// PRICEMAT and YIELDMAT: securities paying interest at maturity.
+template <bool Yield>
+void at_maturity(Ctx& c, Item& out) {
+    DATE(0, settlement);
+    DATE(1, maturity);
+    DATE(2, issue);
+    NUM(3, rate);
+    NUM(4, x);
+    BASIS(5, basis);
+    if (settlement >= maturity || rate < 0 || x < 0 || (Yield && x == 0))
+        RET(err(ErrorCode::Num));
+    const bool sys = d1904(c);
+    double dim = year_fraction(issue, maturity, basis, sys), a = year_fraction(issue, settlement, basis, sys);
+    double dsm = year_fraction(settlement, maturity, basis, sys);
+    if (Yield)
+        RET(Value::number(((1 + dim * rate) / (x / 100 + a * rate) - 1) / dsm));
+    RET(Value::number((100 + dim * rate * 100) / (1 + dsm * x) - a * rate * 100));
+}
+
+// TBILLPRICE, TBILLYIELD, TBILLEQ: a bill of at most a year.
+template <int Kind>
+void tbill(Ctx& c, Item& out) {
+    DATE(0, settlement);
+    DATE(1, maturity);
+    NUM(2, x);
+    double dsm = double(maturity - settlement);
+    if (settlement >= maturity || x <= 0 || maturity > shift_months(settlement, 12, d1904(c)))
+        RET(err(ErrorCode::Num));
+    if (Kind == 0) {
+        double p = 100 * (1 - x * dsm / 360);
+        RET(p <= 0 ? err(ErrorCode::Num) : Value::number(p));
+    }
+    if (Kind == 1)
+        RET(Value::number((100 - x) / x * 360 / dsm));
+    if (dsm <= 182)
+        RET(Value::number(365 * x / (360 - x * dsm)));
+    double price = 100 * (1 - x * dsm / 360);
+    if (price <= 0)
+        RET(err(ErrorCode::Num));
+    double t = dsm / 365;
+    RET(Value::number((-t + std::sqrt(t * t - (2 * t - 1) * (1 - 100 / price))) / (t - 0.5)));
+}
+
+template <bool ToDecimal>
+void dollar_fraction(Ctx& c, Item& out) {
+    NUM(0, x);
+    NUM(1, f);
+    f = std::trunc(f);
+    if (f < 0)
+        RET(err(ErrorCode::Num));
+    if (f == 0)
+        RET(err(ErrorCode::Div0));
+    double whole = std::trunc(x), part = x - whole;
+    double scale = std::pow(10.0, std::ceil(std::log10(f)));
+    RET(Value::number(whole + (ToDecimal ? part * scale / f : part * f / scale)));
+}
+
+FN(syd) {
+    NUM(0, cost);
+    NUM(1, salvage);
+    NUM(2, life);
+    NUM(3, per);
+    if (life <= 0 || per <= 0 || per > life)
+        RET(err(ErrorCode::Num));
+    RET(Value::number((cost - salvage) * (life - per + 1) * 2 / (life * (life + 1))));
+}
+
+// Declining balance over [start, end) of the life, switching to straight line when that
+// gives more (unless no_switch).
+FN(vdb) {
+    NUM(0, cost);
+    NUM(1, salvage);
+    NUM(2, life);
+    NUM(3, start);
+    NUM(4, end);
+    NUMD(5, factor, 2);
+    FLAG(6, no_switch);
+    if (cost < 0 || salvage < 0 || life <= 0 || start < 0 || end < start || end > life || factor <= 0)
+        RET(err(ErrorCode::Num));
+    double value = cost, total = 0;
+    bool straight = false;
+    double straight_amount = 0;
+    for (double period = 0; period < std::ceil(end); ++period) {
+        double amount;
+        if (straight) {
+            amount = straight_amount;
+        } else {
+            double declining = std::min(value * factor / life, std::max(0.0, value - salvage));
+            double remaining = life - period;
+            double line = remaining > 0 ? (value - salvage) / remaining : 0;
+            if (!no_switch && line > declining) {
+                straight = true;
+                straight_amount = line;
+                amount = line;
+            } else {
+                amount = declining;
+            }
+        }
+        // The part of this period inside [start, end).
+        double lo = std::max(start, period), hi = std::min(end, period + 1);
+        if (hi > lo)
+            total += amount * (hi - lo);
+        value -= amount;
+    }
+    RET(Value::number(total));
+}
+
+FN(pduration) {
+    NUM(0, rate);
+    NUM(1, pv);
+    NUM(2, fv);
+    if (rate <= 0 || pv <= 0 || fv <= 0)
+        RET(err(ErrorCode::Num));
+    RET(Value::number((std::log(fv) - std::log(pv)) / std::log1p(rate)));
+}
+FN(rri) {
+    NUM(0, n);
+    NUM(1, pv);
+    NUM(2, fv);
+    if (n <= 0)
+        RET(err(ErrorCode::Num));
+    if (pv == 0)
+        RET(err(ErrorCode::Num));
+    RET(Value::number(std::pow(fv / pv, 1 / n) - 1));
+}
+FN(ispmt) {
+    NUM(0, rate);
+    NUM(1, per);
+    NUM(2, nper);
+    NUM(3, pv);
+    if (nper == 0)
+        RET(err(ErrorCode::Div0));
+    RET(Value::number(pv * rate * (per / nper - 1)));
+}
+FN(fvschedule) {
+    NUM(0, principal);
+    std::vector<double> rates;
+    Value e;
+    if (!collect(c, 1, 2, rates, e))
+        RET(e);
+    for (double r : rates)
+        principal *= 1 + r;
+    RET(Value::number(principal));
+}
+
+// DAYS360: the US method moves a start on a month's last day to the 30th, and an end on the
+// 31st to the 1st of the next month when the start is before the 30th; the European one moves
+// both 31sts to the 30th.
+FN(days360) {
+    DATE(0, start);
+    DATE(1, end);
+    FLAG(2, european);
+    const bool sys = d1904(c);
+    Ymd a = serial_to_ymd(start, sys), b = serial_to_ymd(end, sys);
+    long d1 = a.d, d2 = b.d;
+    if (european) {
+        d1 = std::min(d1, 30L);
+        d2 = std::min(d2, 30L);
+    } else {
+        if (d1 == days_in_month(a.y, a.m, sys))
+            d1 = 30;
+        if (d2 == 31) {
+            if (d1 < 30) {
+                d2 = 1;
+                if (++b.m > 12)
+                    b.m = 1, ++b.y;
+            } else {
+                d2 = 30;
+            }
+        }
+    }
+    RET(Value::number(double((b.y - a.y) * 360 + (b.m - a.m) * 30 + (d2 - d1))));
+}
+
+// The ISO 8601 week: weeks start on Monday, week 1 holds the year's first Thursday.
+FN(isoweeknum) {
+    DATE(0, day);
+    const bool sys = d1904(c);
+    int weekday = (day_of_week(day, sys) + 6) % 7;   // Monday 0
+    long thursday = day - weekday + 3;
+    Ymd t = serial_to_ymd(std::max(0L, thursday), sys);
+    long first = ymd_to_serial(t.y, 1, 1, sys);
+    RET(Value::number(double((thursday - first) / 7 + 1)));
+}
+
+} // namespace
+
+std::vector<Entry> securities_functions() {
+    constexpr std::uint8_t L = FnLift;
+    return {
+        {{"COUPDAYBS", 3, 4, L}, fn_coupdaybs},
+        {{"COUPDAYS", 3, 4, L}, fn_coupdays},
+        {{"COUPDAYSNC", 3, 4, L}, fn_coupdaysnc},
+        {{"COUPNCD", 3, 4, L}, fn_coupncd},
+        {{"COUPPCD", 3, 4, L}, fn_couppcd},
+        {{"COUPNUM", 3, 4, L}, fn_coupnum},
+        {{"PRICE", 6, 7, L}, fn_price},
+        {{"YIELD", 6, 7, L}, fn_yield},
+        {{"DURATION", 5, 6, L}, duration<false>},
+        {{"MDURATION", 5, 6, L}, duration<true>},
+        {{"ACCRINT", 6, 8, L}, fn_accrint},
+        {{"ACCRINTM", 3, 5, L}, fn_accrintm},
+        {{"DISC", 4, 5, L}, discounted<0>},
+        {{"INTRATE", 4, 5, L}, discounted<1>},
+        {{"RECEIVED", 4, 5, L}, discounted<2>},
+        {{"PRICEDISC", 4, 5, L}, discounted<3>},
+        {{"YIELDDISC", 4, 5, L}, discounted<4>},
+        {{"PRICEMAT", 5, 6, L}, at_maturity<false>},
+        {{"YIELDMAT", 5, 6, L}, at_maturity<true>},
+        {{"TBILLPRICE", 3, 3, L}, tbill<0>},
+        {{"TBILLYIELD", 3, 3, L}, tbill<1>},
+        {{"TBILLEQ", 3, 3, L}, tbill<2>},
+        {{"DOLLARDE", 2, 2, L}, dollar_fraction<true>},
+        {{"DOLLARFR", 2, 2, L}, dollar_fraction<false>},
+        {{"SYD", 4, 4, L}, fn_syd},
+        {{"VDB", 5, 7, L}, fn_vdb},
+        {{"PDURATION", 3, 3, L}, fn_pduration},
+        {{"RRI", 3, 3, L}, fn_rri},
+        {{"ISPMT", 4, 4, L}, fn_ispmt},
+        {{"FVSCHEDULE", 2, 2, FnArrayArgs}, fn_fvschedule},
+        {{"DAYS360", 2, 3, L}, fn_days360},
+        {{"ISOWEEKNUM", 1, 1, L}, fn_isoweeknum},
+    };
+}
+
+} // namespace host::engine::detail::fn

@@ -1,0 +1,316 @@
+// Text functions beyond the classic ones: TEXTBEFORE, TEXTAFTER, UNICODE, UNICHAR,
+// VALUETOTEXT, CLEAN, NUMBERVALUE, and REGEXTEST and REGEXREPLACE (PCRE2, where the build has it).
+
+#include "engine/functions/Common.hpp"
+
+#include <cctype>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#ifdef OMBRIX_HAVE_PCRE2
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
+#endif
+
+namespace host::engine::detail::fn {
+
+namespace {
+
+std::string fold_case(std::string s) {
+    for (char& ch : s)
+        ch = char(std::tolower(static_cast<unsigned char>(ch)));
+    return s;
+}
+
+// TEXTBEFORE(text, delimiter, [instance], [match_mode], [match_end], [if_not_found]) and
+// TEXTAFTER: a negative instance counts from the end; match_end makes the end of the text (the
+// start, counting from the end) a delimiter too.
+template <bool After>
+void text_around(Ctx& c, Item& out) {
+    TEXT(0, text);
+    TEXT(1, delimiter);
+    NUMD(2, instance_arg, 1);
+    NUMD(3, mode, 0);
+    NUMD(4, match_end, 0);
+    double instance = std::trunc(instance_arg);
+    if (instance == 0 || std::fabs(instance) > double(text.size()) + 1 || (mode != 0 && mode != 1))
+        RET(err(ErrorCode::Value));
+    auto not_found = [&] {
+        if (c.missing(5))
+            RET(err(ErrorCode::NA));
+        RET(c.arg(5));
+    };
+    std::size_t at = 0, length = delimiter.size();
+    if (delimiter.empty()) {
+        at = instance > 0 ? 0 : text.size();
+    } else {
+        std::string hay = mode == 1 ? fold_case(text) : text;
+        std::string needle = mode == 1 ? fold_case(delimiter) : delimiter;
+        std::vector<std::size_t> found;
+        if (match_end != 0 && instance < 0)
+            found.push_back(0);
+        for (std::size_t p = hay.find(needle); p != std::string::npos; p = hay.find(needle, p + needle.size()))
+            found.push_back(p);
+        if (match_end != 0 && instance > 0)
+            found.push_back(text.size());
+        double n = std::fabs(instance);
+        if (n > double(found.size()))
+            return not_found();
+        at = instance > 0 ? found[std::size_t(n) - 1] : found[found.size() - std::size_t(n)];
+        if ((match_end != 0 && instance > 0 && at == text.size()) || (match_end != 0 && instance < 0 && at == 0 &&
+                                                                      hay.compare(0, needle.size(), needle) != 0))
+            length = 0;
+    }
+    RET(Value::text(After ? text.substr(std::min(text.size(), at + length)) : text.substr(0, at)));
+}
+
+// The code point starting at s[i], and its length in bytes.
+std::uint32_t decode(const std::string& s, std::size_t i, std::size_t& length) {
+    unsigned char b = static_cast<unsigned char>(s[i]);
+    length = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+    if (i + length > s.size())
+        length = 1;
+    std::uint32_t cp = length == 1 ? b : length == 2 ? (b & 0x1F) : length == 3 ? (b & 0x0F) : (b & 0x07);
+    for (std::size_t k = 1; k < length; ++k)
+        cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+    return cp;
+}
+
+std::string encode(std::uint32_t cp) {
+    std::string s;
+    if (cp < 0x80) {
+        s += char(cp);
+    } else if (cp < 0x800) {
+        s += char(0xC0 | (cp >> 6));
+        s += char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        s += char(0xE0 | (cp >> 12));
+        s += char(0x80 | ((cp >> 6) & 0x3F));
+        s += char(0x80 | (cp & 0x3F));
+    } else {
+        s += char(0xF0 | (cp >> 18));
+        s += char(0x80 | ((cp >> 12) & 0x3F));
+        s += char(0x80 | ((cp >> 6) & 0x3F));
+        s += char(0x80 | (cp & 0x3F));
+    }
+    return s;
+}
+
+FN(unicode) {
+    TEXT(0, s);
+    if (s.empty())
+        RET(err(ErrorCode::Value));
+    std::size_t length;
+    RET(Value::number(double(decode(s, 0, length))));
+}
+FN(unichar) {
+    NUM(0, x);
+    x = std::trunc(x);
+    if (x < 1 || x > 1114111)
+        RET(err(ErrorCode::Value));
+    if (x >= 0xD800 && x <= 0xDFFF)
+        RET(err(ErrorCode::NA));
+    RET(Value::text(encode(std::uint32_t(x))));
+}
+
+// VALUETOTEXT(value, [format]): format 1 quotes text, as a formula would write it.
+FN(valuetotext) {
+    Value v = c.arg(0);
+    NUMD(1, format, 0);
+    if (format != 0 && format != 1)
+        RET(err(ErrorCode::Value));
+    if (v.is_text() && format == 1) {
+        std::string quoted = "\"";
+        for (char ch : v.as_text())
+            quoted += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+        RET(Value::text(quoted + "\""));
+    }
+    RET(Value::text(v.is_error() ? std::string(error_text(v.as_error())) : to_text(v)));
+}
+
+FN(clean) {
+    TEXT(0, s);
+    std::string r;
+    for (char ch : s)
+        if (static_cast<unsigned char>(ch) >= 32)
+            r += ch;
+    RET(Value::text(r));
+}
+
+// NUMBERVALUE(text, [decimal_separator], [group_separator]): group separators anywhere before
+// the decimal one are dropped, spaces ignored, trailing percent signs divide by 100 each.
+FN(numbervalue) {
+    TEXT(0, s);
+    std::string decimal = ".", group = ",";
+    if (!c.missing(1) && !text_arg(c, 1, decimal, out.v))
+        return;
+    if (!c.missing(2) && !text_arg(c, 2, group, out.v))
+        return;
+    if (decimal.empty() || group.empty())
+        RET(err(ErrorCode::Value));
+    char dec = decimal[0], grp = group[0];
+    if (dec == grp)
+        RET(err(ErrorCode::Value));
+    std::string plain;
+    double scale = 1;
+    bool seen_decimal = false;
+    for (char ch : s) {
+        if (ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r')
+            continue;
+        if (ch == '%') {
+            scale /= 100;
+            continue;
+        }
+        if (scale != 1)
+            RET(err(ErrorCode::Value));
+        if (ch == dec) {
+            if (seen_decimal)
+                RET(err(ErrorCode::Value));
+            seen_decimal = true;
+            plain += '.';
+        } else if (ch == grp) {
+            if (seen_decimal)
+                RET(err(ErrorCode::Value));
+        } else {
+            plain += ch;
+        }
+    }
+    if (plain.empty())
+        RET(Value::number(0));
+    double x;
+    ErrorCode e;
+    if (plain.find_first_not_of("0123456789.+-eE") != std::string::npos ||
+        !to_number(Value::text(plain), x, e, false))
+        RET(err(ErrorCode::Value));
+    RET(Value::number(x * scale));
+}
+
+#ifdef OMBRIX_HAVE_PCRE2
+// A compiled pattern, freed on leaving; null with #VALUE! when the pattern is invalid.
+struct Pattern {
+    pcre2_code* code = nullptr;
+    Pattern(const std::string& pattern, bool ignore_case) {
+        int error;
+        PCRE2_SIZE offset;
+        code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(),
+                             PCRE2_UTF | (ignore_case ? PCRE2_CASELESS : 0), &error, &offset, nullptr);
+    }
+    ~Pattern() { pcre2_code_free(code); }
+    Pattern(const Pattern&) = delete;
+    Pattern& operator=(const Pattern&) = delete;
+};
+
+bool case_arg(const Ctx& c, int i, bool& ignore_case, Value& out) {
+    double x;
+    if (!num(c, i, x, out, 0))
+        return false;
+    if (x != 0 && x != 1) {
+        out = err(ErrorCode::Value);
+        return false;
+    }
+    ignore_case = x == 1;
+    return true;
+}
+
+FN(regextest) {
+    TEXT(0, text);
+    TEXT(1, pattern);
+    bool ignore_case;
+    if (!case_arg(c, 2, ignore_case, out.v))
+        return;
+    Pattern p(pattern, ignore_case);
+    if (!p.code)
+        RET(err(ErrorCode::Value));
+    pcre2_match_data* md = pcre2_match_data_create_from_pattern(p.code, nullptr);
+    int rc = pcre2_match(p.code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0, 0, md, nullptr);
+    pcre2_match_data_free(md);
+    if (rc < PCRE2_ERROR_NOMATCH)
+        RET(err(ErrorCode::Value));
+    RET(Value::boolean(rc >= 0));
+}
+
+// REGEXREPLACE(text, pattern, replacement, [occurrence], [case_sensitivity]): every match
+// (occurrence 0), the n-th, or the n-th from the end (negative); $1 and ${name} in the
+// replacement name groups.
+FN(regexreplace) {
+    TEXT(0, text);
+    TEXT(1, pattern);
+    TEXT(2, replacement);
+    NUMD(3, occurrence_arg, 0);
+    bool ignore_case;
+    if (!case_arg(c, 4, ignore_case, out.v))
+        return;
+    Pattern p(pattern, ignore_case);
+    if (!p.code)
+        RET(err(ErrorCode::Value));
+    long occurrence = long(std::trunc(occurrence_arg));
+    // Where each match is, to pick the one that is wanted.
+    std::vector<PCRE2_SIZE> starts;
+    {
+        pcre2_match_data* md = pcre2_match_data_create_from_pattern(p.code, nullptr);
+        PCRE2_SIZE at = 0;
+        while (at <= text.size() &&
+               pcre2_match(p.code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), at, 0, md, nullptr) >= 0) {
+            PCRE2_SIZE* v = pcre2_get_ovector_pointer(md);
+            starts.push_back(v[0]);
+            at = v[1] > v[0] ? v[1] : v[0] + 1;
+        }
+        pcre2_match_data_free(md);
+    }
+    if (occurrence != 0) {
+        long n = long(starts.size());
+        long index = occurrence > 0 ? occurrence - 1 : n + occurrence;
+        if (index < 0 || index >= n)
+            RET(Value::text(text));
+        PCRE2_SIZE from = starts[std::size_t(index)];
+        std::vector<PCRE2_UCHAR> buffer(text.size() * 2 + replacement.size() * 4 + 256);
+        PCRE2_SIZE length = buffer.size();
+        int rc = pcre2_substitute(p.code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), from, 0, nullptr,
+                                  nullptr, reinterpret_cast<PCRE2_SPTR>(replacement.data()), replacement.size(),
+                                  buffer.data(), &length);
+        if (rc < 0)
+            RET(err(ErrorCode::Value));
+        std::string replaced(reinterpret_cast<const char*>(buffer.data()), length);
+        // pcre2_substitute copies the text before `from` unchanged: it is there already.
+        RET(Value::text(replaced));
+    }
+    std::vector<PCRE2_UCHAR> buffer(text.size() * 2 + replacement.size() * (starts.size() + 1) * 2 + 256);
+    PCRE2_SIZE length = buffer.size();
+    int rc = pcre2_substitute(p.code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0,
+                              PCRE2_SUBSTITUTE_GLOBAL | PCRE2_SUBSTITUTE_OVERFLOW_LENGTH, nullptr, nullptr,
+                              reinterpret_cast<PCRE2_SPTR>(replacement.data()), replacement.size(), buffer.data(),
+                              &length);
+    if (rc == PCRE2_ERROR_NOMEMORY) {
+        buffer.resize(length);
+        rc = pcre2_substitute(p.code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0,
+                              PCRE2_SUBSTITUTE_GLOBAL, nullptr, nullptr,
+                              reinterpret_cast<PCRE2_SPTR>(replacement.data()), replacement.size(), buffer.data(),
+                              &length);
+    }
+    if (rc < 0)
+        RET(err(ErrorCode::Value));
+    RET(Value::text(std::string(reinterpret_cast<const char*>(buffer.data()), length)));
+}
+#endif
+
+} // namespace
+
+std::vector<Entry> more_text_functions() {
+    constexpr std::uint8_t L = FnLift;
+    return {
+        {{"TEXTBEFORE", 2, 6, L}, text_around<false>},
+        {{"TEXTAFTER", 2, 6, L}, text_around<true>},
+        {{"UNICODE", 1, 1, L}, fn_unicode},
+        {{"UNICHAR", 1, 1, L}, fn_unichar},
+        {{"VALUETOTEXT", 1, 2, L}, fn_valuetotext},
+        {{"CLEAN", 1, 1, L}, fn_clean},
+        {{"NUMBERVALUE", 1, 3, L}, fn_numbervalue},
+#ifdef OMBRIX_HAVE_PCRE2
+        {{"REGEXTEST", 2, 3, L}, fn_regextest},
+        {{"REGEXREPLACE", 3, 5, L}, fn_regexreplace},
+#endif
+    };
+}
+
+} // namespace host::engine::detail::fn

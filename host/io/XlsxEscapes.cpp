@@ -1,0 +1,69 @@
+// The _xHHHH_ escapes with which the format stores characters XML cannot carry.
+#include "io/XlsxParts.hpp"
+
+#include "engine/Unicode.hpp"
+
+#include <string>
+
+namespace host::io {
+
+namespace {
+
+int hex(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+std::string decode_escapes(std::string text) {
+    std::size_t pos = text.find("_x");
+    if (pos == std::string::npos)
+        return text;
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] == '_' && i + 6 < text.size() && text[i + 1] == 'x' && text[i + 6] == '_' &&
+            hex(text[i + 2]) >= 0 && hex(text[i + 3]) >= 0 && hex(text[i + 4]) >= 0 && hex(text[i + 5]) >= 0) {
+            unsigned long code = 0;
+            for (int k = 2; k < 6; ++k)
+                code = code * 16 + unsigned(hex(text[i + std::size_t(k)]));
+            engine::append_utf8(out, static_cast<char32_t>(code));
+            i += 7;
+        } else {
+            out += text[i++];
+        }
+    }
+    return out;
+}
+
+std::string encode_escapes(const std::string& text) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        // A carriage return would be lost to line-end normalisation when read back.
+        bool control = c < 0x20 && c != '\t' && c != '\n';
+        bool looks_escaped = c == '_' && i + 6 < text.size() && text[i + 1] == 'x' && text[i + 6] == '_' &&
+                             hex(text[i + 2]) >= 0 && hex(text[i + 3]) >= 0 && hex(text[i + 4]) >= 0 &&
+                             hex(text[i + 5]) >= 0;
+        if (control || looks_escaped) {
+            out += "_x00";
+            out += digits[c >> 4];
+            out += digits[c & 15];
+            out += '_';
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
+}
+
+} // namespace host::io
