@@ -45,6 +45,8 @@ std::vector<Entry> date_functions();
 std::vector<Entry> format_functions();
 std::vector<Entry> engineering_functions();
 std::vector<Entry> more_math_functions();
+std::vector<Entry> convert_functions();
+std::vector<Entry> more_statistics_functions();
 std::vector<Entry> more_text_functions();
 std::vector<Entry> more_distribution_functions();
 std::vector<Entry> securities_functions();

@@ -31,6 +31,8 @@ const std::vector<Entry>& table() {
                  fn::format_functions,
                  fn::engineering_functions,
                  fn::more_math_functions,
+                 fn::convert_functions,
+                 fn::more_statistics_functions,
                  fn::more_text_functions,
                  fn::more_distribution_functions,
                  fn::securities_functions,
