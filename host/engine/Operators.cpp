@@ -156,7 +156,12 @@ Value apply_binary(Op op, const Value& a, const Value& b, bool date1904) {
         if (b.is_error())
             return b;
         return Value::text(to_text(a) + to_text(b));
-    case Op::Eq: case Op::Ne: case Op::Lt: case Op::Le: case Op::Gt: case Op::Ge: {
+    case Op::Eq:
+    case Op::Ne:
+    case Op::Lt:
+    case Op::Le:
+    case Op::Gt:
+    case Op::Ge: {
         if (a.is_error())
             return a;
         if (b.is_error())
@@ -193,7 +198,7 @@ Value apply_binary(Op op, const Value& a, const Value& b, bool date1904) {
         if (x < 0 && y != std::trunc(y))
             return Value::error(ErrorCode::Num);
         if (y == 2)
-            return numeric(x * x);   // exact, and the most common power by far
+            return numeric(x * x); // exact, and the most common power by far
         return numeric(std::pow(x, y));
     default: return Value::error(ErrorCode::Value);
     }

@@ -17,7 +17,7 @@ FN(sequence) {
     std::int32_t rows, cols = 1;
     if (!count_arg(c, 0, 1, 0, double(max_rows), rows, out.v))
         return;
-    if (c.argc > 1 && !c.missing( 1) && !count_arg(c, 1, 1, 0, double(max_columns), cols, out.v))
+    if (c.argc > 1 && !c.missing(1) && !count_arg(c, 1, 1, 0, double(max_columns), cols, out.v))
         return;
     NUMD(2, start, 1);
     NUMD(3, step, 1);
@@ -31,9 +31,9 @@ FN(sequence) {
 
 FN(randarray) {
     std::int32_t rows = 1, cols = 1;
-    if (c.argc > 0 && !c.missing( 0) && !count_arg(c, 0, 1, 1, double(max_rows), rows, out.v))
+    if (c.argc > 0 && !c.missing(0) && !count_arg(c, 0, 1, 1, double(max_rows), rows, out.v))
         return;
-    if (c.argc > 1 && !c.missing( 1) && !count_arg(c, 1, 1, 1, double(max_columns), cols, out.v))
+    if (c.argc > 1 && !c.missing(1) && !count_arg(c, 1, 1, 1, double(max_columns), cols, out.v))
         return;
     NUMD(2, lo, 0);
     NUMD(3, hi, 1);
@@ -48,7 +48,8 @@ FN(randarray) {
         Item unit;
         call_function(c.ev, rand_id, nullptr, 0, unit, false);
         double u = unit.v.as_number();
-        v = Value::number(whole ? std::ceil(lo) + std::floor(u * (std::floor(hi) - std::ceil(lo) + 1)) : lo + u * (hi - lo));
+        v = Value::number(whole ? std::ceil(lo) + std::floor(u * (std::floor(hi) - std::ceil(lo) + 1))
+                                : lo + u * (hi - lo));
     }
     give(c, out, std::move(r));
 }
@@ -88,7 +89,7 @@ FN(mmult) {
             for (std::int32_t j = 0; j < ga.cols; ++j)
                 sum += a[std::size_t(i) * std::size_t(ga.cols) + std::size_t(j)] *
                        b[std::size_t(j) * std::size_t(gb.cols) + std::size_t(k)];
-            if (!std::isfinite(sum))   // an overflow anywhere makes the whole product #NUM!
+            if (!std::isfinite(sum)) // an overflow anywhere makes the whole product #NUM!
                 RET(err(ErrorCode::Num));
             r.values[std::size_t(i) * std::size_t(gb.cols) + std::size_t(k)] = Value::number(sum);
         }
@@ -191,7 +192,7 @@ FN(frequency) {
 FN(textsplit) {
     TEXT(0, text);
     auto delimiters = [&](int i, std::vector<std::string>& list) {
-        if (i >= c.argc || c.missing( i))
+        if (i >= c.argc || c.missing(i))
             return true;
         ValueGrid g;
         if (!grid_arg(c, i, g, out.v))
@@ -214,7 +215,7 @@ FN(textsplit) {
         RET(err(ErrorCode::Value));
     FLAG(3, ignore_empty);
     NUMD(4, match_mode, 0);
-    Value pad = c.argc > 5 && !c.missing( 5) ? c.arg(5) : err(ErrorCode::NA);
+    Value pad = c.argc > 5 && !c.missing(5) ? c.arg(5) : err(ErrorCode::NA);
     const bool fold = match_mode == 1;
     std::string hay = fold ? to_upper(text) : text;
     // Splits [from, to) of the text at the earliest of the delimiters.
@@ -226,7 +227,8 @@ FN(textsplit) {
             for (const std::string& d : delims) {
                 std::string needle = fold ? to_upper(d) : d;
                 std::size_t at = hay.find(needle, start);
-                if (at != std::string::npos && at + needle.size() <= to && (at < best || (at == best && needle.size() > length)))
+                if (at != std::string::npos && at + needle.size() <= to &&
+                    (at < best || (at == best && needle.size() > length)))
                     best = at, length = needle.size();
             }
             if (best == std::string::npos) {
@@ -237,13 +239,14 @@ FN(textsplit) {
             start = best + length;
         }
         if (ignore_empty)
-            pieces.erase(std::remove_if(pieces.begin(), pieces.end(), [](const auto& p) { return p.first == p.second; }),
-                         pieces.end());
+            pieces.erase(
+                std::remove_if(pieces.begin(), pieces.end(), [](const auto& p) { return p.first == p.second; }),
+                pieces.end());
         return pieces;
     };
     std::vector<std::vector<std::pair<std::size_t, std::size_t>>> lines;
     for (const auto& line : row_delims.empty() ? std::vector<std::pair<std::size_t, std::size_t>>{{0, text.size()}}
-                                                : split(0, text.size(), row_delims))
+                                               : split(0, text.size(), row_delims))
         lines.push_back(col_delims.empty() ? std::vector<std::pair<std::size_t, std::size_t>>{line}
                                            : split(line.first, line.second, col_delims));
     std::size_t width = 0;
@@ -252,8 +255,8 @@ FN(textsplit) {
     ValueGrid r = sized(std::int32_t(lines.size()), std::int32_t(width), pad);
     for (std::size_t i = 0; i < lines.size(); ++i)
         for (std::size_t k = 0; k < lines[i].size(); ++k)
-            r.values[i * width + k] = Value::text(std::string_view(text).substr(
-                lines[i][k].first, lines[i][k].second - lines[i][k].first));
+            r.values[i * width + k] =
+                Value::text(std::string_view(text).substr(lines[i][k].first, lines[i][k].second - lines[i][k].first));
     give(c, out, std::move(r));
 }
 
@@ -264,12 +267,9 @@ FN(textsplit) {
 std::vector<Entry> array_building_functions() {
     constexpr std::uint8_t A = FnArrayArgs;
     return {
-        {{"SEQUENCE", 1, 4, 0}, fn_sequence},
-        {{"RANDARRAY", 0, 5, FnVolatile}, fn_randarray},
-        {{"MMULT", 2, 2, A}, fn_mmult},
-        {{"MINVERSE", 1, 1, A}, fn_minverse},
-        {{"MUNIT", 1, 1, 0}, fn_munit},
-        {{"FREQUENCY", 2, 2, A}, fn_frequency},
+        {{"SEQUENCE", 1, 4, 0}, fn_sequence},   {{"RANDARRAY", 0, 5, FnVolatile}, fn_randarray},
+        {{"MMULT", 2, 2, A}, fn_mmult},         {{"MINVERSE", 1, 1, A}, fn_minverse},
+        {{"MUNIT", 1, 1, 0}, fn_munit},         {{"FREQUENCY", 2, 2, A}, fn_frequency},
         {{"TEXTSPLIT", 2, 6, A}, fn_textsplit},
     };
 }

@@ -72,7 +72,10 @@ ValueGrid sized(std::int32_t rows, std::int32_t cols, const Value& fill) {
 
 namespace {
 
-#define OMBRIX_GRID(i, var) ValueGrid var; if (!grid_arg(c, i, var, out.v)) return
+#define OMBRIX_GRID(i, var)                                                                                            \
+    ValueGrid var;                                                                                                     \
+    if (!grid_arg(c, i, var, out.v))                                                                                   \
+    return
 
 // ---- the spill operators ----
 
@@ -125,9 +128,9 @@ void take_or_drop(Ctx& c, Item& out, bool take) {
     OMBRIX_GRID(0, g);
     double limit = double(max_rows);
     std::int32_t rows = take ? g.rows : 0, cols = take ? g.cols : 0;
-    if (!c.missing( 1) && !count_arg(c, 1, 0, -limit, limit, rows, out.v))
+    if (!c.missing(1) && !count_arg(c, 1, 0, -limit, limit, rows, out.v))
         return;
-    if (c.argc > 2 && !c.missing( 2) && !count_arg(c, 2, 0, -limit, limit, cols, out.v))
+    if (c.argc > 2 && !c.missing(2) && !count_arg(c, 2, 0, -limit, limit, cols, out.v))
         return;
     auto span = [take](std::int32_t n, std::int32_t size, std::int32_t& from, std::int32_t& to) {
         n = std::max(-size, std::min(size, n));
@@ -181,13 +184,13 @@ FN(expand) {
     OMBRIX_GRID(0, g);
     double limit = double(max_rows);
     std::int32_t rows = g.rows, cols = g.cols;
-    if (!c.missing( 1) && !count_arg(c, 1, 0, 1, limit, rows, out.v))
+    if (!c.missing(1) && !count_arg(c, 1, 0, 1, limit, rows, out.v))
         return;
-    if (c.argc > 2 && !c.missing( 2) && !count_arg(c, 2, 0, 1, max_columns, cols, out.v))
+    if (c.argc > 2 && !c.missing(2) && !count_arg(c, 2, 0, 1, max_columns, cols, out.v))
         return;
     if (rows < g.rows || cols < g.cols)
         RET(err(ErrorCode::Value));
-    Value pad = c.argc > 3 && !c.missing( 3) ? c.arg(3) : err(ErrorCode::NA);
+    Value pad = c.argc > 3 && !c.missing(3) ? c.arg(3) : err(ErrorCode::NA);
     if (std::int64_t(rows) * cols > max_dense_cells)
         RET(err(ErrorCode::Num));
     ValueGrid r = sized(rows, cols, pad);
@@ -231,7 +234,7 @@ FN(hstack) { stack_args(c, out, false); }
 void to_line(Ctx& c, Item& out, bool column) {
     OMBRIX_GRID(0, g);
     std::int32_t ignore = 0;
-    if (c.argc > 1 && !c.missing( 1) && !count_arg(c, 1, 0, 0, 3, ignore, out.v))
+    if (c.argc > 1 && !c.missing(1) && !count_arg(c, 1, 0, 0, 3, ignore, out.v))
         return;
     FLAG(2, by_column);
     std::vector<Value> line;
@@ -260,7 +263,7 @@ void wrap(Ctx& c, Item& out, bool rows) {
     std::int32_t count;
     if (!count_arg(c, 1, 0, 1, double(max_rows), count, out.v))
         return;
-    Value pad = c.argc > 2 && !c.missing( 2) ? c.arg(2) : err(ErrorCode::NA);
+    Value pad = c.argc > 2 && !c.missing(2) ? c.arg(2) : err(ErrorCode::NA);
     std::int32_t n = std::int32_t(g.values.size());
     count = std::min(count, n);   // a line never longer than the values
     std::int32_t lines = (n + count - 1) / count;
@@ -296,7 +299,7 @@ FN(filter) {
             chosen.push_back(i);
     }
     if (chosen.empty())
-        RET(c.argc > 2 && !c.missing( 2) ? c.arg(2) : err(ErrorCode::Calc));
+        RET(c.argc > 2 && !c.missing(2) ? c.arg(2) : err(ErrorCode::Calc));
     ValueGrid r = by_row ? sized(std::int32_t(chosen.size()), g.cols) : sized(g.rows, std::int32_t(chosen.size()));
     for (std::int32_t i = 0; i < r.rows; ++i)
         for (std::int32_t k = 0; k < r.cols; ++k)
@@ -367,10 +370,10 @@ FN(sort) {
     FLAG(3, by_col);
     std::int32_t lines_across = by_col ? g.rows : g.cols;
     std::int32_t index = 1;
-    if (c.argc > 1 && !c.missing( 1) && !count_arg(c, 1, 1, 1, double(lines_across), index, out.v))
+    if (c.argc > 1 && !c.missing(1) && !count_arg(c, 1, 1, 1, double(lines_across), index, out.v))
         return;
     bool descending = false;
-    if (c.argc > 2 && !c.missing( 2) && !sort_order_arg(c, 2, descending, out.v))
+    if (c.argc > 2 && !c.missing(2) && !sort_order_arg(c, 2, descending, out.v))
         return;
     for (Value& v : g.values)
         if (v.is_empty())
@@ -390,7 +393,7 @@ FN(sortby) {
         if (!grid_arg(c, i, by, out.v))
             return;
         bool descending = false;
-        if (i + 1 < c.argc && !c.missing( i + 1) && !sort_order_arg(c, i + 1, descending, out.v))
+        if (i + 1 < c.argc && !c.missing(i + 1) && !sort_order_arg(c, i + 1, descending, out.v))
             return;
         bool column = by.cols == 1 && by.rows == g.rows, row = by.rows == 1 && by.cols == g.cols;
         if (!column && !row)
