@@ -53,15 +53,9 @@ Value max_of(const std::vector<double>& xs) {
     return Value::number(xs.empty() ? 0 : *std::max_element(xs.begin(), xs.end()));
 }
 
-OMBRIX_FN(average) {
-    aggregate(c, out, mean_of);
-}
-OMBRIX_FN(min) {
-    aggregate(c, out, min_of);
-}
-OMBRIX_FN(max) {
-    aggregate(c, out, max_of);
-}
+OMBRIX_FN(average) { aggregate(c, out, mean_of); }
+OMBRIX_FN(min) { aggregate(c, out, min_of); }
+OMBRIX_FN(max) { aggregate(c, out, max_of); }
 OMBRIX_FN(count) {
     double n = 0;
     each_value(c, 0, c.argc, [&](const Value& v, bool direct, bool missing) {
@@ -154,15 +148,9 @@ void aggregate_all(Ctx& c, Item& out, Reduce reduce) {
         OMBRIX_RETURN(e);
     OMBRIX_RETURN(reduce(xs));
 }
-OMBRIX_FN(maxa) {
-    aggregate_all(c, out, max_of);
-}
-OMBRIX_FN(mina) {
-    aggregate_all(c, out, min_of);
-}
-OMBRIX_FN(averagea) {
-    aggregate_all(c, out, mean_of);
-}
+OMBRIX_FN(maxa) { aggregate_all(c, out, max_of); }
+OMBRIX_FN(mina) { aggregate_all(c, out, min_of); }
+OMBRIX_FN(averagea) { aggregate_all(c, out, mean_of); }
 
 // True if the cell's formula calls SUBTOTAL, whose result a SUBTOTAL over it leaves out so
 // that subtotals are not counted twice.

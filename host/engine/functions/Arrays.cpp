@@ -78,7 +78,7 @@ bool omitted(const Ctx& c, int i) { return c.missing(i); }
 
 // ---- the spill operators ----
 
-OMBRIX_FN(anchorarray) {   // A1#
+OMBRIX_FN(anchorarray) { // A1#
     const Item& it = c.args[0];
     if (it.kind == Item::Val && it.v.is_error())
         OMBRIX_RETURN(it.v);
@@ -95,7 +95,7 @@ OMBRIX_FN(anchorarray) {   // A1#
     out.area = a;
 }
 
-OMBRIX_FN(single) {   // @x: one value, by implicit intersection
+OMBRIX_FN(single) { // @x: one value, by implicit intersection
     OMBRIX_RETURN(c.ev.scalar(c.args[0]));
 }
 

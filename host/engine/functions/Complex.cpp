@@ -27,6 +27,9 @@ std::string part(double x) {
     std::string s = buf;
     std::size_t e = s.find('E');
     std::string mantissa = s.substr(0, e), exponent = e == std::string::npos ? "" : s.substr(e);
+    // Two exponent digits at least, never three with a leading zero (as some C runtimes write).
+    while (exponent.size() > 4 && exponent[2] == '0')
+        exponent.erase(2, 1);
     if (mantissa.find('.') != std::string::npos) {
         mantissa.erase(mantissa.find_last_not_of('0') + 1);
         if (mantissa.back() == '.')
@@ -165,7 +168,10 @@ void component(Ctx& c, Item& out) {
         return;
     if (Which == 3 && z == Cx(0))
         OMBRIX_RETURN(err(ErrorCode::Div0));
-    OMBRIX_RETURN(Value::number(Which == 0 ? z.real() : Which == 1 ? z.imag() : Which == 2 ? std::abs(z) : std::arg(z)));
+    OMBRIX_RETURN(Value::number(Which == 0   ? z.real()
+                                : Which == 1 ? z.imag()
+                                : Which == 2 ? std::abs(z)
+                                             : std::arg(z)));
 }
 
 Cx sec(Cx z) { return 1.0 / std::cos(z); }

@@ -403,10 +403,8 @@ void database(Ctx& c, Item& out) {
             s += x;
         OMBRIX_RETURN(Value::number(s / double(xs.size())));
     }
-    case DbReduce::Max:
-        OMBRIX_RETURN(Value::number(xs.empty() ? 0 : *std::max_element(xs.begin(), xs.end())));
-    case DbReduce::Min:
-        OMBRIX_RETURN(Value::number(xs.empty() ? 0 : *std::min_element(xs.begin(), xs.end())));
+    case DbReduce::Max: OMBRIX_RETURN(Value::number(xs.empty() ? 0 : *std::max_element(xs.begin(), xs.end())));
+    case DbReduce::Min: OMBRIX_RETURN(Value::number(xs.empty() ? 0 : *std::min_element(xs.begin(), xs.end())));
     case DbReduce::Product: {
         double p = 1;
         for (double x : xs)

@@ -339,8 +339,14 @@ bool day_arg(const Ctx& c, int i, long& day, Value& out) {
     return true;
 }
 
-#define OMBRIX_DAY(i, var) long var; if (!day_arg(c, i, var, out.v)) return
-#define OMBRIX_DATE_VALUE(i, var) double var; if (!date_value(c, i, var, out.v)) return
+#define OMBRIX_DAY(i, var)                                                                                             \
+    long var;                                                                                                          \
+    if (!day_arg(c, i, var, out.v))                                                                                    \
+    return
+#define OMBRIX_DATE_VALUE(i, var)                                                                                      \
+    double var;                                                                                                        \
+    if (!date_value(c, i, var, out.v))                                                                                 \
+    return
 
 Value serial_result(long serial, bool date1904) {
     if (serial < 0 || serial > max_serial(date1904))
@@ -349,7 +355,9 @@ Value serial_result(long serial, bool date1904) {
 }
 
 OMBRIX_FN(date) {
-    OMBRIX_NUMBER(0, year); OMBRIX_NUMBER(1, month); OMBRIX_NUMBER(2, day);
+    OMBRIX_NUMBER(0, year);
+    OMBRIX_NUMBER(1, month);
+    OMBRIX_NUMBER(2, day);
     double y = std::trunc(year);
     if (y < 0 || y >= 10000 || std::fabs(month) > 1e6 || std::fabs(day) > 1e8)
         OMBRIX_RETURN(err(ErrorCode::Num));
@@ -360,7 +368,9 @@ OMBRIX_FN(date) {
 }
 
 OMBRIX_FN(time) {
-    OMBRIX_NUMBER(0, h); OMBRIX_NUMBER(1, m); OMBRIX_NUMBER(2, s);
+    OMBRIX_NUMBER(0, h);
+    OMBRIX_NUMBER(1, m);
+    OMBRIX_NUMBER(2, s);
     h = std::trunc(h), m = std::trunc(m), s = std::trunc(s);
     if (h > 32767 || m > 32767 || s > 32767)
         OMBRIX_RETURN(err(ErrorCode::Num));
@@ -370,9 +380,18 @@ OMBRIX_FN(time) {
     OMBRIX_RETURN(Value::number(std::fmod(total, 86400) / 86400));
 }
 
-OMBRIX_FN(year) { OMBRIX_DAY(0, d); OMBRIX_RETURN(Value::number(double(serial_to_ymd(d, system1904(c)).y))); }
-OMBRIX_FN(month) { OMBRIX_DAY(0, d); OMBRIX_RETURN(Value::number(double(serial_to_ymd(d, system1904(c)).m))); }
-OMBRIX_FN(day) { OMBRIX_DAY(0, d); OMBRIX_RETURN(Value::number(double(serial_to_ymd(d, system1904(c)).d))); }
+OMBRIX_FN(year) {
+    OMBRIX_DAY(0, d);
+    OMBRIX_RETURN(Value::number(double(serial_to_ymd(d, system1904(c)).y)));
+}
+OMBRIX_FN(month) {
+    OMBRIX_DAY(0, d);
+    OMBRIX_RETURN(Value::number(double(serial_to_ymd(d, system1904(c)).m)));
+}
+OMBRIX_FN(day) {
+    OMBRIX_DAY(0, d);
+    OMBRIX_RETURN(Value::number(double(serial_to_ymd(d, system1904(c)).d)));
+}
 
 // The time of day in whole seconds, rounded to the nearest as the clock shows it.
 bool seconds_of_day(Ctx& c, Item& out, long& secs) {
@@ -386,9 +405,21 @@ bool seconds_of_day(Ctx& c, Item& out, long& secs) {
     secs = long(std::round((x - std::floor(x)) * 86400)) % 86400;
     return true;
 }
-OMBRIX_FN(hour) { long s; if (seconds_of_day(c, out, s)) OMBRIX_RETURN(Value::number(double(s / 3600))); }
-OMBRIX_FN(minute) { long s; if (seconds_of_day(c, out, s)) OMBRIX_RETURN(Value::number(double(s / 60 % 60))); }
-OMBRIX_FN(second) { long s; if (seconds_of_day(c, out, s)) OMBRIX_RETURN(Value::number(double(s % 60))); }
+OMBRIX_FN(hour) {
+    long s;
+    if (seconds_of_day(c, out, s))
+        OMBRIX_RETURN(Value::number(double(s / 3600)));
+}
+OMBRIX_FN(minute) {
+    long s;
+    if (seconds_of_day(c, out, s))
+        OMBRIX_RETURN(Value::number(double(s / 60 % 60)));
+}
+OMBRIX_FN(second) {
+    long s;
+    if (seconds_of_day(c, out, s))
+        OMBRIX_RETURN(Value::number(double(s % 60)));
+}
 
 OMBRIX_FN(weekday) {
     OMBRIX_DAY(0, d);
@@ -663,7 +694,7 @@ double actual_actual(long start, long end, bool d1904) {
     double years = double(b.y - a.y + 1);
     double total = double(ymd_to_serial(b.y + 1, 1, 1, d1904) - ymd_to_serial(a.y, 1, 1, d1904));
     if (!d1904 && a.y <= 1900)
-        total -= 1;   // the years' average length leaves out the 29 February 1900 that never was
+        total -= 1; // the years' average length leaves out the 29 February 1900 that never was
     return days / (total / years);
 }
 
@@ -679,11 +710,15 @@ OMBRIX_FN(yearfrac) {
     bool d1904 = system1904(c);
     double days = double(end - start);
     switch (basis) {
-    case 0: OMBRIX_RETURN(Value::number(days360(serial_to_ymd(start, d1904), serial_to_ymd(end, d1904), false, d1904) / 360));
+    case 0:
+        OMBRIX_RETURN(
+            Value::number(days360(serial_to_ymd(start, d1904), serial_to_ymd(end, d1904), false, d1904) / 360));
     case 1: OMBRIX_RETURN(Value::number(actual_actual(start, end, d1904)));
     case 2: OMBRIX_RETURN(Value::number(days / 360));
     case 3: OMBRIX_RETURN(Value::number(days / 365));
-    default: OMBRIX_RETURN(Value::number(days360(serial_to_ymd(start, d1904), serial_to_ymd(end, d1904), true, d1904) / 360));
+    default:
+        OMBRIX_RETURN(
+            Value::number(days360(serial_to_ymd(start, d1904), serial_to_ymd(end, d1904), true, d1904) / 360));
     }
 }
 

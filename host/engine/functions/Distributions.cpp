@@ -52,18 +52,23 @@ Value inverse(const Dist& d, double p) {
 bool open_unit(double p) { return p > 0 && p < 1; }
 
 OMBRIX_FN(norm_dist) {
-    OMBRIX_NUMBER(0, x); OMBRIX_NUMBER(1, mean); OMBRIX_NUMBER(2, sd); OMBRIX_FLAG(3, cumulative);
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, mean);
+    OMBRIX_NUMBER(2, sd);
+    OMBRIX_FLAG(3, cumulative);
     if (sd <= 0)
         OMBRIX_RETURN(err(ErrorCode::Num));
     OMBRIX_RETURN(density(Normal(mean, sd), x, cumulative));
 }
 OMBRIX_FN(norm_inv) {
-    OMBRIX_NUMBER(0, p); OMBRIX_NUMBER(1, mean); OMBRIX_NUMBER(2, sd);
+    OMBRIX_NUMBER(0, p);
+    OMBRIX_NUMBER(1, mean);
+    OMBRIX_NUMBER(2, sd);
     if (!open_unit(p) || sd <= 0)
         OMBRIX_RETURN(err(ErrorCode::Num));
     OMBRIX_RETURN(inverse(Normal(mean, sd), p));
 }
-OMBRIX_FN(norm_s_dist) {   // NORMSDIST has no second argument: always cumulative
+OMBRIX_FN(norm_s_dist) { // NORMSDIST has no second argument: always cumulative
     OMBRIX_NUMBER(0, z);
     bool cumulative = true;
     if (c.argc > 1 && !flag(c, 1, cumulative, out.v))
@@ -77,32 +82,44 @@ OMBRIX_FN(norm_s_inv) {
     OMBRIX_RETURN(inverse(Normal(0, 1), p));
 }
 OMBRIX_FN(lognorm_dist) {
-    OMBRIX_NUMBER(0, x); OMBRIX_NUMBER(1, mean); OMBRIX_NUMBER(2, sd); OMBRIX_FLAG(3, cumulative);
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, mean);
+    OMBRIX_NUMBER(2, sd);
+    OMBRIX_FLAG(3, cumulative);
     if (x <= 0 || sd <= 0)
         OMBRIX_RETURN(err(ErrorCode::Num));
     OMBRIX_RETURN(density(bm::lognormal_distribution<double, Quiet>(mean, sd), x, cumulative));
 }
 OMBRIX_FN(lognorm_inv) {
-    OMBRIX_NUMBER(0, p); OMBRIX_NUMBER(1, mean); OMBRIX_NUMBER(2, sd);
+    OMBRIX_NUMBER(0, p);
+    OMBRIX_NUMBER(1, mean);
+    OMBRIX_NUMBER(2, sd);
     if (!open_unit(p) || sd <= 0)
         OMBRIX_RETURN(err(ErrorCode::Num));
     OMBRIX_RETURN(inverse(bm::lognormal_distribution<double, Quiet>(mean, sd), p));
 }
 OMBRIX_FN(expon_dist) {
-    OMBRIX_NUMBER(0, x); OMBRIX_NUMBER(1, lambda); OMBRIX_FLAG(2, cumulative);
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, lambda);
+    OMBRIX_FLAG(2, cumulative);
     if (x < 0 || lambda <= 0)
         OMBRIX_RETURN(err(ErrorCode::Num));
     OMBRIX_RETURN(density(bm::exponential_distribution<double, Quiet>(lambda), x, cumulative));
 }
 OMBRIX_FN(binom_dist) {
-    OMBRIX_NUMBER(0, kf); OMBRIX_NUMBER(1, nf); OMBRIX_NUMBER(2, p); OMBRIX_FLAG(3, cumulative);
+    OMBRIX_NUMBER(0, kf);
+    OMBRIX_NUMBER(1, nf);
+    OMBRIX_NUMBER(2, p);
+    OMBRIX_FLAG(3, cumulative);
     double k = std::trunc(kf), n = std::trunc(nf);
     if (k < 0 || n < k || p < 0 || p > 1)
         OMBRIX_RETURN(err(ErrorCode::Num));
     OMBRIX_RETURN(density(bm::binomial_distribution<double, Quiet>(n, p), k, cumulative));
 }
 OMBRIX_FN(poisson_dist) {
-    OMBRIX_NUMBER(0, kf); OMBRIX_NUMBER(1, mean); OMBRIX_FLAG(2, cumulative);
+    OMBRIX_NUMBER(0, kf);
+    OMBRIX_NUMBER(1, mean);
+    OMBRIX_FLAG(2, cumulative);
     double k = std::trunc(kf);
     if (k < 0 || mean < 0)
         OMBRIX_RETURN(err(ErrorCode::Num));
@@ -111,7 +128,10 @@ OMBRIX_FN(poisson_dist) {
     OMBRIX_RETURN(density(bm::poisson_distribution<double, Quiet>(mean), k, cumulative));
 }
 OMBRIX_FN(gamma_dist) {
-    OMBRIX_NUMBER(0, x); OMBRIX_NUMBER(1, alpha); OMBRIX_NUMBER(2, beta); OMBRIX_FLAG(3, cumulative);
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, alpha);
+    OMBRIX_NUMBER(2, beta);
+    OMBRIX_FLAG(3, cumulative);
     if (x < 0 || alpha <= 0 || beta <= 0)
         OMBRIX_RETURN(err(ErrorCode::Num));
     if (x == 0 && !cumulative && alpha <= 1)   // the density's limit at 0, infinite for alpha < 1
@@ -119,21 +139,26 @@ OMBRIX_FN(gamma_dist) {
     OMBRIX_RETURN(density(bm::gamma_distribution<double, Quiet>(alpha, beta), x, cumulative));
 }
 OMBRIX_FN(t_dist) {
-    OMBRIX_NUMBER(0, x); OMBRIX_NUMBER(1, df); OMBRIX_FLAG(2, cumulative);
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, df);
+    OMBRIX_FLAG(2, cumulative);
     df = std::trunc(df);
     if (df < 1)
         OMBRIX_RETURN(err(ErrorCode::Num));
     OMBRIX_RETURN(density(bm::students_t_distribution<double, Quiet>(df), x, cumulative));
 }
 OMBRIX_FN(t_inv) {
-    OMBRIX_NUMBER(0, p); OMBRIX_NUMBER(1, df);
+    OMBRIX_NUMBER(0, p);
+    OMBRIX_NUMBER(1, df);
     df = std::trunc(df);
     if (!open_unit(p) || df < 1)
         OMBRIX_RETURN(err(ErrorCode::Num));
     OMBRIX_RETURN(inverse(bm::students_t_distribution<double, Quiet>(df), p));
 }
 OMBRIX_FN(chisq_dist) {
-    OMBRIX_NUMBER(0, x); OMBRIX_NUMBER(1, df); OMBRIX_FLAG(2, cumulative);
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, df);
+    OMBRIX_FLAG(2, cumulative);
     df = std::trunc(df);
     if (x < 0 || df < 1 || df > 1e10)
         OMBRIX_RETURN(err(ErrorCode::Num));

@@ -307,8 +307,14 @@ OMBRIX_FN(erf) {
     OMBRIX_NUMBER(1, hi);
     OMBRIX_RETURN(Value::number(bm::erf(hi) - bm::erf(lo)));
 }
-OMBRIX_FN(erf_precise) { OMBRIX_NUMBER(0, x); OMBRIX_RETURN(Value::number(bm::erf(x))); }
-OMBRIX_FN(erfc) { OMBRIX_NUMBER(0, x); OMBRIX_RETURN(Value::number(bm::erfc(x))); }
+OMBRIX_FN(erf_precise) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_RETURN(Value::number(bm::erf(x)));
+}
+OMBRIX_FN(erfc) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_RETURN(Value::number(bm::erfc(x)));
+}
 
 // BESSELJ, BESSELY, BESSELI, BESSELK: x and a whole order n >= 0.
 template <int Kind>

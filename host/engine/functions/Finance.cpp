@@ -44,18 +44,30 @@ double annuity_fv(double rate, double nper, double pmt, double pv, double type) 
 Value finite_or(double x, ErrorCode e) { return std::isfinite(x) ? Value::number(x) : err(e); }
 
 OMBRIX_FN(pmt) {
-    OMBRIX_NUMBER(0, rate); OMBRIX_NUMBER(1, nper); OMBRIX_NUMBER(2, pv); OMBRIX_NUMBER_OR(3, fv, 0); OMBRIX_NUMBER_OR(4, type, 0);
+    OMBRIX_NUMBER(0, rate);
+    OMBRIX_NUMBER(1, nper);
+    OMBRIX_NUMBER(2, pv);
+    OMBRIX_NUMBER_OR(3, fv, 0);
+    OMBRIX_NUMBER_OR(4, type, 0);
     double t = type != 0 ? 1 : 0;
     if ((rate == 0 && nper == 0) || (rate != 0 && (1 + rate * t) * (std::pow(1 + rate, nper) - 1) == 0))
         OMBRIX_RETURN(err(ErrorCode::Div0));
     OMBRIX_RETURN(Value::number(annuity_pmt(rate, nper, pv, fv, type)));
 }
 OMBRIX_FN(fv) {
-    OMBRIX_NUMBER(0, rate); OMBRIX_NUMBER(1, nper); OMBRIX_NUMBER(2, pmt); OMBRIX_NUMBER_OR(3, pv, 0); OMBRIX_NUMBER_OR(4, type, 0);
+    OMBRIX_NUMBER(0, rate);
+    OMBRIX_NUMBER(1, nper);
+    OMBRIX_NUMBER(2, pmt);
+    OMBRIX_NUMBER_OR(3, pv, 0);
+    OMBRIX_NUMBER_OR(4, type, 0);
     OMBRIX_RETURN(Value::number(annuity_fv(rate, nper, pmt, pv, type)));
 }
 OMBRIX_FN(pv) {
-    OMBRIX_NUMBER(0, rate); OMBRIX_NUMBER(1, nper); OMBRIX_NUMBER(2, pmt); OMBRIX_NUMBER_OR(3, fv, 0); OMBRIX_NUMBER_OR(4, type, 0);
+    OMBRIX_NUMBER(0, rate);
+    OMBRIX_NUMBER(1, nper);
+    OMBRIX_NUMBER(2, pmt);
+    OMBRIX_NUMBER_OR(3, fv, 0);
+    OMBRIX_NUMBER_OR(4, type, 0);
     double t = type != 0 ? 1 : 0;
     if (rate == 0)
         OMBRIX_RETURN(Value::number(-(fv + pmt * nper)));
@@ -173,7 +185,8 @@ OMBRIX_FN(xirr) {
     OMBRIX_NUMBER_OR(2, guess, 0.1);
     if (!has_both_signs(v) || guess <= -1)
         OMBRIX_RETURN(err(ErrorCode::Num));
-    OMBRIX_RETURN(newton(guess, 1e-8, 100, [&](double r, double& value, double& slope) { xnpv_at(r, v, d, value, slope); }));
+    OMBRIX_RETURN(
+        newton(guess, 1e-8, 100, [&](double r, double& value, double& slope) { xnpv_at(r, v, d, value, slope); }));
 }
 
 OMBRIX_FN(mirr) {
@@ -201,7 +214,12 @@ OMBRIX_FN(mirr) {
 }
 
 OMBRIX_FN(rate) {
-    OMBRIX_NUMBER(0, nper); OMBRIX_NUMBER(1, pmt); OMBRIX_NUMBER(2, pv); OMBRIX_NUMBER_OR(3, fv, 0); OMBRIX_NUMBER_OR(4, type, 0); OMBRIX_NUMBER_OR(5, guess, 0.1);
+    OMBRIX_NUMBER(0, nper);
+    OMBRIX_NUMBER(1, pmt);
+    OMBRIX_NUMBER(2, pv);
+    OMBRIX_NUMBER_OR(3, fv, 0);
+    OMBRIX_NUMBER_OR(4, type, 0);
+    OMBRIX_NUMBER_OR(5, guess, 0.1);
     double t = type != 0 ? 1 : 0;
     if (nper <= 0)
         OMBRIX_RETURN(err(ErrorCode::Num));
@@ -218,7 +236,11 @@ OMBRIX_FN(rate) {
 }
 
 OMBRIX_FN(nper) {
-    OMBRIX_NUMBER(0, rate); OMBRIX_NUMBER(1, pmt); OMBRIX_NUMBER(2, pv); OMBRIX_NUMBER_OR(3, fv, 0); OMBRIX_NUMBER_OR(4, type, 0);
+    OMBRIX_NUMBER(0, rate);
+    OMBRIX_NUMBER(1, pmt);
+    OMBRIX_NUMBER(2, pv);
+    OMBRIX_NUMBER_OR(3, fv, 0);
+    OMBRIX_NUMBER_OR(4, type, 0);
     double t = type != 0 ? 1 : 0;
     if (rate == 0) {
         if (pmt == 0)
@@ -246,7 +268,12 @@ double interest_part(double rate, double per, double nper, double pv, double fv,
 }
 
 void payment_part(Ctx& c, Item& out, bool principal) {
-    OMBRIX_NUMBER(0, rate); OMBRIX_NUMBER(1, per); OMBRIX_NUMBER(2, nper); OMBRIX_NUMBER(3, pv); OMBRIX_NUMBER_OR(4, fv, 0); OMBRIX_NUMBER_OR(5, type, 0);
+    OMBRIX_NUMBER(0, rate);
+    OMBRIX_NUMBER(1, per);
+    OMBRIX_NUMBER(2, nper);
+    OMBRIX_NUMBER(3, pv);
+    OMBRIX_NUMBER_OR(4, fv, 0);
+    OMBRIX_NUMBER_OR(5, type, 0);
     double t = type != 0 ? 1 : 0;
     if (per < 1 || per >= nper + 1)
         OMBRIX_RETURN(err(ErrorCode::Num));
@@ -258,12 +285,17 @@ OMBRIX_FN(ipmt) { payment_part(c, out, false); }
 OMBRIX_FN(ppmt) { payment_part(c, out, true); }
 
 void cumulative(Ctx& c, Item& out, bool principal) {
-    OMBRIX_NUMBER(0, rate); OMBRIX_NUMBER(1, nper); OMBRIX_NUMBER(2, pv); OMBRIX_NUMBER(3, first); OMBRIX_NUMBER(4, last); OMBRIX_NUMBER(5, type);
+    OMBRIX_NUMBER(0, rate);
+    OMBRIX_NUMBER(1, nper);
+    OMBRIX_NUMBER(2, pv);
+    OMBRIX_NUMBER(3, first);
+    OMBRIX_NUMBER(4, last);
+    OMBRIX_NUMBER(5, type);
     first = std::trunc(first), last = std::trunc(last);
     if (rate <= 0 || nper <= 0 || pv <= 0 || first < 1 || last < first || last > nper || (type != 0 && type != 1))
         OMBRIX_RETURN(err(ErrorCode::Num));
     if (last - first > 1e6)
-        OMBRIX_RETURN(err(ErrorCode::Num));   // summed period by period: a bound on the work
+        OMBRIX_RETURN(err(ErrorCode::Num)); // summed period by period: a bound on the work
     double pmt = annuity_pmt(rate, nper, pv, 0, type);
     double total = 0;
     for (double per = first; per <= last; ++per) {
@@ -276,14 +308,20 @@ OMBRIX_FN(cumipmt) { cumulative(c, out, false); }
 OMBRIX_FN(cumprinc) { cumulative(c, out, true); }
 
 OMBRIX_FN(sln) {
-    OMBRIX_NUMBER(0, cost); OMBRIX_NUMBER(1, salvage); OMBRIX_NUMBER(2, life);
+    OMBRIX_NUMBER(0, cost);
+    OMBRIX_NUMBER(1, salvage);
+    OMBRIX_NUMBER(2, life);
     if (life == 0)
         OMBRIX_RETURN(err(ErrorCode::Div0));
     OMBRIX_RETURN(Value::number((cost - salvage) / life));
 }
 
 OMBRIX_FN(db) {
-    OMBRIX_NUMBER(0, cost); OMBRIX_NUMBER(1, salvage); OMBRIX_NUMBER(2, life); OMBRIX_NUMBER(3, period); OMBRIX_NUMBER_OR(4, month, 12);
+    OMBRIX_NUMBER(0, cost);
+    OMBRIX_NUMBER(1, salvage);
+    OMBRIX_NUMBER(2, life);
+    OMBRIX_NUMBER(3, period);
+    OMBRIX_NUMBER_OR(4, month, 12);
     month = std::trunc(month);
     period = std::trunc(period);
     if (cost < 0 || salvage < 0 || life <= 0 || period <= 0 || month < 1 || month > 12 ||
@@ -304,7 +342,11 @@ OMBRIX_FN(db) {
 }
 
 OMBRIX_FN(ddb) {
-    OMBRIX_NUMBER(0, cost); OMBRIX_NUMBER(1, salvage); OMBRIX_NUMBER(2, life); OMBRIX_NUMBER(3, period); OMBRIX_NUMBER_OR(4, factor, 2);
+    OMBRIX_NUMBER(0, cost);
+    OMBRIX_NUMBER(1, salvage);
+    OMBRIX_NUMBER(2, life);
+    OMBRIX_NUMBER(3, period);
+    OMBRIX_NUMBER_OR(4, factor, 2);
     if (cost < 0 || salvage < 0 || life <= 0 || period <= 0 || factor <= 0 || period > life)
         OMBRIX_RETURN(err(ErrorCode::Num));
     double rate = factor / life, before;
@@ -320,7 +362,8 @@ OMBRIX_FN(ddb) {
 }
 
 OMBRIX_FN(effect) {
-    OMBRIX_NUMBER(0, nominal); OMBRIX_NUMBER(1, periods);
+    OMBRIX_NUMBER(0, nominal);
+    OMBRIX_NUMBER(1, periods);
     periods = std::trunc(periods);
     if (nominal <= 0 || periods < 1)
         OMBRIX_RETURN(err(ErrorCode::Num));
@@ -328,7 +371,8 @@ OMBRIX_FN(effect) {
 }
 
 OMBRIX_FN(nominal) {
-    OMBRIX_NUMBER(0, effective); OMBRIX_NUMBER(1, periods);
+    OMBRIX_NUMBER(0, effective);
+    OMBRIX_NUMBER(1, periods);
     periods = std::trunc(periods);
     if (effective <= 0 || periods < 1)
         OMBRIX_RETURN(err(ErrorCode::Num));

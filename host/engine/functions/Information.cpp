@@ -10,11 +10,17 @@ namespace {
 
 OMBRIX_FN(isnumber) { OMBRIX_RETURN(Value::boolean(c.arg(0).is_number())); }
 OMBRIX_FN(iserror) { OMBRIX_RETURN(Value::boolean(c.arg(0).is_error())); }
-OMBRIX_FN(isna) { Value v = c.arg(0); OMBRIX_RETURN(Value::boolean(v.is_error() && v.as_error() == ErrorCode::NA)); }
+OMBRIX_FN(isna) {
+    Value v = c.arg(0);
+    OMBRIX_RETURN(Value::boolean(v.is_error() && v.as_error() == ErrorCode::NA));
+}
 OMBRIX_FN(isblank) { OMBRIX_RETURN(Value::boolean(!c.missing(0) && c.arg(0).is_empty())); }
 OMBRIX_FN(istext) { OMBRIX_RETURN(Value::boolean(c.arg(0).is_text())); }
 
-OMBRIX_FN(iserr) { Value v = c.arg(0); OMBRIX_RETURN(Value::boolean(v.is_error() && v.as_error() != ErrorCode::NA)); }
+OMBRIX_FN(iserr) {
+    Value v = c.arg(0);
+    OMBRIX_RETURN(Value::boolean(v.is_error() && v.as_error() != ErrorCode::NA));
+}
 OMBRIX_FN(islogical) { OMBRIX_RETURN(Value::boolean(c.arg(0).is_boolean())); }
 OMBRIX_FN(isnontext) { OMBRIX_RETURN(Value::boolean(!c.arg(0).is_text())); }
 
@@ -153,7 +159,10 @@ OMBRIX_FN(error_type) {
     OMBRIX_RETURN(err(ErrorCode::NA));
 }
 
-OMBRIX_FN(na) { (void)c; OMBRIX_RETURN(err(ErrorCode::NA)); }
+OMBRIX_FN(na) {
+    (void)c;
+    OMBRIX_RETURN(err(ErrorCode::NA));
+}
 
 } // namespace
 

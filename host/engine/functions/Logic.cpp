@@ -42,14 +42,14 @@ void logical(Ctx& c, Item& out, Combine how) {
 OMBRIX_FN(and) { logical(c, out, Combine::And); }
 OMBRIX_FN(or) { logical(c, out, Combine::Or); }
 OMBRIX_FN(xor) { logical(c, out, Combine::Xor); }
-OMBRIX_FN(not) {
+OMBRIX_FN(not ) {
     bool b;
     ErrorCode e;
     if (!to_boolean(c.arg(0), b, e))
         OMBRIX_RETURN(err(e));
     OMBRIX_RETURN(Value::boolean(!b));
 }
-OMBRIX_FN(if) {   // only reached through array lifting; normally compiled to jumps
+OMBRIX_FN(if) { // only reached through array lifting; normally compiled to jumps
     bool b;
     ErrorCode e;
     if (!to_boolean(c.arg(0), b, e))
@@ -72,8 +72,14 @@ OMBRIX_FN(iferror) {
         OMBRIX_RETURN(v);
     fallback(c, out);
 }
-OMBRIX_FN(true) { (void)c; OMBRIX_RETURN(Value::boolean(true)); }
-OMBRIX_FN(false) { (void)c; OMBRIX_RETURN(Value::boolean(false)); }
+OMBRIX_FN(true) {
+    (void)c;
+    OMBRIX_RETURN(Value::boolean(true));
+}
+OMBRIX_FN(false) {
+    (void)c;
+    OMBRIX_RETURN(Value::boolean(false));
+}
 
 OMBRIX_FN(ifna) {
     Value v = c.arg(0);

@@ -378,8 +378,8 @@ OMBRIX_FN(address) {
     }
     std::int64_t ri = std::int64_t(r), ki = std::int64_t(k);
     if (a1)
-        OMBRIX_RETURN(Value::text(prefix + (col_abs ? "$" : "") + column_name(std::int32_t(ki - 1)) + (row_abs ? "$" : "") +
-                        std::to_string(ri)));
+        OMBRIX_RETURN(Value::text(prefix + (col_abs ? "$" : "") + column_name(std::int32_t(ki - 1)) +
+                                  (row_abs ? "$" : "") + std::to_string(ri)));
     auto part = [](char letter, std::int64_t v, bool abs) {
         return std::string(1, letter) + (abs ? std::to_string(v) : "[" + std::to_string(v) + "]");
     };

@@ -26,10 +26,28 @@ double f_sinh(double x) { return std::sinh(x); }
 double f_cosh(double x) { return std::cosh(x); }
 double f_tanh(double x) { return std::tanh(x); }
 
-OMBRIX_FN(abs) { OMBRIX_NUMBER(0, x); OMBRIX_RETURN(Value::number(std::fabs(x))); }
-OMBRIX_FN(sqrt) { OMBRIX_NUMBER(0, x); if (x < 0) OMBRIX_RETURN(err(ErrorCode::Num)); OMBRIX_RETURN(Value::number(std::sqrt(x))); }
-OMBRIX_FN(ln) { OMBRIX_NUMBER(0, x); if (x <= 0) OMBRIX_RETURN(err(ErrorCode::Num)); OMBRIX_RETURN(Value::number(std::log(x))); }
-OMBRIX_FN(log10) { OMBRIX_NUMBER(0, x); if (x <= 0) OMBRIX_RETURN(err(ErrorCode::Num)); OMBRIX_RETURN(Value::number(std::log10(x))); }
+OMBRIX_FN(abs) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_RETURN(Value::number(std::fabs(x)));
+}
+OMBRIX_FN(sqrt) {
+    OMBRIX_NUMBER(0, x);
+    if (x < 0)
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(Value::number(std::sqrt(x)));
+}
+OMBRIX_FN(ln) {
+    OMBRIX_NUMBER(0, x);
+    if (x <= 0)
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(Value::number(std::log(x)));
+}
+OMBRIX_FN(log10) {
+    OMBRIX_NUMBER(0, x);
+    if (x <= 0)
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(Value::number(std::log10(x)));
+}
 OMBRIX_FN(log) {
     OMBRIX_NUMBER(0, x);
     OMBRIX_NUMBER_OR(1, base, 10);
@@ -50,15 +68,50 @@ OMBRIX_FN(mod) {
         r = 0;
     OMBRIX_RETURN(Value::number(r));
 }
-OMBRIX_FN(int) { OMBRIX_NUMBER(0, x); OMBRIX_RETURN(Value::number(std::floor(x))); }
-OMBRIX_FN(trunc) { OMBRIX_NUMBER(0, x); OMBRIX_NUMBER_OR(1, d, 0); OMBRIX_RETURN(round_digits(x, d, 2)); }
-OMBRIX_FN(round) { OMBRIX_NUMBER(0, x); OMBRIX_NUMBER(1, d); OMBRIX_RETURN(round_digits(x, d, 0)); }
-OMBRIX_FN(roundup) { OMBRIX_NUMBER(0, x); OMBRIX_NUMBER(1, d); OMBRIX_RETURN(round_digits(x, d, 1)); }
-OMBRIX_FN(rounddown) { OMBRIX_NUMBER(0, x); OMBRIX_NUMBER(1, d); OMBRIX_RETURN(round_digits(x, d, 2)); }
-OMBRIX_FN(sign) { OMBRIX_NUMBER(0, x); OMBRIX_RETURN(Value::number(x > 0 ? 1 : x < 0 ? -1 : 0)); }
-OMBRIX_FN(pi) { (void)c; OMBRIX_RETURN(Value::number(3.14159265358979323846)); }
-OMBRIX_FN(asin) { OMBRIX_NUMBER(0, x); if (x < -1 || x > 1) OMBRIX_RETURN(err(ErrorCode::Num)); OMBRIX_RETURN(Value::number(std::asin(x))); }
-OMBRIX_FN(acos) { OMBRIX_NUMBER(0, x); if (x < -1 || x > 1) OMBRIX_RETURN(err(ErrorCode::Num)); OMBRIX_RETURN(Value::number(std::acos(x))); }
+OMBRIX_FN(int) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_RETURN(Value::number(std::floor(x)));
+}
+OMBRIX_FN(trunc) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER_OR(1, d, 0);
+    OMBRIX_RETURN(round_digits(x, d, 2));
+}
+OMBRIX_FN(round) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, d);
+    OMBRIX_RETURN(round_digits(x, d, 0));
+}
+OMBRIX_FN(roundup) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, d);
+    OMBRIX_RETURN(round_digits(x, d, 1));
+}
+OMBRIX_FN(rounddown) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, d);
+    OMBRIX_RETURN(round_digits(x, d, 2));
+}
+OMBRIX_FN(sign) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_RETURN(Value::number(x > 0 ? 1 : x < 0 ? -1 : 0));
+}
+OMBRIX_FN(pi) {
+    (void)c;
+    OMBRIX_RETURN(Value::number(3.14159265358979323846));
+}
+OMBRIX_FN(asin) {
+    OMBRIX_NUMBER(0, x);
+    if (x < -1 || x > 1)
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(Value::number(std::asin(x)));
+}
+OMBRIX_FN(acos) {
+    OMBRIX_NUMBER(0, x);
+    if (x < -1 || x > 1)
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(Value::number(std::acos(x)));
+}
 OMBRIX_FN(atan2) {
     OMBRIX_NUMBER(0, x);
     OMBRIX_NUMBER(1, y);
@@ -66,8 +119,14 @@ OMBRIX_FN(atan2) {
         OMBRIX_RETURN(err(ErrorCode::Div0));
     OMBRIX_RETURN(Value::number(std::atan2(y, x)));
 }
-OMBRIX_FN(degrees) { OMBRIX_NUMBER(0, x); OMBRIX_RETURN(Value::number(x * (180.0 / 3.14159265358979323846))); }
-OMBRIX_FN(radians) { OMBRIX_NUMBER(0, x); OMBRIX_RETURN(Value::number(x * (3.14159265358979323846 / 180.0))); }
+OMBRIX_FN(degrees) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_RETURN(Value::number(x * (180.0 / 3.14159265358979323846)));
+}
+OMBRIX_FN(radians) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_RETURN(Value::number(x * (3.14159265358979323846 / 180.0)));
+}
 OMBRIX_FN(floor) {
     OMBRIX_NUMBER(0, x);
     OMBRIX_NUMBER_OR(1, s, 1);
@@ -170,7 +229,7 @@ OMBRIX_FN(lcm) {
     Value e;
     if (!whole_numbers(c, xs, e))
         OMBRIX_RETURN(e);
-    if (xs.empty())   // only empty cells
+    if (xs.empty()) // only empty cells
         OMBRIX_RETURN(Value::number(0));
     double l = 1;
     for (double x : xs) {
@@ -234,7 +293,10 @@ double uniform() {
     thread_local std::mt19937_64 engine{std::random_device{}()};
     return double(engine() >> 11) * (1.0 / two53);
 }
-OMBRIX_FN(rand) { (void)c; OMBRIX_RETURN(Value::number(uniform())); }
+OMBRIX_FN(rand) {
+    (void)c;
+    OMBRIX_RETURN(Value::number(uniform()));
+}
 OMBRIX_FN(randbetween) {
     OMBRIX_NUMBER(0, lo);
     OMBRIX_NUMBER(1, hi);

@@ -58,7 +58,9 @@ OMBRIX_FN(gammaln) {
     OMBRIX_RETURN(guarded([&] { return bm::lgamma(x, Quiet()); }));
 }
 OMBRIX_FN(gamma_inv) {
-    OMBRIX_NUMBER(0, p); OMBRIX_NUMBER(1, alpha); OMBRIX_NUMBER(2, beta);
+    OMBRIX_NUMBER(0, p);
+    OMBRIX_NUMBER(1, alpha);
+    OMBRIX_NUMBER(2, beta);
     if (p < 0 || p >= 1 || alpha <= 0 || beta <= 0)
         OMBRIX_RETURN(err(ErrorCode::Num));
     OMBRIX_RETURN(guarded([&] { return bm::quantile(bm::gamma_distribution<double, Quiet>(alpha, beta), p); }));
@@ -67,7 +69,9 @@ OMBRIX_FN(gamma_inv) {
 // BETA.DIST(x, alpha, beta, cumulative, [A], [B]) and BETADIST(x, alpha, beta, [A], [B]).
 template <bool Legacy>
 void beta_dist(Ctx& c, Item& out) {
-    OMBRIX_NUMBER(0, x); OMBRIX_NUMBER(1, alpha); OMBRIX_NUMBER(2, beta);
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, alpha);
+    OMBRIX_NUMBER(2, beta);
     bool cumulative = true;
     int bounds = 3;
     if (!Legacy) {
@@ -84,16 +88,21 @@ void beta_dist(Ctx& c, Item& out) {
     OMBRIX_RETURN(guarded([&] { return cumulative ? bm::cdf(d, t) : bm::pdf(d, t) / (b - a); }));
 }
 OMBRIX_FN(beta_inv) {
-    OMBRIX_NUMBER(0, p); OMBRIX_NUMBER(1, alpha); OMBRIX_NUMBER(2, beta);
+    OMBRIX_NUMBER(0, p);
+    OMBRIX_NUMBER(1, alpha);
+    OMBRIX_NUMBER(2, beta);
     OMBRIX_NUMBER_OR(3, a, 0);
     OMBRIX_NUMBER_OR(4, b, 1);
     if (p <= 0 || p > 1 || alpha <= 0 || beta <= 0 || a >= b)
         OMBRIX_RETURN(err(ErrorCode::Num));
-    OMBRIX_RETURN(guarded([&] { return a + (b - a) * bm::quantile(bm::beta_distribution<double, Quiet>(alpha, beta), p); }));
+    OMBRIX_RETURN(
+        guarded([&] { return a + (b - a) * bm::quantile(bm::beta_distribution<double, Quiet>(alpha, beta), p); }));
 }
 
 OMBRIX_FN(negbinom_dist) {
-    OMBRIX_NUMBER(0, ff); OMBRIX_NUMBER(1, sf); OMBRIX_NUMBER(2, p);
+    OMBRIX_NUMBER(0, ff);
+    OMBRIX_NUMBER(1, sf);
+    OMBRIX_NUMBER(2, p);
     bool cumulative = false;
     if (c.argc > 3 && !flag(c, 3, cumulative, out.v))
         return;
@@ -106,7 +115,9 @@ OMBRIX_FN(negbinom_dist) {
 
 // The smallest k whose cumulative binomial probability reaches alpha.
 OMBRIX_FN(binom_inv) {
-    OMBRIX_NUMBER(0, nf); OMBRIX_NUMBER(1, p); OMBRIX_NUMBER(2, alpha);
+    OMBRIX_NUMBER(0, nf);
+    OMBRIX_NUMBER(1, p);
+    OMBRIX_NUMBER(2, alpha);
     double n = std::trunc(nf);
     if (n < 0 || p < 0 || p > 1 || alpha < 0 || alpha > 1)
         OMBRIX_RETURN(err(ErrorCode::Num));
@@ -120,7 +131,9 @@ OMBRIX_FN(binom_inv) {
     OMBRIX_RETURN(Value::number(n));
 }
 OMBRIX_FN(binom_dist_range) {
-    OMBRIX_NUMBER(0, nf); OMBRIX_NUMBER(1, p); OMBRIX_NUMBER(2, s1f);
+    OMBRIX_NUMBER(0, nf);
+    OMBRIX_NUMBER(1, p);
+    OMBRIX_NUMBER(2, s1f);
     double n = std::trunc(nf), s1 = std::trunc(s1f), s2 = s1;
     if (!c.missing(3)) {
         OMBRIX_NUMBER(3, s2f);
@@ -138,7 +151,10 @@ OMBRIX_FN(binom_dist_range) {
 // HYPGEOM.DIST(sample_s, number_sample, population_s, number_pop, cumulative); the legacy
 // HYPGEOMDIST has no cumulative.
 OMBRIX_FN(hypgeom_dist) {
-    OMBRIX_NUMBER(0, kf); OMBRIX_NUMBER(1, nf); OMBRIX_NUMBER(2, Kf); OMBRIX_NUMBER(3, Nf);
+    OMBRIX_NUMBER(0, kf);
+    OMBRIX_NUMBER(1, nf);
+    OMBRIX_NUMBER(2, Kf);
+    OMBRIX_NUMBER(3, Nf);
     bool cumulative = false;
     if (c.argc > 4 && !flag(c, 4, cumulative, out.v))
         return;
@@ -150,7 +166,10 @@ OMBRIX_FN(hypgeom_dist) {
 }
 
 OMBRIX_FN(weibull_dist) {
-    OMBRIX_NUMBER(0, x); OMBRIX_NUMBER(1, alpha); OMBRIX_NUMBER(2, beta); OMBRIX_FLAG(3, cumulative);
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, alpha);
+    OMBRIX_NUMBER(2, beta);
+    OMBRIX_FLAG(3, cumulative);
     if (x < 0 || alpha <= 0 || beta <= 0)
         OMBRIX_RETURN(err(ErrorCode::Num));
     bm::weibull_distribution<double, Quiet> d(alpha, beta);
@@ -159,7 +178,10 @@ OMBRIX_FN(weibull_dist) {
 
 // F.DIST(x, d1, d2, cumulative), F.DIST.RT / FDIST(x, d1, d2), F.INV, F.INV.RT / FINV.
 OMBRIX_FN(f_dist) {
-    OMBRIX_NUMBER(0, x); OMBRIX_NUMBER(1, d1f); OMBRIX_NUMBER(2, d2f); OMBRIX_FLAG(3, cumulative);
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, d1f);
+    OMBRIX_NUMBER(2, d2f);
+    OMBRIX_FLAG(3, cumulative);
     double d1 = std::trunc(d1f), d2 = std::trunc(d2f);
     if (x < 0 || d1 < 1 || d2 < 1)
         OMBRIX_RETURN(err(ErrorCode::Num));
@@ -167,15 +189,20 @@ OMBRIX_FN(f_dist) {
     OMBRIX_RETURN(guarded([&] { return cumulative ? bm::cdf(d, x) : bm::pdf(d, x); }));
 }
 OMBRIX_FN(f_dist_rt) {
-    OMBRIX_NUMBER(0, x); OMBRIX_NUMBER(1, d1f); OMBRIX_NUMBER(2, d2f);
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, d1f);
+    OMBRIX_NUMBER(2, d2f);
     double d1 = std::trunc(d1f), d2 = std::trunc(d2f);
     if (x < 0 || d1 < 1 || d2 < 1)
         OMBRIX_RETURN(err(ErrorCode::Num));
-    OMBRIX_RETURN(guarded([&] { return bm::cdf(bm::complement(bm::fisher_f_distribution<double, Quiet>(d1, d2), x)); }));
+    OMBRIX_RETURN(
+        guarded([&] { return bm::cdf(bm::complement(bm::fisher_f_distribution<double, Quiet>(d1, d2), x)); }));
 }
 template <bool RightTail>
 void f_inv(Ctx& c, Item& out) {
-    OMBRIX_NUMBER(0, p); OMBRIX_NUMBER(1, d1f); OMBRIX_NUMBER(2, d2f);
+    OMBRIX_NUMBER(0, p);
+    OMBRIX_NUMBER(1, d1f);
+    OMBRIX_NUMBER(2, d2f);
     double d1 = std::trunc(d1f), d2 = std::trunc(d2f);
     if (p <= 0 || p > 1 || d1 < 1 || d2 < 1)
         OMBRIX_RETURN(err(ErrorCode::Num));
@@ -184,7 +211,8 @@ void f_inv(Ctx& c, Item& out) {
 }
 
 OMBRIX_FN(chisq_dist_rt) {
-    OMBRIX_NUMBER(0, x); OMBRIX_NUMBER(1, kf);
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, kf);
     double k = std::trunc(kf);
     if (x < 0 || k < 1 || k > 1e10)
         OMBRIX_RETURN(err(ErrorCode::Num));
@@ -192,7 +220,8 @@ OMBRIX_FN(chisq_dist_rt) {
 }
 template <bool RightTail>
 void chisq_inv(Ctx& c, Item& out) {
-    OMBRIX_NUMBER(0, p); OMBRIX_NUMBER(1, kf);
+    OMBRIX_NUMBER(0, p);
+    OMBRIX_NUMBER(1, kf);
     double k = std::trunc(kf);
     if (p < 0 || p > 1 || (RightTail && p == 0) || k < 1 || k > 1e10)
         OMBRIX_RETURN(err(ErrorCode::Num));
@@ -203,7 +232,8 @@ void chisq_inv(Ctx& c, Item& out) {
 // T.DIST.2T, T.DIST.RT and the legacy TDIST(x, df, tails).
 template <int Tails>
 void t_tail(Ctx& c, Item& out) {
-    OMBRIX_NUMBER(0, x); OMBRIX_NUMBER(1, dff);
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, dff);
     double tails = Tails;
     if (Tails == 0) {
         OMBRIX_NUMBER(2, tf);
@@ -220,11 +250,13 @@ void t_tail(Ctx& c, Item& out) {
     OMBRIX_RETURN(guarded([&] { return tails * bm::cdf(bm::complement(d, tails == 2 ? std::fabs(x) : x)); }));
 }
 OMBRIX_FN(t_inv_2t) {
-    OMBRIX_NUMBER(0, p); OMBRIX_NUMBER(1, dff);
+    OMBRIX_NUMBER(0, p);
+    OMBRIX_NUMBER(1, dff);
     double df = std::trunc(dff);
     if (p <= 0 || p > 1 || df < 1)
         OMBRIX_RETURN(err(ErrorCode::Num));
-    OMBRIX_RETURN(guarded([&] { return bm::quantile(bm::complement(bm::students_t_distribution<double, Quiet>(df), p / 2)); }));
+    OMBRIX_RETURN(
+        guarded([&] { return bm::quantile(bm::complement(bm::students_t_distribution<double, Quiet>(df), p / 2)); }));
 }
 
 OMBRIX_FN(fisher) {
@@ -233,7 +265,10 @@ OMBRIX_FN(fisher) {
         OMBRIX_RETURN(err(ErrorCode::Num));
     OMBRIX_RETURN(Value::number(std::atanh(x)));
 }
-OMBRIX_FN(fisherinv) { OMBRIX_NUMBER(0, y); OMBRIX_RETURN(Value::number(std::tanh(y))); }
+OMBRIX_FN(fisherinv) {
+    OMBRIX_NUMBER(0, y);
+    OMBRIX_RETURN(Value::number(std::tanh(y)));
+}
 OMBRIX_FN(gauss) {
     OMBRIX_NUMBER(0, z);
     OMBRIX_RETURN(guarded([&] { return bm::cdf(bm::normal_distribution<double, Quiet>(0, 1), z) - 0.5; }));
@@ -243,7 +278,9 @@ OMBRIX_FN(phi) {
     OMBRIX_RETURN(Value::number(std::exp(-x * x / 2) / std::sqrt(2 * 3.14159265358979323846)));
 }
 OMBRIX_FN(standardize) {
-    OMBRIX_NUMBER(0, x); OMBRIX_NUMBER(1, mean); OMBRIX_NUMBER(2, sd);
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, mean);
+    OMBRIX_NUMBER(2, sd);
     if (sd <= 0)
         OMBRIX_RETURN(err(ErrorCode::Num));
     OMBRIX_RETURN(Value::number((x - mean) / sd));
@@ -251,7 +288,9 @@ OMBRIX_FN(standardize) {
 // CONFIDENCE.NORM (and CONFIDENCE) and CONFIDENCE.T: half the width of the interval.
 template <bool StudentT>
 void confidence(Ctx& c, Item& out) {
-    OMBRIX_NUMBER(0, alpha); OMBRIX_NUMBER(1, sd); OMBRIX_NUMBER(2, nf);
+    OMBRIX_NUMBER(0, alpha);
+    OMBRIX_NUMBER(1, sd);
+    OMBRIX_NUMBER(2, nf);
     double n = std::trunc(nf);
     if (!open_unit(alpha) || sd <= 0 || n < 1)
         OMBRIX_RETURN(err(ErrorCode::Num));

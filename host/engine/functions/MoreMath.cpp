@@ -51,7 +51,10 @@ void reciprocal_trig(Ctx& c, Item& out) {
     OMBRIX_RETURN(Value::number(1 / d));
 }
 
-OMBRIX_FN(sech) { OMBRIX_NUMBER(0, x); OMBRIX_RETURN(Value::number(1 / std::cosh(x))); }
+OMBRIX_FN(sech) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_RETURN(Value::number(1 / std::cosh(x)));
+}
 OMBRIX_FN(csch) {
     OMBRIX_NUMBER(0, x);
     if (x == 0)
@@ -64,14 +67,20 @@ OMBRIX_FN(coth) {
         OMBRIX_RETURN(err(ErrorCode::Div0));
     OMBRIX_RETURN(Value::number(1 / std::tanh(x)));
 }
-OMBRIX_FN(acot) { OMBRIX_NUMBER(0, x); OMBRIX_RETURN(Value::number(std::atan2(1.0, x))); }
+OMBRIX_FN(acot) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_RETURN(Value::number(std::atan2(1.0, x)));
+}
 OMBRIX_FN(acoth) {
     OMBRIX_NUMBER(0, x);
     if (std::fabs(x) <= 1)
         OMBRIX_RETURN(err(ErrorCode::Num));
     OMBRIX_RETURN(Value::number(std::atanh(1 / x)));
 }
-OMBRIX_FN(asinh) { OMBRIX_NUMBER(0, x); OMBRIX_RETURN(Value::number(std::asinh(x))); }
+OMBRIX_FN(asinh) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_RETURN(Value::number(std::asinh(x)));
+}
 OMBRIX_FN(acosh) {
     OMBRIX_NUMBER(0, x);
     if (x < 1)

@@ -25,7 +25,10 @@ bool date_arg(const Ctx& c, int i, long& day, Value& out) {
     day = long(std::trunc(x));
     return true;
 }
-#define OMBRIX_DATE(i, var) long var; if (!date_arg(c, i, var, out.v)) return
+#define OMBRIX_DATE(i, var)                                                                                            \
+    long var;                                                                                                          \
+    if (!date_arg(c, i, var, out.v))                                                                                   \
+    return
 
 // The day count basis, 0 to 4.
 bool basis_arg(const Ctx& c, int i, int& basis, Value& out) {
@@ -40,7 +43,10 @@ bool basis_arg(const Ctx& c, int i, int& basis, Value& out) {
     basis = int(b);
     return true;
 }
-#define OMBRIX_BASIS(i, var) int var; if (!basis_arg(c, i, var, out.v)) return
+#define OMBRIX_BASIS(i, var)                                                                                           \
+    int var;                                                                                                           \
+    if (!basis_arg(c, i, var, out.v))                                                                                  \
+    return
 
 bool frequency_arg(const Ctx& c, int i, int& f, Value& out) {
     double x;
@@ -54,7 +60,10 @@ bool frequency_arg(const Ctx& c, int i, int& f, Value& out) {
     f = int(x);
     return true;
 }
-#define OMBRIX_FREQUENCY(i, var) int var; if (!frequency_arg(c, i, var, out.v)) return
+#define OMBRIX_FREQUENCY(i, var)                                                                                       \
+    int var;                                                                                                           \
+    if (!frequency_arg(c, i, var, out.v))                                                                              \
+    return
 
 // `anchor` moved by `months`, keeping its day (or the month's last day when it is past it,
 // or when the anchor itself is a month's last day).
@@ -97,14 +106,14 @@ double period_days(const Coupons& p, int frequency, int basis) {
 }
 
 // The arguments every COUP* function reads.
-#define OMBRIX_COUPON_ARGS                                                                                   \
-    OMBRIX_DATE(0, settlement);                                                                              \
-    OMBRIX_DATE(1, maturity);                                                                                \
-    OMBRIX_FREQUENCY(2, frequency);                                                                               \
-    OMBRIX_BASIS(3, basis);                                                                                  \
-    if (settlement >= maturity)                                                                       \
-        OMBRIX_RETURN(err(ErrorCode::Num));                                                                     \
-    const bool sys = d1904(c);                                                                        \
+#define OMBRIX_COUPON_ARGS                                                                                             \
+    OMBRIX_DATE(0, settlement);                                                                                        \
+    OMBRIX_DATE(1, maturity);                                                                                          \
+    OMBRIX_FREQUENCY(2, frequency);                                                                                    \
+    OMBRIX_BASIS(3, basis);                                                                                            \
+    if (settlement >= maturity)                                                                                        \
+        OMBRIX_RETURN(err(ErrorCode::Num));                                                                            \
+    const bool sys = d1904(c);                                                                                         \
     const Coupons p = coupons(settlement, maturity, frequency, sys)
 
 double days_before(const Coupons& p, long settlement, int basis, bool sys) {
@@ -116,12 +125,37 @@ double days_after(const Coupons& p, long settlement, int frequency, int basis, b
     return day_count(settlement, p.next, basis, sys);
 }
 
-OMBRIX_FN(coupdaybs) { OMBRIX_COUPON_ARGS; OMBRIX_RETURN(Value::number(days_before(p, settlement, basis, sys))); }
-OMBRIX_FN(coupdays) { OMBRIX_COUPON_ARGS; (void)sys; OMBRIX_RETURN(Value::number(period_days(p, frequency, basis))); }
-OMBRIX_FN(coupdaysnc) { OMBRIX_COUPON_ARGS; OMBRIX_RETURN(Value::number(days_after(p, settlement, frequency, basis, sys))); }
-OMBRIX_FN(coupncd) { OMBRIX_COUPON_ARGS; (void)basis; (void)sys; OMBRIX_RETURN(Value::number(double(p.next))); }
-OMBRIX_FN(couppcd) { OMBRIX_COUPON_ARGS; (void)basis; (void)sys; OMBRIX_RETURN(Value::number(double(p.previous))); }
-OMBRIX_FN(coupnum) { OMBRIX_COUPON_ARGS; (void)basis; (void)sys; OMBRIX_RETURN(Value::number(double(p.remaining))); }
+OMBRIX_FN(coupdaybs) {
+    OMBRIX_COUPON_ARGS;
+    OMBRIX_RETURN(Value::number(days_before(p, settlement, basis, sys)));
+}
+OMBRIX_FN(coupdays) {
+    OMBRIX_COUPON_ARGS;
+    (void)sys;
+    OMBRIX_RETURN(Value::number(period_days(p, frequency, basis)));
+}
+OMBRIX_FN(coupdaysnc) {
+    OMBRIX_COUPON_ARGS;
+    OMBRIX_RETURN(Value::number(days_after(p, settlement, frequency, basis, sys)));
+}
+OMBRIX_FN(coupncd) {
+    OMBRIX_COUPON_ARGS;
+    (void)basis;
+    (void)sys;
+    OMBRIX_RETURN(Value::number(double(p.next)));
+}
+OMBRIX_FN(couppcd) {
+    OMBRIX_COUPON_ARGS;
+    (void)basis;
+    (void)sys;
+    OMBRIX_RETURN(Value::number(double(p.previous)));
+}
+OMBRIX_FN(coupnum) {
+    OMBRIX_COUPON_ARGS;
+    (void)basis;
+    (void)sys;
+    OMBRIX_RETURN(Value::number(double(p.remaining)));
+}
 
 // The price of a bond per 100 of face value at yield `yld`.
 double bond_price(long settlement, long maturity, double rate, double yld, double redemption, int frequency,
@@ -273,14 +307,14 @@ void discounted(Ctx& c, Item& out) {
         OMBRIX_RETURN(err(ErrorCode::Num));
     double t = year_fraction(settlement, maturity, basis, d1904(c));
     switch (Kind) {
-    case 0: OMBRIX_RETURN(Value::number((b - a) / b / t));          // DISC(price, redemption)
-    case 1: OMBRIX_RETURN(Value::number((b - a) / a / t));          // INTRATE(investment, redemption)
+    case 0: OMBRIX_RETURN(Value::number((b - a) / b / t)); // DISC(price, redemption)
+    case 1: OMBRIX_RETURN(Value::number((b - a) / a / t)); // INTRATE(investment, redemption)
     case 2: {                                             // RECEIVED(investment, discount)
         double d = 1 - b * t;
         OMBRIX_RETURN(d <= 0 ? err(ErrorCode::Num) : Value::number(a / d));
     }
-    case 3: OMBRIX_RETURN(Value::number(b * (1 - a * t)));          // PRICEDISC(discount, redemption)
-    default: OMBRIX_RETURN(Value::number((b - a) / a / t));         // YIELDDISC(price, redemption)
+    case 3: OMBRIX_RETURN(Value::number(b * (1 - a * t)));  // PRICEDISC(discount, redemption)
+    default: OMBRIX_RETURN(Value::number((b - a) / a / t)); // YIELDDISC(price, redemption)
     }
 }
 

@@ -22,10 +22,18 @@ OMBRIX_FN(median) {
 }
 
 Value root(const Value& v) { return v.is_number() ? Value::number(std::sqrt(v.as_number())) : v; }
-OMBRIX_FN(var) { aggregate(c, out, [](const std::vector<double>& xs) { return variance(xs, true); }); }
-OMBRIX_FN(varp) { aggregate(c, out, [](const std::vector<double>& xs) { return variance(xs, false); }); }
-OMBRIX_FN(stdev) { aggregate(c, out, [](const std::vector<double>& xs) { return root(variance(xs, true)); }); }
-OMBRIX_FN(stdevp) { aggregate(c, out, [](const std::vector<double>& xs) { return root(variance(xs, false)); }); }
+OMBRIX_FN(var) {
+    aggregate(c, out, [](const std::vector<double>& xs) { return variance(xs, true); });
+}
+OMBRIX_FN(varp) {
+    aggregate(c, out, [](const std::vector<double>& xs) { return variance(xs, false); });
+}
+OMBRIX_FN(stdev) {
+    aggregate(c, out, [](const std::vector<double>& xs) { return root(variance(xs, true)); });
+}
+OMBRIX_FN(stdevp) {
+    aggregate(c, out, [](const std::vector<double>& xs) { return root(variance(xs, false)); });
+}
 
 void kth(Ctx& c, Item& out, bool largest) {
     auto& xs = numbers();

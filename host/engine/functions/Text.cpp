@@ -11,7 +11,10 @@ namespace host::engine::detail::fn {
 
 namespace {
 
-OMBRIX_FN(len) { OMBRIX_TEXT(0, s); OMBRIX_RETURN(Value::number(double(utf8_length(s)))); }
+OMBRIX_FN(len) {
+    OMBRIX_TEXT(0, s);
+    OMBRIX_RETURN(Value::number(double(utf8_length(s))));
+}
 OMBRIX_FN(upper) {
     OMBRIX_TEXT(0, s);
     for (char& ch : s)
@@ -286,7 +289,7 @@ OMBRIX_FN(code) {
     for (int i = 0; i < 32; ++i)
         if (cp1252_high[i] == cp)
             OMBRIX_RETURN(Value::number(128.0 + i));
-    OMBRIX_RETURN(Value::number(cp < 160 ? double(cp) : 63));   // '?' for what the code page lacks
+    OMBRIX_RETURN(Value::number(cp < 160 ? double(cp) : 63)); // '?' for what the code page lacks
 }
 
 } // namespace
