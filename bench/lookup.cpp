@@ -12,12 +12,12 @@ namespace {
 void BM_LookupBookRecalculate(benchmark::State& state) {
     host::engine::Workbook wb;
     bench::build_lookup_book(wb);
-    OMBRIX_BENCH_COUNT;
+    OMBRIX_BENCH_COUNT_BEGIN;
     for (auto _ : state) {
         wb.recalculate_all();
         benchmark::DoNotOptimize(wb.value({0, 7, 0}).as_number());
     }
-    OMBRIX_BENCH_COUNT;
+    OMBRIX_BENCH_COUNT_END;
 }
 BENCHMARK(BM_LookupBookRecalculate)->Unit(benchmark::kMillisecond)->MinTime(2);
 

@@ -20,10 +20,13 @@
 #if __has_include(<valgrind/callgrind.h>)
 #include <valgrind/callgrind.h>
 // Under `valgrind --tool=callgrind --collect-atstart=no` (bench/instructions.sh) only the
-// timed loops are counted.
-#define OMBRIX_BENCH_COUNT CALLGRIND_TOGGLE_COLLECT
+// timed loops are counted, and only the last run of each (the one whose iterations the
+// benchmark reports).
+#define OMBRIX_BENCH_COUNT_BEGIN CALLGRIND_ZERO_STATS; CALLGRIND_TOGGLE_COLLECT
+#define OMBRIX_BENCH_COUNT_END CALLGRIND_TOGGLE_COLLECT
 #else
-#define OMBRIX_BENCH_COUNT
+#define OMBRIX_BENCH_COUNT_BEGIN
+#define OMBRIX_BENCH_COUNT_END
 #endif
 
 namespace bench {
@@ -117,7 +120,7 @@ inline void build_price_list(Workbook& wb) {
 inline void round_trip(benchmark::State& state, Workbook& wb, double scale, int formulas) {
     std::vector<std::pair<CellAddress, Value>> writes(10);
     double x = 0;
-    OMBRIX_BENCH_COUNT;
+    OMBRIX_BENCH_COUNT_BEGIN;
     for (auto _ : state) {
         x += 0.001;
         for (int i = 0; i < 10; ++i)
@@ -126,7 +129,7 @@ inline void round_trip(benchmark::State& state, Workbook& wb, double scale, int 
         wb.recalculate();
         benchmark::DoNotOptimize(wb.value({0, 0, 11}).as_number());
     }
-    OMBRIX_BENCH_COUNT;
+    OMBRIX_BENCH_COUNT_END;
     if (formulas > 0)   // the CPU time of one formula
         state.counters["per_formula"] = benchmark::Counter(
             double(formulas), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);

@@ -73,7 +73,7 @@ TEST(Convergence, TraceHasARowPerEvaluation) {
               "evaluation,trial,generation,objective,Plan!B3,\"Plan, 2!C3\"\n"
               "1,1,1,1.5,1,2\n"
               "2,1,1,#DIV/0!,\"a,b\",-3\n"
-              "3,,,0.1,1E-300,TRUE\n");
+              "3,,,0.1,1e-300,TRUE\n");
 }
 
 } // namespace

@@ -83,8 +83,8 @@ def runs_i386():
 def require_bits(bits):
     if bits == "32" and not runs_i386():
         skip("this machine does not run 32-bit (i386) programs such as 32-bit Wine and the installer "
-             "(%s does not start), and no emulator is registered for them: scripts/setup --windows "
-             "registers qemu-i386 where binfmt_misc can be used" % WINE32)
+             "(%s does not start), not even under emulation: scripts/setup --windows registers "
+             "qemu-i386 for them where binfmt_misc can be used" % WINE32)
 
 
 def wine(bits):

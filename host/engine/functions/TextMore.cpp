@@ -17,12 +17,6 @@ namespace host::engine::detail::fn {
 
 namespace {
 
-std::string fold_case(std::string s) {
-    for (char& ch : s)
-        ch = char(std::tolower(static_cast<unsigned char>(ch)));
-    return s;
-}
-
 // TEXTBEFORE(text, delimiter, [instance], [match_mode], [match_end], [if_not_found]) and
 // TEXTAFTER: a negative instance counts from the end; match_end makes the end of the text (the
 // start, counting from the end) a delimiter too.
@@ -45,8 +39,8 @@ void text_around(Ctx& c, Item& out) {
     if (delimiter.empty()) {
         at = instance > 0 ? 0 : text.size();
     } else {
-        std::string hay = mode == 1 ? fold_case(text) : text;
-        std::string needle = mode == 1 ? fold_case(delimiter) : delimiter;
+        std::string hay = mode == 1 ? to_upper(text) : text;
+        std::string needle = mode == 1 ? to_upper(delimiter) : delimiter;
         std::vector<std::size_t> found;
         if (match_end != 0 && instance < 0)
             found.push_back(0);
