@@ -13,35 +13,35 @@ namespace {
 
 // ---- building ----
 
-FN(sequence) {
+OMBRIX_FN(sequence) {
     std::int32_t rows, cols = 1;
     if (!count_arg(c, 0, 1, 0, double(max_rows), rows, out.v))
         return;
     if (c.argc > 1 && !c.missing(1) && !count_arg(c, 1, 1, 0, double(max_columns), cols, out.v))
         return;
-    NUMD(2, start, 1);
-    NUMD(3, step, 1);
+    OMBRIX_NUMBER_OR(2, start, 1);
+    OMBRIX_NUMBER_OR(3, step, 1);
     if (std::int64_t(rows) * cols > max_dense_cells)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     ValueGrid r = sized(rows, cols);
     for (std::size_t i = 0; i < r.values.size(); ++i)
         r.values[i] = Value::number(start + step * double(i));
     give(c, out, std::move(r));
 }
 
-FN(randarray) {
+OMBRIX_FN(randarray) {
     std::int32_t rows = 1, cols = 1;
     if (c.argc > 0 && !c.missing(0) && !count_arg(c, 0, 1, 1, double(max_rows), rows, out.v))
         return;
     if (c.argc > 1 && !c.missing(1) && !count_arg(c, 1, 1, 1, double(max_columns), cols, out.v))
         return;
-    NUMD(2, lo, 0);
-    NUMD(3, hi, 1);
-    FLAG(4, whole);
+    OMBRIX_NUMBER_OR(2, lo, 0);
+    OMBRIX_NUMBER_OR(3, hi, 1);
+    OMBRIX_FLAG(4, whole);
     if (hi < lo || (whole && std::ceil(lo) > std::floor(hi)))
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     if (std::int64_t(rows) * cols > max_dense_cells)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     ValueGrid r = sized(rows, cols);
     static const int rand_id = find_function("RAND");
     for (Value& v : r.values) {
@@ -75,13 +75,13 @@ bool matrix_arg(const Ctx& c, int i, ValueGrid& g, std::vector<double>& m, Value
     return true;
 }
 
-FN(mmult) {
+OMBRIX_FN(mmult) {
     ValueGrid ga, gb;
     std::vector<double> a, b;
     if (!matrix_arg(c, 0, ga, a, out.v) || !matrix_arg(c, 1, gb, b, out.v))
         return;
     if (ga.cols != gb.rows)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     ValueGrid r = sized(ga.rows, gb.cols);
     for (std::int32_t i = 0; i < ga.rows; ++i)
         for (std::int32_t k = 0; k < gb.cols; ++k) {
@@ -90,19 +90,19 @@ FN(mmult) {
                 sum += a[std::size_t(i) * std::size_t(ga.cols) + std::size_t(j)] *
                        b[std::size_t(j) * std::size_t(gb.cols) + std::size_t(k)];
             if (!std::isfinite(sum)) // an overflow anywhere makes the whole product #NUM!
-                RET(err(ErrorCode::Num));
+                OMBRIX_RETURN(err(ErrorCode::Num));
             r.values[std::size_t(i) * std::size_t(gb.cols) + std::size_t(k)] = Value::number(sum);
         }
     give(c, out, std::move(r));
 }
 
-FN(minverse) {
+OMBRIX_FN(minverse) {
     ValueGrid g;
     std::vector<double> a;
     if (!matrix_arg(c, 0, g, a, out.v))
         return;
     if (g.rows != g.cols)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     const std::size_t n = std::size_t(g.rows);
     std::vector<double> inv(n * n, 0.0);
     for (std::size_t i = 0; i < n; ++i)
@@ -114,7 +114,7 @@ FN(minverse) {
             if (std::fabs(a[r * n + col]) > std::fabs(a[pivot * n + col]))
                 pivot = r;
         if (std::fabs(a[pivot * n + col]) < 1e-300)
-            RET(err(ErrorCode::Num));
+            OMBRIX_RETURN(err(ErrorCode::Num));
         if (pivot != col)
             for (std::size_t k = 0; k < n; ++k) {
                 std::swap(a[pivot * n + k], a[col * n + k]);
@@ -141,7 +141,7 @@ FN(minverse) {
     give(c, out, std::move(r));
 }
 
-FN(munit) {
+OMBRIX_FN(munit) {
     std::int32_t n;
     if (!count_arg(c, 0, 1, 1, 1024, n, out.v))
         return;
@@ -153,7 +153,7 @@ FN(munit) {
 
 // FREQUENCY(data, bins): how many numbers fall at or below each bin and above the one before,
 // in the bins' own order, and one more count for those above every bin.
-FN(frequency) {
+OMBRIX_FN(frequency) {
     std::vector<double> data, bins;
     Value e;
     auto numbers_of = [&](int i, std::vector<double>& out_list) {
@@ -169,7 +169,7 @@ FN(frequency) {
         return ok;
     };
     if (!numbers_of(0, data) || !numbers_of(1, bins))
-        RET(e);
+        OMBRIX_RETURN(e);
     std::vector<std::size_t> order(bins.size());
     std::iota(order.begin(), order.end(), std::size_t(0));
     std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) { return bins[x] < bins[y]; });
@@ -189,8 +189,8 @@ FN(frequency) {
 // ---- text ----
 
 // TEXTSPLIT(text, column delimiters, [row delimiters], [ignore empty], [match mode], [pad]).
-FN(textsplit) {
-    TEXT(0, text);
+OMBRIX_FN(textsplit) {
+    OMBRIX_TEXT(0, text);
     auto delimiters = [&](int i, std::vector<std::string>& list) {
         if (i >= c.argc || c.missing(i))
             return true;
@@ -212,9 +212,9 @@ FN(textsplit) {
     if (!delimiters(1, col_delims) || !delimiters(2, row_delims))
         return;
     if (col_delims.empty() && row_delims.empty())
-        RET(err(ErrorCode::Value));
-    FLAG(3, ignore_empty);
-    NUMD(4, match_mode, 0);
+        OMBRIX_RETURN(err(ErrorCode::Value));
+    OMBRIX_FLAG(3, ignore_empty);
+    OMBRIX_NUMBER_OR(4, match_mode, 0);
     Value pad = c.argc > 5 && !c.missing(5) ? c.arg(5) : err(ErrorCode::NA);
     const bool fold = match_mode == 1;
     std::string hay = fold ? to_upper(text) : text;

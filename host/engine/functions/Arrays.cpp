@@ -37,9 +37,9 @@ bool grid_arg(const Ctx& c, int i, ValueGrid& g, Value& out) {
 
 void give(Ctx& c, Item& out, ValueGrid g) {
     if (g.rows <= 0 || g.cols <= 0)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     if (g.rows == 1 && g.cols == 1)
-        RET(g.values[0]);
+        OMBRIX_RETURN(g.values[0]);
     auto a = std::make_shared<Array>();
     a->rows = g.rows;
     a->cols = g.cols;
@@ -79,16 +79,16 @@ namespace {
 
 // ---- the spill operators ----
 
-FN(anchorarray) {   // A1#
+OMBRIX_FN(anchorarray) { // A1#
     const Item& it = c.args[0];
     if (it.kind == Item::Val && it.v.is_error())
-        RET(it.v);
+        OMBRIX_RETURN(it.v);
     if (it.kind != Item::Cell)
-        RET(err(ErrorCode::Ref));
+        OMBRIX_RETURN(err(ErrorCode::Ref));
     Area a;
     Value error;
     if (!c.ev.grid.spill_area(it.cell, a, error))
-        RET(error);
+        OMBRIX_RETURN(error);
     if (c.ev.built_refs)
         c.ev.built_refs->push_back(a);
     out.kind = a.r1 == a.r2 && a.c1 == a.c2 ? Item::Cell : Item::Range;
@@ -96,13 +96,13 @@ FN(anchorarray) {   // A1#
     out.area = a;
 }
 
-FN(single) {   // @x: one value, by implicit intersection
-    RET(c.ev.scalar(c.args[0]));
+OMBRIX_FN(single) { // @x: one value, by implicit intersection
+    OMBRIX_RETURN(c.ev.scalar(c.args[0]));
 }
 
 // ---- reshaping ----
 
-FN(transpose) {
+OMBRIX_FN(transpose) {
     OMBRIX_GRID(0, g);
     ValueGrid t = sized(g.cols, g.rows);
     for (std::int32_t r = 0; r < g.rows; ++r)
@@ -147,8 +147,8 @@ void take_or_drop(Ctx& c, Item& out, bool take) {
     span(cols, g.cols, c1, c2);
     give(c, out, part(g, r1, r2, c1, c2));
 }
-FN(take) { take_or_drop(c, out, true); }
-FN(drop) { take_or_drop(c, out, false); }
+OMBRIX_FN(take) { take_or_drop(c, out, true); }
+OMBRIX_FN(drop) { take_or_drop(c, out, false); }
 
 // CHOOSECOLS and CHOOSEROWS: the listed columns (rows), counted from the end when negative.
 void choose_lines(Ctx& c, Item& out, bool columns) {
@@ -163,10 +163,10 @@ void choose_lines(Ctx& c, Item& out, bool columns) {
             double x;
             ErrorCode e = ErrorCode::Value;
             if (!to_number(v, x, e, c.ev.grid.date1904()))
-                RET(err(e));
+                OMBRIX_RETURN(err(e));
             x = std::trunc(x);
             if (x == 0 || std::fabs(x) > size)
-                RET(err(ErrorCode::Value));
+                OMBRIX_RETURN(err(ErrorCode::Value));
             picks.push_back(x > 0 ? std::int32_t(x) - 1 : size + std::int32_t(x));
         }
     }
@@ -177,10 +177,10 @@ void choose_lines(Ctx& c, Item& out, bool columns) {
                 columns ? g.at(i, picks[std::size_t(k)]) : g.at(picks[std::size_t(i)], k);
     give(c, out, std::move(r));
 }
-FN(choosecols) { choose_lines(c, out, true); }
-FN(chooserows) { choose_lines(c, out, false); }
+OMBRIX_FN(choosecols) { choose_lines(c, out, true); }
+OMBRIX_FN(chooserows) { choose_lines(c, out, false); }
 
-FN(expand) {
+OMBRIX_FN(expand) {
     OMBRIX_GRID(0, g);
     double limit = double(max_rows);
     std::int32_t rows = g.rows, cols = g.cols;
@@ -189,10 +189,10 @@ FN(expand) {
     if (c.argc > 2 && !c.missing(2) && !count_arg(c, 2, 0, 1, max_columns, cols, out.v))
         return;
     if (rows < g.rows || cols < g.cols)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     Value pad = c.argc > 3 && !c.missing(3) ? c.arg(3) : err(ErrorCode::NA);
     if (std::int64_t(rows) * cols > max_dense_cells)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     ValueGrid r = sized(rows, cols, pad);
     for (std::int32_t i = 0; i < g.rows; ++i)
         for (std::int32_t k = 0; k < g.cols; ++k)
@@ -212,7 +212,7 @@ void stack_args(Ctx& c, Item& out, bool vertical) {
         across = std::max<std::int64_t>(across, vertical ? p.cols : p.rows);
     }
     if (along * across > max_dense_cells)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     ValueGrid r = vertical ? sized(std::int32_t(along), std::int32_t(across), err(ErrorCode::NA))
                        : sized(std::int32_t(across), std::int32_t(along), err(ErrorCode::NA));
     std::int32_t offset = 0;
@@ -227,8 +227,8 @@ void stack_args(Ctx& c, Item& out, bool vertical) {
     }
     give(c, out, std::move(r));
 }
-FN(vstack) { stack_args(c, out, true); }
-FN(hstack) { stack_args(c, out, false); }
+OMBRIX_FN(vstack) { stack_args(c, out, true); }
+OMBRIX_FN(hstack) { stack_args(c, out, false); }
 
 // TOCOL and TOROW: every value in one line; `ignore` 1 skips blanks, 2 errors, 3 both.
 void to_line(Ctx& c, Item& out, bool column) {
@@ -236,7 +236,7 @@ void to_line(Ctx& c, Item& out, bool column) {
     std::int32_t ignore = 0;
     if (c.argc > 1 && !c.missing(1) && !count_arg(c, 1, 0, 0, 3, ignore, out.v))
         return;
-    FLAG(2, by_column);
+    OMBRIX_FLAG(2, by_column);
     std::vector<Value> line;
     std::int32_t outer = by_column ? g.cols : g.rows, inner = by_column ? g.rows : g.cols;
     for (std::int32_t i = 0; i < outer; ++i)
@@ -252,14 +252,14 @@ void to_line(Ctx& c, Item& out, bool column) {
     r.values = std::move(line);
     give(c, out, std::move(r));
 }
-FN(tocol) { to_line(c, out, true); }
-FN(torow) { to_line(c, out, false); }
+OMBRIX_FN(tocol) { to_line(c, out, true); }
+OMBRIX_FN(torow) { to_line(c, out, false); }
 
 // WRAPROWS and WRAPCOLS: a line cut into rows (columns) of `count`, the last padded.
 void wrap(Ctx& c, Item& out, bool rows) {
     OMBRIX_GRID(0, g);
     if (g.rows > 1 && g.cols > 1)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     std::int32_t count;
     if (!count_arg(c, 1, 0, 1, double(max_rows), count, out.v))
         return;
@@ -276,30 +276,30 @@ void wrap(Ctx& c, Item& out, bool rows) {
     }
     give(c, out, std::move(r));
 }
-FN(wraprows) { wrap(c, out, true); }
-FN(wrapcols) { wrap(c, out, false); }
+OMBRIX_FN(wraprows) { wrap(c, out, true); }
+OMBRIX_FN(wrapcols) { wrap(c, out, false); }
 
 // ---- choosing ----
 
-FN(filter) {
+OMBRIX_FN(filter) {
     OMBRIX_GRID(0, g);
     OMBRIX_GRID(1, keep);
     bool by_row = keep.cols == 1 && keep.rows == g.rows;
     bool by_col = !by_row && keep.rows == 1 && keep.cols == g.cols;
     if (!by_row && !by_col)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     std::vector<std::int32_t> chosen;
     for (std::int32_t i = 0; i < std::int32_t(keep.values.size()); ++i) {
         const Value& v = keep.values[std::size_t(i)];
         bool b;
         ErrorCode e = ErrorCode::Value;
         if (v.is_text() || !to_boolean(v, b, e))
-            RET(err(e));
+            OMBRIX_RETURN(err(e));
         if (b)
             chosen.push_back(i);
     }
     if (chosen.empty())
-        RET(c.argc > 2 && !c.missing(2) ? c.arg(2) : err(ErrorCode::Calc));
+        OMBRIX_RETURN(c.argc > 2 && !c.missing(2) ? c.arg(2) : err(ErrorCode::Calc));
     ValueGrid r = by_row ? sized(std::int32_t(chosen.size()), g.cols) : sized(g.rows, std::int32_t(chosen.size()));
     for (std::int32_t i = 0; i < r.rows; ++i)
         for (std::int32_t k = 0; k < r.cols; ++k)
@@ -365,9 +365,9 @@ bool sort_order_arg(const Ctx& c, int i, bool& descending, Value& out) {
     return true;
 }
 
-FN(sort) {
+OMBRIX_FN(sort) {
     OMBRIX_GRID(0, g);
-    FLAG(3, by_col);
+    OMBRIX_FLAG(3, by_col);
     std::int32_t lines_across = by_col ? g.rows : g.cols;
     std::int32_t index = 1;
     if (c.argc > 1 && !c.missing(1) && !count_arg(c, 1, 1, 1, double(lines_across), index, out.v))
@@ -381,7 +381,7 @@ FN(sort) {
     give(c, out, ordered(g, by_col, {key_of(g, index - 1, by_col, descending)}));
 }
 
-FN(sortby) {
+OMBRIX_FN(sortby) {
     OMBRIX_GRID(0, g);
     for (Value& v : g.values)
         if (v.is_empty())
@@ -397,20 +397,20 @@ FN(sortby) {
             return;
         bool column = by.cols == 1 && by.rows == g.rows, row = by.rows == 1 && by.cols == g.cols;
         if (!column && !row)
-            RET(err(ErrorCode::Value));
+            OMBRIX_RETURN(err(ErrorCode::Value));
         bool this_by_col = !column;
         if (i > 1 && this_by_col != by_col)
-            RET(err(ErrorCode::Value));
+            OMBRIX_RETURN(err(ErrorCode::Value));
         by_col = this_by_col;
         keys.push_back(key_of(by, 0, by_col, descending));
     }
     give(c, out, ordered(g, by_col, keys));
 }
 
-FN(unique) {
+OMBRIX_FN(unique) {
     OMBRIX_GRID(0, g);
-    FLAG(1, by_col);
-    FLAG(2, exactly_once);
+    OMBRIX_FLAG(1, by_col);
+    OMBRIX_FLAG(2, exactly_once);
     std::int32_t lines = by_col ? g.cols : g.rows, width = by_col ? g.rows : g.cols;
     auto same_line = [&](std::int32_t x, std::int32_t y) {
         for (std::int32_t k = 0; k < width; ++k) {
