@@ -52,6 +52,7 @@ std::vector<Entry> more_distribution_functions();
 std::vector<Entry> securities_functions();
 std::vector<Entry> complex_functions();
 std::vector<Entry> array_functions();
+std::vector<Entry> array_building_functions();
 std::vector<Entry> lambda_functions();
 
 inline Value err(ErrorCode e) { return Value::error(e); }
@@ -141,12 +142,30 @@ bool has_wildcards(std::string_view s);
 // Population or sample variance; #DIV/0! when there are too few numbers.
 Value variance(const std::vector<double>& xs, bool sample);
 
-#define FN(name) void fn_##name(Ctx& c, Item& out)
-#define RET(value) do { out.v = (value); return; } while (0)
-#define NUM(i, var) double var; if (!num(c, i, var, out.v)) return
-#define NUMD(i, var, dflt) double var; if (!num(c, i, var, out.v, dflt)) return
-#define FLAG(i, var) bool var; if (!flag(c, i, var, out.v)) return
-#define TEXT(i, var) std::string var; if (!text_arg(c, i, var, out.v)) return
+// The shape of a function body, and the argument readers it uses: each declares `var` and, when
+// the argument cannot be read, leaves the error in the result and returns from the body.
+#define OMBRIX_FN(name) void fn_##name(Ctx& c, Item& out)
+#define OMBRIX_RETURN(value)                                                                                           \
+    do {                                                                                                               \
+        out.v = (value);                                                                                               \
+        return;                                                                                                        \
+    } while (0)
+#define OMBRIX_NUMBER(i, var)                                                                                          \
+    double var;                                                                                                        \
+    if (!num(c, i, var, out.v))                                                                                        \
+    return
+#define OMBRIX_NUMBER_OR(i, var, dflt)                                                                                 \
+    double var;                                                                                                        \
+    if (!num(c, i, var, out.v, dflt))                                                                                  \
+    return
+#define OMBRIX_FLAG(i, var)                                                                                            \
+    bool var;                                                                                                          \
+    if (!flag(c, i, var, out.v))                                                                                       \
+    return
+#define OMBRIX_TEXT(i, var)                                                                                            \
+    std::string var;                                                                                                   \
+    if (!text_arg(c, i, var, out.v))                                                                                   \
+    return
 
 // Collects every argument's numbers and hands them to reduce(xs) for the result.
 template <class Reduce>
@@ -154,8 +173,8 @@ void aggregate(Ctx& c, Item& out, Reduce reduce) {
     auto& xs = numbers();
     Value e;
     if (!collect(c, 0, c.argc, xs, e))
-        RET(e);
-    RET(reduce(xs));
+        OMBRIX_RETURN(e);
+    OMBRIX_RETURN(reduce(xs));
 }
 
 } // namespace host::engine::detail::fn

@@ -82,9 +82,10 @@ struct Criterion {
         }
     }
 
-    // Whether the cells it matches are those equal to one value, which a range's index finds.
+    // Whether the cells it matches are those equal to one value, which a range's index finds
+    // (not a number, which also finds the text that reads as it).
     bool exact() const {
-        return op == Eq && !blank_only && !blank_or_empty_text && !target.is_empty() &&
+        return op == Eq && !blank_only && !blank_or_empty_text && !target.is_empty() && !target.is_number() &&
                !(target.is_text() && (target.as_text().empty() || has_wildcards(target.as_text())));
     }
 
@@ -163,7 +164,7 @@ void conditional(Ctx& c, Item& out, int kind) {   // 0 SUMIF, 1 COUNTIF, 2 AVERA
     Criterion crit(c.arg(1));
     const Item& range = c.args[0];
     if (range.kind == Item::Val)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     const Item* other = kind == 1 ? nullptr : (c.missing(2) ? &range : &c.args[2]);
     if (kind == 1) {
         double n = 0;
@@ -172,11 +173,11 @@ void conditional(Ctx& c, Item& out, int kind) {   // 0 SUMIF, 1 COUNTIF, 2 AVERA
             n = double(range.area.size() - std::int64_t(ids.size()));
             for (std::uint32_t id : ids)
                 n += crit.matches(c.ev.grid.cell_value(id));
-            RET(Value::number(n));
+            OMBRIX_RETURN(Value::number(n));
         }
         if (!each_match(c, range, nullptr, crit, [&](const Value&) { ++n; }))
-            RET(err(ErrorCode::Num));
-        RET(Value::number(n));
+            OMBRIX_RETURN(err(ErrorCode::Num));
+        OMBRIX_RETURN(Value::number(n));
     }
     double sum = 0, n = 0;
     Value error;
@@ -187,16 +188,16 @@ void conditional(Ctx& c, Item& out, int kind) {   // 0 SUMIF, 1 COUNTIF, 2 AVERA
             sum += v.as_number(), ++n;
     });
     if (!done)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     if (error.is_error())
-        RET(error);
+        OMBRIX_RETURN(error);
     if (kind == 2 && n == 0)
-        RET(err(ErrorCode::Div0));
-    RET(Value::number(kind == 2 ? sum / n : sum));
+        OMBRIX_RETURN(err(ErrorCode::Div0));
+    OMBRIX_RETURN(Value::number(kind == 2 ? sum / n : sum));
 }
-FN(sumif) { conditional(c, out, 0); }
-FN(countif) { conditional(c, out, 1); }
-FN(averageif) { conditional(c, out, 2); }
+OMBRIX_FN(sumif) { conditional(c, out, 0); }
+OMBRIX_FN(countif) { conditional(c, out, 1); }
+OMBRIX_FN(averageif) { conditional(c, out, 2); }
 
 // The several-criteria forms: (range, criterion) pairs from argument `first` on, every range
 // of the same shape as the first (and as the range of values, argument 0, unless counting).
@@ -206,17 +207,17 @@ void conditional_many(Ctx& c, Item& out, Reduce kind) {
     const bool counting = kind == Reduce::Count;
     const int first = counting ? 0 : 1;
     if (c.argc - first < 2 || (c.argc - first) % 2 != 0)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     std::vector<Criterion> crits;
     std::vector<View> views;   // views[0] the values (unless counting), then one per criterion
     views.reserve(std::size_t(c.argc));
     for (int i = counting ? first : 0; i < c.argc; i += i < first ? 1 : 2) {
         const Item& range = c.args[i];
         if (range.kind == Item::Val || range.kind == Item::Missing)
-            RET(range.v.is_error() ? range.v : err(ErrorCode::Value));
+            OMBRIX_RETURN(range.v.is_error() ? range.v : err(ErrorCode::Value));
         views.emplace_back(c.ev, range);
         if (views.back().rows != views[0].rows || views.back().cols != views[0].cols)
-            RET(err(ErrorCode::Value));
+            OMBRIX_RETURN(err(ErrorCode::Value));
         if (i < first)
             continue;
         crits.emplace_back(c.arg(i + 1));
@@ -261,22 +262,22 @@ void conditional_many(Ctx& c, Item& out, Reduce kind) {
             }
     } else if (sparse == crits.size()) {
         if (std::int64_t(views[0].rows) * views[0].cols > max_dense_cells)
-            RET(err(ErrorCode::Num));
+            OMBRIX_RETURN(err(ErrorCode::Num));
         for (std::int32_t r = 0; r < views[0].rows; ++r)
             for (std::int32_t col = 0; col < views[0].cols; ++col)
                 visit(r, col, crits.size());
     }
     if (error.is_error())
-        RET(error);
+        OMBRIX_RETURN(error);
     if (kind == Reduce::Average)
-        RET(n == 0 ? err(ErrorCode::Div0) : Value::number(acc / n));
-    RET(Value::number(counting ? n : acc));
+        OMBRIX_RETURN(n == 0 ? err(ErrorCode::Div0) : Value::number(acc / n));
+    OMBRIX_RETURN(Value::number(counting ? n : acc));
 }
-FN(sumifs) { conditional_many(c, out, Reduce::Sum); }
-FN(countifs) { conditional_many(c, out, Reduce::Count); }
-FN(averageifs) { conditional_many(c, out, Reduce::Average); }
-FN(maxifs) { conditional_many(c, out, Reduce::Max); }
-FN(minifs) { conditional_many(c, out, Reduce::Min); }
+OMBRIX_FN(sumifs) { conditional_many(c, out, Reduce::Sum); }
+OMBRIX_FN(countifs) { conditional_many(c, out, Reduce::Count); }
+OMBRIX_FN(averageifs) { conditional_many(c, out, Reduce::Average); }
+OMBRIX_FN(maxifs) { conditional_many(c, out, Reduce::Max); }
+OMBRIX_FN(minifs) { conditional_many(c, out, Reduce::Min); }
 
 // ---- database functions (DSUM, DCOUNT, DGET, ...) ----
 
@@ -374,50 +375,48 @@ void database(Ctx& c, Item& out) {
         return;
     if (Kind == DbReduce::Get) {
         if (values.empty())
-            RET(err(ErrorCode::Value));
-        RET(values.size() > 1 ? err(ErrorCode::Num) : values[0]);
+            OMBRIX_RETURN(err(ErrorCode::Value));
+        OMBRIX_RETURN(values.size() > 1 ? err(ErrorCode::Num) : values[0]);
     }
     if (Kind == DbReduce::CountA) {
         double n = 0;
         for (const Value& v : values)
             n += !v.is_empty();
-        RET(Value::number(n));
+        OMBRIX_RETURN(Value::number(n));
     }
     std::vector<double> xs;
     for (const Value& v : values)
         if (v.is_number())
             xs.push_back(v.as_number());
     switch (Kind) {
-    case DbReduce::Count: RET(Value::number(double(c.missing(1) ? values.size() : xs.size())));
+    case DbReduce::Count: OMBRIX_RETURN(Value::number(double(c.missing(1) ? values.size() : xs.size())));
     case DbReduce::Sum: {
         double s = 0;
         for (double x : xs)
             s += x;
-        RET(Value::number(s));
+        OMBRIX_RETURN(Value::number(s));
     }
     case DbReduce::Average: {
         if (xs.empty())
-            RET(err(ErrorCode::Div0));
+            OMBRIX_RETURN(err(ErrorCode::Div0));
         double s = 0;
         for (double x : xs)
             s += x;
-        RET(Value::number(s / double(xs.size())));
+        OMBRIX_RETURN(Value::number(s / double(xs.size())));
     }
-    case DbReduce::Max:
-        RET(Value::number(xs.empty() ? 0 : *std::max_element(xs.begin(), xs.end())));
-    case DbReduce::Min:
-        RET(Value::number(xs.empty() ? 0 : *std::min_element(xs.begin(), xs.end())));
+    case DbReduce::Max: OMBRIX_RETURN(Value::number(xs.empty() ? 0 : *std::max_element(xs.begin(), xs.end())));
+    case DbReduce::Min: OMBRIX_RETURN(Value::number(xs.empty() ? 0 : *std::min_element(xs.begin(), xs.end())));
     case DbReduce::Product: {
         double p = 1;
         for (double x : xs)
             p *= x;
-        RET(Value::number(xs.empty() ? 0 : p));
+        OMBRIX_RETURN(Value::number(xs.empty() ? 0 : p));
     }
-    case DbReduce::VarS: RET(variance(xs, true));
-    case DbReduce::VarP: RET(variance(xs, false));
+    case DbReduce::VarS: OMBRIX_RETURN(variance(xs, true));
+    case DbReduce::VarP: OMBRIX_RETURN(variance(xs, false));
     default: {
         Value v = variance(xs, Kind == DbReduce::StdevS);
-        RET(v.is_number() ? Value::number(std::sqrt(v.as_number())) : v);
+        OMBRIX_RETURN(v.is_number() ? Value::number(std::sqrt(v.as_number())) : v);
     }
     }
 }

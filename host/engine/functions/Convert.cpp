@@ -168,19 +168,19 @@ double from_kelvin(double k, int scale) {
     }
 }
 
-FN(convert) {
-    NUM(0, x);
-    TEXT(1, from_name);
-    TEXT(2, to_name);
+OMBRIX_FN(convert) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_TEXT(1, from_name);
+    OMBRIX_TEXT(2, to_name);
     Unit from{}, to{};
     double from_scale, to_scale;
     if (!find_unit(from_name, from, from_scale) || !find_unit(to_name, to, to_scale) || from.kind != to.kind)
-        RET(err(ErrorCode::NA));
+        OMBRIX_RETURN(err(ErrorCode::NA));
     if (from.kind == Kind::Temperature) {
         double k = to_kelvin(x * from_scale, int(from.factor));
-        RET(Value::number(from_kelvin(k, int(to.factor)) / to_scale));
+        OMBRIX_RETURN(Value::number(from_kelvin(k, int(to.factor)) / to_scale));
     }
-    RET(Value::number(x * (from.factor * from_scale) / (to.factor * to_scale)));
+    OMBRIX_RETURN(Value::number(x * (from.factor * from_scale) / (to.factor * to_scale)));
 }
 
 } // namespace

@@ -339,8 +339,14 @@ bool day_arg(const Ctx& c, int i, long& day, Value& out) {
     return true;
 }
 
-#define DAY(i, var) long var; if (!day_arg(c, i, var, out.v)) return
-#define DATEV(i, var) double var; if (!date_value(c, i, var, out.v)) return
+#define OMBRIX_DAY(i, var)                                                                                             \
+    long var;                                                                                                          \
+    if (!day_arg(c, i, var, out.v))                                                                                    \
+    return
+#define OMBRIX_DATE_VALUE(i, var)                                                                                      \
+    double var;                                                                                                        \
+    if (!date_value(c, i, var, out.v))                                                                                 \
+    return
 
 Value serial_result(long serial, bool date1904) {
     if (serial < 0 || serial > max_serial(date1904))
@@ -348,31 +354,44 @@ Value serial_result(long serial, bool date1904) {
     return Value::number(double(serial));
 }
 
-FN(date) {
-    NUM(0, year); NUM(1, month); NUM(2, day);
+OMBRIX_FN(date) {
+    OMBRIX_NUMBER(0, year);
+    OMBRIX_NUMBER(1, month);
+    OMBRIX_NUMBER(2, day);
     double y = std::trunc(year);
     if (y < 0 || y >= 10000 || std::fabs(month) > 1e6 || std::fabs(day) > 1e8)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     if (y < 1900)
         y += 1900;
     bool d1904 = system1904(c);
-    RET(serial_result(ymd_to_serial(long(y), long(std::trunc(month)), long(std::trunc(day)), d1904), d1904));
+    OMBRIX_RETURN(serial_result(ymd_to_serial(long(y), long(std::trunc(month)), long(std::trunc(day)), d1904), d1904));
 }
 
-FN(time) {
-    NUM(0, h); NUM(1, m); NUM(2, s);
+OMBRIX_FN(time) {
+    OMBRIX_NUMBER(0, h);
+    OMBRIX_NUMBER(1, m);
+    OMBRIX_NUMBER(2, s);
     h = std::trunc(h), m = std::trunc(m), s = std::trunc(s);
     if (h > 32767 || m > 32767 || s > 32767)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     double total = h * 3600 + m * 60 + s;
     if (total < 0)
-        RET(err(ErrorCode::Num));
-    RET(Value::number(std::fmod(total, 86400) / 86400));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(Value::number(std::fmod(total, 86400) / 86400));
 }
 
-FN(year) { DAY(0, d); RET(Value::number(double(serial_to_ymd(d, system1904(c)).y))); }
-FN(month) { DAY(0, d); RET(Value::number(double(serial_to_ymd(d, system1904(c)).m))); }
-FN(day) { DAY(0, d); RET(Value::number(double(serial_to_ymd(d, system1904(c)).d))); }
+OMBRIX_FN(year) {
+    OMBRIX_DAY(0, d);
+    OMBRIX_RETURN(Value::number(double(serial_to_ymd(d, system1904(c)).y)));
+}
+OMBRIX_FN(month) {
+    OMBRIX_DAY(0, d);
+    OMBRIX_RETURN(Value::number(double(serial_to_ymd(d, system1904(c)).m)));
+}
+OMBRIX_FN(day) {
+    OMBRIX_DAY(0, d);
+    OMBRIX_RETURN(Value::number(double(serial_to_ymd(d, system1904(c)).d)));
+}
 
 // The time of day in whole seconds, rounded to the nearest as the clock shows it.
 bool seconds_of_day(Ctx& c, Item& out, long& secs) {
@@ -386,29 +405,41 @@ bool seconds_of_day(Ctx& c, Item& out, long& secs) {
     secs = long(std::round((x - std::floor(x)) * 86400)) % 86400;
     return true;
 }
-FN(hour) { long s; if (seconds_of_day(c, out, s)) RET(Value::number(double(s / 3600))); }
-FN(minute) { long s; if (seconds_of_day(c, out, s)) RET(Value::number(double(s / 60 % 60))); }
-FN(second) { long s; if (seconds_of_day(c, out, s)) RET(Value::number(double(s % 60))); }
+OMBRIX_FN(hour) {
+    long s;
+    if (seconds_of_day(c, out, s))
+        OMBRIX_RETURN(Value::number(double(s / 3600)));
+}
+OMBRIX_FN(minute) {
+    long s;
+    if (seconds_of_day(c, out, s))
+        OMBRIX_RETURN(Value::number(double(s / 60 % 60)));
+}
+OMBRIX_FN(second) {
+    long s;
+    if (seconds_of_day(c, out, s))
+        OMBRIX_RETURN(Value::number(double(s % 60)));
+}
 
-FN(weekday) {
-    DAY(0, d);
-    NUMD(1, kind, 1);
+OMBRIX_FN(weekday) {
+    OMBRIX_DAY(0, d);
+    OMBRIX_NUMBER_OR(1, kind, 1);
     int dow = day_of_week(d, system1904(c));
     int k = int(std::trunc(kind));
     if (k == 1 || k == 17)
-        RET(Value::number(dow + 1));
+        OMBRIX_RETURN(Value::number(dow + 1));
     if (k == 2 || k == 11)
-        RET(Value::number((dow + 6) % 7 + 1));
+        OMBRIX_RETURN(Value::number((dow + 6) % 7 + 1));
     if (k == 3)
-        RET(Value::number((dow + 6) % 7));
+        OMBRIX_RETURN(Value::number((dow + 6) % 7));
     if (k >= 12 && k <= 16)
-        RET(Value::number((dow - (k - 10) + 7) % 7 + 1));
-    RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(Value::number((dow - (k - 10) + 7) % 7 + 1));
+    OMBRIX_RETURN(err(ErrorCode::Num));
 }
 
-FN(weeknum) {
-    DAY(0, d);
-    NUMD(1, kind, 1);
+OMBRIX_FN(weeknum) {
+    OMBRIX_DAY(0, d);
+    OMBRIX_NUMBER_OR(1, kind, 1);
     bool d1904 = system1904(c);
     int k = int(std::trunc(kind));
     Ymd ymd = serial_to_ymd(d, d1904);
@@ -416,7 +447,7 @@ FN(weeknum) {
         // ISO weeks: the week holding the year's first Thursday is week 1.
         long thursday = d - (day_of_week(d, d1904) + 6) % 7 + 3;
         long y = thursday < 0 ? ymd.y : serial_to_ymd(thursday, d1904).y;
-        RET(Value::number(double((thursday - ymd_to_serial(y, 1, 1, d1904)) / 7 + 1)));
+        OMBRIX_RETURN(Value::number(double((thursday - ymd_to_serial(y, 1, 1, d1904)) / 7 + 1)));
     }
     int start;   // the day weeks begin on, 0 for Sunday
     if (k == 1 || k == 17)
@@ -426,66 +457,67 @@ FN(weeknum) {
     else if (k >= 12 && k <= 16)
         start = k - 10;
     else
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     long jan1 = ymd_to_serial(ymd.y, 1, 1, d1904);
     int offset = (day_of_week(jan1, d1904) - start + 7) % 7;
-    RET(Value::number(double((d - jan1 + offset) / 7 + 1)));
+    OMBRIX_RETURN(Value::number(double((d - jan1 + offset) / 7 + 1)));
 }
 
 void month_shift(Ctx& c, Item& out, bool end_of_month) {
-    DATEV(0, start);
-    NUM(1, months);
+    OMBRIX_DATE_VALUE(0, start);
+    OMBRIX_NUMBER(1, months);
     bool d1904 = system1904(c);
     if (start < 0 || start > double(max_serial(d1904)) || std::fabs(months) > 1e6)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     Ymd s = serial_to_ymd(long(start), d1904);
     long total = s.y * 12 + (s.m - 1) + long(std::trunc(months));
     long y = floor_div(total, 12), m = total - y * 12 + 1;
     if (y < 1900 || y > 9999)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     long dim = days_in_month(y, m, d1904);
     long day = end_of_month ? dim : std::min(s.d, dim);
-    RET(serial_result(ymd_to_serial(y, m, day, d1904), d1904));
+    OMBRIX_RETURN(serial_result(ymd_to_serial(y, m, day, d1904), d1904));
 }
-FN(edate) { month_shift(c, out, false); }
-FN(eomonth) { month_shift(c, out, true); }
+OMBRIX_FN(edate) { month_shift(c, out, false); }
+OMBRIX_FN(eomonth) { month_shift(c, out, true); }
 
-FN(days) {
-    DAY(0, end);
-    DAY(1, start);
-    RET(Value::number(double(end - start)));
+OMBRIX_FN(days) {
+    OMBRIX_DAY(0, end);
+    OMBRIX_DAY(1, start);
+    OMBRIX_RETURN(Value::number(double(end - start)));
 }
 
-FN(datedif) {
-    DAY(0, start);
-    DAY(1, end);
-    TEXT(2, unit_text);
+OMBRIX_FN(datedif) {
+    OMBRIX_DAY(0, start);
+    OMBRIX_DAY(1, end);
+    OMBRIX_TEXT(2, unit_text);
     if (start > end)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     bool d1904 = system1904(c);
     std::string unit = to_upper(unit_text);
     Ymd a = serial_to_ymd(start, d1904), b = serial_to_ymd(end, d1904);
     long months = (b.y - a.y) * 12 + (b.m - a.m) - (b.d < a.d ? 1 : 0);
     if (unit == "D")
-        RET(Value::number(double(end - start)));
+        OMBRIX_RETURN(Value::number(double(end - start)));
     if (unit == "M")
-        RET(Value::number(double(months)));
+        OMBRIX_RETURN(Value::number(double(months)));
     if (unit == "Y")
-        RET(Value::number(double(months / 12)));
+        OMBRIX_RETURN(Value::number(double(months / 12)));
     if (unit == "YM")
-        RET(Value::number(double(months % 12)));
+        OMBRIX_RETURN(Value::number(double(months % 12)));
     if (unit == "MD") {
         if (b.d >= a.d)
-            RET(Value::number(double(b.d - a.d)));
-        RET(Value::number(double(end - ymd_to_serial(b.y, b.m - 1, a.d, d1904))));
+            OMBRIX_RETURN(Value::number(double(b.d - a.d)));
+        OMBRIX_RETURN(Value::number(double(end - ymd_to_serial(b.y, b.m - 1, a.d, d1904))));
     }
     if (unit == "YD") {
-        long shifted = ymd_to_serial(b.y, a.m, a.d, d1904);
-        if (shifted > end)
-            shifted = ymd_to_serial(b.y - 1, a.m, a.d, d1904);
-        RET(Value::number(double(end - shifted)));
+        // The end's day of the year moved into the start's year (or the next), as the
+        // spreadsheet counts it: 29 February 1900 included.
+        bool same_year = b.m > a.m || (b.m == a.m && b.d >= a.d);
+        long shifted = ymd_to_serial(same_year ? a.y : a.y + 1, b.m, b.d, d1904);
+        OMBRIX_RETURN(Value::number(double(shifted - start)));
     }
-    RET(err(ErrorCode::Num));
+    OMBRIX_RETURN(err(ErrorCode::Num));
 }
 
 // DATEVALUE's and TIMEVALUE's argument: text that reads as a date or time; otherwise `out`
@@ -504,18 +536,18 @@ bool date_text_arg(const Ctx& c, DateText& dt, Item& out) {
     return true;
 }
 
-FN(datevalue) {
+OMBRIX_FN(datevalue) {
     DateText dt;
     if (!date_text_arg(c, dt, out))
         return;
-    RET(dt.has_date ? Value::number(dt.days) : err(ErrorCode::Value));
+    OMBRIX_RETURN(dt.has_date ? Value::number(dt.days) : err(ErrorCode::Value));
 }
 
-FN(timevalue) {
+OMBRIX_FN(timevalue) {
     DateText dt;
     if (!date_text_arg(c, dt, out))
         return;
-    RET(dt.has_time ? Value::number(dt.time - std::floor(dt.time)) : err(ErrorCode::Value));
+    OMBRIX_RETURN(dt.has_time ? Value::number(dt.time - std::floor(dt.time)) : err(ErrorCode::Value));
 }
 
 // The holidays argument: whole serials, sorted, without duplicates.
@@ -575,29 +607,29 @@ long weekdays_between(long a, long b, bool d1904) {
     return count;
 }
 
-FN(networkdays) {
-    DAY(0, start);
-    DAY(1, end);
+OMBRIX_FN(networkdays) {
+    OMBRIX_DAY(0, start);
+    OMBRIX_DAY(1, end);
     std::vector<long> off;
     Value e;
     if (!holidays(c, 2, off, e))
-        RET(e);
+        OMBRIX_RETURN(e);
     bool d1904 = system1904(c);
     long a = std::min(start, end), b = std::max(start, end);
     long n = weekdays_between(a, b, d1904);
     for (long h : off)
         if (h >= a && h <= b && !weekend(h, d1904))
             --n;
-    RET(Value::number(double(start <= end ? n : -n)));
+    OMBRIX_RETURN(Value::number(double(start <= end ? n : -n)));
 }
 
-FN(workday) {
-    DAY(0, start);
-    NUM(1, days);
+OMBRIX_FN(workday) {
+    OMBRIX_DAY(0, start);
+    OMBRIX_NUMBER(1, days);
     std::vector<long> off;
     Value e;
     if (!holidays(c, 2, off, e))
-        RET(e);
+        OMBRIX_RETURN(e);
     bool d1904 = system1904(c);
     long left = long(std::trunc(std::max(-1e7, std::min(1e7, days))));
     long step = left < 0 ? -1 : 1, d = start;
@@ -615,11 +647,11 @@ FN(workday) {
         }
         d += step;
         if (d < 0 || d > limit)
-            RET(err(ErrorCode::Num));
+            OMBRIX_RETURN(err(ErrorCode::Num));
         if (!weekend(d, d1904) && !std::binary_search(off.begin(), off.end(), d))
             left -= step;
     }
-    RET(serial_result(d, d1904));
+    OMBRIX_RETURN(serial_result(d, d1904));
 }
 
 // The four ways of counting a year's fraction, by the day count basis.
@@ -661,31 +693,37 @@ double actual_actual(long start, long end, bool d1904) {
     }
     double years = double(b.y - a.y + 1);
     double total = double(ymd_to_serial(b.y + 1, 1, 1, d1904) - ymd_to_serial(a.y, 1, 1, d1904));
+    if (!d1904 && a.y <= 1900)
+        total -= 1; // the years' average length leaves out the 29 February 1900 that never was
     return days / (total / years);
 }
 
-FN(yearfrac) {
-    DAY(0, start);
-    DAY(1, end);
-    NUMD(2, basis_arg, 0);
+OMBRIX_FN(yearfrac) {
+    OMBRIX_DAY(0, start);
+    OMBRIX_DAY(1, end);
+    OMBRIX_NUMBER_OR(2, basis_arg, 0);
     int basis = int(std::trunc(basis_arg));
     if (basis < 0 || basis > 4)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     if (start > end)
         std::swap(start, end);
     bool d1904 = system1904(c);
     double days = double(end - start);
     switch (basis) {
-    case 0: RET(Value::number(days360(serial_to_ymd(start, d1904), serial_to_ymd(end, d1904), false, d1904) / 360));
-    case 1: RET(Value::number(actual_actual(start, end, d1904)));
-    case 2: RET(Value::number(days / 360));
-    case 3: RET(Value::number(days / 365));
-    default: RET(Value::number(days360(serial_to_ymd(start, d1904), serial_to_ymd(end, d1904), true, d1904) / 360));
+    case 0:
+        OMBRIX_RETURN(
+            Value::number(days360(serial_to_ymd(start, d1904), serial_to_ymd(end, d1904), false, d1904) / 360));
+    case 1: OMBRIX_RETURN(Value::number(actual_actual(start, end, d1904)));
+    case 2: OMBRIX_RETURN(Value::number(days / 360));
+    case 3: OMBRIX_RETURN(Value::number(days / 365));
+    default:
+        OMBRIX_RETURN(
+            Value::number(days360(serial_to_ymd(start, d1904), serial_to_ymd(end, d1904), true, d1904) / 360));
     }
 }
 
-FN(today) { RET(Value::number(std::floor(now_serial(system1904(c))))); }
-FN(now) { RET(Value::number(now_serial(system1904(c)))); }
+OMBRIX_FN(today) { OMBRIX_RETURN(Value::number(std::floor(now_serial(system1904(c))))); }
+OMBRIX_FN(now) { OMBRIX_RETURN(Value::number(now_serial(system1904(c)))); }
 
 } // namespace
 
@@ -732,5 +770,8 @@ std::vector<Entry> date_functions() {
         {{"NOW", 0, 0, FnVolatile}, fn_now},
     };
 }
+
+#undef OMBRIX_DAY
+#undef OMBRIX_DATE_VALUE
 
 } // namespace host::engine::detail::fn

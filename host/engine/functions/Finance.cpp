@@ -9,20 +9,20 @@ namespace host::engine::detail::fn {
 
 namespace {
 
-FN(npv) {
-    NUM(0, rate);
+OMBRIX_FN(npv) {
+    OMBRIX_NUMBER(0, rate);
     auto& xs = numbers();
     Value e;
     if (!collect(c, 1, c.argc, xs, e))
-        RET(e);
+        OMBRIX_RETURN(e);
     if (rate == -1)
-        RET(err(ErrorCode::Div0));
+        OMBRIX_RETURN(err(ErrorCode::Div0));
     double total = 0, f = 1;
     for (double x : xs) {
         f *= 1 + rate;
         total += x / f;
     }
-    RET(Value::number(total));
+    OMBRIX_RETURN(Value::number(total));
 }
 // The payment, future and present values of an annuity; `type` 1 pays at the start of each
 // period. Infinite or NaN results become #NUM! when made into values.
@@ -43,26 +43,38 @@ double annuity_fv(double rate, double nper, double pmt, double pv, double type) 
 
 Value finite_or(double x, ErrorCode e) { return std::isfinite(x) ? Value::number(x) : err(e); }
 
-FN(pmt) {
-    NUM(0, rate); NUM(1, nper); NUM(2, pv); NUMD(3, fv, 0); NUMD(4, type, 0);
+OMBRIX_FN(pmt) {
+    OMBRIX_NUMBER(0, rate);
+    OMBRIX_NUMBER(1, nper);
+    OMBRIX_NUMBER(2, pv);
+    OMBRIX_NUMBER_OR(3, fv, 0);
+    OMBRIX_NUMBER_OR(4, type, 0);
     double t = type != 0 ? 1 : 0;
     if ((rate == 0 && nper == 0) || (rate != 0 && (1 + rate * t) * (std::pow(1 + rate, nper) - 1) == 0))
-        RET(err(ErrorCode::Div0));
-    RET(Value::number(annuity_pmt(rate, nper, pv, fv, type)));
+        OMBRIX_RETURN(err(ErrorCode::Div0));
+    OMBRIX_RETURN(Value::number(annuity_pmt(rate, nper, pv, fv, type)));
 }
-FN(fv) {
-    NUM(0, rate); NUM(1, nper); NUM(2, pmt); NUMD(3, pv, 0); NUMD(4, type, 0);
-    RET(Value::number(annuity_fv(rate, nper, pmt, pv, type)));
+OMBRIX_FN(fv) {
+    OMBRIX_NUMBER(0, rate);
+    OMBRIX_NUMBER(1, nper);
+    OMBRIX_NUMBER(2, pmt);
+    OMBRIX_NUMBER_OR(3, pv, 0);
+    OMBRIX_NUMBER_OR(4, type, 0);
+    OMBRIX_RETURN(Value::number(annuity_fv(rate, nper, pmt, pv, type)));
 }
-FN(pv) {
-    NUM(0, rate); NUM(1, nper); NUM(2, pmt); NUMD(3, fv, 0); NUMD(4, type, 0);
+OMBRIX_FN(pv) {
+    OMBRIX_NUMBER(0, rate);
+    OMBRIX_NUMBER(1, nper);
+    OMBRIX_NUMBER(2, pmt);
+    OMBRIX_NUMBER_OR(3, fv, 0);
+    OMBRIX_NUMBER_OR(4, type, 0);
     double t = type != 0 ? 1 : 0;
     if (rate == 0)
-        RET(Value::number(-(fv + pmt * nper)));
+        OMBRIX_RETURN(Value::number(-(fv + pmt * nper)));
     double g = std::pow(1 + rate, nper);
     if (g == 0)
-        RET(err(ErrorCode::Div0));
-    RET(Value::number(-(fv + pmt * (1 + rate * t) * (g - 1) / rate) / g));
+        OMBRIX_RETURN(err(ErrorCode::Div0));
+    OMBRIX_RETURN(Value::number(-(fv + pmt * (1 + rate * t) * (g - 1) / rate) / g));
 }
 
 // Newton's method from `guess`, as the spreadsheet iterates: done when a step is smaller than
@@ -92,15 +104,15 @@ bool has_both_signs(const std::vector<double>& xs) {
     return pos && neg;
 }
 
-FN(irr) {
+OMBRIX_FN(irr) {
     std::vector<double> xs;
     Value e;
     if (!collect(c, 0, 1, xs, e))
-        RET(e);
-    NUMD(1, guess, 0.1);
+        OMBRIX_RETURN(e);
+    OMBRIX_NUMBER_OR(1, guess, 0.1);
     if (!has_both_signs(xs))
-        RET(err(ErrorCode::Num));
-    RET(newton(guess, 1e-7, 20, [&](double r, double& value, double& slope) {
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(newton(guess, 1e-7, 20, [&](double r, double& value, double& slope) {
         value = slope = 0;
         double f = 1;
         for (std::size_t i = 0; i < xs.size(); ++i) {
@@ -154,35 +166,36 @@ void xnpv_at(double r, const std::vector<double>& v, const std::vector<double>& 
     }
 }
 
-FN(xnpv) {
-    NUM(0, rate);
+OMBRIX_FN(xnpv) {
+    OMBRIX_NUMBER(0, rate);
     std::vector<double> v, d;
     if (!dated_flows(c, 1, v, d, out.v))
         return;
     if (rate <= -1)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     double value, slope;
     xnpv_at(rate, v, d, value, slope);
-    RET(Value::number(value));
+    OMBRIX_RETURN(Value::number(value));
 }
 
-FN(xirr) {
+OMBRIX_FN(xirr) {
     std::vector<double> v, d;
     if (!dated_flows(c, 0, v, d, out.v))
         return;
-    NUMD(2, guess, 0.1);
+    OMBRIX_NUMBER_OR(2, guess, 0.1);
     if (!has_both_signs(v) || guess <= -1)
-        RET(err(ErrorCode::Num));
-    RET(newton(guess, 1e-8, 100, [&](double r, double& value, double& slope) { xnpv_at(r, v, d, value, slope); }));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(
+        newton(guess, 1e-8, 100, [&](double r, double& value, double& slope) { xnpv_at(r, v, d, value, slope); }));
 }
 
-FN(mirr) {
+OMBRIX_FN(mirr) {
     std::vector<double> xs;
     Value e;
     if (!collect(c, 0, 1, xs, e))
-        RET(e);
-    NUM(1, finance_rate);
-    NUM(2, reinvest_rate);
+        OMBRIX_RETURN(e);
+    OMBRIX_NUMBER(1, finance_rate);
+    OMBRIX_NUMBER(2, reinvest_rate);
     double n = double(xs.size());
     double pos = 0, neg = 0, fp = 1, fn = 1;
     for (double x : xs) {
@@ -194,18 +207,23 @@ FN(mirr) {
         fn *= 1 + finance_rate;
     }
     if (pos == 0 || neg == 0 || n < 2)
-        RET(err(ErrorCode::Div0));
+        OMBRIX_RETURN(err(ErrorCode::Div0));
     // Positive flows carried forward to the last period, negative ones discounted to the first.
     double ratio = -pos * std::pow(1 + reinvest_rate, n - 1) / neg;
-    RET(finite_or(std::pow(ratio, 1 / (n - 1)) - 1, ErrorCode::Num));
+    OMBRIX_RETURN(finite_or(std::pow(ratio, 1 / (n - 1)) - 1, ErrorCode::Num));
 }
 
-FN(rate) {
-    NUM(0, nper); NUM(1, pmt); NUM(2, pv); NUMD(3, fv, 0); NUMD(4, type, 0); NUMD(5, guess, 0.1);
+OMBRIX_FN(rate) {
+    OMBRIX_NUMBER(0, nper);
+    OMBRIX_NUMBER(1, pmt);
+    OMBRIX_NUMBER(2, pv);
+    OMBRIX_NUMBER_OR(3, fv, 0);
+    OMBRIX_NUMBER_OR(4, type, 0);
+    OMBRIX_NUMBER_OR(5, guess, 0.1);
     double t = type != 0 ? 1 : 0;
     if (nper <= 0)
-        RET(err(ErrorCode::Num));
-    RET(newton(guess, 1e-7, 20, [&](double r, double& value, double& slope) {
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(newton(guess, 1e-7, 20, [&](double r, double& value, double& slope) {
         if (std::fabs(r) < 1e-12) {
             value = pv + pmt * nper + fv;
             slope = pv * nper + pmt * t * nper + pmt * nper * (nper - 1) / 2;
@@ -217,19 +235,23 @@ FN(rate) {
     }));
 }
 
-FN(nper) {
-    NUM(0, rate); NUM(1, pmt); NUM(2, pv); NUMD(3, fv, 0); NUMD(4, type, 0);
+OMBRIX_FN(nper) {
+    OMBRIX_NUMBER(0, rate);
+    OMBRIX_NUMBER(1, pmt);
+    OMBRIX_NUMBER(2, pv);
+    OMBRIX_NUMBER_OR(3, fv, 0);
+    OMBRIX_NUMBER_OR(4, type, 0);
     double t = type != 0 ? 1 : 0;
     if (rate == 0) {
         if (pmt == 0)
-            RET(err(ErrorCode::Num));
-        RET(Value::number(-(pv + fv) / pmt));
+            OMBRIX_RETURN(err(ErrorCode::Num));
+        OMBRIX_RETURN(Value::number(-(pv + fv) / pmt));
     }
     double a = pmt * (1 + rate * t);
     double ratio = (a - fv * rate) / (a + pv * rate);
     if (!(ratio > 0) || rate <= -1)
-        RET(err(ErrorCode::Num));
-    RET(finite_or(std::log(ratio) / std::log1p(rate), ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(finite_or(std::log(ratio) / std::log1p(rate), ErrorCode::Num));
 }
 
 // The interest part of payment `per`.
@@ -246,67 +268,87 @@ double interest_part(double rate, double per, double nper, double pv, double fv,
 }
 
 void payment_part(Ctx& c, Item& out, bool principal) {
-    NUM(0, rate); NUM(1, per); NUM(2, nper); NUM(3, pv); NUMD(4, fv, 0); NUMD(5, type, 0);
+    OMBRIX_NUMBER(0, rate);
+    OMBRIX_NUMBER(1, per);
+    OMBRIX_NUMBER(2, nper);
+    OMBRIX_NUMBER(3, pv);
+    OMBRIX_NUMBER_OR(4, fv, 0);
+    OMBRIX_NUMBER_OR(5, type, 0);
     double t = type != 0 ? 1 : 0;
     if (per < 1 || per >= nper + 1)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     double interest = interest_part(rate, per, nper, pv, fv, t);
     double value = principal ? annuity_pmt(rate, nper, pv, fv, t) - interest : interest;
-    RET(finite_or(value, ErrorCode::Num));
+    OMBRIX_RETURN(finite_or(value, ErrorCode::Num));
 }
-FN(ipmt) { payment_part(c, out, false); }
-FN(ppmt) { payment_part(c, out, true); }
+OMBRIX_FN(ipmt) { payment_part(c, out, false); }
+OMBRIX_FN(ppmt) { payment_part(c, out, true); }
 
 void cumulative(Ctx& c, Item& out, bool principal) {
-    NUM(0, rate); NUM(1, nper); NUM(2, pv); NUM(3, first); NUM(4, last); NUM(5, type);
+    OMBRIX_NUMBER(0, rate);
+    OMBRIX_NUMBER(1, nper);
+    OMBRIX_NUMBER(2, pv);
+    OMBRIX_NUMBER(3, first);
+    OMBRIX_NUMBER(4, last);
+    OMBRIX_NUMBER(5, type);
     first = std::trunc(first), last = std::trunc(last);
     if (rate <= 0 || nper <= 0 || pv <= 0 || first < 1 || last < first || last > nper || (type != 0 && type != 1))
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     if (last - first > 1e6)
-        RET(err(ErrorCode::Num));   // summed period by period: a bound on the work
+        OMBRIX_RETURN(err(ErrorCode::Num)); // summed period by period: a bound on the work
     double pmt = annuity_pmt(rate, nper, pv, 0, type);
     double total = 0;
     for (double per = first; per <= last; ++per) {
         double interest = interest_part(rate, per, nper, pv, 0, type);
         total += principal ? pmt - interest : interest;
     }
-    RET(finite_or(total, ErrorCode::Num));
+    OMBRIX_RETURN(finite_or(total, ErrorCode::Num));
 }
-FN(cumipmt) { cumulative(c, out, false); }
-FN(cumprinc) { cumulative(c, out, true); }
+OMBRIX_FN(cumipmt) { cumulative(c, out, false); }
+OMBRIX_FN(cumprinc) { cumulative(c, out, true); }
 
-FN(sln) {
-    NUM(0, cost); NUM(1, salvage); NUM(2, life);
+OMBRIX_FN(sln) {
+    OMBRIX_NUMBER(0, cost);
+    OMBRIX_NUMBER(1, salvage);
+    OMBRIX_NUMBER(2, life);
     if (life == 0)
-        RET(err(ErrorCode::Div0));
-    RET(Value::number((cost - salvage) / life));
+        OMBRIX_RETURN(err(ErrorCode::Div0));
+    OMBRIX_RETURN(Value::number((cost - salvage) / life));
 }
 
-FN(db) {
-    NUM(0, cost); NUM(1, salvage); NUM(2, life); NUM(3, period); NUMD(4, month, 12);
+OMBRIX_FN(db) {
+    OMBRIX_NUMBER(0, cost);
+    OMBRIX_NUMBER(1, salvage);
+    OMBRIX_NUMBER(2, life);
+    OMBRIX_NUMBER(3, period);
+    OMBRIX_NUMBER_OR(4, month, 12);
     month = std::trunc(month);
     period = std::trunc(period);
     if (cost < 0 || salvage < 0 || life <= 0 || period <= 0 || month < 1 || month > 12 ||
         period > life + (month < 12 ? 1 : 0) || period > 1e6)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     if (cost == 0)
-        RET(Value::number(0));
+        OMBRIX_RETURN(Value::number(0));
     double rate = std::round((1 - std::pow(salvage / cost, 1 / life)) * 1000) / 1000;
     double first = cost * rate * month / 12;
     if (period == 1)
-        RET(Value::number(first));
+        OMBRIX_RETURN(Value::number(first));
     double total = first, dep = 0;
     for (double p = 2; p <= period; ++p) {
         dep = p > life ? (cost - total) * rate * (12 - month) / 12 : (cost - total) * rate;
         total += dep;
     }
-    RET(Value::number(dep));
+    OMBRIX_RETURN(Value::number(dep));
 }
 
-FN(ddb) {
-    NUM(0, cost); NUM(1, salvage); NUM(2, life); NUM(3, period); NUMD(4, factor, 2);
+OMBRIX_FN(ddb) {
+    OMBRIX_NUMBER(0, cost);
+    OMBRIX_NUMBER(1, salvage);
+    OMBRIX_NUMBER(2, life);
+    OMBRIX_NUMBER(3, period);
+    OMBRIX_NUMBER_OR(4, factor, 2);
     if (cost < 0 || salvage < 0 || life <= 0 || period <= 0 || factor <= 0 || period > life)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     double rate = factor / life, before;
     if (rate >= 1) {
         rate = 1;
@@ -316,23 +358,25 @@ FN(ddb) {
     }
     double after = cost * std::pow(1 - rate, period);
     double dep = after < salvage ? before - salvage : before - after;
-    RET(Value::number(std::max(dep, 0.0)));
+    OMBRIX_RETURN(Value::number(std::max(dep, 0.0)));
 }
 
-FN(effect) {
-    NUM(0, nominal); NUM(1, periods);
+OMBRIX_FN(effect) {
+    OMBRIX_NUMBER(0, nominal);
+    OMBRIX_NUMBER(1, periods);
     periods = std::trunc(periods);
     if (nominal <= 0 || periods < 1)
-        RET(err(ErrorCode::Num));
-    RET(finite_or(std::pow(1 + nominal / periods, periods) - 1, ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(finite_or(std::pow(1 + nominal / periods, periods) - 1, ErrorCode::Num));
 }
 
-FN(nominal) {
-    NUM(0, effective); NUM(1, periods);
+OMBRIX_FN(nominal) {
+    OMBRIX_NUMBER(0, effective);
+    OMBRIX_NUMBER(1, periods);
     periods = std::trunc(periods);
     if (effective <= 0 || periods < 1)
-        RET(err(ErrorCode::Num));
-    RET(finite_or(periods * (std::pow(1 + effective, 1 / periods) - 1), ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(finite_or(periods * (std::pow(1 + effective, 1 / periods) - 1), ErrorCode::Num));
 }
 
 } // namespace

@@ -431,17 +431,17 @@ void note_unsupported(Ctx& c, const std::string& format) {
         notes.push_back(format);
 }
 
-FN(text) {
+OMBRIX_FN(text) {
     Value v = c.arg(0);
     if (v.is_error())
-        RET(v);
-    TEXT(1, format);
+        OMBRIX_RETURN(v);
+    OMBRIX_TEXT(1, format);
     bool d1904 = c.ev.grid.date1904();
     double x = 0;
     if (v.is_number()) {
         x = v.as_number();
     } else if (v.is_boolean()) {
-        RET(Value::text(v.as_boolean() ? "TRUE" : "FALSE"));
+        OMBRIX_RETURN(Value::text(v.as_boolean() ? "TRUE" : "FALSE"));
     } else if (v.is_text()) {
         if (auto n = parse_number(v.as_text()))
             x = *n;
@@ -450,40 +450,40 @@ FN(text) {
             std::vector<std::string> sections = split_sections(format);
             std::string& s = sections.size() == 4 ? sections[3] : sections[0];
             if (s.find('@') == std::string::npos)
-                RET(v);
+                OMBRIX_RETURN(v);
             std::vector<Token> tokens;
             if (!tokenize(s, tokens)) {
                 note_unsupported(c, format);
-                RET(err(ErrorCode::Value));
+                OMBRIX_RETURN(err(ErrorCode::Value));
             }
             std::string r;
             for (const Token& t : tokens)
                 r += t.kind == Token::At ? std::string(v.as_text()) : t.text;
-            RET(Value::text(r));
+            OMBRIX_RETURN(Value::text(r));
         }
     }
     std::string r;
     bool out_of_range;
     if (!format_with(x, format, d1904, r, out_of_range)) {
         note_unsupported(c, format);
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     }
     if (out_of_range)
-        RET(err(ErrorCode::Value));
-    RET(Value::text(r));
+        OMBRIX_RETURN(err(ErrorCode::Value));
+    OMBRIX_RETURN(Value::text(r));
 }
 
-FN(fixed) {
-    NUM(0, x);
-    NUMD(1, decimals, 2);
+OMBRIX_FN(fixed) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER_OR(1, decimals, 2);
     Value plain = c.missing(2) ? Value::boolean(false) : c.arg(2);
     bool no_commas;
     ErrorCode e;
     if (!to_boolean(plain, no_commas, e))
-        RET(err(e));
+        OMBRIX_RETURN(err(e));
     decimals = std::trunc(decimals);
     if (decimals > 127)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     Value r = round_digits(x, decimals, 0);
     std::string format = no_commas ? "0" : "#,##0";
     if (decimals > 0)
@@ -491,8 +491,8 @@ FN(fixed) {
     std::string s;
     bool out_of_range;
     if (r.is_error() || !format_with(r.as_number(), format, false, s, out_of_range))
-        RET(err(ErrorCode::Value));
-    RET(Value::text(s));
+        OMBRIX_RETURN(err(ErrorCode::Value));
+    OMBRIX_RETURN(Value::text(s));
 }
 
 } // namespace

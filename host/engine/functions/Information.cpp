@@ -8,28 +8,34 @@ namespace host::engine::detail::fn {
 
 namespace {
 
-FN(isnumber) { RET(Value::boolean(c.arg(0).is_number())); }
-FN(iserror) { RET(Value::boolean(c.arg(0).is_error())); }
-FN(isna) { Value v = c.arg(0); RET(Value::boolean(v.is_error() && v.as_error() == ErrorCode::NA)); }
-FN(isblank) { RET(Value::boolean(!c.missing(0) && c.arg(0).is_empty())); }
-FN(istext) { RET(Value::boolean(c.arg(0).is_text())); }
+OMBRIX_FN(isnumber) { OMBRIX_RETURN(Value::boolean(c.arg(0).is_number())); }
+OMBRIX_FN(iserror) { OMBRIX_RETURN(Value::boolean(c.arg(0).is_error())); }
+OMBRIX_FN(isna) {
+    Value v = c.arg(0);
+    OMBRIX_RETURN(Value::boolean(v.is_error() && v.as_error() == ErrorCode::NA));
+}
+OMBRIX_FN(isblank) { OMBRIX_RETURN(Value::boolean(!c.missing(0) && c.arg(0).is_empty())); }
+OMBRIX_FN(istext) { OMBRIX_RETURN(Value::boolean(c.arg(0).is_text())); }
 
-FN(iserr) { Value v = c.arg(0); RET(Value::boolean(v.is_error() && v.as_error() != ErrorCode::NA)); }
-FN(islogical) { RET(Value::boolean(c.arg(0).is_boolean())); }
-FN(isnontext) { RET(Value::boolean(!c.arg(0).is_text())); }
+OMBRIX_FN(iserr) {
+    Value v = c.arg(0);
+    OMBRIX_RETURN(Value::boolean(v.is_error() && v.as_error() != ErrorCode::NA));
+}
+OMBRIX_FN(islogical) { OMBRIX_RETURN(Value::boolean(c.arg(0).is_boolean())); }
+OMBRIX_FN(isnontext) { OMBRIX_RETURN(Value::boolean(!c.arg(0).is_text())); }
 
 // ISEVEN and ISODD take numbers (an empty cell is 0) and text that reads as one, but no TRUE or FALSE.
 void parity(Ctx& c, Item& out, bool even) {
     if (c.arg(0).is_boolean())
-        RET(err(ErrorCode::Value));
-    NUM(0, x);
-    RET(Value::boolean((std::fmod(std::trunc(std::fabs(x)), 2) == 0) == even));
+        OMBRIX_RETURN(err(ErrorCode::Value));
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_RETURN(Value::boolean((std::fmod(std::trunc(std::fabs(x)), 2) == 0) == even));
 }
-FN(iseven) { parity(c, out, true); }
-FN(isodd) { parity(c, out, false); }
+OMBRIX_FN(iseven) { parity(c, out, true); }
+OMBRIX_FN(isodd) { parity(c, out, false); }
 
-FN(isref) { RET(Value::boolean(c.args[0].kind == Item::Cell || c.args[0].kind == Item::Range)); }
-FN(isformula) {
+OMBRIX_FN(isref) { OMBRIX_RETURN(Value::boolean(c.args[0].kind == Item::Cell || c.args[0].kind == Item::Range)); }
+OMBRIX_FN(isformula) {
     const Item& it = c.args[0];
     std::uint32_t id;
     if (it.kind == Item::Cell) {
@@ -38,12 +44,12 @@ FN(isformula) {
         const Area& a = it.area;
         const auto& ids = c.ev.grid.cells_in(Area{a.sheet, a.r1, a.c1, a.r1, a.c1});
         if (ids.empty())
-            RET(Value::boolean(false));
+            OMBRIX_RETURN(Value::boolean(false));
         id = ids[0];
     } else {
-        RET(it.v.is_error() ? it.v : err(ErrorCode::Value));
+        OMBRIX_RETURN(it.v.is_error() ? it.v : err(ErrorCode::Value));
     }
-    RET(Value::boolean(c.ev.grid.cell_program(id) != nullptr));
+    OMBRIX_RETURN(Value::boolean(c.ev.grid.cell_program(id) != nullptr));
 }
 
 // The slot of the top-left cell of a reference argument; false (with the result set) when
@@ -68,13 +74,13 @@ bool first_cell(Ctx& c, Item& out, std::uint32_t& id) {
     return false;
 }
 
-FN(formulatext) {
+OMBRIX_FN(formulatext) {
     std::uint32_t id;
     if (!first_cell(c, out, id))
         return;
     std::string_view f = c.ev.grid.cell_formula(id);
     if (f.empty())
-        RET(err(ErrorCode::NA));
+        OMBRIX_RETURN(err(ErrorCode::NA));
     // Newer functions are shown without the prefixes the file writes them with.
     std::string text = "=";
     bool quoted = false;
@@ -87,73 +93,76 @@ FN(formulatext) {
         }
         text += f[i];
     }
-    RET(Value::text(text));
+    OMBRIX_RETURN(Value::text(text));
 }
 
-FN(sheet) {
+OMBRIX_FN(sheet) {
     if (c.argc == 0)
-        RET(Value::number(c.ev.sheet + 1));
+        OMBRIX_RETURN(Value::number(c.ev.sheet + 1));
     const Item& it = c.args[0];
     if (it.kind == Item::Cell)
-        RET(Value::number(c.ev.grid.cell_area(it.cell).sheet + 1));
+        OMBRIX_RETURN(Value::number(c.ev.grid.cell_area(it.cell).sheet + 1));
     if (it.kind == Item::Range)
-        RET(Value::number(it.area.sheet + 1));
+        OMBRIX_RETURN(Value::number(it.area.sheet + 1));
     Value v = c.arg(0);
     if (v.is_error())
-        RET(v);
+        OMBRIX_RETURN(v);
     if (!v.is_text())
-        RET(err(ErrorCode::NA));
+        OMBRIX_RETURN(err(ErrorCode::NA));
     int s = c.ev.grid.sheet_index(v.as_text());
-    RET(s < 0 ? err(ErrorCode::NA) : Value::number(s + 1));
+    OMBRIX_RETURN(s < 0 ? err(ErrorCode::NA) : Value::number(s + 1));
 }
-FN(sheets) {
+OMBRIX_FN(sheets) {
     if (c.argc == 0)
-        RET(Value::number(c.ev.grid.sheet_count()));
+        OMBRIX_RETURN(Value::number(c.ev.grid.sheet_count()));
     const Item& it = c.args[0];
     if (it.kind == Item::Cell)
-        RET(Value::number(1));
+        OMBRIX_RETURN(Value::number(1));
     if (it.kind == Item::Range)
-        RET(Value::number(it.areas ? 1 : std::max(it.area.sheet, it.last_sheet) - it.area.sheet + 1));
+        OMBRIX_RETURN(Value::number(it.areas ? 1 : std::max(it.area.sheet, it.last_sheet) - it.area.sheet + 1));
     Value v = c.arg(0);
-    RET(v.is_error() ? v : err(ErrorCode::NA));
+    OMBRIX_RETURN(v.is_error() ? v : err(ErrorCode::NA));
 }
-FN(type) {
+OMBRIX_FN(type) {
     const Item& it = c.args[0];
     if (it.kind == Item::Arr || (it.kind == Item::Range && it.area.size() > 1))
-        RET(Value::number(64));
+        OMBRIX_RETURN(Value::number(64));
     Value v = c.arg(0);
-    RET(Value::number(v.is_number() || v.is_empty() ? 1 : v.is_text() ? 2 : v.is_boolean() ? 4 : 16));
+    OMBRIX_RETURN(Value::number(v.is_number() || v.is_empty() ? 1 : v.is_text() ? 2 : v.is_boolean() ? 4 : 16));
 }
 
-FN(n) {
+OMBRIX_FN(n) {
     Value v = c.arg(0);
     if (v.is_number() || v.is_error())
-        RET(v);
-    RET(Value::number(v.is_boolean() && v.as_boolean() ? 1 : 0));
+        OMBRIX_RETURN(v);
+    OMBRIX_RETURN(Value::number(v.is_boolean() && v.as_boolean() ? 1 : 0));
 }
-FN(t) {
+OMBRIX_FN(t) {
     Value v = c.arg(0);
-    RET(v.is_text() || v.is_error() ? v : Value::text(""));
+    OMBRIX_RETURN(v.is_text() || v.is_error() ? v : Value::text(""));
 }
-FN(error_type) {
+OMBRIX_FN(error_type) {
     Value v = c.arg(0);
     if (!v.is_error())
-        RET(err(ErrorCode::NA));
+        OMBRIX_RETURN(err(ErrorCode::NA));
     switch (v.as_error()) {
-    case ErrorCode::Null: RET(Value::number(1));
-    case ErrorCode::Div0: RET(Value::number(2));
-    case ErrorCode::Value: RET(Value::number(3));
-    case ErrorCode::Ref: RET(Value::number(4));
-    case ErrorCode::Name: RET(Value::number(5));
-    case ErrorCode::Num: RET(Value::number(6));
-    case ErrorCode::NA: RET(Value::number(7));
-    case ErrorCode::Spill: RET(Value::number(9));
-    case ErrorCode::Calc: RET(Value::number(14));
+    case ErrorCode::Null: OMBRIX_RETURN(Value::number(1));
+    case ErrorCode::Div0: OMBRIX_RETURN(Value::number(2));
+    case ErrorCode::Value: OMBRIX_RETURN(Value::number(3));
+    case ErrorCode::Ref: OMBRIX_RETURN(Value::number(4));
+    case ErrorCode::Name: OMBRIX_RETURN(Value::number(5));
+    case ErrorCode::Num: OMBRIX_RETURN(Value::number(6));
+    case ErrorCode::NA: OMBRIX_RETURN(Value::number(7));
+    case ErrorCode::Spill: OMBRIX_RETURN(Value::number(9));
+    case ErrorCode::Calc: OMBRIX_RETURN(Value::number(14));
     }
-    RET(err(ErrorCode::NA));
+    OMBRIX_RETURN(err(ErrorCode::NA));
 }
 
-FN(na) { (void)c; RET(err(ErrorCode::NA)); }
+OMBRIX_FN(na) {
+    (void)c;
+    OMBRIX_RETURN(err(ErrorCode::NA));
+}
 
 } // namespace
 

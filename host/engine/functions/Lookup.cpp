@@ -73,11 +73,11 @@ std::int64_t indexed_position(const LookupIndex& index, const Value& key, int mo
     return found ? std::int64_t(found->offset) : -1;
 }
 
-FN(choose) {
-    NUM(0, x);
+OMBRIX_FN(choose) {
+    OMBRIX_NUMBER(0, x);
     double i = std::trunc(x);
     if (i < 1 || i >= c.argc)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     out = c.args[static_cast<int>(i)];
     if (out.kind == Item::Missing) {
         out.kind = Item::Val;
@@ -88,22 +88,22 @@ FN(choose) {
 void table_lookup(Ctx& c, Item& out, bool vertical) {
     Value key = c.arg(0);
     if (key.is_error())
-        RET(key);
+        OMBRIX_RETURN(key);
     if (key.is_empty())
-        RET(err(ErrorCode::NA));
+        OMBRIX_RETURN(err(ErrorCode::NA));
     View t(c.ev, c.args[1]);
-    NUM(2, index);
+    OMBRIX_NUMBER(2, index);
     bool sorted = true;
     if (!c.missing(3) || c.argc > 3) {
         ErrorCode e;
         if (!to_boolean(c.arg(3), sorted, e))
-            RET(err(e));
+            OMBRIX_RETURN(err(e));
     }
     double k = std::trunc(index);
     if (k < 1)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     if (k > (vertical ? t.cols : t.rows))
-        RET(err(ErrorCode::Ref));
+        OMBRIX_RETURN(err(ErrorCode::Ref));
     std::int64_t n = vertical ? t.rows : t.cols;
     const LookupIndex* keys = range_index(c.ev.grid, c.args[1], vertical ? 'c' : 'r');
     std::int64_t pos = keys ? indexed_position(*keys, key, sorted ? 1 : 0)
@@ -112,21 +112,21 @@ void table_lookup(Ctx& c, Item& out, bool vertical) {
                                                    : t.at(0, static_cast<std::int32_t>(i));
                                });
     if (pos < 0)
-        RET(err(ErrorCode::NA));
+        OMBRIX_RETURN(err(ErrorCode::NA));
     std::int32_t off = static_cast<std::int32_t>(k) - 1, p = static_cast<std::int32_t>(pos);
-    RET(vertical ? t.at(p, off) : t.at(off, p));
+    OMBRIX_RETURN(vertical ? t.at(p, off) : t.at(off, p));
 }
-FN(vlookup) { table_lookup(c, out, true); }
-FN(hlookup) { table_lookup(c, out, false); }
+OMBRIX_FN(vlookup) { table_lookup(c, out, true); }
+OMBRIX_FN(hlookup) { table_lookup(c, out, false); }
 
-FN(match) {
+OMBRIX_FN(match) {
     Value key = c.arg(0);
     if (key.is_error())
-        RET(key);
+        OMBRIX_RETURN(key);
     View t(c.ev, c.args[1]);
-    NUMD(2, type, 1);
+    OMBRIX_NUMBER_OR(2, type, 1);
     if (t.rows != 1 && t.cols != 1)
-        RET(err(ErrorCode::NA));
+        OMBRIX_RETURN(err(ErrorCode::NA));
     int mode = type > 0 ? 1 : type < 0 ? -1 : 0;
     bool column = t.cols == 1;
     const LookupIndex* index = range_index(c.ev.grid, c.args[1]);
@@ -136,24 +136,24 @@ FN(match) {
                                                  : t.at(0, static_cast<std::int32_t>(i));
                                });
     if (pos < 0)
-        RET(err(ErrorCode::NA));
-    RET(Value::number(double(pos + 1)));
+        OMBRIX_RETURN(err(ErrorCode::NA));
+    OMBRIX_RETURN(Value::number(double(pos + 1)));
 }
 
-FN(index) {
+OMBRIX_FN(index) {
     const Item& src = c.args[0];
     View t(c.ev, src);
-    NUMD(1, rowf, 0);
-    NUMD(2, colf, 0);
+    OMBRIX_NUMBER_OR(1, rowf, 0);
+    OMBRIX_NUMBER_OR(2, colf, 0);
     double r = std::trunc(rowf), k = std::trunc(colf);
     if (c.argc < 3 || c.missing(2)) {
         if (t.rows == 1 && t.cols > 1)   // a single row: the one index picks the column
             std::swap(r, k);
     }
     if (r < 0 || k < 0)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     if (r > t.rows || k > t.cols)
-        RET(err(ErrorCode::Ref));
+        OMBRIX_RETURN(err(ErrorCode::Ref));
     std::int32_t r1 = r == 0 ? 0 : static_cast<std::int32_t>(r) - 1, r2 = r == 0 ? t.rows - 1 : r1;
     std::int32_t c1 = k == 0 ? 0 : static_cast<std::int32_t>(k) - 1, c2 = k == 0 ? t.cols - 1 : c1;
     if (src.kind == Item::Range) {
@@ -162,7 +162,7 @@ FN(index) {
         return;
     }
     if (r1 == r2 && c1 == c2)
-        RET(t.at(r1, c1));
+        OMBRIX_RETURN(t.at(r1, c1));
     auto a = std::make_shared<Array>();
     a->rows = r2 - r1 + 1;
     a->cols = c2 - c1 + 1;
@@ -192,13 +192,13 @@ bool area_of(const Ctx& c, const Item& it, Area& a) {
 // rows (columns), the first where one value is wanted.
 void position(Ctx& c, Item& out, bool rows) {
     if (c.missing(0))
-        RET(Value::number(double((rows ? c.ev.row : c.ev.col) + 1)));
+        OMBRIX_RETURN(Value::number(double((rows ? c.ev.row : c.ev.col) + 1)));
     Area a;
     if (!area_of(c, c.args[0], a))
-        RET(c.args[0].kind == Item::Val && c.args[0].v.is_error() ? c.args[0].v : err(ErrorCode::Value));
+        OMBRIX_RETURN(c.args[0].kind == Item::Val && c.args[0].v.is_error() ? c.args[0].v : err(ErrorCode::Value));
     std::int32_t first = rows ? a.r1 : a.c1, last = rows ? a.r2 : a.c2;
     if (first == last)
-        RET(Value::number(double(first + 1)));
+        OMBRIX_RETURN(Value::number(double(first + 1)));
     auto arr = std::make_shared<Array>();
     arr->rows = rows ? last - first + 1 : 1;
     arr->cols = rows ? 1 : last - first + 1;
@@ -207,36 +207,36 @@ void position(Ctx& c, Item& out, bool rows) {
     out.kind = Item::Arr;
     out.arr = c.ev.keep(std::move(arr));
 }
-FN(row) { position(c, out, true); }
-FN(column) { position(c, out, false); }
+OMBRIX_FN(row) { position(c, out, true); }
+OMBRIX_FN(column) { position(c, out, false); }
 
 void extent(Ctx& c, Item& out, bool rows) {
     const Item& it = c.args[0];
     if (it.kind == Item::Val && it.v.is_error())
-        RET(it.v);
+        OMBRIX_RETURN(it.v);
     View v(c.ev, it);
-    RET(Value::number(double(rows ? v.rows : v.cols)));
+    OMBRIX_RETURN(Value::number(double(rows ? v.rows : v.cols)));
 }
-FN(rows) { extent(c, out, true); }
-FN(columns) { extent(c, out, false); }
+OMBRIX_FN(rows) { extent(c, out, true); }
+OMBRIX_FN(columns) { extent(c, out, false); }
 
 // ---- references built at run time ----
 
-FN(offset) {
+OMBRIX_FN(offset) {
     Area a;
     if (!area_of(c, c.args[0], a))
-        RET(c.args[0].kind == Item::Val && c.args[0].v.is_error() ? c.args[0].v : err(ErrorCode::Value));
-    NUM(1, dr);
-    NUM(2, dc);
-    NUMD(3, height, a.r2 - a.r1 + 1);
-    NUMD(4, width, a.c2 - a.c1 + 1);
+        OMBRIX_RETURN(c.args[0].kind == Item::Val && c.args[0].v.is_error() ? c.args[0].v : err(ErrorCode::Value));
+    OMBRIX_NUMBER(1, dr);
+    OMBRIX_NUMBER(2, dc);
+    OMBRIX_NUMBER_OR(3, height, a.r2 - a.r1 + 1);
+    OMBRIX_NUMBER_OR(4, width, a.c2 - a.c1 + 1);
     double h = std::trunc(height), w = std::trunc(width);
     if (h < 1 || w < 1)
-        RET(err(ErrorCode::Ref));
+        OMBRIX_RETURN(err(ErrorCode::Ref));
     double r1 = a.r1 + std::trunc(dr), c1 = a.c1 + std::trunc(dc);
     double r2 = r1 + h - 1, c2 = c1 + w - 1;
     if (r1 < 0 || c1 < 0 || r2 >= max_rows || c2 >= max_columns)
-        RET(err(ErrorCode::Ref));
+        OMBRIX_RETURN(err(ErrorCode::Ref));
     out.kind = Item::Range;
     out.area = Area{a.sheet, std::int32_t(r1), std::int32_t(c1), std::int32_t(r2), std::int32_t(c2)};
     if (c.ev.built_refs)
@@ -296,13 +296,13 @@ bool named_reference(const Grid& grid, std::string_view name, int sheet, bool sh
     return true;
 }
 
-FN(indirect) {
-    TEXT(0, ref);
+OMBRIX_FN(indirect) {
+    OMBRIX_TEXT(0, ref);
     bool a1 = true;
     if (!c.missing(1)) {
         ErrorCode e;
         if (!to_boolean(c.arg(1), a1, e))
-            RET(err(e));
+            OMBRIX_RETURN(err(e));
     }
     int sheet = c.ev.sheet;
     std::string_view cells = ref;
@@ -320,7 +320,7 @@ FN(indirect) {
         }
         sheet = c.ev.grid.sheet_index(name);
         if (sheet < 0)
-            RET(err(ErrorCode::Ref));
+            OMBRIX_RETURN(err(ErrorCode::Ref));
         cells = std::string_view(ref).substr(bang + 1);
     }
     std::size_t colon = cells.find(':');
@@ -332,7 +332,7 @@ FN(indirect) {
     if (ok) {
         out.area = Area{sheet, std::min(r1, r2), std::min(c1, c2), std::max(r1, r2), std::max(c1, c2)};
     } else if (!named_reference(c.ev.grid, cells, sheet, bang != std::string::npos, out.area)) {
-        RET(err(ErrorCode::Ref));
+        OMBRIX_RETURN(err(ErrorCode::Ref));
     }
     out.kind = Item::Range;
     if (c.ev.built_refs)
@@ -357,33 +357,33 @@ std::string sheet_prefix(const std::string& name) {
     return q + "'!";
 }
 
-FN(address) {
-    NUM(0, rowf);
-    NUM(1, colf);
-    NUMD(2, absf, 1);
+OMBRIX_FN(address) {
+    OMBRIX_NUMBER(0, rowf);
+    OMBRIX_NUMBER(1, colf);
+    OMBRIX_NUMBER_OR(2, absf, 1);
     bool a1 = true;
     if (!c.missing(3)) {
         ErrorCode e;
         if (!to_boolean(c.arg(3), a1, e))
-            RET(err(e));
+            OMBRIX_RETURN(err(e));
     }
     double r = std::trunc(rowf), k = std::trunc(colf), mode = std::trunc(absf);
     if (r < 1 || r > max_rows || k < 1 || k > max_columns || mode < 1 || mode > 4)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     bool row_abs = mode == 1 || mode == 2, col_abs = mode == 1 || mode == 3;
     std::string prefix;
     if (!c.missing(4)) {
-        TEXT(4, sheet);
+        OMBRIX_TEXT(4, sheet);
         prefix = sheet_prefix(sheet);
     }
     std::int64_t ri = std::int64_t(r), ki = std::int64_t(k);
     if (a1)
-        RET(Value::text(prefix + (col_abs ? "$" : "") + column_name(std::int32_t(ki - 1)) + (row_abs ? "$" : "") +
-                        std::to_string(ri)));
+        OMBRIX_RETURN(Value::text(prefix + (col_abs ? "$" : "") + column_name(std::int32_t(ki - 1)) +
+                                  (row_abs ? "$" : "") + std::to_string(ri)));
     auto part = [](char letter, std::int64_t v, bool abs) {
         return std::string(1, letter) + (abs ? std::to_string(v) : "[" + std::to_string(v) + "]");
     };
-    RET(Value::text(prefix + part('R', ri, row_abs) + part('C', ki, col_abs)));
+    OMBRIX_RETURN(Value::text(prefix + part('R', ri, row_abs) + part('C', ki, col_abs)));
 }
 
 // ---- LOOKUP, XLOOKUP, XMATCH ----
@@ -394,10 +394,10 @@ Value vector_at(const View& v, std::int64_t i, bool along_rows) {
     return along_rows ? v.at(k, 0) : v.at(0, k);
 }
 
-FN(lookup) {
+OMBRIX_FN(lookup) {
     Value key = c.arg(0);
     if (key.is_error())
-        RET(key);
+        OMBRIX_RETURN(key);
     View t(c.ev, c.args[1]);
     // The array form searches the first row of a wide grid, else the first column, and
     // answers from the last one.
@@ -407,18 +407,18 @@ FN(lookup) {
     std::int64_t pos = index ? indexed_position(*index, key, 1)
                              : find_position(key, n, 1, [&](std::int64_t i) { return vector_at(t, i, along_rows); });
     if (pos < 0)
-        RET(err(ErrorCode::NA));
+        OMBRIX_RETURN(err(ErrorCode::NA));
     if (c.missing(2)) {
         std::int32_t p = static_cast<std::int32_t>(pos);
-        RET(along_rows ? t.at(p, t.cols - 1) : t.at(t.rows - 1, p));
+        OMBRIX_RETURN(along_rows ? t.at(p, t.cols - 1) : t.at(t.rows - 1, p));
     }
     View r(c.ev, c.args[2]);
     bool result_rows = r.cols == 1;
     if (r.rows != 1 && r.cols != 1)
-        RET(err(ErrorCode::NA));
+        OMBRIX_RETURN(err(ErrorCode::NA));
     if (pos >= (result_rows ? r.rows : r.cols))
-        RET(err(ErrorCode::NA));
-    RET(vector_at(r, pos, result_rows));
+        OMBRIX_RETURN(err(ErrorCode::NA));
+    OMBRIX_RETURN(vector_at(r, pos, result_rows));
 }
 
 bool same_kind(const Value& a, const Value& b) {
@@ -479,23 +479,23 @@ bool x_modes(const Ctx& c, int at, int& match, int& search, Value& out) {
     return true;
 }
 
-FN(xlookup) {
+OMBRIX_FN(xlookup) {
     Value key = c.arg(0);
     if (key.is_error())
-        RET(key);
+        OMBRIX_RETURN(key);
     View t(c.ev, c.args[1]), r(c.ev, c.args[2]);
     if (t.rows != 1 && t.cols != 1)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     bool along_rows = t.cols == 1 && !(t.rows == 1 && r.rows == 1 && r.cols > 1);
     if (along_rows ? r.rows != t.rows : r.cols != t.cols)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     int match, search;
     if (!x_modes(c, 4, match, search, out.v))
         return;
     std::int64_t pos = x_position(key, t, along_rows, match, search);
     if (pos < 0) {
         if (c.missing(3))
-            RET(err(ErrorCode::NA));
+            OMBRIX_RETURN(err(ErrorCode::NA));
         out = c.args[3];
         return;
     }
@@ -508,7 +508,7 @@ FN(xlookup) {
         return;
     }
     if ((along_rows ? r.cols : r.rows) == 1)
-        RET(along_rows ? r.at(p, 0) : r.at(0, p));
+        OMBRIX_RETURN(along_rows ? r.at(p, 0) : r.at(0, p));
     auto arr = std::make_shared<Array>();
     arr->rows = along_rows ? 1 : r.rows;
     arr->cols = along_rows ? r.cols : 1;
@@ -518,26 +518,26 @@ FN(xlookup) {
     out.arr = c.ev.keep(std::move(arr));
 }
 
-FN(xmatch) {
+OMBRIX_FN(xmatch) {
     Value key = c.arg(0);
     if (key.is_error())
-        RET(key);
+        OMBRIX_RETURN(key);
     View t(c.ev, c.args[1]);
     if (t.rows != 1 && t.cols != 1)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     int match, search;
     if (!x_modes(c, 2, match, search, out.v))
         return;
     std::int64_t pos = x_position(key, t, t.cols == 1, match, search);
     if (pos < 0)
-        RET(err(ErrorCode::NA));
-    RET(Value::number(double(pos + 1)));
+        OMBRIX_RETURN(err(ErrorCode::NA));
+    OMBRIX_RETURN(Value::number(double(pos + 1)));
 }
 
 // LET is compiled into bindings; it is listed for its name and argument count only.
-FN(let) {
+OMBRIX_FN(let) {
     (void)c;
-    RET(err(ErrorCode::Value));
+    OMBRIX_RETURN(err(ErrorCode::Value));
 }
 
 } // namespace

@@ -25,7 +25,10 @@ bool date_arg(const Ctx& c, int i, long& day, Value& out) {
     day = long(std::trunc(x));
     return true;
 }
-#define DATE(i, var) long var; if (!date_arg(c, i, var, out.v)) return
+#define OMBRIX_DATE(i, var)                                                                                            \
+    long var;                                                                                                          \
+    if (!date_arg(c, i, var, out.v))                                                                                   \
+    return
 
 // The day count basis, 0 to 4.
 bool basis_arg(const Ctx& c, int i, int& basis, Value& out) {
@@ -40,7 +43,10 @@ bool basis_arg(const Ctx& c, int i, int& basis, Value& out) {
     basis = int(b);
     return true;
 }
-#define BASIS(i, var) int var; if (!basis_arg(c, i, var, out.v)) return
+#define OMBRIX_BASIS(i, var)                                                                                           \
+    int var;                                                                                                           \
+    if (!basis_arg(c, i, var, out.v))                                                                                  \
+    return
 
 bool frequency_arg(const Ctx& c, int i, int& f, Value& out) {
     double x;
@@ -54,7 +60,10 @@ bool frequency_arg(const Ctx& c, int i, int& f, Value& out) {
     f = int(x);
     return true;
 }
-#define FREQ(i, var) int var; if (!frequency_arg(c, i, var, out.v)) return
+#define OMBRIX_FREQUENCY(i, var)                                                                                       \
+    int var;                                                                                                           \
+    if (!frequency_arg(c, i, var, out.v))                                                                              \
+    return
 
 // `anchor` moved by `months`, keeping its day (or the month's last day when it is past it,
 // or when the anchor itself is a month's last day).
@@ -97,14 +106,14 @@ double period_days(const Coupons& p, int frequency, int basis) {
 }
 
 // The arguments every COUP* function reads.
-#define COUPON_ARGS                                                                                   \
-    DATE(0, settlement);                                                                              \
-    DATE(1, maturity);                                                                                \
-    FREQ(2, frequency);                                                                               \
-    BASIS(3, basis);                                                                                  \
-    if (settlement >= maturity)                                                                       \
-        RET(err(ErrorCode::Num));                                                                     \
-    const bool sys = d1904(c);                                                                        \
+#define OMBRIX_COUPON_ARGS                                                                                             \
+    OMBRIX_DATE(0, settlement);                                                                                        \
+    OMBRIX_DATE(1, maturity);                                                                                          \
+    OMBRIX_FREQUENCY(2, frequency);                                                                                    \
+    OMBRIX_BASIS(3, basis);                                                                                            \
+    if (settlement >= maturity)                                                                                        \
+        OMBRIX_RETURN(err(ErrorCode::Num));                                                                            \
+    const bool sys = d1904(c);                                                                                         \
     const Coupons p = coupons(settlement, maturity, frequency, sys)
 
 double days_before(const Coupons& p, long settlement, int basis, bool sys) {
@@ -116,12 +125,37 @@ double days_after(const Coupons& p, long settlement, int frequency, int basis, b
     return day_count(settlement, p.next, basis, sys);
 }
 
-FN(coupdaybs) { COUPON_ARGS; RET(Value::number(days_before(p, settlement, basis, sys))); }
-FN(coupdays) { COUPON_ARGS; (void)sys; RET(Value::number(period_days(p, frequency, basis))); }
-FN(coupdaysnc) { COUPON_ARGS; RET(Value::number(days_after(p, settlement, frequency, basis, sys))); }
-FN(coupncd) { COUPON_ARGS; (void)basis; (void)sys; RET(Value::number(double(p.next))); }
-FN(couppcd) { COUPON_ARGS; (void)basis; (void)sys; RET(Value::number(double(p.previous))); }
-FN(coupnum) { COUPON_ARGS; (void)basis; (void)sys; RET(Value::number(double(p.remaining))); }
+OMBRIX_FN(coupdaybs) {
+    OMBRIX_COUPON_ARGS;
+    OMBRIX_RETURN(Value::number(days_before(p, settlement, basis, sys)));
+}
+OMBRIX_FN(coupdays) {
+    OMBRIX_COUPON_ARGS;
+    (void)sys;
+    OMBRIX_RETURN(Value::number(period_days(p, frequency, basis)));
+}
+OMBRIX_FN(coupdaysnc) {
+    OMBRIX_COUPON_ARGS;
+    OMBRIX_RETURN(Value::number(days_after(p, settlement, frequency, basis, sys)));
+}
+OMBRIX_FN(coupncd) {
+    OMBRIX_COUPON_ARGS;
+    (void)basis;
+    (void)sys;
+    OMBRIX_RETURN(Value::number(double(p.next)));
+}
+OMBRIX_FN(couppcd) {
+    OMBRIX_COUPON_ARGS;
+    (void)basis;
+    (void)sys;
+    OMBRIX_RETURN(Value::number(double(p.previous)));
+}
+OMBRIX_FN(coupnum) {
+    OMBRIX_COUPON_ARGS;
+    (void)basis;
+    (void)sys;
+    OMBRIX_RETURN(Value::number(double(p.remaining)));
+}
 
 // The price of a bond per 100 of face value at yield `yld`.
 double bond_price(long settlement, long maturity, double rate, double yld, double redemption, int frequency,
@@ -140,29 +174,29 @@ double bond_price(long settlement, long maturity, double rate, double yld, doubl
     return price - coupon * a / e;
 }
 
-FN(price) {
-    DATE(0, settlement);
-    DATE(1, maturity);
-    NUM(2, rate);
-    NUM(3, yld);
-    NUM(4, redemption);
-    FREQ(5, frequency);
-    BASIS(6, basis);
+OMBRIX_FN(price) {
+    OMBRIX_DATE(0, settlement);
+    OMBRIX_DATE(1, maturity);
+    OMBRIX_NUMBER(2, rate);
+    OMBRIX_NUMBER(3, yld);
+    OMBRIX_NUMBER(4, redemption);
+    OMBRIX_FREQUENCY(5, frequency);
+    OMBRIX_BASIS(6, basis);
     if (settlement >= maturity || rate < 0 || yld < 0 || redemption <= 0)
-        RET(err(ErrorCode::Num));
-    RET(Value::number(bond_price(settlement, maturity, rate, yld, redemption, frequency, basis, d1904(c))));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(Value::number(bond_price(settlement, maturity, rate, yld, redemption, frequency, basis, d1904(c))));
 }
 
-FN(yield) {
-    DATE(0, settlement);
-    DATE(1, maturity);
-    NUM(2, rate);
-    NUM(3, pr);
-    NUM(4, redemption);
-    FREQ(5, frequency);
-    BASIS(6, basis);
+OMBRIX_FN(yield) {
+    OMBRIX_DATE(0, settlement);
+    OMBRIX_DATE(1, maturity);
+    OMBRIX_NUMBER(2, rate);
+    OMBRIX_NUMBER(3, pr);
+    OMBRIX_NUMBER(4, redemption);
+    OMBRIX_FREQUENCY(5, frequency);
+    OMBRIX_BASIS(6, basis);
     if (settlement >= maturity || rate < 0 || pr <= 0 || redemption <= 0)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     const bool sys = d1904(c);
     const Coupons p = coupons(settlement, maturity, frequency, sys);
     if (p.remaining == 1) {
@@ -170,7 +204,7 @@ FN(yield) {
         double dsr = e - a;
         double coupon = rate / frequency;
         double paid = redemption / 100 + coupon, cost = pr / 100 + a / e * coupon;
-        RET(Value::number((paid - cost) / cost * frequency * e / dsr));
+        OMBRIX_RETURN(Value::number((paid - cost) / cost * frequency * e / dsr));
     }
     // The price falls as the yield rises: bisection, then Newton's steps to polish.
     double lo = -frequency + 1e-10, hi = 1;
@@ -183,20 +217,20 @@ FN(yield) {
         else
             hi = mid;
     }
-    RET(Value::number((lo + hi) / 2));
+    OMBRIX_RETURN(Value::number((lo + hi) / 2));
 }
 
 // Macaulay duration in years (Modified when `modified`).
 template <bool Modified>
 void duration(Ctx& c, Item& out) {
-    DATE(0, settlement);
-    DATE(1, maturity);
-    NUM(2, coupon_rate);
-    NUM(3, yld);
-    FREQ(4, frequency);
-    BASIS(5, basis);
+    OMBRIX_DATE(0, settlement);
+    OMBRIX_DATE(1, maturity);
+    OMBRIX_NUMBER(2, coupon_rate);
+    OMBRIX_NUMBER(3, yld);
+    OMBRIX_FREQUENCY(4, frequency);
+    OMBRIX_BASIS(5, basis);
     if (settlement >= maturity || coupon_rate < 0 || yld < 0)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     const bool sys = d1904(c);
     const Coupons p = coupons(settlement, maturity, frequency, sys);
     double e = period_days(p, frequency, basis);
@@ -211,21 +245,21 @@ void duration(Ctx& c, Item& out) {
         total += pv;
     }
     double years = weighted / total / frequency;
-    RET(Value::number(Modified ? years / y : years));
+    OMBRIX_RETURN(Value::number(Modified ? years / y : years));
 }
 
-FN(accrint) {
-    DATE(0, issue);
-    DATE(1, first_interest);
-    DATE(2, settlement);
-    NUM(3, rate);
-    NUM(4, par);
-    FREQ(5, frequency);
-    BASIS(6, basis);
-    FLAG(7, from_issue_flag);
+OMBRIX_FN(accrint) {
+    OMBRIX_DATE(0, issue);
+    OMBRIX_DATE(1, first_interest);
+    OMBRIX_DATE(2, settlement);
+    OMBRIX_NUMBER(3, rate);
+    OMBRIX_NUMBER(4, par);
+    OMBRIX_FREQUENCY(5, frequency);
+    OMBRIX_BASIS(6, basis);
+    OMBRIX_FLAG(7, from_issue_flag);
     bool from_issue = c.missing(7) ? true : from_issue_flag;
     if (rate <= 0 || par <= 0 || issue >= settlement)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     const bool sys = d1904(c);
     const long step = 12 / frequency;
     // The quasi-coupon periods anchored on the first interest date.
@@ -247,122 +281,122 @@ FN(accrint) {
             sum += day_count(a, b, basis, sys) / length;
         }
     }
-    RET(Value::number(par * rate / frequency * sum));
+    OMBRIX_RETURN(Value::number(par * rate / frequency * sum));
 }
 
-FN(accrintm) {
-    DATE(0, issue);
-    DATE(1, settlement);
-    NUM(2, rate);
-    NUMD(3, par, 1000);
-    BASIS(4, basis);
+OMBRIX_FN(accrintm) {
+    OMBRIX_DATE(0, issue);
+    OMBRIX_DATE(1, settlement);
+    OMBRIX_NUMBER(2, rate);
+    OMBRIX_NUMBER_OR(3, par, 1000);
+    OMBRIX_BASIS(4, basis);
     if (rate <= 0 || par <= 0 || issue >= settlement)
-        RET(err(ErrorCode::Num));
-    RET(Value::number(par * rate * year_fraction(issue, settlement, basis, d1904(c))));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(Value::number(par * rate * year_fraction(issue, settlement, basis, d1904(c))));
 }
 
 // DISC, INTRATE, RECEIVED, PRICEDISC, YIELDDISC: settlement, maturity, two amounts, basis.
 template <int Kind>
 void discounted(Ctx& c, Item& out) {
-    DATE(0, settlement);
-    DATE(1, maturity);
-    NUM(2, a);
-    NUM(3, b);
-    BASIS(4, basis);
+    OMBRIX_DATE(0, settlement);
+    OMBRIX_DATE(1, maturity);
+    OMBRIX_NUMBER(2, a);
+    OMBRIX_NUMBER(3, b);
+    OMBRIX_BASIS(4, basis);
     if (settlement >= maturity || a <= 0 || b <= 0)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     double t = year_fraction(settlement, maturity, basis, d1904(c));
     switch (Kind) {
-    case 0: RET(Value::number((b - a) / b / t));          // DISC(price, redemption)
-    case 1: RET(Value::number((b - a) / a / t));          // INTRATE(investment, redemption)
+    case 0: OMBRIX_RETURN(Value::number((b - a) / b / t)); // DISC(price, redemption)
+    case 1: OMBRIX_RETURN(Value::number((b - a) / a / t)); // INTRATE(investment, redemption)
     case 2: {                                             // RECEIVED(investment, discount)
         double d = 1 - b * t;
-        RET(d <= 0 ? err(ErrorCode::Num) : Value::number(a / d));
+        OMBRIX_RETURN(d <= 0 ? err(ErrorCode::Num) : Value::number(a / d));
     }
-    case 3: RET(Value::number(b * (1 - a * t)));          // PRICEDISC(discount, redemption)
-    default: RET(Value::number((b - a) / a / t));         // YIELDDISC(price, redemption)
+    case 3: OMBRIX_RETURN(Value::number(b * (1 - a * t)));  // PRICEDISC(discount, redemption)
+    default: OMBRIX_RETURN(Value::number((b - a) / a / t)); // YIELDDISC(price, redemption)
     }
 }
 
 // PRICEMAT and YIELDMAT: securities paying interest at maturity.
 template <bool Yield>
 void at_maturity(Ctx& c, Item& out) {
-    DATE(0, settlement);
-    DATE(1, maturity);
-    DATE(2, issue);
-    NUM(3, rate);
-    NUM(4, x);
-    BASIS(5, basis);
+    OMBRIX_DATE(0, settlement);
+    OMBRIX_DATE(1, maturity);
+    OMBRIX_DATE(2, issue);
+    OMBRIX_NUMBER(3, rate);
+    OMBRIX_NUMBER(4, x);
+    OMBRIX_BASIS(5, basis);
     if (settlement >= maturity || rate < 0 || x < 0 || (Yield && x == 0))
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     const bool sys = d1904(c);
     double dim = year_fraction(issue, maturity, basis, sys), a = year_fraction(issue, settlement, basis, sys);
     double dsm = year_fraction(settlement, maturity, basis, sys);
     if (Yield)
-        RET(Value::number(((1 + dim * rate) / (x / 100 + a * rate) - 1) / dsm));
-    RET(Value::number((100 + dim * rate * 100) / (1 + dsm * x) - a * rate * 100));
+        OMBRIX_RETURN(Value::number(((1 + dim * rate) / (x / 100 + a * rate) - 1) / dsm));
+    OMBRIX_RETURN(Value::number((100 + dim * rate * 100) / (1 + dsm * x) - a * rate * 100));
 }
 
 // TBILLPRICE, TBILLYIELD, TBILLEQ: a bill of at most a year.
 template <int Kind>
 void tbill(Ctx& c, Item& out) {
-    DATE(0, settlement);
-    DATE(1, maturity);
-    NUM(2, x);
+    OMBRIX_DATE(0, settlement);
+    OMBRIX_DATE(1, maturity);
+    OMBRIX_NUMBER(2, x);
     double dsm = double(maturity - settlement);
     if (settlement >= maturity || x <= 0 || maturity > shift_months(settlement, 12, d1904(c)))
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     if (Kind == 0) {
         double p = 100 * (1 - x * dsm / 360);
-        RET(p <= 0 ? err(ErrorCode::Num) : Value::number(p));
+        OMBRIX_RETURN(p <= 0 ? err(ErrorCode::Num) : Value::number(p));
     }
     if (Kind == 1)
-        RET(Value::number((100 - x) / x * 360 / dsm));
+        OMBRIX_RETURN(Value::number((100 - x) / x * 360 / dsm));
     if (dsm <= 182)
-        RET(Value::number(365 * x / (360 - x * dsm)));
+        OMBRIX_RETURN(Value::number(365 * x / (360 - x * dsm)));
     double price = 100 * (1 - x * dsm / 360);
     if (price <= 0)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     double t = dsm / 365;
-    RET(Value::number((-t + std::sqrt(t * t - (2 * t - 1) * (1 - 100 / price))) / (t - 0.5)));
+    OMBRIX_RETURN(Value::number((-t + std::sqrt(t * t - (2 * t - 1) * (1 - 100 / price))) / (t - 0.5)));
 }
 
 template <bool ToDecimal>
 void dollar_fraction(Ctx& c, Item& out) {
-    NUM(0, x);
-    NUM(1, f);
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, f);
     f = std::trunc(f);
     if (f < 0)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     if (f == 0)
-        RET(err(ErrorCode::Div0));
+        OMBRIX_RETURN(err(ErrorCode::Div0));
     double whole = std::trunc(x), part = x - whole;
     double scale = std::pow(10.0, std::ceil(std::log10(f)));
-    RET(Value::number(whole + (ToDecimal ? part * scale / f : part * f / scale)));
+    OMBRIX_RETURN(Value::number(whole + (ToDecimal ? part * scale / f : part * f / scale)));
 }
 
-FN(syd) {
-    NUM(0, cost);
-    NUM(1, salvage);
-    NUM(2, life);
-    NUM(3, per);
+OMBRIX_FN(syd) {
+    OMBRIX_NUMBER(0, cost);
+    OMBRIX_NUMBER(1, salvage);
+    OMBRIX_NUMBER(2, life);
+    OMBRIX_NUMBER(3, per);
     if (life <= 0 || per <= 0 || per > life)
-        RET(err(ErrorCode::Num));
-    RET(Value::number((cost - salvage) * (life - per + 1) * 2 / (life * (life + 1))));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(Value::number((cost - salvage) * (life - per + 1) * 2 / (life * (life + 1))));
 }
 
 // Declining balance over [start, end) of the life, switching to straight line when that
 // gives more (unless no_switch).
-FN(vdb) {
-    NUM(0, cost);
-    NUM(1, salvage);
-    NUM(2, life);
-    NUM(3, start);
-    NUM(4, end);
-    NUMD(5, factor, 2);
-    FLAG(6, no_switch);
+OMBRIX_FN(vdb) {
+    OMBRIX_NUMBER(0, cost);
+    OMBRIX_NUMBER(1, salvage);
+    OMBRIX_NUMBER(2, life);
+    OMBRIX_NUMBER(3, start);
+    OMBRIX_NUMBER(4, end);
+    OMBRIX_NUMBER_OR(5, factor, 2);
+    OMBRIX_FLAG(6, no_switch);
     if (cost < 0 || salvage < 0 || life <= 0 || start < 0 || end < start || end > life || factor <= 0)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     double value = cost, total = 0;
     bool straight = false;
     double straight_amount = 0;
@@ -388,54 +422,54 @@ FN(vdb) {
             total += amount * (hi - lo);
         value -= amount;
     }
-    RET(Value::number(total));
+    OMBRIX_RETURN(Value::number(total));
 }
 
-FN(pduration) {
-    NUM(0, rate);
-    NUM(1, pv);
-    NUM(2, fv);
+OMBRIX_FN(pduration) {
+    OMBRIX_NUMBER(0, rate);
+    OMBRIX_NUMBER(1, pv);
+    OMBRIX_NUMBER(2, fv);
     if (rate <= 0 || pv <= 0 || fv <= 0)
-        RET(err(ErrorCode::Num));
-    RET(Value::number((std::log(fv) - std::log(pv)) / std::log1p(rate)));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(Value::number((std::log(fv) - std::log(pv)) / std::log1p(rate)));
 }
-FN(rri) {
-    NUM(0, n);
-    NUM(1, pv);
-    NUM(2, fv);
+OMBRIX_FN(rri) {
+    OMBRIX_NUMBER(0, n);
+    OMBRIX_NUMBER(1, pv);
+    OMBRIX_NUMBER(2, fv);
     if (n <= 0)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     if (pv == 0)
-        RET(err(ErrorCode::Num));
-    RET(Value::number(std::pow(fv / pv, 1 / n) - 1));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(Value::number(std::pow(fv / pv, 1 / n) - 1));
 }
-FN(ispmt) {
-    NUM(0, rate);
-    NUM(1, per);
-    NUM(2, nper);
-    NUM(3, pv);
+OMBRIX_FN(ispmt) {
+    OMBRIX_NUMBER(0, rate);
+    OMBRIX_NUMBER(1, per);
+    OMBRIX_NUMBER(2, nper);
+    OMBRIX_NUMBER(3, pv);
     if (nper == 0)
-        RET(err(ErrorCode::Div0));
-    RET(Value::number(pv * rate * (per / nper - 1)));
+        OMBRIX_RETURN(err(ErrorCode::Div0));
+    OMBRIX_RETURN(Value::number(pv * rate * (per / nper - 1)));
 }
-FN(fvschedule) {
-    NUM(0, principal);
+OMBRIX_FN(fvschedule) {
+    OMBRIX_NUMBER(0, principal);
     std::vector<double> rates;
     Value e;
     if (!collect(c, 1, 2, rates, e))
-        RET(e);
+        OMBRIX_RETURN(e);
     for (double r : rates)
         principal *= 1 + r;
-    RET(Value::number(principal));
+    OMBRIX_RETURN(Value::number(principal));
 }
 
 // DAYS360: the US method moves a start on a month's last day to the 30th, and an end on the
 // 31st to the 1st of the next month when the start is before the 30th; the European one moves
 // both 31sts to the 30th.
-FN(days360) {
-    DATE(0, start);
-    DATE(1, end);
-    FLAG(2, european);
+OMBRIX_FN(days360) {
+    OMBRIX_DATE(0, start);
+    OMBRIX_DATE(1, end);
+    OMBRIX_FLAG(2, european);
     const bool sys = d1904(c);
     Ymd a = serial_to_ymd(start, sys), b = serial_to_ymd(end, sys);
     long d1 = a.d, d2 = b.d;
@@ -455,18 +489,18 @@ FN(days360) {
             }
         }
     }
-    RET(Value::number(double((b.y - a.y) * 360 + (b.m - a.m) * 30 + (d2 - d1))));
+    OMBRIX_RETURN(Value::number(double((b.y - a.y) * 360 + (b.m - a.m) * 30 + (d2 - d1))));
 }
 
 // The ISO 8601 week: weeks start on Monday, week 1 holds the year's first Thursday.
-FN(isoweeknum) {
-    DATE(0, day);
+OMBRIX_FN(isoweeknum) {
+    OMBRIX_DATE(0, day);
     const bool sys = d1904(c);
     int weekday = (day_of_week(day, sys) + 6) % 7;   // Monday 0
     long thursday = day - weekday + 3;
     Ymd t = serial_to_ymd(std::max(0L, thursday), sys);
     long first = ymd_to_serial(t.y, 1, 1, sys);
-    RET(Value::number(double((thursday - first) / 7 + 1)));
+    OMBRIX_RETURN(Value::number(double((thursday - first) / 7 + 1)));
 }
 
 } // namespace
@@ -508,5 +542,10 @@ std::vector<Entry> securities_functions() {
         {{"ISOWEEKNUM", 1, 1, L}, fn_isoweeknum},
     };
 }
+
+#undef OMBRIX_DATE
+#undef OMBRIX_BASIS
+#undef OMBRIX_FREQUENCY
+#undef OMBRIX_COUPON_ARGS
 
 } // namespace host::engine::detail::fn
