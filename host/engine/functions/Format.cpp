@@ -19,6 +19,44 @@ namespace host::engine::detail::fn {
 
 namespace {
 
+// General as a cell of standard width shows a number: at most 11 characters besides the sign,
+// fewer decimals first, then scientific notation (123456789012 is 1.23457E+11).
+std::string general_in_eleven(double x) {
+    std::string s = general_number(x);
+    double a = std::fabs(x);
+    if (s.size() - (x < 0 ? 1 : 0) <= 11)
+        return s;
+    char buf[64];
+    if (a >= 1e-4 && a < 1e11) {
+        int whole = a >= 1 ? int(std::floor(std::log10(a))) + 1 : 1;
+        std::snprintf(buf, sizeof buf, "%.*f", std::max(0, 11 - whole - 1), x);
+        std::string d = buf;
+        if (d.find('.') != std::string::npos) {
+            d.erase(d.find_last_not_of('0') + 1);
+            if (d.back() == '.')
+                d.pop_back();
+        }
+        return d;
+    }
+    for (int digits = 5; digits >= 0; --digits) {
+        std::snprintf(buf, sizeof buf, "%.*E", digits, x);
+        std::string e = buf;
+        std::size_t at = e.find('E');
+        std::string mantissa = e.substr(0, at), exponent = e.substr(at);
+        while (exponent.size() > 4 && exponent[2] == '0')   // two exponent digits on every C runtime
+            exponent.erase(2, 1);
+        if (mantissa.find('.') != std::string::npos) {
+            mantissa.erase(mantissa.find_last_not_of('0') + 1);
+            if (mantissa.back() == '.')
+                mantissa.pop_back();
+        }
+        e = mantissa + exponent;
+        if (e.size() - (x < 0 ? 1 : 0) <= 11)
+            return e;
+    }
+    return s;
+}
+
 struct Token {
     enum Kind { Literal, Digit, Point, Comma, Percent, Exponent, DatePart, AmPm, General, At } kind;
     std::string text;   // the literal, the placeholder ('0', '#', '?'), the date code ("yyyy", "mm"...)
@@ -413,7 +451,7 @@ bool format_with(double x, std::string_view format, bool date1904, std::string& 
         return true;
     }
     if (tokens.size() == 1 && tokens[0].kind == Token::General) {
-        out = general_number(x);
+        out = general_in_eleven(x);
         return true;
     }
     if (!format_number(x, tokens, out))
