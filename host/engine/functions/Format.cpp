@@ -43,7 +43,7 @@ std::string general_in_eleven(double x) {
         std::string e = buf;
         std::size_t at = e.find('E');
         std::string mantissa = e.substr(0, at), exponent = e.substr(at);
-        while (exponent.size() > 4 && exponent[2] == '0')   // two exponent digits on every C runtime
+        while (exponent.size() > 4 && exponent[2] == '0') // two exponent digits on every C runtime
             exponent.erase(2, 1);
         if (mantissa.find('.') != std::string::npos) {
             mantissa.erase(mantissa.find_last_not_of('0') + 1);
