@@ -24,6 +24,10 @@ bool grid_arg(const Ctx& c, int i, ValueGrid& g, Value& out);
 // rows dropped, a sequence of none) is #VALUE!, as the spreadsheet gives it.
 void give(Ctx& c, Item& out, ValueGrid g);
 
+// A count argument: truncated; within [lo, hi] (below is #VALUE!, above #NUM!); `fallback`
+// when omitted.
+bool count_arg(const Ctx& c, int i, double fallback, double lo, double hi, std::int32_t& n, Value& out);
+
 // A grid of rows x cols cells holding `fill`.
 ValueGrid sized(std::int32_t rows, std::int32_t cols, const Value& fill = Value());
 

@@ -52,6 +52,7 @@ std::vector<Entry> more_distribution_functions();
 std::vector<Entry> securities_functions();
 std::vector<Entry> complex_functions();
 std::vector<Entry> array_functions();
+std::vector<Entry> array_building_functions();
 std::vector<Entry> lambda_functions();
 
 inline Value err(ErrorCode e) { return Value::error(e); }

@@ -90,11 +90,12 @@ struct Criterion {
     }
 
     // The cells of `range` it matches, through the range's index: f(row, col) row by row;
-    // false if it cannot be used.
+    // false if it cannot be used. A number also finds the text that reads as it.
     template <class F>
     bool each_indexed(const Ctx& c, const Item& range, F f) const {
-        return exact() && each_indexed_match(c.ev.grid, range, target,
-                                             [this](const Value& v, const Value&) { return matches(v); }, f);
+        return exact() && each_indexed_match(
+                              c.ev.grid, range, target, [this](const Value& v, const Value&) { return matches(v); }, f,
+                              target.is_number());
     }
 
     bool matches(const Value& v) const {

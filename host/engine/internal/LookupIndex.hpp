@@ -51,14 +51,20 @@ public:
         return best;
     }
 
-    // Calls f(entry) for each entry that `equal` holds for, in offset order.
+    // Calls f(entry) for each entry that `equal` holds for, in offset order. With
+    // `any_text`, every text entry is a candidate too (for an equality that lets a number
+    // equal text that reads as it).
     template <class Equal, class F>
-    void each_equal(const Value& key, Equal equal, F f) const {
+    void each_equal(const Value& key, Equal equal, F f, bool any_text = false) const {
         std::vector<std::uint32_t> hits;
-        candidates(key, [&](std::uint32_t i) {
+        auto check = [&](std::uint32_t i) {
             if (equal(entries_[i].value, key))
                 hits.push_back(i);
-        });
+        };
+        candidates(key, check);
+        if (any_text && !key.is_text())
+            for (std::uint32_t i : texts_.items)
+                check(i);
         std::sort(hits.begin(), hits.end());
         for (std::uint32_t i : hits)
             f(entries_[i]);
@@ -211,14 +217,14 @@ inline const LookupIndex* range_index(const Grid& grid, const Item& item, char p
 // value `equal(value, key)` holds, row by row, through the range's index; false (nothing
 // called) if there is none. Empty cells are never visited: only for keys they cannot match.
 template <class Equal, class F>
-bool each_indexed_match(const Grid& grid, const Item& range, const Value& key, Equal equal, F f) {
+bool each_indexed_match(const Grid& grid, const Item& range, const Value& key, Equal equal, F f, bool any_text = false) {
     const LookupIndex* index = range_index(grid, range);
     if (!index)
         return false;
     const std::uint32_t width = std::uint32_t(range.area.c2 - range.area.c1 + 1);
-    index->each_equal(key, equal, [&](const LookupIndex::Entry& e) {
-        f(std::int32_t(e.offset / width), std::int32_t(e.offset % width));
-    });
+    index->each_equal(
+        key, equal, [&](const LookupIndex::Entry& e) { f(std::int32_t(e.offset / width), std::int32_t(e.offset % width)); },
+        any_text);
     return true;
 }
 
