@@ -123,6 +123,15 @@ bool tokenize(std::string_view s, std::vector<Token>& out) {
             std::size_t n = utf8_offset(s.substr(i + 1), 1);
             out.push_back({Token::Literal, std::string(s.substr(i + 1, n))});
             i += 1 + n;
+        } else if (ch == '_' || ch == '*') {
+            // "_x" leaves the space of an x (in text, one space); "*x" fills the cell's width,
+            // which text has not: nothing.
+            if (i + 1 >= s.size())
+                return false;
+            std::size_t n = utf8_offset(s.substr(i + 1), 1);
+            if (ch == '_')
+                out.push_back({Token::Literal, " "});
+            i += 1 + n;
         } else if (ch == '[' && is_colour(s, i)) {
             i = s.find(']', i) + 1;   // a colour changes nothing in text
         } else if (ch == '[' && i + 1 < s.size() && s[i + 1] == '$' && s.find(']', i) != std::string_view::npos) {
@@ -168,7 +177,7 @@ bool tokenize(std::string_view s, std::vector<Token>& out) {
             out.push_back({Token::Literal, std::string(s.substr(i, n))});
             i += n;
         } else {
-            return false;   // [colour], [condition], _ spacing, * fill, other letters
+            return false;   // [condition], other letters
         }
     }
     return true;
