@@ -177,7 +177,7 @@ bool tokenize(std::string_view s, std::vector<Token>& out) {
             out.push_back({Token::Literal, std::string(s.substr(i, n))});
             i += n;
         } else {
-            return false;   // [condition], other letters
+            return false; // [condition], other letters
         }
     }
     return true;
