@@ -29,7 +29,8 @@ int find_sheet(const host::engine::Workbook& book, std::string_view name) {
     if (exact >= 0) return exact;
     std::string folded = host::engine::fold_case(name);
     for (int s = 0; s < book.sheet_count(); ++s)
-        if (host::engine::fold_case(book.sheet_name(s)) == folded) return s;
+        if (host::engine::fold_case(book.sheet_name(s)) == folded)
+            return s;
     return -1;
 }
 

@@ -48,7 +48,8 @@ std::vector<CellAddress> cells_named(const Workbook& book, const std::string& te
     std::optional<CellRange> a = range_named(book, text);
     if (a && a->size() <= 65536)
         for (std::int32_t r = a->first_row; r <= a->last_row; ++r)
-            for (std::int32_t c = a->first_col; c <= a->last_col; ++c) cells.push_back({a->sheet, r, c});
+            for (std::int32_t c = a->first_col; c <= a->last_col; ++c)
+                cells.push_back({a->sheet, r, c});
     return cells;
 }
 

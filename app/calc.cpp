@@ -51,7 +51,8 @@ int run_calc(const CalcOptions& options, std::ostream& out, std::ostream& err) {
                                           const host::engine::Value& value) {
                 host::engine::CellAddress at{sheet, row, col};
                 // Every cell of an array formula's result is printed, not only its own.
-                if (!book.is_formula(at) && !book.array_anchor(at)) return;
+                if (!book.is_formula(at) && !book.array_anchor(at))
+                    return;
                 std::string key = host::io::cell_key(book, at);
                 // A value that changes on every recalculation is marked.
                 bool changing = !book.volatile_sources(at).empty();
@@ -80,13 +81,12 @@ int run_calc(const CalcOptions& options, std::ostream& out, std::ostream& err) {
 void add_calc_command(CLI::App& ombrix, Outcome& outcome) {
     auto options = std::make_shared<CalcOptions>();
     CLI::App* calc = ombrix.add_subcommand("calc", "Recalculate a workbook and print its formulas' values");
-    calc->footer(
-        "Opens BOOK (.xlsx, or .csv for a one-sheet model), recalculates every formula and prints\n"
-        "each formula cell's value (every cell of an array formula's result), one per line as\n"
-        "SHEET!CELL<tab>VALUE (then <tab>volatile when the value changes on every recalculation: it\n"
-        "depends on RAND, NOW, OFFSET...). Unknown functions and\n"
-        "circular references are reported as warnings on stderr. Exit status 1 when the file\n"
-        "cannot be read or saved.");
+    calc->footer("Opens BOOK (.xlsx, or .csv for a one-sheet model), recalculates every formula and prints\n"
+                 "each formula cell's value (every cell of an array formula's result), one per line as\n"
+                 "SHEET!CELL<tab>VALUE (then <tab>volatile when the value changes on every recalculation: it\n"
+                 "depends on RAND, NOW, OFFSET...). Unknown functions and\n"
+                 "circular references are reported as warnings on stderr. Exit status 1 when the file\n"
+                 "cannot be read or saved.");
     calc->add_option("BOOK", options->book, "The workbook to open (.xlsx, or .csv for a one-sheet model)")
         ->required();
     calc->add_option("-o,--output", options->output,

@@ -43,9 +43,9 @@ struct SolveOptions {
     std::optional<double> time_limit;
     bool progress = false;
     bool quiet = false;
-    bool report = false;    // add the answer report sheet to the saved workbook
-    std::string chart;      // the convergence chart as SVG
-    std::string trace;      // every evaluation as CSV
+    bool report = false; // add the answer report sheet to the saved workbook
+    std::string chart;   // the convergence chart as SVG
+    std::string trace;   // every evaluation as CSV
     // Flag values by the label of the dialog control they fill, in the dialog's order.
     std::vector<std::pair<std::string, std::string>> flags;
     std::vector<std::string> fields;
@@ -128,8 +128,8 @@ SolveReport report_of(const host::api::CellActivity& activity, double seconds) {
 
 std::string shown(const Value& v) { return v.is_number() ? json_number(v.as_number()) : v.to_string(); }
 
-void print_json(std::ostream& out, const host::engine::Workbook& book, const SolveReport& r,
-                const std::string& saved, const std::vector<std::pair<std::string, std::string>>& extra) {
+void print_json(std::ostream& out, const host::engine::Workbook& book, const SolveReport& r, const std::string& saved,
+                const std::vector<std::pair<std::string, std::string>>& extra) {
     auto json_cell = [&](const CellAddress& c) {
         const Value& v = book.value(c);
         return json_string(host::io::cell_key(book, c)) + ": " +
@@ -137,11 +137,13 @@ void print_json(std::ostream& out, const host::engine::Workbook& book, const Sol
     };
     out << "{\"variables\": {";
     for (std::size_t i = 0; i < r.variables.size(); ++i) out << (i ? ", " : "") << json_cell(r.variables[i]);
-    out << "}, \"objective\": {" << (r.objective ? json_cell(*r.objective) : "") << "}, \"evaluations\": "
-        << r.evaluations << ", \"generations\": " << (r.generations ? std::to_string(*r.generations) : "null")
+    out << "}, \"objective\": {" << (r.objective ? json_cell(*r.objective) : "")
+        << "}, \"evaluations\": " << r.evaluations
+        << ", \"generations\": " << (r.generations ? std::to_string(*r.generations) : "null")
         << ", \"ended\": " << json_string(run_end_name(r.end)) << ", \"seconds\": " << json_number(r.seconds)
         << ", \"output\": " << (saved.empty() ? "null" : json_string(saved));
-    for (const auto& [key, value] : extra) out << ", " << json_string(key) << ": " << json_string(value);
+    for (const auto& [key, value] : extra)
+        out << ", " << json_string(key) << ": " << json_string(value);
     out << "}\n";
 }
 
@@ -173,8 +175,8 @@ fs::path canonical(const std::string& path) {
 void check_run_file(const std::string& path, const char* flag, const std::string& book, const std::string& target) {
     for (const std::string& other : {book, target})
         if (canonical(path) == canonical(other))
-            throw UsageError(std::string(flag) + " " + path + " is the workbook " +
-                             (other == book ? "read" : "saved") + "; give another file");
+            throw UsageError(std::string(flag) + " " + path + " is the workbook " + (other == book ? "read" : "saved") +
+                             "; give another file");
     try {
         host::io::check_save_target(path);
     } catch (const host::io::IoError& e) {
@@ -204,8 +206,10 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
                              ".xlsx with --output FILE.xlsx");
         if (!options.chart.empty() && !ends_with_folded(options.chart, ".svg"))
             throw UsageError("--chart writes an SVG picture: give it a file name ending in .svg");
-        if (!options.chart.empty()) check_run_file(options.chart, "--chart", options.book, target);
-        if (!options.trace.empty()) check_run_file(options.trace, "--trace", options.book, target);
+        if (!options.chart.empty())
+            check_run_file(options.chart, "--chart", options.book, target);
+        if (!options.trace.empty())
+            check_run_file(options.trace, "--trace", options.book, target);
         if (!options.chart.empty() && !options.trace.empty() && canonical(options.chart) == canonical(options.trace))
             throw UsageError("--chart and --trace name the same file " + options.trace + "; give two files");
         host::engine::Workbook& book = document.workbook;
@@ -218,7 +222,8 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         RunControl control(options.time_limit);
         session.vet_dialog = [&book, &control, &log, &summary](const host::ui::FrontEnd& front) {
             auto refusal = solve_refusal(book, front.accepted("Var Vector"), front.accepted("Function Cell"));
-            if (refusal) return refusal;
+            if (refusal)
+                return refusal;
             // What the cells held before the run.
             log.variables = cells_named(book, front.accepted("Var Vector"));
             summary.variables.clear();
@@ -276,14 +281,16 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
                 result.objective = named[0];
         // Every generation evaluates the whole population.
         std::uint64_t population = std::strtoull(front.accepted("Population").c_str(), nullptr, 10);
-        if (population > 0 && result.evaluations % population == 0) result.generations = result.evaluations / population;
+        if (population > 0 && result.evaluations % population == 0)
+            result.generations = result.evaluations / population;
         result.end = control.end();
 
         std::vector<GenerationRow> table;
         if (recording) {
             std::uint64_t generations = std::strtoull(front.accepted("Generations").c_str(), nullptr, 10);
             std::string goal = front.accepted_shown("Goal:");
-            table = convergence(log.objectives, population, generations, host::engine::fold_case(goal).rfind("max", 0) == 0);
+            table = convergence(log.objectives, population, generations,
+                                host::engine::fold_case(goal).rfind("max", 0) == 0);
             summary.date1904 = book.date1904();
             summary.book = fs::path(options.book).filename().string();
             summary.sheet = book.sheet_name(book.active_sheet());
@@ -291,8 +298,10 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
             std::vector<CellAddress> maxima = cells_named(book, front.accepted("Max Vector"));
             for (std::size_t i = 0; i < summary.variables.size() && i < log.variables.size(); ++i) {
                 ReportVariable& v = summary.variables[i];
-                if (i < minima.size()) v.minimum = book.value(minima[i]);
-                if (i < maxima.size()) v.maximum = book.value(maxima[i]);
+                if (i < minima.size())
+                    v.minimum = book.value(minima[i]);
+                if (i < maxima.size())
+                    v.maximum = book.value(maxima[i]);
                 v.final = book.value(log.variables[i]);
             }
             if (result.objective) {
@@ -302,7 +311,8 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
             summary.goal = goal;
             for (const FlagLabel& f : solve_flags) {
                 std::string label = f.label;
-                if (!label.empty() && label.back() == ':') label.pop_back();
+                if (!label.empty() && label.back() == ':')
+                    label.pop_back();
                 summary.settings.emplace_back(label, front.accepted_shown(f.label));
             }
             summary.evaluations = result.evaluations;
@@ -331,7 +341,8 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
             }
             if (!options.trace.empty()) {
                 std::vector<std::string> names;
-                for (const CellAddress& c : log.variables) names.push_back(host::io::cell_key(book, c));
+                for (const CellAddress& c : log.variables)
+                    names.push_back(host::io::cell_key(book, c));
                 std::uint64_t generations = std::strtoull(front.accepted("Generations").c_str(), nullptr, 10);
                 host::io::write_file_atomically(options.trace, trace_csv(log, names, population, generations));
                 written.emplace_back("trace", options.trace);
@@ -345,8 +356,10 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
             print_plain(out, book, result);
             if (!save_error) out << "Saved " << target << "\n";
             for (const auto& [what, where] : written)
-                if (what == "report_sheet") out << "Report sheet \"" << escaped_line(where) << "\"\n";
-                else out << (what == "chart" ? "Chart " : "Trace ") << escaped_line(where) << "\n";
+                if (what == "report_sheet")
+                    out << "Report sheet \"" << escaped_line(where) << "\"\n";
+                else
+                    out << (what == "chart" ? "Chart " : "Trace ") << escaped_line(where) << "\n";
         }
         if (save_error) return report(err, *save_error, exit_failed);
         return exit_ok;
@@ -404,11 +417,13 @@ void add_solve_command(CLI::App& ombrix, Outcome& outcome) {
                     "Add a sheet \"Ombrix Report\" to the saved .xlsx workbook: the variables, the objective and "
                     "the settings before and after the run, how it ended, and each generation's best so far, best and "
                     "mean with a line chart of them");
-    solve->add_option("--chart", state->options.chart,
-                      "Draw the convergence chart (best so far and generation mean per trial) as an SVG picture")
+    solve
+        ->add_option("--chart", state->options.chart,
+                     "Draw the convergence chart (best so far and generation mean per trial) as an SVG picture")
         ->type_name("FILE.svg");
-    solve->add_option("--trace", state->options.trace,
-                      "Write every evaluation as CSV: its number, trial, generation, objective and the variables")
+    solve
+        ->add_option("--trace", state->options.trace,
+                     "Write every evaluation as CSV: its number, trial, generation, objective and the variables")
         ->type_name("FILE.csv");
     auto* quiet = solve->add_flag("--quiet", state->options.quiet, "Show no progress");
     solve->add_flag("--progress", state->options.progress,

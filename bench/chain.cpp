@@ -77,9 +77,10 @@ std::string chain_xlsx(int formulas) {
     writer.add("_rels/.rels", std::string("<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
                                           "relationships\"><Relationship Id=\"rId1\" Type=\"") +
                                   rel + "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>");
-    writer.add("xl/workbook.xml", std::string("<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/"
-                                              "main\" xmlns:r=\"") +
-                                      rel + "\"><sheets><sheet name=\"Model\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>");
+    writer.add("xl/workbook.xml",
+               std::string("<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/"
+                           "main\" xmlns:r=\"") +
+                   rel + "\"><sheets><sheet name=\"Model\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>");
     writer.add("xl/_rels/workbook.xml.rels",
                std::string("<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
                            "<Relationship Id=\"rId1\" Type=\"") +
@@ -93,7 +94,7 @@ std::string chain_file(int formulas) { return "/tmp/ombrix-bench-chain-" + std::
 void BM_ChainLoadAndRecalculate(benchmark::State& state) {
     const int formulas = int(state.range(0));
     const std::string bytes = chain_xlsx(formulas);
-    std::ofstream(chain_file(formulas), std::ios::binary) << bytes;   // for LibreOffice's turn
+    std::ofstream(chain_file(formulas), std::ios::binary) << bytes; // for LibreOffice's turn
     double per_formula = 0;
     for (auto _ : state) {
         const long before = bench::resident_bytes();

@@ -81,7 +81,8 @@ void Host::record_read(const engine::CellAddress& cell) {
     if (!wrote_since_read_) return;
     wrote_since_read_ = false;
     ++activity_.read_after_write[cell];
-    if (evaluation_observer_) evaluation_observer_(cell);
+    if (evaluation_observer_)
+        evaluation_observer_(cell);
 }
 
 void set_current_host(Host* host) { current = host; }

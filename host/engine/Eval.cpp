@@ -167,8 +167,12 @@ bool Evaluator::numbers_only(Op op) {
     case Op::Pow: a.v = apply_binary(Op::Pow, *x, *y, grid.date1904()); break;
     default: {
         int c = approx_equal(p, q) ? 0 : p < q ? -1 : 1;
-        bool r = op == Op::Eq ? c == 0 : op == Op::Ne ? c != 0 : op == Op::Lt ? c < 0
-               : op == Op::Le ? c <= 0 : op == Op::Gt ? c > 0 : c >= 0;
+        bool r = op == Op::Eq   ? c == 0
+                 : op == Op::Ne ? c != 0
+                 : op == Op::Lt ? c < 0
+                 : op == Op::Le ? c <= 0
+                 : op == Op::Gt ? c > 0
+                                : c >= 0;
         a.v = Value::boolean(r);
     }
     }
@@ -359,7 +363,12 @@ Item Evaluator::execute(const Linked& p, std::size_t begin, std::size_t end, int
         case Op::Plus:
             break;
         case Op::Add: case Op::Sub: case Op::Mul: case Op::Div: case Op::Pow:
-        case Op::Eq: case Op::Ne: case Op::Lt: case Op::Le: case Op::Gt: case Op::Ge:
+        case Op::Eq:
+        case Op::Ne:
+        case Op::Lt:
+        case Op::Le:
+        case Op::Gt:
+        case Op::Ge:
             if (numbers_only(in.op))
                 break;
             [[fallthrough]];
@@ -378,9 +387,7 @@ Item Evaluator::execute(const Linked& p, std::size_t begin, std::size_t end, int
             stack_.push_back(std::move(out));
             break;
         }
-        case Op::IfFalse:
-            pc = branch(p, pc, depth, locals);
-            continue;
+        case Op::IfFalse: pc = branch(p, pc, depth, locals); continue;
         case Op::Jump:
             pc = in.operand;
             continue;

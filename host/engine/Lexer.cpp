@@ -49,7 +49,15 @@ Token Lexer::next() {
     case '{': t.kind = Tok::LBrace; return t;
     case '}': t.kind = Tok::RBrace; return t;
     case ':': t.kind = Tok::Colon; return t;
-    case '+': case '-': case '*': case '/': case '^': case '&': case '=': case '%': case '@':
+    case '+':
+    case '-':
+    case '*':
+    case '/':
+    case '^':
+    case '&':
+    case '=':
+    case '%':
+    case '@':
         t.kind = Tok::Op;
         t.text = std::string(1, ch);
         return t;

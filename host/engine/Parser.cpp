@@ -135,7 +135,7 @@ private:
     }
 
     void unary() {
-        if (is_op("@")) {   // implicit intersection, written _xlfn.SINGLE(...) in files
+        if (is_op("@")) { // implicit intersection, written _xlfn.SINGLE(...) in files
             enter();
             std::size_t at = tok_.begin;
             advance();
@@ -193,7 +193,7 @@ private:
     void postfix() {
         primary();
         while (tok_.kind == Tok::LParen && tok_.begin == prev_end_ && prev_end_ > 0 &&
-               text_[prev_end_ - 1] == ')') {   // LAMBDA(x,x+1)(5): a call of the function made
+               text_[prev_end_ - 1] == ')') { // LAMBDA(x,x+1)(5): a call of the function made
             std::size_t at = tok_.begin;
             enter();
             advance();
@@ -201,7 +201,7 @@ private:
             emit(Op::Invoke, 0, static_cast<std::uint16_t>(argc));
             --depth_;
         }
-        while (is_op("#")) {   // A1#: written _xlfn.ANCHORARRAY(A1) in files
+        while (is_op("#")) { // A1#: written _xlfn.ANCHORARRAY(A1) in files
             emit_call("ANCHORARRAY", 1, tok_.begin);
             advance();
         }
@@ -457,7 +457,7 @@ private:
             return;
         }
         if (id < 0)
-            return;   // IF, LET and LAMBDA made their own code
+            return; // IF, LET and LAMBDA made their own code
         const Function& f = functions()[id];
         if (argc < f.min_args || (f.max_args >= 0 && argc > f.max_args)) {
             std::string expected = f.min_args == f.max_args ? std::to_string(f.min_args)
@@ -466,7 +466,7 @@ private:
             lex_.fail(at, name + " takes " + expected + " argument" + (expected == "1" ? "" : "s") + ", not " +
                               std::to_string(argc));
         }
-        if (name != "IF" && name != "LET")   // LAMBDA is no built-in function: it returned above
+        if (name != "IF" && name != "LET") // LAMBDA is no built-in function: it returned above
             emit(Op::Call, static_cast<std::uint32_t>(id), static_cast<std::uint16_t>(argc));
     }
 
@@ -561,7 +561,7 @@ private:
             emit(Op::Lambda, first, static_cast<std::uint16_t>(params.size()));
             std::size_t jump = prog_.code.size();
             emit(Op::Jump);
-            lex_ = Lexer(text_, t.begin);   // the body: read it again as an expression
+            lex_ = Lexer(text_, t.begin); // the body: read it again as an expression
             advance();
             expression();
             if (tok_.kind != Tok::RParen)

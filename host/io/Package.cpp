@@ -114,11 +114,13 @@ std::string damaged_entry(const std::string& bytes) {
 bool align_local_time_stamps(std::string& bytes) {
     // The end of central directory record: 22 bytes and a comment of up to 65,535.
     const std::size_t end_size = 22;
-    if (bytes.size() < end_size) return false;
+    if (bytes.size() < end_size)
+        return false;
     std::size_t end = bytes.size() - end_size;
     const std::size_t lowest = end > 65535 ? end - 65535 : 0;
     while (little_endian(bytes, end, 4) != 0x06054b50u) {
-        if (end == lowest) return false;
+        if (end == lowest)
+            return false;
         --end;
     }
     const std::size_t count = little_endian(bytes, end + 10, 2);
@@ -127,7 +129,8 @@ bool align_local_time_stamps(std::string& bytes) {
     for (std::size_t i = 0; i < count; ++i) {
         // Central header: time and date at 12, lengths of name, extra field and comment at
         // 28, 30 and 32, the local header's offset at 42.
-        if (at + 46 > bytes.size() || little_endian(bytes, at, 4) != 0x02014b50u) return false;
+        if (at + 46 > bytes.size() || little_endian(bytes, at, 4) != 0x02014b50u)
+            return false;
         const std::size_t local = little_endian(bytes, at + 42, 4);
         // Local header: time and date at 10.
         if (local + 30 > bytes.size() || little_endian(bytes, local, 4) != 0x04034b50u)
@@ -137,8 +140,8 @@ bool align_local_time_stamps(std::string& bytes) {
             bytes.replace(local + 10, 4, stamp);
             changed = true;
         }
-        at += 46 + little_endian(bytes, at + 28, 2) + little_endian(bytes, at + 30, 2) +
-              little_endian(bytes, at + 32, 2);
+        at +=
+            46 + little_endian(bytes, at + 28, 2) + little_endian(bytes, at + 30, 2) + little_endian(bytes, at + 32, 2);
     }
     return changed;
 }
@@ -166,9 +169,11 @@ Package::Package(std::string file, std::string bytes, LoadLimits limits)
     auto open = [&]() {
         zip_error_init(&error);
         zip_source_t* source = zip_source_buffer_create(bytes_.data(), bytes_.size(), 0, &error);
-        if (!source) throw IoError(file_, "cannot read the file: " + zip_message(&error));
+        if (!source)
+            throw IoError(file_, "cannot read the file: " + zip_message(&error));
         zip_->zip = zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error);
-        if (!zip_->zip) zip_source_free(source);
+        if (!zip_->zip)
+            zip_source_free(source);
     };
     open();
     if (!zip_->zip && zip_error_code_zip(&error) == ZIP_ER_INCONS && align_local_time_stamps(bytes_)) {

@@ -36,8 +36,8 @@ void keep_unread(Document& document, const engine::CellAddress& cell) {
 
 // Sets a formula given without '='; false when it does not parse (the cell is kept unread
 // and a warning names it). An array formula fills its block up to `last`, or spills.
-bool set_formula(const std::string& file, Document& document, int sheet, Address at,
-                 const std::string& text, bool array, Address last = {}, bool spills = false) {
+bool set_formula(const std::string& file, Document& document, int sheet, Address at, const std::string& text,
+                 bool array, Address last = {}, bool spills = false) {
     engine::CellAddress cell{sheet, std::int32_t(at.row), std::int32_t(at.column)};
     try {
         if (spills)
@@ -116,7 +116,8 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
         // The blocks array formulas fill: their cells' cached values are the formulas' to give.
         std::vector<std::pair<Address, Address>> arrays;
         for (const CellRecord& cell : sheet.cells)
-            if (cell.kind == FormulaKind::Array && !(cell.last == cell.at)) arrays.emplace_back(cell.at, cell.last);
+            if (cell.kind == FormulaKind::Array && !(cell.last == cell.at))
+                arrays.emplace_back(cell.at, cell.last);
         auto in_array = [&](Address a) {
             return std::any_of(arrays.begin(), arrays.end(), [&](const auto& b) {
                 return a.row >= b.first.row && a.row <= b.second.row && a.column >= b.first.column &&
@@ -127,7 +128,8 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
             engine::CellAddress at{index, std::int32_t(cell.at.row), std::int32_t(cell.at.column)};
             switch (cell.kind) {
             case FormulaKind::None:
-                if (!arrays.empty() && in_array(cell.at)) break;
+                if (!arrays.empty() && in_array(cell.at))
+                    break;
                 book.set_value(at, cell.value);
                 break;
             case FormulaKind::Normal:

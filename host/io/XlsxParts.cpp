@@ -240,7 +240,8 @@ bool decode_value(const pugi::xml_node& c, const std::vector<std::string>& strin
 
 bool formula_is_read(const pugi::xml_node& f) {
     const std::string_view type = f.attribute("t").value();
-    if (type == "shared" || type == "array") return true;
+    if (type == "shared" || type == "array")
+        return true;
     return (type.empty() || type == "normal") && !trim(f.child_value()).empty();
 }
 
@@ -461,7 +462,8 @@ std::string find_workbook_part(const Package& package) {
         if (!r.external && type_is(r.type, "officeDocument")) return r.target;
     if (!package.has("_rels/.rels")) {
         // Other readers then look where the workbook part usually is, and so do we.
-        if (package.has(conventional_workbook_part)) return conventional_workbook_part;
+        if (package.has(conventional_workbook_part))
+            return conventional_workbook_part;
         throw IoError(package.file(), "not an .xlsx workbook (missing parts _rels/.rels and " +
                                           std::string(conventional_workbook_part) + ")");
     }
@@ -543,7 +545,8 @@ WorkbookRecord read_workbook_parts(const Package& package) {
     if (pugi::xml_node views = child(root, "bookViews")) {
         if (pugi::xml_node view = child(views, "workbookView")) {
             int tab = book_sheet(view.attribute("activeTab").value());
-            if (tab >= 0) book.active_sheet = tab;
+            if (tab >= 0)
+                book.active_sheet = tab;
         }
     }
     std::vector<int> names_dropped(sheet_index.size(), 0);
@@ -569,7 +572,8 @@ WorkbookRecord read_workbook_parts(const Package& package) {
         }
     }
     for (std::size_t position = 0, k = 0; position < sheet_index.size(); ++position) {
-        if (sheet_index[position] >= 0) continue;
+        if (sheet_index[position] >= 0)
+            continue;
         std::string what = "sheet '" + skipped[k++] + "' skipped: the workbook names no part for it";
         if (names_dropped[position] > 0)
             what += " (with its " + std::to_string(names_dropped[position]) + " local name" +

@@ -18,9 +18,9 @@ namespace host::io {
 enum class FormulaKind : std::uint8_t {
     None,
     Normal,
-    SharedAnchor,     // carries the text and the block it covers
-    SharedDependent,  // text comes from its anchor, moved by the offset
-    Array             // evaluated in its anchor, which fills the block
+    SharedAnchor,    // carries the text and the block it covers
+    SharedDependent, // text comes from its anchor, moved by the offset
+    Array            // evaluated in its anchor, which fills the block
 };
 
 struct CellRecord {
@@ -59,7 +59,7 @@ struct WorkbookRecord {
     int active_sheet = 0;             // index into sheets
     bool date1904 = false;
     engine::CalcSettings calc;        // calcPr: iteration over circular references
-    std::vector<std::string> warnings;  // what was left out, without the file's name
+    std::vector<std::string> warnings; // what was left out, without the file's name
 };
 
 // Reads every part that holds cells. Throws io::IoError naming the file, and the sheet

@@ -21,8 +21,7 @@ struct StringWriter : pugi::xml_writer {
 XmlDocument parse_xml(const std::string& file, const std::string& part, std::string text,
                       bool faithful) {
     XmlDocument result;
-    unsigned options = faithful ? (pugi::parse_full | pugi::parse_ws_pcdata) &
-                                      ~unsigned(pugi::parse_eol)
+    unsigned options = faithful ? (pugi::parse_full | pugi::parse_ws_pcdata) & ~unsigned(pugi::parse_eol)
                                 // Text that is only white space (" " in a <t>) is a value.
                                 : pugi::parse_default | pugi::parse_ws_pcdata_single;
     pugi::xml_parse_result parsed =

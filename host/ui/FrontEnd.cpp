@@ -52,12 +52,13 @@ bool FrontEnd::answer(api::Table& table) {
         accepted_.clear();
         accepted_shown_.clear();
         for (const DialogLine& line : layout.lines) {
-            if (!line.is_input()) continue;
+            if (!line.is_input())
+                continue;
             std::string value = table.at(line.row, 6).to_string();
             accepted_.emplace_back(line.label, value);
             std::size_t choice = line.kind == DialogLine::Kind::list ? std::strtoul(value.c_str(), nullptr, 10) : 0;
-            accepted_shown_.emplace_back(line.label, choice >= 1 && choice <= line.entries.size()
-                                                         ? line.entries[choice - 1] : value);
+            accepted_shown_.emplace_back(
+                line.label, choice >= 1 && choice <= line.entries.size() ? line.entries[choice - 1] : value);
         }
         return true;
     } catch (const DialogAnswerError& e) {

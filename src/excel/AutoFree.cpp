@@ -11,8 +11,7 @@ namespace {
 
 // The shared empty text of default strings was never allocated: handing it to the
 // allocator would give a static to the heap.
-void release_string(char* text)
-{
+void release_string(char* text) {
     if (text != nullptr && text != String::blank)
         String::allocator.deallocate(text);
 }

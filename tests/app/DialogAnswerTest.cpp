@@ -35,8 +35,9 @@ TEST(DialogLayout, SolveDialogReadsAsElevenLabelledInputs) {
     ASSERT_EQ(layout.lines.size(), 20u);   // one line per control, static texts included
     std::size_t inputs = 0;
     for (const DialogLine& line : layout.lines)
-        if (line.is_input()) ++inputs;
-    EXPECT_EQ(inputs, 11u);   // the static texts between them take no answer
+        if (line.is_input())
+            ++inputs;
+    EXPECT_EQ(inputs, 11u); // the static texts between them take no answer
     const DialogLine* goal = host::ui::find_input(layout, "goal");
     ASSERT_NE(goal, nullptr);
     EXPECT_EQ(goal->kind, DialogLine::Kind::list);

@@ -134,7 +134,6 @@ double snap15(double v);
 // mode 0: half away from zero, 1: away from zero, 2: toward zero.
 Value round_digits(double x, double digits, int mode);
 
-
 // Wildcard match ignoring case: '*' any run, '?' one character, '~' escapes.
 bool wildcard_match(std::string_view pattern, std::string_view text);
 bool has_wildcards(std::string_view s);

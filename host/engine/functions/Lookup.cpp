@@ -106,11 +106,11 @@ void table_lookup(Ctx& c, Item& out, bool vertical) {
         OMBRIX_RETURN(err(ErrorCode::Ref));
     std::int64_t n = vertical ? t.rows : t.cols;
     const LookupIndex* keys = range_index(c.ev.grid, c.args[1], vertical ? 'c' : 'r');
-    std::int64_t pos = keys ? indexed_position(*keys, key, sorted ? 1 : 0)
-                             : find_position(key, n, sorted ? 1 : 0, [&](std::int64_t i) {
-                                   return vertical ? t.at(static_cast<std::int32_t>(i), 0)
-                                                   : t.at(0, static_cast<std::int32_t>(i));
-                               });
+    std::int64_t pos =
+        keys ? indexed_position(*keys, key, sorted ? 1 : 0)
+             : find_position(key, n, sorted ? 1 : 0, [&](std::int64_t i) {
+                   return vertical ? t.at(static_cast<std::int32_t>(i), 0) : t.at(0, static_cast<std::int32_t>(i));
+               });
     if (pos < 0)
         OMBRIX_RETURN(err(ErrorCode::NA));
     std::int32_t off = static_cast<std::int32_t>(k) - 1, p = static_cast<std::int32_t>(pos);
@@ -130,11 +130,11 @@ OMBRIX_FN(match) {
     int mode = type > 0 ? 1 : type < 0 ? -1 : 0;
     bool column = t.cols == 1;
     const LookupIndex* index = range_index(c.ev.grid, c.args[1]);
-    std::int64_t pos = index ? indexed_position(*index, key, mode)
-                             : find_position(key, column ? t.rows : t.cols, mode, [&](std::int64_t i) {
-                                   return column ? t.at(static_cast<std::int32_t>(i), 0)
-                                                 : t.at(0, static_cast<std::int32_t>(i));
-                               });
+    std::int64_t pos =
+        index ? indexed_position(*index, key, mode)
+              : find_position(key, column ? t.rows : t.cols, mode, [&](std::int64_t i) {
+                    return column ? t.at(static_cast<std::int32_t>(i), 0) : t.at(0, static_cast<std::int32_t>(i));
+                });
     if (pos < 0)
         OMBRIX_RETURN(err(ErrorCode::NA));
     OMBRIX_RETURN(Value::number(double(pos + 1)));

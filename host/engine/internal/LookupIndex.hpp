@@ -29,7 +29,7 @@ namespace host::engine::detail {
 class LookupIndex {
 public:
     struct Entry {
-        std::uint32_t offset;   // row by row within the range
+        std::uint32_t offset; // row by row within the range
         Value value;
     };
 
@@ -97,10 +97,10 @@ private:
     static int probe_hashes(const Value& key, std::uint64_t out[3]);
 
     std::vector<Entry> entries_;
-    std::vector<std::uint32_t> by_key_;   // entry numbers grouped by hash
-    std::unordered_map<std::uint64_t, std::pair<std::uint32_t, std::uint32_t>> buckets_;   // hash -> by_key_ span
+    std::vector<std::uint32_t> by_key_; // entry numbers grouped by hash
+    std::unordered_map<std::uint64_t, std::pair<std::uint32_t, std::uint32_t>> buckets_; // hash -> by_key_ span
     struct Kind {
-        std::vector<std::uint32_t> items;   // entry numbers of this kind, in offset order
+        std::vector<std::uint32_t> items; // entry numbers of this kind, in offset order
         bool ascending = true, descending = true;
     };
     Kind numbers_, texts_, booleans_;
@@ -194,8 +194,8 @@ private:
     };
     std::unordered_map<AreaKey, Slot, AreaHash> slots_;
     AreaKey last_key_{};
-    Slot* last_ = nullptr;   // the slot of last_key_, while it is in slots_
-    std::vector<std::vector<std::uint64_t>> columns_;   // writes, by sheet and column
+    Slot* last_ = nullptr;                            // the slot of last_key_, while it is in slots_
+    std::vector<std::vector<std::uint64_t>> columns_; // writes, by sheet and column
     std::vector<std::uint64_t> sheet_writes_;
     std::size_t total_ = 0;
 };
@@ -217,13 +217,15 @@ inline const LookupIndex* range_index(const Grid& grid, const Item& item, char p
 // value `equal(value, key)` holds, row by row, through the range's index; false (nothing
 // called) if there is none. Empty cells are never visited: only for keys they cannot match.
 template <class Equal, class F>
-bool each_indexed_match(const Grid& grid, const Item& range, const Value& key, Equal equal, F f, bool any_text = false) {
+bool each_indexed_match(const Grid& grid, const Item& range, const Value& key, Equal equal, F f,
+                        bool any_text = false) {
     const LookupIndex* index = range_index(grid, range);
     if (!index)
         return false;
     const std::uint32_t width = std::uint32_t(range.area.c2 - range.area.c1 + 1);
     index->each_equal(
-        key, equal, [&](const LookupIndex::Entry& e) { f(std::int32_t(e.offset / width), std::int32_t(e.offset % width)); },
+        key, equal,
+        [&](const LookupIndex::Entry& e) { f(std::int32_t(e.offset / width), std::int32_t(e.offset % width)); },
         any_text);
     return true;
 }

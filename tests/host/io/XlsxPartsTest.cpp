@@ -86,23 +86,22 @@ TEST(XlsxParts, SharedFormulasKeepAnchorAndDependents) {
 
 TEST(XlsxParts, CellTypesAndImplicitPositions) {
     Package p("t.xlsx",
-              zip(workbook_parts(
-                  {{"S", "<row r=\"1\">"
-                         "<c r=\"A1\" t=\"s\"><v>1</v></c>"
-                         "<c r=\"B1\" t=\"inlineStr\"><is><t>in</t><r><t>line</t></r></is></c>"
-                         "<c r=\"C1\" t=\"b\"><v>0</v></c>"
-                         "<c r=\"D1\" t=\"e\"><v>#N/A</v></c>"
-                         "<c r=\"E1\" t=\"e\"><v>#FIELD!</v></c>"
-                         "<c r=\"F1\"><v> -1.5E-3 </v></c>"
-                         "<c r=\"G1\" s=\"3\"/><c r=\"H1\" t=\"e\"><v>#SPILL!</v></c>"
-                         "<c r=\"I1\" t=\"str\"><v>a_x000D_b</v></c>"
-                         "<c r=\"J1\"><f t=\"dataTable\" ref=\"J1\"/><v>7</v></c>"
-                         "<c r=\"K1\"><f>1+1</f><v/></c>"
-                         "</row>"
-                         // Cells and rows without positions follow the one before.
-                         "<row><c><v>1</v></c><c r=\"D2\"><v>2</v></c><c><v>3</v></c></row>"
-                         "<row r=\"5\"><c><v>4</v></c></row><row><c r=\"B6\"><v>5</v></c></row>"}},
-                  "<si><t>zero</t></si><si><t>one</t></si>")));
+              zip(workbook_parts({{"S", "<row r=\"1\">"
+                                        "<c r=\"A1\" t=\"s\"><v>1</v></c>"
+                                        "<c r=\"B1\" t=\"inlineStr\"><is><t>in</t><r><t>line</t></r></is></c>"
+                                        "<c r=\"C1\" t=\"b\"><v>0</v></c>"
+                                        "<c r=\"D1\" t=\"e\"><v>#N/A</v></c>"
+                                        "<c r=\"E1\" t=\"e\"><v>#FIELD!</v></c>"
+                                        "<c r=\"F1\"><v> -1.5E-3 </v></c>"
+                                        "<c r=\"G1\" s=\"3\"/><c r=\"H1\" t=\"e\"><v>#SPILL!</v></c>"
+                                        "<c r=\"I1\" t=\"str\"><v>a_x000D_b</v></c>"
+                                        "<c r=\"J1\"><f t=\"dataTable\" ref=\"J1\"/><v>7</v></c>"
+                                        "<c r=\"K1\"><f>1+1</f><v/></c>"
+                                        "</row>"
+                                        // Cells and rows without positions follow the one before.
+                                        "<row><c><v>1</v></c><c r=\"D2\"><v>2</v></c><c><v>3</v></c></row>"
+                                        "<row r=\"5\"><c><v>4</v></c></row><row><c r=\"B6\"><v>5</v></c></row>"}},
+                                 "<si><t>zero</t></si><si><t>one</t></si>")));
     WorkbookRecord book = read_workbook_parts(p);
     const auto& s = book.sheets[0];
     EXPECT_EQ(cell(s, "A1").value, Value::text("one"));
@@ -128,21 +127,23 @@ struct BadCase { const char* what; testing_packages::Parts parts; const char* me
 TEST(XlsxParts, BadFilesGiveOneClearMessage) {
     using testing_packages::Parts;
     Parts missing_sheet = workbook_parts({{"Plan", ""}});
-    missing_sheet.erase(missing_sheet.begin() + 1);  // the worksheet part
+    missing_sheet.erase(missing_sheet.begin() + 1); // the worksheet part
     const BadCase cases[] = {
         {"malformed sheet", workbook_parts({{"Plan", "<row><c><v>1</v></row>"}}),
          "book.xlsx: sheet 'Plan': malformed XML in part xl/worksheets/sheet1.xml (line 1): "},
-        {"missing sheet part", missing_sheet,
-         "book.xlsx: sheet 'Plan': missing part xl/worksheets/sheet1.xml"},
-        {"no workbook anywhere", {{"docProps/app.xml", "<Properties/>"}},
+        {"missing sheet part", missing_sheet, "book.xlsx: sheet 'Plan': missing part xl/worksheets/sheet1.xml"},
+        {"no workbook anywhere",
+         {{"docProps/app.xml", "<Properties/>"}},
          "book.xlsx: not an .xlsx workbook (missing parts _rels/.rels and xl/workbook.xml)"},
-        {"malformed relationships", {{"_rels/.rels", "<Relationships><Relationship"}},
+        {"malformed relationships",
+         {{"_rels/.rels", "<Relationships><Relationship"}},
          "book.xlsx: malformed XML in part _rels/.rels (line 1)"},
         {"off the sheet", workbook_parts({{"Plan", "<row r=\"1\"><c r=\"XFE1\"><v>1</v></c></row>"}}),
          "book.xlsx: sheet 'Plan', cell XFE1: reference off the sheet"},
         {"row off the sheet", workbook_parts({{"Plan", "<row r=\"1048577\"><c><v>1</v></c></row>"}}),
          "book.xlsx: sheet 'Plan', cell row 1048577: reference off the sheet"},
-        {"bad shared string", workbook_parts({{"Plan", "<row><c r=\"B7\" t=\"s\"><v>4</v></c></row>"}}, "<si><t>a</t></si>"),
+        {"bad shared string",
+         workbook_parts({{"Plan", "<row><c r=\"B7\" t=\"s\"><v>4</v></c></row>"}}, "<si><t>a</t></si>"),
          "book.xlsx: sheet 'Plan', cell B7: shared string 4 does not exist"},
         {"bad number", workbook_parts({{"Plan", "<row><c r=\"C2\"><v>1,5</v></c></row>"}}),
          "book.xlsx: sheet 'Plan', cell C2: bad number '1,5'"},
@@ -150,8 +151,7 @@ TEST(XlsxParts, BadFilesGiveOneClearMessage) {
          "book.xlsx: sheet 'Plan', cell A1: bad date 'noon'"},
         {"bad boolean", workbook_parts({{"Plan", "<row><c r=\"A1\" t=\"b\"><v>yes</v></c></row>"}}),
          "book.xlsx: sheet 'Plan', cell A1: bad boolean 'yes'"},
-        {"shared formula without index",
-         workbook_parts({{"Plan", "<row><c r=\"A1\"><f t=\"shared\">1</f></c></row>"}}),
+        {"shared formula without index", workbook_parts({{"Plan", "<row><c r=\"A1\"><f t=\"shared\">1</f></c></row>"}}),
          "book.xlsx: sheet 'Plan', cell A1: shared formula without a valid index"},
         {"no sheets", workbook_parts({}), "book.xlsx: the workbook has no sheets"},
         {"duplicate sheets", workbook_parts({{"A", ""}, {"A", ""}}), "book.xlsx: two sheets named 'A'"},

@@ -86,7 +86,8 @@ TEST(Oracle, EveryFormulaAgreesWithLibreOfficeOrIsAKnownDifference) {
         const std::string dir = std::string(OMBRIX_SOURCE_DIR) + tables;
         for (const std::string& file : files_in(dir, ".tsv"))
             for (const Row& row : read_rows(dir + "/" + file))
-                if (!row.columns.empty()) text += row.columns[0] + " ";
+                if (!row.columns.empty())
+                    text += row.columns[0] + " ";
     }
     // The grammar writes these two as A1# and @A1, which the spill tables use.
     text += "ANCHORARRAY( SINGLE( ";
