@@ -102,7 +102,12 @@ std::string FormulaMover::move(std::int32_t rows, std::int32_t cols) const {
                     moved[k] = prefix + cell_text(row, col, r.r1_abs, r.c1_abs);
             }
         }
-        std::size_t end = pair ? tokens[i + 2].end : t.end;
+        std::size_t last = pair ? i + 2 : i;
+        std::size_t end = tokens[last].end;
+        // #REF!# does not parse: a spill of a reference off the grid is just #REF!.
+        bool spill = last + 1 < tokens.size() && tokens[last + 1].kind == Tok::Op && tokens[last + 1].text == "#";
+        if (off && spill)
+            end = tokens[last + 1].end;
         out.append(formula.substr(copied, t.begin - copied));
         if (off)
             out += "#REF!";
@@ -111,8 +116,7 @@ std::string FormulaMover::move(std::int32_t rows, std::int32_t cols) const {
         else
             out += moved[0];
         copied = end;
-        if (pair)
-            i += 2;
+        i = last + (off && spill ? 1 : 0);
     }
     out.append(formula.substr(copied));
     return out;

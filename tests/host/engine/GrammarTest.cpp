@@ -79,6 +79,7 @@ TEST(MoveFormula, MovesRelativePartsOnly) {
         {"XFD1", 0, 1, "#REF!"},
         {"\"A1\"&A1&name1", 1, 0, "\"A1\"&A2&name1"},
         {"LOG10(A1)", 1, 0, "LOG10(A2)"},
+        {"SUM(A1#)+B2#", 0, -1, "SUM(#REF!)+A2#"},
     };
     for (const M& m : cases) {
         SCOPED_TRACE(m.in);
