@@ -15,18 +15,17 @@ std::string cell_text(std::int32_t row, std::int32_t col, bool row_abs, bool col
     return (col_abs ? "$" : "") + column_name(col) + (row_abs ? "$" : "") + std::to_string(row + 1);
 }
 
-
 } // namespace
 
 struct FormulaMover::Impl {
     std::string formula;
-    std::size_t start = 0;   // after a leading '='
+    std::size_t start = 0; // after a leading '='
     std::vector<detail::Token> tokens;
 };
 
 FormulaMover::FormulaMover(std::string_view text) : impl_(std::make_unique<Impl>()) {
     using namespace detail;
-    parse(text);   // reject what does not parse before rewriting it
+    parse(text); // reject what does not parse before rewriting it
     impl_->formula = std::string(text);
     std::string_view formula = impl_->formula;
     std::size_t start = 0;
@@ -88,7 +87,8 @@ std::string FormulaMover::move(std::int32_t rows, std::int32_t cols) const {
                 std::int32_t c1 = move(r.c1, r.c1_abs, cols, max_columns, off);
                 std::int32_t c2 = move(r.c2, r.c2_abs, cols, max_columns, off);
                 if (!off)
-                    moved[k] = prefix + (r.c1_abs ? "$" : "") + column_name(c1) + ":" + (r.c2_abs ? "$" : "") + column_name(c2);
+                    moved[k] = prefix + (r.c1_abs ? "$" : "") + column_name(c1) + ":" + (r.c2_abs ? "$" : "") +
+                               column_name(c2);
             } else if (r.whole_rows) {
                 std::int32_t r1 = move(r.r1, r.r1_abs, rows, max_rows, off);
                 std::int32_t r2 = move(r.r2, r.r2_abs, rows, max_rows, off);

@@ -18,9 +18,7 @@ const char* const error_texts[] = {"#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NA
 
 } // namespace
 
-const char* error_text(ErrorCode code) {
-    return error_texts[static_cast<int>(code)];
-}
+const char* error_text(ErrorCode code) { return error_texts[static_cast<int>(code)]; }
 
 std::optional<ErrorCode> parse_error(std::string_view text) {
     for (int i = 0; i < int(std::size(error_texts)); ++i)

@@ -11,21 +11,22 @@ void print_alert(const api::Alert& alert, std::ostream& out, std::ostream& err) 
     std::string text = alert.text;
     // The spreadsheet breaks lines at carriage returns as well.
     for (char& c : text)
-        if (c == '\r') c = '\n';
+        if (c == '\r')
+            c = '\n';
     if (alert.type == 3)
         err << "Error: " << text << "\n" << std::flush;
     else
         out << text << "\n" << std::flush;
 }
 
-FrontEnd::FrontEnd(std::ostream& out, std::ostream& err)
-    : out_(out), err_(err), status_(err, StatusDisplay::none) {}
+FrontEnd::FrontEnd(std::ostream& out, std::ostream& err) : out_(out), err_(err), status_(err, StatusDisplay::none) {}
 
 void FrontEnd::attach(api::Host& host) {
     host_ = &host;
     host.set_alert_handler([this](const api::Alert& alert) {
         ++alerts_;
-        if (alert.type == 3) ++error_alerts_;
+        if (alert.type == 3)
+            ++error_alerts_;
         status_.make_room();
         print_alert(alert, out_, err_);
     });
@@ -75,7 +76,8 @@ namespace {
 std::string value_of(const std::vector<std::pair<std::string, std::string>>& values, const std::string& label) {
     std::string key = label_key(label);
     for (const auto& [l, v] : values)
-        if (label_key(l) == key) return v;
+        if (label_key(l) == key)
+            return v;
     return std::string();
 }
 

@@ -18,8 +18,7 @@ void release_string(char* text) {
 
 } // namespace
 
-void auto_free(LPXLOPER value)
-{
+void auto_free(LPXLOPER value) {
     if (value == nullptr)
         return;
     if (value->xltype == (xltypeStr | xlbitDLLFree)) {

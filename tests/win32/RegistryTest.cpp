@@ -27,8 +27,7 @@ TEST(RegistryValueText, ValuesReadAsTheAboutTextNeedsThem) {
     }
 }
 
-TEST(RegistryValueText, BufferWithoutNulIsTakenWhole)
-{
+TEST(RegistryValueText, BufferWithoutNulIsTakenWhole) {
     const char bytes[4] = {'a', 'b', 'c', '\\'};
     EXPECT_EQ("abc", win32::Registry::value_text(bytes, sizeof bytes));
     EXPECT_EQ("ab", win32::Registry::value_text(bytes, 2));

@@ -33,8 +33,8 @@ int day_of_week(long serial, bool date1904);
 // "January 15, 2024", "10:30", "3:45:10 PM", "2024-01-15 10:30"). A date without a year
 // takes `this_year`.
 struct DateText {
-    double days = 0;   // the date's serial, 0 without a date
-    double time = 0;   // fraction of a day, may exceed 1 for hours past 24
+    double days = 0; // the date's serial, 0 without a date
+    double time = 0; // fraction of a day, may exceed 1 for hours past 24
     bool has_date = false;
     bool has_time = false;
 };

@@ -161,7 +161,7 @@ OMBRIX_FN(weeknum) {
         long y = thursday < 0 ? ymd.y : serial_to_ymd(thursday, d1904).y;
         OMBRIX_RETURN(Value::number(double((thursday - ymd_to_serial(y, 1, 1, d1904)) / 7 + 1)));
     }
-    int start;   // the day weeks begin on, 0 for Sunday
+    int start; // the day weeks begin on, 0 for Sunday
     if (k == 1 || k == 17)
         start = 0;
     else if (k == 2 || k == 11)

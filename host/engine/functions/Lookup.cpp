@@ -23,8 +23,7 @@ bool lookup_equal(const Value& cell, const Value& key) {
     case ValueType::Number: return approx_equal(cell.as_number(), key.as_number());
     case ValueType::Boolean: return cell.as_boolean() == key.as_boolean();
     case ValueType::Text:
-        return has_wildcards(key.as_text()) ? wildcard_match(key.as_text(), cell.as_text())
-                                            : compare(cell, key) == 0;
+        return has_wildcards(key.as_text()) ? wildcard_match(key.as_text(), cell.as_text()) : compare(cell, key) == 0;
     default: return false;
     }
 }
@@ -147,7 +146,7 @@ OMBRIX_FN(index) {
     OMBRIX_NUMBER_OR(2, colf, 0);
     double r = std::trunc(rowf), k = std::trunc(colf);
     if (c.argc < 3 || c.missing(2)) {
-        if (t.rows == 1 && t.cols > 1)   // a single row: the one index picks the column
+        if (t.rows == 1 && t.cols > 1) // a single row: the one index picks the column
             std::swap(r, k);
     }
     if (r < 0 || k < 0)
@@ -504,7 +503,8 @@ OMBRIX_FN(xlookup) {
     if (src.kind == Item::Range) {
         out.kind = Item::Range;
         const Area& a = src.area;
-        out.area = along_rows ? Area{a.sheet, a.r1 + p, a.c1, a.r1 + p, a.c2} : Area{a.sheet, a.r1, a.c1 + p, a.r2, a.c1 + p};
+        out.area =
+            along_rows ? Area{a.sheet, a.r1 + p, a.c1, a.r1 + p, a.c2} : Area{a.sheet, a.r1, a.c1 + p, a.r2, a.c1 + p};
         return;
     }
     if ((along_rows ? r.cols : r.rows) == 1)

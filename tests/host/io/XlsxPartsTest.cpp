@@ -24,16 +24,19 @@ namespace {
 
 const CellRecord* find_cell(const host::io::SheetRecord& sheet, const char* ref) {
     host::io::Address a;
-    if (host::io::parse_address(ref, a) != host::io::A1Parse::Ok) return nullptr;
+    if (host::io::parse_address(ref, a) != host::io::A1Parse::Ok)
+        return nullptr;
     for (const CellRecord& c : sheet.cells)
-        if (c.at == a) return &c;
+        if (c.at == a)
+            return &c;
     return nullptr;
 }
 
 // The cell, or an exception (which the test reports) when the reader lost it.
 const CellRecord& cell(const host::io::SheetRecord& sheet, const char* ref) {
     const CellRecord* c = find_cell(sheet, ref);
-    if (!c) throw std::runtime_error(std::string("no cell ") + ref + " in " + sheet.name);
+    if (!c)
+        throw std::runtime_error(std::string("no cell ") + ref + " in " + sheet.name);
     return *c;
 }
 
@@ -61,8 +64,8 @@ TEST_P(CorpusParts, RichTextAndArrayFormulas) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Producers, CorpusParts,
-                         ::testing::Values("openpyxl.xlsx", "libxlsxwriter.xlsx", "libreoffice.xlsx",
-                                           "handmade.xlsx", "handmade-prefixed.xlsx"));
+                         ::testing::Values("openpyxl.xlsx", "libxlsxwriter.xlsx", "libreoffice.xlsx", "handmade.xlsx",
+                                           "handmade-prefixed.xlsx"));
 
 TEST(XlsxParts, SharedFormulasKeepAnchorAndDependents) {
     for (const char* name : {"handmade.xlsx", "handmade-prefixed.xlsx"}) {
@@ -74,7 +77,8 @@ TEST(XlsxParts, SharedFormulasKeepAnchorAndDependents) {
         for (const char* ref : {"B2", "B3", "B4", "B5"}) {
             const CellRecord& dependent = cell(calc, ref);
             EXPECT_TRUE(dependent.kind == FormulaKind::SharedDependent && dependent.shared_index == 0 &&
-                        dependent.formula.empty()) << name << " " << ref;
+                        dependent.formula.empty())
+                << name << " " << ref;
         }
         // The cached values written by the producer are read as well.
         EXPECT_EQ(cell(calc, "B2").value, Value::number(8));
@@ -118,11 +122,16 @@ TEST(XlsxParts, CellTypesAndImplicitPositions) {
     EXPECT_EQ(cell(s, "K1").kind, FormulaKind::Normal);
     EXPECT_TRUE(cell(s, "K1").value.is_empty());
     const char* const positions[] = {"A2", "D2", "E2", "A5", "B6"};
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(cell(s, positions[i]).value, Value::number(i + 1)) << positions[i];
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(cell(s, positions[i]).value, Value::number(i + 1)) << positions[i];
     EXPECT_EQ(s.cells.size(), 10u + 5u) << "G1 holds nothing";
 }
 
-struct BadCase { const char* what; testing_packages::Parts parts; const char* message; };
+struct BadCase {
+    const char* what;
+    testing_packages::Parts parts;
+    const char* message;
+};
 
 TEST(XlsxParts, BadFilesGiveOneClearMessage) {
     using testing_packages::Parts;
@@ -166,21 +175,31 @@ TEST(XlsxParts, BadFilesGiveOneClearMessage) {
 }
 
 TEST(XlsxParts, EscapesRoundTrip) {
-    struct Case { const char *raw, *decoded; } cases[] = {
-        {"plain", "plain"}, {"a_x000D_b", "a\rb"}, {"_x0001__x001F_", "\x01\x1F"}, {"_x00E9_", "\xC3\xA9"},
-        {"_x005F_x0041_", "_x0041_"}, {"_x12_", "_x12_"}, {"_xZZZZ_", "_xZZZZ_"},
+    struct Case {
+        const char *raw, *decoded;
+    } cases[] = {
+        {"plain", "plain"},           {"a_x000D_b", "a\rb"}, {"_x0001__x001F_", "\x01\x1F"}, {"_x00E9_", "\xC3\xA9"},
+        {"_x005F_x0041_", "_x0041_"}, {"_x12_", "_x12_"},    {"_xZZZZ_", "_xZZZZ_"},
     };
-    for (const Case& c : cases) EXPECT_EQ(host::io::decode_escapes(c.raw), c.decoded) << c.raw;
+    for (const Case& c : cases)
+        EXPECT_EQ(host::io::decode_escapes(c.raw), c.decoded) << c.raw;
     for (const char* text : {"a\x01z", "_x0041_", "tab\tand\nline", "_x", "__x0000__"})
         EXPECT_EQ(host::io::decode_escapes(host::io::encode_escapes(text)), text) << text;
 }
 
 TEST(XlsxParts, IsoDates) {
-    struct Case { const char* text; bool date1904; double serial; } cases[] = {
-        {"1900-01-01", false, 1},      {"1900-02-28", false, 59},
-        {"1900-03-01", false, 61},     {"2024-02-29T12:00:00", false, 45351.5},
+    struct Case {
+        const char* text;
+        bool date1904;
+        double serial;
+    } cases[] = {
+        {"1900-01-01", false, 1},
+        {"1900-02-28", false, 59},
+        {"1900-03-01", false, 61},
+        {"2024-02-29T12:00:00", false, 45351.5},
         {"1999-12-31T06:00:00Z", false, 36525.25},
-        {"1904-01-01", true, 0},       {"1904-01-02T00:00:00", true, 1},
+        {"1904-01-01", true, 0},
+        {"1904-01-02T00:00:00", true, 1},
     };
     for (const Case& c : cases) {
         double serial = -1;
