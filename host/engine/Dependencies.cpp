@@ -18,7 +18,7 @@ void Dependencies::add_slot() {
     dependents_.emplace_back();
     try {
         changed_.push_back(0);
-    } catch (...) {   // the two stay one entry per slot
+    } catch (...) { // the two stay one entry per slot
         dependents_.pop_back();
         throw;
     }
@@ -94,7 +94,7 @@ template <class F>
 void Dependencies::each_dependent(std::uint32_t cell, F f) const {
     for (std::uint32_t d : dependents_[cell])
         f(d);
-    if (buckets_.empty())   // no large ranges anywhere: the place need not be read
+    if (buckets_.empty()) // no large ranges anywhere: the place need not be read
         return;
     const Place& p = places_[cell];
     if (std::size_t(p.sheet) >= buckets_.size() || buckets_[std::size_t(p.sheet)].empty())
@@ -169,7 +169,8 @@ void Dependencies::order(const std::vector<std::uint32_t>& roots, std::vector<st
                 cycles->emplace_back(stack.begin() + std::ptrdiff_t(start), stack.end());
             for (std::size_t i = stack.size(); i-- > start;) {
                 t_on_stack_[stack[i]] = 0;
-                components.push_back(stack[i] | (cyclic ? cyclic_bit : 0) | (cyclic && i == start ? cycle_start_bit : 0));
+                components.push_back(stack[i] | (cyclic ? cyclic_bit : 0) |
+                                     (cyclic && i == start ? cycle_start_bit : 0));
             }
             stack.resize(start);
         }

@@ -14,9 +14,7 @@ constexpr int max_name_depth = 32;
 // Calls of LAMBDA's functions inside each other (recursion through a name); deeper is #NUM!.
 constexpr int max_call_depth = 500;
 
-bool is_multi(const Item& item) {
-    return item.kind == Item::Arr || (item.kind == Item::Range && item.area.size() > 1);
-}
+bool is_multi(const Item& item) { return item.kind == Item::Arr || (item.kind == Item::Range && item.area.size() > 1); }
 
 } // namespace
 
@@ -167,8 +165,12 @@ bool Evaluator::numbers_only(Op op) {
     case Op::Pow: a.v = apply_binary(Op::Pow, *x, *y, grid.date1904()); break;
     default: {
         int c = approx_equal(p, q) ? 0 : p < q ? -1 : 1;
-        bool r = op == Op::Eq ? c == 0 : op == Op::Ne ? c != 0 : op == Op::Lt ? c < 0
-               : op == Op::Le ? c <= 0 : op == Op::Gt ? c > 0 : c >= 0;
+        bool r = op == Op::Eq   ? c == 0
+                 : op == Op::Ne ? c != 0
+                 : op == Op::Lt ? c < 0
+                 : op == Op::Le ? c <= 0
+                 : op == Op::Gt ? c > 0
+                                : c >= 0;
         a.v = Value::boolean(r);
     }
     }
@@ -353,13 +355,19 @@ Item Evaluator::execute(const Linked& p, std::size_t begin, std::size_t end, int
             stack_.back().arr = p.arrays[in.operand].get();
             break;
         case Op::Neg:
-        case Op::Percent:
-            unary(in.op, stack_.back(), in.flags & ArrayContext);
-            break;
-        case Op::Plus:
-            break;
-        case Op::Add: case Op::Sub: case Op::Mul: case Op::Div: case Op::Pow:
-        case Op::Eq: case Op::Ne: case Op::Lt: case Op::Le: case Op::Gt: case Op::Ge:
+        case Op::Percent: unary(in.op, stack_.back(), in.flags & ArrayContext); break;
+        case Op::Plus: break;
+        case Op::Add:
+        case Op::Sub:
+        case Op::Mul:
+        case Op::Div:
+        case Op::Pow:
+        case Op::Eq:
+        case Op::Ne:
+        case Op::Lt:
+        case Op::Le:
+        case Op::Gt:
+        case Op::Ge:
             if (numbers_only(in.op))
                 break;
             [[fallthrough]];
@@ -378,19 +386,13 @@ Item Evaluator::execute(const Linked& p, std::size_t begin, std::size_t end, int
             stack_.push_back(std::move(out));
             break;
         }
-        case Op::IfFalse:
-            pc = branch(p, pc, depth, locals);
-            continue;
-        case Op::Jump:
-            pc = in.operand;
-            continue;
+        case Op::IfFalse: pc = branch(p, pc, depth, locals); continue;
+        case Op::Jump: pc = in.operand; continue;
         case Op::Bind:
             locals[in.operand] = std::move(stack_.back());
             stack_.pop_back();
             break;
-        case Op::Local:
-            stack_.push_back(locals[in.operand]);
-            break;
+        case Op::Local: stack_.push_back(locals[in.operand]); break;
         case Op::Intersect: intersect(); break;
         case Op::Union: unite(in.argc); break;
         case Op::Lambda:

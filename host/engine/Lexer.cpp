@@ -12,9 +12,7 @@
 
 namespace host::engine::detail {
 
-void Lexer::fail(std::size_t at, const std::string& why) const {
-    throw FormulaError(std::string(s_), at, why);
-}
+void Lexer::fail(std::size_t at, const std::string& why) const { throw FormulaError(std::string(s_), at, why); }
 
 Token Lexer::next() {
     while (pos_ < s_.size() && (s_[pos_] == ' ' || s_[pos_] == '\t' || s_[pos_] == '\n' || s_[pos_] == '\r'))
@@ -49,7 +47,15 @@ Token Lexer::next() {
     case '{': t.kind = Tok::LBrace; return t;
     case '}': t.kind = Tok::RBrace; return t;
     case ':': t.kind = Tok::Colon; return t;
-    case '+': case '-': case '*': case '/': case '^': case '&': case '=': case '%': case '@':
+    case '+':
+    case '-':
+    case '*':
+    case '/':
+    case '^':
+    case '&':
+    case '=':
+    case '%':
+    case '@':
         t.kind = Tok::Op;
         t.text = std::string(1, ch);
         return t;
@@ -360,7 +366,7 @@ Token& Lexer::lex_word(Token& t) {
         std::size_t p = at;
         while (p < s_.size() && is_name_char(s_[p]))
             ++p;
-        if (p + 1 < s_.size() && s_[p] == ':' && is_name_start(s_[p + 1])) {   // Jan:Mar!B2
+        if (p + 1 < s_.size() && s_[p] == ':' && is_name_start(s_[p + 1])) { // Jan:Mar!B2
             std::size_t q = p + 1;
             while (q < s_.size() && is_name_char(s_[q]))
                 ++q;
@@ -384,11 +390,11 @@ Token& Lexer::lex_word(Token& t) {
         ++p;
     t.text = to_upper(s_.substr(at, p - at));
     pos_ = t.end = p;
-    if (p < s_.size() && s_[p] == '[') {   // Sales[Qty], Sales[[#This Row],[Qty]]
+    if (p < s_.size() && s_[p] == '[') { // Sales[Qty], Sales[[#This Row],[Qty]]
         int depth = 0;
         std::size_t q = p;
         for (; q < s_.size(); ++q) {
-            if (s_[q] == '\'' && q + 1 < s_.size()) {   // escapes the next character in a column name
+            if (s_[q] == '\'' && q + 1 < s_.size()) { // escapes the next character in a column name
                 ++q;
                 continue;
             }

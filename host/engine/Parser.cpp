@@ -135,7 +135,7 @@ private:
     }
 
     void unary() {
-        if (is_op("@")) {   // implicit intersection, written _xlfn.SINGLE(...) in files
+        if (is_op("@")) { // implicit intersection, written _xlfn.SINGLE(...) in files
             enter();
             std::size_t at = tok_.begin;
             advance();
@@ -193,7 +193,7 @@ private:
     void postfix() {
         primary();
         while (tok_.kind == Tok::LParen && tok_.begin == prev_end_ && prev_end_ > 0 &&
-               text_[prev_end_ - 1] == ')') {   // LAMBDA(x,x+1)(5): a call of the function made
+               text_[prev_end_ - 1] == ')') { // LAMBDA(x,x+1)(5): a call of the function made
             std::size_t at = tok_.begin;
             enter();
             advance();
@@ -201,7 +201,7 @@ private:
             emit(Op::Invoke, 0, static_cast<std::uint16_t>(argc));
             --depth_;
         }
-        while (is_op("#")) {   // A1#: written _xlfn.ANCHORARRAY(A1) in files
+        while (is_op("#")) { // A1#: written _xlfn.ANCHORARRAY(A1) in files
             emit_call("ANCHORARRAY", 1, tok_.begin);
             advance();
         }
@@ -235,9 +235,7 @@ private:
             emit_const(Value::error(tok_.error));
             advance();
             return;
-        case Tok::Ref:
-            reference();
-            return;
+        case Tok::Ref: reference(); return;
         case Tok::Ident:
             if (text_is("TRUE") || text_is("FALSE")) {
                 emit_const(Value::boolean(text_is("TRUE")));
@@ -248,16 +246,14 @@ private:
             }
             advance();
             return;
-        case Tok::Func:
-            call();
-            return;
+        case Tok::Func: call(); return;
         case Tok::LParen: {
             enter();
             std::size_t at = tok_.begin;
             advance();
             expression();
             int parts = 1;
-            while (tok_.kind == Tok::Comma) {   // (A1:B2,D4): a union
+            while (tok_.kind == Tok::Comma) { // (A1:B2,D4): a union
                 advance();
                 expression();
                 ++parts;
@@ -274,11 +270,8 @@ private:
             --depth_;
             return;
         }
-        case Tok::LBrace:
-            array_literal();
-            return;
-        default:
-            unexpected();
+        case Tok::LBrace: array_literal(); return;
+        default: unexpected();
         }
     }
 
@@ -313,9 +306,9 @@ private:
 
     // The functions that take references through several sheets.
     static bool takes_sheet_spans(const std::string& name) {
-        static const char* const list[] = {"SUM", "AVERAGE", "AVERAGEA", "COUNT", "COUNTA", "MAX", "MAXA", "MIN",
-                                           "MINA", "PRODUCT", "SUMSQ", "STDEV", "STDEVP", "STDEV.S", "STDEV.P",
-                                           "VAR", "VARP", "VAR.S", "VAR.P"};
+        static const char* const list[] = {"SUM",     "AVERAGE", "AVERAGEA", "COUNT", "COUNTA", "MAX",    "MAXA",
+                                           "MIN",     "MINA",    "PRODUCT",  "SUMSQ", "STDEV",  "STDEVP", "STDEV.S",
+                                           "STDEV.P", "VAR",     "VARP",     "VAR.S", "VAR.P"};
         for (const char* n : list)
             if (name == n)
                 return true;
@@ -325,8 +318,8 @@ private:
     // Functions that read argument `index` as a list of numbers also take a union there.
     static bool takes_union(const std::string& name, int index) {
         static const char* const any[] = {"MEDIAN", "MODE", "MODE.SNGL", "GEOMEAN", "HARMEAN"};
-        static const char* const first[] = {"LARGE", "SMALL", "PERCENTILE", "PERCENTILE.INC", "PERCENTILE.EXC",
-                                            "QUARTILE", "QUARTILE.INC", "QUARTILE.EXC"};
+        static const char* const first[] = {"LARGE",          "SMALL",    "PERCENTILE",   "PERCENTILE.INC",
+                                            "PERCENTILE.EXC", "QUARTILE", "QUARTILE.INC", "QUARTILE.EXC"};
         static const char* const second[] = {"RANK", "RANK.EQ", "RANK.AVG"};
         auto in = [&](const auto& list) {
             return std::any_of(std::begin(list), std::end(list), [&](const char* n) { return name == n; });
@@ -457,16 +450,16 @@ private:
             return;
         }
         if (id < 0)
-            return;   // IF, LET and LAMBDA made their own code
+            return; // IF, LET and LAMBDA made their own code
         const Function& f = functions()[id];
         if (argc < f.min_args || (f.max_args >= 0 && argc > f.max_args)) {
             std::string expected = f.min_args == f.max_args ? std::to_string(f.min_args)
                                    : f.max_args < 0         ? "at least " + std::to_string(f.min_args)
-                                                            : std::to_string(f.min_args) + " to " + std::to_string(f.max_args);
+                                                    : std::to_string(f.min_args) + " to " + std::to_string(f.max_args);
             lex_.fail(at, name + " takes " + expected + " argument" + (expected == "1" ? "" : "s") + ", not " +
                               std::to_string(argc));
         }
-        if (name != "IF" && name != "LET")   // LAMBDA is no built-in function: it returned above
+        if (name != "IF" && name != "LET") // LAMBDA is no built-in function: it returned above
             emit(Op::Call, static_cast<std::uint32_t>(id), static_cast<std::uint16_t>(argc));
     }
 
@@ -526,7 +519,7 @@ private:
             }
             if (argc == 0)
                 lex_.fail(t.begin, "LET needs a name before each value");
-            lex_ = Lexer(text_, t.begin);   // the calculation: read it again as an expression
+            lex_ = Lexer(text_, t.begin); // the calculation: read it again as an expression
             advance();
             expression();
             ++argc;
@@ -561,7 +554,7 @@ private:
             emit(Op::Lambda, first, static_cast<std::uint16_t>(params.size()));
             std::size_t jump = prog_.code.size();
             emit(Op::Jump);
-            lex_ = Lexer(text_, t.begin);   // the body: read it again as an expression
+            lex_ = Lexer(text_, t.begin); // the body: read it again as an expression
             advance();
             expression();
             if (tok_.kind != Tok::RParen)
@@ -597,12 +590,12 @@ private:
     }
 
     std::vector<std::pair<std::string, std::uint32_t>> scope_;
-    std::vector<std::size_t> cubes_;   // where each reference through several sheets not yet accepted is
+    std::vector<std::size_t> cubes_; // where each reference through several sheets not yet accepted is
     std::string_view text_;
     Lexer lex_;
     Token tok_;
     std::size_t prev_end_ = 0;
-    std::vector<std::size_t> unions_;   // where each union not yet accepted as an argument is
+    std::vector<std::size_t> unions_; // where each union not yet accepted as an argument is
     Program prog_;
     int array_;
     int depth_ = 0;
@@ -610,8 +603,6 @@ private:
 
 } // namespace
 
-Program parse(std::string_view text, bool array) {
-    return Parser(text, array).run();
-}
+Program parse(std::string_view text, bool array) { return Parser(text, array).run(); }
 
 } // namespace host::engine::detail

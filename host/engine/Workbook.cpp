@@ -8,8 +8,7 @@ namespace {
 
 bool valid_sheet_name(const std::string& name) {
     // The limit is in characters: a name of 31 Cyrillic letters takes 62 bytes.
-    if (name.empty() || utf8_length(name) > 31 || name.front() == '\'' ||
-        name.back() == '\'')
+    if (name.empty() || utf8_length(name) > 31 || name.front() == '\'' || name.back() == '\'')
         return false;
     return name.find_first_of("[]:*?/\\") == std::string::npos;
 }
@@ -42,7 +41,7 @@ std::uint32_t Workbook::Impl::slot(int sheet, std::int32_t row, std::int32_t col
         cells.emplace_back();
         places.push_back(Place{sheet, row, col});
         dependencies.add_slot();
-    } catch (...) {   // out of memory: no half-made slot for the next cell to share
+    } catch (...) { // out of memory: no half-made slot for the next cell to share
         s.cells.erase(it);
         cells.resize(id);
         places.resize(id);

@@ -67,7 +67,7 @@ void Workbook::Impl::place_array(std::uint32_t id, std::shared_ptr<const Array> 
     std::int32_t rows = spills ? result->rows : formulas[fi].rows;
     std::int32_t cols = spills ? result->cols : formulas[fi].cols;
     Area want{at.sheet, at.row, at.col, at.row + rows - 1, at.col + cols - 1};
-    std::vector<Area> blocked;   // the spill's cells but its own, when something is in the way
+    std::vector<Area> blocked; // the spill's cells but its own, when something is in the way
     bool off_grid = std::int64_t(at.row) + rows > max_rows || std::int64_t(at.col) + cols > max_columns;
     if (off_grid) {
         want.r2 = std::min(want.r2, max_rows - 1);
@@ -103,7 +103,7 @@ void Workbook::Impl::place_array(std::uint32_t id, std::shared_ptr<const Array> 
             std::uint32_t m = slot(at.sheet, r, c);
             if (cells[m].formula == none) {
                 if (!cells[m].value.is_empty() && !spills)
-                    continue;   // a legacy array's cell overwritten since: it keeps its value
+                    continue; // a legacy array's cell overwritten since: it keeps its value
                 add_member(id, m, r - at.row, c - at.col);
                 dependencies.mark_changed(m);
                 rewired = true;
@@ -149,7 +149,6 @@ bool Workbook::Impl::spill_area(std::uint32_t id, Area& out, Value& error) const
     }
     return true;
 }
-
 
 void Workbook::set_array_formula(const CellAddress& anchor, std::string_view text, std::int32_t rows,
                                  std::int32_t cols) {

@@ -104,9 +104,9 @@ void Workbook::define_table(const TableDef& table) {
         std::int64_t(table.columns.size()) != std::int64_t(table.last_col) - table.first_col + 1)
         throw EngineError("Table " + table.name + " does not fit its sheet or its columns");
     auto& tables = impl_->tables;
-    tables.erase(std::remove_if(tables.begin(), tables.end(),
-                                [&](const TableDef& t) { return iequals(t.name, table.name); }),
-                 tables.end());
+    tables.erase(
+        std::remove_if(tables.begin(), tables.end(), [&](const TableDef& t) { return iequals(t.name, table.name); }),
+        tables.end());
     tables.push_back(table);
     impl_->relink_where([](const Formula& f) { return f.unresolved || f.uses_tables; });
     impl_->after_write();
@@ -120,7 +120,7 @@ bool Workbook::has_name(std::string_view name) const {
 std::string Workbook::name_formula(std::string_view name, int sheet) const {
     auto it = impl_->name_index.find(Impl::name_key(to_upper(name), sheet));
     return it != impl_->name_index.end() && impl_->names[it->second].defined ? impl_->names[it->second].text
-                                                                              : std::string();
+                                                                             : std::string();
 }
 
 std::vector<std::string> Workbook::names() const {

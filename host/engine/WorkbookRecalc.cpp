@@ -82,9 +82,8 @@ bool Workbook::Impl::same_areas(std::vector<Area>& a, const std::vector<Area>& b
     std::sort(a.begin(), a.end(), less);
     a.erase(std::unique(a.begin(), a.end(), [&](const Area& x, const Area& y) { return !less(x, y) && !less(y, x); }),
             a.end());
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](const Area& x, const Area& y) {
-               return !less(x, y) && !less(y, x);
-           });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](const Area& x, const Area& y) { return !less(x, y) && !less(y, x); });
 }
 
 void Workbook::Impl::run(const std::vector<std::uint32_t>& order) {
@@ -126,9 +125,9 @@ void Workbook::Impl::run_cycle(const std::vector<std::uint32_t>& order, std::siz
             Value before = cells[id].value;
             evaluate(id);
             const Value& after = cells[id].value;
-            double change = before.is_number() && after.is_number()
-                                ? std::fabs(after.as_number() - before.as_number())
-                                : before == after ? 0 : HUGE_VAL;
+            double change = before.is_number() && after.is_number() ? std::fabs(after.as_number() - before.as_number())
+                            : before == after                       ? 0
+                                                                    : HUGE_VAL;
             largest = std::max(largest, change);
         }
         if (!(largest >= settings.max_change))
@@ -264,7 +263,7 @@ Diagnostics Workbook::diagnostics() const {
         Program p = parse(f.text, f.array);
         const int sheet = impl_->places[f.cell].sheet;
         for (const std::string& name : p.unknown_functions)
-            if (!impl_->visible_name(name, sheet, false))   // a defined name's LAMBDA is known
+            if (!impl_->visible_name(name, sheet, false)) // a defined name's LAMBDA is known
                 unknown[name].push_back(impl_->address(f.cell));
     }
     for (auto& kv : unknown) {

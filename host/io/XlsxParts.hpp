@@ -18,9 +18,9 @@ namespace host::io {
 enum class FormulaKind : std::uint8_t {
     None,
     Normal,
-    SharedAnchor,     // carries the text and the block it covers
-    SharedDependent,  // text comes from its anchor, moved by the offset
-    Array             // evaluated in its anchor, which fills the block
+    SharedAnchor,    // carries the text and the block it covers
+    SharedDependent, // text comes from its anchor, moved by the offset
+    Array            // evaluated in its anchor, which fills the block
 };
 
 struct CellRecord {
@@ -29,7 +29,7 @@ struct CellRecord {
     engine::Value value;
     FormulaKind kind = FormulaKind::None;
     std::int32_t shared_index = -1;
-    std::string formula;  // without the leading '='
+    std::string formula; // without the leading '='
     // Array: the block it fills, and whether the cell's metadata marks it a dynamic array
     // (its block is then where it spilled when saved).
     Address last;
@@ -38,28 +38,28 @@ struct CellRecord {
 
 struct SheetRecord {
     std::string name;
-    std::string part;        // the worksheet part; empty for chart and dialog sheets
+    std::string part; // the worksheet part; empty for chart and dialog sheets
     bool hidden = false;
-    std::vector<CellRecord> cells;  // in document order
-    std::vector<engine::TableDef> tables;   // its table parts (the sheet index left 0)
+    std::vector<CellRecord> cells;        // in document order
+    std::vector<engine::TableDef> tables; // its table parts (the sheet index left 0)
 };
 
 struct NameRecord {
     std::string name;
-    std::string formula;   // without '='
-    int local_sheet = -1;  // index into the sheets, -1 for a workbook-level name
+    std::string formula;  // without '='
+    int local_sheet = -1; // index into the sheets, -1 for a workbook-level name
     bool hidden = false;
 };
 
 struct WorkbookRecord {
     std::string workbook_part;
-    std::string shared_strings_part;  // empty when the package has none
-    std::vector<SheetRecord> sheets;  // every sheet of the workbook, in tab order
+    std::string shared_strings_part; // empty when the package has none
+    std::vector<SheetRecord> sheets; // every sheet of the workbook, in tab order
     std::vector<NameRecord> names;
-    int active_sheet = 0;             // index into sheets
+    int active_sheet = 0; // index into sheets
     bool date1904 = false;
-    engine::CalcSettings calc;        // calcPr: iteration over circular references
-    std::vector<std::string> warnings;  // what was left out, without the file's name
+    engine::CalcSettings calc;         // calcPr: iteration over circular references
+    std::vector<std::string> warnings; // what was left out, without the file's name
 };
 
 // Reads every part that holds cells. Throws io::IoError naming the file, and the sheet
@@ -79,8 +79,8 @@ std::vector<std::string> read_shared_strings(const Package& package, const std::
 
 // The value held by a <c> element (empty when it has none); false with a reason when the
 // element is malformed.
-bool decode_value(const pugi::xml_node& c, const std::vector<std::string>& strings,
-                  bool date1904, engine::Value& out, std::string& why);
+bool decode_value(const pugi::xml_node& c, const std::vector<std::string>& strings, bool date1904, engine::Value& out,
+                  std::string& why);
 
 // Decodes the _xHHHH_ escapes with which the format stores control characters.
 std::string decode_escapes(std::string text);

@@ -169,8 +169,8 @@ bool holds_subtotal(const Grid& grid, std::uint32_t id) {
 // skipping hidden rows, and as this host hides no rows they give the same results. Each
 // reference is handed on as an array of its cells' values less those holding a SUBTOTAL.
 OMBRIX_FN(subtotal) {
-    static const char* const names[] = {"AVERAGE", "COUNT", "COUNTA", "MAX", "MIN", "PRODUCT",
-                                        "STDEV", "STDEVP", "SUM", "VAR", "VARP"};
+    static const char* const names[] = {"AVERAGE", "COUNT",  "COUNTA", "MAX", "MIN", "PRODUCT",
+                                        "STDEV",   "STDEVP", "SUM",    "VAR", "VARP"};
     OMBRIX_NUMBER(0, code);
     double k = std::trunc(code);
     if (k > 100)

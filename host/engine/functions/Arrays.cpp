@@ -214,7 +214,7 @@ void stack_args(Ctx& c, Item& out, bool vertical) {
     if (along * across > max_dense_cells)
         OMBRIX_RETURN(err(ErrorCode::Num));
     ValueGrid r = vertical ? sized(std::int32_t(along), std::int32_t(across), err(ErrorCode::NA))
-                       : sized(std::int32_t(across), std::int32_t(along), err(ErrorCode::NA));
+                           : sized(std::int32_t(across), std::int32_t(along), err(ErrorCode::NA));
     std::int32_t offset = 0;
     for (const ValueGrid& p : parts) {
         for (std::int32_t i = 0; i < p.rows; ++i)
@@ -265,7 +265,7 @@ void wrap(Ctx& c, Item& out, bool rows) {
         return;
     Value pad = c.argc > 2 && !c.missing(2) ? c.arg(2) : err(ErrorCode::NA);
     std::int32_t n = std::int32_t(g.values.size());
-    count = std::min(count, n);   // a line never longer than the values
+    count = std::min(count, n); // a line never longer than the values
     std::int32_t lines = (n + count - 1) / count;
     ValueGrid r = rows ? sized(lines, count, pad) : sized(count, lines, pad);
     for (std::int32_t i = 0; i < n; ++i) {
@@ -318,7 +318,7 @@ int sort_compare(const Value& a, const Value& b) {
 
 // The lines (rows, or columns when `by_col`) of `g` ordered by the keys, stable.
 struct SortKey {
-    ValueGrid values;   // one value per line, in line order
+    ValueGrid values; // one value per line, in line order
     bool descending = false;
 };
 

@@ -77,8 +77,7 @@ bool collect(const Ctx& c, int from, int to, std::vector<double>& out, Value& er
     return true;
 }
 
-bool paired_numbers(const Ctx& c, int a, int b, std::vector<double>& xs, std::vector<double>& ys,
-                    Value& error) {
+bool paired_numbers(const Ctx& c, int a, int b, std::vector<double>& xs, std::vector<double>& ys, Value& error) {
     View va(c.ev, c.args[a]), vb(c.ev, c.args[b]);
     std::int64_t n = std::int64_t(va.rows) * va.cols;
     if (n != std::int64_t(vb.rows) * vb.cols) {
@@ -157,7 +156,8 @@ bool wildcard_match(std::string_view pattern, std::string_view text) {
             char pc = pattern[p];
             std::size_t adv = 1;
             bool any = pc == '?';
-            if (pc == '~' && p + 1 < pattern.size() && (pattern[p + 1] == '*' || pattern[p + 1] == '?' || pattern[p + 1] == '~'))
+            if (pc == '~' && p + 1 < pattern.size() &&
+                (pattern[p + 1] == '*' || pattern[p + 1] == '?' || pattern[p + 1] == '~'))
                 pc = pattern[p + 1], adv = 2, any = false;
             if (any || up(pc) == up(text[t])) {
                 p += adv;
@@ -175,9 +175,7 @@ bool wildcard_match(std::string_view pattern, std::string_view text) {
     return p == pattern.size();
 }
 
-bool has_wildcards(std::string_view s) {
-    return s.find_first_of("*?~") != std::string_view::npos;
-}
+bool has_wildcards(std::string_view s) { return s.find_first_of("*?~") != std::string_view::npos; }
 
 Value variance(const std::vector<double>& xs, bool sample) {
     std::size_t n = xs.size();

@@ -70,8 +70,7 @@ bool collect(const Ctx& c, int from, int to, std::vector<double>& out, Value& er
 
 // The numbers of two equally long arrays taken in pairs, skipping any pair where either
 // value is not a number: #N/A when the lengths differ, the first error met otherwise.
-bool paired_numbers(const Ctx& c, int a, int b, std::vector<double>& xs, std::vector<double>& ys,
-                    Value& error);
+bool paired_numbers(const Ctx& c, int a, int b, std::vector<double>& xs, std::vector<double>& ys, Value& error);
 
 // Reads argument i as TRUE or FALSE; `fallback` when it is omitted.
 bool flag(const Ctx& c, int i, bool& b, Value& out, bool fallback = false);
@@ -133,7 +132,6 @@ double snap15(double v);
 
 // mode 0: half away from zero, 1: away from zero, 2: toward zero.
 Value round_digits(double x, double digits, int mode);
-
 
 // Wildcard match ignoring case: '*' any run, '?' one character, '~' escapes.
 bool wildcard_match(std::string_view pattern, std::string_view text);

@@ -68,7 +68,7 @@ bool parse(const std::string& s, Cx& z, char& suffix) {
         if (stop == p)
             return false;
         std::string_view read(p, std::size_t(stop - p));
-        if (read.find_first_of("xXnN") != std::string_view::npos)   // no hex, inf or nan
+        if (read.find_first_of("xXnN") != std::string_view::npos) // no hex, inf or nan
             return false;
         p = stop;
         return true;
@@ -282,32 +282,19 @@ OMBRIX_FN(impower) {
 std::vector<Entry> complex_functions() {
     constexpr std::uint8_t L = FnLift;
     return {
-        {{"COMPLEX", 2, 3, L}, fn_complex},
-        {{"IMREAL", 1, 1, L}, component<0>},
-        {{"IMAGINARY", 1, 1, L}, component<1>},
-        {{"IMABS", 1, 1, L}, component<2>},
-        {{"IMARGUMENT", 1, 1, L}, component<3>},
-        {{"IMCONJUGATE", 1, 1, L}, unary<conj>},
-        {{"IMSUM", 1, -1, 0}, fold<false>},
-        {{"IMPRODUCT", 1, -1, 0}, fold<true>},
-        {{"IMSUB", 2, 2, L}, binary<false>},
-        {{"IMDIV", 2, 2, L}, binary<true>},
-        {{"IMPOWER", 2, 2, L}, fn_impower},
-        {{"IMSQRT", 1, 1, L}, unary<csqrt>},
-        {{"IMEXP", 1, 1, L}, unary<cexp>},
-        {{"IMLN", 1, 1, L}, unary<cln, true>},
-        {{"IMLOG10", 1, 1, L}, unary<clog10, true>},
-        {{"IMLOG2", 1, 1, L}, unary<clog2, true>},
-        {{"IMSIN", 1, 1, L}, unary<csin>},
-        {{"IMCOS", 1, 1, L}, unary<ccos>},
-        {{"IMTAN", 1, 1, L}, unary<ctan>},
-        {{"IMSINH", 1, 1, L}, unary<csinh>},
-        {{"IMCOSH", 1, 1, L}, unary<ccosh>},
-        {{"IMSEC", 1, 1, L}, unary<sec>},
-        {{"IMCSC", 1, 1, L}, unary<csc, true>},
-        {{"IMCOT", 1, 1, L}, unary<cot, true>},
-        {{"IMSECH", 1, 1, L}, unary<sech>},
-        {{"IMCSCH", 1, 1, L}, unary<csch, true>},
+        {{"COMPLEX", 2, 3, L}, fn_complex},          {{"IMREAL", 1, 1, L}, component<0>},
+        {{"IMAGINARY", 1, 1, L}, component<1>},      {{"IMABS", 1, 1, L}, component<2>},
+        {{"IMARGUMENT", 1, 1, L}, component<3>},     {{"IMCONJUGATE", 1, 1, L}, unary<conj>},
+        {{"IMSUM", 1, -1, 0}, fold<false>},          {{"IMPRODUCT", 1, -1, 0}, fold<true>},
+        {{"IMSUB", 2, 2, L}, binary<false>},         {{"IMDIV", 2, 2, L}, binary<true>},
+        {{"IMPOWER", 2, 2, L}, fn_impower},          {{"IMSQRT", 1, 1, L}, unary<csqrt>},
+        {{"IMEXP", 1, 1, L}, unary<cexp>},           {{"IMLN", 1, 1, L}, unary<cln, true>},
+        {{"IMLOG10", 1, 1, L}, unary<clog10, true>}, {{"IMLOG2", 1, 1, L}, unary<clog2, true>},
+        {{"IMSIN", 1, 1, L}, unary<csin>},           {{"IMCOS", 1, 1, L}, unary<ccos>},
+        {{"IMTAN", 1, 1, L}, unary<ctan>},           {{"IMSINH", 1, 1, L}, unary<csinh>},
+        {{"IMCOSH", 1, 1, L}, unary<ccosh>},         {{"IMSEC", 1, 1, L}, unary<sec>},
+        {{"IMCSC", 1, 1, L}, unary<csc, true>},      {{"IMCOT", 1, 1, L}, unary<cot, true>},
+        {{"IMSECH", 1, 1, L}, unary<sech>},          {{"IMCSCH", 1, 1, L}, unary<csch, true>},
     };
 }
 

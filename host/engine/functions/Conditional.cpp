@@ -17,9 +17,9 @@ namespace {
 struct Criterion {
     enum Kind { Eq, Ne, Lt, Le, Gt, Ge } op = Eq;
     Value target;
-    bool blank_only = false;   // "="
-    bool blank_or_empty_text = false;   // ""
-    bool never = false;                 // "<", ">", "<=", ">=" with nothing to compare with
+    bool blank_only = false;          // "="
+    bool blank_or_empty_text = false; // ""
+    bool never = false;               // "<", ">", "<=", ">=" with nothing to compare with
 
     explicit Criterion(const Value& c) {
         if (!c.is_text()) {
@@ -28,7 +28,8 @@ struct Criterion {
             return;
         }
         std::string_view s = c.as_text();
-        static const std::pair<const char*, Kind> ops[] = {{"<=", Le}, {">=", Ge}, {"<>", Ne}, {"<", Lt}, {">", Gt}, {"=", Eq}};
+        static const std::pair<const char*, Kind> ops[] = {{"<=", Le}, {">=", Ge}, {"<>", Ne},
+                                                           {"<", Lt},  {">", Gt},  {"=", Eq}};
         bool had_op = false;
         for (const auto& o : ops) {
             std::string_view t(o.first);
@@ -160,7 +161,7 @@ bool each_match(const Ctx& c, const Item& range, const Item* other, const Criter
     return true;
 }
 
-void conditional(Ctx& c, Item& out, int kind) {   // 0 SUMIF, 1 COUNTIF, 2 AVERAGEIF
+void conditional(Ctx& c, Item& out, int kind) { // 0 SUMIF, 1 COUNTIF, 2 AVERAGEIF
     Criterion crit(c.arg(1));
     const Item& range = c.args[0];
     if (range.kind == Item::Val)
@@ -209,7 +210,7 @@ void conditional_many(Ctx& c, Item& out, Reduce kind) {
     if (c.argc - first < 2 || (c.argc - first) % 2 != 0)
         OMBRIX_RETURN(err(ErrorCode::Value));
     std::vector<Criterion> crits;
-    std::vector<View> views;   // views[0] the values (unless counting), then one per criterion
+    std::vector<View> views; // views[0] the values (unless counting), then one per criterion
     views.reserve(std::size_t(c.argc));
     for (int i = counting ? first : 0; i < c.argc; i += i < first ? 1 : 2) {
         const Item& range = c.args[i];
@@ -222,7 +223,7 @@ void conditional_many(Ctx& c, Item& out, Reduce kind) {
             continue;
         crits.emplace_back(c.arg(i + 1));
     }
-    const std::size_t skip = counting ? 0 : 1;   // views[skip + k] goes with crits[k]
+    const std::size_t skip = counting ? 0 : 1; // views[skip + k] goes with crits[k]
     double acc = 0, n = 0;
     Value error;
     auto visit = [&](std::int32_t r, std::int32_t col, std::size_t known) {

@@ -25,8 +25,7 @@ namespace bp = boost::math::policies;
 using Quiet = bp::policy<bp::domain_error<bp::ignore_error>, bp::pole_error<bp::ignore_error>,
                          bp::overflow_error<bp::ignore_error>, bp::underflow_error<bp::ignore_error>,
                          bp::denorm_error<bp::ignore_error>, bp::evaluation_error<bp::ignore_error>,
-                         bp::rounding_error<bp::ignore_error>,
-                         bp::indeterminate_result_error<bp::ignore_error>>;
+                         bp::rounding_error<bp::ignore_error>, bp::indeterminate_result_error<bp::ignore_error>>;
 
 using Normal = bm::normal_distribution<double, Quiet>;
 
@@ -123,7 +122,7 @@ OMBRIX_FN(poisson_dist) {
     double k = std::trunc(kf);
     if (k < 0 || mean < 0)
         OMBRIX_RETURN(err(ErrorCode::Num));
-    if (mean == 0)   // all the mass at 0, which the distribution's parameters leave out
+    if (mean == 0) // all the mass at 0, which the distribution's parameters leave out
         OMBRIX_RETURN(Value::number(cumulative || k == 0 ? 1 : 0));
     OMBRIX_RETURN(density(bm::poisson_distribution<double, Quiet>(mean), k, cumulative));
 }
@@ -134,7 +133,7 @@ OMBRIX_FN(gamma_dist) {
     OMBRIX_FLAG(3, cumulative);
     if (x < 0 || alpha <= 0 || beta <= 0)
         OMBRIX_RETURN(err(ErrorCode::Num));
-    if (x == 0 && !cumulative && alpha <= 1)   // the density's limit at 0, infinite for alpha < 1
+    if (x == 0 && !cumulative && alpha <= 1) // the density's limit at 0, infinite for alpha < 1
         OMBRIX_RETURN(alpha == 1 ? Value::number(1 / beta) : err(ErrorCode::Num));
     OMBRIX_RETURN(density(bm::gamma_distribution<double, Quiet>(alpha, beta), x, cumulative));
 }

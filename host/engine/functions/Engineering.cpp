@@ -28,7 +28,7 @@ std::string roman(int n, int form) {
     for (int i = 0; i <= last; i += 2) {
         int digit = n / values[i];
         if (digit % 5 == 4) {
-            int big = digit == 4 ? i - 1 : i - 2;   // the numeral subtracted from
+            int big = digit == 4 ? i - 1 : i - 2; // the numeral subtracted from
             int small = i;
             for (int step = 0; step < form && small < last; ++step) {
                 if (values[big] - values[small + 1] <= n)
@@ -104,7 +104,7 @@ OMBRIX_FN(arabic) {
 // The number bases of DEC2BIN and its kin: digits of 10 at most, negatives in two's complement.
 struct Base {
     int radix;
-    double limit;   // radix^10 / 2: the first number out of range
+    double limit; // radix^10 / 2: the first number out of range
 };
 constexpr Base bin{2, 512}, oct{8, 536870912}, hex{16, 549755813888};
 
@@ -162,10 +162,9 @@ bool read_base(const Ctx& c, int i, const Base& from, double& n, Value& out) {
     }
     double u = 0;
     for (char ch : s) {
-        int d = std::isdigit(static_cast<unsigned char>(ch)) ? ch - '0'
-                : std::isalpha(static_cast<unsigned char>(ch))
-                    ? std::toupper(static_cast<unsigned char>(ch)) - 'A' + 10
-                    : 99;
+        int d = std::isdigit(static_cast<unsigned char>(ch))   ? ch - '0'
+                : std::isalpha(static_cast<unsigned char>(ch)) ? std::toupper(static_cast<unsigned char>(ch)) - 'A' + 10
+                                                               : 99;
         if (d >= from.radix) {
             out = err(ErrorCode::Num);
             return false;
@@ -228,10 +227,9 @@ OMBRIX_FN(decimal) {
         OMBRIX_RETURN(err(ErrorCode::Num));
     double n = 0;
     for (char ch : s) {
-        int d = std::isdigit(static_cast<unsigned char>(ch)) ? ch - '0'
-                : std::isalpha(static_cast<unsigned char>(ch))
-                    ? std::toupper(static_cast<unsigned char>(ch)) - 'A' + 10
-                    : 99;
+        int d = std::isdigit(static_cast<unsigned char>(ch))   ? ch - '0'
+                : std::isalpha(static_cast<unsigned char>(ch)) ? std::toupper(static_cast<unsigned char>(ch)) - 'A' + 10
+                                                               : 99;
         if (d >= radix)
             OMBRIX_RETURN(err(ErrorCode::Num));
         n = n * radix + d;
@@ -273,7 +271,8 @@ void bitshift(Ctx& c, Item& out) {
     shift = std::trunc(shift) * Direction;
     if (std::fabs(shift) > 53)
         OMBRIX_RETURN(err(ErrorCode::Num));
-    double r = shift >= 0 ? double(a) * std::ldexp(1.0, int(shift)) : std::floor(double(a) / std::ldexp(1.0, int(-shift)));
+    double r =
+        shift >= 0 ? double(a) * std::ldexp(1.0, int(shift)) : std::floor(double(a) / std::ldexp(1.0, int(-shift)));
     if (r >= bit_limit)
         OMBRIX_RETURN(err(ErrorCode::Num));
     OMBRIX_RETURN(Value::number(r));

@@ -19,9 +19,47 @@ namespace host::engine::detail::fn {
 
 namespace {
 
+// General as a cell of standard width shows a number: at most 11 characters besides the sign,
+// fewer decimals first, then scientific notation (123456789012 is 1.23457E+11).
+std::string general_in_eleven(double x) {
+    std::string s = general_number(x);
+    double a = std::fabs(x);
+    if (s.size() - (x < 0 ? 1 : 0) <= 11)
+        return s;
+    char buf[64];
+    if (a >= 1e-4 && a < 1e11) {
+        int whole = a >= 1 ? int(std::floor(std::log10(a))) + 1 : 1;
+        std::snprintf(buf, sizeof buf, "%.*f", std::max(0, 11 - whole - 1), x);
+        std::string d = buf;
+        if (d.find('.') != std::string::npos) {
+            d.erase(d.find_last_not_of('0') + 1);
+            if (d.back() == '.')
+                d.pop_back();
+        }
+        return d;
+    }
+    for (int digits = 5; digits >= 0; --digits) {
+        std::snprintf(buf, sizeof buf, "%.*E", digits, x);
+        std::string e = buf;
+        std::size_t at = e.find('E');
+        std::string mantissa = e.substr(0, at), exponent = e.substr(at);
+        while (exponent.size() > 4 && exponent[2] == '0') // two exponent digits on every C runtime
+            exponent.erase(2, 1);
+        if (mantissa.find('.') != std::string::npos) {
+            mantissa.erase(mantissa.find_last_not_of('0') + 1);
+            if (mantissa.back() == '.')
+                mantissa.pop_back();
+        }
+        e = mantissa + exponent;
+        if (e.size() - (x < 0 ? 1 : 0) <= 11)
+            return e;
+    }
+    return s;
+}
+
 struct Token {
     enum Kind { Literal, Digit, Point, Comma, Percent, Exponent, DatePart, AmPm, General, At } kind;
-    std::string text;   // the literal, the placeholder ('0', '#', '?'), the date code ("yyyy", "mm"...)
+    std::string text; // the literal, the placeholder ('0', '#', '?'), the date code ("yyyy", "mm"...)
 };
 
 std::vector<std::string> split_sections(std::string_view f) {
@@ -85,8 +123,17 @@ bool tokenize(std::string_view s, std::vector<Token>& out) {
             std::size_t n = utf8_offset(s.substr(i + 1), 1);
             out.push_back({Token::Literal, std::string(s.substr(i + 1, n))});
             i += 1 + n;
+        } else if (ch == '_' || ch == '*') {
+            // "_x" leaves the space of an x (in text, one space); "*x" fills the cell's width,
+            // which text has not: nothing.
+            if (i + 1 >= s.size())
+                return false;
+            std::size_t n = utf8_offset(s.substr(i + 1), 1);
+            if (ch == '_')
+                out.push_back({Token::Literal, " "});
+            i += 1 + n;
         } else if (ch == '[' && is_colour(s, i)) {
-            i = s.find(']', i) + 1;   // a colour changes nothing in text
+            i = s.find(']', i) + 1; // a colour changes nothing in text
         } else if (ch == '[' && i + 1 < s.size() && s[i + 1] == '$' && s.find(']', i) != std::string_view::npos) {
             // "[$-409]" names a locale, "[$€-407]" a currency symbol too: the symbol is shown.
             std::string_view inside = s.substr(i + 2, s.find(']', i) - i - 2);
@@ -130,7 +177,7 @@ bool tokenize(std::string_view s, std::vector<Token>& out) {
             out.push_back({Token::Literal, std::string(s.substr(i, n))});
             i += n;
         } else {
-            return false;   // [colour], [condition], _ spacing, * fill, other letters
+            return false; // [condition], other letters
         }
     }
     return true;
@@ -152,7 +199,7 @@ bool format_date(double x, const std::vector<Token>& tokens, bool date1904, std:
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         const Token& t = tokens[i];
         if (t.kind == Token::Literal || t.kind == Token::Comma || t.kind == Token::Point) {
-            out += t.text;   // "dd.mm.yyyy", "mmmm d, yyyy"
+            out += t.text; // "dd.mm.yyyy", "mmmm d, yyyy"
         } else if (t.kind == Token::AmPm) {
             bool pm = hour >= 12;
             bool lower_case = std::islower(static_cast<unsigned char>(t.text[0])) != 0;
@@ -202,7 +249,7 @@ bool format_date(double x, const std::vector<Token>& tokens, bool date1904, std:
                 out += n == 1 ? std::to_string(second) : two_digits(second);
             }
         } else {
-            return false;   // digit placeholders among date codes (fractions of seconds)
+            return false; // digit placeholders among date codes (fractions of seconds)
         }
     }
     return true;
@@ -218,7 +265,7 @@ std::string fixed_digits(double r, int decimals) {
         char buf[40];
         std::snprintf(buf, sizeof buf, "%.14e", std::fabs(r));
         std::string digits = std::string(1, buf[0]) + std::string(buf + 2, 14);
-        int e = std::atoi(std::strchr(buf, 'e') + 1);   // digits[i] counts 10^(e-i)
+        int e = std::atoi(std::strchr(buf, 'e') + 1); // digits[i] counts 10^(e-i)
         if (e < 0)
             whole = "0";
         for (int i = 0; i <= e; ++i)
@@ -285,7 +332,7 @@ bool format_number(double x, const std::vector<Token>& tokens, std::string& out)
         switch (t.kind) {
         case Token::Literal:
             if (inside)
-                return false;   // "000-0000" and the like
+                return false; // "000-0000" and the like
             (i < first_digit ? prefix : suffix) += t.text;
             break;
         case Token::Percent:
@@ -308,7 +355,7 @@ bool format_number(double x, const std::vector<Token>& tokens, std::string& out)
             if (inside && !seen_point && exp_sign.empty())
                 grouping = true;
             else if (i > last_digit || (i + 1 < tokens.size() && tokens[i + 1].kind == Token::Point))
-                ++scale;   // a comma after the digits divides by a thousand
+                ++scale; // a comma after the digits divides by a thousand
             else if (i < first_digit)
                 prefix += ",";
             break;
@@ -341,7 +388,8 @@ bool format_number(double x, const std::vector<Token>& tokens, std::string& out)
         std::string whole = digits.substr(0, dot);
         body = integer_digits(whole, int_places, grouping);
         if (seen_point)
-            body += "." + (dot == std::string::npos ? std::string() : fraction_digits(digits.substr(dot + 1), frac_places));
+            body +=
+                "." + (dot == std::string::npos ? std::string() : fraction_digits(digits.substr(dot + 1), frac_places));
     } else {
         int ints = std::max<int>(1, int(int_places.size()));
         bool engineering = ints > 1 && int_places.find('#') != std::string::npos;
@@ -361,7 +409,8 @@ bool format_number(double x, const std::vector<Token>& tokens, std::string& out)
         std::size_t dot = digits.find('.');
         body = integer_digits(digits.substr(0, dot), int_places, false);
         if (seen_point)
-            body += "." + (dot == std::string::npos ? std::string() : fraction_digits(digits.substr(dot + 1), frac_places));
+            body +=
+                "." + (dot == std::string::npos ? std::string() : fraction_digits(digits.substr(dot + 1), frac_places));
         body += exp_sign[0];
         if (shift < 0)
             body += '-';
@@ -408,12 +457,12 @@ bool format_with(double x, std::string_view format, bool date1904, std::string& 
         return format_date(x, tokens, date1904, out);
     }
     if (std::any_of(tokens.begin(), tokens.end(), [](const Token& t) { return t.kind == Token::At; })) {
-        for (const Token& t : tokens)   // a number in a text format shows as it is
+        for (const Token& t : tokens) // a number in a text format shows as it is
             out += t.kind == Token::At ? general_number(minus ? -x : x) : t.text;
         return true;
     }
     if (tokens.size() == 1 && tokens[0].kind == Token::General) {
-        out = general_number(x);
+        out = general_in_eleven(x);
         return true;
     }
     if (!format_number(x, tokens, out))

@@ -23,8 +23,7 @@ bool lookup_equal(const Value& cell, const Value& key) {
     case ValueType::Number: return approx_equal(cell.as_number(), key.as_number());
     case ValueType::Boolean: return cell.as_boolean() == key.as_boolean();
     case ValueType::Text:
-        return has_wildcards(key.as_text()) ? wildcard_match(key.as_text(), cell.as_text())
-                                            : compare(cell, key) == 0;
+        return has_wildcards(key.as_text()) ? wildcard_match(key.as_text(), cell.as_text()) : compare(cell, key) == 0;
     default: return false;
     }
 }
@@ -106,11 +105,11 @@ void table_lookup(Ctx& c, Item& out, bool vertical) {
         OMBRIX_RETURN(err(ErrorCode::Ref));
     std::int64_t n = vertical ? t.rows : t.cols;
     const LookupIndex* keys = range_index(c.ev.grid, c.args[1], vertical ? 'c' : 'r');
-    std::int64_t pos = keys ? indexed_position(*keys, key, sorted ? 1 : 0)
-                             : find_position(key, n, sorted ? 1 : 0, [&](std::int64_t i) {
-                                   return vertical ? t.at(static_cast<std::int32_t>(i), 0)
-                                                   : t.at(0, static_cast<std::int32_t>(i));
-                               });
+    std::int64_t pos =
+        keys ? indexed_position(*keys, key, sorted ? 1 : 0)
+             : find_position(key, n, sorted ? 1 : 0, [&](std::int64_t i) {
+                   return vertical ? t.at(static_cast<std::int32_t>(i), 0) : t.at(0, static_cast<std::int32_t>(i));
+               });
     if (pos < 0)
         OMBRIX_RETURN(err(ErrorCode::NA));
     std::int32_t off = static_cast<std::int32_t>(k) - 1, p = static_cast<std::int32_t>(pos);
@@ -130,11 +129,11 @@ OMBRIX_FN(match) {
     int mode = type > 0 ? 1 : type < 0 ? -1 : 0;
     bool column = t.cols == 1;
     const LookupIndex* index = range_index(c.ev.grid, c.args[1]);
-    std::int64_t pos = index ? indexed_position(*index, key, mode)
-                             : find_position(key, column ? t.rows : t.cols, mode, [&](std::int64_t i) {
-                                   return column ? t.at(static_cast<std::int32_t>(i), 0)
-                                                 : t.at(0, static_cast<std::int32_t>(i));
-                               });
+    std::int64_t pos =
+        index ? indexed_position(*index, key, mode)
+              : find_position(key, column ? t.rows : t.cols, mode, [&](std::int64_t i) {
+                    return column ? t.at(static_cast<std::int32_t>(i), 0) : t.at(0, static_cast<std::int32_t>(i));
+                });
     if (pos < 0)
         OMBRIX_RETURN(err(ErrorCode::NA));
     OMBRIX_RETURN(Value::number(double(pos + 1)));
@@ -147,7 +146,7 @@ OMBRIX_FN(index) {
     OMBRIX_NUMBER_OR(2, colf, 0);
     double r = std::trunc(rowf), k = std::trunc(colf);
     if (c.argc < 3 || c.missing(2)) {
-        if (t.rows == 1 && t.cols > 1)   // a single row: the one index picks the column
+        if (t.rows == 1 && t.cols > 1) // a single row: the one index picks the column
             std::swap(r, k);
     }
     if (r < 0 || k < 0)
@@ -504,7 +503,8 @@ OMBRIX_FN(xlookup) {
     if (src.kind == Item::Range) {
         out.kind = Item::Range;
         const Area& a = src.area;
-        out.area = along_rows ? Area{a.sheet, a.r1 + p, a.c1, a.r1 + p, a.c2} : Area{a.sheet, a.r1, a.c1 + p, a.r2, a.c1 + p};
+        out.area =
+            along_rows ? Area{a.sheet, a.r1 + p, a.c1, a.r1 + p, a.c2} : Area{a.sheet, a.r1, a.c1 + p, a.r2, a.c1 + p};
         return;
     }
     if ((along_rows ? r.cols : r.rows) == 1)

@@ -185,7 +185,7 @@ OMBRIX_FN(odd) {
     OMBRIX_RETURN(Value::number(x < 0 ? -r : r));
 }
 
-constexpr double two53 = 9007199254740992.0;   // beyond it not every integer is a double
+constexpr double two53 = 9007199254740992.0; // beyond it not every integer is a double
 
 // The whole numbers of every argument for GCD and LCM: empty cells are skipped, booleans and
 // text that is no number are #VALUE!, a negative number or one of 2^53 or more #NUM!.
@@ -249,7 +249,7 @@ OMBRIX_FN(combin) {
         OMBRIX_RETURN(err(ErrorCode::Num));
     k = std::min(k, n - k);
     double r = 1;
-    for (double i = 1; i <= k && std::isfinite(r); ++i)   // each factor >= 1: overflows soon if at all
+    for (double i = 1; i <= k && std::isfinite(r); ++i) // each factor >= 1: overflows soon if at all
         r = r * (n - k + i) / i;
     OMBRIX_RETURN(Value::number(r < two53 ? std::round(r) : r));
 }

@@ -29,8 +29,7 @@ namespace bp = boost::math::policies;
 using Quiet = bp::policy<bp::domain_error<bp::ignore_error>, bp::pole_error<bp::ignore_error>,
                          bp::overflow_error<bp::ignore_error>, bp::underflow_error<bp::ignore_error>,
                          bp::denorm_error<bp::ignore_error>, bp::evaluation_error<bp::ignore_error>,
-                         bp::rounding_error<bp::ignore_error>,
-                         bp::indeterminate_result_error<bp::ignore_error>,
+                         bp::rounding_error<bp::ignore_error>, bp::indeterminate_result_error<bp::ignore_error>,
                          bp::discrete_quantile<bp::integer_round_up>>;
 
 template <class F>
@@ -303,7 +302,8 @@ void confidence(Ctx& c, Item& out) {
         }));
     }
     OMBRIX_RETURN(guarded([&] {
-        return bm::quantile(bm::complement(bm::normal_distribution<double, Quiet>(0, 1), alpha / 2)) * sd / std::sqrt(n);
+        return bm::quantile(bm::complement(bm::normal_distribution<double, Quiet>(0, 1), alpha / 2)) * sd /
+               std::sqrt(n);
     }));
 }
 

@@ -38,7 +38,7 @@ void rounding_precise(Ctx& c, Item& out) {
     OMBRIX_RETURN(Value::number(to_multiple(x, s, Up)));
 }
 
-constexpr double trig_limit = 134217728.0;   // 2^27: beyond it SEC, CSC and COT are #NUM!
+constexpr double trig_limit = 134217728.0; // 2^27: beyond it SEC, CSC and COT are #NUM!
 
 template <int Kind>
 void reciprocal_trig(Ctx& c, Item& out) {

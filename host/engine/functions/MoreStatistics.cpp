@@ -142,7 +142,7 @@ bool line(Ctx& c, int ys_arg, int xs_arg, Line& l, Value& out) {
     return true;
 }
 
-template <int Kind>   // 0 SLOPE, 1 INTERCEPT, 2 RSQ, 3 PEARSON, 4 STEYX
+template <int Kind> // 0 SLOPE, 1 INTERCEPT, 2 RSQ, 3 PEARSON, 4 STEYX
 void regression(Ctx& c, Item& out) {
     Line l;
     if (!line(c, 0, 1, l, out.v))
@@ -192,7 +192,7 @@ void percentrank(Ctx& c, Item& out) {
     if (x < xs.front() || x > xs.back())
         OMBRIX_RETURN(err(ErrorCode::NA));
     double n = double(xs.size());
-    auto rank_of = [&](double v) {   // the number of values below v, interpolated
+    auto rank_of = [&](double v) { // the number of values below v, interpolated
         auto lo = std::lower_bound(xs.begin(), xs.end(), v);
         double below = double(lo - xs.begin());
         if (lo != xs.end() && *lo == v)
@@ -329,7 +329,7 @@ OMBRIX_FN(chisq_test) {
             chi += (o.as_number() - x.as_number()) * (o.as_number() - x.as_number()) / x.as_number();
         }
     double df = observed.rows > 1 && observed.cols > 1 ? double(observed.rows - 1) * (observed.cols - 1)
-                : double(std::max(observed.rows, observed.cols) - 1);
+                                                       : double(std::max(observed.rows, observed.cols) - 1);
     if (df < 1)
         OMBRIX_RETURN(err(ErrorCode::NA));
     OMBRIX_RETURN(Value::number(bm::cdf(bm::complement(bm::chi_squared_distribution<>(df), chi))));

@@ -38,9 +38,7 @@ const std::vector<Entry>& table() {
     return t;
 }
 
-bool is_multi(const Item& item) {
-    return item.kind == Item::Arr || (item.kind == Item::Range && item.area.size() > 1);
-}
+bool is_multi(const Item& item) { return item.kind == Item::Arr || (item.kind == Item::Range && item.area.size() > 1); }
 
 // A scalar function given arrays in array context: applied element by element.
 void lift(Evaluator& ev, Impl impl, Item* args, int argc, Item& out) {

@@ -158,8 +158,8 @@ OMBRIX_FN(coupnum) {
 }
 
 // The price of a bond per 100 of face value at yield `yld`.
-double bond_price(long settlement, long maturity, double rate, double yld, double redemption, int frequency,
-                  int basis, bool sys) {
+double bond_price(long settlement, long maturity, double rate, double yld, double redemption, int frequency, int basis,
+                  bool sys) {
     const Coupons p = coupons(settlement, maturity, frequency, sys);
     double e = period_days(p, frequency, basis);
     double a = days_before(p, settlement, basis, sys);
@@ -309,7 +309,7 @@ void discounted(Ctx& c, Item& out) {
     switch (Kind) {
     case 0: OMBRIX_RETURN(Value::number((b - a) / b / t)); // DISC(price, redemption)
     case 1: OMBRIX_RETURN(Value::number((b - a) / a / t)); // INTRATE(investment, redemption)
-    case 2: {                                             // RECEIVED(investment, discount)
+    case 2: {                                              // RECEIVED(investment, discount)
         double d = 1 - b * t;
         OMBRIX_RETURN(d <= 0 ? err(ErrorCode::Num) : Value::number(a / d));
     }
@@ -496,7 +496,7 @@ OMBRIX_FN(days360) {
 OMBRIX_FN(isoweeknum) {
     OMBRIX_DATE(0, day);
     const bool sys = d1904(c);
-    int weekday = (day_of_week(day, sys) + 6) % 7;   // Monday 0
+    int weekday = (day_of_week(day, sys) + 6) % 7; // Monday 0
     long thursday = day - weekday + 3;
     Ymd t = serial_to_ymd(std::max(0L, thursday), sys);
     long first = ymd_to_serial(t.y, 1, 1, sys);

@@ -205,7 +205,7 @@ void find_text(Ctx& c, Item& out, bool search) {
     std::string pattern = needle + "*";
     for (std::size_t at = utf8_offset(hay, k); at < hay.size(); ++at) {
         if ((static_cast<unsigned char>(hay[at]) & 0xC0) == 0x80)
-            continue;   // inside a character
+            continue; // inside a character
         std::string_view rest = std::string_view(hay).substr(at);
         if (search ? wildcard_match(pattern, rest) : rest.compare(0, needle.size(), needle) == 0)
             OMBRIX_RETURN(Value::number(double(k + 1)));
@@ -250,10 +250,10 @@ OMBRIX_FN(proper) {
 
 // The characters 128-159 of the Windows Latin code page the spreadsheet's CHAR and CODE use
 // (0 where it has none); the others are the same as in Unicode.
-const char32_t cp1252_high[32] = {0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0,
-                                  0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178};
+const char32_t cp1252_high[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                  0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
 std::string utf8_of(char32_t cp) {
     std::string s;

@@ -52,8 +52,8 @@ void text_around(Ctx& c, Item& out) {
         if (n > double(found.size()))
             return not_found();
         at = instance > 0 ? found[std::size_t(n) - 1] : found[found.size() - std::size_t(n)];
-        if ((match_end != 0 && instance > 0 && at == text.size()) || (match_end != 0 && instance < 0 && at == 0 &&
-                                                                      hay.compare(0, needle.size(), needle) != 0))
+        if ((match_end != 0 && instance > 0 && at == text.size()) ||
+            (match_end != 0 && instance < 0 && at == 0 && hay.compare(0, needle.size(), needle) != 0))
             length = 0;
     }
     OMBRIX_RETURN(Value::text(After ? text.substr(std::min(text.size(), at + length)) : text.substr(0, at)));
@@ -174,8 +174,7 @@ OMBRIX_FN(numbervalue) {
         OMBRIX_RETURN(Value::number(0));
     double x;
     ErrorCode e;
-    if (plain.find_first_not_of("0123456789.+-eE") != std::string::npos ||
-        !to_number(Value::text(plain), x, e, false))
+    if (plain.find_first_not_of("0123456789.+-eE") != std::string::npos || !to_number(Value::text(plain), x, e, false))
         OMBRIX_RETURN(err(ErrorCode::Value));
     OMBRIX_RETURN(Value::number(x * scale));
 }
@@ -271,16 +270,15 @@ OMBRIX_FN(regexreplace) {
     }
     std::vector<PCRE2_UCHAR> buffer(text.size() * 2 + replacement.size() * (starts.size() + 1) * 2 + 256);
     PCRE2_SIZE length = buffer.size();
-    int rc = pcre2_substitute(p.code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0,
-                              PCRE2_SUBSTITUTE_GLOBAL | PCRE2_SUBSTITUTE_OVERFLOW_LENGTH, nullptr, nullptr,
-                              reinterpret_cast<PCRE2_SPTR>(replacement.data()), replacement.size(), buffer.data(),
-                              &length);
+    int rc =
+        pcre2_substitute(p.code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0,
+                         PCRE2_SUBSTITUTE_GLOBAL | PCRE2_SUBSTITUTE_OVERFLOW_LENGTH, nullptr, nullptr,
+                         reinterpret_cast<PCRE2_SPTR>(replacement.data()), replacement.size(), buffer.data(), &length);
     if (rc == PCRE2_ERROR_NOMEMORY) {
         buffer.resize(length);
-        rc = pcre2_substitute(p.code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0,
-                              PCRE2_SUBSTITUTE_GLOBAL, nullptr, nullptr,
-                              reinterpret_cast<PCRE2_SPTR>(replacement.data()), replacement.size(), buffer.data(),
-                              &length);
+        rc = pcre2_substitute(
+            p.code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0, PCRE2_SUBSTITUTE_GLOBAL, nullptr,
+            nullptr, reinterpret_cast<PCRE2_SPTR>(replacement.data()), replacement.size(), buffer.data(), &length);
     }
     if (rc < 0)
         OMBRIX_RETURN(err(ErrorCode::Value));

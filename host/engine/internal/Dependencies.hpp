@@ -81,13 +81,13 @@ private:
     void each_dependent(std::uint32_t cell, F f) const;
 
     const std::vector<Place>& places_;
-    std::vector<std::vector<std::uint32_t>> dependents_;   // per slot: formula cells reading it
-    std::vector<std::uint8_t> changed_;                    // per slot: in pending_
+    std::vector<std::vector<std::uint32_t>> dependents_; // per slot: formula cells reading it
+    std::vector<std::uint8_t> changed_;                  // per slot: in pending_
     std::vector<std::uint32_t> pending_;
-    std::vector<std::vector<std::vector<RangeEntry>>> buckets_;   // per sheet, by blocks of columns
+    std::vector<std::vector<std::vector<RangeEntry>>> buckets_; // per sheet, by blocks of columns
 
-    std::uint64_t structure_ = 0;         // bumped whenever a formula's reads change
-    std::uint64_t cache_structure_ = 0;   // the structure the cached orders were made for
+    std::uint64_t structure_ = 0;       // bumped whenever a formula's reads change
+    std::uint64_t cache_structure_ = 0; // the structure the cached orders were made for
     std::map<std::vector<std::uint32_t>, std::vector<std::uint32_t>> orders_;
 
     // Tarjan's scratch space, per slot; t_stamp_ tells which entries belong to this run.

@@ -20,14 +20,30 @@
 
 namespace host::engine::detail {
 
-enum class Tok { End, Number, String, Error, Ref, Ident, Func, Op, LParen, RParen, Comma, Semicolon, LBrace, RBrace, Colon };
+enum class Tok {
+    End,
+    Number,
+    String,
+    Error,
+    Ref,
+    Ident,
+    Func,
+    Op,
+    LParen,
+    RParen,
+    Comma,
+    Semicolon,
+    LBrace,
+    RBrace,
+    Colon
+};
 
 struct Token {
     Tok kind = Tok::End;
     std::size_t begin = 0, end = 0;
-    std::size_t ref_start = 0;   // Ref: where the cell part starts (after any sheet prefix)
+    std::size_t ref_start = 0; // Ref: where the cell part starts (after any sheet prefix)
     double number = 0;
-    std::string text;            // String: the content; Ident/Func: upper-case name; Op: operator
+    std::string text; // String: the content; Ident/Func: upper-case name; Op: operator
     ErrorCode error = ErrorCode::Null;
     SymRef ref;
 };

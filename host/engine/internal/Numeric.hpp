@@ -21,18 +21,41 @@
 namespace host::engine::detail {
 
 enum class NumOp : std::uint8_t {
-    Num,      // push x
-    Bool,     // push a = 0/1
-    Cell,     // push cell slot a (read when used)
-    Cells,    // push the cells ids[a .. a+argc) of a small range, row by row
-    Area,     // push areas[a], a range whose cells are looked up when used
+    Num,   // push x
+    Bool,  // push a = 0/1
+    Cell,  // push cell slot a (read when used)
+    Cells, // push the cells ids[a .. a+argc) of a small range, row by row
+    Area,  // push areas[a], a range whose cells are looked up when used
     Nop,
-    Neg, Percent,
-    Add, Sub, Mul, Div, Pow, Eq, Ne, Lt, Le, Gt, Ge,
-    Sum, SumSq, Product, Average, Min, Max,   // over argc arguments
-    Abs, Sqrt, Exp, Ln, Sin, Cos, Tan, Atan,
-    IfFalse,  // pop; if false jump to a
-    Jump,     // jump to a
+    Neg,
+    Percent,
+    Add,
+    Sub,
+    Mul,
+    Div,
+    Pow,
+    Eq,
+    Ne,
+    Lt,
+    Le,
+    Gt,
+    Ge,
+    Sum,
+    SumSq,
+    Product,
+    Average,
+    Min,
+    Max, // over argc arguments
+    Abs,
+    Sqrt,
+    Exp,
+    Ln,
+    Sin,
+    Cos,
+    Tan,
+    Atan,
+    IfFalse, // pop; if false jump to a
+    Jump,    // jump to a
 };
 
 // Where a binary operator finds its operands.
@@ -40,8 +63,8 @@ enum : std::uint8_t { OnStack = 0, InStep = 1, InCell = 2 };
 
 struct NumStep {
     NumOp op;
-    std::uint8_t right = OnStack;   // binary operators: the stack, x, or cell slot a
-    std::uint8_t left = OnStack;    // the stack, or cell slot a (the right one then in x)
+    std::uint8_t right = OnStack; // binary operators: the stack, x, or cell slot a
+    std::uint8_t left = OnStack;  // the stack, or cell slot a (the right one then in x)
     std::uint8_t argc = 0;
     std::uint32_t a = 0;
     double x = 0;
@@ -69,7 +92,7 @@ struct Entry {
     double x;
     std::uint32_t a;
     std::uint8_t n;
-    NumOp kind;   // Num, Bool, Cell, Cells or Area
+    NumOp kind; // Num, Bool, Cell, Cells or Area
     // Only the fields the kind uses are written.
     void number(double v) { x = v, kind = NumOp::Num; }
     void ref(NumOp k, std::uint32_t id, std::uint8_t count = 0) { a = id, n = count, kind = k; }
@@ -80,7 +103,7 @@ struct Entry {
 inline bool finite(double& x) {
     if (!(x - x == 0))
         return false;
-    x += 0.0;   // -0 + 0 is +0; every other number is unchanged
+    x += 0.0; // -0 + 0 is +0; every other number is unchanged
     return true;
 }
 
@@ -204,7 +227,11 @@ bool run_numeric(const NumericProgram& p, CellValue cell, AreaCells area_cells, 
             st[sp - 1].number(x);
             break;
         }
-        case NumOp::Add: case NumOp::Sub: case NumOp::Mul: case NumOp::Div: case NumOp::Pow: {
+        case NumOp::Add:
+        case NumOp::Sub:
+        case NumOp::Mul:
+        case NumOp::Div:
+        case NumOp::Pow: {
             double x, y;
             if (s.right == InStep)
                 y = s.x;
@@ -242,7 +269,12 @@ bool run_numeric(const NumericProgram& p, CellValue cell, AreaCells area_cells, 
             dst->number(x);
             break;
         }
-        case NumOp::Eq: case NumOp::Ne: case NumOp::Lt: case NumOp::Le: case NumOp::Gt: case NumOp::Ge: {
+        case NumOp::Eq:
+        case NumOp::Ne:
+        case NumOp::Lt:
+        case NumOp::Le:
+        case NumOp::Gt:
+        case NumOp::Ge: {
             double x, y;
             if (s.right == InStep)
                 y = s.x;
@@ -259,13 +291,21 @@ bool run_numeric(const NumericProgram& p, CellValue cell, AreaCells area_cells, 
                 dst = &st[sp - 1];
             }
             int c = approx_equal(x, y) ? 0 : x < y ? -1 : 1;
-            bool r = s.op == NumOp::Eq ? c == 0 : s.op == NumOp::Ne ? c != 0 : s.op == NumOp::Lt ? c < 0
-                   : s.op == NumOp::Le ? c <= 0 : s.op == NumOp::Gt ? c > 0 : c >= 0;
+            bool r = s.op == NumOp::Eq   ? c == 0
+                     : s.op == NumOp::Ne ? c != 0
+                     : s.op == NumOp::Lt ? c < 0
+                     : s.op == NumOp::Le ? c <= 0
+                     : s.op == NumOp::Gt ? c > 0
+                                         : c >= 0;
             dst->ref(NumOp::Bool, r ? 1u : 0u);
             break;
         }
-        case NumOp::Sum: case NumOp::SumSq: case NumOp::Product: case NumOp::Average:
-        case NumOp::Min: case NumOp::Max: {
+        case NumOp::Sum:
+        case NumOp::SumSq:
+        case NumOp::Product:
+        case NumOp::Average:
+        case NumOp::Min:
+        case NumOp::Max: {
             const int from = sp - s.argc;
             double acc = 0;
             std::size_t count = 0;
@@ -306,8 +346,14 @@ bool run_numeric(const NumericProgram& p, CellValue cell, AreaCells area_cells, 
             st[sp - 1].number(acc);
             break;
         }
-        case NumOp::Abs: case NumOp::Sqrt: case NumOp::Exp: case NumOp::Ln:
-        case NumOp::Sin: case NumOp::Cos: case NumOp::Tan: case NumOp::Atan: {
+        case NumOp::Abs:
+        case NumOp::Sqrt:
+        case NumOp::Exp:
+        case NumOp::Ln:
+        case NumOp::Sin:
+        case NumOp::Cos:
+        case NumOp::Tan:
+        case NumOp::Atan: {
             double x;
             if (!arith(st[sp - 1], x))
                 return false;
@@ -361,9 +407,7 @@ bool run_numeric(const NumericProgram& p, CellValue cell, AreaCells area_cells, 
             }
             break;
         }
-        case NumOp::Jump:
-            pc = s.a;
-            continue;
+        case NumOp::Jump: pc = s.a; continue;
         }
         ++pc;
     }
@@ -503,35 +547,83 @@ void compile_numeric(const Linked& l, CellsOf cells_of, NumericProgram& out) {
         case Op::Plus: s.op = NumOp::Nop; break;
         case Op::Neg: s.op = NumOp::Neg; break;
         case Op::Percent: s.op = NumOp::Percent; break;
-        case Op::Add: s.op = NumOp::Add; --depth; break;
-        case Op::Sub: s.op = NumOp::Sub; --depth; break;
-        case Op::Mul: s.op = NumOp::Mul; --depth; break;
-        case Op::Div: s.op = NumOp::Div; --depth; break;
-        case Op::Pow: s.op = NumOp::Pow; --depth; break;
-        case Op::Eq: s.op = NumOp::Eq; --depth; break;
-        case Op::Ne: s.op = NumOp::Ne; --depth; break;
-        case Op::Lt: s.op = NumOp::Lt; --depth; break;
-        case Op::Le: s.op = NumOp::Le; --depth; break;
-        case Op::Gt: s.op = NumOp::Gt; --depth; break;
-        case Op::Ge: s.op = NumOp::Ge; --depth; break;
+        case Op::Add:
+            s.op = NumOp::Add;
+            --depth;
+            break;
+        case Op::Sub:
+            s.op = NumOp::Sub;
+            --depth;
+            break;
+        case Op::Mul:
+            s.op = NumOp::Mul;
+            --depth;
+            break;
+        case Op::Div:
+            s.op = NumOp::Div;
+            --depth;
+            break;
+        case Op::Pow:
+            s.op = NumOp::Pow;
+            --depth;
+            break;
+        case Op::Eq:
+            s.op = NumOp::Eq;
+            --depth;
+            break;
+        case Op::Ne:
+            s.op = NumOp::Ne;
+            --depth;
+            break;
+        case Op::Lt:
+            s.op = NumOp::Lt;
+            --depth;
+            break;
+        case Op::Le:
+            s.op = NumOp::Le;
+            --depth;
+            break;
+        case Op::Gt:
+            s.op = NumOp::Gt;
+            --depth;
+            break;
+        case Op::Ge:
+            s.op = NumOp::Ge;
+            --depth;
+            break;
         case Op::Call: {
             int id = static_cast<int>(in.operand);
             int argc = in.argc;
-            if (id == fn_sum) s.op = NumOp::Sum;
-            else if (id == fn_sumsq) s.op = NumOp::SumSq;
-            else if (id == fn_product) s.op = NumOp::Product;
-            else if (id == fn_average) s.op = NumOp::Average;
-            else if (id == fn_min) s.op = NumOp::Min;
-            else if (id == fn_max) s.op = NumOp::Max;
-            else if (id == fn_abs && argc == 1) s.op = NumOp::Abs;
-            else if (id == fn_sqrt && argc == 1) s.op = NumOp::Sqrt;
-            else if (id == fn_exp && argc == 1) s.op = NumOp::Exp;
-            else if (id == fn_ln && argc == 1) s.op = NumOp::Ln;
-            else if (id == fn_sin && argc == 1) s.op = NumOp::Sin;
-            else if (id == fn_cos && argc == 1) s.op = NumOp::Cos;
-            else if (id == fn_tan && argc == 1) s.op = NumOp::Tan;
-            else if (id == fn_atan && argc == 1) s.op = NumOp::Atan;
-            else return fail();
+            if (id == fn_sum)
+                s.op = NumOp::Sum;
+            else if (id == fn_sumsq)
+                s.op = NumOp::SumSq;
+            else if (id == fn_product)
+                s.op = NumOp::Product;
+            else if (id == fn_average)
+                s.op = NumOp::Average;
+            else if (id == fn_min)
+                s.op = NumOp::Min;
+            else if (id == fn_max)
+                s.op = NumOp::Max;
+            else if (id == fn_abs && argc == 1)
+                s.op = NumOp::Abs;
+            else if (id == fn_sqrt && argc == 1)
+                s.op = NumOp::Sqrt;
+            else if (id == fn_exp && argc == 1)
+                s.op = NumOp::Exp;
+            else if (id == fn_ln && argc == 1)
+                s.op = NumOp::Ln;
+            else if (id == fn_sin && argc == 1)
+                s.op = NumOp::Sin;
+            else if (id == fn_cos && argc == 1)
+                s.op = NumOp::Cos;
+            else if (id == fn_tan && argc == 1)
+                s.op = NumOp::Tan;
+            else if (id == fn_atan && argc == 1)
+                s.op = NumOp::Atan;
+            else
+                return fail();
             if (argc < 1 || argc > depth)
                 return fail();
             s.argc = static_cast<std::uint8_t>(argc);

@@ -49,24 +49,24 @@ struct Formula {
     std::int32_t rows = 1, cols = 1;
     std::shared_ptr<const Array> result;
     std::vector<std::uint32_t> members;
-    std::vector<Area> blocked;   // the cells that kept a spill out, read to learn when they empty
+    std::vector<Area> blocked; // the cells that kept a spill out, read to learn when they empty
     // A member: element (at_row, at_col) of the array formula in cell `anchor`.
     std::uint32_t anchor = none;
     std::int32_t at_row = 0, at_col = 0;
     bool uses_names = false;
     bool uses_tables = false;
-    bool unresolved = false;    // refers to a sheet that does not exist (yet)
+    bool unresolved = false; // refers to a sheet that does not exist (yet)
     bool has_unknown = false;
-    bool is_volatile = false;   // calls a volatile function, itself or through a name
-    std::vector<Area> built;    // the references OFFSET and INDIRECT gave when last computed
+    bool is_volatile = false; // calls a volatile function, itself or through a name
+    std::vector<Area> built;  // the references OFFSET and INDIRECT gave when last computed
     Reads reads;
-    NumericProgram numeric;     // empty: the general evaluator only
+    NumericProgram numeric; // empty: the general evaluator only
     std::int32_t numeric_misses = 0;
 };
 
 struct NameDef {
-    std::string name;    // as defined
-    int sheet = -1;      // the sheet it belongs to; -1: the workbook's
+    std::string name; // as defined
+    int sheet = -1;   // the sheet it belongs to; -1: the workbook's
     std::string text;
     bool defined = false;
     Program program;
@@ -77,13 +77,13 @@ struct NameDef {
     // A reference without '$' (=A$4:A$8): the name means other cells for each cell using it,
     // as if it were written in A1 and copied there. Each place gets its own moved copy.
     bool relative = false;
-    std::uint32_t moved_from = none;   // a moved copy: the name it was made from
+    std::uint32_t moved_from = none; // a moved copy: the name it was made from
 };
 
 struct Sheet {
     std::string name;
     std::unordered_map<std::uint64_t, std::uint32_t> cells;
-    std::uint64_t generation = 0;                   // bumped when a cell slot is added
+    std::uint64_t generation = 0; // bumped when a cell slot is added
 };
 
 struct AreaKey {
@@ -110,13 +110,13 @@ struct CachedCells {
 struct Workbook::Impl final : detail::Grid {
     std::vector<detail::Sheet> sheets;
     std::vector<detail::Cell> cells;
-    std::vector<detail::Place> places;   // of each cell slot
+    std::vector<detail::Place> places; // of each cell slot
     std::vector<detail::Formula> formulas;
     std::vector<std::uint32_t> free_formulas;
     std::vector<detail::NameDef> names;
     std::vector<std::uint32_t> volatile_cells;
-    std::vector<TableDef> tables;   // formula cells recomputed on every recalculation
-    std::unordered_map<std::string, std::uint32_t> name_index;   // upper case; "3!NAME" for sheet 3's
+    std::vector<TableDef> tables;                              // formula cells recomputed on every recalculation
+    std::unordered_map<std::string, std::uint32_t> name_index; // upper case; "3!NAME" for sheet 3's
     int active = 0;
     bool automatic = false;
 
@@ -128,7 +128,7 @@ struct Workbook::Impl final : detail::Grid {
     std::uint64_t evaluations = 0;
     detail::Evaluator evaluator{*this};
     bool dates_from_1904 = false;
-    std::map<std::uint32_t, std::vector<std::string>> format_warnings;   // by cell slot
+    std::map<std::uint32_t, std::vector<std::string>> format_warnings; // by cell slot
 
     // ---- Grid ----
     const Value& cell_value(std::uint32_t id) const override { return cells[id].value; }
@@ -183,7 +183,8 @@ struct Workbook::Impl final : detail::Grid {
         return cells[id].formula == detail::none ? nullptr : &formulas[cells[id].formula].linked;
     }
     std::string_view cell_formula(std::uint32_t id) const override {
-        return cells[id].formula == detail::none ? std::string_view() : std::string_view(formulas[cells[id].formula].text);
+        return cells[id].formula == detail::none ? std::string_view()
+                                                 : std::string_view(formulas[cells[id].formula].text);
     }
     int sheet_count() const override { return int(sheets.size()); }
     bool spill_area(std::uint32_t id, detail::Area& out, Value& error) const override;

@@ -34,8 +34,7 @@ const std::filesystem::path root = OMBRIX_SOURCE_DIR "/tests/host/corpus/real";
 bool agrees(const Value& cached, const Value& ours) {
     if (cached.is_number() && ours.is_number()) {
         double a = cached.as_number(), b = ours.as_number();
-        return a == b || std::fabs(a - b) <= 1e-9 * std::max(std::fabs(a), std::fabs(b)) ||
-               std::fabs(a - b) < 1e-300;
+        return a == b || std::fabs(a - b) <= 1e-9 * std::max(std::fabs(a), std::fabs(b)) || std::fabs(a - b) < 1e-300;
     }
     // An empty text cached for a formula is how the file writes "".
     auto empty_like = [](const Value& v) { return v.is_empty() || (v.is_text() && v.as_text().empty()); };
@@ -90,8 +89,8 @@ std::vector<std::string> workbooks() {
 
 TEST(RealWorkbooks, RecalculateToTheirCachedValues) {
     const auto accepted = accepted_differences();
-    std::map<std::string, std::pair<long, long>> by_source;   // agreeing, compared
-    std::map<std::string, std::pair<long, long>> by_kind;     // the same for the cells of arrays
+    std::map<std::string, std::pair<long, long>> by_source; // agreeing, compared
+    std::map<std::string, std::pair<long, long>> by_kind;   // the same for the cells of arrays
     long accepted_count = 0;
     std::vector<std::string> stale;
     for (const std::string& name : workbooks()) {
@@ -102,7 +101,7 @@ TEST(RealWorkbooks, RecalculateToTheirCachedValues) {
         };
         host::io::Document d;
         std::vector<std::pair<CellAddress, Value>> cached;
-        std::map<CellAddress, std::string> array_kind;   // every cell of an array formula's block
+        std::map<CellAddress, std::string> array_kind; // every cell of an array formula's block
         try {
             std::string bytes = host::io::read_file((root / name).string());
             host::io::Package package(name, bytes);
@@ -148,8 +147,8 @@ TEST(RealWorkbooks, RecalculateToTheirCachedValues) {
                 ++accepted_count;
                 continue;
             }
-            ADD_FAILURE() << name << "\t" << key << "\t=" << book.formula_text(cell) << "\tcached "
-                          << shown(value) << ", ours " << shown(book.value(cell));
+            ADD_FAILURE() << name << "\t" << key << "\t=" << book.formula_text(cell) << "\tcached " << shown(value)
+                          << ", ours " << shown(book.value(cell));
         }
         if (listed != accepted.end())
             for (const std::string& cell : listed->second)
