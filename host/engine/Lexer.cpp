@@ -239,7 +239,16 @@ void Lexer::lex_one_sheet_reference(Token& t, const std::string& sheet) {
     }
     if (lex_row_range(t, at, sheet, true) || lex_col_range(t, at, sheet) || lex_cell(t, at, sheet))
         return;
-    fail(at, "expected a cell reference after the sheet name");
+    if (!sheet.empty() && at < s_.size() && is_name_start(s_[at])) { // Defines!Rate: a name seen from that sheet
+        std::size_t p = at;
+        while (p < s_.size() && is_name_char(s_[p]))
+            ++p;
+        t.kind = Tok::Ident;
+        t.text = to_upper(sheet) + "!" + to_upper(s_.substr(at, p - at));
+        pos_ = t.end = p;
+        return;
+    }
+    fail(at, "expected a cell reference or a name after the sheet name");
 }
 
 bool Lexer::scan_cell(std::size_t at, std::int32_t& row, std::int32_t& col, bool& row_abs, bool& col_abs,
