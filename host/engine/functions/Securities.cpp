@@ -399,6 +399,8 @@ OMBRIX_FN(vdb) {
     OMBRIX_FLAG(6, no_switch);
     if (cost < 0 || salvage < 0 || life <= 0 || start < 0 || end < start || end > life || factor <= 0)
         OMBRIX_RETURN(err(ErrorCode::Num));
+    if (end > 1e6)
+        OMBRIX_RETURN(err(ErrorCode::Num));        // computed period by period: a bound on the work
     double value = cost, total = 0, straight = -1; // the straight-line amount once switched to it
     // The depreciation of a whole period beginning at `at`; `switching`: a switch to straight
     // line holds from then on.
