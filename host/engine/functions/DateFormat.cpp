@@ -5,17 +5,10 @@
 
 #include <cctype>
 #include <cmath>
-#include <cstdio>
 
 namespace host::engine::detail::fn::format {
 
 namespace {
-
-std::string two_digits(long long v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%02lld", v);
-    return buf;
-}
 
 std::string padded(long long v, std::size_t width) {
     std::string s = std::to_string(v);
@@ -23,6 +16,8 @@ std::string padded(long long v, std::size_t width) {
         s.insert(0, "0");
     return s;
 }
+
+std::string two_digits(long long v) { return padded(v, 2); }
 
 } // namespace
 

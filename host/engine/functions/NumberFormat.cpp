@@ -198,25 +198,25 @@ std::string pad_left(const std::string& digits, const std::string& places) {
 
 // The closest fraction p/q to x with q at most `largest` (continued fractions, then the best
 // semiconvergent).
-void closest_fraction(double x, long largest, long& p, long& q) {
-    long p0 = 0, q0 = 1, p1 = 1, q1 = 0;
+void closest_fraction(double x, long long largest, long long& p, long long& q) {
+    long long p0 = 0, q0 = 1, p1 = 1, q1 = 0;
     double r = x;
     for (int step = 0; step < 64; ++step) {
         double a = std::floor(r);
         if (a > 1e15 || a * double(q1) + double(q0) > double(largest))
             break;
-        long p2 = long(a) * p1 + p0, q2 = long(a) * q1 + q0;
+        long long p2 = static_cast<long long>(a) * p1 + p0, q2 = static_cast<long long>(a) * q1 + q0;
         p0 = p1, q0 = q1, p1 = p2, q1 = q2;
         if (r - a < 1e-12)
             break;
         r = 1 / (r - a);
     }
     if (q1 == 0) { // not even a whole number fits: x is huge
-        p = long(std::llround(x)), q = 1;
+        p = std::llround(x), q = 1;
         return;
     }
-    long k = (largest - q0) / q1;
-    long ps = p0 + k * p1, qs = q0 + k * q1;
+    long long k = (largest - q0) / q1;
+    long long ps = p0 + k * p1, qs = q0 + k * q1;
     bool semi = k > 0 && std::fabs(x - double(ps) / double(qs)) < std::fabs(x - double(p1) / double(q1));
     p = semi ? ps : p1;
     q = semi ? qs : q1;
@@ -315,23 +315,24 @@ Formatted show_number(const Section& section, double v, std::string& out, bool& 
     if (slash != none) {
         bool with_whole = !int_places.empty();
         double w = with_whole ? std::floor(v) : 0, f = v - w;
-        long p = 0, q = 1;
+        long long p = 0, q = 1;
         if (t[slash + 1].kind == Token::Denominator) {
-            q = std::atol(t[slash + 1].text.c_str());
-            if (q <= 0 || q > 1000000000)
+            if (t[slash + 1].text.size() > 9)
                 return Formatted::Unsupported;
-            p = long(std::llround(f * double(q)));
+            q = std::atoll(t[slash + 1].text.c_str());
+            p = std::llround(f * double(q));
         } else {
             std::size_t places = 0;
             for (std::size_t i = slash + 1; i < n && role[i] == Den; ++i)
                 ++places;
-            closest_fraction(f, long(std::pow(10.0, double(std::min<std::size_t>(places, 7)))) - 1, p, q);
+            closest_fraction(f, static_cast<long long>(std::pow(10.0, double(std::min<std::size_t>(places, 7)))) - 1, p,
+                             q);
         }
         if (with_whole && p == q) {
             w += 1;
             p = 0;
         }
-        if (w >= 1e15 || p > 999999999999L)
+        if (w >= 1e15 || p > 999999999999LL)
             return Formatted::NotShown;
         nonzero = w != 0 || p != 0;
         whole = w == 0 ? (p == 0 ? "0" : "") : fixed_digits(w, 0);
@@ -506,13 +507,15 @@ Formatted format_value(double x, std::string_view code, bool date1904, std::stri
         else if (count > 1)
             pick = count > 2 && !first.op.empty() && second && !second->op.empty() ? 2 : 1;
         // A section meant for the negative numbers shows them without their sign: a first
-        // section [<0] or [<=0], a second one after [>=0], or [<0] after [>0].
+        // section [<0] or [<=0], a second one after [>=0], or [<0] after [>0]; so does the third.
         std::string op1 = first.op, op2 = second ? second->op : "";
         bool at_zero = first.value == 0 && (!second || second->value == 0);
         if (at_zero && pick == 0 &&
             ((op1 == "<" && op2 != "<" && op2 != "<=" && op2 != "<>") || (op1 == "<=" && (op2.empty() || op2 == ">"))))
             minus = false;
         if (at_zero && pick == 1 && ((op1 == ">=" && op2.empty()) || (op1 == ">" && op2 == "<")))
+            minus = false;
+        if (pick == 2) // the third section shows what the conditions left, as it is written
             minus = false;
     }
     const Section& section = sections[pick];
