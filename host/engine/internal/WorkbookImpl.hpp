@@ -14,7 +14,7 @@
 #include "engine/internal/Dependencies.hpp"
 #include "engine/internal/Eval.hpp"
 #include "engine/internal/LookupIndex.hpp"
-#include "engine/internal/Numeric.hpp"
+#include "engine/internal/NumericCompile.hpp"
 #include "engine/internal/Program.hpp"
 #include "engine/Workbook.hpp"
 
