@@ -34,6 +34,8 @@ std::uint32_t Workbook::Impl::find(const CellAddress& a) const {
 std::uint32_t Workbook::Impl::slot(int sheet, std::int32_t row, std::int32_t col) {
     Sheet& s = sheets[std::size_t(sheet)];
     const std::uint32_t id = static_cast<std::uint32_t>(cells.size());
+    if (id > CellMap::max_slot && s.cells.find(key_of(row, col)) == s.cells.end())
+        throw EngineError("The workbook cannot hold more than " + std::to_string(CellMap::max_slot) + " cells");
     auto [it, added] = s.cells.try_emplace(key_of(row, col), id);
     if (!added)
         return it->second;

@@ -80,9 +80,105 @@ struct NameDef {
     std::uint32_t moved_from = none; // a moved copy: the name it was made from
 };
 
+// A sheet's cells: place key_of(row, col) to slot, 8 bytes an entry (the key's 34 bits and
+// the slot's 30 in one word) in an open-addressed table at most three quarters full.
+class CellMap {
+public:
+    static constexpr std::uint32_t max_slot = (1u << 30) - 2;
+    using Item = std::pair<std::uint64_t, std::uint32_t>;
+    class iterator {
+    public:
+        iterator(const CellMap* map, std::size_t at) : map_(map), at_(at) { skip(); }
+        const Item& operator*() const { return item_; }
+        const Item* operator->() const { return &item_; }
+        iterator& operator++() {
+            ++at_;
+            skip();
+            return *this;
+        }
+        bool operator==(const iterator& o) const { return at_ == o.at_; }
+        bool operator!=(const iterator& o) const { return at_ != o.at_; }
+
+    private:
+        friend class CellMap;
+        void skip() {
+            while (at_ < map_->table_.size() && map_->table_[at_] == 0)
+                ++at_;
+            if (at_ < map_->table_.size())
+                item_ = Item{map_->table_[at_] >> 30, std::uint32_t(map_->table_[at_] & mask) - 1};
+        }
+        const CellMap* map_;
+        std::size_t at_;
+        Item item_{};
+    };
+
+    iterator begin() const { return iterator(this, 0); }
+    iterator end() const { return iterator(this, table_.size()); }
+    std::size_t size() const { return size_; }
+    iterator find(std::uint64_t key) const {
+        if (table_.empty())
+            return end();
+        for (std::size_t i = home(key);; i = (i + 1) & (table_.size() - 1)) {
+            if (table_[i] == 0)
+                return end();
+            if (table_[i] >> 30 == key)
+                return iterator(this, i);
+        }
+    }
+    // As std::unordered_map's: the slot at `key`, or `slot` put there.
+    std::pair<iterator, bool> try_emplace(std::uint64_t key, std::uint32_t slot) {
+        iterator it = find(key);
+        if (it != end())
+            return {it, false};
+        if ((size_ + 1) * 4 > table_.size() * 3)
+            grow();
+        std::size_t i = home(key);
+        while (table_[i] != 0)
+            i = (i + 1) & (table_.size() - 1);
+        table_[i] = key << 30 | (std::uint64_t(slot) + 1);
+        ++size_;
+        return {iterator(this, i), true};
+    }
+    void erase(iterator it) {
+        // Backward shift: the entries after the gap that would not be found past it move in.
+        const std::size_t n = table_.size() - 1;
+        std::size_t gap = it.at_;
+        for (std::size_t i = (gap + 1) & n; table_[i] != 0; i = (i + 1) & n) {
+            const std::size_t h = home(table_[i] >> 30);
+            if (((i - h) & n) >= ((i - gap) & n)) {
+                table_[gap] = table_[i];
+                gap = i;
+            }
+        }
+        table_[gap] = 0;
+        --size_;
+    }
+
+private:
+    static constexpr std::uint64_t mask = (std::uint64_t(1) << 30) - 1;
+    std::size_t home(std::uint64_t key) const { return std::size_t((key * 0x9E3779B97F4A7C15ull) >> shift_); }
+    void grow() {
+        std::vector<std::uint64_t> old(table_.empty() ? 16 : table_.size() * 2, 0);
+        old.swap(table_);
+        shift_ = 64;
+        for (std::size_t n = table_.size(); n > 1; n /= 2)
+            --shift_;
+        for (std::uint64_t e : old)
+            if (e != 0) {
+                std::size_t i = home(e >> 30);
+                while (table_[i] != 0)
+                    i = (i + 1) & (table_.size() - 1);
+                table_[i] = e;
+            }
+    }
+    std::vector<std::uint64_t> table_; // 0: free
+    std::size_t size_ = 0;
+    int shift_ = 64; // 64 - log2 of the table's size
+};
+
 struct Sheet {
     std::string name;
-    std::unordered_map<std::uint64_t, std::uint32_t> cells;
+    CellMap cells;
     std::uint64_t generation = 0; // bumped when a cell slot is added
 };
 
