@@ -64,6 +64,29 @@ struct Formula {
     std::int32_t numeric_misses = 0;
 };
 
+// A formula that shares its compiled form with the others of its shape (the cells of a
+// filled-down block): a numeric program whose cell operands are each formula's own, and a
+// text that is the shape's first text moved to the formula's cell. The cell's formula index
+// is `compact_bit | index into compact_formulas`.
+constexpr std::uint32_t compact_bit = 0x80000000u;
+inline bool is_compact(std::uint32_t formula) { return formula != none && (formula & compact_bit); }
+
+struct CompactFormula {
+    std::uint32_t cell = none;
+    std::uint32_t shape = none;
+    std::uint32_t operands = 0; // its first slot in Impl::operand_slots; the shape says how many
+};
+
+struct Shape {
+    std::string key;        // the numeric program with its operands numbered, not placed
+    NumericProgram numeric; // its Cell steps and ids number the operands
+    std::uint32_t operand_count = 0;
+    bool on_numbers = false; // runs_on_numbers(numeric): a faster loop where the cells hold numbers
+    Linked program;          // the code and constants only: the references are each formula's own
+    std::unique_ptr<FormulaMover> text;
+    std::int32_t row = 0, col = 0; // where `text` is written as it is
+};
+
 struct NameDef {
     std::string name; // as defined
     int sheet = -1;   // the sheet it belongs to; -1: the workbook's
@@ -276,11 +299,16 @@ struct Workbook::Impl final : detail::Grid {
     const detail::Linked* visible_name(std::string_view name, int sheet, bool sheet_only) const override;
     int sheet_index(std::string_view name) const override { return find_sheet(name); }
     const detail::Linked* cell_program(std::uint32_t id) const override {
-        return cells[id].formula == detail::none ? nullptr : &formulas[cells[id].formula].linked;
+        const std::uint32_t fi = cells[id].formula;
+        if (detail::is_compact(fi))
+            return &shapes[compact_formulas[fi & ~detail::compact_bit].shape].program;
+        return fi == detail::none ? nullptr : &formulas[fi].linked;
     }
     std::string_view cell_formula(std::uint32_t id) const override {
-        return cells[id].formula == detail::none ? std::string_view()
-                                                 : std::string_view(formulas[cells[id].formula].text);
+        const std::uint32_t fi = cells[id].formula;
+        if (detail::is_compact(fi))
+            return formula_scratch = compact_text(id);
+        return fi == detail::none ? std::string_view() : std::string_view(formulas[fi].text);
     }
     int sheet_count() const override { return int(sheets.size()); }
     bool spill_area(std::uint32_t id, detail::Area& out, Value& error) const override;
@@ -295,6 +323,31 @@ struct Workbook::Impl final : detail::Grid {
                      std::int32_t cols);
     const detail::Formula* formula_at(const CellAddress& a) const;
     std::uint32_t new_formula();
+    // The anchor of the array formula that the cell is a member of, or none.
+    std::uint32_t anchor_of(std::uint32_t id) const {
+        const std::uint32_t fi = cells[id].formula;
+        return fi == detail::none || detail::is_compact(fi) ? detail::none : formulas[fi].anchor;
+    }
+
+    // ---- formulas of one shape (WorkbookShapes.cpp) ----
+    std::vector<detail::CompactFormula> compact_formulas;
+    std::vector<std::uint32_t> free_compact;
+    std::vector<std::uint32_t> operand_slots;
+    std::map<std::uint32_t, std::vector<std::uint32_t>> free_operands; // by count: where they were
+    std::vector<detail::Shape> shapes;
+    std::unordered_map<std::size_t, std::vector<std::uint32_t>> shapes_by_key; // by the key's hash
+    std::unordered_map<std::size_t, std::uint32_t> lone_formulas;              // by key hash: a formula of no shape yet
+    mutable std::string formula_scratch;
+
+    void share_shape(std::uint32_t fi);
+    bool compactable(const detail::Formula& f, detail::NumericProgram& shaped, std::vector<std::uint32_t>& slots,
+                     std::string& key) const;
+    void make_compact(std::uint32_t fi, std::uint32_t shape, const std::vector<std::uint32_t>& slots);
+    bool evaluate_compact(std::uint32_t id);
+    std::uint32_t expand(std::uint32_t id);
+    void remove_compact(std::uint32_t id);
+    std::string compact_text(std::uint32_t id) const;
+    detail::Reads compact_reads(std::uint32_t id) const;
 
     // ---- array formulas and spills (WorkbookArrays.cpp) ----
     static Value element(const detail::Array& a, std::int32_t r, std::int32_t c);
