@@ -23,37 +23,6 @@ bool type_is(const std::string& type, const char* suffix) {
     return type.size() >= tail.size() && type.compare(type.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\n' || s.front() == '\r'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\n' || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
-}
-
-bool read_double(std::string_view text, double& out) {
-    text = trim(text);
-    if (!text.empty() && text.front() == '+')
-        text.remove_prefix(1);
-    if (text.empty())
-        return false;
-    auto result = std::from_chars(text.data(), text.data() + text.size(), out);
-    if (result.ec == std::errc::result_out_of_range) {
-        // Underflow reads as zero; overflow is not a finite number.
-        out = std::strtod(std::string(text).c_str(), nullptr);
-        return true;
-    }
-    return result.ec == std::errc() && result.ptr == text.data() + text.size();
-}
-
-bool read_int(std::string_view text, long long& out) {
-    text = trim(text);
-    if (text.empty())
-        return false;
-    auto result = std::from_chars(text.data(), text.data() + text.size(), out);
-    return result.ec == std::errc() && result.ptr == text.data() + text.size();
-}
-
 // The text of an <si> or <is>: the plain <t> and every run's <t>, phonetic runs left out.
 std::string rich_text(const pugi::xml_node& node) {
     std::string out;
@@ -199,7 +168,7 @@ bool decode_value(const pugi::xml_node& c, const std::vector<std::string>& strin
         return true;
     std::string text = v.child_value();
     // Some producers write an empty <v/> for a formula they did not calculate.
-    if (type != "str" && trim(text).empty())
+    if (type != "str" && trim_xml_space(text).empty())
         return true;
     if (type == "n") {
         double x = 0;
@@ -218,7 +187,7 @@ bool decode_value(const pugi::xml_node& c, const std::vector<std::string>& strin
     } else if (type == "str") {
         out = engine::Value::text(decode_escapes(text));
     } else if (type == "b") {
-        std::string_view t = trim(text);
+        std::string_view t = trim_xml_space(text);
         if (t == "1" || t == "true")
             out = engine::Value::boolean(true);
         else if (t == "0" || t == "false")
@@ -228,12 +197,12 @@ bool decode_value(const pugi::xml_node& c, const std::vector<std::string>& strin
             return false;
         }
     } else if (type == "e") {
-        auto code = engine::parse_error(trim(text));
+        auto code = engine::parse_error(trim_xml_space(text));
         // Error kinds the engine does not know (#FIELD!, #BLOCKED!, ...) read as #N/A.
         out = engine::Value::error(code ? *code : engine::ErrorCode::NA);
     } else if (type == "d") {
         double serial = 0;
-        if (!parse_iso_date(std::string(trim(text)), date1904, serial)) {
+        if (!parse_iso_date(std::string(trim_xml_space(text)), date1904, serial)) {
             why = "bad date '" + text + "'";
             return false;
         }
@@ -249,7 +218,7 @@ bool formula_is_read(const pugi::xml_node& f) {
     const std::string_view type = f.attribute("t").value();
     if (type == "shared" || type == "array")
         return true;
-    return (type.empty() || type == "normal") && !trim(f.child_value()).empty();
+    return (type.empty() || type == "normal") && !trim_xml_space(f.child_value()).empty();
 }
 
 namespace {
@@ -349,7 +318,8 @@ private:
                 if (!read_int(f.attribute("si").value(), si) || si < 0 || si > 0x7fffffff)
                     fail(where, "shared formula without a valid index");
                 cell.shared_index = std::int32_t(si);
-                cell.kind = trim(cell.formula).empty() ? FormulaKind::SharedDependent : FormulaKind::SharedAnchor;
+                cell.kind =
+                    trim_xml_space(cell.formula).empty() ? FormulaKind::SharedDependent : FormulaKind::SharedAnchor;
             } else if (ftype == "array") {
                 cell.kind = FormulaKind::Array;
                 Block block{at, at};
@@ -377,80 +347,6 @@ private:
 };
 
 } // namespace
-
-namespace {
-
-// "hh:mm", "hh:mm:ss" or "hh:mm:ss.fff", optionally ending in 'Z': the fraction of a day.
-bool parse_iso_time(std::string_view t, double& fraction) {
-    if (!t.empty() && t.back() == 'Z')
-        t.remove_suffix(1);
-    if (t.size() < 5 || t[2] != ':')
-        return false;
-    long long h = 0, m = 0;
-    double sec = 0;
-    if (!read_int(t.substr(0, 2), h) || !read_int(t.substr(3, 2), m))
-        return false;
-    if (t.size() > 5) {
-        if (t[5] != ':' || t.size() < 8 || !std::isdigit(static_cast<unsigned char>(t[6])) ||
-            !read_double(t.substr(6), sec))
-            return false;
-    }
-    if (h < 0 || h > 24 || m < 0 || m > 59 || sec < 0 || sec >= 61)
-        return false;
-    fraction = (double(h) * 3600.0 + double(m) * 60.0 + sec) / 86400.0;
-    return true;
-}
-
-} // namespace
-
-bool parse_iso_date(const std::string& text, bool date1904, double& serial) {
-    std::string_view rest(text);
-    double day = 0;
-    if (rest.size() >= 10 && rest[4] == '-' && rest[7] == '-') {
-        long long n = 0;
-        if (!read_int(rest.substr(0, 4), n))
-            return false;
-        int y = int(n);
-        if (!read_int(rest.substr(5, 2), n))
-            return false;
-        int m = int(n);
-        if (!read_int(rest.substr(8, 2), n))
-            return false;
-        int d = int(n);
-        if (m < 1 || m > 12 || d < 1 || d > 31 || y < 1)
-            return false;
-        // Days from the civil calendar (proleptic Gregorian), then to the workbook's epoch.
-        int yy = y - (m <= 2 ? 1 : 0);
-        long era = (yy >= 0 ? yy : yy - 399) / 400;
-        long yoe = yy - era * 400;
-        long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-        long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-        long days = era * 146097 + doe - 719468; // days since 1970-01-01
-        if (date1904) {
-            day = double(days + 24107); // 1904-01-01 is day 0
-        } else {
-            day = double(days + 25569); // 1970-01-01 is day 25569
-            // The 1900 system counts a 29 February 1900 that never was.
-            if (day < 61)
-                day -= 1;
-        }
-        rest.remove_prefix(10);
-        if (rest.empty()) {
-            serial = day;
-            return true;
-        }
-        if (rest[0] != 'T')
-            return false;
-    }
-    // A time alone ("10:10:10", "T10:10") is a fraction of day 0.
-    if (!rest.empty() && rest[0] == 'T')
-        rest.remove_prefix(1);
-    double fraction = 0;
-    if (!parse_iso_time(rest, fraction))
-        return false;
-    serial = day + fraction;
-    return true;
-}
 
 // The sheet's table parts: name, place, header and totals rows, column names.
 void read_tables(const Package& package, SheetRecord& sheet) {
@@ -586,7 +482,7 @@ WorkbookRecord read_workbook_parts(const Package& package) {
                 continue;
             NameRecord name;
             name.name = n.attribute("name").value();
-            name.formula = std::string(trim(n.child_value()));
+            name.formula = std::string(trim_xml_space(n.child_value()));
             std::string hidden = n.attribute("hidden").value();
             name.hidden = hidden == "1" || hidden == "true";
             if (pugi::xml_attribute local = n.attribute("localSheetId")) {

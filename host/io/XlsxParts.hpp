@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The contents of an .xlsx package as read from its XML parts, before they become a
@@ -88,6 +89,14 @@ std::string decode_escapes(std::string text);
 // The reverse: control characters other than tab and line feed, and text that would read
 // as an escape, are escaped so that the XML stays valid and reads back the same.
 std::string encode_escapes(const std::string& text);
+
+// The format's white space (space, tab, CR, LF) off both ends.
+std::string_view trim_xml_space(std::string_view s);
+
+// A whole attribute or element text as a number (white space around it allowed); false if
+// anything else is in it. A decimal that underflows reads as zero.
+bool read_double(std::string_view text, double& out);
+bool read_int(std::string_view text, long long& out);
 
 // An ISO 8601 date, date-time or time ("2024-02-29", "2024-02-29T12:00:00", "10:10:10") as a
 // serial day number (a time alone is a fraction of day 0); false if malformed.
