@@ -367,6 +367,11 @@ void Workbook::Impl::remove_formula(std::uint32_t id) {
     std::uint32_t fi = cells[id].formula;
     if (fi == none)
         return;
+    if (is_compact(fi)) {
+        dependencies.remove(id, compact_reads(id));
+        remove_compact(id);
+        return;
+    }
     if (formulas[fi].anchor != none) // the array loses this cell: it shows #SPILL! or goes on
         dependencies.mark_changed(formulas[fi].anchor);
     std::vector<std::uint32_t> members = std::move(formulas[fi].members);
@@ -442,7 +447,18 @@ bool Workbook::depends_on(const CellAddress& cell, const CellRange& range) const
         }
     };
     while (!todo.empty()) {
-        const Formula& f = m.formulas[m.cells[todo.back()].formula];
+        const std::uint32_t fi = m.cells[todo.back()].formula;
+        if (is_compact(fi)) {
+            const Reads reads = m.compact_reads(todo.back());
+            todo.pop_back();
+            for (std::uint32_t id : reads.cells) {
+                if (range.contains(m.address(id)))
+                    return true;
+                follow(id);
+            }
+            continue;
+        }
+        const Formula& f = m.formulas[fi];
         todo.pop_back();
         if (m.builds_references(f.linked, seen_names))
             return true;

@@ -28,7 +28,8 @@ const std::vector<Entry>& table() {
                  fn::more_text_functions,   fn::more_distribution_functions,
                  fn::securities_functions,  fn::complex_functions,
                  fn::array_functions,       fn::array_building_functions,
-                 fn::lambda_functions,
+                 fn::lambda_functions,      fn::odd_period_functions,
+                 fn::database_functions,    fn::bessel_functions,
              }) {
             std::vector<Entry> part = family();
             all.insert(all.end(), part.begin(), part.end());
