@@ -26,6 +26,14 @@ bool num(const Ctx& c, int i, double& x, Value& out, double fallback) {
     return true;
 }
 
+bool plain_number(const Ctx& c, int i, double& x, Value& out, double fallback) {
+    if (c.arg(i).is_boolean()) {
+        out = err(ErrorCode::Value);
+        return false;
+    }
+    return num(c, i, x, out, fallback);
+}
+
 bool text_arg(const Ctx& c, int i, std::string& s, Value& out) {
     Value v = c.arg(i);
     if (v.is_error()) {
