@@ -85,8 +85,10 @@ Token Lexer::next() {
         [[fallthrough]];
     case ':':
         t.kind = Tok::Colon;
-        if (pos_ + 1 < s_.size() && s_[pos_] == '.' && (s_[pos_ + 1] == '$' || is_letter(s_[pos_ + 1])))
-            ++pos_; // A1:.B9
+        // A1:.B9, also A1:.#REF! (a moved formula's reference that fell off the grid)
+        if (pos_ + 1 < s_.size() && s_[pos_] == '.' &&
+            (s_[pos_ + 1] == '$' || s_[pos_ + 1] == '#' || is_letter(s_[pos_ + 1])))
+            ++pos_;
         t.text = std::string(s_.substr(t.begin, pos_ - t.begin));
         t.end = pos_;
         return t;
