@@ -84,7 +84,11 @@ LinkedRef Workbook::Impl::link_table(const SymRef& r, std::int32_t row, bool& un
     std::int32_t c1 = -1, c2 = -1;
     for (const auto& item : items) {
         const std::string& text = item.second;
-        if (!text.empty() && text[0] == '#') {
+        std::int32_t k = 0;
+        while (k < std::int32_t(t->columns.size()) && !iequals(t->columns[std::size_t(k)], text))
+            ++k;
+        // #All, #Data ... unless a column has that name (written ['#Shame])
+        if (!text.empty() && text[0] == '#' && k == std::int32_t(t->columns.size())) {
             if (iequals(text, "#All"))
                 all = true;
             else if (iequals(text, "#Headers"))
@@ -99,9 +103,6 @@ LinkedRef Workbook::Impl::link_table(const SymRef& r, std::int32_t row, bool& un
                 return lr;
             continue;
         }
-        std::int32_t k = 0;
-        while (k < std::int32_t(t->columns.size()) && !iequals(t->columns[std::size_t(k)], text))
-            ++k;
         if (k == std::int32_t(t->columns.size()))
             return lr;
         if (item.first == ':' && c1 >= 0) {

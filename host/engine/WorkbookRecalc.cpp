@@ -197,6 +197,7 @@ void Workbook::set_automatic(bool automatic) {
 bool Workbook::automatic() const { return impl_->automatic; }
 void Workbook::set_date1904(bool date1904) { impl_->dates_from_1904 = date1904; }
 bool Workbook::date1904() const { return impl_->dates_from_1904; }
+void Workbook::set_fixed_now(double serial) { impl_->fixed_now_serial = serial; }
 void Workbook::recalculate() { impl_->recalculate(); }
 void Workbook::recalculate_all() { impl_->recalculate_all(); }
 

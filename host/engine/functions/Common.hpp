@@ -7,6 +7,7 @@
 #include "engine/internal/Eval.hpp"
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,12 +45,15 @@ std::vector<Entry> text_functions();
 std::vector<Entry> date_functions();
 std::vector<Entry> format_functions();
 std::vector<Entry> engineering_functions();
+std::vector<Entry> bessel_functions();
 std::vector<Entry> more_math_functions();
 std::vector<Entry> convert_functions();
 std::vector<Entry> more_statistics_functions();
 std::vector<Entry> more_text_functions();
 std::vector<Entry> more_distribution_functions();
 std::vector<Entry> securities_functions();
+std::vector<Entry> odd_period_functions();
+std::vector<Entry> database_functions();
 std::vector<Entry> complex_functions();
 std::vector<Entry> array_functions();
 std::vector<Entry> array_building_functions();
@@ -59,6 +63,10 @@ inline Value err(ErrorCode e) { return Value::error(e); }
 
 // Reads argument i as a number; `fallback` when it is omitted.
 bool num(const Ctx& c, int i, double& x, Value& out, double fallback = 0);
+
+// Reads argument i as a number as num() does, but TRUE and FALSE are #VALUE! (functions that
+// take no booleans, even from cells).
+bool plain_number(const Ctx& c, int i, double& x, Value& out, double fallback = 0);
 
 // Reads argument i as text (numbers formatted as the spreadsheet shows them).
 bool text_arg(const Ctx& c, int i, std::string& s, Value& out);
@@ -132,6 +140,9 @@ double snap15(double v);
 
 // mode 0: half away from zero, 1: away from zero, 2: toward zero.
 Value round_digits(double x, double digits, int mode);
+
+// A criterion as SUMIF and COUNTIF read it (5, "<10", "a*", ""): the test of one value.
+std::function<bool(const Value&)> criterion_test(const Value& criterion);
 
 // Wildcard match ignoring case: '*' any run, '?' one character, '~' escapes.
 bool wildcard_match(std::string_view pattern, std::string_view text);

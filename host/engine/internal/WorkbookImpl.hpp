@@ -247,6 +247,7 @@ struct Workbook::Impl final : detail::Grid {
     std::uint64_t evaluations = 0;
     detail::Evaluator evaluator{*this};
     bool dates_from_1904 = false;
+    double fixed_now_serial = -1;                                      // TODAY() and NOW() read the clock when negative
     std::map<std::uint32_t, std::vector<std::string>> format_warnings; // by cell slot
 
     // ---- Grid ----
@@ -290,6 +291,10 @@ struct Workbook::Impl final : detail::Grid {
         return cached.ids;
     }
     bool date1904() const override { return dates_from_1904; }
+    bool fixed_now(double& serial) const override {
+        serial = fixed_now_serial;
+        return fixed_now_serial >= 0;
+    }
     const detail::LookupIndex* lookup_index(const detail::Area& a) const override;
     // Each write of a cell's value, by the user or a calculation, goes through here.
     OMBRIX_ALWAYS_INLINE void touched(std::uint32_t id) { lookup_indexes.touched(places[id].sheet, places[id].col); }
