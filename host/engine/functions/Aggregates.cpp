@@ -152,17 +152,47 @@ OMBRIX_FN(maxa) { aggregate_all(c, out, max_of); }
 OMBRIX_FN(mina) { aggregate_all(c, out, min_of); }
 OMBRIX_FN(averagea) { aggregate_all(c, out, mean_of); }
 
-// True if the cell's formula calls SUBTOTAL, whose result a SUBTOTAL over it leaves out so
-// that subtotals are not counted twice.
-bool holds_subtotal(const Grid& grid, std::uint32_t id) {
+// True if the cell's formula calls SUBTOTAL (or, with `aggregate_too`, AGGREGATE), whose
+// result a SUBTOTAL or AGGREGATE over it leaves out so that subtotals are not counted twice.
+bool holds_subtotal(const Grid& grid, std::uint32_t id, bool aggregate_too = false) {
     static const int subtotal = find_function("SUBTOTAL");
+    static const int aggregate = find_function("AGGREGATE");
     const Linked* program = grid.cell_program(id);
     if (!program)
         return false;
     for (const Instr& in : program->code)
-        if (in.op == Op::Call && int(in.operand) == subtotal)
+        if (in.op == Op::Call && (int(in.operand) == subtotal || (aggregate_too && int(in.operand) == aggregate)))
             return true;
     return false;
+}
+
+// A reference or array argument handed on as an array of its values, less the cells that
+// hold a SUBTOTAL or AGGREGATE (`skip_nested`) and the error values (`skip_errors`).
+void values_of(Ctx& c, Item& it, bool skip_nested, bool skip_errors, bool aggregate_too) {
+    if (it.kind != Item::Cell && it.kind != Item::Range && !(it.kind == Item::Arr && skip_errors))
+        return;
+    auto values = std::make_shared<Array>();
+    auto take = [&](const Value& v) {
+        if (!(skip_errors && v.is_error()))
+            values->values.push_back(v);
+    };
+    auto take_cell = [&](std::uint32_t id) {
+        if (!(skip_nested && holds_subtotal(c.ev.grid, id, aggregate_too)))
+            take(c.ev.grid.cell_value(id));
+    };
+    if (it.kind == Item::Cell)
+        take_cell(it.cell);
+    else if (it.kind == Item::Range)
+        for (std::uint32_t id : c.ev.grid.cells_in(it.area))
+            take_cell(id);
+    else
+        for (const Value& v : it.arr->values)
+            take(v);
+    values->rows = 1;
+    values->cols = std::int32_t(values->values.size());
+    it = Item();
+    it.kind = Item::Arr;
+    it.arr = c.ev.keep(std::move(values));
 }
 
 // SUBTOTAL(code, ref...): codes 1-11 name the function; 101-111 are the same functions
@@ -178,25 +208,30 @@ OMBRIX_FN(subtotal) {
     if (k < 1 || k > 11)
         OMBRIX_RETURN(err(ErrorCode::Value));
     std::vector<Item> args(c.args + 1, c.args + c.argc);
-    for (Item& it : args) {
-        if (it.kind != Item::Cell && it.kind != Item::Range)
-            continue;
-        auto values = std::make_shared<Array>();
-        auto take = [&](std::uint32_t id) {
-            if (!holds_subtotal(c.ev.grid, id))
-                values->values.push_back(c.ev.grid.cell_value(id));
-        };
-        if (it.kind == Item::Cell)
-            take(it.cell);
-        else
-            for (std::uint32_t id : c.ev.grid.cells_in(it.area))
-                take(id);
-        values->rows = 1;
-        values->cols = std::int32_t(values->values.size());
-        it = Item();
-        it.kind = Item::Arr;
-        it.arr = c.ev.keep(std::move(values));
-    }
+    for (Item& it : args)
+        values_of(c, it, true, false, false);
+    call_function(c.ev, find_function(names[int(k) - 1]), args.data(), int(args.size()), out, false);
+}
+
+// AGGREGATE(function, options, ref...) for functions 1-13, AGGREGATE(function, options,
+// array, k) for 14-19. Options 0-3 leave out nested SUBTOTAL and AGGREGATE results, 2, 3, 6
+// and 7 error values; the odd ones hidden rows, which this host does not have.
+OMBRIX_FN(aggregate) {
+    static const char* const names[] = {"AVERAGE",        "COUNT",        "COUNTA",         "MAX",         "MIN",
+                                        "PRODUCT",        "STDEV.S",      "STDEV.P",        "SUM",         "VAR.S",
+                                        "VAR.P",          "MEDIAN",       "MODE.SNGL",      "LARGE",       "SMALL",
+                                        "PERCENTILE.INC", "QUARTILE.INC", "PERCENTILE.EXC", "QUARTILE.EXC"};
+    OMBRIX_NUMBER(0, code);
+    OMBRIX_NUMBER_OR(1, options, 0);
+    const double k = std::trunc(code), o = std::trunc(options);
+    const bool with_k = k >= 14;
+    if (k < 1 || k > 19 || o < 0 || o > 7 || c.argc < 3 || (with_k && c.argc != 4))
+        OMBRIX_RETURN(err(ErrorCode::Value));
+    const bool skip_nested = o <= 3, skip_errors = o == 2 || o == 3 || o == 6 || o == 7;
+    std::vector<Item> args(c.args + 2, c.args + c.argc);
+    for (std::size_t i = 0; i < args.size(); ++i)
+        if (!(with_k && i == 1))
+            values_of(c, args[i], skip_nested, skip_errors, true);
     call_function(c.ev, find_function(names[int(k) - 1]), args.data(), int(args.size()), out, false);
 }
 
@@ -218,6 +253,7 @@ std::vector<Entry> aggregate_functions() {
         {{"MINA", 1, -1, 0}, fn_mina},
         {{"AVERAGEA", 1, -1, 0}, fn_averagea},
         {{"SUBTOTAL", 2, -1, 0}, fn_subtotal},
+        {{"AGGREGATE", 3, -1, FnArrayArgs}, fn_aggregate},
     };
 }
 

@@ -45,6 +45,7 @@ std::vector<Entry> text_functions();
 std::vector<Entry> date_functions();
 std::vector<Entry> format_functions();
 std::vector<Entry> engineering_functions();
+std::vector<Entry> bessel_functions();
 std::vector<Entry> more_math_functions();
 std::vector<Entry> convert_functions();
 std::vector<Entry> more_statistics_functions();
@@ -62,6 +63,10 @@ inline Value err(ErrorCode e) { return Value::error(e); }
 
 // Reads argument i as a number; `fallback` when it is omitted.
 bool num(const Ctx& c, int i, double& x, Value& out, double fallback = 0);
+
+// Reads argument i as a number as num() does, but TRUE and FALSE are #VALUE! (functions that
+// take no booleans, even from cells).
+bool plain_number(const Ctx& c, int i, double& x, Value& out, double fallback = 0);
 
 // Reads argument i as text (numbers formatted as the spreadsheet shows them).
 bool text_arg(const Ctx& c, int i, std::string& s, Value& out);

@@ -4,6 +4,7 @@
 #include "engine/functions/Common.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -177,7 +178,9 @@ OMBRIX_FN(weeknum) {
 
 void month_shift(Ctx& c, Item& out, bool end_of_month) {
     OMBRIX_DATE_VALUE(0, start);
-    OMBRIX_NUMBER(1, months);
+    double months;
+    if (!plain_number(c, 1, months, out.v)) // TRUE and FALSE are no count of months
+        return;
     bool d1904 = system1904(c);
     if (start < 0 || start > double(max_serial(d1904)) || std::fabs(months) > 1e6)
         OMBRIX_RETURN(err(ErrorCode::Num));
@@ -306,61 +309,112 @@ bool holidays(const Ctx& c, int i, std::vector<long>& out, Value& error) {
     return ok;
 }
 
-bool weekend(long d, bool d1904) {
-    int w = day_of_week(d, d1904);
-    return w == 0 || w == 6;
+// The days of the week that are no working days, by day_of_week (0 Sunday ... 6 Saturday).
+using Weekend = std::array<bool, 7>;
+constexpr Weekend saturday_sunday = {true, false, false, false, false, false, true};
+
+// The weekend argument of WORKDAY.INTL and NETWORKDAYS.INTL: 1-7 two days (1 Saturday and
+// Sunday, 2 Sunday and Monday, ... 7 Friday and Saturday), 11-17 one day (11 Sunday ... 17
+// Saturday), or seven 0/1 characters from Monday, 1 for a day off.
+bool weekend_arg(const Ctx& c, int i, Weekend& out, Value& error) {
+    out = saturday_sunday;
+    if (c.missing(i))
+        return true;
+    const Value v = c.arg(i);
+    if (v.is_error()) {
+        error = v;
+        return false;
+    }
+    if (v.is_text()) {
+        const std::string_view days = v.as_text();
+        if (days.size() != 7 || days.find_first_not_of("01") != std::string_view::npos) {
+            error = err(ErrorCode::Value);
+            return false;
+        }
+        for (std::size_t k = 0; k < 7; ++k)
+            out[(k + 1) % 7] = days[k] == '1';
+        return true;
+    }
+    double code;
+    if (!num(c, i, code, error))
+        return false;
+    code = std::trunc(code);
+    out.fill(false);
+    if (code >= 1 && code <= 7) {
+        out[(int(code) + 5) % 7] = true; // 1: Saturday (6) and the day after
+        out[(int(code) + 6) % 7] = true;
+    } else if (code >= 11 && code <= 17) {
+        out[int(code) - 11] = true;
+    } else {
+        error = err(ErrorCode::Num);
+        return false;
+    }
+    return true;
 }
 
-// Monday to Friday from a to b (a <= b), inclusive.
-long weekdays_between(long a, long b, bool d1904) {
-    long n = b - a + 1, count = n / 7 * 5;
+bool is_off(long d, bool d1904, const Weekend& off) { return off[std::size_t(day_of_week(d, d1904))]; }
+
+long workdays_per_week(const Weekend& off) { return 7 - long(std::count(off.begin(), off.end(), true)); }
+
+// The working days from a to b (a <= b), inclusive.
+long workdays_between(long a, long b, bool d1904, const Weekend& off) {
+    long n = b - a + 1, count = n / 7 * workdays_per_week(off);
     for (long d = a + n / 7 * 7; d <= b; ++d)
-        count += weekend(d, d1904) ? 0 : 1;
+        count += is_off(d, d1904, off) ? 0 : 1;
     return count;
 }
 
-OMBRIX_FN(networkdays) {
+// NETWORKDAYS(start, end, [holidays]) and NETWORKDAYS.INTL(start, end, [weekend], [holidays]).
+template <bool Intl>
+void networkdays(Ctx& c, Item& out) {
     OMBRIX_DAY(0, start);
     OMBRIX_DAY(1, end);
-    std::vector<long> off;
+    Weekend off = saturday_sunday;
+    std::vector<long> free_days;
     Value e;
-    if (!holidays(c, 2, off, e))
+    if ((Intl && !weekend_arg(c, 2, off, e)) || !holidays(c, Intl ? 3 : 2, free_days, e))
         OMBRIX_RETURN(e);
     bool d1904 = system1904(c);
     long a = std::min(start, end), b = std::max(start, end);
-    long n = weekdays_between(a, b, d1904);
-    for (long h : off)
-        if (h >= a && h <= b && !weekend(h, d1904))
+    long n = workdays_between(a, b, d1904, off);
+    for (long h : free_days)
+        if (h >= a && h <= b && !is_off(h, d1904, off))
             --n;
     OMBRIX_RETURN(Value::number(double(start <= end ? n : -n)));
 }
 
-OMBRIX_FN(workday) {
+// WORKDAY(start, days, [holidays]) and WORKDAY.INTL(start, days, [weekend], [holidays]).
+template <bool Intl>
+void workday(Ctx& c, Item& out) {
     OMBRIX_DAY(0, start);
     OMBRIX_NUMBER(1, days);
-    std::vector<long> off;
+    Weekend off = saturday_sunday;
+    std::vector<long> free_days;
     Value e;
-    if (!holidays(c, 2, off, e))
+    if ((Intl && !weekend_arg(c, 2, off, e)) || !holidays(c, Intl ? 3 : 2, free_days, e))
         OMBRIX_RETURN(e);
+    const long per_week = workdays_per_week(off);
+    if (per_week == 0)
+        OMBRIX_RETURN(err(ErrorCode::Value));
     bool d1904 = system1904(c);
     long left = long(std::trunc(std::max(-1e7, std::min(1e7, days))));
     long step = left < 0 ? -1 : 1, d = start;
     long limit = max_serial(d1904);
     // Whole weeks at a time where no holiday falls, else day by day.
     while (left != 0) {
-        if (std::labs(left) > 10) {
-            long weeks = (std::labs(left) - 5) / 5;
+        if (std::labs(left) > 2 * per_week) {
+            long weeks = (std::labs(left) - per_week) / per_week;
             long to = d + step * weeks * 7;
-            auto next = std::upper_bound(off.begin(), off.end(), std::min(d, to));
-            if (next == off.end() || *next > std::max(d, to)) {
+            auto next = std::upper_bound(free_days.begin(), free_days.end(), std::min(d, to));
+            if (next == free_days.end() || *next > std::max(d, to)) {
                 d = to;
-                left -= step * weeks * 5;
+                left -= step * weeks * per_week;
             }
         }
         d += step;
         if (d < 0 || d > limit)
             OMBRIX_RETURN(err(ErrorCode::Num));
-        if (!weekend(d, d1904) && !std::binary_search(off.begin(), off.end(), d))
+        if (!is_off(d, d1904, off) && !std::binary_search(free_days.begin(), free_days.end(), d))
             left -= step;
     }
     OMBRIX_RETURN(serial_result(d, d1904));
@@ -434,8 +488,14 @@ OMBRIX_FN(yearfrac) {
     }
 }
 
-OMBRIX_FN(today) { OMBRIX_RETURN(Value::number(std::floor(now_serial(system1904(c))))); }
-OMBRIX_FN(now) { OMBRIX_RETURN(Value::number(now_serial(system1904(c)))); }
+// The clock's moment, or the one the workbook fixes.
+double now_of(const Ctx& c) {
+    double serial;
+    return c.ev.grid.fixed_now(serial) ? serial : now_serial(system1904(c));
+}
+
+OMBRIX_FN(today) { OMBRIX_RETURN(Value::number(std::floor(now_of(c)))); }
+OMBRIX_FN(now) { OMBRIX_RETURN(Value::number(now_of(c))); }
 
 } // namespace
 
@@ -475,8 +535,10 @@ std::vector<Entry> date_functions() {
         {{"DATEDIF", 3, 3, L}, fn_datedif},
         {{"DATEVALUE", 1, 1, L}, fn_datevalue},
         {{"TIMEVALUE", 1, 1, L}, fn_timevalue},
-        {{"NETWORKDAYS", 2, 3, 0}, fn_networkdays},
-        {{"WORKDAY", 2, 3, 0}, fn_workday},
+        {{"NETWORKDAYS", 2, 3, 0}, networkdays<false>},
+        {{"WORKDAY", 2, 3, 0}, workday<false>},
+        {{"NETWORKDAYS.INTL", 2, 4, 0}, networkdays<true>},
+        {{"WORKDAY.INTL", 2, 4, 0}, workday<true>},
         {{"YEARFRAC", 2, 3, L}, fn_yearfrac},
         {{"TODAY", 0, 0, FnVolatile}, fn_today},
         {{"NOW", 0, 0, FnVolatile}, fn_now},

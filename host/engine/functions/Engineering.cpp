@@ -1,9 +1,7 @@
-// Engineering functions: Roman numerals, number bases, bits, steps, the error function and
-// the Bessel functions.
+// Engineering functions: Roman numerals, number bases, bits, steps and the error function.
 
 #include "engine/functions/Common.hpp"
 
-#include <boost/math/special_functions/bessel.hpp>
 #include <boost/math/special_functions/erf.hpp>
 
 #include <cctype>
@@ -114,7 +112,7 @@ bool read_places(const Ctx& c, int i, double& places, Value& out) {
     places = 0;
     if (c.missing(i))
         return true;
-    if (!num(c, i, places, out))
+    if (!plain_number(c, i, places, out))
         return false;
     places = std::trunc(places);
     if (places < 1 || places > 10) {
@@ -278,14 +276,6 @@ void bitshift(Ctx& c, Item& out) {
     OMBRIX_RETURN(Value::number(r));
 }
 
-bool plain_number(const Ctx& c, int i, double& x, Value& out, double fallback = 0) {
-    if (c.arg(i).is_boolean()) {
-        out = err(ErrorCode::Value);
-        return false;
-    }
-    return num(c, i, x, out, fallback);
-}
-
 OMBRIX_FN(delta) {
     double a, b;
     if (!plain_number(c, 0, a, out.v) || !plain_number(c, 1, b, out.v))
@@ -299,40 +289,28 @@ OMBRIX_FN(gestep) {
     OMBRIX_RETURN(Value::number(a >= b ? 1 : 0));
 }
 
+// The error functions take no TRUE or FALSE, even from a cell.
 OMBRIX_FN(erf) {
-    OMBRIX_NUMBER(0, lo);
+    double lo, hi;
+    if (!plain_number(c, 0, lo, out.v))
+        return;
     if (c.missing(1))
         OMBRIX_RETURN(Value::number(bm::erf(lo)));
-    OMBRIX_NUMBER(1, hi);
+    if (!plain_number(c, 1, hi, out.v))
+        return;
     OMBRIX_RETURN(Value::number(bm::erf(hi) - bm::erf(lo)));
 }
 OMBRIX_FN(erf_precise) {
-    OMBRIX_NUMBER(0, x);
+    double x;
+    if (!plain_number(c, 0, x, out.v))
+        return;
     OMBRIX_RETURN(Value::number(bm::erf(x)));
 }
 OMBRIX_FN(erfc) {
-    OMBRIX_NUMBER(0, x);
-    OMBRIX_RETURN(Value::number(bm::erfc(x)));
-}
-
-// BESSELJ, BESSELY, BESSELI, BESSELK: x and a whole order n >= 0.
-template <int Kind>
-void bessel(Ctx& c, Item& out) {
-    double x, n;
-    if (!plain_number(c, 0, x, out.v) || !plain_number(c, 1, n, out.v))
+    double x;
+    if (!plain_number(c, 0, x, out.v))
         return;
-    n = std::trunc(n);
-    if (n < 0 || ((Kind == 1 || Kind == 3) && x <= 0))
-        OMBRIX_RETURN(err(ErrorCode::Num));
-    try {
-        double r = Kind == 0   ? bm::cyl_bessel_j(n, x)
-                   : Kind == 1 ? bm::cyl_neumann(n, x)
-                   : Kind == 2 ? bm::cyl_bessel_i(n, x)
-                               : bm::cyl_bessel_k(n, x);
-        OMBRIX_RETURN(Value::number(r));
-    } catch (...) {
-        OMBRIX_RETURN(err(ErrorCode::Num));
-    }
+    OMBRIX_RETURN(Value::number(bm::erfc(x)));
 }
 
 } // namespace
@@ -367,10 +345,6 @@ std::vector<Entry> engineering_functions() {
         {{"ERF.PRECISE", 1, 1, L}, fn_erf_precise},
         {{"ERFC", 1, 1, L}, fn_erfc},
         {{"ERFC.PRECISE", 1, 1, L}, fn_erfc},
-        {{"BESSELJ", 2, 2, L}, bessel<0>},
-        {{"BESSELY", 2, 2, L}, bessel<1>},
-        {{"BESSELI", 2, 2, L}, bessel<2>},
-        {{"BESSELK", 2, 2, L}, bessel<3>},
     };
 }
 

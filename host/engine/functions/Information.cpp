@@ -2,7 +2,11 @@
 
 #include "engine/functions/Common.hpp"
 
+#include "engine/A1.hpp"
+
+#include <cctype>
 #include <cmath>
+#include <string>
 
 namespace host::engine::detail::fn {
 
@@ -159,6 +163,74 @@ OMBRIX_FN(error_type) {
     OMBRIX_RETURN(err(ErrorCode::NA));
 }
 
+// CELL(info_type, [reference]) about the top-left cell of the reference (the formula's own
+// cell when it is omitted). The engine keeps no cell styles, so the types about formatting
+// answer as for a cell of the default style: "format" G (General), "color" and
+// "parentheses" 0, "prefix" "" , "protect" 1 (locked), "width" 8; "filename" is "" as for a
+// workbook not yet saved.
+OMBRIX_FN(cell) {
+    const Value kind = c.arg(0);
+    if (kind.is_error())
+        OMBRIX_RETURN(kind);
+    if (!kind.is_text())
+        OMBRIX_RETURN(err(ErrorCode::Value));
+    std::string type(kind.as_text());
+    for (char& ch : type)
+        ch = char(std::tolower(static_cast<unsigned char>(ch)));
+    int sheet = c.ev.sheet;
+    std::int32_t row = c.ev.row, col = c.ev.col;
+    if (!c.missing(1)) {
+        const Item& it = c.args[1];
+        if (it.kind == Item::Cell) {
+            const Area a = c.ev.grid.cell_area(it.cell);
+            sheet = a.sheet, row = a.r1, col = a.c1;
+        } else if (it.kind == Item::Range) {
+            sheet = it.area.sheet, row = it.area.r1, col = it.area.c1;
+        } else {
+            OMBRIX_RETURN(it.kind == Item::Val && it.v.is_error() ? it.v : err(ErrorCode::Value));
+        }
+    }
+    const Value& v = c.ev.grid.value_at(sheet, row, col);
+    if (type == "address")
+        OMBRIX_RETURN(Value::text("$" + column_name(col) + "$" + std::to_string(row + 1)));
+    if (type == "col")
+        OMBRIX_RETURN(Value::number(col + 1));
+    if (type == "row")
+        OMBRIX_RETURN(Value::number(row + 1));
+    if (type == "contents")
+        OMBRIX_RETURN(v.is_empty() ? Value::number(0) : v);
+    if (type == "type")
+        OMBRIX_RETURN(Value::text(v.is_empty() ? "b" : v.is_text() ? "l" : "v"));
+    if (type == "format")
+        OMBRIX_RETURN(Value::text("G"));
+    if (type == "color" || type == "parentheses")
+        OMBRIX_RETURN(Value::number(0));
+    if (type == "prefix" || type == "filename")
+        OMBRIX_RETURN(Value::text(""));
+    if (type == "protect")
+        OMBRIX_RETURN(Value::number(1));
+    if (type == "width")
+        OMBRIX_RETURN(Value::number(8));
+    OMBRIX_RETURN(err(ErrorCode::Value));
+}
+
+// AREAS(reference): how many areas a reference (a union in parentheses) has.
+OMBRIX_FN(areas) {
+    const Item& it = c.args[0];
+    if (it.kind == Item::Cell)
+        OMBRIX_RETURN(Value::number(1));
+    if (it.kind == Item::Range)
+        OMBRIX_RETURN(Value::number(it.areas ? double(it.areas->size()) : 1));
+    OMBRIX_RETURN(it.kind == Item::Val && it.v.is_error() ? it.v : err(ErrorCode::Value));
+}
+
+// HYPERLINK(link, [friendly_name]): the cell shows the friendly name, else the link; the link
+// itself is for the spreadsheet's window, which this host has not.
+OMBRIX_FN(hyperlink) {
+    const Value shown = c.missing(1) ? c.arg(0) : c.arg(1);
+    OMBRIX_RETURN(shown.is_empty() ? Value::number(0) : shown);
+}
+
 OMBRIX_FN(na) {
     (void)c;
     OMBRIX_RETURN(err(ErrorCode::NA));
@@ -189,6 +261,9 @@ std::vector<Entry> information_functions() {
         {{"SHEET", 0, 1, 0}, fn_sheet},
         {{"SHEETS", 0, 1, 0}, fn_sheets},
         {{"TYPE", 1, 1, 0}, fn_type},
+        {{"CELL", 1, 2, 0}, fn_cell},
+        {{"AREAS", 1, 1, 0}, fn_areas},
+        {{"HYPERLINK", 1, 2, L}, fn_hyperlink},
     };
 }
 

@@ -21,7 +21,7 @@ void logical(Ctx& c, Item& out, Combine how) {
         }
         if (v.is_number() || v.is_boolean()) {
             b = v.is_boolean() ? v.as_boolean() : v.as_number() != 0;
-        } else if (direct && v.is_text()) {
+        } else if (direct && v.is_text() && !v.as_text().empty()) { // "" is passed over as an empty cell is
             ErrorCode e;
             if (!to_boolean(v, b, e)) {
                 error = err(e);

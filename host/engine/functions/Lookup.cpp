@@ -10,6 +10,11 @@
 #include <memory>
 #include <utility>
 
+#ifdef OMBRIX_HAVE_PCRE2
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
+#endif
+
 namespace host::engine::detail::fn {
 
 namespace {
@@ -88,9 +93,10 @@ void table_lookup(Ctx& c, Item& out, bool vertical) {
     Value key = c.arg(0);
     if (key.is_error())
         OMBRIX_RETURN(key);
-    if (key.is_empty())
-        OMBRIX_RETURN(err(ErrorCode::NA));
-    View t(c.ev, c.args[1]);
+    const Item& table = c.args[1];
+    if (table.kind == Item::Val && (table.v.is_error() || table.v.is_text())) // text is no table
+        OMBRIX_RETURN(table.v.is_error() ? table.v : err(ErrorCode::Value));
+    View t(c.ev, table);
     OMBRIX_NUMBER(2, index);
     bool sorted = true;
     if (!c.missing(3) || c.argc > 3) {
@@ -98,6 +104,8 @@ void table_lookup(Ctx& c, Item& out, bool vertical) {
         if (!to_boolean(c.arg(3), sorted, e))
             OMBRIX_RETURN(err(e));
     }
+    if (key.is_empty())
+        OMBRIX_RETURN(err(ErrorCode::NA));
     double k = std::trunc(index);
     if (k < 1)
         OMBRIX_RETURN(err(ErrorCode::Value));
@@ -144,6 +152,9 @@ OMBRIX_FN(index) {
     View t(c.ev, src);
     OMBRIX_NUMBER_OR(1, rowf, 0);
     OMBRIX_NUMBER_OR(2, colf, 0);
+    OMBRIX_NUMBER_OR(3, area_number, 1);
+    if (std::trunc(area_number) != 1) // a reference here is always one area
+        OMBRIX_RETURN(err(area_number < 1 ? ErrorCode::Value : ErrorCode::Ref));
     double r = std::trunc(rowf), k = std::trunc(colf);
     if (c.argc < 3 || c.missing(2)) {
         if (t.rows == 1 && t.cols > 1) // a single row: the one index picks the column
@@ -229,11 +240,18 @@ OMBRIX_FN(offset) {
     OMBRIX_NUMBER(2, dc);
     OMBRIX_NUMBER_OR(3, height, a.r2 - a.r1 + 1);
     OMBRIX_NUMBER_OR(4, width, a.c2 - a.c1 + 1);
-    double h = std::trunc(height), w = std::trunc(width);
-    if (h < 1 || w < 1)
+    // A size is truncated, but a fraction of one counts as one; a negative size reaches up or
+    // left from the offset cell.
+    auto size = [](double v) { return std::fabs(v) < 1 && v != 0 ? std::copysign(1.0, v) : std::trunc(v); };
+    const double h = size(height), w = size(width);
+    if (h == 0 || w == 0)
         OMBRIX_RETURN(err(ErrorCode::Ref));
     double r1 = a.r1 + std::trunc(dr), c1 = a.c1 + std::trunc(dc);
     double r2 = r1 + h - 1, c2 = c1 + w - 1;
+    if (h < 0)
+        r2 = r1, r1 = r1 + h + 1;
+    if (w < 0)
+        c2 = c1, c1 = c1 + w + 1;
     if (r1 < 0 || c1 < 0 || r2 >= max_rows || c2 >= max_columns)
         OMBRIX_RETURN(err(ErrorCode::Ref));
     out.kind = Item::Range;
@@ -295,6 +313,36 @@ bool named_reference(const Grid& grid, std::string_view name, int sheet, bool sh
     return true;
 }
 
+// One end of a whole-column ("D", "$XFD") or whole-row ("7", "$07") reference in A1 text.
+bool read_column(std::string_view s, std::int32_t& col) {
+    if (!s.empty() && s[0] == '$')
+        s.remove_prefix(1);
+    if (s.empty() || s.size() > 3)
+        return false;
+    std::int32_t n = 0;
+    for (char ch : s) {
+        if (!std::isalpha(static_cast<unsigned char>(ch)))
+            return false;
+        n = n * 26 + (std::toupper(static_cast<unsigned char>(ch)) - 'A' + 1);
+    }
+    col = n - 1;
+    return col < max_columns;
+}
+bool read_row(std::string_view s, std::int32_t& row) {
+    if (!s.empty() && s[0] == '$')
+        s.remove_prefix(1);
+    if (s.empty() || s.size() > 7)
+        return false;
+    std::int32_t n = 0;
+    for (char ch : s) {
+        if (ch < '0' || ch > '9')
+            return false;
+        n = n * 10 + (ch - '0');
+    }
+    row = n - 1;
+    return row >= 0 && row < max_rows;
+}
+
 OMBRIX_FN(indirect) {
     OMBRIX_TEXT(0, ref);
     bool a1 = true;
@@ -328,6 +376,13 @@ OMBRIX_FN(indirect) {
     std::int32_t r1, c1, r2, c2;
     bool ok = a1 ? parse_a1(first, r1, c1) && parse_a1(second, r2, c2)
                  : read_r1c1(first, c.ev, r1, c1) && read_r1c1(second, c.ev, r2, c2);
+    if (!ok && a1 && colon != std::string_view::npos) { // whole columns (D:F) or whole rows (5:7)
+        if (read_column(first, c1) && read_column(second, c2)) {
+            r1 = 0, r2 = max_rows - 1, ok = true;
+        } else if (read_row(first, r1) && read_row(second, r2)) {
+            c1 = 0, c2 = max_columns - 1, ok = true;
+        }
+    }
     if (ok) {
         out.area = Area{sheet, std::min(r1, r2), std::min(c1, c2), std::max(r1, r2), std::max(c1, c2)};
     } else if (!named_reference(c.ev.grid, cells, sheet, bang != std::string::npos, out.area)) {
@@ -420,39 +475,117 @@ OMBRIX_FN(lookup) {
     OMBRIX_RETURN(vector_at(r, pos, result_rows));
 }
 
-bool same_kind(const Value& a, const Value& b) {
-    return (a.is_number() && b.is_number()) || (a.is_text() && b.is_text()) || (a.is_boolean() && b.is_boolean());
+// XLOOKUP's and XMATCH's exact match: values of one kind, text ignoring case; an empty key
+// finds an empty cell.
+bool x_equal(const Value& v, const Value& key) {
+    if (key.is_empty())
+        return v.is_empty();
+    return v.type() == key.type() && !v.is_error() && compare(v, key) == 0;
 }
 
-// Position of key in a row or column for XLOOKUP and XMATCH; -1 if none. match: 0 exact,
-// -1 exact or next smaller, 1 exact or next larger, 2 wildcards. search: 1/2 from the
-// first, -1/-2 from the last.
-std::int64_t x_position(const Value& key, const View& t, bool along_rows, int match, int search) {
-    std::int64_t n = along_rows ? t.rows : t.cols;
+// A row or column as XLOOKUP and XMATCH search it.
+struct Vector {
+    const View& view;
+    bool along_rows;
+    std::int64_t size() const { return along_rows ? view.rows : view.cols; }
+    Value operator[](std::int64_t i) const { return vector_at(view, i, along_rows); }
+};
+
+// Regular-expression match (match mode 3): the first text cell in search order that the
+// key, read as a pattern, matches somewhere; -2 when the pattern is invalid or unsupported.
+std::int64_t regex_position(const Value& key, const Vector& t, int search) {
+#ifdef OMBRIX_HAVE_PCRE2
+    const std::string pattern = to_text(key);
+    int error;
+    PCRE2_SIZE offset;
+    pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), PCRE2_UTF, &error,
+                                     &offset, nullptr);
+    if (!code)
+        return -2;
+    pcre2_match_data* md = pcre2_match_data_create_from_pattern(code, nullptr);
+    std::int64_t found = -1;
+    const std::int64_t n = t.size();
+    for (std::int64_t k = 0; k < n && found == -1; ++k) {
+        const std::int64_t i = search < 0 ? n - 1 - k : k;
+        const Value v = t[i];
+        if (!v.is_text())
+            continue;
+        const std::string_view text = v.as_text();
+        const int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0, 0, md, nullptr);
+        if (rc >= 0)
+            found = i;
+        else if (rc < PCRE2_ERROR_NOMATCH)
+            found = -2;
+    }
+    pcre2_match_data_free(md);
+    pcre2_code_free(code);
+    return found;
+#else
+    (void)key, (void)t, (void)search;
+    return -2;
+#endif
+}
+
+// Binary search (search mode 2 ascending, -2 descending): the first position, in ascending
+// order, whose value is not less than the key, as a lower bound finds it; trailing empty
+// cells are not part of the data. Values of every kind are ordered numbers < text < booleans.
+std::int64_t binary_position(const Value& key, const Vector& t, int match, int search) {
+    std::int64_t n = t.size();
+    while (n > 0 && t[n - 1].is_empty())
+        --n;
+    auto at = [&](std::int64_t k) { return search > 0 ? k : n - 1 - k; };
+    std::int64_t lo = 0, hi = n;
+    while (lo < hi) {
+        const std::int64_t mid = lo + (hi - lo) / 2;
+        if (compare(t[at(mid)], key) < 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo < n && x_equal(t[at(lo)], key))
+        return at(lo);
+    if (match == -1)
+        return lo > 0 ? at(lo - 1) : -1;
+    if (match == 1)
+        return lo < n ? at(lo) : -1;
+    return -1;
+}
+
+// Position of key in a row or column for XLOOKUP and XMATCH; -1 if none, -2 for #VALUE!.
+// match: 0 exact, -1 exact or next smaller, 1 exact or next larger, 2 wildcards, 3 regular
+// expression. search: 1 from the first, -1 from the last, 2/-2 binary search of ascending /
+// descending data. "Next smaller" and "next larger" order all kinds: numbers < text < booleans.
+std::int64_t x_position(const Value& key, const View& view, bool along_rows, int match, int search) {
+    const Vector t{view, along_rows};
+    if (search == 2 || search == -2)
+        return match >= 2 ? -2 : binary_position(key, t, match, search);
+    if (match == 3)
+        return regex_position(key, t, search);
+    const bool wildcards = match == 2 && key.is_text() && has_wildcards(key.as_text());
     // An exact match, wherever there is one, is the answer of every mode but wildcards.
-    const LookupIndex* index = match != 2 ? range_index(t.ev.grid, t.item) : nullptr;
+    const LookupIndex* index = !wildcards && !key.is_empty() ? range_index(view.ev.grid, view.item) : nullptr;
     if (index) {
-        auto exact = [](const Value& v, const Value& k) { return same_kind(v, k) && compare(v, k) == 0; };
-        if (const LookupIndex::Entry* e = index->find(key, exact, search < 0))
+        if (const LookupIndex::Entry* e = index->find(key, x_equal, search < 0))
             return std::int64_t(e->offset);
-        if (match == 0)
+        if (match == 0 || match == 2)
             return -1;
     }
+    const std::int64_t n = t.size();
     std::int64_t best = -1;
     Value best_value;
     for (std::int64_t k = 0; k < n; ++k) {
-        std::int64_t i = search < 0 ? n - 1 - k : k;
-        Value v = vector_at(t, i, along_rows);
-        if (match == 2 && key.is_text() && v.is_text()) {
-            if (wildcard_match(key.as_text(), v.as_text()))
+        const std::int64_t i = search < 0 ? n - 1 - k : k;
+        const Value v = t[i];
+        if (wildcards) {
+            if (v.is_text() && wildcard_match(key.as_text(), v.as_text()))
                 return i;
             continue;
         }
-        if (!same_kind(v, key))
-            continue;
-        int cmp = compare(v, key);
-        if (cmp == 0)
+        if (x_equal(v, key))
             return i;
+        if (v.is_empty() || v.is_error() || key.is_empty() || (match != -1 && match != 1))
+            continue;
+        const int cmp = compare(v, key);
         if ((match == -1 && cmp < 0) || (match == 1 && cmp > 0)) {
             if (best < 0 || (match == -1 ? compare(v, best_value) > 0 : compare(v, best_value) < 0)) {
                 best = i;
@@ -469,7 +602,7 @@ bool x_modes(const Ctx& c, int at, int& match, int& search, Value& out) {
         return false;
     m = std::trunc(m);
     s = std::trunc(s);
-    if (!(m == 0 || m == -1 || m == 1 || m == 2) || !(s == 1 || s == -1 || s == 2 || s == -2)) {
+    if (!(m >= -1 && m <= 3) || !(s == 1 || s == -1 || s == 2 || s == -2)) {
         out = err(ErrorCode::Value);
         return false;
     }
@@ -492,6 +625,8 @@ OMBRIX_FN(xlookup) {
     if (!x_modes(c, 4, match, search, out.v))
         return;
     std::int64_t pos = x_position(key, t, along_rows, match, search);
+    if (pos == -2)
+        OMBRIX_RETURN(err(ErrorCode::Value));
     if (pos < 0) {
         if (c.missing(3))
             OMBRIX_RETURN(err(ErrorCode::NA));
@@ -529,6 +664,8 @@ OMBRIX_FN(xmatch) {
     if (!x_modes(c, 2, match, search, out.v))
         return;
     std::int64_t pos = x_position(key, t, t.cols == 1, match, search);
+    if (pos == -2)
+        OMBRIX_RETURN(err(ErrorCode::Value));
     if (pos < 0)
         OMBRIX_RETURN(err(ErrorCode::NA));
     OMBRIX_RETURN(Value::number(double(pos + 1)));
@@ -547,7 +684,7 @@ std::vector<Entry> lookup_functions() {
         {{"CHOOSE", 2, -1, 0}, fn_choose},
         {{"VLOOKUP", 3, 4, 0}, fn_vlookup},
         {{"HLOOKUP", 3, 4, 0}, fn_hlookup},
-        {{"INDEX", 2, 3, 0}, fn_index},
+        {{"INDEX", 2, 4, 0}, fn_index},
         {{"MATCH", 2, 3, 0}, fn_match},
         {{"ROW", 0, 1, 0}, fn_row},
         {{"COLUMN", 0, 1, 0}, fn_column},

@@ -158,8 +158,11 @@ OMBRIX_FN(fact) {
 }
 
 OMBRIX_FN(mround) {
-    OMBRIX_NUMBER(0, x);
-    OMBRIX_NUMBER(1, m);
+    if (c.argc < 2 || c.args[0].kind == Item::Missing || c.args[1].kind == Item::Missing)
+        OMBRIX_RETURN(err(ErrorCode::NA));
+    double x, m;
+    if (!plain_number(c, 0, x, out.v) || !plain_number(c, 1, m, out.v))
+        return;
     if (m == 0 || x == 0)
         OMBRIX_RETURN(Value::number(0));
     if ((x > 0) != (m > 0))
@@ -167,8 +170,9 @@ OMBRIX_FN(mround) {
     OMBRIX_RETURN(Value::number(std::round(snap15(x / m)) * m));
 }
 OMBRIX_FN(quotient) {
-    OMBRIX_NUMBER(0, a);
-    OMBRIX_NUMBER(1, b);
+    double a, b;
+    if (!plain_number(c, 0, a, out.v) || !plain_number(c, 1, b, out.v))
+        return;
     if (b == 0)
         OMBRIX_RETURN(err(ErrorCode::Div0));
     OMBRIX_RETURN(Value::number(std::trunc(a / b)));
@@ -187,26 +191,42 @@ OMBRIX_FN(odd) {
 
 constexpr double two53 = 9007199254740992.0; // beyond it not every integer is a double
 
-// The whole numbers of every argument for GCD and LCM: empty cells are skipped, booleans and
-// text that is no number are #VALUE!, a negative number or one of 2^53 or more #NUM!.
+// The whole numbers of every argument for GCD and LCM, truncated: text is read as a number
+// wherever it is (in cells and arrays too), booleans are #VALUE!, a negative number or one of
+// 2^53 or more #NUM!, an omitted argument #N/A. An empty cell of a range counts as 0; an empty
+// single cell is skipped, and when nothing else is given the answer is #VALUE!.
 bool whole_numbers(Ctx& c, std::vector<double>& xs, Value& error) {
-    bool ok = true;
-    each_value(c, 0, c.argc, [&](const Value& v, bool direct, bool missing) {
-        if (!ok || (v.is_empty() && !missing))
-            return;
-        double x = 0;
-        ErrorCode e = ErrorCode::Value;
-        if (v.is_boolean() || (!direct && v.is_text()) || !to_number(v, x, e, c.ev.grid.date1904())) {
-            error = err(e), ok = false;
-            return;
+    bool ok = true, empty_cell = false;
+    for (int i = 0; i < c.argc && ok; ++i) {
+        const Item& it = c.args[i];
+        if (it.kind == Item::Missing) {
+            error = err(ErrorCode::NA);
+            return false;
         }
-        x = std::trunc(x);
-        if (x < 0 || x >= two53) {
-            error = err(ErrorCode::Num), ok = false;
-            return;
-        }
-        xs.push_back(x);
-    });
+        each_value(c, i, i + 1, [&](const Value& v, bool, bool) {
+            if (!ok)
+                return;
+            if (v.is_empty() && it.kind != Item::Range) {
+                empty_cell = true;
+                return;
+            }
+            double x = 0;
+            ErrorCode e = ErrorCode::Value;
+            if (v.is_boolean() || !to_number(v, x, e, c.ev.grid.date1904())) {
+                error = err(e), ok = false;
+                return;
+            }
+            if (x < 0 || x >= two53) {
+                error = err(ErrorCode::Num), ok = false;
+                return;
+            }
+            xs.push_back(std::trunc(x));
+        });
+    }
+    if (ok && xs.empty() && empty_cell) {
+        error = err(ErrorCode::Value);
+        return false;
+    }
     return ok;
 }
 double gcd(double a, double b) {
@@ -229,7 +249,7 @@ OMBRIX_FN(lcm) {
     Value e;
     if (!whole_numbers(c, xs, e))
         OMBRIX_RETURN(e);
-    if (xs.empty()) // only empty cells
+    if (xs.empty())
         OMBRIX_RETURN(Value::number(0));
     double l = 1;
     for (double x : xs) {

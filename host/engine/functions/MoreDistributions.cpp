@@ -92,7 +92,7 @@ OMBRIX_FN(beta_inv) {
     OMBRIX_NUMBER(2, beta);
     OMBRIX_NUMBER_OR(3, a, 0);
     OMBRIX_NUMBER_OR(4, b, 1);
-    if (p <= 0 || p > 1 || alpha <= 0 || beta <= 0 || a >= b)
+    if (p <= 0 || p >= 1 || alpha <= 0 || beta <= 0 || a >= b)
         OMBRIX_RETURN(err(ErrorCode::Num));
     OMBRIX_RETURN(
         guarded([&] { return a + (b - a) * bm::quantile(bm::beta_distribution<double, Quiet>(alpha, beta), p); }));
@@ -106,7 +106,7 @@ OMBRIX_FN(negbinom_dist) {
     if (c.argc > 3 && !flag(c, 3, cumulative, out.v))
         return;
     double f = std::trunc(ff), s = std::trunc(sf);
-    if (f < 0 || s < 1 || p < 0 || p > 1)
+    if (f < 0 || s < 1 || p <= 0 || p >= 1) // certain success or failure is no distribution
         OMBRIX_RETURN(err(ErrorCode::Num));
     bm::negative_binomial_distribution<double, Quiet> d(s, p);
     OMBRIX_RETURN(guarded([&] { return cumulative ? bm::cdf(d, f) : bm::pdf(d, f); }));
@@ -118,7 +118,7 @@ OMBRIX_FN(binom_inv) {
     OMBRIX_NUMBER(1, p);
     OMBRIX_NUMBER(2, alpha);
     double n = std::trunc(nf);
-    if (n < 0 || p < 0 || p > 1 || alpha < 0 || alpha > 1)
+    if (n < 0 || p < 0 || p >= 1 || alpha <= 0 || alpha >= 1)
         OMBRIX_RETURN(err(ErrorCode::Num));
     bm::binomial_distribution<double, Quiet> d(n, p);
     double total = 0;

@@ -3,6 +3,7 @@
 
 #include "engine/functions/Common.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace host::engine::detail::fn {
@@ -122,6 +123,10 @@ OMBRIX_FN(permutationa) {
     OMBRIX_RETURN(Value::number(std::pow(n, k)));
 }
 OMBRIX_FN(multinomial) {
+    bool boolean = false;
+    each_value(c, 0, c.argc, [&](const Value& v, bool, bool) { boolean = boolean || v.is_boolean(); });
+    if (boolean) // TRUE and FALSE are not counts, wherever they are
+        OMBRIX_RETURN(err(ErrorCode::Value));
     auto& xs = numbers();
     Value e;
     if (!collect(c, 0, c.argc, xs, e))
@@ -147,16 +152,20 @@ OMBRIX_FN(factdouble) {
     OMBRIX_RETURN(Value::number(r));
 }
 OMBRIX_FN(seriessum) {
-    OMBRIX_NUMBER(0, x);
-    OMBRIX_NUMBER(1, n);
-    OMBRIX_NUMBER(2, m);
+    double x, n, m;
+    if (!plain_number(c, 0, x, out.v) || !plain_number(c, 1, n, out.v) || !plain_number(c, 2, m, out.v))
+        return;
     std::vector<double> as;
     Value e;
     if (!collect(c, 3, 4, as, e))
         OMBRIX_RETURN(e);
     double s = 0;
-    for (std::size_t i = 0; i < as.size(); ++i)
-        s += as[i] * std::pow(x, n + double(i) * m);
+    for (std::size_t i = 0; i < as.size(); ++i) {
+        const double power = n + double(i) * m;
+        if (x == 0 && power <= 0) // 0^0 and 1/0
+            OMBRIX_RETURN(err(ErrorCode::Num));
+        s += as[i] * std::pow(x, power);
+    }
     OMBRIX_RETURN(Value::number(s));
 }
 
