@@ -32,6 +32,10 @@ std::function<bool(const Value&)> database_criterion(const Value& v, bool date19
 // The values of the database's `field` column in the records the criteria select; false with
 // the result set when an argument is wrong.
 bool selected_values(Ctx& c, Item& out, std::vector<Value>& values, bool any_field) {
+    if (c.argc < 3) { // DCOUNT(database, criteria): the field may be left empty, not out
+        out.v = err(ErrorCode::Value);
+        return false;
+    }
     const Item& db = c.args[0];
     const Item& cr = c.args[2];
     if (db.kind != Item::Range || db.areas || cr.kind != Item::Range || cr.areas || db.area.r2 == db.area.r1) {

@@ -12,17 +12,9 @@ namespace host::engine::detail::fn {
 
 bool d1904(const Ctx& c) { return c.ev.grid.date1904(); }
 
-bool number_not_boolean(const Ctx& c, int i, double& x, Value& out, double fallback) {
-    if (!c.missing(i) && c.arg(i).is_boolean()) {
-        out = err(ErrorCode::Value);
-        return false;
-    }
-    return num(c, i, x, out, fallback);
-}
-
 bool date_arg(const Ctx& c, int i, long& day, Value& out, bool booleans) {
     double x;
-    if (!(booleans ? num(c, i, x, out) : number_not_boolean(c, i, x, out)))
+    if (!(booleans ? num(c, i, x, out) : plain_number(c, i, x, out)))
         return false;
     if (x < 0 || x > double(max_serial(d1904(c)))) {
         out = err(ErrorCode::Num);
@@ -34,7 +26,7 @@ bool date_arg(const Ctx& c, int i, long& day, Value& out, bool booleans) {
 
 bool basis_arg(const Ctx& c, int i, int& basis, Value& out) {
     double b;
-    if (!number_not_boolean(c, i, b, out, 0))
+    if (!plain_number(c, i, b, out, 0))
         return false;
     b = std::trunc(b);
     if (b < 0 || b > 4) {
@@ -47,7 +39,7 @@ bool basis_arg(const Ctx& c, int i, int& basis, Value& out) {
 
 bool frequency_arg(const Ctx& c, int i, int& f, Value& out) {
     double x;
-    if (!number_not_boolean(c, i, x, out))
+    if (!plain_number(c, i, x, out))
         return false;
     x = std::trunc(x);
     if (x != 1 && x != 2 && x != 4) {

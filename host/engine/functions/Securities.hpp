@@ -10,10 +10,6 @@ namespace host::engine::detail::fn {
 
 bool d1904(const Ctx& c);
 
-// Argument i as a number as num() reads it, but TRUE and FALSE are #VALUE!, as the
-// securities and loan functions take them even from cells.
-bool number_not_boolean(const Ctx& c, int i, double& x, Value& out, double fallback = 0);
-
 // A date argument: its whole serial, #NUM! when negative or past the last date; TRUE and
 // FALSE are #VALUE! unless `booleans` (DAYS360 and ISOWEEKNUM take them as 1 and 0).
 bool date_arg(const Ctx& c, int i, long& day, Value& out, bool booleans = false);
@@ -26,9 +22,11 @@ bool frequency_arg(const Ctx& c, int i, int& f, Value& out);
 // or when the anchor itself is a month's last day).
 long shift_months(long anchor, long months, bool date1904);
 
+// A number argument that is no boolean (the securities and loan functions refuse TRUE and
+// FALSE, even from cells).
 #define OMBRIX_PLAIN_NUMBER(i, var)                                                                                    \
     double var;                                                                                                        \
-    if (!number_not_boolean(c, i, var, out.v))                                                                         \
+    if (!plain_number(c, i, var, out.v))                                                                               \
     return
 #define OMBRIX_DATE(i, var)                                                                                            \
     long var;                                                                                                          \
