@@ -212,20 +212,22 @@ std::size_t Evaluator::branch(const Linked& p, std::size_t pc, int depth, std::v
     return b ? pc + 1 : else_begin;
 }
 
+// The area of a reference item: a cell or a range on one sheet, not a union.
+bool Evaluator::single_area(const Item& it, Area& out) const {
+    if (it.kind == Item::Cell)
+        out = grid.cell_area(it.cell);
+    else if (it.kind == Item::Range && !it.areas && it.last_sheet < 0)
+        out = it.area;
+    else
+        return false;
+    return true;
+}
+
 // The space operator: the cells two references share.
 void Evaluator::intersect() {
     Item b = std::move(stack_.back());
     stack_.pop_back();
     Item& a = stack_.back();
-    auto area = [this](const Item& it, Area& out) {
-        if (it.kind == Item::Cell)
-            out = grid.cell_area(it.cell);
-        else if (it.kind == Item::Range && !it.areas && it.last_sheet < 0)
-            out = it.area;
-        else
-            return false;
-        return true;
-    };
     Area x, y;
     if (a.kind == Item::Val && a.v.is_error())
         return;
@@ -233,7 +235,7 @@ void Evaluator::intersect() {
         a = std::move(b);
         return;
     }
-    if (!area(a, x) || !area(b, y) || x.sheet != y.sheet) {
+    if (!single_area(a, x) || !single_area(b, y) || x.sheet != y.sheet) {
         a = Item();
         a.v = Value::error(ErrorCode::Value);
         return;
@@ -246,6 +248,30 @@ void Evaluator::intersect() {
         a.kind = Item::Range;
         a.area = both;
     }
+}
+
+// The ':' operator between references a calculation gave: the smallest range holding both.
+void Evaluator::span() {
+    Item b = std::move(stack_.back());
+    stack_.pop_back();
+    Item& a = stack_.back();
+    Area x, y;
+    if (a.kind == Item::Val && a.v.is_error())
+        return;
+    if (b.kind == Item::Val && b.v.is_error()) {
+        a = std::move(b);
+        return;
+    }
+    if (!single_area(a, x) || !single_area(b, y) || x.sheet != y.sheet) {
+        a = Item();
+        a.v = Value::error(ErrorCode::Value);
+        return;
+    }
+    a = Item();
+    a.kind = Item::Range;
+    a.area = Area{x.sheet, std::min(x.r1, y.r1), std::min(x.c1, y.c1), std::max(x.r2, y.r2), std::max(x.c2, y.c2)};
+    if (built_refs)
+        built_refs->push_back(a.area);
 }
 
 // (A1:B2,D4): the top `count` references as one.
@@ -394,6 +420,7 @@ Item Evaluator::execute(const Linked& p, std::size_t begin, std::size_t end, int
             break;
         case Op::Local: stack_.push_back(locals[in.operand]); break;
         case Op::Intersect: intersect(); break;
+        case Op::Range: span(); break;
         case Op::Union: unite(in.argc); break;
         case Op::Lambda:
             make_closure(p, pc, locals);

@@ -46,7 +46,18 @@ Token Lexer::next() {
     case ';': t.kind = Tok::Semicolon; return t;
     case '{': t.kind = Tok::LBrace; return t;
     case '}': t.kind = Tok::RBrace; return t;
-    case ':': t.kind = Tok::Colon; return t;
+    case '.': // A1.:B9 and A1.:.B9, the trim operators
+        if (pos_ >= s_.size() || s_[pos_] != ':')
+            fail(t.begin, "unexpected '.'");
+        ++pos_;
+        [[fallthrough]];
+    case ':':
+        t.kind = Tok::Colon;
+        if (pos_ + 1 < s_.size() && s_[pos_] == '.' && (s_[pos_ + 1] == '$' || is_letter(s_[pos_ + 1])))
+            ++pos_; // A1:.B9
+        t.text = std::string(s_.substr(t.begin, pos_ - t.begin));
+        t.end = pos_;
+        return t;
     case '+':
     case '-':
     case '*':
@@ -224,7 +235,8 @@ bool Lexer::scan_cell(std::size_t at, std::int32_t& row, std::int32_t& col, bool
     }
     if (digits == 0 || digits > 7 || r < 1 || r > max_rows || c > max_columns)
         return false;
-    if (p < s_.size() && (is_name_char(s_[p]) || s_[p] == '(' || s_[p] == '$'))
+    const bool trims = p + 1 < s_.size() && s_[p] == '.' && s_[p + 1] == ':'; // A1.:B9
+    if (p < s_.size() && !trims && (is_name_char(s_[p]) || s_[p] == '(' || s_[p] == '$'))
         return false;
     row = static_cast<std::int32_t>(r - 1);
     col = static_cast<std::int32_t>(c - 1);

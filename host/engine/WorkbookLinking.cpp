@@ -84,7 +84,11 @@ LinkedRef Workbook::Impl::link_table(const SymRef& r, std::int32_t row, bool& un
     std::int32_t c1 = -1, c2 = -1;
     for (const auto& item : items) {
         const std::string& text = item.second;
-        if (!text.empty() && text[0] == '#') {
+        std::int32_t k = 0;
+        while (k < std::int32_t(t->columns.size()) && !iequals(t->columns[std::size_t(k)], text))
+            ++k;
+        // #All, #Data ... unless a column has that name (written ['#Shame])
+        if (!text.empty() && text[0] == '#' && k == std::int32_t(t->columns.size())) {
             if (iequals(text, "#All"))
                 all = true;
             else if (iequals(text, "#Headers"))
@@ -99,9 +103,6 @@ LinkedRef Workbook::Impl::link_table(const SymRef& r, std::int32_t row, bool& un
                 return lr;
             continue;
         }
-        std::int32_t k = 0;
-        while (k < std::int32_t(t->columns.size()) && !iequals(t->columns[std::size_t(k)], text))
-            ++k;
         if (k == std::int32_t(t->columns.size()))
             return lr;
         if (item.first == ':' && c1 >= 0) {
@@ -354,6 +355,11 @@ void Workbook::Impl::remove_formula(std::uint32_t id) {
     std::uint32_t fi = cells[id].formula;
     if (fi == none)
         return;
+    if (is_compact(fi)) {
+        dependencies.remove(id, compact_reads(id));
+        remove_compact(id);
+        return;
+    }
     if (formulas[fi].anchor != none) // the array loses this cell: it shows #SPILL! or goes on
         dependencies.mark_changed(formulas[fi].anchor);
     std::vector<std::uint32_t> members = std::move(formulas[fi].members);
@@ -429,7 +435,18 @@ bool Workbook::depends_on(const CellAddress& cell, const CellRange& range) const
         }
     };
     while (!todo.empty()) {
-        const Formula& f = m.formulas[m.cells[todo.back()].formula];
+        const std::uint32_t fi = m.cells[todo.back()].formula;
+        if (is_compact(fi)) {
+            const Reads reads = m.compact_reads(todo.back());
+            todo.pop_back();
+            for (std::uint32_t id : reads.cells) {
+                if (range.contains(m.address(id)))
+                    return true;
+                follow(id);
+            }
+            continue;
+        }
+        const Formula& f = m.formulas[fi];
         todo.pop_back();
         if (m.builds_references(f.linked, seen_names))
             return true;

@@ -1,5 +1,5 @@
-// Functions that build arrays: SEQUENCE, RANDARRAY, MUNIT; the matrices (MMULT, MINVERSE),
-// FREQUENCY's counts, and TEXTSPLIT's pieces.
+// Functions that build arrays: SEQUENCE, RANDARRAY, MUNIT; the matrices (MMULT, MINVERSE,
+// MDETERM), FREQUENCY's counts, and TEXTSPLIT's pieces.
 
 #include "engine/A1.hpp"
 #include "engine/functions/ArrayArgs.hpp"
@@ -8,6 +8,24 @@
 #include <numeric>
 
 namespace host::engine::detail::fn {
+
+bool matrix_arg(const Ctx& c, int i, ValueGrid& g, std::vector<double>& m, Value& out) {
+    if (!grid_arg(c, i, g, out))
+        return false;
+    m.clear();
+    for (const Value& v : g.values) {
+        if (v.is_error()) {
+            out = v;
+            return false;
+        }
+        if (!v.is_number()) {
+            out = err(ErrorCode::Value);
+            return false;
+        }
+        m.push_back(v.as_number());
+    }
+    return true;
+}
 
 namespace {
 
@@ -55,25 +73,6 @@ OMBRIX_FN(randarray) {
 }
 
 // ---- matrices ----
-
-// Argument i as a matrix of numbers; any other value is #VALUE!.
-bool matrix_arg(const Ctx& c, int i, ValueGrid& g, std::vector<double>& m, Value& out) {
-    if (!grid_arg(c, i, g, out))
-        return false;
-    m.clear();
-    for (const Value& v : g.values) {
-        if (v.is_error()) {
-            out = v;
-            return false;
-        }
-        if (!v.is_number()) {
-            out = err(ErrorCode::Value);
-            return false;
-        }
-        m.push_back(v.as_number());
-    }
-    return true;
-}
 
 OMBRIX_FN(mmult) {
     ValueGrid ga, gb;
@@ -139,6 +138,38 @@ OMBRIX_FN(minverse) {
     for (std::size_t i = 0; i < n * n; ++i)
         r.values[i] = Value::number(inv[i]);
     give(c, out, std::move(r));
+}
+
+// MDETERM(matrix): the determinant, by elimination with partial pivoting.
+OMBRIX_FN(mdeterm) {
+    ValueGrid g;
+    std::vector<double> a;
+    if (!matrix_arg(c, 0, g, a, out.v))
+        return;
+    if (g.rows != g.cols)
+        OMBRIX_RETURN(err(ErrorCode::Value));
+    const std::size_t n = std::size_t(g.rows);
+    double det = 1;
+    for (std::size_t col = 0; col < n; ++col) {
+        std::size_t pivot = col;
+        for (std::size_t r = col + 1; r < n; ++r)
+            if (std::fabs(a[r * n + col]) > std::fabs(a[pivot * n + col]))
+                pivot = r;
+        if (a[pivot * n + col] == 0)
+            OMBRIX_RETURN(Value::number(0));
+        if (pivot != col) {
+            for (std::size_t k = 0; k < n; ++k)
+                std::swap(a[pivot * n + k], a[col * n + k]);
+            det = -det;
+        }
+        det *= a[col * n + col];
+        for (std::size_t r = col + 1; r < n; ++r) {
+            const double f = a[r * n + col] / a[col * n + col];
+            for (std::size_t k = col; k < n; ++k)
+                a[r * n + k] -= f * a[col * n + k];
+        }
+    }
+    OMBRIX_RETURN(std::isfinite(det) ? Value::number(det) : err(ErrorCode::Num));
 }
 
 OMBRIX_FN(munit) {
@@ -266,12 +297,16 @@ OMBRIX_FN(textsplit) {
 
 std::vector<Entry> array_building_functions() {
     constexpr std::uint8_t A = FnArrayArgs;
-    return {
+    std::vector<Entry> list = {
         {{"SEQUENCE", 1, 4, 0}, fn_sequence},   {{"RANDARRAY", 0, 5, FnVolatile}, fn_randarray},
         {{"MMULT", 2, 2, A}, fn_mmult},         {{"MINVERSE", 1, 1, A}, fn_minverse},
         {{"MUNIT", 1, 1, 0}, fn_munit},         {{"FREQUENCY", 2, 2, A}, fn_frequency},
-        {{"TEXTSPLIT", 2, 6, A}, fn_textsplit},
+        {{"TEXTSPLIT", 2, 6, A}, fn_textsplit}, {{"MDETERM", 1, 1, A}, fn_mdeterm},
     };
+    for (auto family : {regression_functions, array_text_functions})
+        for (Entry& e : family())
+            list.push_back(e);
+    return list;
 }
 
 } // namespace host::engine::detail::fn

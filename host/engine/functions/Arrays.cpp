@@ -83,22 +83,83 @@ OMBRIX_FN(anchorarray) { // A1#
     const Item& it = c.args[0];
     if (it.kind == Item::Val && it.v.is_error())
         OMBRIX_RETURN(it.v);
-    if (it.kind != Item::Cell)
+    std::uint32_t anchor = it.cell;
+    if (it.kind == Item::Range && it.area.size() == 1 && !it.areas && it.last_sheet < 0) { // OFFSET(A1,1,1)#
+        const auto& ids = c.ev.grid.cells_in(it.area);
+        if (ids.empty())
+            OMBRIX_RETURN(err(ErrorCode::Ref));
+        anchor = ids.front();
+    } else if (it.kind != Item::Cell) {
         OMBRIX_RETURN(err(ErrorCode::Ref));
+    }
     Area a;
     Value error;
-    if (!c.ev.grid.spill_area(it.cell, a, error))
+    if (!c.ev.grid.spill_area(anchor, a, error))
         OMBRIX_RETURN(error);
     if (c.ev.built_refs)
         c.ev.built_refs->push_back(a);
     out.kind = a.r1 == a.r2 && a.c1 == a.c2 ? Item::Cell : Item::Range;
-    out.cell = it.cell;
+    out.cell = anchor;
     out.area = a;
 }
 
 OMBRIX_FN(single) { // @x: one value, by implicit intersection
     OMBRIX_RETURN(c.ev.scalar(c.args[0]));
 }
+
+// TRIMRANGE(range, [rows], [columns]) and the trim operators (A1:.B9, written
+// _xlfn._TRO_TRAILING(A1:B9) in files): the range without its empty outer rows and columns,
+// 0 none, 1 the leading ones, 2 the trailing ones, 3 both (the default).
+void trim_range(Ctx& c, Item& out, int rows_mode, int cols_mode) {
+    const Item& it = c.args[0];
+    if (it.kind == Item::Val && it.v.is_error())
+        OMBRIX_RETURN(it.v);
+    if (it.kind != Item::Cell && (it.kind != Item::Range || it.areas || it.last_sheet >= 0))
+        OMBRIX_RETURN(err(ErrorCode::Value));
+    const Area whole = it.kind == Item::Cell ? c.ev.grid.cell_area(it.cell) : it.area;
+    Area used{whole.sheet, whole.r2 + 1, whole.c2 + 1, whole.r1 - 1, whole.c1 - 1};
+    for (std::uint32_t id : c.ev.grid.cells_in(whole)) {
+        if (c.ev.grid.cell_value(id).is_empty())
+            continue;
+        const Area at = c.ev.grid.cell_area(id);
+        used = Area{whole.sheet, std::min(used.r1, at.r1), std::min(used.c1, at.c1), std::max(used.r2, at.r2),
+                    std::max(used.c2, at.c2)};
+    }
+    if (used.r1 > used.r2) // nothing in it: its first cell
+        used = Area{whole.sheet, whole.r1, whole.c1, whole.r1, whole.c1};
+    Area a = whole;
+    if (rows_mode & 1)
+        a.r1 = used.r1;
+    if (rows_mode & 2)
+        a.r2 = used.r2;
+    if (cols_mode & 1)
+        a.c1 = used.c1;
+    if (cols_mode & 2)
+        a.c2 = used.c2;
+    out.kind = Item::Range;
+    out.area = a;
+}
+
+bool trim_mode(const Ctx& c, int i, int& mode, Value& out) {
+    double x;
+    if (!num(c, i, x, out, 3))
+        return false;
+    if (x < 0 || x > 3 || x != std::trunc(x)) {
+        out = err(ErrorCode::Value);
+        return false;
+    }
+    mode = int(x);
+    return true;
+}
+
+OMBRIX_FN(trimrange) {
+    int rows_mode, cols_mode;
+    if (trim_mode(c, 1, rows_mode, out.v) && trim_mode(c, 2, cols_mode, out.v))
+        trim_range(c, out, rows_mode, cols_mode);
+}
+OMBRIX_FN(trim_all) { trim_range(c, out, 3, 3); }
+OMBRIX_FN(trim_leading) { trim_range(c, out, 1, 1); }
+OMBRIX_FN(trim_trailing) { trim_range(c, out, 2, 2); }
 
 // ---- reshaping ----
 
@@ -308,9 +369,10 @@ OMBRIX_FN(filter) {
     give(c, out, std::move(r));
 }
 
-// The order of values in sorting: numbers, text, booleans, then errors; blanks as empty
-// cells compare.
+// The order of values in sorting: numbers, text, booleans, then errors by their codes.
 int sort_compare(const Value& a, const Value& b) {
+    if (a.is_error() && b.is_error())
+        return int(a.as_error()) - int(b.as_error());
     if (a.is_error() || b.is_error())
         return int(a.is_error()) - int(b.is_error());
     return compare(a, b);
@@ -328,7 +390,13 @@ ValueGrid ordered(const ValueGrid& g, bool by_col, const std::vector<SortKey>& k
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(), [&](std::int32_t x, std::int32_t y) {
         for (const SortKey& k : keys) {
-            int r = sort_compare(k.values.values[std::size_t(x)], k.values.values[std::size_t(y)]);
+            const Value &a = k.values.values[std::size_t(x)], &b = k.values.values[std::size_t(y)];
+            if (a.is_empty() || b.is_empty()) { // empty cells go last, in either order
+                if (a.is_empty() != b.is_empty())
+                    return b.is_empty();
+                continue;
+            }
+            int r = sort_compare(a, b);
             if (r != 0)
                 return k.descending ? r > 0 : r < 0;
         }
@@ -336,9 +404,10 @@ ValueGrid ordered(const ValueGrid& g, bool by_col, const std::vector<SortKey>& k
     });
     ValueGrid r = sized(g.rows, g.cols);
     for (std::int32_t i = 0; i < g.rows; ++i)
-        for (std::int32_t k = 0; k < g.cols; ++k)
-            r.values[std::size_t(i) * std::size_t(g.cols) + std::size_t(k)] =
-                by_col ? g.at(i, order[std::size_t(k)]) : g.at(order[std::size_t(i)], k);
+        for (std::int32_t k = 0; k < g.cols; ++k) {
+            const Value& v = by_col ? g.at(i, order[std::size_t(k)]) : g.at(order[std::size_t(i)], k);
+            r.values[std::size_t(i) * std::size_t(g.cols) + std::size_t(k)] = v.is_empty() ? Value::number(0) : v;
+        }
     return r;
 }
 
@@ -375,17 +444,11 @@ OMBRIX_FN(sort) {
     bool descending = false;
     if (c.argc > 2 && !c.missing(2) && !sort_order_arg(c, 2, descending, out.v))
         return;
-    for (Value& v : g.values)
-        if (v.is_empty())
-            v = Value::number(0);
     give(c, out, ordered(g, by_col, {key_of(g, index - 1, by_col, descending)}));
 }
 
 OMBRIX_FN(sortby) {
     OMBRIX_GRID(0, g);
-    for (Value& v : g.values)
-        if (v.is_empty())
-            v = Value::number(0);
     std::vector<SortKey> keys;
     bool by_col = false;
     for (int i = 1; i < c.argc; i += 2) {
@@ -454,6 +517,10 @@ std::vector<Entry> array_functions() {
     return {
         {{"ANCHORARRAY", 1, 1, 0}, fn_anchorarray},
         {{"SINGLE", 1, 1, 0}, fn_single},
+        {{"TRIMRANGE", 1, 3, 0}, fn_trimrange},
+        {{"_TRO_ALL", 1, 1, 0}, fn_trim_all},
+        {{"_TRO_LEADING", 1, 1, 0}, fn_trim_leading},
+        {{"_TRO_TRAILING", 1, 1, 0}, fn_trim_trailing},
         {{"TRANSPOSE", 1, 1, A}, fn_transpose},
         {{"TAKE", 2, 3, A}, fn_take},
         {{"DROP", 2, 3, A}, fn_drop},

@@ -2,6 +2,8 @@
 
 #include "engine/functions/Calendar.hpp"
 
+#include "engine/Unicode.hpp"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -95,18 +97,11 @@ double now_serial(bool date1904) {
 
 namespace {
 
-std::string lower(std::string_view s) {
-    std::string r(s);
-    for (char& ch : r)
-        ch = char(std::tolower(static_cast<unsigned char>(ch)));
-    return r;
-}
-
 // 1..12 for a month's name or its three-letter abbreviation, else 0.
 int month_of(std::string_view word) {
-    std::string w = lower(word);
+    std::string w = fold_case(word);
     for (int i = 0; i < 12; ++i) {
-        std::string full = lower(month_names[i]);
+        std::string full = fold_case(month_names[i]);
         if (w == full || (w.size() == 3 && full.compare(0, 3, w) == 0))
             return i + 1;
     }
@@ -249,7 +244,7 @@ bool parse_date_text(std::string_view text, bool date1904, long this_year, DateT
     std::string date, time;
     bool am = false, pm = false;
     for (const std::string& w : words) {
-        std::string l = lower(w);
+        std::string l = fold_case(w);
         if (l == "am" || l == "a")
             am = true;
         else if (l == "pm" || l == "p")

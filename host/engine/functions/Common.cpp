@@ -1,12 +1,15 @@
 // Helpers shared by the built-in functions.
 
 #include "engine/functions/Common.hpp"
+#include "engine/Unicode.hpp"
 #include "engine/Workbook.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace host::engine::detail::fn {
 
@@ -151,23 +154,31 @@ Value round_digits(double x, double digits, int mode) {
     return Value::number(d >= 0 ? r / p : r * p);
 }
 
-bool wildcard_match(std::string_view pattern, std::string_view text) {
+namespace {
+
+// * any run, ? any one character, ~ makes the next character itself (a final ~ stands for
+// nothing); `same` compares two characters ignoring case.
+template <class Char, class Same>
+bool match_wildcards(const std::basic_string_view<Char> pattern, const std::basic_string_view<Char> text, Same same) {
     std::size_t p = 0, t = 0, star = std::string_view::npos, mark = 0;
-    auto up = [](char ch) { return std::toupper(static_cast<unsigned char>(ch)); };
+    const std::size_t np = pattern.size();
     while (t < text.size()) {
-        if (p < pattern.size() && pattern[p] == '*') {
+        if (p < np && pattern[p] == Char('*')) {
             star = p++;
             mark = t;
             continue;
         }
-        if (p < pattern.size()) {
-            char pc = pattern[p];
+        if (p + 1 == np && pattern[p] == Char('~')) {
+            ++p;
+            continue;
+        }
+        if (p < np) {
+            Char pc = pattern[p];
             std::size_t adv = 1;
-            bool any = pc == '?';
-            if (pc == '~' && p + 1 < pattern.size() &&
-                (pattern[p + 1] == '*' || pattern[p + 1] == '?' || pattern[p + 1] == '~'))
+            bool any = pc == Char('?');
+            if (pc == Char('~'))
                 pc = pattern[p + 1], adv = 2, any = false;
-            if (any || up(pc) == up(text[t])) {
+            if (any || same(pc, text[t])) {
                 p += adv;
                 ++t;
                 continue;
@@ -178,9 +189,31 @@ bool wildcard_match(std::string_view pattern, std::string_view text) {
         p = star + 1;
         t = ++mark;
     }
-    while (p < pattern.size() && pattern[p] == '*')
+    while (p < np && (pattern[p] == Char('*') || (p + 1 == np && pattern[p] == Char('~'))))
         ++p;
-    return p == pattern.size();
+    return p == np;
+}
+
+std::u32string code_points(std::string_view utf8) {
+    std::u32string out;
+    for (std::size_t i = 0; i < utf8.size();)
+        out += next_code_point(utf8, i);
+    return out;
+}
+
+} // namespace
+
+bool wildcard_match(std::string_view pattern, std::string_view text) {
+    auto ascii = [](std::string_view s) {
+        return std::all_of(s.begin(), s.end(), [](char ch) { return static_cast<unsigned char>(ch) < 0x80; });
+    };
+    if (ascii(pattern) && ascii(text))
+        return match_wildcards(pattern, text, [](char a, char b) {
+            return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
+        });
+    const std::u32string p = code_points(fold_case(pattern)), t = code_points(fold_case(text));
+    return match_wildcards(std::u32string_view(p), std::u32string_view(t),
+                           [](char32_t a, char32_t b) { return a == b; });
 }
 
 bool has_wildcards(std::string_view s) { return s.find_first_of("*?~") != std::string_view::npos; }

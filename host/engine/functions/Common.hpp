@@ -7,6 +7,7 @@
 #include "engine/internal/Eval.hpp"
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +52,8 @@ std::vector<Entry> more_statistics_functions();
 std::vector<Entry> more_text_functions();
 std::vector<Entry> more_distribution_functions();
 std::vector<Entry> securities_functions();
+std::vector<Entry> odd_period_functions();
+std::vector<Entry> database_functions();
 std::vector<Entry> complex_functions();
 std::vector<Entry> array_functions();
 std::vector<Entry> array_building_functions();
@@ -137,6 +140,9 @@ double snap15(double v);
 
 // mode 0: half away from zero, 1: away from zero, 2: toward zero.
 Value round_digits(double x, double digits, int mode);
+
+// A criterion as SUMIF and COUNTIF read it (5, "<10", "a*", ""): the test of one value.
+std::function<bool(const Value&)> criterion_test(const Value& criterion);
 
 // Wildcard match ignoring case: '*' any run, '?' one character, '~' escapes.
 bool wildcard_match(std::string_view pattern, std::string_view text);

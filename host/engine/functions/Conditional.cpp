@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <memory>
 
 namespace host::engine::detail::fn {
@@ -280,172 +281,24 @@ OMBRIX_FN(averageifs) { conditional_many(c, out, Reduce::Average); }
 OMBRIX_FN(maxifs) { conditional_many(c, out, Reduce::Max); }
 OMBRIX_FN(minifs) { conditional_many(c, out, Reduce::Min); }
 
-// ---- database functions (DSUM, DCOUNT, DGET, ...) ----
-
-// A criterion of a criteria range: as COUNTIF's, except that text without an operator
-// finds text beginning with it.
-Criterion database_criterion(const Value& v) {
-    if (v.is_text() && !v.as_text().empty() && std::string_view("<>=").find(v.as_text()[0]) == std::string_view::npos)
-        return Criterion(Value::text(std::string(v.as_text()) + "*"));
-    return Criterion(v);
-}
-
-// The values of the database's `field` column in the records the criteria select; false with
-// the result set when an argument is wrong.
-bool selected_values(Ctx& c, Item& out, std::vector<Value>& values, bool any_field) {
-    const Item& db = c.args[0];
-    const Item& cr = c.args[2];
-    if (db.kind != Item::Range || db.areas || cr.kind != Item::Range || cr.areas) {
-        out.v = err(ErrorCode::Value);
-        return false;
-    }
-    const Area& d = db.area;
-    const Area& k = cr.area;
-    const Grid& g = c.ev.grid;
-    auto header_column = [&](const Value& h) -> std::int32_t {
-        if (h.is_empty())
-            return -1;
-        std::string name = to_text(h);
-        for (std::int32_t col = d.c1; col <= d.c2; ++col)
-            if (iequals(to_text(g.value_at(d.sheet, d.r1, col)), name))
-                return col;
-        return -1;
-    };
-    std::int32_t field = -1;
-    if (!c.missing(1)) {
-        Value f = c.arg(1);
-        if (f.is_error()) {
-            out.v = f;
-            return false;
-        }
-        if (f.is_number()) {
-            double n = std::trunc(f.as_number());
-            if (n >= 1 && n <= double(d.c2 - d.c1 + 1))
-                field = d.c1 + std::int32_t(n) - 1;
-        } else {
-            field = header_column(f);
-        }
-        if (field < 0) {
-            out.v = err(ErrorCode::Value);
-            return false;
-        }
-    } else if (!any_field) {
-        out.v = err(ErrorCode::Value);
-        return false;
-    }
-    // Each criteria row: (database column, criterion) pairs, all of which must hold.
-    std::vector<std::vector<std::pair<std::int32_t, Criterion>>> rows;
-    for (std::int32_t r = k.r1 + 1; r <= k.r2; ++r) {
-        std::vector<std::pair<std::int32_t, Criterion>> row;
-        for (std::int32_t col = k.c1; col <= k.c2; ++col) {
-            const Value& v = g.value_at(k.sheet, r, col);
-            std::int32_t target = header_column(g.value_at(k.sheet, k.r1, col));
-            if (v.is_empty() || target < 0)
-                continue;
-            row.emplace_back(target, database_criterion(v));
-        }
-        rows.push_back(std::move(row));
-    }
-    for (std::int32_t r = d.r1 + 1; r <= d.r2; ++r) {
-        bool selected = rows.empty();
-        for (const auto& row : rows) {
-            bool all = true;
-            for (const auto& [col, crit] : row)
-                if (!crit.matches(g.value_at(d.sheet, r, col))) {
-                    all = false;
-                    break;
-                }
-            if (all) {
-                selected = true;
-                break;
-            }
-        }
-        if (selected)
-            values.push_back(field < 0 ? Value::boolean(true) : g.value_at(d.sheet, r, field));
-    }
-    return true;
-}
-
-enum class DbReduce { Sum, Average, Count, CountA, Get, Max, Min, Product, StdevS, StdevP, VarS, VarP };
-
-template <DbReduce Kind>
-void database(Ctx& c, Item& out) {
-    std::vector<Value> values;
-    const bool counting = Kind == DbReduce::Count || Kind == DbReduce::CountA;
-    if (!selected_values(c, out, values, counting))
-        return;
-    if (Kind == DbReduce::Get) {
-        if (values.empty())
-            OMBRIX_RETURN(err(ErrorCode::Value));
-        OMBRIX_RETURN(values.size() > 1 ? err(ErrorCode::Num) : values[0]);
-    }
-    if (Kind == DbReduce::CountA) {
-        double n = 0;
-        for (const Value& v : values)
-            n += !v.is_empty();
-        OMBRIX_RETURN(Value::number(n));
-    }
-    std::vector<double> xs;
-    for (const Value& v : values)
-        if (v.is_number())
-            xs.push_back(v.as_number());
-    switch (Kind) {
-    case DbReduce::Count: OMBRIX_RETURN(Value::number(double(c.missing(1) ? values.size() : xs.size())));
-    case DbReduce::Sum: {
-        double s = 0;
-        for (double x : xs)
-            s += x;
-        OMBRIX_RETURN(Value::number(s));
-    }
-    case DbReduce::Average: {
-        if (xs.empty())
-            OMBRIX_RETURN(err(ErrorCode::Div0));
-        double s = 0;
-        for (double x : xs)
-            s += x;
-        OMBRIX_RETURN(Value::number(s / double(xs.size())));
-    }
-    case DbReduce::Max: OMBRIX_RETURN(Value::number(xs.empty() ? 0 : *std::max_element(xs.begin(), xs.end())));
-    case DbReduce::Min: OMBRIX_RETURN(Value::number(xs.empty() ? 0 : *std::min_element(xs.begin(), xs.end())));
-    case DbReduce::Product: {
-        double p = 1;
-        for (double x : xs)
-            p *= x;
-        OMBRIX_RETURN(Value::number(xs.empty() ? 0 : p));
-    }
-    case DbReduce::VarS: OMBRIX_RETURN(variance(xs, true));
-    case DbReduce::VarP: OMBRIX_RETURN(variance(xs, false));
-    default: {
-        Value v = variance(xs, Kind == DbReduce::StdevS);
-        OMBRIX_RETURN(v.is_number() ? Value::number(std::sqrt(v.as_number())) : v);
-    }
-    }
-}
-
 } // namespace
 
+std::function<bool(const Value&)> criterion_test(const Value& criterion) {
+    return [test = Criterion(criterion)](const Value& v) { return test.matches(v); };
+}
+
 std::vector<Entry> conditional_functions() {
+    // An array of criteria gives an array of answers, one for each.
+    constexpr std::uint8_t Odd = FnLift | FnLiftOdd, Even = FnLift | FnLiftEven;
     return {
-        {{"SUMIF", 2, 3, 0}, fn_sumif},
-        {{"COUNTIF", 2, 2, 0}, fn_countif},
-        {{"AVERAGEIF", 2, 3, 0}, fn_averageif},
-        {{"SUMIFS", 3, -1, 0}, fn_sumifs},
-        {{"COUNTIFS", 2, -1, 0}, fn_countifs},
-        {{"AVERAGEIFS", 3, -1, 0}, fn_averageifs},
-        {{"MAXIFS", 3, -1, 0}, fn_maxifs},
-        {{"MINIFS", 3, -1, 0}, fn_minifs},
-        {{"DSUM", 3, 3, 0}, database<DbReduce::Sum>},
-        {{"DAVERAGE", 3, 3, 0}, database<DbReduce::Average>},
-        {{"DCOUNT", 2, 3, 0}, database<DbReduce::Count>},
-        {{"DCOUNTA", 2, 3, 0}, database<DbReduce::CountA>},
-        {{"DGET", 3, 3, 0}, database<DbReduce::Get>},
-        {{"DMAX", 3, 3, 0}, database<DbReduce::Max>},
-        {{"DMIN", 3, 3, 0}, database<DbReduce::Min>},
-        {{"DPRODUCT", 3, 3, 0}, database<DbReduce::Product>},
-        {{"DSTDEV", 3, 3, 0}, database<DbReduce::StdevS>},
-        {{"DSTDEVP", 3, 3, 0}, database<DbReduce::StdevP>},
-        {{"DVAR", 3, 3, 0}, database<DbReduce::VarS>},
-        {{"DVARP", 3, 3, 0}, database<DbReduce::VarP>},
+        {{"SUMIF", 2, 3, Odd}, fn_sumif},
+        {{"COUNTIF", 2, 2, Odd}, fn_countif},
+        {{"AVERAGEIF", 2, 3, Odd}, fn_averageif},
+        {{"SUMIFS", 3, -1, Even}, fn_sumifs},
+        {{"COUNTIFS", 2, -1, Odd}, fn_countifs},
+        {{"AVERAGEIFS", 3, -1, Even}, fn_averageifs},
+        {{"MAXIFS", 3, -1, Even}, fn_maxifs},
+        {{"MINIFS", 3, -1, Even}, fn_minifs},
     };
 }
 

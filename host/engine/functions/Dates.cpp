@@ -491,8 +491,14 @@ OMBRIX_FN(yearfrac) {
     }
 }
 
-OMBRIX_FN(today) { OMBRIX_RETURN(Value::number(std::floor(now_serial(system1904(c))))); }
-OMBRIX_FN(now) { OMBRIX_RETURN(Value::number(now_serial(system1904(c)))); }
+// The clock's moment, or the one the workbook fixes.
+double now_of(const Ctx& c) {
+    double serial;
+    return c.ev.grid.fixed_now(serial) ? serial : now_serial(system1904(c));
+}
+
+OMBRIX_FN(today) { OMBRIX_RETURN(Value::number(std::floor(now_of(c)))); }
+OMBRIX_FN(now) { OMBRIX_RETURN(Value::number(now_of(c))); }
 
 } // namespace
 

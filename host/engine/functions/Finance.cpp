@@ -1,6 +1,6 @@
 // Financial functions.
 
-#include "engine/functions/Common.hpp"
+#include "engine/functions/Securities.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -50,7 +50,9 @@ OMBRIX_FN(pmt) {
     OMBRIX_NUMBER_OR(3, fv, 0);
     OMBRIX_NUMBER_OR(4, type, 0);
     double t = type != 0 ? 1 : 0;
-    if ((rate == 0 && nper == 0) || (rate != 0 && (1 + rate * t) * (std::pow(1 + rate, nper) - 1) == 0))
+    if (rate <= -1 || nper == 0)
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    if (rate != 0 && (1 + rate * t) * (std::pow(1 + rate, nper) - 1) == 0)
         OMBRIX_RETURN(err(ErrorCode::Div0));
     OMBRIX_RETURN(Value::number(annuity_pmt(rate, nper, pv, fv, type)));
 }
@@ -60,6 +62,8 @@ OMBRIX_FN(fv) {
     OMBRIX_NUMBER(2, pmt);
     OMBRIX_NUMBER_OR(3, pv, 0);
     OMBRIX_NUMBER_OR(4, type, 0);
+    if (rate == -1 && nper < 0) // a power of zero below zero
+        OMBRIX_RETURN(err(ErrorCode::Div0));
     OMBRIX_RETURN(Value::number(annuity_fv(rate, nper, pmt, pv, type)));
 }
 OMBRIX_FN(pv) {
@@ -97,6 +101,42 @@ Value newton(double guess, double tolerance, int limit, F f) {
     return err(ErrorCode::Num);
 }
 
+// Where Newton's steps run off: a change of sign of f looked for from `guess` outwards (down
+// toward -1 and up), then halved to the last digit; #NUM! without one.
+template <class F>
+Value bracketed_root(double guess, F f) {
+    auto sign_at = [&](double r) {
+        double value, slope;
+        f(r, value, slope);
+        return std::isnan(value) ? 0 : (value > 0) - (value < 0);
+    };
+    const int at_guess = sign_at(guess);
+    if (at_guess == 0)
+        return Value::number(guess);
+    double below = guess, above = guess; // the farthest samples yet of the guess's sign
+    double lo = 0, hi = 0;
+    bool found = false;
+    for (int k = 1; k <= 30 && !found; ++k) { // down to about 1e-9 above -1
+        double down = -1 + (1 + guess) * std::ldexp(1.0, -k), up = guess + (1 + guess) * (std::ldexp(1.0, k) - 1);
+        if (sign_at(down) * at_guess < 0)
+            lo = down, hi = below, found = true;
+        else if (sign_at(up) * at_guess < 0)
+            lo = above, hi = up, found = true;
+        else
+            below = down, above = up;
+    }
+    if (!found)
+        return err(ErrorCode::Num);
+    const int at_lo = sign_at(lo);
+    for (int i = 0; i < 200; ++i) {
+        double mid = lo + (hi - lo) / 2;
+        if (mid <= lo || mid >= hi)
+            break;
+        (sign_at(mid) == at_lo ? lo : hi) = mid;
+    }
+    return Value::number(lo + (hi - lo) / 2);
+}
+
 bool has_both_signs(const std::vector<double>& xs) {
     bool pos = false, neg = false;
     for (double x : xs)
@@ -110,9 +150,11 @@ OMBRIX_FN(irr) {
     if (!collect(c, 0, 1, xs, e))
         OMBRIX_RETURN(e);
     OMBRIX_NUMBER_OR(1, guess, 0.1);
+    if (guess <= -1)
+        OMBRIX_RETURN(err(ErrorCode::Value));
     if (!has_both_signs(xs))
         OMBRIX_RETURN(err(ErrorCode::Num));
-    OMBRIX_RETURN(newton(guess, 1e-7, 20, [&](double r, double& value, double& slope) {
+    Value discounted = newton(guess, 1e-7, 20, [&](double r, double& value, double& slope) {
         value = slope = 0;
         double f = 1;
         for (std::size_t i = 0; i < xs.size(); ++i) {
@@ -120,12 +162,25 @@ OMBRIX_FN(irr) {
             slope -= double(i) * xs[i] / (f * (1 + r));
             f *= 1 + r;
         }
+    });
+    if (discounted.is_number())
+        OMBRIX_RETURN(discounted);
+    // Where the discounted sum's steps run off (far from the root, below it), the same root
+    // as the zero of the flows compounded to the last period, whose steps stay near it.
+    OMBRIX_RETURN(newton(guess, 1e-7, 20, [&](double r, double& value, double& slope) {
+        value = slope = 0;
+        for (double x : xs) {
+            slope = slope * (1 + r) + value;
+            value = value * (1 + r) + x;
+        }
     }));
 }
 
-// The cash flows and their dates of XNPV and XIRR: numbers only, as many dates as values,
-// none before the first.
-bool dated_flows(const Ctx& c, int values_at, std::vector<double>& values, std::vector<double>& dates, Value& out) {
+// The cash flows and their dates of XNPV and XIRR: as many dates as values, none before the
+// first. A value that is no number is #NUM! to XNPV; to XIRR an empty cell is no flow and
+// text or TRUE is #VALUE!.
+bool dated_flows(const Ctx& c, int values_at, bool for_xirr, std::vector<double>& values, std::vector<double>& dates,
+                 Value& out) {
     for (int k = 0; k < 2; ++k) {
         std::vector<double>& into = k == 0 ? values : dates;
         bool ok = true;
@@ -134,8 +189,12 @@ bool dated_flows(const Ctx& c, int values_at, std::vector<double>& values, std::
                 return;
             double x;
             ErrorCode e;
+            if (k == 0 && for_xirr && v.is_empty() && !direct) {
+                into.push_back(0);
+                return;
+            }
             if (v.is_error() || (!v.is_number() && !direct) || !to_number(v, x, e, c.ev.grid.date1904())) {
-                out = v.is_error() ? v : err(ErrorCode::Value);
+                out = v.is_error() ? v : err(k == 0 && !for_xirr ? ErrorCode::Num : ErrorCode::Value);
                 ok = false;
                 return;
             }
@@ -169,9 +228,9 @@ void xnpv_at(double r, const std::vector<double>& v, const std::vector<double>& 
 OMBRIX_FN(xnpv) {
     OMBRIX_NUMBER(0, rate);
     std::vector<double> v, d;
-    if (!dated_flows(c, 1, v, d, out.v))
+    if (!dated_flows(c, 1, false, v, d, out.v))
         return;
-    if (rate <= -1)
+    if (rate < 0) // as the spreadsheet has it, though the sum has a value down to -1
         OMBRIX_RETURN(err(ErrorCode::Num));
     double value, slope;
     xnpv_at(rate, v, d, value, slope);
@@ -180,13 +239,14 @@ OMBRIX_FN(xnpv) {
 
 OMBRIX_FN(xirr) {
     std::vector<double> v, d;
-    if (!dated_flows(c, 0, v, d, out.v))
+    if (!dated_flows(c, 0, true, v, d, out.v))
         return;
     OMBRIX_NUMBER_OR(2, guess, 0.1);
     if (!has_both_signs(v) || guess <= -1)
         OMBRIX_RETURN(err(ErrorCode::Num));
-    OMBRIX_RETURN(
-        newton(guess, 1e-8, 100, [&](double r, double& value, double& slope) { xnpv_at(r, v, d, value, slope); }));
+    auto at = [&](double r, double& value, double& slope) { xnpv_at(r, v, d, value, slope); };
+    Value rate = newton(guess, 1e-8, 100, at);
+    OMBRIX_RETURN(rate.is_number() ? rate : bracketed_root(guess, at));
 }
 
 OMBRIX_FN(mirr) {
@@ -206,7 +266,7 @@ OMBRIX_FN(mirr) {
         fp *= 1 + reinvest_rate;
         fn *= 1 + finance_rate;
     }
-    if (pos == 0 || neg == 0 || n < 2)
+    if (neg == 0 || n < 2) // without an outlay (with no income the rate is -1)
         OMBRIX_RETURN(err(ErrorCode::Div0));
     // Positive flows carried forward to the last period, negative ones discounted to the first.
     double ratio = -pos * std::pow(1 + reinvest_rate, n - 1) / neg;
@@ -223,7 +283,8 @@ OMBRIX_FN(rate) {
     double t = type != 0 ? 1 : 0;
     if (nper <= 0)
         OMBRIX_RETURN(err(ErrorCode::Num));
-    OMBRIX_RETURN(newton(guess, 1e-7, 20, [&](double r, double& value, double& slope) {
+    // The spreadsheet converges where 20 steps do not (RATE(300,-200,8000,0,1) takes 27).
+    OMBRIX_RETURN(newton(guess, 1e-7, 50, [&](double r, double& value, double& slope) {
         if (std::fabs(r) < 1e-12) {
             value = pv + pmt * nper + fv;
             slope = pv * nper + pmt * t * nper + pmt * nper * (nper - 1) / 2;
@@ -284,14 +345,15 @@ void payment_part(Ctx& c, Item& out, bool principal) {
 OMBRIX_FN(ipmt) { payment_part(c, out, false); }
 OMBRIX_FN(ppmt) { payment_part(c, out, true); }
 
+// The payments whose periods lie in [first, last], whole periods only.
 void cumulative(Ctx& c, Item& out, bool principal) {
-    OMBRIX_NUMBER(0, rate);
-    OMBRIX_NUMBER(1, nper);
-    OMBRIX_NUMBER(2, pv);
-    OMBRIX_NUMBER(3, first);
-    OMBRIX_NUMBER(4, last);
-    OMBRIX_NUMBER(5, type);
-    first = std::trunc(first), last = std::trunc(last);
+    OMBRIX_PLAIN_NUMBER(0, rate);
+    OMBRIX_PLAIN_NUMBER(1, nper);
+    OMBRIX_PLAIN_NUMBER(2, pv);
+    OMBRIX_PLAIN_NUMBER(3, first);
+    OMBRIX_PLAIN_NUMBER(4, last);
+    OMBRIX_PLAIN_NUMBER(5, type);
+    first = std::ceil(first), last = std::floor(last);
     if (rate <= 0 || nper <= 0 || pv <= 0 || first < 1 || last < first || last > nper || (type != 0 && type != 1))
         OMBRIX_RETURN(err(ErrorCode::Num));
     if (last - first > 1e6)
@@ -362,8 +424,8 @@ OMBRIX_FN(ddb) {
 }
 
 OMBRIX_FN(effect) {
-    OMBRIX_NUMBER(0, nominal);
-    OMBRIX_NUMBER(1, periods);
+    OMBRIX_PLAIN_NUMBER(0, nominal);
+    OMBRIX_PLAIN_NUMBER(1, periods);
     periods = std::trunc(periods);
     if (nominal <= 0 || periods < 1)
         OMBRIX_RETURN(err(ErrorCode::Num));
@@ -371,8 +433,8 @@ OMBRIX_FN(effect) {
 }
 
 OMBRIX_FN(nominal) {
-    OMBRIX_NUMBER(0, effective);
-    OMBRIX_NUMBER(1, periods);
+    OMBRIX_PLAIN_NUMBER(0, effective);
+    OMBRIX_PLAIN_NUMBER(1, periods);
     periods = std::trunc(periods);
     if (effective <= 0 || periods < 1)
         OMBRIX_RETURN(err(ErrorCode::Num));

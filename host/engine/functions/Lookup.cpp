@@ -152,6 +152,9 @@ OMBRIX_FN(index) {
     View t(c.ev, src);
     OMBRIX_NUMBER_OR(1, rowf, 0);
     OMBRIX_NUMBER_OR(2, colf, 0);
+    OMBRIX_NUMBER_OR(3, area_number, 1);
+    if (std::trunc(area_number) != 1) // a reference here is always one area
+        OMBRIX_RETURN(err(area_number < 1 ? ErrorCode::Value : ErrorCode::Ref));
     double r = std::trunc(rowf), k = std::trunc(colf);
     if (c.argc < 3 || c.missing(2)) {
         if (t.rows == 1 && t.cols > 1) // a single row: the one index picks the column
@@ -683,7 +686,7 @@ std::vector<Entry> lookup_functions() {
         {{"CHOOSE", 2, -1, 0}, fn_choose},
         {{"VLOOKUP", 3, 4, 0}, fn_vlookup},
         {{"HLOOKUP", 3, 4, 0}, fn_hlookup},
-        {{"INDEX", 2, 3, 0}, fn_index},
+        {{"INDEX", 2, 4, 0}, fn_index},
         {{"MATCH", 2, 3, 0}, fn_match},
         {{"ROW", 0, 1, 0}, fn_row},
         {{"COLUMN", 0, 1, 0}, fn_column},

@@ -169,54 +169,6 @@ OMBRIX_FN(seriessum) {
     OMBRIX_RETURN(Value::number(s));
 }
 
-// Matrices larger than this give #NUM! rather than a cubic amount of work.
-constexpr std::int32_t max_determinant_order = 500;
-
-// MDETERM(array): Gaussian elimination with partial pivoting. Every element must be a number.
-OMBRIX_FN(mdeterm) {
-    const Item& it = c.args[0];
-    if (it.kind == Item::Val && it.v.is_error())
-        OMBRIX_RETURN(it.v);
-    const View v(c.ev, it);
-    if (v.rows != v.cols)
-        OMBRIX_RETURN(err(ErrorCode::Value));
-    if (v.rows > max_determinant_order)
-        OMBRIX_RETURN(err(ErrorCode::Num));
-    const std::size_t n = std::size_t(v.rows);
-    std::vector<double> m(n * n);
-    for (std::size_t r = 0; r < n; ++r)
-        for (std::size_t k = 0; k < n; ++k) {
-            const Value x = v.at(std::int32_t(r), std::int32_t(k));
-            if (x.is_error())
-                OMBRIX_RETURN(x);
-            if (!x.is_number())
-                OMBRIX_RETURN(err(ErrorCode::Value));
-            m[r * n + k] = x.as_number();
-        }
-    double det = 1;
-    for (std::size_t col = 0; col < n; ++col) {
-        std::size_t pivot = col;
-        for (std::size_t r = col + 1; r < n; ++r)
-            if (std::fabs(m[r * n + col]) > std::fabs(m[pivot * n + col]))
-                pivot = r;
-        if (m[pivot * n + col] == 0)
-            OMBRIX_RETURN(Value::number(0));
-        if (pivot != col) {
-            std::swap_ranges(m.begin() + std::ptrdiff_t(pivot * n), m.begin() + std::ptrdiff_t(pivot * n + n),
-                             m.begin() + std::ptrdiff_t(col * n));
-            det = -det;
-        }
-        const double p = m[col * n + col];
-        det *= p;
-        for (std::size_t r = col + 1; r < n; ++r) {
-            const double f = m[r * n + col] / p;
-            for (std::size_t k = col; k < n; ++k)
-                m[r * n + k] -= f * m[col * n + k];
-        }
-    }
-    OMBRIX_RETURN(std::isfinite(det) ? Value::number(det) : err(ErrorCode::Num));
-}
-
 } // namespace
 
 std::vector<Entry> more_math_functions() {
@@ -243,7 +195,6 @@ std::vector<Entry> more_math_functions() {
         {{"MULTINOMIAL", 1, -1, 0}, fn_multinomial},
         {{"FACTDOUBLE", 1, 1, L}, fn_factdouble},
         {{"SERIESSUM", 4, 4, FnArrayArgs}, fn_seriessum},
-        {{"MDETERM", 1, 1, FnArrayArgs}, fn_mdeterm},
     };
 }
 

@@ -1,22 +1,28 @@
 // Securities: coupon dates (COUP*), accrued interest, bond prices and yields, discounted
 // securities and Treasury bills, and the smaller finance functions (DOLLARDE, SYD, VDB, ...).
 
+#include "engine/functions/Securities.hpp"
+
 #include "engine/functions/Calendar.hpp"
-#include "engine/functions/Common.hpp"
 
 #include <algorithm>
 #include <cmath>
 
 namespace host::engine::detail::fn {
 
-namespace {
-
 bool d1904(const Ctx& c) { return c.ev.grid.date1904(); }
 
-// A date argument: its whole serial, #NUM! when negative or past the last date.
-bool date_arg(const Ctx& c, int i, long& day, Value& out) {
+bool number_not_boolean(const Ctx& c, int i, double& x, Value& out, double fallback) {
+    if (!c.missing(i) && c.arg(i).is_boolean()) {
+        out = err(ErrorCode::Value);
+        return false;
+    }
+    return num(c, i, x, out, fallback);
+}
+
+bool date_arg(const Ctx& c, int i, long& day, Value& out, bool booleans) {
     double x;
-    if (!num(c, i, x, out))
+    if (!(booleans ? num(c, i, x, out) : number_not_boolean(c, i, x, out)))
         return false;
     if (x < 0 || x > double(max_serial(d1904(c)))) {
         out = err(ErrorCode::Num);
@@ -25,15 +31,10 @@ bool date_arg(const Ctx& c, int i, long& day, Value& out) {
     day = long(std::trunc(x));
     return true;
 }
-#define OMBRIX_DATE(i, var)                                                                                            \
-    long var;                                                                                                          \
-    if (!date_arg(c, i, var, out.v))                                                                                   \
-    return
 
-// The day count basis, 0 to 4.
 bool basis_arg(const Ctx& c, int i, int& basis, Value& out) {
     double b;
-    if (!num(c, i, b, out, 0))
+    if (!number_not_boolean(c, i, b, out, 0))
         return false;
     b = std::trunc(b);
     if (b < 0 || b > 4) {
@@ -43,14 +44,10 @@ bool basis_arg(const Ctx& c, int i, int& basis, Value& out) {
     basis = int(b);
     return true;
 }
-#define OMBRIX_BASIS(i, var)                                                                                           \
-    int var;                                                                                                           \
-    if (!basis_arg(c, i, var, out.v))                                                                                  \
-    return
 
 bool frequency_arg(const Ctx& c, int i, int& f, Value& out) {
     double x;
-    if (!num(c, i, x, out))
+    if (!number_not_boolean(c, i, x, out))
         return false;
     x = std::trunc(x);
     if (x != 1 && x != 2 && x != 4) {
@@ -60,13 +57,7 @@ bool frequency_arg(const Ctx& c, int i, int& f, Value& out) {
     f = int(x);
     return true;
 }
-#define OMBRIX_FREQUENCY(i, var)                                                                                       \
-    int var;                                                                                                           \
-    if (!frequency_arg(c, i, var, out.v))                                                                              \
-    return
 
-// `anchor` moved by `months`, keeping its day (or the month's last day when it is past it,
-// or when the anchor itself is a month's last day).
 long shift_months(long anchor, long months, bool date1904) {
     Ymd a = serial_to_ymd(anchor, date1904);
     long total = a.y * 12 + (a.m - 1) + months;
@@ -75,6 +66,8 @@ long shift_months(long anchor, long months, bool date1904) {
     bool month_end = a.d == days_in_month(a.y, a.m, date1904);
     return ymd_to_serial(y, m, month_end ? dim : std::min(a.d, dim), date1904);
 }
+
+namespace {
 
 // The coupon dates around `settlement` of a security maturing at `maturity`: the last on or
 // before it and the first after it, and how many coupons remain.
@@ -163,7 +156,9 @@ double bond_price(long settlement, long maturity, double rate, double yld, doubl
     const Coupons p = coupons(settlement, maturity, frequency, sys);
     double e = period_days(p, frequency, basis);
     double a = days_before(p, settlement, basis, sys);
-    double dsc = days_after(p, settlement, frequency, basis, sys);
+    // Actual/360 and actual/365 count the days to the next coupon as the period's normal
+    // length less those accrued, not as the calendar has them.
+    double dsc = basis == 2 || basis == 3 ? e - a : days_after(p, settlement, frequency, basis, sys);
     double coupon = 100 * rate / frequency;
     double n = double(p.remaining);
     if (n == 1)
@@ -248,6 +243,12 @@ void duration(Ctx& c, Item& out) {
     OMBRIX_RETURN(Value::number(Modified ? years / y : years));
 }
 
+// The interest accrued since issue on quasi-coupon periods anchored on the first interest date
+// (the spreadsheet's own rule, which its cached values confirm): the days of the period holding
+// settlement (counted from the period that ends on the first interest date when settlement is
+// not past it, so negative before its start) over the length of that first period, plus one for
+// each whole earlier period and each partial one's fraction. calc_method FALSE leaves the whole
+// periods out, keeping only the fraction of the one holding the issue date.
 OMBRIX_FN(accrint) {
     OMBRIX_DATE(0, issue);
     OMBRIX_DATE(1, first_interest);
@@ -262,26 +263,23 @@ OMBRIX_FN(accrint) {
         OMBRIX_RETURN(err(ErrorCode::Num));
     const bool sys = d1904(c);
     const long step = 12 / frequency;
-    // The quasi-coupon periods anchored on the first interest date.
-    long start = issue;
-    if (!from_issue && settlement > first_interest)
-        start = first_interest;
-    long k = 0;
-    while (shift_months(first_interest, -k * step, sys) > start)
-        ++k;
-    double sum = 0;
-    for (long at = -k;; ++at) {
-        long from = shift_months(first_interest, at * step, sys);
-        long to = shift_months(first_interest, (at + 1) * step, sys);
-        if (from >= settlement)
-            break;
-        long a = std::max(from, start), b = std::min(to, settlement);
-        if (b > a) {
-            double length = basis == 1 ? double(to - from) : (basis == 3 ? 365.0 : 360.0) / frequency;
-            sum += day_count(a, b, basis, sys) / length;
-        }
+    auto date = [&](long j) { return shift_months(first_interest, j * step, sys); };
+    auto length = [&](long j) { // of the period ending on date(j)
+        return basis == 1 ? double(date(j) - date(j - 1)) : (basis == 3 ? 365.0 : 360.0) / frequency;
+    };
+    // The period of settlement ends on date(current + 1).
+    long current = -1;
+    if (from_issue && settlement > first_interest)
+        for (current = 0; date(current + 1) < settlement;)
+            ++current;
+    double periods = day_count(std::max(issue, date(current)), settlement, basis, sys) / length(0);
+    for (long j = current; date(j) > issue; --j) {
+        if (date(j - 1) < issue)
+            periods += day_count(issue, date(j), basis, sys) / length(j);
+        else if (from_issue)
+            periods += 1;
     }
-    OMBRIX_RETURN(Value::number(par * rate / frequency * sum));
+    OMBRIX_RETURN(Value::number(par * rate / frequency * periods));
 }
 
 OMBRIX_FN(accrintm) {
@@ -342,7 +340,7 @@ template <int Kind>
 void tbill(Ctx& c, Item& out) {
     OMBRIX_DATE(0, settlement);
     OMBRIX_DATE(1, maturity);
-    OMBRIX_NUMBER(2, x);
+    OMBRIX_PLAIN_NUMBER(2, x);
     double dsm = double(maturity - settlement);
     if (settlement >= maturity || x <= 0 || maturity > shift_months(settlement, 12, d1904(c)))
         OMBRIX_RETURN(err(ErrorCode::Num));
@@ -357,14 +355,16 @@ void tbill(Ctx& c, Item& out) {
     double price = 100 * (1 - x * dsm / 360);
     if (price <= 0)
         OMBRIX_RETURN(err(ErrorCode::Num));
-    double t = dsm / 365;
+    // Over half a year the bond-equivalent yield compounds once; a bill of 366 days (a year
+    // across a 29 February) lasts a whole year.
+    double t = dsm / std::max(365.0, dsm);
     OMBRIX_RETURN(Value::number((-t + std::sqrt(t * t - (2 * t - 1) * (1 - 100 / price))) / (t - 0.5)));
 }
 
 template <bool ToDecimal>
 void dollar_fraction(Ctx& c, Item& out) {
-    OMBRIX_NUMBER(0, x);
-    OMBRIX_NUMBER(1, f);
+    OMBRIX_PLAIN_NUMBER(0, x);
+    OMBRIX_PLAIN_NUMBER(1, f);
     f = std::trunc(f);
     if (f < 0)
         OMBRIX_RETURN(err(ErrorCode::Num));
@@ -386,7 +386,9 @@ OMBRIX_FN(syd) {
 }
 
 // Declining balance over [start, end) of the life, switching to straight line when that
-// gives more (unless no_switch).
+// gives more (unless no_switch). The periods are counted from start's fraction of a period, as
+// the spreadsheet counts them: [0, f], [f, f + 1], [f + 1, f + 2], ... where the first, part
+// period depreciates that fraction of a whole first period.
 OMBRIX_FN(vdb) {
     OMBRIX_NUMBER(0, cost);
     OMBRIX_NUMBER(1, salvage);
@@ -397,27 +399,27 @@ OMBRIX_FN(vdb) {
     OMBRIX_FLAG(6, no_switch);
     if (cost < 0 || salvage < 0 || life <= 0 || start < 0 || end < start || end > life || factor <= 0)
         OMBRIX_RETURN(err(ErrorCode::Num));
-    double value = cost, total = 0;
-    bool straight = false;
-    double straight_amount = 0;
-    for (double period = 0; period < std::ceil(end); ++period) {
-        double amount;
-        if (straight) {
-            amount = straight_amount;
-        } else {
-            double declining = std::min(value * factor / life, std::max(0.0, value - salvage));
-            double remaining = life - period;
-            double line = remaining > 0 ? (value - salvage) / remaining : 0;
-            if (!no_switch && line > declining) {
-                straight = true;
-                straight_amount = line;
-                amount = line;
-            } else {
-                amount = declining;
-            }
-        }
-        // The part of this period inside [start, end).
-        double lo = std::max(start, period), hi = std::min(end, period + 1);
+    if (end > 1e6)
+        OMBRIX_RETURN(err(ErrorCode::Num));        // computed period by period: a bound on the work
+    double value = cost, total = 0, straight = -1; // the straight-line amount once switched to it
+    // The depreciation of a whole period beginning at `at`; `switching`: a switch to straight
+    // line holds from then on.
+    auto period_amount = [&](double at, bool switching) {
+        if (straight >= 0)
+            return straight;
+        double declining = std::min(value * factor / life, std::max(0.0, value - salvage));
+        double line = life > at ? (value - salvage) / (life - at) : 0;
+        if (no_switch || line <= declining)
+            return declining;
+        if (switching)
+            straight = line;
+        return line;
+    };
+    double at = start - std::floor(start);
+    value -= at * period_amount(0, false);
+    for (; at < end; at += 1) {
+        double amount = period_amount(at, true);
+        double lo = std::max(start, at), hi = std::min(end, at + 1);
         if (hi > lo)
             total += amount * (hi - lo);
         value -= amount;
@@ -467,8 +469,9 @@ OMBRIX_FN(fvschedule) {
 // 31st to the 1st of the next month when the start is before the 30th; the European one moves
 // both 31sts to the 30th.
 OMBRIX_FN(days360) {
-    OMBRIX_DATE(0, start);
-    OMBRIX_DATE(1, end);
+    long start, end;
+    if (!date_arg(c, 0, start, out.v, true) || !date_arg(c, 1, end, out.v, true))
+        return;
     OMBRIX_FLAG(2, european);
     const bool sys = d1904(c);
     Ymd a = serial_to_ymd(start, sys), b = serial_to_ymd(end, sys);
@@ -494,7 +497,9 @@ OMBRIX_FN(days360) {
 
 // The ISO 8601 week: weeks start on Monday, week 1 holds the year's first Thursday.
 OMBRIX_FN(isoweeknum) {
-    OMBRIX_DATE(0, day);
+    long day;
+    if (!date_arg(c, 0, day, out.v, true))
+        return;
     const bool sys = d1904(c);
     int weekday = (day_of_week(day, sys) + 6) % 7; // Monday 0
     long thursday = day - weekday + 3;
@@ -543,9 +548,6 @@ std::vector<Entry> securities_functions() {
     };
 }
 
-#undef OMBRIX_DATE
-#undef OMBRIX_BASIS
-#undef OMBRIX_FREQUENCY
 #undef OMBRIX_COUPON_ARGS
 
 } // namespace host::engine::detail::fn

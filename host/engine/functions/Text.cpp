@@ -1,6 +1,7 @@
 // Text functions.
 
 #include "engine/functions/Common.hpp"
+#include "engine/functions/NumberFormat.hpp"
 #include "engine/Workbook.hpp"
 
 #include <algorithm>
@@ -69,10 +70,12 @@ OMBRIX_FN(value) {
     case ValueType::Error: OMBRIX_RETURN(v);
     case ValueType::Number: OMBRIX_RETURN(v);
     case ValueType::Empty: OMBRIX_RETURN(Value::number(0));
-    case ValueType::Text:
-        if (auto x = parse_number(v.as_text()))
-            OMBRIX_RETURN(Value::number(*x));
+    case ValueType::Text: {
+        double x;
+        if (read_shown_number(v.as_text(), c.ev.grid.date1904(), x))
+            OMBRIX_RETURN(Value::number(x));
         OMBRIX_RETURN(err(ErrorCode::Value));
+    }
     default: OMBRIX_RETURN(err(ErrorCode::Value));
     }
 }
@@ -200,6 +203,9 @@ void find_text(Ctx& c, Item& out, bool search) {
     if (start < 1 || std::trunc(start) > double(len) + (needle.empty() ? 1 : 0))
         OMBRIX_RETURN(err(ErrorCode::Value));
     std::size_t k = std::size_t(std::trunc(start)) - 1;
+    std::size_t tildes = needle.size() - needle.find_last_not_of('~') - 1;
+    if (search && tildes % 2 == 1) // a final ~ escapes nothing
+        needle.pop_back();
     if (needle.empty())
         OMBRIX_RETURN(Value::number(double(k + 1)));
     std::string pattern = needle + "*";
@@ -317,6 +323,14 @@ std::vector<Entry> text_functions() {
         {{"PROPER", 1, 1, L}, fn_proper},
         {{"CHAR", 1, 1, L}, fn_char},
         {{"CODE", 1, 1, L}, fn_code},
+        // The byte counting variants: with a single-byte default language, the same.
+        {{"LENB", 1, 1, L}, fn_len},
+        {{"LEFTB", 1, 2, L}, fn_left},
+        {{"RIGHTB", 1, 2, L}, fn_right},
+        {{"MIDB", 3, 3, L}, fn_mid},
+        {{"FINDB", 2, 3, L}, fn_find},
+        {{"SEARCHB", 2, 3, L}, fn_search},
+        {{"REPLACEB", 4, 4, L}, fn_replace},
     };
 }
 

@@ -1,8 +1,12 @@
 // Text functions beyond the classic ones: TEXTBEFORE, TEXTAFTER, UNICODE, UNICHAR,
-// VALUETOTEXT, CLEAN, NUMBERVALUE, and REGEXTEST and REGEXREPLACE (PCRE2, where the build has it).
+// VALUETOTEXT, CLEAN, NUMBERVALUE, REGEXTEST and REGEXREPLACE (PCRE2, where the build has it),
+// and those of particular scripts: ASC and DBCS/JIS (half- and full-width forms), BAHTTEXT (an
+// amount in Thai words), PHONETIC (the reading of Japanese text; the text itself where a file
+// stores none).
 
 #include "engine/functions/Common.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <string>
@@ -27,13 +31,17 @@ void text_around(Ctx& c, Item& out) {
     OMBRIX_NUMBER_OR(2, instance_arg, 1);
     OMBRIX_NUMBER_OR(3, mode, 0);
     OMBRIX_NUMBER_OR(4, match_end, 0);
-    double instance = std::trunc(instance_arg);
-    if (instance == 0 || std::fabs(instance) > double(text.size()) + 1 || (mode != 0 && mode != 1))
+    // An instance given counts at most the places the delimiter fits in the text.
+    double instance = std::floor(instance_arg);
+    double places = double(utf8_length(text)) - double(utf8_length(delimiter)) + 1;
+    if (instance == 0 || (!c.missing(2) && std::fabs(instance) > std::max(places, delimiter.empty() ? 1.0 : 0.0)) ||
+        (mode != 0 && mode != 1) || (match_end != 0 && match_end != 1))
         OMBRIX_RETURN(err(ErrorCode::Value));
     auto not_found = [&] {
         if (c.missing(5))
             OMBRIX_RETURN(err(ErrorCode::NA));
-        OMBRIX_RETURN(c.arg(5));
+        Value v = c.arg(5);
+        OMBRIX_RETURN(v.is_empty() ? Value::text("") : v);
     };
     std::size_t at = 0, length = delimiter.size();
     if (delimiter.empty()) {
@@ -179,6 +187,88 @@ OMBRIX_FN(numbervalue) {
     OMBRIX_RETURN(Value::number(x * scale));
 }
 
+// The full-width forms U+FF01..U+FF5E mirror ASCII ! to ~; U+3000 is the full-width space.
+constexpr char32_t full_width_offset = 0xFF01 - 0x21;
+
+OMBRIX_FN(asc) {
+    OMBRIX_TEXT(0, s);
+    std::string r;
+    for (std::size_t i = 0; i < s.size();) {
+        char32_t cp = next_code_point(s, i);
+        if (cp >= 0xFF01 && cp <= 0xFF5E)
+            cp -= full_width_offset;
+        else if (cp == 0x3000)
+            cp = ' ';
+        append_utf8(r, cp);
+    }
+    OMBRIX_RETURN(Value::text(r));
+}
+
+OMBRIX_FN(dbcs) {
+    OMBRIX_TEXT(0, s);
+    std::string r;
+    for (std::size_t i = 0; i < s.size();) {
+        char32_t cp = next_code_point(s, i);
+        if (cp >= 0x21 && cp <= 0x7E)
+            cp += full_width_offset;
+        else if (cp == ' ')
+            cp = 0x3000;
+        append_utf8(r, cp);
+    }
+    OMBRIX_RETURN(Value::text(r));
+}
+
+const char* const thai_digits[10] = {"ศูนย์", "หนึ่ง", "สอง", "สาม", "สี่", "ห้า", "หก", "เจ็ด", "แปด", "เก้า"};
+const char* const thai_places[6] = {"", "สิบ", "ร้อย", "พัน", "หมื่น", "แสน"};
+
+// A whole number below a million in Thai words: ten is "สิบ", twenty "ยี่สิบ", and a final one
+// after other digits "เอ็ด" (eleven "สิบเอ็ด"). `more` says digits come before this group.
+std::string thai_below_million(long long n, bool more) {
+    std::string out;
+    std::string digits = std::to_string(n);
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        int d = digits[i] - '0';
+        std::size_t place = digits.size() - 1 - i;
+        if (d == 0)
+            continue;
+        if (place == 1 && d == 2)
+            out += "ยี่";
+        else if (place == 0 && d == 1 && (more || n > 9))
+            out += "เอ็ด";
+        else if (place != 1 || d != 1)
+            out += thai_digits[d];
+        out += thai_places[place];
+    }
+    return out;
+}
+
+std::string thai_number(long long n) {
+    if (n < 1000000)
+        return thai_below_million(n, false);
+    return thai_number(n / 1000000) + "ล้าน" + thai_below_million(n % 1000000, true);
+}
+
+// BAHTTEXT(number): the amount in baht ("บาท") and satang ("สตางค์"), "ถ้วน" (exactly) when no
+// satang, "ลบ" before a negative amount.
+OMBRIX_FN(bahttext) {
+    OMBRIX_NUMBER(0, x);
+    Value r = round_digits(std::fabs(x), 2, 0);
+    if (r.is_error() || r.as_number() >= 1e15)
+        OMBRIX_RETURN(err(ErrorCode::Value));
+    long long cents = std::llround(r.as_number() * 100);
+    long long baht = cents / 100, satang = cents % 100;
+    std::string words = x < 0 && cents != 0 ? "ลบ" : "";
+    if (baht != 0 || satang == 0)
+        words += (baht == 0 ? std::string(thai_digits[0]) : thai_number(baht)) + "บาท";
+    words += satang == 0 ? "ถ้วน" : thai_below_million(satang, false) + "สตางค์";
+    OMBRIX_RETURN(Value::text(words));
+}
+
+OMBRIX_FN(phonetic) {
+    OMBRIX_TEXT(0, s);
+    OMBRIX_RETURN(Value::text(s));
+}
+
 #ifdef OMBRIX_HAVE_PCRE2
 // A compiled pattern, freed on leaving; null with #VALUE! when the pattern is invalid.
 struct Pattern {
@@ -298,6 +388,11 @@ std::vector<Entry> more_text_functions() {
         {{"VALUETOTEXT", 1, 2, L}, fn_valuetotext},
         {{"CLEAN", 1, 1, L}, fn_clean},
         {{"NUMBERVALUE", 1, 3, L}, fn_numbervalue},
+        {{"ASC", 1, 1, L}, fn_asc},
+        {{"DBCS", 1, 1, L}, fn_dbcs},
+        {{"JIS", 1, 1, L}, fn_dbcs},
+        {{"BAHTTEXT", 1, 1, L}, fn_bahttext},
+        {{"PHONETIC", 1, 1, 0}, fn_phonetic},
 #ifdef OMBRIX_HAVE_PCRE2
         {{"REGEXTEST", 2, 3, L}, fn_regextest},
         {{"REGEXREPLACE", 3, 5, L}, fn_regexreplace},

@@ -98,6 +98,11 @@ public:
     }
     // Dates count from 1904-01-01 rather than 1900-01-00.
     virtual bool date1904() const { return false; }
+    // The moment TODAY() and NOW() answer when the workbook fixes one (false: the clock's).
+    virtual bool fixed_now(double& serial) const {
+        (void)serial;
+        return false;
+    }
     // An index of the values in the area (engine/internal/LookupIndex.hpp), or nullptr: walk the cells.
     virtual const LookupIndex* lookup_index(const Area& area) const {
         (void)area;
@@ -182,7 +187,9 @@ private:
     void push_name(std::uint32_t name, bool array, int depth);
     bool numbers_only(Op op);
     std::size_t branch(const Linked& program, std::size_t pc, int depth, std::vector<Item>& locals);
+    bool single_area(const Item& item, Area& out) const;
     void intersect();
+    void span();
     void unite(std::size_t count);
     void make_closure(const Linked& program, std::size_t pc, const std::vector<Item>& locals);
     void call_closure(std::size_t argc);

@@ -47,6 +47,7 @@ enum class Op : std::uint8_t {
     Bind,      // pop a value into local operand (a name bound by LET)
     Local,     // push local operand
     Intersect, // the cells two references share (the space operator)
+    Range,     // the smallest range holding two references (':' between computed references)
     Union,     // argc references as one, (A1:B2,D4): only aggregates take it
     Lambda,    // push a function of argc parameters, bound to the locals from operand on;
                // its body follows the Jump after this instruction
@@ -133,6 +134,10 @@ constexpr std::uint8_t FnArrayArgs = 1; // arguments are evaluated in array cont
 constexpr std::uint8_t FnLift = 2;      // scalar: applied element by element to arrays
 constexpr std::uint8_t FnVolatile = 4;  // the value may change on every recalculation
 constexpr std::uint8_t FnLiftFirst = 8; // with FnLift: only an array first argument lifts it
+// With FnLift: only the criteria lift it, the arguments 1, 3, 5 ... (COUNTIF, COUNTIFS) or
+// 2, 4, 6 ... (SUMIFS); the ranges stay whole.
+constexpr std::uint8_t FnLiftOdd = 16;
+constexpr std::uint8_t FnLiftEven = 32;
 
 // The function's index in functions(), or -1.
 int find_function(std::string_view upper_name);

@@ -3,6 +3,7 @@
 // formula cell compared with the value the spreadsheet cached in the file. Numbers agree to
 // 1e-9 relative, text exactly, errors by kind. real/accepted.tsv lists the known differences
 // with their reasons; a difference not listed there fails, and the agreement is printed.
+// TODAY() and NOW() answer the moment the file says it was saved.
 
 #include "io/Document.hpp"
 #include "io/IoError.hpp"
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -55,6 +57,26 @@ std::string shown(const Value& v) {
         return s.str();
     }
     return v.is_empty() ? "(empty)" : v.to_string();
+}
+
+// When the file was last saved (docProps/core.xml, "2026-07-23T10:34:23Z") as a serial date
+// and time, so that TODAY() and NOW() give what they gave then; -1 if the file does not say.
+double saved_at(const host::io::Package& package) {
+    if (!package.has("docProps/core.xml"))
+        return -1;
+    const std::string core = package.read("docProps/core.xml");
+    const std::size_t tag = core.find("modified");
+    const std::size_t at = tag == std::string::npos ? tag : core.find('>', tag);
+    int y, mo, d, h, mi, se;
+    if (at == std::string::npos ||
+        std::sscanf(core.c_str() + at + 1, "%d-%d-%dT%d:%d:%d", &y, &mo, &d, &h, &mi, &se) != 6)
+        return -1;
+    // Days from 1899-12-30 (serial 0 of the 1900 system, past its 1900-02-29) to the date.
+    y -= mo <= 2;
+    const long era = (y >= 0 ? y : y - 399) / 400, yoe = y - era * 400;
+    const long doy = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1, doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const long days_since_1970 = era * 146097 + doe - 719468;
+    return double(days_since_1970 + 25569) + (h * 3600.0 + mi * 60.0 + se) / 86400.0;
 }
 
 // "source/file.xlsx" -> cells ("Sheet!A1", or "*" for every cell of the workbook).
@@ -100,12 +122,14 @@ TEST(RealWorkbooks, RecalculateToTheirCachedValues) {
             return listed != accepted.end() && (listed->second.count(cell) || listed->second.count("*"));
         };
         host::io::Document d;
+        double saved = -1;
         std::vector<std::pair<CellAddress, Value>> cached;
         std::map<CellAddress, std::string> array_kind; // every cell of an array formula's block
         try {
             std::string bytes = host::io::read_file((root / name).string());
             host::io::Package package(name, bytes);
             const host::io::WorkbookRecord record = host::io::read_workbook_parts(package);
+            saved = saved_at(package);
             for (std::size_t s = 0; s < record.sheets.size(); ++s) {
                 for (const auto& cell : record.sheets[s].cells)
                     if (cell.kind == host::io::FormulaKind::Array)
@@ -127,6 +151,8 @@ TEST(RealWorkbooks, RecalculateToTheirCachedValues) {
             continue;
         }
         auto& book = d.workbook;
+        if (saved >= 0 && !book.date1904())
+            book.set_fixed_now(saved);
         book.recalculate_all();
         std::set<std::string> differing;
         for (const auto& [cell, value] : cached) {

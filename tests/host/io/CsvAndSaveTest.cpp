@@ -150,14 +150,14 @@ TEST_F(SaveFiles, SaveChoosesTheFormatByExtension) {
 
 TEST(Diagnostics, UnknownFunctionsOnceEachCyclesAndTextFormats) {
     Document d =
-        host::io::load_csv_text("m.csv", "=NOSUCH(1),=nosuch(2),=OTHER()\n=A3,,\n=A2,=\"TEXT(1,\"\"# ?/?\"\")\"\n");
+        host::io::load_csv_text("m.csv", "=NOSUCH(1),=nosuch(2),=OTHER()\n=A3,,\n=A2,=\"TEXT(1,\"\"[DBNum1]0\"\")\"\n");
     d.workbook.recalculate_all();
     EXPECT_EQ(d.workbook.value({0, 2, 1}), Value::error(ErrorCode::Value));
     std::vector<std::string> w = host::io::diagnostic_warnings("m.csv", d.workbook);
     ASSERT_EQ(w.size(), 4u);
     EXPECT_EQ(w[0], "m.csv: warning: unknown function NOSUCH in m!A1, m!B1");
     EXPECT_EQ(w[1], "m.csv: warning: unknown function OTHER in m!C1");
-    EXPECT_EQ(w[2], "m.csv: warning: TEXT cannot show the number format \"# ?/?\" (it gives #VALUE!) in m!B3");
+    EXPECT_EQ(w[2], "m.csv: warning: TEXT cannot show the number format \"[DBNum1]0\" (it gives #VALUE!) in m!B3");
     EXPECT_EQ(w[3], "m.csv: warning: circular reference through m!A2, m!A3");
     // Once the format is one the engine knows, its warning goes.
     d.workbook.set_formula({0, 2, 1}, "TEXT(1,\"0\")");
