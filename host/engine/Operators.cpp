@@ -9,6 +9,8 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace host::engine::detail {
 
@@ -73,6 +75,14 @@ std::string general_number(double x) {
         std::snprintf(buf, sizeof buf, "%.0f", x);
     } else {
         std::snprintf(buf, sizeof buf, "%.15G", x);
+        // Down to 1E-9 the spreadsheet writes small numbers out: 0.00001, not 1E-05.
+        const char* e = std::strchr(buf, 'E');
+        if (e && e[1] == '-' && std::atoi(e + 2) <= 9) {
+            std::snprintf(buf, sizeof buf, "%.*f", 14 + std::atoi(e + 2), x);
+            std::size_t end = std::strlen(buf);
+            while (end > 0 && buf[end - 1] == '0')
+                buf[--end] = '\0';
+        }
     }
     std::string s(buf);
     return s == "-0" ? "0" : s;

@@ -179,6 +179,7 @@ public:
     // system) rather than the clock's, until a negative value clears it: a calculation as of a
     // given day, such as the day a file was saved. Recalculates nothing by itself.
     void set_fixed_now(double serial);
+
     // Tables. Names follow the rules of defined names; redefining replaces. Throws EngineError.
     void define_table(const TableDef& table);
 

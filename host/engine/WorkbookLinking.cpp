@@ -1,3 +1,4 @@
+#include "engine/internal/Lexer.hpp"
 #include "engine/internal/WorkbookImpl.hpp"
 
 namespace host::engine {
@@ -206,6 +207,17 @@ Linked Workbook::Impl::link(const Program& p, int sheet, int scope, bool& unreso
     l.arrays = p.arrays;
     l.locals = p.locals;
     for (const SymRef& r : p.refs) {
+        if (r.table() == own_table) { // [Qty]: the table holding the formula's cell
+            const TableDef* home = nullptr;
+            for (const TableDef& d : tables)
+                if (d.sheet == sheet && row >= d.first_row && row <= d.last_row && col >= d.first_col &&
+                    col <= d.last_col)
+                    home = &d;
+            SymRef named = r;
+            named.rare = std::make_shared<SymRef::Rare>(SymRef::Rare{{}, home ? home->name : "", r.table_spec()});
+            l.refs.push_back(home ? link_table(named, row, unresolved) : LinkedRef());
+            continue;
+        }
         if (!r.table().empty()) {
             l.refs.push_back(link_table(r, row, unresolved));
             continue;

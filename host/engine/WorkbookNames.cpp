@@ -58,6 +58,11 @@ std::uint32_t Workbook::Impl::name_slot(const std::string& upper, int sheet) {
 // A name as a formula on `sheet` sees it: the sheet's own name of that spelling wins
 // over the workbook's.
 std::uint32_t Workbook::Impl::resolve_name(const std::string& upper, int sheet) {
+    if (const std::size_t bang = upper.rfind('!'); bang != std::string::npos) { // Defines!Rate
+        const int named_sheet = find_sheet(upper.substr(0, bang));
+        if (named_sheet >= 0)
+            return resolve_name(upper.substr(bang + 1), named_sheet);
+    }
     if (sheet >= 0) {
         auto it = name_index.find(name_key(upper, sheet));
         if (it != name_index.end() && names[it->second].defined)

@@ -55,6 +55,10 @@ inline bool is_name_start(char ch) {
 }
 inline bool is_name_char(char ch) { return is_name_start(ch) || is_digit(ch) || ch == '.' || ch == '?'; }
 
+// The table a structured reference names when written inside its own table without a name,
+// SUBTOTAL(109,[Qty]): resolved to the table holding the formula's cell.
+constexpr std::string_view own_table = "[]";
+
 // Reads tokens from `text`, starting at byte `offset`. Failures throw FormulaError with the
 // position in the whole text.
 class Lexer {

@@ -175,6 +175,44 @@ TEST(RelativeNames, MoveWithTheCellUsingThem) {
     EXPECT_EQ(wb.names(), (std::vector<std::string>{"COLUMN_DATA", "FIXED", "LEFT_CELL"}));
 }
 
+// Structured references written inside their own table, without its name (as a totals row's
+// SUBTOTAL(109,[Qty]) is): Sales is A1:C4, its header row 1, its totals row 4.
+TEST(Tables, ColumnsWithoutTheTableName) {
+    struct Case {
+        const char* cell;
+        const char* formula;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"C2", "=[@Qty]*2", "10"},
+        {"C3", "=[@[Qty]]*2", "14"},
+        {"B4", "=SUBTOTAL(109,[Qty])", "12"},
+        {"C4", "=SUM([Twice])+ROWS([#Data])", "26"},
+        {"A4", "=COUNTA(Sales[[#Data],[Item]:[Qty]])", "4"},
+        {"E1", "=SUM([Qty])", "#REF!"}, // outside any table
+    };
+    Workbook wb;
+    wb.add_sheet("Sheet1");
+    put(wb, at("A1"), "\"Item\"");
+    put(wb, at("B1"), "\"Qty\"");
+    put(wb, at("C1"), "\"Twice\"");
+    put(wb, at("A2"), "\"x\"");
+    put(wb, at("B2"), "5");
+    put(wb, at("A3"), "\"y\"");
+    put(wb, at("B3"), "7");
+    host::engine::TableDef sales;
+    sales.name = "Sales";
+    sales.first_row = 0, sales.first_col = 0, sales.last_row = 3, sales.last_col = 2;
+    sales.columns = {"Item", "Qty", "Twice"};
+    sales.totals_row = true;
+    wb.define_table(sales);
+    for (const Case& c : cases)
+        wb.set_formula(at(c.cell), c.formula);
+    wb.recalculate();
+    for (const Case& c : cases)
+        EXPECT_TRUE(same(parse_value(c.expected), wb.value(at(c.cell)))) << c.cell << " " << c.formula;
+}
+
 INSTANTIATE_TEST_SUITE_P(Arrays, ArrayTable, ::testing::ValuesIn(files_in(dir, ".tsv")),
                          [](const ::testing::TestParamInfo<std::string>& info) {
                              std::string name = info.param.substr(0, info.param.size() - 4);

@@ -84,6 +84,8 @@ TEST(MoveFormula, MovesRelativePartsOnly) {
         {"\"A1\"&A1&name1", 1, 0, "\"A1\"&A2&name1"},
         {"LOG10(A1)", 1, 0, "LOG10(A2)"},
         {"SUM(A1#)+B2#", 0, -1, "SUM(#REF!)+A2#"},
+        {"SUM(A1:.C3)+name1:.C3", 0, -2, "SUM(#REF!)+name1:.A3"},
+        {"name1:.B3", 0, -2, "name1:.#REF!"},
     };
     for (const M& m : cases) {
         SCOPED_TRACE(m.in);
