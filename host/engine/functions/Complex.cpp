@@ -16,11 +16,11 @@ namespace {
 using Cx = std::complex<double>;
 
 // A number in the text of a complex number: 15 significant digits, as the spreadsheet writes
-// them; small ones in full down to 1E-20.
+// them; small ones in full down to 1E-19, from 1E-20 in scientific form.
 std::string part(double x) {
     char buf[64];
     int magnitude = x == 0 ? 0 : int(std::floor(std::log10(std::fabs(x))));
-    if (magnitude < -4 && magnitude >= -20)
+    if (magnitude < -4 && magnitude > -20)
         std::snprintf(buf, sizeof buf, "%.*f", 14 - magnitude, x);
     else
         std::snprintf(buf, sizeof buf, "%.15G", x);

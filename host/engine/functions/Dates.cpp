@@ -76,6 +76,9 @@ OMBRIX_FN(date) {
         OMBRIX_RETURN(err(ErrorCode::Num));
     if (y < 1900)
         y += 1900;
+    // The months carry into the year first: beyond 9999 it is #NUM! whatever the day.
+    if (y + std::floor((std::trunc(month) - 1) / 12) > 9999)
+        OMBRIX_RETURN(err(ErrorCode::Num));
     bool d1904 = system1904(c);
     OMBRIX_RETURN(serial_result(ymd_to_serial(long(y), long(std::trunc(month)), long(std::trunc(day)), d1904), d1904));
 }

@@ -120,7 +120,7 @@ OMBRIX_FN(poisson_dist) {
     OMBRIX_NUMBER(1, mean);
     OMBRIX_FLAG(2, cumulative);
     double k = std::trunc(kf);
-    if (k < 0 || mean < 0)
+    if (kf < 0 || mean < 0) // a negative count is #NUM! even when it truncates to 0
         OMBRIX_RETURN(err(ErrorCode::Num));
     if (mean == 0) // all the mass at 0, which the distribution's parameters leave out
         OMBRIX_RETURN(Value::number(cumulative || k == 0 ? 1 : 0));

@@ -214,6 +214,33 @@ OMBRIX_FN(cell) {
     OMBRIX_RETURN(err(ErrorCode::Value));
 }
 
+// INFO(type_text) where this host can answer as the spreadsheet would: the number of sheets,
+// automatic recalculation, the system and version the workbook's formulas are written for,
+// the top-left cell of the window. The folder and the memory types have no answer: #N/A.
+OMBRIX_FN(info) {
+    const Value kind = c.arg(0);
+    if (kind.is_error())
+        OMBRIX_RETURN(kind);
+    std::string type = to_text(kind);
+    for (char& ch : type)
+        ch = char(std::tolower(static_cast<unsigned char>(ch)));
+    if (type == "numfile")
+        OMBRIX_RETURN(Value::number(c.ev.grid.sheet_count()));
+    if (type == "recalc")
+        OMBRIX_RETURN(Value::text("Automatic"));
+    if (type == "system")
+        OMBRIX_RETURN(Value::text("pcdos"));
+    if (type == "release")
+        OMBRIX_RETURN(Value::text("16.0"));
+    if (type == "osversion")
+        OMBRIX_RETURN(Value::text("Windows (64-bit) NT 10.00"));
+    if (type == "origin")
+        OMBRIX_RETURN(Value::text("$A:$A$1"));
+    if (type == "directory" || type == "memavail" || type == "memused" || type == "totmem")
+        OMBRIX_RETURN(err(ErrorCode::NA));
+    OMBRIX_RETURN(err(ErrorCode::Value));
+}
+
 // AREAS(reference): how many areas a reference (a union in parentheses) has.
 OMBRIX_FN(areas) {
     const Item& it = c.args[0];
@@ -263,6 +290,7 @@ std::vector<Entry> information_functions() {
         {{"TYPE", 1, 1, 0}, fn_type},
         {{"CELL", 1, 2, 0}, fn_cell},
         {{"AREAS", 1, 1, 0}, fn_areas},
+        {{"INFO", 1, 2, 0}, fn_info},
         {{"HYPERLINK", 1, 2, L}, fn_hyperlink},
     };
 }

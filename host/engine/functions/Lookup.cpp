@@ -533,6 +533,8 @@ std::int64_t binary_position(const Value& key, const Vector& t, int match, int s
     std::int64_t n = t.size();
     while (n > 0 && t[n - 1].is_empty())
         --n;
+    if (key.is_empty()) // an empty key finds the first empty cell after the data
+        return n < t.size() ? n : -1;
     auto at = [&](std::int64_t k) { return search > 0 ? k : n - 1 - k; };
     std::int64_t lo = 0, hi = n;
     while (lo < hi) {

@@ -63,7 +63,11 @@ OMBRIX_FN(mod) {
     OMBRIX_NUMBER(1, b);
     if (b == 0)
         OMBRIX_RETURN(err(ErrorCode::Div0));
-    double r = a - b * std::floor(a / b);
+    // The remainder of the division itself (not a - b*INT(a/b), which loses the small ones),
+    // given the divisor's sign.
+    double r = std::fmod(a, b);
+    if (r != 0 && (r < 0) != (b < 0))
+        r += b;
     if (r != 0 && approx_equal(r, b))
         r = 0;
     OMBRIX_RETURN(Value::number(r));

@@ -262,7 +262,8 @@ OMBRIX_FN(fisher) {
     OMBRIX_NUMBER(0, x);
     if (x <= -1 || x >= 1)
         OMBRIX_RETURN(err(ErrorCode::Num));
-    OMBRIX_RETURN(Value::number(std::atanh(x)));
+    // The defining formula as written, not atanh: near 0 the spreadsheet's digits are its.
+    OMBRIX_RETURN(Value::number(0.5 * std::log((1 + x) / (1 - x))));
 }
 OMBRIX_FN(fisherinv) {
     OMBRIX_NUMBER(0, y);

@@ -222,6 +222,8 @@ OMBRIX_FN(prob) {
         if (xs[i] >= lo && xs[i] <= hi)
             p += ps[i];
     }
+    if (xs.empty()) // no pair of numbers: no probabilities to add up
+        OMBRIX_RETURN(err(ErrorCode::Div0));
     if (std::fabs(total - 1) > 1e-10)
         OMBRIX_RETURN(err(ErrorCode::Num));
     OMBRIX_RETURN(Value::number(p));
