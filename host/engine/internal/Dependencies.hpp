@@ -129,7 +129,7 @@ private:
 
     const std::vector<Place>& places_;
     DependentLists dependents_;
-    std::vector<std::uint8_t> changed_;                  // per slot: in pending_
+    std::vector<std::uint8_t> changed_; // per slot: in pending_
     std::vector<std::uint32_t> pending_;
     std::vector<std::vector<std::vector<RangeEntry>>> buckets_; // per sheet, by blocks of columns
 
