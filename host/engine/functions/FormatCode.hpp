@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace host::engine::detail::fn::format {
@@ -61,6 +62,9 @@ struct Section {
     }
     bool dated() const { return has(Token::DatePart) || has(Token::Elapsed) || has(Token::AmPm); }
 };
+
+// Splits a code into its sections and tokens; false for what the language does not have.
+bool parse_code(std::string_view code, std::vector<Section>& sections);
 
 // Shows a date or time section; x is negative only for elapsed times.
 Formatted show_date(const Section& section, double x, bool date1904, std::string& out);
