@@ -149,14 +149,19 @@ void FormulaParser::range_operand(const std::string& colon, std::size_t at) {
     trim(colon, at);
 }
 
-void FormulaParser::postfix() {
-    primary();
+// The ':' ranges that follow an operand (a reference reads its own).
+void FormulaParser::ranges() {
     while (tok_.kind == Tok::Colon) {
         const std::string colon = tok_.text;
         const std::size_t at = tok_.begin;
         advance();
         range_operand(colon, at);
     }
+}
+
+void FormulaParser::postfix() {
+    primary();
+    ranges();
     while (tok_.kind == Tok::LParen && tok_.begin == prev_end_ && prev_end_ > 0 &&
            text_[prev_end_ - 1] == ')') { // LAMBDA(x,x+1)(5): a call of the function made
         std::size_t at = tok_.begin;
@@ -178,6 +183,7 @@ void FormulaParser::postfix() {
            std::string_view(text_).substr(prev_end_, tok_.begin - prev_end_).find_first_not_of(' ') ==
                std::string_view::npos) {
         primary();
+        ranges(); // ':' binds tighter than the intersection: A1:C3 #REF!:B2
         emit(Op::Intersect);
     }
     while (is_op("%")) {

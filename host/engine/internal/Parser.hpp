@@ -83,6 +83,7 @@ private:
     // OFFSET(A1,0,0):INDEX(B:B,4): a reference, a call or a parenthesised expression.
     void range_operand(const std::string& colon, std::size_t at);
     void trim(const std::string& colon, std::size_t at);
+    void ranges();
     void postfix();
     void primary();
     void reference();
