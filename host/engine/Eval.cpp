@@ -223,25 +223,35 @@ bool Evaluator::single_area(const Item& it, Area& out) const {
     return true;
 }
 
-// The space operator: the cells two references share.
-void Evaluator::intersect() {
+// The operands of the reference operators, the right one popped: false with the result on
+// the stack already (an error of either side, or #VALUE! for what is not one area of one
+// sheet), else their areas, with the left one's place cleared for the result.
+bool Evaluator::area_operands(Area& x, Area& y) {
     Item b = std::move(stack_.back());
     stack_.pop_back();
     Item& a = stack_.back();
-    Area x, y;
     if (a.kind == Item::Val && a.v.is_error())
-        return;
+        return false;
     if (b.kind == Item::Val && b.v.is_error()) {
         a = std::move(b);
-        return;
+        return false;
     }
     if (!single_area(a, x) || !single_area(b, y) || x.sheet != y.sheet) {
         a = Item();
         a.v = Value::error(ErrorCode::Value);
-        return;
+        return false;
     }
-    Area both{x.sheet, std::max(x.r1, y.r1), std::max(x.c1, y.c1), std::min(x.r2, y.r2), std::min(x.c2, y.c2)};
     a = Item();
+    return true;
+}
+
+// The space operator: the cells two references share.
+void Evaluator::intersect() {
+    Area x, y;
+    if (!area_operands(x, y))
+        return;
+    Item& a = stack_.back();
+    Area both{x.sheet, std::max(x.r1, y.r1), std::max(x.c1, y.c1), std::min(x.r2, y.r2), std::min(x.c2, y.c2)};
     if (both.r1 > both.r2 || both.c1 > both.c2) {
         a.v = Value::error(ErrorCode::Null);
     } else {
@@ -252,22 +262,10 @@ void Evaluator::intersect() {
 
 // The ':' operator between references a calculation gave: the smallest range holding both.
 void Evaluator::span() {
-    Item b = std::move(stack_.back());
-    stack_.pop_back();
-    Item& a = stack_.back();
     Area x, y;
-    if (a.kind == Item::Val && a.v.is_error())
+    if (!area_operands(x, y))
         return;
-    if (b.kind == Item::Val && b.v.is_error()) {
-        a = std::move(b);
-        return;
-    }
-    if (!single_area(a, x) || !single_area(b, y) || x.sheet != y.sheet) {
-        a = Item();
-        a.v = Value::error(ErrorCode::Value);
-        return;
-    }
-    a = Item();
+    Item& a = stack_.back();
     a.kind = Item::Range;
     a.area = Area{x.sheet, std::min(x.r1, y.r1), std::min(x.c1, y.c1), std::max(x.r2, y.r2), std::max(x.c2, y.c2)};
     if (built_refs)

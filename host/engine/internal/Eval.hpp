@@ -188,6 +188,7 @@ private:
     bool numbers_only(Op op);
     std::size_t branch(const Linked& program, std::size_t pc, int depth, std::vector<Item>& locals);
     bool single_area(const Item& item, Area& out) const;
+    bool area_operands(Area& x, Area& y);
     void intersect();
     void span();
     void unite(std::size_t count);
