@@ -30,6 +30,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using host::engine::CellAddress;
+using host::engine::fold_case;
 using host::engine::Value;
 
 struct SolveOptions {
