@@ -31,9 +31,9 @@ constexpr int exit_failed = 1;
 constexpr int exit_usage = 2;
 
 struct SessionOptions {
-    std::string addin;   // empty: AddinLoader::find_default()
+    std::string addin; // empty: AddinLoader::find_default()
     std::vector<std::pair<std::string, std::string>> answers;
-    std::istream* form_input = nullptr;   // the dialog form reads here; null: no form
+    std::istream* form_input = nullptr; // the dialog form reads here; null: no form
     // Looks at each accepted dialog before the add-in acts on it: a reason to refuse it
     // cancels the dialog and is kept in Session::refusal().
     std::function<std::optional<std::string>(const host::ui::FrontEnd&)> vet_dialog;
@@ -43,8 +43,8 @@ struct SessionOptions {
 // the current host from construction until after the module is closed and unloaded.
 class Session {
 public:
-    Session(host::engine::Workbook& workbook, const std::string& book_name,
-            const SessionOptions& options, std::ostream& out, std::ostream& err);
+    Session(host::engine::Workbook& workbook, const std::string& book_name, const SessionOptions& options,
+            std::ostream& out, std::ostream& err);
     ~Session();
 
     host::api::Host& host() { return host_; }
@@ -67,14 +67,14 @@ private:
 // unless the add-in showed an error alert.
 struct RunOptions {
     std::string name;
-    std::string book;        // empty: a new workbook with one sheet, not saved
+    std::string book; // empty: a new workbook with one sheet, not saved
     std::string sheet;
     std::string addin;
     std::string output;
     bool in_place = false;
-    std::string suffix = "run";   // of the default output name
-    std::vector<std::string> fields;   // LABEL=VALUE dialog answers
-    bool interactive = false;          // answer dialogs with the form on standard input
+    std::string suffix = "run";      // of the default output name
+    std::vector<std::string> fields; // LABEL=VALUE dialog answers
+    bool interactive = false;        // answer dialogs with the form on standard input
 };
 // Returns the exit status; the add-in's alerts go to out (notes) and err (errors).
 int run_command(const RunOptions& options, std::ostream& out, std::ostream& err);
@@ -85,8 +85,7 @@ void add_addin_option(CLI::App* command, std::string& addin);
 // Where a changed workbook goes: --output when given, the input itself with --in-place,
 // else "<stem>.<suffix><extension>" next to the input. Refuses an --output that is the input
 // (UsageError).
-std::string output_path(const std::string& input, const std::string& output, bool in_place,
-                        const std::string& suffix);
+std::string output_path(const std::string& input, const std::string& output, bool in_place, const std::string& suffix);
 
 // "ombrix: <message>" on err; returns the status.
 int report(std::ostream& err, const std::string& message, int status);

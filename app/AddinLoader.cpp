@@ -14,7 +14,8 @@ namespace fs = std::filesystem;
 AddinLoader::AddinLoader(const std::string& path) : path_(path) {
     std::error_code ec;
     fs::path absolute = fs::absolute(path, ec);
-    if (!ec) path_ = absolute.lexically_normal().string();
+    if (!ec)
+        path_ = absolute.lexically_normal().string();
     if (fs::is_directory(path_, ec))
         throw AddinError("cannot load the add-in " + path + ": it is a directory; give the module file in it");
     if (!fs::is_regular_file(path_, ec))
@@ -36,14 +37,17 @@ AddinLoader::AddinLoader(const std::string& path) : path_(path) {
 }
 
 AddinLoader::~AddinLoader() {
-    if (open_) close();
-    if (handle_) dlclose(handle_);
+    if (open_)
+        close();
+    if (handle_)
+        dlclose(handle_);
 }
 
 AddinLoader::Command AddinLoader::command(const std::string& name) const {
     dlerror();
     void* symbol = dlsym(handle_, name.c_str());
-    if (symbol == nullptr) return nullptr;
+    if (symbol == nullptr)
+        return nullptr;
     // dlsym hands back an object pointer; POSIX guarantees it converts to a function pointer.
     Command f;
     static_assert(sizeof f == sizeof symbol, "function and object pointers differ in size");
@@ -66,7 +70,8 @@ int AddinLoader::close() {
 
 int AddinLoader::run(const std::string& name) {
     Command f = command(name);
-    if (f == nullptr) throw AddinError("the add-in " + path_ + " exports no command " + name);
+    if (f == nullptr)
+        throw AddinError("the add-in " + path_ + " exports no command " + name);
     return f();
 }
 
@@ -78,8 +83,7 @@ std::vector<std::string> AddinLoader::default_candidates() {
     fs::path self = fs::read_symlink("/proc/self/exe", ec);
     if (!ec) {
         fs::path dir = self.parent_path();
-        for (const char* relative : {"../src/ombrix.so", "../lib/ombrix/ombrix.so", "ombrix.so",
-                                     "../lib/ombrix.so"})
+        for (const char* relative : {"../src/ombrix.so", "../lib/ombrix/ombrix.so", "ombrix.so", "../lib/ombrix.so"})
             candidates.push_back((dir / relative).lexically_normal().string());
     }
     return candidates;
@@ -87,15 +91,19 @@ std::vector<std::string> AddinLoader::default_candidates() {
 
 std::string AddinLoader::find_default() {
     // A module named in the environment is the one wanted, found or not.
-    if (const char* env = std::getenv("OMBRIX_ADDIN"); env != nullptr && *env != '\0') return env;
+    if (const char* env = std::getenv("OMBRIX_ADDIN"); env != nullptr && *env != '\0')
+        return env;
     std::vector<std::string> candidates = default_candidates();
     std::error_code ec;
     for (const std::string& c : candidates)
-        if (fs::is_regular_file(c, ec)) return c;
+        if (fs::is_regular_file(c, ec))
+            return c;
     std::string tried;
-    for (const std::string& c : candidates) tried += "\n  " + c;
+    for (const std::string& c : candidates)
+        tried += "\n  " + c;
     throw AddinError("cannot find the add-in module ombrix.so; build it (cmake --build build), "
-                     "give --addin PATH or set OMBRIX_ADDIN. Looked in:" + tried);
+                     "give --addin PATH or set OMBRIX_ADDIN. Looked in:" +
+                     tried);
 }
 
 } // namespace app

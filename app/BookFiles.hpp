@@ -27,7 +27,6 @@ host::io::Document open_book(const std::string& path, const std::string& sheet, 
 // them ("PLÄN" finds "Plän"); -1 if none.
 int find_sheet(const host::engine::Workbook& book, std::string_view name);
 
-
 // Refuses a target that saving would fail on or lose data at: see check_save_target(), and a
 // .csv file for a workbook of several sheets or with defined names unless the sheet to keep
 // was chosen (sheet_chosen). Throws UsageError.

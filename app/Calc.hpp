@@ -11,8 +11,8 @@ namespace app {
 
 struct CalcOptions {
     std::string book;
-    std::string sheet;   // made active first: the sheet a .csv output holds
-    std::string output;  // empty: do not save
+    std::string sheet;  // made active first: the sheet a .csv output holds
+    std::string output; // empty: do not save
     bool json = false;
 };
 

@@ -10,13 +10,15 @@ using host::engine::Value;
 void EvaluationLog::record(const host::engine::Workbook& book, const host::engine::CellAddress& objective) {
     objectives.push_back(book.value(objective));
     if (keep_variables)
-        for (const host::engine::CellAddress& cell : variables) variable_values.push_back(book.value(cell));
+        for (const host::engine::CellAddress& cell : variables)
+            variable_values.push_back(book.value(cell));
 }
 
 std::vector<GenerationRow> convergence(const std::vector<Value>& objectives, std::uint64_t population,
                                        std::uint64_t generations_per_trial, bool maximise) {
     std::vector<GenerationRow> rows;
-    if (population == 0 || generations_per_trial == 0) return rows;
+    if (population == 0 || generations_per_trial == 0)
+        return rows;
     const double none = std::numeric_limits<double>::quiet_NaN();
     auto better = [maximise](double a, double b) { return std::isnan(b) || (maximise ? a > b : a < b); };
     double best_so_far = none;
@@ -25,16 +27,20 @@ std::vector<GenerationRow> convergence(const std::vector<Value>& objectives, std
         GenerationRow row;
         row.trial = index / generations_per_trial + 1;
         row.generation = index % generations_per_trial + 1;
-        if (row.generation == 1) best_so_far = none;
+        if (row.generation == 1)
+            best_so_far = none;
         double best = none, sum = 0;
         for (std::uint64_t k = start; k < start + population; ++k) {
-            if (!objectives[k].is_number()) continue;
+            if (!objectives[k].is_number())
+                continue;
             double x = objectives[k].as_number();
-            if (better(x, best)) best = x;
+            if (better(x, best))
+                best = x;
             sum += x;
             ++row.count;
         }
-        if (row.count > 0 && better(best, best_so_far)) best_so_far = best;
+        if (row.count > 0 && better(best, best_so_far))
+            best_so_far = best;
         row.best = best;
         row.mean = row.count > 0 ? sum / double(row.count) : none;
         row.best_so_far = best_so_far;
@@ -46,9 +52,11 @@ std::vector<GenerationRow> convergence(const std::vector<Value>& objectives, std
 namespace {
 
 std::string csv_field(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    if (text.find_first_of(",\"\r\n") == std::string::npos)
+        return text;
     std::string quoted = "\"";
-    for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    for (char c : text)
+        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
     return quoted + "\"";
 }
 
@@ -61,7 +69,8 @@ std::string csv_value(const Value& v) {
 std::string trace_csv(const EvaluationLog& log, const std::vector<std::string>& variable_names,
                       std::uint64_t population, std::uint64_t generations_per_trial) {
     std::string text = "evaluation,trial,generation,objective";
-    for (const std::string& name : variable_names) text += "," + csv_field(name);
+    for (const std::string& name : variable_names)
+        text += "," + csv_field(name);
     text += "\n";
     std::size_t width = log.variables.size();
     std::uint64_t complete = population > 0 ? log.objectives.size() / population * population : 0;

@@ -30,8 +30,8 @@ struct EvaluationLog {
 // generation with none has count 0 and its best and mean are NaN, as is best_so_far until
 // a trial has seen a number.
 struct GenerationRow {
-    std::uint64_t trial = 0;        // from 1
-    std::uint64_t generation = 0;   // from 1, within the trial
+    std::uint64_t trial = 0;      // from 1
+    std::uint64_t generation = 0; // from 1, within the trial
     double best_so_far = 0;
     double best = 0;
     double mean = 0;
@@ -41,9 +41,8 @@ struct GenerationRow {
 // The complete generations among `objectives`: `population` evaluations each, trials of
 // `generations_per_trial` generations; best is the largest objective when `maximise`.
 // Empty when population or generations_per_trial is 0.
-std::vector<GenerationRow> convergence(const std::vector<host::engine::Value>& objectives,
-                                       std::uint64_t population, std::uint64_t generations_per_trial,
-                                       bool maximise);
+std::vector<GenerationRow> convergence(const std::vector<host::engine::Value>& objectives, std::uint64_t population,
+                                       std::uint64_t generations_per_trial, bool maximise);
 
 // The evaluations as CSV: a header (evaluation, trial, generation, objective, then each
 // variable's cell), then a row per evaluation; trial and generation are empty for the

@@ -18,9 +18,8 @@ extern "C" void on_interrupt(int) {
         _exit(130);
     }
     interrupts = 1;
-    static const char message[] =
-        "\nombrix: stopping; the best point so far will be kept and saved "
-        "(Ctrl-C again to quit at once, saving nothing)\n";
+    static const char message[] = "\nombrix: stopping; the best point so far will be kept and saved "
+                                  "(Ctrl-C again to quit at once, saving nothing)\n";
     (void)!write(2, message, sizeof message - 1);
 }
 
@@ -46,7 +45,8 @@ void RunControl::attach(host::api::Host& host) {
 }
 
 void RunControl::start() {
-    if (started_) return;
+    if (started_)
+        return;
     started_ = std::chrono::steady_clock::now();
     interrupts = 0;
     previous_handler = std::signal(SIGINT, on_interrupt);
@@ -54,7 +54,8 @@ void RunControl::start() {
 }
 
 void RunControl::finish() {
-    if (started_ && !finished_) finished_ = std::chrono::steady_clock::now();
+    if (started_ && !finished_)
+        finished_ = std::chrono::steady_clock::now();
     if (catching_) {
         std::signal(SIGINT, previous_handler == SIG_ERR ? SIG_DFL : previous_handler);
         catching_ = false;
@@ -62,14 +63,16 @@ void RunControl::finish() {
 }
 
 double RunControl::seconds() const {
-    if (!started_) return 0;
+    if (!started_)
+        return 0;
     auto end = finished_ ? *finished_ : std::chrono::steady_clock::now();
     return std::chrono::duration<double>(end - *started_).count();
 }
 
 // One break per run: the add-in keeps it pending until it stops.
 bool RunControl::poll() {
-    if (delivered_ || !started_ || finished_) return false;
+    if (delivered_ || !started_ || finished_)
+        return false;
     if (interrupts != 0)
         end_ = RunEnd::interrupted;
     else if (limit_ && std::chrono::steady_clock::now() - *started_ >= *limit_)

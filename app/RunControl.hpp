@@ -12,7 +12,7 @@
 namespace app {
 
 enum class RunEnd { completed, interrupted, time_limit };
-const char* run_end_name(RunEnd end);   // "completed", "interrupted", "time-limit"
+const char* run_end_name(RunEnd end); // "completed", "interrupted", "time-limit"
 
 // From start() to finish(), the first Ctrl-C becomes a break for the add-in, which stops and
 // keeps its best point; a second one ends the program at once (status 130) without saving.

@@ -25,7 +25,8 @@ ReportCell setting_cell(const std::string& text) {
     const char* start = text.c_str();
     char* end = nullptr;
     double x = std::strtod(start, &end);
-    if (!text.empty() && end == start + text.size() && std::isfinite(x) && text.find_first_of("xXnN") == std::string::npos)
+    if (!text.empty() && end == start + text.size() && std::isfinite(x) &&
+        text.find_first_of("xXnN") == std::string::npos)
         return {Value::number(x), std::floor(x) == x ? ReportStyle::whole : ReportStyle::number};
     return {Value::text(text), ReportStyle::text};
 }
@@ -35,7 +36,9 @@ ReportCell number_cell(double x, ReportStyle style = ReportStyle::number) {
 }
 
 ReportCell value_cell(const Value& v) { return {v, v.is_number() ? ReportStyle::number : ReportStyle::text}; }
-ReportCell text_cell(const std::string& text, ReportStyle style = ReportStyle::text) { return {Value::text(text), style}; }
+ReportCell text_cell(const std::string& text, ReportStyle style = ReportStyle::text) {
+    return {Value::text(text), style};
+}
 
 } // namespace
 
@@ -63,7 +66,8 @@ host::io::ReportSheet report_sheet(const RunSummary& run, const std::vector<Gene
     auto line = [&rows](std::vector<ReportCell> cells) { rows.push_back(std::move(cells)); };
     auto headings = [&line](std::vector<std::string> texts) {
         std::vector<ReportCell> cells;
-        for (const std::string& t : texts) cells.push_back(text_cell(t, ReportStyle::heading));
+        for (const std::string& t : texts)
+            cells.push_back(text_cell(t, ReportStyle::heading));
         line(std::move(cells));
     };
 
@@ -87,7 +91,8 @@ host::io::ReportSheet report_sheet(const RunSummary& run, const std::vector<Gene
               value_cell(v.final)});
     line({});
     headings({"Setting", "Value"});
-    for (const auto& [label, value] : run.settings) line({text_cell(label), setting_cell(value)});
+    for (const auto& [label, value] : run.settings)
+        line({text_cell(label), setting_cell(value)});
     line({});
 
     headings({"Convergence"});
@@ -107,7 +112,8 @@ host::io::ReportSheet report_sheet(const RunSummary& run, const std::vector<Gene
         // A series per trial over its own rows.
         for (std::size_t start = 0; start < table.size();) {
             std::size_t end = start;
-            while (end + 1 < table.size() && table[end + 1].trial == table[start].trial) ++end;
+            while (end + 1 < table.size() && table[end + 1].trial == table[start].trial)
+                ++end;
             std::string trial = "Trial " + std::to_string(table[start].trial);
             std::size_t colour = std::size_t(table[start].trial - 1);
             auto r0 = std::uint32_t(first + start), r1 = std::uint32_t(first + end);
@@ -138,7 +144,8 @@ std::string coordinate(double x) {
 
 // A round step (1, 2 or 5 times a power of ten) giving about `count` intervals over `span`.
 double tick_step(double span, int count) {
-    if (!(span > 0)) return 1;
+    if (!(span > 0))
+        return 1;
     double raw = span / count;
     double power = std::pow(10.0, std::floor(std::log10(raw)));
     double unit = raw / power;
@@ -155,32 +162,36 @@ std::string convergence_svg(const std::vector<GenerationRow>& table, const std::
     for (const GenerationRow& g : table) {
         x_max = std::max(x_max, double(g.generation));
         for (double y : {g.best_so_far, g.mean})
-            if (std::isfinite(y)) y_min = std::min(y_min, y), y_max = std::max(y_max, y);
+            if (std::isfinite(y))
+                y_min = std::min(y_min, y), y_max = std::max(y_max, y);
     }
-    if (!(y_min <= y_max)) y_min = 0, y_max = 1;
-    if (y_min == y_max) y_min -= 0.5 * std::max(1.0, std::fabs(y_min)), y_max += 0.5 * std::max(1.0, std::fabs(y_max));
+    if (!(y_min <= y_max))
+        y_min = 0, y_max = 1;
+    if (y_min == y_max)
+        y_min -= 0.5 * std::max(1.0, std::fabs(y_min)), y_max += 0.5 * std::max(1.0, std::fabs(y_max));
     double y_step = tick_step(y_max - y_min, 5);
     y_min = std::floor(y_min / y_step) * y_step;
     y_max = std::ceil(y_max / y_step) * y_step;
     double x_min = 1;
-    if (x_max == x_min) x_max = x_min + 1;
+    if (x_max == x_min)
+        x_max = x_min + 1;
     double x_step = std::max(1.0, tick_step(x_max - x_min, 8));
     auto px = [&](double x) { return left + (x - x_min) / (x_max - x_min) * plot_w; };
     auto py = [&](double y) { return top + (y_max - y) / (y_max - y_min) * plot_h; };
 
     std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
-                      coordinate(width) + "\" height=\"" + coordinate(height) + "\" viewBox=\"0 0 " + coordinate(width) +
-                      " " + coordinate(height) +
+                      coordinate(width) + "\" height=\"" + coordinate(height) + "\" viewBox=\"0 0 " +
+                      coordinate(width) + " " + coordinate(height) +
                       "\" font-family=\"DejaVu Sans, Arial, sans-serif\" font-size=\"12\">\n"
                       "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
-    svg += "<text x=\"" + coordinate(width / 2) + "\" y=\"28\" text-anchor=\"middle\" font-size=\"16\" font-weight=\"bold\">" +
-           chart_title + "</text>\n";
+    svg += "<text x=\"" + coordinate(width / 2) +
+           "\" y=\"28\" text-anchor=\"middle\" font-size=\"16\" font-weight=\"bold\">" + chart_title + "</text>\n";
     // Grid, ticks and their labels.
     for (double y = y_min; y <= y_max + y_step / 2; y += y_step) {
         std::string at = coordinate(py(y));
-        svg += "<line x1=\"" + coordinate(left) + "\" y1=\"" + at + "\" x2=\"" + coordinate(left + plot_w) + "\" y2=\"" +
-               at + "\" stroke=\"#d9d9d9\"/>\n<text x=\"" + coordinate(left - 6) + "\" y=\"" + coordinate(py(y) + 4) +
-               "\" text-anchor=\"end\">" + number_text(y) + "</text>\n";
+        svg += "<line x1=\"" + coordinate(left) + "\" y1=\"" + at + "\" x2=\"" + coordinate(left + plot_w) +
+               "\" y2=\"" + at + "\" stroke=\"#d9d9d9\"/>\n<text x=\"" + coordinate(left - 6) + "\" y=\"" +
+               coordinate(py(y) + 4) + "\" text-anchor=\"end\">" + number_text(y) + "</text>\n";
     }
     for (double x = x_min; x <= x_max + x_step / 2; x += x_step) {
         double at = std::min(x, x_max);
@@ -200,14 +211,17 @@ std::string convergence_svg(const std::vector<GenerationRow>& table, const std::
     std::size_t legend_entry = 0;
     for (std::size_t start = 0; start < table.size();) {
         std::size_t end = start;
-        while (end + 1 < table.size() && table[end + 1].trial == table[start].trial) ++end;
+        while (end + 1 < table.size() && table[end + 1].trial == table[start].trial)
+            ++end;
         std::string colour = std::string("#") + host::io::chart_colour(std::size_t(table[start].trial - 1));
         for (bool mean : {false, true}) {
             std::string points;
             for (std::size_t k = start; k <= end; ++k) {
                 double y = mean ? table[k].mean : table[k].best_so_far;
-                if (!std::isfinite(y)) continue;
-                points += (points.empty() ? "" : " ") + coordinate(px(double(table[k].generation))) + "," + coordinate(py(y));
+                if (!std::isfinite(y))
+                    continue;
+                points +=
+                    (points.empty() ? "" : " ") + coordinate(px(double(table[k].generation))) + "," + coordinate(py(y));
             }
             std::string dash = mean ? "\" stroke-dasharray=\"6,4" : "";
             std::string width_text = mean ? "1.5" : "2.5";

@@ -25,17 +25,17 @@ struct ReportVariable {
 // A run's facts, as the command saw them.
 struct RunSummary {
     std::time_t started = 0;
-    bool date1904 = false;   // the workbook's date system, for the date cell
+    bool date1904 = false; // the workbook's date system, for the date cell
     std::string book, sheet;
     std::vector<ReportVariable> variables;
-    std::string objective;   // "Sheet1!B16"
+    std::string objective; // "Sheet1!B16"
     host::engine::Value objective_original, objective_final;
     std::string goal;
-    std::vector<std::pair<std::string, std::string>> settings;   // the dialog's labels and values
+    std::vector<std::pair<std::string, std::string>> settings; // the dialog's labels and values
     std::uint64_t evaluations = 0;
     std::optional<std::uint64_t> generations;
     double seconds = 0;
-    std::string ended;   // completed, interrupted, time-limit
+    std::string ended; // completed, interrupted, time-limit
 };
 
 // The report sheet: the summary from A1 down, the convergence table below it, and a line chart

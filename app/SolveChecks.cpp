@@ -22,13 +22,15 @@ std::optional<std::string> solve_refusal(const Workbook& book, const std::string
                                          const std::string& objective) {
     std::optional<CellRange> vars = range_named(book, variables);
     std::optional<CellRange> goal = range_named(book, objective);
-    if (!vars || !goal || vars->size() > 1 << 20) return std::nullopt;
+    if (!vars || !goal || vars->size() > 1 << 20)
+        return std::nullopt;
     for (std::int32_t r = vars->first_row; r <= vars->last_row; ++r)
         for (std::int32_t c = vars->first_col; c <= vars->last_col; ++c) {
             CellAddress at{vars->sheet, r, c};
             if (book.is_formula(at))
-                return "the variable cell " + host::io::cell_key(book, at) + " holds a formula (=" +
-                       book.formula_text(at) + "), which solving would overwrite with a number; "
+                return "the variable cell " + host::io::cell_key(book, at) +
+                       " holds a formula (=" + book.formula_text(at) +
+                       "), which solving would overwrite with a number; "
                        "name cells that hold plain values";
         }
     CellAddress target{goal->sheet, goal->first_row, goal->first_col};
@@ -48,7 +50,8 @@ std::vector<CellAddress> cells_named(const Workbook& book, const std::string& te
     std::optional<CellRange> a = range_named(book, text);
     if (a && a->size() <= 65536)
         for (std::int32_t r = a->first_row; r <= a->last_row; ++r)
-            for (std::int32_t c = a->first_col; c <= a->last_col; ++c) cells.push_back({a->sheet, r, c});
+            for (std::int32_t c = a->first_col; c <= a->last_col; ++c)
+                cells.push_back({a->sheet, r, c});
     return cells;
 }
 

@@ -22,15 +22,16 @@ namespace app {
 
 namespace fs = std::filesystem;
 
-Session::Session(host::engine::Workbook& workbook, const std::string& book_name,
-                 const SessionOptions& options, std::ostream& out, std::ostream& err)
+Session::Session(host::engine::Workbook& workbook, const std::string& book_name, const SessionOptions& options,
+                 std::ostream& out, std::ostream& err)
     : host_(workbook, book_name), current_(host_), front_end_(out, err) {
     front_end_.attach(host_);
     front_end_.set_answers(options.answers);
     front_end_.set_form_input(options.form_input);
     if (options.vet_dialog)
         host_.set_dialog_handler([this, vet = options.vet_dialog](host::api::Table& table) {
-            if (!front_end_.answer(table)) return false;
+            if (!front_end_.answer(table))
+                return false;
             refusal_ = vet(front_end_);
             return !refusal_;
         });
@@ -38,9 +39,8 @@ Session::Session(host::engine::Workbook& workbook, const std::string& book_name,
     host_.set_module_path(loader_->path());
     // Registering a procedure the module does not export fails, as in the spreadsheet.
     AddinLoader* loader = loader_.get();
-    host_.set_procedure_resolver([loader](const std::string&, const std::string& procedure) {
-        return loader->exports(procedure);
-    });
+    host_.set_procedure_resolver(
+        [loader](const std::string&, const std::string& procedure) { return loader->exports(procedure); });
     loader_->open();
 }
 
@@ -51,20 +51,20 @@ Session::~Session() {
 }
 
 void add_addin_option(CLI::App* command, std::string& addin) {
-    command->add_option("--addin", addin,
-                        "Load this build of the add-in module instead of the one built or installed "
-                        "with the command (also: the OMBRIX_ADDIN environment variable)")
+    command
+        ->add_option("--addin", addin,
+                     "Load this build of the add-in module instead of the one built or installed "
+                     "with the command (also: the OMBRIX_ADDIN environment variable)")
         ->type_name("PATH");
 }
 
-std::string output_path(const std::string& input, const std::string& output, bool in_place,
-                        const std::string& suffix) {
-    if (in_place) return input;
+std::string output_path(const std::string& input, const std::string& output, bool in_place, const std::string& suffix) {
+    if (in_place)
+        return input;
     if (!output.empty()) {
         std::error_code ec;
         if (fs::exists(output, ec) && fs::equivalent(input, output, ec))
-            throw UsageError("--output names the input workbook " + input +
-                             "; use --in-place to overwrite it");
+            throw UsageError("--output names the input workbook " + input + "; use --in-place to overwrite it");
         return output;
     }
     fs::path in(input);
@@ -88,7 +88,7 @@ int report_current_exception(std::ostream& err, const std::string& file_prefix) 
         return report(err, e.what(), exit_failed);
     } catch (const usr::Exception& e) {
         return report(err, e.what(), exit_failed);
-    } catch (const host::io::IoError& e) {   // names its file itself
+    } catch (const host::io::IoError& e) { // names its file itself
         return report(err, e.what(), exit_failed);
     } catch (const std::bad_alloc&) {
         return report(err, file_prefix + "not enough memory to finish the command", exit_failed);
@@ -102,8 +102,10 @@ int run_command(const RunOptions& options, std::ostream& out, std::ostream& err)
     try {
         SessionOptions session;
         session.addin = options.addin;
-        for (const std::string& f : options.fields) session.answers.push_back(host::ui::split_field(f));
-        if (session.answers.empty() && options.interactive) session.form_input = &std::cin;
+        for (const std::string& f : options.fields)
+            session.answers.push_back(host::ui::split_field(f));
+        if (session.answers.empty() && options.interactive)
+            session.form_input = &std::cin;
 
         std::optional<host::io::Document> document;
         host::engine::Workbook blank;
@@ -133,10 +135,13 @@ int run_command(const RunOptions& options, std::ostream& out, std::ostream& err)
         if (!s.addin().exports(options.name))
             throw UsageError("the add-in exports no command \"" + options.name + "\"");
         s.run(options.name);
-        if (s.front_end().answer_error()) throw UsageError(*s.front_end().answer_error());
-        if (s.refusal()) throw UsageError(*s.refusal() + "; nothing was run or saved");
+        if (s.front_end().answer_error())
+            throw UsageError(*s.front_end().answer_error());
+        if (s.refusal())
+            throw UsageError(*s.refusal() + "; nothing was run or saved");
         if (s.front_end().error_alerts() > 0) {
-            if (document) err << "ombrix: the workbook was not saved\n";
+            if (document)
+                err << "ombrix: the workbook was not saved\n";
             return exit_failed;
         }
         if (document) {
@@ -151,8 +156,8 @@ int run_command(const RunOptions& options, std::ostream& out, std::ostream& err)
 
 void add_run_command(CLI::App& ombrix, Outcome& outcome) {
     auto options = std::make_shared<RunOptions>();
-    CLI::App* run = ombrix.add_subcommand(
-        "run", "Call any command the add-in exports by name (Solve, About, RunTests, Test)");
+    CLI::App* run =
+        ombrix.add_subcommand("run", "Call any command the add-in exports by name (Solve, About, RunTests, Test)");
     run->footer("Runs on an empty workbook, or on BOOK, which is then saved to a new file next to it\n"
                 "(BOOK.run.xlsx). Dialogs are answered from --field, or with a form on a terminal, or\n"
                 "left at their initial values. Exit status 1 after an error alert.");

@@ -30,7 +30,8 @@ std::string escaped_line(const std::string& text) {
 namespace {
 
 std::string plain_value(const host::engine::Value& value) {
-    if (value.is_empty()) return "0";
+    if (value.is_empty())
+        return "0";
     return value.to_string();
 }
 
@@ -40,18 +41,20 @@ int run_calc(const CalcOptions& options, std::ostream& out, std::ostream& err) {
     try {
         host::io::Document document = open_book(options.book, options.sheet, err);
         host::engine::Workbook& book = document.workbook;
-        if (!options.output.empty()) check_save(document, options.output, !options.sheet.empty());
+        if (!options.output.empty())
+            check_save(document, options.output, !options.sheet.empty());
         for (const std::string& warning : host::io::diagnostic_warnings(options.book, book))
             err << warning << "\n";
 
         bool first = true;
-        if (options.json) out << "{";
+        if (options.json)
+            out << "{";
         for (int sheet = 0; sheet < book.sheet_count(); ++sheet) {
-            book.for_each_cell(sheet, [&](std::int32_t row, std::int32_t col,
-                                          const host::engine::Value& value) {
+            book.for_each_cell(sheet, [&](std::int32_t row, std::int32_t col, const host::engine::Value& value) {
                 host::engine::CellAddress at{sheet, row, col};
                 // Every cell of an array formula's result is printed, not only its own.
-                if (!book.is_formula(at) && !book.array_anchor(at)) return;
+                if (!book.is_formula(at) && !book.array_anchor(at))
+                    return;
                 std::string key = host::io::cell_key(book, at);
                 // A value that changes on every recalculation is marked.
                 bool changing = !book.volatile_sources(at).empty();
@@ -64,10 +67,12 @@ int run_calc(const CalcOptions& options, std::ostream& out, std::ostream& err) {
                 first = false;
             });
         }
-        if (options.json) out << (first ? "}\n" : "\n}\n");
+        if (options.json)
+            out << (first ? "}\n" : "\n}\n");
         out.flush();
 
-        if (!options.output.empty()) host::io::save(document, options.output);
+        if (!options.output.empty())
+            host::io::save(document, options.output);
         return 0;
     } catch (const std::bad_alloc&) {
         err << "ombrix: " << options.book << ": not enough memory to load and recalculate it\n";
@@ -80,15 +85,13 @@ int run_calc(const CalcOptions& options, std::ostream& out, std::ostream& err) {
 void add_calc_command(CLI::App& ombrix, Outcome& outcome) {
     auto options = std::make_shared<CalcOptions>();
     CLI::App* calc = ombrix.add_subcommand("calc", "Recalculate a workbook and print its formulas' values");
-    calc->footer(
-        "Opens BOOK (.xlsx, or .csv for a one-sheet model), recalculates every formula and prints\n"
-        "each formula cell's value (every cell of an array formula's result), one per line as\n"
-        "SHEET!CELL<tab>VALUE (then <tab>volatile when the value changes on every recalculation: it\n"
-        "depends on RAND, NOW, OFFSET...). Unknown functions and\n"
-        "circular references are reported as warnings on stderr. Exit status 1 when the file\n"
-        "cannot be read or saved.");
-    calc->add_option("BOOK", options->book, "The workbook to open (.xlsx, or .csv for a one-sheet model)")
-        ->required();
+    calc->footer("Opens BOOK (.xlsx, or .csv for a one-sheet model), recalculates every formula and prints\n"
+                 "each formula cell's value (every cell of an array formula's result), one per line as\n"
+                 "SHEET!CELL<tab>VALUE (then <tab>volatile when the value changes on every recalculation: it\n"
+                 "depends on RAND, NOW, OFFSET...). Unknown functions and\n"
+                 "circular references are reported as warnings on stderr. Exit status 1 when the file\n"
+                 "cannot be read or saved.");
+    calc->add_option("BOOK", options->book, "The workbook to open (.xlsx, or .csv for a one-sheet model)")->required();
     calc->add_option("-o,--output", options->output,
                      "Save the recalculated workbook to FILE (.xlsx, or .csv for the active sheet); "
                      "the file is replaced atomically")

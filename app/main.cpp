@@ -11,10 +11,9 @@
 #include <vector>
 
 int main(int argc, char** argv) {
-    CLI::App ombrix(
-        "ombrix: a genetic-algorithm optimiser for spreadsheet models, with its own workbook "
-        "engine for .xlsx and .csv files.\nRun `ombrix COMMAND --help` for a command's options.",
-        "ombrix");
+    CLI::App ombrix("ombrix: a genetic-algorithm optimiser for spreadsheet models, with its own workbook "
+                    "engine for .xlsx and .csv files.\nRun `ombrix COMMAND --help` for a command's options.",
+                    "ombrix");
     ombrix.footer("Exit status: 0 done; 1 the add-in reported an error, or a file could not be read or\n"
                   "written; 2 a usage error (unknown command or flag, bad or conflicting values, a request\n"
                   "the command refuses), nothing run or written.\n\n"
@@ -58,9 +57,7 @@ int main(int argc, char** argv) {
     } catch (const std::bad_alloc&) {
         const std::vector<CLI::App*> chosen = ombrix.get_subcommands();
         std::cerr << "ombrix: not enough memory to finish "
-                  << (chosen.empty() ? std::string("the command")
-                                     : "'" + chosen.front()->get_name() + "'")
-                  << "\n";
+                  << (chosen.empty() ? std::string("the command") : "'" + chosen.front()->get_name() + "'") << "\n";
         return 1;
     } catch (const std::exception& e) {
         std::cerr << "ombrix: " << e.what() << "\n";

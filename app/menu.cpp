@@ -12,9 +12,8 @@ namespace app {
 namespace {
 
 // The names of the arguments of a registration, in order.
-const char* const registration_fields[] = {"module",   "procedure", "type",     "function",
-                                           "arguments", "macro type", "category", "shortcut",
-                                           "help topic", "help"};
+const char* const registration_fields[] = {"module",     "procedure", "type",     "function",   "arguments",
+                                           "macro type", "category",  "shortcut", "help topic", "help"};
 
 struct MenuOptions {
     std::string addin;
@@ -61,12 +60,15 @@ int run_menu(const MenuOptions& options, std::ostream& out, std::ostream& err) {
                     out << "    " << registration_fields[k] << ": " << json_string(r.argument(k)) << "\n";
             }
             out << "\nWorksheet menu bar:";
-            for (std::size_t i = 0; bar && i < bar->size(); ++i) out << (i ? " | " : " ") << (*bar)[i].title;
+            for (std::size_t i = 0; bar && i < bar->size(); ++i)
+                out << (i ? " | " : " ") << (*bar)[i].title;
             out << "\n";
             for (std::size_t i = 0; bar && i < bar->size(); ++i) {
                 const host::api::Menu& m = (*bar)[i];
-                if (m.builtin) continue;
-                out << "\n" << m.title << (i + 1 < bar->size() ? " (in front of " + (*bar)[i + 1].title + ")" : "") << "\n";
+                if (m.builtin)
+                    continue;
+                out << "\n"
+                    << m.title << (i + 1 < bar->size() ? " (in front of " + (*bar)[i + 1].title + ")" : "") << "\n";
                 for (const std::vector<std::string>& item : m.items)
                     out << "  " << (item.empty() ? "" : item[0])
                         << (item.size() > 1 && !item[1].empty() ? "  -> runs " + item[1] : "") << "\n";
@@ -86,8 +88,8 @@ int run_menu(const MenuOptions& options, std::ostream& out, std::ostream& err) {
 
 void add_menu_command(CLI::App& ombrix, Outcome& outcome) {
     auto options = std::make_shared<MenuOptions>();
-    CLI::App* menu = ombrix.add_subcommand(
-        "menu", "List the procedures the add-in registers and the menu it adds when opened");
+    CLI::App* menu =
+        ombrix.add_subcommand("menu", "List the procedures the add-in registers and the menu it adds when opened");
     menu->footer("Opens the add-in, prints each registered procedure with its registration arguments and\n"
                  "the worksheet menu bar with the add-in's menu and items, then closes the add-in.");
     menu->add_flag("--json", options->json, "Print one JSON object instead");

@@ -43,9 +43,9 @@ struct SolveOptions {
     std::optional<double> time_limit;
     bool progress = false;
     bool quiet = false;
-    bool report = false;    // add the answer report sheet to the saved workbook
-    std::string chart;      // the convergence chart as SVG
-    std::string trace;      // every evaluation as CSV
+    bool report = false; // add the answer report sheet to the saved workbook
+    std::string chart;   // the convergence chart as SVG
+    std::string trace;   // every evaluation as CSV
     // Flag values by the label of the dialog control they fill, in the dialog's order.
     std::vector<std::pair<std::string, std::string>> flags;
     std::vector<std::string> fields;
@@ -75,14 +75,17 @@ const FlagLabel solve_flags[] = {
 // dialog does not have and a control given twice.
 std::vector<std::pair<std::string, std::string>> answers_of(const SolveOptions& options) {
     std::vector<std::pair<std::string, std::string>> answers = options.flags;
-    for (const std::string& f : options.fields) answers.push_back(host::ui::split_field(f));
+    for (const std::string& f : options.fields)
+        answers.push_back(host::ui::split_field(f));
     std::string labels;
-    for (const FlagLabel& f : solve_flags) labels += std::string(labels.empty() ? "" : ", ") + f.label;
+    for (const FlagLabel& f : solve_flags)
+        labels += std::string(labels.empty() ? "" : ", ") + f.label;
     for (std::size_t i = 0; i < answers.size(); ++i) {
         std::string key = host::ui::label_key(answers[i].first);
         const FlagLabel* flag = nullptr;
         for (const FlagLabel& f : solve_flags)
-            if (host::ui::label_key(f.label) == key) flag = &f;
+            if (host::ui::label_key(f.label) == key)
+                flag = &f;
         if (flag == nullptr)
             throw UsageError("the Solve dialog has no field \"" + answers[i].first + "\" (its fields: " + labels + ")");
         auto source = [&](std::size_t k) {
@@ -91,13 +94,14 @@ std::vector<std::pair<std::string, std::string>> answers_of(const SolveOptions& 
         };
         for (std::size_t j = 0; j < i; ++j)
             if (host::ui::label_key(answers[j].first) == key)
-                throw UsageError(std::string(flag->label) + " is given twice, by " + source(j) + " and by " + source(i) +
-                                 "; give it once");
+                throw UsageError(std::string(flag->label) + " is given twice, by " + source(j) + " and by " +
+                                 source(i) + "; give it once");
         // Either spelling of the goal.
         std::string& value = answers[i].second;
         if (key == host::ui::label_key("Goal:")) {
             std::string folded = host::engine::fold_case(value);
-            if (folded == "maximize" || folded == "minimize") value.replace(value.size() - 2, 1, "s");
+            if (folded == "maximize" || folded == "minimize")
+                value.replace(value.size() - 2, 1, "s");
         }
     }
     return answers;
@@ -128,20 +132,23 @@ SolveReport report_of(const host::api::CellActivity& activity, double seconds) {
 
 std::string shown(const Value& v) { return v.is_number() ? json_number(v.as_number()) : v.to_string(); }
 
-void print_json(std::ostream& out, const host::engine::Workbook& book, const SolveReport& r,
-                const std::string& saved, const std::vector<std::pair<std::string, std::string>>& extra) {
+void print_json(std::ostream& out, const host::engine::Workbook& book, const SolveReport& r, const std::string& saved,
+                const std::vector<std::pair<std::string, std::string>>& extra) {
     auto json_cell = [&](const CellAddress& c) {
         const Value& v = book.value(c);
         return json_string(host::io::cell_key(book, c)) + ": " +
                (v.is_number() ? json_number(v.as_number()) : json_value(v));
     };
     out << "{\"variables\": {";
-    for (std::size_t i = 0; i < r.variables.size(); ++i) out << (i ? ", " : "") << json_cell(r.variables[i]);
-    out << "}, \"objective\": {" << (r.objective ? json_cell(*r.objective) : "") << "}, \"evaluations\": "
-        << r.evaluations << ", \"generations\": " << (r.generations ? std::to_string(*r.generations) : "null")
+    for (std::size_t i = 0; i < r.variables.size(); ++i)
+        out << (i ? ", " : "") << json_cell(r.variables[i]);
+    out << "}, \"objective\": {" << (r.objective ? json_cell(*r.objective) : "")
+        << "}, \"evaluations\": " << r.evaluations
+        << ", \"generations\": " << (r.generations ? std::to_string(*r.generations) : "null")
         << ", \"ended\": " << json_string(run_end_name(r.end)) << ", \"seconds\": " << json_number(r.seconds)
         << ", \"output\": " << (saved.empty() ? "null" : json_string(saved));
-    for (const auto& [key, value] : extra) out << ", " << json_string(key) << ": " << json_string(value);
+    for (const auto& [key, value] : extra)
+        out << ", " << json_string(key) << ": " << json_string(value);
     out << "}\n";
 }
 
@@ -173,8 +180,8 @@ fs::path canonical(const std::string& path) {
 void check_run_file(const std::string& path, const char* flag, const std::string& book, const std::string& target) {
     for (const std::string& other : {book, target})
         if (canonical(path) == canonical(other))
-            throw UsageError(std::string(flag) + " " + path + " is the workbook " +
-                             (other == book ? "read" : "saved") + "; give another file");
+            throw UsageError(std::string(flag) + " " + path + " is the workbook " + (other == book ? "read" : "saved") +
+                             "; give another file");
     try {
         host::io::check_save_target(path);
     } catch (const host::io::IoError& e) {
@@ -192,7 +199,8 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         SessionOptions session;
         session.addin = options.addin;
         session.answers = answers_of(options);
-        if (session.answers.empty()) session.form_input = form_input;
+        if (session.answers.empty())
+            session.form_input = form_input;
 
         // Everything that would make the run pointless or its result unsaveable is refused
         // before it starts.
@@ -204,8 +212,10 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
                              ".xlsx with --output FILE.xlsx");
         if (!options.chart.empty() && !ends_with_folded(options.chart, ".svg"))
             throw UsageError("--chart writes an SVG picture: give it a file name ending in .svg");
-        if (!options.chart.empty()) check_run_file(options.chart, "--chart", options.book, target);
-        if (!options.trace.empty()) check_run_file(options.trace, "--trace", options.book, target);
+        if (!options.chart.empty())
+            check_run_file(options.chart, "--chart", options.book, target);
+        if (!options.trace.empty())
+            check_run_file(options.trace, "--trace", options.book, target);
         if (!options.chart.empty() && !options.trace.empty() && canonical(options.chart) == canonical(options.trace))
             throw UsageError("--chart and --trace name the same file " + options.trace + "; give two files");
         host::engine::Workbook& book = document.workbook;
@@ -218,7 +228,8 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         RunControl control(options.time_limit);
         session.vet_dialog = [&book, &control, &log, &summary](const host::ui::FrontEnd& front) {
             auto refusal = solve_refusal(book, front.accepted("Var Vector"), front.accepted("Function Cell"));
-            if (refusal) return refusal;
+            if (refusal)
+                return refusal;
             // What the cells held before the run.
             log.variables = cells_named(book, front.accepted("Var Vector"));
             summary.variables.clear();
@@ -236,20 +247,22 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
             if (host::ui::label_key(answer.first) == host::ui::label_key("Function Cell"))
                 for (const CellAddress& cell : cells_named(book, answer.second)) {
                     std::vector<CellAddress> sources = book.volatile_sources(cell);
-                    if (sources.empty()) continue;
+                    if (sources.empty())
+                        continue;
                     std::string names;
                     for (const CellAddress& v : sources)
                         names += (names.empty() ? "" : ", ") + host::io::cell_key(book, v);
                     err << options.book << ": warning: the objective " << host::io::cell_key(book, cell)
                         << " depends on volatile functions in " << names
-                        << "; its value changes on every recalculation, so the optimum found will not be reproducible\n";
+                        << "; its value changes on every recalculation, so the optimum found will not be "
+                           "reproducible\n";
                 }
 
         // The add-in's notes would break the JSON on standard output.
         Session s(book, fs::path(options.book).filename().string(), session, options.json ? err : out, err);
         host::ui::FrontEnd& front = s.front_end();
-        front.set_status_display(options.quiet ? host::ui::StatusDisplay::none
-                                 : isatty(2)   ? host::ui::StatusDisplay::in_place
+        front.set_status_display(options.quiet      ? host::ui::StatusDisplay::none
+                                 : isatty(2)        ? host::ui::StatusDisplay::in_place
                                  : options.progress ? host::ui::StatusDisplay::lines
                                                     : host::ui::StatusDisplay::none);
         control.attach(s.host());
@@ -259,9 +272,12 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         control.finish();
         double seconds = control.seconds();
 
-        if (front.answer_error()) throw UsageError(*front.answer_error());
-        if (s.refusal()) throw UsageError(*s.refusal() + "; nothing was solved or saved");
-        if (front.error_alerts() > 0) return report(err, "Solve failed; the workbook was not saved", exit_failed);
+        if (front.answer_error())
+            throw UsageError(*front.answer_error());
+        if (s.refusal())
+            throw UsageError(*s.refusal() + "; nothing was solved or saved");
+        if (front.error_alerts() > 0)
+            return report(err, "Solve failed; the workbook was not saved", exit_failed);
         if (front.dialogs() == 0 || front.cancelled()) {
             err << "Solve was cancelled; the workbook was not saved.\n";
             return exit_ok;
@@ -270,20 +286,23 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         SolveReport result = report_of(s.host().activity(), seconds);
         // A run stopped before its first candidate wrote nothing: the cells it was given kept
         // their starting values.
-        if (result.variables.empty()) result.variables = cells_named(book, front.accepted("Var Vector"));
+        if (result.variables.empty())
+            result.variables = cells_named(book, front.accepted("Var Vector"));
         if (!result.objective)
             if (auto named = cells_named(book, front.accepted("Function Cell")); named.size() == 1)
                 result.objective = named[0];
         // Every generation evaluates the whole population.
         std::uint64_t population = std::strtoull(front.accepted("Population").c_str(), nullptr, 10);
-        if (population > 0 && result.evaluations % population == 0) result.generations = result.evaluations / population;
+        if (population > 0 && result.evaluations % population == 0)
+            result.generations = result.evaluations / population;
         result.end = control.end();
 
         std::vector<GenerationRow> table;
         if (recording) {
             std::uint64_t generations = std::strtoull(front.accepted("Generations").c_str(), nullptr, 10);
             std::string goal = front.accepted_shown("Goal:");
-            table = convergence(log.objectives, population, generations, host::engine::fold_case(goal).rfind("max", 0) == 0);
+            table = convergence(log.objectives, population, generations,
+                                host::engine::fold_case(goal).rfind("max", 0) == 0);
             summary.date1904 = book.date1904();
             summary.book = fs::path(options.book).filename().string();
             summary.sheet = book.sheet_name(book.active_sheet());
@@ -291,8 +310,10 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
             std::vector<CellAddress> maxima = cells_named(book, front.accepted("Max Vector"));
             for (std::size_t i = 0; i < summary.variables.size() && i < log.variables.size(); ++i) {
                 ReportVariable& v = summary.variables[i];
-                if (i < minima.size()) v.minimum = book.value(minima[i]);
-                if (i < maxima.size()) v.maximum = book.value(maxima[i]);
+                if (i < minima.size())
+                    v.minimum = book.value(minima[i]);
+                if (i < maxima.size())
+                    v.maximum = book.value(maxima[i]);
                 v.final = book.value(log.variables[i]);
             }
             if (result.objective) {
@@ -302,7 +323,8 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
             summary.goal = goal;
             for (const FlagLabel& f : solve_flags) {
                 std::string label = f.label;
-                if (!label.empty() && label.back() == ':') label.pop_back();
+                if (!label.empty() && label.back() == ':')
+                    label.pop_back();
                 summary.settings.emplace_back(label, front.accepted_shown(f.label));
             }
             summary.evaluations = result.evaluations;
@@ -331,7 +353,8 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
             }
             if (!options.trace.empty()) {
                 std::vector<std::string> names;
-                for (const CellAddress& c : log.variables) names.push_back(host::io::cell_key(book, c));
+                for (const CellAddress& c : log.variables)
+                    names.push_back(host::io::cell_key(book, c));
                 std::uint64_t generations = std::strtoull(front.accepted("Generations").c_str(), nullptr, 10);
                 host::io::write_file_atomically(options.trace, trace_csv(log, names, population, generations));
                 written.emplace_back("trace", options.trace);
@@ -343,12 +366,16 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
             print_json(out, book, result, save_error ? std::string() : target, written);
         } else {
             print_plain(out, book, result);
-            if (!save_error) out << "Saved " << target << "\n";
+            if (!save_error)
+                out << "Saved " << target << "\n";
             for (const auto& [what, where] : written)
-                if (what == "report_sheet") out << "Report sheet \"" << escaped_line(where) << "\"\n";
-                else out << (what == "chart" ? "Chart " : "Trace ") << escaped_line(where) << "\n";
+                if (what == "report_sheet")
+                    out << "Report sheet \"" << escaped_line(where) << "\"\n";
+                else
+                    out << (what == "chart" ? "Chart " : "Trace ") << escaped_line(where) << "\n";
         }
-        if (save_error) return report(err, *save_error, exit_failed);
+        if (save_error)
+            return report(err, *save_error, exit_failed);
         return exit_ok;
     } catch (...) {
         return report_current_exception(err, options.book + ": ");
@@ -363,32 +390,39 @@ void add_solve_command(CLI::App& ombrix, Outcome& outcome) {
         std::vector<std::string> values = std::vector<std::string>(std::size(solve_flags));
     };
     auto state = std::make_shared<State>();
-    CLI::App* solve = ombrix.add_subcommand(
-        "solve", "Optimise a workbook model with the add-in's Solve command and save the result");
-    solve->footer(
-        "Searches the variable cells, between their minimum and maximum cells, for the values that\n"
-        "maximise or minimise the objective cell, writes the best into the variable cells and saves\n"
-        "the workbook to a new file next to BOOK (BOOK.solved.xlsx). Each flag fills the Solve\n"
-        "dialog's control of that name; controls left unset keep the add-in's values (on a terminal\n"
-        "with no flags, a form shows them). The add-in checks the entries and reports problems\n"
-        "itself, on standard error; the exit status is then 1. Refused before the run, with status 2\n"
-        "and nothing written: variable cells holding formulas, an objective that is a variable or\n"
-        "does not depend on them, and an output that cannot be saved (see ombrix --help). Ctrl-C\n"
-        "during the run stops it and keeps and saves the best point found so far; a second Ctrl-C\n"
-        "quits at once, saving nothing.\n\n"
-        "Example:\n  ombrix solve examples/production.xlsx --var B3:D3 --min B4:D4 --max B5:D5 "
-        "--objective B16 --goal maximise");
+    CLI::App* solve =
+        ombrix.add_subcommand("solve", "Optimise a workbook model with the add-in's Solve command and save the result");
+    solve->footer("Searches the variable cells, between their minimum and maximum cells, for the values that\n"
+                  "maximise or minimise the objective cell, writes the best into the variable cells and saves\n"
+                  "the workbook to a new file next to BOOK (BOOK.solved.xlsx). Each flag fills the Solve\n"
+                  "dialog's control of that name; controls left unset keep the add-in's values (on a terminal\n"
+                  "with no flags, a form shows them). The add-in checks the entries and reports problems\n"
+                  "itself, on standard error; the exit status is then 1. Refused before the run, with status 2\n"
+                  "and nothing written: variable cells holding formulas, an objective that is a variable or\n"
+                  "does not depend on them, and an output that cannot be saved (see ombrix --help). Ctrl-C\n"
+                  "during the run stops it and keeps and saves the best point found so far; a second Ctrl-C\n"
+                  "quits at once, saving nothing.\n\n"
+                  "Example:\n  ombrix solve examples/production.xlsx --var B3:D3 --min B4:D4 --max B5:D5 "
+                  "--objective B16 --goal maximise");
     solve->add_option("BOOK", state->options.book, "The workbook (.xlsx or .csv)")->required();
-    solve->add_option("--sheet", state->options.sheet, "Make this sheet active first: the references "
-                      "are taken on the active sheet (its name in any case)")->type_name("NAME");
+    solve
+        ->add_option("--sheet", state->options.sheet,
+                     "Make this sheet active first: the references "
+                     "are taken on the active sheet (its name in any case)")
+        ->type_name("NAME");
     for (std::size_t i = 0; i < std::size(solve_flags); ++i)
-        solve->add_option(solve_flags[i].flag, state->values[i], solve_flags[i].help)->type_name(
-            i < 4 ? (i == 3 ? "CELL" : "RANGE") : i == 4 ? "GOAL" : i < 9 ? "N" : "X");
-    solve->add_option("--field", state->options.fields,
-                      "Fill the dialog control with this label, e.g. --field \"Seed=7\" (repeatable)")
+        solve->add_option(solve_flags[i].flag, state->values[i], solve_flags[i].help)
+            ->type_name(i < 4    ? (i == 3 ? "CELL" : "RANGE")
+                        : i == 4 ? "GOAL"
+                        : i < 9  ? "N"
+                                 : "X");
+    solve
+        ->add_option("--field", state->options.fields,
+                     "Fill the dialog control with this label, e.g. --field \"Seed=7\" (repeatable)")
         ->type_name("LABEL=VALUE");
-    auto* output = solve->add_option("-o,--output", state->options.output,
-                                     "Save the solved workbook here instead (never over BOOK)")
+    auto* output = solve
+                       ->add_option("-o,--output", state->options.output,
+                                    "Save the solved workbook here instead (never over BOOK)")
                        ->type_name("FILE");
     solve->add_flag("--in-place", state->options.in_place, "Save the solved workbook over BOOK")->excludes(output);
     solve->add_flag("--json", state->options.json,
@@ -396,23 +430,27 @@ void add_solve_command(CLI::App& ombrix, Outcome& outcome) {
                     "the number of evaluations and generations, how the run ended (completed, interrupted, "
                     "time-limit), the seconds the run took and the file saved (and report_sheet, chart, trace with "
                     "those flags)");
-    solve->add_option("--time-limit", state->options.time_limit,
-                      "Stop the run after this many seconds, keeping the best point found so far")
+    solve
+        ->add_option("--time-limit", state->options.time_limit,
+                     "Stop the run after this many seconds, keeping the best point found so far")
         ->type_name("SECONDS")
         ->check(CLI::NonNegativeNumber);
     solve->add_flag("--report", state->options.report,
                     "Add a sheet \"Ombrix Report\" to the saved .xlsx workbook: the variables, the objective and "
                     "the settings before and after the run, how it ended, and each generation's best so far, best and "
                     "mean with a line chart of them");
-    solve->add_option("--chart", state->options.chart,
-                      "Draw the convergence chart (best so far and generation mean per trial) as an SVG picture")
+    solve
+        ->add_option("--chart", state->options.chart,
+                     "Draw the convergence chart (best so far and generation mean per trial) as an SVG picture")
         ->type_name("FILE.svg");
-    solve->add_option("--trace", state->options.trace,
-                      "Write every evaluation as CSV: its number, trial, generation, objective and the variables")
+    solve
+        ->add_option("--trace", state->options.trace,
+                     "Write every evaluation as CSV: its number, trial, generation, objective and the variables")
         ->type_name("FILE.csv");
     auto* quiet = solve->add_flag("--quiet", state->options.quiet, "Show no progress");
-    solve->add_flag("--progress", state->options.progress,
-                    "Show progress on standard error even when it is no terminal (one line a second)")
+    solve
+        ->add_flag("--progress", state->options.progress,
+                   "Show progress on standard error even when it is no terminal (one line a second)")
         ->excludes(quiet);
     add_addin_option(solve, state->options.addin);
     solve->callback([state, solve, &outcome]() {

@@ -16,7 +16,7 @@
 // Every allocation through new counted, to show that a round trip makes none.
 namespace {
 std::uint64_t allocations = 0;
-}
+} // namespace
 
 void* operator new(std::size_t n) {
     ++allocations;

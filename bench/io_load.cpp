@@ -39,9 +39,8 @@ std::string book(bool shared) {
                                   "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>");
     writer.add("xl/workbook.xml", std::string("<workbook xmlns:r=\"") + rel +
                                       "\"><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>");
-    writer.add("xl/_rels/workbook.xml.rels",
-               std::string("<Relationships><Relationship Id=\"rId1\" Type=\"") + rel +
-                   "/worksheet\" Target=\"worksheets/sheet1.xml\"/></Relationships>");
+    writer.add("xl/_rels/workbook.xml.rels", std::string("<Relationships><Relationship Id=\"rId1\" Type=\"") + rel +
+                                                 "/worksheet\" Target=\"worksheets/sheet1.xml\"/></Relationships>");
     writer.add("xl/worksheets/sheet1.xml", sheet);
     return writer.finish();
 }
@@ -72,7 +71,8 @@ void load_and_recalculate(benchmark::State& state) {
 void save_back(benchmark::State& state) {
     host::io::Document d = host::io::load_xlsx_bytes("bench.xlsx", book(true));
     d.workbook.recalculate_all();
-    for (auto _ : state) benchmark::DoNotOptimize(host::io::xlsx_bytes(d, "out.xlsx"));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(host::io::xlsx_bytes(d, "out.xlsx"));
 }
 
 } // namespace

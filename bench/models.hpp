@@ -22,7 +22,9 @@
 // Under `valgrind --tool=callgrind --collect-atstart=no` (bench/instructions.sh) only the
 // timed loops are counted, and only the last run of each (the one whose iterations the
 // benchmark reports).
-#define OMBRIX_BENCH_COUNT_BEGIN CALLGRIND_ZERO_STATS; CALLGRIND_TOGGLE_COLLECT
+#define OMBRIX_BENCH_COUNT_BEGIN                                                                                       \
+    CALLGRIND_ZERO_STATS;                                                                                              \
+    CALLGRIND_TOGGLE_COLLECT
 #define OMBRIX_BENCH_COUNT_END CALLGRIND_TOGGLE_COLLECT
 #else
 #define OMBRIX_BENCH_COUNT_BEGIN
@@ -40,7 +42,7 @@ inline std::string column_letter(int col) { return std::string(1, char('A' + col
 // ---- the chain: 10 variables in A1:J1, N formulas below them in 10 columns, each reading
 // the cell above it and its column's variable; the objective L1 sums the last row ----
 
-inline std::string chain_formula(int col, int row) {   // row: 1-based, >= 2
+inline std::string chain_formula(int col, int row) { // row: 1-based, >= 2
     const std::string above = column_letter(col) + std::to_string(row - 1), var = column_letter(col) + "$1";
     return above + "*0.5+SIN(" + var + ")*0.25+" + var + "/(1+ABS(" + above + "))";
 }
@@ -65,7 +67,7 @@ inline void build_chain(Workbook& wb, int formulas) {
 
 constexpr int query_rows = 3799, lookup_formulas = 3265, plain_formulas = 7274 - lookup_formulas;
 
-inline double query_id(int i) { return double(i + 1 + i / 19); }   // skips every 20th id
+inline double query_id(int i) { return double(i + 1 + i / 19); } // skips every 20th id
 
 inline void build_lookup_book(Workbook& wb) {
     wb.add_sheet("Report");
@@ -80,7 +82,7 @@ inline void build_lookup_book(Workbook& wb) {
         }
     }
     for (int k = 0; k < lookup_formulas; ++k) {
-        const int row = k + 8;   // 1-based: ROW()-7 runs over 1..3265
+        const int row = k + 8; // 1-based: ROW()-7 runs over 1..3265
         wb.set_formula({0, row - 1, 0},
                        "IFERROR(VLOOKUP(ROW()-7,Query!$A:$N,3,FALSE)*VLOOKUP(ROW()-7,Query!$A:$N,4,FALSE),0)");
     }
@@ -97,7 +99,7 @@ inline void build_lookup_book(Workbook& wb) {
 
 constexpr int price_rows = 10000, price_lookups = 1000;
 
-inline int price_id(int i) { return int((std::int64_t(i) * 7919) % price_rows) + 1; }   // a permutation of 1..10000
+inline int price_id(int i) { return int((std::int64_t(i) * 7919) % price_rows) + 1; } // a permutation of 1..10000
 
 inline void build_price_list(Workbook& wb) {
     wb.add_sheet("Model");
@@ -130,7 +132,7 @@ inline void round_trip(benchmark::State& state, Workbook& wb, double scale, int 
         benchmark::DoNotOptimize(wb.value({0, 0, 11}).as_number());
     }
     OMBRIX_BENCH_COUNT_END;
-    if (formulas > 0)   // the CPU time of one formula
+    if (formulas > 0) // the CPU time of one formula
         state.counters["per_formula"] = benchmark::Counter(
             double(formulas), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }

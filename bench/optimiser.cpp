@@ -81,8 +81,8 @@ void BM_BareDraws(benchmark::State& state) {
             benchmark::DoNotOptimize(r); // keeps each draw without a chain of additions
         }
     }
-    state.counters["draws"] = benchmark::Counter(static_cast<double>(draws),
-                                                 benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["draws"] =
+        benchmark::Counter(static_cast<double>(draws), benchmark::Counter::kIsIterationInvariantRate);
     state.SetLabel(std::to_string(draws) + " uniform_01<mt19937> draws per iteration");
 }
 BENCHMARK(BM_BareDraws);
@@ -102,8 +102,8 @@ void BM_OneGeneration(benchmark::State& state) {
     for (auto _ : state)
         o.generation(pop, f, fitness, selected, g++, source, best, best_value);
     benchmark::DoNotOptimize(best_value);
-    state.counters["draws"] = benchmark::Counter(static_cast<double>(draws),
-                                                 benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["draws"] =
+        benchmark::Counter(static_cast<double>(draws), benchmark::Counter::kIsIterationInvariantRate);
     state.SetLabel("population 50, 10 variables, objective = sum");
 }
 BENCHMARK(BM_OneGeneration);

@@ -23,12 +23,14 @@ using host::engine::Value;
 struct Model {
     Model() {
         book.add_sheet("Rastrigin");
-        for (int c = 1; c <= 3; ++c) book.set_value({0, 2, c}, Value::number(2.5));
+        for (int c = 1; c <= 3; ++c)
+            book.set_value({0, 2, c}, Value::number(2.5));
         book.set_formula({0, 7, 1}, "30+(B3^2-10*COS(2*PI()*B3))+(C3^2-10*COS(2*PI()*C3))+(D3^2-10*COS(2*PI()*D3))");
         book.recalculate_all();
         host.set_status_handler([this](const std::optional<std::string>& t) { line.show(t); });
         host.set_break_source([] { return false; });
-        for (int i = 0; i < 3; ++i) optimiser.design_variable(math::opt::Interval(-5.12, 5.12));
+        for (int i = 0; i < 3; ++i)
+            optimiser.design_variable(math::opt::Interval(-5.12, 5.12));
         optimiser.trials = 2;
     }
     // The run as the solver makes it, with or without its observer.
@@ -41,7 +43,8 @@ struct Model {
         boost::mt19937 engine(233);
         optimiser.observer = status;
         const double x = optimiser.minimise(f, engine)[0];
-        if (status != nullptr) status->finish();
+        if (status != nullptr)
+            status->finish();
         return x;
     }
 
@@ -55,7 +58,8 @@ struct Model {
 
 void BM_DefaultRunUnobserved(benchmark::State& state) {
     Model m;
-    for (auto _ : state) benchmark::DoNotOptimize(m.run(nullptr));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(m.run(nullptr));
 }
 BENCHMARK(BM_DefaultRunUnobserved)->Unit(benchmark::kMillisecond);
 

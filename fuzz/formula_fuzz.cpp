@@ -24,7 +24,7 @@ Workbook& book() {
         w.set_value({1, 0, 0}, Value::text("4"));
         w.define_name("Rate", "0.1");
         w.define_name("Block", "Sheet1!$A$1:$B$3");
-        w.set_formula({0, 4, 4}, "C1*2");   // a dependent of the fuzzed cell
+        w.set_formula({0, 4, 4}, "C1*2"); // a dependent of the fuzzed cell
         return w;
     }();
     return wb;
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         wb.recalculate();
         const Value& v = wb.value({0, 0, 2});
         if (v.is_number() && !(v.as_number() - v.as_number() == 0))
-            __builtin_trap();   // never NaN or infinity
+            __builtin_trap(); // never NaN or infinity
         (void)v.to_string();
     }
     (void)wb.diagnostics();
@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         other.set_formula({0, 5, 5}, moved);
         other.recalculate_all();
     } catch (const FormulaError&) {
-        __builtin_trap();   // the original parsed, so the moved text must parse too
+        __builtin_trap(); // the original parsed, so the moved text must parse too
     }
     wb.set_value({0, 0, 2}, Value());
     return 0;

@@ -19,7 +19,8 @@ using excel::RangeRef;
 namespace {
 
 void require(bool ok, const char* what, const std::string& text) {
-    if (ok) return;
+    if (ok)
+        return;
     std::fprintf(stderr, "refs_fuzz: %s (text of %zu bytes)\n", what, text.size());
     std::abort();
 }
@@ -38,7 +39,8 @@ bool prints_unambiguously(const CellRef& c) {
 }
 
 CellRef as_printed(CellRef c) {
-    if (c.sheet.empty()) c.book.clear();
+    if (c.sheet.empty())
+        c.book.clear();
     return c;
 }
 
@@ -52,7 +54,8 @@ void check_cell(const CellRef& c, const std::string& text) {
     }
     require(c.is_valid(), "a cell off the sheet printed", text);
     require(c.cell_name().size() <= 9, "cell name too long", text);
-    if (!prints_unambiguously(c)) return;
+    if (!prints_unambiguously(c))
+        return;
     CellRef back(9, 9, true, true, "unset", "unset");
     require(CellRef::coerce_to_cell(printed, back), "printed cell is not one whole cell", text);
     require(back == as_printed(c), "printed cell reads back as another cell", text);
@@ -68,12 +71,12 @@ void check_range(const RangeRef& r, const std::string& text) {
     try {
         printed = r.to_string();
     } catch (const excel::ExcelException&) {
-        require(!r.first.is_valid() || !last.is_valid(), "a range on the sheet refused to print",
-                text);
+        require(!r.first.is_valid() || !last.is_valid(), "a range on the sheet refused to print", text);
         return;
     }
     require(r.first.is_valid() && last.is_valid(), "a range off the sheet printed", text);
-    if (!prints_unambiguously(r.first)) return;
+    if (!prints_unambiguously(r.first))
+        return;
     RangeRef back(CellRef(9, 9, true, true), 1, 1);
     require(RangeRef::coerce_to_range(printed, back), "printed range is not one whole range", text);
     RangeRef expected = r;
@@ -87,8 +90,7 @@ void check_pieces(const std::string& text) {
     for (int which = 0; which < 2; ++which) {
         CellRef ref = untouched;
         try {
-            const std::size_t n = which == 0 ? CellRef::parse_ref_ln(text, ref)
-                                             : CellRef::parse_ref_rc(text, ref);
+            const std::size_t n = which == 0 ? CellRef::parse_ref_ln(text, ref) : CellRef::parse_ref_rc(text, ref);
             require(n <= text.size(), "piece consumed more than the text", text);
             check_cell(ref, text);
         } catch (const excel::ExcelException&) {
@@ -111,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text(reinterpret_cast<const char*>(data), size);
 
     CellRef cell;
-    std::size_t cell_count = std::string::npos;   // stays npos when the parse throws
+    std::size_t cell_count = std::string::npos; // stays npos when the parse throws
     try {
         cell_count = CellRef::parse_ref(text, cell);
         require(cell_count <= text.size(), "cell parse consumed more than the text", text);
@@ -120,9 +122,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     CellRef whole;
     const bool is_cell = CellRef::coerce_to_cell(text, whole);
-    require(is_cell == (cell_count == text.size()),
-            "coerce_to_cell disagrees with parse_ref", text);
-    if (is_cell) require(whole == cell, "coerce_to_cell gave another cell", text);
+    require(is_cell == (cell_count == text.size()), "coerce_to_cell disagrees with parse_ref", text);
+    if (is_cell)
+        require(whole == cell, "coerce_to_cell gave another cell", text);
 
     RangeRef range;
     try {

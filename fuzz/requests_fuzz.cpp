@@ -32,7 +32,7 @@ public:
             for (int i = 0; i < 8; ++i)
                 bits = (bits << 8) | byte();
             std::memcpy(&x, &bits, sizeof x);
-            return x;   // NaN and infinities included
+            return x; // NaN and infinities included
         }
         case 4: return 0.5;
         default: return 10;
@@ -45,8 +45,8 @@ private:
     std::size_t pos_ = 0;
 };
 
-const int functions[] = {16384, 16386, 16387, 16388, 16389, 16393, 37, 88, 89, 127, 149, 152, 158,
-                         161, 182, 186, 201, 267, 32784, 32871, 32886, 32887, 32909};
+const int functions[] = {16384, 16386, 16387, 16388, 16389, 16393, 37,    88,    89,    127,   149,  152,
+                         158,   161,   182,   186,   201,   267,   32784, 32871, 32886, 32887, 32909};
 
 // Storage for the records of one sequence; deques keep addresses stable.
 struct Arena {
@@ -62,8 +62,14 @@ XLREF rectangle(Input& in) {
     r.colFirst = in.byte() % 4 == 0 ? in.byte() : in.byte() % 8;
     // Mostly small blocks; sometimes backwards, sometimes to the sheet's edge.
     switch (in.byte() % 8) {
-    case 0: r.rwLast = static_cast<std::uint16_t>(r.rwFirst - 1); r.colLast = r.colFirst; break;
-    case 1: r.rwLast = 65535; r.colLast = r.colFirst; break;
+    case 0:
+        r.rwLast = static_cast<std::uint16_t>(r.rwFirst - 1);
+        r.colLast = r.colFirst;
+        break;
+    case 1:
+        r.rwLast = 65535;
+        r.colLast = r.colFirst;
+        break;
     default: {
         int rows = r.rwFirst + in.byte() % 4, columns = r.colFirst + in.byte() % 4;
         r.rwLast = static_cast<std::uint16_t>(rows < 65535 ? rows : 65535);
@@ -77,7 +83,10 @@ XLOPER scalar(Input& in, Arena& arena) {
     XLOPER v;
     v.val.num = 0;
     switch (in.byte() % 8) {
-    case 0: v.xltype = xltypeNum; v.val.num = in.number(); break;
+    case 0:
+        v.xltype = xltypeNum;
+        v.val.num = in.number();
+        break;
     case 1: {
         // A counted string whose length byte never points past its buffer.
         std::vector<char> s(256, 'a');
@@ -90,12 +99,21 @@ XLOPER scalar(Input& in, Arena& arena) {
         v.val.str = in.byte() % 16 == 0 ? nullptr : arena.strings.back().data();
         break;
     }
-    case 2: v.xltype = xltypeBool; v.val.xbool = in.byte() % 3; break;
-    case 3: v.xltype = xltypeInt; v.val.w = static_cast<std::int16_t>(in.word()); break;
-    case 4: v.xltype = xltypeErr; v.val.err = in.byte() % 50; break;
+    case 2:
+        v.xltype = xltypeBool;
+        v.val.xbool = in.byte() % 3;
+        break;
+    case 3:
+        v.xltype = xltypeInt;
+        v.val.w = static_cast<std::int16_t>(in.word());
+        break;
+    case 4:
+        v.xltype = xltypeErr;
+        v.val.err = in.byte() % 50;
+        break;
     case 5: v.xltype = xltypeMissing; break;
     case 6: v.xltype = xltypeNil; break;
-    default: v.xltype = in.word(); break;   // any type word at all, flag bits included
+    default: v.xltype = in.word(); break; // any type word at all, flag bits included
     }
     return v;
 }
@@ -118,7 +136,7 @@ XLOPER value(Input& in, Arena& arena, Host& host, std::vector<XLOPER>& results) 
         v.xltype = xltypeRef;
         v.val.mref.lpmref = in.byte() % 16 == 0 ? nullptr : &arena.mrefs.back();
         std::uint8_t which = in.byte();
-        v.val.mref.idSheet = which % 4 == 3 ? which : host.sheet_id(which % 3);   // sheet 2 is unknown
+        v.val.mref.idSheet = which % 4 == 3 ? which : host.sheet_id(which % 3); // sheet 2 is unknown
         return v;
     }
     case 4: {
@@ -179,7 +197,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     });
     host.set_alert_handler([](const host::api::Alert&) {});
 
-    std::vector<XLOPER> results;   // live results the host handed out
+    std::vector<XLOPER> results; // live results the host handed out
     Arena arena;
     for (int step = 0; step < 64 && !in.empty(); ++step) {
         std::uint8_t pick = in.byte();

@@ -20,14 +20,13 @@ Area Dispatch::area_of(const XLOPER& v) {
         if (v.val.mref.lpmref == nullptr || v.val.mref.lpmref->count == 0)
             refuse(xlretInvXloper);
         if (v.val.mref.lpmref->count != 1)
-            refuse(xlretFailed);   // several areas: nothing the add-in asks for
+            refuse(xlretFailed); // several areas: nothing the add-in asks for
         a.sheet = host.sheet_of(v.val.mref.idSheet);
         if (a.sheet < 0)
             refuse(xlretFailed);
         a.rect = v.val.mref.lpmref->reftbl[0];
         break;
-    default:
-        refuse(xlretFailed);
+    default: refuse(xlretFailed);
     }
     if (a.rect.rwFirst > a.rect.rwLast || a.rect.colFirst > a.rect.colLast)
         refuse(xlretFailed);

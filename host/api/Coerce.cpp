@@ -107,7 +107,7 @@ void Dispatch::coerce(const XLOPER& src, std::optional<std::uint16_t> target) {
             } else if (mask & xltypeRef) {
                 make_ref(a.sheet, a.rect);
             } else {
-                refuse(xlretFailed);   // a reference to another sheet has no short form
+                refuse(xlretFailed); // a reference to another sheet has no short form
             }
             return;
         }

@@ -29,9 +29,8 @@ int Dispatch::dialog_box() {
         out = bool_value(false);
         return xlretSuccess;
     }
-    if (t.columns != 7 || t.rows != m.val.array.rows ||
-        t.cells.size() != std::size_t(t.rows) * 7)
-        refuse(xlretFailed);   // the front end must fill the table it was given
+    if (t.columns != 7 || t.rows != m.val.array.rows || t.cells.size() != std::size_t(t.rows) * 7)
+        refuse(xlretFailed); // the front end must fill the table it was given
     XLOPER* e = start_array(t.rows, 7);
     for (std::size_t k = 0; k < t.cells.size(); ++k)
         put(t.cells[k], e[k], e);

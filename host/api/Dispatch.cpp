@@ -50,8 +50,7 @@ int Dispatch::run(int xlfn) {
         // it at the add-in's request.
         want_count(0, 4);
         return xlretFailed;
-    default:
-        return xlretInvXlfn;
+    default: return xlretInvXlfn;
     }
 }
 
@@ -64,7 +63,8 @@ int Host::call(int xlfn, XLOPER* result, int count, XLOPER* const* args) {
     Dispatch d{*this, count, args};
     int code = injected_fault(xlfn);
     try {
-        if (code == xlretSuccess) code = d.run(xlfn);
+        if (code == xlretSuccess)
+            code = d.run(xlfn);
     } catch (const Refusal& r) {
         code = r.code;
     } catch (...) {

@@ -131,7 +131,7 @@ struct Dispatch {
     void set_text_result(std::string_view text) { put_text(text, out, nullptr); }
     XLOPER* start_array(int rows, int columns);
     void discard();
-    int free_values();   // xlFree
+    int free_values(); // xlFree
 
     // References and the cells behind them (Cells.cpp).
     Area area_of(const XLOPER& v);
@@ -140,13 +140,13 @@ struct Dispatch {
     void make_ref(int sheet, const XLREF& rect);
     Table table_of(const XLOPER& v);
     int find_sheet(std::string_view name);
-    int do_set();       // xlSet
-    int sheet_id();     // xlSheetId
-    int sheet_name();   // xlSheetNm
-    int caller();       // xlfCaller
+    int do_set();     // xlSet
+    int sheet_id();   // xlSheetId
+    int sheet_name(); // xlSheetNm
+    int caller();     // xlfCaller
 
     // Coercion (Coerce.cpp).
-    int do_coerce();   // xlCoerce
+    int do_coerce(); // xlCoerce
     void coerce(const XLOPER& src, std::optional<std::uint16_t> target);
     void coerce_scalar(const Value& v, std::uint16_t source_type, std::uint16_t mask);
 
@@ -154,37 +154,37 @@ struct Dispatch {
     Registration* registration_of(std::string_view module, std::string_view procedure);
     bool resolvable(const std::string& module, const std::string& procedure);
     double record(std::vector<std::string> arguments);
-    int do_register();   // xlfRegister
-    int register_id();   // xlfRegisterId
-    int unregister();    // xlfUnregister
-    int get_name();      // xlGetName
+    int do_register(); // xlfRegister
+    int register_id(); // xlfRegisterId
+    int unregister();  // xlfUnregister
+    int get_name();    // xlGetName
 
     // Menus (Menus.cpp).
     std::vector<Menu>* bar_arg(int i);
     std::vector<Menu>::iterator menu_arg(std::vector<Menu>& bar, int i);
-    int add_menu();      // xlfAddMenu
-    int delete_menu();   // xlfDeleteMenu
-    int get_bar();       // xlfGetBar
+    int add_menu();    // xlfAddMenu
+    int delete_menu(); // xlfDeleteMenu
+    int get_bar();     // xlfGetBar
 
     // Names (Names.cpp).
-    int set_name();   // xlfSetName
+    int set_name(); // xlfSetName
 
     // Dialogs and alerts (Dialogs.cpp).
-    int dialog_box();   // xlfDialogBox
-    int alert();        // xlcAlert
+    int dialog_box(); // xlfDialogBox
+    int alert();      // xlcAlert
 
     // The program around the workbook (Workspace.cpp).
-    int get_workspace();   // xlfGetWorkspace
-    int echo();            // xlcEcho
-    int activate();        // xlcActivate
+    int get_workspace(); // xlfGetWorkspace
+    int echo();          // xlcEcho
+    int activate();      // xlcActivate
 
     // Worksheet functions (SheetFunctions.cpp).
-    int is_text();      // xlfIstext
-    int logical_or();   // xlfOr
+    int is_text();    // xlfIstext
+    int logical_or(); // xlfOr
 
     // While a command runs (Status.cpp).
-    int check_break();   // xlAbort
-    int message();       // xlcMessage
+    int check_break(); // xlAbort
+    int message();     // xlcMessage
 };
 
 } // namespace host::api

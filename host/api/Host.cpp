@@ -14,8 +14,7 @@ Host* current = nullptr;
 constexpr IDSHEET first_sheet_id = 0x5E10;
 } // namespace
 
-Host::Host(engine::Workbook& workbook, std::string book_name)
-    : workbook_(&workbook), book_name_(std::move(book_name)) {
+Host::Host(engine::Workbook& workbook, std::string book_name) : workbook_(&workbook), book_name_(std::move(book_name)) {
     // The worksheet menu bar as the spreadsheet shows it before any add-in is opened.
     std::vector<Menu>& bar = bars_[worksheet_menu_bar];
     for (const char* title : {"&File", "&Edit", "&View", "&Insert", "F&ormat", "&Tools", "&Data", "&Window", "&Help"}) {
@@ -69,19 +68,23 @@ void Host::record_write(const std::vector<std::pair<engine::CellAddress, engine:
     bool same = cells.size() == last_write_.size() &&
                 std::equal(cells.begin(), cells.end(), last_write_.begin(),
                            [](const auto& cell, const engine::CellAddress& at) { return cell.first == at; });
-    if (same) return;
+    if (same)
+        return;
     last_write_.clear();
     for (const auto& cell : cells) {
         last_write_.push_back(cell.first);
-        if (written_.insert(cell.first).second) activity_.written.push_back(cell.first);
+        if (written_.insert(cell.first).second)
+            activity_.written.push_back(cell.first);
     }
 }
 
 void Host::record_read(const engine::CellAddress& cell) {
-    if (!wrote_since_read_) return;
+    if (!wrote_since_read_)
+        return;
     wrote_since_read_ = false;
     ++activity_.read_after_write[cell];
-    if (evaluation_observer_) evaluation_observer_(cell);
+    if (evaluation_observer_)
+        evaluation_observer_(cell);
 }
 
 void set_current_host(Host* host) { current = host; }

@@ -29,9 +29,11 @@ constexpr int worksheet_menu_bar = 10;
 struct Table {
     int rows = 0;
     int columns = 0;
-    std::vector<engine::Value> cells;   // row by row
+    std::vector<engine::Value> cells; // row by row
 
-    const engine::Value& at(int row, int column) const { return cells[static_cast<std::size_t>(row * columns + column)]; }
+    const engine::Value& at(int row, int column) const {
+        return cells[static_cast<std::size_t>(row * columns + column)];
+    }
     engine::Value& at(int row, int column) { return cells[static_cast<std::size_t>(row * columns + column)]; }
 };
 
@@ -47,7 +49,9 @@ struct Registration {
     const std::string& procedure() const { return arguments[1]; }
     const std::string& type_text() const { return arguments[2]; }
     // The argument at `index` (0-based) or "" when it was not given.
-    std::string argument(std::size_t index) const { return index < arguments.size() ? arguments[index] : std::string(); }
+    std::string argument(std::size_t index) const {
+        return index < arguments.size() ? arguments[index] : std::string();
+    }
 };
 
 // A menu on a menu bar: its title and its items, each item the five columns of its row in
@@ -66,8 +70,8 @@ struct Alert {
 
 // What the add-in did to the workbook's cells, for reporting a run from what really happened.
 struct CellActivity {
-    std::vector<engine::CellAddress> written;   // each cell written, once, in the order first written
-    std::uint64_t writes = 0;                   // calls that wrote cells
+    std::vector<engine::CellAddress> written; // each cell written, once, in the order first written
+    std::uint64_t writes = 0;                 // calls that wrote cells
     // Cells read as one value right after a write (what the write was made for), and how often.
     std::map<engine::CellAddress, std::uint64_t> read_after_write;
 };
@@ -193,7 +197,7 @@ private:
     double next_register_id_ = 1;
     std::map<int, std::vector<Menu>> bars_;
     std::vector<Alert> alerts_;
-    std::map<std::string, Table> names_;   // keyed by the upper-case name
+    std::map<std::string, Table> names_; // keyed by the upper-case name
     std::size_t dialogs_shown_ = 0;
     bool echo_ = true;
     Allocations allocations_;

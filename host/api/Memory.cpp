@@ -8,15 +8,9 @@ Allocations::~Allocations() {
     for (auto& entry : blocks_) {
         switch (entry.second.kind) {
         case Kind::String:
-        case Kind::ElementString:
-            delete[] static_cast<const char*>(entry.first);
-            break;
-        case Kind::Array:
-            delete[] static_cast<const XLOPER*>(entry.first);
-            break;
-        case Kind::MRef:
-            delete static_cast<const XLMREF*>(entry.first);
-            break;
+        case Kind::ElementString: delete[] static_cast<const char*>(entry.first); break;
+        case Kind::Array: delete[] static_cast<const XLOPER*>(entry.first); break;
+        case Kind::MRef: delete static_cast<const XLMREF*>(entry.first); break;
         }
     }
 }
@@ -72,25 +66,18 @@ XLMREF* Allocations::make_mref(const XLREF& rect) {
 void Allocations::adopt_element_string(XLOPER* array, char* str) {
     auto a = blocks_.find(array);
     auto s = blocks_.find(str);
-    if (a == blocks_.end() || a->second.kind != Kind::Array || s == blocks_.end() ||
-        s->second.kind != Kind::String)
+    if (a == blocks_.end() || a->second.kind != Kind::Array || s == blocks_.end() || s->second.kind != Kind::String)
         return;
-    a->second.strings.push_back(str);   // may throw: the string then stays free-standing
+    a->second.strings.push_back(str); // may throw: the string then stays free-standing
     s->second.kind = Kind::ElementString;
 }
 
 void Allocations::free_block(const void* block, Kind kind) {
     switch (kind) {
     case Kind::String:
-    case Kind::ElementString:
-        delete[] static_cast<const char*>(block);
-        break;
-    case Kind::Array:
-        delete[] static_cast<const XLOPER*>(block);
-        break;
-    case Kind::MRef:
-        delete static_cast<const XLMREF*>(block);
-        break;
+    case Kind::ElementString: delete[] static_cast<const char*>(block); break;
+    case Kind::Array: delete[] static_cast<const XLOPER*>(block); break;
+    case Kind::MRef: delete static_cast<const XLMREF*>(block); break;
     }
     blocks_.erase(block);
     ++released_;
@@ -117,14 +104,10 @@ bool Allocations::release_block(const void* block) {
 bool Allocations::release(const XLOPER& value) {
     // The two memory bits say who frees a value, not what it is.
     switch (value.xltype & ~(xlbitDLLFree | 0x1000)) {
-    case xltypeStr:
-        return value.val.str == nullptr || release_block(value.val.str);
-    case xltypeMulti:
-        return value.val.array.lparray == nullptr || release_block(value.val.array.lparray);
-    case xltypeRef:
-        return value.val.mref.lpmref == nullptr || release_block(value.val.mref.lpmref);
-    default:
-        return true;
+    case xltypeStr: return value.val.str == nullptr || release_block(value.val.str);
+    case xltypeMulti: return value.val.array.lparray == nullptr || release_block(value.val.array.lparray);
+    case xltypeRef: return value.val.mref.lpmref == nullptr || release_block(value.val.mref.lpmref);
+    default: return true;
     }
 }
 

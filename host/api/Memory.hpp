@@ -57,7 +57,7 @@ private:
     enum class Kind { String, ElementString, Array, MRef };
     struct Block {
         Kind kind;
-        std::vector<char*> strings;   // an array's element strings
+        std::vector<char*> strings; // an array's element strings
     };
 
     void free_block(const void* block, Kind kind);

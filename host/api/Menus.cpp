@@ -89,7 +89,7 @@ int Dispatch::delete_menu() {
 
 int Dispatch::get_bar() {
     if (count == 0) {
-        out = num_value(worksheet_menu_bar);   // the active menu bar
+        out = num_value(worksheet_menu_bar); // the active menu bar
         return xlretSuccess;
     }
     want_count(3, 3);

@@ -23,7 +23,7 @@ std::uint16_t error_number(ErrorCode code) {
     case ErrorCode::Num: return 36;
     case ErrorCode::NA: return 42;
     case ErrorCode::Spill:
-    case ErrorCode::Calc: return 15;   // older hosts know no such errors: #VALUE! is the nearest
+    case ErrorCode::Calc: return 15; // older hosts know no such errors: #VALUE! is the nearest
     }
     return 15;
 }
@@ -60,11 +60,14 @@ Value scalar_of(const XLOPER& v) {
 
 bool is_scalar_type(std::uint16_t t) {
     switch (t) {
-    case xltypeNum: case xltypeStr: case xltypeBool: case xltypeErr:
-    case xltypeInt: case xltypeNil: case xltypeMissing:
-        return true;
-    default:
-        return false;
+    case xltypeNum:
+    case xltypeStr:
+    case xltypeBool:
+    case xltypeErr:
+    case xltypeInt:
+    case xltypeNil:
+    case xltypeMissing: return true;
+    default: return false;
     }
 }
 
@@ -91,9 +94,7 @@ void Dispatch::check_records() const {
             if (v.val.str == nullptr)
                 refuse(xlretInvXloper);
             break;
-        case xltypeErr:
-            error_code(v.val.err);
-            break;
+        case xltypeErr: error_code(v.val.err); break;
         case xltypeMulti: {
             std::size_t n = multi_size(v);
             for (std::size_t k = 0; k < n; ++k) {
@@ -112,10 +113,12 @@ void Dispatch::check_records() const {
             if (v.val.sref.count != 1)
                 refuse(xlretInvXloper);
             break;
-        case xltypeNum: case xltypeBool: case xltypeInt: case xltypeNil: case xltypeMissing:
-            break;
-        default:
-            refuse(xlretInvXloper);
+        case xltypeNum:
+        case xltypeBool:
+        case xltypeInt:
+        case xltypeNil:
+        case xltypeMissing: break;
+        default: refuse(xlretInvXloper);
         }
     }
 }
@@ -129,7 +132,9 @@ std::string Dispatch::text_arg(int i, bool optional) {
     }
     switch (type(i)) {
     case xltypeStr: return std::string(counted(arg(i).val.str));
-    case xltypeNum: case xltypeBool: case xltypeInt: {
+    case xltypeNum:
+    case xltypeBool:
+    case xltypeInt: {
         // A number that is not finite reads as #NUM!, which has no text.
         std::optional<std::string> t = text_of(scalar_of(arg(i)));
         if (!t)

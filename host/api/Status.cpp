@@ -8,13 +8,16 @@ using namespace detail;
 
 void Host::show_status(std::optional<std::string> text) {
     status_ = std::move(text);
-    if (status_handler_) status_handler_(status_);
+    if (status_handler_)
+        status_handler_(status_);
 }
 
 bool Host::check_break(bool clear) {
-    if (break_source_ && break_source_()) break_pending_ = true;
+    if (break_source_ && break_source_())
+        break_pending_ = true;
     bool pending = break_pending_;
-    if (clear) break_pending_ = false;
+    if (clear)
+        break_pending_ = false;
     return pending;
 }
 
@@ -32,7 +35,8 @@ int Dispatch::check_break() {
     bool clear = false;
     if (given(0)) {
         std::optional<bool> retain = flag_arg(arg(0));
-        if (!retain) refuse(xlretFailed);
+        if (!retain)
+            refuse(xlretFailed);
         clear = !*retain;
     }
     out = bool_value(host.check_break(clear));
@@ -43,7 +47,8 @@ int Dispatch::check_break() {
 int Dispatch::message() {
     want_count(1, 2);
     std::optional<bool> display = flag_arg(arg(0));
-    if (!display) refuse(xlretFailed);
+    if (!display)
+        refuse(xlretFailed);
     if (*display)
         host.show_status(text_arg(1, false));
     else

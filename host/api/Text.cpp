@@ -37,7 +37,7 @@ bool same_menu_title(std::string_view a, std::string_view b) { return without_am
 
 std::string general_text(double x) {
     if (x == 0)
-        return "0";   // also for -0
+        return "0"; // also for -0
     char buf[40];
     std::snprintf(buf, sizeof buf, "%.15G", x);
     std::string s(buf);

@@ -15,18 +15,49 @@ constexpr std::size_t max_cached_orders = 256;
 } // namespace
 
 void Dependencies::add_slot() {
-    dependents_.emplace_back();
+    dependents_.add_slot();
     try {
         changed_.push_back(0);
-    } catch (...) {   // the two stay one entry per slot
-        dependents_.pop_back();
+    } catch (...) { // the two stay one entry per slot
+        dependents_.pop_slot();
         throw;
+    }
+}
+
+void DependentLists::remove(std::uint32_t slot, std::uint32_t cell) {
+    Entry& e = entries_[slot];
+    std::vector<std::uint32_t>* rest = e.more == empty ? nullptr : &more_[e.more];
+    std::size_t at;
+    if (e.first == empty)
+        return;
+    if (e.first == cell) {
+        at = 0;
+    } else {
+        auto it = rest ? std::find(rest->begin(), rest->end(), cell) : std::vector<std::uint32_t>::iterator();
+        if (!rest || it == rest->end())
+            return;
+        at = std::size_t(it - rest->begin()) + 1;
+    }
+    if (!rest) {
+        e.first = empty;
+        return;
+    }
+    const std::uint32_t last = rest->back();
+    rest->pop_back();
+    if (at == 0)
+        e.first = last;
+    else if (at - 1 < rest->size())
+        (*rest)[at - 1] = last;
+    if (rest->empty()) {
+        std::vector<std::uint32_t>().swap(*rest);
+        free_.push_back(e.more);
+        e.more = empty;
     }
 }
 
 void Dependencies::add(std::uint32_t formula_cell, const Reads& reads) {
     for (std::uint32_t p : reads.cells)
-        dependents_[p].push_back(formula_cell);
+        dependents_.push(p, formula_cell);
     for (const Area& a : reads.ranges) {
         if (buckets_.size() <= std::size_t(a.sheet))
             buckets_.resize(std::size_t(a.sheet) + 1);
@@ -40,14 +71,8 @@ void Dependencies::add(std::uint32_t formula_cell, const Reads& reads) {
 }
 
 void Dependencies::remove(std::uint32_t formula_cell, const Reads& reads) {
-    for (std::uint32_t p : reads.cells) {
-        auto& d = dependents_[p];
-        auto it = std::find(d.begin(), d.end(), formula_cell);
-        if (it != d.end()) {
-            *it = d.back();
-            d.pop_back();
-        }
-    }
+    for (std::uint32_t p : reads.cells)
+        dependents_.remove(p, formula_cell);
     for (const Area& a : reads.ranges) {
         auto& sheet = buckets_[std::size_t(a.sheet)];
         for (std::int32_t b = a.c1 / bucket_columns; b <= a.c2 / bucket_columns; ++b) {
@@ -92,9 +117,8 @@ const std::vector<std::uint32_t>& Dependencies::changed_order() {
 
 template <class F>
 void Dependencies::each_dependent(std::uint32_t cell, F f) const {
-    for (std::uint32_t d : dependents_[cell])
-        f(d);
-    if (buckets_.empty())   // no large ranges anywhere: the place need not be read
+    dependents_.each(cell, f);
+    if (buckets_.empty()) // no large ranges anywhere: the place need not be read
         return;
     const Place& p = places_[cell];
     if (std::size_t(p.sheet) >= buckets_.size() || buckets_[std::size_t(p.sheet)].empty())
@@ -169,7 +193,8 @@ void Dependencies::order(const std::vector<std::uint32_t>& roots, std::vector<st
                 cycles->emplace_back(stack.begin() + std::ptrdiff_t(start), stack.end());
             for (std::size_t i = stack.size(); i-- > start;) {
                 t_on_stack_[stack[i]] = 0;
-                components.push_back(stack[i] | (cyclic ? cyclic_bit : 0) | (cyclic && i == start ? cycle_start_bit : 0));
+                components.push_back(stack[i] | (cyclic ? cyclic_bit : 0) |
+                                     (cyclic && i == start ? cycle_start_bit : 0));
             }
             stack.resize(start);
         }

@@ -1,7 +1,5 @@
 #include "engine/internal/Eval.hpp"
 
-#include "engine/functions/Calendar.hpp"
-
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -16,194 +14,9 @@ constexpr int max_name_depth = 32;
 // Calls of LAMBDA's functions inside each other (recursion through a name); deeper is #NUM!.
 constexpr int max_call_depth = 500;
 
-bool is_multi(const Item& item) {
-    return item.kind == Item::Arr || (item.kind == Item::Range && item.area.size() > 1);
-}
-
-Value numeric(double x) { return Value::number(x); }
-
-// Text taken for a date or a time where a number is wanted: it has a date's or a time's
-// separator or a month's name. Digits with commas alone ("1,5") stay #VALUE!.
-bool reads_as_date(std::string_view text) {
-    return std::any_of(text.begin(), text.end(), [](char ch) {
-        return ch == '/' || ch == '-' || ch == ':' || std::isalpha(static_cast<unsigned char>(ch));
-    });
-}
+bool is_multi(const Item& item) { return item.kind == Item::Arr || (item.kind == Item::Range && item.area.size() > 1); }
 
 } // namespace
-
-bool to_number(const Value& v, double& out, ErrorCode& error, bool date1904) {
-    switch (v.type()) {
-    case ValueType::Empty: out = 0; return true;
-    case ValueType::Number: out = v.as_number(); return true;
-    case ValueType::Boolean: out = v.as_boolean() ? 1 : 0; return true;
-    case ValueType::Text: {
-        if (auto x = parse_number(v.as_text())) {
-            out = *x;
-            return true;
-        }
-        if (reads_as_date(v.as_text()) && fn::date_text_serial(v.as_text(), date1904, out))
-            return true;
-        error = ErrorCode::Value;
-        return false;
-    }
-    case ValueType::Error: error = v.as_error(); return false;
-    }
-    return false;
-}
-
-bool to_boolean(const Value& v, bool& out, ErrorCode& error) {
-    switch (v.type()) {
-    case ValueType::Empty: out = false; return true;
-    case ValueType::Number: out = v.as_number() != 0; return true;
-    case ValueType::Boolean: out = v.as_boolean(); return true;
-    case ValueType::Text:
-        if (iequals(v.as_text(), "TRUE")) {
-            out = true;
-            return true;
-        }
-        if (iequals(v.as_text(), "FALSE")) {
-            out = false;
-            return true;
-        }
-        error = ErrorCode::Value;
-        return false;
-    case ValueType::Error: error = v.as_error(); return false;
-    }
-    return false;
-}
-
-std::string general_number(double x) {
-    char buf[40];
-    if (std::fabs(x) < 1e15 && x == std::trunc(x)) {
-        std::snprintf(buf, sizeof buf, "%.0f", x);
-    } else {
-        std::snprintf(buf, sizeof buf, "%.15G", x);
-    }
-    std::string s(buf);
-    return s == "-0" ? "0" : s;
-}
-
-std::string to_text(const Value& v) {
-    switch (v.type()) {
-    case ValueType::Empty: return std::string();
-    case ValueType::Number: return general_number(v.as_number());
-    case ValueType::Boolean: return v.as_boolean() ? "TRUE" : "FALSE";
-    case ValueType::Text: return std::string(v.as_text());
-    case ValueType::Error: return error_text(v.as_error());
-    }
-    return std::string();
-}
-
-int compare(const Value& a0, const Value& b0) {
-    auto rank = [](const Value& v) {
-        switch (v.type()) {
-        case ValueType::Text: return 1;
-        case ValueType::Boolean: return 2;
-        default: return 0;
-        }
-    };
-    const Value* a = &a0;
-    const Value* b = &b0;
-    static const Value zero = Value::number(0);
-    static const Value empty_text = Value::text("");
-    static const Value no = Value::boolean(false);
-    auto stand_in = [&](const Value& other) -> const Value* {
-        switch (other.type()) {
-        case ValueType::Text: return &empty_text;
-        case ValueType::Boolean: return &no;
-        default: return &zero;
-        }
-    };
-    if (a->is_empty())
-        a = stand_in(*b);
-    if (b->is_empty())
-        b = stand_in(*a);
-    int ra = rank(*a), rb = rank(*b);
-    if (ra != rb)
-        return ra < rb ? -1 : 1;
-    switch (a->type()) {
-    case ValueType::Text: {
-        std::string_view x = a->as_text(), y = b->as_text();
-        std::size_t n = std::min(x.size(), y.size());
-        for (std::size_t i = 0; i < n; ++i) {
-            int cx = std::toupper(static_cast<unsigned char>(x[i]));
-            int cy = std::toupper(static_cast<unsigned char>(y[i]));
-            if (cx != cy)
-                return cx < cy ? -1 : 1;
-        }
-        return x.size() == y.size() ? 0 : x.size() < y.size() ? -1 : 1;
-    }
-    case ValueType::Boolean: return int(a->as_boolean()) - int(b->as_boolean());
-    default: {
-        double x = a->as_number(), y = b->as_number();
-        if (approx_equal(x, y))
-            return 0;
-        return x < y ? -1 : 1;
-    }
-    }
-}
-
-Value apply_unary(Op op, const Value& a, bool date1904) {
-    double x;
-    ErrorCode e;
-    if (op == Op::Plus)
-        return a;
-    if (!to_number(a, x, e, date1904))
-        return Value::error(e);
-    return numeric(op == Op::Neg ? -x : x / 100);
-}
-
-Value apply_binary(Op op, const Value& a, const Value& b, bool date1904) {
-    switch (op) {
-    case Op::Concat:
-        if (a.is_error())
-            return a;
-        if (b.is_error())
-            return b;
-        return Value::text(to_text(a) + to_text(b));
-    case Op::Eq: case Op::Ne: case Op::Lt: case Op::Le: case Op::Gt: case Op::Ge: {
-        if (a.is_error())
-            return a;
-        if (b.is_error())
-            return b;
-        int c = compare(a, b);
-        switch (op) {
-        case Op::Eq: return Value::boolean(c == 0);
-        case Op::Ne: return Value::boolean(c != 0);
-        case Op::Lt: return Value::boolean(c < 0);
-        case Op::Le: return Value::boolean(c <= 0);
-        case Op::Gt: return Value::boolean(c > 0);
-        default: return Value::boolean(c >= 0);
-        }
-    }
-    default: break;
-    }
-    double x, y;
-    ErrorCode e;
-    if (!to_number(a, x, e, date1904) || !to_number(b, y, e, date1904))
-        return Value::error(e);
-    switch (op) {
-    case Op::Add: return numeric(approx_add(x, y));
-    case Op::Sub: return numeric(approx_sub(x, y));
-    case Op::Mul: return numeric(x * y);
-    case Op::Div:
-        if (y == 0)
-            return Value::error(ErrorCode::Div0);
-        return numeric(x / y);
-    case Op::Pow:
-        if (x == 0 && y == 0)
-            return Value::error(ErrorCode::Num);
-        if (x == 0 && y < 0)
-            return Value::error(ErrorCode::Div0);
-        if (x < 0 && y != std::trunc(y))
-            return Value::error(ErrorCode::Num);
-        if (y == 2)
-            return numeric(x * x);   // exact, and the most common power by far
-        return numeric(std::pow(x, y));
-    default: return Value::error(ErrorCode::Value);
-    }
-}
 
 View::View(const Evaluator& ev, const Item& item) : ev(ev), item(item) {
     if (item.kind == Item::Range) {
@@ -352,8 +165,12 @@ bool Evaluator::numbers_only(Op op) {
     case Op::Pow: a.v = apply_binary(Op::Pow, *x, *y, grid.date1904()); break;
     default: {
         int c = approx_equal(p, q) ? 0 : p < q ? -1 : 1;
-        bool r = op == Op::Eq ? c == 0 : op == Op::Ne ? c != 0 : op == Op::Lt ? c < 0
-               : op == Op::Le ? c <= 0 : op == Op::Gt ? c > 0 : c >= 0;
+        bool r = op == Op::Eq   ? c == 0
+                 : op == Op::Ne ? c != 0
+                 : op == Op::Lt ? c < 0
+                 : op == Op::Le ? c <= 0
+                 : op == Op::Gt ? c > 0
+                                : c >= 0;
         a.v = Value::boolean(r);
     }
     }
@@ -395,40 +212,64 @@ std::size_t Evaluator::branch(const Linked& p, std::size_t pc, int depth, std::v
     return b ? pc + 1 : else_begin;
 }
 
-// The space operator: the cells two references share.
-void Evaluator::intersect() {
+// The area of a reference item: a cell or a range on one sheet, not a union.
+bool Evaluator::single_area(const Item& it, Area& out) const {
+    if (it.kind == Item::Cell)
+        out = grid.cell_area(it.cell);
+    else if (it.kind == Item::Range && !it.areas && it.last_sheet < 0)
+        out = it.area;
+    else
+        return false;
+    return true;
+}
+
+// The operands of the reference operators, the right one popped: false with the result on
+// the stack already (an error of either side, or #VALUE! for what is not one area of one
+// sheet), else their areas, with the left one's place cleared for the result.
+bool Evaluator::area_operands(Area& x, Area& y) {
     Item b = std::move(stack_.back());
     stack_.pop_back();
     Item& a = stack_.back();
-    auto area = [this](const Item& it, Area& out) {
-        if (it.kind == Item::Cell)
-            out = grid.cell_area(it.cell);
-        else if (it.kind == Item::Range && !it.areas && it.last_sheet < 0)
-            out = it.area;
-        else
-            return false;
-        return true;
-    };
-    Area x, y;
     if (a.kind == Item::Val && a.v.is_error())
-        return;
+        return false;
     if (b.kind == Item::Val && b.v.is_error()) {
         a = std::move(b);
-        return;
+        return false;
     }
-    if (!area(a, x) || !area(b, y) || x.sheet != y.sheet) {
+    if (!single_area(a, x) || !single_area(b, y) || x.sheet != y.sheet) {
         a = Item();
         a.v = Value::error(ErrorCode::Value);
-        return;
+        return false;
     }
-    Area both{x.sheet, std::max(x.r1, y.r1), std::max(x.c1, y.c1), std::min(x.r2, y.r2), std::min(x.c2, y.c2)};
     a = Item();
+    return true;
+}
+
+// The space operator: the cells two references share.
+void Evaluator::intersect() {
+    Area x, y;
+    if (!area_operands(x, y))
+        return;
+    Item& a = stack_.back();
+    Area both{x.sheet, std::max(x.r1, y.r1), std::max(x.c1, y.c1), std::min(x.r2, y.r2), std::min(x.c2, y.c2)};
     if (both.r1 > both.r2 || both.c1 > both.c2) {
         a.v = Value::error(ErrorCode::Null);
     } else {
         a.kind = Item::Range;
         a.area = both;
     }
+}
+
+// The ':' operator between references a calculation gave: the smallest range holding both.
+void Evaluator::span() {
+    Area x, y;
+    if (!area_operands(x, y))
+        return;
+    Item& a = stack_.back();
+    a.kind = Item::Range;
+    a.area = Area{x.sheet, std::min(x.r1, y.r1), std::min(x.c1, y.c1), std::max(x.r2, y.r2), std::max(x.c2, y.c2)};
+    if (built_refs)
+        built_refs->push_back(a.area);
 }
 
 // (A1:B2,D4): the top `count` references as one.
@@ -538,13 +379,19 @@ Item Evaluator::execute(const Linked& p, std::size_t begin, std::size_t end, int
             stack_.back().arr = p.arrays[in.operand].get();
             break;
         case Op::Neg:
-        case Op::Percent:
-            unary(in.op, stack_.back(), in.flags & ArrayContext);
-            break;
-        case Op::Plus:
-            break;
-        case Op::Add: case Op::Sub: case Op::Mul: case Op::Div: case Op::Pow:
-        case Op::Eq: case Op::Ne: case Op::Lt: case Op::Le: case Op::Gt: case Op::Ge:
+        case Op::Percent: unary(in.op, stack_.back(), in.flags & ArrayContext); break;
+        case Op::Plus: break;
+        case Op::Add:
+        case Op::Sub:
+        case Op::Mul:
+        case Op::Div:
+        case Op::Pow:
+        case Op::Eq:
+        case Op::Ne:
+        case Op::Lt:
+        case Op::Le:
+        case Op::Gt:
+        case Op::Ge:
             if (numbers_only(in.op))
                 break;
             [[fallthrough]];
@@ -563,20 +410,15 @@ Item Evaluator::execute(const Linked& p, std::size_t begin, std::size_t end, int
             stack_.push_back(std::move(out));
             break;
         }
-        case Op::IfFalse:
-            pc = branch(p, pc, depth, locals);
-            continue;
-        case Op::Jump:
-            pc = in.operand;
-            continue;
+        case Op::IfFalse: pc = branch(p, pc, depth, locals); continue;
+        case Op::Jump: pc = in.operand; continue;
         case Op::Bind:
             locals[in.operand] = std::move(stack_.back());
             stack_.pop_back();
             break;
-        case Op::Local:
-            stack_.push_back(locals[in.operand]);
-            break;
+        case Op::Local: stack_.push_back(locals[in.operand]); break;
         case Op::Intersect: intersect(); break;
+        case Op::Range: span(); break;
         case Op::Union: unite(in.argc); break;
         case Op::Lambda:
             make_closure(p, pc, locals);

@@ -12,9 +12,27 @@
 
 namespace host::engine::detail {
 
-void Lexer::fail(std::size_t at, const std::string& why) const {
-    throw FormulaError(std::string(s_), at, why);
+namespace {
+
+// The position of the ']' that closes the '[' at p ('x escapes x in a column's name), or npos.
+std::size_t closing_bracket(std::string_view s, std::size_t p) {
+    int depth = 0;
+    for (std::size_t q = p; q < s.size(); ++q) {
+        if (s[q] == '\'' && q + 1 < s.size()) {
+            ++q;
+            continue;
+        }
+        if (s[q] == '[')
+            ++depth;
+        else if (s[q] == ']' && --depth == 0)
+            return q;
+    }
+    return std::string_view::npos;
 }
+
+} // namespace
+
+void Lexer::fail(std::size_t at, const std::string& why) const { throw FormulaError(std::string(s_), at, why); }
 
 Token Lexer::next() {
     while (pos_ < s_.size() && (s_[pos_] == ' ' || s_[pos_] == '\t' || s_[pos_] == '\n' || s_[pos_] == '\r'))
@@ -30,6 +48,18 @@ Token Lexer::next() {
         return lex_string(t);
     if (ch == '#')
         return lex_error_or_ref(t);
+    if (ch == '[') { // [Qty] inside its own table, or a book: [1]Sheet1!A1, [Book.xlsx]Sheet1!A1
+        std::size_t q = closing_bracket(s_, pos_);
+        if (q != std::string_view::npos && !is_digit(s_[pos_ + 1]) &&
+            (q + 1 == s_.size() || !(is_name_start(s_[q + 1]) || s_[q + 1] == '!' || s_[q + 1] == '\''))) {
+            t.kind = Tok::Ref;
+            t.ref.rare = std::make_shared<SymRef::Rare>(
+                SymRef::Rare{{}, std::string(own_table), std::string(s_.substr(pos_ + 1, q - pos_ - 1))});
+            t.ref_start = pos_;
+            pos_ = t.end = q + 1;
+            return t;
+        }
+    }
     if (ch == '\'' || ch == '[')
         return lex_prefixed(t);
     if (is_digit(ch) || (ch == '.' && pos_ + 1 < s_.size() && is_digit(s_[pos_ + 1]))) {
@@ -48,8 +78,29 @@ Token Lexer::next() {
     case ';': t.kind = Tok::Semicolon; return t;
     case '{': t.kind = Tok::LBrace; return t;
     case '}': t.kind = Tok::RBrace; return t;
-    case ':': t.kind = Tok::Colon; return t;
-    case '+': case '-': case '*': case '/': case '^': case '&': case '=': case '%': case '@':
+    case '.': // A1.:B9 and A1.:.B9, the trim operators
+        if (pos_ >= s_.size() || s_[pos_] != ':')
+            fail(t.begin, "unexpected '.'");
+        ++pos_;
+        [[fallthrough]];
+    case ':':
+        t.kind = Tok::Colon;
+        // A1:.B9, also A1:.#REF! (a moved formula's reference that fell off the grid)
+        if (pos_ + 1 < s_.size() && s_[pos_] == '.' &&
+            (s_[pos_ + 1] == '$' || s_[pos_ + 1] == '#' || is_letter(s_[pos_ + 1])))
+            ++pos_;
+        t.text = std::string(s_.substr(t.begin, pos_ - t.begin));
+        t.end = pos_;
+        return t;
+    case '+':
+    case '-':
+    case '*':
+    case '/':
+    case '^':
+    case '&':
+    case '=':
+    case '%':
+    case '@':
         t.kind = Tok::Op;
         t.text = std::string(1, ch);
         return t;
@@ -190,7 +241,16 @@ void Lexer::lex_one_sheet_reference(Token& t, const std::string& sheet) {
     }
     if (lex_row_range(t, at, sheet, true) || lex_col_range(t, at, sheet) || lex_cell(t, at, sheet))
         return;
-    fail(at, "expected a cell reference after the sheet name");
+    if (!sheet.empty() && at < s_.size() && is_name_start(s_[at])) { // Defines!Rate: a name seen from that sheet
+        std::size_t p = at;
+        while (p < s_.size() && is_name_char(s_[p]))
+            ++p;
+        t.kind = Tok::Ident;
+        t.text = to_upper(sheet) + "!" + to_upper(s_.substr(at, p - at));
+        pos_ = t.end = p;
+        return;
+    }
+    fail(at, "expected a cell reference or a name after the sheet name");
 }
 
 bool Lexer::scan_cell(std::size_t at, std::int32_t& row, std::int32_t& col, bool& row_abs, bool& col_abs,
@@ -218,7 +278,8 @@ bool Lexer::scan_cell(std::size_t at, std::int32_t& row, std::int32_t& col, bool
     }
     if (digits == 0 || digits > 7 || r < 1 || r > max_rows || c > max_columns)
         return false;
-    if (p < s_.size() && (is_name_char(s_[p]) || s_[p] == '(' || s_[p] == '$'))
+    const bool trims = p + 1 < s_.size() && s_[p] == '.' && s_[p + 1] == ':'; // A1.:B9
+    if (p < s_.size() && !trims && (is_name_char(s_[p]) || s_[p] == '(' || s_[p] == '$'))
         return false;
     row = static_cast<std::int32_t>(r - 1);
     col = static_cast<std::int32_t>(c - 1);
@@ -360,7 +421,7 @@ Token& Lexer::lex_word(Token& t) {
         std::size_t p = at;
         while (p < s_.size() && is_name_char(s_[p]))
             ++p;
-        if (p + 1 < s_.size() && s_[p] == ':' && is_name_start(s_[p + 1])) {   // Jan:Mar!B2
+        if (p + 1 < s_.size() && s_[p] == ':' && is_name_start(s_[p + 1])) { // Jan:Mar!B2
             std::size_t q = p + 1;
             while (q < s_.size() && is_name_char(s_[q]))
                 ++q;
@@ -384,20 +445,9 @@ Token& Lexer::lex_word(Token& t) {
         ++p;
     t.text = to_upper(s_.substr(at, p - at));
     pos_ = t.end = p;
-    if (p < s_.size() && s_[p] == '[') {   // Sales[Qty], Sales[[#This Row],[Qty]]
-        int depth = 0;
-        std::size_t q = p;
-        for (; q < s_.size(); ++q) {
-            if (s_[q] == '\'' && q + 1 < s_.size()) {   // escapes the next character in a column name
-                ++q;
-                continue;
-            }
-            if (s_[q] == '[')
-                ++depth;
-            else if (s_[q] == ']' && --depth == 0)
-                break;
-        }
-        if (q >= s_.size())
+    if (p < s_.size() && s_[p] == '[') { // Sales[Qty], Sales[[#This Row],[Qty]]
+        std::size_t q = closing_bracket(s_, p);
+        if (q == std::string_view::npos)
             fail(p, "'[' without ']'");
         t.kind = Tok::Ref;
         t.ref.rare = std::make_shared<SymRef::Rare>(SymRef::Rare{{}, t.text, std::string(s_.substr(p + 1, q - p - 1))});

@@ -9,7 +9,7 @@ namespace host::engine::detail {
 
 namespace {
 
-std::uint64_t mix(std::uint64_t h) {   // splitmix64's finaliser
+std::uint64_t mix(std::uint64_t h) { // splitmix64's finaliser
     h ^= h >> 30;
     h *= 0xBF58476D1CE4E5B9ull;
     h ^= h >> 27;
@@ -42,7 +42,7 @@ std::uint64_t number_hash(bool negative, std::uint64_t bucket) {
 // Over the bytes in upper case, every byte beyond ASCII alike: text that compares equal
 // ignoring case hashes alike even should the comparison fold letters beyond ASCII.
 std::uint64_t text_hash(std::string_view s) {
-    std::uint64_t h = 0xCBF29CE484222325ull;   // FNV-1a
+    std::uint64_t h = 0xCBF29CE484222325ull; // FNV-1a
     for (char ch : s) {
         const unsigned char u = static_cast<unsigned char>(ch);
         h = (h ^ std::uint64_t(u < 0x80 ? std::toupper(u) : 0x80)) * 0x100000001B3ull;

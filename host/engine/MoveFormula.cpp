@@ -15,18 +15,17 @@ std::string cell_text(std::int32_t row, std::int32_t col, bool row_abs, bool col
     return (col_abs ? "$" : "") + column_name(col) + (row_abs ? "$" : "") + std::to_string(row + 1);
 }
 
-
 } // namespace
 
 struct FormulaMover::Impl {
     std::string formula;
-    std::size_t start = 0;   // after a leading '='
+    std::size_t start = 0; // after a leading '='
     std::vector<detail::Token> tokens;
 };
 
 FormulaMover::FormulaMover(std::string_view text) : impl_(std::make_unique<Impl>()) {
     using namespace detail;
-    parse(text);   // reject what does not parse before rewriting it
+    parse(text); // reject what does not parse before rewriting it
     impl_->formula = std::string(text);
     std::string_view formula = impl_->formula;
     std::size_t start = 0;
@@ -88,7 +87,8 @@ std::string FormulaMover::move(std::int32_t rows, std::int32_t cols) const {
                 std::int32_t c1 = move(r.c1, r.c1_abs, cols, max_columns, off);
                 std::int32_t c2 = move(r.c2, r.c2_abs, cols, max_columns, off);
                 if (!off)
-                    moved[k] = prefix + (r.c1_abs ? "$" : "") + column_name(c1) + ":" + (r.c2_abs ? "$" : "") + column_name(c2);
+                    moved[k] = prefix + (r.c1_abs ? "$" : "") + column_name(c1) + ":" + (r.c2_abs ? "$" : "") +
+                               column_name(c2);
             } else if (r.whole_rows) {
                 std::int32_t r1 = move(r.r1, r.r1_abs, rows, max_rows, off);
                 std::int32_t r2 = move(r.r2, r.r2_abs, rows, max_rows, off);
@@ -102,7 +102,12 @@ std::string FormulaMover::move(std::int32_t rows, std::int32_t cols) const {
                     moved[k] = prefix + cell_text(row, col, r.r1_abs, r.c1_abs);
             }
         }
-        std::size_t end = pair ? tokens[i + 2].end : t.end;
+        std::size_t last = pair ? i + 2 : i;
+        std::size_t end = tokens[last].end;
+        // #REF!# does not parse: a spill of a reference off the grid is just #REF!.
+        bool spill = last + 1 < tokens.size() && tokens[last + 1].kind == Tok::Op && tokens[last + 1].text == "#";
+        if (off && spill)
+            end = tokens[last + 1].end;
         out.append(formula.substr(copied, t.begin - copied));
         if (off)
             out += "#REF!";
@@ -111,8 +116,7 @@ std::string FormulaMover::move(std::int32_t rows, std::int32_t cols) const {
         else
             out += moved[0];
         copied = end;
-        if (pair)
-            i += 2;
+        i = last + (off && spill ? 1 : 0);
     }
     out.append(formula.substr(copied));
     return out;

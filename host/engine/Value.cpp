@@ -13,13 +13,12 @@ namespace host::engine {
 
 namespace {
 
-const char* const error_texts[] = {"#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A", "#SPILL!", "#CALC!"};
+const char* const error_texts[] = {"#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?",
+                                   "#NUM!",  "#N/A",    "#SPILL!", "#CALC!"};
 
 } // namespace
 
-const char* error_text(ErrorCode code) {
-    return error_texts[static_cast<int>(code)];
-}
+const char* error_text(ErrorCode code) { return error_texts[static_cast<int>(code)]; }
 
 std::optional<ErrorCode> parse_error(std::string_view text) {
     for (int i = 0; i < int(std::size(error_texts)); ++i)

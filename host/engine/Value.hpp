@@ -77,13 +77,13 @@ public:
 
     OMBRIX_ALWAYS_INLINE static Value number(double x) noexcept {
         Value v;
-        if (!(x - x == 0)) {   // NaN or infinite
+        if (!(x - x == 0)) { // NaN or infinite
             v.type_ = ValueType::Error;
             v.error_ = ErrorCode::Num;
             return v;
         }
         v.type_ = ValueType::Number;
-        v.number_ = x == 0 ? 0.0 : x;   // no negative zero: it would print as "-0"
+        v.number_ = x == 0 ? 0.0 : x; // no negative zero: it would print as "-0"
         return v;
     }
     static Value text(std::string_view s);

@@ -8,8 +8,7 @@ namespace {
 
 bool valid_sheet_name(const std::string& name) {
     // The limit is in characters: a name of 31 Cyrillic letters takes 62 bytes.
-    if (name.empty() || utf8_length(name) > 31 || name.front() == '\'' ||
-        name.back() == '\'')
+    if (name.empty() || utf8_length(name) > 31 || name.front() == '\'' || name.back() == '\'')
         return false;
     return name.find_first_of("[]:*?/\\") == std::string::npos;
 }
@@ -35,6 +34,8 @@ std::uint32_t Workbook::Impl::find(const CellAddress& a) const {
 std::uint32_t Workbook::Impl::slot(int sheet, std::int32_t row, std::int32_t col) {
     Sheet& s = sheets[std::size_t(sheet)];
     const std::uint32_t id = static_cast<std::uint32_t>(cells.size());
+    if (id > CellMap::max_slot && s.cells.find(key_of(row, col)) == s.cells.end())
+        throw EngineError("The workbook cannot hold more than " + std::to_string(CellMap::max_slot) + " cells");
     auto [it, added] = s.cells.try_emplace(key_of(row, col), id);
     if (!added)
         return it->second;
@@ -42,7 +43,7 @@ std::uint32_t Workbook::Impl::slot(int sheet, std::int32_t row, std::int32_t col
         cells.emplace_back();
         places.push_back(Place{sheet, row, col});
         dependencies.add_slot();
-    } catch (...) {   // out of memory: no half-made slot for the next cell to share
+    } catch (...) { // out of memory: no half-made slot for the next cell to share
         s.cells.erase(it);
         cells.resize(id);
         places.resize(id);
@@ -172,6 +173,7 @@ void Workbook::Impl::set_formula(const CellAddress& a, std::string_view text, bo
     f.cols = cols;
     cells[id].formula = fi;
     install(fi, p);
+    share_shape(fi);
     touched(id);
     dependencies.mark_changed(id);
     after_write();
@@ -187,7 +189,9 @@ const Formula* Workbook::Impl::formula_at(const CellAddress& a) const {
     std::uint32_t id = find(a);
     if (id == none || cells[id].formula == none)
         return nullptr;
-    return &formulas[cells[id].formula];
+    // One of a shape is a plain formula: no array's, and its text is the shape's to give.
+    static const Formula plain;
+    return is_compact(cells[id].formula) ? &plain : &formulas[cells[id].formula];
 }
 
 // The cells of an array formula's result other than its own have a formula slot (so that the
@@ -203,6 +207,9 @@ bool Workbook::is_array_formula(const CellAddress& a) const {
 }
 
 std::string Workbook::formula_text(const CellAddress& a) const {
+    const std::uint32_t id = impl_->find(a);
+    if (id != none && is_compact(impl_->cells[id].formula))
+        return impl_->compact_text(id);
     const Formula* f = impl_->formula_at(a);
     return f && f->anchor == none ? f->text : std::string();
 }

@@ -47,16 +47,16 @@ struct ArrayExtent {
 // What a loader should tell the user about a workbook.
 struct Diagnostics {
     struct UnknownFunction {
-        std::string name;                 // upper case, as written
-        std::vector<CellAddress> cells;   // every cell using it, sorted
+        std::string name;               // upper case, as written
+        std::vector<CellAddress> cells; // every cell using it, sorted
     };
-    std::vector<UnknownFunction> unknown_functions;   // sorted by name
-    std::vector<std::vector<CellAddress>> cycles;     // the cells of each circular reference, sorted
+    std::vector<UnknownFunction> unknown_functions; // sorted by name
+    std::vector<std::vector<CellAddress>> cycles;   // the cells of each circular reference, sorted
     struct UnsupportedFormat {
-        std::string format;               // a number format TEXT cannot show (it gave #VALUE!)
-        std::vector<CellAddress> cells;   // sorted
+        std::string format;             // a number format TEXT cannot show (it gave #VALUE!)
+        std::vector<CellAddress> cells; // sorted
     };
-    std::vector<UnsupportedFormat> unsupported_formats;   // sorted by format, as of the last calculation
+    std::vector<UnsupportedFormat> unsupported_formats; // sorted by format, as of the last calculation
 };
 
 // How circular references are computed. Without iteration the cells of a cycle hold 0 (and
@@ -74,8 +74,8 @@ struct CalcSettings {
 struct TableDef {
     std::string name;
     int sheet = 0;
-    std::int32_t first_row = 0, first_col = 0, last_row = 0, last_col = 0;   // header and totals included
-    std::vector<std::string> columns;   // one per column, left to right
+    std::int32_t first_row = 0, first_col = 0, last_row = 0, last_col = 0; // header and totals included
+    std::vector<std::string> columns;                                      // one per column, left to right
     bool header_row = true;
     bool totals_row = false;
 };
@@ -114,7 +114,7 @@ public:
     // Sheets. Names are unique ignoring case, 1 to 31 characters, none of []:*?/\ and
     // not starting or ending with an apostrophe; add_sheet throws EngineError otherwise.
     int add_sheet(const std::string& name);
-    int find_sheet(std::string_view name) const;   // -1 if there is none
+    int find_sheet(std::string_view name) const; // -1 if there is none
     int sheet_count() const;
     const std::string& sheet_name(int sheet) const;
     std::vector<std::string> sheet_names() const;
@@ -155,7 +155,8 @@ public:
 
     // Calls f(row, col, value) for every cell of the sheet that holds a value or formula,
     // row by row, left to right.
-    void for_each_cell(int sheet, const std::function<void(std::int32_t row, std::int32_t col, const Value& value)>& f) const;
+    void for_each_cell(int sheet,
+                       const std::function<void(std::int32_t row, std::int32_t col, const Value& value)>& f) const;
     UsedRange used_range(int sheet) const;
 
     // Workbook-scoped names: a reference ("Sheet1!$A$1:$B$3"), a constant ("0.5") or any
@@ -165,22 +166,28 @@ public:
     // A name of sheet `sheet` (0-based) is seen by the formulas of that sheet only, where it
     // wins over a workbook name of the same spelling.
     void define_name(const std::string& name, std::string_view formula, int sheet = -1);
-    bool has_name(std::string_view name) const;   // workbook names
-    std::string name_formula(std::string_view name, int sheet = -1) const;   // "" if undefined
-    std::vector<std::string> names() const;       // workbook names
+    bool has_name(std::string_view name) const;                            // workbook names
+    std::string name_formula(std::string_view name, int sheet = -1) const; // "" if undefined
+    std::vector<std::string> names() const;                                // workbook names
 
     // Dates count from 1904-01-01 (serial 0) rather than 1900-01-00, as the workbook's file
     // may say. Changing it recalculates nothing by itself.
     void set_date1904(bool date1904);
     bool date1904() const;
+
+    // TODAY() and NOW() answer this moment (a serial date and time in the workbook's date
+    // system) rather than the clock's, until a negative value clears it: a calculation as of a
+    // given day, such as the day a file was saved. Recalculates nothing by itself.
+    void set_fixed_now(double serial);
+
     // Tables. Names follow the rules of defined names; redefining replaces. Throws EngineError.
     void define_table(const TableDef& table);
 
     // Recalculation.
     void set_automatic(bool automatic);
     bool automatic() const;
-    void recalculate();       // every formula depending on a cell changed since the last one
-    void recalculate_all();   // every formula, ignoring what was computed before
+    void recalculate();     // every formula depending on a cell changed since the last one
+    void recalculate_all(); // every formula, ignoring what was computed before
     void set_calc_settings(const CalcSettings& settings);
     const CalcSettings& calc_settings() const;
 
@@ -229,7 +236,7 @@ std::string move_formula(std::string_view formula, std::int32_t rows, std::int32
 // once, here, and each move only writes the text.
 class FormulaMover {
 public:
-    explicit FormulaMover(std::string_view formula);   // throws FormulaError if it does not parse
+    explicit FormulaMover(std::string_view formula); // throws FormulaError if it does not parse
     ~FormulaMover();
     FormulaMover(FormulaMover&&) noexcept;
     std::string move(std::int32_t rows, std::int32_t cols) const;

@@ -35,9 +35,9 @@ void Workbook::Impl::add_member(std::uint32_t anchor_cell, std::uint32_t slot_id
 }
 
 void Workbook::Impl::drop_member(std::uint32_t slot_id) {
-    std::uint32_t fi = cells[slot_id].formula;
-    if (fi == none || formulas[fi].anchor == none)
+    if (anchor_of(slot_id) == none)
         return;
+    std::uint32_t fi = cells[slot_id].formula;
     dependencies.remove(slot_id, formulas[fi].reads);
     formulas[fi] = Formula();
     free_formulas.push_back(fi);
@@ -52,9 +52,8 @@ bool Workbook::Impl::occupied(int sheet, std::int32_t row, std::int32_t col, std
     std::uint32_t id = find(CellAddress{sheet, row, col});
     if (id == none || id == anchor_cell)
         return false;
-    std::uint32_t fi = cells[id].formula;
-    if (fi != none)
-        return formulas[fi].anchor != anchor_cell;
+    if (cells[id].formula != none)
+        return anchor_of(id) != anchor_cell;
     return !cells[id].value.is_empty();
 }
 
@@ -67,7 +66,7 @@ void Workbook::Impl::place_array(std::uint32_t id, std::shared_ptr<const Array> 
     std::int32_t rows = spills ? result->rows : formulas[fi].rows;
     std::int32_t cols = spills ? result->cols : formulas[fi].cols;
     Area want{at.sheet, at.row, at.col, at.row + rows - 1, at.col + cols - 1};
-    std::vector<Area> blocked;   // the spill's cells but its own, when something is in the way
+    std::vector<Area> blocked; // the spill's cells but its own, when something is in the way
     bool off_grid = std::int64_t(at.row) + rows > max_rows || std::int64_t(at.col) + cols > max_columns;
     if (off_grid) {
         want.r2 = std::min(want.r2, max_rows - 1);
@@ -91,7 +90,7 @@ void Workbook::Impl::place_array(std::uint32_t id, std::shared_ptr<const Array> 
     std::vector<std::uint32_t> old = std::move(formulas[fi].members), kept;
     for (std::uint32_t m : old) {
         const Place& p = places[m];
-        if (want.contains(p.row, p.col) && cells[m].formula != none && formulas[cells[m].formula].anchor == id)
+        if (want.contains(p.row, p.col) && anchor_of(m) == id)
             kept.push_back(m);
         else
             drop_member(m);
@@ -103,12 +102,12 @@ void Workbook::Impl::place_array(std::uint32_t id, std::shared_ptr<const Array> 
             std::uint32_t m = slot(at.sheet, r, c);
             if (cells[m].formula == none) {
                 if (!cells[m].value.is_empty() && !spills)
-                    continue;   // a legacy array's cell overwritten since: it keeps its value
+                    continue; // a legacy array's cell overwritten since: it keeps its value
                 add_member(id, m, r - at.row, c - at.col);
                 dependencies.mark_changed(m);
                 rewired = true;
                 kept.push_back(m);
-            } else if (formulas[cells[m].formula].anchor != id) {
+            } else if (anchor_of(m) != id) {
                 continue;
             }
             cells[m].value = element(*result, r - at.row, c - at.col);
@@ -149,7 +148,6 @@ bool Workbook::Impl::spill_area(std::uint32_t id, Area& out, Value& error) const
     }
     return true;
 }
-
 
 void Workbook::set_array_formula(const CellAddress& anchor, std::string_view text, std::int32_t rows,
                                  std::int32_t cols) {

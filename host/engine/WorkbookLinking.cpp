@@ -1,3 +1,4 @@
+#include "engine/internal/Lexer.hpp"
 #include "engine/internal/WorkbookImpl.hpp"
 
 namespace host::engine {
@@ -84,18 +85,25 @@ LinkedRef Workbook::Impl::link_table(const SymRef& r, std::int32_t row, bool& un
     std::int32_t c1 = -1, c2 = -1;
     for (const auto& item : items) {
         const std::string& text = item.second;
-        if (!text.empty() && text[0] == '#') {
-            if (iequals(text, "#All")) all = true;
-            else if (iequals(text, "#Headers")) headers = true;
-            else if (iequals(text, "#Data")) data = true;
-            else if (iequals(text, "#Totals")) totals = true;
-            else if (iequals(text, "#This Row")) this_row = true;
-            else return lr;
-            continue;
-        }
         std::int32_t k = 0;
         while (k < std::int32_t(t->columns.size()) && !iequals(t->columns[std::size_t(k)], text))
             ++k;
+        // #All, #Data ... unless a column has that name (written ['#Shame])
+        if (!text.empty() && text[0] == '#' && k == std::int32_t(t->columns.size())) {
+            if (iequals(text, "#All"))
+                all = true;
+            else if (iequals(text, "#Headers"))
+                headers = true;
+            else if (iequals(text, "#Data"))
+                data = true;
+            else if (iequals(text, "#Totals"))
+                totals = true;
+            else if (iequals(text, "#This Row"))
+                this_row = true;
+            else
+                return lr;
+            continue;
+        }
         if (k == std::int32_t(t->columns.size()))
             return lr;
         if (item.first == ':' && c1 >= 0) {
@@ -179,7 +187,7 @@ std::uint32_t Workbook::Impl::moved_name(std::uint32_t name, std::int32_t row, s
     bool unresolved = false;
     const int at = sheet >= 0 ? sheet : active;
     Linked linked = link(program, at, sheet, unresolved), array_linked = link(array_program, at, sheet, unresolved);
-    NameDef& n = names[id];   // link() may have added names
+    NameDef& n = names[id]; // link() may have added names
     n.name = key;
     n.sheet = sheet;
     n.defined = true;
@@ -199,6 +207,17 @@ Linked Workbook::Impl::link(const Program& p, int sheet, int scope, bool& unreso
     l.arrays = p.arrays;
     l.locals = p.locals;
     for (const SymRef& r : p.refs) {
+        if (r.table() == own_table) { // [Qty]: the table holding the formula's cell
+            const TableDef* home = nullptr;
+            for (const TableDef& d : tables)
+                if (d.sheet == sheet && row >= d.first_row && row <= d.last_row && col >= d.first_col &&
+                    col <= d.last_col)
+                    home = &d;
+            SymRef named = r;
+            named.rare = std::make_shared<SymRef::Rare>(SymRef::Rare{{}, home ? home->name : "", r.table_spec()});
+            l.refs.push_back(home ? link_table(named, row, unresolved) : LinkedRef());
+            continue;
+        }
         if (!r.table().empty()) {
             l.refs.push_back(link_table(r, row, unresolved));
             continue;
@@ -301,8 +320,7 @@ void Workbook::Impl::unregister_formula(std::uint32_t fi) {
     dependencies.remove(f.cell, f.reads);
     f.reads = Reads();
     if (f.is_volatile)
-        volatile_cells.erase(std::remove(volatile_cells.begin(), volatile_cells.end(), f.cell),
-                             volatile_cells.end());
+        volatile_cells.erase(std::remove(volatile_cells.begin(), volatile_cells.end(), f.cell), volatile_cells.end());
     f.is_volatile = false;
 }
 
@@ -311,7 +329,7 @@ void Workbook::Impl::install(std::uint32_t fi, const Program& p) {
     int sheet = places[formulas[fi].cell].sheet;
     bool unresolved = false;
     Linked l = link(p, sheet, sheet, unresolved, places[formulas[fi].cell].row, places[formulas[fi].cell].col);
-    Formula& g = formulas[fi];   // link() may add cells but not formulas
+    Formula& g = formulas[fi]; // link() may add cells but not formulas
     g.linked = std::move(l);
     g.unresolved = unresolved;
     g.uses_names = !p.names.empty();
@@ -349,7 +367,12 @@ void Workbook::Impl::remove_formula(std::uint32_t id) {
     std::uint32_t fi = cells[id].formula;
     if (fi == none)
         return;
-    if (formulas[fi].anchor != none)   // the array loses this cell: it shows #SPILL! or goes on
+    if (is_compact(fi)) {
+        dependencies.remove(id, compact_reads(id));
+        remove_compact(id);
+        return;
+    }
+    if (formulas[fi].anchor != none) // the array loses this cell: it shows #SPILL! or goes on
         dependencies.mark_changed(formulas[fi].anchor);
     std::vector<std::uint32_t> members = std::move(formulas[fi].members);
     for (std::uint32_t m : members)
@@ -380,7 +403,7 @@ void Workbook::Impl::relink_names() {
             for (std::size_t k = 0; k < names[i].program.names.size(); ++k)
                 name_slot(std::string(names[i].program.names[k]));
     for (NameDef& n : names) {
-        if (!n.defined || n.moved_from != none)   // moved copies are made again as formulas link
+        if (!n.defined || n.moved_from != none) // moved copies are made again as formulas link
             continue;
         bool unresolved = false;
         n.linked = link(n.program, n.sheet >= 0 ? n.sheet : active, n.sheet, unresolved);
@@ -411,8 +434,8 @@ bool Workbook::depends_on(const CellAddress& cell, const CellRange& range) const
     if (start == none || m.cells[start].formula == none)
         return false;
     auto overlaps = [&](const Area& a) {
-        return a.sheet == range.sheet && a.r1 <= range.last_row && range.first_row <= a.r2 &&
-               a.c1 <= range.last_col && range.first_col <= a.c2;
+        return a.sheet == range.sheet && a.r1 <= range.last_row && range.first_row <= a.r2 && a.c1 <= range.last_col &&
+               range.first_col <= a.c2;
     };
     std::vector<std::uint8_t> seen(m.cells.size(), 0), seen_names(m.names.size(), 0);
     std::vector<std::uint32_t> todo{start};
@@ -424,7 +447,18 @@ bool Workbook::depends_on(const CellAddress& cell, const CellRange& range) const
         }
     };
     while (!todo.empty()) {
-        const Formula& f = m.formulas[m.cells[todo.back()].formula];
+        const std::uint32_t fi = m.cells[todo.back()].formula;
+        if (is_compact(fi)) {
+            const Reads reads = m.compact_reads(todo.back());
+            todo.pop_back();
+            for (std::uint32_t id : reads.cells) {
+                if (range.contains(m.address(id)))
+                    return true;
+                follow(id);
+            }
+            continue;
+        }
+        const Formula& f = m.formulas[fi];
         todo.pop_back();
         if (m.builds_references(f.linked, seen_names))
             return true;

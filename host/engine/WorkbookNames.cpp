@@ -58,6 +58,11 @@ std::uint32_t Workbook::Impl::name_slot(const std::string& upper, int sheet) {
 // A name as a formula on `sheet` sees it: the sheet's own name of that spelling wins
 // over the workbook's.
 std::uint32_t Workbook::Impl::resolve_name(const std::string& upper, int sheet) {
+    if (const std::size_t bang = upper.rfind('!'); bang != std::string::npos) { // Defines!Rate
+        const int named_sheet = find_sheet(upper.substr(0, bang));
+        if (named_sheet >= 0)
+            return resolve_name(upper.substr(bang + 1), named_sheet);
+    }
     if (sheet >= 0) {
         auto it = name_index.find(name_key(upper, sheet));
         if (it != name_index.end() && names[it->second].defined)
@@ -104,9 +109,9 @@ void Workbook::define_table(const TableDef& table) {
         std::int64_t(table.columns.size()) != std::int64_t(table.last_col) - table.first_col + 1)
         throw EngineError("Table " + table.name + " does not fit its sheet or its columns");
     auto& tables = impl_->tables;
-    tables.erase(std::remove_if(tables.begin(), tables.end(),
-                                [&](const TableDef& t) { return iequals(t.name, table.name); }),
-                 tables.end());
+    tables.erase(
+        std::remove_if(tables.begin(), tables.end(), [&](const TableDef& t) { return iequals(t.name, table.name); }),
+        tables.end());
     tables.push_back(table);
     impl_->relink_where([](const Formula& f) { return f.unresolved || f.uses_tables; });
     impl_->after_write();
@@ -120,7 +125,7 @@ bool Workbook::has_name(std::string_view name) const {
 std::string Workbook::name_formula(std::string_view name, int sheet) const {
     auto it = impl_->name_index.find(Impl::name_key(to_upper(name), sheet));
     return it != impl_->name_index.end() && impl_->names[it->second].defined ? impl_->names[it->second].text
-                                                                              : std::string();
+                                                                             : std::string();
 }
 
 std::vector<std::string> Workbook::names() const {

@@ -8,10 +8,17 @@ namespace host::engine {
 using namespace detail;
 
 void Workbook::Impl::evaluate(std::uint32_t id) {
-    Cell& c = cells[id];
-    Formula& f = formulas[c.formula];
     ++evaluations;
     touched(id);
+    if (is_compact(cells[id].formula)) {
+        if (evaluate_compact(id))
+            return;
+        expand(id);
+        evaluate_general(id);
+        return;
+    }
+    Cell& c = cells[id];
+    Formula& f = formulas[c.formula];
     if (!f.numeric.empty()) {
         Value& out = c.value;
         bool done = run_numeric(
@@ -82,9 +89,8 @@ bool Workbook::Impl::same_areas(std::vector<Area>& a, const std::vector<Area>& b
     std::sort(a.begin(), a.end(), less);
     a.erase(std::unique(a.begin(), a.end(), [&](const Area& x, const Area& y) { return !less(x, y) && !less(y, x); }),
             a.end());
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](const Area& x, const Area& y) {
-               return !less(x, y) && !less(y, x);
-           });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](const Area& x, const Area& y) { return !less(x, y) && !less(y, x); });
 }
 
 void Workbook::Impl::run(const std::vector<std::uint32_t>& order) {
@@ -126,9 +132,9 @@ void Workbook::Impl::run_cycle(const std::vector<std::uint32_t>& order, std::siz
             Value before = cells[id].value;
             evaluate(id);
             const Value& after = cells[id].value;
-            double change = before.is_number() && after.is_number()
-                                ? std::fabs(after.as_number() - before.as_number())
-                                : before == after ? 0 : HUGE_VAL;
+            double change = before.is_number() && after.is_number() ? std::fabs(after.as_number() - before.as_number())
+                            : before == after                       ? 0
+                                                                    : HUGE_VAL;
             largest = std::max(largest, change);
         }
         if (!(largest >= settings.max_change))
@@ -162,6 +168,9 @@ std::vector<std::uint32_t> Workbook::Impl::all_formula_cells() const {
     for (const Formula& f : formulas)
         if (f.cell != none)
             roots.push_back(f.cell);
+    for (const CompactFormula& f : compact_formulas)
+        if (f.cell != none)
+            roots.push_back(f.cell);
     std::sort(roots.begin(), roots.end());
     return roots;
 }
@@ -188,6 +197,7 @@ void Workbook::set_automatic(bool automatic) {
 bool Workbook::automatic() const { return impl_->automatic; }
 void Workbook::set_date1904(bool date1904) { impl_->dates_from_1904 = date1904; }
 bool Workbook::date1904() const { return impl_->dates_from_1904; }
+void Workbook::set_fixed_now(double serial) { impl_->fixed_now_serial = serial; }
 void Workbook::recalculate() { impl_->recalculate(); }
 void Workbook::recalculate_all() { impl_->recalculate_all(); }
 
@@ -242,6 +252,11 @@ std::vector<CellAddress> Workbook::volatile_sources(const CellAddress& cell) con
         std::uint32_t fi = impl_->cells[id].formula;
         if (fi == none)
             continue;
+        if (is_compact(fi)) {
+            for (std::uint32_t read : impl_->compact_reads(id).cells)
+                visit(read);
+            continue;
+        }
         const Formula& f = impl_->formulas[fi];
         if (f.is_volatile)
             out.push_back(impl_->address(id));
@@ -264,7 +279,7 @@ Diagnostics Workbook::diagnostics() const {
         Program p = parse(f.text, f.array);
         const int sheet = impl_->places[f.cell].sheet;
         for (const std::string& name : p.unknown_functions)
-            if (!impl_->visible_name(name, sheet, false))   // a defined name's LAMBDA is known
+            if (!impl_->visible_name(name, sheet, false)) // a defined name's LAMBDA is known
                 unknown[name].push_back(impl_->address(f.cell));
     }
     for (auto& kv : unknown) {

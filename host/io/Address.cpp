@@ -24,11 +24,15 @@ A1Parse parse_block(std::string_view text, Block& out) {
         return r;
     }
     A1Parse a = parse_address(text.substr(0, colon), out.first);
-    if (a != A1Parse::Ok) return a;
+    if (a != A1Parse::Ok)
+        return a;
     A1Parse b = parse_address(text.substr(colon + 1), out.last);
-    if (b != A1Parse::Ok) return b;
-    if (out.last.row < out.first.row) std::swap(out.first.row, out.last.row);
-    if (out.last.column < out.first.column) std::swap(out.first.column, out.last.column);
+    if (b != A1Parse::Ok)
+        return b;
+    if (out.last.row < out.first.row)
+        std::swap(out.first.row, out.last.row);
+    if (out.last.column < out.first.column)
+        std::swap(out.first.column, out.last.column);
     return A1Parse::Ok;
 }
 

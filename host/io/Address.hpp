@@ -23,9 +23,7 @@ struct Address {
     std::uint32_t row = 0;
     std::uint32_t column = 0;
     bool operator==(const Address& o) const { return row == o.row && column == o.column; }
-    bool operator<(const Address& o) const {
-        return row != o.row ? row < o.row : column < o.column;
-    }
+    bool operator<(const Address& o) const { return row != o.row ? row < o.row : column < o.column; }
 };
 
 // "B7" or "$B$7" -> row 6, column 1.

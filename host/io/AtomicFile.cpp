@@ -18,7 +18,8 @@ namespace {
 
 std::string directory_of(const std::string& path) {
     std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
+    if (slash == std::string::npos)
+        return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
@@ -28,10 +29,12 @@ std::string link_target(const std::string& path) {
     std::string at = path;
     for (int hops = 0; hops < 40; ++hops) {
         struct stat st;
-        if (::lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return at;
+        if (::lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return at;
         char buffer[PATH_MAX];
         ssize_t n = ::readlink(at.c_str(), buffer, sizeof buffer - 1);
-        if (n < 0) throw IoError(path, std::string("cannot save: cannot read the link: ") + std::strerror(errno));
+        if (n < 0)
+            throw IoError(path, std::string("cannot save: cannot read the link: ") + std::strerror(errno));
         std::string next(buffer, std::size_t(n));
         at = next.front() == '/' ? next : directory_of(at) + "/" + next;
     }
@@ -39,11 +42,16 @@ std::string link_target(const std::string& path) {
 }
 
 const char* kind_of(mode_t mode) {
-    if (S_ISDIR(mode)) return "a directory";
-    if (S_ISCHR(mode)) return "a character device";
-    if (S_ISBLK(mode)) return "a block device";
-    if (S_ISFIFO(mode)) return "a FIFO";
-    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISDIR(mode))
+        return "a directory";
+    if (S_ISCHR(mode))
+        return "a character device";
+    if (S_ISBLK(mode))
+        return "a block device";
+    if (S_ISFIFO(mode))
+        return "a FIFO";
+    if (S_ISSOCK(mode))
+        return "a socket";
     return "not a regular file";
 }
 
@@ -54,14 +62,18 @@ bool check_resolved(const std::string& path, const std::string& target, struct s
     struct stat dir_st;
     if (::stat(dir.c_str(), &dir_st) != 0 || !S_ISDIR(dir_st.st_mode))
         refuse("the directory " + dir + " does not exist");
-    if (::access(dir.c_str(), W_OK | X_OK) != 0) refuse("the directory " + dir + " cannot be written");
-    if (::stat(target.c_str(), &st) != 0) return false;
+    if (::access(dir.c_str(), W_OK | X_OK) != 0)
+        refuse("the directory " + dir + " cannot be written");
+    if (::stat(target.c_str(), &st) != 0)
+        return false;
     if (!S_ISREG(st.st_mode))
         refuse(std::string("it is ") + kind_of(st.st_mode) + ", not a workbook file");
     // Write permission for nobody is read-only even for the superuser.
-    if ((st.st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0) refuse("the file is read-only");
+    if ((st.st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0)
+        refuse("the file is read-only");
     // Replacing the file makes the new one ours; only the superuser can give it back.
-    if (::geteuid() != 0 && st.st_uid != ::geteuid()) refuse("the file belongs to another user");
+    if (::geteuid() != 0 && st.st_uid != ::geteuid())
+        refuse("the file belongs to another user");
     return true;
 }
 
@@ -70,7 +82,8 @@ char pending_temp[PATH_MAX];
 volatile sig_atomic_t pending = 0;
 
 extern "C" void remove_pending_temp(int signal_number) {
-    if (pending) ::unlink(pending_temp);
+    if (pending)
+        ::unlink(pending_temp);
     ::signal(signal_number, SIG_DFL);
     ::raise(signal_number);
 }
@@ -111,7 +124,8 @@ public:
     int fd = -1;
 
 private:
-    struct sigaction old_int_ {}, old_term_ {};
+    struct sigaction old_int_ {
+    }, old_term_{};
 };
 
 } // namespace
@@ -122,7 +136,8 @@ void check_save_target(const std::string& path) {
 }
 
 void write_file_atomically(const std::string& path, const std::string& bytes) {
-    if (path.empty() || path.back() == '/') throw IoError(path, "cannot save: not a file name");
+    if (path.empty() || path.back() == '/')
+        throw IoError(path, "cannot save: not a file name");
     const std::string target = link_target(path);
     struct stat st;
     const bool exists = check_resolved(path, target, st);
@@ -135,7 +150,8 @@ void write_file_atomically(const std::string& path, const std::string& bytes) {
     };
     TempFile file(temp);
     const int fd = file.fd;
-    if (fd < 0) throw failure("cannot create a temporary file in the target's directory");
+    if (fd < 0)
+        throw failure("cannot create a temporary file in the target's directory");
     auto give_up = [&](const char* what) {
         IoError error = failure(what);
         ::close(fd);
@@ -154,17 +170,20 @@ void write_file_atomically(const std::string& path, const std::string& bytes) {
         ::umask(mask);
         mode = 0666 & ~mask;
     }
-    if (::fchmod(fd, mode) != 0) give_up("cannot set permissions");
+    if (::fchmod(fd, mode) != 0)
+        give_up("cannot set permissions");
     std::size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             give_up("cannot write");
         }
         done += std::size_t(n);
     }
-    if (::fsync(fd) != 0) give_up("cannot flush to disk");
+    if (::fsync(fd) != 0)
+        give_up("cannot flush to disk");
     if (::close(fd) != 0) {
         IoError error = failure("cannot write");
         ::unlink(temp.c_str());

@@ -8,14 +8,14 @@ namespace host::io {
 
 namespace {
 
-const char* const chart_namespaces =
-    " xmlns:c=\"http://schemas.openxmlformats.org/drawingml/2006/chart\""
-    " xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\""
-    " xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"";
+const char* const chart_namespaces = " xmlns:c=\"http://schemas.openxmlformats.org/drawingml/2006/chart\""
+                                     " xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\""
+                                     " xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"";
 
 std::string anchor_corner(const char* tag, Address at) {
-    return std::string("<xdr:") + tag + "><xdr:col>" + std::to_string(at.column) + "</xdr:col><xdr:colOff>0</xdr:colOff><xdr:row>" +
-           std::to_string(at.row) + "</xdr:row><xdr:rowOff>0</xdr:rowOff></xdr:" + tag + ">";
+    return std::string("<xdr:") + tag + "><xdr:col>" + std::to_string(at.column) +
+           "</xdr:col><xdr:colOff>0</xdr:colOff><xdr:row>" + std::to_string(at.row) +
+           "</xdr:row><xdr:rowOff>0</xdr:rowOff></xdr:" + tag + ">";
 }
 
 std::string rich_text(const std::string& text, bool bold, int size) {
@@ -29,9 +29,11 @@ std::string title(const std::string& text, bool bold, int size) {
 }
 
 // 'Sheet name'!$B$3:$B$9
-std::string range_formula(const std::string& sheet_name, std::uint32_t column, std::uint32_t first, std::uint32_t last) {
+std::string range_formula(const std::string& sheet_name, std::uint32_t column, std::uint32_t first,
+                          std::uint32_t last) {
     std::string quoted = "'";
-    for (char c : sheet_name) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+    for (char c : sheet_name)
+        quoted += c == '\'' ? std::string("''") : std::string(1, c);
     quoted += "'";
     auto absolute = [](Address a) {
         std::string text = format_address(a);
@@ -47,9 +49,11 @@ std::string number_reference(const ReportSheet& sheet, const std::string& sheet_
     std::string points;
     std::uint32_t count = last - first + 1;
     for (std::uint32_t r = first; r <= last; ++r) {
-        if (r >= sheet.rows.size() || column >= sheet.rows[r].size()) continue;
+        if (r >= sheet.rows.size() || column >= sheet.rows[r].size())
+            continue;
         const engine::Value& v = sheet.rows[r][column].value;
-        if (!v.is_number() || !std::isfinite(v.as_number())) continue;
+        if (!v.is_number() || !std::isfinite(v.as_number()))
+            continue;
         points += "<c:pt idx=\"" + std::to_string(r - first) + "\"><c:v>" + engine::format_number(v.as_number()) +
                   "</c:v></c:pt>";
     }
@@ -82,15 +86,15 @@ std::string xml_escaped(const std::string& text) {
 }
 
 std::string drawing_part_xml(const std::vector<ReportChart>& charts) {
-    std::string xml =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-        "<xdr:wsDr xmlns:xdr=\"http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing\""
-        " xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\">";
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+                      "<xdr:wsDr xmlns:xdr=\"http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing\""
+                      " xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\">";
     for (std::size_t k = 0; k < charts.size(); ++k) {
         std::string id = std::to_string(k + 1);
         xml += "<xdr:twoCellAnchor>" + anchor_corner("from", charts[k].from) + anchor_corner("to", charts[k].to) +
                "<xdr:graphicFrame macro=\"\"><xdr:nvGraphicFramePr><xdr:cNvPr id=\"" + std::to_string(k + 2) +
-               "\" name=\"Chart " + id + "\"/><xdr:cNvGraphicFramePr/></xdr:nvGraphicFramePr>"
+               "\" name=\"Chart " + id +
+               "\"/><xdr:cNvGraphicFramePr/></xdr:nvGraphicFramePr>"
                "<xdr:xfrm><a:off x=\"0\" y=\"0\"/><a:ext cx=\"0\" cy=\"0\"/></xdr:xfrm><a:graphic>"
                "<a:graphicData uri=\"http://schemas.openxmlformats.org/drawingml/2006/chart\">"
                "<c:chart xmlns:c=\"http://schemas.openxmlformats.org/drawingml/2006/chart\""
@@ -102,20 +106,23 @@ std::string drawing_part_xml(const std::vector<ReportChart>& charts) {
 
 std::string chart_part_xml(const ReportChart& chart, const ReportSheet& sheet, const std::string& sheet_name) {
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<c:chartSpace" +
-                      std::string(chart_namespaces) +
-                      "><c:roundedCorners val=\"0\"/><c:chart>" + title(chart.title, true, 1200) +
+                      std::string(chart_namespaces) + "><c:roundedCorners val=\"0\"/><c:chart>" +
+                      title(chart.title, true, 1200) +
                       "<c:autoTitleDeleted val=\"0\"/><c:plotArea><c:layout/><c:lineChart>"
                       "<c:grouping val=\"standard\"/><c:varyColors val=\"0\"/>";
     // The longest series gives the category axis its labels.
     std::size_t longest = 0;
     for (std::size_t k = 0; k < chart.series.size(); ++k) {
         const ReportSeries& s = chart.series[k];
-        if (s.last_row - s.first_row > chart.series[longest].last_row - chart.series[longest].first_row) longest = k;
+        if (s.last_row - s.first_row > chart.series[longest].last_row - chart.series[longest].first_row)
+            longest = k;
     }
     std::vector<std::size_t> order;
-    if (!chart.series.empty()) order.push_back(longest);
+    if (!chart.series.empty())
+        order.push_back(longest);
     for (std::size_t k = 0; k < chart.series.size(); ++k)
-        if (k != longest) order.push_back(k);
+        if (k != longest)
+            order.push_back(k);
     for (std::size_t i = 0; i < order.size(); ++i) {
         const ReportSeries& s = chart.series[order[i]];
         std::string index = std::to_string(order[i]);

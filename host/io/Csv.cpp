@@ -19,19 +19,25 @@ bool equal_ignoring_case(std::string_view a, const char* b) {
     std::size_t i = 0;
     for (; i < a.size() && b[i]; ++i) {
         char x = a[i];
-        if (x >= 'a' && x <= 'z') x = char(x - 'a' + 'A');
-        if (x != b[i]) return false;
+        if (x >= 'a' && x <= 'z')
+            x = char(x - 'a' + 'A');
+        if (x != b[i])
+            return false;
     }
     return i == a.size() && !b[i];
 }
 
 // What an unquoted field holds.
 engine::Value unquoted_value(const std::string& text) {
-    if (equal_ignoring_case(text, "TRUE")) return engine::Value::boolean(true);
-    if (equal_ignoring_case(text, "FALSE")) return engine::Value::boolean(false);
+    if (equal_ignoring_case(text, "TRUE"))
+        return engine::Value::boolean(true);
+    if (equal_ignoring_case(text, "FALSE"))
+        return engine::Value::boolean(false);
     if (!text.empty() && text[0] == '#')
-        if (auto code = engine::parse_error(text)) return engine::Value::error(*code);
-    if (auto x = engine::parse_number(text)) return engine::Value::number(*x);
+        if (auto code = engine::parse_error(text))
+            return engine::Value::error(*code);
+    if (auto x = engine::parse_number(text))
+        return engine::Value::number(*x);
     return engine::Value::text(text);
 }
 
@@ -41,18 +47,22 @@ std::string sheet_name_for(const std::string& path) {
     std::size_t slash = path.find_last_of('/');
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     std::size_t dot = name.rfind('.');
-    if (dot != std::string::npos && dot > 0) name.erase(dot);
+    if (dot != std::string::npos && dot > 0)
+        name.erase(dot);
     for (char& c : name)
         if (c == '[' || c == ']' || c == ':' || c == '*' || c == '?' || c == '/' || c == '\\')
             c = '_';
-    while (!name.empty() && name.front() == '\'') name.erase(0, 1);
+    while (!name.empty() && name.front() == '\'')
+        name.erase(0, 1);
     if (name.size() > 31) {
         // Do not cut a UTF-8 sequence in two.
         std::size_t cut = 31;
-        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+            --cut;
         name.erase(cut);
     }
-    while (!name.empty() && name.back() == '\'') name.pop_back();
+    while (!name.empty() && name.back() == '\'')
+        name.pop_back();
     return name.empty() ? std::string("Sheet1") : name;
 }
 
@@ -70,14 +80,15 @@ Document load_csv_text(const std::string& file, const std::string& text) {
     }
 
     std::size_t i = 0;
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) i = 3;  // byte order mark
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        i = 3; // byte order mark
     std::uint32_t row = 0, column = 0;
     auto place = [&](const Field& field) {
-        if (field.text.empty() && !field.quoted) return;
+        if (field.text.empty() && !field.quoted)
+            return;
         if (row >= grid_rows || column >= grid_columns)
             throw IoError(file, sheet_name,
-                          format_address(Address{std::min(row, grid_rows - 1),
-                                                 std::min(column, grid_columns - 1)}),
+                          format_address(Address{std::min(row, grid_rows - 1), std::min(column, grid_columns - 1)}),
                           "reference off the sheet");
         engine::CellAddress at{sheet, std::int32_t(row), std::int32_t(column)};
         if (!field.quoted && !field.text.empty() && field.text[0] == '=') {
@@ -85,12 +96,11 @@ Document load_csv_text(const std::string& file, const std::string& text) {
                 book.set_formula(at, field.text);
             } catch (const engine::FormulaError& e) {
                 throw IoError(file, sheet_name, format_address(Address{row, column}),
-                              "formula does not parse: " + field.text + ": " + e.reason() +
-                                  " at character " + std::to_string(e.position() + 1));
+                              "formula does not parse: " + field.text + ": " + e.reason() + " at character " +
+                                  std::to_string(e.position() + 1));
             }
         } else {
-            book.set_value(at, field.quoted ? engine::Value::text(field.text)
-                                            : unquoted_value(field.text));
+            book.set_value(at, field.quoted ? engine::Value::text(field.text) : unquoted_value(field.text));
         }
     };
 
@@ -102,8 +112,7 @@ Document load_csv_text(const std::string& file, const std::string& text) {
         for (;;) {
             if (i >= text.size())
                 throw IoError(file, sheet_name, std::string(),
-                              "quoted field opened on line " + std::to_string(start_line + 1) +
-                                  " is never closed");
+                              "quoted field opened on line " + std::to_string(start_line + 1) + " is never closed");
             if (text[i] == '"') {
                 if (i + 1 < text.size() && text[i + 1] == '"') {
                     into += '"';
@@ -118,7 +127,7 @@ Document load_csv_text(const std::string& file, const std::string& text) {
     };
 
     Field field;
-    bool any = false;  // something on the current line
+    bool any = false; // something on the current line
     while (i < text.size()) {
         char c = text[i];
         if (c == '"' && field.text.empty() && !field.quoted) {
@@ -144,12 +153,14 @@ Document load_csv_text(const std::string& file, const std::string& text) {
             continue;
         }
         if (c == '\r' || c == '\n') {
-            if (any || !field.text.empty()) place(field);
+            if (any || !field.text.empty())
+                place(field);
             field = Field();
             any = false;
             ++row;
             column = 0;
-            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
             ++i;
             continue;
         }
@@ -158,22 +169,24 @@ Document load_csv_text(const std::string& file, const std::string& text) {
         any = true;
         ++i;
     }
-    if (any || !field.text.empty()) place(field);
+    if (any || !field.text.empty())
+        place(field);
     return document;
 }
 
-Document load_csv(const std::string& path) {
-    return load_csv_text(path, read_file(path));
-}
+Document load_csv(const std::string& path) { return load_csv_text(path, read_file(path)); }
 
 namespace {
 
 bool needs_quotes(const std::string& text) {
-    if (text.empty()) return true;
-    if (text.find_first_of(",\"\r\n") != std::string::npos) return true;
+    if (text.empty())
+        return true;
+    if (text.find_first_of(",\"\r\n") != std::string::npos)
+        return true;
     if (text.front() == ' ' || text.back() == ' ' || text.front() == '\t' || text.back() == '\t')
         return true;
-    if (text[0] == '=') return true;
+    if (text[0] == '=')
+        return true;
     engine::Value unquoted = unquoted_value(text);
     return !unquoted.is_text() || unquoted.as_text() != text;
 }
@@ -181,7 +194,8 @@ bool needs_quotes(const std::string& text) {
 std::string quote(const std::string& text) {
     std::string out = "\"";
     for (char c : text) {
-        if (c == '"') out += '"';
+        if (c == '"')
+            out += '"';
         out += c;
     }
     return out + '"';
@@ -197,7 +211,8 @@ std::string csv_text(const engine::Workbook& workbook, int sheet) {
             out += '\n';
             column = 0;
         }
-        for (; column < c; ++column) out += ',';
+        for (; column < c; ++column)
+            out += ',';
         engine::CellAddress at{sheet, r, c};
         if (workbook.is_formula(at)) {
             std::string formula = workbook.formula_text(at);
@@ -206,17 +221,10 @@ std::string csv_text(const engine::Workbook& workbook, int sheet) {
             return;
         }
         switch (value.type()) {
-        case engine::ValueType::Empty:
-            break;
-        case engine::ValueType::Number:
-            out += engine::format_number(value.as_number());
-            break;
-        case engine::ValueType::Boolean:
-            out += value.as_boolean() ? "TRUE" : "FALSE";
-            break;
-        case engine::ValueType::Error:
-            out += engine::error_text(value.as_error());
-            break;
+        case engine::ValueType::Empty: break;
+        case engine::ValueType::Number: out += engine::format_number(value.as_number()); break;
+        case engine::ValueType::Boolean: out += value.as_boolean() ? "TRUE" : "FALSE"; break;
+        case engine::ValueType::Error: out += engine::error_text(value.as_error()); break;
         case engine::ValueType::Text: {
             std::string text(value.as_text());
             out += needs_quotes(text) ? quote(text) : text;
@@ -224,7 +232,8 @@ std::string csv_text(const engine::Workbook& workbook, int sheet) {
         }
         }
     });
-    if (!out.empty()) out += '\n';
+    if (!out.empty())
+        out += '\n';
     return out;
 }
 

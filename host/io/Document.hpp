@@ -31,7 +31,7 @@ struct Document {
     std::vector<std::string> warnings;
     // Cells of an .xlsx file whose formula the engine cannot read: they hold #NAME? here, and
     // saving leaves them in the file as they were, formula and all.
-    std::set<std::tuple<int, std::int32_t, std::int32_t> > unread_formulas;
+    std::set<std::tuple<int, std::int32_t, std::int32_t>> unread_formulas;
 };
 
 // Loads by extension: .csv as text, anything else as an .xlsx package. Throws io::IoError.
@@ -62,8 +62,7 @@ std::string cell_key(const engine::Workbook& workbook, const engine::CellAddress
 
 // Warnings for the workbook's unknown functions (once each, with its cells), number formats
 // TEXT could not show, and circular references, prefixed with the file name.
-std::vector<std::string> diagnostic_warnings(const std::string& file,
-                                             const engine::Workbook& workbook);
+std::vector<std::string> diagnostic_warnings(const std::string& file, const engine::Workbook& workbook);
 
 } // namespace host::io
 

@@ -21,8 +21,8 @@ public:
     const std::string& reason() const { return reason_; }
 
 private:
-    static std::string compose(const std::string& file, const std::string& sheet,
-                               const std::string& cell, const std::string& reason);
+    static std::string compose(const std::string& file, const std::string& sheet, const std::string& cell,
+                               const std::string& reason);
 
     std::string file_;
     std::string sheet_;

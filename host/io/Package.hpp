@@ -12,8 +12,8 @@ namespace host::io {
 // One relationship of a part, with its target already resolved to a part name.
 struct Relationship {
     std::string id;
-    std::string type;      // full type URI
-    std::string target;    // part name without a leading '/', or the raw target if external
+    std::string type;   // full type URI
+    std::string target; // part name without a leading '/', or the raw target if external
     bool external = false;
 };
 
@@ -56,8 +56,7 @@ public:
     bool has(const std::string& part) const { return !find(part).empty(); }
     // `arrived`, when given, sees the text read so far after each piece is decompressed, and
     // may stop the reading by throwing.
-    std::string read(const std::string& part,
-                     const std::function<void(const std::string&)>& arrived = nullptr) const;
+    std::string read(const std::string& part, const std::function<void(const std::string&)>& arrived = nullptr) const;
 
     // The relationships of `part` (read from its _rels/NAME.rels); empty when it has none.
     std::vector<Relationship> relationships(const std::string& part) const;
@@ -107,7 +106,7 @@ private:
     struct Archive;
     std::string file_;
     // Declared before the archive so that the archive, which points into them, goes first.
-    std::vector<std::unique_ptr<std::string> > buffers_;
+    std::vector<std::unique_ptr<std::string>> buffers_;
     std::unique_ptr<Archive> zip_;
 };
 

@@ -23,7 +23,8 @@ const char* const content_type_prefix = "application/vnd.openxmlformats-officedo
 
 std::string lower_ascii(std::string text) {
     for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
     return text;
 }
 
@@ -36,7 +37,8 @@ std::string directory_of(const std::string& part) {
 std::string free_part(const Package& package, const std::set<std::string>& taken, const std::string& stem) {
     for (int n = 1;; ++n) {
         std::string name = stem + std::to_string(n) + ".xml";
-        if (!package.has(name) && taken.count(lower_ascii(name)) == 0) return name;
+        if (!package.has(name) && taken.count(lower_ascii(name)) == 0)
+            return name;
     }
 }
 
@@ -44,9 +46,11 @@ std::string free_part(const Package& package, const std::set<std::string>& taken
 std::string free_relationship_id(const pugi::xml_node& relationships) {
     std::set<std::string> ids;
     for (pugi::xml_node r = relationships.first_child(); r; r = r.next_sibling())
-        if (r.type() == pugi::node_element) ids.insert(r.attribute("Id").value());
+        if (r.type() == pugi::node_element)
+            ids.insert(r.attribute("Id").value());
     for (int n = 1;; ++n)
-        if (ids.count("rId" + std::to_string(n)) == 0) return "rId" + std::to_string(n);
+        if (ids.count("rId" + std::to_string(n)) == 0)
+            return "rId" + std::to_string(n);
 }
 
 pugi::xml_node append_relationship(pugi::xml_node relationships, const std::string& type, const std::string& target) {
@@ -65,7 +69,8 @@ void append_override(pugi::xml_node types, const std::string& part, const std::s
 
 // The target of a relationship from a part in `from_dir` to `part`, both under the same root.
 std::string relative_target(const std::string& from_dir, const std::string& part) {
-    if (part.compare(0, from_dir.size(), from_dir) == 0) return part.substr(from_dir.size());
+    if (part.compare(0, from_dir.size(), from_dir) == 0)
+        return part.substr(from_dir.size());
     std::string up;
     std::string dir = from_dir;
     while (!dir.empty() && part.compare(0, dir.size(), dir) != 0) {
@@ -85,18 +90,22 @@ const char* const number_format_codes[] = {"#,##0.000000", "0.000", "yyyy-mm-dd 
 unsigned count_of(pugi::xml_node list) {
     unsigned n = 0;
     for (pugi::xml_node c = list.first_child(); c; c = c.next_sibling())
-        if (c.type() == pugi::node_element) ++n;
+        if (c.type() == pugi::node_element)
+            ++n;
     return n;
 }
 
 // The child `name` of the style sheet, made where the schema's order puts it if missing.
 pugi::xml_node style_list(pugi::xml_node sheet, const char* name) {
-    if (pugi::xml_node found = child(sheet, name)) return found;
+    if (pugi::xml_node found = child(sheet, name))
+        return found;
     static const char* const order[] = {"numFmts", "fonts", "fills", "borders", "cellStyleXfs", "cellXfs"};
     pugi::xml_node before;
     for (const char* earlier : order) {
-        if (std::string(earlier) == name) break;
-        if (pugi::xml_node e = child(sheet, earlier)) before = e;
+        if (std::string(earlier) == name)
+            break;
+        if (pugi::xml_node e = child(sheet, earlier))
+            before = e;
     }
     std::string element = prefix_of(sheet) + name;
     return before ? sheet.insert_child_after(element.c_str(), before) : sheet.prepend_child(element.c_str());
@@ -106,7 +115,7 @@ pugi::xml_node style_list(pugi::xml_node sheet, const char* name) {
 StyleIndexes add_report_styles(pugi::xml_node sheet) {
     std::string prefix = prefix_of(sheet);
     pugi::xml_node formats = style_list(sheet, "numFmts");
-    unsigned next_id = 164;   // custom formats start there
+    unsigned next_id = 164; // custom formats start there
     for (pugi::xml_node f = formats.first_child(); f; f = f.next_sibling())
         next_id = std::max(next_id, unsigned(f.attribute("numFmtId").as_uint()) + 1);
     unsigned format_ids[std::size(number_format_codes)];
@@ -121,13 +130,14 @@ StyleIndexes add_report_styles(pugi::xml_node sheet) {
 
     // The bold font is the default font made bold, so the report keeps the workbook's look.
     pugi::xml_node fonts = style_list(sheet, "fonts");
-    if (!child(fonts, "font")) {   // a font list starts with the default font
+    if (!child(fonts, "font")) { // a font list starts with the default font
         pugi::xml_node font = fonts.append_child((prefix + "font").c_str());
         font.append_child((prefix + "sz").c_str()).append_attribute("val").set_value(11);
         font.append_child((prefix + "name").c_str()).append_attribute("val").set_value("Calibri");
     }
     pugi::xml_node bold = fonts.append_copy(child(fonts, "font"));
-    if (!child(bold, "b")) bold.prepend_child((prefix + "b").c_str());
+    if (!child(bold, "b"))
+        bold.prepend_child((prefix + "b").c_str());
     unsigned bold_font = count_of(fonts) - 1;
     fonts.remove_attribute("count");
     fonts.append_attribute("count").set_value(count_of(fonts));
@@ -135,14 +145,17 @@ StyleIndexes add_report_styles(pugi::xml_node sheet) {
     for (const char* list : {"fills", "borders", "cellStyleXfs"}) {
         pugi::xml_node l = style_list(sheet, list);
         if (count_of(l) == 0) {
-            std::string item = prefix + (std::string(list) == "fills" ? "fill" : std::string(list) == "borders" ? "border" : "xf");
+            std::string item = prefix + (std::string(list) == "fills"     ? "fill"
+                                         : std::string(list) == "borders" ? "border"
+                                                                          : "xf");
             l.append_child(item.c_str());
             l.remove_attribute("count");
             l.append_attribute("count").set_value(1);
         }
     }
     pugi::xml_node xfs = style_list(sheet, "cellXfs");
-    if (count_of(xfs) == 0) xfs.append_child((prefix + "xf").c_str());
+    if (count_of(xfs) == 0)
+        xfs.append_child((prefix + "xf").c_str());
     StyleIndexes indexes;
     auto add_xf = [&](unsigned format, unsigned font) {
         pugi::xml_node xf = xfs.append_child((prefix + "xf").c_str());
@@ -151,16 +164,18 @@ StyleIndexes add_report_styles(pugi::xml_node sheet) {
         xf.append_attribute("fillId").set_value(0);
         xf.append_attribute("borderId").set_value(0);
         xf.append_attribute("xfId").set_value(0);
-        if (format != 0) xf.append_attribute("applyNumberFormat").set_value(1);
-        if (font != 0) xf.append_attribute("applyFont").set_value(1);
+        if (format != 0)
+            xf.append_attribute("applyNumberFormat").set_value(1);
+        if (font != 0)
+            xf.append_attribute("applyFont").set_value(1);
         indexes.push_back(count_of(xfs) - 1);
     };
-    add_xf(0, 0);                  // text
-    add_xf(0, bold_font);          // heading
-    add_xf(format_ids[0], 0);      // number
-    add_xf(1, 0);                  // whole: the built-in "0"
-    add_xf(format_ids[1], 0);      // seconds
-    add_xf(format_ids[2], 0);      // date_time
+    add_xf(0, 0);             // text
+    add_xf(0, bold_font);     // heading
+    add_xf(format_ids[0], 0); // number
+    add_xf(1, 0);             // whole: the built-in "0"
+    add_xf(format_ids[1], 0); // seconds
+    add_xf(format_ids[2], 0); // date_time
     xfs.remove_attribute("count");
     xfs.append_attribute("count").set_value(count_of(xfs));
     return indexes;
@@ -181,18 +196,16 @@ std::string new_style_sheet() {
 
 std::string cell_xml(const ReportCell& cell, Address at, const StyleIndexes& styles) {
     const engine::Value& v = cell.value;
-    std::string head = "<c r=\"" + format_address(at) + "\" s=\"" +
-                       std::to_string(styles[std::size_t(cell.style)]) + "\"";
+    std::string head =
+        "<c r=\"" + format_address(at) + "\" s=\"" + std::to_string(styles[std::size_t(cell.style)]) + "\"";
     switch (v.type()) {
-    case engine::ValueType::Empty:
-        return std::string();
+    case engine::ValueType::Empty: return std::string();
     case engine::ValueType::Number:
-        if (!std::isfinite(v.as_number())) return std::string();
+        if (!std::isfinite(v.as_number()))
+            return std::string();
         return head + "><v>" + engine::format_number(v.as_number()) + "</v></c>";
-    case engine::ValueType::Boolean:
-        return head + " t=\"b\"><v>" + (v.as_boolean() ? "1" : "0") + "</v></c>";
-    case engine::ValueType::Error:
-        return head + " t=\"e\"><v>" + engine::error_text(v.as_error()) + "</v></c>";
+    case engine::ValueType::Boolean: return head + " t=\"b\"><v>" + (v.as_boolean() ? "1" : "0") + "</v></c>";
+    case engine::ValueType::Error: return head + " t=\"e\"><v>" + engine::error_text(v.as_error()) + "</v></c>";
     case engine::ValueType::Text: {
         std::string text = xml_escaped(encode_escapes(std::string(v.as_text())));
         return head + " t=\"inlineStr\"><is><t xml:space=\"preserve\">" + text + "</t></is></c>";
@@ -202,12 +215,11 @@ std::string cell_xml(const ReportCell& cell, Address at, const StyleIndexes& sty
 }
 
 std::string worksheet_xml(const ReportSheet& sheet, const StyleIndexes& styles, bool with_drawing) {
-    std::string xml =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-        "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\""
-        " xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">"
-        // Printed (and so converted to PDF) a page wide, with the chart beside the table.
-        "<sheetPr><pageSetUpPr fitToPage=\"1\"/></sheetPr>";
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+                      "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\""
+                      " xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">"
+                      // Printed (and so converted to PDF) a page wide, with the chart beside the table.
+                      "<sheetPr><pageSetUpPr fitToPage=\"1\"/></sheetPr>";
     if (!sheet.column_widths.empty()) {
         xml += "<cols>";
         for (std::size_t k = 0; k < sheet.column_widths.size(); ++k)
@@ -220,11 +232,14 @@ std::string worksheet_xml(const ReportSheet& sheet, const StyleIndexes& styles, 
         std::string cells;
         for (std::size_t c = 0; c < sheet.rows[r].size(); ++c)
             cells += cell_xml(sheet.rows[r][c], Address{std::uint32_t(r), std::uint32_t(c)}, styles);
-        if (!cells.empty()) xml += "<row r=\"" + std::to_string(r + 1) + "\">" + cells + "</row>";
+        if (!cells.empty())
+            xml += "<row r=\"" + std::to_string(r + 1) + "\">" + cells + "</row>";
     }
-    xml += "</sheetData><pageMargins left=\"0.5\" right=\"0.5\" top=\"0.5\" bottom=\"0.5\" header=\"0.3\" footer=\"0.3\"/>"
-           "<pageSetup orientation=\"landscape\" fitToWidth=\"1\" fitToHeight=\"0\"/>";
-    if (with_drawing) xml += "<drawing r:id=\"rId1\"/>";
+    xml +=
+        "</sheetData><pageMargins left=\"0.5\" right=\"0.5\" top=\"0.5\" bottom=\"0.5\" header=\"0.3\" footer=\"0.3\"/>"
+        "<pageSetup orientation=\"landscape\" fitToWidth=\"1\" fitToHeight=\"0\"/>";
+    if (with_drawing)
+        xml += "<drawing r:id=\"rId1\"/>";
     return xml + "</worksheet>";
 }
 
@@ -242,10 +257,12 @@ std::string relationships_xml(const std::vector<std::pair<std::string, std::stri
 std::string namespace_prefix(pugi::xml_node root, const char* uri) {
     for (pugi::xml_attribute a = root.first_attribute(); a; a = a.next_attribute()) {
         std::string name = a.name();
-        if (name.compare(0, 6, "xmlns:") == 0 && std::string(a.value()) == uri) return name.substr(6);
+        if (name.compare(0, 6, "xmlns:") == 0 && std::string(a.value()) == uri)
+            return name.substr(6);
     }
     std::string prefix = "r";
-    while (root.attribute(("xmlns:" + prefix).c_str())) prefix += "r";
+    while (root.attribute(("xmlns:" + prefix).c_str()))
+        prefix += "r";
     root.append_attribute(("xmlns:" + prefix).c_str()).set_value(uri);
     return prefix;
 }
@@ -254,11 +271,13 @@ std::string namespace_prefix(pugi::xml_node root, const char* uri) {
 
 std::string free_sheet_name(const std::vector<std::string>& sheet_names, const std::string& wanted) {
     std::set<std::string> taken;
-    for (const std::string& name : sheet_names) taken.insert(lower_ascii(name));
+    for (const std::string& name : sheet_names)
+        taken.insert(lower_ascii(name));
     for (int n = 1;; ++n) {
         std::string suffix = n == 1 ? std::string() : " (" + std::to_string(n) + ")";
         std::string name = wanted.substr(0, 31 - suffix.size()) + suffix;
-        if (taken.count(lower_ascii(name)) == 0) return name;
+        if (taken.count(lower_ascii(name)) == 0)
+            return name;
     }
 }
 
@@ -269,18 +288,21 @@ std::string add_report_sheet(const std::string& file, const std::string& bytes, 
     std::string workbook_part = find_workbook_part(package);
     std::string workbook_dir = directory_of(workbook_part);
     std::string workbook_rels = Package::rels_name(workbook_part);
-    if (!package.has(workbook_rels)) throw IoError(file, "missing part " + workbook_rels);
+    if (!package.has(workbook_rels))
+        throw IoError(file, "missing part " + workbook_rels);
 
     XmlDocument workbook = parse_xml(file, workbook_part, package.read(package.find(workbook_part)), true);
     XmlDocument rels = parse_xml(file, workbook_rels, package.read(package.find(workbook_rels)), true);
     XmlDocument types = parse_xml(file, "[Content_Types].xml", package.read(package.find("[Content_Types].xml")), true);
 
     pugi::xml_node sheets = child(workbook.root(), "sheets");
-    if (!sheets) throw IoError(file, "the workbook part lists no sheets");
+    if (!sheets)
+        throw IoError(file, "the workbook part lists no sheets");
     std::vector<std::string> names;
     unsigned sheet_id = 0;
     for (pugi::xml_node s = sheets.first_child(); s; s = s.next_sibling()) {
-        if (s.type() != pugi::node_element) continue;
+        if (s.type() != pugi::node_element)
+            continue;
         names.push_back(s.attribute("name").value());
         sheet_id = std::max(sheet_id, s.attribute("sheetId").as_uint());
     }
@@ -298,7 +320,8 @@ std::string add_report_sheet(const std::string& file, const std::string& bytes, 
     std::vector<std::string> chart_parts;
     if (!sheet.charts.empty()) {
         drawing_part = new_part("drawings/drawing");
-        for (std::size_t k = 0; k < sheet.charts.size(); ++k) chart_parts.push_back(new_part("charts/chart"));
+        for (std::size_t k = 0; k < sheet.charts.size(); ++k)
+            chart_parts.push_back(new_part("charts/chart"));
     }
 
     // The sheet's styles join the workbook's style sheet, or make one.
@@ -330,8 +353,10 @@ std::string add_report_sheet(const std::string& file, const std::string& bytes, 
     entry.append_attribute("sheetId").set_value(sheet_id + 1);
     entry.append_attribute((r_prefix + ":id").c_str()).set_value(relationship.attribute("Id").value());
     append_override(types.root(), sheet_part, "spreadsheetml.worksheet+xml");
-    if (!drawing_part.empty()) append_override(types.root(), drawing_part, "drawing+xml");
-    for (const std::string& part : chart_parts) append_override(types.root(), part, "drawingml.chart+xml");
+    if (!drawing_part.empty())
+        append_override(types.root(), drawing_part, "drawing+xml");
+    for (const std::string& part : chart_parts)
+        append_override(types.root(), part, "drawingml.chart+xml");
 
     replaced[package.find(workbook_part)] = write_xml(workbook.doc());
     replaced[package.find(workbook_rels)] = write_xml(rels.doc());
@@ -347,7 +372,8 @@ std::string add_report_sheet(const std::string& file, const std::string& bytes, 
             writer.copy(package, name);
         }
     }
-    for (auto& [name, text] : replaced) writer.add(name, std::move(text));   // a new style sheet
+    for (auto& [name, text] : replaced)
+        writer.add(name, std::move(text)); // a new style sheet
     writer.add(sheet_part, worksheet_xml(sheet, styles, !drawing_part.empty()));
     if (!drawing_part.empty()) {
         writer.add(Package::rels_name(sheet_part),
@@ -364,7 +390,8 @@ std::string add_report_sheet(const std::string& file, const std::string& bytes, 
 }
 
 std::string save_with_report(const Document& document, const std::string& path, const ReportSheet& sheet) {
-    if (format_of(path) != Format::Xlsx) throw IoError(path, "a report sheet can only be saved in an .xlsx workbook");
+    if (format_of(path) != Format::Xlsx)
+        throw IoError(path, "a report sheet can only be saved in an .xlsx workbook");
     std::string added_name;
     std::string bytes = add_report_sheet(path, xlsx_bytes(document, path), sheet, added_name);
     write_file_atomically(path, bytes);

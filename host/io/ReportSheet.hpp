@@ -19,11 +19,11 @@ namespace host::io {
 
 enum class ReportStyle : std::uint8_t {
     text,
-    heading,     // bold
-    number,      // #,##0.000000
-    whole,       // 0
-    seconds,     // 0.000
-    date_time,   // yyyy-mm-dd hh:mm:ss: a serial date in the workbook's date system
+    heading,   // bold
+    number,    // #,##0.000000
+    whole,     // 0
+    seconds,   // 0.000
+    date_time, // yyyy-mm-dd hh:mm:ss: a serial date in the workbook's date system
 };
 
 struct ReportCell {
@@ -40,7 +40,7 @@ struct ReportSeries {
     std::uint32_t first_row = 0;
     std::uint32_t last_row = 0;
     bool dashed = false;
-    std::size_t colour = 0;   // chart_colour(colour)
+    std::size_t colour = 0; // chart_colour(colour)
 };
 
 struct ReportChart {
@@ -52,9 +52,9 @@ struct ReportChart {
 };
 
 struct ReportSheet {
-    std::string name;   // as wanted: saving picks a free one like it
+    std::string name; // as wanted: saving picks a free one like it
     std::vector<std::vector<ReportCell>> rows;
-    std::vector<double> column_widths;   // in characters, from column A
+    std::vector<double> column_widths; // in characters, from column A
     std::vector<ReportChart> charts;
 };
 
@@ -65,8 +65,8 @@ std::string free_sheet_name(const std::vector<std::string>& sheet_names, const s
 // The package `bytes` (an .xlsx file named `file` in messages) with `sheet` added as its last
 // worksheet under free_sheet_name(); returns the new package and sets `added_name`. Throws
 // io::IoError.
-std::string add_report_sheet(const std::string& file, const std::string& bytes,
-                             const ReportSheet& sheet, std::string& added_name);
+std::string add_report_sheet(const std::string& file, const std::string& bytes, const ReportSheet& sheet,
+                             std::string& added_name);
 
 // Saves the document as an .xlsx file with the report sheet added (atomically, as save()).
 // Returns the name the sheet was given.

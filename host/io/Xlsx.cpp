@@ -10,6 +10,10 @@
 #include <unordered_set>
 #include <utility>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 namespace host::io {
 
 namespace {
@@ -17,13 +21,14 @@ namespace {
 // A formula as a message quotes it: long ones (a cell may hold 32,767 characters) cut.
 std::string quoted_formula(const std::string& text) {
     const std::size_t shown = 100;
-    if (text.size() <= shown) return "=" + text;
+    if (text.size() <= shown)
+        return "=" + text;
     return "=" + text.substr(0, shown) + "... (" + std::to_string(text.size()) + " characters)";
 }
 
 std::string formula_failure(const engine::FormulaError& e) {
-    return "formula does not parse: " + quoted_formula(e.formula()) + ": " + e.reason() +
-           " at character " + std::to_string(e.position() + 1);
+    return "formula does not parse: " + quoted_formula(e.formula()) + ": " + e.reason() + " at character " +
+           std::to_string(e.position() + 1);
 }
 
 // A formula the engine cannot read (a reference form or operator it does not know) is
@@ -36,8 +41,8 @@ void keep_unread(Document& document, const engine::CellAddress& cell) {
 
 // Sets a formula given without '='; false when it does not parse (the cell is kept unread
 // and a warning names it). An array formula fills its block up to `last`, or spills.
-bool set_formula(const std::string& file, Document& document, int sheet, Address at,
-                 const std::string& text, bool array, Address last = {}, bool spills = false) {
+bool set_formula(const std::string& file, Document& document, int sheet, Address at, const std::string& text,
+                 bool array, Address last = {}, bool spills = false) {
     engine::CellAddress cell{sheet, std::int32_t(at.row), std::int32_t(at.column)};
     try {
         if (spills)
@@ -49,10 +54,8 @@ bool set_formula(const std::string& file, Document& document, int sheet, Address
             document.workbook.set_formula(cell, text, array);
     } catch (const engine::FormulaError& e) {
         keep_unread(document, cell);
-        document.warnings.push_back(file + ": warning: sheet '" +
-                                    document.workbook.sheet_name(sheet) + "', cell " +
-                                    format_address(at) + ": " + formula_failure(e) +
-                                    "; the cell shows #NAME?");
+        document.warnings.push_back(file + ": warning: sheet '" + document.workbook.sheet_name(sheet) + "', cell " +
+                                    format_address(at) + ": " + formula_failure(e) + "; the cell shows #NAME?");
         return false;
     } catch (const engine::EngineError& e) {
         throw IoError(file, document.workbook.sheet_name(sheet), format_address(at), e.what());
@@ -90,15 +93,14 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
 
     for (const NameRecord& name : record.names) {
         // Built-in names (print areas, filter ranges) mean nothing to a calculation.
-        if (name.name.rfind("_xlnm.", 0) == 0) continue;
+        if (name.name.rfind("_xlnm.", 0) == 0)
+            continue;
         try {
             book.define_name(name.name, name.formula, name.local_sheet);
         } catch (const engine::FormulaError& e) {
-            document.warnings.push_back(file + ": warning: name " + name.name + " ignored: " +
-                                        formula_failure(e));
+            document.warnings.push_back(file + ": warning: name " + name.name + " ignored: " + formula_failure(e));
         } catch (const engine::EngineError& e) {
-            document.warnings.push_back(file + ": warning: name " + name.name + " ignored: " +
-                                        e.what());
+            document.warnings.push_back(file + ": warning: name " + name.name + " ignored: " + e.what());
         }
     }
 
@@ -108,7 +110,8 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
         // The anchors of shared formulas; dependents are moved copies of the anchor's text.
         std::unordered_map<std::int32_t, const CellRecord*> anchors;
         for (const CellRecord& cell : sheet.cells)
-            if (cell.kind == FormulaKind::SharedAnchor) anchors.emplace(cell.shared_index, &cell);
+            if (cell.kind == FormulaKind::SharedAnchor)
+                anchors.emplace(cell.shared_index, &cell);
         // Shared formulas whose anchor did not parse: their cells follow it silently.
         std::unordered_set<std::int32_t> unread_anchors;
         // Each anchor's formula read once for all its cells.
@@ -116,7 +119,8 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
         // The blocks array formulas fill: their cells' cached values are the formulas' to give.
         std::vector<std::pair<Address, Address>> arrays;
         for (const CellRecord& cell : sheet.cells)
-            if (cell.kind == FormulaKind::Array && !(cell.last == cell.at)) arrays.emplace_back(cell.at, cell.last);
+            if (cell.kind == FormulaKind::Array && !(cell.last == cell.at))
+                arrays.emplace_back(cell.at, cell.last);
         auto in_array = [&](Address a) {
             return std::any_of(arrays.begin(), arrays.end(), [&](const auto& b) {
                 return a.row >= b.first.row && a.row <= b.second.row && a.column >= b.first.column &&
@@ -127,12 +131,11 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
             engine::CellAddress at{index, std::int32_t(cell.at.row), std::int32_t(cell.at.column)};
             switch (cell.kind) {
             case FormulaKind::None:
-                if (!arrays.empty() && in_array(cell.at)) break;
+                if (!arrays.empty() && in_array(cell.at))
+                    break;
                 book.set_value(at, cell.value);
                 break;
-            case FormulaKind::Normal:
-                set_formula(file, document, index, cell.at, cell.formula, false);
-                break;
+            case FormulaKind::Normal: set_formula(file, document, index, cell.at, cell.formula, false); break;
             case FormulaKind::SharedAnchor:
                 if (!set_formula(file, document, index, cell.at, cell.formula, false))
                     unread_anchors.insert(cell.shared_index);
@@ -144,8 +147,7 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
                 auto anchor = anchors.find(cell.shared_index);
                 if (anchor == anchors.end())
                     throw IoError(file, sheet.name, format_address(cell.at),
-                                  "shared formula " + std::to_string(cell.shared_index) +
-                                      " has no anchor cell");
+                                  "shared formula " + std::to_string(cell.shared_index) + " has no anchor cell");
                 const CellRecord& from = *anchor->second;
                 if (unread_anchors.count(cell.shared_index)) {
                     keep_unread(document, at);
@@ -160,9 +162,9 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
                                                std::int32_t(cell.at.column) - std::int32_t(from.at.column));
                 } catch (const engine::FormulaError& e) {
                     keep_unread(document, at);
-                    document.warnings.push_back(file + ": warning: sheet '" + sheet.name +
-                                                "', cell " + format_address(cell.at) + ": " +
-                                                formula_failure(e) + "; the cell shows #NAME?");
+                    document.warnings.push_back(file + ": warning: sheet '" + sheet.name + "', cell " +
+                                                format_address(cell.at) + ": " + formula_failure(e) +
+                                                "; the cell shows #NAME?");
                     break;
                 }
                 set_formula(file, document, index, cell.at, moved, false);
@@ -182,11 +184,15 @@ Document load_xlsx_bytes(const std::string& file, std::string bytes, const LoadL
     build_workbook(file, record, document);
     package->loaded();
     document.package = package;
+    record = WorkbookRecord();
+#if defined(__GLIBC__)
+    // The parts' text and records are gone: their pages go back to the system rather than
+    // stay resident beside the workbook for the rest of the run.
+    malloc_trim(0);
+#endif
     return document;
 }
 
-Document load_xlsx(const std::string& path) {
-    return load_xlsx_bytes(path, read_file(path));
-}
+Document load_xlsx(const std::string& path) { return load_xlsx_bytes(path, read_file(path)); }
 
 } // namespace host::io

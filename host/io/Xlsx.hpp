@@ -14,8 +14,7 @@ namespace host::io {
 Document load_xlsx(const std::string& path);
 // The same from bytes in memory; `file` names them in messages. A workbook beyond `limits`
 // is refused as too large, naming the limit it crossed.
-Document load_xlsx_bytes(const std::string& file, std::string bytes,
-                         const LoadLimits& limits = LoadLimits());
+Document load_xlsx_bytes(const std::string& file, std::string bytes, const LoadLimits& limits = LoadLimits());
 
 // Turns the parts read from a package into a workbook (throws io::IoError).
 void build_workbook(const std::string& file, const WorkbookRecord& record, Document& document);

@@ -20,58 +20,27 @@ const char* const conventional_workbook_part = "xl/workbook.xml";
 
 bool type_is(const std::string& type, const char* suffix) {
     std::string tail = std::string("/") + suffix;
-    return type.size() >= tail.size() &&
-           type.compare(type.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\n' ||
-                          s.front() == '\r'))
-        s.remove_prefix(1);
-    while (!s.empty() &&
-           (s.back() == ' ' || s.back() == '\t' || s.back() == '\n' || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
-}
-
-bool read_double(std::string_view text, double& out) {
-    text = trim(text);
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    if (text.empty()) return false;
-    auto result = std::from_chars(text.data(), text.data() + text.size(), out);
-    if (result.ec == std::errc::result_out_of_range) {
-        // Underflow reads as zero; overflow is not a finite number.
-        out = std::strtod(std::string(text).c_str(), nullptr);
-        return true;
-    }
-    return result.ec == std::errc() && result.ptr == text.data() + text.size();
-}
-
-bool read_int(std::string_view text, long long& out) {
-    text = trim(text);
-    if (text.empty()) return false;
-    auto result = std::from_chars(text.data(), text.data() + text.size(), out);
-    return result.ec == std::errc() && result.ptr == text.data() + text.size();
+    return type.size() >= tail.size() && type.compare(type.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 // The text of an <si> or <is>: the plain <t> and every run's <t>, phonetic runs left out.
 std::string rich_text(const pugi::xml_node& node) {
     std::string out;
     for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling()) {
-        if (c.type() != pugi::node_element) continue;
+        if (c.type() != pugi::node_element)
+            continue;
         if (is(c, "t")) {
             out += c.child_value();
         } else if (is(c, "r")) {
             pugi::xml_node t = child(c, "t");
-            if (t) out += t.child_value();
+            if (t)
+                out += t.child_value();
         }
     }
     return decode_escapes(std::move(out));
 }
 
-bool ends_name(char c) {
-    return c == ' ' || c == '>' || c == '/' || c == '\t' || c == '\n' || c == '\r' || c == '<';
-}
+bool ends_name(char c) { return c == ' ' || c == '>' || c == '/' || c == '\t' || c == '\n' || c == '\r' || c == '<'; }
 
 // Elements with the given local name in text, counted without parsing it ("<c ", "<c>",
 // "<x:c/>" for "c"). A name that runs into the end is not counted. One pass, no calls but
@@ -81,9 +50,9 @@ std::size_t count_tags(const char* p, const char* const end, std::string_view ta
     while ((p = static_cast<const char*>(std::memchr(p, '<', std::size_t(end - p)))) != nullptr) {
         const char* local = ++p;
         for (; p < end && !ends_name(*p); ++p)
-            if (*p == ':') local = p + 1;
-        if (p < end && *p != '<' && std::size_t(p - local) == tag.size() &&
-            std::equal(local, p, tag.begin()))
+            if (*p == ':')
+                local = p + 1;
+        if (p < end && *p != '<' && std::size_t(p - local) == tag.size() && std::equal(local, p, tag.begin()))
             ++count;
     }
     return count;
@@ -122,17 +91,17 @@ struct LoadCost {
 
     // Why the workbook is too large with a part of `bytes` holding `elements` added, "" when
     // it is not.
-    std::string over(const LoadLimits& limits, std::size_t bytes, std::size_t elements,
-                     bool are_cells) const {
+    std::string over(const LoadLimits& limits, std::size_t bytes, std::size_t elements, bool are_cells) const {
         if (are_cells && cells + elements > limits.max_cells)
             return too_large("more than " + std::to_string(limits.max_cells) + " cells");
         if (memory + cost(bytes, elements) > double(limits.max_memory))
-            return too_large("loading it would take more than the " +
-                             std::to_string(limits.max_memory >> 20) + " MiB of memory allowed");
+            return too_large("loading it would take more than the " + std::to_string(limits.max_memory >> 20) +
+                             " MiB of memory allowed");
         return std::string();
     }
     void add(std::size_t bytes, std::size_t elements, bool are_cells) {
-        if (are_cells) cells += elements;
+        if (are_cells)
+            cells += elements;
         memory += cost(bytes, elements);
     }
     static double cost(std::size_t bytes, std::size_t elements) {
@@ -142,14 +111,14 @@ struct LoadCost {
 
 // Reads a part whose `tag` elements count towards the cost, refusing it as soon as what has
 // arrived crosses a limit; `refuse` turns the reason into the exception to throw.
-std::string read_counted(const Package& package, const std::string& part, const char* tag,
-                         bool are_cells, LoadCost& cost,
-                         const std::function<void(const std::string&)>& refuse) {
+std::string read_counted(const Package& package, const std::string& part, const char* tag, bool are_cells,
+                         LoadCost& cost, const std::function<void(const std::string&)>& refuse) {
     TagCounter counter(tag);
     auto check = [&](const std::string& text, bool whole) {
         const std::size_t elements = counter.count(text, whole);
         const std::string why = cost.over(package.limits(), text.size(), elements, are_cells);
-        if (!why.empty()) refuse(why);
+        if (!why.empty())
+            refuse(why);
         return elements;
     };
     std::string text = package.read(part, [&](const std::string& so_far) { check(so_far, false); });
@@ -157,19 +126,20 @@ std::string read_counted(const Package& package, const std::string& part, const 
     return text;
 }
 
-std::vector<std::string> shared_strings(const Package& package, const std::string& part,
-                                        LoadCost* cost) {
-    std::string text =
-        cost ? read_counted(package, part, "si", false, *cost,
-                            [&](const std::string& why) {
-                                throw IoError(package.file(), why + " (the limit was crossed "
-                                                                    "reading part " + part + ")");
-                            })
-             : package.read(part);
+std::vector<std::string> shared_strings(const Package& package, const std::string& part, LoadCost* cost) {
+    std::string text = cost ? read_counted(package, part, "si", false, *cost,
+                                           [&](const std::string& why) {
+                                               throw IoError(package.file(), why +
+                                                                                 " (the limit was crossed "
+                                                                                 "reading part " +
+                                                                                 part + ")");
+                                           })
+                            : package.read(part);
     std::vector<std::string> out;
     XmlDocument doc = parse_xml(package.file(), part, std::move(text));
     for (pugi::xml_node si = doc.root().first_child(); si; si = si.next_sibling())
-        if (si.type() == pugi::node_element && is(si, "si")) out.push_back(rich_text(si));
+        if (si.type() == pugi::node_element && is(si, "si"))
+            out.push_back(rich_text(si));
     return out;
 }
 
@@ -179,22 +149,27 @@ std::vector<std::string> read_shared_strings(const Package& package, const std::
     return shared_strings(package, part, nullptr);
 }
 
-bool decode_value(const pugi::xml_node& c, const std::vector<std::string>& strings,
-                  bool date1904, engine::Value& out, std::string& why) {
+bool decode_value(const pugi::xml_node& c, const std::vector<std::string>& strings, bool date1904, engine::Value& out,
+                  std::string& why) {
     out = engine::Value();
     pugi::xml_node v = child(c, "v");
     std::string_view type = c.attribute("t").value();
-    if (type.empty()) type = "n";
+    if (type.empty())
+        type = "n";
     if (type == "inlineStr") {
         pugi::xml_node inline_string = child(c, "is");
-        if (inline_string) out = engine::Value::text(rich_text(inline_string));
-        else if (v) out = engine::Value::text(decode_escapes(v.child_value()));
+        if (inline_string)
+            out = engine::Value::text(rich_text(inline_string));
+        else if (v)
+            out = engine::Value::text(decode_escapes(v.child_value()));
         return true;
     }
-    if (!v) return true;
+    if (!v)
+        return true;
     std::string text = v.child_value();
     // Some producers write an empty <v/> for a formula they did not calculate.
-    if (type != "str" && trim(text).empty()) return true;
+    if (type != "str" && trim_xml_space(text).empty())
+        return true;
     if (type == "n") {
         double x = 0;
         if (!read_double(text, x)) {
@@ -204,8 +179,7 @@ bool decode_value(const pugi::xml_node& c, const std::vector<std::string>& strin
         out = engine::Value::number(x);
     } else if (type == "s") {
         long long index = -1;
-        if (!read_int(text, index) || index < 0 ||
-            static_cast<unsigned long long>(index) >= strings.size()) {
+        if (!read_int(text, index) || index < 0 || static_cast<unsigned long long>(index) >= strings.size()) {
             why = "shared string " + text + " does not exist";
             return false;
         }
@@ -213,20 +187,22 @@ bool decode_value(const pugi::xml_node& c, const std::vector<std::string>& strin
     } else if (type == "str") {
         out = engine::Value::text(decode_escapes(text));
     } else if (type == "b") {
-        std::string_view t = trim(text);
-        if (t == "1" || t == "true") out = engine::Value::boolean(true);
-        else if (t == "0" || t == "false") out = engine::Value::boolean(false);
+        std::string_view t = trim_xml_space(text);
+        if (t == "1" || t == "true")
+            out = engine::Value::boolean(true);
+        else if (t == "0" || t == "false")
+            out = engine::Value::boolean(false);
         else {
             why = "bad boolean '" + text + "'";
             return false;
         }
     } else if (type == "e") {
-        auto code = engine::parse_error(trim(text));
+        auto code = engine::parse_error(trim_xml_space(text));
         // Error kinds the engine does not know (#FIELD!, #BLOCKED!, ...) read as #N/A.
         out = engine::Value::error(code ? *code : engine::ErrorCode::NA);
     } else if (type == "d") {
         double serial = 0;
-        if (!parse_iso_date(std::string(trim(text)), date1904, serial)) {
+        if (!parse_iso_date(std::string(trim_xml_space(text)), date1904, serial)) {
             why = "bad date '" + text + "'";
             return false;
         }
@@ -240,26 +216,28 @@ bool decode_value(const pugi::xml_node& c, const std::vector<std::string>& strin
 
 bool formula_is_read(const pugi::xml_node& f) {
     const std::string_view type = f.attribute("t").value();
-    if (type == "shared" || type == "array") return true;
-    return (type.empty() || type == "normal") && !trim(f.child_value()).empty();
+    if (type == "shared" || type == "array")
+        return true;
+    return (type.empty() || type == "normal") && !trim_xml_space(f.child_value()).empty();
 }
 
 namespace {
 
 class SheetReader {
 public:
-    SheetReader(const Package& package, const std::vector<std::string>& strings,
-                SheetRecord& sheet, bool date1904, LoadCost& cost)
-        : package_(package), strings_(strings), sheet_(sheet), date1904_(date1904),
-          cost_(cost) {}
+    SheetReader(const Package& package, const std::vector<std::string>& strings, SheetRecord& sheet, bool date1904,
+                LoadCost& cost)
+        : package_(package), strings_(strings), sheet_(sheet), date1904_(date1904), cost_(cost) {}
 
     void read() {
         XmlDocument doc = load();
         pugi::xml_node data = child(doc.root(), "sheetData");
-        if (!data) return;
+        if (!data)
+            return;
         std::uint32_t next_row = 0;
         for (pugi::xml_node row = data.first_child(); row; row = row.next_sibling()) {
-            if (row.type() != pugi::node_element || !is(row, "row")) continue;
+            if (row.type() != pugi::node_element || !is(row, "row"))
+                continue;
             std::uint32_t r = next_row;
             if (pugi::xml_attribute ra = row.attribute("r")) {
                 long long n = 0;
@@ -269,8 +247,8 @@ public:
                     fail("row " + std::string(ra.value()), "reference off the sheet");
                 r = std::uint32_t(n - 1);
             }
-            if (r >= grid_rows) fail("row " + std::to_string(std::uint64_t(r) + 1),
-                                    "reference off the sheet");
+            if (r >= grid_rows)
+                fail("row " + std::to_string(std::uint64_t(r) + 1), "reference off the sheet");
             read_row(row, r);
             next_row = r + 1;
         }
@@ -285,7 +263,8 @@ private:
                 fail(std::string(), why + " (the limit was crossed in this sheet)");
             });
         } catch (const IoError& e) {
-            if (!e.sheet().empty()) throw;
+            if (!e.sheet().empty())
+                throw;
             throw IoError(package_.file(), sheet_.name, std::string(), e.reason());
         }
         try {
@@ -302,11 +281,13 @@ private:
     void read_row(const pugi::xml_node& row, std::uint32_t r) {
         std::uint32_t next_column = 0;
         for (pugi::xml_node c = row.first_child(); c; c = c.next_sibling()) {
-            if (c.type() != pugi::node_element || !is(c, "c")) continue;
+            if (c.type() != pugi::node_element || !is(c, "c"))
+                continue;
             Address at{r, next_column};
             if (pugi::xml_attribute ref = c.attribute("r")) {
                 A1Parse parsed = parse_address(ref.value(), at);
-                if (parsed == A1Parse::OffSheet) fail(ref.value(), "reference off the sheet");
+                if (parsed == A1Parse::OffSheet)
+                    fail(ref.value(), "reference off the sheet");
                 if (parsed != A1Parse::Malformed && at.row != r && row.attribute("r"))
                     fail(ref.value(), "cell is outside its row " + std::to_string(r + 1));
                 if (parsed == A1Parse::Malformed)
@@ -325,7 +306,8 @@ private:
         std::string where = format_address(at);
         pugi::xml_node f = child(c, "f");
         std::string why;
-        if (!decode_value(c, strings_, date1904_, cell.value, why)) fail(where, why);
+        if (!decode_value(c, strings_, date1904_, cell.value, why))
+            fail(where, why);
 
         // Data tables and empty marks keep their cached values as constants.
         if (f && formula_is_read(f)) {
@@ -336,8 +318,8 @@ private:
                 if (!read_int(f.attribute("si").value(), si) || si < 0 || si > 0x7fffffff)
                     fail(where, "shared formula without a valid index");
                 cell.shared_index = std::int32_t(si);
-                cell.kind = trim(cell.formula).empty() ? FormulaKind::SharedDependent
-                                                       : FormulaKind::SharedAnchor;
+                cell.kind =
+                    trim_xml_space(cell.formula).empty() ? FormulaKind::SharedDependent : FormulaKind::SharedAnchor;
             } else if (ftype == "array") {
                 cell.kind = FormulaKind::Array;
                 Block block{at, at};
@@ -352,7 +334,8 @@ private:
                 cell.kind = FormulaKind::Normal;
             }
         }
-        if (cell.kind == FormulaKind::None && cell.value.is_empty()) return;
+        if (cell.kind == FormulaKind::None && cell.value.is_empty())
+            return;
         sheet_.cells.push_back(std::move(cell));
     }
 
@@ -365,86 +348,27 @@ private:
 
 } // namespace
 
-namespace {
-
-// "hh:mm", "hh:mm:ss" or "hh:mm:ss.fff", optionally ending in 'Z': the fraction of a day.
-bool parse_iso_time(std::string_view t, double& fraction) {
-    if (!t.empty() && t.back() == 'Z') t.remove_suffix(1);
-    if (t.size() < 5 || t[2] != ':') return false;
-    long long h = 0, m = 0;
-    double sec = 0;
-    if (!read_int(t.substr(0, 2), h) || !read_int(t.substr(3, 2), m)) return false;
-    if (t.size() > 5) {
-        if (t[5] != ':' || t.size() < 8 || !std::isdigit(static_cast<unsigned char>(t[6])) ||
-            !read_double(t.substr(6), sec))
-            return false;
-    }
-    if (h < 0 || h > 24 || m < 0 || m > 59 || sec < 0 || sec >= 61) return false;
-    fraction = (double(h) * 3600.0 + double(m) * 60.0 + sec) / 86400.0;
-    return true;
-}
-
-} // namespace
-
-bool parse_iso_date(const std::string& text, bool date1904, double& serial) {
-    std::string_view rest(text);
-    double day = 0;
-    if (rest.size() >= 10 && rest[4] == '-' && rest[7] == '-') {
-        long long n = 0;
-        if (!read_int(rest.substr(0, 4), n)) return false;
-        int y = int(n);
-        if (!read_int(rest.substr(5, 2), n)) return false;
-        int m = int(n);
-        if (!read_int(rest.substr(8, 2), n)) return false;
-        int d = int(n);
-        if (m < 1 || m > 12 || d < 1 || d > 31 || y < 1) return false;
-        // Days from the civil calendar (proleptic Gregorian), then to the workbook's epoch.
-        int yy = y - (m <= 2 ? 1 : 0);
-        long era = (yy >= 0 ? yy : yy - 399) / 400;
-        long yoe = yy - era * 400;
-        long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-        long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-        long days = era * 146097 + doe - 719468;  // days since 1970-01-01
-        if (date1904) {
-            day = double(days + 24107);  // 1904-01-01 is day 0
-        } else {
-            day = double(days + 25569);  // 1970-01-01 is day 25569
-            // The 1900 system counts a 29 February 1900 that never was.
-            if (day < 61) day -= 1;
-        }
-        rest.remove_prefix(10);
-        if (rest.empty()) {
-            serial = day;
-            return true;
-        }
-        if (rest[0] != 'T') return false;
-    }
-    // A time alone ("10:10:10", "T10:10") is a fraction of day 0.
-    if (!rest.empty() && rest[0] == 'T') rest.remove_prefix(1);
-    double fraction = 0;
-    if (!parse_iso_time(rest, fraction)) return false;
-    serial = day + fraction;
-    return true;
-}
-
 // The sheet's table parts: name, place, header and totals rows, column names.
 void read_tables(const Package& package, SheetRecord& sheet) {
     for (const Relationship& r : package.relationships(sheet.part)) {
-        if (r.external || !type_is(r.type, "table") || !package.has(r.target)) continue;
+        if (r.external || !type_is(r.type, "table") || !package.has(r.target))
+            continue;
         XmlDocument doc = parse_xml(package.file(), r.target, package.read(r.target));
         pugi::xml_node t = doc.root();
         engine::TableDef table;
         table.name = t.attribute("displayName").value();
-        if (table.name.empty()) table.name = t.attribute("name").value();
+        if (table.name.empty())
+            table.name = t.attribute("name").value();
         std::string ref = t.attribute("ref").value();
         std::size_t colon = ref.find(':');
         long long header = 1, totals = 0;
-        if (t.attribute("headerRowCount")) read_int(t.attribute("headerRowCount").value(), header);
-        if (t.attribute("totalsRowCount")) read_int(t.attribute("totalsRowCount").value(), totals);
+        if (t.attribute("headerRowCount"))
+            read_int(t.attribute("headerRowCount").value(), header);
+        if (t.attribute("totalsRowCount"))
+            read_int(t.attribute("totalsRowCount").value(), totals);
         table.header_row = header > 0;
         table.totals_row = totals > 0;
-        if (colon == std::string::npos ||
-            !engine::parse_a1(ref.substr(0, colon), table.first_row, table.first_col) ||
+        if (colon == std::string::npos || !engine::parse_a1(ref.substr(0, colon), table.first_row, table.first_col) ||
             !engine::parse_a1(ref.substr(colon + 1), table.last_row, table.last_col))
             throw IoError(package.file(), sheet.name, std::string(),
                           "table " + table.name + " has no valid range (" + ref + ")");
@@ -458,10 +382,12 @@ void read_tables(const Package& package, SheetRecord& sheet) {
 
 std::string find_workbook_part(const Package& package) {
     for (const Relationship& r : package.relationships(""))
-        if (!r.external && type_is(r.type, "officeDocument")) return r.target;
+        if (!r.external && type_is(r.type, "officeDocument"))
+            return r.target;
     if (!package.has("_rels/.rels")) {
         // Other readers then look where the workbook part usually is, and so do we.
-        if (package.has(conventional_workbook_part)) return conventional_workbook_part;
+        if (package.has(conventional_workbook_part))
+            return conventional_workbook_part;
         throw IoError(package.file(), "not an .xlsx workbook (missing parts _rels/.rels and " +
                                           std::string(conventional_workbook_part) + ")");
     }
@@ -477,7 +403,8 @@ WorkbookRecord read_workbook_parts(const Package& package) {
     std::unordered_map<std::string, const Relationship*> by_id;
     for (const Relationship& r : rels) {
         by_id[r.id] = &r;
-        if (!r.external && type_is(r.type, "sharedStrings")) book.shared_strings_part = r.target;
+        if (!r.external && type_is(r.type, "sharedStrings"))
+            book.shared_strings_part = r.target;
     }
 
     XmlDocument doc = parse_xml(package.file(), book.workbook_part, package.read(book.workbook_part));
@@ -501,10 +428,12 @@ WorkbookRecord read_workbook_parts(const Package& package) {
     std::vector<std::string> skipped;
     pugi::xml_node sheets = child(root, "sheets");
     for (pugi::xml_node s = sheets.first_child(); s; s = s.next_sibling()) {
-        if (s.type() != pugi::node_element || !is(s, "sheet")) continue;
+        if (s.type() != pugi::node_element || !is(s, "sheet"))
+            continue;
         SheetRecord sheet;
         sheet.name = s.attribute("name").value();
-        if (sheet.name.empty()) throw IoError(package.file(), "a sheet without a name");
+        if (sheet.name.empty())
+            throw IoError(package.file(), "a sheet without a name");
         for (const SheetRecord& other : book.sheets)
             if (other.name == sheet.name)
                 throw IoError(package.file(), "two sheets named '" + sheet.name + "'");
@@ -520,18 +449,17 @@ WorkbookRecord read_workbook_parts(const Package& package) {
         }
         auto found = by_id.find(id.value());
         if (found == by_id.end() || found->second->external)
-            throw IoError(package.file(), sheet.name, std::string(),
-                          "the workbook names no part for this sheet");
+            throw IoError(package.file(), sheet.name, std::string(), "the workbook names no part for this sheet");
         if (type_is(found->second->type, "worksheet")) {
             sheet.part = found->second->target;
             if (!package.has(sheet.part))
-                throw IoError(package.file(), sheet.name, std::string(),
-                              "missing part " + sheet.part);
+                throw IoError(package.file(), sheet.name, std::string(), "missing part " + sheet.part);
         }
         sheet_index.push_back(int(book.sheets.size()));
         book.sheets.push_back(std::move(sheet));
     }
-    if (book.sheets.empty()) throw IoError(package.file(), "the workbook has no sheets");
+    if (book.sheets.empty())
+        throw IoError(package.file(), "the workbook has no sheets");
     // A position in the file's list of sheets as an index into book.sheets, -1 if skipped.
     auto book_sheet = [&](const char* text) {
         long long n = -1;
@@ -543,16 +471,18 @@ WorkbookRecord read_workbook_parts(const Package& package) {
     if (pugi::xml_node views = child(root, "bookViews")) {
         if (pugi::xml_node view = child(views, "workbookView")) {
             int tab = book_sheet(view.attribute("activeTab").value());
-            if (tab >= 0) book.active_sheet = tab;
+            if (tab >= 0)
+                book.active_sheet = tab;
         }
     }
     std::vector<int> names_dropped(sheet_index.size(), 0);
     if (pugi::xml_node names = child(root, "definedNames")) {
         for (pugi::xml_node n = names.first_child(); n; n = n.next_sibling()) {
-            if (n.type() != pugi::node_element || !is(n, "definedName")) continue;
+            if (n.type() != pugi::node_element || !is(n, "definedName"))
+                continue;
             NameRecord name;
             name.name = n.attribute("name").value();
-            name.formula = std::string(trim(n.child_value()));
+            name.formula = std::string(trim_xml_space(n.child_value()));
             std::string hidden = n.attribute("hidden").value();
             name.hidden = hidden == "1" || hidden == "true";
             if (pugi::xml_attribute local = n.attribute("localSheetId")) {
@@ -569,7 +499,8 @@ WorkbookRecord read_workbook_parts(const Package& package) {
         }
     }
     for (std::size_t position = 0, k = 0; position < sheet_index.size(); ++position) {
-        if (sheet_index[position] >= 0) continue;
+        if (sheet_index[position] >= 0)
+            continue;
         std::string what = "sheet '" + skipped[k++] + "' skipped: the workbook names no part for it";
         if (names_dropped[position] > 0)
             what += " (with its " + std::to_string(names_dropped[position]) + " local name" +
@@ -586,7 +517,8 @@ WorkbookRecord read_workbook_parts(const Package& package) {
     if (!book.shared_strings_part.empty() && package.has(book.shared_strings_part))
         strings = shared_strings(package, book.shared_strings_part, &cost);
     for (SheetRecord& sheet : book.sheets) {
-        if (sheet.part.empty()) continue;
+        if (sheet.part.empty())
+            continue;
         SheetReader(package, strings, sheet, book.date1904, cost).read();
     }
     return book;

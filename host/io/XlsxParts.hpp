@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The contents of an .xlsx package as read from its XML parts, before they become a
@@ -18,9 +19,9 @@ namespace host::io {
 enum class FormulaKind : std::uint8_t {
     None,
     Normal,
-    SharedAnchor,     // carries the text and the block it covers
-    SharedDependent,  // text comes from its anchor, moved by the offset
-    Array             // evaluated in its anchor, which fills the block
+    SharedAnchor,    // carries the text and the block it covers
+    SharedDependent, // text comes from its anchor, moved by the offset
+    Array            // evaluated in its anchor, which fills the block
 };
 
 struct CellRecord {
@@ -29,7 +30,7 @@ struct CellRecord {
     engine::Value value;
     FormulaKind kind = FormulaKind::None;
     std::int32_t shared_index = -1;
-    std::string formula;  // without the leading '='
+    std::string formula; // without the leading '='
     // Array: the block it fills, and whether the cell's metadata marks it a dynamic array
     // (its block is then where it spilled when saved).
     Address last;
@@ -38,28 +39,28 @@ struct CellRecord {
 
 struct SheetRecord {
     std::string name;
-    std::string part;        // the worksheet part; empty for chart and dialog sheets
+    std::string part; // the worksheet part; empty for chart and dialog sheets
     bool hidden = false;
-    std::vector<CellRecord> cells;  // in document order
-    std::vector<engine::TableDef> tables;   // its table parts (the sheet index left 0)
+    std::vector<CellRecord> cells;        // in document order
+    std::vector<engine::TableDef> tables; // its table parts (the sheet index left 0)
 };
 
 struct NameRecord {
     std::string name;
-    std::string formula;   // without '='
-    int local_sheet = -1;  // index into the sheets, -1 for a workbook-level name
+    std::string formula;  // without '='
+    int local_sheet = -1; // index into the sheets, -1 for a workbook-level name
     bool hidden = false;
 };
 
 struct WorkbookRecord {
     std::string workbook_part;
-    std::string shared_strings_part;  // empty when the package has none
-    std::vector<SheetRecord> sheets;  // every sheet of the workbook, in tab order
+    std::string shared_strings_part; // empty when the package has none
+    std::vector<SheetRecord> sheets; // every sheet of the workbook, in tab order
     std::vector<NameRecord> names;
-    int active_sheet = 0;             // index into sheets
+    int active_sheet = 0; // index into sheets
     bool date1904 = false;
-    engine::CalcSettings calc;        // calcPr: iteration over circular references
-    std::vector<std::string> warnings;  // what was left out, without the file's name
+    engine::CalcSettings calc;         // calcPr: iteration over circular references
+    std::vector<std::string> warnings; // what was left out, without the file's name
 };
 
 // Reads every part that holds cells. Throws io::IoError naming the file, and the sheet
@@ -79,8 +80,8 @@ std::vector<std::string> read_shared_strings(const Package& package, const std::
 
 // The value held by a <c> element (empty when it has none); false with a reason when the
 // element is malformed.
-bool decode_value(const pugi::xml_node& c, const std::vector<std::string>& strings,
-                  bool date1904, engine::Value& out, std::string& why);
+bool decode_value(const pugi::xml_node& c, const std::vector<std::string>& strings, bool date1904, engine::Value& out,
+                  std::string& why);
 
 // Decodes the _xHHHH_ escapes with which the format stores control characters.
 std::string decode_escapes(std::string text);
@@ -88,6 +89,14 @@ std::string decode_escapes(std::string text);
 // The reverse: control characters other than tab and line feed, and text that would read
 // as an escape, are escaped so that the XML stays valid and reads back the same.
 std::string encode_escapes(const std::string& text);
+
+// The format's white space (space, tab, CR, LF) off both ends.
+std::string_view trim_xml_space(std::string_view s);
+
+// A whole attribute or element text as a number (white space around it allowed); false if
+// anything else is in it. A decimal that underflows reads as zero.
+bool read_double(std::string_view text, double& out);
+bool read_int(std::string_view text, long long& out);
 
 // An ISO 8601 date, date-time or time ("2024-02-29", "2024-02-29T12:00:00", "10:10:10") as a
 // serial day number (a time alone is a fraction of day 0); false if malformed.

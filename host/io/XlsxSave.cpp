@@ -18,16 +18,14 @@ namespace host::io {
 
 namespace {
 
-std::uint64_t key_of(std::uint32_t row, std::uint32_t column) {
-    return (std::uint64_t(row) << 32) | column;
-}
+std::uint64_t key_of(std::uint32_t row, std::uint32_t column) { return (std::uint64_t(row) << 32) | column; }
 
 const char* const main_namespace = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
-const char* const rel_namespace =
-    "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+const char* const rel_namespace = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
 
 bool needs_preserve(const std::string& text) {
-    if (text.empty()) return false;
+    if (text.empty())
+        return false;
     auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
     return space(text.front()) || space(text.back());
 }
@@ -35,34 +33,35 @@ bool needs_preserve(const std::string& text) {
 void remove_children(pugi::xml_node node, const char* name) {
     for (pugi::xml_node c = node.first_child(); c;) {
         pugi::xml_node next = c.next_sibling();
-        if (c.type() == pugi::node_element && is(c, name)) node.remove_child(c);
+        if (c.type() == pugi::node_element && is(c, name))
+            node.remove_child(c);
         c = next;
     }
 }
 
 void set_attribute(pugi::xml_node node, const char* name, const char* value) {
     pugi::xml_attribute a = node.attribute(name);
-    if (!a) a = node.append_attribute(name);
+    if (!a)
+        a = node.append_attribute(name);
     a.set_value(value);
 }
 
 // Writes `value` into a <c> element: the <v> (after the <f>, if any) or, for a text
 // constant, an inline string; and the matching t attribute. Other attributes stay.
-void write_value(pugi::xml_node c, const std::string& prefix, const engine::Value& value,
-                 bool formula) {
+void write_value(pugi::xml_node c, const std::string& prefix, const engine::Value& value, bool formula) {
     remove_children(c, "is");
     pugi::xml_node v = child(c, "v");
     auto ensure_v = [&]() {
         if (!v) {
             pugi::xml_node f = child(c, "f");
-            v = f ? c.insert_child_after((prefix + "v").c_str(), f)
-                  : c.prepend_child((prefix + "v").c_str());
+            v = f ? c.insert_child_after((prefix + "v").c_str(), f) : c.prepend_child((prefix + "v").c_str());
         }
         return v;
     };
     switch (value.type()) {
     case engine::ValueType::Empty:
-        if (v) c.remove_child(v);
+        if (v)
+            c.remove_child(v);
         c.remove_attribute("t");
         break;
     case engine::ValueType::Number:
@@ -83,14 +82,15 @@ void write_value(pugi::xml_node c, const std::string& prefix, const engine::Valu
             set_attribute(c, "t", "str");
             ensure_v().text().set(text.c_str());
         } else {
-            if (v) c.remove_child(v);
+            if (v)
+                c.remove_child(v);
             set_attribute(c, "t", "inlineStr");
             pugi::xml_node is_node;
             pugi::xml_node f = child(c, "f");
-            is_node = f ? c.insert_child_after((prefix + "is").c_str(), f)
-                        : c.prepend_child((prefix + "is").c_str());
+            is_node = f ? c.insert_child_after((prefix + "is").c_str(), f) : c.prepend_child((prefix + "is").c_str());
             pugi::xml_node t = is_node.append_child((prefix + "t").c_str());
-            if (needs_preserve(text)) t.append_attribute("xml:space").set_value("preserve");
+            if (needs_preserve(text))
+                t.append_attribute("xml:space").set_value("preserve");
             t.text().set(text.c_str());
         }
         break;
@@ -106,7 +106,8 @@ void write_formula(pugi::xml_node c, const std::string& prefix, const engine::Wo
         engine::ArrayExtent extent = book.array_extent(at);
         Address last{a.row + std::uint32_t(extent.rows) - 1, a.column + std::uint32_t(extent.cols) - 1};
         std::string ref = format_address(a);
-        if (!(last == a)) ref += ":" + format_address(last);
+        if (!(last == a))
+            ref += ":" + format_address(last);
         f.append_attribute("t").set_value("array");
         f.append_attribute("ref").set_value(ref.c_str());
     }
@@ -116,9 +117,9 @@ void write_formula(pugi::xml_node c, const std::string& prefix, const engine::Wo
 // One worksheet being written back.
 class SheetEditor {
 public:
-    SheetEditor(const std::string& file, const Package& package, const engine::Workbook& book,
-                int sheet, const std::string& part, const std::vector<std::string>& strings,
-                bool date1904, const std::set<std::tuple<int, std::int32_t, std::int32_t> >& unread)
+    SheetEditor(const std::string& file, const Package& package, const engine::Workbook& book, int sheet,
+                const std::string& part, const std::vector<std::string>& strings, bool date1904,
+                const std::set<std::tuple<int, std::int32_t, std::int32_t>>& unread)
         : book_(book), sheet_(sheet), strings_(strings), date1904_(date1904), unread_(unread),
           doc_(parse_xml(file, part, package.read(part), true)) {}
 
@@ -142,7 +143,8 @@ public:
             auto found = cells_.find(key_of(a.row, a.column));
             if (found == cells_.end()) {
                 pugi::xml_node c = insert_cell(a);
-                if (formula) write_formula(c, prefix_, book_, at, a);
+                if (formula)
+                    write_formula(c, prefix_, book_, at, a);
                 write_value(c, prefix_, value, formula);
                 changed_ = true;
                 return;
@@ -176,25 +178,30 @@ public:
         });
         // Cells the workbook no longer holds.
         for (auto& entry : cells_) {
-            if (seen.count(entry.first)) continue;
+            if (seen.count(entry.first))
+                continue;
             pugi::xml_node c = entry.second;
             pugi::xml_node f = child(c, "f");
             if (f && !formula_is_read(f)) {
                 // Kept as it was; only a value the run cleared goes.
                 engine::Value current;
                 std::string why;
-                if (decode_value(c, strings_, date1904_, current, why) && current.is_empty()) continue;
+                if (decode_value(c, strings_, date1904_, current, why) && current.is_empty())
+                    continue;
                 write_value(c, prefix_, engine::Value(), true);
                 changed_ = true;
                 continue;
             }
             bool holds = child(c, "v") || child(c, "is") || f;
-            if (!holds) continue;
-            if (f) drop_formula(c, f);
+            if (!holds)
+                continue;
+            if (f)
+                drop_formula(c, f);
             write_value(c, prefix_, engine::Value(), false);
             changed_ = true;
         }
-        if (!changed_) return std::string();
+        if (!changed_)
+            return std::string();
         update_dimension();
         return write_xml(doc_.doc());
     }
@@ -202,20 +209,27 @@ public:
 private:
     // Positions of rows and cells, as the reader computes them (implicit when r is absent).
     void index() {
-        if (!data_) return;
+        if (!data_)
+            return;
         std::uint32_t next_row = 0;
         for (pugi::xml_node row = data_.first_child(); row; row = row.next_sibling()) {
-            if (row.type() != pugi::node_element || !is(row, "row")) continue;
+            if (row.type() != pugi::node_element || !is(row, "row"))
+                continue;
             std::uint32_t r = next_row;
-            if (pugi::xml_attribute ra = row.attribute("r")) r = std::uint32_t(ra.as_uint() - 1);
-            else implicit_ = true;
+            if (pugi::xml_attribute ra = row.attribute("r"))
+                r = std::uint32_t(ra.as_uint() - 1);
+            else
+                implicit_ = true;
             rows_[r] = row;
             std::uint32_t next_column = 0;
             for (pugi::xml_node c = row.first_child(); c; c = c.next_sibling()) {
-                if (c.type() != pugi::node_element || !is(c, "c")) continue;
+                if (c.type() != pugi::node_element || !is(c, "c"))
+                    continue;
                 Address a{r, next_column};
-                if (pugi::xml_attribute ref = c.attribute("r")) parse_address(ref.value(), a);
-                else implicit_ = true;
+                if (pugi::xml_attribute ref = c.attribute("r"))
+                    parse_address(ref.value(), a);
+                else
+                    implicit_ = true;
                 cells_[key_of(a.row, a.column)] = c;
                 next_column = a.column + 1;
             }
@@ -226,28 +240,31 @@ private:
     // Before anything is inserted, every row and cell gets its position written out, so
     // that an insertion cannot shift positions that were only implied.
     void make_explicit() {
-        if (!implicit_) return;
+        if (!implicit_)
+            return;
         implicit_ = false;
         for (auto& entry : rows_)
             if (!entry.second.attribute("r"))
                 entry.second.prepend_attribute("r").set_value(entry.first + 1);
         for (auto& entry : cells_) {
-            if (entry.second.attribute("r")) continue;
+            if (entry.second.attribute("r"))
+                continue;
             Address a{std::uint32_t(entry.first >> 32), std::uint32_t(entry.first & 0xffffffffu)};
             entry.second.prepend_attribute("r").set_value(format_address(a).c_str());
         }
     }
 
     pugi::xml_node ensure_sheet_data() {
-        if (data_) return data_;
+        if (data_)
+            return data_;
         pugi::xml_node root = doc_.root();
         // sheetData follows these in the worksheet's element order.
-        static const char* const before[] = {"sheetPr", "dimension", "sheetViews",
-                                             "sheetFormatPr", "cols"};
+        static const char* const before[] = {"sheetPr", "dimension", "sheetViews", "sheetFormatPr", "cols"};
         pugi::xml_node after;
         for (pugi::xml_node c = root.first_child(); c; c = c.next_sibling())
             for (const char* name : before)
-                if (c.type() == pugi::node_element && is(c, name)) after = c;
+                if (c.type() == pugi::node_element && is(c, name))
+                    after = c;
         data_ = after ? root.insert_child_after((prefix_ + "sheetData").c_str(), after)
                       : root.prepend_child((prefix_ + "sheetData").c_str());
         return data_;
@@ -269,7 +286,8 @@ private:
         }
         pugi::xml_node before;
         for (pugi::xml_node c = row.first_child(); c; c = c.next_sibling()) {
-            if (c.type() != pugi::node_element || !is(c, "c")) continue;
+            if (c.type() != pugi::node_element || !is(c, "c"))
+                continue;
             Address other{a.row, 0};
             parse_address(c.attribute("r").value(), other);
             if (other.column > a.column) {
@@ -283,8 +301,7 @@ private:
         } else {
             // After the last cell, but before any extension list of the row.
             pugi::xml_node ext = child(row, "extLst");
-            c = ext ? row.insert_child_before((prefix_ + "c").c_str(), ext)
-                    : row.append_child((prefix_ + "c").c_str());
+            c = ext ? row.insert_child_before((prefix_ + "c").c_str(), ext) : row.append_child((prefix_ + "c").c_str());
         }
         c.append_attribute("r").set_value(format_address(a).c_str());
         cells_[key_of(a.row, a.column)] = c;
@@ -296,20 +313,19 @@ private:
     // formula get their own text, since their anchor is gone.
     void drop_formula(pugi::xml_node c, pugi::xml_node f) {
         std::string kind = f.attribute("t").value();
-        bool anchor = kind == "shared" && std::string(f.child_value()).find_first_not_of(" \t\r\n") !=
-                                              std::string::npos;
+        bool anchor =
+            kind == "shared" && std::string(f.child_value()).find_first_not_of(" \t\r\n") != std::string::npos;
         std::string si = f.attribute("si").value();
         c.remove_child(f);
         changed_ = true;
-        if (!anchor) return;
+        if (!anchor)
+            return;
         for (auto& entry : cells_) {
             pugi::xml_node other = entry.second;
             pugi::xml_node of = child(other, "f");
-            if (!of || std::string(of.attribute("t").value()) != "shared" ||
-                si != of.attribute("si").value())
+            if (!of || std::string(of.attribute("t").value()) != "shared" || si != of.attribute("si").value())
                 continue;
-            engine::CellAddress at{sheet_, std::int32_t(entry.first >> 32),
-                                   std::int32_t(entry.first & 0xffffffffu)};
+            engine::CellAddress at{sheet_, std::int32_t(entry.first >> 32), std::int32_t(entry.first & 0xffffffffu)};
             of.remove_attribute("t");
             of.remove_attribute("si");
             of.remove_attribute("ref");
@@ -331,9 +347,11 @@ private:
 
     // The dimension must still cover every cell after insertions.
     void update_dimension() {
-        if (!added_) return;
+        if (!added_)
+            return;
         pugi::xml_node dimension = child(doc_.root(), "dimension");
-        if (!dimension) return;
+        if (!dimension)
+            return;
         Block block;
         if (parse_block(dimension.attribute("ref").value(), block) != A1Parse::Ok)
             block = added_block_;
@@ -342,7 +360,8 @@ private:
         block.last.row = std::max(block.last.row, added_block_.last.row);
         block.last.column = std::max(block.last.column, added_block_.last.column);
         std::string ref = format_address(block.first);
-        if (!(block.first == block.last)) ref += ":" + format_address(block.last);
+        if (!(block.first == block.last))
+            ref += ":" + format_address(block.last);
         set_attribute(dimension, "ref", ref.c_str());
     }
 
@@ -350,7 +369,7 @@ private:
     int sheet_;
     const std::vector<std::string>& strings_;
     bool date1904_;
-    const std::set<std::tuple<int, std::int32_t, std::int32_t> >& unread_;
+    const std::set<std::tuple<int, std::int32_t, std::int32_t>>& unread_;
     XmlDocument doc_;
     std::string prefix_;
     pugi::xml_node data_;
@@ -362,24 +381,22 @@ private:
     Block added_block_;
 };
 
-std::string mark_full_calculation(const std::string& file, const std::string& part,
-                                  std::string text) {
+std::string mark_full_calculation(const std::string& file, const std::string& part, std::string text) {
     XmlDocument doc = parse_xml(file, part, std::move(text), true);
     pugi::xml_node root = doc.root();
     pugi::xml_node calc = child(root, "calcPr");
     if (!calc) {
         // calcPr follows these in the workbook's element order.
-        static const char* const before[] = {
-            "fileVersion", "fileSharing", "workbookPr",    "workbookProtection",
-            "bookViews",   "sheets",      "functionGroups", "externalReferences",
-            "definedNames"};
+        static const char* const before[] = {"fileVersion",        "fileSharing",        "workbookPr",
+                                             "workbookProtection", "bookViews",          "sheets",
+                                             "functionGroups",     "externalReferences", "definedNames"};
         pugi::xml_node after;
         for (pugi::xml_node c = root.first_child(); c; c = c.next_sibling())
             for (const char* name : before)
-                if (c.type() == pugi::node_element && is(c, name)) after = c;
+                if (c.type() == pugi::node_element && is(c, name))
+                    after = c;
         std::string name = prefix_of(root) + "calcPr";
-        calc = after ? root.insert_child_after(name.c_str(), after)
-                     : root.prepend_child(name.c_str());
+        calc = after ? root.insert_child_after(name.c_str(), after) : root.prepend_child(name.c_str());
     }
     set_attribute(calc, "fullCalcOnLoad", "1");
     return write_xml(doc.doc());
@@ -396,12 +413,10 @@ std::string new_package(const engine::Workbook& book, const std::string& file) {
 
     pugi::xml_document types;
     pugi::xml_node t = types.append_child("Types");
-    t.append_attribute("xmlns").set_value(
-        "http://schemas.openxmlformats.org/package/2006/content-types");
+    t.append_attribute("xmlns").set_value("http://schemas.openxmlformats.org/package/2006/content-types");
     pugi::xml_node d = t.append_child("Default");
     d.append_attribute("Extension").set_value("rels");
-    d.append_attribute("ContentType")
-        .set_value("application/vnd.openxmlformats-package.relationships+xml");
+    d.append_attribute("ContentType").set_value("application/vnd.openxmlformats-package.relationships+xml");
     d = t.append_child("Default");
     d.append_attribute("Extension").set_value("xml");
     d.append_attribute("ContentType").set_value("application/xml");
@@ -411,8 +426,7 @@ std::string new_package(const engine::Workbook& book, const std::string& file) {
         .set_value("application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml");
     for (int s = 0; s < count; ++s) {
         o = t.append_child("Override");
-        o.append_attribute("PartName")
-            .set_value(("/xl/worksheets/sheet" + std::to_string(s + 1) + ".xml").c_str());
+        o.append_attribute("PartName").set_value(("/xl/worksheets/sheet" + std::to_string(s + 1) + ".xml").c_str());
         o.append_attribute("ContentType")
             .set_value("application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml");
     }
@@ -420,8 +434,7 @@ std::string new_package(const engine::Workbook& book, const std::string& file) {
 
     pugi::xml_document rels;
     pugi::xml_node r = rels.append_child("Relationships");
-    r.append_attribute("xmlns").set_value(
-        "http://schemas.openxmlformats.org/package/2006/relationships");
+    r.append_attribute("xmlns").set_value("http://schemas.openxmlformats.org/package/2006/relationships");
     pugi::xml_node rel = r.append_child("Relationship");
     rel.append_attribute("Id").set_value("rId1");
     rel.append_attribute("Type").set_value((std::string(rel_namespace) + "/officeDocument").c_str());
@@ -432,8 +445,11 @@ std::string new_package(const engine::Workbook& book, const std::string& file) {
     pugi::xml_node w = wb.append_child("workbook");
     w.append_attribute("xmlns").set_value(main_namespace);
     w.append_attribute("xmlns:r").set_value(rel_namespace);
-    if (book.date1904()) w.append_child("workbookPr").append_attribute("date1904").set_value("1");
-    w.append_child("bookViews").append_child("workbookView").append_attribute("activeTab")
+    if (book.date1904())
+        w.append_child("workbookPr").append_attribute("date1904").set_value("1");
+    w.append_child("bookViews")
+        .append_child("workbookView")
+        .append_attribute("activeTab")
         .set_value(book.active_sheet());
     pugi::xml_node sheets = w.append_child("sheets");
     for (int s = 0; s < count; ++s) {
@@ -462,14 +478,12 @@ std::string new_package(const engine::Workbook& book, const std::string& file) {
 
     pugi::xml_document wbrels;
     r = wbrels.append_child("Relationships");
-    r.append_attribute("xmlns").set_value(
-        "http://schemas.openxmlformats.org/package/2006/relationships");
+    r.append_attribute("xmlns").set_value("http://schemas.openxmlformats.org/package/2006/relationships");
     for (int s = 0; s < count; ++s) {
         rel = r.append_child("Relationship");
         rel.append_attribute("Id").set_value(("rId" + std::to_string(s + 1)).c_str());
         rel.append_attribute("Type").set_value((std::string(rel_namespace) + "/worksheet").c_str());
-        rel.append_attribute("Target").set_value(
-            ("worksheets/sheet" + std::to_string(s + 1) + ".xml").c_str());
+        rel.append_attribute("Target").set_value(("worksheets/sheet" + std::to_string(s + 1) + ".xml").c_str());
     }
     writer.add("xl/_rels/workbook.xml.rels", xml_text(wbrels));
 
@@ -491,7 +505,8 @@ std::string new_package(const engine::Workbook& book, const std::string& file) {
             pugi::xml_node c = row.append_child("c");
             c.append_attribute("r").set_value(format_address(a).c_str());
             bool formula = book.is_formula(at);
-            if (formula) write_formula(c, std::string(), book, at, a);
+            if (formula)
+                write_formula(c, std::string(), book, at, a);
             write_value(c, std::string(), value, formula);
         });
         writer.add("xl/worksheets/sheet" + std::to_string(s + 1) + ".xml", xml_text(ws));
@@ -503,7 +518,8 @@ std::string new_package(const engine::Workbook& book, const std::string& file) {
 
 std::string xlsx_bytes(const Document& document, const std::string& file) {
     const engine::Workbook& book = document.workbook;
-    if (!document.package) return new_package(book, file);
+    if (!document.package)
+        return new_package(book, file);
     const Package& package = *document.package;
     if (std::size_t(book.sheet_count()) != document.sheet_parts.size())
         throw IoError(file, "sheets were added or removed after loading; the workbook cannot be "
@@ -514,8 +530,8 @@ std::string xlsx_bytes(const Document& document, const std::string& file) {
     bool date1904 = false;
     {
         for (const Relationship& r : package.relationships(workbook_part))
-            if (!r.external && r.type.size() >= 14 &&
-                r.type.compare(r.type.size() - 14, 14, "/sharedStrings") == 0 && package.has(r.target))
+            if (!r.external && r.type.size() >= 14 && r.type.compare(r.type.size() - 14, 14, "/sharedStrings") == 0 &&
+                package.has(r.target))
                 strings = read_shared_strings(package, r.target);
         XmlDocument wb = parse_xml(package.file(), workbook_part, package.read(workbook_part));
         if (pugi::xml_node pr = child(wb.root(), "workbookPr")) {
@@ -527,19 +543,22 @@ std::string xlsx_bytes(const Document& document, const std::string& file) {
     std::map<std::string, std::string> replaced;
     for (int s = 0; s < book.sheet_count(); ++s) {
         const std::string& part = document.sheet_parts[std::size_t(s)];
-        if (part.empty()) continue;
+        if (part.empty())
+            continue;
         std::string text =
             SheetEditor(file, package, book, s, part, strings, date1904, document.unread_formulas).edit();
-        if (!text.empty()) replaced[package.find(part)] = std::move(text);
+        if (!text.empty())
+            replaced[package.find(part)] = std::move(text);
     }
-    replaced[package.find(workbook_part)] =
-        mark_full_calculation(file, workbook_part, package.read(workbook_part));
+    replaced[package.find(workbook_part)] = mark_full_calculation(file, workbook_part, package.read(workbook_part));
 
     PackageWriter writer(file);
     for (const std::string& entry : package.entries()) {
         auto edited = replaced.find(entry);
-        if (edited != replaced.end()) writer.add(entry, std::move(edited->second));
-        else writer.copy(package, entry);
+        if (edited != replaced.end())
+            writer.add(entry, std::move(edited->second));
+        else
+            writer.copy(package, entry);
     }
     return writer.finish();
 }

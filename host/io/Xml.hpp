@@ -24,8 +24,7 @@ private:
 // Parses `text`, the part `part` of `file`. Throws io::IoError naming both on malformed
 // XML. `faithful` keeps the declaration, comments and every whitespace node, so that a
 // document written back differs only where it was edited.
-XmlDocument parse_xml(const std::string& file, const std::string& part, std::string text,
-                      bool faithful = false);
+XmlDocument parse_xml(const std::string& file, const std::string& part, std::string text, bool faithful = false);
 
 // Serialises without reformatting.
 std::string write_xml(const pugi::xml_document& doc);
@@ -38,14 +37,13 @@ inline const char* local_name(const pugi::xml_node& node) {
     return colon ? colon + 1 : name;
 }
 
-inline bool is(const pugi::xml_node& node, const char* name) {
-    return std::strcmp(local_name(node), name) == 0;
-}
+inline bool is(const pugi::xml_node& node, const char* name) { return std::strcmp(local_name(node), name) == 0; }
 
 // The first child element with the given local name.
 inline pugi::xml_node child(const pugi::xml_node& node, const char* name) {
     for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling())
-        if (c.type() == pugi::node_element && is(c, name)) return c;
+        if (c.type() == pugi::node_element && is(c, name))
+            return c;
     return pugi::xml_node();
 }
 

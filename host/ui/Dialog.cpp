@@ -12,8 +12,10 @@ using engine::Value;
 
 std::string trim(const std::string& s) {
     std::size_t b = 0, e = s.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+    while (b < e && std::isspace(static_cast<unsigned char>(s[b])))
+        ++b;
+    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1])))
+        --e;
     return s.substr(b, e - b);
 }
 
@@ -22,9 +24,11 @@ std::string lower(std::string s) { return engine::fold_case(s); }
 namespace {
 
 int code_of(const Value& v) {
-    if (!v.is_number()) return 0;
+    if (!v.is_number())
+        return 0;
     double x = v.as_number();
-    if (!(x >= -1e6 && x <= 1e6)) return 0;
+    if (!(x >= -1e6 && x <= 1e6))
+        return 0;
     return static_cast<int>(x);
 }
 
@@ -48,7 +52,8 @@ bool is_button(int code) { return code >= item_ok_default && code <= item_cancel
 std::string choices_text(const DialogLine& line) {
     std::string s;
     for (std::size_t i = 0; i < line.entries.size(); ++i) {
-        if (i) s += i + 1 == line.entries.size() ? " or " : ", ";
+        if (i)
+            s += i + 1 == line.entries.size() ? " or " : ", ";
         s += line.entries[i];
     }
     return s.empty() ? "none" : s;
@@ -56,8 +61,10 @@ std::string choices_text(const DialogLine& line) {
 
 std::optional<bool> parse_bool(const std::string& text) {
     std::string t = lower(trim(text));
-    if (t == "1" || t == "true" || t == "yes" || t == "on") return true;
-    if (t.empty() || t == "0" || t == "false" || t == "no" || t == "off") return false;
+    if (t == "1" || t == "true" || t == "yes" || t == "on")
+        return true;
+    if (t.empty() || t == "0" || t == "false" || t == "no" || t == "off")
+        return false;
     return std::nullopt;
 }
 
@@ -67,7 +74,8 @@ EntriesLookup entries_from(const api::Host& host) {
     return [&host](const std::string& name) {
         std::vector<std::string> entries;
         const api::Table* t = host.name_value(name);
-        if (t == nullptr) return entries;
+        if (t == nullptr)
+            return entries;
         for (const Value& v : t->cells)
             entries.push_back(v.to_string());
         return entries;
@@ -77,15 +85,18 @@ EntriesLookup entries_from(const api::Host& host) {
 std::string label_key(const std::string& label) {
     std::string s;
     for (char c : label)
-        if (c != '&') s += c;
+        if (c != '&')
+            s += c;
     s = trim(s);
-    if (!s.empty() && s.back() == ':') s = trim(s.substr(0, s.size() - 1));
+    if (!s.empty() && s.back() == ':')
+        s = trim(s.substr(0, s.size() - 1));
     return lower(s);
 }
 
 DialogLayout read_layout(const api::Table& table, const EntriesLookup& entries) {
     DialogLayout layout;
-    if (table.rows == 0 || table.columns < 7) return layout;
+    if (table.rows == 0 || table.columns < 7)
+        return layout;
     int row = 0;
     // The dialog's own row has no item code.
     if (table.at(0, 0).is_empty()) {
@@ -95,7 +106,8 @@ DialogLayout read_layout(const api::Table& table, const EntriesLookup& entries) 
     for (; row < table.rows; ++row) {
         int code = code_of(table.at(row, 0));
         if (is_button(code)) {
-            if (code == item_cancel || code == item_cancel_default) layout.has_cancel = true;
+            if (code == item_cancel || code == item_cancel_default)
+                layout.has_cancel = true;
             continue;
         }
         DialogLine line;
@@ -132,19 +144,21 @@ DialogLayout read_layout(const api::Table& table, const EntriesLookup& entries) 
 const DialogLine* find_input(const DialogLayout& layout, const std::string& label) {
     std::string key = label_key(label);
     for (const DialogLine& line : layout.lines)
-        if (line.is_input() && label_key(line.label) == key) return &line;
+        if (line.is_input() && label_key(line.label) == key)
+            return &line;
     return nullptr;
 }
 
 int list_choice(const DialogLine& line, const std::string& answer) {
     std::string key = lower(trim(answer));
     for (std::size_t i = 0; i < line.entries.size(); ++i)
-        if (lower(trim(line.entries[i])) == key) return static_cast<int>(i + 1);
+        if (lower(trim(line.entries[i])) == key)
+            return static_cast<int>(i + 1);
     std::optional<double> n = engine::parse_number(trim(answer));
     if (n && *n == std::floor(*n) && *n >= 1 && *n <= static_cast<double>(line.entries.size()))
         return static_cast<int>(*n);
-    throw DialogAnswerError("\"" + answer + "\" is not a choice of " + line.label + " (choose " +
-                            choices_text(line) + ")");
+    throw DialogAnswerError("\"" + answer + "\" is not a choice of " + line.label + " (choose " + choices_text(line) +
+                            ")");
 }
 
 void fill_table(api::Table& table, const DialogLayout& layout,
@@ -156,10 +170,12 @@ void fill_table(api::Table& table, const DialogLayout& layout,
         if (line == nullptr) {
             std::string known;
             for (const DialogLine& l : layout.lines)
-                if (l.is_input()) known += (known.empty() ? "" : ", ") + l.label;
+                if (l.is_input())
+                    known += (known.empty() ? "" : ", ") + l.label;
             throw DialogAnswerError("the dialog has no field \"" + label + "\" (its fields: " + known + ")");
         }
-        if (line->kind == DialogLine::Kind::list) list_choice(*line, value);
+        if (line->kind == DialogLine::Kind::list)
+            list_choice(*line, value);
         if (line->kind == DialogLine::Kind::check && !parse_bool(value))
             throw DialogAnswerError(line->label + " takes true or false, not \"" + value + "\"");
         if (line->kind == DialogLine::Kind::unsupported)
@@ -167,19 +183,17 @@ void fill_table(api::Table& table, const DialogLayout& layout,
         given.emplace_back(line, value);
     }
     for (const DialogLine& line : layout.lines) {
-        if (!line.is_input()) continue;
+        if (!line.is_input())
+            continue;
         std::string text = line.initial;
         bool answered = false;
         for (const auto& [l, value] : given)
-            if (l == &line) text = value, answered = true;   // the last answer for a label wins
+            if (l == &line)
+                text = value, answered = true; // the last answer for a label wins
         Value& cell = table.at(line.row, 6);
         switch (line.kind) {
-        case DialogLine::Kind::edit:
-            cell = text.empty() ? Value() : Value::text(text);
-            break;
-        case DialogLine::Kind::check:
-            cell = Value::boolean(parse_bool(text).value_or(false));
-            break;
+        case DialogLine::Kind::edit: cell = text.empty() ? Value() : Value::text(text); break;
+        case DialogLine::Kind::check: cell = Value::boolean(parse_bool(text).value_or(false)); break;
         case DialogLine::Kind::list:
             if (answered) {
                 cell = Value::number(list_choice(line, text));
@@ -190,8 +204,7 @@ void fill_table(api::Table& table, const DialogLayout& layout,
             }
             break;
         case DialogLine::Kind::unsupported:
-        case DialogLine::Kind::text:
-            break;
+        case DialogLine::Kind::text: break;
         }
     }
 }

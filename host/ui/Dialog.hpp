@@ -37,11 +37,11 @@ enum ItemCode : int {
 struct DialogLine {
     enum class Kind { text, edit, check, list, unsupported };
     Kind kind = Kind::text;
-    int row = 0;               // row of the control in the table
-    int code = 0;              // its item code
-    std::string label;         // the caption (for a text line, the text)
-    std::string initial;       // the initial value as text ("" when empty)
-    std::vector<std::string> entries;   // a list's entries
+    int row = 0;                      // row of the control in the table
+    int code = 0;                     // its item code
+    std::string label;                // the caption (for a text line, the text)
+    std::string initial;              // the initial value as text ("" when empty)
+    std::vector<std::string> entries; // a list's entries
     bool is_input() const { return kind != Kind::text; }
 };
 

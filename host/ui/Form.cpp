@@ -14,33 +14,34 @@ constexpr int label_width = 18;
 
 } // namespace
 
-Form::Form(const DialogLayout& layout, std::istream& in, std::ostream& out)
-    : layout_(layout), in_(in), out_(out) {}
+Form::Form(const DialogLayout& layout, std::istream& in, std::ostream& out) : layout_(layout), in_(in), out_(out) {}
 
 const DialogLine* Form::input(std::size_t number) const {
     std::size_t k = 0;
     for (const DialogLine& line : layout_.lines)
-        if (line.is_input() && ++k == number) return &line;
+        if (line.is_input() && ++k == number)
+            return &line;
     return nullptr;
 }
 
 std::string Form::current(const DialogLine& line) const {
     std::string value = line.initial;
     for (const auto& [label, v] : answers_)
-        if (label == line.label) value = v;
+        if (label == line.label)
+            value = v;
     return value;
 }
 
 void Form::print() const {
-    if (!layout_.title.empty()) out_ << layout_.title << "\n";
+    if (!layout_.title.empty())
+        out_ << layout_.title << "\n";
     std::size_t number = 0;
     for (const DialogLine& line : layout_.lines) {
         if (!line.is_input()) {
             out_ << (line.label.empty() ? "" : "     " + line.label) << "\n";
             continue;
         }
-        out_ << std::setw(4) << ++number << " " << std::left << std::setw(label_width) << line.label
-             << std::right;
+        out_ << std::setw(4) << ++number << " " << std::left << std::setw(label_width) << line.label << std::right;
         std::string value = current(line);
         if (line.kind == DialogLine::Kind::list) {
             int chosen = 1;
@@ -49,8 +50,7 @@ void Form::print() const {
             } catch (const DialogAnswerError&) {
             }
             for (std::size_t i = 0; i < line.entries.size(); ++i)
-                out_ << (i ? "  " : "") << (int(i) + 1 == chosen ? "[x] " : "[ ] ") << i + 1 << ") "
-                     << line.entries[i];
+                out_ << (i ? "  " : "") << (int(i) + 1 == chosen ? "[x] " : "[ ] ") << i + 1 << ") " << line.entries[i];
         } else if (line.kind == DialogLine::Kind::unsupported) {
             out_ << "(cannot be edited here)";
         } else {
@@ -80,8 +80,10 @@ bool Form::edit(const DialogLine& line) {
         }
         out_ << " [" << shown << "]: " << std::flush;
         std::string text;
-        if (!std::getline(in_, text)) return false;
-        if (trim(text).empty()) return true;   // keep the value
+        if (!std::getline(in_, text))
+            return false;
+        if (trim(text).empty())
+            return true; // keep the value
         if (line.kind == DialogLine::Kind::list) {
             try {
                 list_choice(line, text);
@@ -107,8 +109,10 @@ bool Form::run() {
             return false;
         }
         std::string r = lower(trim(reply));
-        if (r.empty() || r == "ok" || r == "o") return true;
-        if (r == "c" || r == "cancel" || r == "q") return false;
+        if (r.empty() || r == "ok" || r == "o")
+            return true;
+        if (r == "c" || r == "cancel" || r == "q")
+            return false;
         const DialogLine* line = nullptr;
         if (std::all_of(r.begin(), r.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }) &&
             r.size() < 6)

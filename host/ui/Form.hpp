@@ -29,7 +29,7 @@ private:
     // The value a field shows: the answer given, else the initial value.
     std::string current(const DialogLine& line) const;
     bool edit(const DialogLine& line);
-    const DialogLine* input(std::size_t number) const;   // 1-based among the inputs
+    const DialogLine* input(std::size_t number) const; // 1-based among the inputs
 
     const DialogLayout& layout_;
     std::istream& in_;

@@ -11,21 +11,22 @@ void print_alert(const api::Alert& alert, std::ostream& out, std::ostream& err) 
     std::string text = alert.text;
     // The spreadsheet breaks lines at carriage returns as well.
     for (char& c : text)
-        if (c == '\r') c = '\n';
+        if (c == '\r')
+            c = '\n';
     if (alert.type == 3)
         err << "Error: " << text << "\n" << std::flush;
     else
         out << text << "\n" << std::flush;
 }
 
-FrontEnd::FrontEnd(std::ostream& out, std::ostream& err)
-    : out_(out), err_(err), status_(err, StatusDisplay::none) {}
+FrontEnd::FrontEnd(std::ostream& out, std::ostream& err) : out_(out), err_(err), status_(err, StatusDisplay::none) {}
 
 void FrontEnd::attach(api::Host& host) {
     host_ = &host;
     host.set_alert_handler([this](const api::Alert& alert) {
         ++alerts_;
-        if (alert.type == 3) ++error_alerts_;
+        if (alert.type == 3)
+            ++error_alerts_;
         status_.make_room();
         print_alert(alert, out_, err_);
     });
@@ -52,12 +53,13 @@ bool FrontEnd::answer(api::Table& table) {
         accepted_.clear();
         accepted_shown_.clear();
         for (const DialogLine& line : layout.lines) {
-            if (!line.is_input()) continue;
+            if (!line.is_input())
+                continue;
             std::string value = table.at(line.row, 6).to_string();
             accepted_.emplace_back(line.label, value);
             std::size_t choice = line.kind == DialogLine::Kind::list ? std::strtoul(value.c_str(), nullptr, 10) : 0;
-            accepted_shown_.emplace_back(line.label, choice >= 1 && choice <= line.entries.size()
-                                                         ? line.entries[choice - 1] : value);
+            accepted_shown_.emplace_back(
+                line.label, choice >= 1 && choice <= line.entries.size() ? line.entries[choice - 1] : value);
         }
         return true;
     } catch (const DialogAnswerError& e) {
@@ -74,7 +76,8 @@ namespace {
 std::string value_of(const std::vector<std::pair<std::string, std::string>>& values, const std::string& label) {
     std::string key = label_key(label);
     for (const auto& [l, v] : values)
-        if (label_key(l) == key) return v;
+        if (label_key(l) == key)
+            return v;
     return std::string();
 }
 

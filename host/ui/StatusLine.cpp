@@ -18,7 +18,8 @@ std::optional<double> number_at(std::string_view text, std::size_t& i) {
     double n = 0;
     while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])))
         n = n * 10 + (text[i++] - '0');
-    if (i == start) return std::nullopt;
+    if (i == start)
+        return std::nullopt;
     return n;
 }
 
@@ -28,21 +29,25 @@ std::optional<double> progress_of(std::string_view text) {
     double fraction = 0, scale = 1;
     bool any = false;
     for (std::size_t i = 0; i < text.size();) {
-        if (!std::isdigit(static_cast<unsigned char>(text[i])) || (i > 0 && std::isalnum(static_cast<unsigned char>(text[i - 1])))) {
+        if (!std::isdigit(static_cast<unsigned char>(text[i])) ||
+            (i > 0 && std::isalnum(static_cast<unsigned char>(text[i - 1])))) {
             ++i;
             continue;
         }
         std::optional<double> a = number_at(text, i);
-        if (text.substr(i, 4) != " of ") continue;
+        if (text.substr(i, 4) != " of ")
+            continue;
         std::size_t j = i + 4;
         std::optional<double> b = number_at(text, j);
-        if (!b || *b < 1 || *a < 1 || *a > *b) continue;
+        if (!b || *b < 1 || *a < 1 || *a > *b)
+            continue;
         i = j;
         scale /= *b;
         fraction += (*a - 1) * scale;
         any = true;
     }
-    if (!any) return std::nullopt;
+    if (!any)
+        return std::nullopt;
     return fraction;
 }
 
@@ -50,9 +55,11 @@ void StatusLine::show(const std::optional<std::string>& text) {
     switch (display_) {
     case StatusDisplay::none: return;
     case StatusDisplay::lines: {
-        if (!text) return;
+        if (!text)
+            return;
         auto now = std::chrono::steady_clock::now();
-        if (last_line_ && now - *last_line_ < std::chrono::seconds(1)) return;
+        if (last_line_ && now - *last_line_ < std::chrono::seconds(1))
+            return;
         last_line_ = now;
         out_ << *text << "\n" << std::flush;
         return;
@@ -75,7 +82,8 @@ void StatusLine::show(const std::optional<std::string>& text) {
 }
 
 void StatusLine::make_room() {
-    if (!on_screen_) return;
+    if (!on_screen_)
+        return;
     out_ << "\r\x1b[K" << std::flush;
     on_screen_ = false;
 }

@@ -11,9 +11,9 @@ namespace host::ui {
 
 // How the status bar reaches the user.
 enum class StatusDisplay {
-    none,       // not at all
-    lines,      // one line per text, at most one a second (a log or a pipe)
-    in_place,   // one terminal line rewritten in place, with a progress bar
+    none,     // not at all
+    lines,    // one line per text, at most one a second (a log or a pipe)
+    in_place, // one terminal line rewritten in place, with a progress bar
 };
 
 // How far along a text says its command is, from the counters "A of B" in it, read as

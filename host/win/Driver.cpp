@@ -44,7 +44,8 @@ using host::ui::json_value;
 
 std::string json_list(const std::vector<std::string>& items) {
     std::string out = "[";
-    for (std::size_t i = 0; i < items.size(); ++i) out += (i ? ", " : "") + json_string(items[i]);
+    for (std::size_t i = 0; i < items.size(); ++i)
+        out += (i ? ", " : "") + json_string(items[i]);
     return out + "]";
 }
 
@@ -87,8 +88,8 @@ Options parse(int argc, char** argv) {
 
 std::string windows_error(DWORD code) {
     char* text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                   code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
     std::string message = text ? text : "error " + std::to_string(code);
     LocalFree(text);
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
@@ -124,7 +125,8 @@ private:
 std::vector<CellAddress> cells_of(const std::string& text, int sheet) {
     std::vector<CellAddress> cells;
     host::io::Block block;
-    if (host::io::parse_block(text, block) != host::io::A1Parse::Ok) return cells;
+    if (host::io::parse_block(text, block) != host::io::A1Parse::Ok)
+        return cells;
     for (std::uint32_t y = block.first.row; y <= block.last.row; ++y)
         for (std::uint32_t x = block.first.column; x <= block.last.column; ++x)
             cells.push_back(CellAddress{sheet, static_cast<std::int32_t>(y), static_cast<std::int32_t>(x)});
@@ -139,7 +141,8 @@ std::string cell_key(const host::engine::Workbook& book, const CellAddress& cell
 // Evaluations that one write of these cells costs: every formula depending on them, once.
 std::uint64_t evaluations_per_write(host::engine::Workbook& book, const std::vector<CellAddress>& cells) {
     std::vector<std::pair<CellAddress, Value>> same;
-    for (const CellAddress& c : cells) same.emplace_back(c, book.value(c));
+    for (const CellAddress& c : cells)
+        same.emplace_back(c, book.value(c));
     std::uint64_t before = book.evaluation_count();
     book.set_values(same);
     book.recalculate();
@@ -149,10 +152,12 @@ std::uint64_t evaluations_per_write(host::engine::Workbook& book, const std::vec
 // What the add-in has registered and added to the worksheet menu bar, for every step's line.
 std::string state_fields(const host::api::Host& host) {
     std::vector<std::string> procedures, menus;
-    for (const host::api::Registration& r : host.registrations()) procedures.push_back(r.procedure());
+    for (const host::api::Registration& r : host.registrations())
+        procedures.push_back(r.procedure());
     if (const auto* bar = host.menu_bar(host::api::worksheet_menu_bar))
         for (const host::api::Menu& m : *bar)
-            if (!m.builtin) menus.push_back(m.title);
+            if (!m.builtin)
+                menus.push_back(m.title);
     return "\"procedures\": " + json_list(procedures) + ", \"menus\": " + json_list(menus);
 }
 
@@ -166,8 +171,7 @@ std::string alerts_since(const host::api::Host& host, std::size_t first) {
     return out + "]";
 }
 
-std::string solve_fields(host::engine::Workbook& book, const host::ui::FrontEnd& front,
-                         std::uint64_t evaluated) {
+std::string solve_fields(host::engine::Workbook& book, const host::ui::FrontEnd& front, std::uint64_t evaluated) {
     int sheet = book.active_sheet();
     std::vector<CellAddress> variables = cells_of(front.accepted("Var Vector"), sheet);
     std::vector<CellAddress> objective = cells_of(front.accepted("Function Cell"), sheet);
@@ -179,7 +183,8 @@ std::string solve_fields(host::engine::Workbook& book, const host::ui::FrontEnd&
     }
     std::string out = ", \"variables\": {";
     for (std::size_t i = 0; i < variables.size(); ++i)
-        out += (i ? ", " : "") + json_string(cell_key(book, variables[i])) + ": " + json_value(book.value(variables[i]));
+        out +=
+            (i ? ", " : "") + json_string(cell_key(book, variables[i])) + ": " + json_value(book.value(variables[i]));
     out += "}, \"objective\": {";
     if (!objective.empty())
         out += json_string(cell_key(book, objective[0])) + ": " + json_value(book.value(objective[0]));
@@ -198,7 +203,8 @@ int run(const Options& options) {
 
     host::api::Host host(book, book_name);
     host::api::CurrentHost current(host);
-    if (!options.program_version.empty()) host.set_version(options.program_version);
+    if (!options.program_version.empty())
+        host.set_version(options.program_version);
     // Alerts are reported from the host's record, in each step's line.
     std::ostringstream shown;
     host::ui::FrontEnd front(shown, shown);
@@ -207,16 +213,16 @@ int run(const Options& options) {
 
     Module module(options.addin);
     host.set_module_path(module.path());
-    host.set_procedure_resolver([&module](const std::string&, const std::string& procedure) {
-        return module.entry(procedure) != nullptr;
-    });
+    host.set_procedure_resolver(
+        [&module](const std::string&, const std::string& procedure) { return module.entry(procedure) != nullptr; });
 
     std::vector<std::string> steps{"xlAutoOpen"};
     steps.insert(steps.end(), options.commands.begin(), options.commands.end());
     steps.push_back("xlAutoClose");
     for (const std::string& step : steps) {
         Entry entry = module.entry(step);
-        if (entry == nullptr) throw UsageError(module.path() + " does not export " + step);
+        if (entry == nullptr)
+            throw UsageError(module.path() + " does not export " + step);
         std::size_t alerts_before = host.alerts().size();
         std::uint64_t evaluations_before = book.evaluation_count();
         int result = entry();
@@ -224,10 +230,12 @@ int run(const Options& options) {
         std::string line = "{\"step\": " + json_string(step) + ", \"result\": " + std::to_string(result) +
                            ", \"alerts\": " + alerts_since(host, alerts_before) + ", " + state_fields(host);
         if (step == "Solve") {
-            if (front.answer_error()) throw UsageError(*front.answer_error());
+            if (front.answer_error())
+                throw UsageError(*front.answer_error());
             line += solve_fields(book, front, evaluated);
         }
-        if (step == "Test") line += ", \"sheet\": " + json_string(host::io::csv_text(book, book.active_sheet()));
+        if (step == "Test")
+            line += ", \"sheet\": " + json_string(host::io::csv_text(book, book.active_sheet()));
         std::cout << line << "}\n" << std::flush;
     }
     return 0;

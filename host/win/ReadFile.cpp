@@ -20,7 +20,8 @@ std::string read_file(const std::string& path) {
             CloseHandle(file);
             throw IoError(path, "cannot read the file (Windows error " + std::to_string(error) + ")");
         }
-        if (n == 0) break;
+        if (n == 0)
+            break;
         data.append(buffer, n);
     }
     CloseHandle(file);

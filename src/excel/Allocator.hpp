@@ -12,8 +12,7 @@ namespace excel {
 class BlockAllocator {
 public:
     constexpr BlockAllocator(std::uint32_t size, std::uint32_t count)
-        : block_size(size), block_count(count), base(nullptr), in_use(nullptr),
-          allocations(0), releases(0) {}
+        : block_size(size), block_count(count), base(nullptr), in_use(nullptr), allocations(0), releases(0) {}
 
     // The lowest free block, with bytes recorded in its word; null when all are in use.
     // bytes is not compared with block_size and must not be 0: callers see to both.

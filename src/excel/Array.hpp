@@ -26,8 +26,7 @@ public:
     unsigned rows() const { return value.val.array.rows; }
     unsigned columns() const { return value.val.array.columns; }
     std::size_t size() const { return static_cast<std::size_t>(elements_end - value.val.array.lparray); }
-    XLOPER& operator()(unsigned row, unsigned column)
-    {
+    XLOPER& operator()(unsigned row, unsigned column) {
         return value.val.array.lparray[std::size_t(row) * columns() + column];
     }
     XLOPER* begin() { return value.val.array.lparray; }
@@ -49,10 +48,7 @@ public:
     explicit ArrayDouble(const XLOPER* source);
     ~ArrayDouble();
 
-    double at(unsigned row, unsigned column) const
-    {
-        return doubles[std::size_t(row) * columns() + column];
-    }
+    double at(unsigned row, unsigned column) const { return doubles[std::size_t(row) * columns() + column]; }
     const double* begin_doubles() const { return doubles; }
     const double* end_doubles() const { return doubles_end; }
 

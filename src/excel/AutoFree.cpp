@@ -11,16 +11,14 @@ namespace {
 
 // The shared empty text of default strings was never allocated: handing it to the
 // allocator would give a static to the heap.
-void release_string(char* text)
-{
+void release_string(char* text) {
     if (text != nullptr && text != String::blank)
         String::allocator.deallocate(text);
 }
 
 } // namespace
 
-void auto_free(LPXLOPER value)
-{
+void auto_free(LPXLOPER value) {
     if (value == nullptr)
         return;
     if (value->xltype == (xltypeStr | xlbitDLLFree)) {

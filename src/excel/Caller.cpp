@@ -15,8 +15,7 @@ namespace {
 struct CallerValue {
     XLOPER value;
 
-    CallerValue()
-    {
+    CallerValue() {
         value.xltype = xltypeNil;
         throw_on_bad_ret(static_cast<std::uint16_t>(Excel(xlfCaller, &value, 0)));
     }
@@ -25,12 +24,10 @@ struct CallerValue {
     CallerValue& operator=(const CallerValue&) = delete;
 
     // The calling cell: the top-left of its rectangle.
-    XLREF rectangle() const
-    {
+    XLREF rectangle() const {
         if (value.xltype == xltypeSRef)
             return value.val.sref.ref;
-        if (value.xltype == xltypeRef && value.val.mref.lpmref != nullptr &&
-            value.val.mref.lpmref->count >= 1)
+        if (value.xltype == xltypeRef && value.val.mref.lpmref != nullptr && value.val.mref.lpmref->count >= 1)
             return value.val.mref.lpmref->reftbl[0];
         throw ExcelException("The caller is not a cell");
     }
@@ -38,8 +35,7 @@ struct CallerValue {
 
 } // namespace
 
-std::string column_letters(unsigned column)
-{
+std::string column_letters(unsigned column) {
     std::string letters;
     if (column / 26 != 0)
         letters += static_cast<char>('A' + column / 26 - 1);
@@ -47,10 +43,9 @@ std::string column_letters(unsigned column)
     return letters;
 }
 
-std::string sheetname()
-{
+std::string sheetname() {
     CallerValue caller;
-    caller.rectangle();  // refuses a caller that is not a cell
+    caller.rectangle(); // refuses a caller that is not a cell
     XLOPER name;
     name.xltype = xltypeNil;
     throw_on_bad_ret(static_cast<std::uint16_t>(Excel(xlSheetNm, &name, 1, &caller.value)));
@@ -64,8 +59,7 @@ std::string sheetname()
     return std::string(text.c_str(), text.length());
 }
 
-std::string cellref()
-{
+std::string cellref() {
     XLREF r;
     {
         CallerValue caller;
@@ -74,8 +68,7 @@ std::string cellref()
     return column_letters(r.colFirst) + std::to_string(unsigned(r.rwFirst) + 1);
 }
 
-std::string cellfullref()
-{
+std::string cellfullref() {
     const std::string cell = cellref();
     return sheetname() + "!" + cell;
 }

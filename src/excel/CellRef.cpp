@@ -24,8 +24,10 @@ const char* const kOffSheet = "Cannot make cell into an absolute reference, out 
 // Coordinates live in an int; sums that would leave it stick at its limits instead, which
 // keeps every result off the sheet and every step defined.
 int saturate(long long v) {
-    if (v > INT_MAX) return INT_MAX;
-    if (v < INT_MIN) return INT_MIN;
+    if (v > INT_MAX)
+        return INT_MAX;
+    if (v < INT_MIN)
+        return INT_MIN;
     return static_cast<int>(v);
 }
 
@@ -37,7 +39,8 @@ int upper(char c) { return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c; }
 // Length of the run of c starting at i.
 std::size_t run_of(const std::string& text, std::size_t i, char c) {
     std::size_t n = 0;
-    while (i + n < text.size() && text[i + n] == c) ++n;
+    while (i + n < text.size() && text[i + n] == c)
+        ++n;
     return n;
 }
 
@@ -51,17 +54,16 @@ CellRef::CellRef() : x(0), y(0), x_fixed(false), y_fixed(false) {}
 
 CellRef::CellRef(const std::string& text) : CellRef() { parse_ref(text, *this); }
 
-CellRef::CellRef(int x_, int y_, bool x_fixed_, bool y_fixed_, const std::string& sheet_,
-                 const std::string& book_)
+CellRef::CellRef(int x_, int y_, bool x_fixed_, bool y_fixed_, const std::string& sheet_, const std::string& book_)
     : x(x_), y(y_), x_fixed(x_fixed_), y_fixed(y_fixed_), sheet(sheet_), book(book_) {}
 
-bool CellRef::is_valid() const {
-    return x >= 0 && x <= last_column && y >= 0 && y <= last_row;
-}
+bool CellRef::is_valid() const { return x >= 0 && x <= last_column && y >= 0 && y <= last_row; }
 
 void CellRef::shift(int dx, int dy) {
-    if (!x_fixed) x = saturate(static_cast<long long>(x) + dx);
-    if (!y_fixed) y = saturate(static_cast<long long>(y) + dy);
+    if (!x_fixed)
+        x = saturate(static_cast<long long>(x) + dx);
+    if (!y_fixed)
+        y = saturate(static_cast<long long>(y) + dy);
 }
 
 CellRef CellRef::fixed() const { return CellRef(x, y, true, true, sheet, book); }
@@ -69,13 +71,17 @@ CellRef CellRef::fixed() const { return CellRef(x, y, true, true, sheet, book); 
 void CellRef::print_cell_name(std::ostream& os) const { os << cell_name(); }
 
 std::string CellRef::cell_name() const {
-    if (!is_valid()) throw ExcelException(kOffSheet);
+    if (!is_valid())
+        throw ExcelException(kOffSheet);
     std::string s;
-    if (x_fixed) s += '$';
+    if (x_fixed)
+        s += '$';
     // Two letters at most on the sheet: the high one is 1-based, the low one 0-based.
-    if (x / 26 != 0) s += static_cast<char>(x / 26 + 64);
+    if (x / 26 != 0)
+        s += static_cast<char>(x / 26 + 64);
     s += static_cast<char>(x % 26 + 65);
-    if (y_fixed) s += '$';
+    if (y_fixed)
+        s += '$';
     s += std::to_string(y + 1);
     return s;
 }
@@ -83,14 +89,15 @@ std::string CellRef::cell_name() const {
 void CellRef::print(std::ostream& os) const { os << to_string(); }
 
 std::string CellRef::to_string() const {
-    const std::string name = cell_name();  // throws before anything is written
-    if (sheet.empty()) return name;
-    if (!book.empty()) return "'[" + book + "]" + sheet + "'!" + name;
+    const std::string name = cell_name(); // throws before anything is written
+    if (sheet.empty())
+        return name;
+    if (!book.empty())
+        return "'[" + book + "]" + sheet + "'!" + name;
     return "'" + sheet + "'!" + name;
 }
 
-std::size_t CellRef::parse_book_sheet_name(const std::string& text, std::string& book,
-                                           std::string& sheet) {
+std::size_t CellRef::parse_book_sheet_name(const std::string& text, std::string& book, std::string& sheet) {
     const std::size_t bang = text.find('!');
     if (bang == std::string::npos) {
         book.clear();
@@ -103,7 +110,8 @@ std::size_t CellRef::parse_book_sheet_name(const std::string& text, std::string&
         prefix = prefix.substr(1, prefix.size() - 2);
     if (prefix.size() >= 2 && prefix[0] == '[') {
         const std::size_t close = prefix.find(']');
-        if (close == std::string::npos) throw ExcelException(kBadBook);
+        if (close == std::string::npos)
+            throw ExcelException(kBadBook);
         book = prefix.substr(1, close - 1);
         sheet = prefix.substr(close + 1);
     } else {
@@ -118,7 +126,8 @@ std::size_t CellRef::parse_ref_ln(const std::string& text, CellRef& ref) {
     std::size_t i = parse_book_sheet_name(text, book, sheet);
 
     const std::size_t x_dollars = run_of(text, i, '$');
-    if (x_dollars > 1) throw ExcelException(kXFixed);
+    if (x_dollars > 1)
+        throw ExcelException(kXFixed);
     i += x_dollars;
 
     // Bijective base 26 (A = 1 ... Z = 26, AA = 27), less one. Any number of letters is
@@ -127,13 +136,16 @@ std::size_t CellRef::parse_ref_ln(const std::string& text, CellRef& ref) {
     long long column = 0;
     while (i < text.size() && is_letter(text[i])) {
         column = column * 26 + (upper(text[i]) - 'A' + 1);
-        if (column > INT_MAX) column = INT_MAX;
+        if (column > INT_MAX)
+            column = INT_MAX;
         ++i;
     }
-    if (i == letters_start) throw ExcelException(kNoLetters);
+    if (i == letters_start)
+        throw ExcelException(kNoLetters);
 
     const std::size_t y_dollars = run_of(text, i, '$');
-    if (y_dollars > 1) throw ExcelException(kYFixed);
+    if (y_dollars > 1)
+        throw ExcelException(kYFixed);
     i += y_dollars;
 
     // Same saturation for the row digits: a row that does not fit is off the sheet.
@@ -141,13 +153,14 @@ std::size_t CellRef::parse_ref_ln(const std::string& text, CellRef& ref) {
     long long row = 0;
     while (i < text.size() && is_digit(text[i])) {
         row = row * 10 + (text[i] - '0');
-        if (row > INT_MAX) row = INT_MAX;
+        if (row > INT_MAX)
+            row = INT_MAX;
         ++i;
     }
-    if (i == digits_start) throw ExcelException(kNoDigits);
+    if (i == digits_start)
+        throw ExcelException(kNoDigits);
 
-    ref = CellRef(static_cast<int>(column - 1), static_cast<int>(row - 1), x_dollars == 1,
-                  y_dollars == 1, sheet, book);
+    ref = CellRef(static_cast<int>(column - 1), static_cast<int>(row - 1), x_dollars == 1, y_dollars == 1, sheet, book);
     return i;
 }
 
@@ -155,14 +168,18 @@ std::size_t CellRef::parse_ref_rc_part(const std::string& text, char letter, int
     std::istringstream in(text);
     in.imbue(std::locale::classic());
     char c = 0;
-    if (!(in >> c) || c != letter) throw ExcelException(kNoLetterRC);
+    if (!(in >> c) || c != letter)
+        throw ExcelException(kNoLetterRC);
     char next = 0;
-    if (!(in >> next)) throw ExcelException(kTruncated);
-    if (next == '[') throw ExcelException(kRelativeRC);
+    if (!(in >> next))
+        throw ExcelException(kTruncated);
+    if (next == '[')
+        throw ExcelException(kRelativeRC);
     in.putback(next);
     // The stream refuses anything that is not a number or does not fit in an int.
     int value = 0;
-    if (!(in >> value)) throw ExcelException(kRelativeRC);
+    if (!(in >> value))
+        throw ExcelException(kRelativeRC);
     number = value;
     // Callers step over the part by its canonical length, not by what was read.
     return 1 + std::to_string(value).size();
@@ -175,8 +192,8 @@ std::size_t CellRef::parse_ref_rc(const std::string& text, CellRef& ref) {
     const std::size_t k1 = parse_ref_rc_part(tail(text, p), 'R', r);
     const std::size_t k2 = parse_ref_rc_part(tail(text, p + k1), 'C', c);
     // R-2147483648 would underflow on the way to zero-based; it stays at INT_MIN.
-    ref = CellRef(saturate(static_cast<long long>(c) - 1), saturate(static_cast<long long>(r) - 1),
-                  true, true, sheet, book);
+    ref = CellRef(saturate(static_cast<long long>(c) - 1), saturate(static_cast<long long>(r) - 1), true, true, sheet,
+                  book);
     return p + k1 + k2;
 }
 
@@ -189,7 +206,8 @@ std::size_t CellRef::parse_ref(const std::string& text, CellRef& ref) {
     }
     // A ":" ends the first cell of a range; anything else means the text was R1C1 ("R1C2"
     // stops the A1 reading at "C").
-    if (n == text.size() || text[n] == ':') return n;
+    if (n == text.size() || text[n] == ':')
+        return n;
     return parse_ref_rc(text, ref);
 }
 
@@ -202,8 +220,8 @@ bool CellRef::coerce_to_cell(const std::string& text, CellRef& ref) {
 }
 
 bool operator==(const CellRef& a, const CellRef& b) {
-    return a.x == b.x && a.y == b.y && a.x_fixed == b.x_fixed && a.y_fixed == b.y_fixed &&
-           a.sheet == b.sheet && a.book == b.book;
+    return a.x == b.x && a.y == b.y && a.x_fixed == b.x_fixed && a.y_fixed == b.y_fixed && a.sheet == b.sheet &&
+           a.book == b.book;
 }
 
 bool operator!=(const CellRef& a, const CellRef& b) { return !(a == b); }

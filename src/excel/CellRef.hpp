@@ -26,8 +26,8 @@ public:
     // Starts from the zero cell and runs parse_ref; text after the reference is ignored.
     // Throws ExcelException.
     explicit CellRef(const std::string& text);
-    CellRef(int x, int y, bool x_fixed, bool y_fixed,
-            const std::string& sheet = std::string(), const std::string& book = std::string());
+    CellRef(int x, int y, bool x_fixed, bool y_fixed, const std::string& sheet = std::string(),
+            const std::string& book = std::string());
 
     // 0 <= x <= 255 and 0 <= y <= 65535.
     bool is_valid() const;
@@ -57,13 +57,12 @@ public:
     // canonical decimal text, which callers rely on as the part's length.
     static std::size_t parse_ref_rc_part(const std::string& text, char letter, int& number);
     // Splits the "[book]sheet!" prefix off; returns the index after the "!", or 0 if none.
-    static std::size_t parse_book_sheet_name(const std::string& text, std::string& book,
-                                             std::string& sheet);
+    static std::size_t parse_book_sheet_name(const std::string& text, std::string& book, std::string& sheet);
 
-    int x;          // zero-based column, A = 0
-    int y;          // zero-based row, row 1 = 0
-    bool x_fixed;   // column written with "$"
-    bool y_fixed;   // row written with "$"
+    int x;        // zero-based column, A = 0
+    int y;        // zero-based row, row 1 = 0
+    bool x_fixed; // column written with "$"
+    bool y_fixed; // row written with "$"
     std::string sheet;
     std::string book;
 };

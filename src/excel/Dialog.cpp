@@ -59,9 +59,9 @@ public:
     }
 
 private:
-    std::vector<std::unique_ptr<char[]> > strings;
-    std::vector<std::unique_ptr<XLOPER[]> > elements;
-    std::vector<std::unique_ptr<XLOPER> > headers;
+    std::vector<std::unique_ptr<char[]>> strings;
+    std::vector<std::unique_ptr<XLOPER[]>> elements;
+    std::vector<std::unique_ptr<XLOPER>> headers;
 };
 
 // The table block for the length of one call; the global heap on Windows, where the
@@ -125,14 +125,12 @@ int to_int(XLOPER x) {
 
 std::string to_string(XLOPER x) {
     switch (x.xltype & 0x0FFF) {
-    case xltypeNil:
-        return std::string();
+    case xltypeNil: return std::string();
     case xltypeStr:
         if (!x.val.str)
             return std::string();
         return std::string(x.val.str + 1, static_cast<unsigned char>(x.val.str[0]));
-    default:
-        throw ExcelException("xltype not a string");
+    default: throw ExcelException("xltype not a string");
     }
 }
 
@@ -154,9 +152,8 @@ std::string cellpicker_result(const std::string& label, const std::string& t) {
     std::string canonical = canonical_reference(t);
     if (canonical.size() > max_text)
         throw ExcelException("The reference given for " + label + " is too long: written in full (" +
-                             canonical.substr(0, 24) + "...) it takes " +
-                             std::to_string(canonical.size()) + " characters, at most " +
-                             std::to_string(max_text) + " fit");
+                             canonical.substr(0, 24) + "...) it takes " + std::to_string(canonical.size()) +
+                             " characters, at most " + std::to_string(max_text) + " fit");
     return canonical;
 }
 
@@ -189,8 +186,7 @@ void Dialog::add_checkbox(const std::string& label, bool checked) {
     controls.push_back(DialogControl{label, std::string(), checked ? "1" : "", check_box, {}});
 }
 
-void Dialog::add_listbox(const std::string& label, std::vector<std::string> items,
-                         const std::string& initial) {
+void Dialog::add_listbox(const std::string& label, std::vector<std::string> items, const std::string& initial) {
     std::size_t position = 1;
     for (std::size_t i = 0; i < items.size(); ++i)
         if (items[i] == initial) {
@@ -333,17 +329,10 @@ bool Dialog::display(bool with_cancel) {
                 DialogControl& c = controls[i];
                 const XLOPER cell = answer[(first_control_row + 2 * i + 1) * width + 6];
                 switch (c.type) {
-                case static_text:
-                    break;
-                case edit_box:
-                    c.value = to_string(cell);
-                    break;
-                case reference_box:
-                    c.value = cellpicker_result(c.label, to_string(cell));
-                    break;
-                case check_box:
-                    c.value = to_bool(cell) ? "true" : "false";
-                    break;
+                case static_text: break;
+                case edit_box: c.value = to_string(cell); break;
+                case reference_box: c.value = cellpicker_result(c.label, to_string(cell)); break;
+                case check_box: c.value = to_bool(cell) ? "true" : "false"; break;
                 case drop_down: {
                     int position = to_int(cell);
                     if (position < 1 || static_cast<std::size_t>(position) > c.items.size())
@@ -351,9 +340,7 @@ bool Dialog::display(bool with_cancel) {
                     c.value = c.items[position - 1];
                     break;
                 }
-                default:
-                    display_dialog_box("Trying to process unsupported dialog box control!", 3);
-                    break;
+                default: display_dialog_box("Trying to process unsupported dialog box control!", 3); break;
                 }
             }
             ok = true;

@@ -39,8 +39,7 @@ public:
     void add_checkbox(const std::string& label, bool checked);
     // A drop-down list starting on the first entry equal to initial (or the first entry);
     // its result is the text of the chosen entry.
-    void add_listbox(const std::string& label, std::vector<std::string> items,
-                     const std::string& initial);
+    void add_listbox(const std::string& label, std::vector<std::string> items, const std::string& initial);
 
     // Shows the dialog (with a Cancel button when asked). On OK every control but the static
     // texts takes its result and true is returned; on Cancel nothing changes and the result

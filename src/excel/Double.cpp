@@ -5,11 +5,10 @@
 
 namespace excel {
 
-Double::Double(const XLOPER* source)
-{
+Double::Double(const XLOPER* source) {
     xltype = xltypeNil;
-    throw_on_bad_ret(static_cast<std::uint16_t>(
-        Excel(xlCoerce, this, 2, const_cast<LPXLOPER>(source), TempInt(xltypeNum))));
+    throw_on_bad_ret(
+        static_cast<std::uint16_t>(Excel(xlCoerce, this, 2, const_cast<LPXLOPER>(source), TempInt(xltypeNum))));
     if (xltype != xltypeNum) {
         Excel(xlFree, nullptr, 1, static_cast<LPXLOPER>(this));
         throw ErrorVALUE;

@@ -8,8 +8,7 @@ namespace excel {
 // A number, laid out as one xltypeNum value.
 class Double : public XLOPER {
 public:
-    explicit Double(double d)
-    {
+    explicit Double(double d) {
         xltype = xltypeNum;
         val.num = d;
     }

@@ -7,8 +7,7 @@
 
 namespace excel {
 
-const char* Error::what() const
-{
+const char* Error::what() const {
     switch (code_) {
     case 0: return "Error: Null";
     case 7: return "Error: Div/0";
@@ -21,22 +20,17 @@ const char* Error::what() const
     }
 }
 
-void throw_on_bad_ret(std::uint16_t code)
-{
+void throw_on_bad_ret(std::uint16_t code) {
     switch (code) {
-    case xlretSuccess:
-        return;
+    case xlretSuccess: return;
     case xlretAbort:
     case xlretStackOvfl:
-    case xlretUncalced:
-        throw ErrorUNCALC;
-    default:
-        throw ExcelException("Bad return value");
+    case xlretUncalced: throw ErrorUNCALC;
+    default: throw ExcelException("Bad return value");
     }
 }
 
-int display_dialog_box(const char* text, int type)
-{
+int display_dialog_box(const char* text, int type) {
     // Length byte, at most 255 characters: a longer text is cut, never written past the
     // buffer or mis-counted in the length byte.
     char buffer[256];

@@ -11,8 +11,7 @@ namespace excel {
 // what the user sees in the alert.
 class ExcelException : public usr::Exception {
 public:
-    explicit ExcelException(const std::string& message)
-        : usr::Exception("ExcelException", message, usr::Exception()) {}
+    explicit ExcelException(const std::string& message) : usr::Exception("ExcelException", message, usr::Exception()) {}
     ExcelException(const std::string& message, const usr::Exception& cause)
         : usr::Exception("ExcelException", message, cause) {}
     ~ExcelException() noexcept override;

@@ -9,28 +9,22 @@ namespace excel {
 
 namespace {
 
-RangeRef parse_range(const std::string& text)
-{
+RangeRef parse_range(const std::string& text) {
     RangeRef range;
     RangeRef::parse_ref(text, range);
     return range;
 }
 
-const XLOPER* elements(const Range::XLOperHandle& h)
-{
-    return h.value.val.array.lparray;
-}
+const XLOPER* elements(const Range::XLOperHandle& h) { return h.value.val.array.lparray; }
 
 } // namespace
 
-Range::XLOperHandle::~XLOperHandle()
-{
+Range::XLOperHandle::~XLOperHandle() {
     if (live)
         Excel4(xlFree, nullptr, 1, &value);
 }
 
-Range::Range(const RangeRef& r)
-{
+Range::Range(const RangeRef& r) {
     values.xltype = xltypeMulti;
     values.val.array.lparray = nullptr;
     init(r);
@@ -38,16 +32,12 @@ Range::Range(const RangeRef& r)
 
 Range::Range(const std::string& text) : Range(parse_range(text)) {}
 
-Range::~Range()
-{
-    delete[] values.val.array.lparray;
-}
+Range::~Range() { delete[] values.val.array.lparray; }
 
-void Range::init(const RangeRef& r)
-{
+void Range::init(const RangeRef& r) {
     const CellRef last = r.last();
-    const XLREF rect = sheetref::rectangle(r.first.x, r.first.y, last.x, last.y,
-                                           "Range reference lies outside the sheet");
+    const XLREF rect =
+        sheetref::rectangle(r.first.x, r.first.y, last.x, last.y, "Range reference lies outside the sheet");
     XLOPER fresh_ref;
     XLMREF fresh_mref;
     sheetref::make_reference(fresh_ref, fresh_mref, rect, r.first.book, r.first.sheet);
@@ -67,25 +57,22 @@ void Range::init(const RangeRef& r)
     values.val.array.columns = static_cast<std::uint16_t>(columns);
 }
 
-Range::XLOperHandle Range::lookup_cell_values() const
-{
+Range::XLOperHandle Range::lookup_cell_values() const {
     XLOPER target;
     target.xltype = xltypeInt;
     target.val.w = xltypeMulti;
     XLOperHandle h;
     if (Excel4(xlCoerce, &h.value, 2, const_cast<LPXLOPER>(&ref), &target) != xlretSuccess)
         throw ExcelException("Range lookup failed");
-    h.live = true;  // from here on every exit releases the array
+    h.live = true; // from here on every exit releases the array
     if (h.value.xltype != xltypeMulti)
         throw ExcelException("Range lookup failed");
-    if (h.value.val.array.columns != values.val.array.columns ||
-        h.value.val.array.rows != values.val.array.rows)
+    if (h.value.val.array.columns != values.val.array.columns || h.value.val.array.rows != values.val.array.rows)
         throw ExcelException("Range lookup width mismatch");
     return h;
 }
 
-void Range::get(std::vector<double>& out) const
-{
+void Range::get(std::vector<double>& out) const {
     const XLOperHandle h = lookup_cell_values();
     const std::size_t n = std::size_t(h.value.val.array.rows) * h.value.val.array.columns;
     out.resize(n);
@@ -97,8 +84,7 @@ void Range::get(std::vector<double>& out) const
     }
 }
 
-void Range::get_col_vector(std::vector<double>& out) const
-{
+void Range::get_col_vector(std::vector<double>& out) const {
     const XLOperHandle h = lookup_cell_values();
     const std::size_t rows = h.value.val.array.rows;
     const std::size_t columns = h.value.val.array.columns;
@@ -112,8 +98,7 @@ void Range::get_col_vector(std::vector<double>& out) const
     }
 }
 
-void Range::get_row_vector(std::vector<double>& out) const
-{
+void Range::get_row_vector(std::vector<double>& out) const {
     const XLOperHandle h = lookup_cell_values();
     const std::size_t columns = h.value.val.array.columns;
     out.resize(columns);
@@ -125,15 +110,12 @@ void Range::get_row_vector(std::vector<double>& out) const
     }
 }
 
-void Range::write() const
-{
-    if (Excel4(xlSet, nullptr, 2, const_cast<LPXLOPER>(&ref), const_cast<LPXLOPER>(&values)) !=
-        xlretSuccess)
+void Range::write() const {
+    if (Excel4(xlSet, nullptr, 2, const_cast<LPXLOPER>(&ref), const_cast<LPXLOPER>(&values)) != xlretSuccess)
         throw ExcelException("Failed to set range");
 }
 
-void Range::set(const std::vector<double>& v) const
-{
+void Range::set(const std::vector<double>& v) const {
     const std::size_t n = std::size_t(values.val.array.rows) * values.val.array.columns;
     if (v.size() != n)
         throw ExcelException("Range set size mismatch");
@@ -145,8 +127,7 @@ void Range::set(const std::vector<double>& v) const
     write();
 }
 
-void Range::set_cols(const std::vector<double>& v) const
-{
+void Range::set_cols(const std::vector<double>& v) const {
     if (v.size() != static_cast<std::size_t>(height()))
         throw ExcelException("Range set column length mismatch");
     const std::size_t w = static_cast<std::size_t>(width());
@@ -160,8 +141,7 @@ void Range::set_cols(const std::vector<double>& v) const
     write();
 }
 
-void Range::set_rows(const std::vector<double>& v) const
-{
+void Range::set_rows(const std::vector<double>& v) const {
     if (v.size() != static_cast<std::size_t>(width()))
         throw ExcelException("Range set row length mismatch");
     const std::size_t h = static_cast<std::size_t>(height());

@@ -18,10 +18,7 @@ public:
     class XLOperHandle {
     public:
         XLOperHandle() : live(false) { value.xltype = xltypeNil; }
-        XLOperHandle(XLOperHandle&& other) noexcept : value(other.value), live(other.live)
-        {
-            other.live = false;
-        }
+        XLOperHandle(XLOperHandle&& other) noexcept : value(other.value), live(other.live) { other.live = false; }
         XLOperHandle(const XLOperHandle&) = delete;
         XLOperHandle& operator=(const XLOperHandle&) = delete;
         XLOperHandle& operator=(XLOperHandle&&) = delete;
@@ -31,7 +28,7 @@ public:
         const XLOPER* operator->() const { return &value; }
 
         XLOPER value;
-        bool live;  // filled by the spreadsheet, so ours to release
+        bool live; // filled by the spreadsheet, so ours to release
     };
 
     // Both throw ExcelException for a range off the sheet, or a named sheet that is not
@@ -51,17 +48,17 @@ public:
     XLOperHandle lookup_cell_values() const;
 
     // Readers resize out to the values they read; every element must be a number.
-    void get(std::vector<double>& out) const;             // all cells, row by row
-    void get_col_vector(std::vector<double>& out) const;  // the first column
-    void get_row_vector(std::vector<double>& out) const;  // the first row
+    void get(std::vector<double>& out) const;            // all cells, row by row
+    void get_col_vector(std::vector<double>& out) const; // the first column
+    void get_row_vector(std::vector<double>& out) const; // the first row
 
     // Writers check the size of v before anything is written.
-    void set(const std::vector<double>& v) const;       // all cells, row by row
-    void set_cols(const std::vector<double>& v) const;  // every column gets v
-    void set_rows(const std::vector<double>& v) const;  // every row gets v
+    void set(const std::vector<double>& v) const;      // all cells, row by row
+    void set_cols(const std::vector<double>& v) const; // every column gets v
+    void set_rows(const std::vector<double>& v) const; // every row gets v
 
-    XLOPER ref;     // the cells: xltypeSRef, or xltypeRef on a named sheet
-    XLOPER values;  // xltypeMulti staging area of the range's shape, owned
+    XLOPER ref;    // the cells: xltypeSRef, or xltypeRef on a named sheet
+    XLOPER values; // xltypeMulti staging area of the range's shape, owned
 
 private:
     void write() const;

@@ -10,10 +10,8 @@ namespace excel {
 
 namespace {
 
-const char* const kDifferentBooks =
-    "Could not make a range reference from two cells on different books";
-const char* const kDifferentSheets =
-    "Could not make a range reference from two cells on different sheets";
+const char* const kDifferentBooks = "Could not make a range reference from two cells on different books";
+const char* const kDifferentSheets = "Could not make a range reference from two cells on different sheets";
 const char* const kSingleCell = "Reference is not a range but a single cell";
 const char* const kNamedSecond = "Malformed second cell in range refefence";
 
@@ -21,8 +19,10 @@ const char* const kNamedSecond = "Malformed second cell in range refefence";
 // (a shifted or hand-built cell); it sticks there rather than wrapping.
 int add_saturated(int v, long long d) {
     const long long s = static_cast<long long>(v) + d;
-    if (s > INT_MAX) return INT_MAX;
-    if (s < INT_MIN) return INT_MIN;
+    if (s > INT_MAX)
+        return INT_MAX;
+    if (s < INT_MIN)
+        return INT_MIN;
     return static_cast<int>(s);
 }
 
@@ -34,7 +34,8 @@ RangeRef::RangeRef(const CellRef& a, const CellRef& b) {
     if (!a.book.empty() && !b.book.empty() && a.book != b.book)
         throw ExcelException(kDifferentBooks);
     // Unlike the book, the second cell may name a sheet only if the first names the same.
-    if (!b.sheet.empty() && b.sheet != a.sheet) throw ExcelException(kDifferentSheets);
+    if (!b.sheet.empty() && b.sheet != a.sheet)
+        throw ExcelException(kDifferentSheets);
 
     first.x = std::min(a.x, b.x);
     first.y = std::min(a.y, b.y);
@@ -50,8 +51,7 @@ RangeRef::RangeRef(const CellRef& a, const CellRef& b) {
 }
 
 RangeRef::RangeRef(const CellRef& first_, unsigned int width, unsigned int height)
-    : first(first_),
-      end(add_saturated(first_.x, width), add_saturated(first_.y, height), false, false) {}
+    : first(first_), end(add_saturated(first_.x, width), add_saturated(first_.y, height), false, false) {}
 
 RangeRef::RangeRef(const std::string& text) { parse_ref(text, *this); }
 
@@ -80,11 +80,13 @@ std::string RangeRef::to_string() const {
 std::size_t RangeRef::parse_ref(const std::string& text, RangeRef& range) {
     CellRef a;
     const std::size_t n = CellRef::parse_ref(text, a);
-    if (n >= text.size() || text[n] != ':') throw ExcelException(kSingleCell);
+    if (n >= text.size() || text[n] != ':')
+        throw ExcelException(kSingleCell);
 
     CellRef b;
     const std::size_t m = CellRef::parse_ref(text.substr(n + 1), b);
-    if (!b.book.empty() || !b.sheet.empty()) throw ExcelException(kNamedSecond);
+    if (!b.book.empty() || !b.sheet.empty())
+        throw ExcelException(kNamedSecond);
 
     range = RangeRef(a, b);
     return n + 1 + m;
@@ -98,7 +100,8 @@ bool RangeRef::coerce_to_range(const std::string& text, RangeRef& range) {
     // Not a range: a whole single cell still counts, as the one-cell range.
     try {
         CellRef cell;
-        if (CellRef::parse_ref(text, cell) != text.size()) return false;
+        if (CellRef::parse_ref(text, cell) != text.size())
+            return false;
         range = RangeRef(cell, cell);
         return true;
     } catch (const ExcelException&) {
@@ -106,9 +109,7 @@ bool RangeRef::coerce_to_range(const std::string& text, RangeRef& range) {
     }
 }
 
-bool operator==(const RangeRef& a, const RangeRef& b) {
-    return a.first == b.first && a.end == b.end;
-}
+bool operator==(const RangeRef& a, const RangeRef& b) { return a.first == b.first && a.end == b.end; }
 
 bool operator!=(const RangeRef& a, const RangeRef& b) { return !(a == b); }
 

@@ -40,8 +40,8 @@ public:
     // True when the whole text is a range or a single cell. Never throws ExcelException.
     static bool coerce_to_range(const std::string& text, RangeRef& range);
 
-    CellRef first;  // top-left cell; carries the range's sheet and book
-    CellRef end;    // one past the bottom-right cell on both axes; never has names
+    CellRef first; // top-left cell; carries the range's sheet and book
+    CellRef end;   // one past the bottom-right cell on both axes; never has names
 };
 
 // Both corners equal.

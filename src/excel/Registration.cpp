@@ -20,8 +20,8 @@ void RetImpl::append_to(Args& args, const char* name, char type) {
 
 void RetImpl::make_volatile(Args& args) { args.types.append('!'); }
 
-AddinFunction::AddinFunction(const char* category, const char* name, const Args& args,
-                             const char* help, bool is_function)
+AddinFunction::AddinFunction(const char* category, const char* name, const Args& args, const char* help,
+                             bool is_function)
     : category(category), name(name), arg_names(args.names), arg_types(args.types), help(help),
       is_function(is_function) {}
 
@@ -36,8 +36,8 @@ void AddinFunction::reg(void* module) const {
     // The buffers' values point into this object's own buffers; copies for the call only.
     XLOPER types = arg_types.value;
     XLOPER names = arg_names.value;
-    Excel(xlfRegister, nullptr, 10, static_cast<LPXLOPER>(module), &procedure, &types,
-          &function_text, &names, &macro_type, &category_text, &shortcut, &topic, &help_text);
+    Excel(xlfRegister, nullptr, 10, static_cast<LPXLOPER>(module), &procedure, &types, &function_text, &names,
+          &macro_type, &category_text, &shortcut, &topic, &help_text);
 }
 
 void AddinFunction::unreg() const {

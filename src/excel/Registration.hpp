@@ -31,8 +31,7 @@ public:
 // One exported procedure. The text pointers are kept, not copied: they must be static.
 class AddinFunction : public object::InstancesStackable<AddinFunction> {
 public:
-    AddinFunction(const char* category, const char* name, const Args& args, const char* help,
-                  bool is_function);
+    AddinFunction(const char* category, const char* name, const Args& args, const char* help, bool is_function);
 
     // Registers with xlfRegister; module is the value (a string) of the add-in file's path.
     // Texts over 255 characters throw "String overrun" before the spreadsheet is called;

@@ -8,10 +8,8 @@
 namespace excel {
 namespace sheetref {
 
-XLREF rectangle(int x0, int y0, int x1, int y1, const char* off_sheet)
-{
-    if (x0 < 0 || y0 < 0 || x0 > x1 || y0 > y1 || x1 > CellRef::last_column ||
-        y1 > CellRef::last_row)
+XLREF rectangle(int x0, int y0, int x1, int y1, const char* off_sheet) {
+    if (x0 < 0 || y0 < 0 || x0 > x1 || y0 > y1 || x1 > CellRef::last_column || y1 > CellRef::last_row)
         throw ExcelException(off_sheet);
     XLREF r;
     r.rwFirst = static_cast<std::uint16_t>(y0);
@@ -21,8 +19,7 @@ XLREF rectangle(int x0, int y0, int x1, int y1, const char* off_sheet)
     return r;
 }
 
-IDSHEET sheet_id(const std::string& book, const std::string& sheet)
-{
+IDSHEET sheet_id(const std::string& book, const std::string& sheet) {
     if (sheet.empty())
         throw ExcelException("The reference names the book '" + book + "' but no sheet");
     const std::string name = book.empty() ? sheet : "[" + book + "]" + sheet;
@@ -48,9 +45,7 @@ IDSHEET sheet_id(const std::string& book, const std::string& sheet)
     return id;
 }
 
-void make_reference(XLOPER& ref, XLMREF& mref, const XLREF& rect, const std::string& book,
-                    const std::string& sheet)
-{
+void make_reference(XLOPER& ref, XLMREF& mref, const XLREF& rect, const std::string& book, const std::string& sheet) {
     mref.count = 1;
     mref.reftbl[0] = rect;
     if (sheet.empty() && book.empty()) {

@@ -23,12 +23,10 @@ XLREF rectangle(int x0, int y0, int x1, int y1, const char* off_sheet);
 IDSHEET sheet_id(const std::string& book, const std::string& sheet);
 
 // Fills ref (and mref, which ref then points at when a sheet is named) for rect.
-void make_reference(XLOPER& ref, XLMREF& mref, const XLREF& rect, const std::string& book,
-                    const std::string& sheet);
+void make_reference(XLOPER& ref, XLMREF& mref, const XLREF& rect, const std::string& book, const std::string& sheet);
 
 // Points a copied xltypeRef back at its owner's own mref.
-inline void repoint(XLOPER& ref, XLMREF& mref)
-{
+inline void repoint(XLOPER& ref, XLMREF& mref) {
     if (ref.xltype == xltypeRef)
         ref.val.mref.lpmref = &mref;
 }

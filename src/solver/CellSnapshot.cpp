@@ -4,8 +4,7 @@
 
 namespace {
 
-excel::Range::XLOperHandle read(const excel::Range& range)
-{
+excel::Range::XLOperHandle read(const excel::Range& range) {
     try {
         return range.lookup_cell_values();
     } catch (const excel::ExcelException&) {
@@ -15,12 +14,9 @@ excel::Range::XLOperHandle read(const excel::Range& range)
 
 } // namespace
 
-CellSnapshot::CellSnapshot(const excel::RangeRef& cells) : range(cells), saved(read(range))
-{
-}
+CellSnapshot::CellSnapshot(const excel::RangeRef& cells) : range(cells), saved(read(range)) {}
 
-bool CellSnapshot::restore() const
-{
+bool CellSnapshot::restore() const {
     if (!saved.live)
         return false;
     // xlSet only reads its arguments, but takes them as non-const.

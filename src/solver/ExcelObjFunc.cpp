@@ -7,16 +7,14 @@
 
 namespace {
 
-std::string shortest(double v)
-{
+std::string shortest(double v) {
     char text[32];
     const std::to_chars_result r = std::to_chars(text, text + sizeof text, v);
     return std::string(text, r.ptr);
 }
 
 // "(x1, x2, ...)", cut short for long points so that a message stays readable.
-std::string format_point(const std::vector<double>& point)
-{
+std::string format_point(const std::vector<double>& point) {
     const std::size_t shown = 8;
     std::string text = "(";
     for (std::size_t j = 0; j < point.size() && j < shown; ++j)
@@ -26,8 +24,7 @@ std::string format_point(const std::vector<double>& point)
     return text + ")";
 }
 
-const char* error_name(std::uint16_t code)
-{
+const char* error_name(std::uint16_t code) {
     switch (code) {
     case 0: return "#NULL!";
     case 7: return "#DIV/0!";
@@ -43,12 +40,9 @@ const char* error_name(std::uint16_t code)
 } // namespace
 
 ExcelObjFunc::ExcelObjFunc(const excel::RangeRef& variables, const excel::CellRef& target)
-    : range(variables), cell(target), target_text(target.to_string()), variables(variables)
-{
-}
+    : range(variables), cell(target), target_text(target.to_string()), variables(variables) {}
 
-double ExcelObjFunc::operator()(const std::vector<double>& x) const
-{
+double ExcelObjFunc::operator()(const std::vector<double>& x) const {
     // Taken here rather than when the run starts, so that a run the optimiser refuses
     // before its first candidate has nothing to put back and touches no cell.
     if (!inputs)
@@ -61,13 +55,9 @@ double ExcelObjFunc::operator()(const std::vector<double>& x) const
     }
 }
 
-bool ExcelObjFunc::restore_inputs() const
-{
-    return inputs && inputs->restore();
-}
+bool ExcelObjFunc::restore_inputs() const { return inputs && inputs->restore(); }
 
-std::string ExcelObjFunc::describe_value(const XLOPER& value)
-{
+std::string ExcelObjFunc::describe_value(const XLOPER& value) {
     switch (value.xltype & 0x0FFF) {
     case xltypeNum: return "the number " + shortest(value.val.num);
     case xltypeErr: return error_name(value.val.err);
@@ -86,17 +76,15 @@ std::string ExcelObjFunc::describe_value(const XLOPER& value)
     }
 }
 
-std::string ExcelObjFunc::unreadable_objective(const std::vector<double>& x) const
-{
+std::string ExcelObjFunc::unreadable_objective(const std::vector<double>& x) const {
     // The cell as it stands, without a target type, says what it held.
     XLOPER held;
     held.xltype = xltypeNil;
     std::string what = "a value that is not a number";
-    if (Excel4(xlCoerce, &held, 1, const_cast<LPXLOPER>(static_cast<const XLOPER*>(&cell))) ==
-        xlretSuccess) {
+    if (Excel4(xlCoerce, &held, 1, const_cast<LPXLOPER>(static_cast<const XLOPER*>(&cell))) == xlretSuccess) {
         what = describe_value(held);
         Excel4(xlFree, nullptr, 1, &held);
     }
-    return "Failed to get cell value as double: the objective cell " + target_text + " held " +
-           what + " at the candidate point " + format_point(x);
+    return "Failed to get cell value as double: the objective cell " + target_text + " held " + what +
+           " at the candidate point " + format_point(x);
 }

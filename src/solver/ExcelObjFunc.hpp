@@ -15,7 +15,7 @@
 // The worksheet model as the optimiser's objective: a candidate goes into the variable
 // cells, the spreadsheet recalculates, and the objective cell is read back. Both references
 // address the active sheet.
-class ExcelObjFunc : public math::function::Function<double, std::vector<double> > {
+class ExcelObjFunc : public math::function::Function<double, std::vector<double>> {
 public:
     // Touches no cell.
     ExcelObjFunc(const excel::RangeRef& variables, const excel::CellRef& target);

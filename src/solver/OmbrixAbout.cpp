@@ -16,8 +16,7 @@ namespace {
 const int information_alert = 2;
 
 template <class Ref>
-void check_printed(const std::string& text, const std::string& expected)
-{
+void check_printed(const std::string& text, const std::string& expected) {
     Ref ref;
     Ref::parse_ref(text, ref);
     std::ostringstream printed;
@@ -28,30 +27,22 @@ void check_printed(const std::string& text, const std::string& expected)
 
 } // namespace
 
-std::string OmbrixImpl::about_text()
-{
-    const std::string version =
-        win32::Registry::get_value("Software\\Quenmark\\Ombrix", "Version");
+std::string OmbrixImpl::about_text() {
+    const std::string version = win32::Registry::get_value("Software\\Quenmark\\Ombrix", "Version");
     return "Ombrix V" + version + "\n\n" + help_line;
 }
 
-void OmbrixImpl::about() const
-{
-    excel::display_dialog_box(about_text().c_str(), information_alert);
-}
+void OmbrixImpl::about() const { excel::display_dialog_box(about_text().c_str(), information_alert); }
 
-void OmbrixImpl::checkcell(const std::string& text, const std::string& expected)
-{
+void OmbrixImpl::checkcell(const std::string& text, const std::string& expected) {
     check_printed<excel::CellRef>(text, expected);
 }
 
-void OmbrixImpl::checkrange(const std::string& text, const std::string& expected)
-{
+void OmbrixImpl::checkrange(const std::string& text, const std::string& expected) {
     check_printed<excel::RangeRef>(text, expected);
 }
 
-void OmbrixImpl::run_tests()
-{
+void OmbrixImpl::run_tests() {
     checkcell("A1", "A1");
     checkcell("$A1", "$A1");
     checkcell("A$1", "A$1");
@@ -66,15 +57,13 @@ void OmbrixImpl::run_tests()
     checkrange("A1:C1", "A1:C1");
 }
 
-excel::RangeRef& OmbrixImpl::test_block()
-{
+excel::RangeRef& OmbrixImpl::test_block() {
     // Moves with every Test that read it; only reloading the library starts it again.
     static excel::RangeRef range("A1:C3");
     return range;
 }
 
-void OmbrixImpl::test()
-{
+void OmbrixImpl::test() {
     excel::RangeRef& range = test_block();
     std::vector<double> values;
     excel::Range(range).get(values);

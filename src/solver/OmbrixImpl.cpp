@@ -1,7 +1,6 @@
 #include "solver/OmbrixImpl.hpp"
 
-const char* const OmbrixImpl::odd_population_message =
-    "Expected population size to be an even integer of 2 or more";
+const char* const OmbrixImpl::odd_population_message = "Expected population size to be an even integer of 2 or more";
 const char* const OmbrixImpl::help_line = "For help visit: http://www.quenmark.com/ombrix/help";
 
 OmbrixImpl::OmbrixImpl() : seed(233), status_interval(std::chrono::milliseconds(250)) {

@@ -23,16 +23,13 @@ public:
     void process();
     // One optimisation of the workbook model; the best point ends up in the variable cells.
     // A run that fails part-way puts the variable cells' starting contents back.
-    void setup(const std::vector<double>& min, const std::vector<double>& max,
-               const excel::RangeRef& variables, const excel::CellRef& target, bool maximise,
-               unsigned int seed);
+    void setup(const std::vector<double>& min, const std::vector<double>& max, const excel::RangeRef& variables,
+               const excel::CellRef& target, bool maximise, unsigned int seed);
 
     // A reference text that must be one row or one column of cells; name is for messages.
-    static void as_vector(const std::string& text, const std::string& name,
-                          excel::RangeRef& range);
+    static void as_vector(const std::string& text, const std::string& name, excel::RangeRef& range);
     // The numbers of such a range, as many as reference has.
-    static std::vector<double> get_constant_vector(const std::string& text,
-                                                   const std::string& name,
+    static std::vector<double> get_constant_vector(const std::string& text, const std::string& name,
                                                    const std::vector<double>& reference);
 
     // The About alert: product, installed version, help line.

@@ -20,22 +20,19 @@ namespace {
 const int information_alert = 2;
 
 template <class T>
-std::string as_text(T value)
-{
+std::string as_text(T value) {
     return boost::lexical_cast<std::string>(value);
 }
 
 } // namespace
 
-void OmbrixImpl::check_population(unsigned int size)
-{
+void OmbrixImpl::check_population(unsigned int size) {
     // Crossover works on neighbouring pairs; an odd chromosome would have no partner.
     if (size % 2 != 0)
         throw excel::ExcelException(odd_population_message);
 }
 
-void OmbrixImpl::solve()
-{
+void OmbrixImpl::solve() {
     excel::Dialog dialog("Ombrix");
     dialog.add_statictext("Domain:");
     dialog.add_cellpicker("Min Vector", min_text);
@@ -69,32 +66,30 @@ void OmbrixImpl::solve()
 
     // Each value is kept the moment it is accepted, so the next dialog shows it even when
     // a later field is refused.
-    seed = parse_param<unsigned int>(dialog[10], 0u, 4294967295u,
-                                     "Expected seed to be a positive integer");
-    const int population = parse_param<int>(
-        dialog[11], 2, 2147483647, "Expected population size to be an integer above 2");
+    seed = parse_param<unsigned int>(dialog[10], 0u, 4294967295u, "Expected seed to be a positive integer");
+    const int population =
+        parse_param<int>(dialog[11], 2, 2147483647, "Expected population size to be an integer above 2");
     check_population(static_cast<unsigned int>(population));
     optimiser.population_size = static_cast<unsigned int>(population);
-    optimiser.generations = static_cast<unsigned int>(parse_param<int>(
-        dialog[12], 2, 2147483647, "Expected number of generations to be an integer above 2"));
-    optimiser.trials = static_cast<unsigned int>(parse_param<int>(
-        dialog[13], 1, 2147483647, "Expected number of trials to be an integer above 1"));
-    optimiser.one_point_crossover.rate = parse_param<double>(
-        dialog[16], 0.0, 1.0, "Expected crossover rate to be a number  between 0 and 1");
-    optimiser.uniform_mutation.rate = parse_param<double>(
-        dialog[17], 0.0, 1.0, "Expected mutation rate to be a number between 0 and 1");
+    optimiser.generations = static_cast<unsigned int>(
+        parse_param<int>(dialog[12], 2, 2147483647, "Expected number of generations to be an integer above 2"));
+    optimiser.trials = static_cast<unsigned int>(
+        parse_param<int>(dialog[13], 1, 2147483647, "Expected number of trials to be an integer above 1"));
+    optimiser.one_point_crossover.rate =
+        parse_param<double>(dialog[16], 0.0, 1.0, "Expected crossover rate to be a number  between 0 and 1");
+    optimiser.uniform_mutation.rate =
+        parse_param<double>(dialog[17], 0.0, 1.0, "Expected mutation rate to be a number between 0 and 1");
 
     process();
 }
 
-void OmbrixImpl::process()
-{
+void OmbrixImpl::process() {
     check_population(optimiser.population_size);
 
     excel::RangeRef variables;
     as_vector(variable_text, "variable", variables);
-    const unsigned int n = static_cast<unsigned int>(
-        (variables.end.x - variables.first.x) * (variables.end.y - variables.first.y));
+    const unsigned int n =
+        static_cast<unsigned int>((variables.end.x - variables.first.x) * (variables.end.y - variables.first.y));
 
     const std::vector<double> reference(n);
     const std::vector<double> min = get_constant_vector(min_text, "Min", reference);
@@ -108,12 +103,10 @@ void OmbrixImpl::process()
     setup(min, max, variables, target, maximise, seed);
 }
 
-void OmbrixImpl::setup(const std::vector<double>& min, const std::vector<double>& max,
-                       const excel::RangeRef& variables, const excel::CellRef& target,
-                       bool maximise, unsigned int seed)
-{
-    const unsigned int n = static_cast<unsigned int>(
-        (variables.end.x - variables.first.x) * (variables.end.y - variables.first.y));
+void OmbrixImpl::setup(const std::vector<double>& min, const std::vector<double>& max, const excel::RangeRef& variables,
+                       const excel::CellRef& target, bool maximise, unsigned int seed) {
+    const unsigned int n =
+        static_cast<unsigned int>((variables.end.x - variables.first.x) * (variables.end.y - variables.first.y));
 
     optimiser.clear_design_variables();
     for (unsigned int i = 0; i < n; ++i)
@@ -129,8 +122,8 @@ void OmbrixImpl::setup(const std::vector<double>& min, const std::vector<double>
     RunStatus status(!maximise, status_interval);
     optimiser.observer = &status;
     try {
-        const std::vector<double> result = maximise ? optimiser.maximise(objective, engine)
-                          : optimiser.minimise(objective, engine);
+        const std::vector<double> result =
+            maximise ? optimiser.maximise(objective, engine) : optimiser.minimise(objective, engine);
         optimiser.observer = nullptr;
         // A run stopped before its first generation wrote nothing and has no point to keep.
         if (!status.stopped() || status.evaluated())
@@ -139,10 +132,9 @@ void OmbrixImpl::setup(const std::vector<double>& min, const std::vector<double>
         optimiser.observer = nullptr;
         status.finish();
         objective.restore_inputs();
-        throw excel::ExcelException(
-            "Not enough memory for the run: a population of " +
-            std::to_string(optimiser.population_size) + " with " + std::to_string(n) +
-            " variables does not fit; try a smaller population");
+        throw excel::ExcelException("Not enough memory for the run: a population of " +
+                                    std::to_string(optimiser.population_size) + " with " + std::to_string(n) +
+                                    " variables does not fit; try a smaller population");
     } catch (...) {
         optimiser.observer = nullptr;
         status.finish();

@@ -15,7 +15,7 @@
 // integer field. boost::lexical_cast does the conversion, with two refusals of its own
 // added: it wraps a minus sign into an unsigned field ("-1" would become 4294967295), and
 // it reads "nan", which no range contains.
-template<class T>
+template <class T>
 T parse_param(const std::string& text, T min, T max, const std::string& message) {
     if constexpr (std::is_unsigned<T>::value) {
         if (!text.empty() && text[0] == '-')

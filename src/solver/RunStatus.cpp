@@ -8,8 +8,7 @@ namespace {
 
 // TRUE when the spreadsheet answers that a break is pending; false when it is not or when
 // the call fails (usable is then cleared, and the run is no longer checked).
-bool break_pending(bool clear, bool& usable)
-{
+bool break_pending(bool clear, bool& usable) {
     XLOPER result;
     result.xltype = xltypeNil;
     const int code = clear ? Excel(xlAbort, &result, 1, TempBool(0)) : Excel(xlAbort, &result, 0);
@@ -22,8 +21,7 @@ bool break_pending(bool clear, bool& usable)
     return result.val.xbool != 0;
 }
 
-void show(const std::string& text, bool& usable)
-{
+void show(const std::string& text, bool& usable) {
     // A counted string: the first byte is a placeholder for the length.
     char buffer[257] = " ";
     text.copy(buffer + 1, 255);
@@ -31,34 +29,27 @@ void show(const std::string& text, bool& usable)
         usable = false;
 }
 
-std::string where(const math::opt::GAOptimiser::Progress& p)
-{
-    return "trial " + std::to_string(p.trial + 1) + " of " + std::to_string(p.trials) +
-           ", generation " + std::to_string(p.generation + 1) + " of " +
-           std::to_string(p.generations);
+std::string where(const math::opt::GAOptimiser::Progress& p) {
+    return "trial " + std::to_string(p.trial + 1) + " of " + std::to_string(p.trials) + ", generation " +
+           std::to_string(p.generation + 1) + " of " + std::to_string(p.generations);
 }
 
 } // namespace
 
 RunStatus::RunStatus(bool minimising, std::chrono::steady_clock::duration interval)
-    : minimising_(minimising), interval_(interval)
-{
-}
+    : minimising_(minimising), interval_(interval) {}
 
-std::string RunStatus::status_text(const math::opt::GAOptimiser::Progress& progress) const
-{
+std::string RunStatus::status_text(const math::opt::GAOptimiser::Progress& progress) const {
     std::string text = "Ombrix: " + where(progress);
     if (progress.done > 0) {
         char best[32];
-        std::snprintf(best, sizeof best, "%g",
-                      minimising_ ? -progress.best_value : progress.best_value);
+        std::snprintf(best, sizeof best, "%g", minimising_ ? -progress.best_value : progress.best_value);
         text += std::string(", best ") + best;
     }
     return text;
 }
 
-bool RunStatus::proceed(const math::opt::GAOptimiser::Progress& progress)
-{
+bool RunStatus::proceed(const math::opt::GAOptimiser::Progress& progress) {
     last_ = progress;
     if (abort_usable_ && break_pending(false, abort_usable_)) {
         stopped_ = true;
@@ -75,8 +66,7 @@ bool RunStatus::proceed(const math::opt::GAOptimiser::Progress& progress)
     return true;
 }
 
-void RunStatus::finish()
-{
+void RunStatus::finish() {
     if (finished_)
         return;
     finished_ = true;
@@ -87,8 +77,7 @@ void RunStatus::finish()
         break_pending(true, abort_usable_);
 }
 
-std::string RunStatus::stop_message() const
-{
+std::string RunStatus::stop_message() const {
     if (!evaluated())
         return "The run was stopped before any point was evaluated; the variable cells keep "
                "their starting values.";

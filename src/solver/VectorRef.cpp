@@ -5,8 +5,7 @@
 
 namespace solver {
 
-void as_vector(const std::string& text, const std::string& name, excel::RangeRef& range)
-{
+void as_vector(const std::string& text, const std::string& name, excel::RangeRef& range) {
     if (!excel::RangeRef::coerce_to_range(text, range))
         throw excel::ExcelException("Expected " + name + " vector");
     // Widened: parsed coordinates may sit at the int limits.
@@ -17,8 +16,7 @@ void as_vector(const std::string& text, const std::string& name, excel::RangeRef
 }
 
 std::vector<double> get_constant_vector(const std::string& text, const std::string& name,
-                                        const std::vector<double>& reference)
-{
+                                        const std::vector<double>& reference) {
     excel::RangeRef range;
     as_vector(text, name, range);
     // Building the range looks up a named sheet: a missing sheet is its own message, not
@@ -28,8 +26,7 @@ std::vector<double> get_constant_vector(const std::string& text, const std::stri
     try {
         cells.get(values);
     } catch (const excel::ExcelException&) {
-        throw excel::ExcelException("Failed to read " + name +
-                                    " vector. Ensure all values are numbers");
+        throw excel::ExcelException("Failed to read " + name + " vector. Ensure all values are numbers");
     }
     if (values.size() != reference.size())
         throw excel::ExcelException(name + " vector has different size from variable vector");

@@ -5,30 +5,23 @@
 
 namespace usr {
 
-Exception::Exception(const std::string& message) {
-    trail.emplace_back("Exception", message);
-}
+Exception::Exception(const std::string& message) { trail.emplace_back("Exception", message); }
 
-Exception::Exception(const std::string& name, const std::exception& cause) {
-    trail.emplace_back(name, cause.what());
-}
+Exception::Exception(const std::string& name, const std::exception& cause) { trail.emplace_back(name, cause.what()); }
 
-Exception::Exception(const std::string& name, const std::string& message,
-                     const std::string& cause_name, const std::exception& cause) {
+Exception::Exception(const std::string& name, const std::string& message, const std::string& cause_name,
+                     const std::exception& cause) {
     trail.emplace_back(cause_name, cause.what());
     trail.emplace_back(name, message);
 }
 
-Exception::Exception(const std::string& name, const std::string& message, const Exception& cause)
-    : trail(cause.trail) {
+Exception::Exception(const std::string& name, const std::string& message, const Exception& cause) : trail(cause.trail) {
     trail.emplace_back(name, message);
 }
 
 Exception::~Exception() noexcept = default;
 
-const char* Exception::what() const noexcept {
-    return trail.empty() ? "" : trail.back().second.c_str();
-}
+const char* Exception::what() const noexcept { return trail.empty() ? "" : trail.back().second.c_str(); }
 
 std::string Exception::format_trace() const {
     std::string out;
@@ -47,9 +40,7 @@ void Exception::append(std::string message) {
     trail.emplace_back(std::move(name), std::move(message));
 }
 
-void Exception::wrap(const Exception& inner) {
-    trail.insert(trail.begin(), inner.trail.begin(), inner.trail.end());
-}
+void Exception::wrap(const Exception& inner) { trail.insert(trail.begin(), inner.trail.begin(), inner.trail.end()); }
 
 namespace {
 

@@ -13,12 +13,12 @@ namespace usr {
 // so what() is the newest message and format_trace() tells the whole story.
 class Exception : public std::exception {
 public:
-    typedef std::vector<std::pair<std::string, std::string> > Trail;
+    typedef std::vector<std::pair<std::string, std::string>> Trail;
 
     explicit Exception(const std::string& message);
     Exception(const std::string& name, const std::exception& cause);
-    Exception(const std::string& name, const std::string& message,
-              const std::string& cause_name, const std::exception& cause);
+    Exception(const std::string& name, const std::string& message, const std::string& cause_name,
+              const std::exception& cause);
     Exception(const std::string& name, const std::string& message, const Exception& cause);
 
     ~Exception() noexcept override;

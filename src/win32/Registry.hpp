@@ -26,8 +26,7 @@ public:
     // Elsewhere than on Windows the registry is a small in-memory stand-in. It starts with
     // the product's Version under Software\Quenmark\Ombrix; tests may change it.
     // Value data are stored as a string value is: the text followed by one NUL.
-    static void stand_in_set(const std::string& key_path, const std::string& value_name,
-                             const std::string& text);
+    static void stand_in_set(const std::string& key_path, const std::string& value_name, const std::string& text);
     static void stand_in_erase_value(const std::string& key_path, const std::string& value_name);
     static void stand_in_erase_key(const std::string& key_path);
     // Back to the state at load: the product's version and nothing else.

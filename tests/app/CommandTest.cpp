@@ -54,7 +54,8 @@ TEST_F(Command, SolveMatchesTheOptimiserCalledDirectly) {
 }
 
 TEST_F(Command, SolveSavesWhereAsked) {
-    const std::string input = write("Model.csv", ",0,0\n,-3,-2\n,4,1.5\n\n,=" + std::string(mirror::bowl_formula) + "\n");
+    const std::string input =
+        write("Model.csv", ",0,0\n,-3,-2\n,4,1.5\n\n,=" + std::string(mirror::bowl_formula) + "\n");
     std::string flags = " --sheet Model --var B1:C1 --min B2:C2 --max B3:C3 --objective B5 --generations 10";
     std::string before = slurp(input);
 
@@ -116,7 +117,8 @@ TEST_F(Command, TestCopiesTheBlockAndSaves) {
     ASSERT_EQ(r.status, 0) << r.err;
     host::io::Document tested = host::io::load((dir / "block.tested.csv").string());
     for (int row = 0; row < 3; ++row)
-        for (int c = 0; c < 3; ++c) EXPECT_EQ(tested.workbook.value({0, row + 1, c + 1}), Value::number(10 * row + c));
+        for (int c = 0; c < 3; ++c)
+            EXPECT_EQ(tested.workbook.value({0, row + 1, c + 1}), Value::number(10 * row + c));
 
     r = ombrix("test " + write("holey.csv", "1\n"));
     EXPECT_EQ(r.status, 1);
@@ -128,8 +130,8 @@ TEST(OutputPath, DefaultsNextToTheInput) {
     EXPECT_EQ(app::output_path("model.csv", "", false, "solved"), "model.solved.csv");
     EXPECT_EQ(app::output_path("a.b/model", "", false, "tested"), "a.b/model.tested");
     std::string self = std::string(OMBRIX_SOURCE_DIR) + "/examples/production.xlsx";
-    EXPECT_THROW(app::output_path(self, std::string(OMBRIX_SOURCE_DIR) + "/examples/../examples/production.xlsx",
-                                  false, "solved"),
+    EXPECT_THROW(app::output_path(self, std::string(OMBRIX_SOURCE_DIR) + "/examples/../examples/production.xlsx", false,
+                                  "solved"),
                  app::UsageError);
 }
 

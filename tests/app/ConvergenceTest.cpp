@@ -48,15 +48,15 @@ TEST(Convergence, GroupsEvaluationsIntoGenerationsAndTrials) {
         {"an incomplete last generation is left out", "1 2 3 | 4 5", 3, 2, true, "1 1 3 3 2 3\n"},
         {"objectives that are not numbers are left out", "x 2 | x x | 1 x", 2, 3, true,
          "1 1 2 2 2 1\n1 2 2 nan nan 0\n1 3 2 1 1 1\n"},
-        {"a trial that has seen no number has no best", "x x | 1 2", 2, 2, false,
-         "1 1 nan nan nan 0\n1 2 1 1 1.5 2\n"},
+        {"a trial that has seen no number has no best", "x x | 1 2", 2, 2, false, "1 1 nan nan nan 0\n1 2 1 1 1.5 2\n"},
         {"no population", "1 2", 0, 2, true, ""},
         {"no generations", "1 2", 1, 0, true, ""},
     };
     for (const ConvergenceCase& c : cases) {
         std::string text = c.objectives;
         for (char& ch : text)
-            if (ch == '|') ch = ' ';
+            if (ch == '|')
+                ch = ' ';
         EXPECT_EQ(rows_text(app::convergence(objectives_of(text), c.population, c.generations, c.maximise)), c.rows)
             << c.what;
     }
@@ -67,8 +67,8 @@ TEST(Convergence, TraceHasARowPerEvaluation) {
     log.variables.resize(2);
     log.keep_variables = true;
     log.objectives = objectives_of("1.5 x 0.1");
-    log.variable_values = {Value::number(1), Value::number(2), Value::text("a,b"), Value::number(-3),
-                           Value::number(1e-300), Value::boolean(true)};
+    log.variable_values = {Value::number(1),  Value::number(2),      Value::text("a,b"),
+                           Value::number(-3), Value::number(1e-300), Value::boolean(true)};
     EXPECT_EQ(app::trace_csv(log, {"Plan!B3", "Plan, 2!C3"}, 2, 5),
               "evaluation,trial,generation,objective,Plan!B3,\"Plan, 2!C3\"\n"
               "1,1,1,1.5,1,2\n"

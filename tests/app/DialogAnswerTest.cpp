@@ -32,18 +32,18 @@ TEST(DialogLayout, SolveDialogReadsAsElevenLabelledInputs) {
     host::ui::DialogLayout layout = host::ui::read_layout(t, goals());
     EXPECT_EQ(layout.title, "Ombrix");
     EXPECT_TRUE(layout.has_cancel);
-    ASSERT_EQ(layout.lines.size(), 20u);   // one line per control, static texts included
+    ASSERT_EQ(layout.lines.size(), 20u); // one line per control, static texts included
     std::size_t inputs = 0;
     for (const DialogLine& line : layout.lines)
-        if (line.is_input()) ++inputs;
-    EXPECT_EQ(inputs, 11u);   // the static texts between them take no answer
+        if (line.is_input())
+            ++inputs;
+    EXPECT_EQ(inputs, 11u); // the static texts between them take no answer
     const DialogLine* goal = host::ui::find_input(layout, "goal");
     ASSERT_NE(goal, nullptr);
     EXPECT_EQ(goal->kind, DialogLine::Kind::list);
     EXPECT_EQ(goal->entries, (std::vector<std::string>{"Maximise", "Minimise"}));
-    EXPECT_EQ(host::ui::find_input(layout, "Domain"), nullptr);   // a static text takes no answer
+    EXPECT_EQ(host::ui::find_input(layout, "Domain"), nullptr); // a static text takes no answer
 }
-
 
 TEST(DialogLabels, CompareWithoutCaseColonBlanksOrAccelerators) {
     struct Case {
@@ -51,8 +51,11 @@ TEST(DialogLabels, CompareWithoutCaseColonBlanksOrAccelerators) {
         const char* b;
         bool same;
     } cases[] = {
-        {"Goal :", "goal", true}, {"&Seed", "SEED", true}, {" Crossover Rate ", "crossover rate", true},
-        {"Seed", "Seeds", false}, {"Function Cell", "FunctionCell", false},
+        {"Goal :", "goal", true},
+        {"&Seed", "SEED", true},
+        {" Crossover Rate ", "crossover rate", true},
+        {"Seed", "Seeds", false},
+        {"Function Cell", "FunctionCell", false},
     };
     for (const Case& c : cases)
         EXPECT_EQ(host::ui::label_key(c.a) == host::ui::label_key(c.b), c.same) << c.a << " vs " << c.b;
@@ -64,7 +67,7 @@ TEST(DialogFill, UnansweredControlsKeepTheirValuesAnsweredOnesTakeTheirAnswer) {
     host::ui::fill_table(t, layout, {});
     EXPECT_EQ(t.at(control_row(10), 6), Value::text("233"));
     EXPECT_TRUE(t.at(control_row(1), 6).is_empty());      // an empty reference stays empty
-    EXPECT_EQ(t.at(control_row(7), 6), Value::number(1));   // the list's position as a number
+    EXPECT_EQ(t.at(control_row(7), 6), Value::number(1)); // the list's position as a number
     EXPECT_TRUE(t.at(control_row(0), 6).is_empty());      // static texts untouched
 
     // Answers go to the control of their label.
@@ -72,8 +75,8 @@ TEST(DialogFill, UnansweredControlsKeepTheirValuesAnsweredOnesTakeTheirAnswer) {
                          {{"Var Vector", "B3:D3"}, {"goal", "MINIMISE"}, {"Seed", "7"}, {"Seed", "8"}, {"Trials", ""}});
     EXPECT_EQ(t.at(control_row(3), 6), Value::text("B3:D3"));
     EXPECT_EQ(t.at(control_row(7), 6), Value::number(2));
-    EXPECT_EQ(t.at(control_row(10), 6), Value::text("8"));   // the last answer wins
-    EXPECT_TRUE(t.at(control_row(13), 6).is_empty());        // an empty answer empties the field
+    EXPECT_EQ(t.at(control_row(10), 6), Value::text("8")); // the last answer wins
+    EXPECT_TRUE(t.at(control_row(13), 6).is_empty());      // an empty answer empties the field
 }
 
 TEST(DialogFill, ListTakesEntryNamesOrPositions) {
@@ -89,7 +92,8 @@ TEST(DialogFill, ListTakesEntryNamesOrPositions) {
 
 // Check boxes, in a table without Cancel and with a control of no known kind.
 TEST(DialogFill, CheckBoxesTakeTruthValues) {
-    host::api::Table t = dialog_table("T", {{13, "Verbose", "1", ""}, {13, "Quiet", "", ""}, {23, "Picture", "", ""}}, false);
+    host::api::Table t =
+        dialog_table("T", {{13, "Verbose", "1", ""}, {13, "Quiet", "", ""}, {23, "Picture", "", ""}}, false);
     host::ui::DialogLayout layout = host::ui::read_layout(t, nullptr);
     EXPECT_FALSE(layout.has_cancel);
     ASSERT_EQ(layout.lines.size(), 3u);
@@ -147,14 +151,14 @@ TEST(DialogForm, AcceptCancelAndEdit) {
     } cases[] = {
         {"ok\n", true, {}},
         {"c\n", false, {}},
-        {"", false, {}},                                                  // end of input cancels
-        {"6\n7\n\n", true, {{"Seed", "7"}}},                               // field 6 is Seed
+        {"", false, {}},                     // end of input cancels
+        {"6\n7\n\n", true, {{"Seed", "7"}}}, // field 6 is Seed
         {"5\nminimise\n\n", true, {{"Goal:", "minimise"}}},
-        {"5\nsideways\n2\n\n", true, {{"Goal:", "2"}}},                    // a bad choice is asked again
-        {"99\nx\n3\nB3:D3\n\n", true, {{"Var Vector", "B3:D3"}}},          // no such field: asked again
-        {"6\n\n\n", true, {}},                                            // an empty edit keeps the value
-        {"6\n7\nc\n", false, {{"Seed", "7"}}},                             // edits are dropped with cancel
-        {"6\n", false, {}},                                               // input ends mid-edit
+        {"5\nsideways\n2\n\n", true, {{"Goal:", "2"}}},           // a bad choice is asked again
+        {"99\nx\n3\nB3:D3\n\n", true, {{"Var Vector", "B3:D3"}}}, // no such field: asked again
+        {"6\n\n\n", true, {}},                                    // an empty edit keeps the value
+        {"6\n7\nc\n", false, {{"Seed", "7"}}},                    // edits are dropped with cancel
+        {"6\n", false, {}},                                       // input ends mid-edit
     };
     for (const Case& c : cases) {
         FormRun r = run_form(c.typed);
@@ -164,7 +168,7 @@ TEST(DialogForm, AcceptCancelAndEdit) {
         }
     }
     FormRun edited = run_form("6\n7\n\n");
-    EXPECT_NE(edited.shown.find("[7]"), std::string::npos);   // the form is shown again with the new value
+    EXPECT_NE(edited.shown.find("[7]"), std::string::npos); // the form is shown again with the new value
 }
 
 TEST(FrontEndAlerts, ErrorsGoToStandardErrorOthersToOutput) {

@@ -29,12 +29,24 @@ protected:
     // Solves the example with these flags, its JSON into `out` and standard error into `err`,
     // sending a SIGINT each time standard error shows the next of `waits`. The exit status.
     int solve(const std::vector<std::string>& flags, const std::vector<std::string>& waits = {}) {
-        std::vector<std::string> args = {OMBRIX_EXE, "solve", (dir / "in.xlsx").string(), "-o",
-                                         (dir / "out.xlsx").string(), "--var", "B3:D3", "--min", "B4:D4",
-                                         "--max", "B5:D5", "--objective", "B8", "--json"};
+        std::vector<std::string> args = {OMBRIX_EXE,
+                                         "solve",
+                                         (dir / "in.xlsx").string(),
+                                         "-o",
+                                         (dir / "out.xlsx").string(),
+                                         "--var",
+                                         "B3:D3",
+                                         "--min",
+                                         "B4:D4",
+                                         "--max",
+                                         "B5:D5",
+                                         "--objective",
+                                         "B8",
+                                         "--json"};
         args.insert(args.end(), flags.begin(), flags.end());
         int pipe_fds[2];
-        if (pipe(pipe_fds) != 0) return -1;
+        if (pipe(pipe_fds) != 0)
+            return -1;
         pid_t pid = fork();
         if (pid == 0) {
             dup2(open("/dev/null", O_RDONLY), 0);
@@ -42,7 +54,8 @@ protected:
             dup2(pipe_fds[1], 2);
             close(pipe_fds[0]);
             std::vector<char*> argv;
-            for (std::string& a : args) argv.push_back(a.data());
+            for (std::string& a : args)
+                argv.push_back(a.data());
             argv.push_back(nullptr);
             execv(argv[0], argv.data());
             _exit(127);
@@ -54,9 +67,12 @@ protected:
         for (char buffer[4096];;) {
             pollfd p{pipe_fds[0], POLLIN, 0};
             ssize_t n = poll(&p, 1, 100) > 0 ? read(pipe_fds[0], buffer, sizeof buffer) : 1;
-            if (n <= 0) break;
-            if (p.revents) err.append(buffer, static_cast<std::size_t>(n));
-            if (sent < waits.size() && err.find(waits[sent]) != std::string::npos && kill(pid, SIGINT) == 0) ++sent;
+            if (n <= 0)
+                break;
+            if (p.revents)
+                err.append(buffer, static_cast<std::size_t>(n));
+            if (sent < waits.size() && err.find(waits[sent]) != std::string::npos && kill(pid, SIGINT) == 0)
+                ++sent;
             if (std::chrono::steady_clock::now() > deadline) {
                 ADD_FAILURE() << "still running: " << err;
                 kill(pid, SIGKILL);
@@ -80,7 +96,8 @@ protected:
         for (int col = 1; col <= 3; ++col) {
             std::string key = std::string("Rastrigin!") + char('A' + col) + "3";
             EXPECT_EQ(program_run::json_number_at(out, key),
-                      saved.workbook.value({saved.workbook.active_sheet(), 2, col}).as_number()) << key;
+                      saved.workbook.value({saved.workbook.active_sheet(), 2, col}).as_number())
+                << key;
         }
     }
 

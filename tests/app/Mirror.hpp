@@ -22,7 +22,8 @@ inline double bowl(const std::vector<double>& x) {
 // examples/rastrigin.xlsx: terms B6:D6 "=B3^2-10*COS(2*PI()*B3)", objective "=10*3+SUM(B6:D6)".
 inline double rastrigin(const std::vector<double>& x) {
     double sum = 0;
-    for (double xi : x) sum += xi * xi - 10 * std::cos(2 * 3.14159265358979323846 * xi);
+    for (double xi : x)
+        sum += xi * xi - 10 * std::cos(2 * 3.14159265358979323846 * xi);
     return 10 * 3 + sum;
 }
 
@@ -49,7 +50,8 @@ std::vector<double> solve(const Settings& s, const std::vector<double>& min, con
     optimiser.trials = s.trials;
     optimiser.one_point_crossover.rate = s.crossover;
     optimiser.uniform_mutation.rate = s.mutation;
-    for (std::size_t i = 0; i < min.size(); ++i) optimiser.design_variable(math::opt::Interval(min[i], max[i]));
+    for (std::size_t i = 0; i < min.size(); ++i)
+        optimiser.design_variable(math::opt::Interval(min[i], max[i]));
     boost::mt19937 engine(s.seed);
     return s.maximise ? optimiser.maximise(objective, engine) : optimiser.minimise(objective, engine);
 }

@@ -35,7 +35,7 @@ struct Model {
         set(1, 1, -3), set(1, 2, -2);
         set(2, 1, 4), set(2, 2, 1.5);
         book.set_formula({0, 4, 1}, mirror::bowl_formula);
-        set(6, 0, 1);   // A7:C7 hold text and blanks for the failure cases
+        set(6, 0, 1); // A7:C7 hold text and blanks for the failure cases
         book.set_value({0, 6, 1}, Value::text("n/a"));
         book.set_formula({0, 7, 0}, "1/0");
         book.set_active_sheet(0);
@@ -53,7 +53,7 @@ struct Road {
     std::ostringstream out, err;
     host::ui::FrontEnd front{out, err};
     std::unique_ptr<app::AddinLoader> addin;
-    std::vector<host::api::Table> tables;   // every dialog as the add-in laid it out
+    std::vector<host::api::Table> tables; // every dialog as the add-in laid it out
 
     Road() {
         front.attach(host);
@@ -71,13 +71,14 @@ struct Road {
     const std::vector<host::api::Menu>& bar() const { return *host.menu_bar(host::api::worksheet_menu_bar); }
     int ombrix_menus() const {
         int n = 0;
-        for (const host::api::Menu& m : bar()) n += m.title == "&Ombrix";
+        for (const host::api::Menu& m : bar())
+            n += m.title == "&Ombrix";
         return n;
     }
     std::vector<std::pair<std::string, std::string>> valid_answers() const {
-        return {{"Var Vector", "B1:C1"}, {"Min Vector", "B2:C2"}, {"Max Vector", "B3:C3"},
-                {"Function Cell", "B5"}, {"Goal:", "Maximise"}, {"Seed", "11"},
-                {"Population", "20"},    {"Generations", "15"},   {"Trials", "2"},
+        return {{"Var Vector", "B1:C1"},   {"Min Vector", "B2:C2"},  {"Max Vector", "B3:C3"},
+                {"Function Cell", "B5"},   {"Goal:", "Maximise"},    {"Seed", "11"},
+                {"Population", "20"},      {"Generations", "15"},    {"Trials", "2"},
                 {"Crossover Rate", "0.9"}, {"Mutation Rate", "0.02"}};
     }
     std::string last_alert() const { return host.alerts().empty() ? std::string() : host.alerts().back().text; }
@@ -91,8 +92,8 @@ TEST(AddinRoad, OpenRegistersCommandsAndAddsTheMenuOnce) {
     ASSERT_NE(solve, nullptr);
     ASSERT_NE(about, nullptr);
     for (const auto& [r, name] : {std::pair{solve, "Solve"}, std::pair{about, "About"}}) {
-        EXPECT_EQ(r->arguments, (std::vector<std::string>{road.addin->path(), name, "I", name, "", " 2", "Ombrix", " ",
-                                                          " ", name}));
+        EXPECT_EQ(r->arguments,
+                  (std::vector<std::string>{road.addin->path(), name, "I", name, "", " 2", "Ombrix", " ", " ", name}));
     }
     // Solve is registered before About; neither self test is registered.
     EXPECT_LT(solve, about);
@@ -101,7 +102,7 @@ TEST(AddinRoad, OpenRegistersCommandsAndAddsTheMenuOnce) {
     // The menu's items are checked through the command (`ombrix menu`).
     ASSERT_EQ(road.ombrix_menus(), 1);
     EXPECT_EQ(road.addin->open(), 1);
-    EXPECT_EQ(road.ombrix_menus(), 1);   // a second open adds no second menu
+    EXPECT_EQ(road.ombrix_menus(), 1); // a second open adds no second menu
     EXPECT_TRUE(road.host.alerts().empty());
 }
 
@@ -114,7 +115,7 @@ TEST(AddinRoad, SolveShowsItsDialogAndWritesTheBestPoint) {
     ASSERT_EQ(road.tables.size(), 1u);
 
     const host::api::Table& t = road.tables[0];
-    ASSERT_EQ(t.rows, 43);   // 20 controls, the dialog row, OK and Cancel
+    ASSERT_EQ(t.rows, 43); // 20 controls, the dialog row, OK and Cancel
     // Layout of each kind: tests/excel/DialogTest. The goal list's entries were defined for
     // the dialog only.
     EXPECT_EQ(t.at(4 + 2 * 7, 0), Value::number(21));
@@ -146,8 +147,8 @@ TEST(AddinRoad, EveryFailureOfSolveReachesAnErrorAlert) {
         {"Population", "1", "Expected population size to be an integer above 2"},
         {"Min Vector", "A7:B7", "Failed to read Min vector. Ensure all values are numbers"},
         {"Function Cell", "", "Invalid target cell specified"},
-        {"Max Vector", "B2:C2", ""},   // equal bounds are accepted
-        {"Min Vector", "B3:C3", "Unknown exception", "Max Vector", "B2:C2"},   // maxima below minima
+        {"Max Vector", "B2:C2", ""},                                         // equal bounds are accepted
+        {"Min Vector", "B3:C3", "Unknown exception", "Max Vector", "B2:C2"}, // maxima below minima
         {"Function Cell", "B7", "Failed to get cell value as double"},
         {"Var Vector", "B1:C1:D1", "Cell picker returned malformed"},
     };
@@ -157,7 +158,8 @@ TEST(AddinRoad, EveryFailureOfSolveReachesAnErrorAlert) {
         std::size_t before = road.host.alerts().size();
         auto answers = road.valid_answers();
         answers.emplace_back(c.label, c.value);
-        if (c.label2) answers.emplace_back(c.label2, c.value2);
+        if (c.label2)
+            answers.emplace_back(c.label2, c.value2);
         road.front.set_answers(answers);
         EXPECT_EQ(road.addin->run("Solve"), 0);
         if (*c.alert == '\0') {
@@ -166,8 +168,7 @@ TEST(AddinRoad, EveryFailureOfSolveReachesAnErrorAlert) {
         }
         ASSERT_EQ(road.host.alerts().size(), before + 1) << c.label << "=" << c.value;
         // An alert may go on after the known message with details (what a cell held).
-        EXPECT_EQ(road.host.alerts().back().text.substr(0, std::strlen(c.alert)), c.alert)
-            << c.label << "=" << c.value;
+        EXPECT_EQ(road.host.alerts().back().text.substr(0, std::strlen(c.alert)), c.alert) << c.label << "=" << c.value;
         EXPECT_EQ(road.host.alerts().back().type, 3);
     }
     // Each alert went to standard error, none to the output.
@@ -187,8 +188,8 @@ TEST(AddinRoad, RefusalsOfTheHostMidway) {
         EXPECT_EQ(road.ombrix_menus(), 0) << xlfn;
     }
     // Reads fail: the cells are put back. Writes fail: nothing can be put back.
-    for (auto [xlfn, alert] : {std::pair{xlCoerce, "Failed to get cell value as double"},
-                               std::pair{xlSet, "Failed to set range"}}) {
+    for (auto [xlfn, alert] :
+         {std::pair{xlCoerce, "Failed to get cell value as double"}, std::pair{xlSet, "Failed to set range"}}) {
         Road road;
         road.addin->open();
         road.front.set_answers(road.valid_answers());
@@ -244,7 +245,7 @@ TEST(AddinRoad, TheAddInManager) {
     std::memcpy(&info, &symbol, sizeof info);
     XLOPER one_text, two;
     char text[] = "\0011";
-    one_text.xltype = xltypeStr, one_text.val.str = text;   // the action as text, coerced
+    one_text.xltype = xltypeStr, one_text.val.str = text; // the action as text, coerced
     two.xltype = xltypeNum, two.val.num = 2;
     const XLOPER* name = info(&one_text);
     ASSERT_EQ(name->xltype & 0x0FFF, xltypeStr);
@@ -259,7 +260,8 @@ TEST(AddinRoad, TheAddInManager) {
 TEST(AddinLoading, RefusesWhatIsNoAddin) {
     for (auto [path, message] : {std::pair{OMBRIX_SOURCE_DIR "/README.md", "README.md"},
                                  std::pair{"/lib/x86_64-linux-gnu/libm.so.6", "not an add-in"}}) {
-        if (access(path, R_OK) != 0) continue;
+        if (access(path, R_OK) != 0)
+            continue;
         const char* file = path;
         EXPECT_NE(message_of([file] { app::AddinLoader{file}; }).find(message), std::string::npos) << path;
     }

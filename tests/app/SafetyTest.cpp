@@ -74,20 +74,25 @@ TEST_F(Safety, RefusedRequestsWriteNothing) {
         std::string message;
         int status = 2;
     } cases[] = {
-        {"solve BOOK --var Vars!B10 --min Vars!C2 --max Vars!D2 --objective Vars!F2", "Vars!B10 holds a formula (=B2*2)"},
+        {"solve BOOK --var Vars!B10 --min Vars!C2 --max Vars!D2 --objective Vars!F2",
+         "Vars!B10 holds a formula (=B2*2)"},
         {"solve BOOK" + vars + " --objective Vars!B3", "objective cell Vars!B3 is one of the variable cells"},
-        {"run Solve BOOK --field \"Var Vector=Vars!B10\" --field \"Function Cell=Vars!F2\"", "Vars!B10 holds a formula"},
+        {"run Solve BOOK --field \"Var Vector=Vars!B10\" --field \"Function Cell=Vars!F2\"",
+         "Vars!B10 holds a formula"},
         {"solve BOOK" + vars + " --objective Vars!F3", "Vars!F3 is blank, so it does not depend"},
         {"solve BOOK" + vars + " --objective Vars!G2", "Vars!G2 holds a constant"},
         {"solve BOOK" + vars + " --objective Vars!F4", "Vars!F4 does not depend on any variable cell"},
         // Sound, but an error at the first candidate: the add-in's own failure.
-        {"solve BOOK" + vars + " --objective Vars!F5", "Error: Failed to get cell value as double: the objective cell ", 1},
+        {"solve BOOK" + vars + " --objective Vars!F5", "Error: Failed to get cell value as double: the objective cell ",
+         1},
         {"solve BOOK" + vars + " --objective Vars!F2 -o DIR/fifo.xlsx", "it is a FIFO"},
         {"solve BOOK" + vars + " --objective Vars!F2 -o DIR", "it is a directory"},
         {"solve BOOK" + vars + " --objective Vars!F2 -o DIR/missing/out.xlsx", "does not exist"},
         {"solve BOOK" + vars + " --objective Vars!F2 -o DIR/readonly.xlsx", "the file is read-only"},
-        {"solve BOOK" + vars + " --objective Vars!F2 -o DIR/out.csv", "would lose the sheets Vars, Plän and the defined names Top"},
-        {"solve BOOK" + vars + " --objective Vars!F2 --field Seed=7 --seed 8", "Seed is given twice, by --seed and by --field \"Seed=7\""},
+        {"solve BOOK" + vars + " --objective Vars!F2 -o DIR/out.csv",
+         "would lose the sheets Vars, Plän and the defined names Top"},
+        {"solve BOOK" + vars + " --objective Vars!F2 --field Seed=7 --seed 8",
+         "Seed is given twice, by --seed and by --field \"Seed=7\""},
         {"solve BOOK --frob", "not expected: --frob"},
         {"frob BOOK", "unknown command 'frob'"},
         {"solve BOOK" + vars + " --objective Vars!F2 --addin DIR", "it is a directory", 1},
@@ -99,8 +104,8 @@ TEST_F(Safety, RefusedRequestsWriteNothing) {
     const std::string before = slurp(book);
     const std::vector<std::string> listing = files();
     for (const Case& c : cases) {
-        std::string args = std::regex_replace(std::regex_replace(c.args, std::regex("BOOK"), book), std::regex("DIR"),
-                                              dir.string());
+        std::string args =
+            std::regex_replace(std::regex_replace(c.args, std::regex("BOOK"), book), std::regex("DIR"), dir.string());
         Result r = ombrix(args + (args.find("--objective") != std::string::npos ? quick : ""));
         EXPECT_EQ(r.status, c.status) << args << "\n" << r.err;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << args << "\n" << r.err;
@@ -184,8 +189,10 @@ TEST(AtomicSave, SignalRemovesTheTemporaryFile) {
     }
     bool seen = false;
     for (int i = 0; i < 20000 && !seen; ++i) {
-        for (const auto& e : fs::directory_iterator(dir)) seen = seen || e.path().filename().string()[0] == '.';
-        if (!seen) ::usleep(100);
+        for (const auto& e : fs::directory_iterator(dir))
+            seen = seen || e.path().filename().string()[0] == '.';
+        if (!seen)
+            ::usleep(100);
     }
     ::kill(child, SIGTERM);
     int status = 0;
@@ -193,7 +200,8 @@ TEST(AtomicSave, SignalRemovesTheTemporaryFile) {
     bool killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM;
     bool left = !fs::is_empty(dir);
     fs::remove_all(dir);
-    if (!killed) GTEST_SKIP() << "the save finished before the signal";
+    if (!killed)
+        GTEST_SKIP() << "the save finished before the signal";
     EXPECT_TRUE(seen);
     EXPECT_FALSE(left) << "a temporary file was left behind";
 }

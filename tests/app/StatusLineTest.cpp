@@ -10,9 +10,12 @@ using host::ui::StatusDisplay;
 using host::ui::StatusLine;
 
 TEST(StatusLine, ProgressIsReadFromNestedCounters) {
-    const std::pair<const char*, double> cases[] = {   // < 0: no progress
-        {"Ombrix: trial 1 of 2, generation 1 of 100", 0.0}, {"trial 2 of 4, step 3 of 10, best 2344.49", 0.3},
-        {"copying 3 of 12 files", 2.0 / 12}, {"best 12 of", -1}, {"item 7 of 3, 0 of 9, A1 of 4", -1}};
+    const std::pair<const char*, double> cases[] = {// < 0: no progress
+                                                    {"Ombrix: trial 1 of 2, generation 1 of 100", 0.0},
+                                                    {"trial 2 of 4, step 3 of 10, best 2344.49", 0.3},
+                                                    {"copying 3 of 12 files", 2.0 / 12},
+                                                    {"best 12 of", -1},
+                                                    {"item 7 of 3, 0 of 9, A1 of 4", -1}};
     for (const auto& [text, done] : cases)
         EXPECT_DOUBLE_EQ(done, host::ui::progress_of(text).value_or(-1)) << text;
 }

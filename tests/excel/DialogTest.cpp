@@ -31,7 +31,7 @@ protected:
                 while_shown();
             if (!ok)
                 return false;
-            const int first = t.at(2, 0) == Value::number(2) ? 3 : 2;   // past OK (and Cancel)
+            const int first = t.at(2, 0) == Value::number(2) ? 3 : 2; // past OK (and Cancel)
             for (const auto& [control, value] : results)
                 t.at(first + 2 * control + 1, 6) = value;
             return true;
@@ -79,7 +79,8 @@ TEST_F(DialogBox, EveryKindOfControlGetsItsCodeAndLine) {
                                  {N(2), N(150), N(150), N(80), _, T("Cancel"), _},
                                  {N(5), N(10), N(20), N(430), _, T("Seed"), _},
                                  {N(6), N(220), N(20), N(200), _, T(""), T("233")}};
-        for (int r = 0; r < 5; ++r) EXPECT_EQ(t.at(r, c), rows[r][c]) << "row " << r << ", column " << c;
+        for (int r = 0; r < 5; ++r)
+            EXPECT_EQ(t.at(r, c), rows[r][c]) << "row " << r << ", column " << c;
     }
     EXPECT_EQ(shown[1].rows, 12) << "no Cancel row";
     const int codes[] = {6, 5, 10, 13, 13};
@@ -98,7 +99,7 @@ TEST_F(DialogBox, EveryKindOfControlGetsItsCodeAndLine) {
 TEST_F(DialogBox, DropDownDefinesItsEntriesUnderAFreshNameForTheDisplayOnly) {
     excel::Dialog dialog("D");
     dialog.add_listbox("Goal:", {"Maximise", "Minimise"}, "Minimise");
-    dialog.add_listbox("Empty", {}, "x");   // no entries: no name, no list height
+    dialog.add_listbox("Empty", {}, "x"); // no entries: no name, no list height
     const std::string name = dialog.control(0).name;
     EXPECT_EQ(name.substr(0, 4), "USTR");
     EXPECT_EQ(dialog[0], "2");
@@ -109,7 +110,7 @@ TEST_F(DialogBox, DropDownDefinesItsEntriesUnderAFreshNameForTheDisplayOnly) {
         if (const host::api::Table* v = host.name_value(name))
             entries = v->cells;
     };
-    EXPECT_FALSE(dialog.display(true));   // deleted on Cancel too: the fixture checks
+    EXPECT_FALSE(dialog.display(true)); // deleted on Cancel too: the fixture checks
     EXPECT_EQ(entries, (std::vector<Value>{T("Maximise"), T("Minimise")}));
     EXPECT_EQ(names, 1u);
     const host::api::Table& t = shown.at(0);
@@ -138,11 +139,11 @@ TEST_F(DialogBox, ResultsAreReadBackByKind) {
     struct Case {
         Kind kind;
         Value result;
-        std::string expected;   // the control's value after OK, or the message of the refusal
+        std::string expected; // the control's value after OK, or the message of the refusal
         bool refused = false;
     } cases[] = {
         {Edit, T("7"), "7"},
-        {Edit, T(std::string(200, 'y')), std::string(200, 'y')},   // the length byte is unsigned
+        {Edit, T(std::string(200, 'y')), std::string(200, 'y')}, // the length byte is unsigned
         {Edit, Value::boolean(true), "xltype not a string", true},
         {Check, Value::boolean(true), "true"},
         {Check, T("yes"), "xltype not a bool", true},
@@ -188,9 +189,12 @@ TEST_F(DialogBox, TextsOfAtMost255Characters) {
             SCOPED_TRACE(std::to_string(length) + " characters in place " + std::to_string(where));
             const std::string text(length, 'x');
             excel::Dialog dialog(where == 0 ? text : "D");
-            if (where == 1) dialog.add_statictext(text);
-            else if (where == 2) dialog.add_editbox("E", text);
-            else if (where == 3) dialog.add_listbox("L", {"a", text}, "a");
+            if (where == 1)
+                dialog.add_statictext(text);
+            else if (where == 2)
+                dialog.add_editbox("E", text);
+            else if (where == 3)
+                dialog.add_listbox("L", {"a", text}, "a");
             const std::size_t before = shown.size();
             const std::string refusal = message_of([&] { dialog.display(true); });
             EXPECT_EQ(refusal.rfind("Dialog text longer than 255 characters", 0) == 0, length == 256) << refusal;

@@ -27,7 +27,7 @@ TEST(References, CellsParsePrintAndReadBack) {
     const struct {
         const char* text;
         CellRef ref;
-        const char* printed;   // null: off the sheet
+        const char* printed; // null: off the sheet
     } cases[] = {
         {"A1", CellRef(0, 0, false, false), "A1"},
         {"$A1", CellRef(0, 0, true, false), "$A1"},
@@ -59,7 +59,7 @@ TEST(References, CellsParsePrintAndReadBack) {
         EXPECT_EQ(CellRef(c.text), ref);
         EXPECT_EQ(ref.is_valid(), c.printed != nullptr);
         std::ostringstream os;
-        if (!c.printed) {   // refused only when printed
+        if (!c.printed) { // refused only when printed
             EXPECT_MESSAGE(os << ref, off_sheet);
             EXPECT_MESSAGE(ref.cell_name(), off_sheet);
             EXPECT_EQ(os.str(), "");
@@ -71,7 +71,7 @@ TEST(References, CellsParsePrintAndReadBack) {
         ASSERT_TRUE(CellRef::coerce_to_cell(os.str(), back));
         CellRef expected = ref;
         if (expected.sheet.empty())
-            expected.book.clear();   // a book is printed only with a sheet
+            expected.book.clear(); // a book is printed only with a sheet
         EXPECT_EQ(back, expected);
     }
     EXPECT_FALSE(CellRef(-1, 0, false, false).is_valid());
@@ -121,11 +121,23 @@ TEST(References, RefusalsCarryTheirMessages) {
         const char* text;
         const char* message;
     } cases[] = {
-        {Cell, "$$A1", no_rc}, {Cell, "A$$1", no_rc}, {Cell, "1A", no_rc}, {Cell, "A1B", no_rc},
-        {Cell, "", no_rc}, {Cell, "r1c1", no_rc}, {Cell, "R01C1", no_rc}, {Cell, "R+1C1", no_rc},
-        {Cell, "R 1C 2", no_rc}, {Cell, "RC", relative}, {Cell, "RC[1]", relative},
-        {Cell, "R[1]C[1]", relative}, {Cell, "R1C-", relative}, {Cell, "R2147483648C1", relative},
-        {Cell, "R", truncated}, {Cell, "R1C", truncated}, {Cell, "R1C  ", truncated},
+        {Cell, "$$A1", no_rc},
+        {Cell, "A$$1", no_rc},
+        {Cell, "1A", no_rc},
+        {Cell, "A1B", no_rc},
+        {Cell, "", no_rc},
+        {Cell, "r1c1", no_rc},
+        {Cell, "R01C1", no_rc},
+        {Cell, "R+1C1", no_rc},
+        {Cell, "R 1C 2", no_rc},
+        {Cell, "RC", relative},
+        {Cell, "RC[1]", relative},
+        {Cell, "R[1]C[1]", relative},
+        {Cell, "R1C-", relative},
+        {Cell, "R2147483648C1", relative},
+        {Cell, "R", truncated},
+        {Cell, "R1C", truncated},
+        {Cell, "R1C  ", truncated},
         {Cell, "[Book1Sheet1!A1", "Malformed book name in cell reference"},
         {A1, "$$A1", "Malformed cell reference (x fixed)"},
         {A1, "1A", "Malformed cell reference - no letters"},
@@ -135,7 +147,7 @@ TEST(References, RefusalsCarryTheirMessages) {
         {Range, "A1", "Reference is not a range but a single cell"},
         {Range, "A1B", no_rc},
         {Range, "Sheet2!A1:Sheet2!B2", "Malformed second cell in range refefence"},
-        {Range, "A1:[B]!B2", "Reference is not a range but a single cell"},   // one cell on sheet "A1:[B]"
+        {Range, "A1:[B]!B2", "Reference is not a range but a single cell"}, // one cell on sheet "A1:[B]"
         {Range, "A1:", no_rc},
         {Range, "[B1]S!A1:R1C", truncated},
         {Range, "[Bk!A1:B2", "Malformed book name in cell reference"},
@@ -177,13 +189,13 @@ TEST(References, WhatAParseCountsAndCoercionAccepts) {
     CellRef ref;
     EXPECT_EQ(CellRef::parse_ref("A1:C1", ref), 2u);
     EXPECT_FALSE(CellRef::coerce_to_cell("A1:C1", ref));
-    EXPECT_EQ(CellRef::parse_ref("R1C 2", ref), 4u);   // white space is read but not counted
+    EXPECT_EQ(CellRef::parse_ref("R1C 2", ref), 4u); // white space is read but not counted
     EXPECT_EQ(ref, CellRef(1, 0, true, true));
 
     std::string book = "b", sheet = "s";
     EXPECT_EQ(CellRef::parse_book_sheet_name("A1", book, sheet), 0u);
     EXPECT_EQ(book + sheet, "");
-    EXPECT_EQ(CellRef::parse_book_sheet_name("[!A1", book, sheet), 2u);   // one character: a sheet
+    EXPECT_EQ(CellRef::parse_book_sheet_name("[!A1", book, sheet), 2u); // one character: a sheet
     EXPECT_EQ(sheet, "[");
     EXPECT_EQ(CellRef::parse_book_sheet_name("'It''s'!A1", book, sheet), 8u);
     EXPECT_EQ(sheet, "It''s");
@@ -193,7 +205,7 @@ TEST(References, WhatAParseCountsAndCoercionAccepts) {
         EXPECT_FALSE(RangeRef::coerce_to_range(text, range)) << text;
     EXPECT_EQ(RangeRef::parse_ref("A1:B2:C3", range), 5u);
     EXPECT_FALSE(RangeRef::coerce_to_range("A1:B2:C3", range));
-    EXPECT_EQ(range.to_string(), "A1:B2");   // assigned although not whole
+    EXPECT_EQ(range.to_string(), "A1:B2"); // assigned although not whole
     ASSERT_TRUE(RangeRef::coerce_to_range("$B2", range));
     EXPECT_EQ(range.to_string(), "$B2:$B2");
     EXPECT_EQ(range.end, CellRef(2, 2, true, false));
@@ -201,7 +213,7 @@ TEST(References, WhatAParseCountsAndCoercionAccepts) {
 
 TEST(References, CornersFlagsAndLimits) {
     EXPECT_EQ(RangeRef(CellRef("Sheet1!A1"), CellRef("B2")).to_string(), "'Sheet1'!A1:B2");
-    const RangeRef books(CellRef("S!A1"), CellRef("[Y]S!B2"));   // the second cell may add a book
+    const RangeRef books(CellRef("S!A1"), CellRef("[Y]S!B2")); // the second cell may add a book
     EXPECT_EQ(books.first, CellRef(0, 0, false, false, "S", "Y"));
     EXPECT_EQ(books.end.sheet + books.end.book, "");
     // Flags travel with their coordinates; equal coordinates take the second cell's.
@@ -224,7 +236,7 @@ TEST(References, CornersFlagsAndLimits) {
     EXPECT_EQ(ref.x, INT_MAX - 1);
     ASSERT_TRUE(CellRef::coerce_to_cell("R-2147483648C2147483647", ref));
     EXPECT_EQ(ref.y, INT_MIN);
-    ref.shift(INT_MIN, INT_MIN);   // absolute: stays put
+    ref.shift(INT_MIN, INT_MIN); // absolute: stays put
     EXPECT_EQ(ref.y, INT_MIN);
     CellRef loose(INT_MAX - 1, INT_MIN + 1, false, false);
     loose.shift(INT_MAX, INT_MIN);

@@ -20,7 +20,7 @@ namespace {
 struct Case {
     const char* what;
     std::function<void()> body;
-    std::string command_text;   // empty: no alert
+    std::string command_text; // empty: no alert
     std::string open_text;
 };
 

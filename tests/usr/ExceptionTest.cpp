@@ -63,8 +63,7 @@ TEST(ExceptionDeathTest, AssertionReportsAndExits) {
     usr::a_ssert(true, "never shown", "f.cpp", 1);
     EXPECT_EXIT(usr::a_ssert(false, "bad state", "f.cpp", 12), ::testing::ExitedWithCode(1),
                 "f\\.cpp\\(12\\)\tASSERTION FAILED: bad state");
-    EXPECT_EXIT(usr::fail("gave up", "g.cpp", 7), ::testing::ExitedWithCode(1),
-                "g\\.cpp\\(7\\)\tERROR: gave up");
+    EXPECT_EXIT(usr::fail("gave up", "g.cpp", 7), ::testing::ExitedWithCode(1), "g\\.cpp\\(7\\)\tERROR: gave up");
 }
 
 } // namespace

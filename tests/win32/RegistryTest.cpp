@@ -8,13 +8,17 @@ namespace {
 
 // The value as the registry hands it over: up to the first NUL, one trailing backslash
 // dropped (install paths are often written with one).
-TEST(RegistryValueText, ValuesReadAsTheAboutTextNeedsThem)
-{
+TEST(RegistryValueText, ValuesReadAsTheAboutTextNeedsThem) {
     const struct {
         std::string stored, read;
     } cases[] = {
-        {"1.2", "1.2"}, {"", ""}, {"1.2\\", "1.2"}, {"1.2\\\\", "1.2\\"},
-        {"\\", ""}, {"C:\\x", "C:\\x"}, {std::string("1.2\0junk", 8), "1.2"},
+        {"1.2", "1.2"},
+        {"", ""},
+        {"1.2\\", "1.2"},
+        {"1.2\\\\", "1.2\\"},
+        {"\\", ""},
+        {"C:\\x", "C:\\x"},
+        {std::string("1.2\0junk", 8), "1.2"},
         {std::string(255, 'v'), std::string(255, 'v')},
     };
     for (const auto& c : cases) {
@@ -23,8 +27,7 @@ TEST(RegistryValueText, ValuesReadAsTheAboutTextNeedsThem)
     }
 }
 
-TEST(RegistryValueText, BufferWithoutNulIsTakenWhole)
-{
+TEST(RegistryValueText, BufferWithoutNulIsTakenWhole) {
     const char bytes[4] = {'a', 'b', 'c', '\\'};
     EXPECT_EQ("abc", win32::Registry::value_text(bytes, sizeof bytes));
     EXPECT_EQ("ab", win32::Registry::value_text(bytes, 2));

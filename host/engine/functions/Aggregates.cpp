@@ -11,7 +11,7 @@ namespace host::engine::detail::fn {
 
 namespace {
 
-FN(sum) {
+OMBRIX_FN(sum) {
     aggregate(c, out, [](const std::vector<double>& xs) {
         double s = 0;
         for (double x : xs)
@@ -19,7 +19,7 @@ FN(sum) {
         return Value::number(s);
     });
 }
-FN(sumsq) {
+OMBRIX_FN(sumsq) {
     aggregate(c, out, [](const std::vector<double>& xs) {
         double s = 0;
         for (double x : xs)
@@ -27,7 +27,7 @@ FN(sumsq) {
         return Value::number(s);
     });
 }
-FN(product) {
+OMBRIX_FN(product) {
     aggregate(c, out, [](const std::vector<double>& xs) {
         if (xs.empty())
             return Value::number(0);
@@ -53,16 +53,10 @@ Value max_of(const std::vector<double>& xs) {
     return Value::number(xs.empty() ? 0 : *std::max_element(xs.begin(), xs.end()));
 }
 
-FN(average) {
-    aggregate(c, out, mean_of);
-}
-FN(min) {
-    aggregate(c, out, min_of);
-}
-FN(max) {
-    aggregate(c, out, max_of);
-}
-FN(count) {
+OMBRIX_FN(average) { aggregate(c, out, mean_of); }
+OMBRIX_FN(min) { aggregate(c, out, min_of); }
+OMBRIX_FN(max) { aggregate(c, out, max_of); }
+OMBRIX_FN(count) {
     double n = 0;
     each_value(c, 0, c.argc, [&](const Value& v, bool direct, bool missing) {
         if (missing)
@@ -72,17 +66,17 @@ FN(count) {
         else if (direct && (v.is_boolean() || (v.is_text() && parse_number(v.as_text()))))
             ++n;
     });
-    RET(Value::number(n));
+    OMBRIX_RETURN(Value::number(n));
 }
-FN(counta) {
+OMBRIX_FN(counta) {
     double n = 0;
     each_value(c, 0, c.argc, [&](const Value& v, bool direct, bool missing) {
         if (missing || !v.is_empty() || direct)
             ++n;
     });
-    RET(Value::number(n));
+    OMBRIX_RETURN(Value::number(n));
 }
-FN(countblank) {
+OMBRIX_FN(countblank) {
     const Item& it = c.args[0];
     auto blank = [](const Value& v) { return v.is_empty() || (v.is_text() && v.as_text().empty()); };
     if (it.kind == Item::Range) {
@@ -90,23 +84,23 @@ FN(countblank) {
         double n = double(it.area.size() - std::int64_t(ids.size()));
         for (std::uint32_t id : ids)
             n += blank(c.ev.grid.cell_value(id));
-        RET(Value::number(n));
+        OMBRIX_RETURN(Value::number(n));
     }
     double n = 0;
     each_value(c, 0, 1, [&](const Value& v, bool, bool) { n += blank(v); });
-    RET(Value::number(n));
+    OMBRIX_RETURN(Value::number(n));
 }
 
-FN(sumproduct) {
+OMBRIX_FN(sumproduct) {
     std::vector<View> views;
     views.reserve(std::size_t(c.argc));
     for (int i = 0; i < c.argc; ++i) {
         views.emplace_back(c.ev, c.args[i]);
         if (views[i].rows != views[0].rows || views[i].cols != views[0].cols)
-            RET(err(ErrorCode::Value));
+            OMBRIX_RETURN(err(ErrorCode::Value));
     }
     if (std::int64_t(views[0].rows) * views[0].cols > max_dense_cells)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     double total = 0;
     for (std::int32_t r = 0; r < views[0].rows; ++r)
         for (std::int32_t col = 0; col < views[0].cols; ++col) {
@@ -114,12 +108,12 @@ FN(sumproduct) {
             for (const View& v : views) {
                 Value x = v.at(r, col);
                 if (x.is_error())
-                    RET(x);
+                    OMBRIX_RETURN(x);
                 p *= x.is_number() ? x.as_number() : 0;
             }
             total += p;
         }
-    RET(Value::number(total));
+    OMBRIX_RETURN(Value::number(total));
 }
 
 // The values as MAXA, MINA and AVERAGEA see them: in references and arrays TRUE is 1, FALSE
@@ -151,64 +145,93 @@ void aggregate_all(Ctx& c, Item& out, Reduce reduce) {
     auto& xs = numbers();
     Value e;
     if (!collect_all(c, xs, e))
-        RET(e);
-    RET(reduce(xs));
+        OMBRIX_RETURN(e);
+    OMBRIX_RETURN(reduce(xs));
 }
-FN(maxa) {
-    aggregate_all(c, out, max_of);
-}
-FN(mina) {
-    aggregate_all(c, out, min_of);
-}
-FN(averagea) {
-    aggregate_all(c, out, mean_of);
-}
+OMBRIX_FN(maxa) { aggregate_all(c, out, max_of); }
+OMBRIX_FN(mina) { aggregate_all(c, out, min_of); }
+OMBRIX_FN(averagea) { aggregate_all(c, out, mean_of); }
 
-// True if the cell's formula calls SUBTOTAL, whose result a SUBTOTAL over it leaves out so
-// that subtotals are not counted twice.
-bool holds_subtotal(const Grid& grid, std::uint32_t id) {
+// True if the cell's formula calls SUBTOTAL (or, with `aggregate_too`, AGGREGATE), whose
+// result a SUBTOTAL or AGGREGATE over it leaves out so that subtotals are not counted twice.
+bool holds_subtotal(const Grid& grid, std::uint32_t id, bool aggregate_too = false) {
     static const int subtotal = find_function("SUBTOTAL");
+    static const int aggregate = find_function("AGGREGATE");
     const Linked* program = grid.cell_program(id);
     if (!program)
         return false;
     for (const Instr& in : program->code)
-        if (in.op == Op::Call && int(in.operand) == subtotal)
+        if (in.op == Op::Call && (int(in.operand) == subtotal || (aggregate_too && int(in.operand) == aggregate)))
             return true;
     return false;
+}
+
+// A reference or array argument handed on as an array of its values, less the cells that
+// hold a SUBTOTAL or AGGREGATE (`skip_nested`) and the error values (`skip_errors`).
+void values_of(Ctx& c, Item& it, bool skip_nested, bool skip_errors, bool aggregate_too) {
+    if (it.kind != Item::Cell && it.kind != Item::Range && !(it.kind == Item::Arr && skip_errors))
+        return;
+    auto values = std::make_shared<Array>();
+    auto take = [&](const Value& v) {
+        if (!(skip_errors && v.is_error()))
+            values->values.push_back(v);
+    };
+    auto take_cell = [&](std::uint32_t id) {
+        if (!(skip_nested && holds_subtotal(c.ev.grid, id, aggregate_too)))
+            take(c.ev.grid.cell_value(id));
+    };
+    if (it.kind == Item::Cell)
+        take_cell(it.cell);
+    else if (it.kind == Item::Range)
+        for (std::uint32_t id : c.ev.grid.cells_in(it.area))
+            take_cell(id);
+    else
+        for (const Value& v : it.arr->values)
+            take(v);
+    values->rows = 1;
+    values->cols = std::int32_t(values->values.size());
+    it = Item();
+    it.kind = Item::Arr;
+    it.arr = c.ev.keep(std::move(values));
 }
 
 // SUBTOTAL(code, ref...): codes 1-11 name the function; 101-111 are the same functions
 // skipping hidden rows, and as this host hides no rows they give the same results. Each
 // reference is handed on as an array of its cells' values less those holding a SUBTOTAL.
-FN(subtotal) {
-    static const char* const names[] = {"AVERAGE", "COUNT", "COUNTA", "MAX", "MIN", "PRODUCT",
-                                        "STDEV", "STDEVP", "SUM", "VAR", "VARP"};
-    NUM(0, code);
+OMBRIX_FN(subtotal) {
+    static const char* const names[] = {"AVERAGE", "COUNT",  "COUNTA", "MAX", "MIN", "PRODUCT",
+                                        "STDEV",   "STDEVP", "SUM",    "VAR", "VARP"};
+    OMBRIX_NUMBER(0, code);
     double k = std::trunc(code);
     if (k > 100)
         k -= 100;
     if (k < 1 || k > 11)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     std::vector<Item> args(c.args + 1, c.args + c.argc);
-    for (Item& it : args) {
-        if (it.kind != Item::Cell && it.kind != Item::Range)
-            continue;
-        auto values = std::make_shared<Array>();
-        auto take = [&](std::uint32_t id) {
-            if (!holds_subtotal(c.ev.grid, id))
-                values->values.push_back(c.ev.grid.cell_value(id));
-        };
-        if (it.kind == Item::Cell)
-            take(it.cell);
-        else
-            for (std::uint32_t id : c.ev.grid.cells_in(it.area))
-                take(id);
-        values->rows = 1;
-        values->cols = std::int32_t(values->values.size());
-        it = Item();
-        it.kind = Item::Arr;
-        it.arr = c.ev.keep(std::move(values));
-    }
+    for (Item& it : args)
+        values_of(c, it, true, false, false);
+    call_function(c.ev, find_function(names[int(k) - 1]), args.data(), int(args.size()), out, false);
+}
+
+// AGGREGATE(function, options, ref...) for functions 1-13, AGGREGATE(function, options,
+// array, k) for 14-19. Options 0-3 leave out nested SUBTOTAL and AGGREGATE results, 2, 3, 6
+// and 7 error values; the odd ones hidden rows, which this host does not have.
+OMBRIX_FN(aggregate) {
+    static const char* const names[] = {"AVERAGE",        "COUNT",        "COUNTA",         "MAX",         "MIN",
+                                        "PRODUCT",        "STDEV.S",      "STDEV.P",        "SUM",         "VAR.S",
+                                        "VAR.P",          "MEDIAN",       "MODE.SNGL",      "LARGE",       "SMALL",
+                                        "PERCENTILE.INC", "QUARTILE.INC", "PERCENTILE.EXC", "QUARTILE.EXC"};
+    OMBRIX_NUMBER(0, code);
+    OMBRIX_NUMBER_OR(1, options, 0);
+    const double k = std::trunc(code), o = std::trunc(options);
+    const bool with_k = k >= 14;
+    if (k < 1 || k > 19 || o < 0 || o > 7 || c.argc < 3 || (with_k && c.argc != 4))
+        OMBRIX_RETURN(err(ErrorCode::Value));
+    const bool skip_nested = o <= 3, skip_errors = o == 2 || o == 3 || o == 6 || o == 7;
+    std::vector<Item> args(c.args + 2, c.args + c.argc);
+    for (std::size_t i = 0; i < args.size(); ++i)
+        if (!(with_k && i == 1))
+            values_of(c, args[i], skip_nested, skip_errors, true);
     call_function(c.ev, find_function(names[int(k) - 1]), args.data(), int(args.size()), out, false);
 }
 
@@ -230,6 +253,7 @@ std::vector<Entry> aggregate_functions() {
         {{"MINA", 1, -1, 0}, fn_mina},
         {{"AVERAGEA", 1, -1, 0}, fn_averagea},
         {{"SUBTOTAL", 2, -1, 0}, fn_subtotal},
+        {{"AGGREGATE", 3, -1, FnArrayArgs}, fn_aggregate},
     };
 }
 

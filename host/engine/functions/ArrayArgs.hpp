@@ -1,7 +1,8 @@
 #ifndef OMBRIX_HOST_ENGINE_FUNCTIONS_ARRAYARGS_HPP
 #define OMBRIX_HOST_ENGINE_FUNCTIONS_ARRAYARGS_HPP
 
-// What the functions that take and give whole arrays share (Arrays.cpp, Lambda.cpp).
+// What the functions that take and give whole arrays share (Arrays.cpp, ArrayBuilders.cpp,
+// Regression.cpp, Lambda.cpp).
 
 #include "engine/functions/Common.hpp"
 
@@ -23,6 +24,18 @@ bool grid_arg(const Ctx& c, int i, ValueGrid& g, Value& out);
 // Hands a computed grid on as the result (one value as itself); an array of no cells (all
 // rows dropped, a sequence of none) is #VALUE!, as the spreadsheet gives it.
 void give(Ctx& c, Item& out, ValueGrid g);
+
+// A count argument: truncated; within [lo, hi] (below is #VALUE!, above #NUM!); `fallback`
+// when omitted.
+bool count_arg(const Ctx& c, int i, double fallback, double lo, double hi, std::int32_t& n, Value& out);
+
+// Argument i as a matrix of numbers, row by row; any other value is #VALUE!, an error itself.
+bool matrix_arg(const Ctx& c, int i, ValueGrid& g, std::vector<double>& m, Value& out);
+
+// LINEST, LOGEST, TREND, GROWTH and MODE.MULT (Regression.cpp), listed with the builders.
+std::vector<Entry> regression_functions();
+// ARRAYTOTEXT and REGEXEXTRACT (ArrayText.cpp).
+std::vector<Entry> array_text_functions();
 
 // A grid of rows x cols cells holding `fill`.
 ValueGrid sized(std::int32_t rows, std::int32_t cols, const Value& fill = Value());

@@ -37,9 +37,9 @@ bool grid_arg(const Ctx& c, int i, ValueGrid& g, Value& out) {
 
 void give(Ctx& c, Item& out, ValueGrid g) {
     if (g.rows <= 0 || g.cols <= 0)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     if (g.rows == 1 && g.cols == 1)
-        RET(g.values[0]);
+        OMBRIX_RETURN(g.values[0]);
     auto a = std::make_shared<Array>();
     a->rows = g.rows;
     a->cols = g.cols;
@@ -47,18 +47,6 @@ void give(Ctx& c, Item& out, ValueGrid g) {
     out.kind = Item::Arr;
     out.arr = c.ev.keep(std::move(a));
 }
-
-ValueGrid sized(std::int32_t rows, std::int32_t cols, const Value& fill) {
-    ValueGrid g;
-    g.rows = rows;
-    g.cols = cols;
-    g.values.assign(std::size_t(rows) * std::size_t(cols), fill);
-    return g;
-}
-
-namespace {
-
-#define OMBRIX_GRID(i, var) ValueGrid var; if (!grid_arg(c, i, var, out.v)) return
 
 // A count argument: truncated; within [lo, hi].
 bool count_arg(const Ctx& c, int i, double fallback, double lo, double hi, std::int32_t& n, Value& out) {
@@ -74,34 +62,108 @@ bool count_arg(const Ctx& c, int i, double fallback, double lo, double hi, std::
     return true;
 }
 
-bool omitted(const Ctx& c, int i) { return c.missing(i); }
+ValueGrid sized(std::int32_t rows, std::int32_t cols, const Value& fill) {
+    ValueGrid g;
+    g.rows = rows;
+    g.cols = cols;
+    g.values.assign(std::size_t(rows) * std::size_t(cols), fill);
+    return g;
+}
+
+namespace {
+
+#define OMBRIX_GRID(i, var)                                                                                            \
+    ValueGrid var;                                                                                                     \
+    if (!grid_arg(c, i, var, out.v))                                                                                   \
+    return
 
 // ---- the spill operators ----
 
-FN(anchorarray) {   // A1#
+OMBRIX_FN(anchorarray) { // A1#
     const Item& it = c.args[0];
     if (it.kind == Item::Val && it.v.is_error())
-        RET(it.v);
-    if (it.kind != Item::Cell)
-        RET(err(ErrorCode::Ref));
+        OMBRIX_RETURN(it.v);
+    std::uint32_t anchor = it.cell;
+    if (it.kind == Item::Range && it.area.size() == 1 && !it.areas && it.last_sheet < 0) { // OFFSET(A1,1,1)#
+        const auto& ids = c.ev.grid.cells_in(it.area);
+        if (ids.empty())
+            OMBRIX_RETURN(err(ErrorCode::Ref));
+        anchor = ids.front();
+    } else if (it.kind != Item::Cell) {
+        OMBRIX_RETURN(err(ErrorCode::Ref));
+    }
     Area a;
     Value error;
-    if (!c.ev.grid.spill_area(it.cell, a, error))
-        RET(error);
+    if (!c.ev.grid.spill_area(anchor, a, error))
+        OMBRIX_RETURN(error);
     if (c.ev.built_refs)
         c.ev.built_refs->push_back(a);
     out.kind = a.r1 == a.r2 && a.c1 == a.c2 ? Item::Cell : Item::Range;
-    out.cell = it.cell;
+    out.cell = anchor;
     out.area = a;
 }
 
-FN(single) {   // @x: one value, by implicit intersection
-    RET(c.ev.scalar(c.args[0]));
+OMBRIX_FN(single) { // @x: one value, by implicit intersection
+    OMBRIX_RETURN(c.ev.scalar(c.args[0]));
 }
+
+// TRIMRANGE(range, [rows], [columns]) and the trim operators (A1:.B9, written
+// _xlfn._TRO_TRAILING(A1:B9) in files): the range without its empty outer rows and columns,
+// 0 none, 1 the leading ones, 2 the trailing ones, 3 both (the default).
+void trim_range(Ctx& c, Item& out, int rows_mode, int cols_mode) {
+    const Item& it = c.args[0];
+    if (it.kind == Item::Val && it.v.is_error())
+        OMBRIX_RETURN(it.v);
+    if (it.kind != Item::Cell && (it.kind != Item::Range || it.areas || it.last_sheet >= 0))
+        OMBRIX_RETURN(err(ErrorCode::Value));
+    const Area whole = it.kind == Item::Cell ? c.ev.grid.cell_area(it.cell) : it.area;
+    Area used{whole.sheet, whole.r2 + 1, whole.c2 + 1, whole.r1 - 1, whole.c1 - 1};
+    for (std::uint32_t id : c.ev.grid.cells_in(whole)) {
+        if (c.ev.grid.cell_value(id).is_empty())
+            continue;
+        const Area at = c.ev.grid.cell_area(id);
+        used = Area{whole.sheet, std::min(used.r1, at.r1), std::min(used.c1, at.c1), std::max(used.r2, at.r2),
+                    std::max(used.c2, at.c2)};
+    }
+    if (used.r1 > used.r2) // nothing in it: its first cell
+        used = Area{whole.sheet, whole.r1, whole.c1, whole.r1, whole.c1};
+    Area a = whole;
+    if (rows_mode & 1)
+        a.r1 = used.r1;
+    if (rows_mode & 2)
+        a.r2 = used.r2;
+    if (cols_mode & 1)
+        a.c1 = used.c1;
+    if (cols_mode & 2)
+        a.c2 = used.c2;
+    out.kind = Item::Range;
+    out.area = a;
+}
+
+bool trim_mode(const Ctx& c, int i, int& mode, Value& out) {
+    double x;
+    if (!num(c, i, x, out, 3))
+        return false;
+    if (x < 0 || x > 3 || x != std::trunc(x)) {
+        out = err(ErrorCode::Value);
+        return false;
+    }
+    mode = int(x);
+    return true;
+}
+
+OMBRIX_FN(trimrange) {
+    int rows_mode, cols_mode;
+    if (trim_mode(c, 1, rows_mode, out.v) && trim_mode(c, 2, cols_mode, out.v))
+        trim_range(c, out, rows_mode, cols_mode);
+}
+OMBRIX_FN(trim_all) { trim_range(c, out, 3, 3); }
+OMBRIX_FN(trim_leading) { trim_range(c, out, 1, 1); }
+OMBRIX_FN(trim_trailing) { trim_range(c, out, 2, 2); }
 
 // ---- reshaping ----
 
-FN(transpose) {
+OMBRIX_FN(transpose) {
     OMBRIX_GRID(0, g);
     ValueGrid t = sized(g.cols, g.rows);
     for (std::int32_t r = 0; r < g.rows; ++r)
@@ -127,9 +189,9 @@ void take_or_drop(Ctx& c, Item& out, bool take) {
     OMBRIX_GRID(0, g);
     double limit = double(max_rows);
     std::int32_t rows = take ? g.rows : 0, cols = take ? g.cols : 0;
-    if (!omitted(c, 1) && !count_arg(c, 1, 0, -limit, limit, rows, out.v))
+    if (!c.missing(1) && !count_arg(c, 1, 0, -limit, limit, rows, out.v))
         return;
-    if (c.argc > 2 && !omitted(c, 2) && !count_arg(c, 2, 0, -limit, limit, cols, out.v))
+    if (c.argc > 2 && !c.missing(2) && !count_arg(c, 2, 0, -limit, limit, cols, out.v))
         return;
     auto span = [take](std::int32_t n, std::int32_t size, std::int32_t& from, std::int32_t& to) {
         n = std::max(-size, std::min(size, n));
@@ -146,8 +208,8 @@ void take_or_drop(Ctx& c, Item& out, bool take) {
     span(cols, g.cols, c1, c2);
     give(c, out, part(g, r1, r2, c1, c2));
 }
-FN(take) { take_or_drop(c, out, true); }
-FN(drop) { take_or_drop(c, out, false); }
+OMBRIX_FN(take) { take_or_drop(c, out, true); }
+OMBRIX_FN(drop) { take_or_drop(c, out, false); }
 
 // CHOOSECOLS and CHOOSEROWS: the listed columns (rows), counted from the end when negative.
 void choose_lines(Ctx& c, Item& out, bool columns) {
@@ -162,10 +224,10 @@ void choose_lines(Ctx& c, Item& out, bool columns) {
             double x;
             ErrorCode e = ErrorCode::Value;
             if (!to_number(v, x, e, c.ev.grid.date1904()))
-                RET(err(e));
+                OMBRIX_RETURN(err(e));
             x = std::trunc(x);
             if (x == 0 || std::fabs(x) > size)
-                RET(err(ErrorCode::Value));
+                OMBRIX_RETURN(err(ErrorCode::Value));
             picks.push_back(x > 0 ? std::int32_t(x) - 1 : size + std::int32_t(x));
         }
     }
@@ -176,22 +238,22 @@ void choose_lines(Ctx& c, Item& out, bool columns) {
                 columns ? g.at(i, picks[std::size_t(k)]) : g.at(picks[std::size_t(i)], k);
     give(c, out, std::move(r));
 }
-FN(choosecols) { choose_lines(c, out, true); }
-FN(chooserows) { choose_lines(c, out, false); }
+OMBRIX_FN(choosecols) { choose_lines(c, out, true); }
+OMBRIX_FN(chooserows) { choose_lines(c, out, false); }
 
-FN(expand) {
+OMBRIX_FN(expand) {
     OMBRIX_GRID(0, g);
     double limit = double(max_rows);
     std::int32_t rows = g.rows, cols = g.cols;
-    if (!omitted(c, 1) && !count_arg(c, 1, 0, 1, limit, rows, out.v))
+    if (!c.missing(1) && !count_arg(c, 1, 0, 1, limit, rows, out.v))
         return;
-    if (c.argc > 2 && !omitted(c, 2) && !count_arg(c, 2, 0, 1, max_columns, cols, out.v))
+    if (c.argc > 2 && !c.missing(2) && !count_arg(c, 2, 0, 1, max_columns, cols, out.v))
         return;
     if (rows < g.rows || cols < g.cols)
-        RET(err(ErrorCode::Value));
-    Value pad = c.argc > 3 && !omitted(c, 3) ? c.arg(3) : err(ErrorCode::NA);
+        OMBRIX_RETURN(err(ErrorCode::Value));
+    Value pad = c.argc > 3 && !c.missing(3) ? c.arg(3) : err(ErrorCode::NA);
     if (std::int64_t(rows) * cols > max_dense_cells)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     ValueGrid r = sized(rows, cols, pad);
     for (std::int32_t i = 0; i < g.rows; ++i)
         for (std::int32_t k = 0; k < g.cols; ++k)
@@ -211,9 +273,9 @@ void stack_args(Ctx& c, Item& out, bool vertical) {
         across = std::max<std::int64_t>(across, vertical ? p.cols : p.rows);
     }
     if (along * across > max_dense_cells)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     ValueGrid r = vertical ? sized(std::int32_t(along), std::int32_t(across), err(ErrorCode::NA))
-                       : sized(std::int32_t(across), std::int32_t(along), err(ErrorCode::NA));
+                           : sized(std::int32_t(across), std::int32_t(along), err(ErrorCode::NA));
     std::int32_t offset = 0;
     for (const ValueGrid& p : parts) {
         for (std::int32_t i = 0; i < p.rows; ++i)
@@ -226,16 +288,16 @@ void stack_args(Ctx& c, Item& out, bool vertical) {
     }
     give(c, out, std::move(r));
 }
-FN(vstack) { stack_args(c, out, true); }
-FN(hstack) { stack_args(c, out, false); }
+OMBRIX_FN(vstack) { stack_args(c, out, true); }
+OMBRIX_FN(hstack) { stack_args(c, out, false); }
 
 // TOCOL and TOROW: every value in one line; `ignore` 1 skips blanks, 2 errors, 3 both.
 void to_line(Ctx& c, Item& out, bool column) {
     OMBRIX_GRID(0, g);
     std::int32_t ignore = 0;
-    if (c.argc > 1 && !omitted(c, 1) && !count_arg(c, 1, 0, 0, 3, ignore, out.v))
+    if (c.argc > 1 && !c.missing(1) && !count_arg(c, 1, 0, 0, 3, ignore, out.v))
         return;
-    FLAG(2, by_column);
+    OMBRIX_FLAG(2, by_column);
     std::vector<Value> line;
     std::int32_t outer = by_column ? g.cols : g.rows, inner = by_column ? g.rows : g.cols;
     for (std::int32_t i = 0; i < outer; ++i)
@@ -251,20 +313,20 @@ void to_line(Ctx& c, Item& out, bool column) {
     r.values = std::move(line);
     give(c, out, std::move(r));
 }
-FN(tocol) { to_line(c, out, true); }
-FN(torow) { to_line(c, out, false); }
+OMBRIX_FN(tocol) { to_line(c, out, true); }
+OMBRIX_FN(torow) { to_line(c, out, false); }
 
 // WRAPROWS and WRAPCOLS: a line cut into rows (columns) of `count`, the last padded.
 void wrap(Ctx& c, Item& out, bool rows) {
     OMBRIX_GRID(0, g);
     if (g.rows > 1 && g.cols > 1)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     std::int32_t count;
     if (!count_arg(c, 1, 0, 1, double(max_rows), count, out.v))
         return;
-    Value pad = c.argc > 2 && !omitted(c, 2) ? c.arg(2) : err(ErrorCode::NA);
+    Value pad = c.argc > 2 && !c.missing(2) ? c.arg(2) : err(ErrorCode::NA);
     std::int32_t n = std::int32_t(g.values.size());
-    count = std::min(count, n);   // a line never longer than the values
+    count = std::min(count, n); // a line never longer than the values
     std::int32_t lines = (n + count - 1) / count;
     ValueGrid r = rows ? sized(lines, count, pad) : sized(count, lines, pad);
     for (std::int32_t i = 0; i < n; ++i) {
@@ -275,30 +337,30 @@ void wrap(Ctx& c, Item& out, bool rows) {
     }
     give(c, out, std::move(r));
 }
-FN(wraprows) { wrap(c, out, true); }
-FN(wrapcols) { wrap(c, out, false); }
+OMBRIX_FN(wraprows) { wrap(c, out, true); }
+OMBRIX_FN(wrapcols) { wrap(c, out, false); }
 
 // ---- choosing ----
 
-FN(filter) {
+OMBRIX_FN(filter) {
     OMBRIX_GRID(0, g);
     OMBRIX_GRID(1, keep);
     bool by_row = keep.cols == 1 && keep.rows == g.rows;
     bool by_col = !by_row && keep.rows == 1 && keep.cols == g.cols;
     if (!by_row && !by_col)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     std::vector<std::int32_t> chosen;
     for (std::int32_t i = 0; i < std::int32_t(keep.values.size()); ++i) {
         const Value& v = keep.values[std::size_t(i)];
         bool b;
         ErrorCode e = ErrorCode::Value;
         if (v.is_text() || !to_boolean(v, b, e))
-            RET(err(e));
+            OMBRIX_RETURN(err(e));
         if (b)
             chosen.push_back(i);
     }
     if (chosen.empty())
-        RET(c.argc > 2 && !omitted(c, 2) ? c.arg(2) : err(ErrorCode::Calc));
+        OMBRIX_RETURN(c.argc > 2 && !c.missing(2) ? c.arg(2) : err(ErrorCode::Calc));
     ValueGrid r = by_row ? sized(std::int32_t(chosen.size()), g.cols) : sized(g.rows, std::int32_t(chosen.size()));
     for (std::int32_t i = 0; i < r.rows; ++i)
         for (std::int32_t k = 0; k < r.cols; ++k)
@@ -307,9 +369,10 @@ FN(filter) {
     give(c, out, std::move(r));
 }
 
-// The order of values in sorting: numbers, text, booleans, then errors; blanks as empty
-// cells compare.
+// The order of values in sorting: numbers, text, booleans, then errors by their codes.
 int sort_compare(const Value& a, const Value& b) {
+    if (a.is_error() && b.is_error())
+        return int(a.as_error()) - int(b.as_error());
     if (a.is_error() || b.is_error())
         return int(a.is_error()) - int(b.is_error());
     return compare(a, b);
@@ -317,7 +380,7 @@ int sort_compare(const Value& a, const Value& b) {
 
 // The lines (rows, or columns when `by_col`) of `g` ordered by the keys, stable.
 struct SortKey {
-    ValueGrid values;   // one value per line, in line order
+    ValueGrid values; // one value per line, in line order
     bool descending = false;
 };
 
@@ -327,7 +390,13 @@ ValueGrid ordered(const ValueGrid& g, bool by_col, const std::vector<SortKey>& k
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(), [&](std::int32_t x, std::int32_t y) {
         for (const SortKey& k : keys) {
-            int r = sort_compare(k.values.values[std::size_t(x)], k.values.values[std::size_t(y)]);
+            const Value &a = k.values.values[std::size_t(x)], &b = k.values.values[std::size_t(y)];
+            if (a.is_empty() || b.is_empty()) { // empty cells go last, in either order
+                if (a.is_empty() != b.is_empty())
+                    return b.is_empty();
+                continue;
+            }
+            int r = sort_compare(a, b);
             if (r != 0)
                 return k.descending ? r > 0 : r < 0;
         }
@@ -335,9 +404,10 @@ ValueGrid ordered(const ValueGrid& g, bool by_col, const std::vector<SortKey>& k
     });
     ValueGrid r = sized(g.rows, g.cols);
     for (std::int32_t i = 0; i < g.rows; ++i)
-        for (std::int32_t k = 0; k < g.cols; ++k)
-            r.values[std::size_t(i) * std::size_t(g.cols) + std::size_t(k)] =
-                by_col ? g.at(i, order[std::size_t(k)]) : g.at(order[std::size_t(i)], k);
+        for (std::int32_t k = 0; k < g.cols; ++k) {
+            const Value& v = by_col ? g.at(i, order[std::size_t(k)]) : g.at(order[std::size_t(i)], k);
+            r.values[std::size_t(i) * std::size_t(g.cols) + std::size_t(k)] = v.is_empty() ? Value::number(0) : v;
+        }
     return r;
 }
 
@@ -364,27 +434,21 @@ bool sort_order_arg(const Ctx& c, int i, bool& descending, Value& out) {
     return true;
 }
 
-FN(sort) {
+OMBRIX_FN(sort) {
     OMBRIX_GRID(0, g);
-    FLAG(3, by_col);
+    OMBRIX_FLAG(3, by_col);
     std::int32_t lines_across = by_col ? g.rows : g.cols;
     std::int32_t index = 1;
-    if (c.argc > 1 && !omitted(c, 1) && !count_arg(c, 1, 1, 1, double(lines_across), index, out.v))
+    if (c.argc > 1 && !c.missing(1) && !count_arg(c, 1, 1, 1, double(lines_across), index, out.v))
         return;
     bool descending = false;
-    if (c.argc > 2 && !omitted(c, 2) && !sort_order_arg(c, 2, descending, out.v))
+    if (c.argc > 2 && !c.missing(2) && !sort_order_arg(c, 2, descending, out.v))
         return;
-    for (Value& v : g.values)
-        if (v.is_empty())
-            v = Value::number(0);
     give(c, out, ordered(g, by_col, {key_of(g, index - 1, by_col, descending)}));
 }
 
-FN(sortby) {
+OMBRIX_FN(sortby) {
     OMBRIX_GRID(0, g);
-    for (Value& v : g.values)
-        if (v.is_empty())
-            v = Value::number(0);
     std::vector<SortKey> keys;
     bool by_col = false;
     for (int i = 1; i < c.argc; i += 2) {
@@ -392,24 +456,24 @@ FN(sortby) {
         if (!grid_arg(c, i, by, out.v))
             return;
         bool descending = false;
-        if (i + 1 < c.argc && !omitted(c, i + 1) && !sort_order_arg(c, i + 1, descending, out.v))
+        if (i + 1 < c.argc && !c.missing(i + 1) && !sort_order_arg(c, i + 1, descending, out.v))
             return;
         bool column = by.cols == 1 && by.rows == g.rows, row = by.rows == 1 && by.cols == g.cols;
         if (!column && !row)
-            RET(err(ErrorCode::Value));
+            OMBRIX_RETURN(err(ErrorCode::Value));
         bool this_by_col = !column;
         if (i > 1 && this_by_col != by_col)
-            RET(err(ErrorCode::Value));
+            OMBRIX_RETURN(err(ErrorCode::Value));
         by_col = this_by_col;
         keys.push_back(key_of(by, 0, by_col, descending));
     }
     give(c, out, ordered(g, by_col, keys));
 }
 
-FN(unique) {
+OMBRIX_FN(unique) {
     OMBRIX_GRID(0, g);
-    FLAG(1, by_col);
-    FLAG(2, exactly_once);
+    OMBRIX_FLAG(1, by_col);
+    OMBRIX_FLAG(2, exactly_once);
     std::int32_t lines = by_col ? g.cols : g.rows, width = by_col ? g.rows : g.cols;
     auto same_line = [&](std::int32_t x, std::int32_t y) {
         for (std::int32_t k = 0; k < width; ++k) {
@@ -446,254 +510,6 @@ FN(unique) {
     give(c, out, std::move(r));
 }
 
-// ---- building ----
-
-FN(sequence) {
-    std::int32_t rows, cols = 1;
-    if (!count_arg(c, 0, 1, 0, double(max_rows), rows, out.v))
-        return;
-    if (c.argc > 1 && !omitted(c, 1) && !count_arg(c, 1, 1, 0, double(max_columns), cols, out.v))
-        return;
-    NUMD(2, start, 1);
-    NUMD(3, step, 1);
-    if (std::int64_t(rows) * cols > max_dense_cells)
-        RET(err(ErrorCode::Num));
-    ValueGrid r = sized(rows, cols);
-    for (std::size_t i = 0; i < r.values.size(); ++i)
-        r.values[i] = Value::number(start + step * double(i));
-    give(c, out, std::move(r));
-}
-
-FN(randarray) {
-    std::int32_t rows = 1, cols = 1;
-    if (c.argc > 0 && !omitted(c, 0) && !count_arg(c, 0, 1, 1, double(max_rows), rows, out.v))
-        return;
-    if (c.argc > 1 && !omitted(c, 1) && !count_arg(c, 1, 1, 1, double(max_columns), cols, out.v))
-        return;
-    NUMD(2, lo, 0);
-    NUMD(3, hi, 1);
-    FLAG(4, whole);
-    if (hi < lo || (whole && std::ceil(lo) > std::floor(hi)))
-        RET(err(ErrorCode::Value));
-    if (std::int64_t(rows) * cols > max_dense_cells)
-        RET(err(ErrorCode::Num));
-    ValueGrid r = sized(rows, cols);
-    static const int rand_id = find_function("RAND");
-    for (Value& v : r.values) {
-        Item unit;
-        call_function(c.ev, rand_id, nullptr, 0, unit, false);
-        double u = unit.v.as_number();
-        v = Value::number(whole ? std::ceil(lo) + std::floor(u * (std::floor(hi) - std::ceil(lo) + 1)) : lo + u * (hi - lo));
-    }
-    give(c, out, std::move(r));
-}
-
-// ---- matrices ----
-
-// Argument i as a matrix of numbers; any other value is #VALUE!.
-bool matrix_arg(const Ctx& c, int i, ValueGrid& g, std::vector<double>& m, Value& out) {
-    if (!grid_arg(c, i, g, out))
-        return false;
-    m.clear();
-    for (const Value& v : g.values) {
-        if (v.is_error()) {
-            out = v;
-            return false;
-        }
-        if (!v.is_number()) {
-            out = err(ErrorCode::Value);
-            return false;
-        }
-        m.push_back(v.as_number());
-    }
-    return true;
-}
-
-FN(mmult) {
-    ValueGrid ga, gb;
-    std::vector<double> a, b;
-    if (!matrix_arg(c, 0, ga, a, out.v) || !matrix_arg(c, 1, gb, b, out.v))
-        return;
-    if (ga.cols != gb.rows)
-        RET(err(ErrorCode::Value));
-    ValueGrid r = sized(ga.rows, gb.cols);
-    for (std::int32_t i = 0; i < ga.rows; ++i)
-        for (std::int32_t k = 0; k < gb.cols; ++k) {
-            double sum = 0;
-            for (std::int32_t j = 0; j < ga.cols; ++j)
-                sum += a[std::size_t(i) * std::size_t(ga.cols) + std::size_t(j)] *
-                       b[std::size_t(j) * std::size_t(gb.cols) + std::size_t(k)];
-            if (!std::isfinite(sum))   // an overflow anywhere makes the whole product #NUM!
-                RET(err(ErrorCode::Num));
-            r.values[std::size_t(i) * std::size_t(gb.cols) + std::size_t(k)] = Value::number(sum);
-        }
-    give(c, out, std::move(r));
-}
-
-FN(minverse) {
-    ValueGrid g;
-    std::vector<double> a;
-    if (!matrix_arg(c, 0, g, a, out.v))
-        return;
-    if (g.rows != g.cols)
-        RET(err(ErrorCode::Value));
-    const std::size_t n = std::size_t(g.rows);
-    std::vector<double> inv(n * n, 0.0);
-    for (std::size_t i = 0; i < n; ++i)
-        inv[i * n + i] = 1;
-    // Gauss-Jordan with partial pivoting.
-    for (std::size_t col = 0; col < n; ++col) {
-        std::size_t pivot = col;
-        for (std::size_t r = col + 1; r < n; ++r)
-            if (std::fabs(a[r * n + col]) > std::fabs(a[pivot * n + col]))
-                pivot = r;
-        if (std::fabs(a[pivot * n + col]) < 1e-300)
-            RET(err(ErrorCode::Num));
-        if (pivot != col)
-            for (std::size_t k = 0; k < n; ++k) {
-                std::swap(a[pivot * n + k], a[col * n + k]);
-                std::swap(inv[pivot * n + k], inv[col * n + k]);
-            }
-        double p = a[col * n + col];
-        for (std::size_t k = 0; k < n; ++k) {
-            a[col * n + k] /= p;
-            inv[col * n + k] /= p;
-        }
-        for (std::size_t r = 0; r < n; ++r) {
-            if (r == col || a[r * n + col] == 0)
-                continue;
-            double f = a[r * n + col];
-            for (std::size_t k = 0; k < n; ++k) {
-                a[r * n + k] -= f * a[col * n + k];
-                inv[r * n + k] -= f * inv[col * n + k];
-            }
-        }
-    }
-    ValueGrid r = sized(g.rows, g.cols);
-    for (std::size_t i = 0; i < n * n; ++i)
-        r.values[i] = Value::number(inv[i]);
-    give(c, out, std::move(r));
-}
-
-FN(munit) {
-    std::int32_t n;
-    if (!count_arg(c, 0, 1, 1, 1024, n, out.v))
-        return;
-    ValueGrid r = sized(n, n, Value::number(0));
-    for (std::int32_t i = 0; i < n; ++i)
-        r.values[std::size_t(i) * std::size_t(n) + std::size_t(i)] = Value::number(1);
-    give(c, out, std::move(r));
-}
-
-// FREQUENCY(data, bins): how many numbers fall at or below each bin and above the one before,
-// in the bins' own order, and one more count for those above every bin.
-FN(frequency) {
-    std::vector<double> data, bins;
-    Value e;
-    auto numbers_of = [&](int i, std::vector<double>& out_list) {
-        bool ok = true;
-        each_value(c, i, i + 1, [&](const Value& v, bool, bool) {
-            if (v.is_error() && ok) {
-                e = v;
-                ok = false;
-            } else if (v.is_number()) {
-                out_list.push_back(v.as_number());
-            }
-        });
-        return ok;
-    };
-    if (!numbers_of(0, data) || !numbers_of(1, bins))
-        RET(e);
-    std::vector<std::size_t> order(bins.size());
-    std::iota(order.begin(), order.end(), std::size_t(0));
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) { return bins[x] < bins[y]; });
-    ValueGrid r = sized(std::int32_t(bins.size()) + 1, 1, Value::number(0));
-    std::vector<double> counts(bins.size() + 1, 0);
-    for (double x : data) {
-        std::size_t k = 0;
-        while (k < order.size() && x > bins[order[k]])
-            ++k;
-        counts[k < order.size() ? order[k] : bins.size()] += 1;
-    }
-    for (std::size_t k = 0; k < counts.size(); ++k)
-        r.values[k] = Value::number(counts[k]);
-    give(c, out, std::move(r));
-}
-
-// ---- text ----
-
-// TEXTSPLIT(text, column delimiters, [row delimiters], [ignore empty], [match mode], [pad]).
-FN(textsplit) {
-    TEXT(0, text);
-    auto delimiters = [&](int i, std::vector<std::string>& list) {
-        if (i >= c.argc || omitted(c, i))
-            return true;
-        ValueGrid g;
-        if (!grid_arg(c, i, g, out.v))
-            return false;
-        for (const Value& v : g.values) {
-            if (v.is_error()) {
-                out.v = v;
-                return false;
-            }
-            std::string s = to_text(v);
-            if (!s.empty())
-                list.push_back(s);
-        }
-        return true;
-    };
-    std::vector<std::string> col_delims, row_delims;
-    if (!delimiters(1, col_delims) || !delimiters(2, row_delims))
-        return;
-    if (col_delims.empty() && row_delims.empty())
-        RET(err(ErrorCode::Value));
-    FLAG(3, ignore_empty);
-    NUMD(4, match_mode, 0);
-    Value pad = c.argc > 5 && !omitted(c, 5) ? c.arg(5) : err(ErrorCode::NA);
-    const bool fold = match_mode == 1;
-    std::string hay = fold ? to_upper(text) : text;
-    // Splits [from, to) of the text at the earliest of the delimiters.
-    auto split = [&](std::size_t from, std::size_t to, const std::vector<std::string>& delims) {
-        std::vector<std::pair<std::size_t, std::size_t>> pieces;
-        std::size_t start = from;
-        while (true) {
-            std::size_t best = std::string::npos, length = 0;
-            for (const std::string& d : delims) {
-                std::string needle = fold ? to_upper(d) : d;
-                std::size_t at = hay.find(needle, start);
-                if (at != std::string::npos && at + needle.size() <= to && (at < best || (at == best && needle.size() > length)))
-                    best = at, length = needle.size();
-            }
-            if (best == std::string::npos) {
-                pieces.emplace_back(start, to);
-                break;
-            }
-            pieces.emplace_back(start, best);
-            start = best + length;
-        }
-        if (ignore_empty)
-            pieces.erase(std::remove_if(pieces.begin(), pieces.end(), [](const auto& p) { return p.first == p.second; }),
-                         pieces.end());
-        return pieces;
-    };
-    std::vector<std::vector<std::pair<std::size_t, std::size_t>>> lines;
-    for (const auto& line : row_delims.empty() ? std::vector<std::pair<std::size_t, std::size_t>>{{0, text.size()}}
-                                                : split(0, text.size(), row_delims))
-        lines.push_back(col_delims.empty() ? std::vector<std::pair<std::size_t, std::size_t>>{line}
-                                           : split(line.first, line.second, col_delims));
-    std::size_t width = 0;
-    for (const auto& l : lines)
-        width = std::max(width, l.size());
-    ValueGrid r = sized(std::int32_t(lines.size()), std::int32_t(width), pad);
-    for (std::size_t i = 0; i < lines.size(); ++i)
-        for (std::size_t k = 0; k < lines[i].size(); ++k)
-            r.values[i * width + k] = Value::text(std::string_view(text).substr(
-                lines[i][k].first, lines[i][k].second - lines[i][k].first));
-    give(c, out, std::move(r));
-}
-
-#undef OMBRIX_GRID
-
 } // namespace
 
 std::vector<Entry> array_functions() {
@@ -701,6 +517,10 @@ std::vector<Entry> array_functions() {
     return {
         {{"ANCHORARRAY", 1, 1, 0}, fn_anchorarray},
         {{"SINGLE", 1, 1, 0}, fn_single},
+        {{"TRIMRANGE", 1, 3, 0}, fn_trimrange},
+        {{"_TRO_ALL", 1, 1, 0}, fn_trim_all},
+        {{"_TRO_LEADING", 1, 1, 0}, fn_trim_leading},
+        {{"_TRO_TRAILING", 1, 1, 0}, fn_trim_trailing},
         {{"TRANSPOSE", 1, 1, A}, fn_transpose},
         {{"TAKE", 2, 3, A}, fn_take},
         {{"DROP", 2, 3, A}, fn_drop},
@@ -717,13 +537,6 @@ std::vector<Entry> array_functions() {
         {{"SORT", 1, 4, A}, fn_sort},
         {{"SORTBY", 2, -1, A}, fn_sortby},
         {{"UNIQUE", 1, 3, A}, fn_unique},
-        {{"SEQUENCE", 1, 4, 0}, fn_sequence},
-        {{"RANDARRAY", 0, 5, FnVolatile}, fn_randarray},
-        {{"MMULT", 2, 2, A}, fn_mmult},
-        {{"MINVERSE", 1, 1, A}, fn_minverse},
-        {{"MUNIT", 1, 1, 0}, fn_munit},
-        {{"FREQUENCY", 2, 2, A}, fn_frequency},
-        {{"TEXTSPLIT", 2, 6, A}, fn_textsplit},
     };
 }
 

@@ -10,6 +10,10 @@
 
 namespace host::engine::detail::fn {
 
+// Division rounding towards minus infinity, for months and days before an epoch.
+inline long floor_div(long a, long b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+inline bool leap(long y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
 struct Ymd {
     long y, m, d;
 };
@@ -29,14 +33,16 @@ int day_of_week(long serial, bool date1904);
 // "January 15, 2024", "10:30", "3:45:10 PM", "2024-01-15 10:30"). A date without a year
 // takes `this_year`.
 struct DateText {
-    double days = 0;   // the date's serial, 0 without a date
-    double time = 0;   // fraction of a day, may exceed 1 for hours past 24
+    double days = 0; // the date's serial, 0 without a date
+    double time = 0; // fraction of a day, may exceed 1 for hours past 24
     bool has_date = false;
     bool has_time = false;
 };
 bool parse_date_text(std::string_view text, bool date1904, long this_year, DateText& out);
 // The same as one serial (date plus time), a date without a year in the current one.
 bool date_text_serial(std::string_view text, bool date1904, double& out);
+// The year of today's date, for date text without a year.
+long current_year(bool date1904);
 
 // Days from start to end as the day count basis counts them: 0 US 30/360, 4 European 30/360,
 // otherwise actual days.

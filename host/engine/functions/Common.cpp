@@ -1,12 +1,15 @@
 // Helpers shared by the built-in functions.
 
 #include "engine/functions/Common.hpp"
+#include "engine/Unicode.hpp"
 #include "engine/Workbook.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace host::engine::detail::fn {
 
@@ -21,6 +24,14 @@ bool num(const Ctx& c, int i, double& x, Value& out, double fallback) {
         return false;
     }
     return true;
+}
+
+bool plain_number(const Ctx& c, int i, double& x, Value& out, double fallback) {
+    if (c.arg(i).is_boolean()) {
+        out = err(ErrorCode::Value);
+        return false;
+    }
+    return num(c, i, x, out, fallback);
 }
 
 bool text_arg(const Ctx& c, int i, std::string& s, Value& out) {
@@ -77,8 +88,7 @@ bool collect(const Ctx& c, int from, int to, std::vector<double>& out, Value& er
     return true;
 }
 
-bool paired_numbers(const Ctx& c, int a, int b, std::vector<double>& xs, std::vector<double>& ys,
-                    Value& error) {
+bool paired_numbers(const Ctx& c, int a, int b, std::vector<double>& xs, std::vector<double>& ys, Value& error) {
     View va(c.ev, c.args[a]), vb(c.ev, c.args[b]);
     std::int64_t n = std::int64_t(va.rows) * va.cols;
     if (n != std::int64_t(vb.rows) * vb.cols) {
@@ -144,22 +154,31 @@ Value round_digits(double x, double digits, int mode) {
     return Value::number(d >= 0 ? r / p : r * p);
 }
 
-bool wildcard_match(std::string_view pattern, std::string_view text) {
+namespace {
+
+// * any run, ? any one character, ~ makes the next character itself (a final ~ stands for
+// nothing); `same` compares two characters ignoring case.
+template <class Char, class Same>
+bool match_wildcards(const std::basic_string_view<Char> pattern, const std::basic_string_view<Char> text, Same same) {
     std::size_t p = 0, t = 0, star = std::string_view::npos, mark = 0;
-    auto up = [](char ch) { return std::toupper(static_cast<unsigned char>(ch)); };
+    const std::size_t np = pattern.size();
     while (t < text.size()) {
-        if (p < pattern.size() && pattern[p] == '*') {
+        if (p < np && pattern[p] == Char('*')) {
             star = p++;
             mark = t;
             continue;
         }
-        if (p < pattern.size()) {
-            char pc = pattern[p];
+        if (p + 1 == np && pattern[p] == Char('~')) {
+            ++p;
+            continue;
+        }
+        if (p < np) {
+            Char pc = pattern[p];
             std::size_t adv = 1;
-            bool any = pc == '?';
-            if (pc == '~' && p + 1 < pattern.size() && (pattern[p + 1] == '*' || pattern[p + 1] == '?' || pattern[p + 1] == '~'))
+            bool any = pc == Char('?');
+            if (pc == Char('~'))
                 pc = pattern[p + 1], adv = 2, any = false;
-            if (any || up(pc) == up(text[t])) {
+            if (any || same(pc, text[t])) {
                 p += adv;
                 ++t;
                 continue;
@@ -170,14 +189,34 @@ bool wildcard_match(std::string_view pattern, std::string_view text) {
         p = star + 1;
         t = ++mark;
     }
-    while (p < pattern.size() && pattern[p] == '*')
+    while (p < np && (pattern[p] == Char('*') || (p + 1 == np && pattern[p] == Char('~'))))
         ++p;
-    return p == pattern.size();
+    return p == np;
 }
 
-bool has_wildcards(std::string_view s) {
-    return s.find_first_of("*?~") != std::string_view::npos;
+std::u32string code_points(std::string_view utf8) {
+    std::u32string out;
+    for (std::size_t i = 0; i < utf8.size();)
+        out += next_code_point(utf8, i);
+    return out;
 }
+
+} // namespace
+
+bool wildcard_match(std::string_view pattern, std::string_view text) {
+    auto ascii = [](std::string_view s) {
+        return std::all_of(s.begin(), s.end(), [](char ch) { return static_cast<unsigned char>(ch) < 0x80; });
+    };
+    if (ascii(pattern) && ascii(text))
+        return match_wildcards(pattern, text, [](char a, char b) {
+            return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
+        });
+    const std::u32string p = code_points(fold_case(pattern)), t = code_points(fold_case(text));
+    return match_wildcards(std::u32string_view(p), std::u32string_view(t),
+                           [](char32_t a, char32_t b) { return a == b; });
+}
+
+bool has_wildcards(std::string_view s) { return s.find_first_of("*?~") != std::string_view::npos; }
 
 Value variance(const std::vector<double>& xs, bool sample) {
     std::size_t n = xs.size();

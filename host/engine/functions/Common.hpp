@@ -7,6 +7,7 @@
 #include "engine/internal/Eval.hpp"
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,20 +45,29 @@ std::vector<Entry> text_functions();
 std::vector<Entry> date_functions();
 std::vector<Entry> format_functions();
 std::vector<Entry> engineering_functions();
+std::vector<Entry> bessel_functions();
 std::vector<Entry> more_math_functions();
 std::vector<Entry> convert_functions();
 std::vector<Entry> more_statistics_functions();
 std::vector<Entry> more_text_functions();
 std::vector<Entry> more_distribution_functions();
 std::vector<Entry> securities_functions();
+std::vector<Entry> odd_period_functions();
+std::vector<Entry> database_functions();
 std::vector<Entry> complex_functions();
 std::vector<Entry> array_functions();
+std::vector<Entry> array_building_functions();
 std::vector<Entry> lambda_functions();
+std::vector<Entry> reference_functions();
 
 inline Value err(ErrorCode e) { return Value::error(e); }
 
 // Reads argument i as a number; `fallback` when it is omitted.
 bool num(const Ctx& c, int i, double& x, Value& out, double fallback = 0);
+
+// Reads argument i as a number as num() does, but TRUE and FALSE are #VALUE! (functions that
+// take no booleans, even from cells).
+bool plain_number(const Ctx& c, int i, double& x, Value& out, double fallback = 0);
 
 // Reads argument i as text (numbers formatted as the spreadsheet shows them).
 bool text_arg(const Ctx& c, int i, std::string& s, Value& out);
@@ -69,8 +79,7 @@ bool collect(const Ctx& c, int from, int to, std::vector<double>& out, Value& er
 
 // The numbers of two equally long arrays taken in pairs, skipping any pair where either
 // value is not a number: #N/A when the lengths differ, the first error met otherwise.
-bool paired_numbers(const Ctx& c, int a, int b, std::vector<double>& xs, std::vector<double>& ys,
-                    Value& error);
+bool paired_numbers(const Ctx& c, int a, int b, std::vector<double>& xs, std::vector<double>& ys, Value& error);
 
 // Reads argument i as TRUE or FALSE; `fallback` when it is omitted.
 bool flag(const Ctx& c, int i, bool& b, Value& out, bool fallback = false);
@@ -133,6 +142,8 @@ double snap15(double v);
 // mode 0: half away from zero, 1: away from zero, 2: toward zero.
 Value round_digits(double x, double digits, int mode);
 
+// A criterion as SUMIF and COUNTIF read it (5, "<10", "a*", ""): the test of one value.
+std::function<bool(const Value&)> criterion_test(const Value& criterion);
 
 // Wildcard match ignoring case: '*' any run, '?' one character, '~' escapes.
 bool wildcard_match(std::string_view pattern, std::string_view text);
@@ -141,12 +152,30 @@ bool has_wildcards(std::string_view s);
 // Population or sample variance; #DIV/0! when there are too few numbers.
 Value variance(const std::vector<double>& xs, bool sample);
 
-#define FN(name) void fn_##name(Ctx& c, Item& out)
-#define RET(value) do { out.v = (value); return; } while (0)
-#define NUM(i, var) double var; if (!num(c, i, var, out.v)) return
-#define NUMD(i, var, dflt) double var; if (!num(c, i, var, out.v, dflt)) return
-#define FLAG(i, var) bool var; if (!flag(c, i, var, out.v)) return
-#define TEXT(i, var) std::string var; if (!text_arg(c, i, var, out.v)) return
+// The shape of a function body, and the argument readers it uses: each declares `var` and, when
+// the argument cannot be read, leaves the error in the result and returns from the body.
+#define OMBRIX_FN(name) void fn_##name(Ctx& c, Item& out)
+#define OMBRIX_RETURN(value)                                                                                           \
+    do {                                                                                                               \
+        out.v = (value);                                                                                               \
+        return;                                                                                                        \
+    } while (0)
+#define OMBRIX_NUMBER(i, var)                                                                                          \
+    double var;                                                                                                        \
+    if (!num(c, i, var, out.v))                                                                                        \
+    return
+#define OMBRIX_NUMBER_OR(i, var, dflt)                                                                                 \
+    double var;                                                                                                        \
+    if (!num(c, i, var, out.v, dflt))                                                                                  \
+    return
+#define OMBRIX_FLAG(i, var)                                                                                            \
+    bool var;                                                                                                          \
+    if (!flag(c, i, var, out.v))                                                                                       \
+    return
+#define OMBRIX_TEXT(i, var)                                                                                            \
+    std::string var;                                                                                                   \
+    if (!text_arg(c, i, var, out.v))                                                                                   \
+    return
 
 // Collects every argument's numbers and hands them to reduce(xs) for the result.
 template <class Reduce>
@@ -154,8 +183,8 @@ void aggregate(Ctx& c, Item& out, Reduce reduce) {
     auto& xs = numbers();
     Value e;
     if (!collect(c, 0, c.argc, xs, e))
-        RET(e);
-    RET(reduce(xs));
+        OMBRIX_RETURN(e);
+    OMBRIX_RETURN(reduce(xs));
 }
 
 } // namespace host::engine::detail::fn

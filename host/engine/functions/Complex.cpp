@@ -16,17 +16,20 @@ namespace {
 using Cx = std::complex<double>;
 
 // A number in the text of a complex number: 15 significant digits, as the spreadsheet writes
-// them; small ones in full down to 1E-20.
+// them; small ones in full down to 1E-19, from 1E-20 in scientific form.
 std::string part(double x) {
     char buf[64];
     int magnitude = x == 0 ? 0 : int(std::floor(std::log10(std::fabs(x))));
-    if (magnitude < -4 && magnitude >= -20)
+    if (magnitude < -4 && magnitude > -20)
         std::snprintf(buf, sizeof buf, "%.*f", 14 - magnitude, x);
     else
         std::snprintf(buf, sizeof buf, "%.15G", x);
     std::string s = buf;
     std::size_t e = s.find('E');
     std::string mantissa = s.substr(0, e), exponent = e == std::string::npos ? "" : s.substr(e);
+    // Two exponent digits at least, never three with a leading zero (as some C runtimes write).
+    while (exponent.size() > 4 && exponent[2] == '0')
+        exponent.erase(2, 1);
     if (mantissa.find('.') != std::string::npos) {
         mantissa.erase(mantissa.find_last_not_of('0') + 1);
         if (mantissa.back() == '.')
@@ -65,7 +68,7 @@ bool parse(const std::string& s, Cx& z, char& suffix) {
         if (stop == p)
             return false;
         std::string_view read(p, std::size_t(stop - p));
-        if (read.find_first_of("xXnN") != std::string_view::npos)   // no hex, inf or nan
+        if (read.find_first_of("xXnN") != std::string_view::npos) // no hex, inf or nan
             return false;
         p = stop;
         return true;
@@ -142,9 +145,9 @@ Value result(Cx z, char suffix) {
     return Value::text(write(z, suffix ? suffix : 'i'));
 }
 
-FN(complex) {
-    NUM(0, re);
-    NUM(1, im);
+OMBRIX_FN(complex) {
+    OMBRIX_NUMBER(0, re);
+    OMBRIX_NUMBER(1, im);
     std::string suffix = "i";
     if (!c.missing(2)) {
         if (!text_arg(c, 2, suffix, out.v))
@@ -152,9 +155,9 @@ FN(complex) {
         if (suffix.empty())
             suffix = "i";
         if (suffix != "i" && suffix != "j")
-            RET(err(ErrorCode::Value));
+            OMBRIX_RETURN(err(ErrorCode::Value));
     }
-    RET(result(Cx(re, im), suffix[0]));
+    OMBRIX_RETURN(result(Cx(re, im), suffix[0]));
 }
 
 template <int Which>
@@ -164,8 +167,11 @@ void component(Ctx& c, Item& out) {
     if (!complex_arg(c, 0, z, s, out.v))
         return;
     if (Which == 3 && z == Cx(0))
-        RET(err(ErrorCode::Div0));
-    RET(Value::number(Which == 0 ? z.real() : Which == 1 ? z.imag() : Which == 2 ? std::abs(z) : std::arg(z)));
+        OMBRIX_RETURN(err(ErrorCode::Div0));
+    OMBRIX_RETURN(Value::number(Which == 0   ? z.real()
+                                : Which == 1 ? z.imag()
+                                : Which == 2 ? std::abs(z)
+                                             : std::arg(z)));
 }
 
 Cx sec(Cx z) { return 1.0 / std::cos(z); }
@@ -193,8 +199,8 @@ void unary(Ctx& c, Item& out) {
     if (!complex_arg(c, 0, z, s, out.v))
         return;
     if (NonZero && z == Cx(0))
-        RET(err(ErrorCode::Num));
-    RET(result(F(z), s));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(result(F(z), s));
 }
 
 // Every complex number of the arguments (ranges and arrays included, an empty cell as 0),
@@ -241,7 +247,7 @@ void fold(Ctx& c, Item& out) {
     Cx r = Product ? Cx(1) : Cx(0);
     for (Cx z : zs)
         r = Product ? r * z : r + z;
-    RET(result(r, s));
+    OMBRIX_RETURN(result(r, s));
 }
 
 // IMSUB and IMDIV: two numbers with one suffix.
@@ -252,23 +258,23 @@ void binary(Ctx& c, Item& out) {
     if (!complex_arg(c, 0, a, sa, out.v) || !complex_arg(c, 1, b, sb, out.v))
         return;
     if (sa && sb && sa != sb)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     if (Divide && b == Cx(0))
-        RET(err(ErrorCode::Num));
-    RET(result(Divide ? a / b : a - b, sa ? sa : sb));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(result(Divide ? a / b : a - b, sa ? sa : sb));
 }
 
-FN(impower) {
+OMBRIX_FN(impower) {
     Cx z;
     char s;
     if (!complex_arg(c, 0, z, s, out.v))
         return;
-    NUM(1, n);
+    OMBRIX_NUMBER(1, n);
     if (z == Cx(0))
-        RET(n > 0 ? result(0, s) : err(ErrorCode::Num));
+        OMBRIX_RETURN(n > 0 ? result(0, s) : err(ErrorCode::Num));
     // In polar form, so that whole powers of real numbers stay real.
     double r = std::pow(std::abs(z), n), t = std::arg(z) * n;
-    RET(result(Cx(r * std::cos(t), r * std::sin(t)), s));
+    OMBRIX_RETURN(result(Cx(r * std::cos(t), r * std::sin(t)), s));
 }
 
 } // namespace
@@ -276,32 +282,19 @@ FN(impower) {
 std::vector<Entry> complex_functions() {
     constexpr std::uint8_t L = FnLift;
     return {
-        {{"COMPLEX", 2, 3, L}, fn_complex},
-        {{"IMREAL", 1, 1, L}, component<0>},
-        {{"IMAGINARY", 1, 1, L}, component<1>},
-        {{"IMABS", 1, 1, L}, component<2>},
-        {{"IMARGUMENT", 1, 1, L}, component<3>},
-        {{"IMCONJUGATE", 1, 1, L}, unary<conj>},
-        {{"IMSUM", 1, -1, 0}, fold<false>},
-        {{"IMPRODUCT", 1, -1, 0}, fold<true>},
-        {{"IMSUB", 2, 2, L}, binary<false>},
-        {{"IMDIV", 2, 2, L}, binary<true>},
-        {{"IMPOWER", 2, 2, L}, fn_impower},
-        {{"IMSQRT", 1, 1, L}, unary<csqrt>},
-        {{"IMEXP", 1, 1, L}, unary<cexp>},
-        {{"IMLN", 1, 1, L}, unary<cln, true>},
-        {{"IMLOG10", 1, 1, L}, unary<clog10, true>},
-        {{"IMLOG2", 1, 1, L}, unary<clog2, true>},
-        {{"IMSIN", 1, 1, L}, unary<csin>},
-        {{"IMCOS", 1, 1, L}, unary<ccos>},
-        {{"IMTAN", 1, 1, L}, unary<ctan>},
-        {{"IMSINH", 1, 1, L}, unary<csinh>},
-        {{"IMCOSH", 1, 1, L}, unary<ccosh>},
-        {{"IMSEC", 1, 1, L}, unary<sec>},
-        {{"IMCSC", 1, 1, L}, unary<csc, true>},
-        {{"IMCOT", 1, 1, L}, unary<cot, true>},
-        {{"IMSECH", 1, 1, L}, unary<sech>},
-        {{"IMCSCH", 1, 1, L}, unary<csch, true>},
+        {{"COMPLEX", 2, 3, L}, fn_complex},          {{"IMREAL", 1, 1, L}, component<0>},
+        {{"IMAGINARY", 1, 1, L}, component<1>},      {{"IMABS", 1, 1, L}, component<2>},
+        {{"IMARGUMENT", 1, 1, L}, component<3>},     {{"IMCONJUGATE", 1, 1, L}, unary<conj>},
+        {{"IMSUM", 1, -1, 0}, fold<false>},          {{"IMPRODUCT", 1, -1, 0}, fold<true>},
+        {{"IMSUB", 2, 2, L}, binary<false>},         {{"IMDIV", 2, 2, L}, binary<true>},
+        {{"IMPOWER", 2, 2, L}, fn_impower},          {{"IMSQRT", 1, 1, L}, unary<csqrt>},
+        {{"IMEXP", 1, 1, L}, unary<cexp>},           {{"IMLN", 1, 1, L}, unary<cln, true>},
+        {{"IMLOG10", 1, 1, L}, unary<clog10, true>}, {{"IMLOG2", 1, 1, L}, unary<clog2, true>},
+        {{"IMSIN", 1, 1, L}, unary<csin>},           {{"IMCOS", 1, 1, L}, unary<ccos>},
+        {{"IMTAN", 1, 1, L}, unary<ctan>},           {{"IMSINH", 1, 1, L}, unary<csinh>},
+        {{"IMCOSH", 1, 1, L}, unary<ccosh>},         {{"IMSEC", 1, 1, L}, unary<sec>},
+        {{"IMCSC", 1, 1, L}, unary<csc, true>},      {{"IMCOT", 1, 1, L}, unary<cot, true>},
+        {{"IMSECH", 1, 1, L}, unary<sech>},          {{"IMCSCH", 1, 1, L}, unary<csch, true>},
     };
 }
 

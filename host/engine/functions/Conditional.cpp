@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <memory>
 
 namespace host::engine::detail::fn {
@@ -17,9 +18,9 @@ namespace {
 struct Criterion {
     enum Kind { Eq, Ne, Lt, Le, Gt, Ge } op = Eq;
     Value target;
-    bool blank_only = false;   // "="
-    bool blank_or_empty_text = false;   // ""
-    bool never = false;                 // "<", ">", "<=", ">=" with nothing to compare with
+    bool blank_only = false;          // "="
+    bool blank_or_empty_text = false; // ""
+    bool never = false;               // "<", ">", "<=", ">=" with nothing to compare with
 
     explicit Criterion(const Value& c) {
         if (!c.is_text()) {
@@ -28,7 +29,8 @@ struct Criterion {
             return;
         }
         std::string_view s = c.as_text();
-        static const std::pair<const char*, Kind> ops[] = {{"<=", Le}, {">=", Ge}, {"<>", Ne}, {"<", Lt}, {">", Gt}, {"=", Eq}};
+        static const std::pair<const char*, Kind> ops[] = {{"<=", Le}, {">=", Ge}, {"<>", Ne},
+                                                           {"<", Lt},  {">", Gt},  {"=", Eq}};
         bool had_op = false;
         for (const auto& o : ops) {
             std::string_view t(o.first);
@@ -82,18 +84,20 @@ struct Criterion {
         }
     }
 
-    // Whether the cells it matches are those equal to one value, which a range's index finds.
+    // Whether the cells it matches are those equal to one value, which a range's index finds
+    // (not a number, which also finds the text that reads as it).
     bool exact() const {
-        return op == Eq && !blank_only && !blank_or_empty_text && !target.is_empty() &&
+        return op == Eq && !blank_only && !blank_or_empty_text && !target.is_empty() && !target.is_number() &&
                !(target.is_text() && (target.as_text().empty() || has_wildcards(target.as_text())));
     }
 
     // The cells of `range` it matches, through the range's index: f(row, col) row by row;
-    // false if it cannot be used.
+    // false if it cannot be used. A number also finds the text that reads as it.
     template <class F>
     bool each_indexed(const Ctx& c, const Item& range, F f) const {
-        return exact() && each_indexed_match(c.ev.grid, range, target,
-                                             [this](const Value& v, const Value&) { return matches(v); }, f);
+        return exact() && each_indexed_match(
+                              c.ev.grid, range, target, [this](const Value& v, const Value&) { return matches(v); }, f,
+                              target.is_number());
     }
 
     bool matches(const Value& v) const {
@@ -158,11 +162,11 @@ bool each_match(const Ctx& c, const Item& range, const Item* other, const Criter
     return true;
 }
 
-void conditional(Ctx& c, Item& out, int kind) {   // 0 SUMIF, 1 COUNTIF, 2 AVERAGEIF
+void conditional(Ctx& c, Item& out, int kind) { // 0 SUMIF, 1 COUNTIF, 2 AVERAGEIF
     Criterion crit(c.arg(1));
     const Item& range = c.args[0];
     if (range.kind == Item::Val)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     const Item* other = kind == 1 ? nullptr : (c.missing(2) ? &range : &c.args[2]);
     if (kind == 1) {
         double n = 0;
@@ -171,11 +175,11 @@ void conditional(Ctx& c, Item& out, int kind) {   // 0 SUMIF, 1 COUNTIF, 2 AVERA
             n = double(range.area.size() - std::int64_t(ids.size()));
             for (std::uint32_t id : ids)
                 n += crit.matches(c.ev.grid.cell_value(id));
-            RET(Value::number(n));
+            OMBRIX_RETURN(Value::number(n));
         }
         if (!each_match(c, range, nullptr, crit, [&](const Value&) { ++n; }))
-            RET(err(ErrorCode::Num));
-        RET(Value::number(n));
+            OMBRIX_RETURN(err(ErrorCode::Num));
+        OMBRIX_RETURN(Value::number(n));
     }
     double sum = 0, n = 0;
     Value error;
@@ -186,16 +190,16 @@ void conditional(Ctx& c, Item& out, int kind) {   // 0 SUMIF, 1 COUNTIF, 2 AVERA
             sum += v.as_number(), ++n;
     });
     if (!done)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     if (error.is_error())
-        RET(error);
+        OMBRIX_RETURN(error);
     if (kind == 2 && n == 0)
-        RET(err(ErrorCode::Div0));
-    RET(Value::number(kind == 2 ? sum / n : sum));
+        OMBRIX_RETURN(err(ErrorCode::Div0));
+    OMBRIX_RETURN(Value::number(kind == 2 ? sum / n : sum));
 }
-FN(sumif) { conditional(c, out, 0); }
-FN(countif) { conditional(c, out, 1); }
-FN(averageif) { conditional(c, out, 2); }
+OMBRIX_FN(sumif) { conditional(c, out, 0); }
+OMBRIX_FN(countif) { conditional(c, out, 1); }
+OMBRIX_FN(averageif) { conditional(c, out, 2); }
 
 // The several-criteria forms: (range, criterion) pairs from argument `first` on, every range
 // of the same shape as the first (and as the range of values, argument 0, unless counting).
@@ -205,22 +209,22 @@ void conditional_many(Ctx& c, Item& out, Reduce kind) {
     const bool counting = kind == Reduce::Count;
     const int first = counting ? 0 : 1;
     if (c.argc - first < 2 || (c.argc - first) % 2 != 0)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     std::vector<Criterion> crits;
-    std::vector<View> views;   // views[0] the values (unless counting), then one per criterion
+    std::vector<View> views; // views[0] the values (unless counting), then one per criterion
     views.reserve(std::size_t(c.argc));
     for (int i = counting ? first : 0; i < c.argc; i += i < first ? 1 : 2) {
         const Item& range = c.args[i];
         if (range.kind == Item::Val || range.kind == Item::Missing)
-            RET(range.v.is_error() ? range.v : err(ErrorCode::Value));
+            OMBRIX_RETURN(range.v.is_error() ? range.v : err(ErrorCode::Value));
         views.emplace_back(c.ev, range);
         if (views.back().rows != views[0].rows || views.back().cols != views[0].cols)
-            RET(err(ErrorCode::Value));
+            OMBRIX_RETURN(err(ErrorCode::Value));
         if (i < first)
             continue;
         crits.emplace_back(c.arg(i + 1));
     }
-    const std::size_t skip = counting ? 0 : 1;   // views[skip + k] goes with crits[k]
+    const std::size_t skip = counting ? 0 : 1; // views[skip + k] goes with crits[k]
     double acc = 0, n = 0;
     Value error;
     auto visit = [&](std::int32_t r, std::int32_t col, std::size_t known) {
@@ -260,191 +264,37 @@ void conditional_many(Ctx& c, Item& out, Reduce kind) {
             }
     } else if (sparse == crits.size()) {
         if (std::int64_t(views[0].rows) * views[0].cols > max_dense_cells)
-            RET(err(ErrorCode::Num));
+            OMBRIX_RETURN(err(ErrorCode::Num));
         for (std::int32_t r = 0; r < views[0].rows; ++r)
             for (std::int32_t col = 0; col < views[0].cols; ++col)
                 visit(r, col, crits.size());
     }
     if (error.is_error())
-        RET(error);
+        OMBRIX_RETURN(error);
     if (kind == Reduce::Average)
-        RET(n == 0 ? err(ErrorCode::Div0) : Value::number(acc / n));
-    RET(Value::number(counting ? n : acc));
+        OMBRIX_RETURN(n == 0 ? err(ErrorCode::Div0) : Value::number(acc / n));
+    OMBRIX_RETURN(Value::number(counting ? n : acc));
 }
-FN(sumifs) { conditional_many(c, out, Reduce::Sum); }
-FN(countifs) { conditional_many(c, out, Reduce::Count); }
-FN(averageifs) { conditional_many(c, out, Reduce::Average); }
-FN(maxifs) { conditional_many(c, out, Reduce::Max); }
-FN(minifs) { conditional_many(c, out, Reduce::Min); }
-
-// ---- database functions (DSUM, DCOUNT, DGET, ...) ----
-
-// A criterion of a criteria range: as COUNTIF's, except that text without an operator
-// finds text beginning with it.
-Criterion database_criterion(const Value& v) {
-    if (v.is_text() && !v.as_text().empty() && std::string_view("<>=").find(v.as_text()[0]) == std::string_view::npos)
-        return Criterion(Value::text(std::string(v.as_text()) + "*"));
-    return Criterion(v);
-}
-
-// The values of the database's `field` column in the records the criteria select; false with
-// the result set when an argument is wrong.
-bool selected_values(Ctx& c, Item& out, std::vector<Value>& values, bool any_field) {
-    const Item& db = c.args[0];
-    const Item& cr = c.args[2];
-    if (db.kind != Item::Range || db.areas || cr.kind != Item::Range || cr.areas) {
-        out.v = err(ErrorCode::Value);
-        return false;
-    }
-    const Area& d = db.area;
-    const Area& k = cr.area;
-    const Grid& g = c.ev.grid;
-    auto header_column = [&](const Value& h) -> std::int32_t {
-        if (h.is_empty())
-            return -1;
-        std::string name = to_text(h);
-        for (std::int32_t col = d.c1; col <= d.c2; ++col)
-            if (iequals(to_text(g.value_at(d.sheet, d.r1, col)), name))
-                return col;
-        return -1;
-    };
-    std::int32_t field = -1;
-    if (!c.missing(1)) {
-        Value f = c.arg(1);
-        if (f.is_error()) {
-            out.v = f;
-            return false;
-        }
-        if (f.is_number()) {
-            double n = std::trunc(f.as_number());
-            if (n >= 1 && n <= double(d.c2 - d.c1 + 1))
-                field = d.c1 + std::int32_t(n) - 1;
-        } else {
-            field = header_column(f);
-        }
-        if (field < 0) {
-            out.v = err(ErrorCode::Value);
-            return false;
-        }
-    } else if (!any_field) {
-        out.v = err(ErrorCode::Value);
-        return false;
-    }
-    // Each criteria row: (database column, criterion) pairs, all of which must hold.
-    std::vector<std::vector<std::pair<std::int32_t, Criterion>>> rows;
-    for (std::int32_t r = k.r1 + 1; r <= k.r2; ++r) {
-        std::vector<std::pair<std::int32_t, Criterion>> row;
-        for (std::int32_t col = k.c1; col <= k.c2; ++col) {
-            const Value& v = g.value_at(k.sheet, r, col);
-            std::int32_t target = header_column(g.value_at(k.sheet, k.r1, col));
-            if (v.is_empty() || target < 0)
-                continue;
-            row.emplace_back(target, database_criterion(v));
-        }
-        rows.push_back(std::move(row));
-    }
-    for (std::int32_t r = d.r1 + 1; r <= d.r2; ++r) {
-        bool selected = rows.empty();
-        for (const auto& row : rows) {
-            bool all = true;
-            for (const auto& [col, crit] : row)
-                if (!crit.matches(g.value_at(d.sheet, r, col))) {
-                    all = false;
-                    break;
-                }
-            if (all) {
-                selected = true;
-                break;
-            }
-        }
-        if (selected)
-            values.push_back(field < 0 ? Value::boolean(true) : g.value_at(d.sheet, r, field));
-    }
-    return true;
-}
-
-enum class DbReduce { Sum, Average, Count, CountA, Get, Max, Min, Product, StdevS, StdevP, VarS, VarP };
-
-template <DbReduce Kind>
-void database(Ctx& c, Item& out) {
-    std::vector<Value> values;
-    const bool counting = Kind == DbReduce::Count || Kind == DbReduce::CountA;
-    if (!selected_values(c, out, values, counting))
-        return;
-    if (Kind == DbReduce::Get) {
-        if (values.empty())
-            RET(err(ErrorCode::Value));
-        RET(values.size() > 1 ? err(ErrorCode::Num) : values[0]);
-    }
-    if (Kind == DbReduce::CountA) {
-        double n = 0;
-        for (const Value& v : values)
-            n += !v.is_empty();
-        RET(Value::number(n));
-    }
-    std::vector<double> xs;
-    for (const Value& v : values)
-        if (v.is_number())
-            xs.push_back(v.as_number());
-    switch (Kind) {
-    case DbReduce::Count: RET(Value::number(double(c.missing(1) ? values.size() : xs.size())));
-    case DbReduce::Sum: {
-        double s = 0;
-        for (double x : xs)
-            s += x;
-        RET(Value::number(s));
-    }
-    case DbReduce::Average: {
-        if (xs.empty())
-            RET(err(ErrorCode::Div0));
-        double s = 0;
-        for (double x : xs)
-            s += x;
-        RET(Value::number(s / double(xs.size())));
-    }
-    case DbReduce::Max:
-        RET(Value::number(xs.empty() ? 0 : *std::max_element(xs.begin(), xs.end())));
-    case DbReduce::Min:
-        RET(Value::number(xs.empty() ? 0 : *std::min_element(xs.begin(), xs.end())));
-    case DbReduce::Product: {
-        double p = 1;
-        for (double x : xs)
-            p *= x;
-        RET(Value::number(xs.empty() ? 0 : p));
-    }
-    case DbReduce::VarS: RET(variance(xs, true));
-    case DbReduce::VarP: RET(variance(xs, false));
-    default: {
-        Value v = variance(xs, Kind == DbReduce::StdevS);
-        RET(v.is_number() ? Value::number(std::sqrt(v.as_number())) : v);
-    }
-    }
-}
+OMBRIX_FN(sumifs) { conditional_many(c, out, Reduce::Sum); }
+OMBRIX_FN(countifs) { conditional_many(c, out, Reduce::Count); }
+OMBRIX_FN(averageifs) { conditional_many(c, out, Reduce::Average); }
+OMBRIX_FN(maxifs) { conditional_many(c, out, Reduce::Max); }
+OMBRIX_FN(minifs) { conditional_many(c, out, Reduce::Min); }
 
 } // namespace
 
+std::function<bool(const Value&)> criterion_test(const Value& criterion) {
+    return [test = Criterion(criterion)](const Value& v) { return test.matches(v); };
+}
+
 std::vector<Entry> conditional_functions() {
+    // An array of criteria gives an array of answers, one for each.
+    constexpr std::uint8_t Odd = FnLift | FnLiftOdd, Even = FnLift | FnLiftEven;
     return {
-        {{"SUMIF", 2, 3, 0}, fn_sumif},
-        {{"COUNTIF", 2, 2, 0}, fn_countif},
-        {{"AVERAGEIF", 2, 3, 0}, fn_averageif},
-        {{"SUMIFS", 3, -1, 0}, fn_sumifs},
-        {{"COUNTIFS", 2, -1, 0}, fn_countifs},
-        {{"AVERAGEIFS", 3, -1, 0}, fn_averageifs},
-        {{"MAXIFS", 3, -1, 0}, fn_maxifs},
-        {{"MINIFS", 3, -1, 0}, fn_minifs},
-        {{"DSUM", 3, 3, 0}, database<DbReduce::Sum>},
-        {{"DAVERAGE", 3, 3, 0}, database<DbReduce::Average>},
-        {{"DCOUNT", 2, 3, 0}, database<DbReduce::Count>},
-        {{"DCOUNTA", 2, 3, 0}, database<DbReduce::CountA>},
-        {{"DGET", 3, 3, 0}, database<DbReduce::Get>},
-        {{"DMAX", 3, 3, 0}, database<DbReduce::Max>},
-        {{"DMIN", 3, 3, 0}, database<DbReduce::Min>},
-        {{"DPRODUCT", 3, 3, 0}, database<DbReduce::Product>},
-        {{"DSTDEV", 3, 3, 0}, database<DbReduce::StdevS>},
-        {{"DSTDEVP", 3, 3, 0}, database<DbReduce::StdevP>},
-        {{"DVAR", 3, 3, 0}, database<DbReduce::VarS>},
-        {{"DVARP", 3, 3, 0}, database<DbReduce::VarP>},
+        {{"SUMIF", 2, 3, Odd}, fn_sumif},         {{"COUNTIF", 2, 2, Odd}, fn_countif},
+        {{"AVERAGEIF", 2, 3, Odd}, fn_averageif}, {{"SUMIFS", 3, -1, Even}, fn_sumifs},
+        {{"COUNTIFS", 2, -1, Odd}, fn_countifs},  {{"AVERAGEIFS", 3, -1, Even}, fn_averageifs},
+        {{"MAXIFS", 3, -1, Even}, fn_maxifs},     {{"MINIFS", 3, -1, Even}, fn_minifs},
     };
 }
 

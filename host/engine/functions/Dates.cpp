@@ -4,6 +4,7 @@
 #include "engine/functions/Common.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -13,299 +14,11 @@
 
 namespace host::engine::detail::fn {
 
-const char* const month_names[12] = {"January", "February", "March",     "April",   "May",      "June",
-                                     "July",    "August",   "September", "October", "November", "December"};
-const char* const day_names[7] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
-
-namespace {
-
-// Days since 1970-01-01 of a proleptic Gregorian date, and back.
-long days_from_civil(long y, long m, long d) {
-    y -= m <= 2;
-    long era = (y >= 0 ? y : y - 399) / 400;
-    long yoe = y - era * 400;
-    long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-Ymd civil_from_days(long z) {
-    z += 719468;
-    long era = (z >= 0 ? z : z - 146096) / 146097;
-    long doe = z - era * 146097;
-    long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    long mp = (5 * doy + 2) / 153;
-    long d = doy - (153 * mp + 2) / 5 + 1;
-    long m = mp < 10 ? mp + 3 : mp - 9;
-    return {yoe + era * 400 + (m <= 2), m, d};
-}
-
-long floor_div(long a, long b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
-
-constexpr long epoch1900 = 25569;   // serial of 1970-01-01 in the 1900 system
-constexpr long epoch1904 = 24107;   // and in the 1904 system
-
-bool leap(long y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-} // namespace
-
-long max_serial(bool date1904) { return date1904 ? 2957003 : 2958465; }
-
-Ymd serial_to_ymd(long serial, bool date1904) {
-    if (date1904)
-        return civil_from_days(serial - epoch1904);
-    if (serial == 0)
-        return {1900, 1, 0};
-    if (serial == 60)
-        return {1900, 2, 29};
-    return civil_from_days(serial - epoch1900 + (serial < 60 ? 1 : 0));
-}
-
-long ymd_to_serial(long y, long m, long d, bool date1904) {
-    y += floor_div(m - 1, 12);
-    m = m - 1 - floor_div(m - 1, 12) * 12 + 1;
-    long first = days_from_civil(y, m, 1);
-    if (date1904)
-        return first + epoch1904 + d - 1;
-    first += epoch1900;
-    if (first < 61)
-        first -= 1;   // before the 29 February 1900 that the 1900 system counts
-    return first + d - 1;
-}
-
-long days_in_month(long y, long m, bool date1904) {
-    static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (m == 2 && (leap(y) || (y == 1900 && !date1904)))
-        return 29;
-    return days[m - 1];
-}
-
-int day_of_week(long serial, bool date1904) {
-    long s = date1904 ? serial + 1462 : serial;
-    return int(((s + 6) % 7 + 7) % 7);
-}
-
-double now_serial(bool date1904) {
-    std::time_t t = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &t);
-#else
-    localtime_r(&t, &local);
-#endif
-    long day = ymd_to_serial(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, date1904);
-    return double(day) + (local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec) / 86400.0;
-}
-
-namespace {
-
-std::string lower(std::string_view s) {
-    std::string r(s);
-    for (char& ch : r)
-        ch = char(std::tolower(static_cast<unsigned char>(ch)));
-    return r;
-}
-
-// 1..12 for a month's name or its three-letter abbreviation, else 0.
-int month_of(std::string_view word) {
-    std::string w = lower(word);
-    for (int i = 0; i < 12; ++i) {
-        std::string full = lower(month_names[i]);
-        if (w == full || (w.size() == 3 && full.compare(0, 3, w) == 0))
-            return i + 1;
-    }
-    return 0;
-}
-
-bool parse_time(std::string_view s, bool pm, bool am, double& out) {
-    double parts[3] = {0, 0, 0};
-    int n = 0;
-    std::size_t i = 0;
-    while (i <= s.size() && n < 3) {
-        std::size_t j = i;
-        while (j < s.size() && (std::isdigit(static_cast<unsigned char>(s[j])) || (n == 2 && s[j] == '.')))
-            ++j;
-        if (j == i || j - i > 10)
-            return false;
-        parts[n++] = std::strtod(std::string(s.substr(i, j - i)).c_str(), nullptr);
-        if (j == s.size())
-            break;
-        if (s[j] != ':')
-            return false;
-        i = j + 1;
-    }
-    if (n < 2 || i > s.size() || parts[1] >= 60 || parts[2] >= 60 || parts[0] >= 10000)
-        return false;
-    double h = parts[0];
-    if (am || pm) {
-        if (h < 1 || h > 12)
-            return false;
-        h = std::fmod(h, 12) + (pm ? 12 : 0);
-    }
-    out = (h * 3600 + parts[1] * 60 + parts[2]) / 86400;
-    return true;
-}
-
-long two_digit_year(long y, std::size_t digits) {
-    if (digits > 2)
-        return y;
-    return y < 30 ? 2000 + y : 1900 + y;
-}
-
-bool parse_date(std::string_view s, bool date1904, long this_year, double& out) {
-    struct Part {
-        bool word;
-        long n;
-        std::size_t digits;
-        std::string_view text;
-    };
-    std::vector<Part> parts;
-    char sep = 0;
-    std::size_t i = 0;
-    while (i < s.size()) {
-        unsigned char ch = static_cast<unsigned char>(s[i]);
-        std::size_t j = i;
-        if (std::isdigit(ch)) {
-            while (j < s.size() && std::isdigit(static_cast<unsigned char>(s[j])))
-                ++j;
-            if (j - i > 4)
-                return false;
-            parts.push_back({false, std::stol(std::string(s.substr(i, j - i))), j - i, s.substr(i, j - i)});
-        } else if (std::isalpha(ch)) {
-            while (j < s.size() && std::isalpha(static_cast<unsigned char>(s[j])))
-                ++j;
-            parts.push_back({true, 0, 0, s.substr(i, j - i)});
-        } else if (ch == '-' || ch == '/' || ch == ' ' || ch == ',' || ch == '.') {
-            if (ch == '-' || ch == '/') {
-                if (sep && sep != char(ch))
-                    return false;
-                sep = char(ch);
-            }
-            j = i + 1;
-        } else {
-            return false;
-        }
-        i = j;
-    }
-    long y = this_year, m = 0, d = 1;
-    std::size_t ydigits = 4;
-    auto is_num = [&](std::size_t k) { return k < parts.size() && !parts[k].word; };
-    auto is_word = [&](std::size_t k) { return k < parts.size() && parts[k].word; };
-    if (parts.size() == 3 && is_num(0) && parts[0].digits >= 3 && is_num(1) && is_num(2)) {
-        y = parts[0].n, m = parts[1].n, d = parts[2].n;   // 2024-01-15
-    } else if (parts.size() == 3 && is_num(0) && is_num(1) && is_num(2)) {
-        m = parts[0].n, d = parts[1].n, y = parts[2].n, ydigits = parts[2].digits;   // 1/15/2024
-    } else if (parts.size() == 2 && is_num(0) && is_num(1)) {
-        m = parts[0].n;   // 1/15, or 1/2024 for its first day
-        if (parts[1].n > 31 || parts[1].digits > 2)
-            y = parts[1].n, ydigits = parts[1].digits;
-        else
-            d = parts[1].n;
-    } else if (parts.size() >= 2 && parts.size() <= 3 && is_num(0) && is_word(1) && (parts.size() == 2 || is_num(2))) {
-        d = parts[0].n, m = month_of(parts[1].text);   // 15 Jan 2024, 15-Jan
-        if (parts.size() == 3)
-            y = parts[2].n, ydigits = parts[2].digits;
-    } else if (parts.size() >= 2 && parts.size() <= 3 && is_word(0) && is_num(1) && (parts.size() == 2 || is_num(2))) {
-        m = month_of(parts[0].text);   // Jan 15, 2024; Jan-2024
-        if (parts.size() == 3)
-            d = parts[1].n, y = parts[2].n, ydigits = parts[2].digits;
-        else if (parts[1].n > 31 || parts[1].digits > 2)
-            y = parts[1].n, ydigits = parts[1].digits;
-        else
-            d = parts[1].n;
-    } else {
-        return false;
-    }
-    y = two_digit_year(y, ydigits);
-    if (m < 1 || m > 12 || y < (date1904 ? 1904 : 1900) || y > 9999 || d < 1 || d > days_in_month(y, m, date1904))
-        return false;
-    out = double(ymd_to_serial(y, m, d, date1904));
-    return true;
-}
-
-} // namespace
-
-bool parse_date_text(std::string_view text, bool date1904, long this_year, DateText& out) {
-    out = DateText();
-    // The spreadsheet reads no date written with digits from text with a space before or after
-    // it (" 2024-01-10 "), though it reads a time so (" 1:30 ").
-    if (!text.empty() && (text.front() == ' ' || text.back() == ' ') &&
-        text.find_first_of("-/") != std::string_view::npos)
-        return false;
-    std::string s(text);
-    // "2024-01-15T10:30:00" is a date and a time.
-    std::size_t t = s.find('T');
-    if (t != std::string::npos && t > 0 && t + 1 < s.size() && std::isdigit(static_cast<unsigned char>(s[t - 1])) &&
-        std::isdigit(static_cast<unsigned char>(s[t + 1])))
-        s[t] = ' ';
-    std::vector<std::string> words;
-    std::size_t i = 0;
-    while (i < s.size()) {
-        while (i < s.size() && s[i] == ' ')
-            ++i;
-        std::size_t j = i;
-        while (j < s.size() && s[j] != ' ')
-            ++j;
-        if (j > i)
-            words.push_back(s.substr(i, j - i));
-        i = j;
-    }
-    std::string date, time;
-    bool am = false, pm = false;
-    for (const std::string& w : words) {
-        std::string l = lower(w);
-        if (l == "am" || l == "a")
-            am = true;
-        else if (l == "pm" || l == "p")
-            pm = true;
-        else if (w.find(':') != std::string::npos) {
-            if (!time.empty())
-                return false;
-            time = w;
-        } else {
-            if (!time.empty())
-                return false;   // the date comes first
-            date += date.empty() ? w : " " + w;
-        }
-    }
-    if ((am || pm) && time.empty()) {
-        // "3 PM": an hour alone.
-        if (words.size() != 2 || date.empty() || date.find_first_not_of("0123456789") != std::string::npos)
-            return false;
-        time = date + ":00";
-        date.clear();
-    }
-    if (am && pm)
-        return false;
-    if (!time.empty()) {
-        if (!parse_time(time, pm, am, out.time))
-            return false;
-        out.has_time = true;
-    }
-    if (!date.empty()) {
-        if (!parse_date(date, date1904, this_year, out.days))
-            return false;
-        out.has_date = true;
-    }
-    return out.has_date || out.has_time;
-}
-
 namespace {
 
 bool system1904(const Ctx& c) { return c.ev.grid.date1904(); }
 
-long current_year(bool date1904) { return serial_to_ymd(long(now_serial(date1904)), date1904).y; }
-
 } // namespace
-
-bool date_text_serial(std::string_view text, bool date1904, double& out) {
-    DateText dt;
-    if (!parse_date_text(text, date1904, current_year(date1904), dt))
-        return false;
-    out = dt.days + dt.time;
-    return true;
-}
 
 namespace {
 
@@ -339,8 +52,14 @@ bool day_arg(const Ctx& c, int i, long& day, Value& out) {
     return true;
 }
 
-#define DAY(i, var) long var; if (!day_arg(c, i, var, out.v)) return
-#define DATEV(i, var) double var; if (!date_value(c, i, var, out.v)) return
+#define OMBRIX_DAY(i, var)                                                                                             \
+    long var;                                                                                                          \
+    if (!day_arg(c, i, var, out.v))                                                                                    \
+    return
+#define OMBRIX_DATE_VALUE(i, var)                                                                                      \
+    double var;                                                                                                        \
+    if (!date_value(c, i, var, out.v))                                                                                 \
+    return
 
 Value serial_result(long serial, bool date1904) {
     if (serial < 0 || serial > max_serial(date1904))
@@ -348,31 +67,47 @@ Value serial_result(long serial, bool date1904) {
     return Value::number(double(serial));
 }
 
-FN(date) {
-    NUM(0, year); NUM(1, month); NUM(2, day);
+OMBRIX_FN(date) {
+    OMBRIX_NUMBER(0, year);
+    OMBRIX_NUMBER(1, month);
+    OMBRIX_NUMBER(2, day);
     double y = std::trunc(year);
     if (y < 0 || y >= 10000 || std::fabs(month) > 1e6 || std::fabs(day) > 1e8)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     if (y < 1900)
         y += 1900;
+    // The months carry into the year first: beyond 9999 it is #NUM! whatever the day.
+    if (y + std::floor((std::trunc(month) - 1) / 12) > 9999)
+        OMBRIX_RETURN(err(ErrorCode::Num));
     bool d1904 = system1904(c);
-    RET(serial_result(ymd_to_serial(long(y), long(std::trunc(month)), long(std::trunc(day)), d1904), d1904));
+    OMBRIX_RETURN(serial_result(ymd_to_serial(long(y), long(std::trunc(month)), long(std::trunc(day)), d1904), d1904));
 }
 
-FN(time) {
-    NUM(0, h); NUM(1, m); NUM(2, s);
+OMBRIX_FN(time) {
+    OMBRIX_NUMBER(0, h);
+    OMBRIX_NUMBER(1, m);
+    OMBRIX_NUMBER(2, s);
     h = std::trunc(h), m = std::trunc(m), s = std::trunc(s);
     if (h > 32767 || m > 32767 || s > 32767)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     double total = h * 3600 + m * 60 + s;
     if (total < 0)
-        RET(err(ErrorCode::Num));
-    RET(Value::number(std::fmod(total, 86400) / 86400));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(Value::number(std::fmod(total, 86400) / 86400));
 }
 
-FN(year) { DAY(0, d); RET(Value::number(double(serial_to_ymd(d, system1904(c)).y))); }
-FN(month) { DAY(0, d); RET(Value::number(double(serial_to_ymd(d, system1904(c)).m))); }
-FN(day) { DAY(0, d); RET(Value::number(double(serial_to_ymd(d, system1904(c)).d))); }
+OMBRIX_FN(year) {
+    OMBRIX_DAY(0, d);
+    OMBRIX_RETURN(Value::number(double(serial_to_ymd(d, system1904(c)).y)));
+}
+OMBRIX_FN(month) {
+    OMBRIX_DAY(0, d);
+    OMBRIX_RETURN(Value::number(double(serial_to_ymd(d, system1904(c)).m)));
+}
+OMBRIX_FN(day) {
+    OMBRIX_DAY(0, d);
+    OMBRIX_RETURN(Value::number(double(serial_to_ymd(d, system1904(c)).d)));
+}
 
 // The time of day in whole seconds, rounded to the nearest as the clock shows it.
 bool seconds_of_day(Ctx& c, Item& out, long& secs) {
@@ -386,29 +121,41 @@ bool seconds_of_day(Ctx& c, Item& out, long& secs) {
     secs = long(std::round((x - std::floor(x)) * 86400)) % 86400;
     return true;
 }
-FN(hour) { long s; if (seconds_of_day(c, out, s)) RET(Value::number(double(s / 3600))); }
-FN(minute) { long s; if (seconds_of_day(c, out, s)) RET(Value::number(double(s / 60 % 60))); }
-FN(second) { long s; if (seconds_of_day(c, out, s)) RET(Value::number(double(s % 60))); }
+OMBRIX_FN(hour) {
+    long s;
+    if (seconds_of_day(c, out, s))
+        OMBRIX_RETURN(Value::number(double(s / 3600)));
+}
+OMBRIX_FN(minute) {
+    long s;
+    if (seconds_of_day(c, out, s))
+        OMBRIX_RETURN(Value::number(double(s / 60 % 60)));
+}
+OMBRIX_FN(second) {
+    long s;
+    if (seconds_of_day(c, out, s))
+        OMBRIX_RETURN(Value::number(double(s % 60)));
+}
 
-FN(weekday) {
-    DAY(0, d);
-    NUMD(1, kind, 1);
+OMBRIX_FN(weekday) {
+    OMBRIX_DAY(0, d);
+    OMBRIX_NUMBER_OR(1, kind, 1);
     int dow = day_of_week(d, system1904(c));
     int k = int(std::trunc(kind));
     if (k == 1 || k == 17)
-        RET(Value::number(dow + 1));
+        OMBRIX_RETURN(Value::number(dow + 1));
     if (k == 2 || k == 11)
-        RET(Value::number((dow + 6) % 7 + 1));
+        OMBRIX_RETURN(Value::number((dow + 6) % 7 + 1));
     if (k == 3)
-        RET(Value::number((dow + 6) % 7));
+        OMBRIX_RETURN(Value::number((dow + 6) % 7));
     if (k >= 12 && k <= 16)
-        RET(Value::number((dow - (k - 10) + 7) % 7 + 1));
-    RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(Value::number((dow - (k - 10) + 7) % 7 + 1));
+    OMBRIX_RETURN(err(ErrorCode::Num));
 }
 
-FN(weeknum) {
-    DAY(0, d);
-    NUMD(1, kind, 1);
+OMBRIX_FN(weeknum) {
+    OMBRIX_DAY(0, d);
+    OMBRIX_NUMBER_OR(1, kind, 1);
     bool d1904 = system1904(c);
     int k = int(std::trunc(kind));
     Ymd ymd = serial_to_ymd(d, d1904);
@@ -416,9 +163,9 @@ FN(weeknum) {
         // ISO weeks: the week holding the year's first Thursday is week 1.
         long thursday = d - (day_of_week(d, d1904) + 6) % 7 + 3;
         long y = thursday < 0 ? ymd.y : serial_to_ymd(thursday, d1904).y;
-        RET(Value::number(double((thursday - ymd_to_serial(y, 1, 1, d1904)) / 7 + 1)));
+        OMBRIX_RETURN(Value::number(double((thursday - ymd_to_serial(y, 1, 1, d1904)) / 7 + 1)));
     }
-    int start;   // the day weeks begin on, 0 for Sunday
+    int start; // the day weeks begin on, 0 for Sunday
     if (k == 1 || k == 17)
         start = 0;
     else if (k == 2 || k == 11)
@@ -426,66 +173,69 @@ FN(weeknum) {
     else if (k >= 12 && k <= 16)
         start = k - 10;
     else
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     long jan1 = ymd_to_serial(ymd.y, 1, 1, d1904);
     int offset = (day_of_week(jan1, d1904) - start + 7) % 7;
-    RET(Value::number(double((d - jan1 + offset) / 7 + 1)));
+    OMBRIX_RETURN(Value::number(double((d - jan1 + offset) / 7 + 1)));
 }
 
 void month_shift(Ctx& c, Item& out, bool end_of_month) {
-    DATEV(0, start);
-    NUM(1, months);
+    OMBRIX_DATE_VALUE(0, start);
+    double months;
+    if (!plain_number(c, 1, months, out.v)) // TRUE and FALSE are no count of months
+        return;
     bool d1904 = system1904(c);
     if (start < 0 || start > double(max_serial(d1904)) || std::fabs(months) > 1e6)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     Ymd s = serial_to_ymd(long(start), d1904);
     long total = s.y * 12 + (s.m - 1) + long(std::trunc(months));
     long y = floor_div(total, 12), m = total - y * 12 + 1;
     if (y < 1900 || y > 9999)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     long dim = days_in_month(y, m, d1904);
     long day = end_of_month ? dim : std::min(s.d, dim);
-    RET(serial_result(ymd_to_serial(y, m, day, d1904), d1904));
+    OMBRIX_RETURN(serial_result(ymd_to_serial(y, m, day, d1904), d1904));
 }
-FN(edate) { month_shift(c, out, false); }
-FN(eomonth) { month_shift(c, out, true); }
+OMBRIX_FN(edate) { month_shift(c, out, false); }
+OMBRIX_FN(eomonth) { month_shift(c, out, true); }
 
-FN(days) {
-    DAY(0, end);
-    DAY(1, start);
-    RET(Value::number(double(end - start)));
+OMBRIX_FN(days) {
+    OMBRIX_DAY(0, end);
+    OMBRIX_DAY(1, start);
+    OMBRIX_RETURN(Value::number(double(end - start)));
 }
 
-FN(datedif) {
-    DAY(0, start);
-    DAY(1, end);
-    TEXT(2, unit_text);
+OMBRIX_FN(datedif) {
+    OMBRIX_DAY(0, start);
+    OMBRIX_DAY(1, end);
+    OMBRIX_TEXT(2, unit_text);
     if (start > end)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     bool d1904 = system1904(c);
     std::string unit = to_upper(unit_text);
     Ymd a = serial_to_ymd(start, d1904), b = serial_to_ymd(end, d1904);
     long months = (b.y - a.y) * 12 + (b.m - a.m) - (b.d < a.d ? 1 : 0);
     if (unit == "D")
-        RET(Value::number(double(end - start)));
+        OMBRIX_RETURN(Value::number(double(end - start)));
     if (unit == "M")
-        RET(Value::number(double(months)));
+        OMBRIX_RETURN(Value::number(double(months)));
     if (unit == "Y")
-        RET(Value::number(double(months / 12)));
+        OMBRIX_RETURN(Value::number(double(months / 12)));
     if (unit == "YM")
-        RET(Value::number(double(months % 12)));
+        OMBRIX_RETURN(Value::number(double(months % 12)));
     if (unit == "MD") {
         if (b.d >= a.d)
-            RET(Value::number(double(b.d - a.d)));
-        RET(Value::number(double(end - ymd_to_serial(b.y, b.m - 1, a.d, d1904))));
+            OMBRIX_RETURN(Value::number(double(b.d - a.d)));
+        OMBRIX_RETURN(Value::number(double(end - ymd_to_serial(b.y, b.m - 1, a.d, d1904))));
     }
     if (unit == "YD") {
-        long shifted = ymd_to_serial(b.y, a.m, a.d, d1904);
-        if (shifted > end)
-            shifted = ymd_to_serial(b.y - 1, a.m, a.d, d1904);
-        RET(Value::number(double(end - shifted)));
+        // The end's day of the year moved into the start's year (or the next), as the
+        // spreadsheet counts it: 29 February 1900 included.
+        bool same_year = b.m > a.m || (b.m == a.m && b.d >= a.d);
+        long shifted = ymd_to_serial(same_year ? a.y : a.y + 1, b.m, b.d, d1904);
+        OMBRIX_RETURN(Value::number(double(shifted - start)));
     }
-    RET(err(ErrorCode::Num));
+    OMBRIX_RETURN(err(ErrorCode::Num));
 }
 
 // DATEVALUE's and TIMEVALUE's argument: text that reads as a date or time; otherwise `out`
@@ -504,18 +254,18 @@ bool date_text_arg(const Ctx& c, DateText& dt, Item& out) {
     return true;
 }
 
-FN(datevalue) {
+OMBRIX_FN(datevalue) {
     DateText dt;
     if (!date_text_arg(c, dt, out))
         return;
-    RET(dt.has_date ? Value::number(dt.days) : err(ErrorCode::Value));
+    OMBRIX_RETURN(dt.has_date ? Value::number(dt.days) : err(ErrorCode::Value));
 }
 
-FN(timevalue) {
+OMBRIX_FN(timevalue) {
     DateText dt;
     if (!date_text_arg(c, dt, out))
         return;
-    RET(dt.has_time ? Value::number(dt.time - std::floor(dt.time)) : err(ErrorCode::Value));
+    OMBRIX_RETURN(dt.has_time ? Value::number(dt.time - std::floor(dt.time)) : err(ErrorCode::Value));
 }
 
 // The holidays argument: whole serials, sorted, without duplicates.
@@ -562,64 +312,115 @@ bool holidays(const Ctx& c, int i, std::vector<long>& out, Value& error) {
     return ok;
 }
 
-bool weekend(long d, bool d1904) {
-    int w = day_of_week(d, d1904);
-    return w == 0 || w == 6;
+// The days of the week that are no working days, by day_of_week (0 Sunday ... 6 Saturday).
+using Weekend = std::array<bool, 7>;
+constexpr Weekend saturday_sunday = {true, false, false, false, false, false, true};
+
+// The weekend argument of WORKDAY.INTL and NETWORKDAYS.INTL: 1-7 two days (1 Saturday and
+// Sunday, 2 Sunday and Monday, ... 7 Friday and Saturday), 11-17 one day (11 Sunday ... 17
+// Saturday), or seven 0/1 characters from Monday, 1 for a day off.
+bool weekend_arg(const Ctx& c, int i, Weekend& out, Value& error) {
+    out = saturday_sunday;
+    if (c.missing(i))
+        return true;
+    const Value v = c.arg(i);
+    if (v.is_error()) {
+        error = v;
+        return false;
+    }
+    if (v.is_text()) {
+        const std::string_view days = v.as_text();
+        if (days.size() != 7 || days.find_first_not_of("01") != std::string_view::npos) {
+            error = err(ErrorCode::Value);
+            return false;
+        }
+        for (std::size_t k = 0; k < 7; ++k)
+            out[(k + 1) % 7] = days[k] == '1';
+        return true;
+    }
+    double code;
+    if (!num(c, i, code, error))
+        return false;
+    code = std::trunc(code);
+    out.fill(false);
+    if (code >= 1 && code <= 7) {
+        out[(int(code) + 5) % 7] = true; // 1: Saturday (6) and the day after
+        out[(int(code) + 6) % 7] = true;
+    } else if (code >= 11 && code <= 17) {
+        out[int(code) - 11] = true;
+    } else {
+        error = err(ErrorCode::Num);
+        return false;
+    }
+    return true;
 }
 
-// Monday to Friday from a to b (a <= b), inclusive.
-long weekdays_between(long a, long b, bool d1904) {
-    long n = b - a + 1, count = n / 7 * 5;
+bool is_off(long d, bool d1904, const Weekend& off) { return off[std::size_t(day_of_week(d, d1904))]; }
+
+long workdays_per_week(const Weekend& off) { return 7 - long(std::count(off.begin(), off.end(), true)); }
+
+// The working days from a to b (a <= b), inclusive.
+long workdays_between(long a, long b, bool d1904, const Weekend& off) {
+    long n = b - a + 1, count = n / 7 * workdays_per_week(off);
     for (long d = a + n / 7 * 7; d <= b; ++d)
-        count += weekend(d, d1904) ? 0 : 1;
+        count += is_off(d, d1904, off) ? 0 : 1;
     return count;
 }
 
-FN(networkdays) {
-    DAY(0, start);
-    DAY(1, end);
-    std::vector<long> off;
+// NETWORKDAYS(start, end, [holidays]) and NETWORKDAYS.INTL(start, end, [weekend], [holidays]).
+template <bool Intl>
+void networkdays(Ctx& c, Item& out) {
+    OMBRIX_DAY(0, start);
+    OMBRIX_DAY(1, end);
+    Weekend off = saturday_sunday;
+    std::vector<long> free_days;
     Value e;
-    if (!holidays(c, 2, off, e))
-        RET(e);
+    if ((Intl && !weekend_arg(c, 2, off, e)) || !holidays(c, Intl ? 3 : 2, free_days, e))
+        OMBRIX_RETURN(e);
     bool d1904 = system1904(c);
     long a = std::min(start, end), b = std::max(start, end);
-    long n = weekdays_between(a, b, d1904);
-    for (long h : off)
-        if (h >= a && h <= b && !weekend(h, d1904))
+    long n = workdays_between(a, b, d1904, off);
+    for (long h : free_days)
+        if (h >= a && h <= b && !is_off(h, d1904, off))
             --n;
-    RET(Value::number(double(start <= end ? n : -n)));
+    OMBRIX_RETURN(Value::number(double(start <= end ? n : -n)));
 }
 
-FN(workday) {
-    DAY(0, start);
-    NUM(1, days);
-    std::vector<long> off;
+// WORKDAY(start, days, [holidays]) and WORKDAY.INTL(start, days, [weekend], [holidays]).
+template <bool Intl>
+void workday(Ctx& c, Item& out) {
+    OMBRIX_DAY(0, start);
+    OMBRIX_NUMBER(1, days);
+    Weekend off = saturday_sunday;
+    std::vector<long> free_days;
     Value e;
-    if (!holidays(c, 2, off, e))
-        RET(e);
+    if ((Intl && !weekend_arg(c, 2, off, e)) || !holidays(c, Intl ? 3 : 2, free_days, e))
+        OMBRIX_RETURN(e);
+    const long per_week = workdays_per_week(off);
+    if (per_week == 0)
+        OMBRIX_RETURN(err(ErrorCode::Value));
     bool d1904 = system1904(c);
     long left = long(std::trunc(std::max(-1e7, std::min(1e7, days))));
     long step = left < 0 ? -1 : 1, d = start;
     long limit = max_serial(d1904);
     // Whole weeks at a time where no holiday falls, else day by day.
     while (left != 0) {
-        if (std::labs(left) > 10) {
-            long weeks = (std::labs(left) - 5) / 5;
+        if (std::labs(left) > 2 * per_week) {
+            long weeks = (std::labs(left) - per_week) / per_week;
             long to = d + step * weeks * 7;
-            auto next = std::upper_bound(off.begin(), off.end(), std::min(d, to));
-            if (next == off.end() || *next > std::max(d, to)) {
+            auto next = std::upper_bound(free_days.begin(), free_days.end(), std::min(d, to));
+            if (next == free_days.end() || *next > std::max(d, to)) {
                 d = to;
-                left -= step * weeks * 5;
+                left -= step * weeks * per_week;
             }
         }
         d += step;
         if (d < 0 || d > limit)
-            RET(err(ErrorCode::Num));
-        if (!weekend(d, d1904) && !std::binary_search(off.begin(), off.end(), d))
+            OMBRIX_RETURN(err(ErrorCode::Num));
+        if (!is_off(d, d1904, off) && !std::binary_search(free_days.begin(), free_days.end(), d))
             left -= step;
     }
-    RET(serial_result(d, d1904));
+    OMBRIX_RETURN(serial_result(d, d1904));
 }
 
 // The four ways of counting a year's fraction, by the day count basis.
@@ -661,31 +462,43 @@ double actual_actual(long start, long end, bool d1904) {
     }
     double years = double(b.y - a.y + 1);
     double total = double(ymd_to_serial(b.y + 1, 1, 1, d1904) - ymd_to_serial(a.y, 1, 1, d1904));
+    if (!d1904 && a.y <= 1900)
+        total -= 1; // the years' average length leaves out the 29 February 1900 that never was
     return days / (total / years);
 }
 
-FN(yearfrac) {
-    DAY(0, start);
-    DAY(1, end);
-    NUMD(2, basis_arg, 0);
+OMBRIX_FN(yearfrac) {
+    OMBRIX_DAY(0, start);
+    OMBRIX_DAY(1, end);
+    OMBRIX_NUMBER_OR(2, basis_arg, 0);
     int basis = int(std::trunc(basis_arg));
     if (basis < 0 || basis > 4)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     if (start > end)
         std::swap(start, end);
     bool d1904 = system1904(c);
     double days = double(end - start);
     switch (basis) {
-    case 0: RET(Value::number(days360(serial_to_ymd(start, d1904), serial_to_ymd(end, d1904), false, d1904) / 360));
-    case 1: RET(Value::number(actual_actual(start, end, d1904)));
-    case 2: RET(Value::number(days / 360));
-    case 3: RET(Value::number(days / 365));
-    default: RET(Value::number(days360(serial_to_ymd(start, d1904), serial_to_ymd(end, d1904), true, d1904) / 360));
+    case 0:
+        OMBRIX_RETURN(
+            Value::number(days360(serial_to_ymd(start, d1904), serial_to_ymd(end, d1904), false, d1904) / 360));
+    case 1: OMBRIX_RETURN(Value::number(actual_actual(start, end, d1904)));
+    case 2: OMBRIX_RETURN(Value::number(days / 360));
+    case 3: OMBRIX_RETURN(Value::number(days / 365));
+    default:
+        OMBRIX_RETURN(
+            Value::number(days360(serial_to_ymd(start, d1904), serial_to_ymd(end, d1904), true, d1904) / 360));
     }
 }
 
-FN(today) { RET(Value::number(std::floor(now_serial(system1904(c))))); }
-FN(now) { RET(Value::number(now_serial(system1904(c)))); }
+// The clock's moment, or the one the workbook fixes.
+double now_of(const Ctx& c) {
+    double serial;
+    return c.ev.grid.fixed_now(serial) ? serial : now_serial(system1904(c));
+}
+
+OMBRIX_FN(today) { OMBRIX_RETURN(Value::number(std::floor(now_of(c)))); }
+OMBRIX_FN(now) { OMBRIX_RETURN(Value::number(now_of(c))); }
 
 } // namespace
 
@@ -725,12 +538,17 @@ std::vector<Entry> date_functions() {
         {{"DATEDIF", 3, 3, L}, fn_datedif},
         {{"DATEVALUE", 1, 1, L}, fn_datevalue},
         {{"TIMEVALUE", 1, 1, L}, fn_timevalue},
-        {{"NETWORKDAYS", 2, 3, 0}, fn_networkdays},
-        {{"WORKDAY", 2, 3, 0}, fn_workday},
+        {{"NETWORKDAYS", 2, 3, 0}, networkdays<false>},
+        {{"WORKDAY", 2, 3, 0}, workday<false>},
+        {{"NETWORKDAYS.INTL", 2, 4, 0}, networkdays<true>},
+        {{"WORKDAY.INTL", 2, 4, 0}, workday<true>},
         {{"YEARFRAC", 2, 3, L}, fn_yearfrac},
         {{"TODAY", 0, 0, FnVolatile}, fn_today},
         {{"NOW", 0, 0, FnVolatile}, fn_now},
     };
 }
+
+#undef OMBRIX_DAY
+#undef OMBRIX_DATE_VALUE
 
 } // namespace host::engine::detail::fn

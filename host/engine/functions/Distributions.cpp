@@ -25,8 +25,7 @@ namespace bp = boost::math::policies;
 using Quiet = bp::policy<bp::domain_error<bp::ignore_error>, bp::pole_error<bp::ignore_error>,
                          bp::overflow_error<bp::ignore_error>, bp::underflow_error<bp::ignore_error>,
                          bp::denorm_error<bp::ignore_error>, bp::evaluation_error<bp::ignore_error>,
-                         bp::rounding_error<bp::ignore_error>,
-                         bp::indeterminate_result_error<bp::ignore_error>>;
+                         bp::rounding_error<bp::ignore_error>, bp::indeterminate_result_error<bp::ignore_error>>;
 
 using Normal = bm::normal_distribution<double, Quiet>;
 
@@ -51,93 +50,118 @@ Value inverse(const Dist& d, double p) {
 
 bool open_unit(double p) { return p > 0 && p < 1; }
 
-FN(norm_dist) {
-    NUM(0, x); NUM(1, mean); NUM(2, sd); FLAG(3, cumulative);
+OMBRIX_FN(norm_dist) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, mean);
+    OMBRIX_NUMBER(2, sd);
+    OMBRIX_FLAG(3, cumulative);
     if (sd <= 0)
-        RET(err(ErrorCode::Num));
-    RET(density(Normal(mean, sd), x, cumulative));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(density(Normal(mean, sd), x, cumulative));
 }
-FN(norm_inv) {
-    NUM(0, p); NUM(1, mean); NUM(2, sd);
+OMBRIX_FN(norm_inv) {
+    OMBRIX_NUMBER(0, p);
+    OMBRIX_NUMBER(1, mean);
+    OMBRIX_NUMBER(2, sd);
     if (!open_unit(p) || sd <= 0)
-        RET(err(ErrorCode::Num));
-    RET(inverse(Normal(mean, sd), p));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(inverse(Normal(mean, sd), p));
 }
-FN(norm_s_dist) {   // NORMSDIST has no second argument: always cumulative
-    NUM(0, z);
+OMBRIX_FN(norm_s_dist) { // NORMSDIST has no second argument: always cumulative
+    OMBRIX_NUMBER(0, z);
     bool cumulative = true;
     if (c.argc > 1 && !flag(c, 1, cumulative, out.v))
         return;
-    RET(density(Normal(0, 1), z, cumulative));
+    OMBRIX_RETURN(density(Normal(0, 1), z, cumulative));
 }
-FN(norm_s_inv) {
-    NUM(0, p);
+OMBRIX_FN(norm_s_inv) {
+    OMBRIX_NUMBER(0, p);
     if (!open_unit(p))
-        RET(err(ErrorCode::Num));
-    RET(inverse(Normal(0, 1), p));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(inverse(Normal(0, 1), p));
 }
-FN(lognorm_dist) {
-    NUM(0, x); NUM(1, mean); NUM(2, sd); FLAG(3, cumulative);
+OMBRIX_FN(lognorm_dist) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, mean);
+    OMBRIX_NUMBER(2, sd);
+    OMBRIX_FLAG(3, cumulative);
     if (x <= 0 || sd <= 0)
-        RET(err(ErrorCode::Num));
-    RET(density(bm::lognormal_distribution<double, Quiet>(mean, sd), x, cumulative));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(density(bm::lognormal_distribution<double, Quiet>(mean, sd), x, cumulative));
 }
-FN(lognorm_inv) {
-    NUM(0, p); NUM(1, mean); NUM(2, sd);
+OMBRIX_FN(lognorm_inv) {
+    OMBRIX_NUMBER(0, p);
+    OMBRIX_NUMBER(1, mean);
+    OMBRIX_NUMBER(2, sd);
     if (!open_unit(p) || sd <= 0)
-        RET(err(ErrorCode::Num));
-    RET(inverse(bm::lognormal_distribution<double, Quiet>(mean, sd), p));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(inverse(bm::lognormal_distribution<double, Quiet>(mean, sd), p));
 }
-FN(expon_dist) {
-    NUM(0, x); NUM(1, lambda); FLAG(2, cumulative);
+OMBRIX_FN(expon_dist) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, lambda);
+    OMBRIX_FLAG(2, cumulative);
     if (x < 0 || lambda <= 0)
-        RET(err(ErrorCode::Num));
-    RET(density(bm::exponential_distribution<double, Quiet>(lambda), x, cumulative));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(density(bm::exponential_distribution<double, Quiet>(lambda), x, cumulative));
 }
-FN(binom_dist) {
-    NUM(0, kf); NUM(1, nf); NUM(2, p); FLAG(3, cumulative);
+OMBRIX_FN(binom_dist) {
+    OMBRIX_NUMBER(0, kf);
+    OMBRIX_NUMBER(1, nf);
+    OMBRIX_NUMBER(2, p);
+    OMBRIX_FLAG(3, cumulative);
     double k = std::trunc(kf), n = std::trunc(nf);
     if (k < 0 || n < k || p < 0 || p > 1)
-        RET(err(ErrorCode::Num));
-    RET(density(bm::binomial_distribution<double, Quiet>(n, p), k, cumulative));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(density(bm::binomial_distribution<double, Quiet>(n, p), k, cumulative));
 }
-FN(poisson_dist) {
-    NUM(0, kf); NUM(1, mean); FLAG(2, cumulative);
+OMBRIX_FN(poisson_dist) {
+    OMBRIX_NUMBER(0, kf);
+    OMBRIX_NUMBER(1, mean);
+    OMBRIX_FLAG(2, cumulative);
     double k = std::trunc(kf);
-    if (k < 0 || mean < 0)
-        RET(err(ErrorCode::Num));
-    if (mean == 0)   // all the mass at 0, which the distribution's parameters leave out
-        RET(Value::number(cumulative || k == 0 ? 1 : 0));
-    RET(density(bm::poisson_distribution<double, Quiet>(mean), k, cumulative));
+    if (kf < 0 || mean < 0) // a negative count is #NUM! even when it truncates to 0
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    if (mean == 0) // all the mass at 0, which the distribution's parameters leave out
+        OMBRIX_RETURN(Value::number(cumulative || k == 0 ? 1 : 0));
+    OMBRIX_RETURN(density(bm::poisson_distribution<double, Quiet>(mean), k, cumulative));
 }
-FN(gamma_dist) {
-    NUM(0, x); NUM(1, alpha); NUM(2, beta); FLAG(3, cumulative);
+OMBRIX_FN(gamma_dist) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, alpha);
+    OMBRIX_NUMBER(2, beta);
+    OMBRIX_FLAG(3, cumulative);
     if (x < 0 || alpha <= 0 || beta <= 0)
-        RET(err(ErrorCode::Num));
-    if (x == 0 && !cumulative && alpha <= 1)   // the density's limit at 0, infinite for alpha < 1
-        RET(alpha == 1 ? Value::number(1 / beta) : err(ErrorCode::Num));
-    RET(density(bm::gamma_distribution<double, Quiet>(alpha, beta), x, cumulative));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    if (x == 0 && !cumulative && alpha <= 1) // the density's limit at 0, infinite for alpha < 1
+        OMBRIX_RETURN(alpha == 1 ? Value::number(1 / beta) : err(ErrorCode::Num));
+    OMBRIX_RETURN(density(bm::gamma_distribution<double, Quiet>(alpha, beta), x, cumulative));
 }
-FN(t_dist) {
-    NUM(0, x); NUM(1, df); FLAG(2, cumulative);
+OMBRIX_FN(t_dist) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, df);
+    OMBRIX_FLAG(2, cumulative);
     df = std::trunc(df);
     if (df < 1)
-        RET(err(ErrorCode::Num));
-    RET(density(bm::students_t_distribution<double, Quiet>(df), x, cumulative));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(density(bm::students_t_distribution<double, Quiet>(df), x, cumulative));
 }
-FN(t_inv) {
-    NUM(0, p); NUM(1, df);
+OMBRIX_FN(t_inv) {
+    OMBRIX_NUMBER(0, p);
+    OMBRIX_NUMBER(1, df);
     df = std::trunc(df);
     if (!open_unit(p) || df < 1)
-        RET(err(ErrorCode::Num));
-    RET(inverse(bm::students_t_distribution<double, Quiet>(df), p));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(inverse(bm::students_t_distribution<double, Quiet>(df), p));
 }
-FN(chisq_dist) {
-    NUM(0, x); NUM(1, df); FLAG(2, cumulative);
+OMBRIX_FN(chisq_dist) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, df);
+    OMBRIX_FLAG(2, cumulative);
     df = std::trunc(df);
     if (x < 0 || df < 1 || df > 1e10)
-        RET(err(ErrorCode::Num));
-    RET(density(bm::chi_squared_distribution<double, Quiet>(df), x, cumulative));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(density(bm::chi_squared_distribution<double, Quiet>(df), x, cumulative));
 }
 
 } // namespace

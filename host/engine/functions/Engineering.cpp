@@ -1,9 +1,7 @@
-// Engineering functions: Roman numerals, number bases, bits, steps, the error function and
-// the Bessel functions.
+// Engineering functions: Roman numerals, number bases, bits, steps and the error function.
 
 #include "engine/functions/Common.hpp"
 
-#include <boost/math/special_functions/bessel.hpp>
 #include <boost/math/special_functions/erf.hpp>
 
 #include <cctype>
@@ -28,7 +26,7 @@ std::string roman(int n, int form) {
     for (int i = 0; i <= last; i += 2) {
         int digit = n / values[i];
         if (digit % 5 == 4) {
-            int big = digit == 4 ? i - 1 : i - 2;   // the numeral subtracted from
+            int big = digit == 4 ? i - 1 : i - 2; // the numeral subtracted from
             int small = i;
             for (int step = 0; step < form && small < last; ++step) {
                 if (values[big] - values[small + 1] <= n)
@@ -49,8 +47,8 @@ std::string roman(int n, int form) {
     return out;
 }
 
-FN(roman) {
-    NUM(0, x);
+OMBRIX_FN(roman) {
+    OMBRIX_NUMBER(0, x);
     double form = 0;
     if (!c.missing(1)) {
         Value f = c.arg(1);
@@ -62,8 +60,8 @@ FN(roman) {
     form = std::trunc(form);
     x = std::trunc(x);
     if (x < 0 || x > 3999 || form < 0 || form > 4)
-        RET(err(ErrorCode::Value));
-    RET(Value::text(roman(int(x), int(form))));
+        OMBRIX_RETURN(err(ErrorCode::Value));
+    OMBRIX_RETURN(Value::text(roman(int(x), int(form))));
 }
 
 int roman_value(char ch) {
@@ -79,12 +77,12 @@ int roman_value(char ch) {
     }
 }
 
-FN(arabic) {
-    TEXT(0, s);
+OMBRIX_FN(arabic) {
+    OMBRIX_TEXT(0, s);
     std::size_t b = s.find_first_not_of(' '), e = s.find_last_not_of(' ');
     s = b == std::string::npos ? "" : s.substr(b, e - b + 1);
     if (s.size() > 255)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     double sign = 1;
     if (!s.empty() && s[0] == '-') {
         sign = -1;
@@ -94,17 +92,17 @@ FN(arabic) {
     for (std::size_t i = 0; i < s.size(); ++i) {
         int v = roman_value(s[i]);
         if (v == 0)
-            RET(err(ErrorCode::Value));
+            OMBRIX_RETURN(err(ErrorCode::Value));
         int next = i + 1 < s.size() ? roman_value(s[i + 1]) : 0;
         total += next > v ? -v : v;
     }
-    RET(Value::number(sign * total));
+    OMBRIX_RETURN(Value::number(sign * total));
 }
 
 // The number bases of DEC2BIN and its kin: digits of 10 at most, negatives in two's complement.
 struct Base {
     int radix;
-    double limit;   // radix^10 / 2: the first number out of range
+    double limit; // radix^10 / 2: the first number out of range
 };
 constexpr Base bin{2, 512}, oct{8, 536870912}, hex{16, 549755813888};
 
@@ -114,7 +112,7 @@ bool read_places(const Ctx& c, int i, double& places, Value& out) {
     places = 0;
     if (c.missing(i))
         return true;
-    if (!num(c, i, places, out))
+    if (!plain_number(c, i, places, out))
         return false;
     places = std::trunc(places);
     if (places < 1 || places > 10) {
@@ -162,10 +160,9 @@ bool read_base(const Ctx& c, int i, const Base& from, double& n, Value& out) {
     }
     double u = 0;
     for (char ch : s) {
-        int d = std::isdigit(static_cast<unsigned char>(ch)) ? ch - '0'
-                : std::isalpha(static_cast<unsigned char>(ch))
-                    ? std::toupper(static_cast<unsigned char>(ch)) - 'A' + 10
-                    : 99;
+        int d = std::isdigit(static_cast<unsigned char>(ch))   ? ch - '0'
+                : std::isalpha(static_cast<unsigned char>(ch)) ? std::toupper(static_cast<unsigned char>(ch)) - 'A' + 10
+                                                               : 99;
         if (d >= from.radix) {
             out = err(ErrorCode::Num);
             return false;
@@ -181,7 +178,7 @@ void convert_base(Ctx& c, Item& out) {
     double n, places;
     if (!read_places(c, 1, places, out.v) || !read_base(c, 0, From, n, out.v))
         return;
-    RET(write_base(n, To, places));
+    OMBRIX_RETURN(write_base(n, To, places));
 }
 
 template <const Base& From>
@@ -189,7 +186,7 @@ void base_to_decimal(Ctx& c, Item& out) {
     double n;
     if (!read_base(c, 0, From, n, out.v))
         return;
-    RET(Value::number(n));
+    OMBRIX_RETURN(Value::number(n));
 }
 
 template <const Base& To>
@@ -198,18 +195,18 @@ void decimal_to_base(Ctx& c, Item& out) {
     if (!read_places(c, 1, places, out.v))
         return;
     if (c.arg(0).is_boolean())
-        RET(err(ErrorCode::Value));
-    NUM(0, x);
-    RET(write_base(std::trunc(x), To, places));
+        OMBRIX_RETURN(err(ErrorCode::Value));
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_RETURN(write_base(std::trunc(x), To, places));
 }
 
-FN(base) {
-    NUM(0, x);
-    NUM(1, radix);
-    NUMD(2, length, 0);
+OMBRIX_FN(base) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, radix);
+    OMBRIX_NUMBER_OR(2, length, 0);
     x = std::trunc(x), radix = std::trunc(radix), length = std::trunc(length);
     if (x < 0 || x >= 9007199254740992.0 || radix < 2 || radix > 36 || length < 0 || length > 255)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     std::string digits;
     do {
         digits.insert(digits.begin(), "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"[int(std::fmod(x, radix))]);
@@ -217,28 +214,27 @@ FN(base) {
     } while (x > 0);
     if (double(digits.size()) < length)
         digits.insert(0, std::size_t(length) - digits.size(), '0');
-    RET(Value::text(digits));
+    OMBRIX_RETURN(Value::text(digits));
 }
 
-FN(decimal) {
-    TEXT(0, s);
-    NUM(1, radix);
+OMBRIX_FN(decimal) {
+    OMBRIX_TEXT(0, s);
+    OMBRIX_NUMBER(1, radix);
     radix = std::trunc(radix);
     if (radix < 2 || radix > 36 || s.size() > 255)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     double n = 0;
     for (char ch : s) {
-        int d = std::isdigit(static_cast<unsigned char>(ch)) ? ch - '0'
-                : std::isalpha(static_cast<unsigned char>(ch))
-                    ? std::toupper(static_cast<unsigned char>(ch)) - 'A' + 10
-                    : 99;
+        int d = std::isdigit(static_cast<unsigned char>(ch))   ? ch - '0'
+                : std::isalpha(static_cast<unsigned char>(ch)) ? std::toupper(static_cast<unsigned char>(ch)) - 'A' + 10
+                                                               : 99;
         if (d >= radix)
-            RET(err(ErrorCode::Num));
+            OMBRIX_RETURN(err(ErrorCode::Num));
         n = n * radix + d;
     }
     if (n >= 9007199254740992.0)
-        RET(err(ErrorCode::Num));
-    RET(Value::number(n));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(Value::number(n));
 }
 
 // The bit functions take whole numbers in [0, 2^48).
@@ -261,7 +257,7 @@ void bitwise(Ctx& c, Item& out) {
     std::uint64_t a, b;
     if (!bits(c, 0, a, out.v) || !bits(c, 1, b, out.v))
         return;
-    RET(Value::number(double(Op == 0 ? (a & b) : Op == 1 ? (a | b) : (a ^ b))));
+    OMBRIX_RETURN(Value::number(double(Op == 0 ? (a & b) : Op == 1 ? (a | b) : (a ^ b))));
 }
 
 template <int Direction>
@@ -269,65 +265,52 @@ void bitshift(Ctx& c, Item& out) {
     std::uint64_t a;
     if (!bits(c, 0, a, out.v))
         return;
-    NUM(1, shift);
+    OMBRIX_NUMBER(1, shift);
     shift = std::trunc(shift) * Direction;
     if (std::fabs(shift) > 53)
-        RET(err(ErrorCode::Num));
-    double r = shift >= 0 ? double(a) * std::ldexp(1.0, int(shift)) : std::floor(double(a) / std::ldexp(1.0, int(-shift)));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    double r =
+        shift >= 0 ? double(a) * std::ldexp(1.0, int(shift)) : std::floor(double(a) / std::ldexp(1.0, int(-shift)));
     if (r >= bit_limit)
-        RET(err(ErrorCode::Num));
-    RET(Value::number(r));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(Value::number(r));
 }
 
-bool plain_number(const Ctx& c, int i, double& x, Value& out, double fallback = 0) {
-    if (c.arg(i).is_boolean()) {
-        out = err(ErrorCode::Value);
-        return false;
-    }
-    return num(c, i, x, out, fallback);
-}
-
-FN(delta) {
+OMBRIX_FN(delta) {
     double a, b;
     if (!plain_number(c, 0, a, out.v) || !plain_number(c, 1, b, out.v))
         return;
-    RET(Value::number(a == b ? 1 : 0));
+    OMBRIX_RETURN(Value::number(a == b ? 1 : 0));
 }
-FN(gestep) {
+OMBRIX_FN(gestep) {
     double a, b;
     if (!plain_number(c, 0, a, out.v) || !plain_number(c, 1, b, out.v))
         return;
-    RET(Value::number(a >= b ? 1 : 0));
+    OMBRIX_RETURN(Value::number(a >= b ? 1 : 0));
 }
 
-FN(erf) {
-    NUM(0, lo);
+// The error functions take no TRUE or FALSE, even from a cell.
+OMBRIX_FN(erf) {
+    double lo, hi;
+    if (!plain_number(c, 0, lo, out.v))
+        return;
     if (c.missing(1))
-        RET(Value::number(bm::erf(lo)));
-    NUM(1, hi);
-    RET(Value::number(bm::erf(hi) - bm::erf(lo)));
-}
-FN(erf_precise) { NUM(0, x); RET(Value::number(bm::erf(x))); }
-FN(erfc) { NUM(0, x); RET(Value::number(bm::erfc(x))); }
-
-// BESSELJ, BESSELY, BESSELI, BESSELK: x and a whole order n >= 0.
-template <int Kind>
-void bessel(Ctx& c, Item& out) {
-    double x, n;
-    if (!plain_number(c, 0, x, out.v) || !plain_number(c, 1, n, out.v))
+        OMBRIX_RETURN(Value::number(bm::erf(lo)));
+    if (!plain_number(c, 1, hi, out.v))
         return;
-    n = std::trunc(n);
-    if (n < 0 || ((Kind == 1 || Kind == 3) && x <= 0))
-        RET(err(ErrorCode::Num));
-    try {
-        double r = Kind == 0   ? bm::cyl_bessel_j(n, x)
-                   : Kind == 1 ? bm::cyl_neumann(n, x)
-                   : Kind == 2 ? bm::cyl_bessel_i(n, x)
-                               : bm::cyl_bessel_k(n, x);
-        RET(Value::number(r));
-    } catch (...) {
-        RET(err(ErrorCode::Num));
-    }
+    OMBRIX_RETURN(Value::number(bm::erf(hi) - bm::erf(lo)));
+}
+OMBRIX_FN(erf_precise) {
+    double x;
+    if (!plain_number(c, 0, x, out.v))
+        return;
+    OMBRIX_RETURN(Value::number(bm::erf(x)));
+}
+OMBRIX_FN(erfc) {
+    double x;
+    if (!plain_number(c, 0, x, out.v))
+        return;
+    OMBRIX_RETURN(Value::number(bm::erfc(x)));
 }
 
 } // namespace
@@ -362,10 +345,6 @@ std::vector<Entry> engineering_functions() {
         {{"ERF.PRECISE", 1, 1, L}, fn_erf_precise},
         {{"ERFC", 1, 1, L}, fn_erfc},
         {{"ERFC.PRECISE", 1, 1, L}, fn_erfc},
-        {{"BESSELJ", 2, 2, L}, bessel<0>},
-        {{"BESSELY", 2, 2, L}, bessel<1>},
-        {{"BESSELI", 2, 2, L}, bessel<2>},
-        {{"BESSELK", 2, 2, L}, bessel<3>},
     };
 }
 

@@ -1,6 +1,6 @@
 // Financial functions.
 
-#include "engine/functions/Common.hpp"
+#include "engine/functions/Securities.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -9,20 +9,20 @@ namespace host::engine::detail::fn {
 
 namespace {
 
-FN(npv) {
-    NUM(0, rate);
+OMBRIX_FN(npv) {
+    OMBRIX_NUMBER(0, rate);
     auto& xs = numbers();
     Value e;
     if (!collect(c, 1, c.argc, xs, e))
-        RET(e);
+        OMBRIX_RETURN(e);
     if (rate == -1)
-        RET(err(ErrorCode::Div0));
+        OMBRIX_RETURN(err(ErrorCode::Div0));
     double total = 0, f = 1;
     for (double x : xs) {
         f *= 1 + rate;
         total += x / f;
     }
-    RET(Value::number(total));
+    OMBRIX_RETURN(Value::number(total));
 }
 // The payment, future and present values of an annuity; `type` 1 pays at the start of each
 // period. Infinite or NaN results become #NUM! when made into values.
@@ -43,26 +43,42 @@ double annuity_fv(double rate, double nper, double pmt, double pv, double type) 
 
 Value finite_or(double x, ErrorCode e) { return std::isfinite(x) ? Value::number(x) : err(e); }
 
-FN(pmt) {
-    NUM(0, rate); NUM(1, nper); NUM(2, pv); NUMD(3, fv, 0); NUMD(4, type, 0);
+OMBRIX_FN(pmt) {
+    OMBRIX_NUMBER(0, rate);
+    OMBRIX_NUMBER(1, nper);
+    OMBRIX_NUMBER(2, pv);
+    OMBRIX_NUMBER_OR(3, fv, 0);
+    OMBRIX_NUMBER_OR(4, type, 0);
     double t = type != 0 ? 1 : 0;
-    if ((rate == 0 && nper == 0) || (rate != 0 && (1 + rate * t) * (std::pow(1 + rate, nper) - 1) == 0))
-        RET(err(ErrorCode::Div0));
-    RET(Value::number(annuity_pmt(rate, nper, pv, fv, type)));
+    if (rate <= -1 || nper == 0)
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    if (rate != 0 && (1 + rate * t) * (std::pow(1 + rate, nper) - 1) == 0)
+        OMBRIX_RETURN(err(ErrorCode::Div0));
+    OMBRIX_RETURN(Value::number(annuity_pmt(rate, nper, pv, fv, type)));
 }
-FN(fv) {
-    NUM(0, rate); NUM(1, nper); NUM(2, pmt); NUMD(3, pv, 0); NUMD(4, type, 0);
-    RET(Value::number(annuity_fv(rate, nper, pmt, pv, type)));
+OMBRIX_FN(fv) {
+    OMBRIX_NUMBER(0, rate);
+    OMBRIX_NUMBER(1, nper);
+    OMBRIX_NUMBER(2, pmt);
+    OMBRIX_NUMBER_OR(3, pv, 0);
+    OMBRIX_NUMBER_OR(4, type, 0);
+    if (rate == -1 && nper < 0) // a power of zero below zero
+        OMBRIX_RETURN(err(ErrorCode::Div0));
+    OMBRIX_RETURN(Value::number(annuity_fv(rate, nper, pmt, pv, type)));
 }
-FN(pv) {
-    NUM(0, rate); NUM(1, nper); NUM(2, pmt); NUMD(3, fv, 0); NUMD(4, type, 0);
+OMBRIX_FN(pv) {
+    OMBRIX_NUMBER(0, rate);
+    OMBRIX_NUMBER(1, nper);
+    OMBRIX_NUMBER(2, pmt);
+    OMBRIX_NUMBER_OR(3, fv, 0);
+    OMBRIX_NUMBER_OR(4, type, 0);
     double t = type != 0 ? 1 : 0;
     if (rate == 0)
-        RET(Value::number(-(fv + pmt * nper)));
+        OMBRIX_RETURN(Value::number(-(fv + pmt * nper)));
     double g = std::pow(1 + rate, nper);
     if (g == 0)
-        RET(err(ErrorCode::Div0));
-    RET(Value::number(-(fv + pmt * (1 + rate * t) * (g - 1) / rate) / g));
+        OMBRIX_RETURN(err(ErrorCode::Div0));
+    OMBRIX_RETURN(Value::number(-(fv + pmt * (1 + rate * t) * (g - 1) / rate) / g));
 }
 
 // Newton's method from `guess`, as the spreadsheet iterates: done when a step is smaller than
@@ -85,6 +101,42 @@ Value newton(double guess, double tolerance, int limit, F f) {
     return err(ErrorCode::Num);
 }
 
+// Where Newton's steps run off: a change of sign of f looked for from `guess` outwards (down
+// toward -1 and up), then halved to the last digit; #NUM! without one.
+template <class F>
+Value bracketed_root(double guess, F f) {
+    auto sign_at = [&](double r) {
+        double value, slope;
+        f(r, value, slope);
+        return std::isnan(value) ? 0 : (value > 0) - (value < 0);
+    };
+    const int at_guess = sign_at(guess);
+    if (at_guess == 0)
+        return Value::number(guess);
+    double below = guess, above = guess; // the farthest samples yet of the guess's sign
+    double lo = 0, hi = 0;
+    bool found = false;
+    for (int k = 1; k <= 30 && !found; ++k) { // down to about 1e-9 above -1
+        double down = -1 + (1 + guess) * std::ldexp(1.0, -k), up = guess + (1 + guess) * (std::ldexp(1.0, k) - 1);
+        if (sign_at(down) * at_guess < 0)
+            lo = down, hi = below, found = true;
+        else if (sign_at(up) * at_guess < 0)
+            lo = above, hi = up, found = true;
+        else
+            below = down, above = up;
+    }
+    if (!found)
+        return err(ErrorCode::Num);
+    const int at_lo = sign_at(lo);
+    for (int i = 0; i < 200; ++i) {
+        double mid = lo + (hi - lo) / 2;
+        if (mid <= lo || mid >= hi)
+            break;
+        (sign_at(mid) == at_lo ? lo : hi) = mid;
+    }
+    return Value::number(lo + (hi - lo) / 2);
+}
+
 bool has_both_signs(const std::vector<double>& xs) {
     bool pos = false, neg = false;
     for (double x : xs)
@@ -92,15 +144,17 @@ bool has_both_signs(const std::vector<double>& xs) {
     return pos && neg;
 }
 
-FN(irr) {
+OMBRIX_FN(irr) {
     std::vector<double> xs;
     Value e;
     if (!collect(c, 0, 1, xs, e))
-        RET(e);
-    NUMD(1, guess, 0.1);
+        OMBRIX_RETURN(e);
+    OMBRIX_NUMBER_OR(1, guess, 0.1);
+    if (guess <= -1)
+        OMBRIX_RETURN(err(ErrorCode::Value));
     if (!has_both_signs(xs))
-        RET(err(ErrorCode::Num));
-    RET(newton(guess, 1e-7, 20, [&](double r, double& value, double& slope) {
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    Value discounted = newton(guess, 1e-7, 20, [&](double r, double& value, double& slope) {
         value = slope = 0;
         double f = 1;
         for (std::size_t i = 0; i < xs.size(); ++i) {
@@ -108,12 +162,25 @@ FN(irr) {
             slope -= double(i) * xs[i] / (f * (1 + r));
             f *= 1 + r;
         }
+    });
+    if (discounted.is_number())
+        OMBRIX_RETURN(discounted);
+    // Where the discounted sum's steps run off (far from the root, below it), the same root
+    // as the zero of the flows compounded to the last period, whose steps stay near it.
+    OMBRIX_RETURN(newton(guess, 1e-7, 20, [&](double r, double& value, double& slope) {
+        value = slope = 0;
+        for (double x : xs) {
+            slope = slope * (1 + r) + value;
+            value = value * (1 + r) + x;
+        }
     }));
 }
 
-// The cash flows and their dates of XNPV and XIRR: numbers only, as many dates as values,
-// none before the first.
-bool dated_flows(const Ctx& c, int values_at, std::vector<double>& values, std::vector<double>& dates, Value& out) {
+// The cash flows and their dates of XNPV and XIRR: as many dates as values, none before the
+// first. A value that is no number is #NUM! to XNPV; to XIRR an empty cell is no flow and
+// text or TRUE is #VALUE!.
+bool dated_flows(const Ctx& c, int values_at, bool for_xirr, std::vector<double>& values, std::vector<double>& dates,
+                 Value& out) {
     for (int k = 0; k < 2; ++k) {
         std::vector<double>& into = k == 0 ? values : dates;
         bool ok = true;
@@ -122,8 +189,12 @@ bool dated_flows(const Ctx& c, int values_at, std::vector<double>& values, std::
                 return;
             double x;
             ErrorCode e;
+            if (k == 0 && for_xirr && v.is_empty() && !direct) {
+                into.push_back(0);
+                return;
+            }
             if (v.is_error() || (!v.is_number() && !direct) || !to_number(v, x, e, c.ev.grid.date1904())) {
-                out = v.is_error() ? v : err(ErrorCode::Value);
+                out = v.is_error() ? v : err(k == 0 && !for_xirr ? ErrorCode::Num : ErrorCode::Value);
                 ok = false;
                 return;
             }
@@ -154,35 +225,37 @@ void xnpv_at(double r, const std::vector<double>& v, const std::vector<double>& 
     }
 }
 
-FN(xnpv) {
-    NUM(0, rate);
+OMBRIX_FN(xnpv) {
+    OMBRIX_NUMBER(0, rate);
     std::vector<double> v, d;
-    if (!dated_flows(c, 1, v, d, out.v))
+    if (!dated_flows(c, 1, false, v, d, out.v))
         return;
-    if (rate <= -1)
-        RET(err(ErrorCode::Num));
+    if (rate < 0) // as the spreadsheet has it, though the sum has a value down to -1
+        OMBRIX_RETURN(err(ErrorCode::Num));
     double value, slope;
     xnpv_at(rate, v, d, value, slope);
-    RET(Value::number(value));
+    OMBRIX_RETURN(Value::number(value));
 }
 
-FN(xirr) {
+OMBRIX_FN(xirr) {
     std::vector<double> v, d;
-    if (!dated_flows(c, 0, v, d, out.v))
+    if (!dated_flows(c, 0, true, v, d, out.v))
         return;
-    NUMD(2, guess, 0.1);
+    OMBRIX_NUMBER_OR(2, guess, 0.1);
     if (!has_both_signs(v) || guess <= -1)
-        RET(err(ErrorCode::Num));
-    RET(newton(guess, 1e-8, 100, [&](double r, double& value, double& slope) { xnpv_at(r, v, d, value, slope); }));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    auto at = [&](double r, double& value, double& slope) { xnpv_at(r, v, d, value, slope); };
+    Value rate = newton(guess, 1e-8, 100, at);
+    OMBRIX_RETURN(rate.is_number() ? rate : bracketed_root(guess, at));
 }
 
-FN(mirr) {
+OMBRIX_FN(mirr) {
     std::vector<double> xs;
     Value e;
     if (!collect(c, 0, 1, xs, e))
-        RET(e);
-    NUM(1, finance_rate);
-    NUM(2, reinvest_rate);
+        OMBRIX_RETURN(e);
+    OMBRIX_NUMBER(1, finance_rate);
+    OMBRIX_NUMBER(2, reinvest_rate);
     double n = double(xs.size());
     double pos = 0, neg = 0, fp = 1, fn = 1;
     for (double x : xs) {
@@ -193,19 +266,25 @@ FN(mirr) {
         fp *= 1 + reinvest_rate;
         fn *= 1 + finance_rate;
     }
-    if (pos == 0 || neg == 0 || n < 2)
-        RET(err(ErrorCode::Div0));
+    if (neg == 0 || n < 2) // without an outlay (with no income the rate is -1)
+        OMBRIX_RETURN(err(ErrorCode::Div0));
     // Positive flows carried forward to the last period, negative ones discounted to the first.
     double ratio = -pos * std::pow(1 + reinvest_rate, n - 1) / neg;
-    RET(finite_or(std::pow(ratio, 1 / (n - 1)) - 1, ErrorCode::Num));
+    OMBRIX_RETURN(finite_or(std::pow(ratio, 1 / (n - 1)) - 1, ErrorCode::Num));
 }
 
-FN(rate) {
-    NUM(0, nper); NUM(1, pmt); NUM(2, pv); NUMD(3, fv, 0); NUMD(4, type, 0); NUMD(5, guess, 0.1);
+OMBRIX_FN(rate) {
+    OMBRIX_NUMBER(0, nper);
+    OMBRIX_NUMBER(1, pmt);
+    OMBRIX_NUMBER(2, pv);
+    OMBRIX_NUMBER_OR(3, fv, 0);
+    OMBRIX_NUMBER_OR(4, type, 0);
+    OMBRIX_NUMBER_OR(5, guess, 0.1);
     double t = type != 0 ? 1 : 0;
     if (nper <= 0)
-        RET(err(ErrorCode::Num));
-    RET(newton(guess, 1e-7, 20, [&](double r, double& value, double& slope) {
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    // The spreadsheet converges where 20 steps do not (RATE(300,-200,8000,0,1) takes 27).
+    OMBRIX_RETURN(newton(guess, 1e-7, 50, [&](double r, double& value, double& slope) {
         if (std::fabs(r) < 1e-12) {
             value = pv + pmt * nper + fv;
             slope = pv * nper + pmt * t * nper + pmt * nper * (nper - 1) / 2;
@@ -217,19 +296,23 @@ FN(rate) {
     }));
 }
 
-FN(nper) {
-    NUM(0, rate); NUM(1, pmt); NUM(2, pv); NUMD(3, fv, 0); NUMD(4, type, 0);
+OMBRIX_FN(nper) {
+    OMBRIX_NUMBER(0, rate);
+    OMBRIX_NUMBER(1, pmt);
+    OMBRIX_NUMBER(2, pv);
+    OMBRIX_NUMBER_OR(3, fv, 0);
+    OMBRIX_NUMBER_OR(4, type, 0);
     double t = type != 0 ? 1 : 0;
     if (rate == 0) {
         if (pmt == 0)
-            RET(err(ErrorCode::Num));
-        RET(Value::number(-(pv + fv) / pmt));
+            OMBRIX_RETURN(err(ErrorCode::Num));
+        OMBRIX_RETURN(Value::number(-(pv + fv) / pmt));
     }
     double a = pmt * (1 + rate * t);
     double ratio = (a - fv * rate) / (a + pv * rate);
     if (!(ratio > 0) || rate <= -1)
-        RET(err(ErrorCode::Num));
-    RET(finite_or(std::log(ratio) / std::log1p(rate), ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(finite_or(std::log(ratio) / std::log1p(rate), ErrorCode::Num));
 }
 
 // The interest part of payment `per`.
@@ -246,67 +329,88 @@ double interest_part(double rate, double per, double nper, double pv, double fv,
 }
 
 void payment_part(Ctx& c, Item& out, bool principal) {
-    NUM(0, rate); NUM(1, per); NUM(2, nper); NUM(3, pv); NUMD(4, fv, 0); NUMD(5, type, 0);
+    OMBRIX_NUMBER(0, rate);
+    OMBRIX_NUMBER(1, per);
+    OMBRIX_NUMBER(2, nper);
+    OMBRIX_NUMBER(3, pv);
+    OMBRIX_NUMBER_OR(4, fv, 0);
+    OMBRIX_NUMBER_OR(5, type, 0);
     double t = type != 0 ? 1 : 0;
     if (per < 1 || per >= nper + 1)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     double interest = interest_part(rate, per, nper, pv, fv, t);
     double value = principal ? annuity_pmt(rate, nper, pv, fv, t) - interest : interest;
-    RET(finite_or(value, ErrorCode::Num));
+    OMBRIX_RETURN(finite_or(value, ErrorCode::Num));
 }
-FN(ipmt) { payment_part(c, out, false); }
-FN(ppmt) { payment_part(c, out, true); }
+OMBRIX_FN(ipmt) { payment_part(c, out, false); }
+OMBRIX_FN(ppmt) { payment_part(c, out, true); }
 
+// The payments whose periods lie in [first, last], whole periods only.
 void cumulative(Ctx& c, Item& out, bool principal) {
-    NUM(0, rate); NUM(1, nper); NUM(2, pv); NUM(3, first); NUM(4, last); NUM(5, type);
-    first = std::trunc(first), last = std::trunc(last);
+    OMBRIX_PLAIN_NUMBER(0, rate);
+    OMBRIX_PLAIN_NUMBER(1, nper);
+    OMBRIX_PLAIN_NUMBER(2, pv);
+    OMBRIX_PLAIN_NUMBER(3, first);
+    OMBRIX_PLAIN_NUMBER(4, last);
+    OMBRIX_PLAIN_NUMBER(5, type);
+    first = std::ceil(first), last = std::floor(last);
     if (rate <= 0 || nper <= 0 || pv <= 0 || first < 1 || last < first || last > nper || (type != 0 && type != 1))
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     if (last - first > 1e6)
-        RET(err(ErrorCode::Num));   // summed period by period: a bound on the work
+        OMBRIX_RETURN(err(ErrorCode::Num)); // summed period by period: a bound on the work
     double pmt = annuity_pmt(rate, nper, pv, 0, type);
     double total = 0;
     for (double per = first; per <= last; ++per) {
         double interest = interest_part(rate, per, nper, pv, 0, type);
         total += principal ? pmt - interest : interest;
     }
-    RET(finite_or(total, ErrorCode::Num));
+    OMBRIX_RETURN(finite_or(total, ErrorCode::Num));
 }
-FN(cumipmt) { cumulative(c, out, false); }
-FN(cumprinc) { cumulative(c, out, true); }
+OMBRIX_FN(cumipmt) { cumulative(c, out, false); }
+OMBRIX_FN(cumprinc) { cumulative(c, out, true); }
 
-FN(sln) {
-    NUM(0, cost); NUM(1, salvage); NUM(2, life);
+OMBRIX_FN(sln) {
+    OMBRIX_NUMBER(0, cost);
+    OMBRIX_NUMBER(1, salvage);
+    OMBRIX_NUMBER(2, life);
     if (life == 0)
-        RET(err(ErrorCode::Div0));
-    RET(Value::number((cost - salvage) / life));
+        OMBRIX_RETURN(err(ErrorCode::Div0));
+    OMBRIX_RETURN(Value::number((cost - salvage) / life));
 }
 
-FN(db) {
-    NUM(0, cost); NUM(1, salvage); NUM(2, life); NUM(3, period); NUMD(4, month, 12);
+OMBRIX_FN(db) {
+    OMBRIX_NUMBER(0, cost);
+    OMBRIX_NUMBER(1, salvage);
+    OMBRIX_NUMBER(2, life);
+    OMBRIX_NUMBER(3, period);
+    OMBRIX_NUMBER_OR(4, month, 12);
     month = std::trunc(month);
     period = std::trunc(period);
     if (cost < 0 || salvage < 0 || life <= 0 || period <= 0 || month < 1 || month > 12 ||
         period > life + (month < 12 ? 1 : 0) || period > 1e6)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     if (cost == 0)
-        RET(Value::number(0));
+        OMBRIX_RETURN(Value::number(0));
     double rate = std::round((1 - std::pow(salvage / cost, 1 / life)) * 1000) / 1000;
     double first = cost * rate * month / 12;
     if (period == 1)
-        RET(Value::number(first));
+        OMBRIX_RETURN(Value::number(first));
     double total = first, dep = 0;
     for (double p = 2; p <= period; ++p) {
         dep = p > life ? (cost - total) * rate * (12 - month) / 12 : (cost - total) * rate;
         total += dep;
     }
-    RET(Value::number(dep));
+    OMBRIX_RETURN(Value::number(dep));
 }
 
-FN(ddb) {
-    NUM(0, cost); NUM(1, salvage); NUM(2, life); NUM(3, period); NUMD(4, factor, 2);
+OMBRIX_FN(ddb) {
+    OMBRIX_NUMBER(0, cost);
+    OMBRIX_NUMBER(1, salvage);
+    OMBRIX_NUMBER(2, life);
+    OMBRIX_NUMBER(3, period);
+    OMBRIX_NUMBER_OR(4, factor, 2);
     if (cost < 0 || salvage < 0 || life <= 0 || period <= 0 || factor <= 0 || period > life)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     double rate = factor / life, before;
     if (rate >= 1) {
         rate = 1;
@@ -316,23 +420,25 @@ FN(ddb) {
     }
     double after = cost * std::pow(1 - rate, period);
     double dep = after < salvage ? before - salvage : before - after;
-    RET(Value::number(std::max(dep, 0.0)));
+    OMBRIX_RETURN(Value::number(std::max(dep, 0.0)));
 }
 
-FN(effect) {
-    NUM(0, nominal); NUM(1, periods);
+OMBRIX_FN(effect) {
+    OMBRIX_PLAIN_NUMBER(0, nominal);
+    OMBRIX_PLAIN_NUMBER(1, periods);
     periods = std::trunc(periods);
     if (nominal <= 0 || periods < 1)
-        RET(err(ErrorCode::Num));
-    RET(finite_or(std::pow(1 + nominal / periods, periods) - 1, ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(finite_or(std::pow(1 + nominal / periods, periods) - 1, ErrorCode::Num));
 }
 
-FN(nominal) {
-    NUM(0, effective); NUM(1, periods);
+OMBRIX_FN(nominal) {
+    OMBRIX_PLAIN_NUMBER(0, effective);
+    OMBRIX_PLAIN_NUMBER(1, periods);
     periods = std::trunc(periods);
     if (effective <= 0 || periods < 1)
-        RET(err(ErrorCode::Num));
-    RET(finite_or(periods * (std::pow(1 + effective, 1 / periods) - 1), ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(finite_or(periods * (std::pow(1 + effective, 1 / periods) - 1), ErrorCode::Num));
 }
 
 } // namespace
@@ -340,24 +446,12 @@ FN(nominal) {
 std::vector<Entry> finance_functions() {
     constexpr std::uint8_t L = FnLift;
     return {
-        {{"NPV", 2, -1, 0}, fn_npv},
-        {{"PMT", 3, 5, L}, fn_pmt},
-        {{"FV", 3, 5, L}, fn_fv},
-        {{"PV", 3, 5, L}, fn_pv},
-        {{"IRR", 1, 2, 0}, fn_irr},
-        {{"XIRR", 2, 3, 0}, fn_xirr},
-        {{"XNPV", 3, 3, 0}, fn_xnpv},
-        {{"MIRR", 3, 3, 0}, fn_mirr},
-        {{"RATE", 3, 6, L}, fn_rate},
-        {{"NPER", 3, 5, L}, fn_nper},
-        {{"IPMT", 4, 6, L}, fn_ipmt},
-        {{"PPMT", 4, 6, L}, fn_ppmt},
-        {{"CUMIPMT", 6, 6, L}, fn_cumipmt},
-        {{"CUMPRINC", 6, 6, L}, fn_cumprinc},
-        {{"SLN", 3, 3, L}, fn_sln},
-        {{"DB", 4, 5, L}, fn_db},
-        {{"DDB", 4, 5, L}, fn_ddb},
-        {{"EFFECT", 2, 2, L}, fn_effect},
+        {{"NPV", 2, -1, 0}, fn_npv},        {{"PMT", 3, 5, L}, fn_pmt},           {{"FV", 3, 5, L}, fn_fv},
+        {{"PV", 3, 5, L}, fn_pv},           {{"IRR", 1, 2, 0}, fn_irr},           {{"XIRR", 2, 3, 0}, fn_xirr},
+        {{"XNPV", 3, 3, 0}, fn_xnpv},       {{"MIRR", 3, 3, 0}, fn_mirr},         {{"RATE", 3, 6, L}, fn_rate},
+        {{"NPER", 3, 5, L}, fn_nper},       {{"IPMT", 4, 6, L}, fn_ipmt},         {{"PPMT", 4, 6, L}, fn_ppmt},
+        {{"CUMIPMT", 6, 6, L}, fn_cumipmt}, {{"CUMPRINC", 6, 6, L}, fn_cumprinc}, {{"SLN", 3, 3, L}, fn_sln},
+        {{"DB", 4, 5, L}, fn_db},           {{"DDB", 4, 5, L}, fn_ddb},           {{"EFFECT", 2, 2, L}, fn_effect},
         {{"NOMINAL", 2, 2, L}, fn_nominal},
     };
 }

@@ -35,7 +35,7 @@ Value single_result(const Evaluator& ev, const Item& result) {
 }
 
 // MAP(array1, [array2, ...], function): the function of the arrays' elements, one by one.
-FN(map) {
+OMBRIX_FN(map) {
     const Closure* f = function_arg(c, c.argc - 1, out.v);
     if (!f)
         return;
@@ -46,7 +46,7 @@ FN(map) {
     const ValueGrid& first = grids[0];
     for (const ValueGrid& g : grids)
         if (g.rows != first.rows || g.cols != first.cols)
-            RET(err(ErrorCode::Value));
+            OMBRIX_RETURN(err(ErrorCode::Value));
     ValueGrid r = sized(first.rows, first.cols);
     std::vector<Item> args(grids.size());
     for (std::size_t k = 0; k < r.values.size(); ++k) {
@@ -82,8 +82,8 @@ void accumulate(Ctx& c, Item& out, bool keep_steps) {
     if (out.kind == Item::Val && out.v.is_empty())
         out.v = Value::number(0);
 }
-FN(reduce) { accumulate(c, out, false); }
-FN(scan) { accumulate(c, out, true); }
+OMBRIX_FN(reduce) { accumulate(c, out, false); }
+OMBRIX_FN(scan) { accumulate(c, out, true); }
 
 // BYROW and BYCOL: the function of each row (column), one value each.
 void by_line(Ctx& c, Item& out, bool rows) {
@@ -108,21 +108,21 @@ void by_line(Ctx& c, Item& out, bool rows) {
     }
     give(c, out, std::move(r));
 }
-FN(byrow) { by_line(c, out, true); }
-FN(bycol) { by_line(c, out, false); }
+OMBRIX_FN(byrow) { by_line(c, out, true); }
+OMBRIX_FN(bycol) { by_line(c, out, false); }
 
 // MAKEARRAY(rows, columns, function): the function of each cell's row and column numbers.
-FN(makearray) {
-    NUM(0, rows);
-    NUM(1, cols);
+OMBRIX_FN(makearray) {
+    OMBRIX_NUMBER(0, rows);
+    OMBRIX_NUMBER(1, cols);
     const Closure* f = function_arg(c, 2, out.v);
     if (!f)
         return;
     rows = std::trunc(rows), cols = std::trunc(cols);
     if (rows < 1 || cols < 1)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     if (rows * cols > double(max_dense_cells))
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     ValueGrid r = sized(std::int32_t(rows), std::int32_t(cols));
     for (std::int32_t i = 0; i < r.rows; ++i)
         for (std::int32_t k = 0; k < r.cols; ++k) {
@@ -133,7 +133,7 @@ FN(makearray) {
     give(c, out, std::move(r));
 }
 
-FN(isomitted) { RET(Value::boolean(c.args[0].kind == Item::Missing)); }
+OMBRIX_FN(isomitted) { OMBRIX_RETURN(Value::boolean(c.args[0].kind == Item::Missing)); }
 
 } // namespace
 

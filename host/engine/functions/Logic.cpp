@@ -21,7 +21,7 @@ void logical(Ctx& c, Item& out, Combine how) {
         }
         if (v.is_number() || v.is_boolean()) {
             b = v.is_boolean() ? v.as_boolean() : v.as_number() != 0;
-        } else if (direct && v.is_text()) {
+        } else if (direct && v.is_text() && !v.as_text().empty()) { // "" is passed over as an empty cell is
             ErrorCode e;
             if (!to_boolean(v, b, e)) {
                 error = err(e);
@@ -34,29 +34,29 @@ void logical(Ctx& c, Item& out, Combine how) {
         acc = how == Combine::And ? (acc && b) : how == Combine::Or ? (acc || b) : acc != b;
     });
     if (error.is_error())
-        RET(error);
+        OMBRIX_RETURN(error);
     if (!any)
-        RET(err(ErrorCode::Value));
-    RET(Value::boolean(acc));
+        OMBRIX_RETURN(err(ErrorCode::Value));
+    OMBRIX_RETURN(Value::boolean(acc));
 }
-FN(and) { logical(c, out, Combine::And); }
-FN(or) { logical(c, out, Combine::Or); }
-FN(xor) { logical(c, out, Combine::Xor); }
-FN(not) {
+OMBRIX_FN(and) { logical(c, out, Combine::And); }
+OMBRIX_FN(or) { logical(c, out, Combine::Or); }
+OMBRIX_FN(xor) { logical(c, out, Combine::Xor); }
+OMBRIX_FN(not ) {
     bool b;
     ErrorCode e;
     if (!to_boolean(c.arg(0), b, e))
-        RET(err(e));
-    RET(Value::boolean(!b));
+        OMBRIX_RETURN(err(e));
+    OMBRIX_RETURN(Value::boolean(!b));
 }
-FN(if) {   // only reached through array lifting; normally compiled to jumps
+OMBRIX_FN(if) { // only reached through array lifting; normally compiled to jumps
     bool b;
     ErrorCode e;
     if (!to_boolean(c.arg(0), b, e))
-        RET(err(e));
+        OMBRIX_RETURN(err(e));
     if (b)
-        RET(c.missing(1) ? Value::number(0) : c.arg(1));
-    RET(c.argc < 3 ? Value::boolean(false) : c.missing(2) ? Value::number(0) : c.arg(2));
+        OMBRIX_RETURN(c.missing(1) ? Value::number(0) : c.arg(1));
+    OMBRIX_RETURN(c.argc < 3 ? Value::boolean(false) : c.missing(2) ? Value::number(0) : c.arg(2));
 }
 // The fallback is handed on whole: IFERROR(NA(), A1:A3) spills the three cells.
 void fallback(Ctx& c, Item& out) {
@@ -66,19 +66,25 @@ void fallback(Ctx& c, Item& out) {
         out.v = Value::number(0);
     }
 }
-FN(iferror) {
+OMBRIX_FN(iferror) {
     Value v = c.arg(0);
     if (!v.is_error())
-        RET(v);
+        OMBRIX_RETURN(v);
     fallback(c, out);
 }
-FN(true) { (void)c; RET(Value::boolean(true)); }
-FN(false) { (void)c; RET(Value::boolean(false)); }
+OMBRIX_FN(true) {
+    (void)c;
+    OMBRIX_RETURN(Value::boolean(true));
+}
+OMBRIX_FN(false) {
+    (void)c;
+    OMBRIX_RETURN(Value::boolean(false));
+}
 
-FN(ifna) {
+OMBRIX_FN(ifna) {
     Value v = c.arg(0);
     if (!v.is_error() || v.as_error() != ErrorCode::NA)
-        RET(v);
+        OMBRIX_RETURN(v);
     fallback(c, out);
 }
 
@@ -92,36 +98,36 @@ void pass(Ctx& c, Item& out, int i) {
 }
 
 // IFS(condition, value, ...): the value of the first condition that holds; #N/A if none does.
-FN(ifs) {
+OMBRIX_FN(ifs) {
     if (c.argc % 2 != 0)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     for (int i = 0; i < c.argc; i += 2) {
         bool b;
         ErrorCode e;
         if (!to_boolean(c.arg(i), b, e))
-            RET(err(e));
+            OMBRIX_RETURN(err(e));
         if (b)
             return pass(c, out, i + 1);
     }
-    RET(err(ErrorCode::NA));
+    OMBRIX_RETURN(err(ErrorCode::NA));
 }
 
 // SWITCH(expression, value, result, ..., [default]): compared as by "=".
-FN(switch) {
+OMBRIX_FN(switch) {
     Value x = c.arg(0);
     if (x.is_error())
-        RET(x);
+        OMBRIX_RETURN(x);
     int i = 1;
     for (; i + 1 < c.argc; i += 2) {
         Value same = apply_binary(Op::Eq, x, c.arg(i), c.ev.grid.date1904());
         if (same.is_error())
-            RET(same);
+            OMBRIX_RETURN(same);
         if (same.as_boolean())
             return pass(c, out, i + 1);
     }
     if (i < c.argc)
         return pass(c, out, i);
-    RET(err(ErrorCode::NA));
+    OMBRIX_RETURN(err(ErrorCode::NA));
 }
 
 } // namespace

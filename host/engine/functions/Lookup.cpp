@@ -1,4 +1,4 @@
-// Lookup and reference functions.
+// The lookup functions: VLOOKUP, HLOOKUP, MATCH, INDEX, LOOKUP, XLOOKUP, XMATCH, CHOOSE.
 
 #include "engine/functions/Common.hpp"
 #include "engine/internal/LookupIndex.hpp"
@@ -9,6 +9,11 @@
 #include <cmath>
 #include <memory>
 #include <utility>
+
+#ifdef OMBRIX_HAVE_PCRE2
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
+#endif
 
 namespace host::engine::detail::fn {
 
@@ -23,8 +28,7 @@ bool lookup_equal(const Value& cell, const Value& key) {
     case ValueType::Number: return approx_equal(cell.as_number(), key.as_number());
     case ValueType::Boolean: return cell.as_boolean() == key.as_boolean();
     case ValueType::Text:
-        return has_wildcards(key.as_text()) ? wildcard_match(key.as_text(), cell.as_text())
-                                            : compare(cell, key) == 0;
+        return has_wildcards(key.as_text()) ? wildcard_match(key.as_text(), cell.as_text()) : compare(cell, key) == 0;
     default: return false;
     }
 }
@@ -73,11 +77,11 @@ std::int64_t indexed_position(const LookupIndex& index, const Value& key, int mo
     return found ? std::int64_t(found->offset) : -1;
 }
 
-FN(choose) {
-    NUM(0, x);
+OMBRIX_FN(choose) {
+    OMBRIX_NUMBER(0, x);
     double i = std::trunc(x);
     if (i < 1 || i >= c.argc)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     out = c.args[static_cast<int>(i)];
     if (out.kind == Item::Missing) {
         out.kind = Item::Val;
@@ -88,72 +92,78 @@ FN(choose) {
 void table_lookup(Ctx& c, Item& out, bool vertical) {
     Value key = c.arg(0);
     if (key.is_error())
-        RET(key);
-    if (key.is_empty())
-        RET(err(ErrorCode::NA));
-    View t(c.ev, c.args[1]);
-    NUM(2, index);
+        OMBRIX_RETURN(key);
+    const Item& table = c.args[1];
+    if (table.kind == Item::Val && (table.v.is_error() || table.v.is_text())) // text is no table
+        OMBRIX_RETURN(table.v.is_error() ? table.v : err(ErrorCode::Value));
+    View t(c.ev, table);
+    OMBRIX_NUMBER(2, index);
     bool sorted = true;
     if (!c.missing(3) || c.argc > 3) {
         ErrorCode e;
         if (!to_boolean(c.arg(3), sorted, e))
-            RET(err(e));
+            OMBRIX_RETURN(err(e));
     }
+    if (key.is_empty())
+        OMBRIX_RETURN(err(ErrorCode::NA));
     double k = std::trunc(index);
     if (k < 1)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     if (k > (vertical ? t.cols : t.rows))
-        RET(err(ErrorCode::Ref));
+        OMBRIX_RETURN(err(ErrorCode::Ref));
     std::int64_t n = vertical ? t.rows : t.cols;
     const LookupIndex* keys = range_index(c.ev.grid, c.args[1], vertical ? 'c' : 'r');
-    std::int64_t pos = keys ? indexed_position(*keys, key, sorted ? 1 : 0)
-                             : find_position(key, n, sorted ? 1 : 0, [&](std::int64_t i) {
-                                   return vertical ? t.at(static_cast<std::int32_t>(i), 0)
-                                                   : t.at(0, static_cast<std::int32_t>(i));
-                               });
+    std::int64_t pos =
+        keys ? indexed_position(*keys, key, sorted ? 1 : 0)
+             : find_position(key, n, sorted ? 1 : 0, [&](std::int64_t i) {
+                   return vertical ? t.at(static_cast<std::int32_t>(i), 0) : t.at(0, static_cast<std::int32_t>(i));
+               });
     if (pos < 0)
-        RET(err(ErrorCode::NA));
+        OMBRIX_RETURN(err(ErrorCode::NA));
     std::int32_t off = static_cast<std::int32_t>(k) - 1, p = static_cast<std::int32_t>(pos);
-    RET(vertical ? t.at(p, off) : t.at(off, p));
+    OMBRIX_RETURN(vertical ? t.at(p, off) : t.at(off, p));
 }
-FN(vlookup) { table_lookup(c, out, true); }
-FN(hlookup) { table_lookup(c, out, false); }
+OMBRIX_FN(vlookup) { table_lookup(c, out, true); }
+OMBRIX_FN(hlookup) { table_lookup(c, out, false); }
 
-FN(match) {
+OMBRIX_FN(match) {
     Value key = c.arg(0);
     if (key.is_error())
-        RET(key);
+        OMBRIX_RETURN(key);
     View t(c.ev, c.args[1]);
-    NUMD(2, type, 1);
+    OMBRIX_NUMBER_OR(2, type, 1);
     if (t.rows != 1 && t.cols != 1)
-        RET(err(ErrorCode::NA));
+        OMBRIX_RETURN(err(ErrorCode::NA));
     int mode = type > 0 ? 1 : type < 0 ? -1 : 0;
     bool column = t.cols == 1;
     const LookupIndex* index = range_index(c.ev.grid, c.args[1]);
-    std::int64_t pos = index ? indexed_position(*index, key, mode)
-                             : find_position(key, column ? t.rows : t.cols, mode, [&](std::int64_t i) {
-                                   return column ? t.at(static_cast<std::int32_t>(i), 0)
-                                                 : t.at(0, static_cast<std::int32_t>(i));
-                               });
+    std::int64_t pos =
+        index ? indexed_position(*index, key, mode)
+              : find_position(key, column ? t.rows : t.cols, mode, [&](std::int64_t i) {
+                    return column ? t.at(static_cast<std::int32_t>(i), 0) : t.at(0, static_cast<std::int32_t>(i));
+                });
     if (pos < 0)
-        RET(err(ErrorCode::NA));
-    RET(Value::number(double(pos + 1)));
+        OMBRIX_RETURN(err(ErrorCode::NA));
+    OMBRIX_RETURN(Value::number(double(pos + 1)));
 }
 
-FN(index) {
+OMBRIX_FN(index) {
     const Item& src = c.args[0];
     View t(c.ev, src);
-    NUMD(1, rowf, 0);
-    NUMD(2, colf, 0);
+    OMBRIX_NUMBER_OR(1, rowf, 0);
+    OMBRIX_NUMBER_OR(2, colf, 0);
+    OMBRIX_NUMBER_OR(3, area_number, 1);
+    if (std::trunc(area_number) != 1) // a reference here is always one area
+        OMBRIX_RETURN(err(area_number < 1 ? ErrorCode::Value : ErrorCode::Ref));
     double r = std::trunc(rowf), k = std::trunc(colf);
     if (c.argc < 3 || c.missing(2)) {
-        if (t.rows == 1 && t.cols > 1)   // a single row: the one index picks the column
+        if (t.rows == 1 && t.cols > 1) // a single row: the one index picks the column
             std::swap(r, k);
     }
     if (r < 0 || k < 0)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     if (r > t.rows || k > t.cols)
-        RET(err(ErrorCode::Ref));
+        OMBRIX_RETURN(err(ErrorCode::Ref));
     std::int32_t r1 = r == 0 ? 0 : static_cast<std::int32_t>(r) - 1, r2 = r == 0 ? t.rows - 1 : r1;
     std::int32_t c1 = k == 0 ? 0 : static_cast<std::int32_t>(k) - 1, c2 = k == 0 ? t.cols - 1 : c1;
     if (src.kind == Item::Range) {
@@ -162,7 +172,7 @@ FN(index) {
         return;
     }
     if (r1 == r2 && c1 == c2)
-        RET(t.at(r1, c1));
+        OMBRIX_RETURN(t.at(r1, c1));
     auto a = std::make_shared<Array>();
     a->rows = r2 - r1 + 1;
     a->cols = c2 - c1 + 1;
@@ -173,219 +183,6 @@ FN(index) {
     out.arr = c.ev.keep(std::move(a));
 }
 
-// ---- positions ----
-
-// The area an item refers to, if it is a reference.
-bool area_of(const Ctx& c, const Item& it, Area& a) {
-    if (it.kind == Item::Cell) {
-        a = c.ev.grid.cell_area(it.cell);
-        return true;
-    }
-    if (it.kind == Item::Range) {
-        a = it.area;
-        return true;
-    }
-    return false;
-}
-
-// ROW and COLUMN: the formula's own position without an argument; a range gives all its
-// rows (columns), the first where one value is wanted.
-void position(Ctx& c, Item& out, bool rows) {
-    if (c.missing(0))
-        RET(Value::number(double((rows ? c.ev.row : c.ev.col) + 1)));
-    Area a;
-    if (!area_of(c, c.args[0], a))
-        RET(c.args[0].kind == Item::Val && c.args[0].v.is_error() ? c.args[0].v : err(ErrorCode::Value));
-    std::int32_t first = rows ? a.r1 : a.c1, last = rows ? a.r2 : a.c2;
-    if (first == last)
-        RET(Value::number(double(first + 1)));
-    auto arr = std::make_shared<Array>();
-    arr->rows = rows ? last - first + 1 : 1;
-    arr->cols = rows ? 1 : last - first + 1;
-    for (std::int32_t i = first; i <= last; ++i)
-        arr->values.push_back(Value::number(double(i + 1)));
-    out.kind = Item::Arr;
-    out.arr = c.ev.keep(std::move(arr));
-}
-FN(row) { position(c, out, true); }
-FN(column) { position(c, out, false); }
-
-void extent(Ctx& c, Item& out, bool rows) {
-    const Item& it = c.args[0];
-    if (it.kind == Item::Val && it.v.is_error())
-        RET(it.v);
-    View v(c.ev, it);
-    RET(Value::number(double(rows ? v.rows : v.cols)));
-}
-FN(rows) { extent(c, out, true); }
-FN(columns) { extent(c, out, false); }
-
-// ---- references built at run time ----
-
-FN(offset) {
-    Area a;
-    if (!area_of(c, c.args[0], a))
-        RET(c.args[0].kind == Item::Val && c.args[0].v.is_error() ? c.args[0].v : err(ErrorCode::Value));
-    NUM(1, dr);
-    NUM(2, dc);
-    NUMD(3, height, a.r2 - a.r1 + 1);
-    NUMD(4, width, a.c2 - a.c1 + 1);
-    double h = std::trunc(height), w = std::trunc(width);
-    if (h < 1 || w < 1)
-        RET(err(ErrorCode::Ref));
-    double r1 = a.r1 + std::trunc(dr), c1 = a.c1 + std::trunc(dc);
-    double r2 = r1 + h - 1, c2 = c1 + w - 1;
-    if (r1 < 0 || c1 < 0 || r2 >= max_rows || c2 >= max_columns)
-        RET(err(ErrorCode::Ref));
-    out.kind = Item::Range;
-    out.area = Area{a.sheet, std::int32_t(r1), std::int32_t(c1), std::int32_t(r2), std::int32_t(c2)};
-    if (c.ev.built_refs)
-        c.ev.built_refs->push_back(out.area);
-}
-
-// "R2C3", "R[-1]C[2]", "RC" relative to the formula's cell; false if it is not one.
-bool read_r1c1_part(std::string_view& s, char letter, std::int32_t here, std::int32_t limit, std::int32_t& out) {
-    if (s.empty() || std::toupper(static_cast<unsigned char>(s[0])) != letter)
-        return false;
-    s.remove_prefix(1);
-    bool relative = !s.empty() && s[0] == '[';
-    if (relative)
-        s.remove_prefix(1);
-    std::int64_t v = 0;
-    bool negative = relative && !s.empty() && s[0] == '-';
-    if (negative)
-        s.remove_prefix(1);
-    std::size_t digits = 0;
-    while (digits < s.size() && digits < 8 && s[digits] >= '0' && s[digits] <= '9')
-        v = v * 10 + (s[digits++] - '0');
-    s.remove_prefix(digits);
-    if (relative) {
-        if (s.empty() || s[0] != ']' || digits == 0)
-            return false;
-        s.remove_prefix(1);
-        v = here + (negative ? -v : v);
-    } else if (digits == 0) {
-        v = here;
-    } else {
-        v -= 1;
-    }
-    if (v < 0 || v >= limit)
-        return false;
-    out = std::int32_t(v);
-    return true;
-}
-
-bool read_r1c1(std::string_view s, const Evaluator& ev, std::int32_t& row, std::int32_t& col) {
-    return read_r1c1_part(s, 'R', ev.row, max_rows, row) && read_r1c1_part(s, 'C', ev.col, max_columns, col) &&
-           s.empty();
-}
-
-// A defined name that is one reference ("Prices" for =Sheet1!$A$1:$A$9). Names that are
-// formulas give #REF! in INDIRECT, as in the spreadsheet.
-bool named_reference(const Grid& grid, std::string_view name, int sheet, bool sheet_only, Area& out) {
-    const Linked* named = grid.visible_name(name, sheet, sheet_only);
-    if (!named || named->code.size() != 1 || named->code[0].op != Op::Ref)
-        return false;
-    const LinkedRef& r = named->refs[named->code[0].operand];
-    if (r.kind == LinkedRef::Cell)
-        out = grid.cell_area(r.cell);
-    else if (r.kind == LinkedRef::Range)
-        out = r.area;
-    else
-        return false;
-    return true;
-}
-
-FN(indirect) {
-    TEXT(0, ref);
-    bool a1 = true;
-    if (!c.missing(1)) {
-        ErrorCode e;
-        if (!to_boolean(c.arg(1), a1, e))
-            RET(err(e));
-    }
-    int sheet = c.ev.sheet;
-    std::string_view cells = ref;
-    std::size_t bang = ref.rfind('!');
-    if (bang != std::string::npos) {
-        std::string name = ref.substr(0, bang);
-        if (name.size() >= 2 && name.front() == '\'' && name.back() == '\'') {
-            std::string unquoted;
-            for (std::size_t i = 1; i + 1 < name.size(); ++i) {
-                unquoted += name[i];
-                if (name[i] == '\'' && i + 2 < name.size() && name[i + 1] == '\'')
-                    ++i;
-            }
-            name = unquoted;
-        }
-        sheet = c.ev.grid.sheet_index(name);
-        if (sheet < 0)
-            RET(err(ErrorCode::Ref));
-        cells = std::string_view(ref).substr(bang + 1);
-    }
-    std::size_t colon = cells.find(':');
-    std::string_view first = cells.substr(0, colon);
-    std::string_view second = colon == std::string_view::npos ? first : cells.substr(colon + 1);
-    std::int32_t r1, c1, r2, c2;
-    bool ok = a1 ? parse_a1(first, r1, c1) && parse_a1(second, r2, c2)
-                 : read_r1c1(first, c.ev, r1, c1) && read_r1c1(second, c.ev, r2, c2);
-    if (ok) {
-        out.area = Area{sheet, std::min(r1, r2), std::min(c1, c2), std::max(r1, r2), std::max(c1, c2)};
-    } else if (!named_reference(c.ev.grid, cells, sheet, bang != std::string::npos, out.area)) {
-        RET(err(ErrorCode::Ref));
-    }
-    out.kind = Item::Range;
-    if (c.ev.built_refs)
-        c.ev.built_refs->push_back(out.area);
-}
-
-// A sheet name as a reference writes it: quoted unless it is letters, digits and '_' not
-// starting with a digit.
-std::string sheet_prefix(const std::string& name) {
-    bool plain = !name.empty() && !std::isdigit(static_cast<unsigned char>(name[0]));
-    for (char ch : name)
-        plain = plain && (std::isalnum(static_cast<unsigned char>(ch)) || ch == '_' || ch == '.');
-    std::int32_t r, k;
-    if (plain && !parse_a1(name, r, k))
-        return name + "!";
-    std::string q = "'";
-    for (char ch : name) {
-        q += ch;
-        if (ch == '\'')
-            q += '\'';
-    }
-    return q + "'!";
-}
-
-FN(address) {
-    NUM(0, rowf);
-    NUM(1, colf);
-    NUMD(2, absf, 1);
-    bool a1 = true;
-    if (!c.missing(3)) {
-        ErrorCode e;
-        if (!to_boolean(c.arg(3), a1, e))
-            RET(err(e));
-    }
-    double r = std::trunc(rowf), k = std::trunc(colf), mode = std::trunc(absf);
-    if (r < 1 || r > max_rows || k < 1 || k > max_columns || mode < 1 || mode > 4)
-        RET(err(ErrorCode::Value));
-    bool row_abs = mode == 1 || mode == 2, col_abs = mode == 1 || mode == 3;
-    std::string prefix;
-    if (!c.missing(4)) {
-        TEXT(4, sheet);
-        prefix = sheet_prefix(sheet);
-    }
-    std::int64_t ri = std::int64_t(r), ki = std::int64_t(k);
-    if (a1)
-        RET(Value::text(prefix + (col_abs ? "$" : "") + column_name(std::int32_t(ki - 1)) + (row_abs ? "$" : "") +
-                        std::to_string(ri)));
-    auto part = [](char letter, std::int64_t v, bool abs) {
-        return std::string(1, letter) + (abs ? std::to_string(v) : "[" + std::to_string(v) + "]");
-    };
-    RET(Value::text(prefix + part('R', ri, row_abs) + part('C', ki, col_abs)));
-}
-
 // ---- LOOKUP, XLOOKUP, XMATCH ----
 
 // The n-th value of a row or column (or of a grid's first row or column by `along_rows`).
@@ -394,10 +191,10 @@ Value vector_at(const View& v, std::int64_t i, bool along_rows) {
     return along_rows ? v.at(k, 0) : v.at(0, k);
 }
 
-FN(lookup) {
+OMBRIX_FN(lookup) {
     Value key = c.arg(0);
     if (key.is_error())
-        RET(key);
+        OMBRIX_RETURN(key);
     View t(c.ev, c.args[1]);
     // The array form searches the first row of a wide grid, else the first column, and
     // answers from the last one.
@@ -407,53 +204,133 @@ FN(lookup) {
     std::int64_t pos = index ? indexed_position(*index, key, 1)
                              : find_position(key, n, 1, [&](std::int64_t i) { return vector_at(t, i, along_rows); });
     if (pos < 0)
-        RET(err(ErrorCode::NA));
+        OMBRIX_RETURN(err(ErrorCode::NA));
     if (c.missing(2)) {
         std::int32_t p = static_cast<std::int32_t>(pos);
-        RET(along_rows ? t.at(p, t.cols - 1) : t.at(t.rows - 1, p));
+        OMBRIX_RETURN(along_rows ? t.at(p, t.cols - 1) : t.at(t.rows - 1, p));
     }
     View r(c.ev, c.args[2]);
     bool result_rows = r.cols == 1;
     if (r.rows != 1 && r.cols != 1)
-        RET(err(ErrorCode::NA));
+        OMBRIX_RETURN(err(ErrorCode::NA));
     if (pos >= (result_rows ? r.rows : r.cols))
-        RET(err(ErrorCode::NA));
-    RET(vector_at(r, pos, result_rows));
+        OMBRIX_RETURN(err(ErrorCode::NA));
+    OMBRIX_RETURN(vector_at(r, pos, result_rows));
 }
 
-bool same_kind(const Value& a, const Value& b) {
-    return (a.is_number() && b.is_number()) || (a.is_text() && b.is_text()) || (a.is_boolean() && b.is_boolean());
+// XLOOKUP's and XMATCH's exact match: values of one kind, text ignoring case; an empty key
+// finds an empty cell.
+bool x_equal(const Value& v, const Value& key) {
+    if (key.is_empty())
+        return v.is_empty();
+    return v.type() == key.type() && !v.is_error() && compare(v, key) == 0;
 }
 
-// Position of key in a row or column for XLOOKUP and XMATCH; -1 if none. match: 0 exact,
-// -1 exact or next smaller, 1 exact or next larger, 2 wildcards. search: 1/2 from the
-// first, -1/-2 from the last.
-std::int64_t x_position(const Value& key, const View& t, bool along_rows, int match, int search) {
-    std::int64_t n = along_rows ? t.rows : t.cols;
+// A row or column as XLOOKUP and XMATCH search it.
+struct Vector {
+    const View& view;
+    bool along_rows;
+    std::int64_t size() const { return along_rows ? view.rows : view.cols; }
+    Value operator[](std::int64_t i) const { return vector_at(view, i, along_rows); }
+};
+
+// Regular-expression match (match mode 3): the first text cell in search order that the
+// key, read as a pattern, matches somewhere; -2 when the pattern is invalid or unsupported.
+std::int64_t regex_position(const Value& key, const Vector& t, int search) {
+#ifdef OMBRIX_HAVE_PCRE2
+    const std::string pattern = to_text(key);
+    int error;
+    PCRE2_SIZE offset;
+    pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), PCRE2_UTF, &error,
+                                     &offset, nullptr);
+    if (!code)
+        return -2;
+    pcre2_match_data* md = pcre2_match_data_create_from_pattern(code, nullptr);
+    std::int64_t found = -1;
+    const std::int64_t n = t.size();
+    for (std::int64_t k = 0; k < n && found == -1; ++k) {
+        const std::int64_t i = search < 0 ? n - 1 - k : k;
+        const Value v = t[i];
+        if (!v.is_text())
+            continue;
+        const std::string_view text = v.as_text();
+        const int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0, 0, md, nullptr);
+        if (rc >= 0)
+            found = i;
+        else if (rc < PCRE2_ERROR_NOMATCH)
+            found = -2;
+    }
+    pcre2_match_data_free(md);
+    pcre2_code_free(code);
+    return found;
+#else
+    (void)key, (void)t, (void)search;
+    return -2;
+#endif
+}
+
+// Binary search (search mode 2 ascending, -2 descending): the first position, in ascending
+// order, whose value is not less than the key, as a lower bound finds it; trailing empty
+// cells are not part of the data. Values of every kind are ordered numbers < text < booleans.
+std::int64_t binary_position(const Value& key, const Vector& t, int match, int search) {
+    std::int64_t n = t.size();
+    while (n > 0 && t[n - 1].is_empty())
+        --n;
+    if (key.is_empty()) // an empty key finds the first empty cell after the data
+        return n < t.size() ? n : -1;
+    auto at = [&](std::int64_t k) { return search > 0 ? k : n - 1 - k; };
+    std::int64_t lo = 0, hi = n;
+    while (lo < hi) {
+        const std::int64_t mid = lo + (hi - lo) / 2;
+        if (compare(t[at(mid)], key) < 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo < n && x_equal(t[at(lo)], key))
+        return at(lo);
+    if (match == -1)
+        return lo > 0 ? at(lo - 1) : -1;
+    if (match == 1)
+        return lo < n ? at(lo) : -1;
+    return -1;
+}
+
+// Position of key in a row or column for XLOOKUP and XMATCH; -1 if none, -2 for #VALUE!.
+// match: 0 exact, -1 exact or next smaller, 1 exact or next larger, 2 wildcards, 3 regular
+// expression. search: 1 from the first, -1 from the last, 2/-2 binary search of ascending /
+// descending data. "Next smaller" and "next larger" order all kinds: numbers < text < booleans.
+std::int64_t x_position(const Value& key, const View& view, bool along_rows, int match, int search) {
+    const Vector t{view, along_rows};
+    if (search == 2 || search == -2)
+        return match >= 2 ? -2 : binary_position(key, t, match, search);
+    if (match == 3)
+        return regex_position(key, t, search);
+    const bool wildcards = match == 2 && key.is_text() && has_wildcards(key.as_text());
     // An exact match, wherever there is one, is the answer of every mode but wildcards.
-    const LookupIndex* index = match != 2 ? range_index(t.ev.grid, t.item) : nullptr;
+    const LookupIndex* index = !wildcards && !key.is_empty() ? range_index(view.ev.grid, view.item) : nullptr;
     if (index) {
-        auto exact = [](const Value& v, const Value& k) { return same_kind(v, k) && compare(v, k) == 0; };
-        if (const LookupIndex::Entry* e = index->find(key, exact, search < 0))
+        if (const LookupIndex::Entry* e = index->find(key, x_equal, search < 0))
             return std::int64_t(e->offset);
-        if (match == 0)
+        if (match == 0 || match == 2)
             return -1;
     }
+    const std::int64_t n = t.size();
     std::int64_t best = -1;
     Value best_value;
     for (std::int64_t k = 0; k < n; ++k) {
-        std::int64_t i = search < 0 ? n - 1 - k : k;
-        Value v = vector_at(t, i, along_rows);
-        if (match == 2 && key.is_text() && v.is_text()) {
-            if (wildcard_match(key.as_text(), v.as_text()))
+        const std::int64_t i = search < 0 ? n - 1 - k : k;
+        const Value v = t[i];
+        if (wildcards) {
+            if (v.is_text() && wildcard_match(key.as_text(), v.as_text()))
                 return i;
             continue;
         }
-        if (!same_kind(v, key))
-            continue;
-        int cmp = compare(v, key);
-        if (cmp == 0)
+        if (x_equal(v, key))
             return i;
+        if (v.is_empty() || v.is_error() || key.is_empty() || (match != -1 && match != 1))
+            continue;
+        const int cmp = compare(v, key);
         if ((match == -1 && cmp < 0) || (match == 1 && cmp > 0)) {
             if (best < 0 || (match == -1 ? compare(v, best_value) > 0 : compare(v, best_value) < 0)) {
                 best = i;
@@ -470,7 +347,7 @@ bool x_modes(const Ctx& c, int at, int& match, int& search, Value& out) {
         return false;
     m = std::trunc(m);
     s = std::trunc(s);
-    if (!(m == 0 || m == -1 || m == 1 || m == 2) || !(s == 1 || s == -1 || s == 2 || s == -2)) {
+    if (!(m >= -1 && m <= 3) || !(s == 1 || s == -1 || s == 2 || s == -2)) {
         out = err(ErrorCode::Value);
         return false;
     }
@@ -479,23 +356,25 @@ bool x_modes(const Ctx& c, int at, int& match, int& search, Value& out) {
     return true;
 }
 
-FN(xlookup) {
+OMBRIX_FN(xlookup) {
     Value key = c.arg(0);
     if (key.is_error())
-        RET(key);
+        OMBRIX_RETURN(key);
     View t(c.ev, c.args[1]), r(c.ev, c.args[2]);
     if (t.rows != 1 && t.cols != 1)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     bool along_rows = t.cols == 1 && !(t.rows == 1 && r.rows == 1 && r.cols > 1);
     if (along_rows ? r.rows != t.rows : r.cols != t.cols)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     int match, search;
     if (!x_modes(c, 4, match, search, out.v))
         return;
     std::int64_t pos = x_position(key, t, along_rows, match, search);
+    if (pos == -2)
+        OMBRIX_RETURN(err(ErrorCode::Value));
     if (pos < 0) {
         if (c.missing(3))
-            RET(err(ErrorCode::NA));
+            OMBRIX_RETURN(err(ErrorCode::NA));
         out = c.args[3];
         return;
     }
@@ -504,11 +383,12 @@ FN(xlookup) {
     if (src.kind == Item::Range) {
         out.kind = Item::Range;
         const Area& a = src.area;
-        out.area = along_rows ? Area{a.sheet, a.r1 + p, a.c1, a.r1 + p, a.c2} : Area{a.sheet, a.r1, a.c1 + p, a.r2, a.c1 + p};
+        out.area =
+            along_rows ? Area{a.sheet, a.r1 + p, a.c1, a.r1 + p, a.c2} : Area{a.sheet, a.r1, a.c1 + p, a.r2, a.c1 + p};
         return;
     }
     if ((along_rows ? r.cols : r.rows) == 1)
-        RET(along_rows ? r.at(p, 0) : r.at(0, p));
+        OMBRIX_RETURN(along_rows ? r.at(p, 0) : r.at(0, p));
     auto arr = std::make_shared<Array>();
     arr->rows = along_rows ? 1 : r.rows;
     arr->cols = along_rows ? r.cols : 1;
@@ -518,48 +398,37 @@ FN(xlookup) {
     out.arr = c.ev.keep(std::move(arr));
 }
 
-FN(xmatch) {
+OMBRIX_FN(xmatch) {
     Value key = c.arg(0);
     if (key.is_error())
-        RET(key);
+        OMBRIX_RETURN(key);
     View t(c.ev, c.args[1]);
     if (t.rows != 1 && t.cols != 1)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     int match, search;
     if (!x_modes(c, 2, match, search, out.v))
         return;
     std::int64_t pos = x_position(key, t, t.cols == 1, match, search);
+    if (pos == -2)
+        OMBRIX_RETURN(err(ErrorCode::Value));
     if (pos < 0)
-        RET(err(ErrorCode::NA));
-    RET(Value::number(double(pos + 1)));
+        OMBRIX_RETURN(err(ErrorCode::NA));
+    OMBRIX_RETURN(Value::number(double(pos + 1)));
 }
 
 // LET is compiled into bindings; it is listed for its name and argument count only.
-FN(let) {
+OMBRIX_FN(let) {
     (void)c;
-    RET(err(ErrorCode::Value));
+    OMBRIX_RETURN(err(ErrorCode::Value));
 }
 
 } // namespace
 
 std::vector<Entry> lookup_functions() {
     return {
-        {{"CHOOSE", 2, -1, 0}, fn_choose},
-        {{"VLOOKUP", 3, 4, 0}, fn_vlookup},
-        {{"HLOOKUP", 3, 4, 0}, fn_hlookup},
-        {{"INDEX", 2, 3, 0}, fn_index},
-        {{"MATCH", 2, 3, 0}, fn_match},
-        {{"ROW", 0, 1, 0}, fn_row},
-        {{"COLUMN", 0, 1, 0}, fn_column},
-        {{"ROWS", 1, 1, 0}, fn_rows},
-        {{"COLUMNS", 1, 1, 0}, fn_columns},
-        {{"OFFSET", 3, 5, FnVolatile}, fn_offset},
-        {{"INDIRECT", 1, 2, FnVolatile}, fn_indirect},
-        {{"ADDRESS", 2, 5, 0}, fn_address},
-        {{"LOOKUP", 2, 3, 0}, fn_lookup},
-        {{"XLOOKUP", 3, 6, 0}, fn_xlookup},
-        {{"XMATCH", 2, 4, 0}, fn_xmatch},
-        {{"LET", 3, 253, 0}, fn_let},
+        {{"CHOOSE", 2, -1, 0}, fn_choose},  {{"VLOOKUP", 3, 4, 0}, fn_vlookup}, {{"HLOOKUP", 3, 4, 0}, fn_hlookup},
+        {{"INDEX", 2, 4, 0}, fn_index},     {{"MATCH", 2, 3, 0}, fn_match},     {{"LOOKUP", 2, 3, 0}, fn_lookup},
+        {{"XLOOKUP", 3, 6, 0}, fn_xlookup}, {{"XMATCH", 2, 4, 0}, fn_xmatch},   {{"LET", 3, 253, 0}, fn_let},
     };
 }
 

@@ -29,8 +29,7 @@ namespace bp = boost::math::policies;
 using Quiet = bp::policy<bp::domain_error<bp::ignore_error>, bp::pole_error<bp::ignore_error>,
                          bp::overflow_error<bp::ignore_error>, bp::underflow_error<bp::ignore_error>,
                          bp::denorm_error<bp::ignore_error>, bp::evaluation_error<bp::ignore_error>,
-                         bp::rounding_error<bp::ignore_error>,
-                         bp::indeterminate_result_error<bp::ignore_error>,
+                         bp::rounding_error<bp::ignore_error>, bp::indeterminate_result_error<bp::ignore_error>,
                          bp::discrete_quantile<bp::integer_round_up>>;
 
 template <class F>
@@ -45,29 +44,33 @@ Value guarded(F f) {
 
 bool open_unit(double p) { return p > 0 && p < 1; }
 
-FN(gamma) {
-    NUM(0, x);
+OMBRIX_FN(gamma) {
+    OMBRIX_NUMBER(0, x);
     if (x == 0 || (x < 0 && x == std::floor(x)))
-        RET(err(ErrorCode::Num));
-    RET(guarded([&] { return bm::tgamma(x, Quiet()); }));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(guarded([&] { return bm::tgamma(x, Quiet()); }));
 }
-FN(gammaln) {
-    NUM(0, x);
+OMBRIX_FN(gammaln) {
+    OMBRIX_NUMBER(0, x);
     if (x <= 0)
-        RET(err(ErrorCode::Num));
-    RET(guarded([&] { return bm::lgamma(x, Quiet()); }));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(guarded([&] { return bm::lgamma(x, Quiet()); }));
 }
-FN(gamma_inv) {
-    NUM(0, p); NUM(1, alpha); NUM(2, beta);
+OMBRIX_FN(gamma_inv) {
+    OMBRIX_NUMBER(0, p);
+    OMBRIX_NUMBER(1, alpha);
+    OMBRIX_NUMBER(2, beta);
     if (p < 0 || p >= 1 || alpha <= 0 || beta <= 0)
-        RET(err(ErrorCode::Num));
-    RET(guarded([&] { return bm::quantile(bm::gamma_distribution<double, Quiet>(alpha, beta), p); }));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(guarded([&] { return bm::quantile(bm::gamma_distribution<double, Quiet>(alpha, beta), p); }));
 }
 
 // BETA.DIST(x, alpha, beta, cumulative, [A], [B]) and BETADIST(x, alpha, beta, [A], [B]).
 template <bool Legacy>
 void beta_dist(Ctx& c, Item& out) {
-    NUM(0, x); NUM(1, alpha); NUM(2, beta);
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, alpha);
+    OMBRIX_NUMBER(2, beta);
     bool cumulative = true;
     int bounds = 3;
     if (!Legacy) {
@@ -75,196 +78,233 @@ void beta_dist(Ctx& c, Item& out) {
             return;
         bounds = 4;
     }
-    NUMD(bounds, a, 0);
-    NUMD(bounds + 1, b, 1);
+    OMBRIX_NUMBER_OR(bounds, a, 0);
+    OMBRIX_NUMBER_OR(bounds + 1, b, 1);
     if (alpha <= 0 || beta <= 0 || a >= b || x < a || x > b)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     double t = (x - a) / (b - a);
     bm::beta_distribution<double, Quiet> d(alpha, beta);
-    RET(guarded([&] { return cumulative ? bm::cdf(d, t) : bm::pdf(d, t) / (b - a); }));
+    OMBRIX_RETURN(guarded([&] { return cumulative ? bm::cdf(d, t) : bm::pdf(d, t) / (b - a); }));
 }
-FN(beta_inv) {
-    NUM(0, p); NUM(1, alpha); NUM(2, beta);
-    NUMD(3, a, 0);
-    NUMD(4, b, 1);
-    if (p <= 0 || p > 1 || alpha <= 0 || beta <= 0 || a >= b)
-        RET(err(ErrorCode::Num));
-    RET(guarded([&] { return a + (b - a) * bm::quantile(bm::beta_distribution<double, Quiet>(alpha, beta), p); }));
+OMBRIX_FN(beta_inv) {
+    OMBRIX_NUMBER(0, p);
+    OMBRIX_NUMBER(1, alpha);
+    OMBRIX_NUMBER(2, beta);
+    OMBRIX_NUMBER_OR(3, a, 0);
+    OMBRIX_NUMBER_OR(4, b, 1);
+    if (p <= 0 || p >= 1 || alpha <= 0 || beta <= 0 || a >= b)
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(
+        guarded([&] { return a + (b - a) * bm::quantile(bm::beta_distribution<double, Quiet>(alpha, beta), p); }));
 }
 
-FN(negbinom_dist) {
-    NUM(0, ff); NUM(1, sf); NUM(2, p);
+OMBRIX_FN(negbinom_dist) {
+    OMBRIX_NUMBER(0, ff);
+    OMBRIX_NUMBER(1, sf);
+    OMBRIX_NUMBER(2, p);
     bool cumulative = false;
     if (c.argc > 3 && !flag(c, 3, cumulative, out.v))
         return;
     double f = std::trunc(ff), s = std::trunc(sf);
-    if (f < 0 || s < 1 || p < 0 || p > 1)
-        RET(err(ErrorCode::Num));
+    if (f < 0 || s < 1 || p <= 0 || p >= 1) // certain success or failure is no distribution
+        OMBRIX_RETURN(err(ErrorCode::Num));
     bm::negative_binomial_distribution<double, Quiet> d(s, p);
-    RET(guarded([&] { return cumulative ? bm::cdf(d, f) : bm::pdf(d, f); }));
+    OMBRIX_RETURN(guarded([&] { return cumulative ? bm::cdf(d, f) : bm::pdf(d, f); }));
 }
 
 // The smallest k whose cumulative binomial probability reaches alpha.
-FN(binom_inv) {
-    NUM(0, nf); NUM(1, p); NUM(2, alpha);
+OMBRIX_FN(binom_inv) {
+    OMBRIX_NUMBER(0, nf);
+    OMBRIX_NUMBER(1, p);
+    OMBRIX_NUMBER(2, alpha);
     double n = std::trunc(nf);
-    if (n < 0 || p < 0 || p > 1 || alpha < 0 || alpha > 1)
-        RET(err(ErrorCode::Num));
+    if (n < 0 || p < 0 || p >= 1 || alpha <= 0 || alpha >= 1)
+        OMBRIX_RETURN(err(ErrorCode::Num));
     bm::binomial_distribution<double, Quiet> d(n, p);
     double total = 0;
     for (double k = 0; k <= n; ++k) {
         total += bm::pdf(d, k);
         if (total >= alpha * (1 - 1e-15))
-            RET(Value::number(k));
+            OMBRIX_RETURN(Value::number(k));
     }
-    RET(Value::number(n));
+    OMBRIX_RETURN(Value::number(n));
 }
-FN(binom_dist_range) {
-    NUM(0, nf); NUM(1, p); NUM(2, s1f);
+OMBRIX_FN(binom_dist_range) {
+    OMBRIX_NUMBER(0, nf);
+    OMBRIX_NUMBER(1, p);
+    OMBRIX_NUMBER(2, s1f);
     double n = std::trunc(nf), s1 = std::trunc(s1f), s2 = s1;
     if (!c.missing(3)) {
-        NUM(3, s2f);
+        OMBRIX_NUMBER(3, s2f);
         s2 = std::trunc(s2f);
     }
     if (n < 0 || p < 0 || p > 1 || s1 < 0 || s1 > n || s2 < s1 || s2 > n)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     bm::binomial_distribution<double, Quiet> d(n, p);
     double total = 0;
     for (double k = s1; k <= s2; ++k)
         total += bm::pdf(d, k);
-    RET(Value::number(total));
+    OMBRIX_RETURN(Value::number(total));
 }
 
 // HYPGEOM.DIST(sample_s, number_sample, population_s, number_pop, cumulative); the legacy
 // HYPGEOMDIST has no cumulative.
-FN(hypgeom_dist) {
-    NUM(0, kf); NUM(1, nf); NUM(2, Kf); NUM(3, Nf);
+OMBRIX_FN(hypgeom_dist) {
+    OMBRIX_NUMBER(0, kf);
+    OMBRIX_NUMBER(1, nf);
+    OMBRIX_NUMBER(2, Kf);
+    OMBRIX_NUMBER(3, Nf);
     bool cumulative = false;
     if (c.argc > 4 && !flag(c, 4, cumulative, out.v))
         return;
     double k = std::trunc(kf), n = std::trunc(nf), K = std::trunc(Kf), N = std::trunc(Nf);
     if (k < 0 || k > n || k > K || n > N || K > N || n <= 0 || K <= 0 || N <= 0 || k < n - N + K)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     const bm::hypergeometric_distribution<double, Quiet> d{unsigned(K), unsigned(n), unsigned(N)};
-    RET(guarded([&] { return cumulative ? bm::cdf(d, unsigned(k)) : bm::pdf(d, unsigned(k)); }));
+    OMBRIX_RETURN(guarded([&] { return cumulative ? bm::cdf(d, unsigned(k)) : bm::pdf(d, unsigned(k)); }));
 }
 
-FN(weibull_dist) {
-    NUM(0, x); NUM(1, alpha); NUM(2, beta); FLAG(3, cumulative);
+OMBRIX_FN(weibull_dist) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, alpha);
+    OMBRIX_NUMBER(2, beta);
+    OMBRIX_FLAG(3, cumulative);
     if (x < 0 || alpha <= 0 || beta <= 0)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     bm::weibull_distribution<double, Quiet> d(alpha, beta);
-    RET(guarded([&] { return cumulative ? bm::cdf(d, x) : bm::pdf(d, x); }));
+    OMBRIX_RETURN(guarded([&] { return cumulative ? bm::cdf(d, x) : bm::pdf(d, x); }));
 }
 
 // F.DIST(x, d1, d2, cumulative), F.DIST.RT / FDIST(x, d1, d2), F.INV, F.INV.RT / FINV.
-FN(f_dist) {
-    NUM(0, x); NUM(1, d1f); NUM(2, d2f); FLAG(3, cumulative);
+OMBRIX_FN(f_dist) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, d1f);
+    OMBRIX_NUMBER(2, d2f);
+    OMBRIX_FLAG(3, cumulative);
     double d1 = std::trunc(d1f), d2 = std::trunc(d2f);
     if (x < 0 || d1 < 1 || d2 < 1)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     bm::fisher_f_distribution<double, Quiet> d(d1, d2);
-    RET(guarded([&] { return cumulative ? bm::cdf(d, x) : bm::pdf(d, x); }));
+    OMBRIX_RETURN(guarded([&] { return cumulative ? bm::cdf(d, x) : bm::pdf(d, x); }));
 }
-FN(f_dist_rt) {
-    NUM(0, x); NUM(1, d1f); NUM(2, d2f);
+OMBRIX_FN(f_dist_rt) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, d1f);
+    OMBRIX_NUMBER(2, d2f);
     double d1 = std::trunc(d1f), d2 = std::trunc(d2f);
     if (x < 0 || d1 < 1 || d2 < 1)
-        RET(err(ErrorCode::Num));
-    RET(guarded([&] { return bm::cdf(bm::complement(bm::fisher_f_distribution<double, Quiet>(d1, d2), x)); }));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(
+        guarded([&] { return bm::cdf(bm::complement(bm::fisher_f_distribution<double, Quiet>(d1, d2), x)); }));
 }
 template <bool RightTail>
 void f_inv(Ctx& c, Item& out) {
-    NUM(0, p); NUM(1, d1f); NUM(2, d2f);
+    OMBRIX_NUMBER(0, p);
+    OMBRIX_NUMBER(1, d1f);
+    OMBRIX_NUMBER(2, d2f);
     double d1 = std::trunc(d1f), d2 = std::trunc(d2f);
     if (p <= 0 || p > 1 || d1 < 1 || d2 < 1)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     bm::fisher_f_distribution<double, Quiet> d(d1, d2);
-    RET(guarded([&] { return bm::quantile(d, RightTail ? 1 - p : p); }));
+    OMBRIX_RETURN(guarded([&] { return bm::quantile(d, RightTail ? 1 - p : p); }));
 }
 
-FN(chisq_dist_rt) {
-    NUM(0, x); NUM(1, kf);
+OMBRIX_FN(chisq_dist_rt) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, kf);
     double k = std::trunc(kf);
     if (x < 0 || k < 1 || k > 1e10)
-        RET(err(ErrorCode::Num));
-    RET(guarded([&] { return bm::cdf(bm::complement(bm::chi_squared_distribution<double, Quiet>(k), x)); }));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(guarded([&] { return bm::cdf(bm::complement(bm::chi_squared_distribution<double, Quiet>(k), x)); }));
 }
 template <bool RightTail>
 void chisq_inv(Ctx& c, Item& out) {
-    NUM(0, p); NUM(1, kf);
+    OMBRIX_NUMBER(0, p);
+    OMBRIX_NUMBER(1, kf);
     double k = std::trunc(kf);
     if (p < 0 || p > 1 || (RightTail && p == 0) || k < 1 || k > 1e10)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     bm::chi_squared_distribution<double, Quiet> d(k);
-    RET(guarded([&] { return RightTail ? bm::quantile(bm::complement(d, p)) : bm::quantile(d, p); }));
+    OMBRIX_RETURN(guarded([&] { return RightTail ? bm::quantile(bm::complement(d, p)) : bm::quantile(d, p); }));
 }
 
 // T.DIST.2T, T.DIST.RT and the legacy TDIST(x, df, tails).
 template <int Tails>
 void t_tail(Ctx& c, Item& out) {
-    NUM(0, x); NUM(1, dff);
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, dff);
     double tails = Tails;
     if (Tails == 0) {
-        NUM(2, tf);
+        OMBRIX_NUMBER(2, tf);
         tails = std::trunc(tf);
         if (tails != 1 && tails != 2)
-            RET(err(ErrorCode::Num));
+            OMBRIX_RETURN(err(ErrorCode::Num));
         if (x < 0)
-            RET(err(ErrorCode::Num));
+            OMBRIX_RETURN(err(ErrorCode::Num));
     }
     double df = std::trunc(dff);
     if (df < 1 || (tails == 2 && x < 0))
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     bm::students_t_distribution<double, Quiet> d(df);
-    RET(guarded([&] { return tails * bm::cdf(bm::complement(d, tails == 2 ? std::fabs(x) : x)); }));
+    OMBRIX_RETURN(guarded([&] { return tails * bm::cdf(bm::complement(d, tails == 2 ? std::fabs(x) : x)); }));
 }
-FN(t_inv_2t) {
-    NUM(0, p); NUM(1, dff);
+OMBRIX_FN(t_inv_2t) {
+    OMBRIX_NUMBER(0, p);
+    OMBRIX_NUMBER(1, dff);
     double df = std::trunc(dff);
     if (p <= 0 || p > 1 || df < 1)
-        RET(err(ErrorCode::Num));
-    RET(guarded([&] { return bm::quantile(bm::complement(bm::students_t_distribution<double, Quiet>(df), p / 2)); }));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(
+        guarded([&] { return bm::quantile(bm::complement(bm::students_t_distribution<double, Quiet>(df), p / 2)); }));
 }
 
-FN(fisher) {
-    NUM(0, x);
+OMBRIX_FN(fisher) {
+    OMBRIX_NUMBER(0, x);
     if (x <= -1 || x >= 1)
-        RET(err(ErrorCode::Num));
-    RET(Value::number(std::atanh(x)));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    // The defining formula as written, not atanh: near 0 the spreadsheet's digits are its.
+    OMBRIX_RETURN(Value::number(0.5 * std::log((1 + x) / (1 - x))));
 }
-FN(fisherinv) { NUM(0, y); RET(Value::number(std::tanh(y))); }
-FN(gauss) {
-    NUM(0, z);
-    RET(guarded([&] { return bm::cdf(bm::normal_distribution<double, Quiet>(0, 1), z) - 0.5; }));
+OMBRIX_FN(fisherinv) {
+    OMBRIX_NUMBER(0, y);
+    OMBRIX_RETURN(Value::number(std::tanh(y)));
 }
-FN(phi) {
-    NUM(0, x);
-    RET(Value::number(std::exp(-x * x / 2) / std::sqrt(2 * 3.14159265358979323846)));
+OMBRIX_FN(gauss) {
+    OMBRIX_NUMBER(0, z);
+    OMBRIX_RETURN(guarded([&] { return bm::cdf(bm::normal_distribution<double, Quiet>(0, 1), z) - 0.5; }));
 }
-FN(standardize) {
-    NUM(0, x); NUM(1, mean); NUM(2, sd);
+OMBRIX_FN(phi) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_RETURN(Value::number(std::exp(-x * x / 2) / std::sqrt(2 * 3.14159265358979323846)));
+}
+OMBRIX_FN(standardize) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, mean);
+    OMBRIX_NUMBER(2, sd);
     if (sd <= 0)
-        RET(err(ErrorCode::Num));
-    RET(Value::number((x - mean) / sd));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(Value::number((x - mean) / sd));
 }
 // CONFIDENCE.NORM (and CONFIDENCE) and CONFIDENCE.T: half the width of the interval.
 template <bool StudentT>
 void confidence(Ctx& c, Item& out) {
-    NUM(0, alpha); NUM(1, sd); NUM(2, nf);
+    OMBRIX_NUMBER(0, alpha);
+    OMBRIX_NUMBER(1, sd);
+    OMBRIX_NUMBER(2, nf);
     double n = std::trunc(nf);
     if (!open_unit(alpha) || sd <= 0 || n < 1)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     if (StudentT) {
         if (n == 1)
-            RET(err(ErrorCode::Div0));
-        RET(guarded([&] {
+            OMBRIX_RETURN(err(ErrorCode::Div0));
+        OMBRIX_RETURN(guarded([&] {
             return bm::quantile(bm::complement(bm::students_t_distribution<double, Quiet>(n - 1), alpha / 2)) * sd /
                    std::sqrt(n);
         }));
     }
-    RET(guarded([&] {
-        return bm::quantile(bm::complement(bm::normal_distribution<double, Quiet>(0, 1), alpha / 2)) * sd / std::sqrt(n);
+    OMBRIX_RETURN(guarded([&] {
+        return bm::quantile(bm::complement(bm::normal_distribution<double, Quiet>(0, 1), alpha / 2)) * sd /
+               std::sqrt(n);
     }));
 }
 

@@ -3,6 +3,7 @@
 
 #include "engine/functions/Common.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace host::engine::detail::fn {
@@ -22,67 +23,76 @@ double to_multiple(double x, double s, bool up) {
 // (FLOOR) unless mode is non-zero, which turns that direction round.
 template <bool Up>
 void rounding_math(Ctx& c, Item& out) {
-    NUM(0, x);
-    NUMD(1, s, 1);
-    NUMD(2, mode, 0);
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER_OR(1, s, 1);
+    OMBRIX_NUMBER_OR(2, mode, 0);
     bool up = Up;
     if (x < 0 && mode != 0)
         up = !up;
-    RET(Value::number(to_multiple(x, s, up)));
+    OMBRIX_RETURN(Value::number(to_multiple(x, s, up)));
 }
 
 template <bool Up>
 void rounding_precise(Ctx& c, Item& out) {
-    NUM(0, x);
-    NUMD(1, s, 1);
-    RET(Value::number(to_multiple(x, s, Up)));
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER_OR(1, s, 1);
+    OMBRIX_RETURN(Value::number(to_multiple(x, s, Up)));
 }
 
-constexpr double trig_limit = 134217728.0;   // 2^27: beyond it SEC, CSC and COT are #NUM!
+constexpr double trig_limit = 134217728.0; // 2^27: beyond it SEC, CSC and COT are #NUM!
 
 template <int Kind>
 void reciprocal_trig(Ctx& c, Item& out) {
-    NUM(0, x);
+    OMBRIX_NUMBER(0, x);
     if (std::fabs(x) >= trig_limit)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     double d = Kind == 0 ? std::cos(x) : Kind == 1 ? std::sin(x) : std::tan(x);
     if (d == 0)
-        RET(err(ErrorCode::Div0));
-    RET(Value::number(1 / d));
+        OMBRIX_RETURN(err(ErrorCode::Div0));
+    OMBRIX_RETURN(Value::number(1 / d));
 }
 
-FN(sech) { NUM(0, x); RET(Value::number(1 / std::cosh(x))); }
-FN(csch) {
-    NUM(0, x);
-    if (x == 0)
-        RET(err(ErrorCode::Div0));
-    RET(Value::number(1 / std::sinh(x)));
+OMBRIX_FN(sech) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_RETURN(Value::number(1 / std::cosh(x)));
 }
-FN(coth) {
-    NUM(0, x);
+OMBRIX_FN(csch) {
+    OMBRIX_NUMBER(0, x);
     if (x == 0)
-        RET(err(ErrorCode::Div0));
-    RET(Value::number(1 / std::tanh(x)));
+        OMBRIX_RETURN(err(ErrorCode::Div0));
+    OMBRIX_RETURN(Value::number(1 / std::sinh(x)));
 }
-FN(acot) { NUM(0, x); RET(Value::number(std::atan2(1.0, x))); }
-FN(acoth) {
-    NUM(0, x);
+OMBRIX_FN(coth) {
+    OMBRIX_NUMBER(0, x);
+    if (x == 0)
+        OMBRIX_RETURN(err(ErrorCode::Div0));
+    OMBRIX_RETURN(Value::number(1 / std::tanh(x)));
+}
+OMBRIX_FN(acot) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_RETURN(Value::number(std::atan2(1.0, x)));
+}
+OMBRIX_FN(acoth) {
+    OMBRIX_NUMBER(0, x);
     if (std::fabs(x) <= 1)
-        RET(err(ErrorCode::Num));
-    RET(Value::number(std::atanh(1 / x)));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(Value::number(std::atanh(1 / x)));
 }
-FN(asinh) { NUM(0, x); RET(Value::number(std::asinh(x))); }
-FN(acosh) {
-    NUM(0, x);
+OMBRIX_FN(asinh) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_RETURN(Value::number(std::asinh(x)));
+}
+OMBRIX_FN(acosh) {
+    OMBRIX_NUMBER(0, x);
     if (x < 1)
-        RET(err(ErrorCode::Num));
-    RET(Value::number(std::acosh(x)));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(Value::number(std::acosh(x)));
 }
-FN(atanh) {
-    NUM(0, x);
+OMBRIX_FN(atanh) {
+    OMBRIX_NUMBER(0, x);
     if (std::fabs(x) >= 1)
-        RET(err(ErrorCode::Num));
-    RET(Value::number(std::atanh(x)));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(Value::number(std::atanh(x)));
 }
 
 // n choose k for whole n >= k >= 0.
@@ -94,61 +104,69 @@ double choose(double n, double k) {
     return r < 9007199254740992.0 ? std::round(r) : r;
 }
 
-FN(combina) {
-    NUM(0, nf);
-    NUM(1, kf);
+OMBRIX_FN(combina) {
+    OMBRIX_NUMBER(0, nf);
+    OMBRIX_NUMBER(1, kf);
     double n = std::trunc(nf), k = std::trunc(kf);
     if (n < 0 || k < 0 || (n == 0 && k > 0))
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     if (k == 0)
-        RET(Value::number(1));
-    RET(Value::number(choose(n + k - 1, k)));
+        OMBRIX_RETURN(Value::number(1));
+    OMBRIX_RETURN(Value::number(choose(n + k - 1, k)));
 }
-FN(permutationa) {
-    NUM(0, nf);
-    NUM(1, kf);
+OMBRIX_FN(permutationa) {
+    OMBRIX_NUMBER(0, nf);
+    OMBRIX_NUMBER(1, kf);
     double n = std::trunc(nf), k = std::trunc(kf);
     if (n < 0 || k < 0)
-        RET(err(ErrorCode::Num));
-    RET(Value::number(std::pow(n, k)));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(Value::number(std::pow(n, k)));
 }
-FN(multinomial) {
+OMBRIX_FN(multinomial) {
+    bool boolean = false;
+    each_value(c, 0, c.argc, [&](const Value& v, bool, bool) { boolean = boolean || v.is_boolean(); });
+    if (boolean) // TRUE and FALSE are not counts, wherever they are
+        OMBRIX_RETURN(err(ErrorCode::Value));
     auto& xs = numbers();
     Value e;
     if (!collect(c, 0, c.argc, xs, e))
-        RET(e);
+        OMBRIX_RETURN(e);
     double sum = 0, r = 1;
     for (double x : xs) {
         x = std::trunc(x);
         if (x < 0)
-            RET(err(ErrorCode::Num));
+            OMBRIX_RETURN(err(ErrorCode::Num));
         sum += x;
         r *= choose(sum, x);
     }
-    RET(Value::number(r));
+    OMBRIX_RETURN(Value::number(r));
 }
-FN(factdouble) {
-    NUM(0, x);
+OMBRIX_FN(factdouble) {
+    OMBRIX_NUMBER(0, x);
     double n = std::trunc(x);
     if (n < -1)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     double r = 1;
     for (; n > 1 && std::isfinite(r); n -= 2)
         r *= n;
-    RET(Value::number(r));
+    OMBRIX_RETURN(Value::number(r));
 }
-FN(seriessum) {
-    NUM(0, x);
-    NUM(1, n);
-    NUM(2, m);
+OMBRIX_FN(seriessum) {
+    double x, n, m;
+    if (!plain_number(c, 0, x, out.v) || !plain_number(c, 1, n, out.v) || !plain_number(c, 2, m, out.v))
+        return;
     std::vector<double> as;
     Value e;
     if (!collect(c, 3, 4, as, e))
-        RET(e);
+        OMBRIX_RETURN(e);
     double s = 0;
-    for (std::size_t i = 0; i < as.size(); ++i)
-        s += as[i] * std::pow(x, n + double(i) * m);
-    RET(Value::number(s));
+    for (std::size_t i = 0; i < as.size(); ++i) {
+        const double power = n + double(i) * m;
+        if (x == 0 && power <= 0) // 0^0 and 1/0
+            OMBRIX_RETURN(err(ErrorCode::Num));
+        s += as[i] * std::pow(x, power);
+    }
+    OMBRIX_RETURN(Value::number(s));
 }
 
 } // namespace

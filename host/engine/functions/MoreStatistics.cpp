@@ -32,27 +32,27 @@ double squared_deviations(const std::vector<double>& xs) {
     return s;
 }
 
-FN(trimmean) {
+OMBRIX_FN(trimmean) {
     std::vector<double> xs;
     Value e;
     if (!collect(c, 0, 1, xs, e))
-        RET(e);
-    NUM(1, fraction);
+        OMBRIX_RETURN(e);
+    OMBRIX_NUMBER(1, fraction);
     if (fraction < 0 || fraction >= 1 || xs.empty())
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     // Trimmed symmetrically: the count dropped is rounded down to an even number.
     std::size_t drop = std::size_t(std::floor(double(xs.size()) * fraction / 2));
     std::sort(xs.begin(), xs.end());
     std::vector<double> kept(xs.begin() + std::ptrdiff_t(drop), xs.end() - std::ptrdiff_t(drop));
-    RET(Value::number(mean(kept)));
+    OMBRIX_RETURN(Value::number(mean(kept)));
 }
 
-FN(devsq) {
+OMBRIX_FN(devsq) {
     aggregate(c, out, [](const std::vector<double>& xs) {
         return xs.empty() ? err(ErrorCode::Num) : Value::number(squared_deviations(xs));
     });
 }
-FN(avedev) {
+OMBRIX_FN(avedev) {
     aggregate(c, out, [](const std::vector<double>& xs) {
         if (xs.empty())
             return err(ErrorCode::Num);
@@ -116,9 +116,9 @@ void variance_a(Ctx& c, Item& out) {
         }
     });
     if (error.is_error())
-        RET(error);
+        OMBRIX_RETURN(error);
     Value v = variance(xs, Sample);
-    RET(Root && v.is_number() ? Value::number(std::sqrt(v.as_number())) : v);
+    OMBRIX_RETURN(Root && v.is_number() ? Value::number(std::sqrt(v.as_number())) : v);
 }
 
 // The sums of a least-squares line through the pairs of two arrays (ys first, as SLOPE takes them).
@@ -142,37 +142,37 @@ bool line(Ctx& c, int ys_arg, int xs_arg, Line& l, Value& out) {
     return true;
 }
 
-template <int Kind>   // 0 SLOPE, 1 INTERCEPT, 2 RSQ, 3 PEARSON, 4 STEYX
+template <int Kind> // 0 SLOPE, 1 INTERCEPT, 2 RSQ, 3 PEARSON, 4 STEYX
 void regression(Ctx& c, Item& out) {
     Line l;
     if (!line(c, 0, 1, l, out.v))
         return;
     switch (Kind) {
-    case 0: RET(l.sxx == 0 ? err(ErrorCode::Div0) : Value::number(l.sxy / l.sxx));
-    case 1: RET(l.sxx == 0 ? err(ErrorCode::Div0) : Value::number(l.my - l.sxy / l.sxx * l.mx));
+    case 0: OMBRIX_RETURN(l.sxx == 0 ? err(ErrorCode::Div0) : Value::number(l.sxy / l.sxx));
+    case 1: OMBRIX_RETURN(l.sxx == 0 ? err(ErrorCode::Div0) : Value::number(l.my - l.sxy / l.sxx * l.mx));
     case 2:
     case 3: {
         if (l.sxx == 0 || l.syy == 0)
-            RET(err(ErrorCode::Div0));
+            OMBRIX_RETURN(err(ErrorCode::Div0));
         double r = l.sxy / std::sqrt(l.sxx * l.syy);
-        RET(Value::number(Kind == 2 ? r * r : r));
+        OMBRIX_RETURN(Value::number(Kind == 2 ? r * r : r));
     }
     default:
         if (l.n < 3 || l.sxx == 0)
-            RET(err(ErrorCode::Div0));
-        RET(Value::number(std::sqrt((l.syy - l.sxy * l.sxy / l.sxx) / (l.n - 2))));
+            OMBRIX_RETURN(err(ErrorCode::Div0));
+        OMBRIX_RETURN(Value::number(std::sqrt((l.syy - l.sxy * l.sxy / l.sxx) / (l.n - 2))));
     }
 }
 
-FN(forecast) {
-    NUM(0, x);
+OMBRIX_FN(forecast) {
+    OMBRIX_NUMBER(0, x);
     Line l;
     if (!line(c, 1, 2, l, out.v))
         return;
     if (l.sxx == 0)
-        RET(err(ErrorCode::Div0));
+        OMBRIX_RETURN(err(ErrorCode::Div0));
     double b = l.sxy / l.sxx;
-    RET(Value::number(l.my - b * l.mx + b * x));
+    OMBRIX_RETURN(Value::number(l.my - b * l.mx + b * x));
 }
 
 // PERCENTRANK.INC (and PERCENTRANK) and PERCENTRANK.EXC: x's rank in the array, interpolated,
@@ -182,17 +182,17 @@ void percentrank(Ctx& c, Item& out) {
     std::vector<double> xs;
     Value e;
     if (!collect(c, 0, 1, xs, e))
-        RET(e);
-    NUM(1, x);
-    NUMD(2, digits_arg, 3);
+        OMBRIX_RETURN(e);
+    OMBRIX_NUMBER(1, x);
+    OMBRIX_NUMBER_OR(2, digits_arg, 3);
     double digits = std::trunc(digits_arg);
     if (xs.empty() || digits < 1)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     std::sort(xs.begin(), xs.end());
     if (x < xs.front() || x > xs.back())
-        RET(err(ErrorCode::NA));
+        OMBRIX_RETURN(err(ErrorCode::NA));
     double n = double(xs.size());
-    auto rank_of = [&](double v) {   // the number of values below v, interpolated
+    auto rank_of = [&](double v) { // the number of values below v, interpolated
         auto lo = std::lower_bound(xs.begin(), xs.end(), v);
         double below = double(lo - xs.begin());
         if (lo != xs.end() && *lo == v)
@@ -202,83 +202,85 @@ void percentrank(Ctx& c, Item& out) {
     };
     double r = Exclusive ? (rank_of(x) + 1) / (n + 1) : (n == 1 ? 1 : rank_of(x) / (n - 1));
     double scale = std::pow(10.0, digits);
-    RET(Value::number(std::floor(snap15(r * scale)) / scale));
+    OMBRIX_RETURN(Value::number(std::floor(snap15(r * scale)) / scale));
 }
 
-FN(prob) {
+OMBRIX_FN(prob) {
     std::vector<double> xs, ps;
     Value e;
     if (!paired_numbers(c, 0, 1, xs, ps, e))
-        RET(e);
-    NUM(2, lo);
+        OMBRIX_RETURN(e);
+    OMBRIX_NUMBER(2, lo);
     double hi = lo;
     if (!c.missing(3) && !num(c, 3, hi, out.v))
         return;
     double total = 0, p = 0;
     for (std::size_t i = 0; i < xs.size(); ++i) {
         if (ps[i] < 0 || ps[i] > 1)
-            RET(err(ErrorCode::Num));
+            OMBRIX_RETURN(err(ErrorCode::Num));
         total += ps[i];
         if (xs[i] >= lo && xs[i] <= hi)
             p += ps[i];
     }
+    if (xs.empty()) // no pair of numbers: no probabilities to add up
+        OMBRIX_RETURN(err(ErrorCode::Div0));
     if (std::fabs(total - 1) > 1e-10)
-        RET(err(ErrorCode::Num));
-    RET(Value::number(p));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(Value::number(p));
 }
 
-FN(z_test) {
+OMBRIX_FN(z_test) {
     std::vector<double> xs;
     Value e;
     if (!collect(c, 0, 1, xs, e))
-        RET(e);
-    NUM(1, mu);
+        OMBRIX_RETURN(e);
+    OMBRIX_NUMBER(1, mu);
     if (xs.empty())
-        RET(err(ErrorCode::NA));
+        OMBRIX_RETURN(err(ErrorCode::NA));
     double sigma;
     if (c.missing(2)) {
         if (xs.size() < 2)
-            RET(err(ErrorCode::Div0));
+            OMBRIX_RETURN(err(ErrorCode::Div0));
         sigma = std::sqrt(squared_deviations(xs) / double(xs.size() - 1));
     } else if (!num(c, 2, sigma, out.v)) {
         return;
     }
     if (sigma == 0)
-        RET(err(ErrorCode::Div0));
+        OMBRIX_RETURN(err(ErrorCode::Div0));
     double z = (mean(xs) - mu) / (sigma / std::sqrt(double(xs.size())));
-    RET(Value::number(1 - bm::cdf(bm::normal_distribution<>(0, 1), z)));
+    OMBRIX_RETURN(Value::number(1 - bm::cdf(bm::normal_distribution<>(0, 1), z)));
 }
 
-FN(t_test) {
-    NUM(2, tails_arg);
-    NUM(3, type_arg);
+OMBRIX_FN(t_test) {
+    OMBRIX_NUMBER(2, tails_arg);
+    OMBRIX_NUMBER(3, type_arg);
     double tails = std::trunc(tails_arg), type = std::trunc(type_arg);
     if ((tails != 1 && tails != 2) || type < 1 || type > 3)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     double t, df;
     if (type == 1) {
         std::vector<double> xs, ys;
         Value e;
         if (!paired_numbers(c, 0, 1, xs, ys, e))
-            RET(e);
+            OMBRIX_RETURN(e);
         if (xs.size() < 2)
-            RET(err(ErrorCode::Div0));
+            OMBRIX_RETURN(err(ErrorCode::Div0));
         std::vector<double> d;
         for (std::size_t i = 0; i < xs.size(); ++i)
             d.push_back(xs[i] - ys[i]);
         double n = double(d.size()), sd = std::sqrt(squared_deviations(d) / (n - 1));
         if (sd == 0)
-            RET(err(ErrorCode::Div0));
+            OMBRIX_RETURN(err(ErrorCode::Div0));
         t = mean(d) / (sd / std::sqrt(n));
         df = n - 1;
     } else {
         std::vector<double> xs, ys;
         Value e;
         if (!collect(c, 0, 1, xs, e) || !collect(c, 1, 2, ys, e))
-            RET(e);
+            OMBRIX_RETURN(e);
         double n1 = double(xs.size()), n2 = double(ys.size());
         if (n1 < 2 || n2 < 2)
-            RET(err(ErrorCode::Div0));
+            OMBRIX_RETURN(err(ErrorCode::Div0));
         double v1 = squared_deviations(xs) / (n1 - 1), v2 = squared_deviations(ys) / (n2 - 1);
         if (type == 2) {
             df = n1 + n2 - 2;
@@ -291,48 +293,48 @@ FN(t_test) {
         }
     }
     if (!std::isfinite(t))
-        RET(err(ErrorCode::Div0));
-    RET(Value::number(tails * bm::cdf(bm::complement(bm::students_t_distribution<>(df), std::fabs(t)))));
+        OMBRIX_RETURN(err(ErrorCode::Div0));
+    OMBRIX_RETURN(Value::number(tails * bm::cdf(bm::complement(bm::students_t_distribution<>(df), std::fabs(t)))));
 }
 
-FN(f_test) {
+OMBRIX_FN(f_test) {
     std::vector<double> xs, ys;
     Value e;
     if (!collect(c, 0, 1, xs, e) || !collect(c, 1, 2, ys, e))
-        RET(e);
+        OMBRIX_RETURN(e);
     if (xs.size() < 2 || ys.size() < 2)
-        RET(err(ErrorCode::Div0));
+        OMBRIX_RETURN(err(ErrorCode::Div0));
     double v1 = squared_deviations(xs) / double(xs.size() - 1), v2 = squared_deviations(ys) / double(ys.size() - 1);
     if (v1 == 0 || v2 == 0)
-        RET(err(ErrorCode::Div0));
+        OMBRIX_RETURN(err(ErrorCode::Div0));
     bm::fisher_f_distribution<> f(double(xs.size() - 1), double(ys.size() - 1));
     double p = bm::cdf(f, v1 / v2);
-    RET(Value::number(2 * std::min(p, 1 - p)));
+    OMBRIX_RETURN(Value::number(2 * std::min(p, 1 - p)));
 }
 
-FN(chisq_test) {
+OMBRIX_FN(chisq_test) {
     View observed(c.ev, c.args[0]), expected(c.ev, c.args[1]);
     if (observed.rows != expected.rows || observed.cols != expected.cols)
-        RET(err(ErrorCode::NA));
+        OMBRIX_RETURN(err(ErrorCode::NA));
     double chi = 0;
     for (std::int32_t r = 0; r < observed.rows; ++r)
         for (std::int32_t col = 0; col < observed.cols; ++col) {
             Value o = observed.at(r, col), x = expected.at(r, col);
             if (o.is_error())
-                RET(o);
+                OMBRIX_RETURN(o);
             if (x.is_error())
-                RET(x);
+                OMBRIX_RETURN(x);
             if (!o.is_number() || !x.is_number())
                 continue;
             if (x.as_number() == 0)
-                RET(err(ErrorCode::Div0));
+                OMBRIX_RETURN(err(ErrorCode::Div0));
             chi += (o.as_number() - x.as_number()) * (o.as_number() - x.as_number()) / x.as_number();
         }
     double df = observed.rows > 1 && observed.cols > 1 ? double(observed.rows - 1) * (observed.cols - 1)
-                : double(std::max(observed.rows, observed.cols) - 1);
+                                                       : double(std::max(observed.rows, observed.cols) - 1);
     if (df < 1)
-        RET(err(ErrorCode::NA));
-    RET(Value::number(bm::cdf(bm::complement(bm::chi_squared_distribution<>(df), chi))));
+        OMBRIX_RETURN(err(ErrorCode::NA));
+    OMBRIX_RETURN(Value::number(bm::cdf(bm::complement(bm::chi_squared_distribution<>(df), chi))));
 }
 
 } // namespace

@@ -17,28 +17,20 @@ const std::vector<Entry>& table() {
     static const std::vector<Entry> t = [] {
         std::vector<Entry> all;
         for (auto family : {
-                 fn::math_functions,
-                 fn::aggregate_functions,
-                 fn::statistics_functions,
-                 fn::distribution_functions,
-                 fn::conditional_functions,
-                 fn::logic_functions,
-                 fn::information_functions,
-                 fn::lookup_functions,
-                 fn::finance_functions,
-                 fn::text_functions,
-                 fn::date_functions,
-                 fn::format_functions,
-                 fn::engineering_functions,
-                 fn::more_math_functions,
-                 fn::convert_functions,
-                 fn::more_statistics_functions,
-                 fn::more_text_functions,
-                 fn::more_distribution_functions,
-                 fn::securities_functions,
-                 fn::complex_functions,
-                 fn::array_functions,
-                 fn::lambda_functions,
+                 fn::math_functions,        fn::aggregate_functions,
+                 fn::statistics_functions,  fn::distribution_functions,
+                 fn::conditional_functions, fn::logic_functions,
+                 fn::information_functions, fn::lookup_functions,
+                 fn::finance_functions,     fn::text_functions,
+                 fn::date_functions,        fn::format_functions,
+                 fn::engineering_functions, fn::more_math_functions,
+                 fn::convert_functions,     fn::more_statistics_functions,
+                 fn::more_text_functions,   fn::more_distribution_functions,
+                 fn::securities_functions,  fn::complex_functions,
+                 fn::array_functions,       fn::array_building_functions,
+                 fn::lambda_functions,      fn::odd_period_functions,
+                 fn::database_functions,    fn::bessel_functions,
+                 fn::reference_functions,
              }) {
             std::vector<Entry> part = family();
             all.insert(all.end(), part.begin(), part.end());
@@ -48,18 +40,26 @@ const std::vector<Entry>& table() {
     return t;
 }
 
-bool is_multi(const Item& item) {
-    return item.kind == Item::Arr || (item.kind == Item::Range && item.area.size() > 1);
+bool is_multi(const Item& item) { return item.kind == Item::Arr || (item.kind == Item::Range && item.area.size() > 1); }
+
+// Whether argument i of a function with these flags is applied element by element (with
+// FnLiftFirst the others are too, once the first one is an array).
+bool lifts(std::uint8_t flags, int i) {
+    if (flags & FnLiftOdd)
+        return i % 2 == 1;
+    if (flags & FnLiftEven)
+        return i > 0 && i % 2 == 0;
+    return true;
 }
 
 // A scalar function given arrays in array context: applied element by element.
-void lift(Evaluator& ev, Impl impl, Item* args, int argc, Item& out) {
+void lift(Evaluator& ev, Impl impl, std::uint8_t flags, Item* args, int argc, Item& out) {
     std::vector<View> views;
     views.reserve(std::size_t(argc));
     std::int32_t rows = 1, cols = 1;
     for (int i = 0; i < argc; ++i) {
         views.emplace_back(ev, args[i]);
-        if (is_multi(args[i])) {
+        if (lifts(flags, i) && is_multi(args[i])) {
             rows = std::max(rows, views[i].rows);
             cols = std::max(cols, views[i].cols);
         }
@@ -75,7 +75,7 @@ void lift(Evaluator& ev, Impl impl, Item* args, int argc, Item& out) {
     for (std::int32_t r = 0; r < rows; ++r)
         for (std::int32_t c = 0; c < cols; ++c) {
             for (int i = 0; i < argc; ++i) {
-                if (!is_multi(args[i])) {
+                if (!lifts(flags, i) || !is_multi(args[i])) {
                     element[std::size_t(i)] = args[i];
                     continue;
                 }
@@ -121,10 +121,10 @@ int find_function(std::string_view upper_name) {
 void call_function(Evaluator& ev, int id, Item* args, int argc, Item& out, bool array) {
     const Entry& e = table()[static_cast<std::size_t>(id)];
     if (array && (e.meta.flags & FnLift)) {
-        const int lifting = e.meta.flags & FnLiftFirst ? std::min(argc, 1) : argc;
-        for (int i = 0; i < lifting; ++i)
-            if (is_multi(args[i])) {
-                lift(ev, e.impl, args, argc, out);
+        const int triggers = e.meta.flags & FnLiftFirst ? std::min(argc, 1) : argc;
+        for (int i = 0; i < triggers; ++i)
+            if (lifts(e.meta.flags, i) && is_multi(args[i])) {
+                lift(ev, e.impl, e.meta.flags, args, argc, out);
                 return;
             }
     }

@@ -1,22 +1,20 @@
 // Securities: coupon dates (COUP*), accrued interest, bond prices and yields, discounted
 // securities and Treasury bills, and the smaller finance functions (DOLLARDE, SYD, VDB, ...).
 
+#include "engine/functions/Securities.hpp"
+
 #include "engine/functions/Calendar.hpp"
-#include "engine/functions/Common.hpp"
 
 #include <algorithm>
 #include <cmath>
 
 namespace host::engine::detail::fn {
 
-namespace {
-
 bool d1904(const Ctx& c) { return c.ev.grid.date1904(); }
 
-// A date argument: its whole serial, #NUM! when negative or past the last date.
-bool date_arg(const Ctx& c, int i, long& day, Value& out) {
+bool date_arg(const Ctx& c, int i, long& day, Value& out, bool booleans) {
     double x;
-    if (!num(c, i, x, out))
+    if (!(booleans ? num(c, i, x, out) : plain_number(c, i, x, out)))
         return false;
     if (x < 0 || x > double(max_serial(d1904(c)))) {
         out = err(ErrorCode::Num);
@@ -25,12 +23,10 @@ bool date_arg(const Ctx& c, int i, long& day, Value& out) {
     day = long(std::trunc(x));
     return true;
 }
-#define DATE(i, var) long var; if (!date_arg(c, i, var, out.v)) return
 
-// The day count basis, 0 to 4.
 bool basis_arg(const Ctx& c, int i, int& basis, Value& out) {
     double b;
-    if (!num(c, i, b, out, 0))
+    if (!plain_number(c, i, b, out, 0))
         return false;
     b = std::trunc(b);
     if (b < 0 || b > 4) {
@@ -40,11 +36,10 @@ bool basis_arg(const Ctx& c, int i, int& basis, Value& out) {
     basis = int(b);
     return true;
 }
-#define BASIS(i, var) int var; if (!basis_arg(c, i, var, out.v)) return
 
 bool frequency_arg(const Ctx& c, int i, int& f, Value& out) {
     double x;
-    if (!num(c, i, x, out))
+    if (!plain_number(c, i, x, out))
         return false;
     x = std::trunc(x);
     if (x != 1 && x != 2 && x != 4) {
@@ -54,10 +49,7 @@ bool frequency_arg(const Ctx& c, int i, int& f, Value& out) {
     f = int(x);
     return true;
 }
-#define FREQ(i, var) int var; if (!frequency_arg(c, i, var, out.v)) return
 
-// `anchor` moved by `months`, keeping its day (or the month's last day when it is past it,
-// or when the anchor itself is a month's last day).
 long shift_months(long anchor, long months, bool date1904) {
     Ymd a = serial_to_ymd(anchor, date1904);
     long total = a.y * 12 + (a.m - 1) + months;
@@ -66,6 +58,8 @@ long shift_months(long anchor, long months, bool date1904) {
     bool month_end = a.d == days_in_month(a.y, a.m, date1904);
     return ymd_to_serial(y, m, month_end ? dim : std::min(a.d, dim), date1904);
 }
+
+namespace {
 
 // The coupon dates around `settlement` of a security maturing at `maturity`: the last on or
 // before it and the first after it, and how many coupons remain.
@@ -97,14 +91,14 @@ double period_days(const Coupons& p, int frequency, int basis) {
 }
 
 // The arguments every COUP* function reads.
-#define COUPON_ARGS                                                                                   \
-    DATE(0, settlement);                                                                              \
-    DATE(1, maturity);                                                                                \
-    FREQ(2, frequency);                                                                               \
-    BASIS(3, basis);                                                                                  \
-    if (settlement >= maturity)                                                                       \
-        RET(err(ErrorCode::Num));                                                                     \
-    const bool sys = d1904(c);                                                                        \
+#define OMBRIX_COUPON_ARGS                                                                                             \
+    OMBRIX_DATE(0, settlement);                                                                                        \
+    OMBRIX_DATE(1, maturity);                                                                                          \
+    OMBRIX_FREQUENCY(2, frequency);                                                                                    \
+    OMBRIX_BASIS(3, basis);                                                                                            \
+    if (settlement >= maturity)                                                                                        \
+        OMBRIX_RETURN(err(ErrorCode::Num));                                                                            \
+    const bool sys = d1904(c);                                                                                         \
     const Coupons p = coupons(settlement, maturity, frequency, sys)
 
 double days_before(const Coupons& p, long settlement, int basis, bool sys) {
@@ -116,20 +110,47 @@ double days_after(const Coupons& p, long settlement, int frequency, int basis, b
     return day_count(settlement, p.next, basis, sys);
 }
 
-FN(coupdaybs) { COUPON_ARGS; RET(Value::number(days_before(p, settlement, basis, sys))); }
-FN(coupdays) { COUPON_ARGS; (void)sys; RET(Value::number(period_days(p, frequency, basis))); }
-FN(coupdaysnc) { COUPON_ARGS; RET(Value::number(days_after(p, settlement, frequency, basis, sys))); }
-FN(coupncd) { COUPON_ARGS; (void)basis; (void)sys; RET(Value::number(double(p.next))); }
-FN(couppcd) { COUPON_ARGS; (void)basis; (void)sys; RET(Value::number(double(p.previous))); }
-FN(coupnum) { COUPON_ARGS; (void)basis; (void)sys; RET(Value::number(double(p.remaining))); }
+OMBRIX_FN(coupdaybs) {
+    OMBRIX_COUPON_ARGS;
+    OMBRIX_RETURN(Value::number(days_before(p, settlement, basis, sys)));
+}
+OMBRIX_FN(coupdays) {
+    OMBRIX_COUPON_ARGS;
+    (void)sys;
+    OMBRIX_RETURN(Value::number(period_days(p, frequency, basis)));
+}
+OMBRIX_FN(coupdaysnc) {
+    OMBRIX_COUPON_ARGS;
+    OMBRIX_RETURN(Value::number(days_after(p, settlement, frequency, basis, sys)));
+}
+OMBRIX_FN(coupncd) {
+    OMBRIX_COUPON_ARGS;
+    (void)basis;
+    (void)sys;
+    OMBRIX_RETURN(Value::number(double(p.next)));
+}
+OMBRIX_FN(couppcd) {
+    OMBRIX_COUPON_ARGS;
+    (void)basis;
+    (void)sys;
+    OMBRIX_RETURN(Value::number(double(p.previous)));
+}
+OMBRIX_FN(coupnum) {
+    OMBRIX_COUPON_ARGS;
+    (void)basis;
+    (void)sys;
+    OMBRIX_RETURN(Value::number(double(p.remaining)));
+}
 
 // The price of a bond per 100 of face value at yield `yld`.
-double bond_price(long settlement, long maturity, double rate, double yld, double redemption, int frequency,
-                  int basis, bool sys) {
+double bond_price(long settlement, long maturity, double rate, double yld, double redemption, int frequency, int basis,
+                  bool sys) {
     const Coupons p = coupons(settlement, maturity, frequency, sys);
     double e = period_days(p, frequency, basis);
     double a = days_before(p, settlement, basis, sys);
-    double dsc = days_after(p, settlement, frequency, basis, sys);
+    // Actual/360 and actual/365 count the days to the next coupon as the period's normal
+    // length less those accrued, not as the calendar has them.
+    double dsc = basis == 2 || basis == 3 ? e - a : days_after(p, settlement, frequency, basis, sys);
     double coupon = 100 * rate / frequency;
     double n = double(p.remaining);
     if (n == 1)
@@ -140,29 +161,29 @@ double bond_price(long settlement, long maturity, double rate, double yld, doubl
     return price - coupon * a / e;
 }
 
-FN(price) {
-    DATE(0, settlement);
-    DATE(1, maturity);
-    NUM(2, rate);
-    NUM(3, yld);
-    NUM(4, redemption);
-    FREQ(5, frequency);
-    BASIS(6, basis);
+OMBRIX_FN(price) {
+    OMBRIX_DATE(0, settlement);
+    OMBRIX_DATE(1, maturity);
+    OMBRIX_NUMBER(2, rate);
+    OMBRIX_NUMBER(3, yld);
+    OMBRIX_NUMBER(4, redemption);
+    OMBRIX_FREQUENCY(5, frequency);
+    OMBRIX_BASIS(6, basis);
     if (settlement >= maturity || rate < 0 || yld < 0 || redemption <= 0)
-        RET(err(ErrorCode::Num));
-    RET(Value::number(bond_price(settlement, maturity, rate, yld, redemption, frequency, basis, d1904(c))));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(Value::number(bond_price(settlement, maturity, rate, yld, redemption, frequency, basis, d1904(c))));
 }
 
-FN(yield) {
-    DATE(0, settlement);
-    DATE(1, maturity);
-    NUM(2, rate);
-    NUM(3, pr);
-    NUM(4, redemption);
-    FREQ(5, frequency);
-    BASIS(6, basis);
+OMBRIX_FN(yield) {
+    OMBRIX_DATE(0, settlement);
+    OMBRIX_DATE(1, maturity);
+    OMBRIX_NUMBER(2, rate);
+    OMBRIX_NUMBER(3, pr);
+    OMBRIX_NUMBER(4, redemption);
+    OMBRIX_FREQUENCY(5, frequency);
+    OMBRIX_BASIS(6, basis);
     if (settlement >= maturity || rate < 0 || pr <= 0 || redemption <= 0)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     const bool sys = d1904(c);
     const Coupons p = coupons(settlement, maturity, frequency, sys);
     if (p.remaining == 1) {
@@ -170,7 +191,7 @@ FN(yield) {
         double dsr = e - a;
         double coupon = rate / frequency;
         double paid = redemption / 100 + coupon, cost = pr / 100 + a / e * coupon;
-        RET(Value::number((paid - cost) / cost * frequency * e / dsr));
+        OMBRIX_RETURN(Value::number((paid - cost) / cost * frequency * e / dsr));
     }
     // The price falls as the yield rises: bisection, then Newton's steps to polish.
     double lo = -frequency + 1e-10, hi = 1;
@@ -183,20 +204,20 @@ FN(yield) {
         else
             hi = mid;
     }
-    RET(Value::number((lo + hi) / 2));
+    OMBRIX_RETURN(Value::number((lo + hi) / 2));
 }
 
 // Macaulay duration in years (Modified when `modified`).
 template <bool Modified>
 void duration(Ctx& c, Item& out) {
-    DATE(0, settlement);
-    DATE(1, maturity);
-    NUM(2, coupon_rate);
-    NUM(3, yld);
-    FREQ(4, frequency);
-    BASIS(5, basis);
+    OMBRIX_DATE(0, settlement);
+    OMBRIX_DATE(1, maturity);
+    OMBRIX_NUMBER(2, coupon_rate);
+    OMBRIX_NUMBER(3, yld);
+    OMBRIX_FREQUENCY(4, frequency);
+    OMBRIX_BASIS(5, basis);
     if (settlement >= maturity || coupon_rate < 0 || yld < 0)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     const bool sys = d1904(c);
     const Coupons p = coupons(settlement, maturity, frequency, sys);
     double e = period_days(p, frequency, basis);
@@ -211,231 +232,239 @@ void duration(Ctx& c, Item& out) {
         total += pv;
     }
     double years = weighted / total / frequency;
-    RET(Value::number(Modified ? years / y : years));
+    OMBRIX_RETURN(Value::number(Modified ? years / y : years));
 }
 
-FN(accrint) {
-    DATE(0, issue);
-    DATE(1, first_interest);
-    DATE(2, settlement);
-    NUM(3, rate);
-    NUM(4, par);
-    FREQ(5, frequency);
-    BASIS(6, basis);
-    FLAG(7, from_issue_flag);
+// The interest accrued since issue on quasi-coupon periods anchored on the first interest date
+// (the spreadsheet's own rule, which its cached values confirm): the days of the period holding
+// settlement (counted from the period that ends on the first interest date when settlement is
+// not past it, so negative before its start) over the length of that first period, plus one for
+// each whole earlier period and each partial one's fraction. calc_method FALSE leaves the whole
+// periods out, keeping only the fraction of the one holding the issue date.
+OMBRIX_FN(accrint) {
+    OMBRIX_DATE(0, issue);
+    OMBRIX_DATE(1, first_interest);
+    OMBRIX_DATE(2, settlement);
+    OMBRIX_NUMBER(3, rate);
+    OMBRIX_NUMBER(4, par);
+    OMBRIX_FREQUENCY(5, frequency);
+    OMBRIX_BASIS(6, basis);
+    OMBRIX_FLAG(7, from_issue_flag);
     bool from_issue = c.missing(7) ? true : from_issue_flag;
     if (rate <= 0 || par <= 0 || issue >= settlement)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     const bool sys = d1904(c);
     const long step = 12 / frequency;
-    // The quasi-coupon periods anchored on the first interest date.
-    long start = issue;
-    if (!from_issue && settlement > first_interest)
-        start = first_interest;
-    long k = 0;
-    while (shift_months(first_interest, -k * step, sys) > start)
-        ++k;
-    double sum = 0;
-    for (long at = -k;; ++at) {
-        long from = shift_months(first_interest, at * step, sys);
-        long to = shift_months(first_interest, (at + 1) * step, sys);
-        if (from >= settlement)
-            break;
-        long a = std::max(from, start), b = std::min(to, settlement);
-        if (b > a) {
-            double length = basis == 1 ? double(to - from) : (basis == 3 ? 365.0 : 360.0) / frequency;
-            sum += day_count(a, b, basis, sys) / length;
-        }
+    auto date = [&](long j) { return shift_months(first_interest, j * step, sys); };
+    auto length = [&](long j) { // of the period ending on date(j)
+        return basis == 1 ? double(date(j) - date(j - 1)) : (basis == 3 ? 365.0 : 360.0) / frequency;
+    };
+    // The period of settlement ends on date(current + 1).
+    long current = -1;
+    if (from_issue && settlement > first_interest)
+        for (current = 0; date(current + 1) < settlement;)
+            ++current;
+    double periods = day_count(std::max(issue, date(current)), settlement, basis, sys) / length(0);
+    for (long j = current; date(j) > issue; --j) {
+        if (date(j - 1) < issue)
+            periods += day_count(issue, date(j), basis, sys) / length(j);
+        else if (from_issue)
+            periods += 1;
     }
-    RET(Value::number(par * rate / frequency * sum));
+    OMBRIX_RETURN(Value::number(par * rate / frequency * periods));
 }
 
-FN(accrintm) {
-    DATE(0, issue);
-    DATE(1, settlement);
-    NUM(2, rate);
-    NUMD(3, par, 1000);
-    BASIS(4, basis);
+OMBRIX_FN(accrintm) {
+    OMBRIX_DATE(0, issue);
+    OMBRIX_DATE(1, settlement);
+    OMBRIX_NUMBER(2, rate);
+    OMBRIX_NUMBER_OR(3, par, 1000);
+    OMBRIX_BASIS(4, basis);
     if (rate <= 0 || par <= 0 || issue >= settlement)
-        RET(err(ErrorCode::Num));
-    RET(Value::number(par * rate * year_fraction(issue, settlement, basis, d1904(c))));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(Value::number(par * rate * year_fraction(issue, settlement, basis, d1904(c))));
 }
 
 // DISC, INTRATE, RECEIVED, PRICEDISC, YIELDDISC: settlement, maturity, two amounts, basis.
 template <int Kind>
 void discounted(Ctx& c, Item& out) {
-    DATE(0, settlement);
-    DATE(1, maturity);
-    NUM(2, a);
-    NUM(3, b);
-    BASIS(4, basis);
+    OMBRIX_DATE(0, settlement);
+    OMBRIX_DATE(1, maturity);
+    OMBRIX_NUMBER(2, a);
+    OMBRIX_NUMBER(3, b);
+    OMBRIX_BASIS(4, basis);
     if (settlement >= maturity || a <= 0 || b <= 0)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     double t = year_fraction(settlement, maturity, basis, d1904(c));
     switch (Kind) {
-    case 0: RET(Value::number((b - a) / b / t));          // DISC(price, redemption)
-    case 1: RET(Value::number((b - a) / a / t));          // INTRATE(investment, redemption)
-    case 2: {                                             // RECEIVED(investment, discount)
+    case 0: OMBRIX_RETURN(Value::number((b - a) / b / t)); // DISC(price, redemption)
+    case 1: OMBRIX_RETURN(Value::number((b - a) / a / t)); // INTRATE(investment, redemption)
+    case 2: {                                              // RECEIVED(investment, discount)
         double d = 1 - b * t;
-        RET(d <= 0 ? err(ErrorCode::Num) : Value::number(a / d));
+        OMBRIX_RETURN(d <= 0 ? err(ErrorCode::Num) : Value::number(a / d));
     }
-    case 3: RET(Value::number(b * (1 - a * t)));          // PRICEDISC(discount, redemption)
-    default: RET(Value::number((b - a) / a / t));         // YIELDDISC(price, redemption)
+    case 3: OMBRIX_RETURN(Value::number(b * (1 - a * t)));  // PRICEDISC(discount, redemption)
+    default: OMBRIX_RETURN(Value::number((b - a) / a / t)); // YIELDDISC(price, redemption)
     }
 }
 
 // PRICEMAT and YIELDMAT: securities paying interest at maturity.
 template <bool Yield>
 void at_maturity(Ctx& c, Item& out) {
-    DATE(0, settlement);
-    DATE(1, maturity);
-    DATE(2, issue);
-    NUM(3, rate);
-    NUM(4, x);
-    BASIS(5, basis);
+    OMBRIX_DATE(0, settlement);
+    OMBRIX_DATE(1, maturity);
+    OMBRIX_DATE(2, issue);
+    OMBRIX_NUMBER(3, rate);
+    OMBRIX_NUMBER(4, x);
+    OMBRIX_BASIS(5, basis);
     if (settlement >= maturity || rate < 0 || x < 0 || (Yield && x == 0))
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     const bool sys = d1904(c);
     double dim = year_fraction(issue, maturity, basis, sys), a = year_fraction(issue, settlement, basis, sys);
     double dsm = year_fraction(settlement, maturity, basis, sys);
     if (Yield)
-        RET(Value::number(((1 + dim * rate) / (x / 100 + a * rate) - 1) / dsm));
-    RET(Value::number((100 + dim * rate * 100) / (1 + dsm * x) - a * rate * 100));
+        OMBRIX_RETURN(Value::number(((1 + dim * rate) / (x / 100 + a * rate) - 1) / dsm));
+    OMBRIX_RETURN(Value::number((100 + dim * rate * 100) / (1 + dsm * x) - a * rate * 100));
 }
 
 // TBILLPRICE, TBILLYIELD, TBILLEQ: a bill of at most a year.
 template <int Kind>
 void tbill(Ctx& c, Item& out) {
-    DATE(0, settlement);
-    DATE(1, maturity);
-    NUM(2, x);
+    OMBRIX_DATE(0, settlement);
+    OMBRIX_DATE(1, maturity);
+    OMBRIX_PLAIN_NUMBER(2, x);
     double dsm = double(maturity - settlement);
     if (settlement >= maturity || x <= 0 || maturity > shift_months(settlement, 12, d1904(c)))
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     if (Kind == 0) {
         double p = 100 * (1 - x * dsm / 360);
-        RET(p <= 0 ? err(ErrorCode::Num) : Value::number(p));
+        OMBRIX_RETURN(p <= 0 ? err(ErrorCode::Num) : Value::number(p));
     }
     if (Kind == 1)
-        RET(Value::number((100 - x) / x * 360 / dsm));
+        OMBRIX_RETURN(Value::number((100 - x) / x * 360 / dsm));
     if (dsm <= 182)
-        RET(Value::number(365 * x / (360 - x * dsm)));
+        OMBRIX_RETURN(Value::number(365 * x / (360 - x * dsm)));
     double price = 100 * (1 - x * dsm / 360);
     if (price <= 0)
-        RET(err(ErrorCode::Num));
-    double t = dsm / 365;
-    RET(Value::number((-t + std::sqrt(t * t - (2 * t - 1) * (1 - 100 / price))) / (t - 0.5)));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    // Over half a year the bond-equivalent yield compounds once; a bill of 366 days (a year
+    // across a 29 February) lasts a whole year.
+    double t = dsm / std::max(365.0, dsm);
+    OMBRIX_RETURN(Value::number((-t + std::sqrt(t * t - (2 * t - 1) * (1 - 100 / price))) / (t - 0.5)));
 }
 
 template <bool ToDecimal>
 void dollar_fraction(Ctx& c, Item& out) {
-    NUM(0, x);
-    NUM(1, f);
+    OMBRIX_PLAIN_NUMBER(0, x);
+    OMBRIX_PLAIN_NUMBER(1, f);
     f = std::trunc(f);
     if (f < 0)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     if (f == 0)
-        RET(err(ErrorCode::Div0));
+        OMBRIX_RETURN(err(ErrorCode::Div0));
     double whole = std::trunc(x), part = x - whole;
     double scale = std::pow(10.0, std::ceil(std::log10(f)));
-    RET(Value::number(whole + (ToDecimal ? part * scale / f : part * f / scale)));
+    OMBRIX_RETURN(Value::number(whole + (ToDecimal ? part * scale / f : part * f / scale)));
 }
 
-FN(syd) {
-    NUM(0, cost);
-    NUM(1, salvage);
-    NUM(2, life);
-    NUM(3, per);
+OMBRIX_FN(syd) {
+    OMBRIX_NUMBER(0, cost);
+    OMBRIX_NUMBER(1, salvage);
+    OMBRIX_NUMBER(2, life);
+    OMBRIX_NUMBER(3, per);
     if (life <= 0 || per <= 0 || per > life)
-        RET(err(ErrorCode::Num));
-    RET(Value::number((cost - salvage) * (life - per + 1) * 2 / (life * (life + 1))));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(Value::number((cost - salvage) * (life - per + 1) * 2 / (life * (life + 1))));
 }
 
 // Declining balance over [start, end) of the life, switching to straight line when that
-// gives more (unless no_switch).
-FN(vdb) {
-    NUM(0, cost);
-    NUM(1, salvage);
-    NUM(2, life);
-    NUM(3, start);
-    NUM(4, end);
-    NUMD(5, factor, 2);
-    FLAG(6, no_switch);
+// gives more (unless no_switch). The periods are counted from start's fraction of a period, as
+// the spreadsheet counts them: [0, f], [f, f + 1], [f + 1, f + 2], ... where the first, part
+// period depreciates that fraction of a whole first period.
+OMBRIX_FN(vdb) {
+    OMBRIX_NUMBER(0, cost);
+    OMBRIX_NUMBER(1, salvage);
+    OMBRIX_NUMBER(2, life);
+    OMBRIX_NUMBER(3, start);
+    OMBRIX_NUMBER(4, end);
+    OMBRIX_NUMBER_OR(5, factor, 2);
+    OMBRIX_FLAG(6, no_switch);
     if (cost < 0 || salvage < 0 || life <= 0 || start < 0 || end < start || end > life || factor <= 0)
-        RET(err(ErrorCode::Num));
-    double value = cost, total = 0;
-    bool straight = false;
-    double straight_amount = 0;
-    for (double period = 0; period < std::ceil(end); ++period) {
-        double amount;
-        if (straight) {
-            amount = straight_amount;
-        } else {
-            double declining = std::min(value * factor / life, std::max(0.0, value - salvage));
-            double remaining = life - period;
-            double line = remaining > 0 ? (value - salvage) / remaining : 0;
-            if (!no_switch && line > declining) {
-                straight = true;
-                straight_amount = line;
-                amount = line;
-            } else {
-                amount = declining;
-            }
-        }
-        // The part of this period inside [start, end).
-        double lo = std::max(start, period), hi = std::min(end, period + 1);
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    if (end > 1e6)
+        OMBRIX_RETURN(err(ErrorCode::Num));        // computed period by period: a bound on the work
+    double value = cost, total = 0, straight = -1; // the straight-line amount once switched to it
+    // The depreciation of a whole period beginning at `at`; `switching`: a switch to straight
+    // line holds from then on.
+    auto period_amount = [&](double at, bool switching) {
+        if (straight >= 0)
+            return straight;
+        double declining = std::min(value * factor / life, std::max(0.0, value - salvage));
+        double line = life > at ? (value - salvage) / (life - at) : 0;
+        if (no_switch || line <= declining)
+            return declining;
+        if (switching)
+            straight = line;
+        return line;
+    };
+    double at = start - std::floor(start);
+    value -= at * period_amount(0, false);
+    for (; at < end; at += 1) {
+        double amount = period_amount(at, true);
+        double lo = std::max(start, at), hi = std::min(end, at + 1);
         if (hi > lo)
             total += amount * (hi - lo);
         value -= amount;
     }
-    RET(Value::number(total));
+    OMBRIX_RETURN(Value::number(total));
 }
 
-FN(pduration) {
-    NUM(0, rate);
-    NUM(1, pv);
-    NUM(2, fv);
+OMBRIX_FN(pduration) {
+    OMBRIX_NUMBER(0, rate);
+    OMBRIX_NUMBER(1, pv);
+    OMBRIX_NUMBER(2, fv);
     if (rate <= 0 || pv <= 0 || fv <= 0)
-        RET(err(ErrorCode::Num));
-    RET(Value::number((std::log(fv) - std::log(pv)) / std::log1p(rate)));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(Value::number((std::log(fv) - std::log(pv)) / std::log1p(rate)));
 }
-FN(rri) {
-    NUM(0, n);
-    NUM(1, pv);
-    NUM(2, fv);
+OMBRIX_FN(rri) {
+    OMBRIX_NUMBER(0, n);
+    OMBRIX_NUMBER(1, pv);
+    OMBRIX_NUMBER(2, fv);
     if (n <= 0)
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     if (pv == 0)
-        RET(err(ErrorCode::Num));
-    RET(Value::number(std::pow(fv / pv, 1 / n) - 1));
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(Value::number(std::pow(fv / pv, 1 / n) - 1));
 }
-FN(ispmt) {
-    NUM(0, rate);
-    NUM(1, per);
-    NUM(2, nper);
-    NUM(3, pv);
+OMBRIX_FN(ispmt) {
+    OMBRIX_NUMBER(0, rate);
+    OMBRIX_NUMBER(1, per);
+    OMBRIX_NUMBER(2, nper);
+    OMBRIX_NUMBER(3, pv);
     if (nper == 0)
-        RET(err(ErrorCode::Div0));
-    RET(Value::number(pv * rate * (per / nper - 1)));
+        OMBRIX_RETURN(err(ErrorCode::Div0));
+    OMBRIX_RETURN(Value::number(pv * rate * (per / nper - 1)));
 }
-FN(fvschedule) {
-    NUM(0, principal);
+OMBRIX_FN(fvschedule) {
+    OMBRIX_NUMBER(0, principal);
     std::vector<double> rates;
     Value e;
     if (!collect(c, 1, 2, rates, e))
-        RET(e);
+        OMBRIX_RETURN(e);
     for (double r : rates)
         principal *= 1 + r;
-    RET(Value::number(principal));
+    OMBRIX_RETURN(Value::number(principal));
 }
 
 // DAYS360: the US method moves a start on a month's last day to the 30th, and an end on the
 // 31st to the 1st of the next month when the start is before the 30th; the European one moves
 // both 31sts to the 30th.
-FN(days360) {
-    DATE(0, start);
-    DATE(1, end);
-    FLAG(2, european);
+OMBRIX_FN(days360) {
+    long start, end;
+    if (!date_arg(c, 0, start, out.v, true) || !date_arg(c, 1, end, out.v, true))
+        return;
+    OMBRIX_FLAG(2, european);
     const bool sys = d1904(c);
     Ymd a = serial_to_ymd(start, sys), b = serial_to_ymd(end, sys);
     long d1 = a.d, d2 = b.d;
@@ -455,18 +484,20 @@ FN(days360) {
             }
         }
     }
-    RET(Value::number(double((b.y - a.y) * 360 + (b.m - a.m) * 30 + (d2 - d1))));
+    OMBRIX_RETURN(Value::number(double((b.y - a.y) * 360 + (b.m - a.m) * 30 + (d2 - d1))));
 }
 
 // The ISO 8601 week: weeks start on Monday, week 1 holds the year's first Thursday.
-FN(isoweeknum) {
-    DATE(0, day);
+OMBRIX_FN(isoweeknum) {
+    long day;
+    if (!date_arg(c, 0, day, out.v, true))
+        return;
     const bool sys = d1904(c);
-    int weekday = (day_of_week(day, sys) + 6) % 7;   // Monday 0
+    int weekday = (day_of_week(day, sys) + 6) % 7; // Monday 0
     long thursday = day - weekday + 3;
     Ymd t = serial_to_ymd(std::max(0L, thursday), sys);
     long first = ymd_to_serial(t.y, 1, 1, sys);
-    RET(Value::number(double((thursday - first) / 7 + 1)));
+    OMBRIX_RETURN(Value::number(double((thursday - first) / 7 + 1)));
 }
 
 } // namespace
@@ -508,5 +539,7 @@ std::vector<Entry> securities_functions() {
         {{"ISOWEEKNUM", 1, 1, L}, fn_isoweeknum},
     };
 }
+
+#undef OMBRIX_COUPON_ARGS
 
 } // namespace host::engine::detail::fn

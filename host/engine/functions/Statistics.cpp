@@ -11,7 +11,7 @@ namespace host::engine::detail::fn {
 
 namespace {
 
-FN(median) {
+OMBRIX_FN(median) {
     aggregate(c, out, [](std::vector<double>& xs) {
         if (xs.empty())
             return err(ErrorCode::Num);
@@ -22,29 +22,37 @@ FN(median) {
 }
 
 Value root(const Value& v) { return v.is_number() ? Value::number(std::sqrt(v.as_number())) : v; }
-FN(var) { aggregate(c, out, [](const std::vector<double>& xs) { return variance(xs, true); }); }
-FN(varp) { aggregate(c, out, [](const std::vector<double>& xs) { return variance(xs, false); }); }
-FN(stdev) { aggregate(c, out, [](const std::vector<double>& xs) { return root(variance(xs, true)); }); }
-FN(stdevp) { aggregate(c, out, [](const std::vector<double>& xs) { return root(variance(xs, false)); }); }
+OMBRIX_FN(var) {
+    aggregate(c, out, [](const std::vector<double>& xs) { return variance(xs, true); });
+}
+OMBRIX_FN(varp) {
+    aggregate(c, out, [](const std::vector<double>& xs) { return variance(xs, false); });
+}
+OMBRIX_FN(stdev) {
+    aggregate(c, out, [](const std::vector<double>& xs) { return root(variance(xs, true)); });
+}
+OMBRIX_FN(stdevp) {
+    aggregate(c, out, [](const std::vector<double>& xs) { return root(variance(xs, false)); });
+}
 
 void kth(Ctx& c, Item& out, bool largest) {
     auto& xs = numbers();
     Value e;
     if (!collect(c, 0, 1, xs, e))
-        RET(e);
-    NUM(1, k);
+        OMBRIX_RETURN(e);
+    OMBRIX_NUMBER(1, k);
     double kk = std::ceil(snap15(k));
     if (kk < 1 || kk > double(xs.size()))
-        RET(err(ErrorCode::Num));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     std::size_t i = static_cast<std::size_t>(kk) - 1;
     if (largest)
         std::nth_element(xs.begin(), xs.begin() + std::ptrdiff_t(i), xs.end(), std::greater<double>());
     else
         std::nth_element(xs.begin(), xs.begin() + std::ptrdiff_t(i), xs.end());
-    RET(Value::number(xs[i]));
+    OMBRIX_RETURN(Value::number(xs[i]));
 }
-FN(large) { kth(c, out, true); }
-FN(small) { kth(c, out, false); }
+OMBRIX_FN(large) { kth(c, out, true); }
+OMBRIX_FN(small) { kth(c, out, false); }
 
 // CORREL, COVARIANCE.S, COVARIANCE.P over the pairs where both values are numbers.
 enum class Pairwise { Correlation, SampleCovariance, PopulationCovariance };
@@ -53,10 +61,10 @@ void pairwise(Ctx& c, Item& out, Pairwise kind) {
     std::vector<double> xs, ys;
     Value e;
     if (!paired_numbers(c, 0, 1, xs, ys, e))
-        RET(e);
+        OMBRIX_RETURN(e);
     std::size_t n = xs.size();
     if (n == 0 || (kind == Pairwise::SampleCovariance && n < 2))
-        RET(err(ErrorCode::Div0));
+        OMBRIX_RETURN(err(ErrorCode::Div0));
     double mx = 0, my = 0;
     for (std::size_t i = 0; i < n; ++i)
         mx += xs[i], my += ys[i];
@@ -68,14 +76,14 @@ void pairwise(Ctx& c, Item& out, Pairwise kind) {
     }
     if (kind == Pairwise::Correlation) {
         if (sxx == 0 || syy == 0)
-            RET(err(ErrorCode::Div0));
-        RET(Value::number(sxy / std::sqrt(sxx * syy)));
+            OMBRIX_RETURN(err(ErrorCode::Div0));
+        OMBRIX_RETURN(Value::number(sxy / std::sqrt(sxx * syy)));
     }
-    RET(Value::number(sxy / double(kind == Pairwise::SampleCovariance ? n - 1 : n)));
+    OMBRIX_RETURN(Value::number(sxy / double(kind == Pairwise::SampleCovariance ? n - 1 : n)));
 }
-FN(correl) { pairwise(c, out, Pairwise::Correlation); }
-FN(covariance_s) { pairwise(c, out, Pairwise::SampleCovariance); }
-FN(covariance_p) { pairwise(c, out, Pairwise::PopulationCovariance); }
+OMBRIX_FN(correl) { pairwise(c, out, Pairwise::Correlation); }
+OMBRIX_FN(covariance_s) { pairwise(c, out, Pairwise::SampleCovariance); }
+OMBRIX_FN(covariance_p) { pairwise(c, out, Pairwise::PopulationCovariance); }
 
 // The value at fractional 0-based position h of sorted xs, between neighbours.
 double interpolate(const std::vector<double>& xs, double h) {
@@ -100,30 +108,30 @@ void percentile_of(Ctx& c, Item& out, bool exclusive, bool quartile) {
     auto& xs = numbers();
     Value e;
     if (!collect(c, 0, 1, xs, e))
-        RET(e);
-    NUM(1, k);
+        OMBRIX_RETURN(e);
+    OMBRIX_NUMBER(1, k);
     if (quartile) {
         k = std::trunc(k);
         if (exclusive ? k <= 0 || k >= 4 : k < 0 || k > 4)
-            RET(err(ErrorCode::Num));
+            OMBRIX_RETURN(err(ErrorCode::Num));
         k /= 4;
     }
-    RET(percentile(xs, k, exclusive));
+    OMBRIX_RETURN(percentile(xs, k, exclusive));
 }
-FN(percentile_inc) { percentile_of(c, out, false, false); }
-FN(percentile_exc) { percentile_of(c, out, true, false); }
-FN(quartile_inc) { percentile_of(c, out, false, true); }
-FN(quartile_exc) { percentile_of(c, out, true, true); }
+OMBRIX_FN(percentile_inc) { percentile_of(c, out, false, false); }
+OMBRIX_FN(percentile_exc) { percentile_of(c, out, true, false); }
+OMBRIX_FN(quartile_inc) { percentile_of(c, out, false, true); }
+OMBRIX_FN(quartile_exc) { percentile_of(c, out, true, true); }
 
 // RANK(.EQ): 1 + how many come before the number in the order (descending unless the third
 // argument is nonzero); RANK.AVG averages the places of equal numbers. #N/A if it is absent.
 void rank(Ctx& c, Item& out, bool average) {
-    NUM(0, x);
+    OMBRIX_NUMBER(0, x);
     auto& xs = numbers();
     Value e;
     if (!collect(c, 1, 2, xs, e))
-        RET(e);
-    NUMD(2, order, 0);
+        OMBRIX_RETURN(e);
+    OMBRIX_NUMBER_OR(2, order, 0);
     double before = 0, equal = 0;
     for (double v : xs) {
         if (v == x)
@@ -132,14 +140,14 @@ void rank(Ctx& c, Item& out, bool average) {
             ++before;
     }
     if (equal == 0)
-        RET(err(ErrorCode::NA));
-    RET(Value::number(before + 1 + (average ? (equal - 1) / 2 : 0)));
+        OMBRIX_RETURN(err(ErrorCode::NA));
+    OMBRIX_RETURN(Value::number(before + 1 + (average ? (equal - 1) / 2 : 0)));
 }
-FN(rank_eq) { rank(c, out, false); }
-FN(rank_avg) { rank(c, out, true); }
+OMBRIX_FN(rank_eq) { rank(c, out, false); }
+OMBRIX_FN(rank_avg) { rank(c, out, true); }
 
 // The most frequent number; among equally frequent ones the first met. #N/A if none repeats.
-FN(mode) {
+OMBRIX_FN(mode) {
     aggregate(c, out, [](const std::vector<double>& xs) {
         std::unordered_map<double, std::size_t> counts;
         for (double x : xs)
@@ -153,7 +161,7 @@ FN(mode) {
     });
 }
 
-FN(geomean) {
+OMBRIX_FN(geomean) {
     aggregate(c, out, [](const std::vector<double>& xs) {
         double logs = 0;
         for (double x : xs) {
@@ -164,7 +172,7 @@ FN(geomean) {
         return xs.empty() ? err(ErrorCode::Num) : Value::number(std::exp(logs / double(xs.size())));
     });
 }
-FN(harmean) {
+OMBRIX_FN(harmean) {
     aggregate(c, out, [](const std::vector<double>& xs) {
         double inverses = 0;
         for (double x : xs) {

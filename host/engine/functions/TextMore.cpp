@@ -1,8 +1,12 @@
 // Text functions beyond the classic ones: TEXTBEFORE, TEXTAFTER, UNICODE, UNICHAR,
-// VALUETOTEXT, CLEAN, NUMBERVALUE, and REGEXTEST and REGEXREPLACE (PCRE2, where the build has it).
+// VALUETOTEXT, CLEAN, NUMBERVALUE, REGEXTEST and REGEXREPLACE (PCRE2, where the build has it),
+// and those of particular scripts: ASC and DBCS/JIS (half- and full-width forms), BAHTTEXT (an
+// amount in Thai words), PHONETIC (the reading of Japanese text; the text itself where a file
+// stores none).
 
 #include "engine/functions/Common.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <string>
@@ -22,18 +26,22 @@ namespace {
 // start, counting from the end) a delimiter too.
 template <bool After>
 void text_around(Ctx& c, Item& out) {
-    TEXT(0, text);
-    TEXT(1, delimiter);
-    NUMD(2, instance_arg, 1);
-    NUMD(3, mode, 0);
-    NUMD(4, match_end, 0);
-    double instance = std::trunc(instance_arg);
-    if (instance == 0 || std::fabs(instance) > double(text.size()) + 1 || (mode != 0 && mode != 1))
-        RET(err(ErrorCode::Value));
+    OMBRIX_TEXT(0, text);
+    OMBRIX_TEXT(1, delimiter);
+    OMBRIX_NUMBER_OR(2, instance_arg, 1);
+    OMBRIX_NUMBER_OR(3, mode, 0);
+    OMBRIX_NUMBER_OR(4, match_end, 0);
+    // An instance given counts at most the places the delimiter fits in the text.
+    double instance = std::floor(instance_arg);
+    double places = double(utf8_length(text)) - double(utf8_length(delimiter)) + 1;
+    if (instance == 0 || (!c.missing(2) && std::fabs(instance) > std::max(places, delimiter.empty() ? 1.0 : 0.0)) ||
+        (mode != 0 && mode != 1) || (match_end != 0 && match_end != 1))
+        OMBRIX_RETURN(err(ErrorCode::Value));
     auto not_found = [&] {
         if (c.missing(5))
-            RET(err(ErrorCode::NA));
-        RET(c.arg(5));
+            OMBRIX_RETURN(err(ErrorCode::NA));
+        Value v = c.arg(5);
+        OMBRIX_RETURN(v.is_empty() ? Value::text("") : v);
     };
     std::size_t at = 0, length = delimiter.size();
     if (delimiter.empty()) {
@@ -52,11 +60,11 @@ void text_around(Ctx& c, Item& out) {
         if (n > double(found.size()))
             return not_found();
         at = instance > 0 ? found[std::size_t(n) - 1] : found[found.size() - std::size_t(n)];
-        if ((match_end != 0 && instance > 0 && at == text.size()) || (match_end != 0 && instance < 0 && at == 0 &&
-                                                                      hay.compare(0, needle.size(), needle) != 0))
+        if ((match_end != 0 && instance > 0 && at == text.size()) ||
+            (match_end != 0 && instance < 0 && at == 0 && hay.compare(0, needle.size(), needle) != 0))
             length = 0;
     }
-    RET(Value::text(After ? text.substr(std::min(text.size(), at + length)) : text.substr(0, at)));
+    OMBRIX_RETURN(Value::text(After ? text.substr(std::min(text.size(), at + length)) : text.substr(0, at)));
 }
 
 // The code point starting at s[i], and its length in bytes.
@@ -91,61 +99,61 @@ std::string encode(std::uint32_t cp) {
     return s;
 }
 
-FN(unicode) {
-    TEXT(0, s);
+OMBRIX_FN(unicode) {
+    OMBRIX_TEXT(0, s);
     if (s.empty())
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     std::size_t length;
-    RET(Value::number(double(decode(s, 0, length))));
+    OMBRIX_RETURN(Value::number(double(decode(s, 0, length))));
 }
-FN(unichar) {
-    NUM(0, x);
+OMBRIX_FN(unichar) {
+    OMBRIX_NUMBER(0, x);
     x = std::trunc(x);
     if (x < 1 || x > 1114111)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     if (x >= 0xD800 && x <= 0xDFFF)
-        RET(err(ErrorCode::NA));
-    RET(Value::text(encode(std::uint32_t(x))));
+        OMBRIX_RETURN(err(ErrorCode::NA));
+    OMBRIX_RETURN(Value::text(encode(std::uint32_t(x))));
 }
 
 // VALUETOTEXT(value, [format]): format 1 quotes text, as a formula would write it.
-FN(valuetotext) {
+OMBRIX_FN(valuetotext) {
     Value v = c.arg(0);
-    NUMD(1, format, 0);
+    OMBRIX_NUMBER_OR(1, format, 0);
     if (format != 0 && format != 1)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     if (v.is_text() && format == 1) {
         std::string quoted = "\"";
         for (char ch : v.as_text())
             quoted += ch == '"' ? std::string("\"\"") : std::string(1, ch);
-        RET(Value::text(quoted + "\""));
+        OMBRIX_RETURN(Value::text(quoted + "\""));
     }
-    RET(Value::text(v.is_error() ? std::string(error_text(v.as_error())) : to_text(v)));
+    OMBRIX_RETURN(Value::text(v.is_error() ? std::string(error_text(v.as_error())) : to_text(v)));
 }
 
-FN(clean) {
-    TEXT(0, s);
+OMBRIX_FN(clean) {
+    OMBRIX_TEXT(0, s);
     std::string r;
     for (char ch : s)
         if (static_cast<unsigned char>(ch) >= 32)
             r += ch;
-    RET(Value::text(r));
+    OMBRIX_RETURN(Value::text(r));
 }
 
 // NUMBERVALUE(text, [decimal_separator], [group_separator]): group separators anywhere before
 // the decimal one are dropped, spaces ignored, trailing percent signs divide by 100 each.
-FN(numbervalue) {
-    TEXT(0, s);
+OMBRIX_FN(numbervalue) {
+    OMBRIX_TEXT(0, s);
     std::string decimal = ".", group = ",";
     if (!c.missing(1) && !text_arg(c, 1, decimal, out.v))
         return;
     if (!c.missing(2) && !text_arg(c, 2, group, out.v))
         return;
     if (decimal.empty() || group.empty())
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     char dec = decimal[0], grp = group[0];
     if (dec == grp)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     std::string plain;
     double scale = 1;
     bool seen_decimal = false;
@@ -157,27 +165,108 @@ FN(numbervalue) {
             continue;
         }
         if (scale != 1)
-            RET(err(ErrorCode::Value));
+            OMBRIX_RETURN(err(ErrorCode::Value));
         if (ch == dec) {
             if (seen_decimal)
-                RET(err(ErrorCode::Value));
+                OMBRIX_RETURN(err(ErrorCode::Value));
             seen_decimal = true;
             plain += '.';
         } else if (ch == grp) {
             if (seen_decimal)
-                RET(err(ErrorCode::Value));
+                OMBRIX_RETURN(err(ErrorCode::Value));
         } else {
             plain += ch;
         }
     }
     if (plain.empty())
-        RET(Value::number(0));
+        OMBRIX_RETURN(Value::number(0));
     double x;
     ErrorCode e;
-    if (plain.find_first_not_of("0123456789.+-eE") != std::string::npos ||
-        !to_number(Value::text(plain), x, e, false))
-        RET(err(ErrorCode::Value));
-    RET(Value::number(x * scale));
+    if (plain.find_first_not_of("0123456789.+-eE") != std::string::npos || !to_number(Value::text(plain), x, e, false))
+        OMBRIX_RETURN(err(ErrorCode::Value));
+    OMBRIX_RETURN(Value::number(x * scale));
+}
+
+// The full-width forms U+FF01..U+FF5E mirror ASCII ! to ~; U+3000 is the full-width space.
+constexpr char32_t full_width_offset = 0xFF01 - 0x21;
+
+OMBRIX_FN(asc) {
+    OMBRIX_TEXT(0, s);
+    std::string r;
+    for (std::size_t i = 0; i < s.size();) {
+        char32_t cp = next_code_point(s, i);
+        if (cp >= 0xFF01 && cp <= 0xFF5E)
+            cp -= full_width_offset;
+        else if (cp == 0x3000)
+            cp = ' ';
+        append_utf8(r, cp);
+    }
+    OMBRIX_RETURN(Value::text(r));
+}
+
+OMBRIX_FN(dbcs) {
+    OMBRIX_TEXT(0, s);
+    std::string r;
+    for (std::size_t i = 0; i < s.size();) {
+        char32_t cp = next_code_point(s, i);
+        if (cp >= 0x21 && cp <= 0x7E)
+            cp += full_width_offset;
+        else if (cp == ' ')
+            cp = 0x3000;
+        append_utf8(r, cp);
+    }
+    OMBRIX_RETURN(Value::text(r));
+}
+
+const char* const thai_digits[10] = {"ศูนย์", "หนึ่ง", "สอง", "สาม", "สี่", "ห้า", "หก", "เจ็ด", "แปด", "เก้า"};
+const char* const thai_places[6] = {"", "สิบ", "ร้อย", "พัน", "หมื่น", "แสน"};
+
+// A whole number below a million in Thai words: ten is "สิบ", twenty "ยี่สิบ", and a final one
+// after other digits "เอ็ด" (eleven "สิบเอ็ด"). `more` says digits come before this group.
+std::string thai_below_million(long long n, bool more) {
+    std::string out;
+    std::string digits = std::to_string(n);
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        int d = digits[i] - '0';
+        std::size_t place = digits.size() - 1 - i;
+        if (d == 0)
+            continue;
+        if (place == 1 && d == 2)
+            out += "ยี่";
+        else if (place == 0 && d == 1 && (more || n > 9))
+            out += "เอ็ด";
+        else if (place != 1 || d != 1)
+            out += thai_digits[d];
+        out += thai_places[place];
+    }
+    return out;
+}
+
+std::string thai_number(long long n) {
+    if (n < 1000000)
+        return thai_below_million(n, false);
+    return thai_number(n / 1000000) + "ล้าน" + thai_below_million(n % 1000000, true);
+}
+
+// BAHTTEXT(number): the amount in baht ("บาท") and satang ("สตางค์"), "ถ้วน" (exactly) when no
+// satang, "ลบ" before a negative amount.
+OMBRIX_FN(bahttext) {
+    OMBRIX_NUMBER(0, x);
+    Value r = round_digits(std::fabs(x), 2, 0);
+    if (r.is_error() || r.as_number() >= 1e15)
+        OMBRIX_RETURN(err(ErrorCode::Value));
+    long long cents = std::llround(r.as_number() * 100);
+    long long baht = cents / 100, satang = cents % 100;
+    std::string words = x < 0 && cents != 0 ? "ลบ" : "";
+    if (baht != 0 || satang == 0)
+        words += (baht == 0 ? std::string(thai_digits[0]) : thai_number(baht)) + "บาท";
+    words += satang == 0 ? "ถ้วน" : thai_below_million(satang, false) + "สตางค์";
+    OMBRIX_RETURN(Value::text(words));
+}
+
+OMBRIX_FN(phonetic) {
+    OMBRIX_TEXT(0, s);
+    OMBRIX_RETURN(Value::text(s));
 }
 
 #ifdef OMBRIX_HAVE_PCRE2
@@ -207,37 +296,37 @@ bool case_arg(const Ctx& c, int i, bool& ignore_case, Value& out) {
     return true;
 }
 
-FN(regextest) {
-    TEXT(0, text);
-    TEXT(1, pattern);
+OMBRIX_FN(regextest) {
+    OMBRIX_TEXT(0, text);
+    OMBRIX_TEXT(1, pattern);
     bool ignore_case;
     if (!case_arg(c, 2, ignore_case, out.v))
         return;
     Pattern p(pattern, ignore_case);
     if (!p.code)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     pcre2_match_data* md = pcre2_match_data_create_from_pattern(p.code, nullptr);
     int rc = pcre2_match(p.code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0, 0, md, nullptr);
     pcre2_match_data_free(md);
     if (rc < PCRE2_ERROR_NOMATCH)
-        RET(err(ErrorCode::Value));
-    RET(Value::boolean(rc >= 0));
+        OMBRIX_RETURN(err(ErrorCode::Value));
+    OMBRIX_RETURN(Value::boolean(rc >= 0));
 }
 
 // REGEXREPLACE(text, pattern, replacement, [occurrence], [case_sensitivity]): every match
 // (occurrence 0), the n-th, or the n-th from the end (negative); $1 and ${name} in the
 // replacement name groups.
-FN(regexreplace) {
-    TEXT(0, text);
-    TEXT(1, pattern);
-    TEXT(2, replacement);
-    NUMD(3, occurrence_arg, 0);
+OMBRIX_FN(regexreplace) {
+    OMBRIX_TEXT(0, text);
+    OMBRIX_TEXT(1, pattern);
+    OMBRIX_TEXT(2, replacement);
+    OMBRIX_NUMBER_OR(3, occurrence_arg, 0);
     bool ignore_case;
     if (!case_arg(c, 4, ignore_case, out.v))
         return;
     Pattern p(pattern, ignore_case);
     if (!p.code)
-        RET(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Value));
     long occurrence = long(std::trunc(occurrence_arg));
     // Where each match is, to pick the one that is wanted.
     std::vector<PCRE2_SIZE> starts;
@@ -256,7 +345,7 @@ FN(regexreplace) {
         long n = long(starts.size());
         long index = occurrence > 0 ? occurrence - 1 : n + occurrence;
         if (index < 0 || index >= n)
-            RET(Value::text(text));
+            OMBRIX_RETURN(Value::text(text));
         PCRE2_SIZE from = starts[std::size_t(index)];
         std::vector<PCRE2_UCHAR> buffer(text.size() * 2 + replacement.size() * 4 + 256);
         PCRE2_SIZE length = buffer.size();
@@ -264,27 +353,26 @@ FN(regexreplace) {
                                   nullptr, reinterpret_cast<PCRE2_SPTR>(replacement.data()), replacement.size(),
                                   buffer.data(), &length);
         if (rc < 0)
-            RET(err(ErrorCode::Value));
+            OMBRIX_RETURN(err(ErrorCode::Value));
         std::string replaced(reinterpret_cast<const char*>(buffer.data()), length);
         // pcre2_substitute copies the text before `from` unchanged: it is there already.
-        RET(Value::text(replaced));
+        OMBRIX_RETURN(Value::text(replaced));
     }
     std::vector<PCRE2_UCHAR> buffer(text.size() * 2 + replacement.size() * (starts.size() + 1) * 2 + 256);
     PCRE2_SIZE length = buffer.size();
-    int rc = pcre2_substitute(p.code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0,
-                              PCRE2_SUBSTITUTE_GLOBAL | PCRE2_SUBSTITUTE_OVERFLOW_LENGTH, nullptr, nullptr,
-                              reinterpret_cast<PCRE2_SPTR>(replacement.data()), replacement.size(), buffer.data(),
-                              &length);
+    int rc =
+        pcre2_substitute(p.code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0,
+                         PCRE2_SUBSTITUTE_GLOBAL | PCRE2_SUBSTITUTE_OVERFLOW_LENGTH, nullptr, nullptr,
+                         reinterpret_cast<PCRE2_SPTR>(replacement.data()), replacement.size(), buffer.data(), &length);
     if (rc == PCRE2_ERROR_NOMEMORY) {
         buffer.resize(length);
-        rc = pcre2_substitute(p.code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0,
-                              PCRE2_SUBSTITUTE_GLOBAL, nullptr, nullptr,
-                              reinterpret_cast<PCRE2_SPTR>(replacement.data()), replacement.size(), buffer.data(),
-                              &length);
+        rc = pcre2_substitute(
+            p.code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0, PCRE2_SUBSTITUTE_GLOBAL, nullptr,
+            nullptr, reinterpret_cast<PCRE2_SPTR>(replacement.data()), replacement.size(), buffer.data(), &length);
     }
     if (rc < 0)
-        RET(err(ErrorCode::Value));
-    RET(Value::text(std::string(reinterpret_cast<const char*>(buffer.data()), length)));
+        OMBRIX_RETURN(err(ErrorCode::Value));
+    OMBRIX_RETURN(Value::text(std::string(reinterpret_cast<const char*>(buffer.data()), length)));
 }
 #endif
 
@@ -300,6 +388,11 @@ std::vector<Entry> more_text_functions() {
         {{"VALUETOTEXT", 1, 2, L}, fn_valuetotext},
         {{"CLEAN", 1, 1, L}, fn_clean},
         {{"NUMBERVALUE", 1, 3, L}, fn_numbervalue},
+        {{"ASC", 1, 1, L}, fn_asc},
+        {{"DBCS", 1, 1, L}, fn_dbcs},
+        {{"JIS", 1, 1, L}, fn_dbcs},
+        {{"BAHTTEXT", 1, 1, L}, fn_bahttext},
+        {{"PHONETIC", 1, 1, 0}, fn_phonetic},
 #ifdef OMBRIX_HAVE_PCRE2
         {{"REGEXTEST", 2, 3, L}, fn_regextest},
         {{"REGEXREPLACE", 3, 5, L}, fn_regexreplace},

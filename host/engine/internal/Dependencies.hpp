@@ -40,6 +40,53 @@ constexpr std::uint32_t cyclic_bit = 0x80000000u;
 constexpr std::uint32_t cycle_start_bit = 0x40000000u;
 constexpr std::uint32_t entry_flags = cyclic_bit | cycle_start_bit;
 
+// Per cell slot, the formula cells that read it, in the order they came; removing one moves
+// the last into its place. Most cells are read by one formula: that one is kept in the slot's
+// entry, and only the others in a list of their own.
+class DependentLists {
+public:
+    void add_slot() { entries_.push_back(Entry{}); }
+    void pop_slot() { entries_.pop_back(); }
+    void push(std::uint32_t slot, std::uint32_t cell) {
+        Entry& e = entries_[slot];
+        if (e.first == empty) {
+            e.first = cell;
+            return;
+        }
+        if (e.more == empty) {
+            if (!free_.empty()) {
+                e.more = free_.back();
+                free_.pop_back();
+            } else {
+                e.more = static_cast<std::uint32_t>(more_.size());
+                more_.emplace_back();
+            }
+        }
+        more_[e.more].push_back(cell);
+    }
+    void remove(std::uint32_t slot, std::uint32_t cell);
+    template <class F>
+    void each(std::uint32_t slot, F f) const {
+        const Entry& e = entries_[slot];
+        if (e.first == empty)
+            return;
+        f(e.first);
+        if (e.more != empty)
+            for (std::uint32_t d : more_[e.more])
+                f(d);
+    }
+
+private:
+    static constexpr std::uint32_t empty = 0xFFFFFFFFu;
+    struct Entry {
+        std::uint32_t first = empty;
+        std::uint32_t more = empty; // index in more_
+    };
+    std::vector<Entry> entries_;
+    std::vector<std::vector<std::uint32_t>> more_;
+    std::vector<std::uint32_t> free_; // lists of more_ that emptied
+};
+
 // The dependency graph over the cell slots of a workbook's storage. Each formula cell's
 // reads are indexed both ways: a cell knows the formulas that read it directly, and a sheet
 // keeps its large ranges in an index by blocks of columns.
@@ -81,13 +128,13 @@ private:
     void each_dependent(std::uint32_t cell, F f) const;
 
     const std::vector<Place>& places_;
-    std::vector<std::vector<std::uint32_t>> dependents_;   // per slot: formula cells reading it
-    std::vector<std::uint8_t> changed_;                    // per slot: in pending_
+    DependentLists dependents_;
+    std::vector<std::uint8_t> changed_; // per slot: in pending_
     std::vector<std::uint32_t> pending_;
-    std::vector<std::vector<std::vector<RangeEntry>>> buckets_;   // per sheet, by blocks of columns
+    std::vector<std::vector<std::vector<RangeEntry>>> buckets_; // per sheet, by blocks of columns
 
-    std::uint64_t structure_ = 0;         // bumped whenever a formula's reads change
-    std::uint64_t cache_structure_ = 0;   // the structure the cached orders were made for
+    std::uint64_t structure_ = 0;       // bumped whenever a formula's reads change
+    std::uint64_t cache_structure_ = 0; // the structure the cached orders were made for
     std::map<std::vector<std::uint32_t>, std::vector<std::uint32_t>> orders_;
 
     // Tarjan's scratch space, per slot; t_stamp_ tells which entries belong to this run.

@@ -25,7 +25,7 @@ struct LinkedRef {
     ErrorCode error = ErrorCode::Ref;
     std::uint32_t cell = 0;
     Area area{0, 0, 0, 0, 0};
-    std::int32_t last_sheet = -1;   // Sheets: the area on every sheet from area.sheet to this one
+    std::int32_t last_sheet = -1; // Sheets: the area on every sheet from area.sheet to this one
 };
 
 // A program ready to run: the references resolved, names by workbook index.
@@ -51,9 +51,9 @@ struct Item {
     std::uint32_t cell = 0;
     Value v;
     Area area{0, 0, 0, 0, 0};
-    const Array* arr = nullptr;   // owned by the program or the evaluator's arena
-    std::int32_t last_sheet = -1; // a Range through several sheets (only aggregates see one)
-    const std::vector<Area>* areas = nullptr;   // a Range that is a union (only aggregates see one)
+    const Array* arr = nullptr;               // owned by the program or the evaluator's arena
+    std::int32_t last_sheet = -1;             // a Range through several sheets (only aggregates see one)
+    const std::vector<Area>* areas = nullptr; // a Range that is a union (only aggregates see one)
     // A function made by LAMBDA: a Val whose value, #CALC!, is what anything but a call sees.
     const Closure* closure = nullptr;
 };
@@ -98,6 +98,11 @@ public:
     }
     // Dates count from 1904-01-01 rather than 1900-01-00.
     virtual bool date1904() const { return false; }
+    // The moment TODAY() and NOW() answer when the workbook fixes one (false: the clock's).
+    virtual bool fixed_now(double& serial) const {
+        (void)serial;
+        return false;
+    }
     // An index of the values in the area (engine/internal/LookupIndex.hpp), or nullptr: walk the cells.
     virtual const LookupIndex* lookup_index(const Area& area) const {
         (void)area;
@@ -111,7 +116,7 @@ public:
 // Coercions, as the spreadsheet makes them. Text that is not a number may be a date or a
 // time ("2024-01-15", "10:30"): its serial in the workbook's date system (`date1904`).
 bool to_number(const Value& v, double& out, ErrorCode& error, bool date1904);
-std::string to_text(const Value& v);   // numbers with up to 15 significant digits
+std::string to_text(const Value& v); // numbers with up to 15 significant digits
 bool to_boolean(const Value& v, bool& out, ErrorCode& error);
 std::string general_number(double x);
 // -1, 0, 1: numbers < text < booleans, empty as 0, "" or FALSE; text ignoring case.
@@ -122,7 +127,7 @@ OMBRIX_ALWAYS_INLINE inline bool approx_equal(double a, double b) {
         return true;
     if (a == 0 || b == 0)
         return false;
-    const double eps = 1.0 / (16777216.0 * 16777216.0);   // 2^-48
+    const double eps = 1.0 / (16777216.0 * 16777216.0); // 2^-48
     double d = std::fabs(a - b);
     return d < std::fabs(a) * eps && d < std::fabs(b) * eps;
 }
@@ -182,7 +187,10 @@ private:
     void push_name(std::uint32_t name, bool array, int depth);
     bool numbers_only(Op op);
     std::size_t branch(const Linked& program, std::size_t pc, int depth, std::vector<Item>& locals);
+    bool single_area(const Item& item, Area& out) const;
+    bool area_operands(Area& x, Area& y);
     void intersect();
+    void span();
     void unite(std::size_t count);
     void make_closure(const Linked& program, std::size_t pc, const std::vector<Item>& locals);
     void call_closure(std::size_t argc);
@@ -193,7 +201,7 @@ private:
     std::vector<std::shared_ptr<const Array>> arena_;
     std::vector<std::unique_ptr<std::vector<Area>>> unions_;
     std::vector<std::unique_ptr<Closure>> closures_;
-    int depth_ = 0;   // of names and calls, against runaway recursion
+    int depth_ = 0; // of names and calls, against runaway recursion
 };
 
 // An item seen as a grid of values: a range, an array, or one value as 1x1.

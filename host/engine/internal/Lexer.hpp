@@ -20,14 +20,30 @@
 
 namespace host::engine::detail {
 
-enum class Tok { End, Number, String, Error, Ref, Ident, Func, Op, LParen, RParen, Comma, Semicolon, LBrace, RBrace, Colon };
+enum class Tok {
+    End,
+    Number,
+    String,
+    Error,
+    Ref,
+    Ident,
+    Func,
+    Op,
+    LParen,
+    RParen,
+    Comma,
+    Semicolon,
+    LBrace,
+    RBrace,
+    Colon
+};
 
 struct Token {
     Tok kind = Tok::End;
     std::size_t begin = 0, end = 0;
-    std::size_t ref_start = 0;   // Ref: where the cell part starts (after any sheet prefix)
+    std::size_t ref_start = 0; // Ref: where the cell part starts (after any sheet prefix)
     double number = 0;
-    std::string text;            // String: the content; Ident/Func: upper-case name; Op: operator
+    std::string text; // String: the content; Ident/Func: upper-case name; Op: operator
     ErrorCode error = ErrorCode::Null;
     SymRef ref;
 };
@@ -38,6 +54,10 @@ inline bool is_name_start(char ch) {
     return is_letter(ch) || ch == '_' || ch == '\\' || static_cast<unsigned char>(ch) >= 0x80;
 }
 inline bool is_name_char(char ch) { return is_name_start(ch) || is_digit(ch) || ch == '.' || ch == '?'; }
+
+// The table a structured reference names when written inside its own table without a name,
+// SUBTOTAL(109,[Qty]): resolved to the table holding the formula's cell.
+constexpr std::string_view own_table = "[]";
 
 // Reads tokens from `text`, starting at byte `offset`. Failures throw FormulaError with the
 // position in the whole text.

@@ -29,7 +29,7 @@ namespace host::engine::detail {
 class LookupIndex {
 public:
     struct Entry {
-        std::uint32_t offset;   // row by row within the range
+        std::uint32_t offset; // row by row within the range
         Value value;
     };
 
@@ -51,14 +51,20 @@ public:
         return best;
     }
 
-    // Calls f(entry) for each entry that `equal` holds for, in offset order.
+    // Calls f(entry) for each entry that `equal` holds for, in offset order. With
+    // `any_text`, every text entry is a candidate too (for an equality that lets a number
+    // equal text that reads as it).
     template <class Equal, class F>
-    void each_equal(const Value& key, Equal equal, F f) const {
+    void each_equal(const Value& key, Equal equal, F f, bool any_text = false) const {
         std::vector<std::uint32_t> hits;
-        candidates(key, [&](std::uint32_t i) {
+        auto check = [&](std::uint32_t i) {
             if (equal(entries_[i].value, key))
                 hits.push_back(i);
-        });
+        };
+        candidates(key, check);
+        if (any_text && !key.is_text())
+            for (std::uint32_t i : texts_.items)
+                check(i);
         std::sort(hits.begin(), hits.end());
         for (std::uint32_t i : hits)
             f(entries_[i]);
@@ -91,10 +97,10 @@ private:
     static int probe_hashes(const Value& key, std::uint64_t out[3]);
 
     std::vector<Entry> entries_;
-    std::vector<std::uint32_t> by_key_;   // entry numbers grouped by hash
-    std::unordered_map<std::uint64_t, std::pair<std::uint32_t, std::uint32_t>> buckets_;   // hash -> by_key_ span
+    std::vector<std::uint32_t> by_key_; // entry numbers grouped by hash
+    std::unordered_map<std::uint64_t, std::pair<std::uint32_t, std::uint32_t>> buckets_; // hash -> by_key_ span
     struct Kind {
-        std::vector<std::uint32_t> items;   // entry numbers of this kind, in offset order
+        std::vector<std::uint32_t> items; // entry numbers of this kind, in offset order
         bool ascending = true, descending = true;
     };
     Kind numbers_, texts_, booleans_;
@@ -188,8 +194,8 @@ private:
     };
     std::unordered_map<AreaKey, Slot, AreaHash> slots_;
     AreaKey last_key_{};
-    Slot* last_ = nullptr;   // the slot of last_key_, while it is in slots_
-    std::vector<std::vector<std::uint64_t>> columns_;   // writes, by sheet and column
+    Slot* last_ = nullptr;                            // the slot of last_key_, while it is in slots_
+    std::vector<std::vector<std::uint64_t>> columns_; // writes, by sheet and column
     std::vector<std::uint64_t> sheet_writes_;
     std::size_t total_ = 0;
 };
@@ -211,14 +217,16 @@ inline const LookupIndex* range_index(const Grid& grid, const Item& item, char p
 // value `equal(value, key)` holds, row by row, through the range's index; false (nothing
 // called) if there is none. Empty cells are never visited: only for keys they cannot match.
 template <class Equal, class F>
-bool each_indexed_match(const Grid& grid, const Item& range, const Value& key, Equal equal, F f) {
+bool each_indexed_match(const Grid& grid, const Item& range, const Value& key, Equal equal, F f,
+                        bool any_text = false) {
     const LookupIndex* index = range_index(grid, range);
     if (!index)
         return false;
     const std::uint32_t width = std::uint32_t(range.area.c2 - range.area.c1 + 1);
-    index->each_equal(key, equal, [&](const LookupIndex::Entry& e) {
-        f(std::int32_t(e.offset / width), std::int32_t(e.offset % width));
-    });
+    index->each_equal(
+        key, equal,
+        [&](const LookupIndex::Entry& e) { f(std::int32_t(e.offset / width), std::int32_t(e.offset % width)); },
+        any_text);
     return true;
 }
 

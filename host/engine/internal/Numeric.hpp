@@ -21,18 +21,41 @@
 namespace host::engine::detail {
 
 enum class NumOp : std::uint8_t {
-    Num,      // push x
-    Bool,     // push a = 0/1
-    Cell,     // push cell slot a (read when used)
-    Cells,    // push the cells ids[a .. a+argc) of a small range, row by row
-    Area,     // push areas[a], a range whose cells are looked up when used
+    Num,   // push x
+    Bool,  // push a = 0/1
+    Cell,  // push cell slot a (read when used)
+    Cells, // push the cells ids[a .. a+argc) of a small range, row by row
+    Area,  // push areas[a], a range whose cells are looked up when used
     Nop,
-    Neg, Percent,
-    Add, Sub, Mul, Div, Pow, Eq, Ne, Lt, Le, Gt, Ge,
-    Sum, SumSq, Product, Average, Min, Max,   // over argc arguments
-    Abs, Sqrt, Exp, Ln, Sin, Cos, Tan, Atan,
-    IfFalse,  // pop; if false jump to a
-    Jump,     // jump to a
+    Neg,
+    Percent,
+    Add,
+    Sub,
+    Mul,
+    Div,
+    Pow,
+    Eq,
+    Ne,
+    Lt,
+    Le,
+    Gt,
+    Ge,
+    Sum,
+    SumSq,
+    Product,
+    Average,
+    Min,
+    Max, // over argc arguments
+    Abs,
+    Sqrt,
+    Exp,
+    Ln,
+    Sin,
+    Cos,
+    Tan,
+    Atan,
+    IfFalse, // pop; if false jump to a
+    Jump,    // jump to a
 };
 
 // Where a binary operator finds its operands.
@@ -40,8 +63,8 @@ enum : std::uint8_t { OnStack = 0, InStep = 1, InCell = 2 };
 
 struct NumStep {
     NumOp op;
-    std::uint8_t right = OnStack;   // binary operators: the stack, x, or cell slot a
-    std::uint8_t left = OnStack;    // the stack, or cell slot a (the right one then in x)
+    std::uint8_t right = OnStack; // binary operators: the stack, x, or cell slot a
+    std::uint8_t left = OnStack;  // the stack, or cell slot a (the right one then in x)
     std::uint8_t argc = 0;
     std::uint32_t a = 0;
     double x = 0;
@@ -57,19 +80,13 @@ struct NumericProgram {
 // The deepest stack a numeric program may need.
 constexpr int numeric_stack = 48;
 
-// Compiles `l` if it is numeric-only; `cells_of(area, ids)` appends the slots of a small
-// range row by row and returns false if the range is too big to list (it is then read
-// through the workbook at each run). Leaves `out` empty otherwise.
-template <class CellsOf>
-void compile_numeric(const Linked& l, CellsOf cells_of, NumericProgram& out);
-
 namespace numeric {
 
 struct Entry {
     double x;
     std::uint32_t a;
     std::uint8_t n;
-    NumOp kind;   // Num, Bool, Cell, Cells or Area
+    NumOp kind; // Num, Bool, Cell, Cells or Area
     // Only the fields the kind uses are written.
     void number(double v) { x = v, kind = NumOp::Num; }
     void ref(NumOp k, std::uint32_t id, std::uint8_t count = 0) { a = id, n = count, kind = k; }
@@ -80,8 +97,100 @@ struct Entry {
 inline bool finite(double& x) {
     if (!(x - x == 0))
         return false;
-    x += 0.0;   // -0 + 0 is +0; every other number is unchanged
+    x += 0.0; // -0 + 0 is +0; every other number is unchanged
     return true;
+}
+
+} // namespace numeric
+
+namespace numeric {
+
+// An operand of arithmetic: numbers, booleans and empty cells coerce.
+OMBRIX_ALWAYS_INLINE inline bool arith_value(const Value& v, double& x) {
+    if (v.is_number()) {
+        x = v.as_number();
+        return true;
+    }
+    if (v.is_empty()) {
+        x = 0;
+        return true;
+    }
+    if (v.is_boolean()) {
+        x = v.as_boolean() ? 1.0 : 0.0;
+        return true;
+    }
+    return false;
+}
+
+// An operand of a comparison: booleans rank above numbers, so only numbers and empty.
+OMBRIX_ALWAYS_INLINE inline bool comparable_value(const Value& v, double& x) {
+    if (v.is_number()) {
+        x = v.as_number();
+        return true;
+    }
+    if (v.is_empty()) {
+        x = 0;
+        return true;
+    }
+    return false;
+}
+
+// x op y for Add .. Pow into x; false where the slow path decides (errors, infinities).
+OMBRIX_ALWAYS_INLINE inline bool arithmetic(NumOp op, double& x, double y) {
+    switch (op) {
+    case NumOp::Add: x = approx_add(x, y); break;
+    case NumOp::Sub: x = approx_sub(x, y); break;
+    case NumOp::Mul: x = x * y; break;
+    case NumOp::Div:
+        if (y == 0)
+            return false;
+        x = x / y;
+        break;
+    default:
+        if (x == 0 && y <= 0)
+            return false;
+        if (x < 0 && y != std::trunc(y))
+            return false;
+        x = y == 2 ? x * x : std::pow(x, y);
+        break;
+    }
+    return finite(x);
+}
+
+// x op y for Eq .. Ge, numbers equal as the spreadsheet counts them equal.
+OMBRIX_ALWAYS_INLINE inline bool comparison(NumOp op, double x, double y) {
+    const int c = approx_equal(x, y) ? 0 : x < y ? -1 : 1;
+    switch (op) {
+    case NumOp::Eq: return c == 0;
+    case NumOp::Ne: return c != 0;
+    case NumOp::Lt: return c < 0;
+    case NumOp::Le: return c <= 0;
+    case NumOp::Gt: return c > 0;
+    default: return c >= 0;
+    }
+}
+
+// The functions of one number, Abs .. Atan, into x; false where the slow path decides.
+OMBRIX_ALWAYS_INLINE inline bool function_of(NumOp op, double& x) {
+    switch (op) {
+    case NumOp::Abs: x = std::fabs(x); break;
+    case NumOp::Sqrt:
+        if (x < 0)
+            return false;
+        x = std::sqrt(x);
+        break;
+    case NumOp::Exp: x = std::exp(x); break;
+    case NumOp::Sin: x = std::sin(x); break;
+    case NumOp::Cos: x = std::cos(x); break;
+    case NumOp::Tan: x = std::tan(x); break;
+    case NumOp::Atan: x = std::atan(x); break;
+    default:
+        if (x <= 0)
+            return false;
+        x = std::log(x);
+        break;
+    }
+    return finite(x);
 }
 
 } // namespace numeric
@@ -93,22 +202,6 @@ bool run_numeric(const NumericProgram& p, CellValue cell, AreaCells area_cells, 
     using numeric::Entry;
     Entry st[numeric_stack];
     int sp = 0;
-    // An operand of arithmetic: numbers, booleans and empty cells coerce.
-    auto arith_value = [](const Value& v, double& x) OMBRIX_ALWAYS_INLINE {
-        if (v.is_number()) {
-            x = v.as_number();
-            return true;
-        }
-        if (v.is_empty()) {
-            x = 0;
-            return true;
-        }
-        if (v.is_boolean()) {
-            x = v.as_boolean() ? 1.0 : 0.0;
-            return true;
-        }
-        return false;
-    };
     auto arith = [&](const Entry& e, double& x) OMBRIX_ALWAYS_INLINE {
         if (e.kind == NumOp::Num) {
             x = e.x;
@@ -118,26 +211,27 @@ bool run_numeric(const NumericProgram& p, CellValue cell, AreaCells area_cells, 
             x = e.a ? 1.0 : 0.0;
             return true;
         }
-        return e.kind == NumOp::Cell && arith_value(cell(e.a), x);
-    };
-    // An operand of a comparison: booleans rank above numbers, so only numbers and empty.
-    auto comparable_value = [](const Value& v, double& x) OMBRIX_ALWAYS_INLINE {
-        if (v.is_number()) {
-            x = v.as_number();
-            return true;
-        }
-        if (v.is_empty()) {
-            x = 0;
-            return true;
-        }
-        return false;
+        return e.kind == NumOp::Cell && numeric::arith_value(cell(e.a), x);
     };
     auto comparable = [&](const Entry& e, double& x) OMBRIX_ALWAYS_INLINE {
         if (e.kind == NumOp::Num) {
             x = e.x;
             return true;
         }
-        return e.kind == NumOp::Cell && comparable_value(cell(e.a), x);
+        return e.kind == NumOp::Cell && numeric::comparable_value(cell(e.a), x);
+    };
+    // A binary step's operands, each from the stack, the step or a cell, read as `value_of`
+    // reads a cell and `entry_of` a stack entry. Returns where the result goes (the left
+    // operand's entry, or a new one on top), or nullptr where the slow path decides.
+    auto operands = [&](const NumStep& s, auto value_of, auto entry_of, double& x, double& y)
+                        OMBRIX_ALWAYS_INLINE -> Entry* {
+        if (s.right == InStep)
+            y = s.x;
+        else if (s.right == InCell ? !value_of(cell(s.a), y) : !entry_of(st[--sp], y))
+            return nullptr;
+        if (s.left == InCell)
+            return value_of(cell(s.a), x) ? &st[sp++] : nullptr;
+        return entry_of(st[sp - 1], x) ? &st[sp - 1] : nullptr;
     };
     // The numbers an aggregate sees: direct values coerce, referenced cells count only if
     // numbers; an error anywhere is the slow path's business.
@@ -172,6 +266,71 @@ bool run_numeric(const NumericProgram& p, CellValue cell, AreaCells area_cells, 
         }
         return true;
     };
+    // SUM .. MAX over the top `argc` entries, replaced by the result.
+    auto aggregate = [&](NumOp op, int argc) OMBRIX_ALWAYS_INLINE {
+        const int from = sp - argc;
+        double acc = 0;
+        std::size_t count = 0;
+        bool ok;
+        switch (op) {
+        case NumOp::Sum: ok = each(from, [&](double v) { acc += v; }); break;
+        case NumOp::Average: ok = each(from, [&](double v) { acc += v, ++count; }); break;
+        case NumOp::SumSq: ok = each(from, [&](double v) { acc += v * v; }); break;
+        case NumOp::Product:
+            acc = 1;
+            ok = each(from, [&](double v) { acc *= v, ++count; });
+            if (count == 0)
+                acc = 0;
+            break;
+        case NumOp::Min:
+            ok = each(from, [&](double v) {
+                if (count++ == 0 || v < acc)
+                    acc = v;
+            });
+            break;
+        default:
+            ok = each(from, [&](double v) {
+                if (count++ == 0 || v > acc)
+                    acc = v;
+            });
+            break;
+        }
+        if (!ok)
+            return false;
+        if (op == NumOp::Average) {
+            if (count == 0)
+                return false;
+            acc = acc / double(count);
+        }
+        if (!numeric::finite(acc))
+            return false;
+        sp = from + 1;
+        st[sp - 1].number(acc);
+        return true;
+    };
+    // IF's condition, popped; false where the slow path decides.
+    auto condition = [&](bool& b) OMBRIX_ALWAYS_INLINE {
+        const Entry& e = st[sp - 1];
+        if (e.kind == NumOp::Bool) {
+            b = e.a != 0;
+        } else if (e.kind == NumOp::Num) {
+            b = e.x != 0;
+        } else if (e.kind == NumOp::Cell) {
+            const Value& v = cell(e.a);
+            if (v.is_number())
+                b = v.as_number() != 0;
+            else if (v.is_boolean())
+                b = v.as_boolean();
+            else if (v.is_empty())
+                b = false;
+            else
+                return false;
+        } else {
+            return false;
+        }
+        --sp;
+        return true;
+    };
 
     const NumStep* code = p.code.data();
     const std::size_t n = p.code.size();
@@ -204,166 +363,65 @@ bool run_numeric(const NumericProgram& p, CellValue cell, AreaCells area_cells, 
             st[sp - 1].number(x);
             break;
         }
-        case NumOp::Add: case NumOp::Sub: case NumOp::Mul: case NumOp::Div: case NumOp::Pow: {
+        case NumOp::Add:
+        case NumOp::Sub:
+        case NumOp::Mul:
+        case NumOp::Div:
+        case NumOp::Pow: {
             double x, y;
-            if (s.right == InStep)
-                y = s.x;
-            else if (s.right == InCell ? !arith_value(cell(s.a), y) : !arith(st[--sp], y))
+            Entry* result = operands(s, numeric::arith_value, arith, x, y);
+            if (!result || !numeric::arithmetic(s.op, x, y))
                 return false;
-            Entry* dst;
-            if (s.left == InCell) {
-                if (!arith_value(cell(s.a), x))
-                    return false;
-                dst = &st[sp++];
-            } else {
-                if (!arith(st[sp - 1], x))
-                    return false;
-                dst = &st[sp - 1];
-            }
-            switch (s.op) {
-            case NumOp::Add: x = approx_add(x, y); break;
-            case NumOp::Sub: x = approx_sub(x, y); break;
-            case NumOp::Mul: x = x * y; break;
-            case NumOp::Div:
-                if (y == 0)
-                    return false;
-                x = x / y;
-                break;
-            default:
-                if (x == 0 && y <= 0)
-                    return false;
-                if (x < 0 && y != std::trunc(y))
-                    return false;
-                x = y == 2 ? x * x : std::pow(x, y);
-                break;
-            }
-            if (!numeric::finite(x))
-                return false;
-            dst->number(x);
+            result->number(x);
             break;
         }
-        case NumOp::Eq: case NumOp::Ne: case NumOp::Lt: case NumOp::Le: case NumOp::Gt: case NumOp::Ge: {
+        case NumOp::Eq:
+        case NumOp::Ne:
+        case NumOp::Lt:
+        case NumOp::Le:
+        case NumOp::Gt:
+        case NumOp::Ge: {
             double x, y;
-            if (s.right == InStep)
-                y = s.x;
-            else if (s.right == InCell ? !comparable_value(cell(s.a), y) : !comparable(st[--sp], y))
+            Entry* result = operands(s, numeric::comparable_value, comparable, x, y);
+            if (!result)
                 return false;
-            Entry* dst;
-            if (s.left == InCell) {
-                if (!comparable_value(cell(s.a), x))
-                    return false;
-                dst = &st[sp++];
-            } else {
-                if (!comparable(st[sp - 1], x))
-                    return false;
-                dst = &st[sp - 1];
-            }
-            int c = approx_equal(x, y) ? 0 : x < y ? -1 : 1;
-            bool r = s.op == NumOp::Eq ? c == 0 : s.op == NumOp::Ne ? c != 0 : s.op == NumOp::Lt ? c < 0
-                   : s.op == NumOp::Le ? c <= 0 : s.op == NumOp::Gt ? c > 0 : c >= 0;
-            dst->ref(NumOp::Bool, r ? 1u : 0u);
+            result->ref(NumOp::Bool, numeric::comparison(s.op, x, y) ? 1u : 0u);
             break;
         }
-        case NumOp::Sum: case NumOp::SumSq: case NumOp::Product: case NumOp::Average:
-        case NumOp::Min: case NumOp::Max: {
-            const int from = sp - s.argc;
-            double acc = 0;
-            std::size_t count = 0;
-            bool ok;
-            switch (s.op) {
-            case NumOp::Sum: ok = each(from, [&](double v) { acc += v; }); break;
-            case NumOp::Average: ok = each(from, [&](double v) { acc += v, ++count; }); break;
-            case NumOp::SumSq: ok = each(from, [&](double v) { acc += v * v; }); break;
-            case NumOp::Product:
-                acc = 1;
-                ok = each(from, [&](double v) { acc *= v, ++count; });
-                if (count == 0)
-                    acc = 0;
-                break;
-            case NumOp::Min:
-                ok = each(from, [&](double v) {
-                    if (count++ == 0 || v < acc)
-                        acc = v;
-                });
-                break;
-            default:
-                ok = each(from, [&](double v) {
-                    if (count++ == 0 || v > acc)
-                        acc = v;
-                });
-                break;
-            }
-            if (!ok)
+        case NumOp::Sum:
+        case NumOp::SumSq:
+        case NumOp::Product:
+        case NumOp::Average:
+        case NumOp::Min:
+        case NumOp::Max:
+            if (!aggregate(s.op, s.argc))
                 return false;
-            if (s.op == NumOp::Average) {
-                if (count == 0)
-                    return false;
-                acc = acc / double(count);
-            }
-            if (!numeric::finite(acc))
-                return false;
-            sp = from + 1;
-            st[sp - 1].number(acc);
             break;
-        }
-        case NumOp::Abs: case NumOp::Sqrt: case NumOp::Exp: case NumOp::Ln:
-        case NumOp::Sin: case NumOp::Cos: case NumOp::Tan: case NumOp::Atan: {
+        case NumOp::Abs:
+        case NumOp::Sqrt:
+        case NumOp::Exp:
+        case NumOp::Ln:
+        case NumOp::Sin:
+        case NumOp::Cos:
+        case NumOp::Tan:
+        case NumOp::Atan: {
             double x;
-            if (!arith(st[sp - 1], x))
-                return false;
-            switch (s.op) {
-            case NumOp::Abs: x = std::fabs(x); break;
-            case NumOp::Sqrt:
-                if (x < 0)
-                    return false;
-                x = std::sqrt(x);
-                break;
-            case NumOp::Exp: x = std::exp(x); break;
-            case NumOp::Sin: x = std::sin(x); break;
-            case NumOp::Cos: x = std::cos(x); break;
-            case NumOp::Tan: x = std::tan(x); break;
-            case NumOp::Atan: x = std::atan(x); break;
-            default:
-                if (x <= 0)
-                    return false;
-                x = std::log(x);
-                break;
-            }
-            if (!numeric::finite(x))
+            if (!arith(st[sp - 1], x) || !numeric::function_of(s.op, x))
                 return false;
             st[sp - 1].number(x);
             break;
         }
         case NumOp::IfFalse: {
-            const Entry& e = st[sp - 1];
             bool b;
-            if (e.kind == NumOp::Bool) {
-                b = e.a != 0;
-            } else if (e.kind == NumOp::Num) {
-                b = e.x != 0;
-            } else if (e.kind == NumOp::Cell) {
-                const Value& v = cell(e.a);
-                if (v.is_number())
-                    b = v.as_number() != 0;
-                else if (v.is_boolean())
-                    b = v.as_boolean();
-                else if (v.is_empty())
-                    b = false;
-                else
-                    return false;
-            } else {
+            if (!condition(b))
                 return false;
-            }
-            --sp;
             if (!b) {
                 pc = s.a;
                 continue;
             }
             break;
         }
-        case NumOp::Jump:
-            pc = s.a;
-            continue;
+        case NumOp::Jump: pc = s.a; continue;
         }
         ++pc;
     }
@@ -383,186 +441,6 @@ bool run_numeric(const NumericProgram& p, CellValue cell, AreaCells area_cells, 
     }
     default: return false;
     }
-}
-
-// Merges pairs of steps where merge(first, second, out) says so, and drops the no-ops;
-// fewer steps to dispatch. Never where a jump lands on the second step: the first would
-// be skipped on that path.
-template <class Merge>
-void merge_pairs(NumericProgram& p, Merge merge) {
-    const std::size_t n = p.code.size();
-    std::vector<bool> target(n + 1, false);
-    for (const NumStep& s : p.code)
-        if (s.op == NumOp::IfFalse || s.op == NumOp::Jump)
-            target[s.a] = true;
-    std::vector<std::uint32_t> moved(n + 1);
-    std::vector<NumStep> code;
-    code.reserve(n);
-    for (std::size_t i = 0; i < n;) {
-        const NumStep& s = p.code[i];
-        moved[i] = static_cast<std::uint32_t>(code.size());
-        if (s.op == NumOp::Nop) {
-            ++i;
-            continue;
-        }
-        NumStep f;
-        if (i + 1 < n && !target[i + 1] && merge(s, p.code[i + 1], f)) {
-            moved[i + 1] = moved[i];
-            code.push_back(f);
-            i += 2;
-            continue;
-        }
-        code.push_back(s);
-        ++i;
-    }
-    moved[n] = static_cast<std::uint32_t>(code.size());
-    for (NumStep& s : code)
-        if (s.op == NumOp::IfFalse || s.op == NumOp::Jump)
-            s.a = moved[s.a];
-    code.shrink_to_fit();
-    p.code = std::move(code);
-}
-
-// Folds the operands that binary operators find in constants and cells into them:
-// "A1*2" becomes one step instead of three.
-inline void fuse(NumericProgram& p) {
-    auto binary = [](NumOp op) { return op >= NumOp::Add && op <= NumOp::Ge; };
-    merge_pairs(p, [&](const NumStep& push, const NumStep& op, NumStep& out) {
-        if ((push.op != NumOp::Num && push.op != NumOp::Cell) || !binary(op.op) || op.right != OnStack)
-            return false;
-        out = op;
-        out.right = push.op == NumOp::Num ? InStep : InCell;
-        out.x = push.x;
-        out.a = push.a;
-        return true;
-    });
-    merge_pairs(p, [&](const NumStep& push, const NumStep& op, NumStep& out) {
-        if (push.op != NumOp::Cell || !binary(op.op) || op.right != InStep || op.left != OnStack)
-            return false;
-        out = op;
-        out.left = InCell;
-        out.a = push.a;
-        return true;
-    });
-}
-
-template <class CellsOf>
-void compile_numeric(const Linked& l, CellsOf cells_of, NumericProgram& out) {
-    out = NumericProgram();
-    static const int fn_sum = find_function("SUM"), fn_sumsq = find_function("SUMSQ"),
-                     fn_product = find_function("PRODUCT"), fn_average = find_function("AVERAGE"),
-                     fn_min = find_function("MIN"), fn_max = find_function("MAX"), fn_abs = find_function("ABS"),
-                     fn_sqrt = find_function("SQRT"), fn_exp = find_function("EXP"), fn_ln = find_function("LN"),
-                     fn_sin = find_function("SIN"), fn_cos = find_function("COS"), fn_tan = find_function("TAN"),
-                     fn_atan = find_function("ATAN");
-    NumericProgram p;
-    int depth = 0, deepest = 0;
-    auto fail = [&] { out = NumericProgram(); };
-    for (const Instr& in : l.code) {
-        if (in.flags & ArrayContext)
-            return fail();
-        NumStep s;
-        switch (in.op) {
-        case Op::Const: {
-            const Value& v = l.consts[in.operand];
-            if (v.is_number()) {
-                s.op = NumOp::Num;
-                s.x = v.as_number();
-            } else if (v.is_boolean()) {
-                s.op = NumOp::Bool;
-                s.a = v.as_boolean() ? 1 : 0;
-            } else {
-                return fail();
-            }
-            ++depth;
-            break;
-        }
-        case Op::Ref: {
-            const LinkedRef& r = l.refs[in.operand];
-            if (r.kind == LinkedRef::Cell) {
-                s.op = NumOp::Cell;
-                s.a = r.cell;
-            } else if (r.kind == LinkedRef::Range) {
-                std::size_t start = p.ids.size();
-                if (cells_of(r.area, p.ids) && p.ids.size() - start <= 0xFF) {
-                    s.op = NumOp::Cells;
-                    s.a = static_cast<std::uint32_t>(start);
-                    s.argc = static_cast<std::uint8_t>(p.ids.size() - start);
-                } else {
-                    p.ids.resize(start);
-                    s.op = NumOp::Area;
-                    s.a = static_cast<std::uint32_t>(p.areas.size());
-                    p.areas.push_back(r.area);
-                }
-            } else {
-                return fail();
-            }
-            ++depth;
-            break;
-        }
-        case Op::Plus: s.op = NumOp::Nop; break;
-        case Op::Neg: s.op = NumOp::Neg; break;
-        case Op::Percent: s.op = NumOp::Percent; break;
-        case Op::Add: s.op = NumOp::Add; --depth; break;
-        case Op::Sub: s.op = NumOp::Sub; --depth; break;
-        case Op::Mul: s.op = NumOp::Mul; --depth; break;
-        case Op::Div: s.op = NumOp::Div; --depth; break;
-        case Op::Pow: s.op = NumOp::Pow; --depth; break;
-        case Op::Eq: s.op = NumOp::Eq; --depth; break;
-        case Op::Ne: s.op = NumOp::Ne; --depth; break;
-        case Op::Lt: s.op = NumOp::Lt; --depth; break;
-        case Op::Le: s.op = NumOp::Le; --depth; break;
-        case Op::Gt: s.op = NumOp::Gt; --depth; break;
-        case Op::Ge: s.op = NumOp::Ge; --depth; break;
-        case Op::Call: {
-            int id = static_cast<int>(in.operand);
-            int argc = in.argc;
-            if (id == fn_sum) s.op = NumOp::Sum;
-            else if (id == fn_sumsq) s.op = NumOp::SumSq;
-            else if (id == fn_product) s.op = NumOp::Product;
-            else if (id == fn_average) s.op = NumOp::Average;
-            else if (id == fn_min) s.op = NumOp::Min;
-            else if (id == fn_max) s.op = NumOp::Max;
-            else if (id == fn_abs && argc == 1) s.op = NumOp::Abs;
-            else if (id == fn_sqrt && argc == 1) s.op = NumOp::Sqrt;
-            else if (id == fn_exp && argc == 1) s.op = NumOp::Exp;
-            else if (id == fn_ln && argc == 1) s.op = NumOp::Ln;
-            else if (id == fn_sin && argc == 1) s.op = NumOp::Sin;
-            else if (id == fn_cos && argc == 1) s.op = NumOp::Cos;
-            else if (id == fn_tan && argc == 1) s.op = NumOp::Tan;
-            else if (id == fn_atan && argc == 1) s.op = NumOp::Atan;
-            else return fail();
-            if (argc < 1 || argc > depth)
-                return fail();
-            s.argc = static_cast<std::uint8_t>(argc);
-            depth -= argc - 1;
-            break;
-        }
-        case Op::IfFalse:
-            s.op = NumOp::IfFalse;
-            s.a = in.operand;
-            --depth;
-            break;
-        case Op::Jump:
-            s.op = NumOp::Jump;
-            s.a = in.operand;
-            break;
-        default: return fail();
-        }
-        if (depth < 0)
-            return fail();
-        deepest = depth > deepest ? depth : deepest;
-        p.code.push_back(s);
-    }
-    // The depth counted straight through the code is at least the real one: an IF's two
-    // branches are both counted.
-    if (p.code.empty() || deepest > numeric_stack)
-        return fail();
-    for (const NumStep& s : p.code)
-        if ((s.op == NumOp::IfFalse || s.op == NumOp::Jump) && s.a > p.code.size())
-            return fail();
-    fuse(p);
-    out = std::move(p);
 }
 
 } // namespace host::engine::detail

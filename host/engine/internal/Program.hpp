@@ -20,24 +20,38 @@
 namespace host::engine::detail {
 
 enum class Op : std::uint8_t {
-    Const,        // push consts[operand]
-    Missing,      // push an omitted argument
-    Ref,          // push refs[operand]
-    Name,         // push the value of defined name names[operand]
-    Array,        // push arrays[operand]
-    Neg, Plus, Percent,
-    Add, Sub, Mul, Div, Pow, Concat, Eq, Ne, Lt, Le, Gt, Ge,
-    Call,         // call function `operand` with `argc` arguments
-    IfFalse,      // pop the condition; if false jump to operand; on error push it and jump to
-                  // the target of the Jump just before operand
-    Jump,         // jump to operand
-    Bind,         // pop a value into local operand (a name bound by LET)
-    Local,        // push local operand
-    Intersect,    // the cells two references share (the space operator)
-    Union,        // argc references as one, (A1:B2,D4): only aggregates take it
-    Lambda,       // push a function of argc parameters, bound to the locals from operand on;
-                  // its body follows the Jump after this instruction
-    Invoke,       // call the function below the top argc arguments
+    Const,   // push consts[operand]
+    Missing, // push an omitted argument
+    Ref,     // push refs[operand]
+    Name,    // push the value of defined name names[operand]
+    Array,   // push arrays[operand]
+    Neg,
+    Plus,
+    Percent,
+    Add,
+    Sub,
+    Mul,
+    Div,
+    Pow,
+    Concat,
+    Eq,
+    Ne,
+    Lt,
+    Le,
+    Gt,
+    Ge,
+    Call,      // call function `operand` with `argc` arguments
+    IfFalse,   // pop the condition; if false jump to operand; on error push it and jump to
+               // the target of the Jump just before operand
+    Jump,      // jump to operand
+    Bind,      // pop a value into local operand (a name bound by LET)
+    Local,     // push local operand
+    Intersect, // the cells two references share (the space operator)
+    Range,     // the smallest range holding two references (':' between computed references)
+    Union,     // argc references as one, (A1:B2,D4): only aggregates take it
+    Lambda,    // push a function of argc parameters, bound to the locals from operand on;
+               // its body follows the Jump after this instruction
+    Invoke,    // call the function below the top argc arguments
 };
 
 // Instructions flagged ArrayContext work element by element on ranges and arrays; the others
@@ -61,12 +75,12 @@ struct Area {
 
 // A reference as written: the sheet by name, the cells, and which parts are absolute.
 struct SymRef {
-    std::string sheet;            // empty: the formula's own sheet
+    std::string sheet; // empty: the formula's own sheet
     // The rarer forms, shared and absent from most references so that those stay small.
     struct Rare {
-        std::string last_sheet;   // "Jan:Mar!B2", through several sheets: the last one
-        std::string table;        // "Sales[[#Totals],[Qty]]": the table (upper case) ...
-        std::string table_spec;   // ... and what is inside its outer brackets
+        std::string last_sheet; // "Jan:Mar!B2", through several sheets: the last one
+        std::string table;      // "Sales[[#Totals],[Qty]]": the table (upper case) ...
+        std::string table_spec; // ... and what is inside its outer brackets
     };
     std::shared_ptr<const Rare> rare;
     const std::string& last_sheet() const { return rare ? rare->last_sheet : no_text(); }
@@ -76,10 +90,10 @@ struct SymRef {
         static const std::string empty;
         return empty;
     }
-    bool external = false;        // "[1]Sheet!A1": another workbook, always #REF!
-    bool invalid = false;         // written as #REF! or moved off the grid
-    bool whole_rows = false;      // "1:3"
-    bool whole_cols = false;      // "A:C"
+    bool external = false;   // "[1]Sheet!A1": another workbook, always #REF!
+    bool invalid = false;    // written as #REF! or moved off the grid
+    bool whole_rows = false; // "1:3"
+    bool whole_cols = false; // "A:C"
     std::int32_t r1 = 0, c1 = 0, r2 = 0, c2 = 0;
     bool r1_abs = false, c1_abs = false, r2_abs = false, c2_abs = false;
     bool single() const { return r1 == r2 && c1 == c2 && !whole_rows && !whole_cols; }
@@ -88,7 +102,7 @@ struct SymRef {
 // A literal array {1,2;3,4}, or an array computed during evaluation.
 struct Array {
     std::int32_t rows = 0, cols = 0;
-    std::vector<Value> values;   // row by row
+    std::vector<Value> values; // row by row
     const Value& at(std::int32_t r, std::int32_t c) const { return values[std::size_t(r) * cols + c]; }
 };
 
@@ -96,10 +110,10 @@ struct Program {
     std::vector<Instr> code;
     std::vector<Value> consts;
     std::vector<SymRef> refs;
-    std::vector<std::string> names;                  // upper case
+    std::vector<std::string> names; // upper case
     std::vector<std::shared_ptr<const Array>> arrays;
-    std::vector<std::string> unknown_functions;      // upper case, each once
-    std::uint32_t locals = 0;                        // names bound by LET
+    std::vector<std::string> unknown_functions; // upper case, each once
+    std::uint32_t locals = 0;                   // names bound by LET
 };
 
 // Deepest nesting of parentheses, function calls and unary operators a formula may have.
@@ -113,18 +127,21 @@ Program parse(std::string_view text, bool array = false);
 struct Function {
     const char* name;
     int min_args;
-    int max_args;          // -1: any number
+    int max_args; // -1: any number
     std::uint8_t flags;
 };
-constexpr std::uint8_t FnArrayArgs = 1;   // arguments are evaluated in array context
-constexpr std::uint8_t FnLift = 2;        // scalar: applied element by element to arrays
-constexpr std::uint8_t FnVolatile = 4;    // the value may change on every recalculation
-constexpr std::uint8_t FnLiftFirst = 8;   // with FnLift: only an array first argument lifts it
+constexpr std::uint8_t FnArrayArgs = 1; // arguments are evaluated in array context
+constexpr std::uint8_t FnLift = 2;      // scalar: applied element by element to arrays
+constexpr std::uint8_t FnVolatile = 4;  // the value may change on every recalculation
+constexpr std::uint8_t FnLiftFirst = 8; // with FnLift: only an array first argument lifts it
+// With FnLift: only the criteria lift it, the arguments 1, 3, 5 ... (COUNTIF, COUNTIFS) or
+// 2, 4, 6 ... (SUMIFS); the ranges stay whole.
+constexpr std::uint8_t FnLiftOdd = 16;
+constexpr std::uint8_t FnLiftEven = 32;
 
 // The function's index in functions(), or -1.
 int find_function(std::string_view upper_name);
 const std::vector<Function>& functions();
-
 
 } // namespace host::engine::detail
 

@@ -14,7 +14,7 @@
 #include "engine/internal/Dependencies.hpp"
 #include "engine/internal/Eval.hpp"
 #include "engine/internal/LookupIndex.hpp"
-#include "engine/internal/Numeric.hpp"
+#include "engine/internal/NumericCompile.hpp"
 #include "engine/internal/Program.hpp"
 #include "engine/Workbook.hpp"
 
@@ -49,24 +49,47 @@ struct Formula {
     std::int32_t rows = 1, cols = 1;
     std::shared_ptr<const Array> result;
     std::vector<std::uint32_t> members;
-    std::vector<Area> blocked;   // the cells that kept a spill out, read to learn when they empty
+    std::vector<Area> blocked; // the cells that kept a spill out, read to learn when they empty
     // A member: element (at_row, at_col) of the array formula in cell `anchor`.
     std::uint32_t anchor = none;
     std::int32_t at_row = 0, at_col = 0;
     bool uses_names = false;
     bool uses_tables = false;
-    bool unresolved = false;    // refers to a sheet that does not exist (yet)
+    bool unresolved = false; // refers to a sheet that does not exist (yet)
     bool has_unknown = false;
-    bool is_volatile = false;   // calls a volatile function, itself or through a name
-    std::vector<Area> built;    // the references OFFSET and INDIRECT gave when last computed
+    bool is_volatile = false; // calls a volatile function, itself or through a name
+    std::vector<Area> built;  // the references OFFSET and INDIRECT gave when last computed
     Reads reads;
-    NumericProgram numeric;     // empty: the general evaluator only
+    NumericProgram numeric; // empty: the general evaluator only
     std::int32_t numeric_misses = 0;
 };
 
+// A formula that shares its compiled form with the others of its shape (the cells of a
+// filled-down block): a numeric program whose cell operands are each formula's own, and a
+// text that is the shape's first text moved to the formula's cell. The cell's formula index
+// is `compact_bit | index into compact_formulas`.
+constexpr std::uint32_t compact_bit = 0x80000000u;
+inline bool is_compact(std::uint32_t formula) { return formula != none && (formula & compact_bit); }
+
+struct CompactFormula {
+    std::uint32_t cell = none;
+    std::uint32_t shape = none;
+    std::uint32_t operands = 0; // its first slot in Impl::operand_slots; the shape says how many
+};
+
+struct Shape {
+    std::string key;        // the numeric program with its operands numbered, not placed
+    NumericProgram numeric; // its Cell steps and ids number the operands
+    std::uint32_t operand_count = 0;
+    bool on_numbers = false; // runs_on_numbers(numeric): a faster loop where the cells hold numbers
+    Linked program;          // the code and constants only: the references are each formula's own
+    std::unique_ptr<FormulaMover> text;
+    std::int32_t row = 0, col = 0; // where `text` is written as it is
+};
+
 struct NameDef {
-    std::string name;    // as defined
-    int sheet = -1;      // the sheet it belongs to; -1: the workbook's
+    std::string name; // as defined
+    int sheet = -1;   // the sheet it belongs to; -1: the workbook's
     std::string text;
     bool defined = false;
     Program program;
@@ -77,13 +100,109 @@ struct NameDef {
     // A reference without '$' (=A$4:A$8): the name means other cells for each cell using it,
     // as if it were written in A1 and copied there. Each place gets its own moved copy.
     bool relative = false;
-    std::uint32_t moved_from = none;   // a moved copy: the name it was made from
+    std::uint32_t moved_from = none; // a moved copy: the name it was made from
+};
+
+// A sheet's cells: place key_of(row, col) to slot, 8 bytes an entry (the key's 34 bits and
+// the slot's 30 in one word) in an open-addressed table at most three quarters full.
+class CellMap {
+public:
+    static constexpr std::uint32_t max_slot = (1u << 30) - 2;
+    using Item = std::pair<std::uint64_t, std::uint32_t>;
+    class iterator {
+    public:
+        iterator(const CellMap* map, std::size_t at) : map_(map), at_(at) { skip(); }
+        const Item& operator*() const { return item_; }
+        const Item* operator->() const { return &item_; }
+        iterator& operator++() {
+            ++at_;
+            skip();
+            return *this;
+        }
+        bool operator==(const iterator& o) const { return at_ == o.at_; }
+        bool operator!=(const iterator& o) const { return at_ != o.at_; }
+
+    private:
+        friend class CellMap;
+        void skip() {
+            while (at_ < map_->table_.size() && map_->table_[at_] == 0)
+                ++at_;
+            if (at_ < map_->table_.size())
+                item_ = Item{map_->table_[at_] >> 30, std::uint32_t(map_->table_[at_] & mask) - 1};
+        }
+        const CellMap* map_;
+        std::size_t at_;
+        Item item_{};
+    };
+
+    iterator begin() const { return iterator(this, 0); }
+    iterator end() const { return iterator(this, table_.size()); }
+    std::size_t size() const { return size_; }
+    iterator find(std::uint64_t key) const {
+        if (table_.empty())
+            return end();
+        for (std::size_t i = home(key);; i = (i + 1) & (table_.size() - 1)) {
+            if (table_[i] == 0)
+                return end();
+            if (table_[i] >> 30 == key)
+                return iterator(this, i);
+        }
+    }
+    // As std::unordered_map's: the slot at `key`, or `slot` put there.
+    std::pair<iterator, bool> try_emplace(std::uint64_t key, std::uint32_t slot) {
+        iterator it = find(key);
+        if (it != end())
+            return {it, false};
+        if ((size_ + 1) * 4 > table_.size() * 3)
+            grow();
+        std::size_t i = home(key);
+        while (table_[i] != 0)
+            i = (i + 1) & (table_.size() - 1);
+        table_[i] = key << 30 | (std::uint64_t(slot) + 1);
+        ++size_;
+        return {iterator(this, i), true};
+    }
+    void erase(iterator it) {
+        // Backward shift: the entries after the gap that would not be found past it move in.
+        const std::size_t n = table_.size() - 1;
+        std::size_t gap = it.at_;
+        for (std::size_t i = (gap + 1) & n; table_[i] != 0; i = (i + 1) & n) {
+            const std::size_t h = home(table_[i] >> 30);
+            if (((i - h) & n) >= ((i - gap) & n)) {
+                table_[gap] = table_[i];
+                gap = i;
+            }
+        }
+        table_[gap] = 0;
+        --size_;
+    }
+
+private:
+    static constexpr std::uint64_t mask = (std::uint64_t(1) << 30) - 1;
+    std::size_t home(std::uint64_t key) const { return std::size_t((key * 0x9E3779B97F4A7C15ull) >> shift_); }
+    void grow() {
+        std::vector<std::uint64_t> old(table_.empty() ? 16 : table_.size() * 2, 0);
+        old.swap(table_);
+        shift_ = 64;
+        for (std::size_t n = table_.size(); n > 1; n /= 2)
+            --shift_;
+        for (std::uint64_t e : old)
+            if (e != 0) {
+                std::size_t i = home(e >> 30);
+                while (table_[i] != 0)
+                    i = (i + 1) & (table_.size() - 1);
+                table_[i] = e;
+            }
+    }
+    std::vector<std::uint64_t> table_; // 0: free
+    std::size_t size_ = 0;
+    int shift_ = 64; // 64 - log2 of the table's size
 };
 
 struct Sheet {
     std::string name;
-    std::unordered_map<std::uint64_t, std::uint32_t> cells;
-    std::uint64_t generation = 0;                   // bumped when a cell slot is added
+    CellMap cells;
+    std::uint64_t generation = 0; // bumped when a cell slot is added
 };
 
 struct AreaKey {
@@ -110,13 +229,13 @@ struct CachedCells {
 struct Workbook::Impl final : detail::Grid {
     std::vector<detail::Sheet> sheets;
     std::vector<detail::Cell> cells;
-    std::vector<detail::Place> places;   // of each cell slot
+    std::vector<detail::Place> places; // of each cell slot
     std::vector<detail::Formula> formulas;
     std::vector<std::uint32_t> free_formulas;
     std::vector<detail::NameDef> names;
     std::vector<std::uint32_t> volatile_cells;
-    std::vector<TableDef> tables;   // formula cells recomputed on every recalculation
-    std::unordered_map<std::string, std::uint32_t> name_index;   // upper case; "3!NAME" for sheet 3's
+    std::vector<TableDef> tables;                              // formula cells recomputed on every recalculation
+    std::unordered_map<std::string, std::uint32_t> name_index; // upper case; "3!NAME" for sheet 3's
     int active = 0;
     bool automatic = false;
 
@@ -128,7 +247,8 @@ struct Workbook::Impl final : detail::Grid {
     std::uint64_t evaluations = 0;
     detail::Evaluator evaluator{*this};
     bool dates_from_1904 = false;
-    std::map<std::uint32_t, std::vector<std::string>> format_warnings;   // by cell slot
+    double fixed_now_serial = -1;                                      // TODAY() and NOW() read the clock when negative
+    std::map<std::uint32_t, std::vector<std::string>> format_warnings; // by cell slot
 
     // ---- Grid ----
     const Value& cell_value(std::uint32_t id) const override { return cells[id].value; }
@@ -171,6 +291,10 @@ struct Workbook::Impl final : detail::Grid {
         return cached.ids;
     }
     bool date1904() const override { return dates_from_1904; }
+    bool fixed_now(double& serial) const override {
+        serial = fixed_now_serial;
+        return fixed_now_serial >= 0;
+    }
     const detail::LookupIndex* lookup_index(const detail::Area& a) const override;
     // Each write of a cell's value, by the user or a calculation, goes through here.
     OMBRIX_ALWAYS_INLINE void touched(std::uint32_t id) { lookup_indexes.touched(places[id].sheet, places[id].col); }
@@ -180,10 +304,16 @@ struct Workbook::Impl final : detail::Grid {
     const detail::Linked* visible_name(std::string_view name, int sheet, bool sheet_only) const override;
     int sheet_index(std::string_view name) const override { return find_sheet(name); }
     const detail::Linked* cell_program(std::uint32_t id) const override {
-        return cells[id].formula == detail::none ? nullptr : &formulas[cells[id].formula].linked;
+        const std::uint32_t fi = cells[id].formula;
+        if (detail::is_compact(fi))
+            return &shapes[compact_formulas[fi & ~detail::compact_bit].shape].program;
+        return fi == detail::none ? nullptr : &formulas[fi].linked;
     }
     std::string_view cell_formula(std::uint32_t id) const override {
-        return cells[id].formula == detail::none ? std::string_view() : std::string_view(formulas[cells[id].formula].text);
+        const std::uint32_t fi = cells[id].formula;
+        if (detail::is_compact(fi))
+            return formula_scratch = compact_text(id);
+        return fi == detail::none ? std::string_view() : std::string_view(formulas[fi].text);
     }
     int sheet_count() const override { return int(sheets.size()); }
     bool spill_area(std::uint32_t id, detail::Area& out, Value& error) const override;
@@ -198,6 +328,31 @@ struct Workbook::Impl final : detail::Grid {
                      std::int32_t cols);
     const detail::Formula* formula_at(const CellAddress& a) const;
     std::uint32_t new_formula();
+    // The anchor of the array formula that the cell is a member of, or none.
+    std::uint32_t anchor_of(std::uint32_t id) const {
+        const std::uint32_t fi = cells[id].formula;
+        return fi == detail::none || detail::is_compact(fi) ? detail::none : formulas[fi].anchor;
+    }
+
+    // ---- formulas of one shape (WorkbookShapes.cpp) ----
+    std::vector<detail::CompactFormula> compact_formulas;
+    std::vector<std::uint32_t> free_compact;
+    std::vector<std::uint32_t> operand_slots;
+    std::map<std::uint32_t, std::vector<std::uint32_t>> free_operands; // by count: where they were
+    std::vector<detail::Shape> shapes;
+    std::unordered_map<std::size_t, std::vector<std::uint32_t>> shapes_by_key; // by the key's hash
+    std::unordered_map<std::size_t, std::uint32_t> lone_formulas;              // by key hash: a formula of no shape yet
+    mutable std::string formula_scratch;
+
+    void share_shape(std::uint32_t fi);
+    bool compactable(const detail::Formula& f, detail::NumericProgram& shaped, std::vector<std::uint32_t>& slots,
+                     std::string& key) const;
+    void make_compact(std::uint32_t fi, std::uint32_t shape, const std::vector<std::uint32_t>& slots);
+    bool evaluate_compact(std::uint32_t id);
+    std::uint32_t expand(std::uint32_t id);
+    void remove_compact(std::uint32_t id);
+    std::string compact_text(std::uint32_t id) const;
+    detail::Reads compact_reads(std::uint32_t id) const;
 
     // ---- array formulas and spills (WorkbookArrays.cpp) ----
     static Value element(const detail::Array& a, std::int32_t r, std::int32_t c);

@@ -11,8 +11,7 @@ int vOffsetMemBlock = 0;
 // A block for one value record. Value records need their own alignment; raw blocks are
 // only kept even, so after an odd-sized raw request the record skips to the next
 // aligned offset. Records alone (all multiples of the alignment) never skip anything.
-LPXLOPER temp_xloper()
-{
+LPXLOPER temp_xloper() {
     const int align = static_cast<int>(alignof(XLOPER));
     const int saved = vOffsetMemBlock;
     vOffsetMemBlock = (vOffsetMemBlock + align - 1) / align * align;
@@ -26,8 +25,7 @@ LPXLOPER temp_xloper()
 
 } // namespace
 
-int Excel(int xlfn, LPXLOPER pxResult, int count, ...)
-{
+int Excel(int xlfn, LPXLOPER pxResult, int count, ...) {
     va_list args;
     va_start(args, count);
     const int ret = Excel4v_list(xlfn, pxResult, count, args);
@@ -36,8 +34,7 @@ int Excel(int xlfn, LPXLOPER pxResult, int count, ...)
     return ret;
 }
 
-char* GetTempMemory(std::size_t bytes)
-{
+char* GetTempMemory(std::size_t bytes) {
     const std::size_t offset = static_cast<std::size_t>(vOffsetMemBlock);
     if (bytes > temp_memory_size - offset)
         return nullptr;
@@ -47,18 +44,11 @@ char* GetTempMemory(std::size_t bytes)
     return vMemBlock + offset;
 }
 
-void FreeAllTempMemory()
-{
-    vOffsetMemBlock = 0;
-}
+void FreeAllTempMemory() { vOffsetMemBlock = 0; }
 
-int TempMemoryOffset()
-{
-    return vOffsetMemBlock;
-}
+int TempMemoryOffset() { return vOffsetMemBlock; }
 
-LPXLOPER TempNum(double d)
-{
+LPXLOPER TempNum(double d) {
     LPXLOPER x = temp_xloper();
     if (x != nullptr) {
         x->xltype = xltypeNum;
@@ -67,8 +57,7 @@ LPXLOPER TempNum(double d)
     return x;
 }
 
-LPXLOPER TempStr(char* text)
-{
+LPXLOPER TempStr(char* text) {
     LPXLOPER x = temp_xloper();
     if (x != nullptr) {
         // A counted string cannot say more than 255; the rest of the text is not sent.
@@ -82,8 +71,7 @@ LPXLOPER TempStr(char* text)
     return x;
 }
 
-LPXLOPER TempBool(int b)
-{
+LPXLOPER TempBool(int b) {
     LPXLOPER x = temp_xloper();
     if (x != nullptr) {
         x->xltype = xltypeBool;
@@ -92,8 +80,7 @@ LPXLOPER TempBool(int b)
     return x;
 }
 
-LPXLOPER TempInt(short i)
-{
+LPXLOPER TempInt(short i) {
     LPXLOPER x = temp_xloper();
     if (x != nullptr) {
         x->xltype = xltypeInt;
@@ -102,8 +89,7 @@ LPXLOPER TempInt(short i)
     return x;
 }
 
-LPXLOPER TempErr(unsigned short err)
-{
+LPXLOPER TempErr(unsigned short err) {
     LPXLOPER x = temp_xloper();
     if (x != nullptr) {
         x->xltype = xltypeErr;
@@ -112,17 +98,14 @@ LPXLOPER TempErr(unsigned short err)
     return x;
 }
 
-LPXLOPER TempMissing()
-{
+LPXLOPER TempMissing() {
     LPXLOPER x = temp_xloper();
     if (x != nullptr)
         x->xltype = xltypeMissing;
     return x;
 }
 
-LPXLOPER TempActiveRef(unsigned short rwFirst, unsigned short rwLast,
-                       unsigned char colFirst, unsigned char colLast)
-{
+LPXLOPER TempActiveRef(unsigned short rwFirst, unsigned short rwLast, unsigned char colFirst, unsigned char colLast) {
     const int saved = vOffsetMemBlock;
     LPXLOPER x = temp_xloper();
     char* block = x != nullptr ? GetTempMemory(sizeof(XLMREF)) : nullptr;
@@ -140,21 +123,12 @@ LPXLOPER TempActiveRef(unsigned short rwFirst, unsigned short rwLast,
     mref->reftbl[0].colFirst = colFirst;
     mref->reftbl[0].colLast = colLast;
     x->xltype = xltypeRef;
-    x->val.mref.lpmref = mref;  // idSheet stays as the spreadsheet wrote it
+    x->val.mref.lpmref = mref; // idSheet stays as the spreadsheet wrote it
     return x;
 }
 
-LPXLOPER TempActiveCell(unsigned short rw, unsigned char col)
-{
-    return TempActiveRef(rw, rw, col, col);
-}
+LPXLOPER TempActiveCell(unsigned short rw, unsigned char col) { return TempActiveRef(rw, rw, col, col); }
 
-LPXLOPER TempActiveRow(unsigned short rw)
-{
-    return TempActiveRef(rw, rw, 0, 255);
-}
+LPXLOPER TempActiveRow(unsigned short rw) { return TempActiveRef(rw, rw, 0, 255); }
 
-LPXLOPER TempActiveColumn(unsigned char col)
-{
-    return TempActiveRef(0, 16383, col, col);
-}
+LPXLOPER TempActiveColumn(unsigned char col) { return TempActiveRef(0, 16383, col, col); }

@@ -37,10 +37,9 @@ LPXLOPER TempMissing();
 // References on the active sheet (zero-based, inclusive rectangles). They ask the
 // spreadsheet for the active sheet's id with a direct Excel4 call, which leaves the pool
 // alone; null when the pool is exhausted or the call fails.
-LPXLOPER TempActiveRef(unsigned short rwFirst, unsigned short rwLast,
-                       unsigned char colFirst, unsigned char colLast);
+LPXLOPER TempActiveRef(unsigned short rwFirst, unsigned short rwLast, unsigned char colFirst, unsigned char colLast);
 LPXLOPER TempActiveCell(unsigned short rw, unsigned char col);
-LPXLOPER TempActiveRow(unsigned short rw);       // columns 0 to 255
-LPXLOPER TempActiveColumn(unsigned char col);    // rows 0 to 16383
+LPXLOPER TempActiveRow(unsigned short rw);    // columns 0 to 255
+LPXLOPER TempActiveColumn(unsigned char col); // rows 0 to 16383
 
 #endif

@@ -54,8 +54,7 @@ void debug_output(const char* text) {
 
 #ifdef _WIN32
 
-HRESULT invoke(IDispatch* object, const wchar_t* member, WORD flags, VARIANT* out,
-               VARIANT* argument) {
+HRESULT invoke(IDispatch* object, const wchar_t* member, WORD flags, VARIANT* out, VARIANT* argument) {
     // The result is always initialised, so callers may clear it whatever happened.
     VariantInit(out);
     if (!object)
@@ -79,8 +78,7 @@ namespace {
 // process, the candidate is the spreadsheet hosting the add-in.
 bool probe(IDispatch* application, const std::string& module_path) {
     std::vector<char> macro(module_path.size() + 64);
-    std::snprintf(macro.data(), macro.size(), "%s%s%s", "cALL(\"", module_path.c_str(),
-                  "\",\"CheckInstance\",\"j\")");
+    std::snprintf(macro.data(), macro.size(), "%s%s%s", "cALL(\"", module_path.c_str(), "\",\"CheckInstance\",\"j\")");
     const int wide_length = MultiByteToWideChar(CP_ACP, 0, macro.data(), -1, nullptr, 0);
     if (wide_length <= 0)
         return false;
@@ -133,8 +131,7 @@ HRESULT find_host(const std::string& module_path) {
     Excel(xlcEcho, nullptr, 1, TempBool(0));
     XLOPER sheet;
     sheet.xltype = xltypeErr;
-    const bool opened = Excel(xlcNew, &sheet, 1, TempNum(6)) == xlretSuccess &&
-                        (sheet.xltype & 0x0FFF) != xltypeErr;
+    const bool opened = Excel(xlcNew, &sheet, 1, TempNum(6)) == xlretSuccess && (sheet.xltype & 0x0FFF) != xltypeErr;
     Excel(xlFree, nullptr, 1, &sheet);
 
     HRESULT hr = S_OK;
@@ -159,8 +156,7 @@ HRESULT find_host(const std::string& module_path) {
         IRunningObjectTable* table = nullptr;
         IEnumMoniker* running = nullptr;
         if (!s.correct_instance && SUCCEEDED(CreateBindCtx(0, &context)) &&
-            SUCCEEDED(context->GetRunningObjectTable(&table)) &&
-            SUCCEEDED(table->EnumRunning(&running))) {
+            SUCCEEDED(context->GetRunningObjectTable(&table)) && SUCCEEDED(table->EnumRunning(&running))) {
             IMoniker* moniker = nullptr;
             while (!s.correct_instance && running->Next(1, &moniker, nullptr) == S_OK) {
                 IUnknown* object = nullptr;
@@ -226,8 +222,8 @@ XLAutoStatus InitXLCoerce() {
     Counted procedure("CheckInstance");
     XLOPER id;
     id.xltype = xltypeNil;
-    bool kept = Excel(xlfRegisterId, &id, 2, &module, &procedure.value) == xlretSuccess &&
-                (id.xltype & 0x0FFF) == xltypeNum;
+    bool kept =
+        Excel(xlfRegisterId, &id, 2, &module, &procedure.value) == xlretSuccess && (id.xltype & 0x0FFF) == xltypeNum;
     Excel(xlFree, nullptr, 1, &id);
     if (!kept) {
         Counted types("J");

@@ -36,7 +36,7 @@ std::string column_letters(unsigned column) {
 
 // Storage of one temporary value built from an automation result.
 struct Temporary {
-    std::vector<std::unique_ptr<char[]> > strings;
+    std::vector<std::unique_ptr<char[]>> strings;
     std::vector<XLOPER> elements;
     XLOPER value;
 
@@ -102,8 +102,7 @@ int read_through_automation(LPXLOPER result, const XLOPER& reference, LPXLOPER t
             MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, w.data(), n);
         return SysAllocString(w.data());
     };
-    auto step = [&](IDispatch* object, const wchar_t* member, const std::string* argument,
-                    VARIANT* out) {
+    auto step = [&](IDispatch* object, const wchar_t* member, const std::string* argument, VARIANT* out) {
         VARIANT arg;
         VariantInit(&arg);
         if (argument) {
@@ -116,12 +115,14 @@ int read_through_automation(LPXLOPER result, const XLOPER& reference, LPXLOPER t
     };
 
     VARIANT wb, sheets, ws, range, value;
-    VariantInit(&wb); VariantInit(&sheets); VariantInit(&ws); VariantInit(&range); VariantInit(&value);
+    VariantInit(&wb);
+    VariantInit(&sheets);
+    VariantInit(&ws);
+    VariantInit(&range);
+    VariantInit(&value);
     int code = xlretFailed;
-    if (step(xlauto::state().workbooks, L"Item", &book, &wb) &&
-        step(wb.pdispVal, L"Worksheets", nullptr, &sheets) &&
-        step(sheets.pdispVal, L"Item", &sheet, &ws) &&
-        step(ws.pdispVal, L"Range", &address, &range) &&
+    if (step(xlauto::state().workbooks, L"Item", &book, &wb) && step(wb.pdispVal, L"Worksheets", nullptr, &sheets) &&
+        step(sheets.pdispVal, L"Item", &sheet, &ws) && step(ws.pdispVal, L"Range", &address, &range) &&
         step(range.pdispVal, L"Value", nullptr, &value)) {
         Temporary temp;
         if ((value.vt & VT_ARRAY) && value.parray && SafeArrayGetDim(value.parray) == 2) {
@@ -148,10 +149,13 @@ int read_through_automation(LPXLOPER result, const XLOPER& reference, LPXLOPER t
         } else {
             temp.set_scalar(temp.value, value);
         }
-        code = target ? Excel(xlCoerce, result, 2, &temp.value, target)
-                      : Excel(xlCoerce, result, 1, &temp.value);
+        code = target ? Excel(xlCoerce, result, 2, &temp.value, target) : Excel(xlCoerce, result, 1, &temp.value);
     }
-    VariantClear(&value); VariantClear(&range); VariantClear(&ws); VariantClear(&sheets); VariantClear(&wb);
+    VariantClear(&value);
+    VariantClear(&range);
+    VariantClear(&ws);
+    VariantClear(&sheets);
+    VariantClear(&wb);
     return code;
 }
 
@@ -165,8 +169,7 @@ int XLCoercev(LPXLOPER result, int count, LPXLOPER* args) {
     if (count == 2 && (!args[1] || (args[1]->xltype & 0x0FFF) != xltypeInt))
         return xlretInvCount;
     const int target = count == 2 ? static_cast<int>(args[1]->val.w) : static_cast<int>(xltypeMissing);
-    if (!is_reference(args[0]) ||
-        (target != xltypeStr && target != xltypeMulti && target != xltypeMissing) ||
+    if (!is_reference(args[0]) || (target != xltypeStr && target != xltypeMulti && target != xltypeMissing) ||
         xlauto::version_text() != "8.0")
         return plain_coerce(result, count, args);
 
@@ -176,9 +179,9 @@ int XLCoercev(LPXLOPER result, int count, LPXLOPER* args) {
         XLOPER active;
         active.xltype = xltypeNil;
         if (Excel(xlcActivate, &active, 0) == xlretSuccess) {
-            const bool command = (active.xltype & 0x0FFF) == xltypeBool ? active.val.xbool != 0
-                               : (active.xltype & 0x0FFF) == xltypeNum  ? active.val.num != 0
-                                                                        : false;
+            const bool command = (active.xltype & 0x0FFF) == xltypeBool  ? active.val.xbool != 0
+                                 : (active.xltype & 0x0FFF) == xltypeNum ? active.val.num != 0
+                                                                         : false;
             Excel(xlFree, nullptr, 1, &active);
             if (command)
                 return plain_coerce(result, count, args);

@@ -6,7 +6,7 @@ namespace function {
 
 // A function of one argument. Objects are owned by value by whoever makes them and are
 // never deleted through this interface, so the destructor is protected and not virtual.
-template<class R, class A>
+template <class R, class A>
 class Function {
 public:
     virtual R operator()(const A& argument) const = 0;

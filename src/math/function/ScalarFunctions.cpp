@@ -8,28 +8,22 @@ namespace function {
 
 namespace {
 
-template<class F>
-boost::shared_ptr<InvertibleFunction<double, double> > shared_instance() {
+template <class F>
+boost::shared_ptr<InvertibleFunction<double, double>> shared_instance() {
     // One object for the life of the process; every caller shares it.
-    static const boost::shared_ptr<InvertibleFunction<double, double> > instance(new F());
+    static const boost::shared_ptr<InvertibleFunction<double, double>> instance(new F());
     return instance;
 }
 
 } // namespace
 
-double Identity::operator()(const double& x) const {
-    return x;
-}
+double Identity::operator()(const double& x) const { return x; }
 
-boost::shared_ptr<InvertibleFunction<double, double> > Identity::inverse() const {
-    return shared_instance<Identity>();
-}
+boost::shared_ptr<InvertibleFunction<double, double>> Identity::inverse() const { return shared_instance<Identity>(); }
 
-double Sigmoid::operator()(const double& x) const {
-    return 1.0 / (std::exp(x) + 1.0);
-}
+double Sigmoid::operator()(const double& x) const { return 1.0 / (std::exp(x) + 1.0); }
 
-boost::shared_ptr<InvertibleFunction<double, double> > Sigmoid::inverse() const {
+boost::shared_ptr<InvertibleFunction<double, double>> Sigmoid::inverse() const {
     return shared_instance<SigmoidInverse>();
 }
 
@@ -42,7 +36,7 @@ double SigmoidInverse::operator()(const double& y) const {
     return std::log((1.0 - y) / y);
 }
 
-boost::shared_ptr<InvertibleFunction<double, double> > SigmoidInverse::inverse() const {
+boost::shared_ptr<InvertibleFunction<double, double>> SigmoidInverse::inverse() const {
     return shared_instance<Sigmoid>();
 }
 

@@ -12,10 +12,10 @@ namespace function {
 
 // A function of a double that knows its inverse. inverse() hands out shared pointers to
 // one object per class, made on first use and kept until the process ends.
-template<class R, class A>
+template <class R, class A>
 class InvertibleFunction : public Function<R, A> {
 public:
-    virtual boost::shared_ptr<InvertibleFunction<A, R> > inverse() const = 0;
+    virtual boost::shared_ptr<InvertibleFunction<A, R>> inverse() const = 0;
 
 protected:
     InvertibleFunction() = default;
@@ -27,21 +27,21 @@ protected:
 class Identity final : public InvertibleFunction<double, double> {
 public:
     double operator()(const double& x) const override;
-    boost::shared_ptr<InvertibleFunction<double, double> > inverse() const override;
+    boost::shared_ptr<InvertibleFunction<double, double>> inverse() const override;
 };
 
 // 1 / (e^x + 1): falls from 1 to 0 as x grows.
 class Sigmoid final : public InvertibleFunction<double, double> {
 public:
     double operator()(const double& x) const override;
-    boost::shared_ptr<InvertibleFunction<double, double> > inverse() const override;
+    boost::shared_ptr<InvertibleFunction<double, double>> inverse() const override;
 };
 
 // ln((1 - y) / y), clipped to the largest finite doubles outside [0.001, 0.999].
 class SigmoidInverse final : public InvertibleFunction<double, double> {
 public:
     double operator()(const double& y) const override;
-    boost::shared_ptr<InvertibleFunction<double, double> > inverse() const override;
+    boost::shared_ptr<InvertibleFunction<double, double>> inverse() const override;
 };
 
 // a (1 + b e^(-x/d)) / (1 + c e^(-x/d))

@@ -16,14 +16,12 @@ namespace detail {
 } // namespace opt
 } // namespace math
 
-#define OMBRIX_CHECK(expression)                                                              \
-    ((expression) ? static_cast<void>(0)                                                      \
-                  : ::math::opt::detail::check_failed(#expression, __FILE__, __LINE__))
+#define OMBRIX_CHECK(expression)                                                                                       \
+    ((expression) ? static_cast<void>(0) : ::math::opt::detail::check_failed(#expression, __FILE__, __LINE__))
 
 // A check with a message; reported as ("message", expression).
-#define OMBRIX_CHECK_MSG(message, expression)                                                 \
-    ((expression) ? static_cast<void>(0)                                                      \
-                  : ::math::opt::detail::check_failed("(" #message "," #expression ")",       \
-                                                      __FILE__, __LINE__))
+#define OMBRIX_CHECK_MSG(message, expression)                                                                          \
+    ((expression) ? static_cast<void>(0)                                                                               \
+                  : ::math::opt::detail::check_failed("(" #message "," #expression ")", __FILE__, __LINE__))
 
 #endif

@@ -46,20 +46,14 @@ double GAOptimiser::run_memory(double population_size, double variables) {
     // words again in the selection snapshot, a fitness entry, a selected index, a wheel slot.
     const double word_bytes = sizeof(unsigned int) * variables;
     const double block = 16.0 * std::ceil(word_bytes / 16.0) + 16.0;
-    const double per_chromosome = sizeof(Chromosome) + block + word_bytes +
-                                  sizeof(FitnessTable::value_type) + sizeof(unsigned int) +
-                                  sizeof(double);
+    const double per_chromosome = sizeof(Chromosome) + block + word_bytes + sizeof(FitnessTable::value_type) +
+                                  sizeof(unsigned int) + sizeof(double);
     return population_size * per_chromosome;
 }
 
 GAOptimiser::GAOptimiser()
-    : population_size(50),
-      generations(100),
-      trials(10),
-      selection(&roulette_wheel_selection),
-      crossover(&one_point_crossover),
-      mutation(&uniform_mutation),
-      max_run_memory(DEFAULT_MAX_RUN_MEMORY),
+    : population_size(50), generations(100), trials(10), selection(&roulette_wheel_selection),
+      crossover(&one_point_crossover), mutation(&uniform_mutation), max_run_memory(DEFAULT_MAX_RUN_MEMORY),
       observer(nullptr) {
     roulette_wheel_selection.scale_to_max_fitness(10.0);
     one_point_crossover.rate = 1.0;
@@ -67,16 +61,10 @@ GAOptimiser::GAOptimiser()
 }
 
 GAOptimiser::GAOptimiser(const GAOptimiser& other)
-    : ConstrainedOptimiser(other),
-      population_size(other.population_size),
-      generations(other.generations),
-      trials(other.trials),
-      design_variables(other.design_variables),
-      roulette_wheel_selection(other.roulette_wheel_selection),
-      one_point_crossover(other.one_point_crossover),
-      uniform_mutation(other.uniform_mutation),
-      max_run_memory(other.max_run_memory),
-      observer(other.observer) {
+    : ConstrainedOptimiser(other), population_size(other.population_size), generations(other.generations),
+      trials(other.trials), design_variables(other.design_variables),
+      roulette_wheel_selection(other.roulette_wheel_selection), one_point_crossover(other.one_point_crossover),
+      uniform_mutation(other.uniform_mutation), max_run_memory(other.max_run_memory), observer(other.observer) {
     rebind_strategies(other);
 }
 
@@ -99,32 +87,20 @@ GAOptimiser& GAOptimiser::operator=(const GAOptimiser& other) {
 void GAOptimiser::rebind_strategies(const GAOptimiser& other) {
     // A pointer at the other optimiser's own strategy means "my own strategy"; a pointer
     // at an outside strategy is shared.
-    selection = other.selection == &other.roulette_wheel_selection ? &roulette_wheel_selection
-                                                                   : other.selection;
-    crossover =
-        other.crossover == &other.one_point_crossover ? &one_point_crossover : other.crossover;
+    selection = other.selection == &other.roulette_wheel_selection ? &roulette_wheel_selection : other.selection;
+    crossover = other.crossover == &other.one_point_crossover ? &one_point_crossover : other.crossover;
     mutation = other.mutation == &other.uniform_mutation ? &uniform_mutation : other.mutation;
 }
 
-void GAOptimiser::design_variable(const interval& x) {
-    design_variables.push_back(x);
-}
+void GAOptimiser::design_variable(const interval& x) { design_variables.push_back(x); }
 
-void GAOptimiser::clear_design_variables() {
-    design_variables.clear();
-}
+void GAOptimiser::clear_design_variables() { design_variables.clear(); }
 
-unsigned int GAOptimiser::design_variable_count() const {
-    return static_cast<unsigned int>(design_variables.size());
-}
+unsigned int GAOptimiser::design_variable_count() const { return static_cast<unsigned int>(design_variables.size()); }
 
-const GAOptimiser::interval& GAOptimiser::design_variable(unsigned int index) const {
-    return design_variables[index];
-}
+const GAOptimiser::interval& GAOptimiser::design_variable(unsigned int index) const { return design_variables[index]; }
 
-GAOptimiser::interval& GAOptimiser::design_variable(unsigned int index) {
-    return design_variables[index];
-}
+GAOptimiser::interval& GAOptimiser::design_variable(unsigned int index) { return design_variables[index]; }
 
 void GAOptimiser::decode(unsigned int word, double& value, const interval& x) const {
     value = static_cast<double>(word) * upward_width(x) / 4294967295.0 + x.lower();
@@ -150,8 +126,7 @@ void GAOptimiser::code(const std::vector<double>& point, Chromosome& c) const {
         code(point[j], design_variables[j], c.words[j]);
 }
 
-unsigned int GAOptimiser::evaluate(const Population& population, const Objective& f,
-                                   FitnessTable& fitness) const {
+unsigned int GAOptimiser::evaluate(const Population& population, const Objective& f, FitnessTable& fitness) const {
     std::vector<double> point(design_variable_count(), 0.0);
     double best_value = lowest_value;
     unsigned int best_position = 0;
@@ -186,8 +161,8 @@ void GAOptimiser::print(const Population& population, const FitnessTable& fitnes
 }
 
 void GAOptimiser::generation(Population& population, const Objective& f, FitnessTable& fitness,
-                             std::vector<unsigned int>& selected, int g, UniformSource& source,
-                             Chromosome& best, double& best_value) const {
+                             std::vector<unsigned int>& selected, int g, UniformSource& source, Chromosome& best,
+                             double& best_value) const {
     const unsigned int i = evaluate(population, f, fitness);
     // The wheel needs finite values; rather than guess what an infinity or a NaN should be
     // worth, stop the run and say where it came from.
@@ -198,9 +173,8 @@ void GAOptimiser::generation(Population& population, const Objective& f, Fitness
             decode(population[fitness[k].first], point);
             std::ostringstream message;
             message << "The objective function returned "
-                    << (std::isnan(y) ? "NaN (not a number)" : "an infinite value")
-                    << " at the point " << format_point(point)
-                    << "; the optimiser needs a finite value at every point of the box";
+                    << (std::isnan(y) ? "NaN (not a number)" : "an infinite value") << " at the point "
+                    << format_point(point) << "; the optimiser needs a finite value at every point of the box";
             throw optimiser_error(message.str());
         }
     }
@@ -237,35 +211,33 @@ void GAOptimiser::refuse_invalid_settings() const {
     std::ostringstream message;
     if (selection == nullptr || crossover == nullptr || mutation == nullptr) {
         message << "The optimiser has no "
-                << (selection == nullptr ? "selection"
-                                         : crossover == nullptr ? "crossover" : "mutation")
+                << (selection == nullptr   ? "selection"
+                    : crossover == nullptr ? "crossover"
+                                           : "mutation")
                 << " strategy";
     } else if (population_size < 2 || population_size % 2 != 0) {
         // Crossing pairs neighbours, so the population must split into pairs.
-        message << "The population size must be an even number of at least 2, not "
-                << population_size;
+        message << "The population size must be an even number of at least 2, not " << population_size;
     } else if (design_variables.empty()) {
         message << "There are no design variables: the optimiser needs at least one variable "
                    "to search";
     } else if (design_variables.size() > MAX_DESIGN_VARIABLES) {
-        message << "Too many design variables (" << design_variables.size() << "); at most "
-                << MAX_DESIGN_VARIABLES << " fit in a chromosome";
-    } else if (run_memory(population_size, double(design_variables.size())) >
-               double(max_run_memory)) {
+        message << "Too many design variables (" << design_variables.size() << "); at most " << MAX_DESIGN_VARIABLES
+                << " fit in a chromosome";
+    } else if (run_memory(population_size, double(design_variables.size())) > double(max_run_memory)) {
         const double mib = 1024.0 * 1024.0;
         message << "A population of " << population_size << " with " << design_variables.size()
                 << " variables would need about "
-                << static_cast<unsigned long long>(std::ceil(
-                       run_memory(population_size, double(design_variables.size())) / mib))
-                << " MiB of memory, more than the "
-                << static_cast<unsigned long long>(double(max_run_memory) / mib)
+                << static_cast<unsigned long long>(
+                       std::ceil(run_memory(population_size, double(design_variables.size())) / mib))
+                << " MiB of memory, more than the " << static_cast<unsigned long long>(double(max_run_memory) / mib)
                 << " MiB a run may take; choose a smaller population";
     } else {
         for (std::size_t j = 0; j < design_variables.size(); ++j) {
             const interval& x = design_variables[j];
             if (!std::isfinite(upward_width(x))) {
-                message << "Design variable " << j + 1 << " has the range [" << x.lower() << ", "
-                        << x.upper() << "], which is too wide to search: its width is not a "
+                message << "Design variable " << j + 1 << " has the range [" << x.lower() << ", " << x.upper()
+                        << "], which is too wide to search: its width is not a "
                         << "finite number";
                 break;
             }
@@ -302,8 +274,7 @@ std::vector<double> GAOptimiser::maximise(const Objective& f, boost::mt19937& en
                     break;
                 }
             }
-            generation(population, f, fitness, selected, static_cast<int>(g), source, best,
-                       best_value);
+            generation(population, f, fitness, selected, static_cast<int>(g), source, best, best_value);
             ++progress.done;
         }
     }

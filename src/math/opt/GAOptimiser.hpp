@@ -26,7 +26,7 @@ public:
     // One draw is the engine's next output k as k * 2^-32.
     typedef boost::uniform_01<boost::mt19937, double> UniformSource;
     // (chromosome index, objective value), one entry per chromosome.
-    typedef std::vector<std::pair<unsigned int, double> > FitnessTable;
+    typedef std::vector<std::pair<unsigned int, double>> FitnessTable;
 
     // A bit string packed into 32-bit words. Bit i is in word i / 32 at position
     // 31 - i % 32: bit 0 is the most significant bit of word 0.
@@ -36,12 +36,8 @@ public:
 
         explicit Chromosome(unsigned int word_count) : words(word_count, 0u) {}
 
-        unsigned int length() const {
-            return static_cast<unsigned int>(words.size()) * BITS_PER_WORD;
-        }
-        unsigned int operator[](unsigned int i) const {
-            return (words[i >> 5] >> (31 - (i & 31))) & 1u;
-        }
+        unsigned int length() const { return static_cast<unsigned int>(words.size()) * BITS_PER_WORD; }
+        unsigned int operator[](unsigned int i) const { return (words[i >> 5] >> (31 - (i & 31))) & 1u; }
         void flip(unsigned int i) { words[i >> 5] ^= 1u << (31 - (i & 31)); }
 
         // Exchanges between a and b the bits that mask selects.
@@ -72,8 +68,8 @@ public:
     class SelectionStrategy {
     public:
         // Fills every element of selected with a position in the fitness table.
-        virtual void select(const FitnessTable& fitness, std::vector<unsigned int>& selected,
-                            int generation, UniformSource& source) const = 0;
+        virtual void select(const FitnessTable& fitness, std::vector<unsigned int>& selected, int generation,
+                            UniformSource& source) const = 0;
 
     protected:
         SelectionStrategy() = default;
@@ -89,11 +85,10 @@ public:
 
         RouletteWheelSelection() : mode(scaled), factor(10.0) {}
 
-        void select(const FitnessTable& fitness, std::vector<unsigned int>& selected,
-                    int generation, UniformSource& source) const override;
+        void select(const FitnessTable& fitness, std::vector<unsigned int>& selected, int generation,
+                    UniformSource& source) const override;
 
-        static void calculate_stats(const FitnessTable& fitness, double& sum, double& min,
-                                    double& max);
+        static void calculate_stats(const FitnessTable& fitness, double& sum, double& min, double& max);
         double calculate_alpha(double average, double min, double max) const;
         // Refuses a factor not above 1 with usr::Exception.
         void scale_to_max_fitness(double factor);
@@ -101,8 +96,7 @@ public:
                                       std::vector<double>& wheel);
         static void make_wheel_shifted(const FitnessTable& fitness, double shift, double sum,
                                        std::vector<double>& wheel);
-        void sample_selection(const std::vector<double>& wheel,
-                              std::vector<unsigned int>& selected, int generation,
+        void sample_selection(const std::vector<double>& wheel, std::vector<unsigned int>& selected, int generation,
                               UniformSource& source) const;
 
         int mode;
@@ -112,8 +106,7 @@ public:
 
     class CrossoverStrategy {
     public:
-        virtual void cross(Chromosome& p1, Chromosome& p2, int generation,
-                           UniformSource& source) const = 0;
+        virtual void cross(Chromosome& p1, Chromosome& p2, int generation, UniformSource& source) const = 0;
 
     protected:
         CrossoverStrategy() = default;
@@ -125,8 +118,7 @@ public:
     class OnePointCrossover : public CrossoverStrategy {
     public:
         OnePointCrossover() : rate(1.0) {}
-        void cross(Chromosome& p1, Chromosome& p2, int generation,
-                   UniformSource& source) const override;
+        void cross(Chromosome& p1, Chromosome& p2, int generation, UniformSource& source) const override;
 
         // Probability that a pair is crossed.
         double rate;
@@ -154,12 +146,12 @@ public:
 
     // Where a run stands between two generations.
     struct Progress {
-        unsigned int trial;          // of the next generation, from 0
-        unsigned int generation;     // the next generation within its trial, from 0
+        unsigned int trial;      // of the next generation, from 0
+        unsigned int generation; // the next generation within its trial, from 0
         unsigned int trials;
-        unsigned int generations;    // per trial
-        unsigned long long done;     // generations run so far, over all trials
-        double best_value;           // the best evaluated so far; only meaningful once done > 0
+        unsigned int generations; // per trial
+        unsigned long long done;  // generations run so far, over all trials
+        double best_value;        // the best evaluated so far; only meaningful once done > 0
     };
 
     // Asked before every generation whether the run goes on. It sees the run but draws
@@ -197,8 +189,7 @@ public:
 
     // Fills the fitness table and returns the position of the best entry (the first on a
     // tie; 0 when no value beats the most negative finite double).
-    unsigned int evaluate(const Population& population, const Objective& f,
-                          FitnessTable& fitness) const;
+    unsigned int evaluate(const Population& population, const Objective& f, FitnessTable& fitness) const;
     void print(const Population& population, const FitnessTable& fitness) const;
     void cross(Population& population, int generation, UniformSource& source) const;
     void mutate(Population& population, int generation, UniformSource& source) const;
@@ -213,8 +204,8 @@ public:
     // One generation of a run: evaluate, remember the best, select, cross, mutate. Refuses
     // an objective value that is not finite with usr::Exception.
     void generation(Population& population, const Objective& f, FitnessTable& fitness,
-                    std::vector<unsigned int>& selected, int g, UniformSource& source,
-                    Chromosome& best, double& best_value) const;
+                    std::vector<unsigned int>& selected, int g, UniformSource& source, Chromosome& best,
+                    double& best_value) const;
 
     // The engine a run draws from: state words 0..623 are the next 624 outputs of a copy of
     // parent, in draw order, and its first output comes after a full regeneration.

@@ -19,8 +19,7 @@ void GAOptimiser::OnePointCrossover::cross(Chromosome& p1, Chromosome& p2, int /
     p1.cross(p2, k);
 }
 
-void GAOptimiser::UniformMutation::mutate(Chromosome& c, int /*generation*/,
-                                          UniformSource& source) const {
+void GAOptimiser::UniformMutation::mutate(Chromosome& c, int /*generation*/, UniformSource& source) const {
     // One draw per bit, flipped or not, bit 0 (the top of word 0) first. A draw is the engine
     // output k times 2^-32, and scaling by 2^32 is exact, so "rate > draw" is exactly
     // "k < ceil(rate * 2^32)": the same decision for every draw, made on the output itself.

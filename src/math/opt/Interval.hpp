@@ -12,9 +12,8 @@ namespace opt {
 // A design variable's range. Strict checking: building one whose upper bound is below its
 // lower bound (or with a NaN bound) throws "boost::interval: empty interval created".
 typedef boost::numeric::interval<
-    double, boost::numeric::interval_lib::policies<
-                boost::numeric::interval_lib::rounded_math<double>,
-                boost::numeric::interval_lib::checking_strict<double> > >
+    double, boost::numeric::interval_lib::policies<boost::numeric::interval_lib::rounded_math<double>,
+                                                   boost::numeric::interval_lib::checking_strict<double>>>
     Interval;
 
 // upper - lower rounded toward +infinity: never below the true difference.
@@ -35,9 +34,7 @@ inline double upward_width(double lower, double upper) {
     return remainder > 0.0 ? std::nextafter(d, std::numeric_limits<double>::infinity()) : d;
 }
 
-inline double upward_width(const Interval& x) {
-    return upward_width(x.lower(), x.upper());
-}
+inline double upward_width(const Interval& x) { return upward_width(x.lower(), x.upper()); }
 
 } // namespace opt
 } // namespace math

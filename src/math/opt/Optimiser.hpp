@@ -11,7 +11,7 @@ namespace opt {
 // Root of the optimisers. Minimising is maximising the negated objective.
 class Optimiser {
 public:
-    typedef math::function::Function<double, std::vector<double> > Objective;
+    typedef math::function::Function<double, std::vector<double>> Objective;
 
     // -f for an objective f, which it refers to but does not own.
     class NegativeObjectiveFunction : public Objective {

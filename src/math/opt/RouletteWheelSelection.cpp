@@ -20,8 +20,7 @@ usr::Exception selection_error(const std::string& message) {
 }
 
 // The wheel builders without their closing checks: each returns its running total.
-double fill_scaled(const FitnessTable& fitness, double average, double alpha,
-                   std::vector<double>& wheel) {
+double fill_scaled(const FitnessTable& fitness, double average, double alpha, std::vector<double>& wheel) {
     const double n = static_cast<double>(fitness.size());
     wheel.resize(fitness.size());
     double cumulative_value = 0.0;
@@ -32,8 +31,7 @@ double fill_scaled(const FitnessTable& fitness, double average, double alpha,
     return cumulative_value;
 }
 
-double fill_shifted(const FitnessTable& fitness, double shift, double total,
-                    std::vector<double>& wheel) {
+double fill_shifted(const FitnessTable& fitness, double shift, double total, std::vector<double>& wheel) {
     wheel.resize(fitness.size());
     double cumulative_value = 0.0;
     for (std::size_t i = 0; i < fitness.size(); ++i) {
@@ -51,13 +49,11 @@ void fill_uniform(std::vector<double>& wheel) {
 
 } // namespace
 
-void GAOptimiser::RouletteWheelSelection::select(const FitnessTable& fitness,
-                                                 std::vector<unsigned int>& selected,
+void GAOptimiser::RouletteWheelSelection::select(const FitnessTable& fitness, std::vector<unsigned int>& selected,
                                                  int generation, UniformSource& source) const {
     if (mode != normal && mode != shifted && mode != scaled) {
         std::ostringstream message;
-        message << "Unknown roulette-wheel mode " << mode
-                << ": use 0 (normal), 1 (shifted) or 2 (scaled)";
+        message << "Unknown roulette-wheel mode " << mode << ": use 0 (normal), 1 (shifted) or 2 (scaled)";
         throw selection_error(message.str());
     }
     const std::size_t n = fitness.size();
@@ -90,8 +86,7 @@ void GAOptimiser::RouletteWheelSelection::select(const FitnessTable& fitness,
             const double shift = mode == shifted ? -min : 0.0;
             const double total = sum + static_cast<double>(n) * shift;
             const double cumulative_value = fill_shifted(fitness, shift, total, wheel);
-            valid = std::isfinite(total) && std::isfinite(cumulative_value) &&
-                    cumulative_value > total - 0.5;
+            valid = std::isfinite(total) && std::isfinite(cumulative_value) && cumulative_value > total - 0.5;
         }
         if (!valid)
             fill_uniform(wheel);
@@ -103,8 +98,7 @@ void GAOptimiser::RouletteWheelSelection::select(const FitnessTable& fitness,
     sample_selection(wheel, selected, generation, source);
 }
 
-void GAOptimiser::RouletteWheelSelection::calculate_stats(const FitnessTable& fitness,
-                                                          double& sum, double& min,
+void GAOptimiser::RouletteWheelSelection::calculate_stats(const FitnessTable& fitness, double& sum, double& min,
                                                           double& max) {
     sum = 0.0;
     min = std::numeric_limits<double>::max();
@@ -116,8 +110,7 @@ void GAOptimiser::RouletteWheelSelection::calculate_stats(const FitnessTable& fi
     }
 }
 
-double GAOptimiser::RouletteWheelSelection::calculate_alpha(double average, double min,
-                                                            double max) const {
+double GAOptimiser::RouletteWheelSelection::calculate_alpha(double average, double min, double max) const {
     // r1 keeps the worst weight at 0 or above, r2 the best at factor or below.
     const double r1 = -1.0 / (min - average);
     const double r2 = (factor - 1.0) / (max - average);
@@ -134,24 +127,22 @@ void GAOptimiser::RouletteWheelSelection::scale_to_max_fitness(double factor_) {
     factor = factor_;
 }
 
-void GAOptimiser::RouletteWheelSelection::make_wheel_scaled(const FitnessTable& fitness,
-                                                            double average, double alpha,
+void GAOptimiser::RouletteWheelSelection::make_wheel_scaled(const FitnessTable& fitness, double average, double alpha,
                                                             std::vector<double>& wheel) {
     const double cumulative_value = fill_scaled(fitness, average, alpha, wheel);
     OMBRIX_CHECK(cumulative_value > (fitness.size() - 0.5));
 }
 
-void GAOptimiser::RouletteWheelSelection::make_wheel_shifted(const FitnessTable& fitness,
-                                                             double shift, double sum,
+void GAOptimiser::RouletteWheelSelection::make_wheel_shifted(const FitnessTable& fitness, double shift, double sum,
                                                              std::vector<double>& wheel) {
     sum += static_cast<double>(fitness.size()) * shift;
     const double cumulative_value = fill_shifted(fitness, shift, sum, wheel);
     OMBRIX_CHECK(cumulative_value > (sum - 0.5));
 }
 
-void GAOptimiser::RouletteWheelSelection::sample_selection(
-    const std::vector<double>& cumulative_probs, std::vector<unsigned int>& selected,
-    int /*generation*/, UniformSource& source) const {
+void GAOptimiser::RouletteWheelSelection::sample_selection(const std::vector<double>& cumulative_probs,
+                                                           std::vector<unsigned int>& selected, int /*generation*/,
+                                                           UniformSource& source) const {
     for (unsigned int& position : selected) {
         const double r = source();
         const auto p = std::lower_bound(cumulative_probs.begin(), cumulative_probs.end(), r);

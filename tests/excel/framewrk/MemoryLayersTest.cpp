@@ -35,9 +35,12 @@ PoolUse use_of(const excel::Allocator& a) {
 enum class Place { Small, Large, Heap, Refused };
 
 PoolUse plus(PoolUse use, Place place, int count = 1) {
-    if (place == Place::Small) use.small += std::uint32_t(count);
-    if (place == Place::Large) use.large += std::uint32_t(count);
-    if (place == Place::Heap) use.heap += count;
+    if (place == Place::Small)
+        use.small += std::uint32_t(count);
+    if (place == Place::Large)
+        use.large += std::uint32_t(count);
+    if (place == Place::Heap)
+        use.heap += count;
     return use;
 }
 
@@ -56,13 +59,13 @@ protected:
 TEST_F(MemoryLayers, TemporaryPoolHandsOutEvenBlocksUpTo1024BytesUntilTheNextCall) {
     // Requests in turn on an empty pool: the offset each is given (-1: none), then the
     // pool's offset.
-    const struct { std::vector<std::size_t> requests; std::vector<int> given; int offset; } cases[] = {
-        {{1024}, {0}, 1024},
-        {{1025}, {-1}, 0},
-        {{1, 1}, {0, 2}, 4},
-        {{1023, 1}, {0, -1}, 1024},
-        {{1000, 24}, {0, 1000}, 1024},
-        {{1000, 25}, {0, -1}, 1000},
+    const struct {
+        std::vector<std::size_t> requests;
+        std::vector<int> given;
+        int offset;
+    } cases[] = {
+        {{1024}, {0}, 1024},           {{1025}, {-1}, 0},           {{1, 1}, {0, 2}, 4}, {{1023, 1}, {0, -1}, 1024},
+        {{1000, 24}, {0, 1000}, 1024}, {{1000, 25}, {0, -1}, 1000},
     };
     for (const auto& c : cases) {
         FreeAllTempMemory();
@@ -78,7 +81,8 @@ TEST_F(MemoryLayers, TemporaryPoolHandsOutEvenBlocksUpTo1024BytesUntilTheNextCal
     FreeAllTempMemory();
     const std::size_t fit = temp_memory_size / sizeof(XLOPER);
     LPXLOPER first = TempNum(0);
-    for (std::size_t i = 1; i < fit; ++i) ASSERT_NE(TempNum(double(i)), nullptr) << i;
+    for (std::size_t i = 1; i < fit; ++i)
+        ASSERT_NE(TempNum(double(i)), nullptr) << i;
     EXPECT_EQ(TempNum(1), nullptr);
     EXPECT_EQ(TempStr(nullptr), nullptr);
     XLOPER name;
@@ -89,7 +93,10 @@ TEST_F(MemoryLayers, TemporaryPoolHandsOutEvenBlocksUpTo1024BytesUntilTheNextCal
 }
 
 TEST_F(MemoryLayers, StringsTakeTheSmallestPoolTheirTextFitsThenTheHeap) {
-    const struct { std::size_t length; Place place; } cases[] = {
+    const struct {
+        std::size_t length;
+        Place place;
+    } cases[] = {
         {0, Place::Small},   {30, Place::Small}, {31, Place::Large},
         {254, Place::Large}, {255, Place::Heap}, {256, Place::Refused},
     };
@@ -113,19 +120,24 @@ TEST_F(MemoryLayers, TheNinthShortStringGoesToTheLargePoolTheSeventeenthToTheHea
     ASSERT_EQ(before.small, 0u);
     ASSERT_EQ(before.large, 0u);
     // Short strings alive -> where the next one goes.
-    const struct { int alive; Place next; } cases[] = {
+    const struct {
+        int alive;
+        Place next;
+    } cases[] = {
         {0, Place::Small}, {7, Place::Small}, {8, Place::Large}, {15, Place::Large}, {16, Place::Heap},
     };
     for (const auto& c : cases) {
         std::vector<std::unique_ptr<excel::String>> alive;
-        for (int i = 0; i < c.alive; ++i) alive.push_back(std::make_unique<excel::String>("short"));
+        for (int i = 0; i < c.alive; ++i)
+            alive.push_back(std::make_unique<excel::String>("short"));
         const PoolUse now = use_of(excel::String::allocator);
         excel::String next("next");
         EXPECT_TRUE(use_of(excel::String::allocator) == plus(now, c.next)) << c.alive << " alive";
     }
     // A freed block is the next one handed out: lowest free first.
     std::vector<std::unique_ptr<excel::String>> alive;
-    for (int i = 0; i < 8; ++i) alive.push_back(std::make_unique<excel::String>("short"));
+    for (int i = 0; i < 8; ++i)
+        alive.push_back(std::make_unique<excel::String>("short"));
     const char* third = alive[2]->val.str;
     alive[2].reset();
     EXPECT_EQ(excel::String("again").val.str, third);
@@ -133,7 +145,11 @@ TEST_F(MemoryLayers, TheNinthShortStringGoesToTheLargePoolTheSeventeenthToTheHea
 
 TEST_F(MemoryLayers, CharBufferHolds255CharactersAndRefusesMoreUnchanged) {
     // Appends to an empty buffer: how many of each, then whether the last one is refused.
-    const struct { int appends; std::size_t each; bool last_refused; } cases[] = {
+    const struct {
+        int appends;
+        std::size_t each;
+        bool last_refused;
+    } cases[] = {
         {255, 1, false}, {256, 1, true}, {1, 255, false}, {1, 256, true}, {2, 128, true}, {3, 85, false},
     };
     for (const auto& c : cases) {
@@ -143,8 +159,10 @@ TEST_F(MemoryLayers, CharBufferHolds255CharactersAndRefusesMoreUnchanged) {
         for (int i = 0; i < c.appends; ++i) {
             const bool last = i == c.appends - 1;
             try {
-                if (c.each == 1) buffer.append('y');
-                else buffer.append(piece.c_str());
+                if (c.each == 1)
+                    buffer.append('y');
+                else
+                    buffer.append(piece.c_str());
                 expected += c.each;
                 EXPECT_FALSE(last && c.last_refused) << c.appends << " x " << c.each;
             } catch (const excel::ExcelException& e) {
@@ -165,11 +183,14 @@ TEST_F(MemoryLayers, AutoFreeGivesBackTheStringsThenTheStorageOfWhatWasMarked) {
     // Arrays of strings handed to xlAutoFree: element count, where their storage is, whether
     // marked for freeing, and whether a default string (pointing at the shared empty text)
     // is among them.
-    const struct { std::size_t elements; Place storage; bool marked; bool blank; } cases[] = {
-        {small_elements, Place::Small, true, false},
-        {large_elements, Place::Large, true, false},
-        {large_elements + 1, Place::Heap, true, false},
-        {large_elements + 1, Place::Heap, true, true},
+    const struct {
+        std::size_t elements;
+        Place storage;
+        bool marked;
+        bool blank;
+    } cases[] = {
+        {small_elements, Place::Small, true, false},    {large_elements, Place::Large, true, false},
+        {large_elements + 1, Place::Heap, true, false}, {large_elements + 1, Place::Heap, true, true},
         {small_elements, Place::Small, false, false},
     };
     for (const auto& c : cases) {
@@ -180,17 +201,18 @@ TEST_F(MemoryLayers, AutoFreeGivesBackTheStringsThenTheStorageOfWhatWasMarked) {
         std::size_t strings = 0;
         for (XLOPER& element : *array) {
             if (&element == array->begin() && c.blank) {
-                element = excel::String();  // the value part only: it points at the blank
+                element = excel::String(); // the value part only: it points at the blank
             } else if (&element != array->end() - 1 || c.elements == 1) {
                 element = excel::String::make_deep_copy("text");
                 ++strings;
             } else {
-                element.xltype = xltypeNum;  // not a string: nothing to give back
+                element.xltype = xltypeNum; // not a string: nothing to give back
                 element.val.num = 1;
             }
         }
         XLOPER value = *array->xloper();
-        if (c.marked) value.xltype |= xlbitDLLFree;
+        if (c.marked)
+            value.xltype |= xlbitDLLFree;
         // The array object's own storage now belongs to the value handed out.
         array->owned = false;
         array->value.xltype = xltypeNil;
@@ -228,12 +250,16 @@ TEST_F(MemoryLayers, AutomationFallbackSetsUpAfterTearingDownAndTearsDownWhatItS
     // A call that fails once `after` of its kind were answered, during set-up: its outcome
     // and whether CheckInstance stays registered. The set-up tears down first (one
     // xlGetName and one xlfRegisterId), then asks for the module, registers, reads the version.
-    const struct { int failing, after; XLAutoStatus status; bool registered; } setup[] = {
+    const struct {
+        int failing, after;
+        XLAutoStatus status;
+        bool registered;
+    } setup[] = {
         {-1, 0, xlauto_ok, true},
         {xlGetName, 0, xlauto_fail, false},
         {xlGetName, 1, xlauto_fail, false},
         {xlGetName, 2, xlauto_ok, true},
-        {xlfRegisterId, 1, xlauto_ok, true},     // the set-up's own query fails: it registers
+        {xlfRegisterId, 1, xlauto_ok, true}, // the set-up's own query fails: it registers
         {xlfRegister, 0, xlauto_fail, false},
         {xlfGetWorkspace, 0, xlretFailed, true},
     };
@@ -241,8 +267,10 @@ TEST_F(MemoryLayers, AutomationFallbackSetsUpAfterTearingDownAndTearsDownWhatItS
         host.fail_calls(c.failing, c.after);
         EXPECT_EQ(InitXLCoerce(), c.status) << c.failing << " after " << c.after;
         host.fail_calls(-1, 0);
-        EXPECT_EQ(host.find_registration("CheckInstance") != nullptr, c.registered) << c.failing << " after " << c.after;
-        EXPECT_EQ(xlauto::version_text(), c.failing == xlfGetWorkspace || !c.registered ? std::string() : host.version());
+        EXPECT_EQ(host.find_registration("CheckInstance") != nullptr, c.registered)
+            << c.failing << " after " << c.after;
+        EXPECT_EQ(xlauto::version_text(),
+                  c.failing == xlfGetWorkspace || !c.registered ? std::string() : host.version());
         TermXLCoerce();
         xlauto::state().version.clear();
     }
@@ -255,7 +283,11 @@ TEST_F(MemoryLayers, AutomationFallbackSetsUpAfterTearingDownAndTearsDownWhatItS
     EXPECT_EQ(host.registrations().size(), 1u);
 
     // Tear-down: its outcome, and whether CheckInstance is still registered after it.
-    const struct { int failing; int code; bool registered; } teardown[] = {
+    const struct {
+        int failing;
+        int code;
+        bool registered;
+    } teardown[] = {
         {-1, xlretSuccess, false},
         {xlGetName, xlretFailed, true},
         {xlfRegisterId, xlretFailed, true},

@@ -33,7 +33,7 @@ TEST_F(ApiBridge, RangeWriteThenCellReadSeesTheRecalculatedModel) {
     EXPECT_EQ(objective.get_as_double(), 14);
     vars.set_rows({0.5, 0, -1});
     EXPECT_EQ(objective.get_as_double(), -2.5);
-    objective.set(7);   // overwrites the formula, as the spreadsheet does
+    objective.set(7); // overwrites the formula, as the spreadsheet does
     EXPECT_EQ(excel::Cell("Data!E1").get_as_double(), 49);
 }
 

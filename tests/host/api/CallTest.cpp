@@ -14,9 +14,9 @@ TEST_F(ApiCoerce, ScalarConversionsFollowTheSpreadsheet) {
     struct Case {
         Value cell;
         std::uint16_t target;
-        std::uint16_t type;   // of the answer; 0: the conversion fails
-        double number;        // for numbers, booleans (0/1) and integers
-        std::string text;     // for texts
+        std::uint16_t type; // of the answer; 0: the conversion fails
+        double number;      // for numbers, booleans (0/1) and integers
+        std::string text;   // for texts
     };
     const Case cases[] = {
         {Value::text("2.5"), xltypeNum, xltypeNum, 2.5, ""},
@@ -284,7 +284,7 @@ TEST_F(ApiMemory, SecondFreeAndForeignMemoryAreRefusedSafely) {
 
     XLOPER mine = str("not the host's");
     EXPECT_EQ(free_value(mine), xlretFailed);
-    EXPECT_EQ(texts.back().size(), 15u);   // untouched
+    EXPECT_EQ(texts.back().size(), 15u); // untouched
     std::vector<XLOPER> e = {num(1)};
     XLOPER m = multi(e, 1, 1);
     EXPECT_EQ(free_value(m), xlretFailed);

@@ -47,11 +47,21 @@ protected:
         v.xltype = type;
         return v;
     }
-    static XLOPER nil() { return of_type(xltypeNil, [](auto&) {}); }
-    static XLOPER num(double x) { return of_type(xltypeNum, [x](auto& val) { val.num = x; }); }
-    static XLOPER integer(short w) { return of_type(xltypeInt, [w](auto& val) { val.w = w; }); }
-    static XLOPER boolean(bool b) { return of_type(xltypeBool, [b](auto& val) { val.xbool = b; }); }
-    static XLOPER err(unsigned short code) { return of_type(xltypeErr, [code](auto& val) { val.err = code; }); }
+    static XLOPER nil() {
+        return of_type(xltypeNil, [](auto&) {});
+    }
+    static XLOPER num(double x) {
+        return of_type(xltypeNum, [x](auto& val) { val.num = x; });
+    }
+    static XLOPER integer(short w) {
+        return of_type(xltypeInt, [w](auto& val) { val.w = w; });
+    }
+    static XLOPER boolean(bool b) {
+        return of_type(xltypeBool, [b](auto& val) { val.xbool = b; });
+    }
+    static XLOPER err(unsigned short code) {
+        return of_type(xltypeErr, [code](auto& val) { val.err = code; });
+    }
     XLOPER str(const std::string& s) {
         texts.push_back(std::string(1, static_cast<char>(s.size())) + s);
         return of_type(xltypeStr, [this](auto& val) { val.str = &texts.back()[0]; });

@@ -71,10 +71,9 @@ TEST_F(ApiMalformed, EveryBadRequestAnswersACodeAndChangesNothing) {
     for (const Case& k : cases) {
         SCOPED_TRACE(k.what);
         XLOPER result = num(5);
-        EXPECT_EQ(Excel4v(k.xlfn, &result, static_cast<int>(k.args.size()),
-                          const_cast<LPXLOPER*>(k.args.data())),
+        EXPECT_EQ(Excel4v(k.xlfn, &result, static_cast<int>(k.args.size()), const_cast<LPXLOPER*>(k.args.data())),
                   k.code);
-        EXPECT_EQ(result.xltype, xltypeErr);   // a failure leaves an error, not the old value
+        EXPECT_EQ(result.xltype, xltypeErr); // a failure leaves an error, not the old value
     }
     EXPECT_EQ(book.value(at(0, "A1")), Value::number(1));
     EXPECT_TRUE(host.registrations().empty());
@@ -105,8 +104,8 @@ TEST_F(ApiMalformed, CountsPointersAndSessionsOutsideTheProtocol) {
 class ApiRegistrations : public HostTest {};
 
 TEST_F(ApiRegistrations, TenArgumentsAreRecordedAsGiven) {
-    const std::vector<std::string> given = {"/opt/ombrix/ombrix.so", "Solve", "I", "Solve", "",
-                                            " 2", "Ombrix", " ", " ", "Solve"};
+    const std::vector<std::string> given = {
+        "/opt/ombrix/ombrix.so", "Solve", "I", "Solve", "", " 2", "Ombrix", " ", " ", "Solve"};
     std::vector<XLOPER> a;
     std::vector<XLOPER*> args;
     for (const std::string& g : given)
@@ -172,9 +171,9 @@ TEST_F(ApiMenus, AddedInFrontOfHelpAndFoundByGetBar) {
     ASSERT_EQ(call(xlfGetBar, &result, {&ten, &title, &zero}), xlretSuccess);
     EXPECT_EQ(result.xltype, xltypeErr);
 
-    std::vector<XLOPER> table = {str("&Ombrix"), str(""), str(""), str(""), str(""),
-                                 str("Solve"), str("Solve"), str(""), str(""), str(""),
-                                 str("About"), str("About"), str(""), str(""), str("")};
+    std::vector<XLOPER> table = {str("&Ombrix"), str(""),      str(""), str(""), str(""),
+                                 str("Solve"),   str("Solve"), str(""), str(""), str(""),
+                                 str("About"),   str("About"), str(""), str(""), str("")};
     XLOPER ten_num = num(10), m = multi(table, 3, 5), help = str("Help");
     ASSERT_EQ(call(xlfAddMenu, &result, {&ten_num, &m, &help}), xlretSuccess);
     ASSERT_EQ(result.xltype, xltypeNum);

@@ -3,6 +3,7 @@
 // formula cell compared with the value the spreadsheet cached in the file. Numbers agree to
 // 1e-9 relative, text exactly, errors by kind. real/accepted.tsv lists the known differences
 // with their reasons; a difference not listed there fails, and the agreement is printed.
+// TODAY() and NOW() answer the moment the file says it was saved.
 
 #include "io/Document.hpp"
 #include "io/IoError.hpp"
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -34,8 +36,7 @@ const std::filesystem::path root = OMBRIX_SOURCE_DIR "/tests/host/corpus/real";
 bool agrees(const Value& cached, const Value& ours) {
     if (cached.is_number() && ours.is_number()) {
         double a = cached.as_number(), b = ours.as_number();
-        return a == b || std::fabs(a - b) <= 1e-9 * std::max(std::fabs(a), std::fabs(b)) ||
-               std::fabs(a - b) < 1e-300;
+        return a == b || std::fabs(a - b) <= 1e-9 * std::max(std::fabs(a), std::fabs(b)) || std::fabs(a - b) < 1e-300;
     }
     // An empty text cached for a formula is how the file writes "".
     auto empty_like = [](const Value& v) { return v.is_empty() || (v.is_text() && v.as_text().empty()); };
@@ -56,6 +57,26 @@ std::string shown(const Value& v) {
         return s.str();
     }
     return v.is_empty() ? "(empty)" : v.to_string();
+}
+
+// When the file was last saved (docProps/core.xml, "2026-07-23T10:34:23Z") as a serial date
+// and time, so that TODAY() and NOW() give what they gave then; -1 if the file does not say.
+double saved_at(const host::io::Package& package) {
+    if (!package.has("docProps/core.xml"))
+        return -1;
+    const std::string core = package.read("docProps/core.xml");
+    const std::size_t tag = core.find("modified");
+    const std::size_t at = tag == std::string::npos ? tag : core.find('>', tag);
+    int y, mo, d, h, mi, se;
+    if (at == std::string::npos ||
+        std::sscanf(core.c_str() + at + 1, "%d-%d-%dT%d:%d:%d", &y, &mo, &d, &h, &mi, &se) != 6)
+        return -1;
+    // Days from 1899-12-30 (serial 0 of the 1900 system, past its 1900-02-29) to the date.
+    y -= mo <= 2;
+    const long era = (y >= 0 ? y : y - 399) / 400, yoe = y - era * 400;
+    const long doy = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1, doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const long days_since_1970 = era * 146097 + doe - 719468;
+    return double(days_since_1970 + 25569) + (h * 3600.0 + mi * 60.0 + se) / 86400.0;
 }
 
 // "source/file.xlsx" -> cells ("Sheet!A1", or "*" for every cell of the workbook).
@@ -90,8 +111,8 @@ std::vector<std::string> workbooks() {
 
 TEST(RealWorkbooks, RecalculateToTheirCachedValues) {
     const auto accepted = accepted_differences();
-    std::map<std::string, std::pair<long, long>> by_source;   // agreeing, compared
-    std::map<std::string, std::pair<long, long>> by_kind;     // the same for the cells of arrays
+    std::map<std::string, std::pair<long, long>> by_source; // agreeing, compared
+    std::map<std::string, std::pair<long, long>> by_kind;   // the same for the cells of arrays
     long accepted_count = 0;
     std::vector<std::string> stale;
     for (const std::string& name : workbooks()) {
@@ -101,12 +122,14 @@ TEST(RealWorkbooks, RecalculateToTheirCachedValues) {
             return listed != accepted.end() && (listed->second.count(cell) || listed->second.count("*"));
         };
         host::io::Document d;
+        double saved = -1;
         std::vector<std::pair<CellAddress, Value>> cached;
-        std::map<CellAddress, std::string> array_kind;   // every cell of an array formula's block
+        std::map<CellAddress, std::string> array_kind; // every cell of an array formula's block
         try {
             std::string bytes = host::io::read_file((root / name).string());
             host::io::Package package(name, bytes);
             const host::io::WorkbookRecord record = host::io::read_workbook_parts(package);
+            saved = saved_at(package);
             for (std::size_t s = 0; s < record.sheets.size(); ++s) {
                 for (const auto& cell : record.sheets[s].cells)
                     if (cell.kind == host::io::FormulaKind::Array)
@@ -128,6 +151,8 @@ TEST(RealWorkbooks, RecalculateToTheirCachedValues) {
             continue;
         }
         auto& book = d.workbook;
+        if (saved >= 0 && !book.date1904())
+            book.set_fixed_now(saved);
         book.recalculate_all();
         std::set<std::string> differing;
         for (const auto& [cell, value] : cached) {
@@ -148,8 +173,8 @@ TEST(RealWorkbooks, RecalculateToTheirCachedValues) {
                 ++accepted_count;
                 continue;
             }
-            ADD_FAILURE() << name << "\t" << key << "\t=" << book.formula_text(cell) << "\tcached "
-                          << shown(value) << ", ours " << shown(book.value(cell));
+            ADD_FAILURE() << name << "\t" << key << "\t=" << book.formula_text(cell) << "\tcached " << shown(value)
+                          << ", ours " << shown(book.value(cell));
         }
         if (listed != accepted.end())
             for (const std::string& cell : listed->second)

@@ -103,24 +103,24 @@ struct SpillStep {
 TEST(Spills, BlockedFollowedAndRead) {
     const SpillStep steps[] = {
         {"A1", "=SEQUENCE(3)", "A3", "3"},
-        {"B2", "=A2*10", "B2", "20"},              // a formula reading a spilled cell
-        {"C1", "=SUM(A1#)", "C1", "6"},           // the whole spill by its anchor
+        {"B2", "=A2*10", "B2", "20"},   // a formula reading a spilled cell
+        {"C1", "=SUM(A1#)", "C1", "6"}, // the whole spill by its anchor
         {"D1", "=ROWS(A1#)", "D1", "3"},
-        {"A1", "=SEQUENCE(4,1,5)", "B2", "60"},    // the spill recomputed, its readers follow
+        {"A1", "=SEQUENCE(4,1,5)", "B2", "60"}, // the spill recomputed, its readers follow
         {"C1", "blank", "C1", "blank"},
         {"C5", "=SUM(A1#)", "C5", "26"},
-        {"A3", "9", "A1", "#SPILL!"},              // a value in the way
-        {"A2", "blank", "A2", "blank"},            // the blocked spill leaves its cells
+        {"A3", "9", "A1", "#SPILL!"},   // a value in the way
+        {"A2", "blank", "A2", "blank"}, // the blocked spill leaves its cells
         {"C6", "=A2+1", "C6", "1"},
-        {"A3", "blank", "A2", "6"},                // the way clear again
+        {"A3", "blank", "A2", "6"}, // the way clear again
         {"C6", "=A2+1", "C6", "7"},
         {"E1", "=A1:A2*2", "E2", "12"},
-        {"F1", "=@A1:A4", "F1", "5"},              // @: one value by implicit intersection
+        {"F1", "=@A1:A4", "F1", "5"}, // @: one value by implicit intersection
         {"F2", "=@A1:A4", "F2", "6"},
         {"G1", "=_xlfn.SINGLE(A1:A4)", "G1", "5"}, // the forms files write
         {"G2", "=SUM(_xlfn.ANCHORARRAY(A1))", "G2", "26"},
-        {"H1", "=SUM(B1#)", "H1", "#REF!"},        // not an array formula's cell
-        {"A4", "=1", "A1", "#SPILL!"},             // a formula in the way
+        {"H1", "=SUM(B1#)", "H1", "#REF!"}, // not an array formula's cell
+        {"A4", "=1", "A1", "#SPILL!"},      // a formula in the way
         {"H2", "=SUM(A1#)", "H2", "#SPILL!"},
         {"E5", "={1,2}", "F5", "2"},
         {"F5", "3", "E5", "#SPILL!"},
@@ -148,10 +148,10 @@ TEST(RelativeNames, MoveWithTheCellUsingThem) {
         double expected;
     };
     const Case cases[] = {
-        {"A10", "=SUM(COLUMN_DATA)", 15},    // A$4:A$8 from column A
-        {"B10", "=SUM(COLUMN_DATA)", 150},   // ... and from column B: B$4:B$8
-        {"C3", "=LEFT_CELL*2", 14},          // XFD1 from A1 is the cell to the left
-        {"B12", "=SUM(FIXED)", 15},          // $A$4:$A$8 stays
+        {"A10", "=SUM(COLUMN_DATA)", 15},  // A$4:A$8 from column A
+        {"B10", "=SUM(COLUMN_DATA)", 150}, // ... and from column B: B$4:B$8
+        {"C3", "=LEFT_CELL*2", 14},        // XFD1 from A1 is the cell to the left
+        {"B12", "=SUM(FIXED)", 15},        // $A$4:$A$8 stays
     };
     Workbook wb;
     wb.add_sheet("Sheet1");
@@ -167,12 +167,50 @@ TEST(RelativeNames, MoveWithTheCellUsingThem) {
         wb.set_formula(at(c.cell), c.formula);
     wb.recalculate();
     for (const Case& c : cases)
-        EXPECT_TRUE(same(N(c.expected), wb.value(at(c.cell)))) << c.cell << " " << c.formula << ": "
-                                                                << show(wb.value(at(c.cell)));
-    wb.set_value(at("B5"), Value::number(1000));   // the moved copy is followed as a dependency
+        EXPECT_TRUE(same(N(c.expected), wb.value(at(c.cell))))
+            << c.cell << " " << c.formula << ": " << show(wb.value(at(c.cell)));
+    wb.set_value(at("B5"), Value::number(1000)); // the moved copy is followed as a dependency
     wb.recalculate();
     EXPECT_TRUE(same(N(1130), wb.value(at("B10"))));
     EXPECT_EQ(wb.names(), (std::vector<std::string>{"COLUMN_DATA", "FIXED", "LEFT_CELL"}));
+}
+
+// Structured references written inside their own table, without its name (as a totals row's
+// SUBTOTAL(109,[Qty]) is): Sales is A1:C4, its header row 1, its totals row 4.
+TEST(Tables, ColumnsWithoutTheTableName) {
+    struct Case {
+        const char* cell;
+        const char* formula;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"C2", "=[@Qty]*2", "10"},
+        {"C3", "=[@[Qty]]*2", "14"},
+        {"B4", "=SUBTOTAL(109,[Qty])", "12"},
+        {"C4", "=SUM([Twice])+ROWS([#Data])", "26"},
+        {"A4", "=COUNTA(Sales[[#Data],[Item]:[Qty]])", "4"},
+        {"E1", "=SUM([Qty])", "#REF!"}, // outside any table
+    };
+    Workbook wb;
+    wb.add_sheet("Sheet1");
+    put(wb, at("A1"), "\"Item\"");
+    put(wb, at("B1"), "\"Qty\"");
+    put(wb, at("C1"), "\"Twice\"");
+    put(wb, at("A2"), "\"x\"");
+    put(wb, at("B2"), "5");
+    put(wb, at("A3"), "\"y\"");
+    put(wb, at("B3"), "7");
+    host::engine::TableDef sales;
+    sales.name = "Sales";
+    sales.first_row = 0, sales.first_col = 0, sales.last_row = 3, sales.last_col = 2;
+    sales.columns = {"Item", "Qty", "Twice"};
+    sales.totals_row = true;
+    wb.define_table(sales);
+    for (const Case& c : cases)
+        wb.set_formula(at(c.cell), c.formula);
+    wb.recalculate();
+    for (const Case& c : cases)
+        EXPECT_TRUE(same(parse_value(c.expected), wb.value(at(c.cell)))) << c.cell << " " << c.formula;
 }
 
 INSTANTIATE_TEST_SUITE_P(Arrays, ArrayTable, ::testing::ValuesIn(files_in(dir, ".tsv")),

@@ -80,7 +80,8 @@ inline std::vector<std::string> files_in(const std::string& dir, const std::stri
     std::vector<std::string> names;
     if (DIR* d = ::opendir(dir.c_str())) {
         while (dirent* e = ::readdir(d))
-            if (std::string name = e->d_name; name.size() > ext.size() && name.compare(name.size() - ext.size(), ext.size(), ext) == 0)
+            if (std::string name = e->d_name;
+                name.size() > ext.size() && name.compare(name.size() - ext.size(), ext.size(), ext) == 0)
                 names.push_back(name);
         ::closedir(d);
     }
@@ -89,7 +90,7 @@ inline std::vector<std::string> files_in(const std::string& dir, const std::stri
 }
 
 struct Row {
-    std::string where;   // file:line, for messages
+    std::string where; // file:line, for messages
     std::vector<std::string> columns;
 };
 
@@ -125,7 +126,7 @@ inline Value parse_value(const std::string& s) {
         for (std::size_t i = 1; i + 1 < s.size(); ++i) {
             text += s[i];
             if (s[i] == '"')
-                ++i;   // a doubled quote
+                ++i; // a doubled quote
         }
         return Value::text(text);
     }

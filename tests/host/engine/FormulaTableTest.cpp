@@ -44,7 +44,7 @@ TEST_P(FormulaTable, EveryRowBothWays) {
         std::string where = row.where + ": ";
         if (c[0][0] == '@') {
             ASSERT_EQ(c.size(), 2u) << where << "an input is @CELL or @=NAME, a tab, and its content";
-            if (c[0].size() > 1 && c[0][1] == '=') {   // a defined name, the sheet's own with a prefix
+            if (c[0].size() > 1 && c[0][1] == '=') { // a defined name, the sheet's own with a prefix
                 std::string name = c[0].substr(2);
                 const int sheet = input_sheet(wb, name);
                 wb.define_name(name, c[1], sheet);
@@ -78,7 +78,8 @@ TEST_P(FormulaTable, EveryRowBothWays) {
 INSTANTIATE_TEST_SUITE_P(Formulas, FormulaTable, ::testing::ValuesIn(files_in(dir, ".tsv")),
                          [](const ::testing::TestParamInfo<std::string>& info) {
                              std::string name = info.param.substr(0, info.param.size() - 4);
-                             std::replace_if(name.begin(), name.end(), [](char ch) { return !std::isalnum(ch); }, '_');
+                             std::replace_if(
+                                 name.begin(), name.end(), [](char ch) { return !std::isalnum(ch); }, '_');
                              return name;
                          });
 

@@ -14,11 +14,11 @@ using Grammar = Engine;
 TEST_F(Grammar, ImplicitIntersectionAndArrayFormulas) {
     for (int i = 0; i < 4; ++i)
         wb.set_value({0, i, 1}, N(10.0 * (i + 1)));
-    wb.set_formula({0, 2, 6}, "B1:B4*2");   // G3 intersects row 3
+    wb.set_formula({0, 2, 6}, "B1:B4*2"); // G3 intersects row 3
     wb.recalculate();
     EXPECT_TRUE(same(N(60), wb.value({0, 2, 6})));
     EXPECT_TRUE(same(N(200), eval("SUM(B1:B4*2)", true)));
-    EXPECT_TRUE(same(N(20), eval("B1:B4*2", true)));         // top-left of the result
+    EXPECT_TRUE(same(N(20), eval("B1:B4*2", true))); // top-left of the result
 }
 
 TEST_F(Grammar, BadFormulasThrowWithPosition) {
@@ -28,10 +28,14 @@ TEST_F(Grammar, BadFormulasThrowWithPosition) {
     };
     // Argument counts are checked when parsing too.
     std::vector<Bad> bad = {
-        {"1+*2", 2}, {"=1+", 3}, {"(1", 2}, {"1)", 1}, {"\"abc", 0}, {"", 0},
-        {"SUM(1", 5}, {"'Sheet1!A1", 0}, {"A1:", 3}, {"#FOO", 0}, {"{1,2;3}", 0},
-        {"ROUND(1)", 0}, {"IF(1)", 0}, {"PI(1)", 0}, {"1 2", 2}, {"$A", 0}, {"SQRT()", 0},
-        {"SQRT(1,2)", 0}, {"ROUND(1,2,3)", 0}, {"MID(\"a\",1)", 0}, {"VLOOKUP(1,A1:B2)", 0}, {"NA(1)", 0}, {"1+1e999", 2},
+        {"1+*2", 2},         {"=1+", 3},          {"(1", 2},
+        {"1)", 1},           {"\"abc", 0},        {"", 0},
+        {"SUM(1", 5},        {"'Sheet1!A1", 0},   {"A1:", 3},
+        {"#FOO", 0},         {"{1,2;3}", 0},      {"ROUND(1)", 0},
+        {"IF(1)", 0},        {"PI(1)", 0},        {"1 2", 2},
+        {"$A", 0},           {"SQRT()", 0},       {"SQRT(1,2)", 0},
+        {"ROUND(1,2,3)", 0}, {"MID(\"a\",1)", 0}, {"VLOOKUP(1,A1:B2)", 0},
+        {"NA(1)", 0},        {"1+1e999", 2},
     };
     for (const Bad& b : bad) {
         SCOPED_TRACE(b.text);
@@ -79,6 +83,9 @@ TEST(MoveFormula, MovesRelativePartsOnly) {
         {"XFD1", 0, 1, "#REF!"},
         {"\"A1\"&A1&name1", 1, 0, "\"A1\"&A2&name1"},
         {"LOG10(A1)", 1, 0, "LOG10(A2)"},
+        {"SUM(A1#)+B2#", 0, -1, "SUM(#REF!)+A2#"},
+        {"SUM(A1:.C3)+name1:.C3", 0, -2, "SUM(#REF!)+name1:.A3"},
+        {"name1:.B3", 0, -2, "name1:.#REF!"},
     };
     for (const M& m : cases) {
         SCOPED_TRACE(m.in);

@@ -21,7 +21,7 @@ class RandomBook : public Engine {
 protected:
     struct Node {
         CellAddress cell;
-        int kind = -1;   // -1: a constant
+        int kind = -1; // -1: a constant
         int p = 0, q = 0;
         double value = 0;
     };
@@ -79,7 +79,7 @@ protected:
         case 1: return "MAX(" + p + "," + q + ")+1";
         case 2: return "MIN(" + p + "," + q + ")+2";
         case 3: return "IF(" + p + ">" + q + "," + p + "," + q + "+1)";
-        case 4: return "INT(" + p + "/2)+" + q;   // INT takes the general road
+        case 4: return "INT(" + p + "/2)+" + q; // INT takes the general road
         default: return "SUM(A1:A100)-" + p;
         }
     }
@@ -129,8 +129,8 @@ protected:
 
     void expect_model() {
         for (const Node& n : nodes)
-            ASSERT_TRUE(same(N(n.value), wb.value(n.cell))) << a1_name(n.cell.row, n.cell.col) << ": "
-                                                             << (n.kind < 0 ? "constant" : text(n));
+            ASSERT_TRUE(same(N(n.value), wb.value(n.cell)))
+                << a1_name(n.cell.row, n.cell.col) << ": " << (n.kind < 0 ? "constant" : text(n));
     }
 
     std::vector<Node> nodes;
@@ -196,7 +196,7 @@ TEST_F(Incremental, ReversingAChainWithTheSameChangedCell) {
     wb.set_formula(at("B1"), "A1+1");
     wb.set_formula(at("C1"), "B1+1");
     wb.recalculate();
-    for (int x = 2; x < 4; ++x) {   // the order for {A1} is now remembered
+    for (int x = 2; x < 4; ++x) { // the order for {A1} is now remembered
         wb.set_value(at("A1"), N(x));
         EXPECT_EQ(2u, recalculated());
     }
@@ -206,7 +206,7 @@ TEST_F(Incremental, ReversingAChainWithTheSameChangedCell) {
     wb.set_value(at("A1"), N(100));
     EXPECT_EQ(2u, recalculated());
     EXPECT_TRUE(same(N(110), wb.value(at("C1"))));
-    EXPECT_TRUE(same(N(111), wb.value(at("B1"))));   // after C1, not before
+    EXPECT_TRUE(same(N(111), wb.value(at("B1")))); // after C1, not before
 }
 
 TEST_F(Incremental, AFormulaOverwrittenByAValueStopsListening) {
@@ -217,7 +217,7 @@ TEST_F(Incremental, AFormulaOverwrittenByAValueStopsListening) {
     wb.set_value(at("A1"), N(2));
     EXPECT_EQ(2u, recalculated());
     wb.set_value(at("B1"), N(7));
-    EXPECT_EQ(1u, recalculated());   // C1
+    EXPECT_EQ(1u, recalculated()); // C1
     EXPECT_TRUE(same(N(14), wb.value(at("C1"))));
     wb.set_value(at("A1"), N(3));
     EXPECT_EQ(0u, recalculated());
@@ -238,8 +238,8 @@ TEST_F(Incremental, BigRangesAcrossColumnBlocks) {
         unsigned evaluations;
     };
     const Write writes[] = {
-        {"BJ1", 2}, {"BL50", 2}, {"BM50", 2}, {"BT100", 2},   // inside, either side of the boundary
-        {"BI1", 0}, {"BU1", 0}, {"BJ101", 0}, {"BM101", 0},   // just outside
+        {"BJ1", 2}, {"BL50", 2}, {"BM50", 2},  {"BT100", 2}, // inside, either side of the boundary
+        {"BI1", 0}, {"BU1", 0},  {"BJ101", 0}, {"BM101", 0}, // just outside
     };
     double sum = 0;
     for (const Write& w : writes) {
@@ -257,24 +257,24 @@ TEST_F(Incremental, BigRangesUnregisterWithTheirFormula) {
     wb.set_formula(at("C2"), "SUM(A1:A1000)+1");
     wb.set_formula(at("C3"), "COUNT(A:A)");
     wb.set_formula(at("C4"), "SUM(Other!A1:A1000)");
-    wb.set_formula(at("C5"), "SUM(A1:A3)");        // a small range, followed cell by cell
+    wb.set_formula(at("C5"), "SUM(A1:A3)"); // a small range, followed cell by cell
     wb.recalculate();
     wb.set_value(at("A500"), N(1));
-    EXPECT_EQ(3u, recalculated());                 // C1 to C3
+    EXPECT_EQ(3u, recalculated()); // C1 to C3
     wb.set_value(at("A3"), N(1));
-    EXPECT_EQ(4u, recalculated());                 // and C5
+    EXPECT_EQ(4u, recalculated()); // and C5
     EXPECT_TRUE(same(N(1), wb.value(at("C5"))));
     wb.set_value({other, 499, 0}, N(5));
     EXPECT_EQ(1u, recalculated());
     EXPECT_TRUE(same(N(5), wb.value(at("C4"))));
 
-    wb.set_value(at("C1"), N(0));                  // one of two formulas on the same range goes
-    wb.set_formula(at("C3"), "SUM(B1:B1000)");     // another moves to another range
+    wb.set_value(at("C1"), N(0));              // one of two formulas on the same range goes
+    wb.set_formula(at("C3"), "SUM(B1:B1000)"); // another moves to another range
     wb.recalculate();
     wb.set_value(at("A500"), N(2));
-    EXPECT_EQ(1u, recalculated());                 // C2 only
+    EXPECT_EQ(1u, recalculated()); // C2 only
     EXPECT_TRUE(same(N(4), wb.value(at("C2"))));
-    wb.set_value(at("A1048576"), N(1));            // the last row of the whole column
+    wb.set_value(at("A1048576"), N(1)); // the last row of the whole column
     EXPECT_EQ(0u, recalculated());
     wb.set_value(at("B999"), N(4));
     EXPECT_EQ(1u, recalculated());
@@ -289,7 +289,7 @@ TEST_F(Incremental, WholeColumnsSeeCellsCreatedLater) {
     for (int row : {1, 1999, 2000, 1048575}) {
         SCOPED_TRACE(row);
         wb.set_value({0, row, 0}, N(row));
-        EXPECT_EQ(2u, recalculated());   // B2 also through B1
+        EXPECT_EQ(2u, recalculated()); // B2 also through B1
     }
     EXPECT_TRUE(same(N(1 + 1999 + 2000 + 1048575 + 1999), wb.value(at("B2"))));
 }

@@ -15,10 +15,10 @@ TEST_F(Numeric, CellsChangingTypeBetweenRecalculations) {
         Value k2 = round % 3 == 0 ? T("x") : round % 3 == 1 ? N(round) : Value();
         wb.set_values({{{0, 1, 10}, k2}, {{0, 2, 10}, N(1)}, {{0, 3, 10}, round % 5 == 0 ? E(ErrorCode::NA) : N(2)}});
         wb.recalculate();
-        Value expected = round % 3 == 0        ? E(ErrorCode::Value)
-                         : round % 5 == 0      ? E(ErrorCode::NA)
-                         : round % 3 == 1      ? N(2.0 * round + 3)
-                                               : N(3);
+        Value expected = round % 3 == 0   ? E(ErrorCode::Value)
+                         : round % 5 == 0 ? E(ErrorCode::NA)
+                         : round % 3 == 1 ? N(2.0 * round + 3)
+                                          : N(3);
         EXPECT_TRUE(same(expected, wb.value({0, 0, 10}))) << "round " << round;
     }
 }
@@ -35,7 +35,7 @@ TEST_F(Numeric, RangesFilledInLater) {
     wb.set_value({added, 2, 0}, N(100));
     wb.recalculate();
     EXPECT_TRUE(same(N(5 + 12 + 100), wb.value({0, 0, 11})));
-    wb.set_value({0, 70, 11}, N(1000));   // just outside
+    wb.set_value({0, 70, 11}, N(1000)); // just outside
     wb.set_value({added, 3, 0}, N(1000));
     wb.recalculate();
     EXPECT_TRUE(same(N(117), wb.value({0, 0, 11})));

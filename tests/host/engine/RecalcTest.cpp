@@ -19,7 +19,7 @@ TEST_F(Recalc, AutomaticModeRecalculatesAfterEveryWrite) {
     EXPECT_TRUE(same(N(9), wb.value(at("B1"))));
     std::uint64_t before = wb.evaluation_count();
     wb.set_values({{at("A1"), N(4)}, {at("A2"), N(1)}, {at("A3"), N(1)}});
-    EXPECT_EQ(1u, wb.evaluation_count() - before);   // one recalculation for the batch
+    EXPECT_EQ(1u, wb.evaluation_count() - before); // one recalculation for the batch
     EXPECT_TRUE(same(N(16), wb.value(at("B1"))));
 }
 
@@ -27,12 +27,12 @@ TEST_F(Recalc, CircularReferencesTerminateAndAreReported) {
     wb.set_value(at("A1"), N(1));
     wb.set_formula(at("B1"), "C1+A1");
     wb.set_formula(at("C1"), "B1+1");
-    wb.set_formula(at("D1"), "D1+1");     // reads itself
-    wb.set_formula(at("E1"), "B1*2");     // downstream of the cycle, not on it
+    wb.set_formula(at("D1"), "D1+1"); // reads itself
+    wb.set_formula(at("E1"), "B1*2"); // downstream of the cycle, not on it
     wb.set_formula(at("F1"), "SUM(F2:F100)");
-    wb.set_formula(at("F50"), "F1");      // a cycle through a large range
+    wb.set_formula(at("F50"), "F1"); // a cycle through a large range
     wb.recalculate_all();
-    for (const char* cell : {"B1", "C1", "D1", "E1", "F1"})   // as the spreadsheet shows a cycle
+    for (const char* cell : {"B1", "C1", "D1", "E1", "F1"}) // as the spreadsheet shows a cycle
         EXPECT_TRUE(same(N(0), wb.value(at(cell)))) << cell;
     auto d = wb.diagnostics();
     ASSERT_EQ(3u, d.cycles.size());
@@ -68,7 +68,7 @@ TEST_F(Recalc, DefinedNames) {
     wb.add_sheet("Data Sheet");
     wb.set_value(at("A1", 1), N(2));
     wb.set_value(at("A2", 1), N(3));
-    wb.set_formula(at("A1"), "Rate*SUM(Block)");   // names defined later
+    wb.set_formula(at("A1"), "Rate*SUM(Block)"); // names defined later
     wb.recalculate();
     EXPECT_TRUE(same(E(ErrorCode::Name), wb.value(at("A1"))));
     wb.define_name("Rate", "0.5");
@@ -136,9 +136,9 @@ TEST_F(Recalc, SheetsAndCells) {
 
     wb.set_value(at("C3", 1), T("x"));
     wb.set_formula(at("B5", 1), "=C3&\"y\"");
-    wb.set_formula(at("A1", 1), "Z9");   // reads an empty cell; the read does not make Z9 used
+    wb.set_formula(at("A1", 1), "Z9"); // reads an empty cell; the read does not make Z9 used
     wb.set_value(at("D2", 1), N(1));
-    wb.set_value(at("D2", 1), Value());  // cleared: no longer used
+    wb.set_value(at("D2", 1), Value()); // cleared: no longer used
     wb.recalculate();
     EXPECT_EQ("C3&\"y\"", wb.formula_text(at("B5", 1)));
     EXPECT_TRUE(wb.is_formula(at("B5", 1)));
@@ -150,7 +150,8 @@ TEST_F(Recalc, SheetsAndCells) {
     EXPECT_EQ((std::vector<std::string>{"A1=0", "C3=x", "B5=xy"}), seen);
     auto used = wb.used_range(1);
     EXPECT_FALSE(used.empty);
-    EXPECT_EQ((std::vector<int>{0, 4, 0, 2}), (std::vector<int>{used.first_row, used.last_row, used.first_col, used.last_col}));
+    EXPECT_EQ((std::vector<int>{0, 4, 0, 2}),
+              (std::vector<int>{used.first_row, used.last_row, used.first_col, used.last_col}));
 }
 
 TEST_F(Recalc, LongChainsNeedNoDeepRecursion) {

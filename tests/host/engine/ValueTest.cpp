@@ -46,8 +46,13 @@ TEST(Values, CopiesShareTextAndStayIndependent) {
 }
 
 TEST(Values, FormatNumberIsShortestRoundTrip) {
-    for (auto [x, text] : {std::pair<double, const char*>{0.0, "0"}, {-0.0, "0"}, {0.1, "0.1"}, {-2.5, "-2.5"},
-                           {123456789012.0, "123456789012"}, {0.1 + 0.2, "0.30000000000000004"}, {1e300, "1e+300"}})
+    for (auto [x, text] : {std::pair<double, const char*>{0.0, "0"},
+                           {-0.0, "0"},
+                           {0.1, "0.1"},
+                           {-2.5, "-2.5"},
+                           {123456789012.0, "123456789012"},
+                           {0.1 + 0.2, "0.30000000000000004"},
+                           {1e300, "1e+300"}})
         EXPECT_EQ(text, format_number(x));
     std::mt19937_64 rng(7);
     std::uniform_real_distribution<double> exponent(-300, 300);
@@ -81,8 +86,13 @@ TEST(Values, ParseNumberAcceptsWhatTheSpreadsheetCoerces) {
 
 TEST(Addresses, A1NamesRoundTripAndLimits) {
     std::int32_t r, c;
-    for (auto [col, name] : {std::pair<std::int32_t, const char*>{0, "A"}, {25, "Z"}, {26, "AA"}, {255, "IV"},
-                             {701, "ZZ"}, {702, "AAA"}, {16383, "XFD"}}) {
+    for (auto [col, name] : {std::pair<std::int32_t, const char*>{0, "A"},
+                             {25, "Z"},
+                             {26, "AA"},
+                             {255, "IV"},
+                             {701, "ZZ"},
+                             {702, "AAA"},
+                             {16383, "XFD"}}) {
         EXPECT_EQ(name, host::engine::column_name(col));
         ASSERT_TRUE(host::engine::parse_a1(host::engine::a1_name(41, col), r, c));
         EXPECT_EQ(std::make_pair(41, col), std::make_pair(r, c));

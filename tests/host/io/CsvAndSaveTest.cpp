@@ -24,27 +24,37 @@ using host::io::IoError;
 namespace {
 
 TEST(CsvRead, FieldsBecomeTheirValues) {
-    Document d = host::io::load_csv_text(
-        "/tmp/models/plan.v2.csv",
-        "\xEF\xBB\xBF" "1.5,-2,TRUE,false,#DIV/0!,text,\"quoted, with \"\"quotes\"\"\"\r\n"
-        ",\"\",\"3\",=A1*2,=\"SUM(A1,B1)\",  spaced ,50%\r\n"
-        "\n"
-        "\"multi\nline\",x\"y,\"a\"b\n");
+    Document d = host::io::load_csv_text("/tmp/models/plan.v2.csv",
+                                         "\xEF\xBB\xBF"
+                                         "1.5,-2,TRUE,false,#DIV/0!,text,\"quoted, with \"\"quotes\"\"\"\r\n"
+                                         ",\"\",\"3\",=A1*2,=\"SUM(A1,B1)\",  spaced ,50%\r\n"
+                                         "\n"
+                                         "\"multi\nline\",x\"y,\"a\"b\n");
     const auto& b = d.workbook;
     ASSERT_EQ(b.sheet_count(), 1);
     EXPECT_EQ(b.sheet_name(0), "plan.v2");
     d.workbook.recalculate_all();
-    struct Case { std::int32_t row, col; Value value; } cases[] = {
-        {0, 0, Value::number(1.5)},         {0, 1, Value::number(-2)},
-        {0, 2, Value::boolean(true)},       {0, 3, Value::boolean(false)},
-        {0, 4, Value::error(ErrorCode::Div0)}, {0, 5, Value::text("text")},
+    struct Case {
+        std::int32_t row, col;
+        Value value;
+    } cases[] = {
+        {0, 0, Value::number(1.5)},
+        {0, 1, Value::number(-2)},
+        {0, 2, Value::boolean(true)},
+        {0, 3, Value::boolean(false)},
+        {0, 4, Value::error(ErrorCode::Div0)},
+        {0, 5, Value::text("text")},
         {0, 6, Value::text("quoted, with \"quotes\"")},
-        {1, 0, Value()},                    {1, 1, Value::text("")},
-        {1, 2, Value::text("3")},           {1, 3, Value::number(3)},
-        {1, 4, Value::number(-0.5)},        {1, 5, Value::text("  spaced ")},
+        {1, 0, Value()},
+        {1, 1, Value::text("")},
+        {1, 2, Value::text("3")},
+        {1, 3, Value::number(3)},
+        {1, 4, Value::number(-0.5)},
+        {1, 5, Value::text("  spaced ")},
         {1, 6, Value::number(0.5)},
         {2, 0, Value()},
-        {3, 0, Value::text("multi\nline")}, {3, 1, Value::text("x\"y")},
+        {3, 0, Value::text("multi\nline")},
+        {3, 1, Value::text("x\"y")},
         {3, 2, Value::text("ab")},
     };
     for (const Case& c : cases)
@@ -55,15 +65,19 @@ TEST(CsvRead, FieldsBecomeTheirValues) {
 
 TEST(CsvRead, BadFieldsNameTheCell) {
     using testing_packages::io_failure;
-    EXPECT_EQ(io_failure([] { host::io::load_csv_text("m.csv", "1,2\n3,=1+*2\n"); })
-                  .rfind("m.csv: sheet 'm', cell B2: formula does not parse: =1+*2: ", 0), 0u);
+    EXPECT_EQ(io_failure([] {
+                  host::io::load_csv_text("m.csv", "1,2\n3,=1+*2\n");
+              }).rfind("m.csv: sheet 'm', cell B2: formula does not parse: =1+*2: ", 0),
+              0u);
     EXPECT_EQ(io_failure([] { host::io::load_csv_text("m.csv", "1,\"open\n2\n"); }),
               "m.csv: sheet 'm': quoted field opened on line 1 is never closed");
     EXPECT_NE(io_failure([] { host::io::load_csv_text("m.csv", std::string(16384, ',') + "1\n"); }), "");
 }
 
 TEST(CsvWrite, SheetNamesFromFileNames) {
-    struct Case { const char *path, *name; } cases[] = {
+    struct Case {
+        const char *path, *name;
+    } cases[] = {
         {"model.csv", "model"},
         {"/a/b/Q1 [draft].csv", "Q1 _draft_"},
         {"dir.d/noext", "noext"},
@@ -72,7 +86,8 @@ TEST(CsvWrite, SheetNamesFromFileNames) {
         {"/x/.csv/", "Sheet1"},
         {"abcdefghijklmnopqrstuvwxyz0123456789.csv", "abcdefghijklmnopqrstuvwxyz01234"},
     };
-    for (const Case& c : cases) EXPECT_EQ(host::io::sheet_name_for(c.path), c.name) << c.path;
+    for (const Case& c : cases)
+        EXPECT_EQ(host::io::sheet_name_for(c.path), c.name) << c.path;
 }
 
 class SaveFiles : public ::testing::Test {
@@ -85,7 +100,8 @@ protected:
     void TearDown() override { std::filesystem::remove_all(dir); }
     std::vector<std::string> files() const {
         std::vector<std::string> out;
-        for (const auto& entry : std::filesystem::directory_iterator(dir)) out.push_back(entry.path().filename());
+        for (const auto& entry : std::filesystem::directory_iterator(dir))
+            out.push_back(entry.path().filename());
         return out;
     }
     std::string dir;
@@ -113,8 +129,10 @@ TEST_F(SaveFiles, FailureLeavesTheTargetAndNoTemporaryFile) {
     ASSERT_EQ(::stat(target.c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
     EXPECT_EQ(files(), std::vector<std::string>{"sub"});
-    EXPECT_EQ(testing_packages::io_failure([&] { host::io::write_file_atomically(dir + "/missing/book.xlsx", "data"); })
-                  .rfind(dir + "/missing/book.xlsx: cannot save", 0), 0u);
+    EXPECT_EQ(testing_packages::io_failure([&] {
+                  host::io::write_file_atomically(dir + "/missing/book.xlsx", "data");
+              }).rfind(dir + "/missing/book.xlsx: cannot save", 0),
+              0u);
 }
 
 TEST_F(SaveFiles, SaveChoosesTheFormatByExtension) {
@@ -131,14 +149,15 @@ TEST_F(SaveFiles, SaveChoosesTheFormatByExtension) {
 }
 
 TEST(Diagnostics, UnknownFunctionsOnceEachCyclesAndTextFormats) {
-    Document d = host::io::load_csv_text("m.csv", "=NOSUCH(1),=nosuch(2),=OTHER()\n=A3,,\n=A2,=\"TEXT(1,\"\"# ?/?\"\")\"\n");
+    Document d =
+        host::io::load_csv_text("m.csv", "=NOSUCH(1),=nosuch(2),=OTHER()\n=A3,,\n=A2,=\"TEXT(1,\"\"[DBNum1]0\"\")\"\n");
     d.workbook.recalculate_all();
     EXPECT_EQ(d.workbook.value({0, 2, 1}), Value::error(ErrorCode::Value));
     std::vector<std::string> w = host::io::diagnostic_warnings("m.csv", d.workbook);
     ASSERT_EQ(w.size(), 4u);
     EXPECT_EQ(w[0], "m.csv: warning: unknown function NOSUCH in m!A1, m!B1");
     EXPECT_EQ(w[1], "m.csv: warning: unknown function OTHER in m!C1");
-    EXPECT_EQ(w[2], "m.csv: warning: TEXT cannot show the number format \"# ?/?\" (it gives #VALUE!) in m!B3");
+    EXPECT_EQ(w[2], "m.csv: warning: TEXT cannot show the number format \"[DBNum1]0\" (it gives #VALUE!) in m!B3");
     EXPECT_EQ(w[3], "m.csv: warning: circular reference through m!A2, m!A3");
     // Once the format is one the engine knows, its warning goes.
     d.workbook.set_formula({0, 2, 1}, "TEXT(1,\"0\")");

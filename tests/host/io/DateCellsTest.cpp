@@ -29,11 +29,17 @@ host::io::Document load(bool date1904) {
     return d;
 }
 
-Value at(const host::io::Document& d, const char* a1) { return d.workbook.value(cell_at(d.workbook, std::string("S!") + a1)); }
+Value at(const host::io::Document& d, const char* a1) {
+    return d.workbook.value(cell_at(d.workbook, std::string("S!") + a1));
+}
 
 TEST(DateCells, LoadAsSerialsOfTheWorkbooksDateSystem) {
     // 2024-01-15 is serial 45306 from 1900 and 1462 days fewer from 1904.
-    struct Case { bool date1904; double day; Value text_of_zero, before_1904; } cases[] = {
+    struct Case {
+        bool date1904;
+        double day;
+        Value text_of_zero, before_1904;
+    } cases[] = {
         {false, 45306, Value::text("1900-01-00"), Value::number(1461)},
         {true, 45306 - 1462, Value::text("1904-01-01"), Value::error(host::engine::ErrorCode::Num)},
     };
@@ -49,7 +55,7 @@ TEST(DateCells, LoadAsSerialsOfTheWorkbooksDateSystem) {
         EXPECT_EQ(at(d, "B3"), Value::number(c.day));
         EXPECT_EQ(at(d, "B4"), c.text_of_zero);
         EXPECT_EQ(at(d, "C4"), c.before_1904);
-        EXPECT_EQ(at(d, "D4"), Value::number(c.day));   // date text in arithmetic
+        EXPECT_EQ(at(d, "D4"), Value::number(c.day)); // date text in arithmetic
     }
 }
 

@@ -27,7 +27,10 @@ std::string sheet_xml(const std::string& bytes) {
 TEST(FaithfulSave, TextOfOnlyWhiteSpaceIsReadAndWrittenExactly) {
     const char* const strings = "<si><t xml:space=\"preserve\"> </t></si><si><t xml:space=\"preserve\">\t</t></si>"
                                 "<si><r><t xml:space=\"preserve\">  </t></r></si>";
-    const struct { const char* cell; const char* text; } cases[] = {
+    const struct {
+        const char* cell;
+        const char* text;
+    } cases[] = {
         {"<c r=\"A1\" t=\"s\"><v>0</v></c>", " "},
         {"<c r=\"A2\" t=\"s\"><v>1</v></c>", "\t"},
         {"<c r=\"A3\" t=\"s\"><v>2</v></c>", "  "},
@@ -43,7 +46,8 @@ TEST(FaithfulSave, TextOfOnlyWhiteSpaceIsReadAndWrittenExactly) {
         EXPECT_EQ(d.workbook.value({0, r, 0}), Value::text(cases[r].text)) << cases[r].cell;
 
     // Written again by the writer (the same texts one row down) and read back.
-    for (int r = 0; r < row; ++r) d.workbook.set_value({0, r, 1}, Value::text(cases[r].text));
+    for (int r = 0; r < row; ++r)
+        d.workbook.set_value({0, r, 1}, Value::text(cases[r].text));
     d.workbook.recalculate_all();
     Document again = load_xlsx_bytes("saved.xlsx", xlsx_bytes(d, "saved.xlsx"));
     for (int r = 0; r < row; ++r) {
@@ -55,7 +59,11 @@ TEST(FaithfulSave, TextOfOnlyWhiteSpaceIsReadAndWrittenExactly) {
 TEST(FaithfulSave, DataTablesAndVolatileMarksInArrayRangesStayAsTheyWere) {
     // Each cell as the file has it, and as the saved file must have it: its cached value
     // the engine's, its formula element untouched.
-    const struct { int row; const char* before; const char* after; } cases[] = {
+    const struct {
+        int row;
+        const char* before;
+        const char* after;
+    } cases[] = {
         // An array formula whose cached values were stale: the marks stay, values change
         // (D2 and D3 hold the array's results, D4 is cleared).
         {1, "<c r=\"D1\"><f t=\"array\" ref=\"D1:D3\" ca=\"1\">A1*{1;2;3}</f><v>0</v></c>",
@@ -64,7 +72,8 @@ TEST(FaithfulSave, DataTablesAndVolatileMarksInArrayRangesStayAsTheyWere) {
         {3, "<c r=\"D3\" t=\"e\"><f ca=\"1\"></f><v>#N/A</v></c>", "<c r=\"D3\"><f ca=\"1\"/><v>21</v></c>"},
         {4, "<c r=\"D4\"><f ca=\"1\"/><v>5</v></c>", "<c r=\"D4\"><f ca=\"1\"/></c>"},
         // A one-way data table over A1: its anchor and another of its cells.
-        {5, "<c r=\"B5\" s=\"1\"><f t=\"dataTable\" ref=\"B5:B6\" dt2D=\"0\" dtr=\"0\" r1=\"A1\" ca=\"1\"/><v>5</v></c>",
+        {5,
+         "<c r=\"B5\" s=\"1\"><f t=\"dataTable\" ref=\"B5:B6\" dt2D=\"0\" dtr=\"0\" r1=\"A1\" ca=\"1\"/><v>5</v></c>",
          "<c r=\"B5\" s=\"1\"><f t=\"dataTable\" ref=\"B5:B6\" dt2D=\"0\" dtr=\"0\" r1=\"A1\" ca=\"1\"/><v>5</v></c>"},
         {6, "<c r=\"B6\"><v>6</v></c>", "<c r=\"B6\"><v>6</v></c>"},
         // A two-way data table anchor the file holds no value for.
@@ -73,18 +82,20 @@ TEST(FaithfulSave, DataTablesAndVolatileMarksInArrayRangesStayAsTheyWere) {
     };
     std::string cells = "<row r=\"1\"><c r=\"A1\"><v>1</v></c>";
     for (const auto& c : cases) {
-        if (c.row > 1) cells += "</row><row r=\"" + std::to_string(c.row) + "\">";
+        if (c.row > 1)
+            cells += "</row><row r=\"" + std::to_string(c.row) + "\">";
         cells += c.before;
     }
     cells += "</row>";
     Document d = load_xlsx_bytes("tables.xlsx", zip(workbook_parts({{"S", cells}})));
-    d.workbook.set_value({0, 0, 0}, Value::number(7));  // A1: the run's change
+    d.workbook.set_value({0, 0, 0}, Value::number(7)); // A1: the run's change
     d.workbook.set_value({0, 1, 3}, Value::number(14));
     d.workbook.set_value({0, 2, 3}, Value::number(21));
     d.workbook.clear({0, 3, 3});
     d.workbook.recalculate_all();
     std::string saved = sheet_xml(xlsx_bytes(d, "saved.xlsx"));
-    for (const auto& c : cases) EXPECT_NE(saved.find(c.after), std::string::npos) << c.after << "\nin " << saved;
+    for (const auto& c : cases)
+        EXPECT_NE(saved.find(c.after), std::string::npos) << c.after << "\nin " << saved;
 }
 
 } // namespace

@@ -36,7 +36,7 @@ inline std::map<std::string, host::engine::Value> parse_object(const std::string
             throw fail(std::string("expected ") + c);
         ++i;
     };
-    auto string = [&] {   // the texts these files hold need no escapes
+    auto string = [&] { // the texts these files hold need no escapes
         expect('"');
         std::size_t end = s.find('"', i);
         if (end == std::string::npos || s.find('\\', i) < end)

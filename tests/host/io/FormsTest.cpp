@@ -41,21 +41,24 @@ TEST_F(Forms, IterationSettingsComputeTheCycles) {
     EXPECT_NEAR(2, number("Calc", "A1"), 0.0002);
     EXPECT_NEAR(1000.0 / 9, number("Calc", "B1"), 0.001);
     for (const std::string& w : host::io::diagnostic_warnings("forms.xlsx", d.workbook))
-        EXPECT_EQ(std::string::npos, w.find("circular")) << w;   // iterated on purpose
-
+        EXPECT_EQ(std::string::npos, w.find("circular")) << w; // iterated on purpose
 }
 
 // A sheet's own name, references through several sheets, structured references to a table.
 TEST_F(Forms, EachFormGivesItsValue) {
-    const struct { const char *sheet, *cell; double value; } cases[] = {
-        {"Calc", "D1", 10}, {"Jan", "B5", 20},                                   // the sheet's own Rate on Jan only
-        {"Calc", "E1", 6}, {"Calc", "E2", 2},                                    // through several sheets
-        {"Sales", "D2", 7.5}, {"Sales", "D3", 5},                                // [[#This Row],[Qty]], an escaped name
-        {"Sales", "D4", 24}, {"Sales", "D5", 36.5}, {"Calc", "F1", 15},          // [@Qty]
-        {"Calc", "F2", 36.5}, {"Calc", "F3", 36.5}, {"Calc", "F4", 4},           // [#Totals], [#Headers]
-        {"Calc", "F5", 5}, {"Calc", "F6", 66.5},                                 // [#All], [[Qty]:[Amount]]
+    const struct {
+        const char *sheet, *cell;
+        double value;
+    } cases[] = {
+        {"Calc", "D1", 10},   {"Jan", "B5", 20},                         // the sheet's own Rate on Jan only
+        {"Calc", "E1", 6},    {"Calc", "E2", 2},                         // through several sheets
+        {"Sales", "D2", 7.5}, {"Sales", "D3", 5},                        // [[#This Row],[Qty]], an escaped name
+        {"Sales", "D4", 24},  {"Sales", "D5", 36.5}, {"Calc", "F1", 15}, // [@Qty]
+        {"Calc", "F2", 36.5}, {"Calc", "F3", 36.5},  {"Calc", "F4", 4},  // [#Totals], [#Headers]
+        {"Calc", "F5", 5},    {"Calc", "F6", 66.5},                      // [#All], [[Qty]:[Amount]]
     };
-    for (const auto& c : cases) EXPECT_DOUBLE_EQ(c.value, number(c.sheet, c.cell)) << c.sheet << "!" << c.cell;
+    for (const auto& c : cases)
+        EXPECT_DOUBLE_EQ(c.value, number(c.sheet, c.cell)) << c.sheet << "!" << c.cell;
     EXPECT_EQ("0.2", d.workbook.name_formula("Rate", d.workbook.find_sheet("Jan")));
     EXPECT_EQ("0.1", d.workbook.name_formula("Rate"));
 

@@ -22,37 +22,45 @@ namespace {
 
 std::string repeated(const std::string& piece, int times) {
     std::string out;
-    for (int i = 0; i < times; ++i) out += piece;
+    for (int i = 0; i < times; ++i)
+        out += piece;
     return out;
 }
 
 std::string& part(Parts& parts, const std::string& name) {
     for (auto& p : parts)
-        if (p.first == name) return p.second;
+        if (p.first == name)
+            return p.second;
     throw std::runtime_error("no part " + name);
 }
 
 void replace(std::string& text, const std::string& from, const std::string& to) {
     std::size_t at = text.find(from);
-    if (at == std::string::npos) throw std::runtime_error("no '" + from + "' in " + text);
+    if (at == std::string::npos)
+        throw std::runtime_error("no '" + from + "' in " + text);
     text.replace(at, from.size(), to);
 }
 
 TEST(LenientLoading, SheetNamesAreLimitedInCharactersNotBytes) {
-    const std::string cyrillic = "\xD0\x96";  // one character, two bytes
-    const struct { std::string name; bool loads; } cases[] = {
+    const std::string cyrillic = "\xD0\x96"; // one character, two bytes
+    const struct {
+        std::string name;
+        bool loads;
+    } cases[] = {
         {repeated(cyrillic, 20), true},
         {repeated(cyrillic, 31), true},
         {repeated(cyrillic, 32), false},
         {repeated("a", 31), true},
         {repeated("a", 32), false},
-        {"\xE2\x82\xAC" + repeated("b", 30), true},  // a three-byte character and 30 more
+        {"\xE2\x82\xAC" + repeated("b", 30), true}, // a three-byte character and 30 more
     };
     for (const auto& c : cases) {
         std::string bytes = zip(workbook_parts({{c.name, "<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>"}}));
         std::string failure = io_failure([&] { load_xlsx_bytes("names.xlsx", bytes); });
-        if (c.loads) EXPECT_EQ(failure, "") << c.name;
-        else EXPECT_NE(failure.find("must have 1 to 31 characters"), std::string::npos) << c.name << ": " << failure;
+        if (c.loads)
+            EXPECT_EQ(failure, "") << c.name;
+        else
+            EXPECT_NE(failure.find("must have 1 to 31 characters"), std::string::npos) << c.name << ": " << failure;
     }
 }
 
@@ -82,18 +90,22 @@ TEST(LenientLoading, SheetsWithoutAPartAreSkippedWithTheirNamesAndAWarning) {
 
     // Saving leaves the workbook's list of sheets as it was.
     host::io::Package saved("saved.xlsm", host::io::xlsx_bytes(d, "saved.xlsm"));
-    EXPECT_NE(saved.read("xl/workbook.xml").find("<sheet name=\"Macro1\" sheetId=\"7\" state=\"veryHidden\" r:id=\"\"/>"),
-              std::string::npos);
+    EXPECT_NE(
+        saved.read("xl/workbook.xml").find("<sheet name=\"Macro1\" sheetId=\"7\" state=\"veryHidden\" r:id=\"\"/>"),
+        std::string::npos);
 }
 
 TEST(LenientLoading, ZipHeadersMayDisagreeInTimeStampsOnly) {
     // Offsets into the first local header, and what a changed byte there does.
-    const struct { std::size_t offset; const char* failure; } cases[] = {
-        {10, ""},                              // time
-        {13, ""},                              // date
-        {14, "does not match its checksum"},   // checksum
-        {18, "not a valid zip archive"},       // compressed size
-        {22, "not a valid zip archive"},       // size
+    const struct {
+        std::size_t offset;
+        const char* failure;
+    } cases[] = {
+        {10, ""},                            // time
+        {13, ""},                            // date
+        {14, "does not match its checksum"}, // checksum
+        {18, "not a valid zip archive"},     // compressed size
+        {22, "not a valid zip archive"},     // size
     };
     const std::string original = zip(workbook_parts({{"S", "<row r=\"1\"><c r=\"A1\"><v>3</v></c></row>"}}));
     for (const auto& c : cases) {
@@ -105,26 +117,34 @@ TEST(LenientLoading, ZipHeadersMayDisagreeInTimeStampsOnly) {
             // The package it saves is whole.
             load_xlsx_bytes("saved.xlsx", host::io::xlsx_bytes(d, "saved.xlsx"));
         });
-        if (*c.failure == '\0') EXPECT_EQ(failure, "") << "byte " << c.offset;
-        else EXPECT_NE(failure.find(c.failure), std::string::npos) << "byte " << c.offset << ": " << failure;
+        if (*c.failure == '\0')
+            EXPECT_EQ(failure, "") << "byte " << c.offset;
+        else
+            EXPECT_NE(failure.find(c.failure), std::string::npos) << "byte " << c.offset << ": " << failure;
     }
 }
 
 TEST(LenientLoading, WithoutPackageRelationshipsTheWorkbookIsLookedForInItsUsualPlace) {
-    const struct { std::vector<std::string> removed; const char* failure; } cases[] = {
+    const struct {
+        std::vector<std::string> removed;
+        const char* failure;
+    } cases[] = {
         {{"_rels/.rels"}, ""},
         {{"_rels/.rels", "xl/workbook.xml"}, "missing parts _rels/.rels and xl/workbook.xml"},
     };
     for (const auto& c : cases) {
         Parts parts;
         for (auto& p : workbook_parts({{"S", "<row r=\"1\"><c r=\"A1\"><v>4</v></c></row>"}}))
-            if (std::find(c.removed.begin(), c.removed.end(), p.first) == c.removed.end()) parts.push_back(p);
+            if (std::find(c.removed.begin(), c.removed.end(), p.first) == c.removed.end())
+                parts.push_back(p);
         std::string failure = io_failure([&] {
             Document d = load_xlsx_bytes("norels.xlsx", zip(parts));
             EXPECT_EQ(d.workbook.value({0, 0, 0}), host::engine::Value::number(4));
         });
-        if (*c.failure == '\0') EXPECT_EQ(failure, "") << c.removed.size();
-        else EXPECT_NE(failure.find(c.failure), std::string::npos) << failure;
+        if (*c.failure == '\0')
+            EXPECT_EQ(failure, "") << c.removed.size();
+        else
+            EXPECT_NE(failure.find(c.failure), std::string::npos) << failure;
     }
 }
 

@@ -23,7 +23,8 @@ std::string load_failure(const std::string& bytes, const LoadLimits& limits = Lo
 // Rows of one cell each, without positions: the shape of a zip bomb's sheet.
 std::string unnumbered_cells(std::size_t rows) {
     std::string xml;
-    for (std::size_t i = 0; i < rows; ++i) xml += "<row><c><v>1</v></c></row>";
+    for (std::size_t i = 0; i < rows; ++i)
+        xml += "<row><c><v>1</v></c></row>";
     return xml;
 }
 
@@ -35,13 +36,16 @@ LoadLimits with(std::size_t LoadLimits::*limit, std::size_t value) {
 
 TEST(LoadLimits, AWorkbookBeyondALimitIsRefusedNamingTheLimit) {
     const std::string one_sheet = zip(workbook_parts({{"Big", unnumbered_cells(5000)}}));
-    const std::string two_sheets =
-        zip(workbook_parts({{"A", unnumbered_cells(3000)}, {"B", unnumbered_cells(3000)}}));
+    const std::string two_sheets = zip(workbook_parts({{"A", unnumbered_cells(3000)}, {"B", unnumbered_cells(3000)}}));
     std::string strings;
-    for (int i = 0; i < 5000; ++i) strings += "<si><t>s</t></si>";
-    const std::string many_strings =
-        zip(workbook_parts({{"Small", "<row><c t=\"s\"><v>0</v></c></row>"}}, strings));
-    struct Case { const std::string& bytes; LoadLimits limits; const char* message; };
+    for (int i = 0; i < 5000; ++i)
+        strings += "<si><t>s</t></si>";
+    const std::string many_strings = zip(workbook_parts({{"Small", "<row><c t=\"s\"><v>0</v></c></row>"}}, strings));
+    struct Case {
+        const std::string& bytes;
+        LoadLimits limits;
+        const char* message;
+    };
     const Case cases[] = {
         // Counted exactly, while the text arrives piece by piece.
         {one_sheet, with(&LoadLimits::max_cells, 4999),
@@ -60,7 +64,8 @@ TEST(LoadLimits, AWorkbookBeyondALimitIsRefusedNamingTheLimit) {
          "book.xlsx: the workbook is too large: loading it would take more than the 1 MiB of "
          "memory allowed (the limit was crossed reading part xl/sharedStrings.xml)"},
     };
-    for (const Case& c : cases) EXPECT_EQ(0u, load_failure(c.bytes, c.limits).find(c.message)) << c.message;
+    for (const Case& c : cases)
+        EXPECT_EQ(0u, load_failure(c.bytes, c.limits).find(c.message)) << c.message;
     // Within the limits the same workbooks load whole.
     host::io::Document loaded = host::io::load_xlsx_bytes("book.xlsx", one_sheet);
     EXPECT_EQ(1.0, loaded.workbook.value(engine::CellAddress{0, 4999, 0}).as_number());
@@ -73,7 +78,8 @@ TEST(LoadLimits, AWorkbookBeyondALimitIsRefusedNamingTheLimit) {
 std::size_t header_of(const std::string& bytes, const std::string& signature, const std::string& name,
                       std::size_t name_offset) {
     for (std::size_t at = bytes.find(signature); at != std::string::npos; at = bytes.find(signature, at + 1))
-        if (bytes.compare(at + name_offset, name.size(), name) == 0) return at;
+        if (bytes.compare(at + name_offset, name.size(), name) == 0)
+            return at;
     ADD_FAILURE() << name;
     return 0;
 }
@@ -90,7 +96,10 @@ TEST(DamagedPackages, ADamagedOrEncryptedPackageSaysWhat) {
 
     std::string compound("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
     compound.resize(4096, '\0');
-    struct Case { const std::string& bytes; const char* message; };
+    struct Case {
+        const std::string& bytes;
+        const char* message;
+    };
     const Case cases[] = {
         {local_only, "book.xlsx: the workbook is damaged: part xl/worksheets/sheet1.xml does not "
                      "match its checksum"},
@@ -99,7 +108,8 @@ TEST(DamagedPackages, ADamagedOrEncryptedPackageSaysWhat) {
         {compound, "book.xlsx: the workbook is encrypted (protected by a password); save it "
                    "without a password and try again"},
     };
-    for (const Case& c : cases) EXPECT_EQ(c.message, load_failure(c.bytes)) << c.message;
+    for (const Case& c : cases)
+        EXPECT_EQ(c.message, load_failure(c.bytes)) << c.message;
 }
 
 TEST(UnreadFormulas, AFormulaTheEngineCannotReadShowsNameAndTheRestLoads) {
@@ -125,11 +135,12 @@ TEST(UnreadFormulas, AFormulaTheEngineCannotReadShowsNameAndTheRestLoads) {
     // One warning per formula, naming the cell and the text, a long text cut.
     ASSERT_EQ(6u, d.warnings.size());
     for (std::size_t i = 0; i < 4; ++i)
-        EXPECT_EQ(0u, d.warnings[i].find(std::string("book.xlsx: warning: sheet 'Sheet1', cell ") +
-                                         columns[i] + "1: formula does not parse: =" + formulas[i] + ": "))
+        EXPECT_EQ(0u, d.warnings[i].find(std::string("book.xlsx: warning: sheet 'Sheet1', cell ") + columns[i] +
+                                         "1: formula does not parse: =" + formulas[i] + ": "))
             << d.warnings[i];
     EXPECT_EQ(0u, d.warnings[4].find("book.xlsx: warning: sheet 'Sheet1', cell G1: formula does not "
-                                     "parse: =" + std::string(100, '1') + "... (30012 characters)"))
+                                     "parse: =" +
+                                     std::string(100, '1') + "... (30012 characters)"))
         << d.warnings[4].substr(0, 200);
     EXPECT_LT(d.warnings[4].size(), 300u);
     EXPECT_NE(std::string::npos, d.warnings[5].find("cell C2: "));
@@ -137,7 +148,8 @@ TEST(UnreadFormulas, AFormulaTheEngineCannotReadShowsNameAndTheRestLoads) {
     // Saving leaves those formulas in the file as they were.
     host::io::Package saved("saved.xlsx", host::io::xlsx_bytes(d, "saved.xlsx"));
     const std::string sheet = saved.read("xl/worksheets/sheet1.xml");
-    for (const char* f : formulas) EXPECT_NE(std::string::npos, sheet.find(f)) << f;
+    for (const char* f : formulas)
+        EXPECT_NE(std::string::npos, sheet.find(f)) << f;
     EXPECT_NE(std::string::npos, sheet.find(long_formula));
     EXPECT_NE(std::string::npos, sheet.find("<f t=\"shared\" si=\"0\"/>"));
 }

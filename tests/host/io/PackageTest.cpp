@@ -16,7 +16,9 @@ using testing_packages::zip;
 namespace {
 
 TEST(PackageResolve, RelativeAbsoluteAndDotSegments) {
-    const struct { const char *source, *target, *expected; } cases[] = {
+    const struct {
+        const char *source, *target, *expected;
+    } cases[] = {
         {"xl/workbook.xml", "worksheets/sheet1.xml", "xl/worksheets/sheet1.xml"},
         {"xl/workbook.xml", "/xl/worksheets/sheet1.xml", "xl/worksheets/sheet1.xml"},
         {"xl/worksheets/sheet1.xml", "../comments1.xml", "xl/comments1.xml"},
@@ -33,7 +35,8 @@ TEST(PackageResolve, RelativeAbsoluteAndDotSegments) {
 
 TEST(PackageRoundTrip, WrittenAndCopiedPartsReadBackInOrder) {
     std::string big(200000, 'x');
-    for (std::size_t i = 0; i < big.size(); i += 7) big[i] = char('a' + i % 26);
+    for (std::size_t i = 0; i < big.size(); i += 7)
+        big[i] = char('a' + i % 26);
     const char* rels = "<Relationships><Relationship Id=\"r9\" Type=\"t/hyperlink\" "
                        "Target=\"http://example.invalid/a%20b\" TargetMode=\"External\"/></Relationships>";
     Package p("t.xlsx", zip({{"b.xml", "<b/>"}, {"a/c.bin", big}, {"empty", ""}, {"_rels/b.xml.rels", rels}}));
@@ -64,26 +67,42 @@ TEST(PackageRoundTrip, WrittenAndCopiedPartsReadBackInOrder) {
 
 TEST(PackageErrors, NotAZipOrNoFileNamesTheFile) {
     for (const std::string& bytes : {std::string(), std::string("hello, world"), std::string("PK\x03\x04garbage", 11)})
-        EXPECT_EQ(testing_packages::io_failure([&] { Package("book.xlsx", bytes); }).rfind("book.xlsx: not an .xlsx workbook", 0), 0u)
+        EXPECT_EQ(testing_packages::io_failure([&] {
+                      Package("book.xlsx", bytes);
+                  }).rfind("book.xlsx: not an .xlsx workbook", 0),
+                  0u)
             << bytes.size() << " bytes";
     EXPECT_THROW(host::io::read_file("/nonexistent/dir/book.xlsx"), IoError);
     EXPECT_THROW(host::io::read_file("/"), IoError);
 }
 
 TEST(Address, ParseAndFormat) {
-    using host::io::Address;
     using host::io::A1Parse;
-    struct Case { const char* text; A1Parse result; std::uint32_t row, column; } cases[] = {
-        {"A1", A1Parse::Ok, 0, 0}, {"$B$7", A1Parse::Ok, 6, 1}, {"b7", A1Parse::Ok, 6, 1},
-        {"XFD1048576", A1Parse::Ok, 1048575, 16383}, {"XFE1", A1Parse::OffSheet, 0, 0},
-        {"A1048577", A1Parse::OffSheet, 0, 0}, {"ZZZZZZZZ99999999999999", A1Parse::OffSheet, 0, 0},
-        {"A0", A1Parse::Malformed, 0, 0}, {"1A", A1Parse::Malformed, 0, 0}, {"A", A1Parse::Malformed, 0, 0},
-        {"A1B", A1Parse::Malformed, 0, 0}, {"", A1Parse::Malformed, 0, 0},
+    using host::io::Address;
+    struct Case {
+        const char* text;
+        A1Parse result;
+        std::uint32_t row, column;
+    } cases[] = {
+        {"A1", A1Parse::Ok, 0, 0},
+        {"$B$7", A1Parse::Ok, 6, 1},
+        {"b7", A1Parse::Ok, 6, 1},
+        {"XFD1048576", A1Parse::Ok, 1048575, 16383},
+        {"XFE1", A1Parse::OffSheet, 0, 0},
+        {"A1048577", A1Parse::OffSheet, 0, 0},
+        {"ZZZZZZZZ99999999999999", A1Parse::OffSheet, 0, 0},
+        {"A0", A1Parse::Malformed, 0, 0},
+        {"1A", A1Parse::Malformed, 0, 0},
+        {"A", A1Parse::Malformed, 0, 0},
+        {"A1B", A1Parse::Malformed, 0, 0},
+        {"", A1Parse::Malformed, 0, 0},
     };
     for (const Case& c : cases) {
         Address a;
         EXPECT_EQ(host::io::parse_address(c.text, a), c.result) << c.text;
-        if (c.result == A1Parse::Ok) { EXPECT_EQ(a, (Address{c.row, c.column})) << c.text; }
+        if (c.result == A1Parse::Ok) {
+            EXPECT_EQ(a, (Address{c.row, c.column})) << c.text;
+        }
     }
     for (std::uint32_t col : {0u, 25u, 26u, 701u, 702u, 16383u}) {
         Address a{41, col}, back;

@@ -33,7 +33,8 @@ TEST(ReportSheet, TakesAFreeName) {
         {{"Ombrix Report", "ombrix report (2)"}, "Ombrix Report", "Ombrix Report (3)"},
         {{long_name}, long_name, "A report name of thirty-one (2)"},
     };
-    for (const NameCase& c : cases) EXPECT_EQ(host::io::free_sheet_name(c.taken, c.wanted), c.expected) << c.wanted;
+    for (const NameCase& c : cases)
+        EXPECT_EQ(host::io::free_sheet_name(c.taken, c.wanted), c.expected) << c.wanted;
 }
 
 ReportSheet small_report() {
@@ -68,13 +69,14 @@ std::vector<std::string> cells_of(const host::engine::Workbook& book, int sheet)
 TEST(ReportSheet, JoinsEachWorkbookAsItsLastSheetAndChangesNoOtherPart) {
     // Workbooks from several producers, and one of our own making with no style sheet.
     std::vector<std::pair<std::string, std::string>> books;
-    for (const char* name : {"handmade.xlsx", "handmade-prefixed.xlsx", "libreoffice.xlsx", "openpyxl.xlsx",
-                             "libxlsxwriter.xlsx"})
+    for (const char* name :
+         {"handmade.xlsx", "handmade-prefixed.xlsx", "libreoffice.xlsx", "openpyxl.xlsx", "libxlsxwriter.xlsx"})
         books.emplace_back(name, host::io::read_file(testing_packages::corpus(name)));
     host::io::Document from_csv = host::io::load_csv_text("model.csv", "1,2\n=A1+B1,x\n");
     books.emplace_back("model.csv as .xlsx", host::io::xlsx_bytes(from_csv, "model.xlsx"));
 
-    const std::set<std::string> edited_parts = {"[Content_Types].xml", "workbook.xml", "workbook.xml.rels", "styles.xml"};
+    const std::set<std::string> edited_parts = {"[Content_Types].xml", "workbook.xml", "workbook.xml.rels",
+                                                "styles.xml"};
     for (const auto& [name, bytes] : books) {
         SCOPED_TRACE(name);
         host::io::Document before = host::io::load_xlsx_bytes(name, bytes);

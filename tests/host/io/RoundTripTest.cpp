@@ -50,7 +50,8 @@ std::string xml_of(const pugi::xml_node& node) {
 std::string attributes_of(const pugi::xml_node& node, const std::set<std::string>& left_out = {}) {
     std::string out;
     for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute())
-        if (!left_out.count(a.name())) out += std::string(" ") + a.name() + "=\"" + a.value() + "\"";
+        if (!left_out.count(a.name()))
+            out += std::string(" ") + a.name() + "=\"" + a.value() + "\"";
     return out;
 }
 
@@ -64,14 +65,17 @@ SheetCells cells_of(const pugi::xml_node& data) {
     SheetCells out;
     std::uint32_t next_row = 0;
     for (pugi::xml_node row = data.first_child(); row; row = row.next_sibling()) {
-        if (row.type() != pugi::node_element) continue;
+        if (row.type() != pugi::node_element)
+            continue;
         std::uint32_t r = row.attribute("r") ? row.attribute("r").as_uint() - 1 : next_row;
         out.rows[r] = attributes_of(row) + xml_of(host::io::child(row, "extLst"));
         std::uint32_t next_column = 0;
         for (pugi::xml_node c = row.first_child(); c; c = c.next_sibling()) {
-            if (c.type() != pugi::node_element || !host::io::is(c, "c")) continue;
+            if (c.type() != pugi::node_element || !host::io::is(c, "c"))
+                continue;
             Address at{r, next_column};
-            if (c.attribute("r")) host::io::parse_address(c.attribute("r").value(), at);
+            if (c.attribute("r"))
+                host::io::parse_address(c.attribute("r").value(), at);
             out.cells[{at.row, at.column}] = c;
             next_column = at.column + 1;
         }
@@ -81,9 +85,7 @@ SheetCells cells_of(const pugi::xml_node& data) {
 }
 
 // A cell without its value: its attributes but the type, and its formula element.
-std::string cell_shape(const pugi::xml_node& c) {
-    return attributes_of(c, {"t"}) + xml_of(host::io::child(c, "f"));
-}
+std::string cell_shape(const pugi::xml_node& c) { return attributes_of(c, {"t"}) + xml_of(host::io::child(c, "f")); }
 
 // A cell's value as written: type and text.
 std::string cell_value(const pugi::xml_node& c) {
@@ -104,12 +106,16 @@ std::vector<std::string> strings_of(const Package& package, const std::string& w
         const std::string text = package.read(r.target);
         EXPECT_TRUE(doc.load_buffer(text.data(), text.size(), pugi::parse_default | pugi::parse_ws_pcdata));
         for (pugi::xml_node si = doc.document_element().first_child(); si; si = si.next_sibling()) {
-            if (si.type() != pugi::node_element || !host::io::is(si, "si")) continue;
+            if (si.type() != pugi::node_element || !host::io::is(si, "si"))
+                continue;
             std::string text;
             for (pugi::xml_node piece = si.first_child(); piece; piece = piece.next_sibling()) {
-                if (piece.type() != pugi::node_element) continue;
-                if (host::io::is(piece, "t")) text += piece.child_value();
-                else if (host::io::is(piece, "r")) text += host::io::child(piece, "t").child_value();
+                if (piece.type() != pugi::node_element)
+                    continue;
+                if (host::io::is(piece, "t"))
+                    text += piece.child_value();
+                else if (host::io::is(piece, "r"))
+                    text += host::io::child(piece, "t").child_value();
             }
             out.push_back(host::io::decode_escapes(text));
         }
@@ -117,8 +123,8 @@ std::vector<std::string> strings_of(const Package& package, const std::string& w
     return out;
 }
 
-void compare_sheet(const Document& document, int sheet, const std::string& before_text,
-                   const std::string& after_text, const std::vector<std::string>& strings, bool date1904) {
+void compare_sheet(const Document& document, int sheet, const std::string& before_text, const std::string& after_text,
+                   const std::vector<std::string>& strings, bool date1904) {
     XmlDocument before = host::io::parse_xml("in", "sheet", before_text, true);
     XmlDocument after = host::io::parse_xml("out", "sheet", after_text, true);
     pugi::xml_node before_data = host::io::child(before.root(), "sheetData");
@@ -131,14 +137,16 @@ void compare_sheet(const Document& document, int sheet, const std::string& befor
     std::set<std::pair<std::uint32_t, std::uint32_t>> computed;
     for (const auto& cell : was.cells) {
         pugi::xml_node f = host::io::child(cell.second, "f");
-        if (!f) continue;
+        if (!f)
+            continue;
         computed.insert(cell.first);
         host::io::Block block;
         std::string type = f.attribute("t").value();
         if ((type == "array" || type == "dataTable") &&
             host::io::parse_block(f.attribute("ref").value(), block) == host::io::A1Parse::Ok)
             for (std::uint32_t r = block.first.row; r <= block.last.row; ++r)
-                for (std::uint32_t c = block.first.column; c <= block.last.column; ++c) computed.insert({r, c});
+                for (std::uint32_t c = block.first.column; c <= block.last.column; ++c)
+                    computed.insert({r, c});
     }
     for (const auto& cell : was.cells) {
         auto saved = is.cells.find(cell.first);
@@ -148,14 +156,14 @@ void compare_sheet(const Document& document, int sheet, const std::string& befor
         if (!computed.count(cell.first)) {
             EXPECT_EQ(cell_value(saved->second), cell_value(cell.second)) << where;
         }
-        const bool unread = document.unread_formulas.count(std::make_tuple(
-                                  sheet, std::int32_t(cell.first.first), std::int32_t(cell.first.second))) > 0;
+        const bool unread = document.unread_formulas.count(std::make_tuple(sheet, std::int32_t(cell.first.first),
+                                                                           std::int32_t(cell.first.second))) > 0;
         Value written;
         std::string why;
         ASSERT_TRUE(host::io::decode_value(saved->second, strings, date1904, written, why)) << where << ": " << why;
         if (!unread) {
-            const Value held = document.workbook.value({sheet, std::int32_t(cell.first.first),
-                                                        std::int32_t(cell.first.second)});
+            const Value held =
+                document.workbook.value({sheet, std::int32_t(cell.first.first), std::int32_t(cell.first.second)});
             EXPECT_EQ(written, held) << where << " holds \"" << written.to_string() << "\", the engine \""
                                      << held.to_string() << "\"";
         }
@@ -172,7 +180,8 @@ std::string without_recalculation_flag(const std::string& text) {
     XmlDocument doc = host::io::parse_xml("workbook", "workbook", text, true);
     if (pugi::xml_node calc = host::io::child(doc.root(), "calcPr")) {
         calc.remove_attribute("fullCalcOnLoad");
-        if (!calc.first_attribute() && !calc.first_child()) doc.root().remove_child(calc);
+        if (!calc.first_attribute() && !calc.first_child())
+            doc.root().remove_child(calc);
     }
     return host::io::write_xml(doc.doc());
 }
@@ -191,18 +200,21 @@ TEST(CorpusRoundTrip, SavingChangesOnlyCachedValuesCalculationChainAndRecalculat
 
         std::map<std::string, int> sheets;
         for (std::size_t s = 0; s < document.sheet_parts.size(); ++s)
-            if (!document.sheet_parts[s].empty()) sheets[before.find(document.sheet_parts[s])] = int(s);
+            if (!document.sheet_parts[s].empty())
+                sheets[before.find(document.sheet_parts[s])] = int(s);
         const std::string workbook_part = before.find(document.workbook_part);
         const std::vector<std::string> strings = strings_of(after, document.workbook_part);
         for (const std::string& entry : before.entries()) {
             SCOPED_TRACE(entry);
-            if (entry.size() >= 13 && entry.compare(entry.size() - 13, 13, "calcChain.xml") == 0) continue;
+            if (entry.size() >= 13 && entry.compare(entry.size() - 13, 13, "calcChain.xml") == 0)
+                continue;
             auto sheet = sheets.find(entry);
             if (sheet != sheets.end())
                 compare_sheet(document, sheet->second, before.read(entry), after.read(entry), strings,
                               document.workbook.date1904());
             else if (entry == workbook_part)
-                EXPECT_EQ(without_recalculation_flag(after.read(entry)), without_recalculation_flag(before.read(entry)));
+                EXPECT_EQ(without_recalculation_flag(after.read(entry)),
+                          without_recalculation_flag(before.read(entry)));
             else
                 EXPECT_TRUE(after.read(entry) == before.read(entry)) << "part changed";
         }

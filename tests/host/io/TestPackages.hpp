@@ -31,7 +31,8 @@ inline host::engine::CellAddress cell_at(const host::engine::Workbook& book, con
 }
 
 // The message of the IoError that f throws, or "" when it throws none.
-template <class F> std::string io_failure(F f) {
+template <class F>
+std::string io_failure(F f) {
     try {
         f();
     } catch (const host::io::IoError& e) {
@@ -42,7 +43,8 @@ template <class F> std::string io_failure(F f) {
 
 inline std::string zip(const Parts& parts) {
     host::io::PackageWriter writer("test.xlsx");
-    for (const auto& part : parts) writer.add(part.first, part.second);
+    for (const auto& part : parts)
+        writer.add(part.first, part.second);
     return writer.finish();
 }
 
@@ -53,21 +55,24 @@ inline Parts workbook_parts(const std::vector<std::pair<std::string, std::string
                             const std::string& shared_strings = std::string(),
                             const std::string& extra_workbook_xml = std::string()) {
     Parts parts;
-    parts.emplace_back("_rels/.rels",
-                       std::string("<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                                   "<Relationship Id=\"rId1\" Type=\"") + rel_ns +
-                           "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>");
+    parts.emplace_back(
+        "_rels/.rels",
+        std::string("<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                    "<Relationship Id=\"rId1\" Type=\"") +
+            rel_ns + "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>");
     std::string wb = std::string("<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
-                                 "xmlns:r=\"") + rel_ns + "\"><sheets>";
+                                 "xmlns:r=\"") +
+                     rel_ns + "\"><sheets>";
     std::string rels = "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
     for (std::size_t i = 0; i < sheets.size(); ++i) {
         std::string n = std::to_string(i + 1);
         wb += "<sheet name=\"" + sheets[i].first + "\" sheetId=\"" + n + "\" r:id=\"rId" + n + "\"/>";
-        rels += "<Relationship Id=\"rId" + n + "\" Type=\"" + rel_ns +
-                "/worksheet\" Target=\"worksheets/sheet" + n + ".xml\"/>";
+        rels += "<Relationship Id=\"rId" + n + "\" Type=\"" + rel_ns + "/worksheet\" Target=\"worksheets/sheet" + n +
+                ".xml\"/>";
         parts.emplace_back("xl/worksheets/sheet" + n + ".xml",
                            "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
-                           "<sheetData>" + sheets[i].second + "</sheetData></worksheet>");
+                           "<sheetData>" +
+                               sheets[i].second + "</sheetData></worksheet>");
     }
     if (!shared_strings.empty()) {
         rels += std::string("<Relationship Id=\"rIdS\" Type=\"") + rel_ns +

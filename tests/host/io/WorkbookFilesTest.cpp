@@ -41,7 +41,8 @@ std::map<std::string, Value> formula_values(const Workbook& book) {
     for (int s = 0; s < book.sheet_count(); ++s)
         book.for_each_cell(s, [&](std::int32_t r, std::int32_t c, const Value& v) {
             CellAddress a{s, r, c};
-            if (book.is_formula(a)) out[host::io::cell_key(book, a)] = v;
+            if (book.is_formula(a))
+                out[host::io::cell_key(book, a)] = v;
         });
     return out;
 }
@@ -63,7 +64,8 @@ TEST_P(Corpus, LoadsAndRecalculatesToTheExpectedValues) {
     EXPECT_TRUE(d.warnings.empty());
     auto expected = expected_values();
     ASSERT_EQ(expected.size(), 16u);
-    for (const auto& e : expected) EXPECT_EQ(value(d.workbook, e.first), e.second) << e.first;
+    for (const auto& e : expected)
+        EXPECT_EQ(value(d.workbook, e.first), e.second) << e.first;
 }
 
 TEST_P(Corpus, SavedPackageReloadsWithTheSameValuesAndUntouchedParts) {
@@ -100,8 +102,8 @@ TEST_P(Corpus, SavedPackageReloadsWithTheSameValuesAndUntouchedParts) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Producers, Corpus,
-                         ::testing::Values("openpyxl.xlsx", "libxlsxwriter.xlsx", "libreoffice.xlsx",
-                                           "handmade.xlsx", "handmade-prefixed.xlsx"));
+                         ::testing::Values("openpyxl.xlsx", "libxlsxwriter.xlsx", "libreoffice.xlsx", "handmade.xlsx",
+                                           "handmade-prefixed.xlsx"));
 
 TEST(XlsxWriteBack, ChangedNewAndClearedCellsKeepStylesAndOrder) {
     Document d = host::io::load_xlsx(corpus("handmade.xlsx"));
@@ -111,27 +113,26 @@ TEST(XlsxWriteBack, ChangedNewAndClearedCellsKeepStylesAndOrder) {
     book.set_value(at(book, "Inputs!C2"), Value::number(1.5));      // new cell, existing row
     book.set_value(at(book, "Inputs!D10"), Value::text("<&> new")); // new row past the end
     book.set_value(at(book, "Inputs!A9"), Value::boolean(false));   // new row between
-    book.clear(at(book, "Inputs!B6"));                               // cleared
+    book.clear(at(book, "Inputs!B6"));                              // cleared
     book.recalculate_all();
     std::string bytes = host::io::xlsx_bytes(d, "saved.xlsx");
 
     Document again = host::io::load_xlsx_bytes("saved.xlsx", bytes);
     again.workbook.recalculate_all();
-    for (const char* key : {"Inputs!B2", "Inputs!A1", "Inputs!C2", "Inputs!D10", "Inputs!A9",
-                            "Inputs!B6", "Inputs!B7", "Calc Sheet!A1", "Calc Sheet!A4"})
+    for (const char* key : {"Inputs!B2", "Inputs!A1", "Inputs!C2", "Inputs!D10", "Inputs!A9", "Inputs!B6", "Inputs!B7",
+                            "Calc Sheet!A1", "Calc Sheet!A4"})
         EXPECT_EQ(value(again.workbook, key), value(book, key)) << key;
     EXPECT_EQ(value(again.workbook, "Calc Sheet!A1"), Value::number(80));
     EXPECT_TRUE(value(again.workbook, "Inputs!B6").is_empty());
 
     Package before("in.xlsx", host::io::read_file(corpus("handmade.xlsx")));
     Package after("saved.xlsx", bytes);
-    for (const char* part : {"xl/sharedStrings.xml", "xl/styles.xml", "xl/calcChain.xml",
-                             "xl/comments1.xml", "xl/drawings/vmlDrawing1.vml",
-                             "xl/worksheets/_rels/sheet1.xml.rels", "[Content_Types].xml"})
+    for (const char* part :
+         {"xl/sharedStrings.xml", "xl/styles.xml", "xl/calcChain.xml", "xl/comments1.xml",
+          "xl/drawings/vmlDrawing1.vml", "xl/worksheets/_rels/sheet1.xml.rels", "[Content_Types].xml"})
         EXPECT_EQ(after.read(part), before.read(part)) << part;
 
-    host::io::XmlDocument sheet =
-        host::io::parse_xml("saved.xlsx", "sheet1", after.read("xl/worksheets/sheet1.xml"));
+    host::io::XmlDocument sheet = host::io::parse_xml("saved.xlsx", "sheet1", after.read("xl/worksheets/sheet1.xml"));
     pugi::xml_node data = host::io::child(sheet.root(), "sheetData");
     std::vector<host::io::Address> order;
     std::map<std::string, std::string> styles;
@@ -144,7 +145,7 @@ TEST(XlsxWriteBack, ChangedNewAndClearedCellsKeepStylesAndOrder) {
         }
     EXPECT_EQ(std::adjacent_find(order.begin(), order.end(), [](auto& a, auto& b) { return !(a < b); }), order.end())
         << "cells out of order";
-    EXPECT_EQ(styles["A1"], "1");  // style kept on a changed cell
+    EXPECT_EQ(styles["A1"], "1"); // style kept on a changed cell
     EXPECT_EQ(styles["A2"], "1");
     EXPECT_EQ(styles["B2"], "");
     EXPECT_TRUE(styles.count("D10"));
@@ -153,8 +154,7 @@ TEST(XlsxWriteBack, ChangedNewAndClearedCellsKeepStylesAndOrder) {
     EXPECT_TRUE(host::io::child(sheet.root(), "legacyDrawing"));
 
     std::string workbook = after.read("xl/workbook.xml");
-    EXPECT_NE(workbook.find("<calcPr calcId=\"191029\" fullCalcOnLoad=\"1\"/>"), std::string::npos)
-        << workbook;
+    EXPECT_NE(workbook.find("<calcPr calcId=\"191029\" fullCalcOnLoad=\"1\"/>"), std::string::npos) << workbook;
 }
 
 TEST(XlsxWriteBack, ConstantOverASharedAnchorGivesDependentsTheirOwnFormulas) {
@@ -175,7 +175,8 @@ TEST(XlsxWriteBack, ConstantOverASharedAnchorGivesDependentsTheirOwnFormulas) {
 TEST(XlsxWriteBack, InsertionIntoImplicitPositionsKeepsEveryCellInPlace) {
     auto cells = [](const Workbook& book) {
         std::map<std::string, Value> out;
-        book.for_each_cell(0, [&](std::int32_t r, std::int32_t c, const Value& v) { out[host::engine::a1_name(r, c)] = v; });
+        book.for_each_cell(
+            0, [&](std::int32_t r, std::int32_t c, const Value& v) { out[host::engine::a1_name(r, c)] = v; });
         return out;
     };
     Document d = host::io::load_xlsx(corpus("handmade-prefixed.xlsx"));
@@ -192,23 +193,45 @@ TEST(XlsxWriteBack, InsertionIntoImplicitPositionsKeepsEveryCellInPlace) {
 // Written into an existing package and as CSV, every value reads back as it was.
 TEST(WriteBack, ValuesReadBackExactlyFromXlsxAndCsv) {
     const Value values[] = {
-        Value::number(0.1 + 0.2), Value::number(1e-300), Value::number(5e-324), Value::number(1.7976931348623157e308),
-        Value::number(-2.5e-10), Value::number(123456789012345680000.0), Value::number(1.0 / 3.0), Value::number(-0.0),
-        Value::number(1e15), Value::number(1e16 + 2), Value::boolean(true), Value::error(host::engine::ErrorCode::NA),
-        Value::text("  lead and trail  "), Value::text("a\x01" "b"), Value::text("_x0041_"), Value::text("<&>\"'"),
-        Value::text("tab\there"), Value::text("line\nbreak\r\n"), Value::text(""), Value::text("=not a formula"),
-        Value::text("1e5"), Value::text("3"), Value::text("a,b"), Value::text("TRUE"), Value::text("#N/A"),
+        Value::number(0.1 + 0.2),
+        Value::number(1e-300),
+        Value::number(5e-324),
+        Value::number(1.7976931348623157e308),
+        Value::number(-2.5e-10),
+        Value::number(123456789012345680000.0),
+        Value::number(1.0 / 3.0),
+        Value::number(-0.0),
+        Value::number(1e15),
+        Value::number(1e16 + 2),
+        Value::boolean(true),
+        Value::error(host::engine::ErrorCode::NA),
+        Value::text("  lead and trail  "),
+        Value::text("a\x01"
+                    "b"),
+        Value::text("_x0041_"),
+        Value::text("<&>\"'"),
+        Value::text("tab\there"),
+        Value::text("line\nbreak\r\n"),
+        Value::text(""),
+        Value::text("=not a formula"),
+        Value::text("1e5"),
+        Value::text("3"),
+        Value::text("a,b"),
+        Value::text("TRUE"),
+        Value::text("#N/A"),
     };
     Document d = host::io::load_xlsx(corpus("handmade.xlsx"));
     std::int32_t row = 20;
-    for (const Value& v : values) d.workbook.set_value({0, row++, 0}, v);
+    for (const Value& v : values)
+        d.workbook.set_value({0, row++, 0}, v);
     d.workbook.set_formula({0, row, 0}, "SUM(B2,B3)");
     const Workbook xlsx = reload(d).workbook;
     const Workbook csv = host::io::load_csv_text("m.csv", host::io::csv_text(d.workbook, 0)).workbook;
     for (const Workbook* back : {&xlsx, &csv}) {
         SCOPED_TRACE(back == &csv ? "csv" : "xlsx");
         row = 20;
-        for (const Value& v : values) EXPECT_EQ(back->value({0, row++, 0}), v) << v.to_string();
+        for (const Value& v : values)
+            EXPECT_EQ(back->value({0, row++, 0}), v) << v.to_string();
         EXPECT_EQ(back->formula_text({0, row, 0}), "SUM(B2,B3)");
         EXPECT_TRUE(back->value({0, 15, 0}).is_empty());
     }
@@ -216,12 +239,13 @@ TEST(WriteBack, ValuesReadBackExactlyFromXlsxAndCsv) {
 
 // Formula results of every type are cached with their type; a sheet where nothing changed is copied.
 TEST(XlsxWriteBack, FormulaResultsOfEveryTypeAndUnchangedSheets) {
-    Package p("t.xlsx",
-              zip(workbook_parts({{"S", "<row r=\"1\"><c r=\"A1\"><f>1+1</f><v>2</v></c>"
-                                        "<c r=\"B1\"><f>\"a\"&amp;\"b\"</f></c>"
-                                        "<c r=\"C1\"><f>1&lt;2</f></c>"
-                                        "<c r=\"D1\"><f>1/0</f></c><c r=\"E1\" t=\"e\"><f>1+2</f><v>#N/A</v></c></row>"},
-                                  {"T", "<row r=\"1\"><c r=\"A1\"><v>4</v></c><c r=\"B1\"><f>A1*2</f><v>8</v></c></row>"}})));
+    Package p(
+        "t.xlsx",
+        zip(workbook_parts({{"S", "<row r=\"1\"><c r=\"A1\"><f>1+1</f><v>2</v></c>"
+                                  "<c r=\"B1\"><f>\"a\"&amp;\"b\"</f></c>"
+                                  "<c r=\"C1\"><f>1&lt;2</f></c>"
+                                  "<c r=\"D1\"><f>1/0</f></c><c r=\"E1\" t=\"e\"><f>1+2</f><v>#N/A</v></c></row>"},
+                            {"T", "<row r=\"1\"><c r=\"A1\"><v>4</v></c><c r=\"B1\"><f>A1*2</f><v>8</v></c></row>"}})));
     Document d = host::io::load_xlsx_bytes("t.xlsx", p.bytes());
     d.workbook.recalculate_all();
     std::string bytes = host::io::xlsx_bytes(d, "saved.xlsx");
@@ -268,7 +292,9 @@ TEST(XlsxWriteBack, WorkbookWithoutPackageGetsANewOne) {
 TEST(XlsxLoad, FormulaErrorsNameTheFileSheetAndCell) {
     const std::string message = "book.xlsx: sheet 'Plan', cell A2: shared formula 3 has no anchor cell";
     try {
-        host::io::load_xlsx_bytes("book.xlsx", zip(workbook_parts({{"Plan", "<row r=\"2\"><c r=\"A2\"><f t=\"shared\" si=\"3\"/></c></row>"}})));
+        host::io::load_xlsx_bytes(
+            "book.xlsx",
+            zip(workbook_parts({{"Plan", "<row r=\"2\"><c r=\"A2\"><f t=\"shared\" si=\"3\"/></c></row>"}})));
         ADD_FAILURE() << "no error";
     } catch (const IoError& e) {
         EXPECT_EQ(std::string(e.what()).rfind(message, 0), 0u) << e.what();

@@ -24,16 +24,19 @@ namespace {
 
 const CellRecord* find_cell(const host::io::SheetRecord& sheet, const char* ref) {
     host::io::Address a;
-    if (host::io::parse_address(ref, a) != host::io::A1Parse::Ok) return nullptr;
+    if (host::io::parse_address(ref, a) != host::io::A1Parse::Ok)
+        return nullptr;
     for (const CellRecord& c : sheet.cells)
-        if (c.at == a) return &c;
+        if (c.at == a)
+            return &c;
     return nullptr;
 }
 
 // The cell, or an exception (which the test reports) when the reader lost it.
 const CellRecord& cell(const host::io::SheetRecord& sheet, const char* ref) {
     const CellRecord* c = find_cell(sheet, ref);
-    if (!c) throw std::runtime_error(std::string("no cell ") + ref + " in " + sheet.name);
+    if (!c)
+        throw std::runtime_error(std::string("no cell ") + ref + " in " + sheet.name);
     return *c;
 }
 
@@ -61,8 +64,8 @@ TEST_P(CorpusParts, RichTextAndArrayFormulas) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Producers, CorpusParts,
-                         ::testing::Values("openpyxl.xlsx", "libxlsxwriter.xlsx", "libreoffice.xlsx",
-                                           "handmade.xlsx", "handmade-prefixed.xlsx"));
+                         ::testing::Values("openpyxl.xlsx", "libxlsxwriter.xlsx", "libreoffice.xlsx", "handmade.xlsx",
+                                           "handmade-prefixed.xlsx"));
 
 TEST(XlsxParts, SharedFormulasKeepAnchorAndDependents) {
     for (const char* name : {"handmade.xlsx", "handmade-prefixed.xlsx"}) {
@@ -74,7 +77,8 @@ TEST(XlsxParts, SharedFormulasKeepAnchorAndDependents) {
         for (const char* ref : {"B2", "B3", "B4", "B5"}) {
             const CellRecord& dependent = cell(calc, ref);
             EXPECT_TRUE(dependent.kind == FormulaKind::SharedDependent && dependent.shared_index == 0 &&
-                        dependent.formula.empty()) << name << " " << ref;
+                        dependent.formula.empty())
+                << name << " " << ref;
         }
         // The cached values written by the producer are read as well.
         EXPECT_EQ(cell(calc, "B2").value, Value::number(8));
@@ -86,23 +90,22 @@ TEST(XlsxParts, SharedFormulasKeepAnchorAndDependents) {
 
 TEST(XlsxParts, CellTypesAndImplicitPositions) {
     Package p("t.xlsx",
-              zip(workbook_parts(
-                  {{"S", "<row r=\"1\">"
-                         "<c r=\"A1\" t=\"s\"><v>1</v></c>"
-                         "<c r=\"B1\" t=\"inlineStr\"><is><t>in</t><r><t>line</t></r></is></c>"
-                         "<c r=\"C1\" t=\"b\"><v>0</v></c>"
-                         "<c r=\"D1\" t=\"e\"><v>#N/A</v></c>"
-                         "<c r=\"E1\" t=\"e\"><v>#FIELD!</v></c>"
-                         "<c r=\"F1\"><v> -1.5E-3 </v></c>"
-                         "<c r=\"G1\" s=\"3\"/><c r=\"H1\" t=\"e\"><v>#SPILL!</v></c>"
-                         "<c r=\"I1\" t=\"str\"><v>a_x000D_b</v></c>"
-                         "<c r=\"J1\"><f t=\"dataTable\" ref=\"J1\"/><v>7</v></c>"
-                         "<c r=\"K1\"><f>1+1</f><v/></c>"
-                         "</row>"
-                         // Cells and rows without positions follow the one before.
-                         "<row><c><v>1</v></c><c r=\"D2\"><v>2</v></c><c><v>3</v></c></row>"
-                         "<row r=\"5\"><c><v>4</v></c></row><row><c r=\"B6\"><v>5</v></c></row>"}},
-                  "<si><t>zero</t></si><si><t>one</t></si>")));
+              zip(workbook_parts({{"S", "<row r=\"1\">"
+                                        "<c r=\"A1\" t=\"s\"><v>1</v></c>"
+                                        "<c r=\"B1\" t=\"inlineStr\"><is><t>in</t><r><t>line</t></r></is></c>"
+                                        "<c r=\"C1\" t=\"b\"><v>0</v></c>"
+                                        "<c r=\"D1\" t=\"e\"><v>#N/A</v></c>"
+                                        "<c r=\"E1\" t=\"e\"><v>#FIELD!</v></c>"
+                                        "<c r=\"F1\"><v> -1.5E-3 </v></c>"
+                                        "<c r=\"G1\" s=\"3\"/><c r=\"H1\" t=\"e\"><v>#SPILL!</v></c>"
+                                        "<c r=\"I1\" t=\"str\"><v>a_x000D_b</v></c>"
+                                        "<c r=\"J1\"><f t=\"dataTable\" ref=\"J1\"/><v>7</v></c>"
+                                        "<c r=\"K1\"><f>1+1</f><v/></c>"
+                                        "</row>"
+                                        // Cells and rows without positions follow the one before.
+                                        "<row><c><v>1</v></c><c r=\"D2\"><v>2</v></c><c><v>3</v></c></row>"
+                                        "<row r=\"5\"><c><v>4</v></c></row><row><c r=\"B6\"><v>5</v></c></row>"}},
+                                 "<si><t>zero</t></si><si><t>one</t></si>")));
     WorkbookRecord book = read_workbook_parts(p);
     const auto& s = book.sheets[0];
     EXPECT_EQ(cell(s, "A1").value, Value::text("one"));
@@ -119,30 +122,37 @@ TEST(XlsxParts, CellTypesAndImplicitPositions) {
     EXPECT_EQ(cell(s, "K1").kind, FormulaKind::Normal);
     EXPECT_TRUE(cell(s, "K1").value.is_empty());
     const char* const positions[] = {"A2", "D2", "E2", "A5", "B6"};
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(cell(s, positions[i]).value, Value::number(i + 1)) << positions[i];
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(cell(s, positions[i]).value, Value::number(i + 1)) << positions[i];
     EXPECT_EQ(s.cells.size(), 10u + 5u) << "G1 holds nothing";
 }
 
-struct BadCase { const char* what; testing_packages::Parts parts; const char* message; };
+struct BadCase {
+    const char* what;
+    testing_packages::Parts parts;
+    const char* message;
+};
 
 TEST(XlsxParts, BadFilesGiveOneClearMessage) {
     using testing_packages::Parts;
     Parts missing_sheet = workbook_parts({{"Plan", ""}});
-    missing_sheet.erase(missing_sheet.begin() + 1);  // the worksheet part
+    missing_sheet.erase(missing_sheet.begin() + 1); // the worksheet part
     const BadCase cases[] = {
         {"malformed sheet", workbook_parts({{"Plan", "<row><c><v>1</v></row>"}}),
          "book.xlsx: sheet 'Plan': malformed XML in part xl/worksheets/sheet1.xml (line 1): "},
-        {"missing sheet part", missing_sheet,
-         "book.xlsx: sheet 'Plan': missing part xl/worksheets/sheet1.xml"},
-        {"no workbook anywhere", {{"docProps/app.xml", "<Properties/>"}},
+        {"missing sheet part", missing_sheet, "book.xlsx: sheet 'Plan': missing part xl/worksheets/sheet1.xml"},
+        {"no workbook anywhere",
+         {{"docProps/app.xml", "<Properties/>"}},
          "book.xlsx: not an .xlsx workbook (missing parts _rels/.rels and xl/workbook.xml)"},
-        {"malformed relationships", {{"_rels/.rels", "<Relationships><Relationship"}},
+        {"malformed relationships",
+         {{"_rels/.rels", "<Relationships><Relationship"}},
          "book.xlsx: malformed XML in part _rels/.rels (line 1)"},
         {"off the sheet", workbook_parts({{"Plan", "<row r=\"1\"><c r=\"XFE1\"><v>1</v></c></row>"}}),
          "book.xlsx: sheet 'Plan', cell XFE1: reference off the sheet"},
         {"row off the sheet", workbook_parts({{"Plan", "<row r=\"1048577\"><c><v>1</v></c></row>"}}),
          "book.xlsx: sheet 'Plan', cell row 1048577: reference off the sheet"},
-        {"bad shared string", workbook_parts({{"Plan", "<row><c r=\"B7\" t=\"s\"><v>4</v></c></row>"}}, "<si><t>a</t></si>"),
+        {"bad shared string",
+         workbook_parts({{"Plan", "<row><c r=\"B7\" t=\"s\"><v>4</v></c></row>"}}, "<si><t>a</t></si>"),
          "book.xlsx: sheet 'Plan', cell B7: shared string 4 does not exist"},
         {"bad number", workbook_parts({{"Plan", "<row><c r=\"C2\"><v>1,5</v></c></row>"}}),
          "book.xlsx: sheet 'Plan', cell C2: bad number '1,5'"},
@@ -150,8 +160,7 @@ TEST(XlsxParts, BadFilesGiveOneClearMessage) {
          "book.xlsx: sheet 'Plan', cell A1: bad date 'noon'"},
         {"bad boolean", workbook_parts({{"Plan", "<row><c r=\"A1\" t=\"b\"><v>yes</v></c></row>"}}),
          "book.xlsx: sheet 'Plan', cell A1: bad boolean 'yes'"},
-        {"shared formula without index",
-         workbook_parts({{"Plan", "<row><c r=\"A1\"><f t=\"shared\">1</f></c></row>"}}),
+        {"shared formula without index", workbook_parts({{"Plan", "<row><c r=\"A1\"><f t=\"shared\">1</f></c></row>"}}),
          "book.xlsx: sheet 'Plan', cell A1: shared formula without a valid index"},
         {"no sheets", workbook_parts({}), "book.xlsx: the workbook has no sheets"},
         {"duplicate sheets", workbook_parts({{"A", ""}, {"A", ""}}), "book.xlsx: two sheets named 'A'"},
@@ -166,21 +175,31 @@ TEST(XlsxParts, BadFilesGiveOneClearMessage) {
 }
 
 TEST(XlsxParts, EscapesRoundTrip) {
-    struct Case { const char *raw, *decoded; } cases[] = {
-        {"plain", "plain"}, {"a_x000D_b", "a\rb"}, {"_x0001__x001F_", "\x01\x1F"}, {"_x00E9_", "\xC3\xA9"},
-        {"_x005F_x0041_", "_x0041_"}, {"_x12_", "_x12_"}, {"_xZZZZ_", "_xZZZZ_"},
+    struct Case {
+        const char *raw, *decoded;
+    } cases[] = {
+        {"plain", "plain"},           {"a_x000D_b", "a\rb"}, {"_x0001__x001F_", "\x01\x1F"}, {"_x00E9_", "\xC3\xA9"},
+        {"_x005F_x0041_", "_x0041_"}, {"_x12_", "_x12_"},    {"_xZZZZ_", "_xZZZZ_"},
     };
-    for (const Case& c : cases) EXPECT_EQ(host::io::decode_escapes(c.raw), c.decoded) << c.raw;
+    for (const Case& c : cases)
+        EXPECT_EQ(host::io::decode_escapes(c.raw), c.decoded) << c.raw;
     for (const char* text : {"a\x01z", "_x0041_", "tab\tand\nline", "_x", "__x0000__"})
         EXPECT_EQ(host::io::decode_escapes(host::io::encode_escapes(text)), text) << text;
 }
 
 TEST(XlsxParts, IsoDates) {
-    struct Case { const char* text; bool date1904; double serial; } cases[] = {
-        {"1900-01-01", false, 1},      {"1900-02-28", false, 59},
-        {"1900-03-01", false, 61},     {"2024-02-29T12:00:00", false, 45351.5},
+    struct Case {
+        const char* text;
+        bool date1904;
+        double serial;
+    } cases[] = {
+        {"1900-01-01", false, 1},
+        {"1900-02-28", false, 59},
+        {"1900-03-01", false, 61},
+        {"2024-02-29T12:00:00", false, 45351.5},
         {"1999-12-31T06:00:00Z", false, 36525.25},
-        {"1904-01-01", true, 0},       {"1904-01-02T00:00:00", true, 1},
+        {"1904-01-01", true, 0},
+        {"1904-01-02T00:00:00", true, 1},
     };
     for (const Case& c : cases) {
         double serial = -1;

@@ -78,12 +78,16 @@ __attribute__((noinline)) bool covers(double w, double lower, double upper) {
 }
 
 TEST(Coding, WidthIsTheNearestDifferenceSteppedUpOnlyWhenShort) {
-    struct Case { double lower, upper; bool steps_up; };
+    struct Case {
+        double lower, upper;
+        bool steps_up;
+    };
     for (const Case& c : {Case{-1e-300, 3, true}, Case{-3.3, 10.1, true}, Case{-1, 9007199254740992.0, true},
                           Case{0.1, 0.7, false}, Case{0, 1, false}, Case{-5, 5, false}, Case{3, 3, false}}) {
         const double nearest = c.upper - c.lower;
         EXPECT_EQ(math::opt::upward_width(Interval(c.lower, c.upper)),
-                  c.steps_up ? std::nextafter(nearest, inf) : nearest) << c.lower << " " << c.upper;
+                  c.steps_up ? std::nextafter(nearest, inf) : nearest)
+            << c.lower << " " << c.upper;
     }
     EXPECT_EQ(math::opt::upward_width(-1e292, 1.7976931348623157e308), inf);
     boost::mt19937 engine(31);
@@ -97,12 +101,16 @@ TEST(Coding, WidthIsTheNearestDifferenceSteppedUpOnlyWhenShort) {
 
 TEST(Coding, WordsAndValuesAtTheIntervalEnds) {
     GAOptimiser o;
-    struct Case { double lo, hi, value; unsigned int word; bool codes, decodes; };
-    for (const Case& c : {Case{0, 1, 0.0, 0u, true, true}, Case{0, 1, 1.0, 4294967295u, true, true},
-                          Case{0, 1, 2147483648.0 / 4294967295.0, 2147483648u, false, true},
-                          Case{-5, 5, -5, 0u, true, true}, Case{-5, 5, 0, 2147483647u, true, false},
-                          Case{-5, 5, -5.000000001, 0u, true, false}, Case{3, 3, 3, 0u, true, true},
-                          Case{-1e-300, 3, 3, 4294967294u, true, false}}) {
+    struct Case {
+        double lo, hi, value;
+        unsigned int word;
+        bool codes, decodes;
+    };
+    for (const Case& c :
+         {Case{0, 1, 0.0, 0u, true, true}, Case{0, 1, 1.0, 4294967295u, true, true},
+          Case{0, 1, 2147483648.0 / 4294967295.0, 2147483648u, false, true}, Case{-5, 5, -5, 0u, true, true},
+          Case{-5, 5, 0, 2147483647u, true, false}, Case{-5, 5, -5.000000001, 0u, true, false},
+          Case{3, 3, 3, 0u, true, true}, Case{-1e-300, 3, 3, 4294967294u, true, false}}) {
         unsigned int w = 99;
         o.code(c.value, Interval(c.lo, c.hi), w);
         EXPECT_TRUE(!c.codes || w == c.word) << c.value << " in [" << c.lo << ", " << c.hi << "] coded to " << w;

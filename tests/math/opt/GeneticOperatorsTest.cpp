@@ -30,7 +30,8 @@ std::vector<unsigned int> sampled(const std::vector<double>& wheel, std::size_t 
     return out;
 }
 
-std::vector<unsigned int> selected(int mode, const std::vector<double>& values, std::size_t n, const boost::mt19937& e) {
+std::vector<unsigned int> selected(int mode, const std::vector<double>& values, std::size_t n,
+                                   const boost::mt19937& e) {
     Wheel w;
     w.mode = mode;
     Source source(e);
@@ -45,9 +46,14 @@ TEST(Selection, WorkedScaledExamples) {
     capped[11] = 12.0; // average 1: r2 = 9/11 < r1 = 1 caps the best weight at 10
     for (int k = 0; k < 11; ++k)
         capped_wheel[k] = (k + 1) * (2.0 / 11.0) / 12.0;
-    struct Case { std::vector<double> values; double alpha; std::vector<double> wheel; };
-    for (const Case& c : {Case{{1, 2, 3, 4}, 2.0 / 3, {0, 1.0 / 6, 0.5, 1}}, Case{{-4, -3, -2, -1}, 2.0 / 3, {0, 1.0 / 6, 0.5, 1}},
-                          Case{{10, 10, 10, 100}, 1 / 22.5, {0, 0, 0, 1}}, Case{capped, 9.0 / 11, capped_wheel}}) {
+    struct Case {
+        std::vector<double> values;
+        double alpha;
+        std::vector<double> wheel;
+    };
+    for (const Case& c :
+         {Case{{1, 2, 3, 4}, 2.0 / 3, {0, 1.0 / 6, 0.5, 1}}, Case{{-4, -3, -2, -1}, 2.0 / 3, {0, 1.0 / 6, 0.5, 1}},
+          Case{{10, 10, 10, 100}, 1 / 22.5, {0, 0, 0, 1}}, Case{capped, 9.0 / 11, capped_wheel}}) {
         double sum, min, max;
         Wheel::calculate_stats(table(c.values), sum, min, max);
         const double average = sum / c.values.size(), alpha = Wheel().calculate_alpha(average, min, max);
@@ -76,7 +82,7 @@ TEST(Selection, SamplesTheModesWheelOrTheUniformOne) {
     // The average rounding onto an end, an overflowing sum, a shifted total adrift by more
     // than 0.5: each would fail a consistency check, and is sampled uniformly instead.
     const double big = std::numeric_limits<double>::max(), near = std::nextafter(1e20, 2e20);
-    for (const std::vector<double>& v : std::vector<std::vector<double> >{
+    for (const std::vector<double>& v : std::vector<std::vector<double>>{
              {1e20, near}, {1.5e308, 1.5e308, 0, 0}, {big, -big, big, -big}, {1e17, 3e17 + 64, 7e17, 7e17}, {-big, 0}})
         for (int mode : {Wheel::shifted, Wheel::scaled})
             for (unsigned int p : selected(mode, v, 64, e))
@@ -100,7 +106,10 @@ TEST(Selection, CallerMistakesAreRefused) {
 }
 
 TEST(Crossover, OneDrawDecidesAndASecondPlacesTheCut) {
-    struct Case { double rate, r, r2; unsigned int k; }; // k 0: not crossed
+    struct Case {
+        double rate, r, r2;
+        unsigned int k;
+    }; // k 0: not crossed
     for (const Case& c : {Case{1, top, 0.0, 1}, Case{1, 0, 0.5, 32}, Case{1, 0, 0.25, 16}, Case{1, 0, top, 63},
                           Case{0, 0, 0.5, 0}, Case{0.5, 0.5, 0.5, 0}, Case{0.5, 0.25, 0.5, 32}}) {
         const boost::mt19937 engine = engine_with_outputs({output_for(c.r), output_for(c.r2)});
@@ -144,7 +153,8 @@ TEST(OperatorsDeathTest, ConsistencyChecksReportExpressionFileAndLine) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     std::vector<double> wheel;
     EXPECT_DEATH(Wheel::make_wheel_scaled(table({1, 2}), 10.0, 1.0, wheel),
-                 "RouletteWheelSelection.cpp\\([0-9]+\\): consistency check failed: cumulative_value > \\(fitness.size\\(\\) - 0.5\\)");
+                 "RouletteWheelSelection.cpp\\([0-9]+\\): consistency check failed: cumulative_value > "
+                 "\\(fitness.size\\(\\) - 0.5\\)");
     EXPECT_DEATH(Wheel::make_wheel_shifted(table({1, 2}), 0.0, 10.0, wheel), "cumulative_value > \\(sum - 0.5\\)");
     Source source{boost::mt19937(1)};
     std::vector<unsigned int> out(1);

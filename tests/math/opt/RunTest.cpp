@@ -20,7 +20,7 @@ using math::opt::GAOptimiser;
 using math::opt::Interval;
 using namespace enginetools;
 typedef std::function<double(const std::vector<double>&)> Fn;
-typedef std::vector<std::pair<double, double> > Box;
+typedef std::vector<std::pair<double, double>> Box;
 
 // Records every point the run asks about.
 class Recorder : public GAOptimiser::Objective {
@@ -32,7 +32,7 @@ public:
         return values.back();
     }
     Fn f;
-    mutable std::vector<std::vector<double> > points;
+    mutable std::vector<std::vector<double>> points;
     mutable std::vector<double> values;
 };
 
@@ -82,7 +82,7 @@ std::vector<double> model_run(const GAOptimiser& o, const Box& box, const Fn& f,
         }
         return x;
     };
-    std::vector<std::vector<int> > pop(o.population_size, std::vector<int>(bits));
+    std::vector<std::vector<int>> pop(o.population_size, std::vector<int>(bits));
     for (auto& c : pop)
         for (std::size_t j = 0; j < box.size(); ++j) {
             const std::uint32_t w = std::uint32_t(draw() * 4294967295.0);
@@ -106,7 +106,7 @@ std::vector<double> model_run(const GAOptimiser& o, const Box& box, const Fn& f,
             total += 1.0 + alpha * (y[k] - avg);
             wheel.push_back(0.001 > hi - lo ? (k + 1) / n : total / n);
         }
-        std::vector<std::vector<int> > next;
+        std::vector<std::vector<int>> next;
         for (std::size_t i = 0; i < pop.size(); ++i) {
             const double r = draw();
             next.push_back(pop[std::lower_bound(wheel.begin(), wheel.end(), r) - wheel.begin()]);
@@ -125,12 +125,15 @@ std::vector<double> model_run(const GAOptimiser& o, const Box& box, const Fn& f,
 }
 
 TEST(Run, FollowsThePlainModelDrawForDraw) {
-    struct Case { unsigned int population, generations, trials; double crossover, mutation; Box box; };
+    struct Case {
+        unsigned int population, generations, trials;
+        double crossover, mutation;
+        Box box;
+    };
     std::uint32_t seed = 100;
-    for (const Case& c : {Case{2, 1, 1, 1.0, 0.03125, {{0, 1}}},
-                          Case{6, 4, 3, 1.0, 0.03125, {{-5, 5}, {-1e-300, 3}, {-3.3, 10.1}}},
-                          Case{10, 7, 2, 0.6, 0.1, {{-2, 2}, {0, 0}}},
-                          Case{8, 5, 1, 0.0, 0.5, {{1, 1e6}}}}) {
+    for (const Case& c :
+         {Case{2, 1, 1, 1.0, 0.03125, {{0, 1}}}, Case{6, 4, 3, 1.0, 0.03125, {{-5, 5}, {-1e-300, 3}, {-3.3, 10.1}}},
+          Case{10, 7, 2, 0.6, 0.1, {{-2, 2}, {0, 0}}}, Case{8, 5, 1, 0.0, 0.5, {{1, 1e6}}}}) {
         GAOptimiser o = make(c.population, c.generations, c.trials, c.box, c.crossover, c.mutation);
         boost::mt19937 engine(++seed);
         ReferenceMt mt(next_outputs(engine));
@@ -141,7 +144,9 @@ TEST(Run, FollowsThePlainModelDrawForDraw) {
 }
 
 TEST(Run, CallsTheObjectiveOncePerChromosomePerGenerationAndDrawsExactly) {
-    struct Case { unsigned int population, generations, trials, variables; };
+    struct Case {
+        unsigned int population, generations, trials, variables;
+    };
     for (const Case& c : {Case{2, 1, 1, 1}, Case{6, 3, 2, 2}, Case{50, 1, 1, 10}, Case{4, 0, 3, 2}, Case{4, 3, 0, 2}}) {
         GAOptimiser o = make(c.population, c.generations, c.trials, Box(c.variables, {-1.0, 1.0}));
         const boost::mt19937 before(77);
@@ -178,7 +183,7 @@ TEST(Run, SameStateSameRunAndTheEngineCarriesOn) {
 TEST(Run, ReturnsTheFirstBestEvaluatedPointAndMinimiseNegates) {
     GAOptimiser o = make(8, 6, 2, {{-3, 3}, {0, 2}});
     boost::mt19937 e1(5), e2(5), e3(5);
-    const Recorder high(bumps), low(bumps), negated([](const std::vector<double>& x) { return -bumps(x); });
+    const Recorder high(bumps), low(bumps), negated([](const std::vector<double>&x) { return -bumps(x); });
     const auto best = o.maximise(high, e1);
     const auto top = std::max_element(high.values.begin(), high.values.end()); // the first maximum
     EXPECT_EQ(best, high.points[top - high.values.begin()]);
@@ -215,25 +220,42 @@ TEST(Run, SettingsThatCannotRunAreRefusedBeforeAnyDraw) {
     constexpr std::size_t mib = std::size_t(1) << 20;
     const char* no_variables = "There are no design variables: the optimiser needs at least one variable to search";
     const char* too_big = "would need about "; // then the memory and "choose a smaller population"
-    struct Case { std::function<void(GAOptimiser&)> spoil; std::string message; };
-    for (const Case& c : {Case{[](GAOptimiser& o) { o.population_size = 7; }, "The population size must be an even number of at least 2, not 7"},
-                          Case{[](GAOptimiser& o) { o.population_size = 0; }, "The population size must be an even number of at least 2, not 0"},
+    struct Case {
+        std::function<void(GAOptimiser&)> spoil;
+        std::string message;
+    };
+    for (const Case& c : {Case{[](GAOptimiser& o) { o.population_size = 7; },
+                               "The population size must be an even number of at least 2, not 7"},
+                          Case{[](GAOptimiser& o) { o.population_size = 0; },
+                               "The population size must be an even number of at least 2, not 0"},
                           Case{[](GAOptimiser& o) { o.clear_design_variables(); }, no_variables},
-                          Case{[](GAOptimiser& o) { o.clear_design_variables(); o.generations = 0; }, no_variables},
+                          Case{[](GAOptimiser& o) {
+                                   o.clear_design_variables();
+                                   o.generations = 0;
+                               },
+                               no_variables},
                           Case{[big](GAOptimiser& o) { o.design_variable(Interval(-big, big)); },
-                               "Design variable 3 has the range [-1.79769e+308, 1.79769e+308], which is too wide to search: its width is not a finite number"},
+                               "Design variable 3 has the range [-1.79769e+308, 1.79769e+308], which is too wide to "
+                               "search: its width is not a finite number"},
                           Case{[](GAOptimiser& o) { o.design_variable(0) = Interval(0.0, HUGE_VAL); },
-                               "Design variable 1 has the range [0, inf], which is too wide to search: its width is not a finite number"},
+                               "Design variable 1 has the range [0, inf], which is too wide to search: its width is "
+                               "not a finite number"},
                           Case{[](GAOptimiser& o) { o.mutation = nullptr; }, "The optimiser has no mutation strategy"},
                           // Populations that cannot fit in the memory a run may take, before anything is allocated.
                           Case{[](GAOptimiser& o) { o.population_size = 1000000000u; }, too_big},
                           Case{[](GAOptimiser& o) { o.population_size = 100000000u; }, too_big},
-                          Case{[](GAOptimiser& o) { o.population_size = 20000; o.max_run_memory = mib; }, too_big},
+                          Case{[](GAOptimiser& o) {
+                                   o.population_size = 20000;
+                                   o.max_run_memory = mib;
+                               },
+                               too_big},
                           Case{[](GAOptimiser& o) { // the variables count as well as the population
                                    o.population_size = 200;
                                    o.max_run_memory = mib;
-                                   for (int j = 0; j < 4000; ++j) o.design_variable(Interval(0, 1));
-                               }, too_big}}) {
+                                   for (int j = 0; j < 4000; ++j)
+                                       o.design_variable(Interval(0, 1));
+                               },
+                               too_big}}) {
         GAOptimiser o = make(4, 3, 1, {{0, 1}, {-1, 1}});
         c.spoil(o);
         const Recorder f(bumps);
@@ -263,7 +285,9 @@ TEST(Run, AnObjectiveValueThatIsNotFiniteEndsTheRunWithItsPlace) {
             const Recorder late([bad, &n](const std::vector<double>& x) { return ++n == 6 ? bad : x[0]; });
             const std::string message = refusal(o, late, minimise);
             EXPECT_NE(message.find(std::isnan(bad) ? "returned NaN (not a number) at the point ("
-                                                   : "returned an infinite value at the point ("), std::string::npos) << message;
+                                                   : "returned an infinite value at the point ("),
+                      std::string::npos)
+                << message;
             EXPECT_EQ(late.values.size(), 8u) << "the generation is evaluated, then refused";
         }
     }
@@ -271,8 +295,9 @@ TEST(Run, AnObjectiveValueThatIsNotFiniteEndsTheRunWithItsPlace) {
     GAOptimiser o = make(4, 3, 1, {{0, 1}});
     const boost::mt19937 before(3);
     boost::mt19937 engine = before;
-    EXPECT_THROW(o.maximise(Recorder([](const std::vector<double>&) -> double { throw std::runtime_error("no"); }), engine),
-                 std::runtime_error);
+    EXPECT_THROW(
+        o.maximise(Recorder([](const std::vector<double>&) -> double { throw std::runtime_error("no"); }), engine),
+        std::runtime_error);
     EXPECT_TRUE(engine == before);
 }
 

@@ -10,8 +10,7 @@ namespace {
 class Progress : public Workbook {
 protected:
     // A fresh session whose break source breaks once, before generation break_at (from 0).
-    void SetUp() override
-    {
+    void SetUp() override {
         Workbook::SetUp();
         impl.status_interval = std::chrono::steady_clock::duration::zero();
         texts.clear();
@@ -21,13 +20,12 @@ protected:
     }
     std::string alert() const { return host->alerts().size() == 1 ? host->alerts()[0].text : "(not one alert)"; }
 
-    std::vector<std::optional<std::string> > texts;
+    std::vector<std::optional<std::string>> texts;
     int polls = 0;
     int break_at = -1;
 };
 
-TEST_F(Progress, OneTextPerGenerationThenTheBarIsGivenBackAlsoAfterAFailure)
-{
+TEST_F(Progress, OneTextPerGenerationThenTheBarIsGivenBackAlsoAfterAFailure) {
     ASSERT_EQ("", solve_message());
     ASSERT_EQ(13u, texts.size());
     EXPECT_EQ("Ombrix: trial 1 of 2, generation 1 of 6", texts[0].value());
@@ -43,8 +41,7 @@ TEST_F(Progress, OneTextPerGenerationThenTheBarIsGivenBackAlsoAfterAFailure)
     EXPECT_EQ(std::nullopt, host->status());
 }
 
-TEST_F(Progress, ABreakKeepsTheBestPointSoFarOrTheStartingValues)
-{
+TEST_F(Progress, ABreakKeepsTheBestPointSoFarOrTheStartingValues) {
     for (const int at : {0, 1, 8}) {
         SetUp();
         break_at = at;
@@ -62,13 +59,13 @@ TEST_F(Progress, ABreakKeepsTheBestPointSoFarOrTheStartingValues)
         const std::vector<double> x = variables();
         EXPECT_EQ(model(x[0], x[1], x[2]), num("D1")) << "recalculated";
         EXPECT_NE(std::string::npos, alert().find(at == 8 ? "trial 2 of 2, generation 3 of 6, after 8 generations;"
-                                                          : "generation 2 of 6, after 1 generation;")) << alert();
+                                                          : "generation 2 of 6, after 1 generation;"))
+            << alert();
         EXPECT_NE(std::string::npos, alert().find("best point found so far")) << alert();
     }
 }
 
-TEST_F(Progress, AHostThatFailsBothCallsStillGetsTheWholeRun)
-{
+TEST_F(Progress, AHostThatFailsBothCallsStillGetsTheWholeRun) {
     int asked = 0;
     host->set_status_handler([&asked](const std::optional<std::string>&) {
         ++asked;

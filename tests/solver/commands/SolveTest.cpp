@@ -8,19 +8,17 @@
 namespace solver_test {
 namespace {
 
-TEST_F(Workbook, CancelChangesNothing)
-{
+TEST_F(Workbook, CancelChangesNothing) {
     ok = false;
     typed["Seed"] = "99";
     ASSERT_EQ("", solve_message());
     typed.clear();
     ASSERT_EQ("", solve_message());
-    EXPECT_EQ(shown("Seed"), "233");   // not even the texts typed before Cancel
+    EXPECT_EQ(shown("Seed"), "233"); // not even the texts typed before Cancel
     EXPECT_EQ((std::vector<double>{0.5, 0.5, 0.5}), variables());
 }
 
-TEST_F(Workbook, SolveGivesTheOptimisersOwnAnswerBitForBit)
-{
+TEST_F(Workbook, SolveGivesTheOptimisersOwnAnswerBitForBit) {
     for (const bool maximise : {true, false}) {
         typed["Goal:"] = maximise ? "Maximise" : "Minimise";
         typed["Seed"] = "4242";
@@ -36,12 +34,11 @@ TEST_F(Workbook, SolveGivesTheOptimisersOwnAnswerBitForBit)
     EXPECT_TRUE(host->alerts().empty());
 }
 
-TEST_F(Workbook, SecondSolveWithTheSameSettingsRepeatsTheResult)
-{
+TEST_F(Workbook, SecondSolveWithTheSameSettingsRepeatsTheResult) {
     ASSERT_EQ("", solve_message());
     const std::vector<double> first = variables();
     set("A1", Value::number(0.0));
-    typed.clear();  // OK on the dialog as it opens
+    typed.clear(); // OK on the dialog as it opens
     ASSERT_EQ("", solve_message());
     EXPECT_EQ(first, variables());
     EXPECT_EQ(direct_run(233, true), first);
@@ -54,17 +51,15 @@ struct Layout {
     const char* target;
 };
 
-TEST_F(Workbook, AcceptedReferenceShapes)
-{
+TEST_F(Workbook, AcceptedReferenceShapes) {
     for (const char* c : {"E1", "E2", "E3"})
         set(c, Value::number(-2.0));
     for (const char* c : {"F1", "F2", "F3"})
         set(c, Value::number(3.0));
-    formula("F2", "=1+2");  // bounds are read as they are when the run starts
-    for (const Layout& l : {Layout{"A1:C1", "E1:E3", "F1:F3", "D1"},
-                            Layout{"$A$1:$C$1", "$A$2:$C$2", "A3:C3", "$D$1"},
-                            Layout{"A1:C1", "A2:C2", "A3:C3", "R1C4"},
-                            Layout{"'Sheet1'!A1:C1", "Sheet1!A2:C2", "A3:C3", "Sheet1!D1"}}) {
+    formula("F2", "=1+2"); // bounds are read as they are when the run starts
+    for (const Layout& l :
+         {Layout{"A1:C1", "E1:E3", "F1:F3", "D1"}, Layout{"$A$1:$C$1", "$A$2:$C$2", "A3:C3", "$D$1"},
+          Layout{"A1:C1", "A2:C2", "A3:C3", "R1C4"}, Layout{"'Sheet1'!A1:C1", "Sheet1!A2:C2", "A3:C3", "Sheet1!D1"}}) {
         typed["Var Vector"] = l.variables;
         typed["Min Vector"] = l.min;
         typed["Max Vector"] = l.max;
@@ -74,23 +69,21 @@ TEST_F(Workbook, AcceptedReferenceShapes)
     }
 }
 
-TEST_F(Workbook, OneCellVariableWithEqualBounds)
-{
+TEST_F(Workbook, OneCellVariableWithEqualBounds) {
     set("B5", Value::number(5.0));
     set("B6", Value::number(5.0));
     formula("D1", "=-B2");
-    typed = {{"Var Vector", "B2"}, {"Min Vector", "B5"}, {"Max Vector", "B6"},
-             {"Function Cell", "D1"}, {"Population", "4"}, {"Generations", "2"}};
+    typed = {{"Var Vector", "B2"},    {"Min Vector", "B5"}, {"Max Vector", "B6"},
+             {"Function Cell", "D1"}, {"Population", "4"},  {"Generations", "2"}};
     ASSERT_EQ("", solve_message());
     EXPECT_EQ(5.0, num("B2"));
     EXPECT_EQ(-5.0, num("D1"));
 }
 
-TEST_F(Workbook, AcceptedFieldsAreKeptWhenALaterOneFails)
-{
-    typed = {{"Min Vector", "A2:C2"}, {"Max Vector", "$A$3:$C$3"}, {"Var Vector", "A1:C1"},
-             {"Function Cell", "R1C4"}, {"Goal:", "Minimise"}, {"Seed", "77"},
-             {"Population", "12"}, {"Generations", "x"}, {"Trials", "5"},
+TEST_F(Workbook, AcceptedFieldsAreKeptWhenALaterOneFails) {
+    typed = {{"Min Vector", "A2:C2"},   {"Max Vector", "$A$3:$C$3"}, {"Var Vector", "A1:C1"},
+             {"Function Cell", "R1C4"}, {"Goal:", "Minimise"},       {"Seed", "77"},
+             {"Population", "12"},      {"Generations", "x"},        {"Trials", "5"},
              {"Crossover Rate", "0.5"}, {"Mutation Rate", "0.5"}};
     EXPECT_EQ("Expected number of generations to be an integer above 2", solve_message());
     typed = {{"Crossover Rate", "0.1"}, {"Var Vector", ""}};
@@ -98,17 +91,23 @@ TEST_F(Workbook, AcceptedFieldsAreKeptWhenALaterOneFails)
     ok = false;
     typed.clear();
     solve_message();
-    const Typed expected = {{"Min Vector", "A2:C2"}, {"Max Vector", "$A$3:$C$3"}, {"Var Vector", ""},
-                            {"Function Cell", "$D$1"}, {"Goal:", "2"}, {"Seed", "77"}, {"Population", "12"},
-                            {"Generations", "100"}, {"Trials", "2"}, {"Crossover Rate", "0.10000000000000001"},
+    const Typed expected = {{"Min Vector", "A2:C2"},
+                            {"Max Vector", "$A$3:$C$3"},
+                            {"Var Vector", ""},
+                            {"Function Cell", "$D$1"},
+                            {"Goal:", "2"},
+                            {"Seed", "77"},
+                            {"Population", "12"},
+                            {"Generations", "100"},
+                            {"Trials", "2"},
+                            {"Crossover Rate", "0.10000000000000001"},
                             {"Mutation Rate", "0.03125"}};
     for (const auto& e : expected)
         EXPECT_EQ(e.second, shown(e.first)) << e.first;
     EXPECT_EQ((std::vector<double>{0.5, 0.5, 0.5}), variables());
 }
 
-TEST_F(Workbook, OddPopulationIsRefusedBeforeAnythingIsRead)
-{
+TEST_F(Workbook, OddPopulationIsRefusedBeforeAnythingIsRead) {
     typed["Seed"] = "5";
     typed["Population"] = "7";
     EXPECT_EQ(OmbrixImpl::odd_population_message, solve_message());
@@ -122,23 +121,20 @@ TEST_F(Workbook, OddPopulationIsRefusedBeforeAnythingIsRead)
 
 struct Failure {
     Typed changes;
-    const char* cell;  // a cell given text before the run, or null
+    const char* cell; // a cell given text before the run, or null
     std::string message;
-    const char* objective = nullptr;  // a formula for D1, or null
+    const char* objective = nullptr; // a formula for D1, or null
 };
 
-TEST_F(Workbook, FailuresAreReportedInCheckingOrderAndLeaveTheCellsAlone)
-{
+TEST_F(Workbook, FailuresAreReportedInCheckingOrderAndLeaveTheCellsAlone) {
     const std::string population = "Expected population size to be an integer above 2";
     const std::vector<Failure> cases = {
         {{{"Seed", "-1"}}, nullptr, "Expected seed to be a positive integer"},
         {{{"Population", "1"}, {"Var Vector", ""}}, nullptr, population},
         {{{"Generations", "1"}}, nullptr, "Expected number of generations to be an integer above 2"},
         {{{"Trials", "0"}}, nullptr, "Expected number of trials to be an integer above 1"},
-        {{{"Crossover Rate", "1.5"}}, nullptr,
-         "Expected crossover rate to be a number  between 0 and 1"},
-        {{{"Mutation Rate", "-0.5"}}, nullptr,
-         "Expected mutation rate to be a number between 0 and 1"},
+        {{{"Crossover Rate", "1.5"}}, nullptr, "Expected crossover rate to be a number  between 0 and 1"},
+        {{{"Mutation Rate", "-0.5"}}, nullptr, "Expected mutation rate to be a number between 0 and 1"},
         {{{"Var Vector", ""}, {"Min Vector", ""}}, nullptr, "Expected variable vector"},
         {{{"Var Vector", "A1:B2"}}, nullptr, "variable vector must be a row or column"},
         {{{"Min Vector", ""}, {"Max Vector", ""}}, nullptr, "Expected Min vector"},
@@ -152,12 +148,20 @@ TEST_F(Workbook, FailuresAreReportedInCheckingOrderAndLeaveTheCellsAlone)
         {{{"Var Vector", "A1:B2:C3"}}, nullptr, "Cell picker returned malformed"},
         {{}, "D1", "Failed to get cell value as double"},
         // An unreadable objective: the cell, what it held and the point.
-        {{}, nullptr, "Failed to get cell value as double: the objective cell D1 held #DIV/0! at the candidate point (",
+        {{},
+         nullptr,
+         "Failed to get cell value as double: the objective cell D1 held #DIV/0! at the candidate point (",
          "=1/(A1-A1)"},
-        {{}, nullptr, "Failed to get cell value as double: the objective cell D1 held the text \"many apples\" at the "
-         "candidate point (", "=\"many \"&\"apples\""},
-        {{}, nullptr, "Failed to get cell value as double: the objective cell D1 held #REF! (an invalid or circular "
-         "reference) at the candidate point (", "=INDEX(A1:B1,1,3)"},
+        {{},
+         nullptr,
+         "Failed to get cell value as double: the objective cell D1 held the text \"many apples\" at the "
+         "candidate point (",
+         "=\"many \"&\"apples\""},
+        {{},
+         nullptr,
+         "Failed to get cell value as double: the objective cell D1 held #REF! (an invalid or circular "
+         "reference) at the candidate point (",
+         "=INDEX(A1:B1,1,3)"},
         {{{"Min Vector", "'X'!A2:C2"}}, nullptr, "No sheet named 'X' is open"},
         {{{"Max Vector", "'X'!A3:C3"}}, nullptr, "No sheet named 'X' is open"},
         {{{"Var Vector", "'X'!A1:C1"}}, nullptr, "No sheet named 'X' is open"}};
@@ -180,9 +184,8 @@ TEST_F(Workbook, FailuresAreReportedInCheckingOrderAndLeaveTheCellsAlone)
     }
 }
 
-TEST_F(Workbook, MaximumBelowItsMinimumIsNoUserMessage)
-{
-    set("B3", Value::number(-3.0));  // below B2's -2
+TEST_F(Workbook, MaximumBelowItsMinimumIsNoUserMessage) {
+    set("B3", Value::number(-3.0)); // below B2's -2
     try {
         impl.solve();
         ADD_FAILURE() << "an empty interval was accepted";
@@ -195,19 +198,17 @@ TEST_F(Workbook, MaximumBelowItsMinimumIsNoUserMessage)
     EXPECT_EQ((std::vector<double>{0.5, 0.5, 0.5}), variables());
 }
 
-TEST_F(Workbook, FailedEvaluationPutsTheStartingContentsBack)
-{
+TEST_F(Workbook, FailedEvaluationPutsTheStartingContentsBack) {
     book.clear(at("B1"));
     set("C1", Value::text("start"));
-    formula("D1", "=SQRT(2-A1)");  // #NUM! for every candidate with A1 above 2
+    formula("D1", "=SQRT(2-A1)"); // #NUM! for every candidate with A1 above 2
     EXPECT_EQ(0u, solve_message().find("Failed to get cell value as double: "));
     EXPECT_EQ(0.5, num("A1"));
     EXPECT_TRUE(get("B1").is_empty());
     EXPECT_EQ("start", std::string(get("C1").as_text()));
 }
 
-TEST_F(Workbook, ARunRefusedBeforeItsFirstCandidateTouchesNoCell)
-{
+TEST_F(Workbook, ARunRefusedBeforeItsFirstCandidateTouchesNoCell) {
     const Typed wide_box{{"Min Vector", "E2:G2"}, {"Max Vector", "E3:G3"}};
     struct Case {
         Typed typed;
@@ -238,8 +239,7 @@ TEST_F(Workbook, ARunRefusedBeforeItsFirstCandidateTouchesNoCell)
     }
 }
 
-TEST_F(Workbook, AReferenceTooLongOnceWrittenInFullIsRefusedWhenGiven)
-{
+TEST_F(Workbook, AReferenceTooLongOnceWrittenInFullIsRefusedWhenGiven) {
     // 248 letters, "!" and "A2:C2": 254 characters, 256 once the sheet name is quoted.
     const std::string sheet(248, 'S');
     typed["Min Vector"] = sheet + "!A2:C2";

@@ -25,16 +25,14 @@ namespace solver_test {
 
 using host::engine::Value;
 
-inline double model(double x, double y, double z)
-{
+inline double model(double x, double y, double z) {
     return -((x - 1.0) * (x - 1.0) + (y - 2.0) * (y - 2.0) + (z + 1.0) * (z + 1.0));
 }
 
 // The optimiser run straight on model() with the fixture's quick settings and this seed, stopped
 // after that many generations.
-inline std::vector<double> direct_run(unsigned int seed, bool maximise, unsigned long long generations = ~0ull)
-{
-    struct Plain : math::function::Function<double, std::vector<double> > {
+inline std::vector<double> direct_run(unsigned int seed, bool maximise, unsigned long long generations = ~0ull) {
+    struct Plain : math::function::Function<double, std::vector<double>> {
         double operator()(const std::vector<double>& v) const override { return model(v.at(0), v.at(1), v.at(2)); }
     } f;
     struct StopAfter : math::opt::GAOptimiser::RunObserver {
@@ -61,8 +59,7 @@ protected:
     void SetUp() override { build(); }
 
     // A fresh workbook, host session and solver, and the quick run typed into an accepted dialog.
-    void build()
-    {
+    void build() {
         current.reset();
         host.reset();
         book = host::engine::Workbook();
@@ -92,15 +89,13 @@ protected:
         });
     }
 
-    void TearDown() override
-    {
+    void TearDown() override {
         current.reset();
         // Every value the host filled for the add-in came back through xlFree.
         EXPECT_EQ(0u, host->allocations().outstanding());
     }
 
-    host::engine::CellAddress at(const std::string& a1) const
-    {
+    host::engine::CellAddress at(const std::string& a1) const {
         host::engine::CellAddress cell{sheet, 0, 0};
         EXPECT_TRUE(host::engine::parse_a1(a1, cell.row, cell.col)) << a1;
         return cell;
@@ -108,8 +103,7 @@ protected:
     void set(const std::string& a1, const Value& v) { book.set_value(at(a1), v); }
     void formula(const std::string& a1, const char* f) { book.set_formula(at(a1), f); }
     const Value& get(const std::string& a1) const { return book.value(at(a1)); }
-    double num(const std::string& a1) const
-    {
+    double num(const std::string& a1) const {
         EXPECT_TRUE(get(a1).is_number()) << a1;
         return get(a1).as_number();
     }
@@ -117,8 +111,7 @@ protected:
 
     // Solve's failure as the user reads it; "" on success. Exceptions that are no
     // usr::Exception are marked: the barrier shows a fixed text for them.
-    std::string solve_message()
-    {
+    std::string solve_message() {
         try {
             impl.solve();
         } catch (const usr::Exception& e) {

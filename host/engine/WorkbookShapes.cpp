@@ -1,0 +1,225 @@
+// Formulas of one shape: the cells of a filled-down block compute the same numeric program on
+// their own cells. They share one compiled program and one text, so a cell of such a block
+// costs its value, its place in the dependency graph and the slots of the cells it reads.
+// The first time the numeric program hands a cell back to the general evaluator, the cell
+// gets a formula of its own again.
+
+#include "engine/internal/WorkbookImpl.hpp"
+
+#include "engine/internal/NumbersOnly.hpp"
+
+#include <cstring>
+#include <functional>
+
+namespace host::engine {
+
+using namespace detail;
+
+namespace {
+
+// Shapes a key may have (formulas whose numeric programs agree but whose texts do not move
+// into each other); beyond it new formulas of that key keep programs of their own.
+constexpr std::size_t max_shapes_a_key = 8;
+
+bool reads_cell(const NumStep& s) {
+    const bool binary = s.op >= NumOp::Add && s.op <= NumOp::Ge;
+    return s.op == NumOp::Cell || (binary && (s.left == InCell || s.right == InCell));
+}
+
+void append(std::string& key, const void* bytes, std::size_t size) {
+    key.append(static_cast<const char*>(bytes), size);
+}
+
+} // namespace
+
+// Whether formula f can be one of a shape: its numeric program reads cells only (no large
+// area) and nothing else does (no names, tables or references built at run time). Gives the
+// program with its cells numbered as operands, the cells in that order, and the key that
+// formulas of the same program share.
+bool Workbook::Impl::compactable(const Formula& f, NumericProgram& shaped, std::vector<std::uint32_t>& slots,
+                                 std::string& key) const {
+    if (f.cell == none || f.numeric.empty() || !f.numeric.areas.empty() || f.array || f.anchor != none ||
+        f.uses_names || f.uses_tables || f.unresolved || f.has_unknown || f.is_volatile || !f.built.empty() ||
+        !f.blocked.empty() || !f.reads.ranges.empty())
+        return false;
+    auto operand = [&](std::uint32_t slot) {
+        for (std::uint32_t i = 0; i < slots.size(); ++i)
+            if (slots[i] == slot)
+                return i;
+        slots.push_back(slot);
+        return static_cast<std::uint32_t>(slots.size() - 1);
+    };
+    shaped = f.numeric;
+    for (NumStep& s : shaped.code)
+        if (reads_cell(s))
+            s.a = operand(s.a);
+    for (std::uint32_t& id : shaped.ids)
+        id = operand(id);
+    // The formula's reads are exactly its operands: the graph then knows it as it knows a
+    // formula of its own.
+    std::vector<std::uint32_t> sorted = slots;
+    std::sort(sorted.begin(), sorted.end());
+    if (sorted != f.reads.cells)
+        return false;
+    key.clear();
+    for (const NumStep& s : shaped.code) {
+        const std::uint8_t head[4] = {std::uint8_t(s.op), s.right, s.left, s.argc};
+        append(key, head, sizeof head);
+        append(key, &s.a, sizeof s.a);
+        std::uint64_t bits;
+        std::memcpy(&bits, &s.x, sizeof bits);
+        append(key, &bits, sizeof bits);
+    }
+    append(key, shaped.ids.data(), shaped.ids.size() * sizeof(std::uint32_t));
+    return true;
+}
+
+// Called once formula fi is installed: it joins the shape whose text moves into its own, or
+// founds one with the formula of the same program seen before it.
+void Workbook::Impl::share_shape(std::uint32_t fi) {
+    NumericProgram shaped;
+    std::vector<std::uint32_t> slots;
+    std::string key;
+    if (!compactable(formulas[fi], shaped, slots, key))
+        return;
+    const std::size_t hash = std::hash<std::string>()(key);
+    const Place at = places[formulas[fi].cell];
+    auto moves_into = [&](std::uint32_t shape, const Formula& f) {
+        const Shape& s = shapes[shape];
+        const Place& p = places[f.cell];
+        return s.key == key && s.text->move(p.row - s.row, p.col - s.col) == f.text;
+    };
+    auto same_key = shapes_by_key.find(hash);
+    const std::size_t shapes_of_key = same_key == shapes_by_key.end() ? 0 : same_key->second.size();
+    for (std::size_t i = 0; i < shapes_of_key; ++i)
+        if (moves_into(same_key->second[i], formulas[fi])) {
+            make_compact(fi, same_key->second[i], slots);
+            return;
+        }
+    auto lone = lone_formulas.find(hash);
+    if (lone == lone_formulas.end() || lone->second == fi || shapes_of_key >= max_shapes_a_key) {
+        lone_formulas[hash] = fi;
+        return;
+    }
+    const std::uint32_t other = lone->second;
+    lone_formulas.erase(lone);
+    Shape s;
+    s.key = key;
+    s.numeric = std::move(shaped);
+    s.operand_count = static_cast<std::uint32_t>(slots.size());
+    s.on_numbers = runs_on_numbers(s.numeric, s.operand_count);
+    s.program.code = formulas[fi].linked.code;
+    s.program.consts = formulas[fi].linked.consts;
+    s.text = std::make_unique<FormulaMover>(formulas[fi].text);
+    s.row = at.row;
+    s.col = at.col;
+    if (s.text->move(0, 0) != formulas[fi].text) // written in a way moving would change ("a1")
+        return;
+    const std::uint32_t shape = static_cast<std::uint32_t>(shapes.size());
+    shapes.push_back(std::move(s));
+    shapes_by_key[hash].push_back(shape);
+    make_compact(fi, shape, slots);
+    // The formula seen first joins too, if it is still there and moves into the same text.
+    NumericProgram other_shaped;
+    std::vector<std::uint32_t> other_slots;
+    std::string other_key;
+    if (other < formulas.size() && compactable(formulas[other], other_shaped, other_slots, other_key) &&
+        other_key == key && moves_into(shape, formulas[other]))
+        make_compact(other, shape, other_slots);
+}
+
+void Workbook::Impl::make_compact(std::uint32_t fi, std::uint32_t shape, const std::vector<std::uint32_t>& slots) {
+    const std::uint32_t count = static_cast<std::uint32_t>(slots.size());
+    std::uint32_t operands;
+    auto reuse = free_operands.find(count);
+    if (reuse != free_operands.end() && !reuse->second.empty()) {
+        operands = reuse->second.back();
+        reuse->second.pop_back();
+    } else {
+        operands = static_cast<std::uint32_t>(operand_slots.size());
+        operand_slots.resize(operand_slots.size() + count);
+    }
+    std::copy(slots.begin(), slots.end(), operand_slots.begin() + operands);
+    std::uint32_t k;
+    if (!free_compact.empty()) {
+        k = free_compact.back();
+        free_compact.pop_back();
+    } else {
+        k = static_cast<std::uint32_t>(compact_formulas.size());
+        compact_formulas.emplace_back();
+    }
+    const std::uint32_t id = formulas[fi].cell;
+    compact_formulas[k] = CompactFormula{id, shape, operands};
+    formulas[fi] = Formula();
+    free_formulas.push_back(fi);
+    cells[id].formula = compact_bit | k;
+}
+
+// False when the general evaluator must decide: the cell has a formula of its own then.
+bool Workbook::Impl::evaluate_compact(std::uint32_t id) {
+    const CompactFormula& k = compact_formulas[cells[id].formula & ~compact_bit];
+    const std::uint32_t* slots = operand_slots.data() + k.operands;
+    const Shape& shape = shapes[k.shape];
+    if (shape.on_numbers) {
+        double numbers[numbers_only_operands];
+        std::uint32_t i = 0;
+        for (; i < shape.operand_count && cells[slots[i]].value.is_number(); ++i)
+            numbers[i] = cells[slots[i]].value.as_number();
+        double result;
+        if (i == shape.operand_count && run_on_numbers(shape.numeric, numbers, result)) {
+            cells[id].value = Value::number(result);
+            return true;
+        }
+    }
+    return run_numeric(
+        shape.numeric, [&](std::uint32_t i) -> const Value& { return cells[slots[i]].value; },
+        [this](const Area& a) -> const std::vector<std::uint32_t>& { return cells_in(a); }, cells[id].value);
+}
+
+// The cell's formula as one of its own, read from its text and linked as installing it did;
+// its reads are already in the graph, unchanged.
+std::uint32_t Workbook::Impl::expand(std::uint32_t id) {
+    std::string text = compact_text(id);
+    Reads reads = compact_reads(id);
+    remove_compact(id);
+    Program p = parse(text);
+    const Place at = places[id];
+    bool unresolved = false;
+    Linked l = link(p, at.sheet, at.sheet, unresolved, at.row, at.col);
+    const std::uint32_t fi = new_formula();
+    Formula& f = formulas[fi];
+    f.cell = id;
+    f.text = std::move(text);
+    f.linked = std::move(l);
+    f.unresolved = unresolved;
+    f.reads = std::move(reads);
+    cells[id].formula = fi;
+    compile(f);
+    return fi;
+}
+
+// Frees the cell's compact formula; the graph's entries are the caller's business.
+void Workbook::Impl::remove_compact(std::uint32_t id) {
+    const std::uint32_t k = cells[id].formula & ~compact_bit;
+    CompactFormula& c = compact_formulas[k];
+    free_operands[shapes[c.shape].operand_count].push_back(c.operands);
+    c = CompactFormula();
+    free_compact.push_back(k);
+    cells[id].formula = none;
+}
+
+std::string Workbook::Impl::compact_text(std::uint32_t id) const {
+    const Shape& s = shapes[compact_formulas[cells[id].formula & ~compact_bit].shape];
+    return s.text->move(places[id].row - s.row, places[id].col - s.col);
+}
+
+Reads Workbook::Impl::compact_reads(std::uint32_t id) const {
+    const CompactFormula& k = compact_formulas[cells[id].formula & ~compact_bit];
+    Reads reads;
+    reads.cells.assign(operand_slots.begin() + k.operands,
+                       operand_slots.begin() + k.operands + shapes[k.shape].operand_count);
+    std::sort(reads.cells.begin(), reads.cells.end());
+    return reads;
+}
+
+} // namespace host::engine

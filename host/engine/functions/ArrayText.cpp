@@ -1,0 +1,119 @@
+// Arrays and text: ARRAYTOTEXT writes an array as one text, REGEXEXTRACT gives the matches of
+// a pattern (PCRE2, where the build has it; elsewhere an unknown function, as REGEXTEST is).
+
+#include "engine/functions/ArrayArgs.hpp"
+
+#include <string>
+
+#ifdef OMBRIX_HAVE_PCRE2
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
+#endif
+
+namespace host::engine::detail::fn {
+
+namespace {
+
+// One value as ARRAYTOTEXT shows it: strict quotes text as a formula would write it.
+std::string shown(const Value& v, bool strict) {
+    if (v.is_error())
+        return error_text(v.as_error());
+    if (v.is_empty())
+        return std::string();
+    if (v.is_text() && strict) {
+        std::string quoted = "\"";
+        for (char ch : v.as_text())
+            quoted += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+        return quoted + "\"";
+    }
+    return to_text(v);
+}
+
+// ARRAYTOTEXT(array, [format]): format 0 lists the values with ", " between them; format 1
+// writes them as an array constant, {1,"a";TRUE,#N/A}.
+OMBRIX_FN(arraytotext) {
+    ValueGrid g;
+    if (!grid_arg(c, 0, g, out.v))
+        return;
+    OMBRIX_NUMBER_OR(1, format, 0);
+    if (format != 0 && format != 1)
+        OMBRIX_RETURN(err(ErrorCode::Value));
+    const bool strict = format == 1;
+    std::string text = strict ? "{" : "";
+    for (std::int32_t r = 0; r < g.rows; ++r)
+        for (std::int32_t k = 0; k < g.cols; ++k) {
+            if (r > 0 || k > 0)
+                text += !strict ? ", " : k == 0 ? ";" : ",";
+            text += shown(g.at(r, k), strict);
+        }
+    if (strict)
+        text += "}";
+    OMBRIX_RETURN(Value::text(text));
+}
+
+#ifdef OMBRIX_HAVE_PCRE2
+// REGEXEXTRACT(text, pattern, [return_mode], [case_sensitivity]): mode 0 the first match, 1
+// every match as a row, 2 the first match's capture groups as a row; #N/A without a match.
+OMBRIX_FN(regexextract) {
+    OMBRIX_TEXT(0, text);
+    OMBRIX_TEXT(1, pattern);
+    OMBRIX_NUMBER_OR(2, mode, 0);
+    OMBRIX_NUMBER_OR(3, sensitivity, 0);
+    if ((mode != 0 && mode != 1 && mode != 2) || (sensitivity != 0 && sensitivity != 1))
+        OMBRIX_RETURN(err(ErrorCode::Value));
+    int error;
+    PCRE2_SIZE offset;
+    pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(),
+                                     PCRE2_UTF | (sensitivity == 1 ? PCRE2_CASELESS : 0), &error, &offset, nullptr);
+    if (!code)
+        OMBRIX_RETURN(err(ErrorCode::Value));
+    pcre2_match_data* md = pcre2_match_data_create_from_pattern(code, nullptr);
+    ValueGrid found;
+    found.rows = 1;
+    Value failure = err(ErrorCode::NA);
+    for (std::size_t at = 0; at <= text.size();) {
+        int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), at, 0, md, nullptr);
+        if (rc < 0) {
+            if (rc != PCRE2_ERROR_NOMATCH)
+                failure = err(ErrorCode::Value);
+            break;
+        }
+        const PCRE2_SIZE* v = pcre2_get_ovector_pointer(md);
+        auto piece = [&](int group) {
+            if (v[2 * group] == PCRE2_UNSET)
+                return Value::text("");
+            return Value::text(std::string_view(text).substr(v[2 * group], v[2 * group + 1] - v[2 * group]));
+        };
+        if (mode == 2) {
+            for (int group = 1; group < rc; ++group)
+                found.values.push_back(piece(group));
+            if (rc == 1) // no groups: the match itself
+                found.values.push_back(piece(0));
+            break;
+        }
+        found.values.push_back(piece(0));
+        if (mode == 0)
+            break;
+        at = v[1] > v[0] ? v[1] : v[1] + 1; // an empty match moves on by one
+    }
+    pcre2_match_data_free(md);
+    pcre2_code_free(code);
+    if (found.values.empty())
+        OMBRIX_RETURN(failure);
+    found.cols = std::int32_t(found.values.size());
+    give(c, out, std::move(found));
+}
+#endif
+
+} // namespace
+
+std::vector<Entry> array_text_functions() {
+    return {
+        {{"ARRAYTOTEXT", 1, 2, FnArrayArgs}, fn_arraytotext},
+#ifdef OMBRIX_HAVE_PCRE2
+        {{"REGEXEXTRACT", 2, 4, 0}, fn_regexextract},
+#endif
+    };
+}
+
+} // namespace host::engine::detail::fn

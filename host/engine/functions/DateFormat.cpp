@@ -1,0 +1,116 @@
+// Dates and times in number formats.
+
+#include "engine/functions/Calendar.hpp"
+#include "engine/functions/FormatCode.hpp"
+
+#include <cctype>
+#include <cmath>
+
+namespace host::engine::detail::fn::format {
+
+namespace {
+
+std::string padded(long long v, std::size_t width) {
+    std::string s = std::to_string(v);
+    while (s.size() < width)
+        s.insert(0, "0");
+    return s;
+}
+
+std::string two_digits(long long v) { return padded(v, 2); }
+
+} // namespace
+
+// A date or time: minutes where "m" follows hours or comes before seconds, months otherwise;
+// seconds rounded to the decimals shown after them (".000"), elapsed units counting past a
+// day. Elapsed times may be negative; dates may not.
+Formatted show_date(const Section& section, double x, bool date1904, std::string& out) {
+    const std::vector<Token>& t = section.tokens;
+    const std::size_t n = t.size();
+    bool elapsed = section.has(Token::Elapsed);
+    if ((x < 0 && !elapsed) || (!elapsed && x >= double(max_serial(date1904)) + 1) || std::fabs(x) >= 1e9)
+        return Formatted::NotShown;
+    auto unit_of = [&](std::size_t i) {
+        return t[i].kind == Token::DatePart || t[i].kind == Token::Elapsed ? t[i].text[0] : '\0';
+    };
+    std::size_t seconds_point = none;
+    int decimals = 0;
+    for (std::size_t i = 1; i + 1 < n && seconds_point == none; ++i)
+        if (t[i].kind == Token::Point && unit_of(i - 1) == 's' && t[i + 1].kind == Token::Digit) {
+            seconds_point = i;
+            for (std::size_t k = i + 1; k < n && t[k].kind == Token::Digit && decimals < 3; ++k)
+                ++decimals;
+        }
+    const long long per_second = decimals == 0 ? 1 : decimals == 1 ? 10 : decimals == 2 ? 100 : 1000;
+    const long long ticks = std::llround(std::fabs(x) * 86400.0 * double(per_second));
+    const long long seconds = ticks / per_second, days = seconds / 86400;
+    const long long hour = seconds / 3600 % 24, minute = seconds / 60 % 60, second = seconds % 60;
+    if (!elapsed && days > max_serial(date1904))
+        return Formatted::NotShown;
+    Ymd ymd = elapsed ? Ymd{1900, 1, 0} : serial_to_ymd(long(days), date1904);
+    bool twelve = section.has(Token::AmPm);
+    out = x < 0 ? "-" : "";
+    for (std::size_t i = 0; i < n; ++i) {
+        const Token& tok = t[i];
+        std::size_t len = tok.text.size();
+        if (tok.kind == Token::Digit) {
+            if (seconds_point == none || i <= seconds_point || i > seconds_point + std::size_t(decimals))
+                return Formatted::Unsupported; // placeholders among date codes
+        } else if (tok.kind == Token::Point && i == seconds_point) {
+            out += "." + padded(ticks % per_second, std::size_t(decimals));
+        } else if (tok.kind == Token::Elapsed) {
+            long long total = tok.text[0] == 'h' ? seconds / 3600 : tok.text[0] == 'm' ? seconds / 60 : seconds;
+            out += padded(total, len);
+        } else if (tok.kind == Token::AmPm) {
+            bool pm = hour >= 12;
+            std::string mark = len == 3 ? std::string(1, tok.text[pm ? 2 : 0]) : (pm ? "PM" : "AM");
+            if (len == 5 && std::islower(static_cast<unsigned char>(tok.text[0])))
+                for (char& ch : mark)
+                    ch = char(std::tolower(static_cast<unsigned char>(ch)));
+            out += mark;
+        } else if (tok.kind == Token::DatePart) {
+            char code = tok.text[0];
+            if (code == 'm') {
+                bool minutes = false;
+                for (std::size_t k = i; k-- > 0 && !minutes;)
+                    if (unit_of(k)) {
+                        minutes = unit_of(k) == 'h';
+                        break;
+                    }
+                for (std::size_t k = i + 1; k < n && !minutes; ++k)
+                    if (unit_of(k)) {
+                        minutes = unit_of(k) == 's';
+                        break;
+                    }
+                if (minutes && len <= 2)
+                    out += len == 1 ? std::to_string(minute) : two_digits(minute);
+                else if (len <= 2)
+                    out += len == 1 ? std::to_string(ymd.m) : two_digits(ymd.m);
+                else if (len == 5)
+                    out += month_names[ymd.m - 1][0];
+                else
+                    out += len == 3 ? std::string(month_names[ymd.m - 1], 3) : std::string(month_names[ymd.m - 1]);
+            } else if (code == 'y') {
+                out += len <= 2 ? two_digits(ymd.y % 100) : std::to_string(ymd.y);
+            } else if (code == 'd') {
+                int dow = day_of_week(long(days), date1904);
+                if (len <= 2)
+                    out += len == 1 ? std::to_string(ymd.d) : two_digits(ymd.d);
+                else
+                    out += len == 3 ? std::string(day_names[dow], 3) : std::string(day_names[dow]);
+            } else if (code == 'h') {
+                long long h = twelve ? (hour % 12 == 0 ? 12 : hour % 12) : hour;
+                out += len == 1 ? std::to_string(h) : two_digits(h);
+            } else {
+                out += len == 1 ? std::to_string(second) : two_digits(second);
+            }
+        } else if (tok.kind == Token::General || tok.kind == Token::At || tok.kind == Token::Exponent) {
+            return Formatted::Unsupported;
+        } else {
+            out += tok.text; // "dd.mm.yyyy", "mmmm d, yyyy"
+        }
+    }
+    return Formatted::Shown;
+}
+
+} // namespace host::engine::detail::fn::format

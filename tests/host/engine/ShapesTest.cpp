@@ -1,0 +1,105 @@
+// Formulas filled down a column share one compiled program: each cell of the block must still
+// compute what the same formula computes alone, keep the text it was given, and change like
+// any other cell when it is overwritten.
+
+#include "Fixture.hpp"
+
+namespace enginetest {
+namespace {
+
+using Shapes = Engine;
+
+// Each written in C2 and filled down to C13; A and B hold the inputs, C1 is empty.
+const char* const filled_down[] = {
+    "A2*0.5+SIN(B$1)*0.25+B$1/(1+ABS(C1))",
+    "A2/B2",
+    "IF(A2>B2,A2-B2,SUM(A$2:A2))",
+    "a2+1", // moving it would not give back its spelling: it keeps a program of its own
+    "A2^B2",
+    "SQRT(A2)+LN(B2)",
+    "(A2=B2)+(A2<>B2)*2",
+    "AVERAGE(A2:B2)",
+    "MAX(A1:B2)-MIN($A$2:$B$3)",
+    "C1+A2",
+    "-A2%",
+    "A2",
+    "PRODUCT(A2,B2,2)",
+    "Sheet1!A2 - B1",
+};
+
+// The inputs, taken in turn from a different place in each round.
+const Value inputs[] = {N(3),   N(-2), Value(),  T("x"), Value::boolean(true),  E(ErrorCode::Div0), N(0),
+                        N(0.1), N(2),  N(1e300), T("4"), Value::boolean(false), N(-0.000001),       N(7)};
+constexpr int first_row = 1, last_row = 12; // rows 2 to 13
+constexpr int inputs_count = int(sizeof inputs / sizeof inputs[0]);
+
+// Column C holds the block; column D the same formulas as CHOOSE(1, ...), which the general
+// evaluator computes alone, to compare with.
+TEST_F(Shapes, EachCellOfABlockAsTheFormulaAlone) {
+    for (const char* formula : filled_down) {
+        Workbook book;
+        book.add_sheet("Sheet1");
+        std::vector<std::string> texts;
+        for (int row = first_row; row <= last_row; ++row) {
+            texts.push_back(host::engine::move_formula(formula, row - first_row, 0));
+            book.set_formula({0, row, 2}, texts.back());
+            book.set_formula({0, row, 3}, "CHOOSE(1," + texts.back() + ")");
+        }
+        for (int round = 0; round < 4; ++round) {
+            for (int row = 0; row <= last_row + 1; ++row) {
+                book.set_value({0, row, 0}, inputs[(row * 3 + round * 5) % inputs_count]);
+                book.set_value({0, row, 1}, inputs[(row * 7 + round) % inputs_count]);
+            }
+            book.recalculate();
+            for (int row = first_row; row <= last_row; ++row) {
+                const Value& block = book.value({0, row, 2});
+                const Value& alone = book.value({0, row, 3});
+                EXPECT_TRUE(block == alone) << formula << " in row " << row + 1 << ", round " << round << ": "
+                                            << show(block) << " filled down, " << show(alone) << " alone";
+            }
+        }
+        for (int row = first_row; row <= last_row; ++row)
+            EXPECT_EQ(texts[std::size_t(row - first_row)], book.formula_text({0, row, 2}));
+    }
+}
+
+// What the cells of a block answer as cells: their text, that they are formulas, and that
+// they change as any cell when written over.
+TEST_F(Shapes, CellsOfABlockAsCells) {
+    for (int row = 1; row <= 20; ++row)
+        wb.set_formula({0, row, 1}, host::engine::move_formula("B1+A2", row - 1, 0));
+    for (int row = 0; row <= 20; ++row)
+        wb.set_value({0, row, 0}, N(row));
+    wb.set_formula(at("D1"), "FORMULATEXT(B7)&ISFORMULA(B8)&SUBTOTAL(9,B2:B3)");
+    wb.recalculate();
+    EXPECT_TRUE(same(T("=B6+A7TRUE4"), wb.value(at("D1"))));
+    EXPECT_TRUE(wb.depends_on(at("B21"), {0, 4, 0, 4, 0}));
+    EXPECT_FALSE(wb.depends_on(at("B5"), {0, 5, 0, 5, 0}));
+
+    wb.set_value(at("B11"), N(-1000)); // the block loses a cell in its middle
+    wb.set_formula(at("B15"), "B14*2");
+    wb.recalculate();
+    EXPECT_TRUE(same(N(-1000 + 11), wb.value(at("B12"))));
+    EXPECT_TRUE(same(N(2 * (-1000 + 11 + 12 + 13)), wb.value(at("B15"))));
+    EXPECT_TRUE(same(N(2 * (-1000 + 11 + 12 + 13) + 15 + 16), wb.value(at("B17"))));
+    EXPECT_FALSE(wb.is_formula(at("B11")));
+    EXPECT_EQ("B14*2", wb.formula_text(at("B15")));
+    EXPECT_EQ("B16+A17", wb.formula_text(at("B17")));
+
+    // A cell that gives the numeric program up (text) computes in the general evaluator,
+    // and back again.
+    wb.set_value(at("A13"), T("x"));
+    wb.recalculate();
+    EXPECT_TRUE(same(E(ErrorCode::Value), wb.value(at("B21"))));
+    wb.set_value(at("A13"), N(1));
+    wb.recalculate();
+    EXPECT_TRUE(same(N(wb.value(at("B12")).as_number() + 1), wb.value(at("B13"))));
+
+    // A spill may not cover a cell of a block.
+    wb.set_spilling_formula(at("B1"), "SEQUENCE(3)");
+    wb.recalculate();
+    EXPECT_TRUE(same(E(ErrorCode::Spill), wb.value(at("B1"))));
+}
+
+} // namespace
+} // namespace enginetest
