@@ -7,6 +7,12 @@
 
 namespace host::engine::detail {
 
+namespace fn {
+std::vector<Entry> depreciation_functions(); // AMORLINC, AMORDEGRC, EUROCONVERT
+std::vector<Entry> web_functions();          // ENCODEURL, FILTERXML
+std::vector<Entry> forecasting_functions();  // FORECAST.ETS and its kin
+} // namespace fn
+
 namespace {
 
 using fn::Entry;
@@ -30,7 +36,8 @@ const std::vector<Entry>& table() {
                  fn::array_functions,       fn::array_building_functions,
                  fn::lambda_functions,      fn::odd_period_functions,
                  fn::database_functions,    fn::bessel_functions,
-                 fn::reference_functions,
+                 fn::reference_functions,   fn::depreciation_functions,
+                 fn::web_functions,         fn::forecasting_functions,
              }) {
             std::vector<Entry> part = family();
             all.insert(all.end(), part.begin(), part.end());
