@@ -7,12 +7,6 @@
 
 namespace host::engine::detail {
 
-namespace fn {
-std::vector<Entry> depreciation_functions(); // AMORLINC, AMORDEGRC, EUROCONVERT
-std::vector<Entry> web_functions();          // ENCODEURL, FILTERXML
-std::vector<Entry> forecasting_functions();  // FORECAST.ETS and its kin
-} // namespace fn
-
 namespace {
 
 using fn::Entry;
