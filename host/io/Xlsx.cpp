@@ -1,6 +1,7 @@
 // Loading a workbook: the records read from the package's parts become sheets, names and cells.
 #include "io/Xlsx.hpp"
 
+#include "engine/OutsideWorld.hpp"
 #include "io/IoError.hpp"
 #include "io/Xml.hpp"
 
@@ -63,6 +64,41 @@ bool set_formula(const std::string& file, Document& document, int sheet, Address
     return true;
 }
 
+// The formulas that call a function needing the outside world or a data model (WEBSERVICE,
+// CUBEVALUE, ...), which no calculation here can answer: the cell keeps the value the file
+// cached, as a constant its dependents read, and saving leaves its formula as it was.
+struct KeptCached {
+    std::vector<std::string> functions; // each once, in the order met
+    std::vector<engine::CellAddress> cells;
+
+    void keep(Document& document, const engine::CellAddress& cell, const engine::Value& cached) {
+        if (cached.is_empty()) // nothing cached: the formula stays and gives #NAME?
+            return;
+        const std::vector<std::string> calls = engine::outside_world_calls(document.workbook, cell);
+        if (calls.empty())
+            return;
+        for (const std::string& name : calls)
+            if (std::find(functions.begin(), functions.end(), name) == functions.end())
+                functions.push_back(name);
+        document.workbook.set_value(cell, cached);
+        document.unread_formulas.emplace(cell.sheet, cell.row, cell.col);
+        cells.push_back(cell);
+    }
+
+    void warn(const std::string& file, Document& document) const {
+        if (cells.empty())
+            return;
+        std::string names;
+        for (const std::string& name : functions)
+            names += (names.empty() ? "" : ", ") + name;
+        document.warnings.push_back(file + ": warning: " + names + (functions.size() == 1 ? " needs" : " need") +
+                                    " the outside world or a data model, which no calculation here can reach; " +
+                                    std::to_string(cells.size()) +
+                                    (cells.size() == 1 ? " cell keeps the value" : " cells keep the values") +
+                                    " the file cached: " + cell_list(document.workbook, cells));
+    }
+};
+
 } // namespace
 
 void build_workbook(const std::string& file, const WorkbookRecord& record, Document& document) {
@@ -112,6 +148,7 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
         }
     }
 
+    KeptCached kept;
     for (std::size_t s = 0; s < record.sheets.size(); ++s) {
         const SheetRecord& sheet = record.sheets[s];
         int index = int(s);
@@ -143,10 +180,15 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
                     break;
                 book.set_value(at, cell.value);
                 break;
-            case FormulaKind::Normal: set_formula(file, document, index, cell.at, cell.formula, false); break;
+            case FormulaKind::Normal:
+                if (set_formula(file, document, index, cell.at, cell.formula, false))
+                    kept.keep(document, at, cell.value);
+                break;
             case FormulaKind::SharedAnchor:
                 if (!set_formula(file, document, index, cell.at, cell.formula, false))
                     unread_anchors.insert(cell.shared_index);
+                else
+                    kept.keep(document, at, cell.value);
                 break;
             case FormulaKind::Array:
                 set_formula(file, document, index, cell.at, cell.formula, true, cell.last, cell.spills);
@@ -175,12 +217,14 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
                                                 "; the cell shows #NAME?");
                     break;
                 }
-                set_formula(file, document, index, cell.at, moved, false);
+                if (set_formula(file, document, index, cell.at, moved, false))
+                    kept.keep(document, at, cell.value);
                 break;
             }
             }
         }
     }
+    kept.warn(file, document);
 }
 
 Document load_xlsx_bytes(const std::string& file, std::string bytes, const LoadLimits& limits) {
