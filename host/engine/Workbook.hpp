@@ -80,6 +80,19 @@ struct TableDef {
     bool totals_row = false;
 };
 
+// A what-if data table (the spreadsheet's TABLE()): each of its cells is a formula's value
+// with one or two input cells set, for that calculation only, to the values along the
+// table's edges. With one input whose values run down the column left of `cells`, each
+// column's formula is in the row above it; with values along the row above, each row's
+// formula is in the column to its left; with two inputs, the row input takes the row above's
+// values, the column input the left column's, and the one formula is in the corner.
+struct DataTableDef {
+    CellRange cells; // the results, without the edges
+    bool has_row_input = false, has_column_input = false;
+    CellAddress row_input, column_input; // on the table's sheet
+    bool input_deleted = false;          // an input cell was deleted: every cell is #REF!
+};
+
 // A sheet's used area: the smallest rectangle holding every non-empty cell.
 struct UsedRange {
     bool empty = true;
@@ -138,6 +151,12 @@ public:
     // something, or leave the sheet, shows #SPILL! in the formula's cell instead.
     void set_spilling_formula(const CellAddress& cell, std::string_view text);
     void clear(const CellAddress& cell) { set_value(cell, Value()); }
+    // Makes `table.cells` a data table, its formula TABLE(row input,column input) in its
+    // top-left cell. Throws EngineError when it has no input, its edges or inputs leave the
+    // sheet, or an input is inside it.
+    void set_data_table(const DataTableDef& table);
+    // The data table the cell is one of the results of, if any.
+    std::optional<DataTableDef> data_table(const CellAddress& cell) const;
 
     // The cell's value; a formula gives its last computed value.
     const Value& value(const CellAddress& cell) const;

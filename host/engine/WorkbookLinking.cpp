@@ -307,6 +307,9 @@ void Workbook::Impl::register_formula(std::uint32_t fi) {
         add_read(f, a);
     for (const Area& a : f.blocked)
         add_read(f, a);
+    if (f.data_table)
+        for (const Area& a : data_table_reads(*f.data_table))
+            add_read(f, a);
     if (f.is_volatile)
         volatile_cells.push_back(f.cell);
     std::vector<std::uint32_t>& read = f.reads.cells;
@@ -389,7 +392,7 @@ void Workbook::Impl::relink_where(bool (*pred)(const Formula&)) {
         if (f.cell == none || f.anchor != none || !pred(f))
             continue;
         unregister_formula(fi);
-        Program p = parse(f.text, f.array);
+        Program p = f.data_table ? Program() : parse(f.text, f.array);
         install(fi, p);
         dependencies.mark_changed(formulas[fi].cell);
     }

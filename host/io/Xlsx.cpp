@@ -119,7 +119,7 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
         // The blocks array formulas fill: their cells' cached values are the formulas' to give.
         std::vector<std::pair<Address, Address>> arrays;
         for (const CellRecord& cell : sheet.cells)
-            if (cell.kind == FormulaKind::Array && !(cell.last == cell.at))
+            if ((cell.kind == FormulaKind::Array || cell.kind == FormulaKind::DataTable) && !(cell.last == cell.at))
                 arrays.emplace_back(cell.at, cell.last);
         auto in_array = [&](Address a) {
             return std::any_of(arrays.begin(), arrays.end(), [&](const auto& b) {
@@ -143,6 +143,7 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
             case FormulaKind::Array:
                 set_formula(file, document, index, cell.at, cell.formula, true, cell.last, cell.spills);
                 break;
+            case FormulaKind::DataTable: break; // below, once the cells around it are in
             case FormulaKind::SharedDependent: {
                 auto anchor = anchors.find(cell.shared_index);
                 if (anchor == anchors.end())
@@ -170,6 +171,22 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
                 set_formula(file, document, index, cell.at, moved, false);
                 break;
             }
+            }
+        }
+        for (engine::DataTableDef table : sheet.data_tables) {
+            table.cells.sheet = table.row_input.sheet = table.column_input.sheet = index;
+            try {
+                book.set_data_table(table);
+            } catch (const engine::EngineError& e) {
+                document.warnings.push_back(file + ": warning: sheet '" + sheet.name + "', cell " +
+                                            engine::a1_name(table.cells.first_row, table.cells.first_col) + ": " +
+                                            e.what() + "; its cells keep the values saved in the file");
+                for (const CellRecord& cell : sheet.cells)
+                    if (table.cells.contains(
+                            engine::CellAddress{index, std::int32_t(cell.at.row), std::int32_t(cell.at.column)}))
+                        book.set_value(
+                            engine::CellAddress{index, std::int32_t(cell.at.row), std::int32_t(cell.at.column)},
+                            cell.value);
             }
         }
     }

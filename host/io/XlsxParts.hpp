@@ -21,7 +21,8 @@ enum class FormulaKind : std::uint8_t {
     Normal,
     SharedAnchor,    // carries the text and the block it covers
     SharedDependent, // text comes from its anchor, moved by the offset
-    Array            // evaluated in its anchor, which fills the block
+    Array,           // evaluated in its anchor, which fills the block
+    DataTable        // a what-if table's top-left cell: SheetRecord::data_tables says the rest
 };
 
 struct CellRecord {
@@ -43,6 +44,7 @@ struct SheetRecord {
     bool hidden = false;
     std::vector<CellRecord> cells;        // in document order
     std::vector<engine::TableDef> tables; // its table parts (the sheet index left 0)
+    std::vector<engine::DataTableDef> data_tables; // (the sheet index left 0)
 };
 
 struct NameRecord {
@@ -67,9 +69,10 @@ struct WorkbookRecord {
 // and cell where they apply.
 WorkbookRecord read_workbook_parts(const Package& package);
 
-// Whether the engine takes the formula of an <f> element: normal ones with text, shared and
-// array ones. Data tables and empty marks (<f ca="1"/>) stay in the file as they are, their
-// cells holding their cached values.
+// Whether the engine takes the formula of an <f> element as text: normal ones with text,
+// shared and array ones. Data tables are read as such (SheetRecord::data_tables) and kept
+// in the file as they are; empty marks (<f ca="1"/>) too, their cells holding their cached
+// values.
 bool formula_is_read(const pugi::xml_node& f);
 
 // The workbook part, found through the package relationships.

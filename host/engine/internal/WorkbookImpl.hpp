@@ -59,6 +59,7 @@ struct Formula {
     bool has_unknown = false;
     bool is_volatile = false; // calls a volatile function, itself or through a name
     std::vector<Area> built;  // the references OFFSET and INDIRECT gave when last computed
+    std::shared_ptr<const DataTableDef> data_table; // a data table's anchor: no program of its own
     Reads reads;
     NumericProgram numeric; // empty: the general evaluator only
     std::int32_t numeric_misses = 0;
@@ -360,6 +361,13 @@ struct Workbook::Impl final : detail::Grid {
     void drop_member(std::uint32_t slot_id);
     bool occupied(int sheet, std::int32_t row, std::int32_t col, std::uint32_t anchor_cell) const;
     void place_array(std::uint32_t id, std::shared_ptr<const detail::Array> result);
+
+    // ---- data tables (WorkbookDataTables.cpp) ----
+    int data_table_depth = 0; // tables computed inside the calculation of another
+    std::vector<detail::Area> data_table_reads(const DataTableDef& table) const;
+    void evaluate_data_table(std::uint32_t id);
+    std::vector<std::uint32_t> substitution_order(const std::vector<std::uint32_t>& formulas,
+                                                  const std::vector<std::uint32_t>& inputs, const detail::Area& table);
 
     // ---- names (WorkbookNames.cpp) ----
     static std::string name_key(const std::string& upper, int sheet);
