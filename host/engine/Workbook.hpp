@@ -93,6 +93,31 @@ struct DataTableDef {
     bool input_deleted = false;          // an input cell was deleted: every cell is #REF!
 };
 
+// Another workbook's values as the spreadsheet saved them with this one, for the formulas that
+// read it: [1]Sheet1!A1, '[1]My Sheet'!A1:B3, [1]!Rate, [1]Sheet1!Rate (1 is its number in the
+// file's list of links). A cell the copy does not hold, a sheet the spreadsheet could not read
+// and a name that is not a reference into the copy give #REF!; in a range the copy holds
+// cells of, those it does not are blank.
+struct LinkedBook {
+    struct Sheet {
+        std::string name;
+        bool readable = true; // false: the spreadsheet could not read it when it saved the copy
+        struct CellValue {
+            std::int32_t row = 0, col = 0;
+            Value value;
+        };
+        std::vector<CellValue> cells;
+    };
+    struct Name {
+        std::string name;
+        int sheet = -1;        // the sheet of `sheets` it belongs to; -1: the workbook's
+        std::string refers_to; // "Sheet1!$A$1" (a leading '=' is skipped)
+    };
+    std::string file; // as the link names it, for messages
+    std::vector<Sheet> sheets;
+    std::vector<Name> names;
+};
+
 // A sheet's used area: the smallest rectangle holding every non-empty cell.
 struct UsedRange {
     bool empty = true;
@@ -201,6 +226,12 @@ public:
 
     // Tables. Names follow the rules of defined names; redefining replaces. Throws EngineError.
     void define_table(const TableDef& table);
+
+    // The copy of linked workbook `number` (1 for [1]); setting it again replaces it. Throws
+    // EngineError for a number outside 1 to 65535.
+    void set_linked_book(int number, const LinkedBook& book);
+    // The formula cells that read a linked workbook's copy, sorted.
+    std::vector<CellAddress> linked_readers() const;
 
     // Recalculation.
     void set_automatic(bool automatic);

@@ -222,6 +222,11 @@ Linked Workbook::Impl::link(const Program& p, int sheet, int scope, bool& unreso
             l.refs.push_back(link_table(r, row, unresolved));
             continue;
         }
+        if (r.external) { // its instruction reads the copy of the other workbook instead
+            l.refs.emplace_back();
+            link_external(r, std::uint32_t(l.refs.size() - 1), l);
+            continue;
+        }
         LinkedRef lr;
         int s = sheet;
         if (!r.sheet.empty()) {
@@ -338,6 +343,8 @@ void Workbook::Impl::install(std::uint32_t fi, const Program& p) {
     g.uses_names = !p.names.empty();
     g.uses_tables = std::any_of(p.refs.begin(), p.refs.end(), [](const SymRef& r) { return !r.table().empty(); });
     g.has_unknown = !p.unknown_functions.empty();
+    g.reads_links = std::any_of(p.refs.begin(), p.refs.end(), [](const SymRef& r) { return r.external; }) ||
+                    std::any_of(p.names.begin(), p.names.end(), [](const std::string& n) { return n[0] == '['; });
     register_formula(fi);
     compile(formulas[fi]);
 }

@@ -81,6 +81,15 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
     book.set_active_sheet(record.active_sheet);
     book.set_date1904(record.date1904);
     book.set_calc_settings(record.calc);
+    // Before any formula reads them.
+    for (const LinkRecord& link : record.links) {
+        try {
+            book.set_linked_book(link.number, link.book);
+        } catch (const engine::EngineError& e) {
+            document.warnings.push_back(file + ": warning: linked workbook " + link.book.file +
+                                        " ignored: " + e.what());
+        }
+    }
     for (std::size_t s = 0; s < record.sheets.size(); ++s)
         for (engine::TableDef table : record.sheets[s].tables) {
             table.sheet = int(s);
@@ -192,6 +201,32 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
     }
 }
 
+namespace {
+
+// Once per workbook: formulas reading linked workbooks see the values saved with this one.
+void warn_of_links(const std::string& file, const WorkbookRecord& record, Document& document) {
+    if (record.links.empty())
+        return;
+    const std::vector<engine::CellAddress> readers = document.workbook.linked_readers();
+    if (readers.empty())
+        return;
+    const std::size_t shown = 5;
+    std::string cells;
+    for (std::size_t i = 0; i < readers.size() && i < shown; ++i)
+        cells += (i ? ", " : "") + cell_key(document.workbook, readers[i]);
+    if (readers.size() > shown)
+        cells += " and " + std::to_string(readers.size() - shown) + " more";
+    std::string books;
+    for (const LinkRecord& link : record.links)
+        books += (books.empty() ? "" : ", ") + ("[" + std::to_string(link.number) + "] ") +
+                 (link.book.file.empty() ? std::string("(unnamed)") : link.book.file);
+    document.warnings.push_back(file + ": warning: formulas in " + cells + " read other workbooks (" + books +
+                                "); their values are the copies saved in this file, which may be older than "
+                                "the linked files");
+}
+
+} // namespace
+
 Document load_xlsx_bytes(const std::string& file, std::string bytes, const LoadLimits& limits) {
     Document document;
     document.path = file;
@@ -199,6 +234,7 @@ Document load_xlsx_bytes(const std::string& file, std::string bytes, const LoadL
     auto package = std::make_shared<Package>(file, std::move(bytes), limits);
     WorkbookRecord record = read_workbook_parts(*package);
     build_workbook(file, record, document);
+    warn_of_links(file, record, document);
     package->loaded();
     document.package = package;
     record = WorkbookRecord();

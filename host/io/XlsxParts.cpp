@@ -436,6 +436,66 @@ void read_tables(const Package& package, SheetRecord& sheet) {
     }
 }
 
+namespace {
+
+// An external link part: the linked workbook's sheets, the values of its cells that formulas
+// read and its names, as the spreadsheet saved them. DDE and OLE links hold none.
+bool read_link(const Package& package, const std::string& part, const std::vector<std::string>& strings, bool date1904,
+               engine::LinkedBook& book) {
+    XmlDocument doc = parse_xml(package.file(), part, package.read(part));
+    pugi::xml_node external = child(doc.root(), "externalBook");
+    if (!external)
+        return false;
+    if (pugi::xml_attribute id = attribute_local(external, "id"))
+        for (const Relationship& r : package.relationships(part))
+            if (r.id == id.value())
+                book.file = r.target;
+    for (pugi::xml_node n = child(child(external, "sheetNames"), "sheetName"); n; n = n.next_sibling())
+        if (n.type() == pugi::node_element && is(n, "sheetName")) {
+            book.sheets.emplace_back();
+            book.sheets.back().name = decode_escapes(n.attribute("val").value());
+        }
+    for (pugi::xml_node n = child(child(external, "definedNames"), "definedName"); n; n = n.next_sibling()) {
+        if (n.type() != pugi::node_element || !is(n, "definedName"))
+            continue;
+        engine::LinkedBook::Name name;
+        name.name = n.attribute("name").value();
+        name.refers_to = n.attribute("refersTo").value();
+        long long sheet = -1;
+        if (n.attribute("sheetId") && read_int(n.attribute("sheetId").value(), sheet) && sheet >= 0 &&
+            sheet < static_cast<long long>(book.sheets.size()))
+            name.sheet = int(sheet);
+        book.names.push_back(std::move(name));
+    }
+    for (pugi::xml_node data = child(child(external, "sheetDataSet"), "sheetData"); data; data = data.next_sibling()) {
+        long long sheet = -1;
+        if (data.type() != pugi::node_element || !is(data, "sheetData") ||
+            !read_int(data.attribute("sheetId").value(), sheet) || sheet < 0 ||
+            sheet >= static_cast<long long>(book.sheets.size()))
+            continue;
+        engine::LinkedBook::Sheet& s = book.sheets[std::size_t(sheet)];
+        const std::string_view refresh_error = data.attribute("refreshError").value();
+        s.readable = refresh_error != "1" && refresh_error != "true";
+        for (pugi::xml_node row = data.first_child(); row; row = row.next_sibling()) {
+            if (row.type() != pugi::node_element || !is(row, "row"))
+                continue;
+            for (pugi::xml_node c = row.first_child(); c; c = c.next_sibling()) {
+                Address at;
+                engine::Value value;
+                std::string why;
+                if (c.type() != pugi::node_element || !is(c, "cell") ||
+                    parse_address(c.attribute("r").value(), at) != A1Parse::Ok ||
+                    !decode_value(c, strings, date1904, value, why))
+                    continue; // a cell the copy does not hold readably is not in it
+                s.cells.push_back({std::int32_t(at.row), std::int32_t(at.column), std::move(value)});
+            }
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 std::string find_workbook_part(const Package& package) {
     for (const Relationship& r : package.relationships(""))
         if (!r.external && type_is(r.type, "officeDocument"))
@@ -576,6 +636,20 @@ WorkbookRecord read_workbook_parts(const Package& package) {
         if (sheet.part.empty())
             continue;
         SheetReader(package, strings, sheet, book.date1904, cost, book.warnings).read();
+    }
+    // [1] is the first external reference the workbook lists, whatever kind of link it is.
+    int number = 0;
+    for (pugi::xml_node r = child(child(root, "externalReferences"), "externalReference"); r; r = r.next_sibling()) {
+        if (r.type() != pugi::node_element || !is(r, "externalReference"))
+            continue;
+        ++number;
+        auto found = by_id.find(attribute_local(r, "id").value());
+        if (found == by_id.end() || found->second->external || !package.has(found->second->target))
+            continue;
+        LinkRecord link;
+        link.number = number;
+        if (read_link(package, found->second->target, strings, book.date1904, link.book))
+            book.links.push_back(std::move(link));
     }
     return book;
 }

@@ -54,12 +54,19 @@ struct NameRecord {
     bool hidden = false;
 };
 
+// A linked workbook's copy (xl/externalLinks/externalLinkN.xml), as formulas number it ([1]).
+struct LinkRecord {
+    int number = 0;
+    engine::LinkedBook book;
+};
+
 struct WorkbookRecord {
     std::string workbook_part;
     std::string shared_strings_part; // empty when the package has none
     std::vector<SheetRecord> sheets; // every sheet of the workbook, in tab order
     std::vector<NameRecord> names;
-    int active_sheet = 0; // index into sheets
+    std::vector<LinkRecord> links; // the linked workbooks with a copy of their values
+    int active_sheet = 0;          // index into sheets
     bool date1904 = false;
     engine::CalcSettings calc;         // calcPr: iteration over circular references
     std::vector<std::string> warnings; // what was left out, without the file's name

@@ -57,6 +57,7 @@ struct Formula {
     bool uses_tables = false;
     bool unresolved = false; // refers to a sheet that does not exist (yet)
     bool has_unknown = false;
+    bool reads_links = false; // another workbook's cells or names ([1]Sheet1!A1, [1]!Rate)
     bool is_volatile = false; // calls a volatile function, itself or through a name
     std::vector<Area> built;  // the references OFFSET and INDIRECT gave when last computed
     std::shared_ptr<const DataTableDef> data_table; // a data table's anchor: no program of its own
@@ -87,6 +88,8 @@ struct Shape {
     std::unique_ptr<FormulaMover> text;
     std::int32_t row = 0, col = 0; // where `text` is written as it is
 };
+
+struct LinkedCopy; // a linked workbook's saved values, indexed (WorkbookLinks.cpp)
 
 struct NameDef {
     std::string name; // as defined
@@ -368,6 +371,12 @@ struct Workbook::Impl final : detail::Grid {
     void evaluate_data_table(std::uint32_t id);
     std::vector<std::uint32_t> substitution_order(const std::vector<std::uint32_t>& formulas,
                                                   const std::vector<std::uint32_t>& inputs, const detail::Area& table);
+
+    // ---- linked workbooks (WorkbookLinks.cpp) ----
+    std::map<int, std::shared_ptr<const detail::LinkedCopy>> linked_books; // by number
+    // The value of an external reference as the copy holds it: a value, or an array for a range.
+    bool linked_value(const detail::SymRef& r, Value& value, std::shared_ptr<const detail::Array>& array) const;
+    void link_external(const detail::SymRef& r, std::uint32_t ref, detail::Linked& l) const;
 
     // ---- names (WorkbookNames.cpp) ----
     static std::string name_key(const std::string& upper, int sheet);
