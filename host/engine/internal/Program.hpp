@@ -90,7 +90,8 @@ struct SymRef {
         static const std::string empty;
         return empty;
     }
-    bool external = false;   // "[1]Sheet!A1": another workbook, always #REF!
+    bool external = false;   // "[1]Sheet!A1": another workbook's cells, as the file saved them
+    std::uint16_t book = 0;  // external: its number in the file's links ([1]); 0 when named otherwise
     bool invalid = false;    // written as #REF! or moved off the grid
     bool whole_rows = false; // "1:3"
     bool whole_cols = false; // "A:C"
