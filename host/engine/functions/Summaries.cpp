@@ -79,19 +79,17 @@ public:
         if (rules_.table) {
             std::stable_sort(leaves.begin(), leaves.end(),
                              [&](const Group& a, const Group& b) { return before(a, b, -1); });
-            // Each key as first written in its column.
-            std::vector<std::vector<std::int32_t>> firsts(static_cast<std::size_t>(levels));
-            for (std::int32_t r : rows)
-                for (std::int32_t l = 0; l < levels; ++l) {
-                    auto& seen = firsts[std::size_t(l)];
-                    if (std::none_of(seen.begin(), seen.end(), [&](std::int32_t f) { return same_key(f, r, l); }))
-                        seen.push_back(r);
-                }
+            // Each key as first written in its column: the first row of its group there.
+            std::vector<std::vector<std::int32_t>> spelled(static_cast<std::size_t>(levels),
+                                                           std::vector<std::int32_t>(std::size_t(keys_.rows)));
+            for (std::int32_t l = 0; l < levels; ++l)
+                for (const Group& g : group_at(rows, l))
+                    for (std::int32_t r : g.rows)
+                        spelled[std::size_t(l)][std::size_t(r)] = g.first;
             for (Group& g : leaves) {
                 std::vector<std::int32_t> path;
                 for (std::int32_t l = 0; l < levels; ++l)
-                    path.push_back(*std::find_if(firsts[std::size_t(l)].begin(), firsts[std::size_t(l)].end(),
-                                                 [&](std::int32_t f) { return same_key(f, g.first, l); }));
+                    path.push_back(spelled[std::size_t(l)][std::size_t(g.first)]);
                 out.push_back(entry(g, levels, path));
             }
         } else {
@@ -111,28 +109,52 @@ private:
 
     const Value& key(std::int32_t row, std::int32_t level) const { return keys_.at(row, level); }
 
-    // Whether two rows have the same key at `level`: text ignoring case, an empty cell only
-    // as another.
-    bool same_key(std::int32_t a, std::int32_t b, std::int32_t level) const {
-        return compare(key(a, level), key(b, level)) == 0 && key(a, level).is_empty() == key(b, level).is_empty();
+    // The order of two rows' keys at `level`: as the spreadsheet compares values (text
+    // ignoring case), empty cells last.
+    int order(std::int32_t a, std::int32_t b, std::int32_t level) const {
+        const Value &x = key(a, level), &y = key(b, level);
+        if (x.is_empty() || y.is_empty())
+            return int(x.is_empty()) - int(y.is_empty());
+        return compare(x, y);
     }
 
-    // The rows split by their keys in the first `levels` columns (text ignoring case), in the
-    // order each group first appears.
+    bool same_key(std::int32_t a, std::int32_t b, std::int32_t level) const { return order(a, b, level) == 0; }
+
+    // The rows split by their keys in the first `levels` columns, in the order each group first
+    // appears; each group's rows ascending.
     std::vector<Group> group(const std::vector<std::int32_t>& rows, std::int32_t levels) const {
+        std::vector<std::int32_t> sorted = rows;
+        std::stable_sort(sorted.begin(), sorted.end(), [&](std::int32_t a, std::int32_t b) {
+            for (std::int32_t l = 0; l < levels; ++l)
+                if (int o = order(a, b, l); o != 0)
+                    return o < 0;
+            return false;
+        });
         std::vector<Group> groups;
-        for (std::int32_t r : rows) {
-            auto same = [&](const Group& g) {
-                for (std::int32_t l = 0; l < levels; ++l)
-                    if (!same_key(g.first, r, l))
-                        return false;
-                return true;
-            };
-            auto it = std::find_if(groups.begin(), groups.end(), same);
-            if (it == groups.end())
-                groups.push_back(Group{{r}, r});
+        for (std::int32_t r : sorted) {
+            bool same = !groups.empty();
+            for (std::int32_t l = 0; l < levels && same; ++l)
+                same = same_key(groups.back().first, r, l);
+            if (same)
+                groups.back().rows.push_back(r);
             else
-                it->rows.push_back(r);
+                groups.push_back(Group{{r}, r});
+        }
+        std::sort(groups.begin(), groups.end(), [](const Group& a, const Group& b) { return a.first < b.first; });
+        return groups;
+    }
+
+    // The rows split by their key in column `level` alone.
+    std::vector<Group> group_at(const std::vector<std::int32_t>& rows, std::int32_t level) const {
+        std::vector<std::int32_t> sorted = rows;
+        std::stable_sort(sorted.begin(), sorted.end(),
+                         [&](std::int32_t a, std::int32_t b) { return order(a, b, level) < 0; });
+        std::vector<Group> groups;
+        for (std::int32_t r : sorted) {
+            if (!groups.empty() && same_key(groups.back().first, r, level))
+                groups.back().rows.push_back(r);
+            else
+                groups.push_back(Group{{r}, r});
         }
         return groups;
     }
@@ -151,20 +173,20 @@ private:
     bool before(const Group& a, const Group& b, std::int32_t level) {
         for (std::int32_t s : rules_.by) {
             const std::int32_t column = std::abs(s) - 1;
-            int order;
+            int o;
             if (column < keys_.cols) {
                 if (level >= 0 && column != level)
                     continue;
-                order = compare(key(a.first, column), key(b.first, column));
+                o = order(a.first, b.first, column);
             } else {
-                order = compare(aggregate(a, column - keys_.cols), aggregate(b, column - keys_.cols));
+                o = compare(aggregate(a, column - keys_.cols), aggregate(b, column - keys_.cols));
             }
-            if (order != 0)
-                return s < 0 ? order > 0 : order < 0;
+            if (o != 0)
+                return s < 0 ? o > 0 : o < 0;
         }
         for (std::int32_t l = level < 0 ? 0 : level; l < (level < 0 ? keys_.cols : level + 1); ++l)
-            if (int order = compare(key(a.first, l), key(b.first, l)); order != 0)
-                return order < 0;
+            if (int o = order(a.first, b.first, l); o != 0)
+                return o < 0;
         return false;
     }
 
@@ -188,18 +210,25 @@ private:
                 out.push_back(entry(g, levels, path));
             return;
         }
-        // Partition the leaves by their key at this level, keeping first appearance.
+        // Partition the leaves by their key at this level, in order of first appearance.
+        std::vector<std::size_t> by_key(leaves.size());
+        for (std::size_t i = 0; i < by_key.size(); ++i)
+            by_key[i] = i;
+        std::stable_sort(by_key.begin(), by_key.end(), [&](std::size_t a, std::size_t b) {
+            return order(leaves[a].first, leaves[b].first, level) < 0;
+        });
         std::vector<std::pair<Group, std::vector<Group>>> parts;
-        for (const Group& leaf : leaves) {
-            auto it = std::find_if(parts.begin(), parts.end(),
-                                   [&](const auto& p) { return same_key(p.first.first, leaf.first, level); });
-            if (it == parts.end()) {
-                parts.push_back({Group{leaf.rows, leaf.first}, {leaf}});
+        for (std::size_t i : by_key) {
+            const Group& leaf = leaves[i];
+            if (!parts.empty() && same_key(parts.back().first.first, leaf.first, level)) {
+                parts.back().first.rows.insert(parts.back().first.rows.end(), leaf.rows.begin(), leaf.rows.end());
+                parts.back().second.push_back(leaf);
             } else {
-                it->first.rows.insert(it->first.rows.end(), leaf.rows.begin(), leaf.rows.end());
-                it->second.push_back(leaf);
+                parts.push_back({Group{leaf.rows, leaf.first}, {leaf}});
             }
         }
+        std::sort(parts.begin(), parts.end(),
+                  [](const auto& a, const auto& b) { return a.first.first < b.first.first; });
         std::stable_sort(parts.begin(), parts.end(),
                          [&](const auto& a, const auto& b) { return before(a.first, b.first, level); });
         const std::int32_t prefix = level + 1;
