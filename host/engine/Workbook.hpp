@@ -80,6 +80,10 @@ struct TableDef {
     bool totals_row = false;
 };
 
+// Whether a row is hidden, and how: by the user, or by a filter (a row of a filtered range or
+// table that its criteria leave out).
+enum class RowHidden : std::uint8_t { No, ByUser, ByFilter };
+
 // A sheet's used area: the smallest rectangle holding every non-empty cell.
 struct UsedRange {
     bool empty = true;
@@ -182,6 +186,12 @@ public:
 
     // Tables. Names follow the rules of defined names; redefining replaces. Throws EngineError.
     void define_table(const TableDef& table);
+
+    // Hidden rows, which SUBTOTAL and AGGREGATE can leave out: SUBTOTAL(1..11) the rows of a
+    // filter, SUBTOTAL(101..111) and AGGREGATE's odd options every hidden row. Hidden columns
+    // change nothing. Throws EngineError for a row off the grid; recalculates nothing by itself.
+    void set_row_hidden(int sheet, std::int32_t row, RowHidden how);
+    RowHidden row_hidden(int sheet, std::int32_t row) const;
 
     // Recalculation.
     void set_automatic(bool automatic);
