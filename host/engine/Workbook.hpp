@@ -169,6 +169,11 @@ public:
     // Parses and sets a formula (throws FormulaError, leaving the cell unchanged). An array
     // formula is evaluated in array context; this one fills its own cell only.
     void set_formula(const CellAddress& cell, std::string_view text, bool array = false);
+    // Gives `cell` the formula of `from` moved there, as copying it would, where that needs
+    // no text: `from` holds a formula of a filled-down block whose cells share one compiled
+    // program (the cells of a shared formula). False, leaving the cell unchanged, where the
+    // caller must move the text and set it.
+    bool set_moved_formula(const CellAddress& cell, const CellAddress& from);
     // An array formula filling `rows` x `cols` cells from `anchor` (the legacy array formula,
     // {=...}): each cell gets its element of the result; a result of one row or column
     // repeats across the range; cells beyond the result show #N/A. Throws EngineError when the

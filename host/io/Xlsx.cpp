@@ -170,6 +170,8 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
         std::unordered_set<std::int32_t> unread_anchors;
         // Each anchor's formula read once for all its cells.
         std::unordered_map<std::int32_t, engine::FormulaMover> movers;
+        // The cell each shared formula was last given to: the next takes its compiled program.
+        std::unordered_map<std::int32_t, engine::CellAddress> last_given;
         // The blocks array formulas fill: their cells' cached values are the formulas' to give.
         std::vector<std::pair<Address, Address>> arrays;
         for (const CellRecord& cell : sheet.cells)
@@ -212,6 +214,19 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
                 if (unread_anchors.count(cell.shared_index)) {
                     keep_unread(document, at);
                     break;
+                }
+                // The compiled program of the cell given the formula before, moved: no text.
+                auto last = last_given.find(cell.shared_index);
+                const engine::CellAddress before =
+                    last != last_given.end()
+                        ? last->second
+                        : engine::CellAddress{index, std::int32_t(from.at.row), std::int32_t(from.at.column)};
+                last_given[cell.shared_index] = at;
+                try {
+                    if (book.set_moved_formula(at, before))
+                        break;
+                } catch (const engine::EngineError& e) {
+                    throw IoError(file, sheet.name, format_address(cell.at), e.what());
                 }
                 std::string moved;
                 try {
