@@ -80,6 +80,47 @@ struct TableDef {
     bool totals_row = false;
 };
 
+// Whether a row is hidden, and how: by the user, or by a filter (a row of a filtered range or
+// table that its criteria leave out).
+enum class RowHidden : std::uint8_t { No, ByUser, ByFilter };
+// A what-if data table (the spreadsheet's TABLE()): each of its cells is a formula's value
+// with one or two input cells set, for that calculation only, to the values along the
+// table's edges. With one input whose values run down the column left of `cells`, each
+// column's formula is in the row above it; with values along the row above, each row's
+// formula is in the column to its left; with two inputs, the row input takes the row above's
+// values, the column input the left column's, and the one formula is in the corner.
+struct DataTableDef {
+    CellRange cells; // the results, without the edges
+    bool has_row_input = false, has_column_input = false;
+    CellAddress row_input, column_input; // on the table's sheet
+    bool input_deleted = false;          // an input cell was deleted: every cell is #REF!
+};
+
+// Another workbook's values as the spreadsheet saved them with this one, for the formulas that
+// read it: [1]Sheet1!A1, '[1]My Sheet'!A1:B3, [1]!Rate, [1]Sheet1!Rate (1 is its number in the
+// file's list of links). A cell the copy does not hold, a sheet the spreadsheet could not read
+// and a name that is not a reference into the copy give #REF!; in a range the copy holds
+// cells of, those it does not are blank.
+struct LinkedBook {
+    struct Sheet {
+        std::string name;
+        bool readable = true; // false: the spreadsheet could not read it when it saved the copy
+        struct CellValue {
+            std::int32_t row = 0, col = 0;
+            Value value;
+        };
+        std::vector<CellValue> cells;
+    };
+    struct Name {
+        std::string name;
+        int sheet = -1;        // the sheet of `sheets` it belongs to; -1: the workbook's
+        std::string refers_to; // "Sheet1!$A$1" (a leading '=' is skipped)
+    };
+    std::string file; // as the link names it, for messages
+    std::vector<Sheet> sheets;
+    std::vector<Name> names;
+};
+
 // A sheet's used area: the smallest rectangle holding every non-empty cell.
 struct UsedRange {
     bool empty = true;
@@ -143,6 +184,12 @@ public:
     // something, or leave the sheet, shows #SPILL! in the formula's cell instead.
     void set_spilling_formula(const CellAddress& cell, std::string_view text);
     void clear(const CellAddress& cell) { set_value(cell, Value()); }
+    // Makes `table.cells` a data table, its formula TABLE(row input,column input) in its
+    // top-left cell. Throws EngineError when it has no input, its edges or inputs leave the
+    // sheet, or an input is inside it.
+    void set_data_table(const DataTableDef& table);
+    // The data table the cell is one of the results of, if any.
+    std::optional<DataTableDef> data_table(const CellAddress& cell) const;
 
     // The cell's value; a formula gives its last computed value.
     const Value& value(const CellAddress& cell) const;
@@ -187,6 +234,17 @@ public:
 
     // Tables. Names follow the rules of defined names; redefining replaces. Throws EngineError.
     void define_table(const TableDef& table);
+
+    // Hidden rows, which SUBTOTAL and AGGREGATE can leave out: SUBTOTAL(1..11) the rows of a
+    // filter, SUBTOTAL(101..111) and AGGREGATE's odd options every hidden row. Hidden columns
+    // change nothing. Throws EngineError for a row off the grid; recalculates nothing by itself.
+    void set_row_hidden(int sheet, std::int32_t row, RowHidden how);
+    RowHidden row_hidden(int sheet, std::int32_t row) const;
+    // The copy of linked workbook `number` (1 for [1]); setting it again replaces it. Throws
+    // EngineError for a number outside 1 to 65535.
+    void set_linked_book(int number, const LinkedBook& book);
+    // The formula cells that read a linked workbook's copy, sorted.
+    std::vector<CellAddress> linked_readers() const;
 
     // Recalculation.
     void set_automatic(bool automatic);

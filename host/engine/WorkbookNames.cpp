@@ -117,6 +117,16 @@ void Workbook::define_table(const TableDef& table) {
     impl_->after_write();
 }
 
+void Workbook::set_row_hidden(int sheet, std::int32_t row, RowHidden how) {
+    impl_->check(CellAddress{sheet, row, 0});
+    if (how == RowHidden::No)
+        impl_->hidden_rows.erase({sheet, row});
+    else
+        impl_->hidden_rows[{sheet, row}] = how;
+}
+
+RowHidden Workbook::row_hidden(int sheet, std::int32_t row) const { return impl_->row_hidden(sheet, row); }
+
 bool Workbook::has_name(std::string_view name) const {
     auto it = impl_->name_index.find(to_upper(name));
     return it != impl_->name_index.end() && impl_->names[it->second].defined;
@@ -131,7 +141,7 @@ std::string Workbook::name_formula(std::string_view name, int sheet) const {
 std::vector<std::string> Workbook::names() const {
     std::vector<std::string> out;
     for (const NameDef& n : impl_->names)
-        if (n.defined && n.sheet < 0 && n.moved_from == none)
+        if (n.defined && n.sheet < 0 && n.moved_from == none && n.name.rfind('[', 0) != 0) // not a linked book's
             out.push_back(n.name);
     std::sort(out.begin(), out.end());
     return out;

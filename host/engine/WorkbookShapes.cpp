@@ -39,8 +39,8 @@ void append(std::string& key, const void* bytes, std::size_t size) {
 bool Workbook::Impl::compactable(const Formula& f, NumericProgram& shaped, std::vector<std::uint32_t>& slots,
                                  std::string& key) const {
     if (f.cell == none || f.numeric.empty() || !f.numeric.areas.empty() || f.array || f.anchor != none ||
-        f.uses_names || f.uses_tables || f.unresolved || f.has_unknown || f.is_volatile || !f.built.empty() ||
-        !f.blocked.empty() || !f.reads.ranges.empty())
+        f.uses_names || f.uses_tables || f.reads_links || f.unresolved || f.has_unknown || f.is_volatile ||
+        !f.built.empty() || !f.blocked.empty() || !f.reads.ranges.empty())
         return false;
     auto operand = [&](std::uint32_t slot) {
         for (std::uint32_t i = 0; i < slots.size(); ++i)

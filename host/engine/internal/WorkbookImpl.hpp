@@ -57,8 +57,10 @@ struct Formula {
     bool uses_tables = false;
     bool unresolved = false; // refers to a sheet that does not exist (yet)
     bool has_unknown = false;
+    bool reads_links = false; // another workbook's cells or names ([1]Sheet1!A1, [1]!Rate)
     bool is_volatile = false; // calls a volatile function, itself or through a name
     std::vector<Area> built;  // the references OFFSET and INDIRECT gave when last computed
+    std::shared_ptr<const DataTableDef> data_table; // a data table's anchor: no program of its own
     Reads reads;
     NumericProgram numeric; // empty: the general evaluator only
     std::int32_t numeric_misses = 0;
@@ -104,6 +106,8 @@ struct Shape {
     std::vector<ShapeRef> refs;
     std::vector<ShapeOperand> operands;
 };
+
+struct LinkedCopy; // a linked workbook's saved values, indexed (WorkbookLinks.cpp)
 
 struct NameDef {
     std::string name; // as defined
@@ -267,6 +271,7 @@ struct Workbook::Impl final : detail::Grid {
     bool dates_from_1904 = false;
     double fixed_now_serial = -1;                                      // TODAY() and NOW() read the clock when negative
     std::map<std::uint32_t, std::vector<std::string>> format_warnings; // by cell slot
+    std::map<std::pair<int, std::int32_t>, RowHidden> hidden_rows;     // by sheet and row
 
     // ---- Grid ----
     const Value& cell_value(std::uint32_t id) const override { return cells[id].value; }
@@ -334,6 +339,12 @@ struct Workbook::Impl final : detail::Grid {
         return fi == detail::none ? std::string_view() : std::string_view(formulas[fi].text);
     }
     int sheet_count() const override { return int(sheets.size()); }
+    RowHidden row_hidden(int sheet, std::int32_t row) const override {
+        if (hidden_rows.empty())
+            return RowHidden::No;
+        auto it = hidden_rows.find({sheet, row});
+        return it == hidden_rows.end() ? RowHidden::No : it->second;
+    }
     bool spill_area(std::uint32_t id, detail::Area& out, Value& error) const override;
 
     // ---- cells (Workbook.cpp) ----
@@ -385,6 +396,19 @@ struct Workbook::Impl final : detail::Grid {
     void drop_member(std::uint32_t slot_id);
     bool occupied(int sheet, std::int32_t row, std::int32_t col, std::uint32_t anchor_cell) const;
     void place_array(std::uint32_t id, std::shared_ptr<const detail::Array> result);
+
+    // ---- data tables (WorkbookDataTables.cpp) ----
+    int data_table_depth = 0; // tables computed inside the calculation of another
+    std::vector<detail::Area> data_table_reads(const DataTableDef& table) const;
+    void evaluate_data_table(std::uint32_t id);
+    std::vector<std::uint32_t> substitution_order(const std::vector<std::uint32_t>& formulas,
+                                                  const std::vector<std::uint32_t>& inputs, const detail::Area& table);
+
+    // ---- linked workbooks (WorkbookLinks.cpp) ----
+    std::map<int, std::shared_ptr<const detail::LinkedCopy>> linked_books; // by number
+    // The value of an external reference as the copy holds it: a value, or an array for a range.
+    bool linked_value(const detail::SymRef& r, Value& value, std::shared_ptr<const detail::Array>& array) const;
+    void link_external(const detail::SymRef& r, std::uint32_t ref, detail::Linked& l) const;
 
     // ---- names (WorkbookNames.cpp) ----
     static std::string name_key(const std::string& upper, int sheet);
