@@ -216,6 +216,8 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
                     break;
                 }
                 // The compiled program of the cell given the formula before, moved: no text.
+                // Such a program calls only functions known here, none the outside world
+                // answers, so there is no cached value to keep.
                 auto last = last_given.find(cell.shared_index);
                 const engine::CellAddress before =
                     last != last_given.end()
