@@ -32,6 +32,7 @@ const std::vector<Entry>& table() {
                  fn::database_functions,    fn::bessel_functions,
                  fn::reference_functions,   fn::depreciation_functions,
                  fn::web_functions,         fn::forecasting_functions,
+                 fn::summary_functions,
              }) {
             std::vector<Entry> part = family();
             all.insert(all.end(), part.begin(), part.end());
