@@ -167,15 +167,13 @@ void Workbook::Impl::again_if_rewired() {
     }
 }
 
+// Every cell with a formula slot (its own, one of a shape's, or an array formula's member),
+// in the order of the slots.
 std::vector<std::uint32_t> Workbook::Impl::all_formula_cells() const {
     std::vector<std::uint32_t> roots;
-    for (const Formula& f : formulas)
-        if (f.cell != none)
-            roots.push_back(f.cell);
-    for (const CompactFormula& f : compact_formulas)
-        if (f.cell != none)
-            roots.push_back(f.cell);
-    std::sort(roots.begin(), roots.end());
+    for (std::uint32_t id = 0; id < cells.size(); ++id)
+        if (cells[id].formula != none)
+            roots.push_back(id);
     return roots;
 }
 

@@ -319,11 +319,12 @@ private:
     void read_cell(const pugi::xml_node& c, Address at) {
         CellRecord cell;
         cell.at = at;
-        std::string where = format_address(at);
+        // The cell's name for a message only: most cells never need it.
+        auto where = [&] { return format_address(at); };
         pugi::xml_node f = child(c, "f");
         std::string why;
         if (!decode_value(c, strings_, date1904_, cell.value, why))
-            fail(where, why);
+            fail(where(), why);
 
         // Empty marks keep their cached values as constants.
         if (f && std::string_view(f.attribute("t").value()) == "dataTable") {
@@ -334,7 +335,7 @@ private:
             if (ftype == "shared") {
                 long long si = -1;
                 if (!read_int(f.attribute("si").value(), si) || si < 0 || si > 0x7fffffff)
-                    fail(where, "shared formula without a valid index");
+                    fail(where(), "shared formula without a valid index");
                 cell.shared_index = std::int32_t(si);
                 cell.kind =
                     trim_xml_space(cell.formula).empty() ? FormulaKind::SharedDependent : FormulaKind::SharedAnchor;
