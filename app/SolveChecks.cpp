@@ -27,9 +27,11 @@ std::optional<std::string> solve_refusal(const Workbook& book, const std::string
     for (std::int32_t r = vars->first_row; r <= vars->last_row; ++r)
         for (std::int32_t c = vars->first_col; c <= vars->last_col; ++c) {
             CellAddress at{vars->sheet, r, c};
-            if (book.is_formula(at))
+            // Every cell of a data table holds its TABLE() formula.
+            const std::optional<CellAddress> holder = book.data_table(at) ? book.array_anchor(at) : at;
+            if (book.is_formula(*holder))
                 return "the variable cell " + host::io::cell_key(book, at) +
-                       " holds a formula (=" + book.formula_text(at) +
+                       " holds a formula (=" + book.formula_text(*holder) +
                        "), which solving would overwrite with a number; "
                        "name cells that hold plain values";
         }

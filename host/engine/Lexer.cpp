@@ -167,14 +167,42 @@ Token& Lexer::lex_error_or_ref(Token& t) {
     fail(t.begin, "unknown error value");
 }
 
+namespace {
+
+// The number of "1" in [1]Sheet1!A1: the file's link; 0 for a book named otherwise.
+std::uint16_t book_number(std::string_view inside) {
+    unsigned n = 0;
+    for (char ch : inside) {
+        if (!is_digit(ch) || n > 6553)
+            return 0;
+        n = n * 10 + unsigned(ch - '0');
+    }
+    return n > 65535 ? 0 : static_cast<std::uint16_t>(n);
+}
+
+} // namespace
+
 Token& Lexer::lex_prefixed(Token& t) {
     bool external = false;
+    std::uint16_t book = 0;
     if (s_[pos_] == '[') {
         std::size_t close = s_.find(']', pos_);
         if (close == std::string_view::npos)
             fail(t.begin, "'[' without ']'");
         external = true;
+        book = book_number(s_.substr(pos_ + 1, close - pos_ - 1));
         pos_ = close + 1;
+        if (pos_ < s_.size() && s_[pos_] == '!') { // [1]!Rate: a name of the other workbook
+            std::size_t p = ++pos_;
+            while (p < s_.size() && is_name_char(s_[p]))
+                ++p;
+            if (p == pos_ || !is_name_start(s_[pos_]))
+                fail(t.begin, "expected a name after the workbook");
+            t.kind = Tok::Ident;
+            t.text = "[" + std::to_string(book) + "]!" + to_upper(s_.substr(pos_, p - pos_));
+            pos_ = t.end = p;
+            return t;
+        }
     }
     std::string sheet;
     if (pos_ < s_.size() && s_[pos_] == '\'') {
@@ -193,13 +221,11 @@ Token& Lexer::lex_prefixed(Token& t) {
             }
             sheet += s_[pos_++];
         }
-        if (external && sheet.size() > 1 && sheet[0] == '[') {
-            // '[1]Sheet'!A1: the book part inside the quotes
-        }
-        if (!sheet.empty() && sheet[0] == '[') {
+        if (!sheet.empty() && sheet[0] == '[') { // '[1]My Sheet'!A1: the book inside the quotes
             std::size_t close = sheet.find(']');
             if (close != std::string::npos) {
                 external = true;
+                book = book_number(std::string_view(sheet).substr(1, close - 1));
                 sheet = sheet.substr(close + 1);
             }
         }
@@ -214,6 +240,9 @@ Token& Lexer::lex_prefixed(Token& t) {
         fail(t.begin, "empty sheet name");
     lex_reference_after_sheet(t, sheet);
     t.ref.external = external;
+    t.ref.book = book;
+    if (external && t.kind == Tok::Ident) // [1]Sheet1!Rate: a name of one of its sheets
+        t.text = "[" + std::to_string(book) + "]" + t.text;
     return t;
 }
 

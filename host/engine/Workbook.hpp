@@ -83,6 +83,43 @@ struct TableDef {
 // Whether a row is hidden, and how: by the user, or by a filter (a row of a filtered range or
 // table that its criteria leave out).
 enum class RowHidden : std::uint8_t { No, ByUser, ByFilter };
+// A what-if data table (the spreadsheet's TABLE()): each of its cells is a formula's value
+// with one or two input cells set, for that calculation only, to the values along the
+// table's edges. With one input whose values run down the column left of `cells`, each
+// column's formula is in the row above it; with values along the row above, each row's
+// formula is in the column to its left; with two inputs, the row input takes the row above's
+// values, the column input the left column's, and the one formula is in the corner.
+struct DataTableDef {
+    CellRange cells; // the results, without the edges
+    bool has_row_input = false, has_column_input = false;
+    CellAddress row_input, column_input; // on the table's sheet
+    bool input_deleted = false;          // an input cell was deleted: every cell is #REF!
+};
+
+// Another workbook's values as the spreadsheet saved them with this one, for the formulas that
+// read it: [1]Sheet1!A1, '[1]My Sheet'!A1:B3, [1]!Rate, [1]Sheet1!Rate (1 is its number in the
+// file's list of links). A cell the copy does not hold, a sheet the spreadsheet could not read
+// and a name that is not a reference into the copy give #REF!; in a range the copy holds
+// cells of, those it does not are blank.
+struct LinkedBook {
+    struct Sheet {
+        std::string name;
+        bool readable = true; // false: the spreadsheet could not read it when it saved the copy
+        struct CellValue {
+            std::int32_t row = 0, col = 0;
+            Value value;
+        };
+        std::vector<CellValue> cells;
+    };
+    struct Name {
+        std::string name;
+        int sheet = -1;        // the sheet of `sheets` it belongs to; -1: the workbook's
+        std::string refers_to; // "Sheet1!$A$1" (a leading '=' is skipped)
+    };
+    std::string file; // as the link names it, for messages
+    std::vector<Sheet> sheets;
+    std::vector<Name> names;
+};
 
 // A sheet's used area: the smallest rectangle holding every non-empty cell.
 struct UsedRange {
@@ -132,6 +169,11 @@ public:
     // Parses and sets a formula (throws FormulaError, leaving the cell unchanged). An array
     // formula is evaluated in array context; this one fills its own cell only.
     void set_formula(const CellAddress& cell, std::string_view text, bool array = false);
+    // Gives `cell` the formula of `from` moved there, as copying it would, where that needs
+    // no text: `from` holds a formula of a filled-down block whose cells share one compiled
+    // program (the cells of a shared formula). False, leaving the cell unchanged, where the
+    // caller must move the text and set it.
+    bool set_moved_formula(const CellAddress& cell, const CellAddress& from);
     // An array formula filling `rows` x `cols` cells from `anchor` (the legacy array formula,
     // {=...}): each cell gets its element of the result; a result of one row or column
     // repeats across the range; cells beyond the result show #N/A. Throws EngineError when the
@@ -142,6 +184,12 @@ public:
     // something, or leave the sheet, shows #SPILL! in the formula's cell instead.
     void set_spilling_formula(const CellAddress& cell, std::string_view text);
     void clear(const CellAddress& cell) { set_value(cell, Value()); }
+    // Makes `table.cells` a data table, its formula TABLE(row input,column input) in its
+    // top-left cell. Throws EngineError when it has no input, its edges or inputs leave the
+    // sheet, or an input is inside it.
+    void set_data_table(const DataTableDef& table);
+    // The data table the cell is one of the results of, if any.
+    std::optional<DataTableDef> data_table(const CellAddress& cell) const;
 
     // The cell's value; a formula gives its last computed value.
     const Value& value(const CellAddress& cell) const;
@@ -192,6 +240,11 @@ public:
     // change nothing. Throws EngineError for a row off the grid; recalculates nothing by itself.
     void set_row_hidden(int sheet, std::int32_t row, RowHidden how);
     RowHidden row_hidden(int sheet, std::int32_t row) const;
+    // The copy of linked workbook `number` (1 for [1]); setting it again replaces it. Throws
+    // EngineError for a number outside 1 to 65535.
+    void set_linked_book(int number, const LinkedBook& book);
+    // The formula cells that read a linked workbook's copy, sorted.
+    std::vector<CellAddress> linked_readers() const;
 
     // Recalculation.
     void set_automatic(bool automatic);

@@ -222,6 +222,11 @@ Linked Workbook::Impl::link(const Program& p, int sheet, int scope, bool& unreso
             l.refs.push_back(link_table(r, row, unresolved));
             continue;
         }
+        if (r.external) { // its instruction reads the copy of the other workbook instead
+            l.refs.emplace_back();
+            link_external(r, std::uint32_t(l.refs.size() - 1), l);
+            continue;
+        }
         LinkedRef lr;
         int s = sheet;
         if (!r.sheet.empty()) {
@@ -307,6 +312,9 @@ void Workbook::Impl::register_formula(std::uint32_t fi) {
         add_read(f, a);
     for (const Area& a : f.blocked)
         add_read(f, a);
+    if (f.data_table)
+        for (const Area& a : data_table_reads(*f.data_table))
+            add_read(f, a);
     if (f.is_volatile)
         volatile_cells.push_back(f.cell);
     std::vector<std::uint32_t>& read = f.reads.cells;
@@ -335,6 +343,8 @@ void Workbook::Impl::install(std::uint32_t fi, const Program& p) {
     g.uses_names = !p.names.empty();
     g.uses_tables = std::any_of(p.refs.begin(), p.refs.end(), [](const SymRef& r) { return !r.table().empty(); });
     g.has_unknown = !p.unknown_functions.empty();
+    g.reads_links = std::any_of(p.refs.begin(), p.refs.end(), [](const SymRef& r) { return r.external; }) ||
+                    std::any_of(p.names.begin(), p.names.end(), [](const std::string& n) { return n[0] == '['; });
     register_formula(fi);
     compile(formulas[fi]);
 }
@@ -389,7 +399,7 @@ void Workbook::Impl::relink_where(bool (*pred)(const Formula&)) {
         if (f.cell == none || f.anchor != none || !pred(f))
             continue;
         unregister_formula(fi);
-        Program p = parse(f.text, f.array);
+        Program p = f.data_table ? Program() : parse(f.text, f.array);
         install(fi, p);
         dependencies.mark_changed(formulas[fi].cell);
     }

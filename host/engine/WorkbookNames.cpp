@@ -141,7 +141,7 @@ std::string Workbook::name_formula(std::string_view name, int sheet) const {
 std::vector<std::string> Workbook::names() const {
     std::vector<std::string> out;
     for (const NameDef& n : impl_->names)
-        if (n.defined && n.sheet < 0 && n.moved_from == none)
+        if (n.defined && n.sheet < 0 && n.moved_from == none && n.name.rfind('[', 0) != 0) // not a linked book's
             out.push_back(n.name);
     std::sort(out.begin(), out.end());
     return out;

@@ -39,6 +39,10 @@ void Workbook::Impl::evaluate(std::uint32_t id) {
 void Workbook::Impl::evaluate_general(std::uint32_t id) {
     Cell& c = cells[id];
     Formula& f = formulas[c.formula];
+    if (f.data_table) {
+        evaluate_data_table(id);
+        return;
+    }
     if (f.anchor != none) {
         std::uint32_t af = cells[f.anchor].formula;
         c.value = af != none && formulas[af].result ? element(*formulas[af].result, f.at_row, f.at_col) : Value();

@@ -214,7 +214,8 @@ std::string csv_text(const engine::Workbook& workbook, int sheet) {
         for (; column < c; ++column)
             out += ',';
         engine::CellAddress at{sheet, r, c};
-        if (workbook.is_formula(at)) {
+        // A data table cannot be written as a formula here: its values are.
+        if (workbook.is_formula(at) && !workbook.data_table(at)) {
             std::string formula = workbook.formula_text(at);
             out += '=';
             out += formula.find_first_of(",\"\r\n") == std::string::npos ? formula : quote(formula);

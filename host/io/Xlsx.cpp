@@ -1,6 +1,7 @@
 // Loading a workbook: the records read from the package's parts become sheets, names and cells.
 #include "io/Xlsx.hpp"
 
+#include "engine/OutsideWorld.hpp"
 #include "io/IoError.hpp"
 #include "io/Xml.hpp"
 
@@ -63,6 +64,41 @@ bool set_formula(const std::string& file, Document& document, int sheet, Address
     return true;
 }
 
+// The formulas that call a function needing the outside world or a data model (WEBSERVICE,
+// CUBEVALUE, ...), which no calculation here can answer: the cell keeps the value the file
+// cached, as a constant its dependents read, and saving leaves its formula as it was.
+struct KeptCached {
+    std::vector<std::string> functions; // each once, in the order met
+    std::vector<engine::CellAddress> cells;
+
+    void keep(Document& document, const engine::CellAddress& cell, const engine::Value& cached) {
+        if (cached.is_empty()) // nothing cached: the formula stays and gives #NAME?
+            return;
+        const std::vector<std::string> calls = engine::outside_world_calls(document.workbook, cell);
+        if (calls.empty())
+            return;
+        for (const std::string& name : calls)
+            if (std::find(functions.begin(), functions.end(), name) == functions.end())
+                functions.push_back(name);
+        document.workbook.set_value(cell, cached);
+        document.unread_formulas.emplace(cell.sheet, cell.row, cell.col);
+        cells.push_back(cell);
+    }
+
+    void warn(const std::string& file, Document& document) const {
+        if (cells.empty())
+            return;
+        std::string names;
+        for (const std::string& name : functions)
+            names += (names.empty() ? "" : ", ") + name;
+        document.warnings.push_back(file + ": warning: " + names + (functions.size() == 1 ? " needs" : " need") +
+                                    " the outside world or a data model, which no calculation here can reach; " +
+                                    std::to_string(cells.size()) +
+                                    (cells.size() == 1 ? " cell keeps the value" : " cells keep the values") +
+                                    " the file cached: " + cell_list(document.workbook, cells));
+    }
+};
+
 } // namespace
 
 void build_workbook(const std::string& file, const WorkbookRecord& record, Document& document) {
@@ -81,6 +117,15 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
     book.set_active_sheet(record.active_sheet);
     book.set_date1904(record.date1904);
     book.set_calc_settings(record.calc);
+    // Before any formula reads them.
+    for (const LinkRecord& link : record.links) {
+        try {
+            book.set_linked_book(link.number, link.book);
+        } catch (const engine::EngineError& e) {
+            document.warnings.push_back(file + ": warning: linked workbook " + link.book.file +
+                                        " ignored: " + e.what());
+        }
+    }
     for (std::size_t s = 0; s < record.sheets.size(); ++s)
         for (engine::TableDef table : record.sheets[s].tables) {
             table.sheet = int(s);
@@ -112,6 +157,7 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
         }
     }
 
+    KeptCached kept;
     for (std::size_t s = 0; s < record.sheets.size(); ++s) {
         const SheetRecord& sheet = record.sheets[s];
         int index = int(s);
@@ -124,10 +170,12 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
         std::unordered_set<std::int32_t> unread_anchors;
         // Each anchor's formula read once for all its cells.
         std::unordered_map<std::int32_t, engine::FormulaMover> movers;
+        // The cell each shared formula was last given to: the next takes its compiled program.
+        std::unordered_map<std::int32_t, engine::CellAddress> last_given;
         // The blocks array formulas fill: their cells' cached values are the formulas' to give.
         std::vector<std::pair<Address, Address>> arrays;
         for (const CellRecord& cell : sheet.cells)
-            if (cell.kind == FormulaKind::Array && !(cell.last == cell.at))
+            if ((cell.kind == FormulaKind::Array || cell.kind == FormulaKind::DataTable) && !(cell.last == cell.at))
                 arrays.emplace_back(cell.at, cell.last);
         auto in_array = [&](Address a) {
             return std::any_of(arrays.begin(), arrays.end(), [&](const auto& b) {
@@ -143,14 +191,20 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
                     break;
                 book.set_value(at, cell.value);
                 break;
-            case FormulaKind::Normal: set_formula(file, document, index, cell.at, cell.formula, false); break;
+            case FormulaKind::Normal:
+                if (set_formula(file, document, index, cell.at, cell.formula, false))
+                    kept.keep(document, at, cell.value);
+                break;
             case FormulaKind::SharedAnchor:
                 if (!set_formula(file, document, index, cell.at, cell.formula, false))
                     unread_anchors.insert(cell.shared_index);
+                else
+                    kept.keep(document, at, cell.value);
                 break;
             case FormulaKind::Array:
                 set_formula(file, document, index, cell.at, cell.formula, true, cell.last, cell.spills);
                 break;
+            case FormulaKind::DataTable: break; // below, once the cells around it are in
             case FormulaKind::SharedDependent: {
                 auto anchor = anchors.find(cell.shared_index);
                 if (anchor == anchors.end())
@@ -160,6 +214,19 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
                 if (unread_anchors.count(cell.shared_index)) {
                     keep_unread(document, at);
                     break;
+                }
+                // The compiled program of the cell given the formula before, moved: no text.
+                auto last = last_given.find(cell.shared_index);
+                const engine::CellAddress before =
+                    last != last_given.end()
+                        ? last->second
+                        : engine::CellAddress{index, std::int32_t(from.at.row), std::int32_t(from.at.column)};
+                last_given[cell.shared_index] = at;
+                try {
+                    if (book.set_moved_formula(at, before))
+                        break;
+                } catch (const engine::EngineError& e) {
+                    throw IoError(file, sheet.name, format_address(cell.at), e.what());
                 }
                 std::string moved;
                 try {
@@ -175,13 +242,57 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
                                                 "; the cell shows #NAME?");
                     break;
                 }
-                set_formula(file, document, index, cell.at, moved, false);
+                if (set_formula(file, document, index, cell.at, moved, false))
+                    kept.keep(document, at, cell.value);
                 break;
             }
             }
         }
+        for (engine::DataTableDef table : sheet.data_tables) {
+            table.cells.sheet = table.row_input.sheet = table.column_input.sheet = index;
+            try {
+                book.set_data_table(table);
+            } catch (const engine::EngineError& e) {
+                document.warnings.push_back(file + ": warning: sheet '" + sheet.name + "', cell " +
+                                            engine::a1_name(table.cells.first_row, table.cells.first_col) + ": " +
+                                            e.what() + "; its cells keep the values saved in the file");
+                for (const CellRecord& cell : sheet.cells)
+                    if (table.cells.contains(
+                            engine::CellAddress{index, std::int32_t(cell.at.row), std::int32_t(cell.at.column)}))
+                        book.set_value(
+                            engine::CellAddress{index, std::int32_t(cell.at.row), std::int32_t(cell.at.column)},
+                            cell.value);
+            }
+        }
     }
+    kept.warn(file, document);
 }
+
+namespace {
+
+// Once per workbook: formulas reading linked workbooks see the values saved with this one.
+void warn_of_links(const std::string& file, const WorkbookRecord& record, Document& document) {
+    if (record.links.empty())
+        return;
+    const std::vector<engine::CellAddress> readers = document.workbook.linked_readers();
+    if (readers.empty())
+        return;
+    const std::size_t shown = 5;
+    std::string cells;
+    for (std::size_t i = 0; i < readers.size() && i < shown; ++i)
+        cells += (i ? ", " : "") + cell_key(document.workbook, readers[i]);
+    if (readers.size() > shown)
+        cells += " and " + std::to_string(readers.size() - shown) + " more";
+    std::string books;
+    for (const LinkRecord& link : record.links)
+        books += (books.empty() ? "" : ", ") + ("[" + std::to_string(link.number) + "] ") +
+                 (link.book.file.empty() ? std::string("(unnamed)") : link.book.file);
+    document.warnings.push_back(file + ": warning: formulas in " + cells + " read other workbooks (" + books +
+                                "); their values are the copies saved in this file, which may be older than "
+                                "the linked files");
+}
+
+} // namespace
 
 Document load_xlsx_bytes(const std::string& file, std::string bytes, const LoadLimits& limits) {
     Document document;
@@ -190,6 +301,7 @@ Document load_xlsx_bytes(const std::string& file, std::string bytes, const LoadL
     auto package = std::make_shared<Package>(file, std::move(bytes), limits);
     WorkbookRecord record = read_workbook_parts(*package);
     build_workbook(file, record, document);
+    warn_of_links(file, record, document);
     package->loaded();
     document.package = package;
     record = WorkbookRecord();

@@ -235,8 +235,8 @@ namespace {
 class SheetReader {
 public:
     SheetReader(const Package& package, const std::vector<std::string>& strings, SheetRecord& sheet, bool date1904,
-                LoadCost& cost)
-        : package_(package), strings_(strings), sheet_(sheet), date1904_(date1904), cost_(cost) {}
+                LoadCost& cost, std::vector<std::string>& warnings)
+        : package_(package), strings_(strings), sheet_(sheet), date1904_(date1904), cost_(cost), warnings_(warnings) {}
 
     void read() {
         XmlDocument doc = load();
@@ -325,8 +325,10 @@ private:
         if (!decode_value(c, strings_, date1904_, cell.value, why))
             fail(where, why);
 
-        // Data tables and empty marks keep their cached values as constants.
-        if (f && formula_is_read(f)) {
+        // Empty marks keep their cached values as constants.
+        if (f && std::string_view(f.attribute("t").value()) == "dataTable") {
+            read_data_table(f, cell);
+        } else if (f && formula_is_read(f)) {
             const std::string_view ftype = f.attribute("t").value();
             cell.formula = f.child_value();
             if (ftype == "shared") {
@@ -355,11 +357,65 @@ private:
         sheet_.cells.push_back(std::move(cell));
     }
 
+    // <f t="dataTable" ref="C4:C8" dt2D="0" dtr="0" r1="A1" r2=".." del1="1" del2="1"/>: with
+    // one input (r1) its values are in the row above the block (dtr) or the column to its
+    // left; with two (dt2D), r1 is the row input and r2 the column input.
+    void read_data_table(const pugi::xml_node& f, CellRecord& cell) {
+        auto flag = [&](const char* name) {
+            const std::string_view v = f.attribute(name).value();
+            return v == "1" || v == "true";
+        };
+        // One the engine cannot take keeps its cached values, as constants.
+        auto keep_values = [&](const std::string& why) {
+            warnings_.push_back("sheet '" + sheet_.name + "', cell " + format_address(cell.at) + ": " + why +
+                                "; its cells keep the values saved in the file");
+        };
+        Block block{cell.at, cell.at};
+        if (f.attribute("ref") && parse_block(f.attribute("ref").value(), block) != A1Parse::Ok)
+            return keep_values("data table with a bad range '" + std::string(f.attribute("ref").value()) + "'");
+        if (!(block.first == cell.at))
+            return keep_values("data table whose range does not start at its cell");
+        if (block.first.row == 0 || block.first.column == 0)
+            return keep_values("data table without a row above it or a column to its left");
+        engine::DataTableDef table;
+        table.cells = engine::CellRange{0, std::int32_t(block.first.row), std::int32_t(block.first.column),
+                                        std::int32_t(block.last.row), std::int32_t(block.last.column)};
+        table.input_deleted = flag("del1") || flag("del2");
+        bool inputs_read = true;
+        auto input = [&](const char* name, engine::CellAddress& out) {
+            Address a;
+            if (parse_address(f.attribute(name).value(), a) == A1Parse::Ok)
+                out = engine::CellAddress{0, std::int32_t(a.row), std::int32_t(a.column)};
+            else if (!table.input_deleted) // a deleted input's place no longer matters
+                inputs_read = false;
+            const engine::CellRange& t = table.cells;
+            if (inputs_read && !table.input_deleted && t.contains(engine::CellAddress{0, out.row, out.col}))
+                inputs_read = false;
+        };
+        if (flag("dt2D")) {
+            table.has_row_input = table.has_column_input = true;
+            input("r1", table.row_input);
+            input("r2", table.column_input);
+        } else if (flag("dtr")) {
+            table.has_row_input = true;
+            input("r1", table.row_input);
+        } else {
+            table.has_column_input = true;
+            input("r1", table.column_input);
+        }
+        if (!inputs_read)
+            return keep_values("data table without valid input cells");
+        cell.kind = FormulaKind::DataTable;
+        cell.last = block.last;
+        sheet_.data_tables.push_back(table);
+    }
+
     const Package& package_;
     const std::vector<std::string>& strings_;
     SheetRecord& sheet_;
     bool date1904_;
     LoadCost& cost_;
+    std::vector<std::string>& warnings_;
 };
 
 } // namespace
@@ -399,6 +455,66 @@ void read_tables(const Package& package, SheetRecord& sheet) {
         sheet.tables.push_back(std::move(table));
     }
 }
+
+namespace {
+
+// An external link part: the linked workbook's sheets, the values of its cells that formulas
+// read and its names, as the spreadsheet saved them. DDE and OLE links hold none.
+bool read_link(const Package& package, const std::string& part, const std::vector<std::string>& strings, bool date1904,
+               engine::LinkedBook& book) {
+    XmlDocument doc = parse_xml(package.file(), part, package.read(part));
+    pugi::xml_node external = child(doc.root(), "externalBook");
+    if (!external)
+        return false;
+    if (pugi::xml_attribute id = attribute_local(external, "id"))
+        for (const Relationship& r : package.relationships(part))
+            if (r.id == id.value())
+                book.file = r.target;
+    for (pugi::xml_node n = child(child(external, "sheetNames"), "sheetName"); n; n = n.next_sibling())
+        if (n.type() == pugi::node_element && is(n, "sheetName")) {
+            book.sheets.emplace_back();
+            book.sheets.back().name = decode_escapes(n.attribute("val").value());
+        }
+    for (pugi::xml_node n = child(child(external, "definedNames"), "definedName"); n; n = n.next_sibling()) {
+        if (n.type() != pugi::node_element || !is(n, "definedName"))
+            continue;
+        engine::LinkedBook::Name name;
+        name.name = n.attribute("name").value();
+        name.refers_to = n.attribute("refersTo").value();
+        long long sheet = -1;
+        if (n.attribute("sheetId") && read_int(n.attribute("sheetId").value(), sheet) && sheet >= 0 &&
+            sheet < static_cast<long long>(book.sheets.size()))
+            name.sheet = int(sheet);
+        book.names.push_back(std::move(name));
+    }
+    for (pugi::xml_node data = child(child(external, "sheetDataSet"), "sheetData"); data; data = data.next_sibling()) {
+        long long sheet = -1;
+        if (data.type() != pugi::node_element || !is(data, "sheetData") ||
+            !read_int(data.attribute("sheetId").value(), sheet) || sheet < 0 ||
+            sheet >= static_cast<long long>(book.sheets.size()))
+            continue;
+        engine::LinkedBook::Sheet& s = book.sheets[std::size_t(sheet)];
+        const std::string_view refresh_error = data.attribute("refreshError").value();
+        s.readable = refresh_error != "1" && refresh_error != "true";
+        for (pugi::xml_node row = data.first_child(); row; row = row.next_sibling()) {
+            if (row.type() != pugi::node_element || !is(row, "row"))
+                continue;
+            for (pugi::xml_node c = row.first_child(); c; c = c.next_sibling()) {
+                Address at;
+                engine::Value value;
+                std::string why;
+                if (c.type() != pugi::node_element || !is(c, "cell") ||
+                    parse_address(c.attribute("r").value(), at) != A1Parse::Ok ||
+                    !decode_value(c, strings, date1904, value, why))
+                    continue; // a cell the copy does not hold readably is not in it
+                s.cells.push_back({std::int32_t(at.row), std::int32_t(at.column), std::move(value)});
+            }
+        }
+    }
+    return true;
+}
+
+} // namespace
 
 std::string find_workbook_part(const Package& package) {
     for (const Relationship& r : package.relationships(""))
@@ -539,7 +655,21 @@ WorkbookRecord read_workbook_parts(const Package& package) {
     for (SheetRecord& sheet : book.sheets) {
         if (sheet.part.empty())
             continue;
-        SheetReader(package, strings, sheet, book.date1904, cost).read();
+        SheetReader(package, strings, sheet, book.date1904, cost, book.warnings).read();
+    }
+    // [1] is the first external reference the workbook lists, whatever kind of link it is.
+    int number = 0;
+    for (pugi::xml_node r = child(child(root, "externalReferences"), "externalReference"); r; r = r.next_sibling()) {
+        if (r.type() != pugi::node_element || !is(r, "externalReference"))
+            continue;
+        ++number;
+        auto found = by_id.find(attribute_local(r, "id").value());
+        if (found == by_id.end() || found->second->external || !package.has(found->second->target))
+            continue;
+        LinkRecord link;
+        link.number = number;
+        if (read_link(package, found->second->target, strings, book.date1904, link.book))
+            book.links.push_back(std::move(link));
     }
     return book;
 }

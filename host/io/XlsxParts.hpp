@@ -21,7 +21,8 @@ enum class FormulaKind : std::uint8_t {
     Normal,
     SharedAnchor,    // carries the text and the block it covers
     SharedDependent, // text comes from its anchor, moved by the offset
-    Array            // evaluated in its anchor, which fills the block
+    Array,           // evaluated in its anchor, which fills the block
+    DataTable        // a what-if table's top-left cell: SheetRecord::data_tables says the rest
 };
 
 struct CellRecord {
@@ -47,6 +48,7 @@ struct SheetRecord {
     // The ranges of the sheet's filter and its tables' filters that have criteria, header row
     // included: the hidden rows below a header are the ones a filter hides.
     std::vector<Block> filters;
+    std::vector<engine::DataTableDef> data_tables; // (the sheet index left 0)
 };
 
 struct NameRecord {
@@ -56,12 +58,19 @@ struct NameRecord {
     bool hidden = false;
 };
 
+// A linked workbook's copy (xl/externalLinks/externalLinkN.xml), as formulas number it ([1]).
+struct LinkRecord {
+    int number = 0;
+    engine::LinkedBook book;
+};
+
 struct WorkbookRecord {
     std::string workbook_part;
     std::string shared_strings_part; // empty when the package has none
     std::vector<SheetRecord> sheets; // every sheet of the workbook, in tab order
     std::vector<NameRecord> names;
-    int active_sheet = 0; // index into sheets
+    std::vector<LinkRecord> links; // the linked workbooks with a copy of their values
+    int active_sheet = 0;          // index into sheets
     bool date1904 = false;
     engine::CalcSettings calc;         // calcPr: iteration over circular references
     std::vector<std::string> warnings; // what was left out, without the file's name
@@ -75,9 +84,10 @@ WorkbookRecord read_workbook_parts(const Package& package);
 // criteria filters nothing: the rows hidden in its range were hidden by the user).
 bool read_active_filter(const pugi::xml_node& auto_filter, Block& range);
 
-// Whether the engine takes the formula of an <f> element: normal ones with text, shared and
-// array ones. Data tables and empty marks (<f ca="1"/>) stay in the file as they are, their
-// cells holding their cached values.
+// Whether the engine takes the formula of an <f> element as text: normal ones with text,
+// shared and array ones. Data tables are read as such (SheetRecord::data_tables) and kept
+// in the file as they are; empty marks (<f ca="1"/>) too, their cells holding their cached
+// values.
 bool formula_is_read(const pugi::xml_node& f);
 
 // The workbook part, found through the package relationships.

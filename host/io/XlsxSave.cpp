@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <tuple>
 #include <unordered_map>
@@ -98,10 +99,38 @@ void write_value(pugi::xml_node c, const std::string& prefix, const engine::Valu
     }
 }
 
+bool is_table_formula(const pugi::xml_node& f) {
+    return f && std::string_view(f.attribute("t").value()) == "dataTable";
+}
+
+// A data table's top-left cell: <f t="dataTable" ref=".." dt2D dtr r1 r2 del1/>, as the reader
+// reads it back (its other cells hold values only).
+void write_table_formula(pugi::xml_node f, const engine::DataTableDef& table) {
+    const engine::CellRange& t = table.cells;
+    std::string ref = engine::a1_name(t.first_row, t.first_col);
+    if (t.size() > 1)
+        ref += ":" + engine::a1_name(t.last_row, t.last_col);
+    const bool two = table.has_row_input && table.has_column_input;
+    f.append_attribute("t").set_value("dataTable");
+    f.append_attribute("ref").set_value(ref.c_str());
+    f.append_attribute("dt2D").set_value(two ? "1" : "0");
+    f.append_attribute("dtr").set_value(table.has_row_input && !two ? "1" : "0");
+    if (table.input_deleted)
+        f.append_attribute("del1").set_value("1");
+    const engine::CellAddress& first = table.has_row_input ? table.row_input : table.column_input;
+    f.append_attribute("r1").set_value(engine::a1_name(first.row, first.col).c_str());
+    if (two)
+        f.append_attribute("r2").set_value(engine::a1_name(table.column_input.row, table.column_input.col).c_str());
+}
+
 void write_formula(pugi::xml_node c, const std::string& prefix, const engine::Workbook& book,
                    const engine::CellAddress& at, Address a) {
     remove_children(c, "f");
     pugi::xml_node f = c.prepend_child((prefix + "f").c_str());
+    if (std::optional<engine::DataTableDef> table = book.data_table(at)) {
+        write_table_formula(f, *table);
+        return;
+    }
     if (book.is_array_formula(at)) {
         engine::ArrayExtent extent = book.array_extent(at);
         Address last{a.row + std::uint32_t(extent.rows) - 1, a.column + std::uint32_t(extent.cols) - 1};
@@ -135,25 +164,33 @@ public:
             seen.insert(key_of(a.row, a.column));
             engine::CellAddress at{sheet_, r, col};
             bool formula = book_.is_formula(at);
-            // A formula the engine could not read stays in the file as it was, unless the
-            // cell was given something else since.
-            if (!formula && unread_.count(std::make_tuple(sheet_, r, col)) &&
-                value == engine::Value::error(engine::ErrorCode::Name))
+            // A data table's cells hold values as formulas' do; only its first has the <f>.
+            const bool in_table = book_.data_table(at).has_value();
+            // A formula the engine could not read (#NAME?), or one whose cached value it kept,
+            // stays in the file as it was, unless the cell was given something else since.
+            const bool unread = !formula && unread_.count(std::make_tuple(sheet_, r, col));
+            if (unread && value == engine::Value::error(engine::ErrorCode::Name))
                 return;
             auto found = cells_.find(key_of(a.row, a.column));
+            if (unread && found != cells_.end()) {
+                engine::Value cached;
+                std::string why;
+                if (decode_value(found->second, strings_, date1904_, cached, why) && cached == value)
+                    return;
+            }
             if (found == cells_.end()) {
                 pugi::xml_node c = insert_cell(a);
                 if (formula)
                     write_formula(c, prefix_, book_, at, a);
-                write_value(c, prefix_, value, formula);
+                write_value(c, prefix_, value, formula || in_table);
                 changed_ = true;
                 return;
             }
             pugi::xml_node c = found->second;
             pugi::xml_node f = child(c, "f");
-            // A data table or an empty mark (<f ca="1"/>) is not the engine's: it stays, and
-            // the cell's value goes beside it as a formula's would.
-            const bool kept = f && !formula_is_read(f);
+            // A data table's <f> stays as it was read, and so does an empty mark (<f ca="1"/>),
+            // which is not the engine's; the cell's value goes beside it as a formula's would.
+            const bool kept = in_table || (f && !formula_is_read(f) && !is_table_formula(f));
             if (formula) {
                 if (!f) {
                     write_formula(c, prefix_, book_, at, a);
@@ -182,7 +219,7 @@ public:
                 continue;
             pugi::xml_node c = entry.second;
             pugi::xml_node f = child(c, "f");
-            if (f && !formula_is_read(f)) {
+            if (f && !formula_is_read(f) && !is_table_formula(f)) {
                 // Kept as it was; only a value the run cleared goes.
                 engine::Value current;
                 std::string why;
@@ -507,7 +544,7 @@ std::string new_package(const engine::Workbook& book, const std::string& file) {
             bool formula = book.is_formula(at);
             if (formula)
                 write_formula(c, std::string(), book, at, a);
-            write_value(c, std::string(), value, formula);
+            write_value(c, std::string(), value, formula || book.data_table(at));
         });
         writer.add("xl/worksheets/sheet" + std::to_string(s + 1) + ".xml", xml_text(ws));
     }

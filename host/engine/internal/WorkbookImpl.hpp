@@ -57,8 +57,10 @@ struct Formula {
     bool uses_tables = false;
     bool unresolved = false; // refers to a sheet that does not exist (yet)
     bool has_unknown = false;
+    bool reads_links = false; // another workbook's cells or names ([1]Sheet1!A1, [1]!Rate)
     bool is_volatile = false; // calls a volatile function, itself or through a name
     std::vector<Area> built;  // the references OFFSET and INDIRECT gave when last computed
+    std::shared_ptr<const DataTableDef> data_table; // a data table's anchor: no program of its own
     Reads reads;
     NumericProgram numeric; // empty: the general evaluator only
     std::int32_t numeric_misses = 0;
@@ -77,6 +79,20 @@ struct CompactFormula {
     std::uint32_t operands = 0; // its first slot in Impl::operand_slots; the shape says how many
 };
 
+// A reference of a shape's founding formula, for placing the shape in another cell without
+// reading its text: the absolute parts stay, the relative ones move with the cell.
+struct ShapeRef {
+    std::int32_t r1 = 0, c1 = 0, r2 = 0, c2 = 0;
+    int sheet = 0;
+    bool row_absolute = false, col_absolute = false;
+};
+
+// An operand of a shape: the cell `row`, `col` of the reference `ref`'s area.
+struct ShapeOperand {
+    std::uint32_t ref = 0;
+    std::int32_t row = 0, col = 0;
+};
+
 struct Shape {
     std::string key;        // the numeric program with its operands numbered, not placed
     NumericProgram numeric; // its Cell steps and ids number the operands
@@ -85,7 +101,13 @@ struct Shape {
     Linked program;          // the code and constants only: the references are each formula's own
     std::unique_ptr<FormulaMover> text;
     std::int32_t row = 0, col = 0; // where `text` is written as it is
+    int sheet = 0;
+    // Empty where a cell joins the shape only through its text (see place_shape()).
+    std::vector<ShapeRef> refs;
+    std::vector<ShapeOperand> operands;
 };
+
+struct LinkedCopy; // a linked workbook's saved values, indexed (WorkbookLinks.cpp)
 
 struct NameDef {
     std::string name; // as defined
@@ -355,6 +377,13 @@ struct Workbook::Impl final : detail::Grid {
     bool compactable(const detail::Formula& f, detail::NumericProgram& shaped, std::vector<std::uint32_t>& slots,
                      std::string& key) const;
     void make_compact(std::uint32_t fi, std::uint32_t shape, const std::vector<std::uint32_t>& slots);
+    void place_compact(std::uint32_t id, std::uint32_t shape, const std::vector<std::uint32_t>& slots);
+    void describe_references(detail::Shape& s, const detail::Formula& founder,
+                             const std::vector<std::uint32_t>& slots) const;
+    bool place_shape(const CellAddress& a, const CellAddress& from);
+    std::vector<std::uint64_t> shape_scratch;
+    std::vector<std::uint32_t> slots_scratch;
+    detail::Reads reads_scratch;
     bool evaluate_compact(std::uint32_t id);
     std::uint32_t expand(std::uint32_t id);
     void remove_compact(std::uint32_t id);
@@ -367,6 +396,19 @@ struct Workbook::Impl final : detail::Grid {
     void drop_member(std::uint32_t slot_id);
     bool occupied(int sheet, std::int32_t row, std::int32_t col, std::uint32_t anchor_cell) const;
     void place_array(std::uint32_t id, std::shared_ptr<const detail::Array> result);
+
+    // ---- data tables (WorkbookDataTables.cpp) ----
+    int data_table_depth = 0; // tables computed inside the calculation of another
+    std::vector<detail::Area> data_table_reads(const DataTableDef& table) const;
+    void evaluate_data_table(std::uint32_t id);
+    std::vector<std::uint32_t> substitution_order(const std::vector<std::uint32_t>& formulas,
+                                                  const std::vector<std::uint32_t>& inputs, const detail::Area& table);
+
+    // ---- linked workbooks (WorkbookLinks.cpp) ----
+    std::map<int, std::shared_ptr<const detail::LinkedCopy>> linked_books; // by number
+    // The value of an external reference as the copy holds it: a value, or an array for a range.
+    bool linked_value(const detail::SymRef& r, Value& value, std::shared_ptr<const detail::Array>& array) const;
+    void link_external(const detail::SymRef& r, std::uint32_t ref, detail::Linked& l) const;
 
     // ---- names (WorkbookNames.cpp) ----
     static std::string name_key(const std::string& upper, int sheet);

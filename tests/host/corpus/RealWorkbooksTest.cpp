@@ -1,5 +1,5 @@
-// Workbooks the spreadsheet program saved itself (public test files of IronCalc and
-// xlcalculator, see real/*/SOURCE): each is loaded, recalculated from scratch, and every
+// Workbooks the spreadsheet program saved itself (public test files of IronCalc, xlcalculator
+// and ClosedXML, see real/*/SOURCE): each is loaded, recalculated from scratch, and every
 // formula cell compared with the value the spreadsheet cached in the file. Numbers agree to
 // 1e-9 relative, text exactly, errors by kind. real/accepted.tsv lists the known differences
 // with their reasons; a difference not listed there fails, and the agreement is printed.
@@ -132,11 +132,13 @@ TEST(RealWorkbooks, RecalculateToTheirCachedValues) {
             saved = saved_at(package);
             for (std::size_t s = 0; s < record.sheets.size(); ++s) {
                 for (const auto& cell : record.sheets[s].cells)
-                    if (cell.kind == host::io::FormulaKind::Array)
+                    if (cell.kind == host::io::FormulaKind::Array || cell.kind == host::io::FormulaKind::DataTable)
                         for (auto r = cell.at.row; r <= cell.last.row; ++r)
                             for (auto c = cell.at.column; c <= cell.last.column; ++c)
                                 array_kind[CellAddress{int(s), std::int32_t(r), std::int32_t(c)}] =
-                                    cell.spills ? "dynamic arrays" : "legacy arrays";
+                                    cell.kind == host::io::FormulaKind::DataTable ? "data tables"
+                                    : cell.spills                                 ? "dynamic arrays"
+                                                                                  : "legacy arrays";
                 // Every cell of an array's block is compared, not only the formula's own.
                 for (const auto& cell : record.sheets[s].cells) {
                     CellAddress at{int(s), std::int32_t(cell.at.row), std::int32_t(cell.at.column)};

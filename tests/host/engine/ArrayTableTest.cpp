@@ -213,6 +213,66 @@ TEST(Tables, ColumnsWithoutTheTableName) {
         EXPECT_TRUE(same(parse_value(c.expected), wb.value(at(c.cell)))) << c.cell << " " << c.formula;
 }
 
+// Data tables: a formula's value with its input cells set to the values along the table's
+// edges. The model: A1 the rate (the input), A2 the quantity, B1 = A1*A2 between them.
+// E2:F4 takes column A1's values from D2:D4 into the formulas E1 and F1; L2:M3 takes the row
+// input A1's values from L1:M1 into K2 and K3; I2:J3 takes row input A1 from I1:J1 and column
+// input A2 from H2:H3 into H1. Each step writes one cell, then checks one.
+TEST(DataTables, SubstituteTheirInputsAndFollowTheirFormulas) {
+    const char* const model[][2] = {
+        {"A1", "2"},   {"A2", "10"}, {"B1", "=A1*A2"}, {"E1", "=B1+1"},  {"F1", "=A2*2"}, {"D2", "1"},
+        {"D3", "2"},   {"D4", "3"},  {"K2", "=B1+1"},  {"K3", "=A1-A2"}, {"L1", "5"},     {"M1", "6"},
+        {"H1", "=B1"}, {"I1", "3"},  {"J1", "4"},      {"H2", "1"},      {"H3", "\"x\""}, {"N1", "=E3*2"},
+    };
+    const SpillStep steps[] = {
+        {"A1", "2", "E2", "11"},                                    // 1*10+1
+        {"A1", "2", "E4", "31"},        {"A1", "2", "F3", "20"},    // a formula that does not read the input
+        {"A1", "2", "B1", "20"},                                    // the input and what reads it are put back
+        {"A1", "2", "N1", "42"},                                    // a formula reading a table's cell
+        {"A1", "2", "L2", "51"},                                    // 5*10+1
+        {"A1", "2", "M3", "-4"},                                    // 6-10
+        {"A1", "2", "I2", "3"},                                     // 3*1
+        {"A1", "2", "J2", "4"},                                     // 4*1
+        {"A1", "2", "J3", "#VALUE!"},                               // 4*"x"
+        {"A2", "100", "E3", "201"},                                 // through the formulas' precedents
+        {"A2", "100", "N1", "402"},     {"D3", "7", "E3", "701"},   // an edge's value
+        {"E1", "=B1*2", "E2", "200"},                               // the formula itself
+        {"A1", "3", "E2", "200"},                                   // the input's own value does not matter
+        {"A1", "3", "B1", "300"},       {"L1", "blank", "L2", "1"}, // a blank input value: 0*100+1
+        {"E3", "5", "E3", "5"},                                     // a table's cell written over keeps the value
+        {"E2", "blank", "E4", "blank"},                             // the table goes with its first cell
+    };
+    Workbook wb;
+    wb.add_sheet("Sheet1");
+    wb.set_automatic(true);
+    for (const auto& cell : model)
+        put(wb, at(cell[0]), cell[1]);
+    auto table = [&](const char* first, const char* last, const char* row_input, const char* column_input) {
+        host::engine::DataTableDef t;
+        t.cells = host::engine::CellRange{0, at(first).row, at(first).col, at(last).row, at(last).col};
+        t.has_row_input = row_input != nullptr;
+        t.has_column_input = column_input != nullptr;
+        if (row_input)
+            t.row_input = at(row_input);
+        if (column_input)
+            t.column_input = at(column_input);
+        wb.set_data_table(t);
+    };
+    table("E2", "F4", nullptr, "A1");
+    table("L2", "M3", "A1", nullptr);
+    table("I2", "J3", "A1", "A2");
+    EXPECT_EQ(wb.formula_text(at("E2")), "TABLE(,A1)");
+    EXPECT_EQ(wb.formula_text(at("I2")), "TABLE(A1,A2)");
+    for (const SpillStep& s : steps) {
+        put(wb, at(s.cell), s.content);
+        EXPECT_TRUE(same(parse_value(s.expected), wb.value(at(s.check))))
+            << s.cell << " := " << s.content << ", then " << s.check << " is " << show(wb.value(at(s.check)));
+    }
+    EXPECT_THROW(table("B2", "B3", nullptr, "B3"), host::engine::EngineError) << "an input inside the table";
+    EXPECT_THROW(table("A2", "B3", nullptr, nullptr), host::engine::EngineError) << "no input";
+    EXPECT_THROW(table("A1", "B3", nullptr, "C9"), host::engine::EngineError) << "no row above it";
+}
+
 INSTANTIATE_TEST_SUITE_P(Arrays, ArrayTable, ::testing::ValuesIn(files_in(dir, ".tsv")),
                          [](const ::testing::TestParamInfo<std::string>& info) {
                              std::string name = info.param.substr(0, info.param.size() - 4);

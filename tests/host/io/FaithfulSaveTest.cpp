@@ -1,5 +1,6 @@
 // What the writer does not compute itself survives a save as the file had it: text that is
-// only white space, data tables, the empty volatile marks of cells in array ranges.
+// only white space, the empty volatile marks of cells in array ranges, data tables' formula
+// elements (their values are the engine's).
 
 #include "io/Document.hpp"
 #include "io/Package.hpp"
@@ -56,7 +57,7 @@ TEST(FaithfulSave, TextOfOnlyWhiteSpaceIsReadAndWrittenExactly) {
     }
 }
 
-TEST(FaithfulSave, DataTablesAndVolatileMarksInArrayRangesStayAsTheyWere) {
+TEST(FaithfulSave, VolatileMarksInArrayRangesStayAsTheyWere) {
     // Each cell as the file has it, and as the saved file must have it: its cached value
     // the engine's, its formula element untouched.
     const struct {
@@ -71,14 +72,6 @@ TEST(FaithfulSave, DataTablesAndVolatileMarksInArrayRangesStayAsTheyWere) {
         {2, "<c r=\"D2\"><f ca=\"1\"/><v>0</v></c>", "<c r=\"D2\"><f ca=\"1\"/><v>14</v></c>"},
         {3, "<c r=\"D3\" t=\"e\"><f ca=\"1\"></f><v>#N/A</v></c>", "<c r=\"D3\"><f ca=\"1\"/><v>21</v></c>"},
         {4, "<c r=\"D4\"><f ca=\"1\"/><v>5</v></c>", "<c r=\"D4\"><f ca=\"1\"/></c>"},
-        // A one-way data table over A1: its anchor and another of its cells.
-        {5,
-         "<c r=\"B5\" s=\"1\"><f t=\"dataTable\" ref=\"B5:B6\" dt2D=\"0\" dtr=\"0\" r1=\"A1\" ca=\"1\"/><v>5</v></c>",
-         "<c r=\"B5\" s=\"1\"><f t=\"dataTable\" ref=\"B5:B6\" dt2D=\"0\" dtr=\"0\" r1=\"A1\" ca=\"1\"/><v>5</v></c>"},
-        {6, "<c r=\"B6\"><v>6</v></c>", "<c r=\"B6\"><v>6</v></c>"},
-        // A two-way data table anchor the file holds no value for.
-        {7, "<c r=\"C7\"><f t=\"dataTable\" ref=\"C7:D8\" dt2D=\"1\" dtr=\"1\" r1=\"A1\" r2=\"A2\"/></c>",
-         "<c r=\"C7\"><f t=\"dataTable\" ref=\"C7:D8\" dt2D=\"1\" dtr=\"1\" r1=\"A1\" r2=\"A2\"/></c>"},
     };
     std::string cells = "<row r=\"1\"><c r=\"A1\"><v>1</v></c>";
     for (const auto& c : cases) {
@@ -96,6 +89,101 @@ TEST(FaithfulSave, DataTablesAndVolatileMarksInArrayRangesStayAsTheyWere) {
     std::string saved = sheet_xml(xlsx_bytes(d, "saved.xlsx"));
     for (const auto& c : cases)
         EXPECT_NE(saved.find(c.after), std::string::npos) << c.after << "\nin " << saved;
+}
+
+// A formula needing the outside world or a data model cannot be computed here: loaded, it keeps
+// the value the file cached, its dependents compute from that value, one warning names the
+// functions, and saving leaves its cell as the file had it. Without a cached value it gives #NAME?.
+TEST(FaithfulSave, FormulasNeedingTheOutsideWorldKeepTheirCachedValues) {
+    const std::string webservice = "<c r=\"A1\" t=\"str\"><f>_xlfn.WEBSERVICE(\"http://example.com/\"&amp;B1)</f>"
+                                   "<v>hello</v></c>";
+    const std::string cube = "<c r=\"A2\"><f>CUBEVALUE(\"Model\",B1)</f><v>40</v></c>";
+    const std::string cells = "<row r=\"1\">" + webservice +
+                              "<c r=\"B1\"><v>1</v></c><c r=\"C1\"><f>LEN(A1)</f>"
+                              "<v>0</v></c></row><row r=\"2\">" +
+                              cube +
+                              "<c r=\"C2\"><f>A2*B1</f><v>0</v></c>"
+                              "</row><row r=\"3\"><c r=\"A3\"><f>RTD(\"x\",,\"y\")</f></c></row>";
+    Document d = load_xlsx_bytes("outside.xlsx", zip(workbook_parts({{"S", cells}})));
+    ASSERT_EQ(d.warnings.size(), 1u);
+    EXPECT_EQ(d.warnings[0], "outside.xlsx: warning: WEBSERVICE, CUBEVALUE need the outside world or a data model, "
+                             "which no calculation here can reach; 2 cells keep the values the file cached: S!A1, "
+                             "S!A2");
+    d.workbook.set_value({0, 0, 1}, Value::number(2)); // B1: the run's change
+    d.workbook.recalculate_all();
+    EXPECT_EQ(d.workbook.value({0, 0, 2}), Value::number(5));  // C1 = LEN("hello")
+    EXPECT_EQ(d.workbook.value({0, 1, 2}), Value::number(80)); // C2 = 40 * B1
+    EXPECT_EQ(d.workbook.value({0, 2, 0}), Value::error(host::engine::ErrorCode::Name));
+    const std::vector<std::string> diagnosed = host::io::diagnostic_warnings("outside.xlsx", d.workbook);
+    ASSERT_EQ(diagnosed.size(), 1u);
+    EXPECT_EQ(diagnosed[0], "outside.xlsx: warning: RTD needs the outside world or a data model, which no "
+                            "calculation here can reach; it gives #NAME? in S!A3");
+    const std::string saved = sheet_xml(xlsx_bytes(d, "saved.xlsx"));
+    EXPECT_NE(saved.find(webservice), std::string::npos) << saved;
+    EXPECT_NE(saved.find(cube), std::string::npos) << saved;
+}
+
+// Data tables computed again keep their formula element as the file had it (attributes the
+// engine does not use included) and take their new values; their other cells hold values
+// only, also one the file did not have. A1 and A2 are the inputs, B4 = A1*10 the one-input
+// table's formula over A5:A6, B8 = A1*A2 the two-input table's, with A1 from C8:D8 and A2
+// from B9:B10.
+TEST(FaithfulSave, DataTablesKeepTheirFormulaElementAndTakeNewValues) {
+    const char* const sheet =
+        "<row r=\"1\"><c r=\"A1\"><v>1</v></c></row><row r=\"2\"><c r=\"A2\"><v>1</v></c></row>"
+        "<row r=\"4\"><c r=\"B4\"><f>A1*10</f><v>10</v></c></row>"
+        "<row r=\"5\"><c r=\"A5\"><v>2</v></c>"
+        "<c r=\"B5\" s=\"1\"><f t=\"dataTable\" ref=\"B5:B6\" dt2D=\"0\" dtr=\"0\" r1=\"A1\" "
+        "ca=\"1\"/><v>5</v></c></row>"
+        "<row r=\"6\"><c r=\"A6\"><v>3</v></c><c r=\"B6\"><v>6</v></c></row>"
+        "<row r=\"8\"><c r=\"B8\"><f>A1*A2</f><v>1</v></c><c r=\"C8\"><v>1</v></c><c r=\"D8\"><v>2</v></c></row>"
+        "<row r=\"9\"><c r=\"B9\"><v>3</v></c>"
+        "<c r=\"C9\"><f t=\"dataTable\" ref=\"C9:D10\" dt2D=\"1\" dtr=\"1\" r1=\"A1\" r2=\"A2\"/></c></row>"
+        "<row r=\"10\"><c r=\"B10\"><v>4</v></c></row>";
+    const char* const after[] = {
+        "<c r=\"B5\" s=\"1\"><f t=\"dataTable\" ref=\"B5:B6\" dt2D=\"0\" dtr=\"0\" r1=\"A1\" ca=\"1\"/><v>20</v></c>",
+        "<c r=\"B6\"><v>30</v></c>",
+        "<c r=\"C9\"><f t=\"dataTable\" ref=\"C9:D10\" dt2D=\"1\" dtr=\"1\" r1=\"A1\" r2=\"A2\"/><v>3</v></c>",
+        "<c r=\"D9\"><v>6</v></c>",
+        "<c r=\"D10\"><v>8</v></c>",
+    };
+    Document d = load_xlsx_bytes("tables.xlsx", zip(workbook_parts({{"S", sheet}})));
+    d.workbook.set_value({0, 0, 0}, Value::number(7)); // the run's change: the tables do not see it
+    d.workbook.recalculate_all();
+    const std::string bytes = xlsx_bytes(d, "saved.xlsx");
+    const std::string saved = sheet_xml(bytes);
+    for (const char* cell : after)
+        EXPECT_NE(saved.find(cell), std::string::npos) << cell << "\nin " << saved;
+
+    // Read back, and written by the writer of new packages, they are the same tables.
+    Document again = load_xlsx_bytes("saved.xlsx", bytes);
+    again.workbook.recalculate_all();
+    Document fresh;
+    fresh.workbook.add_sheet("S");
+    again.workbook.for_each_cell(0, [&](std::int32_t r, std::int32_t c, const Value& value) {
+        const host::engine::CellAddress cell{0, r, c};
+        if (again.workbook.data_table(cell))
+            return;
+        if (again.workbook.is_formula(cell))
+            fresh.workbook.set_formula(cell, again.workbook.formula_text(cell));
+        else
+            fresh.workbook.set_value(cell, value);
+    });
+    for (const char* anchor : {"B5", "C9"}) {
+        host::engine::CellAddress a = testing_packages::cell_at(again.workbook, std::string("S!") + anchor);
+        ASSERT_TRUE(again.workbook.data_table(a)) << anchor;
+        fresh.workbook.set_data_table(*again.workbook.data_table(a));
+    }
+    fresh.workbook.recalculate_all();
+    Document copy = load_xlsx_bytes("fresh.xlsx", xlsx_bytes(fresh, "fresh.xlsx"));
+    copy.workbook.recalculate_all();
+    for (int r = 4; r < 10; ++r)
+        for (int c = 1; c < 4; ++c) {
+            const host::engine::CellAddress cell{0, r, c};
+            EXPECT_EQ(again.workbook.value(cell), d.workbook.value(cell)) << r << "," << c;
+            EXPECT_EQ(copy.workbook.value(cell), d.workbook.value(cell)) << r << "," << c;
+            EXPECT_EQ(bool(copy.workbook.data_table(cell)), bool(d.workbook.data_table(cell))) << r << "," << c;
+        }
 }
 
 } // namespace

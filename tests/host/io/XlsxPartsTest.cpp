@@ -120,7 +120,7 @@ TEST(XlsxParts, CellTypesAndImplicitPositions) {
     EXPECT_EQ(cell(s, "F1").value, Value::number(-1.5e-3));
     EXPECT_EQ(find_cell(s, "G1"), nullptr) << "a styled empty cell holds nothing";
     EXPECT_EQ(cell(s, "I1").value, Value::text("a\rb"));
-    EXPECT_EQ(cell(s, "J1").kind, FormulaKind::None) << "data tables keep their values";
+    EXPECT_EQ(cell(s, "J1").kind, FormulaKind::None) << "a data table with no row above keeps its values";
     EXPECT_EQ(cell(s, "J1").value, Value::number(7));
     EXPECT_EQ(cell(s, "K1").kind, FormulaKind::Normal);
     EXPECT_TRUE(cell(s, "K1").value.is_empty());

@@ -1,0 +1,133 @@
+// Formulas reading other workbooks ([1]Sheet1!A1, [1]!Rate) take the values the spreadsheet
+// saved in the workbook's external link part, warn once that they do, and the part survives
+// a save untouched.
+
+#include "io/Document.hpp"
+#include "io/Package.hpp"
+#include "io/Xlsx.hpp"
+
+#include "TestPackages.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using host::engine::Value;
+using host::io::Document;
+using host::io::load_xlsx_bytes;
+using testing_packages::Parts;
+
+namespace {
+
+// The copy of Rates.xlsx: Sheet1 A1:B3 (A1 5, B1 0.25, A2 2, B2 TRUE, A3 "x", B3 not held),
+// 'My Sheet'!B2 "text", a sheet the spreadsheet could not read, and three names.
+const char* const link_part =
+    "<externalLink xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+    "<externalBook xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\" r:id=\"rId1\">"
+    "<sheetNames><sheetName val=\"Sheet1\"/><sheetName val=\"My Sheet\"/><sheetName val=\"Gone\"/></sheetNames>"
+    "<definedNames><definedName name=\"Rate\" refersTo=\"=Sheet1!$B$1\"/>"
+    "<definedName name=\"Local\" refersTo=\"=Sheet1!$A$2\" sheetId=\"0\"/>"
+    "<definedName name=\"Constant\" refersTo=\"=0.05\"/>"
+    "<definedName name=\"Block\" refersTo=\"=Sheet1!$A$1:$A$2\"/></definedNames>"
+    "<sheetDataSet><sheetData sheetId=\"0\">"
+    "<row r=\"1\"><cell r=\"A1\"><v>5</v></cell><cell r=\"B1\"><v>0.25</v></cell></row>"
+    "<row r=\"2\"><cell r=\"A2\"><v>2</v></cell><cell r=\"B2\" t=\"b\"><v>1</v></cell></row>"
+    "<row r=\"3\"><cell r=\"A3\" t=\"str\"><v>x</v></cell></row></sheetData>"
+    "<sheetData sheetId=\"1\"><row r=\"2\"><cell r=\"B2\" t=\"str\"><v>text</v></cell></row></sheetData>"
+    "<sheetData sheetId=\"2\" refreshError=\"1\"/></sheetDataSet></externalBook></externalLink>";
+
+const struct {
+    const char* formula;
+    const char* expected; // a number, "text" in quotes, or an error
+} cases[] = {
+    {"[1]Sheet1!A1", "5"},
+    {"[1]Sheet1!$A$1*2+B1", "11"}, // B1 holds 1
+    {"SUM([1]Sheet1!A1:B3)", "7.25"},
+    {"COUNTA([1]Sheet1!A1:B3)", "5"}, // B3 is blank
+    {"INDEX([1]Sheet1!A1:B3,3,1)", "\"x\""},
+    {"'[1]My Sheet'!B2", "\"text\""},
+    {"[1]!Rate*4", "1"},
+    {"[1]Sheet1!Local", "2"},
+    {"[1]!Constant", "0.05"},
+    {"SUM([1]!Block)", "7"},
+    {"[1]Sheet1!C9", "#REF!"},         // a cell the copy does not hold
+    {"SUM([1]Sheet1!D5:E9)", "#REF!"}, // nor any of a range's
+    {"[1]Gone!A1", "#REF!"},           // a sheet the spreadsheet could not read
+    {"[1]Other!A1", "#REF!"},          // a sheet the copy does not have
+    {"[2]Sheet1!A1", "#REF!"},         // a link the workbook does not have
+};
+
+Parts linked_workbook() {
+    std::string cells = "<row r=\"1\"><c r=\"B1\"><v>1</v></c></row>";
+    int row = 1;
+    for (const auto& c : cases) {
+        std::string text;
+        for (const char* p = c.formula; *p; ++p)
+            text += *p == '\'' ? "&apos;" : std::string(1, *p);
+        const std::string r = std::to_string(++row);
+        cells += "<row r=\"" + r + "\"><c r=\"A" + r + "\"><f>" + text + "</f><v>0</v></c></row>";
+    }
+    Parts parts = testing_packages::workbook_parts(
+        {{"S", cells}}, std::string(), "<externalReferences><externalReference r:id=\"rIdL\"/></externalReferences>");
+    for (auto& part : parts)
+        if (part.first == "xl/_rels/workbook.xml.rels")
+            part.second.insert(part.second.rfind("</Relationships>"),
+                               std::string("<Relationship Id=\"rIdL\" Type=\"") + testing_packages::rel_ns +
+                                   "/externalLink\" Target=\"externalLinks/externalLink1.xml\"/>");
+    parts.emplace_back("xl/externalLinks/externalLink1.xml", link_part);
+    parts.emplace_back("xl/externalLinks/_rels/externalLink1.xml.rels",
+                       std::string("<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
+                                   "relationships\"><Relationship Id=\"rId1\" Type=\"") +
+                           testing_packages::rel_ns +
+                           "/externalLinkPath\" Target=\"file:///C:/Models/Rates.xlsx\" TargetMode=\"External\"/>"
+                           "</Relationships>");
+    return parts;
+}
+
+Value expected_value(const std::string& text) {
+    if (text[0] == '"')
+        return Value::text(text.substr(1, text.size() - 2));
+    if (auto error = host::engine::parse_error(text))
+        return Value::error(*error);
+    return Value::number(std::stod(text));
+}
+
+TEST(LinkedBooks, FormulasReadTheSavedCopy) {
+    Document d = load_xlsx_bytes("model.xlsx", testing_packages::zip(linked_workbook()));
+    d.workbook.recalculate_all();
+    int row = 1;
+    for (const auto& c : cases) {
+        const host::engine::CellAddress cell{0, row++, 0};
+        EXPECT_EQ(d.workbook.value(cell), expected_value(c.expected))
+            << "=" << c.formula << " gives " << d.workbook.value(cell).to_string();
+    }
+    ASSERT_EQ(d.warnings.size(), 1u) << "one warning for the whole workbook";
+    EXPECT_NE(d.warnings[0].find("formulas in S!A2, S!A3, S!A4, S!A5, S!A6 and 10 more read other workbooks ([1] "
+                                 "file:///C:/Models/Rates.xlsx)"),
+              std::string::npos)
+        << d.warnings[0];
+    EXPECT_TRUE(d.workbook.names().empty()) << "the linked workbook's names are not this one's";
+}
+
+TEST(LinkedBooks, SavingKeepsTheLinkPartAndTheFormulas) {
+    const std::string original = testing_packages::zip(linked_workbook());
+    Document d = load_xlsx_bytes("model.xlsx", original);
+    d.workbook.recalculate_all();
+    d.workbook.set_value({0, 0, 1}, Value::number(2)); // B1: the run's change
+    d.workbook.recalculate();
+    const std::string saved = host::io::xlsx_bytes(d, "saved.xlsx");
+    host::io::Package before("model.xlsx", original), after("saved.xlsx", saved);
+    for (const char* part : {"xl/externalLinks/externalLink1.xml", "xl/externalLinks/_rels/externalLink1.xml.rels"})
+        EXPECT_EQ(after.read(part), before.read(part)) << part;
+    Document again = load_xlsx_bytes("saved.xlsx", saved);
+    again.workbook.recalculate_all();
+    int row = 1;
+    for (const auto& c : cases) {
+        const host::engine::CellAddress cell{0, row++, 0};
+        EXPECT_EQ(again.workbook.formula_text(cell), c.formula);
+        EXPECT_EQ(again.workbook.value(cell), d.workbook.value(cell)) << c.formula;
+    }
+    EXPECT_EQ(again.workbook.value({0, 2, 0}), Value::number(12));
+}
+
+} // namespace
