@@ -10,11 +10,12 @@
 
 namespace host::engine::detail {
 
-// The functions that take references through several sheets.
+// The functions that take references through several sheets (SUBTOTAL and AGGREGATE to
+// refuse them with #VALUE!, as the spreadsheet does).
 bool FormulaParser::takes_sheet_spans(const std::string& name) {
-    static const char* const list[] = {"SUM",     "AVERAGE", "AVERAGEA", "COUNT", "COUNTA", "MAX",    "MAXA",
-                                       "MIN",     "MINA",    "PRODUCT",  "SUMSQ", "STDEV",  "STDEVP", "STDEV.S",
-                                       "STDEV.P", "VAR",     "VARP",     "VAR.S", "VAR.P"};
+    static const char* const list[] = {"SUM",     "AVERAGE", "AVERAGEA", "COUNT", "COUNTA", "MAX",      "MAXA",
+                                       "MIN",     "MINA",    "PRODUCT",  "SUMSQ", "STDEV",  "STDEVP",   "STDEV.S",
+                                       "STDEV.P", "VAR",     "VARP",     "VAR.S", "VAR.P",  "SUBTOTAL", "AGGREGATE"};
     for (const char* n : list)
         if (name == n)
             return true;

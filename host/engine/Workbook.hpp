@@ -118,6 +118,10 @@ struct LinkedBook {
     std::vector<Name> names;
 };
 
+// Whether a row is hidden, and how: by the user, or by a filter (a row of a filtered range or
+// table that its criteria leave out).
+enum class RowHidden : std::uint8_t { No, ByUser, ByFilter };
+
 // A sheet's used area: the smallest rectangle holding every non-empty cell.
 struct UsedRange {
     bool empty = true;
@@ -232,6 +236,12 @@ public:
     void set_linked_book(int number, const LinkedBook& book);
     // The formula cells that read a linked workbook's copy, sorted.
     std::vector<CellAddress> linked_readers() const;
+
+    // Hidden rows, which SUBTOTAL and AGGREGATE can leave out: SUBTOTAL(1..11) the rows of a
+    // filter, SUBTOTAL(101..111) and AGGREGATE's odd options every hidden row. Hidden columns
+    // change nothing. Throws EngineError for a row off the grid; recalculates nothing by itself.
+    void set_row_hidden(int sheet, std::int32_t row, RowHidden how);
+    RowHidden row_hidden(int sheet, std::int32_t row) const;
 
     // Recalculation.
     void set_automatic(bool automatic);

@@ -117,6 +117,16 @@ void Workbook::define_table(const TableDef& table) {
     impl_->after_write();
 }
 
+void Workbook::set_row_hidden(int sheet, std::int32_t row, RowHidden how) {
+    impl_->check(CellAddress{sheet, row, 0});
+    if (how == RowHidden::No)
+        impl_->hidden_rows.erase({sheet, row});
+    else
+        impl_->hidden_rows[{sheet, row}] = how;
+}
+
+RowHidden Workbook::row_hidden(int sheet, std::int32_t row) const { return impl_->row_hidden(sheet, row); }
+
 bool Workbook::has_name(std::string_view name) const {
     auto it = impl_->name_index.find(to_upper(name));
     return it != impl_->name_index.end() && impl_->names[it->second].defined;

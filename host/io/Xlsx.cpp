@@ -100,6 +100,14 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
             }
         }
 
+    for (std::size_t s = 0; s < record.sheets.size(); ++s)
+        for (std::uint32_t row : record.sheets[s].hidden_rows) {
+            const bool filtered = std::any_of(record.sheets[s].filters.begin(), record.sheets[s].filters.end(),
+                                              [&](const Block& b) { return row > b.first.row && row <= b.last.row; });
+            book.set_row_hidden(int(s), std::int32_t(row),
+                                filtered ? engine::RowHidden::ByFilter : engine::RowHidden::ByUser);
+        }
+
     for (const NameRecord& name : record.names) {
         // Built-in names (print areas, filter ranges) mean nothing to a calculation.
         if (name.name.rfind("_xlnm.", 0) == 0)

@@ -214,6 +214,15 @@ bool decode_value(const pugi::xml_node& c, const std::vector<std::string>& strin
     return true;
 }
 
+bool read_active_filter(const pugi::xml_node& auto_filter, Block& range) {
+    bool criteria = false;
+    for (pugi::xml_node column = auto_filter.first_child(); column && !criteria; column = column.next_sibling())
+        if (column.type() == pugi::node_element && is(column, "filterColumn"))
+            for (pugi::xml_node c = column.first_child(); c && !criteria; c = c.next_sibling())
+                criteria = c.type() == pugi::node_element;
+    return criteria && parse_block(auto_filter.attribute("ref").value(), range) == A1Parse::Ok;
+}
+
 bool formula_is_read(const pugi::xml_node& f) {
     const std::string_view type = f.attribute("t").value();
     if (type == "shared" || type == "array")
@@ -231,6 +240,10 @@ public:
 
     void read() {
         XmlDocument doc = load();
+        Block filter;
+        if (pugi::xml_node auto_filter = child(doc.root(), "autoFilter"))
+            if (read_active_filter(auto_filter, filter))
+                sheet_.filters.push_back(filter);
         pugi::xml_node data = child(doc.root(), "sheetData");
         if (!data)
             return;
@@ -249,6 +262,9 @@ public:
             }
             if (r >= grid_rows)
                 fail("row " + std::to_string(std::uint64_t(r) + 1), "reference off the sheet");
+            const std::string_view hidden = row.attribute("hidden").value();
+            if (hidden == "1" || hidden == "true")
+                sheet_.hidden_rows.push_back(r);
             read_row(row, r);
             next_row = r + 1;
         }
@@ -432,6 +448,10 @@ void read_tables(const Package& package, SheetRecord& sheet) {
             for (pugi::xml_node c = columns.first_child(); c; c = c.next_sibling())
                 if (c.type() == pugi::node_element && is(c, "tableColumn"))
                     table.columns.push_back(decode_escapes(c.attribute("name").value()));
+        Block filter;
+        if (pugi::xml_node auto_filter = child(t, "autoFilter"))
+            if (read_active_filter(auto_filter, filter))
+                sheet.filters.push_back(filter);
         sheet.tables.push_back(std::move(table));
     }
 }

@@ -45,6 +45,10 @@ struct SheetRecord {
     std::vector<CellRecord> cells;        // in document order
     std::vector<engine::TableDef> tables; // its table parts (the sheet index left 0)
     std::vector<engine::DataTableDef> data_tables; // (the sheet index left 0)
+    std::vector<std::uint32_t> hidden_rows;
+    // The ranges of the sheet's filter and its tables' filters that have criteria, header row
+    // included: the hidden rows below a header are the ones a filter hides.
+    std::vector<Block> filters;
 };
 
 struct NameRecord {
@@ -75,6 +79,10 @@ struct WorkbookRecord {
 // Reads every part that holds cells. Throws io::IoError naming the file, and the sheet
 // and cell where they apply.
 WorkbookRecord read_workbook_parts(const Package& package);
+
+// The range of an <autoFilter> element if it filters by some column (an element without
+// criteria filters nothing: the rows hidden in its range were hidden by the user).
+bool read_active_filter(const pugi::xml_node& auto_filter, Block& range);
 
 // Whether the engine takes the formula of an <f> element as text: normal ones with text,
 // shared and array ones. Data tables are read as such (SheetRecord::data_tables) and kept

@@ -6,6 +6,9 @@
 //   ombrix-host ADDIN.xll [--book MODEL.csv] [--field LABEL=VALUE]... [--program-version TEXT] COMMAND...
 //
 // --program-version sets the version the spreadsheet program reports (16.0 unless given).
+// The command Pause is the host's own: it prints its line and waits for a line on standard input,
+// so that a test can change what the add-in reads (the registry) between two commands of one
+// session instead of starting the host again.
 
 #include "api/Host.hpp"
 #include "engine/Workbook.hpp"
@@ -220,6 +223,12 @@ int run(const Options& options) {
     steps.insert(steps.end(), options.commands.begin(), options.commands.end());
     steps.push_back("xlAutoClose");
     for (const std::string& step : steps) {
+        if (step == "Pause") {
+            std::cout << "{\"step\": \"Pause\"}\n" << std::flush;
+            std::string go;
+            std::getline(std::cin, go);
+            continue;
+        }
         Entry entry = module.entry(step);
         if (entry == nullptr)
             throw UsageError(module.path() + " does not export " + step);

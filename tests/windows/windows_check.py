@@ -5,10 +5,11 @@
   prefix BITS     a fresh Wine prefix for that bitness's checks, started once
   solve BITS      Solve through the Windows host under Wine against `ombrix solve --json`
   commands BITS   About with the registry value written, absent or odd; RunTests; Test; close
-  installer       the NSIS installer, installed silently under Wine, then uninstalled (32-bit prefix)
-  stop BITS       ends the prefix's Wine server
+  installer       the NSIS installer, installed silently under Wine, then uninstalled
+  stop BITS       ends the prefix's Wine server (for 32 bits, the installer's too)
 
-Each bitness has a prefix of its own (PREFIX/32, PREFIX/64). The 64-bit checks start the 64-bit
+Each bitness has a prefix of its own (PREFIX/32, PREFIX/64), and the installer a copy of the 32-bit
+one (PREFIX/installer). The 64-bit checks start the 64-bit
 loader directly, so they never need the 32-bit one. The 32-bit checks (and the installer, a 32-bit
 program) need a machine that runs i386 programs, natively or under emulation (scripts/setup
 --windows arranges it); where none runs they report themselves skipped, with the reason.
@@ -46,6 +47,8 @@ SKIPPED = 77  # the tests' SKIP_RETURN_CODE
 # Time kept back from --time-limit for putting the registry and the prefix back.
 CLEANUP_SECONDS = 90
 deadline = None
+INSTALLER = "installer"  # the installer's prefix, beside PREFIX/32 and PREFIX/64
+INSTALL_FOLDER = r"C:\Program Files\Ombrix"  # where the installer puts the add-in by default
 
 # Settings for Solve: the production plan in its arithmetic-only form, as flags of `ombrix solve`.
 SOLVE_CASES = [
@@ -116,8 +119,12 @@ def wine_env(args, bits):
     return env
 
 
-def run(command, env=None, check=True, cleanup=False):
-    """Runs a program to its end, within the check's time limit; a cleanup step has time of its own."""
+PAUSE_LINE = '{"step": "Pause"}'
+
+
+def run(command, env=None, check=True, cleanup=False, at_pause=None):
+    """Runs a program to its end, within the check's time limit; a cleanup step has time of its own.
+    at_pause(i) runs when the Windows host prints its i-th Pause line; the host goes on after it."""
     if cleanup or deadline is None:
         limit = CLEANUP_SECONDS
     else:
@@ -125,16 +132,16 @@ def run(command, env=None, check=True, cleanup=False):
         if limit <= 0:
             fail("out of time before %s" % " ".join(command))
     # Output goes through files, not pipes: Wine's services outlive the program that started
-    # them and would hold a pipe open.
-    with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err:
-        try:
-            code = subprocess.run(command, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
-                                  timeout=limit).returncode
-        except subprocess.TimeoutExpired:
-            code = None
-        out.seek(0)
-        err.seek(0)
-        done = subprocess.CompletedProcess(command, code, out.read(), err.read())
+    # them and would hold a pipe open. The output is read through a handle of its own, whose
+    # offset is not the program's.
+    with tempfile.TemporaryDirectory() as scratch:
+        out_path, err_path = os.path.join(scratch, "out"), os.path.join(scratch, "err")
+        with open(out_path, "w") as out, open(err_path, "w") as err:
+            process = subprocess.Popen(command, env=env, stdout=out, stderr=err, text=True,
+                                       stdin=subprocess.PIPE if at_pause else subprocess.DEVNULL)
+        code = wait_through_pauses(process, out_path, time.monotonic() + limit, at_pause)
+        with open(out_path) as out, open(err_path) as err:
+            done = subprocess.CompletedProcess(command, code, out.read(), err.read())
     if code is None:
         message = "%s did not finish in %.0f s, the time left to this check\n%s%s" % (
             " ".join(command), limit, done.stdout, done.stderr)
@@ -145,6 +152,36 @@ def run(command, env=None, check=True, cleanup=False):
     elif check and done.returncode != 0:
         fail("%s exited %d\n%s%s" % (" ".join(command), done.returncode, done.stdout, done.stderr))
     return done
+
+
+def wait_through_pauses(process, out_path, end, at_pause):
+    """The program's exit code, or None once it has been stopped at the end of its time."""
+    paused = 0
+    try:
+        while True:
+            try:
+                return process.wait(timeout=0.2)
+            except subprocess.TimeoutExpired:
+                pass
+            if time.monotonic() > end:
+                return None
+            if at_pause:
+                with open(out_path) as out:
+                    pauses = out.read().count(PAUSE_LINE)
+                while paused < pauses:
+                    at_pause(paused)
+                    paused += 1
+                    process.stdin.write("\n")
+                    process.stdin.flush()
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+        if process.stdin:
+            try:
+                process.stdin.close()
+            except OSError:
+                pass
 
 
 def objdump(args, bits, path):
@@ -259,18 +296,29 @@ def start_prefix(args, bits):
                 shutil.copytree(prefix, partial, symlinks=True)
                 shutil.rmtree(template, ignore_errors=True)
                 os.rename(partial, template)
+        prefixes = [bits]
+        if bits == "32":
+            # The installer writes the product key that the About checks write too: it has a
+            # prefix of its own, a copy of this fresh one, so that the two run side by side.
+            shutil.rmtree(prefix_dir(args, INSTALLER), ignore_errors=True)
+            shutil.copytree(prefix, prefix_dir(args, INSTALLER), symlinks=True)
+            prefixes.append(INSTALLER)
         # A server that stays up until the last check stops it: each Wine program then starts in
         # a fraction of a second instead of bringing the prefix's services up again.
-        run(["wineserver", "--persistent"], env=env)
+        for name in prefixes:
+            run(["wineserver", "--persistent"], env=wine_env(args, name))
     except BaseException:
         # A prefix half made is no use to the checks after this one.
         stop_prefix(args, bits)
         shutil.rmtree(prefix, ignore_errors=True)
+        shutil.rmtree(prefix_dir(args, INSTALLER), ignore_errors=True)
         raise
 
 
 def stop_prefix(args, bits):
-    run(["wineserver", "--kill"], env=wine_env(args, bits), check=False, cleanup=True)
+    for name in [bits] + ([INSTALLER] if bits == "32" else []):
+        if os.path.isdir(prefix_dir(args, name)):
+            run(["wineserver", "--kill"], env=wine_env(args, name), check=False, cleanup=True)
 
 
 def set_registry(args, bits, value, cleanup=False):
@@ -289,28 +337,32 @@ def set_registry(args, bits, value, cleanup=False):
         os.unlink(f.name)
 
 
-def host_steps(args, bits, book, fields, commands, options=()):
-    """Runs the Windows host under Wine; {step: its JSON line}."""
+def host_steps(args, bits, book, fields, commands, options=(), at_pause=None):
+    """Runs the Windows host under Wine; {step: its JSON line}. With Pause among the commands, a
+    list of them, one for each stretch between two pauses, and at_pause(i) runs at the i-th."""
     exe = os.path.join(build_dir(args, bits), "bin", "ombrix-host.exe")
     command = [wine(bits), exe, addin_path(args, bits)] + list(options)
     if book:
         command += ["--book", book]
     for label, value in fields:
         command += ["--field", "%s=%s" % (label, value)]
-    done = run(command + commands, env=wine_env(args, bits))
-    steps = {}
-    for line in done.stdout.splitlines():
-        step = json.loads(line)
-        steps[step["step"]] = step
-    if list(steps) != ["xlAutoOpen"] + commands + ["xlAutoClose"]:
-        fail("the host ran %s\n%s" % (list(steps), done.stderr))
-    if steps["xlAutoOpen"]["result"] != 1 or "&Ombrix" not in steps["xlAutoOpen"]["menus"]:
-        fail("xlAutoOpen did not open the add-in: %s" % steps["xlAutoOpen"])
+    done = run(command + commands, env=wine_env(args, bits), at_pause=at_pause)
+    lines = [json.loads(line) for line in done.stdout.splitlines()]
+    if [line["step"] for line in lines] != ["xlAutoOpen"] + commands + ["xlAutoClose"]:
+        fail("the host ran %s\n%s" % ([line["step"] for line in lines], done.stderr))
+    if lines[0]["result"] != 1 or "&Ombrix" not in lines[0]["menus"]:
+        fail("xlAutoOpen did not open the add-in: %s" % lines[0])
     # Closing takes back everything opening added.
-    close = steps["xlAutoClose"]
+    close = lines[-1]
     if close["procedures"] or close["menus"]:
         fail("xlAutoClose left %s" % close)
-    return steps
+    stretches = [{}]
+    for line in lines:
+        if line["step"] == "Pause":
+            stretches.append({})
+        else:
+            stretches[-1][line["step"]] = line
+    return stretches if "Pause" in commands else stretches[0]
 
 
 def bits_of(values):
@@ -355,19 +407,29 @@ def check_commands(args, bits):
              ("9" * 256, "no key")]
     if bits == "32":
         cases = [case for case in cases if case[0] in (None, version, "9" * 256)]
+    # The key missing is read once with the spreadsheet version that has the add-in look for the
+    # program through automation (there is none to find under Wine; the add-in must open all the
+    # same); the other values in one session, written while the host waits between two Abouts.
+    sessions = [cases[:1], cases[1:]]
     full = None
     try:
-        for value, shown in cases:
-            set_registry(args, bits, value)
-            commands = ["About", "RunTests", "Test"] if value == version else ["About"]
-            # Once as the spreadsheet version that has the add-in look for the program through
-            # automation (there is none to find under Wine; the add-in must open all the same).
-            options = ["--program-version", "8.0"] if value is None else []
-            steps = host_steps(args, bits, block if value == version else None, [], commands, options)
-            alerts = steps["About"]["alerts"]
-            if [a["text"] for a in alerts] != ["Ombrix V" + shown + help_text]:
-                fail("About with %r in the registry showed %s" % (value, alerts))
-            full = steps if value == version else full
+        for session in sessions:
+            commands = []
+            for value, _ in session:
+                commands += (["Pause"] if commands else []) + (["About", "RunTests", "Test"] if value == version
+                                                               else ["About"])
+            options = ["--program-version", "8.0"] if session[0][0] is None else []
+            with_block = any(value == version for value, _ in session)
+            set_registry(args, bits, session[0][0])
+            stretches = host_steps(args, bits, block if with_block else None, [], commands, options,
+                                   at_pause=lambda i, s=session: set_registry(args, bits, s[i + 1][0]))
+            if not isinstance(stretches, list):
+                stretches = [stretches]
+            for (value, shown), steps in zip(session, stretches):
+                alerts = steps["About"]["alerts"]
+                if [a["text"] for a in alerts] != ["Ombrix V" + shown + help_text]:
+                    fail("About with %r in the registry showed %s" % (value, alerts))
+                full = steps if value == version else full
     finally:
         # The prefix starts without the key; the checks after this one find it so.
         set_registry(args, bits, None, cleanup=True)
@@ -385,9 +447,9 @@ def check_commands(args, bits):
 
 
 def registry_version(args, view, cleanup=False):
-    """The product key's Version in a view of the 32-bit prefix's registry: None without the key,
-    "" without the value."""
-    env = wine_env(args, "32")
+    """The product key's Version in a view of the installer's prefix's registry: None without the
+    key, "" without the value."""
+    env = wine_env(args, INSTALLER)
     if run([WINE64, "reg", "query", PRODUCT_KEY, view], env=env, check=False, cleanup=cleanup).returncode != 0:
         return None
     query = run([WINE64, "reg", "query", PRODUCT_KEY, "/v", "Version", view], env=env, check=False,
@@ -398,7 +460,7 @@ def registry_version(args, view, cleanup=False):
 
 def remove_installation(args, target):
     """What a failed or stopped install left: the files and the keys the installer writes."""
-    env = wine_env(args, "32")
+    env = wine_env(args, INSTALLER)
     shutil.rmtree(target, ignore_errors=True)
     for view in ("/reg:32", "/reg:64"):
         for key in (PRODUCT_KEY, UNINSTALL_KEY):
@@ -412,9 +474,11 @@ def check_installer(args):
     if not installers:
         fail("no installer in dist/: run scripts/package first")
     version = run([args.ombrix, "about"]).stdout.split("\n", 1)[0][len("Ombrix V"):]
-    env = wine_env(args, "32")
+    env = wine_env(args, INSTALLER)
+    if not os.path.isdir(prefix_dir(args, INSTALLER)):
+        fail("no Wine prefix for the installer: the prefix check for 32 bits makes it")
     installer = os.path.join(args.source, "dist", installers[-1])
-    target = os.path.join(prefix_dir(args, "32"), "drive_c", "Program Files", "Ombrix")
+    target = os.path.join(prefix_dir(args, INSTALLER), "drive_c", "Program Files", "Ombrix")
     finished = False
     try:
         run([WINE32, installer, "/S"], env=env)
@@ -426,15 +490,20 @@ def check_installer(args):
             written = registry_version(args, view)
             if written != version:
                 fail("the installer wrote the version %r (%s), not %r" % (written, view, version))
-        # The uninstaller runs a copy of itself from the temporary folder and returns at once.
-        run([WINE32, os.path.join(target, "uninstall.exe"), "/S"], env=env)
-        wait_until = time.monotonic() + 120
-        if deadline is not None:
-            wait_until = min(wait_until, deadline)
-        while os.path.exists(target) and time.monotonic() < wait_until:
-            time.sleep(0.5)
-        if os.path.exists(target):
-            fail("uninstalling left %s" % os.listdir(target))
+        # Run in place (_?=), the uninstaller does not start a copy of itself from the temporary
+        # folder (one 32-bit program fewer, and it is done when it returns), but it cannot delete
+        # itself, nor so the folder.
+        # _?= takes the folder unquoted, spaces and all, which Wine's quoting of arguments would
+        # not keep: the command line is written out as a batch file for cmd.
+        with tempfile.TemporaryDirectory() as scratch:
+            batch = os.path.join(scratch, "uninstall.bat")
+            with open(batch, "w") as f:
+                f.write('@"%s\\uninstall.exe" /S _?=%s\r\n' % (INSTALL_FOLDER, INSTALL_FOLDER))
+            run([WINE64, "cmd", "/c", "Z:" + batch.replace("/", "\\")], env=env)
+        left = sorted(os.listdir(target)) if os.path.exists(target) else []
+        if left not in ([], ["uninstall.exe"]):
+            fail("uninstalling left %s" % left)
+        shutil.rmtree(target, ignore_errors=True)
         for view in ("/reg:32", "/reg:64"):
             if registry_version(args, view) is not None:
                 fail("uninstalling left the registry key (%s)" % view)

@@ -152,39 +152,62 @@ OMBRIX_FN(maxa) { aggregate_all(c, out, max_of); }
 OMBRIX_FN(mina) { aggregate_all(c, out, min_of); }
 OMBRIX_FN(averagea) { aggregate_all(c, out, mean_of); }
 
-// True if the cell's formula calls SUBTOTAL (or, with `aggregate_too`, AGGREGATE), whose
-// result a SUBTOTAL or AGGREGATE over it leaves out so that subtotals are not counted twice.
-bool holds_subtotal(const Grid& grid, std::uint32_t id, bool aggregate_too = false) {
+// True if the cell's formula calls SUBTOTAL or AGGREGATE, whose result a SUBTOTAL or
+// AGGREGATE over it leaves out so that subtotals are not counted twice.
+bool holds_subtotal(const Grid& grid, std::uint32_t id) {
     static const int subtotal = find_function("SUBTOTAL");
     static const int aggregate = find_function("AGGREGATE");
     const Linked* program = grid.cell_program(id);
     if (!program)
         return false;
     for (const Instr& in : program->code)
-        if (in.op == Op::Call && (int(in.operand) == subtotal || (aggregate_too && int(in.operand) == aggregate)))
+        if (in.op == Op::Call && (int(in.operand) == subtotal || int(in.operand) == aggregate))
             return true;
     return false;
 }
 
-// A reference or array argument handed on as an array of its values, less the cells that
-// hold a SUBTOTAL or AGGREGATE (`skip_nested`) and the error values (`skip_errors`).
-void values_of(Ctx& c, Item& it, bool skip_nested, bool skip_errors, bool aggregate_too) {
-    if (it.kind != Item::Cell && it.kind != Item::Range && !(it.kind == Item::Arr && skip_errors))
-        return;
+// What SUBTOTAL and AGGREGATE leave out of their references.
+struct Skipped {
+    bool nested = false;      // cells holding a SUBTOTAL or AGGREGATE
+    bool errors = false;      // error values (of arrays too)
+    bool user_hidden = false; // rows the user hid
+    bool filtered = false;    // rows a filter hides
+};
+
+// A reference or array argument handed on as an array of its values, less what `skip`
+// names; false for a reference through several sheets, which neither function takes.
+bool values_of(Ctx& c, Item& it, const Skipped& skip) {
+    if (it.kind != Item::Cell && it.kind != Item::Range && !(it.kind == Item::Arr && skip.errors))
+        return true;
+    if (it.kind == Item::Range && it.last_sheet >= 0 && it.last_sheet != it.area.sheet)
+        return false;
+    const Grid& grid = c.ev.grid;
     auto values = std::make_shared<Array>();
     auto take = [&](const Value& v) {
-        if (!(skip_errors && v.is_error()))
+        if (!(skip.errors && v.is_error()))
             values->values.push_back(v);
     };
     auto take_cell = [&](std::uint32_t id) {
-        if (!(skip_nested && holds_subtotal(c.ev.grid, id, aggregate_too)))
-            take(c.ev.grid.cell_value(id));
+        if (skip.user_hidden || skip.filtered) {
+            const Area at = grid.cell_area(id);
+            const RowHidden how = grid.row_hidden(at.sheet, at.r1);
+            if ((how == RowHidden::ByUser && skip.user_hidden) || (how == RowHidden::ByFilter && skip.filtered))
+                return;
+        }
+        if (!(skip.nested && holds_subtotal(grid, id)))
+            take(grid.cell_value(id));
+    };
+    auto take_area = [&](const Area& area) {
+        for (std::uint32_t id : grid.cells_in(area))
+            take_cell(id);
     };
     if (it.kind == Item::Cell)
         take_cell(it.cell);
+    else if (it.kind == Item::Range && it.areas)
+        for (const Area& area : *it.areas)
+            take_area(area);
     else if (it.kind == Item::Range)
-        for (std::uint32_t id : c.ev.grid.cells_in(it.area))
-            take_cell(id);
+        take_area(it.area);
     else
         for (const Value& v : it.arr->values)
             take(v);
@@ -193,29 +216,35 @@ void values_of(Ctx& c, Item& it, bool skip_nested, bool skip_errors, bool aggreg
     it = Item();
     it.kind = Item::Arr;
     it.arr = c.ev.keep(std::move(values));
+    return true;
 }
 
-// SUBTOTAL(code, ref...): codes 1-11 name the function; 101-111 are the same functions
-// skipping hidden rows, and as this host hides no rows they give the same results. Each
-// reference is handed on as an array of its cells' values less those holding a SUBTOTAL.
+// SUBTOTAL(code, ref...): codes 1-11 name the function and leave out the rows a filter
+// hides; 101-111 are the same functions leaving out every hidden row. Each reference is
+// handed on as an array of its cells' values less those holding a SUBTOTAL or AGGREGATE.
 OMBRIX_FN(subtotal) {
     static const char* const names[] = {"AVERAGE", "COUNT",  "COUNTA", "MAX", "MIN", "PRODUCT",
                                         "STDEV",   "STDEVP", "SUM",    "VAR", "VARP"};
     OMBRIX_NUMBER(0, code);
     double k = std::trunc(code);
-    if (k > 100)
+    Skipped skip;
+    skip.nested = skip.filtered = true;
+    if (k > 100) {
         k -= 100;
+        skip.user_hidden = true;
+    }
     if (k < 1 || k > 11)
         OMBRIX_RETURN(err(ErrorCode::Value));
     std::vector<Item> args(c.args + 1, c.args + c.argc);
     for (Item& it : args)
-        values_of(c, it, true, false, false);
+        if (!values_of(c, it, skip))
+            OMBRIX_RETURN(err(ErrorCode::Value));
     call_function(c.ev, find_function(names[int(k) - 1]), args.data(), int(args.size()), out, false);
 }
 
 // AGGREGATE(function, options, ref...) for functions 1-13, AGGREGATE(function, options,
 // array, k) for 14-19. Options 0-3 leave out nested SUBTOTAL and AGGREGATE results, 2, 3, 6
-// and 7 error values; the odd ones hidden rows, which this host does not have.
+// and 7 error values, the odd ones hidden rows (by the user or a filter).
 OMBRIX_FN(aggregate) {
     static const char* const names[] = {"AVERAGE",        "COUNT",        "COUNTA",         "MAX",         "MIN",
                                         "PRODUCT",        "STDEV.S",      "STDEV.P",        "SUM",         "VAR.S",
@@ -227,11 +256,15 @@ OMBRIX_FN(aggregate) {
     const bool with_k = k >= 14;
     if (k < 1 || k > 19 || o < 0 || o > 7 || c.argc < 3 || (with_k && c.argc != 4))
         OMBRIX_RETURN(err(ErrorCode::Value));
-    const bool skip_nested = o <= 3, skip_errors = o == 2 || o == 3 || o == 6 || o == 7;
+    const int option = int(o);
+    Skipped skip;
+    skip.nested = option <= 3;
+    skip.errors = option == 2 || option == 3 || option == 6 || option == 7;
+    skip.user_hidden = skip.filtered = option % 2 == 1;
     std::vector<Item> args(c.args + 2, c.args + c.argc);
     for (std::size_t i = 0; i < args.size(); ++i)
-        if (!(with_k && i == 1))
-            values_of(c, args[i], skip_nested, skip_errors, true);
+        if (!(with_k && i == 1) && !values_of(c, args[i], skip))
+            OMBRIX_RETURN(err(ErrorCode::Value));
     call_function(c.ev, find_function(names[int(k) - 1]), args.data(), int(args.size()), out, false);
 }
 

@@ -9,6 +9,7 @@
 // The evaluator: runs a linked program against the cells of a workbook.
 
 #include "engine/internal/Program.hpp"
+#include "engine/Workbook.hpp"
 
 #include <cmath>
 #include <cstdint>
@@ -111,6 +112,10 @@ public:
     // The text of a cell slot's formula (without '='), empty for a constant; for FORMULATEXT.
     virtual std::string_view cell_formula(std::uint32_t) const { return {}; }
     virtual int sheet_count() const { return 1; }
+    virtual RowHidden row_hidden(int sheet, std::int32_t row) const {
+        (void)sheet, (void)row;
+        return RowHidden::No;
+    }
 };
 
 // Coercions, as the spreadsheet makes them. Text that is not a number may be a date or a

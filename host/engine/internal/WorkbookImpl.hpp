@@ -253,6 +253,7 @@ struct Workbook::Impl final : detail::Grid {
     bool dates_from_1904 = false;
     double fixed_now_serial = -1;                                      // TODAY() and NOW() read the clock when negative
     std::map<std::uint32_t, std::vector<std::string>> format_warnings; // by cell slot
+    std::map<std::pair<int, std::int32_t>, RowHidden> hidden_rows;     // by sheet and row
 
     // ---- Grid ----
     const Value& cell_value(std::uint32_t id) const override { return cells[id].value; }
@@ -320,6 +321,12 @@ struct Workbook::Impl final : detail::Grid {
         return fi == detail::none ? std::string_view() : std::string_view(formulas[fi].text);
     }
     int sheet_count() const override { return int(sheets.size()); }
+    RowHidden row_hidden(int sheet, std::int32_t row) const override {
+        if (hidden_rows.empty())
+            return RowHidden::No;
+        auto it = hidden_rows.find({sheet, row});
+        return it == hidden_rows.end() ? RowHidden::No : it->second;
+    }
     bool spill_area(std::uint32_t id, detail::Area& out, Value& error) const override;
 
     // ---- cells (Workbook.cpp) ----

@@ -1,13 +1,17 @@
 // Every tests/host/engine/formulas/NAME.tsv, on a fresh workbook of its own: its `@CELL`
-// rows set the inputs, and each formula row must give its expected value both ways the
+// rows set the inputs (`@3:3` rows hide a row), and each formula row must give its expected value both ways the
 // engine evaluates a formula. A formula of numbers only takes the lean numeric evaluator
 // where it accepts it; the same formula behind IF(a defined name, ...) is never compiled
 // that way, so it takes the general evaluator. The two must agree bit for bit.
 
 #include "Fixture.hpp"
 
+#include <cstdio>
+
 namespace enginetest {
 namespace {
+
+using host::engine::RowHidden;
 
 const std::string dir = OMBRIX_SOURCE_DIR "/tests/host/engine/formulas";
 
@@ -31,6 +35,18 @@ CellAddress input_cell(Workbook& wb, std::string at) {
     return cell;
 }
 
+// `@3:3` with `hidden` or `filtered`: the row hidden by the user or by a filter.
+bool hide_row(Workbook& wb, const std::string& at, const std::string& how) {
+    std::int32_t first = 0, last = 0;
+    char tail = 0;
+    if (std::sscanf(at.c_str(), "%d:%d%c", &first, &last, &tail) != 2 || first != last)
+        return false;
+    if (how != "hidden" && how != "filtered")
+        throw std::runtime_error("a row is hidden or filtered, not " + how);
+    wb.set_row_hidden(0, first - 1, how == "hidden" ? RowHidden::ByUser : RowHidden::ByFilter);
+    return true;
+}
+
 class FormulaTable : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(FormulaTable, EveryRowBothWays) {
@@ -48,7 +64,7 @@ TEST_P(FormulaTable, EveryRowBothWays) {
                 std::string name = c[0].substr(2);
                 const int sheet = input_sheet(wb, name);
                 wb.define_name(name, c[1], sheet);
-            } else {
+            } else if (!hide_row(wb, c[0].substr(1), c[1])) {
                 put(wb, input_cell(wb, c[0].substr(1)), c[1]);
             }
             continue;

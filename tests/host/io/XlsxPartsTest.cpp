@@ -1,5 +1,6 @@
 #include "io/IoError.hpp"
 #include "io/Package.hpp"
+#include "io/Xlsx.hpp"
 #include "io/XlsxParts.hpp"
 
 #include "TestPackages.hpp"
@@ -8,6 +9,8 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 using host::engine::Value;
 using host::io::CellRecord;
@@ -213,3 +216,38 @@ TEST(XlsxParts, IsoDates) {
 }
 
 } // namespace
+
+// Rows the file marks hidden, told apart by the filters over them: a row below the header of a
+// filter that has criteria is the filter's; any other the user's.
+TEST(XlsxParts, HiddenRowsByTheUserOrAFilter) {
+    struct Case {
+        std::string filter; // what follows sheetData
+        std::string hidden; // rows 1 to 8: '-' shown, 'U' hidden by the user, 'F' by a filter
+    };
+    const std::string criteria = "<filterColumn colId=\"0\"><filters><filter val=\"x\"/></filters></filterColumn>";
+    const std::string rows = "<row r=\"1\" hidden=\"1\"/><row r=\"3\" hidden=\"1\"><c r=\"A3\"><v>1</v></c></row>"
+                             "<row r=\"4\" hidden=\"0\"/><row r=\"5\" hidden=\"true\"/><row r=\"7\" hidden=\"1\"/>";
+    const std::vector<std::pair<std::string, Case>> cases = {
+        {"no filter", {"", "U-U-U-U-"}},
+        {"a filter", {"<autoFilter ref=\"A1:A5\">" + criteria + "</autoFilter>", "U-F-F-U-"}},
+        {"a filter without criteria", {"<autoFilter ref=\"A1:A5\"/>", "U-U-U-U-"}},
+        {"a column with no criteria",
+         {"<autoFilter ref=\"A1:A5\"><filterColumn colId=\"0\" hiddenButton=\"1\"/></autoFilter>", "U-U-U-U-"}},
+        {"a filter without a range", {"<autoFilter>" + criteria + "</autoFilter>", "U-U-U-U-"}},
+    };
+    for (const auto& [name, c] : cases) {
+        auto parts = workbook_parts({{"S", rows}});
+        for (auto& part : parts)
+            if (part.first == "xl/worksheets/sheet1.xml")
+                part.second.replace(part.second.find("</sheetData>"), 12, std::string("</sheetData>") + c.filter);
+        const host::io::Document d = host::io::load_xlsx_bytes("rows.xlsx", zip(parts));
+        std::string hidden;
+        for (std::int32_t row = 0; row < 8; ++row) {
+            const host::engine::RowHidden how = d.workbook.row_hidden(0, row);
+            hidden += how == host::engine::RowHidden::ByUser     ? 'U'
+                      : how == host::engine::RowHidden::ByFilter ? 'F'
+                                                                 : '-';
+        }
+        EXPECT_EQ(hidden, c.hidden) << name;
+    }
+}
