@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 
@@ -232,11 +233,106 @@ bool formula_is_read(const pugi::xml_node& f) {
 
 namespace {
 
+// Errors newer than the file format (#SPILL!, #CALC!) are cached as #VALUE!, the cell's vm
+// attribute naming, through the value metadata, a rich value of structure "_error" whose
+// errorType says which. Gives them by vm (1-based: [vm - 1]), nothing where it is another.
+using RichErrors = std::vector<std::optional<engine::ErrorCode>>;
+
+RichErrors read_rich_errors(const Package& package, const std::vector<Relationship>& rels) {
+    std::string metadata, values, structures;
+    for (const Relationship& r : rels) {
+        if (r.external || !package.has(r.target))
+            continue;
+        if (type_is(r.type, "sheetMetadata"))
+            metadata = r.target;
+        else if (type_is(r.type, "rdRichValue"))
+            values = r.target;
+        else if (type_is(r.type, "rdRichValueStructure"))
+            structures = r.target;
+    }
+    RichErrors out;
+    if (metadata.empty() || values.empty() || structures.empty())
+        return out;
+    auto elements = [](const pugi::xml_node& parent, const char* name) {
+        std::vector<pugi::xml_node> list;
+        for (pugi::xml_node n = parent.first_child(); n; n = n.next_sibling())
+            if (n.type() == pugi::node_element && is(n, name))
+                list.push_back(n);
+        return list;
+    };
+    // The position of errorType among the keys of each structure, -1 for one of no error.
+    std::vector<int> error_key;
+    XmlDocument structure_doc = parse_xml(package.file(), structures, package.read(structures));
+    for (const pugi::xml_node& st : elements(structure_doc.root(), "s")) {
+        int at = -1, k = 0;
+        for (const pugi::xml_node& key : elements(st, "k")) {
+            if (std::string_view(key.attribute("n").value()) == "errorType")
+                at = k;
+            ++k;
+        }
+        error_key.push_back(std::string_view(st.attribute("t").value()) == "_error" ? at : -1);
+    }
+    // The errors of the rich values, in their order. errorType numbers them from #NULL! (0)
+    // to #N/A (6), then #GETTING_DATA, #SPILL! (8) ... #CALC! (13).
+    RichErrors rich;
+    XmlDocument value_doc = parse_xml(package.file(), values, package.read(values));
+    for (const pugi::xml_node& rv : elements(value_doc.root(), "rv")) {
+        long long st = -1, type = -1;
+        std::optional<engine::ErrorCode> error;
+        if (read_int(rv.attribute("s").value(), st) && st >= 0 && st < static_cast<long long>(error_key.size()) &&
+            error_key[std::size_t(st)] >= 0) {
+            const auto v = elements(rv, "v");
+            const std::size_t key = std::size_t(error_key[std::size_t(st)]);
+            if (key < v.size() && read_int(v[key].child_value(), type)) {
+                if (type >= 0 && type <= 6)
+                    error = static_cast<engine::ErrorCode>(type);
+                else if (type == 8)
+                    error = engine::ErrorCode::Spill;
+                else if (type == 13)
+                    error = engine::ErrorCode::Calc;
+            }
+        }
+        rich.push_back(error);
+    }
+    XmlDocument meta_doc = parse_xml(package.file(), metadata, package.read(metadata));
+    pugi::xml_node root = meta_doc.root();
+    std::vector<std::string> types;
+    for (const pugi::xml_node& t : elements(child(root, "metadataTypes"), "metadataType"))
+        types.push_back(t.attribute("name").value());
+    std::vector<long long> rich_of_block; // the XLRICHVALUE future metadata: each block's rich value
+    for (const pugi::xml_node& future : elements(root, "futureMetadata")) {
+        if (std::string_view(future.attribute("name").value()) != "XLRICHVALUE")
+            continue;
+        for (const pugi::xml_node& bk : elements(future, "bk")) {
+            long long i = -1;
+            for (const pugi::xml_node& ext : elements(child(bk, "extLst"), "ext"))
+                if (pugi::xml_node rvb = child(ext, "rvb"))
+                    read_int(rvb.attribute("i").value(), i);
+            rich_of_block.push_back(i);
+        }
+    }
+    for (const pugi::xml_node& bk : elements(child(root, "valueMetadata"), "bk")) {
+        std::optional<engine::ErrorCode> error;
+        pugi::xml_node rc = child(bk, "rc");
+        long long t = 0, v = -1;
+        if (rc && read_int(rc.attribute("t").value(), t) && t >= 1 && t <= static_cast<long long>(types.size()) &&
+            types[std::size_t(t - 1)] == "XLRICHVALUE" && read_int(rc.attribute("v").value(), v) && v >= 0 &&
+            v < static_cast<long long>(rich_of_block.size())) {
+            const long long i = rich_of_block[std::size_t(v)];
+            if (i >= 0 && i < static_cast<long long>(rich.size()))
+                error = rich[std::size_t(i)];
+        }
+        out.push_back(error);
+    }
+    return out;
+}
+
 class SheetReader {
 public:
     SheetReader(const Package& package, const std::vector<std::string>& strings, SheetRecord& sheet, bool date1904,
-                LoadCost& cost, std::vector<std::string>& warnings)
-        : package_(package), strings_(strings), sheet_(sheet), date1904_(date1904), cost_(cost), warnings_(warnings) {}
+                LoadCost& cost, std::vector<std::string>& warnings, const RichErrors& rich_errors)
+        : package_(package), strings_(strings), sheet_(sheet), date1904_(date1904), cost_(cost), warnings_(warnings),
+          rich_errors_(rich_errors) {}
 
     void read() {
         XmlDocument doc = load();
@@ -325,6 +421,10 @@ private:
         std::string why;
         if (!decode_value(c, strings_, date1904_, cell.value, why))
             fail(where(), why);
+        long long vm = 0;
+        if (cell.value.is_error() && !rich_errors_.empty() && read_int(c.attribute("vm").value(), vm) && vm >= 1 &&
+            vm <= static_cast<long long>(rich_errors_.size()) && rich_errors_[std::size_t(vm - 1)])
+            cell.value = engine::Value::error(*rich_errors_[std::size_t(vm - 1)]);
 
         // Empty marks keep their cached values as constants.
         if (f && std::string_view(f.attribute("t").value()) == "dataTable") {
@@ -417,6 +517,7 @@ private:
     bool date1904_;
     LoadCost& cost_;
     std::vector<std::string>& warnings_;
+    const RichErrors& rich_errors_;
 };
 
 } // namespace
@@ -653,10 +754,11 @@ WorkbookRecord read_workbook_parts(const Package& package) {
     std::vector<std::string> strings;
     if (!book.shared_strings_part.empty() && package.has(book.shared_strings_part))
         strings = shared_strings(package, book.shared_strings_part, &cost);
+    const RichErrors rich_errors = read_rich_errors(package, rels);
     for (SheetRecord& sheet : book.sheets) {
         if (sheet.part.empty())
             continue;
-        SheetReader(package, strings, sheet, book.date1904, cost, book.warnings).read();
+        SheetReader(package, strings, sheet, book.date1904, cost, book.warnings, rich_errors).read();
     }
     // [1] is the first external reference the workbook lists, whatever kind of link it is.
     int number = 0;

@@ -51,6 +51,7 @@ void set_attribute(pugi::xml_node node, const char* name, const char* value) {
 // constant, an inline string; and the matching t attribute. Other attributes stay.
 void write_value(pugi::xml_node c, const std::string& prefix, const engine::Value& value, bool formula) {
     remove_children(c, "is");
+    c.remove_attribute("vm"); // the metadata of the value it held
     pugi::xml_node v = child(c, "v");
     auto ensure_v = [&]() {
         if (!v) {
@@ -208,7 +209,14 @@ public:
             }
             engine::Value current;
             std::string why;
-            if (!decode_value(c, strings_, date1904_, current, why) || current != value) {
+            const bool read = decode_value(c, strings_, date1904_, current, why);
+            // #SPILL! and #CALC! are saved as #VALUE!, the value metadata (vm) saying which:
+            // the reader reads them so.
+            const bool rich_error =
+                c.attribute("vm") && value.is_error() &&
+                (value.as_error() == engine::ErrorCode::Spill || value.as_error() == engine::ErrorCode::Calc) &&
+                current == engine::Value::error(engine::ErrorCode::Value);
+            if (!read || (current != value && !rich_error)) {
                 write_value(c, prefix_, value, formula || kept);
                 changed_ = true;
             }

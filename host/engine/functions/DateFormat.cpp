@@ -50,9 +50,12 @@ Formatted show_date(const Section& section, double x, bool date1904, std::string
     Ymd ymd = elapsed ? Ymd{1900, 1, 0} : serial_to_ymd(long(days), date1904);
     bool twelve = section.has(Token::AmPm);
     out = x < 0 ? "-" : "";
+    std::string elapsed_units; // the elapsed units already shown
     for (std::size_t i = 0; i < n; ++i) {
         const Token& tok = t[i];
         std::size_t len = tok.text.size();
+        if (tok.kind == Token::Elapsed)
+            elapsed_units += tok.text[0];
         if (tok.kind == Token::Digit) {
             if (seconds_point == none || i <= seconds_point || i > seconds_point + std::size_t(decimals))
                 return Formatted::Unsupported; // placeholders among date codes
@@ -63,18 +66,20 @@ Formatted show_date(const Section& section, double x, bool date1904, std::string
             out += padded(total, len);
         } else if (tok.kind == Token::AmPm) {
             bool pm = hour >= 12;
-            std::string mark = len == 3 ? std::string(1, tok.text[pm ? 2 : 0]) : (pm ? "PM" : "AM");
-            if (len == 5 && std::islower(static_cast<unsigned char>(tok.text[0])))
-                for (char& ch : mark)
-                    ch = char(std::tolower(static_cast<unsigned char>(ch)));
-            out += mark;
+            // "A/P" keeps the letters' case; "am/pm" shows AM or PM in capitals, as the spreadsheet does.
+            out += len == 3 ? std::string(1, tok.text[pm ? 2 : 0]) : (pm ? "PM" : "AM");
+        } else if (tok.kind == Token::DatePart && elapsed_units.find(tok.text[0]) != std::string::npos &&
+                   (tok.text[0] != 'm' || len <= 2)) {
+            // Past an elapsed "[h]", a plain "h" counts the elapsed hours too (and so "ss" after "[s]").
+            char unit = tok.text[0];
+            out += padded(unit == 'h' ? seconds / 3600 : unit == 'm' ? seconds / 60 : seconds, len);
         } else if (tok.kind == Token::DatePart) {
             char code = tok.text[0];
             if (code == 'm') {
                 bool minutes = false;
                 for (std::size_t k = i; k-- > 0 && !minutes;)
                     if (unit_of(k)) {
-                        minutes = unit_of(k) == 'h';
+                        minutes = unit_of(k) == 'h' || unit_of(k) == 's'; // "s:m" shows minutes too
                         break;
                     }
                 for (std::size_t k = i + 1; k < n && !minutes; ++k)

@@ -98,8 +98,9 @@ OMBRIX_FN(text) {
     double x = 0;
     if (v.is_number()) {
         x = v.as_number();
-    } else if (v.is_boolean()) {
-        OMBRIX_RETURN(Value::text(v.as_boolean() ? "TRUE" : "FALSE"));
+    } else if (v.is_boolean()) { // TRUE and FALSE show as their words, through a text section if any
+        std::string word = v.as_boolean() ? "TRUE" : "FALSE", r;
+        OMBRIX_RETURN(Value::text(format_text(word, format, r) == Formatted::Shown ? r : word));
     } else if (v.is_text() && !read_shown_number(v.as_text(), c.ev.grid.date1904(), x)) {
         // Text stays text, unless the format has a section for it.
         std::string r;

@@ -368,6 +368,10 @@ Formatted format_value(double x, std::string_view code, bool date1904, std::stri
             minus = false;
         if (pick == 2) // the third section shows what the conditions left, as it is written
             minus = false;
+        if (count == 1 && !first.holds(x)) { // a lone section's condition fails: General shows it
+            out = general_in_eleven(x);
+            return Formatted::Shown;
+        }
     }
     const Section& section = sections[pick];
     if (section.dated()) {

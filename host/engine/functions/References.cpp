@@ -225,11 +225,16 @@ OMBRIX_FN(indirect) {
 // A sheet name as a reference writes it: quoted unless it is letters, digits and '_' not
 // starting with a digit.
 std::string sheet_prefix(const std::string& name) {
-    bool plain = !name.empty() && !std::isdigit(static_cast<unsigned char>(name[0]));
-    for (char ch : name)
+    if (name.empty()) // ADDRESS(1,3,1,TRUE,"") is "!$C$1"
+        return "!";
+    // "[Book1]Sheet1" names a sheet of another book: only the sheet's part may need quotes.
+    const std::size_t book_end = name[0] == '[' ? name.find(']') : std::string::npos;
+    const std::string sheet = book_end == std::string::npos ? name : name.substr(book_end + 1);
+    bool plain = !sheet.empty() && !std::isdigit(static_cast<unsigned char>(sheet[0]));
+    for (char ch : sheet)
         plain = plain && (std::isalnum(static_cast<unsigned char>(ch)) || ch == '_' || ch == '.');
     std::int32_t r, k;
-    if (plain && !parse_a1(name, r, k))
+    if (plain && !parse_a1(sheet, r, k))
         return name + "!";
     std::string q = "'";
     for (char ch : name) {

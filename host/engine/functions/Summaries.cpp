@@ -18,30 +18,6 @@ namespace host::engine::detail::fn {
 
 namespace {
 
-// PERCENTOF(subset, all): the sum of the one over the sum of the other.
-bool sum_of(const Ctx& c, int i, double& total, Value& out) {
-    ValueGrid g;
-    if (!grid_arg(c, i, g, out))
-        return false;
-    total = 0;
-    for (const Value& v : g.values) {
-        if (v.is_error()) {
-            out = v;
-            return false;
-        }
-        if (v.is_number())
-            total += v.as_number();
-    }
-    return true;
-}
-
-OMBRIX_FN(percentof) {
-    double part, whole;
-    if (!sum_of(c, 0, part, out.v) || !sum_of(c, 1, whole, out.v))
-        return;
-    OMBRIX_RETURN(whole == 0 ? err(ErrorCode::Div0) : Value::number(part / whole));
-}
-
 // One entry of an axis: its rows of the table and the label it shows in each key column.
 struct AxisEntry {
     std::vector<std::int32_t> rows;
@@ -548,7 +524,6 @@ std::vector<Entry> summary_functions() {
     return {
         {{"GROUPBY", 3, 8, A}, fn_groupby},
         {{"PIVOTBY", 4, 11, A}, fn_pivotby},
-        {{"PERCENTOF", 2, 2, A}, fn_percentof},
     };
 }
 
