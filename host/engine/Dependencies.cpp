@@ -132,18 +132,11 @@ void Dependencies::each_dependent(std::uint32_t cell, F f) const {
 // would otherwise run out of stack.
 void Dependencies::order(const std::vector<std::uint32_t>& roots, std::vector<std::uint32_t>& out,
                          std::vector<std::vector<std::uint32_t>>* cycles) {
+    // The scratch space, 14 bytes a slot, lives for this ordering only: orders are computed
+    // rarely (once per set of changed cells) and a large model's slots are many.
     std::size_t n = places_.size();
-    if (t_index_.size() < n) {
-        t_index_.resize(n);
-        t_low_.resize(n);
-        t_stamp_.resize(n, 0);
-        t_on_stack_.resize(n, 0);
-        t_self_.resize(n, 0);
-    }
-    if (++t_run_ == 0) {
-        std::fill(t_stamp_.begin(), t_stamp_.end(), 0);
-        t_run_ = 1;
-    }
+    std::vector<std::uint32_t> index(n), low(n);
+    std::vector<std::uint8_t> seen(n, 0), on_stack(n, 0), self_loop(n, 0);
     struct Frame {
         std::uint32_t node;
         std::size_t begin, pos;
@@ -152,17 +145,17 @@ void Dependencies::order(const std::vector<std::uint32_t>& roots, std::vector<st
     std::vector<std::uint32_t> edges, stack, components;
     std::uint32_t counter = 0;
     auto visit = [&](std::uint32_t v) {
-        t_stamp_[v] = t_run_;
-        t_index_[v] = t_low_[v] = counter++;
-        t_on_stack_[v] = 1;
-        t_self_[v] = 0;
+        seen[v] = 1;
+        index[v] = low[v] = counter++;
+        on_stack[v] = 1;
+        self_loop[v] = 0;
         stack.push_back(v);
         std::size_t begin = edges.size();
         each_dependent(v, [&](std::uint32_t w) { edges.push_back(w); });
         frames.push_back(Frame{v, begin, begin});
     };
     for (std::uint32_t root : roots) {
-        if (t_stamp_[root] == t_run_)
+        if (seen[root])
             continue;
         visit(root);
         while (!frames.empty()) {
@@ -171,28 +164,28 @@ void Dependencies::order(const std::vector<std::uint32_t>& roots, std::vector<st
             if (fr.pos < edges.size()) {
                 std::uint32_t w = edges[fr.pos++];
                 if (w == v)
-                    t_self_[v] = 1;
-                if (t_stamp_[w] != t_run_)
+                    self_loop[v] = 1;
+                if (!seen[w])
                     visit(w);
-                else if (t_on_stack_[w])
-                    t_low_[v] = std::min(t_low_[v], t_index_[w]);
+                else if (on_stack[w])
+                    low[v] = std::min(low[v], index[w]);
                 continue;
             }
             edges.resize(fr.begin);
             frames.pop_back();
             if (!frames.empty())
-                t_low_[frames.back().node] = std::min(t_low_[frames.back().node], t_low_[v]);
-            if (t_low_[v] != t_index_[v])
+                low[frames.back().node] = std::min(low[frames.back().node], low[v]);
+            if (low[v] != index[v])
                 continue;
             std::size_t start = stack.size();
             do {
                 --start;
             } while (stack[start] != v);
-            bool cyclic = stack.size() - start > 1 || t_self_[v];
+            bool cyclic = stack.size() - start > 1 || self_loop[v];
             if (cyclic && cycles)
                 cycles->emplace_back(stack.begin() + std::ptrdiff_t(start), stack.end());
             for (std::size_t i = stack.size(); i-- > start;) {
-                t_on_stack_[stack[i]] = 0;
+                on_stack[stack[i]] = 0;
                 components.push_back(stack[i] | (cyclic ? cyclic_bit : 0) |
                                      (cyclic && i == start ? cycle_start_bit : 0));
             }

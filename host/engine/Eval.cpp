@@ -137,8 +137,10 @@ void Evaluator::push_ref(const LinkedRef& r) {
 }
 
 // A name used in array context (an array formula's) is evaluated element by element too.
-void Evaluator::push_name(std::uint32_t name, bool array, int depth) {
-    const Linked* named = grid.name_program(name, array);
+void Evaluator::push_name(const Instr& in, std::uint32_t name, int depth) {
+    const Linked* named = grid.name_program(name, in.flags & ArrayContext);
+    if (!named && (in.flags & NameOrFunction))
+        return push_function(in.argc);
     if (!named || depth >= max_name_depth) {
         stack_.emplace_back();
         stack_.back().v = Value::error(ErrorCode::Name);
@@ -312,6 +314,17 @@ void Evaluator::make_closure(const Linked& p, std::size_t pc, const std::vector<
     closures_.push_back(std::move(f));
 }
 
+void Evaluator::push_function(int builtin) {
+    auto f = std::make_unique<Closure>();
+    f->builtin = builtin;
+    const int most = functions()[std::size_t(builtin)].max_args; // -1: any number
+    f->params = static_cast<std::uint16_t>(most < 0 || most > 255 ? 255 : most);
+    stack_.emplace_back();
+    stack_.back().v = Value::error(ErrorCode::Calc);
+    stack_.back().closure = f.get();
+    closures_.push_back(std::move(f));
+}
+
 // f(args): the function sits below its arguments.
 void Evaluator::call_closure(std::size_t argc) {
     const std::size_t base = stack_.size() - argc - 1;
@@ -334,6 +347,17 @@ Item Evaluator::invoke(const Closure& f, const Item* args, int argc) {
     }
     if (depth_ >= max_call_depth) {
         out.v = Value::error(ErrorCode::Num);
+        return out;
+    }
+    if (f.builtin >= 0) { // a built-in function passed by name takes what its call would
+        if (argc < functions()[std::size_t(f.builtin)].min_args) {
+            out.v = Value::error(ErrorCode::Value);
+            return out;
+        }
+        std::vector<Item> copy(args, args + argc);
+        ++depth_;
+        call_function(*this, f.builtin, copy.data(), argc, out, true);
+        --depth_;
         return out;
     }
     std::vector<Item> locals = f.captured;
@@ -372,7 +396,7 @@ Item Evaluator::execute(const Linked& p, std::size_t begin, std::size_t end, int
             stack_.back().kind = Item::Missing;
             break;
         case Op::Ref: push_ref(p.refs[in.operand]); break;
-        case Op::Name: push_name(p.names[in.operand], in.flags & ArrayContext, depth); break;
+        case Op::Name: push_name(in, p.names[in.operand], depth); break;
         case Op::Array:
             stack_.emplace_back();
             stack_.back().kind = Item::Arr;
@@ -425,6 +449,7 @@ Item Evaluator::execute(const Linked& p, std::size_t begin, std::size_t end, int
             pc = p.code[pc + 1].operand;
             continue;
         case Op::Invoke: call_closure(in.argc); break;
+        case Op::Function: push_function(static_cast<int>(in.operand)); break;
         }
         ++pc;
     }

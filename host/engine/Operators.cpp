@@ -4,6 +4,7 @@
 #include "engine/internal/Eval.hpp"
 
 #include "engine/functions/Calendar.hpp"
+#include "engine/functions/NumberFormat.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -26,6 +27,10 @@ bool reads_as_date(std::string_view text) {
     });
 }
 
+bool has_currency_sign(std::string_view text) {
+    return text.find('$') != std::string_view::npos || text.find("\xE2\x82\xAC") != std::string_view::npos;
+}
+
 } // namespace
 
 bool to_number(const Value& v, double& out, ErrorCode& error, bool date1904) {
@@ -39,6 +44,9 @@ bool to_number(const Value& v, double& out, ErrorCode& error, bool date1904) {
             return true;
         }
         if (reads_as_date(v.as_text()) && fn::date_text_serial(v.as_text(), date1904, out))
+            return true;
+        // An amount with a currency sign reads as the number it shows ("€100", "$1,000", "($5)").
+        if (has_currency_sign(v.as_text()) && fn::read_shown_number(v.as_text(), date1904, out))
             return true;
         error = ErrorCode::Value;
         return false;

@@ -2,6 +2,8 @@
 
 #include "engine/internal/Parser.hpp"
 
+#include <algorithm>
+
 namespace host::engine::detail {
 
 Program FormulaParser::run() {
@@ -17,7 +19,19 @@ Program FormulaParser::run() {
     if (!cubes_.empty())
         lex_.fail(cubes_.front(), "a reference through several sheets can only be an argument of SUM, AVERAGE, "
                                   "COUNT, COUNTA, MAX, MIN, PRODUCT, STDEV, VAR and their kin");
+    // Elsewhere (Rate*2) a name spelled like a function is only ever the defined name.
+    for (std::size_t i = 0; i < prog_.code.size(); ++i)
+        if (prog_.code[i].op == Op::Name &&
+            std::find(function_values_.begin(), function_values_.end(), i) == function_values_.end())
+            prog_.code[i].flags &= std::uint8_t(~NameOrFunction);
     return std::move(prog_);
+}
+
+void FormulaParser::argument() {
+    const std::size_t first = prog_.code.size();
+    expression();
+    if (prog_.code.size() == first + 1 && prog_.code[first].op == Op::Name)
+        function_values_.push_back(first);
 }
 
 void FormulaParser::expression() {
@@ -124,7 +138,7 @@ int FormulaParser::arguments(std::size_t at) {
         if (tok_.kind == Tok::Comma || tok_.kind == Tok::RParen)
             emit(Op::Missing);
         else
-            expression();
+            argument();
         if (++argc > 255)
             lex_.fail(at, "more than 255 arguments");
         if (tok_.kind == Tok::Comma) {
@@ -212,6 +226,14 @@ void FormulaParser::primary() {
             emit_const(Value::boolean(text_is("TRUE")));
         } else if (int local = find_local(tok_.text); local >= 0) {
             emit(Op::Local, static_cast<std::uint32_t>(local));
+        } else if (tok_.text.compare(0, 7, "_XLETA.") == 0) { // a function passed by name, as files write it
+            int id = find_function(tok_.text.substr(7));
+            if (id < 0)
+                lex_.fail(tok_.begin, "no function " + tok_.text.substr(7));
+            emit(Op::Function, static_cast<std::uint32_t>(id));
+        } else if (int id = find_function(tok_.text); id >= 0) { // SUM as typed: a name of that spelling first
+            prog_.code.push_back(
+                Instr{Op::Name, std::uint8_t(flags() | NameOrFunction), std::uint16_t(id), name_index(tok_.text)});
         } else {
             emit(Op::Name, name_index(tok_.text));
         }
@@ -337,7 +359,7 @@ void FormulaParser::call() {
             if (tok_.kind == Tok::Comma || tok_.kind == Tok::RParen)
                 emit(Op::Missing);
             else
-                expression();
+                argument();
             // A bare reference through several sheets, where the function takes one.
             if (cubes_.size() == cubes + 1 && prog_.code.size() == first + 1 && prog_.code[first].op == Op::Ref &&
                 takes_sheet_spans(name))

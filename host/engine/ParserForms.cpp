@@ -132,7 +132,7 @@ int FormulaParser::let_call(std::size_t at) {
         if (t.kind == Tok::Ident && tok_.kind == Tok::Comma && t.text != "TRUE" && t.text != "FALSE") {
             advance();
             std::uint32_t slot = prog_.locals++;
-            expression();
+            argument();
             emit(Op::Bind, slot);
             scope_.emplace_back(local_name(t.text), slot);
             argc += 2;

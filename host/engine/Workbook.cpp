@@ -142,6 +142,10 @@ void Workbook::set_formula(const CellAddress& a, std::string_view text, bool arr
     impl_->set_formula(a, text, array, false, 1, 1);
 }
 
+bool Workbook::set_moved_formula(const CellAddress& cell, const CellAddress& from) {
+    return impl_->place_shape(cell, from);
+}
+
 std::uint32_t Workbook::Impl::new_formula() {
     if (!free_formulas.empty()) {
         std::uint32_t fi = free_formulas.back();

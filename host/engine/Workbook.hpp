@@ -80,6 +80,9 @@ struct TableDef {
     bool totals_row = false;
 };
 
+// Whether a row is hidden, and how: by the user, or by a filter (a row of a filtered range or
+// table that its criteria leave out).
+enum class RowHidden : std::uint8_t { No, ByUser, ByFilter };
 // A what-if data table (the spreadsheet's TABLE()): each of its cells is a formula's value
 // with one or two input cells set, for that calculation only, to the values along the
 // table's edges. With one input whose values run down the column left of `cells`, each
@@ -117,10 +120,6 @@ struct LinkedBook {
     std::vector<Sheet> sheets;
     std::vector<Name> names;
 };
-
-// Whether a row is hidden, and how: by the user, or by a filter (a row of a filtered range or
-// table that its criteria leave out).
-enum class RowHidden : std::uint8_t { No, ByUser, ByFilter };
 
 // A sheet's used area: the smallest rectangle holding every non-empty cell.
 struct UsedRange {
@@ -170,6 +169,11 @@ public:
     // Parses and sets a formula (throws FormulaError, leaving the cell unchanged). An array
     // formula is evaluated in array context; this one fills its own cell only.
     void set_formula(const CellAddress& cell, std::string_view text, bool array = false);
+    // Gives `cell` the formula of `from` moved there, as copying it would, where that needs
+    // no text: `from` holds a formula of a filled-down block whose cells share one compiled
+    // program (the cells of a shared formula). False, leaving the cell unchanged, where the
+    // caller must move the text and set it.
+    bool set_moved_formula(const CellAddress& cell, const CellAddress& from);
     // An array formula filling `rows` x `cols` cells from `anchor` (the legacy array formula,
     // {=...}): each cell gets its element of the result; a result of one row or column
     // repeats across the range; cells beyond the result show #N/A. Throws EngineError when the
@@ -231,17 +235,16 @@ public:
     // Tables. Names follow the rules of defined names; redefining replaces. Throws EngineError.
     void define_table(const TableDef& table);
 
-    // The copy of linked workbook `number` (1 for [1]); setting it again replaces it. Throws
-    // EngineError for a number outside 1 to 65535.
-    void set_linked_book(int number, const LinkedBook& book);
-    // The formula cells that read a linked workbook's copy, sorted.
-    std::vector<CellAddress> linked_readers() const;
-
     // Hidden rows, which SUBTOTAL and AGGREGATE can leave out: SUBTOTAL(1..11) the rows of a
     // filter, SUBTOTAL(101..111) and AGGREGATE's odd options every hidden row. Hidden columns
     // change nothing. Throws EngineError for a row off the grid; recalculates nothing by itself.
     void set_row_hidden(int sheet, std::int32_t row, RowHidden how);
     RowHidden row_hidden(int sheet, std::int32_t row) const;
+    // The copy of linked workbook `number` (1 for [1]); setting it again replaces it. Throws
+    // EngineError for a number outside 1 to 65535.
+    void set_linked_book(int number, const LinkedBook& book);
+    // The formula cells that read a linked workbook's copy, sorted.
+    std::vector<CellAddress> linked_readers() const;
 
     // Recalculation.
     void set_automatic(bool automatic);

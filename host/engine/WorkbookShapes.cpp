@@ -115,6 +115,8 @@ void Workbook::Impl::share_shape(std::uint32_t fi) {
     s.col = at.col;
     if (s.text->move(0, 0) != formulas[fi].text) // written in a way moving would change ("a1")
         return;
+    s.sheet = at.sheet;
+    describe_references(s, formulas[fi], slots);
     const std::uint32_t shape = static_cast<std::uint32_t>(shapes.size());
     shapes.push_back(std::move(s));
     shapes_by_key[hash].push_back(shape);
@@ -128,7 +130,123 @@ void Workbook::Impl::share_shape(std::uint32_t fi) {
         make_compact(other, shape, other_slots);
 }
 
+// Where the founding formula's references and operands are, as place_shape() moves them.
+// Left empty where moving could make another cell's formula differ from what its text
+// would give: a range whose corners move differently, or a cell read both through an
+// absolute and a relative reference.
+void Workbook::Impl::describe_references(Shape& s, const Formula& founder,
+                                         const std::vector<std::uint32_t>& slots) const {
+    const Program p = parse(founder.text);
+    if (p.refs.size() != founder.linked.refs.size())
+        return;
+    std::vector<ShapeRef> refs;
+    for (std::size_t k = 0; k < p.refs.size(); ++k) {
+        const SymRef& r = p.refs[k];
+        const LinkedRef& l = founder.linked.refs[k];
+        ShapeRef d;
+        d.row_absolute = r.r1_abs;
+        d.col_absolute = r.c1_abs;
+        if (l.kind == LinkedRef::Cell) {
+            const Place& q = places[l.cell];
+            d.sheet = q.sheet;
+            d.r1 = d.r2 = q.row;
+            d.c1 = d.c2 = q.col;
+        } else if (l.kind == LinkedRef::Range && r.r1_abs == r.r2_abs && r.c1_abs == r.c2_abs && !r.whole_rows &&
+                   !r.whole_cols) {
+            d.sheet = l.area.sheet;
+            d.r1 = l.area.r1;
+            d.c1 = l.area.c1;
+            d.r2 = l.area.r2;
+            d.c2 = l.area.c2;
+        } else {
+            return;
+        }
+        refs.push_back(d);
+    }
+    std::vector<ShapeOperand> operands;
+    for (std::uint32_t slot : slots) {
+        const Place& q = places[slot];
+        std::uint32_t found = none;
+        for (std::uint32_t k = 0; k < refs.size(); ++k) {
+            const ShapeRef& d = refs[k];
+            if (d.sheet != q.sheet || !Area{d.sheet, d.r1, d.c1, d.r2, d.c2}.contains(q.row, q.col))
+                continue;
+            if (found == none)
+                found = k;
+            else if (refs[found].row_absolute != d.row_absolute || refs[found].col_absolute != d.col_absolute)
+                return;
+        }
+        if (found == none)
+            return;
+        operands.push_back(ShapeOperand{found, q.row - refs[found].r1, q.col - refs[found].c1});
+    }
+    s.refs = std::move(refs);
+    s.operands = std::move(operands);
+}
+
+// Gives cell `a` the formula of cell `from`, one of a shape, moved there as copying it
+// would, without its text: the shape's references moved, their cells given slots in the
+// order linking the moved text would give them. False, with nothing changed, where that
+// could differ from the moved text's formula: `from` is not one of a shape that can move, a
+// reference would leave the grid, or two operands would meet in one cell.
+bool Workbook::Impl::place_shape(const CellAddress& a, const CellAddress& from) {
+    check(a);
+    const std::uint32_t source = find(from);
+    if (source == none || !is_compact(cells[source].formula))
+        return false;
+    const std::uint32_t shape = compact_formulas[cells[source].formula & ~compact_bit].shape;
+    const Shape& s = shapes[shape];
+    if (s.refs.empty() || s.sheet != a.sheet)
+        return false;
+    const std::int32_t rows = a.row - s.row, cols = a.col - s.col;
+    auto row_of = [&](const ShapeRef& d, std::int32_t r) { return d.row_absolute ? r : r + rows; };
+    auto col_of = [&](const ShapeRef& d, std::int32_t c) { return d.col_absolute ? c : c + cols; };
+    for (const ShapeRef& d : s.refs)
+        if (row_of(d, d.r1) < 0 || row_of(d, d.r2) >= max_rows || col_of(d, d.c1) < 0 || col_of(d, d.c2) >= max_columns)
+            return false;
+    shape_scratch.clear();
+    for (const ShapeOperand& o : s.operands) {
+        const ShapeRef& d = s.refs[o.ref];
+        shape_scratch.push_back(std::uint64_t(d.sheet) << 40 |
+                                key_of(row_of(d, d.r1) + o.row, col_of(d, d.c1) + o.col));
+    }
+    std::sort(shape_scratch.begin(), shape_scratch.end());
+    if (std::adjacent_find(shape_scratch.begin(), shape_scratch.end()) != shape_scratch.end())
+        return false;
+
+    const std::uint32_t id = slot(a.sheet, a.row, a.col);
+    remove_formula(id);
+    for (const ShapeRef& d : s.refs)
+        if (d.r1 == d.r2 && d.c1 == d.c2)
+            slot(d.sheet, row_of(d, d.r1), col_of(d, d.c1));
+    for (const ShapeRef& d : s.refs)
+        if (d.r1 != d.r2 || d.c1 != d.c2)
+            for (std::int32_t r = d.r1; r <= d.r2; ++r)
+                for (std::int32_t c = d.c1; c <= d.c2; ++c)
+                    slot(d.sheet, row_of(d, r), col_of(d, c));
+    slots_scratch.clear();
+    for (const ShapeOperand& o : s.operands) {
+        const ShapeRef& d = s.refs[o.ref];
+        slots_scratch.push_back(find(CellAddress{d.sheet, row_of(d, d.r1) + o.row, col_of(d, d.c1) + o.col}));
+    }
+    place_compact(id, shape, slots_scratch);
+    reads_scratch.cells = slots_scratch;
+    std::sort(reads_scratch.cells.begin(), reads_scratch.cells.end());
+    dependencies.add(id, reads_scratch);
+    touched(id);
+    dependencies.mark_changed(id);
+    after_write();
+    return true;
+}
+
 void Workbook::Impl::make_compact(std::uint32_t fi, std::uint32_t shape, const std::vector<std::uint32_t>& slots) {
+    place_compact(formulas[fi].cell, shape, slots);
+    formulas[fi] = Formula();
+    free_formulas.push_back(fi);
+}
+
+// The cell's formula becomes one of the shape, reading `slots` as its operands.
+void Workbook::Impl::place_compact(std::uint32_t id, std::uint32_t shape, const std::vector<std::uint32_t>& slots) {
     const std::uint32_t count = static_cast<std::uint32_t>(slots.size());
     std::uint32_t operands;
     auto reuse = free_operands.find(count);
@@ -148,10 +266,7 @@ void Workbook::Impl::make_compact(std::uint32_t fi, std::uint32_t shape, const s
         k = static_cast<std::uint32_t>(compact_formulas.size());
         compact_formulas.emplace_back();
     }
-    const std::uint32_t id = formulas[fi].cell;
     compact_formulas[k] = CompactFormula{id, shape, operands};
-    formulas[fi] = Formula();
-    free_formulas.push_back(fi);
     cells[id].formula = compact_bit | k;
 }
 

@@ -1,5 +1,6 @@
 #include "io/Document.hpp"
 
+#include "engine/OutsideWorld.hpp"
 #include "io/Csv.hpp"
 #include "io/IoError.hpp"
 #include "io/Xlsx.hpp"
@@ -31,8 +32,6 @@ std::string cell_key(const engine::Workbook& workbook, const engine::CellAddress
     return workbook.sheet_name(cell.sheet) + "!" + engine::a1_name(cell.row, cell.col);
 }
 
-namespace {
-
 std::string cell_list(const engine::Workbook& workbook, const std::vector<engine::CellAddress>& cells) {
     const std::size_t shown = 10;
     std::string out;
@@ -46,13 +45,15 @@ std::string cell_list(const engine::Workbook& workbook, const std::vector<engine
     return out;
 }
 
-} // namespace
-
 std::vector<std::string> diagnostic_warnings(const std::string& file, const engine::Workbook& workbook) {
     std::vector<std::string> out;
     engine::Diagnostics d = workbook.diagnostics();
     for (const auto& unknown : d.unknown_functions)
-        out.push_back(file + ": warning: unknown function " + unknown.name + " in " +
+        out.push_back(file + ": warning: " +
+                      (engine::needs_outside_world(unknown.name)
+                           ? unknown.name + " needs the outside world or a data model, which no calculation here "
+                                            "can reach; it gives #NAME? in "
+                           : "unknown function " + unknown.name + " in ") +
                       cell_list(workbook, unknown.cells));
     for (const auto& format : d.unsupported_formats)
         out.push_back(file + ": warning: TEXT cannot show the number format \"" + format.format +

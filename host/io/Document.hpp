@@ -60,6 +60,9 @@ void check_save_target(const std::string& path);
 // "Sheet1!B7" for messages and keys: the sheet name unquoted.
 std::string cell_key(const engine::Workbook& workbook, const engine::CellAddress& cell);
 
+// "Sheet1!A1, Sheet1!B2" for messages: the first ten cells, then how many more.
+std::string cell_list(const engine::Workbook& workbook, const std::vector<engine::CellAddress>& cells);
+
 // Warnings for the workbook's unknown functions (once each, with its cells), number formats
 // TEXT could not show, and circular references, prefixed with the file name.
 std::vector<std::string> diagnostic_warnings(const std::string& file, const engine::Workbook& workbook);

@@ -1,6 +1,7 @@
 // Loading a workbook: the records read from the package's parts become sheets, names and cells.
 #include "io/Xlsx.hpp"
 
+#include "engine/OutsideWorld.hpp"
 #include "io/IoError.hpp"
 #include "io/Xml.hpp"
 
@@ -63,6 +64,41 @@ bool set_formula(const std::string& file, Document& document, int sheet, Address
     return true;
 }
 
+// The formulas that call a function needing the outside world or a data model (WEBSERVICE,
+// CUBEVALUE, ...), which no calculation here can answer: the cell keeps the value the file
+// cached, as a constant its dependents read, and saving leaves its formula as it was.
+struct KeptCached {
+    std::vector<std::string> functions; // each once, in the order met
+    std::vector<engine::CellAddress> cells;
+
+    void keep(Document& document, const engine::CellAddress& cell, const engine::Value& cached) {
+        if (cached.is_empty()) // nothing cached: the formula stays and gives #NAME?
+            return;
+        const std::vector<std::string> calls = engine::outside_world_calls(document.workbook, cell);
+        if (calls.empty())
+            return;
+        for (const std::string& name : calls)
+            if (std::find(functions.begin(), functions.end(), name) == functions.end())
+                functions.push_back(name);
+        document.workbook.set_value(cell, cached);
+        document.unread_formulas.emplace(cell.sheet, cell.row, cell.col);
+        cells.push_back(cell);
+    }
+
+    void warn(const std::string& file, Document& document) const {
+        if (cells.empty())
+            return;
+        std::string names;
+        for (const std::string& name : functions)
+            names += (names.empty() ? "" : ", ") + name;
+        document.warnings.push_back(file + ": warning: " + names + (functions.size() == 1 ? " needs" : " need") +
+                                    " the outside world or a data model, which no calculation here can reach; " +
+                                    std::to_string(cells.size()) +
+                                    (cells.size() == 1 ? " cell keeps the value" : " cells keep the values") +
+                                    " the file cached: " + cell_list(document.workbook, cells));
+    }
+};
+
 } // namespace
 
 void build_workbook(const std::string& file, const WorkbookRecord& record, Document& document) {
@@ -121,6 +157,7 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
         }
     }
 
+    KeptCached kept;
     for (std::size_t s = 0; s < record.sheets.size(); ++s) {
         const SheetRecord& sheet = record.sheets[s];
         int index = int(s);
@@ -133,6 +170,8 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
         std::unordered_set<std::int32_t> unread_anchors;
         // Each anchor's formula read once for all its cells.
         std::unordered_map<std::int32_t, engine::FormulaMover> movers;
+        // The cell each shared formula was last given to: the next takes its compiled program.
+        std::unordered_map<std::int32_t, engine::CellAddress> last_given;
         // The blocks array formulas fill: their cells' cached values are the formulas' to give.
         std::vector<std::pair<Address, Address>> arrays;
         for (const CellRecord& cell : sheet.cells)
@@ -152,10 +191,15 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
                     break;
                 book.set_value(at, cell.value);
                 break;
-            case FormulaKind::Normal: set_formula(file, document, index, cell.at, cell.formula, false); break;
+            case FormulaKind::Normal:
+                if (set_formula(file, document, index, cell.at, cell.formula, false))
+                    kept.keep(document, at, cell.value);
+                break;
             case FormulaKind::SharedAnchor:
                 if (!set_formula(file, document, index, cell.at, cell.formula, false))
                     unread_anchors.insert(cell.shared_index);
+                else
+                    kept.keep(document, at, cell.value);
                 break;
             case FormulaKind::Array:
                 set_formula(file, document, index, cell.at, cell.formula, true, cell.last, cell.spills);
@@ -171,6 +215,19 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
                     keep_unread(document, at);
                     break;
                 }
+                // The compiled program of the cell given the formula before, moved: no text.
+                auto last = last_given.find(cell.shared_index);
+                const engine::CellAddress before =
+                    last != last_given.end()
+                        ? last->second
+                        : engine::CellAddress{index, std::int32_t(from.at.row), std::int32_t(from.at.column)};
+                last_given[cell.shared_index] = at;
+                try {
+                    if (book.set_moved_formula(at, before))
+                        break;
+                } catch (const engine::EngineError& e) {
+                    throw IoError(file, sheet.name, format_address(cell.at), e.what());
+                }
                 std::string moved;
                 try {
                     auto mover = movers.find(cell.shared_index);
@@ -185,7 +242,8 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
                                                 "; the cell shows #NAME?");
                     break;
                 }
-                set_formula(file, document, index, cell.at, moved, false);
+                if (set_formula(file, document, index, cell.at, moved, false))
+                    kept.keep(document, at, cell.value);
                 break;
             }
             }
@@ -207,6 +265,7 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
             }
         }
     }
+    kept.warn(file, document);
 }
 
 namespace {

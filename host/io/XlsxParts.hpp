@@ -44,11 +44,11 @@ struct SheetRecord {
     bool hidden = false;
     std::vector<CellRecord> cells;        // in document order
     std::vector<engine::TableDef> tables; // its table parts (the sheet index left 0)
-    std::vector<engine::DataTableDef> data_tables; // (the sheet index left 0)
     std::vector<std::uint32_t> hidden_rows;
     // The ranges of the sheet's filter and its tables' filters that have criteria, header row
     // included: the hidden rows below a header are the ones a filter hides.
     std::vector<Block> filters;
+    std::vector<engine::DataTableDef> data_tables; // (the sheet index left 0)
 };
 
 struct NameRecord {

@@ -167,12 +167,18 @@ public:
             bool formula = book_.is_formula(at);
             // A data table's cells hold values as formulas' do; only its first has the <f>.
             const bool in_table = book_.data_table(at).has_value();
-            // A formula the engine could not read stays in the file as it was, unless the
-            // cell was given something else since.
-            if (!formula && unread_.count(std::make_tuple(sheet_, r, col)) &&
-                value == engine::Value::error(engine::ErrorCode::Name))
+            // A formula the engine could not read (#NAME?), or one whose cached value it kept,
+            // stays in the file as it was, unless the cell was given something else since.
+            const bool unread = !formula && unread_.count(std::make_tuple(sheet_, r, col));
+            if (unread && value == engine::Value::error(engine::ErrorCode::Name))
                 return;
             auto found = cells_.find(key_of(a.row, a.column));
+            if (unread && found != cells_.end()) {
+                engine::Value cached;
+                std::string why;
+                if (decode_value(found->second, strings_, date1904_, cached, why) && cached == value)
+                    return;
+            }
             if (found == cells_.end()) {
                 pugi::xml_node c = insert_cell(a);
                 if (formula)

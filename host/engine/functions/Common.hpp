@@ -58,7 +58,11 @@ std::vector<Entry> complex_functions();
 std::vector<Entry> array_functions();
 std::vector<Entry> array_building_functions();
 std::vector<Entry> lambda_functions();
+std::vector<Entry> summary_functions(); // GROUPBY, PIVOTBY, PERCENTOF
 std::vector<Entry> reference_functions();
+std::vector<Entry> depreciation_functions();
+std::vector<Entry> web_functions();
+std::vector<Entry> forecasting_functions();
 
 inline Value err(ErrorCode e) { return Value::error(e); }
 

@@ -154,10 +154,14 @@ OMBRIX_FN(weekday) {
 }
 
 OMBRIX_FN(weeknum) {
+    if (c.arg(0).is_boolean()) // TRUE and FALSE are no date here, as for EDATE
+        OMBRIX_RETURN(err(ErrorCode::Value));
     OMBRIX_DAY(0, d);
     OMBRIX_NUMBER_OR(1, kind, 1);
     bool d1904 = system1904(c);
     int k = int(std::trunc(kind));
+    if (d == 0 && !d1904 && k != 21 && (k == 1 || k == 2 || (k >= 11 && k <= 17)))
+        OMBRIX_RETURN(Value::number(0)); // serial 0 is "January 0, 1900", before week 1
     Ymd ymd = serial_to_ymd(d, d1904);
     if (k == 21) {
         // ISO weeks: the week holding the year's first Thursday is week 1.
@@ -180,6 +184,8 @@ OMBRIX_FN(weeknum) {
 }
 
 void month_shift(Ctx& c, Item& out, bool end_of_month) {
+    if (c.arg(0).is_boolean()) // a start date of TRUE or FALSE is refused, even from a cell
+        OMBRIX_RETURN(err(ErrorCode::Value));
     OMBRIX_DATE_VALUE(0, start);
     double months;
     if (!plain_number(c, 1, months, out.v)) // TRUE and FALSE are no count of months

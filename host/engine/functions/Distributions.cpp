@@ -89,6 +89,15 @@ OMBRIX_FN(lognorm_dist) {
         OMBRIX_RETURN(err(ErrorCode::Num));
     OMBRIX_RETURN(density(bm::lognormal_distribution<double, Quiet>(mean, sd), x, cumulative));
 }
+// The older name, always the cumulative distribution.
+OMBRIX_FN(lognormdist) {
+    OMBRIX_NUMBER(0, x);
+    OMBRIX_NUMBER(1, mean);
+    OMBRIX_NUMBER(2, sd);
+    if (x <= 0 || sd <= 0)
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(density(bm::lognormal_distribution<double, Quiet>(mean, sd), x, true));
+}
 OMBRIX_FN(lognorm_inv) {
     OMBRIX_NUMBER(0, p);
     OMBRIX_NUMBER(1, mean);
@@ -185,6 +194,7 @@ std::vector<Entry> distribution_functions() {
         {{"POISSON", 3, 3, L}, fn_poisson_dist},
         {{"GAMMADIST", 4, 4, L}, fn_gamma_dist},
         {{"LOGINV", 3, 3, L}, fn_lognorm_inv},
+        {{"LOGNORMDIST", 3, 3, L}, fn_lognormdist},
         {{"BINOM.DIST", 4, 4, L}, fn_binom_dist},
         {{"POISSON.DIST", 3, 3, L}, fn_poisson_dist},
         {{"GAMMA.DIST", 4, 4, L}, fn_gamma_dist},

@@ -141,13 +141,11 @@ bool parse_section(std::string_view s, Section& out) {
                 ++j;
             out.tokens.push_back({Token::DatePart, std::string(j - i, lo)});
             i = j;
-        } else if (std::string_view(" $-+():!^&'~{}<>=123456789").find(ch) != none ||
-                   static_cast<unsigned char>(ch) >= 0x80) {
+        } else {
+            // Any other character shows as itself: TEXT(x,"0cc###") and "#°F" work unquoted.
             std::size_t n = utf8_offset(s.substr(i), 1);
             literal(std::string(s.substr(i, n)));
             i += n;
-        } else {
-            return false; // other letters
         }
     }
     return true;

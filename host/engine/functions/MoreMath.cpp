@@ -168,6 +168,21 @@ OMBRIX_FN(seriessum) {
     }
     OMBRIX_RETURN(Value::number(s));
 }
+// The sum of a part over the sum of the whole, each summed as SUM does.
+OMBRIX_FN(percentof) {
+    std::vector<double> part, whole;
+    Value e;
+    if (!collect(c, 0, 1, part, e) || !collect(c, 1, 2, whole, e))
+        OMBRIX_RETURN(e);
+    double part_sum = 0, whole_sum = 0;
+    for (double x : part)
+        part_sum += x;
+    for (double x : whole)
+        whole_sum += x;
+    if (whole_sum == 0)
+        OMBRIX_RETURN(err(ErrorCode::Div0));
+    OMBRIX_RETURN(Value::number(part_sum / whole_sum));
+}
 
 } // namespace
 
@@ -175,6 +190,7 @@ std::vector<Entry> more_math_functions() {
     constexpr std::uint8_t L = FnLift;
     return {
         {{"FLOOR.MATH", 1, 3, L}, rounding_math<false>},
+        {{"PERCENTOF", 2, 2, 0}, fn_percentof},
         {{"CEILING.MATH", 1, 3, L}, rounding_math<true>},
         {{"FLOOR.PRECISE", 1, 2, L}, rounding_precise<false>},
         {{"CEILING.PRECISE", 1, 2, L}, rounding_precise<true>},

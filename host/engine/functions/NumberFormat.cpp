@@ -168,7 +168,7 @@ Formatted show_number(const Section& section, double v, std::string& out, bool& 
         return Formatted::Unsupported;
 
     // The digits to place: the whole part, the decimals, the exponent, or a fraction.
-    std::string whole, fraction, exponent_text, numerator, denominator;
+    std::string whole, fraction, exponent_text, exponent_digits, numerator, denominator;
     bool blank_fraction = false;
     if (slash != none) {
         bool with_whole = !int_places.empty();
@@ -240,11 +240,12 @@ Formatted show_number(const Section& section, double v, std::string& out, bool& 
         fraction = decimals > 0 ? digits.substr(digits.find('.') + 1) : "";
         if (whole == "0")
             whole.clear();
-        exponent_text = std::string(1, t[exponent].text[0]) + (shift < 0 ? "-" : t[exponent].text[1] == '+' ? "+" : "");
+        exponent_text = std::string(1, t[exponent].text[0]);
+        exponent_digits = shift < 0 ? "-" : t[exponent].text[1] == '+' ? "+" : "";
         std::string ed = std::to_string(std::abs(shift));
         while (ed.size() < std::size_t(std::count(exp_places.begin(), exp_places.end(), '0')))
             ed.insert(0, "0");
-        exponent_text += ed;
+        exponent_digits += ed;
     }
     // Trailing zeros of the decimals: '#' drops them, '?' leaves a space.
     for (std::size_t k = frac_places.size(); k-- > 0;) {
@@ -293,7 +294,10 @@ Formatted show_number(const Section& section, double v, std::string& out, bool& 
                 out += denominator;
             denominator_shown = true;
             break;
-        case Exp:
+        case Exp: // the exponent's digits stand where its first placeholder does, after any literal
+            out += exponent_digits;
+            exponent_digits.clear();
+            break;
         case Group:
         case Scale: break;
         default:

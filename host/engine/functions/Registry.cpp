@@ -30,7 +30,9 @@ const std::vector<Entry>& table() {
                  fn::array_functions,       fn::array_building_functions,
                  fn::lambda_functions,      fn::odd_period_functions,
                  fn::database_functions,    fn::bessel_functions,
-                 fn::reference_functions,
+                 fn::reference_functions,   fn::depreciation_functions,
+                 fn::web_functions,         fn::forecasting_functions,
+                 fn::summary_functions,
              }) {
             std::vector<Entry> part = family();
             all.insert(all.end(), part.begin(), part.end());

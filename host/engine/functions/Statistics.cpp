@@ -200,6 +200,7 @@ std::vector<Entry> statistics_functions() {
         {{"CORREL", 2, 2, FnArrayArgs}, fn_correl},
         {{"COVARIANCE.S", 2, 2, FnArrayArgs}, fn_covariance_s},
         {{"COVARIANCE.P", 2, 2, FnArrayArgs}, fn_covariance_p},
+        {{"COVAR", 2, 2, FnArrayArgs}, fn_covariance_p},
         {{"PERCENTILE", 2, 2, 0}, fn_percentile_inc},
         {{"PERCENTILE.INC", 2, 2, 0}, fn_percentile_inc},
         {{"PERCENTILE.EXC", 2, 2, 0}, fn_percentile_exc},

@@ -1,6 +1,7 @@
 // Text functions.
 
 #include "engine/functions/Common.hpp"
+#include "engine/functions/LetterCase.hpp"
 #include "engine/functions/NumberFormat.hpp"
 #include "engine/Workbook.hpp"
 
@@ -18,15 +19,11 @@ OMBRIX_FN(len) {
 }
 OMBRIX_FN(upper) {
     OMBRIX_TEXT(0, s);
-    for (char& ch : s)
-        ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-    OMBRIX_RETURN(Value::text(s));
+    OMBRIX_RETURN(Value::text(upper_case(s)));
 }
 OMBRIX_FN(lower) {
     OMBRIX_TEXT(0, s);
-    for (char& ch : s)
-        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    OMBRIX_RETURN(Value::text(s));
+    OMBRIX_RETURN(Value::text(lower_case(s)));
 }
 OMBRIX_FN(left) {
     OMBRIX_TEXT(0, s);
@@ -242,16 +239,21 @@ OMBRIX_FN(exact) {
     OMBRIX_RETURN(Value::boolean(a == b));
 }
 
+// A letter's case after a letter is small, after anything else capital. Beyond ASCII every
+// character but punctuation and symbols counts as a letter.
 OMBRIX_FN(proper) {
     OMBRIX_TEXT(0, s);
+    std::string cased;
+    cased.reserve(s.size());
     bool after_letter = false;
-    for (char& ch : s) {
-        unsigned char u = static_cast<unsigned char>(ch);
-        if (std::isalpha(u))
-            ch = char(after_letter ? std::tolower(u) : std::toupper(u));
-        after_letter = std::isalpha(u) || u >= 0x80;
+    for (std::size_t i = 0; i < s.size();) {
+        const char32_t cp = next_code_point(s, i);
+        append_utf8(cased, after_letter ? lower_case(cp) : upper_case(cp));
+        const bool symbol =
+            (cp >= 0x80 && cp < 0xC0) || cp == 0xD7 || cp == 0xF7 || (cp >= 0x2000 && cp < 0x3000) || cp >= 0x110000;
+        after_letter = cp < 0x80 ? std::isalpha(static_cast<int>(cp)) != 0 : !symbol;
     }
-    OMBRIX_RETURN(Value::text(s));
+    OMBRIX_RETURN(Value::text(cased));
 }
 
 // The characters 128-159 of the Windows Latin code page the spreadsheet's CHAR and CODE use

@@ -136,11 +136,6 @@ private:
     std::uint64_t structure_ = 0;       // bumped whenever a formula's reads change
     std::uint64_t cache_structure_ = 0; // the structure the cached orders were made for
     std::map<std::vector<std::uint32_t>, std::vector<std::uint32_t>> orders_;
-
-    // Tarjan's scratch space, per slot; t_stamp_ tells which entries belong to this run.
-    std::vector<std::uint32_t> t_index_, t_low_, t_stamp_;
-    std::vector<std::uint8_t> t_on_stack_, t_self_;
-    std::uint32_t t_run_ = 0;
 };
 
 } // namespace host::engine::detail

@@ -61,8 +61,9 @@ struct Item {
 
 // LAMBDA's function: code[begin, end) of its program, its parameters in the locals from
 // first_local on, and the locals as they were where it was made (LET's names, outer
-// parameters).
+// parameters). Or a built-in function passed by name: `builtin` its index, no program.
 struct Closure {
+    int builtin = -1;
     const Linked* program = nullptr;
     std::size_t begin = 0, end = 0;
     std::uint32_t first_local = 0;
@@ -189,7 +190,7 @@ private:
     Item evaluate(const Linked& program, int depth);
     Item execute(const Linked& program, std::size_t begin, std::size_t end, int depth, std::vector<Item>& locals);
     void push_ref(const LinkedRef& ref);
-    void push_name(std::uint32_t name, bool array, int depth);
+    void push_name(const Instr& in, std::uint32_t name, int depth);
     bool numbers_only(Op op);
     std::size_t branch(const Linked& program, std::size_t pc, int depth, std::vector<Item>& locals);
     bool single_area(const Item& item, Area& out) const;
@@ -198,6 +199,7 @@ private:
     void span();
     void unite(std::size_t count);
     void make_closure(const Linked& program, std::size_t pc, const std::vector<Item>& locals);
+    void push_function(int builtin);
     void call_closure(std::size_t argc);
     void binary(Op op, Item& a, const Item& b, bool array);
     void unary(Op op, Item& a, bool array);

@@ -79,6 +79,10 @@ private:
     // The arguments of a call up to its ')', each an expression or omitted; their count.
     int arguments(std::size_t at);
 
+    // One argument of a call or value of LET: a built-in function named alone there
+    // (BYROW(A1:B3,SUM)) is that function when no defined name has its spelling.
+    void argument();
+
     // The right side of ':' between references that only a calculation gives,
     // OFFSET(A1,0,0):INDEX(B:B,4): a reference, a call or a parenthesised expression.
     void range_operand(const std::string& colon, std::size_t at);
@@ -136,6 +140,7 @@ private:
     Token tok_;
     std::size_t prev_end_ = 0;
     std::vector<std::size_t> unions_; // where each union not yet accepted as an argument is
+    std::vector<std::size_t> function_values_; // the code of each function named alone as an argument
     Program prog_;
     int array_;
     int depth_ = 0;

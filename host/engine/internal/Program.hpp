@@ -52,11 +52,15 @@ enum class Op : std::uint8_t {
     Lambda,    // push a function of argc parameters, bound to the locals from operand on;
                // its body follows the Jump after this instruction
     Invoke,    // call the function below the top argc arguments
+    Function,  // push built-in function operand as a value (_xleta.SUM in files)
 };
 
 // Instructions flagged ArrayContext work element by element on ranges and arrays; the others
 // reduce a range to one cell (implicit intersection with the formula's row or column).
 constexpr std::uint8_t ArrayContext = 1;
+// On a Name: a defined name spelled like built-in function argc (BYROW(A1:B3,SUM)); when the
+// workbook defines no such name it is that function, as a value a LAMBDA's caller can call.
+constexpr std::uint8_t NameOrFunction = 2;
 
 struct Instr {
     Op op;

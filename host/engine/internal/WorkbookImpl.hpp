@@ -79,6 +79,20 @@ struct CompactFormula {
     std::uint32_t operands = 0; // its first slot in Impl::operand_slots; the shape says how many
 };
 
+// A reference of a shape's founding formula, for placing the shape in another cell without
+// reading its text: the absolute parts stay, the relative ones move with the cell.
+struct ShapeRef {
+    std::int32_t r1 = 0, c1 = 0, r2 = 0, c2 = 0;
+    int sheet = 0;
+    bool row_absolute = false, col_absolute = false;
+};
+
+// An operand of a shape: the cell `row`, `col` of the reference `ref`'s area.
+struct ShapeOperand {
+    std::uint32_t ref = 0;
+    std::int32_t row = 0, col = 0;
+};
+
 struct Shape {
     std::string key;        // the numeric program with its operands numbered, not placed
     NumericProgram numeric; // its Cell steps and ids number the operands
@@ -87,6 +101,10 @@ struct Shape {
     Linked program;          // the code and constants only: the references are each formula's own
     std::unique_ptr<FormulaMover> text;
     std::int32_t row = 0, col = 0; // where `text` is written as it is
+    int sheet = 0;
+    // Empty where a cell joins the shape only through its text (see place_shape()).
+    std::vector<ShapeRef> refs;
+    std::vector<ShapeOperand> operands;
 };
 
 struct LinkedCopy; // a linked workbook's saved values, indexed (WorkbookLinks.cpp)
@@ -359,6 +377,13 @@ struct Workbook::Impl final : detail::Grid {
     bool compactable(const detail::Formula& f, detail::NumericProgram& shaped, std::vector<std::uint32_t>& slots,
                      std::string& key) const;
     void make_compact(std::uint32_t fi, std::uint32_t shape, const std::vector<std::uint32_t>& slots);
+    void place_compact(std::uint32_t id, std::uint32_t shape, const std::vector<std::uint32_t>& slots);
+    void describe_references(detail::Shape& s, const detail::Formula& founder,
+                             const std::vector<std::uint32_t>& slots) const;
+    bool place_shape(const CellAddress& a, const CellAddress& from);
+    std::vector<std::uint64_t> shape_scratch;
+    std::vector<std::uint32_t> slots_scratch;
+    detail::Reads reads_scratch;
     bool evaluate_compact(std::uint32_t id);
     std::uint32_t expand(std::uint32_t id);
     void remove_compact(std::uint32_t id);

@@ -101,5 +101,62 @@ TEST_F(Shapes, CellsOfABlockAsCells) {
     EXPECT_TRUE(same(E(ErrorCode::Spill), wb.value(at("B1"))));
 }
 
+// A cell given another cell's formula of a block without its text (a shared formula's cells
+// as a file is loaded), against the same cell given the moved text: where the placement is
+// taken it must be the formula the text gives, and where it is refused nothing may change.
+struct Placement {
+    const char* formula; // in C2, and moved to C10 so that the two found a block
+    const char* cell;    // given C2's formula
+    bool placed;         // false: the caller moves the text itself
+};
+const Placement placements[] = {
+    {"A2*0.5+SIN(B$1)*0.25+B$1/(1+ABS(C1))", "C40", true},
+    {"A2*0.5+SIN(B$1)*0.25+B$1/(1+ABS(C1))", "F7", true}, // to the right: B$1 becomes E$1
+    {"AVERAGE(A2:B2)+Sheet2!A2", "E5", true},
+    {"SUM($A$2:$B$3)*A4", "C20", true},
+    {"SUM(A$2:A2)", "C5", false},                // the range's corners move differently
+    {"MAX(A1:B2)-MIN($A$2:$B$3)", "C20", false}, // A2 read both absolute and relative
+    {"A2+$A$3", "C3", false},                    // A3 and $A$3: one cell where two were
+    {"A1+B1", "C1", false},                      // A0 is off the grid
+    {"a2+1", "C5", false},                       // no block: its spelling does not move
+    {"A2*2", "C5:Sheet2", false},                // another sheet
+};
+
+TEST_F(Shapes, CellsPlacedWithoutTheirText) {
+    for (const Placement& p : placements) {
+        std::string cell = p.cell;
+        const int sheet = cell.find(":Sheet2") != std::string::npos ? 1 : 0;
+        cell = cell.substr(0, cell.find(':'));
+        const CellAddress target = at(cell.c_str(), sheet);
+        Workbook placed, written;
+        for (Workbook* book : {&placed, &written}) {
+            book->add_sheet("Sheet1");
+            book->add_sheet("Sheet2");
+            book->set_formula(at("C2"), p.formula);
+            book->set_formula(at("C10"), host::engine::move_formula(p.formula, 8, 0));
+        }
+        const std::string moved = host::engine::move_formula(p.formula, target.row - 1, target.col - 2);
+        written.set_formula(target, moved);
+        EXPECT_EQ(p.placed, placed.set_moved_formula(target, at("C2"))) << p.formula << " in " << p.cell;
+        if (!p.placed) {
+            EXPECT_FALSE(placed.is_formula(target)) << p.formula << " in " << p.cell;
+            placed.set_formula(target, moved);
+        }
+        EXPECT_EQ(moved, placed.formula_text(target)) << p.formula << " in " << p.cell;
+        for (int round = 0; round < 3; ++round) {
+            for (Workbook* book : {&placed, &written})
+                for (int s = 0; s < 2; ++s)
+                    for (int row = 0; row < 45; ++row)
+                        for (int col = 0; col < 6; ++col)
+                            if (col != 2 && !(s == sheet && row == target.row && col == target.col))
+                                book->set_value({s, row, col}, N(row * 7 + col * 3 + round + s));
+            placed.recalculate();
+            written.recalculate();
+            EXPECT_TRUE(same(written.value(target), placed.value(target), 0))
+                << p.formula << " in " << p.cell << ", round " << round;
+        }
+    }
+}
+
 } // namespace
 } // namespace enginetest

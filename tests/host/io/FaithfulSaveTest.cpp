@@ -91,6 +91,38 @@ TEST(FaithfulSave, VolatileMarksInArrayRangesStayAsTheyWere) {
         EXPECT_NE(saved.find(c.after), std::string::npos) << c.after << "\nin " << saved;
 }
 
+// A formula needing the outside world or a data model cannot be computed here: loaded, it keeps
+// the value the file cached, its dependents compute from that value, one warning names the
+// functions, and saving leaves its cell as the file had it. Without a cached value it gives #NAME?.
+TEST(FaithfulSave, FormulasNeedingTheOutsideWorldKeepTheirCachedValues) {
+    const std::string webservice = "<c r=\"A1\" t=\"str\"><f>_xlfn.WEBSERVICE(\"http://example.com/\"&amp;B1)</f>"
+                                   "<v>hello</v></c>";
+    const std::string cube = "<c r=\"A2\"><f>CUBEVALUE(\"Model\",B1)</f><v>40</v></c>";
+    const std::string cells = "<row r=\"1\">" + webservice +
+                              "<c r=\"B1\"><v>1</v></c><c r=\"C1\"><f>LEN(A1)</f>"
+                              "<v>0</v></c></row><row r=\"2\">" +
+                              cube +
+                              "<c r=\"C2\"><f>A2*B1</f><v>0</v></c>"
+                              "</row><row r=\"3\"><c r=\"A3\"><f>RTD(\"x\",,\"y\")</f></c></row>";
+    Document d = load_xlsx_bytes("outside.xlsx", zip(workbook_parts({{"S", cells}})));
+    ASSERT_EQ(d.warnings.size(), 1u);
+    EXPECT_EQ(d.warnings[0], "outside.xlsx: warning: WEBSERVICE, CUBEVALUE need the outside world or a data model, "
+                             "which no calculation here can reach; 2 cells keep the values the file cached: S!A1, "
+                             "S!A2");
+    d.workbook.set_value({0, 0, 1}, Value::number(2)); // B1: the run's change
+    d.workbook.recalculate_all();
+    EXPECT_EQ(d.workbook.value({0, 0, 2}), Value::number(5));  // C1 = LEN("hello")
+    EXPECT_EQ(d.workbook.value({0, 1, 2}), Value::number(80)); // C2 = 40 * B1
+    EXPECT_EQ(d.workbook.value({0, 2, 0}), Value::error(host::engine::ErrorCode::Name));
+    const std::vector<std::string> diagnosed = host::io::diagnostic_warnings("outside.xlsx", d.workbook);
+    ASSERT_EQ(diagnosed.size(), 1u);
+    EXPECT_EQ(diagnosed[0], "outside.xlsx: warning: RTD needs the outside world or a data model, which no "
+                            "calculation here can reach; it gives #NAME? in S!A3");
+    const std::string saved = sheet_xml(xlsx_bytes(d, "saved.xlsx"));
+    EXPECT_NE(saved.find(webservice), std::string::npos) << saved;
+    EXPECT_NE(saved.find(cube), std::string::npos) << saved;
+}
+
 // Data tables computed again keep their formula element as the file had it (attributes the
 // engine does not use included) and take their new values; their other cells hold values
 // only, also one the file did not have. A1 and A2 are the inputs, B4 = A1*10 the one-input

@@ -289,6 +289,62 @@ TEST(XlsxWriteBack, WorkbookWithoutPackageGetsANewOne) {
     EXPECT_TRUE(back.iterate && back.max_iterations == 50 && back.max_change == 0.0001);
 }
 
+// The cells of a shared formula, each the anchor's formula moved to it as copying it would:
+// the same text and value as the moved text set on its own, whether the cell takes a compiled
+// program from the cell before it or reads its text.
+struct SharedBlock {
+    const char* formula;    // in B2, shared over B2 to the last cell
+    int last_row, last_col; // 0-based
+};
+const SharedBlock shared_blocks[] = {
+    {"A2*0.5+SIN(B$1)*0.25+B$1/(1+ABS(B1))", 29, 5}, // filled down and across
+    {"B1+1", 29, 1},
+    {"AVERAGE(A1:A3)*2+$A$40", 19, 3},
+    {"A2/$A$5-A1", 11, 4},
+    {"SUM($A$1:A2)", 29, 1}, // a range whose corners move differently
+    {"A2+$A$3", 9, 1},       // A3 twice in B3
+};
+
+TEST(XlsxLoad, SharedFormulasAsTheirMovedTexts) {
+    for (const SharedBlock& block : shared_blocks) {
+        Workbook written;
+        written.add_sheet("Plan");
+        std::string rows;
+        for (int r = 0; r <= 40; ++r) {
+            const std::string n = std::to_string(r + 1);
+            rows += "<row r=\"" + n + "\">";
+            for (int c = 0; c <= block.last_col; ++c) {
+                const std::string cell = host::engine::a1_name(r, c);
+                if (r == 0 || c == 0) {
+                    const double x = 1 + r * 0.75 - c * 0.5;
+                    rows += "<c r=\"" + cell + "\"><v>" + std::to_string(x) + "</v></c>";
+                    written.set_value({0, r, c}, Value::number(std::stod(std::to_string(x))));
+                } else if (r <= block.last_row) {
+                    rows += "<c r=\"" + cell + "\"><f t=\"shared\" si=\"0\"";
+                    if (r == 1 && c == 1)
+                        rows += " ref=\"B2:" + host::engine::a1_name(block.last_row, block.last_col) + "\">" +
+                                block.formula + "</f>";
+                    else
+                        rows += "/>";
+                    rows += "<v>0</v></c>";
+                    written.set_formula({0, r, c}, host::engine::move_formula(block.formula, r - 1, c - 1));
+                }
+            }
+            rows += "</row>";
+        }
+        Document d = host::io::load_xlsx_bytes("book.xlsx", zip(workbook_parts({{"Plan", rows}})));
+        d.workbook.recalculate_all();
+        written.recalculate_all();
+        for (int r = 1; r <= block.last_row; ++r)
+            for (int c = 1; c <= block.last_col; ++c) {
+                const CellAddress cell{0, r, c};
+                EXPECT_EQ(written.formula_text(cell), d.workbook.formula_text(cell)) << block.formula;
+                EXPECT_EQ(written.value(cell), d.workbook.value(cell))
+                    << block.formula << " in " << host::engine::a1_name(r, c);
+            }
+    }
+}
+
 TEST(XlsxLoad, FormulaErrorsNameTheFileSheetAndCell) {
     const std::string message = "book.xlsx: sheet 'Plan', cell A2: shared formula 3 has no anchor cell";
     try {

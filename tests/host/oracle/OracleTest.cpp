@@ -3,6 +3,8 @@
 // LibreOffice (headless, converting the file, which makes it compute every formula), and every
 // value is compared with the engine's. A line FORMULA<TAB>ANSWER<TAB>WHY is a known difference:
 // LibreOffice departs from the spreadsheet's own semantics, and the engine must give ANSWER.
+// A line {=FORMULA}[<TAB>ROWSxCOLUMNS] is a legacy array formula over that many cells (one
+// without a size), on a sheet of their own; every cell of it is compared.
 
 #include "engine/Workbook.hpp"
 #include "io/Document.hpp"
@@ -15,7 +17,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <map>
+#include <tuple>
 
 using namespace enginetest;
 
@@ -90,7 +95,11 @@ struct Formula {
     bool known_difference;
     Value spreadsheet; // a known difference: the spreadsheet's answer (the engine's too)
     std::string why;
+    std::int32_t rows = 0, cols = 0; // a legacy array formula's cells (0: an ordinary formula)
 };
+
+// Each legacy array formula's block on sheet "A": its own rows, as many as the largest takes.
+constexpr std::int32_t array_block_rows = 8;
 
 std::vector<Formula> formulas() {
     const std::string dir = OMBRIX_SOURCE_DIR "/tests/host/oracle/formulas";
@@ -98,6 +107,20 @@ std::vector<Formula> formulas() {
     for (const std::string& file : files_in(dir, ".txt"))
         for (const Row& row : read_rows(dir + "/" + file)) {
             Formula f{row.where, row.columns[0], false, Value(), ""};
+            const std::string& text = row.columns[0];
+            if (text.size() > 3 && text.compare(0, 2, "{=") == 0 && text.back() == '}') {
+                f.text = text.substr(2, text.size() - 3);
+                f.rows = f.cols = 1;
+                char x = 0;
+                if (row.columns.size() > 2 ||
+                    (row.columns.size() == 2 &&
+                     (std::sscanf(row.columns[1].c_str(), "%dx%d%c", &f.rows, &f.cols, &x) != 2 || f.rows < 1 ||
+                      f.cols < 1 || f.rows > array_block_rows || f.cols > 26)))
+                    ADD_FAILURE() << f.where << ": an array line is {=FORMULA} or {=FORMULA}<TAB>ROWSxCOLUMNS, "
+                                  << "at most " << array_block_rows << " rows";
+                all.push_back(f);
+                continue;
+            }
             if (row.columns.size() == 3)
                 f.known_difference = true, f.spreadsheet = parse_value(row.columns[1]), f.why = row.columns[2];
             else if (row.columns.size() != 1)
@@ -149,11 +172,20 @@ TEST(Oracle, EveryFormulaAgreesWithLibreOfficeOrIsAKnownDifference) {
     auto& book = d.workbook;
     int in = book.add_sheet("In");
     int out = book.add_sheet("F");
+    int arrays = book.add_sheet("A");
     for (const auto& input : inputs)
         put(book, at(input[0], in), input[1]);
+    // Where each formula sits: row i of F, or its block of A.
+    std::vector<host::engine::CellAddress> place;
+    for (std::int32_t i = 0, block = 0; i < std::int32_t(all.size()); ++i)
+        place.push_back(all[std::size_t(i)].rows ? host::engine::CellAddress{arrays, array_block_rows * block++, 0}
+                                                 : host::engine::CellAddress{out, i, 0});
     for (std::size_t i = 0; i < all.size(); ++i) {
         try {
-            book.set_formula({out, std::int32_t(i), 0}, all[i].text);
+            if (all[i].rows)
+                book.set_array_formula(place[i], all[i].text, all[i].rows, all[i].cols);
+            else
+                book.set_formula(place[i], all[i].text);
         } catch (const host::engine::FormulaError& e) {
             ADD_FAILURE() << all[i].where << ": " << e.what();
         }
@@ -168,6 +200,7 @@ TEST(Oracle, EveryFormulaAgreesWithLibreOfficeOrIsAKnownDifference) {
     {
         host::io::Package package(input_path, host::io::read_file(input_path));
         ASSERT_EQ(package.read("xl/worksheets/sheet2.xml").find("<v>"), std::string::npos);
+        ASSERT_EQ(package.read("xl/worksheets/sheet3.xml").find("<v>"), std::string::npos);
     }
     std::string command = "cd '" + dir.path + "' && HOME='" + dir.path + "' '" + office +
                           "' -env:UserInstallation=file://" + dir.path +
@@ -183,29 +216,37 @@ TEST(Oracle, EveryFormulaAgreesWithLibreOfficeOrIsAKnownDifference) {
 
     host::io::Package result("LibreOffice's oracle.xlsx", host::io::read_file(converted));
     host::io::WorkbookRecord record = host::io::read_workbook_parts(result);
-    ASSERT_EQ(record.sheets.size(), 2u);
-    std::map<std::int32_t, Value> theirs;
-    for (const auto& cell : record.sheets[1].cells)
-        if (cell.at.column == 0)
-            theirs[std::int32_t(cell.at.row)] = cell.value;
+    ASSERT_EQ(record.sheets.size(), 3u);
+    std::map<std::tuple<int, std::int32_t, std::int32_t>, Value> theirs;
+    for (int sheet : {out, arrays})
+        for (const auto& cell : record.sheets[std::size_t(sheet)].cells)
+            theirs[{sheet, std::int32_t(cell.at.row), std::int32_t(cell.at.column)}] = cell.value;
 
     book.recalculate_all();
     int agreed = 0, differences = 0; // within the 15 significant digits the file holds
     for (std::size_t i = 0; i < all.size(); ++i) {
         const Formula& f = all[i];
-        const Value& ours = book.value({out, std::int32_t(i), 0});
-        auto found = theirs.find(std::int32_t(i));
-        Value lo = found == theirs.end() ? Value() : found->second;
-        if (f.known_difference) {
-            ++differences;
-            EXPECT_TRUE(same(f.spreadsheet, ours, 1e-13)) << f.where << ": =" << f.text << " (" << f.why << ")";
-            EXPECT_FALSE(same(f.spreadsheet, lo, 1e-13))
-                << f.where << ": =" << f.text << ": LibreOffice now agrees; drop the listed difference";
-        } else if (same(lo, ours, 1e-13)) {
-            ++agreed;
-        } else {
-            ADD_FAILURE() << f.where << ": =" << f.text << ": engine " << show(ours) << ", LibreOffice " << show(lo);
-        }
+        for (std::int32_t r = 0; r < std::max(f.rows, 1); ++r)
+            for (std::int32_t c = 0; c < std::max(f.cols, 1); ++c) {
+                const host::engine::CellAddress cell{place[i].sheet, place[i].row + r, place[i].col + c};
+                const Value& ours = book.value(cell);
+                auto found = theirs.find({cell.sheet, cell.row, cell.col});
+                Value lo = found == theirs.end() ? Value() : found->second;
+                const std::string what =
+                    f.rows ? "{=" + f.text + "} at row " + std::to_string(r + 1) + ", column " + std::to_string(c + 1)
+                           : "=" + f.text;
+                if (f.known_difference) {
+                    ++differences;
+                    EXPECT_TRUE(same(f.spreadsheet, ours, 1e-13)) << f.where << ": " << what << " (" << f.why << ")";
+                    EXPECT_FALSE(same(f.spreadsheet, lo, 1e-13))
+                        << f.where << ": " << what << ": LibreOffice now agrees; drop the listed difference";
+                } else if (same(lo, ours, 1e-13)) {
+                    ++agreed;
+                } else {
+                    ADD_FAILURE() << f.where << ": " << what << ": engine " << show(ours) << ", LibreOffice "
+                                  << show(lo);
+                }
+            }
     }
     std::cout << all.size() << " formulas, " << agreed << " agree with LibreOffice, " << differences
               << " known differences\n";
