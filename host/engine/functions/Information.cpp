@@ -129,6 +129,8 @@ OMBRIX_FN(sheets) {
 }
 OMBRIX_FN(type) {
     const Item& it = c.args[0];
+    if (it.closure) // a LAMBDA, or a function passed by name
+        OMBRIX_RETURN(Value::number(128));
     if (it.kind == Item::Arr || (it.kind == Item::Range && it.area.size() > 1))
         OMBRIX_RETURN(Value::number(64));
     Value v = c.arg(0);
