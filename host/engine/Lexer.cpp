@@ -147,7 +147,7 @@ Token& Lexer::lex_string(Token& t) {
 }
 
 Token& Lexer::lex_error_or_ref(Token& t) {
-    for (int i = 0; i <= int(ErrorCode::Calc); ++i) {
+    for (int i = 0; i <= int(ErrorCode::GettingData); ++i) {
         std::string_view e(error_text(static_cast<ErrorCode>(i)));
         if (iequals(s_.substr(pos_, e.size()), e)) {
             pos_ += e.size();

@@ -159,6 +159,7 @@ OMBRIX_FN(error_type) {
     case ErrorCode::Name: OMBRIX_RETURN(Value::number(5));
     case ErrorCode::Num: OMBRIX_RETURN(Value::number(6));
     case ErrorCode::NA: OMBRIX_RETURN(Value::number(7));
+    case ErrorCode::GettingData: OMBRIX_RETURN(Value::number(8));
     case ErrorCode::Spill: OMBRIX_RETURN(Value::number(9));
     case ErrorCode::Calc: OMBRIX_RETURN(Value::number(14));
     }
