@@ -126,16 +126,27 @@ const LookupIndex::Entry* LookupIndex::sorted_find(const Value& key, bool descen
         int c = compare(entries_[i].value, key);
         return descending ? c >= 0 : c <= 0;
     };
+    auto greater = [&](std::uint32_t i) { return compare(entries_[i].value, key) > 0; };
     const std::vector<std::uint32_t>& items = kind->items;
     std::size_t end;
     if (descending ? kind->descending : kind->ascending) {
         end = std::size_t(std::partition_point(items.begin(), items.end(), fits) - items.begin());
+        if (descending) // the first equal value, if any
+            end = std::min(end,
+                           std::size_t(std::partition_point(items.begin(), items.end(), greater) - items.begin()) + 1);
     } else {
         end = 0;
-        while (end < items.size() && fits(items[end]))
+        while (end < items.size() && fits(items[end]) && (!descending || greater(items[end])))
+            ++end;
+        if (descending && end < items.size() && fits(items[end])) // stopped at an equal value
             ++end;
     }
     return end == 0 ? nullptr : &entries_[items[end - 1]];
+}
+
+bool LookupIndex::sorted_throughout(const Value& key, std::size_t cells) const {
+    const Kind* kind = key.is_number() ? &numbers_ : key.is_text() ? &texts_ : key.is_boolean() ? &booleans_ : nullptr;
+    return kind && kind->items.size() == cells && entries_.size() == cells && kind->ascending;
 }
 
 // ---- the workbook's indexes ----

@@ -8,6 +8,7 @@
 #include "io/Xml.hpp"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -89,6 +90,21 @@ bool read_active_filter(const pugi::xml_node& auto_filter, Block& range);
 // in the file as they are; empty marks (<f ca="1"/>) too, their cells holding their cached
 // values.
 bool formula_is_read(const pugi::xml_node& f);
+
+// Whether a relationship's type is the one named by its last segment ("worksheet").
+bool type_is(const std::string& type, const char* suffix);
+
+// Errors newer than the file format (#SPILL!, #CALC!) are cached as #VALUE!, the cell's vm
+// attribute naming their rich value; by vm - 1, the error of each value metadata entry.
+using RichErrors = std::vector<std::optional<engine::ErrorCode>>;
+RichErrors read_rich_errors(const Package& package, const std::vector<Relationship>& rels);
+
+// The sheet's table parts: name, place, header and totals rows, column names.
+void read_tables(const Package& package, SheetRecord& sheet);
+
+// An external link part's copy of the linked workbook; false for links that hold none.
+bool read_link(const Package& package, const std::string& part, const std::vector<std::string>& strings, bool date1904,
+               engine::LinkedBook& book);
 
 // The workbook part, found through the package relationships.
 std::string find_workbook_part(const Package& package);

@@ -101,6 +101,8 @@ OMBRIX_FN(sumproduct) {
     }
     if (std::int64_t(views[0].rows) * views[0].cols > max_dense_cells)
         OMBRIX_RETURN(err(ErrorCode::Num));
+    // Of single values, text is #VALUE!; in larger arrays it counts as 0.
+    const bool single = views[0].rows == 1 && views[0].cols == 1;
     double total = 0;
     for (std::int32_t r = 0; r < views[0].rows; ++r)
         for (std::int32_t col = 0; col < views[0].cols; ++col) {
@@ -109,6 +111,8 @@ OMBRIX_FN(sumproduct) {
                 Value x = v.at(r, col);
                 if (x.is_error())
                     OMBRIX_RETURN(x);
+                if (single && x.is_text())
+                    OMBRIX_RETURN(err(ErrorCode::Value));
                 p *= x.is_number() ? x.as_number() : 0;
             }
             total += p;

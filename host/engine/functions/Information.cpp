@@ -144,6 +144,11 @@ OMBRIX_FN(n) {
     OMBRIX_RETURN(Value::number(v.is_boolean() && v.as_boolean() ? 1 : 0));
 }
 OMBRIX_FN(t) {
+    if (c.args[0].kind == Item::Range) { // a range of several cells is no text
+        View range(c.ev, c.args[0]);
+        if (range.rows != 1 || range.cols != 1)
+            OMBRIX_RETURN(Value::text(""));
+    }
     Value v = c.arg(0);
     OMBRIX_RETURN(v.is_text() || v.is_error() ? v : Value::text(""));
 }

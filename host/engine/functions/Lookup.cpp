@@ -33,46 +33,100 @@ bool lookup_equal(const Value& cell, const Value& key) {
     }
 }
 
-// Position of key among n values given by at(i): mode 0 exact, 1 the last value <= key in
-// ascending data, -1 the last value >= key in descending data. -1 if none.
+// The spreadsheet's bisection for an approximate lookup in ascending data: on sorted data the
+// last value not greater than the key, on unsorted data wherever its search stops. A value of
+// another kind than the key (an empty cell too) is stepped over forwards; if none of the key's
+// kind follows before the upper bound, or the next one past the midpoint is the last and
+// above the key, the search goes below the midpoint. An equal value answers with the last of
+// its run of equals. -1 if none.
+template <class At>
+std::int64_t bisect_position(const Value& key, std::int64_t n, At at) {
+    // <0: the key comes before the value, 0 equal, >0 after; 2 another kind.
+    auto order = [&](const Value& v) {
+        bool same = (v.is_number() && key.is_number()) || (v.is_text() && key.is_text()) ||
+                    (v.is_boolean() && key.is_boolean());
+        if (!same)
+            return 2;
+        return compare(key, v);
+    };
+    std::int64_t low = -1, high = n; // values at low and below fit, at high and above do not
+    while (high - low >= 2) {
+        std::int64_t mid = (low + high) / 2;
+        int cmp = order(at(mid));
+        if (cmp == 2) {
+            std::int64_t next = mid + 1;
+            for (; next < high; ++next) {
+                cmp = order(at(next));
+                if (cmp != 2)
+                    break;
+            }
+            if (next == high || (cmp < 0 && next == high - 1)) {
+                high = mid;
+                continue;
+            }
+            mid = next;
+        }
+        if (cmp == 0) {
+            while (mid + 1 < high && order(at(mid + 1)) == 0)
+                ++mid;
+            return mid;
+        }
+        if (cmp < 0)
+            high = mid;
+        else
+            low = mid;
+    }
+    return low;
+}
+
+// Position of key among n values given by at(i): mode 0 exact, 1 approximate in ascending
+// data (bisect_position), -1 in descending data by a scan: the first value equal to the key,
+// else the last greater one before the first less one. An empty key is 0 to an approximate lookup. -1 if none.
 template <class At>
 std::int64_t find_position(const Value& key, std::int64_t n, int mode, At at) {
+    if (mode == 0) {
+        for (std::int64_t i = 0; i < n; ++i)
+            if (lookup_equal(at(i), key))
+                return i;
+        return -1;
+    }
+    if (key.is_empty())
+        return find_position(Value::number(0), n, mode, at);
+    if (mode > 0)
+        return bisect_position(key, n, at);
     std::int64_t best = -1;
     for (std::int64_t i = 0; i < n; ++i) {
         Value v = at(i);
-        if (mode == 0) {
-            if (lookup_equal(v, key))
-                return i;
-            continue;
-        }
-        if (v.is_empty() || v.is_error())
-            continue;
         bool same = (v.is_number() && key.is_number()) || (v.is_text() && key.is_text()) ||
                     (v.is_boolean() && key.is_boolean());
         if (!same)
             continue;
         int cmp = compare(v, key);
-        if (mode > 0 ? cmp <= 0 : cmp >= 0)
-            best = i;
-        else
-            break;
+        if (cmp <= 0)
+            return cmp == 0 ? i : best;
+        best = i;
     }
     return best;
 }
 
-// find_position through the index of the searched row or column: the same answers.
-std::int64_t indexed_position(const LookupIndex& index, const Value& key, int mode) {
+// find_position through the index of the searched row or column where it gives the same
+// answers: for an exact match or a scan of descending data always, for a bisection of
+// ascending data when the cells are sorted.
+template <class At>
+std::int64_t position(const LookupIndex* index, const Value& key, std::int64_t n, int mode, At at) {
+    if (!index || (mode != 0 && key.is_empty()) || (mode > 0 && !index->sorted_throughout(key, std::size_t(n))))
+        return find_position(key, n, mode, at);
     const LookupIndex::Entry* found = nullptr;
     if (mode != 0) {
-        found = index.sorted_find(key, mode < 0);
+        found = index->sorted_find(key, mode < 0);
     } else if (key.is_text() && has_wildcards(key.as_text())) {
-        for (const LookupIndex::Entry& e : index.entries())
+        for (const LookupIndex::Entry& e : index->entries())
             if (lookup_equal(e.value, key)) {
                 found = &e;
                 break;
             }
     } else {
-        found = index.find(key, lookup_equal);
+        found = index->find(key, lookup_equal);
     }
     return found ? std::int64_t(found->offset) : -1;
 }
@@ -104,22 +158,20 @@ void table_lookup(Ctx& c, Item& out, bool vertical) {
         if (!to_boolean(c.arg(3), sorted, e))
             OMBRIX_RETURN(err(e));
     }
-    if (key.is_empty())
+    if (key.is_empty() && !sorted)
         OMBRIX_RETURN(err(ErrorCode::NA));
     double k = std::trunc(index);
-    if (k < 1)
-        OMBRIX_RETURN(err(ErrorCode::Value));
     if (k > (vertical ? t.cols : t.rows))
         OMBRIX_RETURN(err(ErrorCode::Ref));
     std::int64_t n = vertical ? t.rows : t.cols;
     const LookupIndex* keys = range_index(c.ev.grid, c.args[1], vertical ? 'c' : 'r');
-    std::int64_t pos =
-        keys ? indexed_position(*keys, key, sorted ? 1 : 0)
-             : find_position(key, n, sorted ? 1 : 0, [&](std::int64_t i) {
-                   return vertical ? t.at(static_cast<std::int32_t>(i), 0) : t.at(0, static_cast<std::int32_t>(i));
-               });
+    std::int64_t pos = position(keys, key, n, sorted ? 1 : 0, [&](std::int64_t i) {
+        return vertical ? t.at(static_cast<std::int32_t>(i), 0) : t.at(0, static_cast<std::int32_t>(i));
+    });
     if (pos < 0)
         OMBRIX_RETURN(err(ErrorCode::NA));
+    if (k < 1) // a key not found is #N/A before the column or row number is looked at
+        OMBRIX_RETURN(err(ErrorCode::Value));
     std::int32_t off = static_cast<std::int32_t>(k) - 1, p = static_cast<std::int32_t>(pos);
     OMBRIX_RETURN(vertical ? t.at(p, off) : t.at(off, p));
 }
@@ -137,11 +189,9 @@ OMBRIX_FN(match) {
     int mode = type > 0 ? 1 : type < 0 ? -1 : 0;
     bool column = t.cols == 1;
     const LookupIndex* index = range_index(c.ev.grid, c.args[1]);
-    std::int64_t pos =
-        index ? indexed_position(*index, key, mode)
-              : find_position(key, column ? t.rows : t.cols, mode, [&](std::int64_t i) {
-                    return column ? t.at(static_cast<std::int32_t>(i), 0) : t.at(0, static_cast<std::int32_t>(i));
-                });
+    std::int64_t pos = position(index, key, column ? t.rows : t.cols, mode, [&](std::int64_t i) {
+        return column ? t.at(static_cast<std::int32_t>(i), 0) : t.at(0, static_cast<std::int32_t>(i));
+    });
     if (pos < 0)
         OMBRIX_RETURN(err(ErrorCode::NA));
     OMBRIX_RETURN(Value::number(double(pos + 1)));
@@ -207,8 +257,7 @@ OMBRIX_FN(lookup) {
     bool along_rows = !(t.cols > t.rows);
     std::int64_t n = along_rows ? t.rows : t.cols;
     const LookupIndex* index = range_index(c.ev.grid, c.args[1], along_rows ? 'c' : 'r');
-    std::int64_t pos = index ? indexed_position(*index, key, 1)
-                             : find_position(key, n, 1, [&](std::int64_t i) { return vector_at(t, i, along_rows); });
+    std::int64_t pos = position(index, key, n, 1, [&](std::int64_t i) { return vector_at(t, i, along_rows); });
     if (pos < 0)
         OMBRIX_RETURN(err(ErrorCode::NA));
     if (c.missing(2)) {

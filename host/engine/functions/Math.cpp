@@ -289,13 +289,16 @@ OMBRIX_FN(permut) {
     OMBRIX_RETURN(Value::number(r));
 }
 
-// SUMX2MY2, SUMX2PY2, SUMXMY2: a sum over the pairs of two arrays.
+// SUMX2MY2, SUMX2PY2, SUMXMY2: a sum over the pairs of two arrays; #DIV/0! without a pair of
+// numbers.
 template <double (*F)(double, double)>
 void sum_of_pairs(Ctx& c, Item& out) {
     std::vector<double> xs, ys;
     Value e;
     if (!paired_numbers(c, 0, 1, xs, ys, e))
         OMBRIX_RETURN(e);
+    if (xs.empty())
+        OMBRIX_RETURN(err(ErrorCode::Div0));
     double s = 0;
     for (std::size_t i = 0; i < xs.size(); ++i)
         s += F(xs[i], ys[i]);

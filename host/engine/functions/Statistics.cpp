@@ -147,18 +147,27 @@ OMBRIX_FN(rank_eq) { rank(c, out, false); }
 OMBRIX_FN(rank_avg) { rank(c, out, true); }
 
 // The most frequent number; among equally frequent ones the first met. #N/A if none repeats.
+// Only numbers are taken: text typed as an argument, or a reference to one empty cell, is
+// #VALUE! (unless an error comes first).
 OMBRIX_FN(mode) {
-    aggregate(c, out, [](const std::vector<double>& xs) {
-        std::unordered_map<double, std::size_t> counts;
-        for (double x : xs)
-            ++counts[x];
-        std::size_t best = 1;
-        double mode = 0;
-        for (double x : xs)
-            if (counts[x] > best)
-                best = counts[x], mode = x;
-        return best > 1 ? Value::number(mode) : err(ErrorCode::NA);
-    });
+    auto& xs = numbers();
+    Value e;
+    for (int i = 0; i < c.argc; ++i) {
+        const Item& it = c.args[i];
+        if ((it.kind == Item::Val && it.v.is_text()) || (it.kind == Item::Cell && c.arg(i).is_empty()))
+            OMBRIX_RETURN(err(ErrorCode::Value));
+        if (!collect(c, i, i + 1, xs, e))
+            OMBRIX_RETURN(e);
+    }
+    std::unordered_map<double, std::size_t> counts;
+    for (double x : xs)
+        ++counts[x];
+    std::size_t best = 1;
+    double mode = 0;
+    for (double x : xs)
+        if (counts[x] > best)
+            best = counts[x], mode = x;
+    OMBRIX_RETURN(best > 1 ? Value::number(mode) : err(ErrorCode::NA));
 }
 
 OMBRIX_FN(geomean) {

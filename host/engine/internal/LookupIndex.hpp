@@ -72,8 +72,12 @@ public:
 
     // An approximate lookup as the spreadsheet makes it on sorted data, `descending` false:
     // among the values of the key's kind, in order, the last one not greater than the key
-    // before the first greater one (true: not less / less). nullptr if none.
+    // before the first greater one (true: the first equal one, else the last greater one
+    // before the first less one). nullptr if none.
     const Entry* sorted_find(const Value& key, bool descending) const;
+    // Whether all `cells` cells of the range hold values of the key's kind, in ascending
+    // order: then sorted_find answers as the spreadsheet's bisection over the cells does.
+    bool sorted_throughout(const Value& key, std::size_t cells) const;
 
     std::size_t size() const { return entries_.size(); }
 
