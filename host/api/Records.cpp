@@ -23,7 +23,8 @@ std::uint16_t error_number(ErrorCode code) {
     case ErrorCode::Num: return 36;
     case ErrorCode::NA: return 42;
     case ErrorCode::Spill:
-    case ErrorCode::Calc: return 15; // older hosts know no such errors: #VALUE! is the nearest
+    case ErrorCode::Calc:
+    case ErrorCode::GettingData: return 15; // older hosts know no such errors: #VALUE! is the nearest
     }
     return 15;
 }

@@ -247,18 +247,50 @@ bool Evaluator::area_operands(Area& x, Area& y) {
     return true;
 }
 
-// The space operator: the cells two references share.
+// The space operator: the cells two references share. Each area of a union meets the other
+// side, (A1:B2,C3) C3:D4 is C3, and what several areas share stays a union.
 void Evaluator::intersect() {
-    Area x, y;
-    if (!area_operands(x, y))
-        return;
+    Item b = std::move(stack_.back());
+    stack_.pop_back();
     Item& a = stack_.back();
-    Area both{x.sheet, std::max(x.r1, y.r1), std::max(x.c1, y.c1), std::min(x.r2, y.r2), std::min(x.c2, y.c2)};
-    if (both.r1 > both.r2 || both.c1 > both.c2) {
+    if (a.kind == Item::Val && a.v.is_error())
+        return;
+    if (b.kind == Item::Val && b.v.is_error()) {
+        a = std::move(b);
+        return;
+    }
+    auto areas_of = [&](const Item& it, std::vector<Area>& out) {
+        Area one;
+        if (it.kind == Item::Range && it.areas && it.last_sheet < 0)
+            out = *it.areas;
+        else if (single_area(it, one))
+            out.push_back(one);
+        else
+            return false;
+        return true;
+    };
+    std::vector<Area> xs, ys;
+    auto shared = std::make_unique<std::vector<Area>>();
+    bool same_sheet = areas_of(a, xs) && areas_of(b, ys);
+    for (const Area& x : xs)
+        for (const Area& y : ys) {
+            same_sheet = same_sheet && x.sheet == y.sheet;
+            Area both{x.sheet, std::max(x.r1, y.r1), std::max(x.c1, y.c1), std::min(x.r2, y.r2), std::min(x.c2, y.c2)};
+            if (both.r1 <= both.r2 && both.c1 <= both.c2)
+                shared->push_back(both);
+        }
+    a = Item();
+    if (!same_sheet) {
+        a.v = Value::error(ErrorCode::Value);
+    } else if (shared->empty()) {
         a.v = Value::error(ErrorCode::Null);
     } else {
         a.kind = Item::Range;
-        a.area = both;
+        a.area = shared->front();
+        if (shared->size() > 1) {
+            a.areas = shared.get();
+            unions_.push_back(std::move(shared));
+        }
     }
 }
 
@@ -282,8 +314,11 @@ void Evaluator::unite(std::size_t count) {
         const Item& it = stack_[k];
         if (it.kind == Item::Cell) {
             list->push_back(grid.cell_area(it.cell));
-        } else if (it.kind == Item::Range && !it.areas && it.last_sheet < 0) {
-            list->push_back(it.area);
+        } else if (it.kind == Item::Range && it.last_sheet < 0) { // ((A1,B2),C3) is one union
+            if (it.areas)
+                list->insert(list->end(), it.areas->begin(), it.areas->end());
+            else
+                list->push_back(it.area);
         } else {
             result.v = it.kind == Item::Val && it.v.is_error() ? it.v : Value::error(ErrorCode::Value);
             break;

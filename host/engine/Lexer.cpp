@@ -147,7 +147,7 @@ Token& Lexer::lex_string(Token& t) {
 }
 
 Token& Lexer::lex_error_or_ref(Token& t) {
-    for (int i = 0; i <= int(ErrorCode::Calc); ++i) {
+    for (int i = 0; i <= int(ErrorCode::GettingData); ++i) {
         std::string_view e(error_text(static_cast<ErrorCode>(i)));
         if (iequals(s_.substr(pos_, e.size()), e)) {
             pos_ += e.size();
@@ -199,7 +199,9 @@ Token& Lexer::lex_prefixed(Token& t) {
             if (p == pos_ || !is_name_start(s_[pos_]))
                 fail(t.begin, "expected a name after the workbook");
             t.kind = Tok::Ident;
-            t.text = "[" + std::to_string(book) + "]!" + to_upper(s_.substr(pos_, p - pos_));
+            t.text = to_upper(s_.substr(pos_, p - pos_));
+            if (s_.substr(t.begin, 4) != "[0]!") // book 0 is this workbook: its own name
+                t.text = "[" + std::to_string(book) + "]!" + t.text;
             pos_ = t.end = p;
             return t;
         }

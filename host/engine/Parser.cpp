@@ -15,7 +15,7 @@ Program FormulaParser::run() {
     if (!unions_.empty())
         lex_.fail(unions_.front(), "a union of references, (A1,B2), can only be an argument of SUM, AVERAGE, "
                                    "COUNT, COUNTA, MAX, MIN, PRODUCT, STDEV, VAR, MEDIAN, LARGE, SMALL, "
-                                   "RANK, PERCENTILE, QUARTILE and their kin");
+                                   "RANK, PERCENTILE, QUARTILE, AREAS, INDEX and their kin");
     if (!cubes_.empty())
         lex_.fail(cubes_.front(), "a reference through several sheets can only be an argument of SUM, AVERAGE, "
                                   "COUNT, COUNTA, MAX, MIN, PRODUCT, STDEV, VAR and their kin");
@@ -364,8 +364,11 @@ void FormulaParser::call() {
             if (cubes_.size() == cubes + 1 && prog_.code.size() == first + 1 && prog_.code[first].op == Op::Ref &&
                 takes_sheet_spans(name))
                 cubes_.pop_back();
-            if (unions_.size() == unions + 1 && prog_.code.back().op == Op::Union && takes_union(name, argc))
-                unions_.pop_back();
+            // A union, or what a union shares with a reference, ((A1:B2,C3) C3:D4), where the
+            // function takes several areas.
+            if (unions_.size() > unions &&
+                (prog_.code.back().op == Op::Union || prog_.code.back().op == Op::Intersect) && takes_union(name, argc))
+                unions_.resize(unions);
             ++argc;
             if (argc > 255)
                 lex_.fail(at, "more than 255 arguments");

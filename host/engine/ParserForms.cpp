@@ -22,11 +22,13 @@ bool FormulaParser::takes_sheet_spans(const std::string& name) {
     return false;
 }
 
-// Functions that read argument `index` as a list of numbers also take a union there.
+// Functions that read argument `index` as a list of numbers also take a union there, and so
+// do the functions that count or pick areas (ROWS and COLUMNS to refuse several with #REF!).
 bool FormulaParser::takes_union(const std::string& name, int index) {
     static const char* const any[] = {"MEDIAN", "MODE", "MODE.SNGL", "GEOMEAN", "HARMEAN"};
     static const char* const first[] = {"LARGE",          "SMALL",    "PERCENTILE",   "PERCENTILE.INC",
-                                        "PERCENTILE.EXC", "QUARTILE", "QUARTILE.INC", "QUARTILE.EXC"};
+                                        "PERCENTILE.EXC", "QUARTILE", "QUARTILE.INC", "QUARTILE.EXC",
+                                        "AREAS",          "INDEX",    "ROWS",         "COLUMNS"};
     static const char* const second[] = {"RANK", "RANK.EQ", "RANK.AVG"};
     auto in = [&](const auto& list) {
         return std::any_of(std::begin(list), std::end(list), [&](const char* n) { return name == n; });

@@ -13,8 +13,8 @@ namespace host::engine {
 
 namespace {
 
-const char* const error_texts[] = {"#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?",
-                                   "#NUM!",  "#N/A",    "#SPILL!", "#CALC!"};
+const char* const error_texts[] = {"#NULL!", "#DIV/0!", "#VALUE!", "#REF!",  "#NAME?",
+                                   "#NUM!",  "#N/A",    "#SPILL!", "#CALC!", "#GETTING_DATA"};
 
 } // namespace
 

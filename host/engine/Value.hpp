@@ -19,9 +19,10 @@ namespace host::engine {
 // The spreadsheet's error values.
 // Spill: an array result kept out of its cells; Calc: a calculation with no answer (an empty
 // FILTER, an array of no cells).
-enum class ErrorCode : std::uint8_t { Null, Div0, Value, Ref, Name, Num, NA, Spill, Calc };
+enum class ErrorCode : std::uint8_t { Null, Div0, Value, Ref, Name, Num, NA, Spill, Calc, GettingData };
 
-// "#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A", "#SPILL!", "#CALC!".
+// "#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A", "#SPILL!", "#CALC!",
+// "#GETTING_DATA" (a value still on its way from outside, as the spreadsheet shows one).
 const char* error_text(ErrorCode code);
 // The error whose text is `text` (case-insensitive), if any.
 std::optional<ErrorCode> parse_error(std::string_view text);

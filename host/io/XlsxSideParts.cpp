@@ -61,6 +61,8 @@ RichErrors read_rich_errors(const Package& package, const std::vector<Relationsh
             if (key < v.size() && read_int(v[key].child_value(), type)) {
                 if (type >= 0 && type <= 6)
                     error = static_cast<engine::ErrorCode>(type);
+                else if (type == 7)
+                    error = engine::ErrorCode::GettingData;
                 else if (type == 8)
                     error = engine::ErrorCode::Spill;
                 else if (type == 13)

@@ -129,6 +129,8 @@ OMBRIX_FN(sheets) {
 }
 OMBRIX_FN(type) {
     const Item& it = c.args[0];
+    if (it.closure) // a LAMBDA, or a function passed by name
+        OMBRIX_RETURN(Value::number(128));
     if (it.kind == Item::Arr || (it.kind == Item::Range && it.area.size() > 1))
         OMBRIX_RETURN(Value::number(64));
     Value v = c.arg(0);
@@ -162,6 +164,7 @@ OMBRIX_FN(error_type) {
     case ErrorCode::Name: OMBRIX_RETURN(Value::number(5));
     case ErrorCode::Num: OMBRIX_RETURN(Value::number(6));
     case ErrorCode::NA: OMBRIX_RETURN(Value::number(7));
+    case ErrorCode::GettingData: OMBRIX_RETURN(Value::number(8));
     case ErrorCode::Spill: OMBRIX_RETURN(Value::number(9));
     case ErrorCode::Calc: OMBRIX_RETURN(Value::number(14));
     }

@@ -198,13 +198,19 @@ OMBRIX_FN(match) {
 }
 
 OMBRIX_FN(index) {
-    const Item& src = c.args[0];
-    View t(c.ev, src);
     OMBRIX_NUMBER_OR(1, rowf, 0);
     OMBRIX_NUMBER_OR(2, colf, 0);
     OMBRIX_NUMBER_OR(3, area_number, 1);
-    if (std::trunc(area_number) != 1) // a reference here is always one area
+    // INDEX((A1:B2,D1:E2),1,1,2): the area the last argument picks from a union.
+    Item src = c.args[0];
+    const std::size_t areas = src.kind == Item::Range && src.areas ? src.areas->size() : 1;
+    if (area_number < 1 || std::trunc(area_number) > double(areas))
         OMBRIX_RETURN(err(area_number < 1 ? ErrorCode::Value : ErrorCode::Ref));
+    if (areas > 1) {
+        src.area = (*src.areas)[static_cast<std::size_t>(area_number) - 1];
+        src.areas = nullptr;
+    }
+    View t(c.ev, src);
     double r = std::trunc(rowf), k = std::trunc(colf);
     if (c.argc < 3 || c.missing(2)) {
         if (t.rows == 1 && t.cols > 1) // a single row: the one index picks the column

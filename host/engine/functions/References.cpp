@@ -53,6 +53,8 @@ void extent(Ctx& c, Item& out, bool rows) {
     const Item& it = c.args[0];
     if (it.kind == Item::Val && it.v.is_error())
         OMBRIX_RETURN(it.v);
+    if (it.kind == Item::Range && it.areas) // several areas have no one size
+        OMBRIX_RETURN(err(ErrorCode::Ref));
     View v(c.ev, it);
     OMBRIX_RETURN(Value::number(double(rows ? v.rows : v.cols)));
 }
