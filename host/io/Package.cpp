@@ -419,11 +419,16 @@ void PackageWriter::add(const std::string& name, std::string data) {
     buffers_.emplace_back(new std::string(std::move(data)));
     const std::string& held = *buffers_.back();
     zip_source_t* source = zip_source_buffer(zip_->zip, held.data(), held.size(), 0);
-    if (!source || zip_file_add(zip_->zip, name.c_str(), source, ZIP_FL_ENC_UTF_8) < 0) {
+    const zip_int64_t index = source ? zip_file_add(zip_->zip, name.c_str(), source, ZIP_FL_ENC_UTF_8) : -1;
+    if (index < 0) {
         if (source)
             zip_source_free(source);
         throw IoError(file_, "cannot add part " + name + ": " + zip_strerror(zip_->zip));
     }
+    // zlib's usual level: the archive's default (the best compression) takes seconds for a
+    // sheet of a million cells and saves little.
+    if (zip_set_file_compression(zip_->zip, zip_uint64_t(index), ZIP_CM_DEFLATE, 6) < 0)
+        throw IoError(file_, "cannot add part " + name + ": " + zip_strerror(zip_->zip));
 }
 
 void PackageWriter::copy(const Package& from, const std::string& name) {

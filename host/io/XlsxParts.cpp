@@ -241,19 +241,76 @@ public:
           rich_errors_(rich_errors) {}
 
     void read() {
-        XmlDocument doc = load();
+        std::size_t cells = 0;
+        std::string text = load(cells);
+        // The records of all cells, allocated once.
+        sheet_.cells.reserve(cells);
+        const std::size_t warnings_before = warnings_.size();
+        ContentPieces pieces;
+        if (split_content(text, "sheetData", piece_size, pieces) && read_pieces(text, pieces))
+            return;
+        // Text the pieces do not cover, or that they show to be malformed, is parsed whole, so
+        // that messages count lines in the whole part.
+        sheet_.cells.clear();
+        sheet_.hidden_rows.clear();
+        sheet_.filters.clear();
+        sheet_.data_tables.clear();
+        warnings_.resize(warnings_before);
+        next_row_ = 0;
+        XmlDocument doc = parse(std::move(text));
+        read_filter(doc.root());
+        if (pugi::xml_node data = child(doc.root(), "sheetData"))
+            read_rows(data.first_child());
+    }
+
+private:
+    // The cells are read a piece of sheetData at a time, the rest of the sheet as one
+    // document: a sheet's whole tree would take several times its text.
+    static constexpr std::size_t piece_size = std::size_t(1) << 20;
+
+    // False, with nothing read, if the sheet's XML is malformed: a parse of the whole text then
+    // says where.
+    bool read_pieces(const std::string& text, const ContentPieces& pieces) {
+        {
+            std::string rest;
+            rest.reserve(text.size() - (pieces.end - pieces.begin));
+            rest.append(text, 0, pieces.begin).append(text, pieces.end, std::string::npos);
+            XmlDocument doc;
+            try {
+                doc = parse_xml(package_.file(), sheet_.part, std::move(rest));
+            } catch (const IoError&) {
+                return false;
+            }
+            read_filter(doc.root());
+        }
+        pugi::xml_document piece;
+        try {
+            for (std::size_t i = 0; i + 1 < pieces.cuts.size(); ++i) {
+                if (!parse_fragment(text.data() + pieces.cuts[i], pieces.cuts[i + 1] - pieces.cuts[i], piece))
+                    return false;
+                read_rows(piece.first_child());
+            }
+        } catch (const IoError&) {
+            // A malformed part is reported as such, whatever cell before the fault was wrong.
+            parse(text);
+            throw;
+        }
+        return true;
+    }
+
+    void read_filter(const pugi::xml_node& root) {
         Block filter;
-        if (pugi::xml_node auto_filter = child(doc.root(), "autoFilter"))
+        if (pugi::xml_node auto_filter = child(root, "autoFilter"))
             if (read_active_filter(auto_filter, filter))
                 sheet_.filters.push_back(filter);
-        pugi::xml_node data = child(doc.root(), "sheetData");
-        if (!data)
-            return;
-        std::uint32_t next_row = 0;
-        for (pugi::xml_node row = data.first_child(); row; row = row.next_sibling()) {
+    }
+
+    // The rows from `first` on, and its siblings.
+    void read_rows(pugi::xml_node first) {
+        for (pugi::xml_node row = first; row; row = row.next_sibling()) {
             if (row.type() != pugi::node_element || !is(row, "row"))
                 continue;
-            std::uint32_t r = next_row;
+            std::uint32_t r = next_row_;
             if (pugi::xml_attribute ra = row.attribute("r")) {
                 long long n = 0;
                 if (!read_int(ra.value(), n) || n < 1)
@@ -268,13 +325,13 @@ public:
             if (hidden == "1" || hidden == "true")
                 sheet_.hidden_rows.push_back(r);
             read_row(row, r);
-            next_row = r + 1;
+            next_row_ = r + 1;
         }
     }
 
-private:
-    XmlDocument load() {
-        // Bounded while the text arrives, before it is parsed: parsing is what costs.
+    // The sheet's text, bounded while it arrives (parsing is what costs), and its cell count.
+    std::string load(std::size_t& cells) {
+        const std::size_t before = cost_.cells;
         std::string text;
         try {
             text = read_counted(package_, sheet_.part, "c", true, cost_, [&](const std::string& why) {
@@ -285,6 +342,11 @@ private:
                 throw;
             throw IoError(package_.file(), sheet_.name, std::string(), e.reason());
         }
+        cells = cost_.cells - before;
+        return text;
+    }
+
+    XmlDocument parse(std::string text) {
         try {
             return parse_xml(package_.file(), sheet_.part, std::move(text));
         } catch (const IoError& e) {
@@ -424,6 +486,7 @@ private:
     LoadCost& cost_;
     std::vector<std::string>& warnings_;
     const RichErrors& rich_errors_;
+    std::uint32_t next_row_ = 0; // where a row without a number is
 };
 
 } // namespace

@@ -197,11 +197,15 @@ public:
                     write_formula(c, prefix_, book_, at, a);
                     changed_ = true;
                 } else {
-                    std::string kind = f.attribute("t").value();
-                    std::string text = book_.formula_text(at);
-                    if ((kind.empty() || kind == "normal") && text != f.child_value()) {
-                        f.text().set(text.c_str());
-                        changed_ = true;
+                    // Shared and array formulas stay as the file has them; only a normal
+                    // formula's text is compared (writing it out is what costs).
+                    const std::string_view kind = f.attribute("t").value();
+                    if (kind.empty() || kind == "normal") {
+                        const std::string text = book_.formula_text(at);
+                        if (text != f.child_value()) {
+                            f.text().set(text.c_str());
+                            changed_ = true;
+                        }
                     }
                 }
             } else if (f && !kept) {

@@ -2,6 +2,7 @@
 
 #include "io/IoError.hpp"
 
+#include <cctype>
 #include <new>
 #include <sstream>
 
@@ -39,6 +40,159 @@ XmlDocument parse_xml(const std::string& file, const std::string& part, std::str
     if (!result.root())
         throw IoError(file, "malformed XML in part " + part + ": no root element");
     return result;
+}
+
+bool parse_fragment(const char* text, std::size_t size, pugi::xml_document& doc) {
+    pugi::xml_parse_result parsed = doc.load_buffer(
+        text, size, pugi::parse_default | pugi::parse_ws_pcdata_single | pugi::parse_fragment, pugi::encoding_utf8);
+    if (parsed.status == pugi::status_out_of_memory)
+        throw std::bad_alloc();
+    return bool(parsed);
+}
+
+namespace {
+
+enum class Markup { Start, Empty, End, Other, Bad };
+
+struct Tag {
+    Markup kind = Markup::Bad;
+    std::string_view name;
+    std::size_t end = std::string_view::npos; // just past the closing '>'
+};
+
+bool ends_tag_name(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '>' || c == '/'; }
+
+std::string_view local_part(std::string_view name) {
+    const std::size_t colon = name.find(':');
+    return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+// The markup that starts at text[at] == '<': its kind, its name and where it ends.
+Tag scan_markup(std::string_view text, std::size_t at) {
+    const std::size_t npos = std::string_view::npos;
+    auto past = [&](std::size_t from, std::string_view close) {
+        const std::size_t found = text.find(close, from);
+        return found == npos ? npos : found + close.size();
+    };
+    const std::string_view rest = text.substr(at);
+    Tag tag;
+    if (rest.compare(0, 4, "<!--") == 0) {
+        tag.kind = Markup::Other;
+        tag.end = past(at + 4, "-->");
+    } else if (rest.compare(0, 9, "<![CDATA[") == 0) {
+        tag.kind = Markup::Other;
+        tag.end = past(at + 9, "]]>");
+    } else if (rest.compare(0, 2, "<?") == 0) {
+        tag.kind = Markup::Other;
+        tag.end = past(at + 2, "?>");
+    } else if (rest.compare(0, 2, "<!") == 0) {
+        return tag; // a document type declaration, whose entities only the parser knows
+    } else {
+        const bool closing = rest.compare(0, 2, "</") == 0;
+        std::size_t p = at + (closing ? 2 : 1);
+        const std::size_t name_begin = p;
+        while (p < text.size() && !ends_tag_name(text[p]) && text[p] != '<')
+            ++p;
+        if (p == name_begin || p >= text.size() || text[p] == '<')
+            return tag;
+        tag.name = text.substr(name_begin, p - name_begin);
+        // Attribute values may hold '>'.
+        while (p < text.size() && text[p] != '>') {
+            if (text[p] == '"' || text[p] == '\'') {
+                p = text.find(text[p], p + 1);
+                if (p == npos)
+                    return tag;
+            }
+            ++p;
+        }
+        if (p >= text.size())
+            return tag;
+        tag.end = p + 1;
+        tag.kind = closing ? Markup::End : text[p - 1] == '/' ? Markup::Empty : Markup::Start;
+    }
+    if (tag.end == npos)
+        tag.kind = Markup::Bad;
+    return tag;
+}
+
+// Whether the text is UTF-8, the one encoding the pieces are parsed in: no byte order mark
+// of UTF-16 or UTF-32, no declaration naming another encoding.
+bool is_utf8(std::string_view text) {
+    if (!text.empty() && (static_cast<unsigned char>(text[0]) == 0xFE || static_cast<unsigned char>(text[0]) == 0xFF))
+        return false;
+    for (std::size_t i = 0; i < text.size() && i < 4; ++i)
+        if (text[i] == '\0')
+            return false;
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        text.remove_prefix(3);
+    if (text.compare(0, 5, "<?xml") != 0)
+        return true;
+    std::string_view declaration = text.substr(0, text.find("?>"));
+    const std::size_t encoding = declaration.find("encoding");
+    if (encoding == std::string_view::npos)
+        return true;
+    const std::size_t quote = declaration.find_first_of("\"'", encoding);
+    if (quote == std::string_view::npos)
+        return false;
+    const std::size_t close = declaration.find(declaration[quote], quote + 1);
+    if (close == std::string_view::npos)
+        return false;
+    std::string name(declaration.substr(quote + 1, close - quote - 1));
+    for (char& c : name)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return name == "utf-8" || name == "utf8";
+}
+
+} // namespace
+
+bool split_content(std::string_view text, std::string_view local, std::size_t piece_size, ContentPieces& out) {
+    if (!is_utf8(text))
+        return false;
+    out = ContentPieces();
+    // Depth 1 is inside the document element; `inner` counts elements open in the content.
+    int depth = 0;
+    bool inside = false;
+    long inner = 0;
+    for (std::size_t p = 0;;) {
+        p = text.find('<', p);
+        if (p == std::string_view::npos)
+            return false;
+        const Tag tag = scan_markup(text, p);
+        if (tag.kind == Markup::Bad)
+            return false;
+        if (!inside) {
+            if ((tag.kind == Markup::Start || tag.kind == Markup::Empty) && depth == 1 &&
+                local_part(tag.name) == local) {
+                out.begin = tag.end;
+                out.cuts.push_back(tag.end);
+                if (tag.kind == Markup::Empty) {
+                    out.end = tag.end;
+                    out.cuts.push_back(tag.end);
+                    return true;
+                }
+                inside = true;
+            } else if (tag.kind == Markup::Start) {
+                ++depth;
+            } else if (tag.kind == Markup::End && --depth <= 0) {
+                return false; // the document element closed without it
+            }
+        } else if (tag.kind == Markup::Start) {
+            ++inner;
+        } else if (tag.kind == Markup::End) {
+            if (inner == 0) {
+                if (local_part(tag.name) != local)
+                    return false;
+                out.end = p;
+                if (out.cuts.back() != p)
+                    out.cuts.push_back(p);
+                return true;
+            }
+            --inner;
+        }
+        if (inside && inner == 0 && tag.end - out.cuts.back() >= piece_size)
+            out.cuts.push_back(tag.end);
+        p = tag.end;
+    }
 }
 
 std::string write_xml(const pugi::xml_document& doc) {

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace host::io {
 
@@ -25,6 +27,25 @@ private:
 // XML. `faithful` keeps the declaration, comments and every whitespace node, so that a
 // document written back differs only where it was edited.
 XmlDocument parse_xml(const std::string& file, const std::string& part, std::string text, bool faithful = false);
+
+// Parses a piece of a part's text that holds elements side by side (no single root) into
+// `doc`, as parse_xml reads a part; false when the piece is malformed.
+bool parse_fragment(const char* text, std::size_t size, pugi::xml_document& doc);
+
+// Where the children of one element of a large part lie in its text, found without parsing
+// it: the content between the element's tags, cut at boundaries between its children into
+// pieces of about `piece_size` bytes (a child larger than that stays whole), each of which
+// parses alone with parse_fragment.
+struct ContentPieces {
+    std::size_t begin = 0, end = 0; // the content
+    std::vector<std::size_t> cuts;  // begin, the boundaries, end
+};
+
+// The pieces of the first child of the document element with the local name `local`. False
+// when the text is not one this scan takes apart (an encoding other than UTF-8, a document
+// type declaration, markup left open, no such element): the caller then parses it whole.
+// The scan does not check the text is well-formed; parsing the pieces and the rest does.
+bool split_content(std::string_view text, std::string_view local, std::size_t piece_size, ContentPieces& out);
 
 // Serialises without reformatting.
 std::string write_xml(const pugi::xml_document& doc);
