@@ -144,92 +144,197 @@ void write_formula(pugi::xml_node c, const std::string& prefix, const engine::Wo
     f.text().set(book.formula_text(at).c_str());
 }
 
-// One worksheet being written back.
+// A cell of the workbook with what it holds, in the order for_each_cell gives them.
+struct HeldCell {
+    std::uint32_t row, column;
+    engine::Value value;
+};
+
+// What makes the writer take the whole worksheet as one document: positions only implied,
+// rows or cells out of order, a shared formula's anchor dropped (its cells may be anywhere).
+struct NeedsWholeSheet {};
+
+const char* const sheet_data_mark = "ombrix:sheetData";
+
+// One worksheet being written back, either as one document or a piece of sheetData at a
+// time (the rest of the worksheet as a small document of its own): a large sheet's whole
+// tree would take many times its text.
 class SheetEditor {
 public:
-    SheetEditor(const std::string& file, const Package& package, const engine::Workbook& book, int sheet,
-                const std::string& part, const std::vector<std::string>& strings, bool date1904,
+    SheetEditor(const engine::Workbook& book, int sheet, const std::vector<std::string>& strings, bool date1904,
                 const std::set<std::tuple<int, std::int32_t, std::int32_t>>& unread)
-        : book_(book), sheet_(sheet), strings_(strings), date1904_(date1904), unread_(unread),
-          doc_(parse_xml(file, part, package.read(part), true)) {}
+        : book_(book), sheet_(sheet), strings_(strings), date1904_(date1904), unread_(unread) {}
 
     // The new text of the part, or "" when nothing changed.
-    std::string edit() {
-        pugi::xml_node root = doc_.root();
+    std::string edit_whole(const std::string& file, const std::string& part, const std::string& text,
+                           const std::vector<HeldCell>& held) {
+        XmlDocument doc = parse_xml(file, part, text, true);
+        pugi::xml_node root = doc.root();
         prefix_ = prefix_of(root);
+        root_ = root;
         data_ = child(root, "sheetData");
         index();
-        std::unordered_set<std::uint64_t> seen;
-        book_.for_each_cell(sheet_, [&](std::int32_t r, std::int32_t col, const engine::Value& value) {
-            Address a{std::uint32_t(r), std::uint32_t(col)};
-            seen.insert(key_of(a.row, a.column));
-            engine::CellAddress at{sheet_, r, col};
-            bool formula = book_.is_formula(at);
-            // A data table's cells hold values as formulas' do; only its first has the <f>.
-            const bool in_table = book_.data_table(at).has_value();
-            // A formula the engine could not read (#NAME?), or one whose cached value it kept,
-            // stays in the file as it was, unless the cell was given something else since.
-            const bool unread = !formula && unread_.count(std::make_tuple(sheet_, r, col));
-            if (unread && value == engine::Value::error(engine::ErrorCode::Name))
+        edit_cells(held, 0, held.size());
+        clear_unheld();
+        if (!changed_)
+            return std::string();
+        update_dimension(root);
+        return write_xml(doc.doc());
+    }
+
+    // The same a piece at a time; throws NeedsWholeSheet when the sheet is not one this way
+    // takes (then nothing of it has been used).
+    std::string edit_in_pieces(const std::string& file, const std::string& part, const std::string& text,
+                               const std::vector<HeldCell>& held) {
+        in_pieces_ = true;
+        ContentPieces pieces;
+        if (!split_content(text, "sheetData", piece_size, pieces) || pieces.begin == pieces.end)
+            throw NeedsWholeSheet();
+        // The rest of the worksheet, a comment marking where its cells go.
+        XmlDocument rest;
+        try {
+            rest = parse_xml(file, part,
+                             text.substr(0, pieces.begin) + "<!--" + sheet_data_mark + "-->" + text.substr(pieces.end),
+                             true);
+        } catch (const IoError&) {
+            throw NeedsWholeSheet(); // reported by the whole parse
+        }
+        prefix_ = prefix_of(rest.root());
+        root_ = rest.root();
+        // The new text, its cells written straight into it. Values the calculation gave
+        // take more characters than the file's ("0"); pages reserved but not written are not
+        // resident.
+        std::string out;
+        out.reserve(2 * text.size() + 4096);
+        out.append(text, 0, pieces.begin);
+        std::size_t next = 0; // the first held cell not yet given to a piece
+        pugi::xml_document piece;
+        const unsigned options = (pugi::parse_full | pugi::parse_ws_pcdata | pugi::parse_fragment) & ~pugi::parse_eol;
+        for (std::size_t i = 0; i + 1 < pieces.cuts.size(); ++i) {
+            const std::size_t from = pieces.cuts[i], size = pieces.cuts[i + 1] - from;
+            if (!piece.load_buffer(text.data() + from, size, options, pugi::encoding_utf8))
+                throw NeedsWholeSheet();
+            data_ = piece;
+            index();
+            // A piece takes the cells up to its last row; the last piece, all the rest.
+            std::size_t end = next;
+            if (i + 2 == pieces.cuts.size())
+                end = held.size();
+            else if (!rows_.empty())
+                while (end < held.size() && held[end].row <= rows_.rbegin()->first)
+                    ++end;
+            const bool changed_before = changed_;
+            changed_ = false;
+            edit_cells(held, next, end);
+            clear_unheld();
+            next = end;
+            if (changed_)
+                append_xml(piece, out);
+            else
+                out.append(text, from, size);
+            changed_ = changed_ || changed_before;
+        }
+        if (!changed_)
+            return std::string();
+        if (!added_)
+            return out.append(text, pieces.end, std::string::npos);
+        // Cells were added: the dimension of the rest may change.
+        update_dimension(rest.root());
+        std::string whole = write_xml(rest.doc());
+        const std::string mark = std::string("<!--") + sheet_data_mark + "-->";
+        const std::size_t at = whole.find(mark);
+        if (at == std::string::npos || whole.find(mark, at + 1) != std::string::npos)
+            throw NeedsWholeSheet();
+        return whole.replace(at, mark.size(), out, pieces.begin, std::string::npos);
+    }
+
+private:
+    static constexpr std::size_t piece_size = std::size_t(1) << 20;
+
+    struct FileCell {
+        pugi::xml_node c;
+        bool held = false; // the workbook still holds the cell
+    };
+
+    void edit_cells(const std::vector<HeldCell>& held, std::size_t from, std::size_t to) {
+        for (std::size_t i = from; i < to; ++i)
+            edit_cell(held[i].row, held[i].column, held[i].value);
+    }
+
+    void edit_cell(std::uint32_t row, std::uint32_t column, const engine::Value& value) {
+        const Address a{row, column};
+        const std::int32_t r = std::int32_t(row), col = std::int32_t(column);
+        engine::CellAddress at{sheet_, r, col};
+        bool formula = book_.is_formula(at);
+        // A data table's cells hold values as formulas' do; only its first has the <f>.
+        const bool in_table = book_.data_table(at).has_value();
+        // A formula the engine could not read (#NAME?), or one whose cached value it kept,
+        // stays in the file as it was, unless the cell was given something else since.
+        const bool unread = !formula && unread_.count(std::make_tuple(sheet_, r, col));
+        auto found = cells_.find(key_of(a.row, a.column));
+        if (found != cells_.end())
+            found->second.held = true;
+        if (unread && value == engine::Value::error(engine::ErrorCode::Name))
+            return;
+        if (unread && found != cells_.end()) {
+            engine::Value cached;
+            std::string why;
+            if (decode_value(found->second.c, strings_, date1904_, cached, why) && cached == value)
                 return;
-            auto found = cells_.find(key_of(a.row, a.column));
-            if (unread && found != cells_.end()) {
-                engine::Value cached;
-                std::string why;
-                if (decode_value(found->second, strings_, date1904_, cached, why) && cached == value)
-                    return;
-            }
-            if (found == cells_.end()) {
-                pugi::xml_node c = insert_cell(a);
-                if (formula)
-                    write_formula(c, prefix_, book_, at, a);
-                write_value(c, prefix_, value, formula || in_table);
+        }
+        if (found == cells_.end()) {
+            pugi::xml_node c = insert_cell(a);
+            if (formula)
+                write_formula(c, prefix_, book_, at, a);
+            write_value(c, prefix_, value, formula || in_table);
+            changed_ = true;
+            return;
+        }
+        pugi::xml_node c = found->second.c;
+        pugi::xml_node f = child(c, "f");
+        // A data table's <f> stays as it was read, and so does an empty mark (<f ca="1"/>),
+        // which is not the engine's; the cell's value goes beside it as a formula's would.
+        const bool kept = in_table || (f && !formula_is_read(f) && !is_table_formula(f));
+        if (formula) {
+            if (!f) {
+                write_formula(c, prefix_, book_, at, a);
                 changed_ = true;
-                return;
-            }
-            pugi::xml_node c = found->second;
-            pugi::xml_node f = child(c, "f");
-            // A data table's <f> stays as it was read, and so does an empty mark (<f ca="1"/>),
-            // which is not the engine's; the cell's value goes beside it as a formula's would.
-            const bool kept = in_table || (f && !formula_is_read(f) && !is_table_formula(f));
-            if (formula) {
-                if (!f) {
-                    write_formula(c, prefix_, book_, at, a);
-                    changed_ = true;
-                } else {
-                    // Shared and array formulas stay as the file has them; only a normal
-                    // formula's text is compared (writing it out is what costs).
-                    const std::string_view kind = f.attribute("t").value();
-                    if (kind.empty() || kind == "normal") {
-                        const std::string text = book_.formula_text(at);
-                        if (text != f.child_value()) {
-                            f.text().set(text.c_str());
-                            changed_ = true;
-                        }
+            } else {
+                // Shared and array formulas stay as the file has them; only a normal
+                // formula's text is compared (writing it out is what costs).
+                const std::string_view kind = f.attribute("t").value();
+                if (kind.empty() || kind == "normal") {
+                    const std::string text = book_.formula_text(at);
+                    if (text != f.child_value()) {
+                        f.text().set(text.c_str());
+                        changed_ = true;
                     }
                 }
-            } else if (f && !kept) {
-                drop_formula(c, f);
             }
-            engine::Value current;
-            std::string why;
-            const bool read = decode_value(c, strings_, date1904_, current, why);
-            // #SPILL! and #CALC! are saved as #VALUE!, the value metadata (vm) saying which:
-            // the reader reads them so.
-            const bool rich_error =
-                c.attribute("vm") && value.is_error() &&
-                (value.as_error() == engine::ErrorCode::Spill || value.as_error() == engine::ErrorCode::Calc) &&
-                current == engine::Value::error(engine::ErrorCode::Value);
-            if (!read || (current != value && !rich_error)) {
-                write_value(c, prefix_, value, formula || kept);
-                changed_ = true;
-            }
-        });
-        // Cells the workbook no longer holds.
+        } else if (f && !kept) {
+            drop_formula(c, f);
+        }
+        engine::Value current;
+        std::string why;
+        const bool read = decode_value(c, strings_, date1904_, current, why);
+        // #SPILL! and #CALC! are saved as #VALUE!, the value metadata (vm) saying which:
+        // the reader reads them so.
+        const bool rich_error =
+            c.attribute("vm") && value.is_error() &&
+            (value.as_error() == engine::ErrorCode::Spill || value.as_error() == engine::ErrorCode::Calc) &&
+            current == engine::Value::error(engine::ErrorCode::Value);
+        if (!read || (current != value && !rich_error)) {
+            write_value(c, prefix_, value, formula || kept);
+            changed_ = true;
+        }
+    }
+
+    // Cells the workbook no longer holds.
+    void clear_unheld() {
         for (auto& entry : cells_) {
-            if (seen.count(entry.first))
+            if (entry.second.held)
                 continue;
-            pugi::xml_node c = entry.second;
+            pugi::xml_node c = entry.second.c;
             pugi::xml_node f = child(c, "f");
             if (f && !formula_is_read(f) && !is_table_formula(f)) {
                 // Kept as it was; only a value the run cleared goes.
@@ -249,15 +354,13 @@ public:
             write_value(c, prefix_, engine::Value(), false);
             changed_ = true;
         }
-        if (!changed_)
-            return std::string();
-        update_dimension();
-        return write_xml(doc_.doc());
     }
 
-private:
     // Positions of rows and cells, as the reader computes them (implicit when r is absent).
+    // A piece must have them all written out, in order.
     void index() {
+        rows_.clear();
+        cells_.clear();
         if (!data_)
             return;
         std::uint32_t next_row = 0;
@@ -269,17 +372,26 @@ private:
                 r = std::uint32_t(ra.as_uint() - 1);
             else
                 implicit_ = true;
+            if (in_pieces_) {
+                if (implicit_ || (last_row_ >= 0 && std::int64_t(r) <= last_row_) || !row.attribute("r").as_uint())
+                    throw NeedsWholeSheet();
+                last_row_ = r;
+            }
             rows_[r] = row;
             std::uint32_t next_column = 0;
             for (pugi::xml_node c = row.first_child(); c; c = c.next_sibling()) {
                 if (c.type() != pugi::node_element || !is(c, "c"))
                     continue;
                 Address a{r, next_column};
-                if (pugi::xml_attribute ref = c.attribute("r"))
-                    parse_address(ref.value(), a);
-                else
+                if (pugi::xml_attribute ref = c.attribute("r")) {
+                    if (parse_address(ref.value(), a) != A1Parse::Ok && in_pieces_)
+                        throw NeedsWholeSheet();
+                } else {
                     implicit_ = true;
-                cells_[key_of(a.row, a.column)] = c;
+                }
+                if (in_pieces_ && (implicit_ || a.row != r || a.column < next_column))
+                    throw NeedsWholeSheet();
+                cells_[key_of(a.row, a.column)] = FileCell{c};
                 next_column = a.column + 1;
             }
             next_row = r + 1;
@@ -296,17 +408,17 @@ private:
             if (!entry.second.attribute("r"))
                 entry.second.prepend_attribute("r").set_value(entry.first + 1);
         for (auto& entry : cells_) {
-            if (entry.second.attribute("r"))
+            if (entry.second.c.attribute("r"))
                 continue;
             Address a{std::uint32_t(entry.first >> 32), std::uint32_t(entry.first & 0xffffffffu)};
-            entry.second.prepend_attribute("r").set_value(format_address(a).c_str());
+            entry.second.c.prepend_attribute("r").set_value(format_address(a).c_str());
         }
     }
 
     pugi::xml_node ensure_sheet_data() {
         if (data_)
             return data_;
-        pugi::xml_node root = doc_.root();
+        pugi::xml_node root = root_;
         // sheetData follows these in the worksheet's element order.
         static const char* const before[] = {"sheetPr", "dimension", "sheetViews", "sheetFormatPr", "cols"};
         pugi::xml_node after;
@@ -353,7 +465,7 @@ private:
             c = ext ? row.insert_child_before((prefix_ + "c").c_str(), ext) : row.append_child((prefix_ + "c").c_str());
         }
         c.append_attribute("r").set_value(format_address(a).c_str());
-        cells_[key_of(a.row, a.column)] = c;
+        cells_[key_of(a.row, a.column)] = FileCell{c, true};
         extend(a);
         return c;
     }
@@ -365,12 +477,15 @@ private:
         bool anchor =
             kind == "shared" && std::string(f.child_value()).find_first_not_of(" \t\r\n") != std::string::npos;
         std::string si = f.attribute("si").value();
+        // Its cells may be in other pieces.
+        if (anchor && in_pieces_)
+            throw NeedsWholeSheet();
         c.remove_child(f);
         changed_ = true;
         if (!anchor)
             return;
         for (auto& entry : cells_) {
-            pugi::xml_node other = entry.second;
+            pugi::xml_node other = entry.second.c;
             pugi::xml_node of = child(other, "f");
             if (!of || std::string(of.attribute("t").value()) != "shared" || si != of.attribute("si").value())
                 continue;
@@ -395,10 +510,10 @@ private:
     }
 
     // The dimension must still cover every cell after insertions.
-    void update_dimension() {
+    void update_dimension(pugi::xml_node root) {
         if (!added_)
             return;
-        pugi::xml_node dimension = child(doc_.root(), "dimension");
+        pugi::xml_node dimension = child(root, "dimension");
         if (!dimension)
             return;
         Block block;
@@ -419,16 +534,34 @@ private:
     const std::vector<std::string>& strings_;
     bool date1904_;
     const std::set<std::tuple<int, std::int32_t, std::int32_t>>& unread_;
-    XmlDocument doc_;
     std::string prefix_;
-    pugi::xml_node data_;
+    pugi::xml_node root_; // the worksheet element
+    pugi::xml_node data_; // sheetData, or the piece of it being edited
     std::map<std::uint32_t, pugi::xml_node> rows_;
-    std::unordered_map<std::uint64_t, pugi::xml_node> cells_;
+    std::unordered_map<std::uint64_t, FileCell> cells_;
+    bool in_pieces_ = false;
+    std::int64_t last_row_ = -1; // of the pieces before
     bool implicit_ = false;
     bool changed_ = false;
     bool added_ = false;
     Block added_block_;
 };
+
+// The new text of a worksheet part, or "" when the run changed nothing in it.
+std::string edit_sheet(const std::string& file, const Package& package, const engine::Workbook& book, int sheet,
+                       const std::string& part, const std::vector<std::string>& strings, bool date1904,
+                       const std::set<std::tuple<int, std::int32_t, std::int32_t>>& unread) {
+    std::vector<HeldCell> held;
+    book.for_each_cell(sheet, [&](std::int32_t r, std::int32_t c, const engine::Value& value) {
+        held.push_back(HeldCell{std::uint32_t(r), std::uint32_t(c), value});
+    });
+    const std::string text = package.read(part);
+    try {
+        return SheetEditor(book, sheet, strings, date1904, unread).edit_in_pieces(file, part, text, held);
+    } catch (const NeedsWholeSheet&) {
+    }
+    return SheetEditor(book, sheet, strings, date1904, unread).edit_whole(file, part, text, held);
+}
 
 std::string mark_full_calculation(const std::string& file, const std::string& part, std::string text) {
     XmlDocument doc = parse_xml(file, part, std::move(text), true);
@@ -594,8 +727,7 @@ std::string xlsx_bytes(const Document& document, const std::string& file) {
         const std::string& part = document.sheet_parts[std::size_t(s)];
         if (part.empty())
             continue;
-        std::string text =
-            SheetEditor(file, package, book, s, part, strings, date1904, document.unread_formulas).edit();
+        std::string text = edit_sheet(file, package, book, s, part, strings, date1904, document.unread_formulas);
         if (!text.empty())
             replaced[package.find(part)] = std::move(text);
     }

@@ -11,7 +11,8 @@ namespace host::io {
 namespace {
 
 struct StringWriter : pugi::xml_writer {
-    std::string out;
+    explicit StringWriter(std::string& to) : out(to) {}
+    std::string& out;
     void write(const void* data, size_t size) override { out.append(static_cast<const char*>(data), size); }
 };
 
@@ -196,9 +197,14 @@ bool split_content(std::string_view text, std::string_view local, std::size_t pi
 }
 
 std::string write_xml(const pugi::xml_document& doc) {
-    StringWriter writer;
+    std::string out;
+    append_xml(doc, out);
+    return out;
+}
+
+void append_xml(const pugi::xml_document& doc, std::string& out) {
+    StringWriter writer(out);
     doc.save(writer, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
-    return writer.out;
 }
 
 pugi::xml_attribute attribute_local(const pugi::xml_node& node, const char* name) {

@@ -49,6 +49,8 @@ bool split_content(std::string_view text, std::string_view local, std::size_t pi
 
 // Serialises without reformatting.
 std::string write_xml(const pugi::xml_document& doc);
+// The same at the end of `out`.
+void append_xml(const pugi::xml_document& doc, std::string& out);
 
 // The element name without its namespace prefix: producers differ in prefixes (none,
 // "x:", "main:"), never in local names.
