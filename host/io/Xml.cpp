@@ -68,28 +68,31 @@ std::string_view local_part(std::string_view name) {
     return colon == std::string_view::npos ? name : name.substr(colon + 1);
 }
 
-// The markup that starts at text[at] == '<': its kind, its name and where it ends.
+// The markup that starts at text[at] == '<': its kind, its name and where it ends. It runs
+// over every tag of a large sheet: one look at the character after '<' decides.
 Tag scan_markup(std::string_view text, std::size_t at) {
     const std::size_t npos = std::string_view::npos;
     auto past = [&](std::size_t from, std::string_view close) {
         const std::size_t found = text.find(close, from);
         return found == npos ? npos : found + close.size();
     };
-    const std::string_view rest = text.substr(at);
     Tag tag;
-    if (rest.compare(0, 4, "<!--") == 0) {
-        tag.kind = Markup::Other;
-        tag.end = past(at + 4, "-->");
-    } else if (rest.compare(0, 9, "<![CDATA[") == 0) {
-        tag.kind = Markup::Other;
-        tag.end = past(at + 9, "]]>");
-    } else if (rest.compare(0, 2, "<?") == 0) {
+    const char next = at + 1 < text.size() ? text[at + 1] : '\0';
+    if (next == '!') {
+        if (text.compare(at, 4, "<!--") == 0) {
+            tag.kind = Markup::Other;
+            tag.end = past(at + 4, "-->");
+        } else if (text.compare(at, 9, "<![CDATA[") == 0) {
+            tag.kind = Markup::Other;
+            tag.end = past(at + 9, "]]>");
+        } else {
+            return tag; // a document type declaration, whose entities only the parser knows
+        }
+    } else if (next == '?') {
         tag.kind = Markup::Other;
         tag.end = past(at + 2, "?>");
-    } else if (rest.compare(0, 2, "<!") == 0) {
-        return tag; // a document type declaration, whose entities only the parser knows
     } else {
-        const bool closing = rest.compare(0, 2, "</") == 0;
+        const bool closing = next == '/';
         std::size_t p = at + (closing ? 2 : 1);
         const std::size_t name_begin = p;
         while (p < text.size() && !ends_tag_name(text[p]) && text[p] != '<')
@@ -98,14 +101,12 @@ Tag scan_markup(std::string_view text, std::size_t at) {
             return tag;
         tag.name = text.substr(name_begin, p - name_begin);
         // Attribute values may hold '>'.
-        while (p < text.size() && text[p] != '>') {
+        for (; p < text.size() && text[p] != '>'; ++p)
             if (text[p] == '"' || text[p] == '\'') {
                 p = text.find(text[p], p + 1);
                 if (p == npos)
                     return tag;
             }
-            ++p;
-        }
         if (p >= text.size())
             return tag;
         tag.end = p + 1;
