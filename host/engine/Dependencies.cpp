@@ -97,7 +97,8 @@ void Dependencies::forget_changes() {
     pending_.clear();
 }
 
-const std::vector<std::uint32_t>& Dependencies::changed_order() {
+const std::vector<std::uint32_t>& Dependencies::changed_order(void (*arrange)(void*, std::vector<std::uint32_t>&),
+                                                              void* context) {
     std::sort(pending_.begin(), pending_.end());
     for (std::uint32_t id : pending_)
         changed_[id] = 0;
@@ -109,6 +110,8 @@ const std::vector<std::uint32_t>& Dependencies::changed_order() {
     if (it == orders_.end()) {
         std::vector<std::uint32_t> computed;
         order(pending_, computed, nullptr);
+        if (arrange)
+            arrange(context, computed);
         it = orders_.emplace(pending_, std::move(computed)).first;
     }
     pending_.clear();
@@ -193,6 +196,47 @@ void Dependencies::order(const std::vector<std::uint32_t>& roots, std::vector<st
         }
     }
     out.assign(components.rbegin(), components.rend());
+}
+
+void Dependencies::by_levels(std::vector<std::uint32_t>& order, const std::vector<std::uint32_t>& groups) const {
+    constexpr std::uint32_t no_group = 0xFFFFFFFFu;
+    // The order is topological: a cell's level is final when its turn comes.
+    std::vector<std::uint32_t> level(places_.size(), 0);
+    std::uint32_t levels = 0;
+    for (std::uint32_t v : order) {
+        const std::uint32_t next = level[v] + 1;
+        levels = std::max(levels, next);
+        each_dependent(v, [&](std::uint32_t w) { level[w] = std::max(level[w], next); });
+    }
+    // Counting sort by level, stable; then each level's cells by group, stable.
+    std::vector<std::uint32_t> start(std::size_t(levels) + 1, 0);
+    for (std::uint32_t v : order)
+        ++start[level[v] + 1];
+    for (std::size_t l = 1; l < start.size(); ++l)
+        start[l] += start[l - 1];
+    std::vector<std::uint32_t> by_level(order.size());
+    {
+        std::vector<std::uint32_t> at(start.begin(), start.end() - 1);
+        for (std::size_t i = 0; i < order.size(); ++i)
+            by_level[at[level[order[i]]]++] = std::uint32_t(i);
+    }
+    std::vector<std::uint32_t> out;
+    out.reserve(order.size() + order.size() / 8);
+    for (std::size_t l = 0; l + 1 < start.size(); ++l) {
+        const auto first = by_level.begin() + start[l], last = by_level.begin() + start[l + 1];
+        if (!std::is_sorted(first, last, [&](std::uint32_t x, std::uint32_t y) { return groups[x] < groups[y]; }))
+            std::stable_sort(first, last, [&](std::uint32_t x, std::uint32_t y) { return groups[x] < groups[y]; });
+        for (auto it = first; it != last;) {
+            auto end = it + 1;
+            while (end != last && groups[*end] == groups[*it])
+                ++end;
+            if (groups[*it] != no_group && end - it >= 2)
+                out.push_back(batch_mark | std::uint32_t(end - it));
+            for (; it != end; ++it)
+                out.push_back(order[*it]);
+        }
+    }
+    order = std::move(out);
 }
 
 } // namespace host::engine::detail

@@ -153,10 +153,16 @@ bool LookupIndex::sorted_throughout(const Value& key, std::size_t cells) const {
 
 void LookupIndexes::sheets_changed(int count) {
     clear();
-    columns_.resize(std::size_t(count));
+    sheet_count_ = count;
+    if (watching())
+        watch();
+}
+
+void LookupIndexes::watch() {
+    columns_.resize(std::size_t(sheet_count_));
     for (auto& c : columns_)
         c.resize(std::size_t(max_columns));
-    sheet_writes_.resize(std::size_t(count));
+    sheet_writes_.resize(std::size_t(sheet_count_));
 }
 
 LookupIndexes::Stamp LookupIndexes::stamp(const Area& area) const {

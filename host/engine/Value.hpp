@@ -87,6 +87,20 @@ public:
         v.number_ = x == 0 ? 0.0 : x; // no negative zero: it would print as "-0"
         return v;
     }
+    // As *this = number(x), in place: a calculation writing its cell.
+    OMBRIX_ALWAYS_INLINE void set_number(double x) noexcept {
+        if (type_ == ValueType::Text)
+            release();
+        error_ = ErrorCode::Null;
+        if (!(x - x == 0)) { // NaN or infinite
+            type_ = ValueType::Error;
+            error_ = ErrorCode::Num;
+            number_ = 0;
+            return;
+        }
+        type_ = ValueType::Number;
+        number_ = x == 0 ? 0.0 : x;
+    }
     static Value text(std::string_view s);
     static Value boolean(bool b) noexcept;
     static Value error(ErrorCode code) noexcept;

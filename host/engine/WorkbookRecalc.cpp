@@ -102,6 +102,11 @@ void Workbook::Impl::run(const std::vector<std::uint32_t>& order) {
         std::uint32_t entry = order[i];
         std::uint32_t id = entry & ~entry_flags;
         if (!(entry & cyclic_bit)) {
+            if (entry & batch_mark) {
+                evaluate_batch(order.data() + i + 1, id);
+                i += id;
+                continue;
+            }
             if (cells[id].formula != none)
                 evaluate(id);
             continue;
@@ -146,7 +151,40 @@ void Workbook::Impl::run_cycle(const std::vector<std::uint32_t>& order, std::siz
     }
 }
 
-CalcSettings settings;
+// Where many cells of one numeric shape are to be computed, the order goes level by level so
+// that each level's cells of a shape run together (evaluate_batch()). Only where nothing can
+// tell the orders apart: no circular reference (its cells' order is their iteration's), no
+// volatile function (RAND draws its numbers in the order of the cells), no data table and
+// no array formula (they compute or place other cells as they go).
+void Workbook::Impl::arrange(std::vector<std::uint32_t>& order) const {
+    std::vector<std::uint32_t> groups;
+    groups.reserve(order.size());
+    std::size_t grouped = 0;
+    for (std::uint32_t entry : order) {
+        if (entry & entry_flags)
+            return;
+        const std::uint32_t fi = cells[entry].formula;
+        if (is_compact(fi)) {
+            const CompactFormula& k = compact_formulas[fi & ~compact_bit];
+            const bool batched = shapes[k.shape].on_numbers;
+            groups.push_back(batched ? k.shape : none);
+            grouped += batched;
+            continue;
+        }
+        if (fi != none) {
+            const Formula& f = formulas[fi];
+            if (f.is_volatile || f.array || f.anchor != none || f.data_table)
+                return;
+        }
+        groups.push_back(none);
+    }
+    if (grouped >= 2)
+        dependencies.by_levels(order, groups);
+}
+
+void Workbook::Impl::arrange_order(void* impl, std::vector<std::uint32_t>& order) {
+    static_cast<const Impl*>(impl)->arrange(order);
+}
 
 void Workbook::Impl::recalculate() {
     for (std::uint32_t id : volatile_cells)
@@ -154,7 +192,7 @@ void Workbook::Impl::recalculate() {
     if (!dependencies.has_changes())
         return;
     rewired = false;
-    run(dependencies.changed_order());
+    run(dependencies.changed_order(arrange_order, this));
     again_if_rewired();
 }
 
@@ -163,7 +201,7 @@ void Workbook::Impl::again_if_rewired() {
         rewired = false;
         for (std::uint32_t id : volatile_cells)
             dependencies.mark_changed(id);
-        run(dependencies.changed_order());
+        run(dependencies.changed_order(arrange_order, this));
     }
 }
 
@@ -181,6 +219,7 @@ void Workbook::Impl::recalculate_all() {
     dependencies.forget_changes();
     std::vector<std::uint32_t> order;
     dependencies.order(all_formula_cells(), order, nullptr);
+    arrange(order);
     rewired = false;
     run(order);
     again_if_rewired();

@@ -282,13 +282,75 @@ bool Workbook::Impl::evaluate_compact(std::uint32_t id) {
             numbers[i] = cells[slots[i]].value.as_number();
         double result;
         if (i == shape.operand_count && run_on_numbers(shape.numeric, numbers, result)) {
-            cells[id].value = Value::number(result);
+            cells[id].value.set_number(result);
             return true;
         }
     }
     return run_numeric(
         shape.numeric, [&](std::uint32_t i) -> const Value& { return cells[slots[i]].value; },
         [this](const Area& a) -> const std::vector<std::uint32_t>& { return cells_in(a); }, cells[id].value);
+}
+
+// Cells that were of one numbers-only shape when the order was made, none reading another:
+// they run in lanes, a chunk at a time. A cell whose formula changed since, or whose operands
+// are not all numbers, or that the lanes hand back, goes the way of a cell on its own.
+void Workbook::Impl::evaluate_batch(const std::uint32_t* ids, std::uint32_t count) {
+    const std::uint32_t first = cells[ids[0]].formula;
+    const std::uint32_t shape_id = is_compact(first) ? compact_formulas[first & ~compact_bit].shape : none;
+    if (shape_id == none || !shapes[shape_id].on_numbers) {
+        for (std::uint32_t i = 0; i < count; ++i)
+            if (cells[ids[i]].formula != none)
+                evaluate(ids[i]);
+        return;
+    }
+    const Shape& shape = shapes[shape_id];
+    const std::uint32_t operands = shape.operand_count;
+    const bool indexed = lookup_indexes.watching();
+    alignas(lanes::Pair) double v[numbers_only_operands * number_lanes];
+    double results[number_lanes];
+    bool ok[number_lanes];
+    std::uint32_t lane_ids[number_lanes];
+    for (std::uint32_t next = 0; next < count;) {
+        std::uint32_t n = 0;
+        for (; next < count && n < number_lanes; ++next) {
+            const std::uint32_t id = ids[next];
+            const std::uint32_t fi = cells[id].formula;
+            if (is_compact(fi) && compact_formulas[fi & ~compact_bit].shape == shape_id) {
+                const std::uint32_t* slots = operand_slots.data() + compact_formulas[fi & ~compact_bit].operands;
+                std::uint32_t i = 0;
+                for (; i < operands; ++i) {
+                    const Value& x = cells[slots[i]].value;
+                    if (!x.is_number())
+                        break;
+                    v[i * number_lanes + n] = x.as_number();
+                }
+                if (i == operands) {
+                    lane_ids[n++] = id;
+                    continue;
+                }
+            }
+            if (fi != none)
+                evaluate(id);
+        }
+        if (n == 0)
+            continue;
+        if (n % 2 == 1) // the other half of the last pair
+            for (std::uint32_t i = 0; i < operands; ++i)
+                v[i * number_lanes + n] = 1;
+        run_on_number_lanes(shape.numeric, v, int(n), results, ok);
+        evaluations += n;
+        for (std::uint32_t k = 0; k < n; ++k) {
+            const std::uint32_t id = lane_ids[k];
+            if (!ok[k]) {
+                --evaluations; // counted again there
+                evaluate(id);
+                continue;
+            }
+            if (indexed)
+                touched(id);
+            cells[id].value.set_number(results[k]);
+        }
+    }
 }
 
 // The cell's formula as one of its own, read from its text and linked as installing it did;

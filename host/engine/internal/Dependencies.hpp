@@ -39,6 +39,9 @@ constexpr std::uint32_t cyclic_bit = 0x80000000u;
 // next.
 constexpr std::uint32_t cycle_start_bit = 0x40000000u;
 constexpr std::uint32_t entry_flags = cyclic_bit | cycle_start_bit;
+// Without cyclic_bit: not a cell but a mark that the next (entry & ~entry_flags) entries are
+// cells of one group (see Dependencies::by_levels) that read none of each other.
+constexpr std::uint32_t batch_mark = cycle_start_bit;
 
 // Per cell slot, the formula cells that read it, in the order they came; removing one moves
 // the last into its place. Most cells are read by one formula: that one is kept in the slot's
@@ -111,12 +114,20 @@ public:
     void forget_changes();
     // The order that brings every dependent of the changed cells up to date, each after what
     // it reads; empties the changed set. Valid until the graph or the changed set changes.
-    const std::vector<std::uint32_t>& changed_order();
+    // `arrange`, if given, rearranges each newly computed order before it is kept.
+    const std::vector<std::uint32_t>& changed_order(void (*arrange)(void*, std::vector<std::uint32_t>&) = nullptr,
+                                                    void* context = nullptr);
 
     // Orders every cell reachable from `roots` so that each comes after what it reads; cells
     // on a cycle carry cyclic_bit. Optionally collects the cells of each cycle.
     void order(const std::vector<std::uint32_t>& roots, std::vector<std::uint32_t>& out,
                std::vector<std::vector<std::uint32_t>>* cycles);
+
+    // Rearranges an order without circular references level by level: a cell's level is one
+    // more than the highest of the cells it reads in the order, so the cells of a level read
+    // none of each other. Within a level the cells of one group (groups[i] is order[i]'s; none
+    // for no group) come together, and each run of two or more is preceded by a batch_mark.
+    void by_levels(std::vector<std::uint32_t>& order, const std::vector<std::uint32_t>& groups) const;
 
 private:
     struct RangeEntry {

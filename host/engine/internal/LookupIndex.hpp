@@ -123,6 +123,9 @@ public:
             ++sheet_writes_[std::size_t(sheet)];
         }
     }
+    // Whether writes are counted: only once a first index was asked for (before, no index
+    // can be out of date).
+    bool watching() const { return !columns_.empty(); }
     // Notes that the sheets changed.
     void sheets_changed(int count);
 
@@ -130,6 +133,8 @@ public:
     // nullptr if the range holds more values than indexes may.
     template <class Entries>
     const LookupIndex* get(const Area& area, Entries entries) {
+        if (columns_.empty())
+            watch();
         const AreaKey k = key(area);
         const Stamp now = stamp(area);
         // Formulas filled down look up the same range one after another.
@@ -201,7 +206,9 @@ private:
     Slot* last_ = nullptr;                            // the slot of last_key_, while it is in slots_
     std::vector<std::vector<std::uint64_t>> columns_; // writes, by sheet and column
     std::vector<std::uint64_t> sheet_writes_;
+    int sheet_count_ = 0;
     std::size_t total_ = 0;
+    void watch();
 };
 
 // The index of a range argument, or of its first column (`part` 'c') or first row ('r');

@@ -14,6 +14,12 @@
 
 #include "engine/internal/Numeric.hpp"
 
+#include <type_traits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace host::engine::detail {
 
 // The most cells such a program may read.
@@ -117,6 +123,184 @@ OMBRIX_ALWAYS_INLINE inline bool run_on_numbers(const NumericProgram& p, const d
         return false;
     result = st[0];
     return true;
+}
+
+// The cells of one shape that do not read each other (a row of a filled-down block) run
+// together: each step once for `number_lanes` cells, so that the dispatch is paid once a step
+// rather than once a cell and the arithmetic runs two lanes an instruction. Every lane
+// computes exactly what run_on_numbers() computes for its cell, bit for bit (IEEE operations
+// give the same result in a vector as alone). Where run_on_numbers() would give up at a step
+// (a result not finite, a case it leaves to run_numeric()), the lane is poisoned instead: its
+// `poison` turns NaN and stays so, since x - x is 0 for every finite x and NaN otherwise.
+constexpr int number_lanes = 16;
+
+namespace lanes {
+
+// may_alias: a lane's operands are written as doubles and read as pairs.
+typedef double Pair __attribute__((vector_size(16), may_alias));
+typedef long long Mask __attribute__((vector_size(16)));
+constexpr int pairs = number_lanes / 2;
+
+OMBRIX_ALWAYS_INLINE inline Pair both(double x) { return Pair{x, x}; }
+OMBRIX_ALWAYS_INLINE inline Pair magnitude(Pair x) { return Pair(Mask(x) & Mask{~(1ll << 63), ~(1ll << 63)}); }
+OMBRIX_ALWAYS_INLINE inline Pair smaller(Pair a, Pair b) { // of numbers, not NaN
+#if defined(__SSE2__)
+    return Pair(_mm_min_pd(__m128d(a), __m128d(b)));
+#else
+    return a < b ? a : b;
+#endif
+}
+
+// x op y as numeric::arithmetic() computes it, for the first `live` pairs, into out (which
+// may be x or y); a lane it would refuse is poisoned.
+// y_step 0: y[0] for every pair (a constant).
+template <NumOp op, int y_step>
+OMBRIX_ALWAYS_INLINE inline void arithmetic(const Pair* x, const Pair* y, Pair* out, Pair* poison, int live) {
+    const Pair zero = both(0.0);
+    for (int k = 0; k < live; ++k) {
+        const Pair a = x[k], b = y[k * y_step];
+        Pair r;
+        if constexpr (op == NumOp::Add || op == NumOp::Sub) {
+            // approx_add() and approx_sub(): a result within 2^-48 of both operands'
+            // magnitudes is 0. Only two numbers that nearly cancel can come that close, so
+            // the signs need no test of their own, and below the smaller magnitude's 2^-48
+            // is below both.
+            r = op == NumOp::Add ? a + b : a - b;
+            const Mask keep = magnitude(r) >= smaller(magnitude(a), magnitude(b)) * both(1.0 / 281474976710656.0);
+            r = Pair(Mask(r) & keep);
+        } else if constexpr (op == NumOp::Mul) {
+            r = a * b;
+        } else if constexpr (op == NumOp::Div) {
+            r = a / b; // a division by 0 is not finite: poisoned below
+        } else {
+            for (int h = 0; h < 2; ++h) {
+                double p = a[h];
+                const bool refused = !numeric::arithmetic(NumOp::Pow, p, b[h]);
+                r[h] = p;
+                poison[k][h] += refused ? NAN : 0.0;
+            }
+        }
+        poison[k] += r - r;
+        out[k] = r + zero; // no negative zero, as numeric::finite()
+    }
+}
+
+// The functions of one number as numeric::function_of() computes them, in place.
+template <NumOp op>
+OMBRIX_ALWAYS_INLINE inline void function(Pair* x, Pair* poison, int used) {
+    if constexpr (op == NumOp::Abs) {
+        for (int k = 0; k < (used + 1) / 2; ++k)
+            x[k] = magnitude(x[k]);
+    } else {
+        for (int k = 0; k < used; ++k) { // a call each: only the lanes in use
+            double r = x[k / 2][k % 2];
+            const bool refused = !numeric::function_of(op, r);
+            poison[k / 2][k % 2] += refused ? NAN : 0.0;
+            x[k / 2][k % 2] = r;
+        }
+    }
+}
+
+} // namespace lanes
+
+// Operand i of lane k is v[i * number_lanes + k] (if `used` is odd, the lane after the last
+// holds any finite number); v is aligned as lanes::Pair. ok[k] tells whether run_on_numbers() would have answered
+// for lane k; if so its answer is result[k].
+inline void run_on_number_lanes(const NumericProgram& p, const double* v, int used, double* result, bool* ok) {
+    using Op = NumOp;
+    using lanes::Pair;
+    using lanes::pairs;
+    Pair st[numeric_stack][pairs];
+    Pair poison[pairs] = {};
+    const int live = (used + 1) / 2;
+    int sp = 0;
+    auto operand = [&](std::uint32_t a) { return reinterpret_cast<const Pair*>(v + a * number_lanes); };
+    auto binary = [&](const NumStep& s, auto op) OMBRIX_ALWAYS_INLINE {
+        constexpr NumOp o = decltype(op)::value;
+        if (s.right == InStep) {
+            const Pair constant = lanes::both(s.x);
+            if (s.left == InCell)
+                lanes::arithmetic<o, 0>(operand(s.a), &constant, st[sp++], poison, live);
+            else
+                lanes::arithmetic<o, 0>(st[sp - 1], &constant, st[sp - 1], poison, live);
+            return;
+        }
+        const Pair* y = s.right == InCell ? operand(s.a) : st[--sp];
+        if (s.left == InCell) {
+            lanes::arithmetic<o, 1>(operand(s.a), y, st[sp], poison, live);
+            ++sp;
+        } else {
+            lanes::arithmetic<o, 1>(st[sp - 1], y, st[sp - 1], poison, live);
+        }
+    };
+    auto aggregate = [&](const NumStep& s) {
+        const int from = sp - s.argc;
+        for (int k = 0; k < live; ++k)
+            for (int h = 0; h < 2; ++h) {
+                double acc = s.op == Op::Product ? 1 : s.op == Op::Min || s.op == Op::Max ? st[from][k][h] : 0;
+                for (int i = from; i < sp; ++i) {
+                    const double x = st[i][k][h];
+                    switch (s.op) {
+                    case Op::Sum:
+                    case Op::Average: acc += x; break;
+                    case Op::SumSq: acc += x * x; break;
+                    case Op::Product: acc *= x; break;
+                    case Op::Min: acc = i == from || x < acc ? x : acc; break;
+                    default: acc = i == from || x > acc ? x : acc; break;
+                    }
+                }
+                if (s.op == Op::Average)
+                    acc = acc / double(s.argc);
+                poison[k][h] += acc - acc;
+                st[from][k][h] = acc + 0.0;
+            }
+        sp = from + 1;
+    };
+    for (const NumStep& s : p.code) {
+        switch (s.op) {
+        case Op::Num:
+            for (int k = 0; k < live; ++k)
+                st[sp][k] = lanes::both(s.x);
+            ++sp;
+            break;
+        case Op::Cell: {
+            const Pair* x = operand(s.a);
+            for (int k = 0; k < live; ++k)
+                st[sp][k] = x[k];
+            ++sp;
+            break;
+        }
+        case Op::Neg:
+            for (int k = 0; k < live; ++k)
+                st[sp - 1][k] = -st[sp - 1][k] + lanes::both(0.0);
+            break;
+        case Op::Percent:
+            for (int k = 0; k < live; ++k) {
+                const Pair x = st[sp - 1][k] / lanes::both(100.0);
+                poison[k] += x - x;
+                st[sp - 1][k] = x + lanes::both(0.0);
+            }
+            break;
+        case Op::Add: binary(s, std::integral_constant<Op, Op::Add>()); break;
+        case Op::Sub: binary(s, std::integral_constant<Op, Op::Sub>()); break;
+        case Op::Mul: binary(s, std::integral_constant<Op, Op::Mul>()); break;
+        case Op::Div: binary(s, std::integral_constant<Op, Op::Div>()); break;
+        case Op::Pow: binary(s, std::integral_constant<Op, Op::Pow>()); break;
+        case Op::Abs: lanes::function<Op::Abs>(st[sp - 1], poison, used); break;
+        case Op::Sqrt: lanes::function<Op::Sqrt>(st[sp - 1], poison, used); break;
+        case Op::Exp: lanes::function<Op::Exp>(st[sp - 1], poison, used); break;
+        case Op::Ln: lanes::function<Op::Ln>(st[sp - 1], poison, used); break;
+        case Op::Sin: lanes::function<Op::Sin>(st[sp - 1], poison, used); break;
+        case Op::Cos: lanes::function<Op::Cos>(st[sp - 1], poison, used); break;
+        case Op::Tan: lanes::function<Op::Tan>(st[sp - 1], poison, used); break;
+        case Op::Atan: lanes::function<Op::Atan>(st[sp - 1], poison, used); break;
+        default: aggregate(s); break; // Sum .. Max
+        }
+    }
+    for (int k = 0; k < used; ++k) {
+        ok[k] = sp == 1 && poison[k / 2][k % 2] == 0;
+        result[k] = ok[k] ? st[0][k / 2][k % 2] : 0;
+    }
 }
 
 } // namespace host::engine::detail

@@ -385,6 +385,7 @@ struct Workbook::Impl final : detail::Grid {
     std::vector<std::uint32_t> slots_scratch;
     detail::Reads reads_scratch;
     bool evaluate_compact(std::uint32_t id);
+    void evaluate_batch(const std::uint32_t* ids, std::uint32_t count);
     std::uint32_t expand(std::uint32_t id);
     void remove_compact(std::uint32_t id);
     std::string compact_text(std::uint32_t id) const;
@@ -440,6 +441,8 @@ struct Workbook::Impl final : detail::Grid {
     void keep_format_warnings(std::uint32_t id);
     void rewire_if_built(std::uint32_t id, std::vector<detail::Area>& built);
     static bool same_areas(std::vector<detail::Area>& a, const std::vector<detail::Area>& b);
+    void arrange(std::vector<std::uint32_t>& order) const;
+    static void arrange_order(void* impl, std::vector<std::uint32_t>& order);
     void run(const std::vector<std::uint32_t>& order);
     void run_cycle(const std::vector<std::uint32_t>& order, std::size_t begin, std::size_t end);
 

@@ -9,7 +9,7 @@ namespace {
 
 using Shapes = Engine;
 
-// Each written in C2 and filled down to C13; A and B hold the inputs, C1 is empty.
+// Each written in C2 and filled down to C41; A and B hold the inputs, C1 is empty.
 const char* const filled_down[] = {
     "A2*0.5+SIN(B$1)*0.25+B$1/(1+ABS(C1))",
     "A2/B2",
@@ -25,12 +25,14 @@ const char* const filled_down[] = {
     "A2",
     "PRODUCT(A2,B2,2)",
     "Sheet1!A2 - B1",
+    "A2*3-A2-A2-A2", // sums that nearly cancel are 0
+    "(A2+B2)-A2-B2",
 };
 
 // The inputs, taken in turn from a different place in each round.
 const Value inputs[] = {N(3),   N(-2), Value(),  T("x"), Value::boolean(true),  E(ErrorCode::Div0), N(0),
                         N(0.1), N(2),  N(1e300), T("4"), Value::boolean(false), N(-0.000001),       N(7)};
-constexpr int first_row = 1, last_row = 12; // rows 2 to 13
+constexpr int first_row = 1, last_row = 40; // rows 2 to 41: more cells than one run of lanes
 constexpr int inputs_count = int(sizeof inputs / sizeof inputs[0]);
 
 // Column C holds the block; column D the same formulas as CHOOSE(1, ...), which the general
@@ -60,6 +62,40 @@ TEST_F(Shapes, EachCellOfABlockAsTheFormulaAlone) {
         }
         for (int row = first_row; row <= last_row; ++row)
             EXPECT_EQ(texts[std::size_t(row - first_row)], book.formula_text({0, row, 2}));
+    }
+}
+
+// A block filled right as well as down (C2:H25): its rows run side by side where they read
+// none of each other. Each cell against the same formula computed alone in a second book.
+TEST_F(Shapes, WideBlocksAsTheFormulasAlone) {
+    constexpr int rows = 24, cols = 6, first_col = 2;
+    for (const char* formula : filled_down) {
+        Workbook block, alone;
+        for (Workbook* book : {&block, &alone})
+            book->add_sheet("Sheet1");
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < cols; ++c) {
+                const std::string text = host::engine::move_formula(formula, r, c);
+                block.set_formula({0, first_row + r, first_col + c}, text);
+                alone.set_formula({0, first_row + r, first_col + c}, "CHOOSE(1," + text + ")");
+            }
+        for (int round = 0; round < 3; ++round) {
+            for (Workbook* book : {&block, &alone}) {
+                for (int r = 0; r <= rows + 1; ++r)
+                    for (int c = 0; c < first_col; ++c)
+                        book->set_value({0, r, c}, inputs[(r * 5 + c * 3 + round * 7) % inputs_count]);
+                for (int c = first_col; c < first_col + cols; ++c)
+                    book->set_value({0, 0, c}, inputs[(c * 11 + round) % inputs_count]);
+                book->recalculate();
+            }
+            for (int r = first_row; r < first_row + rows; ++r)
+                for (int c = first_col; c < first_col + cols; ++c) {
+                    const Value& a = block.value({0, r, c});
+                    const Value& b = alone.value({0, r, c});
+                    EXPECT_TRUE(a == b) << formula << " at row " << r + 1 << ", column " << c + 1 << ", round " << round
+                                        << ": " << show(a) << " in the block, " << show(b) << " alone";
+                }
+        }
     }
 }
 
