@@ -245,17 +245,19 @@ public:
         std::string text = load(cells);
         // The records of all cells, allocated once.
         sheet_.cells.reserve(cells);
-        const std::size_t warnings_before = warnings_.size();
+        // What the sheet had before (its tables' filters are read first).
+        const std::size_t hidden_before = sheet_.hidden_rows.size(), filters_before = sheet_.filters.size(),
+                          tables_before = sheet_.data_tables.size(), warnings_before = warnings_.size();
         ContentPieces pieces;
         if (split_content(text, "sheetData", piece_size, pieces) && read_pieces(text, pieces))
             return;
         // Text the pieces do not cover, or that they show to be malformed, is parsed whole, so
         // that messages count lines in the whole part.
         sheet_.cells.clear();
-        sheet_.hidden_rows.clear();
-        sheet_.filters.clear();
-        sheet_.data_tables.clear();
-        warnings_.resize(warnings_before);
+        sheet_.hidden_rows.erase(sheet_.hidden_rows.begin() + std::ptrdiff_t(hidden_before), sheet_.hidden_rows.end());
+        sheet_.filters.erase(sheet_.filters.begin() + std::ptrdiff_t(filters_before), sheet_.filters.end());
+        sheet_.data_tables.erase(sheet_.data_tables.begin() + std::ptrdiff_t(tables_before), sheet_.data_tables.end());
+        warnings_.erase(warnings_.begin() + std::ptrdiff_t(warnings_before), warnings_.end());
         next_row_ = 0;
         XmlDocument doc = parse(std::move(text));
         read_filter(doc.root());

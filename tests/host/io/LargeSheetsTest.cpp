@@ -37,6 +37,13 @@ std::string book_with(const std::string& worksheet) {
     return zip(parts);
 }
 
+host::engine::CellAddress at(const std::string& a1) {
+    host::engine::CellAddress a{0, 0, 0};
+    if (!host::engine::parse_a1(a1, a.row, a.col))
+        throw std::runtime_error("bad cell " + a1);
+    return a;
+}
+
 // The cells read, "A1 1; B1 =A1*2 2": position, formula if any, value.
 std::string cells_read(const std::string& worksheet) {
     Package package("book.xlsx", book_with(worksheet));
@@ -117,6 +124,42 @@ TEST(LargeSheets, EveryShapeOfWorksheetTextReads) {
     }
 }
 
+// A sheet parsed whole because its text is not one the pieces take keeps what was read
+// before its cells: its tables' filters tell the rows they hide.
+TEST(LargeSheets, ParsedWholeAfterItsTables) {
+    const std::string sheet_data = "<sheetData><row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>x</t></is></c>"
+                                   "</row><row r=\"3\" hidden=\"1\"/><row r=\"7\" hidden=\"1\"/></sheetData>";
+    const std::string ws = std::string("<worksheet xmlns=\"") + main_ns + "\">" + sheet_data + "</worksheet>";
+    const struct {
+        const char* what;
+        std::string worksheet;
+    } cases[] = {
+        {"in pieces", ws},
+        {"document type declaration", "<!DOCTYPE worksheet>" + ws},
+        {"another encoding", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>" + ws},
+    };
+    for (const auto& c : cases) {
+        testing_packages::Parts parts = workbook_parts({{"S", ""}});
+        for (auto& part : parts)
+            if (part.first == "xl/worksheets/sheet1.xml")
+                part.second = c.worksheet;
+        parts.emplace_back("xl/worksheets/_rels/sheet1.xml.rels",
+                           std::string("<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
+                                       "relationships\"><Relationship Id=\"rId1\" Type=\"") +
+                               testing_packages::rel_ns + "/table\" Target=\"../tables/table1.xml\"/></Relationships>");
+        parts.emplace_back("xl/tables/table1.xml",
+                           std::string("<table xmlns=\"") + main_ns +
+                               "\" id=\"1\" name=\"T\" displayName=\"T\" ref=\"A1:A5\"><autoFilter ref=\"A1:A5\">"
+                               "<filterColumn colId=\"0\"><filters><filter val=\"y\"/></filters></filterColumn>"
+                               "</autoFilter><tableColumns count=\"1\"><tableColumn id=\"1\" name=\"x\"/>"
+                               "</tableColumns></table>");
+        const Document d = host::io::load_xlsx_bytes("tables.xlsx", zip(parts));
+        EXPECT_EQ(d.workbook.row_hidden(0, 2), host::engine::RowHidden::ByFilter) << c.what;
+        EXPECT_EQ(d.workbook.row_hidden(0, 6), host::engine::RowHidden::ByUser) << c.what;
+        EXPECT_EQ(d.workbook.value(at("A1")), Value::text("x")) << c.what;
+    }
+}
+
 // A sheet of many pieces: row 2i holds i (A), "t&i" (B, inline) and a formula filled down
 // from C2 (=A2*2, its cached values 0) or 2i; each row on a line of its own, the worksheet's
 // start on line 1. Rows not written have nothing. `row_text` may replace rows.
@@ -153,13 +196,6 @@ struct LargeSheet {
         return text + "</sheetData>" + after + "</worksheet>";
     }
 };
-
-host::engine::CellAddress at(const std::string& a1) {
-    host::engine::CellAddress a{0, 0, 0};
-    if (!host::engine::parse_a1(a1, a.row, a.col))
-        throw std::runtime_error("bad cell " + a1);
-    return a;
-}
 
 TEST(LargeSheets, ReadInPiecesAsWhole) {
     LargeSheet sheet;
