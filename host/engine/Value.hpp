@@ -101,6 +101,14 @@ public:
         type_ = ValueType::Number;
         number_ = x == 0 ? 0.0 : x;
     }
+    // The same for a number known to be finite and not -0.
+    OMBRIX_ALWAYS_INLINE void set_finite_number(double x) noexcept {
+        if (type_ == ValueType::Text)
+            release();
+        type_ = ValueType::Number;
+        error_ = ErrorCode::Null;
+        number_ = x;
+    }
     static Value text(std::string_view s);
     static Value boolean(bool b) noexcept;
     static Value error(ErrorCode code) noexcept;

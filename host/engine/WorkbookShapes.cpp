@@ -307,6 +307,8 @@ void Workbook::Impl::evaluate_batch(const std::uint32_t* ids, std::uint32_t coun
     const std::uint32_t operands = shape.operand_count;
     const bool indexed = lookup_indexes.watching();
     alignas(lanes::Pair) double v[numbers_only_operands * number_lanes];
+    for (std::uint32_t i = 0; i < operands * number_lanes / 2; ++i) // lanes not in use hold numbers too
+        reinterpret_cast<lanes::Pair*>(v)[i] = lanes::both(1.0);
     double results[number_lanes];
     bool ok[number_lanes];
     std::uint32_t lane_ids[number_lanes];
@@ -334,9 +336,6 @@ void Workbook::Impl::evaluate_batch(const std::uint32_t* ids, std::uint32_t coun
         }
         if (n == 0)
             continue;
-        if (n % 2 == 1) // the other half of the last pair
-            for (std::uint32_t i = 0; i < operands; ++i)
-                v[i * number_lanes + n] = 1;
         run_on_number_lanes(shape.numeric, v, int(n), results, ok);
         evaluations += n;
         for (std::uint32_t k = 0; k < n; ++k) {
@@ -348,7 +347,7 @@ void Workbook::Impl::evaluate_batch(const std::uint32_t* ids, std::uint32_t coun
             }
             if (indexed)
                 touched(id);
-            cells[id].value.set_number(results[k]);
+            cells[id].value.set_finite_number(results[k]);
         }
     }
 }

@@ -192,19 +192,20 @@ OMBRIX_ALWAYS_INLINE inline void function(Pair* x, Pair* poison, int used) {
         for (int k = 0; k < (used + 1) / 2; ++k)
             x[k] = magnitude(x[k]);
     } else {
-        for (int k = 0; k < used; ++k) { // a call each: only the lanes in use
-            double r = x[k / 2][k % 2];
-            const bool refused = !numeric::function_of(op, r);
-            poison[k / 2][k % 2] += refused ? NAN : 0.0;
-            x[k / 2][k % 2] = r;
-        }
+        double* lane = reinterpret_cast<double*>(x); // a vector aliases its elements
+        unsigned refused = 0;
+        for (int k = 0; k < used; ++k) // a call each: only the lanes in use
+            refused |= unsigned(!numeric::function_of(op, lane[k])) << k;
+        for (int k = 0; refused != 0; ++k, refused >>= 1)
+            if (refused & 1)
+                poison[k / 2][k % 2] = NAN;
     }
 }
 
 } // namespace lanes
 
-// Operand i of lane k is v[i * number_lanes + k] (if `used` is odd, the lane after the last
-// holds any finite number); v is aligned as lanes::Pair. ok[k] tells whether run_on_numbers() would have answered
+// Operand i of lane k is v[i * number_lanes + k]; the lanes past `used` hold any finite
+// numbers. v is aligned as lanes::Pair. ok[k] tells whether run_on_numbers() would have answered
 // for lane k; if so its answer is result[k].
 inline void run_on_number_lanes(const NumericProgram& p, const double* v, int used, double* result, bool* ok) {
     using Op = NumOp;
@@ -265,7 +266,7 @@ inline void run_on_number_lanes(const NumericProgram& p, const double* v, int us
             break;
         case Op::Cell: {
             const Pair* x = operand(s.a);
-            for (int k = 0; k < live; ++k)
+            for (int k = 0; k < pairs; ++k) // all of them: a fixed count copies without a call
                 st[sp][k] = x[k];
             ++sp;
             break;
