@@ -3,6 +3,10 @@
 #include <cmath>
 #include <tuple>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 namespace host::engine {
 
 using namespace detail;
@@ -223,6 +227,14 @@ void Workbook::Impl::recalculate_all() {
     rewired = false;
     run(order);
     again_if_rewired();
+#if defined(__GLIBC__)
+    // The ordering's scratch space, tens of bytes a formula, is free again; the C library
+    // would keep its pages for the next allocation rather than give them back.
+    if (order.size() >= large_order) {
+        std::vector<std::uint32_t>().swap(order);
+        malloc_trim(0);
+    }
+#endif
 }
 
 void Workbook::Impl::after_write() {

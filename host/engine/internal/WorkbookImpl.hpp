@@ -457,6 +457,8 @@ struct Workbook::Impl final : detail::Grid {
 
     void again_if_rewired();
     std::vector<std::uint32_t> all_formula_cells() const;
+    // From this many formula cells on, a full recalculation gives its scratch pages back.
+    static constexpr std::size_t large_order = std::size_t(1) << 16;
     void recalculate_all();
     void after_write();
 };
