@@ -3,6 +3,7 @@
 #include "io/Xlsx.hpp"
 
 #include "io/IoError.hpp"
+#include "io/XlsxCellXml.hpp"
 #include "io/Xml.hpp"
 
 #include <algorithm>
@@ -23,126 +24,6 @@ std::uint64_t key_of(std::uint32_t row, std::uint32_t column) { return (std::uin
 
 const char* const main_namespace = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
 const char* const rel_namespace = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
-
-bool needs_preserve(const std::string& text) {
-    if (text.empty())
-        return false;
-    auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-    return space(text.front()) || space(text.back());
-}
-
-void remove_children(pugi::xml_node node, const char* name) {
-    for (pugi::xml_node c = node.first_child(); c;) {
-        pugi::xml_node next = c.next_sibling();
-        if (c.type() == pugi::node_element && is(c, name))
-            node.remove_child(c);
-        c = next;
-    }
-}
-
-void set_attribute(pugi::xml_node node, const char* name, const char* value) {
-    pugi::xml_attribute a = node.attribute(name);
-    if (!a)
-        a = node.append_attribute(name);
-    a.set_value(value);
-}
-
-// Writes `value` into a <c> element: the <v> (after the <f>, if any) or, for a text
-// constant, an inline string; and the matching t attribute. Other attributes stay.
-void write_value(pugi::xml_node c, const std::string& prefix, const engine::Value& value, bool formula) {
-    remove_children(c, "is");
-    c.remove_attribute("vm"); // the metadata of the value it held
-    pugi::xml_node v = child(c, "v");
-    auto ensure_v = [&]() {
-        if (!v) {
-            pugi::xml_node f = child(c, "f");
-            v = f ? c.insert_child_after((prefix + "v").c_str(), f) : c.prepend_child((prefix + "v").c_str());
-        }
-        return v;
-    };
-    switch (value.type()) {
-    case engine::ValueType::Empty:
-        if (v)
-            c.remove_child(v);
-        c.remove_attribute("t");
-        break;
-    case engine::ValueType::Number:
-        c.remove_attribute("t");
-        ensure_v().text().set(engine::format_number(value.as_number()).c_str());
-        break;
-    case engine::ValueType::Boolean:
-        set_attribute(c, "t", "b");
-        ensure_v().text().set(value.as_boolean() ? "1" : "0");
-        break;
-    case engine::ValueType::Error:
-        set_attribute(c, "t", "e");
-        ensure_v().text().set(engine::error_text(value.as_error()));
-        break;
-    case engine::ValueType::Text: {
-        std::string text = encode_escapes(std::string(value.as_text()));
-        if (formula) {
-            set_attribute(c, "t", "str");
-            ensure_v().text().set(text.c_str());
-        } else {
-            if (v)
-                c.remove_child(v);
-            set_attribute(c, "t", "inlineStr");
-            pugi::xml_node is_node;
-            pugi::xml_node f = child(c, "f");
-            is_node = f ? c.insert_child_after((prefix + "is").c_str(), f) : c.prepend_child((prefix + "is").c_str());
-            pugi::xml_node t = is_node.append_child((prefix + "t").c_str());
-            if (needs_preserve(text))
-                t.append_attribute("xml:space").set_value("preserve");
-            t.text().set(text.c_str());
-        }
-        break;
-    }
-    }
-}
-
-bool is_table_formula(const pugi::xml_node& f) {
-    return f && std::string_view(f.attribute("t").value()) == "dataTable";
-}
-
-// A data table's top-left cell: <f t="dataTable" ref=".." dt2D dtr r1 r2 del1/>, as the reader
-// reads it back (its other cells hold values only).
-void write_table_formula(pugi::xml_node f, const engine::DataTableDef& table) {
-    const engine::CellRange& t = table.cells;
-    std::string ref = engine::a1_name(t.first_row, t.first_col);
-    if (t.size() > 1)
-        ref += ":" + engine::a1_name(t.last_row, t.last_col);
-    const bool two = table.has_row_input && table.has_column_input;
-    f.append_attribute("t").set_value("dataTable");
-    f.append_attribute("ref").set_value(ref.c_str());
-    f.append_attribute("dt2D").set_value(two ? "1" : "0");
-    f.append_attribute("dtr").set_value(table.has_row_input && !two ? "1" : "0");
-    if (table.input_deleted)
-        f.append_attribute("del1").set_value("1");
-    const engine::CellAddress& first = table.has_row_input ? table.row_input : table.column_input;
-    f.append_attribute("r1").set_value(engine::a1_name(first.row, first.col).c_str());
-    if (two)
-        f.append_attribute("r2").set_value(engine::a1_name(table.column_input.row, table.column_input.col).c_str());
-}
-
-void write_formula(pugi::xml_node c, const std::string& prefix, const engine::Workbook& book,
-                   const engine::CellAddress& at, Address a) {
-    remove_children(c, "f");
-    pugi::xml_node f = c.prepend_child((prefix + "f").c_str());
-    if (std::optional<engine::DataTableDef> table = book.data_table(at)) {
-        write_table_formula(f, *table);
-        return;
-    }
-    if (book.is_array_formula(at)) {
-        engine::ArrayExtent extent = book.array_extent(at);
-        Address last{a.row + std::uint32_t(extent.rows) - 1, a.column + std::uint32_t(extent.cols) - 1};
-        std::string ref = format_address(a);
-        if (!(last == a))
-            ref += ":" + format_address(last);
-        f.append_attribute("t").set_value("array");
-        f.append_attribute("ref").set_value(ref.c_str());
-    }
-    f.text().set(book.formula_text(at).c_str());
-}
 
 // A cell of the workbook with what it holds, in the order for_each_cell gives them.
 struct HeldCell {

@@ -38,6 +38,25 @@ inline bool runs_on_numbers(const NumericProgram& p, std::uint32_t operands) {
     return true;
 }
 
+// Sum .. Max of a step's argc arguments, `argument(i)` the i-th, as run_numeric's aggregates
+// over values given directly (each counts); not yet checked to be finite.
+template <class Argument>
+OMBRIX_ALWAYS_INLINE inline double aggregate_of(const NumStep& s, Argument argument) {
+    double acc = s.op == NumOp::Product ? 1 : s.op == NumOp::Min || s.op == NumOp::Max ? argument(0) : 0;
+    for (int i = 0; i < s.argc; ++i) {
+        const double x = argument(i);
+        switch (s.op) {
+        case NumOp::Sum:
+        case NumOp::Average: acc += x; break;
+        case NumOp::SumSq: acc += x * x; break;
+        case NumOp::Product: acc *= x; break;
+        case NumOp::Min: acc = i == 0 || x < acc ? x : acc; break;
+        default: acc = i == 0 || x > acc ? x : acc; break;
+        }
+    }
+    return s.op == NumOp::Average ? acc / double(s.argc) : acc;
+}
+
 // Runs such a program on the operands' numbers `v`; false where run_numeric() must decide.
 // Each operator has its own case, so that the arithmetic is not dispatched a second time.
 OMBRIX_ALWAYS_INLINE inline bool run_on_numbers(const NumericProgram& p, const double* v, double& result) {
@@ -66,23 +85,9 @@ OMBRIX_ALWAYS_INLINE inline bool run_on_numbers(const NumericProgram& p, const d
         st[sp - 1] = x;
         return true;
     };
-    // As run_numeric's aggregates over values given directly: each counts.
     auto aggregate = [&](const NumStep& s) {
         const int from = sp - s.argc;
-        double acc = s.op == NumOp::Product ? 1 : s.op == NumOp::Min || s.op == NumOp::Max ? st[from] : 0;
-        for (int i = from; i < sp; ++i) {
-            const double x = st[i];
-            switch (s.op) {
-            case NumOp::Sum:
-            case NumOp::Average: acc += x; break;
-            case NumOp::SumSq: acc += x * x; break;
-            case NumOp::Product: acc *= x; break;
-            case NumOp::Min: acc = i == from || x < acc ? x : acc; break;
-            default: acc = i == from || x > acc ? x : acc; break;
-            }
-        }
-        if (s.op == NumOp::Average)
-            acc = acc / double(s.argc);
+        double acc = aggregate_of(s, [&](int i) { return st[from + i]; });
         if (!numeric::finite(acc))
             return false;
         sp = from + 1;
@@ -238,20 +243,7 @@ inline void run_on_number_lanes(const NumericProgram& p, const double* v, int us
         const int from = sp - s.argc;
         for (int k = 0; k < live; ++k)
             for (int h = 0; h < 2; ++h) {
-                double acc = s.op == Op::Product ? 1 : s.op == Op::Min || s.op == Op::Max ? st[from][k][h] : 0;
-                for (int i = from; i < sp; ++i) {
-                    const double x = st[i][k][h];
-                    switch (s.op) {
-                    case Op::Sum:
-                    case Op::Average: acc += x; break;
-                    case Op::SumSq: acc += x * x; break;
-                    case Op::Product: acc *= x; break;
-                    case Op::Min: acc = i == from || x < acc ? x : acc; break;
-                    default: acc = i == from || x > acc ? x : acc; break;
-                    }
-                }
-                if (s.op == Op::Average)
-                    acc = acc / double(s.argc);
+                const double acc = aggregate_of(s, [&](int i) { return st[from + i][k][h]; });
                 poison[k][h] += acc - acc;
                 st[from][k][h] = acc + 0.0;
             }

@@ -1,0 +1,29 @@
+#ifndef OMBRIX_IO_XLSXCELLXML_HPP
+#define OMBRIX_IO_XLSXCELLXML_HPP
+
+// How the saver writes a worksheet's cells as XML, shared by the editing of a sheet read from a
+// file and the writing of a new one.
+
+#include "engine/Workbook.hpp"
+#include "io/Address.hpp"
+#include "io/Xml.hpp"
+
+#include <string>
+
+namespace host::io {
+
+// Removes the child elements of `node` with the local name `name`.
+void remove_children(pugi::xml_node node, const char* name);
+void set_attribute(pugi::xml_node node, const char* name, const char* value);
+// Writes `value` into a <c> element: the <v> (after the <f>, if any) or, for a text
+// constant, an inline string; and the matching t attribute. Other attributes stay.
+void write_value(pugi::xml_node c, const std::string& prefix, const engine::Value& value, bool formula);
+// Whether <f> is a data table's.
+bool is_table_formula(const pugi::xml_node& f);
+// Writes the formula of the workbook's cell `at` (at `a` in the file) into a <c> element.
+void write_formula(pugi::xml_node c, const std::string& prefix, const engine::Workbook& book,
+                   const engine::CellAddress& at, Address a);
+
+} // namespace host::io
+
+#endif
