@@ -29,14 +29,16 @@ namespace {
 
 const char* const main_ns = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
 
-// A workbook of one sheet, S, whose part is `worksheet`, whole.
-std::string book_with(const std::string& worksheet) {
+// The parts of a workbook of one sheet, S, whose part is `worksheet`, whole.
+testing_packages::Parts parts_with(const std::string& worksheet) {
     testing_packages::Parts parts = workbook_parts({{"S", ""}});
     for (auto& part : parts)
         if (part.first == "xl/worksheets/sheet1.xml")
             part.second = worksheet;
-    return zip(parts);
+    return parts;
 }
+
+std::string book_with(const std::string& worksheet) { return zip(parts_with(worksheet)); }
 
 host::engine::CellAddress at(const std::string& a1) {
     host::engine::CellAddress a{0, 0, 0};
@@ -140,10 +142,7 @@ TEST(LargeSheets, ParsedWholeAfterItsTables) {
         {"another encoding", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>" + ws},
     };
     for (const auto& c : cases) {
-        testing_packages::Parts parts = workbook_parts({{"S", ""}});
-        for (auto& part : parts)
-            if (part.first == "xl/worksheets/sheet1.xml")
-                part.second = c.worksheet;
+        testing_packages::Parts parts = parts_with(c.worksheet);
         parts.emplace_back("xl/worksheets/_rels/sheet1.xml.rels",
                            std::string("<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
                                        "relationships\"><Relationship Id=\"rId1\" Type=\"") +
