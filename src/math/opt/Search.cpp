@@ -120,7 +120,7 @@ SearchRun::SearchRun(const GAOptimiser& ga, const SearchSettings& settings, cons
         message << "There are no design variables: the optimiser needs at least one variable to search";
     } else if (!start_.empty() && start_.size() != box_.size()) {
         message << "The start point has " << start_.size() << " values for " << box_.size() << " variables";
-    } else if (double(population_) * (3.0 * double(box_.size()) * sizeof(double) + 64.0) > double(ga.max_run_memory)) {
+    } else if (double(population_) * (4.0 * double(box_.size()) * sizeof(double) + 128.0) > double(ga.max_run_memory)) {
         message << "A population of " << population_ << " with " << box_.size()
                 << " variables needs more memory than a run may take; choose a smaller population";
     } else {

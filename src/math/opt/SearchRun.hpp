@@ -27,7 +27,7 @@ public:
 
     // One draw in [0, 1), one engine output.
     double draw() { return source_(); }
-    // A whole number in [0, n), from one draw; exact for any n below 2^21.
+    // A whole number in [0, n), from one draw (uniform to within 2^-32 of each chance).
     unsigned int index(unsigned int n) { return static_cast<unsigned int>(draw() * n); }
     // A point drawn uniformly in the box, one draw per variable, variable 0 first.
     void random_point(std::vector<double>& x);
