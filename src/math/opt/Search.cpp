@@ -96,6 +96,16 @@ void SerialObjective::evaluate_all(const std::vector<std::vector<double>>& point
         results[i] = Evaluation{f(points[i]), 0.0};
 }
 
+void SerialConstrainedObjective::evaluate_all(const std::vector<std::vector<double>>& points,
+                                              std::vector<Evaluation>& results) const {
+    results.resize(points.size());
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        results[i] = f.evaluate(points[i]);
+        if (minimise)
+            results[i].value = -results[i].value;
+    }
+}
+
 StopRule::StopRule(const SearchSettings& settings)
     : stop_after_(settings.stop_after), has_target_(settings.has_target), target_(settings.target) {}
 

@@ -72,6 +72,17 @@ public:
     const Optimiser::Objective& f;
 };
 
+// A model with constraints evaluated one point after another; when minimising, the values
+// are negated (the violations are not).
+class SerialConstrainedObjective : public BatchObjective {
+public:
+    SerialConstrainedObjective(const ConstrainedObjective& f_, bool minimise_) : f(f_), minimise(minimise_) {}
+    void evaluate_all(const std::vector<std::vector<double>>& points, std::vector<Evaluation>& results) const override;
+
+    const ConstrainedObjective& f;
+    bool minimise;
+};
+
 // Early stops: after stop_after generations without a better best, or once the best meets the
 // target. Sees one generation's best at a time.
 class StopRule {

@@ -275,24 +275,32 @@ TEST(Search, ClassicWithNothingSetIsTheGeneticAlgorithmBitForBit) {
 }
 
 TEST(Search, BetterWithinTheConstraintsWins) {
-    // Maximise x + y with x + y <= 1: points beyond the line report their excess as violation.
-    class Constrained : public BatchObjective {
+    // x + y with x + y <= 1 and x - y >= -4: points beyond report their excess as violation.
+    class Constrained : public math::opt::ConstrainedObjective {
     public:
-        void evaluate_all(const std::vector<std::vector<double>>& points,
-                          std::vector<Evaluation>& results) const override {
-            results.resize(points.size());
-            for (std::size_t i = 0; i < points.size(); ++i) {
-                const double sum = points[i][0] + points[i][1];
-                results[i] = Evaluation{sum, sum > 1.0 ? sum - 1.0 : 0.0};
-            }
+        Evaluation evaluate(const std::vector<double>& x) const override {
+            const double sum = x[0] + x[1], gap = x[0] - x[1];
+            return Evaluation{sum, (sum > 1.0 ? sum - 1.0 : 0.0) + (gap < -4.0 ? -4.0 - gap : 0.0)};
         }
     } f;
-    for (Strategy s : {Strategy::real, Strategy::differential, Strategy::shade}) {
+    struct Case {
+        Strategy strategy;
+        bool minimise;
+        double least, most; // of x + y found
+    } cases[] = {
+        {Strategy::real, false, 0.999, 1.0},
+        {Strategy::differential, false, 0.999, 1.0},
+        {Strategy::shade, false, 0.999, 1.0},
+        {Strategy::shade, true, -10.0, -9.999},
+    };
+    for (const Case& c : cases) {
         GAOptimiser ga = box(model("sphere"), 2, 20, 300);
         boost::mt19937 engine(5);
-        const std::vector<double> x = math::opt::search_maximise(ga, with(s), f, engine);
-        EXPECT_LE(x[0] + x[1], 1.0) << math::opt::strategy_name(s);
-        EXPECT_GT(x[0] + x[1], 0.999) << math::opt::strategy_name(s);
+        const math::opt::SerialConstrainedObjective batch(f, c.minimise);
+        const std::vector<double> x = math::opt::search_maximise(ga, with(c.strategy), batch, engine);
+        EXPECT_EQ(f.evaluate(x).violation, 0.0) << math::opt::strategy_name(c.strategy);
+        EXPECT_GE(x[0] + x[1], c.least) << math::opt::strategy_name(c.strategy) << c.minimise;
+        EXPECT_LE(x[0] + x[1], c.most) << math::opt::strategy_name(c.strategy) << c.minimise;
     }
 }
 
