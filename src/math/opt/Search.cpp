@@ -159,8 +159,14 @@ void SearchRun::random_point(std::vector<double>& x) {
 }
 
 void SearchRun::clamp(std::vector<double>& x) const {
-    for (std::size_t j = 0; j < x.size() && j < box_.size(); ++j)
-        x[j] = std::min(std::max(x[j], box_[j].lower()), box_[j].upper());
+    // Written so that a NaN (a step that overflowed in a box near the largest doubles) goes to
+    // the lower bound rather than into the model.
+    for (std::size_t j = 0; j < x.size() && j < box_.size(); ++j) {
+        if (!(x[j] >= box_[j].lower()))
+            x[j] = box_[j].lower();
+        else if (x[j] > box_[j].upper())
+            x[j] = box_[j].upper();
+    }
 }
 
 bool SearchRun::next_generation() {

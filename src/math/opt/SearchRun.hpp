@@ -31,7 +31,7 @@ public:
     unsigned int index(unsigned int n) { return static_cast<unsigned int>(draw() * n); }
     // A point drawn uniformly in the box, one draw per variable, variable 0 first.
     void random_point(std::vector<double>& x);
-    // Each coordinate moved into its interval.
+    // Each coordinate moved into its interval (a NaN to the lower bound).
     void clamp(std::vector<double>& x) const;
 
     // Whether another generation runs: the budget is not spent, no early stop was met, and

@@ -304,6 +304,23 @@ TEST(Search, BetterWithinTheConstraintsWins) {
     }
 }
 
+TEST(Search, BoxesNearTheLargestDoublesStayFinite) {
+    // Steps between far-apart points overflow; every candidate must still lie in the box.
+    for (Strategy s : {Strategy::real, Strategy::differential, Strategy::shade}) {
+        GAOptimiser ga;
+        ga.population_size = 10;
+        ga.generations = 30;
+        ga.trials = 1;
+        ga.design_variable(Interval(-8e307, 8e307));
+        ga.design_variable(Interval(0.0, 1.7e308));
+        Counted f([](const std::vector<double>& x) { return x[0] * 1e-300 + x[1] * 1e-300; });
+        boost::mt19937 engine(2);
+        const std::vector<double> x = math::opt::search_maximise(ga, with(s), f, engine);
+        EXPECT_TRUE(x[0] >= -8e307 && x[0] <= 8e307 && x[1] >= 0.0 && x[1] <= 1.7e308)
+            << math::opt::strategy_name(s) << " " << x[0] << " " << x[1];
+    }
+}
+
 TEST(Search, RefusesWhatCannotRun) {
     struct Case {
         Strategy strategy;
