@@ -19,6 +19,6 @@ math::opt::SearchSettings OmbrixImpl::search_settings(bool maximise) const {
     s.stop_after = stop_after;
     s.has_target = has_target;
     // The optimiser maximises: a minimum to reach becomes a negated maximum.
-    s.target = maximise ? target : -target;
+    s.target = maximise ? target_value : -target_value;
     return s;
 }

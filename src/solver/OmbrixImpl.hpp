@@ -74,7 +74,7 @@ public:
     math::opt::Strategy strategy = math::opt::Strategy::classic;
     unsigned int stop_after = 0;
     bool has_target = false;
-    double target = 0.0;
+    double target_value = 0.0;
     bool start_from_current = false;
     // The strategies' names, in the Strategy list's order.
     std::vector<std::string> strategies;

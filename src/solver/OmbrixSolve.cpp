@@ -89,7 +89,7 @@ void OmbrixImpl::options() {
     dialog.add_listbox("Strategy:", strategies, math::opt::strategy_name(strategy));
     dialog.add_statictext("Stop early:");
     dialog.add_editbox("Stop After", as_text(stop_after));
-    dialog.add_editbox("Target", has_target ? as_text(target) : std::string());
+    dialog.add_editbox("Target", has_target ? as_text(target_value) : std::string());
     dialog.add_statictext("Start:");
     dialog.add_checkbox("Start From Current", start_from_current);
     dialog.add_statictext("");
@@ -110,8 +110,8 @@ void OmbrixImpl::options() {
     if (dialog[4].empty()) {
         has_target = false;
     } else {
-        target = parse_param<double>(dialog[4], -1.7976931348623157e308, 1.7976931348623157e308,
-                                     "Expected the target to be a number, or nothing for none");
+        target_value = parse_param<double>(dialog[4], -1.7976931348623157e308, 1.7976931348623157e308,
+                                           "Expected the target to be a number, or nothing for none");
         has_target = true;
     }
     start_from_current = dialog[6] == "true";
@@ -129,8 +129,8 @@ void OmbrixImpl::process() {
     const std::vector<double> min = get_constant_vector(min_text, "Min", reference);
     const std::vector<double> max = get_constant_vector(max_text, "Max", reference);
 
-    excel::CellRef target_cell;
-    if (!excel::CellRef::coerce_to_cell(target_text, target_cell))
+    excel::CellRef target;
+    if (!excel::CellRef::coerce_to_cell(target_text, target))
         throw excel::ExcelException("Invalid target cell specified");
 
     start.clear();
@@ -143,7 +143,7 @@ void OmbrixImpl::process() {
     }
 
     const bool maximise = goal == goals.front();
-    setup(min, max, variables, target_cell, maximise, seed);
+    setup(min, max, variables, target, maximise, seed);
 }
 
 void OmbrixImpl::setup(const std::vector<double>& min, const std::vector<double>& max, const excel::RangeRef& variables,

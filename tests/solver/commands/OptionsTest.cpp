@@ -53,7 +53,7 @@ TEST_F(Options, TheDialogKeepsWhatWasAcceptedField) {
     EXPECT_EQ(impl.strategy, math::opt::Strategy::differential);
     EXPECT_EQ(impl.stop_after, 7u);
     EXPECT_TRUE(impl.has_target);
-    EXPECT_EQ(impl.target, -0.5);
+    EXPECT_EQ(impl.target_value, -0.5);
     EXPECT_TRUE(impl.start_from_current);
 
     // Refusals keep the fields before the bad one; each names what it expects.
@@ -73,7 +73,7 @@ TEST_F(Options, TheDialogKeepsWhatWasAcceptedField) {
         EXPECT_EQ(impl.strategy, math::opt::Strategy::real);
     }
     EXPECT_EQ(impl.stop_after, 3u);
-    EXPECT_EQ(impl.target, -0.5) << "the target refused keeps the old one";
+    EXPECT_EQ(impl.target_value, -0.5) << "the target refused keeps the old one";
 
     // The next dialog opens with the settings kept; an empty target means none.
     ASSERT_EQ("", options_message({{"Target", ""}}));
