@@ -45,7 +45,9 @@ double ShadeDE::cauchy(double mean) {
 void ShadeDE::run() {
     const unsigned int np = run_.population();
     const unsigned int n = run_.variables();
-    const unsigned int h = np; // memory cells
+    // Six memory cells, as in L-SHADE: the means follow the latest successes closely, which
+    // speeds the early search several times over a memory as large as the population.
+    const unsigned int h = 6;
     std::vector<std::vector<double>> x(np), trial(np, std::vector<double>(n)), archive;
     std::vector<Evaluation> ex(np), et(np);
     std::vector<double> mean_cr(h), mean_f(h), cr(np), f(np);
