@@ -1,5 +1,6 @@
 #include "Convergence.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -7,11 +8,21 @@ namespace app {
 
 using host::engine::Value;
 
-void EvaluationLog::record(const host::engine::Workbook& book, const host::engine::CellAddress& objective) {
-    objectives.push_back(book.value(objective));
-    if (keep_variables)
-        for (const host::engine::CellAddress& cell : variables)
-            variable_values.push_back(book.value(cell));
+void EvaluationLog::record(const host::engine::Workbook& book, const Value& objective,
+                           const std::vector<std::pair<host::engine::CellAddress, Value>>& written) {
+    objectives.push_back(objective);
+    if (!keep_variables)
+        return;
+    for (std::size_t j = 0; j < variables.size(); ++j) {
+        // The variables are written together and in order, as a rule.
+        if (j < written.size() && written[j].first == variables[j]) {
+            variable_values.push_back(written[j].second);
+            continue;
+        }
+        auto it =
+            std::find_if(written.begin(), written.end(), [&](const auto& cell) { return cell.first == variables[j]; });
+        variable_values.push_back(it != written.end() ? it->second : book.value(variables[j]));
+    }
 }
 
 std::vector<GenerationRow> convergence(const std::vector<Value>& objectives, std::uint64_t population,

@@ -22,8 +22,10 @@ struct EvaluationLog {
     std::vector<host::engine::Value> variable_values;
     bool keep_variables = false;
 
-    // The evaluation just made: the objective's value and the variables' now.
-    void record(const host::engine::Workbook& book, const host::engine::CellAddress& objective);
+    // One evaluation: the objective's value, and the variables' as written (those not
+    // written, as the book holds them).
+    void record(const host::engine::Workbook& book, const host::engine::Value& objective,
+                const std::vector<std::pair<host::engine::CellAddress, host::engine::Value>>& written);
 };
 
 // One generation of one trial. The statistics cover the objectives that are numbers; a

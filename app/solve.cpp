@@ -4,6 +4,7 @@
 #include "Calc.hpp"
 #include "Commands.hpp"
 #include "RunControl.hpp"
+#include "ParallelBatch.hpp"
 #include "RunReport.hpp"
 
 #include "SolveChecks.hpp"
@@ -22,6 +23,8 @@
 #include <ctime>
 #include <filesystem>
 #include <iostream>
+#include <memory>
+#include <sstream>
 #include <optional>
 
 namespace app {
@@ -43,6 +46,7 @@ struct SolveOptions {
     std::optional<double> time_limit;
     bool progress = false;
     bool quiet = false;
+    unsigned int jobs = 0; // 0: the cores available
     bool report = false; // add the answer report sheet to the saved workbook
     std::string chart;   // the convergence chart as SVG
     std::string trace;   // every evaluation as CSV
@@ -277,6 +281,7 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         };
 
         // A volatile function under the objective makes every evaluation a new draw.
+        bool volatile_objective = false;
         for (const auto& answer : session.answers)
             if (host::ui::label_key(answer.first) == host::ui::label_key("Function Cell"))
                 for (const CellAddress& cell : cells_named(book, answer.second)) {
@@ -290,8 +295,16 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
                         << " depends on volatile functions in " << names
                         << "; its value changes on every recalculation, so the optimum found will not be "
                            "reproducible\n";
+                    volatile_objective = true;
                 }
+        const unsigned int jobs = options.jobs > 0 ? options.jobs : available_cores();
+        if (volatile_objective && jobs > 1 && !options.quiet)
+            err << options.book
+                << ": note: the objective changes on every recalculation, so candidates are "
+                   "evaluated one at a time (--jobs has no effect)\n";
 
+        // Outlives the session that refers to it.
+        std::unique_ptr<ParallelBatch> batch;
         // The add-in's notes would break the JSON on standard output.
         Session s(book, fs::path(options.book).filename().string(), session, options.json ? err : out, err);
         host::ui::FrontEnd& front = s.front_end();
@@ -301,7 +314,19 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
                                                     : host::ui::StatusDisplay::none);
         control.attach(s.host());
         if (recording)
-            s.host().set_evaluation_observer([&log, &book](const CellAddress& cell) { log.record(book, cell); });
+            s.host().set_evaluation_observer([&log, &book](const CellAddress&, const Value& value,
+                                                           const std::vector<std::pair<CellAddress, Value>>& written) {
+                log.record(book, value, written);
+            });
+        // Whole generations on copies of the book, each opened again from the file, as this
+        // one was before the add-in wrote to it.
+        if (jobs > 1) {
+            batch = std::make_unique<ParallelBatch>(jobs, [&options]() {
+                std::ostringstream ignored;
+                return std::move(open_book(options.book, options.sheet, ignored).workbook);
+            });
+            s.host().set_batch_evaluator(batch.get());
+        }
         // The search settings first, through the add-in's Options dialog, then Solve.
         std::vector<std::pair<std::string, std::string>> option_settings;
         if (!answers.options.empty()) {
@@ -513,6 +538,13 @@ void add_solve_command(CLI::App& ombrix, Outcome& outcome) {
         ->add_option("--trace", state->options.trace,
                      "Write every evaluation as CSV: its number, trial, generation, objective and the variables")
         ->type_name("FILE.csv");
+    solve
+        ->add_option("--jobs", state->options.jobs,
+                     "Evaluate up to this many candidates of a generation at once, each on its own copy of the "
+                     "workbook (default: the cores available); the answer, trace and report are the same for any "
+                     "number. A volatile objective is evaluated one candidate at a time")
+        ->type_name("N")
+        ->check(CLI::Range(1u, 1024u));
     auto* quiet = solve->add_flag("--quiet", state->options.quiet, "Show no progress");
     solve
         ->add_flag("--progress", state->options.progress,

@@ -106,6 +106,8 @@ int Dispatch::do_set() {
     }
     book().set_values(pending);
     host.record_write(pending);
+    if (host.batch_)
+        host.batch_->wrote(pending);
     pending.clear();
     if (!book().automatic())
         book().recalculate();

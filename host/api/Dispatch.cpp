@@ -44,6 +44,7 @@ int Dispatch::run(int xlfn) {
     case xlfOr: return logical_or();
     case xlAbort: return check_break();
     case xlcMessage: return message();
+    case xlEvaluateBatch: return evaluate_batch();
     case xlcNew:
     case xlcClose:
         // The host has one workbook and no windows: it opens no other and does not close

@@ -145,6 +145,9 @@ struct Dispatch {
     int sheet_name(); // xlSheetNm
     int caller();     // xlfCaller
 
+    // Several candidates at once (Batch.cpp).
+    int evaluate_batch(); // xlEvaluateBatch
+
     // Coercion (Coerce.cpp).
     int do_coerce(); // xlCoerce
     void coerce(const XLOPER& src, std::optional<std::uint16_t> target);

@@ -64,6 +64,8 @@ const Table* Host::name_value(std::string_view name) const {
 void Host::record_write(const std::vector<std::pair<engine::CellAddress, engine::Value>>& cells) {
     ++activity_.writes;
     wrote_since_read_ = true;
+    if (evaluation_observer_)
+        last_values_ = cells;
     // An optimiser writes the same cells again and again: only new ones need looking up.
     bool same = cells.size() == last_write_.size() &&
                 std::equal(cells.begin(), cells.end(), last_write_.begin(),
@@ -84,7 +86,16 @@ void Host::record_read(const engine::CellAddress& cell) {
     wrote_since_read_ = false;
     ++activity_.read_after_write[cell];
     if (evaluation_observer_)
-        evaluation_observer_(cell);
+        evaluation_observer_(cell, workbook_->value(cell), last_values_);
+}
+
+void Host::record_evaluation(const std::vector<std::pair<engine::CellAddress, engine::Value>>& cells,
+                             const engine::CellAddress& read, const engine::Value& value) {
+    record_write(cells);
+    wrote_since_read_ = false;
+    ++activity_.read_after_write[read];
+    if (evaluation_observer_)
+        evaluation_observer_(read, value, cells);
 }
 
 void set_current_host(Host* host) { current = host; }

@@ -89,8 +89,35 @@ using StatusHandler = std::function<void(const std::optional<std::string>& text)
 using BreakSource = std::function<bool()>;
 // Whether the module exports the procedure; registration of one that does not fails.
 using ProcedureResolver = std::function<bool(const std::string& module, const std::string& procedure)>;
-// One evaluation: the cell read as one value right after a write, its value current.
-using EvaluationObserver = std::function<void(const engine::CellAddress& cell)>;
+// One evaluation: the cell read as one value right after a write, the value it held, and
+// the cells and values of that write.
+using EvaluationObserver =
+    std::function<void(const engine::CellAddress& cell, const engine::Value& value,
+                       const std::vector<std::pair<engine::CellAddress, engine::Value>>& written)>;
+
+// Evaluates a batch of candidates (xlEvaluateBatch) for a host that can do several at once.
+// It knows nothing of what the candidates are: for each row, the cells `write` take the row's
+// values, the book recalculates, and the cells `read` are read.
+class BatchEvaluator {
+public:
+    virtual ~BatchEvaluator() = default;
+    // How many candidates it evaluates at once.
+    virtual unsigned int workers() const = 0;
+    // Every write the add-in made to `book` outside batches, so that copies stay in step.
+    virtual void wrote(const std::vector<std::pair<engine::CellAddress, engine::Value>>& cells) = 0;
+    // results gets rows.size() rows of read.size() values. False when this batch cannot be
+    // evaluated apart from the book (a volatile cell is read, or a copy failed): nothing is
+    // recorded and the add-in evaluates the candidates one at a time, each writing all cells.
+    virtual bool evaluate(engine::Workbook& book, const std::vector<engine::CellAddress>& write,
+                          const std::vector<std::vector<engine::Value>>& rows,
+                          const std::vector<engine::CellAddress>& read,
+                          std::vector<std::vector<engine::Value>>& results) = 0;
+
+protected:
+    BatchEvaluator() = default;
+    BatchEvaluator(const BatchEvaluator&) = default;
+    BatchEvaluator& operator=(const BatchEvaluator&) = default;
+};
 
 // One session of the add-in with the host: the workbook it works on, and everything it asked
 // for that the workbook does not hold (registrations, menus, names, alerts). The callback
@@ -128,6 +155,8 @@ public:
     void set_status_handler(StatusHandler handler) { status_handler_ = std::move(handler); }
     void set_break_source(BreakSource source) { break_source_ = std::move(source); }
     void set_evaluation_observer(EvaluationObserver observer) { evaluation_observer_ = std::move(observer); }
+    // Without one (as in the spreadsheet) xlEvaluateBatch is refused as unknown. Not owned.
+    void set_batch_evaluator(BatchEvaluator* evaluator) { batch_ = evaluator; }
 
     // The status bar (xlcMessage): the add-in's text, none when the spreadsheet has the bar.
     const std::optional<std::string>& status() const { return status_; }
@@ -156,6 +185,9 @@ public:
     const CellActivity& activity() const { return activity_; }
     void record_write(const std::vector<std::pair<engine::CellAddress, engine::Value>>& cells);
     void record_read(const engine::CellAddress& cell);
+    // An evaluation made apart from the book: recorded as that write and that read.
+    void record_evaluation(const std::vector<std::pair<engine::CellAddress, engine::Value>>& cells,
+                           const engine::CellAddress& read, const engine::Value& value);
 
     // The memory handed out in results and not yet given back with xlFree.
     const Allocations& allocations() const { return allocations_; }
@@ -190,6 +222,7 @@ private:
     StatusHandler status_handler_;
     BreakSource break_source_;
     EvaluationObserver evaluation_observer_;
+    BatchEvaluator* batch_ = nullptr;
     std::optional<std::string> status_;
     bool break_pending_ = false;
 
@@ -204,6 +237,7 @@ private:
     CellActivity activity_;
     std::set<engine::CellAddress> written_;
     std::vector<engine::CellAddress> last_write_;
+    std::vector<std::pair<engine::CellAddress, engine::Value>> last_values_;
     bool wrote_since_read_ = false;
     // Reused by writes so that a round trip does not allocate.
     std::vector<std::pair<engine::CellAddress, engine::Value>> pending_;

@@ -55,6 +55,82 @@ double ExcelObjFunc::operator()(const std::vector<double>& x) const {
     }
 }
 
+bool ExcelObjFunc::evaluate_batch(const std::vector<std::vector<double>>& points, std::vector<double>& values) const {
+    const std::size_t n = static_cast<std::size_t>(range.width()) * static_cast<std::size_t>(range.height());
+    if (batches == Batches::refused || points.size() < 2 || points.size() > 65535 || n > 65535)
+        return false;
+    if (batches == Batches::unknown) {
+        XLOPER workers;
+        workers.xltype = xltypeNil;
+        const bool taken = Excel4(xlEvaluateBatch, &workers, 0) == xlretSuccess;
+        if (taken)
+            Excel4(xlFree, nullptr, 1, &workers);
+        batches = taken ? Batches::taken : Batches::refused;
+        if (!taken)
+            return false;
+    }
+    for (const std::vector<double>& x : points)
+        if (x.size() != n)
+            return false; // the one-at-a-time path says what is wrong
+
+    std::vector<XLOPER> elements(points.size() * n);
+    for (std::size_t i = 0; i < points.size(); ++i)
+        for (std::size_t j = 0; j < n; ++j) {
+            elements[i * n + j].xltype = xltypeNum;
+            elements[i * n + j].val.num = points[i][j];
+        }
+    XLOPER rows;
+    rows.xltype = xltypeMulti;
+    rows.val.array.lparray = elements.data();
+    rows.val.array.rows = static_cast<decltype(rows.val.array.rows)>(points.size());
+    rows.val.array.columns = static_cast<decltype(rows.val.array.columns)>(n);
+
+    if (!inputs)
+        inputs.reset(new CellSnapshot(variables));
+    XLOPER read;
+    read.xltype = xltypeNil;
+    LPXLOPER args[] = {const_cast<LPXLOPER>(&range.ref), &rows,
+                       const_cast<LPXLOPER>(static_cast<const XLOPER*>(&cell))};
+    if (Excel4v(xlEvaluateBatch, &read, 3, args) != xlretSuccess) {
+        batches = Batches::refused;
+        return false;
+    }
+    const bool shaped = read.xltype == xltypeMulti && read.val.array.lparray &&
+                        static_cast<std::size_t>(read.val.array.rows) == points.size() && read.val.array.columns == 1;
+    if (!shaped) {
+        Excel4(xlFree, nullptr, 1, &read);
+        throw excel::ExcelException("Failed to evaluate a batch of candidates: the answer has the wrong shape");
+    }
+    values.resize(points.size());
+    std::size_t unreadable = points.size();
+    for (std::size_t i = 0; i < points.size() && unreadable == points.size(); ++i) {
+        const XLOPER& v = read.val.array.lparray[i];
+        if ((v.xltype & 0x0FFF) == xltypeNum) {
+            values[i] = v.val.num;
+            continue;
+        }
+        // Read as the one-at-a-time path reads the cell: a number in text, a logical value.
+        XLOPER target;
+        target.xltype = xltypeInt;
+        target.val.w = xltypeNum;
+        XLOPER number;
+        number.xltype = xltypeNil;
+        const int code = Excel4(xlCoerce, &number, 2, const_cast<LPXLOPER>(&v), &target);
+        if (code == xlretSuccess && number.xltype == xltypeNum)
+            values[i] = number.val.num;
+        else
+            unreadable = i;
+        if (code == xlretSuccess && number.xltype != xltypeNum)
+            Excel4(xlFree, nullptr, 1, &number);
+    }
+    Excel4(xlFree, nullptr, 1, &read);
+    // Alone, from the first point that does not read as a number: that one fails there with
+    // the objective's own message.
+    for (std::size_t i = unreadable; i < points.size(); ++i)
+        values[i] = (*this)(points[i]);
+    return true;
+}
+
 bool ExcelObjFunc::restore_inputs() const { return inputs && inputs->restore(); }
 
 std::string ExcelObjFunc::describe_value(const XLOPER& value) {
@@ -87,4 +163,15 @@ std::string ExcelObjFunc::unreadable_objective(const std::vector<double>& x) con
     }
     return "Failed to get cell value as double: the objective cell " + target_text + " held " + what +
            " at the candidate point " + format_point(x);
+}
+
+void WorkbookGenerations::evaluate_all(const std::vector<std::vector<double>>& points,
+                                       std::vector<math::opt::Evaluation>& results) const {
+    std::vector<double> values;
+    const bool together = f.evaluate_batch(points, values);
+    results.resize(points.size());
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const double y = together ? values[i] : f(points[i]);
+        results[i] = math::opt::Evaluation{minimise ? -y : y, 0.0};
+    }
 }

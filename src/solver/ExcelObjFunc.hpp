@@ -6,6 +6,7 @@
 #include "excel/Range.hpp"
 #include "excel/RangeRef.hpp"
 #include "math/function/Function.hpp"
+#include "math/opt/Evaluation.hpp"
 #include "solver/CellSnapshot.hpp"
 
 #include <memory>
@@ -26,6 +27,14 @@ public:
     // variable cells' contents first, for restore_inputs.
     double operator()(const std::vector<double>& x) const override;
 
+    // Evaluates the points in order in one request, where the spreadsheet takes a whole
+    // batch (xlEvaluateBatch): values[i] is then what operator()(points[i]) returns, and the
+    // cells end as the last point leaves them. False, with nothing written, where it does not;
+    // once refused it is not asked again, and the caller evaluates one point at a time. A
+    // point whose objective is no number is evaluated again alone, which throws as
+    // operator() does.
+    bool evaluate_batch(const std::vector<std::vector<double>>& points, std::vector<double>& values) const;
+
     // Puts back what the variable cells held before the first candidate was written; false
     // when nothing was written (nothing to undo) or the spreadsheet refused. Never throws.
     bool restore_inputs() const;
@@ -41,6 +50,21 @@ private:
     std::string target_text;
     excel::RangeRef variables;
     mutable std::unique_ptr<CellSnapshot> inputs;
+    enum class Batches { unknown, taken, refused };
+    mutable Batches batches = Batches::unknown;
+};
+
+// The model's generations for a search: in one request where the spreadsheet takes them,
+// else one candidate after another. Values are negated when minimising, as the optimiser's
+// negated objective gives them; no constraints.
+class WorkbookGenerations : public math::opt::BatchObjective {
+public:
+    WorkbookGenerations(const ExcelObjFunc& f_, bool minimise_) : f(f_), minimise(minimise_) {}
+    void evaluate_all(const std::vector<std::vector<double>>& points,
+                      std::vector<math::opt::Evaluation>& results) const override;
+
+    const ExcelObjFunc& f;
+    bool minimise;
 };
 
 #endif

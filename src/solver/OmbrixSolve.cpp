@@ -167,17 +167,25 @@ void OmbrixImpl::setup(const std::vector<double>& min, const std::vector<double>
     math::opt::SearchSettings search = search_settings(maximise);
     search.start = start;
     try {
-        // With no option set, the run is the optimiser's own, as it always was.
+        // With no option set, the run is the optimiser's own, as it always was. Where the
+        // spreadsheet takes whole generations at once, they go in one request each.
         const math::opt::Optimiser::NegativeObjectiveFunction negative(objective);
+        const WorkbookGenerations generations(objective, !maximise);
+        optimiser.batch = &generations;
         const std::vector<double> result =
             search.plain() ? (maximise ? optimiser.maximise(objective, engine) : optimiser.minimise(objective, engine))
-            : maximise     ? math::opt::search_maximise(optimiser, search, objective, engine)
-                           : math::opt::search_maximise(optimiser, search, negative, engine);
+            : search.strategy != math::opt::Strategy::classic
+                ? math::opt::search_maximise(static_cast<const math::opt::GAOptimiser&>(optimiser), search, generations,
+                                             engine)
+            : maximise ? math::opt::search_maximise(optimiser, search, objective, engine)
+                       : math::opt::search_maximise(optimiser, search, negative, engine);
+        optimiser.batch = nullptr;
         optimiser.observer = nullptr;
         // A run stopped before its first generation wrote nothing and has no point to keep.
         if (!status.stopped() || status.evaluated())
             excel::Range(variables).set(result);
     } catch (const std::bad_alloc&) {
+        optimiser.batch = nullptr;
         optimiser.observer = nullptr;
         status.finish();
         objective.restore_inputs();
@@ -185,6 +193,7 @@ void OmbrixImpl::setup(const std::vector<double>& min, const std::vector<double>
                                     std::to_string(optimiser.population_size) + " with " + std::to_string(n) +
                                     " variables does not fit; try a smaller population");
     } catch (...) {
+        optimiser.batch = nullptr;
         optimiser.observer = nullptr;
         status.finish();
         objective.restore_inputs();

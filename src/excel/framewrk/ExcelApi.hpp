@@ -110,6 +110,9 @@ enum : int {
     xlSheetId = 16388,
     xlSheetNm = 16389,
     xlGetName = 16393,
+    // Beyond the spreadsheet's own numbers: a host that evaluates several candidates at once
+    // answers it (see solver/ExcelObjFunc.hpp); the spreadsheet refuses it as unknown.
+    xlEvaluateBatch = 16640,
     // Worksheet and macro-sheet functions.
     xlfOr = 37,
     xlfSetName = 88,

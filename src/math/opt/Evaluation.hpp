@@ -26,6 +26,20 @@ protected:
     ~ConstrainedObjective() = default;
 };
 
+// A whole generation evaluated in one call, points in order: where evaluating several
+// candidates at once plugs in. results gets one evaluation per point.
+class BatchObjective {
+public:
+    virtual void evaluate_all(const std::vector<std::vector<double>>& points,
+                              std::vector<Evaluation>& results) const = 0;
+
+protected:
+    BatchObjective() = default;
+    BatchObjective(const BatchObjective&) = default;
+    BatchObjective& operator=(const BatchObjective&) = default;
+    ~BatchObjective() = default;
+};
+
 // Whether a is better than b for a search that maximises: a point within the constraints beats
 // one outside them, two outside compare by total violation, two within by value. Without
 // constraints every violation is 0 and this is plain a.value > b.value.

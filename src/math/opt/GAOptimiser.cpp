@@ -66,7 +66,7 @@ GAOptimiser::GAOptimiser(const GAOptimiser& other)
       trials(other.trials), design_variables(other.design_variables),
       roulette_wheel_selection(other.roulette_wheel_selection), one_point_crossover(other.one_point_crossover),
       uniform_mutation(other.uniform_mutation), max_run_memory(other.max_run_memory), start(other.start),
-      observer(other.observer) {
+      observer(other.observer), batch(other.batch) {
     rebind_strategies(other);
 }
 
@@ -82,6 +82,7 @@ GAOptimiser& GAOptimiser::operator=(const GAOptimiser& other) {
         max_run_memory = other.max_run_memory;
         start = other.start;
         observer = other.observer;
+        batch = other.batch;
         rebind_strategies(other);
     }
     return *this;
@@ -133,9 +134,22 @@ unsigned int GAOptimiser::evaluate(const Population& population, const Objective
     std::vector<double> point(design_variable_count(), 0.0);
     double best_value = lowest_value;
     unsigned int best_position = 0;
+    std::vector<std::vector<double>> points;
+    std::vector<Evaluation> results;
+    if (batch) {
+        points.assign(population.size(), point);
+        for (unsigned int i = 0; i < population.size(); ++i)
+            decode(population[i], points[i]);
+        batch->evaluate_all(points, results);
+    }
     for (unsigned int i = 0; i < population.size(); ++i) {
-        decode(population[i], point);
-        const double y = f(point);
+        double y;
+        if (batch) {
+            y = results[i].value;
+        } else {
+            decode(population[i], point);
+            y = f(point);
+        }
         fitness[i] = std::make_pair(i, y);
         if (y > best_value) {
             best_value = y;

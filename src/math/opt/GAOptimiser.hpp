@@ -2,6 +2,7 @@
 #define OMBRIX_MATH_OPT_GAOPTIMISER_HPP
 
 #include "math/opt/ConstrainedOptimiser.hpp"
+#include "math/opt/Evaluation.hpp"
 
 #include <boost/numeric/conversion/converter_policies.hpp>
 #include <boost/random/mersenne_twister.hpp>
@@ -237,6 +238,10 @@ public:
     std::vector<double> start;
     // Not owned; null: runs are not observed.
     RunObserver* observer;
+    // Not owned; when set, each generation's chromosomes are evaluated by it in one call, in
+    // population order, instead of one by one by the objective: it must give each point the
+    // value the objective gives (negated when minimising). The run is then the same.
+    const BatchObjective* batch = nullptr;
 
 private:
     void refuse_invalid_settings() const;

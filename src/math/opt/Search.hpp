@@ -49,20 +49,6 @@ struct SearchSettings {
     bool plain() const { return strategy == Strategy::classic && stop_after == 0 && !has_target && start.empty(); }
 };
 
-// A whole generation evaluated in one call, points in order: where evaluating several
-// candidates at once plugs in. results gets one evaluation per point.
-class BatchObjective {
-public:
-    virtual void evaluate_all(const std::vector<std::vector<double>>& points,
-                              std::vector<Evaluation>& results) const = 0;
-
-protected:
-    BatchObjective() = default;
-    BatchObjective(const BatchObjective&) = default;
-    BatchObjective& operator=(const BatchObjective&) = default;
-    ~BatchObjective() = default;
-};
-
 // A plain objective evaluated one point after another, with no constraints.
 class SerialObjective : public BatchObjective {
 public:

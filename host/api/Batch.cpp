@@ -1,0 +1,86 @@
+// xlEvaluateBatch: several candidates evaluated at once by a host that can. Asked with no
+// arguments, it says whether the host can (and how many at once); asked with the cells to
+// write, one row of values per candidate and the cells to read, it answers a row of the read
+// values per candidate. The spreadsheet refuses it as an unknown function, and the add-in
+// then writes and reads one candidate at a time.
+
+#include "api/Dispatch.hpp"
+
+namespace host::api {
+
+using namespace detail;
+
+namespace {
+
+std::vector<engine::CellAddress> cells_of(const Area& a) {
+    std::vector<engine::CellAddress> cells;
+    cells.reserve(a.cells());
+    for (int r = 0; r < a.rows(); ++r)
+        for (int c = 0; c < a.columns(); ++c)
+            cells.push_back(a.cell(r, c));
+    return cells;
+}
+
+} // namespace
+
+int Dispatch::evaluate_batch() {
+    if (!host.batch_)
+        refuse(xlretInvXlfn);
+    if (count == 0) {
+        out = num_value(host.batch_->workers());
+        return xlretSuccess;
+    }
+    if (count < 3)
+        refuse(xlretInvCount);
+    if (!is_reference(type(0)) || type(1) != xltypeMulti)
+        refuse(xlretFailed);
+    const Area target = area_of(arg(0));
+    check_block(target);
+    const std::vector<engine::CellAddress> write = cells_of(target);
+    std::vector<engine::CellAddress> read;
+    for (int i = 2; i < count; ++i) {
+        if (!is_reference(type(i)))
+            refuse(xlretFailed);
+        const Area a = area_of(arg(i));
+        check_block(a);
+        const std::vector<engine::CellAddress> cells = cells_of(a);
+        read.insert(read.end(), cells.begin(), cells.end());
+    }
+    if (read.size() > 65535)
+        refuse(xlretFailed);
+
+    const XLOPER& m = arg(1);
+    const std::size_t n = multi_size(m);
+    if (static_cast<std::size_t>(m.val.array.columns) != write.size() || n / write.size() > max_block_cells ||
+        n / write.size() * read.size() > max_block_cells)
+        refuse(xlretFailed);
+    std::vector<std::vector<Value>> rows(static_cast<std::size_t>(m.val.array.rows));
+    for (std::size_t r = 0; r < rows.size(); ++r)
+        for (std::size_t c = 0; c < write.size(); ++c)
+            rows[r].push_back(scalar_of(m.val.array.lparray[r * write.size() + c]));
+
+    std::vector<std::vector<Value>> results;
+    if (!host.batch_->evaluate(book(), write, rows, read, results) || results.size() != rows.size())
+        refuse(xlretFailed);
+
+    // As if each candidate had been written and its first cell read in turn; the book ends
+    // as that sequence leaves it, holding the last candidate.
+    std::vector<std::pair<engine::CellAddress, Value>> cells(write.size());
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        for (std::size_t c = 0; c < write.size(); ++c)
+            cells[c] = {write[c], rows[r][c]};
+        host.record_evaluation(cells, read[0], results[r][0]);
+    }
+    book().set_values(cells);
+    if (!book().automatic())
+        book().recalculate();
+    host.batch_->wrote(cells);
+
+    XLOPER* elements = start_array(static_cast<int>(rows.size()), static_cast<int>(read.size()));
+    for (std::size_t r = 0; r < rows.size(); ++r)
+        for (std::size_t c = 0; c < read.size(); ++c)
+            put(results[r][c], elements[r * read.size() + c], elements);
+    return xlretSuccess;
+}
+
+} // namespace host::api
