@@ -1,9 +1,5 @@
 #include "ParallelBatch.hpp"
 
-#include <atomic>
-#include <exception>
-#include <thread>
-
 #include <sched.h>
 
 namespace app {
@@ -11,11 +7,6 @@ namespace app {
 using host::engine::CellAddress;
 using host::engine::Value;
 using host::engine::Workbook;
-
-ParallelBatch::ParallelBatch(unsigned int jobs, std::function<Workbook()> copy)
-    : jobs_(jobs < 1 ? 1 : jobs), copy_(std::move(copy)) {}
-
-ParallelBatch::~ParallelBatch() = default;
 
 unsigned int available_cores() {
     cpu_set_t set;
@@ -25,9 +16,24 @@ unsigned int available_cores() {
     return n > 0 ? n : 1;
 }
 
+ParallelBatch::ParallelBatch(unsigned int jobs, std::function<Workbook()> copy)
+    : jobs_(jobs < 1 ? 1 : jobs), copy_(std::move(copy)) {}
+
+ParallelBatch::~ParallelBatch() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        quit_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& t : threads_)
+        t.join();
+}
+
 void ParallelBatch::wrote(const std::vector<std::pair<CellAddress, Value>>& cells) {
-    if (!copies_.empty())
-        log_.insert(log_.end(), cells.begin(), cells.end());
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++writes_;
+    for (const auto& cell : cells)
+        written_[cell.first] = {cell.second, writes_};
 }
 
 bool ParallelBatch::reads_volatile(const Workbook& book, const std::vector<CellAddress>& read) {
@@ -46,7 +52,7 @@ bool ParallelBatch::reads_volatile(const Workbook& book, const std::vector<CellA
 
 namespace {
 
-void evaluate_one(Workbook& book, const std::vector<CellAddress>& write, const std::vector<Value>& row,
+void evaluate_row(Workbook& book, const std::vector<CellAddress>& write, const std::vector<Value>& row,
                   const std::vector<CellAddress>& read, std::vector<std::pair<CellAddress, Value>>& cells,
                   std::vector<Value>& result) {
     cells.resize(write.size());
@@ -62,74 +68,116 @@ void evaluate_one(Workbook& book, const std::vector<CellAddress>& write, const s
 
 } // namespace
 
+void ParallelBatch::take_rows(Workbook& on, const Job& job, bool& failed) {
+    std::vector<std::pair<CellAddress, Value>> cells;
+    try {
+        for (std::size_t r = next_++; r < job.shared; r = next_++)
+            evaluate_row(on, *job.write, (*job.rows)[r], *job.read, cells, (*job.results)[r]);
+    } catch (...) {
+        failed = true;
+        next_ = job.shared;
+    }
+}
+
+void ParallelBatch::work() {
+    std::unique_ptr<Workbook> copy;
+    try {
+        copy = std::make_unique<Workbook>(copy_());
+    } catch (...) {
+        return; // the others do without it
+    }
+    std::uint64_t seen_batch = 0, seen_writes = 0;
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [&] { return quit_ || (job_ && batch_ != seen_batch); });
+        if (quit_)
+            return;
+        seen_batch = batch_;
+        const Job job = *job_;
+        ++busy_;
+        bool failed = false;
+        try {
+            // What the add-in wrote since this copy last looked, as the book holds it now.
+            std::vector<std::pair<CellAddress, Value>> replay;
+            for (const auto& cell : written_)
+                if (cell.second.second > seen_writes)
+                    replay.emplace_back(cell.first, cell.second.first);
+            seen_writes = writes_;
+            lock.unlock();
+            if (!replay.empty()) {
+                copy->set_values(replay);
+                if (!copy->automatic())
+                    copy->recalculate();
+            }
+            take_rows(*copy, job, failed);
+        } catch (...) {
+            failed = true;
+        }
+        if (!lock.owns_lock())
+            lock.lock();
+        if (failed)
+            failed_ = true;
+        --busy_;
+        done_.notify_all();
+        if (failed)
+            return;
+    }
+}
+
 bool ParallelBatch::evaluate(Workbook& book, const std::vector<CellAddress>& write,
                              const std::vector<std::vector<Value>>& rows, const std::vector<CellAddress>& read,
                              std::vector<std::vector<Value>>& results) {
-    if (jobs_ < 2 || failed_ || rows.size() < 2)
-        return false;
-    if (reads_volatile(book, read)) {
-        refused_volatile_ = true;
-        return false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (jobs_ < 2 || failed_ || rows.size() < 2)
+            return false;
     }
-    const std::size_t threads = std::min<std::size_t>(jobs_, rows.size());
-    try {
-        while (copies_.size() + 1 < threads) {
-            auto copy = std::make_unique<Copy>(Copy{copy_(), 0});
-            copy->book.set_automatic(book.automatic());
-            copy->book.set_active_sheet(book.active_sheet());
-            copies_.push_back(std::move(copy));
-        }
-        for (std::size_t k = 0; k + 1 < threads; ++k) {
-            Copy& copy = *copies_[k];
-            if (copy.replayed < log_.size()) {
-                copy.book.set_values({log_.begin() + static_cast<std::ptrdiff_t>(copy.replayed), log_.end()});
-                if (!copy.book.automatic())
-                    copy.book.recalculate();
-                copy.replayed = log_.size();
-            }
-        }
-    } catch (...) {
-        // No copy: the add-in evaluates one at a time, as it would anyway.
-        failed_ = true;
-        copies_.clear();
+    if (reads_volatile(book, read))
         return false;
+    try {
+        while (threads_.size() + 1 < jobs_)
+            threads_.emplace_back([this] { work(); });
+    } catch (...) {
+        // Fewer copies, or none: the book does the rest.
     }
 
-    // Candidates are handed out in order to whichever book is free; each result goes to its
-    // candidate's row, so the order of the answer is the order asked.
     results.assign(rows.size(), std::vector<Value>());
-    std::atomic<std::size_t> next{0};
-    std::vector<std::exception_ptr> errors(threads);
-    auto work = [&](std::size_t worker, Workbook& on) {
-        try {
-            std::vector<std::pair<CellAddress, Value>> cells;
-            for (std::size_t r = next++; r < rows.size(); r = next++)
-                evaluate_one(on, write, rows[r], read, cells, results[r]);
-        } catch (...) {
-            errors[worker] = std::current_exception();
-            next = rows.size();
-        }
-    };
-    std::vector<std::thread> pool;
+    const Job job{&write, &rows, &read, &results, rows.size() - 1};
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        next_ = 0;
+        job_ = &job;
+        ++batch_;
+    }
+    wake_.notify_all();
+    bool failed = false;
+    std::vector<std::pair<CellAddress, Value>> cells;
+    std::uint64_t here = 0;
     try {
-        for (std::size_t k = 0; k + 1 < threads; ++k)
-            pool.emplace_back(work, k + 1, std::ref(copies_[k]->book));
+        for (std::size_t r = next_++; r < job.shared; r = next_++, ++here)
+            evaluate_row(book, write, rows[r], read, cells, results[r]);
     } catch (...) {
-        next = rows.size();
-        for (std::thread& t : pool)
-            t.join();
+        failed = true;
+        next_ = job.shared;
+    }
+    {
+        // Copies still opening sit this batch out; those at work finish their row.
+        std::unique_lock<std::mutex> lock(mutex_);
+        job_ = nullptr;
+        done_.wait(lock, [&] { return busy_ == 0; });
+        failed = failed || failed_;
+        failed_ = failed;
+    }
+    on_copies_ += job.shared - here;
+    if (failed)
+        return false;
+    // The last row on the book itself, which then holds it as one at a time would leave it.
+    try {
+        evaluate_row(book, write, rows.back(), read, cells, results.back());
+    } catch (...) {
         failed_ = true;
         return false;
     }
-    work(0, book);
-    for (std::thread& t : pool)
-        t.join();
-    for (const std::exception_ptr& e : errors)
-        if (e) {
-            // The add-in evaluates the batch again one at a time and meets the fault itself.
-            failed_ = true;
-            return false;
-        }
     return true;
 }
 

@@ -1,17 +1,23 @@
 #ifndef OMBRIX_APP_PARALLELBATCH_HPP
 #define OMBRIX_APP_PARALLELBATCH_HPP
 
-// The host's batches evaluated on several copies of the workbook at once: the book itself and
-// jobs - 1 copies, each on its own thread. A copy is made once, at the first batch, and kept in
-// step by replaying every write the add-in made outside batches. A recalculation of a book
-// with no volatile function depends only on its cells, so each candidate's values are the
-// ones the book alone would give, whichever copy computed them.
+// The host's batches evaluated on several copies of the workbook at once: the book itself on
+// the calling thread, and jobs - 1 copies, each opened by its own thread at the first batch
+// and kept for the next ones. A copy joins the batches once it is open, so opening it costs
+// the run nothing but the core it takes. Copies are kept in step by replaying every write the
+// add-in made outside batches. A recalculation of a book whose read cells call no volatile
+// function depends only on its cells, so each candidate's values are the ones the book alone
+// would give, whichever copy computed them.
 
 #include "api/Host.hpp"
 
+#include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace app {
@@ -24,32 +30,47 @@ public:
     // copy: a fresh workbook as the book was before the add-in wrote to it (opened again).
     ParallelBatch(unsigned int jobs, std::function<host::engine::Workbook()> copy);
     ~ParallelBatch() override;
+    ParallelBatch(const ParallelBatch&) = delete;
+    ParallelBatch& operator=(const ParallelBatch&) = delete;
 
     unsigned int workers() const override { return jobs_; }
     void wrote(const std::vector<std::pair<host::engine::CellAddress, host::engine::Value>>& cells) override;
+    // The book ends holding the last row, recalculated: it evaluates that row itself, last.
     bool evaluate(host::engine::Workbook& book, const std::vector<host::engine::CellAddress>& write,
                   const std::vector<std::vector<host::engine::Value>>& rows,
                   const std::vector<host::engine::CellAddress>& read,
                   std::vector<std::vector<host::engine::Value>>& results) override;
 
-    // Whether a batch was refused because a cell it reads depends on a volatile function.
-    bool refused_volatile() const { return refused_volatile_; }
+    // How many rows the copies evaluated, over all batches.
+    std::uint64_t rows_on_copies() const { return on_copies_; }
 
 private:
-    struct Copy {
-        host::engine::Workbook book;
-        std::size_t replayed = 0; // writes of the log applied
+    struct Job {
+        const std::vector<host::engine::CellAddress>* write;
+        const std::vector<std::vector<host::engine::Value>>* rows;
+        const std::vector<host::engine::CellAddress>* read;
+        std::vector<std::vector<host::engine::Value>>* results;
+        std::size_t shared; // rows 0 .. shared-1 go to whoever is free
     };
+    void work(); // a copy's thread
+    void take_rows(host::engine::Workbook& on, const Job& job, bool& failed);
     bool reads_volatile(const host::engine::Workbook& book, const std::vector<host::engine::CellAddress>& read);
 
     unsigned int jobs_;
     std::function<host::engine::Workbook()> copy_;
-    std::vector<std::unique_ptr<Copy>> copies_;
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable wake_, done_;
+    const Job* job_ = nullptr; // the batch under way, if any
+    std::uint64_t batch_ = 0;  // batches started
+    unsigned int busy_ = 0;    // copies inside the batch under way
+    bool quit_ = false;
     bool failed_ = false;
-    bool refused_volatile_ = false;
-    // Every write outside batches, in order, for copies to replay.
-    std::vector<std::pair<host::engine::CellAddress, host::engine::Value>> log_;
-    // Whether the cells read (as a list) depend on a volatile function, worked out once.
+    std::atomic<std::size_t> next_{0};
+    std::atomic<std::uint64_t> on_copies_{0};
+    // The last value written outside batches to each cell, and when (a count of writes).
+    std::map<host::engine::CellAddress, std::pair<host::engine::Value, std::uint64_t>> written_;
+    std::uint64_t writes_ = 0;
     std::map<std::vector<host::engine::CellAddress>, bool> volatile_reads_;
 };
 

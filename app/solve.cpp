@@ -319,8 +319,9 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
                 log.record(book, value, written);
             });
         // Whole generations on copies of the book, each opened again from the file, as this
-        // one was before the add-in wrote to it.
-        if (jobs > 1) {
+        // one was before the add-in wrote to it. The host refuses them for a volatile model,
+        // as the spreadsheet does, and the add-in evaluates one candidate at a time.
+        if (jobs > 1 && !volatile_objective) {
             batch = std::make_unique<ParallelBatch>(jobs, [&options]() {
                 std::ostringstream ignored;
                 return std::move(open_book(options.book, options.sheet, ignored).workbook);

@@ -63,18 +63,14 @@ int Dispatch::evaluate_batch() {
     if (!host.batch_->evaluate(book(), write, rows, read, results) || results.size() != rows.size())
         refuse(xlretFailed);
 
-    // As if each candidate had been written and its first cell read in turn; the book ends
-    // as that sequence leaves it, holding the last candidate.
+    // As if each candidate had been written and its first cell read in turn; the book holds
+    // the last candidate, as that sequence leaves it.
     std::vector<std::pair<engine::CellAddress, Value>> cells(write.size());
     for (std::size_t r = 0; r < rows.size(); ++r) {
         for (std::size_t c = 0; c < write.size(); ++c)
             cells[c] = {write[c], rows[r][c]};
         host.record_evaluation(cells, read[0], results[r][0]);
     }
-    book().set_values(cells);
-    if (!book().automatic())
-        book().recalculate();
-    host.batch_->wrote(cells);
 
     XLOPER* elements = start_array(static_cast<int>(rows.size()), static_cast<int>(read.size()));
     for (std::size_t r = 0; r < rows.size(); ++r)

@@ -105,7 +105,8 @@ public:
     virtual unsigned int workers() const = 0;
     // Every write the add-in made to `book` outside batches, so that copies stay in step.
     virtual void wrote(const std::vector<std::pair<engine::CellAddress, engine::Value>>& cells) = 0;
-    // results gets rows.size() rows of read.size() values. False when this batch cannot be
+    // results gets rows.size() rows of read.size() values, and `book` ends holding the last
+    // row, recalculated, as writing the rows in turn leaves it. False when this batch cannot be
     // evaluated apart from the book (a volatile cell is read, or a copy failed): nothing is
     // recorded and the add-in evaluates the candidates one at a time, each writing all cells.
     virtual bool evaluate(engine::Workbook& book, const std::vector<engine::CellAddress>& write,

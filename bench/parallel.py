@@ -1,0 +1,73 @@
+#!/usr/bin/python3
+"""Parallel evaluation: the same solve with --jobs 1 and --jobs N on a model of many formulas.
+
+    bench/parallel.py [--formulas 100000] [--jobs 2] [--repeat 3] [build/app/ombrix]
+
+The model (written as .csv in a temporary folder) has ten variables in B1:K1 with their
+bounds in B2:K3, a column of formulas each reading all ten, and their sum as the objective in
+A4. Each run is a differential evolution solve (the classic run uses the batch as well) whose
+trace must be byte for byte the same for every --jobs; the script prints the wall-clock time
+of each (best of --repeat) and the speed-up. The time includes opening the copies.
+"""
+
+import argparse
+import filecmp
+import os
+import subprocess
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+COLUMNS = "BCDEFGHIJK"
+
+
+def model_csv(formulas):
+    rows = [["Vars"] + ["1"] * 10, ["Min"] + ["-5"] * 10, ["Max"] + ["5"] * 10,
+            ["=SUM(A5:A%d)" % (4 + formulas)]]
+    for i in range(formulas):
+        a, b = COLUMNS[i % 10], COLUMNS[(i * 7 + 3) % 10]
+        rows.append([f"=(${a}$1-{i % 9 - 4})^2+SIN(${b}$1*{1 + i % 5})*{(i % 13) / 10}"])
+    return "".join(",".join(r) + "\n" for r in rows)
+
+
+def solve(ombrix, book, jobs, strategy, folder, generations):
+    trace = os.path.join(folder, f"trace-{strategy}-{jobs}.csv")
+    out = os.path.join(folder, f"out-{strategy}-{jobs}.xlsx")
+    start = time.monotonic()
+    subprocess.run([ombrix, "solve", book, "--var", "B1:K1", "--min", "B2:K2", "--max", "B3:K3", "--objective",
+                    "A4", "--goal", "minimise", "--strategy", strategy, "--population", "20", "--generations",
+                    str(generations), "--trials", "1", "--jobs", str(jobs), "--trace", trace, "-o", out, "--quiet"],
+                   check=True, stdout=subprocess.DEVNULL)
+    return time.monotonic() - start, trace
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("ombrix", nargs="?", default=os.path.join(HERE, "..", "build", "app", "ombrix"))
+    p.add_argument("--formulas", type=int, default=100000)
+    p.add_argument("--jobs", type=int, default=2)
+    p.add_argument("--repeat", type=int, default=3)
+    p.add_argument("--generations", type=int, default=5)
+    args = p.parse_args()
+    with tempfile.TemporaryDirectory() as folder:
+        book = os.path.join(folder, "model.csv")
+        with open(book, "w") as f:
+            f.write(model_csv(args.formulas))
+        start = time.monotonic()
+        subprocess.run([args.ombrix, "calc", book], check=True, stdout=subprocess.DEVNULL)
+        print(f"{args.formulas} formulas; open and recalculate: {time.monotonic() - start:.2f} s")
+        for strategy in ("de", "classic"):
+            best = {}
+            traces = {}
+            for _ in range(args.repeat):
+                for jobs in (1, args.jobs):
+                    seconds, traces[jobs] = solve(args.ombrix, book, jobs, strategy, folder, args.generations)
+                    best[jobs] = min(best.get(jobs, seconds), seconds)
+            same = filecmp.cmp(traces[1], traces[args.jobs], shallow=False)
+            evaluations = 20 * args.generations
+            print(f"{strategy}: {evaluations} evaluations; --jobs 1 {best[1]:.2f} s, --jobs {args.jobs} "
+                  f"{best[args.jobs]:.2f} s: {best[1] / best[args.jobs]:.2f}x; traces the same: {same}")
+
+
+if __name__ == "__main__":
+    main()
