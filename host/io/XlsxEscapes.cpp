@@ -43,25 +43,42 @@ std::string decode_escapes(std::string text) {
     return out;
 }
 
-std::string encode_escapes(const std::string& text) {
+std::string encode_escapes(const std::string& text, bool formula) {
     static const char digits[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        // A carriage return would be lost to line-end normalisation when read back.
-        bool control = c < 0x20 && c != '\t' && c != '\n';
-        bool looks_escaped = c == '_' && i + 6 < text.size() && text[i + 1] == 'x' && text[i + 6] == '_' &&
-                             hex(text[i + 2]) >= 0 && hex(text[i + 3]) >= 0 && hex(text[i + 4]) >= 0 &&
-                             hex(text[i + 5]) >= 0;
-        if (control || looks_escaped) {
-            out += "_x00";
-            out += digits[c >> 4];
-            out += digits[c & 15];
-            out += '_';
-        } else {
-            out += char(c);
+    auto escape = [&](unsigned code) {
+        out += "_x";
+        for (int shift = 12; shift >= 0; shift -= 4)
+            out += digits[(code >> shift) & 15];
+        out += '_';
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const std::size_t n = engine::utf8_sequence_length(text, i);
+        if (n == 0) {
+            out += "\xEF\xBF\xBD"; // bytes that are not UTF-8 cannot be written in XML
+            ++i;
+            continue;
         }
+        if (n == 3 && c == 0xEF && static_cast<unsigned char>(text[i + 1]) == 0xBF &&
+            static_cast<unsigned char>(text[i + 2]) >= 0xBE) {
+            escape(0xFF00u | (static_cast<unsigned char>(text[i + 2]) & 0x3Fu) | 0xC0u); // U+FFFE, U+FFFF
+            i += 3;
+            continue;
+        }
+        // A carriage return would be lost to line-end normalisation when read back: cell text
+        // escapes it; formula text keeps it for the writer to write as a character reference,
+        // which every reader of formulas reads.
+        const bool control = c < 0x20 && c != '\t' && c != '\n' && !(formula && c == '\r');
+        const bool looks_escaped = c == '_' && i + 6 < text.size() && text[i + 1] == 'x' && text[i + 6] == '_' &&
+                                   hex(text[i + 2]) >= 0 && hex(text[i + 3]) >= 0 && hex(text[i + 4]) >= 0 &&
+                                   hex(text[i + 5]) >= 0;
+        if (control || looks_escaped)
+            escape(c);
+        else
+            out.append(text, i, n);
+        i += n;
     }
     return out;
 }
