@@ -43,7 +43,7 @@ std::string decode_escapes(std::string text) {
     return out;
 }
 
-std::string encode_escapes(const std::string& text, bool formula) {
+std::string encode_escapes(const std::string& text) {
     static const char digits[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(text.size());
@@ -67,10 +67,9 @@ std::string encode_escapes(const std::string& text, bool formula) {
             i += 3;
             continue;
         }
-        // A carriage return would be lost to line-end normalisation when read back: cell text
-        // escapes it; formula text keeps it for the writer to write as a character reference,
-        // which every reader of formulas reads.
-        const bool control = c < 0x20 && c != '\t' && c != '\n' && !(formula && c == '\r');
+        // A carriage return stays: the XML writer writes it as a character reference, which
+        // every reader reads (not every reader decodes the escape).
+        const bool control = c < 0x20 && c != '\t' && c != '\n' && c != '\r';
         const bool looks_escaped = c == '_' && i + 6 < text.size() && text[i + 1] == 'x' && text[i + 6] == '_' &&
                                    hex(text[i + 2]) >= 0 && hex(text[i + 3]) >= 0 && hex(text[i + 4]) >= 0 &&
                                    hex(text[i + 5]) >= 0;

@@ -120,10 +120,11 @@ bool decode_value(const pugi::xml_node& c, const std::vector<std::string>& strin
 // Decodes the _xHHHH_ escapes with which the format stores control characters.
 std::string decode_escapes(std::string text);
 
-// The reverse: control characters other than tab and line feed (and carriage return in
-// formula text), U+FFFE, U+FFFF and text that would read as an escape are escaped so that the
-// XML stays valid and reads back the same; bytes that are not UTF-8 become U+FFFD.
-std::string encode_escapes(const std::string& text, bool formula = false);
+// The reverse: control characters other than tab, line feed and carriage return (which the
+// XML writer keeps as a character reference), U+FFFE, U+FFFF and text that would read as an
+// escape are escaped so that the XML stays valid and reads back the same; bytes that are not
+// UTF-8 become U+FFFD.
+std::string encode_escapes(const std::string& text);
 
 // The format's white space (space, tab, CR, LF) off both ends.
 std::string_view trim_xml_space(std::string_view s);
