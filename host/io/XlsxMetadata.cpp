@@ -130,7 +130,7 @@ std::string SavedMetadata::declare(const char* prefix, const char* uri) {
 
 // A list of the metadata part, made where the schema's order puts it if missing.
 pugi::xml_node SavedMetadata::metadata_list(const char* name) {
-    static const char* const order[] = {"metadataTypes", "metadataStrings", "mdxMetadata",  "futureMetadata",
+    static const char* const order[] = {"metadataTypes", "metadataStrings", "mdxMetadata", "futureMetadata",
                                         "cellMetadata",  "valueMetadata",   "extLst"};
     pugi::xml_node meta = root(metadata_part);
     if (std::string_view(name) != "futureMetadata")
@@ -236,7 +236,8 @@ unsigned SavedMetadata::error_vm(engine::ErrorCode code) {
     ext.append_attribute("uri").set_value(rich_block_uri);
     ext.append_child((xlrd + ":rvb").c_str()).append_attribute("i").set_value(value);
     pugi::xml_node list = metadata_list("valueMetadata");
-    pugi::xml_node rc = list.append_child((prefix_of(list) + "bk").c_str()).append_child((prefix_of(list) + "rc").c_str());
+    pugi::xml_node rc =
+        list.append_child((prefix_of(list) + "bk").c_str()).append_child((prefix_of(list) + "rc").c_str());
     rc.append_attribute("t").set_value(type);
     rc.append_attribute("v").set_value(block);
     set_count(list, "bk");
@@ -260,7 +261,8 @@ unsigned SavedMetadata::dynamic_array_cm() {
     p.append_attribute("fDynamic").set_value("1");
     p.append_attribute("fCollapsed").set_value("0");
     pugi::xml_node list = metadata_list("cellMetadata");
-    pugi::xml_node rc = list.append_child((prefix_of(list) + "bk").c_str()).append_child((prefix_of(list) + "rc").c_str());
+    pugi::xml_node rc =
+        list.append_child((prefix_of(list) + "bk").c_str()).append_child((prefix_of(list) + "rc").c_str());
     rc.append_attribute("t").set_value(type);
     rc.append_attribute("v").set_value(block);
     set_count(list, "bk");

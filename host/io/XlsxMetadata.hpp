@@ -58,12 +58,12 @@ private:
 
     const Package* package_;
     std::string directory_;
-    std::string names_[3];       // the parts: metadata, rich values, their structures
+    std::string names_[3]; // the parts: metadata, rich values, their structures
     bool present_[3] = {false, false, false};
     bool changed_[3] = {false, false, false};
-    std::optional<XmlDocument> docs_[3]; // parsed or made on first need
+    std::optional<XmlDocument> docs_[3];                   // parsed or made on first need
     std::vector<std::optional<engine::ErrorCode>> errors_; // by vm - 1
-    std::map<int, unsigned> vm_; // error code -> vm
+    std::map<int, unsigned> vm_;                           // error code -> vm
     unsigned cm_ = 0;
 };
 

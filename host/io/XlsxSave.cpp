@@ -447,8 +447,7 @@ private:
 // The new text of a worksheet part, or "" when the run changed nothing in it.
 std::string edit_sheet(const std::string& file, const Package& package, const engine::Workbook& book, int sheet,
                        const std::string& part, const std::vector<std::string>& strings, bool date1904,
-                       const std::set<std::tuple<int, std::int32_t, std::int32_t>>& unread,
-                       SavedMetadata& metadata) {
+                       const std::set<std::tuple<int, std::int32_t, std::int32_t>>& unread, SavedMetadata& metadata) {
     std::vector<HeldCell> held;
     book.for_each_cell(sheet, [&](std::int32_t r, std::int32_t c, const engine::Value& value) {
         held.push_back(HeldCell{std::uint32_t(r), std::uint32_t(c), value});

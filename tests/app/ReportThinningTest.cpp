@@ -29,13 +29,13 @@ struct ThinCase {
 
 TEST(ReportThinning, KeepsWhatFitsWithEachTrialsEnds) {
     const ThinCase cases[] = {
-        {{5}, 10, 5, true},          // fits: all
-        {{10}, 10, 10, true},        //
-        {{11}, 10, 6, true},         // every second from the first (the last among them)
-        {{100, 100}, 20, 12, true},  // every 20th of each, and its last
-        {{1000}, 3, 3, true},        //
-        {{3, 3, 3}, 5, 5, false},    // too many trials for their ends: evenly over the table
-        {{4}, 0, 0, false},          //
+        {{5}, 10, 5, true},         // fits: all
+        {{10}, 10, 10, true},       //
+        {{11}, 10, 6, true},        // every second from the first (the last among them)
+        {{100, 100}, 20, 12, true}, // every 20th of each, and its last
+        {{1000}, 3, 3, true},       //
+        {{3, 3, 3}, 5, 5, false},   // too many trials for their ends: evenly over the table
+        {{4}, 0, 0, false},         //
     };
     for (const ThinCase& c : cases) {
         const std::vector<app::GenerationRow> table = table_of(c.trials);

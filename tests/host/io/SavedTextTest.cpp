@@ -16,18 +16,18 @@ namespace {
 
 // Texts a cell may hold, each of which XML alone would not carry.
 const char* const texts[] = {
-    "a\r\nb",                        // carriage return: XML readers normalise line ends
-    "\r",                             //
-    "lone\rreturn",                   //
-    "tab\tand\nline",                 //
-    "\x01\x02\x1F",                   // control characters: not XML characters at all
-    "_x0041_",                        // reads as an escape unless escaped itself
-    "_x005F_x0041_",                  //
-    "a_x000D_b\r",                    //
-    "  padded  ",                     //
-    "\xEF\xBF\xBE",                   // U+FFFE, not an XML character
+    "a\r\nb",                       // carriage return: XML readers normalise line ends
+    "\r",                           //
+    "lone\rreturn",                 //
+    "tab\tand\nline",               //
+    "\x01\x02\x1F",                 // control characters: not XML characters at all
+    "_x0041_",                      // reads as an escape unless escaped itself
+    "_x005F_x0041_",                //
+    "a_x000D_b\r",                  //
+    "  padded  ",                   //
+    "\xEF\xBF\xBE",                 // U+FFFE, not an XML character
     "caf\xC3\xA9 \xF0\x9F\x98\x80", // UTF-8 beyond ASCII
-    "<&>\"'",                         //
+    "<&>\"'",                       //
 };
 
 std::string formula_literal(const std::string& text) {
@@ -110,8 +110,8 @@ TEST(SavedSpills, CoverTheirRangeAsCalculatedAndReadBackTheSame) {
             members += read.workbook.value(CellAddress{0, r, 1}).is_empty() ? 0 : 1;
         EXPECT_EQ(members, c.members);
         // The file says where it spills now.
-        const std::string sheet = host::io::Package("s.xlsx", host::io::xlsx_bytes(loaded, "s.xlsx"))
-                                      .read("xl/worksheets/sheet1.xml");
+        const std::string sheet =
+            host::io::Package("s.xlsx", host::io::xlsx_bytes(loaded, "s.xlsx")).read("xl/worksheets/sheet1.xml");
         const std::string ref = c.members ? "B1:B" + std::to_string(c.members + 1) : "B1";
         EXPECT_NE(sheet.find("ref=\"" + ref + "\""), std::string::npos) << sheet;
         EXPECT_EQ(sheet.find("vm=") != std::string::npos, std::string(c.anchor) == "#SPILL!") << sheet;
