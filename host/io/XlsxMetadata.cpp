@@ -2,6 +2,7 @@
 // laid out as the spreadsheet program writes them.
 #include "io/XlsxMetadata.hpp"
 
+#include "io/IoError.hpp"
 #include "io/XlsxCellXml.hpp"
 #include "io/XlsxParts.hpp"
 
@@ -77,22 +78,30 @@ SavedMetadata::SavedMetadata(const Package* package, const std::string& workbook
         if (errors_[i] && is_rich(*errors_[i]) && !vm_.count(int(*errors_[i])))
             vm_[int(*errors_[i])] = unsigned(i + 1);
     if (present_[metadata_part]) {
-        // The first cell metadata entry that marks a dynamic array.
-        XmlDocument doc = parse_xml(package_->file(), names_[metadata_part], package_->read(names_[metadata_part]));
-        pugi::xml_node meta = doc.root();
-        std::vector<std::string> types;
-        for (pugi::xml_node t = child(meta, "metadataTypes").first_child(); t; t = t.next_sibling())
-            if (t.type() == pugi::node_element)
-                types.push_back(t.attribute("name").value());
-        unsigned k = 0;
-        for (pugi::xml_node bk = child(meta, "cellMetadata").first_child(); bk && !cm_; bk = bk.next_sibling()) {
-            if (bk.type() != pugi::node_element || !is(bk, "bk"))
-                continue;
-            ++k;
-            const unsigned t = child(bk, "rc").attribute("t").as_uint();
-            if (t >= 1 && t <= types.size() && types[t - 1] == "XLDAPR")
-                cm_ = k;
+        try {
+            find_dynamic_array_mark();
+        } catch (const IoError&) {
+            // Read only if a spill needs its mark, which then fails with the reason.
         }
+    }
+}
+
+// The first cell metadata entry that marks a dynamic array.
+void SavedMetadata::find_dynamic_array_mark() {
+    XmlDocument doc = parse_xml(package_->file(), names_[metadata_part], package_->read(names_[metadata_part]));
+    pugi::xml_node meta = doc.root();
+    std::vector<std::string> types;
+    for (pugi::xml_node t = child(meta, "metadataTypes").first_child(); t; t = t.next_sibling())
+        if (t.type() == pugi::node_element)
+            types.push_back(t.attribute("name").value());
+    unsigned k = 0;
+    for (pugi::xml_node bk = child(meta, "cellMetadata").first_child(); bk && !cm_; bk = bk.next_sibling()) {
+        if (bk.type() != pugi::node_element || !is(bk, "bk"))
+            continue;
+        ++k;
+        const unsigned t = child(bk, "rc").attribute("t").as_uint();
+        if (t >= 1 && t <= types.size() && types[t - 1] == "XLDAPR")
+            cm_ = k;
     }
 }
 

@@ -49,6 +49,7 @@ public:
 
 private:
     enum Which { metadata_part, values_part, structures_part };
+    void find_dynamic_array_mark();
     pugi::xml_node root(Which which);
     unsigned metadata_type(const char* name);
     // The bk of a new futureMetadata block of `name`, and its index there.
