@@ -79,7 +79,7 @@ def make_book(path, seed, command):
     """A one-sheet book: A1 the variable (bounds D1:E1), B1 a spill of ROUND(A1) rows cached
     over another size, maybe blocked lower down, C1 the objective, H1:H3 a legacy array,
     text constants in F and formulas over them in G (their cached values stale), formula
-    literals in I. Returns the formulas by cell."""
+    literals in I. Returns the formulas by cell and the size the spill is cached over."""
     rng = random.Random(seed)
     a1 = rng.uniform(3, 10) if command == "test" else rng.uniform(1, 10)
     cached = max(3, rng.randint(1, 6)) if command == "test" else rng.randint(1, 6)
@@ -165,7 +165,7 @@ def make_book(path, seed, command):
     with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
         for name, text in parts:
             z.writestr(name, text)
-    return formulas
+    return formulas, cached
 
 
 class Saved:
@@ -274,7 +274,7 @@ def main():
         saved = []
         for n, command, seed, flags in rows:
             book, out = os.path.join(work, f"book{n}.xlsx"), os.path.join(work, f"saved{n}.xlsx")
-            formulas = make_book(book, seed, command)
+            formulas, cached = make_book(book, seed, command)
             if command == "solve":
                 args = ["solve", book, "--var", "A1", "--min", "D1", "--max", "E1", "--objective", "C1",
                         "--quiet", "-o", out, *flags]
@@ -287,7 +287,7 @@ def main():
             if run.returncode != 0:
                 failures.append(f"{at}: status {run.returncode}: {run.stderr.decode(errors='replace')}")
                 continue
-            saved.append((at, out, formulas, "--report" in flags, command))
+            saved.append((at, out, formulas, "--report" in flags, command, cached))
 
         office = shutil.which("soffice", path="/usr/bin")
         converted = os.path.join(work, "office")
@@ -302,7 +302,8 @@ def main():
         else:
             print("LibreOffice (soffice) is not installed: its reading is not checked (scripts/setup --test)")
 
-        for at, out, formulas, report, command in saved:
+        seen = set()  # what the rows exercised of the spill: grown, shrunk, blocked
+        for at, out, formulas, report, command, cached_rows in saved:
             try:
                 ours = Saved(out)
             except Exception as e:
@@ -322,6 +323,8 @@ def main():
             for ref, text in formulas.items():
                 check(cells.get(ref, {}).get("formula") == text, f"{at}: {ref} saved as {cells.get(ref)!r}")
             members = sum(1 for k in recalculated if re.fullmatch(r"Model!B\d+", k))
+            blocked = cells["B1"]["value"] == {"error": "#SPILL!"}
+            seen.add("blocked" if blocked else "grown" if members > cached_rows else "shrunk" if members < cached_rows else "same")
             spans = ("B1", "B1:B1") if members <= 1 else (f"B1:B{members}",)
             check(cells["B1"]["ref"] in spans and cells["B1"]["cm"],
                   f"{at}: the spill is saved over {cells['B1']['ref']!r}, {members} cells")
@@ -371,6 +374,7 @@ def main():
                         # Text with a line feed is paragraphs to it: each CR a break of its own.
                         mine = mine.replace("\r\n", "\n").replace("\r", "\n") if "\n" in mine else mine
                     check(same(got, mine), f"{at}: LibreOffice reads {ref} as {got!r}, not {mine!r}")
+        check({"grown", "shrunk", "blocked"} <= seen, f"the rows exercise only spills {sorted(seen)}")
     if failures:
         print("\n".join(failures))
         sys.exit(1)
