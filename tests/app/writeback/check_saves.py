@@ -33,6 +33,7 @@ OD = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
 CT = "application/vnd.openxmlformats-officedocument.spreadsheetml."
 HEAD = '<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n'
 GRID_ROWS = 1048576
+FORMAT_ERRORS = ("#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A", "#GETTING_DATA")
 failures = []
 
 
@@ -77,7 +78,7 @@ def unescaped(text):
 
 def make_book(path, seed, command):
     """A one-sheet book: A1 the variable (bounds D1:E1), B1 a spill of ROUND(A1) rows cached
-    over another size, maybe blocked lower down, C1 the objective, H1:H3 a legacy array,
+    over another size, maybe blocked lower down, C1 the objective, H1:H3 a legacy array, J1 #CALC!,
     text constants in F and formulas over them in G (their cached values stale), formula
     literals in I. Returns the formulas by cell and the size the spill is cached over."""
     rng = random.Random(seed)
@@ -89,6 +90,7 @@ def make_book(path, seed, command):
         "B1": "_xlfn.SEQUENCE(ROUND(A1,0))",
         "C1": f"IFERROR(SUM(_xlfn.ANCHORARRAY(B1)),0)+SUM(H1:H3)-(A1-{target:.3f})^2",
         "H1": "ROW(A1:A3)*A1",
+        "J1": "_xlfn._xlws.FILTER(A2:A3,A2:A3>A1*100)",  # nothing passes: #CALC!
     }
     rows = {}
 
@@ -109,6 +111,7 @@ def make_book(path, seed, command):
         put(f"B{blocker}", f'<c r="B{blocker}" t="inlineStr"><is><t>block</t></is></c>')
     put("C1", f'<c r="C1"><f>{escaped(formulas["C1"])}</f><v>0</v></c>')
     put("H1", f'<c r="H1"><f t="array" ref="H1:H3">{formulas["H1"]}</f><v>0</v></c>')
+    put("J1", f'<c r="J1" cm="1"><f t="array" ref="J1">{escaped(formulas["J1"])}</f><v>0</v></c>')
     put("H2", '<c r="H2"><v>0</v></c>')
     put("H3", '<c r="H3"><v>0</v></c>')
     for r in range(1, 9):
@@ -231,7 +234,10 @@ class Saved:
                 value = unescaped(v.text or "")
                 if t == "e" and c.get("vm") and int(c.get("vm")) <= len(self.rich):
                     value = self.rich[int(c.get("vm")) - 1] or value
-                value = {"error": value} if t == "e" else value
+                if t == "e":
+                    # Newer errors are #VALUE! with value metadata: the format has no others.
+                    check(v.text in FORMAT_ERRORS, f"{part} {c.get('r')}: error {v.text!r} is not one the format has")
+                    value = {"error": value}
             elif t == "b":
                 value = v.text == "1"
             else:
