@@ -134,7 +134,7 @@ std::string formula_xml_text(const std::string& formula) {
     // Most formulas hold nothing to escape.
     for (char ch : formula)
         if (static_cast<unsigned char>(ch) < 0x20 || static_cast<unsigned char>(ch) >= 0x80 || ch == '_')
-            return encode_escapes(formula);
+            return encode_escapes(formula, true);
     return formula;
 }
 

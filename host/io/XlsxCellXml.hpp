@@ -29,7 +29,8 @@ void write_formula(pugi::xml_node c, const std::string& prefix, const engine::Wo
                    const engine::CellAddress& at, Address a, SavedMetadata& metadata);
 // The range an array formula's <f> covers now ("B1:B3", or "B1").
 std::string array_ref(const engine::Workbook& book, const engine::CellAddress& at, Address a);
-// Formula text as the file holds it: the characters XML cannot carry as _xHHHH_ escapes.
+// Formula text as the file holds it: as it is, but for the characters XML cannot carry, as
+// _xHHHH_ escapes.
 std::string formula_xml_text(const std::string& formula);
 
 } // namespace host::io

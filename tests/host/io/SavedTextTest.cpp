@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 using host::engine::CellAddress;
 using host::engine::Value;
@@ -65,6 +66,28 @@ TEST(SavedText, EveryCharacterReadsBack) {
             EXPECT_EQ(read.workbook.formula_text(CellAddress{0, r, 1}), formula_literal(text));
             EXPECT_EQ(read.workbook.value(CellAddress{0, r, 2}), Value::text(text));
         }
+    }
+}
+
+// Formula text as the file holds it: other programs read it as written, so only what XML
+// cannot carry is escaped.
+TEST(SavedText, FormulaTextIsWrittenAsItIsButForWhatXmlCannotCarry) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"\"_x0041_\"", "<f>\"_x0041_\"</f>"},
+        {"\"a\rb\"", "<f>\"a&#13;b\"</f>"},
+        {"\"a\x01"
+         "b\"",
+         "<f>\"a_x0001_b\"</f>"},
+        {"\"_x0001_\"", "<f>\"_x005F_x0001_\"</f>"},
+        {"\"a<b&c\"", "<f>\"a&lt;b&amp;c\"</f>"},
+    };
+    for (const auto& [formula, xml] : cases) {
+        host::io::Document d = host::io::load_csv_text("t.csv", "");
+        d.workbook.set_formula(CellAddress{0, 0, 0}, formula);
+        const std::string bytes = host::io::xlsx_bytes(d, "t.xlsx");
+        const std::string sheet = host::io::Package("t.xlsx", bytes).read("xl/worksheets/sheet1.xml");
+        EXPECT_NE(sheet.find(xml), std::string::npos) << sheet;
+        EXPECT_EQ(host::io::load_xlsx_bytes("t.xlsx", bytes).workbook.formula_text(CellAddress{0, 0, 0}), formula);
     }
 }
 
