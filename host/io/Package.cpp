@@ -205,8 +205,9 @@ Package::Package(std::string file, std::string bytes, LoadLimits limits)
         const char* name = zip_get_name(zip_->zip, zip_uint64_t(i), 0);
         std::string entry = name ? name : "";
         std::replace(entry.begin(), entry.end(), '\\', '/');
-        indices_.emplace(entry, std::uint64_t(i));
-        entries_.push_back(std::move(entry));
+        // Of two names that read the same, the first is the part; a copy would hold both.
+        if (indices_.emplace(entry, std::uint64_t(i)).second)
+            entries_.push_back(std::move(entry));
     }
 }
 

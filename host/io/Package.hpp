@@ -49,8 +49,9 @@ public:
     // Loading is done: later reads (saving reads the parts again) no longer count against
     // the unpacked-size limit, each part stays bounded by max_part_size.
     void loaded() const { loaded_ = true; }
-    // Entry names in the order of the archive's directory, each '\\' read as '/': some
-    // writers separate folders with it, and the spreadsheet's repair reads them so.
+    // Entry names in the order of the archive's directory, each '\\' read as '/' (some
+    // writers separate folders with it, and the spreadsheet's repair reads them so); of two
+    // names that then read the same, the first.
     const std::vector<std::string>& entries() const { return entries_; }
 
     // The stored name of a part: exact match first, then ignoring ASCII case, as part
