@@ -89,8 +89,10 @@ void lift(Evaluator& ev, Impl impl, std::uint8_t flags, Item* args, int argc, It
             }
             Item o;
             fn::Ctx ctx{ev, element.data(), argc, true};
+            const Evaluator::Mark before = ev.mark();
             impl(ctx, o);
             result->values.push_back(ev.scalar(o, true));
+            ev.release(before, Item());
         }
     out.kind = Item::Arr;
     out.arr = ev.keep(std::move(result));
