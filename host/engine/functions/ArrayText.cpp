@@ -41,6 +41,8 @@ OMBRIX_FN(arraytotext) {
             if (r > 0 || k > 0)
                 text += !strict ? ", " : k == 0 ? ";" : ",";
             text += shown(g.at(r, k), strict);
+            if (text.size() > 4 * max_text_length) // past the limit already: the rest need not be written
+                OMBRIX_RETURN(err(ErrorCode::Value));
         }
     if (strict)
         text += "}";

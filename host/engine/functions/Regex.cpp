@@ -37,7 +37,7 @@ int Regex::match(std::string_view text, std::size_t at) {
 }
 
 bool Regex::substitute(std::string_view text, std::size_t from, bool global, std::string_view replacement,
-                       std::string& out) {
+                       std::size_t max_bytes, std::string& out) {
     const std::uint32_t options = PCRE2_SUBSTITUTE_OVERFLOW_LENGTH | (global ? PCRE2_SUBSTITUTE_GLOBAL : 0);
     // A guess first; when it is short, PCRE2 says how long the result is.
     std::vector<PCRE2_UCHAR> buffer(text.size() + replacement.size() + 256);
@@ -47,6 +47,8 @@ bool Regex::substitute(std::string_view text, std::size_t from, bool global, std
                                         data_, context_, reinterpret_cast<PCRE2_SPTR>(replacement.data()),
                                         replacement.size(), buffer.data(), &length);
         if (rc == PCRE2_ERROR_NOMEMORY && attempt == 0) {
+            if (length > max_bytes)
+                return false;
             buffer.resize(length);
             continue;
         }

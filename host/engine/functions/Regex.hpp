@@ -40,9 +40,10 @@ public:
     std::size_t start(int group) const { return pcre2_get_ovector_pointer(data_)[2 * group]; }
     std::size_t end(int group) const { return pcre2_get_ovector_pointer(data_)[2 * group + 1]; }
     // pcre2_substitute over the text from byte `from` (every match when `global`), within the
-    // same bounds; false when a match gave up or the replacement is invalid.
+    // same bounds; false when a match gave up, the replacement is invalid or the result would
+    // take more than `max_bytes`.
     bool substitute(std::string_view text, std::size_t from, bool global, std::string_view replacement,
-                    std::string& out);
+                    std::size_t max_bytes, std::string& out);
 
 private:
     pcre2_code* code_ = nullptr;

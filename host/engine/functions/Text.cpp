@@ -89,8 +89,7 @@ OMBRIX_FN(trim) {
     OMBRIX_RETURN(Value::text(r));
 }
 
-// The longest text a cell holds.
-constexpr std::size_t max_text = 32767;
+constexpr std::size_t max_text = max_text_length;
 
 Value text_result(std::string s) {
     if (utf8_length(s) > max_text)

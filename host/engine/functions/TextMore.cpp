@@ -309,9 +309,11 @@ OMBRIX_FN(regexreplace) {
     if (!regex.valid())
         OMBRIX_RETURN(err(ErrorCode::Value));
     long occurrence = long(std::trunc(std::max(-1e9, std::min(occurrence_arg, 1e9))));
+    // Anything longer is past the text limit whatever its characters.
+    const std::size_t longest = 4 * max_text_length;
     std::string replaced;
     if (occurrence == 0) {
-        if (!regex.substitute(text, 0, true, replacement, replaced))
+        if (!regex.substitute(text, 0, true, replacement, longest, replaced))
             OMBRIX_RETURN(err(ErrorCode::Value));
         OMBRIX_RETURN(Value::text(replaced));
     }
@@ -331,7 +333,7 @@ OMBRIX_FN(regexreplace) {
     if (index < 0 || index >= n)
         OMBRIX_RETURN(Value::text(text));
     // The substitution copies the text before the match unchanged.
-    if (!regex.substitute(text, starts[std::size_t(index)], false, replacement, replaced))
+    if (!regex.substitute(text, starts[std::size_t(index)], false, replacement, longest, replaced))
         OMBRIX_RETURN(err(ErrorCode::Value));
     OMBRIX_RETURN(Value::text(replaced));
 }

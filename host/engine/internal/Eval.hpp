@@ -44,6 +44,13 @@ struct Linked {
 // is #NUM! rather than minutes of work and gigabytes of memory.
 constexpr std::int64_t max_dense_cells = std::int64_t(1) << 20;
 
+// The longest text a cell holds, in characters: whatever makes a longer text (&, a text
+// function, a lifted one's element) gives #VALUE! instead.
+constexpr std::size_t max_text_length = 32767;
+bool too_long_text(std::string_view text);
+// The same for a value: true for a text past the limit.
+inline bool too_long(const Value& v) { return v.is_text() && too_long_text(v.as_text()); }
+
 struct Closure;
 
 // One entry of the evaluation stack.
