@@ -60,6 +60,23 @@ def formula_book(path, formula):
     xlsx(path, '<row r="1"><c r="A1"><f t="array" ref="A1">' + escape(formula) + "</f></c></row>")
 
 
+def column_book(path, formula, n=20000):
+    """A1:A{n} the numbers 1..n (each twice over the column's two halves), B1 the formula."""
+    rows = "".join('<row r="%d"><c r="A%d"><v>%d</v></c>%s</row>' % (
+        i, i, (i - 1) % (n // 2) + 1,
+        '<c r="B1"><f t="array" ref="B1">' + escape(formula) + "</f></c>" if i == 1 else "") for i in range(1, n + 1))
+    xlsx(path, rows)
+
+
+COLUMN_FORMULAS = {
+    "countif-range": "SUM(COUNTIF(A1:A20000,A1:A20000))",
+    "sumif-range": "SUM(SUMIF(A1:A20000,A1:A20000,A1:A20000))",
+    "countifs-range": "SUM(COUNTIFS(A1:A20000,A1:A20000,A1:A20000,\">0\"))",
+    "match-range": "SUM(MATCH(A1:A20000,A1:A20000,0))",
+    "unique-range": "ROWS(UNIQUE(A1:A20000))",
+}
+
+
 def data_table_book(path):
     xlsx(path, '<row r="1"><c r="A1"><v>1</v></c></row><row r="2"><c r="B2"><f t="dataTable" ref="B2:XFD1048574" '
          'dt2D="1" dtr="1" r1="A1" r2="A1"/><v>0</v></c></row>')
@@ -90,7 +107,7 @@ def measure(ombrix, name, path):
 
 def main():
     ombrix = sys.argv[1] if len(sys.argv) > 1 else "build/app/ombrix"
-    cases = sys.argv[2:] or list(FORMULAS) + ["data-table", "external-link"]
+    cases = sys.argv[2:] or list(FORMULAS) + list(COLUMN_FORMULAS) + ["data-table", "external-link"]
     with tempfile.TemporaryDirectory() as tmp:
         for name in cases:
             path = os.path.join(tmp, name + ".xlsx")
@@ -98,6 +115,8 @@ def main():
                 data_table_book(path)
             elif name == "external-link":
                 link_book(path, 2_000_000)
+            elif name in COLUMN_FORMULAS:
+                column_book(path, COLUMN_FORMULAS[name])
             else:
                 formula_book(path, FORMULAS[name])
             measure(ombrix, name, path)

@@ -85,9 +85,9 @@ struct Criterion {
     }
 
     // Whether the cells it matches are those equal to one value, which a range's index finds
-    // (not a number, which also finds the text that reads as it).
+    // (a number also the text that reads as it, among the range's texts).
     bool exact() const {
-        return op == Eq && !blank_only && !blank_or_empty_text && !target.is_empty() && !target.is_number() &&
+        return op == Eq && !blank_only && !blank_or_empty_text && !target.is_empty() &&
                !(target.is_text() && (target.as_text().empty() || has_wildcards(target.as_text())));
     }
 
