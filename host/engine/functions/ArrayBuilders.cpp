@@ -4,6 +4,7 @@
 #include "engine/A1.hpp"
 #include "engine/functions/ArrayArgs.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <numeric>
 
@@ -207,9 +208,10 @@ OMBRIX_FN(frequency) {
     ValueGrid r = sized(std::int32_t(bins.size()) + 1, 1, Value::number(0));
     std::vector<double> counts(bins.size() + 1, 0);
     for (double x : data) {
-        std::size_t k = 0;
-        while (k < order.size() && x > bins[order[k]])
-            ++k;
+        // The first bin, in ascending order, that x does not exceed.
+        std::size_t k = std::size_t(
+            std::partition_point(order.begin(), order.end(), [&](std::size_t b) { return x > bins[b]; }) -
+            order.begin());
         counts[k < order.size() ? order[k] : bins.size()] += 1;
     }
     for (std::size_t k = 0; k < counts.size(); ++k)
