@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Peak memory and time of formulas and workbooks that once grew without bound:
     bench/bounds.py [build/app/ombrix] [CASE...]
-Each case is a one-cell workbook (or a hostile package) made here and run through
+(the add-in found as `ombrix` finds it, or OMBRIX_ADDIN). Each case is a one-cell workbook (or a hostile package) made here and run through
 `ombrix calc` under /usr/bin/time -v; it prints the case, the exit status, the peak
 resident memory and the wall time. The figures go in bench/RESULTS.md."""
 import os
@@ -105,11 +105,31 @@ def measure(ombrix, name, path):
     print(f"{name}\texit {run.returncode}\t{int(peak.group(1)) / 1024:.0f} MiB\t{wall.group(1)}\t{value[:100]}")
 
 
+def measure_trace(ombrix, seconds):
+    """A long run of the production model with --trace, stopped after `seconds`: its peak memory
+    and how many evaluations it recorded."""
+    with tempfile.TemporaryDirectory() as tmp:
+        root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        run = subprocess.run(["/usr/bin/time", "-v", ombrix, "solve", os.path.join(root, "examples/production.xlsx"),
+                              "--var", "B3:D3", "--min", "B4:D4", "--max", "B5:D5", "--objective", "B16", "--goal",
+                              "maximise", "--population", "10", "--trials", "1", "--generations", "10000000",
+                              "--time-limit", str(seconds), "--trace", os.path.join(tmp, "t.csv"), "-o",
+                              os.path.join(tmp, "o.xlsx"), "--quiet", "--json"], capture_output=True, text=True)
+        peak = re.search(r"Maximum resident set size \(kbytes\): (\d+)", run.stderr)
+        evaluations = re.search(r'"evaluations": (\d+)', run.stdout)
+        print(f"trace-{seconds}s\texit {run.returncode}\t{int(peak.group(1)) / 1024:.0f} MiB\t"
+              f"{evaluations.group(1) if evaluations else '?'} evaluations")
+
+
 def main():
     ombrix = sys.argv[1] if len(sys.argv) > 1 else "build/app/ombrix"
-    cases = sys.argv[2:] or list(FORMULAS) + list(COLUMN_FORMULAS) + ["data-table", "external-link"]
+    cases = sys.argv[2:] or list(FORMULAS) + list(COLUMN_FORMULAS) + ["data-table", "external-link", "trace"]
     with tempfile.TemporaryDirectory() as tmp:
         for name in cases:
+            if name == "trace":
+                for seconds in (2, 8):
+                    measure_trace(ombrix, seconds)
+                continue
             path = os.path.join(tmp, name + ".xlsx")
             if name == "data-table":
                 data_table_book(path)

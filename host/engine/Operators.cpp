@@ -173,12 +173,11 @@ bool too_long_text(std::string_view text) {
 
 Value apply_binary(Op op, const Value& a, const Value& b, bool date1904) {
     switch (op) {
-    case Op::Concat:
+    case Op::Concat: {
         if (a.is_error())
             return a;
         if (b.is_error())
             return b;
-    {
         std::string joined = to_text(a);
         joined += to_text(b);
         return too_long_text(joined) ? Value::error(ErrorCode::Value) : Value::text(joined);

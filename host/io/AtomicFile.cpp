@@ -93,7 +93,8 @@ extern "C" void remove_pending_temp(int signal_number) {
 // object, then puts the previous handlers back.
 class TempFile {
 public:
-    explicit TempFile(std::string& pattern) : TempFile(pattern, [](std::string& name) { return ::mkstemp(&name[0]); }) {}
+    explicit TempFile(std::string& pattern)
+        : TempFile(pattern, [](std::string& name) { return ::mkstemp(&name[0]); }) {}
     // The file made by `create`, which may change the name it is given.
     TempFile(std::string& pattern, const std::function<int(std::string&)>& create) {
         struct sigaction action {};

@@ -503,8 +503,7 @@ private:
         const std::string why = cost_.over(limits, 0, elements, true);
         if (!why.empty())
             fail(format_address(at), why + " (the limit was crossed by the data table " + format_address(block.first) +
-                                         ":" + format_address(block.last) + ", " + std::to_string(area) +
-                                         " cells)");
+                                         ":" + format_address(block.last) + ", " + std::to_string(area) + " cells)");
         cost_.add(0, elements, true);
     }
 

@@ -73,8 +73,7 @@ struct TraceCase {
 
 TEST(Convergence, TraceHasARowPerEvaluationWrittenAGenerationAtATime) {
     const TraceCase cases[] = {
-        {"a generation's rows go together once it is complete; the incomplete last one at the end", "1.5 x 0.1", 2,
-         5,
+        {"a generation's rows go together once it is complete; the incomplete last one at the end", "1.5 x 0.1", 2, 5,
          "evaluation,trial,generation,objective,Plan!B3,\"Plan, 2!C3\"\n|1,1,1,1.5,1,2\n2,1,1,#DIV/0!,\"a,b\",-3\n|"
          "3,,,0.1,1e-300,TRUE\n"},
         {"trials number their own generations", "1 2 3", 1, 2,
@@ -82,7 +81,8 @@ TEST(Convergence, TraceHasARowPerEvaluationWrittenAGenerationAtATime) {
          "3,2,1,3,1e-300,TRUE\n"},
         {"without generations each row goes at once, with neither", "1 2", 0, 5,
          "evaluation,trial,generation,objective,Plan!B3,\"Plan, 2!C3\"\n|1,,,1,1,2\n|2,,,2,\"a,b\",-3\n"},
-        {"nothing evaluated: the header alone", "", 2, 5, "evaluation,trial,generation,objective,Plan!B3,\"Plan, 2!C3\"\n"},
+        {"nothing evaluated: the header alone", "", 2, 5,
+         "evaluation,trial,generation,objective,Plan!B3,\"Plan, 2!C3\"\n"},
     };
     const std::vector<std::vector<Value>> variables = {{Value::number(1), Value::number(2)},
                                                        {Value::text("a,b"), Value::number(-3)},

@@ -209,9 +209,9 @@ OMBRIX_FN(frequency) {
     std::vector<double> counts(bins.size() + 1, 0);
     for (double x : data) {
         // The first bin, in ascending order, that x does not exceed.
-        std::size_t k = std::size_t(
-            std::partition_point(order.begin(), order.end(), [&](std::size_t b) { return x > bins[b]; }) -
-            order.begin());
+        std::size_t k =
+            std::size_t(std::partition_point(order.begin(), order.end(), [&](std::size_t b) { return x > bins[b]; }) -
+                        order.begin());
         counts[k < order.size() ? order[k] : bins.size()] += 1;
     }
     for (std::size_t k = 0; k < counts.size(); ++k)

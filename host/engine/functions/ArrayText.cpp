@@ -73,7 +73,8 @@ OMBRIX_FN(regexextract) {
         auto piece = [&](int group) {
             if (regex.start(group) == PCRE2_UNSET)
                 return Value::text("");
-            return Value::text(std::string_view(text).substr(regex.start(group), regex.end(group) - regex.start(group)));
+            return Value::text(
+                std::string_view(text).substr(regex.start(group), regex.end(group) - regex.start(group)));
         };
         if (mode == 2) {
             for (int group = 1; group < rc; ++group)

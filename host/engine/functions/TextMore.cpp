@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-
 namespace host::engine::detail::fn {
 
 namespace {

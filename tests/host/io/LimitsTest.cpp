@@ -44,10 +44,10 @@ TEST(LoadLimits, AWorkbookBeyondALimitIsRefusedNamingTheLimit) {
     // A data table computes every cell it covers, whether or not the file holds them: A1 the
     // input, the table at B2 over `ref`.
     auto data_table = [](const std::string& ref, const std::string& more_cells = std::string()) {
-        return zip(workbook_parts({{"T", "<row r=\"1\"><c r=\"A1\"><v>1</v></c></row><row r=\"2\"><c r=\"B2\">"
-                                         "<f t=\"dataTable\" ref=\"" +
-                                             ref + "\" dt2D=\"1\" dtr=\"1\" r1=\"A1\" r2=\"A1\"/><v>0</v></c>" +
-                                             more_cells}}));
+        return zip(workbook_parts(
+            {{"T", "<row r=\"1\"><c r=\"A1\"><v>1</v></c></row><row r=\"2\"><c r=\"B2\">"
+                   "<f t=\"dataTable\" ref=\"" +
+                       ref + "\" dt2D=\"1\" dtr=\"1\" r1=\"A1\" r2=\"A1\"/><v>0</v></c>" + more_cells}}));
     };
     const std::string whole_sheet_table = data_table("B2:XFD1048574", "</row>");
     const std::string sparse_table = data_table("B2:D4", "</row>");
