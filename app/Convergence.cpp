@@ -118,10 +118,10 @@ void TraceWriter::write_held(bool complete) {
 RunRecorder::RunRecorder(std::vector<host::engine::CellAddress> variables, std::uint64_t population,
                          std::uint64_t generations_per_trial, bool maximise, bool table)
     : variables_(std::move(variables)), population_(population), generations_per_trial_(generations_per_trial),
-      table_(population, generations_per_trial, maximise), keep_table_(table) {}
+      table_rows_(population, generations_per_trial, maximise), keep_table_(table) {}
 
 template <class Work>
-bool RunRecorder::guarded(Work work) noexcept {
+bool RunRecorder::Part::guarded(Work work) noexcept {
     if (failed_)
         return false;
     try {
@@ -137,9 +137,8 @@ bool RunRecorder::guarded(Work work) noexcept {
     return false;
 }
 
-void RunRecorder::fail(const char* why) noexcept {
+void RunRecorder::Part::fail(const char* why) noexcept {
     failed_ = true;
-    trace_.reset();
     try {
         why_ = why;
     } catch (...) {
@@ -147,37 +146,44 @@ void RunRecorder::fail(const char* why) noexcept {
     }
 }
 
-std::optional<std::string> RunRecorder::failure() const {
+std::optional<std::string> RunRecorder::Part::failure() const {
     if (!failed_)
         return std::nullopt;
     return why_.empty() ? std::string("out of memory") : why_;
 }
 
+std::optional<std::string> RunRecorder::trace_failure() const {
+    // A trace stops with the rest of the record.
+    return trace_part_.failed() ? trace_part_.failure() : table_.failure();
+}
+
 void RunRecorder::trace_to(TraceWriter::Sink sink, const std::vector<std::string>& variable_names) noexcept {
-    guarded([&] {
-        trace_ = std::make_unique<TraceWriter>(std::move(sink), variable_names, population_, generations_per_trial_);
-    });
+    if (!trace_part_.guarded([&] {
+            trace_ =
+                std::make_unique<TraceWriter>(std::move(sink), variable_names, population_, generations_per_trial_);
+        }))
+        trace_.reset();
 }
 
 void RunRecorder::record(const host::engine::Workbook& book, const host::engine::CellAddress& objective) noexcept {
-    guarded([&] {
-        const Value& value = book.value(objective);
+    const bool recorded = table_.guarded([&] {
         if (keep_table_)
-            table_.add(value);
-        if (trace_) {
+            table_rows_.add(book.value(objective));
+    });
+    if (!recorded || !trace_)
+        return;
+    if (!trace_part_.guarded([&] {
             values_.clear();
             for (const host::engine::CellAddress& cell : variables_)
                 values_.push_back(book.value(cell));
-            trace_->add(value, values_);
-        }
-    });
+            trace_->add(book.value(objective), values_);
+        }))
+        trace_.reset();
 }
 
-bool RunRecorder::finish() noexcept {
-    return guarded([&] {
-        if (trace_)
-            trace_->finish();
-    });
+void RunRecorder::finish() noexcept {
+    if (trace_ && !table_.failed() && !trace_part_.guarded([&] { trace_->finish(); }))
+        trace_.reset();
 }
 
 } // namespace app

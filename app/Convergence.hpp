@@ -77,8 +77,9 @@ private:
 };
 
 // What the host sees of a run, recorded as it goes for the report, the chart and the trace.
-// Recording never fails the run: whatever goes wrong (a full disk, memory) stops the record,
-// and failure() says what for the command to report once the run is over.
+// Recording never fails the run: whatever goes wrong stops that part of the record (the trace
+// on a full disk; everything when memory runs out), and table_failure() and trace_failure()
+// say what for the command to report once the run is over.
 class RunRecorder {
 public:
     // The convergence table is kept when `table` is set (for the report and the chart).
@@ -88,27 +89,38 @@ public:
     void trace_to(TraceWriter::Sink sink, const std::vector<std::string>& variable_names) noexcept;
     // The evaluation just made: the objective's value and the variables' now.
     void record(const host::engine::Workbook& book, const host::engine::CellAddress& objective) noexcept;
-    // The run is over: the trace's last rows; false (with failure() set) when they could not be written.
-    bool finish() noexcept;
+    // The run is over: the trace's last rows.
+    void finish() noexcept;
 
     const std::vector<host::engine::CellAddress>& variables() const { return variables_; }
-    const std::vector<GenerationRow>& table() const { return table_.rows(); }
-    std::optional<std::string> failure() const;
+    const std::vector<GenerationRow>& table() const { return table_rows_.rows(); }
+    // Why the table (and so everything) or the trace stopped, if it did.
+    std::optional<std::string> table_failure() const { return table_.failure(); }
+    std::optional<std::string> trace_failure() const;
 
 private:
-    // Runs `work`, turning whatever it throws into the record's failure; false then.
-    template <class Work>
-    bool guarded(Work work) noexcept;
-    void fail(const char* why) noexcept;
+    // What went wrong with one part of the record.
+    class Part {
+    public:
+        // Runs `work`, turning whatever it throws into this part's failure; false then.
+        template <class Work>
+        bool guarded(Work work) noexcept;
+        bool failed() const { return failed_; }
+        std::optional<std::string> failure() const;
+
+    private:
+        void fail(const char* why) noexcept;
+        bool failed_ = false;
+        std::string why_;
+    };
 
     std::vector<host::engine::CellAddress> variables_;
     std::uint64_t population_, generations_per_trial_;
-    ConvergenceTable table_;
+    ConvergenceTable table_rows_;
     bool keep_table_;
+    Part table_, trace_part_;
     std::unique_ptr<TraceWriter> trace_;
     std::vector<host::engine::Value> values_; // the variables' values, reused
-    bool failed_ = false;
-    std::string why_;
 };
 
 } // namespace app

@@ -324,19 +324,28 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
             result.generations = result.evaluations / population;
         result.end = control.end();
 
-        // A record that failed is reported, and the run's result saved all the same.
+        // A record that failed is reported, and the run's result saved all the same: the
+        // trace alone when its file could not be written, everything when memory ran out.
         std::optional<std::string> record_error;
-        if (recorder && !recorder->finish())
-            record_error = "the run's record stopped (" + *recorder->failure() + "), so " +
-                           std::string(options.trace.empty() ? "" : "the trace, ") +
-                           "the report and the chart were not written";
+        bool tables_lost = false;
+        if (recorder) {
+            recorder->finish();
+            if (auto why = recorder->table_failure()) {
+                tables_lost = true;
+                record_error = "the run's record stopped (" + *why + "), so " +
+                               std::string(options.trace.empty() ? "" : "the trace, ") +
+                               "the report and the chart were not written";
+            } else if (auto trace_why = recorder->trace_failure(); trace_why && trace_file) {
+                record_error = "the trace was not written: " + *trace_why;
+            }
+        }
         std::vector<GenerationRow> table;
         std::vector<CellAddress> recorded_variables;
         if (recorder) {
             table = recorder->table();
             recorded_variables = recorder->variables();
         }
-        if (recording && !record_error) {
+        if (recording && !tables_lost) {
             std::string goal = front.accepted_shown("Goal:");
             summary.date1904 = book.date1904();
             summary.book = fs::path(options.book).filename().string();
@@ -372,7 +381,7 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         std::optional<std::string> save_error;
         std::vector<std::pair<std::string, std::string>> written;
         try {
-            if (options.report && !record_error) {
+            if (options.report && !tables_lost) {
                 std::string sheet = host::io::save_with_report(document, target, report_sheet(summary, table));
                 written.emplace_back("report_sheet", sheet);
             } else {
@@ -382,7 +391,7 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
             save_error = e.what();
         }
         try {
-            if (!options.chart.empty() && !record_error) {
+            if (!options.chart.empty() && !tables_lost) {
                 host::io::write_file_atomically(options.chart, convergence_svg(table, summary.objective));
                 written.emplace_back("chart", options.chart);
             }

@@ -119,16 +119,17 @@ TEST(Convergence, RecorderKeepsTheTableAndTheTraceAsTheRunGoes) {
     recorder.trace_to([&trace](const std::string& text) { trace += text; }, {"Sheet1!A1"});
     for (double x : {1, 3, 2, 0, 5})
         run.evaluate(recorder, x);
-    EXPECT_TRUE(recorder.finish());
-    EXPECT_FALSE(recorder.failure());
+    recorder.finish();
+    EXPECT_FALSE(recorder.table_failure());
+    EXPECT_FALSE(recorder.trace_failure());
     EXPECT_EQ(rows_text(recorder.table()), "1 1 6 6 4 2\n1 2 6 4 2 2\n");
     EXPECT_EQ(trace, "evaluation,trial,generation,objective,Sheet1!A1\n1,1,1,2,1\n2,1,1,6,3\n3,1,2,4,2\n4,1,2,0,0\n"
                      "5,,,10,5\n");
 }
 
-// A trace whose file fails (a full disk) stops the record, and says why, without ever
-// throwing into the run that the record watches.
-TEST(Convergence, RecorderThatFailsStopsAndSaysWhyWithoutFailingTheRun) {
+// A trace whose file fails (a full disk) stops, and says why, without ever throwing into the
+// run that the record watches; the table goes on.
+TEST(Convergence, RecorderWhoseTraceFailsStopsItAndSaysWhyWithoutFailingTheRun) {
     const struct {
         const char* what;
         int fail_at_piece; // the header is piece 0
@@ -139,7 +140,7 @@ TEST(Convergence, RecorderThatFailsStopsAndSaysWhyWithoutFailingTheRun) {
     };
     for (const auto& c : cases) {
         RecordedRun run;
-        app::RunRecorder recorder({run.variable}, 2, 2, false);
+        app::RunRecorder recorder({run.variable}, 2, 2, true);
         int pieces = 0;
         EXPECT_NO_THROW(recorder.trace_to(
             [&](const std::string&) {
@@ -150,9 +151,12 @@ TEST(Convergence, RecorderThatFailsStopsAndSaysWhyWithoutFailingTheRun) {
             << c.what;
         for (double x : {1, 3, 2, 0, 5})
             EXPECT_NO_THROW(run.evaluate(recorder, x)) << c.what;
-        EXPECT_FALSE(recorder.finish()) << c.what;
-        ASSERT_TRUE(recorder.failure()) << c.what;
-        EXPECT_EQ(*recorder.failure(), "No space left on device") << c.what;
+        recorder.finish();
+        EXPECT_EQ(pieces, c.fail_at_piece + 1) << c.what << ": nothing more is written once it failed";
+        ASSERT_TRUE(recorder.trace_failure()) << c.what;
+        EXPECT_EQ(*recorder.trace_failure(), "No space left on device") << c.what;
+        EXPECT_FALSE(recorder.table_failure()) << c.what;
+        EXPECT_EQ(rows_text(recorder.table()), "1 1 6 6 4 2\n1 2 6 4 2 2\n") << c.what;
     }
 }
 
