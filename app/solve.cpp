@@ -339,12 +339,11 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
                 record_error = "the trace was not written: " + *trace_why;
             }
         }
-        std::vector<GenerationRow> table;
+        const std::vector<GenerationRow> no_rows;
+        const std::vector<GenerationRow>& table = recorder ? recorder->table() : no_rows;
         std::vector<CellAddress> recorded_variables;
-        if (recorder) {
-            table = recorder->table();
+        if (recorder)
             recorded_variables = recorder->variables();
-        }
         if (recording && !tables_lost) {
             std::string goal = front.accepted_shown("Goal:");
             summary.date1904 = book.date1904();
@@ -402,7 +401,6 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         } catch (const std::exception& e) {
             save_error = save_error ? *save_error + "; " + e.what() : std::string(e.what());
         }
-
         if (options.json) {
             print_json(out, book, result, save_error ? std::string() : target, written);
         } else {
