@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <type_traits>
 
 namespace host::engine::detail {
 
