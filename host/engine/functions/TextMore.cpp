@@ -266,6 +266,9 @@ OMBRIX_FN(phonetic) {
 }
 
 #ifdef OMBRIX_HAVE_PCRE2
+// The most characters of replacement text REGEXREPLACE reads, over all its matches.
+constexpr std::size_t max_replacement_work = std::size_t(1) << 24;
+
 bool case_arg(const Ctx& c, int i, bool& ignore_case, Value& out) {
     double x;
     if (!num(c, i, x, out, 0))
@@ -308,15 +311,7 @@ OMBRIX_FN(regexreplace) {
     if (!regex.valid())
         OMBRIX_RETURN(err(ErrorCode::Value));
     long occurrence = long(std::trunc(std::max(-1e9, std::min(occurrence_arg, 1e9))));
-    // Anything longer is past the text limit whatever its characters.
-    const std::size_t longest = 4 * max_text_length;
-    std::string replaced;
-    if (occurrence == 0) {
-        if (!regex.substitute(text, 0, true, replacement, longest, replaced))
-            OMBRIX_RETURN(err(ErrorCode::Value));
-        OMBRIX_RETURN(Value::text(replaced));
-    }
-    // Where each match is, to pick the one that is wanted.
+    // Where each match is, to pick the one that is wanted or to bound the work.
     std::vector<std::size_t> starts;
     for (std::size_t at = 0; at <= text.size();) {
         const int rc = regex.match(text, at);
@@ -326,6 +321,18 @@ OMBRIX_FN(regexreplace) {
             OMBRIX_RETURN(err(ErrorCode::Value));
         starts.push_back(regex.start(0));
         at = next_search_start(text, regex.start(0), regex.end(0));
+    }
+    // Anything longer is past the text limit whatever its characters.
+    const std::size_t longest = 4 * max_text_length;
+    std::string replaced;
+    if (occurrence == 0) {
+        // The replacement is read again for every match: a long one over many matches would
+        // take seconds, and is #VALUE! as a text past the limit is.
+        if (double(starts.size()) * double(replacement.size()) > double(max_replacement_work))
+            OMBRIX_RETURN(err(ErrorCode::Value));
+        if (!regex.substitute(text, 0, true, replacement, longest, replaced))
+            OMBRIX_RETURN(err(ErrorCode::Value));
+        OMBRIX_RETURN(Value::text(replaced));
     }
     long n = long(starts.size());
     long index = occurrence > 0 ? occurrence - 1 : n + occurrence;
