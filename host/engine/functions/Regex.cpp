@@ -33,7 +33,15 @@ Regex::~Regex() {
 }
 
 int Regex::match(std::string_view text, std::size_t at) {
-    return pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), at, 0, data_, context_);
+    // PCRE2 checks that the whole text is UTF-8 on every call unless told it was: once is
+    // enough for the matches along one text, the first from its start and the others on from
+    // a character's start.
+    const bool checked = at > 0 && text.data() == checked_.data() && text.size() == checked_.size();
+    const int rc = pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), at,
+                               checked ? PCRE2_NO_UTF_CHECK : 0, data_, context_);
+    if (!checked && (rc >= 0 || rc == PCRE2_ERROR_NOMATCH))
+        checked_ = text;
+    return rc;
 }
 
 bool Regex::substitute(std::string_view text, std::size_t from, bool global, std::string_view replacement,

@@ -32,8 +32,10 @@ public:
 
     // False for a pattern that does not compile.
     bool valid() const { return code_ != nullptr; }
-    // A match in text from byte `at`: the number of groups set (>= 1, the spans in span()),
-    // PCRE2_ERROR_NOMATCH, or another negative code when the match gave up (a bound reached).
+    // A match in text from byte `at`: the number of groups set (>= 1, the spans in start()
+    // and end()), PCRE2_ERROR_NOMATCH, or another negative code when the match gave up (a
+    // bound reached, a text that is not UTF-8). A search along a text starts at 0 and goes on
+    // from next_search_start().
     int match(std::string_view text, std::size_t at);
     // Start and end of group `group` (0 the whole match) of the last match; PCRE2_UNSET when
     // the group took no part.
@@ -49,6 +51,7 @@ private:
     pcre2_code* code_ = nullptr;
     pcre2_match_context* context_ = nullptr;
     pcre2_match_data* data_ = nullptr;
+    std::string_view checked_; // the text last found to be UTF-8
 };
 
 // Where the search goes on after a match [start, end): its end, or past the next whole
