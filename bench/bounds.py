@@ -24,6 +24,7 @@ FORMULAS = {
     "xmatch-array": "SUM(XMATCH(SEQUENCE(20000),SEQUENCE(20000)*1))",
     "groupby": "ROWS(GROUPBY(MOD(SEQUENCE(100000),50000),SEQUENCE(100000),SUM))",
     "textjoin-delimiter": 'LEN(TEXTJOIN(REPT("x",30000),FALSE,SEQUENCE(100000)))',
+    "textsplit-grid": 'ROWS(TEXTSPLIT(REPT("a,",5000)&REPT(";",5000),",",";"))',
     "regex-catastrophic": 'SUM(--REGEXTEST(REPT("a",24)&"!"&SEQUENCE(100),"(a+)+$"))',
 }
 

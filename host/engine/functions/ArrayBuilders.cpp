@@ -251,17 +251,21 @@ OMBRIX_FN(textsplit) {
     Value pad = c.argc > 5 && !c.missing(5) ? c.arg(5) : err(ErrorCode::NA);
     const bool fold = match_mode == 1;
     std::string hay = fold ? to_upper(text) : text;
-    // Splits [from, to) of the text at the earliest of the delimiters.
+    if (fold)
+        for (auto* list : {&col_delims, &row_delims})
+            for (std::string& d : *list)
+                d = to_upper(d);
+    // Splits [from, to) of the text at the earliest of the delimiters, looking no further than
+    // `to` (a line's end, not the text's).
     auto split = [&](std::size_t from, std::size_t to, const std::vector<std::string>& delims) {
         std::vector<std::pair<std::size_t, std::size_t>> pieces;
+        const std::string_view within = std::string_view(hay).substr(0, to);
         std::size_t start = from;
         while (true) {
             std::size_t best = std::string::npos, length = 0;
-            for (const std::string& d : delims) {
-                std::string needle = fold ? to_upper(d) : d;
-                std::size_t at = hay.find(needle, start);
-                if (at != std::string::npos && at + needle.size() <= to &&
-                    (at < best || (at == best && needle.size() > length)))
+            for (const std::string& needle : delims) {
+                std::size_t at = within.find(needle, start);
+                if (at != std::string::npos && (at < best || (at == best && needle.size() > length)))
                     best = at, length = needle.size();
             }
             if (best == std::string::npos) {
@@ -285,6 +289,9 @@ OMBRIX_FN(textsplit) {
     std::size_t width = 0;
     for (const auto& l : lines)
         width = std::max(width, l.size());
+    // Lines of many pieces each, padded to the longest, would be gigabytes.
+    if (double(lines.size()) * double(width) > double(max_dense_cells))
+        OMBRIX_RETURN(err(ErrorCode::Num));
     ValueGrid r = sized(std::int32_t(lines.size()), std::int32_t(width), pad);
     for (std::size_t i = 0; i < lines.size(); ++i)
         for (std::size_t k = 0; k < lines[i].size(); ++k)
