@@ -74,6 +74,7 @@ COLUMN_FORMULAS = {
     "countif-range": "SUM(COUNTIF(A1:A20000,A1:A20000))",
     "sumif-range": "SUM(SUMIF(A1:A20000,A1:A20000,A1:A20000))",
     "countifs-range": "SUM(COUNTIFS(A1:A20000,A1:A20000,A1:A20000,\">0\"))",
+    "countifs-range-second": "SUM(COUNTIFS(A1:A20000,\">0\",A1:A20000,A1:A20000))",
     "match-range": "SUM(MATCH(A1:A20000,A1:A20000,0))",
     "unique-range": "ROWS(UNIQUE(A1:A20000))",
 }
