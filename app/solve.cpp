@@ -249,26 +249,50 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         if (!options.chart.empty() && !options.trace.empty() && canonical(options.chart) == canonical(options.trace))
             throw UsageError("--chart and --trace name the same file " + options.trace + "; give two files");
         host::engine::Workbook& book = document.workbook;
-        // The run as the host sees it, for the report, the chart and the trace.
+        // The run as the host sees it, for the report, the chart and the trace, recorded as it
+        // goes; the trace is written beside its file meanwhile and put in place at the end.
         bool recording = options.report || !options.chart.empty() || !options.trace.empty();
-        EvaluationLog log;
-        log.keep_variables = !options.trace.empty();
+        std::unique_ptr<host::io::AtomicFileWriter> trace_file;
+        if (!options.trace.empty()) {
+            try {
+                trace_file = std::make_unique<host::io::AtomicFileWriter>(options.trace);
+            } catch (const host::io::IoError& e) {
+                throw UsageError(e.what());
+            }
+        }
+        std::unique_ptr<RunRecorder> recorder;
         RunSummary summary;
         // The run, its clock and Ctrl-C begin once the dialog is answered and accepted.
         RunControl control(options.time_limit);
+        const bool tabled = options.report || !options.chart.empty();
         // Only the Solve dialog starts a run.
         bool solving = false;
-        session.vet_dialog = [&book, &control, &log, &summary, &solving](const host::ui::FrontEnd& front) {
+        session.vet_dialog = [&book, &control, &recorder, &trace_file, &summary, &solving, recording,
+                              tabled](const host::ui::FrontEnd& front) {
             if (!solving)
                 return std::optional<std::string>();
             auto refusal = solve_refusal(book, front.accepted("Var Vector"), front.accepted("Function Cell"));
             if (refusal)
                 return refusal;
             // What the cells held before the run.
-            log.variables = cells_named(book, front.accepted("Var Vector"));
+            std::vector<CellAddress> variables = cells_named(book, front.accepted("Var Vector"));
             summary.variables.clear();
-            for (const CellAddress& c : log.variables)
+            for (const CellAddress& c : variables)
                 summary.variables.push_back({host::io::cell_key(book, c), Value(), Value(), book.value(c), Value()});
+            if (recording && !recorder) {
+                // A generation evaluates the whole population, a trial runs the generations given.
+                recorder = std::make_unique<RunRecorder>(
+                    variables, std::strtoull(front.accepted("Population").c_str(), nullptr, 10),
+                    std::strtoull(front.accepted("Generations").c_str(), nullptr, 10),
+                    host::engine::fold_case(front.accepted_shown("Goal:")).rfind("max", 0) == 0, tabled);
+                if (trace_file) {
+                    std::vector<std::string> names;
+                    for (const CellAddress& c : variables)
+                        names.push_back(host::io::cell_key(book, c));
+                    host::io::AtomicFileWriter* file = trace_file.get();
+                    recorder->trace_to([file](const std::string& text) { file->write(text); }, names);
+                }
+            }
             if (auto objective = cells_named(book, front.accepted("Function Cell")); objective.size() == 1)
                 summary.objective_original = book.value(objective[0]);
             summary.started = std::time(nullptr);
@@ -301,7 +325,10 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
                                                     : host::ui::StatusDisplay::none);
         control.attach(s.host());
         if (recording)
-            s.host().set_evaluation_observer([&log, &book](const CellAddress& cell) { log.record(book, cell); });
+            s.host().set_evaluation_observer([&recorder, &book](const CellAddress& cell) {
+                if (recorder)
+                    recorder->record(book, cell);
+            });
         // The search settings first, through the add-in's Options dialog, then Solve.
         std::vector<std::pair<std::string, std::string>> option_settings;
         if (!answers.options.empty()) {
@@ -349,24 +376,40 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
             result.generations = result.evaluations / population;
         result.end = control.end();
 
-        std::vector<GenerationRow> table;
-        if (recording) {
-            std::uint64_t generations = std::strtoull(front.accepted("Generations").c_str(), nullptr, 10);
+        // A record that failed is reported, and the run's result saved all the same: the
+        // trace alone when its file could not be written, everything when memory ran out.
+        std::optional<std::string> record_error;
+        bool tables_lost = false;
+        if (recorder) {
+            recorder->finish();
+            if (auto why = recorder->table_failure()) {
+                tables_lost = true;
+                record_error = "the run's record stopped (" + *why + "), so " +
+                               std::string(options.trace.empty() ? "" : "the trace, ") +
+                               "the report and the chart were not written";
+            } else if (auto trace_why = recorder->trace_failure(); trace_why && trace_file) {
+                record_error = "the trace was not written: " + *trace_why;
+            }
+        }
+        const std::vector<GenerationRow> no_rows;
+        const std::vector<GenerationRow>& table = recorder ? recorder->table() : no_rows;
+        std::vector<CellAddress> recorded_variables;
+        if (recorder)
+            recorded_variables = recorder->variables();
+        if (recording && !tables_lost) {
             std::string goal = front.accepted_shown("Goal:");
-            table = convergence(log.objectives, population, generations,
-                                host::engine::fold_case(goal).rfind("max", 0) == 0);
             summary.date1904 = book.date1904();
             summary.book = fs::path(options.book).filename().string();
             summary.sheet = book.sheet_name(book.active_sheet());
             std::vector<CellAddress> minima = cells_named(book, front.accepted("Min Vector"));
             std::vector<CellAddress> maxima = cells_named(book, front.accepted("Max Vector"));
-            for (std::size_t i = 0; i < summary.variables.size() && i < log.variables.size(); ++i) {
+            for (std::size_t i = 0; i < summary.variables.size() && i < recorded_variables.size(); ++i) {
                 ReportVariable& v = summary.variables[i];
                 if (i < minima.size())
                     v.minimum = book.value(minima[i]);
                 if (i < maxima.size())
                     v.maximum = book.value(maxima[i]);
-                v.final = book.value(log.variables[i]);
+                v.final = book.value(recorded_variables[i]);
             }
             if (result.objective) {
                 summary.objective = host::io::cell_key(book, *result.objective);
@@ -390,7 +433,7 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         std::optional<std::string> save_error;
         std::vector<std::pair<std::string, std::string>> written;
         try {
-            if (options.report) {
+            if (options.report && !tables_lost) {
                 std::string sheet = host::io::save_with_report(document, target, report_sheet(summary, table));
                 written.emplace_back("report_sheet", sheet);
             } else {
@@ -400,16 +443,12 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
             save_error = e.what();
         }
         try {
-            if (!options.chart.empty()) {
+            if (!options.chart.empty() && !tables_lost) {
                 host::io::write_file_atomically(options.chart, convergence_svg(table, summary.objective));
                 written.emplace_back("chart", options.chart);
             }
-            if (!options.trace.empty()) {
-                std::vector<std::string> names;
-                for (const CellAddress& c : log.variables)
-                    names.push_back(host::io::cell_key(book, c));
-                std::uint64_t generations = std::strtoull(front.accepted("Generations").c_str(), nullptr, 10);
-                host::io::write_file_atomically(options.trace, trace_csv(log, names, population, generations));
+            if (trace_file && recorder && !record_error) {
+                trace_file->commit();
                 written.emplace_back("trace", options.trace);
             }
         } catch (const std::exception& e) {
@@ -427,8 +466,10 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
                 else
                     out << (what == "chart" ? "Chart " : "Trace ") << escaped_line(where) << "\n";
         }
-        if (save_error)
-            return report(err, *save_error, exit_failed);
+        if (save_error && record_error)
+            return report(err, *save_error + "; " + *record_error, exit_failed);
+        if (save_error || record_error)
+            return report(err, save_error ? *save_error : *record_error, exit_failed);
         return exit_ok;
     } catch (...) {
         return report_current_exception(err, options.book + ": ");

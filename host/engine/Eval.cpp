@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <type_traits>
 
 namespace host::engine::detail {
 
@@ -390,9 +391,11 @@ Item Evaluator::invoke(const Closure& f, const Item* args, int argc) {
             return out;
         }
         std::vector<Item> copy(args, args + argc);
+        const Mark before = mark();
         ++depth_;
         call_function(*this, f.builtin, copy.data(), argc, out, true);
         --depth_;
+        release(before, out);
         return out;
     }
     std::vector<Item> locals = f.captured;
@@ -405,10 +408,41 @@ Item Evaluator::invoke(const Closure& f, const Item* args, int argc) {
             slot.kind = Item::Missing;
         }
     }
+    // The call's temporaries go when it returns: a MAP over many elements would otherwise
+    // hold every call's arrays until the formula ends.
+    const Mark before = mark();
     ++depth_;
     out = execute(*f.program, f.begin, f.end, 0, locals);
     --depth_;
+    locals.clear();
+    release(before, out);
     return out;
+}
+
+void Evaluator::release(const Mark& m, const Item& kept) {
+    if (kept.closure)
+        for (std::size_t k = closures_.size(); k-- > m.closures;)
+            if (closures_[k].get() == kept.closure)
+                return;
+    // Truncates `made` to `from`, moving the entry that is `keep` (if made since) back on.
+    auto drop = [](auto& made, std::size_t from, const void* keep) {
+        if (made.size() <= from)
+            return;
+        typename std::decay_t<decltype(made)>::value_type saved;
+        if (keep)
+            for (std::size_t k = made.size(); k-- > from;)
+                if (made[k].get() == keep) {
+                    saved = std::move(made[k]);
+                    break;
+                }
+        made.resize(from);
+        if (saved)
+            made.push_back(std::move(saved));
+    };
+    drop(arena_, m.arrays, kept.kind == Item::Arr ? static_cast<const void*>(kept.arr) : nullptr);
+    drop(unions_, m.unions, kept.kind == Item::Range ? static_cast<const void*>(kept.areas) : nullptr);
+    if (closures_.size() > m.closures)
+        closures_.resize(m.closures);
 }
 
 Item Evaluator::evaluate(const Linked& p, int depth) {

@@ -52,6 +52,25 @@ Format format_of(const std::string& path);
 // everything check_save_target() refuses.
 void write_file_atomically(const std::string& path, const std::string& bytes);
 
+// A file written piece by piece while something runs, put in place only by commit(), with
+// what write_file_atomically() promises. Until then the pieces are in a file without a name
+// in the target's directory (where the file system has them; a hidden temporary file
+// otherwise), so that nothing is left behind however the program ends. Throws io::IoError.
+class AtomicFileWriter {
+public:
+    explicit AtomicFileWriter(const std::string& path);
+    ~AtomicFileWriter();
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+    void write(const std::string& bytes);
+    void commit();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
 // Refuses (io::IoError, saying why) a save target that cannot be replaced by a workbook
 // file: not a regular file (a directory, device, FIFO...), read-only, owned by another user,
 // or in a directory that is missing or cannot be written. For checking before long work.

@@ -103,9 +103,10 @@ RichErrors read_rich_errors(const Package& package, const std::vector<Relationsh
 // The sheet's table parts: name, place, header and totals rows, column names.
 void read_tables(const Package& package, SheetRecord& sheet);
 
-// An external link part's copy of the linked workbook; false for links that hold none.
-bool read_link(const Package& package, const std::string& part, const std::vector<std::string>& strings, bool date1904,
-               engine::LinkedBook& book);
+// An external link part's copy of the linked workbook, from the part's text; false for links
+// that hold none.
+bool read_link(const Package& package, const std::string& part, std::string text,
+               const std::vector<std::string>& strings, bool date1904, engine::LinkedBook& book);
 
 // The workbook part, found through the package relationships.
 std::string find_workbook_part(const Package& package);

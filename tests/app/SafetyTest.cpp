@@ -85,6 +85,10 @@ TEST_F(Safety, RefusedRequestsWriteNothing) {
         // Sound, but an error at the first candidate: the add-in's own failure.
         {"solve BOOK" + vars + " --objective Vars!F5", "Error: Failed to get cell value as double: the objective cell ",
          1},
+        // A trace begun before the run is dropped with it, leaving nothing behind.
+        {"solve BOOK" + vars + " --objective Vars!F5 --trace DIR/t.csv --report",
+         "Error: Failed to get cell value as double: the objective cell ", 1},
+        {"solve BOOK" + vars + " --objective Vars!F3 --trace DIR/t.csv", "Vars!F3 is blank"},
         {"solve BOOK" + vars + " --objective Vars!F2 -o DIR/fifo.xlsx", "it is a FIFO"},
         {"solve BOOK" + vars + " --objective Vars!F2 -o DIR", "it is a directory"},
         {"solve BOOK" + vars + " --objective Vars!F2 -o DIR/missing/out.xlsx", "does not exist"},

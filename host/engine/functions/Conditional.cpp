@@ -85,9 +85,9 @@ struct Criterion {
     }
 
     // Whether the cells it matches are those equal to one value, which a range's index finds
-    // (not a number, which also finds the text that reads as it).
+    // (a number also the text that reads as it, among the range's texts).
     bool exact() const {
-        return op == Eq && !blank_only && !blank_or_empty_text && !target.is_empty() && !target.is_number() &&
+        return op == Eq && !blank_only && !blank_or_empty_text && !target.is_empty() &&
                !(target.is_text() && (target.as_text().empty() || has_wildcards(target.as_text())));
     }
 
@@ -249,11 +249,14 @@ void conditional_many(Ctx& c, Item& out, Reduce kind) {
             acc += x;
         ++n;
     };
-    // Sparse over the cells that exist of a range whose criterion empty cells cannot meet.
+    // Sparse over the cells that exist of a range whose criterion empty cells cannot meet,
+    // through its index when one such criterion is a single value.
     std::size_t sparse = crits.size();
-    for (std::size_t k = 0; k < crits.size() && sparse == crits.size(); ++k)
-        if (views[skip + k].item.kind == Item::Range && !crits[k].matches(Value()))
-            sparse = k;
+    for (bool indexed : {true, false})
+        for (std::size_t k = 0; k < crits.size() && sparse == crits.size(); ++k)
+            if (views[skip + k].item.kind == Item::Range && !crits[k].matches(Value()) &&
+                (!indexed || crits[k].exact()))
+                sparse = k;
     auto visit_sparse = [&](std::int32_t r, std::int32_t col) { visit(r, col, sparse); };
     if (sparse < crits.size() && !crits[sparse].each_indexed(c, views[skip + sparse].item, visit_sparse)) {
         const Area& area = views[skip + sparse].item.area;

@@ -89,8 +89,11 @@ void lift(Evaluator& ev, Impl impl, std::uint8_t flags, Item* args, int argc, It
             }
             Item o;
             fn::Ctx ctx{ev, element.data(), argc, true};
+            const Evaluator::Mark before = ev.mark();
             impl(ctx, o);
-            result->values.push_back(ev.scalar(o, true));
+            Value v = ev.scalar(o, true);
+            result->values.push_back(too_long(v) ? Value::error(ErrorCode::Value) : std::move(v));
+            ev.release(before, Item());
         }
     out.kind = Item::Arr;
     out.arr = ev.keep(std::move(result));
@@ -132,6 +135,8 @@ void call_function(Evaluator& ev, int id, Item* args, int argc, Item& out, bool 
     }
     fn::Ctx ctx{ev, args, argc, array};
     e.impl(ctx, out);
+    if (out.kind == Item::Val && too_long(out.v))
+        out.v = Value::error(ErrorCode::Value);
 }
 
 } // namespace host::engine::detail

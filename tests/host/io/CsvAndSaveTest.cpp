@@ -150,6 +150,36 @@ TEST_F(SaveFiles, FailureLeavesTheTargetAndNoTemporaryFile) {
               0u);
 }
 
+// A file written while a run goes: nothing shows in the directory, the target stays as it was,
+// until commit; abandoned, it leaves nothing behind.
+TEST_F(SaveFiles, StreamedFileAppearsWholeAtCommitAndAbandonedLeavesNothing) {
+    std::string path = dir + "/trace.csv";
+    host::io::write_file_atomically(path, "old");
+    ASSERT_EQ(::chmod(path.c_str(), 0604), 0);
+    {
+        host::io::AtomicFileWriter writer(path);
+        writer.write("a,b\n");
+        writer.write(std::string(200000, 'x'));
+        EXPECT_EQ(host::io::read_file(path), "old");
+        EXPECT_EQ(files(), std::vector<std::string>{"trace.csv"}) << "nothing while writing";
+        writer.commit();
+    }
+    EXPECT_EQ(host::io::read_file(path), "a,b\n" + std::string(200000, 'x'));
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0604u);
+    {
+        host::io::AtomicFileWriter writer(path);
+        writer.write(std::string(100000, 'y'));
+    }
+    EXPECT_EQ(host::io::read_file(path), "a,b\n" + std::string(200000, 'x'));
+    EXPECT_EQ(files(), std::vector<std::string>{"trace.csv"}) << "no temporary file left";
+    host::io::AtomicFileWriter fresh(dir + "/new.csv");
+    fresh.commit();
+    EXPECT_EQ(host::io::read_file(dir + "/new.csv"), "");
+    EXPECT_THROW(host::io::AtomicFileWriter(dir + "/missing/t.csv"), IoError);
+}
+
 TEST_F(SaveFiles, SaveChoosesTheFormatByExtension) {
     Document d = host::io::load_csv_text("m.csv", "1,=A1+1\n");
     d.workbook.recalculate_all();
