@@ -273,6 +273,10 @@ public:
     // Unknown functions and circular references of the workbook as it stands.
     Diagnostics diagnostics() const;
 
+    // The functions the cell's formula calls that are neither built in nor defined names
+    // holding a LAMBDA, upper case, each once, in the order written; none for a constant.
+    std::vector<std::string> unknown_functions(const CellAddress& cell) const;
+
     // Formula evaluations so far (for tests and benchmarks).
     std::uint64_t evaluation_count() const;
 

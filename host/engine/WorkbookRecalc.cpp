@@ -323,6 +323,17 @@ std::vector<CellAddress> Workbook::volatile_sources(const CellAddress& cell) con
     return out;
 }
 
+std::vector<std::string> Workbook::unknown_functions(const CellAddress& cell) const {
+    std::vector<std::string> out;
+    const Formula* f = impl_->formula_at(cell);
+    if (!f || f->anchor != none || !f->has_unknown)
+        return out;
+    for (const std::string& name : parse(f->text, f->array).unknown_functions)
+        if (!impl_->visible_name(name, cell.sheet, false))
+            out.push_back(name);
+    return out;
+}
+
 Diagnostics Workbook::diagnostics() const {
     Diagnostics d;
     std::map<std::string, std::vector<CellAddress>> unknown;
