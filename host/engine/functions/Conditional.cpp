@@ -289,12 +289,11 @@ std::function<bool(const Value&)> criterion_test(const Value& criterion) {
 
 std::vector<Entry> conditional_functions() {
     // An array of criteria gives an array of answers, one for each.
-    constexpr std::uint8_t Odd = FnLift | FnLiftOdd, Even = FnLift | FnLiftEven;
     return {
-        {{"SUMIF", 2, 3, Odd}, fn_sumif},         {{"COUNTIF", 2, 2, Odd}, fn_countif},
-        {{"AVERAGEIF", 2, 3, Odd}, fn_averageif}, {{"SUMIFS", 3, -1, Even}, fn_sumifs},
-        {{"COUNTIFS", 2, -1, Odd}, fn_countifs},  {{"AVERAGEIFS", 3, -1, Even}, fn_averageifs},
-        {{"MAXIFS", 3, -1, Even}, fn_maxifs},     {{"MINIFS", 3, -1, Even}, fn_minifs},
+        {{"SUMIF", 2, 3, 0, "ava"}, fn_sumif},         {{"COUNTIF", 2, 2, 0, "av"}, fn_countif},
+        {{"AVERAGEIF", 2, 3, 0, "ava"}, fn_averageif}, {{"SUMIFS", 3, -1, 0, "a(av)"}, fn_sumifs},
+        {{"COUNTIFS", 2, -1, 0, "(av)"}, fn_countifs}, {{"AVERAGEIFS", 3, -1, 0, "a(av)"}, fn_averageifs},
+        {{"MAXIFS", 3, -1, 0, "a(av)"}, fn_maxifs},    {{"MINIFS", 3, -1, 0, "a(av)"}, fn_minifs},
     };
 }
 
