@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <map>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace host::engine {
 
@@ -274,7 +275,11 @@ struct Workbook::Impl final : detail::Grid {
     std::map<std::pair<int, std::int32_t>, RowHidden> hidden_rows;     // by sheet and row
 
     // ---- Grid ----
-    const Value& cell_value(std::uint32_t id) const override { return cells[id].value; }
+    const Value& cell_value(std::uint32_t id) const override {
+        if (resolving)
+            note_read(id);
+        return cells[id].value;
+    }
     detail::Area cell_area(std::uint32_t id) const override {
         const detail::Place& p = places[id];
         return detail::Area{p.sheet, p.row, p.col, p.row, p.col};
@@ -283,13 +288,21 @@ struct Workbook::Impl final : detail::Grid {
         static const Value empty;
         const auto& m = sheets[std::size_t(sheet)].cells;
         auto it = m.find(detail::key_of(row, col));
-        return it == m.end() ? empty : cells[it->second].value;
+        if (it == m.end())
+            return empty;
+        if (resolving)
+            note_read(it->second);
+        return cells[it->second].value;
     }
     const std::vector<std::uint32_t>& cells_in(const detail::Area& a) const override {
         const detail::Sheet& s = sheets[std::size_t(a.sheet)];
         detail::CachedCells& cached = area_cells[detail::AreaKey{a}];
-        if (cached.generation == s.generation)
+        if (cached.generation == s.generation) {
+            if (resolving)
+                for (std::uint32_t id : cached.ids)
+                    note_read(id);
             return cached.ids;
+        }
         cached.ids.clear();
         if (a.size() <= std::int64_t(s.cells.size()) * 2) {
             for (std::int32_t r = a.r1; r <= a.r2; ++r)
@@ -311,6 +324,9 @@ struct Workbook::Impl final : detail::Grid {
             });
         }
         cached.generation = s.generation;
+        if (resolving)
+            for (std::uint32_t id : cached.ids)
+                note_read(id);
         return cached.ids;
     }
     bool date1904() const override { return dates_from_1904; }
@@ -444,7 +460,25 @@ struct Workbook::Impl final : detail::Grid {
     void arrange(std::vector<std::uint32_t>& order) const;
     static void arrange_order(void* impl, std::vector<std::uint32_t>& order);
     void run(const std::vector<std::uint32_t>& order);
-    void run_cycle(const std::vector<std::uint32_t>& order, std::size_t begin, std::size_t end);
+    void run_cycle(const std::vector<std::uint32_t>& ids);
+
+    // A circular reference of the graph may be none: it counts every cell a reference could
+    // name (INDEX(A:A,ROW()-1) all of column A), but which cells a formula reads is known only
+    // as it runs. While its cells are computed one by one (resolve_cycle()), `resolving` is
+    // set, `cycle_state` tells the group's cells apart (by slot) and a read of one not yet
+    // computed lands in `reads_pending`.
+    enum CycleState : std::uint8_t { Outside, Pending, Waiting, Done, Cyclic };
+    bool resolving = false;
+    mutable std::vector<std::uint8_t> cycle_state;
+    mutable std::vector<std::uint32_t> reads_pending;
+    // The cells of the graph's circular references that the last calculation found in none.
+    std::unordered_set<std::uint32_t> acyclic;
+    void note_read(std::uint32_t id) const {
+        if (id < cycle_state.size() &&
+            (cycle_state[id] == Pending || cycle_state[id] == Waiting || cycle_state[id] == Cyclic))
+            reads_pending.push_back(id);
+    }
+    std::vector<std::uint32_t> resolve_cycle(const std::uint32_t* entries, std::size_t n);
 
     CalcSettings settings;
 
