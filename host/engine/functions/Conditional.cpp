@@ -165,8 +165,10 @@ bool each_match(const Ctx& c, const Item& range, const Item* other, const Criter
 void conditional(Ctx& c, Item& out, int kind) { // 0 SUMIF, 1 COUNTIF, 2 AVERAGEIF
     Criterion crit(c.arg(1));
     const Item& range = c.args[0];
-    if (range.kind == Item::Val)
-        OMBRIX_RETURN(err(ErrorCode::Value));
+    if (range.kind == Item::Val) // SUMIF(#REF!,...) is #REF!
+        OMBRIX_RETURN(range.v.is_error() ? range.v : err(ErrorCode::Value));
+    if (kind != 1 && !c.missing(2) && c.args[2].kind == Item::Val && c.args[2].v.is_error())
+        OMBRIX_RETURN(c.args[2].v);
     const Item* other = kind == 1 ? nullptr : (c.missing(2) ? &range : &c.args[2]);
     if (kind == 1) {
         double n = 0;

@@ -180,9 +180,13 @@ OMBRIX_ALWAYS_INLINE inline bool function_of(NumOp op, double& x) {
         x = std::sqrt(x);
         break;
     case NumOp::Exp: x = std::exp(x); break;
-    case NumOp::Sin: x = std::sin(x); break;
-    case NumOp::Cos: x = std::cos(x); break;
-    case NumOp::Tan: x = std::tan(x); break;
+    case NumOp::Sin:
+    case NumOp::Cos:
+    case NumOp::Tan:
+        if (!(std::fabs(x) < 134217728.0)) // 2^27: beyond it the slow path gives #NUM!
+            return false;
+        x = op == NumOp::Sin ? std::sin(x) : op == NumOp::Cos ? std::cos(x) : std::tan(x);
+        break;
     case NumOp::Atan: x = std::atan(x); break;
     default:
         if (x <= 0)
