@@ -53,6 +53,7 @@ void Workbook::Impl::evaluate_general(std::uint32_t id) {
         return;
     }
     const Place& at = places[id];
+    Evaluator& evaluator = resolving ? noting_evaluator : this->evaluator;
     std::vector<Area> built;
     evaluator.built_refs = f.is_volatile ? &built : nullptr;
     if (f.array) {
@@ -71,9 +72,10 @@ void Workbook::Impl::evaluate_general(std::uint32_t id) {
 }
 
 void Workbook::Impl::keep_format_warnings(std::uint32_t id) {
-    if (!evaluator.unsupported_formats.empty()) {
-        format_warnings[id] = std::move(evaluator.unsupported_formats);
-        evaluator.unsupported_formats.clear();
+    auto& unsupported = (resolving ? noting_evaluator : evaluator).unsupported_formats;
+    if (!unsupported.empty()) {
+        format_warnings[id] = std::move(unsupported);
+        unsupported.clear();
     } else if (!format_warnings.empty()) {
         format_warnings.erase(id);
     }
@@ -345,8 +347,7 @@ void Workbook::set_lookup_indexes(bool on) {
 
 const LookupIndex* Workbook::Impl::lookup_index(const Area& a) const {
     const std::int64_t width = a.c2 - a.c1 + 1;
-    if (!use_lookup_indexes || resolving || a.sheet < 0 || a.sheet >= int(sheets.size()) ||
-        a.size() > std::int64_t(0xFFFFFFFFu))
+    if (!use_lookup_indexes || a.sheet < 0 || a.sheet >= int(sheets.size()) || a.size() > std::int64_t(0xFFFFFFFFu))
         return nullptr;
     return lookup_indexes.get(a, [&] {
         std::vector<LookupIndex::Entry> list;
