@@ -59,8 +59,18 @@ Value Evaluator::scalar(const Item& item, bool array) const {
     return Value();
 }
 
+namespace {
+
+// Whether an operand is taken element by element: an array always (an array constant in any
+// formula), a range in array context only (elsewhere the cell beside the formula).
+bool element_wise(const Item& item, bool array) {
+    return item.kind == Item::Arr ? item.arr->values.size() > 1 : array && is_multi(item);
+}
+
+} // namespace
+
 void Evaluator::unary(Op op, Item& a, bool array) {
-    if (array && is_multi(a)) {
+    if (element_wise(a, array)) {
         View v(*this, a);
         if (std::int64_t(v.rows) * v.cols > max_dense_cells) {
             a = Item();
@@ -98,8 +108,16 @@ Value broadcast(const View& v, std::int32_t r, std::int32_t c) {
 } // namespace
 
 void Evaluator::binary(Op op, Item& a, const Item& b, bool array) {
-    if (array && (is_multi(a) || is_multi(b))) {
-        View va(*this, a), vb(*this, b);
+    if (element_wise(a, array) || element_wise(b, array)) {
+        // Outside array context a range beside an array gives its one cell beside the formula.
+        Item one_a, one_b;
+        if (!array && a.kind == Item::Range) {
+            one_a.v = scalar(a);
+            a = one_a;
+        }
+        if (!array && b.kind == Item::Range)
+            one_b.v = scalar(b);
+        View va(*this, a), vb(*this, !array && b.kind == Item::Range ? one_b : b);
         std::int32_t rows = std::max(va.rows, vb.rows), cols = std::max(va.cols, vb.cols);
         if (std::int64_t(rows) * cols > max_dense_cells) {
             a = Item();
@@ -183,7 +201,8 @@ bool Evaluator::numbers_only(Op op) {
 }
 
 // IF's jump on the condition at the top of the stack; the next instruction to run. An array
-// condition in array context takes both branches and chooses element by element.
+// condition (an array anywhere, a range in array context) takes both branches and chooses
+// element by element.
 std::size_t Evaluator::branch(const Linked& p, std::size_t pc, int depth, std::vector<Item>& locals) {
     const Instr& in = p.code[pc];
     const std::size_t else_begin = in.operand, end = p.code[in.operand - 1].operand;
@@ -193,7 +212,7 @@ std::size_t Evaluator::branch(const Linked& p, std::size_t pc, int depth, std::v
         stack_.pop_back();
         return b ? pc + 1 : else_begin;
     }
-    if ((in.flags & ArrayContext) && is_multi(condition)) {
+    if (element_wise(condition, in.flags & ArrayContext)) {
         std::size_t base = stack_.size() - 1;
         stack_.push_back(execute(p, pc + 1, else_begin - 1, depth, locals));
         stack_.push_back(execute(p, else_begin, end, depth, locals));

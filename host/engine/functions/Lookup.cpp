@@ -469,9 +469,15 @@ OMBRIX_FN(let) {
 
 std::vector<Entry> lookup_functions() {
     return {
-        {{"CHOOSE", 2, -1, 0}, fn_choose},  {{"VLOOKUP", 3, 4, 0}, fn_vlookup}, {{"HLOOKUP", 3, 4, 0}, fn_hlookup},
-        {{"INDEX", 2, 4, 0}, fn_index},     {{"MATCH", 2, 3, 0}, fn_match},     {{"LOOKUP", 2, 3, 0}, fn_lookup},
-        {{"XLOOKUP", 3, 6, 0}, fn_xlookup}, {{"XMATCH", 2, 4, 0}, fn_xmatch},   {{"LET", 3, 253, 0}, fn_let},
+        {{"CHOOSE", 2, -1, 0, "v(f)"}, fn_choose},
+        {{"VLOOKUP", 3, 4, 0, "vavv"}, fn_vlookup},
+        {{"HLOOKUP", 3, 4, 0, "vavv"}, fn_hlookup},
+        {{"INDEX", 2, 4, 0, "avvv"}, fn_index},
+        {{"MATCH", 2, 3, 0, "vav"}, fn_match},
+        {{"LOOKUP", 2, 3, 0, "vaa"}, fn_lookup},
+        {{"XLOOKUP", 3, 6, 0, "vaaavv"}, fn_xlookup},
+        {{"XMATCH", 2, 4, 0, "vavv"}, fn_xmatch},
+        {{"LET", 3, 253, 0}, fn_let},
     };
 }
 

@@ -200,7 +200,8 @@ TEST(RelativeNames, MoveWithTheCellUsingThem) {
 }
 
 // Structured references written inside their own table, without its name (as a totals row's
-// SUBTOTAL(109,[Qty]) is): Sales is A1:C4, its header row 1, its totals row 4.
+// SUBTOTAL(109,[Qty]) is): Sales is A1:C4, its header row 1, its totals row 4. Plain is
+// H1:H3 without a totals row: with the data, [#Totals] adds nothing; alone it is #REF!.
 TEST(Tables, ColumnsWithoutTheTableName) {
     struct Case {
         const char* cell;
@@ -214,6 +215,10 @@ TEST(Tables, ColumnsWithoutTheTableName) {
         {"C4", "=SUM([Twice])+ROWS([#Data])", "26"},
         {"A4", "=COUNTA(Sales[[#Data],[Item]:[Qty]])", "4"},
         {"E1", "=SUM([Qty])", "#REF!"}, // outside any table
+        {"E2", "=SUM(Sales[[#Data],[#Totals],[Qty]])", "24"},
+        {"E3", "=SUM(Plain[[#Data],[#Totals],[a]])", "3"},
+        {"E4", "=SUM(Plain[[#Headers],[#Data],[a]])", "3"},
+        {"E5", "=SUM(Plain[[#Totals],[a]])", "#REF!"},
     };
     Workbook wb;
     wb.add_sheet("Sheet1");
@@ -230,6 +235,14 @@ TEST(Tables, ColumnsWithoutTheTableName) {
     sales.columns = {"Item", "Qty", "Twice"};
     sales.totals_row = true;
     wb.define_table(sales);
+    put(wb, at("H1"), "\"a\"");
+    put(wb, at("H2"), "1");
+    put(wb, at("H3"), "2");
+    host::engine::TableDef plain;
+    plain.name = "Plain";
+    plain.first_row = 0, plain.first_col = 7, plain.last_row = 2, plain.last_col = 7;
+    plain.columns = {"a"};
+    wb.define_table(plain);
     for (const Case& c : cases)
         wb.set_formula(at(c.cell), c.formula);
     wb.recalculate();
