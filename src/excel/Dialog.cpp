@@ -141,7 +141,23 @@ std::string canonical_reference(const std::string& t) {
     RangeRef range;
     if (RangeRef::parse_ref(t, range) == t.size())
         return range.to_string();
-    throw ExcelException("Cell picker returned malformed");
+    // Several ranges picked together come as a list, each in its own canonical form.
+    std::string list;
+    std::string piece;
+    bool quoted = false;
+    for (std::size_t i = 0; i <= t.size(); ++i) {
+        if (i < t.size() && t[i] == '\'')
+            quoted = !quoted;
+        if (i == t.size() || (t[i] == ',' && !quoted)) {
+            if (piece.empty() || piece == t)
+                throw ExcelException("Cell picker returned malformed");
+            list += (list.empty() ? "" : ",") + canonical_reference(piece);
+            piece.clear();
+        } else {
+            piece += t[i];
+        }
+    }
+    return list;
 }
 
 // The canonical form can be longer than what was typed (quotes around a sheet name); one

@@ -142,13 +142,15 @@ void Menu::reg(void*) const {
     cells[0] = title;
 
     StringArray options(n);
+    StringArray commands(n);
     unsigned row = 1;
     for (const MenuOption* o = MenuOption::instances(); o; o = o->get_next()) {
         if (o->menu != this)
             continue;
         options[row] = o->name;
+        commands[row] = o->command;
         cells[row * 5] = options[row];
-        cells[row * 5 + 1] = options[row];
+        cells[row * 5 + 1] = commands[row];
         ++row;
     }
 

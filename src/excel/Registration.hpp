@@ -83,10 +83,13 @@ public:
 // An item of a menu; its text is also the name of the command it runs.
 class MenuOption : public object::InstancesStackable<MenuOption> {
 public:
-    MenuOption(const Menu& menu, const char* name) : menu(&menu), name(name) {}
+    MenuOption(const Menu& menu, const char* name) : menu(&menu), name(name), command(name) {}
+    // An item whose text is not the name of the command it runs ("Model..." runs Model).
+    MenuOption(const Menu& menu, const char* name, const char* command) : menu(&menu), name(name), command(command) {}
 
     const Menu* menu;
     const char* name;
+    const char* command;
 };
 
 class Addin {

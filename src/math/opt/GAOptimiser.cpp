@@ -62,7 +62,7 @@ GAOptimiser::GAOptimiser()
 
 GAOptimiser::GAOptimiser(const GAOptimiser& other)
     : ConstrainedOptimiser(other), population_size(other.population_size), generations(other.generations),
-      trials(other.trials), design_variables(other.design_variables),
+      trials(other.trials), design_variables(other.design_variables), coding(other.coding),
       roulette_wheel_selection(other.roulette_wheel_selection), one_point_crossover(other.one_point_crossover),
       uniform_mutation(other.uniform_mutation), max_run_memory(other.max_run_memory), observer(other.observer) {
     rebind_strategies(other);
@@ -74,6 +74,7 @@ GAOptimiser& GAOptimiser::operator=(const GAOptimiser& other) {
         generations = other.generations;
         trials = other.trials;
         design_variables = other.design_variables;
+        coding = other.coding;
         roulette_wheel_selection = other.roulette_wheel_selection;
         one_point_crossover = other.one_point_crossover;
         uniform_mutation = other.uniform_mutation;
@@ -116,14 +117,43 @@ void GAOptimiser::code(double value, const interval& x, unsigned int& word) cons
     word = truncate_to_unsigned((value - x.lower()) * 4294967295.0 / width);
 }
 
-void GAOptimiser::decode(const Chromosome& c, std::vector<double>& point) const {
-    for (std::size_t j = 0; j < c.words.size(); ++j)
-        decode(c.words[j], point[j], design_variables[j]);
+void GAOptimiser::decode(const Chromosome& c, std::vector<double>& point) const { decode_words(c.words, point); }
+
+void GAOptimiser::decode_words(const std::vector<unsigned int>& words, std::vector<double>& point) const {
+    if (coding.plain()) {
+        for (std::size_t j = 0; j < words.size(); ++j)
+            decode(words[j], point[j], design_variables[j]);
+        return;
+    }
+    for (std::size_t j = 0; j < words.size(); ++j) {
+        if (coding.kind(static_cast<unsigned int>(j)) == VariableKind::integer) {
+            double lowest;
+            unsigned long long count;
+            Coding::whole_numbers(design_variables[j], lowest, count);
+            point[j] = Coding::decode_integer(words[j], lowest, count);
+        } else {
+            decode(words[j], point[j], design_variables[j]);
+        }
+    }
+    coding.rank_permutations(words, point);
 }
 
 void GAOptimiser::code(const std::vector<double>& point, Chromosome& c) const {
-    for (std::size_t j = 0; j < point.size(); ++j)
-        code(point[j], design_variables[j], c.words[j]);
+    for (std::size_t j = 0; j < point.size(); ++j) {
+        if (coding.kind(static_cast<unsigned int>(j)) == VariableKind::integer) {
+            double lowest;
+            unsigned long long count;
+            Coding::whole_numbers(design_variables[j], lowest, count);
+            c.words[j] = Coding::code_integer(point[j], lowest, count);
+        } else {
+            code(point[j], design_variables[j], c.words[j]);
+        }
+    }
+    // A permutation's value v is the key of rank v.
+    for (const std::vector<unsigned int>& group : coding.permutations)
+        for (unsigned int j : group)
+            if (j < point.size())
+                c.words[j] = Coding::code_integer(point[j], 1.0, group.size());
 }
 
 unsigned int GAOptimiser::evaluate(const Population& population, const Objective& f, FitnessTable& fitness) const {
@@ -182,10 +212,60 @@ void GAOptimiser::generation(Population& population, const Objective& f, Fitness
         best_value = fitness[i].second;
         best = population[fitness[i].first];
     }
+    breed(population, fitness, selected, g, source);
+}
+
+void GAOptimiser::breed(Population& population, const FitnessTable& fitness, std::vector<unsigned int>& selected, int g,
+                        UniformSource& source) const {
     selection->select(fitness, selected, g, source);
     population.auto_select(selected);
     cross(population, g, source);
     mutate(population, g, source);
+}
+
+void GAOptimiser::feasibility_fitness(const std::vector<Evaluation>& evaluations, FitnessTable& fitness) {
+    // The worst value within the constraints; with none, 0, so that the wheel still prefers
+    // the smaller violations.
+    bool any_feasible = false;
+    double worst = 0.0;
+    for (const Evaluation& e : evaluations)
+        if (e.violation <= 0.0 && (!any_feasible || e.value < worst)) {
+            worst = e.value;
+            any_feasible = true;
+        }
+    for (std::size_t k = 0; k < evaluations.size(); ++k) {
+        const Evaluation& e = evaluations[k];
+        fitness[k] = std::make_pair(static_cast<unsigned int>(k), e.violation <= 0.0 ? e.value : worst - e.violation);
+    }
+}
+
+void GAOptimiser::constrained_generation(Population& population, const ConstrainedObjective& f,
+                                         std::vector<Evaluation>& evaluations, FitnessTable& fitness,
+                                         std::vector<unsigned int>& selected, int g, UniformSource& source,
+                                         Chromosome& best, Evaluation& best_evaluation) const {
+    std::vector<double> point(design_variable_count(), 0.0);
+    unsigned int i = 0;
+    for (unsigned int k = 0; k < population.size(); ++k) {
+        decode(population[k], point);
+        const Evaluation e = f.evaluate(point);
+        if (!std::isfinite(e.value) || !(e.violation >= 0.0) || !std::isfinite(e.violation)) {
+            std::ostringstream message;
+            message << "The objective function returned "
+                    << (std::isnan(e.value) || std::isnan(e.violation) ? "NaN (not a number)" : "an infinite value")
+                    << (std::isfinite(e.value) ? " as the constraints' violation" : "") << " at the point "
+                    << format_point(point) << "; the optimiser needs a finite value at every point of the box";
+            throw optimiser_error(message.str());
+        }
+        evaluations[k] = e;
+        if (better(e, evaluations[i]))
+            i = k;
+    }
+    if (better(evaluations[i], best_evaluation)) {
+        best_evaluation = evaluations[i];
+        best = population[i];
+    }
+    feasibility_fitness(evaluations, fitness);
+    breed(population, fitness, selected, g, source);
 }
 
 boost::mt19937 GAOptimiser::spawn_run_engine(const boost::mt19937& parent) {
@@ -232,6 +312,8 @@ void GAOptimiser::refuse_invalid_settings() const {
                        std::ceil(run_memory(population_size, double(design_variables.size())) / mib))
                 << " MiB of memory, more than the " << static_cast<unsigned long long>(double(max_run_memory) / mib)
                 << " MiB a run may take; choose a smaller population";
+    } else if (!coding.refusal(design_variables).empty()) {
+        message << coding.refusal(design_variables);
     } else {
         for (std::size_t j = 0; j < design_variables.size(); ++j) {
             const interval& x = design_variables[j];
@@ -287,6 +369,68 @@ std::vector<double> GAOptimiser::maximise(const Objective& f, boost::mt19937& en
 
 std::vector<double> GAOptimiser::minimise(const Objective& f, boost::mt19937& engine) {
     const NegativeObjectiveFunction negative(f);
+    return maximise(negative, engine);
+}
+
+namespace {
+
+class NegativeConstrainedObjective : public ConstrainedObjective {
+public:
+    explicit NegativeConstrainedObjective(const ConstrainedObjective& objective_) : objective(objective_) {}
+    Evaluation evaluate(const std::vector<double>& x) const override {
+        Evaluation e = objective.evaluate(x);
+        e.value = -e.value;
+        return e;
+    }
+
+private:
+    const ConstrainedObjective& objective;
+};
+
+} // namespace
+
+std::vector<double> GAOptimiser::maximise(const ConstrainedObjective& f, boost::mt19937& engine) {
+    refuse_invalid_settings();
+
+    const unsigned int m = design_variable_count();
+    UniformSource source(spawn_run_engine(engine));
+    Population population(population_size, m);
+    population.randomise(source);
+
+    // Worse than any evaluation: infinitely outside the constraints.
+    Evaluation best_evaluation = {lowest_value, std::numeric_limits<double>::infinity()};
+    Chromosome best(m);
+    std::vector<Evaluation> evaluations(population_size, best_evaluation);
+    FitnessTable fitness(population_size, std::make_pair(0u, 0.0));
+    std::vector<unsigned int> selected(population_size, 0u);
+
+    Progress progress = {0, 0, trials, generations, 0, lowest_value};
+    bool stopped = false;
+    for (unsigned int t = 0; t < trials && !stopped; ++t) {
+        for (unsigned int g = 0; g < generations; ++g) {
+            if (observer != nullptr) {
+                progress.trial = t;
+                progress.generation = g;
+                progress.best_value = best_evaluation.value;
+                if (!observer->proceed(progress)) {
+                    stopped = true;
+                    break;
+                }
+            }
+            constrained_generation(population, f, evaluations, fitness, selected, static_cast<int>(g), source, best,
+                                   best_evaluation);
+            ++progress.done;
+        }
+    }
+
+    std::vector<double> result(m, 0.0);
+    decode(best, result);
+    engine = source.base();
+    return result;
+}
+
+std::vector<double> GAOptimiser::minimise(const ConstrainedObjective& f, boost::mt19937& engine) {
+    const NegativeConstrainedObjective negative(f);
     return maximise(negative, engine);
 }
 
