@@ -49,6 +49,13 @@ struct SolveOptions {
     // Flag values by the label of the dialog control they fill, in the dialog's order.
     std::vector<std::pair<std::string, std::string>> flags;
     std::vector<std::string> fields;
+    // The model beyond the Solve dialog, for the Model dialog.
+    std::vector<std::string> constraints;
+    std::vector<std::string> integer;
+    std::vector<std::string> binary;
+    std::vector<std::string> all_different;
+    std::optional<std::string> tolerance;
+    bool non_negative = false;
 };
 
 // The Solve dialog's input controls, each with the flag that fills it.
@@ -104,6 +111,50 @@ std::vector<std::pair<std::string, std::string>> answers_of(const SolveOptions& 
                 value.replace(value.size() - 2, 1, "s");
         }
     }
+    return answers;
+}
+
+// The Model dialog's answers: constraints packed into its boxes (each holds at most 255
+// characters), the whole-number ranges, the tolerance.
+constexpr std::size_t constraint_boxes = 4;
+constexpr std::size_t box_text = 255;
+
+std::vector<std::pair<std::string, std::string>> model_answers_of(const SolveOptions& options) {
+    std::vector<std::pair<std::string, std::string>> answers;
+    std::vector<std::string> boxes;
+    for (const std::string& c : options.constraints) {
+        if (c.find(';') != std::string::npos)
+            throw UsageError("--constraint takes one constraint, without \";\": \"" + c + "\"");
+        if (c.size() > box_text)
+            throw UsageError("the constraint \"" + c.substr(0, 24) + "...\" is longer than " +
+                             std::to_string(box_text) + " characters");
+        if (boxes.empty() || boxes.back().size() + 2 + c.size() > box_text)
+            boxes.push_back(c);
+        else
+            boxes.back() += "; " + c;
+    }
+    if (boxes.size() > constraint_boxes)
+        throw UsageError("the constraints take more than the model's " + std::to_string(constraint_boxes) +
+                         " boxes of " + std::to_string(box_text) +
+                         " characters; give a range of cells on each side to say many in one");
+    for (std::size_t i = 0; i < boxes.size(); ++i)
+        answers.emplace_back("Constraints " + std::to_string(i + 1), boxes[i]);
+    auto join = [](const std::vector<std::string>& ranges) {
+        std::string all;
+        for (const std::string& r : ranges)
+            all += (all.empty() ? "" : ",") + r;
+        return all;
+    };
+    if (!options.integer.empty())
+        answers.emplace_back("Integer", join(options.integer));
+    if (!options.binary.empty())
+        answers.emplace_back("Binary", join(options.binary));
+    if (!options.all_different.empty())
+        answers.emplace_back("All Different", join(options.all_different));
+    if (options.tolerance)
+        answers.emplace_back("Tolerance", *options.tolerance);
+    if (options.non_negative)
+        answers.emplace_back("Non-negative", "true");
     return answers;
 }
 
@@ -201,6 +252,7 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         session.answers = answers_of(options);
         if (session.answers.empty())
             session.form_input = form_input;
+        std::vector<std::pair<std::string, std::string>> model_answers = model_answers_of(options);
 
         // Everything that would make the run pointless or its result unsaveable is refused
         // before it starts.
@@ -226,7 +278,11 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         RunSummary summary;
         // The run, its clock and Ctrl-C begin once the dialog is answered and accepted.
         RunControl control(options.time_limit);
-        session.vet_dialog = [&book, &control, &log, &summary](const host::ui::FrontEnd& front) {
+        // Only the Solve dialog starts the run; the Model dialog before it only sets the model.
+        bool solving = false;
+        session.vet_dialog = [&book, &control, &log, &summary, &solving](const host::ui::FrontEnd& front) {
+            if (!solving)
+                return std::optional<std::string>();
             auto refusal = solve_refusal(book, front.accepted("Var Vector"), front.accepted("Function Cell"));
             if (refusal)
                 return refusal;
@@ -268,6 +324,16 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         control.attach(s.host());
         if (recording)
             s.host().set_evaluation_observer([&log, &book](const CellAddress& cell) { log.record(book, cell); });
+        if (!model_answers.empty()) {
+            front.set_answers(model_answers);
+            s.run("Model");
+            if (front.answer_error())
+                throw UsageError(*front.answer_error());
+            if (front.error_alerts() > 0)
+                return report(err, "the model was refused; nothing was solved or saved", exit_failed);
+            front.set_answers(session.answers);
+        }
+        solving = true;
         s.run("Solve");
         control.finish();
         double seconds = control.seconds();
@@ -284,6 +350,14 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         }
 
         SolveReport result = report_of(s.host().activity(), seconds);
+        // Constraints are read after each write too: the objective is the cell named for it.
+        if (auto named = cells_named(book, front.accepted("Function Cell")); named.size() == 1) {
+            const auto& reads = s.host().activity().read_after_write;
+            if (auto found = reads.find(named[0]); found != reads.end()) {
+                result.objective = named[0];
+                result.evaluations = found->second;
+            }
+        }
         // A run stopped before its first candidate wrote nothing: the cells it was given kept
         // their starting values.
         if (result.variables.empty())
@@ -447,6 +521,28 @@ void add_solve_command(CLI::App& ombrix, Outcome& outcome) {
         ->add_option("--trace", state->options.trace,
                      "Write every evaluation as CSV: its number, trial, generation, objective and the variables")
         ->type_name("FILE.csv");
+    solve
+        ->add_option("--constraint", state->options.constraints,
+                     "A constraint \"LHS REL RHS\": REL is <=, = or >=, each side a cell, a range or a number "
+                     "(a range on the right as large as the left, or one cell for all); repeatable. A feasible point "
+                     "beats any infeasible one; with no point within them the run fails with status 1")
+        ->type_name("\"LHS REL RHS\"");
+    solve
+        ->add_option("--integer", state->options.integer,
+                     "Variable cells that take whole numbers only (repeatable; several ranges with commas)")
+        ->type_name("RANGE");
+    solve->add_option("--binary", state->options.binary, "Variable cells that take 0 or 1 only (repeatable)")
+        ->type_name("RANGE");
+    solve
+        ->add_option("--all-different", state->options.all_different,
+                     "Variable cells that hold a permutation of 1 to their number (repeatable: each range a group)")
+        ->type_name("RANGE");
+    solve
+        ->add_option("--tolerance", state->options.tolerance,
+                     "How far a constraint may miss, relative to its right side (at least 1): default 1e-06")
+        ->type_name("X");
+    solve->add_flag("--non-negative", state->options.non_negative,
+                    "Variables with no lower bound from --min or a constraint start at 0");
     auto* quiet = solve->add_flag("--quiet", state->options.quiet, "Show no progress");
     solve
         ->add_flag("--progress", state->options.progress,

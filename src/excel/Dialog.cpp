@@ -134,30 +134,41 @@ std::string to_string(XLOPER x) {
     }
 }
 
+// The pieces of a list of references, split at commas outside quoted sheet names; one
+// piece for a single reference.
+std::vector<std::string> reference_pieces(const std::string& t) {
+    std::vector<std::string> pieces(1);
+    bool quoted = false;
+    for (char c : t) {
+        if (c == '\'')
+            quoted = !quoted;
+        if (c == ',' && !quoted)
+            pieces.emplace_back();
+        else
+            pieces.back() += c;
+    }
+    return pieces;
+}
+
 std::string canonical_reference(const std::string& t) {
+    // Several ranges picked together come as a list, each in its own canonical form.
+    const std::vector<std::string> pieces = reference_pieces(t);
+    if (pieces.size() > 1) {
+        std::string list;
+        for (const std::string& piece : pieces) {
+            if (piece.empty())
+                throw ExcelException("Cell picker returned malformed");
+            list += (list.empty() ? "" : ",") + canonical_reference(piece);
+        }
+        return list;
+    }
     CellRef cell;
     if (CellRef::parse_ref(t, cell) == t.size())
         return cell.to_string();
     RangeRef range;
     if (RangeRef::parse_ref(t, range) == t.size())
         return range.to_string();
-    // Several ranges picked together come as a list, each in its own canonical form.
-    std::string list;
-    std::string piece;
-    bool quoted = false;
-    for (std::size_t i = 0; i <= t.size(); ++i) {
-        if (i < t.size() && t[i] == '\'')
-            quoted = !quoted;
-        if (i == t.size() || (t[i] == ',' && !quoted)) {
-            if (piece.empty() || piece == t)
-                throw ExcelException("Cell picker returned malformed");
-            list += (list.empty() ? "" : ",") + canonical_reference(piece);
-            piece.clear();
-        } else {
-            piece += t[i];
-        }
-    }
-    return list;
+    throw ExcelException("Cell picker returned malformed");
 }
 
 // The canonical form can be longer than what was typed (quotes around a sheet name); one

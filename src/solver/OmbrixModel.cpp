@@ -244,13 +244,16 @@ void OmbrixImpl::run_model() {
     RunStatus status(!maximise, status_interval);
     optimiser.observer = &status;
     try {
+        math::opt::Evaluation best;
         const std::vector<double> result =
-            maximise ? optimiser.maximise(objective, engine) : optimiser.minimise(objective, engine);
+            maximise ? optimiser.maximise(objective, engine, &best) : optimiser.minimise(objective, engine, &best);
         optimiser.observer = nullptr;
         if (!status.stopped() || status.evaluated()) {
             objective.write(result);
+            // Read back only to say what failed: a run that met the constraints reads nothing
+            // more than its evaluations.
             std::string worst;
-            const double violation = objective.violation_now(&worst);
+            const double violation = best.violation > 0.0 ? objective.violation_now(&worst) : 0.0;
             if (violation > 0.0) {
                 objective.restore_inputs();
                 throw excel::ExcelException("No point met every constraint; the least violation found was " +

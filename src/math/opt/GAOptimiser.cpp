@@ -389,7 +389,7 @@ private:
 
 } // namespace
 
-std::vector<double> GAOptimiser::maximise(const ConstrainedObjective& f, boost::mt19937& engine) {
+std::vector<double> GAOptimiser::maximise(const ConstrainedObjective& f, boost::mt19937& engine, Evaluation* best_out) {
     refuse_invalid_settings();
 
     const unsigned int m = design_variable_count();
@@ -426,12 +426,17 @@ std::vector<double> GAOptimiser::maximise(const ConstrainedObjective& f, boost::
     std::vector<double> result(m, 0.0);
     decode(best, result);
     engine = source.base();
+    if (best_out != nullptr)
+        *best_out = best_evaluation;
     return result;
 }
 
-std::vector<double> GAOptimiser::minimise(const ConstrainedObjective& f, boost::mt19937& engine) {
+std::vector<double> GAOptimiser::minimise(const ConstrainedObjective& f, boost::mt19937& engine, Evaluation* best) {
     const NegativeConstrainedObjective negative(f);
-    return maximise(negative, engine);
+    const std::vector<double> result = maximise(negative, engine, best);
+    if (best != nullptr)
+        best->value = -best->value;
+    return result;
 }
 
 } // namespace opt

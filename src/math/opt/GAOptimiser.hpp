@@ -193,8 +193,10 @@ public:
     // the wheel sees a fitness that keeps that order (Deb's rule: a point outside the
     // constraints is worth the generation's worst value within them less its violation). A
     // model whose violations are all 0 runs exactly as maximise of its values.
-    std::vector<double> maximise(const ConstrainedObjective& f, boost::mt19937& engine);
-    std::vector<double> minimise(const ConstrainedObjective& f, boost::mt19937& engine);
+    // best, when given, receives the returned point's evaluation (infinite violation when
+    // nothing was evaluated).
+    std::vector<double> maximise(const ConstrainedObjective& f, boost::mt19937& engine, Evaluation* best = nullptr);
+    std::vector<double> minimise(const ConstrainedObjective& f, boost::mt19937& engine, Evaluation* best = nullptr);
     // The wheel's fitness of each evaluation, by the rule above.
     static void feasibility_fitness(const std::vector<Evaluation>& evaluations, FitnessTable& fitness);
 

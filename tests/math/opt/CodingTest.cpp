@@ -236,7 +236,10 @@ TEST(Constrained, TheBestPointMeetsTheConstraints) {
         return Evaluation{x[0] + x[1], v};
     });
     boost::mt19937 engine(233);
-    const std::vector<double> best = o.maximise(model, engine);
+    Evaluation found = {0, -1};
+    const std::vector<double> best = o.maximise(model, engine, &found);
+    EXPECT_EQ(found.violation, 0.0);
+    EXPECT_EQ(found.value, best[0] + best[1]);
     EXPECT_LE(best[0] + best[1], 1.0);
     EXPECT_NEAR(best[0] + best[1], 1.0, 0.05);
     EXPECT_NEAR(best[0], best[1], 0.01);
@@ -246,7 +249,8 @@ TEST(Constrained, TheBestPointMeetsTheConstraints) {
         return Evaluation{-e.value, e.violation};
     });
     boost::mt19937 again(233);
-    EXPECT_EQ(o.minimise(negated, again), best);
+    EXPECT_EQ(o.minimise(negated, again, &found), best);
+    EXPECT_EQ(found.value, -(best[0] + best[1]));
 }
 
 TEST(Constrained, RefusesAViolationThatIsNoNumber) {
