@@ -1,0 +1,100 @@
+// `ombrix solve` with a model beyond a box: constraints, whole-number variables, several
+// variable ranges, as flags.
+#include "ProgramRun.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+namespace fs = std::filesystem;
+using program_run::json_number_at;
+using program_run::Result;
+using program_run::slurp;
+
+class ModelCommand : public program_run::ProgramTest {};
+
+// x, y, z in A1:C1; the objective B3 = x + 2y + 3z; B4 = x + y + z; bounds in A6:C7.
+const char* model_csv = "1,1,1\n\n,=A1+2*B1+3*C1\n,=A1+B1+C1\n\n0,0,0\n5,5,5\n";
+
+struct Row {
+    const char* flags;
+    int status;
+    const char* says;   // in standard error; empty: nothing to find
+    double objective;   // NaN: any value within the model
+    double sum_at_most; // B4's largest allowed value
+    bool whole;         // every variable a whole number
+};
+
+const double any = std::nan("");
+
+TEST_F(ModelCommand, FlagsDescribeTheModel) {
+    const Row rows[] = {
+        // Bounds from constraints on single variables, a constraint on a formula, integers.
+        {"--var A1,B1:C1 --constraint \"A1:C1 >= 0\" --constraint \"A1:C1 <= 5\" --constraint \"B4 <= 6\" "
+         "--integer A1:C1",
+         0, "", 17, 6, true},
+        // Binary variables need no bounds; two of three may be chosen.
+        {"--var A1:C1 --binary A1:C1 --constraint \"B4 <= 2\"", 0, "", 5, 2, true},
+        // A permutation of 1..3 whatever the bounds say.
+        {"--var A1:C1 --min A6:C6 --max A7:C7 --all-different A1:C1", 0, "", 14, 6, true},
+        // An equality met within the tolerance by whole numbers.
+        {"--var A1:C1 --min A6:C6 --max A7:C7 --integer A1:C1 --constraint \"B4 = 4\"", 0, "", 12, 4, true},
+        // Non-negative gives the lower bounds the constraints do not.
+        {"--var A1:C1 --non-negative --constraint \"A1:C1 <= 2\" --integer A1:C1", 0, "", 12, 6, true},
+        // Several ranges in the Min and Max ranges too.
+        {"--var A1:B1,C1 --min A6:B6,C6 --max A7,B7:C7 --constraint \"B4 <= 1\"", 0, "", any, 1 + 1e-6, false},
+        {"--var A1:C1 --min A6:C6 --max A7:C7 --constraint \"B4 >= 100\"", 1,
+         "No point met every constraint; the least violation found was 85", any, 0, false},
+        {"--var A1:C1 --constraint \"A1:C1 >= 0\"", 1, "The variable cell A1 has no upper bound", any, 0, false},
+        {"--var A1:C1 --min A6:C6 --max A7:C7 --constraint \"B4 => 2 =\"", 1, "has \"2 =\" as a side", any, 0, false},
+        {"--var A1:C1 --min A6:C6 --max A7:C7 --constraint \"B4 < 2\"", 1,
+         "must be LHS <= RHS, LHS = RHS or LHS >= RHS", any, 0, false},
+        {"--var A1:C1 --min A6:C6 --max A7:C7 --constraint \"B4:B5 <= A6:C6\"", 1, "has sides of different sizes", any,
+         0, false},
+        {"--var A1:C1 --min A6:C6 --max A7:C7 --integer A1:D1", 1,
+         "The integer cell D1 is not one of the variable cells", any, 0, false},
+        {"--var A1:C1 --min A6:C6 --max A7:C7 --binary A1 --constraint \"A1 >= 2\"", 1,
+         "The variable cell A1 has no value between its bounds: at least 2 and at most 1", any, 0, false},
+        {"--var A1:C1,B1 --min A6:C6 --max A7:C7 --integer A1", 1, "The variable cell B1 is named twice", any, 0,
+         false},
+        {"--var A1:C1 --min A6:C6 --max A7:C7 --constraint \"B4 <= 2; B4 >= 1\"", 2, "takes one constraint", any, 0,
+         false},
+        {"--var A1:C1 --min A6:C6 --max A7:B7 --integer A1", 1, "Max vector has different size from variable vector",
+         any, 0, false},
+        {"--var A1:C1 --min A6:C6 --max A7:C7 --tolerance 2", 1, "Expected tolerance to be a number between 0 and 1",
+         any, 0, false},
+    };
+    const std::string input = (dir / "Model.csv").string();
+    std::ofstream(input, std::ios::binary) << model_csv;
+    const std::string before = slurp(input);
+    for (const Row& row : rows) {
+        fs::remove(dir / "out.xlsx");
+        Result r = ombrix("solve " + input + " " + row.flags + " --objective B3 --goal maximise --json -o " +
+                          (dir / "out.xlsx").string());
+        EXPECT_EQ(r.status, row.status) << row.flags << "\n" << r.err;
+        EXPECT_NE(r.err.find(row.says), std::string::npos) << row.flags << "\n" << r.err;
+        EXPECT_EQ(slurp(input), before) << row.flags;
+        if (row.status != 0) {
+            EXPECT_FALSE(fs::exists(dir / "out.xlsx")) << row.flags;
+            continue;
+        }
+        const double x = json_number_at(r.out, "Model!A1"), y = json_number_at(r.out, "Model!B1"),
+                     z = json_number_at(r.out, "Model!C1");
+        EXPECT_EQ(json_number_at(r.out, "Model!B3"), x + 2 * y + 3 * z) << row.flags;
+        EXPECT_LE(x + y + z, row.sum_at_most) << row.flags;
+        if (!std::isnan(row.objective)) {
+            EXPECT_EQ(x + 2 * y + 3 * z, row.objective) << row.flags << "\n" << r.out;
+        }
+        for (double v : {x, y, z}) {
+            EXPECT_GE(v, 0.0) << row.flags;
+            if (row.whole) {
+                EXPECT_EQ(v, std::floor(v)) << row.flags;
+            }
+        }
+        EXPECT_EQ(json_number_at(r.out, "evaluations"), 10000) << row.flags;
+    }
+}
+
+} // namespace
