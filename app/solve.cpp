@@ -6,6 +6,7 @@
 #include "RunControl.hpp"
 #include "RunReport.hpp"
 
+#include "SavedModel.hpp"
 #include "SolveChecks.hpp"
 
 #include "engine/Unicode.hpp"
@@ -158,6 +159,89 @@ std::vector<std::pair<std::string, std::string>> model_answers_of(const SolveOpt
     return answers;
 }
 
+bool has_label(const std::vector<std::pair<std::string, std::string>>& answers, const char* label) {
+    for (const auto& [l, v] : answers)
+        if (host::ui::label_key(l) == host::ui::label_key(label))
+            return true;
+    return false;
+}
+
+// The model a workbook keeps, under the flags: a run with neither --var nor --objective runs it,
+// each flag given overriding or adding to it.
+std::optional<SavedModel> apply_saved_model(const host::engine::Workbook& book, SolveOptions& options,
+                                            std::vector<std::pair<std::string, std::string>>& answers) {
+    if (has_label(answers, "Var Vector") || has_label(answers, "Function Cell"))
+        return std::nullopt;
+    std::optional<SavedModel> model = read_saved_model(book, book.active_sheet());
+    if (!model)
+        return std::nullopt;
+    std::vector<std::pair<std::string, std::string>> saved = {{"Var Vector", model->variables},
+                                                              {"Function Cell", model->objective}};
+    if (!has_label(answers, "Goal:"))
+        saved.emplace_back("Goal:", model->goal);
+    if (model->seed && !has_label(answers, "Seed"))
+        saved.emplace_back("Seed", *model->seed);
+    if (model->population && !has_label(answers, "Population"))
+        saved.emplace_back("Population", *model->population);
+    if (model->mutation && !has_label(answers, "Mutation Rate"))
+        saved.emplace_back("Mutation Rate", *model->mutation);
+    answers.insert(answers.begin(), saved.begin(), saved.end());
+    auto before = [](std::vector<std::string>& flags, const std::vector<std::string>& kept) {
+        flags.insert(flags.begin(), kept.begin(), kept.end());
+    };
+    before(options.constraints, model->constraints);
+    before(options.integer, model->integer);
+    before(options.binary, model->binary);
+    before(options.all_different, model->all_different);
+    options.non_negative = options.non_negative || model->non_negative;
+    if (!options.time_limit)
+        options.time_limit = model->time_limit;
+    return model;
+}
+
+// "LHS REL RHS" with each side that names cells in the names' absolute form.
+std::string absolute_constraint(const host::engine::Workbook& book, const std::string& c) {
+    std::size_t at = c.find_first_of("<>=");
+    if (at == std::string::npos)
+        return c;
+    std::size_t end = c.find_first_not_of("<>=", at);
+    auto trim = [](std::string s) {
+        std::size_t a = s.find_first_not_of(" \t"), b = s.find_last_not_of(" \t");
+        return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
+    };
+    std::string rel = c.substr(at, end - at);
+    rel = rel == "=<" ? "<=" : rel == "=>" ? ">=" : rel;
+    return absolute_reference(book, trim(c.substr(0, at))) + " " + rel + " " +
+           absolute_reference(book, trim(end == std::string::npos ? std::string() : c.substr(end)));
+}
+
+// The model that ran, as the names keep it: the Min and Max ranges become constraints.
+SavedModel model_that_ran(const host::engine::Workbook& book, const host::ui::FrontEnd& front,
+                          const SolveOptions& options, int scope) {
+    SavedModel model;
+    model.scope = scope;
+    model.objective = absolute_reference(book, front.accepted("Function Cell"));
+    model.goal = front.accepted_shown("Goal:");
+    model.variables = absolute_reference(book, front.accepted("Var Vector"));
+    if (!front.accepted("Min Vector").empty())
+        model.constraints.push_back(model.variables + " >= " + absolute_reference(book, front.accepted("Min Vector")));
+    if (!front.accepted("Max Vector").empty())
+        model.constraints.push_back(model.variables + " <= " + absolute_reference(book, front.accepted("Max Vector")));
+    for (const std::string& c : options.constraints)
+        model.constraints.push_back(absolute_constraint(book, c));
+    for (const std::string& r : options.integer)
+        model.integer.push_back(absolute_reference(book, r));
+    for (const std::string& r : options.binary)
+        model.binary.push_back(absolute_reference(book, r));
+    for (const std::string& r : options.all_different)
+        model.all_different.push_back(absolute_reference(book, r));
+    model.non_negative = options.non_negative;
+    model.seed = front.accepted("Seed");
+    model.population = front.accepted("Population");
+    model.mutation = front.accepted("Mutation Rate");
+    return model;
+}
+
 // What a run did, from the host's record of the add-in's writes and reads: the cells it
 // solved (every cell it wrote), the cell it evaluated after each write and how often.
 struct SolveReport {
@@ -252,12 +336,16 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         session.answers = answers_of(options);
         if (session.answers.empty())
             session.form_input = form_input;
-        std::vector<std::pair<std::string, std::string>> model_answers = model_answers_of(options);
+        std::string target = output_path(options.book, options.output, options.in_place, "solved");
+        host::io::Document document = open_book(options.book, options.sheet, err);
+        SolveOptions model_options = options;
+        std::optional<SavedModel> saved = apply_saved_model(document.workbook, model_options, session.answers);
+        if (saved)
+            session.form_input = nullptr;
+        std::vector<std::pair<std::string, std::string>> model_answers = model_answers_of(model_options);
 
         // Everything that would make the run pointless or its result unsaveable is refused
         // before it starts.
-        std::string target = output_path(options.book, options.output, options.in_place, "solved");
-        host::io::Document document = open_book(options.book, options.sheet, err);
         check_save(document, target, !options.sheet.empty());
         if (options.report && host::io::format_of(target) != host::io::Format::Xlsx)
             throw UsageError("--report adds a sheet and a chart, which a .csv file cannot hold: save the workbook as "
@@ -277,7 +365,7 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         log.keep_variables = !options.trace.empty();
         RunSummary summary;
         // The run, its clock and Ctrl-C begin once the dialog is answered and accepted.
-        RunControl control(options.time_limit);
+        RunControl control(model_options.time_limit);
         // Only the Solve dialog starts the run; the Model dialog before it only sets the model.
         bool solving = false;
         session.vet_dialog = [&book, &control, &log, &summary, &solving](const host::ui::FrontEnd& front) {
@@ -405,6 +493,18 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
             summary.generations = result.generations;
             summary.seconds = seconds;
             summary.ended = run_end_name(result.end);
+        }
+
+        // A model beyond the Solve dialog goes back into the names it came from, or those the
+        // spreadsheet's Solver would give it.
+        if (saved || !model_answers.empty()) {
+            const int scope = saved ? saved->scope : document.package ? book.active_sheet() : -1;
+            for (const auto& [name, formula] : saved_model_names(model_that_ran(book, front, model_options, scope))) {
+                if (document.package)
+                    document.name_edits.push_back({name, scope, formula});
+                else
+                    book.define_name(name, formula, scope);
+            }
         }
 
         // The result is shown even when it cannot be saved.
