@@ -12,9 +12,22 @@ namespace app {
 
 namespace {
 
-// A name's formula without its leading "=".
-std::optional<std::string> name_text(const host::engine::Workbook& book, const std::string& name, int scope) {
-    std::string text = book.name_formula(name, scope);
+bool same_name(const std::string& a, const std::string& b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+// A name's formula without its leading "=": the engine's, or as the file has it when the
+// engine could not read it (a union of ranges).
+std::optional<std::string> name_text(const host::io::Document& document, const std::string& name, int scope) {
+    std::string text = document.workbook.name_formula(name, scope);
+    for (const host::io::Document::NameEdit& n : document.unread_names)
+        if (text.empty() && n.sheet == scope && same_name(n.name, name))
+            text = n.formula;
     if (text.empty())
         return std::nullopt;
     if (text[0] == '=')
@@ -36,10 +49,10 @@ std::string sheet_prefix(const std::string& sheet) {
 
 } // namespace
 
-std::optional<SavedModel> read_saved_model(const host::engine::Workbook& book, int sheet) {
+std::optional<SavedModel> read_saved_model(const host::io::Document& document, int sheet) {
     SavedModel model;
-    model.scope = book.name_formula("solver_opt", sheet).empty() ? -1 : sheet;
-    auto text = [&](const std::string& name) { return name_text(book, name, model.scope); };
+    model.scope = name_text(document, "solver_opt", sheet) ? sheet : -1;
+    auto text = [&](const std::string& name) { return name_text(document, name, model.scope); };
     std::optional<std::string> objective = text("solver_opt");
     if (!objective)
         return std::nullopt;

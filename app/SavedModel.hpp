@@ -5,6 +5,7 @@
 // solver_adj, solver_lhs1...), read to run it and written back after a run.
 
 #include "engine/Workbook.hpp"
+#include "io/Document.hpp"
 
 #include <optional>
 #include <string>
@@ -28,7 +29,7 @@ struct SavedModel {
 // The model saved with `sheet`'s names, else with the workbook's; nothing when neither has a
 // solver_opt. Throws UsageError for a model it cannot run (a target value instead of a goal,
 // a relation it does not know).
-std::optional<SavedModel> read_saved_model(const host::engine::Workbook& book, int sheet);
+std::optional<SavedModel> read_saved_model(const host::io::Document& document, int sheet);
 
 // The names that hold a model and their formulas, as the spreadsheet's Solver writes them.
 std::vector<std::pair<std::string, std::string>> saved_model_names(const SavedModel& model);

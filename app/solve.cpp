@@ -168,11 +168,11 @@ bool has_label(const std::vector<std::pair<std::string, std::string>>& answers, 
 
 // The model a workbook keeps, under the flags: a run with neither --var nor --objective runs it,
 // each flag given overriding or adding to it.
-std::optional<SavedModel> apply_saved_model(const host::engine::Workbook& book, SolveOptions& options,
+std::optional<SavedModel> apply_saved_model(const host::io::Document& document, SolveOptions& options,
                                             std::vector<std::pair<std::string, std::string>>& answers) {
     if (has_label(answers, "Var Vector") || has_label(answers, "Function Cell"))
         return std::nullopt;
-    std::optional<SavedModel> model = read_saved_model(book, book.active_sheet());
+    std::optional<SavedModel> model = read_saved_model(document, document.workbook.active_sheet());
     if (!model)
         return std::nullopt;
     std::vector<std::pair<std::string, std::string>> saved = {{"Var Vector", model->variables},
@@ -339,7 +339,7 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         std::string target = output_path(options.book, options.output, options.in_place, "solved");
         host::io::Document document = open_book(options.book, options.sheet, err);
         SolveOptions model_options = options;
-        std::optional<SavedModel> saved = apply_saved_model(document.workbook, model_options, session.answers);
+        std::optional<SavedModel> saved = apply_saved_model(document, model_options, session.answers);
         if (saved)
             session.form_input = nullptr;
         std::vector<std::pair<std::string, std::string>> model_answers = model_answers_of(model_options);
@@ -499,12 +499,8 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         // spreadsheet's Solver would give it.
         if (saved || !model_answers.empty()) {
             const int scope = saved ? saved->scope : document.package ? book.active_sheet() : -1;
-            for (const auto& [name, formula] : saved_model_names(model_that_ran(book, front, model_options, scope))) {
-                if (document.package)
-                    document.name_edits.push_back({name, scope, formula});
-                else
-                    book.define_name(name, formula, scope);
-            }
+            for (const auto& [name, formula] : saved_model_names(model_that_ran(book, front, model_options, scope)))
+                document.name_edits.push_back({name, scope, formula});
         }
 
         // The result is shown even when it cannot be saved.

@@ -40,6 +40,8 @@ struct Document {
         std::string formula;
     };
     std::vector<NameEdit> name_edits;
+    // Defined names the engine could not read (a union of ranges, say), as the file has them.
+    std::vector<NameEdit> unread_names;
 };
 
 // Loads by extension: .csv as text, anything else as an .xlsx package. Throws io::IoError.

@@ -528,7 +528,8 @@ std::string xml_text(pugi::xml_document& doc) {
 }
 
 // A package of our own, for a workbook that did not come from an .xlsx file.
-std::string new_package(const engine::Workbook& book, const std::string& file) {
+std::string new_package(const engine::Workbook& book, const std::string& file,
+                        const std::vector<Document::NameEdit>& edits) {
     PackageWriter writer(file);
     int count = book.sheet_count();
 
@@ -580,12 +581,25 @@ std::string new_package(const engine::Workbook& book, const std::string& file) {
         sh.append_attribute("r:id").set_value(("rId" + std::to_string(s + 1)).c_str());
     }
     std::vector<std::string> names = book.names();
-    if (!names.empty()) {
+    if (!names.empty() || !edits.empty()) {
         pugi::xml_node defined = w.append_child("definedNames");
         for (const std::string& name : names) {
+            bool edited = false;
+            for (const Document::NameEdit& e : edits)
+                edited = edited || (e.sheet < 0 && same_name(name.c_str(), e.name));
+            if (edited)
+                continue;
             pugi::xml_node n = defined.append_child("definedName");
             n.append_attribute("name").set_value(name.c_str());
             n.text().set(book.name_formula(name).c_str());
+        }
+        for (const Document::NameEdit& e : edits) {
+            pugi::xml_node n = defined.append_child("definedName");
+            n.append_attribute("name").set_value(e.name.c_str());
+            if (e.sheet >= 0)
+                n.append_attribute("localSheetId").set_value(e.sheet);
+            n.append_attribute("hidden").set_value("1");
+            n.text().set(e.formula.c_str());
         }
     }
     pugi::xml_node calc = w.append_child("calcPr");
@@ -640,7 +654,7 @@ std::string new_package(const engine::Workbook& book, const std::string& file) {
 std::string xlsx_bytes(const Document& document, const std::string& file) {
     const engine::Workbook& book = document.workbook;
     if (!document.package)
-        return new_package(book, file);
+        return new_package(book, file, document.name_edits);
     const Package& package = *document.package;
     if (std::size_t(book.sheet_count()) != document.sheet_parts.size())
         throw IoError(file, "sheets were added or removed after loading; the workbook cannot be "

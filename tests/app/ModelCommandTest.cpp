@@ -2,8 +2,11 @@
 // variable ranges, as flags.
 #include "ProgramRun.hpp"
 
+#include "io/Document.hpp"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -94,6 +97,97 @@ TEST_F(ModelCommand, FlagsDescribeTheModel) {
             }
         }
         EXPECT_EQ(json_number_at(r.out, "evaluations"), 10000) << row.flags;
+    }
+}
+
+} // namespace
+
+namespace {
+
+struct SavedRow {
+    const char* what;
+    std::vector<std::pair<const char*, const char*>> names; // written over the model saved by the first run
+    const char* flags;
+    int status;
+    const char* says;
+};
+
+// The first run saves its model in the Solver's names; each row edits them as the spreadsheet
+// would and runs the workbook with no model flags.
+TEST_F(ModelCommand, TheModelSavedInTheWorkbookRuns) {
+    const std::string input = (dir / "Model.csv").string();
+    std::ofstream(input, std::ios::binary) << model_csv;
+    const std::string first = (dir / "first.xlsx").string();
+    Result r =
+        ombrix("solve " + input + " --var A1:C1 --min A6:C6 --max A7:C7 --integer A1:C1 --constraint \"B4 = 4\" " +
+               "--objective B3 --json -o " + first);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string answer = r.out.substr(0, r.out.find("\"seconds\""));
+
+    const SavedRow rows[] = {
+        {"as saved", {}, "", 0, ""},
+        {"flags override", {}, "--seed 9 --generations 20", 0, ""},
+        {"minimise", {{"solver_typ", "2"}}, "", 0, ""},
+        {"a target value", {{"solver_typ", "3"}}, "", 2, "asks for a target value of Model!$B$3 (solver_typ 3)"},
+        {"bounds only below, made non-negative",
+         {{"solver_num", "1"},
+          {"solver_lhs1", "Model!$A$1:$C$1"},
+          {"solver_rel1", "1"},
+          {"solver_rhs1", "3"},
+          {"solver_neg", "1"}},
+         "",
+         0,
+         ""},
+        {"a variable without a lower bound",
+         {{"solver_num", "1"}, {"solver_lhs1", "Model!$A$1:$C$1"}, {"solver_rel1", "1"}, {"solver_rhs1", "3"}},
+         "",
+         1,
+         "A1 has no lower bound: give it one in the Min ranges or by a constraint"},
+        {"binary and all different",
+         {{"solver_adj", "Model!$A$1,Model!$B$1:$C$1"},
+          {"solver_num", "2"},
+          {"solver_lhs1", "Model!$A$1"},
+          {"solver_rel1", "5"},
+          {"solver_lhs2", "Model!$B$1:$C$1"},
+          {"solver_rel2", "6"}},
+         "",
+         0,
+         ""},
+        {"an unknown relation", {{"solver_rel1", "7"}}, "", 2, "relation 7, which is none of 1 to 6"},
+    };
+    for (const SavedRow& row : rows) {
+        host::io::Document d = host::io::load(first);
+        for (const auto& [name, formula] : row.names)
+            d.name_edits.push_back({name, -1, formula});
+        const std::string book = (dir / "edited.xlsx").string();
+        host::io::save(d, book);
+        fs::remove(dir / "out.xlsx");
+        r = ombrix("solve " + book + " " + row.flags + " --json -o " + (dir / "out.xlsx").string());
+        EXPECT_EQ(r.status, row.status) << row.what << "\n" << r.err;
+        EXPECT_NE(r.err.find(row.says), std::string::npos) << row.what << "\n" << r.err;
+        if (row.status != 0)
+            continue;
+        const double x = json_number_at(r.out, "Model!A1"), y = json_number_at(r.out, "Model!B1"),
+                     z = json_number_at(r.out, "Model!C1");
+        if (std::string(row.what) == "as saved") {
+            EXPECT_EQ(r.out.substr(0, r.out.find("\"seconds\"")), answer);
+        } else if (std::string(row.what) == "flags override") {
+            EXPECT_EQ(json_number_at(r.out, "evaluations"), 50 * 20 * 2);
+        } else if (std::string(row.what) == "minimise") {
+            EXPECT_EQ(x + y + z, 4) << r.out;
+            EXPECT_LT(x + 2 * y + 3 * z, 12) << r.out; // the maximum is 12
+        } else if (std::string(row.what) == "bounds only below, made non-negative") {
+            EXPECT_NEAR(x + 2 * y + 3 * z, 18, 0.2) << r.out;
+            EXPECT_LE(std::max({x, y, z}), 3) << r.out;
+        } else {
+            EXPECT_TRUE(x == 0 || x == 1) << r.out;
+            EXPECT_EQ(std::min(y, z), 1) << r.out;
+            EXPECT_EQ(std::max(y, z), 2) << r.out;
+        }
+        // The model that ran is back in the names; the cells are the answer.
+        host::io::Document out = host::io::load((dir / "out.xlsx").string());
+        EXPECT_EQ(out.workbook.name_formula("solver_opt"), "Model!$B$3") << row.what;
+        EXPECT_EQ(out.workbook.value({0, 0, 0}), host::engine::Value::number(x)) << row.what;
     }
 }
 
