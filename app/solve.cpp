@@ -18,6 +18,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstdio>
 #include <ctime>
@@ -240,6 +242,44 @@ SavedModel model_that_ran(const host::engine::Workbook& book, const host::ui::Fr
     model.population = front.accepted("Population");
     model.mutation = front.accepted("Mutation Rate");
     return model;
+}
+
+// Each cell of each constraint at the answer: both sides and whether it holds within the
+// tolerance, as the add-in judged it.
+std::vector<ReportConstraint> constraint_rows(const host::engine::Workbook& book, const SolveOptions& options) {
+    const double tolerance = options.tolerance ? std::strtod(options.tolerance->c_str(), nullptr) : 1e-6;
+    std::vector<ReportConstraint> rows;
+    for (const std::string& c : options.constraints) {
+        std::size_t at = c.find_first_of("<>=");
+        if (at == std::string::npos)
+            continue;
+        std::size_t end = c.find_first_not_of("<>=", at);
+        const std::string rel = c.substr(at, end - at);
+        const std::string left = c.substr(0, at), right = end == std::string::npos ? "" : c.substr(end);
+        std::vector<CellAddress> lhs = cells_named(book, left), rhs = cells_named(book, right);
+        char* stop = nullptr;
+        const double number = std::strtod(right.c_str(), &stop);
+        const bool is_number = rhs.empty() && stop != right.c_str();
+        for (std::size_t i = 0; i < lhs.size(); ++i) {
+            ReportConstraint row;
+            row.constraint =
+                c +
+                (lhs.size() > 1 ? " (cell " + std::to_string(i + 1) + " of " + std::to_string(lhs.size()) + ")" : "");
+            row.left = book.value(lhs[i]);
+            row.right = is_number     ? Value::number(number)
+                        : rhs.empty() ? Value()
+                                      : book.value(rhs[rhs.size() == 1 ? 0 : i]);
+            if (row.left.is_number() && row.right.is_number()) {
+                const double l = row.left.as_number(), r = row.right.as_number();
+                const double excess = rel[0] == '<' || rel == "=<"   ? l - r
+                                      : rel[0] == '>' || rel == "=>" ? r - l
+                                                                     : std::fabs(l - r);
+                row.holds = excess <= tolerance * std::max(1.0, std::fabs(r));
+            }
+            rows.push_back(row);
+        }
+    }
+    return rows;
 }
 
 // What a run did, from the host's record of the add-in's writes and reads: the cells it
@@ -483,6 +523,7 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
                 summary.objective_final = book.value(*result.objective);
             }
             summary.goal = goal;
+            summary.constraints = constraint_rows(book, model_options);
             for (const FlagLabel& f : solve_flags) {
                 std::string label = f.label;
                 if (!label.empty() && label.back() == ':')

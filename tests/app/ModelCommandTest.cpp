@@ -192,3 +192,42 @@ TEST_F(ModelCommand, TheModelSavedInTheWorkbookRuns) {
 }
 
 } // namespace
+
+namespace {
+
+// The report lists each cell of each constraint with both sides at the answer.
+TEST_F(ModelCommand, TheReportListsTheConstraints) {
+    const std::string input = (dir / "Model.csv").string();
+    std::ofstream(input, std::ios::binary) << model_csv;
+    const std::string out = (dir / "out.xlsx").string();
+    Result r =
+        ombrix("solve " + input + " --var A1:C1 --min A6:C6 --max A7:C7 --integer A1:C1 --constraint \"B4 <= 4\" " +
+               "--constraint \"A1:B1 >= 1\" --objective B3 --report -o " + out);
+    ASSERT_EQ(r.status, 0) << r.err;
+    host::io::Document d = host::io::load(out);
+    const int sheet = d.workbook.find_sheet("Ombrix Report");
+    ASSERT_GE(sheet, 0);
+    struct Expected {
+        const char* constraint;
+        int left_cell; // column of the model's row 1 (A1..C1), or -1 for B4
+        double right;
+    };
+    const Expected rows[] = {
+        {"B4 <= 4", -1, 4}, {"A1:B1 >= 1 (cell 1 of 2)", 0, 1}, {"A1:B1 >= 1 (cell 2 of 2)", 1, 1}};
+    int found = 0;
+    for (std::int32_t row = 0; row < 80; ++row)
+        for (const Expected& e : rows)
+            if (d.workbook.value({sheet, row, 0}) == host::engine::Value::text(e.constraint)) {
+                ++found;
+                // B4 is the sum of the variables.
+                auto variable = [&](int c) { return d.workbook.value({0, 0, c}).as_number(); };
+                const host::engine::Value left = host::engine::Value::number(
+                    e.left_cell < 0 ? variable(0) + variable(1) + variable(2) : variable(e.left_cell));
+                EXPECT_EQ(d.workbook.value({sheet, row, 1}), left) << e.constraint;
+                EXPECT_EQ(d.workbook.value({sheet, row, 2}), host::engine::Value::number(e.right)) << e.constraint;
+                EXPECT_EQ(d.workbook.value({sheet, row, 3}), host::engine::Value::text("yes")) << e.constraint;
+            }
+    EXPECT_EQ(found, 3);
+}
+
+} // namespace
