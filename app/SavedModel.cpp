@@ -124,11 +124,11 @@ std::vector<std::pair<std::string, std::string>> saved_model_names(const SavedMo
         rows.push_back({trim(c.substr(0, at)), {rel, trim(c.substr(at + length))}});
     }
     for (const std::string& r : model.integer)
-        rows.push_back({r, {"4", "integer"}});
+        rows.push_back({r, {"4", "\"integer\""}});
     for (const std::string& r : model.binary)
-        rows.push_back({r, {"5", "binary"}});
+        rows.push_back({r, {"5", "\"binary\""}});
     for (const std::string& r : model.all_different)
-        rows.push_back({r, {"6", "AllDifferent"}});
+        rows.push_back({r, {"6", "\"AllDifferent\""}});
     names.emplace_back("solver_num", std::to_string(rows.size()));
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const std::string n = std::to_string(i + 1);

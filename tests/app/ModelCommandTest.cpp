@@ -231,3 +231,30 @@ TEST_F(ModelCommand, TheReportListsTheConstraints) {
 }
 
 } // namespace
+
+namespace {
+
+// A model saved by LibreOffice runs as the same model given as flags.
+TEST_F(ModelCommand, AModelSavedByLibreOfficeRuns) {
+    const fs::path book = dir / "plan.xlsx";
+    fs::copy_file(fs::path(OMBRIX_SOURCE_DIR) / "tests/app/models/plan-libreoffice.xlsx", book);
+    Result saved = ombrix("solve " + book.string() + " --json -o " + (dir / "a.xlsx").string());
+    ASSERT_EQ(saved.status, 0) << saved.err;
+    Result flags = ombrix("solve " + book.string() +
+                          " --var B3:D3 --min B4:D4 --max B5:D5 --objective B16 --goal maximise --integer B3:D3 "
+                          "--constraint \"B13 <= 60\" --json -o " +
+                          (dir / "b.xlsx").string());
+    ASSERT_EQ(flags.status, 0) << flags.err;
+    for (const char* cell : {"Plan!B3", "Plan!C3", "Plan!D3", "Plan!B16"})
+        EXPECT_EQ(json_number_at(saved.out, cell), json_number_at(flags.out, cell)) << cell;
+    EXPECT_EQ(json_number_at(saved.out, "Plan!B3"), std::floor(json_number_at(saved.out, "Plan!B3")));
+    // The names go back as they came, and a second run of the saved result repeats it.
+    host::io::Document a = host::io::load((dir / "a.xlsx").string());
+    EXPECT_EQ(a.workbook.name_formula("solver_rhs3", 0), "60");
+    EXPECT_EQ(a.workbook.name_formula("solver_lhs3", 0), "Plan!$B$13");
+    Result again = ombrix("solve " + (dir / "a.xlsx").string() + " --json -o " + (dir / "c.xlsx").string());
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(json_number_at(again.out, "Plan!B16"), json_number_at(saved.out, "Plan!B16"));
+}
+
+} // namespace
