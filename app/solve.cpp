@@ -68,7 +68,8 @@ struct FlagLabel {
     const char* help;
 };
 const FlagLabel solve_flags[] = {
-    {"--var", "Var Vector", "The variable cells: one row or one column, e.g. B3:D3"},
+    {"--var", "Var Vector",
+     "The variable cells: one row or one column, e.g. B3:D3, or several ranges with commas (B3:D3,F3)"},
     {"--min", "Min Vector", "Cells holding each variable's minimum, as many as the variables"},
     {"--max", "Max Vector", "Cells holding each variable's maximum"},
     {"--objective", "Function Cell", "The cell whose value is optimised, e.g. B16"},

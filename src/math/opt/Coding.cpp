@@ -1,5 +1,6 @@
 #include "math/opt/Coding.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 
@@ -35,6 +36,20 @@ unsigned int Coding::code_integer(double value, double lowest, unsigned long lon
     // The least w with w * count >= k * 2^32.
     const unsigned long long kk = static_cast<unsigned long long>(k);
     return static_cast<unsigned int>(((kk << 32) + count - 1) / count);
+}
+
+void Coding::repair(const std::vector<Interval>& intervals, std::vector<double>& point) const {
+    for (std::size_t j = 0; j < kinds.size() && j < point.size(); ++j) {
+        if (kinds[j] != VariableKind::integer)
+            continue;
+        double lowest;
+        unsigned long long count;
+        whole_numbers(intervals[j], lowest, count);
+        if (count > 0)
+            point[j] = std::min(std::max(std::floor(point[j] + 0.5), lowest), lowest + double(count - 1));
+    }
+    const std::vector<double> keys = point;
+    rank_permutations(keys, point);
 }
 
 std::string Coding::refusal(const std::vector<Interval>& intervals) const {

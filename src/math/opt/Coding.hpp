@@ -49,6 +49,10 @@ struct Coding {
     template <class Key>
     void rank_permutations(const std::vector<Key>& keys, std::vector<double>& point) const;
 
+    // For a search over real values: moves each whole-number variable to the nearest whole
+    // number of its interval and gives each permutation group the ranks of its values.
+    void repair(const std::vector<Interval>& intervals, std::vector<double>& point) const;
+
     // Why this coding cannot serve these intervals (an index out of range, a variable in two
     // groups, an integer interval with no whole number); empty when it can.
     std::string refusal(const std::vector<Interval>& intervals) const;

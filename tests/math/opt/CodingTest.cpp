@@ -261,3 +261,31 @@ TEST(Constrained, RefusesAViolationThatIsNoNumber) {
 }
 
 } // namespace
+
+namespace {
+
+struct RepairRow {
+    std::vector<double> before, after;
+};
+
+TEST(Coding, RepairPutsRealPointsOnTheCoding) {
+    // x0 integer in [-2.5, 7.5], x1 continuous, x2..x4 a permutation.
+    Coding coding;
+    coding.kinds = {VariableKind::integer, VariableKind::continuous};
+    coding.permutations = {{2, 3, 4}};
+    const std::vector<Interval> box = {Interval(-2.5, 7.5), Interval(0, 1), Interval(0, 9), Interval(0, 9),
+                                       Interval(0, 9)};
+    const RepairRow rows[] = {
+        {{3.4, 0.25, 0.5, 0.1, 0.9}, {3, 0.25, 2, 1, 3}},
+        {{3.5, 0.5, 5, 5, 1}, {4, 0.5, 2, 3, 1}},
+        {{-2.5, 1, 1, 2, 3}, {-2, 1, 1, 2, 3}},
+        {{7.4, 0, 3, 2, 1}, {7, 0, 3, 2, 1}},
+    };
+    for (const RepairRow& r : rows) {
+        std::vector<double> point = r.before;
+        coding.repair(box, point);
+        EXPECT_EQ(point, r.after);
+    }
+}
+
+} // namespace
