@@ -96,7 +96,9 @@ TEST_F(ModelCommand, FlagsDescribeTheModel) {
                 EXPECT_EQ(v, std::floor(v)) << row.flags;
             }
         }
-        EXPECT_EQ(json_number_at(r.out, "evaluations"), 10000) << row.flags;
+        // The generations, then with constraints on continuous variables a short local search.
+        EXPECT_GE(json_number_at(r.out, "evaluations"), 10000) << row.flags;
+        EXPECT_LE(json_number_at(r.out, "evaluations"), row.whole ? 10000 : 10000 + 40 * 50) << row.flags;
     }
 }
 

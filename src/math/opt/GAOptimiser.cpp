@@ -62,9 +62,10 @@ GAOptimiser::GAOptimiser()
 
 GAOptimiser::GAOptimiser(const GAOptimiser& other)
     : ConstrainedOptimiser(other), population_size(other.population_size), generations(other.generations),
-      trials(other.trials), design_variables(other.design_variables), coding(other.coding),
-      roulette_wheel_selection(other.roulette_wheel_selection), one_point_crossover(other.one_point_crossover),
-      uniform_mutation(other.uniform_mutation), max_run_memory(other.max_run_memory), observer(other.observer) {
+      trials(other.trials), polish_evaluations(other.polish_evaluations), design_variables(other.design_variables),
+      coding(other.coding), roulette_wheel_selection(other.roulette_wheel_selection),
+      one_point_crossover(other.one_point_crossover), uniform_mutation(other.uniform_mutation),
+      max_run_memory(other.max_run_memory), observer(other.observer) {
     rebind_strategies(other);
 }
 
@@ -75,6 +76,7 @@ GAOptimiser& GAOptimiser::operator=(const GAOptimiser& other) {
         trials = other.trials;
         design_variables = other.design_variables;
         coding = other.coding;
+        polish_evaluations = other.polish_evaluations;
         roulette_wheel_selection = other.roulette_wheel_selection;
         one_point_crossover = other.one_point_crossover;
         uniform_mutation = other.uniform_mutation;
@@ -426,9 +428,75 @@ std::vector<double> GAOptimiser::maximise(const ConstrainedObjective& f, boost::
     std::vector<double> result(m, 0.0);
     decode(best, result);
     engine = source.base();
+    if (!stopped && progress.done > 0 && polish_evaluations > 0)
+        result = polish(f, result, best_evaluation);
     if (best_out != nullptr)
         *best_out = best_evaluation;
     return result;
+}
+
+std::vector<double> GAOptimiser::polish(const ConstrainedObjective& f, std::vector<double> x, Evaluation& e) const {
+    std::vector<bool> grouped(x.size(), false);
+    for (const std::vector<unsigned int>& group : coding.permutations)
+        for (unsigned int j : group)
+            grouped[j] = true;
+    std::vector<unsigned int> free;
+    for (unsigned int j = 0; j < x.size(); ++j)
+        if (!grouped[j] && coding.kind(j) == VariableKind::continuous && upward_width(design_variables[j]) > 0.0)
+            free.push_back(j);
+    // (i, j, sign): x_i moves by sign * a and, for a pair, x_j by -sign * a.
+    struct Move {
+        unsigned int i, j;
+        double sign;
+    };
+    std::vector<Move> moves;
+    const unsigned int none = 0xFFFFFFFFu;
+    for (unsigned int i : free)
+        for (double sign : {1.0, -1.0})
+            moves.push_back({i, none, sign});
+    if (free.size() <= 12)
+        for (std::size_t a = 0; a < free.size(); ++a)
+            for (std::size_t b = a + 1; b < free.size(); ++b)
+                for (double sign : {1.0, -1.0})
+                    moves.push_back({free[a], free[b], sign});
+    unsigned int budget = polish_evaluations;
+    double step = 0.125;
+    std::vector<double> y;
+    Progress progress = {trials, 0, trials, generations, 0, e.value};
+    while (budget > 0 && step > 1e-15 && !moves.empty()) {
+        if (observer != nullptr) {
+            progress.best_value = e.value;
+            if (!observer->proceed(progress))
+                break;
+        }
+        bool moved = false;
+        for (const Move& move : moves) {
+            if (budget == 0)
+                break;
+            const Interval& xi = design_variables[move.i];
+            double a = step * upward_width(xi);
+            if (move.j != none)
+                a = std::min(a, step * upward_width(design_variables[move.j]));
+            y = x;
+            y[move.i] += move.sign * a;
+            if (move.j != none)
+                y[move.j] -= move.sign * a;
+            if (y[move.i] < xi.lower() || y[move.i] > xi.upper() ||
+                (move.j != none &&
+                 (y[move.j] < design_variables[move.j].lower() || y[move.j] > design_variables[move.j].upper())))
+                continue;
+            --budget;
+            const Evaluation ey = f.evaluate(y);
+            if (std::isfinite(ey.value) && std::isfinite(ey.violation) && better(ey, e)) {
+                x = y;
+                e = ey;
+                moved = true;
+            }
+        }
+        if (!moved)
+            step /= 2.0;
+    }
+    return x;
 }
 
 std::vector<double> GAOptimiser::minimise(const ConstrainedObjective& f, boost::mt19937& engine, Evaluation* best) {

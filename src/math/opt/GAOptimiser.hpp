@@ -197,6 +197,14 @@ public:
     // nothing was evaluated).
     std::vector<double> maximise(const ConstrainedObjective& f, boost::mt19937& engine, Evaluation* best = nullptr);
     std::vector<double> minimise(const ConstrainedObjective& f, boost::mt19937& engine, Evaluation* best = nullptr);
+    // After the generations of a constrained run, a compass search from the best point (each
+    // continuous variable up and down, and with few of them pairs moved in opposite
+    // directions, which keeps their sum: the way along an equality), accepting a move only
+    // when better() says so and halving the step when none is. The generations land near a
+    // constraint; this lands on it. The observer is
+    // asked before each round of moves. Budget: polish_evaluations.
+    std::vector<double> polish(const ConstrainedObjective& f, std::vector<double> x, Evaluation& e) const;
+
     // The wheel's fitness of each evaluation, by the rule above.
     static void feasibility_fitness(const std::vector<Evaluation>& evaluations, FitnessTable& fitness);
 
@@ -240,6 +248,8 @@ public:
     unsigned int population_size;
     unsigned int generations;
     unsigned int trials;
+    // Evaluations of the compass search after a constrained run; 0: none.
+    unsigned int polish_evaluations = 0;
     std::vector<interval> design_variables;
     // Whole-number and permutation variables; plain by default.
     Coding coding;

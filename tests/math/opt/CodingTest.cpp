@@ -289,3 +289,35 @@ TEST(Coding, RepairPutsRealPointsOnTheCoding) {
 }
 
 } // namespace
+
+namespace {
+
+struct PolishRow {
+    unsigned int evaluations;
+    bool feasible; // the best point meets the equality
+    double value;  // within 1e-6 when feasible
+};
+
+TEST(Constrained, PolishLandsOnAnEquality) {
+    // Maximise x + 2y + z with x + y + z = 1 (to 1e-9): the optimum is y = 1. Bit strings almost
+    // never meet the equality; the compass search after the generations does.
+    const Model model([](const std::vector<double>& x) {
+        const double gap = std::fabs(x[0] + x[1] + x[2] - 1.0);
+        return Evaluation{x[0] + 2 * x[1] + x[2], gap > 1e-9 ? gap : 0.0};
+    });
+    const PolishRow rows[] = {{0, false, 0}, {1000, true, 2}};
+    for (const PolishRow& r : rows) {
+        GAOptimiser o = box_of({{0, 1}, {0, 1}, {0, 1}}, 20, 30);
+        o.polish_evaluations = r.evaluations;
+        boost::mt19937 engine(3);
+        Evaluation found;
+        const std::vector<double> x = o.maximise(model, engine, &found);
+        EXPECT_EQ(found.violation == 0.0, r.feasible) << r.evaluations;
+        if (r.feasible) {
+            EXPECT_NEAR(found.value, r.value, 1e-6);
+            EXPECT_EQ(model.evaluate(x).value, found.value);
+        }
+    }
+}
+
+} // namespace
