@@ -4,6 +4,7 @@
 #include "math/opt/Truncate.hpp"
 #include "usr/Exception.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <iostream>
 #include <limits>
@@ -435,6 +436,23 @@ std::vector<double> GAOptimiser::maximise(const ConstrainedObjective& f, boost::
     return result;
 }
 
+namespace {
+
+// better(), with rounding noise not counted as progress: a move that only changes the last
+// bits would keep the step from ever shrinking.
+bool clearly_better(const Evaluation& a, const Evaluation& b) {
+    if (!std::isfinite(a.value) || !std::isfinite(a.violation) || !better(a, b))
+        return false;
+    const bool a_feasible = a.violation <= 0.0, b_feasible = b.violation <= 0.0;
+    if (a_feasible != b_feasible)
+        return true;
+    if (!a_feasible)
+        return a.violation < b.violation * (1.0 - 1e-9);
+    return a.value > b.value + 1e-13 * std::max(1.0, std::fabs(b.value));
+}
+
+} // namespace
+
 std::vector<double> GAOptimiser::polish(const ConstrainedObjective& f, std::vector<double> x, Evaluation& e) const {
     std::vector<bool> grouped(x.size(), false);
     for (const std::vector<unsigned int>& group : coding.permutations)
@@ -444,35 +462,101 @@ std::vector<double> GAOptimiser::polish(const ConstrainedObjective& f, std::vect
     for (unsigned int j = 0; j < x.size(); ++j)
         if (!grouped[j] && coding.kind(j) == VariableKind::continuous && upward_width(design_variables[j]) > 0.0)
             free.push_back(j);
-    // (i, j, sign): x_i moves by sign * a and, for a pair, x_j by -sign * a.
+    // (i, j, sign): x_i moves by sign * a and, for a pair, x_j by -sign * a. With i == none, the
+    // move is a direction that keeps the sum of all free variables (an edge of "the shares sum
+    // to 1" and another constraint is seldom along a pair).
     struct Move {
         unsigned int i, j;
         double sign;
+        std::vector<double> direction;
     };
     std::vector<Move> moves;
     const unsigned int none = 0xFFFFFFFFu;
     for (unsigned int i : free)
         for (double sign : {1.0, -1.0})
-            moves.push_back({i, none, sign});
+            moves.push_back({i, none, sign, {}});
+    // Whole-number variables step by one whatever the step.
+    std::vector<unsigned int> whole;
+    for (unsigned int j = 0; j < x.size(); ++j)
+        if (!grouped[j] && coding.kind(j) == VariableKind::integer)
+            whole.push_back(j);
     if (free.size() <= 12)
         for (std::size_t a = 0; a < free.size(); ++a)
             for (std::size_t b = a + 1; b < free.size(); ++b)
                 for (double sign : {1.0, -1.0})
-                    moves.push_back({free[a], free[b], sign});
+                    moves.push_back({free[a], free[b], sign, {}});
+    // Fixed directions, so that the search repeats: a generator of its own, seeded once.
+    boost::mt19937 directions(5489u);
+    if (free.size() >= 3 && free.size() <= 12)
+        for (std::size_t k = 0; k < 2 * free.size(); ++k) {
+            std::vector<double> d(free.size());
+            double mean = 0.0;
+            for (double& v : d) {
+                v = static_cast<double>(directions()) / 4294967296.0 - 0.5;
+                mean += v / static_cast<double>(free.size());
+            }
+            double length = 0.0;
+            for (double& v : d) {
+                v -= mean;
+                length = std::max(length, std::fabs(v));
+            }
+            for (double& v : d)
+                v /= length;
+            for (double sign : {1.0, -1.0})
+                moves.push_back({none, none, sign, d});
+        }
     unsigned int budget = polish_evaluations;
     double step = 0.125;
     std::vector<double> y;
     Progress progress = {trials, 0, trials, generations, 0, e.value};
-    while (budget > 0 && step > 1e-15 && !moves.empty()) {
+    while (budget > 0 && step > 1e-15 && (!moves.empty() || !whole.empty())) {
         if (observer != nullptr) {
             progress.best_value = e.value;
             if (!observer->proceed(progress))
                 break;
         }
         bool moved = false;
+        for (unsigned int j : whole)
+            for (double sign : {1.0, -1.0}) {
+                if (budget == 0)
+                    break;
+                y = x;
+                y[j] += sign;
+                if (y[j] < design_variables[j].lower() || y[j] > design_variables[j].upper())
+                    continue;
+                --budget;
+                const Evaluation ey = f.evaluate(y);
+                if (clearly_better(ey, e)) {
+                    x = y;
+                    e = ey;
+                    moved = true;
+                }
+            }
         for (const Move& move : moves) {
             if (budget == 0)
                 break;
+            if (move.i == none) {
+                y = x;
+                double least = upward_width(design_variables[free[0]]);
+                for (unsigned int j : free)
+                    least = std::min(least, upward_width(design_variables[j]));
+                bool inside = true;
+                for (std::size_t k = 0; k < free.size(); ++k) {
+                    y[free[k]] += move.sign * step * least * move.direction[k];
+                    inside = inside && y[free[k]] >= design_variables[free[k]].lower() &&
+                             y[free[k]] <= design_variables[free[k]].upper();
+                }
+                if (!inside)
+                    continue;
+                --budget;
+                const Evaluation ey = f.evaluate(y);
+                if (clearly_better(ey, e)) {
+                    x = y;
+                    e = ey;
+                    moved = true;
+                }
+                continue;
+            }
             const Interval& xi = design_variables[move.i];
             double a = step * upward_width(xi);
             if (move.j != none)
@@ -487,14 +571,15 @@ std::vector<double> GAOptimiser::polish(const ConstrainedObjective& f, std::vect
                 continue;
             --budget;
             const Evaluation ey = f.evaluate(y);
-            if (std::isfinite(ey.value) && std::isfinite(ey.violation) && better(ey, e)) {
+            if (clearly_better(ey, e)) {
                 x = y;
                 e = ey;
                 moved = true;
             }
         }
-        if (!moved)
-            step /= 2.0;
+        // A round that moved may move further: the step grows again, as after landing on an
+        // equality with a small one.
+        step = moved ? std::min(0.125, step * 2.0) : step / 2.0;
     }
     return x;
 }
