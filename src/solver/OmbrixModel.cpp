@@ -239,7 +239,7 @@ void OmbrixImpl::run_model() {
         optimiser.design_variable(math::opt::Interval(lower[j], upper[j]));
     optimiser.coding = coding;
     // With constraints, a short local search after the generations lands on them.
-    optimiser.polish_evaluations = constraints.empty() ? 0 : 40 * optimiser.population_size;
+    optimiser.polish_evaluations = constraints.empty() ? 0 : 100 * optimiser.population_size;
 
     solver::ModelObjective objective(pieces, target, constraints, tolerance);
     boost::mt19937 engine(seed);

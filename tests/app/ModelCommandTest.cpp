@@ -98,7 +98,7 @@ TEST_F(ModelCommand, FlagsDescribeTheModel) {
         }
         // The generations, then with constraints on continuous variables a short local search.
         EXPECT_GE(json_number_at(r.out, "evaluations"), 10000) << row.flags;
-        EXPECT_LE(json_number_at(r.out, "evaluations"), row.whole ? 10000 : 10000 + 40 * 50) << row.flags;
+        EXPECT_LE(json_number_at(r.out, "evaluations"), 10000 + 100 * 50) << row.flags;
     }
 }
 
@@ -174,7 +174,8 @@ TEST_F(ModelCommand, TheModelSavedInTheWorkbookRuns) {
         if (std::string(row.what) == "as saved") {
             EXPECT_EQ(r.out.substr(0, r.out.find("\"seconds\"")), answer);
         } else if (std::string(row.what) == "flags override") {
-            EXPECT_EQ(json_number_at(r.out, "evaluations"), 50 * 20 * 2);
+            EXPECT_GE(json_number_at(r.out, "evaluations"), 50 * 20 * 2);
+            EXPECT_LE(json_number_at(r.out, "evaluations"), 50 * 20 * 2 + 100 * 50);
         } else if (std::string(row.what) == "minimise") {
             EXPECT_EQ(x + y + z, 4) << r.out;
             EXPECT_LT(x + 2 * y + 3 * z, 12) << r.out; // the maximum is 12

@@ -305,7 +305,7 @@ TEST(Constrained, PolishLandsOnAnEquality) {
         const double gap = std::fabs(x[0] + x[1] + x[2] - 1.0);
         return Evaluation{x[0] + 2 * x[1] + x[2], gap > 1e-9 ? gap : 0.0};
     });
-    const PolishRow rows[] = {{0, false, 0}, {1000, true, 2}};
+    const PolishRow rows[] = {{0, false, 0}, {3000, true, 2}};
     for (const PolishRow& r : rows) {
         GAOptimiser o = box_of({{0, 1}, {0, 1}, {0, 1}}, 20, 30);
         o.polish_evaluations = r.evaluations;
