@@ -498,13 +498,23 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         std::uint64_t population = std::strtoull(front.accepted("Population").c_str(), nullptr, 10);
         if (population > 0 && result.evaluations % population == 0)
             result.generations = result.evaluations / population;
+        // A constrained run that went through all its generations ends with a local search.
+        const std::uint64_t planned = std::strtoull(front.accepted("Generations").c_str(), nullptr, 10) *
+                                      std::strtoull(front.accepted("Trials").c_str(), nullptr, 10);
+        if (population > 0 && !model_answers.empty() && result.evaluations > population * planned)
+            result.generations = planned;
         result.end = control.end();
 
         std::vector<GenerationRow> table;
         if (recording) {
             std::uint64_t generations = std::strtoull(front.accepted("Generations").c_str(), nullptr, 10);
             std::string goal = front.accepted_shown("Goal:");
-            table = convergence(log.objectives, population, generations,
+            // The local search after a constrained run's generations is no generation.
+            std::vector<Value> generation_values = log.objectives;
+            const std::uint64_t trials = std::strtoull(front.accepted("Trials").c_str(), nullptr, 10);
+            if (generation_values.size() > population * generations * trials)
+                generation_values.resize(population * generations * trials);
+            table = convergence(generation_values, population, generations,
                                 host::engine::fold_case(goal).rfind("max", 0) == 0);
             summary.date1904 = book.date1904();
             summary.book = fs::path(options.book).filename().string();

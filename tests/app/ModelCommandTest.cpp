@@ -99,6 +99,7 @@ TEST_F(ModelCommand, FlagsDescribeTheModel) {
         // The generations, then with constraints on continuous variables a short local search.
         EXPECT_GE(json_number_at(r.out, "evaluations"), 10000) << row.flags;
         EXPECT_LE(json_number_at(r.out, "evaluations"), 10000 + 100 * 50) << row.flags;
+        EXPECT_EQ(json_number_at(r.out, "generations"), 200) << row.flags;
     }
 }
 
