@@ -238,8 +238,13 @@ void OmbrixImpl::run_model() {
     for (std::size_t j = 0; j < n; ++j)
         optimiser.design_variable(math::opt::Interval(lower[j], upper[j]));
     optimiser.coding = coding;
-    // With constraints, a short local search after the generations lands on them.
-    optimiser.polish_evaluations = constraints.empty() ? 0 : 100 * optimiser.population_size;
+    // With constraints, a local search after the generations lands on them: 100 evaluations
+    // per chromosome, or a tenth of the generations' evaluations when that is more.
+    const double planned = double(optimiser.population_size) * optimiser.generations * optimiser.trials;
+    optimiser.polish_evaluations =
+        constraints.empty() ? 0
+                            : static_cast<unsigned int>(
+                                  std::min(2147483647.0, std::max(100.0 * optimiser.population_size, planned / 10.0)));
 
     solver::ModelObjective objective(pieces, target, constraints, tolerance);
     boost::mt19937 engine(seed);

@@ -485,11 +485,17 @@ std::vector<double> GAOptimiser::polish(const ConstrainedObjective& f, std::vect
             for (std::size_t b = a + 1; b < free.size(); ++b)
                 for (double sign : {1.0, -1.0})
                     moves.push_back({free[a], free[b], sign, {}});
-    // Fixed directions, so that the search repeats: a generator of its own, seeded once.
+    // Directions drawn afresh each round, so that the search finds, in time, one close to an
+    // edge it must follow; from a generator of its own with a fixed seed, so that it repeats.
     boost::mt19937 directions(5489u);
+    const std::size_t first_random = moves.size();
     if (free.size() >= 3 && free.size() <= 12)
-        for (std::size_t k = 0; k < 2 * free.size(); ++k) {
-            std::vector<double> d(free.size());
+        for (std::size_t k = 0; k < 2 * free.size(); ++k)
+            for (double sign : {1.0, -1.0})
+                moves.push_back({none, none, sign, std::vector<double>(free.size())});
+    auto draw_directions = [&]() {
+        for (std::size_t k = first_random; k + 1 < moves.size(); k += 2) {
+            std::vector<double>& d = moves[k].direction;
             double mean = 0.0;
             for (double& v : d) {
                 v = static_cast<double>(directions()) / 4294967296.0 - 0.5;
@@ -501,10 +507,10 @@ std::vector<double> GAOptimiser::polish(const ConstrainedObjective& f, std::vect
                 length = std::max(length, std::fabs(v));
             }
             for (double& v : d)
-                v /= length;
-            for (double sign : {1.0, -1.0})
-                moves.push_back({none, none, sign, d});
+                v = length > 0.0 ? v / length : 0.0;
+            moves[k + 1].direction = d;
         }
+    };
     unsigned int budget = polish_evaluations;
     double step = 0.125;
     std::vector<double> y;
@@ -515,6 +521,7 @@ std::vector<double> GAOptimiser::polish(const ConstrainedObjective& f, std::vect
             if (!observer->proceed(progress))
                 break;
         }
+        draw_directions();
         bool moved = false;
         for (unsigned int j : whole)
             for (double sign : {1.0, -1.0}) {
@@ -580,6 +587,10 @@ std::vector<double> GAOptimiser::polish(const ConstrainedObjective& f, std::vect
         // A round that moved may move further: the step grows again, as after landing on an
         // equality with a small one.
         step = moved ? std::min(0.125, step * 2.0) : step / 2.0;
+        // Stalled: start again from the point reached with a large step and new directions,
+        // while there are evaluations left.
+        if (step < 1e-12 && first_random < moves.size())
+            step = 0.125;
     }
     return x;
 }
