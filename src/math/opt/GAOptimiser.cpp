@@ -485,11 +485,12 @@ std::vector<double> GAOptimiser::polish(const ConstrainedObjective& f, std::vect
             for (std::size_t b = a + 1; b < free.size(); ++b)
                 for (double sign : {1.0, -1.0})
                     moves.push_back({free[a], free[b], sign, {}});
-    // Directions drawn afresh each round, so that the search finds, in time, one close to an
-    // edge it must follow; from a generator of its own with a fixed seed, so that it repeats.
+    // Directions drawn afresh each round, half of them keeping the sum of the free variables,
+    // so that the search finds, in time, one close to an edge it must follow; from a generator
+    // of its own with a fixed seed, so that it repeats.
     boost::mt19937 directions(5489u);
     const std::size_t first_random = moves.size();
-    if (free.size() >= 3 && free.size() <= 12)
+    if (free.size() >= 2 && free.size() <= 12)
         for (std::size_t k = 0; k < 2 * free.size(); ++k)
             for (double sign : {1.0, -1.0})
                 moves.push_back({none, none, sign, std::vector<double>(free.size())});
@@ -501,6 +502,9 @@ std::vector<double> GAOptimiser::polish(const ConstrainedObjective& f, std::vect
                 v = static_cast<double>(directions()) / 4294967296.0 - 0.5;
                 mean += v / static_cast<double>(free.size());
             }
+            // Every other one any direction: the way along a curved limit.
+            if ((k - first_random) % 4 == 2)
+                mean = 0.0;
             double length = 0.0;
             for (double& v : d) {
                 v -= mean;
