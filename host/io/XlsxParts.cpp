@@ -402,7 +402,7 @@ private:
             read_data_table(f, cell);
         } else if (f && formula_is_read(f)) {
             const std::string_view ftype = f.attribute("t").value();
-            cell.formula = f.child_value();
+            cell.formula = decode_formula_escapes(f.child_value());
             if (ftype == "shared") {
                 long long si = -1;
                 if (!read_int(f.attribute("si").value(), si) || si < 0 || si > 0x7fffffff)
