@@ -50,6 +50,7 @@ struct SheetRecord {
     // included: the hidden rows below a header are the ones a filter hides.
     std::vector<Block> filters;
     std::vector<engine::DataTableDef> data_tables; // (the sheet index left 0)
+    std::vector<Block> merged;                     // merged cells, each block shown as one cell
 };
 
 struct NameRecord {
