@@ -141,16 +141,15 @@ void Menu::reg(void*) const {
         cells[i] = empty;
     cells[0] = title;
 
-    StringArray options(n);
-    StringArray commands(n);
+    StringArray options(n), macros(n);
     unsigned row = 1;
     for (const MenuOption* o = MenuOption::instances(); o; o = o->get_next()) {
         if (o->menu != this)
             continue;
         options[row] = o->name;
-        commands[row] = o->command;
+        macros[row] = o->macro;
         cells[row * 5] = options[row];
-        cells[row * 5 + 1] = commands[row];
+        cells[row * 5 + 1] = macros[row];
         ++row;
     }
 

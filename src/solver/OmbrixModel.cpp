@@ -126,6 +126,12 @@ void OmbrixImpl::model() {
 }
 
 void OmbrixImpl::run_model() {
+    // The other strategies compare plain values; constraints and whole numbers are the
+    // classic search's for now.
+    if (!search_settings(goal == goals.front()).plain() || start_from_current)
+        throw excel::ExcelException("A model with constraints, whole-number variables or several variable ranges is "
+                                    "solved by the classic strategy with no early stop and no start point: set "
+                                    "them so in Options");
     const std::vector<excel::RangeRef> pieces = solver::parse_ranges(variable_text, "variable");
     const std::vector<excel::CellRef> cells = cells_of(pieces);
     const std::size_t n = cells.size();

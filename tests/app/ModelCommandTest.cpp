@@ -66,6 +66,8 @@ TEST_F(ModelCommand, FlagsDescribeTheModel) {
          false},
         {"--var A1:C1 --min A6:C6 --max A7:B7 --integer A1", 1, "Max vector has different size from variable vector",
          any, 0, false},
+        {"--var A1:C1 --min A6:C6 --max A7:C7 --constraint \"B4 <= 2\" --strategy de", 1,
+         "is solved by the classic strategy with no early stop and no start point", any, 0, false},
         {"--var A1:C1 --min A6:C6 --max A7:C7 --tolerance 2", 1, "Expected tolerance to be a number between 0 and 1",
          any, 0, false},
     };

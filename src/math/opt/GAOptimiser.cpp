@@ -66,7 +66,7 @@ GAOptimiser::GAOptimiser(const GAOptimiser& other)
       trials(other.trials), polish_evaluations(other.polish_evaluations), design_variables(other.design_variables),
       coding(other.coding), roulette_wheel_selection(other.roulette_wheel_selection),
       one_point_crossover(other.one_point_crossover), uniform_mutation(other.uniform_mutation),
-      max_run_memory(other.max_run_memory), observer(other.observer) {
+      max_run_memory(other.max_run_memory), start(other.start), observer(other.observer) {
     rebind_strategies(other);
 }
 
@@ -82,6 +82,7 @@ GAOptimiser& GAOptimiser::operator=(const GAOptimiser& other) {
         one_point_crossover = other.one_point_crossover;
         uniform_mutation = other.uniform_mutation;
         max_run_memory = other.max_run_memory;
+        start = other.start;
         observer = other.observer;
         rebind_strategies(other);
     }
@@ -317,8 +318,15 @@ void GAOptimiser::refuse_invalid_settings() const {
                 << " MiB a run may take; choose a smaller population";
     } else if (!coding.refusal(design_variables).empty()) {
         message << coding.refusal(design_variables);
+    } else if (!start.empty() && start.size() != design_variables.size()) {
+        message << "The start point has " << start.size() << " values for " << design_variables.size() << " variables";
     } else {
-        for (std::size_t j = 0; j < design_variables.size(); ++j) {
+        for (std::size_t j = 0; j < start.size(); ++j)
+            if (!std::isfinite(start[j])) {
+                message << "The start point's value " << j + 1 << " is not a finite number";
+                break;
+            }
+        for (std::size_t j = 0; j < design_variables.size() && message.str().empty(); ++j) {
             const interval& x = design_variables[j];
             if (!std::isfinite(upward_width(x))) {
                 message << "Design variable " << j + 1 << " has the range [" << x.lower() << ", " << x.upper()
@@ -339,6 +347,12 @@ std::vector<double> GAOptimiser::maximise(const Objective& f, boost::mt19937& en
     UniformSource source(spawn_run_engine(engine));
     Population population(population_size, m);
     population.randomise(source);
+    if (!start.empty()) {
+        std::vector<double> x(start);
+        for (std::size_t j = 0; j < x.size(); ++j)
+            x[j] = std::min(std::max(x[j], design_variables[j].lower()), design_variables[j].upper());
+        code(x, population[0]);
+    }
 
     double best_value = lowest_value;
     Chromosome best(m);
