@@ -167,8 +167,9 @@ void RunRecorder::trace_to(TraceWriter::Sink sink, const std::vector<std::string
 
 void RunRecorder::record(const host::engine::Workbook& book, const host::engine::CellAddress& objective) noexcept {
     const bool recorded = table_.guarded([&] {
-        if (keep_table_)
+        if (keep_table_ && evaluations_ < table_limit_)
             table_rows_.add(book.value(objective));
+        ++evaluations_;
     });
     if (!recorded || !trace_)
         return;

@@ -91,6 +91,9 @@ public:
     void record(const host::engine::Workbook& book, const host::engine::CellAddress& objective) noexcept;
     // The run is over: the trace's last rows.
     void finish() noexcept;
+    // Evaluations past the first `evaluations` (a local search after the last generation) are
+    // traced but belong to no generation of the table.
+    void tabulate_at_most(std::uint64_t evaluations) { table_limit_ = evaluations; }
 
     const std::vector<host::engine::CellAddress>& variables() const { return variables_; }
     const std::vector<GenerationRow>& table() const { return table_rows_.rows(); }
@@ -121,6 +124,7 @@ private:
     Part table_, trace_part_;
     std::unique_ptr<TraceWriter> trace_;
     std::vector<host::engine::Value> values_; // the variables' values, reused
+    std::uint64_t table_limit_ = UINT64_MAX, evaluations_ = 0;
 };
 
 } // namespace app

@@ -120,6 +120,12 @@ host::io::ReportSheet report_sheet(const RunSummary& run, const std::vector<Gene
         line({text_cell(v.cell), value_cell(v.minimum), value_cell(v.maximum), value_cell(v.original),
               value_cell(v.final)});
     line({});
+    if (!run.constraints.empty()) {
+        headings({"Constraint", "Left side", "Right side", "Holds"});
+        for (const ReportConstraint& c : run.constraints)
+            line({text_cell(c.constraint), value_cell(c.left), value_cell(c.right), text_cell(c.holds ? "yes" : "no")});
+        line({});
+    }
     headings({"Setting", "Value"});
     for (const auto& [label, value] : run.settings)
         line({text_cell(label), setting_cell(value)});

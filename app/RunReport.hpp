@@ -22,6 +22,13 @@ struct ReportVariable {
     host::engine::Value minimum, maximum, original, final;
 };
 
+// One cell of a constraint's left side at the answer, with its right side.
+struct ReportConstraint {
+    std::string constraint; // "B13 <= 240", with "(cell 2 of 3)" for a range
+    host::engine::Value left, right;
+    bool holds = false;
+};
+
 // A run's facts, as the command saw them.
 struct RunSummary {
     std::time_t started = 0;
@@ -31,6 +38,7 @@ struct RunSummary {
     std::string objective; // "Sheet1!B16"
     host::engine::Value objective_original, objective_final;
     std::string goal;
+    std::vector<ReportConstraint> constraints;
     std::vector<std::pair<std::string, std::string>> settings; // the dialog's labels and values
     std::uint64_t evaluations = 0;
     std::optional<std::uint64_t> generations;

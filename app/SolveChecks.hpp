@@ -21,8 +21,16 @@ namespace app {
 std::optional<std::string> solve_refusal(const host::engine::Workbook& book, const std::string& variables,
                                          const std::string& objective);
 
-// The cells a dialog's reference text names, in row order; none when it names no single
-// block of this workbook.
+// The pieces of a list of references ("B3:D3,F3"), split at commas outside quoted sheet
+// names and trimmed.
+std::vector<std::string> reference_list(const std::string& text);
+
+// The blocks a list of references names; none when one of them names no block of this
+// workbook.
+std::vector<host::engine::CellRange> ranges_named(const host::engine::Workbook& book, const std::string& text);
+
+// The cells a dialog's reference text names (one block or a list of them), block by block
+// in row order; none when it names no block of this workbook.
 std::vector<host::engine::CellAddress> cells_named(const host::engine::Workbook& book, const std::string& text);
 
 } // namespace app

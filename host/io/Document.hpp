@@ -32,6 +32,16 @@ struct Document {
     // Cells of an .xlsx file whose formula the engine cannot read: they hold #NAME? here, and
     // saving leaves them in the file as they were, formula and all.
     std::set<std::tuple<int, std::int32_t, std::int32_t>> unread_formulas;
+    // Defined names to write with the workbook, each replacing the name of that spelling and
+    // scope (sheet index, -1: the workbook) or added hidden; the formula without "=".
+    struct NameEdit {
+        std::string name;
+        int sheet = -1;
+        std::string formula;
+    };
+    std::vector<NameEdit> name_edits;
+    // Defined names the engine could not read (a union of ranges, say), as the file has them.
+    std::vector<NameEdit> unread_names;
 };
 
 // Loads by extension: .csv as text, anything else as an .xlsx package. Throws io::IoError.

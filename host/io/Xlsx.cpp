@@ -189,6 +189,7 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
         try {
             book.define_name(name.name, name.formula, name.local_sheet);
         } catch (const engine::FormulaError& e) {
+            document.unread_names.push_back({name.name, name.local_sheet, name.formula});
             document.warnings.push_back(file + ": warning: name " + name.name + " ignored: " + formula_failure(e));
         } catch (const engine::EngineError& e) {
             document.warnings.push_back(file + ": warning: name " + name.name + " ignored: " + e.what());

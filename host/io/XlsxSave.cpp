@@ -9,6 +9,7 @@
 #include "io/Xml.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -481,12 +482,70 @@ std::string mark_full_calculation(const std::string& file, const std::string& pa
     return write_xml(doc.doc());
 }
 
+bool same_name(const char* a, const std::string& b) {
+    std::string x = a;
+    if (x.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < x.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(x[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+// The workbook part with the defined names edited: each replaces its name in its scope (the
+// position of its sheet in the part's sheet list), or joins the list hidden.
+std::string edit_defined_names(const std::string& file, const std::string& part, std::string text,
+                               const engine::Workbook& book, const std::vector<Document::NameEdit>& edits) {
+    if (edits.empty())
+        return text;
+    XmlDocument doc = parse_xml(file, part, std::move(text), true);
+    pugi::xml_node root = doc.root();
+    std::vector<std::string> order;
+    for (pugi::xml_node s = child(child(root, "sheets"), "sheet"); s; s = s.next_sibling())
+        if (s.type() == pugi::node_element && is(s, "sheet"))
+            order.push_back(s.attribute("name").value());
+    pugi::xml_node names = child(root, "definedNames");
+    if (!names) {
+        static const char* const before[] = {"fileVersion", "fileSharing", "workbookPr",     "workbookProtection",
+                                             "bookViews",   "sheets",      "functionGroups", "externalReferences"};
+        pugi::xml_node after;
+        for (pugi::xml_node c = root.first_child(); c; c = c.next_sibling())
+            for (const char* name : before)
+                if (c.type() == pugi::node_element && is(c, name))
+                    after = c;
+        std::string name = prefix_of(root) + "definedNames";
+        names = after ? root.insert_child_after(name.c_str(), after) : root.prepend_child(name.c_str());
+    }
+    for (const Document::NameEdit& edit : edits) {
+        std::string local;
+        if (edit.sheet >= 0)
+            for (std::size_t p = 0; p < order.size(); ++p)
+                if (same_name(order[p].c_str(), book.sheet_name(edit.sheet)))
+                    local = std::to_string(p);
+        pugi::xml_node found;
+        for (pugi::xml_node n = names.first_child(); n && !found; n = n.next_sibling())
+            if (n.type() == pugi::node_element && is(n, "definedName") &&
+                same_name(n.attribute("name").value(), edit.name) && local == n.attribute("localSheetId").value())
+                found = n;
+        if (!found) {
+            found = names.append_child((prefix_of(root) + "definedName").c_str());
+            found.append_attribute("name").set_value(edit.name.c_str());
+            if (!local.empty())
+                found.append_attribute("localSheetId").set_value(local.c_str());
+            found.append_attribute("hidden").set_value("1");
+        }
+        found.text().set(edit.formula.c_str());
+    }
+    return write_xml(doc.doc());
+}
+
 std::string xml_text(pugi::xml_document& doc) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n" + write_xml(doc);
 }
 
 // A package of our own, for a workbook that did not come from an .xlsx file.
-std::string new_package(const engine::Workbook& book, const std::string& file) {
+std::string new_package(const engine::Workbook& book, const std::string& file,
+                        const std::vector<Document::NameEdit>& edits) {
     PackageWriter writer(file);
     int count = book.sheet_count();
     SavedMetadata metadata(nullptr, "xl/workbook.xml");
@@ -568,12 +627,25 @@ std::string new_package(const engine::Workbook& book, const std::string& file) {
         sh.append_attribute("r:id").set_value(("rId" + std::to_string(s + 1)).c_str());
     }
     std::vector<std::string> names = book.names();
-    if (!names.empty()) {
+    if (!names.empty() || !edits.empty()) {
         pugi::xml_node defined = w.append_child("definedNames");
         for (const std::string& name : names) {
+            bool edited = false;
+            for (const Document::NameEdit& e : edits)
+                edited = edited || (e.sheet < 0 && same_name(name.c_str(), e.name));
+            if (edited)
+                continue;
             pugi::xml_node n = defined.append_child("definedName");
             n.append_attribute("name").set_value(name.c_str());
             n.text().set(book.name_formula(name).c_str());
+        }
+        for (const Document::NameEdit& e : edits) {
+            pugi::xml_node n = defined.append_child("definedName");
+            n.append_attribute("name").set_value(e.name.c_str());
+            if (e.sheet >= 0)
+                n.append_attribute("localSheetId").set_value(e.sheet);
+            n.append_attribute("hidden").set_value("1");
+            n.text().set(e.formula.c_str());
         }
     }
     pugi::xml_node calc = w.append_child("calcPr");
@@ -610,7 +682,7 @@ std::string new_package(const engine::Workbook& book, const std::string& file) {
 std::string xlsx_bytes(const Document& document, const std::string& file) {
     const engine::Workbook& book = document.workbook;
     if (!document.package)
-        return new_package(book, file);
+        return new_package(book, file, document.name_edits);
     const Package& package = *document.package;
     if (std::size_t(book.sheet_count()) != document.sheet_parts.size())
         throw IoError(file, "sheets were added or removed after loading; the workbook cannot be "
@@ -642,7 +714,9 @@ std::string xlsx_bytes(const Document& document, const std::string& file) {
         if (!text.empty())
             replaced[package.find(part)] = std::move(text);
     }
-    replaced[package.find(workbook_part)] = mark_full_calculation(file, workbook_part, package.read(workbook_part));
+    replaced[package.find(workbook_part)] =
+        edit_defined_names(file, workbook_part, mark_full_calculation(file, workbook_part, package.read(workbook_part)),
+                           book, document.name_edits);
 
     // Metadata the sheets now need, in parts of their own or the package's.
     std::vector<SavedMetadata::Part> added;

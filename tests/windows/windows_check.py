@@ -32,7 +32,7 @@ import tempfile
 import time
 
 ENTRY_POINTS = {"xlAutoOpen", "xlAutoClose", "xlAutoAdd", "xlAutoRemove", "xlAddInManagerInfo",
-                "xlAutoFree", "Solve", "Options", "About", "RunTests", "Test", "CheckInstance"}
+                "xlAutoFree", "Solve", "Model", "Options", "About", "RunTests", "Test", "CheckInstance"}
 # What a module may import besides Excel4v: the system libraries every Windows has.
 SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "advapi32.dll", "ole32.dll", "oleaut32.dll", "user32.dll"}
 PRODUCT_KEY = r"HKLM\Software\Quenmark\Ombrix"
