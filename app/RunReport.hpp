@@ -22,6 +22,13 @@ struct ReportVariable {
     host::engine::Value minimum, maximum, original, final;
 };
 
+// One cell of a constraint's left side at the answer, with its right side.
+struct ReportConstraint {
+    std::string constraint; // "B13 <= 240", with "(cell 2 of 3)" for a range
+    host::engine::Value left, right;
+    bool holds = false;
+};
+
 // A run's facts, as the command saw them.
 struct RunSummary {
     std::time_t started = 0;
@@ -31,6 +38,7 @@ struct RunSummary {
     std::string objective; // "Sheet1!B16"
     host::engine::Value objective_original, objective_final;
     std::string goal;
+    std::vector<ReportConstraint> constraints;
     std::vector<std::pair<std::string, std::string>> settings; // the dialog's labels and values
     std::uint64_t evaluations = 0;
     std::optional<std::uint64_t> generations;
@@ -40,7 +48,13 @@ struct RunSummary {
 
 // The report sheet: the summary from A1 down, the convergence table below it, and a line chart
 // of the table (best so far solid and generation mean dashed, one colour per trial) beside them.
-host::io::ReportSheet report_sheet(const RunSummary& run, const std::vector<GenerationRow>& table);
+// A sheet has `max_rows` rows: a longer table is thinned to fit, and a line says so.
+host::io::ReportSheet report_sheet(const RunSummary& run, const std::vector<GenerationRow>& table,
+                                   std::size_t max_rows = 1048576);
+
+// The rows of `table` a sheet with room for `room` of them shows: all when they fit, else a
+// row of every so many generations of each trial from its first, and each trial's last, in order.
+std::vector<std::size_t> thinned_rows(const std::vector<GenerationRow>& table, std::size_t room);
 
 // The same chart as a standalone SVG picture.
 std::string convergence_svg(const std::vector<GenerationRow>& table, const std::string& objective);

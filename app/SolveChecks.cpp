@@ -18,42 +18,91 @@ std::optional<CellRange> range_named(const Workbook& book, const std::string& te
 
 } // namespace
 
+std::vector<std::string> reference_list(const std::string& text) {
+    std::vector<std::string> pieces(1);
+    bool quoted = false;
+    for (char c : text) {
+        if (c == '\'')
+            quoted = !quoted;
+        if (c == ',' && !quoted)
+            pieces.emplace_back();
+        else
+            pieces.back() += c;
+    }
+    for (std::string& p : pieces) {
+        std::size_t first = p.find_first_not_of(" \t"), last = p.find_last_not_of(" \t");
+        p = first == std::string::npos ? std::string() : p.substr(first, last - first + 1);
+    }
+    return pieces;
+}
+
+std::vector<CellRange> ranges_named(const Workbook& book, const std::string& text) {
+    std::vector<CellRange> ranges;
+    for (const std::string& piece : reference_list(text)) {
+        std::optional<CellRange> r = range_named(book, piece);
+        if (!r)
+            return {};
+        ranges.push_back(*r);
+    }
+    return ranges;
+}
+
 std::optional<std::string> solve_refusal(const Workbook& book, const std::string& variables,
                                          const std::string& objective) {
-    std::optional<CellRange> vars = range_named(book, variables);
+    std::vector<CellRange> vars = ranges_named(book, variables);
     std::optional<CellRange> goal = range_named(book, objective);
-    if (!vars || !goal || vars->size() > 1 << 20)
+    std::size_t cells = 0;
+    for (const CellRange& v : vars)
+        cells += v.size();
+    if (vars.empty() || !goal || cells > 1 << 20)
         return std::nullopt;
-    for (std::int32_t r = vars->first_row; r <= vars->last_row; ++r)
-        for (std::int32_t c = vars->first_col; c <= vars->last_col; ++c) {
-            CellAddress at{vars->sheet, r, c};
-            // Every cell of a data table holds its TABLE() formula.
-            const std::optional<CellAddress> holder = book.data_table(at) ? book.array_anchor(at) : at;
-            if (book.is_formula(*holder))
-                return "the variable cell " + host::io::cell_key(book, at) +
-                       " holds a formula (=" + book.formula_text(*holder) +
-                       "), which solving would overwrite with a number; "
-                       "name cells that hold plain values";
-        }
+    for (const CellRange& range : vars)
+        for (std::int32_t r = range.first_row; r <= range.last_row; ++r)
+            for (std::int32_t c = range.first_col; c <= range.last_col; ++c) {
+                CellAddress at{range.sheet, r, c};
+                // Every cell of a data table holds its TABLE() formula.
+                const std::optional<CellAddress> holder = book.data_table(at) ? book.array_anchor(at) : at;
+                if (book.is_formula(*holder))
+                    return "the variable cell " + host::io::cell_key(book, at) +
+                           " holds a formula (=" + book.formula_text(*holder) +
+                           "), which solving would overwrite with a number; "
+                           "name cells that hold plain values";
+                // A cell of an array formula's range or of a spill takes its value from the
+                // formula: writing it would break the range or block the spill.
+                const std::optional<CellAddress> anchor = book.array_anchor(at);
+                if (anchor && *anchor != at)
+                    return "the variable cell " + host::io::cell_key(book, at) + " is part of the " +
+                           (book.is_spilling_formula(*anchor) ? "spilled result" : "array formula") + " of " +
+                           host::io::cell_key(book, *anchor) + " (=" + book.formula_text(*anchor) +
+                           "), which solving would overwrite; name cells that hold plain values";
+            }
     CellAddress target{goal->sheet, goal->first_row, goal->first_col};
     std::string where = "the objective cell " + host::io::cell_key(book, target);
-    if (vars->contains(target))
-        return where + " is one of the variable cells; it must be a formula that reads them";
+    bool depends = false;
+    for (const CellRange& range : vars) {
+        if (range.contains(target))
+            return where + " is one of the variable cells; it must be a formula that reads them";
+        depends = depends || (book.is_formula(target) && book.depends_on(target, range));
+    }
     if (!book.is_formula(target))
         return where + (book.value(target).is_empty() ? " is blank" : " holds a constant") +
                ", so it does not depend on the variable cells";
-    if (!book.depends_on(target, *vars))
+    if (!depends)
         return where + " does not depend on any variable cell, so solving cannot change it";
     return std::nullopt;
 }
 
 std::vector<CellAddress> cells_named(const Workbook& book, const std::string& text) {
     std::vector<CellAddress> cells;
-    std::optional<CellRange> a = range_named(book, text);
-    if (a && a->size() <= 65536)
-        for (std::int32_t r = a->first_row; r <= a->last_row; ++r)
-            for (std::int32_t c = a->first_col; c <= a->last_col; ++c)
-                cells.push_back({a->sheet, r, c});
+    std::size_t total = 0;
+    for (const CellRange& a : ranges_named(book, text)) {
+        total += a.size();
+        if (total > 65536)
+            return {};
+        for (std::int32_t r = a.first_row; r <= a.last_row; ++r)
+            for (std::int32_t c = a.first_col; c <= a.last_col; ++c)
+                cells.push_back({a.sheet, r, c});
+    }
     return cells;
 }
 

@@ -13,15 +13,24 @@ namespace app {
 
 // Why solving with these variable and objective cells (reference texts as the dialog
 // takes them, on the active sheet unless they name one) must not start: a variable cell
-// holds a formula (it would be overwritten), the objective is one of the variables, or the
-// objective does not depend on any variable cell (blank, a constant, or a formula that
-// never reads them). Nothing when the request is sound or a reference cannot be read here
-// (the add-in then reports it).
+// holds a formula or takes its value from an array formula, a spill or a data table (it
+// would be overwritten), the objective is one of the variables, or the objective does not
+// depend on any variable cell (blank, a constant, or a formula that never reads them).
+// Nothing when the request is sound or a reference cannot be read here (the add-in then
+// reports it).
 std::optional<std::string> solve_refusal(const host::engine::Workbook& book, const std::string& variables,
                                          const std::string& objective);
 
-// The cells a dialog's reference text names, in row order; none when it names no single
-// block of this workbook.
+// The pieces of a list of references ("B3:D3,F3"), split at commas outside quoted sheet
+// names and trimmed.
+std::vector<std::string> reference_list(const std::string& text);
+
+// The blocks a list of references names; none when one of them names no block of this
+// workbook.
+std::vector<host::engine::CellRange> ranges_named(const host::engine::Workbook& book, const std::string& text);
+
+// The cells a dialog's reference text names (one block or a list of them), block by block
+// in row order; none when it names no block of this workbook.
 std::vector<host::engine::CellAddress> cells_named(const host::engine::Workbook& book, const std::string& text);
 
 } // namespace app

@@ -7,6 +7,7 @@
 #include "ParallelBatch.hpp"
 #include "RunReport.hpp"
 
+#include "SavedModel.hpp"
 #include "SolveChecks.hpp"
 
 #include "engine/Unicode.hpp"
@@ -18,6 +19,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstdio>
 #include <ctime>
@@ -53,6 +56,13 @@ struct SolveOptions {
     // Flag values by the label of the dialog control they fill, in the dialog's order.
     std::vector<std::pair<std::string, std::string>> flags;
     std::vector<std::string> fields;
+    // The model beyond the Solve dialog, for the Model dialog.
+    std::vector<std::string> constraints;
+    std::vector<std::string> integer;
+    std::vector<std::string> binary;
+    std::vector<std::string> all_different;
+    std::optional<std::string> tolerance;
+    bool non_negative = false;
 };
 
 // The Solve dialog's input controls, each with the flag that fills it.
@@ -62,7 +72,8 @@ struct FlagLabel {
     const char* help;
 };
 const FlagLabel solve_flags[] = {
-    {"--var", "Var Vector", "The variable cells: one row or one column, e.g. B3:D3"},
+    {"--var", "Var Vector",
+     "The variable cells: one row or one column, e.g. B3:D3, or several ranges with commas (B3:D3,F3)"},
     {"--min", "Min Vector", "Cells holding each variable's minimum, as many as the variables"},
     {"--max", "Max Vector", "Cells holding each variable's maximum"},
     {"--objective", "Function Cell", "The cell whose value is optimised, e.g. B16"},
@@ -138,6 +149,171 @@ Answers answers_of(const SolveOptions& options) {
         (option ? split.options : split.solve).push_back(answers[i]);
     }
     return split;
+}
+
+// The Model dialog's answers: constraints packed into its boxes (each holds at most 255
+// characters), the whole-number ranges, the tolerance.
+constexpr std::size_t constraint_boxes = 4;
+constexpr std::size_t box_text = 255;
+
+std::vector<std::pair<std::string, std::string>> model_answers_of(const SolveOptions& options) {
+    std::vector<std::pair<std::string, std::string>> answers;
+    std::vector<std::string> boxes;
+    for (const std::string& c : options.constraints) {
+        if (c.find(';') != std::string::npos)
+            throw UsageError("--constraint takes one constraint, without \";\": \"" + c + "\"");
+        if (c.size() > box_text)
+            throw UsageError("the constraint \"" + c.substr(0, 24) + "...\" is longer than " +
+                             std::to_string(box_text) + " characters");
+        if (boxes.empty() || boxes.back().size() + 2 + c.size() > box_text)
+            boxes.push_back(c);
+        else
+            boxes.back() += "; " + c;
+    }
+    if (boxes.size() > constraint_boxes)
+        throw UsageError("the constraints take more than the model's " + std::to_string(constraint_boxes) +
+                         " boxes of " + std::to_string(box_text) +
+                         " characters; give a range of cells on each side to say many in one");
+    for (std::size_t i = 0; i < boxes.size(); ++i)
+        answers.emplace_back("Constraints " + std::to_string(i + 1), boxes[i]);
+    auto join = [](const std::vector<std::string>& ranges) {
+        std::string all;
+        for (const std::string& r : ranges)
+            all += (all.empty() ? "" : ",") + r;
+        return all;
+    };
+    if (!options.integer.empty())
+        answers.emplace_back("Integer", join(options.integer));
+    if (!options.binary.empty())
+        answers.emplace_back("Binary", join(options.binary));
+    if (!options.all_different.empty())
+        answers.emplace_back("All Different", join(options.all_different));
+    if (options.tolerance)
+        answers.emplace_back("Tolerance", *options.tolerance);
+    if (options.non_negative)
+        answers.emplace_back("Non-negative", "true");
+    return answers;
+}
+
+bool has_label(const std::vector<std::pair<std::string, std::string>>& answers, const char* label) {
+    for (const auto& [l, v] : answers)
+        if (host::ui::label_key(l) == host::ui::label_key(label))
+            return true;
+    return false;
+}
+
+// The model a workbook keeps, under the flags: a run with neither --var nor --objective runs it,
+// each flag given overriding or adding to it.
+std::optional<SavedModel> apply_saved_model(const host::io::Document& document, SolveOptions& options,
+                                            std::vector<std::pair<std::string, std::string>>& answers) {
+    if (has_label(answers, "Var Vector") || has_label(answers, "Function Cell"))
+        return std::nullopt;
+    std::optional<SavedModel> model = read_saved_model(document, document.workbook.active_sheet());
+    if (!model)
+        return std::nullopt;
+    std::vector<std::pair<std::string, std::string>> saved = {{"Var Vector", model->variables},
+                                                              {"Function Cell", model->objective}};
+    if (!has_label(answers, "Goal:"))
+        saved.emplace_back("Goal:", model->goal);
+    if (model->seed && !has_label(answers, "Seed"))
+        saved.emplace_back("Seed", *model->seed);
+    if (model->population && !has_label(answers, "Population"))
+        saved.emplace_back("Population", *model->population);
+    if (model->mutation && !has_label(answers, "Mutation Rate"))
+        saved.emplace_back("Mutation Rate", *model->mutation);
+    answers.insert(answers.begin(), saved.begin(), saved.end());
+    auto before = [](std::vector<std::string>& flags, const std::vector<std::string>& kept) {
+        flags.insert(flags.begin(), kept.begin(), kept.end());
+    };
+    before(options.constraints, model->constraints);
+    before(options.integer, model->integer);
+    before(options.binary, model->binary);
+    before(options.all_different, model->all_different);
+    options.non_negative = options.non_negative || model->non_negative;
+    if (!options.time_limit)
+        options.time_limit = model->time_limit;
+    return model;
+}
+
+// "LHS REL RHS" with each side that names cells in the names' absolute form.
+std::string absolute_constraint(const host::engine::Workbook& book, const std::string& c) {
+    std::size_t at = c.find_first_of("<>=");
+    if (at == std::string::npos)
+        return c;
+    std::size_t end = c.find_first_not_of("<>=", at);
+    auto trim = [](std::string s) {
+        std::size_t a = s.find_first_not_of(" \t"), b = s.find_last_not_of(" \t");
+        return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
+    };
+    std::string rel = c.substr(at, end - at);
+    rel = rel == "=<" ? "<=" : rel == "=>" ? ">=" : rel;
+    return absolute_reference(book, trim(c.substr(0, at))) + " " + rel + " " +
+           absolute_reference(book, trim(end == std::string::npos ? std::string() : c.substr(end)));
+}
+
+// The model that ran, as the names keep it: the Min and Max ranges become constraints.
+SavedModel model_that_ran(const host::engine::Workbook& book, const host::ui::FrontEnd& front,
+                          const SolveOptions& options, int scope) {
+    SavedModel model;
+    model.scope = scope;
+    model.objective = absolute_reference(book, front.accepted("Function Cell"));
+    model.goal = front.accepted_shown("Goal:");
+    model.variables = absolute_reference(book, front.accepted("Var Vector"));
+    if (!front.accepted("Min Vector").empty())
+        model.constraints.push_back(model.variables + " >= " + absolute_reference(book, front.accepted("Min Vector")));
+    if (!front.accepted("Max Vector").empty())
+        model.constraints.push_back(model.variables + " <= " + absolute_reference(book, front.accepted("Max Vector")));
+    for (const std::string& c : options.constraints)
+        model.constraints.push_back(absolute_constraint(book, c));
+    for (const std::string& r : options.integer)
+        model.integer.push_back(absolute_reference(book, r));
+    for (const std::string& r : options.binary)
+        model.binary.push_back(absolute_reference(book, r));
+    for (const std::string& r : options.all_different)
+        model.all_different.push_back(absolute_reference(book, r));
+    model.non_negative = options.non_negative;
+    model.seed = front.accepted("Seed");
+    model.population = front.accepted("Population");
+    model.mutation = front.accepted("Mutation Rate");
+    return model;
+}
+
+// Each cell of each constraint at the answer: both sides and whether it holds within the
+// tolerance, as the add-in judged it.
+std::vector<ReportConstraint> constraint_rows(const host::engine::Workbook& book, const SolveOptions& options) {
+    const double tolerance = options.tolerance ? std::strtod(options.tolerance->c_str(), nullptr) : 1e-6;
+    std::vector<ReportConstraint> rows;
+    for (const std::string& c : options.constraints) {
+        std::size_t at = c.find_first_of("<>=");
+        if (at == std::string::npos)
+            continue;
+        std::size_t end = c.find_first_not_of("<>=", at);
+        const std::string rel = c.substr(at, end - at);
+        const std::string left = c.substr(0, at), right = end == std::string::npos ? "" : c.substr(end);
+        std::vector<CellAddress> lhs = cells_named(book, left), rhs = cells_named(book, right);
+        char* stop = nullptr;
+        const double number = std::strtod(right.c_str(), &stop);
+        const bool is_number = rhs.empty() && stop != right.c_str();
+        for (std::size_t i = 0; i < lhs.size(); ++i) {
+            ReportConstraint row;
+            row.constraint =
+                c +
+                (lhs.size() > 1 ? " (cell " + std::to_string(i + 1) + " of " + std::to_string(lhs.size()) + ")" : "");
+            row.left = book.value(lhs[i]);
+            row.right = is_number     ? Value::number(number)
+                        : rhs.empty() ? Value()
+                                      : book.value(rhs[rhs.size() == 1 ? 0 : i]);
+            if (row.left.is_number() && row.right.is_number()) {
+                const double l = row.left.as_number(), r = row.right.as_number();
+                const double excess = rel[0] == '<' || rel == "=<"   ? l - r
+                                      : rel[0] == '>' || rel == "=>" ? r - l
+                                                                     : std::fabs(l - r);
+                row.holds = excess <= tolerance * std::max(1.0, std::fabs(r));
+            }
+            rows.push_back(row);
+        }
+    }
+    return rows;
 }
 
 // What a run did, from the host's record of the add-in's writes and reads: the cells it
@@ -235,11 +411,16 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         session.answers = answers.solve;
         if (session.answers.empty())
             session.form_input = form_input;
+        std::string target = output_path(options.book, options.output, options.in_place, "solved");
+        host::io::Document document = open_book(options.book, options.sheet, err);
+        SolveOptions model_options = options;
+        std::optional<SavedModel> saved = apply_saved_model(document, model_options, session.answers);
+        if (saved)
+            session.form_input = nullptr;
+        std::vector<std::pair<std::string, std::string>> model_answers = model_answers_of(model_options);
 
         // Everything that would make the run pointless or its result unsaveable is refused
         // before it starts.
-        std::string target = output_path(options.book, options.output, options.in_place, "solved");
-        host::io::Document document = open_book(options.book, options.sheet, err);
         check_save(document, target, !options.sheet.empty());
         if (options.report && host::io::format_of(target) != host::io::Format::Xlsx)
             throw UsageError("--report adds a sheet and a chart, which a .csv file cannot hold: save the workbook as "
@@ -253,26 +434,57 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         if (!options.chart.empty() && !options.trace.empty() && canonical(options.chart) == canonical(options.trace))
             throw UsageError("--chart and --trace name the same file " + options.trace + "; give two files");
         host::engine::Workbook& book = document.workbook;
-        // The run as the host sees it, for the report, the chart and the trace.
+        // The run as the host sees it, for the report, the chart and the trace, recorded as it
+        // goes; the trace is written beside its file meanwhile and put in place at the end.
         bool recording = options.report || !options.chart.empty() || !options.trace.empty();
-        EvaluationLog log;
-        log.keep_variables = !options.trace.empty();
+        std::unique_ptr<host::io::AtomicFileWriter> trace_file;
+        if (!options.trace.empty()) {
+            try {
+                trace_file = std::make_unique<host::io::AtomicFileWriter>(options.trace);
+            } catch (const host::io::IoError& e) {
+                throw UsageError(e.what());
+            }
+        }
+        std::unique_ptr<RunRecorder> recorder;
         RunSummary summary;
         // The run, its clock and Ctrl-C begin once the dialog is answered and accepted.
-        RunControl control(options.time_limit);
-        // Only the Solve dialog starts a run.
+        RunControl control(model_options.time_limit);
+        const bool tabled = options.report || !options.chart.empty();
+        // Only the Solve dialog starts a run; the Model and Options dialogs before it only set.
         bool solving = false;
-        session.vet_dialog = [&book, &control, &log, &summary, &solving](const host::ui::FrontEnd& front) {
+        session.vet_dialog = [&book, &control, &recorder, &trace_file, &summary, &solving, recording,
+                              tabled](const host::ui::FrontEnd& front) {
             if (!solving)
                 return std::optional<std::string>();
             auto refusal = solve_refusal(book, front.accepted("Var Vector"), front.accepted("Function Cell"));
             if (refusal)
                 return refusal;
             // What the cells held before the run.
-            log.variables = cells_named(book, front.accepted("Var Vector"));
+            std::vector<CellAddress> variables = cells_named(book, front.accepted("Var Vector"));
             summary.variables.clear();
-            for (const CellAddress& c : log.variables)
+            for (const CellAddress& c : variables)
                 summary.variables.push_back({host::io::cell_key(book, c), Value(), Value(), book.value(c), Value()});
+            if (recording && !recorder) {
+                // A generation evaluates the whole population, a trial runs the generations given.
+                recorder = std::make_unique<RunRecorder>(
+                    variables, std::strtoull(front.accepted("Population").c_str(), nullptr, 10),
+                    std::strtoull(front.accepted("Generations").c_str(), nullptr, 10),
+                    host::engine::fold_case(front.accepted_shown("Goal:")).rfind("max", 0) == 0, tabled);
+                // A constrained run ends with a local search after its generations.
+                std::uint64_t planned = 1;
+                for (const char* label : {"Population", "Generations", "Trials"}) {
+                    const std::uint64_t n = std::strtoull(front.accepted(label).c_str(), nullptr, 10);
+                    planned = n != 0 && planned > UINT64_MAX / n ? UINT64_MAX : planned * n;
+                }
+                recorder->tabulate_at_most(planned);
+                if (trace_file) {
+                    std::vector<std::string> names;
+                    for (const CellAddress& c : variables)
+                        names.push_back(host::io::cell_key(book, c));
+                    host::io::AtomicFileWriter* file = trace_file.get();
+                    recorder->trace_to([file](const std::string& text) { file->write(text); }, names);
+                }
+            }
             if (auto objective = cells_named(book, front.accepted("Function Cell")); objective.size() == 1)
                 summary.objective_original = book.value(objective[0]);
             summary.started = std::time(nullptr);
@@ -314,9 +526,10 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
                                                     : host::ui::StatusDisplay::none);
         control.attach(s.host());
         if (recording)
-            s.host().set_evaluation_observer([&log, &book](const CellAddress&, const Value& value,
-                                                           const std::vector<std::pair<CellAddress, Value>>& written) {
-                log.record(book, value, written);
+            s.host().set_evaluation_observer([&recorder, &book](const CellAddress&, const Value& value,
+                                                                const std::vector<std::pair<CellAddress, Value>>& written) {
+                if (recorder)
+                    recorder->record(book, value, written);
             });
         // Whole generations on copies of the book, each opened again from the file, as this
         // one was before the add-in wrote to it. The host refuses them for a volatile model,
@@ -327,6 +540,15 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
                 return std::move(open_book(options.book, options.sheet, ignored).workbook);
             });
             s.host().set_batch_evaluator(batch.get());
+        }
+        if (!model_answers.empty()) {
+            front.set_answers(model_answers);
+            s.run("Model");
+            if (front.answer_error())
+                throw UsageError(*front.answer_error());
+            if (front.error_alerts() > 0)
+                return report(err, "the model was refused; nothing was solved or saved", exit_failed);
+            front.set_answers(session.answers);
         }
         // The search settings first, through the add-in's Options dialog, then Solve.
         std::vector<std::pair<std::string, std::string>> option_settings;
@@ -362,6 +584,14 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         }
 
         SolveReport result = report_of(s.host().activity(), seconds);
+        // Constraints are read after each write too: the objective is the cell named for it.
+        if (auto named = cells_named(book, front.accepted("Function Cell")); named.size() == 1) {
+            const auto& reads = s.host().activity().read_after_write;
+            if (auto found = reads.find(named[0]); found != reads.end()) {
+                result.objective = named[0];
+                result.evaluations = found->second;
+            }
+        }
         // A run stopped before its first candidate wrote nothing: the cells it was given kept
         // their starting values.
         if (result.variables.empty())
@@ -373,32 +603,54 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         std::uint64_t population = std::strtoull(front.accepted("Population").c_str(), nullptr, 10);
         if (population > 0 && result.evaluations % population == 0)
             result.generations = result.evaluations / population;
+        // A constrained run that went through all its generations ends with a local search.
+        const std::uint64_t planned = std::strtoull(front.accepted("Generations").c_str(), nullptr, 10) *
+                                      std::strtoull(front.accepted("Trials").c_str(), nullptr, 10);
+        if (population > 0 && !model_answers.empty() && result.evaluations > population * planned)
+            result.generations = planned;
         result.end = control.end();
 
-        std::vector<GenerationRow> table;
-        if (recording) {
-            std::uint64_t generations = std::strtoull(front.accepted("Generations").c_str(), nullptr, 10);
+        // A record that failed is reported, and the run's result saved all the same: the
+        // trace alone when its file could not be written, everything when memory ran out.
+        std::optional<std::string> record_error;
+        bool tables_lost = false;
+        if (recorder) {
+            recorder->finish();
+            if (auto why = recorder->table_failure()) {
+                tables_lost = true;
+                record_error = "the run's record stopped (" + *why + "), so " +
+                               std::string(options.trace.empty() ? "" : "the trace, ") +
+                               "the report and the chart were not written";
+            } else if (auto trace_why = recorder->trace_failure(); trace_why && trace_file) {
+                record_error = "the trace was not written: " + *trace_why;
+            }
+        }
+        const std::vector<GenerationRow> no_rows;
+        const std::vector<GenerationRow>& table = recorder ? recorder->table() : no_rows;
+        std::vector<CellAddress> recorded_variables;
+        if (recorder)
+            recorded_variables = recorder->variables();
+        if (recording && !tables_lost) {
             std::string goal = front.accepted_shown("Goal:");
-            table = convergence(log.objectives, population, generations,
-                                host::engine::fold_case(goal).rfind("max", 0) == 0);
             summary.date1904 = book.date1904();
             summary.book = fs::path(options.book).filename().string();
             summary.sheet = book.sheet_name(book.active_sheet());
             std::vector<CellAddress> minima = cells_named(book, front.accepted("Min Vector"));
             std::vector<CellAddress> maxima = cells_named(book, front.accepted("Max Vector"));
-            for (std::size_t i = 0; i < summary.variables.size() && i < log.variables.size(); ++i) {
+            for (std::size_t i = 0; i < summary.variables.size() && i < recorded_variables.size(); ++i) {
                 ReportVariable& v = summary.variables[i];
                 if (i < minima.size())
                     v.minimum = book.value(minima[i]);
                 if (i < maxima.size())
                     v.maximum = book.value(maxima[i]);
-                v.final = book.value(log.variables[i]);
+                v.final = book.value(recorded_variables[i]);
             }
             if (result.objective) {
                 summary.objective = host::io::cell_key(book, *result.objective);
                 summary.objective_final = book.value(*result.objective);
             }
             summary.goal = goal;
+            summary.constraints = constraint_rows(book, model_options);
             for (const FlagLabel& f : solve_flags) {
                 std::string label = f.label;
                 if (!label.empty() && label.back() == ':')
@@ -412,11 +664,19 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
             summary.ended = run_end_name(result.end);
         }
 
+        // A model beyond the Solve dialog goes back into the names it came from, or those the
+        // spreadsheet's Solver would give it.
+        if (saved || !model_answers.empty()) {
+            const int scope = saved ? saved->scope : document.package ? book.active_sheet() : -1;
+            for (const auto& [name, formula] : saved_model_names(model_that_ran(book, front, model_options, scope)))
+                document.name_edits.push_back({name, scope, formula});
+        }
+
         // The result is shown even when it cannot be saved.
         std::optional<std::string> save_error;
         std::vector<std::pair<std::string, std::string>> written;
         try {
-            if (options.report) {
+            if (options.report && !tables_lost) {
                 std::string sheet = host::io::save_with_report(document, target, report_sheet(summary, table));
                 written.emplace_back("report_sheet", sheet);
             } else {
@@ -426,16 +686,12 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
             save_error = e.what();
         }
         try {
-            if (!options.chart.empty()) {
+            if (!options.chart.empty() && !tables_lost) {
                 host::io::write_file_atomically(options.chart, convergence_svg(table, summary.objective));
                 written.emplace_back("chart", options.chart);
             }
-            if (!options.trace.empty()) {
-                std::vector<std::string> names;
-                for (const CellAddress& c : log.variables)
-                    names.push_back(host::io::cell_key(book, c));
-                std::uint64_t generations = std::strtoull(front.accepted("Generations").c_str(), nullptr, 10);
-                host::io::write_file_atomically(options.trace, trace_csv(log, names, population, generations));
+            if (trace_file && recorder && !record_error) {
+                trace_file->commit();
                 written.emplace_back("trace", options.trace);
             }
         } catch (const std::exception& e) {
@@ -453,8 +709,10 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
                 else
                     out << (what == "chart" ? "Chart " : "Trace ") << escaped_line(where) << "\n";
         }
-        if (save_error)
-            return report(err, *save_error, exit_failed);
+        if (save_error && record_error)
+            return report(err, *save_error + "; " + *record_error, exit_failed);
+        if (save_error || record_error)
+            return report(err, save_error ? *save_error : *record_error, exit_failed);
         return exit_ok;
     } catch (...) {
         return report_current_exception(err, options.book + ": ");
@@ -486,12 +744,13 @@ void add_solve_command(CLI::App& ombrix, Outcome& outcome) {
                   "the best point found so far; a second Ctrl-C quits at once, saving nothing.\n\n"
                   "Example:\n  ombrix solve examples/production.xlsx --var B3:D3 --min B4:D4 --max B5:D5 "
                   "--objective B16 --goal maximise");
-    solve->add_option("BOOK", state->options.book, "The workbook (.xlsx or .csv)")->required();
+    solve->add_option("BOOK", state->options.book, "The workbook (.xlsx or .csv)")->required()->check(not_empty());
     solve
         ->add_option("--sheet", state->options.sheet,
                      "Make this sheet active first: the references "
                      "are taken on the active sheet (its name in any case)")
-        ->type_name("NAME");
+        ->type_name("NAME")
+        ->check(not_empty());
     for (std::size_t i = 0; i < std::size(solve_flags); ++i)
         solve->add_option(solve_flags[i].flag, state->values[i], solve_flags[i].help)
             ->type_name(i < 4    ? (i == 3 ? "CELL" : "RANGE")
@@ -515,7 +774,8 @@ void add_solve_command(CLI::App& ombrix, Outcome& outcome) {
     auto* output = solve
                        ->add_option("-o,--output", state->options.output,
                                     "Save the solved workbook here instead (never over BOOK)")
-                       ->type_name("FILE");
+                       ->type_name("FILE")
+                       ->check(not_empty());
     solve->add_flag("--in-place", state->options.in_place, "Save the solved workbook over BOOK")->excludes(output);
     solve->add_flag("--json", state->options.json,
                     "Print one JSON object: the variable cells' values, the objective cell's value, "
@@ -534,11 +794,35 @@ void add_solve_command(CLI::App& ombrix, Outcome& outcome) {
     solve
         ->add_option("--chart", state->options.chart,
                      "Draw the convergence chart (best so far and generation mean per trial) as an SVG picture")
-        ->type_name("FILE.svg");
+        ->type_name("FILE.svg")
+        ->check(not_empty());
     solve
         ->add_option("--trace", state->options.trace,
                      "Write every evaluation as CSV: its number, trial, generation, objective and the variables")
-        ->type_name("FILE.csv");
+        ->type_name("FILE.csv")
+        ->check(not_empty());
+    solve
+        ->add_option("--constraint", state->options.constraints,
+                     "A constraint \"LHS REL RHS\": REL is <=, = or >=, each side a cell, a range or a number "
+                     "(a range on the right as large as the left, or one cell for all); repeatable. A feasible point "
+                     "beats any infeasible one; with no point within them the run fails with status 1")
+        ->type_name("\"LHS REL RHS\"");
+    solve
+        ->add_option("--integer", state->options.integer,
+                     "Variable cells that take whole numbers only (repeatable; several ranges with commas)")
+        ->type_name("RANGE");
+    solve->add_option("--binary", state->options.binary, "Variable cells that take 0 or 1 only (repeatable)")
+        ->type_name("RANGE");
+    solve
+        ->add_option("--all-different", state->options.all_different,
+                     "Variable cells that hold a permutation of 1 to their number (repeatable: each range a group)")
+        ->type_name("RANGE");
+    solve
+        ->add_option("--tolerance", state->options.tolerance,
+                     "How far a constraint may miss, relative to its right side (at least 1): default 1e-06")
+        ->type_name("X");
+    solve->add_flag("--non-negative", state->options.non_negative,
+                    "Variables with no lower bound from --min or a constraint start at 0");
     solve
         ->add_option("--jobs", state->options.jobs,
                      "Evaluate up to this many candidates of a generation at once, each on its own copy of the "

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <type_traits>
 
 namespace host::engine::detail {
 
@@ -58,8 +59,18 @@ Value Evaluator::scalar(const Item& item, bool array) const {
     return Value();
 }
 
+namespace {
+
+// Whether an operand is taken element by element: an array always (an array constant in any
+// formula), a range in array context only (elsewhere the cell beside the formula).
+bool element_wise(const Item& item, bool array) {
+    return item.kind == Item::Arr ? item.arr->values.size() > 1 : array && is_multi(item);
+}
+
+} // namespace
+
 void Evaluator::unary(Op op, Item& a, bool array) {
-    if (array && is_multi(a)) {
+    if (element_wise(a, array)) {
         View v(*this, a);
         if (std::int64_t(v.rows) * v.cols > max_dense_cells) {
             a = Item();
@@ -97,8 +108,16 @@ Value broadcast(const View& v, std::int32_t r, std::int32_t c) {
 } // namespace
 
 void Evaluator::binary(Op op, Item& a, const Item& b, bool array) {
-    if (array && (is_multi(a) || is_multi(b))) {
-        View va(*this, a), vb(*this, b);
+    if (element_wise(a, array) || element_wise(b, array)) {
+        // Outside array context a range beside an array gives its one cell beside the formula.
+        Item one_a, one_b;
+        if (!array && a.kind == Item::Range) {
+            one_a.v = scalar(a);
+            a = one_a;
+        }
+        if (!array && b.kind == Item::Range)
+            one_b.v = scalar(b);
+        View va(*this, a), vb(*this, !array && b.kind == Item::Range ? one_b : b);
         std::int32_t rows = std::max(va.rows, vb.rows), cols = std::max(va.cols, vb.cols);
         if (std::int64_t(rows) * cols > max_dense_cells) {
             a = Item();
@@ -182,7 +201,8 @@ bool Evaluator::numbers_only(Op op) {
 }
 
 // IF's jump on the condition at the top of the stack; the next instruction to run. An array
-// condition in array context takes both branches and chooses element by element.
+// condition (an array anywhere, a range in array context) takes both branches and chooses
+// element by element.
 std::size_t Evaluator::branch(const Linked& p, std::size_t pc, int depth, std::vector<Item>& locals) {
     const Instr& in = p.code[pc];
     const std::size_t else_begin = in.operand, end = p.code[in.operand - 1].operand;
@@ -192,7 +212,7 @@ std::size_t Evaluator::branch(const Linked& p, std::size_t pc, int depth, std::v
         stack_.pop_back();
         return b ? pc + 1 : else_begin;
     }
-    if ((in.flags & ArrayContext) && is_multi(condition)) {
+    if (element_wise(condition, in.flags & ArrayContext)) {
         std::size_t base = stack_.size() - 1;
         stack_.push_back(execute(p, pc + 1, else_begin - 1, depth, locals));
         stack_.push_back(execute(p, else_begin, end, depth, locals));
@@ -390,9 +410,11 @@ Item Evaluator::invoke(const Closure& f, const Item* args, int argc) {
             return out;
         }
         std::vector<Item> copy(args, args + argc);
+        const Mark before = mark();
         ++depth_;
         call_function(*this, f.builtin, copy.data(), argc, out, true);
         --depth_;
+        release(before, out);
         return out;
     }
     std::vector<Item> locals = f.captured;
@@ -405,10 +427,41 @@ Item Evaluator::invoke(const Closure& f, const Item* args, int argc) {
             slot.kind = Item::Missing;
         }
     }
+    // The call's temporaries go when it returns: a MAP over many elements would otherwise
+    // hold every call's arrays until the formula ends.
+    const Mark before = mark();
     ++depth_;
     out = execute(*f.program, f.begin, f.end, 0, locals);
     --depth_;
+    locals.clear();
+    release(before, out);
     return out;
+}
+
+void Evaluator::release(const Mark& m, const Item& kept) {
+    if (kept.closure)
+        for (std::size_t k = closures_.size(); k-- > m.closures;)
+            if (closures_[k].get() == kept.closure)
+                return;
+    // Truncates `made` to `from`, moving the entry that is `keep` (if made since) back on.
+    auto drop = [](auto& made, std::size_t from, const void* keep) {
+        if (made.size() <= from)
+            return;
+        typename std::decay_t<decltype(made)>::value_type saved;
+        if (keep)
+            for (std::size_t k = made.size(); k-- > from;)
+                if (made[k].get() == keep) {
+                    saved = std::move(made[k]);
+                    break;
+                }
+        made.resize(from);
+        if (saved)
+            made.push_back(std::move(saved));
+    };
+    drop(arena_, m.arrays, kept.kind == Item::Arr ? static_cast<const void*>(kept.arr) : nullptr);
+    drop(unions_, m.unions, kept.kind == Item::Range ? static_cast<const void*>(kept.areas) : nullptr);
+    if (closures_.size() > m.closures)
+        closures_.resize(m.closures);
 }
 
 Item Evaluator::evaluate(const Linked& p, int depth) {

@@ -166,14 +166,22 @@ Value apply_unary(Op op, const Value& a, bool date1904) {
     return numeric(op == Op::Neg ? -x : x / 100);
 }
 
+bool too_long_text(std::string_view text) {
+    // Every character takes at least a byte: most texts are decided by their size alone.
+    return text.size() > max_text_length && utf8_length(text) > max_text_length;
+}
+
 Value apply_binary(Op op, const Value& a, const Value& b, bool date1904) {
     switch (op) {
-    case Op::Concat:
+    case Op::Concat: {
         if (a.is_error())
             return a;
         if (b.is_error())
             return b;
-        return Value::text(to_text(a) + to_text(b));
+        std::string joined = to_text(a);
+        joined += to_text(b);
+        return too_long_text(joined) ? Value::error(ErrorCode::Value) : Value::text(joined);
+    }
     case Op::Eq:
     case Op::Ne:
     case Op::Lt:

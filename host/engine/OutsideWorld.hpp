@@ -20,6 +20,11 @@ bool needs_outside_world(std::string_view name);
 // The ones the cell's formula calls, each once, in the order written; none for a constant.
 std::vector<std::string> outside_world_calls(const Workbook& book, const CellAddress& cell);
 
+// The functions of add-ins (_xll.NAME, or a macro's function) the cell's formula calls: known
+// neither here nor as the spreadsheet's own, nor defined names. Where the add-in is not
+// loaded they give #NAME?, so a loader keeps the value the file cached for them too.
+std::vector<std::string> addin_calls(const Workbook& book, const CellAddress& cell);
+
 } // namespace host::engine
 
 #endif

@@ -276,4 +276,12 @@ std::vector<std::string> function_names() {
     return out;
 }
 
+std::string parameter_kinds(std::string_view name, int argc) {
+    std::string out;
+    const int id = find_function(name);
+    for (int i = 0; id >= 0 && i < argc; ++i)
+        out += parameter_kind(functions()[std::size_t(id)], i);
+    return out;
+}
+
 } // namespace host::engine

@@ -190,6 +190,10 @@ public:
     void set_data_table(const DataTableDef& table);
     // The data table the cell is one of the results of, if any.
     std::optional<DataTableDef> data_table(const CellAddress& cell) const;
+    // Merged cells, shown as one: a spill of more than one cell that would cover any of them
+    // shows #SPILL!, as one in the way of a value does. Spills already calculated stay until
+    // they are calculated again. Throws EngineError for a block off the grid or upside down.
+    void merge_cells(const CellRange& block);
 
     // The cell's value; a formula gives its last computed value.
     const Value& value(const CellAddress& cell) const;
@@ -273,6 +277,10 @@ public:
     // Unknown functions and circular references of the workbook as it stands.
     Diagnostics diagnostics() const;
 
+    // The functions the cell's formula calls that are neither built in nor defined names
+    // holding a LAMBDA, upper case, each once, in the order written; none for a constant.
+    std::vector<std::string> unknown_functions(const CellAddress& cell) const;
+
     // Formula evaluations so far (for tests and benchmarks).
     std::uint64_t evaluation_count() const;
 
@@ -287,6 +295,12 @@ private:
 
 // The names of the functions formulas can call, upper case, in no particular order.
 std::vector<std::string> function_names();
+
+// What each argument of a call of the function with `argc` arguments takes, a letter each:
+// 'v' one value (given an array, or a range in an array formula, the function is applied
+// element by element), 'f' one value taken element by element only along with a 'v' one,
+// 'a' an array or range, whole. Empty for a name that is no function.
+std::string parameter_kinds(std::string_view name, int argc);
 
 // Moves the relative parts of a formula's references by (rows, cols), as copying the cell
 // does: "A1+$B2" moved by (1,1) is "B2+$B3". Absolute parts stay. A reference moved off the

@@ -124,6 +124,11 @@ LinkedRef Workbook::Impl::link_table(const SymRef& r, std::int32_t row, bool& un
         }
         r1 = r2 = row;
     } else if (headers || totals) {
+        // With the data, a header or totals row the table does not show adds nothing.
+        if (data) {
+            headers = headers && t->header_row;
+            totals = totals && t->totals_row;
+        }
         if ((headers && !t->header_row) || (totals && !t->totals_row))
             return lr;
         r1 = headers ? t->first_row : data ? d1 : t->last_row;

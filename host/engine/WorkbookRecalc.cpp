@@ -53,6 +53,7 @@ void Workbook::Impl::evaluate_general(std::uint32_t id) {
         return;
     }
     const Place& at = places[id];
+    Evaluator& evaluator = resolving ? noting_evaluator : this->evaluator;
     std::vector<Area> built;
     evaluator.built_refs = f.is_volatile ? &built : nullptr;
     if (f.array) {
@@ -71,9 +72,10 @@ void Workbook::Impl::evaluate_general(std::uint32_t id) {
 }
 
 void Workbook::Impl::keep_format_warnings(std::uint32_t id) {
-    if (!evaluator.unsupported_formats.empty()) {
-        format_warnings[id] = std::move(evaluator.unsupported_formats);
-        evaluator.unsupported_formats.clear();
+    auto& unsupported = (resolving ? noting_evaluator : evaluator).unsupported_formats;
+    if (!unsupported.empty()) {
+        format_warnings[id] = std::move(unsupported);
+        unsupported.clear();
     } else if (!format_warnings.empty()) {
         format_warnings.erase(id);
     }
@@ -118,17 +120,92 @@ void Workbook::Impl::run(const std::vector<std::uint32_t>& order) {
         std::size_t end = i + 1;
         while (end < order.size() && (order[end] & cyclic_bit) && !(order[end] & cycle_start_bit))
             ++end;
-        run_cycle(order, i, end);
+        run_cycle(resolve_cycle(order.data() + i, end - i));
         i = end - 1;
     }
 }
 
-// The cells order[begin, end) of one circular reference. Without iteration they hold 0,
-// as the spreadsheet shows them; with it they are computed in turn until they settle.
-void Workbook::Impl::run_cycle(const std::vector<std::uint32_t>& order, std::size_t begin, std::size_t end) {
+// The cells of one circular reference of the graph, computed as their formulas' references
+// turn out: each after the cells of the group it reads. One that reads a cell not yet computed
+// waits for it, which is computed first, and is computed again after; one that reads a cell
+// waiting for it is in a real cycle, as is every cell reading one. Returns the cells of real
+// cycles, in the graph's order, for run_cycle().
+std::vector<std::uint32_t> Workbook::Impl::resolve_cycle(const std::uint32_t* entries, std::size_t n) {
+    if (cycle_state.size() < cells.size())
+        cycle_state.resize(cells.size(), Outside);
+    // A real cycle's cells start its iteration from the values they had.
+    std::vector<Value> before(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::uint32_t id = entries[k] & ~entry_flags;
+        cycle_state[id] = cells[id].formula != none ? Pending : Done;
+        before[k] = cells[id].value;
+    }
+    resolving = true;
+    std::vector<std::uint32_t> stack;
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::uint32_t root = entries[k] & ~entry_flags;
+        if (cycle_state[root] != Pending)
+            continue;
+        stack.push_back(root);
+        while (!stack.empty()) {
+            const std::uint32_t id = stack.back();
+            if (cycle_state[id] == Done || cycle_state[id] == Cyclic) {
+                stack.pop_back();
+                continue;
+            }
+            cycle_state[id] = Waiting;
+            reads_pending.clear();
+            if (is_compact(cells[id].formula))
+                expand(id);
+            ++evaluations;
+            touched(id);
+            evaluate_general(id);
+            bool cyclic = false, waits = false;
+            for (std::uint32_t read : reads_pending) {
+                if (cycle_state[read] == Pending) {
+                    stack.push_back(read);
+                    waits = true;
+                } else {
+                    cyclic = true; // waiting for this one, or in a real cycle
+                }
+            }
+            if (cyclic) {
+                // Every cell from the one read up to here waits on this one: a real cycle.
+                for (std::uint32_t waiting : stack)
+                    if (cycle_state[waiting] == Waiting)
+                        cycle_state[waiting] = Cyclic;
+                cycle_state[id] = Cyclic;
+                while (!stack.empty() && stack.back() != root)
+                    stack.pop_back();
+                continue;
+            }
+            if (!waits) {
+                cycle_state[id] = Done;
+                stack.pop_back();
+            }
+        }
+    }
+    resolving = false;
+    std::vector<std::uint32_t> left;
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::uint32_t id = entries[k] & ~entry_flags;
+        if (cycle_state[id] == Cyclic) {
+            left.push_back(id);
+            acyclic.erase(id);
+            cells[id].value = std::move(before[k]);
+        } else {
+            acyclic.insert(id);
+        }
+        cycle_state[id] = Outside;
+    }
+    return left;
+}
+
+// The cells of a real circular reference. Without iteration they hold 0, as the spreadsheet
+// shows them; with it they are computed in turn until they settle.
+void Workbook::Impl::run_cycle(const std::vector<std::uint32_t>& ids) {
     if (!settings.iterate) {
-        for (std::size_t i = begin; i < end; ++i) {
-            std::uint32_t id = order[i] & ~entry_flags;
+        for (std::uint32_t id : ids) {
             if (cells[id].formula != none) {
                 cells[id].value = Value::number(0);
                 touched(id);
@@ -138,8 +215,7 @@ void Workbook::Impl::run_cycle(const std::vector<std::uint32_t>& order, std::siz
     }
     for (int pass = 0; pass < settings.max_iterations; ++pass) {
         double largest = 0;
-        for (std::size_t i = begin; i < end; ++i) {
-            std::uint32_t id = order[i] & ~entry_flags;
+        for (std::uint32_t id : ids) {
             if (cells[id].formula == none)
                 continue;
             Value before = cells[id].value;
@@ -323,6 +399,17 @@ std::vector<CellAddress> Workbook::volatile_sources(const CellAddress& cell) con
     return out;
 }
 
+std::vector<std::string> Workbook::unknown_functions(const CellAddress& cell) const {
+    std::vector<std::string> out;
+    const Formula* f = impl_->formula_at(cell);
+    if (!f || f->anchor != none || !f->has_unknown)
+        return out;
+    for (const std::string& name : parse(f->text, f->array).unknown_functions)
+        if (!impl_->visible_name(name, cell.sheet, false))
+            out.push_back(name);
+    return out;
+}
+
 Diagnostics Workbook::diagnostics() const {
     Diagnostics d;
     std::map<std::string, std::vector<CellAddress>> unknown;
@@ -345,7 +432,7 @@ Diagnostics Workbook::diagnostics() const {
     for (const auto& cycle : cycles) {
         std::vector<CellAddress> cells;
         for (std::uint32_t id : cycle)
-            if (impl_->cells[id].formula != none)
+            if (impl_->cells[id].formula != none && !impl_->acyclic.count(id))
                 cells.push_back(impl_->address(id));
         std::sort(cells.begin(), cells.end());
         if (!cells.empty())

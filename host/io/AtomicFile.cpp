@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <functional>
 
 namespace host::io {
 
@@ -92,7 +93,10 @@ extern "C" void remove_pending_temp(int signal_number) {
 // object, then puts the previous handlers back.
 class TempFile {
 public:
-    explicit TempFile(std::string& pattern) {
+    explicit TempFile(std::string& pattern)
+        : TempFile(pattern, [](std::string& name) { return ::mkstemp(&name[0]); }) {}
+    // The file made by `create`, which may change the name it is given.
+    TempFile(std::string& pattern, const std::function<int(std::string&)>& create) {
         struct sigaction action {};
         action.sa_handler = remove_pending_temp;
         sigemptyset(&action.sa_mask);
@@ -104,7 +108,7 @@ public:
         sigaddset(&signals, SIGINT);
         sigaddset(&signals, SIGTERM);
         ::sigprocmask(SIG_BLOCK, &signals, &previous);
-        fd = ::mkstemp(&pattern[0]);
+        fd = create(pattern);
         if (fd >= 0 && pattern.size() < sizeof pending_temp) {
             std::memcpy(pending_temp, pattern.c_str(), pattern.size() + 1);
             pending = 1;
@@ -196,6 +200,123 @@ void write_file_atomically(const std::string& path, const std::string& bytes) {
     }
     // Make the rename itself durable.
     int dfd = ::open(directory_of(target).c_str(), O_RDONLY | O_DIRECTORY);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+}
+
+struct AtomicFileWriter::State {
+    std::string path, target, temp;
+    struct stat st {};
+    bool exists = false;
+    int fd = -1;
+    bool anonymous = false; // O_TMPFILE: linked into the directory at commit
+    bool committed = false;
+    std::string pending; // written in large pieces
+
+    IoError failure(const char* what) const {
+        return IoError(path, std::string("cannot save: ") + what + ": " + std::strerror(errno));
+    }
+    void flush() {
+        std::size_t done = 0;
+        while (done < pending.size()) {
+            ssize_t n = ::write(fd, pending.data() + done, pending.size() - done);
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                throw failure("cannot write");
+            }
+            done += std::size_t(n);
+        }
+        pending.clear();
+    }
+};
+
+AtomicFileWriter::AtomicFileWriter(const std::string& path) : state_(new State) {
+    State& s = *state_;
+    s.path = path;
+    if (path.empty() || path.back() == '/')
+        throw IoError(path, "cannot save: not a file name");
+    s.target = link_target(path);
+    s.exists = check_resolved(path, s.target, s.st);
+    std::size_t slash = s.target.find_last_of('/');
+    s.temp = (slash == std::string::npos ? std::string() : s.target.substr(0, slash + 1)) + "." +
+             s.target.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
+#ifdef O_TMPFILE
+    // Linked into the directory at the end through /proc, so both must be there.
+    if (::access("/proc/self/fd", X_OK) == 0) {
+        s.fd = ::open(directory_of(s.target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        s.anonymous = s.fd >= 0;
+    }
+#endif
+    if (s.fd < 0)
+        s.fd = ::mkstemp(&s.temp[0]);
+    if (s.fd < 0)
+        throw s.failure("cannot create a temporary file in the target's directory");
+}
+
+AtomicFileWriter::~AtomicFileWriter() {
+    State& s = *state_;
+    if (s.fd >= 0)
+        ::close(s.fd);
+    if (!s.committed && !s.anonymous)
+        ::unlink(s.temp.c_str());
+}
+
+void AtomicFileWriter::write(const std::string& bytes) {
+    State& s = *state_;
+    if (s.committed)
+        return;
+    s.pending += bytes;
+    if (s.pending.size() >= (std::size_t(1) << 16))
+        s.flush();
+}
+
+void AtomicFileWriter::commit() {
+    State& s = *state_;
+    s.flush();
+    mode_t mode;
+    if (s.exists) {
+        mode = s.st.st_mode & 07777;
+        if ((s.st.st_uid != ::geteuid() || s.st.st_gid != ::getegid()) && ::fchown(s.fd, s.st.st_uid, s.st.st_gid) != 0)
+            throw s.failure("cannot keep the file's owner and group");
+    } else {
+        mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    if (::fchmod(s.fd, mode) != 0)
+        throw s.failure("cannot set permissions");
+    if (::fsync(s.fd) != 0)
+        throw s.failure("cannot flush to disk");
+    if (s.anonymous) {
+        // A name for the file, removed again if SIGINT or SIGTERM arrives before the rename.
+        const std::string fd_path = "/proc/self/fd/" + std::to_string(s.fd);
+        const std::string base = s.temp.substr(0, s.temp.size() - 6);
+        TempFile named(s.temp, [&](std::string& name) {
+            for (unsigned attempt = 0; attempt < 100; ++attempt) {
+                name = base + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+                if (::linkat(AT_FDCWD, fd_path.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+                    return 0;
+                if (errno != EEXIST)
+                    return -1;
+            }
+            return -1;
+        });
+        if (named.fd < 0)
+            throw s.failure("cannot name the temporary file");
+        s.anonymous = false; // it has a name now, removed below on failure
+        if (::rename(s.temp.c_str(), s.target.c_str()) != 0) {
+            IoError error = s.failure("cannot replace the target");
+            ::unlink(s.temp.c_str());
+            throw error;
+        }
+    } else if (::rename(s.temp.c_str(), s.target.c_str()) != 0) {
+        throw s.failure("cannot replace the target");
+    }
+    s.committed = true;
+    int dfd = ::open(directory_of(s.target).c_str(), O_RDONLY | O_DIRECTORY);
     if (dfd >= 0) {
         ::fsync(dfd);
         ::close(dfd);

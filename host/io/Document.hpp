@@ -32,6 +32,16 @@ struct Document {
     // Cells of an .xlsx file whose formula the engine cannot read: they hold #NAME? here, and
     // saving leaves them in the file as they were, formula and all.
     std::set<std::tuple<int, std::int32_t, std::int32_t>> unread_formulas;
+    // Defined names to write with the workbook, each replacing the name of that spelling and
+    // scope (sheet index, -1: the workbook) or added hidden; the formula without "=".
+    struct NameEdit {
+        std::string name;
+        int sheet = -1;
+        std::string formula;
+    };
+    std::vector<NameEdit> name_edits;
+    // Defined names the engine could not read (a union of ranges, say), as the file has them.
+    std::vector<NameEdit> unread_names;
 };
 
 // Loads by extension: .csv as text, anything else as an .xlsx package. Throws io::IoError.
@@ -51,6 +61,25 @@ Format format_of(const std::string& path);
 // it names; an existing file keeps its owner, group and mode. Throws io::IoError, also for
 // everything check_save_target() refuses.
 void write_file_atomically(const std::string& path, const std::string& bytes);
+
+// A file written piece by piece while something runs, put in place only by commit(), with
+// what write_file_atomically() promises. Until then the pieces are in a file without a name
+// in the target's directory (where the file system has them; a hidden temporary file
+// otherwise), so that nothing is left behind however the program ends. Throws io::IoError.
+class AtomicFileWriter {
+public:
+    explicit AtomicFileWriter(const std::string& path);
+    ~AtomicFileWriter();
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+    void write(const std::string& bytes);
+    void commit();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 // Refuses (io::IoError, saying why) a save target that cannot be replaced by a workbook
 // file: not a regular file (a directory, device, FIFO...), read-only, owned by another user,

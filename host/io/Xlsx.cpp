@@ -65,37 +65,71 @@ bool set_formula(const std::string& file, Document& document, int sheet, Address
 }
 
 // The formulas that call a function needing the outside world or a data model (WEBSERVICE,
-// CUBEVALUE, ...), which no calculation here can answer: the cell keeps the value the file
-// cached, as a constant its dependents read, and saving leaves its formula as it was.
+// CUBEVALUE, ...), or a function of an add-in that is not loaded here (_xll.NAME, a macro's),
+// which no calculation here can answer: the cell keeps the value the file cached, as a
+// constant its dependents read, an array formula the values of its whole block, and saving
+// leaves its formula as it was.
 struct KeptCached {
-    std::vector<std::string> functions; // each once, in the order met
-    std::vector<engine::CellAddress> cells;
+    struct Kind {
+        std::vector<std::string> functions; // each once, in the order met
+        std::vector<engine::CellAddress> cells;
+    };
+    Kind outside, addins;
+    std::vector<engine::CellRange> blocks; // the array formulas kept, their cells still to fill
 
-    void keep(Document& document, const engine::CellAddress& cell, const engine::Value& cached) {
-        if (cached.is_empty()) // nothing cached: the formula stays and gives #NAME?
-            return;
+    // Whether the formula in `cell` is kept (its value set when it is no array formula).
+    bool keep(Document& document, const engine::CellAddress& cell, const engine::Value& cached, bool array = false) {
+        // Nothing cached, or #NAME? (a function nobody had): the formula stays and gives #NAME?.
+        if (cached.is_empty() || cached == engine::Value::error(engine::ErrorCode::Name))
+            return false;
         const std::vector<std::string> calls = engine::outside_world_calls(document.workbook, cell);
-        if (calls.empty())
-            return;
-        for (const std::string& name : calls)
-            if (std::find(functions.begin(), functions.end(), name) == functions.end())
-                functions.push_back(name);
+        const std::vector<std::string> added =
+            calls.empty() ? engine::addin_calls(document.workbook, cell) : std::vector<std::string>();
+        Kind& kind = calls.empty() ? addins : outside;
+        if (calls.empty() && added.empty())
+            return false;
+        for (const std::string& name : calls.empty() ? added : calls)
+            if (std::find(kind.functions.begin(), kind.functions.end(), name) == kind.functions.end())
+                kind.functions.push_back(name);
+        kind.cells.push_back(cell);
+        if (!array)
+            keep_value(document, cell, cached);
+        return true;
+    }
+
+    static void keep_value(Document& document, const engine::CellAddress& cell, const engine::Value& cached) {
         document.workbook.set_value(cell, cached);
         document.unread_formulas.emplace(cell.sheet, cell.row, cell.col);
-        cells.push_back(cell);
+    }
+
+    // The kept array formulas' blocks, from the sheet's cells as the file has them.
+    void fill_blocks(Document& document, int sheet, const std::vector<CellRecord>& cells) {
+        for (const engine::CellRange& block : blocks)
+            document.workbook.set_value({sheet, block.first_row, block.first_col}, engine::Value());
+        for (const CellRecord& cell : cells) {
+            const engine::CellAddress at{sheet, std::int32_t(cell.at.row), std::int32_t(cell.at.column)};
+            for (const engine::CellRange& block : blocks)
+                if (block.contains(at) && !cell.value.is_empty())
+                    keep_value(document, at, cell.value);
+        }
+        blocks.clear();
     }
 
     void warn(const std::string& file, Document& document) const {
-        if (cells.empty())
+        warn(file, document, outside, " the outside world or a data model, which no calculation here can reach; ");
+        warn(file, document, addins, " an add-in that is not loaded here; ");
+    }
+
+    static void warn(const std::string& file, Document& document, const Kind& kind, const std::string& what) {
+        if (kind.cells.empty())
             return;
         std::string names;
-        for (const std::string& name : functions)
+        for (const std::string& name : kind.functions)
             names += (names.empty() ? "" : ", ") + name;
-        document.warnings.push_back(file + ": warning: " + names + (functions.size() == 1 ? " needs" : " need") +
-                                    " the outside world or a data model, which no calculation here can reach; " +
-                                    std::to_string(cells.size()) +
-                                    (cells.size() == 1 ? " cell keeps the value" : " cells keep the values") +
-                                    " the file cached: " + cell_list(document.workbook, cells));
+        document.warnings.push_back(file + ": warning: " + names + (kind.functions.size() == 1 ? " needs" : " need") +
+                                    what + std::to_string(kind.cells.size()) +
+                                    (kind.cells.size() == 1 ? " cell keeps the value" : " cells keep the values") +
+                                    " the file cached: " + cell_list(document.workbook, kind.cells));
     }
 };
 
@@ -117,6 +151,10 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
     book.set_active_sheet(record.active_sheet);
     book.set_date1904(record.date1904);
     book.set_calc_settings(record.calc);
+    for (std::size_t s = 0; s < record.sheets.size(); ++s)
+        for (const Block& b : record.sheets[s].merged)
+            book.merge_cells(engine::CellRange{int(s), std::int32_t(b.first.row), std::int32_t(b.first.column),
+                                               std::int32_t(b.last.row), std::int32_t(b.last.column)});
     // Before any formula reads them.
     for (const LinkRecord& link : record.links) {
         try {
@@ -151,6 +189,7 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
         try {
             book.define_name(name.name, name.formula, name.local_sheet);
         } catch (const engine::FormulaError& e) {
+            document.unread_names.push_back({name.name, name.local_sheet, name.formula});
             document.warnings.push_back(file + ": warning: name " + name.name + " ignored: " + formula_failure(e));
         } catch (const engine::EngineError& e) {
             document.warnings.push_back(file + ": warning: name " + name.name + " ignored: " + e.what());
@@ -202,7 +241,11 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
                     kept.keep(document, at, cell.value);
                 break;
             case FormulaKind::Array:
-                set_formula(file, document, index, cell.at, cell.formula, true, cell.last, cell.spills);
+                if (set_formula(file, document, index, cell.at, cell.formula, true, cell.last, cell.spills) &&
+                    kept.keep(document, at, cell.value, true))
+                    kept.blocks.push_back(engine::CellRange{index, at.row, at.col,
+                                                            std::max(at.row, std::int32_t(cell.last.row)),
+                                                            std::max(at.col, std::int32_t(cell.last.column))});
                 break;
             case FormulaKind::DataTable: break; // below, once the cells around it are in
             case FormulaKind::SharedDependent: {
@@ -250,6 +293,7 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
             }
             }
         }
+        kept.fill_blocks(document, index, sheet.cells);
         for (engine::DataTableDef table : sheet.data_tables) {
             table.cells.sheet = table.row_input.sheet = table.column_input.sheet = index;
             try {

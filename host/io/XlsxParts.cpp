@@ -244,20 +244,27 @@ public:
     void read() {
         std::size_t cells = 0;
         std::string text = load(cells);
+        uncounted_cells_ = cells;
         // The records of all cells, allocated once.
         sheet_.cells.reserve(cells);
         // What the sheet had before (its tables' filters are read first).
         const std::size_t hidden_before = sheet_.hidden_rows.size(), filters_before = sheet_.filters.size(),
-                          tables_before = sheet_.data_tables.size(), warnings_before = warnings_.size();
+                          tables_before = sheet_.data_tables.size(), warnings_before = warnings_.size(),
+                          merged_before = sheet_.merged.size();
+        const LoadCost cost_before = cost_;
         ContentPieces pieces;
         if (split_content(text, "sheetData", piece_size, pieces) && read_pieces(text, pieces))
             return;
+        // Data tables are counted again as they are read again.
+        cost_ = cost_before;
+        uncounted_cells_ = cells;
         // Text the pieces do not cover, or that they show to be malformed, is parsed whole, so
         // that messages count lines in the whole part.
         sheet_.cells.clear();
         sheet_.hidden_rows.erase(sheet_.hidden_rows.begin() + std::ptrdiff_t(hidden_before), sheet_.hidden_rows.end());
         sheet_.filters.erase(sheet_.filters.begin() + std::ptrdiff_t(filters_before), sheet_.filters.end());
         sheet_.data_tables.erase(sheet_.data_tables.begin() + std::ptrdiff_t(tables_before), sheet_.data_tables.end());
+        sheet_.merged.erase(sheet_.merged.begin() + std::ptrdiff_t(merged_before), sheet_.merged.end());
         warnings_.erase(warnings_.begin() + std::ptrdiff_t(warnings_before), warnings_.end());
         next_row_ = 0;
         XmlDocument doc = parse(std::move(text));
@@ -306,6 +313,14 @@ private:
         if (pugi::xml_node auto_filter = child(root, "autoFilter"))
             if (read_active_filter(auto_filter, filter))
                 sheet_.filters.push_back(filter);
+        // Merged blocks matter to spills only; one that cannot be read merges nothing.
+        if (pugi::xml_node merges = child(root, "mergeCells"))
+            for (pugi::xml_node m = merges.first_child(); m; m = m.next_sibling()) {
+                Block block;
+                if (m.type() == pugi::node_element && is(m, "mergeCell") &&
+                    parse_block(m.attribute("ref").value(), block) == A1Parse::Ok)
+                    sheet_.merged.push_back(block);
+            }
     }
 
     // The rows from `first` on, and its siblings.
@@ -402,7 +417,7 @@ private:
             read_data_table(f, cell);
         } else if (f && formula_is_read(f)) {
             const std::string_view ftype = f.attribute("t").value();
-            cell.formula = f.child_value();
+            cell.formula = decode_formula_escapes(f.child_value());
             if (ftype == "shared") {
                 long long si = -1;
                 if (!read_int(f.attribute("si").value(), si) || si < 0 || si > 0x7fffffff)
@@ -477,9 +492,29 @@ private:
         }
         if (!inputs_read)
             return keep_values("data table without valid input cells");
+        count_table_cells(cell.at, block);
         cell.kind = FormulaKind::DataTable;
         cell.last = block.last;
         sheet_.data_tables.push_back(table);
+    }
+
+    // A data table's every cell is computed, whether or not the file holds it: the cells it
+    // covers beyond those the sheet holds count against the limits, before any is worked out.
+    void count_table_cells(Address at, const Block& block) {
+        const std::uint64_t area = (std::uint64_t(block.last.row) - block.first.row + 1) *
+                                   (std::uint64_t(block.last.column) - block.first.column + 1);
+        // The sheet's own cells may be the table's (as files write them); each counts once.
+        const std::uint64_t held = std::min<std::uint64_t>(area, uncounted_cells_);
+        uncounted_cells_ -= std::size_t(held);
+        const std::uint64_t more = area - held;
+        const LoadLimits& limits = package_.limits();
+        // Past the cell limit whatever its size: no need for a count that overflows.
+        const std::size_t elements = more > limits.max_cells ? limits.max_cells + 1 : std::size_t(more);
+        const std::string why = cost_.over(limits, 0, elements, true);
+        if (!why.empty())
+            fail(format_address(at), why + " (the limit was crossed by the data table " + format_address(block.first) +
+                                         ":" + format_address(block.last) + ", " + std::to_string(area) + " cells)");
+        cost_.add(0, elements, true);
     }
 
     const Package& package_;
@@ -490,6 +525,8 @@ private:
     std::vector<std::string>& warnings_;
     const RichErrors& rich_errors_;
     std::uint32_t next_row_ = 0; // where a row without a number is
+    // The sheet's cells not yet counted as a data table's.
+    std::size_t uncounted_cells_ = 0;
 };
 
 } // namespace
@@ -647,7 +684,12 @@ WorkbookRecord read_workbook_parts(const Package& package) {
             continue;
         LinkRecord link;
         link.number = number;
-        if (read_link(package, found->second->target, strings, book.date1904, link.book))
+        // The copy's cells are cells the workbook holds: they count as a sheet's do.
+        const std::string& part = found->second->target;
+        std::string text = read_counted(package, part, "cell", true, cost, [&](const std::string& why) {
+            throw IoError(package.file(), why + " (the limit was crossed reading part " + part + ")");
+        });
+        if (read_link(package, part, std::move(text), strings, book.date1904, link.book))
             book.links.push_back(std::move(link));
     }
     return book;

@@ -50,6 +50,7 @@ struct SheetRecord {
     // included: the hidden rows below a header are the ones a filter hides.
     std::vector<Block> filters;
     std::vector<engine::DataTableDef> data_tables; // (the sheet index left 0)
+    std::vector<Block> merged;                     // merged cells, each block shown as one cell
 };
 
 struct NameRecord {
@@ -102,9 +103,10 @@ RichErrors read_rich_errors(const Package& package, const std::vector<Relationsh
 // The sheet's table parts: name, place, header and totals rows, column names.
 void read_tables(const Package& package, SheetRecord& sheet);
 
-// An external link part's copy of the linked workbook; false for links that hold none.
-bool read_link(const Package& package, const std::string& part, const std::vector<std::string>& strings, bool date1904,
-               engine::LinkedBook& book);
+// An external link part's copy of the linked workbook, from the part's text; false for links
+// that hold none.
+bool read_link(const Package& package, const std::string& part, std::string text,
+               const std::vector<std::string>& strings, bool date1904, engine::LinkedBook& book);
 
 // The workbook part, found through the package relationships.
 std::string find_workbook_part(const Package& package);
@@ -120,9 +122,16 @@ bool decode_value(const pugi::xml_node& c, const std::vector<std::string>& strin
 // Decodes the _xHHHH_ escapes with which the format stores control characters.
 std::string decode_escapes(std::string text);
 
-// The reverse: control characters other than tab and line feed, and text that would read
-// as an escape, are escaped so that the XML stays valid and reads back the same.
-std::string encode_escapes(const std::string& text);
+// The reverse: control characters other than tab, line feed and carriage return (which the
+// XML writer keeps as a character reference), U+FFFE, U+FFFF and text that would read as an
+// escape are escaped so that the XML stays valid and reads back the same; bytes that are not
+// UTF-8 become U+FFFD. Formula text (`formula`) keeps what looks like an escape as it is,
+// unless it is one of the escapes formula text is read with.
+std::string encode_escapes(const std::string& text, bool formula = false);
+
+// Formula text as read: only the escapes of characters XML cannot carry are decoded (other
+// programs read formula text as written).
+std::string decode_formula_escapes(std::string text);
 
 // The format's white space (space, tab, CR, LF) off both ends.
 std::string_view trim_xml_space(std::string_view s);

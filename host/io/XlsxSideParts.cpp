@@ -142,9 +142,9 @@ void read_tables(const Package& package, SheetRecord& sheet) {
 
 // An external link part: the linked workbook's sheets, the values of its cells that formulas
 // read and its names, as the spreadsheet saved them. DDE and OLE links hold none.
-bool read_link(const Package& package, const std::string& part, const std::vector<std::string>& strings, bool date1904,
-               engine::LinkedBook& book) {
-    XmlDocument doc = parse_xml(package.file(), part, package.read(part));
+bool read_link(const Package& package, const std::string& part, std::string text,
+               const std::vector<std::string>& strings, bool date1904, engine::LinkedBook& book) {
+    XmlDocument doc = parse_xml(package.file(), part, std::move(text));
     pugi::xml_node external = child(doc.root(), "externalBook");
     if (!external)
         return false;

@@ -134,7 +134,34 @@ std::string to_string(XLOPER x) {
     }
 }
 
+// The pieces of a list of references, split at commas outside quoted sheet names; one
+// piece for a single reference.
+std::vector<std::string> reference_pieces(const std::string& t) {
+    std::vector<std::string> pieces(1);
+    bool quoted = false;
+    for (char c : t) {
+        if (c == '\'')
+            quoted = !quoted;
+        if (c == ',' && !quoted)
+            pieces.emplace_back();
+        else
+            pieces.back() += c;
+    }
+    return pieces;
+}
+
 std::string canonical_reference(const std::string& t) {
+    // Several ranges picked together come as a list, each in its own canonical form.
+    const std::vector<std::string> pieces = reference_pieces(t);
+    if (pieces.size() > 1) {
+        std::string list;
+        for (const std::string& piece : pieces) {
+            if (piece.empty())
+                throw ExcelException("Cell picker returned malformed");
+            list += (list.empty() ? "" : ",") + canonical_reference(piece);
+        }
+        return list;
+    }
     CellRef cell;
     if (CellRef::parse_ref(t, cell) == t.size())
         return cell.to_string();

@@ -3,7 +3,11 @@
 const char* const OmbrixImpl::odd_population_message = "Expected population size to be an even integer of 2 or more";
 const char* const OmbrixImpl::help_line = "For help visit: http://www.quenmark.com/ombrix/help";
 
-OmbrixImpl::OmbrixImpl() : seed(233), status_interval(std::chrono::milliseconds(250)) {
+const unsigned int OmbrixImpl::constraint_boxes;
+
+OmbrixImpl::OmbrixImpl()
+    : seed(233), status_interval(std::chrono::milliseconds(250)), constraint_texts(constraint_boxes), tolerance(1e-6),
+      non_negative(false) {
     goals.push_back("Maximise");
     goals.push_back("Minimise");
     // The dialog's default is fewer trials than the optimiser's own.

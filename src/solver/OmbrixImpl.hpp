@@ -23,8 +23,19 @@ public:
     // The Options command: the search settings' own dialog (strategy, early stops, start).
     // Stores what was entered, field by field like Solve; runs nothing.
     void options();
-    // Checks the stored reference texts, reads the bounds and runs setup.
+    // Checks the stored reference texts, reads the bounds and runs setup (or, for a model
+    // with several variable ranges, constraints or whole-number variables, run_model).
     void process();
+    // The Model command: shows the model dialog (constraints, whole-number variables,
+    // tolerance) and stores what was entered; Solve uses it.
+    void model();
+    // Whether the settings go beyond one range of variables in a box.
+    bool extended_model() const;
+    // Solves the extended model: several variable ranges, bounds from the Min and Max ranges
+    // or from constraints on single variables, constraints, integer, binary and
+    // all-different variables. No point within the constraints is an error after the run
+    // that leaves the variable cells as they were.
+    void run_model();
     // One optimisation of the workbook model; the best point ends up in the variable cells.
     // A run that fails part-way puts the variable cells' starting contents back.
     void setup(const std::vector<double>& min, const std::vector<double>& max, const excel::RangeRef& variables,
@@ -52,6 +63,8 @@ public:
     // ExcelException with odd_population_message otherwise.
     static void check_population(unsigned int size);
     static const char* const odd_population_message;
+    // How many edit boxes of constraints the model dialog has.
+    static const unsigned int constraint_boxes = 4;
     // The last line of the dialog and of the About text.
     static const char* const help_line;
 
@@ -66,6 +79,16 @@ public:
     std::vector<std::string> goals;
     // The least time between two progress texts in the status bar.
     std::chrono::steady_clock::duration status_interval;
+    // The model dialog's settings: constraints separated by semicolons (a box each), ranges of
+    // integer, binary and all-different variables (each range of all_different_text a
+    // group), the relative tolerance of the constraints, whether a variable without a lower
+    // bound has 0.
+    std::vector<std::string> constraint_texts;
+    std::string integer_text;
+    std::string binary_text;
+    std::string all_different_text;
+    double tolerance;
+    bool non_negative;
     // Holds population size, generations, trials and the two rates.
     math::opt::GAOptimiser optimiser;
 

@@ -119,6 +119,10 @@ void OmbrixImpl::options() {
 
 void OmbrixImpl::process() {
     check_population(optimiser.population_size);
+    if (extended_model()) {
+        run_model();
+        return;
+    }
 
     excel::RangeRef variables;
     as_vector(variable_text, "variable", variables);
@@ -152,6 +156,7 @@ void OmbrixImpl::setup(const std::vector<double>& min, const std::vector<double>
         static_cast<unsigned int>((variables.end.x - variables.first.x) * (variables.end.y - variables.first.y));
 
     optimiser.clear_design_variables();
+    optimiser.coding = math::opt::Coding();
     for (unsigned int i = 0; i < n; ++i)
         // An empty or NaN interval throws std::runtime_error from the interval type itself.
         optimiser.design_variable(math::opt::Interval(min[i], max[i]));

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -62,18 +63,101 @@ TEST(Convergence, GroupsEvaluationsIntoGenerationsAndTrials) {
     }
 }
 
-TEST(Convergence, TraceHasARowPerEvaluation) {
-    app::EvaluationLog log;
-    log.variables.resize(2);
-    log.keep_variables = true;
-    log.objectives = objectives_of("1.5 x 0.1");
-    log.variable_values = {Value::number(1),  Value::number(2),      Value::text("a,b"),
-                           Value::number(-3), Value::number(1e-300), Value::boolean(true)};
-    EXPECT_EQ(app::trace_csv(log, {"Plan!B3", "Plan, 2!C3"}, 2, 5),
-              "evaluation,trial,generation,objective,Plan!B3,\"Plan, 2!C3\"\n"
-              "1,1,1,1.5,1,2\n"
-              "2,1,1,#DIV/0!,\"a,b\",-3\n"
-              "3,,,0.1,1e-300,TRUE\n");
+// The trace as its writer streams it: each piece it hands over, "|" between pieces.
+struct TraceCase {
+    const char* what;
+    const char* objectives;
+    std::uint64_t population, generations;
+    const char* pieces;
+};
+
+TEST(Convergence, TraceHasARowPerEvaluationWrittenAGenerationAtATime) {
+    const TraceCase cases[] = {
+        {"a generation's rows go together once it is complete; the incomplete last one at the end", "1.5 x 0.1", 2, 5,
+         "evaluation,trial,generation,objective,Plan!B3,\"Plan, 2!C3\"\n|1,1,1,1.5,1,2\n2,1,1,#DIV/0!,\"a,b\",-3\n|"
+         "3,,,0.1,1e-300,TRUE\n"},
+        {"trials number their own generations", "1 2 3", 1, 2,
+         "evaluation,trial,generation,objective,Plan!B3,\"Plan, 2!C3\"\n|1,1,1,1,1,2\n|2,1,2,2,\"a,b\",-3\n|"
+         "3,2,1,3,1e-300,TRUE\n"},
+        {"without generations each row goes at once, with neither", "1 2", 0, 5,
+         "evaluation,trial,generation,objective,Plan!B3,\"Plan, 2!C3\"\n|1,,,1,1,2\n|2,,,2,\"a,b\",-3\n"},
+        {"nothing evaluated: the header alone", "", 2, 5,
+         "evaluation,trial,generation,objective,Plan!B3,\"Plan, 2!C3\"\n"},
+    };
+    const std::vector<std::vector<Value>> variables = {{Value::number(1), Value::number(2)},
+                                                       {Value::text("a,b"), Value::number(-3)},
+                                                       {Value::number(1e-300), Value::boolean(true)}};
+    for (const TraceCase& c : cases) {
+        std::string pieces;
+        app::TraceWriter trace([&pieces](const std::string& text) { pieces += (pieces.empty() ? "" : "|") + text; },
+                               {"Plan!B3", "Plan, 2!C3"}, c.population, c.generations);
+        std::vector<Value> objectives = objectives_of(c.objectives);
+        for (std::size_t i = 0; i < objectives.size(); ++i)
+            trace.add(objectives[i], variables[i]);
+        trace.finish();
+        EXPECT_EQ(pieces, c.pieces) << c.what;
+    }
+}
+
+// A book whose B1 is the objective and A1 the variable, for the recorder.
+struct RecordedRun {
+    host::engine::Workbook book;
+    host::engine::CellAddress variable{0, 0, 0}, objective{0, 0, 1};
+    RecordedRun() { book.add_sheet("Sheet1"); }
+    void evaluate(app::RunRecorder& recorder, double x) {
+        book.set_value(variable, Value::number(x));
+        book.set_formula(objective, "=A1*2");
+        book.recalculate();
+        recorder.record(book, book.value(objective), {{variable, book.value(variable)}});
+    }
+};
+
+TEST(Convergence, RecorderKeepsTheTableAndTheTraceAsTheRunGoes) {
+    RecordedRun run;
+    app::RunRecorder recorder({run.variable}, 2, 2, true);
+    std::string trace;
+    recorder.trace_to([&trace](const std::string& text) { trace += text; }, {"Sheet1!A1"});
+    for (double x : {1, 3, 2, 0, 5})
+        run.evaluate(recorder, x);
+    recorder.finish();
+    EXPECT_FALSE(recorder.table_failure());
+    EXPECT_FALSE(recorder.trace_failure());
+    EXPECT_EQ(rows_text(recorder.table()), "1 1 6 6 4 2\n1 2 6 4 2 2\n");
+    EXPECT_EQ(trace, "evaluation,trial,generation,objective,Sheet1!A1\n1,1,1,2,1\n2,1,1,6,3\n3,1,2,4,2\n4,1,2,0,0\n"
+                     "5,,,10,5\n");
+}
+
+// A trace whose file fails (a full disk) stops, and says why, without ever throwing into the
+// run that the record watches; the table goes on.
+TEST(Convergence, RecorderWhoseTraceFailsStopsItAndSaysWhyWithoutFailingTheRun) {
+    const struct {
+        const char* what;
+        int fail_at_piece; // the header is piece 0
+    } cases[] = {
+        {"the header cannot be written", 0},
+        {"a generation cannot be written", 2},
+        {"the last rows cannot be written", 3},
+    };
+    for (const auto& c : cases) {
+        RecordedRun run;
+        app::RunRecorder recorder({run.variable}, 2, 2, true);
+        int pieces = 0;
+        EXPECT_NO_THROW(recorder.trace_to(
+            [&](const std::string&) {
+                if (pieces++ == c.fail_at_piece)
+                    throw std::runtime_error("No space left on device");
+            },
+            {"Sheet1!A1"}))
+            << c.what;
+        for (double x : {1, 3, 2, 0, 5})
+            EXPECT_NO_THROW(run.evaluate(recorder, x)) << c.what;
+        recorder.finish();
+        EXPECT_EQ(pieces, c.fail_at_piece + 1) << c.what << ": nothing more is written once it failed";
+        ASSERT_TRUE(recorder.trace_failure()) << c.what;
+        EXPECT_EQ(*recorder.trace_failure(), "No space left on device") << c.what;
+        EXPECT_FALSE(recorder.table_failure()) << c.what;
+        EXPECT_EQ(rows_text(recorder.table()), "1 1 6 6 4 2\n1 2 6 4 2 2\n") << c.what;
+    }
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "engine/A1.hpp"
 #include "engine/functions/ArrayArgs.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <numeric>
 
@@ -207,9 +208,10 @@ OMBRIX_FN(frequency) {
     ValueGrid r = sized(std::int32_t(bins.size()) + 1, 1, Value::number(0));
     std::vector<double> counts(bins.size() + 1, 0);
     for (double x : data) {
-        std::size_t k = 0;
-        while (k < order.size() && x > bins[order[k]])
-            ++k;
+        // The first bin, in ascending order, that x does not exceed.
+        std::size_t k =
+            std::size_t(std::partition_point(order.begin(), order.end(), [&](std::size_t b) { return x > bins[b]; }) -
+                        order.begin());
         counts[k < order.size() ? order[k] : bins.size()] += 1;
     }
     for (std::size_t k = 0; k < counts.size(); ++k)
@@ -249,17 +251,21 @@ OMBRIX_FN(textsplit) {
     Value pad = c.argc > 5 && !c.missing(5) ? c.arg(5) : err(ErrorCode::NA);
     const bool fold = match_mode == 1;
     std::string hay = fold ? to_upper(text) : text;
-    // Splits [from, to) of the text at the earliest of the delimiters.
+    if (fold)
+        for (auto* list : {&col_delims, &row_delims})
+            for (std::string& d : *list)
+                d = to_upper(d);
+    // Splits [from, to) of the text at the earliest of the delimiters, looking no further than
+    // `to` (a line's end, not the text's).
     auto split = [&](std::size_t from, std::size_t to, const std::vector<std::string>& delims) {
         std::vector<std::pair<std::size_t, std::size_t>> pieces;
+        const std::string_view within = std::string_view(hay).substr(0, to);
         std::size_t start = from;
         while (true) {
             std::size_t best = std::string::npos, length = 0;
-            for (const std::string& d : delims) {
-                std::string needle = fold ? to_upper(d) : d;
-                std::size_t at = hay.find(needle, start);
-                if (at != std::string::npos && at + needle.size() <= to &&
-                    (at < best || (at == best && needle.size() > length)))
+            for (const std::string& needle : delims) {
+                std::size_t at = within.find(needle, start);
+                if (at != std::string::npos && (at < best || (at == best && needle.size() > length)))
                     best = at, length = needle.size();
             }
             if (best == std::string::npos) {
@@ -283,6 +289,9 @@ OMBRIX_FN(textsplit) {
     std::size_t width = 0;
     for (const auto& l : lines)
         width = std::max(width, l.size());
+    // Lines of many pieces each, padded to the longest, would be gigabytes.
+    if (double(lines.size()) * double(width) > double(max_dense_cells))
+        OMBRIX_RETURN(err(ErrorCode::Num));
     ValueGrid r = sized(std::int32_t(lines.size()), std::int32_t(width), pad);
     for (std::size_t i = 0; i < lines.size(); ++i)
         for (std::size_t k = 0; k < lines[i].size(); ++k)

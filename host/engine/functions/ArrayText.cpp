@@ -2,13 +2,9 @@
 // a pattern (PCRE2, where the build has it; elsewhere an unknown function, as REGEXTEST is).
 
 #include "engine/functions/ArrayArgs.hpp"
+#include "engine/functions/Regex.hpp"
 
 #include <string>
-
-#ifdef OMBRIX_HAVE_PCRE2
-#define PCRE2_CODE_UNIT_WIDTH 8
-#include <pcre2.h>
-#endif
 
 namespace host::engine::detail::fn {
 
@@ -45,6 +41,8 @@ OMBRIX_FN(arraytotext) {
             if (r > 0 || k > 0)
                 text += !strict ? ", " : k == 0 ? ";" : ",";
             text += shown(g.at(r, k), strict);
+            if (text.size() > 4 * max_text_length) // past the limit already: the rest need not be written
+                OMBRIX_RETURN(err(ErrorCode::Value));
         }
     if (strict)
         text += "}";
@@ -61,28 +59,22 @@ OMBRIX_FN(regexextract) {
     OMBRIX_NUMBER_OR(3, sensitivity, 0);
     if ((mode != 0 && mode != 1 && mode != 2) || (sensitivity != 0 && sensitivity != 1))
         OMBRIX_RETURN(err(ErrorCode::Value));
-    int error;
-    PCRE2_SIZE offset;
-    pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(),
-                                     PCRE2_UTF | (sensitivity == 1 ? PCRE2_CASELESS : 0), &error, &offset, nullptr);
-    if (!code)
+    Regex regex(pattern, sensitivity == 1);
+    if (!regex.valid())
         OMBRIX_RETURN(err(ErrorCode::Value));
-    pcre2_match_data* md = pcre2_match_data_create_from_pattern(code, nullptr);
     ValueGrid found;
     found.rows = 1;
-    Value failure = err(ErrorCode::NA);
     for (std::size_t at = 0; at <= text.size();) {
-        int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), at, 0, md, nullptr);
-        if (rc < 0) {
-            if (rc != PCRE2_ERROR_NOMATCH)
-                failure = err(ErrorCode::Value);
+        const int rc = regex.match(text, at);
+        if (rc == PCRE2_ERROR_NOMATCH)
             break;
-        }
-        const PCRE2_SIZE* v = pcre2_get_ovector_pointer(md);
+        if (rc < 0)
+            OMBRIX_RETURN(err(ErrorCode::Value));
         auto piece = [&](int group) {
-            if (v[2 * group] == PCRE2_UNSET)
+            if (regex.start(group) == PCRE2_UNSET)
                 return Value::text("");
-            return Value::text(std::string_view(text).substr(v[2 * group], v[2 * group + 1] - v[2 * group]));
+            return Value::text(
+                std::string_view(text).substr(regex.start(group), regex.end(group) - regex.start(group)));
         };
         if (mode == 2) {
             for (int group = 1; group < rc; ++group)
@@ -94,12 +86,10 @@ OMBRIX_FN(regexextract) {
         found.values.push_back(piece(0));
         if (mode == 0)
             break;
-        at = v[1] > v[0] ? v[1] : v[1] + 1; // an empty match moves on by one
+        at = next_search_start(text, regex.start(0), regex.end(0));
     }
-    pcre2_match_data_free(md);
-    pcre2_code_free(code);
     if (found.values.empty())
-        OMBRIX_RETURN(failure);
+        OMBRIX_RETURN(err(ErrorCode::NA));
     found.cols = std::int32_t(found.values.size());
     give(c, out, std::move(found));
 }

@@ -5,8 +5,11 @@
 #include "engine/A1.hpp"
 #include "engine/functions/ArrayArgs.hpp"
 
+#include <cctype>
 #include <cmath>
+#include <cstring>
 #include <numeric>
+#include <unordered_map>
 
 namespace host::engine::detail::fn {
 
@@ -470,32 +473,148 @@ OMBRIX_FN(sortby) {
     give(c, out, ordered(g, by_col, keys));
 }
 
+// Whether UNIQUE takes two values for the same: the comparison's rules (text ignoring case,
+// numbers to the spreadsheet's precision), of different kinds only when one is empty (which
+// equals 0, "" and FALSE), an error only the same error.
+bool same_value(const Value& a, const Value& b) {
+    if (a.is_error() || b.is_error())
+        return a.is_error() && b.is_error() && a.as_error() == b.as_error();
+    if (a.type() != b.type() && !(a.is_empty() || b.is_empty()))
+        return false;
+    return compare(a, b) == 0;
+}
+
+// Keys that find a line's equals among the lines met before without comparing it with each:
+// equal lines have equal keys. A value's key is its kind and content folded as the comparison
+// folds it; a number's, its place among buckets of 256 neighbouring doubles, since equal
+// numbers are at most a few dozen doubles apart; one within reach of its bucket's edge has the
+// neighbouring bucket as a second key. Empty, 0, "" and FALSE share a key.
+class LineKeys {
+public:
+    // The keys of a line, the one of its values' first keys first, then every other
+    // combination; false, with that first key alone, when there would be too many to try.
+    bool keys(const std::vector<const Value*>& line, std::vector<std::uint64_t>& out) const {
+        out.assign(1, 0x9e3779b97f4a7c15ull);
+        bool all = true;
+        for (const Value* v : line) {
+            std::uint64_t first = 0, second = 0;
+            bool two = value_keys(*v, first, second);
+            if (two && out.size() >= max_keys) {
+                all = false;
+                out.resize(1);
+            }
+            if (!all)
+                two = false;
+            const std::size_t n = out.size();
+            for (std::size_t k = 0; k < n; ++k) {
+                if (two)
+                    out.push_back(mix(out[k], second));
+                out[k] = mix(out[k], first);
+            }
+        }
+        return all;
+    }
+
+private:
+    static constexpr std::size_t max_keys = 64;
+
+    static std::uint64_t mix(std::uint64_t h, std::uint64_t x) {
+        x += h + 0x9e3779b97f4a7c15ull;
+        x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ull;
+        x = (x ^ (x >> 27)) * 0x94d049bb133111ebull;
+        return x ^ (x >> 31);
+    }
+
+    // The value's key, and whether `second` is another.
+    static bool value_keys(const Value& v, std::uint64_t& first, std::uint64_t& second) {
+        enum : std::uint64_t { blank = 1, yes = 2, error = 3, text = 4, positive = 5, negative = 6 };
+        switch (v.type()) {
+        case ValueType::Empty: first = blank; return false;
+        case ValueType::Boolean: first = v.as_boolean() ? yes : blank; return false;
+        case ValueType::Error: first = mix(error, std::uint64_t(v.as_error())); return false;
+        case ValueType::Text: {
+            if (v.as_text().empty()) {
+                first = blank;
+                return false;
+            }
+            std::uint64_t h = 0xcbf29ce484222325ull; // FNV-1a of the letters in one case
+            for (char ch : v.as_text())
+                h = (h ^ std::uint64_t(std::toupper(static_cast<unsigned char>(ch)))) * 0x100000001b3ull;
+            first = mix(text, h);
+            return false;
+        }
+        case ValueType::Number: break;
+        }
+        const double x = v.as_number();
+        if (x == 0) {
+            first = blank;
+            return false;
+        }
+        std::uint64_t bits;
+        const double magnitude = std::fabs(x);
+        std::memcpy(&bits, &magnitude, sizeof bits);
+        const std::uint64_t sign = x < 0 ? negative : positive, bucket = bits >> 8, offset = bits & 0xff;
+        first = mix(sign, bucket);
+        if (offset < 32)
+            second = mix(sign, bucket - 1);
+        else if (offset >= 256 - 32)
+            second = mix(sign, bucket + 1);
+        else
+            return false;
+        return true;
+    }
+};
+
+// UNIQUE(array, [by_col], [exactly_once]): the lines (rows, or columns) in the order they first
+// appear, each line joining the first one met before it that it equals, with how often;
+// exactly_once keeps the lines that came once.
 OMBRIX_FN(unique) {
     OMBRIX_GRID(0, g);
     OMBRIX_FLAG(1, by_col);
     OMBRIX_FLAG(2, exactly_once);
     std::int32_t lines = by_col ? g.cols : g.rows, width = by_col ? g.rows : g.cols;
     auto same_line = [&](std::int32_t x, std::int32_t y) {
-        for (std::int32_t k = 0; k < width; ++k) {
-            const Value& a = by_col ? g.at(k, x) : g.at(x, k);
-            const Value& b = by_col ? g.at(k, y) : g.at(y, k);
-            if (a.type() != b.type() && !(a.is_empty() || b.is_empty()))
+        for (std::int32_t k = 0; k < width; ++k)
+            if (!same_value(by_col ? g.at(k, x) : g.at(x, k), by_col ? g.at(k, y) : g.at(y, k)))
                 return false;
-            if (a.is_error() ? !(b.is_error() && a.as_error() == b.as_error()) : compare(a, b) != 0)
-                return false;
-        }
         return true;
     };
+    // The first line of each group, by its first key; lines with too many keys to try are
+    // compared with every group (only numbers on the edges of their buckets in many columns).
     std::vector<std::int32_t> first, count;
+    std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> groups_by_key;
+    const LineKeys keys;
+    std::vector<const Value*> line(static_cast<std::size_t>(width));
+    std::vector<std::uint64_t> line_keys;
     for (std::int32_t i = 0; i < lines; ++i) {
-        std::size_t k = 0;
-        while (k < first.size() && !same_line(first[k], i))
-            ++k;
-        if (k == first.size()) {
+        for (std::int32_t k = 0; k < width; ++k)
+            line[std::size_t(k)] = by_col ? &g.at(k, i) : &g.at(i, k);
+        std::size_t group = first.size();
+        if (keys.keys(line, line_keys)) {
+            for (std::uint64_t key : line_keys) {
+                auto found = groups_by_key.find(key);
+                if (found == groups_by_key.end())
+                    continue;
+                for (std::uint32_t k : found->second) {
+                    if (k >= group)
+                        break;
+                    if (same_line(first[k], i)) {
+                        group = k;
+                        break;
+                    }
+                }
+            }
+        } else {
+            for (std::size_t k = 0; k < first.size() && group == first.size(); ++k)
+                if (same_line(first[k], i))
+                    group = k;
+        }
+        if (group == first.size()) {
             first.push_back(i);
             count.push_back(0);
+            groups_by_key[line_keys.front()].push_back(std::uint32_t(group));
         }
-        ++count[k];
+        ++count[group];
     }
     std::vector<std::int32_t> chosen;
     for (std::size_t k = 0; k < first.size(); ++k)

@@ -85,9 +85,9 @@ struct Criterion {
     }
 
     // Whether the cells it matches are those equal to one value, which a range's index finds
-    // (not a number, which also finds the text that reads as it).
+    // (a number also the text that reads as it, among the range's texts).
     bool exact() const {
-        return op == Eq && !blank_only && !blank_or_empty_text && !target.is_empty() && !target.is_number() &&
+        return op == Eq && !blank_only && !blank_or_empty_text && !target.is_empty() &&
                !(target.is_text() && (target.as_text().empty() || has_wildcards(target.as_text())));
     }
 
@@ -165,8 +165,10 @@ bool each_match(const Ctx& c, const Item& range, const Item* other, const Criter
 void conditional(Ctx& c, Item& out, int kind) { // 0 SUMIF, 1 COUNTIF, 2 AVERAGEIF
     Criterion crit(c.arg(1));
     const Item& range = c.args[0];
-    if (range.kind == Item::Val)
-        OMBRIX_RETURN(err(ErrorCode::Value));
+    if (range.kind == Item::Val) // SUMIF(#REF!,...) is #REF!
+        OMBRIX_RETURN(range.v.is_error() ? range.v : err(ErrorCode::Value));
+    if (kind != 1 && !c.missing(2) && c.args[2].kind == Item::Val && c.args[2].v.is_error())
+        OMBRIX_RETURN(c.args[2].v);
     const Item* other = kind == 1 ? nullptr : (c.missing(2) ? &range : &c.args[2]);
     if (kind == 1) {
         double n = 0;
@@ -249,11 +251,14 @@ void conditional_many(Ctx& c, Item& out, Reduce kind) {
             acc += x;
         ++n;
     };
-    // Sparse over the cells that exist of a range whose criterion empty cells cannot meet.
+    // Sparse over the cells that exist of a range whose criterion empty cells cannot meet,
+    // through its index when one such criterion is a single value.
     std::size_t sparse = crits.size();
-    for (std::size_t k = 0; k < crits.size() && sparse == crits.size(); ++k)
-        if (views[skip + k].item.kind == Item::Range && !crits[k].matches(Value()))
-            sparse = k;
+    for (bool indexed : {true, false})
+        for (std::size_t k = 0; k < crits.size() && sparse == crits.size(); ++k)
+            if (views[skip + k].item.kind == Item::Range && !crits[k].matches(Value()) &&
+                (!indexed || crits[k].exact()))
+                sparse = k;
     auto visit_sparse = [&](std::int32_t r, std::int32_t col) { visit(r, col, sparse); };
     if (sparse < crits.size() && !crits[sparse].each_indexed(c, views[skip + sparse].item, visit_sparse)) {
         const Area& area = views[skip + sparse].item.area;
@@ -289,12 +294,11 @@ std::function<bool(const Value&)> criterion_test(const Value& criterion) {
 
 std::vector<Entry> conditional_functions() {
     // An array of criteria gives an array of answers, one for each.
-    constexpr std::uint8_t Odd = FnLift | FnLiftOdd, Even = FnLift | FnLiftEven;
     return {
-        {{"SUMIF", 2, 3, Odd}, fn_sumif},         {{"COUNTIF", 2, 2, Odd}, fn_countif},
-        {{"AVERAGEIF", 2, 3, Odd}, fn_averageif}, {{"SUMIFS", 3, -1, Even}, fn_sumifs},
-        {{"COUNTIFS", 2, -1, Odd}, fn_countifs},  {{"AVERAGEIFS", 3, -1, Even}, fn_averageifs},
-        {{"MAXIFS", 3, -1, Even}, fn_maxifs},     {{"MINIFS", 3, -1, Even}, fn_minifs},
+        {{"SUMIF", 2, 3, 0, "ava"}, fn_sumif},         {{"COUNTIF", 2, 2, 0, "av"}, fn_countif},
+        {{"AVERAGEIF", 2, 3, 0, "ava"}, fn_averageif}, {{"SUMIFS", 3, -1, 0, "a(av)"}, fn_sumifs},
+        {{"COUNTIFS", 2, -1, 0, "(av)"}, fn_countifs}, {{"AVERAGEIFS", 3, -1, 0, "a(av)"}, fn_averageifs},
+        {{"MAXIFS", 3, -1, 0, "a(av)"}, fn_maxifs},    {{"MINIFS", 3, -1, 0, "a(av)"}, fn_minifs},
     };
 }
 

@@ -19,6 +19,71 @@ std::string padded(long long v, std::size_t width) {
 
 std::string two_digits(long long v) { return padded(v, 2); }
 
+// Month and day names of the languages a file's formats name ([$-407]), as their
+// installations show them: full names, then abbreviated; days from Sunday.
+struct Names {
+    int language;
+    const char* months[12];
+    const char* short_months[12];
+    const char* days[7];
+    const char* short_days[7];
+};
+
+const Names languages[] = {
+    {0x07,
+     {"Januar", "Februar", "März", "April", "Mai", "Juni", "Juli", "August", "September", "Oktober", "November",
+      "Dezember"},
+     {"Jan", "Feb", "Mrz", "Apr", "Mai", "Jun", "Jul", "Aug", "Sep", "Okt", "Nov", "Dez"},
+     {"Sonntag", "Montag", "Dienstag", "Mittwoch", "Donnerstag", "Freitag", "Samstag"},
+     {"So", "Mo", "Di", "Mi", "Do", "Fr", "Sa"}},
+    {0x0C,
+     {"janvier", "février", "mars", "avril", "mai", "juin", "juillet", "août", "septembre", "octobre", "novembre",
+      "décembre"},
+     {"janv.", "févr.", "mars", "avr.", "mai", "juin", "juil.", "août", "sept.", "oct.", "nov.", "déc."},
+     {"dimanche", "lundi", "mardi", "mercredi", "jeudi", "vendredi", "samedi"},
+     {"dim.", "lun.", "mar.", "mer.", "jeu.", "ven.", "sam."}},
+    {0x0A,
+     {"enero", "febrero", "marzo", "abril", "mayo", "junio", "julio", "agosto", "septiembre", "octubre", "noviembre",
+      "diciembre"},
+     {"ene", "feb", "mar", "abr", "may", "jun", "jul", "ago", "sep", "oct", "nov", "dic"},
+     {"domingo", "lunes", "martes", "miércoles", "jueves", "viernes", "sábado"},
+     {"dom", "lun", "mar", "mié", "jue", "vie", "sáb"}},
+    {0x10,
+     {"gennaio", "febbraio", "marzo", "aprile", "maggio", "giugno", "luglio", "agosto", "settembre", "ottobre",
+      "novembre", "dicembre"},
+     {"gen", "feb", "mar", "apr", "mag", "giu", "lug", "ago", "set", "ott", "nov", "dic"},
+     {"domenica", "lunedì", "martedì", "mercoledì", "giovedì", "venerdì", "sabato"},
+     {"dom", "lun", "mar", "mer", "gio", "ven", "sab"}},
+    {0x16,
+     {"janeiro", "fevereiro", "março", "abril", "maio", "junho", "julho", "agosto", "setembro", "outubro", "novembro",
+      "dezembro"},
+     {"jan", "fev", "mar", "abr", "mai", "jun", "jul", "ago", "set", "out", "nov", "dez"},
+     {"domingo", "segunda-feira", "terça-feira", "quarta-feira", "quinta-feira", "sexta-feira", "sábado"},
+     {"dom", "seg", "ter", "qua", "qui", "sex", "sáb"}},
+    {0x13,
+     {"januari", "februari", "maart", "april", "mei", "juni", "juli", "augustus", "september", "oktober", "november",
+      "december"},
+     {"jan", "feb", "mrt", "apr", "mei", "jun", "jul", "aug", "sep", "okt", "nov", "dec"},
+     {"zondag", "maandag", "dinsdag", "woensdag", "donderdag", "vrijdag", "zaterdag"},
+     {"zo", "ma", "di", "wo", "do", "vr", "za"}},
+};
+
+// The names of the section's language; none (English) when it names no other or one not here.
+const Names* names_of(const Section& section) {
+    for (const Names& n : languages)
+        if (n.language == section.language)
+            return &n;
+    return nullptr;
+}
+
+// The first letter of a name (one character, not one byte).
+std::string first_letter(const char* name) {
+    std::size_t n = 1;
+    while (name[n] != '\0' && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80)
+        ++n;
+    return std::string(name, n);
+}
+
 } // namespace
 
 // A date or time: minutes where "m" follows hours or comes before seconds, months otherwise;
@@ -27,6 +92,7 @@ std::string two_digits(long long v) { return padded(v, 2); }
 Formatted show_date(const Section& section, double x, bool date1904, std::string& out) {
     const std::vector<Token>& t = section.tokens;
     const std::size_t n = t.size();
+    const Names* names = names_of(section);
     bool elapsed = section.has(Token::Elapsed);
     if ((x < 0 && !elapsed) || (!elapsed && x >= double(max_serial(date1904)) + 1) || std::fabs(x) >= 1e9)
         return Formatted::NotShown;
@@ -92,7 +158,9 @@ Formatted show_date(const Section& section, double x, bool date1904, std::string
                 else if (len <= 2)
                     out += len == 1 ? std::to_string(ymd.m) : two_digits(ymd.m);
                 else if (len == 5)
-                    out += month_names[ymd.m - 1][0];
+                    out += first_letter(names ? names->months[ymd.m - 1] : month_names[ymd.m - 1]);
+                else if (names)
+                    out += len == 3 ? names->short_months[ymd.m - 1] : names->months[ymd.m - 1];
                 else
                     out += len == 3 ? std::string(month_names[ymd.m - 1], 3) : std::string(month_names[ymd.m - 1]);
             } else if (code == 'y') {
@@ -101,6 +169,8 @@ Formatted show_date(const Section& section, double x, bool date1904, std::string
                 int dow = day_of_week(long(days), date1904);
                 if (len <= 2)
                     out += len == 1 ? std::to_string(ymd.d) : two_digits(ymd.d);
+                else if (names)
+                    out += len == 3 ? names->short_days[dow] : names->days[dow];
                 else
                     out += len == 3 ? std::string(day_names[dow], 3) : std::string(day_names[dow]);
             } else if (code == 'h') {

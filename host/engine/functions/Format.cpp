@@ -157,6 +157,7 @@ std::vector<Entry> format_functions() {
         {{"TEXT", 2, 2, L}, fn_text},
         {{"FIXED", 1, 3, L}, fn_fixed},
         {{"DOLLAR", 1, 2, L}, fn_dollar},
+        {{"USDOLLAR", 1, 2, L}, fn_dollar},
     };
 }
 

@@ -68,8 +68,14 @@ bool parse_bracket(std::string_view inside, Section& out) {
         return true;
     }
     if (first == '$') { // "[$-409]" names a locale, "[$€-407]" a currency symbol too, which shows
-        std::string_view symbol = inside.substr(1, inside.find('-') == none ? none : inside.find('-') - 1);
+        const std::size_t dash = inside.find('-');
+        std::string_view symbol = inside.substr(1, dash == none ? none : dash - 1);
         out.tokens.push_back({Token::Literal, std::string(symbol)});
+        // The locale's number: calendar and digits above its low 16 bits, the language in
+        // the low 10 of those.
+        if (dash != none && dash + 1 < inside.size() &&
+            inside.find_first_not_of("0123456789abcdefABCDEF", dash + 1) == none && inside.size() - dash - 1 <= 8)
+            out.language = int(std::stoul(std::string(inside.substr(dash + 1)), nullptr, 16) & 0x3FF);
         return true;
     }
     char unit = lower(first);

@@ -56,6 +56,7 @@ struct Condition {
 struct Section {
     std::vector<Token> tokens;
     Condition condition;
+    int language = 0; // the primary language of a [$-407] locale (0x07 German), 0 for none
 
     bool has(Token::Kind k) const {
         return std::any_of(tokens.begin(), tokens.end(), [k](const Token& t) { return t.kind == k; });

@@ -70,9 +70,13 @@ void accumulate(Ctx& c, Item& out, bool keep_steps) {
     if (acc.kind == Item::Missing)
         acc = value_item(Value());
     ValueGrid steps = sized(g.rows, g.cols);
+    // Only the latest accumulated value is kept: a REDUCE that stacks its elements would
+    // otherwise hold every intermediate stack.
+    const Evaluator::Mark before = c.ev.mark();
     for (std::size_t k = 0; k < g.values.size(); ++k) {
         Item args[2] = {acc, value_item(g.values[k])};
         acc = c.ev.invoke(*f, args, 2);
+        c.ev.release(before, acc);
         if (keep_steps)
             steps.values[k] = single_result(c.ev, acc);
     }
@@ -96,6 +100,7 @@ void by_line(Ctx& c, Item& out, bool rows) {
     std::int32_t lines = rows ? g.rows : g.cols, width = rows ? g.cols : g.rows;
     ValueGrid r = rows ? sized(lines, 1) : sized(1, lines);
     for (std::int32_t i = 0; i < lines; ++i) {
+        const Evaluator::Mark before = c.ev.mark();
         auto line = std::make_shared<Array>();
         line->rows = rows ? 1 : width;
         line->cols = rows ? width : 1;
@@ -105,6 +110,7 @@ void by_line(Ctx& c, Item& out, bool rows) {
         arg.kind = Item::Arr;
         arg.arr = c.ev.keep(std::move(line));
         r.values[std::size_t(i)] = single_result(c.ev, c.ev.invoke(*f, &arg, 1));
+        c.ev.release(before, Item()); // the line too
     }
     give(c, out, std::move(r));
 }

@@ -135,13 +135,13 @@ OMBRIX_FN(switch) {
 std::vector<Entry> logic_functions() {
     constexpr std::uint8_t L = FnLift;
     return {
-        {{"IF", 2, 3, L}, fn_if},
+        {{"IF", 2, 3, 0, "vff"}, fn_if},
         {{"AND", 1, -1, 0}, fn_and},
         {{"OR", 1, -1, 0}, fn_or},
         {{"NOT", 1, 1, L}, fn_not},
-        {{"IFERROR", 2, 2, L | FnLiftFirst}, fn_iferror},
+        {{"IFERROR", 2, 2, 0, "vf"}, fn_iferror},
         {{"XOR", 1, -1, 0}, fn_xor},
-        {{"IFNA", 2, 2, L | FnLiftFirst}, fn_ifna},
+        {{"IFNA", 2, 2, 0, "vf"}, fn_ifna},
         {{"IFS", 2, -1, L}, fn_ifs},
         {{"SWITCH", 3, -1, L}, fn_switch},
         {{"TRUE", 0, 0, 0}, fn_true},

@@ -1,6 +1,7 @@
 // The lookup functions: VLOOKUP, HLOOKUP, MATCH, INDEX, LOOKUP, XLOOKUP, XMATCH, CHOOSE.
 
 #include "engine/functions/Common.hpp"
+#include "engine/functions/Regex.hpp"
 #include "engine/internal/LookupIndex.hpp"
 #include "engine/Workbook.hpp"
 
@@ -9,11 +10,6 @@
 #include <cmath>
 #include <memory>
 #include <utility>
-
-#ifdef OMBRIX_HAVE_PCRE2
-#define PCRE2_CODE_UNIT_WIDTH 8
-#include <pcre2.h>
-#endif
 
 namespace host::engine::detail::fn {
 
@@ -293,14 +289,9 @@ struct Vector {
 // key, read as a pattern, matches somewhere; -2 when the pattern is invalid or unsupported.
 std::int64_t regex_position(const Value& key, const Vector& t, int search) {
 #ifdef OMBRIX_HAVE_PCRE2
-    const std::string pattern = to_text(key);
-    int error;
-    PCRE2_SIZE offset;
-    pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), PCRE2_UTF, &error,
-                                     &offset, nullptr);
-    if (!code)
+    Regex regex(to_text(key), false);
+    if (!regex.valid())
         return -2;
-    pcre2_match_data* md = pcre2_match_data_create_from_pattern(code, nullptr);
     std::int64_t found = -1;
     const std::int64_t n = t.size();
     for (std::int64_t k = 0; k < n && found == -1; ++k) {
@@ -308,15 +299,12 @@ std::int64_t regex_position(const Value& key, const Vector& t, int search) {
         const Value v = t[i];
         if (!v.is_text())
             continue;
-        const std::string_view text = v.as_text();
-        const int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0, 0, md, nullptr);
+        const int rc = regex.match(v.as_text(), 0);
         if (rc >= 0)
             found = i;
         else if (rc < PCRE2_ERROR_NOMATCH)
             found = -2;
     }
-    pcre2_match_data_free(md);
-    pcre2_code_free(code);
     return found;
 #else
     (void)key, (void)t, (void)search;
@@ -481,9 +469,15 @@ OMBRIX_FN(let) {
 
 std::vector<Entry> lookup_functions() {
     return {
-        {{"CHOOSE", 2, -1, 0}, fn_choose},  {{"VLOOKUP", 3, 4, 0}, fn_vlookup}, {{"HLOOKUP", 3, 4, 0}, fn_hlookup},
-        {{"INDEX", 2, 4, 0}, fn_index},     {{"MATCH", 2, 3, 0}, fn_match},     {{"LOOKUP", 2, 3, 0}, fn_lookup},
-        {{"XLOOKUP", 3, 6, 0}, fn_xlookup}, {{"XMATCH", 2, 4, 0}, fn_xmatch},   {{"LET", 3, 253, 0}, fn_let},
+        {{"CHOOSE", 2, -1, 0, "v(f)"}, fn_choose},
+        {{"VLOOKUP", 3, 4, 0, "vavv"}, fn_vlookup},
+        {{"HLOOKUP", 3, 4, 0, "vavv"}, fn_hlookup},
+        {{"INDEX", 2, 4, 0, "avvv"}, fn_index},
+        {{"MATCH", 2, 3, 0, "vav"}, fn_match},
+        {{"LOOKUP", 2, 3, 0, "vaa"}, fn_lookup},
+        {{"XLOOKUP", 3, 6, 0, "vaaavv"}, fn_xlookup},
+        {{"XMATCH", 2, 4, 0, "vavv"}, fn_xmatch},
+        {{"LET", 3, 253, 0}, fn_let},
     };
 }
 

@@ -17,6 +17,15 @@ void math1(Ctx& c, Item& out) {
     OMBRIX_RETURN(Value::number(F(x)));
 }
 
+// The trigonometric functions take arguments below 2^27 in size; beyond, #NUM!.
+template <double (*F)(double)>
+void trig(Ctx& c, Item& out) {
+    OMBRIX_NUMBER(0, x);
+    if (!(std::fabs(x) < 134217728.0))
+        OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_RETURN(Value::number(F(x)));
+}
+
 double f_exp(double x) { return std::exp(x); }
 double f_sin(double x) { return std::sin(x); }
 double f_cos(double x) { return std::cos(x); }
@@ -353,9 +362,9 @@ std::vector<Entry> math_functions() {
         {{"ROUNDDOWN", 2, 2, L}, fn_rounddown},
         {{"SIGN", 1, 1, L}, fn_sign},
         {{"PI", 0, 0, 0}, fn_pi},
-        {{"SIN", 1, 1, L}, math1<f_sin>},
-        {{"COS", 1, 1, L}, math1<f_cos>},
-        {{"TAN", 1, 1, L}, math1<f_tan>},
+        {{"SIN", 1, 1, L}, trig<f_sin>},
+        {{"COS", 1, 1, L}, trig<f_cos>},
+        {{"TAN", 1, 1, L}, trig<f_tan>},
         {{"ASIN", 1, 1, L}, fn_asin},
         {{"ACOS", 1, 1, L}, fn_acos},
         {{"ATAN", 1, 1, L}, math1<f_atan>},

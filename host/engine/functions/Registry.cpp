@@ -44,24 +44,25 @@ const std::vector<Entry>& table() {
 
 bool is_multi(const Item& item) { return item.kind == Item::Arr || (item.kind == Item::Range && item.area.size() > 1); }
 
-// Whether argument i of a function with these flags is applied element by element (with
-// FnLiftFirst the others are too, once the first one is an array).
-bool lifts(std::uint8_t flags, int i) {
-    if (flags & FnLiftOdd)
-        return i % 2 == 1;
-    if (flags & FnLiftEven)
-        return i > 0 && i % 2 == 0;
-    return true;
+// Whether an argument a parameter of this kind is given is taken element by element: an array
+// always, a range in array context (elsewhere a 'v' parameter takes the one cell of a range
+// beside the formula), and with 'f' a range anywhere.
+bool taken_apart(char kind, const Item& item, bool array) {
+    if (kind == 'a' || !is_multi(item))
+        return false;
+    return item.kind == Item::Arr ? item.arr->values.size() > 1 : array || kind == 'f';
 }
 
-// A scalar function given arrays in array context: applied element by element.
-void lift(Evaluator& ev, Impl impl, std::uint8_t flags, Item* args, int argc, Item& out) {
+// A scalar function given arrays: applied element by element.
+void lift(Evaluator& ev, const Entry& e, Item* args, int argc, Item& out, bool array) {
     std::vector<View> views;
+    std::vector<char> apart(static_cast<std::size_t>(argc));
     views.reserve(std::size_t(argc));
     std::int32_t rows = 1, cols = 1;
     for (int i = 0; i < argc; ++i) {
         views.emplace_back(ev, args[i]);
-        if (lifts(flags, i) && is_multi(args[i])) {
+        apart[std::size_t(i)] = taken_apart(parameter_kind(e.meta, i), args[i], array);
+        if (apart[std::size_t(i)]) {
             rows = std::max(rows, views[i].rows);
             cols = std::max(cols, views[i].cols);
         }
@@ -77,20 +78,23 @@ void lift(Evaluator& ev, Impl impl, std::uint8_t flags, Item* args, int argc, It
     for (std::int32_t r = 0; r < rows; ++r)
         for (std::int32_t c = 0; c < cols; ++c) {
             for (int i = 0; i < argc; ++i) {
-                if (!lifts(flags, i) || !is_multi(args[i])) {
+                if (!apart[std::size_t(i)]) {
                     element[std::size_t(i)] = args[i];
                     continue;
                 }
                 const View& v = views[std::size_t(i)];
-                Item& e = element[std::size_t(i)];
-                e.kind = Item::Val;
+                Item& el = element[std::size_t(i)];
+                el.kind = Item::Val;
                 std::int32_t rr = v.rows == 1 ? 0 : r, cc = v.cols == 1 ? 0 : c;
-                e.v = rr < v.rows && cc < v.cols ? v.at(rr, cc) : Value::error(ErrorCode::NA);
+                el.v = rr < v.rows && cc < v.cols ? v.at(rr, cc) : Value::error(ErrorCode::NA);
             }
             Item o;
-            fn::Ctx ctx{ev, element.data(), argc, true};
-            impl(ctx, o);
-            result->values.push_back(ev.scalar(o, true));
+            fn::Ctx ctx{ev, element.data(), argc, array};
+            const Evaluator::Mark before = ev.mark();
+            e.impl(ctx, o);
+            Value v = ev.scalar(o, true);
+            result->values.push_back(too_long(v) ? Value::error(ErrorCode::Value) : std::move(v));
+            ev.release(before, Item());
         }
     out.kind = Item::Arr;
     out.arr = ev.keep(std::move(result));
@@ -120,18 +124,32 @@ int find_function(std::string_view upper_name) {
     return it == index.end() ? -1 : it->second;
 }
 
+char parameter_kind(const Function& f, int i) {
+    if (!f.params)
+        return f.flags & FnLift ? 'v' : 'a';
+    const std::string_view p = f.params;
+    const std::size_t open = p.find('(');
+    if (open == std::string_view::npos)
+        return p.empty() ? 'a' : p[std::min(std::size_t(i), p.size() - 1)];
+    if (std::size_t(i) < open)
+        return p[std::size_t(i)];
+    const std::size_t period = p.size() - open - 2;
+    return p[open + 1 + (std::size_t(i) - open) % period];
+}
+
 void call_function(Evaluator& ev, int id, Item* args, int argc, Item& out, bool array) {
     const Entry& e = table()[static_cast<std::size_t>(id)];
-    if (array && (e.meta.flags & FnLift)) {
-        const int triggers = e.meta.flags & FnLiftFirst ? std::min(argc, 1) : argc;
-        for (int i = 0; i < triggers; ++i)
-            if (lifts(e.meta.flags, i) && is_multi(args[i])) {
-                lift(ev, e.impl, e.meta.flags, args, argc, out);
+    if ((e.meta.flags & FnLift) || e.meta.params) {
+        for (int i = 0; i < argc; ++i)
+            if (parameter_kind(e.meta, i) == 'v' && taken_apart('v', args[i], array)) {
+                lift(ev, e, args, argc, out, array);
                 return;
             }
     }
     fn::Ctx ctx{ev, args, argc, array};
     e.impl(ctx, out);
+    if (out.kind == Item::Val && too_long(out.v))
+        out.v = Value::error(ErrorCode::Value);
 }
 
 } // namespace host::engine::detail

@@ -75,9 +75,90 @@ struct Fit {
     std::vector<double> inverse;     // of X'X (centred), k x k
     double ss_reg = 0, ss_resid = 0; // explained and residual sums of squares
     double df = 0;                   // residual degrees of freedom
+    std::size_t kept = 0;            // predictors in the fit: those no combination of others
 };
 
+bool solve_kept(const FitData& d, bool constant, Fit& f);
+
+// The predictors that stay, in order: each one that is no combination of those kept before
+// it (nor constant, with a constant in the fit). The spreadsheet drops the others, giving
+// them a coefficient and a standard error of 0.
+std::vector<std::size_t> independent(const FitData& d, bool constant) {
+    const std::size_t n = d.n, k = d.k;
+    std::vector<double> means(k, 0.0);
+    if (constant)
+        for (std::size_t i = 0; i < n; ++i)
+            for (std::size_t j = 0; j < k; ++j)
+                means[j] += d.x[i * k + j] / double(n);
+    std::vector<double> a(k * k, 0.0);
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = 0; j < k; ++j)
+            for (std::size_t l = 0; l < k; ++l)
+                a[j * k + l] += (d.x[i * k + j] - means[j]) * (d.x[i * k + l] - means[l]);
+    std::vector<std::size_t> kept;
+    std::vector<std::vector<double>> lower; // the Cholesky factor of the kept ones' products
+    for (std::size_t j = 0; j < k; ++j) {
+        std::vector<double> z(kept.size());
+        double r = a[j * k + j];
+        for (std::size_t p = 0; p < kept.size(); ++p) {
+            double sum = a[kept[p] * k + j];
+            for (std::size_t q = 0; q < p; ++q)
+                sum -= lower[p][q] * z[q];
+            z[p] = sum / lower[p][p];
+            r -= z[p] * z[p];
+        }
+        if (!(r > 1e-12 * a[j * k + j]) || !(a[j * k + j] > 0))
+            continue;
+        z.push_back(std::sqrt(r));
+        lower.push_back(std::move(z));
+        kept.push_back(j);
+    }
+    return kept;
+}
+
 bool solve(const FitData& d, bool constant, Fit& f) {
+    const std::vector<std::size_t> kept = independent(d, constant);
+    if (kept.size() == d.k)
+        return solve_kept(d, constant, f);
+    FitData part = d;
+    part.k = kept.size();
+    part.x.assign(d.n * part.k, 0.0);
+    for (std::size_t i = 0; i < d.n; ++i)
+        for (std::size_t p = 0; p < part.k; ++p)
+            part.x[i * part.k + p] = d.x[i * d.k + kept[p]];
+    Fit g;
+    if (part.k > 0 && !solve_kept(part, constant, g))
+        return false;
+    if (part.k == 0) { // nothing to fit but the constant
+        double y_mean = 0;
+        for (double y : d.y)
+            y_mean += y / double(d.n);
+        g.intercept = constant ? y_mean : 0;
+        for (double y : d.y)
+            g.ss_resid += (y - g.intercept) * (y - g.intercept);
+        g.ss_reg = 0;
+        g.df = double(d.n) - (constant ? 1 : 0);
+    }
+    f = Fit();
+    f.kept = part.k;
+    f.intercept = g.intercept;
+    f.ss_reg = g.ss_reg;
+    f.ss_resid = g.ss_resid;
+    f.df = g.df;
+    f.slopes.assign(d.k, 0.0);
+    f.means.assign(d.k, 0.0);
+    f.inverse.assign(d.k * d.k, 0.0);
+    for (std::size_t p = 0; p < part.k; ++p) {
+        f.slopes[kept[p]] = g.slopes[p];
+        f.means[kept[p]] = g.means[p];
+        for (std::size_t q = 0; q < part.k; ++q)
+            f.inverse[kept[p] * d.k + kept[q]] = g.inverse[p * part.k + q];
+    }
+    return true;
+}
+
+bool solve_kept(const FitData& d, bool constant, Fit& f) {
+    f.kept = d.k;
     const std::size_t n = d.n, k = d.k;
     double y_mean = 0;
     f.means.assign(k, 0.0);
@@ -193,7 +274,8 @@ void estimate(Ctx& c, Item& out, bool logarithmic) {
         put(2, 0, ss_total > 0 ? Value::number(f.ss_reg / ss_total) : err(ErrorCode::Num));
         put(2, 1, f.df > 0 ? Value::number(std::sqrt(variance)) : err(ErrorCode::Num));
         put(3, 0,
-            f.df > 0 && f.ss_resid > 0 ? Value::number((f.ss_reg / double(d.k)) / variance) : err(ErrorCode::Num));
+            f.df > 0 && f.ss_resid > 0 && f.kept > 0 ? Value::number((f.ss_reg / double(f.kept)) / variance)
+                                                     : err(ErrorCode::Num));
         put(3, 1, Value::number(f.df));
         put(4, 0, Value::number(f.ss_reg));
         put(4, 1, Value::number(f.ss_resid));

@@ -89,8 +89,7 @@ OMBRIX_FN(trim) {
     OMBRIX_RETURN(Value::text(r));
 }
 
-// The longest text a cell holds.
-constexpr std::size_t max_text = 32767;
+constexpr std::size_t max_text = max_text_length;
 
 Value text_result(std::string s) {
     if (utf8_length(s) > max_text)
@@ -138,7 +137,8 @@ OMBRIX_FN(textjoin) {
         std::string part = to_text(v);
         if (skip_empty && part.empty())
             return;
-        if (joined++ > 0 && !delimiters.empty())
+        // Past the limit already: the count goes on, the text no longer grows.
+        if (joined++ > 0 && !delimiters.empty() && s.size() <= 4 * max_text)
             s += delimiters[(joined - 2) % delimiters.size()];
         if (s.size() <= 4 * max_text)
             s += part;

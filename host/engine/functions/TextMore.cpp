@@ -5,17 +5,13 @@
 // stores none).
 
 #include "engine/functions/Common.hpp"
+#include "engine/functions/Regex.hpp"
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <string>
 #include <vector>
-
-#ifdef OMBRIX_HAVE_PCRE2
-#define PCRE2_CODE_UNIT_WIDTH 8
-#include <pcre2.h>
-#endif
 
 namespace host::engine::detail::fn {
 
@@ -270,19 +266,8 @@ OMBRIX_FN(phonetic) {
 }
 
 #ifdef OMBRIX_HAVE_PCRE2
-// A compiled pattern, freed on leaving; null with #VALUE! when the pattern is invalid.
-struct Pattern {
-    pcre2_code* code = nullptr;
-    Pattern(const std::string& pattern, bool ignore_case) {
-        int error;
-        PCRE2_SIZE offset;
-        code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(),
-                             PCRE2_UTF | (ignore_case ? PCRE2_CASELESS : 0), &error, &offset, nullptr);
-    }
-    ~Pattern() { pcre2_code_free(code); }
-    Pattern(const Pattern&) = delete;
-    Pattern& operator=(const Pattern&) = delete;
-};
+// The most characters of replacement text REGEXREPLACE reads, over all its matches.
+constexpr std::size_t max_replacement_work = std::size_t(1) << 24;
 
 bool case_arg(const Ctx& c, int i, bool& ignore_case, Value& out) {
     double x;
@@ -302,12 +287,10 @@ OMBRIX_FN(regextest) {
     bool ignore_case;
     if (!case_arg(c, 2, ignore_case, out.v))
         return;
-    Pattern p(pattern, ignore_case);
-    if (!p.code)
+    Regex regex(pattern, ignore_case);
+    if (!regex.valid())
         OMBRIX_RETURN(err(ErrorCode::Value));
-    pcre2_match_data* md = pcre2_match_data_create_from_pattern(p.code, nullptr);
-    int rc = pcre2_match(p.code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0, 0, md, nullptr);
-    pcre2_match_data_free(md);
+    const int rc = regex.match(text, 0);
     if (rc < PCRE2_ERROR_NOMATCH)
         OMBRIX_RETURN(err(ErrorCode::Value));
     OMBRIX_RETURN(Value::boolean(rc >= 0));
@@ -324,55 +307,41 @@ OMBRIX_FN(regexreplace) {
     bool ignore_case;
     if (!case_arg(c, 4, ignore_case, out.v))
         return;
-    Pattern p(pattern, ignore_case);
-    if (!p.code)
+    Regex regex(pattern, ignore_case);
+    if (!regex.valid())
         OMBRIX_RETURN(err(ErrorCode::Value));
-    long occurrence = long(std::trunc(occurrence_arg));
-    // Where each match is, to pick the one that is wanted.
-    std::vector<PCRE2_SIZE> starts;
-    {
-        pcre2_match_data* md = pcre2_match_data_create_from_pattern(p.code, nullptr);
-        PCRE2_SIZE at = 0;
-        while (at <= text.size() &&
-               pcre2_match(p.code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), at, 0, md, nullptr) >= 0) {
-            PCRE2_SIZE* v = pcre2_get_ovector_pointer(md);
-            starts.push_back(v[0]);
-            at = v[1] > v[0] ? v[1] : v[0] + 1;
-        }
-        pcre2_match_data_free(md);
-    }
-    if (occurrence != 0) {
-        long n = long(starts.size());
-        long index = occurrence > 0 ? occurrence - 1 : n + occurrence;
-        if (index < 0 || index >= n)
-            OMBRIX_RETURN(Value::text(text));
-        PCRE2_SIZE from = starts[std::size_t(index)];
-        std::vector<PCRE2_UCHAR> buffer(text.size() * 2 + replacement.size() * 4 + 256);
-        PCRE2_SIZE length = buffer.size();
-        int rc = pcre2_substitute(p.code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), from, 0, nullptr,
-                                  nullptr, reinterpret_cast<PCRE2_SPTR>(replacement.data()), replacement.size(),
-                                  buffer.data(), &length);
+    long occurrence = long(std::trunc(std::max(-1e9, std::min(occurrence_arg, 1e9))));
+    // Where each match is, to pick the one that is wanted or to bound the work.
+    std::vector<std::size_t> starts;
+    for (std::size_t at = 0; at <= text.size();) {
+        const int rc = regex.match(text, at);
+        if (rc == PCRE2_ERROR_NOMATCH)
+            break;
         if (rc < 0)
             OMBRIX_RETURN(err(ErrorCode::Value));
-        std::string replaced(reinterpret_cast<const char*>(buffer.data()), length);
-        // pcre2_substitute copies the text before `from` unchanged: it is there already.
+        starts.push_back(regex.start(0));
+        at = next_search_start(text, regex.start(0), regex.end(0));
+    }
+    // Anything longer is past the text limit whatever its characters.
+    const std::size_t longest = 4 * max_text_length;
+    std::string replaced;
+    if (occurrence == 0) {
+        // The replacement is read again for every match: a long one over many matches would
+        // take seconds, and is #VALUE! as a text past the limit is.
+        if (double(starts.size()) * double(replacement.size()) > double(max_replacement_work))
+            OMBRIX_RETURN(err(ErrorCode::Value));
+        if (!regex.substitute(text, 0, true, replacement, longest, replaced))
+            OMBRIX_RETURN(err(ErrorCode::Value));
         OMBRIX_RETURN(Value::text(replaced));
     }
-    std::vector<PCRE2_UCHAR> buffer(text.size() * 2 + replacement.size() * (starts.size() + 1) * 2 + 256);
-    PCRE2_SIZE length = buffer.size();
-    int rc =
-        pcre2_substitute(p.code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0,
-                         PCRE2_SUBSTITUTE_GLOBAL | PCRE2_SUBSTITUTE_OVERFLOW_LENGTH, nullptr, nullptr,
-                         reinterpret_cast<PCRE2_SPTR>(replacement.data()), replacement.size(), buffer.data(), &length);
-    if (rc == PCRE2_ERROR_NOMEMORY) {
-        buffer.resize(length);
-        rc = pcre2_substitute(
-            p.code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0, PCRE2_SUBSTITUTE_GLOBAL, nullptr,
-            nullptr, reinterpret_cast<PCRE2_SPTR>(replacement.data()), replacement.size(), buffer.data(), &length);
-    }
-    if (rc < 0)
+    long n = long(starts.size());
+    long index = occurrence > 0 ? occurrence - 1 : n + occurrence;
+    if (index < 0 || index >= n)
+        OMBRIX_RETURN(Value::text(text));
+    // The substitution copies the text before the match unchanged.
+    if (!regex.substitute(text, starts[std::size_t(index)], false, replacement, longest, replaced))
         OMBRIX_RETURN(err(ErrorCode::Value));
-    OMBRIX_RETURN(Value::text(std::string(reinterpret_cast<const char*>(buffer.data()), length)));
+    OMBRIX_RETURN(Value::text(replaced));
 }
 #endif
 

@@ -14,7 +14,7 @@ namespace host::engine::detail::fn {
 
 namespace {
 
-constexpr std::size_t max_text = 32767;
+constexpr std::size_t max_text = max_text_length;
 
 // Every byte of the UTF-8 text but the unreserved characters of a URL (letters, digits,
 // - _ . ~) written as %XX.

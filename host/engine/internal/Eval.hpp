@@ -44,6 +44,13 @@ struct Linked {
 // is #NUM! rather than minutes of work and gigabytes of memory.
 constexpr std::int64_t max_dense_cells = std::int64_t(1) << 20;
 
+// The longest text a cell holds, in characters: whatever makes a longer text (&, a text
+// function, a lifted one's element) gives #VALUE! instead.
+constexpr std::size_t max_text_length = 32767;
+bool too_long_text(std::string_view text);
+// The same for a value: true for a text past the limit.
+inline bool too_long(const Value& v) { return v.is_text() && too_long_text(v.as_text()); }
+
 struct Closure;
 
 // One entry of the evaluation stack.
@@ -171,11 +178,22 @@ public:
     // row or column (or its top-left cell when `array`), an array by its top-left element.
     Value scalar(const Item& item, bool array = false) const;
 
-    // Keeps an array computed during this evaluation alive until the next one.
+    // Keeps an array computed during this evaluation alive until the next one, or until
+    // release() frees what was made since a mark before it.
     const Array* keep(std::shared_ptr<const Array> array) {
         arena_.push_back(std::move(array));
         return arena_.back().get();
     }
+
+    // How much the evaluation holds at a moment (arrays, unions, functions made).
+    struct Mark {
+        std::size_t arrays = 0, unions = 0, closures = 0;
+    };
+    Mark mark() const { return {arena_.size(), unions_.size(), closures_.size()}; }
+    // Frees what was made since `m` but what `kept` refers to, once nothing else can: a call
+    // that returns, an element of a loop whose value has been taken. A function made since
+    // `m` may hold anything made with it, so it keeps everything.
+    void release(const Mark& m, const Item& kept);
 
     const Grid& grid;
     int sheet = 0;

@@ -170,6 +170,12 @@ OMBRIX_ALWAYS_INLINE inline bool comparison(NumOp op, double x, double y) {
     }
 }
 
+// SIN, COS and TAN, NaN beyond 2^27 in size, where the slow path gives #NUM!. Called as the
+// library's functions are, so that the lean path's code is as it was.
+__attribute__((noinline)) inline double bounded_sin(double x) { return std::fabs(x) < 134217728.0 ? std::sin(x) : NAN; }
+__attribute__((noinline)) inline double bounded_cos(double x) { return std::fabs(x) < 134217728.0 ? std::cos(x) : NAN; }
+__attribute__((noinline)) inline double bounded_tan(double x) { return std::fabs(x) < 134217728.0 ? std::tan(x) : NAN; }
+
 // The functions of one number, Abs .. Atan, into x; false where the slow path decides.
 OMBRIX_ALWAYS_INLINE inline bool function_of(NumOp op, double& x) {
     switch (op) {
@@ -180,9 +186,9 @@ OMBRIX_ALWAYS_INLINE inline bool function_of(NumOp op, double& x) {
         x = std::sqrt(x);
         break;
     case NumOp::Exp: x = std::exp(x); break;
-    case NumOp::Sin: x = std::sin(x); break;
-    case NumOp::Cos: x = std::cos(x); break;
-    case NumOp::Tan: x = std::tan(x); break;
+    case NumOp::Sin: x = bounded_sin(x); break;
+    case NumOp::Cos: x = bounded_cos(x); break;
+    case NumOp::Tan: x = bounded_tan(x); break;
     case NumOp::Atan: x = std::atan(x); break;
     default:
         if (x <= 0)

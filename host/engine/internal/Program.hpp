@@ -134,15 +134,20 @@ struct Function {
     int min_args;
     int max_args; // -1: any number
     std::uint8_t flags;
+    // What each parameter takes, one letter each: 'v' one value (given an array, or a range in
+    // array context, the call is applied element by element), 'f' one value too, but only
+    // taken element by element along with a 'v' parameter given an array (CHOOSE's choices,
+    // IFERROR's fallback), 'a' an array or range, whole. Letters in parentheses repeat for the
+    // further arguments; without them the last letter does. None: 'v' for every parameter with
+    // FnLift, else 'a'.
+    const char* params = nullptr;
 };
 constexpr std::uint8_t FnArrayArgs = 1; // arguments are evaluated in array context
 constexpr std::uint8_t FnLift = 2;      // scalar: applied element by element to arrays
 constexpr std::uint8_t FnVolatile = 4;  // the value may change on every recalculation
-constexpr std::uint8_t FnLiftFirst = 8; // with FnLift: only an array first argument lifts it
-// With FnLift: only the criteria lift it, the arguments 1, 3, 5 ... (COUNTIF, COUNTIFS) or
-// 2, 4, 6 ... (SUMIFS); the ranges stay whole.
-constexpr std::uint8_t FnLiftOdd = 16;
-constexpr std::uint8_t FnLiftEven = 32;
+
+// What parameter i (from 0) of the function takes: 'v', 'f' or 'a' as above.
+char parameter_kind(const Function& f, int i);
 
 // The function's index in functions(), or -1.
 int find_function(std::string_view upper_name);

@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <map>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace host::engine {
 
@@ -272,6 +273,10 @@ struct Workbook::Impl final : detail::Grid {
     double fixed_now_serial = -1;                                      // TODAY() and NOW() read the clock when negative
     std::map<std::uint32_t, std::vector<std::string>> format_warnings; // by cell slot
     std::map<std::pair<int, std::int32_t>, RowHidden> hidden_rows;     // by sheet and row
+    // Merged blocks, sorted by sheet and first row when merged_sorted; the most rows one has.
+    std::vector<detail::Area> merged;
+    bool merged_sorted = true;
+    std::int32_t merged_tallest = 0;
 
     // ---- Grid ----
     const Value& cell_value(std::uint32_t id) const override { return cells[id].value; }
@@ -396,6 +401,8 @@ struct Workbook::Impl final : detail::Grid {
     void add_member(std::uint32_t anchor_cell, std::uint32_t slot_id, std::int32_t r, std::int32_t c);
     void drop_member(std::uint32_t slot_id);
     bool occupied(int sheet, std::int32_t row, std::int32_t col, std::uint32_t anchor_cell) const;
+    // Whether the area shares a cell with a merged block.
+    bool meets_merged(const detail::Area& area);
     void place_array(std::uint32_t id, std::shared_ptr<const detail::Array> result);
 
     // ---- data tables (WorkbookDataTables.cpp) ----
@@ -444,7 +451,66 @@ struct Workbook::Impl final : detail::Grid {
     void arrange(std::vector<std::uint32_t>& order) const;
     static void arrange_order(void* impl, std::vector<std::uint32_t>& order);
     void run(const std::vector<std::uint32_t>& order);
-    void run_cycle(const std::vector<std::uint32_t>& order, std::size_t begin, std::size_t end);
+    void run_cycle(const std::vector<std::uint32_t>& ids);
+
+    // A circular reference of the graph may be none: it counts every cell a reference could
+    // name (INDEX(A:A,ROW()-1) all of column A), but which cells a formula reads is known only
+    // as it runs. While its cells are computed one by one (resolve_cycle()), formulas run on
+    // `noting`, which reads as the workbook does and lands each read of a cell of the group
+    // not yet computed (by `cycle_state`, per slot) in `reads_pending`; the usual path pays
+    // nothing for it.
+    enum CycleState : std::uint8_t { Outside, Pending, Waiting, Done, Cyclic };
+    bool resolving = false;
+    std::vector<std::uint8_t> cycle_state;
+    mutable std::vector<std::uint32_t> reads_pending;
+    // The cells of the graph's circular references that the last calculation found in none.
+    std::unordered_set<std::uint32_t> acyclic;
+    void note_read(std::uint32_t id) const {
+        if (id < cycle_state.size() && cycle_state[id] != Outside && cycle_state[id] != Done)
+            reads_pending.push_back(id);
+    }
+    struct NotingGrid final : detail::Grid {
+        const Impl& m;
+        explicit NotingGrid(const Impl& m) : m(m) {}
+        const Value& cell_value(std::uint32_t id) const override {
+            m.note_read(id);
+            return m.cell_value(id);
+        }
+        detail::Area cell_area(std::uint32_t id) const override { return m.cell_area(id); }
+        const Value& value_at(int sheet, std::int32_t row, std::int32_t col) const override {
+            const auto& cells = m.sheets[std::size_t(sheet)].cells;
+            auto it = cells.find(detail::key_of(row, col));
+            if (it != cells.end())
+                m.note_read(it->second);
+            return m.value_at(sheet, row, col);
+        }
+        const std::vector<std::uint32_t>& cells_in(const detail::Area& a) const override {
+            const std::vector<std::uint32_t>& ids = m.cells_in(a);
+            for (std::uint32_t id : ids)
+                m.note_read(id);
+            return ids;
+        }
+        bool date1904() const override { return m.date1904(); }
+        bool fixed_now(double& serial) const override { return m.fixed_now(serial); }
+        const detail::LookupIndex* lookup_index(const detail::Area&) const override { return nullptr; }
+        const detail::Linked* name_program(std::uint32_t name, bool array) const override {
+            return m.name_program(name, array);
+        }
+        const detail::Linked* visible_name(std::string_view name, int sheet, bool sheet_only) const override {
+            return m.visible_name(name, sheet, sheet_only);
+        }
+        int sheet_index(std::string_view name) const override { return m.sheet_index(name); }
+        const detail::Linked* cell_program(std::uint32_t id) const override { return m.cell_program(id); }
+        std::string_view cell_formula(std::uint32_t id) const override { return m.cell_formula(id); }
+        int sheet_count() const override { return m.sheet_count(); }
+        RowHidden row_hidden(int sheet, std::int32_t row) const override { return m.row_hidden(sheet, row); }
+        bool spill_area(std::uint32_t id, detail::Area& out, Value& error) const override {
+            return m.spill_area(id, out, error);
+        }
+    };
+    NotingGrid noting{*this};
+    detail::Evaluator noting_evaluator{noting};
+    std::vector<std::uint32_t> resolve_cycle(const std::uint32_t* entries, std::size_t n);
 
     CalcSettings settings;
 

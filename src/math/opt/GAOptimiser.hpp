@@ -1,6 +1,7 @@
 #ifndef OMBRIX_MATH_OPT_GAOPTIMISER_HPP
 #define OMBRIX_MATH_OPT_GAOPTIMISER_HPP
 
+#include "math/opt/Coding.hpp"
 #include "math/opt/ConstrainedOptimiser.hpp"
 #include "math/opt/Evaluation.hpp"
 
@@ -188,6 +189,25 @@ public:
     std::vector<double> maximise(const Objective& f, boost::mt19937& engine) override;
     std::vector<double> minimise(const Objective& f, boost::mt19937& engine) override;
 
+    // The same run for a model with constraints: candidates are compared with better(), and
+    // the wheel sees a fitness that keeps that order (Deb's rule: a point outside the
+    // constraints is worth the generation's worst value within them less its violation). A
+    // model whose violations are all 0 runs exactly as maximise of its values.
+    // best, when given, receives the returned point's evaluation (infinite violation when
+    // nothing was evaluated).
+    std::vector<double> maximise(const ConstrainedObjective& f, boost::mt19937& engine, Evaluation* best = nullptr);
+    std::vector<double> minimise(const ConstrainedObjective& f, boost::mt19937& engine, Evaluation* best = nullptr);
+    // After the generations of a constrained run, a compass search from the best point (each
+    // continuous variable up and down, and with few of them pairs moved in opposite
+    // directions, which keeps their sum: the way along an equality), accepting a move only
+    // when better() says so and halving the step when none is. The generations land near a
+    // constraint; this lands on it. The observer is
+    // asked before each round of moves. Budget: polish_evaluations.
+    std::vector<double> polish(const ConstrainedObjective& f, std::vector<double> x, Evaluation& e) const;
+
+    // The wheel's fitness of each evaluation, by the rule above.
+    static void feasibility_fitness(const std::vector<Evaluation>& evaluations, FitnessTable& fitness);
+
     // Fills the fitness table and returns the position of the best entry (the first on a
     // tie; 0 when no value beats the most negative finite double).
     unsigned int evaluate(const Population& population, const Objective& f, FitnessTable& fitness) const;
@@ -201,6 +221,9 @@ public:
     void code(double value, const interval& x, unsigned int& word) const;
     void decode(const Chromosome& c, std::vector<double>& point) const;
     void code(const std::vector<double>& point, Chromosome& c) const;
+    // Element j of point from word j under coding (the plain fixed-point coding when it is
+    // plain); point has at least words.size() elements.
+    void decode_words(const std::vector<unsigned int>& words, std::vector<double>& point) const;
 
     // One generation of a run: evaluate, remember the best, select, cross, mutate. Refuses
     // an objective value that is not finite with usr::Exception.
@@ -225,7 +248,11 @@ public:
     unsigned int population_size;
     unsigned int generations;
     unsigned int trials;
+    // Evaluations of the compass search after a constrained run; 0: none.
+    unsigned int polish_evaluations = 0;
     std::vector<interval> design_variables;
+    // Whole-number and permutation variables; plain by default.
+    Coding coding;
     const SelectionStrategy* selection;
     const CrossoverStrategy* crossover;
     const MutationStrategy* mutation;
@@ -245,6 +272,12 @@ public:
 
 private:
     void refuse_invalid_settings() const;
+    void breed(Population& population, const FitnessTable& fitness, std::vector<unsigned int>& selected, int g,
+               UniformSource& source) const;
+    void constrained_generation(Population& population, const ConstrainedObjective& f,
+                                std::vector<Evaluation>& evaluations, FitnessTable& fitness,
+                                std::vector<unsigned int>& selected, int g, UniformSource& source, Chromosome& best,
+                                Evaluation& best_evaluation) const;
     void rebind_strategies(const GAOptimiser& other);
 };
 

@@ -31,7 +31,10 @@ TEST_F(Recalc, CircularReferencesTerminateAndAreReported) {
     wb.set_formula(at("E1"), "B1*2"); // downstream of the cycle, not on it
     wb.set_formula(at("F1"), "SUM(F2:F100)");
     wb.set_formula(at("F50"), "F1"); // a cycle through a large range
+    wb.set_formula(at("G2"), "INDEX(G1:G9,ROW()-1)+1"); // the range holds it, the row above is read:
+    wb.set_formula(at("G3"), "INDEX(G1:G9,ROW()-1)+1"); // no cycle
     wb.recalculate_all();
+    EXPECT_TRUE(same(N(2), wb.value(at("G3"))));
     for (const char* cell : {"B1", "C1", "D1", "E1", "F1"}) // as the spreadsheet shows a cycle
         EXPECT_TRUE(same(N(0), wb.value(at(cell)))) << cell;
     auto d = wb.diagnostics();

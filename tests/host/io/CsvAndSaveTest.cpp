@@ -64,14 +64,29 @@ TEST(CsvRead, FieldsBecomeTheirValues) {
 }
 
 TEST(CsvRead, BadFieldsNameTheCell) {
-    using testing_packages::io_failure;
-    EXPECT_EQ(io_failure([] {
-                  host::io::load_csv_text("m.csv", "1,2\n3,=1+*2\n");
-              }).rfind("m.csv: sheet 'm', cell B2: formula does not parse: =1+*2: ", 0),
-              0u);
-    EXPECT_EQ(io_failure([] { host::io::load_csv_text("m.csv", "1,\"open\n2\n"); }),
-              "m.csv: sheet 'm': quoted field opened on line 1 is never closed");
-    EXPECT_NE(io_failure([] { host::io::load_csv_text("m.csv", std::string(16384, ',') + "1\n"); }), "");
+    // The file's text -> the start of the message.
+    const struct {
+        std::string text;
+        std::string message;
+    } cases[] = {
+        {"1,2\n3,=1+*2\n", "m.csv: sheet 'm', cell B2: formula does not parse: =1+*2: "},
+        {"1,\"open\n2\n", "m.csv: sheet 'm': quoted field opened on line 1 is never closed"},
+        {std::string(16383, ',') + "1\n", ""}, // XFD1: the last column
+        {std::string(16384, ',') + "1\n",
+         "m.csv: sheet 'm': row 1 has more than 16,384 columns: its field 16385 would be cell XFE1, past the "
+         "sheet's last column XFD"},
+        {"\n\n" + std::string(16400, ',') + "\"\"\n", "m.csv: sheet 'm': row 3 has more than 16,384 columns: "
+                                                      "its field 16401 would be cell XFU3"},
+        {std::string(16500, ',') + "\n", ""}, // empty fields are no cells
+        {std::string(1048575, '\n') + "1\n", ""},
+        {std::string(1048576, '\n') + "1\n",
+         "m.csv: sheet 'm': more than 1,048,576 rows: row 1048577 would be past the sheet's last row"},
+    };
+    for (const auto& c : cases) {
+        const std::string failure = testing_packages::io_failure([&] { host::io::load_csv_text("m.csv", c.text); });
+        EXPECT_EQ(failure.substr(0, c.message.size()), c.message) << c.text.substr(0, 40);
+        EXPECT_EQ(failure.empty(), c.message.empty()) << failure;
+    }
 }
 
 TEST(CsvWrite, SheetNamesFromFileNames) {
@@ -133,6 +148,36 @@ TEST_F(SaveFiles, FailureLeavesTheTargetAndNoTemporaryFile) {
                   host::io::write_file_atomically(dir + "/missing/book.xlsx", "data");
               }).rfind(dir + "/missing/book.xlsx: cannot save", 0),
               0u);
+}
+
+// A file written while a run goes: nothing shows in the directory, the target stays as it was,
+// until commit; abandoned, it leaves nothing behind.
+TEST_F(SaveFiles, StreamedFileAppearsWholeAtCommitAndAbandonedLeavesNothing) {
+    std::string path = dir + "/trace.csv";
+    host::io::write_file_atomically(path, "old");
+    ASSERT_EQ(::chmod(path.c_str(), 0604), 0);
+    {
+        host::io::AtomicFileWriter writer(path);
+        writer.write("a,b\n");
+        writer.write(std::string(200000, 'x'));
+        EXPECT_EQ(host::io::read_file(path), "old");
+        EXPECT_EQ(files(), std::vector<std::string>{"trace.csv"}) << "nothing while writing";
+        writer.commit();
+    }
+    EXPECT_EQ(host::io::read_file(path), "a,b\n" + std::string(200000, 'x'));
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0604u);
+    {
+        host::io::AtomicFileWriter writer(path);
+        writer.write(std::string(100000, 'y'));
+    }
+    EXPECT_EQ(host::io::read_file(path), "a,b\n" + std::string(200000, 'x'));
+    EXPECT_EQ(files(), std::vector<std::string>{"trace.csv"}) << "no temporary file left";
+    host::io::AtomicFileWriter fresh(dir + "/new.csv");
+    fresh.commit();
+    EXPECT_EQ(host::io::read_file(dir + "/new.csv"), "");
+    EXPECT_THROW(host::io::AtomicFileWriter(dir + "/missing/t.csv"), IoError);
 }
 
 TEST_F(SaveFiles, SaveChoosesTheFormatByExtension) {

@@ -41,6 +41,36 @@ TEST(LoadLimits, AWorkbookBeyondALimitIsRefusedNamingTheLimit) {
     for (int i = 0; i < 5000; ++i)
         strings += "<si><t>s</t></si>";
     const std::string many_strings = zip(workbook_parts({{"Small", "<row><c t=\"s\"><v>0</v></c></row>"}}, strings));
+    // A data table computes every cell it covers, whether or not the file holds them: A1 the
+    // input, the table at B2 over `ref`.
+    auto data_table = [](const std::string& ref, const std::string& more_cells = std::string()) {
+        return zip(workbook_parts(
+            {{"T", "<row r=\"1\"><c r=\"A1\"><v>1</v></c></row><row r=\"2\"><c r=\"B2\">"
+                   "<f t=\"dataTable\" ref=\"" +
+                       ref + "\" dt2D=\"1\" dtr=\"1\" r1=\"A1\" r2=\"A1\"/><v>0</v></c>" + more_cells}}));
+    };
+    const std::string whole_sheet_table = data_table("B2:XFD1048574", "</row>");
+    const std::string sparse_table = data_table("B2:D4", "</row>");
+    const std::string written_table = data_table("B2:C3", "<c r=\"C2\"><v>0</v></c></row><row r=\"3\"><c "
+                                                          "r=\"B3\"><v>0</v></c><c r=\"C3\"><v>0</v></c></row>");
+    const std::string tall_table = data_table("B2:K1001", "</row>");
+    // A link's copy of another workbook's cells holds cells too.
+    std::string copied;
+    for (int i = 1; i <= 5000; ++i)
+        copied += "<row r=\"" + std::to_string(i) + "\"><cell r=\"A" + std::to_string(i) + "\"><v>1</v></cell></row>";
+    Parts link_parts = workbook_parts({{"L", "<row r=\"1\"><c r=\"A1\"><f>[1]S!A1</f><v>1</v></c></row>"}}, "",
+                                      "<externalReferences><externalReference r:id=\"rIdL\"/></externalReferences>");
+    for (auto& part : link_parts)
+        if (part.first == "xl/_rels/workbook.xml.rels")
+            part.second.insert(part.second.rfind("</Relationships>"),
+                               std::string("<Relationship Id=\"rIdL\" Type=\"") + rel_ns +
+                                   "/externalLink\" Target=\"externalLinks/externalLink1.xml\"/>");
+    link_parts.emplace_back("xl/externalLinks/externalLink1.xml",
+                            "<externalLink xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+                            "<externalBook><sheetNames><sheetName val=\"S\"/></sheetNames><sheetDataSet>"
+                            "<sheetData sheetId=\"0\">" +
+                                copied + "</sheetData></sheetDataSet></externalBook></externalLink>");
+    const std::string linked = zip(link_parts);
     struct Case {
         const std::string& bytes;
         LoadLimits limits;
@@ -63,10 +93,31 @@ TEST(LoadLimits, AWorkbookBeyondALimitIsRefusedNamingTheLimit) {
         {many_strings, with(&LoadLimits::max_memory, std::size_t(1) << 20),
          "book.xlsx: the workbook is too large: loading it would take more than the 1 MiB of "
          "memory allowed (the limit was crossed reading part xl/sharedStrings.xml)"},
+        // A 2 KB file whose data table covers most of the sheet, at the default limits.
+        {whole_sheet_table, LoadLimits(),
+         "book.xlsx: sheet 'T', cell B2: the workbook is too large: more than 10000000 cells (the limit was crossed "
+         "by the data table B2:XFD1048574, 17178771459 cells)"},
+        // The table's nine cells beyond the two the file holds.
+        {sparse_table, with(&LoadLimits::max_cells, 8),
+         "book.xlsx: sheet 'T', cell B2: the workbook is too large: more than 8 cells (the limit was crossed by the "
+         "data table B2:D4, 9 cells)"},
+        {tall_table, with(&LoadLimits::max_memory, std::size_t(1) << 20),
+         "book.xlsx: sheet 'T', cell B2: the workbook is too large: loading it would take more than the 1 MiB of "
+         "memory allowed (the limit was crossed by the data table B2:K1001, 10000 cells)"},
+        {linked, with(&LoadLimits::max_cells, 5000),
+         "book.xlsx: the workbook is too large: more than 5000 cells (the limit was crossed reading part "
+         "xl/externalLinks/externalLink1.xml)"},
+        {linked, with(&LoadLimits::max_memory, std::size_t(1) << 20),
+         "book.xlsx: the workbook is too large: loading it would take more than the 1 MiB of memory allowed (the "
+         "limit was crossed reading part xl/externalLinks/externalLink1.xml)"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(0u, load_failure(c.bytes, c.limits).find(c.message)) << c.message;
-    // Within the limits the same workbooks load whole.
+    // Within the limits the same workbooks load whole; a table's cells the file holds count once.
+    EXPECT_EQ("", load_failure(sparse_table, with(&LoadLimits::max_cells, 9)));
+    EXPECT_EQ("", load_failure(written_table, with(&LoadLimits::max_cells, 5)));
+    EXPECT_EQ("", load_failure(tall_table));
+    EXPECT_EQ("", load_failure(linked, with(&LoadLimits::max_cells, 5001)));
     host::io::Document loaded = host::io::load_xlsx_bytes("book.xlsx", one_sheet);
     EXPECT_EQ(1.0, loaded.workbook.value(engine::CellAddress{0, 4999, 0}).as_number());
     EXPECT_EQ("", load_failure(one_sheet, with(&LoadLimits::max_cells, 5000)));
