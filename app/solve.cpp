@@ -526,11 +526,12 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
                                                     : host::ui::StatusDisplay::none);
         control.attach(s.host());
         if (recording)
-            s.host().set_evaluation_observer([&recorder, &book](const CellAddress&, const Value& value,
-                                                                const std::vector<std::pair<CellAddress, Value>>& written) {
-                if (recorder)
-                    recorder->record(book, value, written);
-            });
+            s.host().set_evaluation_observer(
+                [&recorder, &book](const CellAddress&, const Value& value,
+                                   const std::vector<std::pair<CellAddress, Value>>& written) {
+                    if (recorder)
+                        recorder->record(book, value, written);
+                });
         // Whole generations on copies of the book, each opened again from the file, as this
         // one was before the add-in wrote to it. The host refuses them for a volatile model,
         // as the spreadsheet does, and the add-in evaluates one candidate at a time.
