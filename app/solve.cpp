@@ -49,6 +49,7 @@ struct SolveOptions {
     // Flag values by the label of the dialog control they fill, in the dialog's order.
     std::vector<std::pair<std::string, std::string>> flags;
     std::vector<std::string> fields;
+    std::vector<std::string> inputs; // CELL=VALUE written before the run
 };
 
 // The Solve dialog's input controls, each with the flag that fills it.
@@ -206,6 +207,7 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         // before it starts.
         std::string target = output_path(options.book, options.output, options.in_place, "solved");
         host::io::Document document = open_book(options.book, options.sheet, err);
+        set_inputs(document.workbook, options.inputs);
         check_save(document, target, !options.sheet.empty());
         if (options.report && host::io::format_of(target) != host::io::Format::Xlsx)
             throw UsageError("--report adds a sheet and a chart, which a .csv file cannot hold: save the workbook as "
@@ -382,9 +384,8 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
     }
 }
 
-} // namespace
-
-void add_solve_command(CLI::App& ombrix, Outcome& outcome) {
+// The solve command's flags on `ombrix`; `run` is called with the options once they are read.
+CLI::App* solve_subcommand(CLI::App& ombrix, std::function<void(const SolveOptions&)> run) {
     struct State {
         SolveOptions options;
         std::vector<std::string> values = std::vector<std::string>(std::size(solve_flags));
@@ -420,6 +421,11 @@ void add_solve_command(CLI::App& ombrix, Outcome& outcome) {
         ->add_option("--field", state->options.fields,
                      "Fill the dialog control with this label, e.g. --field \"Seed=7\" (repeatable)")
         ->type_name("LABEL=VALUE");
+    solve
+        ->add_option("--set", state->options.inputs,
+                     "Write VALUE into CELL before the run, e.g. --set B7=12.5 (a number, TRUE/FALSE, or text; "
+                     "repeatable); the cell must hold no formula and is saved with the result")
+        ->type_name("CELL=VALUE");
     auto* output = solve
                        ->add_option("-o,--output", state->options.output,
                                     "Save the solved workbook here instead (never over BOOK)")
@@ -453,13 +459,45 @@ void add_solve_command(CLI::App& ombrix, Outcome& outcome) {
                    "Show progress on standard error even when it is no terminal (one line a second)")
         ->excludes(quiet);
     add_addin_option(solve, state->options.addin);
-    solve->callback([state, solve, &outcome]() {
+    solve->callback([state, solve, run]() {
         state->options.flags.clear();
         for (std::size_t i = 0; i < std::size(solve_flags); ++i)
             if (solve->count(solve_flags[i].flag) > 0)
                 state->options.flags.emplace_back(solve_flags[i].label, state->values[i]);
-        outcome.status = run_solve(state->options, isatty(0) ? &std::cin : nullptr, std::cout, std::cerr);
+        run(state->options);
     });
+    return solve;
+}
+
+} // namespace
+
+void add_solve_command(CLI::App& ombrix, Outcome& outcome) {
+    solve_subcommand(ombrix, [&outcome](const SolveOptions& options) {
+        outcome.status = run_solve(options, isatty(0) ? &std::cin : nullptr, std::cout, std::cerr);
+    });
+}
+
+std::optional<bool> solve_flag_takes_value(const std::string& flag) {
+    CLI::App ombrix;
+    CLI::App* solve = solve_subcommand(ombrix, [](const SolveOptions&) {});
+    const CLI::Option* option = solve->get_option_no_throw(flag);
+    if (option == nullptr || option->get_positional())
+        return std::nullopt;
+    return std::optional<bool>(option->get_expected_min() > 0);
+}
+
+int solve_with_arguments(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+    CLI::App ombrix("", "ombrix");
+    int status = exit_ok;
+    solve_subcommand(ombrix, [&](const SolveOptions& options) { status = run_solve(options, nullptr, out, err); });
+    std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+    reversed.push_back("solve");
+    try {
+        ombrix.parse(std::move(reversed));
+    } catch (const CLI::ParseError& e) {
+        return report(err, std::string("solve: ") + e.what(), exit_usage);
+    }
+    return status;
 }
 
 } // namespace app
