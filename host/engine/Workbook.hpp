@@ -258,6 +258,10 @@ public:
     // cell's value depends on, itself included, sorted: empty when the value is the same on
     // every recalculation.
     std::vector<CellAddress> volatile_sources(const CellAddress& cell) const;
+    // Every cell whose volatile_sources() are not empty, sorted: the book's volatile formula
+    // cells and all that depend on them, found in one pass (asking volatile_sources() of each
+    // cell would walk the book once a cell).
+    std::vector<CellAddress> volatile_dependents() const;
 
     // The cells a reference names: "B3:D3", "$B$16", "Plan!B3:D3", on `sheet` when it names
     // no sheet. Empty for any other text (a name, a formula, another workbook's cells, a

@@ -323,6 +323,19 @@ std::vector<CellAddress> Workbook::volatile_sources(const CellAddress& cell) con
     return out;
 }
 
+std::vector<CellAddress> Workbook::volatile_dependents() const {
+    std::vector<CellAddress> out;
+    if (impl_->volatile_cells.empty())
+        return out;
+    std::vector<std::uint32_t> reached;
+    impl_->dependencies.order(impl_->volatile_cells, reached, nullptr);
+    out.reserve(reached.size());
+    for (std::uint32_t entry : reached)
+        out.push_back(impl_->address(entry & ~detail::entry_flags));
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
 Diagnostics Workbook::diagnostics() const {
     Diagnostics d;
     std::map<std::string, std::vector<CellAddress>> unknown;
