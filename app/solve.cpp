@@ -52,6 +52,9 @@ struct SolveOptions {
     std::vector<std::string> inputs; // CELL=VALUE written before the run
 };
 
+// The memory kept for the results of candidates already evaluated.
+constexpr std::size_t recalculation_memo_bytes = std::size_t(32) << 20;
+
 // The Solve dialog's input controls, each with the flag that fills it.
 struct FlagLabel {
     const char* flag;
@@ -221,6 +224,9 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         if (!options.chart.empty() && !options.trace.empty() && canonical(options.chart) == canonical(options.trace))
             throw UsageError("--chart and --trace name the same file " + options.trace + "; give two files");
         host::engine::Workbook& book = document.workbook;
+        // A candidate written again, bit for bit, gets the results of its first evaluation
+        // back instead of a recalculation (never where a volatile function is read).
+        book.set_recalculation_memo(recalculation_memo_bytes);
         // The run as the host sees it, for the report, the chart and the trace.
         bool recording = options.report || !options.chart.empty() || !options.trace.empty();
         EvaluationLog log;

@@ -82,6 +82,7 @@ void Dependencies::add(std::uint32_t formula_cell, const Reads& reads) {
         areas_[found->second].readers.push_back(formula_cell);
     }
     ++structure_;
+    ++changes_;
 }
 
 void Dependencies::remove(std::uint32_t formula_cell, const Reads& reads) {
@@ -109,9 +110,11 @@ void Dependencies::remove(std::uint32_t formula_cell, const Reads& reads) {
         free_areas_.push_back(id);
     }
     ++structure_;
+    ++changes_;
 }
 
 void Dependencies::mark_changed(std::uint32_t cell) {
+    ++changes_;
     if (!changed_[cell]) {
         changed_[cell] = 1;
         pending_.push_back(cell);

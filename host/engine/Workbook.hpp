@@ -252,6 +252,15 @@ public:
     void recalculate();     // every formula depending on a cell changed since the last one
     void recalculate_all(); // every formula, ignoring what was computed before
     void set_calc_settings(const CalcSettings& settings);
+    // Keeps, within about `bytes` of memory, the results of the recalculations that follow
+    // set_values() of numbers into the same cells, so that writing numbers already written
+    // (bit for bit) restores those results instead of computing them again: an optimiser's
+    // repeated candidates. Only while nothing else in the workbook changes, and never for a
+    // workbook with a volatile function, a circular reference or an array formula among the
+    // cells recalculated. 0 (the default) keeps nothing.
+    void set_recalculation_memo(std::size_t bytes);
+    // How many recalculations set_values() replaced by results kept.
+    std::uint64_t recalculations_recalled() const;
     const CalcSettings& calc_settings() const;
 
     // The formula cells calling a volatile function (RAND, NOW, OFFSET, INDIRECT...) that the

@@ -113,6 +113,9 @@ public:
 
     // The changed set: cells written since the last recalculation.
     void mark_changed(std::uint32_t cell);
+    // Counts every cell marked changed and every change of a formula's reads: equal counts
+    // mean that nothing was written and no formula changed in between.
+    std::uint64_t changes() const { return changes_; }
     bool has_changes() const { return !pending_.empty(); }
     void forget_changes();
     // The order that brings every dependent of the changed cells up to date, each after what
@@ -158,6 +161,7 @@ private:
     std::map<AreaKey, std::uint32_t> area_ids_;
     std::vector<std::vector<std::vector<std::uint32_t>>> buckets_; // per sheet, by blocks of columns: range nodes
 
+    std::uint64_t changes_ = 0;
     std::uint64_t structure_ = 0;       // bumped whenever a formula's reads change
     std::uint64_t cache_structure_ = 0; // the structure the cached orders were made for
     std::map<std::vector<std::uint32_t>, std::vector<std::uint32_t>> orders_;
