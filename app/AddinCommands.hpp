@@ -50,8 +50,13 @@ public:
     host::api::Host& host() { return host_; }
     host::ui::FrontEnd& front_end() { return front_end_; }
     AddinLoader& addin() { return *loader_; }
-    // Runs an exported command; the add-in's alerts are shown as they come.
-    int run(const std::string& command) { return loader_->run(command); }
+    // The commands the add-in can be asked to run: those it registered as commands when it
+    // was opened, then its two self tests, which it exports without registering them.
+    std::vector<std::string> commands() const;
+    // Runs one of commands(), named in any case; the add-in's alerts are shown as they come.
+    // Any other name is a UsageError and is never looked up in the module: an exported
+    // symbol is not necessarily a command (the C library's free, exit, system...).
+    int run(const std::string& command);
     // Why a dialog was refused by SessionOptions::vet_dialog, if one was.
     const std::optional<std::string>& refusal() const { return refusal_; }
 

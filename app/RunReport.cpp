@@ -58,7 +58,37 @@ double serial_date(std::time_t when, bool date1904) {
     return double(days + (date1904 ? 24107 : 25569)) + fraction;
 }
 
-host::io::ReportSheet report_sheet(const RunSummary& run, const std::vector<GenerationRow>& table) {
+std::vector<std::size_t> thinned_rows(const std::vector<GenerationRow>& table, std::size_t room) {
+    std::vector<std::size_t> kept;
+    if (room == 0)
+        return kept;
+    auto last_of_trial = [&](std::size_t i) { return i + 1 == table.size() || table[i + 1].trial != table[i].trial; };
+    std::size_t trials = 0;
+    for (std::size_t i = 0; i < table.size(); ++i)
+        trials += last_of_trial(i) ? 1 : 0;
+    const std::size_t first_step = std::max<std::size_t>(1, (table.size() + room - 1) / room);
+    if (2 * trials > room) {
+        // Too many trials to show each one's ends: every step-th row of the whole table.
+        for (std::size_t i = 0; i < table.size(); i += first_step)
+            kept.push_back(i);
+        return kept;
+    }
+    for (std::size_t step = first_step;; step *= 2) {
+        kept.clear();
+        // Every step-th row of each trial, from its first, and each trial's last.
+        std::size_t in_trial = 0;
+        for (std::size_t i = 0; i < table.size() && kept.size() <= room; ++i) {
+            if (in_trial % step == 0 || last_of_trial(i))
+                kept.push_back(i);
+            in_trial = last_of_trial(i) ? 0 : in_trial + 1;
+        }
+        if (kept.size() <= room)
+            return kept;
+    }
+}
+
+host::io::ReportSheet report_sheet(const RunSummary& run, const std::vector<GenerationRow>& all_rows,
+                                   std::size_t max_rows) {
     host::io::ReportSheet sheet;
     sheet.name = "Ombrix Report";
     sheet.column_widths = {24, 18, 18, 18, 18, 18};
@@ -96,6 +126,19 @@ host::io::ReportSheet report_sheet(const RunSummary& run, const std::vector<Gene
     line({});
 
     headings({"Convergence"});
+    // A table longer than the sheet keeps a row of every so many generations, and says so.
+    std::vector<GenerationRow> thinned;
+    const std::vector<GenerationRow>* shown = &all_rows;
+    if (rows.size() + 1 + all_rows.size() > max_rows) {
+        const std::size_t room = max_rows > rows.size() + 2 ? max_rows - rows.size() - 2 : 0;
+        for (std::size_t i : thinned_rows(all_rows, room))
+            thinned.push_back(all_rows[i]);
+        shown = &thinned;
+        line({text_cell("The table is longer than a sheet: " + std::to_string(thinned.size()) + " of its " +
+                        std::to_string(all_rows.size()) +
+                        " rows are shown, evenly spaced, with each trial's last generation.")});
+    }
+    const std::vector<GenerationRow>& table = *shown;
     headings({"Trial", "Generation", "Best so far", "Generation best", "Generation mean"});
     std::uint32_t first = std::uint32_t(rows.size());
     for (const GenerationRow& g : table)

@@ -40,7 +40,13 @@ struct RunSummary {
 
 // The report sheet: the summary from A1 down, the convergence table below it, and a line chart
 // of the table (best so far solid and generation mean dashed, one colour per trial) beside them.
-host::io::ReportSheet report_sheet(const RunSummary& run, const std::vector<GenerationRow>& table);
+// A sheet has `max_rows` rows: a longer table is thinned to fit, and a line says so.
+host::io::ReportSheet report_sheet(const RunSummary& run, const std::vector<GenerationRow>& table,
+                                   std::size_t max_rows = 1048576);
+
+// The rows of `table` a sheet with room for `room` of them shows: all when they fit, else a
+// row of every so many generations of each trial from its first, and each trial's last, in order.
+std::vector<std::size_t> thinned_rows(const std::vector<GenerationRow>& table, std::size_t room);
 
 // The same chart as a standalone SVG picture.
 std::string convergence_svg(const std::vector<GenerationRow>& table, const std::string& objective);

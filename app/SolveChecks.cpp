@@ -39,6 +39,14 @@ std::optional<std::string> solve_refusal(const Workbook& book, const std::string
                        " holds a formula (=" + book.formula_text(*holder) +
                        "), which solving would overwrite with a number; "
                        "name cells that hold plain values";
+            // A cell of an array formula's range or of a spill takes its value from the
+            // formula: writing it would break the range or block the spill.
+            const std::optional<CellAddress> anchor = book.array_anchor(at);
+            if (anchor && *anchor != at)
+                return "the variable cell " + host::io::cell_key(book, at) + " is part of the " +
+                       (book.is_spilling_formula(*anchor) ? "spilled result" : "array formula") + " of " +
+                       host::io::cell_key(book, *anchor) + " (=" + book.formula_text(*anchor) +
+                       "), which solving would overwrite; name cells that hold plain values";
         }
     CellAddress target{goal->sheet, goal->first_row, goal->first_col};
     std::string where = "the objective cell " + host::io::cell_key(book, target);

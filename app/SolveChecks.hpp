@@ -13,10 +13,11 @@ namespace app {
 
 // Why solving with these variable and objective cells (reference texts as the dialog
 // takes them, on the active sheet unless they name one) must not start: a variable cell
-// holds a formula (it would be overwritten), the objective is one of the variables, or the
-// objective does not depend on any variable cell (blank, a constant, or a formula that
-// never reads them). Nothing when the request is sound or a reference cannot be read here
-// (the add-in then reports it).
+// holds a formula or takes its value from an array formula, a spill or a data table (it
+// would be overwritten), the objective is one of the variables, or the objective does not
+// depend on any variable cell (blank, a constant, or a formula that never reads them).
+// Nothing when the request is sound or a reference cannot be read here (the add-in then
+// reports it).
 std::optional<std::string> solve_refusal(const host::engine::Workbook& book, const std::string& variables,
                                          const std::string& objective);
 

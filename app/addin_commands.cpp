@@ -1,4 +1,4 @@
-// The session shared by the add-in commands, and `ombrix run NAME` for any exported command.
+// The session shared by the add-in commands, and `ombrix run NAME` for any of the add-in's commands.
 #include "AddinCommands.hpp"
 #include "Calc.hpp"
 #include "Commands.hpp"
@@ -50,12 +50,37 @@ Session::~Session() {
     loader_.reset();
 }
 
+std::vector<std::string> Session::commands() const {
+    std::vector<std::string> names;
+    for (const host::api::Registration& r : host_.registrations()) {
+        // Macro type 2 is a command; functions (CheckInstance) are for the spreadsheet to call.
+        std::string type = r.argument(5);
+        type.erase(0, type.find_first_not_of(' '));
+        if (r.module() == loader_->path() && type == "2")
+            names.push_back(r.procedure());
+    }
+    for (const char* self_test : {"RunTests", "Test"})
+        names.emplace_back(self_test);
+    return names;
+}
+
+int Session::run(const std::string& command) {
+    std::string list;
+    for (const std::string& name : commands()) {
+        if (host::engine::fold_case(name) == host::engine::fold_case(command) && loader_->exports(name))
+            return loader_->run(name);
+        list += (list.empty() ? "" : ", ") + name;
+    }
+    throw UsageError("the add-in has no command \"" + command + "\" (its commands: " + list + ")");
+}
+
 void add_addin_option(CLI::App* command, std::string& addin) {
     command
         ->add_option("--addin", addin,
                      "Load this build of the add-in module instead of the one built or installed "
                      "with the command (also: the OMBRIX_ADDIN environment variable)")
-        ->type_name("PATH");
+        ->type_name("PATH")
+        ->check(not_empty());
 }
 
 std::string output_path(const std::string& input, const std::string& output, bool in_place, const std::string& suffix) {
@@ -132,8 +157,6 @@ int run_command(const RunOptions& options, std::ostream& out, std::ostream& err)
                 return solve_refusal(*book, front.accepted("Var Vector"), front.accepted("Function Cell"));
             };
         Session s(*book, book_name, session, out, err);
-        if (!s.addin().exports(options.name))
-            throw UsageError("the add-in exports no command \"" + options.name + "\"");
         s.run(options.name);
         if (s.front_end().answer_error())
             throw UsageError(*s.front_end().answer_error());
@@ -157,19 +180,23 @@ int run_command(const RunOptions& options, std::ostream& out, std::ostream& err)
 void add_run_command(CLI::App& ombrix, Outcome& outcome) {
     auto options = std::make_shared<RunOptions>();
     CLI::App* run =
-        ombrix.add_subcommand("run", "Call any command the add-in exports by name (Solve, About, RunTests, Test)");
+        ombrix.add_subcommand("run", "Call one of the add-in's commands by name (Solve, About, RunTests, Test)");
     run->footer("Runs on an empty workbook, or on BOOK, which is then saved to a new file next to it\n"
                 "(BOOK.run.xlsx). Dialogs are answered from --field, or with a form on a terminal, or\n"
                 "left at their initial values. Exit status 1 after an error alert.");
-    run->add_option("NAME", options->name, "The exported command to call, e.g. About")->required();
-    run->add_option("BOOK", options->book, "A workbook to run it on (.xlsx or .csv); saved afterwards");
-    run->add_option("--sheet", options->sheet, "Make this sheet active first")->type_name("NAME");
+    run->add_option("NAME", options->name, "The command to call: one the add-in registers, or RunTests or Test")
+        ->required()
+        ->check(not_empty());
+    run->add_option("BOOK", options->book, "A workbook to run it on (.xlsx or .csv); saved afterwards")
+        ->check(not_empty());
+    run->add_option("--sheet", options->sheet, "Make this sheet active first")->type_name("NAME")->check(not_empty());
     run->add_option("--field", options->fields,
                     "Answer the dialog control with this label, e.g. --field \"Seed=7\" (repeatable)")
         ->type_name("LABEL=VALUE");
     auto* output = run->add_option("-o,--output", options->output,
                                    "Save the workbook here (default: BOOK's name with .run before the extension)")
-                       ->type_name("FILE");
+                       ->type_name("FILE")
+                       ->check(not_empty());
     run->add_flag("--in-place", options->in_place, "Save the workbook over BOOK")->excludes(output);
     add_addin_option(run, options->addin);
     run->callback([options, &outcome]() {

@@ -94,13 +94,17 @@ void add_calc_command(CLI::App& ombrix, Outcome& outcome) {
                  "depends on RAND, NOW, OFFSET...). Unknown functions and\n"
                  "circular references are reported as warnings on stderr. Exit status 1 when the file\n"
                  "cannot be read or saved.");
-    calc->add_option("BOOK", options->book, "The workbook to open (.xlsx, or .csv for a one-sheet model)")->required();
+    calc->add_option("BOOK", options->book, "The workbook to open (.xlsx, or .csv for a one-sheet model)")
+        ->required()
+        ->check(not_empty());
     calc->add_option("-o,--output", options->output,
                      "Save the recalculated workbook to FILE (.xlsx, or .csv for the active sheet); "
                      "the file is replaced atomically")
-        ->type_name("FILE");
+        ->type_name("FILE")
+        ->check(not_empty());
     calc->add_option("--sheet", options->sheet, "The sheet a .csv output holds (its name in any case)")
-        ->type_name("NAME");
+        ->type_name("NAME")
+        ->check(not_empty());
     calc->add_flag("--json", options->json,
                    "Print one JSON object: keys \"Sheet!A1\", values a number, a string, "
                    "true/false or {\"error\": \"#DIV/0!\"}");

@@ -411,12 +411,13 @@ CLI::App* solve_subcommand(CLI::App& ombrix, std::function<void(const SolveOptio
                   "quits at once, saving nothing.\n\n"
                   "Example:\n  ombrix solve examples/production.xlsx --var B3:D3 --min B4:D4 --max B5:D5 "
                   "--objective B16 --goal maximise");
-    solve->add_option("BOOK", state->options.book, "The workbook (.xlsx or .csv)")->required();
+    solve->add_option("BOOK", state->options.book, "The workbook (.xlsx or .csv)")->required()->check(not_empty());
     solve
         ->add_option("--sheet", state->options.sheet,
                      "Make this sheet active first: the references "
                      "are taken on the active sheet (its name in any case)")
-        ->type_name("NAME");
+        ->type_name("NAME")
+        ->check(not_empty());
     for (std::size_t i = 0; i < std::size(solve_flags); ++i)
         solve->add_option(solve_flags[i].flag, state->values[i], solve_flags[i].help)
             ->type_name(i < 4    ? (i == 3 ? "CELL" : "RANGE")
@@ -435,7 +436,8 @@ CLI::App* solve_subcommand(CLI::App& ombrix, std::function<void(const SolveOptio
     auto* output = solve
                        ->add_option("-o,--output", state->options.output,
                                     "Save the solved workbook here instead (never over BOOK)")
-                       ->type_name("FILE");
+                       ->type_name("FILE")
+                       ->check(not_empty());
     solve->add_flag("--in-place", state->options.in_place, "Save the solved workbook over BOOK")->excludes(output);
     solve->add_flag("--json", state->options.json,
                     "Print one JSON object: the variable cells' values, the objective cell's value, "
@@ -454,11 +456,13 @@ CLI::App* solve_subcommand(CLI::App& ombrix, std::function<void(const SolveOptio
     solve
         ->add_option("--chart", state->options.chart,
                      "Draw the convergence chart (best so far and generation mean per trial) as an SVG picture")
-        ->type_name("FILE.svg");
+        ->type_name("FILE.svg")
+        ->check(not_empty());
     solve
         ->add_option("--trace", state->options.trace,
                      "Write every evaluation as CSV: its number, trial, generation, objective and the variables")
-        ->type_name("FILE.csv");
+        ->type_name("FILE.csv")
+        ->check(not_empty());
     auto* quiet = solve->add_flag("--quiet", state->options.quiet, "Show no progress");
     solve
         ->add_flag("--progress", state->options.progress,

@@ -16,10 +16,11 @@ void add_test_command(CLI::App& ombrix, Outcome& outcome) {
                  "reading and writing ranges. The workbook is saved to a new file next to BOOK\n"
                  "(BOOK.tested.xlsx). Exit status 1 after an error alert, for instance when a cell of A1:C3\n"
                  "holds no number.");
-    test->add_option("BOOK", options->book, "The workbook (.xlsx or .csv)")->required();
-    test->add_option("--sheet", options->sheet, "Make this sheet active first")->type_name("NAME");
-    auto* output =
-        test->add_option("-o,--output", options->output, "Save the workbook here instead")->type_name("FILE");
+    test->add_option("BOOK", options->book, "The workbook (.xlsx or .csv)")->required()->check(not_empty());
+    test->add_option("--sheet", options->sheet, "Make this sheet active first")->type_name("NAME")->check(not_empty());
+    auto* output = test->add_option("-o,--output", options->output, "Save the workbook here instead")
+                       ->type_name("FILE")
+                       ->check(not_empty());
     test->add_flag("--in-place", options->in_place, "Save the workbook over BOOK")->excludes(output);
     add_addin_option(test, options->addin);
     test->callback([options, &outcome]() { outcome.status = run_command(*options, std::cout, std::cerr); });

@@ -190,6 +190,10 @@ public:
     void set_data_table(const DataTableDef& table);
     // The data table the cell is one of the results of, if any.
     std::optional<DataTableDef> data_table(const CellAddress& cell) const;
+    // Merged cells, shown as one: a spill of more than one cell that would cover any of them
+    // shows #SPILL!, as one in the way of a value does. Spills already calculated stay until
+    // they are calculated again. Throws EngineError for a block off the grid or upside down.
+    void merge_cells(const CellRange& block);
 
     // The cell's value; a formula gives its last computed value.
     const Value& value(const CellAddress& cell) const;

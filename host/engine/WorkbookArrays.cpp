@@ -5,6 +5,9 @@
 
 #include "engine/internal/WorkbookImpl.hpp"
 
+#include <algorithm>
+#include <tuple>
+
 namespace host::engine {
 
 using namespace detail;
@@ -57,8 +60,36 @@ bool Workbook::Impl::occupied(int sheet, std::int32_t row, std::int32_t col, std
     return !cells[id].value.is_empty();
 }
 
+bool Workbook::Impl::meets_merged(const Area& a) {
+    if (merged.empty())
+        return false;
+    auto order = [](const Area& x, const Area& y) { return std::tie(x.sheet, x.r1) < std::tie(y.sheet, y.r1); };
+    if (!merged_sorted) {
+        std::sort(merged.begin(), merged.end(), order);
+        merged_sorted = true;
+    }
+    // Only blocks starting at most the tallest one's height above the area can reach it.
+    const Area from{a.sheet, std::max(0, a.r1 - merged_tallest + 1), 0, 0, 0};
+    for (auto it = std::lower_bound(merged.begin(), merged.end(), from, order);
+         it != merged.end() && it->sheet == a.sheet && it->r1 <= a.r2; ++it)
+        if (it->r2 >= a.r1 && it->c1 <= a.c2 && it->c2 >= a.c1)
+            return true;
+    return false;
+}
+
+void Workbook::merge_cells(const CellRange& block) {
+    impl_->check(CellAddress{block.sheet, block.first_row, block.first_col});
+    impl_->check(CellAddress{block.sheet, block.last_row, block.last_col});
+    if (block.last_row < block.first_row || block.last_col < block.first_col)
+        throw EngineError("A merged block's last cell must be below and right of its first");
+    Impl& m = *impl_;
+    m.merged.push_back(Area{block.sheet, block.first_row, block.first_col, block.last_row, block.last_col});
+    m.merged_sorted = m.merged.size() == 1;
+    m.merged_tallest = std::max(m.merged_tallest, block.last_row - block.first_row + 1);
+}
+
 // An array formula's result put in its cells: the members follow the result's shape when the
-// formula spills, and a spill that meets a filled cell is #SPILL!.
+// formula spills, and a spill that meets a filled or merged cell is #SPILL!.
 void Workbook::Impl::place_array(std::uint32_t id, std::shared_ptr<const Array> result) {
     const Place at = places[id];
     std::uint32_t fi = cells[id].formula;
@@ -76,6 +107,9 @@ void Workbook::Impl::place_array(std::uint32_t id, std::shared_ptr<const Array> 
     for (std::int32_t r = want.r1; spills && !off_grid && r <= want.r2 && !in_the_way; ++r)
         for (std::int32_t c = want.c1; c <= want.c2 && !in_the_way; ++c)
             in_the_way = occupied(at.sheet, r, c, id);
+    // The spreadsheet spills into no merged cell, the formula's own included.
+    if (spills && !off_grid && !in_the_way && want.size() > 1)
+        in_the_way = meets_merged(want);
     if (in_the_way) {
         if (want.c2 > want.c1)
             blocked.push_back(Area{at.sheet, want.r1, want.c1 + 1, want.r1, want.c2});

@@ -1,6 +1,7 @@
 #include "io/ChartPart.hpp"
 
 #include "io/Address.hpp"
+#include "io/Xml.hpp"
 
 #include <cmath>
 
@@ -70,20 +71,7 @@ const char* chart_colour(std::size_t k) {
     return colours[k % std::size(colours)];
 }
 
-std::string xml_escaped(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
+std::string xml_escaped(const std::string& text) { return xml_escaped_text(text); }
 
 std::string drawing_part_xml(const std::vector<ReportChart>& charts) {
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"

@@ -86,10 +86,18 @@ Document load_csv_text(const std::string& file, const std::string& text) {
     auto place = [&](const Field& field) {
         if (field.text.empty() && !field.quoted)
             return;
-        if (row >= grid_rows || column >= grid_columns)
-            throw IoError(file, sheet_name,
-                          format_address(Address{std::min(row, grid_rows - 1), std::min(column, grid_columns - 1)}),
-                          "reference off the sheet");
+        // The position itself is named: the nearest cell of the grid would point at a cell
+        // that is fine.
+        if (column >= grid_columns)
+            throw IoError(file, sheet_name, std::string(),
+                          "row " + std::to_string(std::uint64_t(row) + 1) +
+                              " has more than 16,384 columns: its field " + std::to_string(std::uint64_t(column) + 1) +
+                              " would be cell " + format_address(Address{row, column}) +
+                              ", past the sheet's last column XFD");
+        if (row >= grid_rows)
+            throw IoError(file, sheet_name, std::string(),
+                          "more than 1,048,576 rows: row " + std::to_string(std::uint64_t(row) + 1) +
+                              " would be past the sheet's last row");
         engine::CellAddress at{sheet, std::int32_t(row), std::int32_t(column)};
         if (!field.quoted && !field.text.empty() && field.text[0] == '=') {
             try {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <zip.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -202,8 +203,17 @@ Package::Package(std::string file, std::string bytes, LoadLimits limits)
     zip_int64_t count = zip_get_num_entries(zip_->zip, 0);
     for (zip_int64_t i = 0; i < count; ++i) {
         const char* name = zip_get_name(zip_->zip, zip_uint64_t(i), 0);
-        entries_.push_back(name ? name : "");
+        std::string entry = name ? name : "";
+        std::replace(entry.begin(), entry.end(), '\\', '/');
+        // Of two names that read the same, the first is the part; a copy would hold both.
+        if (indices_.emplace(entry, std::uint64_t(i)).second)
+            entries_.push_back(std::move(entry));
     }
+}
+
+std::int64_t Package::index_of(const std::string& entry) const {
+    auto it = indices_.find(entry);
+    return it == indices_.end() ? -1 : std::int64_t(it->second);
 }
 
 Package::~Package() = default;
@@ -251,7 +261,7 @@ std::string Package::read(const std::string& part, const std::function<void(cons
     std::string name = find(part);
     if (name.empty())
         throw IoError(file_, "missing part " + part);
-    zip_int64_t index = zip_name_locate(zip_->zip, name.c_str(), 0);
+    zip_int64_t index = index_of(name);
     zip_stat_t st;
     zip_stat_init(&st);
     if (index < 0 || zip_stat_index(zip_->zip, zip_uint64_t(index), 0, &st) != 0)
@@ -434,7 +444,7 @@ void PackageWriter::add(const std::string& name, std::string data) {
 void PackageWriter::copy(const Package& from, const std::string& name) {
     if (!zip_->zip)
         throw IoError(file_, "cannot copy part " + name + ": the package is finished");
-    zip_int64_t index = zip_name_locate(from.zip_->zip, name.c_str(), 0);
+    zip_int64_t index = from.index_of(name);
     if (index < 0)
         throw IoError(file_, "missing part " + name);
     zip_source_t* source = zip_source_zip(zip_->zip, from.zip_->zip, zip_uint64_t(index), 0, 0, -1);

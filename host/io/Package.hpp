@@ -2,9 +2,11 @@
 #define OMBRIX_IO_PACKAGE_HPP
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace host::io {
@@ -47,7 +49,9 @@ public:
     // Loading is done: later reads (saving reads the parts again) no longer count against
     // the unpacked-size limit, each part stays bounded by max_part_size.
     void loaded() const { loaded_ = true; }
-    // Entry names in the order of the archive's directory.
+    // Entry names in the order of the archive's directory, each '\\' read as '/' (some
+    // writers separate folders with it, and the spreadsheet's repair reads them so); of two
+    // names that then read the same, the first.
     const std::vector<std::string>& entries() const { return entries_; }
 
     // The stored name of a part: exact match first, then ignoring ASCII case, as part
@@ -76,6 +80,10 @@ private:
     std::string bytes_;
     std::unique_ptr<Archive> zip_;
     std::vector<std::string> entries_;
+    // The archive's index of each entry name, the first of any that read the same.
+    std::unordered_map<std::string, std::uint64_t> indices_;
+    // The index of an entry name of entries(); -1 when there is none.
+    std::int64_t index_of(const std::string& entry) const;
     LoadLimits limits_;
     // Decompressed bytes read so far, against limits_.max_unpacked_bytes.
     mutable std::size_t unpacked_ = 0;

@@ -33,10 +33,12 @@ std::string directory_of(const std::string& part) {
     return slash == std::string::npos ? std::string() : part.substr(0, slash + 1);
 }
 
-// "<dir><stem><n>.xml" for the first n from 1 that names no part of the package.
-std::string free_part(const Package& package, const std::set<std::string>& taken, const std::string& stem) {
-    for (int n = 1;; ++n) {
-        std::string name = stem + std::to_string(n) + ".xml";
+// "<dir><stem><n>.xml" for the first n from 1 that names no part of the package; with
+// `bare`, "<dir><stem>.xml" first (a part the format names so, as styles.xml).
+std::string free_part(const Package& package, const std::set<std::string>& taken, const std::string& stem,
+                      bool bare = false) {
+    for (int n = bare ? 0 : 1;; ++n) {
+        std::string name = stem + (n == 0 ? std::string() : std::to_string(n)) + ".xml";
         if (!package.has(name) && taken.count(lower_ascii(name)) == 0)
             return name;
     }
@@ -115,12 +117,18 @@ pugi::xml_node style_list(pugi::xml_node sheet, const char* name) {
 StyleIndexes add_report_styles(pugi::xml_node sheet) {
     std::string prefix = prefix_of(sheet);
     pugi::xml_node formats = style_list(sheet, "numFmts");
-    unsigned next_id = 164; // custom formats start there
+    // Custom formats take ids from 164 that the book does not use; whatever ids it holds
+    // (out of range, malformed), the built-in ones below 164 are never redefined.
+    std::set<std::string> used;
     for (pugi::xml_node f = formats.first_child(); f; f = f.next_sibling())
-        next_id = std::max(next_id, unsigned(f.attribute("numFmtId").as_uint()) + 1);
+        if (f.type() == pugi::node_element)
+            used.insert(std::string(trim_xml_space(f.attribute("numFmtId").value())));
+    unsigned next_id = 164;
     unsigned format_ids[std::size(number_format_codes)];
     for (std::size_t k = 0; k < std::size(number_format_codes); ++k) {
         pugi::xml_node f = formats.append_child((prefix + "numFmt").c_str());
+        while (used.count(std::to_string(next_id)))
+            ++next_id;
         format_ids[k] = next_id++;
         f.append_attribute("numFmtId").set_value(format_ids[k]);
         f.append_attribute("formatCode").set_value(number_format_codes[k]);
@@ -214,7 +222,15 @@ std::string cell_xml(const ReportCell& cell, Address at, const StyleIndexes& sty
     return std::string();
 }
 
-std::string worksheet_xml(const ReportSheet& sheet, const StyleIndexes& styles, bool with_drawing) {
+std::string worksheet_xml(const std::string& file, const ReportSheet& sheet, const StyleIndexes& styles,
+                          bool with_drawing) {
+    // Nothing is written outside the grid: a reader refuses the whole book.
+    if (sheet.rows.size() > grid_rows)
+        throw IoError(file, "the report has " + std::to_string(sheet.rows.size()) + " rows; a sheet holds " +
+                                std::to_string(grid_rows));
+    for (const auto& row : sheet.rows)
+        if (row.size() > grid_columns)
+            throw IoError(file, "a row of the report has more cells than a sheet has columns");
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
                       "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\""
                       " xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">"
@@ -310,8 +326,8 @@ std::string add_report_sheet(const std::string& file, const std::string& bytes, 
 
     // New parts beside the workbook's own.
     std::set<std::string> taken;
-    auto new_part = [&](const std::string& stem) {
-        std::string name = free_part(package, taken, workbook_dir + stem);
+    auto new_part = [&](const std::string& stem, bool bare = false) {
+        std::string name = free_part(package, taken, workbook_dir + stem, bare);
         taken.insert(lower_ascii(name));
         return name;
     };
@@ -333,7 +349,7 @@ std::string add_report_sheet(const std::string& file, const std::string& bytes, 
     std::map<std::string, std::string> replaced;
     StyleIndexes styles;
     if (styles_part.empty()) {
-        styles_part = new_part("styles");
+        styles_part = new_part("styles", true);
         XmlDocument style_sheet = parse_xml(file, styles_part, new_style_sheet(), true);
         styles = add_report_styles(style_sheet.root());
         replaced[styles_part] = write_xml(style_sheet.doc());
@@ -374,7 +390,7 @@ std::string add_report_sheet(const std::string& file, const std::string& bytes, 
     }
     for (auto& [name, text] : replaced)
         writer.add(name, std::move(text)); // a new style sheet
-    writer.add(sheet_part, worksheet_xml(sheet, styles, !drawing_part.empty()));
+    writer.add(sheet_part, worksheet_xml(file, sheet, styles, !drawing_part.empty()));
     if (!drawing_part.empty()) {
         writer.add(Package::rels_name(sheet_part),
                    relationships_xml({{"drawing", relative_target(directory_of(sheet_part), drawing_part)}}));

@@ -117,6 +117,10 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
     book.set_active_sheet(record.active_sheet);
     book.set_date1904(record.date1904);
     book.set_calc_settings(record.calc);
+    for (std::size_t s = 0; s < record.sheets.size(); ++s)
+        for (const Block& b : record.sheets[s].merged)
+            book.merge_cells(engine::CellRange{int(s), std::int32_t(b.first.row), std::int32_t(b.first.column),
+                                               std::int32_t(b.last.row), std::int32_t(b.last.column)});
     // Before any formula reads them.
     for (const LinkRecord& link : record.links) {
         try {

@@ -4,6 +4,7 @@
 
 #include "io/XlsxParts.hpp"
 
+#include <algorithm>
 #include <optional>
 #include <string_view>
 
@@ -58,7 +59,8 @@ void set_attribute(pugi::xml_node node, const char* name, const char* value) {
 
 // Writes `value` into a <c> element: the <v> (after the <f>, if any) or, for a text
 // constant, an inline string; and the matching t attribute. Other attributes stay.
-void write_value(pugi::xml_node c, const std::string& prefix, const engine::Value& value, bool formula) {
+void write_value(pugi::xml_node c, const std::string& prefix, const engine::Value& value, bool formula,
+                 SavedMetadata& metadata) {
     remove_children(c, "is");
     c.remove_attribute("vm"); // the metadata of the value it held
     pugi::xml_node v = child(c, "v");
@@ -85,7 +87,12 @@ void write_value(pugi::xml_node c, const std::string& prefix, const engine::Valu
         break;
     case engine::ValueType::Error:
         set_attribute(c, "t", "e");
-        ensure_v().text().set(engine::error_text(value.as_error()));
+        if (SavedMetadata::is_rich(value.as_error())) {
+            ensure_v().text().set(engine::error_text(engine::ErrorCode::Value));
+            set_attribute(c, "vm", std::to_string(metadata.error_vm(value.as_error())).c_str());
+        } else {
+            ensure_v().text().set(engine::error_text(value.as_error()));
+        }
         break;
     case engine::ValueType::Text: {
         std::string text = encode_escapes(std::string(value.as_text()));
@@ -113,8 +120,26 @@ bool is_table_formula(const pugi::xml_node& f) {
     return f && std::string_view(f.attribute("t").value()) == "dataTable";
 }
 
+std::string array_ref(const engine::Workbook& book, const engine::CellAddress& at, Address a) {
+    const engine::ArrayExtent extent = book.array_extent(at);
+    const Address last{a.row + std::uint32_t(std::max(extent.rows, 1)) - 1,
+                       a.column + std::uint32_t(std::max(extent.cols, 1)) - 1};
+    std::string ref = format_address(a);
+    if (!(last == a))
+        ref += ":" + format_address(last);
+    return ref;
+}
+
+std::string formula_xml_text(const std::string& formula) {
+    // Most formulas hold nothing to escape.
+    for (char ch : formula)
+        if (static_cast<unsigned char>(ch) < 0x20 || static_cast<unsigned char>(ch) >= 0x80 || ch == '_')
+            return encode_escapes(formula, true);
+    return formula;
+}
+
 void write_formula(pugi::xml_node c, const std::string& prefix, const engine::Workbook& book,
-                   const engine::CellAddress& at, Address a) {
+                   const engine::CellAddress& at, Address a, SavedMetadata& metadata) {
     remove_children(c, "f");
     pugi::xml_node f = c.prepend_child((prefix + "f").c_str());
     if (std::optional<engine::DataTableDef> table = book.data_table(at)) {
@@ -122,15 +147,12 @@ void write_formula(pugi::xml_node c, const std::string& prefix, const engine::Wo
         return;
     }
     if (book.is_array_formula(at)) {
-        engine::ArrayExtent extent = book.array_extent(at);
-        Address last{a.row + std::uint32_t(extent.rows) - 1, a.column + std::uint32_t(extent.cols) - 1};
-        std::string ref = format_address(a);
-        if (!(last == a))
-            ref += ":" + format_address(last);
         f.append_attribute("t").set_value("array");
-        f.append_attribute("ref").set_value(ref.c_str());
+        f.append_attribute("ref").set_value(array_ref(book, at, a).c_str());
+        if (book.is_spilling_formula(at))
+            set_attribute(c, "cm", std::to_string(metadata.dynamic_array_cm()).c_str());
     }
-    f.text().set(book.formula_text(at).c_str());
+    f.text().set(formula_xml_text(book.formula_text(at)).c_str());
 }
 
 } // namespace host::io

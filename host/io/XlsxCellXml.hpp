@@ -6,6 +6,7 @@
 
 #include "engine/Workbook.hpp"
 #include "io/Address.hpp"
+#include "io/XlsxMetadata.hpp"
 #include "io/Xml.hpp"
 
 #include <string>
@@ -16,13 +17,21 @@ namespace host::io {
 void remove_children(pugi::xml_node node, const char* name);
 void set_attribute(pugi::xml_node node, const char* name, const char* value);
 // Writes `value` into a <c> element: the <v> (after the <f>, if any) or, for a text
-// constant, an inline string; and the matching t attribute. Other attributes stay.
-void write_value(pugi::xml_node c, const std::string& prefix, const engine::Value& value, bool formula);
+// constant, an inline string; and the matching t attribute. Other attributes stay. #SPILL!
+// and #CALC! are written as #VALUE! with the vm that `metadata` gives them.
+void write_value(pugi::xml_node c, const std::string& prefix, const engine::Value& value, bool formula,
+                 SavedMetadata& metadata);
 // Whether <f> is a data table's.
 bool is_table_formula(const pugi::xml_node& f);
-// Writes the formula of the workbook's cell `at` (at `a` in the file) into a <c> element.
+// Writes the formula of the workbook's cell `at` (at `a` in the file) into a <c> element; a
+// spilling one gets its dynamic-array mark (cm) from `metadata`.
 void write_formula(pugi::xml_node c, const std::string& prefix, const engine::Workbook& book,
-                   const engine::CellAddress& at, Address a);
+                   const engine::CellAddress& at, Address a, SavedMetadata& metadata);
+// The range an array formula's <f> covers now ("B1:B3", or "B1").
+std::string array_ref(const engine::Workbook& book, const engine::CellAddress& at, Address a);
+// Formula text as the file holds it: as it is, but for the characters XML cannot carry, as
+// _xHHHH_ escapes.
+std::string formula_xml_text(const std::string& formula);
 
 } // namespace host::io
 

@@ -248,7 +248,8 @@ public:
         sheet_.cells.reserve(cells);
         // What the sheet had before (its tables' filters are read first).
         const std::size_t hidden_before = sheet_.hidden_rows.size(), filters_before = sheet_.filters.size(),
-                          tables_before = sheet_.data_tables.size(), warnings_before = warnings_.size();
+                          tables_before = sheet_.data_tables.size(), warnings_before = warnings_.size(),
+                          merged_before = sheet_.merged.size();
         ContentPieces pieces;
         if (split_content(text, "sheetData", piece_size, pieces) && read_pieces(text, pieces))
             return;
@@ -258,6 +259,7 @@ public:
         sheet_.hidden_rows.erase(sheet_.hidden_rows.begin() + std::ptrdiff_t(hidden_before), sheet_.hidden_rows.end());
         sheet_.filters.erase(sheet_.filters.begin() + std::ptrdiff_t(filters_before), sheet_.filters.end());
         sheet_.data_tables.erase(sheet_.data_tables.begin() + std::ptrdiff_t(tables_before), sheet_.data_tables.end());
+        sheet_.merged.erase(sheet_.merged.begin() + std::ptrdiff_t(merged_before), sheet_.merged.end());
         warnings_.erase(warnings_.begin() + std::ptrdiff_t(warnings_before), warnings_.end());
         next_row_ = 0;
         XmlDocument doc = parse(std::move(text));
@@ -306,6 +308,14 @@ private:
         if (pugi::xml_node auto_filter = child(root, "autoFilter"))
             if (read_active_filter(auto_filter, filter))
                 sheet_.filters.push_back(filter);
+        // Merged blocks matter to spills only; one that cannot be read merges nothing.
+        if (pugi::xml_node merges = child(root, "mergeCells"))
+            for (pugi::xml_node m = merges.first_child(); m; m = m.next_sibling()) {
+                Block block;
+                if (m.type() == pugi::node_element && is(m, "mergeCell") &&
+                    parse_block(m.attribute("ref").value(), block) == A1Parse::Ok)
+                    sheet_.merged.push_back(block);
+            }
     }
 
     // The rows from `first` on, and its siblings.
@@ -402,7 +412,7 @@ private:
             read_data_table(f, cell);
         } else if (f && formula_is_read(f)) {
             const std::string_view ftype = f.attribute("t").value();
-            cell.formula = f.child_value();
+            cell.formula = decode_formula_escapes(f.child_value());
             if (ftype == "shared") {
                 long long si = -1;
                 if (!read_int(f.attribute("si").value(), si) || si < 0 || si > 0x7fffffff)

@@ -50,6 +50,7 @@ struct SheetRecord {
     // included: the hidden rows below a header are the ones a filter hides.
     std::vector<Block> filters;
     std::vector<engine::DataTableDef> data_tables; // (the sheet index left 0)
+    std::vector<Block> merged;                     // merged cells, each block shown as one cell
 };
 
 struct NameRecord {
@@ -120,9 +121,16 @@ bool decode_value(const pugi::xml_node& c, const std::vector<std::string>& strin
 // Decodes the _xHHHH_ escapes with which the format stores control characters.
 std::string decode_escapes(std::string text);
 
-// The reverse: control characters other than tab and line feed, and text that would read
-// as an escape, are escaped so that the XML stays valid and reads back the same.
-std::string encode_escapes(const std::string& text);
+// The reverse: control characters other than tab, line feed and carriage return (which the
+// XML writer keeps as a character reference), U+FFFE, U+FFFF and text that would read as an
+// escape are escaped so that the XML stays valid and reads back the same; bytes that are not
+// UTF-8 become U+FFFD. Formula text (`formula`) keeps what looks like an escape as it is,
+// unless it is one of the escapes formula text is read with.
+std::string encode_escapes(const std::string& text, bool formula = false);
+
+// Formula text as read: only the escapes of characters XML cannot carry are decoded (other
+// programs read formula text as written).
+std::string decode_formula_escapes(std::string text);
 
 // The format's white space (space, tab, CR, LF) off both ends.
 std::string_view trim_xml_space(std::string_view s);

@@ -4,6 +4,8 @@
 
 #include "io/IoError.hpp"
 #include "io/XlsxCellXml.hpp"
+#include "io/XlsxMetadata.hpp"
+#include "io/XlsxParts.hpp"
 #include "io/Xml.hpp"
 
 #include <algorithm>
@@ -43,8 +45,8 @@ const char* const sheet_data_mark = "ombrix:sheetData";
 class SheetEditor {
 public:
     SheetEditor(const engine::Workbook& book, int sheet, const std::vector<std::string>& strings, bool date1904,
-                const std::set<std::tuple<int, std::int32_t, std::int32_t>>& unread)
-        : book_(book), sheet_(sheet), strings_(strings), date1904_(date1904), unread_(unread) {}
+                const std::set<std::tuple<int, std::int32_t, std::int32_t>>& unread, SavedMetadata& metadata)
+        : book_(book), sheet_(sheet), strings_(strings), date1904_(date1904), unread_(unread), metadata_(metadata) {}
 
     // The new text of the part, or "" when nothing changed.
     std::string edit_whole(const std::string& file, const std::string& part, const std::string& text,
@@ -166,8 +168,8 @@ private:
         if (found == cells_.end()) {
             pugi::xml_node c = insert_cell(a);
             if (formula)
-                write_formula(c, prefix_, book_, at, a);
-            write_value(c, prefix_, value, formula || in_table);
+                write_formula(c, prefix_, book_, at, a, metadata_);
+            write_value(c, prefix_, value, formula || in_table, metadata_);
             changed_ = true;
             return;
         }
@@ -178,16 +180,31 @@ private:
         const bool kept = in_table || (f && !formula_is_read(f) && !is_table_formula(f));
         if (formula) {
             if (!f) {
-                write_formula(c, prefix_, book_, at, a);
+                write_formula(c, prefix_, book_, at, a, metadata_);
                 changed_ = true;
             } else {
-                // Shared and array formulas stay as the file has them; only a normal
+                // Shared and array formulas keep their text as the file has it; only a normal
                 // formula's text is compared (writing it out is what costs).
                 const std::string_view kind = f.attribute("t").value();
                 if (kind.empty() || kind == "normal") {
-                    const std::string text = book_.formula_text(at);
+                    const std::string text = formula_xml_text(book_.formula_text(at));
                     if (text != f.child_value()) {
                         f.text().set(text.c_str());
+                        changed_ = true;
+                    }
+                } else if (kind == "array" && book_.is_array_formula(at)) {
+                    // A spill covers what it covers now, and says it spills.
+                    const engine::ArrayExtent extent = book_.array_extent(at);
+                    Block block;
+                    if (parse_block(f.attribute("ref").value(), block) != A1Parse::Ok || !(block.first == a) ||
+                        block.last.row - a.row + 1 != std::uint32_t(extent.rows) ||
+                        block.last.column - a.column + 1 != std::uint32_t(extent.cols)) {
+                        const std::string ref = array_ref(book_, at, a);
+                        set_attribute(f, "ref", ref.c_str());
+                        changed_ = true;
+                    }
+                    if (book_.is_spilling_formula(at) && !c.attribute("cm")) {
+                        set_attribute(c, "cm", std::to_string(metadata_.dynamic_array_cm()).c_str());
                         changed_ = true;
                     }
                 }
@@ -198,14 +215,12 @@ private:
         engine::Value current;
         std::string why;
         const bool read = decode_value(c, strings_, date1904_, current, why);
-        // #SPILL! and #CALC! are saved as #VALUE!, the value metadata (vm) saying which:
-        // the reader reads them so.
-        const bool rich_error =
-            c.attribute("vm") && value.is_error() &&
-            (value.as_error() == engine::ErrorCode::Spill || value.as_error() == engine::ErrorCode::Calc) &&
-            current == engine::Value::error(engine::ErrorCode::Value);
-        if (!read || (current != value && !rich_error)) {
-            write_value(c, prefix_, value, formula || kept);
+        // #SPILL! and #CALC! are saved as #VALUE!, the value metadata (vm) saying which.
+        if (read && current.is_error())
+            if (std::optional<engine::ErrorCode> rich = metadata_.error_of(c.attribute("vm").as_uint()))
+                current = engine::Value::error(*rich);
+        if (!read || current != value) {
+            write_value(c, prefix_, value, formula || kept, metadata_);
             changed_ = true;
         }
     }
@@ -223,7 +238,7 @@ private:
                 std::string why;
                 if (decode_value(c, strings_, date1904_, current, why) && current.is_empty())
                     continue;
-                write_value(c, prefix_, engine::Value(), true);
+                write_value(c, prefix_, engine::Value(), true, metadata_);
                 changed_ = true;
                 continue;
             }
@@ -232,7 +247,7 @@ private:
                 continue;
             if (f)
                 drop_formula(c, f);
-            write_value(c, prefix_, engine::Value(), false);
+            write_value(c, prefix_, engine::Value(), false, metadata_);
             changed_ = true;
         }
     }
@@ -415,6 +430,7 @@ private:
     const std::vector<std::string>& strings_;
     bool date1904_;
     const std::set<std::tuple<int, std::int32_t, std::int32_t>>& unread_;
+    SavedMetadata& metadata_;
     std::string prefix_;
     pugi::xml_node root_; // the worksheet element
     pugi::xml_node data_; // sheetData, or the piece of it being edited
@@ -431,17 +447,17 @@ private:
 // The new text of a worksheet part, or "" when the run changed nothing in it.
 std::string edit_sheet(const std::string& file, const Package& package, const engine::Workbook& book, int sheet,
                        const std::string& part, const std::vector<std::string>& strings, bool date1904,
-                       const std::set<std::tuple<int, std::int32_t, std::int32_t>>& unread) {
+                       const std::set<std::tuple<int, std::int32_t, std::int32_t>>& unread, SavedMetadata& metadata) {
     std::vector<HeldCell> held;
     book.for_each_cell(sheet, [&](std::int32_t r, std::int32_t c, const engine::Value& value) {
         held.push_back(HeldCell{std::uint32_t(r), std::uint32_t(c), value});
     });
     const std::string text = package.read(part);
     try {
-        return SheetEditor(book, sheet, strings, date1904, unread).edit_in_pieces(file, part, text, held);
+        return SheetEditor(book, sheet, strings, date1904, unread, metadata).edit_in_pieces(file, part, text, held);
     } catch (const NeedsWholeSheet&) {
     }
-    return SheetEditor(book, sheet, strings, date1904, unread).edit_whole(file, part, text, held);
+    return SheetEditor(book, sheet, strings, date1904, unread, metadata).edit_whole(file, part, text, held);
 }
 
 std::string mark_full_calculation(const std::string& file, const std::string& part, std::string text) {
@@ -473,7 +489,34 @@ std::string xml_text(pugi::xml_document& doc) {
 std::string new_package(const engine::Workbook& book, const std::string& file) {
     PackageWriter writer(file);
     int count = book.sheet_count();
+    SavedMetadata metadata(nullptr, "xl/workbook.xml");
+    // The sheets first: they say which metadata the package needs.
+    std::vector<std::string> sheet_texts;
 
+    for (int s = 0; s < count; ++s) {
+        pugi::xml_document ws;
+        pugi::xml_node root = ws.append_child("worksheet");
+        root.append_attribute("xmlns").set_value(main_namespace);
+        pugi::xml_node data = root.append_child("sheetData");
+        pugi::xml_node row;
+        std::int32_t row_number = -1;
+        book.for_each_cell(s, [&](std::int32_t rr, std::int32_t cc, const engine::Value& value) {
+            if (rr != row_number) {
+                row = data.append_child("row");
+                row.append_attribute("r").set_value(rr + 1);
+                row_number = rr;
+            }
+            Address a{std::uint32_t(rr), std::uint32_t(cc)};
+            engine::CellAddress at{s, rr, cc};
+            pugi::xml_node c = row.append_child("c");
+            c.append_attribute("r").set_value(format_address(a).c_str());
+            bool formula = book.is_formula(at);
+            if (formula)
+                write_formula(c, std::string(), book, at, a, metadata);
+            write_value(c, std::string(), value, formula || book.data_table(at), metadata);
+        });
+        sheet_texts.push_back(xml_text(ws));
+    }
     pugi::xml_document types;
     pugi::xml_node t = types.append_child("Types");
     t.append_attribute("xmlns").set_value("http://schemas.openxmlformats.org/package/2006/content-types");
@@ -493,6 +536,9 @@ std::string new_package(const engine::Workbook& book, const std::string& file) {
         o.append_attribute("ContentType")
             .set_value("application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml");
     }
+    std::vector<SavedMetadata::Part> parts = metadata.parts();
+    for (const SavedMetadata::Part& part : parts)
+        SavedMetadata::register_part(part, pugi::xml_node(), t);
     writer.add("[Content_Types].xml", xml_text(types));
 
     pugi::xml_document rels;
@@ -548,32 +594,14 @@ std::string new_package(const engine::Workbook& book, const std::string& file) {
         rel.append_attribute("Type").set_value((std::string(rel_namespace) + "/worksheet").c_str());
         rel.append_attribute("Target").set_value(("worksheets/sheet" + std::to_string(s + 1) + ".xml").c_str());
     }
+    for (const SavedMetadata::Part& part : parts)
+        SavedMetadata::register_part(part, r, pugi::xml_node());
     writer.add("xl/_rels/workbook.xml.rels", xml_text(wbrels));
 
-    for (int s = 0; s < count; ++s) {
-        pugi::xml_document ws;
-        pugi::xml_node root = ws.append_child("worksheet");
-        root.append_attribute("xmlns").set_value(main_namespace);
-        pugi::xml_node data = root.append_child("sheetData");
-        pugi::xml_node row;
-        std::int32_t row_number = -1;
-        book.for_each_cell(s, [&](std::int32_t rr, std::int32_t cc, const engine::Value& value) {
-            if (rr != row_number) {
-                row = data.append_child("row");
-                row.append_attribute("r").set_value(rr + 1);
-                row_number = rr;
-            }
-            Address a{std::uint32_t(rr), std::uint32_t(cc)};
-            engine::CellAddress at{s, rr, cc};
-            pugi::xml_node c = row.append_child("c");
-            c.append_attribute("r").set_value(format_address(a).c_str());
-            bool formula = book.is_formula(at);
-            if (formula)
-                write_formula(c, std::string(), book, at, a);
-            write_value(c, std::string(), value, formula || book.data_table(at));
-        });
-        writer.add("xl/worksheets/sheet" + std::to_string(s + 1) + ".xml", xml_text(ws));
-    }
+    for (std::string& text : sheet_texts)
+        writer.add("xl/worksheets/sheet" + std::to_string(&text - sheet_texts.data() + 1) + ".xml", std::move(text));
+    for (SavedMetadata::Part& part : parts)
+        writer.add(part.name, std::move(part.text));
     return writer.finish();
 }
 
@@ -604,15 +632,38 @@ std::string xlsx_bytes(const Document& document, const std::string& file) {
     }
 
     std::map<std::string, std::string> replaced;
+    SavedMetadata metadata(&package, workbook_part);
     for (int s = 0; s < book.sheet_count(); ++s) {
         const std::string& part = document.sheet_parts[std::size_t(s)];
         if (part.empty())
             continue;
-        std::string text = edit_sheet(file, package, book, s, part, strings, date1904, document.unread_formulas);
+        std::string text =
+            edit_sheet(file, package, book, s, part, strings, date1904, document.unread_formulas, metadata);
         if (!text.empty())
             replaced[package.find(part)] = std::move(text);
     }
     replaced[package.find(workbook_part)] = mark_full_calculation(file, workbook_part, package.read(workbook_part));
+
+    // Metadata the sheets now need, in parts of their own or the package's.
+    std::vector<SavedMetadata::Part> added;
+    for (SavedMetadata::Part& part : metadata.parts()) {
+        if (part.added)
+            added.push_back(std::move(part));
+        else
+            replaced[package.find(part.name)] = std::move(part.text);
+    }
+    if (!added.empty()) {
+        const std::string rels_part = Package::rels_name(workbook_part);
+        const std::string types_part = "[Content_Types].xml";
+        if (!package.has(rels_part) || !package.has(types_part))
+            throw IoError(file, "the package lacks its relationships or content types");
+        XmlDocument rels = parse_xml(file, rels_part, package.read(package.find(rels_part)), true);
+        XmlDocument types = parse_xml(file, types_part, package.read(package.find(types_part)), true);
+        for (const SavedMetadata::Part& part : added)
+            SavedMetadata::register_part(part, rels.root(), types.root());
+        replaced[package.find(rels_part)] = write_xml(rels.doc());
+        replaced[package.find(types_part)] = write_xml(types.doc());
+    }
 
     PackageWriter writer(file);
     for (const std::string& entry : package.entries()) {
@@ -622,6 +673,8 @@ std::string xlsx_bytes(const Document& document, const std::string& file) {
         else
             writer.copy(package, entry);
     }
+    for (SavedMetadata::Part& part : added)
+        writer.add(part.name, std::move(part.text));
     return writer.finish();
 }
 

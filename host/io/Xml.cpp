@@ -1,5 +1,6 @@
 #include "io/Xml.hpp"
 
+#include "engine/Unicode.hpp"
 #include "io/IoError.hpp"
 
 #include <cctype>
@@ -197,15 +198,137 @@ bool split_content(std::string_view text, std::string_view local, std::size_t pi
     }
 }
 
-std::string write_xml(const pugi::xml_document& doc) {
+namespace {
+
+const char* const replacement = "\xEF\xBF\xBD"; // U+FFFD
+// A carriage return in text is written as this, then as a character reference.
+const char cr_mark = '\x01';
+
+// Whether the text holds anything the writer must change: bytes that are not UTF-8, U+FFFE,
+// U+FFFF, control characters (carriage return among them when `cr` is set).
+bool needs_cleaning(const char* text, bool cr) {
+    for (const char* p = text; *p; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if ((c < 0x20 && c != '\t' && c != '\n' && (cr || c != '\r')) || c >= 0x80)
+            return true;
+    }
+    return false;
+}
+
+// The text made writable: bytes that are not UTF-8, U+FFFE and U+FFFF as U+FFFD; control
+// characters as the format's _xHHHH_ escapes where `escapes` (cell and formula text) or else
+// as U+FFFD; a carriage return as the mark when `mark_cr`.
+std::string cleaned(std::string_view text, bool escapes, bool mark_cr) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '\r') {
+            out += mark_cr ? cr_mark : '\r';
+            ++i;
+        } else if (c < 0x20 && c != '\t' && c != '\n') {
+            if (escapes) {
+                out += "_x00";
+                out += digits[c >> 4];
+                out += digits[c & 15];
+                out += '_';
+            } else {
+                out += replacement;
+            }
+            ++i;
+        } else if (const std::size_t n = engine::utf8_sequence_length(text, i);
+                   n == 0 || (n == 3 && c == 0xEF && static_cast<unsigned char>(text[i + 1]) == 0xBF &&
+                              static_cast<unsigned char>(text[i + 2]) >= 0xBE)) {
+            out += replacement;
+            i += n == 0 ? 1 : n;
+        } else {
+            out.append(text, i, n);
+            i += n;
+        }
+    }
+    return out;
+}
+
+bool holds_elements(const pugi::xml_node& node) {
+    for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling())
+        if (c.type() == pugi::node_element)
+            return true;
+    return false;
+}
+
+// Makes every text and attribute of the document writable as well-formed XML that reads back
+// the same: a carriage return in text is lost to line-end normalisation unless written as a
+// character reference (raw ones between elements are layout and stay). True when marks were
+// placed.
+bool make_writable(pugi::xml_node root) {
+    bool marked = false;
+    pugi::xml_node node = root;
+    while (node) {
+        if (node.type() == pugi::node_element) {
+            for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute())
+                if (needs_cleaning(a.value(), false))
+                    a.set_value(cleaned(a.value(), false, false).c_str());
+        } else if (node.type() == pugi::node_pcdata) {
+            const char* text = node.value();
+            pugi::xml_node parent = node.parent();
+            if (needs_cleaning(text, true) &&
+                !(std::strspn(text, " \t\r\n") == std::strlen(text) && holds_elements(parent))) {
+                const bool escapes = is(parent, "t") || is(parent, "v") || is(parent, "f");
+                const std::string fixed = cleaned(text, escapes, true);
+                marked = marked || fixed.find(cr_mark) != std::string::npos;
+                node.set_value(fixed.c_str());
+            }
+        }
+        // Depth first, without recursion: documents may nest deeply.
+        if (node.first_child()) {
+            node = node.first_child();
+            continue;
+        }
+        while (node && node != root && !node.next_sibling())
+            node = node.parent();
+        if (!node || node == root)
+            break;
+        node = node.next_sibling();
+    }
+    return marked;
+}
+
+} // namespace
+
+std::string write_xml(pugi::xml_document& doc) {
     std::string out;
     append_xml(doc, out);
     return out;
 }
 
-void append_xml(const pugi::xml_document& doc, std::string& out) {
+void append_xml(pugi::xml_document& doc, std::string& out) {
+    const std::size_t start = out.size();
+    const bool marked = make_writable(doc);
     StringWriter writer(out);
     doc.save(writer, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
+    if (!marked)
+        return;
+    // The writer writes the mark as "&#01;".
+    const std::string from = "&#01;", to = "&#13;";
+    for (std::size_t at = out.find(from, start); at != std::string::npos; at = out.find(from, at + to.size()))
+        out.replace(at, from.size(), to);
+}
+
+std::string xml_escaped_text(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : cleaned(text, false, false)) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\r': out += "&#13;"; break;
+        default: out += c;
+        }
+    }
+    return out;
 }
 
 pugi::xml_attribute attribute_local(const pugi::xml_node& node, const char* name) {

@@ -47,10 +47,15 @@ struct ContentPieces {
 // The scan does not check the text is well-formed; parsing the pieces and the rest does.
 bool split_content(std::string_view text, std::string_view local, std::size_t piece_size, ContentPieces& out);
 
-// Serialises without reformatting.
-std::string write_xml(const pugi::xml_document& doc);
+// Serialises without reformatting. Whatever XML cannot carry is made writable first: bytes
+// that are not UTF-8 and control characters become U+FFFD (in cell and formula text, the
+// format's _xHHHH_ escapes), and a carriage return in text a character reference.
+std::string write_xml(pugi::xml_document& doc);
 // The same at the end of `out`.
-void append_xml(const pugi::xml_document& doc, std::string& out);
+void append_xml(pugi::xml_document& doc, std::string& out);
+
+// Text escaped for an XML attribute value or element content, made writable as above.
+std::string xml_escaped_text(std::string_view text);
 
 // The element name without its namespace prefix: producers differ in prefixes (none,
 // "x:", "main:"), never in local names.

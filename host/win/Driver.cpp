@@ -125,6 +125,21 @@ private:
     HMODULE handle_ = nullptr;
 };
 
+// Whether a command asked for is one of the add-in's: registered as a command (macro type 2)
+// when it was opened, or one of its self tests, which it exports without registering them.
+// No other exported symbol is called on request.
+bool is_command(const host::api::Host& host, const std::string& name) {
+    if (name == "RunTests" || name == "Test")
+        return true;
+    for (const host::api::Registration& r : host.registrations()) {
+        std::string type = r.argument(5);
+        type.erase(0, type.find_first_not_of(' '));
+        if (r.procedure() == name && r.module() == host.module_path() && type == "2")
+            return true;
+    }
+    return false;
+}
+
 std::vector<CellAddress> cells_of(const std::string& text, int sheet) {
     std::vector<CellAddress> cells;
     host::io::Block block;
@@ -229,6 +244,9 @@ int run(const Options& options) {
             std::getline(std::cin, go);
             continue;
         }
+        // The opening and closing steps are the host's own; the rest are the user's.
+        if (&step != &steps.front() && &step != &steps.back() && !is_command(host, step))
+            throw UsageError(step + " is not a command of the add-in " + module.path());
         Entry entry = module.entry(step);
         if (entry == nullptr)
             throw UsageError(module.path() + " does not export " + step);

@@ -97,19 +97,52 @@ TEST_F(Safety, RefusedRequestsWriteNothing) {
         {"frob BOOK", "unknown command 'frob'"},
         {"solve BOOK" + vars + " --objective Vars!F2 --addin DIR", "it is a directory", 1},
         {"calc BOOK --sheet Nowhere", "no sheet \"Nowhere\""},
+        // Cells an array formula or a spill fills are the formula's, as a data table's are.
+        {"solve ARRAYS --var Model!D2:D3 --min Model!A1:A2 --max Model!A2:A3 --objective Model!E1",
+         "the variable cell Model!D2 is part of the spilled result of Model!D1 (="},
+        {"solve ARRAYS --var Model!D1:D3 --min Model!A1:A3 --max Model!A1:A3 --objective Model!E1",
+         "the variable cell Model!D1 holds a formula (="},
+        {"solve ARRAYS --var Model!B3 --min Model!A1 --max Model!A2 --objective Model!E1",
+         "the variable cell Model!B3 is part of the array formula of Model!B1 (=A1:A3*2)"},
+        {"run Solve ARRAYS --sheet Model --field \"Var Vector=D3\" --field \"Function Cell=E1\"",
+         "Model!D3 is part of the spilled result of Model!D1"},
+        // Only the add-in's commands run: no other symbol of the module is called.
+        {"run free", "the add-in has no command \"free\" (its commands: Solve, About, RunTests, Test)"},
+        {"run abort", "no command \"abort\""},
+        {"run system BOOK", "no command \"system\""},
+        {"run exit", "no command \"exit\""},
+        {"run _init", "no command \"_init\""},
+        {"run xlAutoClose", "no command \"xlAutoClose\""},
+        {"run CheckInstance", "no command \"CheckInstance\""},
+        // An empty file or sheet name is a mistake, not the option left out.
+        {"solve BOOK" + vars + " --objective Vars!F2 --chart ''", "--chart: the name is empty"},
+        {"solve BOOK" + vars + " --objective Vars!F2 --trace ''", "--trace: the name is empty"},
+        {"solve BOOK" + vars + " --objective Vars!F2 -o ''", "--output: the name is empty"},
+        {"solve BOOK" + vars + " --objective Vars!F2 --sheet ''", "--sheet: the name is empty"},
+        {"solve BOOK" + vars + " --objective Vars!F2 --addin ''", "--addin: the name is empty"},
+        {"calc BOOK -o ''", "--output: the name is empty"},
+        {"calc ''", "BOOK: the name is empty"},
+        {"run About ''", "BOOK: the name is empty"},
+        {"run Test BOOK --output ''", "--output: the name is empty"},
+        {"test BOOK -o ''", "--output: the name is empty"},
     };
     ASSERT_EQ(::mkfifo((dir / "fifo.xlsx").c_str(), 0644), 0);
     std::ofstream(dir / "readonly.xlsx") << "keep";
     ASSERT_EQ(::chmod((dir / "readonly.xlsx").c_str(), 0444), 0);
-    const std::string before = slurp(book);
+    // A real workbook with a legacy array formula (B1:B3) and a spill (D1:D3) on sheet Model.
+    const fs::path arrays = dir / "arrays.xlsx";
+    fs::copy_file(OMBRIX_SOURCE_DIR "/tests/host/corpus/constructs.xlsx", arrays);
+    const std::string before = slurp(book), arrays_before = slurp(arrays);
     const std::vector<std::string> listing = files();
     for (const Case& c : cases) {
-        std::string args =
-            std::regex_replace(std::regex_replace(c.args, std::regex("BOOK"), book), std::regex("DIR"), dir.string());
+        std::string args = std::regex_replace(c.args, std::regex("BOOK"), book);
+        args = std::regex_replace(std::regex_replace(args, std::regex("ARRAYS"), arrays.string()), std::regex("DIR"),
+                                  dir.string());
         Result r = ombrix(args + (args.find("--objective") != std::string::npos ? quick : ""));
         EXPECT_EQ(r.status, c.status) << args << "\n" << r.err;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << args << "\n" << r.err;
         EXPECT_EQ(slurp(book), before) << args;
+        EXPECT_EQ(slurp(arrays), arrays_before) << args;
         EXPECT_EQ(files(), listing) << args;
     }
     EXPECT_EQ(slurp(dir / "readonly.xlsx"), "keep");

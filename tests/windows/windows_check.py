@@ -443,6 +443,13 @@ def check_commands(args, bits):
     copied = [[after[y + 1][x + 1] for x in range(3)] for y in range(3)]
     if copied != [row[:3] for row in before[:3]] or after[0][:3] != before[0][:3]:
         fail("Test did not copy A1:C3 to B2:D4:\nbefore %s\nafter  %s" % (before, after))
+    # Exported but no command (xlAutoFree would free whatever its missing argument points at):
+    # refused as a usage error before anything is called. One start where it may be emulated.
+    exe = os.path.join(build_dir(args, bits), "bin", "ombrix-host.exe")
+    for name in ["xlAutoFree", "CheckInstance", "xlAutoOpen"] if bits == "64" else ["xlAutoFree"]:
+        done = run([wine(bits), exe, addin_path(args, bits), name], env=wine_env(args, bits), check=False)
+        if done.returncode != 2 or "%s is not a command of the add-in" % name not in done.stderr:
+            fail("asked to run %s, the host ended with %d: %s" % (name, done.returncode, done.stderr))
     print("%d-bit: About, RunTests, Test and xlAutoClose as expected" % int(bits))
 
 

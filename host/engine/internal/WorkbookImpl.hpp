@@ -272,6 +272,10 @@ struct Workbook::Impl final : detail::Grid {
     double fixed_now_serial = -1;                                      // TODAY() and NOW() read the clock when negative
     std::map<std::uint32_t, std::vector<std::string>> format_warnings; // by cell slot
     std::map<std::pair<int, std::int32_t>, RowHidden> hidden_rows;     // by sheet and row
+    // Merged blocks, sorted by sheet and first row when merged_sorted; the most rows one has.
+    std::vector<detail::Area> merged;
+    bool merged_sorted = true;
+    std::int32_t merged_tallest = 0;
 
     // ---- Grid ----
     const Value& cell_value(std::uint32_t id) const override { return cells[id].value; }
@@ -396,6 +400,8 @@ struct Workbook::Impl final : detail::Grid {
     void add_member(std::uint32_t anchor_cell, std::uint32_t slot_id, std::int32_t r, std::int32_t c);
     void drop_member(std::uint32_t slot_id);
     bool occupied(int sheet, std::int32_t row, std::int32_t col, std::uint32_t anchor_cell) const;
+    // Whether the area shares a cell with a merged block.
+    bool meets_merged(const detail::Area& area);
     void place_array(std::uint32_t id, std::shared_ptr<const detail::Array> result);
 
     // ---- data tables (WorkbookDataTables.cpp) ----

@@ -4,21 +4,27 @@
 
 #include "excel/Array.hpp"
 #include "excel/AutoFree.hpp"
+#include "excel/Caller.hpp"
+#include "excel/Error.hpp"
 #include "excel/ExcelException.hpp"
 #include "excel/String.hpp"
 #include "excel/framewrk/Framework.hpp"
 #include "excel/framewrk/xlauto.hpp"
 #include "excel/framewrk/xlauto_internal.hpp"
+#include "excel/framewrk/xlcoerce.hpp"
 
 #include "api/Host.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace {
+
+using host::engine::Value;
 
 // Where the blocks of an allocator are: in use in each pool, and heap arrays not yet freed.
 struct PoolUse {
@@ -134,13 +140,262 @@ TEST_F(MemoryLayers, TheNinthShortStringGoesToTheLargePoolTheSeventeenthToTheHea
         excel::String next("next");
         EXPECT_TRUE(use_of(excel::String::allocator) == plus(now, c.next)) << c.alive << " alive";
     }
-    // A freed block is the next one handed out: lowest free first.
-    std::vector<std::unique_ptr<excel::String>> alive;
-    for (int i = 0; i < 8; ++i)
-        alive.push_back(std::make_unique<excel::String>("short"));
-    const char* third = alive[2]->val.str;
-    alive[2].reset();
-    EXPECT_EQ(excel::String("again").val.str, third);
+    // Freed blocks are handed out again lowest first, whatever the order they were freed in:
+    // the blocks freed, then the blocks the next strings get (blocks by address, 0 the lowest).
+    const struct {
+        std::vector<int> freed, given;
+    } reuse[] = {
+        {{2}, {2}},
+        {{5, 2}, {2, 5}},
+        {{6, 1, 3}, {1, 3, 6}},
+        {{7, 0}, {0, 7}},
+    };
+    for (const auto& c : reuse) {
+        std::vector<std::unique_ptr<excel::String>> alive;
+        for (int i = 0; i < 8; ++i)
+            alive.push_back(std::make_unique<excel::String>("short"));
+        std::vector<const char*> blocks;
+        for (const auto& a : alive)
+            blocks.push_back(a->val.str);
+        std::sort(blocks.begin(), blocks.end());
+        for (int i : c.freed)
+            for (auto& a : alive)
+                if (a && a->val.str == blocks[std::size_t(i)])
+                    a.reset();
+        std::vector<std::unique_ptr<excel::String>> again;
+        for (std::size_t k = 0; k < c.given.size(); ++k) {
+            again.push_back(std::make_unique<excel::String>("again"));
+            EXPECT_EQ(again.back()->val.str, blocks[std::size_t(c.given[k])]) << "string " << k;
+        }
+    }
+}
+
+TEST_F(MemoryLayers, AStringKeepsItsTextWhenAnAssignmentIsRefused) {
+    // The text held, the text assigned, and whether it is refused (then nothing changes).
+    const struct {
+        std::size_t held, assigned;
+        bool refused;
+    } cases[] = {
+        {5, 3, false}, {5, 255, false}, {5, 256, true}, {5, 300, true}, {0, 256, true}, {40, 300, true},
+    };
+    for (const auto& c : cases) {
+        excel::String s;
+        if (c.held > 0)
+            s = std::string(c.held, 'o').c_str();
+        const PoolUse before = use_of(excel::String::allocator);
+        try {
+            s = std::string(c.assigned, 'n').c_str();
+            EXPECT_FALSE(c.refused) << c.assigned;
+            EXPECT_EQ(std::string(s.c_str(), s.length()), std::string(c.assigned, 'n'));
+        } catch (const excel::ExcelException& e) {
+            EXPECT_TRUE(c.refused) << c.assigned;
+            EXPECT_STREQ(e.what(), "String overrun");
+            EXPECT_TRUE(use_of(excel::String::allocator) == before) << c.held << ": storage given back";
+            // A string made now must not be handed the block the refused one still holds.
+            excel::String other(std::string(c.held, 'x').c_str());
+            EXPECT_EQ(std::string(s.c_str(), s.length()), std::string(c.held, 'o')) << c.held;
+        }
+    }
+}
+
+TEST_F(MemoryLayers, AStringOfAValueCoercesItOrRefusesItsType) {
+    // The source value -> its text, or "" where String refuses the type with #VALUE!.
+    auto value = [](decltype(XLOPER::xltype) type) {
+        XLOPER x;
+        x.xltype = type;
+        x.val.num = 0;
+        return x;
+    };
+    XLOPER number = value(xltypeNum), boolean = value(xltypeBool), error = value(xltypeErr), integer = value(xltypeInt),
+           missing = value(xltypeMissing), nil = value(xltypeNil);
+    number.val.num = 2.5;
+    boolean.val.xbool = 1;
+    error.val.err = 7;
+    integer.val.w = 4;
+    const struct {
+        const XLOPER* source;
+        const char* text;
+    } cases[] = {
+        {&number, "2.5"}, {&boolean, "TRUE"}, {&nil, ""}, {&error, nullptr}, {&integer, nullptr}, {&missing, nullptr},
+    };
+    for (const auto& c : cases) {
+        // A type refused is refused before the spreadsheet is asked anything, even when the
+        // spreadsheet would refuse the coercion.
+        for (const bool coercion_fails : {false, true}) {
+            if (coercion_fails && c.text != nullptr)
+                continue;
+            host.fail_calls(coercion_fails ? xlCoerce : -1, 0);
+            const PoolUse before = use_of(excel::String::allocator);
+            std::string thrown;
+            try {
+                excel::String s(c.source);
+                ASSERT_NE(c.text, nullptr) << "type " << c.source->xltype << " read as " << s.c_str();
+                EXPECT_EQ(std::string(s.c_str(), s.length()), c.text);
+            } catch (const excel::Error& e) {
+                thrown = e.what();
+            } catch (const excel::ExcelException& e) {
+                thrown = e.what();
+            }
+            EXPECT_EQ(thrown, c.text ? "" : "Error: Value") << "type " << c.source->xltype;
+            EXPECT_TRUE(use_of(excel::String::allocator) == before) << "type " << c.source->xltype;
+        }
+        host.fail_calls(-1, 0);
+    }
+}
+
+TEST_F(MemoryLayers, ErrorCodesAndReturnCodesAsTheUserReadsThem) {
+    const struct {
+        std::uint16_t code;
+        const char* text;
+    } errors[] = {
+        {0, "Error: Null"},     {7, "Error: Div/0"},    {15, "Error: Value"},  {23, "Error: Ref"},
+        {29, "Error: Name"},    {36, "Error: Num"},     {42, "Error: N/A"},    {43, "Error: Unknown"},
+        {64, "Error: Unknown"}, {99, "Error: Unknown"}, {1, "Error: Unknown"},
+    };
+    for (const auto& c : errors)
+        EXPECT_STREQ(excel::Error(c.code).what(), c.text) << c.code;
+
+    // A callback's return code -> what it becomes: nothing, #VALUE! (the call was cut short)
+    // or a failure of its own.
+    const struct {
+        std::uint16_t code;
+        const char* thrown;
+    } returns[] = {
+        {0, ""},
+        {1, "Error: Value"},
+        {16, "Error: Value"},
+        {64, "Error: Value"},
+        {2, "Bad return value"},
+        {4, "Bad return value"},
+        {8, "Bad return value"},
+        {32, "Bad return value"},
+        {128, "Bad return value"},
+    };
+    for (const auto& c : returns) {
+        std::string thrown;
+        try {
+            excel::throw_on_bad_ret(c.code);
+        } catch (const excel::Error& e) {
+            thrown = e.what();
+            EXPECT_EQ(e.code(), 15) << c.code;
+        } catch (const excel::ExcelException& e) {
+            thrown = e.what();
+        }
+        EXPECT_EQ(thrown, c.thrown) << c.code;
+    }
+}
+
+TEST_F(MemoryLayers, ActiveSheetReferencesCoverTheirRectangle) {
+    // The maker -> the rectangle it describes: first and last row, first and last column.
+    const struct {
+        LPXLOPER (*make)();
+        int rw_first, rw_last, col_first, col_last;
+    } cases[] = {
+        {[] { return TempActiveRef(1, 4, 2, 3); }, 1, 4, 2, 3},
+        {[] { return TempActiveCell(7, 9); }, 7, 7, 9, 9},
+        {[] { return TempActiveRow(5); }, 5, 5, 0, 255},
+        {[] { return TempActiveColumn(2); }, 0, 16383, 2, 2},
+        {[] { return TempActiveColumn(255); }, 0, 16383, 255, 255},
+    };
+    for (const auto& c : cases) {
+        FreeAllTempMemory();
+        const LPXLOPER x = c.make();
+        ASSERT_NE(x, nullptr);
+        ASSERT_EQ(x->xltype, xltypeRef);
+        ASSERT_EQ(x->val.mref.lpmref->count, 1);
+        const XLREF& r = x->val.mref.lpmref->reftbl[0];
+        EXPECT_EQ(std::vector<int>({r.rwFirst, r.rwLast, r.colFirst, r.colLast}),
+                  std::vector<int>({c.rw_first, c.rw_last, c.col_first, c.col_last}));
+    }
+}
+
+TEST_F(MemoryLayers, ArrayDoubleReadsNumbersAndEmptyCellsAndRefusesTheRest) {
+    // A1:C1 -> the doubles read, or the error thrown.
+    const struct {
+        std::vector<host::engine::Value> cells;
+        std::vector<double> read;
+        const char* thrown;
+    } cases[] = {
+        {{Value::number(1), Value(), Value::number(3)}, {1, 0, 3}, nullptr},
+        {{Value(), Value(), Value()}, {0, 0, 0}, nullptr},
+        {{Value::number(-2.5), Value::error(host::engine::ErrorCode::Div0), Value()}, {}, "Error: Div/0"},
+        {{Value::number(1), Value::text("x"), Value()}, {}, "Error: Value"},
+        {{Value::boolean(true), Value(), Value()}, {}, "Error: Value"},
+    };
+    for (const auto& c : cases) {
+        for (int col = 0; col < 3; ++col)
+            book.set_value({0, 0, col}, c.cells[std::size_t(col)]);
+        const PoolUse before = use_of(excel::ArrayDouble::allocator);
+        try {
+            excel::ArrayDouble a(TempActiveRef(0, 0, 0, 2));
+            EXPECT_EQ(c.thrown, nullptr);
+            EXPECT_EQ(std::vector<double>(a.begin_doubles(), a.end_doubles()), c.read);
+        } catch (const excel::Error& e) {
+            ASSERT_NE(c.thrown, nullptr) << e.what();
+            EXPECT_STREQ(e.what(), c.thrown);
+        }
+        EXPECT_TRUE(use_of(excel::ArrayDouble::allocator) == before);
+    }
+}
+
+TEST_F(MemoryLayers, AlertsShowAtMost255Characters) {
+    // The text's length -> the length of the alert shown.
+    const struct {
+        std::size_t length, shown;
+    } cases[] = {{0, 0}, {1, 1}, {254, 254}, {255, 255}, {256, 255}, {300, 255}, {1000, 255}};
+    for (const auto& c : cases) {
+        std::string text(c.length, 'a');
+        for (std::size_t i = 0; i < text.size(); ++i)
+            text[i] = char('a' + i % 26);
+        excel::display_dialog_box(text.c_str(), 2);
+        ASSERT_FALSE(host.alerts().empty());
+        EXPECT_EQ(host.alerts().back().text, text.substr(0, c.shown)) << c.length;
+        EXPECT_EQ(host.alerts().back().type, 2);
+    }
+}
+
+TEST_F(MemoryLayers, TheCallingCellInA1Notation) {
+    // The caller's zero-based row and column -> cellref().
+    const struct {
+        std::uint16_t row;
+        std::uint8_t column;
+        const char* text;
+    } cases[] = {
+        {0, 0, "A1"},   {0, 25, "Z1"},  {0, 26, "AA1"},          {9, 27, "AB10"},
+        {4, 51, "AZ5"}, {4, 52, "BA5"}, {65535, 255, "IV65536"}, {0, 1, "B1"},
+    };
+    for (const auto& c : cases) {
+        host.set_caller(std::make_pair(c.row, c.column));
+        EXPECT_EQ(excel::cellref(), c.text);
+        EXPECT_EQ(excel::cellfullref(), "[Book1]Sheet1!" + std::string(c.text));
+    }
+}
+
+TEST_F(MemoryLayers, CoercionTakesASourceAndAtMostATargetType) {
+    // The argument count (source first, then the target type) -> the return code.
+    XLOPER number, target, extra;
+    number.xltype = xltypeNum;
+    number.val.num = 4;
+    target.xltype = xltypeInt;
+    target.val.w = xltypeStr;
+    extra = target;
+    LPXLOPER args[3] = {&number, &target, &extra};
+    const struct {
+        int count;
+        int code;
+    } cases[] = {{0, xlretInvCount}, {1, xlretSuccess}, {2, xlretSuccess}, {3, xlretInvCount}, {-1, xlretInvCount}};
+    for (const auto& c : cases) {
+        XLOPER result;
+        result.xltype = xltypeNil;
+        EXPECT_EQ(XLCoercev(&result, c.count, args), c.code) << c.count;
+        if (c.code == xlretSuccess)
+            Excel(xlFree, nullptr, 1, &result);
+    }
+    // A target that is not an integer type code.
+    XLOPER text_target = number;
+    LPXLOPER bad[2] = {&number, &text_target};
+    XLOPER result;
+    EXPECT_EQ(XLCoercev(&result, 2, bad), xlretInvCount);
 }
 
 TEST_F(MemoryLayers, CharBufferHolds255CharactersAndRefusesMoreUnchanged) {
@@ -301,6 +556,27 @@ TEST_F(MemoryLayers, AutomationFallbackSetsUpAfterTearingDownAndTearsDownWhatItS
         EXPECT_EQ(host.find_registration("CheckInstance") != nullptr, c.registered) << c.failing;
         TermXLCoerce();
     }
+}
+
+TEST_F(MemoryLayers, CheckInstanceMarksTheInstanceOnlyDuringAProbe) {
+    // Whether a probe is running, and whether the instance was already marked -> whether it
+    // is marked after CheckInstance (which always answers 1).
+    const struct {
+        bool checking, marked_before, marked_after;
+    } cases[] = {
+        {false, false, false},
+        {true, false, true},
+        {true, true, true},
+        {false, true, true},
+    };
+    for (const auto& c : cases) {
+        xlauto::state().checking = c.checking;
+        xlauto::state().correct_instance = c.marked_before;
+        EXPECT_EQ(check_instance_probe(), 1);
+        EXPECT_EQ(xlauto::correct_instance(), c.marked_after) << c.checking << c.marked_before;
+    }
+    xlauto::state().checking = false;
+    xlauto::state().correct_instance = false;
 }
 
 TEST_F(MemoryLayers, ASearchForTheHostingInstanceForgetsTheLastOne) {

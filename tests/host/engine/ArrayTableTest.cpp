@@ -92,7 +92,8 @@ TEST_P(ArrayTable, EveryCellOfEveryResult) {
 }
 
 // What a spill does to the cells around it, step by step: each row writes one cell (a value,
-// `=FORMULA` for a spilling formula, or `blank` to clear it) and then checks one cell.
+// `=FORMULA` for a spilling formula, or `blank` to clear it) or a block (`{=FORMULA}` a legacy
+// array formula over it, `merged` to merge its cells) and then checks one cell.
 struct SpillStep {
     const char* cell;
     const char* content;
@@ -124,13 +125,36 @@ TEST(Spills, BlockedFollowedAndRead) {
         {"H2", "=SUM(A1#)", "H2", "#SPILL!"},
         {"E5", "={1,2}", "F5", "2"},
         {"F5", "3", "E5", "#SPILL!"},
+        {"J1:J2", "{={4;5}}", "J2", "5"},
+        {"K1", "=SUM(J1#)", "K1", "9"}, // a legacy array's range, as the spreadsheet's files have it
+        {"K2", "=ROWS(J2#)", "K2", "#REF!"},
+        {"L2:M2", "merged", "L2", "blank"},
+        {"L1", "=SEQUENCE(2)", "L1", "#SPILL!"}, // no spill into merged cells
+        {"L1", "=SEQUENCE(1,2)", "M1", "2"},     // beside them
+        {"L4", "=SEQUENCE(2,2)", "M5", "4"},
+        {"M4:M5", "merged", "M5", "4"},            // (as the file says before it is calculated)
+        {"L4", "=SEQUENCE(2,2)", "L4", "#SPILL!"}, // calculated again
+        {"N1:N2", "merged", "N1", "blank"},
+        {"N1", "=SEQUENCE(2)", "N1", "#SPILL!"}, // nor from one
+        {"N1", "=SEQUENCE(1)", "N1", "1"},       // a single value stays in its merged cell
+        {"O1", "={1;2;3}", "O3", "3"},
+        {"K3", "=SUM(O1#)", "K3", "6"},
     };
     Workbook wb;
     wb.add_sheet("Sheet1");
     wb.set_automatic(true);
     for (const SpillStep& s : steps) {
         std::string content = s.content;
-        if (content[0] == '=')
+        const std::string cell = s.cell;
+        if (cell.find(':') != std::string::npos) {
+            const CellAddress first = at(cell.substr(0, cell.find(':')).c_str());
+            const CellAddress last = at(cell.substr(cell.find(':') + 1).c_str());
+            if (content == "merged")
+                wb.merge_cells({0, first.row, first.col, last.row, last.col});
+            else
+                wb.set_array_formula(first, content.substr(2, content.size() - 3), last.row - first.row + 1,
+                                     last.col - first.col + 1);
+        } else if (content[0] == '=')
             wb.set_spilling_formula(at(s.cell), content);
         else
             wb.set_value(at(s.cell), parse_value(content));

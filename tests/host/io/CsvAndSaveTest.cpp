@@ -64,14 +64,29 @@ TEST(CsvRead, FieldsBecomeTheirValues) {
 }
 
 TEST(CsvRead, BadFieldsNameTheCell) {
-    using testing_packages::io_failure;
-    EXPECT_EQ(io_failure([] {
-                  host::io::load_csv_text("m.csv", "1,2\n3,=1+*2\n");
-              }).rfind("m.csv: sheet 'm', cell B2: formula does not parse: =1+*2: ", 0),
-              0u);
-    EXPECT_EQ(io_failure([] { host::io::load_csv_text("m.csv", "1,\"open\n2\n"); }),
-              "m.csv: sheet 'm': quoted field opened on line 1 is never closed");
-    EXPECT_NE(io_failure([] { host::io::load_csv_text("m.csv", std::string(16384, ',') + "1\n"); }), "");
+    // The file's text -> the start of the message.
+    const struct {
+        std::string text;
+        std::string message;
+    } cases[] = {
+        {"1,2\n3,=1+*2\n", "m.csv: sheet 'm', cell B2: formula does not parse: =1+*2: "},
+        {"1,\"open\n2\n", "m.csv: sheet 'm': quoted field opened on line 1 is never closed"},
+        {std::string(16383, ',') + "1\n", ""}, // XFD1: the last column
+        {std::string(16384, ',') + "1\n",
+         "m.csv: sheet 'm': row 1 has more than 16,384 columns: its field 16385 would be cell XFE1, past the "
+         "sheet's last column XFD"},
+        {"\n\n" + std::string(16400, ',') + "\"\"\n", "m.csv: sheet 'm': row 3 has more than 16,384 columns: "
+                                                      "its field 16401 would be cell XFU3"},
+        {std::string(16500, ',') + "\n", ""}, // empty fields are no cells
+        {std::string(1048575, '\n') + "1\n", ""},
+        {std::string(1048576, '\n') + "1\n",
+         "m.csv: sheet 'm': more than 1,048,576 rows: row 1048577 would be past the sheet's last row"},
+    };
+    for (const auto& c : cases) {
+        const std::string failure = testing_packages::io_failure([&] { host::io::load_csv_text("m.csv", c.text); });
+        EXPECT_EQ(failure.substr(0, c.message.size()), c.message) << c.text.substr(0, 40);
+        EXPECT_EQ(failure.empty(), c.message.empty()) << failure;
+    }
 }
 
 TEST(CsvWrite, SheetNamesFromFileNames) {

@@ -1,6 +1,8 @@
 #include "io/Address.hpp"
+#include "io/Document.hpp"
 #include "io/IoError.hpp"
 #include "io/Package.hpp"
+#include "io/Xlsx.hpp"
 
 #include "TestPackages.hpp"
 
@@ -63,6 +65,40 @@ TEST(PackageRoundTrip, WrittenAndCopiedPartsReadBackInOrder) {
     EXPECT_EQ(copy.read("a/c.bin"), big);
     EXPECT_EQ(copy.read("b.xml"), "<b/>");
     EXPECT_THROW(writer.copy(p, "b.xml"), std::exception);
+}
+
+// Folders separated by '\\', as some writers store them, read as '/' (as the spreadsheet's
+// repair reads them); a copy is written with '/'.
+TEST(PackageNames, BackslashesSeparateFolders) {
+    const struct {
+        std::vector<std::string> stored, read;
+    } cases[] = {
+        {{"a\\b.xml", "c\\d\\e.xml", "f/g.xml"}, {"a/b.xml", "c/d/e.xml", "f/g.xml"}},
+        {{"x\\y.xml", "x/y.xml", "z.xml"}, {"x/y.xml", "z.xml"}}, // the first of two that read the same
+    };
+    for (const auto& c : cases) {
+        testing_packages::Parts parts;
+        for (const std::string& name : c.stored)
+            parts.push_back({name, "<" + std::to_string(parts.size()) + "/>"});
+        Package p("t.xlsx", zip(parts));
+        EXPECT_EQ(p.entries(), c.read);
+        EXPECT_EQ(p.read(c.read.front()), "<0/>");
+        EXPECT_EQ(p.read(c.read.back()), "<" + std::to_string(c.stored.size() - 1) + "/>");
+        PackageWriter writer("copy.xlsx");
+        for (const std::string& entry : p.entries())
+            writer.copy(p, entry);
+        EXPECT_EQ(Package("copy.xlsx", writer.finish()).entries(), c.read);
+    }
+
+    // A whole workbook stored so reads and saves as any other.
+    const std::string path = testing_packages::corpus("backslashes.xlsx");
+    host::io::Document d = host::io::load_xlsx(path);
+    d.workbook.recalculate_all();
+    EXPECT_EQ(d.workbook.value({0, 1, 0}), host::engine::Value::number(10));
+    EXPECT_EQ(d.workbook.value({0, 1, 1}), host::engine::Value::text("backslash!"));
+    const std::string bytes = host::io::xlsx_bytes(d, "saved.xlsx");
+    EXPECT_EQ(Package("saved.xlsx", bytes).entries(), Package(path, host::io::read_file(path)).entries());
+    EXPECT_EQ(bytes.find("xl\\"), std::string::npos) << "the names are written with '/'";
 }
 
 TEST(PackageErrors, NotAZipOrNoFileNamesTheFile) {

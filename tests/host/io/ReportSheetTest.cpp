@@ -129,4 +129,59 @@ TEST(ReportSheet, AddedTwiceTakesTwoNames) {
               cells_of(after.workbook, after.workbook.sheet_count() - 2));
 }
 
+// The ids the report's three number formats get in a book whose style sheet holds these.
+struct FormatCase {
+    const char* formats; // numFmt elements
+    std::vector<std::string> ids;
+};
+
+TEST(ReportSheet, NumberFormatsTakeFreeCustomIdsAndANewStyleSheetIsStylesXml) {
+    const FormatCase cases[] = {
+        {"", {"164", "165", "166"}},
+        {"<numFmt numFmtId=\"164\" formatCode=\"0%\"/><numFmt numFmtId=\"166\" formatCode=\"0.0\"/>",
+         {"165", "167", "168"}},
+        {"<numFmt numFmtId=\"4294967295\" formatCode=\"0.0\"/>", {"164", "165", "166"}}, // would wrap to 0
+        {"<numFmt numFmtId=\"-1\" formatCode=\"0.0\"/><numFmt numFmtId=\"x\" formatCode=\"@\"/>",
+         {"164", "165", "166"}},
+        {"<numFmt numFmtId=\"70000\" formatCode=\"0.0\"/><numFmt numFmtId=\" 165 \" formatCode=\"0\"/>",
+         {"164", "166", "167"}},
+        {nullptr, {"164", "165", "166"}}, // no style sheet at all
+    };
+    const std::string ns = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+    for (const FormatCase& c : cases) {
+        SCOPED_TRACE(c.formats ? c.formats : "no style sheet");
+        testing_packages::Parts parts =
+            testing_packages::workbook_parts({{"S", "<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>"}});
+        std::string types = "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+                            "<Default Extension=\"xml\" ContentType=\"application/xml\"/></Types>";
+        parts.emplace_back("[Content_Types].xml", types);
+        if (c.formats) {
+            parts.emplace_back("xl/styles.xml",
+                               "<styleSheet xmlns=\"" + ns + "\"><numFmts>" + c.formats + "</numFmts></styleSheet>");
+            for (auto& part : parts)
+                if (part.first == "xl/_rels/workbook.xml.rels")
+                    part.second.insert(part.second.rfind("</Relationships>"),
+                                       std::string("<Relationship Id=\"rId9\" Type=\"") + testing_packages::rel_ns +
+                                           "/styles\" Target=\"styles.xml\"/>");
+        }
+        std::string added;
+        const std::string saved =
+            host::io::add_report_sheet("b.xlsx", testing_packages::zip(parts), small_report(), added);
+        host::io::Package package("b.xlsx", saved);
+        ASSERT_TRUE(package.has("xl/styles.xml"));
+        EXPECT_FALSE(package.has("xl/styles1.xml"));
+        const std::string styles = package.read("xl/styles.xml");
+        std::vector<std::string> ids;
+        for (const char* code : {"#,##0.000000", "0.000", "yyyy-mm-dd hh:mm:ss"}) {
+            const std::size_t at = styles.find(std::string("formatCode=\"") + code + "\"");
+            ASSERT_NE(at, std::string::npos) << styles;
+            const std::size_t id = styles.rfind("numFmtId=\"", at) + 10;
+            ids.push_back(styles.substr(id, styles.find('"', id) - id));
+        }
+        EXPECT_EQ(ids, c.ids);
+        host::io::Document read = host::io::load_xlsx_bytes("b.xlsx", saved);
+        EXPECT_EQ(read.workbook.sheet_count(), 2);
+    }
+}
+
 } // namespace

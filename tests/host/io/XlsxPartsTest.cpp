@@ -215,6 +215,34 @@ TEST(XlsxParts, IsoDates) {
         EXPECT_FALSE(host::io::parse_iso_date(bad, false, ignored)) << bad;
 }
 
+// A spill never covers merged cells: B1 =SEQUENCE(3) (cached over B1:B3) beside the sheet's
+// merged blocks, and what B1 then shows.
+TEST(XlsxParts, MergedCellsStopSpills) {
+    const std::string rows = "<row r=\"1\"><c r=\"B1\" cm=\"1\"><f t=\"array\" ref=\"B1:B3\">_xlfn.SEQUENCE(3)</f>"
+                             "<v>1</v></c></row><row r=\"2\"><c r=\"B2\"><v>2</v></c></row>"
+                             "<row r=\"3\"><c r=\"B3\"><v>3</v></c></row>";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"", "1"},
+        {"<mergeCell ref=\"A1:A3\"/>", "1"},                                 // beside the spill
+        {"<mergeCell ref=\"B3:C4\"/>", "#SPILL!"},                           // its last cell
+        {"<mergeCell ref=\"B1:C1\"/>", "#SPILL!"},                           // its own cell
+        {"<mergeCell ref=\"D9:E9\"/><mergeCell ref=\"A2:B2\"/>", "#SPILL!"}, // any block
+        {"<mergeCell ref=\"B2:XFE2\"/><mergeCell/>", "1"},                   // unreadable: none
+    };
+    for (const auto& [merges, expected] : cases) {
+        auto parts = workbook_parts({{"S", rows}});
+        for (auto& part : parts)
+            if (part.first == "xl/worksheets/sheet1.xml")
+                part.second.replace(part.second.find("</sheetData>"), 12,
+                                    "</sheetData><mergeCells>" + merges + "</mergeCells>");
+        host::io::Document d = host::io::load_xlsx_bytes("merged.xlsx", zip(parts));
+        d.workbook.recalculate_all();
+        const Value& got = d.workbook.value({0, 0, 1});
+        EXPECT_EQ(got, expected == "1" ? Value::number(1) : Value::error(host::engine::ErrorCode::Spill)) << merges;
+        EXPECT_EQ(d.workbook.value({0, 2, 1}).is_empty(), expected != "1") << merges;
+    }
+}
+
 } // namespace
 
 // Rows the file marks hidden, told apart by the filters over them: a row below the header of a

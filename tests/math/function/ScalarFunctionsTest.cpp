@@ -26,6 +26,32 @@ TEST(ScalarFunctions, SigmoidAndItsClippedInverse) {
     EXPECT_EQ((*Identity().inverse())(-7.25), -7.25);
 }
 
+// Each class keeps one inverse object for the process: every call, from any instance, hands
+// out a pointer to that same object, of the inverse's class.
+TEST(ScalarFunctions, EachInverseIsOneObjectForTheProcess) {
+    const Sigmoid s1, s2;
+    const SigmoidInverse i1, i2;
+    const Identity d1, d2;
+    const struct {
+        const InvertibleFunction<double, double>* first;
+        const InvertibleFunction<double, double>* second;
+        double at, value; // the inverse's value at one point
+    } cases[] = {
+        {&s1, &s2, 0.5, 0.0},
+        {&i1, &i2, 0.0, 0.5},
+        {&d1, &d2, 3.5, 3.5},
+    };
+    for (const auto& c : cases) {
+        const auto a = c.first->inverse(), b = c.first->inverse(), other = c.second->inverse();
+        EXPECT_EQ(a.get(), b.get());
+        EXPECT_EQ(a.get(), other.get());
+        EXPECT_EQ((*a)(c.at), c.value);
+    }
+    EXPECT_NE(dynamic_cast<SigmoidInverse*>(s1.inverse().get()), nullptr);
+    EXPECT_NE(dynamic_cast<Sigmoid*>(i1.inverse().get()), nullptr);
+    EXPECT_EQ(s1.inverse()->inverse().get(), i2.inverse().get()) << "the inverse's inverse is the shared one";
+}
+
 TEST(ScalarFunctions, LogisticPolynomialAndMax) {
     for (double x : {-100.0, 0.0, 700.0})
         EXPECT_EQ(Logistic(1, 0, 0, 3)(x), 1.0) << x;

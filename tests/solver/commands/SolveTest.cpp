@@ -18,6 +18,51 @@ TEST_F(Workbook, CancelChangesNothing) {
     EXPECT_EQ((std::vector<double>{0.5, 0.5, 0.5}), variables());
 }
 
+// The dialog's controls in the order they are shown, each with its type and initial value
+// (from settings made different from each other, so that two controls swapped show).
+TEST_F(Workbook, TheDialogShowsEverySettingInItsPlace) {
+    impl.seed = 11;
+    impl.optimiser.population_size = 22;
+    impl.optimiser.generations = 33;
+    impl.optimiser.trials = 44;
+    impl.optimiser.one_point_crossover.rate = 0.5;
+    impl.optimiser.uniform_mutation.rate = 0.25;
+    impl.min_text = "A2:C2";
+    impl.max_text = "A3:C3";
+    impl.variable_text = "A1:C1";
+    impl.target_text = "D1";
+    const struct {
+        int type;
+        const char* label;
+        const char* initial;
+    } expected[] = {
+        {10, "Min Vector", "A2:C2"},  {10, "Max Vector", "A3:C3"},  {10, "Var Vector", "A1:C1"},
+        {10, "Function Cell", "D1"},  {21, "Goal:", "1"},           {6, "Seed", "11"},
+        {6, "Population", "22"},      {6, "Generations", "33"},     {6, "Trials", "44"},
+        {6, "Crossover Rate", "0.5"}, {6, "Mutation Rate", "0.25"},
+    };
+    host::api::Table shown_table;
+    host->set_dialog_handler([&](host::api::Table& t) {
+        shown_table = t;
+        return false;
+    });
+    ASSERT_EQ("", solve_message());
+    // Each control line follows its label line.
+    std::vector<std::string> got, want;
+    for (int r = 4; r < shown_table.rows; ++r) {
+        const host::engine::Value& code = shown_table.at(r, 0);
+        if (!code.is_number() || code.as_number() == 5)
+            continue;
+        const host::engine::Value& initial = shown_table.at(r, 6);
+        got.push_back(
+            std::to_string(int(code.as_number())) + " " + std::string(shown_table.at(r - 1, 5).as_text()) + " = " +
+            (initial.is_number() ? std::to_string(int(initial.as_number())) : std::string(initial.as_text())));
+    }
+    for (const auto& e : expected)
+        want.push_back(std::to_string(e.type) + " " + e.label + " = " + e.initial);
+    EXPECT_EQ(got, want);
+}
+
 TEST_F(Workbook, SolveGivesTheOptimisersOwnAnswerBitForBit) {
     for (const bool maximise : {true, false}) {
         typed["Goal:"] = maximise ? "Maximise" : "Minimise";
