@@ -179,8 +179,8 @@ int run_command(const RunOptions& options, std::ostream& out, std::ostream& err)
 
 void add_run_command(CLI::App& ombrix, Outcome& outcome) {
     auto options = std::make_shared<RunOptions>();
-    CLI::App* run =
-        ombrix.add_subcommand("run", "Call one of the add-in's commands by name (Solve, About, RunTests, Test)");
+    CLI::App* run = ombrix.add_subcommand(
+        "run", "Call one of the add-in's commands by name (Solve, Options, About, RunTests, Test)");
     run->footer("Runs on an empty workbook, or on BOOK, which is then saved to a new file next to it\n"
                 "(BOOK.run.xlsx). Dialogs are answered from --field, or with a form on a terminal, or\n"
                 "left at their initial values. Exit status 1 after an error alert.");

@@ -70,28 +70,56 @@ const FlagLabel solve_flags[] = {
     {"--seed", "Seed", "Seed of the random engine (a whole number, default 233)"},
     {"--population", "Population", "Chromosomes per generation (default 50)"},
     {"--generations", "Generations", "Generations per trial (default 100)"},
-    {"--trials", "Trials", "Independent trials, the best of which is kept (default 2)"},
+    {"--trials", "Trials",
+     "Passes of the generations over one population (default 2): not independent restarts, the population "
+     "carries on, so a run is trials x generations generations; for the other strategies only the budget"},
     {"--crossover", "Crossover Rate", "Probability that a pair is crossed, 0 to 1 (default 1)"},
     {"--mutation", "Mutation Rate", "Probability that a bit flips, 0 to 1 (default 0.03125)"},
 };
 
-// The dialog's answers from the flags and --field, in that order; refuses a label the Solve
-// dialog does not have and a control given twice.
-std::vector<std::pair<std::string, std::string>> answers_of(const SolveOptions& options) {
+// The Options dialog's input controls (the add-in's Options command), each with its flag.
+const FlagLabel option_flags[] = {
+    {"--strategy", "Strategy:",
+     "The search: classic (the default: the bit-string genetic algorithm), real (a real-coded genetic algorithm: "
+     "tournaments, simulated binary crossover, polynomial mutation, elitism), de (self-adaptive differential "
+     "evolution, jDE) or shade (recommended for hard models: success-history adaptive differential "
+     "evolution, SHADE); de and shade restart from random points whenever their population has converged, keeping the "
+     "best"},
+    {"--stop-after", "Stop After", "Stop after this many generations in a row without a better point (0: never)"},
+    {"--target", "Target",
+     "Stop as soon as the objective reaches this value (at least it when maximising, at most "
+     "when minimising)"},
+    {"--start-from-current", "Start From Current", "Put the variable cells' current values into the first population"},
+};
+
+// The dialogs' answers from the flags and --field, in that order, split between the Solve
+// dialog and the Options dialog by label; refuses a label neither has and a control given twice.
+struct Answers {
+    std::vector<std::pair<std::string, std::string>> solve, options;
+};
+Answers answers_of(const SolveOptions& options) {
     std::vector<std::pair<std::string, std::string>> answers = options.flags;
     for (const std::string& f : options.fields)
         answers.push_back(host::ui::split_field(f));
-    std::string labels;
+    std::string labels, option_labels;
     for (const FlagLabel& f : solve_flags)
         labels += std::string(labels.empty() ? "" : ", ") + f.label;
+    for (const FlagLabel& f : option_flags)
+        option_labels += std::string(option_labels.empty() ? "" : ", ") + f.label;
+    Answers split;
     for (std::size_t i = 0; i < answers.size(); ++i) {
         std::string key = host::ui::label_key(answers[i].first);
         const FlagLabel* flag = nullptr;
+        bool option = false;
         for (const FlagLabel& f : solve_flags)
             if (host::ui::label_key(f.label) == key)
                 flag = &f;
+        for (const FlagLabel& f : option_flags)
+            if (host::ui::label_key(f.label) == key)
+                flag = &f, option = true;
         if (flag == nullptr)
-            throw UsageError("the Solve dialog has no field \"" + answers[i].first + "\" (its fields: " + labels + ")");
+            throw UsageError("the Solve dialog has no field \"" + answers[i].first + "\" (its fields: " + labels +
+                             "; and the Options dialog's: " + option_labels + ")");
         auto source = [&](std::size_t k) {
             return k < options.flags.size() ? std::string(flag->flag)
                                             : "--field \"" + options.fields[k - options.flags.size()] + "\"";
@@ -107,8 +135,9 @@ std::vector<std::pair<std::string, std::string>> answers_of(const SolveOptions& 
             if (folded == "maximize" || folded == "minimize")
                 value.replace(value.size() - 2, 1, "s");
         }
+        (option ? split.options : split.solve).push_back(answers[i]);
     }
-    return answers;
+    return split;
 }
 
 // What a run did, from the host's record of the add-in's writes and reads: the cells it
@@ -202,7 +231,8 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
     try {
         SessionOptions session;
         session.addin = options.addin;
-        session.answers = answers_of(options);
+        Answers answers = answers_of(options);
+        session.answers = answers.solve;
         if (session.answers.empty())
             session.form_input = form_input;
 
@@ -234,7 +264,11 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         RunSummary summary;
         // The run, its clock and Ctrl-C begin once the dialog is answered and accepted.
         RunControl control(options.time_limit);
-        session.vet_dialog = [&book, &control, &log, &summary](const host::ui::FrontEnd& front) {
+        // Only the Solve dialog starts a run.
+        bool solving = false;
+        session.vet_dialog = [&book, &control, &log, &summary, &solving](const host::ui::FrontEnd& front) {
+            if (!solving)
+                return std::optional<std::string>();
             auto refusal = solve_refusal(book, front.accepted("Var Vector"), front.accepted("Function Cell"));
             if (refusal)
                 return refusal;
@@ -276,6 +310,24 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         control.attach(s.host());
         if (recording)
             s.host().set_evaluation_observer([&log, &book](const CellAddress& cell) { log.record(book, cell); });
+        // The search settings first, through the add-in's Options dialog, then Solve.
+        std::vector<std::pair<std::string, std::string>> option_settings;
+        if (!answers.options.empty()) {
+            front.set_answers(answers.options);
+            s.run("Options");
+            if (front.answer_error())
+                throw UsageError(*front.answer_error());
+            if (front.error_alerts() > 0)
+                return report(err, "the Options were refused; nothing was solved or saved", exit_failed);
+            for (const FlagLabel& f : option_flags) {
+                std::string label = f.label;
+                if (!label.empty() && label.back() == ':')
+                    label.pop_back();
+                option_settings.emplace_back(label, front.accepted_shown(f.label));
+            }
+            front.set_answers(session.answers);
+        }
+        solving = true;
         s.run("Solve");
         control.finish();
         double seconds = control.seconds();
@@ -335,6 +387,7 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
                     label.pop_back();
                 summary.settings.emplace_back(label, front.accepted_shown(f.label));
             }
+            summary.settings.insert(summary.settings.end(), option_settings.begin(), option_settings.end());
             summary.evaluations = result.evaluations;
             summary.generations = result.generations;
             summary.seconds = seconds;
@@ -395,6 +448,8 @@ CLI::App* solve_subcommand(CLI::App& ombrix, std::function<void(const SolveOptio
     struct State {
         SolveOptions options;
         std::vector<std::string> values = std::vector<std::string>(std::size(solve_flags));
+        std::vector<std::string> option_values = std::vector<std::string>(std::size(option_flags));
+        bool start_from_current = false;
     };
     auto state = std::make_shared<State>();
     CLI::App* solve =
@@ -402,13 +457,14 @@ CLI::App* solve_subcommand(CLI::App& ombrix, std::function<void(const SolveOptio
     solve->footer("Searches the variable cells, between their minimum and maximum cells, for the values that\n"
                   "maximise or minimise the objective cell, writes the best into the variable cells and saves\n"
                   "the workbook to a new file next to BOOK (BOOK.solved.xlsx). Each flag fills the Solve\n"
-                  "dialog's control of that name; controls left unset keep the add-in's values (on a terminal\n"
-                  "with no flags, a form shows them). The add-in checks the entries and reports problems\n"
-                  "itself, on standard error; the exit status is then 1. Refused before the run, with status 2\n"
-                  "and nothing written: variable cells holding formulas, an objective that is a variable or\n"
-                  "does not depend on them, and an output that cannot be saved (see ombrix --help). Ctrl-C\n"
-                  "during the run stops it and keeps and saves the best point found so far; a second Ctrl-C\n"
-                  "quits at once, saving nothing.\n\n"
+                  "dialog's control of that name; --strategy, --stop-after, --target and --start-from-current\n"
+                  "fill the add-in's Options dialog, which is answered first. Controls left unset keep the\n"
+                  "add-in's values (on a terminal with no flags, a form shows them). The add-in checks the\n"
+                  "entries and reports problems itself, on standard error; the exit status is then 1.\n"
+                  "Refused before the run, with status 2 and nothing written: variable cells holding\n"
+                  "formulas, an objective that is a variable or does not depend on them, and an output that\n"
+                  "cannot be saved (see ombrix --help). Ctrl-C during the run stops it and keeps and saves\n"
+                  "the best point found so far; a second Ctrl-C quits at once, saving nothing.\n\n"
                   "Example:\n  ombrix solve examples/production.xlsx --var B3:D3 --min B4:D4 --max B5:D5 "
                   "--objective B16 --goal maximise");
     solve->add_option("BOOK", state->options.book, "The workbook (.xlsx or .csv)")->required()->check(not_empty());
@@ -424,9 +480,19 @@ CLI::App* solve_subcommand(CLI::App& ombrix, std::function<void(const SolveOptio
                         : i == 4 ? "GOAL"
                         : i < 9  ? "N"
                                  : "X");
+    for (std::size_t i = 0; i < std::size(option_flags); ++i) {
+        if (i + 1 == std::size(option_flags))
+            solve->add_flag(option_flags[i].flag, state->start_from_current, option_flags[i].help);
+        else
+            solve->add_option(option_flags[i].flag, state->option_values[i], option_flags[i].help)
+                ->type_name(i == 0   ? "NAME"
+                            : i == 1 ? "N"
+                                     : "VALUE");
+    }
     solve
         ->add_option("--field", state->options.fields,
-                     "Fill the dialog control with this label, e.g. --field \"Seed=7\" (repeatable)")
+                     "Fill the dialog control with this label, e.g. --field \"Seed=7\" or --field \"Target=0\" "
+                     "(repeatable)")
         ->type_name("LABEL=VALUE");
     solve
         ->add_option("--set", state->options.inputs,
@@ -474,6 +540,11 @@ CLI::App* solve_subcommand(CLI::App& ombrix, std::function<void(const SolveOptio
         for (std::size_t i = 0; i < std::size(solve_flags); ++i)
             if (solve->count(solve_flags[i].flag) > 0)
                 state->options.flags.emplace_back(solve_flags[i].label, state->values[i]);
+        for (std::size_t i = 0; i + 1 < std::size(option_flags); ++i)
+            if (solve->count(option_flags[i].flag) > 0)
+                state->options.flags.emplace_back(option_flags[i].label, state->option_values[i]);
+        if (state->start_from_current)
+            state->options.flags.emplace_back(option_flags[std::size(option_flags) - 1].label, "true");
         run(state->options);
     });
     return solve;

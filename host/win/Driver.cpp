@@ -3,8 +3,10 @@
 // prints what each step did as one JSON object per line. Solve's line carries the same
 // variables, objective and evaluations as `ombrix solve --json`.
 //
-//   ombrix-host ADDIN.xll [--book MODEL.csv] [--field LABEL=VALUE]... [--program-version TEXT] COMMAND...
+//   ombrix-host ADDIN.xll [--book MODEL.csv] [--field LABEL=VALUE]... [--option LABEL=VALUE]...
+//               [--program-version TEXT] COMMAND...
 //
+// --field answers the dialogs of every command but Options, --option the Options dialog.
 // --program-version sets the version the spreadsheet program reports (16.0 unless given).
 // The command Pause is the host's own: it prints its line and waits for a line on standard input,
 // so that a test can change what the add-in reads (the registry) between two commands of one
@@ -57,6 +59,7 @@ struct Options {
     std::string book;
     std::string program_version;
     std::vector<std::pair<std::string, std::string>> answers;
+    std::vector<std::pair<std::string, std::string>> option_answers;
     std::vector<std::string> commands;
 };
 
@@ -70,7 +73,7 @@ Options parse(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if ((a == "--book" || a == "--field" || a == "--program-version") && i + 1 == args.size())
+        if ((a == "--book" || a == "--field" || a == "--option" || a == "--program-version") && i + 1 == args.size())
             throw UsageError(a + " needs a value");
         if (a == "--book")
             options.book = args[++i];
@@ -78,6 +81,8 @@ Options parse(int argc, char** argv) {
             options.program_version = args[++i];
         else if (a == "--field")
             options.answers.push_back(host::ui::split_field(args[++i]));
+        else if (a == "--option")
+            options.option_answers.push_back(host::ui::split_field(args[++i]));
         else if (options.addin.empty())
             options.addin = a;
         else
@@ -85,7 +90,7 @@ Options parse(int argc, char** argv) {
     }
     if (options.addin.empty())
         throw UsageError("usage: ombrix-host ADDIN.xll [--book MODEL.csv] [--field LABEL=VALUE]... "
-                         "[--program-version TEXT] COMMAND...");
+                         "[--option LABEL=VALUE]... [--program-version TEXT] COMMAND...");
     return options;
 }
 
@@ -250,16 +255,18 @@ int run(const Options& options) {
         Entry entry = module.entry(step);
         if (entry == nullptr)
             throw UsageError(module.path() + " does not export " + step);
+        front.set_answers(step == "Options" ? options.option_answers : options.answers);
         std::size_t alerts_before = host.alerts().size();
         std::uint64_t evaluations_before = book.evaluation_count();
         int result = entry();
         std::uint64_t evaluated = book.evaluation_count() - evaluations_before;
         std::string line = "{\"step\": " + json_string(step) + ", \"result\": " + std::to_string(result) +
                            ", \"alerts\": " + alerts_since(host, alerts_before) + ", " + state_fields(host);
-        if (step == "Solve") {
+        if (step == "Solve" || step == "Options") {
             if (front.answer_error())
                 throw UsageError(*front.answer_error());
-            line += solve_fields(book, front, evaluated);
+            if (step == "Solve")
+                line += solve_fields(book, front, evaluated);
         }
         if (step == "Test")
             line += ", \"sheet\": " + json_string(host::io::csv_text(book, book.active_sheet()));

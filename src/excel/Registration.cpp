@@ -141,14 +141,15 @@ void Menu::reg(void*) const {
         cells[i] = empty;
     cells[0] = title;
 
-    StringArray options(n);
+    StringArray options(n), macros(n);
     unsigned row = 1;
     for (const MenuOption* o = MenuOption::instances(); o; o = o->get_next()) {
         if (o->menu != this)
             continue;
         options[row] = o->name;
+        macros[row] = o->macro;
         cells[row * 5] = options[row];
-        cells[row * 5 + 1] = options[row];
+        cells[row * 5 + 1] = macros[row];
         ++row;
     }
 

@@ -83,10 +83,14 @@ public:
 // An item of a menu; its text is also the name of the command it runs.
 class MenuOption : public object::InstancesStackable<MenuOption> {
 public:
-    MenuOption(const Menu& menu, const char* name) : menu(&menu), name(name) {}
+    // The item's text runs the command of that name, or macro when given ("Options..." runs
+    // Options).
+    MenuOption(const Menu& menu, const char* name, const char* macro = nullptr)
+        : menu(&menu), name(name), macro(macro ? macro : name) {}
 
     const Menu* menu;
     const char* name;
+    const char* macro;
 };
 
 class Addin {

@@ -4,6 +4,7 @@
 #include "excel/CellRef.hpp"
 #include "excel/RangeRef.hpp"
 #include "math/opt/GAOptimiser.hpp"
+#include "math/opt/Search.hpp"
 #include "solver/ParseParam.hpp"
 
 #include <chrono>
@@ -19,6 +20,9 @@ public:
     // The Solve command: shows the dialog with the current settings, stores what was
     // entered and runs the optimisation. Every failure is an exception for the entry point.
     void solve();
+    // The Options command: the search settings' own dialog (strategy, early stops, start).
+    // Stores what was entered, field by field like Solve; runs nothing.
+    void options();
     // Checks the stored reference texts, reads the bounds and runs setup.
     void process();
     // One optimisation of the workbook model; the best point ends up in the variable cells.
@@ -64,6 +68,21 @@ public:
     std::chrono::steady_clock::duration status_interval;
     // Holds population size, generations, trials and the two rates.
     math::opt::GAOptimiser optimiser;
+
+    // The Options dialog's settings. The target is in the goal's own terms (the value to reach
+    // or beat, whether maximising or minimising).
+    math::opt::Strategy strategy = math::opt::Strategy::classic;
+    unsigned int stop_after = 0;
+    bool has_target = false;
+    double target_value = 0.0;
+    bool start_from_current = false;
+    // The strategies' names, in the Strategy list's order.
+    std::vector<std::string> strategies;
+    // The variable cells' values when Start From Current is set, read by process for setup.
+    std::vector<double> start;
+
+    // What a run does besides Solve's settings, for the goal; start is left empty.
+    math::opt::SearchSettings search_settings(bool maximise) const;
 };
 
 #endif

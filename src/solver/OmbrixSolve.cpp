@@ -83,6 +83,40 @@ void OmbrixImpl::solve() {
     process();
 }
 
+void OmbrixImpl::options() {
+    excel::Dialog dialog("Ombrix Options");
+    dialog.add_statictext("Search:");
+    dialog.add_listbox("Strategy:", strategies, math::opt::strategy_name(strategy));
+    dialog.add_statictext("Stop early:");
+    dialog.add_editbox("Stop After", as_text(stop_after));
+    dialog.add_editbox("Target", has_target ? as_text(target_value) : std::string());
+    dialog.add_statictext("Start:");
+    dialog.add_checkbox("Start From Current", start_from_current);
+    dialog.add_statictext("");
+    dialog.add_statictext("Stop After: generations without a better point (0: never). Target: stop once");
+    dialog.add_statictext("the objective reaches it (empty: never). Start From Current: the variable");
+    dialog.add_statictext("cells' values join the first population.");
+    dialog.add_statictext(help_line);
+
+    if (!dialog.display(true))
+        return;
+
+    math::opt::Strategy chosen;
+    if (!math::opt::strategy_from_name(dialog[1], chosen))
+        throw excel::ExcelException("Expected a strategy: classic, real, de or shade");
+    strategy = chosen;
+    stop_after = static_cast<unsigned int>(parse_param<int>(
+        dialog[3], 0, 2147483647, "Expected generations without improvement to be a whole number of 0 or more"));
+    if (dialog[4].empty()) {
+        has_target = false;
+    } else {
+        target_value = parse_param<double>(dialog[4], -1.7976931348623157e308, 1.7976931348623157e308,
+                                           "Expected the target to be a number, or nothing for none");
+        has_target = true;
+    }
+    start_from_current = dialog[6] == "true";
+}
+
 void OmbrixImpl::process() {
     check_population(optimiser.population_size);
 
@@ -98,6 +132,15 @@ void OmbrixImpl::process() {
     excel::CellRef target;
     if (!excel::CellRef::coerce_to_cell(target_text, target))
         throw excel::ExcelException("Invalid target cell specified");
+
+    start.clear();
+    if (start_from_current) {
+        try {
+            start = get_constant_vector(variable_text, "variable", reference);
+        } catch (const excel::ExcelException&) {
+            throw excel::ExcelException("Start From Current needs a number in every variable cell");
+        }
+    }
 
     const bool maximise = goal == goals.front();
     setup(min, max, variables, target, maximise, seed);
@@ -121,9 +164,15 @@ void OmbrixImpl::setup(const std::vector<double>& min, const std::vector<double>
     // before any candidate is written touches no cell.
     RunStatus status(!maximise, status_interval);
     optimiser.observer = &status;
+    math::opt::SearchSettings search = search_settings(maximise);
+    search.start = start;
     try {
+        // With no option set, the run is the optimiser's own, as it always was.
+        const math::opt::Optimiser::NegativeObjectiveFunction negative(objective);
         const std::vector<double> result =
-            maximise ? optimiser.maximise(objective, engine) : optimiser.minimise(objective, engine);
+            search.plain() ? (maximise ? optimiser.maximise(objective, engine) : optimiser.minimise(objective, engine))
+            : maximise     ? math::opt::search_maximise(optimiser, search, objective, engine)
+                           : math::opt::search_maximise(optimiser, search, negative, engine);
         optimiser.observer = nullptr;
         // A run stopped before its first generation wrote nothing and has no point to keep.
         if (!status.stopped() || status.evaluated())

@@ -104,7 +104,8 @@ TEST_F(Command, AboutRunTestsMenuAndRun) {
 
     r = ombrix("menu");
     EXPECT_EQ(r.status, 0) << r.err;
-    std::size_t menu = r.out.find("&Ombrix (in front of &Help)\n  Solve  -> runs Solve\n  About  -> runs About\n");
+    std::size_t menu = r.out.find(
+        "&Ombrix (in front of &Help)\n  Solve  -> runs Solve\n  Options...  -> runs Options\n  About  -> runs About\n");
     EXPECT_NE(menu, std::string::npos) << r.out;
 
     r = ombrix("run NoSuchCommand");

@@ -88,15 +88,19 @@ TEST(AddinRoad, OpenRegistersCommandsAndAddsTheMenuOnce) {
     Road road;
     EXPECT_EQ(road.addin->open(), 1);
     const host::api::Registration* solve = road.host.find_registration("Solve");
+    const host::api::Registration* options = road.host.find_registration("Options");
     const host::api::Registration* about = road.host.find_registration("About");
     ASSERT_NE(solve, nullptr);
+    ASSERT_NE(options, nullptr);
     ASSERT_NE(about, nullptr);
-    for (const auto& [r, name] : {std::pair{solve, "Solve"}, std::pair{about, "About"}}) {
+    for (const auto& [r, name] :
+         {std::pair{solve, "Solve"}, std::pair{options, "Options"}, std::pair{about, "About"}}) {
         EXPECT_EQ(r->arguments,
                   (std::vector<std::string>{road.addin->path(), name, "I", name, "", " 2", "Ombrix", " ", " ", name}));
     }
-    // Solve is registered before About; neither self test is registered.
-    EXPECT_LT(solve, about);
+    // Solve is registered first, then Options, then About; neither self test is registered.
+    EXPECT_LT(solve, options);
+    EXPECT_LT(options, about);
     EXPECT_EQ(road.host.find_registration("RunTests"), nullptr);
 
     // The menu's items are checked through the command (`ombrix menu`).

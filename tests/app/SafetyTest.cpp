@@ -107,7 +107,7 @@ TEST_F(Safety, RefusedRequestsWriteNothing) {
         {"run Solve ARRAYS --sheet Model --field \"Var Vector=D3\" --field \"Function Cell=E1\"",
          "Model!D3 is part of the spilled result of Model!D1"},
         // Only the add-in's commands run: no other symbol of the module is called.
-        {"run free", "the add-in has no command \"free\" (its commands: Solve, About, RunTests, Test)"},
+        {"run free", "the add-in has no command \"free\" (its commands: Solve, Options, About, RunTests, Test)"},
         {"run abort", "no command \"abort\""},
         {"run system BOOK", "no command \"system\""},
         {"run exit", "no command \"exit\""},

@@ -1,6 +1,6 @@
 # The module must export exactly the add-in's entry points and nothing else, and must
 # leave the callback entry for the loading program to provide.
-set(expected About CheckInstance RunTests Solve Test xlAddInManagerInfo xlAutoAdd
+set(expected About CheckInstance Options RunTests Solve Test xlAddInManagerInfo xlAutoAdd
     xlAutoClose xlAutoFree xlAutoOpen xlAutoRemove)
 
 execute_process(COMMAND nm -D --defined-only ${MODULE}

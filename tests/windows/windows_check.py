@@ -32,7 +32,7 @@ import tempfile
 import time
 
 ENTRY_POINTS = {"xlAutoOpen", "xlAutoClose", "xlAutoAdd", "xlAutoRemove", "xlAddInManagerInfo",
-                "xlAutoFree", "Solve", "About", "RunTests", "Test", "CheckInstance"}
+                "xlAutoFree", "Solve", "Options", "About", "RunTests", "Test", "CheckInstance"}
 # What a module may import besides Excel4v: the system libraries every Windows has.
 SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "advapi32.dll", "ole32.dll", "oleaut32.dll", "user32.dll"}
 PRODUCT_KEY = r"HKLM\Software\Quenmark\Ombrix"
@@ -55,7 +55,15 @@ SOLVE_CASES = [
     ["--var", "B3:D3", "--min", "B4:D4", "--max", "B5:D5", "--objective", "B16", "--goal", "maximise"],
     ["--var", "B3:D3", "--min", "B4:D4", "--max", "B5:D5", "--objective", "B16", "--goal", "minimise",
      "--seed", "7", "--population", "30", "--generations", "60", "--trials", "3", "--mutation", "0.05"],
+    # The other strategies, through the Options dialog first.
+    ["--var", "B3:D3", "--min", "B4:D4", "--max", "B5:D5", "--objective", "B16", "--goal", "maximise",
+     "--strategy", "shade", "--generations", "40"],
+    ["--var", "B3:D3", "--min", "B4:D4", "--max", "B5:D5", "--objective", "B16", "--goal", "minimise",
+     "--strategy", "real", "--seed", "5", "--generations", "40", "--stop-after", "5"],
+    ["--var", "B3:D3", "--min", "B4:D4", "--max", "B5:D5", "--objective", "B16", "--goal", "maximise",
+     "--strategy", "de", "--seed", "9", "--generations", "40", "--target", "2351"],
 ]
+OPTION_LABELS = {"--strategy": "Strategy", "--stop-after": "Stop After", "--target": "Target"}
 SOLVE_LABELS = {"--var": "Var Vector", "--min": "Min Vector", "--max": "Max Vector",
                 "--objective": "Function Cell", "--goal": "Goal", "--seed": "Seed",
                 "--population": "Population", "--generations": "Generations", "--trials": "Trials",
@@ -376,8 +384,11 @@ def check_solve(args, bits):
         with tempfile.TemporaryDirectory() as scratch:
             linux = json.loads(run([args.ombrix, "solve", model, "--json", "-o",
                                     os.path.join(scratch, "solved.csv")] + flags).stdout)
-        fields = [(SOLVE_LABELS[flags[i]], flags[i + 1]) for i in range(0, len(flags), 2)]
-        windows = host_steps(args, bits, model, fields, ["Solve"])["Solve"]
+        pairs = [(flags[i], flags[i + 1]) for i in range(0, len(flags), 2)]
+        fields = [(SOLVE_LABELS[f], v) for f, v in pairs if f in SOLVE_LABELS]
+        option_fields = [a for f, v in pairs if f in OPTION_LABELS for a in ("--option", "%s=%s" % (OPTION_LABELS[f], v))]
+        commands = (["Options"] if option_fields else []) + ["Solve"]
+        windows = host_steps(args, bits, model, fields, commands, option_fields)["Solve"]
         for key in ("variables", "objective"):
             if bits_of(windows[key]) != bits_of(linux[key]):
                 fail("%s differ with %s:\nWindows %s\nLinux   %s" % (key, flags, windows[key], linux[key]))

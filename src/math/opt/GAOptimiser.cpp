@@ -4,6 +4,7 @@
 #include "math/opt/Truncate.hpp"
 #include "usr/Exception.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <iostream>
 #include <limits>
@@ -64,7 +65,8 @@ GAOptimiser::GAOptimiser(const GAOptimiser& other)
     : ConstrainedOptimiser(other), population_size(other.population_size), generations(other.generations),
       trials(other.trials), design_variables(other.design_variables),
       roulette_wheel_selection(other.roulette_wheel_selection), one_point_crossover(other.one_point_crossover),
-      uniform_mutation(other.uniform_mutation), max_run_memory(other.max_run_memory), observer(other.observer) {
+      uniform_mutation(other.uniform_mutation), max_run_memory(other.max_run_memory), start(other.start),
+      observer(other.observer) {
     rebind_strategies(other);
 }
 
@@ -78,6 +80,7 @@ GAOptimiser& GAOptimiser::operator=(const GAOptimiser& other) {
         one_point_crossover = other.one_point_crossover;
         uniform_mutation = other.uniform_mutation;
         max_run_memory = other.max_run_memory;
+        start = other.start;
         observer = other.observer;
         rebind_strategies(other);
     }
@@ -232,8 +235,15 @@ void GAOptimiser::refuse_invalid_settings() const {
                        std::ceil(run_memory(population_size, double(design_variables.size())) / mib))
                 << " MiB of memory, more than the " << static_cast<unsigned long long>(double(max_run_memory) / mib)
                 << " MiB a run may take; choose a smaller population";
+    } else if (!start.empty() && start.size() != design_variables.size()) {
+        message << "The start point has " << start.size() << " values for " << design_variables.size() << " variables";
     } else {
-        for (std::size_t j = 0; j < design_variables.size(); ++j) {
+        for (std::size_t j = 0; j < start.size(); ++j)
+            if (!std::isfinite(start[j])) {
+                message << "The start point's value " << j + 1 << " is not a finite number";
+                break;
+            }
+        for (std::size_t j = 0; j < design_variables.size() && message.str().empty(); ++j) {
             const interval& x = design_variables[j];
             if (!std::isfinite(upward_width(x))) {
                 message << "Design variable " << j + 1 << " has the range [" << x.lower() << ", " << x.upper()
@@ -254,6 +264,12 @@ std::vector<double> GAOptimiser::maximise(const Objective& f, boost::mt19937& en
     UniformSource source(spawn_run_engine(engine));
     Population population(population_size, m);
     population.randomise(source);
+    if (!start.empty()) {
+        std::vector<double> x(start);
+        for (std::size_t j = 0; j < x.size(); ++j)
+            x[j] = std::min(std::max(x[j], design_variables[j].lower()), design_variables[j].upper());
+        code(x, population[0]);
+    }
 
     double best_value = lowest_value;
     Chromosome best(m);

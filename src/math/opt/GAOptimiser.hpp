@@ -232,6 +232,9 @@ public:
     OnePointCrossover one_point_crossover;
     UniformMutation uniform_mutation;
     std::size_t max_run_memory;
+    // A point coded into the first chromosome after the population is randomised (each value
+    // moved into its interval); empty, the default: the population is all random.
+    std::vector<double> start;
     // Not owned; null: runs are not observed.
     RunObserver* observer;
 

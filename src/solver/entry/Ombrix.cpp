@@ -24,13 +24,15 @@ excel::Args command_args() {
 }
 
 // Constructed in this order at load and destroyed in reverse at unload. The lists are
-// most recent first, so Solve is registered before About and listed above it.
+// most recent first, so Solve is registered and listed first, then Options, then About.
 OmbrixImpl _impl;
 excel::Addin _addin("Ombrix");
 excel::CommandMacro _c2("Ombrix", "About", command_args(), "About");
+excel::CommandMacro _c3("Ombrix", "Options", command_args(), "Options");
 excel::CommandMacro _c1("Ombrix", "Solve", command_args(), "Solve");
 excel::Menu _m1("&Ombrix");
 excel::MenuOption _mo2(_m1, "About");
+excel::MenuOption _mo3(_m1, "Options...", "Options");
 excel::MenuOption _mo1(_m1, "Solve");
 
 } // namespace
@@ -85,6 +87,10 @@ void OMBRIX_CALL xlAutoFree(LPXLOPER value) { excel::auto_free(value); }
 
 int OMBRIX_CALL Solve(void) {
     return entry::command_barrier([] { _impl.solve(); });
+}
+
+int OMBRIX_CALL Options(void) {
+    return entry::command_barrier([] { _impl.options(); });
 }
 
 int OMBRIX_CALL About(void) {

@@ -1,0 +1,261 @@
+#include "math/opt/Search.hpp"
+
+#include "math/opt/SearchRun.hpp"
+#include "math/opt/Strategies.hpp"
+#include "usr/Exception.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <sstream>
+
+namespace math {
+namespace opt {
+
+namespace {
+
+usr::Exception search_error(const std::string& message) { return usr::Exception("Search", message, usr::Exception()); }
+
+std::string format_point(const std::vector<double>& point) {
+    const std::size_t shown = 8;
+    std::ostringstream text;
+    text << '(';
+    for (std::size_t j = 0; j < point.size() && j < shown; ++j)
+        text << (j ? ", " : "") << point[j];
+    if (point.size() > shown)
+        text << ", ... " << point.size() - shown << " more";
+    text << ')';
+    return text.str();
+}
+
+struct Named {
+    Strategy strategy;
+    const char* name;
+};
+const Named names[] = {{Strategy::classic, "classic"},
+                       {Strategy::real, "real"},
+                       {Strategy::differential, "de"},
+                       {Strategy::shade, "shade"}};
+
+// The classic run's observer with the stop rule in front: it sees the best after every
+// generation and draws nothing, so a run it lets go on is unchanged.
+class StoppingObserver : public GAOptimiser::RunObserver {
+public:
+    StoppingObserver(GAOptimiser::RunObserver* inner, const SearchSettings& settings)
+        : inner_(inner), rule_(settings) {}
+
+    bool proceed(const GAOptimiser::Progress& progress) override {
+        if (progress.done > 0) {
+            const bool improved = progress.best_value > last_best_;
+            last_best_ = progress.best_value;
+            if (rule_.after_generation(Evaluation{progress.best_value, 0.0}, improved))
+                return false;
+        }
+        return inner_ == nullptr || inner_->proceed(progress);
+    }
+
+private:
+    GAOptimiser::RunObserver* inner_;
+    StopRule rule_;
+    double last_best_ = -std::numeric_limits<double>::max();
+};
+
+} // namespace
+
+const char* strategy_name(Strategy s) {
+    for (const Named& n : names)
+        if (n.strategy == s)
+            return n.name;
+    return "classic";
+}
+
+bool strategy_from_name(const std::string& name, Strategy& s) {
+    std::string folded = name;
+    for (char& c : folded)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    for (const Named& n : names)
+        if (folded == n.name) {
+            s = n.strategy;
+            return true;
+        }
+    return false;
+}
+
+std::vector<Strategy> all_strategies() {
+    std::vector<Strategy> all;
+    for (const Named& n : names)
+        all.push_back(n.strategy);
+    return all;
+}
+
+void SerialObjective::evaluate_all(const std::vector<std::vector<double>>& points,
+                                   std::vector<Evaluation>& results) const {
+    results.resize(points.size());
+    for (std::size_t i = 0; i < points.size(); ++i)
+        results[i] = Evaluation{f(points[i]), 0.0};
+}
+
+void SerialConstrainedObjective::evaluate_all(const std::vector<std::vector<double>>& points,
+                                              std::vector<Evaluation>& results) const {
+    results.resize(points.size());
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        results[i] = f.evaluate(points[i]);
+        if (minimise)
+            results[i].value = -results[i].value;
+    }
+}
+
+StopRule::StopRule(const SearchSettings& settings)
+    : stop_after_(settings.stop_after), has_target_(settings.has_target), target_(settings.target) {}
+
+bool StopRule::after_generation(const Evaluation& best, bool improved) {
+    stale_ = improved ? 0 : stale_ + 1;
+    if (stop_after_ > 0 && stale_ >= stop_after_)
+        return true;
+    return has_target_ && best.violation <= 0.0 && best.value >= target_;
+}
+
+SearchRun::SearchRun(const GAOptimiser& ga, const SearchSettings& settings, const BatchObjective& f,
+                     const boost::mt19937& engine)
+    : box_(ga.design_variables), population_(ga.population_size), generations_(ga.generations), trials_(ga.trials),
+      observer_(ga.observer), f_(f), source_(boost::mt19937()), rule_(settings), start_(settings.start) {
+    std::ostringstream message;
+    const unsigned int least =
+        settings.strategy == Strategy::differential || settings.strategy == Strategy::shade ? 4 : 2;
+    if (population_ < least) {
+        message << "The " << strategy_name(settings.strategy) << " strategy needs a population of at least " << least
+                << ", not " << population_;
+    } else if (box_.empty()) {
+        message << "There are no design variables: the optimiser needs at least one variable to search";
+    } else if (!start_.empty() && start_.size() != box_.size()) {
+        message << "The start point has " << start_.size() << " values for " << box_.size() << " variables";
+    } else if (double(population_) * (4.0 * double(box_.size()) * sizeof(double) + 128.0) > double(ga.max_run_memory)) {
+        message << "A population of " << population_ << " with " << box_.size()
+                << " variables needs more memory than a run may take; choose a smaller population";
+    } else {
+        for (std::size_t j = 0; j < box_.size() && message.str().empty(); ++j)
+            if (!std::isfinite(upward_width(box_[j])))
+                message << "Design variable " << j + 1 << " has the range [" << box_[j].lower() << ", "
+                        << box_[j].upper() << "], which is too wide to search: its width is not a finite number";
+        for (std::size_t j = 0; j < start_.size() && message.str().empty(); ++j)
+            if (!std::isfinite(start_[j]))
+                message << "The start point's value " << j + 1 << " is not a finite number";
+    }
+    if (!message.str().empty())
+        throw search_error(message.str());
+    source_ = GAOptimiser::UniformSource(GAOptimiser::spawn_run_engine(engine));
+    clamp(start_);
+    best_point_.assign(box_.size(), 0.0);
+    for (std::size_t j = 0; j < box_.size(); ++j)
+        best_point_[j] = box_[j].lower();
+}
+
+void SearchRun::random_point(std::vector<double>& x) {
+    x.resize(box_.size());
+    for (std::size_t j = 0; j < box_.size(); ++j)
+        x[j] = box_[j].lower() + draw() * (box_[j].upper() - box_[j].lower());
+    clamp(x);
+}
+
+void SearchRun::clamp(std::vector<double>& x) const {
+    // Written so that a NaN (a step that overflowed in a box near the largest doubles) goes to
+    // the lower bound rather than into the model.
+    for (std::size_t j = 0; j < x.size() && j < box_.size(); ++j) {
+        if (!(x[j] >= box_[j].lower()))
+            x[j] = box_[j].lower();
+        else if (x[j] > box_[j].upper())
+            x[j] = box_[j].upper();
+    }
+}
+
+bool SearchRun::next_generation() {
+    const unsigned long long total = static_cast<unsigned long long>(generations_) * trials_;
+    if (stopped_ || done_ >= total)
+        return false;
+    if (observer_ != nullptr) {
+        GAOptimiser::Progress progress = {static_cast<unsigned int>(done_ / generations_),
+                                          static_cast<unsigned int>(done_ % generations_),
+                                          trials_,
+                                          generations_,
+                                          done_,
+                                          have_best_ ? best_.value : -std::numeric_limits<double>::max()};
+        if (!observer_->proceed(progress)) {
+            stopped_ = true;
+            return false;
+        }
+    }
+    return true;
+}
+
+void SearchRun::evaluate(const std::vector<std::vector<double>>& points, std::vector<Evaluation>& results) {
+    f_.evaluate_all(points, results);
+    bool improved = false;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const Evaluation& e = results[i];
+        if (!std::isfinite(e.value) || !std::isfinite(e.violation)) {
+            std::ostringstream message;
+            message << "The objective function returned "
+                    << (std::isnan(e.value) || std::isnan(e.violation) ? "NaN (not a number)" : "an infinite value")
+                    << " at the point " << format_point(points[i])
+                    << "; the optimiser needs a finite value at every point of the box";
+            throw search_error(message.str());
+        }
+        if (!have_best_ || better(e, best_)) {
+            have_best_ = true;
+            improved = true;
+            best_ = e;
+            best_point_ = points[i];
+        }
+    }
+    ++done_;
+    if (rule_.after_generation(best_, improved))
+        stopped_ = true;
+}
+
+std::vector<double> SearchRun::finish(boost::mt19937& engine) {
+    engine = source_.base();
+    return best_point_;
+}
+
+std::vector<double> search_maximise(const GAOptimiser& ga, const SearchSettings& settings, const BatchObjective& f,
+                                    boost::mt19937& engine) {
+    SearchRun run(ga, settings, f, engine);
+    switch (settings.strategy) {
+    case Strategy::real: run_real_coded(run); break;
+    case Strategy::differential: run_differential_evolution(run); break;
+    case Strategy::shade: run_shade(run); break;
+    case Strategy::classic: throw search_error("The classic strategy evaluates one point at a time");
+    }
+    return run.finish(engine);
+}
+
+std::vector<double> search_maximise(GAOptimiser& ga, const SearchSettings& settings, const Optimiser::Objective& f,
+                                    boost::mt19937& engine) {
+    if (settings.strategy != Strategy::classic) {
+        const SerialObjective serial(f);
+        return search_maximise(static_cast<const GAOptimiser&>(ga), settings, serial, engine);
+    }
+    if (!settings.start.empty() && settings.start.size() != ga.design_variable_count())
+        throw search_error("The start point has " + std::to_string(settings.start.size()) + " values for " +
+                           std::to_string(ga.design_variable_count()) + " variables");
+    StoppingObserver stopping(ga.observer, settings);
+    GAOptimiser::RunObserver* const observer = ga.observer;
+    const std::vector<double> start = ga.start;
+    if (StopRule(settings).active())
+        ga.observer = &stopping;
+    ga.start = settings.start;
+    try {
+        std::vector<double> result = ga.maximise(f, engine);
+        ga.observer = observer;
+        ga.start = start;
+        return result;
+    } catch (...) {
+        ga.observer = observer;
+        ga.start = start;
+        throw;
+    }
+}
+
+} // namespace opt
+} // namespace math

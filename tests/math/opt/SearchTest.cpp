@@ -1,0 +1,375 @@
+#include "math/opt/Search.hpp"
+#include "usr/Exception.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <string>
+
+namespace {
+
+using math::opt::BatchObjective;
+using math::opt::Evaluation;
+using math::opt::GAOptimiser;
+using math::opt::Interval;
+using math::opt::SearchSettings;
+using math::opt::Strategy;
+typedef std::function<double(const std::vector<double>&)> Fn;
+
+const double pi = 3.14159265358979323846;
+
+double sphere(const std::vector<double>& x) {
+    double s = 0.0;
+    for (double v : x)
+        s += v * v;
+    return s;
+}
+double rosenbrock(const std::vector<double>& x) {
+    double s = 0.0;
+    for (std::size_t i = 0; i + 1 < x.size(); ++i)
+        s += 100.0 * (x[i + 1] - x[i] * x[i]) * (x[i + 1] - x[i] * x[i]) + (1.0 - x[i]) * (1.0 - x[i]);
+    return s;
+}
+double rastrigin(const std::vector<double>& x) {
+    double s = 10.0 * x.size();
+    for (double v : x)
+        s += v * v - 10.0 * std::cos(2.0 * pi * v);
+    return s;
+}
+double ackley(const std::vector<double>& x) {
+    double a = 0.0, b = 0.0;
+    for (double v : x) {
+        a += v * v;
+        b += std::cos(2.0 * pi * v);
+    }
+    const double n = static_cast<double>(x.size());
+    return -20.0 * std::exp(-0.2 * std::sqrt(a / n)) - std::exp(b / n) + 20.0 + std::exp(1.0);
+}
+double schwefel(const std::vector<double>& x) {
+    double s = 418.9829 * x.size();
+    for (double v : x)
+        s -= v * std::sin(std::sqrt(std::fabs(v)));
+    return s;
+}
+
+struct Model {
+    const char* name;
+    Fn f;
+    double lower, upper;
+    double minimiser; // the same in every coordinate
+};
+const Model models[] = {
+    {"sphere", sphere, -5.0, 5.0, 0.0},
+    {"rosenbrock", rosenbrock, -5.0, 10.0, 1.0},
+    {"rastrigin", rastrigin, -5.12, 5.12, 0.0},
+    {"ackley", ackley, -32.768, 32.768, 0.0},
+    // Its minimiser to the digits published; the value there is what a run must come within.
+    {"schwefel", schwefel, -500.0, 500.0, 420.968746},
+};
+const Model& model(const std::string& name) {
+    for (const Model& m : models)
+        if (name == m.name)
+            return m;
+    throw std::runtime_error("no model " + name);
+}
+
+// Counts evaluations, generations and keeps the first generation's points.
+class Counted : public BatchObjective {
+public:
+    explicit Counted(Fn f_, bool minimise_ = true) : f(f_), sign(minimise_ ? -1.0 : 1.0) {}
+    void evaluate_all(const std::vector<std::vector<double>>& points, std::vector<Evaluation>& results) const override {
+        if (batches++ == 0)
+            first = points;
+        sizes.push_back(points.size());
+        results.resize(points.size());
+        for (std::size_t i = 0; i < points.size(); ++i)
+            results[i] = Evaluation{sign * f(points[i]), 0.0};
+        evaluations += points.size();
+    }
+    Fn f;
+    double sign;
+    mutable std::size_t batches = 0, evaluations = 0;
+    mutable std::vector<std::size_t> sizes;
+    mutable std::vector<std::vector<double>> first;
+};
+
+GAOptimiser box(const Model& m, unsigned int n, unsigned int population, unsigned int generations,
+                unsigned int trials = 1) {
+    GAOptimiser ga;
+    ga.population_size = population;
+    ga.generations = generations;
+    ga.trials = trials;
+    for (unsigned int j = 0; j < n; ++j)
+        ga.design_variable(Interval(m.lower, m.upper));
+    return ga;
+}
+
+SearchSettings with(Strategy s) {
+    SearchSettings settings;
+    settings.strategy = s;
+    return settings;
+}
+
+TEST(Search, ReachesTheKnownOptimum) {
+    struct Case {
+        Strategy strategy;
+        const char* model;
+        unsigned int n, seed, population, generations;
+        double within; // of the value at the known minimiser
+    } cases[] = {
+        {Strategy::shade, "rosenbrock", 10, 1, 50, 1000, 1e-6},
+        {Strategy::shade, "rastrigin", 10, 2, 50, 1000, 1e-6},
+        {Strategy::shade, "ackley", 10, 3, 50, 1000, 1e-6},
+        {Strategy::shade, "schwefel", 10, 4, 50, 1000, 1e-6},
+        {Strategy::shade, "sphere", 3, 5, 20, 300, 1e-12},
+        {Strategy::differential, "sphere", 5, 6, 30, 600, 1e-12},
+        {Strategy::differential, "rastrigin", 5, 7, 30, 1000, 1e-6},
+        {Strategy::differential, "schwefel", 5, 8, 30, 1000, 1e-6},
+        {Strategy::differential, "ackley", 5, 9, 30, 1000, 1e-6},
+        {Strategy::real, "sphere", 5, 10, 40, 500, 1e-4},
+        {Strategy::real, "rastrigin", 2, 11, 40, 500, 1e-3},
+    };
+    for (const Case& c : cases) {
+        const Model& m = model(c.model);
+        GAOptimiser ga = box(m, c.n, c.population, c.generations);
+        Counted f(m.f);
+        boost::mt19937 engine(c.seed);
+        const std::vector<double> x = math::opt::search_maximise(ga, with(c.strategy), f, engine);
+        const double optimum = m.f(std::vector<double>(c.n, m.minimiser));
+        EXPECT_LE(m.f(x), optimum + c.within) << math::opt::strategy_name(c.strategy) << " on " << c.model;
+        EXPECT_EQ(f.evaluations, std::size_t(c.population) * c.generations) << c.model;
+    }
+}
+
+TEST(Search, SameSeedSameBitsAndTheEngineMovesOn) {
+    struct Case {
+        Strategy strategy;
+        const char* model;
+        unsigned int seed;
+    } cases[] = {{Strategy::shade, "rastrigin", 1},
+                 {Strategy::differential, "schwefel", 2},
+                 {Strategy::real, "ackley", 3},
+                 {Strategy::shade, "rosenbrock", 4}};
+    for (const Case& c : cases) {
+        const Model& m = model(c.model);
+        GAOptimiser ga = box(m, 4, 20, 40);
+        Counted f(m.f);
+        boost::mt19937 a(c.seed), b(c.seed), other(c.seed + 100);
+        const std::vector<double> xa = math::opt::search_maximise(ga, with(c.strategy), f, a);
+        const std::vector<double> xb = math::opt::search_maximise(ga, with(c.strategy), f, b);
+        const std::vector<double> xo = math::opt::search_maximise(ga, with(c.strategy), f, other);
+        EXPECT_EQ(xa, xb) << c.model;
+        EXPECT_TRUE(a == b) << "the engines end in the same state";
+        EXPECT_FALSE(a == boost::mt19937(c.seed)) << "the caller's engine is advanced";
+        EXPECT_NE(xa, xo) << "another seed, another run";
+        // The run continues the engine: a second run from it differs from the first.
+        const std::vector<double> again = math::opt::search_maximise(ga, with(c.strategy), f, a);
+        EXPECT_NE(again, xa);
+    }
+}
+
+TEST(Search, EachGenerationIsOneBatchOfThePopulation) {
+    for (Strategy s : {Strategy::real, Strategy::differential, Strategy::shade}) {
+        GAOptimiser ga = box(model("sphere"), 3, 12, 7, 3);
+        Counted f(sphere);
+        boost::mt19937 engine(9);
+        math::opt::search_maximise(ga, with(s), f, engine);
+        EXPECT_EQ(f.sizes, std::vector<std::size_t>(21, 12)) << math::opt::strategy_name(s);
+        for (const std::vector<double>& p : f.first)
+            for (double v : p) {
+                EXPECT_GE(v, -5.0);
+                EXPECT_LE(v, 5.0);
+            }
+    }
+}
+
+TEST(Search, StopsEarlyAtTheTargetOrWhenNothingImproves) {
+    struct Case {
+        Strategy strategy;
+        unsigned int stop_after;
+        bool has_target;
+        double target; // maximised: -f
+        std::size_t most_generations;
+        std::size_t least_generations;
+    } cases[] = {
+        // A target met at once ends after the first generation.
+        {Strategy::shade, 0, true, -1e9, 1, 1},
+        {Strategy::real, 0, true, -1e9, 1, 1},
+        {Strategy::classic, 0, true, -1e9, 1, 1},
+        // The sphere's minimum is 0 and reached to within 1e-10 well before the budget.
+        {Strategy::shade, 0, true, -1e-10, 399, 2},
+        {Strategy::differential, 0, true, -1e-10, 399, 2},
+        // A flat function never improves after its first generation.
+        {Strategy::shade, 5, false, 0.0, 6, 6},
+        {Strategy::classic, 5, false, 0.0, 6, 6},
+        {Strategy::real, 1, false, 0.0, 2, 2},
+        // Unreachable: the whole budget runs.
+        {Strategy::differential, 0, true, 1.0, 400, 400},
+    };
+    for (const Case& c : cases) {
+        const bool flat = c.stop_after > 0;
+        Fn f = flat ? Fn([](const std::vector<double>&) { return 3.0; }) : Fn(sphere);
+        GAOptimiser ga = box(model("sphere"), 2, 10, 200, 2);
+        SearchSettings s = with(c.strategy);
+        s.stop_after = c.stop_after;
+        s.has_target = c.has_target;
+        s.target = c.target;
+        std::size_t generations = 0;
+        boost::mt19937 engine(3);
+        if (c.strategy == Strategy::classic) {
+            struct Plain : GAOptimiser::Objective {
+                Fn f;
+                mutable std::size_t calls = 0;
+                double operator()(const std::vector<double>& x) const override { return ++calls, -f(x); }
+            } plain;
+            plain.f = f;
+            math::opt::search_maximise(ga, s, plain, engine);
+            generations = plain.calls / 10;
+        } else {
+            Counted counted(f);
+            math::opt::search_maximise(ga, s, counted, engine);
+            generations = counted.batches;
+        }
+        EXPECT_LE(generations, c.most_generations) << math::opt::strategy_name(c.strategy) << " " << c.target;
+        EXPECT_GE(generations, c.least_generations) << math::opt::strategy_name(c.strategy) << " " << c.target;
+    }
+}
+
+TEST(Search, TheStartPointIsTheFirstCandidate) {
+    const std::vector<double> start = {1.25, -7.0, 0.5}; // the second lies outside [-5, 5]
+    for (Strategy s : {Strategy::real, Strategy::differential, Strategy::shade}) {
+        GAOptimiser ga = box(model("sphere"), 3, 10, 2);
+        SearchSettings settings = with(s);
+        settings.start = start;
+        Counted f(sphere);
+        boost::mt19937 engine(1);
+        math::opt::search_maximise(ga, settings, f, engine);
+        EXPECT_EQ(f.first.at(0), (std::vector<double>{1.25, -5.0, 0.5})) << math::opt::strategy_name(s);
+    }
+    // The classic run codes it into its first chromosome: the grid value at or below it.
+    struct Recorder : GAOptimiser::Objective {
+        mutable std::vector<std::vector<double>> points;
+        double operator()(const std::vector<double>& x) const override { return points.push_back(x), -sphere(x); }
+    } recorder;
+    GAOptimiser ga = box(model("sphere"), 3, 10, 2);
+    SearchSettings settings = with(Strategy::classic);
+    settings.start = start;
+    boost::mt19937 engine(1);
+    math::opt::search_maximise(ga, settings, recorder, engine);
+    EXPECT_NEAR(recorder.points.at(0)[0], 1.25, 1e-8);
+    EXPECT_EQ(recorder.points.at(0)[1], -5.0);
+    EXPECT_TRUE(ga.start.empty()) << "the optimiser's own settings are left as they were";
+}
+
+TEST(Search, ClassicWithNothingSetIsTheGeneticAlgorithmBitForBit) {
+    struct Plain : GAOptimiser::Objective {
+        double operator()(const std::vector<double>& x) const override { return -rastrigin(x); }
+    } f;
+    GAOptimiser ga = box(model("rastrigin"), 3, 20, 30, 2);
+    boost::mt19937 a(17), b(17);
+    SearchSettings s = with(Strategy::classic);
+    s.stop_after = 100000; // never reached, but goes through the watching observer
+    EXPECT_EQ(math::opt::search_maximise(ga, s, f, a), ga.maximise(f, b));
+    EXPECT_TRUE(a == b);
+}
+
+TEST(Search, BetterWithinTheConstraintsWins) {
+    // x + y with x + y <= 1 and x - y >= -4: points beyond report their excess as violation.
+    class Constrained : public math::opt::ConstrainedObjective {
+    public:
+        Evaluation evaluate(const std::vector<double>& x) const override {
+            const double sum = x[0] + x[1], gap = x[0] - x[1];
+            return Evaluation{sum, (sum > 1.0 ? sum - 1.0 : 0.0) + (gap < -4.0 ? -4.0 - gap : 0.0)};
+        }
+    } f;
+    struct Case {
+        Strategy strategy;
+        bool minimise;
+        double least, most; // of x + y found
+    } cases[] = {
+        {Strategy::real, false, 0.999, 1.0},
+        {Strategy::differential, false, 0.999, 1.0},
+        {Strategy::shade, false, 0.999, 1.0},
+        {Strategy::shade, true, -10.0, -9.999},
+    };
+    for (const Case& c : cases) {
+        GAOptimiser ga = box(model("sphere"), 2, 20, 300);
+        boost::mt19937 engine(5);
+        const math::opt::SerialConstrainedObjective batch(f, c.minimise);
+        const std::vector<double> x = math::opt::search_maximise(ga, with(c.strategy), batch, engine);
+        EXPECT_EQ(f.evaluate(x).violation, 0.0) << math::opt::strategy_name(c.strategy);
+        EXPECT_GE(x[0] + x[1], c.least) << math::opt::strategy_name(c.strategy) << c.minimise;
+        EXPECT_LE(x[0] + x[1], c.most) << math::opt::strategy_name(c.strategy) << c.minimise;
+    }
+}
+
+TEST(Search, BoxesNearTheLargestDoublesStayFinite) {
+    // Steps between far-apart points overflow; every candidate must still lie in the box.
+    for (Strategy s : {Strategy::real, Strategy::differential, Strategy::shade}) {
+        GAOptimiser ga;
+        ga.population_size = 10;
+        ga.generations = 30;
+        ga.trials = 1;
+        ga.design_variable(Interval(-8e307, 8e307));
+        ga.design_variable(Interval(0.0, 1.7e308));
+        Counted f([](const std::vector<double>& x) { return x[0] * 1e-300 + x[1] * 1e-300; });
+        boost::mt19937 engine(2);
+        const std::vector<double> x = math::opt::search_maximise(ga, with(s), f, engine);
+        EXPECT_TRUE(x[0] >= -8e307 && x[0] <= 8e307 && x[1] >= 0.0 && x[1] <= 1.7e308)
+            << math::opt::strategy_name(s) << " " << x[0] << " " << x[1];
+    }
+}
+
+TEST(Search, RefusesWhatCannotRun) {
+    struct Case {
+        Strategy strategy;
+        unsigned int population, variables;
+        std::vector<double> start;
+        const char* message;
+    } cases[] = {
+        {Strategy::differential, 3, 2, {}, "population of at least 4"},
+        {Strategy::shade, 2, 2, {}, "population of at least 4"},
+        {Strategy::real, 1, 2, {}, "population of at least 2"},
+        {Strategy::shade, 10, 0, {}, "no design variables"},
+        {Strategy::shade, 10, 2, {1.0}, "start point has 1 values for 2"},
+        {Strategy::classic, 10, 2, {1.0, 2.0, 3.0}, "start point has 3 values for 2"},
+        {Strategy::real, 10, 2, {1.0, std::nan("")}, "value 2 is not a finite number"},
+    };
+    for (const Case& c : cases) {
+        GAOptimiser ga = box(model("sphere"), c.variables, c.population, 5);
+        SearchSettings s = with(c.strategy);
+        s.start = c.start;
+        struct Plain : GAOptimiser::Objective {
+            double operator()(const std::vector<double>& x) const override { return sphere(x); }
+        } f;
+        boost::mt19937 engine(1);
+        try {
+            math::opt::search_maximise(ga, s, f, engine);
+            ADD_FAILURE() << "accepted: " << c.message;
+        } catch (const usr::Exception& e) {
+            EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+        }
+        EXPECT_TRUE(engine == boost::mt19937(1));
+    }
+    // A value that is not finite ends the run with the point that gave it.
+    GAOptimiser ga = box(model("sphere"), 2, 10, 5);
+    Counted f([](const std::vector<double>& x) { return x[0] > 0.0 ? std::nan("") : 1.0; });
+    boost::mt19937 engine(1);
+    EXPECT_THROW(math::opt::search_maximise(ga, with(Strategy::shade), f, engine), usr::Exception);
+}
+
+TEST(Search, StrategyNames) {
+    for (Strategy s : math::opt::all_strategies()) {
+        Strategy back = Strategy::classic;
+        EXPECT_TRUE(math::opt::strategy_from_name(math::opt::strategy_name(s), back));
+        EXPECT_EQ(back, s);
+    }
+    Strategy s = Strategy::classic;
+    EXPECT_TRUE(math::opt::strategy_from_name("SHADE", s));
+    EXPECT_EQ(s, Strategy::shade);
+    EXPECT_FALSE(math::opt::strategy_from_name("cma-es", s));
+    EXPECT_FALSE(math::opt::strategy_from_name("", s));
+}
+
+} // namespace
