@@ -101,6 +101,13 @@ int report_current_exception(std::ostream& err, const std::string& file_prefix);
 
 using host::ui::json_number;
 
+// `ombrix solve` with these arguments (those after the command's name), its output to out and
+// err and no form: what a batch runs for a row. Returns the exit status.
+int solve_with_arguments(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
+// Whether solve's option of this name (such as "--seed") takes a value: true, false for a
+// flag that takes none, nothing when solve has no such option.
+std::optional<bool> solve_flag_takes_value(const std::string& flag);
+
 // The subcommands that run the add-in; each adds itself to the program.
 struct Outcome;
 void add_solve_command(CLI::App& ombrix, Outcome& outcome);
@@ -109,6 +116,7 @@ void add_run_tests_command(CLI::App& ombrix, Outcome& outcome);
 void add_test_command(CLI::App& ombrix, Outcome& outcome);
 void add_menu_command(CLI::App& ombrix, Outcome& outcome);
 void add_run_command(CLI::App& ombrix, Outcome& outcome);
+void add_batch_command(CLI::App& ombrix, Outcome& outcome);
 
 } // namespace app
 

@@ -1,6 +1,11 @@
 #include "SolveChecks.hpp"
 
+#include "BookFiles.hpp"
+
+#include "engine/Unicode.hpp"
 #include "io/Document.hpp"
+
+#include <utility>
 
 namespace app {
 
@@ -104,6 +109,45 @@ std::vector<CellAddress> cells_named(const Workbook& book, const std::string& te
                 cells.push_back({a.sheet, r, c});
     }
     return cells;
+}
+
+void set_inputs(Workbook& book, const std::vector<std::string>& inputs) {
+    using host::engine::Value;
+    std::vector<std::pair<CellAddress, Value>> writes;
+    for (const std::string& input : inputs) {
+        const std::size_t equals = input.find('=');
+        if (equals == std::string::npos || equals == 0)
+            throw UsageError("--set " + input + ": give CELL=VALUE, such as B7=12.5");
+        const std::string reference = input.substr(0, equals), text = input.substr(equals + 1);
+        std::optional<CellRange> range = range_named(book, reference);
+        if (!range)
+            throw UsageError("--set " + input + ": " + reference + " is not a cell of this workbook");
+        if (range->size() != 1)
+            throw UsageError("--set " + input + ": " + reference + " names " + std::to_string(range->size()) +
+                             " cells; name one cell");
+        const CellAddress at{range->sheet, range->first_row, range->first_col};
+        const std::string cell = host::io::cell_key(book, at);
+        if (book.is_formula(at))
+            throw UsageError("--set " + input + ": " + cell + " holds a formula (=" + book.formula_text(at) +
+                             "), which the value would overwrite; name a cell that holds a plain value");
+        if (std::optional<CellAddress> anchor = book.array_anchor(at))
+            throw UsageError("--set " + input + ": " + cell + " is filled by the array formula in " +
+                             host::io::cell_key(book, *anchor) + "; name a cell that holds a plain value");
+        if (!text.empty() && text[0] == '=')
+            throw UsageError("--set " + input + ": the value is a formula; --set writes values only");
+        for (const auto& earlier : writes)
+            if (earlier.first == at)
+                throw UsageError("--set names " + cell + " twice; give each cell once");
+        const std::string folded = host::engine::fold_case(text);
+        Value value = text.empty()                       ? Value()
+                      : folded == "true"                 ? Value::boolean(true)
+                      : folded == "false"                ? Value::boolean(false)
+                      : host::engine::parse_number(text) ? Value::number(*host::engine::parse_number(text))
+                                                         : Value::text(text);
+        writes.emplace_back(at, std::move(value));
+    }
+    if (!writes.empty())
+        book.set_values(writes);
 }
 
 } // namespace app

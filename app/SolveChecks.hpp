@@ -33,6 +33,12 @@ std::vector<host::engine::CellRange> ranges_named(const host::engine::Workbook& 
 // in row order; none when it names no block of this workbook.
 std::vector<host::engine::CellAddress> cells_named(const host::engine::Workbook& book, const std::string& text);
 
+// Writes each CELL=VALUE (a number, TRUE or FALSE in any case, otherwise text; nothing after
+// the = empties the cell) into that one cell, on the active sheet unless it names one. Refuses
+// (UsageError, before writing anything) a reference to more or less than one cell, a cell
+// holding a formula or filled by one, and a value that is a formula.
+void set_inputs(host::engine::Workbook& book, const std::vector<std::string>& inputs);
+
 } // namespace app
 
 #endif

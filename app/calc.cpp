@@ -6,6 +6,7 @@
 #include "io/Document.hpp"
 #include "io/IoError.hpp"
 
+#include <algorithm>
 #include <iostream>
 #include <new>
 #include <memory>
@@ -46,6 +47,8 @@ int run_calc(const CalcOptions& options, std::ostream& out, std::ostream& err) {
         for (const std::string& warning : host::io::diagnostic_warnings(options.book, book))
             err << warning << "\n";
 
+        // The cells whose values change on every recalculation, found once for the book.
+        const std::vector<host::engine::CellAddress> changing_cells = book.volatile_dependents();
         bool first = true;
         if (options.json)
             out << "{";
@@ -57,7 +60,7 @@ int run_calc(const CalcOptions& options, std::ostream& out, std::ostream& err) {
                     return;
                 std::string key = host::io::cell_key(book, at);
                 // A value that changes on every recalculation is marked.
-                bool changing = !book.volatile_sources(at).empty();
+                bool changing = std::binary_search(changing_cells.begin(), changing_cells.end(), at);
                 if (options.json) {
                     out << (first ? "\n  " : ",\n  ") << json_string(key) << ": " << json_value(value);
                 } else {

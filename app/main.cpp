@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
     app::add_menu_command(ombrix, outcome);
     app::add_run_command(ombrix, outcome);
     app::add_calc_command(ombrix, outcome);
+    app::add_batch_command(ombrix, outcome);
     // The build makes the manual page from these help texts: ombrix --man-page VERSION.
     if (argc == 3 && std::string(argv[1]) == "--man-page") {
         std::cout << app::man_page(ombrix, argv[2]);

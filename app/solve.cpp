@@ -63,7 +63,11 @@ struct SolveOptions {
     std::vector<std::string> all_different;
     std::optional<std::string> tolerance;
     bool non_negative = false;
+    std::vector<std::string> inputs; // CELL=VALUE written before the run
 };
+
+// The memory kept for the results of candidates already evaluated.
+constexpr std::size_t recalculation_memo_bytes = std::size_t(32) << 20;
 
 // The Solve dialog's input controls, each with the flag that fills it.
 struct FlagLabel {
@@ -421,6 +425,7 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
 
         // Everything that would make the run pointless or its result unsaveable is refused
         // before it starts.
+        set_inputs(document.workbook, options.inputs);
         check_save(document, target, !options.sheet.empty());
         if (options.report && host::io::format_of(target) != host::io::Format::Xlsx)
             throw UsageError("--report adds a sheet and a chart, which a .csv file cannot hold: save the workbook as "
@@ -434,6 +439,9 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         if (!options.chart.empty() && !options.trace.empty() && canonical(options.chart) == canonical(options.trace))
             throw UsageError("--chart and --trace name the same file " + options.trace + "; give two files");
         host::engine::Workbook& book = document.workbook;
+        // A candidate written again, bit for bit, gets the results of its first evaluation
+        // back instead of a recalculation (never where a volatile function is read).
+        book.set_recalculation_memo(recalculation_memo_bytes);
         // The run as the host sees it, for the report, the chart and the trace, recorded as it
         // goes; the trace is written beside its file meanwhile and put in place at the end.
         bool recording = options.report || !options.chart.empty() || !options.trace.empty();
@@ -720,9 +728,8 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
     }
 }
 
-} // namespace
-
-void add_solve_command(CLI::App& ombrix, Outcome& outcome) {
+// The solve command's flags on `ombrix`; `run` is called with the options once they are read.
+CLI::App* solve_subcommand(CLI::App& ombrix, std::function<void(const SolveOptions&)> run) {
     struct State {
         SolveOptions options;
         std::vector<std::string> values = std::vector<std::string>(std::size(solve_flags));
@@ -772,6 +779,11 @@ void add_solve_command(CLI::App& ombrix, Outcome& outcome) {
                      "Fill the dialog control with this label, e.g. --field \"Seed=7\" or --field \"Target=0\" "
                      "(repeatable)")
         ->type_name("LABEL=VALUE");
+    solve
+        ->add_option("--set", state->options.inputs,
+                     "Write VALUE into CELL before the run, e.g. --set B7=12.5 (a number, TRUE/FALSE, or text; "
+                     "repeatable); the cell must hold no formula and is saved with the result")
+        ->type_name("CELL=VALUE");
     auto* output = solve
                        ->add_option("-o,--output", state->options.output,
                                     "Save the solved workbook here instead (never over BOOK)")
@@ -837,7 +849,7 @@ void add_solve_command(CLI::App& ombrix, Outcome& outcome) {
                    "Show progress on standard error even when it is no terminal (one line a second)")
         ->excludes(quiet);
     add_addin_option(solve, state->options.addin);
-    solve->callback([state, solve, &outcome]() {
+    solve->callback([state, solve, run]() {
         state->options.flags.clear();
         for (std::size_t i = 0; i < std::size(solve_flags); ++i)
             if (solve->count(solve_flags[i].flag) > 0)
@@ -847,8 +859,40 @@ void add_solve_command(CLI::App& ombrix, Outcome& outcome) {
                 state->options.flags.emplace_back(option_flags[i].label, state->option_values[i]);
         if (state->start_from_current)
             state->options.flags.emplace_back(option_flags[std::size(option_flags) - 1].label, "true");
-        outcome.status = run_solve(state->options, isatty(0) ? &std::cin : nullptr, std::cout, std::cerr);
+        run(state->options);
     });
+    return solve;
+}
+
+} // namespace
+
+void add_solve_command(CLI::App& ombrix, Outcome& outcome) {
+    solve_subcommand(ombrix, [&outcome](const SolveOptions& options) {
+        outcome.status = run_solve(options, isatty(0) ? &std::cin : nullptr, std::cout, std::cerr);
+    });
+}
+
+std::optional<bool> solve_flag_takes_value(const std::string& flag) {
+    CLI::App ombrix;
+    CLI::App* solve = solve_subcommand(ombrix, [](const SolveOptions&) {});
+    const CLI::Option* option = solve->get_option_no_throw(flag);
+    if (option == nullptr || option->get_positional())
+        return std::nullopt;
+    return std::optional<bool>(option->get_expected_min() > 0);
+}
+
+int solve_with_arguments(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+    CLI::App ombrix("", "ombrix");
+    int status = exit_ok;
+    solve_subcommand(ombrix, [&](const SolveOptions& options) { status = run_solve(options, nullptr, out, err); });
+    std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+    reversed.push_back("solve");
+    try {
+        ombrix.parse(std::move(reversed));
+    } catch (const CLI::ParseError& e) {
+        return report(err, std::string("solve: ") + e.what(), exit_usage);
+    }
+    return status;
 }
 
 } // namespace app

@@ -5,6 +5,8 @@
 
 #include "models.hpp"
 
+#include "io/Document.hpp"
+
 #include <benchmark/benchmark.h>
 
 namespace {
@@ -34,5 +36,40 @@ BENCHMARK(BM_PriceListRoundTrip)->Unit(benchmark::kMicrosecond);
 
 void BM_LibreOfficePriceListRoundTrip(benchmark::State& state) { bench::libreoffice(state, "prices", 0); }
 BENCHMARK(BM_LibreOfficePriceListRoundTrip)->UseManualTime()->Iterations(1)->Unit(benchmark::kMicrosecond);
+
+// The real workbook of the corpus (Apache POI's test file) with 6,530 exact VLOOKUPs over
+// whole columns of a sheet whose 3,798 ids are volatile INDIRECT formulas: everything on the
+// lookup sheets changes on every recalculation.
+const char* real_lookup_book = OMBRIX_BENCH_DIR "/../tests/host/corpus/real/poi/StructuredRefs-lots-with-lookups.xlsx";
+
+// What `ombrix calc` does with it: load, recalculate in full, find the cells to mark volatile.
+void BM_RealLookupBookCalc(benchmark::State& state) {
+    OMBRIX_BENCH_COUNT_BEGIN;
+    for (auto _ : state) {
+        host::io::Document d = host::io::load(real_lookup_book);
+        benchmark::DoNotOptimize(d.workbook.volatile_dependents().size());
+    }
+    OMBRIX_BENCH_COUNT_END;
+}
+BENCHMARK(BM_RealLookupBookCalc)->Unit(benchmark::kMillisecond);
+
+void BM_RealLookupBookRecalculate(benchmark::State& state) {
+    host::io::Document d = host::io::load(real_lookup_book);
+    OMBRIX_BENCH_COUNT_BEGIN;
+    for (auto _ : state)
+        d.workbook.recalculate_all();
+    OMBRIX_BENCH_COUNT_END;
+}
+BENCHMARK(BM_RealLookupBookRecalculate)->Unit(benchmark::kMillisecond);
+
+// One recalculation as a solve's round trip has it: the volatile cells and all they reach.
+void BM_RealLookupBookRecalculateChanged(benchmark::State& state) {
+    host::io::Document d = host::io::load(real_lookup_book);
+    OMBRIX_BENCH_COUNT_BEGIN;
+    for (auto _ : state)
+        d.workbook.recalculate();
+    OMBRIX_BENCH_COUNT_END;
+}
+BENCHMARK(BM_RealLookupBookRecalculateChanged)->Unit(benchmark::kMillisecond);
 
 } // namespace

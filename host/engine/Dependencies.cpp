@@ -59,32 +59,62 @@ void Dependencies::add(std::uint32_t formula_cell, const Reads& reads) {
     for (std::uint32_t p : reads.cells)
         dependents_.push(p, formula_cell);
     for (const Area& a : reads.ranges) {
-        if (buckets_.size() <= std::size_t(a.sheet))
-            buckets_.resize(std::size_t(a.sheet) + 1);
-        auto& sheet = buckets_[std::size_t(a.sheet)];
-        if (sheet.empty())
-            sheet.resize(std::size_t(max_columns / bucket_columns));
-        for (std::int32_t b = a.c1 / bucket_columns; b <= a.c2 / bucket_columns; ++b)
-            sheet[std::size_t(b)].push_back(RangeEntry{a, formula_cell});
+        auto found = area_ids_.find(key_of(a));
+        if (found == area_ids_.end()) {
+            std::uint32_t id;
+            if (!free_areas_.empty()) {
+                id = free_areas_.back();
+                free_areas_.pop_back();
+                areas_[id].area = a;
+            } else {
+                id = std::uint32_t(areas_.size());
+                areas_.push_back(AreaNode{a, {}});
+            }
+            found = area_ids_.emplace(key_of(a), id).first;
+            if (buckets_.size() <= std::size_t(a.sheet))
+                buckets_.resize(std::size_t(a.sheet) + 1);
+            auto& sheet = buckets_[std::size_t(a.sheet)];
+            if (sheet.empty())
+                sheet.resize(std::size_t(max_columns / bucket_columns));
+            for (std::int32_t b = a.c1 / bucket_columns; b <= a.c2 / bucket_columns; ++b)
+                sheet[std::size_t(b)].push_back(id);
+        }
+        areas_[found->second].readers.push_back(formula_cell);
     }
     ++structure_;
+    ++changes_;
 }
 
 void Dependencies::remove(std::uint32_t formula_cell, const Reads& reads) {
     for (std::uint32_t p : reads.cells)
         dependents_.remove(p, formula_cell);
     for (const Area& a : reads.ranges) {
+        auto found = area_ids_.find(key_of(a));
+        if (found == area_ids_.end())
+            continue;
+        const std::uint32_t id = found->second;
+        auto& readers = areas_[id].readers;
+        // The readers keep the order they came in: the order of evaluation follows it.
+        auto it = std::find(readers.rbegin(), readers.rend(), formula_cell);
+        if (it != readers.rend())
+            readers.erase(std::next(it).base());
+        if (!readers.empty())
+            continue;
+        std::vector<std::uint32_t>().swap(readers);
         auto& sheet = buckets_[std::size_t(a.sheet)];
         for (std::int32_t b = a.c1 / bucket_columns; b <= a.c2 / bucket_columns; ++b) {
             auto& v = sheet[std::size_t(b)];
-            v.erase(std::remove_if(v.begin(), v.end(), [&](const RangeEntry& e) { return e.cell == formula_cell; }),
-                    v.end());
+            v.erase(std::remove(v.begin(), v.end(), id), v.end());
         }
+        area_ids_.erase(found);
+        free_areas_.push_back(id);
     }
     ++structure_;
+    ++changes_;
 }
 
 void Dependencies::mark_changed(std::uint32_t cell) {
+    ++changes_;
     if (!changed_[cell]) {
         changed_[cell] = 1;
         pending_.push_back(cell);
@@ -119,25 +149,36 @@ const std::vector<std::uint32_t>& Dependencies::changed_order(void (*arrange)(vo
 }
 
 template <class F>
-void Dependencies::each_dependent(std::uint32_t cell, F f) const {
-    dependents_.each(cell, f);
+void Dependencies::each_area_holding(std::uint32_t cell, F f) const {
     if (buckets_.empty()) // no large ranges anywhere: the place need not be read
         return;
     const Place& p = places_[cell];
     if (std::size_t(p.sheet) >= buckets_.size() || buckets_[std::size_t(p.sheet)].empty())
         return;
-    for (const RangeEntry& e : buckets_[std::size_t(p.sheet)][std::size_t(p.col / bucket_columns)])
-        if (e.area.contains(p.row, p.col))
-            f(e.cell);
+    for (std::uint32_t id : buckets_[std::size_t(p.sheet)][std::size_t(p.col / bucket_columns)])
+        if (areas_[id].area.contains(p.row, p.col))
+            f(id);
+}
+
+template <class F>
+void Dependencies::each_dependent(std::uint32_t node, F f) const {
+    const std::uint32_t n = std::uint32_t(places_.size());
+    if (node >= n) {
+        for (std::uint32_t reader : areas_[node - n].readers)
+            f(reader);
+        return;
+    }
+    dependents_.each(node, f);
+    each_area_holding(node, [&](std::uint32_t id) { f(n + id); });
 }
 
 // Tarjan's strongly connected components, without recursion: long chains of formulas
 // would otherwise run out of stack.
 void Dependencies::order(const std::vector<std::uint32_t>& roots, std::vector<std::uint32_t>& out,
-                         std::vector<std::vector<std::uint32_t>>* cycles) {
+                         std::vector<std::vector<std::uint32_t>>* cycles) const {
     // The scratch space, 14 bytes a slot, lives for this ordering only: orders are computed
     // rarely (once per set of changed cells) and a large model's slots are many.
-    std::size_t n = places_.size();
+    const std::size_t cells = places_.size(), n = cells + areas_.size();
     std::vector<std::uint32_t> index(n), low(n);
     std::vector<std::uint8_t> seen(n, 0), on_stack(n, 0), self_loop(n, 0);
     struct Frame {
@@ -184,14 +225,25 @@ void Dependencies::order(const std::vector<std::uint32_t>& roots, std::vector<st
             do {
                 --start;
             } while (stack[start] != v);
+            // A range's node is no cell: it joins a cycle (its cells read what reads it) but is
+            // left out of the order.
             bool cyclic = stack.size() - start > 1 || self_loop[v];
-            if (cyclic && cycles)
-                cycles->emplace_back(stack.begin() + std::ptrdiff_t(start), stack.end());
+            if (cyclic && cycles) {
+                cycles->emplace_back();
+                for (std::size_t i = start; i < stack.size(); ++i)
+                    if (stack[i] < cells)
+                        cycles->back().push_back(stack[i]);
+            }
+            std::size_t first = components.size();
             for (std::size_t i = stack.size(); i-- > start;) {
                 on_stack[stack[i]] = 0;
-                components.push_back(stack[i] | (cyclic ? cyclic_bit : 0) |
-                                     (cyclic && i == start ? cycle_start_bit : 0));
+                if (stack[i] >= cells)
+                    continue;
+                first = components.size();
+                components.push_back(stack[i] | (cyclic ? cyclic_bit : 0));
             }
+            if (cyclic && first < components.size())
+                components[first] |= cycle_start_bit;
             stack.resize(start);
         }
     }
@@ -200,13 +252,34 @@ void Dependencies::order(const std::vector<std::uint32_t>& roots, std::vector<st
 
 void Dependencies::by_levels(std::vector<std::uint32_t>& order, const std::vector<std::uint32_t>& groups) const {
     constexpr std::uint32_t no_group = 0xFFFFFFFFu;
-    // The order is topological: a cell's level is final when its turn comes.
-    std::vector<std::uint32_t> level(places_.size(), 0);
+    // The order is topological: a cell's level is final when its turn comes, once it has
+    // taken the levels of the ranges it reads (each the highest of its cells' levels + 1).
+    const std::size_t cells = places_.size();
+    std::vector<std::uint32_t> level(cells, 0), area_level(areas_.size(), 0);
+    // The ranges each formula cell reads, as lists by cell.
+    std::vector<std::uint32_t> first_read, reads;
+    if (!areas_.empty()) {
+        first_read.assign(cells + 1, 0);
+        for (const AreaNode& a : areas_)
+            for (std::uint32_t r : a.readers)
+                ++first_read[r + 1];
+        for (std::size_t i = 1; i <= cells; ++i)
+            first_read[i] += first_read[i - 1];
+        reads.resize(first_read[cells]);
+        std::vector<std::uint32_t> at(first_read.begin(), first_read.end() - 1);
+        for (std::uint32_t id = 0; id < areas_.size(); ++id)
+            for (std::uint32_t r : areas_[id].readers)
+                reads[at[r]++] = id;
+    }
     std::uint32_t levels = 0;
     for (std::uint32_t v : order) {
+        if (!first_read.empty())
+            for (std::uint32_t i = first_read[v]; i < first_read[v + 1]; ++i)
+                level[v] = std::max(level[v], area_level[reads[i]]);
         const std::uint32_t next = level[v] + 1;
         levels = std::max(levels, next);
-        each_dependent(v, [&](std::uint32_t w) { level[w] = std::max(level[w], next); });
+        dependents_.each(v, [&](std::uint32_t w) { level[w] = std::max(level[w], next); });
+        each_area_holding(v, [&](std::uint32_t id) { area_level[id] = std::max(area_level[id], next); });
     }
     // Counting sort by level, stable; then each level's cells by group, stable.
     std::vector<std::uint32_t> start(std::size_t(levels) + 1, 0);

@@ -125,6 +125,10 @@ void Workbook::set_value(const CellAddress& a, const Value& value) {
 }
 
 void Workbook::set_values(const std::vector<std::pair<CellAddress, Value>>& cells) {
+    const bool memo = impl_->memo.budget > 0 && impl_->automatic;
+    const std::uint64_t stamp = impl_->dependencies.changes();
+    if (memo && impl_->memo_recall(cells))
+        return;
     bool automatic = impl_->automatic;
     impl_->automatic = false;
     try {
@@ -136,6 +140,8 @@ void Workbook::set_values(const std::vector<std::pair<CellAddress, Value>>& cell
     }
     impl_->automatic = automatic;
     impl_->after_write();
+    if (memo)
+        impl_->memo_keep(cells, stamp);
 }
 
 void Workbook::set_formula(const CellAddress& a, std::string_view text, bool array) {

@@ -256,12 +256,25 @@ public:
     void recalculate();     // every formula depending on a cell changed since the last one
     void recalculate_all(); // every formula, ignoring what was computed before
     void set_calc_settings(const CalcSettings& settings);
+    // Keeps, within about `bytes` of memory, the results of the recalculations that follow
+    // set_values() of numbers into the same cells, so that writing numbers already written
+    // (bit for bit) restores those results instead of computing them again: an optimiser's
+    // repeated candidates. Only while nothing else in the workbook changes, and never for a
+    // workbook with a volatile function, a circular reference or an array formula among the
+    // cells recalculated. 0 (the default) keeps nothing.
+    void set_recalculation_memo(std::size_t bytes);
+    // How many recalculations set_values() replaced by results kept.
+    std::uint64_t recalculations_recalled() const;
     const CalcSettings& calc_settings() const;
 
     // The formula cells calling a volatile function (RAND, NOW, OFFSET, INDIRECT...) that the
     // cell's value depends on, itself included, sorted: empty when the value is the same on
     // every recalculation.
     std::vector<CellAddress> volatile_sources(const CellAddress& cell) const;
+    // Every cell whose volatile_sources() are not empty, sorted: the book's volatile formula
+    // cells and all that depend on them, found in one pass (asking volatile_sources() of each
+    // cell would walk the book once a cell).
+    std::vector<CellAddress> volatile_dependents() const;
 
     // The cells a reference names: "B3:D3", "$B$16", "Plan!B3:D3", on `sheet` when it names
     // no sheet. Empty for any other text (a name, a formula, another workbook's cells, a

@@ -96,6 +96,7 @@ void Workbook::Impl::link_external(const SymRef& r, std::uint32_t ref, Linked& l
 
 void Workbook::set_linked_book(int number, const LinkedBook& book) {
     Impl& m = *impl_;
+    m.memo.forget();
     if (number < 1 || number > 65535)
         throw EngineError("A linked workbook's number must be from 1 to 65535, not " + std::to_string(number));
     auto copy = std::make_shared<LinkedCopy>();

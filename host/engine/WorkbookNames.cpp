@@ -119,6 +119,7 @@ void Workbook::define_table(const TableDef& table) {
 
 void Workbook::set_row_hidden(int sheet, std::int32_t row, RowHidden how) {
     impl_->check(CellAddress{sheet, row, 0});
+    impl_->memo.forget();
     if (how == RowHidden::No)
         impl_->hidden_rows.erase({sheet, row});
     else

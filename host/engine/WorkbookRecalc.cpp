@@ -1,6 +1,8 @@
 #include "engine/internal/WorkbookImpl.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <tuple>
 
 #if defined(__GLIBC__)
@@ -296,6 +298,7 @@ std::vector<std::uint32_t> Workbook::Impl::all_formula_cells() const {
 }
 
 void Workbook::Impl::recalculate_all() {
+    memo.forget();
     dependencies.forget_changes();
     std::vector<std::uint32_t> order;
     dependencies.order(all_formula_cells(), order, nullptr);
@@ -324,13 +327,153 @@ void Workbook::set_automatic(bool automatic) {
 }
 
 bool Workbook::automatic() const { return impl_->automatic; }
-void Workbook::set_date1904(bool date1904) { impl_->dates_from_1904 = date1904; }
+void Workbook::set_date1904(bool date1904) {
+    impl_->memo.forget();
+    impl_->dates_from_1904 = date1904;
+}
 bool Workbook::date1904() const { return impl_->dates_from_1904; }
 void Workbook::set_fixed_now(double serial) { impl_->fixed_now_serial = serial; }
 void Workbook::recalculate() { impl_->recalculate(); }
 void Workbook::recalculate_all() { impl_->recalculate_all(); }
 
+void Workbook::set_recalculation_memo(std::size_t bytes) {
+    impl_->memo.forget();
+    impl_->memo.budget = bytes;
+}
+
+std::uint64_t Workbook::recalculations_recalled() const { return impl_->memo.recalled; }
+
+namespace {
+
+std::uint64_t bits_of(double x) {
+    std::uint64_t b;
+    std::memcpy(&b, &x, sizeof b);
+    return b;
+}
+
+std::uint64_t hash_of(const std::uint64_t* key, std::size_t n) {
+    std::uint64_t h = 0xcbf29ce484222325ull;
+    for (std::size_t i = 0; i < n; ++i) {
+        h ^= key[i] + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2);
+        h *= 0x100000001b3ull;
+    }
+    return h;
+}
+
+} // namespace
+
+bool Workbook::Impl::memo_recall(const std::vector<std::pair<CellAddress, Value>>& written) {
+    if (!memo.usable || memo.stamp != dependencies.changes() || written.size() != memo.inputs.size() ||
+        !volatile_cells.empty() || memo.keys.empty())
+        return false;
+    std::vector<std::uint64_t> key(written.size());
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        if (!written[i].second.is_number() || find(written[i].first) != memo.inputs[i])
+            return false;
+        key[i] = bits_of(written[i].second.as_number());
+    }
+    const std::uint64_t h = hash_of(key.data(), key.size());
+    const std::size_t width = key.size(), count = memo.outputs.size();
+    auto [first, last] = memo.by_hash.equal_range(h);
+    for (auto it = first; it != last; ++it) {
+        const std::size_t e = it->second;
+        if (!std::equal(key.begin(), key.end(), memo.keys.begin() + std::ptrdiff_t(e * width)))
+            continue;
+        // The same numbers in the same cells of the same workbook: the results are those kept.
+        for (std::size_t i = 0; i < written.size(); ++i) {
+            cells[memo.inputs[i]].value = written[i].second;
+            touched(memo.inputs[i]);
+        }
+        const double* kept = memo.numbers.data() + e * count;
+        for (std::size_t i = 0; i < count; ++i) {
+            cells[memo.outputs[i]].value = Value::number(kept[i]);
+            touched(memo.outputs[i]);
+        }
+        ++memo.recalled;
+        return true;
+    }
+    return false;
+}
+
+void Workbook::Impl::memo_keep(const std::vector<std::pair<CellAddress, Value>>& written, std::uint64_t stamp_before) {
+    // Anything but these cells written since the last time, or a formula changed by the
+    // recalculation itself (a reference built at run time): what was kept no longer holds.
+    std::vector<std::uint32_t> inputs;
+    inputs.reserve(written.size());
+    bool numbers = volatile_cells.empty();
+    for (const auto& c : written) {
+        numbers = numbers && c.second.is_number();
+        inputs.push_back(find(c.first));
+    }
+    const bool same_state = memo.usable && stamp_before == memo.stamp && inputs == memo.inputs;
+    if (!same_state || !numbers) {
+        memo.forget();
+        if (!numbers)
+            return;
+        memo.inputs = inputs;
+        std::vector<std::uint32_t> order;
+        dependencies.order(inputs, order, nullptr);
+        for (std::uint32_t entry : order) {
+            if (entry & entry_flags)
+                return; // a circular reference: its values depend on where iteration began
+            const std::uint32_t fi = cells[entry].formula;
+            if (fi == none)
+                continue;
+            if (!is_compact(fi)) {
+                const Formula& f = formulas[fi];
+                if (f.array || f.anchor != none || f.data_table || f.is_volatile)
+                    return;
+            }
+            memo.outputs.push_back(entry);
+        }
+        const std::size_t entry_bytes =
+            memo.outputs.size() * sizeof(double) + inputs.size() * sizeof(std::uint64_t) + 64;
+        memo.capacity = std::min<std::size_t>(4096, memo.budget / entry_bytes);
+        if (memo.capacity == 0)
+            return;
+        memo.usable = true;
+    }
+    // What this recalculation did after what it would do may differ: a reference built at run
+    // time rewired the graph.
+    const std::uint64_t writes = written.size();
+    if (dependencies.changes() != stamp_before + writes) {
+        memo.forget();
+        return;
+    }
+    memo.stamp = dependencies.changes();
+    const std::size_t width = written.size(), count = memo.outputs.size();
+    const std::size_t e = memo.next;
+    if (e < memo.hashes.size()) { // the oldest entry makes room
+        auto [first, last] = memo.by_hash.equal_range(memo.hashes[e]);
+        for (auto it = first; it != last; ++it)
+            if (it->second == e) {
+                memo.by_hash.erase(it);
+                break;
+            }
+    } else {
+        memo.hashes.push_back(0);
+        memo.keys.resize(memo.keys.size() + width);
+        memo.numbers.resize(memo.numbers.size() + count);
+    }
+    // Only results that are all numbers are kept; the entry stays free otherwise.
+    double* kept = memo.numbers.data() + e * count;
+    for (std::size_t i = 0; i < count; ++i) {
+        const Value& v = cells[memo.outputs[i]].value;
+        if (!v.is_number())
+            return;
+        kept[i] = v.as_number();
+    }
+    std::uint64_t* key = memo.keys.data() + e * width;
+    for (std::size_t i = 0; i < width; ++i)
+        key[i] = bits_of(written[i].second.as_number());
+    const std::uint64_t h = hash_of(key, width);
+    memo.hashes[e] = h;
+    memo.by_hash.emplace(h, std::uint32_t(e));
+    memo.next = (e + 1) % memo.capacity;
+}
+
 void Workbook::set_calc_settings(const CalcSettings& settings) {
+    impl_->memo.forget();
     impl_->settings = settings;
     impl_->settings.max_iterations = std::max(1, std::min(settings.max_iterations, 32767));
     if (!(settings.max_change >= 0))
@@ -407,6 +550,19 @@ std::vector<std::string> Workbook::unknown_functions(const CellAddress& cell) co
     for (const std::string& name : parse(f->text, f->array).unknown_functions)
         if (!impl_->visible_name(name, cell.sheet, false))
             out.push_back(name);
+    return out;
+}
+
+std::vector<CellAddress> Workbook::volatile_dependents() const {
+    std::vector<CellAddress> out;
+    if (impl_->volatile_cells.empty())
+        return out;
+    std::vector<std::uint32_t> reached;
+    impl_->dependencies.order(impl_->volatile_cells, reached, nullptr);
+    out.reserve(reached.size());
+    for (std::uint32_t entry : reached)
+        out.push_back(impl_->address(entry & ~detail::entry_flags));
+    std::sort(out.begin(), out.end());
     return out;
 }
 

@@ -11,6 +11,7 @@
 
 #include "engine/internal/Program.hpp"
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <vector>
@@ -92,7 +93,9 @@ private:
 
 // The dependency graph over the cell slots of a workbook's storage. Each formula cell's
 // reads are indexed both ways: a cell knows the formulas that read it directly, and a sheet
-// keeps its large ranges in an index by blocks of columns.
+// keeps its large ranges in an index by blocks of columns. Each distinct large range is one
+// node of the graph between its cells and the formulas that read it, so that n formula cells
+// in a range that m formulas read cost n + m edges rather than n * m.
 //
 // The order for a set of changed cells is computed once and reused while no formula's reads
 // change, so writing the same cells again costs no search and no allocation.
@@ -110,6 +113,9 @@ public:
 
     // The changed set: cells written since the last recalculation.
     void mark_changed(std::uint32_t cell);
+    // Counts every cell marked changed and every change of a formula's reads: equal counts
+    // mean that nothing was written and no formula changed in between.
+    std::uint64_t changes() const { return changes_; }
     bool has_changes() const { return !pending_.empty(); }
     void forget_changes();
     // The order that brings every dependent of the changed cells up to date, each after what
@@ -121,7 +127,7 @@ public:
     // Orders every cell reachable from `roots` so that each comes after what it reads; cells
     // on a cycle carry cyclic_bit. Optionally collects the cells of each cycle.
     void order(const std::vector<std::uint32_t>& roots, std::vector<std::uint32_t>& out,
-               std::vector<std::vector<std::uint32_t>>* cycles);
+               std::vector<std::vector<std::uint32_t>>* cycles) const;
 
     // Rearranges an order without circular references level by level: a cell's level is one
     // more than the highest of the cells it reads in the order, so the cells of a level read
@@ -130,20 +136,32 @@ public:
     void by_levels(std::vector<std::uint32_t>& order, const std::vector<std::uint32_t>& groups) const;
 
 private:
-    struct RangeEntry {
+    // A large range and the formula cells that read it, in the order they came (a cell once
+    // for each time its reads name the range). No readers: the node is free.
+    struct AreaNode {
         Area area;
-        std::uint32_t cell;
+        std::vector<std::uint32_t> readers;
     };
+    using AreaKey = std::array<std::int32_t, 5>;
+    static AreaKey key_of(const Area& a) { return {a.sheet, a.r1, a.c1, a.r2, a.c2}; }
 
+    // The graph's nodes are the cell slots, then (from places_.size() on) the range nodes.
     template <class F>
-    void each_dependent(std::uint32_t cell, F f) const;
+    void each_dependent(std::uint32_t node, F f) const;
+    // The range nodes whose range holds the cell.
+    template <class F>
+    void each_area_holding(std::uint32_t cell, F f) const;
 
     const std::vector<Place>& places_;
     DependentLists dependents_;
     std::vector<std::uint8_t> changed_; // per slot: in pending_
     std::vector<std::uint32_t> pending_;
-    std::vector<std::vector<std::vector<RangeEntry>>> buckets_; // per sheet, by blocks of columns
+    std::vector<AreaNode> areas_;
+    std::vector<std::uint32_t> free_areas_;
+    std::map<AreaKey, std::uint32_t> area_ids_;
+    std::vector<std::vector<std::vector<std::uint32_t>>> buckets_; // per sheet, by blocks of columns: range nodes
 
+    std::uint64_t changes_ = 0;
     std::uint64_t structure_ = 0;       // bumped whenever a formula's reads change
     std::uint64_t cache_structure_ = 0; // the structure the cached orders were made for
     std::map<std::vector<std::uint32_t>, std::vector<std::uint32_t>> orders_;

@@ -527,6 +527,38 @@ struct Workbook::Impl final : detail::Grid {
     static constexpr std::size_t large_order = std::size_t(1) << 16;
     void recalculate_all();
     void after_write();
+
+    // The values a recalculation gave after set_values() wrote numbers into the same cells,
+    // kept by those numbers: writing a set already seen restores them instead of computing
+    // them again. Only while nothing else changes, in a workbook with no volatile function,
+    // and where the cells recalculated are plain formulas (no circular reference, no array)
+    // whose values are numbers.
+    struct Memo {
+        std::size_t budget = 0;             // bytes; 0: off
+        std::uint64_t stamp = 0;            // Dependencies::changes() after the last write it saw
+        bool usable = false;                // inputs and outputs stand for the workbook as it is
+        std::vector<std::uint32_t> inputs;  // the cells written, in the order written
+        std::vector<std::uint32_t> outputs; // the formula cells a write of the inputs recalculates
+        std::size_t capacity = 0;           // entries that fit the budget
+        std::vector<std::uint64_t> keys;    // per entry, the inputs' bits
+        std::vector<double> numbers;        // per entry, the outputs' values (all numbers)
+        std::unordered_multimap<std::uint64_t, std::uint32_t> by_hash;
+        std::vector<std::uint64_t> hashes; // per entry
+        std::size_t next = 0;              // the entry to fill (or replace) next
+        std::uint64_t recalled = 0;
+        void forget() {
+            usable = false;
+            inputs.clear();
+            outputs.clear();
+            keys.clear();
+            numbers.clear();
+            by_hash.clear();
+            hashes.clear();
+            next = 0;
+        }
+    } memo;
+    bool memo_recall(const std::vector<std::pair<CellAddress, Value>>& cells);
+    void memo_keep(const std::vector<std::pair<CellAddress, Value>>& cells, std::uint64_t stamp_before);
 };
 
 } // namespace host::engine

@@ -294,5 +294,29 @@ TEST_F(Incremental, WholeColumnsSeeCellsCreatedLater) {
     EXPECT_TRUE(same(N(1 + 1999 + 2000 + 1048575 + 1999), wb.value(at("B2"))));
 }
 
+// A large range that holds formulas and that many formulas read: each reader comes after
+// every formula of the range, also where the order goes level by level, and each is
+// evaluated once; a range none reads any more is forgotten.
+TEST_F(Incremental, ManyReadersOfARangeOfFormulas) {
+    wb.set_value(at("A1"), N(1));
+    for (int r = 2; r <= 200; ++r) // a chain: A200 is 199 levels down
+        wb.set_formula({0, r - 1, 0}, "A" + std::to_string(r - 1) + "+1");
+    for (int r = 1; r <= 100; ++r) // 100 readers of the range, in a shape of their own
+        wb.set_formula({0, r - 1, 1}, "MAX($A$1:$A$200)+ROW()");
+    wb.set_formula(at("C1"), "SUM(B1:B100)");
+    wb.recalculate_all();
+    EXPECT_TRUE(same(N(100 * 200 + 5050), wb.value(at("C1"))));
+    wb.set_value(at("A1"), N(11));
+    EXPECT_EQ(199u + 100u + 1u, recalculated());
+    EXPECT_TRUE(same(N(100 * 210 + 5050), wb.value(at("C1"))));
+    EXPECT_TRUE(same(N(310), wb.value(at("B100"))));
+    for (int r = 1; r <= 100; ++r)
+        wb.set_value({0, r - 1, 1}, N(1));
+    wb.recalculate();
+    wb.set_value(at("A1"), N(12));
+    EXPECT_EQ(199u, recalculated()); // the chain alone: the range has no reader left
+    EXPECT_TRUE(same(N(100), wb.value(at("C1"))));
+}
+
 } // namespace
 } // namespace enginetest
