@@ -540,13 +540,16 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
                     if (recorder)
                         recorder->record(book, value, written);
                 });
-        // Whole generations on copies of the book, each opened again from the file, as this
-        // one was before the add-in wrote to it. The host refuses them for a volatile model,
-        // as the spreadsheet does, and the add-in evaluates one candidate at a time.
+        // Whole generations on copies of the book, each opened again from the file and given
+        // the inputs set, as this one was before the add-in wrote to it. The host refuses them
+        // for a volatile model, as the spreadsheet does, and the add-in evaluates one candidate
+        // at a time.
         if (jobs > 1 && !volatile_objective) {
             batch = std::make_unique<ParallelBatch>(jobs, [&options]() {
                 std::ostringstream ignored;
-                return std::move(open_book(options.book, options.sheet, ignored).workbook);
+                host::io::Document copy = open_book(options.book, options.sheet, ignored);
+                set_inputs(copy.workbook, options.inputs);
+                return std::move(copy.workbook);
             });
             s.host().set_batch_evaluator(batch.get());
         }
