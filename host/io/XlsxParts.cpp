@@ -1,6 +1,7 @@
 #include "io/XlsxParts.hpp"
 
 #include "io/IoError.hpp"
+#include "io/XlsxLoad.hpp"
 #include "io/Xml.hpp"
 
 #include <algorithm>
@@ -80,39 +81,8 @@ private:
     std::size_t total_ = 0;
 };
 
-// Bytes loading takes per byte of a part's text and per element of interest (a cell, a
-// shared string), about: the text twice (read and the parser's copy), the element's nodes,
-// its record and its place in the workbook.
-constexpr double memory_per_text_byte = 2.0;
-constexpr double memory_per_element = 400.0;
+} // namespace
 
-// What the parts read so far will cost, against the package's limits.
-struct LoadCost {
-    std::size_t cells = 0;
-    double memory = 0;
-
-    // Why the workbook is too large with a part of `bytes` holding `elements` added, "" when
-    // it is not.
-    std::string over(const LoadLimits& limits, std::size_t bytes, std::size_t elements, bool are_cells) const {
-        if (are_cells && cells + elements > limits.max_cells)
-            return too_large("more than " + std::to_string(limits.max_cells) + " cells");
-        if (memory + cost(bytes, elements) > double(limits.max_memory))
-            return too_large("loading it would take more than the " + std::to_string(limits.max_memory >> 20) +
-                             " MiB of memory allowed");
-        return std::string();
-    }
-    void add(std::size_t bytes, std::size_t elements, bool are_cells) {
-        if (are_cells)
-            cells += elements;
-        memory += cost(bytes, elements);
-    }
-    static double cost(std::size_t bytes, std::size_t elements) {
-        return memory_per_text_byte * double(bytes) + memory_per_element * double(elements);
-    }
-};
-
-// Reads a part whose `tag` elements count towards the cost, refusing it as soon as what has
-// arrived crosses a limit; `refuse` turns the reason into the exception to throw.
 std::string read_counted(const Package& package, const std::string& part, const char* tag, bool are_cells,
                          LoadCost& cost, const std::function<void(const std::string&)>& refuse) {
     TagCounter counter(tag);
@@ -127,6 +97,8 @@ std::string read_counted(const Package& package, const std::string& part, const 
     cost.add(text.size(), check(text, true), are_cells);
     return text;
 }
+
+namespace {
 
 std::vector<std::string> shared_strings(const Package& package, const std::string& part, LoadCost* cost) {
     std::string text = cost ? read_counted(package, part, "si", false, *cost,
@@ -231,305 +203,6 @@ bool formula_is_read(const pugi::xml_node& f) {
         return true;
     return (type.empty() || type == "normal") && !trim_xml_space(f.child_value()).empty();
 }
-
-namespace {
-
-class SheetReader {
-public:
-    SheetReader(const Package& package, const std::vector<std::string>& strings, SheetRecord& sheet, bool date1904,
-                LoadCost& cost, std::vector<std::string>& warnings, const RichErrors& rich_errors)
-        : package_(package), strings_(strings), sheet_(sheet), date1904_(date1904), cost_(cost), warnings_(warnings),
-          rich_errors_(rich_errors) {}
-
-    void read() {
-        std::size_t cells = 0;
-        std::string text = load(cells);
-        uncounted_cells_ = cells;
-        // The records of all cells, allocated once.
-        sheet_.cells.reserve(cells);
-        // What the sheet had before (its tables' filters are read first).
-        const std::size_t hidden_before = sheet_.hidden_rows.size(), filters_before = sheet_.filters.size(),
-                          tables_before = sheet_.data_tables.size(), warnings_before = warnings_.size(),
-                          merged_before = sheet_.merged.size();
-        const LoadCost cost_before = cost_;
-        ContentPieces pieces;
-        if (split_content(text, "sheetData", piece_size, pieces) && read_pieces(text, pieces))
-            return;
-        // Data tables are counted again as they are read again.
-        cost_ = cost_before;
-        uncounted_cells_ = cells;
-        // Text the pieces do not cover, or that they show to be malformed, is parsed whole, so
-        // that messages count lines in the whole part.
-        sheet_.cells.clear();
-        sheet_.hidden_rows.erase(sheet_.hidden_rows.begin() + std::ptrdiff_t(hidden_before), sheet_.hidden_rows.end());
-        sheet_.filters.erase(sheet_.filters.begin() + std::ptrdiff_t(filters_before), sheet_.filters.end());
-        sheet_.data_tables.erase(sheet_.data_tables.begin() + std::ptrdiff_t(tables_before), sheet_.data_tables.end());
-        sheet_.merged.erase(sheet_.merged.begin() + std::ptrdiff_t(merged_before), sheet_.merged.end());
-        warnings_.erase(warnings_.begin() + std::ptrdiff_t(warnings_before), warnings_.end());
-        next_row_ = 0;
-        XmlDocument doc = parse(std::move(text));
-        read_filter(doc.root());
-        if (pugi::xml_node data = child(doc.root(), "sheetData"))
-            read_rows(data.first_child());
-    }
-
-private:
-    // The cells are read a piece of sheetData at a time, the rest of the sheet as one
-    // document: a sheet's whole tree would take several times its text.
-    static constexpr std::size_t piece_size = std::size_t(1) << 20;
-
-    // False, with nothing read, if the sheet's XML is malformed: a parse of the whole text then
-    // says where.
-    bool read_pieces(const std::string& text, const ContentPieces& pieces) {
-        {
-            std::string rest;
-            rest.reserve(text.size() - (pieces.end - pieces.begin));
-            rest.append(text, 0, pieces.begin).append(text, pieces.end, std::string::npos);
-            XmlDocument doc;
-            try {
-                doc = parse_xml(package_.file(), sheet_.part, std::move(rest));
-            } catch (const IoError&) {
-                return false;
-            }
-            read_filter(doc.root());
-        }
-        pugi::xml_document piece;
-        try {
-            for (std::size_t i = 0; i + 1 < pieces.cuts.size(); ++i) {
-                if (!parse_fragment(text.data() + pieces.cuts[i], pieces.cuts[i + 1] - pieces.cuts[i], piece))
-                    return false;
-                read_rows(piece.first_child());
-            }
-        } catch (const IoError&) {
-            // A malformed part is reported as such, whatever cell before the fault was wrong.
-            parse(text);
-            throw;
-        }
-        return true;
-    }
-
-    void read_filter(const pugi::xml_node& root) {
-        Block filter;
-        if (pugi::xml_node auto_filter = child(root, "autoFilter"))
-            if (read_active_filter(auto_filter, filter))
-                sheet_.filters.push_back(filter);
-        // Merged blocks matter to spills only; one that cannot be read merges nothing.
-        if (pugi::xml_node merges = child(root, "mergeCells"))
-            for (pugi::xml_node m = merges.first_child(); m; m = m.next_sibling()) {
-                Block block;
-                if (m.type() == pugi::node_element && is(m, "mergeCell") &&
-                    parse_block(m.attribute("ref").value(), block) == A1Parse::Ok)
-                    sheet_.merged.push_back(block);
-            }
-    }
-
-    // The rows from `first` on, and its siblings.
-    void read_rows(pugi::xml_node first) {
-        for (pugi::xml_node row = first; row; row = row.next_sibling()) {
-            if (row.type() != pugi::node_element || !is(row, "row"))
-                continue;
-            std::uint32_t r = next_row_;
-            if (pugi::xml_attribute ra = row.attribute("r")) {
-                long long n = 0;
-                if (!read_int(ra.value(), n) || n < 1)
-                    fail(std::string(), "bad row number '" + std::string(ra.value()) + "'");
-                if (n > static_cast<long long>(grid_rows))
-                    fail("row " + std::string(ra.value()), "reference off the sheet");
-                r = std::uint32_t(n - 1);
-            }
-            if (r >= grid_rows)
-                fail("row " + std::to_string(std::uint64_t(r) + 1), "reference off the sheet");
-            const std::string_view hidden = row.attribute("hidden").value();
-            if (hidden == "1" || hidden == "true")
-                sheet_.hidden_rows.push_back(r);
-            read_row(row, r);
-            next_row_ = r + 1;
-        }
-    }
-
-    // The sheet's text, bounded while it arrives (parsing is what costs), and its cell count.
-    std::string load(std::size_t& cells) {
-        const std::size_t before = cost_.cells;
-        std::string text;
-        try {
-            text = read_counted(package_, sheet_.part, "c", true, cost_, [&](const std::string& why) {
-                fail(std::string(), why + " (the limit was crossed in this sheet)");
-            });
-        } catch (const IoError& e) {
-            if (!e.sheet().empty())
-                throw;
-            throw IoError(package_.file(), sheet_.name, std::string(), e.reason());
-        }
-        cells = cost_.cells - before;
-        return text;
-    }
-
-    XmlDocument parse(std::string text) {
-        try {
-            return parse_xml(package_.file(), sheet_.part, std::move(text));
-        } catch (const IoError& e) {
-            throw IoError(package_.file(), sheet_.name, std::string(), e.reason());
-        }
-    }
-
-    [[noreturn]] void fail(const std::string& cell, const std::string& reason) {
-        throw IoError(package_.file(), sheet_.name, cell, reason);
-    }
-
-    void read_row(const pugi::xml_node& row, std::uint32_t r) {
-        std::uint32_t next_column = 0;
-        for (pugi::xml_node c = row.first_child(); c; c = c.next_sibling()) {
-            if (c.type() != pugi::node_element || !is(c, "c"))
-                continue;
-            Address at{r, next_column};
-            if (pugi::xml_attribute ref = c.attribute("r")) {
-                A1Parse parsed = parse_address(ref.value(), at);
-                if (parsed == A1Parse::OffSheet)
-                    fail(ref.value(), "reference off the sheet");
-                if (parsed != A1Parse::Malformed && at.row != r && row.attribute("r"))
-                    fail(ref.value(), "cell is outside its row " + std::to_string(r + 1));
-                if (parsed == A1Parse::Malformed)
-                    fail(std::string(), "bad cell reference '" + std::string(ref.value()) + "'");
-            }
-            if (at.column >= grid_columns)
-                fail(format_address(Address{at.row, grid_columns - 1}), "reference off the sheet");
-            read_cell(c, at);
-            next_column = at.column + 1;
-        }
-    }
-
-    void read_cell(const pugi::xml_node& c, Address at) {
-        CellRecord cell;
-        cell.at = at;
-        // The cell's name for a message only: most cells never need it.
-        auto where = [&] { return format_address(at); };
-        pugi::xml_node f = child(c, "f");
-        std::string why;
-        if (!decode_value(c, strings_, date1904_, cell.value, why))
-            fail(where(), why);
-        long long vm = 0;
-        if (cell.value.is_error() && !rich_errors_.empty() && read_int(c.attribute("vm").value(), vm) && vm >= 1 &&
-            vm <= static_cast<long long>(rich_errors_.size()) && rich_errors_[std::size_t(vm - 1)])
-            cell.value = engine::Value::error(*rich_errors_[std::size_t(vm - 1)]);
-
-        // Empty marks keep their cached values as constants.
-        if (f && std::string_view(f.attribute("t").value()) == "dataTable") {
-            read_data_table(f, cell);
-        } else if (f && formula_is_read(f)) {
-            const std::string_view ftype = f.attribute("t").value();
-            cell.formula = decode_formula_escapes(f.child_value());
-            if (ftype == "shared") {
-                long long si = -1;
-                if (!read_int(f.attribute("si").value(), si) || si < 0 || si > 0x7fffffff)
-                    fail(where(), "shared formula without a valid index");
-                cell.shared_index = std::int32_t(si);
-                cell.kind =
-                    trim_xml_space(cell.formula).empty() ? FormulaKind::SharedDependent : FormulaKind::SharedAnchor;
-            } else if (ftype == "array") {
-                cell.kind = FormulaKind::Array;
-                Block block{at, at};
-                if (f.attribute("ref") && parse_block(f.attribute("ref").value(), block) == A1Parse::Ok &&
-                    block.first == at && at.row <= block.last.row && at.column <= block.last.column)
-                    cell.last = block.last;
-                else
-                    cell.last = at;
-                // The metadata of dynamic arrays is the one cell metadata files carry.
-                cell.spills = bool(c.attribute("cm"));
-            } else {
-                cell.kind = FormulaKind::Normal;
-            }
-        }
-        if (cell.kind == FormulaKind::None && cell.value.is_empty())
-            return;
-        sheet_.cells.push_back(std::move(cell));
-    }
-
-    // <f t="dataTable" ref="C4:C8" dt2D="0" dtr="0" r1="A1" r2=".." del1="1" del2="1"/>: with
-    // one input (r1) its values are in the row above the block (dtr) or the column to its
-    // left; with two (dt2D), r1 is the row input and r2 the column input.
-    void read_data_table(const pugi::xml_node& f, CellRecord& cell) {
-        auto flag = [&](const char* name) {
-            const std::string_view v = f.attribute(name).value();
-            return v == "1" || v == "true";
-        };
-        // One the engine cannot take keeps its cached values, as constants.
-        auto keep_values = [&](const std::string& why) {
-            warnings_.push_back("sheet '" + sheet_.name + "', cell " + format_address(cell.at) + ": " + why +
-                                "; its cells keep the values saved in the file");
-        };
-        Block block{cell.at, cell.at};
-        if (f.attribute("ref") && parse_block(f.attribute("ref").value(), block) != A1Parse::Ok)
-            return keep_values("data table with a bad range '" + std::string(f.attribute("ref").value()) + "'");
-        if (!(block.first == cell.at))
-            return keep_values("data table whose range does not start at its cell");
-        if (block.first.row == 0 || block.first.column == 0)
-            return keep_values("data table without a row above it or a column to its left");
-        engine::DataTableDef table;
-        table.cells = engine::CellRange{0, std::int32_t(block.first.row), std::int32_t(block.first.column),
-                                        std::int32_t(block.last.row), std::int32_t(block.last.column)};
-        table.input_deleted = flag("del1") || flag("del2");
-        bool inputs_read = true;
-        auto input = [&](const char* name, engine::CellAddress& out) {
-            Address a;
-            if (parse_address(f.attribute(name).value(), a) == A1Parse::Ok)
-                out = engine::CellAddress{0, std::int32_t(a.row), std::int32_t(a.column)};
-            else if (!table.input_deleted) // a deleted input's place no longer matters
-                inputs_read = false;
-            const engine::CellRange& t = table.cells;
-            if (inputs_read && !table.input_deleted && t.contains(engine::CellAddress{0, out.row, out.col}))
-                inputs_read = false;
-        };
-        if (flag("dt2D")) {
-            table.has_row_input = table.has_column_input = true;
-            input("r1", table.row_input);
-            input("r2", table.column_input);
-        } else if (flag("dtr")) {
-            table.has_row_input = true;
-            input("r1", table.row_input);
-        } else {
-            table.has_column_input = true;
-            input("r1", table.column_input);
-        }
-        if (!inputs_read)
-            return keep_values("data table without valid input cells");
-        count_table_cells(cell.at, block);
-        cell.kind = FormulaKind::DataTable;
-        cell.last = block.last;
-        sheet_.data_tables.push_back(table);
-    }
-
-    // A data table's every cell is computed, whether or not the file holds it: the cells it
-    // covers beyond those the sheet holds count against the limits, before any is worked out.
-    void count_table_cells(Address at, const Block& block) {
-        const std::uint64_t area = (std::uint64_t(block.last.row) - block.first.row + 1) *
-                                   (std::uint64_t(block.last.column) - block.first.column + 1);
-        // The sheet's own cells may be the table's (as files write them); each counts once.
-        const std::uint64_t held = std::min<std::uint64_t>(area, uncounted_cells_);
-        uncounted_cells_ -= std::size_t(held);
-        const std::uint64_t more = area - held;
-        const LoadLimits& limits = package_.limits();
-        // Past the cell limit whatever its size: no need for a count that overflows.
-        const std::size_t elements = more > limits.max_cells ? limits.max_cells + 1 : std::size_t(more);
-        const std::string why = cost_.over(limits, 0, elements, true);
-        if (!why.empty())
-            fail(format_address(at), why + " (the limit was crossed by the data table " + format_address(block.first) +
-                                         ":" + format_address(block.last) + ", " + std::to_string(area) + " cells)");
-        cost_.add(0, elements, true);
-    }
-
-    const Package& package_;
-    const std::vector<std::string>& strings_;
-    SheetRecord& sheet_;
-    bool date1904_;
-    LoadCost& cost_;
-    std::vector<std::string>& warnings_;
-    const RichErrors& rich_errors_;
-    std::uint32_t next_row_ = 0; // where a row without a number is
-    // The sheet's cells not yet counted as a data table's.
-    std::size_t uncounted_cells_ = 0;
-};
-
-} // namespace
 
 std::string find_workbook_part(const Package& package) {
     for (const Relationship& r : package.relationships(""))
@@ -671,7 +344,7 @@ WorkbookRecord read_workbook_parts(const Package& package) {
     for (SheetRecord& sheet : book.sheets) {
         if (sheet.part.empty())
             continue;
-        SheetReader(package, strings, sheet, book.date1904, cost, book.warnings, rich_errors).read();
+        read_sheet_cells(package, strings, sheet, book.date1904, cost, book.warnings, rich_errors);
     }
     // [1] is the first external reference the workbook lists, whatever kind of link it is.
     int number = 0;

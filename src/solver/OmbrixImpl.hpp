@@ -8,8 +8,12 @@
 #include "solver/ParseParam.hpp"
 
 #include <chrono>
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
+
+class RunStatus;
 
 // The solver's one object: every setting of the Solve dialog, kept from one command to the
 // next while the add-in is loaded. Nothing is saved.
@@ -40,6 +44,11 @@ public:
     // A run that fails part-way puts the variable cells' starting contents back.
     void setup(const std::vector<double>& min, const std::vector<double>& max, const excel::RangeRef& variables,
                const excel::CellRef& target, bool maximise, unsigned int seed);
+    // Runs run, the optimiser's part of a solve of n variables watched by status. A run that
+    // fails puts the variable cells back through restore_inputs (running out of memory says
+    // so); one the user stopped says so when it ends.
+    void finish_run(RunStatus& status, std::size_t n, const std::function<void()>& restore_inputs,
+                    const std::function<void()>& run);
 
     // A reference text that must be one row or one column of cells; name is for messages.
     static void as_vector(const std::string& text, const std::string& name, excel::RangeRef& range);

@@ -22,8 +22,6 @@
 
 namespace {
 
-const int information_alert = 2;
-
 std::string shortest(double v) {
     char text[32];
     const std::to_chars_result r = std::to_chars(text, text + sizeof text, v);
@@ -256,7 +254,8 @@ void OmbrixImpl::run_model() {
     boost::mt19937 engine(seed);
     RunStatus status(!maximise, status_interval);
     optimiser.observer = &status;
-    try {
+    const auto restore_inputs = [&] { objective.restore_inputs(); };
+    finish_run(status, n, restore_inputs, [&] {
         math::opt::Evaluation best;
         const std::vector<double> result =
             maximise ? optimiser.maximise(objective, engine, &best) : optimiser.minimise(objective, engine, &best);
@@ -274,20 +273,5 @@ void OmbrixImpl::run_model() {
                                             ". The variable cells were left as they were");
             }
         }
-    } catch (const std::bad_alloc&) {
-        optimiser.observer = nullptr;
-        status.finish();
-        objective.restore_inputs();
-        throw excel::ExcelException("Not enough memory for the run: a population of " +
-                                    std::to_string(optimiser.population_size) + " with " + std::to_string(n) +
-                                    " variables does not fit; try a smaller population");
-    } catch (...) {
-        optimiser.observer = nullptr;
-        status.finish();
-        objective.restore_inputs();
-        throw;
-    }
-    status.finish();
-    if (status.stopped())
-        excel::display_dialog_box(status.stop_message().c_str(), information_alert);
+    });
 }

@@ -171,7 +171,8 @@ void OmbrixImpl::setup(const std::vector<double>& min, const std::vector<double>
     optimiser.observer = &status;
     math::opt::SearchSettings search = search_settings(maximise);
     search.start = start;
-    try {
+    const auto restore_inputs = [&] { objective.restore_inputs(); };
+    finish_run(status, n, restore_inputs, [&] {
         // With no option set, the run is the optimiser's own, as it always was. Where the
         // spreadsheet takes whole generations at once, they go in one request each.
         const math::opt::Optimiser::NegativeObjectiveFunction negative(objective);
@@ -189,11 +190,18 @@ void OmbrixImpl::setup(const std::vector<double>& min, const std::vector<double>
         // A run stopped before its first generation wrote nothing and has no point to keep.
         if (!status.stopped() || status.evaluated())
             excel::Range(variables).set(result);
+    });
+}
+
+void OmbrixImpl::finish_run(RunStatus& status, std::size_t n, const std::function<void()>& restore_inputs,
+                            const std::function<void()>& run) {
+    try {
+        run();
     } catch (const std::bad_alloc&) {
         optimiser.batch = nullptr;
         optimiser.observer = nullptr;
         status.finish();
-        objective.restore_inputs();
+        restore_inputs();
         throw excel::ExcelException("Not enough memory for the run: a population of " +
                                     std::to_string(optimiser.population_size) + " with " + std::to_string(n) +
                                     " variables does not fit; try a smaller population");
@@ -201,7 +209,7 @@ void OmbrixImpl::setup(const std::vector<double>& min, const std::vector<double>
         optimiser.batch = nullptr;
         optimiser.observer = nullptr;
         status.finish();
-        objective.restore_inputs();
+        restore_inputs();
         throw;
     }
     status.finish();
