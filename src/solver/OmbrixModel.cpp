@@ -5,6 +5,7 @@
 #include "excel/Error.hpp"
 #include "excel/ExcelException.hpp"
 #include "excel/Range.hpp"
+#include "math/opt/Search.hpp"
 #include "solver/Model.hpp"
 #include "solver/ModelObjective.hpp"
 #include "solver/RunStatus.hpp"
@@ -80,6 +81,22 @@ std::vector<double> read_side(const solver::Side& side, const std::string& const
     return values;
 }
 
+// The model as the search sees it: maximised, its value negated when the goal is a minimum.
+class Maximised : public math::opt::ConstrainedObjective {
+public:
+    Maximised(const math::opt::ConstrainedObjective& f, bool negate) : f_(f), negate_(negate) {}
+    math::opt::Evaluation evaluate(const std::vector<double>& x) const override {
+        math::opt::Evaluation e = f_.evaluate(x);
+        if (negate_)
+            e.value = -e.value;
+        return e;
+    }
+
+private:
+    const math::opt::ConstrainedObjective& f_;
+    bool negate_;
+};
+
 } // namespace
 
 bool OmbrixImpl::extended_model() const {
@@ -124,12 +141,13 @@ void OmbrixImpl::model() {
 }
 
 void OmbrixImpl::run_model() {
-    // The other strategies compare plain values; constraints and whole numbers are the
-    // classic search's for now.
-    if (!search_settings(goal == goals.front()).plain() || start_from_current)
-        throw excel::ExcelException("A model with constraints, whole-number variables or several variable ranges is "
-                                    "solved by the classic strategy with no early stop and no start point: set "
-                                    "them so in Options");
+    // The classic search of such a model has neither early stops nor a start point; the
+    // other strategies take them.
+    math::opt::SearchSettings search = search_settings(goal == goals.front());
+    if (search.strategy == math::opt::Strategy::classic && (!search.plain() || start_from_current))
+        throw excel::ExcelException("A model with constraints, whole-number variables or several variable ranges "
+                                    "takes no early stop and no start point with the classic strategy: choose the "
+                                    "real, de or shade strategy in Options, or clear them");
     const std::vector<excel::RangeRef> pieces = solver::parse_ranges(variable_text, "variable");
     const std::vector<excel::CellRef> cells = cells_of(pieces);
     const std::size_t n = cells.size();
@@ -250,6 +268,22 @@ void OmbrixImpl::run_model() {
                             : static_cast<unsigned int>(
                                   std::min(2147483647.0, std::max(100.0 * optimiser.population_size, planned / 10.0)));
 
+    if (start_from_current) {
+        std::vector<double> current;
+        for (const excel::RangeRef& r : pieces) {
+            std::vector<double> some;
+            try {
+                excel::Range(r).get(some);
+            } catch (const excel::ExcelException&) {
+                throw excel::ExcelException("Start From Current needs a number in every variable cell");
+            }
+            current.insert(current.end(), some.begin(), some.end());
+        }
+        if (current.size() != n)
+            throw excel::ExcelException("Start From Current needs a number in every variable cell");
+        search.start = current;
+    }
+
     solver::ModelObjective objective(pieces, target, constraints, tolerance);
     boost::mt19937 engine(seed);
     RunStatus status(!maximise, status_interval);
@@ -257,8 +291,23 @@ void OmbrixImpl::run_model() {
     const auto restore_inputs = [&] { objective.restore_inputs(); };
     finish_run(status, n, restore_inputs, [&] {
         math::opt::Evaluation best;
-        const std::vector<double> result =
-            maximise ? optimiser.maximise(objective, engine, &best) : optimiser.minimise(objective, engine, &best);
+        std::vector<double> result;
+        if (search.strategy == math::opt::Strategy::classic) {
+            result =
+                maximise ? optimiser.maximise(objective, engine, &best) : optimiser.minimise(objective, engine, &best);
+        } else {
+            // One candidate after another: a generation's constraint cells are not carried
+            // by the batches of workbook copies yet.
+            const Maximised maximised(objective, !maximise);
+            const math::opt::SerialConstrainedObjective serial(maximised, false);
+            math::opt::SearchOutcome outcome;
+            result = math::opt::search_maximise(static_cast<const math::opt::GAOptimiser&>(optimiser), search, serial,
+                                                engine, &outcome);
+            best = outcome.best;
+            // As after the classic generations: a local search lands on the constraints.
+            if (!outcome.interrupted && std::isfinite(best.violation) && optimiser.polish_evaluations > 0)
+                result = optimiser.polish(maximised, result, best);
+        }
         optimiser.observer = nullptr;
         if (!status.stopped() || status.evaluated()) {
             objective.write(result);

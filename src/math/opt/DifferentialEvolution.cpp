@@ -54,7 +54,7 @@ const double first_cr = 0.9;
 
 void DifferentialEvolution::decode(const std::vector<double>& raw, std::vector<double>& point) const {
     point = raw;
-    run_.clamp(point);
+    run_.repair(point);
 }
 
 void DifferentialEvolution::evaluate(const std::vector<std::vector<double>>& raw, std::vector<Evaluation>& results) {

@@ -36,7 +36,7 @@ double spread(double room, double d, double r) {
 
 void RealCodedGA::decode(const std::vector<double>& raw, std::vector<double>& point) const {
     point = raw;
-    run_.clamp(point);
+    run_.repair(point);
 }
 
 void RealCodedGA::evaluate(const std::vector<std::vector<double>>& raw, std::vector<Evaluation>& results) {

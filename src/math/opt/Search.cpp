@@ -118,7 +118,7 @@ bool StopRule::after_generation(const Evaluation& best, bool improved) {
 
 SearchRun::SearchRun(const GAOptimiser& ga, const SearchSettings& settings, const BatchObjective& f,
                      const boost::mt19937& engine)
-    : box_(ga.design_variables), population_(ga.population_size), generations_(ga.generations), trials_(ga.trials),
+    : box_(ga.design_variables), coding_(ga.coding), population_(ga.population_size), generations_(ga.generations), trials_(ga.trials),
       observer_(ga.observer), f_(f), source_(boost::mt19937()), rule_(settings), start_(settings.start) {
     std::ostringstream message;
     const unsigned int least =
@@ -133,6 +133,8 @@ SearchRun::SearchRun(const GAOptimiser& ga, const SearchSettings& settings, cons
     } else if (double(population_) * (4.0 * double(box_.size()) * sizeof(double) + 128.0) > double(ga.max_run_memory)) {
         message << "A population of " << population_ << " with " << box_.size()
                 << " variables needs more memory than a run may take; choose a smaller population";
+    } else if (!coding_.refusal(box_).empty()) {
+        message << coding_.refusal(box_);
     } else {
         for (std::size_t j = 0; j < box_.size() && message.str().empty(); ++j)
             if (!std::isfinite(upward_width(box_[j])))
@@ -149,13 +151,34 @@ SearchRun::SearchRun(const GAOptimiser& ga, const SearchSettings& settings, cons
     best_point_.assign(box_.size(), 0.0);
     for (std::size_t j = 0; j < box_.size(); ++j)
         best_point_[j] = box_[j].lower();
+    repair(best_point_);
 }
 
 void SearchRun::random_point(std::vector<double>& x) {
     x.resize(box_.size());
-    for (std::size_t j = 0; j < box_.size(); ++j)
-        x[j] = box_[j].lower() + draw() * (box_[j].upper() - box_[j].lower());
+    for (std::size_t j = 0; j < box_.size(); ++j) {
+        if (coding_.kind(static_cast<unsigned int>(j)) == VariableKind::integer) {
+            // Each whole number of the interval as likely as the others: rounding a uniform
+            // value would give the two end values half the chance.
+            double lowest;
+            unsigned long long count;
+            Coding::whole_numbers(box_[j], lowest, count);
+            x[j] = lowest + std::floor(draw() * static_cast<double>(count));
+        } else {
+            x[j] = box_[j].lower() + draw() * (box_[j].upper() - box_[j].lower());
+        }
+    }
     clamp(x);
+}
+
+void SearchRun::repair(std::vector<double>& x) const {
+    clamp(x);
+    if (!coding_.plain())
+        coding_.repair(box_, x);
+}
+
+Evaluation SearchRun::best() const {
+    return have_best_ ? best_ : Evaluation{-std::numeric_limits<double>::max(), std::numeric_limits<double>::infinity()};
 }
 
 void SearchRun::clamp(std::vector<double>& x) const {
@@ -182,6 +205,7 @@ bool SearchRun::next_generation() {
                                           have_best_ ? best_.value : -std::numeric_limits<double>::max()};
         if (!observer_->proceed(progress)) {
             stopped_ = true;
+            interrupted_ = true;
             return false;
         }
     }
@@ -219,13 +243,17 @@ std::vector<double> SearchRun::finish(boost::mt19937& engine) {
 }
 
 std::vector<double> search_maximise(const GAOptimiser& ga, const SearchSettings& settings, const BatchObjective& f,
-                                    boost::mt19937& engine) {
+                                    boost::mt19937& engine, SearchOutcome* outcome) {
     SearchRun run(ga, settings, f, engine);
     switch (settings.strategy) {
     case Strategy::real: run_real_coded(run); break;
     case Strategy::differential: run_differential_evolution(run); break;
     case Strategy::shade: run_shade(run); break;
     case Strategy::classic: throw search_error("The classic strategy evaluates one point at a time");
+    }
+    if (outcome != nullptr) {
+        outcome->best = run.best();
+        outcome->interrupted = run.interrupted();
     }
     return run.finish(engine);
 }

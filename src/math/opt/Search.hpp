@@ -86,6 +86,13 @@ private:
     unsigned int stale_ = 0;
 };
 
+// How a run of search_maximise over a batch objective ended: its best evaluation (infinitely
+// outside the constraints when nothing was evaluated) and whether the observer stopped it.
+struct SearchOutcome {
+    Evaluation best = {0.0, 0.0};
+    bool interrupted = false;
+};
+
 // Runs the chosen strategy with the population size, generations, trials, box and observer of
 // ga and returns the best point (maximising f). Every strategy makes population_size x
 // generations x trials evaluations unless stopped early. The classic strategy is ga's own
@@ -95,9 +102,10 @@ private:
 std::vector<double> search_maximise(GAOptimiser& ga, const SearchSettings& settings, const Optimiser::Objective& f,
                                     boost::mt19937& engine);
 // The same over a batch objective (used by every strategy but classic, which needs a plain
-// objective and has no constraints).
+// objective and has no constraints). ga's coding applies: whole-number variables are drawn
+// evenly and rounded, permutation groups ranked, before each evaluation.
 std::vector<double> search_maximise(const GAOptimiser& ga, const SearchSettings& settings, const BatchObjective& f,
-                                    boost::mt19937& engine);
+                                    boost::mt19937& engine, SearchOutcome* outcome = nullptr);
 
 } // namespace opt
 } // namespace math

@@ -33,6 +33,10 @@ public:
     void random_point(std::vector<double>& x);
     // Each coordinate moved into its interval (a NaN to the lower bound).
     void clamp(std::vector<double>& x) const;
+    // clamp(), then whole-number variables rounded and permutation groups ranked (the
+    // coding's repair): what a strategy's raw vector becomes before it is evaluated. With a
+    // plain coding it is clamp() alone.
+    void repair(std::vector<double>& x) const;
 
     // Whether another generation runs: the budget is not spent, no early stop was met, and
     // the observer lets it go on.
@@ -44,9 +48,14 @@ public:
     // The best point evaluated (the lower bounds when none was); the caller's engine takes the
     // run engine's state.
     std::vector<double> finish(boost::mt19937& engine);
+    // The best evaluation (infinitely outside the constraints when nothing was evaluated),
+    // and whether the observer ended the run.
+    Evaluation best() const;
+    bool interrupted() const { return interrupted_; }
 
 private:
     std::vector<Interval> box_;
+    Coding coding_;
     unsigned int population_;
     unsigned int generations_;
     unsigned int trials_;
@@ -56,6 +65,7 @@ private:
     GAOptimiser::UniformSource source_;
     StopRule rule_;
     bool stopped_ = false;
+    bool interrupted_ = false;
     bool have_best_ = false;
     Evaluation best_ = {0.0, 0.0};
     std::vector<double> best_point_;

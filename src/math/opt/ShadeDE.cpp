@@ -16,7 +16,7 @@ const double most_p = 0.2;
 
 void ShadeDE::decode(const std::vector<double>& raw, std::vector<double>& point) const {
     point = raw;
-    run_.clamp(point);
+    run_.repair(point);
 }
 
 void ShadeDE::evaluate(const std::vector<std::vector<double>>& raw, std::vector<Evaluation>& results) {

@@ -3,7 +3,7 @@
 
 // The new strategies' runs. Each compares candidates only through better() and evaluates a
 // generation in one call; decode() is the one place where a strategy's raw vector becomes the
-// point evaluated (where rounding to whole numbers would go).
+// point evaluated: clamped into the box, whole numbers rounded, permutations ranked.
 
 #include "math/opt/SearchRun.hpp"
 
