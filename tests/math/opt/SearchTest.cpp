@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -301,6 +302,87 @@ TEST(Search, BetterWithinTheConstraintsWins) {
         EXPECT_EQ(f.evaluate(x).violation, 0.0) << math::opt::strategy_name(c.strategy);
         EXPECT_GE(x[0] + x[1], c.least) << math::opt::strategy_name(c.strategy) << c.minimise;
         EXPECT_LE(x[0] + x[1], c.most) << math::opt::strategy_name(c.strategy) << c.minimise;
+    }
+}
+
+TEST(Search, WholeNumbersAndPermutationsAsCoded) {
+    // Variables 0-1 whole numbers in [-3, 7], 2-6 a permutation group, 7 continuous in [0, 1].
+    // Maximised: -(x0 - 2.6)^2 - (x1 + 1.4)^2 + sum (k + 1) x_(2+k) - (x7 - 0.25)^2, whose best
+    // is (3, -1, 1, 2, 3, 4, 5, 0.25) with value 54.84.
+    Fn f = [](const std::vector<double>& x) {
+        double s = -(x[0] - 2.6) * (x[0] - 2.6) - (x[1] + 1.4) * (x[1] + 1.4) - (x[7] - 0.25) * (x[7] - 0.25);
+        for (int k = 0; k < 5; ++k)
+            s += (k + 1) * x[2 + k];
+        return s;
+    };
+    struct Case {
+        Strategy strategy;
+        unsigned int seed, population, generations;
+    } cases[] = {
+        {Strategy::real, 1, 40, 200},
+        {Strategy::differential, 2, 40, 200},
+        {Strategy::shade, 3, 40, 200},
+        {Strategy::shade, 4, 10, 400},
+    };
+    for (const Case& c : cases) {
+        GAOptimiser ga;
+        ga.population_size = c.population;
+        ga.generations = c.generations;
+        ga.trials = 1;
+        for (int j = 0; j < 2; ++j)
+            ga.design_variable(Interval(-3.0, 7.0));
+        for (int j = 0; j < 5; ++j)
+            ga.design_variable(Interval(1.0, 5.0));
+        ga.design_variable(Interval(0.0, 1.0));
+        ga.coding.kinds.assign(8, math::opt::VariableKind::continuous);
+        ga.coding.kinds[0] = ga.coding.kinds[1] = math::opt::VariableKind::integer;
+        ga.coding.permutations.push_back({2, 3, 4, 5, 6});
+        std::vector<std::vector<double>> seen;
+        Counted counted(
+            [&](const std::vector<double>& x) {
+                seen.push_back(x);
+                return f(x);
+            },
+            false);
+        boost::mt19937 engine(c.seed);
+        const std::vector<double> x = math::opt::search_maximise(ga, with(c.strategy), counted, engine);
+        const char* name = math::opt::strategy_name(c.strategy);
+        EXPECT_EQ(seen.size(), std::size_t(c.population) * c.generations) << name;
+        seen.push_back(x);
+        for (const std::vector<double>& p : seen) {
+            for (int j = 0; j < 2; ++j)
+                ASSERT_TRUE(p[j] == std::floor(p[j]) && p[j] >= -3.0 && p[j] <= 7.0) << name << " " << p[j];
+            std::vector<double> group(p.begin() + 2, p.begin() + 7);
+            std::sort(group.begin(), group.end());
+            ASSERT_EQ(group, (std::vector<double>{1, 2, 3, 4, 5})) << name;
+        }
+        EXPECT_EQ(x[0], 3.0) << name;
+        EXPECT_EQ(x[1], -1.0) << name;
+        EXPECT_EQ(std::vector<double>(x.begin() + 2, x.begin() + 7), (std::vector<double>{1, 2, 3, 4, 5})) << name;
+        EXPECT_NEAR(x[7], 0.25, 1e-3) << name;
+    }
+}
+
+TEST(Search, WholeNumbersAreDrawnEvenly) {
+    // The first population's whole numbers of [0, 2]: rounding uniform values would give 0
+    // and 2 a quarter each and 1 a half.
+    for (Strategy s : {Strategy::real, Strategy::differential, Strategy::shade}) {
+        GAOptimiser ga;
+        ga.population_size = 3000;
+        ga.generations = 1;
+        ga.trials = 1;
+        ga.design_variable(Interval(0.0, 2.0));
+        ga.coding.kinds.assign(1, math::opt::VariableKind::integer);
+        Counted counted([](const std::vector<double>& x) { return x[0]; }, false);
+        boost::mt19937 engine(9);
+        math::opt::search_maximise(ga, with(s), counted, engine);
+        int count[3] = {0, 0, 0};
+        for (const std::vector<double>& p : counted.first)
+            ++count[static_cast<int>(p[0])];
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_GT(count[k], 900) << math::opt::strategy_name(s) << " " << k;
+            EXPECT_LT(count[k], 1100) << math::opt::strategy_name(s) << " " << k;
+        }
     }
 }
 
