@@ -4,12 +4,14 @@
 # saved, with the seed and a run size given as flags: a population of 100 for 4,000 generations,
 # which takes about 5 s here, so that the local search that follows the generations of a
 # constrained run is reached; the time limit stops anything longer. Prints a Markdown table.
+# A third argument names the strategy (the saved model's engine, classic, otherwise).
 #
-#   bench/constrained/run.sh [path/to/ombrix] [SECONDS]
+#   bench/constrained/run.sh [path/to/ombrix] [SECONDS] [STRATEGY]
 set -eu
 here=$(dirname "$0")
 ombrix=${1:-$here/../../build/app/ombrix}
 seconds=${2:-10}
+strategy=${3:+--strategy $3}
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 echo "| Model | What | Optimum | Reached | Best found per seed (seeds 1-5) |"
@@ -18,7 +20,7 @@ tail -n +2 "$here/optima.tsv" | while IFS="$(printf '\t')" read -r model goal op
     reached=0
     found=""
     for seed in 1 2 3 4 5; do
-        if "$ombrix" solve "$here/$model.xlsx" --seed "$seed" --population 100 --generations 4000 --trials 1 \
+        if "$ombrix" solve "$here/$model.xlsx" --seed "$seed" --population 100 --generations 4000 --trials 1 $strategy \
             --time-limit "$seconds" --quiet --json -o "$out/$model.xlsx" >"$out/run.json" 2>"$out/err"; then
             value=$(sed 's/.*"objective": {"[^"]*": \([^}]*\)}.*/\1/' "$out/run.json")
             hit=$(awk -v v="$value" -v o="$optimum" 'BEGIN { d = v - o; if (d < 0) d = -d;

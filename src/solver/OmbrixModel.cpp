@@ -304,8 +304,9 @@ void OmbrixImpl::run_model() {
             result = math::opt::search_maximise(static_cast<const math::opt::GAOptimiser&>(optimiser), search, serial,
                                                 engine, &outcome);
             best = outcome.best;
-            // As after the classic generations: a local search lands on the constraints.
-            if (!outcome.interrupted && std::isfinite(best.violation) && optimiser.polish_evaluations > 0)
+            // As after the classic generations, a local search lands on the constraints (not
+            // after an early stop, which asked for no more evaluations).
+            if (outcome.completed && std::isfinite(best.violation) && optimiser.polish_evaluations > 0)
                 result = optimiser.polish(maximised, result, best);
         }
         optimiser.observer = nullptr;

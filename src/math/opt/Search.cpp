@@ -205,7 +205,6 @@ bool SearchRun::next_generation() {
                                           have_best_ ? best_.value : -std::numeric_limits<double>::max()};
         if (!observer_->proceed(progress)) {
             stopped_ = true;
-            interrupted_ = true;
             return false;
         }
     }
@@ -253,7 +252,7 @@ std::vector<double> search_maximise(const GAOptimiser& ga, const SearchSettings&
     }
     if (outcome != nullptr) {
         outcome->best = run.best();
-        outcome->interrupted = run.interrupted();
+        outcome->completed = run.completed();
     }
     return run.finish(engine);
 }

@@ -87,10 +87,11 @@ private:
 };
 
 // How a run of search_maximise over a batch objective ended: its best evaluation (infinitely
-// outside the constraints when nothing was evaluated) and whether the observer stopped it.
+// outside the constraints when nothing was evaluated) and whether it went through all its
+// generations (neither an early stop nor the observer ended it).
 struct SearchOutcome {
     Evaluation best = {0.0, 0.0};
-    bool interrupted = false;
+    bool completed = false;
 };
 
 // Runs the chosen strategy with the population size, generations, trials, box and observer of

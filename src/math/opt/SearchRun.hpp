@@ -49,9 +49,9 @@ public:
     // run engine's state.
     std::vector<double> finish(boost::mt19937& engine);
     // The best evaluation (infinitely outside the constraints when nothing was evaluated),
-    // and whether the observer ended the run.
+    // and whether the run went through all its generations.
     Evaluation best() const;
-    bool interrupted() const { return interrupted_; }
+    bool completed() const { return !stopped_; }
 
 private:
     std::vector<Interval> box_;
@@ -65,7 +65,6 @@ private:
     GAOptimiser::UniformSource source_;
     StopRule rule_;
     bool stopped_ = false;
-    bool interrupted_ = false;
     bool have_best_ = false;
     Evaluation best_ = {0.0, 0.0};
     std::vector<double> best_point_;
