@@ -118,8 +118,9 @@ bool StopRule::after_generation(const Evaluation& best, bool improved) {
 
 SearchRun::SearchRun(const GAOptimiser& ga, const SearchSettings& settings, const BatchObjective& f,
                      const boost::mt19937& engine)
-    : box_(ga.design_variables), coding_(ga.coding), population_(ga.population_size), generations_(ga.generations), trials_(ga.trials),
-      observer_(ga.observer), f_(f), source_(boost::mt19937()), rule_(settings), start_(settings.start) {
+    : box_(ga.design_variables), coding_(ga.coding), population_(ga.population_size), generations_(ga.generations),
+      trials_(ga.trials), observer_(ga.observer), f_(f), source_(boost::mt19937()), rule_(settings),
+      start_(settings.start) {
     std::ostringstream message;
     const unsigned int least =
         settings.strategy == Strategy::differential || settings.strategy == Strategy::shade ? 4 : 2;
@@ -178,7 +179,8 @@ void SearchRun::repair(std::vector<double>& x) const {
 }
 
 Evaluation SearchRun::best() const {
-    return have_best_ ? best_ : Evaluation{-std::numeric_limits<double>::max(), std::numeric_limits<double>::infinity()};
+    return have_best_ ? best_
+                      : Evaluation{-std::numeric_limits<double>::max(), std::numeric_limits<double>::infinity()};
 }
 
 void SearchRun::clamp(std::vector<double>& x) const {
