@@ -97,7 +97,7 @@ const FlagLabel option_flags[] = {
     {"--strategy", "Strategy:",
      "The search: classic (the default: the bit-string genetic algorithm), real (a real-coded genetic algorithm: "
      "tournaments, simulated binary crossover, polynomial mutation, elitism), de (self-adaptive differential "
-     "evolution, jDE) or shade (recommended for hard models: success-history adaptive differential "
+     "evolution, jDE) or shade (recommended) for hard models (success-history adaptive differential "
      "evolution, SHADE); de and shade restart from random points whenever their population has converged, keeping the "
      "best"},
     {"--stop-after", "Stop After", "Stop after this many generations in a row without a better point (0: never)"},

@@ -117,7 +117,7 @@ TEST_F(OptionsCommand, StartFromCurrentPutsTheCellsIntoTheFirstPopulation) {
 TEST_F(OptionsCommand, HelpMarksTheRecommendedStrategyOnce) {
     Result r = ombrix("solve --help");
     ASSERT_EQ(r.status, 0);
-    const std::size_t at = r.out.find("(recommended");
+    const std::size_t at = r.out.find("(recommended)");
     ASSERT_NE(at, std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("(recommended", at + 1), std::string::npos);
     EXPECT_LT(r.out.rfind("shade", at), at);
