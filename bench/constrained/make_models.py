@@ -177,9 +177,10 @@ def pressure_vessel():
     cells[(7, 0)] = "=-PI()*C1^2*D1-4/3*PI()*C1^3+1296000"
     names = solver_names("vessel", "$A$5", "min", "$A$1:$D$1",
                          [("$A$1:$B$1", 3, "1"), ("$A$1:$B$1", 1, "99"), ("$C$1:$D$1", 3, "10"),
-                          ("$C$1", 1, "200"), ("$D$1", 1, "240"), ("$A$1:$B$1", 4, ""),
+                          ("$C$1", 1, "200"), ("$D$1", 1, "200"), ("$A$1:$B$1", 4, ""),
                           ("$A$6", 1, "0"), ("$A$7", 1, "0"), ("$A$8", 1, "0")])
-    # Thicknesses in steps of 0.0625: 13 and 7 steps (Kannan and Kramer; Deb's mixed form).
+    # Thicknesses in steps of 0.0625: 13 and 7 steps, R and L within [10, 200] (Kannan and Kramer;
+    # Deb's mixed form: the optimum 6059.714 holds for these bounds, not for L up to 240).
     return write_model("vessel", cells, names, "min", 6059.714335, "pressure vessel, integer thicknesses")
 
 
