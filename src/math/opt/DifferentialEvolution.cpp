@@ -1,5 +1,6 @@
 #include "math/opt/Strategies.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace math {
@@ -52,18 +53,6 @@ const double first_cr = 0.9;
 
 } // namespace
 
-void DifferentialEvolution::decode(const std::vector<double>& raw, std::vector<double>& point) const {
-    point = raw;
-    run_.repair(point);
-}
-
-void DifferentialEvolution::evaluate(const std::vector<std::vector<double>>& raw, std::vector<Evaluation>& results) {
-    points_.resize(raw.size());
-    for (std::size_t i = 0; i < raw.size(); ++i)
-        decode(raw[i], points_[i]);
-    run_.evaluate(points_, results);
-}
-
 void DifferentialEvolution::run() {
     const unsigned int np = run_.population();
     const unsigned int n = run_.variables();
@@ -76,15 +65,11 @@ void DifferentialEvolution::run() {
     while (run_.next_generation()) {
         if (fresh) {
             // A new population: the whole box again, with only the best kept by the run.
-            for (unsigned int i = 0; i < np; ++i) {
-                run_.random_point(x[i]);
-                f[i] = first_f;
-                cr[i] = first_cr;
-            }
-            if (first && !run_.start().empty())
-                x[0] = run_.start();
+            run_.random_population(x, first);
             first = false;
-            evaluate(x, ex);
+            std::fill(f.begin(), f.end(), first_f);
+            std::fill(cr.begin(), cr.end(), first_cr);
+            run_.evaluate_repaired(x, ex);
             fresh = false;
             continue;
         }
@@ -108,16 +93,10 @@ void DifferentialEvolution::run() {
                     u[j] = x[i][j];
                     continue;
                 }
-                double v = x[r1][j] + trial_f[i] * (x[r2][j] - x[r3][j]);
-                // Outside the box: halfway from the parent to the bound it crossed.
-                if (v < run_.lower(j))
-                    v = run_.lower(j) + (x[i][j] - run_.lower(j)) * 0.5;
-                else if (v > run_.upper(j))
-                    v = run_.upper(j) - (run_.upper(j) - x[i][j]) * 0.5;
-                u[j] = v;
+                u[j] = run_.bounce(j, x[r1][j] + trial_f[i] * (x[r2][j] - x[r3][j]), x[i][j]);
             }
         }
-        evaluate(trial, et);
+        run_.evaluate_repaired(trial, et);
         for (unsigned int i = 0; i < np; ++i)
             if (!better(ex[i], et[i])) {
                 x[i].swap(trial[i]);

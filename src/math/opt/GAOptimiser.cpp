@@ -22,6 +22,28 @@ usr::Exception optimiser_error(const std::string& message) {
     return usr::Exception("GAOptimiser", message, usr::Exception());
 }
 
+// The trials of generations, the observer asked before each with the best value so far;
+// whether it stopped the run.
+template <typename Generation>
+bool run_generations(GAOptimiser::RunObserver* observer, GAOptimiser::Progress& progress, const double& best_value,
+                     Generation next) {
+    for (unsigned int t = 0; t < progress.trials; ++t)
+        for (unsigned int g = 0; g < progress.generations; ++g) {
+            if (observer != nullptr) {
+                progress.trial = t;
+                progress.generation = g;
+                progress.best_value = best_value;
+                if (!observer->proceed(progress))
+                    return true;
+            }
+            next(g);
+            ++progress.done;
+        }
+    return false;
+}
+
+} // namespace
+
 // "(x1, x2, ...)", cut short for long points so that a message stays readable.
 std::string format_point(const std::vector<double>& point) {
     const std::size_t shown = 8;
@@ -34,8 +56,6 @@ std::string format_point(const std::vector<double>& point) {
     text << ')';
     return text.str();
 }
-
-} // namespace
 
 const unsigned int GAOptimiser::MAX_DESIGN_VARIABLES;
 // A quarter of what a 32-bit process can address, 2 GiB where pointers are wider.
@@ -375,22 +395,9 @@ std::vector<double> GAOptimiser::maximise(const Objective& f, boost::mt19937& en
 
     // The population carries over from trial to trial; only the generation number restarts.
     Progress progress = {0, 0, trials, generations, 0, lowest_value};
-    bool stopped = false;
-    for (unsigned int t = 0; t < trials && !stopped; ++t) {
-        for (unsigned int g = 0; g < generations; ++g) {
-            if (observer != nullptr) {
-                progress.trial = t;
-                progress.generation = g;
-                progress.best_value = best_value;
-                if (!observer->proceed(progress)) {
-                    stopped = true;
-                    break;
-                }
-            }
-            generation(population, f, fitness, selected, static_cast<int>(g), source, best, best_value);
-            ++progress.done;
-        }
-    }
+    run_generations(observer, progress, best_value, [&](unsigned int g) {
+        generation(population, f, fitness, selected, static_cast<int>(g), source, best, best_value);
+    });
 
     std::vector<double> result(m, 0.0);
     decode(best, result);
@@ -436,23 +443,10 @@ std::vector<double> GAOptimiser::maximise(const ConstrainedObjective& f, boost::
     std::vector<unsigned int> selected(population_size, 0u);
 
     Progress progress = {0, 0, trials, generations, 0, lowest_value};
-    bool stopped = false;
-    for (unsigned int t = 0; t < trials && !stopped; ++t) {
-        for (unsigned int g = 0; g < generations; ++g) {
-            if (observer != nullptr) {
-                progress.trial = t;
-                progress.generation = g;
-                progress.best_value = best_evaluation.value;
-                if (!observer->proceed(progress)) {
-                    stopped = true;
-                    break;
-                }
-            }
-            constrained_generation(population, f, evaluations, fitness, selected, static_cast<int>(g), source, best,
-                                   best_evaluation);
-            ++progress.done;
-        }
-    }
+    const bool stopped = run_generations(observer, progress, best_evaluation.value, [&](unsigned int g) {
+        constrained_generation(population, f, evaluations, fitness, selected, static_cast<int>(g), source, best,
+                               best_evaluation);
+    });
 
     std::vector<double> result(m, 0.0);
     decode(best, result);
@@ -555,6 +549,16 @@ std::vector<double> GAOptimiser::polish(const ConstrainedObjective& f, std::vect
         }
         draw_directions();
         bool moved = false;
+        // One evaluation spent on y, which becomes x when clearly better.
+        auto evaluate_y = [&]() {
+            --budget;
+            const Evaluation ey = f.evaluate(y);
+            if (clearly_better(ey, e)) {
+                x = y;
+                e = ey;
+                moved = true;
+            }
+        };
         for (unsigned int j : whole)
             for (double sign : {1.0, -1.0}) {
                 if (budget == 0)
@@ -563,13 +567,7 @@ std::vector<double> GAOptimiser::polish(const ConstrainedObjective& f, std::vect
                 y[j] += sign;
                 if (y[j] < design_variables[j].lower() || y[j] > design_variables[j].upper())
                     continue;
-                --budget;
-                const Evaluation ey = f.evaluate(y);
-                if (clearly_better(ey, e)) {
-                    x = y;
-                    e = ey;
-                    moved = true;
-                }
+                evaluate_y();
             }
         for (const Move& move : moves) {
             if (budget == 0)
@@ -587,13 +585,7 @@ std::vector<double> GAOptimiser::polish(const ConstrainedObjective& f, std::vect
                 }
                 if (!inside)
                     continue;
-                --budget;
-                const Evaluation ey = f.evaluate(y);
-                if (clearly_better(ey, e)) {
-                    x = y;
-                    e = ey;
-                    moved = true;
-                }
+                evaluate_y();
                 continue;
             }
             const Interval& xi = design_variables[move.i];
@@ -608,13 +600,7 @@ std::vector<double> GAOptimiser::polish(const ConstrainedObjective& f, std::vect
                 (move.j != none &&
                  (y[move.j] < design_variables[move.j].lower() || y[move.j] > design_variables[move.j].upper())))
                 continue;
-            --budget;
-            const Evaluation ey = f.evaluate(y);
-            if (clearly_better(ey, e)) {
-                x = y;
-                e = ey;
-                moved = true;
-            }
+            evaluate_y();
         }
         // A round that moved may move further: the step grows again, as after landing on an
         // equality with a small one.

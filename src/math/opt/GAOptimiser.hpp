@@ -10,6 +10,7 @@
 #include <boost/random/uniform_01.hpp>
 
 #include <cstddef>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -280,6 +281,9 @@ private:
                                 Evaluation& best_evaluation) const;
     void rebind_strategies(const GAOptimiser& other);
 };
+
+// "(x1, x2, ...)", cut short for long points so that a message stays readable.
+std::string format_point(const std::vector<double>& point);
 
 } // namespace opt
 } // namespace math

@@ -34,18 +34,6 @@ double spread(double room, double d, double r) {
 
 } // namespace
 
-void RealCodedGA::decode(const std::vector<double>& raw, std::vector<double>& point) const {
-    point = raw;
-    run_.repair(point);
-}
-
-void RealCodedGA::evaluate(const std::vector<std::vector<double>>& raw, std::vector<Evaluation>& results) {
-    points_.resize(raw.size());
-    for (std::size_t i = 0; i < raw.size(); ++i)
-        decode(raw[i], points_[i]);
-    run_.evaluate(points_, results);
-}
-
 unsigned int RealCodedGA::tournament(const std::vector<Evaluation>& e) {
     const unsigned int a = run_.index(static_cast<unsigned int>(e.size()));
     const unsigned int b = run_.index(static_cast<unsigned int>(e.size()));
@@ -104,11 +92,8 @@ void RealCodedGA::run() {
     bool first = true;
     while (run_.next_generation()) {
         if (first) {
-            for (unsigned int i = 0; i < size; ++i)
-                run_.random_point(x[i]);
-            if (!run_.start().empty())
-                x[0] = run_.start();
-            evaluate(x, ex);
+            run_.random_population(x, true);
+            run_.evaluate_repaired(x, ex);
             first = false;
             continue;
         }
@@ -123,7 +108,7 @@ void RealCodedGA::run() {
             if (k + 1 < size)
                 children[k + 1] = b;
         }
-        evaluate(children, ec);
+        run_.evaluate_repaired(children, ec);
         // The best of parents and children survive; on a tie parents first, then by position.
         std::iota(order.begin(), order.end(), 0u);
         auto eval = [&](unsigned int i) -> const Evaluation& { return i < size ? ex[i] : ec[i - size]; };

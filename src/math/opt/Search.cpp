@@ -16,18 +16,6 @@ namespace {
 
 usr::Exception search_error(const std::string& message) { return usr::Exception("Search", message, usr::Exception()); }
 
-std::string format_point(const std::vector<double>& point) {
-    const std::size_t shown = 8;
-    std::ostringstream text;
-    text << '(';
-    for (std::size_t j = 0; j < point.size() && j < shown; ++j)
-        text << (j ? ", " : "") << point[j];
-    if (point.size() > shown)
-        text << ", ... " << point.size() - shown << " more";
-    text << ')';
-    return text.str();
-}
-
 struct Named {
     Strategy strategy;
     const char* name;
@@ -211,6 +199,22 @@ bool SearchRun::next_generation() {
         }
     }
     return true;
+}
+
+void SearchRun::random_population(std::vector<std::vector<double>>& x, bool with_start) {
+    for (std::vector<double>& point : x)
+        random_point(point);
+    if (with_start && !start_.empty())
+        x[0] = start_;
+}
+
+void SearchRun::evaluate_repaired(const std::vector<std::vector<double>>& raw, std::vector<Evaluation>& results) {
+    repaired_.resize(raw.size());
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        repaired_[i] = raw[i];
+        repair(repaired_[i]);
+    }
+    evaluate(repaired_, results);
 }
 
 void SearchRun::evaluate(const std::vector<std::vector<double>>& points, std::vector<Evaluation>& results) {

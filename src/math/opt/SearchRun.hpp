@@ -29,8 +29,19 @@ public:
     double draw() { return source_(); }
     // A whole number in [0, n), from one draw (uniform to within 2^-32 of each chance).
     unsigned int index(unsigned int n) { return static_cast<unsigned int>(draw() * n); }
+    // v, or, outside variable j's interval, halfway from parent to the bound it crossed.
+    double bounce(unsigned int j, double v, double parent) const {
+        if (v < lower(j))
+            return lower(j) + (parent - lower(j)) * 0.5;
+        if (v > upper(j))
+            return upper(j) - (upper(j) - parent) * 0.5;
+        return v;
+    }
     // A point drawn uniformly in the box, one draw per variable, variable 0 first.
     void random_point(std::vector<double>& x);
+    // random_point() for each of x's points in order; with with_start, the start point (if
+    // one was given) then replaces the first.
+    void random_population(std::vector<std::vector<double>>& x, bool with_start);
     // Each coordinate moved into its interval (a NaN to the lower bound).
     void clamp(std::vector<double>& x) const;
     // clamp(), then whole-number variables rounded and permutation groups ranked (the
@@ -44,6 +55,8 @@ public:
     // One generation's points, evaluated in order; refuses a value that is not finite. Keeps
     // the best and counts the generation.
     void evaluate(const std::vector<std::vector<double>>& points, std::vector<Evaluation>& results);
+    // evaluate() of the raw vectors each put through repair(), the raw vectors unchanged.
+    void evaluate_repaired(const std::vector<std::vector<double>>& raw, std::vector<Evaluation>& results);
 
     // The best point evaluated (the lower bounds when none was); the caller's engine takes the
     // run engine's state.
@@ -69,6 +82,7 @@ private:
     Evaluation best_ = {0.0, 0.0};
     std::vector<double> best_point_;
     std::vector<double> start_;
+    std::vector<std::vector<double>> repaired_;
 };
 
 } // namespace opt

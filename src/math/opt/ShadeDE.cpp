@@ -14,18 +14,6 @@ const double most_p = 0.2;
 
 } // namespace
 
-void ShadeDE::decode(const std::vector<double>& raw, std::vector<double>& point) const {
-    point = raw;
-    run_.repair(point);
-}
-
-void ShadeDE::evaluate(const std::vector<std::vector<double>>& raw, std::vector<Evaluation>& results) {
-    points_.resize(raw.size());
-    for (std::size_t i = 0; i < raw.size(); ++i)
-        decode(raw[i], points_[i]);
-    run_.evaluate(points_, results);
-}
-
 double ShadeDE::normal(double mean) {
     double sum = 0.0;
     for (int k = 0; k < 12; ++k)
@@ -59,16 +47,13 @@ void ShadeDE::run() {
     bool first = true;
     while (run_.next_generation()) {
         if (fresh) {
-            for (unsigned int i = 0; i < np; ++i)
-                run_.random_point(x[i]);
-            if (first && !run_.start().empty())
-                x[0] = run_.start();
+            run_.random_population(x, first);
             first = false;
             std::fill(mean_cr.begin(), mean_cr.end(), first_mean);
             std::fill(mean_f.begin(), mean_f.end(), first_mean);
             archive.clear();
             next_cell = 0;
-            evaluate(x, ex);
+            run_.evaluate_repaired(x, ex);
             fresh = false;
             continue;
         }
@@ -102,15 +87,10 @@ void ShadeDE::run() {
                     u[j] = x[i][j];
                     continue;
                 }
-                double v = x[i][j] + f[i] * (x[best][j] - x[i][j]) + f[i] * (x[r1][j] - xr2[j]);
-                if (v < run_.lower(j))
-                    v = run_.lower(j) + (x[i][j] - run_.lower(j)) * 0.5;
-                else if (v > run_.upper(j))
-                    v = run_.upper(j) - (run_.upper(j) - x[i][j]) * 0.5;
-                u[j] = v;
+                u[j] = run_.bounce(j, x[i][j] + f[i] * (x[best][j] - x[i][j]) + f[i] * (x[r1][j] - xr2[j]), x[i][j]);
             }
         }
-        evaluate(trial, et);
+        run_.evaluate_repaired(trial, et);
         good_cr.clear();
         good_f.clear();
         weight.clear();

@@ -2,8 +2,9 @@
 #define OMBRIX_MATH_OPT_STRATEGIES_HPP
 
 // The new strategies' runs. Each compares candidates only through better() and evaluates a
-// generation in one call; decode() is the one place where a strategy's raw vector becomes the
-// point evaluated: clamped into the box, whole numbers rounded, permutations ranked.
+// generation in one call (SearchRun::evaluate_repaired, the one place where a strategy's raw
+// vector becomes the point evaluated: clamped into the box, whole numbers rounded, permutations
+// ranked).
 
 #include "math/opt/SearchRun.hpp"
 
@@ -37,13 +38,9 @@ class DifferentialEvolution {
 public:
     explicit DifferentialEvolution(SearchRun& run) : run_(run) {}
     void run();
-    void decode(const std::vector<double>& raw, std::vector<double>& point) const;
 
 private:
-    void evaluate(const std::vector<std::vector<double>>& raw, std::vector<Evaluation>& results);
-
     SearchRun& run_;
-    std::vector<std::vector<double>> points_;
 };
 
 // Success-history based adaptive differential evolution (Tanabe and Fukunaga's SHADE):
@@ -53,17 +50,14 @@ class ShadeDE {
 public:
     explicit ShadeDE(SearchRun& run) : run_(run) {}
     void run();
-    void decode(const std::vector<double>& raw, std::vector<double>& point) const;
 
 private:
-    void evaluate(const std::vector<std::vector<double>>& raw, std::vector<Evaluation>& results);
     // About normal around mean with deviation 0.1 (twelve draws), and Cauchy around mean with
     // scale 0.1 (a point drawn in the unit disc: its slope is Cauchy).
     double normal(double mean);
     double cauchy(double mean);
 
     SearchRun& run_;
-    std::vector<std::vector<double>> points_;
 };
 
 // A real-coded genetic algorithm: binary tournaments, simulated binary crossover of pairs,
@@ -73,16 +67,13 @@ class RealCodedGA {
 public:
     explicit RealCodedGA(SearchRun& run) : run_(run) {}
     void run();
-    void decode(const std::vector<double>& raw, std::vector<double>& point) const;
 
 private:
-    void evaluate(const std::vector<std::vector<double>>& raw, std::vector<Evaluation>& results);
     unsigned int tournament(const std::vector<Evaluation>& e);
     void crossover(std::vector<double>& a, std::vector<double>& b);
     void mutate(std::vector<double>& x);
 
     SearchRun& run_;
-    std::vector<std::vector<double>> points_;
 };
 
 inline void run_differential_evolution(SearchRun& run) { DifferentialEvolution(run).run(); }
