@@ -19,6 +19,15 @@ unsigned int available_cores() {
 ParallelBatch::ParallelBatch(unsigned int jobs, std::function<Workbook()> copy)
     : jobs_(jobs < 1 ? 1 : jobs), copy_(std::move(copy)) {}
 
+void ParallelBatch::start() {
+    try {
+        while (threads_.size() + 1 < jobs_)
+            threads_.emplace_back([this] { work(); });
+    } catch (...) {
+        // Fewer copies, or none: the book does the rest.
+    }
+}
+
 ParallelBatch::~ParallelBatch() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -134,12 +143,7 @@ bool ParallelBatch::evaluate(Workbook& book, const std::vector<CellAddress>& wri
     }
     if (reads_volatile(book, read))
         return false;
-    try {
-        while (threads_.size() + 1 < jobs_)
-            threads_.emplace_back([this] { work(); });
-    } catch (...) {
-        // Fewer copies, or none: the book does the rest.
-    }
+    start();
 
     results.assign(rows.size(), std::vector<Value>());
     const Job job{&write, &rows, &read, &results, rows.size() - 1};
@@ -160,6 +164,14 @@ bool ParallelBatch::evaluate(Workbook& book, const std::vector<CellAddress>& wri
         failed = true;
         next_ = job.shared;
     }
+    // The last row on the book itself, which then holds it as one at a time would leave it;
+    // the copies finish their rows meanwhile.
+    if (!failed)
+        try {
+            evaluate_row(book, write, rows.back(), read, cells, results.back());
+        } catch (...) {
+            failed = true;
+        }
     {
         // Copies still opening sit this batch out; those at work finish their row.
         std::unique_lock<std::mutex> lock(mutex_);
@@ -169,16 +181,7 @@ bool ParallelBatch::evaluate(Workbook& book, const std::vector<CellAddress>& wri
         failed_ = failed;
     }
     on_copies_ += job.shared - here;
-    if (failed)
-        return false;
-    // The last row on the book itself, which then holds it as one at a time would leave it.
-    try {
-        evaluate_row(book, write, rows.back(), read, cells, results.back());
-    } catch (...) {
-        failed_ = true;
-        return false;
-    }
-    return true;
+    return !failed;
 }
 
 } // namespace app

@@ -2,9 +2,10 @@
 #define OMBRIX_APP_PARALLELBATCH_HPP
 
 // The host's batches evaluated on several copies of the workbook at once: the book itself on
-// the calling thread, and jobs - 1 copies, each opened by its own thread at the first batch
-// and kept for the next ones. A copy joins the batches once it is open, so opening it costs
-// the run nothing but the core it takes. Copies are kept in step by replaying every write the
+// the calling thread, and jobs - 1 copies, each opened by its own thread from start() (or
+// the first batch) and kept for the next ones. Started before the book itself is opened, a
+// copy opens on a core that would otherwise sit idle and is ready for the first batch; a
+// copy joins the batches once it is open. Copies are kept in step by replaying every write the
 // add-in made outside batches. A recalculation of a book whose read cells call no volatile
 // function depends only on its cells, so each candidate's values are the ones the book alone
 // would give, whichever copy computed them.
@@ -30,6 +31,8 @@ public:
     // copy: a fresh workbook as the book was before the add-in wrote to it (opened again).
     ParallelBatch(unsigned int jobs, std::function<host::engine::Workbook()> copy);
     ~ParallelBatch() override;
+    // Starts opening the copies now rather than at the first batch.
+    void start();
     ParallelBatch(const ParallelBatch&) = delete;
     ParallelBatch& operator=(const ParallelBatch&) = delete;
 

@@ -52,6 +52,20 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         if (session.answers.empty())
             session.form_input = form_input;
         std::string target = output_path(options.book, options.output, options.in_place, "solved");
+        // Whole generations on copies of the book, each opened again from the file by its own
+        // thread while this one opens the book, and given the inputs set, as this one is before
+        // the add-in writes to it. Outlives the session that refers to it.
+        const unsigned int jobs = options.jobs > 0 ? options.jobs : available_cores();
+        std::unique_ptr<ParallelBatch> batch;
+        if (jobs > 1) {
+            batch = std::make_unique<ParallelBatch>(jobs, [&options]() {
+                std::ostringstream ignored;
+                host::io::Document copy = open_book(options.book, options.sheet, ignored);
+                set_inputs(copy.workbook, options.inputs);
+                return std::move(copy.workbook);
+            });
+            batch->start();
+        }
         host::io::Document document = open_book(options.book, options.sheet, err);
         SolveOptions model_options = options;
         std::optional<SavedModel> saved = apply_saved_model(document, model_options, session.answers);
@@ -153,14 +167,13 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
                            "reproducible\n";
                     volatile_objective = true;
                 }
-        const unsigned int jobs = options.jobs > 0 ? options.jobs : available_cores();
+        if (volatile_objective)
+            batch.reset();
         if (volatile_objective && jobs > 1 && !options.quiet)
             err << options.book
                 << ": note: the objective changes on every recalculation, so candidates are "
                    "evaluated one at a time (--jobs has no effect)\n";
 
-        // Outlives the session that refers to it.
-        std::unique_ptr<ParallelBatch> batch;
         // The add-in's notes would break the JSON on standard output.
         Session s(book, fs::path(options.book).filename().string(), session, options.json ? err : out, err);
         host::ui::FrontEnd& front = s.front_end();
@@ -176,19 +189,10 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
                     if (recorder)
                         recorder->record(book, value, written);
                 });
-        // Whole generations on copies of the book, each opened again from the file and given
-        // the inputs set, as this one was before the add-in wrote to it. The host refuses them
-        // for a volatile model, as the spreadsheet does, and the add-in evaluates one candidate
-        // at a time.
-        if (jobs > 1 && !volatile_objective) {
-            batch = std::make_unique<ParallelBatch>(jobs, [&options]() {
-                std::ostringstream ignored;
-                host::io::Document copy = open_book(options.book, options.sheet, ignored);
-                set_inputs(copy.workbook, options.inputs);
-                return std::move(copy.workbook);
-            });
+        // The host refuses batches for a volatile model, as the spreadsheet does, and the
+        // add-in evaluates one candidate at a time.
+        if (batch && !volatile_objective)
             s.host().set_batch_evaluator(batch.get());
-        }
         if (!model_answers.empty()) {
             front.set_answers(model_answers);
             s.run("Model");

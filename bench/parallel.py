@@ -1,14 +1,16 @@
 #!/usr/bin/python3
 """Parallel evaluation: the same solve with --jobs 1 and --jobs N on a model of many formulas.
 
-    bench/parallel.py [--formulas 100000] [--jobs 2] [--repeat 3] [build/app/ombrix]
+    bench/parallel.py [--formulas 100000] [--jobs 2] [--repeat 3] [--calibrate] [build/app/ombrix]
 
 The model (written as .csv in a temporary folder) has ten variables in B1:K1 with their
 bounds in B2:K3, a column of formulas each reading all ten, and their sum as the objective in
 A4. Each run is a differential evolution solve (the classic run uses the batch as well) whose
 trace must be byte for byte the same for every --jobs; the script prints the wall-clock time
 of each (best of --repeat) and the speed-up, with the CPU time each took (user and system) and the load average after. The
-time includes opening the copies, which happens while the book itself evaluates.
+time includes opening the copies, which happens while the book itself is opened. --calibrate
+times a plain loop alone and two at once before and after each strategy, to tell whether the
+machine really gave the run two cores.
 """
 
 import argparse
@@ -46,6 +48,23 @@ def solve(ombrix, book, jobs, strategy, folder, generations):
     return time.monotonic() - start, used, trace
 
 
+LOOP = "n = 0\nfor i in range(15000000):\n    n += i\n"
+
+
+def calibrate():
+    """Cores this machine gives now: one plain loop (no memory, no locks) alone, then two at once.
+
+    Two at once take as long as one alone when two cores are free, twice as long when one is."""
+    def loops(n):
+        start = time.monotonic()
+        procs = [subprocess.Popen(["python3", "-c", LOOP]) for _ in range(n)]
+        for proc in procs:
+            proc.wait()
+        return time.monotonic() - start
+    one, two = loops(1), loops(2)
+    return one, two, 2 * one / two
+
+
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("ombrix", nargs="?", default=os.path.join(HERE, "..", "build", "app", "ombrix"))
@@ -53,6 +72,7 @@ def main():
     p.add_argument("--jobs", type=int, default=2)
     p.add_argument("--repeat", type=int, default=3)
     p.add_argument("--generations", type=int, default=5)
+    p.add_argument("--calibrate", action="store_true", help="measure the cores free before and after each strategy")
     args = p.parse_args()
     with tempfile.TemporaryDirectory() as folder:
         book = os.path.join(folder, "model.csv")
@@ -62,6 +82,8 @@ def main():
         subprocess.run([args.ombrix, "calc", book], check=True, stdout=subprocess.DEVNULL)
         print(f"{args.formulas} formulas; open and recalculate: {time.monotonic() - start:.2f} s")
         for strategy in ("de", "classic"):
+            if args.calibrate:
+                print("calibration: one loop %.2f s, two at once %.2f s: %.2f cores free" % calibrate())
             best = {}
             cpu = {}
             traces = {}
@@ -76,6 +98,8 @@ def main():
                   f"--jobs {args.jobs} {best[args.jobs]:.2f} s ({cpu[args.jobs]:.2f} s CPU): "
                   f"{best[1] / best[args.jobs]:.2f}x; traces the same: {same}; load average "
                   f"{os.getloadavg()[0]:.1f}")
+        if args.calibrate:
+            print("calibration: one loop %.2f s, two at once %.2f s: %.2f cores free" % calibrate())
 
 
 if __name__ == "__main__":
