@@ -1,6 +1,7 @@
 #include "solver/ExcelObjFunc.hpp"
 
 #include "excel/ExcelException.hpp"
+#include "solver/Batch.hpp"
 
 #include <charconv>
 #include <cmath>
@@ -60,36 +61,21 @@ bool ExcelObjFunc::evaluate_batch(const std::vector<std::vector<double>>& points
     if (batches == Batches::refused || points.size() < 2 || points.size() > 65535 || n > 65535)
         return false;
     if (batches == Batches::unknown) {
-        XLOPER workers;
-        workers.xltype = xltypeNil;
-        const bool taken = Excel4(xlEvaluateBatch, &workers, 0) == xlretSuccess;
-        if (taken)
-            Excel4(xlFree, nullptr, 1, &workers);
-        batches = taken ? Batches::taken : Batches::refused;
-        if (!taken)
+        batches = solver::spreadsheet_takes_batches() ? Batches::taken : Batches::refused;
+        if (batches == Batches::refused)
             return false;
     }
     for (const std::vector<double>& x : points)
         if (x.size() != n)
             return false; // the one-at-a-time path says what is wrong
 
-    std::vector<XLOPER> elements(points.size() * n);
-    for (std::size_t i = 0; i < points.size(); ++i)
-        for (std::size_t j = 0; j < n; ++j) {
-            elements[i * n + j].xltype = xltypeNum;
-            elements[i * n + j].val.num = points[i][j];
-        }
-    XLOPER rows;
-    rows.xltype = xltypeMulti;
-    rows.val.array.lparray = elements.data();
-    rows.val.array.rows = static_cast<decltype(rows.val.array.rows)>(points.size());
-    rows.val.array.columns = static_cast<decltype(rows.val.array.columns)>(n);
+    solver::BatchRows rows(points, n);
 
     if (!inputs)
         inputs.reset(new CellSnapshot(variables));
     XLOPER read;
     read.xltype = xltypeNil;
-    LPXLOPER args[] = {const_cast<LPXLOPER>(&range.ref), &rows,
+    LPXLOPER args[] = {const_cast<LPXLOPER>(&range.ref), &rows.rows,
                        const_cast<LPXLOPER>(static_cast<const XLOPER*>(&cell))};
     if (Excel4v(xlEvaluateBatch, &read, 3, args) != xlretSuccess) {
         batches = Batches::refused;
@@ -104,24 +90,9 @@ bool ExcelObjFunc::evaluate_batch(const std::vector<std::vector<double>>& points
     values.resize(points.size());
     std::size_t unreadable = points.size();
     for (std::size_t i = 0; i < points.size() && unreadable == points.size(); ++i) {
-        const XLOPER& v = read.val.array.lparray[i];
-        if ((v.xltype & 0x0FFF) == xltypeNum) {
-            values[i] = v.val.num;
-            continue;
-        }
         // Read as the one-at-a-time path reads the cell: a number in text, a logical value.
-        XLOPER target;
-        target.xltype = xltypeInt;
-        target.val.w = xltypeNum;
-        XLOPER number;
-        number.xltype = xltypeNil;
-        const int code = Excel4(xlCoerce, &number, 2, const_cast<LPXLOPER>(&v), &target);
-        if (code == xlretSuccess && number.xltype == xltypeNum)
-            values[i] = number.val.num;
-        else
+        if (!solver::coerce_number(read.val.array.lparray[i], values[i]))
             unreadable = i;
-        if (code == xlretSuccess && number.xltype != xltypeNum)
-            Excel4(xlFree, nullptr, 1, &number);
     }
     Excel4(xlFree, nullptr, 1, &read);
     // Alone, from the first point that does not read as a number: that one fails there with

@@ -27,6 +27,15 @@ public:
 
     math::opt::Evaluation evaluate(const std::vector<double>& x) const override;
 
+    // Evaluates the points in order in one request, where the spreadsheet takes a whole
+    // batch (xlEvaluateBatch, reading the objective and every constraint's cells): results[i]
+    // is then what evaluate(points[i]) gives, and the cells end as the last point leaves them.
+    // False, with nothing written, where it does not; once refused it is not asked again. A
+    // point whose cells do not read as numbers is evaluated again alone, which throws as
+    // evaluate() does.
+    bool evaluate_batch(const std::vector<std::vector<double>>& points,
+                        std::vector<math::opt::Evaluation>& results) const;
+
     // Writes x into the variable ranges.
     void write(const std::vector<double>& x) const;
     // The total violation of the cells as they stand, and the constraint that contributes
@@ -36,6 +45,14 @@ public:
     bool restore_inputs() const;
 
 private:
+    // The total violation of the constraints with each one's sides given by `sides`, which
+    // fills the left values and the right ones (one for a number).
+    template <typename Sides>
+    double add_up(const Sides& sides, std::string* worst) const;
+    // The request's reads: the objective cell, then each distinct side range once; false when
+    // they do not fit in one request.
+    bool plan_reads() const;
+
     struct Bound {
         const Constraint* constraint;
         std::unique_ptr<excel::Range> lhs;
@@ -52,6 +69,25 @@ private:
     double tolerance;
     mutable std::vector<std::unique_ptr<CellSnapshot>> inputs;
     mutable std::vector<double> piece, left, right;
+
+    enum class Batches { unknown, taken, refused };
+    mutable Batches batches = Batches::unknown;
+    mutable std::vector<const XLOPER*> reads;        // after the objective cell
+    mutable std::vector<std::size_t> lhs_at, rhs_at; // per bound, where its sides start in a row
+    mutable std::size_t read_cells = 0;              // in a row
+};
+
+// The model's generations for a search: in one request where the spreadsheet takes them,
+// else one candidate after another. Values are negated when minimising (the violations are
+// not), as the negated objective gives them.
+class ModelGenerations : public math::opt::BatchObjective {
+public:
+    ModelGenerations(const ModelObjective& f_, bool minimise_) : f(f_), minimise(minimise_) {}
+    void evaluate_all(const std::vector<std::vector<double>>& points,
+                      std::vector<math::opt::Evaluation>& results) const override;
+
+    const ModelObjective& f;
+    bool minimise;
 };
 
 } // namespace solver

@@ -292,17 +292,18 @@ void OmbrixImpl::run_model() {
     finish_run(status, n, restore_inputs, [&] {
         math::opt::Evaluation best;
         std::vector<double> result;
+        // Whole generations in one request each where the spreadsheet takes them.
+        const solver::ModelGenerations generations(objective, !maximise);
         if (search.strategy == math::opt::Strategy::classic) {
+            optimiser.batch = &generations;
             result =
                 maximise ? optimiser.maximise(objective, engine, &best) : optimiser.minimise(objective, engine, &best);
+            optimiser.batch = nullptr;
         } else {
-            // One candidate after another: a generation's constraint cells are not carried
-            // by the batches of workbook copies yet.
             const Maximised maximised(objective, !maximise);
-            const math::opt::SerialConstrainedObjective serial(maximised, false);
             math::opt::SearchOutcome outcome;
-            result = math::opt::search_maximise(static_cast<const math::opt::GAOptimiser&>(optimiser), search, serial,
-                                                engine, &outcome);
+            result = math::opt::search_maximise(static_cast<const math::opt::GAOptimiser&>(optimiser), search,
+                                                generations, engine, &outcome);
             best = outcome.best;
             // As after the classic generations, a local search lands on the constraints (not
             // after an early stop, which asked for no more evaluations).

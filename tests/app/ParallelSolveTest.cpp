@@ -1,6 +1,7 @@
 // Whole generations evaluated on copies of the workbook (--jobs): the answer, the trace and
 // the saved workbook do not depend on how many copies evaluate them. The models and flags are rows of
-// parallel/solves.tsv.
+// parallel/solves.tsv, and of parallel/constrained.tsv for models with constraints, whole numbers
+// or several variable ranges (whose batches carry the constraints' cells too).
 
 #include "io/Document.hpp"
 
@@ -19,8 +20,8 @@ struct Row {
     std::string book, flags;
 };
 
-std::vector<Row> rows() {
-    std::ifstream in(std::string(OMBRIX_SOURCE_DIR) + "/tests/app/parallel/solves.tsv");
+std::vector<Row> rows(const std::string& table) {
+    std::ifstream in(std::string(OMBRIX_SOURCE_DIR) + "/tests/app/parallel/" + table);
     std::vector<Row> all;
     for (std::string line; std::getline(in, line);) {
         if (line.empty() || line[0] == '#')
@@ -38,8 +39,14 @@ protected:
     // its clock differs from run to run.)
     std::string run(const Row& row, int jobs) {
         const std::string tag = "j" + std::to_string(jobs);
-        fs::remove(dir / (tag + "-" + row.book));
-        const fs::path book = example(row.book, tag + "-" + row.book);
+        // An example's name, or a workbook's path in the source tree.
+        const std::string name = fs::path(row.book).filename().string();
+        fs::remove(dir / (tag + "-" + name));
+        fs::path book = dir / (tag + "-" + name);
+        if (row.book.find('/') == std::string::npos)
+            book = example(row.book, tag + "-" + name);
+        else
+            fs::copy_file(fs::path(OMBRIX_SOURCE_DIR) / row.book, book);
         const fs::path out = dir / (tag + ".xlsx"), trace = dir / (tag + ".csv");
         const program_run::Result r =
             ombrix("solve '" + book.string() + "' " + row.flags + " --jobs " + std::to_string(jobs) +
@@ -53,13 +60,15 @@ protected:
 };
 
 TEST_F(ParallelSolve, SameRunForAnyNumberOfJobs) {
-    const std::vector<Row> all = rows();
-    ASSERT_GE(all.size(), 6u);
-    for (const Row& row : all) {
-        const std::string one = run(row, 1);
-        EXPECT_NE(std::string::npos, one.find("evaluation,trial,generation")) << one;
-        for (int jobs : {2, 3})
-            EXPECT_EQ(one, run(row, jobs)) << row.book << " " << row.flags << " --jobs " << jobs;
+    for (const char* table : {"solves.tsv", "constrained.tsv"}) {
+        const std::vector<Row> all = rows(table);
+        ASSERT_GE(all.size(), 6u) << table;
+        for (const Row& row : all) {
+            const std::string one = run(row, 1);
+            EXPECT_NE(std::string::npos, one.find("evaluation,trial,generation")) << one;
+            for (int jobs : {2, 3})
+                EXPECT_EQ(one, run(row, jobs)) << row.book << " " << row.flags << " --jobs " << jobs;
+        }
     }
 }
 

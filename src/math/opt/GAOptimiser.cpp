@@ -282,10 +282,21 @@ void GAOptimiser::constrained_generation(Population& population, const Constrain
                                          std::vector<unsigned int>& selected, int g, UniformSource& source,
                                          Chromosome& best, Evaluation& best_evaluation) const {
     std::vector<double> point(design_variable_count(), 0.0);
+    std::vector<std::vector<double>> points;
+    std::vector<Evaluation> batched;
+    if (batch) {
+        points.assign(population.size(), point);
+        for (unsigned int k = 0; k < population.size(); ++k)
+            decode(population[k], points[k]);
+        batch->evaluate_all(points, batched);
+    }
     unsigned int i = 0;
     for (unsigned int k = 0; k < population.size(); ++k) {
-        decode(population[k], point);
-        const Evaluation e = f.evaluate(point);
+        if (batch)
+            point = points[k];
+        else
+            decode(population[k], point);
+        const Evaluation e = batch ? batched[k] : f.evaluate(point);
         if (!std::isfinite(e.value) || !(e.violation >= 0.0) || !std::isfinite(e.violation)) {
             std::ostringstream message;
             message << "The objective function returned "

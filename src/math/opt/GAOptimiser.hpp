@@ -268,7 +268,8 @@ public:
     RunObserver* observer;
     // Not owned; when set, each generation's chromosomes are evaluated by it in one call, in
     // population order, instead of one by one by the objective: it must give each point the
-    // value the objective gives (negated when minimising). The run is then the same.
+    // value (and, with constraints, the violation) the objective gives, the value negated when
+    // minimising. The run is then the same.
     const BatchObjective* batch = nullptr;
 
 private:

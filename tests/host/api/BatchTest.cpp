@@ -144,6 +144,46 @@ TEST_F(ApiBatch, AnswersAsOneAtATimeWould) {
     EXPECT_EQ(evaluator.outside[0].at(0).second.as_number(), 7);
 }
 
+// The variables in several references, each written in turn as the add-in writes them one
+// at a time; the cells to read in several too, in order.
+TEST_F(ApiBatch, SeveralReferencesToWriteAndToRead) {
+    host.set_batch_evaluator(&evaluator);
+    std::vector<XLOPER> values{num(1), num(2), num(3), num(4)};
+    XLOPER a1 = cell(0, 0), b1 = cell(0, 1), m = multi(values, 2, 2), c1 = cell(0, 2), d1 = cell(0, 3);
+    XLOPER result = nil();
+    EXPECT_EQ(call(xlEvaluateBatch, &result, {&a1, &b1, &m}), xlretFailed); // nothing to read
+    EXPECT_EQ(call(xlEvaluateBatch, &result, {&m, &a1, &c1}), xlretFailed); // nothing to write
+    ASSERT_EQ(call(xlEvaluateBatch, &result, {&a1, &b1, &m, &c1, &d1}), xlretSuccess);
+    ASSERT_EQ(result.xltype, xltypeMulti);
+    ASSERT_EQ(result.val.array.rows, 2);
+    ASSERT_EQ(result.val.array.columns, 2);
+    const XLOPER* e = result.val.array.lparray;
+    EXPECT_EQ(e[0].val.num, 12);
+    EXPECT_EQ(e[1].val.num, 1);
+    EXPECT_EQ(e[2].val.num, 34);
+    EXPECT_EQ(text(e[3]), "big");
+    EXPECT_EQ(free_value(result), xlretSuccess);
+    // Each evaluation is seen with all its cells.
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{"2=12.000000 after 1.000000,2.000000", "2=34.000000 after 3.000000,4.000000"}));
+    const CellActivity batched = host.activity();
+
+    // The same through xlSet, a cell at a time, and xlCoerce.
+    host.set_batch_evaluator(nullptr);
+    host.set_evaluation_observer(nullptr);
+    for (const auto& p : std::vector<std::pair<double, double>>{{1, 2}, {3, 4}}) {
+        XLOPER x = num(p.first), y = num(p.second), v = nil(), t = integer(xltypeNum);
+        ASSERT_EQ(call(xlSet, nullptr, {&a1, &x}), xlretSuccess);
+        ASSERT_EQ(call(xlSet, nullptr, {&b1, &y}), xlretSuccess);
+        ASSERT_EQ(call(xlCoerce, &v, {&c1, &t}), xlretSuccess);
+    }
+    EXPECT_EQ(host.activity().writes, 2 * batched.writes);
+    EXPECT_EQ(batched.writes, 4u);
+    EXPECT_EQ(host.activity().written, batched.written);
+    EXPECT_EQ(host.activity().read_after_write.at(at(0, "C1")), 4u);
+    EXPECT_EQ(book.value(at(0, "C1")).as_number(), 34);
+}
+
 } // namespace
 
 } // namespace host::api::testing
