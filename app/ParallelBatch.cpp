@@ -45,17 +45,19 @@ void ParallelBatch::wrote(const std::vector<std::pair<CellAddress, Value>>& cell
         written_[cell.first] = {cell.second, writes_};
 }
 
-bool ParallelBatch::reads_volatile(const Workbook& book, const std::vector<CellAddress>& read) {
-    auto it = volatile_reads_.find(read);
-    if (it != volatile_reads_.end())
+bool ParallelBatch::depends_on_history(const Workbook& book, const std::vector<CellAddress>& read) {
+    auto it = history_reads_.find(read);
+    if (it != history_reads_.end())
         return it->second;
-    bool any = false;
+    // A circular reference computed by iteration starts from the values the last
+    // recalculation left, which differ from copy to copy.
+    bool any = book.calc_settings().iterate && !book.diagnostics().cycles.empty();
     for (const CellAddress& cell : read)
-        if (!book.volatile_sources(cell).empty()) {
+        if (any || !book.volatile_sources(cell).empty()) {
             any = true;
             break;
         }
-    volatile_reads_.emplace(read, any);
+    history_reads_.emplace(read, any);
     return any;
 }
 
@@ -141,7 +143,7 @@ bool ParallelBatch::evaluate(Workbook& book, const std::vector<CellAddress>& wri
         if (jobs_ < 2 || failed_ || rows.size() < 2)
             return false;
     }
-    if (reads_volatile(book, read))
+    if (depends_on_history(book, read))
         return false;
     start();
 

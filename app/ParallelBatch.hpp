@@ -7,8 +7,9 @@
 // copy opens on a core that would otherwise sit idle and is ready for the first batch; a
 // copy joins the batches once it is open. Copies are kept in step by replaying every write the
 // add-in made outside batches. A recalculation of a book whose read cells call no volatile
-// function depends only on its cells, so each candidate's values are the ones the book alone
-// would give, whichever copy computed them.
+// function, and that computes no circular reference by iteration, depends only on its cells,
+// so each candidate's values are the ones the book alone would give, whichever copy computed
+// them.
 
 #include "api/Host.hpp"
 
@@ -57,7 +58,9 @@ private:
     };
     void work(); // a copy's thread
     void take_rows(host::engine::Workbook& on, const Job& job, bool& failed);
-    bool reads_volatile(const host::engine::Workbook& book, const std::vector<host::engine::CellAddress>& read);
+    // Whether a recalculation's values in `read` depend on more than the cells: a volatile
+    // function, or a circular reference computed by iteration. Such batches are refused.
+    bool depends_on_history(const host::engine::Workbook& book, const std::vector<host::engine::CellAddress>& read);
 
     unsigned int jobs_;
     std::function<host::engine::Workbook()> copy_;
@@ -74,7 +77,7 @@ private:
     // The last value written outside batches to each cell, and when (a count of writes).
     std::map<host::engine::CellAddress, std::pair<host::engine::Value, std::uint64_t>> written_;
     std::uint64_t writes_ = 0;
-    std::map<std::vector<host::engine::CellAddress>, bool> volatile_reads_;
+    std::map<std::vector<host::engine::CellAddress>, bool> history_reads_;
 };
 
 } // namespace app
