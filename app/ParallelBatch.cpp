@@ -28,12 +28,16 @@ void ParallelBatch::start() {
     }
 }
 
-ParallelBatch::~ParallelBatch() {
+void ParallelBatch::finish() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         quit_ = true;
     }
     wake_.notify_all();
+}
+
+ParallelBatch::~ParallelBatch() {
+    finish();
     for (std::thread& t : threads_)
         t.join();
 }

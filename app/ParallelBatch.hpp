@@ -34,6 +34,8 @@ public:
     ~ParallelBatch() override;
     // Starts opening the copies now rather than at the first batch.
     void start();
+    // The copies quit and free their books, meanwhile; later batches go on the book alone.
+    void finish();
     ParallelBatch(const ParallelBatch&) = delete;
     ParallelBatch& operator=(const ParallelBatch&) = delete;
 

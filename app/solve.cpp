@@ -222,6 +222,9 @@ int run_solve(const SolveOptions& options, std::istream* form_input, std::ostrea
         solving = true;
         s.run("Solve");
         control.finish();
+        // The copies' books are freed while this one is saved.
+        if (batch)
+            batch->finish();
         double seconds = control.seconds();
 
         if (front.answer_error())
