@@ -67,18 +67,23 @@ bool ParallelBatch::depends_on_history(const Workbook& book, const std::vector<C
 
 namespace {
 
+// A value of its own for another thread: copies of a text share it, counting their owners
+// without a lock.
+Value own(const Value& v) { return v.is_text() ? Value::text(v.as_text()) : Value(v); }
+
+// On a copy (apart), every value that crosses from or to the book's thread is its own.
 void evaluate_row(Workbook& book, const std::vector<CellAddress>& write, const std::vector<Value>& row,
                   const std::vector<CellAddress>& read, std::vector<std::pair<CellAddress, Value>>& cells,
-                  std::vector<Value>& result) {
+                  std::vector<Value>& result, bool apart) {
     cells.resize(write.size());
     for (std::size_t c = 0; c < write.size(); ++c)
-        cells[c] = {write[c], row[c]};
+        cells[c] = {write[c], apart ? own(row[c]) : row[c]};
     book.set_values(cells);
     if (!book.automatic())
         book.recalculate();
     result.clear();
     for (const CellAddress& cell : read)
-        result.push_back(book.value(cell));
+        result.push_back(apart ? own(book.value(cell)) : book.value(cell));
 }
 
 } // namespace
@@ -87,7 +92,7 @@ void ParallelBatch::take_rows(Workbook& on, const Job& job, bool& failed) {
     std::vector<std::pair<CellAddress, Value>> cells;
     try {
         for (std::size_t r = next_++; r < job.shared; r = next_++)
-            evaluate_row(on, *job.write, (*job.rows)[r], *job.read, cells, (*job.results)[r]);
+            evaluate_row(on, *job.write, (*job.rows)[r], *job.read, cells, (*job.results)[r], true);
     } catch (...) {
         failed = true;
         next_ = job.shared;
@@ -116,7 +121,7 @@ void ParallelBatch::work() {
             std::vector<std::pair<CellAddress, Value>> replay;
             for (const auto& cell : written_)
                 if (cell.second.second > seen_writes)
-                    replay.emplace_back(cell.first, cell.second.first);
+                    replay.emplace_back(cell.first, own(cell.second.first));
             seen_writes = writes_;
             lock.unlock();
             if (!replay.empty()) {
@@ -165,7 +170,7 @@ bool ParallelBatch::evaluate(Workbook& book, const std::vector<CellAddress>& wri
     std::uint64_t here = 0;
     try {
         for (std::size_t r = next_++; r < job.shared; r = next_++, ++here)
-            evaluate_row(book, write, rows[r], read, cells, results[r]);
+            evaluate_row(book, write, rows[r], read, cells, results[r], false);
     } catch (...) {
         failed = true;
         next_ = job.shared;
@@ -174,7 +179,7 @@ bool ParallelBatch::evaluate(Workbook& book, const std::vector<CellAddress>& wri
     // the copies finish their rows meanwhile.
     if (!failed)
         try {
-            evaluate_row(book, write, rows.back(), read, cells, results.back());
+            evaluate_row(book, write, rows.back(), read, cells, results.back(), false);
         } catch (...) {
             failed = true;
         }
