@@ -2,12 +2,14 @@
 // variable ranges, as flags.
 #include "ProgramRun.hpp"
 
+#include "SavedModel.hpp"
 #include "io/Document.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <sstream>
 
 namespace {
@@ -363,6 +365,75 @@ TEST_F(ModelCommand, AModelSavedByLibreOfficeRuns) {
     Result again = ombrix("solve " + (dir / "a.xlsx").string() + " --json -o " + (dir / "c.xlsx").string());
     ASSERT_EQ(again.status, 0) << again.err;
     EXPECT_EQ(json_number_at(again.out, "Plan!B16"), json_number_at(saved.out, "Plan!B16"));
+}
+
+} // namespace
+
+namespace {
+
+struct SavedBySpreadsheet {
+    const char* sheet;
+    // The model its names hold; no objective: none.
+    const char* objective;
+    const char* goal;
+    const char* variables;
+    std::vector<std::string> constraints, integer;
+    double time_limit;
+    int status;       // of `ombrix solve BOOK --sheet SHEET`
+    const char* says; // in its standard error
+};
+
+// A workbook the spreadsheet program saved with two Solver models of its own (a user's file
+// from umya-spreadsheet's tests, see corpus/solver/SOURCE): each sheet's names are read as that
+// sheet's model, and running them is refused for what the models are, naming the cells they name.
+TEST_F(ModelCommand, ModelsTheSpreadsheetSavedAreRead) {
+    const std::string book = OMBRIX_SOURCE_DIR "/tests/host/corpus/solver/umya-issue_216.xlsx";
+    const SavedBySpreadsheet rows[] = {
+        {"Explore",
+         "Explore!$M$32",
+         "Maximise",
+         "Explore!$M$37:$M$50",
+         {"Explore!$M$37:$M$50 >= 0"},
+         {},
+         100,
+         2,
+         "the objective cell Explore!M32 is blank, so it does not depend on the variable cells"},
+        {"Military",
+         "Military!$AJ$64",
+         "Maximise",
+         "Military!$AJ$64",
+         {"Military!$AP$67 >= 0"},
+         {"Military!$AJ$64"},
+         100,
+         2,
+         "the objective cell Military!AJ64 is one of the variable cells"},
+        {"Overview", nullptr, "", "", {}, {}, 0, 1, "Expected variable vector"},
+    };
+    const host::io::Document d = host::io::load(book);
+    for (const SavedBySpreadsheet& row : rows) {
+        const int sheet = d.workbook.find_sheet(row.sheet);
+        ASSERT_GE(sheet, 0) << row.sheet;
+        const std::optional<app::SavedModel> model = app::read_saved_model(d, sheet);
+        EXPECT_EQ(model.has_value(), row.objective != nullptr) << row.sheet;
+        if (model) {
+            EXPECT_EQ(model->scope, sheet) << row.sheet;
+            EXPECT_EQ(model->objective, row.objective) << row.sheet;
+            EXPECT_EQ(model->goal, row.goal) << row.sheet;
+            EXPECT_EQ(model->variables, row.variables) << row.sheet;
+            EXPECT_EQ(model->constraints, row.constraints) << row.sheet;
+            EXPECT_EQ(model->integer, row.integer) << row.sheet;
+            EXPECT_TRUE(model->binary.empty() && model->all_different.empty()) << row.sheet;
+            EXPECT_FALSE(model->non_negative) << row.sheet;
+            EXPECT_EQ(model->time_limit.value_or(0), row.time_limit) << row.sheet;
+            // Its engine's own settings stand: no seed, population or mutation rate.
+            EXPECT_FALSE(model->seed || model->population || model->mutation) << row.sheet;
+        }
+        fs::remove(dir / "out.xlsx");
+        Result r = ombrix("solve " + book + " --sheet " + row.sheet + " -o " + (dir / "out.xlsx").string());
+        EXPECT_EQ(r.status, row.status) << row.sheet << "\n" << r.err;
+        EXPECT_NE(r.err.find(row.says), std::string::npos) << row.sheet << "\n" << r.err;
+        EXPECT_FALSE(fs::exists(dir / "out.xlsx")) << row.sheet;
+    }
 }
 
 } // namespace
