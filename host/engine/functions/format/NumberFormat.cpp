@@ -2,10 +2,10 @@
 // the section that applies shows the value as a number, a fraction, scientific notation, a
 // date or time, or text.
 
-#include "engine/functions/NumberFormat.hpp"
+#include "engine/functions/format/NumberFormat.hpp"
 
 #include "engine/functions/Common.hpp"
-#include "engine/functions/FormatCode.hpp"
+#include "engine/functions/format/FormatCode.hpp"
 
 #include <algorithm>
 #include <cctype>

@@ -1,7 +1,7 @@
 // Reading a number format code: its sections, and each section's tokens.
 
 #include "engine/functions/Common.hpp"
-#include "engine/functions/FormatCode.hpp"
+#include "engine/functions/format/FormatCode.hpp"
 
 #include <cctype>
 #include <string>

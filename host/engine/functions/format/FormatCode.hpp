@@ -4,7 +4,7 @@
 // A number format code read into tokens, shared by the parts of NumberFormat.hpp's work:
 // numbers (NumberFormat.cpp) and dates and times (DateFormat.cpp).
 
-#include "engine/functions/NumberFormat.hpp"
+#include "engine/functions/format/NumberFormat.hpp"
 
 #include <algorithm>
 #include <string>

@@ -1,7 +1,7 @@
 // Dates and times in number formats.
 
-#include "engine/functions/Calendar.hpp"
-#include "engine/functions/FormatCode.hpp"
+#include "engine/functions/dates/Calendar.hpp"
+#include "engine/functions/format/FormatCode.hpp"
 
 #include <cctype>
 #include <cmath>
