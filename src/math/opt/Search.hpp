@@ -110,9 +110,9 @@ std::vector<double> search_maximise(GAOptimiser& ga, const SearchSettings& setti
 // settings.plain(). Refuses any other strategy.
 std::vector<double> search_maximise(GAOptimiser& ga, const SearchSettings& settings, const ConstrainedObjective& f,
                                     boost::mt19937& engine, Evaluation* best = nullptr);
-// The same over a batch objective (used by every strategy but classic, which needs a plain
-// or constrained objective evaluated one point at a time). ga's coding applies: whole-number variables are drawn
-// evenly and rounded, permutation groups ranked, before each evaluation.
+// The same over a batch objective (used by every strategy but classic, which needs a plain or
+// constrained objective evaluated one point at a time). ga's coding applies: whole-number
+// variables are drawn evenly and rounded, permutation groups ranked, before each evaluation.
 std::vector<double> search_maximise(const GAOptimiser& ga, const SearchSettings& settings, const BatchObjective& f,
                                     boost::mt19937& engine, SearchOutcome* outcome = nullptr);
 
