@@ -118,8 +118,8 @@ Formatted show_number(const Section& section, double v, std::string& out, bool& 
         for (std::size_t i = 0; i < k; ++i)
             if (t[i].kind == Token::Digit)
                 role[i] = Int;
-        for (std::size_t i = denominator_start;
-             i < n && (t[i].kind == Token::Digit || t[i].kind == Token::Denominator); ++i)
+        for (std::size_t i = denominator_start; i < n && (t[i].kind == Token::Digit || t[i].kind == Token::Denominator);
+             ++i)
             role[i] = Den;
     } else {
         for (std::size_t i = 0; i < n; ++i)
@@ -199,8 +199,7 @@ Formatted show_number(const Section& section, double v, std::string& out, bool& 
             std::size_t places = 0;
             for (std::size_t i = denominator_start; i < n && role[i] == Den; ++i)
                 ++places;
-            fraction_of(f, static_cast<long long>(std::pow(10.0, double(std::min<std::size_t>(places, 7)))) - 1, p,
-                             q);
+            fraction_of(f, static_cast<long long>(std::pow(10.0, double(std::min<std::size_t>(places, 7)))) - 1, p, q);
         }
         if (with_whole && p == q) {
             w += 1;
@@ -210,7 +209,10 @@ Formatted show_number(const Section& section, double v, std::string& out, bool& 
             return Formatted::NotShown;
         nonzero = v != 0; // -0.01 in halves shows as -0
         // Zero shows as 0, unless a 0/1 shows it and no placeholder asks for the whole 0.
-        whole = w != 0 ? fixed_digits(w, 0) : p != 0 ? "" : !with_whole || num_places.find('0') == std::string::npos || int_places.back() != '#' ? "0" : "";
+        whole = w != 0   ? fixed_digits(w, 0)
+                : p != 0 ? ""
+                : !with_whole || num_places.find('0') == std::string::npos || int_places.back() != '#' ? "0"
+                                                                                                       : "";
         numerator = pad_left(std::to_string(p), num_places);
         // The denominator aligns left: '?' pads with spaces after it, '0' with zeros before.
         denominator = std::to_string(q);
