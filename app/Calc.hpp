@@ -18,8 +18,8 @@ struct CalcOptions {
 };
 
 // Opens the workbook, recalculates everything, prints every formula cell's value to `out`
-// (as JSON with options.json; as the cell shows it with options.shown) and saves it when asked. Warnings and errors go to `err`.
-// Returns the exit status: 0, 1 after an error, 2 for a save the command refuses.
+// (as JSON with options.json; as the cell shows it with options.shown) and saves it when asked. Warnings and errors go
+// to `err`. Returns the exit status: 0, 1 after an error, 2 for a save the command refuses.
 int run_calc(const CalcOptions& options, std::ostream& out, std::ostream& err);
 
 using host::ui::json_string;

@@ -36,11 +36,21 @@ TEST(CellFormats, BuiltInFormatsShowAsInTheUnitedStates) {
         int format; // a numFmtId; -1 for no style at all
         const char* shown;
     } cases[] = {
-        {"45306.75", 14, "1/15/2024"},  {"45306.75", 22, "1/15/2024 18:00"}, {"45306.75", 15, "15-Jan-24"},
-        {"0.75", 18, "6:00 PM"},        {"1.5", 46, "36:00:00"},             {"0.25", 9, "25%"},
-        {"1.25", 12, "1 1/4"},          {"-1234.5", 4, "-1,234.50"},         {"-1234.5", 39, "(1,234.50)"},
-        {"12345", 48, "12.3E+3"},       {"12345", 11, "1.23E+04"},           {"-1", 14, "#######"},
-        {"1500", 164, "1.5K"},          {"0.1", -1, "0.1"},                  {"123456789012", 0, "1.23457E+11"},
+        {"45306.75", 14, "1/15/2024"},
+        {"45306.75", 22, "1/15/2024 18:00"},
+        {"45306.75", 15, "15-Jan-24"},
+        {"0.75", 18, "6:00 PM"},
+        {"1.5", 46, "36:00:00"},
+        {"0.25", 9, "25%"},
+        {"1.25", 12, "1 1/4"},
+        {"-1234.5", 4, "-1,234.50"},
+        {"-1234.5", 39, "(1,234.50)"},
+        {"12345", 48, "12.3E+3"},
+        {"12345", 11, "1.23E+04"},
+        {"-1", 14, "#######"},
+        {"1500", 164, "1.5K"},
+        {"0.1", -1, "0.1"},
+        {"123456789012", 0, "1.23457E+11"},
     };
     std::string sheet, xfs = "<xf numFmtId=\"0\"/>";
     int row = 1, style = 1;
@@ -48,16 +58,15 @@ TEST(CellFormats, BuiltInFormatsShowAsInTheUnitedStates) {
         const std::string s = c.format < 0 ? "" : " s=\"" + std::to_string(style++) + "\"";
         if (c.format >= 0)
             xfs += "<xf numFmtId=\"" + std::to_string(c.format) + "\" applyNumberFormat=\"1\"/>";
-        sheet += "<row r=\"" + std::to_string(row) + "\"><c r=\"A" + std::to_string(row) + "\"" + s + "><v>" +
-                 c.value + "</v></c></row>";
+        sheet += "<row r=\"" + std::to_string(row) + "\"><c r=\"A" + std::to_string(row) + "\"" + s + "><v>" + c.value +
+                 "</v></c></row>";
         ++row;
     }
     Parts parts = workbook_parts({{"S", sheet}});
     for (auto& part : parts)
         if (part.first == "xl/_rels/workbook.xml.rels")
-            part.second.insert(part.second.rfind("</Relationships>"),
-                               std::string("<Relationship Id=\"rIdY\" Type=\"") + rel_ns +
-                                   "/styles\" Target=\"styles.xml\"/>");
+            part.second.insert(part.second.rfind("</Relationships>"), std::string("<Relationship Id=\"rIdY\" Type=\"") +
+                                                                          rel_ns + "/styles\" Target=\"styles.xml\"/>");
     parts.emplace_back("xl/styles.xml",
                        "<styleSheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
                        "<numFmts count=\"1\"><numFmt numFmtId=\"164\" formatCode=\"0.0,&quot;K&quot;\"/></numFmts>"
