@@ -266,12 +266,14 @@ Formatted show_number(const Section& section, double v, std::string& out, bool& 
         std::string ed = pad_left(std::to_string(std::abs(shift)), exp_places);
         exponent_digits += ed;
     }
-    // Trailing zeros of the decimals: '#' drops them, '?' leaves a space.
-    for (std::size_t k = frac_places.size(); k-- > 0;) {
-        if (fraction[k] != '0' || frac_places[k] == '0')
-            break;
-        fraction[k] = frac_places[k] == '#' ? '\0' : ' ';
-    }
+    // Zeros after the last digit of the decimals: '#' drops them, '?' leaves a space, '0' shows
+    // them, even with a '#' before it ("0.0#0" shows 1.5 as 1.50).
+    const std::size_t significant = fraction.find_last_not_of('0') == std::string::npos
+                                        ? 0
+                                        : fraction.find_last_not_of('0') + 1;
+    for (std::size_t k = significant; k < frac_places.size(); ++k)
+        if (frac_places[k] != '0')
+            fraction[k] = frac_places[k] == '#' ? '\0' : ' ';
 
     // Integer placeholders fill from the right; the leftmost takes every digit left over.
     const std::size_t ints = int_places.size();
