@@ -268,9 +268,8 @@ Formatted show_number(const Section& section, double v, std::string& out, bool& 
     }
     // Zeros after the last digit of the decimals: '#' drops them, '?' leaves a space, '0' shows
     // them, even with a '#' before it ("0.0#0" shows 1.5 as 1.50).
-    const std::size_t significant = fraction.find_last_not_of('0') == std::string::npos
-                                        ? 0
-                                        : fraction.find_last_not_of('0') + 1;
+    const std::size_t significant =
+        fraction.find_last_not_of('0') == std::string::npos ? 0 : fraction.find_last_not_of('0') + 1;
     for (std::size_t k = significant; k < frac_places.size(); ++k)
         if (frac_places[k] != '0')
             fraction[k] = frac_places[k] == '#' ? '\0' : ' ';
