@@ -89,7 +89,7 @@ Formatted show_number(const Section& section, double v, std::string& out, bool& 
     std::vector<char> role(n, Plain);
     std::size_t exponent = none, point = none, slash = none, numerator_end = none, denominator_start = none;
     // Literals may stand between a fraction's bar and its digits: "# ?? / ??", "#=/=#".
-    auto spaces = [&](std::size_t i) { return t[i].kind == Token::Literal; };
+    auto literal = [&](std::size_t i) { return t[i].kind == Token::Literal; };
     for (std::size_t i = 0; i < n; ++i) {
         if (t[i].kind == Token::Exponent && exponent == none)
             exponent = i;
@@ -98,9 +98,9 @@ Formatted show_number(const Section& section, double v, std::string& out, bool& 
         if (t[i].kind != Token::Slash || slash != none)
             continue;
         std::size_t before = i, after = i + 1;
-        while (before > 0 && spaces(before - 1))
+        while (before > 0 && literal(before - 1))
             --before;
-        while (after < n && spaces(after))
+        while (after < n && literal(after))
             ++after;
         if (before > 0 && t[before - 1].kind == Token::Digit && after < n &&
             (t[after].kind == Token::Digit || t[after].kind == Token::Denominator)) {
