@@ -1,9 +1,9 @@
 // Securities: coupon dates (COUP*), accrued interest, bond prices and yields, discounted
 // securities and Treasury bills, and the smaller finance functions (DOLLARDE, SYD, VDB, ...).
 
-#include "engine/functions/Securities.hpp"
+#include "engine/functions/finance/Securities.hpp"
 
-#include "engine/functions/Calendar.hpp"
+#include "engine/functions/dates/Calendar.hpp"
 
 #include <algorithm>
 #include <cmath>

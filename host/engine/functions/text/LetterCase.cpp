@@ -1,7 +1,7 @@
 // The case tables of LetterCase.hpp: blocks of letters whose two cases lie a fixed distance
 // apart or alternate, and the few pairs outside them.
 
-#include "engine/functions/LetterCase.hpp"
+#include "engine/functions/text/LetterCase.hpp"
 
 #include "engine/Unicode.hpp"
 

@@ -1,4 +1,4 @@
-#include "engine/functions/Regex.hpp"
+#include "engine/functions/text/Regex.hpp"
 
 #ifdef OMBRIX_HAVE_PCRE2
 

@@ -3,8 +3,8 @@
 
 #include "engine/internal/Eval.hpp"
 
-#include "engine/functions/Calendar.hpp"
-#include "engine/functions/NumberFormat.hpp"
+#include "engine/functions/dates/Calendar.hpp"
+#include "engine/functions/format/NumberFormat.hpp"
 
 #include <algorithm>
 #include <cctype>

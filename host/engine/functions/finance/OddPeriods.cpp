@@ -2,8 +2,8 @@
 // ODDFYIELD, ODDLPRICE, ODDLYIELD. An odd period is cut into quasi-coupon periods, the regular
 // periods it would have had; each contributes its days over its normal length.
 
-#include "engine/functions/Calendar.hpp"
-#include "engine/functions/Securities.hpp"
+#include "engine/functions/dates/Calendar.hpp"
+#include "engine/functions/finance/Securities.hpp"
 
 #include <algorithm>
 #include <cmath>

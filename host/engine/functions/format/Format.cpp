@@ -1,9 +1,9 @@
 // TEXT, FIXED and DOLLAR: numbers shown through a number format (NumberFormat.hpp), and the
 // reading of numbers written as a cell shows them ("$1,234.50", "(12)", "15%", dates).
 
-#include "engine/functions/Calendar.hpp"
+#include "engine/functions/dates/Calendar.hpp"
 #include "engine/functions/Common.hpp"
-#include "engine/functions/NumberFormat.hpp"
+#include "engine/functions/format/NumberFormat.hpp"
 
 #include <algorithm>
 #include <cctype>

@@ -1,6 +1,6 @@
 // Date and time functions, over serial date numbers.
 
-#include "engine/functions/Calendar.hpp"
+#include "engine/functions/dates/Calendar.hpp"
 #include "engine/functions/Common.hpp"
 
 #include <algorithm>

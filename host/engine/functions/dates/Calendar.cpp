@@ -1,6 +1,6 @@
 // Serial dates: the calendar arithmetic and the reading of date and time text.
 
-#include "engine/functions/Calendar.hpp"
+#include "engine/functions/dates/Calendar.hpp"
 
 #include "engine/Unicode.hpp"
 

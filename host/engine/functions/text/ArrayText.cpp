@@ -2,7 +2,7 @@
 // a pattern (PCRE2, where the build has it; elsewhere an unknown function, as REGEXTEST is).
 
 #include "engine/functions/ArrayArgs.hpp"
-#include "engine/functions/Regex.hpp"
+#include "engine/functions/text/Regex.hpp"
 
 #include <string>
 

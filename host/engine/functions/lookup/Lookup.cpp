@@ -1,7 +1,7 @@
 // The lookup functions: VLOOKUP, HLOOKUP, MATCH, INDEX, LOOKUP, XLOOKUP, XMATCH, CHOOSE.
 
 #include "engine/functions/Common.hpp"
-#include "engine/functions/Regex.hpp"
+#include "engine/functions/text/Regex.hpp"
 #include "engine/internal/LookupIndex.hpp"
 #include "engine/Workbook.hpp"
 

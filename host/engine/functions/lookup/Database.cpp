@@ -2,7 +2,7 @@
 // the column to reduce (by name or position), and a criteria range whose first row names the
 // columns it tests. A record is selected when all the criteria of any one criteria row hold.
 
-#include "engine/functions/Calendar.hpp"
+#include "engine/functions/dates/Calendar.hpp"
 #include "engine/functions/Common.hpp"
 #include "engine/Unicode.hpp"
 #include "engine/Workbook.hpp"

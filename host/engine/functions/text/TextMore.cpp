@@ -5,7 +5,7 @@
 // stores none).
 
 #include "engine/functions/Common.hpp"
-#include "engine/functions/Regex.hpp"
+#include "engine/functions/text/Regex.hpp"
 
 #include <algorithm>
 #include <cctype>

@@ -1,6 +1,6 @@
 // Financial functions.
 
-#include "engine/functions/Securities.hpp"
+#include "engine/functions/finance/Securities.hpp"
 
 #include <algorithm>
 #include <cmath>

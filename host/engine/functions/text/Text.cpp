@@ -1,8 +1,8 @@
 // Text functions.
 
 #include "engine/functions/Common.hpp"
-#include "engine/functions/LetterCase.hpp"
-#include "engine/functions/NumberFormat.hpp"
+#include "engine/functions/text/LetterCase.hpp"
+#include "engine/functions/format/NumberFormat.hpp"
 #include "engine/Workbook.hpp"
 
 #include <algorithm>

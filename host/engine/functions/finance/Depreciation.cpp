@@ -1,9 +1,9 @@
 // The French accounting system's depreciation (AMORLINC, AMORDEGRC) and the conversions
 // between the euro and the currencies it replaced (EUROCONVERT), at their fixed rates.
 
-#include "engine/functions/Securities.hpp"
+#include "engine/functions/finance/Securities.hpp"
 
-#include "engine/functions/Calendar.hpp"
+#include "engine/functions/dates/Calendar.hpp"
 
 #include <array>
 #include <cctype>
