@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Parallel evaluation: the same solve with --jobs 1 and --jobs N on a model of many formulas.
 
-    bench/parallel.py [--formulas 100000] [--jobs 2] [--repeat 3] [--calibrate] [build/app/ombrix]
+    bench/parallel.py [--formulas 100000] [--jobs 2] [--repeat 3] [--calibrate] [--constraint C]...
+                      [build/app/ombrix]
 
 The model (written as .csv in a temporary folder) has ten variables in B1:K1 with their
 bounds in B2:K3, a column of formulas each reading all ten, and their sum as the objective in
@@ -10,7 +11,9 @@ trace must be byte for byte the same for every --jobs; the script prints the wal
 of each (best of --repeat) and the speed-up, with the CPU time each took (user and system) and the load average after. The
 time includes opening the copies, which happens while the book itself is opened. --calibrate
 times a plain loop alone and two at once before and after each strategy, to tell whether the
-machine really gave the run two cores.
+machine really gave the run two cores. --constraint makes every run a constrained one (its
+generations go to the copies with the constraint's cells; the local search after them goes one
+candidate at a time).
 """
 
 import argparse
@@ -34,14 +37,15 @@ def model_csv(formulas):
     return "".join(",".join(r) + "\n" for r in rows)
 
 
-def solve(ombrix, book, jobs, strategy, folder, generations):
+def solve(ombrix, book, jobs, strategy, folder, generations, constraints=()):
     trace = os.path.join(folder, f"trace-{strategy}-{jobs}.csv")
     out = os.path.join(folder, f"out-{strategy}-{jobs}.xlsx")
     start = time.monotonic()
     cpu = resource.getrusage(resource.RUSAGE_CHILDREN)
     subprocess.run([ombrix, "solve", book, "--var", "B1:K1", "--min", "B2:K2", "--max", "B3:K3", "--objective",
                     "A4", "--goal", "minimise", "--strategy", strategy, "--population", "20", "--generations",
-                    str(generations), "--trials", "1", "--jobs", str(jobs), "--trace", trace, "-o", out, "--quiet"],
+                    str(generations), "--trials", "1", "--jobs", str(jobs), "--trace", trace, "-o", out, "--quiet"] +
+                   [flag for c in constraints for flag in ("--constraint", c)],
                    check=True, stdout=subprocess.DEVNULL)
     after = resource.getrusage(resource.RUSAGE_CHILDREN)
     used = after.ru_utime + after.ru_stime - cpu.ru_utime - cpu.ru_stime
@@ -72,6 +76,8 @@ def main():
     p.add_argument("--jobs", type=int, default=2)
     p.add_argument("--repeat", type=int, default=3)
     p.add_argument("--generations", type=int, default=5)
+    p.add_argument("--constraint", action="append", default=[],
+                   help="a constraint for every run (repeatable), e.g. \"A5 <= 20\"")
     p.add_argument("--calibrate", action="store_true", help="measure the cores free before and after each strategy")
     args = p.parse_args()
     with tempfile.TemporaryDirectory() as folder:
@@ -89,11 +95,13 @@ def main():
             traces = {}
             for _ in range(args.repeat):
                 for jobs in (1, args.jobs):
-                    seconds, used, traces[jobs] = solve(args.ombrix, book, jobs, strategy, folder, args.generations)
+                    seconds, used, traces[jobs] = solve(args.ombrix, book, jobs, strategy, folder, args.generations,
+                                                        args.constraint)
                     if seconds < best.get(jobs, float("inf")):
                         best[jobs], cpu[jobs] = seconds, used
             same = filecmp.cmp(traces[1], traces[args.jobs], shallow=False)
-            evaluations = 20 * args.generations
+            # A constrained run's local search after the generations adds its own, one at a time.
+            evaluations = sum(1 for line in open(traces[1])) - 1
             print(f"{strategy}: {evaluations} evaluations; --jobs 1 {best[1]:.2f} s ({cpu[1]:.2f} s CPU), "
                   f"--jobs {args.jobs} {best[args.jobs]:.2f} s ({cpu[args.jobs]:.2f} s CPU): "
                   f"{best[1] / best[args.jobs]:.2f}x; traces the same: {same}; load average "

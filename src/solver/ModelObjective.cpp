@@ -188,7 +188,7 @@ bool ModelObjective::evaluate_batch(const std::vector<std::vector<double>>& poin
         const auto copy = [&](std::size_t at, std::size_t count, std::vector<double>& out) {
             out.resize(count);
             for (std::size_t j = 0; j < count; ++j) {
-                numbers = numbers && (row[at + j].xltype & 0x0FFF) == xltypeNum;
+                numbers = numbers && row[at + j].xltype == xltypeNum;
                 out[j] = numbers ? row[at + j].val.num : 0.0;
             }
         };

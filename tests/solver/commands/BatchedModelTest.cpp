@@ -41,9 +41,11 @@ struct ModelRow {
     const char* constraints; // separated by ';'
     const char* integers;
     const char* goal;
+    const char* fails = ""; // the run's message where a constraint's cell holds no number
 };
 
-// E1 = A1+B1 and F1:G1 = B1:C1 * 2 give the constraints cells of their own to read.
+// E1 = A1+B1 and F1:G1 = B1:C1 * 2 give the constraints cells of their own to read; H1 is
+// an error value for some candidates.
 const ModelRow model_rows[] = {
     {"classic", "A1:C1", "E1 <= 1", "", "Maximise"},
     {"classic", "A1,B1:C1", "E1 <= 1; F1:G1 >= A2:B2", "", "Minimise"},
@@ -51,6 +53,8 @@ const ModelRow model_rows[] = {
     {"shade", "A1,B1,C1", "F1:G1 <= 3; E1 >= -1", "A1", "Maximise"},
     {"real", "B1:C1,A1", "E1 = 1", "", "Minimise"},
     {"de", "A1:C1", "", "A1:C1", "Maximise"},
+    {"de", "A1:C1", "H1 <= 3", "", "Maximise", "The constraint \"H1 <= 3\" cannot be checked"},
+    {"classic", "A1:C1", "E1 <= 1; H1 <= 3", "", "Minimise", "The constraint \"H1 <= 3\" cannot be checked"},
 };
 
 class BatchedModel : public Workbook {
@@ -68,6 +72,7 @@ protected:
         formula("E1", "=A1+B1");
         formula("F1", "=B1*2");
         formula("G1", "=C1*2");
+        formula("H1", "=IF(A1>1,1/0,A1)");
         typed["Var Vector"] = row.variables;
         typed["Goal:"] = row.goal;
         typed["Seed"] = "31";
@@ -91,9 +96,16 @@ TEST_F(BatchedModel, EachGenerationIsOneBatchAndTheRunIsTheSame) {
     for (const ModelRow& row : model_rows) {
         const std::string name = std::string(row.strategy) + " " + row.variables + " " + row.constraints;
         const Run alone = run(row, nullptr);
-        EXPECT_EQ("", alone.message) << name;
         CountingEvaluator evaluator;
         const Run batched = run(row, &evaluator);
+        if (*row.fails) {
+            // Stopped at the first candidate that fails, with its own message, either way.
+            EXPECT_EQ(0u, alone.message.find(row.fails)) << name << ": " << alone.message;
+            EXPECT_EQ(alone.message, batched.message) << name;
+            EXPECT_EQ(1u, evaluator.batches) << name;
+            continue;
+        }
+        EXPECT_EQ("", alone.message) << name;
         // 6 generations of 2 trials; a constrained run's local search after them goes one
         // candidate at a time.
         EXPECT_EQ(12u, evaluator.batches) << name;
