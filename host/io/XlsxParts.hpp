@@ -8,6 +8,7 @@
 #include "io/Xml.hpp"
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,24 +27,35 @@ enum class FormulaKind : std::uint8_t {
     DataTable        // a what-if table's top-left cell: SheetRecord::data_tables says the rest
 };
 
+// What only formula cells have, apart from the cells' records (most cells are constants or
+// a shared formula's other cells, which need none of it).
+struct FormulaRecord {
+    std::string text; // without the leading '='
+    std::int32_t shared_index = -1;
+    // Array: the block it fills, and whether the cell's metadata marks it a dynamic array
+    // (its block is then where it spilled when saved). DataTable: its block.
+    Address last;
+    bool spills = false;
+};
+
+// 32 bytes: a million-cell sheet's records are held until the workbook is built.
 struct CellRecord {
     Address at;
     // The constant, or for a formula the value cached in the file (maybe empty).
     engine::Value value;
+    // SharedDependent: its shared index; the other formula kinds: its index in
+    // SheetRecord::formulas.
+    std::uint32_t detail = 0;
     FormulaKind kind = FormulaKind::None;
-    std::int32_t shared_index = -1;
-    std::string formula; // without the leading '='
-    // Array: the block it fills, and whether the cell's metadata marks it a dynamic array
-    // (its block is then where it spilled when saved).
-    Address last;
-    bool spills = false;
 };
 
 struct SheetRecord {
     std::string name;
     std::string part; // the worksheet part; empty for chart and dialog sheets
     bool hidden = false;
-    std::vector<CellRecord> cells;        // in document order
+    // In document order; a deque, whose blocks building the workbook frees as it goes.
+    std::deque<CellRecord> cells;
+    std::vector<FormulaRecord> formulas;  // of the formula cells but a shared formula's others
     std::vector<engine::TableDef> tables; // its table parts (the sheet index left 0)
     std::vector<std::uint32_t> hidden_rows;
     // The ranges of the sheet's filter and its tables' filters that have criteria, header row

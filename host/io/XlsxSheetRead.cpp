@@ -23,12 +23,10 @@ public:
         std::size_t cells = 0;
         std::string text = load(cells);
         uncounted_cells_ = cells;
-        // The records of all cells, allocated once.
-        sheet_.cells.reserve(cells);
         // What the sheet had before (its tables' filters are read first).
         const std::size_t hidden_before = sheet_.hidden_rows.size(), filters_before = sheet_.filters.size(),
                           tables_before = sheet_.data_tables.size(), warnings_before = warnings_.size(),
-                          merged_before = sheet_.merged.size();
+                          merged_before = sheet_.merged.size(), formulas_before = sheet_.formulas.size();
         const LoadCost cost_before = cost_;
         ContentPieces pieces;
         if (split_content(text, "sheetData", piece_size, pieces) && read_pieces(text, pieces))
@@ -39,6 +37,7 @@ public:
         // Text the pieces do not cover, or that they show to be malformed, is parsed whole, so
         // that messages count lines in the whole part.
         sheet_.cells.clear();
+        sheet_.formulas.erase(sheet_.formulas.begin() + std::ptrdiff_t(formulas_before), sheet_.formulas.end());
         sheet_.hidden_rows.erase(sheet_.hidden_rows.begin() + std::ptrdiff_t(hidden_before), sheet_.hidden_rows.end());
         sheet_.filters.erase(sheet_.filters.begin() + std::ptrdiff_t(filters_before), sheet_.filters.end());
         sheet_.data_tables.erase(sheet_.data_tables.begin() + std::ptrdiff_t(tables_before), sheet_.data_tables.end());
@@ -195,26 +194,35 @@ private:
             read_data_table(f, cell);
         } else if (f && formula_is_read(f)) {
             const std::string_view ftype = f.attribute("t").value();
-            cell.formula = decode_formula_escapes(f.child_value());
+            FormulaRecord formula;
+            formula.text = decode_formula_escapes(f.child_value());
             if (ftype == "shared") {
                 long long si = -1;
                 if (!read_int(f.attribute("si").value(), si) || si < 0 || si > 0x7fffffff)
                     fail(where(), "shared formula without a valid index");
-                cell.shared_index = std::int32_t(si);
-                cell.kind =
-                    trim_xml_space(cell.formula).empty() ? FormulaKind::SharedDependent : FormulaKind::SharedAnchor;
+                if (trim_xml_space(formula.text).empty()) {
+                    cell.kind = FormulaKind::SharedDependent;
+                    cell.detail = std::uint32_t(si);
+                } else {
+                    cell.kind = FormulaKind::SharedAnchor;
+                    formula.shared_index = std::int32_t(si);
+                }
             } else if (ftype == "array") {
                 cell.kind = FormulaKind::Array;
                 Block block{at, at};
                 if (f.attribute("ref") && parse_block(f.attribute("ref").value(), block) == A1Parse::Ok &&
                     block.first == at && at.row <= block.last.row && at.column <= block.last.column)
-                    cell.last = block.last;
+                    formula.last = block.last;
                 else
-                    cell.last = at;
+                    formula.last = at;
                 // The metadata of dynamic arrays is the one cell metadata files carry.
-                cell.spills = bool(c.attribute("cm"));
+                formula.spills = bool(c.attribute("cm"));
             } else {
                 cell.kind = FormulaKind::Normal;
+            }
+            if (cell.kind != FormulaKind::SharedDependent) {
+                cell.detail = std::uint32_t(sheet_.formulas.size());
+                sheet_.formulas.push_back(std::move(formula));
             }
         }
         if (cell.kind == FormulaKind::None && cell.value.is_empty())
@@ -272,7 +280,10 @@ private:
             return keep_values("data table without valid input cells");
         count_table_cells(cell.at, block);
         cell.kind = FormulaKind::DataTable;
-        cell.last = block.last;
+        cell.detail = std::uint32_t(sheet_.formulas.size());
+        FormulaRecord formula;
+        formula.last = block.last;
+        sheet_.formulas.push_back(std::move(formula));
         sheet_.data_tables.push_back(table);
     }
 

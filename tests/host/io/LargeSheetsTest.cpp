@@ -51,12 +51,15 @@ host::engine::CellAddress at(const std::string& a1) {
 std::string cells_read(const std::string& worksheet) {
     Package package("book.xlsx", book_with(worksheet));
     const host::io::WorkbookRecord book = host::io::read_workbook_parts(package);
+    const host::io::SheetRecord& sheet = book.sheets[0];
     std::string out;
-    for (const host::io::CellRecord& c : book.sheets[0].cells) {
+    for (const host::io::CellRecord& c : sheet.cells) {
         out += out.empty() ? "" : "; ";
         out += host::io::format_address(c.at) + " ";
-        if (c.kind != host::io::FormulaKind::None)
-            out += "=" + c.formula + " ";
+        if (c.kind == host::io::FormulaKind::SharedDependent)
+            out += "= ";
+        else if (c.kind != host::io::FormulaKind::None)
+            out += "=" + sheet.formulas[c.detail].text + " ";
         out += c.value.to_string();
     }
     return out;

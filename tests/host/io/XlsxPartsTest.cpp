@@ -62,8 +62,8 @@ TEST_P(CorpusParts, RichTextAndArrayFormulas) {
     const auto& calc = book.sheets[1];
     EXPECT_EQ(calc.cells.size(), 16u);
     EXPECT_EQ(cell(calc, "C2").kind, FormulaKind::Array);
-    EXPECT_EQ(cell(calc, "C2").formula, "SUM(Inputs!B2:B3*2)");
-    EXPECT_EQ(cell(calc, "C5").formula, "'Calc Sheet'!A1+1");
+    EXPECT_EQ(calc.formulas[cell(calc, "C2").detail].text, "SUM(Inputs!B2:B3*2)");
+    EXPECT_EQ(calc.formulas[cell(calc, "C5").detail].text, "'Calc Sheet'!A1+1");
 }
 
 INSTANTIATE_TEST_SUITE_P(Producers, CorpusParts,
@@ -75,13 +75,11 @@ TEST(XlsxParts, SharedFormulasKeepAnchorAndDependents) {
         WorkbookRecord book = read_corpus(name);
         const auto& calc = book.sheets[1];
         EXPECT_EQ(cell(calc, "B1").kind, FormulaKind::SharedAnchor);
-        EXPECT_EQ(cell(calc, "B1").shared_index, 0);
-        EXPECT_EQ(cell(calc, "B1").formula, "Inputs!B2*2");
+        EXPECT_EQ(calc.formulas[cell(calc, "B1").detail].shared_index, 0);
+        EXPECT_EQ(calc.formulas[cell(calc, "B1").detail].text, "Inputs!B2*2");
         for (const char* ref : {"B2", "B3", "B4", "B5"}) {
             const CellRecord& dependent = cell(calc, ref);
-            EXPECT_TRUE(dependent.kind == FormulaKind::SharedDependent && dependent.shared_index == 0 &&
-                        dependent.formula.empty())
-                << name << " " << ref;
+            EXPECT_TRUE(dependent.kind == FormulaKind::SharedDependent && dependent.detail == 0) << name << " " << ref;
         }
         // The cached values written by the producer are read as well.
         EXPECT_EQ(cell(calc, "B2").value, Value::number(8));
