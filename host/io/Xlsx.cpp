@@ -135,6 +135,9 @@ struct KeptCached {
 
 } // namespace
 
+// Records built between two returns of their freed pages.
+constexpr std::size_t records_trimmed = std::size_t(1) << 16;
+
 void build_workbook(const std::string& file, WorkbookRecord& record, Document& document) {
     engine::Workbook& book = document.workbook;
     for (const std::string& warning : record.warnings)
@@ -230,7 +233,13 @@ void build_workbook(const std::string& file, WorkbookRecord& record, Document& d
         // The cached values of the cells of blocks, kept for after the loop (the records go
         // as they are built).
         std::vector<std::pair<Address, engine::Value>> block_cells;
-        for (; !sheet.cells.empty(); sheet.cells.pop_front()) {
+        for (std::size_t built = 1; !sheet.cells.empty(); sheet.cells.pop_front(), ++built) {
+#if defined(__GLIBC__)
+            // The records' pages go back to the system as the workbook's tables grow, rather
+            // than both being resident at the end.
+            if (built % records_trimmed == 0)
+                malloc_trim(0);
+#endif
             const CellRecord& cell = sheet.cells.front();
             engine::CellAddress at{index, std::int32_t(cell.at.row), std::int32_t(cell.at.column)};
             if (cell.kind == FormulaKind::Array || cell.kind == FormulaKind::DataTable ||

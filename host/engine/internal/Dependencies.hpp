@@ -156,6 +156,7 @@ private:
     DependentLists dependents_;
     std::vector<std::uint8_t> changed_; // per slot: in pending_
     std::vector<std::uint32_t> pending_;
+    static constexpr std::size_t large_pending = std::size_t(1) << 16;
     std::vector<AreaNode> areas_;
     std::vector<std::uint32_t> free_areas_;
     std::map<AreaKey, std::uint32_t> area_ids_;

@@ -124,7 +124,11 @@ void Dependencies::mark_changed(std::uint32_t cell) {
 void Dependencies::forget_changes() {
     for (std::uint32_t id : pending_)
         changed_[id] = 0;
-    pending_.clear();
+    // Loading a large model marks every cell: that list's space goes back.
+    if (pending_.capacity() >= large_pending)
+        std::vector<std::uint32_t>().swap(pending_);
+    else
+        pending_.clear();
 }
 
 const std::vector<std::uint32_t>& Dependencies::changed_order(void (*arrange)(void*, std::vector<std::uint32_t>&),
@@ -176,30 +180,32 @@ void Dependencies::each_dependent(std::uint32_t node, F f) const {
 // would otherwise run out of stack.
 void Dependencies::order(const std::vector<std::uint32_t>& roots, std::vector<std::uint32_t>& out,
                          std::vector<std::vector<std::uint32_t>>* cycles) const {
-    // The scratch space, 14 bytes a slot, lives for this ordering only: orders are computed
+    // The scratch space, 9 bytes a slot, lives for this ordering only: orders are computed
     // rarely (once per set of changed cells) and a large model's slots are many.
     const std::size_t cells = places_.size(), n = cells + areas_.size();
-    std::vector<std::uint32_t> index(n), low(n);
-    std::vector<std::uint8_t> seen(n, 0), on_stack(n, 0), self_loop(n, 0);
+    constexpr std::uint32_t unseen = 0xFFFFFFFFu;
+    constexpr std::uint8_t on_stack = 1, self_loop = 2;
+    std::vector<std::uint32_t> index(n, unseen), low(n);
+    std::vector<std::uint8_t> flags(n, 0);
     struct Frame {
         std::uint32_t node;
         std::size_t begin, pos;
     };
     std::vector<Frame> frames;
-    std::vector<std::uint32_t> edges, stack, components;
+    std::vector<std::uint32_t> edges, stack;
+    // The components as found, reversed at the end.
+    out.clear();
     std::uint32_t counter = 0;
     auto visit = [&](std::uint32_t v) {
-        seen[v] = 1;
         index[v] = low[v] = counter++;
-        on_stack[v] = 1;
-        self_loop[v] = 0;
+        flags[v] = on_stack;
         stack.push_back(v);
         std::size_t begin = edges.size();
         each_dependent(v, [&](std::uint32_t w) { edges.push_back(w); });
         frames.push_back(Frame{v, begin, begin});
     };
     for (std::uint32_t root : roots) {
-        if (seen[root])
+        if (index[root] != unseen)
             continue;
         visit(root);
         while (!frames.empty()) {
@@ -208,10 +214,10 @@ void Dependencies::order(const std::vector<std::uint32_t>& roots, std::vector<st
             if (fr.pos < edges.size()) {
                 std::uint32_t w = edges[fr.pos++];
                 if (w == v)
-                    self_loop[v] = 1;
-                if (!seen[w])
+                    flags[v] |= self_loop;
+                if (index[w] == unseen)
                     visit(w);
-                else if (on_stack[w])
+                else if (flags[w] & on_stack)
                     low[v] = std::min(low[v], index[w]);
                 continue;
             }
@@ -227,27 +233,27 @@ void Dependencies::order(const std::vector<std::uint32_t>& roots, std::vector<st
             } while (stack[start] != v);
             // A range's node is no cell: it joins a cycle (its cells read what reads it) but is
             // left out of the order.
-            bool cyclic = stack.size() - start > 1 || self_loop[v];
+            bool cyclic = stack.size() - start > 1 || (flags[v] & self_loop);
             if (cyclic && cycles) {
                 cycles->emplace_back();
                 for (std::size_t i = start; i < stack.size(); ++i)
                     if (stack[i] < cells)
                         cycles->back().push_back(stack[i]);
             }
-            std::size_t first = components.size();
+            std::size_t first = out.size();
             for (std::size_t i = stack.size(); i-- > start;) {
-                on_stack[stack[i]] = 0;
+                flags[stack[i]] &= std::uint8_t(~on_stack);
                 if (stack[i] >= cells)
                     continue;
-                first = components.size();
-                components.push_back(stack[i] | (cyclic ? cyclic_bit : 0));
+                first = out.size();
+                out.push_back(stack[i] | (cyclic ? cyclic_bit : 0));
             }
-            if (cyclic && first < components.size())
-                components[first] |= cycle_start_bit;
+            if (cyclic && first < out.size())
+                out[first] |= cycle_start_bit;
             stack.resize(start);
         }
     }
-    out.assign(components.rbegin(), components.rend());
+    std::reverse(out.begin(), out.end());
 }
 
 void Dependencies::by_levels(std::vector<std::uint32_t>& order, const std::vector<std::uint32_t>& groups) const {
@@ -293,6 +299,8 @@ void Dependencies::by_levels(std::vector<std::uint32_t>& order, const std::vecto
         for (std::size_t i = 0; i < order.size(); ++i)
             by_level[at[level[order[i]]]++] = std::uint32_t(i);
     }
+    // A slot's level is not needed again: its space goes before the new order's comes.
+    std::vector<std::uint32_t>().swap(level);
     std::vector<std::uint32_t> out;
     out.reserve(order.size() + order.size() / 8);
     for (std::size_t l = 0; l + 1 < start.size(); ++l) {
