@@ -128,6 +128,10 @@ public:
     // on a cycle carry cyclic_bit. Optionally collects the cells of each cycle.
     void order(const std::vector<std::uint32_t>& roots, std::vector<std::uint32_t>& out,
                std::vector<std::vector<std::uint32_t>>* cycles) const;
+    // The same with the roots the slots for which `is_root(context, slot)` holds, in slot
+    // order, without a list of them.
+    void order_where(bool (*is_root)(const void*, std::uint32_t), const void* context, std::vector<std::uint32_t>& out,
+                     std::vector<std::vector<std::uint32_t>>* cycles) const;
 
     // Rearranges an order without circular references level by level: a cell's level is one
     // more than the highest of the cells it reads in the order, so the cells of a level read
@@ -146,6 +150,10 @@ private:
     static AreaKey key_of(const Area& a) { return {a.sheet, a.r1, a.c1, a.r2, a.c2}; }
 
     // The graph's nodes are the cell slots, then (from places_.size() on) the range nodes.
+    // order() from the roots `each_root` calls its argument with.
+    template <class Roots>
+    void order_from(Roots each_root, std::vector<std::uint32_t>& out,
+                    std::vector<std::vector<std::uint32_t>>* cycles) const;
     template <class F>
     void each_dependent(std::uint32_t node, F f) const;
     // The range nodes whose range holds the cell.

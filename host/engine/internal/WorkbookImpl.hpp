@@ -75,7 +75,6 @@ constexpr std::uint32_t compact_bit = 0x80000000u;
 inline bool is_compact(std::uint32_t formula) { return formula != none && (formula & compact_bit); }
 
 struct CompactFormula {
-    std::uint32_t cell = none;
     std::uint32_t shape = none;
     std::uint32_t operands = 0; // its first slot in Impl::operand_slots; the shape says how many
 };
@@ -522,7 +521,8 @@ struct Workbook::Impl final : detail::Grid {
     bool rewired = false;
 
     void again_if_rewired();
-    std::vector<std::uint32_t> all_formula_cells() const;
+    // Whether the slot holds a formula: the roots of a full recalculation's ordering.
+    static bool has_formula(const void* impl, std::uint32_t id);
     // From this many formula cells on, a full recalculation gives its scratch pages back.
     static constexpr std::size_t large_order = std::size_t(1) << 16;
     void recalculate_all();

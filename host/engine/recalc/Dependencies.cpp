@@ -180,6 +180,29 @@ void Dependencies::each_dependent(std::uint32_t node, F f) const {
 // would otherwise run out of stack.
 void Dependencies::order(const std::vector<std::uint32_t>& roots, std::vector<std::uint32_t>& out,
                          std::vector<std::vector<std::uint32_t>>* cycles) const {
+    order_from(
+        [&](auto visit_root) {
+            for (std::uint32_t root : roots)
+                visit_root(root);
+        },
+        out, cycles);
+}
+
+void Dependencies::order_where(bool (*is_root)(const void*, std::uint32_t), const void* context,
+                               std::vector<std::uint32_t>& out, std::vector<std::vector<std::uint32_t>>* cycles) const {
+    const std::uint32_t slots = static_cast<std::uint32_t>(places_.size());
+    order_from(
+        [&](auto visit_root) {
+            for (std::uint32_t id = 0; id < slots; ++id)
+                if (is_root(context, id))
+                    visit_root(id);
+        },
+        out, cycles);
+}
+
+template <class Roots>
+void Dependencies::order_from(Roots each_root, std::vector<std::uint32_t>& out,
+                              std::vector<std::vector<std::uint32_t>>* cycles) const {
     // The scratch space, 9 bytes a slot, lives for this ordering only: orders are computed
     // rarely (once per set of changed cells) and a large model's slots are many.
     const std::size_t cells = places_.size(), n = cells + areas_.size();
@@ -204,9 +227,9 @@ void Dependencies::order(const std::vector<std::uint32_t>& roots, std::vector<st
         each_dependent(v, [&](std::uint32_t w) { edges.push_back(w); });
         frames.push_back(Frame{v, begin, begin});
     };
-    for (std::uint32_t root : roots) {
+    each_root([&](std::uint32_t root) {
         if (index[root] != unseen)
-            continue;
+            return;
         visit(root);
         while (!frames.empty()) {
             Frame& fr = frames.back();
@@ -252,7 +275,7 @@ void Dependencies::order(const std::vector<std::uint32_t>& roots, std::vector<st
                 out[first] |= cycle_start_bit;
             stack.resize(start);
         }
-    }
+    });
     std::reverse(out.begin(), out.end());
 }
 

@@ -287,21 +287,16 @@ void Workbook::Impl::again_if_rewired() {
     }
 }
 
-// Every cell with a formula slot (its own, one of a shape's, or an array formula's member),
-// in the order of the slots.
-std::vector<std::uint32_t> Workbook::Impl::all_formula_cells() const {
-    std::vector<std::uint32_t> roots;
-    for (std::uint32_t id = 0; id < cells.size(); ++id)
-        if (cells[id].formula != none)
-            roots.push_back(id);
-    return roots;
+// A cell with a formula slot (its own, one of a shape's, or an array formula's member).
+bool Workbook::Impl::has_formula(const void* impl, std::uint32_t id) {
+    return static_cast<const Impl*>(impl)->cells[id].formula != none;
 }
 
 void Workbook::Impl::recalculate_all() {
     memo.forget();
     dependencies.forget_changes();
     std::vector<std::uint32_t> order;
-    dependencies.order(all_formula_cells(), order, nullptr);
+    dependencies.order_where(&has_formula, this, order, nullptr);
     arrange(order);
     rewired = false;
     run(order);
@@ -584,7 +579,7 @@ Diagnostics Workbook::diagnostics() const {
     }
     std::vector<std::uint32_t> order;
     std::vector<std::vector<std::uint32_t>> cycles;
-    impl_->dependencies.order(impl_->all_formula_cells(), order, &cycles);
+    impl_->dependencies.order_where(&Impl::has_formula, impl_.get(), order, &cycles);
     for (const auto& cycle : cycles) {
         std::vector<CellAddress> cells;
         for (std::uint32_t id : cycle)

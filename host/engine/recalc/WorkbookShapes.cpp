@@ -266,7 +266,7 @@ void Workbook::Impl::place_compact(std::uint32_t id, std::uint32_t shape, const 
         k = static_cast<std::uint32_t>(compact_formulas.size());
         compact_formulas.emplace_back();
     }
-    compact_formulas[k] = CompactFormula{id, shape, operands};
+    compact_formulas[k] = CompactFormula{shape, operands};
     cells[id].formula = compact_bit | k;
 }
 
