@@ -45,48 +45,50 @@ constexpr std::uint32_t entry_flags = cyclic_bit | cycle_start_bit;
 constexpr std::uint32_t batch_mark = cycle_start_bit;
 
 // Per cell slot, the formula cells that read it, in the order they came; removing one moves
-// the last into its place. Most cells are read by one formula: that one is kept in the slot's
-// entry, and only the others in a list of their own.
+// the last into its place. Most cells are read by one formula: that one is the slot's entry
+// (4 bytes); a cell read by more has a list of them all, its entry the list's index.
 class DependentLists {
 public:
-    void add_slot() { entries_.push_back(Entry{}); }
+    void add_slot() { entries_.push_back(empty); }
     void pop_slot() { entries_.pop_back(); }
     void push(std::uint32_t slot, std::uint32_t cell) {
-        Entry& e = entries_[slot];
-        if (e.first == empty) {
-            e.first = cell;
+        std::uint32_t& e = entries_[slot];
+        if (e == empty) {
+            e = cell;
             return;
         }
-        if (e.more == empty) {
+        if (!(e & list_bit)) {
+            std::uint32_t list;
             if (!free_.empty()) {
-                e.more = free_.back();
+                list = free_.back();
                 free_.pop_back();
             } else {
-                e.more = static_cast<std::uint32_t>(more_.size());
+                list = static_cast<std::uint32_t>(more_.size());
                 more_.emplace_back();
             }
+            more_[list].push_back(e);
+            e = list_bit | list;
         }
-        more_[e.more].push_back(cell);
+        more_[e & ~list_bit].push_back(cell);
     }
     void remove(std::uint32_t slot, std::uint32_t cell);
     template <class F>
     void each(std::uint32_t slot, F f) const {
-        const Entry& e = entries_[slot];
-        if (e.first == empty)
+        const std::uint32_t e = entries_[slot];
+        if (e == empty)
             return;
-        f(e.first);
-        if (e.more != empty)
-            for (std::uint32_t d : more_[e.more])
-                f(d);
+        if (!(e & list_bit)) {
+            f(e);
+            return;
+        }
+        for (std::uint32_t d : more_[e & ~list_bit])
+            f(d);
     }
 
 private:
-    static constexpr std::uint32_t empty = 0xFFFFFFFFu;
-    struct Entry {
-        std::uint32_t first = empty;
-        std::uint32_t more = empty; // index in more_
-    };
-    std::vector<Entry> entries_;
+    // Cell slots are below 2^30: the top bit marks an index into more_.
+    static constexpr std::uint32_t empty = 0xFFFFFFFFu, list_bit = 0x80000000u;
+    std::vector<std::uint32_t> entries_;
     std::vector<std::vector<std::uint32_t>> more_;
     std::vector<std::uint32_t> free_; // lists of more_ that emptied
 };

@@ -25,33 +25,25 @@ void Dependencies::add_slot() {
 }
 
 void DependentLists::remove(std::uint32_t slot, std::uint32_t cell) {
-    Entry& e = entries_[slot];
-    std::vector<std::uint32_t>* rest = e.more == empty ? nullptr : &more_[e.more];
-    std::size_t at;
-    if (e.first == empty)
+    std::uint32_t& e = entries_[slot];
+    if (e == empty)
         return;
-    if (e.first == cell) {
-        at = 0;
-    } else {
-        auto it = rest ? std::find(rest->begin(), rest->end(), cell) : std::vector<std::uint32_t>::iterator();
-        if (!rest || it == rest->end())
-            return;
-        at = std::size_t(it - rest->begin()) + 1;
-    }
-    if (!rest) {
-        e.first = empty;
+    if (!(e & list_bit)) {
+        if (e == cell)
+            e = empty;
         return;
     }
-    const std::uint32_t last = rest->back();
-    rest->pop_back();
-    if (at == 0)
-        e.first = last;
-    else if (at - 1 < rest->size())
-        (*rest)[at - 1] = last;
-    if (rest->empty()) {
-        std::vector<std::uint32_t>().swap(*rest);
-        free_.push_back(e.more);
-        e.more = empty;
+    const std::uint32_t index = e & ~list_bit;
+    std::vector<std::uint32_t>& list = more_[index];
+    auto it = std::find(list.begin(), list.end(), cell);
+    if (it == list.end())
+        return;
+    *it = list.back();
+    list.pop_back();
+    if (list.size() == 1) {
+        e = list.front();
+        std::vector<std::uint32_t>().swap(list);
+        free_.push_back(index);
     }
 }
 
