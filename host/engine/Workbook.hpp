@@ -174,6 +174,9 @@ public:
     // program (the cells of a shared formula). False, leaving the cell unchanged, where the
     // caller must move the text and set it.
     bool set_moved_formula(const CellAddress& cell, const CellAddress& from);
+    // Room for `cells` more cells on the sheet, `formulas` of them of filled-down blocks: a
+    // large sheet's tables are then allocated once rather than grown. A hint only.
+    void reserve_cells(int sheet, std::size_t cells, std::size_t formulas);
     // An array formula filling `rows` x `cols` cells from `anchor` (the legacy array formula,
     // {=...}): each cell gets its element of the result; a result of one row or column
     // repeats across the range; cells beyond the result show #N/A. Throws EngineError when the

@@ -205,11 +205,15 @@ void build_workbook(const std::string& file, WorkbookRecord& record, Document& d
         int index = int(s);
         // The anchors of shared formulas; dependents are moved copies of the anchor's text.
         std::unordered_map<std::int32_t, std::pair<Address, const FormulaRecord*>> anchors;
+        std::size_t moved = 0;
         for (const CellRecord& cell : sheet.cells)
             if (cell.kind == FormulaKind::SharedAnchor) {
                 const FormulaRecord& f = sheet.formulas[cell.detail];
                 anchors.emplace(f.shared_index, std::make_pair(cell.at, &f));
+            } else {
+                moved += cell.kind == FormulaKind::SharedDependent;
             }
+        book.reserve_cells(index, sheet.cells.size(), moved);
         // Shared formulas whose anchor did not parse: their cells follow it silently.
         std::unordered_set<std::int32_t> unread_anchors;
         // Each anchor's formula read once for all its cells.

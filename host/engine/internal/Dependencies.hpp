@@ -51,6 +51,7 @@ class DependentLists {
 public:
     void add_slot() { entries_.push_back(empty); }
     void pop_slot() { entries_.pop_back(); }
+    void reserve(std::size_t slots) { entries_.reserve(slots); }
     void push(std::uint32_t slot, std::uint32_t cell) {
         std::uint32_t& e = entries_[slot];
         if (e == empty) {
@@ -108,6 +109,10 @@ public:
     explicit Dependencies(const std::vector<Place>& places) : places_(places) {}
 
     void add_slot();
+    void reserve(std::size_t slots) {
+        dependents_.reserve(slots);
+        changed_.reserve(slots);
+    }
     // A formula cell's reads, indexed after its formula is linked and taken out (with the
     // same reads) before the formula changes or goes.
     void add(std::uint32_t formula_cell, const Reads& reads);

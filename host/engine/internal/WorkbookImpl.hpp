@@ -176,13 +176,21 @@ public:
         if (it != end())
             return {it, false};
         if ((size_ + 1) * 4 > table_.size() * 3)
-            grow();
+            grow(table_.empty() ? 16 : table_.size() * 2);
         std::size_t i = home(key);
         while (table_[i] != 0)
             i = (i + 1) & (table_.size() - 1);
         table_[i] = key << 30 | (std::uint64_t(slot) + 1);
         ++size_;
         return {iterator(this, i), true};
+    }
+    // Room for `n` entries without growing.
+    void reserve(std::size_t n) {
+        std::size_t size = table_.empty() ? 16 : table_.size();
+        while (n * 4 > size * 3)
+            size *= 2;
+        if (size > table_.size())
+            grow(size);
     }
     void erase(iterator it) {
         // Backward shift: the entries after the gap that would not be found past it move in.
@@ -202,8 +210,8 @@ public:
 private:
     static constexpr std::uint64_t mask = (std::uint64_t(1) << 30) - 1;
     std::size_t home(std::uint64_t key) const { return std::size_t((key * 0x9E3779B97F4A7C15ull) >> shift_); }
-    void grow() {
-        std::vector<std::uint64_t> old(table_.empty() ? 16 : table_.size() * 2, 0);
+    void grow(std::size_t size) {
+        std::vector<std::uint64_t> old(size, 0);
         old.swap(table_);
         shift_ = 64;
         for (std::size_t n = table_.size(); n > 1; n /= 2)

@@ -85,6 +85,17 @@ int Workbook::add_sheet(const std::string& name) {
     return int(impl_->sheets.size()) - 1;
 }
 
+void Workbook::reserve_cells(int sheet, std::size_t cells, std::size_t formulas) {
+    if (sheet < 0 || sheet >= sheet_count() || cells > CellMap::max_slot || formulas > cells)
+        return;
+    const std::size_t total = impl_->cells.size() + cells;
+    impl_->cells.reserve(total);
+    impl_->places.reserve(total);
+    impl_->dependencies.reserve(total);
+    impl_->compact_formulas.reserve(impl_->compact_formulas.size() + formulas);
+    impl_->sheets[std::size_t(sheet)].cells.reserve(impl_->sheets[std::size_t(sheet)].cells.size() + cells);
+}
+
 int Workbook::find_sheet(std::string_view name) const { return impl_->find_sheet(name); }
 int Workbook::sheet_count() const { return int(impl_->sheets.size()); }
 
