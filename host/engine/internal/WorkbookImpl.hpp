@@ -125,8 +125,9 @@ struct NameDef {
     std::uint32_t moved_from = none; // a moved copy: the name it was made from
 };
 
-// A sheet's cells: place key_of(row, col) to slot, 8 bytes an entry (the key's 34 bits and
-// the slot's 30 in one word) in an open-addressed table at most three quarters full.
+// A sheet's cells: place key_of(row, col) to slot, 4 bytes an entry (the slot + 1; its place,
+// and so its key, is in the workbook's list of places) in an open-addressed table at most
+// three quarters full.
 class CellMap {
 public:
     static constexpr std::uint32_t max_slot = (1u << 30) - 2;
@@ -134,6 +135,7 @@ public:
     class iterator {
     public:
         iterator(const CellMap* map, std::size_t at) : map_(map), at_(at) { skip(); }
+        iterator(const CellMap* map, std::size_t at, const Item& item) : map_(map), at_(at), item_(item) {}
         const Item& operator*() const { return item_; }
         const Item* operator->() const { return &item_; }
         iterator& operator++() {
@@ -150,27 +152,31 @@ public:
             while (at_ < map_->table_.size() && map_->table_[at_] == 0)
                 ++at_;
             if (at_ < map_->table_.size())
-                item_ = Item{map_->table_[at_] >> 30, std::uint32_t(map_->table_[at_] & mask) - 1};
+                item_ = Item{map_->key_at(at_), map_->table_[at_] - 1};
         }
         const CellMap* map_;
         std::size_t at_;
         Item item_{};
     };
 
+    // The places of the slots the keys are read from; set before the first insertion.
+    void attach(const std::vector<Place>* places) { places_ = places; }
     iterator begin() const { return iterator(this, 0); }
-    iterator end() const { return iterator(this, table_.size()); }
+    iterator end() const { return iterator(this, table_.size(), Item{}); }
     std::size_t size() const { return size_; }
     iterator find(std::uint64_t key) const {
         if (table_.empty())
             return end();
         for (std::size_t i = home(key);; i = (i + 1) & (table_.size() - 1)) {
-            if (table_[i] == 0)
+            const std::uint32_t e = table_[i];
+            if (e == 0)
                 return end();
-            if (table_[i] >> 30 == key)
-                return iterator(this, i);
+            if (key_of_slot(e - 1) == key)
+                return iterator(this, i, Item{key, e - 1});
         }
     }
-    // As std::unordered_map's: the slot at `key`, or `slot` put there.
+    // As std::unordered_map's: the slot at `key`, or `slot` put there (its place may be added
+    // to the list of places after).
     std::pair<iterator, bool> try_emplace(std::uint64_t key, std::uint32_t slot) {
         iterator it = find(key);
         if (it != end())
@@ -180,9 +186,9 @@ public:
         std::size_t i = home(key);
         while (table_[i] != 0)
             i = (i + 1) & (table_.size() - 1);
-        table_[i] = key << 30 | (std::uint64_t(slot) + 1);
+        table_[i] = slot + 1;
         ++size_;
-        return {iterator(this, i), true};
+        return {iterator(this, i, Item{key, slot}), true};
     }
     // Room for `n` entries without growing.
     void reserve(std::size_t n) {
@@ -197,7 +203,7 @@ public:
         const std::size_t n = table_.size() - 1;
         std::size_t gap = it.at_;
         for (std::size_t i = (gap + 1) & n; table_[i] != 0; i = (i + 1) & n) {
-            const std::size_t h = home(table_[i] >> 30);
+            const std::size_t h = home(key_at(i));
             if (((i - h) & n) >= ((i - gap) & n)) {
                 table_[gap] = table_[i];
                 gap = i;
@@ -208,25 +214,30 @@ public:
     }
 
 private:
-    static constexpr std::uint64_t mask = (std::uint64_t(1) << 30) - 1;
+    std::uint64_t key_of_slot(std::uint32_t slot) const {
+        const Place& p = (*places_)[slot];
+        return key_of(p.row, p.col);
+    }
+    std::uint64_t key_at(std::size_t i) const { return key_of_slot(table_[i] - 1); }
     std::size_t home(std::uint64_t key) const { return std::size_t((key * 0x9E3779B97F4A7C15ull) >> shift_); }
     void grow(std::size_t size) {
-        std::vector<std::uint64_t> old(size, 0);
+        std::vector<std::uint32_t> old(size, 0);
         old.swap(table_);
         shift_ = 64;
         for (std::size_t n = table_.size(); n > 1; n /= 2)
             --shift_;
-        for (std::uint64_t e : old)
+        for (std::uint32_t e : old)
             if (e != 0) {
-                std::size_t i = home(e >> 30);
+                std::size_t i = home(key_of_slot(e - 1));
                 while (table_[i] != 0)
                     i = (i + 1) & (table_.size() - 1);
                 table_[i] = e;
             }
     }
-    std::vector<std::uint64_t> table_; // 0: free
+    std::vector<std::uint32_t> table_; // 0: free
     std::size_t size_ = 0;
     int shift_ = 64; // 64 - log2 of the table's size
+    const std::vector<Place>* places_ = nullptr;
 };
 
 struct Sheet {

@@ -78,6 +78,7 @@ int Workbook::add_sheet(const std::string& name) {
         throw EngineError("The workbook already has a sheet named \"" + name + "\"");
     impl_->sheets.emplace_back();
     impl_->sheets.back().name = name;
+    impl_->sheets.back().cells.attach(&impl_->places);
     impl_->lookup_indexes.sheets_changed(int(impl_->sheets.size()));
     impl_->relink_names();
     impl_->relink_where([](const Formula& f) { return f.unresolved || f.uses_names; });
