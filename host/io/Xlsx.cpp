@@ -207,11 +207,11 @@ void build_workbook(const std::string& file, WorkbookRecord& record, Document& d
         std::unordered_map<std::int32_t, std::pair<Address, const FormulaRecord*>> anchors;
         std::size_t moved = 0;
         for (const CellRecord& cell : sheet.cells)
-            if (cell.kind == FormulaKind::SharedAnchor) {
-                const FormulaRecord& f = sheet.formulas[cell.detail];
-                anchors.emplace(f.shared_index, std::make_pair(cell.at, &f));
+            if (cell.kind() == FormulaKind::SharedAnchor) {
+                const FormulaRecord& f = sheet.formulas[cell.detail()];
+                anchors.emplace(f.shared_index, std::make_pair(cell.at(), &f));
             } else {
-                moved += cell.kind == FormulaKind::SharedDependent;
+                moved += cell.kind() == FormulaKind::SharedDependent;
             }
         book.reserve_cells(index, sheet.cells.size(), moved);
         // Shared formulas whose anchor did not parse: their cells follow it silently.
@@ -223,10 +223,10 @@ void build_workbook(const std::string& file, WorkbookRecord& record, Document& d
         // The blocks array formulas fill: their cells' cached values are the formulas' to give.
         std::vector<std::pair<Address, Address>> arrays;
         for (const CellRecord& cell : sheet.cells)
-            if (cell.kind == FormulaKind::Array || cell.kind == FormulaKind::DataTable) {
-                const Address last = sheet.formulas[cell.detail].last;
-                if (!(last == cell.at))
-                    arrays.emplace_back(cell.at, last);
+            if (cell.kind() == FormulaKind::Array || cell.kind() == FormulaKind::DataTable) {
+                const Address last = sheet.formulas[cell.detail()].last;
+                if (!(last == cell.at()))
+                    arrays.emplace_back(cell.at(), last);
             }
         auto in_array = [&](Address a) {
             return std::any_of(arrays.begin(), arrays.end(), [&](const auto& b) {
@@ -245,31 +245,31 @@ void build_workbook(const std::string& file, WorkbookRecord& record, Document& d
                 malloc_trim(0);
 #endif
             const CellRecord& cell = sheet.cells.front();
-            engine::CellAddress at{index, std::int32_t(cell.at.row), std::int32_t(cell.at.column)};
-            if (cell.kind == FormulaKind::Array || cell.kind == FormulaKind::DataTable ||
-                (!arrays.empty() && in_array(cell.at)))
-                block_cells.emplace_back(cell.at, cell.value);
-            switch (cell.kind) {
+            engine::CellAddress at{index, std::int32_t(cell.at().row), std::int32_t(cell.at().column)};
+            if (cell.kind() == FormulaKind::Array || cell.kind() == FormulaKind::DataTable ||
+                (!arrays.empty() && in_array(cell.at())))
+                block_cells.emplace_back(cell.at(), cell.value);
+            switch (cell.kind()) {
             case FormulaKind::None:
-                if (!arrays.empty() && in_array(cell.at))
+                if (!arrays.empty() && in_array(cell.at()))
                     break;
                 book.set_value(at, cell.value);
                 break;
             case FormulaKind::Normal:
-                if (set_formula(file, document, index, cell.at, sheet.formulas[cell.detail].text, false))
+                if (set_formula(file, document, index, cell.at(), sheet.formulas[cell.detail()].text, false))
                     kept.keep(document, at, cell.value);
                 break;
             case FormulaKind::SharedAnchor: {
-                const FormulaRecord& f = sheet.formulas[cell.detail];
-                if (!set_formula(file, document, index, cell.at, f.text, false))
+                const FormulaRecord& f = sheet.formulas[cell.detail()];
+                if (!set_formula(file, document, index, cell.at(), f.text, false))
                     unread_anchors.insert(f.shared_index);
                 else
                     kept.keep(document, at, cell.value);
                 break;
             }
             case FormulaKind::Array: {
-                const FormulaRecord& f = sheet.formulas[cell.detail];
-                if (set_formula(file, document, index, cell.at, f.text, true, f.last, f.spills) &&
+                const FormulaRecord& f = sheet.formulas[cell.detail()];
+                if (set_formula(file, document, index, cell.at(), f.text, true, f.last, f.spills) &&
                     kept.keep(document, at, cell.value, true))
                     kept.blocks.push_back(engine::CellRange{index, at.row, at.col,
                                                             std::max(at.row, std::int32_t(f.last.row)),
@@ -278,10 +278,10 @@ void build_workbook(const std::string& file, WorkbookRecord& record, Document& d
             }
             case FormulaKind::DataTable: break; // below, once the cells around it are in
             case FormulaKind::SharedDependent: {
-                const std::int32_t shared_index = std::int32_t(cell.detail);
+                const std::int32_t shared_index = sheet.shared_indexes[cell.detail()];
                 auto anchor = anchors.find(shared_index);
                 if (anchor == anchors.end())
-                    throw IoError(file, sheet.name, format_address(cell.at),
+                    throw IoError(file, sheet.name, format_address(cell.at()),
                                   "shared formula " + std::to_string(shared_index) + " has no anchor cell");
                 const Address from = anchor->second.first;
                 if (unread_anchors.count(shared_index)) {
@@ -301,23 +301,23 @@ void build_workbook(const std::string& file, WorkbookRecord& record, Document& d
                     if (book.set_moved_formula(at, before))
                         break;
                 } catch (const engine::EngineError& e) {
-                    throw IoError(file, sheet.name, format_address(cell.at), e.what());
+                    throw IoError(file, sheet.name, format_address(cell.at()), e.what());
                 }
                 std::string moved;
                 try {
                     auto mover = movers.find(shared_index);
                     if (mover == movers.end())
                         mover = movers.emplace(shared_index, engine::FormulaMover(anchor->second.second->text)).first;
-                    moved = mover->second.move(std::int32_t(cell.at.row) - std::int32_t(from.row),
-                                               std::int32_t(cell.at.column) - std::int32_t(from.column));
+                    moved = mover->second.move(std::int32_t(cell.at().row) - std::int32_t(from.row),
+                                               std::int32_t(cell.at().column) - std::int32_t(from.column));
                 } catch (const engine::FormulaError& e) {
                     keep_unread(document, at);
                     document.warnings.push_back(file + ": warning: sheet '" + sheet.name + "', cell " +
-                                                format_address(cell.at) + ": " + formula_failure(e) +
+                                                format_address(cell.at()) + ": " + formula_failure(e) +
                                                 "; the cell shows #NAME?");
                     break;
                 }
-                if (set_formula(file, document, index, cell.at, moved, false))
+                if (set_formula(file, document, index, cell.at(), moved, false))
                     kept.keep(document, at, cell.value);
                 break;
             }

@@ -132,19 +132,20 @@ TEST(RealWorkbooks, RecalculateToTheirCachedValues) {
             saved = saved_at(package);
             for (std::size_t s = 0; s < record.sheets.size(); ++s) {
                 for (const auto& cell : record.sheets[s].cells)
-                    if (cell.kind == host::io::FormulaKind::Array || cell.kind == host::io::FormulaKind::DataTable) {
-                        const host::io::FormulaRecord& f = record.sheets[s].formulas[cell.detail];
-                        for (auto r = cell.at.row; r <= f.last.row; ++r)
-                            for (auto c = cell.at.column; c <= f.last.column; ++c)
+                    if (cell.kind() == host::io::FormulaKind::Array ||
+                        cell.kind() == host::io::FormulaKind::DataTable) {
+                        const host::io::FormulaRecord& f = record.sheets[s].formulas[cell.detail()];
+                        for (auto r = cell.at().row; r <= f.last.row; ++r)
+                            for (auto c = cell.at().column; c <= f.last.column; ++c)
                                 array_kind[CellAddress{int(s), std::int32_t(r), std::int32_t(c)}] =
-                                    cell.kind == host::io::FormulaKind::DataTable ? "data tables"
-                                    : f.spills                                    ? "dynamic arrays"
-                                                                                  : "legacy arrays";
+                                    cell.kind() == host::io::FormulaKind::DataTable ? "data tables"
+                                    : f.spills                                      ? "dynamic arrays"
+                                                                                    : "legacy arrays";
                     }
                 // Every cell of an array's block is compared, not only the formula's own.
                 for (const auto& cell : record.sheets[s].cells) {
-                    CellAddress at{int(s), std::int32_t(cell.at.row), std::int32_t(cell.at.column)};
-                    if (cell.kind != host::io::FormulaKind::None || array_kind.count(at))
+                    CellAddress at{int(s), std::int32_t(cell.at().row), std::int32_t(cell.at().column)};
+                    if (cell.kind() != host::io::FormulaKind::None || array_kind.count(at))
                         cached.emplace_back(at, cell.value);
                 }
             }

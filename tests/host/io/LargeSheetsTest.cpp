@@ -55,11 +55,11 @@ std::string cells_read(const std::string& worksheet) {
     std::string out;
     for (const host::io::CellRecord& c : sheet.cells) {
         out += out.empty() ? "" : "; ";
-        out += host::io::format_address(c.at) + " ";
-        if (c.kind == host::io::FormulaKind::SharedDependent)
+        out += host::io::format_address(c.at()) + " ";
+        if (c.kind() == host::io::FormulaKind::SharedDependent)
             out += "= ";
-        else if (c.kind != host::io::FormulaKind::None)
-            out += "=" + sheet.formulas[c.detail].text + " ";
+        else if (c.kind() != host::io::FormulaKind::None)
+            out += "=" + sheet.formulas[c.detail()].text + " ";
         out += c.value.to_string();
     }
     return out;
@@ -293,7 +293,7 @@ std::vector<std::string> saved_values(const std::string& bytes) {
     const host::io::WorkbookRecord book = host::io::read_workbook_parts(package);
     std::vector<std::string> out;
     for (const host::io::CellRecord& c : book.sheets[0].cells)
-        out.push_back(host::io::format_address(c.at) + " " + c.value.to_string());
+        out.push_back(host::io::format_address(c.at()) + " " + c.value.to_string());
     return out;
 }
 

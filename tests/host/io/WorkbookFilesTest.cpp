@@ -89,7 +89,7 @@ TEST_P(Corpus, SavedPackageReloadsWithTheSameValuesAndUntouchedParts) {
     host::io::WorkbookRecord record = host::io::read_workbook_parts(after);
     std::map<std::string, Value> values = formula_values(d.workbook);
     for (const auto& cell : record.sheets[1].cells) {
-        std::string key = "Calc Sheet!" + host::io::format_address(cell.at);
+        std::string key = "Calc Sheet!" + host::io::format_address(cell.at());
         ASSERT_TRUE(values.count(key)) << key;
         EXPECT_EQ(cell.value, values[key]) << key;
     }

@@ -30,7 +30,7 @@ const CellRecord* find_cell(const host::io::SheetRecord& sheet, const char* ref)
     if (host::io::parse_address(ref, a) != host::io::A1Parse::Ok)
         return nullptr;
     for (const CellRecord& c : sheet.cells)
-        if (c.at == a)
+        if (c.at() == a)
             return &c;
     return nullptr;
 }
@@ -61,9 +61,9 @@ TEST_P(CorpusParts, RichTextAndArrayFormulas) {
     EXPECT_EQ(find_cell(inputs, "C9"), nullptr);
     const auto& calc = book.sheets[1];
     EXPECT_EQ(calc.cells.size(), 16u);
-    EXPECT_EQ(cell(calc, "C2").kind, FormulaKind::Array);
-    EXPECT_EQ(calc.formulas[cell(calc, "C2").detail].text, "SUM(Inputs!B2:B3*2)");
-    EXPECT_EQ(calc.formulas[cell(calc, "C5").detail].text, "'Calc Sheet'!A1+1");
+    EXPECT_EQ(cell(calc, "C2").kind(), FormulaKind::Array);
+    EXPECT_EQ(calc.formulas[cell(calc, "C2").detail()].text, "SUM(Inputs!B2:B3*2)");
+    EXPECT_EQ(calc.formulas[cell(calc, "C5").detail()].text, "'Calc Sheet'!A1+1");
 }
 
 INSTANTIATE_TEST_SUITE_P(Producers, CorpusParts,
@@ -74,12 +74,14 @@ TEST(XlsxParts, SharedFormulasKeepAnchorAndDependents) {
     for (const char* name : {"handmade.xlsx", "handmade-prefixed.xlsx"}) {
         WorkbookRecord book = read_corpus(name);
         const auto& calc = book.sheets[1];
-        EXPECT_EQ(cell(calc, "B1").kind, FormulaKind::SharedAnchor);
-        EXPECT_EQ(calc.formulas[cell(calc, "B1").detail].shared_index, 0);
-        EXPECT_EQ(calc.formulas[cell(calc, "B1").detail].text, "Inputs!B2*2");
+        EXPECT_EQ(cell(calc, "B1").kind(), FormulaKind::SharedAnchor);
+        EXPECT_EQ(calc.formulas[cell(calc, "B1").detail()].shared_index, 0);
+        EXPECT_EQ(calc.formulas[cell(calc, "B1").detail()].text, "Inputs!B2*2");
         for (const char* ref : {"B2", "B3", "B4", "B5"}) {
             const CellRecord& dependent = cell(calc, ref);
-            EXPECT_TRUE(dependent.kind == FormulaKind::SharedDependent && dependent.detail == 0) << name << " " << ref;
+            EXPECT_TRUE(dependent.kind() == FormulaKind::SharedDependent &&
+                        calc.shared_indexes[dependent.detail()] == 0)
+                << name << " " << ref;
         }
         // The cached values written by the producer are read as well.
         EXPECT_EQ(cell(calc, "B2").value, Value::number(8));
@@ -118,9 +120,9 @@ TEST(XlsxParts, CellTypesAndImplicitPositions) {
     EXPECT_EQ(cell(s, "F1").value, Value::number(-1.5e-3));
     EXPECT_EQ(find_cell(s, "G1"), nullptr) << "a styled empty cell holds nothing";
     EXPECT_EQ(cell(s, "I1").value, Value::text("a\rb"));
-    EXPECT_EQ(cell(s, "J1").kind, FormulaKind::None) << "a data table with no row above keeps its values";
+    EXPECT_EQ(cell(s, "J1").kind(), FormulaKind::None) << "a data table with no row above keeps its values";
     EXPECT_EQ(cell(s, "J1").value, Value::number(7));
-    EXPECT_EQ(cell(s, "K1").kind, FormulaKind::Normal);
+    EXPECT_EQ(cell(s, "K1").kind(), FormulaKind::Normal);
     EXPECT_TRUE(cell(s, "K1").value.is_empty());
     const char* const positions[] = {"A2", "D2", "E2", "A5", "B6"};
     for (int i = 0; i < 5; ++i)
