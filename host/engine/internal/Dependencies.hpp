@@ -142,9 +142,11 @@ public:
 
     // Rearranges an order without circular references level by level: a cell's level is one
     // more than the highest of the cells it reads in the order, so the cells of a level read
-    // none of each other. Within a level the cells of one group (groups[i] is order[i]'s; none
-    // for no group) come together, and each run of two or more is preceded by a batch_mark.
-    void by_levels(std::vector<std::uint32_t>& order, const std::vector<std::uint32_t>& groups) const;
+    // none of each other. Within a level the cells of one group (`group(context, cell)`;
+    // 0xFFFFFFFF for none) come together, and each run of two or more is preceded by a
+    // batch_mark.
+    void by_levels(std::vector<std::uint32_t>& order, std::uint32_t (*group)(const void*, std::uint32_t),
+                   const void* context) const;
 
 private:
     // A large range and the formula cells that read it, in the order they came (a cell once

@@ -467,6 +467,8 @@ struct Workbook::Impl final : detail::Grid {
     void rewire_if_built(std::uint32_t id, std::vector<detail::Area>& built);
     static bool same_areas(std::vector<detail::Area>& a, const std::vector<detail::Area>& b);
     void arrange(std::vector<std::uint32_t>& order) const;
+    // The group a cell runs with in lanes: its numbers-only shape, or none.
+    static std::uint32_t batch_group(const void* impl, std::uint32_t id);
     static void arrange_order(void* impl, std::vector<std::uint32_t>& order);
     void run(const std::vector<std::uint32_t>& order);
     void run_cycle(const std::vector<std::uint32_t>& ids);

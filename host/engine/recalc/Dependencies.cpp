@@ -271,7 +271,8 @@ void Dependencies::order_from(Roots each_root, std::vector<std::uint32_t>& out,
     std::reverse(out.begin(), out.end());
 }
 
-void Dependencies::by_levels(std::vector<std::uint32_t>& order, const std::vector<std::uint32_t>& groups) const {
+void Dependencies::by_levels(std::vector<std::uint32_t>& order, std::uint32_t (*group)(const void*, std::uint32_t),
+                             const void* context) const {
     constexpr std::uint32_t no_group = 0xFFFFFFFFu;
     // The order is topological: a cell's level is final when its turn comes, once it has
     // taken the levels of the ranges it reads (each the highest of its cells' levels + 1).
@@ -302,22 +303,29 @@ void Dependencies::by_levels(std::vector<std::uint32_t>& order, const std::vecto
         dependents_.each(v, [&](std::uint32_t w) { level[w] = std::max(level[w], next); });
         each_area_holding(v, [&](std::uint32_t id) { area_level[id] = std::max(area_level[id], next); });
     }
+    std::vector<std::uint32_t>().swap(first_read);
+    std::vector<std::uint32_t>().swap(reads);
     // Counting sort by level, stable; then each level's cells by group, stable.
     std::vector<std::uint32_t> start(std::size_t(levels) + 1, 0);
     for (std::uint32_t v : order)
         ++start[level[v] + 1];
     for (std::size_t l = 1; l < start.size(); ++l)
         start[l] += start[l - 1];
-    std::vector<std::uint32_t> by_level(order.size());
+    const std::size_t count = order.size();
+    std::vector<std::uint32_t> by_level(count);
     {
         std::vector<std::uint32_t> at(start.begin(), start.end() - 1);
-        for (std::size_t i = 0; i < order.size(); ++i)
-            by_level[at[level[order[i]]]++] = std::uint32_t(i);
+        for (std::uint32_t v : order)
+            by_level[at[level[v]]++] = v;
     }
-    // A slot's level is not needed again: its space goes before the new order's comes.
-    std::vector<std::uint32_t>().swap(level);
+    // A slot's level is not needed again: its space holds the slot's group, and the order's
+    // goes before the new one's comes.
+    std::vector<std::uint32_t>& groups = level;
+    for (std::uint32_t v : order)
+        groups[v] = group(context, v);
+    std::vector<std::uint32_t>().swap(order);
     std::vector<std::uint32_t> out;
-    out.reserve(order.size() + order.size() / 8);
+    out.reserve(count + count / 8);
     for (std::size_t l = 0; l + 1 < start.size(); ++l) {
         const auto first = by_level.begin() + start[l], last = by_level.begin() + start[l + 1];
         if (!std::is_sorted(first, last, [&](std::uint32_t x, std::uint32_t y) { return groups[x] < groups[y]; }))
@@ -329,7 +337,7 @@ void Dependencies::by_levels(std::vector<std::uint32_t>& order, const std::vecto
             if (groups[*it] != no_group && end - it >= 2)
                 out.push_back(batch_mark | std::uint32_t(end - it));
             for (; it != end; ++it)
-                out.push_back(order[*it]);
+                out.push_back(*it);
         }
     }
     order = std::move(out);

@@ -238,19 +238,23 @@ void Workbook::Impl::run_cycle(const std::vector<std::uint32_t>& ids) {
 // tell the orders apart: no circular reference (its cells' order is their iteration's), no
 // volatile function (RAND draws its numbers in the order of the cells), no data table and
 // no array formula (they compute or place other cells as they go).
+std::uint32_t Workbook::Impl::batch_group(const void* impl, std::uint32_t id) {
+    const Impl& m = *static_cast<const Impl*>(impl);
+    const std::uint32_t fi = m.cells[id].formula;
+    if (!is_compact(fi))
+        return none;
+    const std::uint32_t shape = m.compact_formulas[fi & ~compact_bit].shape;
+    return m.shapes[shape].on_numbers ? shape : none;
+}
+
 void Workbook::Impl::arrange(std::vector<std::uint32_t>& order) const {
-    std::vector<std::uint32_t> groups;
-    groups.reserve(order.size());
     std::size_t grouped = 0;
     for (std::uint32_t entry : order) {
         if (entry & entry_flags)
             return;
         const std::uint32_t fi = cells[entry].formula;
         if (is_compact(fi)) {
-            const CompactFormula& k = compact_formulas[fi & ~compact_bit];
-            const bool batched = shapes[k.shape].on_numbers;
-            groups.push_back(batched ? k.shape : none);
-            grouped += batched;
+            grouped += shapes[compact_formulas[fi & ~compact_bit].shape].on_numbers;
             continue;
         }
         if (fi != none) {
@@ -258,10 +262,9 @@ void Workbook::Impl::arrange(std::vector<std::uint32_t>& order) const {
             if (f.is_volatile || f.array || f.anchor != none || f.data_table)
                 return;
         }
-        groups.push_back(none);
     }
     if (grouped >= 2)
-        dependencies.by_levels(order, groups);
+        dependencies.by_levels(order, &batch_group, this);
 }
 
 void Workbook::Impl::arrange_order(void* impl, std::vector<std::uint32_t>& order) {
