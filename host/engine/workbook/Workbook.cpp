@@ -240,11 +240,11 @@ void Workbook::for_each_cell(int sheet, const std::function<void(std::int32_t, s
     if (sheet < 0 || sheet >= sheet_count())
         return;
     std::vector<std::uint32_t> ids;
-    for (const auto& kv : impl_->sheets[std::size_t(sheet)].cells) {
-        const Cell& c = impl_->cells[kv.second];
+    impl_->sheets[std::size_t(sheet)].cells.each_slot([&](std::uint32_t id) {
+        const Cell& c = impl_->cells[id];
         if (c.formula != none || !c.value.is_empty())
-            ids.push_back(kv.second);
-    }
+            ids.push_back(id);
+    });
     const auto& places = impl_->places;
     std::sort(ids.begin(), ids.end(), [&](std::uint32_t x, std::uint32_t y) {
         return places[x].row != places[y].row ? places[x].row < places[y].row : places[x].col < places[y].col;
