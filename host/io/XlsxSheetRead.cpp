@@ -43,6 +43,7 @@ public:
         sheet_.shared_indexes.erase(sheet_.shared_indexes.begin() + std::ptrdiff_t(shared_before),
                                     sheet_.shared_indexes.end());
         shared_.clear();
+        shared_direct_.clear();
         sheet_.hidden_rows.erase(sheet_.hidden_rows.begin() + std::ptrdiff_t(hidden_before), sheet_.hidden_rows.end());
         sheet_.filters.erase(sheet_.filters.begin() + std::ptrdiff_t(filters_before), sheet_.filters.end());
         sheet_.data_tables.erase(sheet_.data_tables.begin() + std::ptrdiff_t(tables_before), sheet_.data_tables.end());
@@ -234,13 +235,23 @@ private:
     // The index of shared formula `si` in the sheet's list, added if new.
     template <class Where>
     std::uint32_t shared(const Where& where, std::int32_t si) {
-        auto [it, added] = shared_.try_emplace(si, std::uint32_t(sheet_.shared_indexes.size()));
-        if (added) {
-            if (it->second > CellRecord::max_detail)
+        // Files number their shared formulas from 0: the usual ones are looked up directly.
+        constexpr std::int32_t direct = 1 << 16;
+        std::uint32_t* known = nullptr;
+        if (si < direct) {
+            if (std::size_t(si) >= shared_direct_.size())
+                shared_direct_.resize(std::size_t(si) + 1, unnumbered);
+            known = &shared_direct_[std::size_t(si)];
+        } else {
+            known = &shared_.try_emplace(si, unnumbered).first->second;
+        }
+        if (*known == unnumbered) {
+            if (sheet_.shared_indexes.size() > CellRecord::max_detail)
                 fail(where(), "more than " + std::to_string(CellRecord::max_detail) + " shared formulas in one sheet");
+            *known = std::uint32_t(sheet_.shared_indexes.size());
             sheet_.shared_indexes.push_back(si);
         }
-        return it->second;
+        return *known;
     }
 
     template <class Where>
@@ -333,7 +344,11 @@ private:
     std::vector<std::string>& warnings_;
     const RichErrors& rich_errors_;
     std::uint32_t next_row_ = 0; // where a row without a number is
-    std::unordered_map<std::int32_t, std::uint32_t> shared_; // shared formula -> its index in the sheet's list
+    // Shared formula (as the file numbers it) -> its index in the sheet's list; below 2^16 by
+    // position.
+    static constexpr std::uint32_t unnumbered = 0xFFFFFFFFu;
+    std::vector<std::uint32_t> shared_direct_;
+    std::unordered_map<std::int32_t, std::uint32_t> shared_;
     // The sheet's cells not yet counted as a data table's.
     std::size_t uncounted_cells_ = 0;
 };
