@@ -11,6 +11,7 @@
 
 #include "engine/internal/Program.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <map>
@@ -142,13 +143,46 @@ public:
 
     // Rearranges an order without circular references level by level: a cell's level is one
     // more than the highest of the cells it reads in the order, so the cells of a level read
-    // none of each other. Within a level the cells of one group (`group(context, cell)`;
-    // 0xFFFFFFFF for none) come together, and each run of two or more is preceded by a
-    // batch_mark.
-    void by_levels(std::vector<std::uint32_t>& order, std::uint32_t (*group)(const void*, std::uint32_t),
-                   const void* context) const;
+    // none of each other. Within a level the cells of one group (`group(cell)`; 0xFFFFFFFF for
+    // none) come together, stable, and each run of two or more is preceded by a batch_mark.
+    template <class Group>
+    void by_levels(std::vector<std::uint32_t>& order, Group group) const {
+        constexpr std::uint32_t no_group = 0xFFFFFFFFu;
+        Levels l;
+        levels(order, l);
+        // A slot's level is not needed again: its space holds the slot's group.
+        std::vector<std::uint32_t>& groups = l.scratch;
+        for (std::uint32_t v : l.cells)
+            groups[v] = group(v);
+        const std::size_t count = l.cells.size();
+        std::vector<std::uint32_t> out;
+        out.reserve(count + count / 8);
+        auto by_group = [&](std::uint32_t x, std::uint32_t y) { return groups[x] < groups[y]; };
+        for (std::size_t level = 0; level + 1 < l.start.size(); ++level) {
+            const auto first = l.cells.begin() + l.start[level], last = l.cells.begin() + l.start[level + 1];
+            if (!std::is_sorted(first, last, by_group))
+                std::stable_sort(first, last, by_group);
+            for (auto it = first; it != last;) {
+                auto end = it + 1;
+                while (end != last && groups[*end] == groups[*it])
+                    ++end;
+                if (groups[*it] != no_group && end - it >= 2)
+                    out.push_back(batch_mark | std::uint32_t(end - it));
+                for (; it != end; ++it)
+                    out.push_back(*it);
+            }
+        }
+        order = std::move(out);
+    }
 
 private:
+    // An order's cells by level (each level's in the order's order), where each level starts
+    // in them, and a scratch list of one entry per slot; the order is emptied.
+    struct Levels {
+        std::vector<std::uint32_t> cells, start, scratch;
+    };
+    void levels(std::vector<std::uint32_t>& order, Levels& out) const;
+
     // A large range and the formula cells that read it, in the order they came (a cell once
     // for each time its reads name the range). No readers: the node is free.
     struct AreaNode {

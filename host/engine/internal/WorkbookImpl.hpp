@@ -185,14 +185,17 @@ public:
     // As std::unordered_map's: the slot at `key`, or `slot` put there (its place may be added
     // to the list of places after).
     std::pair<iterator, bool> try_emplace(std::uint64_t key, std::uint32_t slot) {
-        iterator it = find(key);
-        if (it != end())
-            return {it, false};
-        if ((size_ + 1) * 4 > table_.size() * 3)
+        // One walk finds the key or the free entry it would take.
+        std::size_t i = 0;
+        if (!table_.empty())
+            for (i = home(key); table_[i] != 0; i = (i + 1) & (table_.size() - 1))
+                if (key_of_slot(table_[i] - 1) == key)
+                    return {iterator(this, i, Item{key, table_[i] - 1}), false};
+        if ((size_ + 1) * 4 > table_.size() * 3) {
             grow(table_.empty() ? 16 : table_.size() * 2);
-        std::size_t i = home(key);
-        while (table_[i] != 0)
-            i = (i + 1) & (table_.size() - 1);
+            for (i = home(key); table_[i] != 0;)
+                i = (i + 1) & (table_.size() - 1);
+        }
         table_[i] = slot + 1;
         ++size_;
         return {iterator(this, i, Item{key, slot}), true};
@@ -475,7 +478,7 @@ struct Workbook::Impl final : detail::Grid {
     static bool same_areas(std::vector<detail::Area>& a, const std::vector<detail::Area>& b);
     void arrange(std::vector<std::uint32_t>& order) const;
     // The group a cell runs with in lanes: its numbers-only shape, or none.
-    static std::uint32_t batch_group(const void* impl, std::uint32_t id);
+    std::uint32_t batch_group(std::uint32_t id) const;
     static void arrange_order(void* impl, std::vector<std::uint32_t>& order);
     void run(const std::vector<std::uint32_t>& order);
     void run_cycle(const std::vector<std::uint32_t>& ids);

@@ -271,9 +271,7 @@ void Dependencies::order_from(Roots each_root, std::vector<std::uint32_t>& out,
     std::reverse(out.begin(), out.end());
 }
 
-void Dependencies::by_levels(std::vector<std::uint32_t>& order, std::uint32_t (*group)(const void*, std::uint32_t),
-                             const void* context) const {
-    constexpr std::uint32_t no_group = 0xFFFFFFFFu;
+void Dependencies::levels(std::vector<std::uint32_t>& order, Levels& out) const {
     // The order is topological: a cell's level is final when its turn comes, once it has
     // taken the levels of the ranges it reads (each the highest of its cells' levels + 1).
     const std::size_t cells = places_.size();
@@ -293,20 +291,20 @@ void Dependencies::by_levels(std::vector<std::uint32_t>& order, std::uint32_t (*
             for (std::uint32_t r : areas_[id].readers)
                 reads[at[r]++] = id;
     }
-    std::uint32_t levels = 0;
+    std::uint32_t level_count = 0;
     for (std::uint32_t v : order) {
         if (!first_read.empty())
             for (std::uint32_t i = first_read[v]; i < first_read[v + 1]; ++i)
                 level[v] = std::max(level[v], area_level[reads[i]]);
         const std::uint32_t next = level[v] + 1;
-        levels = std::max(levels, next);
+        level_count = std::max(level_count, next);
         dependents_.each(v, [&](std::uint32_t w) { level[w] = std::max(level[w], next); });
         each_area_holding(v, [&](std::uint32_t id) { area_level[id] = std::max(area_level[id], next); });
     }
     std::vector<std::uint32_t>().swap(first_read);
     std::vector<std::uint32_t>().swap(reads);
-    // Counting sort by level, stable; then each level's cells by group, stable.
-    std::vector<std::uint32_t> start(std::size_t(levels) + 1, 0);
+    // Counting sort by level, stable.
+    std::vector<std::uint32_t> start(std::size_t(level_count) + 1, 0);
     for (std::uint32_t v : order)
         ++start[level[v] + 1];
     for (std::size_t l = 1; l < start.size(); ++l)
@@ -318,29 +316,10 @@ void Dependencies::by_levels(std::vector<std::uint32_t>& order, std::uint32_t (*
         for (std::uint32_t v : order)
             by_level[at[level[v]]++] = v;
     }
-    // A slot's level is not needed again: its space holds the slot's group, and the order's
-    // goes before the new one's comes.
-    std::vector<std::uint32_t>& groups = level;
-    for (std::uint32_t v : order)
-        groups[v] = group(context, v);
     std::vector<std::uint32_t>().swap(order);
-    std::vector<std::uint32_t> out;
-    out.reserve(count + count / 8);
-    for (std::size_t l = 0; l + 1 < start.size(); ++l) {
-        const auto first = by_level.begin() + start[l], last = by_level.begin() + start[l + 1];
-        if (!std::is_sorted(first, last, [&](std::uint32_t x, std::uint32_t y) { return groups[x] < groups[y]; }))
-            std::stable_sort(first, last, [&](std::uint32_t x, std::uint32_t y) { return groups[x] < groups[y]; });
-        for (auto it = first; it != last;) {
-            auto end = it + 1;
-            while (end != last && groups[*end] == groups[*it])
-                ++end;
-            if (groups[*it] != no_group && end - it >= 2)
-                out.push_back(batch_mark | std::uint32_t(end - it));
-            for (; it != end; ++it)
-                out.push_back(*it);
-        }
-    }
-    order = std::move(out);
+    out.cells = std::move(by_level);
+    out.start = std::move(start);
+    out.scratch = std::move(level);
 }
 
 } // namespace host::engine::detail

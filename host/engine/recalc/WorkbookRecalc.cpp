@@ -238,13 +238,12 @@ void Workbook::Impl::run_cycle(const std::vector<std::uint32_t>& ids) {
 // tell the orders apart: no circular reference (its cells' order is their iteration's), no
 // volatile function (RAND draws its numbers in the order of the cells), no data table and
 // no array formula (they compute or place other cells as they go).
-std::uint32_t Workbook::Impl::batch_group(const void* impl, std::uint32_t id) {
-    const Impl& m = *static_cast<const Impl*>(impl);
-    const std::uint32_t fi = m.cells[id].formula;
+std::uint32_t Workbook::Impl::batch_group(std::uint32_t id) const {
+    const std::uint32_t fi = cells[id].formula;
     if (!is_compact(fi))
         return none;
-    const std::uint32_t shape = m.compact_formulas[fi & ~compact_bit].shape;
-    return m.shapes[shape].on_numbers ? shape : none;
+    const std::uint32_t shape = compact_formulas[fi & ~compact_bit].shape;
+    return shapes[shape].on_numbers ? shape : none;
 }
 
 void Workbook::Impl::arrange(std::vector<std::uint32_t>& order) const {
@@ -264,7 +263,7 @@ void Workbook::Impl::arrange(std::vector<std::uint32_t>& order) const {
         }
     }
     if (grouped >= 2)
-        dependencies.by_levels(order, &batch_group, this);
+        dependencies.by_levels(order, [this](std::uint32_t id) { return batch_group(id); });
 }
 
 void Workbook::Impl::arrange_order(void* impl, std::vector<std::uint32_t>& order) {
