@@ -10,17 +10,7 @@
 #include <string>
 #include <vector>
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
-
 int main(int argc, char** argv) {
-#if defined(__GLIBC__)
-    // Large blocks (a big model's tables and scratch space) are mapped apart and go back to
-    // the system when freed; left to itself the C library raises this threshold as they are
-    // freed and keeps their pages for later, so a run's phases would stack up.
-    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
-#endif
     CLI::App ombrix("ombrix: a genetic-algorithm optimiser for spreadsheet models, with its own workbook "
                     "engine for .xlsx and .csv files.\nRun `ombrix COMMAND --help` for a command's options.",
                     "ombrix");
