@@ -171,6 +171,20 @@ public:
     iterator begin() const { return iterator(this, 0); }
     iterator end() const { return iterator(this, table_.size(), Item{}); }
     std::size_t size() const { return size_; }
+    // The slot at (row, col), or none: find() without an iterator.
+    std::uint32_t slot_at(std::int32_t row, std::int32_t col) const {
+        if (table_.empty())
+            return none;
+        const Place* places = places_->data();
+        for (std::size_t i = home(key_of(row, col));; i = (i + 1) & (table_.size() - 1)) {
+            const std::uint32_t e = table_[i];
+            if (e == 0)
+                return none;
+            const Place& p = places[e - 1];
+            if (p.row == row && p.col == col)
+                return e - 1;
+        }
+    }
     iterator find(std::uint64_t key) const {
         if (table_.empty())
             return end();
@@ -314,9 +328,8 @@ struct Workbook::Impl final : detail::Grid {
     }
     const Value& value_at(int sheet, std::int32_t row, std::int32_t col) const override {
         static const Value empty;
-        const auto& m = sheets[std::size_t(sheet)].cells;
-        auto it = m.find(detail::key_of(row, col));
-        return it == m.end() ? empty : cells[it->second].value;
+        const std::uint32_t id = sheets[std::size_t(sheet)].cells.slot_at(row, col);
+        return id == detail::none ? empty : cells[id].value;
     }
     const std::vector<std::uint32_t>& cells_in(const detail::Area& a) const override {
         const detail::Sheet& s = sheets[std::size_t(a.sheet)];

@@ -26,9 +26,7 @@ void Workbook::Impl::check(const CellAddress& a) const {
 std::uint32_t Workbook::Impl::find(const CellAddress& a) const {
     if (a.sheet < 0 || a.sheet >= int(sheets.size()))
         return none;
-    const auto& m = sheets[std::size_t(a.sheet)].cells;
-    auto it = m.find(key_of(a.row, a.col));
-    return it == m.end() ? none : it->second;
+    return sheets[std::size_t(a.sheet)].cells.slot_at(a.row, a.col);
 }
 
 std::uint32_t Workbook::Impl::slot(int sheet, std::int32_t row, std::int32_t col) {
