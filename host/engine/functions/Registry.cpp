@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace host::engine::detail {
 
@@ -11,6 +12,26 @@ namespace {
 
 using fn::Entry;
 using fn::Impl;
+
+// The functions that began as the analysis add-in's, with FnOneCellRefs.
+bool takes_one_cell_references(std::string_view name) {
+    static const std::unordered_set<std::string_view> names{
+        "ACCRINT",      "ACCRINTM",   "AMORDEGRC",   "AMORLINC",  "BESSELI",     "BESSELJ",   "BESSELK",
+        "BESSELY",      "BIN2DEC",    "BIN2HEX",     "BIN2OCT",   "COMPLEX",     "CONVERT",   "COUPDAYBS",
+        "COUPDAYS",     "COUPDAYSNC", "COUPNCD",     "COUPNUM",   "COUPPCD",     "CUMIPMT",   "CUMPRINC",
+        "DEC2BIN",      "DEC2HEX",    "DEC2OCT",     "DELTA",     "DISC",        "DOLLARDE",  "DOLLARFR",
+        "DURATION",     "EDATE",      "EFFECT",      "EOMONTH",   "ERF",         "ERFC",      "ERF.PRECISE",
+        "ERFC.PRECISE", "FACTDOUBLE", "GESTEP",      "HEX2BIN",   "HEX2DEC",     "HEX2OCT",   "IMABS",
+        "IMAGINARY",    "IMARGUMENT", "IMCONJUGATE", "IMCOS",     "IMCOSH",      "IMCOT",     "IMCSC",
+        "IMCSCH",       "IMDIV",      "IMEXP",       "IMLN",      "IMLOG10",     "IMLOG2",    "IMPOWER",
+        "IMREAL",       "IMSEC",      "IMSECH",      "IMSIN",     "IMSINH",      "IMSQRT",    "IMSUB",
+        "IMTAN",        "INTRATE",    "ISEVEN",      "ISODD",     "MDURATION",   "MROUND",    "NOMINAL",
+        "OCT2BIN",      "OCT2DEC",    "OCT2HEX",     "ODDFPRICE", "ODDFYIELD",   "ODDLPRICE", "ODDLYIELD",
+        "PRICE",        "PRICEDISC",  "PRICEMAT",    "QUOTIENT",  "RANDBETWEEN", "RECEIVED",  "SQRTPI",
+        "TBILLEQ",      "TBILLPRICE", "TBILLYIELD",  "WEEKNUM",   "YEARFRAC",    "YIELD",     "YIELDDISC",
+        "YIELDMAT"};
+    return names.count(name) != 0;
+}
 
 // A new family is one more line here.
 const std::vector<Entry>& table() {
@@ -37,6 +58,9 @@ const std::vector<Entry>& table() {
             std::vector<Entry> part = family();
             all.insert(all.end(), part.begin(), part.end());
         }
+        for (Entry& e : all)
+            if (takes_one_cell_references(e.meta.name))
+                e.meta.flags |= FnOneCellRefs;
         return all;
     }();
     return t;
@@ -139,6 +163,14 @@ char parameter_kind(const Function& f, int i) {
 
 void call_function(Evaluator& ev, int id, Item* args, int argc, Item& out, bool array) {
     const Entry& e = table()[static_cast<std::size_t>(id)];
+    if (e.meta.flags & FnOneCellRefs)
+        for (int i = 0; i < argc; ++i)
+            if (args[i].kind == Item::Range && (args[i].area.size() > 1 || args[i].areas || args[i].last_sheet >= 0) &&
+                parameter_kind(e.meta, i) == 'v') {
+                out = Item();
+                out.v = Value::error(ErrorCode::Value);
+                return;
+            }
     if ((e.meta.flags & FnLift) || e.meta.params) {
         for (int i = 0; i < argc; ++i)
             if (parameter_kind(e.meta, i) == 'v' && taken_apart('v', args[i], array)) {

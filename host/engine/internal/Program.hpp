@@ -145,6 +145,11 @@ struct Function {
 constexpr std::uint8_t FnArrayArgs = 1; // arguments are evaluated in array context
 constexpr std::uint8_t FnLift = 2;      // scalar: applied element by element to arrays
 constexpr std::uint8_t FnVolatile = 4;  // the value may change on every recalculation
+// A reference of more than one cell given to a one-value parameter gives #VALUE!, in an array
+// formula too, rather than its cells one by one or the cell beside the formula: the functions
+// that began as an add-in's (EDATE, ISEVEN, the IM... ones) take such a parameter as a
+// reference and accept one cell only. An array (A1:A3+0) is taken element by element.
+constexpr std::uint8_t FnOneCellRefs = 8;
 
 // What parameter i (from 0) of the function takes: 'v', 'f' or 'a' as above.
 char parameter_kind(const Function& f, int i);
