@@ -290,6 +290,14 @@ struct Workbook::Impl final : detail::Grid {
         auto it = m.find(detail::key_of(row, col));
         return it == m.end() ? empty : cells[it->second].value;
     }
+    bool slot_at(int sheet, std::int32_t row, std::int32_t col, std::uint32_t& id) const override {
+        const auto& m = sheets[std::size_t(sheet)].cells;
+        auto it = m.find(detail::key_of(row, col));
+        if (it == m.end())
+            return false;
+        id = it->second;
+        return true;
+    }
     const std::vector<std::uint32_t>& cells_in(const detail::Area& a) const override {
         const detail::Sheet& s = sheets[std::size_t(a.sheet)];
         detail::CachedCells& cached = area_cells[detail::AreaKey{a}];
@@ -483,6 +491,9 @@ struct Workbook::Impl final : detail::Grid {
             if (it != cells.end())
                 m.note_read(it->second);
             return m.value_at(sheet, row, col);
+        }
+        bool slot_at(int sheet, std::int32_t row, std::int32_t col, std::uint32_t& id) const override {
+            return m.slot_at(sheet, row, col, id);
         }
         const std::vector<std::uint32_t>& cells_in(const detail::Area& a) const override {
             const std::vector<std::uint32_t>& ids = m.cells_in(a);
