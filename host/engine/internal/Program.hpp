@@ -105,9 +105,14 @@ struct SymRef {
 };
 
 // A literal array {1,2;3,4}, or an array computed during evaluation.
+struct Closure;
 struct Array {
     std::int32_t rows = 0, cols = 0;
     std::vector<Value> values; // row by row
+    // Where MAP's function gave functions (a LAMBDA that returns one): the function of each
+    // element, nullptr for an ordinary value (whose value is #CALC!, as a cell shows one); empty
+    // when there is none. REDUCE, SCAN and MAP call them; anything else sees #CALC!.
+    std::vector<const Closure*> functions;
     const Value& at(std::int32_t r, std::int32_t c) const { return values[std::size_t(r) * cols + c]; }
 };
 

@@ -443,6 +443,8 @@ void Evaluator::release(const Mark& m, const Item& kept) {
         for (std::size_t k = closures_.size(); k-- > m.closures;)
             if (closures_[k].get() == kept.closure)
                 return;
+    if (kept.kind == Item::Arr && !kept.arr->functions.empty() && closures_.size() > m.closures)
+        return; // an array of functions, some maybe made since the mark
     // Truncates `made` to `from`, moving the entry that is `keep` (if made since) back on.
     auto drop = [](auto& made, std::size_t from, const void* keep) {
         if (made.size() <= from)

@@ -26,6 +26,23 @@ Item value_item(const Value& v) {
     return it;
 }
 
+// The functions of argument i's elements when it is an array of them that MAP made, the
+// size of `g`; nullptr otherwise.
+const std::vector<const Closure*>* functions_in(const Ctx& c, int i, const ValueGrid& g) {
+    if (i >= c.argc || c.args[i].kind != Item::Arr)
+        return nullptr;
+    const Array& a = *c.args[i].arr;
+    return !a.functions.empty() && a.rows == g.rows && a.cols == g.cols ? &a.functions : nullptr;
+}
+
+// Element k of a grid as an argument of a call: a function where the array holds one.
+Item element(const ValueGrid& g, const std::vector<const Closure*>* functions, std::size_t k) {
+    Item it = value_item(g.values[k]);
+    if (functions)
+        it.closure = (*functions)[k];
+    return it;
+}
+
 // One value from a call whose result fills one cell; an array there is #CALC!.
 Value single_result(const Evaluator& ev, const Item& result) {
     if (result.kind == Item::Arr || (result.kind == Item::Range && result.area.size() > 1))
@@ -47,14 +64,32 @@ OMBRIX_FN(map) {
     for (const ValueGrid& g : grids)
         if (g.rows != first.rows || g.cols != first.cols)
             OMBRIX_RETURN(err(ErrorCode::Value));
+    std::vector<const std::vector<const Closure*>*> functions(grids.size());
+    for (std::size_t i = 0; i < grids.size(); ++i)
+        functions[i] = functions_in(c, int(i), grids[i]);
     ValueGrid r = sized(first.rows, first.cols);
+    // A function that returns a function gives an array of them, for REDUCE or SCAN to call.
+    std::vector<const Closure*> made;
     std::vector<Item> args(grids.size());
     for (std::size_t k = 0; k < r.values.size(); ++k) {
         for (std::size_t i = 0; i < grids.size(); ++i)
-            args[i] = value_item(grids[i].values[k]);
-        r.values[k] = single_result(c.ev, c.ev.invoke(*f, args.data(), int(args.size())));
+            args[i] = element(grids[i], functions[i], k);
+        const Item result = c.ev.invoke(*f, args.data(), int(args.size()));
+        r.values[k] = single_result(c.ev, result);
+        if (result.closure) {
+            made.resize(r.values.size());
+            made[k] = result.closure;
+        }
     }
-    give(c, out, std::move(r));
+    if (made.empty())
+        return give(c, out, std::move(r));
+    auto a = std::make_shared<Array>();
+    a->rows = r.rows;
+    a->cols = r.cols;
+    a->values = std::move(r.values);
+    a->functions = std::move(made);
+    out.kind = Item::Arr;
+    out.arr = c.ev.keep(std::move(a));
 }
 
 // REDUCE([initial], array, function) and SCAN: the function of the accumulated value and each
@@ -66,6 +101,7 @@ void accumulate(Ctx& c, Item& out, bool keep_steps) {
     ValueGrid g;
     if (!grid_arg(c, 1, g, out.v))
         return;
+    const std::vector<const Closure*>* functions = functions_in(c, 1, g);
     Item acc = c.missing(0) ? value_item(Value()) : c.args[0];
     if (acc.kind == Item::Missing)
         acc = value_item(Value());
@@ -74,7 +110,7 @@ void accumulate(Ctx& c, Item& out, bool keep_steps) {
     // otherwise hold every intermediate stack.
     const Evaluator::Mark before = c.ev.mark();
     for (std::size_t k = 0; k < g.values.size(); ++k) {
-        Item args[2] = {acc, value_item(g.values[k])};
+        Item args[2] = {acc, element(g, functions, k)};
         acc = c.ev.invoke(*f, args, 2);
         c.ev.release(before, acc);
         if (keep_steps)
