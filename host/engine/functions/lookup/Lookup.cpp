@@ -194,6 +194,9 @@ OMBRIX_FN(match) {
 }
 
 OMBRIX_FN(index) {
+    // An error where the array goes is the answer before any in the positions.
+    if (c.args[0].kind == Item::Val && c.args[0].v.is_error())
+        OMBRIX_RETURN(c.args[0].v);
     OMBRIX_NUMBER_OR(1, rowf, 0);
     OMBRIX_NUMBER_OR(2, colf, 0);
     OMBRIX_NUMBER_OR(3, area_number, 1);
