@@ -3,6 +3,7 @@
 #include "Calc.hpp"
 #include "Commands.hpp"
 
+#include "io/CellFormats.hpp"
 #include "io/Document.hpp"
 #include "io/IoError.hpp"
 
@@ -49,6 +50,10 @@ int run_calc(const CalcOptions& options, std::ostream& out, std::ostream& err) {
 
         // The cells whose values change on every recalculation, found once for the book.
         const std::vector<host::engine::CellAddress> changing_cells = book.volatile_dependents();
+        // The cells' number formats are read from the file only when asked for.
+        std::unique_ptr<host::io::CellFormats> formats;
+        if (options.shown)
+            formats = std::make_unique<host::io::CellFormats>(document);
         bool first = true;
         if (options.json)
             out << "{";
@@ -62,9 +67,10 @@ int run_calc(const CalcOptions& options, std::ostream& out, std::ostream& err) {
                 // A value that changes on every recalculation is marked.
                 bool changing = std::binary_search(changing_cells.begin(), changing_cells.end(), at);
                 if (options.json) {
-                    out << (first ? "\n  " : ",\n  ") << json_string(key) << ": " << json_value(value);
+                    out << (first ? "\n  " : ",\n  ") << json_string(key) << ": "
+                        << (formats ? json_string(formats->shown(at)) : json_value(value));
                 } else {
-                    out << escaped_line(key) << "\t" << escaped_line(plain_value(value))
+                    out << escaped_line(key) << "\t" << escaped_line(formats ? formats->shown(at) : plain_value(value))
                         << (changing ? "\tvolatile" : "") << "\n";
                 }
                 first = false;
@@ -105,6 +111,9 @@ void add_calc_command(CLI::App& ombrix, Outcome& outcome) {
     calc->add_option("--sheet", options->sheet, "The sheet a .csv output holds (its name in any case)")
         ->type_name("NAME")
         ->check(not_empty());
+    calc->add_flag("--shown", options->shown,
+                   "Print each value as its cell shows it, through the cell's number format (a date as a "
+                   "date, 0.25 as 25%, a fraction as 1 1/4), in a column wide enough for it");
     calc->add_flag("--json", options->json,
                    "Print one JSON object: keys \"Sheet!A1\", values a number, a string, "
                    "true/false or {\"error\": \"#DIV/0!\"}");

@@ -169,6 +169,19 @@ TEST_F(Command, CalcJsonAndOutputSaveTheRecalculatedWorkbook) {
     EXPECT_EQ(host::io::read_file(csv), "1,=A1+1\n");
 }
 
+// --shown prints what the cells show through their number formats (the text beside each,
+// which the file's author copied from the spreadsheet); without it, the values themselves.
+TEST_F(Command, CalcShownPrintsValuesThroughTheirCellsFormats) {
+    const std::string book = corpus("real/poi/FormatKM.xlsx");
+    Result plain = ombrix("calc '" + book + "'"), shown = ombrix("calc --shown '" + book + "'");
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    EXPECT_EQ(plain.out.find("1.021M"), std::string::npos) << plain.out;
+    for (const char* line : {"Sheet1!B2\t1\n", "Sheet1!D2\t1.020\n", "Sheet1!B9\t1M\n", "Sheet1!D9\t1.021M\n"})
+        EXPECT_NE(shown.out.find(line), std::string::npos) << line << " in\n" << shown.out;
+    Result json = ombrix("calc --shown --json '" + book + "'");
+    EXPECT_NE(json.out.find("\"Sheet1!D12\": \"1021.021M\""), std::string::npos) << json.out;
+}
+
 TEST_F(Command, CalcBadFilesGiveOneMessageAndFailure) {
     struct Case {
         std::string file;

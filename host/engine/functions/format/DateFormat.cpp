@@ -3,8 +3,10 @@
 #include "engine/functions/dates/Calendar.hpp"
 #include "engine/functions/format/FormatCode.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <vector>
 
 namespace host::engine::detail::fn::format {
 
@@ -99,14 +101,21 @@ Formatted show_date(const Section& section, double x, bool date1904, std::string
     auto unit_of = [&](std::size_t i) {
         return t[i].kind == Token::DatePart || t[i].kind == Token::Elapsed ? t[i].text[0] : '\0';
     };
-    std::size_t seconds_point = none;
+    // Fractions of a second: a point and zeros (".000"), after the seconds or anywhere else
+    // ("hh .00"); each shows the leading digits of the time rounded to the longest.
+    std::vector<int> places(n, 0); // at a point, how many of its digits show
     int decimals = 0;
-    for (std::size_t i = 1; i + 1 < n && seconds_point == none; ++i)
-        if (t[i].kind == Token::Point && unit_of(i - 1) == 's' && t[i + 1].kind == Token::Digit) {
-            seconds_point = i;
-            for (std::size_t k = i + 1; k < n && t[k].kind == Token::Digit && decimals < 3; ++k)
-                ++decimals;
+    for (std::size_t i = 0; i + 1 < n; ++i)
+        if (t[i].kind == Token::Point && t[i + 1].kind == Token::Digit) {
+            for (std::size_t k = i + 1; k < n && t[k].kind == Token::Digit && places[i] < 3; ++k)
+                ++places[i];
+            decimals = std::max(decimals, places[i]);
         }
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t len = t[i].text.size();
+        if (t[i].kind == Token::DatePart && ((t[i].text[0] == 'h' || t[i].text[0] == 's') && len > 2))
+            return Formatted::Unsupported; // "hhh" and "sss" are not codes
+    }
     const long long per_second = decimals == 0 ? 1 : decimals == 1 ? 10 : decimals == 2 ? 100 : 1000;
     const long long ticks = std::llround(std::fabs(x) * 86400.0 * double(per_second));
     const long long seconds = ticks / per_second, days = seconds / 86400;
@@ -123,10 +132,13 @@ Formatted show_date(const Section& section, double x, bool date1904, std::string
         if (tok.kind == Token::Elapsed)
             elapsed_units += tok.text[0];
         if (tok.kind == Token::Digit) {
-            if (seconds_point == none || i <= seconds_point || i > seconds_point + std::size_t(decimals))
+            std::size_t k = i;
+            while (k > 0 && t[k - 1].kind == Token::Digit)
+                --k;
+            if (k == 0 || t[k - 1].kind != Token::Point || i - k >= std::size_t(places[k - 1]))
                 return Formatted::Unsupported; // placeholders among date codes
-        } else if (tok.kind == Token::Point && i == seconds_point) {
-            out += "." + padded(ticks % per_second, std::size_t(decimals));
+        } else if (tok.kind == Token::Point && places[i] > 0) {
+            out += "." + padded(ticks % per_second, std::size_t(decimals)).substr(0, std::size_t(places[i]));
         } else if (tok.kind == Token::Elapsed) {
             long long total = tok.text[0] == 'h' ? seconds / 3600 : tok.text[0] == 'm' ? seconds / 60 : seconds;
             out += padded(total, len);
@@ -165,6 +177,10 @@ Formatted show_date(const Section& section, double x, bool date1904, std::string
                     out += len == 3 ? std::string(month_names[ymd.m - 1], 3) : std::string(month_names[ymd.m - 1]);
             } else if (code == 'y') {
                 out += len <= 2 ? two_digits(ymd.y % 100) : std::to_string(ymd.y);
+            } else if (code == 'e') { // the year in full, however many letters
+                out += std::to_string(ymd.y);
+            } else if (code == 'b') { // the Buddhist era counts 543 years more
+                out += len <= 2 ? two_digits((ymd.y + 543) % 100) : std::to_string(ymd.y + 543);
             } else if (code == 'd') {
                 int dow = day_of_week(long(days), date1904);
                 if (len <= 2)

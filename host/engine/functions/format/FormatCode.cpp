@@ -141,7 +141,11 @@ bool parse_section(std::string_view s, Section& out) {
                 out.tokens.push_back({Token::Denominator, std::string(s.substr(i, j - i))});
                 i = j;
             }
-        } else if (lo == 'y' || lo == 'm' || lo == 'd' || lo == 'h' || lo == 's') {
+        } else if (lo == 'b' && i + 1 < s.size() && (s[i + 1] == '1' || s[i + 1] == '2')) {
+            if (s[i + 1] == '2')
+                return false; // the Hijri calendar ("B2yyyy") is not shown here
+            i += 2;           // "B1": the Gregorian calendar, as without it
+        } else if (lo == 'y' || lo == 'm' || lo == 'd' || lo == 'h' || lo == 's' || lo == 'e' || lo == 'b') {
             std::size_t j = i;
             while (j < s.size() && lower(s[j]) == lo)
                 ++j;

@@ -25,7 +25,7 @@ struct Token {
         Exponent,    // "E+", "E-", "e+" or "e-"
         Slash,       // a fraction bar, or itself
         Denominator, // the fixed denominator of "# ?/16"
-        DatePart,    // a run of one of the letters y m d h s, lower case
+        DatePart,    // a run of one of the letters y m d h s, e (the year), b (the Buddhist year), lower case
         Elapsed,     // [h], [mm], [ss]...: time elapsed, past a day
         AmPm,        // "AM/PM" or "A/P" as written
         General,

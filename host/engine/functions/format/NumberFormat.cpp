@@ -54,9 +54,10 @@ std::string pad_left(const std::string& digits, const std::string& places) {
     return pad + digits;
 }
 
-// The closest fraction p/q to x with q at most `largest` (continued fractions, then the best
-// semiconvergent).
-void closest_fraction(double x, long long largest, long long& p, long long& q) {
+// The fraction the spreadsheet shows for x with q at most `largest`: the last convergent of
+// x's continued fraction, worked out in doubles, whose denominator fits. Not always the
+// nearest fraction: 0.7 with one digit shows as 2/3, not 5/7, and 0.91 as 1, not 8/9.
+void fraction_of(double x, long long largest, long long& p, long long& q) {
     long long p0 = 0, q0 = 1, p1 = 1, q1 = 0;
     double r = x;
     for (int step = 0; step < 64; ++step) {
@@ -65,7 +66,7 @@ void closest_fraction(double x, long long largest, long long& p, long long& q) {
             break;
         long long p2 = static_cast<long long>(a) * p1 + p0, q2 = static_cast<long long>(a) * q1 + q0;
         p0 = p1, q0 = q1, p1 = p2, q1 = q2;
-        if (r - a < 1e-12)
+        if (r - a <= 0)
             break;
         r = 1 / (r - a);
     }
@@ -73,11 +74,8 @@ void closest_fraction(double x, long long largest, long long& p, long long& q) {
         p = std::llround(x), q = 1;
         return;
     }
-    long long k = (largest - q0) / q1;
-    long long ps = p0 + k * p1, qs = q0 + k * q1;
-    bool semi = k > 0 && std::fabs(x - double(ps) / double(qs)) < std::fabs(x - double(p1) / double(q1));
-    p = semi ? ps : p1;
-    q = semi ? qs : q1;
+    p = p1;
+    q = q1;
 }
 
 // The roles of a number section's tokens.
@@ -89,26 +87,39 @@ Formatted show_number(const Section& section, double v, std::string& out, bool& 
     const std::vector<Token>& t = section.tokens;
     const std::size_t n = t.size();
     std::vector<char> role(n, Plain);
-    std::size_t exponent = none, point = none, slash = none;
+    std::size_t exponent = none, point = none, slash = none, numerator_end = none, denominator_start = none;
+    // Literals may stand between a fraction's bar and its digits: "# ?? / ??", "#=/=#".
+    auto literal = [&](std::size_t i) { return t[i].kind == Token::Literal; };
     for (std::size_t i = 0; i < n; ++i) {
         if (t[i].kind == Token::Exponent && exponent == none)
             exponent = i;
         if (t[i].kind == Token::Point && point == none && exponent == none)
             point = i;
-        if (t[i].kind == Token::Slash && slash == none && i > 0 && t[i - 1].kind == Token::Digit && i + 1 < n &&
-            (t[i + 1].kind == Token::Digit || t[i + 1].kind == Token::Denominator))
+        if (t[i].kind != Token::Slash || slash != none)
+            continue;
+        std::size_t before = i, after = i + 1;
+        while (before > 0 && literal(before - 1))
+            --before;
+        while (after < n && literal(after))
+            ++after;
+        if (before > 0 && t[before - 1].kind == Token::Digit && after < n &&
+            (t[after].kind == Token::Digit || t[after].kind == Token::Denominator)) {
             slash = i;
+            numerator_end = before;
+            denominator_start = after;
+        }
     }
     if (exponent != none || point != none)
         slash = none;
     if (slash != none) {
-        std::size_t k = slash;
+        std::size_t k = numerator_end;
         while (k > 0 && t[k - 1].kind == Token::Digit)
             role[--k] = Num;
         for (std::size_t i = 0; i < k; ++i)
             if (t[i].kind == Token::Digit)
                 role[i] = Int;
-        for (std::size_t i = slash + 1; i < n && (t[i].kind == Token::Digit || t[i].kind == Token::Denominator); ++i)
+        for (std::size_t i = denominator_start; i < n && (t[i].kind == Token::Digit || t[i].kind == Token::Denominator);
+             ++i)
             role[i] = Den;
     } else {
         for (std::size_t i = 0; i < n; ++i)
@@ -143,12 +154,17 @@ Formatted show_number(const Section& section, double v, std::string& out, bool& 
             grouping = true;
             for (std::size_t k = i; k < j; ++k)
                 role[k] = Group;
+        } else if (exponent != none && i > exponent) { // among the exponent's digits: nothing
+            for (std::size_t k = i; k < j; ++k)
+                role[k] = Group;
         }
         i = j - 1;
     }
-    for (int k = 0; k < percents; ++k)
+    // In scientific notation a percent sign shows without multiplying, and commas after the
+    // digits neither scale nor show.
+    for (int k = 0; k < percents && exponent == none; ++k)
         v *= 100;
-    for (int k = 0; k < scale; ++k)
+    for (int k = 0; k < scale && exponent == none; ++k)
         v /= 1000;
     std::string int_places, frac_places, exp_places, num_places, den_places;
     for (std::size_t i = 0; i < n; ++i)
@@ -169,22 +185,21 @@ Formatted show_number(const Section& section, double v, std::string& out, bool& 
 
     // The digits to place: the whole part, the decimals, the exponent, or a fraction.
     std::string whole, fraction, exponent_text, exponent_digits, numerator, denominator;
-    bool blank_fraction = false;
+    bool blank_fraction = false, blank_spaces = false;
     if (slash != none) {
         bool with_whole = !int_places.empty();
         double w = with_whole ? std::floor(v) : 0, f = v - w;
         long long p = 0, q = 1;
-        if (t[slash + 1].kind == Token::Denominator) {
-            if (t[slash + 1].text.size() > 9)
+        if (t[denominator_start].kind == Token::Denominator) {
+            if (t[denominator_start].text.size() > 9)
                 return Formatted::Unsupported;
-            q = std::atoll(t[slash + 1].text.c_str());
+            q = std::atoll(t[denominator_start].text.c_str());
             p = std::llround(f * double(q));
         } else {
             std::size_t places = 0;
-            for (std::size_t i = slash + 1; i < n && role[i] == Den; ++i)
+            for (std::size_t i = denominator_start; i < n && role[i] == Den; ++i)
                 ++places;
-            closest_fraction(f, static_cast<long long>(std::pow(10.0, double(std::min<std::size_t>(places, 7)))) - 1, p,
-                             q);
+            fraction_of(f, static_cast<long long>(std::pow(10.0, double(std::min<std::size_t>(places, 7)))) - 1, p, q);
         }
         if (with_whole && p == q) {
             w += 1;
@@ -192,8 +207,12 @@ Formatted show_number(const Section& section, double v, std::string& out, bool& 
         }
         if (w >= 1e15 || p > 999999999999LL)
             return Formatted::NotShown;
-        nonzero = w != 0 || p != 0;
-        whole = w == 0 ? (p == 0 ? "0" : "") : fixed_digits(w, 0);
+        nonzero = v != 0; // -0.01 in halves shows as -0
+        // Zero shows as 0, unless a 0/1 shows it and no placeholder asks for the whole 0.
+        whole = w != 0   ? fixed_digits(w, 0)
+                : p != 0 ? ""
+                : !with_whole || num_places.find('0') == std::string::npos || int_places.back() != '#' ? "0"
+                                                                                                       : "";
         numerator = pad_left(std::to_string(p), num_places);
         // The denominator aligns left: '?' pads with spaces after it, '0' with zeros before.
         denominator = std::to_string(q);
@@ -203,11 +222,10 @@ Formatted show_number(const Section& section, double v, std::string& out, bool& 
                 denominator += ' ';
             else if (den_places[k] == '0')
                 denominator.insert(0, "0");
-        if (with_whole && p == 0) { // a whole number: the fraction leaves its width blank
-            numerator = std::string(numerator.size() + 1 + denominator.size(), ' ');
-            denominator.clear();
-            blank_fraction = true;
-        }
+        // A whole number leaves out its fraction, or leaves its width blank where '?' pads it;
+        // a '0' in the numerator shows it all the same ("# 0/4" shows 2 as 2 0/4).
+        blank_fraction = with_whole && p == 0 && num_places.find('0') == std::string::npos;
+        blank_spaces = blank_fraction && (int_places + num_places + den_places).find('?') != std::string::npos;
     } else if (exponent == none) {
         Value r = round_digits(v, decimals, 0);
         if (r.is_error())
@@ -219,40 +237,42 @@ Formatted show_number(const Section& section, double v, std::string& out, bool& 
         if (whole == "0")
             whole.clear();
     } else {
-        // In engineering notation ("##0.0E+0") the exponent is a multiple of the integer places.
-        int ints = std::max<int>(1, int(int_places.size()));
-        bool engineering = ints > 1 && int_places.find('#') != std::string::npos;
-        int e = 0;
+        // The exponent is a multiple of the integer places ("##0.0E+0" shows 12345 as
+        // 12.3E+3, "0000.0E+0" as 0001.2E+4); zero shows a 0 in every integer place.
+        const int ints = std::max<int>(1, int(int_places.size()));
+        int shift = 0;
+        double r = 0;
         if (v != 0) {
             char buf[64];
-            std::snprintf(buf, sizeof buf, "%.*e", std::min(ints + decimals - 1, 40), v);
-            e = std::atoi(std::strchr(buf, 'e') + 1);
+            std::snprintf(buf, sizeof buf, "%.14e", v);
+            const int e = std::atoi(std::strchr(buf, 'e') + 1);
+            shift = (e >= 0 ? e / ints : -((-e + ints - 1) / ints)) * ints;
+            for (int pass = 0; pass < 2; ++pass) {
+                // In two steps: 10^shift alone leaves the doubles for the smallest numbers.
+                double mantissa = v / std::pow(10.0, shift / 2) / std::pow(10.0, shift - shift / 2);
+                r = round_digits(mantissa, decimals, 0).as_number();
+                if (r < std::pow(10.0, ints)) // else rounding carried into one more place
+                    break;
+                shift += ints;
+            }
         }
-        int shift = engineering ? (e >= 0 ? e / ints * ints : -((-e + ints - 1) / ints) * ints) : e - (ints - 1);
-        if (v == 0)
-            shift = 0;
-        // In two steps: 10^shift alone leaves the doubles for the smallest numbers.
-        double mantissa = v / std::pow(10.0, shift / 2) / std::pow(10.0, shift - shift / 2);
-        double r = round_digits(mantissa, decimals, 0).as_number();
         nonzero = r != 0;
         std::string digits = fixed_digits(r, decimals);
-        whole = digits.substr(0, digits.find('.'));
+        whole = v == 0 ? std::string(int_places.size(), '0') : digits.substr(0, digits.find('.'));
         fraction = decimals > 0 ? digits.substr(digits.find('.') + 1) : "";
-        if (whole == "0")
-            whole.clear();
         exponent_text = std::string(1, t[exponent].text[0]);
         exponent_digits = shift < 0 ? "-" : t[exponent].text[1] == '+' ? "+" : "";
-        std::string ed = std::to_string(std::abs(shift));
-        while (ed.size() < std::size_t(std::count(exp_places.begin(), exp_places.end(), '0')))
-            ed.insert(0, "0");
+        // Its digits pad as the integer's do: '0' with zeros, '?' with spaces.
+        std::string ed = pad_left(std::to_string(std::abs(shift)), exp_places);
         exponent_digits += ed;
     }
-    // Trailing zeros of the decimals: '#' drops them, '?' leaves a space.
-    for (std::size_t k = frac_places.size(); k-- > 0;) {
-        if (fraction[k] != '0' || frac_places[k] == '0')
-            break;
-        fraction[k] = frac_places[k] == '#' ? '\0' : ' ';
-    }
+    // Zeros after the last digit of the decimals: '#' drops them, '?' leaves a space, '0' shows
+    // them, even with a '#' before it ("0.0#0" shows 1.5 as 1.50).
+    const std::size_t significant =
+        fraction.find_last_not_of('0') == std::string::npos ? 0 : fraction.find_last_not_of('0') + 1;
+    for (std::size_t k = significant; k < frac_places.size(); ++k)
+        if (frac_places[k] != '0')
+            fraction[k] = frac_places[k] == '#' ? '\0' : ' ';
 
     // Integer placeholders fill from the right; the leftmost takes every digit left over.
     const std::size_t ints = int_places.size();
@@ -263,8 +283,32 @@ Formatted show_number(const Section& section, double v, std::string& out, bool& 
         if (grouping && k > 0 && k % 3 == 0)
             out += ',';
     };
+    // A fraction's parts: the literals between the whole number and the numerator show with
+    // the whole number; without it, as spaces where a '?' pads, else not at all.
+    std::size_t last_int = none, first_num = none, last_den = none;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (role[i] == Int)
+            last_int = i;
+        if (role[i] == Num && first_num == none)
+            first_num = i;
+        if (role[i] == Den)
+            last_den = i;
+    }
+    const bool whole_shown = !whole.empty() || int_places.find('0') != std::string::npos;
+    const bool pads = (int_places + num_places).find('?') != std::string::npos;
+    auto width = [&](const Token& tok) {
+        return tok.kind == Token::Digit || tok.kind == Token::Slash ? 1 : utf8_length(tok.text);
+    };
     for (std::size_t i = 0; i < n; ++i) {
         const Token& tok = t[i];
+        if (slash != none && last_int != none && i > last_int) {
+            bool blanked = blank_fraction ? i <= last_den : !whole_shown && i < first_num && role[i] == Plain;
+            if (blanked) {
+                if (blank_fraction ? blank_spaces : pads)
+                    out += std::string(width(tok), ' ');
+                continue;
+            }
+        }
         switch (role[i]) {
         case Int: {
             std::size_t k = ints - 1 - int_seen++;
@@ -275,8 +319,8 @@ Formatted show_number(const Section& section, double v, std::string& out, bool& 
                 int_digit(k);
             else if (tok.text == "0")
                 out += grouping && k > 0 && k % 3 == 0 ? "0," : "0";
-            else if (tok.text == "?")
-                out += ' ';
+            else if (tok.text == "?") // a space, and one for the separator it would carry
+                out += grouping && k > 0 && k % 3 == 0 ? "  " : " ";
             break;
         }
         case Frac:
@@ -306,7 +350,7 @@ Formatted show_number(const Section& section, double v, std::string& out, bool& 
             if (tok.kind == Token::Exponent && i == exponent)
                 out += exponent_text;
             else if (tok.kind == Token::Slash && i == slash)
-                out += blank_fraction ? "" : "/";
+                out += "/";
             else if (tok.kind == Token::General)
                 out += general_in_eleven(v);
             else if (tok.kind != Token::Exponent && tok.kind != Token::At)
@@ -358,15 +402,15 @@ Formatted format_value(double x, std::string_view code, bool date1904, std::stri
         else if (count > 1)
             pick = count > 2 && !first.op.empty() && second && !second->op.empty() ? 2 : 1;
         // A section meant for the negative numbers shows them without their sign: a first
-        // section [<0] or [<=0], a second one after [>=0], or [<0] after [>0]; so does the third.
+        // section [<0] or [<=0], a second one after [>=0], or [<0] after [>0] ("[<-10]" keeps
+        // it). The third, for what the conditions leave, keeps the sign too:
+        // "[>=1000]0,""K"";0" shows -1500 as -1500.
         std::string op1 = first.op, op2 = second ? second->op : "";
         bool at_zero = first.value == 0 && (!second || second->value == 0);
         if (at_zero && pick == 0 &&
             ((op1 == "<" && op2 != "<" && op2 != "<=" && op2 != "<>") || (op1 == "<=" && (op2.empty() || op2 == ">"))))
             minus = false;
         if (at_zero && pick == 1 && ((op1 == ">=" && op2.empty()) || (op1 == ">" && op2 == "<")))
-            minus = false;
-        if (pick == 2) // the third section shows what the conditions left, as it is written
             minus = false;
         if (count == 1 && !first.holds(x)) { // a lone section's condition fails: General shows it
             out = general_in_eleven(x);
@@ -403,7 +447,7 @@ Formatted format_text(std::string_view text, std::string_view code, std::string&
         return Formatted::Shown;
     }
     for (const Token& t : sections.back().tokens) {
-        if (t.kind == Token::At)
+        if (t.kind == Token::At || t.kind == Token::General) // General shows text as it is
             out += text;
         else if (t.kind == Token::Literal)
             out += t.text;
