@@ -135,4 +135,7 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    try:
+        sys.exit(main())
+    except BrokenPipeError:  # the output cut short (| head)
+        sys.exit(0)
