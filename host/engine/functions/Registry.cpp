@@ -77,6 +77,16 @@ bool taken_apart(char kind, const Item& item, bool array) {
     return item.kind == Item::Arr ? item.arr->values.size() > 1 : array || kind == 'f';
 }
 
+// Whether a function with FnOneCellRefs is given a range of more than one cell for a
+// parameter taking one value (kept out of the common path of calls).
+__attribute__((noinline)) bool takes_a_larger_range(const Entry& e, const Item* args, int argc) {
+    for (int i = 0; i < argc; ++i)
+        if (args[i].kind == Item::Range && (args[i].area.size() > 1 || args[i].areas || args[i].last_sheet >= 0) &&
+            parameter_kind(e.meta, i) == 'v')
+            return true;
+    return false;
+}
+
 // A scalar function given arrays: applied element by element.
 void lift(Evaluator& ev, const Entry& e, Item* args, int argc, Item& out, bool array) {
     std::vector<View> views;
@@ -163,14 +173,11 @@ char parameter_kind(const Function& f, int i) {
 
 void call_function(Evaluator& ev, int id, Item* args, int argc, Item& out, bool array) {
     const Entry& e = table()[static_cast<std::size_t>(id)];
-    if (e.meta.flags & FnOneCellRefs)
-        for (int i = 0; i < argc; ++i)
-            if (args[i].kind == Item::Range && (args[i].area.size() > 1 || args[i].areas || args[i].last_sheet >= 0) &&
-                parameter_kind(e.meta, i) == 'v') {
-                out = Item();
-                out.v = Value::error(ErrorCode::Value);
-                return;
-            }
+    if ((e.meta.flags & FnOneCellRefs) && takes_a_larger_range(e, args, argc)) {
+        out = Item();
+        out.v = Value::error(ErrorCode::Value);
+        return;
+    }
     if ((e.meta.flags & FnLift) || e.meta.params) {
         for (int i = 0; i < argc; ++i)
             if (parameter_kind(e.meta, i) == 'v' && taken_apart('v', args[i], array)) {
