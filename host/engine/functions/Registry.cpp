@@ -33,6 +33,12 @@ bool takes_one_cell_references(std::string_view name) {
     return names.count(name) != 0;
 }
 
+__attribute__((noinline)) void mark_one_cell_references(std::vector<Entry>& all) {
+    for (Entry& e : all)
+        if (takes_one_cell_references(e.meta.name))
+            e.meta.flags |= FnOneCellRefs;
+}
+
 // A new family is one more line here.
 const std::vector<Entry>& table() {
     static const std::vector<Entry> t = [] {
@@ -58,9 +64,7 @@ const std::vector<Entry>& table() {
             std::vector<Entry> part = family();
             all.insert(all.end(), part.begin(), part.end());
         }
-        for (Entry& e : all)
-            if (takes_one_cell_references(e.meta.name))
-                e.meta.flags |= FnOneCellRefs;
+        mark_one_cell_references(all);
         return all;
     }();
     return t;
@@ -88,7 +92,7 @@ __attribute__((noinline)) bool takes_a_larger_range(const Entry& e, const Item* 
 }
 
 // A scalar function given arrays: applied element by element.
-void lift(Evaluator& ev, const Entry& e, Item* args, int argc, Item& out, bool array) {
+__attribute__((noinline)) void lift(Evaluator& ev, const Entry& e, Item* args, int argc, Item& out, bool array) {
     std::vector<View> views;
     std::vector<char> apart(static_cast<std::size_t>(argc));
     views.reserve(std::size_t(argc));
@@ -173,17 +177,23 @@ char parameter_kind(const Function& f, int i) {
 
 void call_function(Evaluator& ev, int id, Item* args, int argc, Item& out, bool array) {
     const Entry& e = table()[static_cast<std::size_t>(id)];
-    if ((e.meta.flags & FnOneCellRefs) && takes_a_larger_range(e, args, argc)) {
-        out = Item();
-        out.v = Value::error(ErrorCode::Value);
-        return;
-    }
     if ((e.meta.flags & FnLift) || e.meta.params) {
-        for (int i = 0; i < argc; ++i)
-            if (parameter_kind(e.meta, i) == 'v' && taken_apart('v', args[i], array)) {
+        for (int i = 0; i < argc; ++i) {
+            if (parameter_kind(e.meta, i) != 'v')
+                continue;
+            const bool apart = taken_apart('v', args[i], array);
+            // (Every function with FnOneCellRefs has a parameter that takes one value.)
+            if ((apart || args[i].kind == Item::Range) && (e.meta.flags & FnOneCellRefs) &&
+                takes_a_larger_range(e, args, argc)) {
+                out = Item();
+                out.v = Value::error(ErrorCode::Value);
+                return;
+            }
+            if (apart) {
                 lift(ev, e, args, argc, out, array);
                 return;
             }
+        }
     }
     fn::Ctx ctx{ev, args, argc, array};
     e.impl(ctx, out);
