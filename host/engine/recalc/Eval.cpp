@@ -156,8 +156,11 @@ void Evaluator::push_ref(const LinkedRef& r) {
 }
 
 // A name used in array context (an array formula's) is evaluated element by element too.
+// A name's formula is evaluated as an array formula wherever the name is used, as the
+// spreadsheet does (COUNT(Big) of Big =IF(A1:A9>2,A1:A9,NA()) counts the array's numbers);
+// a reference it gives is taken as the place where the name is used takes one.
 void Evaluator::push_name(const Instr& in, std::uint32_t name, int depth) {
-    const Linked* named = grid.name_program(name, in.flags & ArrayContext);
+    const Linked* named = grid.name_program(name, true);
     if (!named && (in.flags & NameOrFunction))
         return push_function(in.argc);
     if (!named || depth >= max_name_depth) {
