@@ -14,6 +14,7 @@
 
 #include "engine/internal/Numeric.hpp"
 
+#include <cstring>
 #include <type_traits>
 
 #if defined(__SSE2__)
@@ -139,6 +140,21 @@ OMBRIX_ALWAYS_INLINE inline bool run_on_numbers(const NumericProgram& p, const d
 // `poison` turns NaN and stays so, since x - x is 0 for every finite x and NaN otherwise.
 constexpr int number_lanes = 16;
 
+// A function step's last argument (its bits) and result, lane by lane: SIN(A$1) filled down
+// a column has the same argument in every row. Only answers function_of() accepted are
+// kept; no argument is ever a signalling NaN's bits, which an empty memo holds.
+struct FunctionMemo {
+    static constexpr std::uint64_t nothing = 0x7FF0000000000001ull;
+    std::uint64_t argument[number_lanes];
+    double result[number_lanes];
+    FunctionMemo() {
+        for (int k = 0; k < number_lanes; ++k) {
+            argument[k] = nothing;
+            result[k] = 0;
+        }
+    }
+};
+
 namespace lanes {
 
 // may_alias: a lane's operands are written as doubles and read as pairs.
@@ -190,17 +206,36 @@ OMBRIX_ALWAYS_INLINE inline void arithmetic(const Pair* x, const Pair* y, Pair* 
     }
 }
 
-// The functions of one number as numeric::function_of() computes them, in place.
+// The functions a lane remembers its last argument and result of: the costly ones.
+constexpr bool remembered(NumOp op) { return op >= NumOp::Exp && op <= NumOp::Atan; }
+
+// The functions of one number as numeric::function_of() computes them, in place. With a
+// memo, a lane whose argument is the one it last answered takes that answer again (the
+// same function of the same bits gives the same bits).
 template <NumOp op>
-OMBRIX_ALWAYS_INLINE inline void function(Pair* x, Pair* poison, int used) {
+OMBRIX_ALWAYS_INLINE inline void function(Pair* x, Pair* poison, int used, FunctionMemo* memo) {
     if constexpr (op == NumOp::Abs) {
         for (int k = 0; k < (used + 1) / 2; ++k)
             x[k] = magnitude(x[k]);
     } else {
         double* lane = reinterpret_cast<double*>(x); // a vector aliases its elements
         unsigned refused = 0;
-        for (int k = 0; k < used; ++k) // a call each: only the lanes in use
-            refused |= unsigned(!numeric::function_of(op, lane[k])) << k;
+        for (int k = 0; k < used; ++k) { // a call each: only the lanes in use
+            std::uint64_t bits = 0;
+            if (memo) {
+                std::memcpy(&bits, &lane[k], sizeof bits);
+                if (memo->argument[k] == bits) {
+                    lane[k] = memo->result[k];
+                    continue;
+                }
+            }
+            const bool ok = numeric::function_of(op, lane[k]);
+            refused |= unsigned(!ok) << k;
+            if (ok && memo) {
+                memo->argument[k] = bits;
+                memo->result[k] = lane[k];
+            }
+        }
         for (int k = 0; refused != 0; ++k, refused >>= 1)
             if (refused & 1)
                 poison[k / 2][k % 2] = NAN;
@@ -209,10 +244,20 @@ OMBRIX_ALWAYS_INLINE inline void function(Pair* x, Pair* poison, int used) {
 
 } // namespace lanes
 
+// How many memos run_on_number_lanes() takes for `p`: one a costly function step.
+inline std::size_t function_memos(const NumericProgram& p) {
+    std::size_t n = 0;
+    for (const NumStep& s : p.code)
+        n += lanes::remembered(s.op);
+    return n;
+}
+
 // Operand i of lane k is v[i * number_lanes + k]; the lanes past `used` hold any finite
 // numbers. v is aligned as lanes::Pair. ok[k] tells whether run_on_numbers() would have answered
-// for lane k; if so its answer is result[k].
-inline void run_on_number_lanes(const NumericProgram& p, const double* v, int used, double* result, bool* ok) {
+// for lane k; if so its answer is result[k]. `memos`, if given, has function_memos(p) entries,
+// kept from one call to the next for lanes that mostly see the same arguments.
+inline void run_on_number_lanes(const NumericProgram& p, const double* v, int used, double* result, bool* ok,
+                                FunctionMemo* memos = nullptr) {
     using Op = NumOp;
     using lanes::Pair;
     using lanes::pairs;
@@ -221,6 +266,8 @@ inline void run_on_number_lanes(const NumericProgram& p, const double* v, int us
     const int live = (used + 1) / 2;
     int sp = 0;
     auto operand = [&](std::uint32_t a) { return reinterpret_cast<const Pair*>(v + a * number_lanes); };
+    FunctionMemo* next_memo = memos;
+    auto memo = [&] { return next_memo ? next_memo++ : nullptr; };
     auto binary = [&](const NumStep& s, auto op) OMBRIX_ALWAYS_INLINE {
         constexpr NumOp o = decltype(op)::value;
         if (s.right == InStep) {
@@ -279,14 +326,14 @@ inline void run_on_number_lanes(const NumericProgram& p, const double* v, int us
         case Op::Mul: binary(s, std::integral_constant<Op, Op::Mul>()); break;
         case Op::Div: binary(s, std::integral_constant<Op, Op::Div>()); break;
         case Op::Pow: binary(s, std::integral_constant<Op, Op::Pow>()); break;
-        case Op::Abs: lanes::function<Op::Abs>(st[sp - 1], poison, used); break;
-        case Op::Sqrt: lanes::function<Op::Sqrt>(st[sp - 1], poison, used); break;
-        case Op::Exp: lanes::function<Op::Exp>(st[sp - 1], poison, used); break;
-        case Op::Ln: lanes::function<Op::Ln>(st[sp - 1], poison, used); break;
-        case Op::Sin: lanes::function<Op::Sin>(st[sp - 1], poison, used); break;
-        case Op::Cos: lanes::function<Op::Cos>(st[sp - 1], poison, used); break;
-        case Op::Tan: lanes::function<Op::Tan>(st[sp - 1], poison, used); break;
-        case Op::Atan: lanes::function<Op::Atan>(st[sp - 1], poison, used); break;
+        case Op::Abs: lanes::function<Op::Abs>(st[sp - 1], poison, used, nullptr); break;
+        case Op::Sqrt: lanes::function<Op::Sqrt>(st[sp - 1], poison, used, nullptr); break;
+        case Op::Exp: lanes::function<Op::Exp>(st[sp - 1], poison, used, memo()); break;
+        case Op::Ln: lanes::function<Op::Ln>(st[sp - 1], poison, used, memo()); break;
+        case Op::Sin: lanes::function<Op::Sin>(st[sp - 1], poison, used, memo()); break;
+        case Op::Cos: lanes::function<Op::Cos>(st[sp - 1], poison, used, memo()); break;
+        case Op::Tan: lanes::function<Op::Tan>(st[sp - 1], poison, used, memo()); break;
+        case Op::Atan: lanes::function<Op::Atan>(st[sp - 1], poison, used, memo()); break;
         default: aggregate(s); break; // Sum .. Max
         }
     }

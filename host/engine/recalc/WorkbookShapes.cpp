@@ -108,6 +108,8 @@ void Workbook::Impl::share_shape(std::uint32_t fi) {
     s.numeric = std::move(shaped);
     s.operand_count = static_cast<std::uint32_t>(slots.size());
     s.on_numbers = runs_on_numbers(s.numeric, s.operand_count);
+    if (s.on_numbers)
+        s.memos.resize(function_memos(s.numeric));
     s.program.code = formulas[fi].linked.code;
     s.program.consts = formulas[fi].linked.consts;
     s.text = std::make_unique<FormulaMover>(formulas[fi].text);
@@ -303,7 +305,8 @@ void Workbook::Impl::evaluate_batch(const std::uint32_t* ids, std::uint32_t coun
                 evaluate(ids[i]);
         return;
     }
-    const Shape& shape = shapes[shape_id];
+    Shape& shape = shapes[shape_id];
+    FunctionMemo* memos = shape.memos.empty() ? nullptr : shape.memos.data();
     const std::uint32_t operands = shape.operand_count;
     const bool indexed = lookup_indexes.watching();
     alignas(lanes::Pair) double v[numbers_only_operands * number_lanes];
@@ -336,7 +339,7 @@ void Workbook::Impl::evaluate_batch(const std::uint32_t* ids, std::uint32_t coun
         }
         if (n == 0)
             continue;
-        run_on_number_lanes(shape.numeric, v, int(n), results, ok);
+        run_on_number_lanes(shape.numeric, v, int(n), results, ok, memos);
         evaluations += n;
         for (std::uint32_t k = 0; k < n; ++k) {
             const std::uint32_t id = lane_ids[k];

@@ -27,6 +27,9 @@ const char* const filled_down[] = {
     "Sheet1!A2 - B1",
     "A2*3-A2-A2-A2", // sums that nearly cancel are 0
     "(A2+B2)-A2-B2",
+    // functions of a cell every row reads: a lane's last answer is taken again only for the same argument
+    "SIN(B$1)+COS(B$1)*EXP(A2/1000)",
+    "TAN($B$1)-ATAN(A2)+LN(B$1)+EXP(B$1)",
 };
 
 // The inputs, taken in turn from a different place in each round.
