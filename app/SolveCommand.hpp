@@ -88,7 +88,7 @@ inline const FlagLabel option_flags[] = {
     {"--stop-after", "Stop After", "Stop after this many generations in a row without a better point (0: never)"},
     {"--target", "Target",
      "Stop as soon as the objective reaches this value (at least it when maximising, at most "
-     "when minimising)"},
+     "when minimising) at a point that meets every constraint"},
     {"--start-from-current", "Start From Current", "Put the variable cells' current values into the first population"},
 };
 

@@ -266,8 +266,93 @@ def tour():
     return write_model("tour", cells, names, "min", best, "ten cities, the order all different")
 
 
+def welded_beam():
+    # The welded beam of Ragsdell and Phillips (1976) in the form of the constrained-optimisation
+    # literature (Coello 2000, Computers in Industry 41:113-127; Cagnina, Esquivel and Coello 2008,
+    # Informatica 32:319-326, who list the best known cost 1.724852 at (h, l, t, b) = (0.205730,
+    # 3.470489, 9.036624, 0.205730)). h, l, t, b in A1:D1; P = 6000 lb, L = 14 in, E = 30e6 psi,
+    # G = 12e6 psi; minimise 1.10471 h^2 l + 0.04811 t b (14 + l) subject to
+    #   tau <= 13600, tau = sqrt(t1^2 + 2 t1 t2 l / (2R) + t2^2), t1 = P / (sqrt(2) h l),
+    #     t2 = M R / J, M = P (L + l/2), R = sqrt(l^2/4 + ((h+t)/2)^2),
+    #     J = 2 sqrt(2) h l (l^2/12 + ((h+t)/2)^2)        (shear stress in the weld)
+    #   sigma = 6 P L / (b t^2) <= 30000                  (bending stress)
+    #   h - b <= 0, h >= 0.125                            (side constraints)
+    #   0.10471 h^2 + 0.04811 t b (14 + l) <= 5           (cost side constraint)
+    #   delta = 4 P L^3 / (E t^3 b) <= 0.25               (deflection)
+    #   Pc = 4.013 E sqrt(t^2 b^6 / 36) / L^2 (1 - t/(2L) sqrt(E/(4G))) >= P   (buckling)
+    #   0.1 <= h, b <= 2; 0.1 <= l, t <= 10.
+    # At the optimum tau, sigma, buckling and h = b are active; solving those four equations
+    # (Newton's method, below) gives 1.7248523086, the literature's 1.724852 to its digits.
+    P, L, E, G = 6000.0, 14.0, 30e6, 12e6
+
+    def parts(h, l, t, b):
+        t1 = P / (math.sqrt(2) * h * l)
+        R = math.sqrt(l * l / 4 + ((h + t) / 2) ** 2)
+        J = 2 * (math.sqrt(2) * h * l * (l * l / 12 + ((h + t) / 2) ** 2))
+        t2 = P * (L + l / 2) * R / J
+        tau = math.sqrt(t1 * t1 + 2 * t1 * t2 * l / (2 * R) + t2 * t2)
+        pc = 4.013 * E * math.sqrt(t * t * b ** 6 / 36) / L ** 2 * (1 - t / (2 * L) * math.sqrt(E / (4 * G)))
+        return 1.10471 * h * h * l + 0.04811 * t * b * (14 + l), tau, 6 * P * L / (b * t * t), pc
+
+    def active(v):
+        _, tau, sigma, pc = parts(v[0], v[1], v[2], v[0])
+        return [tau / 13600 - 1, sigma / 30000 - 1, pc / P - 1]
+
+    v = [0.2, 3.5, 9.0]
+    for _ in range(40):
+        f = active(v)
+        jac = []
+        for j in range(3):
+            w = v[:]
+            w[j] += 1e-7 * w[j]
+            jac.append([(a - b) / (1e-7 * v[j]) for a, b in zip(active(w), f)])
+        step = gauss([[jac[j][i] for j in range(3)] for i in range(3)], [-x for x in f])
+        v = [a + b for a, b in zip(v, step)]
+    best = parts(v[0], v[1], v[2], v[0])[0]
+    assert abs(best - 1.724852) < 1e-6, best
+    cells = {(0, 0): 1.0, (0, 1): 5.0, (0, 2): 5.0, (0, 3): 1.0}
+    cells[(2, 0)] = "=6000/(SQRT(2)*A1*B1)"
+    cells[(2, 1)] = "=6000*(14+B1/2)"
+    cells[(2, 2)] = "=SQRT(B1^2/4+((A1+C1)/2)^2)"
+    cells[(2, 3)] = "=2*(SQRT(2)*A1*B1*(B1^2/12+((A1+C1)/2)^2))"
+    cells[(2, 4)] = "=B3*C3/D3"
+    cells[(4, 0)] = "=1.10471*A1^2*B1+0.04811*C1*D1*(14+B1)"
+    cells[(5, 0)] = "=SQRT(A3^2+2*A3*E3*B1/(2*C3)+E3^2)"
+    cells[(6, 0)] = "=6*6000*14/(D1*C1^2)"
+    cells[(7, 0)] = "=A1-D1"
+    cells[(8, 0)] = "=0.10471*A1^2+0.04811*C1*D1*(14+B1)"
+    cells[(9, 0)] = "=4*6000*14^3/(30000000*C1^3*D1)"
+    cells[(10, 0)] = "=4.013*30000000*SQRT(C1^2*D1^6/36)/14^2*(1-C1/(2*14)*SQRT(30000000/(4*12000000)))"
+    names = solver_names("beam", "$A$5", "min", "$A$1:$D$1",
+                         [("$A$1:$D$1", 3, "0.1"), ("$A$1", 3, "0.125"), ("$A$1", 1, "2"), ("$D$1", 1, "2"),
+                          ("$B$1:$C$1", 1, "10"), ("$A$6", 1, "13600"), ("$A$7", 1, "30000"), ("$A$8", 1, "0"),
+                          ("$A$9", 1, "5"), ("$A$10", 1, "0.25"), ("$A$11", 3, "6000")])
+    return write_model("beam", cells, names, "min", best, "welded beam, stress, buckling and deflection limits")
+
+
+def g06():
+    # Problem G06 of the CEC 2006 constrained suite (Liang et al. 2006, "Problem definitions and
+    # evaluation criteria for the CEC 2006 special session on constrained real-parameter
+    # optimization"; first Floudas and Pardalos 1987): minimise (x1 - 10)^3 + (x2 - 20)^3 with
+    # (x1 - 5)^2 + (x2 - 5)^2 >= 100 and (x1 - 6)^2 + (x2 - 5)^2 <= 82.81, 13 <= x1 <= 100,
+    # 0 <= x2 <= 100: a thin crescent between two circles, the optimum where they cross,
+    # x1 = 14.095, x2 = 5 - sqrt(100 - 9.095^2), f = -6961.81387558 (the suite lists
+    # -6961.8138755801664).
+    x1 = 14.095
+    x2 = 5 - math.sqrt(100 - (x1 - 5) ** 2)
+    best = (x1 - 10) ** 3 + (x2 - 20) ** 3
+    cells = {(0, 0): 50.0, (0, 1): 50.0}
+    cells[(2, 0)] = "=(A1-10)^3+(B1-20)^3"
+    cells[(3, 0)] = "=(A1-5)^2+(B1-5)^2"
+    cells[(4, 0)] = "=(A1-6)^2+(B1-5)^2"
+    names = solver_names("g06", "$A$3", "min", "$A$1:$B$1",
+                         [("$A$1", 3, "13"), ("$B$1", 3, "0"), ("$A$1:$B$1", 1, "100"), ("$A$4", 3, "100"),
+                          ("$A$5", 1, "82.81")])
+    return write_model("g06", cells, names, "min", best, "G06: two circles, a thin crescent between them")
+
+
 def main():
-    rows = [knapsack(), blending(), pressure_vessel(), production(), portfolio(), tour()]
+    rows = [knapsack(), blending(), pressure_vessel(), production(), portfolio(), tour(), welded_beam(), g06()]
     with open(os.path.join(HERE, "optima.tsv"), "w") as f:
         f.write("model\tgoal\toptimum\twhat\n")
         for name, goal, optimum, note in rows:

@@ -141,13 +141,7 @@ void OmbrixImpl::model() {
 }
 
 void OmbrixImpl::run_model() {
-    // The classic search of such a model has neither early stops nor a start point; the
-    // other strategies take them.
     math::opt::SearchSettings search = search_settings(goal == goals.front());
-    if (search.strategy == math::opt::Strategy::classic && (!search.plain() || start_from_current))
-        throw excel::ExcelException("A model with constraints, whole-number variables or several variable ranges "
-                                    "takes no early stop and no start point with the classic strategy: choose the "
-                                    "real, de or shade strategy in Options, or clear them");
     const std::vector<excel::RangeRef> pieces = solver::parse_ranges(variable_text, "variable");
     const std::vector<excel::CellRef> cells = cells_of(pieces);
     const std::size_t n = cells.size();
@@ -292,9 +286,13 @@ void OmbrixImpl::run_model() {
     finish_run(status, n, restore_inputs, [&] {
         math::opt::Evaluation best;
         std::vector<double> result;
-        if (search.strategy == math::opt::Strategy::classic) {
+        if (search.plain()) {
             result =
                 maximise ? optimiser.maximise(objective, engine, &best) : optimiser.minimise(objective, engine, &best);
+        } else if (search.strategy == math::opt::Strategy::classic) {
+            // Early stops and a start point watch the same run.
+            const Maximised maximised(objective, !maximise);
+            result = math::opt::search_maximise(optimiser, search, maximised, engine, &best);
         } else {
             // One candidate after another: a generation's constraint cells are not carried
             // by the batches of workbook copies yet.

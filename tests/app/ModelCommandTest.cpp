@@ -2,12 +2,15 @@
 // variable ranges, as flags.
 #include "ProgramRun.hpp"
 
+#include "SavedModel.hpp"
 #include "io/Document.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
+#include <sstream>
 
 namespace {
 
@@ -66,8 +69,6 @@ TEST_F(ModelCommand, FlagsDescribeTheModel) {
          false},
         {"--var A1:C1 --min A6:C6 --max A7:B7 --integer A1", 1, "Max vector has different size from variable vector",
          any, 0, false},
-        {"--var A1:C1 --min A6:C6 --max A7:C7 --constraint \"B4 <= 2\" --stop-after 5", 1,
-         "takes no early stop and no start point with the classic strategy", any, 0, false},
         // The other strategies: the same optima, whole numbers and permutations.
         {"--var A1,B1:C1 --constraint \"A1:C1 >= 0\" --constraint \"A1:C1 <= 5\" --constraint \"B4 <= 6\" "
          "--integer A1:C1 --strategy shade",
@@ -117,6 +118,95 @@ TEST_F(ModelCommand, FlagsDescribeTheModel) {
         EXPECT_LE(json_number_at(r.out, "evaluations"), 10000 + 100 * 50) << row.flags;
         EXPECT_EQ(json_number_at(r.out, "generations"), 200) << row.flags;
     }
+}
+
+} // namespace
+
+namespace {
+
+struct EarlyRow {
+    const char* flags; // beside the variables A1:C1 with bounds A6:C7 and the objective B3
+    int least_generations, most_generations;
+    double least, most; // of the objective found
+    double sum_least;   // B4's smallest allowed value (its largest is in the flags)
+    double first[3];    // the first candidate evaluated; NaN: any
+};
+
+// The classic strategy with a model's constraints takes the early stops and the start point:
+// the target counts only within the constraints, and the start point is the current values
+// moved into the bounds and made whole numbers or a permutation as the model asks.
+TEST_F(ModelCommand, ClassicStopsEarlyAndStartsFromTheCurrentValues) {
+    const EarlyRow rows[] = {
+        {"--integer A1:C1 --constraint \"B4 <= 6\" --stop-after 5", 6, 199, 6, 17, 0, {any, any, any}},
+        {"--integer A1:C1 --constraint \"B4 <= 6\" --target 15", 1, 199, 15, 17, 0, {any, any, any}},
+        // Points outside the constraint reach 10 at once; they do not end the run.
+        {"--constraint \"B4 <= 1\" --target 10", 200, 200, 2.9, 3 + 3e-6, 0, {any, any, any}},
+        {"--goal minimise --constraint \"B4 >= 1\" --target 1.5", 1, 199, 1 - 1e-6, 1.5, 1 - 1e-6, {any, any, any}},
+        // 0.4 and 2.6 rounded, 9 moved to the bound 5.
+        {"--integer A1:C1 --constraint \"B4 <= 6\" --set A1=0.4 --set B1=2.6 --set C1=9 --start-from-current",
+         200,
+         200,
+         6,
+         17,
+         0,
+         {0, 3, 5}},
+        {"--all-different A1:C1 --set A1=3 --set B1=1 --set C1=2 --start-from-current --target 14",
+         1,
+         199,
+         14,
+         14,
+         6,
+         {3, 1, 2}},
+        // Two equal values take their order from their places.
+        {"--all-different A1:C1 --set A1=2 --set B1=2 --set C1=1 --start-from-current", 200, 200, 14, 14, 6, {2, 3, 1}},
+        // Stopped early, with no local search after it: better than the start (1.375), not the best (6).
+        {"--constraint \"B4 <= 2\" --set A1=0.5 --set B1=0.25 --set C1=0.125 --start-from-current --stop-after 20",
+         21,
+         199,
+         1.375,
+         6 + 6e-6,
+         0,
+         {0.5, 0.25, 0.125}},
+    };
+    const std::string input = (dir / "Model.csv").string();
+    std::ofstream(input, std::ios::binary) << model_csv;
+    for (const EarlyRow& row : rows) {
+        const std::string flags = row.flags;
+        const std::string goal = flags.find("--goal") == std::string::npos ? " --goal maximise" : "";
+        fs::remove(dir / "trace.csv");
+        Result r =
+            ombrix("solve " + input + " --var A1:C1 --min A6:C6 --max A7:C7 " + flags + " --objective B3" + goal +
+                   " --json --trace " + (dir / "trace.csv").string() + " -o " + (dir / "out.xlsx").string());
+        ASSERT_EQ(r.status, 0) << flags << "\n" << r.err;
+        const double x = json_number_at(r.out, "Model!A1"), y = json_number_at(r.out, "Model!B1"),
+                     z = json_number_at(r.out, "Model!C1");
+        EXPECT_GE(json_number_at(r.out, "generations"), row.least_generations) << flags;
+        EXPECT_LE(json_number_at(r.out, "generations"), row.most_generations) << flags;
+        EXPECT_GE(x + 2 * y + 3 * z, row.least) << flags << "\n" << r.out;
+        EXPECT_LE(x + 2 * y + 3 * z, row.most) << flags << "\n" << r.out;
+        EXPECT_GE(x + y + z, row.sum_least) << flags << "\n" << r.out;
+        // The trace's first row: evaluation, trial, generation, objective, then A1, B1, C1.
+        std::istringstream trace(slurp(dir / "trace.csv"));
+        std::string line;
+        std::getline(trace, line);
+        std::getline(trace, line);
+        std::vector<double> fields;
+        std::istringstream cells(line);
+        for (std::string cell; std::getline(cells, cell, ',');)
+            fields.push_back(std::stod(cell));
+        ASSERT_EQ(fields.size(), 7u) << flags << "\n" << line;
+        for (int j = 0; j < 3; ++j)
+            if (!std::isnan(row.first[j])) {
+                EXPECT_NEAR(fields[4 + j], row.first[j], 1e-8) << flags << " variable " << j;
+            }
+    }
+    // The start needs numbers in the variable cells.
+    Result r = ombrix("solve " + input +
+                      " --var A1:C1 --min A6:C6 --max A7:C7 --integer A1:C1 --set B1=many --start-from-current "
+                      "--objective B3 -o " +
+                      (dir / "out.xlsx").string());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Start From Current needs a number in every variable cell"), std::string::npos) << r.err;
 }
 
 } // namespace
@@ -275,6 +365,75 @@ TEST_F(ModelCommand, AModelSavedByLibreOfficeRuns) {
     Result again = ombrix("solve " + (dir / "a.xlsx").string() + " --json -o " + (dir / "c.xlsx").string());
     ASSERT_EQ(again.status, 0) << again.err;
     EXPECT_EQ(json_number_at(again.out, "Plan!B16"), json_number_at(saved.out, "Plan!B16"));
+}
+
+} // namespace
+
+namespace {
+
+struct SavedBySpreadsheet {
+    const char* sheet;
+    // The model its names hold; no objective: none.
+    const char* objective;
+    const char* goal;
+    const char* variables;
+    std::vector<std::string> constraints, integer;
+    double time_limit;
+    int status;       // of `ombrix solve BOOK --sheet SHEET`
+    const char* says; // in its standard error
+};
+
+// A workbook the spreadsheet program saved with two Solver models of its own (a user's file
+// from umya-spreadsheet's tests, see corpus/solver/SOURCE): each sheet's names are read as that
+// sheet's model, and running them is refused for what the models are, naming the cells they name.
+TEST_F(ModelCommand, ModelsTheSpreadsheetSavedAreRead) {
+    const std::string book = OMBRIX_SOURCE_DIR "/tests/host/corpus/solver/umya-issue_216.xlsx";
+    const SavedBySpreadsheet rows[] = {
+        {"Explore",
+         "Explore!$M$32",
+         "Maximise",
+         "Explore!$M$37:$M$50",
+         {"Explore!$M$37:$M$50 >= 0"},
+         {},
+         100,
+         2,
+         "the objective cell Explore!M32 is blank, so it does not depend on the variable cells"},
+        {"Military",
+         "Military!$AJ$64",
+         "Maximise",
+         "Military!$AJ$64",
+         {"Military!$AP$67 >= 0"},
+         {"Military!$AJ$64"},
+         100,
+         2,
+         "the objective cell Military!AJ64 is one of the variable cells"},
+        {"Overview", nullptr, "", "", {}, {}, 0, 1, "Expected variable vector"},
+    };
+    const host::io::Document d = host::io::load(book);
+    for (const SavedBySpreadsheet& row : rows) {
+        const int sheet = d.workbook.find_sheet(row.sheet);
+        ASSERT_GE(sheet, 0) << row.sheet;
+        const std::optional<app::SavedModel> model = app::read_saved_model(d, sheet);
+        EXPECT_EQ(model.has_value(), row.objective != nullptr) << row.sheet;
+        if (model) {
+            EXPECT_EQ(model->scope, sheet) << row.sheet;
+            EXPECT_EQ(model->objective, row.objective) << row.sheet;
+            EXPECT_EQ(model->goal, row.goal) << row.sheet;
+            EXPECT_EQ(model->variables, row.variables) << row.sheet;
+            EXPECT_EQ(model->constraints, row.constraints) << row.sheet;
+            EXPECT_EQ(model->integer, row.integer) << row.sheet;
+            EXPECT_TRUE(model->binary.empty() && model->all_different.empty()) << row.sheet;
+            EXPECT_FALSE(model->non_negative) << row.sheet;
+            EXPECT_EQ(model->time_limit.value_or(0), row.time_limit) << row.sheet;
+            // Its engine's own settings stand: no seed, population or mutation rate.
+            EXPECT_FALSE(model->seed || model->population || model->mutation) << row.sheet;
+        }
+        fs::remove(dir / "out.xlsx");
+        Result r = ombrix("solve " + book + " --sheet " + row.sheet + " -o " + (dir / "out.xlsx").string());
+        EXPECT_EQ(r.status, row.status) << row.sheet << "\n" << r.err;
+        EXPECT_NE(r.err.find(row.says), std::string::npos) << row.sheet << "\n" << r.err;
+        EXPECT_FALSE(fs::exists(dir / "out.xlsx")) << row.sheet;
+    }
 }
 
 } // namespace

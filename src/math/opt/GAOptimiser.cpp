@@ -26,13 +26,14 @@ usr::Exception optimiser_error(const std::string& message) {
 // whether it stopped the run.
 template <typename Generation>
 bool run_generations(GAOptimiser::RunObserver* observer, GAOptimiser::Progress& progress, const double& best_value,
-                     Generation next) {
+                     const double& best_violation, Generation next) {
     for (unsigned int t = 0; t < progress.trials; ++t)
         for (unsigned int g = 0; g < progress.generations; ++g) {
             if (observer != nullptr) {
                 progress.trial = t;
                 progress.generation = g;
                 progress.best_value = best_value;
+                progress.best_violation = best_violation;
                 if (!observer->proceed(progress))
                     return true;
             }
@@ -395,7 +396,8 @@ std::vector<double> GAOptimiser::maximise(const Objective& f, boost::mt19937& en
 
     // The population carries over from trial to trial; only the generation number restarts.
     Progress progress = {0, 0, trials, generations, 0, lowest_value};
-    run_generations(observer, progress, best_value, [&](unsigned int g) {
+    const double feasible = 0.0;
+    run_generations(observer, progress, best_value, feasible, [&](unsigned int g) {
         generation(population, f, fitness, selected, static_cast<int>(g), source, best, best_value);
     });
 
@@ -434,6 +436,15 @@ std::vector<double> GAOptimiser::maximise(const ConstrainedObjective& f, boost::
     UniformSource source(spawn_run_engine(engine));
     Population population(population_size, m);
     population.randomise(source);
+    if (!start.empty()) {
+        // As the other strategies take it: moved into the box, whole-number variables
+        // rounded, permutation groups ranked.
+        std::vector<double> x(start);
+        for (std::size_t j = 0; j < x.size(); ++j)
+            x[j] = std::min(std::max(x[j], design_variables[j].lower()), design_variables[j].upper());
+        coding.repair(design_variables, x);
+        code(x, population[0]);
+    }
 
     // Worse than any evaluation: infinitely outside the constraints.
     Evaluation best_evaluation = {lowest_value, std::numeric_limits<double>::infinity()};
@@ -442,11 +453,12 @@ std::vector<double> GAOptimiser::maximise(const ConstrainedObjective& f, boost::
     FitnessTable fitness(population_size, std::make_pair(0u, 0.0));
     std::vector<unsigned int> selected(population_size, 0u);
 
-    Progress progress = {0, 0, trials, generations, 0, lowest_value};
-    const bool stopped = run_generations(observer, progress, best_evaluation.value, [&](unsigned int g) {
-        constrained_generation(population, f, evaluations, fitness, selected, static_cast<int>(g), source, best,
-                               best_evaluation);
-    });
+    Progress progress = {0, 0, trials, generations, 0, lowest_value, best_evaluation.violation};
+    const bool stopped =
+        run_generations(observer, progress, best_evaluation.value, best_evaluation.violation, [&](unsigned int g) {
+            constrained_generation(population, f, evaluations, fitness, selected, static_cast<int>(g), source, best,
+                                   best_evaluation);
+        });
 
     std::vector<double> result(m, 0.0);
     decode(best, result);
@@ -540,10 +552,11 @@ std::vector<double> GAOptimiser::polish(const ConstrainedObjective& f, std::vect
     unsigned int budget = polish_evaluations;
     double step = 0.125;
     std::vector<double> y;
-    Progress progress = {trials, 0, trials, generations, 0, e.value};
+    Progress progress = {trials, 0, trials, generations, 0, e.value, e.violation};
     while (budget > 0 && step > 1e-15 && (!moves.empty() || !whole.empty())) {
         if (observer != nullptr) {
             progress.best_value = e.value;
+            progress.best_violation = e.violation;
             if (!observer->proceed(progress))
                 break;
         }

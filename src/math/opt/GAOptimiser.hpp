@@ -155,6 +155,9 @@ public:
         unsigned int generations; // per trial
         unsigned long long done;  // generations run so far, over all trials
         double best_value;        // the best evaluated so far; only meaningful once done > 0
+        // How far that best lies outside the constraints (0 within them, and always 0 for a run
+        // without constraints).
+        double best_violation = 0.0;
     };
 
     // Asked before every generation whether the run goes on. It sees the run but draws
@@ -262,7 +265,8 @@ public:
     UniformMutation uniform_mutation;
     std::size_t max_run_memory;
     // A point coded into the first chromosome after the population is randomised (each value
-    // moved into its interval); empty, the default: the population is all random.
+    // moved into its interval; in a constrained run also put through the coding's repair());
+    // empty, the default: the population is all random.
     std::vector<double> start;
     // Not owned; null: runs are not observed.
     RunObserver* observer;

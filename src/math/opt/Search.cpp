@@ -26,17 +26,19 @@ const Named names[] = {{Strategy::classic, "classic"},
                        {Strategy::shade, "shade"}};
 
 // The classic run's observer with the stop rule in front: it sees the best after every
-// generation and draws nothing, so a run it lets go on is unchanged.
+// generation and draws nothing, so a run it lets go on is unchanged. before: the best before
+// the first generation (a constrained run's lies infinitely outside the constraints).
 class StoppingObserver : public GAOptimiser::RunObserver {
 public:
-    StoppingObserver(GAOptimiser::RunObserver* inner, const SearchSettings& settings)
-        : inner_(inner), rule_(settings) {}
+    StoppingObserver(GAOptimiser::RunObserver* inner, const SearchSettings& settings, const Evaluation& before)
+        : inner_(inner), rule_(settings), last_best_(before) {}
 
     bool proceed(const GAOptimiser::Progress& progress) override {
         if (progress.done > 0) {
-            const bool improved = progress.best_value > last_best_;
-            last_best_ = progress.best_value;
-            if (rule_.after_generation(Evaluation{progress.best_value, 0.0}, improved))
+            const Evaluation now = {progress.best_value, progress.best_violation};
+            const bool improved = better(now, last_best_);
+            last_best_ = now;
+            if (rule_.after_generation(now, improved))
                 return false;
         }
         return inner_ == nullptr || inner_->proceed(progress);
@@ -45,8 +47,33 @@ public:
 private:
     GAOptimiser::RunObserver* inner_;
     StopRule rule_;
-    double last_best_ = -std::numeric_limits<double>::max();
+    Evaluation last_best_;
 };
+
+// Runs ga with the stop rule watching and the start point of settings, then puts ga's own
+// observer and start point back.
+template <typename Run>
+std::vector<double> classic_run(GAOptimiser& ga, const SearchSettings& settings, const Evaluation& before, Run run) {
+    if (!settings.start.empty() && settings.start.size() != ga.design_variable_count())
+        throw search_error("The start point has " + std::to_string(settings.start.size()) + " values for " +
+                           std::to_string(ga.design_variable_count()) + " variables");
+    StoppingObserver stopping(ga.observer, settings, before);
+    GAOptimiser::RunObserver* const observer = ga.observer;
+    const std::vector<double> start = ga.start;
+    if (StopRule(settings).active())
+        ga.observer = &stopping;
+    ga.start = settings.start;
+    try {
+        std::vector<double> result = run();
+        ga.observer = observer;
+        ga.start = start;
+        return result;
+    } catch (...) {
+        ga.observer = observer;
+        ga.start = start;
+        throw;
+    }
+}
 
 } // namespace
 
@@ -192,7 +219,8 @@ bool SearchRun::next_generation() {
                                           trials_,
                                           generations_,
                                           done_,
-                                          have_best_ ? best_.value : -std::numeric_limits<double>::max()};
+                                          have_best_ ? best_.value : -std::numeric_limits<double>::max(),
+                                          have_best_ ? best_.violation : std::numeric_limits<double>::infinity()};
         if (!observer_->proceed(progress)) {
             stopped_ = true;
             return false;
@@ -269,25 +297,18 @@ std::vector<double> search_maximise(GAOptimiser& ga, const SearchSettings& setti
         const SerialObjective serial(f);
         return search_maximise(static_cast<const GAOptimiser&>(ga), settings, serial, engine);
     }
-    if (!settings.start.empty() && settings.start.size() != ga.design_variable_count())
-        throw search_error("The start point has " + std::to_string(settings.start.size()) + " values for " +
-                           std::to_string(ga.design_variable_count()) + " variables");
-    StoppingObserver stopping(ga.observer, settings);
-    GAOptimiser::RunObserver* const observer = ga.observer;
-    const std::vector<double> start = ga.start;
-    if (StopRule(settings).active())
-        ga.observer = &stopping;
-    ga.start = settings.start;
-    try {
-        std::vector<double> result = ga.maximise(f, engine);
-        ga.observer = observer;
-        ga.start = start;
-        return result;
-    } catch (...) {
-        ga.observer = observer;
-        ga.start = start;
-        throw;
-    }
+    // Without constraints every violation is 0; the best before the first generation is the
+    // lowest value, as the run's own.
+    const Evaluation before = {-std::numeric_limits<double>::max(), 0.0};
+    return classic_run(ga, settings, before, [&] { return ga.maximise(f, engine); });
+}
+
+std::vector<double> search_maximise(GAOptimiser& ga, const SearchSettings& settings, const ConstrainedObjective& f,
+                                    boost::mt19937& engine, Evaluation* best) {
+    if (settings.strategy != Strategy::classic)
+        throw search_error("Only the classic strategy runs a constrained objective one point at a time");
+    const Evaluation before = {-std::numeric_limits<double>::max(), std::numeric_limits<double>::infinity()};
+    return classic_run(ga, settings, before, [&] { return ga.maximise(f, engine, best); });
 }
 
 } // namespace opt

@@ -102,9 +102,17 @@ struct SearchOutcome {
 // usr::Exception before anything is evaluated; the engine is advanced only by a run that ends.
 std::vector<double> search_maximise(GAOptimiser& ga, const SearchSettings& settings, const Optimiser::Objective& f,
                                     boost::mt19937& engine);
-// The same over a batch objective (used by every strategy but classic, which needs a plain
-// objective and has no constraints). ga's coding applies: whole-number variables are drawn
-// evenly and rounded, permutation groups ranked, before each evaluation.
+// The classic run of a model with constraints (ga.maximise of f, best as there), with the
+// early stops and start point of settings: the stop rule sees the generations' best as
+// better() ranks it, so a target is met only within the constraints; the start point is moved
+// into the box and repaired by ga's coding before it replaces the first chromosome. An early
+// stop skips the local search after the generations. The same bit for bit as ga.maximise when
+// settings.plain(). Refuses any other strategy.
+std::vector<double> search_maximise(GAOptimiser& ga, const SearchSettings& settings, const ConstrainedObjective& f,
+                                    boost::mt19937& engine, Evaluation* best = nullptr);
+// The same over a batch objective (used by every strategy but classic, which needs a plain or
+// constrained objective evaluated one point at a time). ga's coding applies: whole-number
+// variables are drawn evenly and rounded, permutation groups ranked, before each evaluation.
 std::vector<double> search_maximise(const GAOptimiser& ga, const SearchSettings& settings, const BatchObjective& f,
                                     boost::mt19937& engine, SearchOutcome* outcome = nullptr);
 

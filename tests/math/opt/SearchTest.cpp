@@ -305,6 +305,141 @@ TEST(Search, BetterWithinTheConstraintsWins) {
     }
 }
 
+// The classic run of a constrained model with early stops and a start point. The model: x + y
+// with x + y <= 1 and x - y >= -4 in [-5, 5]^2, or a flat one (3 everywhere, within).
+TEST(Search, ClassicConstrainedRunStopsEarlyAndStartsWhereAsked) {
+    class Recorded : public math::opt::ConstrainedObjective {
+    public:
+        explicit Recorded(bool flat_) : flat(flat_) {}
+        Evaluation evaluate(const std::vector<double>& x) const override {
+            points.push_back(x);
+            if (flat)
+                return Evaluation{3.0, 0.0};
+            const double sum = x[0] + x[1], gap = x[0] - x[1];
+            return Evaluation{sum, (sum > 1.0 ? sum - 1.0 : 0.0) + (gap < -4.0 ? -4.0 - gap : 0.0)};
+        }
+        bool flat;
+        mutable std::vector<std::vector<double>> points;
+    };
+    const std::size_t population = 10, generations = 100, polish = 200, budget = population * generations;
+    struct Case {
+        const char* what;
+        bool flat;
+        unsigned int stop_after;
+        bool has_target;
+        double target;
+        std::vector<double> start;
+        std::size_t least, most; // evaluations
+        double reached;          // the best value at least this, within the constraints
+    } cases[] = {
+        {"target within the constraints", false, 0, true, 0.5, {}, population, budget / 2, 0.5},
+        // x + y = 10 lies far outside; the points that reach it do not count.
+        {"target only outside", false, 0, true, 5.0, {}, budget + 1, budget + polish, 0.99},
+        {"a feasible start meets the target", false, 0, true, 0.9, {0.5, 0.45}, population, population, 0.9},
+        {"flat: nothing improves after the first generation",
+         true,
+         3,
+         false,
+         0.0,
+         {},
+         4 * population,
+         4 * population,
+         3.0},
+        {"never stale enough", false, 100000, false, 0.0, {}, budget + 1, budget + polish, 0.99},
+        {"start outside the box", false, 0, false, 0.0, {9.0, -0.25}, budget + 1, budget + polish, 0.99},
+    };
+    for (const Case& c : cases) {
+        GAOptimiser ga = box(model("sphere"), 2, population, generations);
+        ga.polish_evaluations = polish;
+        SearchSettings s = with(Strategy::classic);
+        s.stop_after = c.stop_after;
+        s.has_target = c.has_target;
+        s.target = c.target;
+        s.start = c.start;
+        Recorded f(c.flat);
+        Evaluation best = {0.0, 0.0};
+        boost::mt19937 engine(8);
+        const std::vector<double> x = math::opt::search_maximise(ga, s, f, engine, &best);
+        EXPECT_GE(f.points.size(), c.least) << c.what;
+        EXPECT_LE(f.points.size(), c.most) << c.what;
+        EXPECT_EQ(best.violation, 0.0) << c.what;
+        EXPECT_GE(best.value, c.reached) << c.what;
+        EXPECT_EQ(f.evaluate(x).value, best.value) << c.what;
+        if (!c.start.empty()) {
+            // Coded into the first chromosome: the grid value at or below it, inside the box.
+            EXPECT_NEAR(f.points.at(0)[0], std::min(c.start[0], 5.0), 1e-8) << c.what;
+            EXPECT_NEAR(f.points.at(0)[1], c.start[1], 1e-8) << c.what;
+        }
+        EXPECT_TRUE(ga.start.empty() && ga.observer == nullptr) << "the optimiser's own settings are left as they were";
+    }
+}
+
+TEST(Search, ClassicConstrainedRunWithNothingSetIsTheGeneticAlgorithmBitForBit) {
+    class Constrained : public math::opt::ConstrainedObjective {
+    public:
+        Evaluation evaluate(const std::vector<double>& x) const override {
+            return Evaluation{-rastrigin(x), std::max(0.0, x[0] + x[1] + x[2] - 1.0)};
+        }
+    } f;
+    for (unsigned int stop_after : {0u, 100000u}) {
+        GAOptimiser ga = box(model("rastrigin"), 3, 20, 30, 2);
+        ga.polish_evaluations = 300;
+        boost::mt19937 a(17), b(17);
+        SearchSettings s = with(Strategy::classic);
+        s.stop_after = stop_after; // never reached, but goes through the watching observer
+        Evaluation ea = {0.0, 0.0}, eb = {1.0, 1.0};
+        EXPECT_EQ(math::opt::search_maximise(ga, s, f, a, &ea), ga.maximise(f, b, &eb)) << stop_after;
+        EXPECT_TRUE(a == b);
+        EXPECT_EQ(ea.value, eb.value);
+        EXPECT_EQ(ea.violation, eb.violation);
+    }
+    GAOptimiser ga = box(model("rastrigin"), 3, 20, 30, 2);
+    boost::mt19937 engine(1);
+    EXPECT_THROW(math::opt::search_maximise(ga, with(Strategy::shade), f, engine), usr::Exception);
+}
+
+// The start point of a classic run with whole numbers and a permutation group: repaired as the
+// other strategies repair each candidate, then coded into the first chromosome.
+TEST(Search, ClassicStartPointIsRepairedToTheCoding) {
+    class Recorded : public math::opt::ConstrainedObjective {
+    public:
+        Evaluation evaluate(const std::vector<double>& x) const override {
+            points.push_back(x);
+            return Evaluation{x[0], 0.0};
+        }
+        mutable std::vector<std::vector<double>> points;
+    };
+    struct Case {
+        std::vector<double> start, first; // variable 0 whole in [-3, 7], 1-3 a permutation, 4 in [0, 1]
+    } cases[] = {
+        {{2.6, 3.0, 1.0, 2.0, 0.25}, {3.0, 3.0, 1.0, 2.0, 0.25}},
+        {{-2.5, 2.0, 2.0, 1.0, 1.0}, {-2.0, 2.0, 3.0, 1.0, 1.0}}, // -2.5 to -2 as rounding does; ties by position
+        {{40.0, 0.0, 0.0, 0.0, -3.0}, {7.0, 1.0, 2.0, 3.0, 0.0}},
+    };
+    for (const Case& c : cases) {
+        GAOptimiser ga;
+        ga.population_size = 4;
+        ga.generations = 2;
+        ga.trials = 1;
+        ga.design_variable(Interval(-3.0, 7.0));
+        for (int j = 0; j < 3; ++j)
+            ga.design_variable(Interval(1.0, 3.0));
+        ga.design_variable(Interval(0.0, 1.0));
+        ga.coding.kinds = {math::opt::VariableKind::integer, math::opt::VariableKind::continuous,
+                           math::opt::VariableKind::continuous, math::opt::VariableKind::continuous,
+                           math::opt::VariableKind::continuous};
+        ga.coding.permutations = {{1, 2, 3}};
+        SearchSettings s = with(Strategy::classic);
+        s.start = c.start;
+        Recorded f;
+        boost::mt19937 engine(4);
+        math::opt::search_maximise(ga, s, f, engine);
+        ASSERT_FALSE(f.points.empty());
+        for (std::size_t j = 0; j < c.first.size(); ++j)
+            EXPECT_NEAR(f.points[0][j], c.first[j], 1e-8) << c.start[0] << " variable " << j;
+    }
+}
+
 TEST(Search, WholeNumbersAndPermutationsAsCoded) {
     // Variables 0-1 whole numbers in [-3, 7], 2-6 a permutation group, 7 continuous in [0, 1].
     // Maximised: -(x0 - 2.6)^2 - (x1 + 1.4)^2 + sum (k + 1) x_(2+k) - (x7 - 0.25)^2, whose best
