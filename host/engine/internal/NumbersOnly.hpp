@@ -39,6 +39,41 @@ inline bool runs_on_numbers(const NumericProgram& p, std::uint32_t operands) {
     return true;
 }
 
+// The cells of one shape that do not read each other (a row of a filled-down block) run
+// together: each step once for `number_lanes` cells, so that the dispatch is paid once a step
+// rather than once a cell and the arithmetic runs two lanes an instruction. Every lane
+// computes exactly what run_on_numbers() computes for its cell, bit for bit (IEEE operations
+// give the same result in a vector as alone). Where run_on_numbers() would give up at a step
+// (a result not finite, a case it leaves to run_numeric()), the lane is poisoned instead: its
+// `poison` turns NaN and stays so, since x - x is 0 for every finite x and NaN otherwise.
+constexpr int number_lanes = 16;
+
+// A function step's last argument (its bits) and result, lane by lane: SIN(A$1) filled down
+// a column has the same argument in every row. Only answers function_of() accepted are
+// kept; no argument is ever a signalling NaN's bits, which an empty memo holds.
+struct FunctionMemo {
+    static constexpr std::uint64_t nothing = 0x7FF0000000000001ull;
+    std::uint64_t argument[number_lanes];
+    double result[number_lanes];
+    FunctionMemo() {
+        for (int k = 0; k < number_lanes; ++k) {
+            argument[k] = nothing;
+            result[k] = 0;
+        }
+    }
+};
+
+// The functions whose last argument and result are remembered: the costly ones.
+constexpr bool remembered(NumOp op) { return op >= NumOp::Exp && op <= NumOp::Atan; }
+
+// The memos run_on_numbers() and run_on_number_lanes() take for `p`: one a costly function step.
+inline std::size_t function_memos(const NumericProgram& p) {
+    std::size_t n = 0;
+    for (const NumStep& s : p.code)
+        n += remembered(s.op);
+    return n;
+}
+
 // Sum .. Max of a step's argc arguments, `argument(i)` the i-th, as run_numeric's aggregates
 // over values given directly (each counts); not yet checked to be finite.
 template <class Argument>
@@ -60,7 +95,9 @@ OMBRIX_ALWAYS_INLINE inline double aggregate_of(const NumStep& s, Argument argum
 
 // Runs such a program on the operands' numbers `v`; false where run_numeric() must decide.
 // Each operator has its own case, so that the arithmetic is not dispatched a second time.
-OMBRIX_ALWAYS_INLINE inline bool run_on_numbers(const NumericProgram& p, const double* v, double& result) {
+// `memos`, if given, has function_memos(p) entries, whose first lane this takes as its own.
+OMBRIX_ALWAYS_INLINE inline bool run_on_numbers(const NumericProgram& p, const double* v, double& result,
+                                                FunctionMemo* memos = nullptr) {
     double st[numeric_stack];
     int sp = 0;
     // x op y, the operands from the stack, the step or a cell, the result where x was (or
@@ -81,8 +118,21 @@ OMBRIX_ALWAYS_INLINE inline bool run_on_numbers(const NumericProgram& p, const d
     };
     auto function = [&](NumOp op) OMBRIX_ALWAYS_INLINE {
         double x = st[sp - 1];
+        FunctionMemo* memo = memos && remembered(op) ? memos++ : nullptr;
+        std::uint64_t bits = 0;
+        if (memo) {
+            std::memcpy(&bits, &x, sizeof bits);
+            if (memo->argument[0] == bits) {
+                st[sp - 1] = memo->result[0];
+                return true;
+            }
+        }
         if (!numeric::function_of(op, x))
             return false;
+        if (memo) {
+            memo->argument[0] = bits;
+            memo->result[0] = x;
+        }
         st[sp - 1] = x;
         return true;
     };
@@ -130,30 +180,6 @@ OMBRIX_ALWAYS_INLINE inline bool run_on_numbers(const NumericProgram& p, const d
     result = st[0];
     return true;
 }
-
-// The cells of one shape that do not read each other (a row of a filled-down block) run
-// together: each step once for `number_lanes` cells, so that the dispatch is paid once a step
-// rather than once a cell and the arithmetic runs two lanes an instruction. Every lane
-// computes exactly what run_on_numbers() computes for its cell, bit for bit (IEEE operations
-// give the same result in a vector as alone). Where run_on_numbers() would give up at a step
-// (a result not finite, a case it leaves to run_numeric()), the lane is poisoned instead: its
-// `poison` turns NaN and stays so, since x - x is 0 for every finite x and NaN otherwise.
-constexpr int number_lanes = 16;
-
-// A function step's last argument (its bits) and result, lane by lane: SIN(A$1) filled down
-// a column has the same argument in every row. Only answers function_of() accepted are
-// kept; no argument is ever a signalling NaN's bits, which an empty memo holds.
-struct FunctionMemo {
-    static constexpr std::uint64_t nothing = 0x7FF0000000000001ull;
-    std::uint64_t argument[number_lanes];
-    double result[number_lanes];
-    FunctionMemo() {
-        for (int k = 0; k < number_lanes; ++k) {
-            argument[k] = nothing;
-            result[k] = 0;
-        }
-    }
-};
 
 namespace lanes {
 
@@ -206,9 +232,6 @@ OMBRIX_ALWAYS_INLINE inline void arithmetic(const Pair* x, const Pair* y, Pair* 
     }
 }
 
-// The functions a lane remembers its last argument and result of: the costly ones.
-constexpr bool remembered(NumOp op) { return op >= NumOp::Exp && op <= NumOp::Atan; }
-
 // The functions of one number as numeric::function_of() computes them, in place. With a
 // memo, a lane whose argument is the one it last answered takes that answer again (the
 // same function of the same bits gives the same bits).
@@ -243,14 +266,6 @@ OMBRIX_ALWAYS_INLINE inline void function(Pair* x, Pair* poison, int used, Funct
 }
 
 } // namespace lanes
-
-// How many memos run_on_number_lanes() takes for `p`: one a costly function step.
-inline std::size_t function_memos(const NumericProgram& p) {
-    std::size_t n = 0;
-    for (const NumStep& s : p.code)
-        n += lanes::remembered(s.op);
-    return n;
-}
 
 // Operand i of lane k is v[i * number_lanes + k]; the lanes past `used` hold any finite
 // numbers. v is aligned as lanes::Pair. ok[k] tells whether run_on_numbers() would have answered

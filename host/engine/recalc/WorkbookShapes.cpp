@@ -276,14 +276,15 @@ void Workbook::Impl::place_compact(std::uint32_t id, std::uint32_t shape, const 
 bool Workbook::Impl::evaluate_compact(std::uint32_t id) {
     const CompactFormula& k = compact_formulas[cells[id].formula & ~compact_bit];
     const std::uint32_t* slots = operand_slots.data() + k.operands;
-    const Shape& shape = shapes[k.shape];
+    Shape& shape = shapes[k.shape];
     if (shape.on_numbers) {
         double numbers[numbers_only_operands];
         std::uint32_t i = 0;
         for (; i < shape.operand_count && cells[slots[i]].value.is_number(); ++i)
             numbers[i] = cells[slots[i]].value.as_number();
         double result;
-        if (i == shape.operand_count && run_on_numbers(shape.numeric, numbers, result)) {
+        if (i == shape.operand_count && run_on_numbers(shape.numeric, numbers, result,
+                                                          shape.memos.empty() ? nullptr : shape.memos.data())) {
             cells[id].value.set_number(result);
             return true;
         }

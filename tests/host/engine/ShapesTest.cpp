@@ -30,6 +30,7 @@ const char* const filled_down[] = {
     // functions of a cell every row reads: a lane's last answer is taken again only for the same argument
     "SIN(B$1)+COS(B$1)*EXP(A2/1000)",
     "TAN($B$1)-ATAN(A2)+LN(B$1)+EXP(B$1)",
+    "C1/2+SIN(B$1)-ATAN($B$1)*LN(B$1)", // one cell after the other
 };
 
 // The inputs, taken in turn from a different place in each round.
