@@ -283,8 +283,8 @@ bool Workbook::Impl::evaluate_compact(std::uint32_t id) {
         for (; i < shape.operand_count && cells[slots[i]].value.is_number(); ++i)
             numbers[i] = cells[slots[i]].value.as_number();
         double result;
-        if (i == shape.operand_count && run_on_numbers(shape.numeric, numbers, result,
-                                                          shape.memos.empty() ? nullptr : shape.memos.data())) {
+        if (i == shape.operand_count &&
+            run_on_numbers(shape.numeric, numbers, result, shape.memos.empty() ? nullptr : shape.memos.data())) {
             cells[id].value.set_number(result);
             return true;
         }
