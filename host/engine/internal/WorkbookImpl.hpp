@@ -14,6 +14,7 @@
 #include "engine/internal/Dependencies.hpp"
 #include "engine/internal/Eval.hpp"
 #include "engine/internal/LookupIndex.hpp"
+#include "engine/internal/NumbersOnly.hpp"
 #include "engine/internal/NumericCompile.hpp"
 #include "engine/internal/Program.hpp"
 #include "engine/Workbook.hpp"
@@ -99,6 +100,7 @@ struct Shape {
     NumericProgram numeric; // its Cell steps and ids number the operands
     std::uint32_t operand_count = 0;
     bool on_numbers = false; // runs_on_numbers(numeric): a faster loop where the cells hold numbers
+    std::vector<FunctionMemo> memos; // the faster loop's, kept between recalculations
     Linked program;          // the code and constants only: the references are each formula's own
     std::unique_ptr<FormulaMover> text;
     std::int32_t row = 0, col = 0; // where `text` is written as it is
