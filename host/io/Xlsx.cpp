@@ -177,13 +177,13 @@ void build_workbook(const std::string& file, WorkbookRecord& record, Document& d
             }
         }
 
+    // On a sheet where a filter with criteria is on, the spreadsheet takes every hidden row for
+    // a filtered one (SUBTOTAL(9,...) leaves out one hidden by hand beyond the filter's range too).
     for (std::size_t s = 0; s < record.sheets.size(); ++s)
-        for (std::uint32_t row : record.sheets[s].hidden_rows) {
-            const bool filtered = std::any_of(record.sheets[s].filters.begin(), record.sheets[s].filters.end(),
-                                              [&](const Block& b) { return row > b.first.row && row <= b.last.row; });
+        for (std::uint32_t row : record.sheets[s].hidden_rows)
             book.set_row_hidden(int(s), std::int32_t(row),
-                                filtered ? engine::RowHidden::ByFilter : engine::RowHidden::ByUser);
-        }
+                                record.sheets[s].filters.empty() ? engine::RowHidden::ByUser
+                                                                 : engine::RowHidden::ByFilter);
 
     for (const NameRecord& name : record.names) {
         // Built-in names (print areas, filter ranges) mean nothing to a calculation.

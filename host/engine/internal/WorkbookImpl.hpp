@@ -14,6 +14,7 @@
 #include "engine/internal/Dependencies.hpp"
 #include "engine/internal/Eval.hpp"
 #include "engine/internal/LookupIndex.hpp"
+#include "engine/internal/NumbersOnly.hpp"
 #include "engine/internal/NumericCompile.hpp"
 #include "engine/internal/Program.hpp"
 #include "engine/Workbook.hpp"
@@ -98,6 +99,7 @@ struct Shape {
     NumericProgram numeric; // its Cell steps and ids number the operands
     std::uint32_t operand_count = 0;
     bool on_numbers = false; // runs_on_numbers(numeric): a faster loop where the cells hold numbers
+    std::vector<FunctionMemo> memos; // the faster loop's, kept between recalculations
     Linked program;          // the code and constants only: the references are each formula's own
     std::unique_ptr<FormulaMover> text;
     std::int32_t row = 0, col = 0; // where `text` is written as it is
@@ -331,6 +333,14 @@ struct Workbook::Impl final : detail::Grid {
         const std::uint32_t id = sheets[std::size_t(sheet)].cells.slot_at(row, col);
         return id == detail::none ? empty : cells[id].value;
     }
+    bool slot_at(int sheet, std::int32_t row, std::int32_t col, std::uint32_t& id) const override {
+        const auto& m = sheets[std::size_t(sheet)].cells;
+        auto it = m.find(detail::key_of(row, col));
+        if (it == m.end())
+            return false;
+        id = it->second;
+        return true;
+    }
     const std::vector<std::uint32_t>& cells_in(const detail::Area& a) const override {
         const detail::Sheet& s = sheets[std::size_t(a.sheet)];
         detail::CachedCells& cached = area_cells[detail::AreaKey{a}];
@@ -526,6 +536,9 @@ struct Workbook::Impl final : detail::Grid {
             if (it != cells.end())
                 m.note_read(it->second);
             return m.value_at(sheet, row, col);
+        }
+        bool slot_at(int sheet, std::int32_t row, std::int32_t col, std::uint32_t& id) const override {
+            return m.slot_at(sheet, row, col, id);
         }
         const std::vector<std::uint32_t>& cells_in(const detail::Area& a) const override {
             const std::vector<std::uint32_t>& ids = m.cells_in(a);

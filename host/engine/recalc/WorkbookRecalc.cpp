@@ -544,8 +544,9 @@ std::vector<std::string> Workbook::unknown_functions(const CellAddress& cell) co
     const Formula* f = impl_->formula_at(cell);
     if (!f || f->anchor != none || !f->has_unknown)
         return out;
+    // A function of another workbook ([1]!sql) is unknown here whatever the link's copy names.
     for (const std::string& name : parse(f->text, f->array).unknown_functions)
-        if (!impl_->visible_name(name, cell.sheet, false))
+        if (name[0] == '[' || !impl_->visible_name(name, cell.sheet, false))
             out.push_back(name);
     return out;
 }

@@ -295,8 +295,11 @@ std::vector<std::string> function_names() {
 std::string parameter_kinds(std::string_view name, int argc) {
     std::string out;
     const int id = find_function(name);
-    for (int i = 0; id >= 0 && i < argc; ++i)
-        out += parameter_kind(functions()[std::size_t(id)], i);
+    for (int i = 0; id >= 0 && i < argc; ++i) {
+        const Function& f = functions()[std::size_t(id)];
+        const char kind = parameter_kind(f, i);
+        out += kind == 'v' && (f.flags & FnOneCellRefs) ? 'r' : kind;
+    }
     return out;
 }
 

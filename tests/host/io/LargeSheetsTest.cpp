@@ -167,7 +167,8 @@ TEST(LargeSheets, ParsedWholeAfterItsTables) {
                                "</tableColumns></table>");
         const Document d = host::io::load_xlsx_bytes("tables.xlsx", zip(parts));
         EXPECT_EQ(d.workbook.row_hidden(0, 2), host::engine::RowHidden::ByFilter) << c.what;
-        EXPECT_EQ(d.workbook.row_hidden(0, 6), host::engine::RowHidden::ByUser) << c.what;
+        // Beyond the table too: a sheet with a filter on takes every hidden row for a filtered one.
+        EXPECT_EQ(d.workbook.row_hidden(0, 6), host::engine::RowHidden::ByFilter) << c.what;
         EXPECT_EQ(d.workbook.value(at("A1")), Value::text("x")) << c.what;
     }
 }

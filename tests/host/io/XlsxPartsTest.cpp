@@ -245,8 +245,8 @@ TEST(XlsxParts, MergedCellsStopSpills) {
 
 } // namespace
 
-// Rows the file marks hidden, told apart by the filters over them: a row below the header of a
-// filter that has criteria is the filter's; any other the user's.
+// Rows the file marks hidden, told apart by the filters of the sheet: on a sheet where a filter
+// that has criteria is on, every hidden row is the filter's; elsewhere the user's.
 TEST(XlsxParts, HiddenRowsByTheUserOrAFilter) {
     struct Case {
         std::string filter; // what follows sheetData
@@ -257,7 +257,7 @@ TEST(XlsxParts, HiddenRowsByTheUserOrAFilter) {
                              "<row r=\"4\" hidden=\"0\"/><row r=\"5\" hidden=\"true\"/><row r=\"7\" hidden=\"1\"/>";
     const std::vector<std::pair<std::string, Case>> cases = {
         {"no filter", {"", "U-U-U-U-"}},
-        {"a filter", {"<autoFilter ref=\"A1:A5\">" + criteria + "</autoFilter>", "U-F-F-U-"}},
+        {"a filter", {"<autoFilter ref=\"A1:A5\">" + criteria + "</autoFilter>", "F-F-F-F-"}},
         {"a filter without criteria", {"<autoFilter ref=\"A1:A5\"/>", "U-U-U-U-"}},
         {"a column with no criteria",
          {"<autoFilter ref=\"A1:A5\"><filterColumn colId=\"0\" hiddenButton=\"1\"/></autoFilter>", "U-U-U-U-"}},

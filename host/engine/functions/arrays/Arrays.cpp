@@ -437,9 +437,48 @@ bool sort_order_arg(const Ctx& c, int i, bool& descending, Value& out) {
     return true;
 }
 
+// SORT(array, {2,1}, {1,-1}): several keys, the first deciding, each with its order (one
+// order for all when it is one value).
+bool sort_keys(Ctx& c, const ValueGrid& g, bool by_col, std::vector<SortKey>& keys, Value& out) {
+    ValueGrid indexes, orders;
+    if (!grid_arg(c, 1, indexes, out))
+        return false;
+    if (c.argc > 2 && !c.missing(2) && !grid_arg(c, 2, orders, out))
+        return false;
+    if (orders.values.size() > 1 && orders.values.size() != indexes.values.size()) {
+        out = err(ErrorCode::Value);
+        return false;
+    }
+    const double lines_across = by_col ? g.rows : g.cols;
+    for (std::size_t k = 0; k < indexes.values.size(); ++k) {
+        double index, order = 1;
+        ErrorCode e;
+        const bool date1904 = c.ev.grid.date1904();
+        if (!to_number(indexes.values[k], index, e, date1904) ||
+            (!orders.values.empty() &&
+             !to_number(orders.values[orders.values.size() > 1 ? k : 0], order, e, date1904))) {
+            out = err(e);
+            return false;
+        }
+        index = std::trunc(index);
+        if (index < 1 || index > lines_across || (order != 1 && order != -1)) {
+            out = err(index > lines_across ? ErrorCode::Num : ErrorCode::Value);
+            return false;
+        }
+        keys.push_back(key_of(g, std::int32_t(index) - 1, by_col, order == -1));
+    }
+    return true;
+}
+
 OMBRIX_FN(sort) {
     OMBRIX_GRID(0, g);
     OMBRIX_FLAG(3, by_col);
+    if (c.argc > 1 && (c.args[1].kind == Item::Arr || (c.args[1].kind == Item::Range && c.args[1].area.size() > 1))) {
+        std::vector<SortKey> keys;
+        if (!sort_keys(c, g, by_col, keys, out.v))
+            return;
+        return give(c, out, ordered(g, by_col, keys));
+    }
     std::int32_t lines_across = by_col ? g.rows : g.cols;
     std::int32_t index = 1;
     if (c.argc > 1 && !c.missing(1) && !count_arg(c, 1, 1, 1, double(lines_across), index, out.v))
