@@ -44,22 +44,22 @@ const std::vector<Entry>& table() {
     static const std::vector<Entry> t = [] {
         std::vector<Entry> all;
         for (auto family : {
-                 fn::math_functions,        fn::aggregate_functions,
-                 fn::statistics_functions,  fn::distribution_functions,
-                 fn::conditional_functions, fn::logic_functions,
-                 fn::information_functions, fn::lookup_functions,
-                 fn::finance_functions,     fn::text_functions,
-                 fn::date_functions,        fn::format_functions,
-                 fn::engineering_functions, fn::more_math_functions,
-                 fn::convert_functions,     fn::more_statistics_functions,
-                 fn::more_text_functions,   fn::more_distribution_functions,
-                 fn::securities_functions,  fn::complex_functions,
-                 fn::array_functions,       fn::array_building_functions,
-                 fn::lambda_functions,      fn::odd_period_functions,
-                 fn::database_functions,    fn::bessel_functions,
-                 fn::reference_functions,   fn::depreciation_functions,
-                 fn::web_functions,         fn::forecasting_functions,
-                 fn::summary_functions,
+                 fn::math_functions,           fn::aggregate_functions,
+                 fn::statistics_functions,     fn::distribution_functions,
+                 fn::conditional_functions,    fn::logic_functions,
+                 fn::information_functions,    fn::lookup_functions,
+                 fn::finance_functions,        fn::text_functions,
+                 fn::date_functions,           fn::format_functions,
+                 fn::engineering_functions,    fn::more_math_functions,
+                 fn::convert_functions,        fn::more_statistics_functions,
+                 fn::more_text_functions,      fn::more_distribution_functions,
+                 fn::securities_functions,     fn::complex_functions,
+                 fn::array_functions,          fn::array_choosing_functions,
+                 fn::array_building_functions, fn::lambda_functions,
+                 fn::odd_period_functions,     fn::database_functions,
+                 fn::bessel_functions,         fn::reference_functions,
+                 fn::depreciation_functions,   fn::web_functions,
+                 fn::forecasting_functions,    fn::summary_functions,
              }) {
             std::vector<Entry> part = family();
             all.insert(all.end(), part.begin(), part.end());
