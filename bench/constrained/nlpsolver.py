@@ -45,6 +45,7 @@ from com.sun.star.sheet import SolverConstraint  # noqa: E402
 from com.sun.star.sheet.SolverConstraintOperator import BINARY, EQUAL, GREATER_EQUAL, INTEGER, LESS_EQUAL  # noqa: E402
 
 from nlpsolver import SERVICES, Office, address, extension  # noqa: E402
+from nlpsolver import cells as one_block  # noqa: E402
 
 MAIN = "{http://schemas.openxmlformats.org/spreadsheetml/2006/main}"
 OPERATORS = {1: LESS_EQUAL, 2: EQUAL, 3: GREATER_EQUAL, 4: INTEGER, 5: BINARY}
@@ -64,17 +65,7 @@ def cells(ref):
     """'sheet!$A$1:$D$1' (or several, comma-separated) -> [(column, row), ...] zero-based, row by row."""
     out = []
     for part in ref.split(","):
-        part = part.split("!")[-1].replace("$", "")
-
-        def one(a1):
-            letters = "".join(c for c in a1 if c.isalpha())
-            col = 0
-            for c in letters:
-                col = col * 26 + ord(c.upper()) - ord("A") + 1
-            return col - 1, int(a1[len(letters):]) - 1
-        first, _, last = part.partition(":")
-        (c1, r1), (c2, r2) = one(first), one(last or first)
-        out += [(c, r) for r in range(r1, r2 + 1) for c in range(c1, c2 + 1)]
+        out += one_block(part.split("!")[-1].replace("$", ""))
     return out
 
 

@@ -174,6 +174,9 @@ public:
     // program (the cells of a shared formula). False, leaving the cell unchanged, where the
     // caller must move the text and set it.
     bool set_moved_formula(const CellAddress& cell, const CellAddress& from);
+    // Room for `cells` more cells on the sheet, `formulas` of them of filled-down blocks: a
+    // large sheet's tables are then allocated once rather than grown. A hint only.
+    void reserve_cells(int sheet, std::size_t cells, std::size_t formulas);
     // An array formula filling `rows` x `cols` cells from `anchor` (the legacy array formula,
     // {=...}): each cell gets its element of the result; a result of one row or column
     // repeats across the range; cells beyond the result show #N/A. Throws EngineError when the
@@ -311,8 +314,10 @@ std::vector<std::string> function_names();
 
 // What each argument of a call of the function with `argc` arguments takes, a letter each:
 // 'v' one value (given an array, or a range in an array formula, the function is applied
-// element by element), 'f' one value taken element by element only along with a 'v' one,
-// 'a' an array or range, whole. Empty for a name that is no function.
+// element by element), 'r' one value as 'v' but from a range of one cell only (a larger one
+// gives #VALUE!, as the functions that began as an add-in's do), 'f' one value taken element
+// by element only along with a 'v' one, 'a' an array or range, whole. Empty for a name that
+// is no function.
 std::string parameter_kinds(std::string_view name, int argc);
 
 // Moves the relative parts of a formula's references by (rows, cols), as copying the cell

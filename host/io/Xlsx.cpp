@@ -102,15 +102,15 @@ struct KeptCached {
         document.unread_formulas.emplace(cell.sheet, cell.row, cell.col);
     }
 
-    // The kept array formulas' blocks, from the sheet's cells as the file has them.
-    void fill_blocks(Document& document, int sheet, const std::vector<CellRecord>& cells) {
+    // The kept array formulas' blocks, from the cached values of the sheet's cells in blocks.
+    void fill_blocks(Document& document, int sheet, const std::vector<std::pair<Address, engine::Value>>& cells) {
         for (const engine::CellRange& block : blocks)
             document.workbook.set_value({sheet, block.first_row, block.first_col}, engine::Value());
-        for (const CellRecord& cell : cells) {
-            const engine::CellAddress at{sheet, std::int32_t(cell.at.row), std::int32_t(cell.at.column)};
+        for (const auto& [place, value] : cells) {
+            const engine::CellAddress at{sheet, std::int32_t(place.row), std::int32_t(place.column)};
             for (const engine::CellRange& block : blocks)
-                if (block.contains(at) && !cell.value.is_empty())
-                    keep_value(document, at, cell.value);
+                if (block.contains(at) && !value.is_empty())
+                    keep_value(document, at, value);
         }
         blocks.clear();
     }
@@ -135,7 +135,10 @@ struct KeptCached {
 
 } // namespace
 
-void build_workbook(const std::string& file, const WorkbookRecord& record, Document& document) {
+// Records built between two returns of their freed pages.
+constexpr std::size_t records_trimmed = std::size_t(1) << 16;
+
+void build_workbook(const std::string& file, WorkbookRecord& record, Document& document) {
     engine::Workbook& book = document.workbook;
     for (const std::string& warning : record.warnings)
         document.warnings.push_back(file + ": warning: " + warning);
@@ -174,13 +177,13 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
             }
         }
 
+    // On a sheet where a filter with criteria is on, the spreadsheet takes every hidden row for
+    // a filtered one (SUBTOTAL(9,...) leaves out one hidden by hand beyond the filter's range too).
     for (std::size_t s = 0; s < record.sheets.size(); ++s)
-        for (std::uint32_t row : record.sheets[s].hidden_rows) {
-            const bool filtered = std::any_of(record.sheets[s].filters.begin(), record.sheets[s].filters.end(),
-                                              [&](const Block& b) { return row > b.first.row && row <= b.last.row; });
+        for (std::uint32_t row : record.sheets[s].hidden_rows)
             book.set_row_hidden(int(s), std::int32_t(row),
-                                filtered ? engine::RowHidden::ByFilter : engine::RowHidden::ByUser);
-        }
+                                record.sheets[s].filters.empty() ? engine::RowHidden::ByUser
+                                                                 : engine::RowHidden::ByFilter);
 
     for (const NameRecord& name : record.names) {
         // Built-in names (print areas, filter ranges) mean nothing to a calculation.
@@ -198,13 +201,19 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
 
     KeptCached kept;
     for (std::size_t s = 0; s < record.sheets.size(); ++s) {
-        const SheetRecord& sheet = record.sheets[s];
+        SheetRecord& sheet = record.sheets[s];
         int index = int(s);
         // The anchors of shared formulas; dependents are moved copies of the anchor's text.
-        std::unordered_map<std::int32_t, const CellRecord*> anchors;
+        std::unordered_map<std::int32_t, std::pair<Address, const FormulaRecord*>> anchors;
+        std::size_t moved = 0;
         for (const CellRecord& cell : sheet.cells)
-            if (cell.kind == FormulaKind::SharedAnchor)
-                anchors.emplace(cell.shared_index, &cell);
+            if (cell.kind() == FormulaKind::SharedAnchor) {
+                const FormulaRecord& f = sheet.formulas[cell.detail()];
+                anchors.emplace(f.shared_index, std::make_pair(cell.at(), &f));
+            } else {
+                moved += cell.kind() == FormulaKind::SharedDependent;
+            }
+        book.reserve_cells(index, sheet.cells.size(), moved);
         // Shared formulas whose anchor did not parse: their cells follow it silently.
         std::unordered_set<std::int32_t> unread_anchors;
         // Each anchor's formula read once for all its cells.
@@ -214,86 +223,109 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
         // The blocks array formulas fill: their cells' cached values are the formulas' to give.
         std::vector<std::pair<Address, Address>> arrays;
         for (const CellRecord& cell : sheet.cells)
-            if ((cell.kind == FormulaKind::Array || cell.kind == FormulaKind::DataTable) && !(cell.last == cell.at))
-                arrays.emplace_back(cell.at, cell.last);
+            if (cell.kind() == FormulaKind::Array || cell.kind() == FormulaKind::DataTable) {
+                const Address last = sheet.formulas[cell.detail()].last;
+                if (!(last == cell.at()))
+                    arrays.emplace_back(cell.at(), last);
+            }
         auto in_array = [&](Address a) {
             return std::any_of(arrays.begin(), arrays.end(), [&](const auto& b) {
                 return a.row >= b.first.row && a.row <= b.second.row && a.column >= b.first.column &&
                        a.column <= b.second.column;
             });
         };
-        for (const CellRecord& cell : sheet.cells) {
-            engine::CellAddress at{index, std::int32_t(cell.at.row), std::int32_t(cell.at.column)};
-            switch (cell.kind) {
+        // The cached values of the cells of blocks, kept for after the loop (the records go
+        // as they are built).
+        std::vector<std::pair<Address, engine::Value>> block_cells;
+        for (std::size_t built = 1; !sheet.cells.empty(); sheet.cells.pop_front(), ++built) {
+#if defined(__GLIBC__)
+            // The records' pages go back to the system as the workbook's tables grow, rather
+            // than both being resident at the end.
+            if (built % records_trimmed == 0)
+                malloc_trim(0);
+#endif
+            const CellRecord& cell = sheet.cells.front();
+            engine::CellAddress at{index, std::int32_t(cell.at().row), std::int32_t(cell.at().column)};
+            if (cell.kind() == FormulaKind::Array || cell.kind() == FormulaKind::DataTable ||
+                (!arrays.empty() && in_array(cell.at())))
+                block_cells.emplace_back(cell.at(), cell.value);
+            switch (cell.kind()) {
             case FormulaKind::None:
-                if (!arrays.empty() && in_array(cell.at))
+                if (!arrays.empty() && in_array(cell.at()))
                     break;
                 book.set_value(at, cell.value);
                 break;
             case FormulaKind::Normal:
-                if (set_formula(file, document, index, cell.at, cell.formula, false))
+                if (set_formula(file, document, index, cell.at(), sheet.formulas[cell.detail()].text, false))
                     kept.keep(document, at, cell.value);
                 break;
-            case FormulaKind::SharedAnchor:
-                if (!set_formula(file, document, index, cell.at, cell.formula, false))
-                    unread_anchors.insert(cell.shared_index);
+            case FormulaKind::SharedAnchor: {
+                const FormulaRecord& f = sheet.formulas[cell.detail()];
+                if (!set_formula(file, document, index, cell.at(), f.text, false))
+                    unread_anchors.insert(f.shared_index);
                 else
                     kept.keep(document, at, cell.value);
                 break;
-            case FormulaKind::Array:
-                if (set_formula(file, document, index, cell.at, cell.formula, true, cell.last, cell.spills) &&
+            }
+            case FormulaKind::Array: {
+                const FormulaRecord& f = sheet.formulas[cell.detail()];
+                if (set_formula(file, document, index, cell.at(), f.text, true, f.last, f.spills) &&
                     kept.keep(document, at, cell.value, true))
                     kept.blocks.push_back(engine::CellRange{index, at.row, at.col,
-                                                            std::max(at.row, std::int32_t(cell.last.row)),
-                                                            std::max(at.col, std::int32_t(cell.last.column))});
+                                                            std::max(at.row, std::int32_t(f.last.row)),
+                                                            std::max(at.col, std::int32_t(f.last.column))});
                 break;
+            }
             case FormulaKind::DataTable: break; // below, once the cells around it are in
             case FormulaKind::SharedDependent: {
-                auto anchor = anchors.find(cell.shared_index);
+                const std::int32_t shared_index = sheet.shared_indexes[cell.detail()];
+                auto anchor = anchors.find(shared_index);
                 if (anchor == anchors.end())
-                    throw IoError(file, sheet.name, format_address(cell.at),
-                                  "shared formula " + std::to_string(cell.shared_index) + " has no anchor cell");
-                const CellRecord& from = *anchor->second;
-                if (unread_anchors.count(cell.shared_index)) {
+                    throw IoError(file, sheet.name, format_address(cell.at()),
+                                  "shared formula " + std::to_string(shared_index) + " has no anchor cell");
+                const Address from = anchor->second.first;
+                if (unread_anchors.count(shared_index)) {
                     keep_unread(document, at);
                     break;
                 }
                 // The compiled program of the cell given the formula before, moved: no text.
                 // Such a program calls only functions known here, none the outside world
                 // answers, so there is no cached value to keep.
-                auto last = last_given.find(cell.shared_index);
+                auto last = last_given.find(shared_index);
                 const engine::CellAddress before =
                     last != last_given.end()
                         ? last->second
-                        : engine::CellAddress{index, std::int32_t(from.at.row), std::int32_t(from.at.column)};
-                last_given[cell.shared_index] = at;
+                        : engine::CellAddress{index, std::int32_t(from.row), std::int32_t(from.column)};
+                last_given[shared_index] = at;
                 try {
                     if (book.set_moved_formula(at, before))
                         break;
                 } catch (const engine::EngineError& e) {
-                    throw IoError(file, sheet.name, format_address(cell.at), e.what());
+                    throw IoError(file, sheet.name, format_address(cell.at()), e.what());
                 }
                 std::string moved;
                 try {
-                    auto mover = movers.find(cell.shared_index);
+                    auto mover = movers.find(shared_index);
                     if (mover == movers.end())
-                        mover = movers.emplace(cell.shared_index, engine::FormulaMover(from.formula)).first;
-                    moved = mover->second.move(std::int32_t(cell.at.row) - std::int32_t(from.at.row),
-                                               std::int32_t(cell.at.column) - std::int32_t(from.at.column));
+                        mover = movers.emplace(shared_index, engine::FormulaMover(anchor->second.second->text)).first;
+                    moved = mover->second.move(std::int32_t(cell.at().row) - std::int32_t(from.row),
+                                               std::int32_t(cell.at().column) - std::int32_t(from.column));
                 } catch (const engine::FormulaError& e) {
                     keep_unread(document, at);
                     document.warnings.push_back(file + ": warning: sheet '" + sheet.name + "', cell " +
-                                                format_address(cell.at) + ": " + formula_failure(e) +
+                                                format_address(cell.at()) + ": " + formula_failure(e) +
                                                 "; the cell shows #NAME?");
                     break;
                 }
-                if (set_formula(file, document, index, cell.at, moved, false))
+                if (set_formula(file, document, index, cell.at(), moved, false))
                     kept.keep(document, at, cell.value);
                 break;
             }
             }
         }
-        kept.fill_blocks(document, index, sheet.cells);
+        std::deque<CellRecord>().swap(sheet.cells);
+        std::vector<FormulaRecord>().swap(sheet.formulas);
+        kept.fill_blocks(document, index, block_cells);
         for (engine::DataTableDef table : sheet.data_tables) {
             table.cells.sheet = table.row_input.sheet = table.column_input.sheet = index;
             try {
@@ -302,12 +334,11 @@ void build_workbook(const std::string& file, const WorkbookRecord& record, Docum
                 document.warnings.push_back(file + ": warning: sheet '" + sheet.name + "', cell " +
                                             engine::a1_name(table.cells.first_row, table.cells.first_col) + ": " +
                                             e.what() + "; its cells keep the values saved in the file");
-                for (const CellRecord& cell : sheet.cells)
-                    if (table.cells.contains(
-                            engine::CellAddress{index, std::int32_t(cell.at.row), std::int32_t(cell.at.column)}))
-                        book.set_value(
-                            engine::CellAddress{index, std::int32_t(cell.at.row), std::int32_t(cell.at.column)},
-                            cell.value);
+                for (const auto& [place, value] : block_cells) {
+                    const engine::CellAddress at{index, std::int32_t(place.row), std::int32_t(place.column)};
+                    if (table.cells.contains(at))
+                        book.set_value(at, value);
+                }
             }
         }
     }

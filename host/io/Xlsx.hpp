@@ -16,8 +16,9 @@ Document load_xlsx(const std::string& path);
 // is refused as too large, naming the limit it crossed.
 Document load_xlsx_bytes(const std::string& file, std::string bytes, const LoadLimits& limits = LoadLimits());
 
-// Turns the parts read from a package into a workbook (throws io::IoError).
-void build_workbook(const std::string& file, const WorkbookRecord& record, Document& document);
+// Turns the parts read from a package into a workbook (throws io::IoError); the sheets' cell
+// records are freed as they are built.
+void build_workbook(const std::string& file, WorkbookRecord& record, Document& document);
 
 // The package to save: for a document read from an .xlsx file, the original with only the
 // changed worksheets rewritten (changed constants and every formula's cached value) and the

@@ -8,6 +8,7 @@
 #include "io/Xml.hpp"
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,24 +27,55 @@ enum class FormulaKind : std::uint8_t {
     DataTable        // a what-if table's top-left cell: SheetRecord::data_tables says the rest
 };
 
-struct CellRecord {
-    Address at;
-    // The constant, or for a formula the value cached in the file (maybe empty).
-    engine::Value value;
-    FormulaKind kind = FormulaKind::None;
+// What only formula cells have, apart from the cells' records (most cells are constants or
+// a shared formula's other cells, which need none of it).
+struct FormulaRecord {
+    std::string text; // without the leading '='
     std::int32_t shared_index = -1;
-    std::string formula; // without the leading '='
     // Array: the block it fills, and whether the cell's metadata marks it a dynamic array
-    // (its block is then where it spilled when saved).
+    // (its block is then where it spilled when saved). DataTable: its block.
     Address last;
     bool spills = false;
 };
+
+// 24 bytes: a million-cell sheet's records are held until the workbook is built.
+class CellRecord {
+public:
+    // Formula indexes and shared formulas in a sheet: a detail's 27 bits.
+    static constexpr std::uint32_t max_detail = (1u << 27) - 1;
+
+    CellRecord() : row_(0), column_(0), kind_(0), detail_(0) {}
+    // The constant, or for a formula the value cached in the file (maybe empty).
+    engine::Value value;
+
+    Address at() const { return Address{std::uint32_t(row_), std::uint32_t(column_)}; }
+    FormulaKind kind() const { return FormulaKind(kind_); }
+    // SharedDependent: its shared formula's index in SheetRecord::shared_indexes; the other
+    // formula kinds: its index in SheetRecord::formulas.
+    std::uint32_t detail() const { return std::uint32_t(detail_); }
+
+    void set_at(Address at) {
+        row_ = at.row;
+        column_ = at.column;
+    }
+    void set_kind(FormulaKind kind, std::uint32_t detail) {
+        kind_ = std::uint8_t(kind);
+        detail_ = detail;
+    }
+
+private:
+    std::uint64_t row_ : 20, column_ : 14, kind_ : 3, detail_ : 27;
+};
+static_assert(grid_rows <= (1u << 20) && grid_columns <= (1u << 14), "a record's place has 34 bits");
 
 struct SheetRecord {
     std::string name;
     std::string part; // the worksheet part; empty for chart and dialog sheets
     bool hidden = false;
-    std::vector<CellRecord> cells;        // in document order
+    // In document order; a deque, whose blocks building the workbook frees as it goes.
+    std::deque<CellRecord> cells;
+    std::vector<FormulaRecord> formulas;      // of the formula cells but a shared formula's others
+    std::vector<std::int32_t> shared_indexes; // the shared formulas as the file numbers them, in order met
     std::vector<engine::TableDef> tables; // its table parts (the sheet index left 0)
     std::vector<std::uint32_t> hidden_rows;
     // The ranges of the sheet's filter and its tables' filters that have criteria, header row

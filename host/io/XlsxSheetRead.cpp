@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string_view>
+#include <unordered_map>
 
 namespace host::io {
 
@@ -23,12 +24,11 @@ public:
         std::size_t cells = 0;
         std::string text = load(cells);
         uncounted_cells_ = cells;
-        // The records of all cells, allocated once.
-        sheet_.cells.reserve(cells);
         // What the sheet had before (its tables' filters are read first).
         const std::size_t hidden_before = sheet_.hidden_rows.size(), filters_before = sheet_.filters.size(),
                           tables_before = sheet_.data_tables.size(), warnings_before = warnings_.size(),
-                          merged_before = sheet_.merged.size();
+                          merged_before = sheet_.merged.size(), formulas_before = sheet_.formulas.size(),
+                          shared_before = sheet_.shared_indexes.size();
         const LoadCost cost_before = cost_;
         ContentPieces pieces;
         if (split_content(text, "sheetData", piece_size, pieces) && read_pieces(text, pieces))
@@ -39,6 +39,11 @@ public:
         // Text the pieces do not cover, or that they show to be malformed, is parsed whole, so
         // that messages count lines in the whole part.
         sheet_.cells.clear();
+        sheet_.formulas.erase(sheet_.formulas.begin() + std::ptrdiff_t(formulas_before), sheet_.formulas.end());
+        sheet_.shared_indexes.erase(sheet_.shared_indexes.begin() + std::ptrdiff_t(shared_before),
+                                    sheet_.shared_indexes.end());
+        shared_.clear();
+        shared_direct_.clear();
         sheet_.hidden_rows.erase(sheet_.hidden_rows.begin() + std::ptrdiff_t(hidden_before), sheet_.hidden_rows.end());
         sheet_.filters.erase(sheet_.filters.begin() + std::ptrdiff_t(filters_before), sheet_.filters.end());
         sheet_.data_tables.erase(sheet_.data_tables.begin() + std::ptrdiff_t(tables_before), sheet_.data_tables.end());
@@ -178,7 +183,7 @@ private:
 
     void read_cell(const pugi::xml_node& c, Address at) {
         CellRecord cell;
-        cell.at = at;
+        cell.set_at(at);
         // The cell's name for a message only: most cells never need it.
         auto where = [&] { return format_address(at); };
         pugi::xml_node f = child(c, "f");
@@ -195,31 +200,66 @@ private:
             read_data_table(f, cell);
         } else if (f && formula_is_read(f)) {
             const std::string_view ftype = f.attribute("t").value();
-            cell.formula = decode_formula_escapes(f.child_value());
+            FormulaRecord formula;
+            formula.text = decode_formula_escapes(f.child_value());
+            FormulaKind kind = FormulaKind::Normal;
             if (ftype == "shared") {
                 long long si = -1;
                 if (!read_int(f.attribute("si").value(), si) || si < 0 || si > 0x7fffffff)
                     fail(where(), "shared formula without a valid index");
-                cell.shared_index = std::int32_t(si);
-                cell.kind =
-                    trim_xml_space(cell.formula).empty() ? FormulaKind::SharedDependent : FormulaKind::SharedAnchor;
+                if (trim_xml_space(formula.text).empty()) {
+                    cell.set_kind(FormulaKind::SharedDependent, shared(where, std::int32_t(si)));
+                } else {
+                    kind = FormulaKind::SharedAnchor;
+                    formula.shared_index = std::int32_t(si);
+                }
             } else if (ftype == "array") {
-                cell.kind = FormulaKind::Array;
+                kind = FormulaKind::Array;
                 Block block{at, at};
                 if (f.attribute("ref") && parse_block(f.attribute("ref").value(), block) == A1Parse::Ok &&
                     block.first == at && at.row <= block.last.row && at.column <= block.last.column)
-                    cell.last = block.last;
+                    formula.last = block.last;
                 else
-                    cell.last = at;
+                    formula.last = at;
                 // The metadata of dynamic arrays is the one cell metadata files carry.
-                cell.spills = bool(c.attribute("cm"));
-            } else {
-                cell.kind = FormulaKind::Normal;
+                formula.spills = bool(c.attribute("cm"));
             }
+            if (cell.kind() != FormulaKind::SharedDependent)
+                add_formula(where, cell, kind, std::move(formula));
         }
-        if (cell.kind == FormulaKind::None && cell.value.is_empty())
+        if (cell.kind() == FormulaKind::None && cell.value.is_empty())
             return;
         sheet_.cells.push_back(std::move(cell));
+    }
+
+    // The index of shared formula `si` in the sheet's list, added if new.
+    template <class Where>
+    std::uint32_t shared(const Where& where, std::int32_t si) {
+        // Files number their shared formulas from 0: the usual ones are looked up directly.
+        constexpr std::int32_t direct = 1 << 16;
+        std::uint32_t* known = nullptr;
+        if (si < direct) {
+            if (std::size_t(si) >= shared_direct_.size())
+                shared_direct_.resize(std::size_t(si) + 1, unnumbered);
+            known = &shared_direct_[std::size_t(si)];
+        } else {
+            known = &shared_.try_emplace(si, unnumbered).first->second;
+        }
+        if (*known == unnumbered) {
+            if (sheet_.shared_indexes.size() > CellRecord::max_detail)
+                fail(where(), "more than " + std::to_string(CellRecord::max_detail) + " shared formulas in one sheet");
+            *known = std::uint32_t(sheet_.shared_indexes.size());
+            sheet_.shared_indexes.push_back(si);
+        }
+        return *known;
+    }
+
+    template <class Where>
+    void add_formula(const Where& where, CellRecord& cell, FormulaKind kind, FormulaRecord formula) {
+        if (sheet_.formulas.size() > CellRecord::max_detail)
+            fail(where(), "more than " + std::to_string(CellRecord::max_detail) + " formulas in one sheet");
+        cell.set_kind(kind, std::uint32_t(sheet_.formulas.size()));
+        sheet_.formulas.push_back(std::move(formula));
     }
 
     // <f t="dataTable" ref="C4:C8" dt2D="0" dtr="0" r1="A1" r2=".." del1="1" del2="1"/>: with
@@ -232,13 +272,13 @@ private:
         };
         // One the engine cannot take keeps its cached values, as constants.
         auto keep_values = [&](const std::string& why) {
-            warnings_.push_back("sheet '" + sheet_.name + "', cell " + format_address(cell.at) + ": " + why +
+            warnings_.push_back("sheet '" + sheet_.name + "', cell " + format_address(cell.at()) + ": " + why +
                                 "; its cells keep the values saved in the file");
         };
-        Block block{cell.at, cell.at};
+        Block block{cell.at(), cell.at()};
         if (f.attribute("ref") && parse_block(f.attribute("ref").value(), block) != A1Parse::Ok)
             return keep_values("data table with a bad range '" + std::string(f.attribute("ref").value()) + "'");
-        if (!(block.first == cell.at))
+        if (!(block.first == cell.at()))
             return keep_values("data table whose range does not start at its cell");
         if (block.first.row == 0 || block.first.column == 0)
             return keep_values("data table without a row above it or a column to its left");
@@ -270,9 +310,10 @@ private:
         }
         if (!inputs_read)
             return keep_values("data table without valid input cells");
-        count_table_cells(cell.at, block);
-        cell.kind = FormulaKind::DataTable;
-        cell.last = block.last;
+        count_table_cells(cell.at(), block);
+        FormulaRecord formula;
+        formula.last = block.last;
+        add_formula([&] { return format_address(cell.at()); }, cell, FormulaKind::DataTable, std::move(formula));
         sheet_.data_tables.push_back(table);
     }
 
@@ -303,6 +344,11 @@ private:
     std::vector<std::string>& warnings_;
     const RichErrors& rich_errors_;
     std::uint32_t next_row_ = 0; // where a row without a number is
+    // Shared formula (as the file numbers it) -> its index in the sheet's list; below 2^16 by
+    // position.
+    static constexpr std::uint32_t unnumbered = 0xFFFFFFFFu;
+    std::vector<std::uint32_t> shared_direct_;
+    std::unordered_map<std::int32_t, std::uint32_t> shared_;
     // The sheet's cells not yet counted as a data table's.
     std::size_t uncounted_cells_ = 0;
 };

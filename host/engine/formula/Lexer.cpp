@@ -203,6 +203,11 @@ Token& Lexer::lex_prefixed(Token& t) {
             if (s_.substr(t.begin, 4) != "[0]!") // book 0 is this workbook: its own name
                 t.text = "[" + std::to_string(book) + "]!" + t.text;
             pos_ = t.end = p;
+            // [1]!sql(...): a function of the other workbook (an add-in's), called.
+            if (p < s_.size() && s_[p] == '(') {
+                t.kind = Tok::Func;
+                pos_ = t.end = p + 1;
+            }
             return t;
         }
     }

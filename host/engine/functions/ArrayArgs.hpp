@@ -1,7 +1,7 @@
 #ifndef OMBRIX_HOST_ENGINE_FUNCTIONS_ARRAYARGS_HPP
 #define OMBRIX_HOST_ENGINE_FUNCTIONS_ARRAYARGS_HPP
 
-// What the functions that take and give whole arrays share (Arrays.cpp, ArrayBuilders.cpp,
+// What the functions that take and give whole arrays share (Arrays.cpp, Choosing.cpp, ArrayBuilders.cpp,
 // Regression.cpp, Lambda.cpp).
 
 #include "engine/functions/Common.hpp"
@@ -36,6 +36,12 @@ bool matrix_arg(const Ctx& c, int i, ValueGrid& g, std::vector<double>& m, Value
 std::vector<Entry> regression_functions();
 // ARRAYTOTEXT and REGEXEXTRACT (ArrayText.cpp).
 std::vector<Entry> array_text_functions();
+
+// Argument i as the grid `var`, or the function returns with the error.
+#define OMBRIX_GRID(i, var)                                                                                            \
+    ValueGrid var;                                                                                                     \
+    if (!grid_arg(c, i, var, out.v))                                                                                   \
+    return
 
 // A grid of rows x cols cells holding `fill`.
 ValueGrid sized(std::int32_t rows, std::int32_t cols, const Value& fill = Value());

@@ -56,6 +56,7 @@ std::vector<Entry> odd_period_functions();
 std::vector<Entry> database_functions();
 std::vector<Entry> complex_functions();
 std::vector<Entry> array_functions();
+std::vector<Entry> array_choosing_functions();
 std::vector<Entry> array_building_functions();
 std::vector<Entry> lambda_functions();
 std::vector<Entry> summary_functions(); // GROUPBY, PIVOTBY, PERCENTOF

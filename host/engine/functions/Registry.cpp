@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace host::engine::detail {
 
@@ -12,31 +13,58 @@ namespace {
 using fn::Entry;
 using fn::Impl;
 
+// The functions that began as the analysis add-in's, with FnOneCellRefs.
+bool takes_one_cell_references(std::string_view name) {
+    static const std::unordered_set<std::string_view> names{
+        "ACCRINT",      "ACCRINTM",   "AMORDEGRC",   "AMORLINC",  "BESSELI",     "BESSELJ",   "BESSELK",
+        "BESSELY",      "BIN2DEC",    "BIN2HEX",     "BIN2OCT",   "COMPLEX",     "CONVERT",   "COUPDAYBS",
+        "COUPDAYS",     "COUPDAYSNC", "COUPNCD",     "COUPNUM",   "COUPPCD",     "CUMIPMT",   "CUMPRINC",
+        "DEC2BIN",      "DEC2HEX",    "DEC2OCT",     "DELTA",     "DISC",        "DOLLARDE",  "DOLLARFR",
+        "DURATION",     "EDATE",      "EFFECT",      "EOMONTH",   "ERF",         "ERFC",      "ERF.PRECISE",
+        "ERFC.PRECISE", "FACTDOUBLE", "GESTEP",      "HEX2BIN",   "HEX2DEC",     "HEX2OCT",   "IMABS",
+        "IMAGINARY",    "IMARGUMENT", "IMCONJUGATE", "IMCOS",     "IMCOSH",      "IMCOT",     "IMCSC",
+        "IMCSCH",       "IMDIV",      "IMEXP",       "IMLN",      "IMLOG10",     "IMLOG2",    "IMPOWER",
+        "IMREAL",       "IMSEC",      "IMSECH",      "IMSIN",     "IMSINH",      "IMSQRT",    "IMSUB",
+        "IMTAN",        "INTRATE",    "ISEVEN",      "ISODD",     "MDURATION",   "MROUND",    "NOMINAL",
+        "OCT2BIN",      "OCT2DEC",    "OCT2HEX",     "ODDFPRICE", "ODDFYIELD",   "ODDLPRICE", "ODDLYIELD",
+        "PRICE",        "PRICEDISC",  "PRICEMAT",    "QUOTIENT",  "RANDBETWEEN", "RECEIVED",  "SQRTPI",
+        "TBILLEQ",      "TBILLPRICE", "TBILLYIELD",  "WEEKNUM",   "YEARFRAC",    "YIELD",     "YIELDDISC",
+        "YIELDMAT"};
+    return names.count(name) != 0;
+}
+
+__attribute__((noinline)) void mark_one_cell_references(std::vector<Entry>& all) {
+    for (Entry& e : all)
+        if (takes_one_cell_references(e.meta.name))
+            e.meta.flags |= FnOneCellRefs;
+}
+
 // A new family is one more line here.
 const std::vector<Entry>& table() {
     static const std::vector<Entry> t = [] {
         std::vector<Entry> all;
         for (auto family : {
-                 fn::math_functions,        fn::aggregate_functions,
-                 fn::statistics_functions,  fn::distribution_functions,
-                 fn::conditional_functions, fn::logic_functions,
-                 fn::information_functions, fn::lookup_functions,
-                 fn::finance_functions,     fn::text_functions,
-                 fn::date_functions,        fn::format_functions,
-                 fn::engineering_functions, fn::more_math_functions,
-                 fn::convert_functions,     fn::more_statistics_functions,
-                 fn::more_text_functions,   fn::more_distribution_functions,
-                 fn::securities_functions,  fn::complex_functions,
-                 fn::array_functions,       fn::array_building_functions,
-                 fn::lambda_functions,      fn::odd_period_functions,
-                 fn::database_functions,    fn::bessel_functions,
-                 fn::reference_functions,   fn::depreciation_functions,
-                 fn::web_functions,         fn::forecasting_functions,
-                 fn::summary_functions,
+                 fn::math_functions,           fn::aggregate_functions,
+                 fn::statistics_functions,     fn::distribution_functions,
+                 fn::conditional_functions,    fn::logic_functions,
+                 fn::information_functions,    fn::lookup_functions,
+                 fn::finance_functions,        fn::text_functions,
+                 fn::date_functions,           fn::format_functions,
+                 fn::engineering_functions,    fn::more_math_functions,
+                 fn::convert_functions,        fn::more_statistics_functions,
+                 fn::more_text_functions,      fn::more_distribution_functions,
+                 fn::securities_functions,     fn::complex_functions,
+                 fn::array_functions,          fn::array_choosing_functions,
+                 fn::array_building_functions, fn::lambda_functions,
+                 fn::odd_period_functions,     fn::database_functions,
+                 fn::bessel_functions,         fn::reference_functions,
+                 fn::depreciation_functions,   fn::web_functions,
+                 fn::forecasting_functions,    fn::summary_functions,
              }) {
             std::vector<Entry> part = family();
             all.insert(all.end(), part.begin(), part.end());
         }
+        mark_one_cell_references(all);
         return all;
     }();
     return t;
@@ -53,8 +81,18 @@ bool taken_apart(char kind, const Item& item, bool array) {
     return item.kind == Item::Arr ? item.arr->values.size() > 1 : array || kind == 'f';
 }
 
+// Whether a function with FnOneCellRefs is given a range of more than one cell for a
+// parameter taking one value (kept out of the common path of calls).
+__attribute__((noinline)) bool takes_a_larger_range(const Entry& e, const Item* args, int argc) {
+    for (int i = 0; i < argc; ++i)
+        if (args[i].kind == Item::Range && (args[i].area.size() > 1 || args[i].areas || args[i].last_sheet >= 0) &&
+            parameter_kind(e.meta, i) == 'v')
+            return true;
+    return false;
+}
+
 // A scalar function given arrays: applied element by element.
-void lift(Evaluator& ev, const Entry& e, Item* args, int argc, Item& out, bool array) {
+__attribute__((noinline)) void lift(Evaluator& ev, const Entry& e, Item* args, int argc, Item& out, bool array) {
     std::vector<View> views;
     std::vector<char> apart(static_cast<std::size_t>(argc));
     views.reserve(std::size_t(argc));
@@ -140,11 +178,22 @@ char parameter_kind(const Function& f, int i) {
 void call_function(Evaluator& ev, int id, Item* args, int argc, Item& out, bool array) {
     const Entry& e = table()[static_cast<std::size_t>(id)];
     if ((e.meta.flags & FnLift) || e.meta.params) {
-        for (int i = 0; i < argc; ++i)
-            if (parameter_kind(e.meta, i) == 'v' && taken_apart('v', args[i], array)) {
+        for (int i = 0; i < argc; ++i) {
+            if (parameter_kind(e.meta, i) != 'v')
+                continue;
+            const bool apart = taken_apart('v', args[i], array);
+            // (Every function with FnOneCellRefs has a parameter that takes one value.)
+            if ((apart || args[i].kind == Item::Range) && (e.meta.flags & FnOneCellRefs) &&
+                takes_a_larger_range(e, args, argc)) {
+                out = Item();
+                out.v = Value::error(ErrorCode::Value);
+                return;
+            }
+            if (apart) {
                 lift(ev, e, args, argc, out, array);
                 return;
             }
+        }
     }
     fn::Ctx ctx{ev, args, argc, array};
     e.impl(ctx, out);

@@ -11,6 +11,7 @@
 
 #include "engine/internal/Program.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <map>
@@ -45,48 +46,51 @@ constexpr std::uint32_t entry_flags = cyclic_bit | cycle_start_bit;
 constexpr std::uint32_t batch_mark = cycle_start_bit;
 
 // Per cell slot, the formula cells that read it, in the order they came; removing one moves
-// the last into its place. Most cells are read by one formula: that one is kept in the slot's
-// entry, and only the others in a list of their own.
+// the last into its place. Most cells are read by one formula: that one is the slot's entry
+// (4 bytes); a cell read by more has a list of them all, its entry the list's index.
 class DependentLists {
 public:
-    void add_slot() { entries_.push_back(Entry{}); }
+    void add_slot() { entries_.push_back(empty); }
     void pop_slot() { entries_.pop_back(); }
+    void reserve(std::size_t slots) { entries_.reserve(slots); }
     void push(std::uint32_t slot, std::uint32_t cell) {
-        Entry& e = entries_[slot];
-        if (e.first == empty) {
-            e.first = cell;
+        std::uint32_t& e = entries_[slot];
+        if (e == empty) {
+            e = cell;
             return;
         }
-        if (e.more == empty) {
+        if (!(e & list_bit)) {
+            std::uint32_t list;
             if (!free_.empty()) {
-                e.more = free_.back();
+                list = free_.back();
                 free_.pop_back();
             } else {
-                e.more = static_cast<std::uint32_t>(more_.size());
+                list = static_cast<std::uint32_t>(more_.size());
                 more_.emplace_back();
             }
+            more_[list].push_back(e);
+            e = list_bit | list;
         }
-        more_[e.more].push_back(cell);
+        more_[e & ~list_bit].push_back(cell);
     }
     void remove(std::uint32_t slot, std::uint32_t cell);
     template <class F>
     void each(std::uint32_t slot, F f) const {
-        const Entry& e = entries_[slot];
-        if (e.first == empty)
+        const std::uint32_t e = entries_[slot];
+        if (e == empty)
             return;
-        f(e.first);
-        if (e.more != empty)
-            for (std::uint32_t d : more_[e.more])
-                f(d);
+        if (!(e & list_bit)) {
+            f(e);
+            return;
+        }
+        for (std::uint32_t d : more_[e & ~list_bit])
+            f(d);
     }
 
 private:
-    static constexpr std::uint32_t empty = 0xFFFFFFFFu;
-    struct Entry {
-        std::uint32_t first = empty;
-        std::uint32_t more = empty; // index in more_
-    };
-    std::vector<Entry> entries_;
+    // Cell slots are below 2^30: the top bit marks an index into more_.
+    static constexpr std::uint32_t empty = 0xFFFFFFFFu, list_bit = 0x80000000u;
+    std::vector<std::uint32_t> entries_;
     std::vector<std::vector<std::uint32_t>> more_;
     std::vector<std::uint32_t> free_; // lists of more_ that emptied
 };
@@ -106,6 +110,10 @@ public:
     explicit Dependencies(const std::vector<Place>& places) : places_(places) {}
 
     void add_slot();
+    void reserve(std::size_t slots) {
+        dependents_.reserve(slots);
+        changed_.reserve(slots);
+    }
     // A formula cell's reads, indexed after its formula is linked and taken out (with the
     // same reads) before the formula changes or goes.
     void add(std::uint32_t formula_cell, const Reads& reads);
@@ -128,14 +136,53 @@ public:
     // on a cycle carry cyclic_bit. Optionally collects the cells of each cycle.
     void order(const std::vector<std::uint32_t>& roots, std::vector<std::uint32_t>& out,
                std::vector<std::vector<std::uint32_t>>* cycles) const;
+    // The same with the roots the slots for which `is_root(context, slot)` holds, in slot
+    // order, without a list of them.
+    void order_where(bool (*is_root)(const void*, std::uint32_t), const void* context, std::vector<std::uint32_t>& out,
+                     std::vector<std::vector<std::uint32_t>>* cycles) const;
 
     // Rearranges an order without circular references level by level: a cell's level is one
     // more than the highest of the cells it reads in the order, so the cells of a level read
-    // none of each other. Within a level the cells of one group (groups[i] is order[i]'s; none
-    // for no group) come together, and each run of two or more is preceded by a batch_mark.
-    void by_levels(std::vector<std::uint32_t>& order, const std::vector<std::uint32_t>& groups) const;
+    // none of each other. Within a level the cells of one group (`group(cell)`; 0xFFFFFFFF for
+    // none) come together, stable, and each run of two or more is preceded by a batch_mark.
+    template <class Group>
+    void by_levels(std::vector<std::uint32_t>& order, Group group) const {
+        constexpr std::uint32_t no_group = 0xFFFFFFFFu;
+        Levels l;
+        levels(order, l);
+        // A slot's level is not needed again: its space holds the slot's group.
+        std::vector<std::uint32_t>& groups = l.scratch;
+        for (std::uint32_t v : l.cells)
+            groups[v] = group(v);
+        const std::size_t count = l.cells.size();
+        std::vector<std::uint32_t> out;
+        out.reserve(count + count / 8);
+        auto by_group = [&](std::uint32_t x, std::uint32_t y) { return groups[x] < groups[y]; };
+        for (std::size_t level = 0; level + 1 < l.start.size(); ++level) {
+            const auto first = l.cells.begin() + l.start[level], last = l.cells.begin() + l.start[level + 1];
+            if (!std::is_sorted(first, last, by_group))
+                std::stable_sort(first, last, by_group);
+            for (auto it = first; it != last;) {
+                auto end = it + 1;
+                while (end != last && groups[*end] == groups[*it])
+                    ++end;
+                if (groups[*it] != no_group && end - it >= 2)
+                    out.push_back(batch_mark | std::uint32_t(end - it));
+                for (; it != end; ++it)
+                    out.push_back(*it);
+            }
+        }
+        order = std::move(out);
+    }
 
 private:
+    // An order's cells by level (each level's in the order's order), where each level starts
+    // in them, and a scratch list of one entry per slot; the order is emptied.
+    struct Levels {
+        std::vector<std::uint32_t> cells, start, scratch;
+    };
+    void levels(std::vector<std::uint32_t>& order, Levels& out) const;
+
     // A large range and the formula cells that read it, in the order they came (a cell once
     // for each time its reads name the range). No readers: the node is free.
     struct AreaNode {
@@ -146,6 +193,10 @@ private:
     static AreaKey key_of(const Area& a) { return {a.sheet, a.r1, a.c1, a.r2, a.c2}; }
 
     // The graph's nodes are the cell slots, then (from places_.size() on) the range nodes.
+    // order() from the roots `each_root` calls its argument with.
+    template <class Roots>
+    void order_from(Roots each_root, std::vector<std::uint32_t>& out,
+                    std::vector<std::vector<std::uint32_t>>* cycles) const;
     template <class F>
     void each_dependent(std::uint32_t node, F f) const;
     // The range nodes whose range holds the cell.
@@ -156,6 +207,7 @@ private:
     DependentLists dependents_;
     std::vector<std::uint8_t> changed_; // per slot: in pending_
     std::vector<std::uint32_t> pending_;
+    static constexpr std::size_t large_pending = std::size_t(1) << 16;
     std::vector<AreaNode> areas_;
     std::vector<std::uint32_t> free_areas_;
     std::map<AreaKey, std::uint32_t> area_ids_;

@@ -89,6 +89,15 @@ public:
     virtual const Value& value_at(int sheet, std::int32_t row, std::int32_t col) const = 0;
     // The slots that exist in the area, row by row.
     virtual const std::vector<std::uint32_t>& cells_in(const Area& area) const = 0;
+    // The slot of one cell, false when it does not exist; its value is not read, so that a
+    // formula asking ISFORMULA or CELL("row") of its own cell is no circular reference.
+    virtual bool slot_at(int sheet, std::int32_t row, std::int32_t col, std::uint32_t& id) const {
+        const std::vector<std::uint32_t>& ids = cells_in(Area{sheet, row, col, row, col});
+        if (ids.empty())
+            return false;
+        id = ids[0];
+        return true;
+    }
     // A defined name's program, or nullptr if the name is not defined.
     virtual const Linked* name_program(std::uint32_t name, bool array) const = 0;
     // The program of the defined name `name` as a formula on `sheet` sees it: the sheet's own

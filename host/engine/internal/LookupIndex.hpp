@@ -87,12 +87,17 @@ private:
     void candidates(const Value& key, F f) const {
         std::uint64_t hashes[3];
         int n = probe_hashes(key, hashes);
-        for (int k = 0; k < n; ++k) {
-            auto it = buckets_.find(hashes[k]);
-            if (it == buckets_.end())
-                continue;
-            for (std::uint32_t j = it->second.first; j < it->second.second; ++j)
-                f(by_key_[j]);
+        for (int k = 0; k < n && !buckets_.empty(); ++k) {
+            for (std::size_t at = std::size_t(hashes[k]) & mask_;; at = (at + 1) & mask_) {
+                const Bucket& b = buckets_[at];
+                if (b.first == b.end) // a free place: no such hash
+                    break;
+                if (b.hash != hashes[k])
+                    continue;
+                for (std::uint32_t j = b.first; j < b.end; ++j)
+                    f(by_key_[j]);
+                break;
+            }
         }
     }
     // The hashes under which a value matching `key` may be filed: one, or for a number its own
@@ -102,7 +107,14 @@ private:
 
     std::vector<Entry> entries_;
     std::vector<std::uint32_t> by_key_; // entry numbers grouped by hash
-    std::unordered_map<std::uint64_t, std::pair<std::uint32_t, std::uint32_t>> buckets_; // hash -> by_key_ span
+    // hash -> its span of by_key_, open-addressed (the hashes are mixed: their low bits place
+    // them), at most half full; a free place has an empty span.
+    struct Bucket {
+        std::uint64_t hash = 0;
+        std::uint32_t first = 0, end = 0;
+    };
+    std::vector<Bucket> buckets_;
+    std::size_t mask_ = 0;
     struct Kind {
         std::vector<std::uint32_t> items; // entry numbers of this kind, in offset order
         bool ascending = true, descending = true;

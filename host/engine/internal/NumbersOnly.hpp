@@ -14,6 +14,7 @@
 
 #include "engine/internal/Numeric.hpp"
 
+#include <cstring>
 #include <type_traits>
 
 #if defined(__SSE2__)
@@ -38,6 +39,41 @@ inline bool runs_on_numbers(const NumericProgram& p, std::uint32_t operands) {
     return true;
 }
 
+// The cells of one shape that do not read each other (a row of a filled-down block) run
+// together: each step once for `number_lanes` cells, so that the dispatch is paid once a step
+// rather than once a cell and the arithmetic runs two lanes an instruction. Every lane
+// computes exactly what run_on_numbers() computes for its cell, bit for bit (IEEE operations
+// give the same result in a vector as alone). Where run_on_numbers() would give up at a step
+// (a result not finite, a case it leaves to run_numeric()), the lane is poisoned instead: its
+// `poison` turns NaN and stays so, since x - x is 0 for every finite x and NaN otherwise.
+constexpr int number_lanes = 16;
+
+// A function step's last argument (its bits) and result, lane by lane: SIN(A$1) filled down
+// a column has the same argument in every row. Only answers function_of() accepted are
+// kept; no argument is ever a signalling NaN's bits, which an empty memo holds.
+struct FunctionMemo {
+    static constexpr std::uint64_t nothing = 0x7FF0000000000001ull;
+    std::uint64_t argument[number_lanes];
+    double result[number_lanes];
+    FunctionMemo() {
+        for (int k = 0; k < number_lanes; ++k) {
+            argument[k] = nothing;
+            result[k] = 0;
+        }
+    }
+};
+
+// The functions whose last argument and result are remembered: the costly ones.
+constexpr bool remembered(NumOp op) { return op >= NumOp::Exp && op <= NumOp::Atan; }
+
+// The memos run_on_numbers() and run_on_number_lanes() take for `p`: one a costly function step.
+inline std::size_t function_memos(const NumericProgram& p) {
+    std::size_t n = 0;
+    for (const NumStep& s : p.code)
+        n += remembered(s.op);
+    return n;
+}
+
 // Sum .. Max of a step's argc arguments, `argument(i)` the i-th, as run_numeric's aggregates
 // over values given directly (each counts); not yet checked to be finite.
 template <class Argument>
@@ -59,7 +95,9 @@ OMBRIX_ALWAYS_INLINE inline double aggregate_of(const NumStep& s, Argument argum
 
 // Runs such a program on the operands' numbers `v`; false where run_numeric() must decide.
 // Each operator has its own case, so that the arithmetic is not dispatched a second time.
-OMBRIX_ALWAYS_INLINE inline bool run_on_numbers(const NumericProgram& p, const double* v, double& result) {
+// `memos`, if given, has function_memos(p) entries, whose first lane this takes as its own.
+OMBRIX_ALWAYS_INLINE inline bool run_on_numbers(const NumericProgram& p, const double* v, double& result,
+                                                FunctionMemo* memos = nullptr) {
     double st[numeric_stack];
     int sp = 0;
     // x op y, the operands from the stack, the step or a cell, the result where x was (or
@@ -80,8 +118,21 @@ OMBRIX_ALWAYS_INLINE inline bool run_on_numbers(const NumericProgram& p, const d
     };
     auto function = [&](NumOp op) OMBRIX_ALWAYS_INLINE {
         double x = st[sp - 1];
+        FunctionMemo* memo = memos && remembered(op) ? memos++ : nullptr;
+        std::uint64_t bits = 0;
+        if (memo) {
+            std::memcpy(&bits, &x, sizeof bits);
+            if (memo->argument[0] == bits) {
+                st[sp - 1] = memo->result[0];
+                return true;
+            }
+        }
         if (!numeric::function_of(op, x))
             return false;
+        if (memo) {
+            memo->argument[0] = bits;
+            memo->result[0] = x;
+        }
         st[sp - 1] = x;
         return true;
     };
@@ -129,15 +180,6 @@ OMBRIX_ALWAYS_INLINE inline bool run_on_numbers(const NumericProgram& p, const d
     result = st[0];
     return true;
 }
-
-// The cells of one shape that do not read each other (a row of a filled-down block) run
-// together: each step once for `number_lanes` cells, so that the dispatch is paid once a step
-// rather than once a cell and the arithmetic runs two lanes an instruction. Every lane
-// computes exactly what run_on_numbers() computes for its cell, bit for bit (IEEE operations
-// give the same result in a vector as alone). Where run_on_numbers() would give up at a step
-// (a result not finite, a case it leaves to run_numeric()), the lane is poisoned instead: its
-// `poison` turns NaN and stays so, since x - x is 0 for every finite x and NaN otherwise.
-constexpr int number_lanes = 16;
 
 namespace lanes {
 
@@ -190,17 +232,33 @@ OMBRIX_ALWAYS_INLINE inline void arithmetic(const Pair* x, const Pair* y, Pair* 
     }
 }
 
-// The functions of one number as numeric::function_of() computes them, in place.
+// The functions of one number as numeric::function_of() computes them, in place. With a
+// memo, a lane whose argument is the one it last answered takes that answer again (the
+// same function of the same bits gives the same bits).
 template <NumOp op>
-OMBRIX_ALWAYS_INLINE inline void function(Pair* x, Pair* poison, int used) {
+OMBRIX_ALWAYS_INLINE inline void function(Pair* x, Pair* poison, int used, FunctionMemo* memo) {
     if constexpr (op == NumOp::Abs) {
         for (int k = 0; k < (used + 1) / 2; ++k)
             x[k] = magnitude(x[k]);
     } else {
         double* lane = reinterpret_cast<double*>(x); // a vector aliases its elements
         unsigned refused = 0;
-        for (int k = 0; k < used; ++k) // a call each: only the lanes in use
-            refused |= unsigned(!numeric::function_of(op, lane[k])) << k;
+        for (int k = 0; k < used; ++k) { // a call each: only the lanes in use
+            std::uint64_t bits = 0;
+            if (memo) {
+                std::memcpy(&bits, &lane[k], sizeof bits);
+                if (memo->argument[k] == bits) {
+                    lane[k] = memo->result[k];
+                    continue;
+                }
+            }
+            const bool ok = numeric::function_of(op, lane[k]);
+            refused |= unsigned(!ok) << k;
+            if (ok && memo) {
+                memo->argument[k] = bits;
+                memo->result[k] = lane[k];
+            }
+        }
         for (int k = 0; refused != 0; ++k, refused >>= 1)
             if (refused & 1)
                 poison[k / 2][k % 2] = NAN;
@@ -211,8 +269,10 @@ OMBRIX_ALWAYS_INLINE inline void function(Pair* x, Pair* poison, int used) {
 
 // Operand i of lane k is v[i * number_lanes + k]; the lanes past `used` hold any finite
 // numbers. v is aligned as lanes::Pair. ok[k] tells whether run_on_numbers() would have answered
-// for lane k; if so its answer is result[k].
-inline void run_on_number_lanes(const NumericProgram& p, const double* v, int used, double* result, bool* ok) {
+// for lane k; if so its answer is result[k]. `memos`, if given, has function_memos(p) entries,
+// kept from one call to the next for lanes that mostly see the same arguments.
+inline void run_on_number_lanes(const NumericProgram& p, const double* v, int used, double* result, bool* ok,
+                                FunctionMemo* memos = nullptr) {
     using Op = NumOp;
     using lanes::Pair;
     using lanes::pairs;
@@ -221,6 +281,8 @@ inline void run_on_number_lanes(const NumericProgram& p, const double* v, int us
     const int live = (used + 1) / 2;
     int sp = 0;
     auto operand = [&](std::uint32_t a) { return reinterpret_cast<const Pair*>(v + a * number_lanes); };
+    FunctionMemo* next_memo = memos;
+    auto memo = [&] { return next_memo ? next_memo++ : nullptr; };
     auto binary = [&](const NumStep& s, auto op) OMBRIX_ALWAYS_INLINE {
         constexpr NumOp o = decltype(op)::value;
         if (s.right == InStep) {
@@ -279,14 +341,14 @@ inline void run_on_number_lanes(const NumericProgram& p, const double* v, int us
         case Op::Mul: binary(s, std::integral_constant<Op, Op::Mul>()); break;
         case Op::Div: binary(s, std::integral_constant<Op, Op::Div>()); break;
         case Op::Pow: binary(s, std::integral_constant<Op, Op::Pow>()); break;
-        case Op::Abs: lanes::function<Op::Abs>(st[sp - 1], poison, used); break;
-        case Op::Sqrt: lanes::function<Op::Sqrt>(st[sp - 1], poison, used); break;
-        case Op::Exp: lanes::function<Op::Exp>(st[sp - 1], poison, used); break;
-        case Op::Ln: lanes::function<Op::Ln>(st[sp - 1], poison, used); break;
-        case Op::Sin: lanes::function<Op::Sin>(st[sp - 1], poison, used); break;
-        case Op::Cos: lanes::function<Op::Cos>(st[sp - 1], poison, used); break;
-        case Op::Tan: lanes::function<Op::Tan>(st[sp - 1], poison, used); break;
-        case Op::Atan: lanes::function<Op::Atan>(st[sp - 1], poison, used); break;
+        case Op::Abs: lanes::function<Op::Abs>(st[sp - 1], poison, used, nullptr); break;
+        case Op::Sqrt: lanes::function<Op::Sqrt>(st[sp - 1], poison, used, nullptr); break;
+        case Op::Exp: lanes::function<Op::Exp>(st[sp - 1], poison, used, memo()); break;
+        case Op::Ln: lanes::function<Op::Ln>(st[sp - 1], poison, used, memo()); break;
+        case Op::Sin: lanes::function<Op::Sin>(st[sp - 1], poison, used, memo()); break;
+        case Op::Cos: lanes::function<Op::Cos>(st[sp - 1], poison, used, memo()); break;
+        case Op::Tan: lanes::function<Op::Tan>(st[sp - 1], poison, used, memo()); break;
+        case Op::Atan: lanes::function<Op::Atan>(st[sp - 1], poison, used, memo()); break;
         default: aggregate(s); break; // Sum .. Max
         }
     }

@@ -105,9 +105,14 @@ struct SymRef {
 };
 
 // A literal array {1,2;3,4}, or an array computed during evaluation.
+struct Closure;
 struct Array {
     std::int32_t rows = 0, cols = 0;
     std::vector<Value> values; // row by row
+    // Where MAP's function gave functions (a LAMBDA that returns one): the function of each
+    // element, nullptr for an ordinary value (whose value is #CALC!, as a cell shows one); empty
+    // when there is none. REDUCE, SCAN and MAP call them; anything else sees #CALC!.
+    std::vector<const Closure*> functions;
     const Value& at(std::int32_t r, std::int32_t c) const { return values[std::size_t(r) * cols + c]; }
 };
 
@@ -145,6 +150,11 @@ struct Function {
 constexpr std::uint8_t FnArrayArgs = 1; // arguments are evaluated in array context
 constexpr std::uint8_t FnLift = 2;      // scalar: applied element by element to arrays
 constexpr std::uint8_t FnVolatile = 4;  // the value may change on every recalculation
+// A reference of more than one cell given to a one-value parameter gives #VALUE!, in an array
+// formula too, rather than its cells one by one or the cell beside the formula: the functions
+// that began as an add-in's (EDATE, ISEVEN, the IM... ones) take such a parameter as a
+// reference and accept one cell only. An array (A1:A3+0) is taken element by element.
+constexpr std::uint8_t FnOneCellRefs = 8;
 
 // What parameter i (from 0) of the function takes: 'v', 'f' or 'a' as above.
 char parameter_kind(const Function& f, int i);

@@ -14,6 +14,7 @@
 #include "engine/internal/Dependencies.hpp"
 #include "engine/internal/Eval.hpp"
 #include "engine/internal/LookupIndex.hpp"
+#include "engine/internal/NumbersOnly.hpp"
 #include "engine/internal/NumericCompile.hpp"
 #include "engine/internal/Program.hpp"
 #include "engine/Workbook.hpp"
@@ -75,7 +76,6 @@ constexpr std::uint32_t compact_bit = 0x80000000u;
 inline bool is_compact(std::uint32_t formula) { return formula != none && (formula & compact_bit); }
 
 struct CompactFormula {
-    std::uint32_t cell = none;
     std::uint32_t shape = none;
     std::uint32_t operands = 0; // its first slot in Impl::operand_slots; the shape says how many
 };
@@ -99,6 +99,7 @@ struct Shape {
     NumericProgram numeric; // its Cell steps and ids number the operands
     std::uint32_t operand_count = 0;
     bool on_numbers = false; // runs_on_numbers(numeric): a faster loop where the cells hold numbers
+    std::vector<FunctionMemo> memos; // the faster loop's, kept between recalculations
     Linked program;          // the code and constants only: the references are each formula's own
     std::unique_ptr<FormulaMover> text;
     std::int32_t row = 0, col = 0; // where `text` is written as it is
@@ -126,8 +127,9 @@ struct NameDef {
     std::uint32_t moved_from = none; // a moved copy: the name it was made from
 };
 
-// A sheet's cells: place key_of(row, col) to slot, 8 bytes an entry (the key's 34 bits and
-// the slot's 30 in one word) in an open-addressed table at most three quarters full.
+// A sheet's cells: place key_of(row, col) to slot, 4 bytes an entry (the slot + 1; its place,
+// and so its key, is in the workbook's list of places) in an open-addressed table at most
+// three quarters full.
 class CellMap {
 public:
     static constexpr std::uint32_t max_slot = (1u << 30) - 2;
@@ -135,6 +137,7 @@ public:
     class iterator {
     public:
         iterator(const CellMap* map, std::size_t at) : map_(map), at_(at) { skip(); }
+        iterator(const CellMap* map, std::size_t at, const Item& item) : map_(map), at_(at), item_(item) {}
         const Item& operator*() const { return item_; }
         const Item* operator->() const { return &item_; }
         iterator& operator++() {
@@ -151,46 +154,82 @@ public:
             while (at_ < map_->table_.size() && map_->table_[at_] == 0)
                 ++at_;
             if (at_ < map_->table_.size())
-                item_ = Item{map_->table_[at_] >> 30, std::uint32_t(map_->table_[at_] & mask) - 1};
+                item_ = Item{map_->key_at(at_), map_->table_[at_] - 1};
         }
         const CellMap* map_;
         std::size_t at_;
         Item item_{};
     };
 
+    // The places of the slots the keys are read from; set before the first insertion.
+    void attach(const std::vector<Place>* places) { places_ = places; }
+    // Each slot, in the table's order (cheaper than iterating: no keys).
+    template <class F>
+    void each_slot(F f) const {
+        for (std::uint32_t e : table_)
+            if (e != 0)
+                f(e - 1);
+    }
     iterator begin() const { return iterator(this, 0); }
-    iterator end() const { return iterator(this, table_.size()); }
+    iterator end() const { return iterator(this, table_.size(), Item{}); }
     std::size_t size() const { return size_; }
+    // The slot at (row, col), or none: find() without an iterator.
+    std::uint32_t slot_at(std::int32_t row, std::int32_t col) const {
+        if (table_.empty())
+            return none;
+        const Place* places = places_->data();
+        for (std::size_t i = home(key_of(row, col));; i = (i + 1) & (table_.size() - 1)) {
+            const std::uint32_t e = table_[i];
+            if (e == 0)
+                return none;
+            const Place& p = places[e - 1];
+            if (p.row == row && p.col == col)
+                return e - 1;
+        }
+    }
     iterator find(std::uint64_t key) const {
         if (table_.empty())
             return end();
         for (std::size_t i = home(key);; i = (i + 1) & (table_.size() - 1)) {
-            if (table_[i] == 0)
+            const std::uint32_t e = table_[i];
+            if (e == 0)
                 return end();
-            if (table_[i] >> 30 == key)
-                return iterator(this, i);
+            if (key_of_slot(e - 1) == key)
+                return iterator(this, i, Item{key, e - 1});
         }
     }
-    // As std::unordered_map's: the slot at `key`, or `slot` put there.
+    // As std::unordered_map's: the slot at `key`, or `slot` put there (its place may be added
+    // to the list of places after).
     std::pair<iterator, bool> try_emplace(std::uint64_t key, std::uint32_t slot) {
-        iterator it = find(key);
-        if (it != end())
-            return {it, false};
-        if ((size_ + 1) * 4 > table_.size() * 3)
-            grow();
-        std::size_t i = home(key);
-        while (table_[i] != 0)
-            i = (i + 1) & (table_.size() - 1);
-        table_[i] = key << 30 | (std::uint64_t(slot) + 1);
+        // One walk finds the key or the free entry it would take.
+        std::size_t i = 0;
+        if (!table_.empty())
+            for (i = home(key); table_[i] != 0; i = (i + 1) & (table_.size() - 1))
+                if (key_of_slot(table_[i] - 1) == key)
+                    return {iterator(this, i, Item{key, table_[i] - 1}), false};
+        if ((size_ + 1) * 4 > table_.size() * 3) {
+            grow(table_.empty() ? 16 : table_.size() * 2);
+            for (i = home(key); table_[i] != 0;)
+                i = (i + 1) & (table_.size() - 1);
+        }
+        table_[i] = slot + 1;
         ++size_;
-        return {iterator(this, i), true};
+        return {iterator(this, i, Item{key, slot}), true};
+    }
+    // Room for `n` entries without growing.
+    void reserve(std::size_t n) {
+        std::size_t size = table_.empty() ? 16 : table_.size();
+        while (n * 4 > size * 3)
+            size *= 2;
+        if (size > table_.size())
+            grow(size);
     }
     void erase(iterator it) {
         // Backward shift: the entries after the gap that would not be found past it move in.
         const std::size_t n = table_.size() - 1;
         std::size_t gap = it.at_;
         for (std::size_t i = (gap + 1) & n; table_[i] != 0; i = (i + 1) & n) {
-            const std::size_t h = home(table_[i] >> 30);
+            const std::size_t h = home(key_at(i));
             if (((i - h) & n) >= ((i - gap) & n)) {
                 table_[gap] = table_[i];
                 gap = i;
@@ -201,25 +240,30 @@ public:
     }
 
 private:
-    static constexpr std::uint64_t mask = (std::uint64_t(1) << 30) - 1;
+    std::uint64_t key_of_slot(std::uint32_t slot) const {
+        const Place& p = (*places_)[slot];
+        return key_of(p.row, p.col);
+    }
+    std::uint64_t key_at(std::size_t i) const { return key_of_slot(table_[i] - 1); }
     std::size_t home(std::uint64_t key) const { return std::size_t((key * 0x9E3779B97F4A7C15ull) >> shift_); }
-    void grow() {
-        std::vector<std::uint64_t> old(table_.empty() ? 16 : table_.size() * 2, 0);
+    void grow(std::size_t size) {
+        std::vector<std::uint32_t> old(size, 0);
         old.swap(table_);
         shift_ = 64;
         for (std::size_t n = table_.size(); n > 1; n /= 2)
             --shift_;
-        for (std::uint64_t e : old)
+        for (std::uint32_t e : old)
             if (e != 0) {
-                std::size_t i = home(e >> 30);
+                std::size_t i = home(key_of_slot(e - 1));
                 while (table_[i] != 0)
                     i = (i + 1) & (table_.size() - 1);
                 table_[i] = e;
             }
     }
-    std::vector<std::uint64_t> table_; // 0: free
+    std::vector<std::uint32_t> table_; // 0: free
     std::size_t size_ = 0;
     int shift_ = 64; // 64 - log2 of the table's size
+    const std::vector<Place>* places_ = nullptr;
 };
 
 struct Sheet {
@@ -286,9 +330,16 @@ struct Workbook::Impl final : detail::Grid {
     }
     const Value& value_at(int sheet, std::int32_t row, std::int32_t col) const override {
         static const Value empty;
+        const std::uint32_t id = sheets[std::size_t(sheet)].cells.slot_at(row, col);
+        return id == detail::none ? empty : cells[id].value;
+    }
+    bool slot_at(int sheet, std::int32_t row, std::int32_t col, std::uint32_t& id) const override {
         const auto& m = sheets[std::size_t(sheet)].cells;
         auto it = m.find(detail::key_of(row, col));
-        return it == m.end() ? empty : cells[it->second].value;
+        if (it == m.end())
+            return false;
+        id = it->second;
+        return true;
     }
     const std::vector<std::uint32_t>& cells_in(const detail::Area& a) const override {
         const detail::Sheet& s = sheets[std::size_t(a.sheet)];
@@ -304,11 +355,11 @@ struct Workbook::Impl final : detail::Grid {
                         cached.ids.push_back(it->second);
                 }
         } else {
-            for (const auto& kv : s.cells) {
-                const detail::Place& p = places[kv.second];
+            s.cells.each_slot([&](std::uint32_t id) {
+                const detail::Place& p = places[id];
                 if (a.contains(p.row, p.col))
-                    cached.ids.push_back(kv.second);
-            }
+                    cached.ids.push_back(id);
+            });
             std::sort(cached.ids.begin(), cached.ids.end(), [&](std::uint32_t x, std::uint32_t y) {
                 const detail::Place& p = places[x];
                 const detail::Place& q = places[y];
@@ -449,6 +500,8 @@ struct Workbook::Impl final : detail::Grid {
     void rewire_if_built(std::uint32_t id, std::vector<detail::Area>& built);
     static bool same_areas(std::vector<detail::Area>& a, const std::vector<detail::Area>& b);
     void arrange(std::vector<std::uint32_t>& order) const;
+    // The group a cell runs with in lanes: its numbers-only shape, or none.
+    std::uint32_t batch_group(std::uint32_t id) const;
     static void arrange_order(void* impl, std::vector<std::uint32_t>& order);
     void run(const std::vector<std::uint32_t>& order);
     void run_cycle(const std::vector<std::uint32_t>& ids);
@@ -483,6 +536,9 @@ struct Workbook::Impl final : detail::Grid {
             if (it != cells.end())
                 m.note_read(it->second);
             return m.value_at(sheet, row, col);
+        }
+        bool slot_at(int sheet, std::int32_t row, std::int32_t col, std::uint32_t& id) const override {
+            return m.slot_at(sheet, row, col, id);
         }
         const std::vector<std::uint32_t>& cells_in(const detail::Area& a) const override {
             const std::vector<std::uint32_t>& ids = m.cells_in(a);
@@ -522,7 +578,8 @@ struct Workbook::Impl final : detail::Grid {
     bool rewired = false;
 
     void again_if_rewired();
-    std::vector<std::uint32_t> all_formula_cells() const;
+    // Whether the slot holds a formula: the roots of a full recalculation's ordering.
+    static bool has_formula(const void* impl, std::uint32_t id);
     // From this many formula cells on, a full recalculation gives its scratch pages back.
     static constexpr std::size_t large_order = std::size_t(1) << 16;
     void recalculate_all();

@@ -25,33 +25,25 @@ void Dependencies::add_slot() {
 }
 
 void DependentLists::remove(std::uint32_t slot, std::uint32_t cell) {
-    Entry& e = entries_[slot];
-    std::vector<std::uint32_t>* rest = e.more == empty ? nullptr : &more_[e.more];
-    std::size_t at;
-    if (e.first == empty)
+    std::uint32_t& e = entries_[slot];
+    if (e == empty)
         return;
-    if (e.first == cell) {
-        at = 0;
-    } else {
-        auto it = rest ? std::find(rest->begin(), rest->end(), cell) : std::vector<std::uint32_t>::iterator();
-        if (!rest || it == rest->end())
-            return;
-        at = std::size_t(it - rest->begin()) + 1;
-    }
-    if (!rest) {
-        e.first = empty;
+    if (!(e & list_bit)) {
+        if (e == cell)
+            e = empty;
         return;
     }
-    const std::uint32_t last = rest->back();
-    rest->pop_back();
-    if (at == 0)
-        e.first = last;
-    else if (at - 1 < rest->size())
-        (*rest)[at - 1] = last;
-    if (rest->empty()) {
-        std::vector<std::uint32_t>().swap(*rest);
-        free_.push_back(e.more);
-        e.more = empty;
+    const std::uint32_t index = e & ~list_bit;
+    std::vector<std::uint32_t>& list = more_[index];
+    auto it = std::find(list.begin(), list.end(), cell);
+    if (it == list.end())
+        return;
+    *it = list.back();
+    list.pop_back();
+    if (list.size() == 1) {
+        e = list.front();
+        std::vector<std::uint32_t>().swap(list);
+        free_.push_back(index);
     }
 }
 
@@ -124,7 +116,11 @@ void Dependencies::mark_changed(std::uint32_t cell) {
 void Dependencies::forget_changes() {
     for (std::uint32_t id : pending_)
         changed_[id] = 0;
-    pending_.clear();
+    // Loading a large model marks every cell: that list's space goes back.
+    if (pending_.capacity() >= large_pending)
+        std::vector<std::uint32_t>().swap(pending_);
+    else
+        pending_.clear();
 }
 
 const std::vector<std::uint32_t>& Dependencies::changed_order(void (*arrange)(void*, std::vector<std::uint32_t>&),
@@ -176,31 +172,56 @@ void Dependencies::each_dependent(std::uint32_t node, F f) const {
 // would otherwise run out of stack.
 void Dependencies::order(const std::vector<std::uint32_t>& roots, std::vector<std::uint32_t>& out,
                          std::vector<std::vector<std::uint32_t>>* cycles) const {
-    // The scratch space, 14 bytes a slot, lives for this ordering only: orders are computed
+    order_from(
+        [&](auto visit_root) {
+            for (std::uint32_t root : roots)
+                visit_root(root);
+        },
+        out, cycles);
+}
+
+void Dependencies::order_where(bool (*is_root)(const void*, std::uint32_t), const void* context,
+                               std::vector<std::uint32_t>& out, std::vector<std::vector<std::uint32_t>>* cycles) const {
+    const std::uint32_t slots = static_cast<std::uint32_t>(places_.size());
+    order_from(
+        [&](auto visit_root) {
+            for (std::uint32_t id = 0; id < slots; ++id)
+                if (is_root(context, id))
+                    visit_root(id);
+        },
+        out, cycles);
+}
+
+template <class Roots>
+void Dependencies::order_from(Roots each_root, std::vector<std::uint32_t>& out,
+                              std::vector<std::vector<std::uint32_t>>* cycles) const {
+    // The scratch space, 9 bytes a slot, lives for this ordering only: orders are computed
     // rarely (once per set of changed cells) and a large model's slots are many.
     const std::size_t cells = places_.size(), n = cells + areas_.size();
-    std::vector<std::uint32_t> index(n), low(n);
-    std::vector<std::uint8_t> seen(n, 0), on_stack(n, 0), self_loop(n, 0);
+    constexpr std::uint32_t unseen = 0xFFFFFFFFu;
+    constexpr std::uint8_t on_stack = 1, self_loop = 2;
+    std::vector<std::uint32_t> index(n, unseen), low(n);
+    std::vector<std::uint8_t> flags(n, 0);
     struct Frame {
         std::uint32_t node;
         std::size_t begin, pos;
     };
     std::vector<Frame> frames;
-    std::vector<std::uint32_t> edges, stack, components;
+    std::vector<std::uint32_t> edges, stack;
+    // The components as found, reversed at the end.
+    out.clear();
     std::uint32_t counter = 0;
     auto visit = [&](std::uint32_t v) {
-        seen[v] = 1;
         index[v] = low[v] = counter++;
-        on_stack[v] = 1;
-        self_loop[v] = 0;
+        flags[v] = on_stack;
         stack.push_back(v);
         std::size_t begin = edges.size();
         each_dependent(v, [&](std::uint32_t w) { edges.push_back(w); });
         frames.push_back(Frame{v, begin, begin});
     };
-    for (std::uint32_t root : roots) {
-        if (seen[root])
-            continue;
+    each_root([&](std::uint32_t root) {
+        if (index[root] != unseen)
+            return;
         visit(root);
         while (!frames.empty()) {
             Frame& fr = frames.back();
@@ -208,10 +229,10 @@ void Dependencies::order(const std::vector<std::uint32_t>& roots, std::vector<st
             if (fr.pos < edges.size()) {
                 std::uint32_t w = edges[fr.pos++];
                 if (w == v)
-                    self_loop[v] = 1;
-                if (!seen[w])
+                    flags[v] |= self_loop;
+                if (index[w] == unseen)
                     visit(w);
-                else if (on_stack[w])
+                else if (flags[w] & on_stack)
                     low[v] = std::min(low[v], index[w]);
                 continue;
             }
@@ -227,31 +248,30 @@ void Dependencies::order(const std::vector<std::uint32_t>& roots, std::vector<st
             } while (stack[start] != v);
             // A range's node is no cell: it joins a cycle (its cells read what reads it) but is
             // left out of the order.
-            bool cyclic = stack.size() - start > 1 || self_loop[v];
+            bool cyclic = stack.size() - start > 1 || (flags[v] & self_loop);
             if (cyclic && cycles) {
                 cycles->emplace_back();
                 for (std::size_t i = start; i < stack.size(); ++i)
                     if (stack[i] < cells)
                         cycles->back().push_back(stack[i]);
             }
-            std::size_t first = components.size();
+            std::size_t first = out.size();
             for (std::size_t i = stack.size(); i-- > start;) {
-                on_stack[stack[i]] = 0;
+                flags[stack[i]] &= std::uint8_t(~on_stack);
                 if (stack[i] >= cells)
                     continue;
-                first = components.size();
-                components.push_back(stack[i] | (cyclic ? cyclic_bit : 0));
+                first = out.size();
+                out.push_back(stack[i] | (cyclic ? cyclic_bit : 0));
             }
-            if (cyclic && first < components.size())
-                components[first] |= cycle_start_bit;
+            if (cyclic && first < out.size())
+                out[first] |= cycle_start_bit;
             stack.resize(start);
         }
-    }
-    out.assign(components.rbegin(), components.rend());
+    });
+    std::reverse(out.begin(), out.end());
 }
 
-void Dependencies::by_levels(std::vector<std::uint32_t>& order, const std::vector<std::uint32_t>& groups) const {
-    constexpr std::uint32_t no_group = 0xFFFFFFFFu;
+void Dependencies::levels(std::vector<std::uint32_t>& order, Levels& out) const {
     // The order is topological: a cell's level is final when its turn comes, once it has
     // taken the levels of the ranges it reads (each the highest of its cells' levels + 1).
     const std::size_t cells = places_.size();
@@ -271,45 +291,35 @@ void Dependencies::by_levels(std::vector<std::uint32_t>& order, const std::vecto
             for (std::uint32_t r : areas_[id].readers)
                 reads[at[r]++] = id;
     }
-    std::uint32_t levels = 0;
+    std::uint32_t level_count = 0;
     for (std::uint32_t v : order) {
         if (!first_read.empty())
             for (std::uint32_t i = first_read[v]; i < first_read[v + 1]; ++i)
                 level[v] = std::max(level[v], area_level[reads[i]]);
         const std::uint32_t next = level[v] + 1;
-        levels = std::max(levels, next);
+        level_count = std::max(level_count, next);
         dependents_.each(v, [&](std::uint32_t w) { level[w] = std::max(level[w], next); });
         each_area_holding(v, [&](std::uint32_t id) { area_level[id] = std::max(area_level[id], next); });
     }
-    // Counting sort by level, stable; then each level's cells by group, stable.
-    std::vector<std::uint32_t> start(std::size_t(levels) + 1, 0);
+    std::vector<std::uint32_t>().swap(first_read);
+    std::vector<std::uint32_t>().swap(reads);
+    // Counting sort by level, stable.
+    std::vector<std::uint32_t> start(std::size_t(level_count) + 1, 0);
     for (std::uint32_t v : order)
         ++start[level[v] + 1];
     for (std::size_t l = 1; l < start.size(); ++l)
         start[l] += start[l - 1];
-    std::vector<std::uint32_t> by_level(order.size());
+    const std::size_t count = order.size();
+    std::vector<std::uint32_t> by_level(count);
     {
         std::vector<std::uint32_t> at(start.begin(), start.end() - 1);
-        for (std::size_t i = 0; i < order.size(); ++i)
-            by_level[at[level[order[i]]]++] = std::uint32_t(i);
+        for (std::uint32_t v : order)
+            by_level[at[level[v]]++] = v;
     }
-    std::vector<std::uint32_t> out;
-    out.reserve(order.size() + order.size() / 8);
-    for (std::size_t l = 0; l + 1 < start.size(); ++l) {
-        const auto first = by_level.begin() + start[l], last = by_level.begin() + start[l + 1];
-        if (!std::is_sorted(first, last, [&](std::uint32_t x, std::uint32_t y) { return groups[x] < groups[y]; }))
-            std::stable_sort(first, last, [&](std::uint32_t x, std::uint32_t y) { return groups[x] < groups[y]; });
-        for (auto it = first; it != last;) {
-            auto end = it + 1;
-            while (end != last && groups[*end] == groups[*it])
-                ++end;
-            if (groups[*it] != no_group && end - it >= 2)
-                out.push_back(batch_mark | std::uint32_t(end - it));
-            for (; it != end; ++it)
-                out.push_back(order[*it]);
-        }
-    }
-    order = std::move(out);
+    std::vector<std::uint32_t>().swap(order);
+    out.cells = std::move(by_level);
+    out.start = std::move(start);
+    out.scratch = std::move(level);
 }
 
 } // namespace host::engine::detail

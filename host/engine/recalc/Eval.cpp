@@ -156,8 +156,11 @@ void Evaluator::push_ref(const LinkedRef& r) {
 }
 
 // A name used in array context (an array formula's) is evaluated element by element too.
+// A name's formula is evaluated as an array formula wherever the name is used, as the
+// spreadsheet does (COUNT(Big) of Big =IF(A1:A9>2,A1:A9,NA()) counts the array's numbers);
+// a reference it gives is taken as the place where the name is used takes one.
 void Evaluator::push_name(const Instr& in, std::uint32_t name, int depth) {
-    const Linked* named = grid.name_program(name, in.flags & ArrayContext);
+    const Linked* named = grid.name_program(name, true);
     if (!named && (in.flags & NameOrFunction))
         return push_function(in.argc);
     if (!named || depth >= max_name_depth) {
@@ -443,6 +446,8 @@ void Evaluator::release(const Mark& m, const Item& kept) {
         for (std::size_t k = closures_.size(); k-- > m.closures;)
             if (closures_[k].get() == kept.closure)
                 return;
+    if (kept.kind == Item::Arr && !kept.arr->functions.empty() && closures_.size() > m.closures)
+        return; // an array of functions, some maybe made since the mark
     // Truncates `made` to `from`, moving the entry that is `keep` (if made since) back on.
     auto drop = [](auto& made, std::size_t from, const void* keep) {
         if (made.size() <= from)

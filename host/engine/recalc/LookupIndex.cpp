@@ -108,12 +108,24 @@ LookupIndex::LookupIndex(std::vector<Entry> entries) : entries_(std::move(entrie
     }
     std::sort(filed.begin(), filed.end());
     by_key_.reserve(filed.size());
-    buckets_.reserve(filed.size());
+    std::size_t distinct = 0;
+    for (std::size_t i = 0; i < filed.size(); ++i)
+        distinct += i == 0 || filed[i].first != filed[i - 1].first;
+    if (distinct == 0)
+        return;
+    std::size_t places = 2;
+    while (places < 2 * distinct)
+        places *= 2;
+    buckets_.resize(places);
+    mask_ = places - 1;
     for (std::size_t i = 0; i < filed.size();) {
         std::size_t j = i;
         while (j < filed.size() && filed[j].first == filed[i].first)
             by_key_.push_back(filed[j++].second);
-        buckets_.emplace(filed[i].first, std::make_pair(std::uint32_t(i), std::uint32_t(j)));
+        std::size_t at = std::size_t(filed[i].first) & mask_;
+        while (buckets_[at].first != buckets_[at].end)
+            at = (at + 1) & mask_;
+        buckets_[at] = Bucket{filed[i].first, std::uint32_t(i), std::uint32_t(j)};
         i = j;
     }
 }

@@ -238,19 +238,22 @@ void Workbook::Impl::run_cycle(const std::vector<std::uint32_t>& ids) {
 // tell the orders apart: no circular reference (its cells' order is their iteration's), no
 // volatile function (RAND draws its numbers in the order of the cells), no data table and
 // no array formula (they compute or place other cells as they go).
+std::uint32_t Workbook::Impl::batch_group(std::uint32_t id) const {
+    const std::uint32_t fi = cells[id].formula;
+    if (!is_compact(fi))
+        return none;
+    const std::uint32_t shape = compact_formulas[fi & ~compact_bit].shape;
+    return shapes[shape].on_numbers ? shape : none;
+}
+
 void Workbook::Impl::arrange(std::vector<std::uint32_t>& order) const {
-    std::vector<std::uint32_t> groups;
-    groups.reserve(order.size());
     std::size_t grouped = 0;
     for (std::uint32_t entry : order) {
         if (entry & entry_flags)
             return;
         const std::uint32_t fi = cells[entry].formula;
         if (is_compact(fi)) {
-            const CompactFormula& k = compact_formulas[fi & ~compact_bit];
-            const bool batched = shapes[k.shape].on_numbers;
-            groups.push_back(batched ? k.shape : none);
-            grouped += batched;
+            grouped += shapes[compact_formulas[fi & ~compact_bit].shape].on_numbers;
             continue;
         }
         if (fi != none) {
@@ -258,10 +261,9 @@ void Workbook::Impl::arrange(std::vector<std::uint32_t>& order) const {
             if (f.is_volatile || f.array || f.anchor != none || f.data_table)
                 return;
         }
-        groups.push_back(none);
     }
     if (grouped >= 2)
-        dependencies.by_levels(order, groups);
+        dependencies.by_levels(order, [this](std::uint32_t id) { return batch_group(id); });
 }
 
 void Workbook::Impl::arrange_order(void* impl, std::vector<std::uint32_t>& order) {
@@ -287,21 +289,16 @@ void Workbook::Impl::again_if_rewired() {
     }
 }
 
-// Every cell with a formula slot (its own, one of a shape's, or an array formula's member),
-// in the order of the slots.
-std::vector<std::uint32_t> Workbook::Impl::all_formula_cells() const {
-    std::vector<std::uint32_t> roots;
-    for (std::uint32_t id = 0; id < cells.size(); ++id)
-        if (cells[id].formula != none)
-            roots.push_back(id);
-    return roots;
+// A cell with a formula slot (its own, one of a shape's, or an array formula's member).
+bool Workbook::Impl::has_formula(const void* impl, std::uint32_t id) {
+    return static_cast<const Impl*>(impl)->cells[id].formula != none;
 }
 
 void Workbook::Impl::recalculate_all() {
     memo.forget();
     dependencies.forget_changes();
     std::vector<std::uint32_t> order;
-    dependencies.order(all_formula_cells(), order, nullptr);
+    dependencies.order_where(&has_formula, this, order, nullptr);
     arrange(order);
     rewired = false;
     run(order);
@@ -547,8 +544,9 @@ std::vector<std::string> Workbook::unknown_functions(const CellAddress& cell) co
     const Formula* f = impl_->formula_at(cell);
     if (!f || f->anchor != none || !f->has_unknown)
         return out;
+    // A function of another workbook ([1]!sql) is unknown here whatever the link's copy names.
     for (const std::string& name : parse(f->text, f->array).unknown_functions)
-        if (!impl_->visible_name(name, cell.sheet, false))
+        if (name[0] == '[' || !impl_->visible_name(name, cell.sheet, false))
             out.push_back(name);
     return out;
 }
@@ -584,7 +582,7 @@ Diagnostics Workbook::diagnostics() const {
     }
     std::vector<std::uint32_t> order;
     std::vector<std::vector<std::uint32_t>> cycles;
-    impl_->dependencies.order(impl_->all_formula_cells(), order, &cycles);
+    impl_->dependencies.order_where(&Impl::has_formula, impl_.get(), order, &cycles);
     for (const auto& cycle : cycles) {
         std::vector<CellAddress> cells;
         for (std::uint32_t id : cycle)

@@ -108,6 +108,8 @@ void Workbook::Impl::share_shape(std::uint32_t fi) {
     s.numeric = std::move(shaped);
     s.operand_count = static_cast<std::uint32_t>(slots.size());
     s.on_numbers = runs_on_numbers(s.numeric, s.operand_count);
+    if (s.on_numbers)
+        s.memos.resize(function_memos(s.numeric));
     s.program.code = formulas[fi].linked.code;
     s.program.consts = formulas[fi].linked.consts;
     s.text = std::make_unique<FormulaMover>(formulas[fi].text);
@@ -266,7 +268,7 @@ void Workbook::Impl::place_compact(std::uint32_t id, std::uint32_t shape, const 
         k = static_cast<std::uint32_t>(compact_formulas.size());
         compact_formulas.emplace_back();
     }
-    compact_formulas[k] = CompactFormula{id, shape, operands};
+    compact_formulas[k] = CompactFormula{shape, operands};
     cells[id].formula = compact_bit | k;
 }
 
@@ -274,14 +276,15 @@ void Workbook::Impl::place_compact(std::uint32_t id, std::uint32_t shape, const 
 bool Workbook::Impl::evaluate_compact(std::uint32_t id) {
     const CompactFormula& k = compact_formulas[cells[id].formula & ~compact_bit];
     const std::uint32_t* slots = operand_slots.data() + k.operands;
-    const Shape& shape = shapes[k.shape];
+    Shape& shape = shapes[k.shape];
     if (shape.on_numbers) {
         double numbers[numbers_only_operands];
         std::uint32_t i = 0;
         for (; i < shape.operand_count && cells[slots[i]].value.is_number(); ++i)
             numbers[i] = cells[slots[i]].value.as_number();
         double result;
-        if (i == shape.operand_count && run_on_numbers(shape.numeric, numbers, result)) {
+        if (i == shape.operand_count &&
+            run_on_numbers(shape.numeric, numbers, result, shape.memos.empty() ? nullptr : shape.memos.data())) {
             cells[id].value.set_number(result);
             return true;
         }
@@ -303,7 +306,8 @@ void Workbook::Impl::evaluate_batch(const std::uint32_t* ids, std::uint32_t coun
                 evaluate(ids[i]);
         return;
     }
-    const Shape& shape = shapes[shape_id];
+    Shape& shape = shapes[shape_id];
+    FunctionMemo* memos = shape.memos.empty() ? nullptr : shape.memos.data();
     const std::uint32_t operands = shape.operand_count;
     const bool indexed = lookup_indexes.watching();
     alignas(lanes::Pair) double v[numbers_only_operands * number_lanes];
@@ -336,7 +340,7 @@ void Workbook::Impl::evaluate_batch(const std::uint32_t* ids, std::uint32_t coun
         }
         if (n == 0)
             continue;
-        run_on_number_lanes(shape.numeric, v, int(n), results, ok);
+        run_on_number_lanes(shape.numeric, v, int(n), results, ok, memos);
         evaluations += n;
         for (std::uint32_t k = 0; k < n; ++k) {
             const std::uint32_t id = lane_ids[k];

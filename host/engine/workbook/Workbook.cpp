@@ -26,9 +26,7 @@ void Workbook::Impl::check(const CellAddress& a) const {
 std::uint32_t Workbook::Impl::find(const CellAddress& a) const {
     if (a.sheet < 0 || a.sheet >= int(sheets.size()))
         return none;
-    const auto& m = sheets[std::size_t(a.sheet)].cells;
-    auto it = m.find(key_of(a.row, a.col));
-    return it == m.end() ? none : it->second;
+    return sheets[std::size_t(a.sheet)].cells.slot_at(a.row, a.col);
 }
 
 std::uint32_t Workbook::Impl::slot(int sheet, std::int32_t row, std::int32_t col) {
@@ -78,11 +76,23 @@ int Workbook::add_sheet(const std::string& name) {
         throw EngineError("The workbook already has a sheet named \"" + name + "\"");
     impl_->sheets.emplace_back();
     impl_->sheets.back().name = name;
+    impl_->sheets.back().cells.attach(&impl_->places);
     impl_->lookup_indexes.sheets_changed(int(impl_->sheets.size()));
     impl_->relink_names();
     impl_->relink_where([](const Formula& f) { return f.unresolved || f.uses_names; });
     impl_->after_write();
     return int(impl_->sheets.size()) - 1;
+}
+
+void Workbook::reserve_cells(int sheet, std::size_t cells, std::size_t formulas) {
+    if (sheet < 0 || sheet >= sheet_count() || cells > CellMap::max_slot || formulas > cells)
+        return;
+    const std::size_t total = impl_->cells.size() + cells;
+    impl_->cells.reserve(total);
+    impl_->places.reserve(total);
+    impl_->dependencies.reserve(total);
+    impl_->compact_formulas.reserve(impl_->compact_formulas.size() + formulas);
+    impl_->sheets[std::size_t(sheet)].cells.reserve(impl_->sheets[std::size_t(sheet)].cells.size() + cells);
 }
 
 int Workbook::find_sheet(std::string_view name) const { return impl_->find_sheet(name); }
@@ -228,11 +238,11 @@ void Workbook::for_each_cell(int sheet, const std::function<void(std::int32_t, s
     if (sheet < 0 || sheet >= sheet_count())
         return;
     std::vector<std::uint32_t> ids;
-    for (const auto& kv : impl_->sheets[std::size_t(sheet)].cells) {
-        const Cell& c = impl_->cells[kv.second];
+    impl_->sheets[std::size_t(sheet)].cells.each_slot([&](std::uint32_t id) {
+        const Cell& c = impl_->cells[id];
         if (c.formula != none || !c.value.is_empty())
-            ids.push_back(kv.second);
-    }
+            ids.push_back(id);
+    });
     const auto& places = impl_->places;
     std::sort(ids.begin(), ids.end(), [&](std::uint32_t x, std::uint32_t y) {
         return places[x].row != places[y].row ? places[x].row < places[y].row : places[x].col < places[y].col;
@@ -285,8 +295,11 @@ std::vector<std::string> function_names() {
 std::string parameter_kinds(std::string_view name, int argc) {
     std::string out;
     const int id = find_function(name);
-    for (int i = 0; id >= 0 && i < argc; ++i)
-        out += parameter_kind(functions()[std::size_t(id)], i);
+    for (int i = 0; id >= 0 && i < argc; ++i) {
+        const Function& f = functions()[std::size_t(id)];
+        const char kind = parameter_kind(f, i);
+        out += kind == 'v' && (f.flags & FnOneCellRefs) ? 'r' : kind;
+    }
     return out;
 }
 

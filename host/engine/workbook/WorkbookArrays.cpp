@@ -117,7 +117,7 @@ void Workbook::Impl::place_array(std::uint32_t id, std::shared_ptr<const Array> 
             blocked.push_back(Area{at.sheet, want.r1 + 1, want.c1, want.r2, want.c2});
     }
     if (spills && (off_grid || in_the_way)) {
-        result = std::make_shared<Array>(Array{1, 1, {Value::error(ErrorCode::Spill)}});
+        result = std::make_shared<Array>(Array{1, 1, {Value::error(ErrorCode::Spill)}, {}});
         want = Area{at.sheet, at.row, at.col, at.row, at.col};
     }
     // Members no longer covered go; new ones come, and what reads them runs again.

@@ -5,6 +5,7 @@
 // with their reasons; a difference not listed there fails, and the agreement is printed.
 // TODAY() and NOW() answer the moment the file says it was saved.
 
+#include "CachedValues.hpp"
 #include "io/Document.hpp"
 #include "io/IoError.hpp"
 #include "io/Package.hpp"
@@ -32,52 +33,6 @@ using host::engine::ValueType;
 namespace {
 
 const std::filesystem::path root = OMBRIX_SOURCE_DIR "/tests/host/corpus/real";
-
-bool agrees(const Value& cached, const Value& ours) {
-    if (cached.is_number() && ours.is_number()) {
-        double a = cached.as_number(), b = ours.as_number();
-        return a == b || std::fabs(a - b) <= 1e-9 * std::max(std::fabs(a), std::fabs(b)) || std::fabs(a - b) < 1e-300;
-    }
-    // An empty text cached for a formula is how the file writes "".
-    auto empty_like = [](const Value& v) { return v.is_empty() || (v.is_text() && v.as_text().empty()); };
-    if (empty_like(cached) && empty_like(ours))
-        return true;
-    if (cached.type() != ours.type())
-        return false;
-    return cached.to_string() == ours.to_string();
-}
-
-std::string shown(const Value& v) {
-    if (v.is_text())
-        return "\"" + std::string(v.as_text()) + "\"";
-    if (v.is_number()) {
-        std::ostringstream s;
-        s.precision(17);
-        s << v.as_number();
-        return s.str();
-    }
-    return v.is_empty() ? "(empty)" : v.to_string();
-}
-
-// When the file was last saved (docProps/core.xml, "2026-07-23T10:34:23Z") as a serial date
-// and time, so that TODAY() and NOW() give what they gave then; -1 if the file does not say.
-double saved_at(const host::io::Package& package) {
-    if (!package.has("docProps/core.xml"))
-        return -1;
-    const std::string core = package.read("docProps/core.xml");
-    const std::size_t tag = core.find("modified");
-    const std::size_t at = tag == std::string::npos ? tag : core.find('>', tag);
-    int y, mo, d, h, mi, se;
-    if (at == std::string::npos ||
-        std::sscanf(core.c_str() + at + 1, "%d-%d-%dT%d:%d:%d", &y, &mo, &d, &h, &mi, &se) != 6)
-        return -1;
-    // Days from 1899-12-30 (serial 0 of the 1900 system, past its 1900-02-29) to the date.
-    y -= mo <= 2;
-    const long era = (y >= 0 ? y : y - 399) / 400, yoe = y - era * 400;
-    const long doy = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1, doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    const long days_since_1970 = era * 146097 + doe - 719468;
-    return double(days_since_1970 + 25569) + (h * 3600.0 + mi * 60.0 + se) / 86400.0;
-}
 
 // "source/file.xlsx" -> cells ("Sheet!A1", or "*" for every cell of the workbook).
 std::map<std::string, std::set<std::string>> accepted_differences() {
@@ -129,23 +84,10 @@ TEST(RealWorkbooks, RecalculateToTheirCachedValues) {
             std::string bytes = host::io::read_file((root / name).string());
             host::io::Package package(name, bytes);
             const host::io::WorkbookRecord record = host::io::read_workbook_parts(package);
-            saved = saved_at(package);
-            for (std::size_t s = 0; s < record.sheets.size(); ++s) {
-                for (const auto& cell : record.sheets[s].cells)
-                    if (cell.kind == host::io::FormulaKind::Array || cell.kind == host::io::FormulaKind::DataTable)
-                        for (auto r = cell.at.row; r <= cell.last.row; ++r)
-                            for (auto c = cell.at.column; c <= cell.last.column; ++c)
-                                array_kind[CellAddress{int(s), std::int32_t(r), std::int32_t(c)}] =
-                                    cell.kind == host::io::FormulaKind::DataTable ? "data tables"
-                                    : cell.spills                                 ? "dynamic arrays"
-                                                                                  : "legacy arrays";
-                // Every cell of an array's block is compared, not only the formula's own.
-                for (const auto& cell : record.sheets[s].cells) {
-                    CellAddress at{int(s), std::int32_t(cell.at.row), std::int32_t(cell.at.column)};
-                    if (cell.kind != host::io::FormulaKind::None || array_kind.count(at))
-                        cached.emplace_back(at, cell.value);
-                }
-            }
+            saved = corpus::saved_at(package);
+            corpus::Cached found = corpus::cached_values(record);
+            cached = std::move(found.cells);
+            array_kind = std::move(found.array_kind);
             d = host::io::load_xlsx_bytes(name, std::move(bytes));
         } catch (const std::exception& e) {
             if (!is_listed("*"))
@@ -164,7 +106,7 @@ TEST(RealWorkbooks, RecalculateToTheirCachedValues) {
             ++counts.second;
             if (kind != array_kind.end())
                 ++by_kind[kind->second].second;
-            if (agrees(value, book.value(cell))) {
+            if (corpus::agrees(value, book.value(cell))) {
                 ++counts.first;
                 if (kind != array_kind.end())
                     ++by_kind[kind->second].first;
@@ -175,8 +117,8 @@ TEST(RealWorkbooks, RecalculateToTheirCachedValues) {
                 ++accepted_count;
                 continue;
             }
-            ADD_FAILURE() << name << "\t" << key << "\t=" << book.formula_text(cell) << "\tcached " << shown(value)
-                          << ", ours " << shown(book.value(cell));
+            ADD_FAILURE() << name << "\t" << key << "\t=" << book.formula_text(cell) << "\tcached "
+                          << corpus::shown(value) << ", ours " << corpus::shown(book.value(cell));
         }
         if (listed != accepted.end())
             for (const std::string& cell : listed->second)

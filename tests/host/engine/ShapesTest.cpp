@@ -27,6 +27,9 @@ const char* const filled_down[] = {
     "Sheet1!A2 - B1",
     "A2*3-A2-A2-A2", // sums that nearly cancel are 0
     "(A2+B2)-A2-B2",
+    "SIN(B$1)+COS(B$1)*EXP(A2/1000)", // each row's function of B1: the last answer taken again for the same B1
+    "TAN($B$1)-ATAN(A2)+LN(B$1)+EXP(B$1)",
+    "C1/2+SIN(B$1)-ATAN($B$1)*LN(B$1)", // one cell after the other
 };
 
 // The inputs, taken in turn from a different place in each round.

@@ -123,7 +123,8 @@ TEST(FaithfulSave, FormulasNeedingTheOutsideWorldKeepTheirCachedValues) {
     EXPECT_NE(saved.find(cube), std::string::npos) << saved;
 }
 
-// Functions of add-ins that are not loaded here (_xll.NAME, a macro's function) are kept as
+// Functions of add-ins that are not loaded here (_xll.NAME, a macro's function, another
+// workbook's function: [1]!sql) are kept as
 // the outside world's are: the cached value, of an array formula its whole block (spilled or
 // entered as an array), one warning naming the functions and cells, the cells saved as they
 // were. A function cached as #NAME? was nobody's: it stays a formula and is diagnosed.
@@ -131,17 +132,20 @@ TEST(FaithfulSave, FunctionsOfAddInsNotLoadedKeepTheirCachedValues) {
     const std::string pricer = "<c r=\"A1\"><f>_xll.PRICER(B1,\"call\")</f><v>12.5</v></c>";
     const std::string spill = "<c r=\"A2\" cm=\"1\"><f t=\"array\" ref=\"A2:A4\">_xll.SERIES(B1)</f><v>1</v></c>";
     const std::string legacy = "<c r=\"D2\"><f t=\"array\" ref=\"D2:E2\">MYMACRO(B1)</f><v>7</v></c>";
+    const std::string other_book = "<c r=\"F1\" t=\"str\"><f>[1]!sql(B1,\"id\")</f><v>x</v></c>";
     const std::string cells = "<row r=\"1\">" + pricer +
                               "<c r=\"B1\"><v>1</v></c><c r=\"C1\"><f>A1*2</f><v>0</v></c>"
-                              "<c r=\"D1\"><f>SUMM(B1)</f><e>#NAME?</e></c></row>"
+                              "<c r=\"D1\"><f>SUMM(B1)</f><e>#NAME?</e></c>" +
+                              other_book +
+                              "</row>"
                               "<row r=\"2\">" +
                               spill + "<c r=\"C2\"><f>SUM(A2:A4)+E2</f><v>0</v></c>" + legacy +
                               "<c r=\"E2\"><v>8</v></c></row>"
                               "<row r=\"3\"><c r=\"A3\"><v>2</v></c></row><row r=\"4\"><c r=\"A4\"><v>3</v></c></row>";
     Document d = load_xlsx_bytes("addins.xlsx", zip(workbook_parts({{"S", cells}})));
     ASSERT_EQ(d.warnings.size(), 1u);
-    EXPECT_EQ(d.warnings[0], "addins.xlsx: warning: PRICER, SERIES, MYMACRO need an add-in that is not loaded here; 3 "
-                             "cells keep the values the file cached: S!A1, S!A2, S!D2");
+    EXPECT_EQ(d.warnings[0], "addins.xlsx: warning: PRICER, [1]!SQL, SERIES, MYMACRO need an add-in that is not loaded "
+                             "here; 4 cells keep the values the file cached: S!A1, S!F1, S!A2, S!D2");
     d.workbook.set_value({0, 0, 1}, Value::number(2)); // B1: the run's change
     d.workbook.recalculate_all();
     EXPECT_EQ(d.workbook.value({0, 0, 2}), Value::number(25)); // C1 = A1*2
@@ -151,8 +155,8 @@ TEST(FaithfulSave, FunctionsOfAddInsNotLoadedKeepTheirCachedValues) {
     ASSERT_EQ(diagnosed.size(), 1u);
     EXPECT_EQ(diagnosed[0], "addins.xlsx: warning: unknown function SUMM in S!D1");
     const std::string saved = sheet_xml(xlsx_bytes(d, "saved.xlsx"));
-    for (const std::string& cell :
-         {pricer, spill, legacy, std::string("<c r=\"A4\"><v>3</v></c>"), std::string("<c r=\"E2\"><v>8</v></c>")})
+    for (const std::string& cell : {pricer, spill, legacy, other_book, std::string("<c r=\"A4\"><v>3</v></c>"),
+                                    std::string("<c r=\"E2\"><v>8</v></c>")})
         EXPECT_NE(saved.find(cell), std::string::npos) << cell << "\nin " << saved;
 }
 

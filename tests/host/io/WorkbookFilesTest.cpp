@@ -89,7 +89,7 @@ TEST_P(Corpus, SavedPackageReloadsWithTheSameValuesAndUntouchedParts) {
     host::io::WorkbookRecord record = host::io::read_workbook_parts(after);
     std::map<std::string, Value> values = formula_values(d.workbook);
     for (const auto& cell : record.sheets[1].cells) {
-        std::string key = "Calc Sheet!" + host::io::format_address(cell.at);
+        std::string key = "Calc Sheet!" + host::io::format_address(cell.at());
         ASSERT_TRUE(values.count(key)) << key;
         EXPECT_EQ(cell.value, values[key]) << key;
     }
@@ -295,14 +295,15 @@ TEST(XlsxWriteBack, WorkbookWithoutPackageGetsANewOne) {
 struct SharedBlock {
     const char* formula;    // in B2, shared over B2 to the last cell
     int last_row, last_col; // 0-based
+    const char* index;      // the shared formula's number in the file
 };
 const SharedBlock shared_blocks[] = {
-    {"A2*0.5+SIN(B$1)*0.25+B$1/(1+ABS(B1))", 29, 5}, // filled down and across
-    {"B1+1", 29, 1},
-    {"AVERAGE(A1:A3)*2+$A$40", 19, 3},
-    {"A2/$A$5-A1", 11, 4},
-    {"SUM($A$1:A2)", 29, 1}, // a range whose corners move differently
-    {"A2+$A$3", 9, 1},       // A3 twice in B3
+    {"A2*0.5+SIN(B$1)*0.25+B$1/(1+ABS(B1))", 29, 5, "0"}, // filled down and across
+    {"B1+1", 29, 1, "65535"},
+    {"AVERAGE(A1:A3)*2+$A$40", 19, 3, "65536"},
+    {"A2/$A$5-A1", 11, 4, "2147483647"},
+    {"SUM($A$1:A2)", 29, 1, "7"}, // a range whose corners move differently
+    {"A2+$A$3", 9, 1, "70000"},   // A3 twice in B3
 };
 
 TEST(XlsxLoad, SharedFormulasAsTheirMovedTexts) {
@@ -320,7 +321,7 @@ TEST(XlsxLoad, SharedFormulasAsTheirMovedTexts) {
                     rows += "<c r=\"" + cell + "\"><v>" + std::to_string(x) + "</v></c>";
                     written.set_value({0, r, c}, Value::number(std::stod(std::to_string(x))));
                 } else if (r <= block.last_row) {
-                    rows += "<c r=\"" + cell + "\"><f t=\"shared\" si=\"0\"";
+                    rows += "<c r=\"" + cell + "\"><f t=\"shared\" si=\"" + block.index + "\"";
                     if (r == 1 && c == 1)
                         rows += " ref=\"B2:" + host::engine::a1_name(block.last_row, block.last_col) + "\">" +
                                 block.formula + "</f>";

@@ -220,7 +220,7 @@ TEST(Oracle, EveryFormulaAgreesWithLibreOfficeOrIsAKnownDifference) {
     std::map<std::tuple<int, std::int32_t, std::int32_t>, Value> theirs;
     for (int sheet : {out, arrays})
         for (const auto& cell : record.sheets[std::size_t(sheet)].cells)
-            theirs[{sheet, std::int32_t(cell.at.row), std::int32_t(cell.at.column)}] = cell.value;
+            theirs[{sheet, std::int32_t(cell.at().row), std::int32_t(cell.at().column)}] = cell.value;
 
     book.recalculate_all();
     int agreed = 0, differences = 0; // within the 15 significant digits the file holds

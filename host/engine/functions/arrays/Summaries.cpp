@@ -311,16 +311,14 @@ struct Summary {
 };
 
 // field_headers: whether the first row holds headers, and whether the result shows them.
-// Left out, a first value that is text over a number is a header, shown when there are
-// several levels of keys.
-bool headers_arg(const Ctx& c, int i, const ValueGrid& values, bool several_levels, bool& has, bool& show,
-                 bool& generate, Value& out) {
+// Left out, a first value that is text over a number is a header, not shown (as 1 does).
+bool headers_arg(const Ctx& c, int i, const ValueGrid& values, bool& has, bool& show, bool& generate, Value& out) {
     std::int32_t mode;
     if (!option_arg(c, i, -1, 0, 3, mode, out))
         return false;
     if (mode < 0) {
         has = values.rows >= 2 && values.at(0, 0).is_text() && values.at(1, 0).is_number();
-        show = has && several_levels;
+        show = false;
     } else {
         has = mode == 1 || mode == 3;
         show = mode >= 2;
@@ -375,7 +373,7 @@ OMBRIX_FN(groupby) {
     if (keys.rows != s.values.rows)
         OMBRIX_RETURN(err(ErrorCode::Value));
     bool has, show, generate;
-    if (!headers_arg(c, 3, s.values, keys.cols > 1, has, show, generate, out.v))
+    if (!headers_arg(c, 3, s.values, has, show, generate, out.v))
         return;
     AxisRules rules;
     std::int32_t relationship;
@@ -434,7 +432,7 @@ OMBRIX_FN(pivotby) {
     if (row_keys.rows != s.values.rows || col_keys.rows != s.values.rows)
         OMBRIX_RETURN(err(ErrorCode::Value));
     bool has, show, generate;
-    if (!headers_arg(c, 4, s.values, row_keys.cols > 1 || col_keys.cols > 1, has, show, generate, out.v))
+    if (!headers_arg(c, 4, s.values, has, show, generate, out.v))
         return;
     AxisRules down, across;
     std::int32_t relative;

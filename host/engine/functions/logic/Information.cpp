@@ -46,10 +46,8 @@ OMBRIX_FN(isformula) {
         id = it.cell;
     } else if (it.kind == Item::Range) {
         const Area& a = it.area;
-        const auto& ids = c.ev.grid.cells_in(Area{a.sheet, a.r1, a.c1, a.r1, a.c1});
-        if (ids.empty())
+        if (!c.ev.grid.slot_at(a.sheet, a.r1, a.c1, id))
             OMBRIX_RETURN(Value::boolean(false));
-        id = ids[0];
     } else {
         OMBRIX_RETURN(it.v.is_error() ? it.v : err(ErrorCode::Value));
     }
@@ -66,11 +64,8 @@ bool first_cell(Ctx& c, Item& out, std::uint32_t& id) {
     }
     if (it.kind == Item::Range) {
         const Area& a = it.area;
-        const auto& ids = c.ev.grid.cells_in(Area{a.sheet, a.r1, a.c1, a.r1, a.c1});
-        if (!ids.empty()) {
-            id = ids[0];
+        if (c.ev.grid.slot_at(a.sheet, a.r1, a.c1, id))
             return true;
-        }
         out.v = err(ErrorCode::NA);
         return false;
     }
@@ -198,17 +193,19 @@ OMBRIX_FN(cell) {
             OMBRIX_RETURN(it.kind == Item::Val && it.v.is_error() ? it.v : err(ErrorCode::Value));
         }
     }
-    const Value& v = c.ev.grid.value_at(sheet, row, col);
+    // Only "contents" and "type" read the cell: the others may name the formula's own cell.
+    if (type == "contents" || type == "type") {
+        const Value& v = c.ev.grid.value_at(sheet, row, col);
+        if (type == "contents")
+            OMBRIX_RETURN(v.is_empty() ? Value::number(0) : v);
+        OMBRIX_RETURN(Value::text(v.is_empty() ? "b" : v.is_text() ? "l" : "v"));
+    }
     if (type == "address")
         OMBRIX_RETURN(Value::text("$" + column_name(col) + "$" + std::to_string(row + 1)));
     if (type == "col")
         OMBRIX_RETURN(Value::number(col + 1));
     if (type == "row")
         OMBRIX_RETURN(Value::number(row + 1));
-    if (type == "contents")
-        OMBRIX_RETURN(v.is_empty() ? Value::number(0) : v);
-    if (type == "type")
-        OMBRIX_RETURN(Value::text(v.is_empty() ? "b" : v.is_text() ? "l" : "v"));
     if (type == "format")
         OMBRIX_RETURN(Value::text("G"));
     if (type == "color" || type == "parentheses")

@@ -26,6 +26,42 @@ Item value_item(const Value& v) {
     return it;
 }
 
+// Argument i's elements as a function takes them: from a range, each a reference to its
+// cell (MAX(x) then passes over text as it does in a range, ISREF(x) is TRUE); from an array
+// MAP made of functions, each its function; otherwise each its value.
+struct Elements {
+    ValueGrid g;
+    // Copied: the arguments live on the evaluator's stack, which the calls move.
+    const std::vector<const Closure*>* functions = nullptr;
+    bool from_range = false;
+    Area area{0, 0, 0, 0, 0};
+
+    bool read(const Ctx& c, int i, Value& out) {
+        if (!grid_arg(c, i, g, out))
+            return false;
+        const Item& arg = c.args[i];
+        if (arg.kind == Item::Range && !arg.areas && arg.last_sheet < 0 && arg.area.r2 - arg.area.r1 + 1 == g.rows &&
+            arg.area.c2 - arg.area.c1 + 1 == g.cols)
+            from_range = true, area = arg.area;
+        else if (arg.kind == Item::Arr && !arg.arr->functions.empty() && arg.arr->rows == g.rows &&
+                 arg.arr->cols == g.cols)
+            functions = &arg.arr->functions;
+        return true;
+    }
+    Item operator[](std::size_t k) const {
+        Item it = value_item(g.values[k]);
+        if (from_range) {
+            const std::int32_t r = area.r1 + std::int32_t(k / std::size_t(g.cols)),
+                               col = area.c1 + std::int32_t(k % std::size_t(g.cols));
+            it.kind = Item::Range;
+            it.area = Area{area.sheet, r, col, r, col};
+        } else if (functions) {
+            it.closure = (*functions)[k];
+        }
+        return it;
+    }
+};
+
 // One value from a call whose result fills one cell; an array there is #CALC!.
 Value single_result(const Evaluator& ev, const Item& result) {
     if (result.kind == Item::Arr || (result.kind == Item::Range && result.area.size() > 1))
@@ -39,22 +75,37 @@ OMBRIX_FN(map) {
     const Closure* f = function_arg(c, c.argc - 1, out.v);
     if (!f)
         return;
-    std::vector<ValueGrid> grids(std::size_t(c.argc - 1));
+    std::vector<Elements> grids(std::size_t(c.argc - 1));
     for (int i = 0; i + 1 < c.argc; ++i)
-        if (!grid_arg(c, i, grids[std::size_t(i)], out.v))
+        if (!grids[std::size_t(i)].read(c, i, out.v))
             return;
-    const ValueGrid& first = grids[0];
-    for (const ValueGrid& g : grids)
-        if (g.rows != first.rows || g.cols != first.cols)
+    const ValueGrid& first = grids[0].g;
+    for (const Elements& e : grids)
+        if (e.g.rows != first.rows || e.g.cols != first.cols)
             OMBRIX_RETURN(err(ErrorCode::Value));
     ValueGrid r = sized(first.rows, first.cols);
+    // A function that returns a function gives an array of them, for REDUCE or SCAN to call.
+    std::vector<const Closure*> made;
     std::vector<Item> args(grids.size());
     for (std::size_t k = 0; k < r.values.size(); ++k) {
         for (std::size_t i = 0; i < grids.size(); ++i)
-            args[i] = value_item(grids[i].values[k]);
-        r.values[k] = single_result(c.ev, c.ev.invoke(*f, args.data(), int(args.size())));
+            args[i] = grids[i][k];
+        const Item result = c.ev.invoke(*f, args.data(), int(args.size()));
+        r.values[k] = single_result(c.ev, result);
+        if (result.closure) {
+            made.resize(r.values.size());
+            made[k] = result.closure;
+        }
     }
-    give(c, out, std::move(r));
+    if (made.empty())
+        return give(c, out, std::move(r));
+    auto a = std::make_shared<Array>();
+    a->rows = r.rows;
+    a->cols = r.cols;
+    a->values = std::move(r.values);
+    a->functions = std::move(made);
+    out.kind = Item::Arr;
+    out.arr = c.ev.keep(std::move(a));
 }
 
 // REDUCE([initial], array, function) and SCAN: the function of the accumulated value and each
@@ -63,9 +114,10 @@ void accumulate(Ctx& c, Item& out, bool keep_steps) {
     const Closure* f = function_arg(c, 2, out.v);
     if (!f)
         return;
-    ValueGrid g;
-    if (!grid_arg(c, 1, g, out.v))
+    Elements elements;
+    if (!elements.read(c, 1, out.v))
         return;
+    const ValueGrid& g = elements.g;
     Item acc = c.missing(0) ? value_item(Value()) : c.args[0];
     if (acc.kind == Item::Missing)
         acc = value_item(Value());
@@ -74,7 +126,7 @@ void accumulate(Ctx& c, Item& out, bool keep_steps) {
     // otherwise hold every intermediate stack.
     const Evaluator::Mark before = c.ev.mark();
     for (std::size_t k = 0; k < g.values.size(); ++k) {
-        Item args[2] = {acc, value_item(g.values[k])};
+        Item args[2] = {acc, elements[k]};
         acc = c.ev.invoke(*f, args, 2);
         c.ev.release(before, acc);
         if (keep_steps)
@@ -94,12 +146,22 @@ void by_line(Ctx& c, Item& out, bool rows) {
     const Closure* f = function_arg(c, 1, out.v);
     if (!f)
         return;
-    ValueGrid g;
-    if (!grid_arg(c, 0, g, out.v))
+    Elements elements;
+    if (!elements.read(c, 0, out.v))
         return;
+    const ValueGrid& g = elements.g;
     std::int32_t lines = rows ? g.rows : g.cols, width = rows ? g.cols : g.rows;
     ValueGrid r = rows ? sized(lines, 1) : sized(1, lines);
     for (std::int32_t i = 0; i < lines; ++i) {
+        if (elements.from_range) { // a row (column) of a range is a reference to it
+            const Area* a = &elements.area;
+            Item arg;
+            arg.kind = Item::Range;
+            arg.area = rows ? Area{a->sheet, a->r1 + i, a->c1, a->r1 + i, a->c2}
+                            : Area{a->sheet, a->r1, a->c1 + i, a->r2, a->c1 + i};
+            r.values[std::size_t(i)] = single_result(c.ev, c.ev.invoke(*f, &arg, 1));
+            continue;
+        }
         const Evaluator::Mark before = c.ev.mark();
         auto line = std::make_shared<Array>();
         line->rows = rows ? 1 : width;

@@ -21,12 +21,12 @@ void logical(Ctx& c, Item& out, Combine how) {
         }
         if (v.is_number() || v.is_boolean()) {
             b = v.is_boolean() ? v.as_boolean() : v.as_number() != 0;
-        } else if (direct && v.is_text() && !v.as_text().empty()) { // "" is passed over as an empty cell is
+        } else if (direct && v.is_text() && !v.as_text().empty()) {
+            // TRUE or FALSE as text counts; other text ("0", ">5") is passed over as text in a
+            // range is (the spreadsheet's versions before 16 gave #VALUE! for it).
             ErrorCode e;
-            if (!to_boolean(v, b, e)) {
-                error = err(e);
+            if (!to_boolean(v, b, e))
                 return;
-            }
         } else {
             return;
         }

@@ -194,6 +194,9 @@ OMBRIX_FN(match) {
 }
 
 OMBRIX_FN(index) {
+    // An error where the array goes is the answer before any in the positions.
+    if (c.args[0].kind == Item::Val && c.args[0].v.is_error())
+        OMBRIX_RETURN(c.args[0].v);
     OMBRIX_NUMBER_OR(1, rowf, 0);
     OMBRIX_NUMBER_OR(2, colf, 0);
     OMBRIX_NUMBER_OR(3, area_number, 1);
@@ -319,9 +322,11 @@ std::int64_t binary_position(const Value& key, const Vector& t, int match, int s
     std::int64_t n = t.size();
     while (n > 0 && t[n - 1].is_empty())
         --n;
-    if (key.is_empty()) // an empty key finds the first empty cell after the data
-        return n < t.size() ? n : -1;
     auto at = [&](std::int64_t k) { return search > 0 ? k : n - 1 - k; };
+    // An empty key finds the first empty cell after the data; else, as a key above every
+    // value, "next smaller" finds the last of the data.
+    if (key.is_empty())
+        return n < t.size() ? n : match == -1 && n > 0 ? at(n - 1) : -1;
     std::int64_t lo = 0, hi = n;
     while (lo < hi) {
         const std::int64_t mid = lo + (hi - lo) / 2;
@@ -343,6 +348,7 @@ std::int64_t binary_position(const Value& key, const Vector& t, int match, int s
 // match: 0 exact, -1 exact or next smaller, 1 exact or next larger, 2 wildcards, 3 regular
 // expression. search: 1 from the first, -1 from the last, 2/-2 binary search of ascending /
 // descending data. "Next smaller" and "next larger" order all kinds: numbers < text < booleans.
+// An empty key matches an empty cell exactly and otherwise stands above every value.
 std::int64_t x_position(const Value& key, const View& view, bool along_rows, int match, int search) {
     const Vector t{view, along_rows};
     if (search == 2 || search == -2)
@@ -371,9 +377,11 @@ std::int64_t x_position(const Value& key, const View& view, bool along_rows, int
         }
         if (x_equal(v, key))
             return i;
-        if (v.is_empty() || v.is_error() || key.is_empty() || (match != -1 && match != 1))
+        if (v.is_empty() || v.is_error() || (match != -1 && match != 1))
             continue;
-        const int cmp = compare(v, key);
+        // An empty key found no empty cell: it stands above every value, so "next smaller"
+        // is the largest one and "next larger" none.
+        const int cmp = key.is_empty() ? -1 : compare(v, key);
         if ((match == -1 && cmp < 0) || (match == 1 && cmp > 0)) {
             if (best < 0 || (match == -1 ? compare(v, best_value) > 0 : compare(v, best_value) < 0)) {
                 best = i;

@@ -127,14 +127,20 @@ bool each_match(const Ctx& c, const Item& range, const Item* other, const Criter
     std::unique_ptr<View> ov;
     if (other)
         ov = std::make_unique<View>(c.ev, *other);
+    // A reference of another size (one cell too) is read from its top-left cell over the
+    // range's size, as the spreadsheet extends it.
+    const bool reference = other && (other->kind == Item::Range || other->kind == Item::Cell);
+    const Area start = !reference                   ? Area{0, 0, 0, 0, 0}
+                       : other->kind == Item::Range ? other->area
+                                                    : c.ev.grid.cell_area(other->cell);
     auto other_at = [&](std::int32_t r, std::int32_t col) -> Value {
         if (!other)
             return Value();
-        if (other->kind == Item::Range) {
-            std::int64_t rr = std::int64_t(other->area.r1) + r, cc = std::int64_t(other->area.c1) + col;
+        if (reference) {
+            std::int64_t rr = std::int64_t(start.r1) + r, cc = std::int64_t(start.c1) + col;
             if (rr >= max_rows || cc >= max_columns)
                 return Value();
-            return c.ev.grid.value_at(other->area.sheet, static_cast<std::int32_t>(rr), static_cast<std::int32_t>(cc));
+            return c.ev.grid.value_at(start.sheet, static_cast<std::int32_t>(rr), static_cast<std::int32_t>(cc));
         }
         if (r < ov->rows && col < ov->cols)
             return ov->at(r, col);

@@ -73,8 +73,12 @@ OMBRIX_FN(mod) {
     if (b == 0)
         OMBRIX_RETURN(err(ErrorCode::Div0));
     // The remainder of the division itself (not a - b*INT(a/b), which loses the small ones),
-    // given the divisor's sign.
-    double r = std::fmod(a, b);
+    // given the divisor's sign. Of whole numbers below 2^53 it is the integers' remainder,
+    // exactly as fmod() gives it (but for the sign of a zero, which a number loses), faster.
+    constexpr double whole = 9007199254740992.0;
+    double r = a == std::trunc(a) && b == std::trunc(b) && std::fabs(a) < whole && std::fabs(b) < whole
+                   ? double(std::int64_t(a) % std::int64_t(b))
+                   : std::fmod(a, b);
     if (r != 0 && (r < 0) != (b < 0))
         r += b;
     if (r != 0 && approx_equal(r, b))
