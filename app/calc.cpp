@@ -3,6 +3,7 @@
 #include "Calc.hpp"
 #include "Commands.hpp"
 
+#include "engine/FreeMemory.hpp"
 #include "io/CellFormats.hpp"
 #include "io/Document.hpp"
 #include "io/IoError.hpp"
@@ -11,10 +12,6 @@
 #include <iostream>
 #include <new>
 #include <memory>
-
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 
 namespace app {
 
@@ -44,14 +41,12 @@ std::string plain_value(const host::engine::Value& value) {
 } // namespace
 
 int run_calc(const CalcOptions& options, std::ostream& out, std::ostream& err) {
-#if defined(__GLIBC__)
     // Large blocks (a big model's tables, its sheet's text, the recalculation's scratch space)
     // are mapped apart and go back to the system when freed: left to itself the C library
     // raises this threshold as they are freed and keeps their pages, so that the load's, the
     // recalculation's and the printing's peaks would stack up. A calculation runs once: the
     // cost of mapping a large block each time is paid a few times only.
-    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
-#endif
+    host::engine::map_large_blocks_apart(256 * 1024);
     try {
         host::io::Document document = open_book(options.book, options.sheet, err);
         host::engine::Workbook& book = document.workbook;

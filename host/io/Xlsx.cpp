@@ -1,6 +1,7 @@
 // Loading a workbook: the records read from the package's parts become sheets, names and cells.
 #include "io/Xlsx.hpp"
 
+#include "engine/FreeMemory.hpp"
 #include "engine/OutsideWorld.hpp"
 #include "io/IoError.hpp"
 #include "io/Xml.hpp"
@@ -10,10 +11,6 @@
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
-
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 
 namespace host::io {
 
@@ -238,12 +235,10 @@ void build_workbook(const std::string& file, WorkbookRecord& record, Document& d
         // as they are built).
         std::vector<std::pair<Address, engine::Value>> block_cells;
         for (std::size_t built = 1; !sheet.cells.empty(); sheet.cells.pop_front(), ++built) {
-#if defined(__GLIBC__)
             // The records' pages go back to the system as the workbook's tables grow, rather
             // than both being resident at the end.
             if (built % records_trimmed == 0)
-                malloc_trim(0);
-#endif
+                engine::give_back_free_memory();
             const CellRecord& cell = sheet.cells.front();
             engine::CellAddress at{index, std::int32_t(cell.at().row), std::int32_t(cell.at().column)};
             if (cell.kind() == FormulaKind::Array || cell.kind() == FormulaKind::DataTable ||
@@ -382,11 +377,9 @@ Document load_xlsx_bytes(const std::string& file, std::string bytes, const LoadL
     package->loaded();
     document.package = package;
     record = WorkbookRecord();
-#if defined(__GLIBC__)
     // The parts' text and records are gone: their pages go back to the system rather than
     // stay resident beside the workbook for the rest of the run.
-    malloc_trim(0);
-#endif
+    engine::give_back_free_memory();
     return document;
 }
 

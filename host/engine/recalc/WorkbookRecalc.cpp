@@ -1,13 +1,10 @@
+#include "engine/FreeMemory.hpp"
 #include "engine/internal/WorkbookImpl.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <tuple>
-
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 
 namespace host::engine {
 
@@ -303,14 +300,12 @@ void Workbook::Impl::recalculate_all() {
     rewired = false;
     run(order);
     again_if_rewired();
-#if defined(__GLIBC__)
     // The ordering's scratch space, tens of bytes a formula, is free again; the C library
     // would keep its pages for the next allocation rather than give them back.
     if (order.size() >= large_order) {
         std::vector<std::uint32_t>().swap(order);
-        malloc_trim(0);
+        give_back_free_memory();
     }
-#endif
 }
 
 void Workbook::Impl::after_write() {
