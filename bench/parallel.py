@@ -2,14 +2,16 @@
 """Parallel evaluation: the same solve with --jobs 1 and --jobs N on a model of many formulas.
 
     bench/parallel.py [--formulas 100000] [--jobs 2] [--repeat 3] [--calibrate] [--constraint C]...
-                      [build/app/ombrix]
+                      [--population 50] [--generations 5] [--trials 1] [build/app/ombrix]
 
 The model (written as .csv in a temporary folder) has ten variables in B1:K1 with their
 bounds in B2:K3, a column of formulas each reading all ten, and their sum as the objective in
 A4. Each run is a differential evolution solve (the classic run uses the batch as well) whose
 trace must be byte for byte the same for every --jobs; the script prints the wall-clock time
-of each (best of --repeat) and the speed-up, with the CPU time each took (user and system) and the load average after. The
-time includes opening the copies, which happens while the book itself is opened. --calibrate
+of each (best of --repeat) and the speed-up, with the CPU time each took (user and system), the
+seconds the solve itself took (its --json "seconds": the run, without opening and saving the
+book) and the load average after. The time includes opening the copies, which happens while the
+book itself is opened. --calibrate
 times a plain loop alone and two at once before and after each strategy, to tell whether the
 machine really gave the run two cores. --constraint makes every run a constrained one (its
 generations go to the copies with the constraint's cells; the local search after them goes one
@@ -18,6 +20,7 @@ candidate at a time).
 
 import argparse
 import filecmp
+import json
 import os
 import resource
 import subprocess
@@ -37,19 +40,22 @@ def model_csv(formulas):
     return "".join(",".join(r) + "\n" for r in rows)
 
 
-def solve(ombrix, book, jobs, strategy, folder, generations, constraints=()):
+def solve(ombrix, book, jobs, strategy, folder, settings, constraints=()):
+    """The wall time, the CPU time and the solve's own seconds of one run, and its trace."""
     trace = os.path.join(folder, f"trace-{strategy}-{jobs}.csv")
     out = os.path.join(folder, f"out-{strategy}-{jobs}.xlsx")
     start = time.monotonic()
     cpu = resource.getrusage(resource.RUSAGE_CHILDREN)
-    subprocess.run([ombrix, "solve", book, "--var", "B1:K1", "--min", "B2:K2", "--max", "B3:K3", "--objective",
-                    "A4", "--goal", "minimise", "--strategy", strategy, "--population", "20", "--generations",
-                    str(generations), "--trials", "1", "--jobs", str(jobs), "--trace", trace, "-o", out, "--quiet"] +
-                   [flag for c in constraints for flag in ("--constraint", c)],
-                   check=True, stdout=subprocess.DEVNULL)
+    run = subprocess.run([ombrix, "solve", book, "--var", "B1:K1", "--min", "B2:K2", "--max", "B3:K3", "--objective",
+                          "A4", "--goal", "minimise", "--strategy", strategy, "--population", str(settings.population),
+                          "--generations", str(settings.generations), "--trials", str(settings.trials), "--jobs",
+                          str(jobs), "--trace", trace, "-o", out, "--quiet", "--json"] +
+                         [flag for c in constraints for flag in ("--constraint", c)],
+                         check=True, stdout=subprocess.PIPE, text=True)
+    wall = time.monotonic() - start
     after = resource.getrusage(resource.RUSAGE_CHILDREN)
     used = after.ru_utime + after.ru_stime - cpu.ru_utime - cpu.ru_stime
-    return time.monotonic() - start, used, trace
+    return wall, used, json.loads(run.stdout)["seconds"], trace
 
 
 LOOP = "n = 0\nfor i in range(15000000):\n    n += i\n"
@@ -75,7 +81,9 @@ def main():
     p.add_argument("--formulas", type=int, default=100000)
     p.add_argument("--jobs", type=int, default=2)
     p.add_argument("--repeat", type=int, default=3)
+    p.add_argument("--population", type=int, default=50)
     p.add_argument("--generations", type=int, default=5)
+    p.add_argument("--trials", type=int, default=1)
     p.add_argument("--constraint", action="append", default=[],
                    help="a constraint for every run (repeatable), e.g. \"A5 <= 20\"")
     p.add_argument("--calibrate", action="store_true", help="measure the cores free before and after each strategy")
@@ -92,19 +100,21 @@ def main():
                 print("calibration: one loop %.2f s, two at once %.2f s: %.2f cores free" % calibrate())
             best = {}
             cpu = {}
+            own = {}
             traces = {}
             for _ in range(args.repeat):
                 for jobs in (1, args.jobs):
-                    seconds, used, traces[jobs] = solve(args.ombrix, book, jobs, strategy, folder, args.generations,
-                                                        args.constraint)
+                    seconds, used, solving, traces[jobs] = solve(args.ombrix, book, jobs, strategy, folder, args,
+                                                                 args.constraint)
                     if seconds < best.get(jobs, float("inf")):
-                        best[jobs], cpu[jobs] = seconds, used
+                        best[jobs], cpu[jobs], own[jobs] = seconds, used, solving
             same = filecmp.cmp(traces[1], traces[args.jobs], shallow=False)
             # A constrained run's local search after the generations adds its own, one at a time.
             evaluations = sum(1 for line in open(traces[1])) - 1
-            print(f"{strategy}: {evaluations} evaluations; --jobs 1 {best[1]:.2f} s ({cpu[1]:.2f} s CPU), "
-                  f"--jobs {args.jobs} {best[args.jobs]:.2f} s ({cpu[args.jobs]:.2f} s CPU): "
-                  f"{best[1] / best[args.jobs]:.2f}x; traces the same: {same}; load average "
+            print(f"{strategy}: {evaluations} evaluations; --jobs 1 {best[1]:.2f} s ({cpu[1]:.2f} s CPU, solve "
+                  f"{own[1]:.2f} s), --jobs {args.jobs} {best[args.jobs]:.2f} s ({cpu[args.jobs]:.2f} s CPU, solve "
+                  f"{own[args.jobs]:.2f} s): {best[1] / best[args.jobs]:.2f}x (solve {own[1] / own[args.jobs]:.2f}x); "
+                  f"traces the same: {same}; load average "
                   f"{os.getloadavg()[0]:.1f}")
         if args.calibrate:
             print("calibration: one loop %.2f s, two at once %.2f s: %.2f cores free" % calibrate())
