@@ -39,7 +39,114 @@ void write_table_formula(pugi::xml_node f, const engine::DataTableDef& table) {
         f.append_attribute("r2").set_value(engine::a1_name(table.column_input.row, table.column_input.col).c_str());
 }
 
+// The same as text: the attributes of <f .../>.
+void append_table_formula(std::string& out, const engine::DataTableDef& table) {
+    const engine::CellRange& t = table.cells;
+    const bool two = table.has_row_input && table.has_column_input;
+    out += " t=\"dataTable\" ref=\"";
+    out += engine::a1_name(t.first_row, t.first_col);
+    if (t.size() > 1) {
+        out += ':';
+        out += engine::a1_name(t.last_row, t.last_col);
+    }
+    out += two ? "\" dt2D=\"1" : "\" dt2D=\"0";
+    out += table.has_row_input && !two ? "\" dtr=\"1\"" : "\" dtr=\"0\"";
+    if (table.input_deleted)
+        out += " del1=\"1\"";
+    const engine::CellAddress& first = table.has_row_input ? table.row_input : table.column_input;
+    out += " r1=\"";
+    out += engine::a1_name(first.row, first.col);
+    out += '"';
+    if (two) {
+        out += " r2=\"";
+        out += engine::a1_name(table.column_input.row, table.column_input.col);
+        out += '"';
+    }
+}
+
 } // namespace
+
+void append_cell(std::string& out, const engine::Workbook& book, const engine::CellAddress& at, Address a,
+                 const engine::Value& value, SavedMetadata& metadata) {
+    out += "<c r=\"";
+    out += format_address(a);
+    out += '"';
+    // The formula first, as write_formula() comes first: it may number a cm before the value
+    // numbers a vm.
+    const bool formula = book.is_formula(at);
+    std::string f;
+    if (formula) {
+        f = "<f";
+        if (std::optional<engine::DataTableDef> table = book.data_table(at)) {
+            append_table_formula(f, *table);
+            f += "/>";
+        } else {
+            if (book.is_array_formula(at)) {
+                f += " t=\"array\" ref=\"";
+                f += array_ref(book, at, a);
+                f += '"';
+                if (book.is_spilling_formula(at)) {
+                    out += " cm=\"";
+                    out += std::to_string(metadata.dynamic_array_cm());
+                    out += '"';
+                }
+            }
+            f += '>';
+            append_xml_content(f, formula_xml_text(book.formula_text(at)), true);
+            f += "</f>";
+        }
+    }
+    const char* v = nullptr; // the <v> element's text, if any
+    std::string text;
+    switch (value.type()) {
+    case engine::ValueType::Empty: break;
+    case engine::ValueType::Number:
+        text = engine::format_number(value.as_number());
+        v = text.c_str();
+        break;
+    case engine::ValueType::Boolean:
+        out += " t=\"b\"";
+        v = value.as_boolean() ? "1" : "0";
+        break;
+    case engine::ValueType::Error:
+        out += " t=\"e\"";
+        if (SavedMetadata::is_rich(value.as_error())) {
+            v = engine::error_text(engine::ErrorCode::Value);
+            out += " vm=\"";
+            out += std::to_string(metadata.error_vm(value.as_error()));
+            out += '"';
+        } else {
+            v = engine::error_text(value.as_error());
+        }
+        break;
+    case engine::ValueType::Text:
+        text = encode_escapes(std::string(value.as_text()));
+        if (formula || book.data_table(at)) {
+            out += " t=\"str\"";
+            v = text.c_str();
+        } else {
+            out += " t=\"inlineStr\">";
+            out += f;
+            out += needs_preserve(text) ? "<is><t xml:space=\"preserve\">" : "<is><t>";
+            append_xml_content(out, text, true);
+            out += "</t></is></c>";
+            return;
+        }
+        break;
+    }
+    if (!v && f.empty()) {
+        out += "/>";
+        return;
+    }
+    out += '>';
+    out += f;
+    if (v) {
+        out += "<v>";
+        append_xml_content(out, v, true);
+        out += "</v>";
+    }
+    out += "</c>";
+}
 
 void remove_children(pugi::xml_node node, const char* name) {
     for (pugi::xml_node c = node.first_child(); c;) {

@@ -27,6 +27,12 @@ bool is_table_formula(const pugi::xml_node& f);
 // spilling one gets its dynamic-array mark (cm) from `metadata`.
 void write_formula(pugi::xml_node c, const std::string& prefix, const engine::Workbook& book,
                    const engine::CellAddress& at, Address a, SavedMetadata& metadata);
+// The <c> element of the workbook's cell `at` (at `a` in the file), holding `value`, appended
+// to `out` as text: what a new <c> given write_formula() and write_value() is written as,
+// byte for byte, without building it as a document (a large sheet's would take many times the
+// memory of its text).
+void append_cell(std::string& out, const engine::Workbook& book, const engine::CellAddress& at, Address a,
+                 const engine::Value& value, SavedMetadata& metadata);
 // The range an array formula's <f> covers now ("B1:B3", or "B1").
 std::string array_ref(const engine::Workbook& book, const engine::CellAddress& at, Address a);
 // Formula text as the file holds it: as it is, but for the characters XML cannot carry, as

@@ -99,9 +99,9 @@ std::string edit_defined_names(const std::string& file, const std::string& part,
     return write_xml(doc.doc());
 }
 
-std::string xml_text(pugi::xml_document& doc) {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n" + write_xml(doc);
-}
+const char* const xml_declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
+
+std::string xml_text(pugi::xml_document& doc) { return xml_declaration + write_xml(doc); }
 
 // A package of our own, for a workbook that did not come from an .xlsx file.
 std::string new_package(const engine::Workbook& book, const std::string& file,
@@ -112,29 +112,26 @@ std::string new_package(const engine::Workbook& book, const std::string& file,
     // The sheets first: they say which metadata the package needs.
     std::vector<std::string> sheet_texts;
 
+    // Written as text, cell by cell: as a document, a sheet of 100,000 formulas took seven
+    // times the memory of its text and most of the time of saving it.
     for (int s = 0; s < count; ++s) {
-        pugi::xml_document ws;
-        pugi::xml_node root = ws.append_child("worksheet");
-        root.append_attribute("xmlns").set_value(main_namespace);
-        pugi::xml_node data = root.append_child("sheetData");
-        pugi::xml_node row;
+        std::string text = xml_declaration;
+        text += "<worksheet xmlns=\"";
+        text += main_namespace;
+        text += "\">";
         std::int32_t row_number = -1;
         book.for_each_cell(s, [&](std::int32_t rr, std::int32_t cc, const engine::Value& value) {
             if (rr != row_number) {
-                row = data.append_child("row");
-                row.append_attribute("r").set_value(rr + 1);
+                text += row_number < 0 ? "<sheetData><row r=\"" : "</row><row r=\"";
+                text += std::to_string(rr + 1);
+                text += "\">";
                 row_number = rr;
             }
-            Address a{std::uint32_t(rr), std::uint32_t(cc)};
-            engine::CellAddress at{s, rr, cc};
-            pugi::xml_node c = row.append_child("c");
-            c.append_attribute("r").set_value(format_address(a).c_str());
-            bool formula = book.is_formula(at);
-            if (formula)
-                write_formula(c, std::string(), book, at, a, metadata);
-            write_value(c, std::string(), value, formula || book.data_table(at), metadata);
+            append_cell(text, book, engine::CellAddress{s, rr, cc}, Address{std::uint32_t(rr), std::uint32_t(cc)},
+                        value, metadata);
         });
-        sheet_texts.push_back(xml_text(ws));
+        text += row_number < 0 ? "<sheetData/></worksheet>" : "</row></sheetData></worksheet>";
+        sheet_texts.push_back(std::move(text));
     }
     pugi::xml_document types;
     pugi::xml_node t = types.append_child("Types");

@@ -206,9 +206,9 @@ const char cr_mark = '\x01';
 
 // Whether the text holds anything the writer must change: bytes that are not UTF-8, U+FFFE,
 // U+FFFF, control characters (carriage return among them when `cr` is set).
-bool needs_cleaning(const char* text, bool cr) {
-    for (const char* p = text; *p; ++p) {
-        const unsigned char c = static_cast<unsigned char>(*p);
+bool needs_cleaning(std::string_view text, bool cr) {
+    for (char ch : text) {
+        const unsigned char c = static_cast<unsigned char>(ch);
         if ((c < 0x20 && c != '\t' && c != '\n' && (cr || c != '\r')) || c >= 0x80)
             return true;
     }
@@ -313,6 +313,56 @@ void append_xml(pugi::xml_document& doc, std::string& out) {
     const std::string from = "&#01;", to = "&#13;";
     for (std::size_t at = out.find(from, start); at != std::string::npos; at = out.find(from, at + to.size()))
         out.replace(at, from.size(), to);
+}
+
+void append_xml_content(std::string& out, std::string_view text, bool escapes) {
+    // As the document writer: its texts end at a NUL; cleaned as make_writable() cleans them.
+    text = text.substr(0, text.find('\0'));
+    std::string fixed;
+    if (needs_cleaning(text, true)) {
+        fixed = cleaned(text, escapes, true);
+        text = fixed;
+    }
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char* escape;
+        switch (text[i]) {
+        case '&': escape = "&amp;"; break;
+        case '<': escape = "&lt;"; break;
+        case '>': escape = "&gt;"; break;
+        case cr_mark: escape = "&#13;"; break;
+        default: continue;
+        }
+        out.append(text, from, i - from);
+        out += escape;
+        from = i + 1;
+    }
+    out.append(text, from, std::string_view::npos);
+}
+
+void append_xml_attribute(std::string& out, std::string_view value) {
+    value = value.substr(0, value.find('\0'));
+    std::string fixed;
+    if (needs_cleaning(value, false)) {
+        fixed = cleaned(value, false, false);
+        value = fixed;
+    }
+    for (char c : value) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '"': out += "&quot;"; break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                out += "&#";
+                out += char('0' + c / 10);
+                out += char('0' + c % 10);
+                out += ';';
+            } else {
+                out += c;
+            }
+        }
+    }
 }
 
 std::string xml_escaped_text(std::string_view text) {

@@ -54,6 +54,12 @@ std::string write_xml(pugi::xml_document& doc);
 // The same at the end of `out`.
 void append_xml(pugi::xml_document& doc, std::string& out);
 
+// Element content and an attribute value, appended to `out` exactly as write_xml() writes
+// them, for parts written as text rather than built as a document (a large sheet). `escapes`:
+// the content of a <t>, <v> or <f> element, whose control characters become _xHHHH_ escapes.
+void append_xml_content(std::string& out, std::string_view text, bool escapes);
+void append_xml_attribute(std::string& out, std::string_view value);
+
 // Text escaped for an XML attribute value or element content, made writable as above.
 std::string xml_escaped_text(std::string_view text);
 
