@@ -500,6 +500,10 @@ struct Workbook::Impl final : detail::Grid {
     void rewire_if_built(std::uint32_t id, std::vector<detail::Area>& built);
     static bool same_areas(std::vector<detail::Area>& a, const std::vector<detail::Area>& b);
     void arrange(std::vector<std::uint32_t>& order) const;
+    // Lays the compact formulas and their operands out in the order's sequence where the order
+    // runs most of them, so that a recalculation reads them front to back.
+    void pack_compact(const std::vector<std::uint32_t>& order);
+    static constexpr std::size_t packed_minimum = 4096;
     // The group a cell runs with in lanes: its numbers-only shape, or none.
     std::uint32_t batch_group(std::uint32_t id) const;
     static void arrange_order(void* impl, std::vector<std::uint32_t>& order);

@@ -264,7 +264,8 @@ void Workbook::Impl::arrange(std::vector<std::uint32_t>& order) const {
 }
 
 void Workbook::Impl::arrange_order(void* impl, std::vector<std::uint32_t>& order) {
-    static_cast<const Impl*>(impl)->arrange(order);
+    static_cast<Impl*>(impl)->arrange(order);
+    static_cast<Impl*>(impl)->pack_compact(order);
 }
 
 void Workbook::Impl::recalculate() {
@@ -297,6 +298,7 @@ void Workbook::Impl::recalculate_all() {
     std::vector<std::uint32_t> order;
     dependencies.order_where(&has_formula, this, order, nullptr);
     arrange(order);
+    pack_compact(order);
     rewired = false;
     run(order);
     again_if_rewired();

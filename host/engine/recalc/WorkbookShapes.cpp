@@ -20,6 +20,8 @@ namespace {
 // Shapes a key may have (formulas whose numeric programs agree but whose texts do not move
 // into each other); beyond it new formulas of that key keep programs of their own.
 constexpr std::size_t max_shapes_a_key = 8;
+// How many cells ahead evaluate_batch() asks for a cell's cache line.
+constexpr std::uint32_t prefetch_distance = 8;
 
 bool reads_cell(const NumStep& s) {
     const bool binary = s.op >= NumOp::Add && s.op <= NumOp::Ge;
@@ -319,6 +321,9 @@ void Workbook::Impl::evaluate_batch(const std::uint32_t* ids, std::uint32_t coun
     for (std::uint32_t next = 0; next < count;) {
         std::uint32_t n = 0;
         for (; next < count && n < number_lanes; ++next) {
+            // The cells are rows apart, beyond what the processor foresees.
+            if (next + prefetch_distance < count)
+                __builtin_prefetch(&cells[ids[next + prefetch_distance]]);
             const std::uint32_t id = ids[next];
             const std::uint32_t fi = cells[id].formula;
             if (is_compact(fi) && compact_formulas[fi & ~compact_bit].shape == shape_id) {
@@ -354,6 +359,55 @@ void Workbook::Impl::evaluate_batch(const std::uint32_t* ids, std::uint32_t coun
             cells[id].value.set_finite_number(results[k]);
         }
     }
+}
+
+// The cells of a shape in an order are rows apart: read where they were placed, each would
+// cost a cache line for its entry and another for its operands, most of a recalculation's
+// memory traffic in a large model. Laid out in the order's sequence, they are read as a stream.
+void Workbook::Impl::pack_compact(const std::vector<std::uint32_t>& order) {
+    const std::size_t live = compact_formulas.size() - free_compact.size();
+    if (live < packed_minimum)
+        return;
+    std::size_t in_order = 0;
+    bool sequential = true;
+    for (std::uint32_t entry : order) {
+        if (entry & cyclic_bit)
+            return; // a cycle's cells run in their iteration's order
+        if (entry & batch_mark)
+            continue;
+        const std::uint32_t fi = cells[entry].formula;
+        if (!is_compact(fi))
+            continue;
+        sequential = sequential && (fi & ~compact_bit) == in_order;
+        ++in_order;
+    }
+    if (sequential || in_order * 2 < live)
+        return;
+    std::vector<std::uint32_t> moved_to(compact_formulas.size(), none);
+    std::vector<CompactFormula> packed;
+    std::vector<std::uint32_t> slots;
+    packed.reserve(live);
+    slots.reserve(operand_slots.size());
+    auto move = [&](std::uint32_t k) {
+        const CompactFormula& c = compact_formulas[k];
+        moved_to[k] = static_cast<std::uint32_t>(packed.size());
+        packed.push_back(CompactFormula{c.shape, static_cast<std::uint32_t>(slots.size())});
+        slots.insert(slots.end(), operand_slots.begin() + c.operands,
+                     operand_slots.begin() + c.operands + shapes[c.shape].operand_count);
+    };
+    for (std::uint32_t entry : order)
+        if (!(entry & batch_mark) && is_compact(cells[entry].formula))
+            move(cells[entry].formula & ~compact_bit);
+    for (std::uint32_t k = 0; k < compact_formulas.size(); ++k)
+        if (compact_formulas[k].shape != none && moved_to[k] == none)
+            move(k);
+    for (Cell& c : cells)
+        if (is_compact(c.formula))
+            c.formula = compact_bit | moved_to[c.formula & ~compact_bit];
+    compact_formulas = std::move(packed);
+    operand_slots = std::move(slots);
+    free_compact.clear();
+    free_operands.clear();
 }
 
 // The cell's formula as one of its own, read from its text and linked as installing it did;
