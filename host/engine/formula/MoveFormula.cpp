@@ -21,6 +21,10 @@ struct FormulaMover::Impl {
     std::string formula;
     std::size_t start = 0; // after a leading '='
     std::vector<detail::Token> tokens;
+    // Without a relative reference the text is the same wherever it moves: a shape of
+    // $B$1-style references is moved once a cell when a large sheet is read and saved.
+    bool fixed = false;
+    std::string fixed_text;
 };
 
 FormulaMover::FormulaMover(std::string_view text) : impl_(std::make_unique<Impl>()) {
@@ -42,6 +46,18 @@ FormulaMover::FormulaMover(std::string_view text) : impl_(std::make_unique<Impl>
         if (impl_->tokens.back().kind == Tok::End)
             break;
     }
+    bool fixed = true;
+    for (const Token& t : impl_->tokens)
+        if (t.kind == Tok::Ref && !t.ref.invalid) {
+            const SymRef& r = t.ref;
+            fixed = fixed && (r.whole_cols   ? r.c1_abs && r.c2_abs
+                              : r.whole_rows ? r.r1_abs && r.r2_abs
+                                             : r.r1_abs && r.c1_abs);
+        }
+    if (fixed) {
+        impl_->fixed_text = move(0, 0);
+        impl_->fixed = true;
+    }
 }
 
 FormulaMover::~FormulaMover() = default;
@@ -52,6 +68,8 @@ std::string move_formula(std::string_view formula, std::int32_t rows, std::int32
 }
 
 std::string FormulaMover::move(std::int32_t rows, std::int32_t cols) const {
+    if (impl_->fixed)
+        return impl_->fixed_text;
     using namespace detail;
     const std::string_view formula = impl_->formula;
     const std::size_t start = impl_->start;

@@ -86,6 +86,12 @@ TEST(MoveFormula, MovesRelativePartsOnly) {
         {"SUM(A1#)+B2#", 0, -1, "SUM(#REF!)+A2#"},
         {"SUM(A1:.C3)+name1:.C3", 0, -2, "SUM(#REF!)+name1:.A3"},
         {"name1:.B3", 0, -2, "name1:.#REF!"},
+        // Absolute references only: the same text wherever it moves, as it reads back.
+        {"=($B$1-3)^2+SIN($E$1*2)*0.4", 7, 3, "=($B$1-3)^2+SIN($E$1*2)*0.4"},
+        {"$a$1+sum($b$2:$c$3)", 2, 2, "$A$1+sum($B$2:$C$3)"},
+        {"SUM($A:$B)+SUM($1:$2)", 4, -1, "SUM($A:$B)+SUM($1:$2)"},
+        {"$XFD$1048576+1", 5, 5, "$XFD$1048576+1"},
+        {"SUM($A$1:B2)", 1, 1, "SUM($A$1:C3)"},
     };
     for (const M& m : cases) {
         SCOPED_TRACE(m.in);
