@@ -129,7 +129,9 @@ void ParallelBatch::work() {
                 if (!copy->automatic())
                     copy->recalculate();
             }
+            ++taking_;
             take_rows(*copy, job, failed);
+            --taking_;
         } catch (...) {
             failed = true;
         }
@@ -169,8 +171,14 @@ bool ParallelBatch::evaluate(Workbook& book, const std::vector<CellAddress>& wri
     std::vector<std::pair<CellAddress, Value>> cells;
     std::uint64_t here = 0;
     try {
-        for (std::size_t r = next_++; r < job.shared; r = next_++, ++here)
-            evaluate_row(book, write, rows[r], read, cells, results[r], false);
+        // The rows that remain when there are no more of them than copies taking rows are
+        // theirs: each finishes one while the book evaluates the last row (else, rows as long
+        // as each other, the book would do one more than half of the batch and the copy wait).
+        for (std::size_t r = next_.load(); r < job.shared && job.shared - r > taking_; r = next_.load())
+            if (next_.compare_exchange_weak(r, r + 1)) {
+                evaluate_row(book, write, rows[r], read, cells, results[r], false);
+                ++here;
+            }
     } catch (...) {
         failed = true;
         next_ = job.shared;

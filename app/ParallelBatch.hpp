@@ -75,6 +75,7 @@ private:
     bool quit_ = false;
     bool failed_ = false;
     std::atomic<std::size_t> next_{0};
+    std::atomic<unsigned int> taking_{0}; // copies taking rows of the batch under way
     std::atomic<std::uint64_t> on_copies_{0};
     // The last value written outside batches to each cell, and when (a count of writes).
     std::map<host::engine::CellAddress, std::pair<host::engine::Value, std::uint64_t>> written_;
