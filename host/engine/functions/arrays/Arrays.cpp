@@ -354,7 +354,7 @@ std::vector<Entry> array_functions() {
         {{"EXPAND", 2, 4, A}, fn_expand},
         {{"VSTACK", 1, -1, A}, fn_vstack},
         {{"HSTACK", 1, -1, A}, fn_hstack},
-        {{"TOCOL", 1, 3, A}, fn_tocol},
+        {{"TOCOL", 1, 3, A, "avv"}, fn_tocol},
         {{"TOROW", 1, 3, A}, fn_torow},
         {{"WRAPROWS", 2, 3, A}, fn_wraprows},
         {{"WRAPCOLS", 2, 3, A}, fn_wrapcols},

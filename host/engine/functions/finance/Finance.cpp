@@ -144,11 +144,12 @@ bool has_both_signs(const std::vector<double>& xs) {
     return pos && neg;
 }
 
+// An error among the flows is #VALUE!, whichever it is.
 OMBRIX_FN(irr) {
     std::vector<double> xs;
     Value e;
     if (!collect(c, 0, 1, xs, e))
-        OMBRIX_RETURN(e);
+        OMBRIX_RETURN(err(ErrorCode::Value));
     OMBRIX_NUMBER_OR(1, guess, 0.1);
     if (guess <= -1)
         OMBRIX_RETURN(err(ErrorCode::Value));
@@ -446,12 +447,24 @@ OMBRIX_FN(nominal) {
 std::vector<Entry> finance_functions() {
     constexpr std::uint8_t L = FnLift;
     return {
-        {{"NPV", 2, -1, 0}, fn_npv},        {{"PMT", 3, 5, L}, fn_pmt},           {{"FV", 3, 5, L}, fn_fv},
-        {{"PV", 3, 5, L}, fn_pv},           {{"IRR", 1, 2, 0}, fn_irr},           {{"XIRR", 2, 3, 0}, fn_xirr},
-        {{"XNPV", 3, 3, 0}, fn_xnpv},       {{"MIRR", 3, 3, 0}, fn_mirr},         {{"RATE", 3, 6, L}, fn_rate},
-        {{"NPER", 3, 5, L}, fn_nper},       {{"IPMT", 4, 6, L}, fn_ipmt},         {{"PPMT", 4, 6, L}, fn_ppmt},
-        {{"CUMIPMT", 6, 6, L}, fn_cumipmt}, {{"CUMPRINC", 6, 6, L}, fn_cumprinc}, {{"SLN", 3, 3, L}, fn_sln},
-        {{"DB", 4, 5, L}, fn_db},           {{"DDB", 4, 5, L}, fn_ddb},           {{"EFFECT", 2, 2, L}, fn_effect},
+        {{"NPV", 2, -1, 0, "v(a)"}, fn_npv},
+        {{"PMT", 3, 5, L}, fn_pmt},
+        {{"FV", 3, 5, L}, fn_fv},
+        {{"PV", 3, 5, L}, fn_pv},
+        {{"IRR", 1, 2, 0, "av"}, fn_irr},
+        {{"XIRR", 2, 3, 0}, fn_xirr},
+        {{"XNPV", 3, 3, 0}, fn_xnpv},
+        {{"MIRR", 3, 3, 0}, fn_mirr},
+        {{"RATE", 3, 6, L}, fn_rate},
+        {{"NPER", 3, 5, L}, fn_nper},
+        {{"IPMT", 4, 6, L}, fn_ipmt},
+        {{"PPMT", 4, 6, L}, fn_ppmt},
+        {{"CUMIPMT", 6, 6, L}, fn_cumipmt},
+        {{"CUMPRINC", 6, 6, L}, fn_cumprinc},
+        {{"SLN", 3, 3, L}, fn_sln},
+        {{"DB", 4, 5, L}, fn_db},
+        {{"DDB", 4, 5, L}, fn_ddb},
+        {{"EFFECT", 2, 2, L}, fn_effect},
         {{"NOMINAL", 2, 2, L}, fn_nominal},
     };
 }

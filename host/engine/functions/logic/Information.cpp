@@ -132,19 +132,20 @@ OMBRIX_FN(type) {
     OMBRIX_RETURN(Value::number(v.is_number() || v.is_empty() ? 1 : v.is_text() ? 2 : v.is_boolean() ? 4 : 16));
 }
 
+// N and T take a reference's first cell in an array formula, not each of its cells.
 OMBRIX_FN(n) {
-    Value v = c.arg(0);
+    Value v = c.ev.scalar(c.args[0], c.array);
     if (v.is_number() || v.is_error())
         OMBRIX_RETURN(v);
     OMBRIX_RETURN(Value::number(v.is_boolean() && v.as_boolean() ? 1 : 0));
 }
 OMBRIX_FN(t) {
-    if (c.args[0].kind == Item::Range) { // a range of several cells is no text
+    if (c.args[0].kind == Item::Range && !c.array) { // a range of several cells is no text
         View range(c.ev, c.args[0]);
         if (range.rows != 1 || range.cols != 1)
             OMBRIX_RETURN(Value::text(""));
     }
-    Value v = c.arg(0);
+    Value v = c.ev.scalar(c.args[0], c.array);
     OMBRIX_RETURN(v.is_text() || v.is_error() ? v : Value::text(""));
 }
 OMBRIX_FN(error_type) {
@@ -284,9 +285,9 @@ std::vector<Entry> information_functions() {
         {{"ISEVEN", 1, 1, L}, fn_iseven},
         {{"ISODD", 1, 1, L}, fn_isodd},
         {{"ISREF", 1, 1, 0}, fn_isref},
-        {{"ISFORMULA", 1, 1, 0}, fn_isformula},
-        {{"N", 1, 1, L}, fn_n},
-        {{"T", 1, 1, L}, fn_t},
+        {{"ISFORMULA", 1, 1, 0, "c"}, fn_isformula},
+        {{"N", 1, 1, 0, "t"}, fn_n},
+        {{"T", 1, 1, 0, "t"}, fn_t},
         {{"ERROR.TYPE", 1, 1, L}, fn_error_type},
         {{"NA", 0, 0, 0}, fn_na},
         {{"FORMULATEXT", 1, 1, 0}, fn_formulatext},

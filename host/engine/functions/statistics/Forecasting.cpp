@@ -388,10 +388,10 @@ OMBRIX_FN(forecast_ets_stat) {
 
 std::vector<Entry> forecasting_functions() {
     return {
-        {{"FORECAST.ETS", 3, 6, FnArrayArgs}, fn_forecast_ets},
-        {{"FORECAST.ETS.CONFINT", 3, 7, FnArrayArgs}, fn_forecast_ets_confint},
-        {{"FORECAST.ETS.SEASONALITY", 2, 4, FnArrayArgs}, fn_forecast_ets_seasonality},
-        {{"FORECAST.ETS.STAT", 3, 6, FnArrayArgs}, fn_forecast_ets_stat},
+        {{"FORECAST.ETS", 3, 6, FnArrayArgs, "vaav"}, fn_forecast_ets},
+        {{"FORECAST.ETS.CONFINT", 3, 7, FnArrayArgs, "vaav"}, fn_forecast_ets_confint},
+        {{"FORECAST.ETS.SEASONALITY", 2, 4, FnArrayArgs, "aav"}, fn_forecast_ets_seasonality},
+        {{"FORECAST.ETS.STAT", 3, 6, FnArrayArgs, "aav"}, fn_forecast_ets_stat},
     };
 }
 
