@@ -97,7 +97,11 @@ __attribute__((noinline)) bool takes_a_larger_range(const Entry& e, const Item* 
 }
 
 // A scalar function given arrays: applied element by element.
-__attribute__((noinline)) void lift(Evaluator& ev, const Entry& e, Item* args, int argc, Item& out, bool array) {
+__attribute__((noinline)) void lift(Evaluator& ev, const Entry& e, Item* given, int argc, Item& out, bool array) {
+    // The arguments sit on the evaluator's stack, which a call of a LAMBDA (MAKEARRAY's) may
+    // move: a copy stays put.
+    std::vector<Item> copies(given, given + argc);
+    Item* args = copies.data();
     std::vector<View> views;
     std::vector<char> apart(static_cast<std::size_t>(argc)), cells(static_cast<std::size_t>(argc));
     views.reserve(std::size_t(argc));
