@@ -229,22 +229,27 @@ OMBRIX_FN(prob) {
     OMBRIX_RETURN(Value::number(p));
 }
 
+// x and sigma are read before the data, so their errors come first; a sigma of 0 or less is
+// #NUM!, and one number is #DIV/0! even with sigma given.
 OMBRIX_FN(z_test) {
+    OMBRIX_NUMBER(1, mu);
+    double sigma = 0;
+    if (!c.missing(2)) {
+        if (!num(c, 2, sigma, out.v))
+            return;
+        if (sigma <= 0)
+            OMBRIX_RETURN(err(ErrorCode::Num));
+    }
     std::vector<double> xs;
     Value e;
     if (!collect(c, 0, 1, xs, e))
         OMBRIX_RETURN(e);
-    OMBRIX_NUMBER(1, mu);
     if (xs.empty())
         OMBRIX_RETURN(err(ErrorCode::NA));
-    double sigma;
-    if (c.missing(2)) {
-        if (xs.size() < 2)
-            OMBRIX_RETURN(err(ErrorCode::Div0));
+    if (xs.size() < 2)
+        OMBRIX_RETURN(err(ErrorCode::Div0));
+    if (c.missing(2))
         sigma = std::sqrt(squared_deviations(xs) / double(xs.size() - 1));
-    } else if (!num(c, 2, sigma, out.v)) {
-        return;
-    }
     if (sigma == 0)
         OMBRIX_RETURN(err(ErrorCode::Div0));
     double z = (mean(xs) - mu) / (sigma / std::sqrt(double(xs.size())));

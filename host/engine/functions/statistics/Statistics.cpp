@@ -42,8 +42,10 @@ void kth(Ctx& c, Item& out, bool largest) {
     Value e;
     if (!collect(c, 0, 1, xs, e))
         OMBRIX_RETURN(e);
-    double kk = std::ceil(snap15(k));
-    if (kk < 1 || kk > double(xs.size()))
+    // A fractional k rounds away from the middle: up for LARGE, down for SMALL; below 1 it is
+    // #NUM! before it is rounded.
+    double kk = largest ? std::ceil(snap15(k)) : std::floor(snap15(k));
+    if (k < 1 || kk < 1 || kk > double(xs.size()))
         OMBRIX_RETURN(err(ErrorCode::Num));
     std::size_t i = static_cast<std::size_t>(kk) - 1;
     if (largest)
