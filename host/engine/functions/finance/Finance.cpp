@@ -168,13 +168,16 @@ OMBRIX_FN(irr) {
         OMBRIX_RETURN(discounted);
     // Where the discounted sum's steps run off (far from the root, below it), the same root
     // as the zero of the flows compounded to the last period, whose steps stay near it.
-    OMBRIX_RETURN(newton(guess, 1e-7, 20, [&](double r, double& value, double& slope) {
+    auto compounded = [&](double r, double& value, double& slope) {
         value = slope = 0;
         for (double x : xs) {
             slope = slope * (1 + r) + value;
             value = value * (1 + r) + x;
         }
-    }));
+    };
+    Value rate = newton(guess, 1e-7, 20, compounded);
+    // From a guess far above the root neither converges: the nearest change of sign.
+    OMBRIX_RETURN(rate.is_number() ? rate : bracketed_root(guess, compounded));
 }
 
 // The cash flows and their dates of XNPV and XIRR: as many dates as values, none before the
