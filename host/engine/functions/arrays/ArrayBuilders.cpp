@@ -311,7 +311,7 @@ std::vector<Entry> array_building_functions() {
         {{"RANDARRAY", 0, 5, FnVolatile}, fn_randarray},
         {{"MMULT", 2, 2, A}, fn_mmult},
         {{"MINVERSE", 1, 1, A}, fn_minverse},
-        {{"MUNIT", 1, 1, 0}, fn_munit},
+        {{"MUNIT", 1, 1, 0, "v"}, fn_munit},
         {{"FREQUENCY", 2, 2, A}, fn_frequency},
         {{"TEXTSPLIT", 2, 6, A, "vaa"}, fn_textsplit},
         {{"MDETERM", 1, 1, A}, fn_mdeterm},

@@ -347,7 +347,7 @@ OMBRIX_FN(chisq_test) {
 std::vector<Entry> more_statistics_functions() {
     constexpr std::uint8_t A = FnArrayArgs;
     return {
-        {{"TRIMMEAN", 2, 2, 0}, fn_trimmean},
+        {{"TRIMMEAN", 2, 2, 0, "av"}, fn_trimmean},
         {{"DEVSQ", 1, -1, 0}, fn_devsq},
         {{"AVEDEV", 1, -1, 0}, fn_avedev},
         {{"SKEW", 1, -1, 0}, shape<0>},
