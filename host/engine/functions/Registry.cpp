@@ -116,6 +116,10 @@ __attribute__((noinline)) void lift(Evaluator& ev, const Entry& e, Item* given, 
             cols = std::max(cols, views[i].cols);
         }
     }
+    if ((e.meta.flags & FnFillsArea) && array && ev.area_rows > 0 && ev.outermost(given, argc)) {
+        rows = std::max(rows, ev.area_rows);
+        cols = std::max(cols, ev.area_cols);
+    }
     if (std::int64_t(rows) * cols > max_dense_cells) {
         out.v = Value::error(ErrorCode::Num);
         return;

@@ -158,6 +158,10 @@ constexpr std::uint8_t FnVolatile = 4;  // the value may change on every recalcu
 // that began as an add-in's (EDATE, ISEVEN, the IM... ones) take such a parameter as a
 // reference and accept one cell only. An array (A1:A3+0) is taken element by element.
 constexpr std::uint8_t FnOneCellRefs = 8;
+// The IS functions: as the outermost call of a legacy array formula, taken over the formula's
+// whole area, an argument's elements beyond it #N/A (ISNA(A1:A2) in three cells is TRUE in
+// the third, where another function shows #N/A).
+constexpr std::uint8_t FnFillsArea = 16;
 
 // What parameter i (from 0) of the function takes: one of the letters above.
 char parameter_kind(const Function& f, int i);

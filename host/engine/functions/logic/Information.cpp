@@ -274,14 +274,14 @@ OMBRIX_FN(na) {
 std::vector<Entry> information_functions() {
     constexpr std::uint8_t L = FnLift;
     return {
-        {{"ISNUMBER", 1, 1, L}, fn_isnumber},
-        {{"ISERROR", 1, 1, L}, fn_iserror},
-        {{"ISNA", 1, 1, L}, fn_isna},
-        {{"ISBLANK", 1, 1, L}, fn_isblank},
-        {{"ISTEXT", 1, 1, L}, fn_istext},
-        {{"ISERR", 1, 1, L}, fn_iserr},
-        {{"ISLOGICAL", 1, 1, L}, fn_islogical},
-        {{"ISNONTEXT", 1, 1, L}, fn_isnontext},
+        {{"ISNUMBER", 1, 1, L | FnFillsArea}, fn_isnumber},
+        {{"ISERROR", 1, 1, L | FnFillsArea}, fn_iserror},
+        {{"ISNA", 1, 1, L | FnFillsArea}, fn_isna},
+        {{"ISBLANK", 1, 1, L | FnFillsArea}, fn_isblank},
+        {{"ISTEXT", 1, 1, L | FnFillsArea}, fn_istext},
+        {{"ISERR", 1, 1, L | FnFillsArea}, fn_iserr},
+        {{"ISLOGICAL", 1, 1, L | FnFillsArea}, fn_islogical},
+        {{"ISNONTEXT", 1, 1, L | FnFillsArea}, fn_isnontext},
         {{"ISEVEN", 1, 1, L}, fn_iseven},
         {{"ISODD", 1, 1, L}, fn_isodd},
         {{"ISREF", 1, 1, 0}, fn_isref},
