@@ -133,6 +133,11 @@ public:
         (void)sheet, (void)row;
         return RowHidden::No;
     }
+    // A column's width in characters (CELL("width")).
+    virtual double column_width(int sheet, std::int32_t col) const {
+        (void)sheet, (void)col;
+        return 8.43;
+    }
 };
 
 // Coercions, as the spreadsheet makes them. Text that is not a number may be a date or a

@@ -128,6 +128,24 @@ void Workbook::set_row_hidden(int sheet, std::int32_t row, RowHidden how) {
 
 RowHidden Workbook::row_hidden(int sheet, std::int32_t row) const { return impl_->row_hidden(sheet, row); }
 
+void Workbook::set_column_width(int sheet, std::int32_t first, std::int32_t last, double width) {
+    impl_->check(CellAddress{sheet, 0, first});
+    impl_->check(CellAddress{sheet, 0, last});
+    if (last < first || !(width >= 0))
+        throw EngineError("a column width needs first <= last and a width of 0 or more");
+    impl_->memo.forget();
+    auto& spans = impl_->widths[sheet].spans;
+    spans[first] = {last, width};
+}
+
+void Workbook::set_default_width(int sheet, double width) {
+    impl_->check(CellAddress{sheet, 0, 0});
+    if (!(width >= 0))
+        throw EngineError("a column width is 0 or more");
+    impl_->memo.forget();
+    impl_->widths[sheet].fallback = width;
+}
+
 bool Workbook::has_name(std::string_view name) const {
     auto it = impl_->name_index.find(to_upper(name));
     return it != impl_->name_index.end() && impl_->names[it->second].defined;

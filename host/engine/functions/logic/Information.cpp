@@ -170,8 +170,8 @@ OMBRIX_FN(error_type) {
 // CELL(info_type, [reference]) about the top-left cell of the reference (the formula's own
 // cell when it is omitted). The engine keeps no cell styles, so the types about formatting
 // answer as for a cell of the default style: "format" G (General), "color" and
-// "parentheses" 0, "prefix" "" , "protect" 1 (locked), "width" 8; "filename" is "" as for a
-// workbook not yet saved.
+// "parentheses" 0, "prefix" "" , "protect" 1 (locked); "width" is the column's, in whole
+// characters; "filename" is "" as for a workbook not yet saved.
 OMBRIX_FN(cell) {
     const Value kind = c.arg(0);
     if (kind.is_error())
@@ -216,7 +216,7 @@ OMBRIX_FN(cell) {
     if (type == "protect")
         OMBRIX_RETURN(Value::number(1));
     if (type == "width")
-        OMBRIX_RETURN(Value::number(8));
+        OMBRIX_RETURN(Value::number(std::trunc(c.ev.grid.column_width(sheet, col))));
     OMBRIX_RETURN(err(ErrorCode::Value));
 }
 
