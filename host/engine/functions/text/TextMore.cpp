@@ -188,6 +188,8 @@ OMBRIX_FN(numbervalue) {
     std::string plain;
     double scale = 1;
     bool seen_decimal = false;
+    // A number in parentheses is negative, as an accounting format shows it: "(2.5%)%".
+    bool opened = false, closed = false;
     for (char ch : s) {
         if (ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r')
             continue;
@@ -195,7 +197,15 @@ OMBRIX_FN(numbervalue) {
             scale /= 100;
             continue;
         }
-        if (scale != 1)
+        if (ch == '(' && !opened && plain.empty() && !seen_decimal && scale == 1) {
+            opened = true;
+            continue;
+        }
+        if (ch == ')' && opened && !closed) {
+            closed = true;
+            continue;
+        }
+        if (scale != 1 || closed)
             OMBRIX_RETURN(err(ErrorCode::Value));
         if (ch == dec) {
             if (seen_decimal)
@@ -209,13 +219,15 @@ OMBRIX_FN(numbervalue) {
             plain += ch;
         }
     }
+    if (opened != closed)
+        OMBRIX_RETURN(err(ErrorCode::Value));
     if (plain.empty())
         OMBRIX_RETURN(Value::number(0));
     double x;
     ErrorCode e;
     if (plain.find_first_not_of("0123456789.+-eE") != std::string::npos || !to_number(Value::text(plain), x, e, false))
         OMBRIX_RETURN(err(ErrorCode::Value));
-    OMBRIX_RETURN(Value::number(x * scale));
+    OMBRIX_RETURN(Value::number((opened ? -x : x) * scale));
 }
 
 // The full-width forms U+FF01..U+FF5E mirror ASCII ! to ~; U+3000 is the full-width space.
