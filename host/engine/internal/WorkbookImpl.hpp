@@ -317,6 +317,7 @@ struct Workbook::Impl final : detail::Grid {
     double fixed_now_serial = -1;                                      // TODAY() and NOW() read the clock when negative
     std::map<std::uint32_t, std::vector<std::string>> format_warnings; // by cell slot
     std::map<std::pair<int, std::int32_t>, RowHidden> hidden_rows;     // by sheet and row
+    std::unordered_map<std::uint32_t, detail::Area> kept_spills;       // by anchor slot (Workbook::keep_spill)
     // Merged blocks, sorted by sheet and first row when merged_sorted; the most rows one has.
     std::vector<detail::Area> merged;
     bool merged_sorted = true;
