@@ -238,9 +238,10 @@ private:
 };
 
 // The function argument: a LAMBDA or a function passed by name, or a row or column of them
-// (HSTACK or VSTACK of functions), each a further aggregation.
-bool functions_arg(const Ctx& c, int i, std::vector<const Closure*>& fs, Value& out) {
+// (HSTACK or VSTACK of functions), each a further aggregation; `down` for a column.
+bool functions_arg(const Ctx& c, int i, std::vector<const Closure*>& fs, bool& down, Value& out) {
     const Item& a = c.args[i];
+    down = a.kind == Item::Arr && a.arr->cols == 1 && a.arr->rows > 1;
     if (a.closure) {
         fs.push_back(a.closure);
         return true;
@@ -285,8 +286,8 @@ bool option_arg(const Ctx& c, int i, std::int32_t fallback, std::int32_t lo, std
 }
 
 // Sort keys: one number or a vector of them, each a column (1-based, negative descending)
-// among `columns`.
-bool sort_arg(const Ctx& c, int i, std::int32_t columns, std::vector<std::int32_t>& by, Value& out) {
+// among `columns`; several only among the first `keys` (the key columns).
+bool sort_arg(const Ctx& c, int i, std::int32_t keys, std::int32_t columns, std::vector<std::int32_t>& by, Value& out) {
     if (c.missing(i))
         return true;
     ValueGrid g;
@@ -305,6 +306,10 @@ bool sort_arg(const Ctx& c, int i, std::int32_t columns, std::vector<std::int32_
             return false;
         }
         by.push_back(std::int32_t(x));
+    }
+    if (by.size() > 1 && std::any_of(by.begin(), by.end(), [&](std::int32_t k) { return std::abs(k) > keys; })) {
+        out = err(ErrorCode::Value);
+        return false;
     }
     return true;
 }
@@ -337,17 +342,38 @@ struct Summary {
     Ctx& c;
     std::vector<const Closure*> fs;
     std::vector<Measure> measures;
+    // Functions given as a column: each entry of the rows shows one line per function, named
+    // in a column of its own, every value column aggregated by that line's function.
+    std::vector<const Closure*> down;
     ValueGrid values;
     std::vector<std::int32_t> rows;  // the rows the filter keeps, headers excluded
     std::vector<std::int32_t> whole; // for PERCENTOF-like functions: the rows of the total
 
+    // The functions read; false with the error to give.
+    bool read_functions(int i, Value& out) {
+        bool vertical;
+        if (!functions_arg(c, i, fs, vertical, out))
+            return false;
+        if (vertical) {
+            down = fs;
+            measures = measures_of(values.cols, {fs[0]});
+        } else {
+            measures = measures_of(values.cols, fs);
+        }
+        return true;
+    }
+
     // Whether the result names its aggregations in a row of their own.
-    bool labelled() const { return fs.size() > 1; }
+    bool labelled() const { return fs.size() > 1 && down.empty(); }
+    // The lines of each entry, one a function given as a column.
+    std::int32_t lines() const { return down.empty() ? 1 : std::int32_t(down.size()); }
 
     Value label(std::size_t j) const { return measures[j].f ? function_label(measures[j].f) : err(ErrorCode::NA); }
 
     // Aggregation `j` over `subset` (and over the total, for a function that takes two).
-    Value apply(const std::vector<std::int32_t>& subset, std::size_t j, const std::vector<std::int32_t>& total) {
+    // `line`: which of the functions given as a column.
+    Value apply(const std::vector<std::int32_t>& subset, std::size_t j, const std::vector<std::int32_t>& total,
+                std::int32_t line = 0) {
         const Measure& ms = measures[j];
         if (ms.column < 0)
             return err(ErrorCode::NA);
@@ -364,7 +390,7 @@ struct Summary {
         };
         // PERCENTOF, or a LAMBDA of two parameters, is given the total's values too; a
         // built-in function that may take more (IF) gets the group's alone.
-        const Closure& f = *ms.f;
+        const Closure& f = down.empty() ? *ms.f : *down[std::size_t(line)];
         const bool two = f.builtin >= 0 ? functions()[std::size_t(f.builtin)].min_args == 2 &&
                                               functions()[std::size_t(f.builtin)].max_args == 2
                                         : f.params >= 2;
@@ -438,14 +464,13 @@ Value header_label(const ValueGrid& g, bool has, bool generate, std::int32_t col
 // [filter_array], [field_relationship]).
 OMBRIX_FN(groupby) {
     ValueGrid keys;
-    Summary s{c, {}, {}, {}, {}, {}};
+    Summary s{c, {}, {}, {}, {}, {}, {}};
     if (!grid_arg(c, 0, keys, out.v) || !grid_arg(c, 1, s.values, out.v))
         return;
-    if (!functions_arg(c, 2, s.fs, out.v))
+    if (!s.read_functions(2, out.v))
         return;
     if (keys.rows != s.values.rows)
         OMBRIX_RETURN(err(ErrorCode::Value));
-    s.measures = measures_of(s.values.cols, s.fs);
     const std::int32_t n = std::int32_t(s.measures.size());
     bool has, show, generate;
     if (!headers_arg(c, 3, s.values, has, show, generate, out.v))
@@ -454,8 +479,8 @@ OMBRIX_FN(groupby) {
     std::int32_t relationship;
     const std::int32_t deepest = std::max(2, keys.cols);
     if (!option_arg(c, 4, 1, -deepest, deepest, rules.depth, out.v) ||
-        !sort_arg(c, 5, keys.cols + n, rules.by, out.v) || !filter_rows(c, 6, keys.rows, has, s.rows, out.v) ||
-        !option_arg(c, 7, 0, 0, 1, relationship, out.v))
+        !sort_arg(c, 5, keys.cols, keys.cols + n, rules.by, out.v) ||
+        !filter_rows(c, 6, keys.rows, has, s.rows, out.v) || !option_arg(c, 7, 0, 0, 1, relationship, out.v))
         return;
     rules.table = relationship == 1;
     if (rules.table && std::abs(rules.depth) > 1)
@@ -466,31 +491,36 @@ OMBRIX_FN(groupby) {
     Axis axis(keys, rules,
               [&](const std::vector<std::int32_t>& subset, int j) { return s.apply(subset, std::size_t(j), s.whole); });
     const std::vector<AxisEntry> entries = axis.arrange(s.rows);
-    const std::int32_t width = keys.cols + n;
+    const std::int32_t named = s.down.empty() ? 0 : 1; // the column naming each line's function
+    const std::int32_t first = keys.cols + named;      // the first value column
+    const std::int32_t width = first + n;
     const std::int32_t head = (show ? 1 : 0) + (s.labelled() ? 1 : 0);
-    ValueGrid r = sized(std::int32_t(entries.size()) + head, width, Value::text(""));
+    ValueGrid r = sized(std::int32_t(entries.size()) * s.lines() + head, width, Value::text(""));
     std::int32_t line = 0;
     if (show) {
         for (std::int32_t k = 0; k < keys.cols; ++k)
             r.values[std::size_t(k)] = header_label(keys, has, generate, k, "Row Field");
         for (std::int32_t j = 0; j < n; ++j) {
             const std::int32_t column = s.measures[std::size_t(j)].column;
-            r.values[std::size_t(keys.cols + j)] =
+            r.values[std::size_t(first + j)] =
                 column < 0 ? err(ErrorCode::NA) : header_label(s.values, has, generate, column, "Value");
         }
         ++line;
     }
     if (s.labelled()) {
         for (std::int32_t j = 0; j < n; ++j)
-            r.values[std::size_t(line) * std::size_t(width) + std::size_t(keys.cols + j)] = s.label(std::size_t(j));
+            r.values[std::size_t(line) * std::size_t(width) + std::size_t(first + j)] = s.label(std::size_t(j));
         ++line;
     }
-    for (const AxisEntry& e : entries) {
-        Value* cells = &r.values[std::size_t(line++) * std::size_t(width)];
-        std::copy(e.labels.begin(), e.labels.end(), cells);
-        for (std::int32_t j = 0; j < n; ++j)
-            cells[keys.cols + j] = s.apply(e.rows, std::size_t(j), s.whole);
-    }
+    for (const AxisEntry& e : entries)
+        for (std::int32_t d = 0; d < s.lines(); ++d) {
+            Value* cells = &r.values[std::size_t(line++) * std::size_t(width)];
+            std::copy(e.labels.begin(), e.labels.end(), cells);
+            if (named)
+                cells[keys.cols] = function_label(s.down[std::size_t(d)]);
+            for (std::int32_t j = 0; j < n; ++j)
+                cells[first + j] = s.apply(e.rows, std::size_t(j), s.whole, d);
+        }
     give(c, out, std::move(r));
 }
 
@@ -508,14 +538,13 @@ std::vector<std::int32_t> shared_rows(const std::vector<std::int32_t>& a, const 
 // grand total, 3 and 4 the column's or row's parent group.
 OMBRIX_FN(pivotby) {
     ValueGrid row_keys, col_keys;
-    Summary s{c, {}, {}, {}, {}, {}};
+    Summary s{c, {}, {}, {}, {}, {}, {}};
     if (!grid_arg(c, 0, row_keys, out.v) || !grid_arg(c, 1, col_keys, out.v) || !grid_arg(c, 2, s.values, out.v))
         return;
-    if (!functions_arg(c, 3, s.fs, out.v))
+    if (!s.read_functions(3, out.v))
         return;
     if (row_keys.rows != s.values.rows || col_keys.rows != s.values.rows)
         OMBRIX_RETURN(err(ErrorCode::Value));
-    s.measures = measures_of(s.values.cols, s.fs);
     const std::int32_t m = std::int32_t(s.measures.size());
     bool has, show, generate;
     if (!headers_arg(c, 4, s.values, has, show, generate, out.v))
@@ -524,10 +553,10 @@ OMBRIX_FN(pivotby) {
     std::int32_t relative;
     const std::int32_t deepest_down = std::max(2, row_keys.cols), deepest_across = std::max(2, col_keys.cols);
     if (!option_arg(c, 5, 1, -deepest_down, deepest_down, down.depth, out.v) ||
-        !sort_arg(c, 6, row_keys.cols + m, down.by, out.v) ||
+        !sort_arg(c, 6, row_keys.cols, row_keys.cols + m, down.by, out.v) ||
         !option_arg(c, 7, 1, -deepest_across, deepest_across, across.depth, out.v) ||
-        !sort_arg(c, 8, col_keys.cols + m, across.by, out.v) || !filter_rows(c, 9, s.values.rows, has, s.rows, out.v) ||
-        !option_arg(c, 10, 0, 0, 4, relative, out.v))
+        !sort_arg(c, 8, col_keys.cols, col_keys.cols + m, across.by, out.v) ||
+        !filter_rows(c, 9, s.values.rows, has, s.rows, out.v) || !option_arg(c, 10, 0, 0, 4, relative, out.v))
         return;
     if (s.rows.empty())
         OMBRIX_RETURN(err(ErrorCode::Calc));
@@ -562,8 +591,10 @@ OMBRIX_FN(pivotby) {
     const std::int32_t values_line = show ? fields_line + col_keys.cols : -1;
     const std::int32_t names_line = s.labelled() ? fields_line + col_keys.cols + (show ? 1 : 0) : -1;
     const std::int32_t head = fields_line + col_keys.cols + (show ? 1 : 0) + (s.labelled() ? 1 : 0);
-    const std::int32_t width = row_keys.cols + std::int32_t(col_entries.size()) * m;
-    ValueGrid r = sized(head + std::int32_t(row_entries.size()), width, Value::text(""));
+    const std::int32_t named = s.down.empty() ? 0 : 1; // the column naming each line's function
+    const std::int32_t first = row_keys.cols + named;  // the first value column
+    const std::int32_t width = first + std::int32_t(col_entries.size()) * m;
+    ValueGrid r = sized(head + std::int32_t(row_entries.size()) * s.lines(), width, Value::text(""));
     auto cell = [&](std::int32_t row, std::int32_t col) -> Value& {
         return r.values[std::size_t(row) * std::size_t(width) + std::size_t(col)];
     };
@@ -573,14 +604,14 @@ OMBRIX_FN(pivotby) {
             const Value h = header_label(col_keys, has, generate, k, "Col Field");
             fields += (k ? ", " : "") + (h.is_error() ? std::string("#N/A") : to_text(h));
         }
-        if (width > row_keys.cols)
-            cell(0, row_keys.cols) = Value::text(fields);
+        if (width > first)
+            cell(0, first) = Value::text(fields);
         for (std::int32_t k = 0; k < row_keys.cols; ++k)
             cell(values_line, k) = header_label(row_keys, has, generate, k, "Row Field");
     }
     for (std::size_t j = 0; j < col_entries.size(); ++j)
         for (std::int32_t v = 0; v < m; ++v) {
-            const std::int32_t col = row_keys.cols + std::int32_t(j) * m + v;
+            const std::int32_t col = first + std::int32_t(j) * m + v;
             for (std::int32_t l = 0; l < col_keys.cols; ++l)
                 cell(fields_line + l, col) = col_entries[j].labels[std::size_t(l)];
             if (show) {
@@ -591,29 +622,32 @@ OMBRIX_FN(pivotby) {
             if (s.labelled())
                 cell(names_line, col) = s.label(std::size_t(v));
         }
-    for (std::size_t i = 0; i < row_entries.size(); ++i) {
-        const std::int32_t row = head + std::int32_t(i);
-        for (std::int32_t l = 0; l < row_keys.cols; ++l)
-            cell(row, l) = row_entries[i].labels[std::size_t(l)];
-        for (std::size_t j = 0; j < col_entries.size(); ++j) {
-            const std::vector<std::int32_t> both = shared_rows(row_entries[i].rows, col_entries[j].rows);
-            if (both.empty())
-                continue;
-            const std::vector<std::int32_t>* total = &s.rows;
-            switch (relative) {
-            case 0: total = &col_entries[j].rows; break;
-            case 1: total = &row_entries[i].rows; break;
-            case 3: total = &col_parent[j]; break;
-            case 4: total = &row_parent[i]; break;
-            default: break;
+    for (std::size_t i = 0; i < row_entries.size(); ++i)
+        for (std::int32_t d = 0; d < s.lines(); ++d) {
+            const std::int32_t row = head + std::int32_t(i) * s.lines() + d;
+            for (std::int32_t l = 0; l < row_keys.cols; ++l)
+                cell(row, l) = row_entries[i].labels[std::size_t(l)];
+            if (named)
+                cell(row, row_keys.cols) = function_label(s.down[std::size_t(d)]);
+            for (std::size_t j = 0; j < col_entries.size(); ++j) {
+                const std::vector<std::int32_t> both = shared_rows(row_entries[i].rows, col_entries[j].rows);
+                if (both.empty())
+                    continue;
+                const std::vector<std::int32_t>* total = &s.rows;
+                switch (relative) {
+                case 0: total = &col_entries[j].rows; break;
+                case 1: total = &row_entries[i].rows; break;
+                case 3: total = &col_parent[j]; break;
+                case 4: total = &row_parent[i]; break;
+                default: break;
+                }
+                const std::vector<std::int32_t> within = relative == 3   ? shared_rows(*total, row_entries[i].rows)
+                                                         : relative == 4 ? shared_rows(*total, col_entries[j].rows)
+                                                                         : *total;
+                for (std::int32_t v = 0; v < m; ++v)
+                    cell(row, first + std::int32_t(j) * m + v) = s.apply(both, std::size_t(v), within, d);
             }
-            const std::vector<std::int32_t> within = relative == 3   ? shared_rows(*total, row_entries[i].rows)
-                                                     : relative == 4 ? shared_rows(*total, col_entries[j].rows)
-                                                                     : *total;
-            for (std::int32_t v = 0; v < m; ++v)
-                cell(row, row_keys.cols + std::int32_t(j) * m + v) = s.apply(both, std::size_t(v), within);
         }
-    }
     give(c, out, std::move(r));
 }
 
