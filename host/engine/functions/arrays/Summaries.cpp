@@ -495,6 +495,8 @@ OMBRIX_FN(groupby) {
     const std::int32_t first = keys.cols + named;      // the first value column
     const std::int32_t width = first + n;
     const std::int32_t head = (show ? 1 : 0) + (s.labelled() ? 1 : 0);
+    if ((std::int64_t(entries.size()) * s.lines() + head) * width > max_dense_cells)
+        OMBRIX_RETURN(err(ErrorCode::Num));
     ValueGrid r = sized(std::int32_t(entries.size()) * s.lines() + head, width, Value::text(""));
     std::int32_t line = 0;
     if (show) {
@@ -565,6 +567,8 @@ OMBRIX_FN(pivotby) {
     };
     const std::vector<AxisEntry> row_entries = Axis(row_keys, down, over_all).arrange(s.rows);
     const std::vector<AxisEntry> col_entries = Axis(col_keys, across, over_all).arrange(s.rows);
+    if (std::int64_t(row_entries.size()) * s.lines() * std::int64_t(col_entries.size()) * m > max_dense_cells)
+        OMBRIX_RETURN(err(ErrorCode::Num)); // too large a table to hold
     // The rows of each entry's parent: those sharing its keys but the last it shows (the
     // grand total's for a group of the first level and the total itself).
     auto parents = [&](const std::vector<AxisEntry>& entries, const ValueGrid& keys) {
@@ -593,6 +597,9 @@ OMBRIX_FN(pivotby) {
     const std::int32_t head = fields_line + col_keys.cols + (show ? 1 : 0) + (s.labelled() ? 1 : 0);
     const std::int32_t named = s.down.empty() ? 0 : 1; // the column naming each line's function
     const std::int32_t first = row_keys.cols + named;  // the first value column
+    if ((std::int64_t(row_entries.size()) * s.lines() + head) * (first + std::int64_t(col_entries.size()) * m) >
+        max_dense_cells)
+        OMBRIX_RETURN(err(ErrorCode::Num)); // too large a table to hold
     const std::int32_t width = first + std::int32_t(col_entries.size()) * m;
     ValueGrid r = sized(head + std::int32_t(row_entries.size()) * s.lines(), width, Value::text(""));
     auto cell = [&](std::int32_t row, std::int32_t col) -> Value& {
