@@ -209,6 +209,10 @@ public:
     // The array formula whose result gives this cell its value (the cell itself for the
     // formula's own cell), if any.
     std::optional<CellAddress> array_anchor(const CellAddress& cell) const;
+    // The block's cells hold, as values, what an array formula in its first cell last gave
+    // (a formula whose value is kept from the file): A1# of that cell is the block, until the
+    // cell is written again. Throws EngineError for a block off the grid or upside down.
+    void keep_spill(const CellRange& block);
     // The formula as it was set, without the leading '='; "" if the cell has none.
     std::string formula_text(const CellAddress& cell) const;
 

@@ -109,6 +109,9 @@ struct KeptCached {
                 if (block.contains(at) && !value.is_empty())
                     keep_value(document, at, value);
         }
+        // A1# of a kept formula's cell is still its block.
+        for (const engine::CellRange& block : blocks)
+            document.workbook.keep_spill(block);
         blocks.clear();
     }
 

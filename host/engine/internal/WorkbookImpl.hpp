@@ -322,6 +322,7 @@ struct Workbook::Impl final : detail::Grid {
         std::map<std::int32_t, std::pair<std::int32_t, double>> spans; // by first column: last, width
     };
     std::map<int, Widths> widths; // by sheet, where any is set
+    std::unordered_map<std::uint32_t, detail::Area> kept_spills;       // by anchor slot (Workbook::keep_spill)
     // Merged blocks, sorted by sheet and first row when merged_sorted; the most rows one has.
     std::vector<detail::Area> merged;
     bool merged_sorted = true;

@@ -261,7 +261,9 @@ void stack_args(Ctx& c, Item& out, bool vertical) {
     std::vector<ValueGrid> parts(std::size_t(c.argc));
     std::int64_t along = 0, across = 0;
     for (int i = 0; i < c.argc; ++i) {
-        if (!grid_arg(c, i, parts[std::size_t(i)], out.v))
+        if (c.args[i].closure) // a function: one cell, #CALC! as a value
+            parts[std::size_t(i)] = sized(1, 1, c.args[i].v);
+        else if (!grid_arg(c, i, parts[std::size_t(i)], out.v))
             return;
         const ValueGrid& p = parts[std::size_t(i)];
         along += vertical ? p.rows : p.cols;
@@ -281,7 +283,34 @@ void stack_args(Ctx& c, Item& out, bool vertical) {
             }
         offset += vertical ? p.rows : p.cols;
     }
-    give(c, out, std::move(r));
+    // Functions stacked (HSTACK(SUM, LAMBDA(x, ...))) stay functions, for GROUPBY and PIVOTBY.
+    std::vector<const Closure*> made;
+    offset = 0;
+    for (int i = 0; i < c.argc; ++i) {
+        const Item& a = c.args[i];
+        const ValueGrid& p = parts[std::size_t(i)];
+        const bool listed =
+            a.kind == Item::Arr && !a.arr->functions.empty() && a.arr->rows == p.rows && a.arr->cols == p.cols;
+        if (a.closure || listed) {
+            made.resize(r.values.size());
+            for (std::int32_t k = 0; k < p.rows * p.cols; ++k) {
+                std::int32_t rr = vertical ? offset + k / p.cols : k / p.cols,
+                             cc = vertical ? k % p.cols : offset + k % p.cols;
+                made[std::size_t(rr) * std::size_t(r.cols) + std::size_t(cc)] =
+                    a.closure ? a.closure : a.arr->functions[std::size_t(k)];
+            }
+        }
+        offset += vertical ? p.rows : p.cols;
+    }
+    if (made.empty())
+        return give(c, out, std::move(r));
+    auto arr = std::make_shared<Array>();
+    arr->rows = r.rows;
+    arr->cols = r.cols;
+    arr->values = std::move(r.values);
+    arr->functions = std::move(made);
+    out.kind = Item::Arr;
+    out.arr = c.ev.keep(std::move(arr));
 }
 OMBRIX_FN(vstack) { stack_args(c, out, true); }
 OMBRIX_FN(hstack) { stack_args(c, out, false); }
