@@ -321,7 +321,7 @@ struct Workbook::Impl final : detail::Grid {
         double fallback = 8.43;
         std::map<std::int32_t, std::pair<std::int32_t, double>> spans; // by first column: last, width
     };
-    std::map<int, Widths> widths; // by sheet, where any is set
+    std::map<int, Widths> widths;                                      // by sheet, where any is set
     std::unordered_map<std::uint32_t, detail::Area> kept_spills;       // by anchor slot (Workbook::keep_spill)
     // Merged blocks, sorted by sheet and first row when merged_sorted; the most rows one has.
     std::vector<detail::Area> merged;

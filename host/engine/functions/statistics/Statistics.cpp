@@ -107,7 +107,7 @@ Value percentile(std::vector<double>& xs, double k, bool exclusive) {
     return Value::number(interpolate(xs, h));
 }
 
-// The quart's range is checked before it is truncated: QUARTILE(x,-0.5) is #NUM!.
+// A quart below 0 is #NUM! before it is truncated (QUARTILE(x,-0.5)); 4.5 is 4.
 void percentile_of(Ctx& c, Item& out, bool exclusive, bool quartile) {
     OMBRIX_NUMBER(1, k);
     auto& xs = numbers();
@@ -115,10 +115,10 @@ void percentile_of(Ctx& c, Item& out, bool exclusive, bool quartile) {
     if (!collect(c, 0, 1, xs, e))
         OMBRIX_RETURN(e);
     if (quartile) {
-        if (k < 0 || k > 4)
+        if (k < 0)
             OMBRIX_RETURN(err(ErrorCode::Num));
         k = std::trunc(k);
-        if (exclusive && (k <= 0 || k >= 4))
+        if (k > 4 || (exclusive && (k <= 0 || k >= 4)))
             OMBRIX_RETURN(err(ErrorCode::Num));
         k /= 4;
     }
