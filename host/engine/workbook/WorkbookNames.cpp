@@ -90,8 +90,17 @@ void Workbook::define_name(const std::string& name, std::string_view formula, in
     n.text = std::string(formula);
     n.program = std::move(p);
     n.array_program = std::move(in_arrays);
-    n.relative = std::any_of(n.program.refs.begin(), n.program.refs.end(), [](const SymRef& r) {
-        return r.table().empty() && !r.invalid && !r.external &&
+    // A table's [#This Row] is relative too: the row of the formula using the name.
+    auto this_row = [](const SymRef& r) {
+        const std::string spec = to_upper(r.table_spec());
+        const std::size_t at = spec.find('@');
+        return spec.find("#THIS ROW") != std::string::npos ||
+               (at != std::string::npos && spec.find_first_not_of(" [") == at);
+    };
+    n.relative = std::any_of(n.program.refs.begin(), n.program.refs.end(), [&](const SymRef& r) {
+        if (!r.table().empty())
+            return !r.table_spec().empty() && this_row(r);
+        return !r.invalid && !r.external &&
                ((!r.whole_cols && (!r.r1_abs || !r.r2_abs)) || (!r.whole_rows && (!r.c1_abs || !r.c2_abs)));
     });
     n.defined = true;
