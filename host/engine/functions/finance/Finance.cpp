@@ -185,7 +185,32 @@ OMBRIX_FN(irr) {
 // text or TRUE is #VALUE!.
 bool dated_flows(const Ctx& c, int values_at, bool for_xirr, std::vector<double>& values, std::vector<double>& dates,
                  Value& out) {
-    for (int k = 0; k < 2; ++k) {
+    if (for_xirr) { // cell by cell, where an empty pair is none
+        const View vs(c.ev, c.args[values_at]), ds(c.ev, c.args[values_at + 1]);
+        const bool direct = c.args[values_at].kind == Item::Val, direct_days = c.args[values_at + 1].kind == Item::Val;
+        const std::int64_t n = std::int64_t(vs.rows) * vs.cols;
+        if (n != std::int64_t(ds.rows) * ds.cols) {
+            out = err(ErrorCode::Num);
+            return false;
+        }
+        for (std::int64_t i = 0; i < n; ++i) {
+            const Value v = vs.at(std::int32_t(i / vs.cols), std::int32_t(i % vs.cols));
+            const Value day = ds.at(std::int32_t(i / ds.cols), std::int32_t(i % ds.cols));
+            if (v.is_empty() && day.is_empty() && !direct)
+                continue;
+            double x = 0, t = 0;
+            ErrorCode e;
+            const bool date1904 = c.ev.grid.date1904();
+            if ((!v.is_empty() && !v.is_number() && !direct) || (!v.is_empty() && !to_number(v, x, e, date1904)) ||
+                (!day.is_number() && !direct_days) || !to_number(day, t, e, date1904)) {
+                out = err(ErrorCode::Value);
+                return false;
+            }
+            values.push_back(x);
+            dates.push_back(std::floor(t));
+        }
+    }
+    for (int k = 0; k < 2 && !for_xirr; ++k) {
         std::vector<double>& into = k == 0 ? values : dates;
         bool ok = true;
         each_value(c, values_at + k, values_at + k + 1, [&](const Value& v, bool direct, bool) {
@@ -241,11 +266,25 @@ OMBRIX_FN(xnpv) {
     OMBRIX_RETURN(Value::number(value));
 }
 
+// XIRR reads its guess first (a logical one is #VALUE!), then the dates' errors, then the
+// values'; a flow whose value and date cells are both empty is none.
 OMBRIX_FN(xirr) {
+    double guess = 0.1;
+    if (!c.missing(2)) {
+        if (c.arg(2).is_boolean())
+            OMBRIX_RETURN(err(ErrorCode::Value));
+        if (!num(c, 2, guess, out.v))
+            return;
+    }
+    const View values(c.ev, c.args[0]), days(c.ev, c.args[1]);
+    for (const View* view : {&days, &values})
+        for (std::int32_t r = 0; r < view->rows; ++r)
+            for (std::int32_t k = 0; k < view->cols; ++k)
+                if (const Value e = view->at(r, k); e.is_error())
+                    OMBRIX_RETURN(e);
     std::vector<double> v, d;
     if (!dated_flows(c, 0, true, v, d, out.v))
         return;
-    OMBRIX_NUMBER_OR(2, guess, 0.1);
     if (!has_both_signs(v) || guess <= -1)
         OMBRIX_RETURN(err(ErrorCode::Num));
     auto at = [&](double r, double& value, double& slope) { xnpv_at(r, v, d, value, slope); };
