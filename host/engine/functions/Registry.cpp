@@ -197,6 +197,12 @@ char parameter_kind(const Function& f, int i) {
     return p[open + 1 + (std::size_t(i) - open) % period];
 }
 
+// Whether argument i, a reference to one cell, holds a logical value that a function with
+// FnOneCellRefs refuses (#VALUE!): all of them do but ACCRINT's calculation method.
+__attribute__((noinline)) bool refused_logical(const Evaluator& ev, const Entry& e, const Item& arg, int i) {
+    return ev.grid.cell_value(arg.cell).is_boolean() && !(i == 7 && std::string_view(e.meta.name) == "ACCRINT");
+}
+
 void call_function(Evaluator& ev, int id, Item* args, int argc, Item& out, bool array) {
     const Entry& e = table()[static_cast<std::size_t>(id)];
     if ((e.meta.flags & FnLift) || e.meta.params) {
@@ -204,6 +210,11 @@ void call_function(Evaluator& ev, int id, Item* args, int argc, Item& out, bool 
             const char kind = parameter_kind(e.meta, i);
             if (!lifting(kind))
                 continue;
+            if ((e.meta.flags & FnOneCellRefs) && args[i].kind == Item::Cell && refused_logical(ev, e, args[i], i)) {
+                out = Item();
+                out.v = Value::error(ErrorCode::Value);
+                return;
+            }
             const bool apart = taken_apart(kind, args[i], array);
             // (Every function with FnOneCellRefs has a parameter that takes one value.)
             if ((apart || args[i].kind == Item::Range) && (e.meta.flags & FnOneCellRefs) &&
