@@ -259,7 +259,8 @@ void fold(Ctx& c, Item& out) {
     OMBRIX_RETURN(result(r, s));
 }
 
-// IMSUB and IMDIV: two numbers with one suffix.
+// IMSUB and IMDIV: two numbers with one suffix; mixed ones are #NUM! here (where IMSUM and
+// IMPRODUCT give #VALUE!).
 template <bool Divide>
 void binary(Ctx& c, Item& out) {
     Cx a, b;
@@ -267,7 +268,7 @@ void binary(Ctx& c, Item& out) {
     if (!complex_arg(c, 0, a, sa, out.v) || !complex_arg(c, 1, b, sb, out.v))
         return;
     if (sa && sb && sa != sb)
-        OMBRIX_RETURN(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     if (Divide && b == Cx(0))
         OMBRIX_RETURN(err(ErrorCode::Num));
     OMBRIX_RETURN(result(Divide ? a / b : a - b, sa ? sa : sb));
