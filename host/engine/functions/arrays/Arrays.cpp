@@ -206,7 +206,8 @@ void take_or_drop(Ctx& c, Item& out, bool take) {
 OMBRIX_FN(take) { take_or_drop(c, out, true); }
 OMBRIX_FN(drop) { take_or_drop(c, out, false); }
 
-// CHOOSECOLS and CHOOSEROWS: the listed columns (rows), counted from the end when negative.
+// CHOOSECOLS and CHOOSEROWS: the listed columns (rows), counted from the end when negative;
+// a list of them is a row or a column (one of several rows and columns is #VALUE!).
 void choose_lines(Ctx& c, Item& out, bool columns) {
     OMBRIX_GRID(0, g);
     std::int32_t size = columns ? g.cols : g.rows;
@@ -215,6 +216,8 @@ void choose_lines(Ctx& c, Item& out, bool columns) {
         ValueGrid list;
         if (!grid_arg(c, i, list, out.v))
             return;
+        if (list.rows > 1 && list.cols > 1)
+            OMBRIX_RETURN(err(ErrorCode::Value));
         for (const Value& v : list.values) {
             double x;
             ErrorCode e = ErrorCode::Value;
