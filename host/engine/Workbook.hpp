@@ -209,6 +209,10 @@ public:
     // The array formula whose result gives this cell its value (the cell itself for the
     // formula's own cell), if any.
     std::optional<CellAddress> array_anchor(const CellAddress& cell) const;
+    // The block's cells hold, as values, what an array formula in its first cell last gave
+    // (a formula whose value is kept from the file): A1# of that cell is the block, until the
+    // cell is written again. Throws EngineError for a block off the grid or upside down.
+    void keep_spill(const CellRange& block);
     // The formula as it was set, without the leading '='; "" if the cell has none.
     std::string formula_text(const CellAddress& cell) const;
 
@@ -247,6 +251,11 @@ public:
     // change nothing. Throws EngineError for a row off the grid; recalculates nothing by itself.
     void set_row_hidden(int sheet, std::int32_t row, RowHidden how);
     RowHidden row_hidden(int sheet, std::int32_t row) const;
+    // Column widths in characters of the default font, as CELL("width") reports them (its
+    // integer part): columns first..last of a sheet, or every other one with set_default_width
+    // (8.43 unless set). Throws EngineError for a sheet or column off the grid.
+    void set_column_width(int sheet, std::int32_t first, std::int32_t last, double width);
+    void set_default_width(int sheet, double width);
     // The copy of linked workbook `number` (1 for [1]); setting it again replaces it. Throws
     // EngineError for a number outside 1 to 65535.
     void set_linked_book(int number, const LinkedBook& book);

@@ -109,6 +109,9 @@ struct KeptCached {
                 if (block.contains(at) && !value.is_empty())
                     keep_value(document, at, value);
         }
+        // A1# of a kept formula's cell is still its block.
+        for (const engine::CellRange& block : blocks)
+            document.workbook.keep_spill(block);
         blocks.clear();
     }
 
@@ -181,6 +184,14 @@ void build_workbook(const std::string& file, WorkbookRecord& record, Document& d
             book.set_row_hidden(int(s), std::int32_t(row),
                                 record.sheets[s].filters.empty() ? engine::RowHidden::ByUser
                                                                  : engine::RowHidden::ByFilter);
+
+    for (std::size_t s = 0; s < record.sheets.size(); ++s) {
+        const SheetRecord& sheet = record.sheets[s];
+        if (sheet.default_width > 0)
+            book.set_default_width(int(s), sheet.default_width);
+        for (const SheetRecord::ColumnWidth& w : sheet.widths)
+            book.set_column_width(int(s), std::int32_t(w.first), std::int32_t(w.last), w.width);
+    }
 
     for (const NameRecord& name : record.names) {
         // Built-in names (print areas, filter ranges) mean nothing to a calculation.

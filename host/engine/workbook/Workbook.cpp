@@ -128,6 +128,8 @@ void Workbook::set_value(const CellAddress& a, const Value& value) {
         id = impl_->slot(a.sheet, a.row, a.col);
     }
     impl_->remove_formula(id);
+    if (!impl_->kept_spills.empty())
+        impl_->kept_spills.erase(id);
     impl_->cells[id].value = value;
     impl_->touched(id);
     impl_->dependencies.mark_changed(id);

@@ -161,6 +161,13 @@ void Workbook::Impl::place_array(std::uint32_t id, std::shared_ptr<const Array> 
 
 bool Workbook::Impl::spill_area(std::uint32_t id, Area& out, Value& error) const {
     std::uint32_t fi = cells[id].formula;
+    if (fi == none && !kept_spills.empty()) {
+        auto kept = kept_spills.find(id);
+        if (kept != kept_spills.end()) {
+            out = kept->second;
+            return true;
+        }
+    }
     if (fi == none || !formulas[fi].array || formulas[fi].anchor != none) {
         error = Value::error(ErrorCode::Ref);
         return false;
@@ -181,6 +188,18 @@ bool Workbook::Impl::spill_area(std::uint32_t id, Area& out, Value& error) const
         out.c2 = std::max(out.c2, places[m].col);
     }
     return true;
+}
+
+void Workbook::keep_spill(const CellRange& block) {
+    const CellAddress first{block.sheet, block.first_row, block.first_col};
+    impl_->check(first);
+    impl_->check(CellAddress{block.sheet, block.last_row, block.last_col});
+    if (block.last_row < block.first_row || block.last_col < block.first_col)
+        throw EngineError("A kept spill's block must have at least one cell");
+    std::uint32_t id = impl_->find(first);
+    if (id == none)
+        id = impl_->slot(first.sheet, first.row, first.col);
+    impl_->kept_spills[id] = Area{block.sheet, block.first_row, block.first_col, block.last_row, block.last_col};
 }
 
 void Workbook::set_array_formula(const CellAddress& anchor, std::string_view text, std::int32_t rows,

@@ -124,10 +124,10 @@ TEST(FaithfulSave, FormulasNeedingTheOutsideWorldKeepTheirCachedValues) {
 }
 
 // Functions of add-ins that are not loaded here (_xll.NAME, a macro's function, another
-// workbook's function: [1]!sql) are kept as
-// the outside world's are: the cached value, of an array formula its whole block (spilled or
-// entered as an array), one warning naming the functions and cells, the cells saved as they
-// were. A function cached as #NAME? was nobody's: it stays a formula and is diagnosed.
+// workbook's function: [1]!sql) are kept as the outside world's are: the cached value, of an
+// array formula its whole block (spilled or entered as an array, and A2# still that block),
+// one warning naming the functions and cells, the cells saved as they were. A function
+// cached as #NAME? was nobody's: it stays a formula and is diagnosed.
 TEST(FaithfulSave, FunctionsOfAddInsNotLoadedKeepTheirCachedValues) {
     const std::string pricer = "<c r=\"A1\"><f>_xll.PRICER(B1,\"call\")</f><v>12.5</v></c>";
     const std::string spill = "<c r=\"A2\" cm=\"1\"><f t=\"array\" ref=\"A2:A4\">_xll.SERIES(B1)</f><v>1</v></c>";
@@ -140,7 +140,7 @@ TEST(FaithfulSave, FunctionsOfAddInsNotLoadedKeepTheirCachedValues) {
                               "</row>"
                               "<row r=\"2\">" +
                               spill + "<c r=\"C2\"><f>SUM(A2:A4)+E2</f><v>0</v></c>" + legacy +
-                              "<c r=\"E2\"><v>8</v></c></row>"
+                              "<c r=\"E2\"><v>8</v></c><c r=\"G2\"><f>SUM(_xlfn.ANCHORARRAY(A2))</f><v>0</v></c></row>"
                               "<row r=\"3\"><c r=\"A3\"><v>2</v></c></row><row r=\"4\"><c r=\"A4\"><v>3</v></c></row>";
     Document d = load_xlsx_bytes("addins.xlsx", zip(workbook_parts({{"S", cells}})));
     ASSERT_EQ(d.warnings.size(), 1u);
@@ -150,6 +150,7 @@ TEST(FaithfulSave, FunctionsOfAddInsNotLoadedKeepTheirCachedValues) {
     d.workbook.recalculate_all();
     EXPECT_EQ(d.workbook.value({0, 0, 2}), Value::number(25)); // C1 = A1*2
     EXPECT_EQ(d.workbook.value({0, 1, 2}), Value::number(14)); // C2 = 1+2+3+8
+    EXPECT_EQ(d.workbook.value({0, 1, 6}), Value::number(6));  // G2 = SUM(A2#), the kept block
     EXPECT_EQ(d.workbook.value({0, 0, 3}), Value::error(host::engine::ErrorCode::Name));
     const std::vector<std::string> diagnosed = host::io::diagnostic_warnings("addins.xlsx", d.workbook);
     ASSERT_EQ(diagnosed.size(), 1u);

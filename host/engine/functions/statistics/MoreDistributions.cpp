@@ -158,8 +158,18 @@ OMBRIX_FN(hypgeom_dist) {
     if (c.argc > 4 && !flag(c, 4, cumulative, out.v))
         return;
     double k = std::trunc(kf), n = std::trunc(nf), K = std::trunc(Kf), N = std::trunc(Nf);
-    if (k < 0 || k > n || k > K || n > N || K > N || n <= 0 || K <= 0 || N <= 0 || k < n - N + K)
+    if (k < 0 || n < 0 || K < 0 || N < 0 || n > N || K > N)
         OMBRIX_RETURN(err(ErrorCode::Num));
+    // Successes the sample cannot hold: #NUM! for their probability, but the cumulative one
+    // is 0 below the fewest possible and 1 from the most on.
+    const double fewest = std::max(0.0, n - N + K), most = std::min(n, K);
+    if (k < fewest || k > most) {
+        if (!cumulative)
+            OMBRIX_RETURN(err(ErrorCode::Num));
+        OMBRIX_RETURN(Value::number(k < fewest ? 0 : 1));
+    }
+    if (n == 0 || K == 0 || K == N) // a single possible count
+        OMBRIX_RETURN(Value::number(1));
     const bm::hypergeometric_distribution<double, Quiet> d{unsigned(K), unsigned(n), unsigned(N)};
     OMBRIX_RETURN(guarded([&] { return cumulative ? bm::cdf(d, unsigned(k)) : bm::pdf(d, unsigned(k)); }));
 }
