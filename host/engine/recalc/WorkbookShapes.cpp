@@ -366,7 +366,8 @@ void Workbook::Impl::evaluate_batch(const std::uint32_t* ids, std::uint32_t coun
 // memory traffic in a large model. Laid out in the order's sequence, they are read as a stream.
 void Workbook::Impl::pack_compact(const std::vector<std::uint32_t>& order) {
     const std::size_t live = compact_formulas.size() - free_compact.size();
-    if (live < packed_minimum)
+    // Not inside a data table's calculation, which runs within another recalculation's order.
+    if (live < packed_minimum || data_table_depth > 0)
         return;
     std::size_t in_order = 0;
     bool sequential = true;

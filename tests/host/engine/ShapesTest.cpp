@@ -4,6 +4,8 @@
 
 #include "Fixture.hpp"
 
+#include <set>
+
 namespace enginetest {
 namespace {
 
@@ -98,6 +100,53 @@ TEST_F(Shapes, WideBlocksAsTheFormulasAlone) {
                     EXPECT_TRUE(a == b) << formula << " at row " << r + 1 << ", column " << c + 1 << ", round " << round
                                         << ": " << show(a) << " in the block, " << show(b) << " alone";
                 }
+        }
+    }
+}
+
+// Many shapes interleaved row by row, more cells than the engine lays out in its
+// recalculation's order (the cells of a shape run together though rows apart): each cell as
+// the same formula alone in column D, through rounds of inputs, cells written over and given
+// back their formula (which free and take again the shapes' entries).
+struct Round {
+    double b1, c1;
+    const char* overwrite; // a cell of the block given a constant, or none
+    const char* restore;   // a cell given back its formula, or none
+};
+const Round rounds[] = {
+    {1, 2, nullptr, nullptr},  {-3.5, 0.25, "C100", nullptr}, {-3.5, 0.25, "C4000", "C100"}, {2, 4, nullptr, nullptr},
+    {1e-3, -7, "C2", "C4000"}, {0, 0, nullptr, "C2"},         {5, -5, "C5001", nullptr},
+};
+
+TEST_F(Shapes, ManyShapesRowsApartAsTheFormulasAlone) {
+    constexpr int rows = 5000;
+    auto text = [](int i) { // 1,001 shapes (7 x 11 x 13), the cells of each 1,001 rows apart
+        return "($B$1-" + std::to_string(i % 7) + ")^2+SIN($C$1*" + std::to_string(1 + i % 11) + ")*" +
+               std::to_string(i % 13) + "/10";
+    };
+    for (int i = 0; i < rows; ++i) {
+        wb.set_formula({0, i + 1, 2}, text(i));
+        wb.set_formula({0, i + 1, 3}, "CHOOSE(1," + text(i) + ")");
+    }
+    std::set<int> constants; // rows of the block written over
+    for (const Round& r : rounds) {
+        if (r.overwrite) {
+            wb.set_value(at(r.overwrite), N(-1));
+            constants.insert(at(r.overwrite).row);
+        }
+        if (r.restore) {
+            wb.set_formula(at(r.restore), text(at(r.restore).row - 1));
+            constants.erase(at(r.restore).row);
+        }
+        wb.set_values({{at("B1"), N(r.b1)}, {at("C1"), N(r.c1)}});
+        wb.recalculate();
+        for (int row = 1; row <= rows; ++row) {
+            if (constants.count(row))
+                continue;
+            const Value& block = wb.value({0, row, 2});
+            const Value& alone = wb.value({0, row, 3});
+            ASSERT_TRUE(block == alone) << "row " << row + 1 << ", B1 " << r.b1 << ": " << show(block)
+                                        << " in the block, " << show(alone) << " alone";
         }
     }
 }
