@@ -158,8 +158,12 @@ OMBRIX_FN(hypgeom_dist) {
     if (c.argc > 4 && !flag(c, 4, cumulative, out.v))
         return;
     double k = std::trunc(kf), n = std::trunc(nf), K = std::trunc(Kf), N = std::trunc(Nf);
-    if (k < 0 || k > n || k > K || n > N || K > N || n <= 0 || K <= 0 || N <= 0 || k < n - N + K)
+    if (k < 0 || k > n || k > K || n > N || K > N || n <= 0 || K <= 0 || N <= 0)
         OMBRIX_RETURN(err(ErrorCode::Num));
+    // Fewer successes than the sample must hold: HYPGEOM.DIST gives their probability, 0;
+    // the legacy function refuses them.
+    if (k < n - N + K)
+        OMBRIX_RETURN(c.argc > 4 ? Value::number(0) : err(ErrorCode::Num));
     const bm::hypergeometric_distribution<double, Quiet> d{unsigned(K), unsigned(n), unsigned(N)};
     OMBRIX_RETURN(guarded([&] { return cumulative ? bm::cdf(d, unsigned(k)) : bm::pdf(d, unsigned(k)); }));
 }
