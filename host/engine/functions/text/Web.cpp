@@ -248,34 +248,24 @@ struct Found {
     std::string value() const { return attribute ? *attribute : string_value(*node); }
 };
 
-// The XPath this reads: location paths from the root (/a/b) or anywhere (//b), steps of
-// element names or *, @name or @*, text(), node(), . and .., each with predicates that are
-// XPath 1.0 expressions: a position ([2], [last()-1]), or a test with its operators, paths
-// along any axis ([not(.=preceding::*)]) and functions ([.*0=0], [contains(.,'x')],
+// The XPath this reads: location paths from the root (/a/b) or anywhere (//b), steps along
+// any axis (element names or *, @name or @*, text(), node(), . and .., following::s...), each
+// with predicates that are XPath 1.0 expressions: a position ([2], [last()-1]), or a test with
+// its operators, paths and functions ([not(.=preceding::*)], [.*0=0], [contains(.,'x')],
 // [translate(.,'0123456789','')='']). Anything else is #VALUE!.
 class XPath {
 public:
     XPath(std::string_view path, const XmlNode& document) : p_(path), document_(document) {}
 
     bool run(std::vector<Found>& out) {
-        std::vector<Found> current{Found{&document_, nullptr}};
         spaces();
         if (!starts("/"))
             return false; // relative paths start from the document too
-        while (starts("/")) {
-            ++i_;
-            bool anywhere = false;
-            if (starts("/")) {
-                ++i_;
-                anywhere = true;
-            }
-            if (!step(current, anywhere))
-                return false;
-            spaces();
-        }
-        if (i_ != p_.size())
+        std::unique_ptr<Expr> e = path();
+        spaces();
+        if (!e || i_ != p_.size())
             return false;
-        out = std::move(current);
+        out = follow(*e, Context{Found{&document_, nullptr}, 1, 1});
         return true;
     }
 
@@ -292,117 +282,6 @@ private:
             ++i_;
         return std::string(p_.substr(from, i_ - from));
     }
-    static void descendants(const XmlNode& n, std::vector<const XmlNode*>& out) {
-        out.push_back(&n);
-        for (const auto& child : n.children)
-            if (!child->name.empty())
-                descendants(*child, out);
-    }
-    bool step(std::vector<Found>& current, bool anywhere) {
-        spaces();
-        std::vector<const XmlNode*> contexts;
-        for (const Found& f : current)
-            if (!f.attribute) {
-                if (anywhere)
-                    descendants(*f.node, contexts);
-                else
-                    contexts.push_back(f.node);
-            }
-        // Nested matches reach the same descendants twice: each context once, in order.
-        std::vector<const XmlNode*> unique;
-        std::set<const XmlNode*> seen_contexts;
-        for (const XmlNode* n : contexts)
-            if (seen_contexts.insert(n).second)
-                unique.push_back(n);
-        contexts = std::move(unique);
-        enum { Element, Attribute, Text, Node, Self, Parent } kind = Element;
-        std::string wanted;
-        if (starts("@")) {
-            ++i_;
-            kind = Attribute;
-            wanted = starts("*") ? (++i_, "*") : name();
-        } else if (starts("text()")) {
-            i_ += 6;
-            kind = Text;
-        } else if (starts("node()")) {
-            i_ += 6;
-            kind = Node;
-        } else if (starts("..")) {
-            i_ += 2;
-            kind = Parent;
-        } else if (starts(".")) {
-            ++i_;
-            kind = Self;
-        } else {
-            wanted = starts("*") ? (++i_, "*") : name();
-        }
-        if ((kind == Element || kind == Attribute) && wanted.empty())
-            return false;
-        // Each context's matches are filtered by the step's predicates on their own (positions
-        // count within them); the predicates are read again for each.
-        const std::size_t predicates_at = i_;
-        auto filter = [&](std::vector<Found>& group) {
-            i_ = predicates_at;
-            for (;;) {
-                spaces();
-                if (!starts("["))
-                    return true;
-                ++i_;
-                if (!predicate(group))
-                    return false;
-            }
-        };
-        std::vector<Found> next;
-        std::set<std::pair<const XmlNode*, const std::string*>> seen;
-        for (const XmlNode* context : contexts) {
-            std::vector<Found> group;
-            if (kind == Attribute) {
-                for (const auto& a : context->attributes)
-                    if (wanted == "*" || a.first == wanted)
-                        group.push_back(Found{context, &a.second});
-            } else if (kind == Self) {
-                group.push_back(Found{context, nullptr});
-            } else if (kind == Parent) {
-                if (context->parent)
-                    group.push_back(Found{context->parent, nullptr});
-            } else {
-                for (const auto& child : context->children) {
-                    const bool text = child->name.empty();
-                    if ((kind == Text && text) || kind == Node ||
-                        (kind == Element && !text && (wanted == "*" || child->name == wanted)))
-                        group.push_back(Found{child.get(), nullptr});
-                }
-            }
-            if (!filter(group))
-                return false;
-            for (const Found& f : group)
-                if (seen.emplace(f.node, f.attribute).second)
-                    next.push_back(f);
-        }
-        std::vector<Found> none;
-        if (!filter(none)) // leaves the reading past the predicates, whatever matched
-            return false;
-        current = std::move(next);
-        return true;
-    }
-    // One predicate, after its '[', through its ']': filters the group. A number keeps the
-    // node at that position; anything else keeps the nodes for which it is true.
-    bool predicate(std::vector<Found>& group) {
-        std::unique_ptr<Expr> e = or_expr();
-        spaces();
-        if (!e || !starts("]"))
-            return false;
-        ++i_;
-        std::vector<Found> kept;
-        for (std::size_t k = 0; k < group.size(); ++k) {
-            const XValue v = eval(*e, Context{group[k], k + 1, group.size()});
-            if (v.kind == XValue::Number ? v.number == double(k + 1) : truth(v))
-                kept.push_back(group[k]);
-        }
-        group = std::move(kept);
-        return true;
-    }
-
     // ---- expressions in predicates: XPath 1.0's operators, paths along its axes, and its
     // functions on strings, numbers and node sets ----
 
