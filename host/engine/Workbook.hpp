@@ -251,6 +251,11 @@ public:
     // change nothing. Throws EngineError for a row off the grid; recalculates nothing by itself.
     void set_row_hidden(int sheet, std::int32_t row, RowHidden how);
     RowHidden row_hidden(int sheet, std::int32_t row) const;
+    // Column widths in characters of the default font, as CELL("width") reports them (its
+    // integer part): columns first..last of a sheet, or every other one with set_default_width
+    // (8.43 unless set). Throws EngineError for a sheet or column off the grid.
+    void set_column_width(int sheet, std::int32_t first, std::int32_t last, double width);
+    void set_default_width(int sheet, double width);
     // The copy of linked workbook `number` (1 for [1]); setting it again replaces it. Throws
     // EngineError for a number outside 1 to 65535.
     void set_linked_book(int number, const LinkedBook& book);

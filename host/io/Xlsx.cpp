@@ -185,6 +185,14 @@ void build_workbook(const std::string& file, WorkbookRecord& record, Document& d
                                 record.sheets[s].filters.empty() ? engine::RowHidden::ByUser
                                                                  : engine::RowHidden::ByFilter);
 
+    for (std::size_t s = 0; s < record.sheets.size(); ++s) {
+        const SheetRecord& sheet = record.sheets[s];
+        if (sheet.default_width > 0)
+            book.set_default_width(int(s), sheet.default_width);
+        for (const SheetRecord::ColumnWidth& w : sheet.widths)
+            book.set_column_width(int(s), std::int32_t(w.first), std::int32_t(w.last), w.width);
+    }
+
     for (const NameRecord& name : record.names) {
         // Built-in names (print areas, filter ranges) mean nothing to a calculation.
         if (name.name.rfind("_xlnm.", 0) == 0)

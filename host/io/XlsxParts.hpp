@@ -78,6 +78,14 @@ struct SheetRecord {
     std::vector<std::int32_t> shared_indexes; // the shared formulas as the file numbers them, in order met
     std::vector<engine::TableDef> tables; // its table parts (the sheet index left 0)
     std::vector<std::uint32_t> hidden_rows;
+    // Column widths in characters (without the cell's padding): the default (0 where the
+    // sheet says none), and spans of columns of their own (first, last, width; 0 hidden).
+    double default_width = 0;
+    struct ColumnWidth {
+        std::uint32_t first, last;
+        double width;
+    };
+    std::vector<ColumnWidth> widths;
     // The ranges of the sheet's filter and its tables' filters that have criteria, header row
     // included: the hidden rows below a header are the ones a filter hides.
     std::vector<Block> filters;

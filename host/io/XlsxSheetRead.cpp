@@ -5,6 +5,7 @@
 #include "io/Xml.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <string_view>
 #include <unordered_map>
@@ -91,7 +92,40 @@ private:
         return true;
     }
 
+    // A width in the file counts the cell's padding too: 5 pixels, with the digits of the
+    // default font 7 wide, the width a whole number of pixels.
+    static double characters(double stored) { return std::max(0.0, (std::round(stored * 7) - 5) / 7); }
+
+    void read_widths(const pugi::xml_node& root) {
+        sheet_.default_width = 0;
+        sheet_.widths.clear();
+        double w = 0;
+        if (pugi::xml_node format = child(root, "sheetFormatPr")) {
+            if (read_double(format.attribute("defaultColWidth").value(), w) && w >= 0)
+                sheet_.default_width = characters(w);
+            else if (read_double(format.attribute("baseColWidth").value(), w) && w >= 0)
+                sheet_.default_width = w;
+        }
+        if (pugi::xml_node cols = child(root, "cols"))
+            for (pugi::xml_node col = cols.first_child(); col; col = col.next_sibling()) {
+                long long first = 0, last = 0;
+                if (col.type() != pugi::node_element || !is(col, "col") ||
+                    !read_int(col.attribute("min").value(), first) || !read_int(col.attribute("max").value(), last) ||
+                    first < 1 || last < first || last > static_cast<long long>(grid_columns))
+                    continue;
+                const std::string_view hidden = col.attribute("hidden").value();
+                if (hidden == "1" || hidden == "true")
+                    w = 0;
+                else if (read_double(col.attribute("width").value(), w) && w >= 0)
+                    w = characters(w);
+                else
+                    continue;
+                sheet_.widths.push_back({std::uint32_t(first - 1), std::uint32_t(last - 1), w});
+            }
+    }
+
     void read_filter(const pugi::xml_node& root) {
+        read_widths(root);
         Block filter;
         if (pugi::xml_node auto_filter = child(root, "autoFilter"))
             if (read_active_filter(auto_filter, filter))

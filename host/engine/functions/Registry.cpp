@@ -72,13 +72,18 @@ const std::vector<Entry>& table() {
 
 bool is_multi(const Item& item) { return item.kind == Item::Arr || (item.kind == Item::Range && item.area.size() > 1); }
 
+// Whether a parameter of this kind makes the call element by element when given an array.
+bool lifting(char kind) { return kind == 'v' || kind == 'c' || kind == 't'; }
+
 // Whether an argument a parameter of this kind is given is taken element by element: an array
 // always, a range in array context (elsewhere a 'v' parameter takes the one cell of a range
-// beside the formula), and with 'f' a range anywhere.
+// beside the formula) but never with 't', and with 'f' a range anywhere.
 bool taken_apart(char kind, const Item& item, bool array) {
     if (kind == 'a' || !is_multi(item))
         return false;
-    return item.kind == Item::Arr ? item.arr->values.size() > 1 : array || kind == 'f';
+    if (item.kind == Item::Arr)
+        return item.arr->values.size() > 1;
+    return kind == 'f' || (array && kind != 't');
 }
 
 // Whether a function with FnOneCellRefs is given a range of more than one cell for a
@@ -92,18 +97,28 @@ __attribute__((noinline)) bool takes_a_larger_range(const Entry& e, const Item* 
 }
 
 // A scalar function given arrays: applied element by element.
-__attribute__((noinline)) void lift(Evaluator& ev, const Entry& e, Item* args, int argc, Item& out, bool array) {
+__attribute__((noinline)) void lift(Evaluator& ev, const Entry& e, Item* given, int argc, Item& out, bool array) {
+    // The arguments sit on the evaluator's stack, which a call of a LAMBDA (MAKEARRAY's) may
+    // move: a copy stays put.
+    std::vector<Item> copies(given, given + argc);
+    Item* args = copies.data();
     std::vector<View> views;
-    std::vector<char> apart(static_cast<std::size_t>(argc));
+    std::vector<char> apart(static_cast<std::size_t>(argc)), cells(static_cast<std::size_t>(argc));
     views.reserve(std::size_t(argc));
     std::int32_t rows = 1, cols = 1;
     for (int i = 0; i < argc; ++i) {
         views.emplace_back(ev, args[i]);
-        apart[std::size_t(i)] = taken_apart(parameter_kind(e.meta, i), args[i], array);
+        const char kind = parameter_kind(e.meta, i);
+        apart[std::size_t(i)] = taken_apart(kind, args[i], array);
+        cells[std::size_t(i)] = kind == 'c' && args[i].kind == Item::Range && !args[i].areas && args[i].last_sheet < 0;
         if (apart[std::size_t(i)]) {
             rows = std::max(rows, views[i].rows);
             cols = std::max(cols, views[i].cols);
         }
+    }
+    if ((e.meta.flags & FnFillsArea) && array && ev.area_rows > 0 && ev.outermost(given, argc)) {
+        rows = std::max(rows, ev.area_rows);
+        cols = std::max(cols, ev.area_cols);
     }
     if (std::int64_t(rows) * cols > max_dense_cells) {
         out.v = Value::error(ErrorCode::Num);
@@ -124,7 +139,14 @@ __attribute__((noinline)) void lift(Evaluator& ev, const Entry& e, Item* args, i
                 Item& el = element[std::size_t(i)];
                 el.kind = Item::Val;
                 std::int32_t rr = v.rows == 1 ? 0 : r, cc = v.cols == 1 ? 0 : c;
-                el.v = rr < v.rows && cc < v.cols ? v.at(rr, cc) : Value::error(ErrorCode::NA);
+                const bool inside = rr < v.rows && cc < v.cols;
+                if (inside && cells[std::size_t(i)]) { // each cell as a reference of its own
+                    const Area& a = args[i].area;
+                    el.kind = Item::Range;
+                    el.area = Area{a.sheet, a.r1 + rr, a.c1 + cc, a.r1 + rr, a.c1 + cc};
+                    continue;
+                }
+                el.v = inside ? v.at(rr, cc) : Value::error(ErrorCode::NA);
             }
             Item o;
             fn::Ctx ctx{ev, element.data(), argc, array};
@@ -175,13 +197,25 @@ char parameter_kind(const Function& f, int i) {
     return p[open + 1 + (std::size_t(i) - open) % period];
 }
 
+// Whether argument i, a reference to one cell, holds a logical value that a function with
+// FnOneCellRefs refuses (#VALUE!): all of them do but ACCRINT's calculation method.
+__attribute__((noinline)) bool refused_logical(const Evaluator& ev, const Entry& e, const Item& arg, int i) {
+    return ev.grid.cell_value(arg.cell).is_boolean() && !(i == 7 && std::string_view(e.meta.name) == "ACCRINT");
+}
+
 void call_function(Evaluator& ev, int id, Item* args, int argc, Item& out, bool array) {
     const Entry& e = table()[static_cast<std::size_t>(id)];
     if ((e.meta.flags & FnLift) || e.meta.params) {
         for (int i = 0; i < argc; ++i) {
-            if (parameter_kind(e.meta, i) != 'v')
+            const char kind = parameter_kind(e.meta, i);
+            if (!lifting(kind))
                 continue;
-            const bool apart = taken_apart('v', args[i], array);
+            if ((e.meta.flags & FnOneCellRefs) && args[i].kind == Item::Cell && refused_logical(ev, e, args[i], i)) {
+                out = Item();
+                out.v = Value::error(ErrorCode::Value);
+                return;
+            }
+            const bool apart = taken_apart(kind, args[i], array);
             // (Every function with FnOneCellRefs has a parameter that takes one value.)
             if ((apart || args[i].kind == Item::Range) && (e.meta.flags & FnOneCellRefs) &&
                 takes_a_larger_range(e, args, argc)) {

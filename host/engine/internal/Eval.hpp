@@ -133,6 +133,11 @@ public:
         (void)sheet, (void)row;
         return RowHidden::No;
     }
+    // A column's width in characters (CELL("width")).
+    virtual double column_width(int sheet, std::int32_t col) const {
+        (void)sheet, (void)col;
+        return 8.43;
+    }
 };
 
 // Coercions, as the spreadsheet makes them. Text that is not a number may be a date or a
@@ -178,6 +183,14 @@ public:
     // The whole value of an array formula placed at (sheet, row, col): a range's cells or an
     // array's values, row by row; one value as 1x1. Too large a result is a 1x1 #NUM!.
     std::shared_ptr<const Array> run_array(const Linked& program, int sheet, std::int32_t row, std::int32_t col);
+
+    // The area of the legacy array formula being run (rows x cols) when its outermost
+    // operation is a call, else 0 x 0.
+    std::int32_t area_rows = 0, area_cols = 0;
+    // Whether args[0..argc) are all the stack holds: with such an area, the outermost call.
+    bool outermost(const Item* args, int argc) const {
+        return args == stack_.data() && stack_.size() == std::size_t(argc);
+    }
 
     // Calls a LAMBDA's function with args[0..argc); fewer arguments than parameters leave the
     // rest omitted (ISOMITTED), more are #VALUE!.

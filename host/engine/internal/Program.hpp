@@ -142,7 +142,10 @@ struct Function {
     // What each parameter takes, one letter each: 'v' one value (given an array, or a range in
     // array context, the call is applied element by element), 'f' one value too, but only
     // taken element by element along with a 'v' parameter given an array (CHOOSE's choices,
-    // IFERROR's fallback), 'a' an array or range, whole. Letters in parentheses repeat for the
+    // IFERROR's fallback), 'c' one cell's reference (a range in array context is taken cell by
+    // cell, each as a reference: ISFORMULA), 't' one value, but a range gives its first cell
+    // and only an array is taken element by element (N, T), 'a' an array or range, whole.
+    // Letters in parentheses repeat for the
     // further arguments; without them the last letter does. None: 'v' for every parameter with
     // FnLift, else 'a'.
     const char* params = nullptr;
@@ -155,8 +158,12 @@ constexpr std::uint8_t FnVolatile = 4;  // the value may change on every recalcu
 // that began as an add-in's (EDATE, ISEVEN, the IM... ones) take such a parameter as a
 // reference and accept one cell only. An array (A1:A3+0) is taken element by element.
 constexpr std::uint8_t FnOneCellRefs = 8;
+// The IS functions: as the outermost call of a legacy array formula, taken over the formula's
+// whole area, an argument's elements beyond it #N/A (ISNA(A1:A2) in three cells is TRUE in
+// the third, where another function shows #N/A).
+constexpr std::uint8_t FnFillsArea = 16;
 
-// What parameter i (from 0) of the function takes: 'v', 'f' or 'a' as above.
+// What parameter i (from 0) of the function takes: one of the letters above.
 char parameter_kind(const Function& f, int i);
 
 // The function's index in functions(), or -1.

@@ -317,6 +317,11 @@ struct Workbook::Impl final : detail::Grid {
     double fixed_now_serial = -1;                                      // TODAY() and NOW() read the clock when negative
     std::map<std::uint32_t, std::vector<std::string>> format_warnings; // by cell slot
     std::map<std::pair<int, std::int32_t>, RowHidden> hidden_rows;     // by sheet and row
+    struct Widths {
+        double fallback = 8.43;
+        std::map<std::int32_t, std::pair<std::int32_t, double>> spans; // by first column: last, width
+    };
+    std::map<int, Widths> widths;                                      // by sheet, where any is set
     std::unordered_map<std::uint32_t, detail::Area> kept_spills;       // by anchor slot (Workbook::keep_spill)
     // Merged blocks, sorted by sheet and first row when merged_sorted; the most rows one has.
     std::vector<detail::Area> merged;
@@ -401,6 +406,15 @@ struct Workbook::Impl final : detail::Grid {
             return RowHidden::No;
         auto it = hidden_rows.find({sheet, row});
         return it == hidden_rows.end() ? RowHidden::No : it->second;
+    }
+    double column_width(int sheet, std::int32_t col) const override {
+        auto w = widths.find(sheet);
+        if (w == widths.end())
+            return 8.43;
+        auto span = w->second.spans.upper_bound(col);
+        if (span != w->second.spans.begin() && col <= (--span)->second.first)
+            return span->second.second;
+        return w->second.fallback;
     }
     bool spill_area(std::uint32_t id, detail::Area& out, Value& error) const override;
 
@@ -561,6 +575,7 @@ struct Workbook::Impl final : detail::Grid {
         std::string_view cell_formula(std::uint32_t id) const override { return m.cell_formula(id); }
         int sheet_count() const override { return m.sheet_count(); }
         RowHidden row_hidden(int sheet, std::int32_t row) const override { return m.row_hidden(sheet, row); }
+        double column_width(int sheet, std::int32_t col) const override { return m.column_width(sheet, col); }
         bool spill_area(std::uint32_t id, detail::Area& out, Value& error) const override {
             return m.spill_area(id, out, error);
         }

@@ -191,7 +191,9 @@ std::uint32_t Workbook::Impl::moved_name(std::uint32_t name, std::int32_t row, s
     }
     bool unresolved = false;
     const int at = sheet >= 0 ? sheet : active;
-    Linked linked = link(program, at, sheet, unresolved), array_linked = link(array_program, at, sheet, unresolved);
+    // The formula's row for tables' [#This Row]; the names it uses are not moved.
+    Linked linked = link(program, at, sheet, unresolved, row),
+           array_linked = link(array_program, at, sheet, unresolved, row);
     NameDef& n = names[id]; // link() may have added names
     n.name = key;
     n.sheet = sheet;

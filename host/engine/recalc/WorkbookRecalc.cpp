@@ -56,7 +56,11 @@ void Workbook::Impl::evaluate_general(std::uint32_t id) {
     std::vector<Area> built;
     evaluator.built_refs = f.is_volatile ? &built : nullptr;
     if (f.array) {
+        const bool call = !f.spills && !f.linked.code.empty() && f.linked.code.back().op == Op::Call;
+        evaluator.area_rows = call ? f.rows : 0;
+        evaluator.area_cols = call ? f.cols : 0;
         auto result = evaluator.run_array(f.linked, at.sheet, at.row, at.col);
+        evaluator.area_rows = evaluator.area_cols = 0;
         evaluator.built_refs = nullptr;
         keep_format_warnings(id);
         rewire_if_built(id, built);

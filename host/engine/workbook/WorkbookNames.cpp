@@ -90,8 +90,17 @@ void Workbook::define_name(const std::string& name, std::string_view formula, in
     n.text = std::string(formula);
     n.program = std::move(p);
     n.array_program = std::move(in_arrays);
-    n.relative = std::any_of(n.program.refs.begin(), n.program.refs.end(), [](const SymRef& r) {
-        return r.table().empty() && !r.invalid && !r.external &&
+    // A table's [#This Row] is relative too: the row of the formula using the name.
+    auto this_row = [](const SymRef& r) {
+        const std::string spec = to_upper(r.table_spec());
+        const std::size_t at = spec.find('@');
+        return spec.find("#THIS ROW") != std::string::npos ||
+               (at != std::string::npos && spec.find_first_not_of(" [") == at);
+    };
+    n.relative = std::any_of(n.program.refs.begin(), n.program.refs.end(), [&](const SymRef& r) {
+        if (!r.table().empty())
+            return !r.table_spec().empty() && this_row(r);
+        return !r.invalid && !r.external &&
                ((!r.whole_cols && (!r.r1_abs || !r.r2_abs)) || (!r.whole_rows && (!r.c1_abs || !r.c2_abs)));
     });
     n.defined = true;
@@ -127,6 +136,24 @@ void Workbook::set_row_hidden(int sheet, std::int32_t row, RowHidden how) {
 }
 
 RowHidden Workbook::row_hidden(int sheet, std::int32_t row) const { return impl_->row_hidden(sheet, row); }
+
+void Workbook::set_column_width(int sheet, std::int32_t first, std::int32_t last, double width) {
+    impl_->check(CellAddress{sheet, 0, first});
+    impl_->check(CellAddress{sheet, 0, last});
+    if (last < first || !(width >= 0))
+        throw EngineError("a column width needs first <= last and a width of 0 or more");
+    impl_->memo.forget();
+    auto& spans = impl_->widths[sheet].spans;
+    spans[first] = {last, width};
+}
+
+void Workbook::set_default_width(int sheet, double width) {
+    impl_->check(CellAddress{sheet, 0, 0});
+    if (!(width >= 0))
+        throw EngineError("a column width is 0 or more");
+    impl_->memo.forget();
+    impl_->widths[sheet].fallback = width;
+}
 
 bool Workbook::has_name(std::string_view name) const {
     auto it = impl_->name_index.find(to_upper(name));

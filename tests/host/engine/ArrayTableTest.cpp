@@ -202,6 +202,7 @@ TEST(RelativeNames, MoveWithTheCellUsingThem) {
 // Structured references written inside their own table, without its name (as a totals row's
 // SUBTOTAL(109,[Qty]) is): Sales is A1:C4, its header row 1, its totals row 4. Plain is
 // H1:H3 without a totals row: with the data, [#Totals] adds nothing; alone it is #REF!.
+// QtyHere names Sales[[#This Row],[Qty]].
 TEST(Tables, ColumnsWithoutTheTableName) {
     struct Case {
         const char* cell;
@@ -219,6 +220,10 @@ TEST(Tables, ColumnsWithoutTheTableName) {
         {"E3", "=SUM(Plain[[#Data],[#Totals],[a]])", "3"},
         {"E4", "=SUM(Plain[[#Headers],[#Data],[a]])", "3"},
         {"E5", "=SUM(Plain[[#Totals],[a]])", "#REF!"},
+        // a name's [#This Row] is the row of the formula using it, inside the table or not
+        {"F2", "=QtyHere", "5"},
+        {"F3", "=QtyHere+Sales[@Qty]", "14"},
+        {"F5", "=QtyHere", "#VALUE!"},
     };
     Workbook wb;
     wb.add_sheet("Sheet1");
@@ -243,6 +248,7 @@ TEST(Tables, ColumnsWithoutTheTableName) {
     plain.first_row = 0, plain.first_col = 7, plain.last_row = 2, plain.last_col = 7;
     plain.columns = {"a"};
     wb.define_table(plain);
+    wb.define_name("QtyHere", "Sales[[#This Row],[Qty]]");
     for (const Case& c : cases)
         wb.set_formula(at(c.cell), c.formula);
     wb.recalculate();

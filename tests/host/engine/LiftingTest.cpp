@@ -3,7 +3,8 @@
 // each parameter in turn is given both calls' arguments at once, as an array constant and as a
 // range, in a legacy array formula and a dynamic one. The elements must be the two calls'
 // values; an array constant gives them in an ordinary formula too. A parameter that takes a
-// range of one cell only ('r') gives #VALUE! for the range, in every kind of formula.
+// range of one cell only ('r') gives #VALUE! for the range, in every kind of formula; one that
+// takes a range's first cell ('t') gives its value, once.
 
 #include "Fixture.hpp"
 
@@ -117,7 +118,7 @@ TEST_F(Lifting, EveryParameterTakingOneValueLiftsOverArraysAndRanges) {
         ASSERT_EQ(kinds.size(), one.args.size()) << where << one.name << " is no function";
         bool lifts = false;
         for (std::size_t i = 0; i < kinds.size(); ++i) {
-            if ((kinds[i] != 'v' && kinds[i] != 'r') || one.args[i].empty())
+            if ((kinds[i] != 'v' && kinds[i] != 'r' && kinds[i] != 't') || one.args[i].empty())
                 continue;
             lifts = true;
             const std::string &x = one.args[i], &y = two.args[i];
@@ -134,6 +135,10 @@ TEST_F(Lifting, EveryParameterTakingOneValueLiftsOverArraysAndRanges) {
                 expect_elements(one.with(i, "Z1:Z2"), true, first, second, where);
                 continue;
             }
+            if (kinds[i] == 't') {
+                expect_elements(one.with(i, "Z1:Z2"), true, first, first, where, true);
+                continue;
+            }
             const Value refused = Value::error(host::engine::ErrorCode::Value);
             expect_elements(one.with(i, "Z1:Z2"), true, refused, refused, where, true);
             EXPECT_TRUE(same(refused, scalar(one.with(i, "Z1:Z2")))) << where << one.with(i, "Z1:Z2");
@@ -142,7 +147,7 @@ TEST_F(Lifting, EveryParameterTakingOneValueLiftsOverArraysAndRanges) {
         sampled.insert(one.name);
     }
     for (const std::string& name : host::engine::function_names())
-        if (host::engine::parameter_kinds(name, 8).find_first_of("vr") != std::string::npos) {
+        if (host::engine::parameter_kinds(name, 8).find_first_of("vrt") != std::string::npos) {
             EXPECT_TRUE(sampled.count(name)) << name << " takes single values but lifting.tsv has no call of it";
         }
 }

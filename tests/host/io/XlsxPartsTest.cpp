@@ -279,3 +279,35 @@ TEST(XlsxParts, HiddenRowsByTheUserOrAFilter) {
         EXPECT_EQ(hidden, c.hidden) << name;
     }
 }
+
+// Column widths for CELL("width"), in whole characters: a width in the file counts the cell's
+// padding (5/7 of a character), the sheet's base width does not, a hidden column is 0 wide.
+TEST(XlsxParts, ColumnWidthsForCell) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        // before sheetData, widths of columns A to E
+        {"", "8 8 8 8 8"},
+        {"<sheetFormatPr baseColWidth=\"10\"/>", "10 10 10 10 10"},
+        {"<sheetFormatPr defaultColWidth=\"12.7109375\"/>", "12 12 12 12 12"},
+        {"<sheetFormatPr baseColWidth=\"10\"/><cols><col min=\"2\" max=\"3\" width=\"12\" customWidth=\"1\"/>"
+         "<col min=\"5\" max=\"5\" width=\"20\" hidden=\"1\"/></cols>",
+         "10 11 11 10 0"},
+        {"<cols><col min=\"4\" max=\"4\" width=\"30.5\"/><col min=\"0\" max=\"2\" width=\"3\"/><col/></cols>",
+         "8 8 8 29 8"},
+    };
+    std::string row = "<row r=\"1\">";
+    for (char col : std::string("ABCDE"))
+        row += std::string("<c r=\"") + col + "2\"><f>CELL(\"width\"," + col + "1)</f></c>";
+    row = "<row r=\"2\">" + row.substr(std::string("<row r=\"1\">").size()) + "</row>";
+    for (const auto& [before, expected] : cases) {
+        auto parts = workbook_parts({{"S", row}});
+        for (auto& part : parts)
+            if (part.first == "xl/worksheets/sheet1.xml")
+                part.second.replace(part.second.find("<sheetData>"), 11, before + "<sheetData>");
+        host::io::Document d = host::io::load_xlsx_bytes("widths.xlsx", zip(parts));
+        d.workbook.recalculate_all();
+        std::string got;
+        for (std::int32_t col = 0; col < 5; ++col)
+            got += (col ? " " : "") + d.workbook.value({0, 1, col}).to_string();
+        EXPECT_EQ(got, expected) << before;
+    }
+}

@@ -307,10 +307,14 @@ OMBRIX_FN(textsplit) {
 std::vector<Entry> array_building_functions() {
     constexpr std::uint8_t A = FnArrayArgs;
     std::vector<Entry> list = {
-        {{"SEQUENCE", 1, 4, 0}, fn_sequence},   {{"RANDARRAY", 0, 5, FnVolatile}, fn_randarray},
-        {{"MMULT", 2, 2, A}, fn_mmult},         {{"MINVERSE", 1, 1, A}, fn_minverse},
-        {{"MUNIT", 1, 1, 0}, fn_munit},         {{"FREQUENCY", 2, 2, A}, fn_frequency},
-        {{"TEXTSPLIT", 2, 6, A}, fn_textsplit}, {{"MDETERM", 1, 1, A}, fn_mdeterm},
+        {{"SEQUENCE", 1, 4, 0}, fn_sequence},
+        {{"RANDARRAY", 0, 5, FnVolatile}, fn_randarray},
+        {{"MMULT", 2, 2, A}, fn_mmult},
+        {{"MINVERSE", 1, 1, A}, fn_minverse},
+        {{"MUNIT", 1, 1, 0, "v"}, fn_munit},
+        {{"FREQUENCY", 2, 2, A}, fn_frequency},
+        {{"TEXTSPLIT", 2, 6, A, "vaa"}, fn_textsplit},
+        {{"MDETERM", 1, 1, A}, fn_mdeterm},
     };
     for (auto family : {regression_functions, array_text_functions})
         for (Entry& e : family())

@@ -206,7 +206,8 @@ void take_or_drop(Ctx& c, Item& out, bool take) {
 OMBRIX_FN(take) { take_or_drop(c, out, true); }
 OMBRIX_FN(drop) { take_or_drop(c, out, false); }
 
-// CHOOSECOLS and CHOOSEROWS: the listed columns (rows), counted from the end when negative.
+// CHOOSECOLS and CHOOSEROWS: the listed columns (rows), counted from the end when negative;
+// a list of them is a row or a column (one of several rows and columns is #VALUE!).
 void choose_lines(Ctx& c, Item& out, bool columns) {
     OMBRIX_GRID(0, g);
     std::int32_t size = columns ? g.cols : g.rows;
@@ -215,6 +216,8 @@ void choose_lines(Ctx& c, Item& out, bool columns) {
         ValueGrid list;
         if (!grid_arg(c, i, list, out.v))
             return;
+        if (list.rows > 1 && list.cols > 1)
+            OMBRIX_RETURN(err(ErrorCode::Value));
         for (const Value& v : list.values) {
             double x;
             ErrorCode e = ErrorCode::Value;
@@ -319,9 +322,11 @@ OMBRIX_FN(hstack) { stack_args(c, out, false); }
 // TOCOL and TOROW: every value in one line; `ignore` 1 skips blanks, 2 errors, 3 both.
 void to_line(Ctx& c, Item& out, bool column) {
     OMBRIX_GRID(0, g);
-    std::int32_t ignore = 0;
-    if (c.argc > 1 && !c.missing(1) && !count_arg(c, 1, 0, 0, 3, ignore, out.v))
+    std::int32_t ignore = 0; // 0 to 3; any other is #VALUE!, above as below
+    if (c.argc > 1 && !c.missing(1) && !count_arg(c, 1, 0, 0, double(max_rows), ignore, out.v))
         return;
+    if (ignore > 3)
+        OMBRIX_RETURN(err(ErrorCode::Value));
     OMBRIX_FLAG(2, by_column);
     std::vector<Value> line;
     std::int32_t outer = by_column ? g.cols : g.rows, inner = by_column ? g.rows : g.cols;
@@ -377,17 +382,17 @@ std::vector<Entry> array_functions() {
         {{"_TRO_LEADING", 1, 1, 0}, fn_trim_leading},
         {{"_TRO_TRAILING", 1, 1, 0}, fn_trim_trailing},
         {{"TRANSPOSE", 1, 1, A}, fn_transpose},
-        {{"TAKE", 2, 3, A}, fn_take},
-        {{"DROP", 2, 3, A}, fn_drop},
+        {{"TAKE", 2, 3, A, "avv"}, fn_take},
+        {{"DROP", 2, 3, A, "avv"}, fn_drop},
         {{"CHOOSECOLS", 2, -1, A}, fn_choosecols},
         {{"CHOOSEROWS", 2, -1, A}, fn_chooserows},
         {{"EXPAND", 2, 4, A}, fn_expand},
         {{"VSTACK", 1, -1, A}, fn_vstack},
         {{"HSTACK", 1, -1, A}, fn_hstack},
-        {{"TOCOL", 1, 3, A}, fn_tocol},
-        {{"TOROW", 1, 3, A}, fn_torow},
-        {{"WRAPROWS", 2, 3, A}, fn_wraprows},
-        {{"WRAPCOLS", 2, 3, A}, fn_wrapcols},
+        {{"TOCOL", 1, 3, A, "avv"}, fn_tocol},
+        {{"TOROW", 1, 3, A, "avv"}, fn_torow},
+        {{"WRAPROWS", 2, 3, A, "ava"}, fn_wraprows},
+        {{"WRAPCOLS", 2, 3, A, "ava"}, fn_wrapcols},
     };
 }
 

@@ -346,7 +346,7 @@ std::vector<Entry> array_choosing_functions() {
         {{"FILTER", 2, 3, A}, fn_filter},
         {{"SORT", 1, 4, A}, fn_sort},
         {{"SORTBY", 2, -1, A}, fn_sortby},
-        {{"UNIQUE", 1, 3, A}, fn_unique},
+        {{"UNIQUE", 1, 3, A, "avv"}, fn_unique},
     };
 }
 

@@ -473,13 +473,17 @@ double actual_actual(long start, long end, bool d1904) {
     return days / (total / years);
 }
 
+// The basis is read first: its error, or #NUM! for one out of range, comes before the dates'.
+// A logical value is no basis.
 OMBRIX_FN(yearfrac) {
-    OMBRIX_DAY(0, start);
-    OMBRIX_DAY(1, end);
+    if (c.argc > 2 && c.arg(2).is_boolean())
+        OMBRIX_RETURN(err(ErrorCode::Value));
     OMBRIX_NUMBER_OR(2, basis_arg, 0);
     int basis = int(std::trunc(basis_arg));
     if (basis < 0 || basis > 4)
         OMBRIX_RETURN(err(ErrorCode::Num));
+    OMBRIX_DAY(0, start);
+    OMBRIX_DAY(1, end);
     if (start > end)
         std::swap(start, end);
     bool d1904 = system1904(c);

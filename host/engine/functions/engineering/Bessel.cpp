@@ -245,6 +245,8 @@ void bessel(Ctx& c, Item& out) {
     if (!plain_number(c, 0, x, out.v) || !plain_number(c, 1, order, out.v))
         return;
     order = std::trunc(order);
+    if ((Kind == 0 || Kind == 2) && x == 0 && order > 0) // J and I at 0, of any order above 0
+        OMBRIX_RETURN(Value::number(0));
     if (order < 0 || order > max_order || ((Kind == 1 || Kind == 3) && x <= 0))
         OMBRIX_RETURN(err(ErrorCode::Num));
     const int n = int(order);

@@ -2,6 +2,7 @@
 
 #include "engine/functions/Common.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <complex>
@@ -16,14 +17,22 @@ namespace {
 using Cx = std::complex<double>;
 
 // A number in the text of a complex number: 15 significant digits, as the spreadsheet writes
-// them; small ones in full down to 1E-19, from 1E-20 in scientific form.
+// them; a small one in full while that takes 19 decimals at most (1E-19, 6.9244267461386E-05),
+// else in scientific form (1E-20, 1.28233995888454E-06).
 std::string part(double x) {
     char buf[64];
     int magnitude = x == 0 ? 0 : int(std::floor(std::log10(std::fabs(x))));
-    if (magnitude < -4 && magnitude > -20)
-        std::snprintf(buf, sizeof buf, "%.*f", 14 - magnitude, x);
-    else
-        std::snprintf(buf, sizeof buf, "%.15G", x);
+    std::snprintf(buf, sizeof buf, "%.15G", x);
+    if (magnitude < -4 && magnitude > -20) {
+        std::string digits = buf;
+        digits = digits.substr(0, digits.find('E'));
+        digits.erase(digits.find_last_not_of('0') + 1);
+        const std::size_t significant = std::count_if(
+            digits.begin(), digits.end(), [](char ch) { return std::isdigit(static_cast<unsigned char>(ch)); });
+        const int decimals = -magnitude - 1 + int(significant);
+        if (decimals <= 19)
+            std::snprintf(buf, sizeof buf, "%.*f", decimals, x);
+    }
     std::string s = buf;
     std::size_t e = s.find('E');
     std::string mantissa = s.substr(0, e), exponent = e == std::string::npos ? "" : s.substr(e);
@@ -250,7 +259,8 @@ void fold(Ctx& c, Item& out) {
     OMBRIX_RETURN(result(r, s));
 }
 
-// IMSUB and IMDIV: two numbers with one suffix.
+// IMSUB and IMDIV: two numbers with one suffix; mixed ones are #NUM! here (where IMSUM and
+// IMPRODUCT give #VALUE!).
 template <bool Divide>
 void binary(Ctx& c, Item& out) {
     Cx a, b;
@@ -258,7 +268,7 @@ void binary(Ctx& c, Item& out) {
     if (!complex_arg(c, 0, a, sa, out.v) || !complex_arg(c, 1, b, sb, out.v))
         return;
     if (sa && sb && sa != sb)
-        OMBRIX_RETURN(err(ErrorCode::Value));
+        OMBRIX_RETURN(err(ErrorCode::Num));
     if (Divide && b == Cx(0))
         OMBRIX_RETURN(err(ErrorCode::Num));
     OMBRIX_RETURN(result(Divide ? a / b : a - b, sa ? sa : sb));

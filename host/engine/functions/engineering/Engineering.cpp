@@ -88,13 +88,16 @@ OMBRIX_FN(arabic) {
         sign = -1;
         s.erase(0, 1);
     }
+    // Read from the right: a numeral below the largest one after it is taken away, so that
+    // ill-formed ones count as the spreadsheet counts them ("IIIIIIV" is -1).
     double total = 0;
-    for (std::size_t i = 0; i < s.size(); ++i) {
+    int largest = 0;
+    for (std::size_t i = s.size(); i-- > 0;) {
         int v = roman_value(s[i]);
         if (v == 0)
             OMBRIX_RETURN(err(ErrorCode::Value));
-        int next = i + 1 < s.size() ? roman_value(s[i + 1]) : 0;
-        total += next > v ? -v : v;
+        total += v < largest ? -v : v;
+        largest = std::max(largest, v);
     }
     OMBRIX_RETURN(Value::number(sign * total));
 }

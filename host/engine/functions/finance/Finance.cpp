@@ -144,11 +144,12 @@ bool has_both_signs(const std::vector<double>& xs) {
     return pos && neg;
 }
 
+// An error among the flows is #VALUE!, whichever it is.
 OMBRIX_FN(irr) {
     std::vector<double> xs;
     Value e;
     if (!collect(c, 0, 1, xs, e))
-        OMBRIX_RETURN(e);
+        OMBRIX_RETURN(err(ErrorCode::Value));
     OMBRIX_NUMBER_OR(1, guess, 0.1);
     if (guess <= -1)
         OMBRIX_RETURN(err(ErrorCode::Value));
@@ -167,13 +168,16 @@ OMBRIX_FN(irr) {
         OMBRIX_RETURN(discounted);
     // Where the discounted sum's steps run off (far from the root, below it), the same root
     // as the zero of the flows compounded to the last period, whose steps stay near it.
-    OMBRIX_RETURN(newton(guess, 1e-7, 20, [&](double r, double& value, double& slope) {
+    auto compounded = [&](double r, double& value, double& slope) {
         value = slope = 0;
         for (double x : xs) {
             slope = slope * (1 + r) + value;
             value = value * (1 + r) + x;
         }
-    }));
+    };
+    Value rate = newton(guess, 1e-7, 20, compounded);
+    // From a guess far above the root neither converges: the nearest change of sign.
+    OMBRIX_RETURN(rate.is_number() ? rate : bracketed_root(guess, compounded));
 }
 
 // The cash flows and their dates of XNPV and XIRR: as many dates as values, none before the
@@ -181,7 +185,32 @@ OMBRIX_FN(irr) {
 // text or TRUE is #VALUE!.
 bool dated_flows(const Ctx& c, int values_at, bool for_xirr, std::vector<double>& values, std::vector<double>& dates,
                  Value& out) {
-    for (int k = 0; k < 2; ++k) {
+    if (for_xirr) { // cell by cell, where an empty pair is none
+        const View vs(c.ev, c.args[values_at]), ds(c.ev, c.args[values_at + 1]);
+        const bool direct = c.args[values_at].kind == Item::Val, direct_days = c.args[values_at + 1].kind == Item::Val;
+        const std::int64_t n = std::int64_t(vs.rows) * vs.cols;
+        if (n != std::int64_t(ds.rows) * ds.cols) {
+            out = err(ErrorCode::Num);
+            return false;
+        }
+        for (std::int64_t i = 0; i < n; ++i) {
+            const Value v = vs.at(std::int32_t(i / vs.cols), std::int32_t(i % vs.cols));
+            const Value day = ds.at(std::int32_t(i / ds.cols), std::int32_t(i % ds.cols));
+            if (v.is_empty() && day.is_empty() && !direct)
+                continue;
+            double x = 0, t = 0;
+            ErrorCode e;
+            const bool date1904 = c.ev.grid.date1904();
+            if ((!v.is_empty() && !v.is_number() && !direct) || (!v.is_empty() && !to_number(v, x, e, date1904)) ||
+                (!day.is_number() && !direct_days) || !to_number(day, t, e, date1904)) {
+                out = err(ErrorCode::Value);
+                return false;
+            }
+            values.push_back(x);
+            dates.push_back(std::floor(t));
+        }
+    }
+    for (int k = 0; k < 2 && !for_xirr; ++k) {
         std::vector<double>& into = k == 0 ? values : dates;
         bool ok = true;
         each_value(c, values_at + k, values_at + k + 1, [&](const Value& v, bool direct, bool) {
@@ -237,11 +266,25 @@ OMBRIX_FN(xnpv) {
     OMBRIX_RETURN(Value::number(value));
 }
 
+// XIRR reads its guess first (a logical one is #VALUE!), then the dates' errors, then the
+// values'; a flow whose value and date cells are both empty is none.
 OMBRIX_FN(xirr) {
+    double guess = 0.1;
+    if (!c.missing(2)) {
+        if (c.arg(2).is_boolean())
+            OMBRIX_RETURN(err(ErrorCode::Value));
+        if (!num(c, 2, guess, out.v))
+            return;
+    }
+    const View values(c.ev, c.args[0]), days(c.ev, c.args[1]);
+    for (const View* view : {&days, &values})
+        for (std::int32_t r = 0; r < view->rows; ++r)
+            for (std::int32_t k = 0; k < view->cols; ++k)
+                if (const Value e = view->at(r, k); e.is_error())
+                    OMBRIX_RETURN(e);
     std::vector<double> v, d;
     if (!dated_flows(c, 0, true, v, d, out.v))
         return;
-    OMBRIX_NUMBER_OR(2, guess, 0.1);
     if (!has_both_signs(v) || guess <= -1)
         OMBRIX_RETURN(err(ErrorCode::Num));
     auto at = [&](double r, double& value, double& slope) { xnpv_at(r, v, d, value, slope); };
@@ -446,12 +489,24 @@ OMBRIX_FN(nominal) {
 std::vector<Entry> finance_functions() {
     constexpr std::uint8_t L = FnLift;
     return {
-        {{"NPV", 2, -1, 0}, fn_npv},        {{"PMT", 3, 5, L}, fn_pmt},           {{"FV", 3, 5, L}, fn_fv},
-        {{"PV", 3, 5, L}, fn_pv},           {{"IRR", 1, 2, 0}, fn_irr},           {{"XIRR", 2, 3, 0}, fn_xirr},
-        {{"XNPV", 3, 3, 0}, fn_xnpv},       {{"MIRR", 3, 3, 0}, fn_mirr},         {{"RATE", 3, 6, L}, fn_rate},
-        {{"NPER", 3, 5, L}, fn_nper},       {{"IPMT", 4, 6, L}, fn_ipmt},         {{"PPMT", 4, 6, L}, fn_ppmt},
-        {{"CUMIPMT", 6, 6, L}, fn_cumipmt}, {{"CUMPRINC", 6, 6, L}, fn_cumprinc}, {{"SLN", 3, 3, L}, fn_sln},
-        {{"DB", 4, 5, L}, fn_db},           {{"DDB", 4, 5, L}, fn_ddb},           {{"EFFECT", 2, 2, L}, fn_effect},
+        {{"NPV", 2, -1, 0, "v(a)"}, fn_npv},
+        {{"PMT", 3, 5, L}, fn_pmt},
+        {{"FV", 3, 5, L}, fn_fv},
+        {{"PV", 3, 5, L}, fn_pv},
+        {{"IRR", 1, 2, 0, "av"}, fn_irr},
+        {{"XIRR", 2, 3, 0}, fn_xirr},
+        {{"XNPV", 3, 3, 0}, fn_xnpv},
+        {{"MIRR", 3, 3, 0}, fn_mirr},
+        {{"RATE", 3, 6, L}, fn_rate},
+        {{"NPER", 3, 5, L}, fn_nper},
+        {{"IPMT", 4, 6, L}, fn_ipmt},
+        {{"PPMT", 4, 6, L}, fn_ppmt},
+        {{"CUMIPMT", 6, 6, L}, fn_cumipmt},
+        {{"CUMPRINC", 6, 6, L}, fn_cumprinc},
+        {{"SLN", 3, 3, L}, fn_sln},
+        {{"DB", 4, 5, L}, fn_db},
+        {{"DDB", 4, 5, L}, fn_ddb},
+        {{"EFFECT", 2, 2, L}, fn_effect},
         {{"NOMINAL", 2, 2, L}, fn_nominal},
     };
 }

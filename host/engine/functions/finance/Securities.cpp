@@ -495,8 +495,10 @@ OMBRIX_FN(isoweeknum) {
     const bool sys = d1904(c);
     int weekday = (day_of_week(day, sys) + 6) % 7; // Monday 0
     long thursday = day - weekday + 3;
-    Ymd t = serial_to_ymd(std::max(0L, thursday), sys);
-    long first = ymd_to_serial(t.y, 1, 1, sys);
+    // A Thursday before the first day of the date system is in the year before it (1899 or
+    // 1903, of 365 days), where the weeks run on as they do after.
+    const long start = ymd_to_serial(sys ? 1904 : 1900, 1, 1, sys);
+    long first = thursday < start ? start - 365 : ymd_to_serial(serial_to_ymd(thursday, sys).y, 1, 1, sys);
     OMBRIX_RETURN(Value::number(double((thursday - first) / 7 + 1)));
 }
 

@@ -132,19 +132,20 @@ OMBRIX_FN(type) {
     OMBRIX_RETURN(Value::number(v.is_number() || v.is_empty() ? 1 : v.is_text() ? 2 : v.is_boolean() ? 4 : 16));
 }
 
+// N and T take a reference's first cell in an array formula, not each of its cells.
 OMBRIX_FN(n) {
-    Value v = c.arg(0);
+    Value v = c.ev.scalar(c.args[0], c.array);
     if (v.is_number() || v.is_error())
         OMBRIX_RETURN(v);
     OMBRIX_RETURN(Value::number(v.is_boolean() && v.as_boolean() ? 1 : 0));
 }
 OMBRIX_FN(t) {
-    if (c.args[0].kind == Item::Range) { // a range of several cells is no text
+    if (c.args[0].kind == Item::Range && !c.array) { // a range of several cells is no text
         View range(c.ev, c.args[0]);
         if (range.rows != 1 || range.cols != 1)
             OMBRIX_RETURN(Value::text(""));
     }
-    Value v = c.arg(0);
+    Value v = c.ev.scalar(c.args[0], c.array);
     OMBRIX_RETURN(v.is_text() || v.is_error() ? v : Value::text(""));
 }
 OMBRIX_FN(error_type) {
@@ -169,8 +170,8 @@ OMBRIX_FN(error_type) {
 // CELL(info_type, [reference]) about the top-left cell of the reference (the formula's own
 // cell when it is omitted). The engine keeps no cell styles, so the types about formatting
 // answer as for a cell of the default style: "format" G (General), "color" and
-// "parentheses" 0, "prefix" "" , "protect" 1 (locked), "width" 8; "filename" is "" as for a
-// workbook not yet saved.
+// "parentheses" 0, "prefix" "" , "protect" 1 (locked); "width" is the column's, in whole
+// characters; "filename" is "" as for a workbook not yet saved.
 OMBRIX_FN(cell) {
     const Value kind = c.arg(0);
     if (kind.is_error())
@@ -215,7 +216,7 @@ OMBRIX_FN(cell) {
     if (type == "protect")
         OMBRIX_RETURN(Value::number(1));
     if (type == "width")
-        OMBRIX_RETURN(Value::number(8));
+        OMBRIX_RETURN(Value::number(std::trunc(c.ev.grid.column_width(sheet, col))));
     OMBRIX_RETURN(err(ErrorCode::Value));
 }
 
@@ -273,20 +274,20 @@ OMBRIX_FN(na) {
 std::vector<Entry> information_functions() {
     constexpr std::uint8_t L = FnLift;
     return {
-        {{"ISNUMBER", 1, 1, L}, fn_isnumber},
-        {{"ISERROR", 1, 1, L}, fn_iserror},
-        {{"ISNA", 1, 1, L}, fn_isna},
-        {{"ISBLANK", 1, 1, L}, fn_isblank},
-        {{"ISTEXT", 1, 1, L}, fn_istext},
-        {{"ISERR", 1, 1, L}, fn_iserr},
-        {{"ISLOGICAL", 1, 1, L}, fn_islogical},
-        {{"ISNONTEXT", 1, 1, L}, fn_isnontext},
+        {{"ISNUMBER", 1, 1, L | FnFillsArea}, fn_isnumber},
+        {{"ISERROR", 1, 1, L | FnFillsArea}, fn_iserror},
+        {{"ISNA", 1, 1, L | FnFillsArea}, fn_isna},
+        {{"ISBLANK", 1, 1, L | FnFillsArea}, fn_isblank},
+        {{"ISTEXT", 1, 1, L | FnFillsArea}, fn_istext},
+        {{"ISERR", 1, 1, L | FnFillsArea}, fn_iserr},
+        {{"ISLOGICAL", 1, 1, L | FnFillsArea}, fn_islogical},
+        {{"ISNONTEXT", 1, 1, L | FnFillsArea}, fn_isnontext},
         {{"ISEVEN", 1, 1, L}, fn_iseven},
         {{"ISODD", 1, 1, L}, fn_isodd},
         {{"ISREF", 1, 1, 0}, fn_isref},
-        {{"ISFORMULA", 1, 1, 0}, fn_isformula},
-        {{"N", 1, 1, L}, fn_n},
-        {{"T", 1, 1, L}, fn_t},
+        {{"ISFORMULA", 1, 1, 0, "c"}, fn_isformula},
+        {{"N", 1, 1, 0, "t"}, fn_n},
+        {{"T", 1, 1, 0, "t"}, fn_t},
         {{"ERROR.TYPE", 1, 1, L}, fn_error_type},
         {{"NA", 0, 0, 0}, fn_na},
         {{"FORMULATEXT", 1, 1, 0}, fn_formulatext},

@@ -217,7 +217,7 @@ std::vector<Entry> lambda_functions() {
         {{"SCAN", 3, 3, A}, fn_scan},
         {{"BYROW", 2, 2, A}, fn_byrow},
         {{"BYCOL", 2, 2, A}, fn_bycol},
-        {{"MAKEARRAY", 3, 3, 0}, fn_makearray},
+        {{"MAKEARRAY", 3, 3, 0, "vva"}, fn_makearray},
         {{"ISOMITTED", 1, 1, 0}, fn_isomitted},
     };
 }

@@ -113,13 +113,16 @@ OMBRIX_FN(ifs) {
 }
 
 // SWITCH(expression, value, result, ..., [default]): compared as by "=".
+// An empty cell, as the expression or a value, is the number 0 to SWITCH: it matches 0, but
+// neither FALSE nor "" as a comparison would.
 OMBRIX_FN(switch) {
-    Value x = c.arg(0);
+    auto zero_if_empty = [](Value v) { return v.is_empty() ? Value::number(0) : v; };
+    Value x = zero_if_empty(c.arg(0));
     if (x.is_error())
         OMBRIX_RETURN(x);
     int i = 1;
     for (; i + 1 < c.argc; i += 2) {
-        Value same = apply_binary(Op::Eq, x, c.arg(i), c.ev.grid.date1904());
+        Value same = apply_binary(Op::Eq, x, zero_if_empty(c.arg(i)), c.ev.grid.date1904());
         if (same.is_error())
             OMBRIX_RETURN(same);
         if (same.as_boolean())

@@ -316,33 +316,44 @@ std::int64_t regex_position(const Value& key, const Vector& t, int search) {
 #endif
 }
 
-// Binary search (search mode 2 ascending, -2 descending): the first position, in ascending
-// order, whose value is not less than the key, as a lower bound finds it; trailing empty
-// cells are not part of the data. Values of every kind are ordered numbers < text < booleans.
+// Binary search (search mode 2 ascending, -2 descending), probing as the spreadsheet does:
+// the middle of the bounds (the lower of two), narrowed by each comparison, stopping at the
+// first value equal to the key, from where repeats next to it give the first in ascending
+// order. Unsorted data is probed all the same. Trailing empty cells are not part of the data.
+// Values of every kind are ordered numbers < text < booleans.
 std::int64_t binary_position(const Value& key, const Vector& t, int match, int search) {
     std::int64_t n = t.size();
     while (n > 0 && t[n - 1].is_empty())
         --n;
-    auto at = [&](std::int64_t k) { return search > 0 ? k : n - 1 - k; };
     // An empty key finds the first empty cell after the data; else, as a key above every
     // value, "next smaller" finds the last of the data.
-    if (key.is_empty())
-        return n < t.size() ? n : match == -1 && n > 0 ? at(n - 1) : -1;
-    std::int64_t lo = 0, hi = n;
-    while (lo < hi) {
+    if (key.is_empty()) {
+        if (n < t.size())
+            return n;
+        return match == -1 && n > 0 ? (search > 0 ? n - 1 : 0) : -1;
+    }
+    const std::int64_t step = search > 0 ? -1 : 1; // toward the smaller values
+    std::int64_t lo = 0, hi = n - 1;
+    while (lo <= hi) {
         const std::int64_t mid = lo + (hi - lo) / 2;
-        if (compare(t[at(mid)], key) < 0)
+        const Value v = t[mid];
+        const int order = compare(v, key) * (search > 0 ? 1 : -1);
+        if (order == 0 && x_equal(v, key)) {
+            std::int64_t at = mid;
+            while (at + step >= 0 && at + step < n && x_equal(t[at + step], key))
+                at += step;
+            return at;
+        }
+        if (order < 0)
             lo = mid + 1;
         else
-            hi = mid;
+            hi = mid - 1;
     }
-    if (lo < n && x_equal(t[at(lo)], key))
-        return at(lo);
-    if (match == -1)
-        return lo > 0 ? at(lo - 1) : -1;
-    if (match == 1)
-        return lo < n ? at(lo) : -1;
-    return -1;
+    // Not found: lo is where the key would go; next smaller is the value before it in
+    // ascending order, next larger the one after.
+    const std::int64_t smaller = search > 0 ? hi : lo, larger = search > 0 ? lo : hi;
+    const std::int64_t found = match == -1 ? smaller : match == 1 ? larger : -1;
+    return found >= 0 && found < n ? found : -1;
 }
 
 // Position of key in a row or column for XLOOKUP and XMATCH; -1 if none, -2 for #VALUE!.

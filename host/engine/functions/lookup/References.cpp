@@ -286,7 +286,7 @@ std::vector<Entry> reference_functions() {
         {{"COLUMNS", 1, 1, 0}, fn_columns},
         {{"OFFSET", 3, 5, FnVolatile}, fn_offset},
         {{"INDIRECT", 1, 2, FnVolatile}, fn_indirect},
-        {{"ADDRESS", 2, 5, 0}, fn_address},
+        {{"ADDRESS", 2, 5, 0, "v"}, fn_address},
     };
 }
 

@@ -169,7 +169,12 @@ OMBRIX_FN(seriessum) {
     OMBRIX_RETURN(Value::number(s));
 }
 // The sum of a part over the sum of the whole, each summed as SUM does.
+// An error value among either's is #NUM!, whichever it is.
 OMBRIX_FN(percentof) {
+    bool error = false;
+    each_value(c, 0, 2, [&](const Value& v, bool, bool) { error = error || v.is_error(); });
+    if (error)
+        OMBRIX_RETURN(err(ErrorCode::Num));
     std::vector<double> part, whole;
     Value e;
     if (!collect(c, 0, 1, part, e) || !collect(c, 1, 2, whole, e))

@@ -277,10 +277,13 @@ struct Model {
     Fit fit;
 };
 
-bool build_model(Ctx& c, int values_at, int timeline_at, int season_at, Model& model, Value& out) {
-    double season;
-    if (!season_arg(c, season_at, season, out) ||
-        !read_series(c, values_at, timeline_at, season_at + 1, model.series, out))
+// The season is argument season_at, then the data completion and aggregation; without
+// season_at (-1) it is detected and they come at completion_at.
+bool build_model(Ctx& c, int values_at, int timeline_at, int season_at, Model& model, Value& out,
+                 int completion_at = -1) {
+    double season = 1;
+    if ((season_at >= 0 && !season_arg(c, season_at, season, out)) ||
+        !read_series(c, values_at, timeline_at, season_at >= 0 ? season_at + 1 : completion_at, model.series, out))
         return false;
     const std::vector<double>& y = model.series.y;
     if (season == 1)
@@ -341,9 +344,11 @@ OMBRIX_FN(forecast_ets_confint) {
     OMBRIX_RETURN(Value::number(z * std::sqrt(variance * growth)));
 }
 
+// FORECAST.ETS.SEASONALITY(values, timeline, [data_completion], [aggregation]): the season
+// it detects.
 OMBRIX_FN(forecast_ets_seasonality) {
     Model model;
-    if (!build_model(c, 0, 1, 2, model, out.v))
+    if (!build_model(c, 0, 1, -1, model, out.v, 2))
         return;
     OMBRIX_RETURN(Value::number(double(std::max<std::size_t>(model.season, 1))));
 }
@@ -388,10 +393,10 @@ OMBRIX_FN(forecast_ets_stat) {
 
 std::vector<Entry> forecasting_functions() {
     return {
-        {{"FORECAST.ETS", 3, 6, FnArrayArgs}, fn_forecast_ets},
-        {{"FORECAST.ETS.CONFINT", 3, 7, FnArrayArgs}, fn_forecast_ets_confint},
-        {{"FORECAST.ETS.SEASONALITY", 2, 4, FnArrayArgs}, fn_forecast_ets_seasonality},
-        {{"FORECAST.ETS.STAT", 3, 6, FnArrayArgs}, fn_forecast_ets_stat},
+        {{"FORECAST.ETS", 3, 6, FnArrayArgs, "vaav"}, fn_forecast_ets},
+        {{"FORECAST.ETS.CONFINT", 3, 7, FnArrayArgs, "vaav"}, fn_forecast_ets_confint},
+        {{"FORECAST.ETS.SEASONALITY", 2, 4, FnArrayArgs, "aav"}, fn_forecast_ets_seasonality},
+        {{"FORECAST.ETS.STAT", 3, 6, FnArrayArgs, "aav"}, fn_forecast_ets_stat},
     };
 }
 

@@ -229,22 +229,27 @@ OMBRIX_FN(prob) {
     OMBRIX_RETURN(Value::number(p));
 }
 
+// x and sigma are read before the data, so their errors come first; a sigma of 0 or less is
+// #NUM!, and one number is #DIV/0! even with sigma given.
 OMBRIX_FN(z_test) {
+    OMBRIX_NUMBER(1, mu);
+    double sigma = 0;
+    if (!c.missing(2)) {
+        if (!num(c, 2, sigma, out.v))
+            return;
+        if (sigma <= 0)
+            OMBRIX_RETURN(err(ErrorCode::Num));
+    }
     std::vector<double> xs;
     Value e;
     if (!collect(c, 0, 1, xs, e))
         OMBRIX_RETURN(e);
-    OMBRIX_NUMBER(1, mu);
     if (xs.empty())
         OMBRIX_RETURN(err(ErrorCode::NA));
-    double sigma;
-    if (c.missing(2)) {
-        if (xs.size() < 2)
-            OMBRIX_RETURN(err(ErrorCode::Div0));
+    if (xs.size() < 2)
+        OMBRIX_RETURN(err(ErrorCode::Div0));
+    if (c.missing(2))
         sigma = std::sqrt(squared_deviations(xs) / double(xs.size() - 1));
-    } else if (!num(c, 2, sigma, out.v)) {
-        return;
-    }
     if (sigma == 0)
         OMBRIX_RETURN(err(ErrorCode::Div0));
     double z = (mean(xs) - mu) / (sigma / std::sqrt(double(xs.size())));
@@ -342,7 +347,7 @@ OMBRIX_FN(chisq_test) {
 std::vector<Entry> more_statistics_functions() {
     constexpr std::uint8_t A = FnArrayArgs;
     return {
-        {{"TRIMMEAN", 2, 2, 0}, fn_trimmean},
+        {{"TRIMMEAN", 2, 2, 0, "av"}, fn_trimmean},
         {{"DEVSQ", 1, -1, 0}, fn_devsq},
         {{"AVEDEV", 1, -1, 0}, fn_avedev},
         {{"SKEW", 1, -1, 0}, shape<0>},
@@ -357,16 +362,16 @@ std::vector<Entry> more_statistics_functions() {
         {{"RSQ", 2, 2, A}, regression<2>},
         {{"PEARSON", 2, 2, A}, regression<3>},
         {{"STEYX", 2, 2, A}, regression<4>},
-        {{"FORECAST", 3, 3, A}, fn_forecast},
-        {{"FORECAST.LINEAR", 3, 3, A}, fn_forecast},
+        {{"FORECAST", 3, 3, A, "vaa"}, fn_forecast},
+        {{"FORECAST.LINEAR", 3, 3, A, "vaa"}, fn_forecast},
         {{"PERCENTRANK", 2, 3, A}, percentrank<false>},
         {{"PERCENTRANK.INC", 2, 3, A}, percentrank<false>},
         {{"PERCENTRANK.EXC", 2, 3, A}, percentrank<true>},
-        {{"PROB", 3, 4, A}, fn_prob},
-        {{"Z.TEST", 2, 3, A}, fn_z_test},
-        {{"ZTEST", 2, 3, A}, fn_z_test},
-        {{"T.TEST", 4, 4, A}, fn_t_test},
-        {{"TTEST", 4, 4, A}, fn_t_test},
+        {{"PROB", 3, 4, A, "aavv"}, fn_prob},
+        {{"Z.TEST", 2, 3, A, "avv"}, fn_z_test},
+        {{"ZTEST", 2, 3, A, "avv"}, fn_z_test},
+        {{"T.TEST", 4, 4, A, "aavv"}, fn_t_test},
+        {{"TTEST", 4, 4, A, "aavv"}, fn_t_test},
         {{"F.TEST", 2, 2, A}, fn_f_test},
         {{"FTEST", 2, 2, A}, fn_f_test},
         {{"CHISQ.TEST", 2, 2, A}, fn_chisq_test},

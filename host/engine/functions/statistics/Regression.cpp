@@ -22,6 +22,16 @@ struct FitData {
 // of x, a row of y one per row; any other shape of y takes one x of its own shape. Without x,
 // the predictor is 1, 2, 3 ... A mismatch is #REF!, a value that is no number #VALUE!.
 bool fit_data(const Ctx& c, bool logarithmic, FitData& d, ValueGrid& xs_shape, Value& out) {
+    // Shapes that do not fit are #REF! before what the cells hold is looked at.
+    if (!c.missing(1)) {
+        const View vy(c.ev, c.args[0]), vx(c.ev, c.args[1]);
+        const std::int64_t n = std::int64_t(vy.rows) * vy.cols;
+        if (std::int64_t(vx.rows) * vx.cols != n && !(vy.cols == 1 && vy.rows > 1 && vx.rows == vy.rows) &&
+            !(vy.rows == 1 && vy.cols > 1 && vx.cols == vy.cols)) {
+            out = err(ErrorCode::Ref);
+            return false;
+        }
+    }
     ValueGrid gy, gx;
     if (!matrix_arg(c, 0, gy, d.y, out))
         return false;

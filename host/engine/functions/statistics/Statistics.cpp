@@ -35,14 +35,17 @@ OMBRIX_FN(stdevp) {
     aggregate(c, out, [](const std::vector<double>& xs) { return root(variance(xs, false)); });
 }
 
+// k is read before the data: an error in it comes before one among the data.
 void kth(Ctx& c, Item& out, bool largest) {
+    OMBRIX_NUMBER(1, k);
     auto& xs = numbers();
     Value e;
     if (!collect(c, 0, 1, xs, e))
         OMBRIX_RETURN(e);
-    OMBRIX_NUMBER(1, k);
-    double kk = std::ceil(snap15(k));
-    if (kk < 1 || kk > double(xs.size()))
+    // A fractional k rounds away from the middle: up for LARGE, down for SMALL; below 1 it is
+    // #NUM! before it is rounded.
+    double kk = largest ? std::ceil(snap15(k)) : std::floor(snap15(k));
+    if (k < 1 || kk < 1 || kk > double(xs.size()))
         OMBRIX_RETURN(err(ErrorCode::Num));
     std::size_t i = static_cast<std::size_t>(kk) - 1;
     if (largest)
@@ -104,15 +107,18 @@ Value percentile(std::vector<double>& xs, double k, bool exclusive) {
     return Value::number(interpolate(xs, h));
 }
 
+// A quart below 0 is #NUM! before it is truncated (QUARTILE(x,-0.5)); 4.5 is 4.
 void percentile_of(Ctx& c, Item& out, bool exclusive, bool quartile) {
+    OMBRIX_NUMBER(1, k);
     auto& xs = numbers();
     Value e;
     if (!collect(c, 0, 1, xs, e))
         OMBRIX_RETURN(e);
-    OMBRIX_NUMBER(1, k);
     if (quartile) {
+        if (k < 0)
+            OMBRIX_RETURN(err(ErrorCode::Num));
         k = std::trunc(k);
-        if (exclusive ? k <= 0 || k >= 4 : k < 0 || k > 4)
+        if (k > 4 || (exclusive && (k <= 0 || k >= 4)))
             OMBRIX_RETURN(err(ErrorCode::Num));
         k /= 4;
     }
@@ -210,21 +216,21 @@ std::vector<Entry> statistics_functions() {
         {{"COVARIANCE.S", 2, 2, FnArrayArgs}, fn_covariance_s},
         {{"COVARIANCE.P", 2, 2, FnArrayArgs}, fn_covariance_p},
         {{"COVAR", 2, 2, FnArrayArgs}, fn_covariance_p},
-        {{"PERCENTILE", 2, 2, 0}, fn_percentile_inc},
-        {{"PERCENTILE.INC", 2, 2, 0}, fn_percentile_inc},
-        {{"PERCENTILE.EXC", 2, 2, 0}, fn_percentile_exc},
-        {{"QUARTILE", 2, 2, 0}, fn_quartile_inc},
-        {{"QUARTILE.INC", 2, 2, 0}, fn_quartile_inc},
-        {{"QUARTILE.EXC", 2, 2, 0}, fn_quartile_exc},
-        {{"RANK", 2, 3, 0}, fn_rank_eq},
-        {{"RANK.EQ", 2, 3, 0}, fn_rank_eq},
-        {{"RANK.AVG", 2, 3, 0}, fn_rank_avg},
+        {{"PERCENTILE", 2, 2, 0, "av"}, fn_percentile_inc},
+        {{"PERCENTILE.INC", 2, 2, 0, "av"}, fn_percentile_inc},
+        {{"PERCENTILE.EXC", 2, 2, 0, "av"}, fn_percentile_exc},
+        {{"QUARTILE", 2, 2, 0, "av"}, fn_quartile_inc},
+        {{"QUARTILE.INC", 2, 2, 0, "av"}, fn_quartile_inc},
+        {{"QUARTILE.EXC", 2, 2, 0, "av"}, fn_quartile_exc},
+        {{"RANK", 2, 3, 0, "vav"}, fn_rank_eq},
+        {{"RANK.EQ", 2, 3, 0, "vav"}, fn_rank_eq},
+        {{"RANK.AVG", 2, 3, 0, "vav"}, fn_rank_avg},
         {{"MODE", 1, -1, 0}, fn_mode},
         {{"MODE.SNGL", 1, -1, 0}, fn_mode},
         {{"GEOMEAN", 1, -1, 0}, fn_geomean},
         {{"HARMEAN", 1, -1, 0}, fn_harmean},
-        {{"LARGE", 2, 2, 0}, fn_large},
-        {{"SMALL", 2, 2, 0}, fn_small},
+        {{"LARGE", 2, 2, 0, "av"}, fn_large},
+        {{"SMALL", 2, 2, 0, "av"}, fn_small},
     };
 }
 

@@ -4,6 +4,7 @@
 #include "engine/functions/ArrayArgs.hpp"
 #include "engine/functions/text/Regex.hpp"
 
+#include <cmath>
 #include <string>
 
 namespace host::engine::detail::fn {
@@ -26,12 +27,13 @@ std::string shown(const Value& v, bool strict) {
 }
 
 // ARRAYTOTEXT(array, [format]): format 0 lists the values with ", " between them; format 1
-// writes them as an array constant, {1,"a";TRUE,#N/A}.
+// writes them as an array constant, {1,"a";TRUE,#N/A}; a fraction is truncated.
 OMBRIX_FN(arraytotext) {
     ValueGrid g;
     if (!grid_arg(c, 0, g, out.v))
         return;
     OMBRIX_NUMBER_OR(1, format, 0);
+    format = std::trunc(format);
     if (format != 0 && format != 1)
         OMBRIX_RETURN(err(ErrorCode::Value));
     const bool strict = format == 1;
@@ -99,9 +101,9 @@ OMBRIX_FN(regexextract) {
 
 std::vector<Entry> array_text_functions() {
     return {
-        {{"ARRAYTOTEXT", 1, 2, FnArrayArgs}, fn_arraytotext},
+        {{"ARRAYTOTEXT", 1, 2, FnArrayArgs, "av"}, fn_arraytotext},
 #ifdef OMBRIX_HAVE_PCRE2
-        {{"REGEXEXTRACT", 2, 4, 0}, fn_regexextract},
+        {{"REGEXEXTRACT", 2, 4, 0, "v"}, fn_regexextract},
 #endif
     };
 }

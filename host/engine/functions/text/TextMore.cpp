@@ -19,18 +19,41 @@ namespace {
 
 // TEXTBEFORE(text, delimiter, [instance], [match_mode], [match_end], [if_not_found]) and
 // TEXTAFTER: a negative instance counts from the end; match_end makes the end of the text (the
-// start, counting from the end) a delimiter too.
+// start, counting from the end) a delimiter too. An array of delimiters splits at any of them
+// (the first listed that fits where several start at one place).
 template <bool After>
 void text_around(Ctx& c, Item& out) {
     OMBRIX_TEXT(0, text);
-    OMBRIX_TEXT(1, delimiter);
+    std::vector<std::string> delimiters;
+    if (c.args[1].kind == Item::Arr || c.args[1].kind == Item::Range) {
+        Value bad;
+        each_value(c, 1, 2, [&](const Value& v, bool, bool) {
+            if (v.is_error() && bad.is_empty())
+                bad = v;
+            if (!v.is_empty())
+                delimiters.push_back(to_text(v));
+        });
+        if (!bad.is_empty())
+            OMBRIX_RETURN(bad);
+    } else {
+        OMBRIX_TEXT(1, delimiter);
+        delimiters.push_back(delimiter);
+    }
+    if (delimiters.size() > 1) // an empty delimiter among others finds nothing
+        delimiters.erase(std::remove(delimiters.begin(), delimiters.end(), std::string()), delimiters.end());
+    if (delimiters.empty())
+        delimiters.emplace_back();
+    std::size_t shortest = delimiters[0].size(), shortest_length = utf8_length(delimiters[0]);
+    for (const std::string& d : delimiters)
+        if (d.size() < shortest)
+            shortest = d.size(), shortest_length = utf8_length(d);
     OMBRIX_NUMBER_OR(2, instance_arg, 1);
     OMBRIX_NUMBER_OR(3, mode, 0);
     OMBRIX_NUMBER_OR(4, match_end, 0);
     // An instance given counts at most the places the delimiter fits in the text.
     double instance = std::floor(instance_arg);
-    double places = double(utf8_length(text)) - double(utf8_length(delimiter)) + 1;
-    if (instance == 0 || (!c.missing(2) && std::fabs(instance) > std::max(places, delimiter.empty() ? 1.0 : 0.0)) ||
+    double places = double(utf8_length(text)) - double(shortest_length) + 1;
+    if (instance == 0 || (!c.missing(2) && std::fabs(instance) > std::max(places, shortest == 0 ? 1.0 : 0.0)) ||
         (mode != 0 && mode != 1) || (match_end != 0 && match_end != 1))
         OMBRIX_RETURN(err(ErrorCode::Value));
     auto not_found = [&] {
@@ -39,26 +62,38 @@ void text_around(Ctx& c, Item& out) {
         Value v = c.arg(5);
         OMBRIX_RETURN(v.is_empty() ? Value::text("") : v);
     };
-    std::size_t at = 0, length = delimiter.size();
-    if (delimiter.empty()) {
+    std::size_t at = 0, length = 0;
+    if (shortest == 0) {
         at = instance > 0 ? 0 : text.size();
     } else {
         std::string hay = mode == 1 ? to_upper(text) : text;
-        std::string needle = mode == 1 ? to_upper(delimiter) : delimiter;
-        std::vector<std::size_t> found;
+        std::vector<std::string> needles;
+        for (const std::string& d : delimiters)
+            needles.push_back(mode == 1 ? to_upper(d) : d);
+        std::vector<std::pair<std::size_t, std::size_t>> found; // where, how long
         if (match_end != 0 && instance < 0)
-            found.push_back(0);
-        for (std::size_t p = hay.find(needle); p != std::string::npos; p = hay.find(needle, p + needle.size()))
-            found.push_back(p);
+            found.emplace_back(0, 0);
+        for (std::size_t p = 0; p < hay.size();) {
+            std::size_t fits = 0;
+            for (const std::string& needle : needles)
+                if (hay.compare(p, needle.size(), needle) == 0) {
+                    fits = needle.size();
+                    break;
+                }
+            if (fits == 0) {
+                ++p;
+                continue;
+            }
+            found.emplace_back(p, fits);
+            p += fits;
+        }
         if (match_end != 0 && instance > 0)
-            found.push_back(text.size());
+            found.emplace_back(text.size(), 0);
         double n = std::fabs(instance);
         if (n > double(found.size()))
             return not_found();
-        at = instance > 0 ? found[std::size_t(n) - 1] : found[found.size() - std::size_t(n)];
-        if ((match_end != 0 && instance > 0 && at == text.size()) ||
-            (match_end != 0 && instance < 0 && at == 0 && hay.compare(0, needle.size(), needle) != 0))
-            length = 0;
+        const auto& hit = instance > 0 ? found[std::size_t(n) - 1] : found[found.size() - std::size_t(n)];
+        at = hit.first, length = hit.second;
     }
     OMBRIX_RETURN(Value::text(After ? text.substr(std::min(text.size(), at + length)) : text.substr(0, at)));
 }
@@ -153,6 +188,8 @@ OMBRIX_FN(numbervalue) {
     std::string plain;
     double scale = 1;
     bool seen_decimal = false;
+    // A number in parentheses is negative, as an accounting format shows it: "(2.5%)%".
+    bool opened = false, closed = false;
     for (char ch : s) {
         if (ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r')
             continue;
@@ -160,7 +197,15 @@ OMBRIX_FN(numbervalue) {
             scale /= 100;
             continue;
         }
-        if (scale != 1)
+        if (ch == '(' && !opened && plain.empty() && !seen_decimal && scale == 1) {
+            opened = true;
+            continue;
+        }
+        if (ch == ')' && opened && !closed) {
+            closed = true;
+            continue;
+        }
+        if (scale != 1 || closed)
             OMBRIX_RETURN(err(ErrorCode::Value));
         if (ch == dec) {
             if (seen_decimal)
@@ -174,13 +219,15 @@ OMBRIX_FN(numbervalue) {
             plain += ch;
         }
     }
+    if (opened != closed)
+        OMBRIX_RETURN(err(ErrorCode::Value));
     if (plain.empty())
         OMBRIX_RETURN(Value::number(0));
     double x;
     ErrorCode e;
     if (plain.find_first_not_of("0123456789.+-eE") != std::string::npos || !to_number(Value::text(plain), x, e, false))
         OMBRIX_RETURN(err(ErrorCode::Value));
-    OMBRIX_RETURN(Value::number(x * scale));
+    OMBRIX_RETURN(Value::number((opened ? -x : x) * scale));
 }
 
 // The full-width forms U+FF01..U+FF5E mirror ASCII ! to ~; U+3000 is the full-width space.
@@ -350,8 +397,8 @@ OMBRIX_FN(regexreplace) {
 std::vector<Entry> more_text_functions() {
     constexpr std::uint8_t L = FnLift;
     return {
-        {{"TEXTBEFORE", 2, 6, L}, text_around<false>},
-        {{"TEXTAFTER", 2, 6, L}, text_around<true>},
+        {{"TEXTBEFORE", 2, 6, 0, "vav"}, text_around<false>},
+        {{"TEXTAFTER", 2, 6, 0, "vav"}, text_around<true>},
         {{"UNICODE", 1, 1, L}, fn_unicode},
         {{"UNICHAR", 1, 1, L}, fn_unichar},
         {{"VALUETOTEXT", 1, 2, L}, fn_valuetotext},
