@@ -352,10 +352,16 @@ private:
         i_ += w.size();
         return true;
     }
+    // Nested expressions (parentheses, arguments, predicates, signs) and operators are
+    // limited, so that reading and evaluating a path stays within the stack.
     std::unique_ptr<Expr> or_expr() {
+        if (nesting_ >= 64)
+            return nullptr;
+        ++nesting_;
         auto e = and_expr();
         while (e && word("or"))
             e = binary(Expr::Or, std::move(e), and_expr());
+        --nesting_;
         return e;
     }
     std::unique_ptr<Expr> and_expr() {
@@ -414,12 +420,14 @@ private:
                 return e;
         }
     }
-    static std::unique_ptr<Expr> binary(Expr::Kind kind, std::unique_ptr<Expr> a, std::unique_ptr<Expr> b) {
-        return b ? make(kind, std::move(a), std::move(b)) : nullptr;
+    std::unique_ptr<Expr> binary(Expr::Kind kind, std::unique_ptr<Expr> a, std::unique_ptr<Expr> b) {
+        return b && ++operators_ <= 1000 ? make(kind, std::move(a), std::move(b)) : nullptr;
     }
     std::unique_ptr<Expr> unary() {
         if (symbol("-")) {
-            auto e = unary();
+            ++nesting_;
+            auto e = ++operators_ <= 1000 && nesting_ <= 64 ? unary() : nullptr;
+            --nesting_;
             return e ? make(Expr::Neg, std::move(e)) : nullptr;
         }
         return primary();
@@ -996,6 +1004,7 @@ private:
     std::string_view p_;
     const XmlNode& document_;
     std::size_t i_ = 0;
+    int nesting_ = 0, operators_ = 0;
     std::vector<const XmlNode*> order_;
     std::map<const XmlNode*, std::pair<std::size_t, std::size_t>> place_;
 };
