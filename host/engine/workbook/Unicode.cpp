@@ -134,8 +134,9 @@ char32_t base_letter(char32_t cp) {
     return base == '.' ? 0 : char32_t(base);
 }
 
-// A letter beyond ASCII in one case, never folded into ASCII (the Kelvin sign into k): the
-// hashes of texts that compare equal take every byte beyond ASCII alike.
+// A letter beyond ASCII in one case, never folded into a letter of another length in UTF-8
+// (the Kelvin sign into k): the hashes of texts that compare equal take every byte beyond
+// ASCII alike.
 char32_t fold_beyond_ascii(char32_t cp) {
     // The Latin letters with marks here, whatever the C library knows.
     if (cp >= 0xC0 && cp <= 0xDE && cp != 0xD7)
@@ -149,7 +150,8 @@ char32_t fold_beyond_ascii(char32_t cp) {
     if (cp >= 0xDF && cp < 0x180)
         return cp;
     const char32_t f = fold(cp);
-    return cp >= 0x80 && f < 0x80 ? cp : f;
+    auto bytes = [](char32_t x) { return x < 0x80 ? 1 : x < 0x800 ? 2 : x < 0x10000 ? 3 : 4; };
+    return bytes(f) == bytes(cp) ? f : cp;
 }
 
 } // namespace
