@@ -36,6 +36,11 @@ std::string to_upper(std::string_view text);
 // stay as they are.
 std::string fold_case(std::string_view utf8);
 
+// The order of two texts ignoring case (-1, 0 or 1): a letter with a mark sorts with its base
+// letter, after it where the texts differ in nothing else ("Côte" < "Croatia", "e" < "é").
+// ASCII texts compare as their bytes in upper case.
+int compare_ignoring_case(std::string_view a, std::string_view b);
+
 } // namespace host::engine
 
 #endif

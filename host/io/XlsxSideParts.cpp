@@ -132,6 +132,11 @@ void read_tables(const Package& package, SheetRecord& sheet) {
             for (pugi::xml_node c = columns.first_child(); c; c = c.next_sibling())
                 if (c.type() == pugi::node_element && is(c, "tableColumn"))
                     table.columns.push_back(decode_escapes(c.attribute("name").value()));
+        // A part may list more columns than its range holds; the spreadsheet keeps the first
+        // ones, those the range spans.
+        const std::int64_t width = std::int64_t(table.last_col) - table.first_col + 1;
+        if (width > 0 && std::int64_t(table.columns.size()) > width)
+            table.columns.resize(std::size_t(width));
         Block filter;
         if (pugi::xml_node auto_filter = child(t, "autoFilter"))
             if (read_active_filter(auto_filter, filter))

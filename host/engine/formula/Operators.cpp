@@ -139,8 +139,11 @@ int compare(const Value& a0, const Value& b0) {
         std::string_view x = a->as_text(), y = b->as_text();
         std::size_t n = std::min(x.size(), y.size());
         for (std::size_t i = 0; i < n; ++i) {
-            int cx = std::toupper(static_cast<unsigned char>(x[i]));
-            int cy = std::toupper(static_cast<unsigned char>(y[i]));
+            const unsigned char bx = static_cast<unsigned char>(x[i]), by = static_cast<unsigned char>(y[i]);
+            if (bx >= 0x80 || by >= 0x80) // letters beyond ASCII: from here by their collation
+                return compare_ignoring_case(x.substr(i), y.substr(i));
+            int cx = std::toupper(bx);
+            int cy = std::toupper(by);
             if (cx != cy)
                 return cx < cy ? -1 : 1;
         }

@@ -118,6 +118,64 @@ char32_t fold(char32_t cp) {
 
 } // namespace
 
+namespace {
+
+// The letter a Latin letter with a mark sorts with (À, é, ş, Ł...), upper case; 0 for the rest.
+char32_t base_letter(char32_t cp) {
+    static const char latin1[] = "AAAAAAACEEEEIIIIDNOOOOO.OUUUUY.SAAAAAAACEEEEIIIIDNOOOOO.OUUUUY.Y";
+    static const char extended[] = "AAAAAACCCCCCCCDDDDEEEEEEEEEEGGGGGGGGHHHHIIIIIIIIIIIIJJKKKLLLLLLLLLLNNNNNNNNN"
+                                   "OOOOOOOORRRRRRSSSSSSSSTTTTTTUUUUUUUUUUUUWWYYYZZZZZZS";
+    static_assert(sizeof latin1 == 65 && sizeof extended == 129, "one letter a code point");
+    char base = '.';
+    if (cp >= 0xC0 && cp < 0x100)
+        base = latin1[cp - 0xC0];
+    else if (cp >= 0x100 && cp < 0x180)
+        base = extended[cp - 0x100];
+    return base == '.' ? 0 : char32_t(base);
+}
+
+// A letter beyond ASCII in one case, never folded into a letter of another length in UTF-8
+// (the Kelvin sign into k): the hashes of texts that compare equal take every byte beyond
+// ASCII alike.
+char32_t fold_beyond_ascii(char32_t cp) {
+    // The Latin letters with marks here, whatever the C library knows.
+    if (cp >= 0xC0 && cp <= 0xDE && cp != 0xD7)
+        return cp + 0x20;
+    if (cp == 0x178)
+        return 0xFF;
+    if ((cp >= 0x100 && cp < 0x138) || (cp >= 0x14A && cp < 0x178))
+        return cp | 1;
+    if ((cp >= 0x139 && cp < 0x149) || (cp >= 0x179 && cp < 0x17F))
+        return cp + (cp & 1);
+    if (cp >= 0xDF && cp < 0x180)
+        return cp;
+    const char32_t f = fold(cp);
+    auto bytes = [](char32_t x) { return x < 0x80 ? 1 : x < 0x800 ? 2 : x < 0x10000 ? 3 : 4; };
+    return bytes(f) == bytes(cp) ? f : cp;
+}
+
+} // namespace
+
+int compare_ignoring_case(std::string_view a, std::string_view b) {
+    // First by letters alone, a marked one as its base letter (ASCII in upper case, so that
+    // ASCII texts order as their bytes do); where those agree, an unmarked letter comes first.
+    int marks = 0;
+    std::size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        const char32_t x = fold_beyond_ascii(next_code_point(a, i)), y = fold_beyond_ascii(next_code_point(b, j));
+        const char32_t bx = base_letter(x), by = base_letter(y);
+        const char32_t px = x < 0x80 ? char32_t(std::toupper(int(x))) : bx ? bx : x;
+        const char32_t py = y < 0x80 ? char32_t(std::toupper(int(y))) : by ? by : y;
+        if (px != py)
+            return px < py ? -1 : 1;
+        if (marks == 0 && x != y)
+            marks = x < y ? -1 : 1;
+    }
+    if (i < a.size() || j < b.size())
+        return i < a.size() ? 1 : -1;
+    return marks;
+}
+
 std::string fold_case(std::string_view utf8) {
     std::string out;
     out.reserve(utf8.size());

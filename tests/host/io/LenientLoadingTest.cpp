@@ -148,4 +148,41 @@ TEST(LenientLoading, WithoutPackageRelationshipsTheWorkbookIsLookedForInItsUsual
     }
 }
 
+TEST(LenientLoading, TablesListingMoreColumnsThanTheirRangeKeepTheFirst) {
+    const std::string two = "<tableColumn id=\"1\" name=\"x\"/><tableColumn id=\"2\" name=\"y\"/>";
+    const struct {
+        std::string columns;
+        const char* formula;
+        bool error; // else 5, the sum of y
+    } cases[] = {
+        {two, "SUM(T[y])", false},
+        {two + "<tableColumn id=\"3\" name=\"z\"/><tableColumn id=\"4\" name=\"w\"/>", "SUM(T[y])", false},
+        {two + "<tableColumn id=\"3\" name=\"z\"/>", "SUM(T[z])", true}, // beyond the range: no column
+    };
+    for (const auto& c : cases) {
+        Parts parts = workbook_parts(
+            {{"S", std::string("<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>x</t></is></c><c r=\"B1\" "
+                               "t=\"inlineStr\"><is><t>y</t></is></c></row><row r=\"2\"><c r=\"A2\"><v>1</v></c>"
+                               "<c r=\"B2\"><v>2</v></c><c r=\"D2\"><f>") +
+                       c.formula +
+                       "</f></c></row><row r=\"3\"><c r=\"A3\"><v>1</v></c><c r=\"B3\"><v>3</v></c></row>"}});
+        parts.emplace_back("xl/worksheets/_rels/sheet1.xml.rels",
+                           std::string("<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
+                                       "relationships\"><Relationship Id=\"rId1\" Type=\"") +
+                               testing_packages::rel_ns + "/table\" Target=\"../tables/table1.xml\"/></Relationships>");
+        parts.emplace_back("xl/tables/table1.xml",
+                           "<table xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" id=\"1\" "
+                           "name=\"T\" displayName=\"T\" ref=\"A1:B3\"><tableColumns>" +
+                               c.columns + "</tableColumns></table>");
+        Document d = load_xlsx_bytes("tables.xlsx", zip(parts));
+        d.workbook.recalculate_all();
+        const host::engine::Value v = d.workbook.value({0, 1, 3});
+        if (c.error)
+            EXPECT_TRUE(v.is_error()) << c.formula << " gives " << v.to_string();
+        else
+            EXPECT_EQ(v, host::engine::Value::number(5)) << c.formula << " gives " << v.to_string();
+        EXPECT_TRUE(d.warnings.empty()) << c.formula << ": " << (d.warnings.empty() ? "" : d.warnings[0]);
+    }
+}
+
 } // namespace

@@ -264,7 +264,8 @@ void stack_args(Ctx& c, Item& out, bool vertical) {
     std::vector<ValueGrid> parts(std::size_t(c.argc));
     std::int64_t along = 0, across = 0;
     for (int i = 0; i < c.argc; ++i) {
-        if (c.args[i].closure) // a function: one cell, #CALC! as a value
+        // A function: one cell, #CALC! as a value; an error: one cell holding it.
+        if (c.args[i].closure || (c.args[i].kind == Item::Val && c.args[i].v.is_error()))
             parts[std::size_t(i)] = sized(1, 1, c.args[i].v);
         else if (!grid_arg(c, i, parts[std::size_t(i)], out.v))
             return;

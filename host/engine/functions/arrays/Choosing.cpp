@@ -242,9 +242,13 @@ private:
                 first = blank;
                 return false;
             }
-            std::uint64_t h = 0xcbf29ce484222325ull; // FNV-1a of the letters in one case
-            for (char ch : v.as_text())
-                h = (h ^ std::uint64_t(std::toupper(static_cast<unsigned char>(ch)))) * 0x100000001b3ull;
+            // FNV-1a of the letters in one case, every byte beyond ASCII alike: the comparison
+            // folds those letters too.
+            std::uint64_t h = 0xcbf29ce484222325ull;
+            for (char ch : v.as_text()) {
+                const unsigned char u = static_cast<unsigned char>(ch);
+                h = (h ^ std::uint64_t(u < 0x80 ? std::toupper(u) : 0x80)) * 0x100000001b3ull;
+            }
             first = mix(text, h);
             return false;
         }

@@ -37,9 +37,13 @@ struct Elements {
     Area area{0, 0, 0, 0, 0};
 
     bool read(const Ctx& c, int i, Value& out) {
+        const Item& arg = c.args[i];
+        if (arg.kind == Item::Val && arg.v.is_error() && !arg.closure) { // an error is an element too
+            g = sized(1, 1, arg.v);
+            return true;
+        }
         if (!grid_arg(c, i, g, out))
             return false;
-        const Item& arg = c.args[i];
         if (arg.kind == Item::Range && !arg.areas && arg.last_sheet < 0 && arg.area.r2 - arg.area.r1 + 1 == g.rows &&
             arg.area.c2 - arg.area.c1 + 1 == g.cols)
             from_range = true, area = arg.area;

@@ -211,7 +211,8 @@ OMBRIX_FN(index) {
     }
     View t(c.ev, src);
     double r = std::trunc(rowf), k = std::trunc(colf);
-    if (c.argc < 3 || c.missing(2)) {
+    // A column left empty, INDEX(row,1,), is 0: the whole row.
+    if (c.argc < 3) {
         if (t.rows == 1 && t.cols > 1) // a single row: the one index picks the column
             std::swap(r, k);
     }

@@ -160,13 +160,14 @@ OMBRIX_FN(hypgeom_dist) {
     double k = std::trunc(kf), n = std::trunc(nf), K = std::trunc(Kf), N = std::trunc(Nf);
     if (k < 0 || n < 0 || K < 0 || N < 0 || n > N || K > N)
         OMBRIX_RETURN(err(ErrorCode::Num));
-    // Successes the sample cannot hold: #NUM! for their probability, but the cumulative one
-    // is 0 below the fewest possible and 1 from the most on.
+    // Successes the sample cannot hold: the cumulative probability is 0 below the fewest
+    // possible and 1 from the most on; HYPGEOM.DIST gives 0 for the probability of fewer (as
+    // saved workbooks show), #NUM! for more; the legacy function refuses both.
     const double fewest = std::max(0.0, n - N + K), most = std::min(n, K);
     if (k < fewest || k > most) {
-        if (!cumulative)
-            OMBRIX_RETURN(err(ErrorCode::Num));
-        OMBRIX_RETURN(Value::number(k < fewest ? 0 : 1));
+        if (cumulative)
+            OMBRIX_RETURN(Value::number(k < fewest ? 0 : 1));
+        OMBRIX_RETURN(k < fewest && c.argc > 4 ? Value::number(0) : err(ErrorCode::Num));
     }
     if (n == 0 || K == 0 || K == N) // a single possible count
         OMBRIX_RETURN(Value::number(1));
