@@ -207,7 +207,8 @@ void call_function(Evaluator& ev, int id, Item* args, int argc, Item& out, bool 
     const Entry& e = table()[static_cast<std::size_t>(id)];
     if ((e.meta.flags & FnLift) || e.meta.params) {
         for (int i = 0; i < argc; ++i) {
-            const char kind = parameter_kind(e.meta, i);
+            // Most functions take one value everywhere: no need to read their parameter list.
+            const char kind = e.meta.params ? parameter_kind(e.meta, i) : 'v';
             if (!lifting(kind))
                 continue;
             if ((e.meta.flags & FnOneCellRefs) && args[i].kind == Item::Cell && refused_logical(ev, e, args[i], i)) {
