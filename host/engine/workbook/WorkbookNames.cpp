@@ -92,10 +92,10 @@ void Workbook::define_name(const std::string& name, std::string_view formula, in
     n.array_program = std::move(in_arrays);
     // A table's [#This Row] is relative too: the row of the formula using the name.
     auto this_row = [](const SymRef& r) {
-        const std::string spec = to_upper(r.table_spec());
-        const std::size_t at = spec.find('@');
-        return spec.find("#THIS ROW") != std::string::npos ||
-               (at != std::string::npos && spec.find_first_not_of(" [") == at);
+        const std::string specifier = to_upper(r.table_spec());
+        const std::size_t at = specifier.find('@');
+        return specifier.find("#THIS ROW") != std::string::npos ||
+               (at != std::string::npos && specifier.find_first_not_of(" [") == at);
     };
     n.relative = std::any_of(n.program.refs.begin(), n.program.refs.end(), [&](const SymRef& r) {
         if (!r.table().empty())
