@@ -193,6 +193,7 @@ bool dated_flows(const Ctx& c, int values_at, bool for_xirr, std::vector<double>
             out = err(ErrorCode::Num);
             return false;
         }
+        const bool date1904 = c.ev.grid.date1904();
         for (std::int64_t i = 0; i < n; ++i) {
             const Value v = vs.at(std::int32_t(i / vs.cols), std::int32_t(i % vs.cols));
             const Value day = ds.at(std::int32_t(i / ds.cols), std::int32_t(i % ds.cols));
@@ -200,7 +201,6 @@ bool dated_flows(const Ctx& c, int values_at, bool for_xirr, std::vector<double>
                 continue;
             double x = 0, t = 0;
             ErrorCode e;
-            const bool date1904 = c.ev.grid.date1904();
             if ((!v.is_empty() && !v.is_number() && !direct) || (!v.is_empty() && !to_number(v, x, e, date1904)) ||
                 (!day.is_number() && !direct_days) || !to_number(day, t, e, date1904)) {
                 out = err(ErrorCode::Value);
@@ -210,7 +210,7 @@ bool dated_flows(const Ctx& c, int values_at, bool for_xirr, std::vector<double>
             dates.push_back(std::floor(t));
         }
     }
-    for (int k = 0; k < 2 && !for_xirr; ++k) {
+    for (int k = 0; k < 2 && !for_xirr; ++k) { // XNPV: each list whole, in turn
         std::vector<double>& into = k == 0 ? values : dates;
         bool ok = true;
         each_value(c, values_at + k, values_at + k + 1, [&](const Value& v, bool direct, bool) {
@@ -218,12 +218,8 @@ bool dated_flows(const Ctx& c, int values_at, bool for_xirr, std::vector<double>
                 return;
             double x;
             ErrorCode e;
-            if (k == 0 && for_xirr && v.is_empty() && !direct) {
-                into.push_back(0);
-                return;
-            }
             if (v.is_error() || (!v.is_number() && !direct) || !to_number(v, x, e, c.ev.grid.date1904())) {
-                out = v.is_error() ? v : err(k == 0 && !for_xirr ? ErrorCode::Num : ErrorCode::Value);
+                out = v.is_error() ? v : err(k == 0 ? ErrorCode::Num : ErrorCode::Value);
                 ok = false;
                 return;
             }
