@@ -66,9 +66,11 @@ struct Elements {
     }
 };
 
-// One value from a call whose result fills one cell; an array there is #CALC!.
+// One value from a call whose result fills one cell; an array there is #CALC!, unless it
+// holds a single element (`{#VALUE!}`, `x*{1}`), which counts as that element.
 Value single_result(const Evaluator& ev, const Item& result) {
-    if (result.kind == Item::Arr || (result.kind == Item::Range && result.area.size() > 1))
+    if ((result.kind == Item::Arr && result.arr->values.size() != 1) ||
+        (result.kind == Item::Range && result.area.size() > 1))
         return err(ErrorCode::Calc);
     Value v = ev.scalar(result, true);
     return v.is_empty() ? Value::number(0) : v;
