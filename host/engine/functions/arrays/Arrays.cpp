@@ -179,9 +179,20 @@ ValueGrid part(const ValueGrid& g, std::int32_t r1, std::int32_t r2, std::int32_
     return p;
 }
 
-// TAKE and DROP: counts from the start, or from the end when negative.
+// TAKE and DROP: counts from the start, or from the end when negative. Of one range, the
+// kept cells are a reference, as INDEX's are: OFFSET, ROW or a LAMBDA of MAP can use them.
 void take_or_drop(Ctx& c, Item& out, bool take) {
-    OMBRIX_GRID(0, g);
+    const Item& source = c.args[0];
+    const bool of_range =
+        (source.kind == Item::Range && !source.areas && source.last_sheet < 0) || source.kind == Item::Cell;
+    const Area whole = source.kind == Item::Cell ? c.ev.grid.cell_area(source.cell) : source.area;
+    ValueGrid g;
+    if (of_range) {
+        g.rows = whole.r2 - whole.r1 + 1;
+        g.cols = whole.c2 - whole.c1 + 1;
+    } else if (!grid_arg(c, 0, g, out.v)) {
+        return;
+    }
     double limit = double(max_rows);
     std::int32_t rows = take ? g.rows : 0, cols = take ? g.cols : 0;
     if (!c.missing(1) && !count_arg(c, 1, 0, -limit, limit, rows, out.v))
@@ -201,6 +212,13 @@ void take_or_drop(Ctx& c, Item& out, bool take) {
     std::int32_t r1, r2, c1, c2;
     span(rows, g.rows, r1, r2);
     span(cols, g.cols, c1, c2);
+    if (of_range && r1 < r2 && c1 < c2) {
+        out.kind = Item::Range;
+        out.area = Area{whole.sheet, whole.r1 + r1, whole.c1 + c1, whole.r1 + r2 - 1, whole.c1 + c2 - 1};
+        return;
+    }
+    if (of_range) // nothing kept
+        OMBRIX_RETURN(err(ErrorCode::Calc));
     give(c, out, part(g, r1, r2, c1, c2));
 }
 OMBRIX_FN(take) { take_or_drop(c, out, true); }
