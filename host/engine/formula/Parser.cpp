@@ -356,10 +356,18 @@ void FormulaParser::call() {
     } else {
         for (;;) {
             std::size_t first = prog_.code.size(), cubes = cubes_.size(), unions = unions_.size();
+            // A parameter that evaluates its argument as an array in any formula (INDEX's
+            // array: INDEX(A1:A9*2,3) is the third product, not the product beside the cell).
+            const bool array_here =
+                id >= 0 && !array_args && functions()[id].params && parameter_kind(functions()[id], argc) == 'A';
+            if (array_here)
+                ++array_;
             if (tok_.kind == Tok::Comma || tok_.kind == Tok::RParen)
                 emit(Op::Missing);
             else
                 argument();
+            if (array_here)
+                --array_;
             // A bare reference through several sheets, where the function takes one.
             if (cubes_.size() == cubes + 1 && prog_.code.size() == first + 1 && prog_.code[first].op == Op::Ref &&
                 takes_sheet_spans(name))

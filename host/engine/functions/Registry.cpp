@@ -79,7 +79,7 @@ bool lifting(char kind) { return kind == 'v' || kind == 'c' || kind == 't'; }
 // always, a range in array context (elsewhere a 'v' parameter takes the one cell of a range
 // beside the formula) but never with 't', and with 'f' a range anywhere.
 bool taken_apart(char kind, const Item& item, bool array) {
-    if (kind == 'a' || !is_multi(item))
+    if (kind == 'a' || kind == 'A' || !is_multi(item))
         return false;
     if (item.kind == Item::Arr)
         return item.arr->values.size() > 1;

@@ -144,7 +144,8 @@ struct Function {
     // taken element by element along with a 'v' parameter given an array (CHOOSE's choices,
     // IFERROR's fallback), 'c' one cell's reference (a range in array context is taken cell by
     // cell, each as a reference: ISFORMULA), 't' one value, but a range gives its first cell
-    // and only an array is taken element by element (N, T), 'a' an array or range, whole.
+    // and only an array is taken element by element (N, T), 'a' an array or range, whole,
+    // 'A' the same, its expression evaluated in array context in any formula (INDEX's array).
     // Letters in parentheses repeat for the
     // further arguments; without them the last letter does. None: 'v' for every parameter with
     // FnLift, else 'a'.

@@ -300,7 +300,7 @@ std::string parameter_kinds(std::string_view name, int argc) {
     for (int i = 0; id >= 0 && i < argc; ++i) {
         const Function& f = functions()[std::size_t(id)];
         const char kind = parameter_kind(f, i);
-        out += kind == 'v' && (f.flags & FnOneCellRefs) ? 'r' : kind;
+        out += kind == 'v' && (f.flags & FnOneCellRefs) ? 'r' : kind == 'A' ? 'a' : kind;
     }
     return out;
 }

@@ -492,7 +492,7 @@ std::vector<Entry> lookup_functions() {
         {{"CHOOSE", 2, -1, 0, "v(f)"}, fn_choose},
         {{"VLOOKUP", 3, 4, 0, "vavv"}, fn_vlookup},
         {{"HLOOKUP", 3, 4, 0, "vavv"}, fn_hlookup},
-        {{"INDEX", 2, 4, 0, "avvv"}, fn_index},
+        {{"INDEX", 2, 4, 0, "Avvv"}, fn_index},
         {{"MATCH", 2, 3, 0, "vav"}, fn_match},
         {{"LOOKUP", 2, 3, 0, "vaa"}, fn_lookup},
         {{"XLOOKUP", 3, 6, 0, "vaaavv"}, fn_xlookup},

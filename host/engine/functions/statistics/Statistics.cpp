@@ -225,8 +225,9 @@ std::vector<Entry> statistics_functions() {
         {{"RANK", 2, 3, 0, "vav"}, fn_rank_eq},
         {{"RANK.EQ", 2, 3, 0, "vav"}, fn_rank_eq},
         {{"RANK.AVG", 2, 3, 0, "vav"}, fn_rank_avg},
-        {{"MODE", 1, -1, 0}, fn_mode},
-        {{"MODE.SNGL", 1, -1, 0}, fn_mode},
+        // MODE(MATCH(A1:A9,A1:A9,0)) in an ordinary formula: the most frequent position.
+        {{"MODE", 1, -1, FnArrayArgs}, fn_mode},
+        {{"MODE.SNGL", 1, -1, FnArrayArgs}, fn_mode},
         {{"GEOMEAN", 1, -1, 0}, fn_geomean},
         {{"HARMEAN", 1, -1, 0}, fn_harmean},
         {{"LARGE", 2, 2, 0, "av"}, fn_large},
