@@ -494,7 +494,7 @@ std::vector<Entry> lookup_functions() {
         {{"HLOOKUP", 3, 4, 0, "vavv"}, fn_hlookup},
         {{"INDEX", 2, 4, 0, "Avvv"}, fn_index},
         {{"MATCH", 2, 3, 0, "vav"}, fn_match},
-        {{"LOOKUP", 2, 3, 0, "vaa"}, fn_lookup},
+        {{"LOOKUP", 2, 3, 0, "vAA"}, fn_lookup},
         {{"XLOOKUP", 3, 6, 0, "vaaavv"}, fn_xlookup},
         {{"XMATCH", 2, 4, 0, "vavv"}, fn_xmatch},
         {{"LET", 3, 253, 0}, fn_let},
