@@ -136,6 +136,12 @@ public:
     // The text of a cell slot's formula (without '='), empty for a constant; for FORMULATEXT.
     virtual std::string_view cell_formula(std::uint32_t) const { return {}; }
     virtual int sheet_count() const { return 1; }
+    // CELL("filename") of a cell on `sheet`: "folder/[book.xlsx]Sheet", or "" for a workbook
+    // that was never saved.
+    virtual std::string file_name_of(int sheet) const {
+        (void)sheet;
+        return {};
+    }
     virtual RowHidden row_hidden(int sheet, std::int32_t row) const {
         (void)sheet, (void)row;
         return RowHidden::No;

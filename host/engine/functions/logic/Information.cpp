@@ -171,7 +171,8 @@ OMBRIX_FN(error_type) {
 // cell when it is omitted). The engine keeps no cell styles, so the types about formatting
 // answer as for a cell of the default style: "format" G (General), "color" and
 // "parentheses" 0, "prefix" "" , "protect" 1 (locked); "width" is the column's, in whole
-// characters; "filename" is "" as for a workbook not yet saved.
+// characters; "filename" the workbook's file and the sheet, "folder/[book.xlsx]Sheet" ("" for
+// a workbook never saved).
 OMBRIX_FN(cell) {
     const Value kind = c.arg(0);
     if (kind.is_error())
@@ -211,8 +212,10 @@ OMBRIX_FN(cell) {
         OMBRIX_RETURN(Value::text("G"));
     if (type == "color" || type == "parentheses")
         OMBRIX_RETURN(Value::number(0));
-    if (type == "prefix" || type == "filename")
+    if (type == "prefix")
         OMBRIX_RETURN(Value::text(""));
+    if (type == "filename")
+        OMBRIX_RETURN(Value::text(c.ev.grid.file_name_of(sheet)));
     if (type == "protect")
         OMBRIX_RETURN(Value::number(1));
     if (type == "width")
