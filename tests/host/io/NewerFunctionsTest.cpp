@@ -83,10 +83,19 @@ TEST(NewerFunctions, UnprefixedAreUnknownInTheSpreadsheetsOwnFilesOnly) {
         {"LibreOffice/7.4.7.2$Linux_X86_64 LibreOffice_project/40$Build-2", "docProps/app.xml", false},
         {"", "docProps/app.xml", false}, // no properties at all: our own files, among others
     };
+    const std::vector<std::string> typed_early = {
+        "newer.xlsx: warning: CONCAT was typed where the spreadsheet did not have it yet (the file calls it without "
+        "its _xlfn. prefix): it gives #NAME? in S!A4, S!A5",
+        "newer.xlsx: warning: IFS was typed where the spreadsheet did not have it yet (the file calls it without its "
+        "_xlfn. prefix): it gives #NAME? in S!A1",
+        "newer.xlsx: warning: XLOOKUP was typed where the spreadsheet did not have it yet (the file calls it without "
+        "its _xlfn. prefix): it gives #NAME? in S!A3"};
     for (const auto& f : files) {
         Document d = load_xlsx_bytes("newer.xlsx", book(f.application, f.part));
         EXPECT_TRUE(d.warnings.empty()) << f.application << ": " << d.warnings.front();
         d.workbook.recalculate_all();
+        const std::vector<std::string> diagnosed = host::io::diagnostic_warnings("newer.xlsx", d.workbook);
+        EXPECT_EQ(diagnosed, f.its_own ? typed_early : std::vector<std::string>()) << f.application;
         for (const Cell& c : cells)
             EXPECT_EQ(d.workbook.value(cell_at(d.workbook, c.key)), f.its_own ? c.in_its_file : c.elsewhere)
                 << f.application << ": " << c.key;
