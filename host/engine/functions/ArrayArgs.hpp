@@ -21,8 +21,9 @@ struct ValueGrid {
 // reference through several sheets, or too large.
 bool grid_arg(const Ctx& c, int i, ValueGrid& g, Value& out);
 
-// Hands a computed grid on as the result (one value as itself); an array of no cells (all
-// rows dropped, a sequence of none) is #VALUE!, as the spreadsheet gives it.
+// Hands a computed grid on as the result, an array even of one element (ROWS of one error
+// in it is 1); an array of no cells (all rows dropped, a sequence of none) is #CALC!, as the
+// spreadsheet gives it.
 void give(Ctx& c, Item& out, ValueGrid g);
 
 // A count argument: truncated; within [lo, hi] (below is #VALUE!, above #NUM!); `fallback`

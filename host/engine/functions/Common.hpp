@@ -148,7 +148,7 @@ double snap15(double v);
 Value round_digits(double x, double digits, int mode);
 
 // A criterion as SUMIF and COUNTIF read it (5, "<10", "a*", ""): the test of one value.
-std::function<bool(const Value&)> criterion_test(const Value& criterion);
+std::function<bool(const Value&)> criterion_test(const Value& criterion, bool date1904);
 
 // Wildcard match ignoring case: '*' any run, '?' one character, '~' escapes.
 bool wildcard_match(std::string_view pattern, std::string_view text);

@@ -67,10 +67,16 @@ bool element_wise(const Item& item, bool array) {
     return item.kind == Item::Arr ? item.arr->values.size() > 1 : array && is_multi(item);
 }
 
+// An operator's operand: an array of any size gives an array of its shape, so that an error
+// times {1} is the array {error}, one row and one column, not a lone error.
+bool operand_element_wise(const Item& item, bool array) {
+    return item.kind == Item::Arr ? !item.arr->values.empty() : array && is_multi(item);
+}
+
 } // namespace
 
 void Evaluator::unary(Op op, Item& a, bool array) {
-    if (element_wise(a, array)) {
+    if (operand_element_wise(a, array)) {
         View v(*this, a);
         if (std::int64_t(v.rows) * v.cols > max_dense_cells) {
             a = Item();
@@ -108,7 +114,7 @@ Value broadcast(const View& v, std::int32_t r, std::int32_t c) {
 } // namespace
 
 void Evaluator::binary(Op op, Item& a, const Item& b, bool array) {
-    if (element_wise(a, array) || element_wise(b, array)) {
+    if (operand_element_wise(a, array) || operand_element_wise(b, array)) {
         // Outside array context a range beside an array gives its one cell beside the formula.
         Item one_a, one_b;
         if (!array && a.kind == Item::Range) {

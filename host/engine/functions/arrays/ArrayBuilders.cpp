@@ -224,6 +224,8 @@ OMBRIX_FN(frequency) {
 // TEXTSPLIT(text, column delimiters, [row delimiters], [ignore empty], [match mode], [pad]).
 OMBRIX_FN(textsplit) {
     OMBRIX_TEXT(0, text);
+    if (text.empty()) // nothing to split, an empty cell or "", is #VALUE!
+        OMBRIX_RETURN(err(ErrorCode::Value));
     auto delimiters = [&](int i, std::vector<std::string>& list) {
         if (i >= c.argc || c.missing(i))
             return true;

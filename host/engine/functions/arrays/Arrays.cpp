@@ -38,8 +38,6 @@ bool grid_arg(const Ctx& c, int i, ValueGrid& g, Value& out) {
 void give(Ctx& c, Item& out, ValueGrid g) {
     if (g.rows <= 0 || g.cols <= 0) // an empty array, as the spreadsheet calls it
         OMBRIX_RETURN(err(ErrorCode::Calc));
-    if (g.rows == 1 && g.cols == 1)
-        OMBRIX_RETURN(g.values[0]);
     auto a = std::make_shared<Array>();
     a->rows = g.rows;
     a->cols = g.cols;

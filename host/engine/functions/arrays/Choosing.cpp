@@ -28,8 +28,13 @@ OMBRIX_FN(filter) {
         if (b)
             chosen.push_back(i);
     }
-    if (chosen.empty())
-        OMBRIX_RETURN(c.argc > 2 && !c.missing(2) ? c.arg(2) : err(ErrorCode::Calc));
+    if (chosen.empty()) { // if_empty as it is, an array or a range whole
+        if (c.argc > 2 && !c.missing(2)) {
+            out = c.args[2];
+            return;
+        }
+        OMBRIX_RETURN(err(ErrorCode::Calc));
+    }
     ValueGrid r = by_row ? sized(std::int32_t(chosen.size()), g.cols) : sized(g.rows, std::int32_t(chosen.size()));
     for (std::int32_t i = 0; i < r.rows; ++i)
         for (std::int32_t k = 0; k < r.cols; ++k)

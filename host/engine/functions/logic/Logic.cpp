@@ -145,8 +145,8 @@ std::vector<Entry> logic_functions() {
         {{"IFERROR", 2, 2, 0, "vf"}, fn_iferror},
         {{"XOR", 1, -1, 0}, fn_xor},
         {{"IFNA", 2, 2, 0, "vf"}, fn_ifna},
-        {{"IFS", 2, -1, L}, fn_ifs},
-        {{"SWITCH", 3, -1, L}, fn_switch},
+        {{"IFS", 2, -1, L, "(vf)"}, fn_ifs},
+        {{"SWITCH", 3, -1, L, "v(vf)"}, fn_switch},
         {{"TRUE", 0, 0, 0}, fn_true},
         {{"FALSE", 0, 0, 0}, fn_false},
     };

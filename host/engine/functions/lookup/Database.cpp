@@ -15,18 +15,11 @@ namespace host::engine::detail::fn {
 namespace {
 
 // A criteria cell: as COUNTIF's criterion, except that text without an operator finds text
-// beginning with it, and a date written as text after an operator compares as that date.
+// beginning with it.
 std::function<bool(const Value&)> database_criterion(const Value& v, bool date1904) {
-    if (!v.is_text() || v.as_text().empty())
-        return criterion_test(v);
-    std::string_view s = v.as_text();
-    std::size_t op = s.find_first_not_of("<>=");
-    if (op == 0)
-        return criterion_test(Value::text(std::string(s) + "*"));
-    double day;
-    if (op != std::string_view::npos && !parse_number(s.substr(op)) && date_text_serial(s.substr(op), date1904, day))
-        return criterion_test(Value::text(std::string(s.substr(0, op)) + to_text(Value::number(day))));
-    return criterion_test(v);
+    if (v.is_text() && !v.as_text().empty() && v.as_text().find_first_not_of("<>=") == 0)
+        return criterion_test(Value::text(std::string(v.as_text()) + "*"), date1904);
+    return criterion_test(v, date1904);
 }
 
 // The values of the database's `field` column in the records the criteria select; false with

@@ -180,7 +180,8 @@ OMBRIX_FN(match) {
     if (key.is_error())
         OMBRIX_RETURN(key);
     View t(c.ev, c.args[1]);
-    OMBRIX_NUMBER_OR(2, type, 1);
+    // Left out, the match type is 1; given empty, MATCH(x,r,), it is 0: an exact match.
+    OMBRIX_NUMBER_OR(2, type, c.argc > 2 ? 0 : 1);
     if (t.rows != 1 && t.cols != 1)
         OMBRIX_RETURN(err(ErrorCode::NA));
     int mode = type > 0 ? 1 : type < 0 ? -1 : 0;

@@ -22,7 +22,7 @@ struct Criterion {
     bool blank_or_empty_text = false; // ""
     bool never = false;               // "<", ">", "<=", ">=" with nothing to compare with
 
-    explicit Criterion(const Value& c) {
+    Criterion(const Value& c, bool date1904) {
         if (!c.is_text()) {
             // An empty cell as the criterion is 0; an error counts the same errors.
             target = c.is_empty() ? Value::number(0) : c;
@@ -50,8 +50,12 @@ struct Criterion {
                 blank_only = true;
             return;
         }
-        if (auto x = parse_number(s))
-            target = Value::number(*x);
+        // What follows the operator reads as a typed-in entry would: a date, a time or an
+        // amount ("2/10/2019", "10:30", "$5") compares as its number.
+        double x;
+        ErrorCode unused;
+        if (to_number(Value::text(s), x, unused, date1904))
+            target = Value::number(x);
         else if (iequals(s, "TRUE") || iequals(s, "FALSE"))
             target = Value::boolean(iequals(s, "TRUE"));
         else if (auto e = parse_error(s))
@@ -169,7 +173,7 @@ bool each_match(const Ctx& c, const Item& range, const Item* other, const Criter
 }
 
 void conditional(Ctx& c, Item& out, int kind) { // 0 SUMIF, 1 COUNTIF, 2 AVERAGEIF
-    Criterion crit(c.arg(1));
+    Criterion crit(c.arg(1), c.ev.grid.date1904());
     const Item& range = c.args[0];
     if (range.kind == Item::Val) // SUMIF(#REF!,...) is #REF!
         OMBRIX_RETURN(range.v.is_error() ? range.v : err(ErrorCode::Value));
@@ -230,7 +234,7 @@ void conditional_many(Ctx& c, Item& out, Reduce kind) {
             OMBRIX_RETURN(err(ErrorCode::Value));
         if (i < first)
             continue;
-        crits.emplace_back(c.arg(i + 1));
+        crits.emplace_back(c.arg(i + 1), c.ev.grid.date1904());
     }
     const std::size_t skip = counting ? 0 : 1; // views[skip + k] goes with crits[k]
     double acc = 0, n = 0;
@@ -294,8 +298,8 @@ OMBRIX_FN(minifs) { conditional_many(c, out, Reduce::Min); }
 
 } // namespace
 
-std::function<bool(const Value&)> criterion_test(const Value& criterion) {
-    return [test = Criterion(criterion)](const Value& v) { return test.matches(v); };
+std::function<bool(const Value&)> criterion_test(const Value& criterion, bool date1904) {
+    return [test = Criterion(criterion, date1904)](const Value& v) { return test.matches(v); };
 }
 
 std::vector<Entry> conditional_functions() {

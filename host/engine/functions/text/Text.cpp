@@ -121,9 +121,11 @@ OMBRIX_FN(textjoin) {
     });
     if (e.is_error())
         OMBRIX_RETURN(e);
-    bool skip_empty;
+    // TEXTJOIN(",",,x) skips empty texts: an empty ignore_empty counts as TRUE, as the
+    // spreadsheet's cached results show.
+    bool skip_empty = true;
     ErrorCode code;
-    if (!to_boolean(c.arg(1), skip_empty, code))
+    if (!c.missing(1) && !to_boolean(c.arg(1), skip_empty, code))
         OMBRIX_RETURN(err(code));
     std::string s;
     std::size_t joined = 0;
