@@ -1,7 +1,5 @@
 #include "engine/OutsideWorld.hpp"
 
-#include "engine/FileForm.hpp"
-
 #include <algorithm>
 #include <iterator>
 
@@ -47,12 +45,7 @@ std::vector<std::string> outside_world_calls(const Workbook& book, const CellAdd
 
 std::vector<std::string> addin_calls(const Workbook& book, const CellAddress& cell) {
     std::vector<std::string> out = book.unknown_functions(cell);
-    // A newer function typed where the spreadsheet did not have it yet (_xludf.IFS) is nobody's:
-    // it gives #NAME? there as here.
-    out.erase(
-        std::remove_if(out.begin(), out.end(),
-                       [](const std::string& name) { return needs_outside_world(name) || !file_prefix(name).empty(); }),
-        out.end());
+    out.erase(std::remove_if(out.begin(), out.end(), needs_outside_world), out.end());
     return out;
 }
 
