@@ -125,7 +125,7 @@ std::vector<std::string> read_shared_strings(const Package& package, const std::
 }
 
 bool decode_value(const pugi::xml_node& c, const std::vector<std::string>& strings, bool date1904, engine::Value& out,
-                  std::string& why) {
+                  std::string& why, std::vector<engine::Value>* interned) {
     out = engine::Value();
     pugi::xml_node v = child(c, "v");
     std::string_view type = c.attribute("t").value();
@@ -158,7 +158,15 @@ bool decode_value(const pugi::xml_node& c, const std::vector<std::string>& strin
             why = "shared string " + text + " does not exist";
             return false;
         }
-        out = engine::Value::text(strings[std::size_t(index)]);
+        if (!interned) {
+            out = engine::Value::text(strings[std::size_t(index)]);
+        } else {
+            interned->resize(strings.size());
+            engine::Value& shared = (*interned)[std::size_t(index)];
+            if (!shared.is_text())
+                shared = engine::Value::text(strings[std::size_t(index)]);
+            out = shared;
+        }
     } else if (type == "str") {
         out = engine::Value::text(decode_escapes(text));
     } else if (type == "b") {

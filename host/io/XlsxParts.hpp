@@ -163,9 +163,11 @@ std::string find_workbook_part(const Package& package);
 std::vector<std::string> read_shared_strings(const Package& package, const std::string& part);
 
 // The value held by a <c> element (empty when it has none); false with a reason when the
-// element is malformed.
+// element is malformed. With `interned` (as long as `strings`), the cells of one shared
+// string share one text: a column of a few distinct names reads back from a few places in
+// memory, not from one allocation a cell.
 bool decode_value(const pugi::xml_node& c, const std::vector<std::string>& strings, bool date1904, engine::Value& out,
-                  std::string& why);
+                  std::string& why, std::vector<engine::Value>* interned = nullptr);
 
 // Decodes the _xHHHH_ escapes with which the format stores control characters.
 std::string decode_escapes(std::string text);

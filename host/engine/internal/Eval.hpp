@@ -89,6 +89,13 @@ public:
     virtual const Value& value_at(int sheet, std::int32_t row, std::int32_t col) const = 0;
     // The slots that exist in the area, row by row.
     virtual const std::vector<std::uint32_t>& cells_in(const Area& area) const = 0;
+    // Every position of the area, row by row, as its slot or 0xFFFFFFFF where no cell is:
+    // reading a large range element by element without a lookup a cell. Null where the grid
+    // keeps none (or the area is too large to keep).
+    virtual const std::vector<std::uint32_t>* slots_by_position(const Area& area) const {
+        (void)area;
+        return nullptr;
+    }
     // The slot of one cell, false when it does not exist; its value is not read, so that a
     // formula asking ISFORMULA or CELL("row") of its own cell is no circular reference.
     virtual bool slot_at(int sheet, std::int32_t row, std::int32_t col, std::uint32_t& id) const {
@@ -260,10 +267,13 @@ private:
 // An item seen as a grid of values: a range, an array, or one value as 1x1.
 struct View {
     View(const Evaluator& ev, const Item& item);
-    Value at(std::int32_t r, std::int32_t c) const;
+    // The value, not a copy: a text's count of holders is not touched, which a range of
+    // thousands of texts read element by element would pay for in cache misses.
+    const Value& at(std::int32_t r, std::int32_t c) const;
     const Evaluator& ev;
     const Item& item;
     std::int32_t rows = 1, cols = 1;
+    const std::vector<std::uint32_t>* slots = nullptr; // a large range's cells by position
 };
 
 // Calls built-in function `id` on args[0..argc), leaving the result in `out`.

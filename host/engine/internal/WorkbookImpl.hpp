@@ -308,6 +308,8 @@ struct Workbook::Impl final : detail::Grid {
 
     detail::Dependencies dependencies{places};
     mutable std::unordered_map<detail::AreaKey, detail::CachedCells, detail::AreaHash> area_cells;
+    mutable std::unordered_map<detail::AreaKey, detail::CachedCells, detail::AreaHash> area_positions;
+    mutable std::size_t area_positions_kept = 0; // entries over all of them
     mutable detail::LookupIndexes lookup_indexes;
     bool use_lookup_indexes = true;
 
@@ -374,6 +376,31 @@ struct Workbook::Impl final : detail::Grid {
         }
         cached.generation = s.generation;
         return cached.ids;
+    }
+    const std::vector<std::uint32_t>* slots_by_position(const detail::Area& a) const override {
+        constexpr std::size_t most = std::size_t(1) << 24; // 64 MB of slots over every area kept
+        const std::size_t size = std::size_t(a.size());
+        if (size > most / 4)
+            return nullptr;
+        const detail::Sheet& s = sheets[std::size_t(a.sheet)];
+        auto found = area_positions.find(detail::AreaKey{a});
+        if (found != area_positions.end() && found->second.generation == s.generation)
+            return &found->second.ids;
+        if (found == area_positions.end() && area_positions_kept + size > most) {
+            area_positions.clear();
+            area_positions_kept = 0;
+        }
+        detail::CachedCells& cached = area_positions[detail::AreaKey{a}];
+        if (cached.ids.empty())
+            area_positions_kept += size;
+        cached.ids.assign(size, detail::none);
+        const std::size_t cols = std::size_t(a.c2 - a.c1 + 1);
+        for (std::uint32_t id : cells_in(a)) {
+            const detail::Place& p = places[id];
+            cached.ids[std::size_t(p.row - a.r1) * cols + std::size_t(p.col - a.c1)] = id;
+        }
+        cached.generation = s.generation;
+        return &cached.ids;
     }
     bool date1904() const override { return dates_from_1904; }
     bool fixed_now(double& serial) const override {
