@@ -428,6 +428,17 @@ struct Workbook::Impl final : detail::Grid {
             return formula_scratch = compact_text(id);
         return fi == detail::none ? std::string_view() : std::string_view(formulas[fi].text);
     }
+    bool legacy_array(std::uint32_t& id) const override {
+        const std::uint32_t fi = cells[id].formula;
+        if (fi == detail::none || detail::is_compact(fi))
+            return false;
+        const std::uint32_t anchor = formulas[fi].anchor == detail::none ? id : formulas[fi].anchor;
+        const std::uint32_t afi = cells[anchor].formula;
+        if (afi == detail::none || detail::is_compact(afi) || !formulas[afi].array || formulas[afi].spills)
+            return false;
+        id = anchor;
+        return true;
+    }
     int sheet_count() const override { return int(sheets.size()); }
     std::string file_name_of(int sheet) const override {
         if (file_path.empty() || sheet < 0 || std::size_t(sheet) >= sheets.size())
@@ -612,6 +623,7 @@ struct Workbook::Impl final : detail::Grid {
         int sheet_index(std::string_view name) const override { return m.sheet_index(name); }
         const detail::Linked* cell_program(std::uint32_t id) const override { return m.cell_program(id); }
         std::string_view cell_formula(std::uint32_t id) const override { return m.cell_formula(id); }
+        bool legacy_array(std::uint32_t& id) const override { return m.legacy_array(id); }
         int sheet_count() const override { return m.sheet_count(); }
         std::string file_name_of(int sheet) const override { return m.file_name_of(sheet); }
         RowHidden row_hidden(int sheet, std::int32_t row) const override { return m.row_hidden(sheet, row); }

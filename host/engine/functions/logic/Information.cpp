@@ -77,11 +77,13 @@ OMBRIX_FN(formulatext) {
     std::uint32_t id;
     if (!first_cell(c, out, id))
         return;
+    // A legacy array formula shows in braces, in every cell of its range.
+    const bool legacy = c.ev.grid.legacy_array(id);
     std::string_view f = c.ev.grid.cell_formula(id);
     if (f.empty())
         OMBRIX_RETURN(err(ErrorCode::NA));
     // Newer functions are shown without the prefixes the file writes them with.
-    std::string text = "=";
+    std::string text = legacy ? "{=" : "=";
     bool quoted = false;
     for (std::size_t i = 0; i < f.size(); ++i) {
         if (f[i] == '"')
@@ -90,8 +92,14 @@ OMBRIX_FN(formulatext) {
             i += 5;
             continue;
         }
+        if (!quoted && f[i] == '_' && f.substr(i, 7) == "_xludf.") {
+            i += 6;
+            continue;
+        }
         text += f[i];
     }
+    if (legacy)
+        text += '}';
     OMBRIX_RETURN(Value::text(text));
 }
 
