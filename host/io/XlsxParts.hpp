@@ -115,6 +115,10 @@ struct WorkbookRecord {
     int active_sheet = 0;          // index into sheets
     bool date1904 = false;
     engine::CalcSettings calc;         // calcPr: iteration over circular references
+    // The spreadsheet saved the file (its document properties say so): a newer function called
+    // without its prefix was typed where the spreadsheet did not know it, and the formulas
+    // read it as an unknown function (_xludf.NAME).
+    bool spreadsheet_saved = false;
     std::vector<std::string> warnings; // what was left out, without the file's name
 };
 
@@ -148,6 +152,10 @@ void read_tables(const Package& package, SheetRecord& sheet);
 bool read_link(const Package& package, const std::string& part, std::string text,
                const std::vector<std::string>& strings, bool date1904, engine::LinkedBook& book);
 
+// Whether the package's document properties (docProps/app.xml) name the spreadsheet as the
+// application that saved it.
+bool saved_by_spreadsheet(const Package& package);
+
 // The workbook part, found through the package relationships.
 std::string find_workbook_part(const Package& package);
 
@@ -155,9 +163,11 @@ std::string find_workbook_part(const Package& package);
 std::vector<std::string> read_shared_strings(const Package& package, const std::string& part);
 
 // The value held by a <c> element (empty when it has none); false with a reason when the
-// element is malformed.
+// element is malformed. With `interned` (as long as `strings`), the cells of one shared
+// string share one text: a column of a few distinct names reads back from a few places in
+// memory, not from one allocation a cell.
 bool decode_value(const pugi::xml_node& c, const std::vector<std::string>& strings, bool date1904, engine::Value& out,
-                  std::string& why);
+                  std::string& why, std::vector<engine::Value>* interned = nullptr);
 
 // Decodes the _xHHHH_ escapes with which the format stores control characters.
 std::string decode_escapes(std::string text);

@@ -222,7 +222,7 @@ private:
         auto where = [&] { return format_address(at); };
         pugi::xml_node f = child(c, "f");
         std::string why;
-        if (!decode_value(c, strings_, date1904_, cell.value, why))
+        if (!decode_value(c, strings_, date1904_, cell.value, why, &interned_))
             fail(where(), why);
         long long vm = 0;
         if (cell.value.is_error() && !rich_errors_.empty() && read_int(c.attribute("vm").value(), vm) && vm >= 1 &&
@@ -372,6 +372,7 @@ private:
 
     const Package& package_;
     const std::vector<std::string>& strings_;
+    std::vector<engine::Value> interned_; // the shared strings' texts, made on first use
     SheetRecord& sheet_;
     bool date1904_;
     LoadCost& cost_;

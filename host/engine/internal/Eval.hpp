@@ -89,6 +89,13 @@ public:
     virtual const Value& value_at(int sheet, std::int32_t row, std::int32_t col) const = 0;
     // The slots that exist in the area, row by row.
     virtual const std::vector<std::uint32_t>& cells_in(const Area& area) const = 0;
+    // Every position of the area, row by row, as its slot or 0xFFFFFFFF where no cell is:
+    // reading a large range element by element without a lookup a cell. Null where the grid
+    // keeps none (or the area is too large to keep).
+    virtual const std::vector<std::uint32_t>* slots_by_position(const Area& area) const {
+        (void)area;
+        return nullptr;
+    }
     // The slot of one cell, false when it does not exist; its value is not read, so that a
     // formula asking ISFORMULA or CELL("row") of its own cell is no circular reference.
     virtual bool slot_at(int sheet, std::int32_t row, std::int32_t col, std::uint32_t& id) const {
@@ -128,7 +135,19 @@ public:
     }
     // The text of a cell slot's formula (without '='), empty for a constant; for FORMULATEXT.
     virtual std::string_view cell_formula(std::uint32_t) const { return {}; }
+    // Whether the cell is one of a legacy array formula's range (entered over its cells at
+    // once, shown in braces); `id` then becomes the slot of the formula's own cell.
+    virtual bool legacy_array(std::uint32_t& id) const {
+        (void)id;
+        return false;
+    }
     virtual int sheet_count() const { return 1; }
+    // CELL("filename") of a cell on `sheet`: "folder/[book.xlsx]Sheet", or "" for a workbook
+    // that was never saved.
+    virtual std::string file_name_of(int sheet) const {
+        (void)sheet;
+        return {};
+    }
     virtual RowHidden row_hidden(int sheet, std::int32_t row) const {
         (void)sheet, (void)row;
         return RowHidden::No;
@@ -254,10 +273,13 @@ private:
 // An item seen as a grid of values: a range, an array, or one value as 1x1.
 struct View {
     View(const Evaluator& ev, const Item& item);
-    Value at(std::int32_t r, std::int32_t c) const;
+    // The value, not a copy: a text's count of holders is not touched, which a range of
+    // thousands of texts read element by element would pay for in cache misses.
+    const Value& at(std::int32_t r, std::int32_t c) const;
     const Evaluator& ev;
     const Item& item;
     std::int32_t rows = 1, cols = 1;
+    const std::vector<std::uint32_t>* slots = nullptr; // a large range's cells by position
 };
 
 // Calls built-in function `id` on args[0..argc), leaving the result in `out`.

@@ -308,12 +308,15 @@ struct Workbook::Impl final : detail::Grid {
 
     detail::Dependencies dependencies{places};
     mutable std::unordered_map<detail::AreaKey, detail::CachedCells, detail::AreaHash> area_cells;
+    mutable std::unordered_map<detail::AreaKey, detail::CachedCells, detail::AreaHash> area_positions;
+    mutable std::size_t area_positions_kept = 0; // entries over all of them
     mutable detail::LookupIndexes lookup_indexes;
     bool use_lookup_indexes = true;
 
     std::uint64_t evaluations = 0;
     detail::Evaluator evaluator{*this};
     bool dates_from_1904 = false;
+    std::string file_path; // the file the workbook was opened from or saved to, if any
     double fixed_now_serial = -1;                                      // TODAY() and NOW() read the clock when negative
     std::map<std::uint32_t, std::vector<std::string>> format_warnings; // by cell slot
     std::map<std::pair<int, std::int32_t>, RowHidden> hidden_rows;     // by sheet and row
@@ -375,6 +378,31 @@ struct Workbook::Impl final : detail::Grid {
         cached.generation = s.generation;
         return cached.ids;
     }
+    const std::vector<std::uint32_t>* slots_by_position(const detail::Area& a) const override {
+        constexpr std::size_t most = std::size_t(1) << 24; // 64 MB of slots over every area kept
+        const std::size_t size = std::size_t(a.size());
+        if (size > most / 4)
+            return nullptr;
+        const detail::Sheet& s = sheets[std::size_t(a.sheet)];
+        auto found = area_positions.find(detail::AreaKey{a});
+        if (found != area_positions.end() && found->second.generation == s.generation)
+            return &found->second.ids;
+        if (found == area_positions.end() && area_positions_kept + size > most) {
+            area_positions.clear();
+            area_positions_kept = 0;
+        }
+        detail::CachedCells& cached = area_positions[detail::AreaKey{a}];
+        if (cached.ids.empty())
+            area_positions_kept += size;
+        cached.ids.assign(size, detail::none);
+        const std::size_t cols = std::size_t(a.c2 - a.c1 + 1);
+        for (std::uint32_t id : cells_in(a)) {
+            const detail::Place& p = places[id];
+            cached.ids[std::size_t(p.row - a.r1) * cols + std::size_t(p.col - a.c1)] = id;
+        }
+        cached.generation = s.generation;
+        return &cached.ids;
+    }
     bool date1904() const override { return dates_from_1904; }
     bool fixed_now(double& serial) const override {
         serial = fixed_now_serial;
@@ -400,7 +428,25 @@ struct Workbook::Impl final : detail::Grid {
             return formula_scratch = compact_text(id);
         return fi == detail::none ? std::string_view() : std::string_view(formulas[fi].text);
     }
+    bool legacy_array(std::uint32_t& id) const override {
+        const std::uint32_t fi = cells[id].formula;
+        if (fi == detail::none || detail::is_compact(fi))
+            return false;
+        const std::uint32_t anchor = formulas[fi].anchor == detail::none ? id : formulas[fi].anchor;
+        const std::uint32_t afi = cells[anchor].formula;
+        if (afi == detail::none || detail::is_compact(afi) || !formulas[afi].array || formulas[afi].spills)
+            return false;
+        id = anchor;
+        return true;
+    }
     int sheet_count() const override { return int(sheets.size()); }
+    std::string file_name_of(int sheet) const override {
+        if (file_path.empty() || sheet < 0 || std::size_t(sheet) >= sheets.size())
+            return {};
+        const std::size_t slash = file_path.find_last_of("/\\");
+        const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+        return file_path.substr(0, base) + "[" + file_path.substr(base) + "]" + sheets[std::size_t(sheet)].name;
+    }
     RowHidden row_hidden(int sheet, std::int32_t row) const override {
         if (hidden_rows.empty())
             return RowHidden::No;
@@ -577,7 +623,9 @@ struct Workbook::Impl final : detail::Grid {
         int sheet_index(std::string_view name) const override { return m.sheet_index(name); }
         const detail::Linked* cell_program(std::uint32_t id) const override { return m.cell_program(id); }
         std::string_view cell_formula(std::uint32_t id) const override { return m.cell_formula(id); }
+        bool legacy_array(std::uint32_t& id) const override { return m.legacy_array(id); }
         int sheet_count() const override { return m.sheet_count(); }
+        std::string file_name_of(int sheet) const override { return m.file_name_of(sheet); }
         RowHidden row_hidden(int sheet, std::int32_t row) const override { return m.row_hidden(sheet, row); }
         double column_width(int sheet, std::int32_t col) const override { return m.column_width(sheet, col); }
         bool spill_area(std::uint32_t id, detail::Area& out, Value& error) const override {

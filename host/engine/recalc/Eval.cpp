@@ -23,18 +23,29 @@ View::View(const Evaluator& ev, const Item& item) : ev(ev), item(item) {
     if (item.kind == Item::Range) {
         rows = item.area.r2 - item.area.r1 + 1;
         cols = item.area.c2 - item.area.c1 + 1;
+        // A range read whole, as an array formula's table column is, reads its cells by
+        // position rather than looking each one up.
+        if (std::int64_t(rows) * cols >= 256)
+            slots = ev.grid.slots_by_position(item.area);
     } else if (item.kind == Item::Arr) {
         rows = item.arr->rows;
         cols = item.arr->cols;
     }
 }
 
-Value View::at(std::int32_t r, std::int32_t c) const {
+const Value& View::at(std::int32_t r, std::int32_t c) const {
+    static const Value empty;
     switch (item.kind) {
-    case Item::Range: return ev.grid.value_at(item.area.sheet, item.area.r1 + r, item.area.c1 + c);
+    case Item::Range: {
+        if (slots) {
+            const std::uint32_t id = (*slots)[std::size_t(r) * std::size_t(cols) + std::size_t(c)];
+            return id == 0xFFFFFFFFu ? empty : ev.grid.cell_value(id);
+        }
+        return ev.grid.value_at(item.area.sheet, item.area.r1 + r, item.area.c1 + c);
+    }
     case Item::Arr: return item.arr->at(r, c);
     case Item::Cell: return ev.grid.cell_value(item.cell);
-    case Item::Missing: return Value();
+    case Item::Missing: return empty;
     default: return item.v;
     }
 }
@@ -101,13 +112,14 @@ void Evaluator::unary(Op op, Item& a, bool array) {
 namespace {
 
 // Element (r, c) of a view broadcast to a larger shape: a single row or column repeats.
-Value broadcast(const View& v, std::int32_t r, std::int32_t c) {
+const Value& broadcast(const View& v, std::int32_t r, std::int32_t c) {
+    static const Value outside = Value::error(ErrorCode::NA);
     if (v.rows == 1)
         r = 0;
     if (v.cols == 1)
         c = 0;
     if (r >= v.rows || c >= v.cols)
-        return Value::error(ErrorCode::NA);
+        return outside;
     return v.at(r, c);
 }
 
