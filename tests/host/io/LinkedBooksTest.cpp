@@ -50,11 +50,18 @@ const struct {
     {"[1]Sheet1!Local", "2"},
     {"[1]!Constant", "0.05"},
     {"SUM([1]!Block)", "7"},
-    {"[1]Sheet1!C9", "#REF!"},         // a cell the copy does not hold
-    {"SUM([1]Sheet1!D5:E9)", "#REF!"}, // nor any of a range's
-    {"[1]Gone!A1", "#REF!"},           // a sheet the spreadsheet could not read
-    {"[1]Other!A1", "#REF!"},          // a sheet the copy does not have
-    {"[2]Sheet1!A1", "#REF!"},         // a link the workbook does not have
+    // The copy leaves blank cells out: a cell it does not hold is blank.
+    {"[1]Sheet1!C9", "0"},
+    {"IF([1]Sheet1!C9=\"\",\"blank\",1)", "\"blank\""},
+    {"IF('[1]My Sheet'!A1=\"\",\"blank\",1)", "\"blank\""},
+    {"SUM([1]Sheet1!D5:E9)", "0"},
+    {"SUM([1]Sheet1!A1:A500)", "7"}, // partly held
+    {"ROWS([1]Sheet1!A1:B500)*10+COLUMNS([1]Sheet1!A1:B500)", "5002"},
+    {"COUNTA([1]Sheet1!A:A)", "3"},
+    {"INDEX([1]Sheet1!A1:A10,8)", "0"},
+    {"[1]Gone!A1", "#REF!"},   // a sheet the spreadsheet could not read
+    {"[1]Other!A1", "#REF!"},  // a sheet the copy does not have
+    {"[2]Sheet1!A1", "#REF!"}, // a link the workbook does not have
 };
 
 Parts linked_workbook() {
@@ -102,7 +109,7 @@ TEST(LinkedBooks, FormulasReadTheSavedCopy) {
             << "=" << c.formula << " gives " << d.workbook.value(cell).to_string();
     }
     ASSERT_EQ(d.warnings.size(), 1u) << "one warning for the whole workbook";
-    EXPECT_NE(d.warnings[0].find("formulas in S!A2, S!A3, S!A4, S!A5, S!A6 and 10 more read other workbooks ([1] "
+    EXPECT_NE(d.warnings[0].find("formulas in S!A2, S!A3, S!A4, S!A5, S!A6 and 16 more read other workbooks ([1] "
                                  "file:///C:/Models/Rates.xlsx)"),
               std::string::npos)
         << d.warnings[0];
