@@ -74,6 +74,7 @@ bool Workbook::Impl::linked_value(const SymRef& r, Value& value, std::shared_ptr
     out->rows = last_row - r.r1 + 1;
     out->cols = last_col - r.c1 + 1;
     out->values.resize(std::size_t(out->rows) * std::size_t(out->cols));
+    out->linked = true;
     for (std::int32_t row = r.r1; row <= std::min(last_row, sheet->last_row); ++row)
         for (std::int32_t col = r.c1; col <= std::min(last_col, sheet->last_col); ++col) {
             auto found = sheet->cells.find(key_of(row, col));
