@@ -157,6 +157,13 @@ void Workbook::set_linked_book(int number, const LinkedBook& book) {
             }
         } catch (const FormulaError&) { // what the copy says is no formula: #REF!
         }
+        // A name that refers to nothing is a macro or function of the workbook's code (an
+        // add-in's =[1]!Tax(A1)): with the workbook closed there is no such function.
+        if (n.refers_to.find_first_not_of(" =") == std::string::npos) {
+            p = Program();
+            p.code.push_back(Instr{Op::Const, 0, 0, 0});
+            p.consts.push_back(Value::error(ErrorCode::Name));
+        }
         const std::uint32_t id = m.name_slot(key);
         bool unresolved = false;
         Linked linked = m.link(p, m.active, -1, unresolved);

@@ -20,7 +20,8 @@ using testing_packages::Parts;
 namespace {
 
 // The copy of Rates.xlsx: Sheet1 A1:B3 (A1 5, B1 0.25, A2 2, B2 TRUE, A3 "x", B3 not held),
-// 'My Sheet'!B2 "text", a sheet the spreadsheet could not read, and three names.
+// 'My Sheet'!B2 "text", a sheet the spreadsheet could not read, three names and a function of
+// its code (Tax, a name that refers to nothing).
 const char* const link_part =
     "<externalLink xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
     "<externalBook xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\" r:id=\"rId1\">"
@@ -28,7 +29,7 @@ const char* const link_part =
     "<definedNames><definedName name=\"Rate\" refersTo=\"=Sheet1!$B$1\"/>"
     "<definedName name=\"Local\" refersTo=\"=Sheet1!$A$2\" sheetId=\"0\"/>"
     "<definedName name=\"Constant\" refersTo=\"=0.05\"/>"
-    "<definedName name=\"Block\" refersTo=\"=Sheet1!$A$1:$A$2\"/></definedNames>"
+    "<definedName name=\"Block\" refersTo=\"=Sheet1!$A$1:$A$2\"/><definedName name=\"Tax\"/></definedNames>"
     "<sheetDataSet><sheetData sheetId=\"0\">"
     "<row r=\"1\"><cell r=\"A1\"><v>5</v></cell><cell r=\"B1\"><v>0.25</v></cell></row>"
     "<row r=\"2\"><cell r=\"A2\"><v>2</v></cell><cell r=\"B2\" t=\"b\"><v>1</v></cell></row>"
@@ -75,6 +76,7 @@ const struct {
     {"MINIFS(B1:B3,[1]Sheet1!A1:A3,\">0\")", "#VALUE!"},
     {"COUNTBLANK([1]Sheet1!A1:B3)", "#VALUE!"},
     {"COUNTIF(B1:B3,[1]Sheet1!A1-4)", "1"}, // a criterion from it is a value
+    {"[1]!Tax(B1)", "#NAME?"},              // its code is not there to run
 };
 
 Parts linked_workbook() {
@@ -85,7 +87,10 @@ Parts linked_workbook() {
         for (const char* p = c.formula; *p; ++p)
             text += *p == '\'' ? "&apos;" : std::string(1, *p);
         const std::string r = std::to_string(++row);
-        cells += "<row r=\"" + r + "\"><c r=\"A" + r + "\"><f>" + text + "</f><v>0</v></c></row>";
+        // A function nobody had is cached as #NAME? (otherwise the cell would keep its value).
+        const std::string cached = std::string(c.expected) == "#NAME?" ? " t=\"e\"><f>" + text + "</f><v>#NAME?</v>"
+                                                                       : "><f>" + text + "</f><v>0</v>";
+        cells += "<row r=\"" + r + "\"><c r=\"A" + r + "\"" + cached + "</c></row>";
     }
     Parts parts = testing_packages::workbook_parts(
         {{"S", cells}}, std::string(), "<externalReferences><externalReference r:id=\"rIdL\"/></externalReferences>");
@@ -122,7 +127,7 @@ TEST(LinkedBooks, FormulasReadTheSavedCopy) {
             << "=" << c.formula << " gives " << d.workbook.value(cell).to_string();
     }
     ASSERT_EQ(d.warnings.size(), 1u) << "one warning for the whole workbook";
-    EXPECT_NE(d.warnings[0].find("formulas in S!A2, S!A3, S!A4, S!A5, S!A6 and 28 more read other workbooks ([1] "
+    EXPECT_NE(d.warnings[0].find("formulas in S!A2, S!A3, S!A4, S!A5, S!A6 and 29 more read other workbooks ([1] "
                                  "file:///C:/Models/Rates.xlsx)"),
               std::string::npos)
         << d.warnings[0];
