@@ -26,6 +26,10 @@ struct Ctx {
 
 using Impl = void (*)(Ctx&, Item&);
 
+// A range of another workbook read from the values the file saved of it: SUMIF, COUNTBLANK
+// and the like read the cells of an open workbook only, and give #VALUE! for it.
+inline bool closed_book_range(const Item& it) { return it.kind == Item::Arr && it.arr && it.arr->linked; }
+
 struct Entry {
     Function meta;
     Impl impl;

@@ -113,6 +113,9 @@ struct Array {
     // element, nullptr for an ordinary value (whose value is #CALC!, as a cell shows one); empty
     // when there is none. REDUCE, SCAN and MAP call them; anything else sees #CALC!.
     std::vector<const Closure*> functions;
+    // A range of another workbook, read from the values the file saved of it: the functions
+    // that need the workbook open to read its cells (SUMIF and the like) cannot take it.
+    bool linked = false;
     const Value& at(std::int32_t r, std::int32_t c) const { return values[std::size_t(r) * cols + c]; }
 };
 

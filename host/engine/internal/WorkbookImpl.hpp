@@ -124,7 +124,11 @@ struct NameDef {
     // A reference without '$' (=A$4:A$8): the name means other cells for each cell using it,
     // as if it were written in A1 and copied there. Each place gets its own moved copy.
     bool relative = false;
+    // A name it uses is relative (=DATE(2019,MONTH(Start),1), Start =Calendar!$C1): it moves too.
+    bool uses_relative = false;
+    bool moves() const { return relative || uses_relative; }
     std::uint32_t moved_from = none; // a moved copy: the name it was made from
+    bool moving = false;             // a moved copy being linked (a name that uses itself stops)
 };
 
 // A sheet's cells: place key_of(row, col) to slot, 4 bytes an entry (the slot + 1; its place,

@@ -184,6 +184,8 @@ std::uint32_t Workbook::Impl::moved_name(std::uint32_t name, std::int32_t row, s
     auto it = name_index.find(key);
     if (it != name_index.end()) {
         id = it->second;
+        if (names[id].moving)
+            return id;
     } else {
         id = static_cast<std::uint32_t>(names.size());
         names.emplace_back();
@@ -191,10 +193,12 @@ std::uint32_t Workbook::Impl::moved_name(std::uint32_t name, std::int32_t row, s
     }
     bool unresolved = false;
     const int at = sheet >= 0 ? sheet : active;
-    // The formula's row for tables' [#This Row]; the names it uses are not moved.
-    Linked linked = link(program, at, sheet, unresolved, row),
-           array_linked = link(array_program, at, sheet, unresolved, row);
+    // The names it uses move with it; the formula's row is also that of tables' [#This Row].
+    names[id].moving = true;
+    Linked linked = link(program, at, sheet, unresolved, row, col),
+           array_linked = link(array_program, at, sheet, unresolved, row, col);
     NameDef& n = names[id]; // link() may have added names
+    n.moving = false;
     n.name = key;
     n.sheet = sheet;
     n.defined = true;
@@ -264,7 +268,7 @@ Linked Workbook::Impl::link(const Program& p, int sheet, int scope, bool& unreso
     }
     for (const std::string& n : p.names) {
         std::uint32_t id = resolve_name(n, scope);
-        if (col >= 0 && names[id].defined && names[id].relative)
+        if (col >= 0 && names[id].defined && names[id].moves())
             id = moved_name(id, row, col);
         l.names.push_back(id);
     }
@@ -425,6 +429,17 @@ void Workbook::Impl::relink_names() {
         bool unresolved = false;
         n.linked = link(n.program, n.sheet >= 0 ? n.sheet : active, n.sheet, unresolved);
         n.array_linked = link(n.array_program, n.sheet >= 0 ? n.sheet : active, n.sheet, unresolved);
+    }
+    // Which names use a relative one, however indirectly.
+    for (NameDef& n : names)
+        n.uses_relative = false;
+    for (bool more = true; more;) {
+        more = false;
+        for (NameDef& n : names)
+            if (n.defined && n.moved_from == none && !n.moves() &&
+                std::any_of(n.linked.names.begin(), n.linked.names.end(),
+                            [&](std::uint32_t id) { return names[id].defined && names[id].moves(); }))
+                n.uses_relative = more = true;
     }
 }
 

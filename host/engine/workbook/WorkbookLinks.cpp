@@ -5,6 +5,8 @@
 
 #include "engine/internal/WorkbookImpl.hpp"
 
+#include <array>
+#include <map>
 #include <unordered_map>
 
 namespace host::engine {
@@ -19,6 +21,8 @@ struct LinkedCopy {
         bool readable = true;
         std::unordered_map<std::uint64_t, Value> cells; // by key_of(row, col)
         std::int32_t last_row = -1, last_col = -1;
+        // The arrays made of its ranges so far: the formulas reading one share it.
+        mutable std::map<std::array<std::int32_t, 4>, std::shared_ptr<const Array>> ranges;
     };
     std::vector<Sheet> sheets;
 };
@@ -28,6 +32,9 @@ struct LinkedCopy {
 namespace {
 
 Value no_value() { return Value::error(ErrorCode::Ref); }
+
+// The most cells a linked range is read as in full; past it, only up to the copy's last cells.
+constexpr std::int64_t whole_linked_range = std::int64_t(1) << 16;
 
 } // namespace
 
@@ -43,34 +50,38 @@ bool Workbook::Impl::linked_value(const SymRef& r, Value& value, std::shared_ptr
             sheet = &s;
     if (!sheet || !sheet->readable)
         return false;
+    // The copy leaves out blank cells: one it does not hold reads as blank.
     if (r.single()) {
         auto found = sheet->cells.find(key_of(r.r1, r.c1));
-        if (found == sheet->cells.end())
-            return false;
-        value = found->second;
+        value = found == sheet->cells.end() ? Value() : found->second;
         return true;
     }
-    // The rows and columns past the last the copy holds are blank: the array stops there.
-    const std::int32_t last_row = std::min(r.r2, sheet->last_row), last_col = std::min(r.c2, sheet->last_col);
-    if (last_row < r.r1 || last_col < r.c1 ||
-        std::int64_t(last_row - r.r1 + 1) * (last_col - r.c1 + 1) > max_dense_cells)
+    // A range keeps its shape unless large; a large one stops after the last row and column the
+    // copy holds (at least one of each), as what lies past them is blank.
+    const std::array<std::int32_t, 4> key{r.r1, r.c1, r.r2, r.c2};
+    if (auto made = sheet->ranges.find(key); made != sheet->ranges.end()) {
+        array = made->second;
+        return true;
+    }
+    std::int32_t last_row = r.r2, last_col = r.c2;
+    if (std::int64_t(r.r2 - r.r1 + 1) * (r.c2 - r.c1 + 1) > whole_linked_range) {
+        last_row = std::max(r.r1, std::min(r.r2, sheet->last_row));
+        last_col = std::max(r.c1, std::min(r.c2, sheet->last_col));
+    }
+    if (std::int64_t(last_row - r.r1 + 1) * (last_col - r.c1 + 1) > max_dense_cells)
         return false;
     auto out = std::make_shared<Array>();
     out->rows = last_row - r.r1 + 1;
     out->cols = last_col - r.c1 + 1;
     out->values.resize(std::size_t(out->rows) * std::size_t(out->cols));
-    bool any = false;
-    for (std::int32_t row = r.r1; row <= last_row; ++row)
-        for (std::int32_t col = r.c1; col <= last_col; ++col) {
+    out->linked = true;
+    for (std::int32_t row = r.r1; row <= std::min(last_row, sheet->last_row); ++row)
+        for (std::int32_t col = r.c1; col <= std::min(last_col, sheet->last_col); ++col) {
             auto found = sheet->cells.find(key_of(row, col));
-            if (found != sheet->cells.end()) {
+            if (found != sheet->cells.end())
                 out->values[std::size_t(row - r.r1) * std::size_t(out->cols) + std::size_t(col - r.c1)] = found->second;
-                any = true;
-            }
         }
-    if (!any)
-        return false;
-    array = std::move(out);
+    array = sheet->ranges[key] = std::move(out);
     return true;
 }
 
@@ -145,6 +156,13 @@ void Workbook::set_linked_book(int number, const LinkedBook& book) {
                 p = std::move(refers); // a constant: =0.05
             }
         } catch (const FormulaError&) { // what the copy says is no formula: #REF!
+        }
+        // A name that refers to nothing is a macro or function of the workbook's code (an
+        // add-in's =[1]!Tax(A1)): with the workbook closed there is no such function.
+        if (n.refers_to.find_first_not_of(" =") == std::string::npos) {
+            p = Program();
+            p.code.push_back(Instr{Op::Const, 0, 0, 0});
+            p.consts.push_back(Value::error(ErrorCode::Name));
         }
         const std::uint32_t id = m.name_slot(key);
         bool unresolved = false;

@@ -178,6 +178,11 @@ TEST(RelativeNames, MoveWithTheCellUsingThem) {
         {"B10", "=SUM(COLUMN_DATA)", 150}, // ... and from column B: B$4:B$8
         {"C3", "=LEFT_CELL*2", 14},        // XFD1 from A1 is the cell to the left
         {"B12", "=SUM(FIXED)", 15},        // $A$4:$A$8 stays
+        // a name using a relative name moves with the cell too, however deep
+        {"D5", "=TWICE_FIRST", 4},               // $A5*2
+        {"D7", "=NESTED", 9},                    // $A7*2+1
+        {"E6", "=FIRST_OF_ROW+TWICE_FIRST", 9},  // $A6+$A6*2
+        {"F4", "=SUM(NESTED,NESTED_FIXED)", 19}, // $A4*2+1 and SUM($A$4:$A$8)+1
     };
     Workbook wb;
     wb.add_sheet("Sheet1");
@@ -189,16 +194,32 @@ TEST(RelativeNames, MoveWithTheCellUsingThem) {
     wb.define_name("COLUMN_DATA", "Sheet1!A$4:A$8");
     wb.define_name("LEFT_CELL", "Sheet1!XFD1");
     wb.define_name("FIXED", "Sheet1!$A$4:$A$8");
+    wb.define_name("NESTED", "TWICE_FIRST+1"); // defined before the names it uses
+    wb.define_name("TWICE_FIRST", "FIRST_OF_ROW*2");
+    wb.define_name("FIRST_OF_ROW", "Sheet1!$A1");
+    wb.define_name("NESTED_FIXED", "SUM(FIXED)+1");
+    wb.define_name("LOOP_A", "Sheet1!$A1+LOOP_B"); // names using each other stop
+    wb.define_name("LOOP_B", "LOOP_A");
+    wb.set_formula(at("G5"), "=LOOP_A");
+    wb.set_array_formula(at("H6"), "=TWICE_FIRST*{1,10}", 1, 2); // from its first cell: $A6
     for (const Case& c : cases)
         wb.set_formula(at(c.cell), c.formula);
     wb.recalculate();
+    EXPECT_TRUE(same(N(6), wb.value(at("H6"))) && same(N(60), wb.value(at("I6"))))
+        << show(wb.value(at("H6"))) << " " << show(wb.value(at("I6")));
     for (const Case& c : cases)
         EXPECT_TRUE(same(N(c.expected), wb.value(at(c.cell))))
             << c.cell << " " << c.formula << ": " << show(wb.value(at(c.cell)));
     wb.set_value(at("B5"), Value::number(1000)); // the moved copy is followed as a dependency
     wb.recalculate();
     EXPECT_TRUE(same(N(1130), wb.value(at("B10"))));
-    EXPECT_EQ(wb.names(), (std::vector<std::string>{"COLUMN_DATA", "FIXED", "LEFT_CELL"}));
+    EXPECT_TRUE(wb.value(at("G5")).is_error()) << show(wb.value(at("G5")));
+    wb.set_value(at("A7"), Value::number(10)); // ... and so is the cell a nested name moved to
+    wb.recalculate();
+    EXPECT_TRUE(same(N(21), wb.value(at("D7")))) << show(wb.value(at("D7")));
+    EXPECT_TRUE(same(N(4), wb.value(at("D5"))));
+    EXPECT_EQ(wb.names(), (std::vector<std::string>{"COLUMN_DATA", "FIRST_OF_ROW", "FIXED", "LEFT_CELL", "LOOP_A",
+                                                    "LOOP_B", "NESTED", "NESTED_FIXED", "TWICE_FIRST"}));
 }
 
 // Structured references written inside their own table, without its name (as a totals row's

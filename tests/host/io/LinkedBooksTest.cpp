@@ -20,7 +20,8 @@ using testing_packages::Parts;
 namespace {
 
 // The copy of Rates.xlsx: Sheet1 A1:B3 (A1 5, B1 0.25, A2 2, B2 TRUE, A3 "x", B3 not held),
-// 'My Sheet'!B2 "text", a sheet the spreadsheet could not read, and three names.
+// 'My Sheet'!B2 "text", a sheet the spreadsheet could not read, three names and a function of
+// its code (Tax, a name that refers to nothing).
 const char* const link_part =
     "<externalLink xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
     "<externalBook xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\" r:id=\"rId1\">"
@@ -28,7 +29,7 @@ const char* const link_part =
     "<definedNames><definedName name=\"Rate\" refersTo=\"=Sheet1!$B$1\"/>"
     "<definedName name=\"Local\" refersTo=\"=Sheet1!$A$2\" sheetId=\"0\"/>"
     "<definedName name=\"Constant\" refersTo=\"=0.05\"/>"
-    "<definedName name=\"Block\" refersTo=\"=Sheet1!$A$1:$A$2\"/></definedNames>"
+    "<definedName name=\"Block\" refersTo=\"=Sheet1!$A$1:$A$2\"/><definedName name=\"Tax\"/></definedNames>"
     "<sheetDataSet><sheetData sheetId=\"0\">"
     "<row r=\"1\"><cell r=\"A1\"><v>5</v></cell><cell r=\"B1\"><v>0.25</v></cell></row>"
     "<row r=\"2\"><cell r=\"A2\"><v>2</v></cell><cell r=\"B2\" t=\"b\"><v>1</v></cell></row>"
@@ -50,11 +51,32 @@ const struct {
     {"[1]Sheet1!Local", "2"},
     {"[1]!Constant", "0.05"},
     {"SUM([1]!Block)", "7"},
-    {"[1]Sheet1!C9", "#REF!"},         // a cell the copy does not hold
-    {"SUM([1]Sheet1!D5:E9)", "#REF!"}, // nor any of a range's
-    {"[1]Gone!A1", "#REF!"},           // a sheet the spreadsheet could not read
-    {"[1]Other!A1", "#REF!"},          // a sheet the copy does not have
-    {"[2]Sheet1!A1", "#REF!"},         // a link the workbook does not have
+    // The copy leaves blank cells out: a cell it does not hold is blank.
+    {"[1]Sheet1!C9", "0"},
+    {"IF([1]Sheet1!C9=\"\",\"blank\",1)", "\"blank\""},
+    {"IF('[1]My Sheet'!A1=\"\",\"blank\",1)", "\"blank\""},
+    {"SUM([1]Sheet1!D5:E9)", "0"},
+    {"SUM([1]Sheet1!A1:A500)", "7"}, // partly held
+    {"ROWS([1]Sheet1!A1:B500)*10+COLUMNS([1]Sheet1!A1:B500)", "5002"},
+    {"COUNTA([1]Sheet1!A:A)", "3"},
+    {"INDEX([1]Sheet1!A1:A10,8)", "0"},
+    {"[1]Gone!A1", "#REF!"},   // a sheet the spreadsheet could not read
+    {"[1]Other!A1", "#REF!"},  // a sheet the copy does not have
+    {"[2]Sheet1!A1", "#REF!"}, // a link the workbook does not have
+    // Functions that read the cells of an open workbook only cannot take its ranges
+    {"SUMIF([1]Sheet1!A1:A3,\">1\")", "#VALUE!"},
+    {"SUMIF(B1:B3,\">0\",[1]Sheet1!A1:A3)", "#VALUE!"},
+    {"SUMIFS([1]Sheet1!A:A,[1]Sheet1!A:A,\">1\")", "#VALUE!"},
+    {"SUMIFS(B1:B3,B1:B3,\">0\",[1]Sheet1!A1:A3,\">0\")", "#VALUE!"},
+    {"COUNTIF([1]!Block,2)", "#VALUE!"},
+    {"COUNTIFS([1]Sheet1!A1:A3,\">1\")", "#VALUE!"},
+    {"AVERAGEIF([1]Sheet1!A1:A3,\">1\")", "#VALUE!"},
+    {"AVERAGEIFS([1]Sheet1!A1:A3,B1:B3,\">0\")", "#VALUE!"},
+    {"MAXIFS([1]Sheet1!A1:A3,B1:B3,\">0\")", "#VALUE!"},
+    {"MINIFS(B1:B3,[1]Sheet1!A1:A3,\">0\")", "#VALUE!"},
+    {"COUNTBLANK([1]Sheet1!A1:B3)", "#VALUE!"},
+    {"COUNTIF(B1:B3,[1]Sheet1!A1-4)", "1"}, // a criterion from it is a value
+    {"[1]!Tax(B1)", "#NAME?"},              // its code is not there to run
 };
 
 Parts linked_workbook() {
@@ -65,7 +87,10 @@ Parts linked_workbook() {
         for (const char* p = c.formula; *p; ++p)
             text += *p == '\'' ? "&apos;" : std::string(1, *p);
         const std::string r = std::to_string(++row);
-        cells += "<row r=\"" + r + "\"><c r=\"A" + r + "\"><f>" + text + "</f><v>0</v></c></row>";
+        // A function nobody had is cached as #NAME? (otherwise the cell would keep its value).
+        const std::string cached = std::string(c.expected) == "#NAME?" ? " t=\"e\"><f>" + text + "</f><v>#NAME?</v>"
+                                                                       : "><f>" + text + "</f><v>0</v>";
+        cells += "<row r=\"" + r + "\"><c r=\"A" + r + "\"" + cached + "</c></row>";
     }
     Parts parts = testing_packages::workbook_parts(
         {{"S", cells}}, std::string(), "<externalReferences><externalReference r:id=\"rIdL\"/></externalReferences>");
@@ -102,7 +127,7 @@ TEST(LinkedBooks, FormulasReadTheSavedCopy) {
             << "=" << c.formula << " gives " << d.workbook.value(cell).to_string();
     }
     ASSERT_EQ(d.warnings.size(), 1u) << "one warning for the whole workbook";
-    EXPECT_NE(d.warnings[0].find("formulas in S!A2, S!A3, S!A4, S!A5, S!A6 and 10 more read other workbooks ([1] "
+    EXPECT_NE(d.warnings[0].find("formulas in S!A2, S!A3, S!A4, S!A5, S!A6 and 29 more read other workbooks ([1] "
                                  "file:///C:/Models/Rates.xlsx)"),
               std::string::npos)
         << d.warnings[0];

@@ -79,6 +79,8 @@ OMBRIX_FN(counta) {
 OMBRIX_FN(countblank) {
     const Item& it = c.args[0];
     auto blank = [](const Value& v) { return v.is_empty() || (v.is_text() && v.as_text().empty()); };
+    if (closed_book_range(it))
+        OMBRIX_RETURN(err(ErrorCode::Value));
     if (it.kind == Item::Range) {
         const auto& ids = c.ev.grid.cells_in(it.area);
         double n = double(it.area.size() - std::int64_t(ids.size()));

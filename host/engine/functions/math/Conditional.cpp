@@ -177,6 +177,8 @@ void conditional(Ctx& c, Item& out, int kind) { // 0 SUMIF, 1 COUNTIF, 2 AVERAGE
     const Item& range = c.args[0];
     if (range.kind == Item::Val) // SUMIF(#REF!,...) is #REF!
         OMBRIX_RETURN(range.v.is_error() ? range.v : err(ErrorCode::Value));
+    if (closed_book_range(range) || (kind != 1 && !c.missing(2) && closed_book_range(c.args[2])))
+        OMBRIX_RETURN(err(ErrorCode::Value));
     if (kind != 1 && !c.missing(2) && c.args[2].kind == Item::Val && c.args[2].v.is_error())
         OMBRIX_RETURN(c.args[2].v);
     const Item* other = kind == 1 ? nullptr : (c.missing(2) ? &range : &c.args[2]);
@@ -229,6 +231,8 @@ void conditional_many(Ctx& c, Item& out, Reduce kind) {
         const Item& range = c.args[i];
         if (range.kind == Item::Val || range.kind == Item::Missing)
             OMBRIX_RETURN(range.v.is_error() ? range.v : err(ErrorCode::Value));
+        if (closed_book_range(range))
+            OMBRIX_RETURN(err(ErrorCode::Value));
         views.emplace_back(c.ev, range);
         if (views.back().rows != views[0].rows || views.back().cols != views[0].cols)
             OMBRIX_RETURN(err(ErrorCode::Value));
