@@ -112,6 +112,7 @@ __attribute__((noinline)) void lift(Evaluator& ev, const Entry& e, Item* given, 
         apart[std::size_t(i)] = taken_apart(kind, args[i], array);
         cells[std::size_t(i)] = kind == 'c' && args[i].kind == Item::Range && !args[i].areas && args[i].last_sheet < 0;
         if (apart[std::size_t(i)]) {
+            views[i].reading_all();
             rows = std::max(rows, views[i].rows);
             cols = std::max(cols, views[i].cols);
         }

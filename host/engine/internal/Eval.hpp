@@ -276,6 +276,9 @@ struct View {
     // The value, not a copy: a text's count of holders is not touched, which a range of
     // thousands of texts read element by element would pay for in cache misses.
     const Value& at(std::int32_t r, std::int32_t c) const;
+    // About to read every element: a large range then finds its cells by position rather
+    // than looking each one up (a lookup's table, read a few cells at a time, does not).
+    void reading_all();
     const Evaluator& ev;
     const Item& item;
     std::int32_t rows = 1, cols = 1;

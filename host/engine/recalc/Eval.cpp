@@ -23,14 +23,15 @@ View::View(const Evaluator& ev, const Item& item) : ev(ev), item(item) {
     if (item.kind == Item::Range) {
         rows = item.area.r2 - item.area.r1 + 1;
         cols = item.area.c2 - item.area.c1 + 1;
-        // A range read whole, as an array formula's table column is, reads its cells by
-        // position rather than looking each one up.
-        if (std::int64_t(rows) * cols >= 256)
-            slots = ev.grid.slots_by_position(item.area);
     } else if (item.kind == Item::Arr) {
         rows = item.arr->rows;
         cols = item.arr->cols;
     }
+}
+
+void View::reading_all() {
+    if (item.kind == Item::Range && std::int64_t(rows) * cols >= 256)
+        slots = ev.grid.slots_by_position(item.area);
 }
 
 const Value& View::at(std::int32_t r, std::int32_t c) const {
@@ -89,6 +90,7 @@ bool operand_element_wise(const Item& item, bool array) {
 void Evaluator::unary(Op op, Item& a, bool array) {
     if (operand_element_wise(a, array)) {
         View v(*this, a);
+        v.reading_all();
         if (std::int64_t(v.rows) * v.cols > max_dense_cells) {
             a = Item();
             a.v = Value::error(ErrorCode::Num);
@@ -136,6 +138,8 @@ void Evaluator::binary(Op op, Item& a, const Item& b, bool array) {
         if (!array && b.kind == Item::Range)
             one_b.v = scalar(b);
         View va(*this, a), vb(*this, !array && b.kind == Item::Range ? one_b : b);
+        va.reading_all();
+        vb.reading_all();
         std::int32_t rows = std::max(va.rows, vb.rows), cols = std::max(va.cols, vb.cols);
         if (std::int64_t(rows) * cols > max_dense_cells) {
             a = Item();
