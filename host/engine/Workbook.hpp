@@ -247,6 +247,9 @@ public:
     // may say. Changing it recalculates nothing by itself.
     void set_date1904(bool date1904);
     bool date1904() const;
+    // The file the workbook was opened from, an absolute path, for CELL("filename"); "" (as
+    // for a workbook never saved) unless set. Recalculates nothing by itself.
+    void set_file_name(const std::string& path);
 
     // TODAY() and NOW() answer this moment (a serial date and time in the workbook's date
     // system) rather than the clock's, until a negative value clears it: a calculation as of a

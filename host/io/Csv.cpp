@@ -182,7 +182,11 @@ Document load_csv_text(const std::string& file, const std::string& text) {
     return document;
 }
 
-Document load_csv(const std::string& path) { return load_csv_text(path, read_file(path)); }
+Document load_csv(const std::string& path) {
+    Document document = load_csv_text(path, read_file(path));
+    document.workbook.set_file_name(absolute_path(path));
+    return document;
+}
 
 namespace {
 

@@ -1,5 +1,6 @@
 #include "io/Document.hpp"
 
+#include "engine/FileForm.hpp"
 #include "engine/OutsideWorld.hpp"
 #include "io/Csv.hpp"
 #include "io/IoError.hpp"
@@ -53,6 +54,10 @@ std::vector<std::string> diagnostic_warnings(const std::string& file, const engi
                       (engine::needs_outside_world(unknown.name)
                            ? unknown.name + " needs the outside world or a data model, which no calculation here "
                                             "can reach; it gives #NAME? in "
+                       : !engine::file_prefix(unknown.name).empty()
+                           ? unknown.name + " was typed where the spreadsheet did not have it yet (the file calls it " +
+                                 "without its " + std::string(engine::file_prefix(unknown.name)) +
+                                 " prefix): it gives #NAME? in "
                            : "unknown function " + unknown.name + " in ") +
                       cell_list(workbook, unknown.cells));
     for (const auto& format : d.unsupported_formats)

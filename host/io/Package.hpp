@@ -96,6 +96,10 @@ std::string too_large(const std::string& what);
 // The whole content of a file; throws io::IoError naming it.
 std::string read_file(const std::string& path);
 
+// `path` made absolute against the working directory, as the file's own name is reported
+// (CELL("filename")); `path` itself when that cannot be worked out.
+std::string absolute_path(const std::string& path);
+
 // Builds a new zip package in memory; entries keep the order in which they are added.
 class PackageWriter {
 public:

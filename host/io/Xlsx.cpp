@@ -404,6 +404,10 @@ Document load_xlsx_bytes(const std::string& file, std::string bytes, const LoadL
     return document;
 }
 
-Document load_xlsx(const std::string& path) { return load_xlsx_bytes(path, read_file(path)); }
+Document load_xlsx(const std::string& path) {
+    Document document = load_xlsx_bytes(path, read_file(path));
+    document.workbook.set_file_name(absolute_path(path));
+    return document;
+}
 
 } // namespace host::io

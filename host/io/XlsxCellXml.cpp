@@ -2,6 +2,7 @@
 // of one <c> element.
 #include "io/XlsxCellXml.hpp"
 
+#include "engine/FileForm.hpp"
 #include "io/XlsxParts.hpp"
 
 #include <algorithm>
@@ -237,12 +238,20 @@ std::string array_ref(const engine::Workbook& book, const engine::CellAddress& a
     return ref;
 }
 
-std::string formula_xml_text(const std::string& formula) {
+std::string formula_xml_text(const std::string& held) {
+    std::string formula = engine::formula_for_file(held);
     // Most formulas hold nothing to escape.
     for (char ch : formula)
         if (static_cast<unsigned char>(ch) < 0x20 || static_cast<unsigned char>(ch) >= 0x80 || ch == '_')
             return encode_escapes(formula, true);
     return formula;
+}
+
+bool formula_as_read(const char* stored, const std::string& held) {
+    std::string read = decode_formula_escapes(stored);
+    if (read == held)
+        return true;
+    return engine::unknown_unprefixed_calls(read) && read == held;
 }
 
 void write_formula(pugi::xml_node c, const std::string& prefix, const engine::Workbook& book,

@@ -35,9 +35,12 @@ void append_cell(std::string& out, const engine::Workbook& book, const engine::C
                  const engine::Value& value, SavedMetadata& metadata);
 // The range an array formula's <f> covers now ("B1:B3", or "B1").
 std::string array_ref(const engine::Workbook& book, const engine::CellAddress& at, Address a);
-// Formula text as the file holds it: as it is, but for the characters XML cannot carry, as
-// _xHHHH_ escapes.
+// Formula text as the file holds it: newer functions typed without their prefix get it, and
+// the characters XML cannot carry are _xHHHH_ escapes.
 std::string formula_xml_text(const std::string& formula);
+// Whether the engine's formula `held` is what loading read from the file's text `stored`
+// (which then stays as the file wrote it).
+bool formula_as_read(const char* stored, const std::string& held);
 
 } // namespace host::io
 

@@ -1,5 +1,6 @@
 #include "io/XlsxParts.hpp"
 
+#include "engine/FileForm.hpp"
 #include "io/IoError.hpp"
 #include "io/XlsxLoad.hpp"
 #include "io/Xml.hpp"
@@ -226,9 +227,26 @@ std::string find_workbook_part(const Package& package) {
     throw IoError(package.file(), "not an .xlsx workbook (no workbook in the package)");
 }
 
+bool saved_by_spreadsheet(const Package& package) {
+    std::string part = "docProps/app.xml";
+    for (const Relationship& r : package.relationships(""))
+        if (!r.external && type_is(r.type, "extended-properties"))
+            part = r.target;
+    if (!package.has(part))
+        return false;
+    try {
+        XmlDocument doc = parse_xml(package.file(), part, package.read(part));
+        // "Microsoft Excel", "Microsoft Macintosh Excel", "Microsoft Excel Online"...
+        return std::string_view(child(doc.root(), "Application").child_value()).find("Excel") != std::string_view::npos;
+    } catch (const IoError&) {
+        return false; // properties that do not read say nothing
+    }
+}
+
 WorkbookRecord read_workbook_parts(const Package& package) {
     WorkbookRecord book;
     book.workbook_part = find_workbook_part(package);
+    book.spreadsheet_saved = saved_by_spreadsheet(package);
     if (!package.has(book.workbook_part))
         throw IoError(package.file(), "missing part " + book.workbook_part);
     std::vector<Relationship> rels = package.relationships(book.workbook_part);
@@ -353,7 +371,13 @@ WorkbookRecord read_workbook_parts(const Package& package) {
         if (sheet.part.empty())
             continue;
         read_sheet_cells(package, strings, sheet, book.date1904, cost, book.warnings, rich_errors);
+        if (book.spreadsheet_saved)
+            for (FormulaRecord& f : sheet.formulas)
+                engine::unknown_unprefixed_calls(f.text);
     }
+    if (book.spreadsheet_saved)
+        for (NameRecord& name : book.names)
+            engine::unknown_unprefixed_calls(name.formula);
     // [1] is the first external reference the workbook lists, whatever kind of link it is.
     int number = 0;
     for (pugi::xml_node r = child(child(root, "externalReferences"), "externalReference"); r; r = r.next_sibling()) {

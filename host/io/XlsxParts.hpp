@@ -115,6 +115,10 @@ struct WorkbookRecord {
     int active_sheet = 0;          // index into sheets
     bool date1904 = false;
     engine::CalcSettings calc;         // calcPr: iteration over circular references
+    // The spreadsheet saved the file (its document properties say so): a newer function called
+    // without its prefix was typed where the spreadsheet did not know it, and the formulas
+    // read it as an unknown function (_xludf.NAME).
+    bool spreadsheet_saved = false;
     std::vector<std::string> warnings; // what was left out, without the file's name
 };
 
@@ -147,6 +151,10 @@ void read_tables(const Package& package, SheetRecord& sheet);
 // that hold none.
 bool read_link(const Package& package, const std::string& part, std::string text,
                const std::vector<std::string>& strings, bool date1904, engine::LinkedBook& book);
+
+// Whether the package's document properties (docProps/app.xml) name the spreadsheet as the
+// application that saved it.
+bool saved_by_spreadsheet(const Package& package);
 
 // The workbook part, found through the package relationships.
 std::string find_workbook_part(const Package& package);

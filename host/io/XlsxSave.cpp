@@ -2,6 +2,7 @@
 // or a new package for a workbook that did not come from an .xlsx file.
 #include "io/Xlsx.hpp"
 
+#include "engine/FileForm.hpp"
 #include "io/IoError.hpp"
 #include "io/XlsxCellXml.hpp"
 #include "io/XlsxMetadata.hpp"
@@ -94,7 +95,7 @@ std::string edit_defined_names(const std::string& file, const std::string& part,
                 found.append_attribute("localSheetId").set_value(local.c_str());
             found.append_attribute("hidden").set_value("1");
         }
-        found.text().set(edit.formula.c_str());
+        found.text().set(engine::formula_for_file(edit.formula).c_str());
     }
     return write_xml(doc.doc());
 }
@@ -194,7 +195,7 @@ std::string new_package(const engine::Workbook& book, const std::string& file,
                 continue;
             pugi::xml_node n = defined.append_child("definedName");
             n.append_attribute("name").set_value(name.c_str());
-            n.text().set(book.name_formula(name).c_str());
+            n.text().set(engine::formula_for_file(book.name_formula(name)).c_str());
         }
         for (const Document::NameEdit& e : edits) {
             pugi::xml_node n = defined.append_child("definedName");
@@ -202,7 +203,7 @@ std::string new_package(const engine::Workbook& book, const std::string& file,
             if (e.sheet >= 0)
                 n.append_attribute("localSheetId").set_value(e.sheet);
             n.append_attribute("hidden").set_value("1");
-            n.text().set(e.formula.c_str());
+            n.text().set(engine::formula_for_file(e.formula).c_str());
         }
     }
     pugi::xml_node calc = w.append_child("calcPr");

@@ -180,8 +180,9 @@ private:
                 // formula's text is compared (writing it out is what costs).
                 const std::string_view kind = f.attribute("t").value();
                 if (kind.empty() || kind == "normal") {
-                    const std::string text = formula_xml_text(book_.formula_text(at));
-                    if (text != f.child_value()) {
+                    const std::string held = book_.formula_text(at);
+                    const std::string text = formula_xml_text(held);
+                    if (text != f.child_value() && !formula_as_read(f.child_value(), held)) {
                         f.text().set(text.c_str());
                         changed_ = true;
                     }
@@ -382,7 +383,7 @@ private:
             of.remove_attribute("t");
             of.remove_attribute("si");
             of.remove_attribute("ref");
-            of.text().set(book_.formula_text(at).c_str());
+            of.text().set(formula_xml_text(book_.formula_text(at)).c_str());
         }
     }
 

@@ -323,16 +323,21 @@ void FormulaParser::call() {
     for (const char* prefix : {"_XLFN.", "_XLWS.", "_XLL."})
         if (name.compare(0, std::string_view(prefix).size(), prefix) == 0)
             name = name.substr(std::string_view(prefix).size());
+    // _xludf.IFS: the user's function of that name, never the built-in one (the name typed
+    // where the spreadsheet did not have the function yet).
+    const bool users = name.compare(0, 7, "_XLUDF.") == 0 && name.size() > 7;
+    if (users)
+        name = name.substr(7);
     enter();
     advance();
-    int id = find_function(name);
+    int id = users ? -1 : find_function(name);
     bool array_args = id >= 0 && (functions()[id].flags & FnArrayArgs);
     if (array_args)
         ++array_;
     int argc = 0;
     // Not a built-in function: a function LET or LAMBDA's parameters hold, or a defined
     // name holding a LAMBDA (a function the engine does not know otherwise).
-    const bool named_function = id < 0 && name != "IF" && name != "LET" && name != "LAMBDA";
+    const bool named_function = id < 0 && (users || (name != "IF" && name != "LET" && name != "LAMBDA"));
     if (named_function) {
         if (int local = find_local(name); local >= 0) {
             emit(Op::Local, static_cast<std::uint32_t>(local));
@@ -345,11 +350,11 @@ void FormulaParser::call() {
                 prog_.unknown_functions.push_back(name);
         }
     }
-    if (name == "IF") {
+    if (name == "IF" && !users) {
         argc = if_call(at);
-    } else if (name == "LET") {
+    } else if (name == "LET" && !users) {
         argc = let_call(at);
-    } else if (name == "LAMBDA") {
+    } else if (name == "LAMBDA" && !users) {
         lambda_call(at);
     } else if (tok_.kind == Tok::RParen) {
         advance();

@@ -135,7 +135,19 @@ public:
     }
     // The text of a cell slot's formula (without '='), empty for a constant; for FORMULATEXT.
     virtual std::string_view cell_formula(std::uint32_t) const { return {}; }
+    // Whether the cell is one of a legacy array formula's range (entered over its cells at
+    // once, shown in braces); `id` then becomes the slot of the formula's own cell.
+    virtual bool legacy_array(std::uint32_t& id) const {
+        (void)id;
+        return false;
+    }
     virtual int sheet_count() const { return 1; }
+    // CELL("filename") of a cell on `sheet`: "folder/[book.xlsx]Sheet", or "" for a workbook
+    // that was never saved.
+    virtual std::string file_name_of(int sheet) const {
+        (void)sheet;
+        return {};
+    }
     virtual RowHidden row_hidden(int sheet, std::int32_t row) const {
         (void)sheet, (void)row;
         return RowHidden::No;

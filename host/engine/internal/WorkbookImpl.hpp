@@ -316,6 +316,7 @@ struct Workbook::Impl final : detail::Grid {
     std::uint64_t evaluations = 0;
     detail::Evaluator evaluator{*this};
     bool dates_from_1904 = false;
+    std::string file_path; // the file the workbook was opened from or saved to, if any
     double fixed_now_serial = -1;                                      // TODAY() and NOW() read the clock when negative
     std::map<std::uint32_t, std::vector<std::string>> format_warnings; // by cell slot
     std::map<std::pair<int, std::int32_t>, RowHidden> hidden_rows;     // by sheet and row
@@ -427,7 +428,25 @@ struct Workbook::Impl final : detail::Grid {
             return formula_scratch = compact_text(id);
         return fi == detail::none ? std::string_view() : std::string_view(formulas[fi].text);
     }
+    bool legacy_array(std::uint32_t& id) const override {
+        const std::uint32_t fi = cells[id].formula;
+        if (fi == detail::none || detail::is_compact(fi))
+            return false;
+        const std::uint32_t anchor = formulas[fi].anchor == detail::none ? id : formulas[fi].anchor;
+        const std::uint32_t afi = cells[anchor].formula;
+        if (afi == detail::none || detail::is_compact(afi) || !formulas[afi].array || formulas[afi].spills)
+            return false;
+        id = anchor;
+        return true;
+    }
     int sheet_count() const override { return int(sheets.size()); }
+    std::string file_name_of(int sheet) const override {
+        if (file_path.empty() || sheet < 0 || std::size_t(sheet) >= sheets.size())
+            return {};
+        const std::size_t slash = file_path.find_last_of("/\\");
+        const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+        return file_path.substr(0, base) + "[" + file_path.substr(base) + "]" + sheets[std::size_t(sheet)].name;
+    }
     RowHidden row_hidden(int sheet, std::int32_t row) const override {
         if (hidden_rows.empty())
             return RowHidden::No;
@@ -614,7 +633,9 @@ struct Workbook::Impl final : detail::Grid {
         int sheet_index(std::string_view name) const override { return m.sheet_index(name); }
         const detail::Linked* cell_program(std::uint32_t id) const override { return m.cell_program(id); }
         std::string_view cell_formula(std::uint32_t id) const override { return m.cell_formula(id); }
+        bool legacy_array(std::uint32_t& id) const override { return m.legacy_array(id); }
         int sheet_count() const override { return m.sheet_count(); }
+        std::string file_name_of(int sheet) const override { return m.file_name_of(sheet); }
         RowHidden row_hidden(int sheet, std::int32_t row) const override { return m.row_hidden(sheet, row); }
         double column_width(int sheet, std::int32_t col) const override { return m.column_width(sheet, col); }
         bool spill_area(std::uint32_t id, detail::Area& out, Value& error) const override {

@@ -335,6 +335,8 @@ void Workbook::set_date1904(bool date1904) {
     impl_->dates_from_1904 = date1904;
 }
 bool Workbook::date1904() const { return impl_->dates_from_1904; }
+
+void Workbook::set_file_name(const std::string& path) { impl_->file_path = path; }
 void Workbook::set_fixed_now(double serial) { impl_->fixed_now_serial = serial; }
 void Workbook::recalculate() { impl_->recalculate(); }
 void Workbook::recalculate_all() { impl_->recalculate_all(); }

@@ -139,6 +139,8 @@ TEST(Spills, BlockedFollowedAndRead) {
         {"N1", "=SEQUENCE(1)", "N1", "1"},       // a single value stays in its merged cell
         {"O1", "={1;2;3}", "O3", "3"},
         {"K3", "=SUM(O1#)", "K3", "6"},
+        {"K4", "=FORMULATEXT(J2)", "K4", "\"{={4;5}}\""}, // a legacy array's formula, in its braces in each cell
+        {"K5", "=FORMULATEXT(O1)", "K5", "\"={1;2;3}\""}, // a spilling one without
     };
     Workbook wb;
     wb.add_sheet("Sheet1");

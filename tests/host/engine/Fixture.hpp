@@ -137,9 +137,12 @@ inline Value parse_value(const std::string& s) {
     return Value::number(x);
 }
 
-// A cell's content as the tables write it: a value, or `=FORMULA`.
+// A cell's content as the tables write it: a value, `=FORMULA`, or `{=FORMULA}` (a legacy
+// array formula of the one cell).
 inline void put(Workbook& wb, const CellAddress& cell, const std::string& content) {
-    if (!content.empty() && content[0] == '=')
+    if (content.size() > 3 && content.compare(0, 2, "{=") == 0 && content.back() == '}')
+        wb.set_array_formula(cell, content.substr(2, content.size() - 3), 1, 1); // a legacy array formula
+    else if (!content.empty() && content[0] == '=')
         wb.set_formula(cell, content);
     else
         wb.set_value(cell, parse_value(content));

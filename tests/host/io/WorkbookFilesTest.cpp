@@ -380,3 +380,23 @@ TEST(XlsxLoad, NamesThatCannotBeDefinedAreWarnings) {
 }
 
 } // namespace
+
+// CELL("filename") gives the file a workbook was opened from, as "folder/[book]Sheet", so that
+// the usual formulas for a sheet's own name work; a workbook never saved gives "".
+TEST(XlsxLoad, CellFilenameNamesTheFileAndTheSheet) {
+    const std::string path = corpus("handmade.xlsx");
+    Document d = host::io::load_xlsx(path);
+    const std::string folder = path.substr(0, path.find_last_of('/') + 1);
+    d.workbook.set_formula({0, 40, 0}, "CELL(\"filename\",A1)");
+    d.workbook.set_formula({0, 41, 0}, "MID(CELL(\"filename\",'Calc Sheet'!B2),FIND(\"]\",CELL(\"filename\",A1))+1,99)");
+    d.workbook.set_formula({0, 42, 0}, "CELL(\"filename\")");
+    d.workbook.recalculate();
+    EXPECT_EQ(d.workbook.value({0, 40, 0}), Value::text(folder + "[handmade.xlsx]Inputs"));
+    EXPECT_EQ(d.workbook.value({0, 41, 0}), Value::text("Calc Sheet"));
+    EXPECT_EQ(d.workbook.value({0, 42, 0}), Value::text(folder + "[handmade.xlsx]Inputs"));
+    Workbook fresh;
+    fresh.add_sheet("S");
+    fresh.set_formula({0, 0, 0}, "CELL(\"filename\",A2)");
+    fresh.recalculate();
+    EXPECT_EQ(fresh.value({0, 0, 0}), Value::text(""));
+}

@@ -77,11 +77,13 @@ OMBRIX_FN(formulatext) {
     std::uint32_t id;
     if (!first_cell(c, out, id))
         return;
+    // A legacy array formula shows in braces, in every cell of its range.
+    const bool legacy = c.ev.grid.legacy_array(id);
     std::string_view f = c.ev.grid.cell_formula(id);
     if (f.empty())
         OMBRIX_RETURN(err(ErrorCode::NA));
     // Newer functions are shown without the prefixes the file writes them with.
-    std::string text = "=";
+    std::string text = legacy ? "{=" : "=";
     bool quoted = false;
     for (std::size_t i = 0; i < f.size(); ++i) {
         if (f[i] == '"')
@@ -90,8 +92,14 @@ OMBRIX_FN(formulatext) {
             i += 5;
             continue;
         }
+        if (!quoted && f[i] == '_' && f.substr(i, 7) == "_xludf.") {
+            i += 6;
+            continue;
+        }
         text += f[i];
     }
+    if (legacy)
+        text += '}';
     OMBRIX_RETURN(Value::text(text));
 }
 
@@ -171,7 +179,8 @@ OMBRIX_FN(error_type) {
 // cell when it is omitted). The engine keeps no cell styles, so the types about formatting
 // answer as for a cell of the default style: "format" G (General), "color" and
 // "parentheses" 0, "prefix" "" , "protect" 1 (locked); "width" is the column's, in whole
-// characters; "filename" is "" as for a workbook not yet saved.
+// characters; "filename" the workbook's file and the sheet, "folder/[book.xlsx]Sheet" ("" for
+// a workbook never saved).
 OMBRIX_FN(cell) {
     const Value kind = c.arg(0);
     if (kind.is_error())
@@ -211,8 +220,10 @@ OMBRIX_FN(cell) {
         OMBRIX_RETURN(Value::text("G"));
     if (type == "color" || type == "parentheses")
         OMBRIX_RETURN(Value::number(0));
-    if (type == "prefix" || type == "filename")
+    if (type == "prefix")
         OMBRIX_RETURN(Value::text(""));
+    if (type == "filename")
+        OMBRIX_RETURN(Value::text(c.ev.grid.file_name_of(sheet)));
     if (type == "protect")
         OMBRIX_RETURN(Value::number(1));
     if (type == "width")

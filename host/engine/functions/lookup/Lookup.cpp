@@ -157,8 +157,6 @@ void table_lookup(Ctx& c, Item& out, bool vertical) {
     if (key.is_empty() && !sorted)
         OMBRIX_RETURN(err(ErrorCode::NA));
     double k = std::trunc(index);
-    if (k > (vertical ? t.cols : t.rows))
-        OMBRIX_RETURN(err(ErrorCode::Ref));
     std::int64_t n = vertical ? t.rows : t.cols;
     const LookupIndex* keys = range_index(c.ev.grid, c.args[1], vertical ? 'c' : 'r');
     std::int64_t pos = position(keys, key, n, sorted ? 1 : 0, [&](std::int64_t i) {
@@ -166,8 +164,11 @@ void table_lookup(Ctx& c, Item& out, bool vertical) {
     });
     if (pos < 0)
         OMBRIX_RETURN(err(ErrorCode::NA));
-    if (k < 1) // a key not found is #N/A before the column or row number is looked at
+    // A key not found is #N/A before the column or row number is looked at.
+    if (k < 1)
         OMBRIX_RETURN(err(ErrorCode::Value));
+    if (k > (vertical ? t.cols : t.rows))
+        OMBRIX_RETURN(err(ErrorCode::Ref));
     std::int32_t off = static_cast<std::int32_t>(k) - 1, p = static_cast<std::int32_t>(pos);
     OMBRIX_RETURN(vertical ? t.at(p, off) : t.at(off, p));
 }
