@@ -59,9 +59,14 @@ struct Diagnostics {
     std::vector<UnsupportedFormat> unsupported_formats; // sorted by format, as of the last calculation
 };
 
-// How circular references are computed. Without iteration the cells of a cycle hold 0 (and
-// diagnostics() names them); with it each cycle is computed again and again, up to
-// max_iterations times or until no value of it changes by more than max_change.
+// How circular references are computed. Without iteration the cells of a cycle show what
+// they held when they first joined one, as the spreadsheet leaves them: the values the file
+// cached (set_cached_value()), or 0 for a formula that held nothing, as one just set; and
+// diagnostics() names them. Writing a cell the cycle reads changes none of them, and a cell
+// in a cycle for some inputs only shows the same each time it is; the cells that only read a
+// cycle are computed from its values as usual. With iteration each cycle is computed again
+// and again from the values it holds, up to max_iterations times or until no value of it
+// changes by more than max_change.
 struct CalcSettings {
     bool iterate = false;
     int max_iterations = 100;
@@ -140,7 +145,7 @@ struct UsedRange {
 // cell once, in dependency order. In automatic mode every write is followed at once by
 // that recalculation, as the spreadsheet does; set_values() writes a batch and recalculates
 // once. Formulas calling a volatile function, and all that depend on them, are computed again
-// on every recalculation. Circular references evaluate to #REF! in every cell of the cycle and are listed by
+// on every recalculation. Circular references are computed as CalcSettings says and listed by
 // diagnostics(). The evaluation order for a set of changed cells is computed once and
 // reused while no formula changes, so writing the same cells again is cheap.
 class Workbook {
@@ -174,6 +179,11 @@ public:
     // program (the cells of a shared formula). False, leaving the cell unchanged, where the
     // caller must move the text and set it.
     bool set_moved_formula(const CellAddress& cell, const CellAddress& from);
+    // The value a formula cell showed when its workbook was saved: it holds it until it is
+    // calculated, and keeps it while it is in a circular reference that does not iterate
+    // (see CalcSettings). Nothing is marked changed; a cell without a formula is left alone.
+    // Setting a formula forgets the cell's earlier value.
+    void set_cached_value(const CellAddress& cell, const Value& value);
     // Room for `cells` more cells on the sheet, `formulas` of them of filled-down blocks: a
     // large sheet's tables are then allocated once rather than grown. A hint only.
     void reserve_cells(int sheet, std::size_t cells, std::size_t formulas);

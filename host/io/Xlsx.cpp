@@ -208,6 +208,13 @@ void build_workbook(const std::string& file, WorkbookRecord& record, Document& d
     }
 
     KeptCached kept;
+    // What a formula showed when saved is what it keeps while in a circular reference that
+    // does not iterate; an iterated one starts from nothing, as it always has.
+    const bool seed_cycles = !record.calc.iterate;
+    auto cached = [&](const engine::CellAddress& at, const engine::Value& value) {
+        if (seed_cycles && !value.is_empty())
+            book.set_cached_value(at, value);
+    };
     for (std::size_t s = 0; s < record.sheets.size(); ++s) {
         SheetRecord& sheet = record.sheets[s];
         int index = int(s);
@@ -262,15 +269,16 @@ void build_workbook(const std::string& file, WorkbookRecord& record, Document& d
                 book.set_value(at, cell.value);
                 break;
             case FormulaKind::Normal:
-                if (set_formula(file, document, index, cell.at(), sheet.formulas[cell.detail()].text, false))
-                    kept.keep(document, at, cell.value);
+                if (set_formula(file, document, index, cell.at(), sheet.formulas[cell.detail()].text, false) &&
+                    !kept.keep(document, at, cell.value))
+                    cached(at, cell.value);
                 break;
             case FormulaKind::SharedAnchor: {
                 const FormulaRecord& f = sheet.formulas[cell.detail()];
                 if (!set_formula(file, document, index, cell.at(), f.text, false))
                     unread_anchors.insert(f.shared_index);
-                else
-                    kept.keep(document, at, cell.value);
+                else if (!kept.keep(document, at, cell.value))
+                    cached(at, cell.value);
                 break;
             }
             case FormulaKind::Array: {
@@ -304,8 +312,10 @@ void build_workbook(const std::string& file, WorkbookRecord& record, Document& d
                         : engine::CellAddress{index, std::int32_t(from.row), std::int32_t(from.column)};
                 last_given[shared_index] = at;
                 try {
-                    if (book.set_moved_formula(at, before))
+                    if (book.set_moved_formula(at, before)) {
+                        cached(at, cell.value);
                         break;
+                    }
                 } catch (const engine::EngineError& e) {
                     throw IoError(file, sheet.name, format_address(cell.at()), e.what());
                 }
@@ -323,8 +333,8 @@ void build_workbook(const std::string& file, WorkbookRecord& record, Document& d
                                                 "; the cell shows #NAME?");
                     break;
                 }
-                if (set_formula(file, document, index, cell.at(), moved, false))
-                    kept.keep(document, at, cell.value);
+                if (set_formula(file, document, index, cell.at(), moved, false) && !kept.keep(document, at, cell.value))
+                    cached(at, cell.value);
                 break;
             }
             }

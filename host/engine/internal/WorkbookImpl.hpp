@@ -587,6 +587,16 @@ struct Workbook::Impl final : detail::Grid {
     mutable std::vector<std::uint32_t> reads_pending;
     // The cells of the graph's circular references that the last calculation found in none.
     std::unordered_set<std::uint32_t> acyclic;
+    // What each formula of the graph's circular references held when it first joined one: the
+    // value its file cached, or nothing for a formula just set. Without iteration a cell of a
+    // real cycle shows it, whatever it computed since, so that no result depends on the
+    // calculations before (a cell may be in a cycle for some inputs only).
+    std::unordered_map<std::uint32_t, Value> cycle_seeds;
+    void forget_seed(std::uint32_t id) {
+        cells[id].value = Value();
+        if (!cycle_seeds.empty())
+            cycle_seeds.erase(id);
+    }
     void note_read(std::uint32_t id) const {
         if (id < cycle_state.size() && cycle_state[id] != Outside && cycle_state[id] != Done)
             reads_pending.push_back(id);

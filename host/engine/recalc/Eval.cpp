@@ -65,6 +65,10 @@ Value Evaluator::scalar(const Item& item, bool array) const {
             return grid.value_at(a.sheet, row, a.c1);
         if (a.r1 == a.r2 && col >= a.c1 && col <= a.c2)
             return grid.value_at(a.sheet, a.r1, col);
+        // A block holding the formula's own cell meets its row and column there: a circular
+        // reference, as the spreadsheet finds it.
+        if (a.sheet == sheet && row >= a.r1 && row <= a.r2 && col >= a.c1 && col <= a.c2)
+            return grid.value_at(a.sheet, row, col);
         return Value::error(ErrorCode::Value);
     }
     }

@@ -142,6 +142,8 @@ std::vector<std::uint32_t> Workbook::Impl::resolve_cycle(const std::uint32_t* en
         const std::uint32_t id = entries[k] & ~entry_flags;
         cycle_state[id] = cells[id].formula != none ? Pending : Done;
         before[k] = cells[id].value;
+        if (cells[id].formula != none)
+            cycle_seeds.emplace(id, before[k]);
     }
     resolving = true;
     std::vector<std::uint32_t> stack;
@@ -204,15 +206,18 @@ std::vector<std::uint32_t> Workbook::Impl::resolve_cycle(const std::uint32_t* en
     return left;
 }
 
-// The cells of a real circular reference. Without iteration they hold 0, as the spreadsheet
-// shows them; with it they are computed in turn until they settle.
+// The cells of a real circular reference. Without iteration they show what they held when
+// they joined it (what the file cached: the spreadsheet leaves a cycle's cells as they were),
+// or 0 for a formula that held nothing; with iteration they are computed in turn until they
+// settle.
 void Workbook::Impl::run_cycle(const std::vector<std::uint32_t>& ids) {
     if (!settings.iterate) {
         for (std::uint32_t id : ids) {
-            if (cells[id].formula != none) {
-                cells[id].value = Value::number(0);
-                touched(id);
-            }
+            if (cells[id].formula == none)
+                continue;
+            auto seed = cycle_seeds.find(id);
+            cells[id].value = seed != cycle_seeds.end() && !seed->second.is_empty() ? seed->second : Value::number(0);
+            touched(id);
         }
         return;
     }

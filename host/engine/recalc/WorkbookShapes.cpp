@@ -220,6 +220,7 @@ bool Workbook::Impl::place_shape(const CellAddress& a, const CellAddress& from) 
 
     const std::uint32_t id = slot(a.sheet, a.row, a.col);
     remove_formula(id);
+    forget_seed(id); // a new formula has shown nothing yet
     for (const ShapeRef& d : s.refs)
         if (d.r1 == d.r2 && d.c1 == d.c2)
             slot(d.sheet, row_of(d, d.r1), col_of(d, d.c1));

@@ -164,6 +164,17 @@ bool Workbook::set_moved_formula(const CellAddress& cell, const CellAddress& fro
     return impl_->place_shape(cell, from);
 }
 
+void Workbook::set_cached_value(const CellAddress& cell, const Value& value) {
+    const std::uint32_t id = impl_->find(cell);
+    if (id == none || impl_->cells[id].formula == none)
+        return;
+    impl_->cells[id].value = value;
+    impl_->touched(id);
+    auto seed = impl_->cycle_seeds.find(id);
+    if (seed != impl_->cycle_seeds.end())
+        seed->second = value;
+}
+
 std::uint32_t Workbook::Impl::new_formula() {
     if (!free_formulas.empty()) {
         std::uint32_t fi = free_formulas.back();
@@ -180,6 +191,7 @@ void Workbook::Impl::set_formula(const CellAddress& a, std::string_view text, bo
     Program p = parse(text, array);
     std::uint32_t id = slot(a.sheet, a.row, a.col);
     remove_formula(id);
+    forget_seed(id); // a new formula has shown nothing yet
     std::uint32_t fi = new_formula();
     Formula& f = formulas[fi];
     std::size_t start = 0;

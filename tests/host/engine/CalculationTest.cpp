@@ -86,6 +86,48 @@ TEST(SheetSpans, OnlyAggregatesTakeThemAndTheyFollowEverySheet) {
         EXPECT_THROW(wb.set_formula(at("A3"), bad), host::engine::FormulaError) << bad;
 }
 
+// Without iteration a cycle's cells keep the values they held (here as a file cached them);
+// the cells reading the cycle are computed from those. A formula just set has held nothing and
+// shows 0. Writing a cell the cycle reads leaves the cycle as it was.
+TEST_F(Circular, WithoutIterationTheCellsKeepTheirValues) {
+    wb.set_value(at("A1"), N(1));
+    const struct {
+        const char *cell, *formula;
+        Value cached, first, after; // after: A1 written, and B3 given its formula again
+    } rows[] = {
+        {"B1", "C1+A1", N(7), N(7), N(7)},
+        {"C1", "B1*2", N(3), N(3), N(3)},
+        {"D1", "B1+C1+A1", N(0), N(11), N(15)}, // reads the cycle
+        {"A2", "A2+1", E(ErrorCode::Div0), E(ErrorCode::Div0), E(ErrorCode::Div0)},
+        {"B2", "IFERROR(B2,\"x\")", T(""), T(""), T("")},
+        {"C2", "A2", N(5), E(ErrorCode::Div0), E(ErrorCode::Div0)},
+        {"A3", "B3+1", Value(), N(0), N(0)}, // nothing held yet
+        {"B3", "A3", N(4), N(4), N(0)},
+        {"C3", "A3+B3", N(9), N(4), N(0)},
+        {"D3", "INDEX(D1:D9,1)+A1", N(8), N(12), N(20)}, // its range holds it, but it is no cycle
+        {"F1", "IF(A1>2,F2,1)", N(10), N(1), N(10)},     // a cycle for some inputs only: what it
+        {"F2", "F1+1", N(20), N(2), N(20)},              // shows then is what was cached, not its last value
+        {"H5", "G4:I9", N(6), N(6), N(6)},               // a block holding it reads itself
+        {"J1", "G4:I9", N(1), E(ErrorCode::Value), E(ErrorCode::Value)}, // one beside it is no cell
+    };
+    for (const auto& r : rows) {
+        wb.set_formula(at(r.cell), r.formula);
+        wb.set_cached_value(at(r.cell), r.cached);
+    }
+    wb.set_cached_value(at("A1"), N(99)); // no formula: left alone
+    wb.recalculate_all();
+    EXPECT_TRUE(same(N(1), wb.value(at("A1"))));
+    for (const auto& r : rows)
+        EXPECT_TRUE(same(r.first, wb.value(at(r.cell)))) << r.cell << ": " << show(wb.value(at(r.cell)));
+    EXPECT_EQ(5u, wb.diagnostics().cycles.size());
+
+    wb.set_value(at("A1"), N(5));
+    wb.set_formula(at("B3"), "A3");
+    wb.recalculate();
+    for (const auto& r : rows)
+        EXPECT_TRUE(same(r.after, wb.value(at(r.cell)))) << r.cell << ": " << show(wb.value(at(r.cell)));
+}
+
 TEST_F(Circular, IterationFollowsTheSettings) {
     wb.set_formula(at("A1"), "A1/2+1"); // settles at 2
     wb.set_formula(at("B1"), "C1+10");  // B1 = 10 + B1/10: 100/9

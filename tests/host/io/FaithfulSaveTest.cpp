@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
+#include <vector>
 
 using host::engine::Value;
 using host::io::Document;
@@ -222,6 +224,76 @@ TEST(FaithfulSave, DataTablesKeepTheirFormulaElementAndTakeNewValues) {
             EXPECT_EQ(copy.workbook.value(cell), d.workbook.value(cell)) << r << "," << c;
             EXPECT_EQ(bool(copy.workbook.data_table(cell)), bool(d.workbook.data_table(cell))) << r << "," << c;
         }
+}
+
+// A circular reference in a workbook that does not iterate: its cells keep the values the file
+// cached, the cells reading them compute from those, a formula cached with no value shows 0,
+// each cycle is warned of, and saving leaves the cycle's cells as the file had them, even
+// after a cell the cycle reads was written. A workbook that iterates computes its cycles from
+// nothing, as before.
+TEST(FaithfulSave, CircularReferencesKeepTheirCachedValuesWithoutIteration) {
+    const Value div0 = Value::error(host::engine::ErrorCode::Div0);
+    const struct {
+        int row;
+        const char *cell, *xml;
+        Value kept, iterated; // iterated: a number within 0.01
+        bool as_read;         // saved as the file had it
+    } cells[] = {
+        {1, "A1", "<c r=\"A1\"><v>3</v></c>", Value::number(3), Value::number(3), false},
+        {1, "B1", "<c r=\"B1\"><f>C1/2+A1</f><v>7</v></c>", Value::number(7), Value::number(4), true},
+        {1, "C1", "<c r=\"C1\"><f>B1/2</f><v>3</v></c>", Value::number(3), Value::number(2), true},
+        {1, "D1", "<c r=\"D1\"><f>B1+C1+A1</f><v>1</v></c>", Value::number(13), Value::number(9), false},
+        {1, "E1", "<c r=\"E1\"><f t=\"shared\" ref=\"E1:E2\" si=\"0\">E2/2+1</f><v>5</v></c>", Value::number(5),
+         Value::number(2), true},
+        {2, "A2", "<c r=\"A2\" t=\"e\"><f>A2+1</f><v>#DIV/0!</v></c>", div0, Value::number(100), true},
+        {2, "B2", "<c r=\"B2\" t=\"str\"><f>IFERROR(B2,\"\")</f><v/></c>", Value::text(""), Value::number(0), true},
+        {2, "C2", "<c r=\"C2\"><f>A2</f><v>0</v></c>", div0, Value::number(100), false},
+        {2, "E2", "<c r=\"E2\"><f t=\"shared\" si=\"0\"/><v>4</v></c>", Value::number(4), Value::number(2), true},
+        {3, "A3", "<c r=\"A3\"><f>B3*2</f></c>", Value::number(0), Value::number(0), false},
+        {3, "B3", "<c r=\"B3\"><f>A3/2</f></c>", Value::number(0), Value::number(0), false},
+        {3, "E3", "<c r=\"E3\"><f>E1</f><v>6</v></c>", Value::number(6), Value::number(2), true},
+    };
+    std::string xml;
+    for (int row = 1; row <= 3; ++row) {
+        xml += "<row r=\"" + std::to_string(row) + "\">";
+        for (const auto& c : cells)
+            if (c.row == row)
+                xml += c.xml;
+        xml += "</row>";
+    }
+    auto cell = [](const Document& d, const char* a1) {
+        return testing_packages::cell_at(d.workbook, std::string("S!") + a1);
+    };
+    Document d = load_xlsx_bytes("cycles.xlsx", zip(workbook_parts({{"S", xml}})));
+    d.workbook.recalculate_all();
+    for (const auto& c : cells)
+        EXPECT_EQ(d.workbook.value(cell(d, c.cell)), c.kept)
+            << c.cell << ": " << d.workbook.value(cell(d, c.cell)).to_string();
+    const std::vector<std::string> warnings = host::io::diagnostic_warnings("cycles.xlsx", d.workbook);
+    EXPECT_EQ(warnings, (std::vector<std::string>{"cycles.xlsx: warning: circular reference through S!B1, S!C1",
+                                                  "cycles.xlsx: warning: circular reference through S!E1, S!E2, S!E3",
+                                                  "cycles.xlsx: warning: circular reference through S!A2",
+                                                  "cycles.xlsx: warning: circular reference through S!B2",
+                                                  "cycles.xlsx: warning: circular reference through S!A3, S!B3"}));
+
+    d.workbook.set_value(cell(d, "A1"), Value::number(30)); // the run's change
+    d.workbook.recalculate();
+    EXPECT_EQ(d.workbook.value(cell(d, "B1")), Value::number(7));
+    EXPECT_EQ(d.workbook.value(cell(d, "D1")), Value::number(40));
+    const std::string saved = sheet_xml(xlsx_bytes(d, "saved.xlsx"));
+    for (const auto& c : cells)
+        if (c.as_read) {
+            EXPECT_NE(saved.find(c.xml), std::string::npos) << c.xml << "\nin " << saved;
+        }
+
+    Document iterated =
+        load_xlsx_bytes("iterated.xlsx", zip(workbook_parts({{"S", xml}}, std::string(), "<calcPr iterate=\"1\"/>")));
+    iterated.workbook.recalculate_all();
+    for (const auto& c : cells) {
+        const Value& v = iterated.workbook.value(cell(iterated, c.cell));
+        EXPECT_TRUE(v.is_number() && std::fabs(v.as_number() - c.iterated.as_number()) < 0.01)
+            << c.cell << ": " << v.to_string();
+    }
 }
 
 } // namespace
