@@ -182,7 +182,7 @@ public:
     // The value a formula cell showed when its workbook was saved: it holds it until it is
     // calculated, and keeps it while it is in a circular reference that does not iterate
     // (see CalcSettings). Nothing is marked changed; a cell without a formula is left alone.
-    // Setting a formula forgets the cell's earlier value.
+    // A formula set afterwards joins a cycle as one that held nothing.
     void set_cached_value(const CellAddress& cell, const Value& value);
     // Room for `cells` more cells on the sheet, `formulas` of them of filled-down blocks: a
     // large sheet's tables are then allocated once rather than grown. A hint only.

@@ -588,13 +588,15 @@ struct Workbook::Impl final : detail::Grid {
     // The cells of the graph's circular references that the last calculation found in none.
     std::unordered_set<std::uint32_t> acyclic;
     // What each formula of the graph's circular references held when it first joined one: the
-    // value its file cached, or nothing for a formula just set. Without iteration a cell of a
-    // real cycle shows it, whatever it computed since, so that no result depends on the
+    // value its file cached, or nothing for a formula just set (marked by an empty seed, the
+    // cell keeping what it showed until it is calculated). Without iteration a cell of a real
+    // cycle shows it, whatever it computed since, so that no result depends on the
     // calculations before (a cell may be in a cycle for some inputs only).
     std::unordered_map<std::uint32_t, Value> cycle_seeds;
     void forget_seed(std::uint32_t id) {
-        cells[id].value = Value();
-        if (!cycle_seeds.empty())
+        if (!cells[id].value.is_empty()) // an empty cell joins a cycle as nothing anyway
+            cycle_seeds[id] = Value();
+        else if (!cycle_seeds.empty())
             cycle_seeds.erase(id);
     }
     void note_read(std::uint32_t id) const {

@@ -170,9 +170,8 @@ void Workbook::set_cached_value(const CellAddress& cell, const Value& value) {
         return;
     impl_->cells[id].value = value;
     impl_->touched(id);
-    auto seed = impl_->cycle_seeds.find(id);
-    if (seed != impl_->cycle_seeds.end())
-        seed->second = value;
+    // What the cell held when it joins a cycle is now this value: no seed is needed.
+    impl_->cycle_seeds.erase(id);
 }
 
 std::uint32_t Workbook::Impl::new_formula() {
