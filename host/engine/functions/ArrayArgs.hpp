@@ -25,6 +25,9 @@ bool grid_arg(const Ctx& c, int i, ValueGrid& g, Value& out);
 // in it is 1); an array of no cells (all rows dropped, a sequence of none) is #CALC!, as the
 // spreadsheet gives it.
 void give(Ctx& c, Item& out, ValueGrid g);
+// The same, with the functions (LAMBDAs, or built-ins passed by name) that some elements are,
+// by position (null for a plain value), for REDUCE, SCAN or GROUPBY to call; none: give().
+void give_with_functions(Ctx& c, Item& out, ValueGrid g, std::vector<const Closure*> functions);
 
 // A count argument: truncated; within [lo, hi] (below is #VALUE!, above #NUM!); `fallback`
 // when omitted.

@@ -35,6 +35,18 @@ bool grid_arg(const Ctx& c, int i, ValueGrid& g, Value& out) {
     return true;
 }
 
+void give_with_functions(Ctx& c, Item& out, ValueGrid g, std::vector<const Closure*> functions) {
+    if (functions.empty())
+        return give(c, out, std::move(g));
+    auto arr = std::make_shared<Array>();
+    arr->rows = g.rows;
+    arr->cols = g.cols;
+    arr->values = std::move(g.values);
+    arr->functions = std::move(functions);
+    out.kind = Item::Arr;
+    out.arr = c.ev.keep(std::move(arr));
+}
+
 void give(Ctx& c, Item& out, ValueGrid g) {
     if (g.rows <= 0 || g.cols <= 0) // an empty array, as the spreadsheet calls it
         OMBRIX_RETURN(err(ErrorCode::Calc));
@@ -322,15 +334,7 @@ void stack_args(Ctx& c, Item& out, bool vertical) {
         }
         offset += vertical ? p.rows : p.cols;
     }
-    if (made.empty())
-        return give(c, out, std::move(r));
-    auto arr = std::make_shared<Array>();
-    arr->rows = r.rows;
-    arr->cols = r.cols;
-    arr->values = std::move(r.values);
-    arr->functions = std::move(made);
-    out.kind = Item::Arr;
-    out.arr = c.ev.keep(std::move(arr));
+    give_with_functions(c, out, std::move(r), std::move(made));
 }
 OMBRIX_FN(vstack) { stack_args(c, out, true); }
 OMBRIX_FN(hstack) { stack_args(c, out, false); }

@@ -103,15 +103,7 @@ OMBRIX_FN(map) {
             made[k] = result.closure;
         }
     }
-    if (made.empty())
-        return give(c, out, std::move(r));
-    auto a = std::make_shared<Array>();
-    a->rows = r.rows;
-    a->cols = r.cols;
-    a->values = std::move(r.values);
-    a->functions = std::move(made);
-    out.kind = Item::Arr;
-    out.arr = c.ev.keep(std::move(a));
+    give_with_functions(c, out, std::move(r), std::move(made));
 }
 
 // REDUCE([initial], array, function) and SCAN: the function of the accumulated value and each
