@@ -46,6 +46,7 @@ void compare(const std::string& file) {
     const corpus::Cached cached = corpus::cached_values(record);
     host::io::Document d = host::io::load_xlsx_bytes(file, std::move(bytes));
     auto& book = d.workbook;
+    book.set_file_name(host::io::absolute_path(file)); // as opening the file gives it
     if (saved >= 0 && !book.date1904())
         book.set_fixed_now(saved);
     book.recalculate_all();
