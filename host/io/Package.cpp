@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <utility>
 
 namespace host::io {
@@ -218,12 +217,6 @@ std::int64_t Package::index_of(const std::string& entry) const {
 }
 
 Package::~Package() = default;
-
-std::string absolute_path(const std::string& path) {
-    std::error_code failed;
-    std::filesystem::path full = std::filesystem::absolute(std::filesystem::path(path), failed);
-    return failed ? path : full.lexically_normal().string();
-}
 
 std::string read_file(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

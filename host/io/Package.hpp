@@ -3,9 +3,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <unordered_map>
 #include <vector>
 
@@ -97,8 +99,13 @@ std::string too_large(const std::string& what);
 std::string read_file(const std::string& path);
 
 // `path` made absolute against the working directory, as the file's own name is reported
-// (CELL("filename")); `path` itself when that cannot be worked out.
-std::string absolute_path(const std::string& path);
+// (CELL("filename")); `path` itself when that cannot be worked out. Inline: the Windows
+// build's .csv reader has this header without the package's code.
+inline std::string absolute_path(const std::string& path) {
+    std::error_code failed;
+    std::filesystem::path full = std::filesystem::absolute(std::filesystem::path(path), failed);
+    return failed ? path : full.lexically_normal().string();
+}
 
 // Builds a new zip package in memory; entries keep the order in which they are added.
 class PackageWriter {
