@@ -48,15 +48,20 @@ private:
         i_ = at + end.size();
         return true;
     }
+    // A comment or a processing instruction at the reading point, read past: 1; none there: 0;
+    // one never closed: -1.
+    int comment_or_instruction() {
+        const std::string_view end = starts("<!--") ? "-->" : starts("<?") ? "?>" : "";
+        if (end.empty())
+            return 0;
+        return skip_past(end) ? 1 : -1;
+    }
     // Comments, processing instructions, a document type and white space between elements.
     bool misc() {
         for (;;) {
             spaces();
-            if (starts("<!--")) {
-                if (!skip_past("-->"))
-                    return false;
-            } else if (starts("<?")) {
-                if (!skip_past("?>"))
+            if (const int skipped = comment_or_instruction()) {
+                if (skipped < 0)
                     return false;
             } else if (starts("<!DOCTYPE")) {
                 if (!skip_past(">"))
@@ -160,11 +165,8 @@ private:
                 --depth_;
                 return true;
             }
-            if (starts("<!--")) {
-                if (!skip_past("-->"))
-                    return false;
-            } else if (starts("<?")) {
-                if (!skip_past("?>"))
+            if (const int skipped = comment_or_instruction()) {
+                if (skipped < 0)
                     return false;
             } else if (starts("<![CDATA[")) {
                 const std::size_t from = i_ + 9;
